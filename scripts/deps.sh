@@ -1,0 +1,27 @@
+# Installs the Debian packages the build and the tests need, when any is missing.
+# Sourced by scripts/run and scripts/test: iit_install_deps PACKAGE...
+iit_install_deps() {
+    local missing=() pkg
+    for pkg in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "installing: ${missing[*]}"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        if command -v sudo >/dev/null 2>&1; then sudo="sudo"; else
+            echo "error: missing packages (${missing[*]}) and no sudo to install them" >&2
+            return 1
+        fi
+    fi
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq &&
+        $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# What building the programs needs.
+IIT_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libssl-dev
+                    qt6-base-dev qt6-base-dev-tools libgl-dev fonts-noto-cjk)
+# What the tests and benchmarks add.
+IIT_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth clang libclang-rt-14-dev)
