@@ -3,8 +3,16 @@
 
 namespace iit::cli {
 
+int RunDb(Context& ctx);    // cli_db.cpp
+int RunTax(Context& ctx);   // cli_tax.cpp
+int RunBatch(Context& ctx); // cli_batch.cpp
+
 const std::vector<Command>& Commands() {
-    static const std::vector<Command> commands = {};
+    static const std::vector<Command> commands = {
+        {"db", "db dump FILE [--password TEXT]", RunDb},
+        {"tax", "tax KIND MODE AMOUNT... [--json] [--table FILE]", RunTax},
+        {"batch", "batch INPUT [-o OUTPUT] [--kind KIND] [--mode MODE] [--table FILE]", RunBatch},
+    };
     return commands;
 }
 

@@ -21,7 +21,8 @@ void printHelp(std::ostream& out) {
            "  --version        the program version\n";
     if (!Commands().empty()) {
         out << "\ncommands:\n";
-        for (const Command& c : Commands()) out << "  " << c.synopsis << "\n";
+        for (const Command& c : Commands())
+            out << "  " << c.synopsis << "\n";
     }
 }
 

@@ -7,13 +7,15 @@ namespace {
 
 void BM_ToNumber_Amount(benchmark::State& state) {
     const iit::Text amount = iit::Text::fromBytes("12345.67");
-    for (auto _ : state) benchmark::DoNotOptimize(iit::ToNumber(amount));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(iit::ToNumber(amount));
 }
 BENCHMARK(BM_ToNumber_Amount);
 
 void BM_ToNumber_FullWidth(benchmark::State& state) {
     const iit::Text amount = iit::Text::fromUtf8("１２３４５．６７元");
-    for (auto _ : state) benchmark::DoNotOptimize(iit::ToNumber(amount));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(iit::ToNumber(amount));
 }
 BENCHMARK(BM_ToNumber_FullWidth);
 

@@ -14,13 +14,15 @@ namespace {
 constexpr std::size_t kMaxConfigFile = 16u << 20;
 
 std::string_view skipLeadingBlanks(std::string_view s) {
-    while (!s.empty() && static_cast<unsigned char>(s.front()) <= 0x20) s.remove_prefix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.front()) <= 0x20)
+        s.remove_prefix(1);
     return s;
 }
 
 std::string_view trimBlanks(std::string_view s) {
     s = skipLeadingBlanks(s);
-    while (!s.empty() && static_cast<unsigned char>(s.back()) <= 0x20) s.remove_suffix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= 0x20)
+        s.remove_suffix(1);
     return s;
 }
 
@@ -95,7 +97,8 @@ std::size_t findSection(const std::vector<Line>& lines, std::string_view section
 // One past the last line of the section that starts at header.
 std::size_t sectionEnd(const std::vector<Line>& lines, std::size_t header) {
     std::size_t i = header + 1;
-    while (i < lines.size() && lines[i].kind != Line::Section) ++i;
+    while (i < lines.size() && lines[i].kind != Line::Section)
+        ++i;
     return i;
 }
 
@@ -157,7 +160,8 @@ bool WriteConfigItem(const Text& path, const Text& section, const std::optional<
     std::vector<std::string> out; // the new lines; views into `data` until written
     out.reserve(lines.size() + 2);
     auto keepLines = [&](std::size_t from, std::size_t to) {
-        for (std::size_t i = from; i < to; ++i) out.emplace_back(lines[i].raw);
+        for (std::size_t i = from; i < to; ++i)
+            out.emplace_back(lines[i].raw);
     };
 
     if (!key) {

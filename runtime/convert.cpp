@@ -10,24 +10,31 @@
 namespace iit {
 namespace {
 
-bool isBlank(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool isBlank(unsigned char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+bool isDigit(unsigned char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Parses the number shape of ToNumber from s (already normalised).
 double parseNumber(std::string_view s) {
     std::size_t i = 0;
     const std::size_t n = s.size();
-    while (i < n && isBlank(s[i])) ++i;
+    while (i < n && isBlank(s[i]))
+        ++i;
     bool negative = false;
     if (i < n && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
 
     const std::size_t intStart = i;
-    while (i < n && isDigit(s[i])) ++i;
+    while (i < n && isDigit(s[i]))
+        ++i;
     std::string_view intDigits = s.substr(intStart, i - intStart);
     std::string_view fracDigits;
     if (i < n && s[i] == '.') {
         const std::size_t fracStart = ++i;
-        while (i < n && isDigit(s[i])) ++i;
+        while (i < n && isDigit(s[i]))
+            ++i;
         fracDigits = s.substr(fracStart, i - fracStart);
     }
     if (intDigits.empty() && fracDigits.empty()) return 0.0;
@@ -48,7 +55,8 @@ double parseNumber(std::string_view s) {
     }
 
     // Leading zeros carry no value; dropping them keeps the magnitude estimate below right.
-    while (!intDigits.empty() && intDigits.front() == '0') intDigits.remove_prefix(1);
+    while (!intDigits.empty() && intDigits.front() == '0')
+        intDigits.remove_prefix(1);
     std::string buf;
     buf.reserve(intDigits.size() + fracDigits.size() + 16);
     buf.append(intDigits.empty() ? std::string_view("0") : intDigits);
@@ -162,11 +170,13 @@ double ToNumber(const Value& v) {
 std::int32_t ToInteger(const Text& text) {
     const std::string s = NormalizeFullWidth(text.view());
     std::size_t i = 0;
-    while (i < s.size() && isBlank(s[i])) ++i;
+    while (i < s.size() && isBlank(s[i]))
+        ++i;
     bool negative = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
     std::uint32_t acc = 0; // wraps around like the 32-bit accumulator it stands for
-    while (i < s.size() && isDigit(s[i])) acc = acc * 10u + static_cast<std::uint32_t>(s[i++] - '0');
+    while (i < s.size() && isDigit(s[i]))
+        acc = acc * 10u + static_cast<std::uint32_t>(s[i++] - '0');
     if (negative) acc = 0u - acc;
     return static_cast<std::int32_t>(acc);
 }
@@ -198,13 +208,21 @@ std::int32_t ToInteger(const Value& v) {
     return 0;
 }
 
-Text ToText(double v) { return formatG(v, 13); }
+Text ToText(double v) {
+    return formatG(v, 13);
+}
 
-Text ToText(std::int32_t v) { return Text::fromBytes(std::to_string(v)); }
+Text ToText(std::int32_t v) {
+    return Text::fromBytes(std::to_string(v));
+}
 
-Text ToText(std::int64_t v) { return Text::fromBytes(std::to_string(v)); }
+Text ToText(std::int64_t v) {
+    return Text::fromBytes(std::to_string(v));
+}
 
-Text ToTextFloat(float v) { return formatG(static_cast<double>(v), 6); }
+Text ToTextFloat(float v) {
+    return formatG(static_cast<double>(v), 6);
+}
 
 Text ToTextBool(bool v) {
     static const Text yes = sysText("真");
@@ -269,14 +287,18 @@ double Round(double v, int places) {
     const double m = std::fabs(v);
     const double scale = places == 0 ? 1.0 : std::pow(10.0, places > 0 ? places : -places);
     double f = m;
-    if (places > 0) f = m * scale;
-    else if (places < 0) f = m / scale;
+    if (places > 0)
+        f = m * scale;
+    else if (places < 0)
+        f = m / scale;
     double i = 0;
     const double r = std::modf(f + 1e-12, &i);
     if (r >= 0.5) i += 1;
     double result = i;
-    if (places > 0) result = i / scale;
-    else if (places < 0) result = i * scale;
+    if (places > 0)
+        result = i / scale;
+    else if (places < 0)
+        result = i * scale;
     return negative ? -result : result;
 }
 

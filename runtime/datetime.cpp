@@ -36,8 +36,8 @@ CivilDateTime SplitDateTime(double value) {
         ++day;
     }
     const year_month_day ymd = civilFromDay(day);
-    return CivilDateTime{static_cast<int>(ymd.year()), static_cast<unsigned>(ymd.month()),
-                         static_cast<unsigned>(ymd.day()), static_cast<int>(seconds / 3600),
+    return CivilDateTime{static_cast<int>(ymd.year()),        static_cast<unsigned>(ymd.month()),
+                         static_cast<unsigned>(ymd.day()),    static_cast<int>(seconds / 3600),
                          static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60)};
 }
 
@@ -54,7 +54,9 @@ double DatePart(double value) {
     return MakeDateTime(c.year, c.month, c.day);
 }
 
-std::int32_t YearOf(double value) { return SplitDateTime(value).year; }
+std::int32_t YearOf(double value) {
+    return SplitDateTime(value).year;
+}
 
 double Now() {
     const std::time_t t = std::time(nullptr);

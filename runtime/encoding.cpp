@@ -59,9 +59,12 @@ private:
 // Length of the UTF-8 character that starts at p (1 for a stray byte).
 std::size_t utf8Length(const unsigned char* p, std::size_t left) {
     std::size_t n = 1;
-    if (p[0] >= 0xF0 && p[0] < 0xF8) n = 4;
-    else if (p[0] >= 0xE0) n = 3;
-    else if (p[0] >= 0xC0) n = 2;
+    if (p[0] >= 0xF0 && p[0] < 0xF8)
+        n = 4;
+    else if (p[0] >= 0xE0)
+        n = 3;
+    else if (p[0] >= 0xC0)
+        n = 2;
     if (n > left) return 1;
     for (std::size_t i = 1; i < n; ++i)
         if ((p[i] & 0xC0) != 0x80) return 1;

@@ -27,9 +27,13 @@ bool writeAll(int fd, const char* data, std::size_t size) {
 
 } // namespace
 
-std::filesystem::path toPath(const Text& path) { return std::filesystem::path(path.toUtf8()); }
+std::filesystem::path toPath(const Text& path) {
+    return std::filesystem::path(path.toUtf8());
+}
 
-Text fromPath(const std::filesystem::path& path) { return Text::fromUtf8(path.string()); }
+Text fromPath(const std::filesystem::path& path) {
+    return Text::fromUtf8(path.string());
+}
 
 Text JoinPath(const Text& directory, std::string_view nameUtf8) {
     while (!nameUtf8.empty() && (nameUtf8.front() == '\\' || nameUtf8.front() == '/'))
@@ -39,8 +43,8 @@ Text JoinPath(const Text& directory, std::string_view nameUtf8) {
     return dir + Text::fromUtf8(nameUtf8);
 }
 
-std::optional<std::filesystem::path> ResolveDataDirectory(const std::optional<std::string>& override,
-                                                          std::string* error) {
+std::optional<std::filesystem::path>
+ResolveDataDirectory(const std::optional<std::string>& override, std::string* error) {
     std::filesystem::path dir;
     if (override) {
         dir = *override;
@@ -63,11 +67,14 @@ std::optional<std::filesystem::path> ResolveDataDirectory(const std::optional<st
 
 void SetProgramDirectory(const std::filesystem::path& dir) {
     std::string s = dir.string();
-    while (s.size() > 1 && s.back() == '/') s.pop_back();
+    while (s.size() > 1 && s.back() == '/')
+        s.pop_back();
     g_programDirectory = s;
 }
 
-Text ProgramDirectory() { return fromPath(g_programDirectory); }
+Text ProgramDirectory() {
+    return fromPath(g_programDirectory);
+}
 
 bool FileExists(const Text& path) {
     if (path.empty()) return false;
@@ -79,7 +86,7 @@ bool FileExists(const Text& path) {
         ::globfree(&g);
         return found;
     }
-    struct stat st{};
+    struct stat st {};
     return ::stat(p.c_str(), &st) == 0;
 }
 
@@ -104,12 +111,14 @@ bool WriteFile(const Text& path, std::initializer_list<const ByteSet*> parts) {
     return ok;
 }
 
-bool WriteFile(const Text& path, const ByteSet& bytes) { return WriteFile(path, {&bytes}); }
+bool WriteFile(const Text& path, const ByteSet& bytes) {
+    return WriteFile(path, {&bytes});
+}
 
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std::size_t maxBytes) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
         static_cast<std::uint64_t>(st.st_size) > maxBytes) {
         ::close(fd);
@@ -143,7 +152,7 @@ bool ReplaceFileAtomically(const std::filesystem::path& path, std::string_view b
     const int fd = ::mkstemp(tmpl.data());
     if (fd < 0) return false;
     // Keep the permissions of the file we replace; a new file gets the usual 0644.
-    struct stat st{};
+    struct stat st {};
     ::fchmod(fd, ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
     bool ok = writeAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
     if (::close(fd) != 0) ok = false;

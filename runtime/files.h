@@ -23,8 +23,8 @@ Text JoinPath(const Text& directory, std::string_view nameUtf8);
 
 // Chooses the data directory: `override` when given, else $XDG_DATA_HOME/iitcalc, else
 // ~/.local/share/iitcalc. Creates it when missing. On failure returns nullopt and sets error.
-std::optional<std::filesystem::path> ResolveDataDirectory(const std::optional<std::string>& override,
-                                                          std::string* error);
+std::optional<std::filesystem::path>
+ResolveDataDirectory(const std::optional<std::string>& override, std::string* error);
 // Sets and reads the program directory (no trailing separator).
 void SetProgramDirectory(const std::filesystem::path& dir);
 Text ProgramDirectory();

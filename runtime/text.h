@@ -57,9 +57,13 @@ private:
 
 // A fixed text of the system, written in UTF-8 source and converted once per call site:
 //     static const Text kCaption = sysText("信息：");
-inline Text sysText(std::string_view utf8) { return Text::fromUtf8(utf8); }
+inline Text sysText(std::string_view utf8) {
+    return Text::fromUtf8(utf8);
+}
 
 // True when byte b starts a two-byte GBK character.
-inline bool isLeadByte(unsigned char b) { return b >= 0x80; }
+inline bool isLeadByte(unsigned char b) {
+    return b >= 0x80;
+}
 
 } // namespace iit

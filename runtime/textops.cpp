@@ -9,14 +9,15 @@ namespace iit {
 std::int32_t TextLength(const Text& t) {
     // A text ends at its first NUL, as the stored form does.
     const std::size_t nul = t.view().find('\0');
-    return static_cast<std::int32_t>(std::min<std::size_t>(nul == std::string_view::npos ? t.size() : nul,
-                                                           0x7FFFFFFF));
+    return static_cast<std::int32_t>(
+        std::min<std::size_t>(nul == std::string_view::npos ? t.size() : nul, 0x7FFFFFFF));
 }
 
 Text LeftText(const Text& t, std::int32_t n) {
     if (n <= 0) return {};
-    return Text::fromBytes(t.view().substr(0, std::min<std::size_t>(static_cast<std::size_t>(n),
-                                                                    static_cast<std::size_t>(TextLength(t)))));
+    return Text::fromBytes(
+        t.view().substr(0, std::min<std::size_t>(static_cast<std::size_t>(n),
+                                                 static_cast<std::size_t>(TextLength(t)))));
 }
 
 Text MidText(const Text& t, std::int32_t start, std::int32_t count) {
@@ -24,7 +25,8 @@ Text MidText(const Text& t, std::int32_t start, std::int32_t count) {
     const std::int64_t length = TextLength(t);
     if (k < 0 || k >= length || count <= 0) return {};
     const std::int64_t n = std::min<std::int64_t>(count, length - k);
-    return Text::fromBytes(t.view().substr(static_cast<std::size_t>(k), static_cast<std::size_t>(n)));
+    return Text::fromBytes(
+        t.view().substr(static_cast<std::size_t>(k), static_cast<std::size_t>(n)));
 }
 
 Text CharText(std::uint8_t c) {

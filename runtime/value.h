@@ -24,7 +24,7 @@ enum class Kind : std::uint8_t {
     Byte,
     Float,
     Bool,
-    DateTime,   // days since 1899-12-30 00:00, fraction = time of day
+    DateTime, // days since 1899-12-30 00:00, fraction = time of day
     ByteSet,
     Subroutine, // a stored subroutine pointer (int32); never called, only carried
 };

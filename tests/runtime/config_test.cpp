@@ -13,7 +13,9 @@ using testing::readFile;
 using testing::TempDir;
 using testing::writeFile;
 
-Text U(const char* utf8) { return Text::fromUtf8(utf8); }
+Text U(const char* utf8) {
+    return Text::fromUtf8(utf8);
+}
 
 class Config : public ::testing::Test {
 protected:
@@ -22,7 +24,8 @@ protected:
     Text read(const char* section, const char* key, const char* fallback = "") {
         return ReadConfigItem(file, U(section), U(key), U(fallback));
     }
-    bool write(const char* section, std::optional<const char*> key, std::optional<const char*> value) {
+    bool write(const char* section, std::optional<const char*> key,
+               std::optional<const char*> value) {
         return WriteConfigItem(file, U(section), key ? std::optional<Text>(U(*key)) : std::nullopt,
                                value ? std::optional<Text>(U(*value)) : std::nullopt);
     }
@@ -32,7 +35,8 @@ protected:
 TEST_F(Config, ReadRules) {
     writeFile(toPath(file), U("; comment\r\n[单位]\r\n名称 = 某某公司 \r\n\r\n"
                               "[Main]\r\n  Key=\"quoted value\"\r\nkey=second\r\nEmpty=\r\n"
-                              "junk line\r\n[ Spaced ]\r\nA=1\nB=2\r\n").bytes());
+                              "junk line\r\n[ Spaced ]\r\nA=1\nB=2\r\n")
+                                .bytes());
     struct Case {
         const char* section;
         const char* key;
@@ -41,7 +45,7 @@ TEST_F(Config, ReadRules) {
     };
     const Case cases[] = {
         {"单位", "名称", "", "某某公司"},
-        {"main", "KEY", "", "quoted value"}, // case-insensitive, first entry wins, quotes stripped
+        {"main", "KEY", "", "quoted value"},  // case-insensitive, first entry wins, quotes stripped
         {" Main", "key", "", "quoted value"}, // leading blanks of the section are skipped
         {"Main", "\t key", "", "quoted value"},
         {"Main", "Empty", "dflt", ""},
@@ -92,7 +96,8 @@ TEST_F(Config, WriteCreatesFileAndRoundTrips) {
 TEST_F(Config, HostileFiles) {
     // Binary garbage, no line breaks, a 1 MB line: reads give the default, writes a good file.
     std::string garbage;
-    for (int i = 0; i < 5000; ++i) garbage.push_back(static_cast<char>((i * 37 + 11) & 0xFF));
+    for (int i = 0; i < 5000; ++i)
+        garbage.push_back(static_cast<char>((i * 37 + 11) & 0xFF));
     for (const std::string& bytes : {garbage, std::string(1 << 20, 'q'), std::string("[S]k=v")}) {
         writeFile(toPath(file), bytes);
         EXPECT_EQ(read("单位", "名称", "d").toUtf8(), "d");

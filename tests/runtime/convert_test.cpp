@@ -8,8 +8,12 @@
 namespace iit {
 namespace {
 
-Text U(const char* utf8) { return Text::fromUtf8(utf8); }
-Text B(std::string_view gbk) { return Text::fromBytes(gbk); }
+Text U(const char* utf8) {
+    return Text::fromUtf8(utf8);
+}
+Text B(std::string_view gbk) {
+    return Text::fromBytes(gbk);
+}
 
 TEST(ToNumber, Texts) {
     struct Case {
@@ -35,9 +39,9 @@ TEST(ToNumber, Texts) {
         {B("nan"), 0},
         {B("0x10"), 0},
         {B("1,234"), 1},
-        {U(" 　7"), 7},              // space, ideographic space, 7
+        {U(" 　7"), 7}, // space, ideographic space, 7
         {B("\t\n\v\f\r 42"), 42},
-        {B("12e"), 12},              // an exponent letter without digits is not part of it
+        {B("12e"), 12}, // an exponent letter without digits is not part of it
         {B("12e+"), 12},
         {B("1.5e-7"), 1.5e-7},
         {B("0.1"), 0.1},
@@ -50,16 +54,20 @@ TEST(ToNumber, Texts) {
         {B("0.000000001e-999999"), 0},
         {B("1.7976931348623157e308"), 1.7976931348623157e308},
         {B("4.9e-324"), 4.9e-324},
-        {U("－３"), -3},             // full-width minus
+        {U("－３"), -3}, // full-width minus
         {U("８０００元"), 8000},
-        {B("\xA3"), 0},              // lone lead byte
+        {B("\xA3"), 0}, // lone lead byte
         {B("5\xA3"), 5},
-        {B("\x81\x30" "5"), 0},      // a two-byte character that is not a digit
+        {B("\x81\x30"
+           "5"),
+         0}, // a two-byte character that is not a digit
     };
     for (const Case& c : cases) {
         const double got = ToNumber(c.in);
-        if (std::isinf(c.want)) EXPECT_EQ(got, c.want) << c.in.toUtf8();
-        else EXPECT_DOUBLE_EQ(got, c.want) << "'" << c.in.toUtf8() << "'";
+        if (std::isinf(c.want))
+            EXPECT_EQ(got, c.want) << c.in.toUtf8();
+        else
+            EXPECT_DOUBLE_EQ(got, c.want) << "'" << c.in.toUtf8() << "'";
     }
     EXPECT_TRUE(std::signbit(ToNumber(B("-1e-999999"))));
 }
@@ -133,7 +141,8 @@ TEST(ToInteger, Conversions) {
         {Value::boolean(7), 7},
         {Value::dateTime(44000.0), 0},
     };
-    for (const Case& c : cases) EXPECT_EQ(ToInteger(c.in), c.want) << ToText(c.in).toUtf8();
+    for (const Case& c : cases)
+        EXPECT_EQ(ToInteger(c.in), c.want) << ToText(c.in).toUtf8();
 }
 
 TEST(ToText, Doubles) {
@@ -151,7 +160,7 @@ TEST(ToText, Doubles) {
         {-2.5, "-2.5"},
         {9999999999999.0, "9999999999999"},
         {9999999999999.4, "9999999999999"},
-        {9999999999999.5, "1e+013"},     // rounds up to 14 digits: exponent form
+        {9999999999999.5, "1e+013"}, // rounds up to 14 digits: exponent form
         {1e13, "1e+013"},
         {12345678901234.0, "1.234567890123e+013"},
         {1e100, "1e+100"},
@@ -169,7 +178,8 @@ TEST(ToText, Doubles) {
         {std::numeric_limits<double>::infinity(), "inf"},
         {-std::numeric_limits<double>::infinity(), "-inf"},
     };
-    for (const Case& c : cases) EXPECT_EQ(ToText(c.in).bytes(), c.want) << c.in;
+    for (const Case& c : cases)
+        EXPECT_EQ(ToText(c.in).bytes(), c.want) << c.in;
 }
 
 TEST(ToText, OtherKinds) {
@@ -195,7 +205,8 @@ TEST(ToText, OtherKinds) {
         {Value::dateTime(0), "1899年12月30日"},
         {Value::dateTime(0.5), "1899年12月30日12时"},
     };
-    for (const Case& c : cases) EXPECT_EQ(ToText(c.in).toUtf8(), c.wantUtf8);
+    for (const Case& c : cases)
+        EXPECT_EQ(ToText(c.in).toUtf8(), c.wantUtf8);
 }
 
 TEST(ToBytes, Widths) {
@@ -238,7 +249,8 @@ TEST(Round, Places) {
         {41.235, 2, 41.24},
         {5000.9278350515, 2, 5000.93},
     };
-    for (const Case& c : cases) EXPECT_EQ(Round(c.in, c.places), c.want) << c.in << " @" << c.places;
+    for (const Case& c : cases)
+        EXPECT_EQ(Round(c.in, c.places), c.want) << c.in << " @" << c.places;
 }
 
 TEST(Round, SignsZerosAndNonFinite) {
@@ -248,7 +260,8 @@ TEST(Round, SignsZerosAndNonFinite) {
     EXPECT_EQ(ToText(r).bytes(), "0");
     EXPECT_TRUE(std::signbit(Round(-0.0, 2)));
     EXPECT_TRUE(std::isnan(Round(std::nan(""), 2)));
-    EXPECT_EQ(Round(std::numeric_limits<double>::infinity(), 2), std::numeric_limits<double>::infinity());
+    EXPECT_EQ(Round(std::numeric_limits<double>::infinity(), 2),
+              std::numeric_limits<double>::infinity());
     EXPECT_EQ(Round(1e300, 2), 1e300);
 }
 
@@ -262,8 +275,11 @@ TEST(Normalize, FullWidthForms) {
 TEST(Encoding, RoundTripAndReplacement) {
     EXPECT_EQ(U("个人所得税扣税表.dat").toUtf8(), "个人所得税扣税表.dat");
     EXPECT_EQ(U("税").bytes(), "\xCB\xB0");
-    EXPECT_EQ(U("a😀b").bytes(), "a?b");  // not in GBK
-    EXPECT_EQ(U("a\xFF" "b").bytes(), "a?b"); // invalid UTF-8
+    EXPECT_EQ(U("a😀b").bytes(), "a?b"); // not in GBK
+    EXPECT_EQ(U("a\xFF"
+                "b")
+                  .bytes(),
+              "a?b"); // invalid UTF-8
     EXPECT_EQ(B("a\xFF").toUtf8(), "a\xEF\xBF\xBD");
     EXPECT_EQ(B("\xCB").toUtf8(), "\xEF\xBF\xBD"); // lone lead byte
 }

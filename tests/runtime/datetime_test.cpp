@@ -18,23 +18,24 @@ TEST(DateTime, Texts) {
         {1.0, "1899年12月31日"},
         {2.0, "1900年1月1日"},
         {-1.0, "1899年12月29日"},
-        {-1.25, "1899年12月29日6时"},              // the time counts forward from the day
+        {-1.25, "1899年12月29日6时"}, // the time counts forward from the day
         {0.25, "1899年12月30日6时"},
         {0.5 + 30.0 / 1440, "1899年12月30日12时30分"},
         {45000.0 + (13 * 3600 + 5 * 60 + 9) / 86400.0, "2023年3月15日13时5分9秒"},
         {45000.0 + 59.0 / 86400.0, "2023年3月15日0时0分59秒"},
         {45000.0 + 1.0 / 86400.0 / 3, "2023年3月15日"}, // a third of a second rounds to midnight
-        {45000.999999999, "2023年3月16日"},        // rounds up into the next day
+        {45000.999999999, "2023年3月16日"},             // rounds up into the next day
         {44999.999999, "2023年3月15日"},
         {36526.0, "2000年1月1日"},
         {36585.0, "2000年2月29日"},
         {-657434.0, "100年1月1日"},
-        {-1e9, "100年1月1日"},                     // clamped
+        {-1e9, "100年1月1日"}, // clamped
         {2958465.0, "9999年12月31日"},
-        {2958465.75, "9999年12月31日"},            // clamped to the bound first
+        {2958465.75, "9999年12月31日"}, // clamped to the bound first
         {1e300, "9999年12月31日"},
     };
-    for (const Case& c : cases) EXPECT_EQ(ToTextDateTime(c.days).toUtf8(), c.want) << c.days;
+    for (const Case& c : cases)
+        EXPECT_EQ(ToTextDateTime(c.days).toUtf8(), c.want) << c.days;
 }
 
 TEST(DateTime, PartsAndMake) {

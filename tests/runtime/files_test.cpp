@@ -22,8 +22,8 @@ TEST(Files, WriteExistsDelete) {
     EXPECT_TRUE(WriteFile(path, b)); // truncates
     EXPECT_EQ(readFile(toPath(path)), "c");
     EXPECT_TRUE(FileExists(path));
-    EXPECT_TRUE(FileExists(fromPath(dir.path())));          // a directory counts
-    EXPECT_TRUE(FileExists(fromPath(dir / "*.dat")));        // wildcards match
+    EXPECT_TRUE(FileExists(fromPath(dir.path())));    // a directory counts
+    EXPECT_TRUE(FileExists(fromPath(dir / "*.dat"))); // wildcards match
     EXPECT_FALSE(FileExists(fromPath(dir / "*.kdb")));
     EXPECT_FALSE(FileExists(Text{}));
     EXPECT_TRUE(DeleteFile(path));
@@ -45,8 +45,10 @@ TEST(Files, DataDirectory) {
     auto xdg = ResolveDataDirectory(std::nullopt, &error);
     ASSERT_TRUE(xdg);
     EXPECT_EQ(*xdg, dir / "iitcalc");
-    if (old) ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
-    else ::unsetenv("XDG_DATA_HOME");
+    if (old)
+        ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_DATA_HOME");
 
     testing::writeFile(dir / "plain", "x");
     EXPECT_FALSE(ResolveDataDirectory(std::string((dir / "plain").string()), &error));

@@ -1,0 +1,81 @@
+// iitcalc-cli db dump FILE [--password TEXT]: the fields and records of a table, in UTF-8.
+#include "app/cli.h"
+#include "database/database.h"
+#include "runtime/convert.h"
+
+#include <iostream>
+#include <string>
+
+namespace iit::cli {
+namespace {
+
+int failure() {
+    const int code = db::LastError();
+    std::cerr << "error " << code << ": " << db::ErrorMessage(code).toUtf8() << "\n";
+    db::CloseAllDatabases();
+    return kExitFailure;
+}
+
+int dump(const Text& file, const Text& password) {
+    db::OpenOptions options;
+    options.readOnly = true;
+    options.password = password;
+    if (!db::OpenDatabase(file, options)) return failure();
+    const std::vector<db::FieldSpec> fields = db::Fields();
+    const std::int32_t records = db::RecordCount();
+    if (db::LastError() != db::kOk) return failure();
+
+    std::string out =
+        "fields: " + std::to_string(fields.size()) + " records: " + std::to_string(records) + "\n";
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        out += std::to_string(i + 1) + "\t" + fields[i].name.toUtf8() + "\t" +
+               std::to_string(fields[i].type) + "\t" + std::to_string(fields[i].width) + "\n";
+    }
+    db::GoFirst();
+    for (std::int32_t r = 0; r < records; ++r) {
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            const Value v = db::ReadField(Value::int32(static_cast<std::int32_t>(i + 1)));
+            if (db::LastError() != db::kOk) return failure();
+            if (i > 0) out += "\t";
+            out += ToText(v).toUtf8();
+        }
+        out += "\n";
+        if (!db::Skip(1)) return failure();
+    }
+    db::CloseAllDatabases();
+    std::cout << out;
+    return kExitOk;
+}
+
+// This command's own line of the command table, for its usage message.
+const Command& dbCommand() {
+    for (const Command& c : Commands())
+        if (std::string_view(c.name) == "db") return c;
+    return Commands().front();
+}
+
+} // namespace
+
+int RunDb(Context& ctx) {
+    const Command& self = dbCommand();
+    const std::vector<std::string>& args = ctx.args;
+    if (args.empty() || args[0] != "dump") return UsageError(self, "expected the subcommand dump");
+    std::optional<std::string> file;
+    std::string password;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--password") {
+            if (i + 1 >= args.size()) return UsageError(self, "--password needs a text");
+            password = args[++i];
+        } else if (args[i].rfind("--password=", 0) == 0) {
+            password = args[i].substr(std::string("--password=").size());
+        } else if (!file && !args[i].empty() && args[i][0] != '-') {
+            file = args[i];
+        } else {
+            return UsageError(self, "unexpected argument '" + args[i] + "'");
+        }
+    }
+    if (!file) return UsageError(self, "expected a FILE");
+    return dump(Text::fromUtf8(*file), Text::fromUtf8(password));
+}
+
+} // namespace iit::cli

@@ -1,0 +1,116 @@
+#include "app/cli_util.h"
+
+#include "database/database.h"
+#include "engine/bracket_table.h"
+#include "runtime/files.h"
+
+#include <iostream>
+
+namespace iit::cli {
+
+const Command& FindCommand(const std::string& name) {
+    for (const Command& c : Commands())
+        if (name == c.name) return c;
+    return Commands().front();
+}
+
+std::optional<engine::TaxKind> ParseKind(const std::string& word) {
+    using engine::TaxKind;
+    if (word == "wages") return TaxKind::Wages;
+    if (word == "labour" || word == "labor") return TaxKind::Labour;
+    if (word == "royalties") return TaxKind::Royalties;
+    return engine::KindFromText(Text::fromUtf8(word));
+}
+
+std::optional<engine::TaxMode> ParseMode(const std::string& word) {
+    using engine::TaxMode;
+    if (word == "gross") return TaxMode::Gross;
+    if (word == "net") return TaxMode::Net;
+    return engine::ModeFromText(Text::fromUtf8(word));
+}
+
+int DatabaseError(const std::string& what) {
+    const int code = db::LastError();
+    std::cerr << "iitcalc-cli: " << what << ": error " << code << ": "
+              << db::ErrorMessage(code).toUtf8() << "\n";
+    return kExitFailure;
+}
+
+TableChoice OpenTable(const Context& ctx, const Command& command,
+                      const std::optional<std::string>& tableFile) {
+    TableChoice choice;
+    if (tableFile && ctx.dataDirArg) {
+        choice.exitCode = UsageError(command, "--table and --data-dir exclude each other");
+        return choice;
+    }
+    if (tableFile) {
+        choice.path = Text::fromUtf8(*tableFile);
+    } else {
+        if (!ctx.dataDirectory()) return choice;
+        choice.path = engine::RateTablePath();
+        if (!engine::EnsureRateTableFile(choice.path)) {
+            std::cerr << "iitcalc-cli: cannot write " << choice.path.toUtf8() << "\n";
+            return choice;
+        }
+    }
+    if (!engine::OpenRateTable(choice.path)) {
+        choice.exitCode = DatabaseError(choice.path.toUtf8());
+        return choice;
+    }
+    choice.ok = true;
+    choice.exitCode = kExitOk;
+    return choice;
+}
+
+std::string JsonString(const std::string& utf8) {
+    static const char* hex = "0123456789abcdef";
+    std::string out = "\"";
+    for (unsigned char c : utf8) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20) {
+                out += "\\u00";
+                out += hex[c >> 4];
+                out += hex[c & 15];
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+void JsonObject::key(const char* k) {
+    if (!m_first) m_out += ',';
+    m_first = false;
+    m_out += JsonString(k);
+    m_out += ':';
+}
+
+void JsonObject::field(const char* k, const std::string& utf8Value) {
+    key(k);
+    m_out += JsonString(utf8Value);
+}
+
+void JsonObject::number(const char* k, std::int64_t value) {
+    key(k);
+    m_out += std::to_string(value);
+}
+
+} // namespace iit::cli

@@ -1,0 +1,50 @@
+#pragma once
+// Pieces several subcommands share: kind and mode words, the rate table, JSON output.
+
+#include "app/cli.h"
+#include "engine/tax.h"
+#include "runtime/text.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace iit::cli {
+
+const Command& FindCommand(const std::string& name);
+
+// "薪金收入", "劳务费", "稿费" or wages, labour, royalties.
+std::optional<engine::TaxKind> ParseKind(const std::string& word);
+// "税前", "税后" or gross (tax included), net (tax excluded).
+std::optional<engine::TaxMode> ParseMode(const std::string& word);
+
+struct TableChoice {
+    bool ok = false;
+    int exitCode = kExitFailure;
+    Text path;
+};
+// `--table FILE`, or the rate table of the data directory, written from the built-in default
+// when missing; opened under its alias. Prints the problem and sets exitCode on failure.
+TableChoice OpenTable(const Context& ctx, const Command& command,
+                      const std::optional<std::string>& tableFile);
+
+// Prints "error CODE: MESSAGE" for the table database's last error and returns kExitFailure.
+int DatabaseError(const std::string& what);
+
+// One JSON object on one line, written into a string.
+class JsonObject {
+public:
+    explicit JsonObject(std::string& out) : m_out(out) { m_out += '{'; }
+    void field(const char* key, const std::string& utf8Value);
+    void number(const char* key, std::int64_t value);
+    void close() { m_out += '}'; }
+
+private:
+    void key(const char* k);
+    std::string& m_out;
+    bool m_first = true;
+};
+
+std::string JsonString(const std::string& utf8);
+
+} // namespace iit::cli

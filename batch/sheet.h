@@ -1,0 +1,108 @@
+#pragma once
+// The batch sheet: what the batch window does, without widgets.
+//
+// A 10,001 x 8 grid (row 0 the headers, column 0 the row numbers) holds up to 10,000 people:
+// name, identity-card number, income for tax, tax payable, after-tax amount, bank card number,
+// remark. Two radio groups choose the income kind and who bears the tax. CalculateEditedRow
+// computes one row as soon as its income was edited; CalculateAll computes every row and
+// writes the totals row ("合计") below the last data row. The sheet also selects, copies,
+// pastes and clears, and saves to and opens batch files (table files of seven fields).
+//
+// The calculations read the bracket table through the alias "设置税率表", which must be open;
+// one CalculateAll reads the table once and computes every row from that reading.
+
+#include "database/database.h"
+#include "engine/tax.h"
+#include "runtime/grid.h"
+#include "runtime/text.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace iit::batch {
+
+constexpr int kGridRows = 10001; // header row included
+constexpr int kGridColumns = 8;
+constexpr int kDataRows = 10000;
+
+// Columns of the grid.
+enum Column : int {
+    kNumberColumn = 0,
+    kNameColumn = 1,
+    kIdColumn = 2,
+    kIncomeColumn = 3,
+    kTaxColumn = 4,
+    kAfterTaxColumn = 5,
+    kCardColumn = 6,
+    kRemarkColumn = 7,
+};
+
+const Text& TotalsMarker(); // "合计"
+
+// The seven fields of a batch file.
+const std::vector<db::FieldSpec>& BatchFileFields();
+
+class BatchSheet {
+public:
+    BatchSheet(); // the grid set up as the window shows it, empty but for the row numbers
+
+    Grid& grid() { return m_grid; }
+    const Grid& grid() const { return m_grid; }
+
+    // The radios. Choosing royalties selects "自行负担" and disables "雇主全额负担".
+    void setKind(engine::TaxKind kind);
+    // Ignored while royalties are chosen (the radio is disabled then).
+    void setMode(engine::TaxMode mode);
+    engine::TaxKind kind() const { return m_kind; }
+    engine::TaxMode mode() const { return m_mode; }
+    bool netModeEnabled() const { return m_kind != engine::TaxKind::Royalties; }
+
+    // Computes every row that has an income and writes the totals row. The window first
+    // commits an edit in progress.
+    void CalculateAll();
+    // The last data row that took part in the latest CalculateAll (0 before the first).
+    int LastDataRow() const { return m_lastDataRow; }
+    // Computes the row of an edited cell when it is the income column. Returns the message
+    // to show, if any ("  个人所得收入小于纳税标准, 不计税! . . .    " for wages below the
+    // threshold).
+    std::optional<Text> CalculateEditedRow(int row, int column);
+
+    // Rows 1 to 10,000, columns 1 to 7.
+    void SelectAll();
+    // The selection as clipboard text; nullopt when nothing is selected.
+    std::optional<Text> CopySelection() const;
+    // Writes clipboard text from the current cell on.
+    void PasteAtCursor(const Text& clipboard);
+    // Empties rows 1 to 10,000, columns 1 to 7.
+    void ClearGrid();
+
+    // Batch files. A save begins before its dialog: BeginSave() runs CalculateAll, so that
+    // the taxes and the totals row are up to date, and returns the name the dialog proposes.
+    Text BeginSave();
+    // Each returns the message to show, or nullopt on success.
+    std::optional<Text> SaveBatchFile(const Text& path);
+    std::optional<Text> OpenBatchFile(const Text& path);
+    // The path of the last file chosen in the save or open dialog.
+    const Text& CurrentBatchFile() const { return m_currentFile; }
+
+private:
+    Grid m_grid;
+    engine::TaxKind m_kind = engine::TaxKind::Wages;
+    engine::TaxMode m_mode = engine::TaxMode::Gross;
+    int m_lastDataRow = 0;
+    Text m_currentFile;
+};
+
+// The names the save and open dialogs propose: the remembered path of "config.inf"
+// (save) or "configJS.inf" (open); without "config.inf", the default
+// "个人所得税扣税表.dat" in the program directory.
+Text ProposedSaveName();
+Text ProposedOpenName();
+Text DefaultBatchFileName();
+
+// The messages of the file operations.
+const Text& SaveFailedMessage(); // "文件保存失败！ . . .   "
+const Text& OpenFailedMessage(); // "文件打开失败，请选择正确的文件！ . . .   "
+
+} // namespace iit::batch

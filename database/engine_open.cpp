@@ -1,0 +1,325 @@
+// The registry of open tables: OpenDatabase, CreateDatabase, SelectDatabase, CloseDatabase.
+#include "database/engine_internal.h"
+
+#include "runtime/convert.h"
+#include "runtime/files.h"
+
+#include <algorithm>
+#include <cstring>
+#include <system_error>
+
+namespace iit::db {
+namespace detail {
+
+Registry& registry() {
+    static Registry r;
+    return r;
+}
+
+Table* currentTable() {
+    Registry& r = registry();
+    if (r.current < 0 || r.current >= static_cast<int>(r.tables.size())) return nullptr;
+    return r.tables[static_cast<std::size_t>(r.current)].get();
+}
+
+ByteLock::ByteLock(Table& table, std::int64_t offset, LockKind kind, int waitMs)
+    : m_table(table), m_offset(offset) {
+    if (!table.takesLocks()) return;
+    m_status = table.locks.lock(table.file.fd(), offset, kind, waitMs);
+    m_held = m_status == kOk;
+}
+
+ByteLock::~ByteLock() {
+    if (m_held) m_table.locks.unlock(m_table.file.fd(), m_offset);
+}
+
+} // namespace detail
+
+namespace {
+
+using detail::registry;
+using detail::setError;
+using detail::Table;
+
+constexpr std::size_t kMaxIndexFiles = 10;
+
+// The last path component starts after the last separator.
+std::size_t componentStart(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? 0 : slash + 1;
+}
+
+Text withExtension(const Text& file) {
+    std::string path = file.bytes();
+    const std::size_t start = componentStart(path);
+    const std::size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || dot < start)
+        path += ".KDB";
+    else if (dot + 1 == path.size())
+        path += "KDB";
+    return Text::fromBytes(std::move(path));
+}
+
+// The file name without directory and extension.
+Text baseName(const Text& fullPath) {
+    const std::string& path = fullPath.bytes();
+    const std::size_t start = componentStart(path);
+    std::size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || dot < start) dot = path.size();
+    return Text::fromBytes(path.substr(start, dot - start));
+}
+
+bool absolutePath(const Text& file, std::filesystem::path& out) {
+    std::error_code ec;
+    out = std::filesystem::absolute(toPath(file), ec).lexically_normal();
+    return !ec;
+}
+
+bool hasAuxFields(const std::vector<Field>& fields) {
+    return std::any_of(fields.begin(), fields.end(),
+                       [](const Field& f) { return f.type == kMemo || f.type == kByteSet; });
+}
+
+bool sameCheckText(std::string_view stored, std::string_view computed) {
+    return computed.size() == kCheckTextSize && SameName(stored, computed);
+}
+
+// Reads the header through the cipher of `password`: true when the password fits.
+bool tryPassword(Table& t, const Text& password, Header& header) {
+    if (password.empty()) return false;
+    auto cipher = std::make_shared<Cipher>(password.view());
+    t.file.setCipher(cipher);
+    t.cipher = cipher;
+    char bytes[kHeaderSize];
+    if (t.file.read(0, bytes, sizeof bytes) != kHeaderSize) return false;
+    const std::optional<Header> h = DecodeHeader(bytes);
+    if (!h || !sameCheckText(h->checkText, cipher->checkText())) return false;
+    header = *h;
+    return true;
+}
+
+int unlockPassword(Table& t, const Text& password, Header& header) {
+    if (password.view() != "?") return tryPassword(t, password, header) ? kOk : kErrPassword;
+    const PasswordPrompt& prompt = registry().prompt;
+    for (int tries = 3; tries > 0 && prompt; --tries) {
+        const std::optional<Text> answer = prompt(tries, tries < 3);
+        if (!answer) break;
+        if (tryPassword(t, *answer, header)) return kOk;
+    }
+    return kErrPassword;
+}
+
+// Header, descriptors and the repair of a short or overlong file: kOk or an error code.
+int readStructure(Table& t, const Text& password) {
+    char bytes[kHeaderSize];
+    if (t.file.read(0, bytes, sizeof bytes) != kHeaderSize) return kErrNotDatabase;
+    std::optional<Header> h = DecodeHeader(bytes);
+    if (!h) return kErrNotDatabase;
+    if (!h->enciphered && !password.empty()) return kErrPassword;
+    if (h->enciphered) {
+        if (int rc = unlockPassword(t, password, *h); rc != kOk) return rc;
+    }
+    if (int rc = ValidateHeader(*h); rc != kOk) return rc;
+    t.header = *h;
+    t.recordSize = h->recordSize;
+
+    const std::int64_t length = t.file.size();
+    if (length < 0) return static_cast<int>(length);
+    char countBytes[4];
+    if (t.file.read(kFieldCountOffset, countBytes, 4) != 4) return kErrNotDatabase;
+    const std::int32_t count = LoadInt32(countBytes);
+    if (count <= 0) return kErrNotDatabase;
+    // The descriptors must be present before anything is allocated for them.
+    const std::int64_t dataStart = kDescriptorStart + kDescriptorSize * count;
+    if (dataStart > length) return kErrNotDatabase;
+    std::string descriptors(static_cast<std::size_t>(kDescriptorSize * count), '\0');
+    if (t.file.read(kDescriptorStart, descriptors.data(), descriptors.size()) !=
+        static_cast<std::int64_t>(descriptors.size()))
+        return kErrNotDatabase;
+    t.fields.resize(static_cast<std::size_t>(count));
+    for (std::size_t i = 0; i < t.fields.size(); ++i)
+        if (int rc = DecodeDescriptor(
+                descriptors.data() + kDescriptorSize * static_cast<std::int64_t>(i), t.fields[i]);
+            rc != kOk)
+            return rc;
+    if (int rc = ValidateLayout(t.fields, t.recordSize); rc != kOk) return rc;
+    t.dataStart = dataStart;
+
+    const std::int64_t present = (length - dataStart) / t.recordSize;
+    if (present < t.header.recordCount) {
+        if (t.readOnly) return kErrFileSize;
+        t.header.recordCount = static_cast<std::int32_t>(present);
+        char stored[4];
+        StoreInt32(stored, t.header.recordCount);
+        if (int rc = t.file.write(kRecordCountOffset, stored, 4); rc != kOk) return rc;
+    }
+    const std::int64_t wanted = t.recordOffset(t.header.recordCount);
+    if (!t.readOnly && length != wanted) {
+        if (int rc = t.file.truncate(wanted); rc != kOk) return rc;
+    }
+    return kOk;
+}
+
+int openTable(Table& t, const std::filesystem::path& path, const OpenOptions& options) {
+    const bool writable = !options.readOnly;
+    if (int rc = t.file.open(path, writable); rc != kOk) return rc;
+    if (int rc = ClaimShareMode(t.file.fd(), writable, options.shareMode); rc != kOk) return rc;
+    t.lockFree = options.shareMode != kDenyNone && options.shareMode != kDenyWrite;
+    bool locked = false;
+    if (!t.lockFree) {
+        const LockKind kind = writable ? LockKind::Write : LockKind::Read;
+        if (int rc = LockBytes(t.file.fd(), kind, 0, kWholeFile, 0); rc != kOk) return rc;
+        locked = true;
+    }
+    int rc = readStructure(t, options.password);
+    if (rc == kOk && hasAuxFields(t.fields)) {
+        t.aux = std::make_unique<AuxFile>();
+        rc = t.aux->open(AuxPath(path), writable, options.shareMode, t.header.version,
+                         t.header.enciphered ? t.cipher : nullptr);
+    }
+    if (locked) UnlockBytes(t.file.fd(), 0, kWholeFile);
+    return rc;
+}
+
+int findTable(const Text& name) {
+    const auto& tables = registry().tables;
+    const int n = static_cast<int>(tables.size());
+    for (int i = n - 1; i >= 0; --i)
+        if (SameName(tables[static_cast<std::size_t>(i)]->alias.view(), name.view())) return i;
+    for (int i = n - 1; i >= 0; --i)
+        if (SameName(tables[static_cast<std::size_t>(i)]->name.view(), name.view())) return i;
+    for (int i = n - 1; i >= 0; --i)
+        if (SameName(tables[static_cast<std::size_t>(i)]->fullPath.view(), name.view())) return i;
+    return -1;
+}
+
+void closeAt(int index) {
+    auto& r = registry();
+    r.tables.erase(r.tables.begin() + index);
+    if (r.current == index)
+        r.current = -1;
+    else if (index < r.current)
+        --r.current;
+}
+
+} // namespace
+
+void SetPasswordPrompt(PasswordPrompt prompt) {
+    std::lock_guard lock(registry().mutex);
+    registry().prompt = std::move(prompt);
+}
+
+bool OpenDatabase(const Text& file, const OpenOptions& options) {
+    std::lock_guard lock(registry().mutex);
+    setError(kOk);
+    int rc = kOk;
+    std::filesystem::path path;
+    if (file.empty())
+        rc = kErrNotFound;
+    else if (!options.alias.empty() && !IsValidName(options.alias.view()))
+        rc = kErrBadAlias;
+    else if (options.indexFiles.size() > kMaxIndexFiles)
+        rc = kErrTooManyIndexes;
+    else if (!options.indexFiles.empty())
+        rc = kErrIndexOpen;
+    else if (!absolutePath(withExtension(file), path))
+        rc = kErrBadPath;
+    if (rc != kOk) {
+        setError(rc);
+        return false;
+    }
+    const Text fullPath = fromPath(path);
+    for (const auto& open : registry().tables) {
+        if (SameName(open->fullPath.view(), fullPath.view())) {
+            setError(kErrAlreadyOpen);
+            return false;
+        }
+    }
+
+    auto table = std::make_unique<Table>();
+    table->readOnly = options.readOnly;
+    if (rc = openTable(*table, path, options); rc != kOk) {
+        setError(rc);
+        return false;
+    }
+    table->fullPath = fullPath;
+    table->name = baseName(fullPath);
+    table->alias = options.alias;
+    table->current = 0;
+    registry().tables.push_back(std::move(table));
+    registry().current = static_cast<int>(registry().tables.size()) - 1;
+    return true;
+}
+
+bool CreateDatabase(const Text& file, const std::vector<FieldSpec>& specs) {
+    std::lock_guard lock(registry().mutex);
+    setError(kOk);
+    if (file.empty()) {
+        setError(kErrNotFound);
+        return false;
+    }
+    std::vector<Field> fields;
+    std::int32_t recordSize = 0;
+    if (int rc = LayOutFields(specs, fields, recordSize); rc != kOk) {
+        setError(rc);
+        return false;
+    }
+    std::filesystem::path path;
+    if (!absolutePath(withExtension(file), path)) {
+        setError(kErrBadPath);
+        return false;
+    }
+    const double created = Now();
+    const std::string image = EncodeTableImage(specs, created, {}, {});
+    StoredFile out;
+    int rc = out.open(path, true, true);
+    if (rc == kErrNotFound) rc = kErrBadPath; // a missing directory
+    if (rc == kOk) rc = ClaimShareMode(out.fd(), true, kExclusive);
+    if (rc == kOk) rc = out.truncate(0);
+    if (rc == kOk) rc = out.write(0, image.data(), image.size());
+    if (rc == kOk && hasAuxFields(fields)) rc = CreateAuxFile(AuxPath(path), created);
+    if (rc == kErrUnknown) rc = kErrCreate;
+    setError(rc);
+    return rc == kOk;
+}
+
+bool SelectDatabase(const Text& name) {
+    std::lock_guard lock(registry().mutex);
+    setError(kOk);
+    const int found = findTable(name);
+    if (found < 0) {
+        setError(kErrNotOpen);
+        return false;
+    }
+    registry().current = found;
+    return true;
+}
+
+void CloseDatabase() {
+    std::lock_guard lock(registry().mutex);
+    setError(kOk);
+    if (detail::currentTable()) closeAt(registry().current);
+}
+
+void CloseDatabase(const Text& name) {
+    std::lock_guard lock(registry().mutex);
+    setError(kOk);
+    if (const int found = findTable(name); found >= 0) closeAt(found);
+}
+
+void CloseAllDatabases() {
+    std::lock_guard lock(registry().mutex);
+    setError(kOk);
+    registry().tables.clear();
+    registry().current = -1;
+}
+
+Text DatabaseFilePath(const Text& file) {
+    return withExtension(file);
+}
+
+std::filesystem::path AuxiliaryPath(const std::filesystem::path& dataFile) {
+    return AuxPath(dataFile);
+}
+
+} // namespace iit::db

@@ -1,0 +1,376 @@
+// Records and fields of the current table: counting, moving, reading and writing.
+#include "database/engine_internal.h"
+
+#include "runtime/convert.h"
+#include "runtime/fatal.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace iit::db {
+namespace {
+
+using detail::ByteLock;
+using detail::currentTable;
+using detail::registry;
+using detail::setError;
+using detail::Table;
+
+// Largest buffer taken for a record before the file has shown it holds that many bytes.
+constexpr std::int64_t kChunk = 64 * 1024;
+
+// How a field argument was resolved.
+enum class FieldArg { Found, Missing, BadKind };
+
+FieldArg resolveField(const Table& t, const Value& arg, const Field*& out) {
+    out = nullptr;
+    if (arg.isText()) {
+        for (const Field& f : t.fields) {
+            if (SameName(f.name.view(), arg.rawBytes())) {
+                out = &f;
+                return FieldArg::Found;
+            }
+        }
+        return FieldArg::Missing;
+    }
+    if (!arg.isNumeric()) return FieldArg::BadKind;
+    const std::int64_t position = ToInteger(arg);
+    if (position < 1 || position > static_cast<std::int64_t>(t.fields.size()))
+        return FieldArg::Missing;
+    out = &t.fields[static_cast<std::size_t>(position - 1)];
+    return FieldArg::Found;
+}
+
+const Text& badFieldKindMessage() {
+    static const Text message =
+        sysText("只能使用字段名称(文本型)或位置索引值(数值型)来指定某个字段");
+    return message;
+}
+
+// Reads the record count at header offset 16 under its lock; a negative count reads as 0.
+int readRecordCount(Table& t, int waitMs, std::int32_t& count) {
+    count = 0;
+    ByteLock lock(t, kRecordCountOffset, LockKind::Read, waitMs);
+    if (lock.status() != kOk) return lock.status();
+    char bytes[4];
+    if (t.file.read(kRecordCountOffset, bytes, 4) != 4) return kErrRecordCount;
+    count = std::max<std::int32_t>(LoadInt32(bytes), 0);
+    return kOk;
+}
+
+// Reads the stored bytes of a field of the current record into t.scratch.
+int readStored(Table& t, const Field& f) {
+    const std::int64_t position = t.recordOffset(t.current) + f.offset;
+    if (f.size > kChunk) {
+        // A wide field of a damaged file must be in the file before its buffer is allocated.
+        const std::int64_t length = t.file.size();
+        if (length < 0) return static_cast<int>(length);
+        if (position >= length) return kErrSeek;
+        if (position + f.size > length) return kErrReadField;
+    }
+    t.scratch.resize(static_cast<std::size_t>(f.size));
+    const std::int64_t got = t.file.read(position, t.scratch.data(), t.scratch.size());
+    if (got < 0) return static_cast<int>(got);
+    if (got == 0) return kErrSeek;
+    if (got < f.size) return kErrReadField;
+    return kOk;
+}
+
+Value readValue(Table& t, const Field& f) {
+    if (t.current < 0) {
+        setError(kErrNoRecord);
+        return EmptyValue(f.type);
+    }
+    // The lock also covers the chain of a memo or byte-set, which a writer may replace.
+    ByteLock lock(t, t.recordOffset(t.current), LockKind::Read);
+    if (lock.status() != kOk) {
+        setError(lock.status());
+        return EmptyValue(f.type);
+    }
+    if (int rc = readStored(t, f); rc != kOk) {
+        setError(rc);
+        return EmptyValue(f.type);
+    }
+    if (f.type != kMemo && f.type != kByteSet) return DecodeValue(f, t.scratch.data());
+    if (!t.aux) {
+        setError(kErrReadField);
+        return EmptyValue(f.type);
+    }
+    std::string data;
+    if (int rc = t.aux->read(LoadInt32(t.scratch.data()), data); rc != kOk) {
+        setError(rc);
+        return EmptyValue(f.type);
+    }
+    if (f.type == kMemo) return Value::text(Text::fromBytes(std::move(data)));
+    return Value::bytes(ByteSet(data.begin(), data.end()));
+}
+
+int writeValue(Table& t, const Field& f, const std::optional<Value>& value) {
+    if (t.current < 0) return kErrNoRecord;
+    if (t.readOnly) return kErrAccess;
+    const std::int64_t record = t.recordOffset(t.current);
+    const std::int64_t position = record + f.offset;
+    const std::int64_t length = t.file.size();
+    if (length < 0) return static_cast<int>(length);
+    if (position >= length) return kErrNoRecord;
+
+    if (f.type != kMemo && f.type != kByteSet) {
+        t.scratch.resize(static_cast<std::size_t>(f.size));
+        if (int rc = EncodeValue(f, value, t.scratch.data()); rc != kOk) return rc;
+        ByteLock lock(t, record, LockKind::Write);
+        if (lock.status() != kOk) return lock.status();
+        return t.file.write(position, t.scratch.data(), t.scratch.size());
+    }
+
+    const Value v = value ? *value : EmptyValue(f.type);
+    if (!Accepts(f.type, v)) return kErrTypeMismatch;
+    if (!t.aux) return kErrAuxAccess;
+    ByteLock lock(t, record, LockKind::Write);
+    if (lock.status() != kOk) return lock.status();
+    char old[4];
+    if (t.file.read(position, old, 4) != 4) return kErrWriteField;
+    // The new chain is complete before the record points to it; the old one is freed last.
+    std::int32_t first = 0;
+    if (int rc = t.aux->store(v.rawBytes(), first, t.lockFree); rc != kOk) return rc;
+    char stored[4];
+    StoreInt32(stored, first);
+    if (int rc = t.file.write(position, stored, 4); rc != kOk) return rc;
+    // The new value is in place; a damaged old chain that cannot be freed only leaks blocks.
+    t.aux->release(LoadInt32(old), t.lockFree);
+    return kOk;
+}
+
+int appendBlank(Table& t) {
+    if (t.readOnly) return kErrAccess;
+    ByteLock headerLock(t, kRecordCountOffset, LockKind::Write);
+    if (headerLock.status() != kOk) return headerLock.status();
+    char counters[8];
+    if (t.file.read(kRecordCountOffset, counters, 8) != 8) return kErrRecordCount;
+    const std::int32_t count = std::max<std::int32_t>(LoadInt32(counters), 0);
+    const std::int32_t stamp = std::max<std::int32_t>(LoadInt32(counters + 4), 1);
+    if (count == std::numeric_limits<std::int32_t>::max() ||
+        stamp == std::numeric_limits<std::int32_t>::max())
+        return kErrWriteRecord;
+    const std::int64_t position = t.recordOffset(count);
+    const std::int64_t length = t.file.size();
+    if (length < 0) return static_cast<int>(length);
+    if (length < position) return kErrSeek;
+
+    ByteLock recordLock(t, position, LockKind::Write);
+    if (recordLock.status() != kOk) return recordLock.status();
+    // Written in bounded pieces: a record may be as large as a file says it is.
+    for (std::int64_t done = 0; done < t.recordSize; done += kChunk) {
+        t.scratch.assign(
+            static_cast<std::size_t>(std::min<std::int64_t>(kChunk, t.recordSize - done)), '\0');
+        if (done == 0) {
+            // A damaged file's record may be shorter than its stamp: only what fits is kept.
+            char bytes[4];
+            StoreInt32(bytes, stamp);
+            std::memcpy(t.scratch.data(), bytes, std::min<std::size_t>(4, t.scratch.size()));
+        }
+        if (int rc = t.file.write(position + done, t.scratch.data(), t.scratch.size()); rc != kOk)
+            return rc;
+    }
+    StoreInt32(counters, count + 1);
+    StoreInt32(counters + 4, stamp + 1);
+    if (int rc = t.file.write(kRecordCountOffset, counters, 8); rc != kOk) return rc;
+    t.header.recordCount = count + 1;
+    t.header.nextId = stamp + 1;
+    t.current = count;
+    return kOk;
+}
+
+int removeAll(Table& t) {
+    if (t.readOnly) return kErrAccess;
+    if (!t.lockFree) {
+        if (int rc = LockBytes(t.file.fd(), LockKind::Write, 0, kWholeFile, 0); rc != kOk)
+            return rc;
+        t.wholeFileLocked = true;
+    }
+    char zero[4];
+    StoreInt32(zero, 0);
+    int rc = t.file.write(kRecordCountOffset, zero, 4);
+    if (rc == kOk) rc = t.file.truncate(t.dataStart);
+    if (rc == kOk && t.aux) rc = t.aux->reset();
+    if (rc == kOk) {
+        t.header.recordCount = 0;
+        t.current = 0;
+    }
+    if (t.wholeFileLocked) {
+        UnlockBytes(t.file.fd(), 0, kWholeFile);
+        t.wholeFileLocked = false;
+        t.locks.restore(t.file.fd());
+    }
+    return rc;
+}
+
+} // namespace
+
+std::int32_t RecordCount() {
+    std::lock_guard lock(registry().mutex);
+    setError(kOk);
+    Table* t = currentTable();
+    if (!t) {
+        setError(kErrNoCurrent);
+        return 0;
+    }
+    std::int32_t count = 0;
+    const int rc = readRecordCount(*t, kCountLockWaitMs, count);
+    setError(rc);
+    return rc == kOk ? count : 0;
+}
+
+void GoFirst() {
+    std::lock_guard lock(registry().mutex);
+    setError(kOk);
+    if (Table* t = currentTable())
+        t->current = 0;
+    else
+        setError(kErrNoCurrent);
+}
+
+bool Skip(std::int32_t n) {
+    std::lock_guard lock(registry().mutex);
+    setError(kOk);
+    Table* t = currentTable();
+    if (!t) {
+        setError(kErrNoCurrent);
+        return false;
+    }
+    if (n == 0) return true;
+    std::int32_t count = 0;
+    if (int rc = readRecordCount(*t, 0, count); rc != kOk) {
+        setError(rc);
+        return false;
+    }
+    if (n > 0 && (count == 0 || t->current >= count)) {
+        setError(kErrAfterLast);
+        return false;
+    }
+    if (n < 0 && (count == 0 || t->current < 0)) {
+        setError(kErrBeforeFirst);
+        return false;
+    }
+    const std::int64_t target =
+        std::clamp<std::int64_t>(static_cast<std::int64_t>(t->current) + n, -1, count);
+    t->current = static_cast<std::int32_t>(target);
+    return true;
+}
+
+Value ReadField(const Value& field) {
+    const Text* fatal = nullptr;
+    {
+        std::lock_guard lock(registry().mutex);
+        setError(kOk);
+        static const Text kNoTable = sysText("未指定当前数据库或者指定数据库未打开");
+        static const Text kNoField = sysText("指定字段不存在");
+        Table* t = currentTable();
+        const Field* f = nullptr;
+        if (!t) {
+            fatal = &kNoTable;
+        } else {
+            switch (resolveField(*t, field, f)) {
+            case FieldArg::Found:
+                return readValue(*t, *f);
+            case FieldArg::Missing:
+                fatal = &kNoField;
+                break;
+            case FieldArg::BadKind:
+                fatal = &badFieldKindMessage();
+                break;
+            }
+        }
+    }
+    // Raised outside the registry lock: the handler may show a dialog or leave by an exception.
+    FatalError(0, *fatal);
+}
+
+bool WriteField(const Value& field, const std::optional<Value>& value) {
+    {
+        std::lock_guard lock(registry().mutex);
+        setError(kOk);
+        Table* t = currentTable();
+        if (!t) {
+            setError(kErrNotOpen);
+            return false;
+        }
+        const Field* f = nullptr;
+        switch (resolveField(*t, field, f)) {
+        case FieldArg::Found: {
+            const int rc = writeValue(*t, *f, value);
+            setError(rc);
+            return rc == kOk;
+        }
+        case FieldArg::Missing:
+            setError(kErrNoField);
+            return false;
+        case FieldArg::BadKind:
+            break;
+        }
+    }
+    FatalError(0, badFieldKindMessage());
+}
+
+bool AppendBlankRecord() {
+    std::lock_guard lock(registry().mutex);
+    setError(kOk);
+    Table* t = currentTable();
+    const int rc = t ? appendBlank(*t) : kErrNoCurrent;
+    setError(rc);
+    return rc == kOk;
+}
+
+bool RemoveAllRecords() {
+    std::lock_guard lock(registry().mutex);
+    setError(kOk);
+    Table* t = currentTable();
+    const int rc = t ? removeAll(*t) : kErrNoCurrent;
+    setError(rc);
+    return rc == kOk;
+}
+
+Text FieldName(const Value& field) {
+    {
+        std::lock_guard lock(registry().mutex);
+        setError(kOk);
+        Table* t = currentTable();
+        if (!t) {
+            setError(kErrNoCurrent);
+            return {};
+        }
+        const Field* f = nullptr;
+        switch (resolveField(*t, field, f)) {
+        case FieldArg::Found:
+            return f->name;
+        case FieldArg::Missing:
+            setError(kErrNoField);
+            return {};
+        case FieldArg::BadKind:
+            break;
+        }
+    }
+    FatalError(0, badFieldKindMessage());
+}
+
+std::vector<FieldSpec> Fields() {
+    std::lock_guard lock(registry().mutex);
+    setError(kOk);
+    std::vector<FieldSpec> out;
+    Table* t = currentTable();
+    if (!t) {
+        setError(kErrNoCurrent);
+        return out;
+    }
+    for (const Field& f : t->fields)
+        out.push_back({f.name, f.type, f.width});
+    return out;
+}
+
+Text CurrentPath() {
+    std::lock_guard lock(registry().mutex);
+    Table* t = currentTable();
+    return t ? t->fullPath : Text{};
+}
+
+} // namespace iit::db

@@ -1,0 +1,79 @@
+#include "engine/calculate.h"
+
+#include "runtime/convert.h"
+
+namespace iit::engine {
+namespace {
+
+const Text& CaptionText(TaxOutcome::Caption caption) {
+    static const Text netPay = sysText("实发数: "), grossTotal = sysText("合计数: "),
+                      grossFullWidth = sysText("合计数：");
+    switch (caption) {
+    case TaxOutcome::Caption::NetPay:
+        return netPay;
+    case TaxOutcome::Caption::GrossTotal:
+        return grossTotal;
+    case TaxOutcome::Caption::GrossTotalFullWidth:
+        return grossFullWidth;
+    }
+    return netPay;
+}
+
+} // namespace
+
+const Text& IncomePlaceholder() {
+    static const Text placeholder =
+        sysText("在这里输入个人所得收入\r\nEnter the income of personal income here");
+    return placeholder;
+}
+
+Text ResultLabel(const Text& caption, const Text& companion, const Text& tax) {
+    static const Text secondLine = sysText("\r\n应纳税: ");
+    Text c = companion, x = tax;
+    if (c.size() > x.size())
+        x = Text::fromBytes(std::string(c.size() - x.size(), ' ')) + x;
+    else
+        c = Text::fromBytes(std::string(x.size() - c.size(), ' ')) + c;
+    return caption + c + secondLine + x;
+}
+
+CalcResult Calculate(const Text& tablePath, const Text& incomeText, TaxKind kind, TaxMode mode,
+                     std::int32_t& messageThreshold) {
+    static const Text askForIncome = sysText(" 请在这里输入个人所得收入! . . . ");
+    static const Text tooLarge = sysText(" 输入的数值过大! . . . ");
+    CalcResult r;
+    if (incomeText.empty() || incomeText == IncomePlaceholder()) {
+        r.outcome = CalcResult::Outcome::NoInput;
+        r.balloon = askForIncome;
+        return r;
+    }
+    const double x = ToNumber(incomeText);
+    if (Greater(x, kMaxIncome)) {
+        r.outcome = CalcResult::Outcome::TooLarge;
+        r.balloon = tooLarge;
+        return r;
+    }
+    const TaxOutcome out = ComputeTax(tablePath, x, kind, mode, messageThreshold);
+    switch (out.type) {
+    case TaxOutcome::Type::BelowThreshold:
+        r.outcome = CalcResult::Outcome::BelowThreshold;
+        r.threshold = out.threshold;
+        r.balloon = sysText(" 收入数低于") + ToText(out.threshold) + sysText(", 无需上税! . . . ");
+        r.label = Text{};
+        break;
+    case TaxOutcome::Type::NoResult:
+        r.outcome = CalcResult::Outcome::NoResult;
+        r.label = Text::fromBytes("0");
+        break;
+    case TaxOutcome::Type::Computed:
+        r.outcome = CalcResult::Outcome::Computed;
+        r.caption = CaptionText(out.caption);
+        r.total = out.companionText ? *out.companionText : ToText(out.companion);
+        r.tax = ToText(out.tax);
+        r.label = ResultLabel(r.caption, r.total, r.tax);
+        break;
+    }
+    return r;
+}
+
+} // namespace iit::engine

@@ -1,0 +1,49 @@
+#pragma once
+// A batch sheet over a rate table in a fresh program directory.
+
+#include "batch/sheet.h"
+#include "database/database.h"
+#include "database/format.h"
+#include "engine/bracket_table.h"
+#include "runtime/files.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace iit::testing {
+
+class BatchFixture : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::unique_ptr<batch::BatchSheet> sheet;
+
+    void SetUp() override {
+        db::CloseAllDatabases();
+        SetProgramDirectory(dir.path());
+        ASSERT_TRUE(engine::WriteDefaultRateTable(engine::RateTablePath()));
+        ASSERT_TRUE(engine::OpenRateTable(engine::RateTablePath()));
+        sheet = std::make_unique<batch::BatchSheet>();
+    }
+    void TearDown() override { db::CloseAllDatabases(); }
+
+    Grid& grid() { return sheet->grid(); }
+    void set(int row, int column, const char* utf8) {
+        grid().setText(row, column, Text::fromUtf8(utf8));
+    }
+    std::string cell(int row, int column) { return grid().text(row, column).toUtf8(); }
+    // Columns 1 to 7 of a row, tab-separated.
+    std::string line(int row) {
+        std::string s;
+        for (int c = 1; c <= 7; ++c)
+            s += (c > 1 ? "\t" : "") + cell(row, c);
+        return s;
+    }
+    void person(int row, const char* name, const char* income) {
+        set(row, batch::kNameColumn, name);
+        set(row, batch::kIncomeColumn, income);
+    }
+};
+
+} // namespace iit::testing

@@ -1,0 +1,193 @@
+#include "runtime/convert.h"
+#include "tests/batch/batch_support.h"
+
+namespace iit {
+namespace {
+
+using batch::kAfterTaxColumn;
+using batch::kIncomeColumn;
+using batch::kNameColumn;
+using batch::kTaxColumn;
+using engine::TaxKind;
+using engine::TaxMode;
+using testing::BatchFixture;
+
+class Calculate : public BatchFixture {};
+
+TEST_F(Calculate, SetUpOfTheGrid) {
+    EXPECT_EQ(grid().rowCount(), 10001);
+    EXPECT_EQ(grid().columnCount(), 8);
+    EXPECT_EQ(cell(0, 3), "用于报税\r\n的 收 入");
+    EXPECT_EQ(cell(10000, 0), "10000");
+    EXPECT_EQ(grid().columnWidth(0), 45);
+    EXPECT_EQ(grid().columnWidth(2), 160);
+    EXPECT_EQ(grid().columnWidth(3), 80);
+    EXPECT_EQ(grid().rowHeight(0), 50);
+    EXPECT_EQ(grid().format(5, 4) & cellformat::kHorizontalMask, cellformat::kRight);
+    EXPECT_EQ(grid().format(5, 0) & cellformat::kHorizontalMask, cellformat::kCentre);
+    EXPECT_NE(grid().format(0, 3) & cellformat::kWordWrap, 0);
+    EXPECT_EQ(grid().format(5, 2) & cellformat::kHorizontalMask, cellformat::kLeft);
+}
+
+struct RowCase {
+    TaxKind kind;
+    TaxMode mode;
+    const char* income;
+    const char* tax;   // column 4 after CalculateAll
+    const char* after; // column 5 after CalculateAll
+    const char* editedTax;
+    const char* editedAfter;
+};
+
+TEST_F(Calculate, RowsOfEveryPassAndTheEditedRow) {
+    const RowCase cases[] = {
+        {TaxKind::Wages, TaxMode::Gross, "8000", "90", "7910", "90", "7910"},
+        {TaxKind::Wages, TaxMode::Gross, "5000", "", "5000", "", "5000"},
+        {TaxKind::Wages, TaxMode::Gross, "5000.00", "", "5000.00", "", "5000"},
+        {TaxKind::Wages, TaxMode::Gross, "17000", "990", "16010", "990", "16010"},
+        {TaxKind::Wages, TaxMode::Net, "7910", "90", "8000", "90", "8000"},
+        {TaxKind::Wages, TaxMode::Net, "7950", "94.44", "8044.44", "94.44", "8044.44"},
+        {TaxKind::Wages, TaxMode::Net, "29000", "4453.33", "33453.33", "4453.33", "33453.33"},
+        {TaxKind::Wages, TaxMode::Net, "5000.0", "", "5000.0", "", "5000"},
+        {TaxKind::Labour, TaxMode::Gross, "2000", "240", "1760", "240", "1760"},
+        {TaxKind::Labour, TaxMode::Gross, "6000", "960", "5040", "960", "5040"},
+        {TaxKind::Labour, TaxMode::Gross, "700.0", "", "700.0", "", "700"},
+        {TaxKind::Labour, TaxMode::Net, "2800", "500", "3300", "500", "3300"},
+        {TaxKind::Labour, TaxMode::Net, "800", "", "800", "", "800"},
+        {TaxKind::Royalties, TaxMode::Gross, "40000", "4480", "35520", "4480", "35520"},
+        {TaxKind::Royalties, TaxMode::Gross, "500", "0", "500", "", "500"},
+        {TaxKind::Royalties, TaxMode::Net, "4000", "448", "3552", "448", "3552"},
+    };
+    for (const RowCase& c : cases) {
+        const std::string what = std::string(c.income) + " " + engine::KindText(c.kind).toUtf8() +
+                                 engine::ModeText(c.mode).toUtf8();
+        sheet->ClearGrid();
+        sheet->setKind(c.kind);
+        sheet->setMode(c.mode);
+        person(1, "张三", c.income);
+        sheet->CalculateAll();
+        EXPECT_EQ(cell(1, kTaxColumn), c.tax) << what;
+        EXPECT_EQ(cell(1, kAfterTaxColumn), c.after) << what;
+        grid().setText(1, kTaxColumn, Text::fromBytes("stale"));
+        EXPECT_FALSE(sheet->CalculateEditedRow(1, kIncomeColumn).has_value()) << what;
+        EXPECT_EQ(cell(1, kTaxColumn), c.editedTax) << what;
+        EXPECT_EQ(cell(1, kAfterTaxColumn), c.editedAfter) << what;
+    }
+}
+
+TEST_F(Calculate, TotalsRowMovesAndIsRecomputed) {
+    person(1, "甲", "8000");
+    person(2, "乙", "9000");
+    person(3, "丙", "4000");
+    person(10, "丁", "10000");
+    sheet->CalculateAll();
+    EXPECT_EQ(sheet->LastDataRow(), 10);
+    EXPECT_EQ(line(11), "合计\t\t31000\t570\t30430\t\t"); // taxes 90 + 190 + 290
+    const std::string before = line(11);
+    sheet->CalculateAll(); // the old totals row is removed before the sums are taken
+    EXPECT_EQ(line(11), before);
+    EXPECT_EQ(line(12), "\t\t\t\t\t\t");
+
+    grid().setText(10, kIncomeColumn, Text{}); // the last person leaves
+    grid().setText(10, kAfterTaxColumn, Text{});
+    grid().setText(10, kTaxColumn, Text{});
+    sheet->CalculateAll();
+    EXPECT_EQ(sheet->LastDataRow(), 3);
+    EXPECT_EQ(cell(4, kNameColumn), "合计");
+    EXPECT_EQ(line(11), "\t\t\t\t\t\t"); // the old totals row is cleared
+}
+
+TEST_F(Calculate, OnlyAnOldTotalsRowLeft) {
+    set(5, kNameColumn, "合计");
+    set(5, kIncomeColumn, "1234");
+    sheet->CalculateAll();
+    EXPECT_EQ(line(5), "\t\t\t\t\t\t");
+    EXPECT_EQ(line(1), "合计\t\t0\t0\t0\t\t");
+}
+
+TEST_F(Calculate, NothingWhenTheIncomesSumToZero) {
+    person(1, "甲", "-5");
+    person(2, "乙", "5");
+    set(3, kNameColumn, "合计");
+    sheet->CalculateAll();
+    EXPECT_EQ(cell(1, kTaxColumn), "");
+    EXPECT_EQ(cell(3, kNameColumn), ""); // the old totals row was cleared all the same
+    EXPECT_EQ(cell(4, kNameColumn), "");
+    sheet->ClearGrid();
+    sheet->CalculateAll();
+    for (int row = 1; row <= 3; ++row)
+        EXPECT_EQ(line(row), "\t\t\t\t\t\t");
+}
+
+TEST_F(Calculate, EveryPersonIsComputedWhateverTheEmptyRowsBefore) {
+    // 60 scattered empty income cells before the last person.
+    int row = 1;
+    for (int i = 0; i < 60; ++i) {
+        person(row, "甲", "8000");
+        row += 2;
+    }
+    person(row, "末", "9000");
+    sheet->CalculateAll();
+    EXPECT_EQ(cell(row, kTaxColumn), "190");
+    EXPECT_EQ(cell(row + 1, kNameColumn), "合计");
+    EXPECT_EQ(cell(row + 1, kTaxColumn), ToText(60 * 90.0 + 190).toUtf8());
+}
+
+TEST_F(Calculate, NoTotalsRowWhenTheLastRowIsUsed) {
+    person(10000, "末", "8000");
+    sheet->CalculateAll();
+    EXPECT_EQ(sheet->LastDataRow(), 10000);
+    EXPECT_EQ(cell(10000, kTaxColumn), "90");
+    for (int r = 1; r < 10000; r += 997)
+        EXPECT_NE(cell(r, kNameColumn), "合计");
+}
+
+TEST_F(Calculate, EditedRowMessagesAndOtherColumns) {
+    person(1, "甲", "8000");
+    sheet->CalculateAll();
+    // Lowering the income below the threshold shows the message and clears the old tax.
+    set(1, kIncomeColumn, "4000");
+    const auto message = sheet->CalculateEditedRow(1, kIncomeColumn);
+    ASSERT_TRUE(message.has_value());
+    EXPECT_EQ(message->toUtf8(), "  个人所得收入小于纳税标准, 不计税! . . .    ");
+    EXPECT_EQ(cell(1, kTaxColumn), "");
+    EXPECT_EQ(cell(1, kAfterTaxColumn), "4000");
+    // An emptied income cell counts 0: the message, and the row is emptied.
+    set(1, kIncomeColumn, "");
+    EXPECT_TRUE(sheet->CalculateEditedRow(1, kIncomeColumn).has_value());
+    EXPECT_EQ(cell(1, kAfterTaxColumn), "");
+    // Other columns compute nothing.
+    set(5, kIncomeColumn, "9000");
+    EXPECT_FALSE(sheet->CalculateEditedRow(5, kNameColumn).has_value());
+    EXPECT_EQ(cell(5, kTaxColumn), "");
+    // Labour and royalties have no message; an empty income cell is left alone.
+    sheet->setKind(TaxKind::Labour);
+    EXPECT_FALSE(sheet->CalculateEditedRow(1, kIncomeColumn).has_value());
+    EXPECT_EQ(cell(1, kTaxColumn), "");
+}
+
+TEST_F(Calculate, RoyaltiesForceTheEarnerMode) {
+    sheet->setMode(TaxMode::Net);
+    EXPECT_EQ(sheet->mode(), TaxMode::Net);
+    sheet->setKind(TaxKind::Royalties);
+    EXPECT_EQ(sheet->mode(), TaxMode::Gross);
+    EXPECT_FALSE(sheet->netModeEnabled());
+    sheet->setMode(TaxMode::Net); // the radio is disabled
+    EXPECT_EQ(sheet->mode(), TaxMode::Gross);
+    sheet->setKind(TaxKind::Wages);
+    EXPECT_TRUE(sheet->netModeEnabled());
+    EXPECT_EQ(sheet->mode(), TaxMode::Gross);
+}
+
+TEST_F(Calculate, NonNumericIncomeCountsAsItsValue) {
+    person(1, "甲", "８０００元");
+    person(2, "乙", "abc");
+    sheet->CalculateAll();
+    EXPECT_EQ(cell(1, kTaxColumn), "90");
+    EXPECT_EQ(cell(2, kTaxColumn), "");
+    EXPECT_EQ(cell(2, kAfterTaxColumn), "abc");
+    EXPECT_EQ(sheet->LastDataRow(), 2);
+}
+
+} // namespace
+} // namespace iit

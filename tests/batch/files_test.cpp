@@ -1,0 +1,251 @@
+#include "runtime/config.h"
+#include "runtime/convert.h"
+#include "tests/batch/batch_support.h"
+
+#include <cstring>
+
+namespace iit {
+namespace {
+
+using batch::kIncomeColumn;
+using batch::kNameColumn;
+using testing::BatchFixture;
+using testing::readFile;
+
+class Files : public BatchFixture {
+protected:
+    Text path(const char* name) { return fromPath(dir / name); }
+    std::int32_t recordsIn(const Text& file) {
+        db::OpenOptions o;
+        o.alias = Text::fromBytes("check");
+        o.readOnly = true;
+        if (!db::OpenDatabase(file, o)) return -1;
+        const std::int32_t n = db::RecordCount();
+        db::CloseDatabase(Text::fromBytes("check"));
+        return n;
+    }
+    void threePeople() {
+        person(1, "张三", "8000");
+        set(1, batch::kIdColumn, "110101199001011234");
+        set(1, batch::kCardColumn, "6222021234567890123");
+        set(1, batch::kRemarkColumn, "备注，含逗号");
+        person(2, "李四", "7950");
+        person(3, "王五", "4000");
+    }
+};
+
+TEST_F(Files, SaveOfThreePeopleAndReopen) {
+    threePeople();
+    EXPECT_EQ(sheet->BeginSave(), batch::DefaultBatchFileName());
+    const Text file = path("三人.dat");
+    ASSERT_FALSE(sheet->SaveBatchFile(file).has_value());
+    EXPECT_EQ(cell(4, kNameColumn), "合计"); // the calculation before the save
+    EXPECT_EQ(recordsIn(file), 9999);
+    EXPECT_EQ(sheet->CurrentBatchFile(), file);
+    EXPECT_EQ(ReadConfigItem(JoinPath(ProgramDirectory(), "config.inf"), sysText("目录"),
+                             sysText("子目录")),
+              file);
+    EXPECT_EQ(batch::ProposedSaveName(), file);
+
+    batch::BatchSheet fresh;
+    ASSERT_FALSE(fresh.OpenBatchFile(file).has_value());
+    const Grid& g = fresh.grid();
+    EXPECT_EQ(g.text(1, 1).toUtf8(), "张三");
+    EXPECT_EQ(g.text(1, 2).toUtf8(), "110101199001011234");
+    EXPECT_EQ(g.text(1, 3).toUtf8(), "8000");
+    EXPECT_EQ(g.text(1, 4).toUtf8(), "90");
+    EXPECT_EQ(g.text(1, 6).toUtf8(), "6222021234567890123");
+    EXPECT_EQ(g.text(1, 7).toUtf8(), "备注，含逗号");
+    EXPECT_EQ(g.text(2, 5).toUtf8(), "7861.5");
+    EXPECT_EQ(g.text(3, 4).toUtf8(), "0"); // no tax: stored as 0, shown as "0"
+    for (int row : {4, 5000, 9999}) {
+        EXPECT_EQ(g.text(row, 1).toUtf8(), "") << row;
+        EXPECT_EQ(g.text(row, 3).toUtf8(), "0") << row;
+        EXPECT_EQ(g.text(row, 5).toUtf8(), "0") << row;
+    }
+    EXPECT_EQ(g.text(10000, 3).toUtf8(), "");
+    EXPECT_EQ(ReadConfigItem(JoinPath(ProgramDirectory(), "configJS.inf"), sysText("目录"),
+                             sysText("子目录")),
+              file);
+    EXPECT_EQ(batch::ProposedOpenName(), file);
+
+    // Every filled row is computed and the totals land in row 10,000.
+    fresh.CalculateAll();
+    EXPECT_EQ(fresh.LastDataRow(), 9999);
+    EXPECT_EQ(g.text(10000, 1).toUtf8(), "合计");
+    EXPECT_EQ(g.text(10000, 4).toUtf8(), "178.5");
+}
+
+TEST_F(Files, SavedFileLayoutByteForByte) {
+    threePeople();
+    sheet->BeginSave();
+    const Text file = path("layout.dat");
+    ASSERT_FALSE(sheet->SaveBatchFile(file).has_value());
+    const std::string bytes = readFile(toPath(file));
+    const std::size_t recordSize = 4 + 16 + 20 + 8 + 8 + 8 + 20 + 40;
+    ASSERT_EQ(bytes.size(), 116 + 7 * 72 + 9999 * recordSize);
+    auto i32 = [&](std::size_t at) {
+        std::int32_t v;
+        std::memcpy(&v, bytes.data() + at, 4);
+        return v;
+    };
+    auto f64 = [&](std::size_t at) {
+        double v;
+        std::memcpy(&v, bytes.data() + at, 8);
+        return v;
+    };
+    EXPECT_EQ(bytes.substr(0, 4), "QKDB");
+    EXPECT_EQ(i32(4), 0x10000);
+    EXPECT_EQ(i32(16), 9999);
+    EXPECT_EQ(i32(20), 10000);
+    EXPECT_EQ(i32(24), static_cast<std::int32_t>(recordSize));
+    EXPECT_EQ(i32(112), 7);
+    const int offsets[7] = {4, 20, 40, 48, 56, 64, 84};
+    const int types[7] = {10, 10, 6, 6, 6, 10, 10};
+    const int widths[7] = {16, 20, 0, 0, 0, 20, 40};
+    for (int f = 0; f < 7; ++f) {
+        const std::size_t d = 116 + static_cast<std::size_t>(f) * 72;
+        EXPECT_EQ(Text::fromBytes(std::string(bytes.c_str() + d)).toUtf8(),
+                  batch::BatchFileFields()[static_cast<std::size_t>(f)].name.toUtf8());
+        EXPECT_EQ(i32(d + 20), types[f]);
+        EXPECT_EQ(i32(d + 24), offsets[f]);
+        EXPECT_EQ(i32(d + 28), widths[f]);
+    }
+    const std::size_t r1 = 116 + 7 * 72, r2 = r1 + recordSize;
+    EXPECT_EQ(i32(r1), 1); // stamps count from 1
+    EXPECT_EQ(i32(r2), 2);
+    EXPECT_EQ(bytes.substr(r1 + 4, 16), std::string("\xD5\xC5\xC8\xFD", 4) + std::string(12, '\0'));
+    EXPECT_EQ(bytes.substr(r1 + 20, 20), "110101199001011234" + std::string(2, '\0'));
+    EXPECT_EQ(f64(r1 + 40), 8000.0);
+    EXPECT_EQ(f64(r1 + 48), 90.0);
+    EXPECT_EQ(f64(r1 + 56), 7910.0);
+    EXPECT_EQ(bytes.substr(r1 + 64, 20), "6222021234567890123" + std::string(1, '\0'));
+    EXPECT_EQ(f64(r2 + 56), 7861.5);
+    // A row of the empty rest: only its stamp.
+    const std::size_t r9 = r1 + 8 * recordSize;
+    EXPECT_EQ(i32(r9), 9);
+    EXPECT_EQ(bytes.substr(r9 + 4, recordSize - 4), std::string(recordSize - 4, '\0'));
+}
+
+TEST_F(Files, SavingOverAnExistingFileReplacesItsRecordsAndNothingElse) {
+    threePeople();
+    const Text file = path("over.dat");
+    sheet->BeginSave();
+    ASSERT_FALSE(sheet->SaveBatchFile(file).has_value());
+    sheet->ClearGrid();
+    person(1, "赵六", "12000");
+    sheet->BeginSave();
+    ASSERT_FALSE(sheet->SaveBatchFile(file).has_value());
+    batch::BatchSheet fresh;
+    ASSERT_FALSE(fresh.OpenBatchFile(file).has_value());
+    EXPECT_EQ(fresh.grid().text(1, 1).toUtf8(), "赵六");
+    EXPECT_EQ(fresh.grid().text(2, 1).toUtf8(), "");
+    // No temporary file is left beside it.
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_NE(e.path().filename().string().front(), '.') << e.path();
+}
+
+TEST_F(Files, FailedSavesLeaveTheOldFileUntouched) {
+    threePeople();
+    const Text notATable = path("notes.dat");
+    testing::writeFile(toPath(notATable), "just some text\r\n");
+    sheet->BeginSave();
+    const auto message = sheet->SaveBatchFile(notATable);
+    ASSERT_TRUE(message.has_value());
+    EXPECT_EQ(message->toUtf8(), "文件保存失败！ . . .   ");
+    EXPECT_EQ(readFile(toPath(notATable)), "just some text\r\n");
+    EXPECT_FALSE(FileExists(JoinPath(ProgramDirectory(), "config.inf")));
+
+    // The rate table itself is open and cannot be saved over.
+    const std::string table = readFile(toPath(engine::RateTablePath()));
+    EXPECT_TRUE(sheet->SaveBatchFile(engine::RateTablePath()).has_value());
+    EXPECT_EQ(readFile(toPath(engine::RateTablePath())), table);
+
+    // A directory that cannot be written to.
+    EXPECT_TRUE(sheet->SaveBatchFile(path("no/such/dir/x.dat")).has_value());
+}
+
+TEST_F(Files, OpenRefusesOtherFilesAndKeepsTheGrid) {
+    person(1, "留", "8000");
+    const Text text = path("text.dat");
+    testing::writeFile(toPath(text), "姓名,收入\n张三,8000\n");
+    struct Case {
+        const char* name;
+        std::vector<db::FieldSpec> fields;
+        bool accepted;
+    };
+    auto spec = [](const char* n, std::int32_t type, std::int32_t width) {
+        return db::FieldSpec{sysText(n), type, width};
+    };
+    const Case cases[] = {
+        {"wrong-names.dat",
+         {spec("姓名", 10, 16), spec("身份证", 10, 20), spec("收入", 6, 0)},
+         false},
+        {"too-few.dat", {spec("姓名", 10, 16), spec("身份证号", 10, 20)}, false},
+        {"other-6-7.dat",
+         {spec("姓名", 10, 16), spec("身份证号", 10, 20), spec("收入", 6, 0), spec("应缴税", 6, 0),
+          spec("所得合计", 6, 0), spec("卡", 10, 5), spec("说明", 3, 0)},
+         true},
+        {"five-fields.dat",
+         {spec("姓名", 10, 200), spec("身份证号", 3, 0), spec("收入", 3, 0), spec("应缴税", 5, 0),
+          spec("所得合计", 1, 0)},
+         true},
+    };
+    for (const Case& c : cases) {
+        const Text file = path(c.name);
+        ASSERT_TRUE(db::CreateDatabase(file, c.fields)) << c.name << " " << db::LastError();
+        db::OpenOptions o;
+        o.alias = Text::fromBytes("w");
+        ASSERT_TRUE(db::OpenDatabase(file, o));
+        ASSERT_TRUE(db::AppendBlankRecord());
+        db::WriteField(Value::int32(1), Value::text(Text::fromBytes(std::string(150, 'N'))));
+        db::WriteField(Value::int32(3), Value::number(7777.5));
+        if (c.fields.size() >= 7) db::WriteField(Value::int32(7), Value::int32(3));
+        db::CloseDatabase(Text::fromBytes("w"));
+
+        const auto message = sheet->OpenBatchFile(file);
+        EXPECT_EQ(!message.has_value(), c.accepted) << c.name;
+        if (c.accepted) {
+            EXPECT_EQ(cell(1, 3), c.fields[2].type == db::kInt ? "7777" : "7777.5") << c.name;
+            EXPECT_EQ(cell(1, 1).size(), c.fields[0].width == 200 ? 150u : 16u) << c.name;
+            EXPECT_EQ(cell(1, 7), c.fields.size() >= 7 ? "3" : "") << c.name;
+            person(1, "留", "8000");
+            grid().setText(1, 7, Text{});
+        } else {
+            EXPECT_EQ(message->toUtf8(), "文件打开失败，请选择正确的文件！ . . .   ");
+            EXPECT_EQ(cell(1, 1), "留") << c.name;
+        }
+    }
+    EXPECT_TRUE(sheet->OpenBatchFile(text).has_value());
+    EXPECT_TRUE(sheet->OpenBatchFile(path("missing.dat")).has_value());
+    EXPECT_EQ(cell(1, 1), "留");
+}
+
+TEST_F(Files, OpenFillsOnlyTheGridRowsOfAHugeFile) {
+    const Text file = path("huge.dat");
+    ASSERT_TRUE(db::CreateDatabase(file, batch::BatchFileFields()));
+    db::OpenOptions o;
+    o.alias = Text::fromBytes("w");
+    o.shareMode = db::kExclusive;
+    ASSERT_TRUE(db::OpenDatabase(file, o));
+    for (int i = 0; i < 20000; ++i) {
+        ASSERT_TRUE(db::AppendBlankRecord());
+        db::WriteField(Value::int32(1), Value::text(Text::fromBytes("P" + std::to_string(i + 1))));
+    }
+    db::CloseDatabase(Text::fromBytes("w"));
+    ASSERT_FALSE(sheet->OpenBatchFile(file).has_value());
+    EXPECT_EQ(cell(10000, 1), "P10000");
+    EXPECT_EQ(cell(1, 1), "P1");
+}
+
+TEST_F(Files, ProposedNamesBeforeAnySave) {
+    EXPECT_EQ(batch::ProposedSaveName(), JoinPath(ProgramDirectory(), "个人所得税扣税表.dat"));
+    EXPECT_EQ(batch::ProposedOpenName(), JoinPath(ProgramDirectory(), "个人所得税扣税表.dat"));
+    // configJS.inf also holds the employer name; without the key the proposal is empty.
+    WriteConfigItem(JoinPath(ProgramDirectory(), "configJS.inf"), sysText("单位"), sysText("名称"),
+                    sysText("某公司"));
+    EXPECT_EQ(batch::ProposedOpenName(), Text{});
+}
+
+} // namespace
+} // namespace iit

@@ -1,0 +1,639 @@
+// The operations of the engine: opening and its refusals, registry, navigation, fields.
+#include "database/format.h"
+#include "db_support.h"
+
+#include "runtime/convert.h"
+
+#include <filesystem>
+#include <functional>
+#include <set>
+
+namespace iit::db::testing {
+namespace {
+
+// A valid plain table of two fields (int, text 8) and `records` records, built by hand.
+std::string smallTable(int records = 2) {
+    std::string s = rawTable({{"A", 3, 0, 4}, {"B", 10, 8, 8}}, 16, records, records + 1, 1.0);
+    for (int r = 0; r < records; ++r) {
+        std::string rec(16, '\0');
+        put<std::int32_t>(rec, 0, r + 1);
+        put<std::int32_t>(rec, 4, 10 * (r + 1));
+        rec.replace(8, 3, "r" + std::to_string(r + 1) + "x");
+        s += rec;
+    }
+    return s;
+}
+
+std::string auxHeader(std::int32_t version, std::int32_t blocks, std::int32_t freeHead = 0) {
+    std::string s(512, '\0');
+    std::memcpy(s.data(), "QKDT", 4);
+    put<std::int32_t>(s, 4, version);
+    put<std::int32_t>(s, 16, blocks);
+    put<std::int32_t>(s, 20, freeHead);
+    return s;
+}
+
+struct OpenCase {
+    const char* what;
+    std::function<std::string()> image; // nullptr: no file
+    OpenOptions options;
+    int error;
+    std::function<std::string()> aux = nullptr;
+};
+
+OpenOptions withPassword(const std::string& p) {
+    OpenOptions o;
+    o.password = Text::fromBytes(p);
+    return o;
+}
+
+OpenOptions readOnly() {
+    OpenOptions o;
+    o.readOnly = true;
+    return o;
+}
+
+std::string patched(std::string s, std::size_t at, std::int32_t v) {
+    put<std::int32_t>(s, at, v);
+    return s;
+}
+
+TEST_F(DbTest, OpenRefusals) {
+    const std::string rateImage = EncodeTableImage({{Text::fromBytes("A"), kInt, 0}}, 2.0,
+                                                   {{Value::int32(1)}}, kRatePassword);
+    const std::string memoTable = rawTable({{"M", 12, 0, 4}}, 8, 0, 1, 1.0);
+    OpenOptions badAlias;
+    badAlias.alias = Text::fromBytes("1st");
+    OpenOptions eleven, oneIndex;
+    eleven.indexFiles.assign(11, Text::fromBytes("x.KNX"));
+    oneIndex.indexFiles = {Text::fromBytes("x.KNX")};
+    const auto table = [] { return smallTable(); };
+    const std::vector<OpenCase> cases = {
+        {"no such file", nullptr, {}, kErrNotFound},
+        {"bad alias", table, badAlias, kErrBadAlias},
+        {"index file", table, oneIndex, kErrIndexOpen},
+        {"eleven index files", table, eleven, kErrTooManyIndexes},
+        {"empty file", [] { return std::string(); }, {}, kErrNotDatabase},
+        {"111 bytes", [] { return smallTable().substr(0, 111); }, {}, kErrNotDatabase},
+        {"wrong magic", [] { return "QKDX" + smallTable().substr(4); }, {}, kErrNotDatabase},
+        {"too new", [] { return patched(smallTable(), 4, 0x10001); }, {}, kErrTooNew},
+        {"record size 0", [] { return patched(smallTable(), 24, 0); }, {}, kErrNotDatabase},
+        {"negative record count",
+         [] { return patched(smallTable(), 16, -1); },
+         {},
+         kErrNotDatabase},
+        {"record id 0", [] { return patched(smallTable(), 20, 0); }, {}, kErrNotDatabase},
+        {"field count 0", [] { return patched(smallTable(), 112, 0); }, {}, kErrNotDatabase},
+        {"huge field count",
+         [] { return patched(smallTable(), 112, 0x7FFFFFFF); },
+         {},
+         kErrNotDatabase},
+        {"descriptors cut", [] { return smallTable(0).substr(0, 200); }, {}, kErrNotDatabase},
+        {"name without NUL",
+         [] { return smallTable().replace(116, 17, std::string(17, 'N')); },
+         {},
+         kErrNotDatabase},
+        {"negative offset",
+         [] { return patched(smallTable(), 116 + 24, -4); },
+         {},
+         kErrNotDatabase},
+        {"type 13", [] { return patched(smallTable(), 116 + 20, 13); }, {}, kErrNotDatabase},
+        {"type 0", [] { return patched(smallTable(), 116 + 20, 0); }, {}, kErrNotDatabase},
+        {"text width 0", [] { return patched(smallTable(), 188 + 28, 0); }, {}, kErrNotDatabase},
+        {"text width 100000",
+         [] { return patched(smallTable(), 188 + 28, 100000); },
+         {},
+         kErrNotDatabase},
+        {"record size 1", [] { return patched(smallTable(), 24, 1); }, {}, kErrNotDatabase},
+        {"field past the record",
+         [] { return patched(smallTable(), 188 + 24, 9); },
+         {},
+         kErrNotDatabase},
+        {"overlapping fields",
+         [] { return patched(smallTable(), 188 + 24, 6); },
+         {},
+         kErrNotDatabase},
+        {"password file without password", [&] { return rateImage; }, {}, kErrPassword},
+        {"wrong password", [&] { return rateImage; }, withPassword("qvr4729159"), kErrPassword},
+        {"plain file with password", table, withPassword("x"), kErrPassword},
+        {"cut record, read-only", [] { return smallTable().substr(0, 116 + 144 + 20); }, readOnly(),
+         kErrFileSize},
+        {"memo without aux file", [&] { return memoTable; }, {}, kErrAuxRead},
+        {"aux with bad magic",
+         [&] { return memoTable; },
+         {},
+         kErrAuxRead,
+         [] { return "QKDX" + auxHeader(0x10000, 1).substr(4); }},
+        {"aux block count 0",
+         [&] { return memoTable; },
+         {},
+         kErrAuxRead,
+         [] { return auxHeader(0x10000, 0); }},
+        {"aux of 100 bytes",
+         [&] { return memoTable; },
+         {},
+         kErrAuxRead,
+         [] { return auxHeader(0x10000, 1).substr(0, 100); }},
+        {"aux version",
+         [&] { return memoTable; },
+         {},
+         kErrAuxVersion,
+         [] { return auxHeader(0x0FFFF, 1); }},
+        {"aux short, read-only", [&] { return memoTable; }, readOnly(), kErrAuxDamaged,
+         [] { return auxHeader(0x10000, 3); }},
+        {"aux free head out of range, read-only", [&] { return memoTable; }, readOnly(),
+         kErrAuxRead, [] { return auxHeader(0x10000, 1, 5); }},
+        {"good password", [&] { return rateImage; }, withPassword(kRatePassword), kOk},
+        {"good password in other case is not the same password", [&] { return rateImage; },
+         withPassword("QVR4729158"), kErrPassword},
+        {"aux short, repaired",
+         [&] { return memoTable; },
+         {},
+         kOk,
+         [] { return auxHeader(0x10000, 3); }},
+    };
+    int n = 0;
+    for (const OpenCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string stem = "t" + std::to_string(n++);
+        const Text file = path(dir, stem + ".kdb");
+        if (c.image) writeFile(toPath(file), c.image());
+        if (c.aux) writeFile(dir / (stem + ".KDT"), c.aux());
+        const std::string before = c.image ? readFile(toPath(file)) : "";
+        EXPECT_EQ(OpenDatabase(file, c.options), c.error == kOk);
+        EXPECT_EQ(LastError(), c.error);
+        if (c.error != kOk) {
+            EXPECT_EQ(RecordCount(), 0);
+            EXPECT_EQ(LastError(), kErrNoCurrent); // nothing was added to the registry
+            if (c.image) {
+                EXPECT_EQ(readFile(toPath(file)), before);
+            }
+        }
+        CloseAllDatabases();
+    }
+    EXPECT_FALSE(OpenDatabase(Text{}));
+    EXPECT_EQ(LastError(), kErrNotFound);
+    EXPECT_FALSE(OpenDatabase(fromPath(dir.path())));
+    EXPECT_EQ(LastError(), kErrNotFound); // "dir" + ".KDB" does not exist
+    EXPECT_FALSE(OpenDatabase(fromPath(dir.path() / ".")));
+    EXPECT_EQ(LastError(), kErrNotFound);
+    std::filesystem::create_directory(dir / "folder.kdb");
+    EXPECT_FALSE(OpenDatabase(path(dir, "folder.kdb")));
+    EXPECT_EQ(LastError(), kErrAccess);
+}
+
+TEST_F(DbTest, RepairsShortAndOverlongFiles) {
+    const Text file = path(dir, "short.kdb");
+    const std::string whole = smallTable(3);
+    writeFile(toPath(file), whole.substr(0, whole.size() - 5)); // the third record is cut
+    ASSERT_TRUE(OpenDatabase(file));
+    EXPECT_EQ(RecordCount(), 2);
+    CloseAllDatabases();
+    std::string expected = patched(whole.substr(0, whole.size() - 16), 16, 2);
+    EXPECT_EQ(readFile(toPath(file)), expected);
+
+    writeFile(toPath(file), whole + "junk");
+    ASSERT_TRUE(OpenDatabase(file, readOnly()));
+    EXPECT_EQ(RecordCount(), 3);
+    CloseAllDatabases();
+    EXPECT_EQ(readFile(toPath(file)).size(), whole.size() + 4); // read-only leaves it
+    ASSERT_TRUE(OpenDatabase(file));
+    CloseAllDatabases();
+    EXPECT_EQ(readFile(toPath(file)), whole);
+}
+
+TEST_F(DbTest, ExtensionAbsolutePathAndAlreadyOpen) {
+    writeFile(dir / "table.KDB", smallTable());
+    const std::filesystem::path old = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    EXPECT_TRUE(OpenDatabase(Text::fromBytes("table")));
+    EXPECT_EQ(CurrentPath(), path(dir, "table.KDB"));
+    EXPECT_FALSE(OpenDatabase(Text::fromBytes("table.")));
+    EXPECT_EQ(LastError(), kErrAlreadyOpen);
+    std::filesystem::current_path(old);
+
+    OpenOptions other;
+    other.alias = sysText("别名");
+    EXPECT_FALSE(OpenDatabase(path(dir, "TABLE.kdb"), other)); // paths compare without case
+    EXPECT_EQ(LastError(), kErrAlreadyOpen);
+    EXPECT_EQ(CurrentPath(), path(dir, "table.KDB"));      // the first one stays current
+    EXPECT_TRUE(SelectDatabase(Text::fromBytes("TABLE"))); // found by file name
+}
+
+TEST_F(DbTest, RegistrySelectAndClose) {
+    for (const char* f : {"a.kdb", "b.kdb", "c.kdb"})
+        writeFile(dir / f, smallTable());
+    OpenOptions aliasX;
+    aliasX.alias = Text::fromBytes("X");
+    ASSERT_TRUE(OpenDatabase(path(dir, "a.kdb"), aliasX));
+    ASSERT_TRUE(OpenDatabase(path(dir, "b.kdb")));
+    OpenOptions aliasB;
+    aliasB.alias = Text::fromBytes("a"); // an alias equal to another table's file name
+    ASSERT_TRUE(OpenDatabase(path(dir, "c.kdb"), aliasB));
+    EXPECT_EQ(CurrentPath(), path(dir, "c.kdb"));
+
+    const std::vector<std::pair<const char*, const char*>> lookups = {
+        {"x", "a.kdb"}, {"A", "c.kdb"}, {"b", "b.kdb"}};
+    for (const auto& [n, expected] : lookups) {
+        EXPECT_TRUE(SelectDatabase(Text::fromBytes(n))) << n;
+        EXPECT_EQ(CurrentPath(), path(dir, expected)) << n;
+    }
+    EXPECT_TRUE(SelectDatabase(path(dir, "A.KDB"))); // by full path
+    EXPECT_EQ(CurrentPath(), path(dir, "a.kdb"));
+    EXPECT_FALSE(SelectDatabase(Text::fromBytes("nothing")));
+    EXPECT_EQ(LastError(), kErrNotOpen);
+
+    ASSERT_TRUE(SelectDatabase(Text::fromBytes("b")));
+    CloseDatabase(Text::fromBytes("x")); // before the current one: the current index moves down
+    EXPECT_EQ(CurrentPath(), path(dir, "b.kdb"));
+    CloseDatabase(Text::fromBytes("nothing"));
+    EXPECT_EQ(LastError(), kOk);
+    CloseDatabase();
+    EXPECT_EQ(CurrentPath(), Text{});
+    EXPECT_EQ(RecordCount(), 0);
+    EXPECT_EQ(LastError(), kErrNoCurrent);
+    GoFirst();
+    EXPECT_EQ(LastError(), kErrNoCurrent);
+    EXPECT_FALSE(Skip());
+    EXPECT_EQ(LastError(), kErrNoCurrent);
+    EXPECT_FALSE(WriteField(pos(1), Value::int32(1)));
+    EXPECT_EQ(LastError(), kErrNotOpen);
+    EXPECT_FALSE(AppendBlankRecord());
+    EXPECT_EQ(LastError(), kErrNoCurrent);
+    EXPECT_FALSE(RemoveAllRecords());
+    EXPECT_EQ(LastError(), kErrNoCurrent);
+    EXPECT_EQ(FieldName(pos(1)), Text{});
+    EXPECT_EQ(LastError(), kErrNoCurrent);
+    EXPECT_TRUE(Fields().empty());
+    EXPECT_TRUE(SelectDatabase(Text::fromBytes("a"))); // c.kdb under alias "a"
+    EXPECT_EQ(RecordCount(), 2);
+}
+
+TEST_F(DbTest, CreateRefusals) {
+    struct Case {
+        const char* what;
+        std::vector<FieldSpec> fields;
+        int error;
+    };
+    const auto f = [](const char* utf8, std::int32_t type, std::int32_t width = 0) {
+        return FieldSpec{sysText(utf8), type, width};
+    };
+    const std::vector<Case> cases = {
+        {"no fields", {}, kErrNoFields},
+        {"empty name first", {f("", kInt), f("a", kInt)}, kErrNoFields},
+        {"type 0", {f("a", 0)}, kErrFieldType},
+        {"type 13", {f("a", 13)}, kErrFieldType},
+        {"digit first", {f("1a", kInt)}, kErrFieldName},
+        {"17 bytes", {f("abcdefghijklmnopq", kInt)}, kErrFieldName},
+        {"9 Chinese characters", {f("一二三四五六七八九", kInt)}, kErrFieldName},
+        {"text width 0", {f("a", kText, 0)}, kErrFieldSize},
+        {"text width 1025", {f("a", kText, 1025)}, kErrFieldSize},
+        {"duplicate without case", {f("Name", kInt), f("nAME", kText, 2)}, kErrDuplicateField},
+        {"16 bytes", {f("abcdefghijklmnop", kInt)}, kOk},
+        {"empty name ends the list", {f("a", kInt), f("", 99), f("1", 0)}, kOk},
+        {"text width 1024", {f("a", kText, 1024)}, kOk},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Text file = path(dir, "c" + std::to_string(n++));
+        EXPECT_EQ(CreateDatabase(file, c.fields), c.error == kOk);
+        EXPECT_EQ(LastError(), c.error);
+        EXPECT_EQ(std::filesystem::exists(toPath(file + Text::fromBytes(".KDB"))), c.error == kOk);
+    }
+    EXPECT_FALSE(CreateDatabase(Text{}, {f("a", kInt)}));
+    EXPECT_EQ(LastError(), kErrNotFound);
+    EXPECT_FALSE(CreateDatabase(path(dir, "no/such/dir.kdb"), {f("a", kInt)}));
+    EXPECT_EQ(LastError(), kErrBadPath);
+
+    // Creating over a table that is open elsewhere is a sharing violation.
+    ASSERT_TRUE(CreateDatabase(path(dir, "open.kdb"), {f("a", kInt)}));
+    ASSERT_TRUE(OpenDatabase(path(dir, "open.kdb")));
+    EXPECT_FALSE(CreateDatabase(path(dir, "open.kdb"), {f("b", kInt)}));
+    EXPECT_EQ(LastError(), kErrSharing);
+}
+
+TEST_F(DbTest, SkipAndGoFirst) {
+    struct Step {
+        std::int32_t skip;
+        bool ok;
+        int error;
+        std::int32_t current; // checked by reading field 1 (10 x (record + 1))
+    };
+    struct Case {
+        const char* what;
+        int records;
+        std::vector<Step> steps;
+    };
+    const std::vector<Case> cases = {
+        {"forward to the end",
+         3,
+         {{1, true, kOk, 1}, {1, true, kOk, 2}, {1, true, kOk, 3}, {1, false, kErrAfterLast, 3}}},
+        {"far forward stops after the last", 3, {{100, true, kOk, 3}, {-1, true, kOk, 2}}},
+        {"back before the first",
+         3,
+         {{-1, true, kOk, -1}, {-1, false, kErrBeforeFirst, -1}, {1, true, kOk, 0}}},
+        {"far back stops at -1", 3, {{2, true, kOk, 2}, {-50, true, kOk, -1}}},
+        {"zero does nothing", 3, {{0, true, kOk, 0}}},
+        {"empty table",
+         0,
+         {{1, false, kErrAfterLast, 0}, {-1, false, kErrBeforeFirst, 0}, {0, true, kOk, 0}}},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Text file = path(dir, "s" + std::to_string(n++) + ".kdb");
+        writeFile(toPath(file), smallTable(c.records));
+        ASSERT_TRUE(OpenDatabase(file));
+        GoFirst();
+        for (const Step& s : c.steps) {
+            EXPECT_EQ(Skip(s.skip), s.ok) << s.skip;
+            EXPECT_EQ(LastError(), s.error);
+            const Value v = ReadField(pos(1));
+            if (s.current < 0) {
+                EXPECT_EQ(LastError(), kErrNoRecord);
+            } else if (s.current >= c.records) {
+                EXPECT_EQ(LastError(), kErrSeek);
+            } else {
+                EXPECT_EQ(v, Value::int32(10 * (s.current + 1)));
+            }
+            if (s.current < 0 || s.current >= c.records) {
+                EXPECT_EQ(v, Value::int32(0));
+            }
+        }
+        GoFirst();
+        EXPECT_EQ(LastError(), kOk);
+        CloseAllDatabases();
+    }
+}
+
+TEST_F(DbTest, ReadFieldFatalFaults) {
+    FatalTrap trap;
+    const auto message = [](const std::function<void()>& call) -> std::string {
+        try {
+            call();
+        } catch (const FatalRaised& e) {
+            return e.what();
+        }
+        return "no fatal error";
+    };
+    EXPECT_EQ(message([] { ReadField(pos(1)); }), "未指定当前数据库或者指定数据库未打开");
+    writeFile(dir / "t.kdb", smallTable());
+    ASSERT_TRUE(OpenDatabase(path(dir, "t.kdb")));
+    EXPECT_EQ(message([] { ReadField(pos(0)); }), "指定字段不存在");
+    EXPECT_EQ(message([] { ReadField(pos(3)); }), "指定字段不存在");
+    EXPECT_EQ(message([] { ReadField(txt("C")); }), "指定字段不存在");
+    const std::string badKind = "只能使用字段名称(文本型)或位置索引值(数值型)来指定某个字段";
+    EXPECT_EQ(message([] { ReadField(Value::boolean(1)); }), badKind);
+    EXPECT_EQ(message([] { ReadField(Value::bytes({1})); }), badKind);
+    EXPECT_EQ(message([] { FieldName(Value::dateTime(1)); }), badKind);
+    EXPECT_EQ(message([] { WriteField(Value::boolean(1), Value::int32(1)); }), badKind);
+    // Fields by name without case and by any numeric position.
+    EXPECT_EQ(ReadField(txt("b")), txt("r1x"));
+    EXPECT_EQ(ReadField(Value::number(2.9)), txt("r1x"));
+    EXPECT_EQ(FieldName(Value::int64(1)), Text::fromBytes("A"));
+    EXPECT_EQ(FieldName(txt("b")), Text::fromBytes("B"));
+    EXPECT_EQ(FieldName(pos(9)), Text{});
+    EXPECT_EQ(LastError(), kErrNoField);
+}
+
+TEST_F(DbTest, WriteFieldFailures) {
+    writeFile(dir / "t.kdb", smallTable(1));
+    ASSERT_TRUE(OpenDatabase(path(dir, "t.kdb")));
+    EXPECT_FALSE(WriteField(txt("nope"), Value::int32(1)));
+    EXPECT_EQ(LastError(), kErrNoField);
+    EXPECT_FALSE(WriteField(pos(3), Value::int32(1)));
+    EXPECT_EQ(LastError(), kErrNoField);
+    ASSERT_TRUE(Skip(-1));
+    EXPECT_FALSE(WriteField(pos(1), Value::int32(1)));
+    EXPECT_EQ(LastError(), kErrNoRecord);
+    ASSERT_TRUE(Skip(2));
+    EXPECT_FALSE(WriteField(pos(1), Value::int32(1))); // after the last record
+    EXPECT_EQ(LastError(), kErrNoRecord);
+    CloseAllDatabases();
+
+    ASSERT_TRUE(OpenDatabase(path(dir, "t.kdb"), readOnly()));
+    const std::string before = readFile(dir / "t.kdb");
+    EXPECT_FALSE(WriteField(pos(1), Value::int32(5)));
+    EXPECT_EQ(LastError(), kErrAccess);
+    EXPECT_FALSE(AppendBlankRecord());
+    EXPECT_EQ(LastError(), kErrAccess);
+    EXPECT_FALSE(RemoveAllRecords());
+    EXPECT_EQ(LastError(), kErrAccess);
+    EXPECT_EQ(readFile(dir / "t.kdb"), before);
+}
+
+TEST_F(DbTest, AppendAndRemoveAll) {
+    const Text file = path(dir, "t.kdb");
+    writeFile(toPath(file), smallTable(0));
+    ASSERT_TRUE(OpenDatabase(file));
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(AppendBlankRecord());
+    EXPECT_EQ(RecordCount(), 3);
+    ASSERT_TRUE(WriteField(pos(1), Value::int32(33))); // the appended record is current
+    ASSERT_TRUE(RemoveAllRecords());
+    EXPECT_EQ(RecordCount(), 0);
+    EXPECT_EQ(readFile(toPath(file)).size(), 116u + 144);
+    ASSERT_TRUE(AppendBlankRecord());
+    CloseAllDatabases();
+    const std::string bytes = readFile(toPath(file));
+    ASSERT_EQ(bytes.size(), 116u + 144 + 16);
+    EXPECT_EQ(get<std::int32_t>(bytes, 16), 1);
+    EXPECT_EQ(get<std::int32_t>(bytes, 20), 5);  // the counter goes on after removal
+    EXPECT_EQ(get<std::int32_t>(bytes, 260), 4); // stamp of the new record
+    // A file whose record count points beyond its end cannot take an appended record.
+    writeFile(toPath(file), patched(smallTable(1), 116 + 144, 1));
+    ASSERT_TRUE(OpenDatabase(file));
+    std::string grown = readFile(toPath(file));
+    put<std::int32_t>(grown, 16, 5);
+    writeFile(toPath(file), grown);
+    EXPECT_FALSE(AppendBlankRecord());
+    EXPECT_EQ(LastError(), kErrSeek);
+}
+
+// Layouts a damaged file may have that are still consistent: records shorter than their
+// stamp, a field as wide as the largest record.
+TEST_F(DbTest, ExtremeButConsistentLayouts) {
+    writeFile(dir / "tiny.kdb", rawTable({{"B", 1, 0, 1}}, 2, 0, 1, 0));
+    ASSERT_TRUE(OpenDatabase(path(dir, "tiny.kdb")));
+    ASSERT_TRUE(AppendBlankRecord());
+    ASSERT_TRUE(AppendBlankRecord());
+    ASSERT_TRUE(WriteField(pos(1), Value::int32(9)));
+    CloseAllDatabases();
+    const std::string tiny = readFile(dir / "tiny.kdb");
+    ASSERT_EQ(tiny.size(), 116u + 72 + 4);
+    EXPECT_EQ(tiny.substr(188), std::string("\x01\x00\x02\x09", 4)); // stamps cut to the record
+
+    writeFile(dir / "wide.kdb", rawTable({{"T", 10, 0x7FFFFFF0, 4}}, 0x7FFFFFFF, 0, 1, 0));
+    ASSERT_TRUE(OpenDatabase(path(dir, "wide.kdb")));
+    EXPECT_EQ(ReadField(pos(1)), txt("")); // refused before a buffer of 2 GB is taken
+    EXPECT_EQ(LastError(), kErrSeek);
+    CloseAllDatabases();
+}
+
+TEST_F(DbTest, MemoAndByteSetRoundTrip) {
+    const Text file = path(dir, "memo.kdb");
+    ASSERT_TRUE(CreateDatabase(file, {{Text::fromBytes("M"), kMemo, 0},
+                                      {Text::fromBytes("B"), kByteSet, 0},
+                                      {Text::fromBytes("T"), kText, 4}}));
+    EXPECT_EQ(readFile(dir / "memo.KDT").size(), 512u);
+    ASSERT_TRUE(OpenDatabase(file));
+    std::string big(3000, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>('a' + i % 26);
+    ByteSet binary(1500);
+    for (std::size_t i = 0; i < binary.size(); ++i)
+        binary[i] = static_cast<std::uint8_t>(i * 31);
+    const std::vector<std::pair<std::string, ByteSet>> values = {
+        {"short memo", {0, 1, 2}},
+        {big, binary},
+        {"", {}},
+        {std::string(504, 'x'), ByteSet(508, 7)}};
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        ASSERT_TRUE(AppendBlankRecord());
+        ASSERT_TRUE(WriteField(pos(1), Value::text(Text::fromBytes(values[i].first))));
+        ASSERT_TRUE(WriteField(pos(2), Value::bytes(values[i].second)));
+        ASSERT_TRUE(WriteField(pos(3), txt("t")));
+    }
+    const auto readAll = [&] {
+        GoFirst();
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            EXPECT_EQ(ReadField(pos(1)), Value::text(Text::fromBytes(values[i].first))) << i;
+            EXPECT_EQ(ReadField(pos(2)), Value::bytes(values[i].second)) << i;
+            EXPECT_EQ(LastError(), kOk);
+            Skip();
+        }
+    };
+    readAll();
+    CloseAllDatabases();
+    ASSERT_TRUE(OpenDatabase(file, readOnly()));
+    readAll();
+    CloseAllDatabases();
+
+    // Rewriting a value reuses freed blocks: after the first rewrite the file stops growing.
+    ASSERT_TRUE(OpenDatabase(file));
+    Skip(1);
+    ASSERT_TRUE(WriteField(pos(1), Value::text(Text::fromBytes(big))));
+    const std::size_t size = readFile(dir / "memo.KDT").size();
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(WriteField(pos(1), Value::text(Text::fromBytes(big))));
+        ASSERT_TRUE(WriteField(pos(2), std::nullopt));
+        ASSERT_TRUE(WriteField(pos(2), Value::bytes(binary)));
+    }
+    EXPECT_EQ(readFile(dir / "memo.KDT").size(), size);
+    readAll();
+    ASSERT_TRUE(RemoveAllRecords());
+    EXPECT_EQ(readFile(dir / "memo.KDT").size(), 512u);
+    CloseAllDatabases();
+}
+
+TEST_F(DbTest, DamagedMemoChainsGiveErrors) {
+    const Text file = path(dir, "memo.kdb");
+    ASSERT_TRUE(CreateDatabase(file, {{Text::fromBytes("M"), kMemo, 0}}));
+    ASSERT_TRUE(OpenDatabase(file));
+    ASSERT_TRUE(AppendBlankRecord());
+    ASSERT_TRUE(WriteField(pos(1), Value::text(Text::fromBytes(std::string(2000, 'q')))));
+    CloseAllDatabases();
+    const std::string data = readFile(toPath(file));
+    const std::string aux = readFile(dir / "memo.KDT");
+    const std::size_t ref = 116 + 72 + 4;
+    struct Case {
+        const char* what;
+        std::string data, aux;
+    };
+    const std::vector<Case> cases = {
+        {"reference past the end", patched(data, ref, 99), aux},
+        {"negative reference", patched(data, ref, -1), aux},
+        {"reference 0 is the empty value", patched(data, ref, 0), aux},
+        {"huge length", data, patched(aux, 512 + 4, 0x7FFFFFFF)},
+        {"chain loops", data, patched(aux, 512, 1)},
+        {"chain leaves the file", data, patched(aux, 1024, 77)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeFile(toPath(file), c.data);
+        writeFile(dir / "memo.KDT", c.aux);
+        ASSERT_TRUE(OpenDatabase(file));
+        const Value v = ReadField(pos(1));
+        if (get<std::int32_t>(c.data, ref) == 0) {
+            EXPECT_EQ(LastError(), kOk);
+        } else {
+            EXPECT_EQ(LastError(), kErrAuxAccess);
+        }
+        EXPECT_EQ(v, txt(""));
+        // Writing a new value over a damaged chain still works.
+        EXPECT_TRUE(WriteField(pos(1), txt("fresh")));
+        EXPECT_EQ(ReadField(pos(1)), txt("fresh"));
+        CloseAllDatabases();
+    }
+}
+
+TEST_F(DbTest, PasswordPromptAndEncipheredMemo) {
+    // A password-protected table with a memo field; its auxiliary header is enciphered too.
+    const std::string image = EncodeTableImage({{Text::fromBytes("M"), kMemo, 0}}, 3.0,
+                                               {{Value::text({})}}, kRatePassword);
+    writeFile(dir / "p.kdb", image);
+    writeFile(dir / "p.KDT", encipher(auxHeader(0x10000, 1), kRatePassword, kRateCheck));
+    std::vector<std::pair<int, bool>> asked;
+    std::vector<std::optional<Text>> answers = {Text::fromBytes("wrong"),
+                                                Text::fromBytes(kRatePassword)};
+    SetPasswordPrompt([&](int left, bool retry) -> std::optional<Text> {
+        asked.emplace_back(left, retry);
+        if (asked.size() > answers.size()) return std::nullopt;
+        return answers[asked.size() - 1];
+    });
+    OpenOptions ask = withPassword("?");
+    ASSERT_TRUE(OpenDatabase(path(dir, "p.kdb"), ask)) << LastError();
+    EXPECT_EQ(asked, (std::vector<std::pair<int, bool>>{{3, false}, {2, true}}));
+    ASSERT_TRUE(WriteField(pos(1), Value::text(Text::fromBytes(std::string(1200, 'z')))));
+    CloseAllDatabases();
+    EXPECT_EQ(readFile(dir / "p.KDT").substr(0, 4), "QKDT");
+    EXPECT_EQ(readFile(dir / "p.KDT").find("zzzz"), std::string::npos); // enciphered on disk
+    ASSERT_TRUE(OpenDatabase(path(dir, "p.kdb"), withPassword(kRatePassword)));
+    EXPECT_EQ(ReadField(pos(1)), Value::text(Text::fromBytes(std::string(1200, 'z'))));
+    CloseAllDatabases();
+
+    // Cancelling stops asking; three wrong answers fail.
+    asked.clear();
+    answers = {};
+    EXPECT_FALSE(OpenDatabase(path(dir, "p.kdb"), ask));
+    EXPECT_EQ(LastError(), kErrPassword);
+    EXPECT_EQ(asked.size(), 1u);
+    asked.clear();
+    answers = {Text::fromBytes("a"), Text::fromBytes("b"), Text::fromBytes("c"),
+               Text::fromBytes(kRatePassword)};
+    EXPECT_FALSE(OpenDatabase(path(dir, "p.kdb"), ask));
+    EXPECT_EQ(asked, (std::vector<std::pair<int, bool>>{{3, false}, {2, true}, {1, true}}));
+    SetPasswordPrompt(nullptr);
+    EXPECT_FALSE(OpenDatabase(path(dir, "p.kdb"), ask));
+    EXPECT_EQ(LastError(), kErrPassword);
+}
+
+TEST(ErrorMessages, Texts) {
+    const std::vector<std::pair<int, const char*>> cases = {
+        {-1, "未知错误"},
+        {-12, "访问文件时产生共享冲突"},
+        {-16, "字段数目必须大于 0 "},
+        {-18, "无效的字段名称。名称首字符必须为全半角字母或汉字，其他字符必须为全半角字母、全半角数"
+              "字或汉字。名称长度必须小于 16 字符"},
+        {-22, "指定文件不是数据库文件"},
+        {-38, "指定数据库已经被打开"},
+        {-72, "所提供数据的类型与字段类型不匹配"},
+        {-74, "数据库的共享打开方式不是“#禁止读写”"},
+        {-78, "未提供数据库访问密码或提供了错误的密码"},
+        {-80, "无效的密码文本"},
+        {-77, "未知错误"},
+        {-81, "未知错误"},
+        {0, "未知错误"},
+        {5, "未知错误"},
+    };
+    for (const auto& [code, utf8] : cases)
+        EXPECT_EQ(ErrorMessage(code).toUtf8(), utf8) << code;
+    std::set<std::string> distinct;
+    for (int code = -1; code >= -80; --code)
+        if (code != -77) distinct.insert(ErrorMessage(code).toUtf8());
+    EXPECT_EQ(distinct.size(), 79u);
+}
+
+} // namespace
+} // namespace iit::db::testing

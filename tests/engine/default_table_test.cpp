@@ -1,0 +1,71 @@
+#include "database/database.h"
+#include "engine/bracket_table.h"
+#include "resources/resources.h"
+#include "runtime/convert.h"
+#include "runtime/files.h"
+#include "tests/support/temp_dir.h"
+#include "tools/rate_table_description.h"
+
+#include <gtest/gtest.h>
+
+namespace iit {
+namespace {
+
+const std::filesystem::path kSource = IIT_SOURCE_DIR;
+
+TEST(DefaultTable, GeneratedFromItsDescriptionByteForByte) {
+    const std::string description =
+        testing::readFile(kSource / "resources" / "rate_table_default.txt");
+    ASSERT_FALSE(description.empty());
+    tools::RateTableDescription parsed;
+    std::string error;
+    ASSERT_TRUE(tools::ParseRateTableDescription(description, parsed, error)) << error;
+    const std::string generated = tools::BuildRateTableFile(parsed);
+    const std::string committed =
+        testing::readFile(kSource / "resources" / "rate_table_default.dat");
+    EXPECT_EQ(generated.size(), 2744u);
+    EXPECT_TRUE(generated == committed)
+        << "resources/rate_table_default.dat is stale: run make_rate_table";
+    const ByteSet& embedded = resources::DefaultRateTable();
+    EXPECT_TRUE(std::string(embedded.begin(), embedded.end()) == committed);
+}
+
+TEST(DefaultTable, OpensWithThePasswordAndHoldsTheBands) {
+    testing::TempDir dir;
+    const Text path = fromPath(dir / "设置税率表A.dat");
+    ASSERT_TRUE(engine::WriteDefaultRateTable(path));
+    db::CloseAllDatabases();
+    ASSERT_TRUE(engine::OpenRateTable(path)) << db::LastError();
+    EXPECT_EQ(db::RecordCount(), 9);
+    const auto fields = db::Fields();
+    ASSERT_EQ(fields.size(), 24u);
+    for (const db::FieldSpec& f : fields)
+        EXPECT_EQ(f.type, db::kInt);
+    // Record 7 holds the top wage band.
+    db::GoFirst();
+    ASSERT_TRUE(db::Skip(6));
+    EXPECT_EQ(ToInteger(db::ReadField(Value::int32(2))), 80000);
+    EXPECT_EQ(ToInteger(db::ReadField(Value::int32(3))), 2000000000);
+    EXPECT_EQ(ToInteger(db::ReadField(Value::int32(4))), 45);
+    EXPECT_EQ(ToInteger(db::ReadField(Value::int32(5))), 15160);
+    db::CloseAllDatabases();
+    // A plain open without the password is refused.
+    db::OpenOptions plain;
+    EXPECT_FALSE(db::OpenDatabase(path, plain));
+    EXPECT_EQ(db::LastError(), db::kErrPassword);
+}
+
+TEST(DefaultTable, MalformedDescriptionsAreRefused) {
+    tools::RateTableDescription parsed;
+    std::string error;
+    for (const char* bad :
+         {"1 2 3 4 5 6 7\n", "group a 2 a b c d e f\n", "group a 1 a b c d e f\n1 1 2 3\n",
+          "creation-date yesterday\n", "group a 1 a b c d e f\n1 1 2 3 4 5 99999999999\n"}) {
+        EXPECT_FALSE(tools::ParseRateTableDescription(bad, parsed, error)) << bad;
+        EXPECT_NE(error.find("line"), std::string::npos);
+    }
+    EXPECT_FALSE(tools::ParseRateTableDescription("group a 1 a b c d e f\n", parsed, error));
+}
+
+} // namespace
+} // namespace iit

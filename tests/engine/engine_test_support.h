@@ -1,0 +1,74 @@
+#pragma once
+// Rate tables for the engine tests, written with the table-database engine into a fresh
+// directory that becomes the program directory.
+
+#include "database/database.h"
+#include "database/format.h"
+#include "engine/bracket_table.h"
+#include "runtime/files.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <vector>
+
+namespace iit::testing {
+
+// One row of a table: the 24 fields as doubles (0 where not given).
+using Row = std::array<double, 24>;
+
+// Sets fields first..first+4 of a row (threshold, lower, upper, rate %, quick deduction).
+inline void SetGroup(Row& row, int first, double threshold, double lower, double upper, double rate,
+                     double qd) {
+    const double v[5] = {threshold, lower, upper, rate, qd};
+    for (int i = 0; i < 5; ++i)
+        row[static_cast<std::size_t>(first - 1 + i)] = v[i];
+}
+
+// The example table the computation rules are explained with.
+inline std::vector<Row> ExampleTable() {
+    std::vector<Row> rows(9, Row{});
+    SetGroup(rows[0], 1, 5000, 0, 3000, 3, 0);
+    SetGroup(rows[1], 1, 0, 3000, 12000, 10, 210);
+    SetGroup(rows[0], 7, 800, 0, 4000, 20, 0);
+    SetGroup(rows[1], 7, 0, 4000, 25000, 20, 0);
+    SetGroup(rows[2], 7, 0, 25000, 62500, 30, 2000);
+    SetGroup(rows[3], 7, 0, 62500, 1e12, 40, 7000);
+    SetGroup(rows[0], 13, 800, 0, 3360, 20, 0);
+    SetGroup(rows[0], 19, 800, 0, 4000, 20, 0);
+    rows[1][21] = 30; // royalty reduction percentage
+    return rows;
+}
+
+class EngineFixture : public ::testing::Test {
+protected:
+    TempDir dir;
+    Text tablePath;
+
+    void SetUp() override {
+        db::CloseAllDatabases();
+        SetProgramDirectory(dir.path());
+        tablePath = engine::RateTablePath();
+    }
+    void TearDown() override { db::CloseAllDatabases(); }
+
+    // Writes rows as a password-protected table of double fields (or `type` fields).
+    void WriteTable(const std::vector<Row>& rows, std::int32_t type = db::kDouble) {
+        db::CloseAllDatabases();
+        std::vector<db::FieldSpec> fields;
+        for (int i = 1; i <= 24; ++i)
+            fields.push_back({Text::fromBytes("F" + std::to_string(i)), type, 0});
+        std::vector<std::vector<Value>> records;
+        for (const Row& row : rows) {
+            std::vector<Value> rec;
+            for (double v : row)
+                rec.push_back(Value::number(v));
+            records.push_back(std::move(rec));
+        }
+        writeFile(toPath(tablePath),
+                  db::EncodeTableImage(fields, 43466, records, engine::RateTablePassword().view()));
+    }
+};
+
+} // namespace iit::testing
