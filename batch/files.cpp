@@ -148,7 +148,8 @@ std::optional<Text> BatchSheet::SaveBatchFile(const Text& path) {
                 return discard(); // a full disk or a failing file: keep the old file
         }
     }
-    db::CloseDatabase(FileAlias());
+    db::CloseDatabase(FileAlias()); // writes the last record, which the table still holds
+    if (db::LastError() != db::kOk) return discard();
 
     std::error_code ec;
     const std::filesystem::path temporaryAux = db::AuxiliaryPath(temporary);
@@ -168,6 +169,9 @@ std::optional<Text> BatchSheet::OpenBatchFile(const Text& path) {
     m_currentFile = path;
     db::OpenOptions options;
     options.alias = FileAlias();
+    // Nobody may change the file while its records are read: the grid gets one consistent
+    // state of it, and the reads need no locks.
+    options.shareMode = db::kExclusive;
     if (!db::OpenDatabase(path, options)) return OpenFailedMessage();
     db::SelectDatabase(FileAlias());
     db::GoFirst();

@@ -1,7 +1,8 @@
 # Project-wide helpers: warning flags of every target, and files compiled in as bytes.
 function(iit_set_warnings target)
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow=local
-                                             -Wnon-virtual-dtor -Wimplicit-fallthrough)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wnon-virtual-dtor
+                                             -Wimplicit-fallthrough
+                                             $<$<CXX_COMPILER_ID:GNU>:-Wshadow=local>)
 endfunction()
 
 # Compiles the bytes of FILE into TARGET as iit::resources::NAME and NAME_size.

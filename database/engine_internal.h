@@ -23,6 +23,7 @@ struct Table {
     Text alias;
     bool readOnly = false;
     bool lockFree = false;        // the share mode keeps other openers out: no locks
+    bool exclusive = false;       // nobody else may even open the file
     bool wholeFileLocked = false; // during RemoveAllRecords
     Header header;
     std::vector<Field> fields;
@@ -31,6 +32,27 @@ struct Table {
     std::int32_t current = 0;
     LockTable locks;
     std::string scratch;
+
+    // The record last read or written whole, so that the other fields of the current record
+    // are decoded without touching the file. A shared table drops it at every move of the
+    // cursor and every select, so each pass over the records sees the file as it is then. An
+    // exclusive table also keeps its writes here (nobody else can look at the file) and
+    // writes the record once, when the cursor moves on or the table closes.
+    std::string record;
+    std::int32_t recordIndex = -1; // the record `record` holds; -1 for none
+    bool recordDirty = false;
+
+    ~Table() { flushRecord(); }
+    // Writes a dirty record: kOk or an error code.
+    int flushRecord();
+    // Writes a dirty record and forgets the record.
+    int dropRecord() {
+        const int rc = flushRecord();
+        recordIndex = -1;
+        return rc;
+    }
+    // Exclusive tables keep their header counters in memory: nobody else changes them.
+    bool keepsHeader() const { return exclusive; }
 
     // Record and header locks are skipped when the table is lock-free or wholly locked.
     bool takesLocks() const { return !lockFree && !wholeFileLocked; }

@@ -165,6 +165,7 @@ int openTable(Table& t, const std::filesystem::path& path, const OpenOptions& op
     if (int rc = t.file.open(path, writable); rc != kOk) return rc;
     if (int rc = ClaimShareMode(t.file.fd(), writable, options.shareMode); rc != kOk) return rc;
     t.lockFree = options.shareMode != kDenyNone && options.shareMode != kDenyWrite;
+    t.exclusive = t.lockFree && options.shareMode != kDenyRead;
     bool locked = false;
     if (!t.lockFree) {
         const LockKind kind = writable ? LockKind::Write : LockKind::Read;
@@ -195,6 +196,8 @@ int findTable(const Text& name) {
 
 void closeAt(int index) {
     auto& r = registry();
+    // A record an exclusive table still holds is written now, and a failure is reported.
+    setError(r.tables[static_cast<std::size_t>(index)]->flushRecord());
     r.tables.erase(r.tables.begin() + index);
     if (r.current == index)
         r.current = -1;
@@ -292,6 +295,8 @@ bool SelectDatabase(const Text& name) {
         return false;
     }
     registry().current = found;
+    Table& t = *registry().tables[static_cast<std::size_t>(found)];
+    if (!t.exclusive) t.recordIndex = -1; // the next reads see the file as it is now
     return true;
 }
 
@@ -310,6 +315,8 @@ void CloseDatabase(const Text& name) {
 void CloseAllDatabases() {
     std::lock_guard lock(registry().mutex);
     setError(kOk);
+    for (const auto& t : registry().tables)
+        if (int rc = t->flushRecord(); rc != kOk) setError(rc);
     registry().tables.clear();
     registry().current = -1;
 }

@@ -51,6 +51,10 @@ const Text& badFieldKindMessage() {
 // Reads the record count at header offset 16 under its lock; a negative count reads as 0.
 int readRecordCount(Table& t, int waitMs, std::int32_t& count) {
     count = 0;
+    if (t.keepsHeader()) {
+        count = std::max<std::int32_t>(t.header.recordCount, 0);
+        return kOk;
+    }
     ByteLock lock(t, kRecordCountOffset, LockKind::Read, waitMs);
     if (lock.status() != kOk) return lock.status();
     char bytes[4];
@@ -77,10 +81,39 @@ int readStored(Table& t, const Field& f) {
     return kOk;
 }
 
+bool isAuxField(const Field& f) {
+    return f.type == kMemo || f.type == kByteSet;
+}
+
+// Reads the current record whole into t.record under its lock. kOk also when the record is
+// not whole in the file: then nothing is kept and the caller reads the field alone, which
+// gives the exact error.
+int loadRecord(Table& t) {
+    if (int rc = t.dropRecord(); rc != kOk) return rc;
+    if (t.recordSize > kChunk) return kOk;
+    ByteLock lock(t, t.recordOffset(t.current), LockKind::Read);
+    if (lock.status() != kOk) return lock.status();
+    t.record.resize(static_cast<std::size_t>(t.recordSize));
+    const std::int64_t got =
+        t.file.read(t.recordOffset(t.current), t.record.data(), t.record.size());
+    if (got < 0) return static_cast<int>(got);
+    if (got == t.recordSize) t.recordIndex = t.current;
+    return kOk;
+}
+
 Value readValue(Table& t, const Field& f) {
     if (t.current < 0) {
         setError(kErrNoRecord);
         return EmptyValue(f.type);
+    }
+    if (!isAuxField(f)) {
+        if (t.recordIndex != t.current) {
+            if (int rc = loadRecord(t); rc != kOk) {
+                setError(rc);
+                return EmptyValue(f.type);
+            }
+        }
+        if (t.recordIndex == t.current) return DecodeValue(f, t.record.data() + f.offset);
     }
     // The lock also covers the chain of a memo or byte-set, which a writer may replace.
     ByteLock lock(t, t.recordOffset(t.current), LockKind::Read);
@@ -92,7 +125,7 @@ Value readValue(Table& t, const Field& f) {
         setError(rc);
         return EmptyValue(f.type);
     }
-    if (f.type != kMemo && f.type != kByteSet) return DecodeValue(f, t.scratch.data());
+    if (!isAuxField(f)) return DecodeValue(f, t.scratch.data());
     if (!t.aux) {
         setError(kErrReadField);
         return EmptyValue(f.type);
@@ -109,6 +142,28 @@ Value readValue(Table& t, const Field& f) {
 int writeValue(Table& t, const Field& f, const std::optional<Value>& value) {
     if (t.current < 0) return kErrNoRecord;
     if (t.readOnly) return kErrAccess;
+    if (!isAuxField(f) && t.keepsHeader()) {
+        // Nobody else can look at the file: the record is changed in memory and written once.
+        if (t.recordIndex != t.current) {
+            if (int rc = t.dropRecord(); rc != kOk) return rc;
+            if (t.recordSize <= kChunk) {
+                t.record.resize(static_cast<std::size_t>(t.recordSize));
+                const std::int64_t got =
+                    t.file.read(t.recordOffset(t.current), t.record.data(), t.record.size());
+                if (got < 0) return static_cast<int>(got);
+                if (got == t.recordSize) t.recordIndex = t.current;
+            }
+        }
+        if (t.recordIndex == t.current) {
+            t.scratch.resize(static_cast<std::size_t>(f.size));
+            if (int rc = EncodeValue(f, value, t.scratch.data()); rc != kOk) return rc;
+            std::memcpy(t.record.data() + f.offset, t.scratch.data(), t.scratch.size());
+            t.recordDirty = true;
+            return kOk;
+        }
+    }
+    // Whatever this table still holds in memory goes to the file first.
+    if (int rc = t.flushRecord(); rc != kOk) return rc;
     const std::int64_t record = t.recordOffset(t.current);
     const std::int64_t position = record + f.offset;
     const std::int64_t length = t.file.size();
@@ -120,12 +175,17 @@ int writeValue(Table& t, const Field& f, const std::optional<Value>& value) {
         if (int rc = EncodeValue(f, value, t.scratch.data()); rc != kOk) return rc;
         ByteLock lock(t, record, LockKind::Write);
         if (lock.status() != kOk) return lock.status();
-        return t.file.write(position, t.scratch.data(), t.scratch.size());
+        const int rc = t.file.write(position, t.scratch.data(), t.scratch.size());
+        // The record read before stays what the file holds.
+        if (rc == kOk && t.recordIndex == t.current)
+            std::memcpy(t.record.data() + f.offset, t.scratch.data(), t.scratch.size());
+        return rc;
     }
 
     const Value v = value ? *value : EmptyValue(f.type);
     if (!Accepts(f.type, v)) return kErrTypeMismatch;
     if (!t.aux) return kErrAuxAccess;
+    t.recordIndex = -1; // the record's reference to the data changes
     ByteLock lock(t, record, LockKind::Write);
     if (lock.status() != kOk) return lock.status();
     char old[4];
@@ -143,16 +203,39 @@ int writeValue(Table& t, const Field& f, const std::optional<Value>& value) {
 
 int appendBlank(Table& t) {
     if (t.readOnly) return kErrAccess;
+    if (int rc = t.dropRecord(); rc != kOk) return rc;
     ByteLock headerLock(t, kRecordCountOffset, LockKind::Write);
     if (headerLock.status() != kOk) return headerLock.status();
     char counters[8];
-    if (t.file.read(kRecordCountOffset, counters, 8) != 8) return kErrRecordCount;
+    if (t.keepsHeader()) {
+        StoreInt32(counters, t.header.recordCount);
+        StoreInt32(counters + 4, t.header.nextId);
+    } else if (t.file.read(kRecordCountOffset, counters, 8) != 8) {
+        return kErrRecordCount;
+    }
     const std::int32_t count = std::max<std::int32_t>(LoadInt32(counters), 0);
     const std::int32_t stamp = std::max<std::int32_t>(LoadInt32(counters + 4), 1);
     if (count == std::numeric_limits<std::int32_t>::max() ||
         stamp == std::numeric_limits<std::int32_t>::max())
         return kErrWriteRecord;
     const std::int64_t position = t.recordOffset(count);
+    if (t.keepsHeader() && t.recordSize <= kChunk) {
+        // The new record stays in memory until the cursor moves on; only the counters are
+        // written now.
+        t.record.assign(static_cast<std::size_t>(t.recordSize), '\0');
+        char bytes[4];
+        StoreInt32(bytes, stamp);
+        std::memcpy(t.record.data(), bytes, std::min<std::size_t>(4, t.record.size()));
+        StoreInt32(counters, count + 1);
+        StoreInt32(counters + 4, stamp + 1);
+        if (int rc = t.file.write(kRecordCountOffset, counters, 8); rc != kOk) return rc;
+        t.header.recordCount = count + 1;
+        t.header.nextId = stamp + 1;
+        t.current = count;
+        t.recordIndex = count;
+        t.recordDirty = true;
+        return kOk;
+    }
     const std::int64_t length = t.file.size();
     if (length < 0) return static_cast<int>(length);
     if (length < position) return kErrSeek;
@@ -183,6 +266,8 @@ int appendBlank(Table& t) {
 
 int removeAll(Table& t) {
     if (t.readOnly) return kErrAccess;
+    t.recordDirty = false; // every record goes
+    t.recordIndex = -1;
     if (!t.lockFree) {
         if (int rc = LockBytes(t.file.fd(), LockKind::Write, 0, kWholeFile, 0); rc != kOk)
             return rc;
@@ -224,10 +309,12 @@ std::int32_t RecordCount() {
 void GoFirst() {
     std::lock_guard lock(registry().mutex);
     setError(kOk);
-    if (Table* t = currentTable())
+    if (Table* t = currentTable()) {
+        setError(t->dropRecord());
         t->current = 0;
-    else
+    } else {
         setError(kErrNoCurrent);
+    }
 }
 
 bool Skip(std::int32_t n) {
@@ -239,6 +326,10 @@ bool Skip(std::int32_t n) {
         return false;
     }
     if (n == 0) return true;
+    if (int rc = t->dropRecord(); rc != kOk) {
+        setError(rc);
+        return false;
+    }
     std::int32_t count = 0;
     if (int rc = readRecordCount(*t, 0, count); rc != kOk) {
         setError(rc);
@@ -372,5 +463,15 @@ Text CurrentPath() {
     Table* t = currentTable();
     return t ? t->fullPath : Text{};
 }
+
+namespace detail {
+
+int Table::flushRecord() {
+    if (!recordDirty) return kOk;
+    recordDirty = false;
+    return file.write(recordOffset(recordIndex), record.data(), record.size());
+}
+
+} // namespace detail
 
 } // namespace iit::db

@@ -2,6 +2,7 @@
 #include "runtime/text.h"
 
 #include <cerrno>
+#include <cstring>
 #include <iconv.h>
 #include <string>
 
@@ -44,7 +45,7 @@ public:
             src += skip;
             srcLeft -= skip;
             if (out.size() - used < replacement.size()) out.resize(out.size() * 2 + 16);
-            out.replace(used, replacement.size(), replacement);
+            std::memcpy(out.data() + used, replacement.data(), replacement.size());
             used += replacement.size();
             iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
         }

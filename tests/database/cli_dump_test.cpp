@@ -1,33 +1,13 @@
 // iitcalc-cli db dump on real files: what a user sees of a plain and a password table.
 #include "database/format.h"
 #include "db_support.h"
-
-#include <cstdio>
-#include <sys/wait.h>
+#include "tests/support/cli_run.h"
 
 namespace iit::db::testing {
 namespace {
 
-struct CliRun {
-    int exit;
-    std::string out, err;
-};
-
-CliRun runCli(const TempDir& dir, const std::string& args) {
-    const std::string errFile = (dir / "stderr.txt").string();
-    const std::string command = std::string(IITCALC_CLI) + " --data-dir '" + dir.path().string() +
-                                "' " + args + " 2>'" + errFile + "'";
-    CliRun run{-1, {}, {}};
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
-        run.out.append(buf, n);
-    const int status = ::pclose(pipe);
-    run.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = readFile(errFile);
-    return run;
-}
+using iit::testing::CliRun;
+using iit::testing::runCli;
 
 TEST(CliDump, PlainAndPasswordTables) {
     TempDir dir;

@@ -451,6 +451,62 @@ TEST_F(DbTest, AppendAndRemoveAll) {
     EXPECT_EQ(LastError(), kErrSeek);
 }
 
+// A shared table reads the current record whole and decodes its other fields from that reading
+// until the cursor moves or the table is selected again; an exclusive table also keeps its
+// writes in memory until then, and writes them when the cursor moves on or the table closes.
+TEST_F(DbTest, RecordReadWholeAndExclusiveWriteBack) {
+    const Text file = path(dir, "t.kdb");
+    writeFile(toPath(file), smallTable(2));
+    OpenOptions shared;
+    shared.alias = Text::fromBytes("T");
+    ASSERT_TRUE(OpenDatabase(file, shared));
+    GoFirst();
+    EXPECT_EQ(ToInteger(ReadField(pos(1))), 10);
+    std::string bytes = readFile(toPath(file));
+    put<std::int32_t>(bytes, 260 + 4, 77); // another program rewrites record 1's first field
+    writeFile(toPath(file), bytes);
+    EXPECT_EQ(ToText(ReadField(pos(2))).bytes(), "r1x"); // the same reading
+    EXPECT_EQ(ToInteger(ReadField(pos(1))), 10);
+    GoFirst();
+    EXPECT_EQ(ToInteger(ReadField(pos(1))), 77); // a move reads the file again
+    put<std::int32_t>(bytes, 260 + 4, 78);
+    writeFile(toPath(file), bytes);
+    ASSERT_TRUE(SelectDatabase(Text::fromBytes("T")));
+    EXPECT_EQ(ToInteger(ReadField(pos(1))), 78);       // and so does a select
+    ASSERT_TRUE(WriteField(pos(1), Value::int32(79))); // own writes go to the file at once
+    EXPECT_EQ(ToInteger(ReadField(pos(1))), 79);
+    EXPECT_EQ(get<std::int32_t>(readFile(toPath(file)), 260 + 4), 79);
+    CloseAllDatabases();
+
+    OpenOptions exclusive;
+    exclusive.shareMode = kExclusive;
+    ASSERT_TRUE(OpenDatabase(file, exclusive));
+    ASSERT_TRUE(AppendBlankRecord());
+    ASSERT_TRUE(WriteField(pos(1), Value::int32(5)));
+    ASSERT_TRUE(WriteField(pos(2), Value::text(Text::fromBytes("five"))));
+    EXPECT_EQ(ToInteger(ReadField(pos(1))), 5);
+    EXPECT_EQ(RecordCount(), 3);
+    ASSERT_TRUE(AppendBlankRecord());
+    ASSERT_TRUE(WriteField(pos(1), Value::int32(6)));
+    GoFirst();
+    ASSERT_TRUE(WriteField(pos(1), Value::int32(1)));
+    EXPECT_FALSE(WriteField(pos(1), Value::text(Text::fromBytes("x")))); // -72, unchanged
+    ASSERT_TRUE(Skip(2));
+    EXPECT_EQ(ToText(ReadField(pos(2))).bytes(), "five");
+    CloseDatabase();
+    EXPECT_EQ(LastError(), kOk);
+    bytes = readFile(toPath(file));
+    ASSERT_EQ(bytes.size(), 260u + 4 * 16);
+    EXPECT_EQ(get<std::int32_t>(bytes, 16), 4);
+    EXPECT_EQ(get<std::int32_t>(bytes, 20), 5);
+    EXPECT_EQ(get<std::int32_t>(bytes, 260 + 4), 1);
+    EXPECT_EQ(get<std::int32_t>(bytes, 260 + 32), 3); // stamps of the appended records
+    EXPECT_EQ(get<std::int32_t>(bytes, 260 + 32 + 4), 5);
+    EXPECT_EQ(bytes.substr(260 + 32 + 8, 5), std::string("five\0", 5));
+    EXPECT_EQ(get<std::int32_t>(bytes, 260 + 48), 4);
+    EXPECT_EQ(get<std::int32_t>(bytes, 260 + 48 + 4), 6);
+}
+
 // Layouts a damaged file may have that are still consistent: records shorter than their
 // stamp, a field as wide as the largest record.
 TEST_F(DbTest, ExtremeButConsistentLayouts) {

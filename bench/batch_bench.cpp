@@ -1,0 +1,140 @@
+// The batch sheet with 10,000 filled rows, on the same code paths as the batch window:
+// CalculateAll in each of its five passes, saving and opening the batch file, pasting,
+// selecting and copying, clearing.
+#include "batch/sheet.h"
+#include "database/database.h"
+#include "engine/bracket_table.h"
+#include "runtime/convert.h"
+#include "runtime/files.h"
+
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <stdlib.h>
+
+namespace iit::batch {
+namespace {
+
+using engine::TaxKind;
+using engine::TaxMode;
+
+class Workspace {
+public:
+    Workspace() {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "iit-bench-XXXXXX").string();
+        m_dir = ::mkdtemp(tmpl.data());
+        db::CloseAllDatabases();
+        SetProgramDirectory(m_dir);
+        engine::WriteDefaultRateTable(engine::RateTablePath());
+        engine::OpenRateTable(engine::RateTablePath());
+    }
+    ~Workspace() {
+        db::CloseAllDatabases();
+        std::filesystem::remove_all(m_dir);
+    }
+
+private:
+    std::filesystem::path m_dir;
+};
+
+// 10,000 lines of seven spreadsheet fields, as a user pastes them.
+Text PayrollText() {
+    std::string text;
+    for (int r = 1; r <= kDataRows; ++r) {
+        text += "张三" + std::to_string(r) + "\t11010119900101" + std::to_string(1000 + r % 9000) +
+                "\t" + std::to_string(3000 + (r * 37) % 60000) + ".5\t\t\t62220212345678" +
+                std::to_string(10000 + r) + "\t十月\r\n";
+    }
+    return Text::fromUtf8(text);
+}
+
+void Fill(BatchSheet& sheet) {
+    static const Text payroll = PayrollText();
+    sheet.grid().setCurrentCell(1, 1);
+    sheet.PasteAtCursor(payroll);
+}
+
+void BM_CalculateAll(benchmark::State& state) {
+    Workspace ws;
+    BatchSheet sheet;
+    Fill(sheet);
+    const auto kind = static_cast<TaxKind>(state.range(0));
+    sheet.setKind(kind);
+    sheet.setMode(static_cast<TaxMode>(state.range(1)));
+    for (auto _ : state)
+        sheet.CalculateAll();
+    state.SetLabel(engine::KindText(kind).toUtf8() + engine::ModeText(sheet.mode()).toUtf8());
+}
+BENCHMARK(BM_CalculateAll)
+    ->Args({0, 0})
+    ->Args({0, 1})
+    ->Args({1, 0})
+    ->Args({1, 1})
+    ->Args({2, 0})
+    ->Unit(benchmark::kMillisecond);
+
+void BM_SaveBatchFile(benchmark::State& state) {
+    Workspace ws;
+    BatchSheet sheet;
+    Fill(sheet);
+    sheet.CalculateAll();
+    const Text file = JoinPath(ProgramDirectory(), "bench.dat");
+    for (auto _ : state) {
+        if (sheet.SaveBatchFile(file)) state.SkipWithError("save failed");
+    }
+}
+BENCHMARK(BM_SaveBatchFile)->Unit(benchmark::kMillisecond);
+
+void BM_OpenBatchFile(benchmark::State& state) {
+    Workspace ws;
+    const Text file = JoinPath(ProgramDirectory(), "bench.dat");
+    {
+        BatchSheet sheet;
+        Fill(sheet);
+        sheet.BeginSave();
+        sheet.SaveBatchFile(file);
+    }
+    BatchSheet sheet;
+    for (auto _ : state) {
+        if (sheet.OpenBatchFile(file)) state.SkipWithError("open failed");
+    }
+}
+BENCHMARK(BM_OpenBatchFile)->Unit(benchmark::kMillisecond);
+
+void BM_PasteAtCursor(benchmark::State& state) {
+    Workspace ws;
+    BatchSheet sheet;
+    const Text payroll = PayrollText();
+    for (auto _ : state) {
+        sheet.grid().setCurrentCell(1, 1);
+        sheet.PasteAtCursor(payroll);
+    }
+}
+BENCHMARK(BM_PasteAtCursor)->Unit(benchmark::kMillisecond);
+
+void BM_SelectAllAndCopy(benchmark::State& state) {
+    Workspace ws;
+    BatchSheet sheet;
+    Fill(sheet);
+    sheet.CalculateAll();
+    for (auto _ : state) {
+        sheet.SelectAll();
+        benchmark::DoNotOptimize(sheet.CopySelection());
+    }
+}
+BENCHMARK(BM_SelectAllAndCopy)->Unit(benchmark::kMillisecond);
+
+void BM_ClearGrid(benchmark::State& state) {
+    Workspace ws;
+    BatchSheet sheet;
+    for (auto _ : state) {
+        state.PauseTiming();
+        Fill(sheet);
+        state.ResumeTiming();
+        sheet.ClearGrid();
+    }
+}
+BENCHMARK(BM_ClearGrid)->Unit(benchmark::kMillisecond);
+
+} // namespace
+} // namespace iit::batch

@@ -1,0 +1,37 @@
+#pragma once
+// Runs the real iitcalc-cli (its path comes from the build as IITCALC_CLI) with a data
+// directory of the test's own and collects what it prints.
+
+#include "tests/support/temp_dir.h"
+
+#include <cstdio>
+#include <string>
+#include <sys/wait.h>
+
+namespace iit::testing {
+
+struct CliRun {
+    int exit;
+    std::string out, err;
+};
+
+// `args` is passed to the shell as it stands; `input`, when given, is the file standard input
+// is read from.
+inline CliRun runCli(const TempDir& dir, const std::string& args, const std::string& input = {}) {
+    const std::string errFile = (dir / "stderr.txt").string();
+    std::string command = std::string(IITCALC_CLI) + " --data-dir '" + dir.path().string() + "' " +
+                          args + " 2>'" + errFile + "'";
+    if (!input.empty()) command += " <'" + input + "'";
+    CliRun run{-1, {}, {}};
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
+        run.out.append(buf, n);
+    const int status = ::pclose(pipe);
+    run.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = readFile(errFile);
+    return run;
+}
+
+} // namespace iit::testing
