@@ -21,7 +21,10 @@ iit_install_deps() {
 }
 
 # What building the programs needs.
+# Qt's platform plugins (xcb, wayland, offscreen) and the Noto CJK fonts the windows use.
 IIT_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libssl-dev
-                    qt6-base-dev qt6-base-dev-tools libgl-dev fonts-noto-cjk)
+                    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-noto-cjk)
 # What the tests and benchmarks add.
-IIT_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth clang libclang-rt-14-dev)
+# xvfb-run starts the real program in the smoke test, xwininfo (x11-utils) finds its window.
+IIT_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth x11-utils clang
+                   libclang-rt-14-dev)

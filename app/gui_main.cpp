@@ -1,0 +1,158 @@
+// iitcalc: the desktop program. Options: --data-dir DIR, --help, --version, and
+// --exit-after-show[=MS] for scripts and tests.
+#include "database/database.h"
+#include "mainwindow/main_window.h"
+#include "runtime/fatal.h"
+#include "runtime/files.h"
+#include "runtime/message_box.h"
+#include "runtime/window_runtime.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include <unistd.h>
+
+namespace {
+
+void printHelp() {
+    std::cout
+        << "iitcalc " IITCALC_VERSION " - PRC individual income tax calculator\n"
+           "\n"
+           "usage: iitcalc [--data-dir DIR]\n"
+           "       iitcalc --help | --version\n"
+           "\n"
+           "options:\n"
+           "  --data-dir DIR          the data directory (default: $XDG_DATA_HOME/iitcalc)\n"
+           "  --exit-after-show[=MS]  print \"shown after N ms\" once the main window is on\n"
+           "                          the screen, stay idle MS milliseconds (default 0), exit\n"
+           "  --help                  this text\n"
+           "  --version               the program version\n";
+}
+
+bool nonEmpty(const char* name) {
+    const char* v = std::getenv(name);
+    return v && *v;
+}
+
+// Qt ends the process with a long report when no display can be opened; the user gets one
+// line instead. The platform's own warnings before it are held back until Qt is up.
+bool g_starting = true;
+void startupMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (g_starting && type == QtFatalMsg) {
+        std::fprintf(
+            stderr,
+            "iitcalc: cannot open the display (%s); start it on a desktop or under xvfb-run\n",
+            nonEmpty("WAYLAND_DISPLAY") ? std::getenv("WAYLAND_DISPLAY")
+            : nonEmpty("DISPLAY")       ? std::getenv("DISPLAY")
+                                        : "none");
+        std::_Exit(1);
+    }
+    if (g_starting && context.category && std::strncmp(context.category, "qt.qpa", 6) == 0) return;
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
+// Reports the first paint of the main window, then leaves after `idleMs`.
+class ShownReporter : public QObject {
+public:
+    ShownReporter(std::chrono::steady_clock::time_point start, int idleMs)
+        : m_start(start), m_idleMs(idleMs) {}
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint && !m_reported) {
+            m_reported = true;
+            const double ms = std::chrono::duration<double, std::milli>(
+                                  std::chrono::steady_clock::now() - m_start)
+                                  .count();
+            std::printf("shown after %.1f ms\n", ms);
+            std::fflush(stdout);
+            QTimer::singleShot(m_idleMs, qApp, [] { iit::gui::EndProgram(0); });
+        }
+        return false;
+    }
+
+private:
+    std::chrono::steady_clock::time_point m_start;
+    int m_idleMs;
+    bool m_reported = false;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const auto start = std::chrono::steady_clock::now();
+    std::optional<std::string> dataDir;
+    std::optional<int> exitAfterShow;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--data-dir") {
+            if (i + 1 >= argc) {
+                std::cerr << "iitcalc: --data-dir needs a directory\n";
+                return 2;
+            }
+            dataDir = argv[++i];
+        } else if (arg.rfind("--data-dir=", 0) == 0) {
+            dataDir = arg.substr(std::strlen("--data-dir="));
+        } else if (arg == "--help" || arg == "-h") {
+            printHelp();
+            return 0;
+        } else if (arg == "--version") {
+            std::cout << "iitcalc " IITCALC_VERSION "\n";
+            return 0;
+        } else if (arg == "--exit-after-show") {
+            exitAfterShow = 0;
+        } else if (arg.rfind("--exit-after-show=", 0) == 0) {
+            exitAfterShow = std::atoi(arg.c_str() + std::strlen("--exit-after-show="));
+        } else {
+            std::cerr << "iitcalc: unknown option " << arg << " (see --help)\n";
+            return 2;
+        }
+    }
+    if (!nonEmpty("QT_QPA_PLATFORM") && !nonEmpty("DISPLAY") && !nonEmpty("WAYLAND_DISPLAY")) {
+        std::cerr << "iitcalc: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); start it "
+                     "on a desktop "
+                     "or under xvfb-run\n";
+        return 1;
+    }
+
+    std::string error;
+    const auto dir = iit::ResolveDataDirectory(dataDir, &error);
+    if (!dir) {
+        std::cerr << "iitcalc: " << error << "\n";
+        return 1;
+    }
+    iit::SetProgramDirectory(*dir);
+    if (::chdir(dir->c_str()) != 0) {
+        std::cerr << "iitcalc: cannot enter " << dir->string() << "\n";
+        return 1;
+    }
+
+    qInstallMessageHandler(startupMessages);
+    QApplication app(argc, argv);
+    g_starting = false;
+    qInstallMessageHandler(nullptr);
+    QApplication::setApplicationName(QStringLiteral("iitcalc"));
+    QApplication::setApplicationVersion(QStringLiteral(IITCALC_VERSION));
+
+    iit::gui::InitWindowRuntime();
+    iit::gui::InstallFatalErrorBox();
+    iit::gui::SetProgramCleanup([] { iit::db::CloseAllDatabases(); });
+    iit::gui::RegisterWindow(iit::mainwindow::MainWindow::Name(),
+                             [] { return new iit::mainwindow::MainWindow; });
+
+    ShownReporter reporter(start, exitAfterShow.value_or(0));
+    QWidget* window = iit::gui::LoadWindow(iit::mainwindow::MainWindow::Name());
+    if (!window) iit::FatalError(0, iit::sysText("载入启动窗口失败"));
+    if (exitAfterShow) window->installEventFilter(&reporter);
+    const int code = app.exec();
+    iit::gui::RunProgramCleanup();
+    return code;
+}

@@ -1,0 +1,90 @@
+#include "mainwindow/calculator.h"
+
+#include "engine/calculate.h"
+#include "runtime/convert.h"
+
+#include <cmath>
+
+namespace iit::mainwindow {
+
+const Text& TooLargeText() {
+    static const Text text = sysText("数值过大");
+    return text;
+}
+
+const Text& DivideByZeroText() {
+    static const Text text = sysText("除数不能为零");
+    return text;
+}
+
+bool IsPlaceholder(const Text& display) {
+    return display == engine::IncomePlaceholder();
+}
+
+Text CalculatorState::EnterKey(const Text& key, const Text& display, int selectionStart,
+                               int selectionLength) {
+    keyText = key;
+    Text current = display;
+    if (!entry) current = Text{};
+    entry = true;
+    if (IsPlaceholder(current) || current == TooLargeText() || current == DivideByZeroText())
+        current = Text{};
+    const int length = TextLength(current);
+    const int s = selectionStart < 0 ? length : std::min(selectionStart, length);
+    const int n = selectionLength < 0 ? length - s : std::min(selectionLength, length - s);
+    // The key replaces the selection; at most 20 bytes after it are kept.
+    return LeftText(current, s) + key + MidText(current, s + n + 1, 20);
+}
+
+void CalculatorState::KeyDone() {
+    keystrokes += keyText == Text::fromBytes("00") ? 2 : 1;
+}
+
+Text CalculatorState::PressOperator(Operator op, const Text& display) {
+    flags.fill(0);
+    flags[static_cast<std::size_t>(op)] = 1;
+    operatorCount = 0;
+    for (std::int32_t f : flags)
+        operatorCount += f;
+    if (!display.empty()) accumulator = ToNumber(display);
+    return Text{};
+}
+
+CalculatorState::Evaluation CalculatorState::Evaluate(const Text& display) {
+    const double v = ToNumber(display);
+    if (flags[0] == 1) accumulator = accumulator + v;
+    if (flags[1] == 1) accumulator = accumulator - v;
+    if (flags[2] == 1) accumulator = accumulator * v;
+    if (flags[3] == 1) accumulator = v == 0 ? std::nan("") : accumulator / v;
+    if (flags[4] == 1) accumulator = accumulator * v / 100;
+    entry = false;
+    if (!std::isfinite(accumulator)) return {DivideByZeroText(), false};
+    return {ToText(accumulator), true};
+}
+
+void CalculatorState::Clear() {
+    accumulator = 0;
+    flags.fill(0);
+    operatorCount = 0;
+    keystrokes = 1;
+}
+
+Text CalculatorState::DeleteLast(const Text& display) {
+    if (IsPlaceholder(display) || display.empty()) return Text{};
+    // The last character goes whole: a double-byte character ("数值过大") loses both bytes, so
+    // that no half character is left for the box to show.
+    std::size_t last = 0;
+    for (std::size_t i = 0; i < display.size();
+         i += isLeadByte(display.at(i)) && i + 1 < display.size() ? 2 : 1)
+        last = i;
+    return LeftText(display, static_cast<std::int32_t>(last));
+}
+
+DisplayUpdate CalculatorState::DisplayChanged(const Text& text) const {
+    DisplayUpdate u;
+    u.caret = keystrokes;
+    if (ToNumber(text) - engine::kMaxIncome >= -1e-7) u.replacement = TooLargeText();
+    return u;
+}
+
+} // namespace iit::mainwindow

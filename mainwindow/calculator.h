@@ -1,0 +1,64 @@
+#pragma once
+// The keypad's calculator. The income box doubles as the display of a four-function calculator
+// with a percent key; this is its state machine without any widget. The window feeds it the
+// display text and selection and writes back what it returns; every change of the display then
+// runs DisplayChanged(), which places the caret and refuses values that are too large.
+
+#include "runtime/text.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace iit::mainwindow {
+
+const Text& TooLargeText();     // "数值过大": shown instead of a value of 1,999,999,999 or more
+const Text& DivideByZeroText(); // shown after a division by zero, never read as a number
+
+enum class Operator { Add = 0, Subtract, Multiply, Divide, Percent };
+
+struct DisplayUpdate {
+    int caret = 0;                   // characters before the caret
+    std::optional<Text> replacement; // the display text to set instead, when too large
+};
+
+class CalculatorState {
+public:
+    // The operator chosen last: at most one flag is 1.
+    std::array<std::int32_t, 5> flags{};
+    std::int32_t operatorCount = 0;
+    double accumulator = 0;
+    Text keyText;
+    bool entry = false;          // true while a number is being typed
+    std::int32_t keystrokes = 1; // where the caret goes after the display changes
+
+    // An entry key ("0".."9", "00", "."): the new display text. The selection (in bytes)
+    // is replaced by the key. Call KeyDone() once the display shows it.
+    Text EnterKey(const Text& key, const Text& display, int selectionStart, int selectionLength);
+    // Advances the keystroke counter for the key just entered: 2 for "00", else 1.
+    void KeyDone();
+
+    // An operator key: remembers the operator and the display's value; the display empties.
+    Text PressOperator(Operator op, const Text& display);
+
+    // "＝": applies the operator with the display's value. `ok` is false when the result is
+    // not a number (a division by zero): the display then shows DivideByZeroText() and no tax
+    // is computed on it.
+    struct Evaluation {
+        Text display;
+        bool ok = true;
+    };
+    Evaluation Evaluate(const Text& display);
+
+    // "C": the display and result label empty, accumulator and flags 0, counter back to 1.
+    void Clear();
+    // "←": the display without its last character (the placeholder counts as empty).
+    static Text DeleteLast(const Text& display);
+
+    // What follows any change of the display text.
+    DisplayUpdate DisplayChanged(const Text& text) const;
+};
+
+bool IsPlaceholder(const Text& display);
+
+} // namespace iit::mainwindow

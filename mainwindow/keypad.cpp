@@ -1,0 +1,74 @@
+// The keypad's behaviours and the income box as the calculator's display.
+#include "mainwindow/main_window.h"
+
+#include "runtime/units.h"
+
+#include <QLabel>
+
+namespace iit::mainwindow {
+namespace {
+
+constexpr int kEntryFontPoints = 16;
+
+} // namespace
+
+bool MainWindow::displayShowsPlaceholder() const {
+    return IsPlaceholder(m_display->content());
+}
+
+void MainWindow::setDisplay(const Text& text) {
+    ++m_programChanges;
+    m_display->setContent(text);
+    --m_programChanges;
+}
+
+void MainWindow::enterKey(const Text& key) {
+    const Text next = m_calc.EnterKey(key, m_display->content(), m_display->selectionStartBytes(),
+                                      m_display->selectionLengthBytes());
+    setDisplay(next);
+    m_calc.KeyDone();
+}
+
+void MainWindow::pressOperator(Operator op) {
+    setDisplay(m_calc.PressOperator(op, m_display->content()));
+}
+
+void MainWindow::evaluate() {
+    const CalculatorState::Evaluation e = m_calc.Evaluate(m_display->content());
+    setDisplay(e.display);
+    // After a division by zero the display says so and there is nothing to tax.
+    if (e.ok) calculate();
+}
+
+void MainWindow::clearAll() {
+    m_result->clear();
+    setDisplay(Text{});
+    m_calc.Clear();
+}
+
+void MainWindow::deleteLast() {
+    setDisplay(CalculatorState::DeleteLast(m_display->content()));
+}
+
+// Runs after every change of the display's text: typed, from a key of the keypad or set by
+// the program. `typed` marks the changes the user made in the box itself.
+void MainWindow::displayChanged(bool typed) {
+    m_display->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_display->setTextColour(Qt::black);
+    m_display->setMultiLine(false);
+    m_display->setFontPointSize(kEntryFontPoints);
+    const Text text = m_display->content();
+    const DisplayUpdate u = m_calc.DisplayChanged(text);
+    if (typed) {
+        // Typing in the box leaves the caret where the typing put it and takes the keystroke
+        // counter along, so that keyboard digits stay in the order they were typed and the
+        // keypad goes on after them.
+        m_calc.keystrokes = m_display->selectionStartBytes() + 1;
+        m_calc.entry = true;
+    } else {
+        m_display->setCaretBytes(std::min<int>(u.caret, static_cast<int>(text.size())));
+    }
+    if (u.replacement) setDisplay(*u.replacement);
+}
+
+} // namespace iit::mainwindow

@@ -1,0 +1,314 @@
+#include "mainwindow/main_window.h"
+
+#include "ui_MainWindow.h"
+
+#include "engine/bracket_table.h"
+#include "engine/calculate.h"
+#include "mainwindow/startup.h"
+#include "printing/template_file.h"
+#include "runtime/balloon_tip.h"
+#include "runtime/convert.h"
+#include "runtime/message_box.h"
+#include "runtime/qt_text.h"
+#include "runtime/shaped_window.h"
+#include "runtime/units.h"
+#include "runtime/window_runtime.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWindow>
+
+namespace iit::mainwindow {
+namespace {
+
+// Where the indicator and the knob stand.
+constexpr int kIndicatorWages = 104, kIndicatorLabour = 175, kIndicatorRoyalties = 246;
+constexpr int kKnobGross = 135, kKnobNet = 208, kKnobTop = 200;
+// Where balloon messages point, from the window's top-left corner.
+constexpr QPoint kMessagePoint(310, 120);
+constexpr QPoint kDescriptionPoint(320, 430);
+constexpr int kBalloonStyle = 11;
+
+QPixmap picture(const char* name) {
+    return gui::LoadPicture(QString::fromLatin1(name));
+}
+
+void setPicture(gui::ImageButton* unit, const char* name) {
+    unit->setPicture(picture(name), QString::fromLatin1(name));
+}
+void setPicture(gui::PictureBox* unit, const char* name) {
+    unit->setPicture(picture(name), QString::fromLatin1(name));
+}
+
+} // namespace
+
+const QString& MainWindow::Name() {
+    static const QString name = QStringLiteral("MainWindow");
+    return name;
+}
+const QString& MainWindow::BatchName() {
+    static const QString name = QStringLiteral("BatchWindow");
+    return name;
+}
+const QString& MainWindow::RateTableName() {
+    static const QString name = QStringLiteral("RateTableWindow");
+    return name;
+}
+
+MainWindow::MainWindow(QWidget* parent)
+    : QWidget(parent), m_ui(std::make_unique<Ui::MainWindow>()) {
+    m_ui->setupUi(this);
+    gui::RestoreTemplateLineBreaks(this);
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    move(50, 50);
+    findUnits();
+    bindEvents();
+    startUp();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::findUnits() {
+    m_display = gui::FindUnit<gui::EditBox>(this, QStringLiteral("编辑框1"));
+    m_employer = gui::FindUnit<gui::EditBox>(this, QStringLiteral("编辑框2"));
+    m_result = gui::FindUnit<QLabel>(this, QStringLiteral("标签1"));
+    m_balloon = gui::FindUnit<gui::BalloonTip>(this, QStringLiteral("气球提示框1"));
+    m_wages = gui::FindUnit<gui::ImageButton>(this, QStringLiteral("图形按钮5"));
+    m_labour = gui::FindUnit<gui::ImageButton>(this, QStringLiteral("图形按钮6"));
+    m_royalties = gui::FindUnit<gui::ImageButton>(this, QStringLiteral("图形按钮7"));
+    m_indicator = gui::FindUnit<gui::ImageButton>(this, QStringLiteral("图形按钮2"));
+    m_switch = gui::FindUnit<gui::ImageButton>(this, QStringLiteral("图形按钮1"));
+    m_knob = gui::FindUnit<gui::PictureBox>(this, QStringLiteral("图片框1"));
+    m_knobTimer = gui::FindUnit<gui::TimerUnit>(this, QStringLiteral("时钟1"));
+    m_indicatorTimer = gui::FindUnit<gui::TimerUnit>(this, QStringLiteral("时钟2"));
+}
+
+void MainWindow::bindEvents() {
+    auto button = [this](const char* name) {
+        return gui::FindUnit<QAbstractButton>(this, QString::fromUtf8(name));
+    };
+    auto onClick = [&](const char* name, auto behaviour) {
+        connect(button(name), &QAbstractButton::clicked, this, behaviour);
+    };
+
+    onClick("按钮计算", &MainWindow::calculate);
+    onClick("按钮批量", [this] { gui::LoadWindow(BatchName(), nullptr, true); });
+    onClick("按钮税率表", [this] { gui::LoadWindow(RateTableName(), this, false); });
+    onClick("按钮说明", &MainWindow::showDescription);
+    onClick("按钮退出", &MainWindow::exitProgram);
+
+    static const char* const digits[] = {"按钮零", "按钮一", "按钮二", "按钮三", "按钮四",
+                                         "按钮五", "按钮六", "按钮七", "按钮八", "按钮九"};
+    for (int d = 0; d < 10; ++d) {
+        const Text key = Text::fromBytes(std::string(1, static_cast<char>('0' + d)));
+        onClick(digits[d], [this, key] { enterKey(key); });
+    }
+    onClick("按钮零零", [this] { enterKey(Text::fromBytes("00")); });
+    onClick("按钮小数点", [this] { enterKey(Text::fromBytes(".")); });
+    onClick("按钮加号", [this] { pressOperator(Operator::Add); });
+    onClick("按钮减号", [this] { pressOperator(Operator::Subtract); });
+    onClick("按钮乘号", [this] { pressOperator(Operator::Multiply); });
+    onClick("按钮除号", [this] { pressOperator(Operator::Divide); });
+    onClick("按钮百分号", [this] { pressOperator(Operator::Percent); });
+    onClick("按钮等号", &MainWindow::evaluate);
+    onClick("按钮清除", &MainWindow::clearAll);
+    onClick("按钮删除", &MainWindow::deleteLast);
+
+    connect(m_wages, &QAbstractButton::clicked, this, &MainWindow::chooseWages);
+    connect(m_indicator, &QAbstractButton::clicked, this, &MainWindow::chooseWages);
+    connect(m_labour, &QAbstractButton::clicked, this, &MainWindow::chooseLabour);
+    connect(m_royalties, &QAbstractButton::clicked, this, &MainWindow::chooseRoyalties);
+    connect(m_switch, &QAbstractButton::clicked, this, &MainWindow::toggleMode);
+    connect(m_knobTimer, &gui::TimerUnit::elapsed, this, &MainWindow::blinkKnob);
+    connect(m_indicatorTimer, &gui::TimerUnit::elapsed, this, &MainWindow::blinkIndicator);
+    connect(m_display, &QLineEdit::textChanged, this,
+            [this] { displayChanged(m_programChanges == 0); });
+
+    m_display->installEventFilter(this);
+    m_employer->installEventFilter(this);
+    m_result->installEventFilter(this);
+    // Clicks on the knob and the indicator's frames reach the units under them.
+    m_knob->setAttribute(Qt::WA_TransparentForMouseEvents);
+    for (const char* frame : {"外形框1", "外形框2", "外形框3"})
+        gui::FindUnit<QWidget>(this, QString::fromUtf8(frame))
+            ->setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void MainWindow::startUp() {
+    if (const std::optional<Text> name = ReadEmployerName()) m_employer->setContent(*name);
+
+    m_background = gui::LoadPicture(QStringLiteral("main_background"));
+    gui::SetWindowShape(this, m_background.toImage());
+    update();
+
+    m_knob->move(kKnobGross, kKnobTop);
+
+    const Text tablePath = engine::RateTablePath();
+    engine::EnsureRateTableFile(tablePath);
+    printing::EnsurePrintTemplateFile(printing::PrintTemplatePath());
+    const RateTableStart table = OpenRateTableAtStart(tablePath, Now());
+    m_threshold = table.threshold;
+    if (!table.message.empty()) gui::MessageBox(table.message, gui::mb::kIconExclamation);
+
+    m_display->setFocus();
+    m_calc.keystrokes = 1;
+    gui::SetVisualStyle(2);
+
+    auto face = [this](const char* unit, const char* pictureName) {
+        gui::FindUnit<gui::PictureButton>(this, QString::fromUtf8(unit))
+            ->setPicture(picture(pictureName), QString::fromLatin1(pictureName));
+    };
+    face("按钮清除", "key_clear");
+    for (const char* unit : {"按钮删除", "按钮加号", "按钮减号", "按钮乘号", "按钮除号", "按钮等号",
+                             "按钮百分号", "按钮小数点"})
+        face(unit, "key_operator");
+    for (const char* unit : {"按钮零", "按钮一", "按钮二", "按钮三", "按钮四", "按钮五", "按钮六",
+                             "按钮七", "按钮八", "按钮九", "按钮零零"})
+        face(unit, "key_digit");
+    for (const char* unit : {"按钮计算", "按钮批量", "按钮税率表", "按钮说明", "按钮退出"})
+        face(unit, "key_command");
+
+    setModePicture(false);
+    setPicture(m_indicator, "indicator_b");
+    setPicture(m_wages, "kind_wages_chosen");
+    setPicture(m_labour, "kind_labour");
+    setPicture(m_royalties, "kind_royalties");
+    setPicture(m_knob, "knob_2");
+
+    m_kind = engine::TaxKind::Wages;
+    m_mode = engine::TaxMode::Gross;
+}
+
+// ---- Calculation and choices
+
+void MainWindow::calculate() {
+    m_balloon->setDisplayStyle(kBalloonStyle);
+    const engine::CalcResult r = engine::Calculate(engine::RateTablePath(), m_display->content(),
+                                                   m_kind, m_mode, m_threshold);
+    if (!r.balloon.empty()) popUpMessage(r.balloon);
+    if (r.label) m_result->setText(toQString(*r.label));
+    if (r.clearsEntryFlag()) m_calc.entry = false;
+}
+
+void MainWindow::popUpMessage(const Text& text) {
+    m_balloon->popUp(pos() + kMessagePoint, text, 0);
+}
+
+void MainWindow::resetKindPictures() {
+    setPicture(m_indicator, "indicator_a");
+    setPicture(m_wages, "kind_wages");
+    setPicture(m_labour, "kind_labour");
+    setPicture(m_royalties, "kind_royalties");
+}
+
+void MainWindow::chooseWages() {
+    resetKindPictures();
+    setPicture(m_indicator, "indicator_b");
+    setPicture(m_wages, "kind_wages_chosen");
+    m_kind = engine::TaxKind::Wages;
+    calculate();
+    m_switch->setEnabled(true);
+    m_indicator->move(kIndicatorWages, m_indicator->y());
+}
+
+void MainWindow::chooseLabour() {
+    resetKindPictures();
+    m_kind = engine::TaxKind::Labour;
+    setPicture(m_labour, "kind_labour_chosen");
+    calculate();
+    m_switch->setEnabled(true);
+    m_indicator->move(kIndicatorLabour, m_indicator->y());
+}
+
+void MainWindow::chooseRoyalties() {
+    resetKindPictures();
+    m_kind = engine::TaxKind::Royalties;
+    setPicture(m_royalties, "kind_royalties_chosen");
+    // Royalties are always taxed with the tax included: the switch goes back and locks.
+    setModePicture(false);
+    m_mode = engine::TaxMode::Gross;
+    m_switchOn = false;
+    m_knob->move(kKnobGross, m_knob->y());
+    m_switch->setEnabled(false);
+    calculate();
+    m_indicator->move(kIndicatorRoyalties, m_indicator->y());
+}
+
+void MainWindow::toggleMode() {
+    if (!m_switchOn) {
+        setModePicture(true);
+        m_switchOn = true;
+        m_mode = engine::TaxMode::Net;
+        m_knob->move(kKnobNet, m_knob->y());
+    } else {
+        setModePicture(false);
+        m_mode = engine::TaxMode::Gross;
+        m_switchOn = false;
+        m_knob->move(kKnobGross, m_knob->y());
+    }
+    calculate();
+}
+
+void MainWindow::setModePicture(bool net) {
+    setPicture(m_switch, net ? "switch_net" : "switch_gross");
+}
+
+// ---- Commands and animations
+
+void MainWindow::showDescription() {
+    m_balloon->setDisplayStyle(kBalloonStyle);
+    m_balloon->popUp(pos() + kDescriptionPoint, DescriptionText(Now()), 0);
+}
+
+void MainWindow::exitProgram() {
+    SaveEmployerName(m_employer->content());
+    gui::EndProgram(0);
+}
+
+void MainWindow::blinkKnob() {
+    m_knobFirst = !m_knobFirst;
+    setPicture(m_knob, m_knobFirst ? "knob_1" : "knob_2");
+}
+
+void MainWindow::blinkIndicator() {
+    m_indicatorFirst = !m_indicatorFirst;
+    setPicture(m_indicator, m_indicatorFirst ? "indicator_a" : "indicator_b");
+}
+
+// ---- Events
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        if (watched == m_employer) {
+            m_employer->setContent(Text{});
+        } else if (watched == m_display) {
+            if (displayShowsPlaceholder()) setDisplay(Text{});
+        } else if (watched == m_result) {
+            m_display->setFocus();
+            if (displayShowsPlaceholder()) setDisplay(Text{});
+            displayChanged(false);
+        }
+    } else if (event->type() == QEvent::KeyPress && watched == m_display) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key >= Qt::Key_0 && key <= Qt::Key_9 && displayShowsPlaceholder()) setDisplay(Text{});
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawPixmap(rect(), m_background);
+}
+
+void MainWindow::mousePressEvent(QMouseEvent* event) {
+    // The window has no title bar: it is moved by dragging its body (not a press a unit on it
+    // passed on, such as one on the result label).
+    if (event->button() == Qt::LeftButton && windowHandle() &&
+        !childAt(event->position().toPoint()))
+        windowHandle()->startSystemMove();
+    QWidget::mousePressEvent(event);
+}
+
+} // namespace iit::mainwindow

@@ -1,0 +1,14 @@
+#pragma once
+// The print template file in the program directory.
+
+#include "runtime/text.h"
+
+namespace iit::printing {
+
+Text PrintTemplatePath(); // "print.dbf" in the program directory
+
+// Writes the built-in template to `path` when no file is there. False when it had to be
+// written and could not be.
+bool EnsurePrintTemplateFile(const Text& path);
+
+} // namespace iit::printing

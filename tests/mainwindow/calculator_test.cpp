@@ -1,0 +1,167 @@
+#include "engine/calculate.h"
+#include "mainwindow/calculator.h"
+#include "runtime/convert.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace iit::mainwindow {
+namespace {
+
+// Plays the display's part as the main window does: every change of the text runs the
+// display-changed processing, which may replace the text.
+struct Display {
+    CalculatorState calc;
+    Text text = engine::IncomePlaceholder();
+    int caret = 0;
+    int evaluations = 0; // tax calculations started by "＝"
+
+    void set(const Text& t) {
+        text = t;
+        const DisplayUpdate u = calc.DisplayChanged(t);
+        if (u.replacement) return set(*u.replacement);
+        caret = std::min(u.caret, TextLength(text));
+    }
+    void press(const std::string& key) {
+        if (key == "+") return set(calc.PressOperator(Operator::Add, text));
+        if (key == "-") return set(calc.PressOperator(Operator::Subtract, text));
+        if (key == "*") return set(calc.PressOperator(Operator::Multiply, text));
+        if (key == "/") return set(calc.PressOperator(Operator::Divide, text));
+        if (key == "%") return set(calc.PressOperator(Operator::Percent, text));
+        if (key == "C") {
+            calc.Clear();
+            return set(Text{});
+        }
+        if (key == "<") return set(CalculatorState::DeleteLast(text));
+        if (key == "=") {
+            const auto e = calc.Evaluate(text);
+            set(e.display);
+            if (e.ok) ++evaluations;
+            return;
+        }
+        set(calc.EnterKey(Text::fromBytes(key), text, caret, 0));
+        calc.KeyDone();
+    }
+    void keys(const std::vector<std::string>& ks) {
+        for (const std::string& k : ks) press(k);
+    }
+};
+
+TEST(Calculator, KeySequences) {
+    struct Case {
+        std::vector<std::string> keys;
+        const char* display;
+    };
+    const Case cases[] = {
+        {{"5"}, "5"},                                   // replaces the placeholder
+        {{"8", "0", "0", "0", "="}, "0"},               // no operator: the accumulator
+        {{"2", "+", "3", "="}, "5"},
+        {{"1", "+", "2", "+", "3", "="}, "5"},          // operators do not chain
+        {{"2", "+", "3", "=", "="}, "10"},              // the flags stay; v is the display, 5
+        {{"2", "0", "0", "*", "1", "5", "%", "1", "0", "="}, "1.5"},
+        {{"5", "0", "%", "2", "0", "="}, "10"},
+        {{"5", "+", "C", "="}, "0"},
+        {{"1", ".", "2", ".", "3"}, "1.2.3"},
+        {{"1", "2", "<"}, "1"},
+        {{"<"}, ""},                                    // the placeholder counts as empty
+        {{"7", "/", "2", "="}, "3.5"},
+        {{"0", "0", "1"}, "001"},
+        {{"2", "0", "0", "0", "0", "0", "0", "0", "0"}, "200000000"},
+        {{"2", "0", "0", "0", "0", "0", "0", "0", "0", "0"}, "数值过大"}, // the tenth digit
+        {{"1", "9", "9", "9", "9", "9", "9", "9", "9", "9"}, "数值过大"},
+        {{"1", "9", "9", "9", "9", "9", "9", "9", "9", "8"}, "1999999998"},
+        {{"2", "0", "0", "0", "0", "0", "0", "0", "0", "0", "7"}, "7"}, // the next key replaces it
+        {{"9", "9", "9", "9", "9", "*", "9", "9", "9", "9", "9", "="}, "数值过大"},
+        {{"5", "/", "0", "="}, "除数不能为零"},
+        {{"0", "/", "0", "="}, "除数不能为零"},
+        {{"5", "/", "0", "=", "3"}, "3"},
+        {{"5", "/", "0", "=", "+", "2", "="}, "2"},      // the error text counts as 0
+    };
+    for (const Case& c : cases) {
+        Display d;
+        d.keys(c.keys);
+        std::string seq;
+        for (const auto& k : c.keys) seq += k + " ";
+        EXPECT_EQ(d.text.toUtf8(), c.display) << seq;
+    }
+}
+
+TEST(Calculator, EntryFlagAfterEqualsStartsANewNumber) {
+    Display d;
+    d.keys({"2", "+", "3", "="});
+    EXPECT_EQ(d.evaluations, 1);
+    EXPECT_FALSE(d.calc.entry);
+    d.press("7");
+    EXPECT_EQ(d.text.toUtf8(), "7");
+    EXPECT_TRUE(d.calc.entry);
+}
+
+TEST(Calculator, DivisionByZeroIsNotTaxed) {
+    Display d;
+    d.keys({"5", "/", "0", "="});
+    EXPECT_EQ(d.evaluations, 0);
+    EXPECT_EQ(ToNumber(d.text), 0); // never reads as a taxable number
+    d.press("=");                   // still not a number
+    EXPECT_EQ(d.text, DivideByZeroText());
+}
+
+TEST(Calculator, CaretFollowsTheKeystrokeCounter) {
+    Display d;
+    d.keys({"1", "2", "3", "4", "5"});
+    EXPECT_EQ(d.caret, 5);
+    d.caret = 2; // the user moves the caret after "12"
+    d.press("9");
+    EXPECT_EQ(d.text.toUtf8(), "129345");
+    EXPECT_EQ(d.calc.keystrokes, 7);
+    EXPECT_EQ(d.caret, 6);
+
+    Display e;
+    e.keys({"1", "00"});
+    EXPECT_EQ(e.calc.keystrokes, 4);
+    e.press("C");
+    EXPECT_EQ(e.calc.keystrokes, 1);
+    EXPECT_EQ(e.text.toUtf8(), "");
+}
+
+TEST(Calculator, SelectionIsReplacedAndTailLimited) {
+    CalculatorState c;
+    c.entry = true;
+    EXPECT_EQ(c.EnterKey(Text::fromBytes("7"), Text::fromBytes("12345"), 1, 3).bytes(), "175");
+    const std::string tail(30, '9');
+    EXPECT_EQ(c.EnterKey(Text::fromBytes("1"), Text::fromBytes(tail), 0, 0).bytes(),
+              "1" + std::string(20, '9'));
+    EXPECT_EQ(c.EnterKey(Text::fromBytes("1"), Text::fromBytes("22"), 99, 99).bytes(), "221");
+    EXPECT_EQ(c.EnterKey(Text::fromBytes("1"), Text::fromBytes("22"), -1, -1).bytes(), "221");
+}
+
+TEST(Calculator, OperatorFlagsAreExclusive) {
+    CalculatorState c;
+    c.PressOperator(Operator::Add, Text::fromBytes("3"));
+    c.PressOperator(Operator::Percent, Text::fromBytes(""));
+    EXPECT_EQ(c.flags, (std::array<std::int32_t, 5>{0, 0, 0, 0, 1}));
+    EXPECT_EQ(c.operatorCount, 1);
+    EXPECT_EQ(c.accumulator, 3); // an empty display keeps the accumulator
+    c.PressOperator(Operator::Subtract, engine::IncomePlaceholder());
+    EXPECT_EQ(c.accumulator, 0); // the placeholder is not a number
+}
+
+TEST(Calculator, DeleteTakesWholeCharacters) {
+    const struct {
+        Text display;
+        const char* after;
+    } cases[] = {
+        {Text::fromBytes("12.5"), "12."},
+        {TooLargeText(), "数值过"},
+        {Text::fromUtf8("1除"), "1"},
+        {Text::fromBytes("7"), ""},
+        {Text{}, ""},
+        {engine::IncomePlaceholder(), ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CalculatorState::DeleteLast(c.display).toUtf8(), c.after) << c.display.toUtf8();
+}
+
+} // namespace
+} // namespace iit::mainwindow

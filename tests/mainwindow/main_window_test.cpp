@@ -1,0 +1,480 @@
+// The main window driven by unit name with real mouse and key events, offscreen, each test in a
+// fresh data directory.
+#include "database/database.h"
+#include "mainwindow/main_window.h"
+#include "mainwindow/startup.h"
+#include "resources/print_template.h"
+#include "runtime/balloon_tip.h"
+#include "runtime/config.h"
+#include "runtime/convert.h"
+#include "runtime/files.h"
+#include "runtime/qt_text.h"
+#include "runtime/units.h"
+#include "tests/support/modal_watchdog.h"
+#include "tests/support/temp_dir.h"
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QTest>
+
+#include <memory>
+#include <vector>
+
+#include <unistd.h>
+
+using iit::mainwindow::MainWindow;
+using iit::testing::TempDir;
+
+namespace {
+
+QString U(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+// Types text as key events that carry it, as an input method delivers characters outside ASCII.
+void typeText(QWidget* widget, const QString& text) {
+    for (QChar c : text)
+        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+const char* unitOfKey(const std::string& key) {
+    static const std::vector<std::pair<std::string, const char*>> keys = {
+        {"0", "按钮零"},     {"1", "按钮一"},   {"2", "按钮二"},    {"3", "按钮三"},
+        {"4", "按钮四"},     {"5", "按钮五"},   {"6", "按钮六"},    {"7", "按钮七"},
+        {"8", "按钮八"},     {"9", "按钮九"},   {"00", "按钮零零"}, {".", "按钮小数点"},
+        {"+", "按钮加号"},   {"-", "按钮减号"}, {"*", "按钮乘号"},  {"/", "按钮除号"},
+        {"%", "按钮百分号"}, {"=", "按钮等号"}, {"C", "按钮清除"},  {"<", "按钮删除"},
+    };
+    for (const auto& [k, unit] : keys)
+        if (k == key) return unit;
+    return key.c_str();
+}
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void firstStartInAnEmptyDirectory();
+    void keypadSequences_data();
+    void keypadSequences();
+    void caretFollowsTheKeystrokeCounter();
+    void keyboardTypingKeepsItsOrder();
+    void placeholderClearedByPressAndDigitKey();
+    void resultTexts_data();
+    void resultTexts();
+    void messagesOfTheCalculation();
+    void modeSwitchAndRoyalties();
+    void timersBlinkTheKnobAndIndicator();
+    void employerNameSurvivesARestart();
+    void placeholderNameIsSavedToo();
+    void descriptionStartsWithTheYear();
+    void damagedTableIsSetAsideOnce();
+
+private:
+    MainWindow* open();
+    void click(const char* unit);
+    void keys(const QStringList& sequence);
+    QString display() const { return unit<iit::gui::EditBox>("编辑框1")->text(); }
+    QString label() const { return unit<QLabel>("标签1")->text(); }
+    iit::gui::BalloonTip* balloon() const { return unit<iit::gui::BalloonTip>("气球提示框1"); }
+    QString balloonText() const { return iit::toQString(balloon()->text()); }
+    template <typename T> T* unit(const char* name) const {
+        T* u = m_window->findChild<T*>(U(name));
+        if (!u) qFatal("no unit %s", name);
+        return u;
+    }
+
+    std::unique_ptr<TempDir> m_dir;
+    std::unique_ptr<iit::testing::ModalWatchdog> m_watchdog;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+void MainWindowTest::init() {
+    m_dir = std::make_unique<TempDir>();
+    iit::SetProgramDirectory(m_dir->path());
+    QVERIFY(::chdir(m_dir->path().c_str()) == 0);
+    iit::db::CloseAllDatabases();
+    m_watchdog = std::make_unique<iit::testing::ModalWatchdog>();
+}
+
+void MainWindowTest::cleanup() {
+    m_window.reset();
+    iit::db::CloseAllDatabases();
+    const QStringList unexpected = m_watchdog->unexpected();
+    const std::size_t pending = m_watchdog->pending();
+    m_watchdog.reset();
+    QVERIFY2(unexpected.isEmpty(), qPrintable("unexpected dialog: " + unexpected.join(" | ")));
+    QCOMPARE(pending, std::size_t(0));
+    QVERIFY(::chdir("/") == 0);
+    m_dir.reset();
+}
+
+MainWindow* MainWindowTest::open() {
+    m_window.reset();
+    iit::db::CloseAllDatabases();
+    m_window = std::make_unique<MainWindow>();
+    m_window->show();
+    if (!QTest::qWaitForWindowExposed(m_window.get())) qFatal("window not exposed");
+    QApplication::setActiveWindow(m_window.get());
+    return m_window.get();
+}
+
+void MainWindowTest::click(const char* name) {
+    QTest::mouseClick(unit<QWidget>(name), Qt::LeftButton);
+}
+
+void MainWindowTest::keys(const QStringList& sequence) {
+    for (const QString& k : sequence)
+        click(unitOfKey(k.toStdString()));
+}
+
+void MainWindowTest::firstStartInAnEmptyDirectory() {
+    open();
+    const auto table = m_dir->path() / "设置税率表A.dat";
+    const auto print = m_dir->path() / "print.dbf";
+    QCOMPARE(std::filesystem::file_size(table), std::uintmax_t(2744));
+    const std::string printBytes = iit::testing::readFile(print);
+    const iit::ByteSet& builtIn = iit::resources::BuiltInPrintTemplate();
+    QVERIFY(printBytes == std::string(builtIn.begin(), builtIn.end()));
+    QCOMPARE(unit<iit::gui::EditBox>("编辑框2")->text(), U("在这里输入使用单位名称"));
+    QCOMPARE(display(), U("在这里输入个人所得收入\r\nEnter the income of personal income here"));
+    QCOMPARE(m_window->messageThreshold(), 5000);
+    QCOMPARE(m_window->kind(), iit::engine::TaxKind::Wages);
+    QCOMPARE(m_window->mode(), iit::engine::TaxMode::Gross);
+    QCOMPARE(m_window->calculator().keystrokes, 1);
+    QCOMPARE(unit<iit::gui::ImageButton>("图形按钮1")->pictureName(), U("switch_gross"));
+    QCOMPARE(unit<iit::gui::ImageButton>("图形按钮2")->pictureName(), U("indicator_b"));
+    QCOMPARE(unit<iit::gui::ImageButton>("图形按钮5")->pictureName(), U("kind_wages_chosen"));
+    QCOMPARE(unit<iit::gui::ImageButton>("图形按钮6")->pictureName(), U("kind_labour"));
+    QCOMPARE(unit<iit::gui::PictureBox>("图片框1")->pos(), QPoint(135, 200));
+    QCOMPARE(unit<iit::gui::PictureButton>("按钮五")->pictureName(), U("key_digit"));
+    QCOMPARE(unit<iit::gui::PictureButton>("按钮等号")->pictureName(), U("key_operator"));
+    QCOMPARE(unit<iit::gui::PictureButton>("按钮清除")->pictureName(), U("key_clear"));
+    QCOMPARE(unit<iit::gui::PictureButton>("按钮说明")->pictureName(), U("key_command"));
+    QVERIFY(unit<iit::gui::EditBox>("编辑框1")->hasFocus());
+    // The window is its picture: the rounded corners are outside it.
+    QVERIFY(!m_window->mask().isEmpty());
+    QVERIFY(m_window->mask().contains(QPoint(187, 266)));
+    QVERIFY(!m_window->mask().contains(QPoint(0, 0)));
+    QCOMPARE(m_window->pos(), QPoint(50, 50));
+    QCOMPARE(m_window->size(), QSize(375, 532));
+}
+
+void MainWindowTest::keypadSequences_data() {
+    QTest::addColumn<QStringList>("sequence");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("message"); // the balloon after the last key; "" for none
+
+    const QString below = U(" 收入数低于5000, 无需上税! . . . ");
+    QTest::newRow("digit replaces placeholder") << QStringList{"5"} << "5"
+                                                << "";
+    QTest::newRow("equals without operator")
+        << QStringList{"8", "0", "0", "0", "="} << "0" << below;
+    QTest::newRow("plus") << QStringList{"2", "+", "3", "="} << "5" << below;
+    QTest::newRow("next digit starts anew") << QStringList{"2", "+", "3", "=", "7"} << "7"
+                                            << "";
+    QTest::newRow("operators do not chain")
+        << QStringList{"1", "+", "2", "+", "3", "="} << "5" << below;
+    QTest::newRow("repeated equals") << QStringList{"2", "+", "3", "=", "="} << "10" << below;
+    QTest::newRow("percent after times")
+        << QStringList{"2", "0", "0", "*", "1", "5", "%", "1", "0", "="} << "1.5" << below;
+    QTest::newRow("percent") << QStringList{"5", "0", "%", "2", "0", "="} << "10" << below;
+    QTest::newRow("clear then equals") << QStringList{"5", "+", "C", "="} << "0" << below;
+    QTest::newRow("too large at the tenth digit")
+        << QStringList{"2", "0", "0", "0", "0", "0", "0", "0", "0", "0"} << U("数值过大") << "";
+    QTest::newRow("double zero key") << QStringList{"1", "00", "00"} << "10000"
+                                     << "";
+    QTest::newRow("delete") << QStringList{"1", "2", "3", "<"} << "12"
+                            << "";
+    QTest::newRow("delete the refusal")
+        << QStringList{"2", "0", "0", "0", "0", "0", "0", "0", "0", "0", "<"} << U("数值过") << "";
+    QTest::newRow("division by zero") << QStringList{"5", "/", "0", "="} << U("除数不能为零") << "";
+    QTest::newRow("after division by zero") << QStringList{"5", "/", "0", "=", "4"} << "4"
+                                            << "";
+    QTest::newRow("taxed result") << QStringList{"4", "0", "0", "0", "*", "2", "="} << "8000"
+                                  << "";
+    QTest::newRow("refusal twice")
+        << QStringList{"9", "9", "9", "9", "9", "*", "9", "9", "9", "9", "9", "="} << U("数值过大")
+        << below;
+}
+
+void MainWindowTest::keypadSequences() {
+    QFETCH(QStringList, sequence);
+    QFETCH(QString, shown);
+    QFETCH(QString, message);
+    open();
+    keys(sequence);
+    QCOMPARE(display(), shown);
+    QCOMPARE(balloon()->isVisible(), !message.isEmpty());
+    if (!message.isEmpty()) QCOMPARE(balloonText(), message);
+}
+
+void MainWindowTest::caretFollowsTheKeystrokeCounter() {
+    open();
+    keys({"1", "2", "3", "4", "5"});
+    auto* box = unit<iit::gui::EditBox>("编辑框1");
+    QCOMPARE(box->cursorPosition(), 5);
+    QTest::keyClick(box, Qt::Key_Left);
+    QTest::keyClick(box, Qt::Key_Left);
+    QTest::keyClick(box, Qt::Key_Left);
+    QCOMPARE(box->cursorPosition(), 2);
+    click("按钮九");
+    QCOMPARE(display(), U("129345"));
+    QCOMPARE(box->cursorPosition(), 6);
+    // A selection is replaced by the key.
+    box->setSelection(1, 3);
+    click("按钮七");
+    QCOMPARE(display(), U("1745"));
+}
+
+void MainWindowTest::keyboardTypingKeepsItsOrder() {
+    open();
+    auto* box = unit<iit::gui::EditBox>("编辑框1");
+    QTest::keyClicks(box, "12345");
+    QCOMPARE(display(), U("12345"));
+    click("按钮六");
+    QCOMPARE(display(), U("123456"));
+    QCOMPARE(box->cursorPosition(), 6);
+    // The entry appearance replaced the template's.
+    QCOMPARE(box->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+    QVERIFY(!box->multiLine());
+    QCOMPARE(box->font().pointSize(), 16);
+    // Typing in the middle leaves the caret there.
+    QTest::keyClick(box, Qt::Key_Left);
+    QTest::keyClick(box, Qt::Key_Left);
+    QTest::keyClicks(box, "9");
+    QCOMPARE(display(), U("1234956"));
+    QCOMPARE(box->cursorPosition(), 5);
+    click("按钮七");
+    QCOMPARE(display(), U("12349756"));
+}
+
+void MainWindowTest::placeholderClearedByPressAndDigitKey() {
+    open();
+    QTest::mouseClick(unit<QWidget>("编辑框1"), Qt::LeftButton);
+    QCOMPARE(display(), QString());
+    open();
+    QTest::mouseClick(unit<QWidget>("标签1"), Qt::LeftButton);
+    QCOMPARE(display(), QString());
+    QVERIFY(unit<QWidget>("编辑框1")->hasFocus());
+    open();
+    QTest::keyClick(unit<QWidget>("编辑框1"), Qt::Key_A); // not a digit: the placeholder stays
+    QVERIFY(display().startsWith(U("在这里输入个人所得收入")));
+    open();
+    auto* employer = unit<iit::gui::EditBox>("编辑框2");
+    employer->setText(U("某公司"));
+    QTest::mouseClick(employer, Qt::LeftButton);
+    QCOMPARE(employer->text(), QString());
+}
+
+void MainWindowTest::resultTexts_data() {
+    QTest::addColumn<QString>("kindUnit");
+    QTest::addColumn<bool>("net");
+    QTest::addColumn<QStringList>("sequence");
+    QTest::addColumn<QString>("result");
+
+    QTest::newRow("wages tax included")
+        << U("图形按钮5") << false << QStringList{"8", "0", "0", "0"}
+        << U("实发数: 7910\r\n应纳税:   90");
+    QTest::newRow("wages tax excluded") << U("图形按钮5") << true << QStringList{"7", "9", "1", "0"}
+                                        << U("合计数：8000\r\n应纳税:   90");
+    QTest::newRow("labour tax excluded")
+        << U("图形按钮6") << true << QStringList{"3", "3", "6", "0"}
+        << U("合计数: 4000\r\n应纳税:  640");
+    QTest::newRow("labour tax included")
+        << U("图形按钮6") << false << QStringList{"4", "0", "0", "0"}
+        << U("实发数: 3360\r\n应纳税:  640");
+    QTest::newRow("royalties") << U("图形按钮7") << false << QStringList{"4", "0", "0", "0"}
+                               << U("实发数: 3552\r\n应纳税:  448");
+    QTest::newRow("via the indicator") << U("图形按钮2") << false << QStringList{"8", "0", "0", "0"}
+                                       << U("实发数: 7910\r\n应纳税:   90");
+}
+
+void MainWindowTest::resultTexts() {
+    QFETCH(QString, kindUnit);
+    QFETCH(bool, net);
+    QFETCH(QStringList, sequence);
+    QFETCH(QString, result);
+    open();
+    keys(sequence);
+    if (net) click("图形按钮1");
+    QTest::mouseClick(m_window->findChild<QWidget*>(kindUnit), Qt::LeftButton);
+    QCOMPARE(label(), result);
+    click("按钮计算");
+    QCOMPARE(label(), result);
+    QVERIFY(!m_window->calculator().entry);
+    click("按钮一"); // the next digit starts a new number
+    QCOMPARE(display(), U("1"));
+}
+
+void MainWindowTest::messagesOfTheCalculation() {
+    open();
+    click("按钮计算");
+    QVERIFY(balloon()->isVisible());
+    QCOMPARE(balloonText(), U(" 请在这里输入个人所得收入! . . . "));
+    QCOMPARE(balloon()->displayStyle(), 11);
+    QCOMPARE(balloon()->tipPoint(), m_window->pos() + QPoint(310, 120));
+    QCOMPARE(label(), QString());
+    QTest::mouseClick(balloon(), Qt::LeftButton);
+    QVERIFY(!balloon()->isVisible());
+
+    keys({"8", "0", "0", "0", "="}); // the accumulator, 0
+    keys({"9", "0", "0", "0"});
+    click("按钮计算");
+    QCOMPARE(label(), U("实发数: 8810\r\n应纳税:  190"));
+    keys({"3", "0", "0", "0"});
+    click("按钮计算");
+    QCOMPARE(balloonText(), U(" 收入数低于5000, 无需上税! . . . "));
+    QCOMPARE(label(), QString());
+    // The refusal computes as 0: below the threshold as well.
+    keys({"C", "2", "0", "0", "0", "0", "0", "0", "0", "0", "0"});
+    click("按钮计算");
+    QCOMPARE(balloonText(), U(" 收入数低于5000, 无需上税! . . . "));
+    // Empty display after "C".
+    click("按钮清除");
+    click("按钮计算");
+    QCOMPARE(balloonText(), U(" 请在这里输入个人所得收入! . . . "));
+}
+
+void MainWindowTest::modeSwitchAndRoyalties() {
+    open();
+    auto* modeSwitch = unit<iit::gui::ImageButton>("图形按钮1");
+    auto* knob = unit<iit::gui::PictureBox>("图片框1");
+    auto* indicator = unit<iit::gui::ImageButton>("图形按钮2");
+    keys({"4", "0", "0", "0"});
+    click("图形按钮1");
+    QCOMPARE(m_window->mode(), iit::engine::TaxMode::Net);
+    QVERIFY(m_window->switchOn());
+    QCOMPARE(modeSwitch->pictureName(), U("switch_net"));
+    QCOMPARE(knob->x(), 208);
+    QCOMPARE(balloonText(), U(" 收入数低于5000, 无需上税! . . . "));
+
+    click("图形按钮6");
+    QCOMPARE(m_window->kind(), iit::engine::TaxKind::Labour);
+    QCOMPARE(m_window->mode(), iit::engine::TaxMode::Net); // the mode stays
+    QCOMPARE(indicator->x(), 175);
+    QCOMPARE(indicator->pictureName(), U("indicator_a"));
+    QCOMPARE(unit<iit::gui::ImageButton>("图形按钮6")->pictureName(), U("kind_labour_chosen"));
+    QCOMPARE(unit<iit::gui::ImageButton>("图形按钮5")->pictureName(), U("kind_wages"));
+
+    click("图形按钮7"); // royalties force the tax-included mode and lock the switch
+    QCOMPARE(m_window->mode(), iit::engine::TaxMode::Gross);
+    QVERIFY(!m_window->switchOn());
+    QVERIFY(!modeSwitch->isEnabled());
+    QCOMPARE(modeSwitch->pictureName(), U("switch_gross"));
+    QCOMPARE(knob->x(), 135);
+    QCOMPARE(indicator->x(), 246);
+    QCOMPARE(label(), U("实发数: 3552\r\n应纳税:  448"));
+    click("图形按钮1"); // disabled: nothing changes
+    QCOMPARE(m_window->mode(), iit::engine::TaxMode::Gross);
+
+    click("图形按钮5");
+    QVERIFY(modeSwitch->isEnabled());
+    QCOMPARE(indicator->x(), 104);
+    QCOMPARE(indicator->pictureName(), U("indicator_b"));
+    QCOMPARE(m_window->mode(), iit::engine::TaxMode::Gross);
+    click("图形按钮1");
+    click("图形按钮1");
+    QCOMPARE(m_window->mode(), iit::engine::TaxMode::Gross);
+    QCOMPARE(knob->x(), 135);
+}
+
+void MainWindowTest::timersBlinkTheKnobAndIndicator() {
+    open();
+    auto* knobTimer = unit<iit::gui::TimerUnit>("时钟1");
+    auto* indicatorTimer = unit<iit::gui::TimerUnit>("时钟2");
+    QCOMPARE(knobTimer->interval(), 700);
+    QCOMPARE(indicatorTimer->interval(), 900);
+    QVERIFY(knobTimer->isRunning() && indicatorTimer->isRunning());
+    QVERIFY(!knobTimer->isVisible() && !balloon()->isVisible());
+    QStringList knob, indicator;
+    for (int i = 0; i < 3; ++i) {
+        emit knobTimer->elapsed();
+        emit indicatorTimer->elapsed();
+        knob << unit<iit::gui::PictureBox>("图片框1")->pictureName();
+        indicator << unit<iit::gui::ImageButton>("图形按钮2")->pictureName();
+    }
+    QCOMPARE(knob, (QStringList{"knob_1", "knob_2", "knob_1"}));
+    QCOMPARE(indicator, (QStringList{"indicator_a", "indicator_b", "indicator_a"}));
+    // The real timer ticks on its own.
+    QTRY_COMPARE_WITH_TIMEOUT(unit<iit::gui::PictureBox>("图片框1")->pictureName(), U("knob_2"),
+                              2000);
+}
+
+void MainWindowTest::employerNameSurvivesARestart() {
+    open();
+    auto* employer = unit<iit::gui::EditBox>("编辑框2");
+    QTest::mouseClick(employer, Qt::LeftButton);
+    typeText(employer, U("北京某某科技有限公司"));
+    QCOMPARE(employer->text(), U("北京某某科技有限公司"));
+    click("按钮退出");
+    const iit::Text stored = iit::ReadConfigItem(iit::mainwindow::ConfigJsPath(),
+                                                 iit::sysText("单位"), iit::sysText("名称"));
+    QCOMPARE(iit::toQString(stored), U("北京某某科技有限公司"));
+    open();
+    QCOMPARE(unit<iit::gui::EditBox>("编辑框2")->text(), U("北京某某科技有限公司"));
+}
+
+void MainWindowTest::placeholderNameIsSavedToo() {
+    open();
+    QVERIFY(!iit::FileExists(iit::mainwindow::ConfigJsPath()));
+    click("按钮退出");
+    QCOMPARE(iit::toQString(iit::ReadConfigItem(iit::mainwindow::ConfigJsPath(),
+                                                iit::sysText("单位"), iit::sysText("名称"))),
+             U("在这里输入使用单位名称"));
+}
+
+void MainWindowTest::descriptionStartsWithTheYear() {
+    open();
+    click("按钮说明");
+    QVERIFY(balloon()->isVisible());
+    QCOMPARE(balloon()->tipPoint(), m_window->pos() + QPoint(320, 430));
+    const QString text = balloonText();
+    const QString year = QString::number(iit::YearOf(iit::Now()));
+    QVERIFY2(text.startsWith(year) && !text.at(year.size()).isDigit(), qPrintable(text.left(20)));
+    const QStringList lines = text.split(U("\r\n\r\n"));
+    QCOMPARE(lines.size(), 13);
+    QVERIFY(lines.first().endsWith(U("：")));
+    QCOMPARE(lines[1], U("◆  该计算器可对不同类型的收入进行个税计算："));
+    QCOMPARE(lines[6], U("　  或‘雇主全额负担’计算，即根据收入反推"));
+    QCOMPARE(lines[11], U("◆  雇主全额负担：税金由用人单位负担。"));
+    QVERIFY(lines.last().startsWith(U("  ")) && !lines.last().startsWith(U("   ")));
+}
+
+void MainWindowTest::damagedTableIsSetAsideOnce() {
+    const std::string garbage = "this is not a rate table, just some bytes of a damaged file";
+    iit::testing::writeFile(m_dir->path() / "设置税率表A.dat", garbage);
+    QString told;
+    m_watchdog->expect([&](QWidget* dialog) {
+        auto* box = qobject_cast<QMessageBox*>(dialog);
+        told = box ? box->text() : QString();
+        box->accept();
+    });
+    open();
+    QVERIFY2(told.contains(U("设置税率表A.dat.damaged-")), qPrintable(told));
+    // The damaged bytes are kept under the name the user was told.
+    std::vector<std::filesystem::path> aside;
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir->path()))
+        if (entry.path().filename().string().find(".damaged-") != std::string::npos)
+            aside.push_back(entry.path());
+    QCOMPARE(aside.size(), std::size_t(1));
+    QVERIFY(told.contains(QString::fromStdString(aside[0].filename().string())));
+    QVERIFY(iit::testing::readFile(aside[0]) == garbage);
+    QCOMPARE(std::filesystem::file_size(m_dir->path() / "设置税率表A.dat"), std::uintmax_t(2744));
+    // The program goes on with the built-in table.
+    QCOMPARE(m_window->messageThreshold(), 5000);
+    keys({"8", "0", "0", "0"});
+    click("按钮计算");
+    QCOMPARE(label(), U("实发数: 7910\r\n应纳税:   90"));
+    // The next start finds a sound table and says nothing.
+    open();
+    QCOMPARE(m_window->messageThreshold(), 5000);
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"

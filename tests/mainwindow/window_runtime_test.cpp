@@ -1,0 +1,322 @@
+// The Qt side of the window runtime: message boxes, window loading and modal disabling, shaped
+// windows, the balloon tip and the runtime error text.
+#include "runtime/balloon_tip.h"
+#include "runtime/fatal.h"
+#include "runtime/message_box.h"
+#include "runtime/qt_text.h"
+#include "runtime/shaped_window.h"
+#include "runtime/units.h"
+#include "runtime/window_runtime.h"
+#include "tests/support/modal_watchdog.h"
+
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+QString U(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+QMessageBox::StandardButton standard(QMessageBox* box, QAbstractButton* b) {
+    return box->standardButton(b);
+}
+
+} // namespace
+
+class WindowRuntimeTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { m_watchdog = std::make_unique<iit::testing::ModalWatchdog>(); }
+    void cleanup();
+
+    void messageBoxButtonsAndResults_data();
+    void messageBoxButtonsAndResults();
+    void messageBoxDefaultCaptionAndText();
+    void runtimeErrorText();
+    void fatalErrorShowsTheBoxThenCleansUp();
+    void loadingAnOpenWindowOnlyActivatesIt();
+    void modalLoadingDisablesTheOthers();
+    void ownedWindow();
+    void shapeOfPicture();
+    void balloonTip();
+    void missingUnitIsFatal();
+
+private:
+    std::unique_ptr<iit::testing::ModalWatchdog> m_watchdog;
+};
+
+void WindowRuntimeTest::cleanup() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible()) w->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const QStringList unexpected = m_watchdog->unexpected();
+    const std::size_t pending = m_watchdog->pending();
+    m_watchdog.reset();
+    QVERIFY2(unexpected.isEmpty(), qPrintable("unexpected dialog: " + unexpected.join(" | ")));
+    QCOMPARE(pending, std::size_t(0));
+}
+
+void WindowRuntimeTest::messageBoxButtonsAndResults_data() {
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<QList<int>>("buttons"); // QMessageBox::StandardButton values, any order
+    QTest::addColumn<int>("defaultButton");
+    QTest::addColumn<int>("press"); // -1: Escape
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("icon");
+
+    using B = QMessageBox;
+    QTest::newRow("ok") << 0 << QList<int>{B::Ok} << int(B::Ok) << int(B::Ok) << 0
+                        << int(B::NoIcon);
+    QTest::newRow("ok escape") << 0 << QList<int>{B::Ok} << int(B::Ok) << -1 << 0 << int(B::NoIcon);
+    QTest::newRow("ok cancel") << 0x1 << QList<int>{B::Ok, B::Cancel} << int(B::Ok)
+                               << int(B::Cancel) << 1 << int(B::NoIcon);
+    QTest::newRow("abort retry ignore") << 0x2 << QList<int>{B::Abort, B::Retry, B::Ignore}
+                                        << int(B::Abort) << int(B::Retry) << 3 << int(B::NoIcon);
+    QTest::newRow("ignore, third default")
+        << 0x202 << QList<int>{B::Abort, B::Retry, B::Ignore} << int(B::Ignore) << int(B::Ignore)
+        << 4 << int(B::NoIcon);
+    QTest::newRow("abort") << 0x12 << QList<int>{B::Abort, B::Retry, B::Ignore} << int(B::Abort)
+                           << int(B::Abort) << 2 << int(B::Critical);
+    QTest::newRow("yes no cancel") << 0x23 << QList<int>{B::Yes, B::No, B::Cancel} << int(B::Yes)
+                                   << int(B::Yes) << 5 << int(B::Question);
+    QTest::newRow("yes no cancel escape")
+        << 0x3 << QList<int>{B::Yes, B::No, B::Cancel} << int(B::Yes) << -1 << 1 << int(B::NoIcon);
+    QTest::newRow("yes no, second default")
+        << 0x134 << QList<int>{B::Yes, B::No} << int(B::No) << int(B::No) << 6 << int(B::Warning);
+    QTest::newRow("retry cancel") << 0x45 << QList<int>{B::Retry, B::Cancel} << int(B::Retry)
+                                  << int(B::Retry) << 3 << int(B::Information);
+}
+
+void WindowRuntimeTest::messageBoxButtonsAndResults() {
+    QFETCH(int, flags);
+    QFETCH(QList<int>, buttons);
+    QFETCH(int, defaultButton);
+    QFETCH(int, press);
+    QFETCH(int, result);
+    QFETCH(int, icon);
+    QList<int> seen;
+    int seenDefault = 0, seenIcon = -1;
+    m_watchdog->expect([&](QWidget* dialog) {
+        auto* box = qobject_cast<QMessageBox*>(dialog);
+        QVERIFY(box);
+        for (QAbstractButton* b : box->buttons())
+            seen << int(standard(box, b));
+        seenDefault = int(standard(box, box->defaultButton()));
+        seenIcon = int(box->icon());
+        if (press < 0)
+            QTest::keyClick(box, Qt::Key_Escape);
+        else
+            QTest::mouseClick(box->button(QMessageBox::StandardButton(press)), Qt::LeftButton);
+    });
+    const int got = iit::gui::MessageBox(iit::sysText("内容"), flags);
+    std::sort(seen.begin(), seen.end());
+    std::sort(buttons.begin(), buttons.end());
+    QCOMPARE(seen, buttons);
+    QCOMPARE(seenDefault, defaultButton);
+    QCOMPARE(seenIcon, icon);
+    QCOMPARE(got, result);
+}
+
+void WindowRuntimeTest::messageBoxDefaultCaptionAndText() {
+    QString title, text;
+    m_watchdog->expect([&](QWidget* dialog) {
+        title = dialog->windowTitle();
+        text = qobject_cast<QMessageBox*>(dialog)->text();
+        qobject_cast<QMessageBox*>(dialog)->accept();
+    });
+    QCOMPARE(iit::gui::MessageBox(iit::sysText("第一行\r\n第二行")), 0);
+    QCOMPARE(title, U("信息："));
+    QCOMPARE(text, U("第一行\n第二行"));
+    m_watchdog->expect([&](QWidget* dialog) {
+        title = dialog->windowTitle();
+        text = qobject_cast<QMessageBox*>(dialog)->text();
+        qobject_cast<QMessageBox*>(dialog)->accept();
+    });
+    QCOMPARE(iit::gui::MessageBox(iit::Value::number(2.5), 0, iit::sysText("标题")), 0);
+    QCOMPARE(title, U("标题"));
+    QCOMPARE(text, U("2.5"));
+}
+
+void WindowRuntimeTest::runtimeErrorText() {
+    const struct {
+        int code;
+        const char* message;
+        const char* text;
+    } cases[] = {
+        {0, "", "运行时出错!\r\n"},
+        {5, "", "运行时出错!\r\n\r\n错误代码：5\r\n"},
+        {0, "未指定当前数据库", "运行时出错!\r\n\r\n错误信息：未指定当前数据库\r\n"},
+        {-2, "数据或数组类型不匹配",
+         "运行时出错!\r\n\r\n错误代码：-2\r\n\r\n错误信息：数据或数组类型不匹配\r\n"},
+    };
+    for (const auto& c : cases)
+        QCOMPARE(iit::gui::RuntimeErrorText(c.code, iit::sysText(c.message)).toUtf8(),
+                 std::string(c.text));
+}
+
+void WindowRuntimeTest::fatalErrorShowsTheBoxThenCleansUp() {
+    iit::gui::InstallFatalErrorBox();
+    // The installed handler, taken back so that the test calls it without ending the process
+    // (FatalError exits with -1 once the handler returns).
+    const iit::FatalHandler handler = iit::SetFatalHandler(nullptr);
+    QVERIFY(handler);
+    QStringList order;
+    iit::gui::SetProgramCleanup([&] { order << "cleanup"; });
+    QString shown;
+    m_watchdog->expect([&](QWidget* dialog) {
+        order << "box";
+        shown = qobject_cast<QMessageBox*>(dialog)->text();
+        QCOMPARE(qobject_cast<QMessageBox*>(dialog)->icon(), QMessageBox::Critical);
+        qobject_cast<QMessageBox*>(dialog)->accept();
+    });
+    handler(3, iit::sysText("引用数组成员时维数不为1且不等于该数组目前所具有的维数"));
+    QCOMPARE(order, (QStringList{"box", "cleanup"}));
+    QCOMPARE(shown, U("运行时出错!\n\n错误代码：3\n\n错误信息：引用数组成员时维数不为1且不等于该数组目前所具有的维数\n"));
+    iit::SetFatalHandler(iit::PrintFatalError);
+}
+
+void WindowRuntimeTest::loadingAnOpenWindowOnlyActivatesIt() {
+    int created = 0;
+    auto factory = [&] {
+        ++created;
+        auto* w = new QWidget;
+        w->resize(100, 80);
+        return w;
+    };
+    QWidget* first = iit::gui::LoadWindow(QStringLiteral("W"), factory);
+    QVERIFY(first && first->isVisible());
+    first->showMinimized();
+    QWidget* again = iit::gui::LoadWindow(QStringLiteral("W"), factory);
+    QCOMPARE(again, first);
+    QCOMPARE(created, 1);
+    QVERIFY(!again->isMinimized());
+    QCOMPARE(iit::gui::OpenWindow(QStringLiteral("W")), first);
+    // A closed window is made anew from its factory.
+    QPointer<QWidget> closed = first;
+    first->close();
+    QVERIFY(!iit::gui::OpenWindow(QStringLiteral("W")));
+    QWidget* fresh = iit::gui::LoadWindow(QStringLiteral("W"), factory);
+    QCOMPARE(created, 2);
+    QVERIFY(!closed); // the closed one was destroyed first
+    QVERIFY(fresh->isVisible());
+    // Unregistered names load nothing; registered ones use their factory.
+    QVERIFY(!iit::gui::LoadWindow(QStringLiteral("nobody")));
+    iit::gui::RegisterWindow(QStringLiteral("R"), factory);
+    QVERIFY(iit::gui::LoadWindow(QStringLiteral("R")));
+    QCOMPARE(created, 3);
+}
+
+void WindowRuntimeTest::modalLoadingDisablesTheOthers() {
+    auto* main = iit::gui::LoadWindow(QStringLiteral("main"), [] { return new QWidget; });
+    auto* other = iit::gui::LoadWindow(QStringLiteral("other"), [] { return new QWidget; });
+    other->setEnabled(false); // stays disabled after the modal window
+    auto* button = new QPushButton(QStringLiteral("x"), main);
+    int clicks = 0;
+    QObject::connect(button, &QPushButton::clicked, button, [&] { ++clicks; });
+    button->show();
+    QWidget* modal = iit::gui::LoadWindow(
+        QStringLiteral("modal"), [] { return new QWidget; }, main, true);
+    QVERIFY(modal->isVisible());
+    QVERIFY(modal->parentWidget() == nullptr); // a modal window has no owner
+    QVERIFY(!main->isEnabled());
+    QVERIFY(!other->isEnabled());
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(clicks, 0);
+    modal->close();
+    QVERIFY(main->isEnabled());
+    QVERIFY(!other->isEnabled());
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(clicks, 1);
+}
+
+void WindowRuntimeTest::ownedWindow() {
+    auto* owner = iit::gui::LoadWindow(QStringLiteral("owner"), [] { return new QWidget; });
+    QWidget* owned = iit::gui::LoadWindow(
+        QStringLiteral("owned"), [] { return new QWidget; }, owner, false);
+    QCOMPARE(owned->parentWidget(), owner);
+    QVERIFY(owned->isWindow());
+    QVERIFY(owner->isEnabled());
+}
+
+void WindowRuntimeTest::shapeOfPicture() {
+    // A white picture with a black square inside: the shape is the square.
+    QImage picture(40, 30, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    QPainter(&picture).fillRect(10, 5, 20, 10, Qt::black);
+    QRegion shape = iit::gui::ShapeOfPicture(picture);
+    QCOMPARE(shape.boundingRect(), QRect(10, 5, 20, 10));
+    QCOMPARE(shape.rectCount(), 1);
+    // Another transparent colour.
+    shape = iit::gui::ShapeOfPicture(picture, qRgb(0, 0, 0));
+    QVERIFY(shape.contains(QPoint(0, 0)) && !shape.contains(QPoint(15, 8)));
+    // A picture for a dense screen: one device pixel makes the logical pixel count.
+    QImage dense(8, 8, QImage::Format_RGB32);
+    dense.fill(Qt::white);
+    dense.setPixel(5, 5, qRgb(254, 255, 255));
+    dense.setDevicePixelRatio(2);
+    shape = iit::gui::ShapeOfPicture(dense);
+    QCOMPARE(shape.boundingRect(), QRect(2, 2, 1, 1));
+    // Wholly transparent: no shape, the window stays whole.
+    QImage white(10, 10, QImage::Format_RGB32);
+    white.fill(Qt::white);
+    QWidget w;
+    QVERIFY(!iit::gui::SetWindowShape(&w, white));
+    QVERIFY(w.mask().isEmpty());
+    QVERIFY(iit::gui::SetWindowShape(&w, picture));
+    QCOMPARE(w.mask().boundingRect(), QRect(10, 5, 20, 10));
+}
+
+void WindowRuntimeTest::balloonTip() {
+    QWidget owner;
+    owner.resize(200, 200);
+    owner.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&owner));
+    auto* tip = new iit::gui::BalloonTip(&owner);
+    QVERIFY(tip->isWindow());
+    QVERIFY(tip->popUp(QPoint(300, 200), iit::sysText(" 收入数低于5000, 无需上税! . . . "), 0));
+    QVERIFY(tip->isVisible());
+    QCOMPARE(iit::toQString(tip->text()), U(" 收入数低于5000, 无需上税! . . . "));
+    // The tail's tip is at the point.
+    QVERIFY(tip->geometry().contains(QPoint(300, 200)) ||
+            tip->geometry().adjusted(0, -1, 0, 1).contains(QPoint(300, 200)));
+    QVERIFY(!tip->mask().isEmpty());
+    // A click anywhere in the program closes it.
+    QTest::mouseClick(&owner, Qt::LeftButton);
+    QVERIFY(!tip->isVisible());
+    // It also goes away by itself, sooner for short texts than for long ones.
+    QVERIFY(iit::gui::BalloonTip::durationFor(iit::sysText("短")) <
+            iit::gui::BalloonTip::durationFor(iit::Text::fromBytes(std::string(600, 'x'))));
+    tip->popUp(QPoint(300, 200), iit::sysText("x"), -1);
+    QTRY_VERIFY_WITH_TIMEOUT(!tip->isVisible(),
+                             iit::gui::BalloonTip::durationFor(iit::sysText("x")) + 2000);
+}
+
+void WindowRuntimeTest::missingUnitIsFatal() {
+    struct Fatal {
+        int code;
+        std::string message;
+    };
+    auto previous = iit::SetFatalHandler([](int code, const iit::Text& message) {
+        throw Fatal{code, message.toUtf8()};
+    });
+    QWidget window;
+    auto* box = new iit::gui::EditBox(&window);
+    box->setObjectName(U("编辑框1"));
+    QCOMPARE(iit::gui::FindUnit<iit::gui::EditBox>(&window, U("编辑框1")), box);
+    try {
+        iit::gui::FindUnit<iit::gui::EditBox>(&window, U("编辑框9"));
+        QFAIL("no fatal error");
+    } catch (const Fatal& f) {
+        QCOMPARE(f.message, std::string("指定窗口或窗口组件不存在或尚未载入"));
+    }
+    iit::SetFatalHandler(previous);
+}
+
+QTEST_MAIN(WindowRuntimeTest)
+#include "window_runtime_test.moc"

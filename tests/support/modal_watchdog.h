@@ -1,0 +1,70 @@
+#pragma once
+// A watchdog for Qt window tests: a modal dialog that nobody expected would leave the test
+// hanging in its event loop. Every 20 ms the watchdog looks for a modal dialog; an expected one
+// goes to the test's handler, any other is recorded as a failure and closed.
+
+#include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+
+#include <deque>
+#include <functional>
+
+namespace iit::testing {
+
+class ModalWatchdog {
+public:
+    using Handler = std::function<void(QWidget* dialog)>;
+
+    ModalWatchdog() {
+        m_timer.setInterval(20);
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { check(); });
+        m_timer.start();
+    }
+
+    // The next modal dialog goes to `handler`, which must close it.
+    void expect(Handler handler) { m_expected.push_back(std::move(handler)); }
+    // Dialogs that appeared without being expected ("title: text" each).
+    const QStringList& unexpected() const { return m_unexpected; }
+    // Expected dialogs that never appeared.
+    std::size_t pending() const { return m_expected.size(); }
+    void reset() {
+        m_expected.clear();
+        m_unexpected.clear();
+    }
+
+    static QString describe(QWidget* dialog) {
+        if (auto* box = qobject_cast<QMessageBox*>(dialog))
+            return box->windowTitle() + ": " + box->text();
+        return dialog->metaObject()->className() + QStringLiteral(": ") + dialog->windowTitle();
+    }
+
+private:
+    void check() {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (!dialog || !dialog->isVisible() || m_busy) return;
+        m_busy = true;
+        if (!m_expected.empty()) {
+            Handler handler = std::move(m_expected.front());
+            m_expected.pop_front();
+            handler(dialog);
+        } else {
+            m_unexpected << describe(dialog);
+            if (auto* d = qobject_cast<QDialog*>(dialog))
+                d->reject();
+            else
+                dialog->close();
+        }
+        m_busy = false;
+    }
+
+    QTimer m_timer;
+    std::deque<Handler> m_expected;
+    QStringList m_unexpected;
+    bool m_busy = false;
+};
+
+} // namespace iit::testing
