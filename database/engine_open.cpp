@@ -254,7 +254,7 @@ bool OpenDatabase(const Text& file, const OpenOptions& options) {
     return true;
 }
 
-bool CreateDatabase(const Text& file, const std::vector<FieldSpec>& specs) {
+bool CreateDatabase(const Text& file, const std::vector<FieldSpec>& fieldList) {
     std::lock_guard lock(registry().mutex);
     setError(kOk);
     if (file.empty()) {
@@ -263,7 +263,7 @@ bool CreateDatabase(const Text& file, const std::vector<FieldSpec>& specs) {
     }
     std::vector<Field> fields;
     std::int32_t recordSize = 0;
-    if (int rc = LayOutFields(specs, fields, recordSize); rc != kOk) {
+    if (int rc = LayOutFields(fieldList, fields, recordSize); rc != kOk) {
         setError(rc);
         return false;
     }
@@ -273,7 +273,7 @@ bool CreateDatabase(const Text& file, const std::vector<FieldSpec>& specs) {
         return false;
     }
     const double created = Now();
-    const std::string image = EncodeTableImage(specs, created, {}, {});
+    const std::string image = EncodeTableImage(fieldList, created, {}, {});
     StoredFile out;
     int rc = out.open(path, true, true);
     if (rc == kErrNotFound) rc = kErrBadPath; // a missing directory

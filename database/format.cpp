@@ -188,24 +188,24 @@ int ValidateLayout(const std::vector<Field>& fields, std::int32_t recordSize) {
     return kOk;
 }
 
-int LayOutFields(const std::vector<FieldSpec>& specs, std::vector<Field>& fields,
+int LayOutFields(const std::vector<FieldSpec>& fieldList, std::vector<Field>& fields,
                  std::int32_t& recordSize) {
     fields.clear();
     std::int64_t size = 4;
-    for (const FieldSpec& spec : specs) {
-        if (spec.name.empty()) break;
-        if (!IsValidName(spec.name.view()) || spec.name.size() > kMaxNameBytes)
+    for (const FieldSpec& wanted : fieldList) {
+        if (wanted.name.empty()) break;
+        if (!IsValidName(wanted.name.view()) || wanted.name.size() > kMaxNameBytes)
             return kErrFieldName;
-        if (spec.type < kByte || spec.type > kMemo) return kErrFieldType;
-        if (spec.type == kText && (spec.width < 1 || spec.width > kMaxTextWidth))
+        if (wanted.type < kByte || wanted.type > kMemo) return kErrFieldType;
+        if (wanted.type == kText && (wanted.width < 1 || wanted.width > kMaxTextWidth))
             return kErrFieldSize;
         for (const Field& earlier : fields)
-            if (SameName(earlier.name.view(), spec.name.view())) return kErrDuplicateField;
+            if (SameName(earlier.name.view(), wanted.name.view())) return kErrDuplicateField;
         Field f;
-        f.name = spec.name;
-        f.type = spec.type;
-        f.width = spec.type == kText ? spec.width : 0;
-        f.size = StoredWidth(spec.type, spec.width);
+        f.name = wanted.name;
+        f.type = wanted.type;
+        f.width = wanted.type == kText ? wanted.width : 0;
+        f.size = StoredWidth(wanted.type, wanted.width);
         f.offset = static_cast<std::int32_t>(size);
         size += f.size;
         if (size > std::numeric_limits<std::int32_t>::max()) return kErrFieldSize;
@@ -377,12 +377,12 @@ int EncodeValue(const Field& f, const std::optional<Value>& value, char* out) {
     return kOk;
 }
 
-std::string EncodeTableImage(const std::vector<FieldSpec>& specs, double creationDays,
+std::string EncodeTableImage(const std::vector<FieldSpec>& fieldList, double creationDays,
                              const std::vector<std::vector<Value>>& records,
                              std::string_view password) {
     std::vector<Field> fields;
     std::int32_t recordSize = 0;
-    if (LayOutFields(specs, fields, recordSize) != kOk) return {};
+    if (LayOutFields(fieldList, fields, recordSize) != kOk) return {};
     if (records.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
         return {};
     const std::int64_t dataStart =

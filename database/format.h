@@ -74,7 +74,7 @@ int ValidateLayout(const std::vector<Field>& fields, std::int32_t recordSize);
 
 // Checks a field list for a new table and lays it out: kOk, kErrNoFields, kErrFieldName,
 // kErrFieldType, kErrFieldSize or kErrDuplicateField. An entry with an empty name ends the list.
-int LayOutFields(const std::vector<FieldSpec>& specs, std::vector<Field>& fields,
+int LayOutFields(const std::vector<FieldSpec>& fieldList, std::vector<Field>& fields,
                  std::int32_t& recordSize);
 
 // Names of aliases and fields: a letter (half- or full-width) or Chinese character first, then

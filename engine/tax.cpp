@@ -80,48 +80,46 @@ TaxOutcome WagesNet(TableSnapshot& t, double x) {
     return {};
 }
 
-TaxOutcome LabourGross(TableSnapshot& t, double x) {
-    const std::int32_t threshold = t.integer(1, 7);
-    const std::int32_t u1 = t.integer(1, 9);
-    double rate = t.number(1, 10);
-    double qd = t.number(1, 11);
-    const std::int32_t d = t.integer(1, 10);
-    double tax = 0;
-    if (!Greater(x, threshold)) {
-        tax = 0;
-    } else if (!Greater(x, u1)) {
-        tax = Round((x - threshold) * rate / 100 - qd, 2);
-    } else {
-        if (const std::int32_t i = FindBand(t, 7, x)) {
-            rate = t.number(i, 10);
-            qd = t.number(i, 11);
-        }
-        tax = Round((x - x * d / 100) * rate / 100 - qd, 2);
+// Labour remuneration: record 1 of group k gives the threshold, the first-band limit U1, the
+// first band's rate and quick deduction, and the rate truncated as the deduction percentage d.
+// Above U1 the band of x itself gives the rate and quick deduction (record 1's without one).
+template <typename FirstBand, typename Above>
+double LabourTax(TableSnapshot& t, int k, double x, FirstBand firstBand, Above above) {
+    const std::int32_t threshold = t.integer(1, k);
+    const std::int32_t u1 = t.integer(1, k + 2);
+    double rate = t.number(1, k + 3);
+    double qd = t.number(1, k + 4);
+    const double d = t.integer(1, k + 3);
+    if (!Greater(x, threshold)) return 0;
+    if (!Greater(x, u1)) return Round(firstBand(threshold, d, rate, qd), 2);
+    if (const std::int32_t i = FindBand(t, k, x)) {
+        rate = t.number(i, k + 3);
+        qd = t.number(i, k + 4);
     }
+    return Round(above(d, rate, qd), 2);
+}
+
+TaxOutcome LabourGross(TableSnapshot& t, double x) {
+    const double tax = LabourTax(
+        t, 7, x,
+        [&](double threshold, double, double rate, double qd) {
+            return (x - threshold) * rate / 100 - qd;
+        },
+        [&](double d, double rate, double qd) { return (x - x * d / 100) * rate / 100 - qd; });
     return Computed(tax, x - tax, TaxOutcome::Caption::NetPay);
 }
 
 TaxOutcome LabourNet(TableSnapshot& t, double x) {
-    const std::int32_t threshold = t.integer(1, 13);
-    const std::int32_t u1 = t.integer(1, 15);
-    double rate = t.number(1, 16);
-    double qd = t.number(1, 17);
-    const std::int32_t d = t.integer(1, 16);
-    double tax = 0;
-    if (!Greater(x, threshold)) {
-        tax = 0;
-    } else if (!Greater(x, u1)) {
+    const double tax = LabourTax(
+        t, 13, x,
         // The first band uses the deduction percentage d both in the divisor and as the rate.
-        tax = Round(Divide(x - threshold, 1 - d / 100.0) * d / 100 - qd, 2);
-    } else {
-        if (const std::int32_t i = FindBand(t, 13, x)) {
-            rate = t.number(i, 16);
-            qd = t.number(i, 17);
-        }
-        tax = Round(
-            Divide((x - qd) * (1 - d / 100.0), 1 - rate / 100 * (1 - d / 100.0)) * rate / 100 - qd,
-            2);
-    }
+        [&](double threshold, double d, double, double qd) {
+            return Divide(x - threshold, 1 - d / 100) * d / 100 - qd;
+        },
+        [&](double d, double rate, double qd) {
+            return Divide((x - qd) * (1 - d / 100), 1 - rate / 100 * (1 - d / 100)) * rate / 100 -
+                   qd;
+        });
     return Computed(tax, x + tax, TaxOutcome::Caption::GrossTotal);
 }
 

@@ -174,21 +174,21 @@ TEST_F(Files, OpenRefusesOtherFilesAndKeepsTheGrid) {
         std::vector<db::FieldSpec> fields;
         bool accepted;
     };
-    auto spec = [](const char* n, std::int32_t type, std::int32_t width) {
+    auto describe = [](const char* n, std::int32_t type, std::int32_t width) {
         return db::FieldSpec{sysText(n), type, width};
     };
     const Case cases[] = {
         {"wrong-names.dat",
-         {spec("姓名", 10, 16), spec("身份证", 10, 20), spec("收入", 6, 0)},
+         {describe("姓名", 10, 16), describe("身份证", 10, 20), describe("收入", 6, 0)},
          false},
-        {"too-few.dat", {spec("姓名", 10, 16), spec("身份证号", 10, 20)}, false},
+        {"too-few.dat", {describe("姓名", 10, 16), describe("身份证号", 10, 20)}, false},
         {"other-6-7.dat",
-         {spec("姓名", 10, 16), spec("身份证号", 10, 20), spec("收入", 6, 0), spec("应缴税", 6, 0),
-          spec("所得合计", 6, 0), spec("卡", 10, 5), spec("说明", 3, 0)},
+         {describe("姓名", 10, 16), describe("身份证号", 10, 20), describe("收入", 6, 0), describe("应缴税", 6, 0),
+          describe("所得合计", 6, 0), describe("卡", 10, 5), describe("说明", 3, 0)},
          true},
         {"five-fields.dat",
-         {spec("姓名", 10, 200), spec("身份证号", 3, 0), spec("收入", 3, 0), spec("应缴税", 5, 0),
-          spec("所得合计", 1, 0)},
+         {describe("姓名", 10, 200), describe("身份证号", 3, 0), describe("收入", 3, 0), describe("应缴税", 5, 0),
+          describe("所得合计", 1, 0)},
          true},
     };
     for (const Case& c : cases) {
