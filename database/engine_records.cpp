@@ -290,6 +290,17 @@ int removeAll(Table& t) {
     return rc;
 }
 
+// Runs a record operation on the current table under the registry lock and keeps its result
+// as the last error.
+bool onCurrentTable(int (*operation)(Table&)) {
+    std::lock_guard lock(registry().mutex);
+    setError(kOk);
+    Table* t = currentTable();
+    const int rc = t ? operation(*t) : kErrNoCurrent;
+    setError(rc);
+    return rc == kOk;
+}
+
 } // namespace
 
 std::int32_t RecordCount() {
@@ -404,21 +415,11 @@ bool WriteField(const Value& field, const std::optional<Value>& value) {
 }
 
 bool AppendBlankRecord() {
-    std::lock_guard lock(registry().mutex);
-    setError(kOk);
-    Table* t = currentTable();
-    const int rc = t ? appendBlank(*t) : kErrNoCurrent;
-    setError(rc);
-    return rc == kOk;
+    return onCurrentTable(appendBlank);
 }
 
 bool RemoveAllRecords() {
-    std::lock_guard lock(registry().mutex);
-    setError(kOk);
-    Table* t = currentTable();
-    const int rc = t ? removeAll(*t) : kErrNoCurrent;
-    setError(rc);
-    return rc == kOk;
+    return onCurrentTable(removeAll);
 }
 
 Text FieldName(const Value& field) {

@@ -1,4 +1,5 @@
 #include "resources/resources.h"
+#include "resources/print_template.h"
 
 #include <cstddef>
 
@@ -6,9 +7,16 @@ namespace iit::resources {
 
 extern const unsigned char rate_table_default[];
 extern const std::size_t rate_table_default_size;
+extern const unsigned char print_template[];
+extern const std::size_t print_template_size;
 
 const ByteSet& DefaultRateTable() {
     static const ByteSet bytes(rate_table_default, rate_table_default + rate_table_default_size);
+    return bytes;
+}
+
+const ByteSet& BuiltInPrintTemplate() {
+    static const ByteSet bytes(print_template, print_template + print_template_size);
     return bytes;
 }
 

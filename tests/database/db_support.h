@@ -3,6 +3,7 @@
 // encoders, a small RC4 of the test's own, and a fatal handler that leaves by an exception.
 
 #include "database/database.h"
+#include "database/format.h"
 #include "runtime/fatal.h"
 #include "runtime/files.h"
 #include "tests/support/temp_dir.h"
@@ -149,6 +150,21 @@ inline std::vector<FieldSpec> batchFields() {
             {sysText("收入"), kDouble, 0},     {sysText("应缴税"), kDouble, 0},
             {sysText("所得合计"), kDouble, 0}, {sysText("银行卡号"), kText, 20},
             {sysText("备注"), kText, 20}};
+}
+
+// An image shaped like the rate table: 24 int fields F1..F24 and 9 records, field i of record r
+// (both from 0) holding value(r, i); password-protected unless `password` is empty.
+template <typename ValueOf>
+std::string rateShapedImage(double created, ValueOf value,
+                            const std::string& password = kRatePassword) {
+    std::vector<FieldSpec> ints;
+    std::vector<std::vector<Value>> records(9);
+    for (int i = 1; i <= 24; ++i)
+        ints.push_back({Text::fromBytes("F" + std::to_string(i)), kInt, 0});
+    for (int r = 0; r < 9; ++r)
+        for (int i = 0; i < 24; ++i)
+            records[static_cast<std::size_t>(r)].push_back(value(r, i));
+    return EncodeTableImage(ints, created, records, password);
 }
 
 } // namespace iit::db::testing

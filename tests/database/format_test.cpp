@@ -106,14 +106,8 @@ TEST_F(DbTest, LayoutOfNewTables) {
 }
 
 TEST(TableImage, RateTableIs2744Bytes) {
-    std::vector<FieldSpec> ints;
-    std::vector<std::vector<Value>> records(9);
-    for (int i = 1; i <= 24; ++i)
-        ints.push_back({Text::fromBytes("F" + std::to_string(i)), kInt, 0});
-    for (int r = 0; r < 9; ++r)
-        for (int i = 0; i < 24; ++i)
-            records[static_cast<std::size_t>(r)].push_back(Value::number(r * 100 + i + 0.75));
-    const std::string image = EncodeTableImage(ints, 40000.25, records, kRatePassword);
+    const auto value = [](int r, int i) { return Value::number(r * 100 + i + 0.75); };
+    const std::string image = rateShapedImage(40000.25, value);
     ASSERT_EQ(image.size(), 2744u);
 
     // The test's own construction of the same file.
@@ -128,7 +122,7 @@ TEST(TableImage, RateTableIs2744Bytes) {
             put<std::int32_t>(expected, at + 4 + 4 * static_cast<std::size_t>(i), r * 100 + i);
     }
     EXPECT_EQ(image, encipher(expected, kRatePassword, kRateCheck));
-    EXPECT_EQ(EncodeTableImage(ints, 40000.25, records, ""),
+    EXPECT_EQ(rateShapedImage(40000.25, value, ""),
               expected.replace(0, 4, "QKDB").replace(28, 33, std::string(33, '\0')));
 }
 

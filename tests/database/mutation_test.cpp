@@ -30,14 +30,8 @@ Seed plainSeed() {
 }
 
 Seed encipheredSeed() {
-    std::vector<FieldSpec> ints;
-    std::vector<std::vector<Value>> records(9);
-    for (int i = 1; i <= 24; ++i)
-        ints.push_back({Text::fromBytes("F" + std::to_string(i)), kInt, 0});
-    for (int r = 0; r < 9; ++r)
-        for (int i = 0; i < 24; ++i)
-            records[static_cast<std::size_t>(r)].push_back(Value::int32(r * 1000 + i));
-    return {"enciphered", EncodeTableImage(ints, 45000.0, records, kRatePassword), "",
+    return {"enciphered",
+            rateShapedImage(45000.0, [](int r, int i) { return Value::int32(r * 1000 + i); }), "",
             kRatePassword};
 }
 
