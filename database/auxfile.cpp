@@ -120,17 +120,24 @@ std::int32_t AuxFile::usableBlocks(const AuxHeader& header) const {
         std::min<std::int64_t>(header.blockCount, length / kAuxBlockSize));
 }
 
+int AuxFile::readFirstBlock(std::int32_t first, AuxHeader& header, std::int32_t& blocks,
+                            char* block) {
+    if (int rc = readHeader(header); rc != kOk) return rc;
+    blocks = usableBlocks(header);
+    if (first < 1 || first >= blocks) return kErrAuxAccess;
+    if (m_file.read(blockOffset(first), block, kAuxBlockSize) !=
+        static_cast<std::int64_t>(kAuxBlockSize))
+        return kErrAuxAccess;
+    return kOk;
+}
+
 int AuxFile::read(std::int32_t first, std::string& out) {
     out.clear();
     if (first == 0) return kOk;
     AuxHeader h;
-    if (int rc = readHeader(h); rc != kOk) return rc;
-    const std::int32_t blocks = usableBlocks(h);
-    if (first < 1 || first >= blocks) return kErrAuxAccess;
+    std::int32_t blocks = 0;
     char block[kAuxBlockSize];
-    if (m_file.read(blockOffset(first), block, sizeof block) !=
-        static_cast<std::int64_t>(sizeof block))
-        return kErrAuxAccess;
+    if (int rc = readFirstBlock(first, h, blocks, block); rc != kOk) return rc;
     const std::int32_t length = LoadInt32(block + 4);
     if (length < 0 ||
         blocksFor(static_cast<std::size_t>(length)) > static_cast<std::size_t>(blocks - 1))
@@ -212,15 +219,11 @@ int AuxFile::release(std::int32_t first, bool lockFree) {
     HeaderLock lock(m_file.fd(), lockFree);
     if (lock.status() != kOk) return lock.status();
     AuxHeader h;
-    if (int rc = readHeader(h); rc != kOk) return rc;
-    const std::int32_t blocks = usableBlocks(h);
-    if (first < 1 || first >= blocks) return kErrAuxAccess;
+    std::int32_t blocks = 0;
+    char block[kAuxBlockSize];
+    if (int rc = readFirstBlock(first, h, blocks, block); rc != kOk) return rc;
 
     // Collects the chain as far as it is sound; a damaged tail stays where it is.
-    char block[kAuxBlockSize];
-    if (m_file.read(blockOffset(first), block, sizeof block) !=
-        static_cast<std::int64_t>(sizeof block))
-        return kErrAuxAccess;
     const std::int32_t length = LoadInt32(block + 4);
     const std::size_t count = length > 0 ? blocksFor(static_cast<std::size_t>(length)) : 1;
     std::vector<std::int32_t> chain{first};

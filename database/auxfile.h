@@ -41,6 +41,9 @@ private:
     int readHeader(AuxHeader& header);
     int writeHeader(const AuxHeader& header);
     std::int32_t usableBlocks(const AuxHeader& header) const;
+    // Reads the header and the first block of a chain (kAuxBlockSize bytes into `block`),
+    // checking that the block lies inside the file: kOk or kErrAuxAccess.
+    int readFirstBlock(std::int32_t first, AuxHeader& header, std::int32_t& blocks, char* block);
 
     StoredFile m_file;
     AuxHeader m_header;
