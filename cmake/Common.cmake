@@ -18,3 +18,24 @@ function(iit_embed_file target name file)
         VERBATIM)
     target_sources(${target} PRIVATE "${output}")
 endfunction()
+
+# The Qt side of a subsystem: a static library with moc, uic and rcc. Its Designer templates
+# are looked up in runtime/templates; uic generates no auto-connections (each window binds its
+# events in one place) and every connect names its context object.
+#   iit_window_library(NAME SOURCES... [LINK libraries...])
+function(iit_window_library name)
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "LINK")
+    add_library(${name} STATIC ${arg_UNPARSED_ARGUMENTS})
+    # The compiler predefines AUTOMOC collects are those of C++17, under which <compare> does not
+    # parse: moc runs without them.
+    set_target_properties(${name} PROPERTIES
+        AUTOMOC ON
+        AUTOMOC_COMPILER_PREDEFINES OFF
+        AUTOUIC ON
+        AUTOUIC_SEARCH_PATHS ${PROJECT_SOURCE_DIR}/runtime/templates
+        AUTOUIC_OPTIONS "-a"
+        AUTORCC ON)
+    target_link_libraries(${name} PUBLIC Qt6::Widgets ${arg_LINK})
+    target_compile_definitions(${name} PUBLIC QT_NO_CONTEXTLESS_CONNECT)
+    iit_set_warnings(${name})
+endfunction()
