@@ -14,8 +14,8 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 struct Context {
-    std::vector<std::string> args;         // after the subcommand name, global options removed
-    std::optional<std::string> dataDirArg; // --data-dir as given
+    std::vector<std::string> args; // after the subcommand name, global options removed
+    std::optional<std::filesystem::path> dataDirArg; // --data-dir as given
     // Resolves (and creates) the data directory and makes it the program directory.
     // Prints a message and returns nullopt on failure.
     std::optional<std::filesystem::path> dataDirectory() const;

@@ -3,6 +3,7 @@
 #include "database/database.h"
 #include "runtime/convert.h"
 
+#include <filesystem>
 #include <iostream>
 #include <string>
 
@@ -16,7 +17,7 @@ int failure() {
     return kExitFailure;
 }
 
-int dump(const Text& file, const Text& password) {
+int dump(const std::filesystem::path& file, const Text& password) {
     db::OpenOptions options;
     options.readOnly = true;
     options.password = password;
@@ -75,7 +76,7 @@ int RunDb(Context& ctx) {
         }
     }
     if (!file) return UsageError(self, "expected a FILE");
-    return dump(Text::fromUtf8(*file), Text::fromUtf8(password));
+    return dump(std::filesystem::path(*file), Text::fromUtf8(password));
 }
 
 } // namespace iit::cli

@@ -57,6 +57,7 @@ void PrintJson(std::string& out, const std::string& amount, const engine::CalcRe
         break;
     case O::NoInput:
     case O::TooLarge:
+    case O::TableUnavailable:
         json.field("outcome", "error");
         json.field("message", r.balloon.toUtf8());
         break;

@@ -2,6 +2,7 @@
 
 #include "database/database.h"
 #include "engine/bracket_table.h"
+#include "runtime/convert.h"
 #include "runtime/files.h"
 
 #include <iostream>
@@ -44,22 +45,46 @@ TableChoice OpenTable(const Context& ctx, const Command& command,
         return choice;
     }
     if (tableFile) {
-        choice.path = Text::fromUtf8(*tableFile);
+        choice.path = *tableFile;
+        if (!engine::OpenRateTable(choice.path)) {
+            choice.exitCode = DatabaseError(choice.path.string());
+            return choice;
+        }
+        if (db::Fields().size() < static_cast<std::size_t>(engine::kRateTableFields)) {
+            db::CloseAllDatabases();
+            std::cerr << "iitcalc-cli: " << choice.path.string()
+                      << ": not a rate table (fewer than 24 fields)\n";
+            return choice;
+        }
     } else {
         if (!ctx.dataDirectory()) return choice;
         choice.path = engine::RateTablePath();
-        if (!engine::EnsureRateTableFile(choice.path)) {
-            std::cerr << "iitcalc-cli: cannot write " << choice.path.toUtf8() << "\n";
-            return choice;
-        }
-    }
-    if (!engine::OpenRateTable(choice.path)) {
-        choice.exitCode = DatabaseError(choice.path.toUtf8());
-        return choice;
+        const engine::RateTableStart start = engine::OpenRateTableAtStart(choice.path, Now());
+        if (!start.message.empty())
+            std::cerr << "iitcalc-cli: " << OneLine(start.message).toUtf8() << "\n";
+        if (!start.opened) return choice;
     }
     choice.ok = true;
     choice.exitCode = kExitOk;
     return choice;
+}
+
+Text OneLine(const Text& message) {
+    std::string out;
+    bool lineStart = true;
+    for (char c : message.bytes()) {
+        if (c == '\r' || c == '\n') {
+            lineStart = true;
+            continue;
+        }
+        if (lineStart && c == ' ') continue; // the blanks a message line starts with
+        if (lineStart && !out.empty()) out += ' ';
+        lineStart = false;
+        out += c;
+    }
+    while (!out.empty() && out.back() == ' ')
+        out.pop_back();
+    return Text::fromBytes(std::move(out));
 }
 
 std::string JsonString(const std::string& utf8) {

@@ -6,6 +6,7 @@
 #include "runtime/text.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -21,12 +22,18 @@ std::optional<engine::TaxMode> ParseMode(const std::string& word);
 struct TableChoice {
     bool ok = false;
     int exitCode = kExitFailure;
-    Text path;
+    std::filesystem::path path;
 };
-// `--table FILE`, or the rate table of the data directory, written from the built-in default
-// when missing; opened under its alias. Prints the problem and sets exitCode on failure.
+// `--table FILE`, or the rate table of the data directory, opened under its alias. The data
+// directory's table is started as the window starts it: written from the built-in default when
+// missing, and a damaged one set aside and replaced, which is told on standard error. A
+// `--table FILE` that cannot be opened is an error, and the file is left as it is. Prints the
+// problem and sets exitCode on failure.
 TableChoice OpenTable(const Context& ctx, const Command& command,
                       const std::optional<std::string>& tableFile);
+
+// A message of the windows (lines broken with CR LF, padded with blanks) on one line.
+Text OneLine(const Text& message);
 
 // Prints "error CODE: MESSAGE" for the table database's last error and returns kExitFailure.
 int DatabaseError(const std::string& what);

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -89,7 +90,7 @@ private:
 
 int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
-    std::optional<std::string> dataDir;
+    std::optional<std::filesystem::path> dataDir;
     std::optional<int> exitAfterShow;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];

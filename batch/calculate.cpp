@@ -4,9 +4,11 @@
 #include "batch/sheet.h"
 
 #include "engine/bracket_table.h"
+#include "engine/calculate.h"
 #include "runtime/convert.h"
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace iit::batch {
@@ -25,13 +27,36 @@ struct Band {
     std::int32_t qd = 0; // quick deduction, truncated
 };
 
+// Amounts beyond these take no part: an income the main window would refuse as too large gets
+// no tax, and nothing larger than any amount the sheet can hold is added to the totals, which
+// therefore stay finite.
+constexpr double kLargestSummed = 1e15;
+
+bool usableIncome(double v) {
+    return std::isfinite(v) && !Greater(std::fabs(v), engine::kMaxIncome);
+}
+
+double summable(double v) {
+    return std::isfinite(v) && std::fabs(v) <= kLargestSummed ? v : 0;
+}
+
 // The bracket values one computation needs, read once from the table.
 class Rules {
 public:
-    Rules(TaxKind kind, TaxMode mode)
-        : m_kind(kind), m_mode(kind == TaxKind::Royalties ? TaxMode::Gross : mode) {
+    // The rules of the table at `tablePath`; nullopt, with the message in `problem`, when the
+    // table cannot be read.
+    static std::optional<Rules> load(const std::filesystem::path& tablePath, TaxKind kind,
+                                     TaxMode mode, Text& problem) {
         engine::TableSnapshot t;
-        t.loadOrFail();
+        if (std::optional<Text> p = engine::EnsureRateTableOpen(tablePath); p || !t.load()) {
+            problem = p ? *p : Text{};
+            return std::nullopt;
+        }
+        return Rules(t, kind, mode);
+    }
+
+    Rules(engine::TableSnapshot& t, TaxKind kind, TaxMode mode)
+        : m_kind(kind), m_mode(kind == TaxKind::Royalties ? TaxMode::Gross : mode) {
         m_wageThreshold = t.integer(1, 1);
         const int k = m_kind == TaxKind::Wages       ? 1
                       : m_kind == TaxKind::Royalties ? 19
@@ -58,6 +83,11 @@ public:
     void computeRow(Grid& g, int row, bool edited) const {
         const Text& incomeText = g.text(row, kIncomeColumn);
         const double v = ToNumber(incomeText);
+        if (!usableIncome(v)) {
+            g.setText(row, kTaxColumn, Text{});
+            g.setText(row, kAfterTaxColumn, Text{});
+            return;
+        }
         auto noTax = [&](bool keepTextForAll) {
             g.setText(row, kTaxColumn, Text{});
             g.setText(row, kAfterTaxColumn, edited && !keepTextForAll ? ToText(v) : incomeText);
@@ -172,24 +202,32 @@ const Text& TotalsMarker() {
     return marker;
 }
 
-void BatchSheet::CalculateAll() {
+std::filesystem::path BatchSheet::rateTablePath() const {
+    return m_tablePath.empty() ? engine::RateTablePath() : m_tablePath;
+}
+
+std::optional<Text> BatchSheet::CalculateAll() {
     Grid::UpdateScope batchOfChanges(m_grid);
     double sum = 0;
     for (int row = 1; row <= kDataRows; ++row) {
-        sum += ToNumber(m_grid.text(row, kIncomeColumn)); // the old totals row's own income too
+        // The old totals row's own income too.
+        const double income = ToNumber(m_grid.text(row, kIncomeColumn));
+        if (usableIncome(income)) sum += income;
         if (m_grid.text(row, kNameColumn) == TotalsMarker()) {
             for (int c = kNameColumn; c <= kCardColumn; ++c)
                 m_grid.setText(row, c, Text{});
             break;
         }
     }
-    if (!Greater(sum, 0)) return;
+    if (!Greater(sum, 0)) return std::nullopt;
 
-    const Rules rules(m_kind, m_mode);
+    Text problem;
+    const std::optional<Rules> rules = Rules::load(rateTablePath(), m_kind, m_mode, problem);
+    if (!rules) return problem;
     // Every row with an income is computed; empty rows are skipped, so no person after a
     // run of empty rows is left with a stale tax that the totals would still add up.
     for (int row = 1; row <= kDataRows; ++row)
-        if (!m_grid.text(row, kIncomeColumn).empty()) rules.computeRow(m_grid, row, false);
+        if (!m_grid.text(row, kIncomeColumn).empty()) rules->computeRow(m_grid, row, false);
 
     m_lastDataRow = 0;
     for (int row = 1; row <= kDataRows; ++row) {
@@ -200,28 +238,38 @@ void BatchSheet::CalculateAll() {
         }
     }
     double sums[3] = {0, 0, 0};
-    for (int row = 1; row <= m_lastDataRow; ++row)
+    for (int row = 1; row <= m_lastDataRow; ++row) {
+        if (!usableIncome(ToNumber(m_grid.text(row, kIncomeColumn)))) continue;
         for (int k = 0; k < 3; ++k)
-            sums[k] += ToNumber(m_grid.text(row, kIncomeColumn + k));
+            sums[k] += summable(ToNumber(m_grid.text(row, kIncomeColumn + k)));
+    }
     // With 10,000 data rows there is no row left for the totals: the grid refuses them.
     const int totalsRow = m_lastDataRow + 1;
     m_grid.setText(totalsRow, kNameColumn, TotalsMarker());
     for (int k = 0; k < 3; ++k)
         m_grid.setText(totalsRow, kIncomeColumn + k, ToText(sums[k]));
+    return std::nullopt;
 }
 
 std::optional<Text> BatchSheet::CalculateEditedRow(int row, int column) {
     static const Text belowThreshold = sysText("  个人所得收入小于纳税标准, 不计税! . . .    ");
+    static const Text tooLarge = sysText(" 输入的数值过大! . . . ");
     if (column != kIncomeColumn || row < 1 || row > kDataRows) return std::nullopt;
-    const Rules rules(m_kind, m_mode);
+    Text problem;
+    const std::optional<Rules> rules = Rules::load(rateTablePath(), m_kind, m_mode, problem);
+    if (!rules) return problem;
     const Text& income = m_grid.text(row, kIncomeColumn);
-    if (m_kind == TaxKind::Wages && Less(ToNumber(income), rules.wageThreshold())) {
+    if (!usableIncome(ToNumber(income))) {
+        rules->computeRow(m_grid, row, true);
+        return tooLarge;
+    }
+    if (m_kind == TaxKind::Wages && Less(ToNumber(income), rules->wageThreshold())) {
         // As CalculateAll does, so that a lowered income does not keep its old tax.
         m_grid.setText(row, kTaxColumn, Text{});
         m_grid.setText(row, kAfterTaxColumn, income);
         return belowThreshold;
     }
-    if (!income.empty()) rules.computeRow(m_grid, row, true);
+    if (!income.empty()) rules->computeRow(m_grid, row, true);
     return std::nullopt;
 }
 

@@ -12,7 +12,6 @@
 #include <array>
 #include <fcntl.h>
 #include <filesystem>
-#include <random>
 #include <unistd.h>
 
 namespace iit::batch {
@@ -33,33 +32,53 @@ const Text& PathKey() {
     return key;
 }
 
-Text SaveConfigPath() {
+std::filesystem::path SaveConfigPath() {
     return JoinPath(ProgramDirectory(), "config.inf");
 }
-Text OpenConfigPath() {
+std::filesystem::path OpenConfigPath() {
     return JoinPath(ProgramDirectory(), "configJS.inf");
 }
 
-// A name beside `target` that no other file has: ".NAME-XXXXXXXX.tmp".
-std::filesystem::path TemporaryBeside(const std::filesystem::path& target) {
-    static std::mt19937_64 random{std::random_device{}()};
-    std::filesystem::path candidate;
-    do {
-        char suffix[20];
-        std::snprintf(suffix, sizeof suffix, "-%08llx.tmp",
-                      static_cast<unsigned long long>(random() & 0xFFFFFFFFu));
-        candidate = target.parent_path() / ("." + target.stem().string() + suffix);
-    } while (std::filesystem::exists(candidate) ||
-             std::filesystem::exists(db::AuxiliaryPath(candidate)));
-    return candidate;
+std::filesystem::path RememberedPath(const std::filesystem::path& config) {
+    return PathFromStoredText(ReadConfigItem(config, DirectorySection(), PathKey()));
 }
 
 bool SyncFile(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
     const bool ok = ::fsync(fd) == 0;
     ::close(fd);
     return ok;
+}
+
+// Puts a new table and its auxiliary file in the place of the old pair, so that either the old
+// pair or the new one is in place whatever fails: the old auxiliary file is kept under a
+// temporary name until the new data file is in place, and put back when that fails.
+bool ReplaceTablePair(TemporaryFile& data, const std::filesystem::path& newAux,
+                      const std::filesystem::path& target) {
+    std::error_code ec;
+    const std::filesystem::path targetAux = db::AuxiliaryPath(target);
+    if (!std::filesystem::exists(newAux, ec)) return data.commit();
+    if (!SyncFile(newAux)) return false;
+    TemporaryFile keep(targetAux);
+    if (!keep.valid()) return false;
+    const bool hadAux = std::filesystem::exists(targetAux, ec);
+    if (hadAux && ::rename(targetAux.c_str(), keep.path().c_str()) != 0) return false;
+    auto restore = [&] {
+        if (hadAux)
+            ::rename(keep.path().c_str(), targetAux.c_str());
+        else
+            ::unlink(targetAux.c_str());
+    };
+    if (::rename(newAux.c_str(), targetAux.c_str()) != 0) {
+        restore();
+        return false;
+    }
+    if (!data.commit()) {
+        restore();
+        return false;
+    }
+    return true; // the old auxiliary file goes with `keep`
 }
 
 // Errors of a single field that the record loop passes over, as the file's own field list
@@ -80,54 +99,61 @@ const Text& OpenFailedMessage() {
     return message;
 }
 
-Text DefaultBatchFileName() {
+std::filesystem::path DefaultBatchFileName() {
     return JoinPath(ProgramDirectory(), "个人所得税扣税表.dat");
 }
 
-Text ProposedSaveName() {
-    const Text config = SaveConfigPath();
+std::filesystem::path ProposedSaveName() {
+    const std::filesystem::path config = SaveConfigPath();
     if (!FileExists(config)) return DefaultBatchFileName();
-    return ReadConfigItem(config, DirectorySection(), PathKey());
+    return RememberedPath(config);
 }
 
-Text ProposedOpenName() {
-    const Text config = OpenConfigPath();
+std::filesystem::path ProposedOpenName() {
+    const std::filesystem::path config = OpenConfigPath();
     if (!FileExists(config)) return DefaultBatchFileName();
-    return ReadConfigItem(config, DirectorySection(), PathKey());
+    return RememberedPath(config);
 }
 
-Text BatchSheet::BeginSave() {
+std::filesystem::path BatchSheet::BeginSave() {
     CalculateAll();
     return ProposedSaveName();
 }
 
-std::optional<Text> BatchSheet::SaveBatchFile(const Text& path) {
+std::optional<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path) {
     m_currentFile = path;
-    const std::filesystem::path target = toPath(db::DatabaseFilePath(path));
+    // A link keeps pointing where it did: the file it names is replaced.
+    const std::filesystem::path target = ReplacementTarget(db::DatabaseFilePath(path));
+    // A file the user may not write (mode 0444), a directory or a device is never replaced.
+    if (!MayReplace(target)) return SaveFailedMessage();
     std::vector<db::FieldSpec> fields = BatchFileFields();
-    if (FileExists(fromPath(target))) {
-        // An existing table keeps its own fields, which are written by number.
+    if (FileExists(target)) {
+        // An existing table keeps its own fields, which are written by number. The open only
+        // reads the file.
         db::OpenOptions options;
         options.alias = FileAlias();
-        options.readOnly = true;
-        if (!db::OpenDatabase(fromPath(target), options)) return SaveFailedMessage();
+        if (!db::OpenDatabase(target, options)) return SaveFailedMessage();
         fields = db::Fields();
         db::CloseDatabase(FileAlias());
     }
 
-    const std::filesystem::path temporary = TemporaryBeside(target);
+    // The new table is written beside the target and takes its place once it is complete.
+    // Leftovers of an earlier save that was killed go first.
+    RemoveStaleTemporaries(target);
+    TemporaryFile temporary(target);
+    if (!temporary.valid()) return SaveFailedMessage();
+    const std::filesystem::path temporaryAux = db::AuxiliaryPath(temporary.path());
     auto discard = [&] {
         db::CloseDatabase(FileAlias());
         std::error_code ec;
-        std::filesystem::remove(temporary, ec);
-        std::filesystem::remove(db::AuxiliaryPath(temporary), ec);
+        std::filesystem::remove(temporaryAux, ec);
         return SaveFailedMessage();
     };
-    if (!db::CreateDatabase(fromPath(temporary), fields)) return discard();
+    if (!db::CreateDatabase(temporary.path(), fields)) return discard();
     db::OpenOptions options;
     options.alias = FileAlias();
     options.shareMode = db::kExclusive;
-    if (!db::OpenDatabase(fromPath(temporary), options) || !db::SelectDatabase(FileAlias()))
+    if (!db::OpenDatabase(temporary.path(), options) || !db::SelectDatabase(FileAlias()))
         return discard();
 
     for (int row = 1; row <= kDataRows; ++row) {
@@ -150,29 +176,28 @@ std::optional<Text> BatchSheet::SaveBatchFile(const Text& path) {
     }
     db::CloseDatabase(FileAlias()); // writes the last record, which the table still holds
     if (db::LastError() != db::kOk) return discard();
+    if (!ReplaceTablePair(temporary, temporaryAux, target)) return discard();
 
-    std::error_code ec;
-    const std::filesystem::path temporaryAux = db::AuxiliaryPath(temporary);
-    const bool hasAux = std::filesystem::exists(temporaryAux, ec);
-    if (!SyncFile(temporary) || (hasAux && !SyncFile(temporaryAux))) return discard();
-    if (hasAux) std::filesystem::rename(temporaryAux, db::AuxiliaryPath(target), ec);
-    if (!ec) std::filesystem::rename(temporary, target, ec);
-    if (ec) return discard();
-
-    WriteConfigItem(SaveConfigPath(), DirectorySection(), PathKey(), m_currentFile);
+    WriteConfigItem(SaveConfigPath(), DirectorySection(), PathKey(), StoredPathText(m_currentFile));
     return std::nullopt;
 }
 
-std::optional<Text> BatchSheet::OpenBatchFile(const Text& path) {
+std::optional<Text> BatchSheet::OpenBatchFile(const std::filesystem::path& path) {
     static const std::array<Text, 5> names = {sysText("姓名"), sysText("身份证号"), sysText("收入"),
                                               sysText("应缴税"), sysText("所得合计")};
     m_currentFile = path;
     db::OpenOptions options;
     options.alias = FileAlias();
     // Nobody may change the file while its records are read: the grid gets one consistent
-    // state of it, and the reads need no locks.
+    // state of it, and the reads need no locks. The open and the reads never change the file.
     options.shareMode = db::kExclusive;
-    if (!db::OpenDatabase(path, options)) return OpenFailedMessage();
+    if (!db::OpenDatabase(path, options)) {
+        if (db::LastError() != db::kErrAccess) return OpenFailedMessage();
+        // A file the user may only read is read with writers kept out.
+        options.readOnly = true;
+        options.shareMode = db::kDenyWrite;
+        if (!db::OpenDatabase(path, options)) return OpenFailedMessage();
+    }
     db::SelectDatabase(FileAlias());
     db::GoFirst();
     for (int j = 1; j <= 5; ++j) {
@@ -195,7 +220,7 @@ std::optional<Text> BatchSheet::OpenBatchFile(const Text& path) {
         }
     }
     db::CloseDatabase(FileAlias());
-    WriteConfigItem(OpenConfigPath(), DirectorySection(), PathKey(), m_currentFile);
+    WriteConfigItem(OpenConfigPath(), DirectorySection(), PathKey(), StoredPathText(m_currentFile));
     return std::nullopt;
 }
 

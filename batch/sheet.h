@@ -17,6 +17,7 @@
 #include "runtime/text.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <vector>
 
@@ -59,14 +60,19 @@ public:
     bool netModeEnabled() const { return m_kind != engine::TaxKind::Royalties; }
 
     // Computes every row that has an income and writes the totals row. The window first
-    // commits an edit in progress.
-    void CalculateAll();
+    // commits an edit in progress. Returns the message to show when the rate table cannot be
+    // read (nothing is computed then).
+    std::optional<Text> CalculateAll();
     // The last data row that took part in the latest CalculateAll (0 before the first).
     int LastDataRow() const { return m_lastDataRow; }
     // Computes the row of an edited cell when it is the income column. Returns the message
     // to show, if any ("  个人所得收入小于纳税标准, 不计税! . . .    " for wages below the
-    // threshold).
+    // threshold; the reason when the rate table cannot be read or the income is too large).
     std::optional<Text> CalculateEditedRow(int row, int column);
+
+    // The rate table the calculations read; by default the one in the program directory.
+    void setRateTablePath(std::filesystem::path path) { m_tablePath = std::move(path); }
+    std::filesystem::path rateTablePath() const;
 
     // Rows 1 to 10,000, columns 1 to 7.
     void SelectAll();
@@ -79,27 +85,28 @@ public:
 
     // Batch files. A save begins before its dialog: BeginSave() runs CalculateAll, so that
     // the taxes and the totals row are up to date, and returns the name the dialog proposes.
-    Text BeginSave();
+    std::filesystem::path BeginSave();
     // Each returns the message to show, or nullopt on success.
-    std::optional<Text> SaveBatchFile(const Text& path);
-    std::optional<Text> OpenBatchFile(const Text& path);
+    std::optional<Text> SaveBatchFile(const std::filesystem::path& path);
+    std::optional<Text> OpenBatchFile(const std::filesystem::path& path);
     // The path of the last file chosen in the save or open dialog.
-    const Text& CurrentBatchFile() const { return m_currentFile; }
+    const std::filesystem::path& CurrentBatchFile() const { return m_currentFile; }
 
 private:
     Grid m_grid;
     engine::TaxKind m_kind = engine::TaxKind::Wages;
     engine::TaxMode m_mode = engine::TaxMode::Gross;
     int m_lastDataRow = 0;
-    Text m_currentFile;
+    std::filesystem::path m_currentFile;
+    std::filesystem::path m_tablePath;
 };
 
 // The names the save and open dialogs propose: the remembered path of "config.inf"
 // (save) or "configJS.inf" (open); without "config.inf", the default
 // "个人所得税扣税表.dat" in the program directory.
-Text ProposedSaveName();
-Text ProposedOpenName();
-Text DefaultBatchFileName();
+std::filesystem::path ProposedSaveName();
+std::filesystem::path ProposedOpenName();
+std::filesystem::path DefaultBatchFileName();
 
 // The messages of the file operations.
 const Text& SaveFailedMessage(); // "文件保存失败！ . . .   "

@@ -78,7 +78,7 @@ void BM_SaveBatchFile(benchmark::State& state) {
     BatchSheet sheet;
     Fill(sheet);
     sheet.CalculateAll();
-    const Text file = JoinPath(ProgramDirectory(), "bench.dat");
+    const std::filesystem::path file = JoinPath(ProgramDirectory(), "bench.dat");
     for (auto _ : state) {
         if (sheet.SaveBatchFile(file)) state.SkipWithError("save failed");
     }
@@ -87,7 +87,7 @@ BENCHMARK(BM_SaveBatchFile)->Unit(benchmark::kMillisecond);
 
 void BM_OpenBatchFile(benchmark::State& state) {
     Workspace ws;
-    const Text file = JoinPath(ProgramDirectory(), "bench.dat");
+    const std::filesystem::path file = JoinPath(ProgramDirectory(), "bench.dat");
     {
         BatchSheet sheet;
         Fill(sheet);

@@ -26,7 +26,7 @@ public:
         std::error_code ec;
         std::filesystem::remove_all(m_path, ec);
     }
-    Text file(const char* name) const { return fromPath(m_path / name); }
+    std::filesystem::path file(const char* name) const { return m_path / name; }
 
 private:
     std::filesystem::path m_path;
@@ -39,7 +39,7 @@ std::vector<FieldSpec> batchLayout() {
             {sysText("备注"), kText, 40}};
 }
 
-void writeBatch(const Text& file, std::int32_t shareMode = kDenyNone) {
+void writeBatch(const std::filesystem::path& file, std::int32_t shareMode = kDenyNone) {
     static const Text name = sysText("张三丰");
     static const Text id = Text::fromBytes("110101199001011234");
     static const Text card = Text::fromBytes("6222020200112233445");
@@ -70,9 +70,8 @@ bool openRateTable(const BenchDir& dir, std::int32_t shareMode) {
     for (int r = 0; r < 9; ++r)
         for (int i = 0; i < 24; ++i)
             records[static_cast<std::size_t>(r)].push_back(Value::int32(r * 100 + i));
-    const Text file = dir.file("rates.dat");
-    std::ofstream(toPath(file), std::ios::binary)
-        << EncodeTableImage(fields, 45000, records, "qvr4729158");
+    const std::filesystem::path file = dir.file("rates.dat");
+    std::ofstream(file, std::ios::binary) << EncodeTableImage(fields, 45000, records, "qvr4729158");
     OpenOptions options;
     options.password = Text::fromBytes("qvr4729158");
     options.shareMode = shareMode;
@@ -115,7 +114,7 @@ BENCHMARK(BM_ReadFieldAfterMove)->Arg(kDenyNone)->Arg(kExclusive);
 // Argument: the share mode. The batch save writes its new file exclusively.
 void BM_WriteBatch(benchmark::State& state) {
     BenchDir dir;
-    const Text file = dir.file("batch.dat");
+    const std::filesystem::path file = dir.file("batch.dat");
     for (auto _ : state)
         writeBatch(file, static_cast<std::int32_t>(state.range(0)));
     if (LastError() != kOk) state.SkipWithError("write failed");
@@ -124,7 +123,7 @@ BENCHMARK(BM_WriteBatch)->Arg(kDenyNone)->Arg(kExclusive)->Unit(benchmark::kMill
 
 void BM_ReadBatch(benchmark::State& state) {
     BenchDir dir;
-    const Text file = dir.file("batch.dat");
+    const std::filesystem::path file = dir.file("batch.dat");
     writeBatch(file);
     OpenDatabase(file);
     for (auto _ : state) {

@@ -15,7 +15,7 @@ namespace {
 
 struct TableDir {
     std::filesystem::path dir;
-    iit::Text table;
+    std::filesystem::path table;
     TableDir() {
         std::string tmpl = (std::filesystem::temp_directory_path() / "iit-bench-XXXXXX").string();
         dir = ::mkdtemp(tmpl.data());

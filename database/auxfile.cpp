@@ -75,6 +75,8 @@ int AuxFile::open(const std::filesystem::path& path, bool writable, std::int32_t
     m_header = *h;
     const std::int64_t length = m_file.size();
     if (length < 0) return kErrAuxRead;
+    // Opening never changes the file: a short or damaged header is taken as far as the file
+    // bears it, and the writes that follow store a corrected header.
     const std::int64_t wanted = blockOffset(m_header.blockCount);
     if (length < wanted) {
         if (!writable) return kErrAuxDamaged;
@@ -87,12 +89,6 @@ int AuxFile::open(const std::filesystem::path& path, bool writable, std::int32_t
     if (m_header.secondHead < 0 || m_header.secondHead >= m_header.blockCount) {
         if (!writable) return kErrAuxRead;
         m_header.secondHead = 0;
-    }
-    if (writable) {
-        if (!(m_header == *h) && writeHeader(m_header) != kOk) return kErrAuxRead;
-        if (length != blockOffset(m_header.blockCount) &&
-            m_file.truncate(blockOffset(m_header.blockCount)) != kOk)
-            return kErrAuxRead;
     }
     return kOk;
 }

@@ -22,8 +22,9 @@ namespace iit::db {
 class AuxFile {
 public:
     // Opens and checks the file: kOk, kErrAuxRead (cannot open, bad header), kErrAuxVersion
-    // or kErrAuxDamaged (shorter than its block count and read-only). A short file opened for
-    // writing is repaired, and bytes after the last block are cut.
+    // or kErrAuxDamaged (shorter than its block count and read-only). The file is never
+    // changed: a short file opened for writing is taken as the blocks present, and the next
+    // change of a chain writes the corrected header.
     int open(const std::filesystem::path& path, bool writable, std::int32_t shareMode,
              std::int32_t version, std::shared_ptr<Cipher> cipher);
     void close() { m_file.close(); }

@@ -116,8 +116,13 @@ Text ErrorMessage(int code);
 using PasswordPrompt = std::function<std::optional<Text>(int triesLeft, bool retry)>;
 void SetPasswordPrompt(PasswordPrompt prompt);
 
-bool OpenDatabase(const Text& file, const OpenOptions& options = {});
-bool CreateDatabase(const Text& file, const std::vector<FieldSpec>& fields);
+// Opening never changes the file. A file that holds fewer whole records than its header counts
+// is taken as the records present (read-only: kErrFileSize); the first write that follows
+// corrects the count and cuts a partial record. A header whose record size does not fit its
+// field layout is refused with kErrNotDatabase. The open waits up to two seconds for a lock
+// another program holds on the file.
+bool OpenDatabase(const std::filesystem::path& file, const OpenOptions& options = {});
+bool CreateDatabase(const std::filesystem::path& file, const std::vector<FieldSpec>& fields);
 bool SelectDatabase(const Text& name);
 void CloseDatabase();                 // the current table
 void CloseDatabase(const Text& name); // found as SelectDatabase finds it
@@ -141,11 +146,11 @@ Text FieldName(const Value& field);
 // The fields of the current table (empty with -67 when there is none).
 std::vector<FieldSpec> Fields();
 // The absolute path of the current table's data file (empty when there is none).
-Text CurrentPath();
+std::filesystem::path CurrentPath();
 
 // The data file OpenDatabase and CreateDatabase use for a file name: a name without an
 // extension gets ".KDB" (a name ending in a dot gets "KDB").
-Text DatabaseFilePath(const Text& file);
+std::filesystem::path DatabaseFilePath(const std::filesystem::path& file);
 // The auxiliary file of a data file: its path with the extension replaced by "KDT".
 std::filesystem::path AuxiliaryPath(const std::filesystem::path& dataFile);
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace iit::db::detail {
@@ -18,8 +19,11 @@ struct Table {
     StoredFile file;
     std::unique_ptr<AuxFile> aux;   // only when some field is memo or byte-set
     std::shared_ptr<Cipher> cipher; // of the accepted password; shared by both files
-    Text fullPath;
-    Text name; // file name without directory and extension
+    std::filesystem::path fullPath;
+    Text fullPathText; // the path as SelectDatabase compares a name with it
+    Text name;         // file name without directory and extension
+    dev_t device = 0;  // the file's identity, so that no file is opened twice under two names
+    ino_t inode = 0;
     Text alias;
     bool readOnly = false;
     bool lockFree = false;        // the share mode keeps other openers out: no locks
@@ -43,12 +47,13 @@ struct Table {
     bool recordDirty = false;
 
     ~Table() { flushRecord(); }
-    // Writes a dirty record: kOk or an error code.
+    // Writes a dirty record: kOk or an error code. A record that could not be written stays
+    // dirty, so that the failure is reported again at the next flush.
     int flushRecord();
-    // Writes a dirty record and forgets the record.
+    // Writes a dirty record and forgets the record; a record that could not be written is kept.
     int dropRecord() {
         const int rc = flushRecord();
-        recordIndex = -1;
+        if (rc == kOk) recordIndex = -1;
         return rc;
     }
     // Exclusive tables keep their header counters in memory: nobody else changes them.

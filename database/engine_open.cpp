@@ -2,7 +2,6 @@
 #include "database/engine_internal.h"
 
 #include "runtime/convert.h"
-#include "runtime/files.h"
 
 #include <algorithm>
 #include <cstring>
@@ -43,35 +42,25 @@ using detail::Table;
 
 constexpr std::size_t kMaxIndexFiles = 10;
 
-// The last path component starts after the last separator.
-std::size_t componentStart(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? 0 : slash + 1;
-}
-
-Text withExtension(const Text& file) {
-    std::string path = file.bytes();
-    const std::size_t start = componentStart(path);
-    const std::size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || dot < start)
-        path += ".KDB";
-    else if (dot + 1 == path.size())
-        path += "KDB";
-    return Text::fromBytes(std::move(path));
+// A name without an extension gets ".KDB"; a name ending in a dot gets "KDB".
+std::filesystem::path withExtension(const std::filesystem::path& file) {
+    std::string name = file.filename().native();
+    const std::size_t dot = name.find_last_of('.');
+    if (dot == std::string::npos)
+        name += ".KDB";
+    else if (dot + 1 == name.size())
+        name += "KDB";
+    return file.parent_path() / name;
 }
 
 // The file name without directory and extension.
-Text baseName(const Text& fullPath) {
-    const std::string& path = fullPath.bytes();
-    const std::size_t start = componentStart(path);
-    std::size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || dot < start) dot = path.size();
-    return Text::fromBytes(path.substr(start, dot - start));
+Text baseName(const std::filesystem::path& fullPath) {
+    return Text::fromUtf8(fullPath.stem().native());
 }
 
-bool absolutePath(const Text& file, std::filesystem::path& out) {
+bool absolutePath(const std::filesystem::path& file, std::filesystem::path& out) {
     std::error_code ec;
-    out = std::filesystem::absolute(toPath(file), ec).lexically_normal();
+    out = std::filesystem::absolute(file, ec).lexically_normal();
     return !ec;
 }
 
@@ -145,17 +134,12 @@ int readStructure(Table& t, const Text& password) {
     if (int rc = ValidateLayout(t.fields, t.recordSize); rc != kOk) return rc;
     t.dataStart = dataStart;
 
+    // Opening never changes the file: a file cut inside its records is taken as the whole
+    // records present, and the first write corrects the count and cuts the partial record.
     const std::int64_t present = (length - dataStart) / t.recordSize;
     if (present < t.header.recordCount) {
         if (t.readOnly) return kErrFileSize;
         t.header.recordCount = static_cast<std::int32_t>(present);
-        char stored[4];
-        StoreInt32(stored, t.header.recordCount);
-        if (int rc = t.file.write(kRecordCountOffset, stored, 4); rc != kOk) return rc;
-    }
-    const std::int64_t wanted = t.recordOffset(t.header.recordCount);
-    if (!t.readOnly && length != wanted) {
-        if (int rc = t.file.truncate(wanted); rc != kOk) return rc;
     }
     return kOk;
 }
@@ -168,8 +152,11 @@ int openTable(Table& t, const std::filesystem::path& path, const OpenOptions& op
     t.exclusive = t.lockFree && options.shareMode != kDenyRead;
     bool locked = false;
     if (!t.lockFree) {
-        const LockKind kind = writable ? LockKind::Write : LockKind::Read;
-        if (int rc = LockBytes(t.file.fd(), kind, 0, kWholeFile, 0); rc != kOk) return rc;
+        // The open only reads: a shared lock keeps writers out while the structure is read,
+        // and any number of programs may open the file at once.
+        if (int rc = LockBytes(t.file.fd(), LockKind::Read, 0, kWholeFile, kOpenLockWaitMs);
+            rc != kOk)
+            return rc;
         locked = true;
     }
     int rc = readStructure(t, options.password);
@@ -190,14 +177,18 @@ int findTable(const Text& name) {
     for (int i = n - 1; i >= 0; --i)
         if (SameName(tables[static_cast<std::size_t>(i)]->name.view(), name.view())) return i;
     for (int i = n - 1; i >= 0; --i)
-        if (SameName(tables[static_cast<std::size_t>(i)]->fullPath.view(), name.view())) return i;
+        if (SameName(tables[static_cast<std::size_t>(i)]->fullPathText.view(), name.view()))
+            return i;
     return -1;
 }
 
 void closeAt(int index) {
     auto& r = registry();
-    // A record an exclusive table still holds is written now, and a failure is reported.
-    setError(r.tables[static_cast<std::size_t>(index)]->flushRecord());
+    // A record an exclusive table still holds is written now, and a failure is reported (once:
+    // the table is gone afterwards).
+    Table& t = *r.tables[static_cast<std::size_t>(index)];
+    setError(t.flushRecord());
+    t.recordDirty = false;
     r.tables.erase(r.tables.begin() + index);
     if (r.current == index)
         r.current = -1;
@@ -212,7 +203,7 @@ void SetPasswordPrompt(PasswordPrompt prompt) {
     registry().prompt = std::move(prompt);
 }
 
-bool OpenDatabase(const Text& file, const OpenOptions& options) {
+bool OpenDatabase(const std::filesystem::path& file, const OpenOptions& options) {
     std::lock_guard lock(registry().mutex);
     setError(kOk);
     int rc = kOk;
@@ -231,9 +222,8 @@ bool OpenDatabase(const Text& file, const OpenOptions& options) {
         setError(rc);
         return false;
     }
-    const Text fullPath = fromPath(path);
     for (const auto& open : registry().tables) {
-        if (SameName(open->fullPath.view(), fullPath.view())) {
+        if (open->fullPath == path) {
             setError(kErrAlreadyOpen);
             return false;
         }
@@ -245,8 +235,19 @@ bool OpenDatabase(const Text& file, const OpenOptions& options) {
         setError(rc);
         return false;
     }
-    table->fullPath = fullPath;
-    table->name = baseName(fullPath);
+    // The same file under another name (a link, another spelling of the path) is the same
+    // table: a second open would take locks against the first.
+    for (const auto& open : registry().tables) {
+        if (open->device == table->file.device() && open->inode == table->file.inode()) {
+            setError(kErrAlreadyOpen);
+            return false;
+        }
+    }
+    table->fullPath = path;
+    table->fullPathText = Text::fromUtf8(path.native());
+    table->name = baseName(path);
+    table->device = table->file.device();
+    table->inode = table->file.inode();
     table->alias = options.alias;
     table->current = 0;
     registry().tables.push_back(std::move(table));
@@ -254,7 +255,7 @@ bool OpenDatabase(const Text& file, const OpenOptions& options) {
     return true;
 }
 
-bool CreateDatabase(const Text& file, const std::vector<FieldSpec>& fieldList) {
+bool CreateDatabase(const std::filesystem::path& file, const std::vector<FieldSpec>& fieldList) {
     std::lock_guard lock(registry().mutex);
     setError(kOk);
     if (file.empty()) {
@@ -315,13 +316,15 @@ void CloseDatabase(const Text& name) {
 void CloseAllDatabases() {
     std::lock_guard lock(registry().mutex);
     setError(kOk);
-    for (const auto& t : registry().tables)
+    for (const auto& t : registry().tables) {
         if (int rc = t->flushRecord(); rc != kOk) setError(rc);
+        t->recordDirty = false;
+    }
     registry().tables.clear();
     registry().current = -1;
 }
 
-Text DatabaseFilePath(const Text& file) {
+std::filesystem::path DatabaseFilePath(const std::filesystem::path& file) {
     return withExtension(file);
 }
 

@@ -48,7 +48,13 @@ const Text& badFieldKindMessage() {
     return message;
 }
 
-// Reads the record count at header offset 16 under its lock; a negative count reads as 0.
+// The whole records the file holds now (0 when it is shorter than its descriptors).
+std::int64_t recordsPresent(const Table& t, std::int64_t length) {
+    return length > t.dataStart ? (length - t.dataStart) / t.recordSize : 0;
+}
+
+// Reads the record count at header offset 16 under its lock; a negative count reads as 0, and
+// a count beyond the records the file holds counts the records present.
 int readRecordCount(Table& t, int waitMs, std::int32_t& count) {
     count = 0;
     if (t.keepsHeader()) {
@@ -60,6 +66,9 @@ int readRecordCount(Table& t, int waitMs, std::int32_t& count) {
     char bytes[4];
     if (t.file.read(kRecordCountOffset, bytes, 4) != 4) return kErrRecordCount;
     count = std::max<std::int32_t>(LoadInt32(bytes), 0);
+    const std::int64_t length = t.file.size();
+    if (length < 0) return static_cast<int>(length);
+    count = static_cast<std::int32_t>(std::min<std::int64_t>(count, recordsPresent(t, length)));
     return kOk;
 }
 
@@ -91,7 +100,7 @@ bool isAuxField(const Field& f) {
 int loadRecord(Table& t) {
     if (int rc = t.dropRecord(); rc != kOk) return rc;
     if (t.recordSize > kChunk) return kOk;
-    ByteLock lock(t, t.recordOffset(t.current), LockKind::Read);
+    ByteLock lock(t, t.recordOffset(t.current), LockKind::Read, kReadLockWaitMs);
     if (lock.status() != kOk) return lock.status();
     t.record.resize(static_cast<std::size_t>(t.recordSize));
     const std::int64_t got =
@@ -115,8 +124,9 @@ Value readValue(Table& t, const Field& f) {
         }
         if (t.recordIndex == t.current) return DecodeValue(f, t.record.data() + f.offset);
     }
-    // The lock also covers the chain of a memo or byte-set, which a writer may replace.
-    ByteLock lock(t, t.recordOffset(t.current), LockKind::Read);
+    // The lock also covers the chain of a memo or byte-set, which a writer may replace. A read
+    // waits for a writer rather than give a value that is not in the file.
+    ByteLock lock(t, t.recordOffset(t.current), LockKind::Read, kReadLockWaitMs);
     if (lock.status() != kOk) {
         setError(lock.status());
         return EmptyValue(f.type);
@@ -213,12 +223,21 @@ int appendBlank(Table& t) {
     } else if (t.file.read(kRecordCountOffset, counters, 8) != 8) {
         return kErrRecordCount;
     }
-    const std::int32_t count = std::max<std::int32_t>(LoadInt32(counters), 0);
+    const std::int64_t length = t.file.size();
+    if (length < 0) return static_cast<int>(length);
+    // The first write after an open repairs a damaged file: a count beyond the whole records
+    // present is lowered, and a partial or surplus record after the counted ones is cut.
+    const std::int32_t count = static_cast<std::int32_t>(std::min<std::int64_t>(
+        std::max<std::int32_t>(LoadInt32(counters), 0), recordsPresent(t, length)));
     const std::int32_t stamp = std::max<std::int32_t>(LoadInt32(counters + 4), 1);
     if (count == std::numeric_limits<std::int32_t>::max() ||
         stamp == std::numeric_limits<std::int32_t>::max())
         return kErrWriteRecord;
     const std::int64_t position = t.recordOffset(count);
+    if (length < t.dataStart) return kErrSeek;
+    if (length != position) {
+        if (int rc = t.file.truncate(position); rc != kOk) return rc;
+    }
     if (t.keepsHeader() && t.recordSize <= kChunk) {
         // The new record stays in memory until the cursor moves on; only the counters are
         // written now.
@@ -236,10 +255,6 @@ int appendBlank(Table& t) {
         t.recordDirty = true;
         return kOk;
     }
-    const std::int64_t length = t.file.size();
-    if (length < 0) return static_cast<int>(length);
-    if (length < position) return kErrSeek;
-
     ByteLock recordLock(t, position, LockKind::Write);
     if (recordLock.status() != kOk) return recordLock.status();
     // Written in bounded pieces: a record may be as large as a file says it is.
@@ -459,18 +474,19 @@ std::vector<FieldSpec> Fields() {
     return out;
 }
 
-Text CurrentPath() {
+std::filesystem::path CurrentPath() {
     std::lock_guard lock(registry().mutex);
     Table* t = currentTable();
-    return t ? t->fullPath : Text{};
+    return t ? t->fullPath : std::filesystem::path{};
 }
 
 namespace detail {
 
 int Table::flushRecord() {
     if (!recordDirty) return kOk;
-    recordDirty = false;
-    return file.write(recordOffset(recordIndex), record.data(), record.size());
+    const int rc = file.write(recordOffset(recordIndex), record.data(), record.size());
+    if (rc == kOk) recordDirty = false;
+    return rc;
 }
 
 } // namespace detail

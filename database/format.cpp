@@ -177,11 +177,16 @@ void EncodeDescriptor(const Field& field, char* out) {
 int ValidateLayout(const std::vector<Field>& fields, std::int32_t recordSize) {
     std::vector<std::pair<std::int64_t, std::int64_t>> spans;
     spans.reserve(fields.size());
+    std::int64_t last = 4; // the record's stamp
     for (const Field& f : fields) {
         const std::int64_t end = static_cast<std::int64_t>(f.offset) + f.size;
-        if (end > recordSize) return kErrNotDatabase;
+        if (f.offset < 4 || end > recordSize) return kErrNotDatabase;
         spans.emplace_back(f.offset, end);
+        last = std::max(last, end);
     }
+    // A record holds its stamp and its fields and nothing else: a record size that does not
+    // fit the descriptors means a damaged header or a damaged field list.
+    if (last != recordSize) return kErrNotDatabase;
     std::sort(spans.begin(), spans.end());
     for (std::size_t i = 1; i < spans.size(); ++i)
         if (spans[i].first < spans[i - 1].second) return kErrNotDatabase;

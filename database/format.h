@@ -69,7 +69,8 @@ int ValidateHeader(const Header& header);
 // type or a text width below 1.
 int DecodeDescriptor(const char* bytes, Field& out);
 void EncodeDescriptor(const Field& field, char* out);
-// Every field must lie inside the record and no two may share a byte: kOk or kErrNotDatabase.
+// Every field must lie inside the record after its 4-byte stamp, no two may share a byte, and the
+// record must end with its last field: kOk or kErrNotDatabase.
 int ValidateLayout(const std::vector<Field>& fields, std::int32_t recordSize);
 
 // Checks a field list for a new table and lays it out: kOk, kErrNoFields, kErrFieldName,

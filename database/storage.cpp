@@ -93,7 +93,8 @@ StoredFile::~StoredFile() {
 
 int StoredFile::open(const std::filesystem::path& path, bool writable, bool create) {
     close();
-    int flags = (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+    // Non-blocking: opening a FIFO must not wait for a writer. A regular file ignores the flag.
+    int flags = (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
     if (create) flags |= O_CREAT;
     int fd;
     do {
@@ -103,8 +104,10 @@ int StoredFile::open(const std::filesystem::path& path, bool writable, bool crea
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        return kErrAccess; // a directory or a device is no table file
+        return kErrAccess; // a directory, a FIFO or a device is no table file
     }
+    m_device = st.st_dev;
+    m_inode = st.st_ino;
     m_fd = fd;
     m_writable = writable;
     return kOk;

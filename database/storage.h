@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace iit::db {
@@ -30,8 +31,11 @@ namespace iit::db {
 // The data range that "the whole file" locks cover; the share-mode bytes lie beyond it.
 constexpr std::int64_t kShareBase = 0x6000000000000000;
 constexpr std::int64_t kWholeFile = kShareBase;
-// Wait of RecordCount for the header lock; every other lock is tried once.
+// Wait of RecordCount for the header lock, of an open for the whole-file lock and of a field
+// read for its record's lock; every other lock is tried once.
 constexpr int kCountLockWaitMs = 2000;
+constexpr int kOpenLockWaitMs = 2000;
+constexpr int kReadLockWaitMs = 2000;
 
 // Maps an errno of the file system to the engine's error code.
 int FileErrorCode(int err);
@@ -49,6 +53,9 @@ public:
     // explicitly here: a forked child may share the open file with its parent.
     void close();
     bool isOpen() const { return m_fd >= 0; }
+    // The identity of the open file (device and inode).
+    dev_t device() const { return m_device; }
+    ino_t inode() const { return m_inode; }
     int fd() const { return m_fd; }
     bool writable() const { return m_writable; }
 
@@ -66,6 +73,8 @@ public:
 private:
     int m_fd = -1;
     bool m_writable = false;
+    dev_t m_device = 0;
+    ino_t m_inode = 0;
     std::shared_ptr<Cipher> m_cipher;
     std::string m_scratch;
 };

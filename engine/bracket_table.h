@@ -14,6 +14,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -29,17 +30,45 @@ constexpr int kRateTableFields = 24;
 constexpr int kRateTableRecords = 9;
 
 // The path of the rate table in the program directory.
-Text RateTablePath();
+std::filesystem::path RateTablePath();
 
 // Writes the built-in default table to `path` when no file is there. False when it had to be
 // written and could not be.
-bool EnsureRateTableFile(const Text& path);
-// Writes the built-in default table to `path`, replacing what is there.
-bool WriteDefaultRateTable(const Text& path);
+bool EnsureRateTableFile(const std::filesystem::path& path);
+// Writes the built-in default table to `path`, replacing what is there atomically: a failure
+// leaves the old file.
+bool WriteDefaultRateTable(const std::filesystem::path& path);
 
 // Opens the table under its alias with its password. Once the table is open the next open
 // fails (the file is already open), which callers ignore: the open table is used.
-bool OpenRateTable(const Text& path);
+bool OpenRateTable(const std::filesystem::path& path);
+
+// The start of a session with the rate table, shared by the window and the command line.
+struct RateTableStart {
+    bool opened = false;
+    std::int32_t threshold = 0; // record 1, field 1, read as a truncated integer
+    // Set when a damaged file was set aside.
+    std::optional<std::filesystem::path> setAsidePath;
+    Text message; // what to tell the user, once; empty when all went well
+};
+
+// Writes the built-in table when the file is missing, opens it under its alias with its
+// password and reads the message threshold. A file that cannot serve as a rate table (not a
+// table file, a wrong password, a damaged header, fewer than 24 fields) is renamed beside
+// itself, the built-in table is written in its place and opened. A file that cannot be opened
+// because of its permissions or another program's lock is left alone; the message says which
+// file and why. `now` dates the new name of a set-aside file.
+RateTableStart OpenRateTableAtStart(const std::filesystem::path& path, double now);
+
+// The name a damaged file is kept under: path + ".damaged-YYYYMMDD-hhmmss", with "-2", "-3"...
+// after it when that name is taken.
+std::filesystem::path SetAsideName(const std::filesystem::path& path, double now);
+
+// Makes sure the table is open (opening it again when it is not) and current: nullopt when it
+// is, else the message that tells the user which file cannot be opened and why. Every
+// calculation starts with it, so that a table that was locked or unreadable at start-up is
+// used as soon as it can be.
+std::optional<Text> EnsureRateTableOpen(const std::filesystem::path& path);
 
 // The table as one calculation sees it: the alias is selected once and each field is read from
 // the file the first time the calculation asks for it, walking the records from the first.
@@ -48,9 +77,6 @@ class TableSnapshot {
 public:
     // Selects the alias; false (and an empty snapshot) when the table is not open.
     bool load();
-    // As load(); a table that is not open is the runtime's fatal error, as reading a field
-    // with no current table is.
-    void loadOrFail();
     std::int32_t recordCount() const { return m_recordCount; }
     // Field `field` (1 to 24) of record `record` (1-based).
     const Value& field(std::int32_t record, int field);

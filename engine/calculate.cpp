@@ -37,8 +37,8 @@ Text ResultLabel(const Text& caption, const Text& companion, const Text& tax) {
     return caption + c + secondLine + x;
 }
 
-CalcResult Calculate(const Text& tablePath, const Text& incomeText, TaxKind kind, TaxMode mode,
-                     std::int32_t& messageThreshold) {
+CalcResult Calculate(const std::filesystem::path& tablePath, const Text& incomeText, TaxKind kind,
+                     TaxMode mode, std::int32_t& messageThreshold) {
     static const Text askForIncome = sysText(" 请在这里输入个人所得收入! . . . ");
     static const Text tooLarge = sysText(" 输入的数值过大! . . . ");
     CalcResult r;
@@ -60,6 +60,10 @@ CalcResult Calculate(const Text& tablePath, const Text& incomeText, TaxKind kind
         r.threshold = out.threshold;
         r.balloon = sysText(" 收入数低于") + ToText(out.threshold) + sysText(", 无需上税! . . . ");
         r.label = Text{};
+        break;
+    case TaxOutcome::Type::TableUnavailable:
+        r.outcome = CalcResult::Outcome::TableUnavailable;
+        r.balloon = out.problem;
         break;
     case TaxOutcome::Type::NoResult:
         r.outcome = CalcResult::Outcome::NoResult;

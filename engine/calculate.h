@@ -6,6 +6,7 @@
 #include "engine/tax.h"
 #include "runtime/text.h"
 
+#include <filesystem>
 #include <optional>
 
 namespace iit::engine {
@@ -23,6 +24,8 @@ struct CalcResult {
         BelowThreshold, // the label is emptied
         NoResult,       // wages with tax excluded found no gross amount: the label shows "0"
         Computed,
+        TableUnavailable, // the rate table cannot be opened: the balloon says why
+
     };
     Outcome outcome = Outcome::NoInput;
     Text balloon;              // the message to pop up; empty when there is none
@@ -37,8 +40,8 @@ struct CalcResult {
 };
 
 // `messageThreshold` is the window's message threshold, set again by every computation.
-CalcResult Calculate(const Text& tablePath, const Text& incomeText, TaxKind kind, TaxMode mode,
-                     std::int32_t& messageThreshold);
+CalcResult Calculate(const std::filesystem::path& tablePath, const Text& incomeText, TaxKind kind,
+                     TaxMode mode, std::int32_t& messageThreshold);
 
 // The label text: caption, the companion text C, "\r\n应纳税: ", the tax text X, the shorter
 // of C and X padded in front with spaces to the byte length of the longer.

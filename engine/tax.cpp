@@ -177,11 +177,15 @@ std::optional<TaxMode> ModeFromText(const Text& text) {
     return std::nullopt;
 }
 
-TaxOutcome ComputeTax(const Text& tablePath, double x, TaxKind kind, TaxMode mode,
+TaxOutcome ComputeTax(const std::filesystem::path& tablePath, double x, TaxKind kind, TaxMode mode,
                       std::int32_t& messageThreshold) {
-    OpenRateTable(tablePath); // fails harmlessly once the table is open
     TableSnapshot table;
-    table.loadOrFail();
+    if (std::optional<Text> problem = EnsureRateTableOpen(tablePath); problem || !table.load()) {
+        TaxOutcome out;
+        out.type = TaxOutcome::Type::TableUnavailable;
+        out.problem = problem ? *problem : Text{};
+        return out;
+    }
 
     if (kind == TaxKind::Royalties) mode = TaxMode::Gross;
     const std::int32_t threshold = table.integer(1, GroupOf(kind, mode).first);

@@ -8,6 +8,7 @@
 #include "runtime/text.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 
 namespace iit::engine {
@@ -37,7 +38,8 @@ inline bool InBand(double v, double lower, double upper) {
 double Divide(double a, double b);
 
 struct TaxOutcome {
-    enum class Type { BelowThreshold, Computed, NoResult };
+    // TableUnavailable: the rate table cannot be opened; `problem` says which file and why.
+    enum class Type { BelowThreshold, Computed, NoResult, TableUnavailable };
     Type type = Type::NoResult;
     std::int32_t threshold = 0; // the group's threshold (also set for the other outcomes)
     double tax = 0;             // rounded to 2 places
@@ -45,12 +47,13 @@ struct TaxOutcome {
     // Wages with tax excluded: the text of the gross wage, from which the tax was taken.
     std::optional<Text> companionText;
     enum class Caption { NetPay, GrossTotal, GrossTotalFullWidth } caption = Caption::NetPay;
+    Text problem;
 };
 
 // Computes the tax of x with the table at tablePath (opened under its alias when it is not
 // open yet). The caller has checked that x is at most 1,999,999,999.
 // `messageThreshold` receives the threshold of the group in use before the threshold check.
-TaxOutcome ComputeTax(const Text& tablePath, double x, TaxKind kind, TaxMode mode,
+TaxOutcome ComputeTax(const std::filesystem::path& tablePath, double x, TaxKind kind, TaxMode mode,
                       std::int32_t& messageThreshold);
 
 } // namespace iit::engine

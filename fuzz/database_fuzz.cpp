@@ -30,7 +30,7 @@ void exercise(const std::string& bytes, const iit::db::OpenOptions& options) {
         std::ofstream out(workFile(), std::ios::binary);
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
-    if (!db::OpenDatabase(fromPath(workFile()), options)) return;
+    if (!db::OpenDatabase(workFile(), options)) return;
     const std::size_t fields = db::Fields().size();
     const std::int32_t count = db::RecordCount();
     db::GoFirst();

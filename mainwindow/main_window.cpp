@@ -143,10 +143,9 @@ void MainWindow::startUp() {
 
     m_knob->move(kKnobGross, kKnobTop);
 
-    const Text tablePath = engine::RateTablePath();
-    engine::EnsureRateTableFile(tablePath);
     printing::EnsurePrintTemplateFile(printing::PrintTemplatePath());
-    const RateTableStart table = OpenRateTableAtStart(tablePath, Now());
+    const engine::RateTableStart table =
+        engine::OpenRateTableAtStart(engine::RateTablePath(), Now());
     m_threshold = table.threshold;
     if (!table.message.empty()) gui::MessageBox(table.message, gui::mb::kIconExclamation);
 

@@ -5,11 +5,11 @@
 
 namespace iit::printing {
 
-Text PrintTemplatePath() {
+std::filesystem::path PrintTemplatePath() {
     return JoinPath(ProgramDirectory(), "print.dbf");
 }
 
-bool EnsurePrintTemplateFile(const Text& path) {
+bool EnsurePrintTemplateFile(const std::filesystem::path& path) {
     if (FileExists(path)) return true;
     return WriteFile(path, resources::BuiltInPrintTemplate());
 }

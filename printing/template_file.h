@@ -3,12 +3,14 @@
 
 #include "runtime/text.h"
 
+#include <filesystem>
+
 namespace iit::printing {
 
-Text PrintTemplatePath(); // "print.dbf" in the program directory
+std::filesystem::path PrintTemplatePath(); // "print.dbf" in the program directory
 
 // Writes the built-in template to `path` when no file is there. False when it had to be
 // written and could not be.
-bool EnsurePrintTemplateFile(const Text& path);
+bool EnsurePrintTemplateFile(const std::filesystem::path& path);
 
 } // namespace iit::printing

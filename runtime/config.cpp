@@ -9,10 +9,6 @@
 namespace iit {
 namespace {
 
-// Files beyond this size are not configuration files; reads give the default and writes
-// refuse rather than rewrite something that was never read whole.
-constexpr std::size_t kMaxConfigFile = 16u << 20;
-
 std::string_view skipLeadingBlanks(std::string_view s) {
     while (!s.empty() && static_cast<unsigned char>(s.front()) <= 0x20)
         s.remove_prefix(1);
@@ -112,16 +108,16 @@ std::string oneLine(std::string_view s) {
 
 } // namespace
 
-Text ReadConfigItem(const Text& path, const Text& section, const Text& key, const Text& fallback) {
-    const std::string_view p = skipLeadingBlanks(path.view());
+Text ReadConfigItem(const std::filesystem::path& path, const Text& section, const Text& key,
+                    const Text& fallback) {
     const std::string_view s = skipLeadingBlanks(section.view());
     const std::string_view k = skipLeadingBlanks(key.view());
-    if (p.empty() || s.empty() || k.empty()) return {};
+    if (path.empty() || s.empty() || k.empty()) return {};
     const std::string_view wantSection = trimBlanks(s);
     const std::string_view wantKey = trimBlanks(k);
 
     Text result = fallback;
-    if (auto data = ReadWholeFile(toPath(Text::fromBytes(p)), kMaxConfigFile)) {
+    if (auto data = ReadWholeFile(path, kMaxConfigFile)) {
         const std::vector<Line> lines = splitLines(*data);
         const std::size_t header = findSection(lines, wantSection);
         if (header < lines.size()) {
@@ -138,12 +134,10 @@ Text ReadConfigItem(const Text& path, const Text& section, const Text& key, cons
     return result;
 }
 
-bool WriteConfigItem(const Text& path, const Text& section, const std::optional<Text>& key,
-                     const std::optional<Text>& value) {
-    const std::string_view p = skipLeadingBlanks(path.view());
+bool WriteConfigItem(const std::filesystem::path& file, const Text& section,
+                     const std::optional<Text>& key, const std::optional<Text>& value) {
     const std::string_view s = trimBlanks(section.view());
-    if (p.empty() || s.empty()) return false;
-    const std::filesystem::path file = toPath(Text::fromBytes(p));
+    if (file.empty() || s.empty()) return false;
 
     std::string data;
     std::error_code ec;

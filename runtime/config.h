@@ -6,22 +6,28 @@
 
 #include "runtime/text.h"
 
+#include <filesystem>
 #include <optional>
 
 namespace iit {
 
 constexpr std::size_t kMaxConfigValue = 10239;
 
+// Files larger than this are no configuration files: reads give the default and writes refuse
+// rather than rewrite something that was never read whole. FIFOs and devices are never read.
+constexpr std::size_t kMaxConfigFile = 4u << 20;
+
 // The value of key in section, cut to 10,239 bytes; `fallback` when the file, the section or
-// the key is missing; empty when path, section or key is empty after skipping leading blanks.
-Text ReadConfigItem(const Text& path, const Text& section, const Text& key,
+// the key is missing; empty when the path is empty or section or key is empty after skipping
+// leading blanks.
+Text ReadConfigItem(const std::filesystem::path& path, const Text& section, const Text& key,
                     const Text& fallback = {});
 
 // key absent: removes the whole section. value absent: removes the entry. Both: replaces the
 // entry's value in place, or adds the entry at the end of the section (and the section at the
 // end of the file). False only when the file cannot be written. The file is replaced
 // atomically, so a failure leaves the old file whole.
-bool WriteConfigItem(const Text& path, const Text& section, const std::optional<Text>& key,
-                     const std::optional<Text>& value);
+bool WriteConfigItem(const std::filesystem::path& path, const Text& section,
+                     const std::optional<Text>& key, const std::optional<Text>& value);
 
 } // namespace iit

@@ -1,16 +1,27 @@
 #include "runtime/files.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
-#include <glob.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace iit {
 namespace {
 
-std::filesystem::path g_programDirectory;
+namespace fs = std::filesystem;
+
+fs::path g_programDirectory;
+
+// The byte a temporary file's writer keeps locked, far beyond any data (and beyond the table
+// engine's share-mode bytes, so that a table written into a temporary file is not disturbed).
+constexpr off_t kTemporaryGuard = 0x7000000000000000;
+// A temporary file younger than this is never taken for a leftover: its writer may not have
+// taken its lock yet.
+constexpr auto kLeftoverAge = std::chrono::seconds(10);
 
 bool writeAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
@@ -25,140 +36,369 @@ bool writeAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
+int closeKeepingErrno(int fd) {
+    const int saved = errno;
+    const int r = ::close(fd);
+    errno = saved;
+    return r;
+}
+
+ReadStatus statusOf(int err) {
+    switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+        return ReadStatus::Missing;
+    case EACCES:
+    case EPERM:
+        return ReadStatus::Denied;
+    case EISDIR:
+        return ReadStatus::Directory;
+    default:
+        return ReadStatus::Failed;
+    }
+}
+
+bool validUtf8(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        std::size_t n = c < 0x80                ? 1
+                        : c >= 0xC2 && c < 0xE0 ? 2
+                        : c >= 0xE0 && c < 0xF0 ? 3
+                        : c >= 0xF0 && c < 0xF5 ? 4
+                                                : 0;
+        if (n == 0 || i + n > s.size()) return false;
+        for (std::size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += n;
+    }
+    return true;
+}
+
+// The path's UTF-8 text converts to GBK and back unchanged.
+bool fitsGbk(std::string_view utf8) {
+    return validUtf8(utf8) && Text::fromUtf8(utf8).toUtf8() == utf8;
+}
+
+bool exists(const fs::path& p) {
+    struct stat st {};
+    return ::lstat(p.c_str(), &st) == 0;
+}
+
+// The user may replace the file: a regular file (or none) with a write permission bit that
+// applies to them. Root may write anything, so a file that grants nobody writing (0444) counts
+// as protected for root as well.
+bool replaceable(const struct stat& st) {
+    if (!S_ISREG(st.st_mode)) return false;
+    if ((st.st_mode & 0222) == 0) return false;
+    return ::geteuid() == 0 || (st.st_uid == ::geteuid()   ? (st.st_mode & 0200) != 0
+                                : st.st_gid == ::getegid() ? (st.st_mode & 0020) != 0
+                                                           : (st.st_mode & 0002) != 0);
+}
+
+bool syncDirectory(const fs::path& dir) {
+    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+std::string temporaryPrefix(const fs::path& target) {
+    return "." + target.stem().string() + "-";
+}
+
 } // namespace
 
-std::filesystem::path toPath(const Text& path) {
-    return std::filesystem::path(path.toUtf8());
-}
-
-Text fromPath(const std::filesystem::path& path) {
-    return Text::fromUtf8(path.string());
-}
-
-Text JoinPath(const Text& directory, std::string_view nameUtf8) {
+fs::path JoinPath(const fs::path& directory, std::string_view nameUtf8) {
     while (!nameUtf8.empty() && (nameUtf8.front() == '\\' || nameUtf8.front() == '/'))
         nameUtf8.remove_prefix(1);
-    Text dir = directory;
-    if (!dir.empty() && dir.bytes().back() != '/') dir.bytes().push_back('/');
-    return dir + Text::fromUtf8(nameUtf8);
+    return directory / fs::path(std::string(nameUtf8));
 }
 
-std::optional<std::filesystem::path>
-ResolveDataDirectory(const std::optional<std::string>& override, std::string* error) {
-    std::filesystem::path dir;
+Text StoredPathText(const fs::path& path) {
+    const std::string& s = path.native();
+    if (fitsGbk(s)) return Text::fromUtf8(s);
+    return Text::fromBytes(s);
+}
+
+fs::path PathFromStoredText(const Text& stored) {
+    const std::string& bytes = stored.bytes();
+    const std::string asGbk = stored.toUtf8();
+    const bool gbkValid = asGbk.find("\xEF\xBF\xBD") == std::string::npos;
+    // Only a path GBK cannot hold is stored as its own bytes: bytes that are valid UTF-8 of such
+    // a path were written that way. Should they also read as GBK (rare, but possible), the
+    // reading that names an existing file wins.
+    const bool storedRaw = !fitsGbk(bytes);
+    if (storedRaw) {
+        if (gbkValid && !exists(bytes) && exists(asGbk)) return asGbk;
+        return bytes;
+    }
+    return gbkValid ? fs::path(asGbk) : fs::path(bytes);
+}
+
+Text DisplayPath(const fs::path& path) {
+    return Text::fromUtf8(path.native());
+}
+
+std::optional<fs::path> ResolveDataDirectory(const std::optional<fs::path>& override,
+                                             std::string* error) {
+    fs::path dir;
     if (override) {
         dir = *override;
     } else if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
-        dir = std::filesystem::path(xdg) / "iitcalc";
+        dir = fs::path(xdg) / "iitcalc";
     } else if (const char* home = std::getenv("HOME"); home && *home) {
-        dir = std::filesystem::path(home) / ".local" / "share" / "iitcalc";
+        dir = fs::path(home) / ".local" / "share" / "iitcalc";
     } else {
         if (error) *error = "neither XDG_DATA_HOME nor HOME is set; use --data-dir DIR";
         return std::nullopt;
     }
     std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (!std::filesystem::is_directory(dir, ec)) {
+    fs::create_directories(dir, ec);
+    if (!fs::is_directory(dir, ec)) {
         if (error) *error = "cannot create the data directory " + dir.string();
         return std::nullopt;
     }
-    return std::filesystem::absolute(dir, ec).lexically_normal();
+    return fs::absolute(dir, ec).lexically_normal();
 }
 
-void SetProgramDirectory(const std::filesystem::path& dir) {
-    std::string s = dir.string();
+void SetProgramDirectory(const fs::path& dir) {
+    std::string s = dir.native();
     while (s.size() > 1 && s.back() == '/')
         s.pop_back();
     g_programDirectory = s;
 }
 
-Text ProgramDirectory() {
-    return fromPath(g_programDirectory);
+const fs::path& ProgramDirectory() {
+    return g_programDirectory;
 }
 
-bool FileExists(const Text& path) {
+bool FileExists(const fs::path& path) {
     if (path.empty()) return false;
-    const std::string p = path.toUtf8();
-    if (p.find_first_of("*?[") != std::string::npos) {
-        glob_t g{};
-        const int r = ::glob(p.c_str(), GLOB_NOSORT, nullptr, &g);
-        const bool found = r == 0 && g.gl_pathc > 0;
-        ::globfree(&g);
-        return found;
-    }
     struct stat st {};
-    return ::stat(p.c_str(), &st) == 0;
+    return ::stat(path.c_str(), &st) == 0;
 }
 
-bool DeleteFile(const Text& path) {
+bool DeleteFile(const fs::path& path) {
     if (path.empty()) return false;
-    return ::unlink(path.toUtf8().c_str()) == 0;
+    return ::unlink(path.c_str()) == 0;
 }
 
-bool WriteFile(const Text& path, std::initializer_list<const ByteSet*> parts) {
+bool WriteFile(const fs::path& path, std::initializer_list<const ByteSet*> parts) {
     if (path.empty()) return false;
-    const int fd = ::open(path.toUtf8().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    bool ok = true;
-    for (const ByteSet* part : parts) {
-        if (!part || part->empty()) continue;
-        if (!writeAll(fd, reinterpret_cast<const char*>(part->data()), part->size())) {
-            ok = false;
-            break;
-        }
-    }
-    if (::close(fd) != 0) ok = false;
-    return ok;
+    std::string bytes;
+    for (const ByteSet* part : parts)
+        if (part) bytes.append(reinterpret_cast<const char*>(part->data()), part->size());
+    return ReplaceFileAtomically(path, bytes);
 }
 
-bool WriteFile(const Text& path, const ByteSet& bytes) {
+bool WriteFile(const fs::path& path, const ByteSet& bytes) {
     return WriteFile(path, {&bytes});
 }
 
-std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std::size_t maxBytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<std::uint64_t>(st.st_size) > maxBytes) {
-        ::close(fd);
-        return std::nullopt;
+const char* ReadStatusText(ReadStatus status) {
+    switch (status) {
+    case ReadStatus::Ok:
+        return "read";
+    case ReadStatus::Missing:
+        return "no such file";
+    case ReadStatus::Denied:
+        return "permission denied";
+    case ReadStatus::Directory:
+        return "is a directory";
+    case ReadStatus::NotRegular:
+        return "not a regular file";
+    case ReadStatus::TooLarge:
+        return "too large";
+    case ReadStatus::Failed:
+        break;
     }
-    std::string data;
+    return "cannot be read";
+}
+
+FileContent ReadDescriptorBounded(int fd, std::size_t maxBytes) {
+    FileContent out;
     char buf[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            ::close(fd);
-            return std::nullopt;
+            out.status = errno == EISDIR ? ReadStatus::Directory : ReadStatus::Failed;
+            out.bytes.clear();
+            return out;
         }
         if (n == 0) break;
-        data.append(buf, static_cast<std::size_t>(n));
-        if (data.size() > maxBytes) { // the file grew while we read it
-            ::close(fd);
-            return std::nullopt;
+        if (out.bytes.size() + static_cast<std::size_t>(n) > maxBytes) {
+            out.status = ReadStatus::TooLarge;
+            out.bytes.clear();
+            out.bytes.shrink_to_fit();
+            return out;
         }
+        out.bytes.append(buf, static_cast<std::size_t>(n));
     }
-    ::close(fd);
-    return data;
+    out.status = ReadStatus::Ok;
+    return out;
 }
 
-bool ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) return false;
-    const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : ".";
-    std::string tmpl = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) return false;
-    // Keep the permissions of the file we replace; a new file gets the usual 0644.
+FileContent ReadFileBounded(const fs::path& path, std::size_t maxBytes, bool streams) {
+    FileContent out;
+    // Non-blocking, so that opening a FIFO without a writer returns at once.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        out.status = statusOf(errno);
+        return out;
+    }
     struct stat st {};
-    ::fchmod(fd, ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
-    bool ok = writeAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
-    if (::close(fd) != 0) ok = false;
-    if (ok && ::rename(tmpl.c_str(), path.c_str()) == 0) return true;
-    ::unlink(tmpl.c_str());
-    return false;
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return out;
+    }
+    const bool regular = S_ISREG(st.st_mode);
+    const bool stream = S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode);
+    if (S_ISDIR(st.st_mode) || (!regular && !(streams && stream))) {
+        ::close(fd);
+        out.status = S_ISDIR(st.st_mode) ? ReadStatus::Directory : ReadStatus::NotRegular;
+        return out;
+    }
+    if (regular && static_cast<std::uint64_t>(st.st_size) > maxBytes) {
+        ::close(fd);
+        out.status = ReadStatus::TooLarge;
+        return out;
+    }
+    // A stream is read blocking from here on: its writer is there or it reads as empty.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    if (regular) out.bytes.reserve(static_cast<std::size_t>(st.st_size));
+    out = ReadDescriptorBounded(fd, maxBytes);
+    ::close(fd);
+    return out;
+}
+
+std::optional<std::string> ReadWholeFile(const fs::path& path, std::size_t maxBytes) {
+    FileContent content = ReadFileBounded(path, maxBytes);
+    if (!content.ok()) return std::nullopt;
+    return std::move(content.bytes);
+}
+
+fs::path ReplacementTarget(const fs::path& path) {
+    std::error_code ec;
+    if (fs::is_symlink(fs::symlink_status(path, ec))) {
+        const fs::path resolved = fs::weakly_canonical(path, ec);
+        if (!ec) return resolved;
+    }
+    return path;
+}
+
+bool MayReplace(const fs::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return errno == ENOENT;
+    return replaceable(st);
+}
+
+bool ReplaceFileAtomically(const fs::path& path, std::string_view bytes) {
+    if (path.empty()) return false;
+    const fs::path target = ReplacementTarget(path);
+    struct stat st {};
+    const bool existed = ::stat(target.c_str(), &st) == 0;
+    if (existed && !replaceable(st)) return false;
+    if (!existed && errno != ENOENT) return false;
+    RemoveStaleTemporaries(target);
+    TemporaryFile temporary(target);
+    if (!temporary.valid()) return false;
+    // Keep the permissions of the file we replace; a new file gets the usual 0644 less umask.
+    if (existed) {
+        ::fchmod(temporary.fd(), st.st_mode & 07777);
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(temporary.fd(), 0666 & ~mask);
+    }
+    if (!writeAll(temporary.fd(), bytes.data(), bytes.size())) return false;
+    return temporary.commit();
+}
+
+TemporaryFile::TemporaryFile(const fs::path& target) : m_target(target) {
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[24];
+        std::snprintf(suffix, sizeof suffix, "%08llx.tmp",
+                      static_cast<unsigned long long>(random() & 0xFFFFFFFFu));
+        const fs::path candidate = dir / (temporaryPrefix(target) + suffix);
+        const int fd =
+            ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return;
+        }
+        struct flock fl {};
+        fl.l_type = F_WRLCK;
+        fl.l_whence = SEEK_SET;
+        fl.l_start = kTemporaryGuard;
+        fl.l_len = 1;
+        ::fcntl(fd, F_OFD_SETLK, &fl);
+        m_fd = fd;
+        m_path = candidate;
+        return;
+    }
+}
+
+TemporaryFile::~TemporaryFile() {
+    if (m_fd < 0) return;
+    ::unlink(m_path.c_str());
+    ::close(m_fd);
+}
+
+bool TemporaryFile::sync() {
+    return m_fd >= 0 && ::fsync(m_fd) == 0;
+}
+
+bool TemporaryFile::commit() {
+    if (m_fd < 0 || !sync()) return false;
+    if (::rename(m_path.c_str(), m_target.c_str()) != 0) return false;
+    // The new name is in place; the lock goes with the descriptor.
+    closeKeepingErrno(m_fd);
+    m_fd = -1;
+    syncDirectory(m_target.parent_path());
+    return true;
+}
+
+void RemoveStaleTemporaries(const fs::path& target) {
+    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    const std::string prefix = temporaryPrefix(target);
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        names.push_back(it->path().filename().native());
+    const auto now = fs::file_time_type::clock::now();
+    for (const std::string& name : names) {
+        // prefix, 8 hex digits, ".tmp"
+        if (name.size() != prefix.size() + 12 || name.compare(0, prefix.size(), prefix) != 0 ||
+            name.compare(prefix.size() + 8, 4, ".tmp") != 0)
+            continue;
+        const fs::path leftover = dir / name;
+        std::error_code timeError;
+        const auto written = fs::last_write_time(leftover, timeError);
+        if (timeError || now - written < kLeftoverAge) continue;
+        const int fd = ::open(leftover.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) continue;
+        struct flock fl {};
+        fl.l_type = F_WRLCK;
+        fl.l_whence = SEEK_SET;
+        fl.l_start = kTemporaryGuard;
+        fl.l_len = 1;
+        const bool held = ::fcntl(fd, F_OFD_GETLK, &fl) != 0 || fl.l_type != F_UNLCK;
+        ::close(fd);
+        if (held) continue;
+        // The leftover and whatever else its writer made under the same name (the auxiliary
+        // file of a table).
+        const std::string stem = name.substr(0, name.size() - 4);
+        for (const std::string& other : names)
+            if (other.size() > stem.size() && other.compare(0, stem.size(), stem) == 0 &&
+                other[stem.size()] == '.')
+                ::unlink((dir / other).c_str());
+    }
 }
 
 } // namespace iit

@@ -1,9 +1,18 @@
 #pragma once
-// File commands and the data directory.
+// File commands, the data directory and the safe ways of reading and writing files.
 //
-// Paths are Texts (GBK) inside the system and UTF-8 on the file system: toPath() is the one
-// crossing. The "program directory" of the system is the data directory, where its own files
-// live; paths of those files are built with JoinPath(), which uses the platform separator.
+// Paths are std::filesystem::path from end to end (UTF-8 on Linux): GBK cannot hold every
+// character a file name may have. A path becomes a Text only where the system stores it in one
+// of its GBK configuration files (StoredPathText and PathFromStoredText) or shows it in a
+// message (DisplayPath). The "program directory" of the system is the data directory, where its
+// own files live; their paths are built with JoinPath().
+//
+// Every read of a file the user may have put there opens it without blocking and checks what
+// it is first: a FIFO or a device named like a configuration file never hangs the program, and
+// every read is bounded. Every write of a whole file goes to a temporary file beside the target
+// that is renamed over it, so that a failure or a crash leaves either the old file or the new
+// one. Temporary files hold a lock for as long as their writer lives, so that the leftovers of a
+// killed writer are recognised and removed by the next writer in the same directory.
 
 #include "runtime/text.h"
 #include "runtime/value.h"
@@ -12,34 +21,102 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace iit {
 
-std::filesystem::path toPath(const Text& path);
-Text fromPath(const std::filesystem::path& path);
+// directory / name; a leading backslash or slash of name is dropped.
+std::filesystem::path JoinPath(const std::filesystem::path& directory, std::string_view nameUtf8);
 
-// directory + separator + name; a leading backslash or slash of name is dropped.
-Text JoinPath(const Text& directory, std::string_view nameUtf8);
+// A path as the configuration files store it: GBK when every character fits (so that files of
+// earlier versions stay readable both ways), else the path's own bytes. PathFromStoredText
+// reads either form back without mangling it.
+Text StoredPathText(const std::filesystem::path& path);
+std::filesystem::path PathFromStoredText(const Text& stored);
+// A path for a message to the user (characters GBK cannot hold show as "?").
+Text DisplayPath(const std::filesystem::path& path);
 
 // Chooses the data directory: `override` when given, else $XDG_DATA_HOME/iitcalc, else
 // ~/.local/share/iitcalc. Creates it when missing. On failure returns nullopt and sets error.
 std::optional<std::filesystem::path>
-ResolveDataDirectory(const std::optional<std::string>& override, std::string* error);
+ResolveDataDirectory(const std::optional<std::filesystem::path>& override, std::string* error);
 // Sets and reads the program directory (no trailing separator).
 void SetProgramDirectory(const std::filesystem::path& dir);
-Text ProgramDirectory();
+const std::filesystem::path& ProgramDirectory();
 
-// True when at least one directory entry matches (wildcards * and ? as in a file search).
-bool FileExists(const Text& path);
-bool DeleteFile(const Text& path);
-// Creates or truncates the file and writes the byte-sets in order, empty ones skipped.
-bool WriteFile(const Text& path, std::initializer_list<const ByteSet*> parts);
-bool WriteFile(const Text& path, const ByteSet& bytes);
+// True when a file or directory of that name exists. Names are names, never patterns.
+bool FileExists(const std::filesystem::path& path);
+bool DeleteFile(const std::filesystem::path& path);
+// Writes the byte-sets in order, empty ones skipped, replacing the file atomically.
+bool WriteFile(const std::filesystem::path& path, std::initializer_list<const ByteSet*> parts);
+bool WriteFile(const std::filesystem::path& path, const ByteSet& bytes);
 
-// Reads a whole file of at most maxBytes; nullopt when it cannot be read or is larger.
+// What a bounded read found.
+enum class ReadStatus {
+    Ok,
+    Missing,    // no such file
+    Denied,     // no permission
+    Directory,  // a directory
+    NotRegular, // a FIFO, socket or device where a regular file is needed
+    TooLarge,   // more than the bound
+    Failed,     // any other failure of the file system
+};
+struct FileContent {
+    ReadStatus status = ReadStatus::Failed;
+    std::string bytes;
+    bool ok() const { return status == ReadStatus::Ok; }
+};
+// Reads a regular file of at most maxBytes. With `streams`, a pipe, FIFO or character device is
+// read once up to the bound as well (a FIFO without a writer reads as empty).
+FileContent ReadFileBounded(const std::filesystem::path& path, std::size_t maxBytes,
+                            bool streams = false);
+// Reads an open descriptor up to the bound (standard input).
+FileContent ReadDescriptorBounded(int fd, std::size_t maxBytes);
+// A short English description of a failed read ("is a directory").
+const char* ReadStatusText(ReadStatus status);
+
+// Reads a whole regular file of at most maxBytes; nullopt when it cannot be read or is larger.
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std::size_t maxBytes);
-// Writes a temporary file beside `path` and renames it over `path`, so that a failure at any
-// point leaves the old file whole.
+
+// Writes `bytes` to a temporary file beside `path`, flushes it to the disk and renames it over
+// `path`, which keeps its permissions. A symbolic link keeps pointing where it did: its target
+// is replaced. False, with the old file whole, when anything fails, when `path` is a directory
+// or a special file, or when the existing file is not writable (mode 0444).
 bool ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+// False when an existing `path` may not be replaced by its owner: no write permission, a
+// directory or a special file. A missing file may be created.
+bool MayReplace(const std::filesystem::path& path);
+// The file a write to `path` replaces: the target of a symbolic link, else path itself.
+std::filesystem::path ReplacementTarget(const std::filesystem::path& path);
+
+// A new, empty temporary file beside `target`, named "." + target's stem + "-XXXXXXXX.tmp", that
+// holds a lock while this object lives and is removed when it is destroyed, unless it was
+// renamed over its target with commit(). Leftovers of writers that were killed carry no lock and
+// are removed by RemoveStaleTemporaries().
+class TemporaryFile {
+public:
+    // Creates the file; valid() is false when that failed.
+    explicit TemporaryFile(const std::filesystem::path& target);
+    ~TemporaryFile();
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    bool valid() const { return m_fd >= 0; }
+    const std::filesystem::path& path() const { return m_path; }
+    int fd() const { return m_fd; }
+    // Flushes the file to the disk.
+    bool sync();
+    // Renames the file over its target (and flushes the directory); the object then owns nothing.
+    bool commit();
+
+private:
+    std::filesystem::path m_target;
+    std::filesystem::path m_path;
+    int m_fd = -1;
+};
+
+// Removes the temporary files beside `target` that no living writer holds (the leftovers of a
+// killed save) and the files their writer made under the same name with another extension.
+void RemoveStaleTemporaries(const std::filesystem::path& target);
 
 } // namespace iit

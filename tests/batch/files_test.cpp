@@ -14,8 +14,8 @@ using testing::readFile;
 
 class Files : public BatchFixture {
 protected:
-    Text path(const char* name) { return fromPath(dir / name); }
-    std::int32_t recordsIn(const Text& file) {
+    std::filesystem::path path(const char* name) { return dir / name; }
+    std::int32_t recordsIn(const std::filesystem::path& file) {
         db::OpenOptions o;
         o.alias = Text::fromBytes("check");
         o.readOnly = true;
@@ -37,14 +37,14 @@ protected:
 TEST_F(Files, SaveOfThreePeopleAndReopen) {
     threePeople();
     EXPECT_EQ(sheet->BeginSave(), batch::DefaultBatchFileName());
-    const Text file = path("三人.dat");
+    const std::filesystem::path file = path("三人.dat");
     ASSERT_FALSE(sheet->SaveBatchFile(file).has_value());
     EXPECT_EQ(cell(4, kNameColumn), "合计"); // the calculation before the save
     EXPECT_EQ(recordsIn(file), 9999);
     EXPECT_EQ(sheet->CurrentBatchFile(), file);
     EXPECT_EQ(ReadConfigItem(JoinPath(ProgramDirectory(), "config.inf"), sysText("目录"),
                              sysText("子目录")),
-              file);
+              StoredPathText(file));
     EXPECT_EQ(batch::ProposedSaveName(), file);
 
     batch::BatchSheet fresh;
@@ -66,7 +66,7 @@ TEST_F(Files, SaveOfThreePeopleAndReopen) {
     EXPECT_EQ(g.text(10000, 3).toUtf8(), "");
     EXPECT_EQ(ReadConfigItem(JoinPath(ProgramDirectory(), "configJS.inf"), sysText("目录"),
                              sysText("子目录")),
-              file);
+              StoredPathText(file));
     EXPECT_EQ(batch::ProposedOpenName(), file);
 
     // Every filled row is computed and the totals land in row 10,000.
@@ -79,9 +79,9 @@ TEST_F(Files, SaveOfThreePeopleAndReopen) {
 TEST_F(Files, SavedFileLayoutByteForByte) {
     threePeople();
     sheet->BeginSave();
-    const Text file = path("layout.dat");
+    const std::filesystem::path file = path("layout.dat");
     ASSERT_FALSE(sheet->SaveBatchFile(file).has_value());
-    const std::string bytes = readFile(toPath(file));
+    const std::string bytes = readFile(file);
     const std::size_t recordSize = 4 + 16 + 20 + 8 + 8 + 8 + 20 + 40;
     ASSERT_EQ(bytes.size(), 116 + 7 * 72 + 9999 * recordSize);
     auto i32 = [&](std::size_t at) {
@@ -129,7 +129,7 @@ TEST_F(Files, SavedFileLayoutByteForByte) {
 
 TEST_F(Files, SavingOverAnExistingFileReplacesItsRecordsAndNothingElse) {
     threePeople();
-    const Text file = path("over.dat");
+    const std::filesystem::path file = path("over.dat");
     sheet->BeginSave();
     ASSERT_FALSE(sheet->SaveBatchFile(file).has_value());
     sheet->ClearGrid();
@@ -147,19 +147,19 @@ TEST_F(Files, SavingOverAnExistingFileReplacesItsRecordsAndNothingElse) {
 
 TEST_F(Files, FailedSavesLeaveTheOldFileUntouched) {
     threePeople();
-    const Text notATable = path("notes.dat");
-    testing::writeFile(toPath(notATable), "just some text\r\n");
+    const std::filesystem::path notATable = path("notes.dat");
+    testing::writeFile(notATable, "just some text\r\n");
     sheet->BeginSave();
     const auto message = sheet->SaveBatchFile(notATable);
     ASSERT_TRUE(message.has_value());
     EXPECT_EQ(message->toUtf8(), "文件保存失败！ . . .   ");
-    EXPECT_EQ(readFile(toPath(notATable)), "just some text\r\n");
+    EXPECT_EQ(readFile(notATable), "just some text\r\n");
     EXPECT_FALSE(FileExists(JoinPath(ProgramDirectory(), "config.inf")));
 
     // The rate table itself is open and cannot be saved over.
-    const std::string table = readFile(toPath(engine::RateTablePath()));
+    const std::string table = readFile(engine::RateTablePath());
     EXPECT_TRUE(sheet->SaveBatchFile(engine::RateTablePath()).has_value());
-    EXPECT_EQ(readFile(toPath(engine::RateTablePath())), table);
+    EXPECT_EQ(readFile(engine::RateTablePath()), table);
 
     // A directory that cannot be written to.
     EXPECT_TRUE(sheet->SaveBatchFile(path("no/such/dir/x.dat")).has_value());
@@ -167,8 +167,8 @@ TEST_F(Files, FailedSavesLeaveTheOldFileUntouched) {
 
 TEST_F(Files, OpenRefusesOtherFilesAndKeepsTheGrid) {
     person(1, "留", "8000");
-    const Text text = path("text.dat");
-    testing::writeFile(toPath(text), "姓名,收入\n张三,8000\n");
+    const std::filesystem::path text = path("text.dat");
+    testing::writeFile(text, "姓名,收入\n张三,8000\n");
     struct Case {
         const char* name;
         std::vector<db::FieldSpec> fields;
@@ -183,16 +183,17 @@ TEST_F(Files, OpenRefusesOtherFilesAndKeepsTheGrid) {
          false},
         {"too-few.dat", {describe("姓名", 10, 16), describe("身份证号", 10, 20)}, false},
         {"other-6-7.dat",
-         {describe("姓名", 10, 16), describe("身份证号", 10, 20), describe("收入", 6, 0), describe("应缴税", 6, 0),
-          describe("所得合计", 6, 0), describe("卡", 10, 5), describe("说明", 3, 0)},
+         {describe("姓名", 10, 16), describe("身份证号", 10, 20), describe("收入", 6, 0),
+          describe("应缴税", 6, 0), describe("所得合计", 6, 0), describe("卡", 10, 5),
+          describe("说明", 3, 0)},
          true},
         {"five-fields.dat",
-         {describe("姓名", 10, 200), describe("身份证号", 3, 0), describe("收入", 3, 0), describe("应缴税", 5, 0),
-          describe("所得合计", 1, 0)},
+         {describe("姓名", 10, 200), describe("身份证号", 3, 0), describe("收入", 3, 0),
+          describe("应缴税", 5, 0), describe("所得合计", 1, 0)},
          true},
     };
     for (const Case& c : cases) {
-        const Text file = path(c.name);
+        const std::filesystem::path file = path(c.name);
         ASSERT_TRUE(db::CreateDatabase(file, c.fields)) << c.name << " " << db::LastError();
         db::OpenOptions o;
         o.alias = Text::fromBytes("w");
@@ -222,7 +223,7 @@ TEST_F(Files, OpenRefusesOtherFilesAndKeepsTheGrid) {
 }
 
 TEST_F(Files, OpenFillsOnlyTheGridRowsOfAHugeFile) {
-    const Text file = path("huge.dat");
+    const std::filesystem::path file = path("huge.dat");
     ASSERT_TRUE(db::CreateDatabase(file, batch::BatchFileFields()));
     db::OpenOptions o;
     o.alias = Text::fromBytes("w");
@@ -244,7 +245,7 @@ TEST_F(Files, ProposedNamesBeforeAnySave) {
     // configJS.inf also holds the employer name; without the key the proposal is empty.
     WriteConfigItem(JoinPath(ProgramDirectory(), "configJS.inf"), sysText("单位"), sysText("名称"),
                     sysText("某公司"));
-    EXPECT_EQ(batch::ProposedOpenName(), Text{});
+    EXPECT_EQ(batch::ProposedOpenName(), std::filesystem::path{});
 }
 
 } // namespace

@@ -122,8 +122,8 @@ private:
     FatalHandler m_previous;
 };
 
-inline Text path(const TempDir& dir, const std::string& name) {
-    return Text::fromUtf8((dir / name).string());
+inline std::filesystem::path path(const TempDir& dir, const std::string& name) {
+    return dir / name;
 }
 
 inline Value pos(int i) {

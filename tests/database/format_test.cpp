@@ -73,9 +73,9 @@ TEST_F(DbTest, LayoutOfNewTables) {
     };
     for (const LayoutCase& c : cases) {
         SCOPED_TRACE(c.what);
-        const Text file = path(dir, std::string(c.what) + ".dat");
+        const std::filesystem::path file = path(dir, std::string(c.what) + ".dat");
         ASSERT_TRUE(CreateDatabase(file, c.fields)) << LastError();
-        const std::string bytes = readFile(toPath(file));
+        const std::string bytes = readFile(file);
         ASSERT_EQ(bytes.size(), c.firstRecord);
         EXPECT_EQ(bytes.substr(0, 4), "QKDB");
         EXPECT_EQ(get<std::int32_t>(bytes, 4), 0x10000);
@@ -97,7 +97,7 @@ TEST_F(DbTest, LayoutOfNewTables) {
         ASSERT_TRUE(OpenDatabase(file));
         ASSERT_TRUE(AppendBlankRecord());
         CloseAllDatabases();
-        const std::string withRecord = readFile(toPath(file));
+        const std::string withRecord = readFile(file);
         ASSERT_EQ(withRecord.size(), bytes.size() + static_cast<std::size_t>(c.recordSize));
         EXPECT_EQ(get<std::int32_t>(withRecord, bytes.size()), 1);
         EXPECT_EQ(withRecord.substr(bytes.size() + 4),
@@ -138,7 +138,7 @@ TEST(TableImage, RefusesBadInput) {
 
 // A small plain table written through the engine, compared with bytes built here.
 TEST_F(DbTest, PlainTableByteExact) {
-    const Text file = path(dir, "plain.kdb");
+    const std::filesystem::path file = path(dir, "plain.kdb");
     const std::vector<FieldSpec> fields = {
         {Text::fromBytes("Name"), kText, 6},     {Text::fromBytes("Count"), kInt, 9},
         {Text::fromBytes("Amount"), kDouble, 0}, {Text::fromBytes("Flag"), kBool, 0},
@@ -162,7 +162,7 @@ TEST_F(DbTest, PlainTableByteExact) {
     ASSERT_TRUE(WriteField(pos(1), txt("longer than six")));
     CloseAllDatabases();
 
-    const std::string actual = readFile(toPath(file));
+    const std::string actual = readFile(file);
     std::vector<RawField> raw = {{"Name", 10, 6, 4}, {"Count", 3, 0, 10}, {"Amount", 6, 0, 14},
                                  {"Flag", 7, 0, 22}, {"When", 8, 0, 23},  {"Small", 2, 0, 31},
                                  {"Tiny", 1, 0, 33}, {"Big", 4, 0, 34},   {"Single", 5, 0, 42},
@@ -217,8 +217,8 @@ TEST_F(DbTest, PasswordTableByteExact) {
     // Equal records give different bytes on disk.
     EXPECT_NE(image.substr(start + 4, 17), image.substr(start + 21 + 4, 17));
 
-    const Text file = path(dir, "rates.dat");
-    writeFile(toPath(file), image);
+    const std::filesystem::path file = path(dir, "rates.dat");
+    writeFile(file, image);
     OpenOptions options;
     options.password = Text::fromBytes(kRatePassword);
     ASSERT_TRUE(OpenDatabase(file, options)) << LastError();
@@ -228,7 +228,7 @@ TEST_F(DbTest, PasswordTableByteExact) {
     ASSERT_TRUE(WriteField(pos(3), Value::number(99.25)));
     CloseAllDatabases();
     put<double>(plain, start + 21 + 13, 99.25);
-    const std::string after = readFile(toPath(file));
+    const std::string after = readFile(file);
     EXPECT_EQ(after, encipher(plain, kRatePassword, kRateCheck));
     // Only the rewritten field's bytes changed.
     for (std::size_t i = 0; i < after.size(); ++i)
@@ -287,17 +287,17 @@ TEST_F(DbTest, ConversionsOnWrite) {
     int n = 0;
     for (const WriteCase& c : cases) {
         SCOPED_TRACE(c.what);
-        const Text file = path(dir, "conv" + std::to_string(n++) + ".kdb");
+        const std::filesystem::path file = path(dir, "conv" + std::to_string(n++) + ".kdb");
         ASSERT_TRUE(CreateDatabase(
             file, {{Text::fromBytes("Pad"), kInt, 0}, {Text::fromBytes("V"), c.type, c.width}}));
         ASSERT_TRUE(OpenDatabase(file));
         ASSERT_TRUE(AppendBlankRecord());
         ASSERT_TRUE(WriteField(pos(1), Value::int32(-1)));
         ASSERT_TRUE(WriteField(pos(2), EmptyValue(c.type)));
-        const std::string before = readFile(toPath(file));
+        const std::string before = readFile(file);
         EXPECT_EQ(WriteField(pos(2), c.value), c.error == kOk);
         EXPECT_EQ(LastError(), c.error);
-        const std::string after = readFile(toPath(file));
+        const std::string after = readFile(file);
         const std::size_t at = 116 + 2 * 72 + 8;
         if (c.error == kOk) {
             if (c.type != kMemo && c.type != kByteSet) {

@@ -95,7 +95,7 @@ TEST_F(DbTest, ShareModesBetweenProcesses) {
         {kExclusive, false, kDenyNone, true, false}, {kExclusive, true, kDenyNone, true, false},
         {7, false, kDenyNone, true, false},          {0, true, kDenyNone, true, false},
     };
-    const Text file = path(dir, "share.kdb");
+    const std::filesystem::path file = path(dir, "share.kdb");
     ASSERT_TRUE(CreateDatabase(file, kFields));
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message()
@@ -144,7 +144,8 @@ bool consistent(const Value& k, const Value& t, const Value& d) {
 }
 
 // Appends `count` records tagged `tag`; between appends reads an earlier record and checks it.
-int appendAndRead(const Text& file, const OpenOptions& options, int tag, int count) {
+int appendAndRead(const std::filesystem::path& file, const OpenOptions& options, int tag,
+                  int count) {
     if (!retrying([&] { return OpenDatabase(file, options); })) return 10;
     for (int i = 1; i <= count; ++i) {
         if (!retrying([] { return AppendBlankRecord(); })) return 11;
@@ -191,10 +192,10 @@ class TwoProcesses : public DbTest, public ::testing::WithParamInterface<bool> {
 
 TEST_P(TwoProcesses, AppendAndReadTogether) {
     const bool enciphered = GetParam();
-    const Text file = path(dir, "shared.kdb");
+    const std::filesystem::path file = path(dir, "shared.kdb");
     OpenOptions options;
     if (enciphered) {
-        writeFile(toPath(file), EncodeTableImage(kFields, 1.0, {}, kRatePassword));
+        writeFile(file, EncodeTableImage(kFields, 1.0, {}, kRatePassword));
         options.password = Text::fromBytes(kRatePassword);
     } else {
         ASSERT_TRUE(CreateDatabase(file, kFields));
@@ -229,7 +230,7 @@ TEST_P(TwoProcesses, AppendAndReadTogether) {
     }
     EXPECT_EQ(keys.size(), 2u * kEach);
     CloseAllDatabases();
-    const std::string bytes = readFile(toPath(file));
+    const std::string bytes = readFile(file);
     const std::size_t start = 116 + 3 * 72;
     ASSERT_EQ(bytes.size(), start + 2 * kEach * 28);
     std::string plain = bytes;
@@ -248,9 +249,8 @@ INSTANTIATE_TEST_SUITE_P(PlainAndEnciphered, TwoProcesses, ::testing::Bool());
 // A lock held by another open file of the same file (OFD locks conflict across opens).
 class ForeignLock {
 public:
-    ForeignLock(const Text& file, std::int64_t offset, std::int64_t length = 1)
-        : m_fd(::open(toPath(file).c_str(), O_RDWR | O_CLOEXEC)), m_offset(offset),
-          m_length(length) {
+    ForeignLock(const std::filesystem::path& file, std::int64_t offset, std::int64_t length = 1)
+        : m_fd(::open(file.c_str(), O_RDWR | O_CLOEXEC)), m_offset(offset), m_length(length) {
         EXPECT_EQ(LockBytes(m_fd, LockKind::Write, offset, length, 0), kOk);
     }
     ~ForeignLock() { ::close(m_fd); }
@@ -262,7 +262,7 @@ private:
 };
 
 TEST_F(DbTest, LockConflicts) {
-    const Text file = path(dir, "locks.kdb");
+    const std::filesystem::path file = path(dir, "locks.kdb");
     ASSERT_TRUE(CreateDatabase(file, kFields));
     ASSERT_TRUE(OpenDatabase(file));
     ASSERT_TRUE(AppendBlankRecord());
@@ -321,10 +321,10 @@ TEST_F(DbTest, LockConflicts) {
 }
 
 TEST_F(DbTest, NestedLocksAreCounted) {
-    const Text file = path(dir, "nest.kdb");
-    writeFile(toPath(file), "0123456789");
-    const int mine = ::open(toPath(file).c_str(), O_RDWR | O_CLOEXEC);
-    const int other = ::open(toPath(file).c_str(), O_RDWR | O_CLOEXEC);
+    const std::filesystem::path file = path(dir, "nest.kdb");
+    writeFile(file, "0123456789");
+    const int mine = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+    const int other = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
     LockTable table;
     ASSERT_EQ(table.lock(mine, 3, LockKind::Read, 0), kOk);
     ASSERT_EQ(table.lock(mine, 3, LockKind::Write, 0), kOk); // nested and raised to a write lock

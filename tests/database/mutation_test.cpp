@@ -36,7 +36,7 @@ Seed encipheredSeed() {
 }
 
 Seed memoSeed(const TempDir& dir) {
-    const Text file = path(dir, "seed.kdb");
+    const std::filesystem::path file = path(dir, "seed.kdb");
     EXPECT_TRUE(CreateDatabase(file, {{Text::fromBytes("N"), kInt, 0},
                                       {Text::fromBytes("M"), kMemo, 0},
                                       {Text::fromBytes("B"), kByteSet, 0},

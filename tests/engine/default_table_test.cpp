@@ -32,7 +32,7 @@ TEST(DefaultTable, GeneratedFromItsDescriptionByteForByte) {
 
 TEST(DefaultTable, OpensWithThePasswordAndHoldsTheBands) {
     testing::TempDir dir;
-    const Text path = fromPath(dir / "设置税率表A.dat");
+    const std::filesystem::path path = dir / "设置税率表A.dat";
     ASSERT_TRUE(engine::WriteDefaultRateTable(path));
     db::CloseAllDatabases();
     ASSERT_TRUE(engine::OpenRateTable(path)) << db::LastError();

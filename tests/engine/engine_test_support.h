@@ -44,7 +44,7 @@ inline std::vector<Row> ExampleTable() {
 class EngineFixture : public ::testing::Test {
 protected:
     TempDir dir;
-    Text tablePath;
+    std::filesystem::path tablePath;
 
     void SetUp() override {
         db::CloseAllDatabases();
@@ -66,7 +66,7 @@ protected:
                 rec.push_back(Value::number(v));
             records.push_back(std::move(rec));
         }
-        writeFile(toPath(tablePath),
+        writeFile(tablePath,
                   db::EncodeTableImage(fields, 43466, records, engine::RateTablePassword().view()));
     }
 };

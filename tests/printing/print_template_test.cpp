@@ -109,8 +109,8 @@ TEST(PrintTemplate, DamagedBytesAreRefusedWithoutReadingPastThem) {
 TEST(PrintTemplate, StartupCopy) {
     testing::TempDir dir;
     SetProgramDirectory(dir.path());
-    const Text path = PrintTemplatePath();
-    EXPECT_EQ(toPath(path), dir / "print.dbf");
+    const std::filesystem::path path = PrintTemplatePath();
+    EXPECT_EQ(path, dir / "print.dbf");
     ASSERT_TRUE(EnsurePrintTemplateFile(path));
     EXPECT_TRUE(testing::readFile(dir / "print.dbf") == Committed());
     // A file that is there is the user's: it stays as it is.

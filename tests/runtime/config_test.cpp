@@ -20,7 +20,7 @@ Text U(const char* utf8) {
 class Config : public ::testing::Test {
 protected:
     TempDir dir;
-    Text file = fromPath(dir / "configJS.inf");
+    std::filesystem::path file = dir / "configJS.inf";
     Text read(const char* section, const char* key, const char* fallback = "") {
         return ReadConfigItem(file, U(section), U(key), U(fallback));
     }
@@ -29,14 +29,14 @@ protected:
         return WriteConfigItem(file, U(section), key ? std::optional<Text>(U(*key)) : std::nullopt,
                                value ? std::optional<Text>(U(*value)) : std::nullopt);
     }
-    std::string content() { return Text::fromBytes(readFile(toPath(file))).toUtf8(); }
+    std::string content() { return Text::fromBytes(readFile(file)).toUtf8(); }
 };
 
 TEST_F(Config, ReadRules) {
-    writeFile(toPath(file), U("; comment\r\n[单位]\r\n名称 = 某某公司 \r\n\r\n"
-                              "[Main]\r\n  Key=\"quoted value\"\r\nkey=second\r\nEmpty=\r\n"
-                              "junk line\r\n[ Spaced ]\r\nA=1\nB=2\r\n")
-                                .bytes());
+    writeFile(file, U("; comment\r\n[单位]\r\n名称 = 某某公司 \r\n\r\n"
+                      "[Main]\r\n  Key=\"quoted value\"\r\nkey=second\r\nEmpty=\r\n"
+                      "junk line\r\n[ Spaced ]\r\nA=1\nB=2\r\n")
+                        .bytes());
     struct Case {
         const char* section;
         const char* key;
@@ -58,17 +58,17 @@ TEST_F(Config, ReadRules) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(read(c.section, c.key, c.fallback).toUtf8(), c.want) << c.section << "/" << c.key;
-    EXPECT_EQ(ReadConfigItem(Text{}, U("Main"), U("key"), U("d")).toUtf8(), "");
+    EXPECT_EQ(ReadConfigItem(std::filesystem::path{}, U("Main"), U("key"), U("d")).toUtf8(), "");
 }
 
 TEST_F(Config, MissingFileAndLongValues) {
     EXPECT_EQ(read("单位", "名称", "缺省").toUtf8(), "缺省");
-    writeFile(toPath(file), "[S]\r\nk=" + std::string(20000, 'x') + "\r\n");
+    writeFile(file, "[S]\r\nk=" + std::string(20000, 'x') + "\r\n");
     EXPECT_EQ(read("S", "k").size(), kMaxConfigValue);
 }
 
 TEST_F(Config, WritesKeepOrderAndOtherLines) {
-    writeFile(toPath(file), "; keep me\r\n[A]\r\nx=1\r\ny=2\r\n\r\n[B]\r\nz=3\r\n");
+    writeFile(file, "; keep me\r\n[A]\r\nx=1\r\ny=2\r\n\r\n[B]\r\nz=3\r\n");
     EXPECT_TRUE(write("a", "X", "10"));
     EXPECT_EQ(content(), "; keep me\r\n[A]\r\nX=10\r\ny=2\r\n\r\n[B]\r\nz=3\r\n");
     EXPECT_TRUE(write("A", "new", "v"));
@@ -99,21 +99,21 @@ TEST_F(Config, HostileFiles) {
     for (int i = 0; i < 5000; ++i)
         garbage.push_back(static_cast<char>((i * 37 + 11) & 0xFF));
     for (const std::string& bytes : {garbage, std::string(1 << 20, 'q'), std::string("[S]k=v")}) {
-        writeFile(toPath(file), bytes);
+        writeFile(file, bytes);
         EXPECT_EQ(read("单位", "名称", "d").toUtf8(), "d");
         EXPECT_TRUE(write("单位", "名称", "新"));
         EXPECT_EQ(read("单位", "名称", "d").toUtf8(), "新");
     }
     // A directory in place of the file.
-    const Text asDir = fromPath(dir / "adir");
-    std::filesystem::create_directory(toPath(asDir));
+    const std::filesystem::path asDir = dir / "adir";
+    std::filesystem::create_directory(asDir);
     EXPECT_EQ(ReadConfigItem(asDir, U("S"), U("k"), U("d")).toUtf8(), "d");
     EXPECT_FALSE(WriteConfigItem(asDir, U("S"), U("k"), U("v")));
-    EXPECT_TRUE(std::filesystem::is_directory(toPath(asDir)));
+    EXPECT_TRUE(std::filesystem::is_directory(asDir));
 }
 
 TEST_F(Config, FailedWriteLeavesTheOldFile) {
-    writeFile(toPath(file), "[S]\r\nk=old\r\n");
+    writeFile(file, "[S]\r\nk=old\r\n");
     std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_read |
                                                  std::filesystem::perms::owner_exec);
     const bool canStillWrite = ::access(dir.path().c_str(), W_OK) == 0; // root ignores modes
