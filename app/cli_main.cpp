@@ -2,6 +2,7 @@
 #include "app/cli.h"
 #include "runtime/files.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -48,6 +49,9 @@ int UsageError(const Command& command, const std::string& problem) {
 } // namespace iit::cli
 
 int main(int argc, char** argv) {
+    // A write beyond the file size limit fails with EFBIG, as on a full disk, instead of
+    // ending the program before it could clean up.
+    std::signal(SIGXFSZ, SIG_IGN);
     using namespace iit::cli;
     Context ctx;
     std::vector<std::string> rest;

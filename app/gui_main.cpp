@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -89,6 +90,9 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
+    // A write beyond the file size limit fails with EFBIG, as on a full disk, instead of
+    // ending the program before it could clean up.
+    std::signal(SIGXFSZ, SIG_IGN);
     const auto start = std::chrono::steady_clock::now();
     std::optional<std::filesystem::path> dataDir;
     std::optional<int> exitAfterShow;

@@ -63,14 +63,14 @@ bool ReplaceTablePair(TemporaryFile& data, const std::filesystem::path& newAux,
     TemporaryFile keep(targetAux);
     if (!keep.valid()) return false;
     const bool hadAux = std::filesystem::exists(targetAux, ec);
-    if (hadAux && ::rename(targetAux.c_str(), keep.path().c_str()) != 0) return false;
+    if (hadAux && RenameFile(targetAux, keep.path()) != 0) return false;
     auto restore = [&] {
         if (hadAux)
-            ::rename(keep.path().c_str(), targetAux.c_str());
+            RenameFile(keep.path(), targetAux);
         else
             ::unlink(targetAux.c_str());
     };
-    if (::rename(newAux.c_str(), targetAux.c_str()) != 0) {
+    if (RenameFile(newAux, targetAux) != 0) {
         restore();
         return false;
     }
@@ -121,7 +121,8 @@ std::filesystem::path BatchSheet::BeginSave() {
 }
 
 std::optional<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path) {
-    m_currentFile = path;
+    std::error_code ec;
+    m_currentFile = std::filesystem::absolute(path, ec);
     // A link keeps pointing where it did: the file it names is replaced.
     const std::filesystem::path target = ReplacementTarget(db::DatabaseFilePath(path));
     // A file the user may not write (mode 0444), a directory or a device is never replaced.
@@ -145,8 +146,8 @@ std::optional<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path)
     const std::filesystem::path temporaryAux = db::AuxiliaryPath(temporary.path());
     auto discard = [&] {
         db::CloseDatabase(FileAlias());
-        std::error_code ec;
-        std::filesystem::remove(temporaryAux, ec);
+        std::error_code removeError;
+        std::filesystem::remove(temporaryAux, removeError);
         return SaveFailedMessage();
     };
     if (!db::CreateDatabase(temporary.path(), fields)) return discard();
@@ -185,18 +186,19 @@ std::optional<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path)
 std::optional<Text> BatchSheet::OpenBatchFile(const std::filesystem::path& path) {
     static const std::array<Text, 5> names = {sysText("姓名"), sysText("身份证号"), sysText("收入"),
                                               sysText("应缴税"), sysText("所得合计")};
-    m_currentFile = path;
+    std::error_code ec;
+    m_currentFile = std::filesystem::absolute(path, ec);
     db::OpenOptions options;
     options.alias = FileAlias();
     // Nobody may change the file while its records are read: the grid gets one consistent
     // state of it, and the reads need no locks. The open and the reads never change the file.
     options.shareMode = db::kExclusive;
-    if (!db::OpenDatabase(path, options)) {
+    if (!db::OpenDatabase(m_currentFile, options)) {
         if (db::LastError() != db::kErrAccess) return OpenFailedMessage();
         // A file the user may only read is read with writers kept out.
         options.readOnly = true;
         options.shareMode = db::kDenyWrite;
-        if (!db::OpenDatabase(path, options)) return OpenFailedMessage();
+        if (!db::OpenDatabase(m_currentFile, options)) return OpenFailedMessage();
     }
     db::SelectDatabase(FileAlias());
     db::GoFirst();

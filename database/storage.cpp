@@ -225,8 +225,13 @@ int ClaimShareMode(int fd, bool writable, std::int32_t shareMode) {
                                {writable, kWriteAccess},
                                {denyRead, kDenyReadByte},
                                {denyWrite, kDenyWriteByte}};
+    // Another program's lock over these bytes (a lock of everything) is waited for as an
+    // open waits for any lock.
     for (const Claim& c : published)
-        if (c.mine && LockBytes(fd, LockKind::Read, c.offset, 1, 0) != kOk) return kErrLock;
+        if (c.mine) {
+            if (int rc = LockBytes(fd, LockKind::Read, c.offset, 1, kOpenLockWaitMs); rc != kOk)
+                return rc;
+        }
     const Claim incompatible[] = {{true, kDenyReadByte},
                                   {writable, kDenyWriteByte},
                                   {denyRead, kReadAccess},

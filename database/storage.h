@@ -104,7 +104,8 @@ private:
     std::vector<Entry> m_entries;
 };
 
-// Claims the share mode of an open (see the header comment): kOk, kErrSharing or kErrLock.
+// Claims the share mode of an open (see the header comment): kOk, kErrSharing, or
+// kErrLockViolation / kErrLock when another program's lock keeps the claim out.
 int ClaimShareMode(int fd, bool writable, std::int32_t shareMode);
 
 } // namespace iit::db

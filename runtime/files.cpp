@@ -7,6 +7,7 @@
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace iit {
@@ -15,6 +16,7 @@ namespace {
 namespace fs = std::filesystem;
 
 fs::path g_programDirectory;
+RenameFunction g_rename = &::rename;
 
 // The byte a temporary file's writer keeps locked, far beyond any data (and beyond the table
 // engine's share-mode bytes, so that a table written into a temporary file is not disturbed).
@@ -129,7 +131,7 @@ fs::path PathFromStoredText(const Text& stored) {
     // Only a path GBK cannot hold is stored as its own bytes: bytes that are valid UTF-8 of such
     // a path were written that way. Should they also read as GBK (rare, but possible), the
     // reading that names an existing file wins.
-    const bool storedRaw = !fitsGbk(bytes);
+    const bool storedRaw = validUtf8(bytes) && !fitsGbk(bytes);
     if (storedRaw) {
         if (gbkValid && !exists(bytes) && exists(asGbk)) return asGbk;
         return bytes;
@@ -356,12 +358,20 @@ bool TemporaryFile::sync() {
 
 bool TemporaryFile::commit() {
     if (m_fd < 0 || !sync()) return false;
-    if (::rename(m_path.c_str(), m_target.c_str()) != 0) return false;
+    if (RenameFile(m_path, m_target) != 0) return false;
     // The new name is in place; the lock goes with the descriptor.
     closeKeepingErrno(m_fd);
     m_fd = -1;
     syncDirectory(m_target.parent_path());
     return true;
+}
+
+int RenameFile(const fs::path& from, const fs::path& to) {
+    return g_rename(from.c_str(), to.c_str());
+}
+
+RenameFunction SetRenameFunction(RenameFunction rename) {
+    return std::exchange(g_rename, rename ? rename : &::rename);
 }
 
 void RemoveStaleTemporaries(const fs::path& target) {

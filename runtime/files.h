@@ -115,6 +115,12 @@ private:
     int m_fd = -1;
 };
 
+// Renames a file (rename(2)). Tests replace the function to make a chosen rename fail; nothing
+// else does.
+int RenameFile(const std::filesystem::path& from, const std::filesystem::path& to);
+using RenameFunction = int (*)(const char* from, const char* to);
+RenameFunction SetRenameFunction(RenameFunction rename);
+
 // Removes the temporary files beside `target` that no living writer holds (the leftovers of a
 // killed save) and the files their writer made under the same name with another extension.
 void RemoveStaleTemporaries(const std::filesystem::path& target);

@@ -1,6 +1,9 @@
 #include "runtime/convert.h"
 #include "tests/batch/batch_support.h"
 
+#include <cmath>
+#include <filesystem>
+
 namespace iit {
 namespace {
 
@@ -187,6 +190,53 @@ TEST_F(Calculate, NonNumericIncomeCountsAsItsValue) {
     EXPECT_EQ(cell(2, kTaxColumn), "");
     EXPECT_EQ(cell(2, kAfterTaxColumn), "abc");
     EXPECT_EQ(sheet->LastDataRow(), 2);
+}
+
+// Incomes no computation can use get no tax, in every kind and mode, and the totals stay finite
+// however many of them the sheet holds.
+TEST_F(Calculate, AmountsBeyondTheLimitGetNoTax) {
+    const std::string digits(400, '9');
+    for (int row = 1; row <= batch::kDataRows - 1; ++row)
+        grid().setText(row, kIncomeColumn, Text::fromBytes(row % 3 ? "1e308" : digits));
+    person(batch::kDataRows - 1, "D", "8000");
+    for (TaxKind kind : {TaxKind::Wages, TaxKind::Labour, TaxKind::Royalties}) {
+        for (TaxMode mode : {TaxMode::Gross, TaxMode::Net}) {
+            SCOPED_TRACE(static_cast<int>(kind) * 10 + static_cast<int>(mode));
+            sheet->setKind(kind);
+            sheet->setMode(mode);
+            EXPECT_FALSE(sheet->CalculateAll().has_value());
+            EXPECT_EQ(cell(1, kTaxColumn), "");
+            EXPECT_EQ(cell(1, kAfterTaxColumn), "");
+            EXPECT_EQ(cell(3, kTaxColumn), "");
+            const double income = ToNumber(grid().text(batch::kDataRows, kIncomeColumn));
+            EXPECT_EQ(income, 8000);
+            EXPECT_EQ(cell(batch::kDataRows, kNameColumn), "合计");
+            for (int c : {kTaxColumn, kAfterTaxColumn})
+                EXPECT_TRUE(std::isfinite(ToNumber(grid().text(batch::kDataRows, c))));
+        }
+    }
+    sheet->setKind(TaxKind::Wages);
+    grid().setText(5, kIncomeColumn, Text::fromBytes("2000000000"));
+    const auto message = sheet->CalculateEditedRow(5, kIncomeColumn);
+    ASSERT_TRUE(message.has_value());
+    EXPECT_EQ(message->toUtf8(), " 输入的数值过大! . . . ");
+    EXPECT_EQ(cell(5, kTaxColumn), "");
+}
+
+// A rate table that cannot be read: the calculations say so and change nothing.
+TEST_F(Calculate, UnreadableTableIsReported) {
+    person(1, "A", "8000");
+    db::CloseAllDatabases();
+    std::filesystem::remove(engine::RateTablePath());
+    std::filesystem::create_directory(engine::RateTablePath());
+    const auto all = sheet->CalculateAll();
+    ASSERT_TRUE(all.has_value());
+    EXPECT_NE(all->toUtf8().find("税率表文件无法打开"), std::string::npos) << all->toUtf8();
+    EXPECT_EQ(cell(1, kTaxColumn), "");
+    EXPECT_EQ(cell(2, kNameColumn), "");
+    const auto edited = sheet->CalculateEditedRow(1, kIncomeColumn);
+    ASSERT_TRUE(edited.has_value());
+    EXPECT_EQ(*edited, *all);
 }
 
 } // namespace

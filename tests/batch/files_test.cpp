@@ -2,7 +2,14 @@
 #include "runtime/convert.h"
 #include "tests/batch/batch_support.h"
 
+#include <chrono>
+#include <csignal>
 #include <cstring>
+#include <random>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace iit {
 namespace {
@@ -246,6 +253,123 @@ TEST_F(Files, ProposedNamesBeforeAnySave) {
     WriteConfigItem(JoinPath(ProgramDirectory(), "configJS.inf"), sysText("单位"), sysText("名称"),
                     sysText("某公司"));
     EXPECT_EQ(batch::ProposedOpenName(), std::filesystem::path{});
+}
+
+} // namespace
+} // namespace iit
+
+namespace iit {
+namespace {
+
+// The names in a directory that are temporary files of a save.
+std::vector<std::string> temporaries(const std::filesystem::path& dir) {
+    std::vector<std::string> found;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+        const std::string name = e.path().filename().string();
+        if (name.front() == '.') found.push_back(name);
+    }
+    return found;
+}
+
+// A save killed at any moment leaves the old file or the new one, never a mix or nothing;
+// what the killed saves left behind goes at the next save.
+TEST_F(Files, KilledSavesLeaveTheOldOrTheNewFile) {
+    const std::filesystem::path target = path("工资.dat");
+    person(1, "旧", "8000");
+    ASSERT_FALSE(sheet->SaveBatchFile(target).has_value());
+    std::mt19937 random(12345);
+    int killedInTheMiddle = 0;
+    for (int round = 0; round < 24; ++round) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // The child saves one sheet or the other, again and again, until it is killed.
+            for (int n = 0;; ++n) {
+                sheet->grid().setText(1, kNameColumn, sysText(n % 2 ? "旧" : "新"));
+                sheet->SaveBatchFile(target);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(2000 + random() % 60000));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        db::OpenOptions o;
+        o.alias = Text::fromBytes("check");
+        o.readOnly = true;
+        ASSERT_TRUE(db::OpenDatabase(target, o)) << "round " << round << ": " << db::LastError();
+        EXPECT_EQ(db::RecordCount(), 10000);
+        const std::string name = ToText(db::ReadField(Value::int32(1))).toUtf8();
+        EXPECT_TRUE(name == "旧" || name == "新") << name;
+        db::CloseDatabase(Text::fromBytes("check"));
+        if (!temporaries(dir.path()).empty()) ++killedInTheMiddle;
+    }
+    EXPECT_GT(killedInTheMiddle, 0); // the kills did land inside saves
+    // Leftovers are old once their writer is gone; the next save removes them.
+    for (const std::string& name : temporaries(dir.path())) {
+        const std::filesystem::path p = dir / name;
+        std::filesystem::last_write_time(p, std::filesystem::file_time_type::clock::now() -
+                                                std::chrono::minutes(5));
+    }
+    ASSERT_FALSE(sheet->SaveBatchFile(target).has_value());
+    EXPECT_EQ(temporaries(dir.path()), std::vector<std::string>{});
+}
+
+// Fails the rename that puts a new data file in its place.
+int failDataRename(const char* from, const char* to) {
+    const std::string name = std::filesystem::path(to).filename().string();
+    if (name == "备注.dat") {
+        errno = EIO;
+        return -1;
+    }
+    return ::rename(from, to);
+}
+
+// A table with an auxiliary file: a save replaces the pair, or leaves the old pair when the
+// last step fails.
+TEST_F(Files, TablePairsAreReplacedTogether) {
+    const std::filesystem::path target = path("备注.dat");
+    std::vector<db::FieldSpec> fields = batch::BatchFileFields();
+    fields[6].type = db::kMemo; // the remark as a memo
+    ASSERT_TRUE(db::CreateDatabase(target, fields));
+    const std::filesystem::path aux = db::AuxiliaryPath(target);
+    ASSERT_TRUE(std::filesystem::exists(aux));
+    person(1, "甲", "8000");
+    set(1, batch::kRemarkColumn, "第一次");
+    ASSERT_FALSE(sheet->SaveBatchFile(target).has_value());
+    const std::string data = readFile(target), auxBytes = readFile(aux);
+
+    set(1, batch::kRemarkColumn, "第二次，长一些的备注");
+    const RenameFunction previous = SetRenameFunction(&failDataRename);
+    EXPECT_TRUE(sheet->SaveBatchFile(target).has_value());
+    SetRenameFunction(previous);
+    EXPECT_EQ(readFile(target), data);
+    EXPECT_EQ(readFile(aux), auxBytes);
+    EXPECT_EQ(temporaries(dir.path()), std::vector<std::string>{});
+
+    ASSERT_FALSE(sheet->SaveBatchFile(target).has_value());
+    db::OpenOptions o;
+    o.alias = Text::fromBytes("check");
+    ASSERT_TRUE(db::OpenDatabase(target, o));
+    EXPECT_EQ(ToText(db::ReadField(Value::int32(7))).toUtf8(), "第二次，长一些的备注");
+    db::CloseDatabase(Text::fromBytes("check"));
+    EXPECT_EQ(temporaries(dir.path()), std::vector<std::string>{});
+}
+
+TEST_F(Files, WriteProtectedFilesAreNotReplaced) {
+    person(1, "甲", "8000");
+    const std::filesystem::path target = path("只读.dat");
+    ASSERT_FALSE(sheet->SaveBatchFile(target).has_value());
+    const std::string before = readFile(target);
+    ::chmod(target.c_str(), 0444);
+    set(1, kNameColumn, "乙");
+    const auto message = sheet->SaveBatchFile(target);
+    ASSERT_TRUE(message.has_value());
+    EXPECT_EQ(message->toUtf8(), "文件保存失败！ . . .   ");
+    EXPECT_EQ(readFile(target), before);
+    // Such a file still opens: it is read without being written.
+    batch::BatchSheet other;
+    EXPECT_FALSE(other.OpenBatchFile(target).has_value());
+    EXPECT_EQ(other.grid().text(1, kNameColumn).toUtf8(), "甲");
 }
 
 } // namespace

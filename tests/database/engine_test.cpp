@@ -4,9 +4,11 @@
 
 #include "runtime/convert.h"
 
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <set>
+#include <sys/resource.h>
 
 namespace iit::db::testing {
 namespace {
@@ -543,6 +545,38 @@ TEST_F(DbTest, RecordReadWholeAndExclusiveWriteBack) {
     EXPECT_EQ(bytes.substr(260 + 32 + 8, 5), std::string("five\0", 5));
     EXPECT_EQ(get<std::int32_t>(bytes, 260 + 48), 4);
     EXPECT_EQ(get<std::int32_t>(bytes, 260 + 48 + 4), 6);
+}
+
+// A write that fails reaches the caller, every time it is tried, and never as a success: an
+// exclusive table keeps a record in memory until the cursor moves, and a full disk (here the
+// file size limit) must show at the move and again at the close.
+TEST_F(DbTest, FailedRecordWritesAreReported) {
+    const std::filesystem::path file = path(dir, "full.kdb");
+    ASSERT_TRUE(CreateDatabase(file, {{Text::fromBytes("K"), kInt, 0}}));
+    OpenOptions options;
+    options.shareMode = kExclusive;
+    ASSERT_TRUE(OpenDatabase(file, options));
+    ASSERT_TRUE(AppendBlankRecord());
+    ASSERT_TRUE(WriteField(pos(1), Value::int32(7)));
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit old {};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    struct rlimit limit = old;
+    limit.rlim_cur = std::filesystem::file_size(file); // no byte more
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    EXPECT_FALSE(Skip(1));
+    EXPECT_EQ(LastError(), kErrDiskFull);
+    GoFirst();
+    EXPECT_EQ(LastError(), kErrDiskFull);
+    CloseDatabase();
+    EXPECT_EQ(LastError(), kErrDiskFull);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    // The count was written before the record: the file counts one record whose bytes are not
+    // there, and reads as none.
+    ASSERT_TRUE(OpenDatabase(file));
+    EXPECT_EQ(RecordCount(), 0);
+    CloseAllDatabases();
 }
 
 // A record holds its stamp and its fields, nothing less and nothing more: a header whose

@@ -4,6 +4,7 @@
 #include "mainwindow/main_window.h"
 #include "mainwindow/startup.h"
 #include "resources/print_template.h"
+#include "resources/resources.h"
 #include "runtime/balloon_tip.h"
 #include "runtime/config.h"
 #include "runtime/convert.h"
@@ -20,6 +21,7 @@
 #include <memory>
 #include <vector>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 using iit::mainwindow::MainWindow;
@@ -74,6 +76,7 @@ private slots:
     void placeholderNameIsSavedToo();
     void descriptionStartsWithTheYear();
     void damagedTableIsSetAsideOnce();
+    void lockedTableNeverEndsTheProgram();
 
 private:
     MainWindow* open();
@@ -474,6 +477,37 @@ void MainWindowTest::damagedTableIsSetAsideOnce() {
     // The next start finds a sound table and says nothing.
     open();
     QCOMPARE(m_window->messageThreshold(), 5000);
+}
+
+// A table another program keeps locked: the start-up says so, each calculation tries again and
+// says which file and why, and computes as soon as the lock is gone.
+void MainWindowTest::lockedTableNeverEndsTheProgram() {
+    const std::filesystem::path table = m_dir->path() / "设置税率表A.dat";
+    const iit::ByteSet& bytes = iit::resources::DefaultRateTable();
+    iit::testing::writeFile(table, std::string(bytes.begin(), bytes.end()));
+    const int fd = ::open(table.c_str(), O_RDWR);
+    QVERIFY(fd >= 0);
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    QVERIFY(::fcntl(fd, F_OFD_SETLK, &fl) == 0);
+    QString told;
+    m_watchdog->expect([&](QWidget* dialog) {
+        auto* box = qobject_cast<QMessageBox*>(dialog);
+        told = box ? box->text() : QString();
+        box->accept();
+    });
+    open();
+    QVERIFY2(told.contains(U("税率表文件无法打开")), qPrintable(told));
+    QVERIFY(told.contains(U("设置税率表A.dat")));
+    keys({"8", "0", "0", "0"});
+    click("按钮计算");
+    QVERIFY2(balloonText().contains(U("税率表文件无法打开")), qPrintable(balloonText()));
+    QVERIFY(label().isEmpty());
+    ::close(fd);
+    click("按钮计算");
+    QCOMPARE(label(), U("实发数: 7910\r\n应纳税:   90"));
+    QCOMPARE(std::filesystem::file_size(table), std::uintmax_t(2744));
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <optional>
 
 namespace iit {
@@ -110,6 +112,19 @@ TEST_F(Config, HostileFiles) {
     EXPECT_EQ(ReadConfigItem(asDir, U("S"), U("k"), U("d")).toUtf8(), "d");
     EXPECT_FALSE(WriteConfigItem(asDir, U("S"), U("k"), U("v")));
     EXPECT_TRUE(std::filesystem::is_directory(asDir));
+    // A FIFO or a device in place of the file: neither hangs nor is replaced.
+    const std::filesystem::path fifo = dir / "fifo.inf";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::filesystem::path& special : {fifo, std::filesystem::path("/dev/zero")}) {
+        SCOPED_TRACE(special.string());
+        EXPECT_EQ(ReadConfigItem(special, U("S"), U("k"), U("d")).toUtf8(), "d");
+        EXPECT_FALSE(WriteConfigItem(special, U("S"), U("k"), U("v")));
+    }
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+    // A file beyond the bound is no configuration file.
+    writeFile(file, "[S]\r\nk=v\r\n" + std::string(kMaxConfigFile, ';'));
+    EXPECT_EQ(read("S", "k", "d").toUtf8(), "d");
+    EXPECT_FALSE(write("S", "k", "new"));
 }
 
 TEST_F(Config, FailedWriteLeavesTheOldFile) {

@@ -1,0 +1,298 @@
+// The command line against files that are not what they seem: names no code page can hold,
+// names that look like patterns, FIFOs and devices, directories, pipes, damaged tables, full
+// disks, write-protected files, two programs at once.
+#include "runtime/files.h"
+#include "runtime/text.h"
+#include "tests/support/cli_run.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace iit::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// Runs a bash command line (with the CLI as $CLI) and collects its output; a command that does
+// not end within `seconds` is killed and reported as exit 124.
+CliRun runShell(const TempDir& dir, const std::string& script, int seconds = 20) {
+    const std::string scriptFile = (dir / "script.sh").string();
+    writeFile(scriptFile, "CLI='" + std::string(IITCALC_CLI) + "'\ncd '" + dir.path().string() +
+                              "'\n" + script + "\n");
+    const std::string errFile = (dir / "stderr.txt").string();
+    const std::string command = "timeout -s KILL " + std::to_string(seconds) + " bash '" +
+                                scriptFile + "' 2>'" + errFile + "'";
+    CliRun run{-1, {}, {}};
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
+        run.out.append(buf, n);
+    const int status = ::pclose(pipe);
+    run.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 124;
+    run.err = readFile(errFile);
+    return run;
+}
+
+std::string firstLine(const std::string& s) {
+    return s.substr(0, s.find('\n'));
+}
+
+std::size_t lines(const std::string& s) {
+    return static_cast<std::size_t>(std::count(s.begin(), s.end(), '\n'));
+}
+
+// Spreadsheet text of n people, each earning 8000.
+std::string people(int n) {
+    std::string text;
+    for (int i = 1; i <= n; ++i)
+        text += "P" + std::to_string(i) + "\t\t8000\n";
+    return text;
+}
+
+TEST(CliFiles, NamesOutsideGbkArePathsNotTexts) {
+    TempDir dir;
+    writeFile(dir / "rows.tsv", people(2));
+    writeFile(dir / "out?.dat", "someone else's file");
+    const CliRun run = runShell(dir, "$CLI --data-dir 'dd😀' batch rows.tsv -o 'out😀.dat' && "
+                                     "$CLI --data-dir 'dd😀' db dump 'out😀.dat' | head -1");
+    EXPECT_EQ(run.exit, 0) << run.err;
+    EXPECT_EQ(run.out, "fields: 7 records: 9999\n");
+    EXPECT_EQ(readFile(dir / "out?.dat"), "someone else's file");
+    EXPECT_TRUE(fs::exists(dir / "dd😀" / "设置税率表A.dat"));
+    EXPECT_FALSE(fs::exists(dir / "dd?"));
+    // The remembered path cannot be GBK: it is stored as its own bytes.
+    const std::string config = readFile(dir / "dd😀" / "config.inf");
+    EXPECT_NE(config.find((dir / "out😀.dat").string()), std::string::npos) << config;
+}
+
+TEST(CliFiles, NamesThatLookLikePatternsExist) {
+    TempDir dir;
+    writeFile(dir / "rows.tsv", people(1));
+    // An edited rate table in a data directory named like a pattern is kept.
+    CliRun run = runShell(dir, "$CLI --data-dir '税[2024]' tax wages gross 8000 >/dev/null");
+    ASSERT_EQ(run.exit, 0) << run.err;
+    const fs::path table = dir / "税[2024]" / "设置税率表A.dat";
+    std::string edited = readFile(table);
+    ASSERT_FALSE(edited.empty());
+    edited += std::string(32, '\0'); // a byte change that the next start must not undo
+    writeFile(table, edited);
+    run = runShell(dir, "$CLI --data-dir '税[2024]' batch rows.tsv -o '工资[2024].dat' && "
+                        "$CLI --data-dir '税[2024]' batch '工资[2024].dat' | head -1");
+    EXPECT_EQ(run.exit, 0) << run.err;
+    EXPECT_EQ(run.out, "P1\t\t8000\t90\t7910\t\t\n");
+    EXPECT_EQ(readFile(table), edited);
+}
+
+TEST(CliFiles, SpecialFilesNeverHangOrEatMemory) {
+    TempDir dir;
+    writeFile(dir / "rows.tsv", people(3));
+    struct Case {
+        const char* what;
+        std::string script;
+        int exit;
+        const char* message; // a part of standard error
+    };
+    const std::vector<Case> cases = {
+        {"config.inf is a FIFO", "mkdir d1 && mkfifo d1/config.inf && $CLI --data-dir d1 batch "
+                                 "rows.tsv -o d1/x.dat; echo $?",
+         0, nullptr},
+        {"configJS.inf is a FIFO",
+         "mkdir d2 && mkfifo d2/configJS.inf && $CLI --data-dir d2 batch rows.tsv | tail -1", 0,
+         nullptr},
+        {"a FIFO as a table", "mkfifo t.kdb && $CLI db dump t.kdb", 1, "error -6"},
+        {"a device", "$CLI batch /dev/zero", 1, "more than 24 MB"},
+        {"a sparse file", "truncate -s 2G big.txt && $CLI batch big.txt", 1, "more than 24 MB"},
+        {"a directory", "mkdir adir && echo old >r.dat && $CLI batch adir -o r.dat", 1,
+         "is a directory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto start = Clock::now();
+        const CliRun run = runShell(dir, c.script);
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+        EXPECT_EQ(run.exit, c.exit) << run.err;
+        if (c.message) {
+            EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        }
+    }
+    EXPECT_EQ(readFile(dir / "r.dat"), "old\n"); // an input that cannot be read writes nothing
+    EXPECT_EQ(runShell(dir, "tail -c 13 d1/x.dat >/dev/null && ls d2 | wc -l").exit, 0);
+}
+
+TEST(CliFiles, InputIsReadOnce) {
+    TempDir dir;
+    writeFile(dir / "rows.tsv", people(3000));
+    CliRun run = runShell(dir, "$CLI batch <(cat rows.tsv)");
+    EXPECT_EQ(run.exit, 0) << run.err;
+    EXPECT_EQ(lines(run.out), 3001u); // every person and the totals
+    EXPECT_EQ(firstLine(run.out), "P1\t\t8000\t90\t7910\t\t");
+    run = runShell(dir, "cat rows.tsv | $CLI batch - | tail -1");
+    EXPECT_EQ(run.out, "合计\t\t24000000\t270000\t23730000\t\t\n");
+
+    // A batch file through a pipe is a batch file.
+    ASSERT_EQ(runShell(dir, "$CLI batch rows.tsv -o saved.dat").exit, 0);
+    run = runShell(dir, "$CLI batch <(cat saved.dat) | head -1");
+    EXPECT_EQ(run.exit, 0) << run.err;
+    EXPECT_EQ(run.out, "P1\t\t8000\t90\t7910\t\t\n");
+}
+
+TEST(CliFiles, DamagedBatchFilesAreRefusedAndLeftAlone) {
+    TempDir dir;
+    writeFile(dir / "rows.tsv", people(3));
+    ASSERT_EQ(runShell(dir, "$CLI batch rows.tsv -o good.dat").exit, 0);
+    const std::string good = readFile(dir / "good.dat");
+    ASSERT_GT(good.size(), 1000000u);
+    std::string badSize = good;
+    badSize[24] = static_cast<char>(badSize[24] + 1); // the record size
+    writeFile(dir / "size.dat", badSize);
+    std::string cut = good.substr(0, good.size() - 50); // the last record cut
+    writeFile(dir / "cut.dat", cut);
+    writeFile(dir / "text.dat", people(2));
+    const std::string refused = "文件打开失败，请选择正确的文件！ . . .";
+    for (const char* name : {"size.dat", "text.dat"}) {
+        SCOPED_TRACE(name);
+        const CliRun run = runShell(dir, std::string("$CLI batch ") + name + " -o out.tsv");
+        EXPECT_EQ(run.exit, 1);
+        EXPECT_NE(run.err.find(refused), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(dir / "out.tsv"));
+    }
+    EXPECT_EQ(readFile(dir / "size.dat"), badSize);
+    EXPECT_EQ(readFile(dir / "text.dat"), people(2));
+    // A file cut inside its last record is read as the records present and left as it is.
+    const CliRun run = runShell(dir, "$CLI batch cut.dat | head -1");
+    EXPECT_EQ(run.out, "P1\t\t8000\t90\t7910\t\t\n");
+    EXPECT_EQ(readFile(dir / "cut.dat"), cut);
+}
+
+TEST(CliFiles, DamagedRateTablesAreSetAsideOnce) {
+    TempDir dir;
+    ASSERT_EQ(runShell(dir, "$CLI --data-dir d tax wages gross 1 >/dev/null").exit, 0);
+    const fs::path table = dir / "d" / "设置税率表A.dat";
+    const std::string sound = readFile(table);
+    std::string fewFields = sound;
+    fewFields[112] = 12; // the field count: the descriptors of half the fields
+    const struct {
+        const char* what;
+        std::string bytes;
+    } cases[] = {{"zero length", ""},
+                 {"garbage", "just some text, no table"},
+                 {"truncated", sound.substr(0, 700)},
+                 {"too few fields", fewFields}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        runShell(dir, "rm -f d/*.damaged-*");
+        writeFile(table, c.bytes);
+        CliRun run = runShell(dir, "$CLI --data-dir d tax wages gross 8000");
+        EXPECT_EQ(run.exit, 0);
+        EXPECT_EQ(run.out, "实发数: 7910\n应纳税:   90\n");
+        EXPECT_NE(run.err.find("税率表文件已损坏"), std::string::npos) << run.err;
+        EXPECT_EQ(readFile(table), sound);
+        run = runShell(dir, "cat d/*.damaged-*");
+        EXPECT_EQ(run.out, c.bytes); // kept whole, under a new name
+        run = runShell(dir, "$CLI --data-dir d tax wages gross 8000");
+        EXPECT_EQ(run.err, ""); // told once
+    }
+}
+
+TEST(CliFiles, ALockedTableIsReportedAndLeftAlone) {
+    TempDir dir;
+    ASSERT_EQ(runShell(dir, "$CLI --data-dir d tax wages gross 1 >/dev/null").exit, 0);
+    const fs::path table = dir / "d" / "设置税率表A.dat";
+    const std::string before = readFile(table);
+    // Another program holds a lock on the whole file for longer than an open waits.
+    const int fd = ::open(table.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_len = 0;
+    ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &fl), 0);
+    const CliRun run = runShell(dir, "$CLI --data-dir d tax wages gross 8000");
+    ::close(fd);
+    EXPECT_EQ(run.exit, 1);
+    EXPECT_NE(run.err.find("税率表文件无法打开"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("加锁文件失败"), std::string::npos) << run.err;
+    EXPECT_EQ(readFile(table), before);
+    EXPECT_EQ(runShell(dir, "ls d | grep -c damaged").out, "0\n");
+}
+
+TEST(CliFiles, ManyProgramsShareOneDataDirectory) {
+    TempDir dir;
+    ASSERT_EQ(runShell(dir, "$CLI --data-dir d tax wages gross 1 >/dev/null").exit, 0);
+    // 40 rounds of five programs started at the same moment.
+    const CliRun run = runShell(dir,
+                                "fails=0\n"
+                                "for round in $(seq 40); do\n"
+                                "  for i in 1 2 3 4 5; do\n"
+                                "    ( $CLI --data-dir d tax wages gross 8000 >out.$i 2>&1 || "
+                                "echo x >>failed ) &\n"
+                                "  done; wait\n"
+                                "  for i in 1 2 3 4 5; do grep -q '应纳税:   90' out.$i || echo x "
+                                ">>failed; done\n"
+                                "done\n"
+                                "cat failed 2>/dev/null | wc -l",
+                                120);
+    EXPECT_EQ(run.out, "0\n") << run.err;
+}
+
+TEST(CliFiles, WritesAreCrashSafeAndSayWhenTheyFail) {
+    TempDir dir;
+    writeFile(dir / "rows.tsv", people(3000));
+    writeFile(dir / "out.tsv", "the old output\n");
+    // A disk that fills up (the file size limit stands in for it): the old file stays whole.
+    CliRun run = runShell(dir, "(ulimit -f 4; $CLI batch rows.tsv -o out.tsv)");
+    EXPECT_EQ(run.exit, 1);
+    EXPECT_NE(run.err.find("cannot write out.tsv"), std::string::npos) << run.err;
+    EXPECT_EQ(readFile(dir / "out.tsv"), "the old output\n");
+    run = runShell(dir, "(ulimit -f 64; $CLI batch rows.tsv -o out.dat); ls -A | grep -c tmp");
+    EXPECT_NE(run.err.find("文件保存失败！"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "0\n");
+    EXPECT_FALSE(fs::exists(dir / "out.dat"));
+
+    // A file the user may not write is not replaced.
+    writeFile(dir / "locked.dat", "keep me");
+    ::chmod((dir / "locked.dat").c_str(), 0444);
+    run = runShell(dir, "$CLI batch rows.tsv -o locked.dat");
+    EXPECT_EQ(run.exit, 1);
+    EXPECT_NE(run.err.find("文件保存失败！"), std::string::npos) << run.err;
+    EXPECT_EQ(readFile(dir / "locked.dat"), "keep me");
+    writeFile(dir / "locked.tsv", "keep me");
+    ::chmod((dir / "locked.tsv").c_str(), 0444);
+    EXPECT_EQ(runShell(dir, "$CLI batch rows.tsv -o locked.tsv").exit, 1);
+    EXPECT_EQ(readFile(dir / "locked.tsv"), "keep me");
+
+    // Output through a link replaces the file it names, and a device is written as it is.
+    writeFile(dir / "real.tsv", "old");
+    fs::create_symlink("real.tsv", dir / "link.tsv");
+    EXPECT_EQ(runShell(dir, "$CLI batch rows.tsv -o link.tsv").exit, 0);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.tsv"));
+    EXPECT_EQ(lines(readFile(dir / "real.tsv")), 3001u);
+    run = runShell(dir, "$CLI batch rows.tsv -o /dev/stdout | wc -l");
+    EXPECT_EQ(run.out, "3001\n");
+}
+
+TEST(CliFiles, AmountsThatAreNotFinite) {
+    TempDir dir;
+    writeFile(dir / "rows.tsv", "A\t\t1e308\nB\t\t1e308\nC\t\t" + std::string(400, '9') +
+                                    "\nD\t\t8000\n");
+    const CliRun run = runShell(dir, "$CLI batch rows.tsv");
+    EXPECT_EQ(run.exit, 0) << run.err;
+    EXPECT_EQ(run.out, "A\t\t1e308\t\t\t\t\n"
+                       "B\t\t1e308\t\t\t\t\n"
+                       "C\t\t" +
+                           std::string(400, '9') +
+                           "\t\t\t\t\n"
+                           "D\t\t8000\t90\t7910\t\t\n"
+                           "合计\t\t8000\t90\t7910\t\t\n");
+}
+
+} // namespace
+} // namespace iit::testing
