@@ -12,6 +12,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <string>
+#include <unordered_map>
 
 namespace iit::printing {
 namespace {
@@ -25,6 +28,8 @@ constexpr double kRuleWidth = 2;
 // Lines of a cell follow each other at 1.25 times the font size: the fonts' own line spacing
 // (1.45 em for Noto CJK) would not fit two lines into the header row.
 constexpr double kLinePitch = 1.25;
+// A line too wide for its cell is set smaller, down to this part of its size.
+constexpr double kSmallestFit = 0.6;
 
 // "-12", "7910", "12.5": texts that line up on their decimal point in a right-aligned cell.
 bool isPlainNumber(const QString& s) {
@@ -68,15 +73,10 @@ QString FontFamilyFor(const Text& fontName) {
     return name;
 }
 
-// Fonts and their metrics for one device resolution, made once per cell font.
+// Fonts and their metrics for one device resolution, made once per font and size.
 struct TablePainter::Fonts {
-    struct Entry {
-        QFont font;
-        QFontMetricsF metrics{QFont()};
-        double decimalTail = 0; // the width of ".00"
-    };
     double dpi = 0;
-    QHash<QString, Entry> entries;
+    std::unordered_map<std::string, FontEntry> entries; // references stay valid on insertion
 };
 
 TablePainter::TablePainter(const PrintTable& table, const PageLayout& layout)
@@ -179,7 +179,7 @@ void TablePainter::drawPage(QPainter& painter, int page, const QRectF& paper) co
                 if (bottomLeft & kBorderBottom)
                     rules.push_back(QLineF(rect.bottomLeft(), rect.bottomRight()));
                 const PrintCell& cell = m_table.cell(area.row, area.column);
-                if (!cell.text.empty()) drawCell(painter, cell, rect, scale, dpi);
+                if (!cell.text.empty()) drawCell(painter, cell, rect, scale);
             }
         }
     }
@@ -192,40 +192,45 @@ void TablePainter::drawPage(QPainter& painter, int page, const QRectF& paper) co
     painter.restore();
 }
 
+TablePainter::FontEntry& TablePainter::fontFor(const Text& name, double em,
+                                               QPaintDevice* device) const {
+    // Sizes are kept to a thousandth of a device unit so that equal sizes share one entry.
+    char size[32];
+    std::snprintf(size, sizeof size, "/%.3f", em);
+    const std::string key = name.bytes() + size;
+    auto it = m_fonts->entries.find(key);
+    if (it != m_fonts->entries.end()) return it->second;
+    FontEntry entry;
+    entry.font = QFont(FontFamilyFor(name));
+    entry.font.setPointSizeF(em * 72.0 / m_fonts->dpi);
+    entry.font.setHintingPreference(QFont::PreferNoHinting);
+    entry.metrics = QFontMetricsF(entry.font, device);
+    entry.decimalTail = entry.metrics.horizontalAdvance(QStringLiteral(".00"));
+    return m_fonts->entries.emplace(key, std::move(entry)).first->second;
+}
+
 void TablePainter::drawCell(QPainter& painter, const PrintCell& cell, const QRectF& rect,
-                            double unit, double dpi) const {
-    // The font of the cell at this scale and resolution.
+                            double unit) const {
     const double em = cell.fontSize / 4.0 * kTenthsPerPoint * unit; // device units
     if (em <= 0) return;
-    const QString key =
-        QString::fromLatin1(QByteArray::fromStdString(cell.fontName.bytes()).toHex()) +
-        QLatin1Char('/') + QString::number(em, 'f', 3);
-    Fonts::Entry* entry = &m_fonts->entries[key];
-    if (entry->font.family().isEmpty() || entry->decimalTail == 0) {
-        QFont font(FontFamilyFor(cell.fontName));
-        font.setPointSizeF(em * 72.0 / dpi);
-        font.setHintingPreference(QFont::PreferNoHinting);
-        entry->font = font;
-        entry->metrics = QFontMetricsF(font, painter.device());
-        entry->decimalTail =
-            std::max(entry->metrics.horizontalAdvance(QStringLiteral(".00")), 1e-6);
-    }
-    const QFontMetricsF& fm = entry->metrics;
+    const FontEntry& entry = fontFor(cell.fontName, em, painter.device());
+    const QFontMetricsF& fm = entry.metrics;
     const Alignment align = AlignmentOf(cell.format);
+    const bool wraps = align.mayWrap && (cell.textFlags & kTextWrap);
     const double padX = kPaddingX * unit;
     const double padY = kPaddingY * unit;
     const QRectF inner = rect.adjusted(padX, padY, -padX, -padY);
     const double width = std::max(inner.width(), 0.0);
 
     QStringList lines = splitLines(toQString(cell.text));
-    if (align.mayWrap && (cell.textFlags & kTextWrap)) {
+    if (wraps) {
         QStringList wrapped;
         for (const QString& line : lines) {
             if (fm.horizontalAdvance(line) <= width) {
                 wrapped.push_back(line);
                 continue;
             }
-            QTextLayout layout(line, entry->font, painter.device());
+            QTextLayout layout(line, entry.font, painter.device());
             QTextOption option;
             option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
             layout.setTextOption(option);
@@ -240,16 +245,13 @@ void TablePainter::drawCell(QPainter& painter, const PrintCell& cell, const QRec
     }
 
     const double pitch = kLinePitch * em;
-    const double blockHeight = em + pitch * (lines.size() - 1);
+    const double blockHeight = em + pitch * static_cast<double>(lines.size() - 1);
     double blockTop = inner.top();
     if (align.vertical == VAlign::Middle)
         blockTop = inner.center().y() - blockHeight / 2;
     else if (align.vertical == VAlign::Bottom)
         blockTop = inner.bottom() - blockHeight;
-    // The glyphs' visual middle sits (ascent - descent) / 2 above the baseline.
-    const double baselineInBox = em / 2 + (fm.ascent() - fm.descent()) / 2;
 
-    painter.setFont(entry->font);
     painter.setPen(QColor::fromRgba(cell.colour));
     bool clipped = false;
     auto clip = [&] {
@@ -262,9 +264,22 @@ void TablePainter::drawCell(QPainter& painter, const PrintCell& cell, const QRec
     for (int i = 0; i < lines.size(); ++i) {
         const QString& line = lines[i];
         if (line.isEmpty()) continue;
-        const double baseline = blockTop + i * pitch + baselineInBox;
-        const double advance = fm.horizontalAdvance(line);
-        if (advance > width) clip();
+        const FontEntry* use = &entry;
+        double advance = fm.horizontalAdvance(line);
+        if (advance > width && width > 0) {
+            // A line that does not fit (a long card number) is set smaller rather than cut,
+            // down to 60 percent; below that it is cut at the cell's edge.
+            const double factor = std::floor(width / advance * 100) / 100;
+            if (factor >= kSmallestFit) {
+                use = &fontFor(cell.fontName, em * factor, painter.device());
+                advance = use->metrics.horizontalAdvance(line);
+            }
+            if (advance > width) clip();
+        }
+        // The glyphs' visual middle sits (ascent - descent) / 2 above the baseline.
+        const QFontMetricsF& m = use->metrics;
+        const double baseline = blockTop + i * pitch + em / 2 + (m.ascent() - m.descent()) / 2;
+        painter.setFont(use->font);
         double x = inner.left();
         switch (align.horizontal) {
         case HAlign::Left:
@@ -276,10 +291,9 @@ void TablePainter::drawCell(QPainter& painter, const PrintCell& cell, const QRec
             x = inner.right() - advance;
             if (isPlainNumber(line)) {
                 // The decimal point goes where that of a two-decimal amount would.
-                const int point = line.indexOf(QLatin1Char('.'));
-                const double whole = point < 0 ? advance : fm.horizontalAdvance(line.left(point));
-                x = std::min(inner.right() - entry->decimalTail - whole, x);
-                x = std::max(x, inner.left());
+                const int point = static_cast<int>(line.indexOf(QLatin1Char('.')));
+                const double whole = point < 0 ? advance : m.horizontalAdvance(line.left(point));
+                x = std::max(std::min(inner.right() - use->decimalTail - whole, x), inner.left());
             }
             break;
         case HAlign::Spread: {
@@ -293,7 +307,7 @@ void TablePainter::drawCell(QPainter& painter, const PrintCell& cell, const QRec
             for (int k = 0; k < n; ++k) {
                 const QString ch = line.mid(k, 1);
                 painter.drawText(QPointF(cx, baseline), ch);
-                cx += fm.horizontalAdvance(ch) + gap;
+                cx += m.horizontalAdvance(ch) + gap;
             }
             continue;
         }

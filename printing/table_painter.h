@@ -12,7 +12,7 @@
 
 #include <QColor>
 #include <QFont>
-#include <QHash>
+#include <QFontMetricsF>
 #include <QRectF>
 #include <QString>
 #include <QStringList>
@@ -21,6 +21,7 @@
 #include <vector>
 
 class QPainter;
+class QPaintDevice;
 
 namespace iit::printing {
 
@@ -43,9 +44,14 @@ public:
     QStringList families() const;
 
 private:
+    struct FontEntry {
+        QFont font;
+        QFontMetricsF metrics{QFont()};
+        double decimalTail = 0; // the width of ".00"
+    };
     struct Fonts;
-    void drawCell(QPainter& painter, const PrintCell& cell, const QRectF& rect, double unit,
-                  double dpi) const;
+    FontEntry& fontFor(const Text& name, double em, QPaintDevice* device) const;
+    void drawCell(QPainter& painter, const PrintCell& cell, const QRectF& rect, double unit) const;
 
     const PrintTable& m_table;
     const PageLayout& m_layout;
