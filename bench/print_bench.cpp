@@ -38,7 +38,7 @@ public:
         std::ofstream(templateFile(), std::ios::binary)
             .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
         m_sheet = std::make_unique<batch::BatchSheet>();
-        static const char* kNames[] = {"张三", "李四", "王五", "赵六", "欧阳明月",
+        static const char* kNames[] = {"张三", "李四", "王五", "赵六",   "欧阳明月",
                                        "孙七", "周八", "吴九", "郑十一", "冯小宝"};
         Grid& g = m_sheet->grid();
         for (int r = 1; r <= people; ++r) {
@@ -58,9 +58,9 @@ public:
     std::filesystem::path templateFile() const { return m_dir / "print.dbf"; }
     std::filesystem::path dir() const { return m_dir; }
     PrintTable fill() const {
-        return MakeTaxPaymentTable(templateFile(), m_sheet->grid(),
-                                   {Text::fromUtf8("华光机械厂"), engine::TaxMode::Gross,
-                                    MakeDateTime(2024, 5, 3)});
+        return MakeTaxPaymentTable(
+            templateFile(), m_sheet->grid(),
+            {Text::fromUtf8("华光机械厂"), engine::TaxMode::Gross, MakeDateTime(2024, 5, 3)});
     }
 
 private:

@@ -139,7 +139,8 @@ PrintOutcome PrintWithProgress(QPrinter& printer, const PrintTable& table, QWidg
     dialog.setWindowTitle(QStringLiteral("打印"));
     dialog.setCancelButtonText(QStringLiteral("取消"));
     dialog.setWindowModality(Qt::ApplicationModal);
-    dialog.setMinimumDuration(0);
+    // A job of a few pages ends before the dialog would show.
+    dialog.setMinimumDuration(300);
     dialog.setMinimumWidth(420);
     dialog.setAutoClose(false);
     dialog.setAutoReset(false);
@@ -168,10 +169,7 @@ std::optional<Text> PrintToPdf(const PrintTable& table, const std::filesystem::p
     printer.setDocName(QStringLiteral("个人所得税缴纳表"));
     ConfigurePrinter(printer, table.pageSetup());
     printer.setOutputFileName(QString::fromStdString(file.string()));
-    const PrintOutcome out = PrintPages(printer, table, progress);
-    if (out.error) return out.error;
-    if (out.cancelled) return std::nullopt;
-    return std::nullopt;
+    return PrintPages(printer, table, progress).error;
 }
 
 } // namespace iit::printing

@@ -61,8 +61,9 @@ PrintOutcome PrintWithProgress(QPrinter& printer, const PrintTable& table,
 // The progress text of one page.
 Text PrintProgressText(const PrintProgress& p, const Text& destination);
 
-// Writes the table as a PDF file with the table's page settings. Needs a QGuiApplication.
-// nullopt on success, else the message.
+// Writes the table as a PDF file with the table's page settings. Needs a QGuiApplication (on
+// the offscreen platform for a program without windows). nullopt on success or when the
+// progress callback cancelled, else the message.
 std::optional<Text> PrintToPdf(const PrintTable& table, const std::filesystem::path& file,
                                const PrintProgressFn& progress = {});
 
