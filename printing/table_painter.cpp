@@ -241,7 +241,9 @@ void TablePainter::drawCell(QPainter& painter, const PrintCell& cell, const QRec
             }
             layout.endLayout();
         }
-        lines = wrapped;
+        // Wrapped lines that the cell cannot hold are set smaller on one line instead.
+        if (em + kLinePitch * em * static_cast<double>(wrapped.size() - 1) <= rect.height())
+            lines = wrapped;
     }
 
     const double pitch = kLinePitch * em;
