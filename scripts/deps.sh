@@ -25,6 +25,7 @@ iit_install_deps() {
 IIT_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libssl-dev
                     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-noto-cjk)
 # What the tests and benchmarks add.
-# xvfb-run starts the real program in the smoke test, xwininfo (x11-utils) finds its window.
+# xvfb-run starts the real program in the smoke test, xwininfo (x11-utils) finds its window;
+# poppler-utils (pdfinfo, pdftotext, pdffonts) reads back the printed PDF.
 IIT_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth x11-utils clang
-                   libclang-rt-14-dev)
+                   libclang-rt-14-dev poppler-utils)

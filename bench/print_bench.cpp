@@ -1,0 +1,112 @@
+// The printed tax payment table on the program's code paths: the fill of the print table from
+// a full batch grid, the page layout, and the PDF from the filled table to the closed file
+// (drawing, font embedding and the text map repair), offscreen.
+#include "batch/sheet.h"
+#include "database/database.h"
+#include "engine/bracket_table.h"
+#include "printing/page_layout.h"
+#include "printing/print_engine.h"
+#include "printing/tax_payment_table.h"
+#include "resources/print_template.h"
+#include "runtime/convert.h"
+#include "runtime/files.h"
+
+#include <QApplication>
+
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <stdlib.h>
+
+namespace iit::printing {
+namespace {
+
+// A data directory with the rate table and the template, and a batch sheet of `people`
+// computed rows as a clerk has them before printing.
+class Workspace {
+public:
+    explicit Workspace(int people) {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "iit-bench-XXXXXX").string();
+        m_dir = ::mkdtemp(tmpl.data());
+        db::CloseAllDatabases();
+        SetProgramDirectory(m_dir);
+        engine::WriteDefaultRateTable(engine::RateTablePath());
+        engine::OpenRateTable(engine::RateTablePath());
+        const ByteSet& b = resources::BuiltInPrintTemplate();
+        std::ofstream(templateFile(), std::ios::binary)
+            .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+        m_sheet = std::make_unique<batch::BatchSheet>();
+        static const char* kNames[] = {"张三", "李四", "王五", "赵六",   "欧阳明月",
+                                       "孙七", "周八", "吴九", "郑十一", "冯小宝"};
+        Grid& g = m_sheet->grid();
+        for (int r = 1; r <= people; ++r) {
+            g.setText(r, batch::kNameColumn, Text::fromUtf8(kNames[r % 10]));
+            g.setText(r, batch::kIdColumn,
+                      Text::fromUtf8("11010119900101" + std::to_string(1000 + r % 9000)));
+            g.setText(r, batch::kIncomeColumn, ToText(3000.0 + (r * 37) % 60000 + 0.5));
+            g.setText(r, batch::kCardColumn,
+                      Text::fromUtf8("62220212345678" + std::to_string(10000 + r)));
+        }
+        m_sheet->CalculateAll();
+    }
+    ~Workspace() {
+        db::CloseAllDatabases();
+        std::filesystem::remove_all(m_dir);
+    }
+    std::filesystem::path templateFile() const { return m_dir / "print.dbf"; }
+    std::filesystem::path dir() const { return m_dir; }
+    PrintTable fill() const {
+        return MakeTaxPaymentTable(
+            templateFile(), m_sheet->grid(),
+            {Text::fromUtf8("华光机械厂"), engine::TaxMode::Gross, MakeDateTime(2024, 5, 3)});
+    }
+
+private:
+    std::filesystem::path m_dir;
+    std::unique_ptr<batch::BatchSheet> m_sheet;
+};
+
+void BM_FillFromFullGrid(benchmark::State& state) {
+    Workspace w(batch::kDataRows);
+    for (auto _ : state) {
+        PrintTable t = w.fill();
+        benchmark::DoNotOptimize(t);
+    }
+}
+BENCHMARK(BM_FillFromFullGrid)->Unit(benchmark::kMillisecond);
+
+void BM_LayOutTenThousand(benchmark::State& state) {
+    Workspace w(batch::kDataRows);
+    const PrintTable t = w.fill();
+    for (auto _ : state) {
+        PageLayout l = LayOutPages(t, PaperOf(2, 1));
+        benchmark::DoNotOptimize(l);
+    }
+}
+BENCHMARK(BM_LayOutTenThousand)->Unit(benchmark::kMicrosecond);
+
+void BM_PdfOfPeople(benchmark::State& state) {
+    Workspace w(static_cast<int>(state.range(0)));
+    const PrintTable t = w.fill();
+    const std::filesystem::path pdf = w.dir() / "table.pdf";
+    for (auto _ : state) {
+        if (PrintToPdf(t, pdf)) state.SkipWithError("the PDF was not written");
+    }
+    state.counters["pages"] = LayOutPages(t, PaperOf(2, 1)).pageCount();
+    state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(pdf));
+}
+BENCHMARK(BM_PdfOfPeople)->Arg(100)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+} // namespace
+} // namespace iit::printing
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,53 @@
+#pragma once
+// The page layout of a print table: which rows go on which page, at what scale and where.
+//
+// A pure function of the table (its row heights, column widths, merged areas, header and
+// closing rows, and page settings) and the paper size, cheap enough for the preview to call
+// on every change of its settings. All lengths are tenths of a millimetre: the table's row
+// heights and column widths, the margins, the paper. The scale maps table lengths to paper
+// lengths (fonts scale with it).
+//
+// Every page starts with the header rows; the other rows follow in order, a page holding as
+// many as fit. Rows joined by a merged area stay on one page, and the closing rows stay on the
+// page of the row before them. The header rows are raised until no merged area crosses their
+// end; when they alone would fill a page they print once, on the first page.
+
+#include "printing/print_table.h"
+
+#include <vector>
+
+namespace iit::printing {
+
+struct PaperSize {
+    double width = 2100; // tenths of a millimetre
+    double height = 2970;
+};
+
+// The paper of a paper code (PageSetup::paper), turned for the orientation; codes the list
+// does not have (the printer's default, platform numbers) give A4.
+PaperSize PaperOf(std::int32_t paperCode, std::int32_t orientation);
+
+struct PageRows {
+    int first = 1; // the body rows of the page, inclusive; first > last on a page without
+    int last = 0;  // body rows
+    int count() const { return last >= first ? last - first + 1 : 0; }
+    friend bool operator==(const PageRows&, const PageRows&) = default;
+};
+
+struct PageLayout {
+    PaperSize paper;
+    double scale = 1;                // paper length per table length
+    double left = 0, top = 0;        // the table's top-left corner on the paper
+    double printableHeight = 0;      // paper height inside the margins
+    int headerRows = 0;              // rows 1 to headerRows open every page
+    std::vector<PageRows> pages;     // at least one
+    std::vector<double> columnEdges; // x of each column's left edge and of the last right edge
+
+    int pageCount() const { return static_cast<int>(pages.size()); }
+};
+
+PageLayout LayOutPages(const PrintTable& table, const PaperSize& paper);
+// With the paper of the table's page settings.
+PageLayout LayOutPages(const PrintTable& table);
+
+} // namespace iit::printing

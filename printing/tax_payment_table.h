@@ -1,0 +1,44 @@
+#pragma once
+// The tax payment table "个人所得税缴纳表": the print table filled from the batch grid.
+//
+// The template gives the title, the unit and date row, the column headers, the format of a
+// person's row and the row that closes the table. The fill inserts one row per person with an
+// income before the template's row 4, copies the person's eight grid columns, writes the
+// totals row ("合计" and the sums of income, tax and after-tax amount), a signature row and
+// the header with the mode, the employer and the print date. The grid is only read: its
+// totals row is skipped, not removed.
+
+#include "engine/tax.h"
+#include "printing/print_table.h"
+#include "runtime/grid.h"
+#include "runtime/text.h"
+
+#include <filesystem>
+
+namespace iit::printing {
+
+const Text& EmployerPlaceholder(); // "在这里输入使用单位名称"
+const Text& TaxTableTitle();       // "个人所得税缴纳表"
+
+// The page settings applied before printing: A4 landscape, margins 160, 100, 160, 120,
+// one copy, the width fitted to the page.
+PageSetup TaxTablePageSetup();
+
+struct TaxTableInput {
+    // The text of the employer box; while it shows the placeholder the title stays plain.
+    Text employer;
+    // "自行负担" (Gross) or "雇主全额负担" (Net): the header of the tax column.
+    engine::TaxMode mode = engine::TaxMode::Gross;
+    // Today as a date-time (days since 1899-12-30); the time of day is dropped.
+    double today = 0;
+};
+
+// Fills `table`, already loaded with the template (an empty table gets only the cells the
+// fill creates), from the grid's data rows 1 to rowCount() - 1, columns 0 to 7.
+void FillTaxPaymentTable(PrintTable& table, const Grid& grid, const TaxTableInput& input);
+
+// Loads the template file (a missing or bad one leaves the table empty) and fills it.
+PrintTable MakeTaxPaymentTable(const std::filesystem::path& templateFile, const Grid& grid,
+                               const TaxTableInput& input);
+
+} // namespace iit::printing

@@ -1,0 +1,232 @@
+// The PDF of the tax payment table, written offscreen and read back with poppler's tools.
+
+#include "printing/page_layout.h"
+#include "printing/pdf_text_map.h"
+#include "printing/print_engine.h"
+#include "printing/tax_payment_table.h"
+#include "resources/print_template.h"
+#include "runtime/convert.h"
+#include "tests/batch/batch_support.h"
+
+#include <QApplication>
+#include <QPrinter>
+
+#include <cstdio>
+#include <cstdlib>
+#include <regex>
+#include <string>
+
+namespace iit::printing {
+namespace {
+
+std::string Shell(const std::string& command) {
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return out;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
+        out.append(buf, n);
+    ::pclose(pipe);
+    return out;
+}
+
+std::string Quote(const std::filesystem::path& p) {
+    return "'" + p.string() + "'";
+}
+
+int PdfPages(const std::filesystem::path& pdf) {
+    std::smatch m;
+    const std::string info = Shell("pdfinfo " + Quote(pdf));
+    return std::regex_search(info, m, std::regex("Pages:\\s+(\\d+)")) ? std::stoi(m[1]) : -1;
+}
+
+std::string PdfText(const std::filesystem::path& pdf, int page) {
+    const std::string p = std::to_string(page);
+    return Shell("pdftotext -layout -f " + p + " -l " + p + " " + Quote(pdf) + " -");
+}
+
+class Pdf : public testing::BatchFixture {
+protected:
+    std::filesystem::path templateFile;
+
+    void SetUp() override {
+        BatchFixture::SetUp();
+        templateFile = dir / "print.dbf";
+        const ByteSet& b = resources::BuiltInPrintTemplate();
+        testing::writeFile(templateFile, std::string(b.begin(), b.end()));
+    }
+    void people(int count) {
+        for (int r = 1; r <= count; ++r) {
+            person(r, ("职员" + std::to_string(r)).c_str(),
+                   std::to_string(4000 + (r * 37) % 9000).c_str());
+            set(r, batch::kIdColumn, ("1101011990" + std::to_string(10000000 + r)).c_str());
+        }
+        sheet->CalculateAll();
+    }
+    PrintTable table() {
+        return MakeTaxPaymentTable(
+            templateFile, grid(),
+            {Text::fromUtf8("华光机械厂"), engine::TaxMode::Gross, MakeDateTime(2024, 5, 3)});
+    }
+};
+
+TEST_F(Pdf, EveryPageCarriesTheHeaderAndTheTotalsMatch) {
+    people(60);
+    const PrintTable t = table();
+    const std::filesystem::path pdf = dir / "表.pdf";
+    ASSERT_FALSE(PrintToPdf(t, pdf));
+    const PageLayout layout = LayOutPages(t, PaperOf(2, 1));
+    ASSERT_EQ(layout.pageCount(), 3);
+    ASSERT_EQ(PdfPages(pdf), 3);
+    for (int page = 1; page <= 3; ++page) {
+        SCOPED_TRACE(page);
+        const std::string text = PdfText(pdf, page);
+        for (const char* header : {"华光机械厂个人所得税缴纳表", "单位：", "打印日期：2024年5月3日",
+                                   "序号", "姓名", "身份证号", "自行负", "担税额", "银行卡号"})
+            EXPECT_NE(text.find(header), std::string::npos) << header;
+        const PageRows& rows = layout.pages[static_cast<std::size_t>(page - 1)];
+        // The first and last person of the page.
+        EXPECT_NE(text.find(t.cell(rows.first, 2).text.toUtf8()), std::string::npos);
+        if (page < 3) {
+            EXPECT_EQ(text.find("合计"), std::string::npos);
+        }
+    }
+    // The totals row: the sums of the grid's columns 3 to 5.
+    double sums[3] = {0, 0, 0};
+    for (int r = 1; r <= 60; ++r)
+        for (int k = 0; k < 3; ++k)
+            sums[k] += ToNumber(grid().text(r, 3 + k));
+    const std::string last = PdfText(pdf, 3);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(last, m, std::regex("合计\\s+(\\S+)\\s+(\\S+)\\s+(\\S+)")));
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(m[k + 1].str(), ToText(sums[k]).toUtf8()) << k;
+    EXPECT_EQ(ToText(sums[0]).toUtf8(), grid().text(61, 3).toUtf8()); // the grid's own totals
+    for (const char* label : {"制表：", "审核：", "会计："})
+        EXPECT_NE(last.find(label), std::string::npos) << label;
+}
+
+TEST_F(Pdf, FontsAreEmbeddedAndTheTextReadsBack) {
+    people(3);
+    const std::filesystem::path pdf = dir / "fonts.pdf";
+    ASSERT_FALSE(PrintToPdf(table(), pdf));
+    const std::string fonts = Shell("pdffonts " + Quote(pdf));
+    int listed = 0;
+    for (const char* family : {"NotoSansCJKsc", "NotoSerifCJKsc"}) {
+        std::smatch m;
+        EXPECT_TRUE(std::regex_search(
+            fonts, m, std::regex(std::string(family) + "\\S*\\s+.*?\\s+(yes|no)\\s+(yes|no)")))
+            << fonts;
+        if (!m.empty()) {
+            EXPECT_EQ(m[1].str(), "yes") << family;
+            ++listed;
+        }
+    }
+    EXPECT_EQ(listed, 2);
+    // "人", "日", "月" and the space come back as themselves, not as the radicals that share
+    // their glyphs or as tabs.
+    const std::string text = Shell("pdftotext " + Quote(pdf) + " -");
+    EXPECT_NE(text.find("个人所得税缴纳表"), std::string::npos);
+    EXPECT_NE(text.find("2024年5月3日"), std::string::npos);
+    EXPECT_NE(text.find("备 注"), std::string::npos);
+    const std::size_t tab = text.find('\t');
+    EXPECT_EQ(tab, std::string::npos) << text.substr(tab == std::string::npos ? 0 : tab - 20, 40);
+    for (const char* radical : {"⼈", "⽇", "⽉", "⼀"})
+        EXPECT_EQ(text.find(radical), std::string::npos) << radical;
+}
+
+TEST(PdfTextMap, DestinationsOfBothRangeFormsArePreferred) {
+    const auto preferred = PreferredCodePoints({QStringLiteral("Noto Sans CJK SC")});
+    ASSERT_EQ(preferred.count(0x2F08), 1u);
+    EXPECT_EQ(preferred.at(0x2F08), 0x4EBA);
+    EXPECT_EQ(preferred.count(0x4EBA), 0u);
+    std::string pdf = "x\n/CMapName /Adobe-Identity-UCS def\n3 beginbfrange\n"
+                      "<0000> <0000> <0000>\n"
+                      "<0001> <0003> [<4E2A> <2F08> <0009> ]\n"
+                      "<0004> <0004> <2F47>\n"
+                      "<0005> <0006> <2F08>\n" // a counting range: left alone
+                      "endbfrange\nendcmap\nendstream\n<2F08>";
+    const std::size_t size = pdf.size();
+    EXPECT_EQ(RepairTextMaps(pdf, preferred), 3);
+    EXPECT_EQ(pdf.size(), size);
+    EXPECT_NE(pdf.find("[<4E2A> <4EBA> <0020> ]"), std::string::npos) << pdf;
+    EXPECT_NE(pdf.find("<0004> <0004> <65E5>"), std::string::npos) << pdf;
+    EXPECT_NE(pdf.find("<0005> <0006> <2F08>"), std::string::npos) << pdf;
+    EXPECT_EQ(pdf.substr(pdf.size() - 6), "<2F08>"); // outside the map
+}
+
+TEST_F(Pdf, TenThousandPeopleGiveThePredictedPages) {
+    for (int r = 1; r <= batch::kDataRows; ++r)
+        person(r, "某某", "12345.67");
+    sheet->CalculateAll();
+    const PrintTable t = table();
+    const std::filesystem::path pdf = dir / "full.pdf";
+    int reported = 0;
+    ASSERT_FALSE(PrintToPdf(t, pdf, [&](const PrintProgress& p) {
+        reported = p.pages;
+        return true;
+    }));
+    const int predicted = LayOutPages(t, PaperOf(2, 1)).pageCount();
+    EXPECT_EQ(predicted, 358);
+    EXPECT_EQ(reported, predicted);
+    EXPECT_EQ(PdfPages(pdf), predicted);
+    const std::string last = PdfText(pdf, predicted);
+    EXPECT_NE(last.find("10000"), std::string::npos);
+    EXPECT_NE(last.find("合计"), std::string::npos);
+    EXPECT_NE(PdfText(pdf, 200).find("个人所得税缴纳表"), std::string::npos);
+}
+
+TEST_F(Pdf, CopiesCancelAndFailures) {
+    people(30); // two pages
+    const PrintTable t = table();
+    {
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        ConfigurePrinter(printer, t.pageSetup());
+        printer.setCopyCount(2);
+        printer.setOutputFileName(QString::fromStdString((dir / "copies.pdf").string()));
+        std::vector<std::string> seen;
+        const PrintOutcome out = PrintPages(printer, t, [&](const PrintProgress& p) {
+            seen.push_back(PrintProgressText(p, Text::fromUtf8("copies.pdf")).toUtf8());
+            return true;
+        });
+        EXPECT_TRUE(out.ok());
+        EXPECT_EQ(out.pagesPrinted, 4);
+        EXPECT_EQ(PdfPages(dir / "copies.pdf"), 4);
+        EXPECT_EQ(seen, (std::vector<std::string>{"正在打印第 1/2 份 1/2 页到 copies.pdf ",
+                                                  "正在打印第 1/2 份 2/2 页到 copies.pdf ",
+                                                  "正在打印第 2/2 份 1/2 页到 copies.pdf ",
+                                                  "正在打印第 2/2 份 2/2 页到 copies.pdf "}));
+    }
+    {
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        ConfigurePrinter(printer, t.pageSetup());
+        printer.setOutputFileName(QString::fromStdString((dir / "cancel.pdf").string()));
+        const PrintOutcome out =
+            PrintPages(printer, t, [](const PrintProgress& p) { return p.page < 2; });
+        EXPECT_TRUE(out.cancelled);
+        EXPECT_EQ(out.pagesPrinted, 1);
+    }
+    {
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        EXPECT_EQ(PrintPages(printer, t).error, NoFileNameMessage());
+    }
+    EXPECT_EQ(PrintToPdf(t, {}), NoFileNameMessage());
+    EXPECT_EQ(PrintToPdf(t, dir / "no-such-dir" / "x.pdf"), JobFailedMessage());
+    EXPECT_EQ(NoFileNameMessage().toUtf8(), "未指定欲打印到的文件名称");
+    EXPECT_EQ(NoPrinterMessage().toUtf8(), "无法创建打印机设备");
+    EXPECT_EQ(JobFailedMessage().toUtf8(), "创建打印作业失败");
+    EXPECT_EQ(PageFailedMessage().toUtf8(), "打印页失败");
+}
+
+} // namespace
+} // namespace iit::printing
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
