@@ -1,7 +1,7 @@
 // The templates of the batch and rate-table windows, built through their uic classes as the
 // window classes build them, offscreen: every unit with its class, parent, geometry, caption and
-// visibility; the radio groups; captions that fit their units; the pictures of the units and of
-// the stylesheets.
+// visibility; the radio groups; commands that end a cell edit; what lies on top; captions that
+// fit their units; the pictures of the units and of the stylesheets.
 #include "runtime/qt_text.h"
 #include "runtime/template_pictures.h"
 #include "runtime/units.h"
@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QStandardItemModel>
 #include <QStyleOptionButton>
 #include <QTableView>
 #include <QTest>
@@ -187,6 +188,8 @@ private slots:
     void captionsFitTheirUnits_data();
     void captionsFitTheirUnits();
     void radioGroupsAreTheirContainers();
+    void commandsEndTheGridEdit_data();
+    void commandsEndTheGridEdit();
     void stacking();
     void picturesOfTheUnits_data();
     void picturesOfTheUnits();
@@ -345,6 +348,46 @@ void WindowTemplatesTest::radioGroupsAreTheirContainers() {
         click(w.unit<QRadioButton>("单选框稿酬税表"));
         QCOMPARE(chosen(w, all), QStringLiteral("单选框稿酬税表"));
     }
+}
+
+void WindowTemplatesTest::commandsEndTheGridEdit_data() {
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<QString>("grid");
+    QTest::addColumn<QString>("command");
+    const char* const batchCommands[] = {"图形按钮打开", "图形按钮保存", "图形按钮计算",
+                                         "图形按钮全选", "图形按钮复制", "图形按钮打印",
+                                         "图形按钮清空"};
+    for (const char* command : batchCommands)
+        QTest::newRow(command) << QStringLiteral("BatchWindow") << QStringLiteral("高级表格1")
+                               << QString::fromUtf8(command);
+    for (const char* command : {"超级按钮税率保存", "超级按钮1"})
+        QTest::newRow(command) << QStringLiteral("RateTableWindow")
+                               << QStringLiteral("高级表格税率表") << QString::fromUtf8(command);
+}
+
+// A command reads the grid: clicking it takes the focus, which stores a cell edit in progress
+// first (the keys of the main window leave the focus where it is; these must not).
+void WindowTemplatesTest::commandsEndTheGridEdit() {
+    QFETCH(QString, window);
+    QFETCH(QString, grid);
+    QFETCH(QString, command);
+    const Window w(window);
+    w.widget->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w.widget.get()));
+    auto* view = w.widget->findChild<QTableView*>(grid);
+    QStandardItemModel model(8, 8);
+    view->setModel(&model);
+    const QModelIndex cell = model.index(5, 3);
+    view->setCurrentIndex(cell);
+    view->edit(cell);
+    QWidget* editor = view->indexWidget(cell);
+    QVERIFY(editor);
+    QTRY_VERIFY(editor->hasFocus());
+    QTest::keyClicks(editor, QStringLiteral("8000"));
+    QCOMPARE(model.data(cell).toString(), QString());
+    auto* button = w.widget->findChild<QAbstractButton*>(command);
+    QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+    QCOMPARE(model.data(cell).toString(), QStringLiteral("8000"));
 }
 
 // What lies on top where units overlap: the captions over their command buttons (they take
