@@ -46,9 +46,14 @@ void plainGrid(QTableView* view, QStandardItemModel* model) {
 // The people grid: 10,000 rows, ten people computed with the wage table and a totals row.
 void fillBatchGrid(QTableView* view) {
     auto* model = new QStandardItemModel(10001, 8, view);
-    const char* const headers[] = {
-        "序号",           "姓  名",         "身份证号", "用于报税\r\n的 收 入",
-        "应  缴\r\n税  额", "计税后\r\n所得额", "银行卡号", "备注"};
+    const char* const headers[] = {"序号",
+                                   "姓  名",
+                                   "身份证号",
+                                   "用于报税\r\n的 收 入",
+                                   "应  缴\r\n税  额",
+                                   "计税后\r\n所得额",
+                                   "银行卡号",
+                                   "备注"};
     for (int c = 0; c < 8; ++c)
         model->setItem(0, c, fixedCell(QString::fromUtf8(headers[c])));
     for (int r = 1; r <= 10000; ++r)

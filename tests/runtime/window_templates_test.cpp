@@ -18,6 +18,7 @@
 
 #include <memory>
 #include <set>
+#include <string>
 #include <vector>
 
 namespace {
