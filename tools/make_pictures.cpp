@@ -1,7 +1,11 @@
-// make_pictures OUTPUT_DIR: draws the main window's pictures (background and shape, button
-// faces, kind buttons, indicator, mode switch and knob) into OUTPUT_DIR as NAME.png and, for
-// high-density screens, NAME@2x.png. Run by hand after a change; the PNG files are committed
-// in runtime/templates/ and compiled in from there.
+// make_pictures OUTPUT_DIR [NAME...]: draws the windows' pictures (all, or the NAMEs given) into
+// OUTPUT_DIR as NAME.png and, for
+// high-density screens, NAME@2x.png: the main window's background and shape, button faces, kind
+// buttons, indicator, mode switch and knob; the batch window's command buttons and panels; the
+// rate-table window's command keys; the radio buttons of both. Run by hand after a change; the
+// PNG files are committed in runtime/templates/ and compiled in from there. Qt's rasteriser may
+// round a few edge pixels differently from one machine to another: name the pictures you
+// changed, so that the others keep their committed bytes.
 //
 // One palette throughout: a graphite body lit from above, a pale green display, teal for what is
 // chosen and for the commands, amber operators, a coral clear key and light digit keys. The
@@ -15,6 +19,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QStringList>
 
 #include <cstdio>
 #include <functional>
@@ -274,13 +279,205 @@ Draw knob(bool lit) {
     };
 }
 
+// ---- The batch and rate-table windows
+
+// A radio button's mark: a small dark well like the indicator's frames of the main window,
+// with the teal lamp lit in it when chosen.
+Draw radioMark(bool chosen, bool enabled) {
+    return [=](QPainter& p) {
+        const QPointF c(7, 7);
+        p.setPen(QPen(enabled ? QColor(0x62, 0x6e, 0x7f) : QColor(0x42, 0x4a, 0x56), 1));
+        p.setBrush(enabled ? QColor(0x1d, 0x22, 0x29) : QColor(0x2a, 0x30, 0x38));
+        p.drawEllipse(c, 6, 6);
+        if (!chosen) return;
+        QRadialGradient glow(c, 5);
+        glow.setColorAt(0, QColor(0x7d, 0xf5, 0xdd));
+        glow.setColorAt(0.6, QColor(0x36, 0xc2, 0xab, 220));
+        glow.setColorAt(1, QColor(0x36, 0xc2, 0xab, 0));
+        p.setPen(Qt::NoPen);
+        p.setBrush(glow);
+        p.drawEllipse(c, 5, 5);
+        p.setBrush(QColor(0xd8, 0xff, 0xf6));
+        p.drawEllipse(c, 2.2, 2.2);
+    };
+}
+
+// A command button of the batch window's side panel: a round badge, teal like the main
+// window's command keys (coral for clearing), with a dark glyph drawn by `glyph` in the
+// badge's 32 x 30 box. The button darkens the same round shape while it is pressed.
+Draw commandBadge(QColor top, QColor bottom, QColor ink,
+                  const std::function<void(QPainter&)>& glyph) {
+    return [=](QPainter& p) {
+        const QRectF r(1, 0.5, 30, 28);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0, 0, 0, 95));
+        p.drawPath(roundedRect(r.translated(0, 1.3), 14));
+        p.setBrush(vertical(r, top, bottom));
+        p.drawPath(roundedRect(r, 14));
+        QLinearGradient rim(r.topLeft(), r.bottomLeft());
+        rim.setColorAt(0, QColor(255, 255, 255, 130));
+        rim.setColorAt(0.5, QColor(255, 255, 255, 0));
+        p.setPen(QPen(QBrush(rim), 1));
+        p.setBrush(Qt::NoBrush);
+        p.drawPath(roundedRect(r.adjusted(0.5, 0.5, -0.5, -0.5), 13.5));
+        p.setPen(QPen(QColor(0, 0, 0, 70), 1));
+        p.drawPath(roundedRect(r, 14));
+        p.setPen(QPen(ink, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setBrush(Qt::NoBrush);
+        glyph(p);
+    };
+}
+
+Draw tealCommand(const std::function<void(QPainter&)>& glyph) {
+    return commandBadge(QColor(0x52, 0xd4, 0xbf), QColor(0x1d, 0x8e, 0x7e), colours::ink, glyph);
+}
+
+// An open folder: the back with its tab, the front tilted open and filled.
+void openGlyph(QPainter& p) {
+    QPainterPath back;
+    back.moveTo(9, 21);
+    back.lineTo(9, 8.8);
+    back.lineTo(13.2, 8.8);
+    back.lineTo(14.8, 10.6);
+    back.lineTo(21.5, 10.6);
+    back.lineTo(21.5, 13.2);
+    p.drawPath(back);
+    QPainterPath front;
+    front.moveTo(9, 21);
+    front.lineTo(11.6, 13.6);
+    front.lineTo(24.6, 13.6);
+    front.lineTo(22, 21);
+    front.closeSubpath();
+    p.setBrush(p.pen().color());
+    p.drawPath(front);
+}
+
+// A diskette: the body with a cut corner, the shutter and the label.
+void saveGlyph(QPainter& p) {
+    QPainterPath body;
+    body.moveTo(9.5, 8);
+    body.lineTo(20, 8);
+    body.lineTo(23, 11);
+    body.lineTo(23, 21.5);
+    body.lineTo(9.5, 21.5);
+    body.closeSubpath();
+    p.drawPath(body);
+    p.setBrush(p.pen().color());
+    p.drawRect(QRectF(12.5, 8, 6, 3.6));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(QRectF(12, 15.5, 8.5, 6));
+}
+
+// A pocket calculator: the case, its display and six keys, the keys on whole pixels.
+void calculateGlyph(QPainter& p) {
+    p.drawPath(roundedRect(QRectF(10.5, 7, 11, 14.5), 1.8));
+    p.setBrush(p.pen().color());
+    p.setPen(Qt::NoPen);
+    p.drawRect(QRectF(12, 9, 8, 3));
+    for (int row = 0; row < 2; ++row)
+        for (int column = 0; column < 3; ++column)
+            p.drawRect(QRectF(12 + column * 3, 14 + row * 3, 2, 2));
+}
+
+// Select all: a dashed frame round a filled block.
+void selectAllGlyph(QPainter& p) {
+    QPen dashed = p.pen();
+    dashed.setWidthF(1.3);
+    dashed.setCapStyle(Qt::FlatCap);
+    dashed.setDashPattern({2.2, 1.6});
+    p.setPen(dashed);
+    p.drawRect(QRectF(8.5, 7.5, 15, 14));
+    p.setPen(Qt::NoPen);
+    p.setBrush(dashed.color());
+    p.drawRect(QRectF(11.5, 10.5, 9, 8));
+}
+
+// Copy: two sheets, the front one filled with lines of text.
+void copyGlyph(QPainter& p) {
+    p.drawPath(roundedRect(QRectF(9, 6.8, 9.5, 11.2), 1.2));
+    const QColor ink = p.pen().color();
+    p.setBrush(ink);
+    p.drawPath(roundedRect(QRectF(13.5, 11, 9.5, 11.5), 1.2));
+    p.setPen(QPen(QColor(0x7d, 0xe6, 0xd2), 1.1, Qt::SolidLine, Qt::RoundCap));
+    for (int line = 0; line < 3; ++line)
+        p.drawLine(QPointF(15.6, 14.2 + line * 2.6),
+                   QPointF(line == 2 ? 19 : 20.9, 14.2 + line * 2.6));
+}
+
+// A printer: the paper going in, the body with its lamp and the printed sheet coming out.
+void printGlyph(QPainter& p) {
+    const QColor ink = p.pen().color();
+    p.drawRect(QRectF(11.5, 6.8, 9, 4.2));
+    p.setPen(Qt::NoPen);
+    p.setBrush(ink);
+    p.drawPath(roundedRect(QRectF(7.8, 11, 16.4, 7.8), 1.8));
+    p.setBrush(QColor(0x7d, 0xe6, 0xd2));
+    p.drawEllipse(QPointF(21.3, 13.6), 1, 1);
+    p.setBrush(QColor(0x3f, 0xbd, 0xa8));
+    p.setPen(QPen(ink, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawRect(QRectF(11.5, 15.8, 9, 6.4));
+    p.setPen(QPen(ink, 1.1, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(13.5, 18.2), QPointF(18.5, 18.2));
+    p.drawLine(QPointF(13.5, 20.3), QPointF(17, 20.3));
+}
+
+// Clear: a waste bin with its lid.
+void clearGlyph(QPainter& p) {
+    p.drawLine(QPointF(9, 9.6), QPointF(23, 9.6));
+    p.drawLine(QPointF(13.8, 7.4), QPointF(18.2, 7.4));
+    QPainterPath bin;
+    bin.moveTo(10.6, 11.8);
+    bin.lineTo(11.7, 22);
+    bin.lineTo(20.3, 22);
+    bin.lineTo(21.4, 11.8);
+    p.drawPath(bin);
+    p.setPen(QPen(p.pen().color(), 1.3, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(14.4, 13.6), QPointF(14.7, 19.6));
+    p.drawLine(QPointF(17.6, 13.6), QPointF(17.3, 19.6));
+}
+
+// The batch window's command panel: a raised graphite card; the separator units draw the
+// dark line of each groove and the card the light edge below it.
+void drawSidePanel(QPainter& p) {
+    const QRectF card(0.5, 0.5, 102, 310);
+    p.setPen(QPen(colours::bodyEdge, 1));
+    p.setBrush(vertical(card, QColor(0x3d, 0x46, 0x53), QColor(0x2c, 0x33, 0x3d)));
+    p.drawPath(roundedRect(card, 10));
+    p.setPen(QPen(QColor(255, 255, 255, 30), 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(roundedRect(card.adjusted(1, 1, -1, -1), 9));
+    p.setPen(QPen(QColor(255, 255, 255, 22), 1));
+    for (int y : {40, 83, 126, 169, 212, 255, 299})
+        p.drawLine(QPointF(15, y + 1.5), QPointF(87, y + 1.5));
+}
+
+// The batch window's help panel: a pale green screen recessed into the body, like the main
+// window's display.
+void drawHelpPanel(QPainter& p) {
+    const QRectF well(0, 0, 103, 282);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x10, 0x13, 0x18, 150));
+    p.drawPath(roundedRect(well, 10));
+    const QRectF screen = well.adjusted(1.5, 1.5, -1.5, -1.5);
+    p.setBrush(vertical(screen, colours::screenTop, colours::screenBottom));
+    p.drawPath(roundedRect(screen, 9));
+    QLinearGradient shade(screen.topLeft(), screen.topLeft() + QPointF(0, 10));
+    shade.setColorAt(0, QColor(0, 0, 0, 50));
+    shade.setColorAt(1, QColor(0, 0, 0, 0));
+    p.setBrush(shade);
+    p.drawPath(roundedRect(screen, 9));
+    p.setPen(QPen(QColor(0, 0, 0, 90), 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(roundedRect(screen.adjusted(0.5, 0.5, -0.5, -0.5), 8.5));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_pictures OUTPUT_DIR\n");
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: make_pictures OUTPUT_DIR [NAME...]\n");
         return 2;
     }
     const QString dir = QString::fromLocal8Bit(argv[1]);
@@ -316,10 +513,36 @@ int main(int argc, char** argv) {
         {"switch_net", 304, 23, false, switchFace(true)},
         {"knob_1", 22, 20, false, knob(false)},
         {"knob_2", 22, 20, false, knob(true)},
+        {"radio_off", 14, 14, false, radioMark(false, true)},
+        {"radio_on", 14, 14, false, radioMark(true, true)},
+        {"radio_disabled", 14, 14, false, radioMark(false, false)},
+        {"command_open", 32, 30, false, tealCommand(openGlyph)},
+        {"command_save", 32, 30, false, tealCommand(saveGlyph)},
+        {"command_calculate", 32, 30, false, tealCommand(calculateGlyph)},
+        {"command_select_all", 32, 30, false, tealCommand(selectAllGlyph)},
+        {"command_copy", 32, 30, false, tealCommand(copyGlyph)},
+        {"command_print", 32, 30, false, tealCommand(printGlyph)},
+        {"command_clear", 32, 30, false,
+         commandBadge(QColor(0xf2, 0x86, 0x7b), QColor(0xcf, 0x48, 0x3e), QColor(0xff, 0xf4, 0xf2),
+                      clearGlyph)},
+        {"batch_side_panel", 103, 311, false, drawSidePanel},
+        {"batch_help_panel", 103, 282, false, drawHelpPanel},
+        {"rate_save", 85, 48, false,
+         keyFace(85, 48, QColor(0x4d, 0xd0, 0xbb), QColor(0x1d, 0x8e, 0x7e))},
+        {"rate_restore", 85, 48, false,
+         keyFace(85, 48, QColor(0xf2, 0x86, 0x7b), QColor(0xcf, 0x48, 0x3e))},
     };
-    for (const Picture& pic : pictures)
-        if (!save(dir, QString::fromLatin1(pic.name), pic.width, pic.height, pic.opaqueWhite,
-                  pic.draw))
-            return 1;
+    QStringList wanted;
+    for (int i = 2; i < argc; ++i)
+        wanted << QString::fromLocal8Bit(argv[i]);
+    for (const Picture& pic : pictures) {
+        const QString name = QString::fromLatin1(pic.name);
+        if (!wanted.isEmpty() && !wanted.removeAll(name)) continue;
+        if (!save(dir, name, pic.width, pic.height, pic.opaqueWhite, pic.draw)) return 1;
+    }
+    if (!wanted.isEmpty()) {
+        std::fprintf(stderr, "make_pictures: no picture named %s\n", qPrintable(wanted.join(' ')));
+        return 2;
+    }
     return 0;
 }
