@@ -3,17 +3,18 @@
 # file list, programs that run from the prefix, icons of the sizes their folders name, a desktop
 # entry whose program and icon are installed, AppStream metadata that launches that entry and
 # provides both programs, and (with appstreamcli) a tree that validates as a whole.
-#   install_test.sh BUILD_DIR VERSION
+#   install_test.sh CMAKE BUILD_DIR VERSION
 set -uo pipefail
-build="$1"
-version="$2"
+cmake="$1"
+build="$2"
+version="$3"
 prefix="$(mktemp -d)"
 trap 'rm -rf "$prefix"' EXIT
 id=io.github.iitcalc.iitcalc
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-if ! out="$(cmake --install "$build" --prefix "$prefix" 2>&1)"; then
+if ! out="$("$cmake" --install "$build" --prefix "$prefix" 2>&1)"; then
     echo "$out"
     echo "FAIL: cmake --install"
     exit 1
