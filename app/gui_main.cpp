@@ -8,6 +8,7 @@
 #include "runtime/window_runtime.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QTimer>
 
 #include <chrono>
@@ -146,6 +147,9 @@ int main(int argc, char** argv) {
     qInstallMessageHandler(nullptr);
     QApplication::setApplicationName(QStringLiteral("iitcalc"));
     QApplication::setApplicationVersion(QStringLiteral(IITCALC_VERSION));
+    // Ties the windows to the installed desktop entry and its icon (taskbar, window switcher).
+    QApplication::setDesktopFileName(QStringLiteral("io.github.iitcalc.iitcalc"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("io.github.iitcalc.iitcalc")));
 
     iit::gui::InitWindowRuntime();
     iit::gui::InstallFatalErrorBox();

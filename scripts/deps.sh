@@ -21,11 +21,19 @@ iit_install_deps() {
 }
 
 # What building the programs needs.
-# Qt's platform plugins (xcb, wayland, offscreen) and the Noto CJK fonts the windows use.
+# Qt's platform plugins (xcb, wayland, offscreen) and the Noto CJK fonts the windows use;
+# rsvg-convert (librsvg2-bin) renders the icon's fixed sizes from its SVG.
 IIT_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libssl-dev
-                    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-noto-cjk)
+                    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-noto-cjk
+                    librsvg2-bin)
 # What the tests and benchmarks add.
 # xvfb-run starts the real program in the smoke test, xwininfo (x11-utils) finds its window;
-# poppler-utils (pdfinfo, pdftotext, pdffonts) reads back the printed PDF.
+# poppler-utils (pdfinfo, pdftotext, pdffonts) reads back the printed PDF; xclip puts text on
+# the real X clipboard; the packaging tests validate the desktop entry and the AppStream file
+# and render the manual pages.
 IIT_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth x11-utils clang
-                   libclang-rt-14-dev poppler-utils)
+                   libclang-rt-14-dev poppler-utils xclip desktop-file-utils appstream man-db
+                   groff-base)
+# What scripts/package adds: dpkg-shlibdeps (dpkg-dev) and file, which CPack uses to find the
+# libraries the programs need.
+IIT_PACKAGE_PACKAGES=(dpkg-dev file)
