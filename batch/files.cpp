@@ -156,18 +156,29 @@ std::optional<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path)
     options.shareMode = db::kExclusive;
     if (!db::OpenDatabase(temporary.path(), options) || !db::SelectDatabase(FileAlias()))
         return discard();
+    // Texts longer than their field are cut between characters, never inside one.
+    std::array<int, 8> widths{};
+    for (int field = 1; field <= 7 && field <= static_cast<int>(fields.size()); ++field)
+        if (fields[static_cast<std::size_t>(field - 1)].type == db::kText)
+            widths[static_cast<std::size_t>(field)] =
+                fields[static_cast<std::size_t>(field - 1)].width;
+    auto text = [&](int row, int column) {
+        const int width = widths[static_cast<std::size_t>(column)];
+        return Value::text(width > 0 ? FitToField(m_grid.text(row, column), width)
+                                     : m_grid.text(row, column));
+    };
 
     for (int row = 1; row <= kDataRows; ++row) {
         if (m_grid.text(row, kNameColumn) == TotalsMarker()) continue;
         if (!db::AppendBlankRecord()) return discard();
         const std::array<Value, 7> values = {
-            Value::text(m_grid.text(row, kNameColumn)),
-            Value::text(m_grid.text(row, kIdColumn)),
+            text(row, kNameColumn),
+            text(row, kIdColumn),
             Value::number(ToNumber(m_grid.text(row, kIncomeColumn))),
             Value::number(ToNumber(m_grid.text(row, kTaxColumn))),
             Value::number(ToNumber(m_grid.text(row, kAfterTaxColumn))),
-            Value::text(m_grid.text(row, kCardColumn)),
-            Value::text(m_grid.text(row, kRemarkColumn)),
+            text(row, kCardColumn),
+            text(row, kRemarkColumn),
         };
         for (int field = 1; field <= 7; ++field) {
             if (!db::WriteField(Value::int32(field), values[static_cast<std::size_t>(field - 1)]) &&
@@ -180,6 +191,7 @@ std::optional<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path)
     if (!ReplaceTablePair(temporary, temporaryAux, target)) return discard();
 
     WriteConfigItem(SaveConfigPath(), DirectorySection(), PathKey(), StoredPathText(m_currentFile));
+    m_savedDigest = PeopleDigest();
     return std::nullopt;
 }
 
@@ -214,6 +226,8 @@ std::optional<Text> BatchSheet::OpenBatchFile(const std::filesystem::path& path)
     const int records = std::min(db::RecordCount(), kDataRows);
     {
         Grid::UpdateScope batchOfChanges(m_grid);
+        // The file replaces the whole sheet: no person of another payroll stays below it.
+        m_grid.clearCells(1, 1, kDataRows, kGridColumns - 1);
         for (int i = 1; i <= records; ++i) {
             for (int j = 1; j <= 7; ++j)
                 m_grid.setText(i, j,
@@ -223,6 +237,7 @@ std::optional<Text> BatchSheet::OpenBatchFile(const std::filesystem::path& path)
     }
     db::CloseDatabase(FileAlias());
     WriteConfigItem(OpenConfigPath(), DirectorySection(), PathKey(), StoredPathText(m_currentFile));
+    m_savedDigest = PeopleDigest();
     return std::nullopt;
 }
 

@@ -54,6 +54,61 @@ BatchSheet::BatchSheet() : m_grid(BatchGridSetup()) {
     m_grid.setAlignment(1, kIncomeColumn, kDataRows, kAfterTaxColumn, Grid::kAlignRight);
     for (int row = 1; row <= kDataRows; ++row)
         m_grid.setText(row, 0, ToText(row));
+    m_savedDigest = PeopleDigest();
+}
+
+std::uint64_t BatchSheet::PeopleDigest() const {
+    // FNV-1a over the user's columns of every row but the totals row, with separators.
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    auto mix = [&](unsigned char c) {
+        h ^= c;
+        h *= 0x100000001b3ull;
+    };
+    for (int row = 1; row <= kDataRows; ++row) {
+        if (m_grid.text(row, kNameColumn) == TotalsMarker()) continue;
+        for (int c : {kNameColumn, kIdColumn, kIncomeColumn, kCardColumn, kRemarkColumn}) {
+            for (unsigned char b : m_grid.text(row, c).view())
+                mix(b);
+            mix(0xff);
+        }
+    }
+    return h;
+}
+
+bool BatchSheet::HasUnsavedChanges() const {
+    bool people = false;
+    for (int row = 1; row <= kDataRows && !people; ++row) {
+        if (m_grid.text(row, kNameColumn) == TotalsMarker()) continue;
+        for (int c : {kNameColumn, kIdColumn, kIncomeColumn, kCardColumn, kRemarkColumn})
+            if (!m_grid.text(row, c).empty()) people = true;
+    }
+    return people && PeopleDigest() != m_savedDigest;
+}
+
+Text FitToField(const Text& text, int width) {
+    if (width < 0 || text.size() <= static_cast<std::size_t>(width)) return text;
+    std::size_t end = 0;
+    while (end < text.size()) {
+        const std::size_t length = isLeadByte(text.at(end)) && end + 1 < text.size() ? 2 : 1;
+        if (end + length > static_cast<std::size_t>(width)) break;
+        end += length;
+    }
+    return Text::fromBytes(text.view().substr(0, end));
+}
+
+std::vector<BatchSheet::CutCell> BatchSheet::CellsCutBySave() const {
+    std::vector<CutCell> cut;
+    const std::vector<db::FieldSpec>& fields = BatchFileFields();
+    for (int row = 1; row <= kDataRows; ++row) {
+        if (m_grid.text(row, kNameColumn) == TotalsMarker()) continue;
+        for (int c = kNameColumn; c <= kRemarkColumn; ++c) {
+            const db::FieldSpec& f = fields[static_cast<std::size_t>(c - 1)];
+            if (f.type == db::kText &&
+                m_grid.text(row, c).size() > static_cast<std::size_t>(f.width))
+                cut.push_back({row, c, f.width});
+        }
+    }
+    return cut;
 }
 
 void BatchSheet::setKind(engine::TaxKind kind) {

@@ -85,6 +85,8 @@ public:
 
     // Batch files. A save begins before its dialog: BeginSave() runs CalculateAll, so that
     // the taxes and the totals row are up to date, and returns the name the dialog proposes.
+    // An open replaces the whole sheet once the file has proved to be a batch file: the grid
+    // is emptied, then filled from the records.
     std::filesystem::path BeginSave();
     // Each returns the message to show, or nullopt on success.
     std::optional<Text> SaveBatchFile(const std::filesystem::path& path);
@@ -92,14 +94,35 @@ public:
     // The path of the last file chosen in the save or open dialog.
     const std::filesystem::path& CurrentBatchFile() const { return m_currentFile; }
 
+    // A text longer than its field is cut when it is saved (a cut never splits a character).
+    struct CutCell {
+        int row;
+        int column;
+        int width; // the field's width in bytes
+    };
+    // The cells a save into a new batch file cuts, row by row.
+    std::vector<CutCell> CellsCutBySave() const;
+
+    // True when the sheet holds people and their data (names, numbers, incomes, cards,
+    // remarks; not the computed columns or the totals row) differ from what the last save or
+    // open left, or from the empty sheet before either.
+    bool HasUnsavedChanges() const;
+
 private:
+    // A digest of the people's data, as HasUnsavedChanges compares it.
+    std::uint64_t PeopleDigest() const;
+
     Grid m_grid;
     engine::TaxKind m_kind = engine::TaxKind::Wages;
     engine::TaxMode m_mode = engine::TaxMode::Gross;
     int m_lastDataRow = 0;
     std::filesystem::path m_currentFile;
     std::filesystem::path m_tablePath;
+    std::uint64_t m_savedDigest = 0;
 };
+
+// The bytes of a text that fit a field of `width` bytes, never half a character.
+Text FitToField(const Text& text, int width);
 
 // The names the save and open dialogs propose: the remembered path of "config.inf"
 // (save) or "configJS.inf" (open); without "config.inf", the default

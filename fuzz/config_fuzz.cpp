@@ -54,7 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (ReadConfigItem(workFile(), section, key) != value) std::abort();
     // Removing the section again leaves a file that reads as having no such key.
     if (!WriteConfigItem(workFile(), section, std::nullopt, std::nullopt)) std::abort();
-    if (ReadConfigItem(workFile(), section, key, Text::fromBytes("gone")) != Text::fromBytes("gone"))
+    if (ReadConfigItem(workFile(), section, key, Text::fromBytes("gone")) !=
+        Text::fromBytes("gone"))
         std::abort();
     return 0;
 }

@@ -374,3 +374,94 @@ TEST_F(Files, WriteProtectedFilesAreNotReplaced) {
 
 } // namespace
 } // namespace iit
+
+namespace iit {
+namespace {
+
+// A save cuts a text longer than its field between two characters, never inside one, and the
+// window can name the cells first.
+TEST_F(Files, CutsNeverSplitACharacter) {
+    const struct {
+        const char* text;
+        int width;
+        const char* fitted;
+    } cases[] = {
+        {"张三", 16, "张三"},
+        {"欧阳某某某某某某某", 16, "欧阳某某某某某某"}, // 9 characters: 8 fit
+        {"a欧阳某某某某某某", 16, "a欧阳某某某某某"},   // the 8th character would need byte 17
+        {"abc", 2, "ab"},
+        {"", 4, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(batch::FitToField(sysText(c.text), c.width).toUtf8(), c.fitted) << c.text;
+
+    person(1, "a欧阳某某某某某某", "8000");
+    set(2, batch::kRemarkColumn, "这是一条很长的备注，写满了二十一个汉字还多一些");
+    set(3, batch::kIdColumn, "11010119900101123456789");
+    person(4, "短名", "5000");
+    const auto cut = sheet->CellsCutBySave();
+    ASSERT_EQ(cut.size(), 3u);
+    EXPECT_EQ(cut[0].row, 1);
+    EXPECT_EQ(cut[0].column, batch::kNameColumn);
+    EXPECT_EQ(cut[0].width, 16);
+    EXPECT_EQ(cut[1].column, batch::kRemarkColumn);
+    EXPECT_EQ(cut[2].column, batch::kIdColumn);
+    const std::filesystem::path file = path("cut.dat");
+    ASSERT_FALSE(sheet->SaveBatchFile(file).has_value());
+    batch::BatchSheet reopened;
+    ASSERT_FALSE(reopened.OpenBatchFile(file).has_value());
+    EXPECT_EQ(reopened.grid().text(1, kNameColumn).toUtf8(), "a欧阳某某某某某");
+    EXPECT_EQ(reopened.grid().text(2, batch::kRemarkColumn).toUtf8(),
+              "这是一条很长的备注，写满了二十一个汉字还"); // 40 bytes
+}
+
+// An open replaces the whole sheet; a file that is not a batch file leaves it as it was.
+TEST_F(Files, OpenReplacesTheWholeSheet) {
+    person(1, "文件里的人", "8000");
+    const std::filesystem::path file = path("one.dat");
+    grid().setText(1, batch::kIdColumn, Text::fromBytes("1"));
+    // A file of one record.
+    {
+        std::vector<std::vector<Value>> records = {
+            {Value::text(sysText("甲")), Value::text(Text{}), Value::number(8000),
+             Value::number(90), Value::number(7910), Value::text(Text{}), Value::text(Text{})}};
+        testing::writeFile(file,
+                           db::EncodeTableImage(batch::BatchFileFields(), 43466, records, {}));
+    }
+    for (int row = 1; row <= 20; ++row)
+        person(row, "旧人", "5000");
+    testing::writeFile(path("text.dat"), "not a table");
+    EXPECT_TRUE(sheet->OpenBatchFile(path("text.dat")).has_value());
+    EXPECT_EQ(cell(20, kNameColumn), "旧人");
+    ASSERT_FALSE(sheet->OpenBatchFile(file).has_value());
+    EXPECT_EQ(cell(1, kNameColumn), "甲");
+    for (int row = 2; row <= 20; ++row)
+        EXPECT_EQ(line(row), "\t\t\t\t\t\t") << row;
+    EXPECT_EQ(cell(20, 0), "20"); // the row numbers stay
+}
+
+TEST_F(Files, UnsavedChangesAreThoseOfThePeople) {
+    EXPECT_FALSE(sheet->HasUnsavedChanges()); // an empty sheet
+    person(1, "甲", "8000");
+    EXPECT_TRUE(sheet->HasUnsavedChanges());
+    ASSERT_FALSE(sheet->CalculateAll().has_value());
+    const std::filesystem::path file = path("saved.dat");
+    ASSERT_FALSE(sheet->SaveBatchFile(file).has_value());
+    EXPECT_FALSE(sheet->HasUnsavedChanges());
+    // A calculation changes only computed cells and the totals row.
+    sheet->setMode(engine::TaxMode::Net);
+    ASSERT_FALSE(sheet->CalculateAll().has_value());
+    EXPECT_FALSE(sheet->HasUnsavedChanges());
+    set(1, batch::kRemarkColumn, "备注");
+    EXPECT_TRUE(sheet->HasUnsavedChanges());
+    set(1, batch::kRemarkColumn, "");
+    EXPECT_FALSE(sheet->HasUnsavedChanges()); // back to what the file holds
+    batch::BatchSheet other;
+    ASSERT_FALSE(other.OpenBatchFile(file).has_value());
+    EXPECT_FALSE(other.HasUnsavedChanges());
+    other.ClearGrid();
+    EXPECT_FALSE(other.HasUnsavedChanges()); // nobody left to lose
+}
+
+} // namespace
+} // namespace iit
