@@ -84,7 +84,6 @@ void GridHistory::close() {
         finishStep();
         break;
     case Recording::LastStep:
-        m_steps.back().changes.shrink_to_fit();
         recount(m_steps.back());
         m_lastStepRevision = m_grid.textRevision();
         enforceLimit();
@@ -103,7 +102,6 @@ void GridHistory::finishStep() {
     if (m_pending.empty()) return; // nothing changed: no step, and the redo steps stay
     dropRedo();
     m_steps.push_back({std::exchange(m_pending, {}), 0});
-    m_steps.back().changes.shrink_to_fit();
     recount(m_steps.back());
     m_present = m_steps.size();
     m_lastStepOpen = true;
