@@ -372,12 +372,12 @@ void Grid::clearSelection() {
 bool Grid::commitEdit(int row, int column, Text text) {
     if (!isEditable(row, column)) return false;
     Cell& c = cell(row, column);
-    if (c.text != text || (c.state & kModified) == 0) {
+    if (c.text != text) {
         willChange(row, column, c);
         c.text.bytes() = std::move(text.bytes());
         trimCapacity(c.text.bytes());
-        c.state |= kModified;
     }
+    c.state |= kModified;
     notifyChanged({row, column, row, column});
     m_events.cellEditCommitted(row, column);
     return true;
@@ -420,10 +420,11 @@ void Grid::willChange(int row, int column, Cell& c) {
 }
 
 void Grid::storeText(int row, int column, Cell& c, std::string_view bytes) {
-    if (c.text.view() == bytes && (c.state & kModified) != 0) return;
-    willChange(row, column, c);
-    c.text.bytes().assign(bytes.data(), bytes.size());
-    trimCapacity(c.text.bytes());
+    if (c.text.view() != bytes) {
+        willChange(row, column, c);
+        c.text.bytes().assign(bytes.data(), bytes.size());
+        trimCapacity(c.text.bytes());
+    }
     c.state |= kModified;
 }
 

@@ -222,8 +222,9 @@ public:
 
     // --- Undo support (for GridHistory) ---
 
-    // While a journal is set, every change of a cell's text or modified bit first appends the
-    // cell's previous state to it; a store that changes nothing appends nothing.
+    // While a journal is set, every change of a cell's text first appends the cell's previous
+    // state (text and modified bit) to it; a store that leaves the text as it was appends
+    // nothing, since the modified bit alone is not seen.
     void setJournal(std::vector<CellChange>* journal) { m_journal = journal; }
     std::vector<CellChange>* journal() const { return m_journal; }
     // Swaps each recorded state with the cell's present one, the last change first when

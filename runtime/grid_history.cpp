@@ -122,7 +122,7 @@ void GridHistory::finishScratch() {
         seen[c.cell] = true;
         const int row = static_cast<int>(c.cell / static_cast<std::uint32_t>(columns));
         const int column = static_cast<int>(c.cell % static_cast<std::uint32_t>(columns));
-        if (m_grid.text(row, column) != c.text || m_grid.isModified(row, column) != c.modified) {
+        if (m_grid.text(row, column) != c.text) {
             changedCells = true;
             break;
         }

@@ -33,8 +33,8 @@ struct SignalSlots {
 class Connection {
 public:
     Connection() = default;
-    Connection(std::weak_ptr<detail::SignalSlots> slots, std::uint64_t id)
-        : m_slots(std::move(slots)), m_id(id) {}
+    Connection(std::weak_ptr<detail::SignalSlots> shared, std::uint64_t id)
+        : m_slots(std::move(shared)), m_id(id) {}
     ~Connection() { disconnect(); }
     Connection(Connection&& other) noexcept
         : m_slots(std::move(other.m_slots)), m_id(std::exchange(other.m_id, 0)) {}
@@ -50,7 +50,8 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     void disconnect() {
-        if (const std::shared_ptr<detail::SignalSlots> slots = m_slots.lock()) slots->remove(m_id);
+        if (const std::shared_ptr<detail::SignalSlots> shared = m_slots.lock())
+            shared->remove(m_id);
         m_slots.reset();
         m_id = 0;
     }
@@ -82,17 +83,17 @@ public:
     // Calls every connected listener.
     void operator()(Args... args) const {
         if (!m_slots || m_slots->listeners.empty()) return;
-        // The slots, and each listener while it runs, stay alive even if a listener
+        // The list, and each listener while it runs, stay alive even if a listener
         // disconnects itself, connects others (the list may grow) or destroys the signal.
-        const std::shared_ptr<Slots> slots = m_slots;
-        ++slots->raising;
-        const std::size_t count = slots->listeners.size(); // late connections wait
+        const std::shared_ptr<Slots> shared = m_slots;
+        ++shared->raising;
+        const std::size_t count = shared->listeners.size(); // late connections wait
         for (std::size_t i = 0; i < count; ++i) {
-            if (slots->listeners[i]->id == 0) continue;
-            const std::shared_ptr<Entry> entry = slots->listeners[i];
+            if (shared->listeners[i]->id == 0) continue;
+            const std::shared_ptr<Entry> entry = shared->listeners[i];
             entry->call(args...);
         }
-        if (--slots->raising == 0 && slots->removed) slots->sweep();
+        if (--shared->raising == 0 && shared->removed) shared->sweep();
     }
 
     bool empty() const {
