@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -472,12 +473,25 @@ void Grid::pasteLine(int row, std::string_view line, std::optional<CellRange>& w
         ++column;
         return true;
     };
-    // A delimiter at the end of the line opens no further field; an empty line has none.
+    // A delimiter at the end of the line opens no further field; an empty line has none. The
+    // next TAB and the next comma are each looked up with memchr, and again only once passed,
+    // so that a line of one huge field costs two scans.
+    auto next = [&](char delimiter, std::size_t from) {
+        const void* hit = from < line.size()
+                              ? std::memchr(line.data() + from, delimiter, line.size() - from)
+                              : nullptr;
+        return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - line.data())
+                   : line.size();
+    };
+    std::size_t tab = next('\t', 0);
+    std::size_t comma = next(',', 0);
     std::size_t start = 0;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        if (line[i] != '\t' && line[i] != ',') continue;
+    while (std::min(tab, comma) < line.size()) {
+        const std::size_t i = std::min(tab, comma);
         if (!store(line.substr(start, i - start))) return;
         start = i + 1;
+        if (tab == i) tab = next('\t', start);
+        if (comma == i) comma = next(',', start);
     }
     if (start < line.size()) store(line.substr(start));
 }

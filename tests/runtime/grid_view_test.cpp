@@ -213,6 +213,12 @@ void GridViewTest::displayTextAndClipboardEdge() {
     };
     for (const auto& [text, want] : shown)
         QCOMPARE(iit::displayText(text), want);
+    // Both ways exactly, ASCII or not anywhere in a text of any length.
+    for (const char* utf8 : {"", "a", "一", "abc一", "abcdefg一", "一abcdefgh", "abcdefgh",
+                             "a\tb\r\n", "abcdefghijklmnop一q"}) {
+        QCOMPARE(iit::toQString(U(utf8)), Q(utf8));
+        QCOMPARE(iit::fromQString(Q(utf8)), U(utf8));
+    }
     // Cut at a character boundary: "啊" is two bytes.
     QCOMPARE(iit::displayText(U("ab啊啊"), 3), Q("ab…"));
     QCOMPARE(iit::displayText(U("ab啊啊"), 4), Q("ab啊…"));
