@@ -1,11 +1,12 @@
 // The batch sheet with 10,000 filled rows, on the same code paths as the batch window:
-// CalculateAll in each of its five passes, saving and opening the batch file, pasting,
-// selecting and copying, clearing.
+// CalculateAll in each of its five passes and after a paste with and without undo recording,
+// undo and redo, saving and opening the batch file, pasting, selecting and copying, clearing.
 #include "batch/sheet.h"
 #include "database/database.h"
 #include "engine/bracket_table.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
+#include "runtime/grid_history.h"
 
 #include <benchmark/benchmark.h>
 
@@ -72,6 +73,52 @@ BENCHMARK(BM_CalculateAll)
     ->Args({1, 1})
     ->Args({2, 0})
     ->Unit(benchmark::kMillisecond);
+
+// CalculateAll right after a paste of 10,000 people, as at the release of V: arg 1 records it
+// into the paste's undo step (every tax and after-tax cell changes), arg 0 records nothing.
+void BM_CalculateAllAfterPaste(benchmark::State& state) {
+    Workspace ws;
+    BatchSheet sheet;
+    GridHistory history(sheet.grid());
+    const bool recorded = state.range(0) == 1;
+    const Text payroll = PayrollText();
+    for (auto _ : state) {
+        state.PauseTiming();
+        history.clear();
+        sheet.ClearGrid();
+        sheet.grid().setCurrentCell(1, 1);
+        {
+            GridHistory::Step step(recorded ? &history : nullptr);
+            sheet.PasteAtCursor(payroll);
+        }
+        state.ResumeTiming();
+        GridHistory::Amendment amendment(recorded ? &history : nullptr);
+        sheet.CalculateAll();
+    }
+    state.SetLabel(recorded ? "recorded" : "not recorded");
+}
+BENCHMARK(BM_CalculateAllAfterPaste)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// Undo of that paste and its calculation, then redo.
+void BM_UndoRedoPasteAndCalculation(benchmark::State& state) {
+    Workspace ws;
+    BatchSheet sheet;
+    GridHistory history(sheet.grid());
+    sheet.grid().setCurrentCell(1, 1);
+    {
+        GridHistory::Step step(history);
+        sheet.PasteAtCursor(PayrollText());
+    }
+    {
+        GridHistory::Amendment amendment(history);
+        sheet.CalculateAll();
+    }
+    for (auto _ : state) {
+        history.undo();
+        history.redo();
+    }
+}
+BENCHMARK(BM_UndoRedoPasteAndCalculation)->Unit(benchmark::kMillisecond);
 
 void BM_SaveBatchFile(benchmark::State& state) {
     Workspace ws;

@@ -50,8 +50,7 @@ int BalloonTip::durationFor(const Text& text) {
 
 bool BalloonTip::popUp(QPoint screenPoint, const Text& text, int icon) {
     m_text = text;
-    m_shown = toQString(text);
-    m_shown.remove(u'\r');
+    m_shown = displayText(text);
     m_icon = icon;
     m_tip = screenPoint;
     layOut();

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -100,9 +101,12 @@ bool Grid::setCellData(int row, int column, const Value& value) {
 
 bool Grid::setText(int row, int column, Text text) {
     if (!isValid(row, column)) return false;
-    std::string& bytes = cell(row, column).text.bytes();
-    bytes = std::move(text.bytes());
-    trimCapacity(bytes);
+    Cell& c = cell(row, column);
+    if (c.text != text) {
+        willChange(row, column, c);
+        c.text.bytes() = std::move(text.bytes());
+        trimCapacity(c.text.bytes());
+    }
     notifyChanged({row, column, row, column});
     return true;
 }
@@ -124,9 +128,11 @@ bool Grid::clearCells(int top, int left, int bottom, int right) {
     if (top > bottom || left > right) return false;
     for (int r = top; r <= bottom; ++r) {
         for (int c = left; c <= right; ++c) {
-            std::string& bytes = cell(r, c).text.bytes();
-            bytes.clear();
-            trimCapacity(bytes);
+            Cell& cl = cell(r, c);
+            if (cl.text.empty()) continue;
+            willChange(r, c, cl); // a history takes the text over, with no copy
+            cl.text.bytes().clear();
+            trimCapacity(cl.text.bytes());
         }
     }
     notifyChanged({top, left, bottom, right});
@@ -163,14 +169,14 @@ bool Grid::setReadOnly(int row, int column, bool readOnly) {
 bool Grid::setRowHeight(int row, int height) {
     if (row < 0 || row >= m_rows) return false;
     m_rowHeights[static_cast<std::size_t>(row)] = std::max(height, 0);
-    if (m_events.rowResized) m_events.rowResized(row);
+    m_events.rowResized(row);
     return true;
 }
 
 bool Grid::setColumnWidth(int column, int width) {
     if (column < 0 || column >= m_columns) return false;
     m_columnWidths[static_cast<std::size_t>(column)] = std::max(width, 0);
-    if (m_events.columnResized) m_events.columnResized(column);
+    m_events.columnResized(column);
     return true;
 }
 
@@ -251,11 +257,12 @@ std::optional<CellRange> Grid::mergeAt(int row, int column) const {
 bool Grid::insertRow(std::optional<int> before) {
     if (m_rows == INT_MAX) return false;
     const int at = before && *before >= m_fixedRows && *before < m_rows ? *before : m_rows;
-    if (m_events.rowAboutToBeInserted) m_events.rowAboutToBeInserted(at);
+    m_events.rowAboutToBeInserted(at);
     const auto offset = static_cast<std::ptrdiff_t>(at) * m_columns;
     m_cells.insert(m_cells.begin() + offset, static_cast<std::size_t>(m_columns), Cell{});
     m_rowHeights.insert(m_rowHeights.begin() + at, m_setup.rowHeight);
     ++m_rows;
+    ++m_textRevision;
     for (CellRange& m : m_merges)
         m = afterInsert(m, at);
     const std::optional<CellRange> oldSelection = m_selection;
@@ -263,18 +270,19 @@ bool Grid::insertRow(std::optional<int> before) {
     if (m_leftSelectionArea) m_leftSelectionArea = afterInsert(*m_leftSelectionArea, at);
     if (m_pendingChange) m_pendingChange = afterInsert(*m_pendingChange, at);
     m_setup.rows = m_rows;
-    if (m_events.rowInserted) m_events.rowInserted(at);
-    if (m_selection != oldSelection && m_events.selectionChanged) m_events.selectionChanged();
+    m_events.rowInserted(at);
+    if (m_selection != oldSelection) m_events.selectionChanged();
     return true;
 }
 
 bool Grid::deleteRow(int row) {
     if (row < 0 || row >= m_rows) return false;
-    if (m_events.rowAboutToBeRemoved) m_events.rowAboutToBeRemoved(row);
+    m_events.rowAboutToBeRemoved(row);
     const auto offset = static_cast<std::ptrdiff_t>(row) * m_columns;
     m_cells.erase(m_cells.begin() + offset, m_cells.begin() + offset + m_columns);
     m_rowHeights.erase(m_rowHeights.begin() + row);
     --m_rows;
+    ++m_textRevision;
     if (row < m_fixedRows) --m_fixedRows;
     m_setup.rows = m_rows;
     m_setup.fixedRows = m_fixedRows;
@@ -301,17 +309,16 @@ bool Grid::deleteRow(int row) {
         if (m_currentRow < m_fixedRows) m_currentRow = m_currentColumn = -1;
     }
 
-    if (m_events.rowRemoved) m_events.rowRemoved(row);
-    if (m_selection != oldSelection && m_events.selectionChanged) m_events.selectionChanged();
-    if ((m_currentRow != oldRow || m_currentColumn != oldColumn) && m_events.currentCellMoved)
-        m_events.currentCellMoved();
+    m_events.rowRemoved(row);
+    if (m_selection != oldSelection) m_events.selectionChanged();
+    if (m_currentRow != oldRow || m_currentColumn != oldColumn) m_events.currentCellMoved();
     return true;
 }
 
 // --- Current cell and selection ---
 
 void Grid::setCurrentCell(int row, int column) {
-    if (m_events.endPendingEdit && !m_endingEdit) {
+    if (!m_endingEdit) {
         FlagGuard guard(m_endingEdit);
         m_events.endPendingEdit();
     }
@@ -323,8 +330,7 @@ void Grid::setCurrentCell(int row, int column) {
         m_currentRow = row;
         m_currentColumn = column;
     }
-    if ((m_currentRow != oldRow || m_currentColumn != oldColumn) && m_events.currentCellMoved)
-        m_events.currentCellMoved();
+    if (m_currentRow != oldRow || m_currentColumn != oldColumn) m_events.currentCellMoved();
 }
 
 void Grid::resetSelection() {
@@ -343,7 +349,7 @@ void Grid::selectAll() {
         m_selection = CellRange{m_fixedRows, m_fixedColumns, m_rows - 1, m_columns - 1};
     else
         m_selection.reset();
-    if (m_events.selectionChanged) m_events.selectionChanged();
+    m_events.selectionChanged();
 }
 
 bool Grid::setSelection(int row1, int column1, int row2, int column2) {
@@ -351,7 +357,7 @@ bool Grid::setSelection(int row1, int column1, int row2, int column2) {
     resetSelection();
     m_selection = CellRange{std::min(row1, row2), std::min(column1, column2), std::max(row1, row2),
                             std::max(column1, column2)};
-    if (m_events.selectionChanged) m_events.selectionChanged();
+    m_events.selectionChanged();
     return true;
 }
 
@@ -359,7 +365,7 @@ void Grid::clearSelection() {
     resetSelection();
     if (!m_selection) return;
     m_selection.reset();
-    if (m_events.selectionChanged) m_events.selectionChanged();
+    m_events.selectionChanged();
 }
 
 // --- Editing and clipboard ---
@@ -367,11 +373,14 @@ void Grid::clearSelection() {
 bool Grid::commitEdit(int row, int column, Text text) {
     if (!isEditable(row, column)) return false;
     Cell& c = cell(row, column);
-    c.text.bytes() = std::move(text.bytes());
-    trimCapacity(c.text.bytes());
+    if (c.text != text) {
+        willChange(row, column, c);
+        c.text.bytes() = std::move(text.bytes());
+        trimCapacity(c.text.bytes());
+    }
     c.state |= kModified;
     notifyChanged({row, column, row, column});
-    if (m_events.cellEditCommitted) m_events.cellEditCommitted(row, column);
+    m_events.cellEditCommitted(row, column);
     return true;
 }
 
@@ -405,9 +414,19 @@ std::optional<Text> Grid::copy() const {
     return Text::fromBytes(std::move(out));
 }
 
-void Grid::storeText(Cell& c, std::string_view bytes) {
-    c.text.bytes().assign(bytes.data(), bytes.size());
-    trimCapacity(c.text.bytes());
+void Grid::willChange(int row, int column, Cell& c) {
+    ++m_textRevision;
+    if (m_journal)
+        m_journal->push_back({indexOf(row, column), (c.state & kModified) != 0, std::move(c.text)});
+}
+
+void Grid::storeText(int row, int column, Cell& c, std::string_view bytes) {
+    if (c.text.view() != bytes) {
+        willChange(row, column, c);
+        c.text.bytes().assign(bytes.data(), bytes.size());
+        trimCapacity(c.text.bytes());
+    }
+    c.state |= kModified;
 }
 
 bool Grid::paste(const Text& clipboard) {
@@ -445,8 +464,7 @@ void Grid::pasteLine(int row, std::string_view line, std::optional<CellRange>& w
             ++column;
         if (column >= m_columns) return false;
         Cell& c = cell(row, column);
-        storeText(c, field);
-        c.state |= kModified;
+        storeText(row, column, c, field);
         if (m_selection && m_selection->contains(row, column)) {
             c.state |= kLeftSelection;
             extend(m_leftSelectionArea, {row, column, row, column});
@@ -455,14 +473,52 @@ void Grid::pasteLine(int row, std::string_view line, std::optional<CellRange>& w
         ++column;
         return true;
     };
-    // A delimiter at the end of the line opens no further field; an empty line has none.
+    // A delimiter at the end of the line opens no further field; an empty line has none. The
+    // next TAB and the next comma are each looked up with memchr, and again only once passed,
+    // so that a line of one huge field costs two scans.
+    auto next = [&](char delimiter, std::size_t from) {
+        const void* hit = from < line.size()
+                              ? std::memchr(line.data() + from, delimiter, line.size() - from)
+                              : nullptr;
+        return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - line.data())
+                   : line.size();
+    };
+    std::size_t tab = next('\t', 0);
+    std::size_t comma = next(',', 0);
     std::size_t start = 0;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        if (line[i] != '\t' && line[i] != ',') continue;
+    while (std::min(tab, comma) < line.size()) {
+        const std::size_t i = std::min(tab, comma);
         if (!store(line.substr(start, i - start))) return;
         start = i + 1;
+        if (tab == i) tab = next('\t', start);
+        if (comma == i) comma = next(',', start);
     }
     if (start < line.size()) store(line.substr(start));
+}
+
+// --- Undo support ---
+
+void Grid::exchange(std::vector<CellChange>& changes, bool backwards) {
+    std::optional<CellRange> range;
+    auto swapOne = [&](CellChange& change) {
+        if (change.cell >= m_cells.size()) return;
+        Cell& c = m_cells[change.cell];
+        std::swap(c.text, change.text);
+        const bool wasModified = (c.state & kModified) != 0;
+        c.state =
+            static_cast<std::uint8_t>(change.modified ? c.state | kModified : c.state & ~kModified);
+        change.modified = wasModified;
+        const int row = static_cast<int>(change.cell / static_cast<std::uint32_t>(m_columns));
+        const int column = static_cast<int>(change.cell % static_cast<std::uint32_t>(m_columns));
+        extend(range, {row, column, row, column});
+    };
+    if (backwards)
+        std::for_each(changes.rbegin(), changes.rend(), swapOne);
+    else
+        std::for_each(changes.begin(), changes.end(), swapOne);
+    if (!range) return;
+    ++m_textRevision;
+    notifyChanged(*range);
 }
 
 // --- Notifications ---
@@ -472,7 +528,7 @@ void Grid::notifyChanged(const CellRange& range) {
         extend(m_pendingChange, range);
         return;
     }
-    if (m_events.cellsChanged) m_events.cellsChanged(range);
+    m_events.cellsChanged(range);
 }
 
 void Grid::endUpdate() {

@@ -12,9 +12,14 @@
 //
 // The model is pure C++. The batch sheet and the rate-table window drive it; a Qt view
 // adapts it through a QAbstractTableModel and learns about every change through the
-// callbacks of GridEvents, which are raised after the model is consistent again, so a
-// handler may call back into the grid.
+// signals of GridEvents, which are raised after the model is consistent again, so a
+// listener may call back into the grid.
+//
+// Undo: while a GridHistory (runtime/grid_history.h) records, every store of a cell's text
+// (setText, clearCells, paste, commitEdit) first appends the cell's previous state to the
+// journal the history gave the grid; exchange() puts recorded states back.
 
+#include "runtime/signal.h"
 #include "runtime/text.h"
 #include "runtime/value.h"
 
@@ -66,24 +71,33 @@ struct GridSetup {
     std::uint32_t textColour = 0x000000;
 };
 
-// Callbacks of a grid; any of them may be empty.
+// The events of a grid. Each is a Signal: the view, the window and the print preview each
+// connect their own listener and keep the Connection for as long as they listen.
 struct GridEvents {
     // Asked before the current cell moves, so that a view with an edit in progress stores
     // it through commitEdit() while the current cell is still the edited one.
-    std::function<void()> endPendingEdit;
-    std::function<void()> currentCellMoved;
+    Signal<> endPendingEdit;
+    Signal<> currentCellMoved;
     // An in-place edit was stored into (row, column).
-    std::function<void(int row, int column)> cellEditCommitted;
-    // Texts, format or state bits of the rectangle changed; one call per operation.
-    std::function<void(const CellRange&)> cellsChanged;
-    std::function<void()> selectionChanged;
-    std::function<void(int row)> rowResized;
-    std::function<void(int column)> columnResized;
+    Signal<int, int> cellEditCommitted;
+    // Texts, format or state bits of the rectangle changed; one raise per operation.
+    Signal<const CellRange&> cellsChanged;
+    Signal<> selectionChanged;
+    Signal<int> rowResized;    // the row's number
+    Signal<int> columnResized; // the column's number
     // Around insertRow() and deleteRow(), with the row's number.
-    std::function<void(int row)> rowAboutToBeInserted;
-    std::function<void(int row)> rowInserted;
-    std::function<void(int row)> rowAboutToBeRemoved;
-    std::function<void(int row)> rowRemoved;
+    Signal<int> rowAboutToBeInserted;
+    Signal<int> rowInserted;
+    Signal<int> rowAboutToBeRemoved;
+    Signal<int> rowRemoved;
+};
+
+// The state a cell had before a change, as an undo history keeps it (runtime/grid_history.h):
+// the cell's index (row * columnCount() + column), its modified bit and its text.
+struct CellChange {
+    std::uint32_t cell = 0;
+    bool modified = false;
+    Text text;
 };
 
 class Grid {
@@ -206,6 +220,20 @@ public:
 
     GridEvents& events() { return m_events; }
 
+    // --- Undo support (for GridHistory) ---
+
+    // While a journal is set, every change of a cell's text first appends the cell's previous
+    // state (text and modified bit) to it; a store that leaves the text as it was appends
+    // nothing, since the modified bit alone is not seen.
+    void setJournal(std::vector<CellChange>* journal) { m_journal = journal; }
+    std::vector<CellChange>* journal() const { return m_journal; }
+    // Swaps each recorded state with the cell's present one, the last change first when
+    // `backwards` (undo) and the first change first otherwise (redo); afterwards `changes`
+    // holds the states they replaced. One cellsChanged for all; nothing is journaled.
+    void exchange(std::vector<CellChange>& changes, bool backwards);
+    // Counts the changes of cell texts and of the rows: equal revisions mean equal texts.
+    std::uint64_t textRevision() const { return m_textRevision; }
+
     // Gathers the cellsChanged notifications of many operations into one, raised when the
     // outermost scope ends: for calculations that write thousands of cells.
     class UpdateScope {
@@ -236,7 +264,14 @@ private:
     }
 
     std::optional<CellRange> formatRange(int row1, int column1, int row2, int column2) const;
-    void storeText(Cell& c, std::string_view bytes);
+    std::uint32_t indexOf(int row, int column) const {
+        return static_cast<std::uint32_t>(row) * static_cast<std::uint32_t>(m_columns) +
+               static_cast<std::uint32_t>(column);
+    }
+    // Journals the cell's state before it changes (when a history records) and counts the
+    // change.
+    void willChange(int row, int column, Cell& c);
+    void storeText(int row, int column, Cell& c, std::string_view bytes);
     void pasteLine(int row, std::string_view line, std::optional<CellRange>& written);
     void resetSelection();
     void notifyChanged(const CellRange& range);
@@ -258,6 +293,8 @@ private:
     // only those instead of every cell.
     std::optional<CellRange> m_leftSelectionArea;
     GridEvents m_events;
+    std::vector<CellChange>* m_journal = nullptr;
+    std::uint64_t m_textRevision = 0;
     bool m_endingEdit = false;
     int m_updateDepth = 0;
     std::optional<CellRange> m_pendingChange;

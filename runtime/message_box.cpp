@@ -51,20 +51,14 @@ QMessageBox::Icon iconOf(int flags) {
     }
 }
 
-QString shown(const Text& text) {
-    QString s = toQString(text);
-    s.remove(u'\r');
-    return s;
-}
-
 } // namespace
 
 int MessageBox(const Text& content, int flags, const Text& caption, QWidget* owner) {
     static const Text defaultCaption = sysText("信息：");
     QMessageBox box(owner);
     box.setObjectName(QStringLiteral("messageBox"));
-    box.setWindowTitle(shown(caption.empty() ? defaultCaption : caption));
-    box.setText(shown(content));
+    box.setWindowTitle(displayText(caption.empty() ? defaultCaption : caption));
+    box.setText(displayText(content));
     box.setTextFormat(Qt::PlainText);
     box.setIcon(iconOf(flags));
     box.setWindowModality(Qt::ApplicationModal);

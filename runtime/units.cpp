@@ -141,8 +141,7 @@ void EditBox::paintEvent(QPaintEvent* event) {
         style()->subElementRect(QStyle::SE_LineEditContents, &panel, this).adjusted(3, 0, -3, 0);
     p.setFont(font());
     p.setPen(hinted ? m_hintColour : palette().color(QPalette::Text));
-    QString shown = t;
-    shown.remove(u'\r');
+    QString shown = displayLineBreaks(t);
     const QStringList rows = lines ? shown.split(u'\n') : QStringList{shown.replace(u'\n', u' ')};
     const QFontMetricsF fm(font());
     const qreal em = fm.height() / 1.448; // the font's size in pixels (CJK line height 1.448 em)

@@ -81,7 +81,8 @@ TEST(GridCells, SetCellDataStoresValuesAsText) {
         EXPECT_EQ(g.cellData(2, 2), B(want)) << want;
     }
     int changes = 0;
-    g.events().cellsChanged = [&](const CellRange&) { ++changes; };
+    const Connection onCellsChanged =
+        g.events().cellsChanged.connect([&](const CellRange&) { ++changes; });
     const std::pair<int, int> invalid[] = {{-1, 0}, {0, -1}, {4, 0}, {0, 4}, {INT_MIN, INT_MAX}};
     for (auto [r, c] : invalid) {
         EXPECT_FALSE(g.setCellData(r, c, Value::number(1)) || g.commitEdit(r, c, B("x")));
@@ -159,7 +160,8 @@ TEST(GridClipboard, Paste) {
 TEST(GridClipboard, PasteMarksModifiedLeavesSelectionAndNotifiesOnce) {
     Grid g(small(6, 6));
     std::vector<CellRange> changes;
-    g.events().cellsChanged = [&](const CellRange& r) { changes.push_back(r); };
+    const Connection onCellsChanged =
+        g.events().cellsChanged.connect([&](const CellRange& r) { changes.push_back(r); });
     g.setCurrentCell(2, 2);
     ASSERT_TRUE(g.setSelection(1, 1, 4, 4));
     ASSERT_TRUE(g.paste(B("a\tb\tc\tx\ny")));
@@ -277,7 +279,8 @@ TEST(GridCurrentCell, MovedEventOnlyWhenThePositionChanges) {
         g.setCurrentCell(fromRow, fromColumn);
         g.setSelection(1, 1, 2, 2);
         int events = 0;
-        g.events().currentCellMoved = [&] { ++events; };
+        const Connection onCurrentCellMoved =
+            g.events().currentCellMoved.connect([&] { ++events; });
         g.setCurrentCell(row, column);
         EXPECT_EQ(events, want) << row << "," << column;
         EXPECT_EQ(std::pair(g.currentRow(), g.currentColumn()), std::pair(wantRow, wantColumn));
@@ -289,13 +292,15 @@ TEST(GridCurrentCell, PendingEditIsStoredBeforeTheMove) {
     Grid g(small());
     g.setCurrentCell(1, 2);
     std::vector<std::string> log;
-    g.events().endPendingEdit = [&] { g.commitEdit(g.currentRow(), g.currentColumn(), B("5")); };
-    g.events().cellEditCommitted = [&](int r, int c) {
+    const Connection onEndPendingEdit = g.events().endPendingEdit.connect(
+        [&] { g.commitEdit(g.currentRow(), g.currentColumn(), B("5")); });
+    const Connection onCellEditCommitted = g.events().cellEditCommitted.connect([&](int r, int c) {
         log.push_back("commit " + std::to_string(r) + std::to_string(c) + " at " +
                       std::to_string(g.currentRow()) + std::to_string(g.currentColumn()));
         g.setCurrentCell(r, c); // a handler that moves again must not recurse
-    };
-    g.events().currentCellMoved = [&] { log.push_back("moved"); };
+    });
+    const Connection onCurrentCellMoved =
+        g.events().currentCellMoved.connect([&] { log.push_back("moved"); });
     g.setCurrentCell(1, 1);
     EXPECT_EQ(log, (std::vector<std::string>{"commit 12 at 12", "moved"}));
     EXPECT_TRUE(g.isModified(1, 2));
@@ -315,7 +320,8 @@ TEST(GridRows, DeleteRowAndTheCurrentCell) {
         fill(g, false);
         g.setCurrentCell(current, 1);
         int events = 0;
-        g.events().currentCellMoved = [&] { ++events; };
+        const Connection onCurrentCellMoved =
+            g.events().currentCellMoved.connect([&] { ++events; });
         EXPECT_EQ(g.deleteRow(deleted), ok);
         EXPECT_EQ(g.rowCount(), ok ? rows - 1 : rows);
         EXPECT_EQ(std::pair(g.currentRow(), g.currentColumn()),
@@ -368,7 +374,8 @@ TEST(GridCells, ClearCellsAndUpdateScopeNotifyOnce) {
     Grid g(small(6, 6));
     fill(g, true);
     std::vector<CellRange> changes;
-    g.events().cellsChanged = [&](const CellRange& r) { changes.push_back(r); };
+    const Connection onCellsChanged =
+        g.events().cellsChanged.connect([&](const CellRange& r) { changes.push_back(r); });
     EXPECT_TRUE(g.clearCells(1, 1, 99, 99));
     EXPECT_FALSE(g.clearCells(6, 0, 9, 9));
     EXPECT_EQ(dataArea(g), "||||/||||/||||/||||/||||");
