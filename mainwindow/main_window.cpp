@@ -2,6 +2,7 @@
 
 #include "ui_MainWindow.h"
 
+#include "batch/batch_window.h"
 #include "engine/bracket_table.h"
 #include "engine/calculate.h"
 #include "mainwindow/startup.h"
@@ -46,10 +47,6 @@ const QString& MainWindow::Name() {
     static const QString name = QStringLiteral("MainWindow");
     return name;
 }
-const QString& MainWindow::BatchName() {
-    static const QString name = QStringLiteral("BatchWindow");
-    return name;
-}
 const QString& MainWindow::RateTableName() {
     static const QString name = QStringLiteral("RateTableWindow");
     return name;
@@ -92,7 +89,13 @@ void MainWindow::bindEvents() {
     };
 
     onClick("按钮计算", &MainWindow::calculate);
-    onClick("按钮批量", [this] { gui::LoadWindow(BatchName(), nullptr, true); });
+    // The batch window is modal and has no owner: the main window waits while it is open.
+    onClick("按钮批量", [this] {
+        gui::LoadWindow(
+            batch::BatchWindow::Name(),
+            [this] { return new batch::BatchWindow([this] { return m_employer->content(); }); },
+            nullptr, true);
+    });
     onClick("按钮税率表", [this] { gui::LoadWindow(RateTableName(), this, false); });
     onClick("按钮说明", &MainWindow::showDescription);
     onClick("按钮退出", &MainWindow::exitProgram);

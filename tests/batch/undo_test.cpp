@@ -86,7 +86,7 @@ TEST_F(Undo, EditWithTheRowItComputes) {
 }
 
 TEST_F(Undo, ClearAndOpenOfAFile) {
-    const Text file = fromPath(dir / "people.dat");
+    const std::filesystem::path file = dir / "people.dat";
     person(1, "张三", "8000");
     person(2, "李四", "7950");
     sheet->BeginSave();

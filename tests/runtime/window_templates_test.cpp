@@ -2,6 +2,8 @@
 // window classes build them, offscreen: every unit with its class, parent, geometry, caption and
 // visibility; the radio groups; commands that end a cell edit; what lies on top; captions that
 // fit their units; the pictures of the units and of the stylesheets.
+#include "runtime/grid_model.h"
+#include "runtime/grid_view.h"
 #include "runtime/qt_text.h"
 #include "runtime/template_pictures.h"
 #include "runtime/units.h"
@@ -11,7 +13,6 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <QRegularExpression>
-#include <QStandardItemModel>
 #include <QStyleOptionButton>
 #include <QTableView>
 #include <QTest>
@@ -375,20 +376,26 @@ void WindowTemplatesTest::commandsEndTheGridEdit() {
     const Window w(window);
     w.widget->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(w.widget.get()));
-    auto* view = w.widget->findChild<QTableView*>(grid);
-    QStandardItemModel model(8, 8);
-    view->setModel(&model);
-    const QModelIndex cell = model.index(5, 3);
-    view->setCurrentIndex(cell);
-    view->edit(cell);
+    auto* view = w.widget->findChild<iit::gui::GridView*>(grid);
+    QVERIFY(view);
+    iit::GridSetup setup;
+    setup.rows = 9;
+    setup.columns = 9;
+    setup.fixedRows = 1;
+    setup.fixedColumns = 1;
+    iit::Grid model(setup);
+    view->setGrid(model);
+    model.setCurrentCell(5, 3);
+    const QModelIndex cell = view->gridModel()->indexOf(5, 3);
+    static_cast<QAbstractItemView*>(view)->edit(cell);
     QWidget* editor = view->indexWidget(cell);
     QVERIFY(editor);
     QTRY_VERIFY(editor->hasFocus());
     QTest::keyClicks(editor, QStringLiteral("8000"));
-    QCOMPARE(model.data(cell).toString(), QString());
+    QCOMPARE(model.text(5, 3).bytes(), std::string());
     auto* button = w.widget->findChild<QAbstractButton*>(command);
     QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
-    QCOMPARE(model.data(cell).toString(), QStringLiteral("8000"));
+    QCOMPARE(model.text(5, 3).bytes(), std::string("8000"));
 }
 
 // What lies on top where units overlap: the captions over their command buttons (they take

@@ -1,0 +1,350 @@
+#include "batch/batch_window.h"
+
+#include "printing/print_preview.h"
+#include "printing/tax_payment_table.h"
+#include "printing/template_file.h"
+#include "runtime/convert.h"
+#include "runtime/files.h"
+#include "runtime/grid_view.h"
+#include "runtime/message_box.h"
+#include "runtime/qt_text.h"
+#include "runtime/template_pictures.h"
+#include "runtime/units.h"
+#include "runtime/window_templates.h"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QRadioButton>
+
+namespace iit::batch {
+namespace {
+
+const Text& UnsavedQuestion() {
+    static const Text text = sysText("表格内容尚未保存，是否保存？");
+    return text;
+}
+
+const char* ColumnName(int column) {
+    switch (column) {
+    case kNameColumn:
+        return "姓名";
+    case kIdColumn:
+        return "身份证号";
+    case kCardColumn:
+        return "银行卡号";
+    case kRemarkColumn:
+        return "备注";
+    default:
+        return "";
+    }
+}
+
+} // namespace
+
+const QString& BatchWindow::Name() {
+    static const QString name = QStringLiteral("BatchWindow");
+    return name;
+}
+
+BatchWindow::BatchWindow(std::function<Text()> employer, QWidget* parent)
+    : QWidget(parent), m_ui(std::make_unique<Ui::BatchWindow>()), m_history(m_sheet.grid()),
+      m_employer(std::move(employer)) {
+    m_ui->setupUi(this);
+    gui::RestoreTemplateLineBreaks(this);
+    setWindowFlags(Qt::Window);
+    setWindowTitle(QStringLiteral("批量计算"));
+    setFixedSize(size());
+    move(50, 50);
+    gui::SetUnitPictures(this, gui::BatchWindowPictures());
+    m_preview = std::make_unique<printing::PrintPreview>(this);
+    findUnits();
+    bindEvents();
+    m_grid->setGrid(m_sheet.grid(), &m_history);
+    m_sheet.grid().setCurrentCell(1, 1);
+    m_grid->setFocus();
+}
+
+BatchWindow::~BatchWindow() = default;
+
+void BatchWindow::findUnits() {
+    m_grid = gui::FindUnit<gui::GridView>(this, QStringLiteral("高级表格1"));
+    m_wages = gui::FindUnit<QRadioButton>(this, QStringLiteral("单选框薪金2"));
+    m_labour = gui::FindUnit<QRadioButton>(this, QStringLiteral("单选框劳务费2"));
+    m_royalties = gui::FindUnit<QRadioButton>(this, QStringLiteral("单选框稿酬2"));
+    m_gross = gui::FindUnit<QRadioButton>(this, QStringLiteral("单选框税前2"));
+    m_net = gui::FindUnit<QRadioButton>(this, QStringLiteral("单选框税后2"));
+
+    static const struct {
+        const char* button;
+        const char* caption;
+        const char* pressed;
+        void (BatchWindow::*run)();
+    } triples[] = {
+        {"图形按钮打开", "透明标签打开1", "透明标签打开2", &BatchWindow::OpenBatchFile},
+        {"图形按钮保存", "透明标签保存1", "透明标签保存2", nullptr},
+        {"图形按钮计算", "透明标签1", "透明标签6", &BatchWindow::CalculateAll},
+        {"图形按钮全选", "透明标签7", "透明标签2", &BatchWindow::SelectAll},
+        {"图形按钮复制", "透明标签8", "透明标签3", &BatchWindow::CopySelection},
+        {"图形按钮打印", "透明标签9", "透明标签4", &BatchWindow::Print},
+        {"图形按钮清空", "透明标签10", "透明标签5", &BatchWindow::ClearGrid},
+    };
+    for (const auto& t : triples) {
+        m_commands.push_back({gui::FindUnit<gui::ImageButton>(this, QString::fromUtf8(t.button)),
+                              gui::FindUnit<QLabel>(this, QString::fromUtf8(t.caption)),
+                              gui::FindUnit<QLabel>(this, QString::fromUtf8(t.pressed)), t.run});
+    }
+}
+
+void BatchWindow::bindEvents() {
+    for (const Command& c : m_commands) {
+        connect(c.button, &QAbstractButton::clicked, this, [this, &c] {
+            if (c.run)
+                (this->*c.run)();
+            else
+                SaveBatchFile();
+        });
+        c.caption->installEventFilter(this);
+        c.pressed->installEventFilter(this);
+    }
+    connect(m_wages, &QAbstractButton::clicked, this, [this] { chooseKind(engine::TaxKind::Wages); });
+    connect(m_labour, &QAbstractButton::clicked, this,
+            [this] { chooseKind(engine::TaxKind::Labour); });
+    connect(m_royalties, &QAbstractButton::clicked, this,
+            [this] { chooseKind(engine::TaxKind::Royalties); });
+    connect(m_gross, &QAbstractButton::clicked, this, [this] { chooseMode(engine::TaxMode::Gross); });
+    connect(m_net, &QAbstractButton::clicked, this, [this] { chooseMode(engine::TaxMode::Net); });
+
+    connect(m_grid, &gui::GridView::keyReleased, this, [this](int key, Qt::KeyboardModifiers) {
+        // Releasing V after Ctrl+V computes every row; Ctrl alone does nothing.
+        if (key == Qt::Key_V) CalculateAll();
+    });
+    connect(m_grid, &gui::GridView::rightButtonPressed, this, &BatchWindow::showMenu);
+    m_editConnection = m_sheet.grid().events().cellEditCommitted.connect(
+        [this](int row, int column) { editCommitted(row, column); });
+
+    m_menu = new QMenu(this);
+    m_menu->setObjectName(QStringLiteral("菜单"));
+    m_menu->addAction(QStringLiteral("全部选择"), this, &BatchWindow::SelectAll);
+    m_menu->addSeparator();
+    m_menu->addAction(QStringLiteral("复制"), this, &BatchWindow::CopySelection);
+    m_menu->addAction(QStringLiteral("粘贴"), this, &BatchWindow::PasteAtCursor);
+}
+
+// ---- Calculation
+
+void BatchWindow::commitEdit() {
+    m_grid->commitPendingEdit();
+}
+
+void BatchWindow::message(const Text& text) {
+    gui::MessageBox(text, 0, {}, this);
+}
+
+void BatchWindow::CalculateAll() {
+    commitEdit();
+    std::optional<Text> problem;
+    {
+        // A calculation is no step of its own: it joins the step it follows.
+        GridHistory::Amendment amendment(m_history);
+        problem = m_sheet.CalculateAll();
+    }
+    if (problem) message(*problem);
+}
+
+void BatchWindow::editCommitted(int row, int column) {
+    std::optional<Text> text;
+    {
+        GridHistory::Amendment amendment(m_history);
+        text = m_sheet.CalculateEditedRow(row, column);
+    }
+    // Shown once the edit has ended, outside the grid's own event.
+    if (text) QMetaObject::invokeMethod(this, [this, t = *text] { message(t); }, Qt::QueuedConnection);
+}
+
+void BatchWindow::chooseKind(engine::TaxKind kind) {
+    m_sheet.setKind(kind);
+    if (kind == engine::TaxKind::Royalties) {
+        m_net->setEnabled(false);
+        m_gross->setChecked(true);
+        m_net->setChecked(false);
+    } else {
+        m_net->setEnabled(true);
+    }
+    CalculateAll();
+}
+
+void BatchWindow::chooseMode(engine::TaxMode mode) {
+    m_sheet.setMode(mode);
+    CalculateAll();
+}
+
+// ---- Selection, clipboard, clearing
+
+void BatchWindow::SelectAll() {
+    m_sheet.SelectAll();
+}
+
+void BatchWindow::CopySelection() {
+    commitEdit();
+    m_grid->copySelection();
+}
+
+void BatchWindow::PasteAtCursor() {
+    commitEdit();
+    m_grid->pasteAtCurrentCell();
+}
+
+void BatchWindow::ClearGrid() {
+    commitEdit();
+    GridHistory::Step step(m_history);
+    m_sheet.ClearGrid();
+}
+
+void BatchWindow::showMenu(const QPoint& position) {
+    m_menu->popup(m_grid->viewport()->mapToGlobal(position) + QPoint(3, 3));
+}
+
+// ---- Batch files
+
+std::optional<std::filesystem::path> BatchWindow::chooseFile(bool save,
+                                                            const std::filesystem::path& proposed) {
+    QFileDialog dialog(this, save ? QStringLiteral("保存") : QStringLiteral("打开"));
+    dialog.setObjectName(QStringLiteral("通用对话框1"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setNameFilters({QStringLiteral("*.dat (*.dat)"), QStringLiteral("所有文件 (*)")});
+    dialog.setDefaultSuffix(QStringLiteral("dat"));
+    dialog.setDirectory(QString::fromStdString(ProgramDirectory().native()));
+    if (!proposed.empty()) {
+        if (proposed.has_parent_path() && std::filesystem::is_directory(proposed.parent_path()))
+            dialog.setDirectory(QString::fromStdString(proposed.parent_path().native()));
+        dialog.selectFile(QString::fromStdString(proposed.filename().native()));
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return std::filesystem::path(dialog.selectedFiles().front().toStdString());
+}
+
+bool BatchWindow::acceptCutTexts() {
+    const std::vector<BatchSheet::CutCell> cut = m_sheet.CellsCutBySave();
+    if (cut.empty()) return true;
+    std::string text = "有 " + std::to_string(cut.size()) +
+                       " 个单元格的内容超过了文件中字段的长度，保存时将被截断：\r\n";
+    for (std::size_t i = 0; i < cut.size() && i < 5; ++i) {
+        text += "\r\n    第 " + std::to_string(cut[i].row) + " 行 " + ColumnName(cut[i].column) +
+                "（最多 " + std::to_string(cut[i].width) + " 个字节，" +
+                std::to_string(cut[i].width / 2) + " 个汉字）";
+    }
+    if (cut.size() > 5) text += "\r\n    ……";
+    text += "\r\n\r\n仍然保存吗？";
+    return gui::MessageBox(sysText(text), gui::mb::kYesNo | gui::mb::kIconExclamation, {}, this) ==
+           gui::kYes;
+}
+
+bool BatchWindow::SaveBatchFile() {
+    commitEdit();
+    std::optional<Text> problem;
+    {
+        GridHistory::Amendment amendment(m_history);
+        problem = m_sheet.CalculateAll();
+    }
+    if (problem) message(*problem);
+    if (!acceptCutTexts()) return false;
+    const std::optional<std::filesystem::path> file = chooseFile(true, ProposedSaveName());
+    if (!file) return false;
+    if (const std::optional<Text> failed = m_sheet.SaveBatchFile(*file)) {
+        message(*failed);
+        return false;
+    }
+    return true;
+}
+
+bool BatchWindow::keepOrDropChanges() {
+    if (!m_sheet.HasUnsavedChanges()) return true;
+    switch (gui::MessageBox(UnsavedQuestion(), gui::mb::kYesNoCancel | gui::mb::kIconQuestion, {},
+                            this)) {
+    case gui::kYes:
+        return SaveBatchFile();
+    case gui::kNo:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void BatchWindow::OpenBatchFile() {
+    commitEdit();
+    if (!keepOrDropChanges()) return;
+    const std::optional<std::filesystem::path> file = chooseFile(false, ProposedOpenName());
+    if (!file) return;
+    std::optional<Text> failed;
+    {
+        // An open that replaces the sheet is one step: undo brings the old sheet back.
+        GridHistory::Step step(m_history);
+        failed = m_sheet.OpenBatchFile(*file);
+    }
+    if (failed) message(*failed);
+}
+
+// ---- Printing
+
+void BatchWindow::Print() {
+    commitEdit();
+    printing::TaxTableInput input;
+    input.employer = m_employer ? m_employer() : printing::EmployerPlaceholder();
+    input.mode = m_sheet.mode();
+    input.today = Now();
+    m_preview->show(
+        printing::MakeTaxPaymentTable(printing::PrintTemplatePath(), m_sheet.grid(), input));
+}
+
+// ---- Events
+
+bool BatchWindow::eventFilter(QObject* watched, QEvent* event) {
+    const bool press = event->type() == QEvent::MouseButtonPress;
+    const bool release = event->type() == QEvent::MouseButtonRelease;
+    if ((press || release) && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        for (const Command& c : m_commands) {
+            if (press && watched == c.caption) {
+                // The pressed look: the caption moves one pixel right and down, and keeps the
+                // mouse until the button is released.
+                c.caption->hide();
+                c.pressed->show();
+                c.pressed->grabMouse();
+                m_pressedCommand = &c;
+                return true;
+            }
+            if (release && (watched == c.pressed || watched == c.caption) && m_pressedCommand == &c) {
+                c.pressed->releaseMouse();
+                c.pressed->hide();
+                c.caption->show();
+                m_pressedCommand = nullptr;
+                const QPoint at = c.pressed->mapFromGlobal(
+                    static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
+                if (c.pressed->rect().contains(at)) {
+                    if (c.run)
+                        (this->*c.run)();
+                    else
+                        SaveBatchFile();
+                }
+                return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void BatchWindow::closeEvent(QCloseEvent* event) {
+    commitEdit();
+    if (!keepOrDropChanges()) {
+        event->ignore();
+        return;
+    }
+    m_preview->close();
+    event->accept();
+}
+
+} // namespace iit::batch

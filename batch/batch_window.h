@@ -1,0 +1,118 @@
+#pragma once
+// The batch window: the grid of up to 10,000 people, the kind and mode radios, the side panel
+// of commands (open, save, calculate, select all, copy, print, clear), the help panel and the
+// grid's pop-up menu.
+//
+// The window is built from runtime/templates/BatchWindow.ui. What it does lives in the core:
+// BatchSheet computes, totals, copies, pastes, clears, saves and opens; GridHistory keeps the
+// undo steps; the print table is filled by printing/. The behaviours here read the units, call
+// the core and show its messages in the message box.
+
+#include "batch/sheet.h"
+#include "runtime/grid_history.h"
+#include "runtime/signal.h"
+#include "runtime/text.h"
+
+#include <QWidget>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace Ui {
+class BatchWindow;
+}
+
+class QLabel;
+class QMenu;
+class QRadioButton;
+
+namespace iit::gui {
+class GridView;
+class ImageButton;
+} // namespace iit::gui
+
+namespace iit::printing {
+class PrintPreview;
+}
+
+namespace iit::batch {
+
+class BatchWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    // `employer` gives the main window's employer name (the text of its employer box) when a
+    // print needs it.
+    explicit BatchWindow(std::function<Text()> employer = {}, QWidget* parent = nullptr);
+    ~BatchWindow() override;
+
+    // The window's name for the window runtime: "BatchWindow".
+    static const QString& Name();
+
+    BatchSheet& sheet() { return m_sheet; }
+    GridHistory& history() { return m_history; }
+    gui::GridView* gridView() const { return m_grid; }
+    printing::PrintPreview& preview() { return *m_preview; }
+
+    // The commands, as the side panel, the menu and the keys run them.
+    void CalculateAll();
+    void SelectAll();
+    void CopySelection();
+    void PasteAtCursor();
+    void ClearGrid();
+    // True when the sheet was saved.
+    bool SaveBatchFile();
+    void OpenBatchFile();
+    void Print();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    struct Command {
+        gui::ImageButton* button;
+        QLabel* caption;
+        QLabel* pressed;
+        void (BatchWindow::*run)();
+    };
+
+    void findUnits();
+    void bindEvents();
+    void chooseKind(engine::TaxKind kind);
+    void chooseMode(engine::TaxMode mode);
+    void editCommitted(int row, int column);
+    void showMenu(const QPoint& position);
+    // Asks whether to save unsaved changes before they are replaced or thrown away: false
+    // when the user cancels (or the save they asked for did not happen).
+    bool keepOrDropChanges();
+    // The file the user picks in the open or save dialog, starting at `proposed`.
+    std::optional<std::filesystem::path> chooseFile(bool save, const std::filesystem::path& proposed);
+    // Tells the user how many texts a save cuts; false when they choose not to save.
+    bool acceptCutTexts();
+    void message(const Text& text);
+    // Commits an edit in progress in the grid, as moving the focus to a button does.
+    void commitEdit();
+
+    std::unique_ptr<Ui::BatchWindow> m_ui;
+    BatchSheet m_sheet;
+    GridHistory m_history;
+    std::function<Text()> m_employer;
+    std::unique_ptr<printing::PrintPreview> m_preview;
+
+    gui::GridView* m_grid = nullptr; // 高级表格1
+    QRadioButton* m_wages = nullptr;     // 单选框薪金2
+    QRadioButton* m_labour = nullptr;    // 单选框劳务费2
+    QRadioButton* m_royalties = nullptr; // 单选框稿酬2
+    QRadioButton* m_gross = nullptr;     // 单选框税前2
+    QRadioButton* m_net = nullptr;       // 单选框税后2
+    QMenu* m_menu = nullptr;
+    std::vector<Command> m_commands;
+    const Command* m_pressedCommand = nullptr;
+    Connection m_editConnection; // before the sheet goes
+};
+
+} // namespace iit::batch
