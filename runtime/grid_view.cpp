@@ -220,6 +220,7 @@ void GridView::setGrid(Grid& grid, GridHistory* history) {
     setSelectionModel(m_selection);
     delete oldSelection;
     delete oldModel;
+    clearSpans();
     m_shownMerges.clear();
 
     bindGrid();
