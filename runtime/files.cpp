@@ -308,14 +308,6 @@ bool ReplaceFileAtomically(const fs::path& path, std::string_view bytes) {
     RemoveStaleTemporaries(target);
     TemporaryFile temporary(target);
     if (!temporary.valid()) return false;
-    // Keep the permissions of the file we replace; a new file gets the usual 0644 less umask.
-    if (existed) {
-        ::fchmod(temporary.fd(), st.st_mode & 07777);
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(temporary.fd(), 0666 & ~mask);
-    }
     if (!writeAll(temporary.fd(), bytes.data(), bytes.size())) return false;
     return temporary.commit();
 }
@@ -340,6 +332,15 @@ TemporaryFile::TemporaryFile(const fs::path& target) : m_target(target) {
         fl.l_start = kTemporaryGuard;
         fl.l_len = 1;
         ::fcntl(fd, F_OFD_SETLK, &fl);
+        // The new file gets the permissions of the file it replaces, or those a new file gets.
+        struct stat st {};
+        if (::stat(target.c_str(), &st) == 0) {
+            ::fchmod(fd, st.st_mode & 07777);
+        } else {
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            ::fchmod(fd, 0666 & ~mask);
+        }
         m_fd = fd;
         m_path = candidate;
         return;

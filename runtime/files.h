@@ -90,8 +90,9 @@ bool MayReplace(const std::filesystem::path& path);
 std::filesystem::path ReplacementTarget(const std::filesystem::path& path);
 
 // A new, empty temporary file beside `target`, named "." + target's stem + "-XXXXXXXX.tmp", that
-// holds a lock while this object lives and is removed when it is destroyed, unless it was
-// renamed over its target with commit(). Leftovers of writers that were killed carry no lock and
+// has the permissions of the target it replaces (or of a new file), holds a lock while this
+// object lives and is removed when it is destroyed, unless it was renamed over its target with
+// commit(). Leftovers of writers that were killed carry no lock and
 // are removed by RemoveStaleTemporaries().
 class TemporaryFile {
 public:

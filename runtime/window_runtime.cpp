@@ -4,10 +4,12 @@
 #include <QEvent>
 #include <QFont>
 #include <QHash>
+#include <QLibraryInfo>
 #include <QPointer>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QThread>
+#include <QTranslator>
 #include <QWidget>
 
 #include <utility>
@@ -82,6 +84,12 @@ void InitWindowRuntime() {
     QFont font(QStringLiteral("Noto Sans CJK SC"));
     font.setPointSize(10);
     QApplication::setFont(font);
+    // The windows speak Chinese, and so do the platform's dialogs they open (files, printing,
+    // the print preview), whatever the desktop's language.
+    static QTranslator qtTexts;
+    if (qtTexts.load(QStringLiteral("qtbase_zh_CN"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtTexts);
 }
 
 QWidget* LoadWindow(const QString& name, const WindowFactory& create, QWidget* owner, bool modal) {

@@ -21,10 +21,12 @@ iit_install_deps() {
 }
 
 # What building the programs needs.
-# Qt's platform plugins (xcb, wayland, offscreen) and the Noto CJK fonts the windows use;
+# Qt's platform plugins (xcb, wayland, offscreen), the Noto CJK fonts the windows use and the
+# Chinese texts of Qt's own dialogs;
 # rsvg-convert (librsvg2-bin) renders the icon's fixed sizes from its SVG.
 IIT_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libssl-dev
                     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-noto-cjk
+                    qt6-translations-l10n
                     librsvg2-bin)
 # What the tests and benchmarks add.
 # xvfb-run starts the real program in the smoke test, xwininfo (x11-utils) finds its window;

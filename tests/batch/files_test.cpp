@@ -360,6 +360,11 @@ TEST_F(Files, WriteProtectedFilesAreNotReplaced) {
     const std::filesystem::path target = path("只读.dat");
     ASSERT_FALSE(sheet->SaveBatchFile(target).has_value());
     const std::string before = readFile(target);
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask); // a new file, as any program makes it
     ::chmod(target.c_str(), 0444);
     set(1, kNameColumn, "乙");
     const auto message = sheet->SaveBatchFile(target);
