@@ -109,12 +109,14 @@ void BatchWindow::bindEvents() {
         c.caption->installEventFilter(this);
         c.pressed->installEventFilter(this);
     }
-    connect(m_wages, &QAbstractButton::clicked, this, [this] { chooseKind(engine::TaxKind::Wages); });
+    connect(m_wages, &QAbstractButton::clicked, this,
+            [this] { chooseKind(engine::TaxKind::Wages); });
     connect(m_labour, &QAbstractButton::clicked, this,
             [this] { chooseKind(engine::TaxKind::Labour); });
     connect(m_royalties, &QAbstractButton::clicked, this,
             [this] { chooseKind(engine::TaxKind::Royalties); });
-    connect(m_gross, &QAbstractButton::clicked, this, [this] { chooseMode(engine::TaxMode::Gross); });
+    connect(m_gross, &QAbstractButton::clicked, this,
+            [this] { chooseMode(engine::TaxMode::Gross); });
     connect(m_net, &QAbstractButton::clicked, this, [this] { chooseMode(engine::TaxMode::Net); });
 
     connect(m_grid, &gui::GridView::keyReleased, this, [this](int key, Qt::KeyboardModifiers) {
@@ -161,7 +163,9 @@ void BatchWindow::editCommitted(int row, int column) {
         text = m_sheet.CalculateEditedRow(row, column);
     }
     // Shown once the edit has ended, outside the grid's own event.
-    if (text) QMetaObject::invokeMethod(this, [this, t = *text] { message(t); }, Qt::QueuedConnection);
+    if (text)
+        QMetaObject::invokeMethod(
+            this, [this, t = *text] { message(t); }, Qt::QueuedConnection);
 }
 
 void BatchWindow::chooseKind(engine::TaxKind kind) {
@@ -209,8 +213,8 @@ void BatchWindow::showMenu(const QPoint& position) {
 
 // ---- Batch files
 
-std::optional<std::filesystem::path> BatchWindow::chooseFile(bool save,
-                                                            const std::filesystem::path& proposed) {
+std::optional<std::filesystem::path>
+BatchWindow::chooseFile(bool save, const std::filesystem::path& proposed) {
     QFileDialog dialog(this, save ? QStringLiteral("保存") : QStringLiteral("打开"));
     dialog.setObjectName(QStringLiteral("通用对话框1"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -297,8 +301,10 @@ void BatchWindow::Print() {
     input.employer = m_employer ? m_employer() : printing::EmployerPlaceholder();
     input.mode = m_sheet.mode();
     input.today = Now();
-    m_preview->show(
-        printing::MakeTaxPaymentTable(printing::PrintTemplatePath(), m_sheet.grid(), input));
+    // A template removed since the start is written again from the built-in copy.
+    const std::filesystem::path layout = printing::PrintTemplatePath();
+    printing::EnsurePrintTemplateFile(layout);
+    m_preview->show(printing::MakeTaxPaymentTable(layout, m_sheet.grid(), input));
 }
 
 // ---- Events
@@ -317,7 +323,8 @@ bool BatchWindow::eventFilter(QObject* watched, QEvent* event) {
                 m_pressedCommand = &c;
                 return true;
             }
-            if (release && (watched == c.pressed || watched == c.caption) && m_pressedCommand == &c) {
+            if (release && (watched == c.pressed || watched == c.caption) &&
+                m_pressedCommand == &c) {
                 c.pressed->releaseMouse();
                 c.pressed->hide();
                 c.caption->show();

@@ -90,7 +90,8 @@ private:
     // when the user cancels (or the save they asked for did not happen).
     bool keepOrDropChanges();
     // The file the user picks in the open or save dialog, starting at `proposed`.
-    std::optional<std::filesystem::path> chooseFile(bool save, const std::filesystem::path& proposed);
+    std::optional<std::filesystem::path> chooseFile(bool save,
+                                                    const std::filesystem::path& proposed);
     // Tells the user how many texts a save cuts; false when they choose not to save.
     bool acceptCutTexts();
     void message(const Text& text);
@@ -103,7 +104,7 @@ private:
     std::function<Text()> m_employer;
     std::unique_ptr<printing::PrintPreview> m_preview;
 
-    gui::GridView* m_grid = nullptr; // 高级表格1
+    gui::GridView* m_grid = nullptr;     // 高级表格1
     QRadioButton* m_wages = nullptr;     // 单选框薪金2
     QRadioButton* m_labour = nullptr;    // 单选框劳务费2
     QRadioButton* m_royalties = nullptr; // 单选框稿酬2

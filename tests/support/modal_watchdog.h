@@ -6,12 +6,15 @@
 #include <QApplication>
 #include <QDialog>
 #include <QMessageBox>
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
+#include <vector>
 
 namespace iit::testing {
 
@@ -46,10 +49,17 @@ private:
     void check() {
         QWidget* dialog = QApplication::activeModalWidget();
         if (!dialog || !dialog->isVisible() || m_busy) return;
+        // A dialog handed to a handler is its handler's until it closes (it may close later).
+        for (const QPointer<QWidget>& handled : m_handled)
+            if (handled == dialog) return;
         m_busy = true;
         if (!m_expected.empty()) {
             Handler handler = std::move(m_expected.front());
             m_expected.pop_front();
+            m_handled.erase(std::remove_if(m_handled.begin(), m_handled.end(),
+                                           [](const QPointer<QWidget>& p) { return p.isNull(); }),
+                            m_handled.end());
+            m_handled.emplace_back(dialog);
             handler(dialog);
         } else {
             m_unexpected << describe(dialog);
@@ -64,6 +74,7 @@ private:
     QTimer m_timer;
     std::deque<Handler> m_expected;
     QStringList m_unexpected;
+    std::vector<QPointer<QWidget>> m_handled;
     bool m_busy = false;
 };
 

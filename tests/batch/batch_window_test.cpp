@@ -1,0 +1,551 @@
+// The batch window driven by unit name with real mouse and key events, offscreen, each test in a
+// fresh data directory with the built-in rate table.
+#include "batch/batch_window.h"
+#include "database/database.h"
+#include "engine/bracket_table.h"
+#include "mainwindow/main_window.h"
+#include "printing/print_preview.h"
+#include "runtime/clipboard.h"
+#include "runtime/config.h"
+#include "runtime/files.h"
+#include "runtime/grid_model.h"
+#include "runtime/grid_view.h"
+#include "runtime/qt_text.h"
+#include "runtime/window_runtime.h"
+#include "tests/support/modal_watchdog.h"
+#include "tests/support/temp_dir.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPrintPreviewDialog>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+#include <string>
+
+#include <unistd.h>
+
+using iit::batch::BatchWindow;
+using iit::testing::TempDir;
+
+namespace {
+
+QString Q(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+// Types a file name into a file dialog that has settled on its proposal, and accepts it.
+void typeAndAccept(QFileDialog* dialog, const std::filesystem::path& file) {
+    QTest::qWait(100);
+    dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+        ->setText(QString::fromStdString(file.native()));
+    static_cast<QDialog*>(dialog)->accept();
+}
+
+// Answers the next modal dialog: a file dialog gets `file`, a message box the button `answer`;
+// what the box said goes to `said`.
+void answerFileDialog(iit::testing::ModalWatchdog& dog, const std::filesystem::path& file,
+                      bool* seen = nullptr) {
+    dog.expect([file, seen](QWidget* dialog) {
+        auto* fd = qobject_cast<QFileDialog*>(dialog);
+        if (!fd) {
+            qWarning("expected a file dialog, got %s", dialog->metaObject()->className());
+            static_cast<QDialog*>(dialog)->reject();
+            return;
+        }
+        if (seen) *seen = true;
+        // Typed and accepted after the watchdog's turn, once the dialog has shown its
+        // proposal, so that the question whether to replace an existing file can come as
+        // the next dialog.
+        QTimer::singleShot(0, fd, [fd, file] { typeAndAccept(fd, file); });
+    });
+}
+
+void answerMessage(iit::testing::ModalWatchdog& dog, QMessageBox::StandardButton answer,
+                   QString* said = nullptr) {
+    dog.expect([answer, said](QWidget* dialog) {
+        auto* box = qobject_cast<QMessageBox*>(dialog);
+        if (!box) {
+            qWarning("expected a message box, got %s", dialog->metaObject()->className());
+            static_cast<QDialog*>(dialog)->reject();
+            return;
+        }
+        if (said) *said = box->text();
+        QAbstractButton* button = box->button(answer);
+        if (!button) button = box->buttons().front();
+        button->click();
+    });
+}
+
+} // namespace
+
+class BatchWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void editOfTheIncomeComputesItsRow();
+    void ctrlVIsFollowedByACalculation();
+    void copyAfterSelectAllAndPasteBack();
+    void saveAndOpenThroughTheDialogs();
+    void openAsksAboutUnsavedChanges();
+    void closingAsksAboutUnsavedChanges();
+    void cutTextsAreAnnouncedBeforeTheSave();
+    void fixedCellsAndDelete();
+    void undoAndRedo();
+    void captionsGiveThePressedLookAndRunTheCommand();
+    void radios();
+    void printOpensOnePreview();
+    void theMainWindowWaitsWhileTheBatchWindowIsOpen();
+
+private:
+    BatchWindow* open();
+    iit::gui::GridView* view() const { return m_window->gridView(); }
+    iit::Grid& grid() const { return m_window->sheet().grid(); }
+    std::string cell(int row, int column) const { return grid().text(row, column).toUtf8(); }
+    QPoint cellCenter(int row, int column) const {
+        return view()->visualRect(view()->gridModel()->indexOf(row, column)).center();
+    }
+    void clickCell(int row, int column) {
+        // The offscreen platform has no window manager to give the window back its focus
+        // after a message box.
+        if (QApplication::activeWindow() != m_window.get()) {
+            QApplication::setActiveWindow(m_window.get());
+            view()->setFocus();
+        }
+        QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, cellCenter(row, column));
+    }
+    // The open editor of the grid, or the grid.
+    QWidget* typingTarget() const {
+        QWidget* focus = QApplication::focusWidget();
+        if (view()->isEditing() && qobject_cast<QLineEdit*>(focus)) return focus;
+        return view();
+    }
+    // Types into a cell and commits with Enter.
+    void typeInto(int row, int column, const QString& text) {
+        clickCell(row, column);
+        // As an input method delivers characters outside ASCII: key events that carry them.
+        for (QChar c : text) {
+            QTest::sendKeyEvent(QTest::Click, typingTarget(), Qt::Key_unknown, QString(c),
+                                Qt::NoModifier);
+        }
+        QTest::keyClick(typingTarget(), Qt::Key_Return);
+    }
+    void click(const char* unit) {
+        auto* w = m_window->findChild<QWidget*>(Q(unit));
+        if (!w) qFatal("no unit %s", unit);
+        QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center());
+    }
+    void pasteText(const char* utf8) { iit::gui::SetClipboardText(iit::Text::fromUtf8(utf8)); }
+
+    std::unique_ptr<TempDir> m_dir;
+    std::unique_ptr<iit::testing::ModalWatchdog> m_watchdog;
+    std::unique_ptr<BatchWindow> m_window;
+};
+
+void BatchWindowTest::initTestCase() {
+    iit::gui::InitWindowRuntime();
+}
+
+void BatchWindowTest::init() {
+    m_dir = std::make_unique<TempDir>();
+    iit::SetProgramDirectory(m_dir->path());
+    QVERIFY(::chdir(m_dir->path().c_str()) == 0);
+    iit::db::CloseAllDatabases();
+    QVERIFY(iit::engine::OpenRateTableAtStart(iit::engine::RateTablePath(), 0).opened);
+    m_watchdog = std::make_unique<iit::testing::ModalWatchdog>();
+}
+
+void BatchWindowTest::cleanup() {
+    if (m_window) {
+        // Nothing more to ask: the test's changes are thrown away.
+        m_window->sheet().ClearGrid();
+        m_window.reset();
+    }
+    iit::db::CloseAllDatabases();
+    const QStringList unexpected = m_watchdog->unexpected();
+    const std::size_t pending = m_watchdog->pending();
+    m_watchdog.reset();
+    QVERIFY2(unexpected.isEmpty(), qPrintable("unexpected dialog: " + unexpected.join(" | ")));
+    QCOMPARE(pending, std::size_t(0));
+    QVERIFY(::chdir("/") == 0);
+    m_dir.reset();
+}
+
+BatchWindow* BatchWindowTest::open() {
+    m_window = std::make_unique<BatchWindow>([] { return iit::Text::fromUtf8("某某公司"); });
+    m_window->show();
+    if (!QTest::qWaitForWindowExposed(m_window.get())) qFatal("window not exposed");
+    QApplication::setActiveWindow(m_window.get());
+    view()->setFocus();
+    return m_window.get();
+}
+
+void BatchWindowTest::editOfTheIncomeComputesItsRow() {
+    open();
+    typeInto(1, 3, QStringLiteral("8000"));
+    QCOMPARE(cell(1, 4), std::string("90"));
+    QCOMPARE(cell(1, 5), std::string("7910"));
+    QCOMPARE(cell(2, 1), std::string()); // no totals row from an edit
+
+    // Wages below the threshold: the message, and the row computes nothing.
+    QString said;
+    answerMessage(*m_watchdog, QMessageBox::Ok, &said);
+    typeInto(2, 3, QStringLiteral("4000"));
+    QTRY_COMPARE(said, Q("  个人所得收入小于纳税标准, 不计税! . . .    "));
+    QCOMPARE(cell(2, 4), std::string());
+
+    // Other columns compute nothing.
+    typeInto(3, 1, Q("王五"));
+    typeInto(3, 5, QStringLiteral("123"));
+    QCOMPARE(cell(3, 1), std::string("王五"));
+    QCOMPARE(cell(3, 4), std::string());
+    QCOMPARE(cell(3, 5), std::string("123"));
+}
+
+void BatchWindowTest::ctrlVIsFollowedByACalculation() {
+    open();
+    pasteText("甲\t\t8000\r\n乙\t\t12000\r\n");
+    clickCell(1, 1);
+    QTest::keyClick(view(), Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(cell(1, 4), std::string("90"));
+    QCOMPARE(cell(2, 4), std::string("490"));
+    QCOMPARE(cell(3, 1), std::string("合计"));
+    QCOMPARE(cell(3, 3), std::string("20000"));
+
+    // A paste from the menu computes nothing.
+    pasteText("丙\t\t25000\r\n");
+    clickCell(5, 1);
+    auto* menu = m_window->findChild<QMenu*>(Q("菜单"));
+    QVERIFY(menu);
+    QList<QAction*> actions = menu->actions();
+    QCOMPARE(actions.size(), 4);
+    QCOMPARE(actions[0]->text(), Q("全部选择"));
+    QVERIFY(actions[1]->isSeparator());
+    QCOMPARE(actions[2]->text(), Q("复制"));
+    QCOMPARE(actions[3]->text(), Q("粘贴"));
+    actions[3]->trigger();
+    QCOMPARE(cell(5, 1), std::string("丙"));
+    QCOMPARE(cell(5, 4), std::string());
+    QCOMPARE(cell(3, 3), std::string("20000"));
+
+    // The right button shows that menu.
+    QTest::mousePress(view()->viewport(), Qt::RightButton, {}, cellCenter(6, 2));
+    QTRY_VERIFY(menu->isVisible());
+    menu->close();
+}
+
+void BatchWindowTest::copyAfterSelectAllAndPasteBack() {
+    open();
+    pasteText("张三\t110101199001011234\t8000\t\t\t6222021234567890123\t十月\r\n"
+              "李四\t\t7950\r\n\r\n王五\t\t4000\r\n");
+    clickCell(1, 1);
+    QTest::keyClick(view(), Qt::Key_V, Qt::ControlModifier);
+    grid().setText(6, 1, iit::Text::fromUtf8("留"));
+    // The trailing line break of the spreadsheet's text filled nothing more.
+    QCOMPARE(cell(5, 3), std::string("19950")); // the totals row after row 4
+    click("图形按钮全选");
+    click("图形按钮复制");
+    const std::optional<iit::Text> copied = iit::gui::ClipboardText();
+    QVERIFY(copied);
+    QVERIFY(*copied == *m_window->sheet().CopySelection());
+    QCOMPARE(std::count(copied->bytes().begin(), copied->bytes().end(), '\n'), 9999);
+
+    // Pasted back into a fresh window at (1, 1): the same grid.
+    const iit::Text before = *m_window->sheet().CopySelection();
+    m_window->sheet().ClearGrid();
+    m_window.reset();
+    open();
+    clickCell(1, 1);
+    auto* menu = m_window->findChild<QMenu*>(Q("菜单"));
+    menu->actions()[3]->trigger();
+    m_window->sheet().SelectAll();
+    QVERIFY(*m_window->sheet().CopySelection() == before);
+}
+
+void BatchWindowTest::saveAndOpenThroughTheDialogs() {
+    open();
+    typeInto(1, 1, Q("张三"));
+    typeInto(1, 3, QStringLiteral("8000"));
+    const std::filesystem::path file = m_dir->path() / "工资.dat";
+    bool proposedDefault = false;
+    m_watchdog->expect([&](QWidget* dialog) {
+        auto* fd = qobject_cast<QFileDialog*>(dialog);
+        if (!fd) {
+            static_cast<QDialog*>(dialog)->reject();
+            return;
+        }
+        // Before any save: the default name in the data directory.
+        proposedDefault =
+            fd->directory().absolutePath() == QString::fromStdString(m_dir->path().native()) &&
+            fd->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text() ==
+                Q("个人所得税扣税表.dat");
+        QTimer::singleShot(0, fd, [fd, file] { typeAndAccept(fd, file); });
+    });
+    click("图形按钮保存");
+    QVERIFY(proposedDefault);
+    QVERIFY(std::filesystem::exists(file));
+    QCOMPARE(cell(2, 1), std::string("合计")); // the save computed first
+    QCOMPARE(iit::PathFromStoredText(iit::ReadConfigItem(
+                 m_dir->path() / "config.inf", iit::sysText("目录"), iit::sysText("子目录"))),
+             file);
+
+    // A file that is not a batch file: the messages, and nothing changes.
+    iit::testing::writeFile(m_dir->path() / "notes.dat", "just some text");
+    QString said;
+    answerFileDialog(*m_watchdog, m_dir->path() / "notes.dat");
+    QString replace;
+    answerMessage(*m_watchdog, QMessageBox::Yes, &replace); // replace the existing file?
+    answerMessage(*m_watchdog, QMessageBox::Ok, &said);
+    click("图形按钮保存");
+    QVERIFY2(replace.contains(Q("notes.dat")), qPrintable(replace));
+    QCOMPARE(said, Q("文件保存失败！ . . .   "));
+    QCOMPARE(iit::testing::readFile(m_dir->path() / "notes.dat"), std::string("just some text"));
+
+    answerFileDialog(*m_watchdog, m_dir->path() / "notes.dat");
+    answerMessage(*m_watchdog, QMessageBox::Ok, &said);
+    click("图形按钮打开");
+    QCOMPARE(said, Q("文件打开失败，请选择正确的文件！ . . .   "));
+    QCOMPARE(cell(1, 1), std::string("张三"));
+
+    // Open in a fresh window: the people come back; the path is remembered for the next open.
+    m_window->sheet().ClearGrid();
+    m_window.reset();
+    open();
+    answerFileDialog(*m_watchdog, file);
+    click("图形按钮打开");
+    QCOMPARE(cell(1, 1), std::string("张三"));
+    QCOMPARE(cell(1, 4), std::string("90"));
+    QCOMPARE(iit::batch::ProposedOpenName(), file);
+    // A cancelled dialog changes nothing.
+    m_watchdog->expect([](QWidget* dialog) { static_cast<QDialog*>(dialog)->reject(); });
+    click("图形按钮打开");
+    QCOMPARE(cell(1, 1), std::string("张三"));
+}
+
+void BatchWindowTest::openAsksAboutUnsavedChanges() {
+    open();
+    const std::filesystem::path file = m_dir->path() / "one.dat";
+    typeInto(1, 1, Q("甲"));
+    answerFileDialog(*m_watchdog, file);
+    click("图形按钮保存");
+    typeInto(2, 1, Q("乙"));
+    // Cancel: no dialog, the sheet stays.
+    QString said;
+    answerMessage(*m_watchdog, QMessageBox::Cancel, &said);
+    click("图形按钮打开");
+    QCOMPARE(said, Q("表格内容尚未保存，是否保存？"));
+    QCOMPARE(cell(2, 1), std::string("乙"));
+    // No: the file replaces the whole sheet.
+    answerMessage(*m_watchdog, QMessageBox::No);
+    answerFileDialog(*m_watchdog, file);
+    click("图形按钮打开");
+    QCOMPARE(cell(1, 1), std::string("甲"));
+    QCOMPARE(cell(2, 1), std::string());
+}
+
+void BatchWindowTest::closingAsksAboutUnsavedChanges() {
+    open();
+    m_window->close(); // nothing to lose: no question
+    QVERIFY(!m_window->isVisible());
+    m_window.reset();
+    open();
+    typeInto(1, 1, Q("甲"));
+    QString said;
+    answerMessage(*m_watchdog, QMessageBox::Cancel, &said);
+    m_window->close();
+    QCOMPARE(said, Q("表格内容尚未保存，是否保存？"));
+    QVERIFY(m_window->isVisible());
+    // Yes, then a cancelled save dialog: the window stays open.
+    answerMessage(*m_watchdog, QMessageBox::Yes);
+    m_watchdog->expect([](QWidget* dialog) { static_cast<QDialog*>(dialog)->reject(); });
+    m_window->close();
+    QVERIFY(m_window->isVisible());
+    // Yes and a save: closed, and the file holds the person.
+    const std::filesystem::path file = m_dir->path() / "closing.dat";
+    answerMessage(*m_watchdog, QMessageBox::Yes);
+    answerFileDialog(*m_watchdog, file);
+    m_window->close();
+    QVERIFY(!m_window->isVisible());
+    QVERIFY(std::filesystem::exists(file));
+    m_window.reset();
+    // No: closed without a save.
+    open();
+    typeInto(1, 1, Q("乙"));
+    answerMessage(*m_watchdog, QMessageBox::No);
+    m_window->close();
+    QVERIFY(!m_window->isVisible());
+}
+
+void BatchWindowTest::cutTextsAreAnnouncedBeforeTheSave() {
+    open();
+    grid().setText(1, 1, iit::Text::fromUtf8("欧阳某某某某某某某"));
+    grid().setText(1, 3, iit::Text::fromUtf8("8000"));
+    QString said;
+    answerMessage(*m_watchdog, QMessageBox::No, &said);
+    click("图形按钮保存"); // No: no file dialog either
+    QVERIFY2(said.contains(Q("有 1 个单元格")), qPrintable(said));
+    QVERIFY(said.contains(Q("第 1 行 姓名")));
+    const std::filesystem::path file = m_dir->path() / "cut.dat";
+    answerMessage(*m_watchdog, QMessageBox::Yes);
+    answerFileDialog(*m_watchdog, file);
+    click("图形按钮保存");
+    QVERIFY(std::filesystem::exists(file));
+}
+
+void BatchWindowTest::fixedCellsAndDelete() {
+    open();
+    // The headers are no cells: a double click on them opens no editor.
+    QHeaderView* rows = view()->verticalHeader();
+    QTest::mouseDClick(rows->viewport(), Qt::LeftButton, {},
+                       QPoint(rows->width() / 2, rows->sectionViewportPosition(0) + 5));
+    QHeaderView* columns = view()->horizontalHeader();
+    QTest::mouseDClick(columns->viewport(), Qt::LeftButton, {},
+                       QPoint(columns->sectionViewportPosition(0) + 5, columns->height() / 2));
+    QVERIFY(!view()->isEditing());
+    QCOMPARE(cell(0, 1), std::string("姓  名"));
+    QCOMPARE(cell(1, 0), std::string("1"));
+
+    pasteText("甲\t1\t8000\r\n乙\t2\t9000\r\n丙\t3\t10000");
+    clickCell(1, 1);
+    QTest::keyClick(view(), Qt::Key_V, Qt::ControlModifier);
+    // Select (1, 1) to (2, 2) with Shift+arrows, then Delete.
+    clickCell(1, 1);
+    QTest::keyClick(view(), Qt::Key_Down, Qt::ShiftModifier);
+    QTest::keyClick(view(), Qt::Key_Right, Qt::ShiftModifier);
+    QTest::keyClick(view(), Qt::Key_Delete);
+    QCOMPARE(cell(1, 1), std::string());
+    QCOMPARE(cell(2, 2), std::string());
+    QCOMPARE(cell(3, 1), std::string("丙"));
+    QCOMPARE(cell(1, 3), std::string("8000"));
+    QCOMPARE(cell(1, 0), std::string("1"));
+}
+
+void BatchWindowTest::undoAndRedo() {
+    open();
+    pasteText("甲\t\t8000\r\n乙\t\t12000");
+    clickCell(1, 1);
+    QTest::keyClick(view(), Qt::Key_V, Qt::ControlModifier);
+    const iit::Text pasted = [&] {
+        m_window->sheet().SelectAll();
+        return *m_window->sheet().CopySelection();
+    }();
+    click("图形按钮清空");
+    QCOMPARE(cell(1, 1), std::string());
+    QCOMPARE(cell(3, 1), std::string());
+    QTest::keyClick(view(), Qt::Key_Z, Qt::ControlModifier);
+    m_window->sheet().SelectAll();
+    QVERIFY(*m_window->sheet().CopySelection() == pasted);
+    QTest::keyClick(view(), Qt::Key_Y, Qt::ControlModifier);
+    QCOMPARE(cell(1, 1), std::string());
+    QTest::keyClick(view(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier); // redo: nothing
+    QCOMPARE(cell(1, 1), std::string());
+    QTest::keyClick(view(), Qt::Key_Z, Qt::ControlModifier);
+    // An edit and the row it computed go back together; the paste and its totals too.
+    typeInto(1, 3, QStringLiteral("25000"));
+    QCOMPARE(cell(1, 4), std::string("2590"));
+    QTest::keyClick(view(), Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(cell(1, 3), std::string("8000"));
+    QCOMPARE(cell(1, 4), std::string("90"));
+    QTest::keyClick(view(), Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(cell(1, 1), std::string());
+    QCOMPARE(cell(3, 1), std::string()); // the totals row went with the paste
+}
+
+void BatchWindowTest::captionsGiveThePressedLookAndRunTheCommand() {
+    open();
+    grid().setText(1, 3, iit::Text::fromUtf8("8000"));
+    auto* caption = m_window->findChild<QLabel*>(Q("透明标签1"));
+    auto* pressed = m_window->findChild<QLabel*>(Q("透明标签6"));
+    QVERIFY(caption->isVisible() && !pressed->isVisible());
+    QTest::mousePress(caption, Qt::LeftButton, {}, caption->rect().center());
+    QVERIFY(!caption->isVisible() && pressed->isVisible());
+    QCOMPARE(cell(1, 4), std::string()); // runs at the release
+    QTest::mouseRelease(pressed, Qt::LeftButton, {}, pressed->rect().center());
+    QVERIFY(caption->isVisible() && !pressed->isVisible());
+    QCOMPARE(cell(1, 4), std::string("90"));
+    // Released outside the caption: the look comes back, nothing runs.
+    grid().setText(1, 3, iit::Text::fromUtf8("12000"));
+    QTest::mousePress(caption, Qt::LeftButton, {}, caption->rect().center());
+    QTest::mouseRelease(pressed, Qt::LeftButton, {}, QPoint(-50, -50));
+    QVERIFY(caption->isVisible() && !pressed->isVisible());
+    QCOMPARE(cell(1, 4), std::string("90"));
+}
+
+void BatchWindowTest::radios() {
+    open();
+    grid().setText(1, 3, iit::Text::fromUtf8("8000"));
+    auto* net = m_window->findChild<QRadioButton*>(Q("单选框税后2"));
+    auto* gross = m_window->findChild<QRadioButton*>(Q("单选框税前2"));
+    click("单选框税后2");
+    QCOMPARE(cell(1, 5), std::string("8100")); // the gross amount
+    click("单选框稿酬2");
+    QVERIFY(!net->isEnabled());
+    QVERIFY(gross->isChecked() && !net->isChecked());
+    QCOMPARE(m_window->sheet().mode(), iit::engine::TaxMode::Gross);
+    QCOMPARE(cell(1, 4), std::string("896")); // as the main window computes royalties of 8000
+    click("单选框劳务费2");
+    QVERIFY(net->isEnabled());
+    QVERIFY(gross->isChecked());
+}
+
+void BatchWindowTest::printOpensOnePreview() {
+    open();
+    grid().setText(1, 1, iit::Text::fromUtf8("甲"));
+    grid().setText(1, 3, iit::Text::fromUtf8("8000"));
+    click("图形按钮打印");
+    QTRY_VERIFY(m_window->preview().isOpen());
+    QPrintPreviewDialog* first = m_window->preview().dialog();
+    click("图形按钮打印");
+    QCOMPARE(m_window->preview().dialog(), first); // only brought to the front
+    const iit::printing::PrintTable& table = m_window->preview().table();
+    QVERIFY(std::filesystem::exists(m_dir->path() / "print.dbf")); // written when missing
+    QCOMPARE(table.rowCount(), 7);
+    QCOMPARE(table.cell(1, 1).text.toUtf8(), std::string("某某公司个人所得税缴纳表"));
+    QCOMPARE(grid().text(2, 1).toUtf8(), std::string()); // the grid is left as it was
+    m_window->preview().close();
+}
+
+void BatchWindowTest::theMainWindowWaitsWhileTheBatchWindowIsOpen() {
+    auto main = std::make_unique<iit::mainwindow::MainWindow>();
+    main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(main.get()));
+    auto* batchButton = main->findChild<QAbstractButton*>(Q("按钮批量"));
+    QTest::mouseClick(batchButton, Qt::LeftButton, {}, batchButton->rect().center());
+    QPointer<QWidget> batch = iit::gui::OpenWindow(BatchWindow::Name());
+    QVERIFY(batch);
+    QVERIFY(!main->isEnabled());
+    // A click on the main window's keypad does nothing while the batch window is open.
+    auto* seven = main->findChild<QAbstractButton*>(Q("按钮七"));
+    auto* display = main->findChild<QLineEdit*>(Q("编辑框1"));
+    const QString before = display->text();
+    QTest::mouseClick(seven, Qt::LeftButton, {}, seven->rect().center());
+    QCOMPARE(display->text(), before);
+    batch->close();
+    QTRY_VERIFY(main->isEnabled());
+    QTest::mouseClick(seven, Qt::LeftButton, {}, seven->rect().center());
+    QCOMPARE(display->text(), QStringLiteral("7"));
+    // Each load starts from the template: a fresh, empty grid.
+    QTest::mouseClick(batchButton, Qt::LeftButton, {}, batchButton->rect().center());
+    QTRY_VERIFY(batch.isNull()); // the closed window is gone
+    auto* again = qobject_cast<BatchWindow*>(iit::gui::OpenWindow(BatchWindow::Name()));
+    QVERIFY(again);
+    QCOMPARE(again->sheet().grid().text(1, 1).toUtf8(), std::string());
+    again->close();
+    QTRY_VERIFY(main->isEnabled());
+}
+
+QTEST_MAIN(BatchWindowTest)
+#include "batch_window_test.moc"
