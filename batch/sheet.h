@@ -9,7 +9,8 @@
 // pastes and clears, and saves to and opens batch files (table files of seven fields).
 //
 // The calculations read the bracket table through the alias "设置税率表", which must be open;
-// one CalculateAll reads the table once and computes every row from that reading.
+// one CalculateAll reads the table once and computes every row from that reading, with the
+// engine's computation under the batch's policies (engine::TaxPolicy).
 
 #include "database/database.h"
 #include "engine/tax.h"
