@@ -67,6 +67,13 @@ void ComputeRow(Grid& g, int row, const engine::BracketTable& table, TaxKind kin
     }
 }
 
+// A row of the totals: nothing in columns 1 to 7.
+bool IsEmptyRow(const Grid& g, int row) {
+    for (int c = kNameColumn; c <= kRemarkColumn; ++c)
+        if (!g.text(row, c).empty()) return false;
+    return true;
+}
+
 } // namespace
 
 const Text& TotalsMarker() {
@@ -117,8 +124,12 @@ std::optional<Text> BatchSheet::CalculateAll() {
         for (int k = 0; k < 3; ++k)
             sums[k] += summable(ToNumber(m_grid.text(row, kIncomeColumn + k)));
     }
-    // With 10,000 data rows there is no row left for the totals: the grid refuses them.
-    const int totalsRow = m_lastDataRow + 1;
+    // The totals go into the first empty row after the last data row, never over a person
+    // who has a name, a number or a remark but no income yet; without one there is none.
+    int totalsRow = m_lastDataRow + 1;
+    while (totalsRow <= kDataRows && !IsEmptyRow(m_grid, totalsRow))
+        ++totalsRow;
+    if (totalsRow > kDataRows) return std::nullopt;
     m_grid.setText(totalsRow, kNameColumn, TotalsMarker());
     for (int k = 0; k < 3; ++k)
         m_grid.setText(totalsRow, kIncomeColumn + k, ToText(sums[k]));
