@@ -5,8 +5,9 @@
 // name, identity-card number, income for tax, tax payable, after-tax amount, bank card number,
 // remark. Two radio groups choose the income kind and who bears the tax. CalculateEditedRow
 // computes one row as soon as its income was edited; CalculateAll computes every row and
-// writes the totals row ("合计") into the first empty row after the last data row. The sheet also selects, copies,
-// pastes and clears, and saves to and opens batch files (table files of seven fields).
+// writes the totals row ("合计") into the first empty row after the last data row. The sheet
+// also selects, copies, pastes and clears, and saves to and opens batch files (table files of
+// seven fields).
 //
 // The calculations read the bracket table through the alias "设置税率表", which must be open;
 // one CalculateAll reads the table once and computes every row from that reading, with the

@@ -27,6 +27,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -129,6 +130,11 @@ const TableCase kTables[] = {
     {"builtin", nullptr}, {"example", ExampleRows},     {"overlap", OverlapRows},
     {"edge", EdgeRows},   {"single", SingleRecordRows},
 };
+
+// Test names and messages show the table's name.
+void PrintTo(const TableCase& t, std::ostream* os) {
+    *os << t.name;
+}
 
 struct Combination {
     TaxKind kind;
