@@ -1,7 +1,9 @@
 #pragma once
 // The tax computation: one income amount, one income kind and mode, one outcome.
 //
-// Every number comes from the bracket table (bracket_table.h), read afresh at each call.
+// Every number comes from the bracket table (bracket_table.h), read afresh at each call. There
+// is one computation, ComputeTaxFigures, over a BracketTable; a TaxPolicy says which rules it
+// applies: the main window's (ComputeTax) or the batch sheet's (CalculateAll, CalculateEditedRow).
 // Conventions: doubles compare with a tolerance of 1e-7, numbers read as integers are
 // truncated toward zero, and tax amounts are rounded to 2 places with Round().
 
