@@ -5,11 +5,13 @@
 // name, identity-card number, income for tax, tax payable, after-tax amount, bank card number,
 // remark. Two radio groups choose the income kind and who bears the tax. CalculateEditedRow
 // computes one row as soon as its income was edited; CalculateAll computes every row and
-// writes the totals row ("合计") below the last data row. The sheet also selects, copies,
-// pastes and clears, and saves to and opens batch files (table files of seven fields).
+// writes the totals row ("合计") into the first empty row after the last data row. The sheet
+// also selects, copies, pastes and clears, and saves to and opens batch files (table files of
+// seven fields).
 //
 // The calculations read the bracket table through the alias "设置税率表", which must be open;
-// one CalculateAll reads the table once and computes every row from that reading.
+// one CalculateAll reads the table once and computes every row from that reading, with the
+// engine's computation under the batch's policies (engine::TaxPolicy).
 
 #include "database/database.h"
 #include "engine/tax.h"
@@ -63,7 +65,9 @@ public:
     // commits an edit in progress. Returns the message to show when the rate table cannot be
     // read (nothing is computed then).
     std::optional<Text> CalculateAll();
-    // The last data row that took part in the latest CalculateAll (0 before the first).
+    // The last data row that took part in the latest CalculateAll (0 before the first): the
+    // last row with an income, a tax or an after-tax amount. The totals sum rows 1 to it and
+    // go into the first row after it that is empty in columns 1 to 7 (none when there is none).
     int LastDataRow() const { return m_lastDataRow; }
     // Computes the row of an edited cell when it is the income column. Returns the message
     // to show, if any ("  个人所得收入小于纳税标准, 不计税! . . .    " for wages below the

@@ -5,7 +5,10 @@
 #include "runtime/convert.h"
 #include "runtime/files.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace iit::engine {
@@ -74,9 +77,8 @@ int openComplete(const std::filesystem::path& path) {
 }
 
 std::int32_t readThreshold() {
-    TableSnapshot table;
-    if (!table.load()) return 0;
-    return table.integer(1, 1);
+    const std::optional<BracketTable> table = ReadBracketTable();
+    return table ? table->integer(1, 1) : 0;
 }
 
 Text cannotOpenMessage(const std::filesystem::path& path, int code) {
@@ -146,55 +148,132 @@ std::optional<Text> EnsureRateTableOpen(const std::filesystem::path& path) {
     return cannotOpenMessage(path, code);
 }
 
-bool TableSnapshot::load() {
-    m_records.clear();
-    m_read.clear();
-    m_recordCount = 0;
-    m_fieldCount = 0;
-    m_position = 0;
-    if (!db::SelectDatabase(RateTableAlias())) return false;
-    m_fieldCount = static_cast<std::int32_t>(db::Fields().size());
-    m_recordCount = db::RecordCount();
-    db::GoFirst();
-    m_position = 1;
-    return true;
+BracketTable::BracketTable(std::vector<Record> records) : m_records(std::move(records)) {
+    m_numbers.resize(m_records.size() * kRateTableFields);
+    m_integers.resize(m_records.size() * kRateTableFields);
+    for (std::int32_t r = 1; r <= recordCount(); ++r)
+        for (int f = 1; f <= kRateTableFields; ++f)
+            convert(r, f);
 }
 
-const Value& TableSnapshot::field(std::int32_t record, int fieldNo) {
+const Value& BracketTable::field(std::int32_t record, int fieldNo) const {
     static const Value zero = Value::int32(0);
-    if (record < 1 || record > m_recordCount || fieldNo < 1 || fieldNo > kRateTableFields ||
-        fieldNo > m_fieldCount)
-        return zero;
-    const std::size_t r = static_cast<std::size_t>(record - 1);
-    if (m_records.size() <= r) {
-        m_records.resize(r + 1);
-        m_read.resize(r + 1, 0);
-    }
-    const std::uint32_t bit = 1u << (fieldNo - 1);
-    if (!(m_read[r] & bit)) {
-        moveTo(record);
-        m_records[r][static_cast<std::size_t>(fieldNo - 1)] = db::ReadField(Value::int32(fieldNo));
-        m_read[r] |= bit;
-    }
-    return m_records[r][static_cast<std::size_t>(fieldNo - 1)];
+    if (!inRange(record, fieldNo)) return zero;
+    return m_records[static_cast<std::size_t>(record - 1)][static_cast<std::size_t>(fieldNo - 1)];
 }
 
-double TableSnapshot::number(std::int32_t record, int fieldNo) {
-    return ToNumber(field(record, fieldNo));
-}
-
-std::int32_t TableSnapshot::integer(std::int32_t record, int fieldNo) {
-    return ToInteger(field(record, fieldNo));
-}
-
-void TableSnapshot::moveTo(std::int32_t record) {
-    if (record == m_position) return;
-    if (record < m_position) {
-        db::GoFirst();
-        m_position = 1;
+void BracketTable::setField(std::int32_t record, int fieldNo, Value value) {
+    if (record < 1 || fieldNo < 1 || fieldNo > kRateTableFields) return;
+    if (record > recordCount()) {
+        Record zeros;
+        zeros.fill(Value::int32(0));
+        m_records.resize(static_cast<std::size_t>(record), zeros);
+        m_numbers.resize(m_records.size() * kRateTableFields, 0.0);
+        m_integers.resize(m_records.size() * kRateTableFields, 0);
     }
-    db::Skip(record - m_position);
-    m_position = record;
+    m_records[static_cast<std::size_t>(record - 1)][static_cast<std::size_t>(fieldNo - 1)] =
+        std::move(value);
+    convert(record, fieldNo);
+}
+
+void BracketTable::convert(std::int32_t record, int fieldNo) {
+    const Value& v = field(record, fieldNo);
+    m_numbers[index(record, fieldNo)] = ToNumber(v);
+    m_integers[index(record, fieldNo)] = ToInteger(v);
+}
+
+std::optional<BracketTable> ReadBracketTable() {
+    if (!db::SelectDatabase(RateTableAlias())) return std::nullopt;
+    const int fields = static_cast<int>(
+        std::min<std::size_t>(db::Fields().size(), static_cast<std::size_t>(kRateTableFields)));
+    const std::int32_t count = db::RecordCount();
+    std::vector<BracketTable::Record> records(static_cast<std::size_t>(count));
+    db::GoFirst();
+    for (BracketTable::Record& record : records) {
+        for (int f = 1; f <= kRateTableFields; ++f)
+            record[static_cast<std::size_t>(f - 1)] =
+                f <= fields ? db::ReadField(Value::int32(f)) : Value::int32(0);
+        db::Skip();
+    }
+    return BracketTable(std::move(records));
+}
+
+std::optional<BracketTable> LoadBracketTable(const std::filesystem::path& path, Text& problem) {
+    if (std::optional<Text> p = EnsureRateTableOpen(path)) {
+        problem = std::move(*p);
+        return std::nullopt;
+    }
+    std::optional<BracketTable> table = ReadBracketTable();
+    if (!table) problem = cannotOpenMessage(path, db::LastError());
+    return table;
+}
+
+std::vector<FieldWriteError> WriteBracketFields(const BracketTable& table, int firstField,
+                                                int lastField, std::int32_t records) {
+    std::vector<FieldWriteError> refused;
+    if (!db::SelectDatabase(RateTableAlias())) {
+        refused.push_back({0, 0, db::LastError()});
+        return refused;
+    }
+    std::vector<std::int32_t> types;
+    for (const db::FieldSpec& f : db::Fields())
+        types.push_back(f.type);
+    db::GoFirst();
+    for (std::int32_t r = 1; r <= records; ++r) {
+        for (int f = firstField; f <= lastField; ++f) {
+            Value v = table.field(r, f);
+            const bool textField = f >= 1 && static_cast<std::size_t>(f) <= types.size() &&
+                                   (types[static_cast<std::size_t>(f - 1)] == db::kText ||
+                                    types[static_cast<std::size_t>(f - 1)] == db::kMemo);
+            if (v.isText() && !textField) v = Value::number(ToNumber(v));
+            if (!db::WriteField(Value::int32(f), v)) refused.push_back({r, f, db::LastError()});
+        }
+        db::Skip();
+    }
+    return refused;
+}
+
+namespace {
+
+// Why a file could not be written, from the errno its writer left.
+Text WriteFailureReason(const std::filesystem::path& path, int error) {
+    if (!MayReplace(path)) return sysText("文件不允许改写");
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return sysText("没有写入该目录的权限");
+    case EROFS:
+        return sysText("文件系统为只读");
+    case ENOSPC:
+    case EDQUOT:
+        return sysText("磁盘空间不够");
+    case 0:
+        return sysText("写入失败");
+    default:
+        return Text::fromUtf8(std::strerror(error));
+    }
+}
+
+} // namespace
+
+std::optional<Text> RestoreDefaultRateTable(const std::filesystem::path& path) {
+    errno = 0;
+    if (!WriteDefaultRateTable(path)) {
+        const int error = errno;
+        return sysText(" 默认税率表无法写入：\r\n ") + DisplayPath(path) + sysText("\r\n ") +
+               WriteFailureReason(path, error) + sysText("，原税率表未作改动! . . . ");
+    }
+    // The alias still holds the replaced file: close it (only it) and open the new one. A
+    // database found only because its file name is spelt like the alias is left alone.
+    if (db::SelectDatabase(RateTableAlias())) {
+        std::error_code ec;
+        const std::filesystem::path file =
+            std::filesystem::absolute(db::DatabaseFilePath(path), ec).lexically_normal();
+        if (db::CurrentPath() == file) db::CloseDatabase();
+    }
+    const int code = openComplete(path);
+    if (code != db::kOk) return cannotOpenMessage(path, code);
+    return std::nullopt;
 }
 
 } // namespace iit::engine

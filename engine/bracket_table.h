@@ -70,27 +70,73 @@ std::filesystem::path SetAsideName(const std::filesystem::path& path, double now
 // used as soon as it can be.
 std::optional<Text> EnsureRateTableOpen(const std::filesystem::path& path);
 
-// The table as one calculation sees it: the alias is selected once and each field is read from
-// the file the first time the calculation asks for it, walking the records from the first.
-// A record beyond the last and a field the table does not have read as 0.
-class TableSnapshot {
+// The bracket table as one calculation reads it: the 24 fields of every record the file holds,
+// read in one pass. A record beyond the last and a field the file does not have read as 0,
+// so a table of one record gives the royalty reduction (record 2, field 22) 0.
+class BracketTable {
 public:
-    // Selects the alias; false (and an empty snapshot) when the table is not open.
-    bool load();
-    std::int32_t recordCount() const { return m_recordCount; }
+    using Record = std::array<Value, kRateTableFields>;
+
+    BracketTable() = default;
+    explicit BracketTable(std::vector<Record> records);
+
+    std::int32_t recordCount() const { return static_cast<std::int32_t>(m_records.size()); }
     // Field `field` (1 to 24) of record `record` (1-based).
-    const Value& field(std::int32_t record, int field);
-    double number(std::int32_t record, int field);        // read as a double
-    std::int32_t integer(std::int32_t record, int field); // read as a truncated integer
+    const Value& field(std::int32_t record, int field) const;
+    // The field read as a double, and as an integer truncated toward zero.
+    double number(std::int32_t record, int field) const {
+        return inRange(record, field) ? m_numbers[index(record, field)] : 0.0;
+    }
+    std::int32_t integer(std::int32_t record, int field) const {
+        return inRange(record, field) ? m_integers[index(record, field)] : 0;
+    }
+    // Sets a field, adding records of zeros up to `record` (1-based); a field outside 1 to 24
+    // is ignored.
+    void setField(std::int32_t record, int field, Value value);
+
+    const std::vector<Record>& records() const { return m_records; }
 
 private:
-    void moveTo(std::int32_t record);
+    bool inRange(std::int32_t record, int field) const {
+        return record >= 1 && record <= recordCount() && field >= 1 && field <= kRateTableFields;
+    }
+    static std::size_t index(std::int32_t record, int field) {
+        return static_cast<std::size_t>(record - 1) * kRateTableFields +
+               static_cast<std::size_t>(field - 1);
+    }
+    void convert(std::int32_t record, int field);
 
-    std::int32_t m_recordCount = 0;
-    std::int32_t m_fieldCount = 0;
-    std::int32_t m_position = 0; // the record the table's cursor is on (1-based)
-    std::vector<std::array<Value, kRateTableFields>> m_records;
-    std::vector<std::uint32_t> m_read; // per record, one bit per field already read
+    std::vector<Record> m_records;
+    // The conversions the computations use, made once per field.
+    std::vector<double> m_numbers;
+    std::vector<std::int32_t> m_integers;
 };
+
+// Reads the rate table through its alias, which must be open: every record from the first,
+// fields 1 to 24 (those beyond the file's fields as 0). nullopt when the alias is not open.
+std::optional<BracketTable> ReadBracketTable();
+// Makes sure the table at `path` is open (EnsureRateTableOpen) and reads it; nullopt, with the
+// message that says which file cannot be opened and why in `problem`, when it cannot be.
+// Every calculation starts here, so a saved change is seen by the next one.
+std::optional<BracketTable> LoadBracketTable(const std::filesystem::path& path, Text& problem);
+
+// A write the table database refused: record and field (1-based) and its error code.
+struct FieldWriteError {
+    std::int32_t record = 0;
+    int field = 0;
+    int code = 0;
+};
+// Writes fields `firstField` to `lastField` of records 1 to `records` of `table` into the rate
+// table through its alias, from the first record on, one record after the other. A refused
+// write leaves that field as it was and the writing goes on; the refusals are returned.
+// A text value goes to a numeric field as the number it shows.
+std::vector<FieldWriteError> WriteBracketFields(const BracketTable& table, int firstField,
+                                                int lastField, std::int32_t records);
+
+// Replaces the rate table file at `path` by the built-in table and opens it again under the
+// alias: the new file is written beside the old one and renamed over it, then the alias
+// (only it) is closed and opened on the new file. nullopt on success; else the message to
+// show (which file, why), and the old file stays as it was, still open.
+std::optional<Text> RestoreDefaultRateTable(const std::filesystem::path& path);
 
 } // namespace iit::engine

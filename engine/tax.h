@@ -1,7 +1,9 @@
 #pragma once
 // The tax computation: one income amount, one income kind and mode, one outcome.
 //
-// Every number comes from the bracket table (bracket_table.h), read afresh at each call.
+// Every number comes from the bracket table (bracket_table.h), read afresh at each call. There
+// is one computation, ComputeTaxFigures, over a BracketTable; a TaxPolicy says which rules it
+// applies: the main window's (ComputeTax) or the batch sheet's (CalculateAll, CalculateEditedRow).
 // Conventions: doubles compare with a tolerance of 1e-7, numbers read as integers are
 // truncated toward zero, and tax amounts are rounded to 2 places with Round().
 
@@ -37,6 +39,75 @@ inline bool InBand(double v, double lower, double upper) {
 // infinity or NaN (which the callers then refuse) rather than a division by zero.
 double Divide(double a, double b);
 
+class BracketTable;
+
+// Which band holds an amount that lies in several.
+enum class BandMatch { First, Last };
+
+// The rules a computation applies to the table: the main window's, or the batch's with its
+// written differences. Every difference of the batch is one field here.
+struct TaxPolicy {
+    BandMatch bandMatch = BandMatch::First;
+    // The wage rate kept when no band holds the taxable amount (1.0: the whole excess is tax).
+    double wageRateWithoutBand = 1.0;
+    // Wages: the taxable amount is the income less the threshold read as a truncated integer;
+    // otherwise less the threshold read as a double.
+    bool wageThresholdTruncated = false;
+    // Quick deductions are read as truncated integers; otherwise as doubles.
+    bool quickDeductionsTruncated = false;
+    // Every kind has a below-threshold outcome; otherwise only wages with tax included, whose
+    // income below the threshold has no tax.
+    bool belowThresholdEveryKind = true;
+    // Labour at or below its threshold has tax 0; otherwise the formula decides.
+    bool labourUntaxedAtThreshold = true;
+    // Wages with tax included: the net pay is rounded again, R(x - T - tax + T); otherwise x - tax.
+    bool wageNetPayRounded = false;
+    // Amounts that are not finite, and gross wages outside 0 to 10^12, give no result; the tax
+    // of a gross wage is taken from the text of that wage.
+    bool checkedAmounts = true;
+
+    // When a computed row has no tax (NoTax) rather than a tax of that amount.
+    enum class NoTaxTest {
+        Never,       // every computed amount is a tax, 0 and negatives included
+        NotPositive, // a rounded tax not above 1e-7 is no tax
+    };
+    NoTaxTest noTax = NoTaxTest::Never;
+    // Royalties: a tax of 0 is written as a tax even when noTax says otherwise.
+    bool royaltyZeroIsTax = false;
+    // Wages with tax excluded: the test of a tax on the gross wage G of net N (x = N - T).
+    enum class GrossWageTest {
+        Never,         // the main window: G itself decides (checkedAmounts)
+        RoundedExcess, // R(G - x - T, 3) > 1e-7
+        Taxable,       // (x - qd) / (1 - rate) > 1e-7, before rounding
+    };
+    GrossWageTest grossWageTest = GrossWageTest::Never;
+
+    static TaxPolicy MainWindow();
+    static TaxPolicy BatchAll();       // CalculateAll
+    static TaxPolicy BatchEditedRow(); // CalculateEditedRow
+};
+
+// What one computation found.
+struct TaxFigures {
+    enum class Type {
+        BelowThreshold, // the income is below the group's threshold
+        Taxed,          // tax and companion hold the result
+        NoTax,          // the policy's no-tax test held
+        NoResult,       // no usable amount (wages with tax excluded, or amounts not finite)
+    };
+    Type type = Type::NoResult;
+    std::int32_t threshold = 0; // the threshold of the group in use, the message threshold
+    double tax = 0;             // rounded to 2 places
+    double companion = 0;       // the net pay (x - tax), or the gross amount
+    // Wages with tax excluded under checkedAmounts: the text of the gross wage.
+    std::optional<Text> companionText;
+};
+
+// The one tax computation: x of the given kind and mode over the table, under the policy.
+// Royalties are always computed with tax included.
+TaxFigures ComputeTaxFigures(const BracketTable& table, double x, TaxKind kind, TaxMode mode,
+                             const TaxPolicy& policy);
+
 struct TaxOutcome {
     // TableUnavailable: the rate table cannot be opened; `problem` says which file and why.
     enum class Type { BelowThreshold, Computed, NoResult, TableUnavailable };
@@ -50,9 +121,10 @@ struct TaxOutcome {
     Text problem;
 };
 
-// Computes the tax of x with the table at tablePath (opened under its alias when it is not
-// open yet). The caller has checked that x is at most 1,999,999,999.
-// `messageThreshold` receives the threshold of the group in use before the threshold check.
+// The main window's computation: reads the table at tablePath afresh (opening it under its
+// alias when it is not open yet) and computes x under TaxPolicy::MainWindow(). The caller has
+// checked that x is at most 1,999,999,999. `messageThreshold` receives the threshold of the
+// group in use before the threshold check.
 TaxOutcome ComputeTax(const std::filesystem::path& tablePath, double x, TaxKind kind, TaxMode mode,
                       std::int32_t& messageThreshold);
 

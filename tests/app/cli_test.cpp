@@ -93,6 +93,19 @@ TEST(CliBatch, SpreadsheetTextInTotalsOut) {
     EXPECT_NE(readFile(dir / "config.inf").find(iit::Text::fromUtf8(saved).bytes()),
               std::string::npos);
 
+    // A person without an income yet, right below the last one with an income, keeps the row:
+    // the totals go below it, and a saved file still holds the person.
+    writeFile(dir / "two.txt", "张三\t\t8000\n李四\t\t\t\t\t6222\t\n");
+    const CliRun two = runCli(dir, "batch -", (dir / "two.txt").string());
+    EXPECT_EQ(two.out, "张三\t\t8000\t90\t7910\t\t\n"
+                       "李四\t\t\t\t\t6222\t\n"
+                       "合计\t\t8000\t90\t7910\t\t\n");
+    const std::string twoSaved = (dir / "two.dat").string();
+    ASSERT_EQ(runCli(dir, "batch - -o '" + twoSaved + "'", (dir / "two.txt").string()).exit, 0);
+    const std::string reread = runCli(dir, "batch '" + twoSaved + "'").out;
+    const std::size_t second = reread.find('\n') + 1;
+    EXPECT_EQ(reread.substr(second, reread.find('\n', second) - second), "李四\t\t0\t\t0\t6222\t");
+
     struct Case {
         std::string args;
         int exit;

@@ -3,6 +3,9 @@
 
 #include <cmath>
 #include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace iit {
 namespace {
@@ -143,6 +146,72 @@ TEST_F(Calculate, NoTotalsRowWhenTheLastRowIsUsed) {
     EXPECT_EQ(cell(10000, kTaxColumn), "90");
     for (int r = 1; r < 10000; r += 997)
         EXPECT_NE(cell(r, kNameColumn), "合计");
+}
+
+// The totals row never overwrites a person: it goes into the first row after the last data
+// row that is empty in columns 1 to 7, and the next CalculateAll still finds and removes it.
+TEST_F(Calculate, TotalsRowGoesIntoTheFirstEmptyRow) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<int, std::string>> people; // row, "name\tincome\t...\tremark"
+        int lastDataRow;
+        int totalsRow; // 0: none
+        const char* totals;
+    };
+    const Case cases[] = {
+        {"the second person has no income yet",
+         {{1, "甲\t\t8000\t\t\t\t"}, {2, "乙\t\t\t\t\t\t"}},
+         1,
+         3,
+         "合计\t\t8000\t90\t7910\t\t"},
+        {"rows taken by a card number and a remark",
+         {{1, "甲\t\t8000\t\t\t\t"}, {2, "\t\t\t\t\t6222\t"}, {3, "\t\t\t\t\t\t备注"}},
+         1,
+         4,
+         "合计\t\t8000\t90\t7910\t\t"},
+        {"an identity-card number only",
+         {{1, "甲\t\t9000\t\t\t\t"}, {2, "\t110101\t\t\t\t\t"}},
+         1,
+         3,
+         "合计\t\t9000\t190\t8810\t\t"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sheet->ClearGrid();
+        for (const auto& [row, text] : c.people) {
+            grid().setCurrentCell(row, 1);
+            sheet->PasteAtCursor(Text::fromUtf8(text));
+        }
+        for (int pass = 0; pass < 2; ++pass) { // the second pass removes the first totals row
+            sheet->CalculateAll();
+            EXPECT_EQ(sheet->LastDataRow(), c.lastDataRow);
+            EXPECT_EQ(line(c.totalsRow), c.totals) << "pass " << pass;
+            for (const auto& [row, text] : c.people)
+                EXPECT_EQ(cell(row, kNameColumn), text.substr(0, text.find('\t')));
+            EXPECT_EQ(line(c.totalsRow + 1), "\t\t\t\t\t\t");
+        }
+    }
+}
+
+TEST_F(Calculate, NoTotalsRowWhenEveryRowAfterTheLastIncomeIsTaken) {
+    person(1, "甲", "8000");
+    for (int row = 2; row <= batch::kDataRows; ++row)
+        set(row, kNameColumn, "乙");
+    sheet->CalculateAll();
+    EXPECT_EQ(sheet->LastDataRow(), 1);
+    EXPECT_EQ(cell(1, kTaxColumn), "90");
+    for (int row = 2; row <= batch::kDataRows; ++row)
+        ASSERT_EQ(line(row), "乙\t\t\t\t\t\t") << row;
+}
+
+TEST_F(Calculate, FullSheetHasNoTotalsRow) {
+    for (int row = 1; row <= batch::kDataRows; ++row)
+        person(row, "甲", "8000");
+    sheet->CalculateAll();
+    EXPECT_EQ(sheet->LastDataRow(), batch::kDataRows);
+    EXPECT_EQ(line(batch::kDataRows), "甲\t\t8000\t90\t7910\t\t");
+    for (int row = 1; row <= batch::kDataRows; row += 999)
+        EXPECT_EQ(cell(row, kNameColumn), "甲");
 }
 
 TEST_F(Calculate, EditedRowMessagesAndOtherColumns) {

@@ -193,3 +193,128 @@ TEST_F(Tax, IntegerFieldsTruncateAndDoublesReadExactly) {
 
 } // namespace
 } // namespace iit
+
+namespace iit {
+namespace {
+
+// The one computation over an in-memory table, under each policy: every written difference of
+// the batch shows on a case chosen for it.
+engine::BracketTable MemoryTable(const std::vector<testing::Row>& rows) {
+    std::vector<engine::BracketTable::Record> records;
+    for (const testing::Row& row : rows) {
+        engine::BracketTable::Record rec;
+        for (std::size_t f = 0; f < row.size(); ++f)
+            rec[f] = Value::number(row[f]);
+        records.push_back(rec);
+    }
+    return engine::BracketTable(std::move(records));
+}
+
+TEST(TaxPolicy, EachDifferenceOfTheBatch) {
+    using engine::TaxFigures;
+    using engine::TaxPolicy;
+    std::vector<testing::Row> rows(4, testing::Row{});
+    testing::SetGroup(rows[0], 1, 5000.5, 0, 3000, 3, 0);
+    testing::SetGroup(rows[1], 1, 0, 2000, 12000, 10, 210.5); // overlaps the first band
+    testing::SetGroup(rows[0], 7, 800, 0, 4000, 20, 10.5);
+    testing::SetGroup(rows[1], 7, 0, 4000, 25000, 20, 0);
+    testing::SetGroup(rows[2], 7, 0, 20000, 62500, 30, 2000); // overlaps the row before
+    testing::SetGroup(rows[0], 19, 800, 0, 4000, 20, 0);
+    rows[1][21] = 30;
+    const engine::BracketTable table = MemoryTable(rows);
+    const TaxPolicy main = TaxPolicy::MainWindow(), all = TaxPolicy::BatchAll(),
+                    edited = TaxPolicy::BatchEditedRow();
+    constexpr auto T = TaxFigures::Type::Taxed;
+    constexpr auto Z = TaxFigures::Type::NoTax;
+    constexpr auto B = TaxFigures::Type::BelowThreshold;
+    struct Case {
+        const char* what;
+        const TaxPolicy* policy;
+        TaxKind kind;
+        TaxMode mode;
+        double x;
+        TaxFigures::Type type;
+        double tax;
+        double companion;
+    };
+    const Case cases[] = {
+        // A = 7500.5 - 5000.5 = 2500 lies in both wage bands: the first is 3 %, the last 10 %
+        // less the truncated 210; the batch also subtracts the truncated threshold 5000.
+        {"first band", &main, W, G, 7500.5, T, 75, 7425.5},
+        {"last band, truncations", &all, W, G, 7500.5, T, Round(2500.5 * 0.1 - 210, 2),
+         Round(2500.5 - Round(2500.5 * 0.1 - 210, 2) + 5000, 2)},
+        // Beyond every band: the whole excess (main) or 3 % (batch).
+        {"no band, rate 1.0", &main, W, G, 20000.5, T, 15000, 5000.5},
+        {"no band, rate 0.03", &all, W, G, 20000.5, T, Round(15000.5 * 0.03, 2),
+         Round(15000.5 - Round(15000.5 * 0.03, 2) + 5000, 2)},
+        // Below the threshold: an outcome for the main window, no tax for the batch's wages.
+        {"below, main", &main, W, G, 4999.9, B, 0, 0},
+        {"below, batch wages", &all, W, G, 4999, B, 0, 0},
+        {"below, batch labour", &all, L, G, 700, Z, 0, 0},
+        {"labour at its threshold, main", &main, L, G, 800, T, 0, 800},
+        {"labour at its threshold, batch", &all, L, G, 800, Z, 0, 0},
+        // Labour above U1 in two bands: the first 20 %, the last 30 % less 2000.
+        {"labour first band", &main, L, G, 22000, T, 22000 * 0.8 * 0.2, 22000 - 3520},
+        {"labour last band", &all, L, G, 22000, T, 22000 * 0.8 * 0.3 - 2000, 22000 - 3280},
+        // Royalties below the threshold: 0 written as a tax by CalculateAll only.
+        {"royalty zero, all", &all, R, G, 500, T, 0, 500},
+        {"royalty zero, edited", &edited, R, G, 500, Z, 0, 0},
+        {"royalty zero, main", &main, R, G, 500, B, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const TaxFigures f = engine::ComputeTaxFigures(table, c.x, c.kind, c.mode, *c.policy);
+        EXPECT_EQ(f.type, c.type) << c.what;
+        if (f.type != T) continue;
+        EXPECT_DOUBLE_EQ(f.tax, c.tax) << c.what;
+        EXPECT_DOUBLE_EQ(f.companion, c.companion) << c.what;
+    }
+}
+
+TEST(TaxPolicy, NetWageTestsOfTheBatch) {
+    using engine::TaxFigures;
+    using engine::TaxPolicy;
+    std::vector<testing::Row> rows = testing::ExampleTable();
+    const engine::BracketTable table = MemoryTable(rows);
+    // At the threshold the gross wage equals the net one: no tax in either batch variant, and
+    // the main window's gross total 5000 with tax 0.
+    const TaxFigures all = engine::ComputeTaxFigures(table, 5000, W, N, TaxPolicy::BatchAll());
+    const TaxFigures edited =
+        engine::ComputeTaxFigures(table, 5000, W, N, TaxPolicy::BatchEditedRow());
+    const TaxFigures main = engine::ComputeTaxFigures(table, 5000, W, N, TaxPolicy::MainWindow());
+    EXPECT_EQ(all.type, TaxFigures::Type::NoTax);
+    EXPECT_EQ(edited.type, TaxFigures::Type::NoTax);
+    ASSERT_EQ(main.type, TaxFigures::Type::Taxed);
+    EXPECT_EQ(main.companionText->toUtf8(), "5000");
+    // 1 cent above: taxable 0.0103 > 1e-7 for the edited row, R(G - x - T, 3) = 0 for all.
+    EXPECT_EQ(engine::ComputeTaxFigures(table, 5000.01, W, N, TaxPolicy::BatchAll()).type,
+              TaxFigures::Type::NoTax);
+    EXPECT_EQ(engine::ComputeTaxFigures(table, 5000.01, W, N, TaxPolicy::BatchEditedRow()).type,
+              TaxFigures::Type::Taxed);
+    // Beyond the last band: no result for the main window, 3 % for the batch.
+    EXPECT_EQ(engine::ComputeTaxFigures(table, 20000, W, N, TaxPolicy::MainWindow()).type,
+              TaxFigures::Type::NoResult);
+    const TaxFigures beyond = engine::ComputeTaxFigures(table, 20000, W, N, TaxPolicy::BatchAll());
+    EXPECT_EQ(beyond.type, TaxFigures::Type::Taxed);
+    EXPECT_DOUBLE_EQ(beyond.companion, Round(15000 / 0.97 + 5000, 2));
+}
+
+TEST(BracketTable, ReadsPastTheEndAsZeroAndGrowsWhenSet) {
+    engine::BracketTable table(std::vector<engine::BracketTable::Record>(1));
+    table.setField(1, 22, Value::number(20.9));
+    EXPECT_EQ(table.recordCount(), 1);
+    EXPECT_EQ(table.integer(1, 22), 20);
+    EXPECT_DOUBLE_EQ(table.number(1, 22), 20.9);
+    EXPECT_EQ(table.integer(2, 22), 0); // the royalty reduction of a one-record table
+    EXPECT_EQ(table.number(0, 1), 0);
+    EXPECT_EQ(table.number(1, 25), 0);
+    table.setField(9, 3, Value::text(Text::fromBytes("12.5")));
+    EXPECT_EQ(table.recordCount(), 9);
+    EXPECT_DOUBLE_EQ(table.number(9, 3), 12.5);
+    EXPECT_EQ(table.integer(9, 3), 12);
+    EXPECT_EQ(table.integer(5, 3), 0);
+    table.setField(1, 0, Value::int32(7)); // outside 1 to 24: ignored
+    EXPECT_EQ(table.field(1, 0), Value::int32(0));
+}
+
+} // namespace
+} // namespace iit

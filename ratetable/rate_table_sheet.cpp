@@ -1,0 +1,259 @@
+#include "ratetable/rate_table_sheet.h"
+
+#include "database/database.h"
+#include "engine/bracket_table.h"
+#include "runtime/convert.h"
+#include "runtime/files.h"
+
+#include <string>
+
+namespace iit::ratetable {
+namespace {
+
+constexpr int kStagedFields = 6;
+// The columns of the band rows, by staging column 2 to 5 (fields k+1 to k+4).
+constexpr int kBandColumns[] = {kLowerColumn, kUpperColumn, kRateColumn, kDeductionColumn};
+
+bool isBlank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// True when the whole of s is a decimal number: sign, digits, a fraction, an exponent.
+bool isNumber(std::string_view s) {
+    std::size_t i = 0;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    std::size_t digits = 0;
+    for (; i < s.size() && isDigit(s[i]); ++i)
+        ++digits;
+    if (i < s.size() && s[i] == '.')
+        for (++i; i < s.size() && isDigit(s[i]); ++i)
+            ++digits;
+    if (digits == 0) return false;
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+        const std::size_t start = i;
+        while (i < s.size() && isDigit(s[i]))
+            ++i;
+        if (i == start) return false;
+    }
+    return i == s.size();
+}
+
+// Whether a cell stores what it shows: an empty cell (0), or a number, full-width forms folded
+// and blanks around it dropped, whose value is the integer the save stores.
+bool StoresWhatItShows(const Text& text, std::int32_t stored) {
+    const std::string folded = NormalizeFullWidth(text.view());
+    std::string_view s = folded;
+    while (!s.empty() && isBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back()))
+        s.remove_suffix(1);
+    if (s.empty()) return true;
+    return isNumber(s) && ToNumber(Text::fromBytes(s)) == static_cast<double>(stored);
+}
+
+Text Number(int n) {
+    return ToText(static_cast<std::int32_t>(n));
+}
+
+} // namespace
+
+SubTable SubTableFromRadios(bool, bool labourGross, bool labourNet, bool royalties) {
+    SubTable t = SubTable::Wages;
+    if (labourGross) t = SubTable::LabourGross;
+    if (labourNet) t = SubTable::LabourNet;
+    if (royalties) t = SubTable::Royalties;
+    return t;
+}
+
+GridSetup RateGridSetup() {
+    GridSetup s;
+    s.rows = kGridRows;
+    s.columns = kGridColumns;
+    s.fixedRows = 1;
+    s.fixedColumns = 1;
+    s.rowHeight = 26;
+    s.columnWidth = 80;
+    s.gridLineColour = 0x800000;
+    s.background = 0xFFFFFF;
+    s.textColour = 0x800000;
+    return s;
+}
+
+RateTableSheet::RateTableSheet() : m_grid(RateGridSetup()) {
+    m_grid.setColumnWidth(0, 40);
+    m_grid.setAlignment(0, 0, kGridRows, kGridColumns, Grid::kAlignCentre); // clipped to the grid
+    for (int i = 1; i < kGridRows; ++i) {
+        m_grid.setText(i, 0, Number(i));
+        if (i < kGridColumns) m_grid.setText(0, i, Number(i));
+    }
+    m_grid.setColumnWidth(3, 22);
+    m_grid.setColumnWidth(4, 100);
+    m_grid.setColumnWidth(6, 0);
+    m_grid.setColumnWidth(8, 0);
+    m_grid.setRowHeight(kSpareRow, 0);
+    m_grid.setRowHeight(kThresholdRow, 0);
+    m_grid.mergeCells(1, 1, 1, 8);
+    m_grid.mergeCells(2, 1, 2, 2);
+    m_grid.mergeCells(3, 1, 3, 8);
+    m_grid.mergeCells(4, 2, 4, 4);
+    m_grid.mergeCells(4, 5, 4, 6);
+    m_grid.mergeCells(4, 7, 4, 8);
+    const int lastRow = kFirstBandRow + kRecords - 1;
+    m_grid.setAlignment(kFirstBandRow, kLowerColumn, lastRow, kLowerColumn, Grid::kAlignRight);
+    m_grid.setAlignment(kFirstBandRow, kUpperColumn, lastRow, kUpperColumn, Grid::kAlignLeft);
+    m_grid.setText(3, 1, sysText("税率表"));
+    m_grid.setText(4, 1, sysText("起征点"));
+    m_grid.setText(4, 2, sysText("个人所得税征税范围"));
+    m_grid.setText(4, 5, sysText("税率（%）"));
+    m_grid.setText(4, 7, sysText("速算数（元）"));
+    m_grid.setText(kFirstBandRow, 3, sysText("至"));
+    m_grid.setText(lastRow, 3, sysText("以上"));
+}
+
+std::filesystem::path RateTableSheet::rateTablePath() const {
+    return m_tablePath.empty() ? engine::RateTablePath() : m_tablePath;
+}
+
+void RateTableSheet::fillGrid(const Staging& staging) {
+    Grid::UpdateScope batchOfChanges(m_grid);
+    for (int r = 1; r < kRecords; ++r) {
+        m_spare[static_cast<std::size_t>(r - 1)] = staging[static_cast<std::size_t>(r - 1)][5];
+        m_thresholds[static_cast<std::size_t>(r - 1)] = staging[static_cast<std::size_t>(r)][0];
+        // Records 7 and 8 (and 8 and 9) have no cell in the 9 columns; they are kept beside.
+        m_grid.setText(kSpareRow, r + 2, m_spare[static_cast<std::size_t>(r - 1)]);
+        m_grid.setText(kThresholdRow, r + 2, m_thresholds[static_cast<std::size_t>(r - 1)]);
+    }
+    m_grid.setText(kFirstBandRow, kThresholdColumn, staging[0][0]);
+    for (int j = 0; j < 4; ++j)
+        for (int r = 1; r <= kRecords; ++r)
+            m_grid.setText(
+                r + kFirstBandRow - 1, kBandColumns[j],
+                staging[static_cast<std::size_t>(r - 1)][static_cast<std::size_t>(j + 1)]);
+}
+
+RateTableSheet::Staging RateTableSheet::readGrid() const {
+    Staging staging;
+    for (int r = 1; r < kRecords; ++r) {
+        const int column = r + 2;
+        const bool inGrid = column < kGridColumns;
+        staging[static_cast<std::size_t>(r - 1)][5] =
+            inGrid ? m_grid.text(kSpareRow, column) : m_spare[static_cast<std::size_t>(r - 1)];
+        staging[static_cast<std::size_t>(r)][0] =
+            inGrid ? m_grid.text(kThresholdRow, column)
+                   : m_thresholds[static_cast<std::size_t>(r - 1)];
+    }
+    staging[0][0] = m_grid.text(kFirstBandRow, kThresholdColumn);
+    for (int r = 1; r <= kRecords; ++r)
+        for (int j = 0; j < 4; ++j)
+            staging[static_cast<std::size_t>(r - 1)][static_cast<std::size_t>(j + 1)] =
+                m_grid.text(r + kFirstBandRow - 1, kBandColumns[j]);
+    return staging;
+}
+
+void RateTableSheet::clearData() {
+    Grid::UpdateScope batchOfChanges(m_grid);
+    for (int column = 3; column < kGridColumns; ++column) {
+        m_grid.setText(kSpareRow, column, Text{});
+        m_grid.setText(kThresholdRow, column, Text{});
+    }
+    m_grid.setText(kFirstBandRow, kThresholdColumn, Text{});
+    for (int r = kFirstBandRow; r < kFirstBandRow + kRecords; ++r)
+        for (int column : kBandColumns)
+            m_grid.setText(r, column, Text{});
+    m_spare.fill(Text{});
+    m_thresholds.fill(Text{});
+}
+
+std::optional<Text> RateTableSheet::Load(SubTable table) {
+    Text problem;
+    const std::optional<engine::BracketTable> bracket =
+        engine::LoadBracketTable(rateTablePath(), problem);
+    if (!bracket) {
+        clearData();
+        m_shown.reset();
+        return problem;
+    }
+    const int k = FirstField(table);
+    Staging staging;
+    for (int r = 1; r <= kRecords; ++r)
+        for (int j = 0; j < kStagedFields; ++j)
+            staging[static_cast<std::size_t>(r - 1)][static_cast<std::size_t>(j)] =
+                ToText(bracket->field(r, k + j));
+    fillGrid(staging);
+    m_shown = table;
+    return std::nullopt;
+}
+
+std::vector<StoredDifference> RateTableSheet::StorageDifferences() const {
+    std::vector<StoredDifference> out;
+    auto check = [&](int row, int column) {
+        const Text& shown = m_grid.text(row, column);
+        const std::int32_t stored = ToInteger(shown);
+        if (!StoresWhatItShows(shown, stored)) out.push_back({row, column, shown, stored});
+    };
+    check(kFirstBandRow, kThresholdColumn);
+    for (int r = kFirstBandRow; r < kFirstBandRow + kRecords; ++r)
+        for (int column : kBandColumns)
+            check(r, column);
+    return out;
+}
+
+std::optional<Text> RateTableSheet::Save() {
+    // Moving the current cell stores an edit in progress before the grid is read.
+    m_grid.setCurrentCell(kSpareRow, 2);
+    m_grid.setCurrentCell(kSpareRow, 1);
+    if (!m_shown) return sysText(" 税率表未能读入，无法保存! . . . ");
+    const int k = FirstField(*m_shown);
+    const Staging staging = readGrid();
+
+    const std::filesystem::path path = rateTablePath();
+    Text problem;
+    std::optional<engine::BracketTable> table = engine::LoadBracketTable(path, problem);
+    if (!table) return problem;
+    for (int r = 1; r <= kRecords; ++r) {
+        const auto& record = staging[static_cast<std::size_t>(r - 1)];
+        // The table holds whole numbers: each cell is stored as its leading integer.
+        for (int j = 0; j < 5; ++j)
+            table->setField(r, k + j, Value::int32(ToInteger(record[static_cast<std::size_t>(j)])));
+        // The spare field goes back as it was loaded (a text field as text, else its number).
+        if (r < kRecords) table->setField(r, k + 5, Value::text(record[5]));
+    }
+    std::vector<engine::FieldWriteError> refused =
+        engine::WriteBracketFields(*table, k, k + 4, kRecords);
+    const std::vector<engine::FieldWriteError> spare =
+        engine::WriteBracketFields(*table, k + 5, k + 5, kRecords - 1);
+    refused.insert(refused.end(), spare.begin(), spare.end());
+    if (refused.empty()) return std::nullopt;
+
+    const engine::FieldWriteError& first = refused.front();
+    Text where;
+    if (first.record > 0)
+        where = sysText("第 ") + ToText(first.record) + sysText(" 条记录第 ") +
+                ToText(static_cast<std::int32_t>(first.field)) + sysText(" 个字段：");
+    return sysText(" 税率表有 ") + ToText(static_cast<std::int32_t>(refused.size())) +
+           sysText(" 项未能保存：\r\n ") + DisplayPath(path) + sysText("\r\n ") + where +
+           db::ErrorMessage(first.code) + sysText("! . . . ");
+}
+
+RestoreResult RateTableSheet::RestoreDefaults() {
+    RestoreResult r;
+    if (std::optional<Text> problem = engine::RestoreDefaultRateTable(rateTablePath())) {
+        r.message = std::move(*problem);
+        return r;
+    }
+    if (std::optional<Text> problem = Load(SubTable::Wages)) {
+        r.message = std::move(*problem);
+        return r;
+    }
+    r.restored = true;
+    if (const std::optional<engine::BracketTable> table = engine::ReadBracketTable())
+        r.messageThreshold = table->integer(1, 1);
+    return r;
+}
+
+} // namespace iit::ratetable

@@ -1,0 +1,128 @@
+#pragma once
+// The rate-table sheet: what the rate-table window does, without widgets.
+//
+// The window shows one of the four sub-tables of the bracket table in a 14 x 9 grid (row 0 the
+// column numbers, column 0 the row numbers): the threshold in cell (5, 1) and, for records 1
+// to 9 in rows 5 to 13, the band's lower bound (column 2), upper bound (4), rate in percent (5)
+// and quick deduction (7). Two hidden rows carry what the grid does not show from a load to
+// the next save: row 1 the spare field k+5 of records 1 to 8, row 2 the threshold field k of
+// records 2 to 9, each from column 3 on (the values without a cell are kept beside the grid).
+//
+// Every action goes through a staging table of 9 records by the six fields k to k+5 of the
+// sub-table, as texts: a load reads the table file (engine::ReadBracketTable) into it and the
+// grid from it; a save reads the grid back into it and writes the sub-table's fields of the
+// file (engine::WriteBracketFields), the fields k to k+4 as the leading integers of the cells'
+// texts; "恢复默认" replaces the file by the built-in table. The sheet keeps no copy of the
+// table between actions, so a saved change is seen by the next calculation.
+
+#include "runtime/grid.h"
+#include "runtime/text.h"
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+namespace iit::ratetable {
+
+constexpr int kGridRows = 14;
+constexpr int kGridColumns = 9;
+constexpr int kRecords = 9;      // the records the window shows and saves
+constexpr int kFirstBandRow = 5; // record r is grid row r + 4
+constexpr int kSpareRow = 1;     // hidden: field k+5 of records 1 to 8
+constexpr int kThresholdRow = 2; // hidden: field k of records 2 to 9
+
+// Columns of the band rows.
+enum Column : int {
+    kThresholdColumn = 1, // row 5 only
+    kLowerColumn = 2,
+    kUpperColumn = 4,
+    kRateColumn = 5,
+    kDeductionColumn = 7,
+};
+
+// The sub-tables, as their first field k.
+enum class SubTable : int { Wages = 1, LabourGross = 7, LabourNet = 13, Royalties = 19 };
+
+constexpr int FirstField(SubTable t) {
+    return static_cast<int>(t);
+}
+
+// The sub-table the radios choose: `单选框个税` (wages), `单选框劳务前` (labour, tax
+// included), `单选框劳务后` (labour, tax excluded), `单选框稿酬税表` (royalties). Each later
+// selected radio overrides an earlier one; none selected gives the wage sub-table.
+SubTable SubTableFromRadios(bool wages, bool labourGross, bool labourNet, bool royalties);
+
+// The grid as the window template creates it: 14 x 9, row 0 and column 0 fixed, rows 26 and
+// columns 80 pixels, navy grid lines and text on white.
+GridSetup RateGridSetup();
+
+// A cell the save will store as another value than it shows: 3.5 is stored as 3, letters as 0.
+struct StoredDifference {
+    int row = 0;
+    int column = 0;
+    Text shown;
+    std::int32_t stored = 0;
+};
+
+struct RestoreResult {
+    bool restored = false;
+    // Record 1 field 1 of the new table, truncated: the main window's message threshold.
+    std::int32_t messageThreshold = 0;
+    Text message; // what to tell the user; empty when all went well
+};
+
+class RateTableSheet {
+public:
+    // The grid laid out (numbers, merges, hidden rows and columns, widths, alignments, captions),
+    // without a sub-table.
+    RateTableSheet();
+
+    Grid& grid() { return m_grid; }
+    const Grid& grid() const { return m_grid; }
+
+    // The rate table the sheet reads and writes; by default the one in the program directory.
+    void setRateTablePath(std::filesystem::path path) { m_tablePath = std::move(path); }
+    std::filesystem::path rateTablePath() const;
+
+    // Shows the sub-table: nine records whatever the file holds (those beyond its last record
+    // as 0). A table that is not open is opened again first; when that fails the data cells are
+    // emptied, nothing is shown and the message says what is wrong with which file.
+    std::optional<Text> Load(SubTable table);
+    // The sub-table the last successful load showed.
+    std::optional<SubTable> shown() const { return m_shown; }
+
+    // The cells of the shown sub-table whose text the save will store as a different number:
+    // anything but a whole number (full-width digits and surrounding blanks count as written;
+    // an empty cell stores 0 as expected). For the window to show before it saves.
+    std::vector<StoredDifference> StorageDifferences() const;
+
+    // Saves the shown sub-table: ends the edit in progress (the current cell moves to (1, 2),
+    // then (1, 1)), then writes fields k to k+4 of records 1 to 9 as the leading integers of
+    // the cells and field k+5 of records 1 to 8 from the hidden row. The other sub-tables are
+    // not touched. A write the table refuses leaves that field as it was and the save goes on;
+    // the message then says how many and why. nullopt when every field was written.
+    std::optional<Text> Save();
+
+    // "恢复默认": replaces the table file by the built-in table and shows its wage sub-table.
+    // On failure the old file stays, still open, the grid is left as it was and `message`
+    // says which file and why.
+    RestoreResult RestoreDefaults();
+
+private:
+    using Staging = std::array<std::array<Text, 6>, kRecords>;
+
+    void fillGrid(const Staging& staging);
+    Staging readGrid() const;
+    void clearData();
+
+    Grid m_grid;
+    std::optional<SubTable> m_shown;
+    // The hidden values of the last load whose column lies beyond the grid.
+    std::array<Text, kRecords - 1> m_spare;      // field k+5 of records 1 to 8
+    std::array<Text, kRecords - 1> m_thresholds; // field k of records 2 to 9
+    std::filesystem::path m_tablePath;
+};
+
+} // namespace iit::ratetable

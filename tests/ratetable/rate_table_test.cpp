@@ -1,0 +1,502 @@
+// The rate-table sheet on real table files: the layout, the choice of the sub-table, load and
+// save (byte for byte, hidden values included), the storage rule and its difference list,
+// restoring the built-in table, and the failures the window must be told about.
+#include "batch/sheet.h"
+#include "database/database.h"
+#include "database/format.h"
+#include "engine/bracket_table.h"
+#include "engine/calculate.h"
+#include "ratetable/rate_table_sheet.h"
+#include "resources/resources.h"
+#include "runtime/convert.h"
+#include "runtime/fatal.h"
+#include "runtime/files.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace iit {
+namespace {
+
+using ratetable::RateTableSheet;
+using ratetable::SubTable;
+
+constexpr SubTable kSubTables[] = {SubTable::Wages, SubTable::LabourGross, SubTable::LabourNet,
+                                   SubTable::Royalties};
+
+std::string DefaultTableBytes() {
+    const ByteSet& b = resources::DefaultRateTable();
+    return std::string(b.begin(), b.end());
+}
+
+// A table whose every field holds its own value, record r field f = r * 1000 + f * 10 + 1, so
+// that a hidden value written into the wrong place shows. `spareAsText` makes fields 6, 12, 18
+// and 24 text fields.
+std::string DistinctTable(std::int32_t type, bool spareAsText = false, int recordCount = 9) {
+    std::vector<db::FieldSpec> fields;
+    for (int f = 1; f <= 24; ++f) {
+        const bool text = spareAsText && f % 6 == 0;
+        fields.push_back(
+            {Text::fromBytes("F" + std::to_string(f)), text ? db::kText : type, text ? 12 : 0});
+    }
+    std::vector<std::vector<Value>> records;
+    for (int r = 1; r <= recordCount; ++r) {
+        std::vector<Value> rec;
+        for (int f = 1; f <= 24; ++f) {
+            const int v = r * 1000 + f * 10 + 1;
+            if (spareAsText && f % 6 == 0)
+                rec.push_back(Value::text(Text::fromUtf8("备用" + std::to_string(v))));
+            else
+                rec.push_back(type == db::kDouble ? Value::number(v) : Value::int32(v));
+        }
+        records.push_back(std::move(rec));
+    }
+    return db::EncodeTableImage(fields, 43466, records, engine::RateTablePassword().view());
+}
+
+int FailingRename(const char*, const char*) {
+    errno = EIO;
+    return -1;
+}
+
+struct FatalCalled : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+class RateTable : public ::testing::Test {
+protected:
+    testing::TempDir dir;
+    std::filesystem::path tablePath;
+    FatalHandler previousHandler;
+
+    void SetUp() override {
+        db::CloseAllDatabases();
+        SetProgramDirectory(dir.path());
+        tablePath = engine::RateTablePath();
+        // A fatal runtime error fails the test instead of ending it.
+        previousHandler =
+            SetFatalHandler([](int, const Text& message) { throw FatalCalled(message.toUtf8()); });
+    }
+    void TearDown() override {
+        SetFatalHandler(previousHandler);
+        db::CloseAllDatabases();
+    }
+
+    // Writes the table file and opens it under its alias, as start-up does.
+    void install(const std::string& bytes) {
+        db::CloseAllDatabases();
+        testing::writeFile(tablePath, bytes);
+        ASSERT_TRUE(engine::OpenRateTable(tablePath));
+    }
+    std::string fileBytes() const { return testing::readFile(tablePath); }
+
+    std::string cell(const RateTableSheet& s, int row, int column) const {
+        return s.grid().text(row, column).toUtf8();
+    }
+    void edit(RateTableSheet& s, int row, int column, const char* utf8) {
+        ASSERT_TRUE(s.grid().commitEdit(row, column, Text::fromUtf8(utf8)));
+    }
+    // Field f of record r (1-based) as the file holds it now.
+    Value stored(int record, int field) {
+        EXPECT_TRUE(db::SelectDatabase(engine::RateTableAlias()));
+        db::GoFirst();
+        if (record > 1) db::Skip(record - 1);
+        return db::ReadField(Value::int32(field));
+    }
+};
+
+TEST_F(RateTable, GridLayout) {
+    const RateTableSheet sheet;
+    const Grid& g = sheet.grid();
+    EXPECT_EQ(g.rowCount(), 14);
+    EXPECT_EQ(g.columnCount(), 9);
+    EXPECT_EQ(g.fixedRowCount(), 1);
+    EXPECT_EQ(g.fixedColumnCount(), 1);
+    EXPECT_EQ(g.setup().rowHeight, 26);
+    EXPECT_EQ(g.setup().gridLineColour, 0x800000u);
+    EXPECT_EQ(g.setup().textColour, 0x800000u);
+    EXPECT_EQ(g.setup().background, 0xFFFFFFu);
+
+    struct TextCase {
+        int row, column;
+        const char* text;
+    };
+    const TextCase texts[] = {
+        {0, 1, "1"},         {0, 8, "8"},
+        {1, 0, "1"},         {13, 0, "13"},
+        {0, 0, ""},          {3, 1, "税率表"},
+        {4, 1, "起征点"},    {4, 2, "个人所得税征税范围"},
+        {4, 5, "税率（%）"}, {4, 7, "速算数（元）"},
+        {5, 3, "至"},        {13, 3, "以上"},
+        {6, 3, ""},          {5, 1, ""},
+    };
+    for (const TextCase& c : texts)
+        EXPECT_EQ(cell(sheet, c.row, c.column), c.text) << c.row << "," << c.column;
+
+    const int widths[] = {40, 80, 80, 22, 100, 80, 0, 80, 0};
+    for (int c = 0; c < 9; ++c)
+        EXPECT_EQ(g.columnWidth(c), widths[c]) << "column " << c;
+    for (int r = 0; r < 14; ++r)
+        EXPECT_EQ(g.rowHeight(r), r == 1 || r == 2 ? 0 : 26) << "row " << r;
+
+    const std::vector<CellRange> merges = {{1, 1, 1, 8}, {2, 1, 2, 2}, {3, 1, 3, 8},
+                                           {4, 2, 4, 4}, {4, 5, 4, 6}, {4, 7, 4, 8}};
+    EXPECT_EQ(g.merges(), merges);
+
+    struct AlignCase {
+        int row, column;
+        std::uint16_t horizontal;
+    };
+    const AlignCase alignments[] = {
+        {0, 0, cellformat::kCentre}, {13, 8, cellformat::kCentre}, {5, 1, cellformat::kCentre},
+        {5, 2, cellformat::kRight},  {13, 2, cellformat::kRight},  {4, 2, cellformat::kCentre},
+        {5, 4, cellformat::kLeft},   {13, 4, cellformat::kLeft},   {9, 5, cellformat::kCentre},
+        {9, 7, cellformat::kCentre},
+    };
+    for (const AlignCase& c : alignments) {
+        EXPECT_EQ(g.format(c.row, c.column) & cellformat::kHorizontalMask, c.horizontal)
+            << c.row << "," << c.column;
+        EXPECT_NE(g.format(c.row, c.column) & cellformat::kVCentre, 0);
+    }
+}
+
+TEST_F(RateTable, SubTableFromTheRadios) {
+    struct Case {
+        bool wages, labourGross, labourNet, royalties;
+        SubTable expected;
+    };
+    const Case cases[] = {
+        {true, false, false, false, SubTable::Wages},
+        {false, true, false, false, SubTable::LabourGross},
+        {false, false, true, false, SubTable::LabourNet},
+        {false, false, false, true, SubTable::Royalties},
+        {false, false, false, false, SubTable::Wages}, // none selected
+        {true, true, false, false, SubTable::LabourGross},
+        {false, true, true, false, SubTable::LabourNet},
+        {true, true, true, true, SubTable::Royalties}, // the last hit wins
+        {false, true, false, true, SubTable::Royalties},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ratetable::SubTableFromRadios(c.wages, c.labourGross, c.labourNet, c.royalties),
+                  c.expected)
+            << c.wages << c.labourGross << c.labourNet << c.royalties;
+}
+
+TEST_F(RateTable, LoadShowsTheSubTableAndItsHiddenValues) {
+    install(DistinctTable(db::kInt));
+    RateTableSheet sheet;
+    ASSERT_FALSE(sheet.Load(SubTable::LabourNet)); // k = 13
+    EXPECT_EQ(sheet.shown(), SubTable::LabourNet);
+    EXPECT_EQ(cell(sheet, 5, 1), "1131");  // record 1 field 13
+    EXPECT_EQ(cell(sheet, 5, 2), "1141");  // record 1 field 14
+    EXPECT_EQ(cell(sheet, 13, 4), "9151"); // record 9 field 15
+    EXPECT_EQ(cell(sheet, 9, 5), "5161");  // record 5 field 16
+    EXPECT_EQ(cell(sheet, 7, 7), "3171");  // record 3 field 17
+    EXPECT_EQ(cell(sheet, 1, 3), "1181");  // hidden: record 1 field 18
+    EXPECT_EQ(cell(sheet, 1, 8), "6181");  // hidden: record 6 field 18
+    EXPECT_EQ(cell(sheet, 2, 3), "2131");  // hidden: record 2 field 13
+    EXPECT_EQ(cell(sheet, 2, 8), "7131");  // hidden: record 7 field 13
+    ASSERT_FALSE(sheet.Load(SubTable::Wages));
+    EXPECT_EQ(cell(sheet, 5, 1), "1011");
+    EXPECT_EQ(cell(sheet, 13, 7), "9051");
+}
+
+// Load then save without a change leaves the file as it was, byte for byte, for every sub-table
+// and every kind of field the spare values may have.
+TEST_F(RateTable, LoadThenSaveLeavesTheFileUnchanged) {
+    struct Variant {
+        const char* what;
+        std::string bytes;
+    };
+    const Variant variants[] = {
+        {"int fields", DistinctTable(db::kInt)},
+        {"double fields", DistinctTable(db::kDouble)},
+        {"text spare fields", DistinctTable(db::kInt, true)},
+        {"built-in table", DefaultTableBytes()},
+    };
+    for (const Variant& v : variants) {
+        for (SubTable t : kSubTables) {
+            SCOPED_TRACE(std::string(v.what) + " k=" + std::to_string(ratetable::FirstField(t)));
+            install(v.bytes);
+            RateTableSheet sheet;
+            ASSERT_FALSE(sheet.Load(t));
+            EXPECT_TRUE(sheet.StorageDifferences().empty());
+            const std::optional<Text> message = sheet.Save();
+            EXPECT_FALSE(message) << message->toUtf8();
+            EXPECT_TRUE(fileBytes() == v.bytes);
+        }
+    }
+}
+
+TEST_F(RateTable, SaveWritesOnlyTheShownGroup) {
+    install(DistinctTable(db::kInt));
+    RateTableSheet sheet;
+    ASSERT_FALSE(sheet.Load(SubTable::LabourGross)); // fields 7 to 12
+    edit(sheet, 5, 1, "900");
+    edit(sheet, 6, 5, "25");
+    edit(sheet, 13, 7, "7777");
+    ASSERT_FALSE(sheet.Save());
+    for (int r = 1; r <= 9; ++r) {
+        for (int f = 1; f <= 24; ++f) {
+            std::int32_t expected = r * 1000 + f * 10 + 1;
+            if (r == 1 && f == 7) expected = 900;
+            if (r == 2 && f == 10) expected = 25;
+            if (r == 9 && f == 11) expected = 7777;
+            EXPECT_EQ(ToInteger(stored(r, f)), expected) << "record " << r << " field " << f;
+        }
+    }
+}
+
+// The table holds whole numbers: a cell is stored as its leading integer. The difference list
+// names the cells whose stored value is not what they show.
+TEST_F(RateTable, StorageRuleAndTheDifferenceList) {
+    struct Case {
+        const char* text;
+        std::int32_t stored;
+        bool listed;
+    };
+    const Case cases[] = {
+        {"１２", 12, false}, {"12", 12, false},   {" 12 ", 12, false}, {"+12", 12, false},
+        {"12.0", 12, false}, {"", 0, false},      {"0", 0, false},     {"3.5", 3, true},
+        {"abc", 0, true},    {"12abc", 12, true}, {"-2.9", -2, true},  {"1e3", 1, true},
+        {"３.５", 3, true},  {"四十五", 0, true},
+    };
+    install(DefaultTableBytes());
+    RateTableSheet sheet;
+    ASSERT_FALSE(sheet.Load(SubTable::Wages));
+    // One case per band row (rate column) and per column of record 1.
+    const int cells[][2] = {{5, 5},  {6, 5},  {7, 5}, {8, 5}, {9, 5}, {10, 5}, {11, 5},
+                            {12, 5}, {13, 5}, {5, 7}, {6, 7}, {7, 7}, {5, 2},  {5, 1}};
+    static_assert(std::size(cells) == std::size(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        edit(sheet, cells[i][0], cells[i][1], cases[i].text);
+
+    const std::vector<ratetable::StoredDifference> differences = sheet.StorageDifferences();
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        const int row = cells[i][0], column = cells[i][1];
+        const auto found = std::find_if(differences.begin(), differences.end(), [&](const auto& d) {
+            return d.row == row && d.column == column;
+        });
+        EXPECT_EQ(found != differences.end(), c.listed) << c.text;
+        if (found != differences.end()) {
+            EXPECT_EQ(found->shown.toUtf8(), c.text);
+            EXPECT_EQ(found->stored, c.stored) << c.text;
+        }
+    }
+
+    ASSERT_FALSE(sheet.Save());
+    const int fieldOfColumn[] = {0, 1, 2, 0, 3, 4, 0, 5};
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const int record = cells[i][0] - 4;
+        const int field = fieldOfColumn[cells[i][1]];
+        EXPECT_EQ(ToInteger(stored(record, field)), cases[i].stored) << cases[i].text;
+    }
+}
+
+TEST_F(RateTable, RestoreBringsBackTheBuiltInTableAndShowsWages) {
+    install(DistinctTable(db::kDouble));
+    RateTableSheet sheet;
+    ASSERT_FALSE(sheet.Load(SubTable::Royalties));
+    const ratetable::RestoreResult r = sheet.RestoreDefaults();
+    EXPECT_TRUE(r.restored) << r.message.toUtf8();
+    EXPECT_TRUE(r.message.empty());
+    EXPECT_EQ(r.messageThreshold, 5000);
+    EXPECT_EQ(sheet.shown(), SubTable::Wages);
+    EXPECT_EQ(cell(sheet, 5, 1), "5000");
+    EXPECT_EQ(cell(sheet, 6, 2), "3000");
+    EXPECT_EQ(cell(sheet, 6, 7), "210");
+    EXPECT_TRUE(fileBytes() == DefaultTableBytes());
+    // The alias is open on the new file: the next calculation reads it.
+    std::int32_t threshold = 0;
+    const engine::CalcResult calc =
+        engine::Calculate(tablePath, Text::fromBytes("8000"), engine::TaxKind::Wages,
+                          engine::TaxMode::Gross, threshold);
+    EXPECT_EQ(calc.tax.toUtf8(), "90");
+    // Only the rate table's alias was reopened: another open table stays open.
+    const std::filesystem::path other = dir / "other.dat";
+    ASSERT_TRUE(db::CreateDatabase(other, batch::BatchFileFields()));
+    db::OpenOptions options;
+    options.alias = Text::fromUtf8("打开的文件名");
+    ASSERT_TRUE(db::OpenDatabase(other, options));
+    EXPECT_TRUE(sheet.RestoreDefaults().restored);
+    EXPECT_TRUE(db::SelectDatabase(Text::fromUtf8("打开的文件名")));
+}
+
+TEST_F(RateTable, SavedChangeIsSeenByTheNextCalculation) {
+    install(DefaultTableBytes());
+    RateTableSheet sheet;
+    ASSERT_FALSE(sheet.Load(SubTable::Wages));
+    edit(sheet, 5, 1, "6000");
+    ASSERT_FALSE(sheet.Save());
+
+    std::int32_t threshold = 0;
+    const engine::CalcResult at =
+        engine::Calculate(tablePath, Text::fromBytes("6000"), engine::TaxKind::Wages,
+                          engine::TaxMode::Gross, threshold);
+    EXPECT_EQ(at.outcome, engine::CalcResult::Outcome::Computed);
+    EXPECT_EQ(at.tax.toUtf8(), "0");
+    const engine::CalcResult below =
+        engine::Calculate(tablePath, Text::fromBytes("5999"), engine::TaxKind::Wages,
+                          engine::TaxMode::Gross, threshold);
+    EXPECT_EQ(below.outcome, engine::CalcResult::Outcome::BelowThreshold);
+    EXPECT_EQ(threshold, 6000);
+
+    batch::BatchSheet batchSheet;
+    batchSheet.grid().setText(1, batch::kIncomeColumn, Text::fromBytes("6000"));
+    batchSheet.grid().setText(2, batch::kIncomeColumn, Text::fromBytes("9000"));
+    EXPECT_FALSE(batchSheet.CalculateAll());
+    EXPECT_EQ(batchSheet.grid().text(1, batch::kTaxColumn).toUtf8(), "");
+    EXPECT_EQ(batchSheet.grid().text(2, batch::kTaxColumn).toUtf8(), "90");
+    batchSheet.grid().setText(1, batch::kIncomeColumn, Text::fromBytes("5999"));
+    EXPECT_TRUE(batchSheet.CalculateEditedRow(1, batch::kIncomeColumn).has_value());
+}
+
+TEST_F(RateTable, FailedRestoreKeepsTheOldFile) {
+    const std::string old = DistinctTable(db::kInt);
+    struct Case {
+        const char* what;
+        void (*arrange)(const std::filesystem::path& table);
+        void (*undo)(const std::filesystem::path& table);
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"a read-only file", [](const std::filesystem::path& t) { ::chmod(t.c_str(), 0444); },
+         [](const std::filesystem::path& t) { ::chmod(t.c_str(), 0644); }, "文件不允许改写"},
+        {"a rename that fails",
+         [](const std::filesystem::path&) { SetRenameFunction(FailingRename); },
+         [](const std::filesystem::path&) { SetRenameFunction(nullptr); }, std::strerror(EIO)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        install(old);
+        RateTableSheet sheet;
+        ASSERT_FALSE(sheet.Load(SubTable::LabourNet));
+        c.arrange(tablePath);
+        const ratetable::RestoreResult r = sheet.RestoreDefaults();
+        c.undo(tablePath);
+        EXPECT_FALSE(r.restored);
+        const std::string message = r.message.toUtf8();
+        EXPECT_NE(message.find("默认税率表无法写入"), std::string::npos) << message;
+        EXPECT_NE(message.find(tablePath.string()), std::string::npos) << message;
+        EXPECT_NE(message.find(c.reason), std::string::npos) << message;
+        EXPECT_TRUE(fileBytes() == old);
+        EXPECT_EQ(sheet.shown(), SubTable::LabourNet);
+        EXPECT_EQ(cell(sheet, 5, 1), "1131"); // the grid as it was
+        // The old table is still open and in use.
+        ASSERT_FALSE(sheet.Load(SubTable::Wages));
+        EXPECT_EQ(cell(sheet, 5, 1), "1011");
+        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            EXPECT_EQ(e.path().extension(), ".dat") << e.path(); // no temporary left behind
+    }
+}
+
+TEST_F(RateTable, FailedRestoreInAnUnwritableDirectory) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root writes into any directory";
+    const std::string old = DistinctTable(db::kInt);
+    install(old);
+    RateTableSheet sheet;
+    ASSERT_FALSE(sheet.Load(SubTable::Wages));
+    ::chmod(dir.path().c_str(), 0555);
+    const ratetable::RestoreResult r = sheet.RestoreDefaults();
+    ::chmod(dir.path().c_str(), 0755);
+    EXPECT_FALSE(r.restored);
+    EXPECT_NE(r.message.toUtf8().find("没有写入该目录的权限"), std::string::npos)
+        << r.message.toUtf8();
+    EXPECT_TRUE(fileBytes() == old);
+}
+
+// A table that cannot be opened is told, never fatal; the window then opens empty, and a save
+// of that empty grid writes nothing.
+TEST_F(RateTable, TableThatCannotBeOpened) {
+    struct Case {
+        const char* what;
+        void (*arrange)(const std::filesystem::path& table);
+        const char* message;
+    };
+    const Case cases[] = {
+        {"a directory",
+         [](const std::filesystem::path& t) { std::filesystem::create_directory(t); },
+         "税率表文件无法打开"},
+        {"not a table file", [](const std::filesystem::path& t) { testing::writeFile(t, "junk"); },
+         "指定文件不是数据库文件"},
+        {"too few fields",
+         [](const std::filesystem::path& t) {
+             std::vector<db::FieldSpec> fields = {{Text::fromBytes("F1"), db::kInt, 0}};
+             testing::writeFile(t, db::EncodeTableImage(fields, 43466, {{Value::int32(1)}},
+                                                        engine::RateTablePassword().view()));
+         },
+         "税率表文件不完整"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        db::CloseAllDatabases();
+        std::filesystem::remove_all(tablePath);
+        c.arrange(tablePath);
+        RateTableSheet sheet;
+        std::optional<Text> message;
+        ASSERT_NO_THROW(message = sheet.Load(SubTable::Wages));
+        ASSERT_TRUE(message);
+        EXPECT_NE(message->toUtf8().find(c.message), std::string::npos) << message->toUtf8();
+        EXPECT_NE(message->toUtf8().find(tablePath.string()), std::string::npos);
+        EXPECT_FALSE(sheet.shown());
+        EXPECT_EQ(cell(sheet, 5, 1), "");
+        EXPECT_EQ(cell(sheet, 3, 1), "税率表");
+        std::optional<Text> saved;
+        ASSERT_NO_THROW(saved = sheet.Save());
+        ASSERT_TRUE(saved);
+        EXPECT_EQ(saved->toUtf8(), " 税率表未能读入，无法保存! . . . ");
+    }
+    // Once the file can be read the next load shows it.
+    std::filesystem::remove_all(tablePath);
+    testing::writeFile(tablePath, DefaultTableBytes());
+    RateTableSheet sheet;
+    EXPECT_FALSE(sheet.Load(SubTable::Wages));
+    EXPECT_EQ(cell(sheet, 5, 1), "5000");
+}
+
+TEST_F(RateTable, RefusedWritesAreReported) {
+    // A table of five records: records 6 to 9 show 0 and cannot be written.
+    install(DistinctTable(db::kInt, false, 5));
+    RateTableSheet sheet;
+    ASSERT_FALSE(sheet.Load(SubTable::Wages));
+    EXPECT_EQ(cell(sheet, 10, 2), "0");
+    edit(sheet, 5, 1, "5500");
+    const std::optional<Text> message = sheet.Save();
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->toUtf8().find(" 税率表有 23 项未能保存："), 0u) << message->toUtf8();
+    EXPECT_NE(message->toUtf8().find("第 6 条记录第 1 个字段：现行记录不存在"), std::string::npos)
+        << message->toUtf8();
+    EXPECT_EQ(ToInteger(stored(1, 1)), 5500); // the records present were written
+    EXPECT_EQ(db::RecordCount(), 5);
+
+    // A table opened read-only refuses every write and stays as it was.
+    const std::string before = fileBytes();
+    db::CloseAllDatabases();
+    db::OpenOptions options;
+    options.alias = engine::RateTableAlias();
+    options.password = engine::RateTablePassword();
+    options.readOnly = true;
+    ASSERT_TRUE(db::OpenDatabase(tablePath, options));
+    ASSERT_FALSE(sheet.Load(SubTable::LabourGross));
+    edit(sheet, 6, 5, "30");
+    const std::optional<Text> readOnly = sheet.Save();
+    ASSERT_TRUE(readOnly);
+    EXPECT_NE(readOnly->toUtf8().find(db::ErrorMessage(db::kErrAccess).toUtf8()), std::string::npos)
+        << readOnly->toUtf8();
+    EXPECT_TRUE(fileBytes() == before);
+}
+
+} // namespace
+} // namespace iit
