@@ -31,8 +31,8 @@ IIT_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libssl-dev
 # What the tests and benchmarks add.
 # xvfb-run starts the real program in the smoke test, xwininfo (x11-utils) finds its window;
 # poppler-utils (pdfinfo, pdftotext, pdffonts) reads back the printed PDF; xclip and xdotool
-# drive the real program and its X clipboard; the packaging tests validate the desktop entry and the AppStream file
-# and render the manual pages.
+# drive the real program and its X clipboard; the packaging tests validate the desktop entry
+# and the AppStream file and render the manual pages.
 IIT_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth x11-utils clang
                    libclang-rt-14-dev poppler-utils xclip xdotool desktop-file-utils appstream man-db
                    groff-base)
