@@ -1,13 +1,15 @@
-// The batch window as a clerk uses it, offscreen, through its units: the click on "批量" in
-// the main window until the batch window is shown and painted; "计算" on 10,000 filled rows
-// with the model's notification and the repaint; Ctrl+V of 10,000 lines of seven fields from
+// The batch and rate-table windows as a clerk uses them, offscreen, through its units: the click on
+// "批量" in the main window until the batch window is shown and painted; "计算" on 10,000 filled
+// rows with the model's notification and the repaint; Ctrl+V of 10,000 lines of seven fields from
 // the system clipboard (conversion, the paste, the calculation on the release of V, the
 // repaint) and the same paste from the menu; select all and copy to the clipboard; a page down
-// and Ctrl+End as frames; and the resident memory of the whole process with a full sheet.
+// and Ctrl+End as frames; the resident memory of the whole process with a full sheet; and the
+// click on "税率表" until the rate-table window is painted.
 #include "batch/batch_window.h"
 #include "database/database.h"
 #include "engine/bracket_table.h"
 #include "mainwindow/main_window.h"
+#include "ratetable/rate_table_window.h"
 #include "runtime/files.h"
 #include "runtime/grid_view.h"
 #include "runtime/window_runtime.h"
@@ -111,6 +113,28 @@ void BM_OpenFromTheMainWindow(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_OpenFromTheMainWindow)->Unit(benchmark::kMillisecond);
+
+// The click on "税率表" until the rate-table window is shown with the wage sub-table painted.
+void BM_RateTableFromTheMainWindow(benchmark::State& state) {
+    DataDirectory data;
+    iit::mainwindow::MainWindow main;
+    main.show();
+    if (!QTest::qWaitForWindowExposed(&main)) std::abort();
+    auto* button = main.findChild<QAbstractButton*>(QStringLiteral("按钮税率表"));
+    for (auto _ : state) {
+        QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+        QWidget* rate = iit::gui::OpenWindow(iit::ratetable::RateTableWindow::Name());
+        auto* grid = rate->findChild<iit::gui::GridView*>(QStringLiteral("高级表格税率表"));
+        PaintCounter painted(grid->viewport());
+        if (!waitForPaint(painted, 0)) state.SkipWithError("the grid was not painted");
+        state.PauseTiming();
+        rate->close();
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_RateTableFromTheMainWindow)->Unit(benchmark::kMillisecond);
 
 void BM_CalculateAllWithRepaint(benchmark::State& state) {
     DataDirectory data;

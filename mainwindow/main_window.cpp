@@ -7,6 +7,7 @@
 #include "engine/calculate.h"
 #include "mainwindow/startup.h"
 #include "printing/template_file.h"
+#include "ratetable/rate_table_window.h"
 #include "runtime/balloon_tip.h"
 #include "runtime/convert.h"
 #include "runtime/message_box.h"
@@ -45,10 +46,6 @@ void setPicture(gui::PictureBox* unit, const char* name) {
 
 const QString& MainWindow::Name() {
     static const QString name = QStringLiteral("MainWindow");
-    return name;
-}
-const QString& MainWindow::RateTableName() {
-    static const QString name = QStringLiteral("RateTableWindow");
     return name;
 }
 
@@ -96,7 +93,16 @@ void MainWindow::bindEvents() {
             [this] { return new batch::BatchWindow([this] { return m_employer->content(); }); },
             nullptr, true);
     });
-    onClick("按钮税率表", [this] { gui::LoadWindow(RateTableName(), this, false); });
+    // The rate-table window is owned by this window, which stays usable beside it.
+    onClick("按钮税率表", [this] {
+        gui::LoadWindow(
+            ratetable::RateTableWindow::Name(),
+            [this] {
+                return new ratetable::RateTableWindow(
+                    [this](std::int32_t threshold) { m_threshold = threshold; });
+            },
+            this, false);
+    });
     onClick("按钮说明", &MainWindow::showDescription);
     onClick("按钮退出", &MainWindow::exitProgram);
 

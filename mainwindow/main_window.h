@@ -48,7 +48,6 @@ public:
 
     // The window's names for the registry of the window runtime.
     static const QString& Name();          // "MainWindow"
-    static const QString& RateTableName(); // "RateTableWindow", owned by this window
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -8,6 +8,8 @@
 #include <QLinearGradient>
 #include <QPainter>
 
+#include <optional>
+
 namespace iit::gui::detail {
 namespace {
 
@@ -26,32 +28,45 @@ int textFlags(std::uint16_t format) {
            ((format & cellformat::kWordWrap) != 0 ? Qt::TextWordWrap : Qt::TextSingleLine);
 }
 
-// The text inside a cell's rectangle. A single-line text that does not fit ends in "…"; in a
-// cell too narrow for that (a column of one character) it is clipped.
+// The text inside a cell's rectangle. A single-line text a little too wide for its cell (a
+// short caption in a narrow column) is set up to a fifth smaller; one that still does not fit
+// ends in "…", and in a cell too narrow for that (a column of one character) it is clipped.
 void drawCellText(QPainter* painter, const QRect& rect, QString text, std::uint16_t format) {
     if (text.isEmpty()) return;
-    const QFontMetrics metrics = painter->fontMetrics();
+    QFontMetrics metrics = painter->fontMetrics();
     QRect inner = rect.adjusted(4, 1, -4, -1);
     bool clip = (format & cellformat::kWordWrap) != 0 || metrics.height() > inner.height();
+    std::optional<QFont> restoreFont;
     if ((format & cellformat::kWordWrap) == 0) {
-        const int width = metrics.horizontalAdvance(text);
+        int width = metrics.horizontalAdvance(text);
         if (width > inner.width()) {
             inner = rect.adjusted(1, 1, -1, -1);
+            const QFont font = painter->font();
+            if (width > inner.width() && width * 4 <= inner.width() * 5 && font.pointSizeF() > 0) {
+                QFont smaller = font;
+                smaller.setPointSizeF(font.pointSizeF() * inner.width() / width);
+                restoreFont = font;
+                painter->setFont(smaller);
+                metrics = painter->fontMetrics();
+                width = metrics.horizontalAdvance(text);
+            }
             if (width > inner.width() && inner.width() >= 3 * metrics.averageCharWidth())
                 text = metrics.elidedText(text, Qt::ElideRight, inner.width());
             else
                 clip = true;
         }
     }
-    if (inner.width() <= 0 || inner.height() <= 0) return;
-    if (!clip) {
-        painter->drawText(inner, textFlags(format), text);
-        return;
+    if (inner.width() > 0 && inner.height() > 0) {
+        if (!clip) {
+            painter->drawText(inner, textFlags(format), text);
+        } else {
+            painter->save();
+            painter->setClipRect(rect.adjusted(0, 0, -1, -1), Qt::IntersectClip);
+            painter->drawText(inner, textFlags(format), text);
+            painter->restore();
+        }
     }
-    painter->save();
-    painter->setClipRect(rect.adjusted(0, 0, -1, -1), Qt::IntersectClip);
-    painter->drawText(inner, textFlags(format), text);
-    painter->restore();
+    if (restoreFont) painter->setFont(*restoreFont);
 }
 
 } // namespace

@@ -1,0 +1,128 @@
+#include "ratetable/rate_table_window.h"
+
+#include "runtime/grid_view.h"
+#include "runtime/message_box.h"
+#include "runtime/template_pictures.h"
+#include "runtime/units.h"
+#include "runtime/window_templates.h"
+
+#include <QAbstractButton>
+#include <QCloseEvent>
+#include <QRadioButton>
+
+#include <string>
+
+namespace iit::ratetable {
+namespace {
+
+// A cell for a message: "第 5 行第 2 列".
+std::string Where(int row, int column) {
+    return "第 " + std::to_string(row) + " 行第 " + std::to_string(column) + " 列";
+}
+
+} // namespace
+
+const QString& RateTableWindow::Name() {
+    static const QString name = QStringLiteral("RateTableWindow");
+    return name;
+}
+
+RateTableWindow::RateTableWindow(std::function<void(std::int32_t)> thresholdChanged,
+                                 QWidget* parent)
+    : QWidget(parent), m_ui(std::make_unique<Ui::RateTableWindow>()), m_history(m_sheet.grid()),
+      m_thresholdChanged(std::move(thresholdChanged)) {
+    m_ui->setupUi(this);
+    gui::RestoreTemplateLineBreaks(this);
+    setWindowFlags(Qt::Window);
+    setWindowTitle(QStringLiteral("修改税率表"));
+    setFixedSize(size());
+    move(50, 50);
+    gui::SetUnitPictures(this, gui::RateTableWindowPictures());
+
+    m_grid = gui::FindUnit<gui::GridView>(this, QStringLiteral("高级表格税率表"));
+    m_wages = gui::FindUnit<QRadioButton>(this, QStringLiteral("单选框个税"));
+    m_labourGross = gui::FindUnit<QRadioButton>(this, QStringLiteral("单选框劳务前"));
+    m_labourNet = gui::FindUnit<QRadioButton>(this, QStringLiteral("单选框劳务后"));
+    m_royalties = gui::FindUnit<QRadioButton>(this, QStringLiteral("单选框稿酬税表"));
+    m_grid->setGrid(m_sheet.grid(), &m_history);
+
+    for (QRadioButton* radio : {m_wages, m_labourGross, m_labourNet, m_royalties})
+        connect(radio, &QAbstractButton::clicked, this, &RateTableWindow::LoadChosen);
+    connect(gui::FindUnit<QAbstractButton>(this, QStringLiteral("超级按钮税率保存")),
+            &QAbstractButton::clicked, this, [this] {
+                if (Save()) close();
+            });
+    connect(gui::FindUnit<QAbstractButton>(this, QStringLiteral("超级按钮1")),
+            &QAbstractButton::clicked, this, &RateTableWindow::RestoreDefaults);
+
+    // Created: the wage sub-table (its radio is selected in the template).
+    LoadChosen();
+    m_sheet.grid().setCurrentCell(kFirstBandRow, kThresholdColumn);
+}
+
+RateTableWindow::~RateTableWindow() = default;
+
+SubTable RateTableWindow::chosen() const {
+    return SubTableFromRadios(m_wages->isChecked(), m_labourGross->isChecked(),
+                              m_labourNet->isChecked(), m_royalties->isChecked());
+}
+
+void RateTableWindow::message(const Text& text) {
+    gui::MessageBox(text, gui::mb::kIconExclamation, {}, this);
+}
+
+void RateTableWindow::LoadChosen() {
+    m_grid->commitPendingEdit();
+    // A load shows another sub-table: the edits of the one shown go with it.
+    m_history.clear();
+    if (const std::optional<Text> problem = m_sheet.Load(chosen())) message(*problem);
+}
+
+bool RateTableWindow::acceptStorageDifferences() {
+    const std::vector<StoredDifference> differences = m_sheet.StorageDifferences();
+    if (differences.empty()) return true;
+    std::string text = "税率表只保存整数，下列单元格将按右边的数值保存：\r\n";
+    for (std::size_t i = 0; i < differences.size() && i < 8; ++i) {
+        const StoredDifference& d = differences[i];
+        text += "\r\n    " + Where(d.row, d.column) + "  “" + d.shown.toUtf8() + "” → " +
+                std::to_string(d.stored);
+    }
+    if (differences.size() > 8)
+        text += "\r\n    …… 共 " + std::to_string(differences.size()) + " 处";
+    text += "\r\n\r\n仍然保存吗？选“否”回到表格修改。";
+    return gui::MessageBox(sysText(text), gui::mb::kYesNo | gui::mb::kIconQuestion, {}, this) ==
+           gui::kYes;
+}
+
+bool RateTableWindow::Save() {
+    m_grid->commitPendingEdit();
+    if (!acceptStorageDifferences()) return false;
+    if (const std::optional<Text> problem = m_sheet.Save()) {
+        message(*problem);
+        return false;
+    }
+    return true;
+}
+
+void RateTableWindow::RestoreDefaults() {
+    m_grid->commitPendingEdit();
+    const RestoreResult result = m_sheet.RestoreDefaults();
+    if (!result.restored) {
+        message(result.message);
+        return;
+    }
+    m_history.clear();
+    m_wages->setChecked(true);
+    if (m_thresholdChanged) m_thresholdChanged(result.messageThreshold);
+    if (!result.message.empty()) message(result.message);
+}
+
+void RateTableWindow::closeEvent(QCloseEvent* event) {
+    // An edit still open is stored before the window goes, as moving the current cell does.
+    m_sheet.grid().setCurrentCell(kSpareRow, kLowerColumn);
+    m_sheet.grid().setCurrentCell(kSpareRow, kThresholdColumn);
+    m_grid->commitPendingEdit();
+    event->accept();
+}
+
+} // namespace iit::ratetable

@@ -1,0 +1,72 @@
+#pragma once
+// The rate-table window: one sub-table of the bracket table in a grid, the four radios that
+// choose it, "保存" and "恢复默认".
+//
+// The window is built from runtime/templates/RateTableWindow.ui; what it does lives in
+// RateTableSheet (rate_table_sheet.h). The main window owns it and opens it without disabling
+// itself; "恢复默认" hands the new message threshold back to the main window.
+
+#include "ratetable/rate_table_sheet.h"
+#include "runtime/grid_history.h"
+
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class RateTableWindow;
+}
+
+class QRadioButton;
+
+namespace iit::gui {
+class GridView;
+}
+
+namespace iit::ratetable {
+
+class RateTableWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    // `thresholdChanged` receives the message threshold after "恢复默认".
+    explicit RateTableWindow(std::function<void(std::int32_t)> thresholdChanged = {},
+                             QWidget* parent = nullptr);
+    ~RateTableWindow() override;
+
+    // The window's name for the window runtime: "RateTableWindow".
+    static const QString& Name();
+
+    RateTableSheet& sheet() { return m_sheet; }
+    gui::GridView* gridView() const { return m_grid; }
+
+    // The commands of the buttons and radios.
+    void LoadChosen();
+    // True when the table was saved (the window then closes).
+    bool Save();
+    void RestoreDefaults();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    SubTable chosen() const;
+    void message(const Text& text);
+    // Shows the cells a save stores differently from what they show; false when the user goes
+    // back to edit them.
+    bool acceptStorageDifferences();
+
+    std::unique_ptr<Ui::RateTableWindow> m_ui;
+    RateTableSheet m_sheet;
+    GridHistory m_history;
+    std::function<void(std::int32_t)> m_thresholdChanged;
+    gui::GridView* m_grid = nullptr;       // 高级表格税率表
+    QRadioButton* m_wages = nullptr;       // 单选框个税
+    QRadioButton* m_labourGross = nullptr; // 单选框劳务前
+    QRadioButton* m_labourNet = nullptr;   // 单选框劳务后
+    QRadioButton* m_royalties = nullptr;   // 单选框稿酬税表
+};
+
+} // namespace iit::ratetable

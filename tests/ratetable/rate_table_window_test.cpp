@@ -1,0 +1,284 @@
+// The rate-table window driven by unit name with real mouse and key events, offscreen, each
+// test in a fresh data directory with the built-in rate table.
+#include "database/database.h"
+#include "engine/bracket_table.h"
+#include "engine/calculate.h"
+#include "mainwindow/main_window.h"
+#include "ratetable/rate_table_window.h"
+#include "resources/resources.h"
+#include "runtime/files.h"
+#include "runtime/grid_model.h"
+#include "runtime/grid_view.h"
+#include "runtime/window_runtime.h"
+#include "tests/support/modal_watchdog.h"
+#include "tests/support/temp_dir.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QRadioButton>
+#include <QTest>
+
+#include <memory>
+#include <string>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using iit::ratetable::RateTableWindow;
+using iit::testing::TempDir;
+
+namespace {
+
+QString Q(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+void answerMessage(iit::testing::ModalWatchdog& dog, QMessageBox::StandardButton answer,
+                   QString* said = nullptr) {
+    dog.expect([answer, said](QWidget* dialog) {
+        auto* box = qobject_cast<QMessageBox*>(dialog);
+        if (!box) {
+            static_cast<QDialog*>(dialog)->reject();
+            return;
+        }
+        if (said) *said = box->text();
+        QAbstractButton* button = box->button(answer);
+        if (!button) button = box->buttons().front();
+        button->click();
+    });
+}
+
+// The wage threshold the engine reads from the file now: the threshold of the message for an
+// income of 1.
+std::int32_t wageThreshold() {
+    std::int32_t threshold = 0;
+    iit::engine::Calculate(iit::engine::RateTablePath(), iit::Text::fromBytes("1"),
+                           iit::engine::TaxKind::Wages, iit::engine::TaxMode::Gross, threshold);
+    return threshold;
+}
+
+} // namespace
+
+class RateTableWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void createdWithTheWageSubTable();
+    void radiosLoadTheirSubTables();
+    void editAndSaveThroughTheKeys();
+    void closingStoresThePendingEdit();
+    void cellsStoredDifferentlyAreShownFirst();
+    void restoreBringsBackTheBuiltInTable();
+    void aTableThatCannotBeOpenedEndsNothing();
+    void openedOnceFromTheMainWindow();
+
+private:
+    RateTableWindow* open();
+    iit::gui::GridView* view() const { return m_window->gridView(); }
+    std::string cell(int row, int column) const {
+        return m_window->sheet().grid().text(row, column).toUtf8();
+    }
+    QWidget* typingTarget() const {
+        QWidget* focus = QApplication::focusWidget();
+        if (view()->isEditing() && qobject_cast<QLineEdit*>(focus)) return focus;
+        return view();
+    }
+    // Types into a cell; Enter commits unless `commit` is false.
+    void typeInto(int row, int column, const char* text, bool commit = true) {
+        if (QApplication::activeWindow() != m_window.get()) {
+            QApplication::setActiveWindow(m_window.get());
+            view()->setFocus();
+        }
+        const QRect rect = view()->visualRect(view()->gridModel()->indexOf(row, column));
+        QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, rect.center());
+        for (QChar c : QString::fromUtf8(text))
+            QTest::sendKeyEvent(QTest::Click, typingTarget(), Qt::Key_unknown, QString(c),
+                                Qt::NoModifier);
+        if (commit) QTest::keyClick(typingTarget(), Qt::Key_Return);
+    }
+    void click(const char* unit) {
+        auto* w = m_window->findChild<QWidget*>(Q(unit));
+        if (!w) qFatal("no unit %s", unit);
+        QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center());
+    }
+
+    std::unique_ptr<TempDir> m_dir;
+    std::unique_ptr<iit::testing::ModalWatchdog> m_watchdog;
+    QPointer<RateTableWindow> m_window;
+    std::int32_t m_threshold = 0;
+};
+
+void RateTableWindowTest::initTestCase() {
+    iit::gui::InitWindowRuntime();
+}
+
+void RateTableWindowTest::init() {
+    m_dir = std::make_unique<TempDir>();
+    iit::SetProgramDirectory(m_dir->path());
+    QVERIFY(::chdir(m_dir->path().c_str()) == 0);
+    iit::db::CloseAllDatabases();
+    QVERIFY(iit::engine::OpenRateTableAtStart(iit::engine::RateTablePath(), 0).opened);
+    m_watchdog = std::make_unique<iit::testing::ModalWatchdog>();
+    m_threshold = 0;
+}
+
+void RateTableWindowTest::cleanup() {
+    delete m_window.data();
+    iit::db::CloseAllDatabases();
+    const QStringList unexpected = m_watchdog->unexpected();
+    const std::size_t pending = m_watchdog->pending();
+    m_watchdog.reset();
+    QVERIFY2(unexpected.isEmpty(), qPrintable("unexpected dialog: " + unexpected.join(" | ")));
+    QCOMPARE(pending, std::size_t(0));
+    QVERIFY(::chdir("/") == 0);
+    m_dir.reset();
+}
+
+RateTableWindow* RateTableWindowTest::open() {
+    m_window = new RateTableWindow([this](std::int32_t t) { m_threshold = t; });
+    m_window->show();
+    if (!QTest::qWaitForWindowExposed(m_window.data())) qFatal("window not exposed");
+    QApplication::setActiveWindow(m_window.data());
+    return m_window.data();
+}
+
+void RateTableWindowTest::createdWithTheWageSubTable() {
+    open();
+    QCOMPARE(cell(3, 1), std::string("税率表"));
+    QCOMPARE(cell(4, 1), std::string("起征点"));
+    QCOMPARE(cell(5, 1), std::string("5000"));
+    QCOMPARE(cell(5, 3), std::string("至"));
+    QCOMPARE(cell(13, 3), std::string("以上"));
+    QVERIFY(view()->isRowHidden(iit::ratetable::kSpareRow - 1));
+    QCOMPARE(view()->columnWidth(6 - 1), 0);
+    QVERIFY(m_window->findChild<QRadioButton*>(Q("单选框个税"))->isChecked());
+}
+
+void RateTableWindowTest::radiosLoadTheirSubTables() {
+    open();
+    typeInto(5, 1, "7777"); // not saved: a load of another sub-table drops it
+    click("单选框劳务前");
+    QCOMPARE(cell(5, 1), std::string("800"));
+    click("单选框个税");
+    QCOMPARE(cell(5, 1), std::string("5000"));
+    QCOMPARE(wageThreshold(), 5000);
+}
+
+void RateTableWindowTest::editAndSaveThroughTheKeys() {
+    open();
+    typeInto(5, 1, "6000");
+    QCOMPARE(cell(5, 1), std::string("6000"));
+    QCOMPARE(wageThreshold(), 5000); // nothing is written before "保存"
+    click("超级按钮税率保存");
+    QTRY_VERIFY(m_window.isNull() || !m_window->isVisible()); // the save closes the window
+    QCOMPARE(wageThreshold(), 6000);
+    // The next calculation sees the change at once: 6000 pays no tax.
+    std::int32_t threshold = 0;
+    const auto r =
+        iit::engine::Calculate(iit::engine::RateTablePath(), iit::Text::fromBytes("6000"),
+                               iit::engine::TaxKind::Wages, iit::engine::TaxMode::Gross, threshold);
+    QCOMPARE(r.tax.toUtf8(), std::string("0"));
+}
+
+void RateTableWindowTest::closingStoresThePendingEdit() {
+    open();
+    typeInto(6, 5, "12", false);
+    QVERIFY(view()->isEditing());
+    m_window->close();
+    QCOMPARE(cell(6, 5), std::string("12")); // stored into the grid, not lost
+    QCOMPARE(wageThreshold(), 5000);
+}
+
+void RateTableWindowTest::cellsStoredDifferentlyAreShownFirst() {
+    open();
+    typeInto(6, 5, "3.5");
+    typeInto(7, 7, "abc");
+    QString said;
+    answerMessage(*m_watchdog, QMessageBox::No, &said);
+    click("超级按钮税率保存");
+    QVERIFY2(said.contains(Q("第 6 行第 5 列")), qPrintable(said));
+    QVERIFY(said.contains(Q("“3.5” → 3")));
+    QVERIFY(said.contains(Q("“abc” → 0")));
+    QVERIFY(m_window->isVisible()); // back to the grid, nothing saved
+    QCOMPARE(cell(6, 5), std::string("3.5"));
+    answerMessage(*m_watchdog, QMessageBox::Yes);
+    click("超级按钮税率保存");
+    QTRY_VERIFY(m_window.isNull() || !m_window->isVisible());
+    delete m_window.data();
+    open();
+    QCOMPARE(cell(6, 5), std::string("3"));
+    QCOMPARE(cell(7, 7), std::string("0"));
+}
+
+void RateTableWindowTest::restoreBringsBackTheBuiltInTable() {
+    open();
+    typeInto(5, 1, "6000");
+    click("超级按钮税率保存");
+    QTRY_VERIFY(m_window.isNull() || !m_window->isVisible());
+    delete m_window.data();
+    open();
+    click("单选框稿酬税表");
+    click("超级按钮1");
+    QCOMPARE(cell(5, 1), std::string("5000"));
+    QVERIFY(m_window->findChild<QRadioButton*>(Q("单选框个税"))->isChecked());
+    QCOMPARE(m_threshold, 5000);
+    QCOMPARE(wageThreshold(), 5000);
+    const iit::ByteSet& builtIn = iit::resources::DefaultRateTable();
+    QVERIFY(iit::testing::readFile(iit::engine::RateTablePath()) ==
+            std::string(builtIn.begin(), builtIn.end()));
+}
+
+void RateTableWindowTest::aTableThatCannotBeOpenedEndsNothing() {
+    iit::db::CloseAllDatabases();
+    std::filesystem::remove(iit::engine::RateTablePath());
+    std::filesystem::create_directory(iit::engine::RateTablePath());
+    QString said;
+    answerMessage(*m_watchdog, QMessageBox::Ok, &said);
+    open();
+    QVERIFY2(said.contains(Q("设置税率表A.dat")), qPrintable(said));
+    QCOMPARE(cell(5, 1), std::string()); // open, empty
+    QVERIFY(m_window->isVisible());
+}
+
+void RateTableWindowTest::openedOnceFromTheMainWindow() {
+    auto main = std::make_unique<iit::mainwindow::MainWindow>();
+    main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(main.get()));
+    auto* button = main->findChild<QAbstractButton*>(Q("按钮税率表"));
+    QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+    QPointer<QWidget> first = iit::gui::OpenWindow(RateTableWindow::Name());
+    QVERIFY(first);
+    QVERIFY(main->isEnabled()); // not modal
+    QCOMPARE(first->parentWidget(), main.get());
+    auto* rate = qobject_cast<RateTableWindow*>(first.data());
+    rate->sheet().grid().setText(6, 5, iit::Text::fromBytes("99")); // unsaved, on screen
+    first->showMinimized();
+    QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+    QCOMPARE(iit::gui::OpenWindow(RateTableWindow::Name()), first.data()); // only activated
+    QVERIFY(!first->isMinimized());
+    QCOMPARE(rate->sheet().grid().text(6, 5).toUtf8(), std::string("99")); // not reloaded
+    // "恢复默认" hands the threshold back to the main window: first a threshold of 6000, seen
+    // by the main window's next calculation.
+    rate->sheet().grid().setText(5, 1, iit::Text::fromBytes("6000"));
+    QVERIFY(!rate->sheet().Save());
+    for (const char* key : {"按钮七", "按钮零", "按钮零", "按钮零", "按钮计算"}) {
+        auto* k = main->findChild<QAbstractButton*>(Q(key));
+        QTest::mouseClick(k, Qt::LeftButton, {}, k->rect().center());
+    }
+    QCOMPARE(main->messageThreshold(), 6000);
+    auto* restore = first->findChild<QAbstractButton*>(Q("超级按钮1"));
+    QTest::mouseClick(restore, Qt::LeftButton, {}, restore->rect().center());
+    QCOMPARE(main->messageThreshold(), 5000);
+    first->close();
+    QTRY_VERIFY(first.isNull());
+}
+
+QTEST_MAIN(RateTableWindowTest)
+#include "rate_table_window_test.moc"
