@@ -6,6 +6,7 @@
 // and Ctrl+End as frames; the resident memory of the whole process with a full sheet; and the
 // click on "税率表" until the rate-table window is painted.
 #include "batch/batch_window.h"
+#include "bench/support/qt_bench.h"
 #include "database/database.h"
 #include "engine/bracket_table.h"
 #include "mainwindow/main_window.h"
@@ -32,36 +33,9 @@ namespace {
 
 using iit::batch::BatchWindow;
 
-// Counts the paints of a widget, so that a measurement runs until the frame is drawn.
-class PaintCounter : public QObject {
-public:
-    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) ++paints;
-        return false;
-    }
-};
-
-bool waitForPaint(PaintCounter& counter, int before) {
-    for (int i = 0; i < 2000 && counter.paints == before; ++i)
-        QCoreApplication::processEvents();
-    return counter.paints != before;
-}
-
-QString payrollText() {
-    QString text;
-    for (int r = 1; r <= 10000; ++r) {
-        text += QStringLiteral("张三%1\t11010119900101%2\t%3.5\t\t\t62220212345678%4\t十月\r\n")
-                    .arg(r)
-                    .arg(1000 + r % 9000)
-                    .arg(3000 + (r * 37) % 60000)
-                    .arg(10000 + r);
-    }
-    return text;
-}
+using iit::bench::PaintCounter;
+using iit::bench::payrollText;
+using iit::bench::waitForPaint;
 
 struct DataDirectory {
     std::filesystem::path dir;
@@ -244,11 +218,5 @@ BENCHMARK(BM_ResidentMemoryOfAFullSheet)->Iterations(1)->Unit(benchmark::kMillis
 } // namespace
 
 int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication app(argc, argv);
-    iit::gui::InitWindowRuntime();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return iit::bench::RunQtBenchmarks(argc, argv);
 }

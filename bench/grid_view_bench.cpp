@@ -4,6 +4,7 @@
 // conversion and repaint, select all and copy to the clipboard, undo of the paste. A plain
 // QTableView over a minimal model of the same size is measured beside it for scale.
 #include "batch/sheet.h"
+#include "bench/support/qt_bench.h"
 #include "runtime/clipboard.h"
 #include "runtime/grid_history.h"
 #include "runtime/grid_model.h"
@@ -35,18 +36,9 @@ using iit::gui::GridView;
 constexpr int kWidth = 813; // the batch window's grid
 constexpr int kHeight = 558;
 
-// Counts the paints of a widget, so that a measurement runs until the frame is on screen.
-class PaintCounter : public QObject {
-public:
-    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) ++paints;
-        return false;
-    }
-};
+using iit::bench::PaintCounter;
+using iit::bench::payrollText;
+using iit::bench::waitForPaint;
 
 // Paints the cells, both headers and the corner now, as one frame of the whole grid.
 void repaintAll(QTableView& view) {
@@ -56,27 +48,6 @@ void repaintAll(QTableView& view) {
     for (QWidget* child :
          view.findChildren<QAbstractButton*>(QString(), Qt::FindDirectChildrenOnly))
         child->repaint();
-}
-
-// Delivers the posted events (the update requests among them) until the viewport has painted.
-bool waitForPaint(PaintCounter& counter) {
-    const int before = counter.paints;
-    for (int i = 0; i < 1000 && counter.paints == before; ++i)
-        QCoreApplication::processEvents();
-    return counter.paints != before;
-}
-
-// 10,000 lines of seven spreadsheet fields, ending in a line break as a spreadsheet's do.
-QString payrollText() {
-    QString text;
-    for (int r = 1; r <= 10000; ++r) {
-        text += QStringLiteral("张三%1\t11010119900101%2\t%3.5\t\t\t62220212345678%4\t十月\r\n")
-                    .arg(r)
-                    .arg(1000 + r % 9000)
-                    .arg(3000 + (r * 37) % 60000)
-                    .arg(10000 + r);
-    }
-    return text;
 }
 
 struct Sheet {
@@ -290,11 +261,5 @@ BENCHMARK(BM_PlainTableViewRepaint)->Unit(benchmark::kMillisecond);
 } // namespace
 
 int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication app(argc, argv);
-    iit::gui::InitWindowRuntime();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return iit::bench::RunQtBenchmarks(argc, argv);
 }

@@ -1,6 +1,7 @@
 // The main window's calculation as the user starts it: a real mouse click on "计算" through
 // Qt's event delivery, the calculation against the table file, and the result label set.
 // Offscreen; the window is the real one, built from its template in a fresh data directory.
+#include "bench/support/qt_bench.h"
 #include "database/database.h"
 #include "mainwindow/main_window.h"
 #include "runtime/files.h"
@@ -66,11 +67,5 @@ BENCHMARK_CAPTURE(ClickCalculate, royalties, "图形按钮7", false, "4000",
 } // namespace
 
 int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication app(argc, argv);
-    iit::gui::InitWindowRuntime();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return iit::bench::RunQtBenchmarks(argc, argv);
 }

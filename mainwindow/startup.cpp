@@ -1,13 +1,13 @@
 #include "mainwindow/startup.h"
 
+#include "printing/tax_payment_table.h"
 #include "runtime/config.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
 
 namespace iit::mainwindow {
 const Text& EmployerPlaceholder() {
-    static const Text text = sysText("在这里输入使用单位名称");
-    return text;
+    return printing::EmployerPlaceholder();
 }
 
 std::filesystem::path ConfigJsPath() {

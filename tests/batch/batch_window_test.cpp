@@ -70,22 +70,6 @@ void answerFileDialog(iit::testing::ModalWatchdog& dog, const std::filesystem::p
     });
 }
 
-void answerMessage(iit::testing::ModalWatchdog& dog, QMessageBox::StandardButton answer,
-                   QString* said = nullptr) {
-    dog.expect([answer, said](QWidget* dialog) {
-        auto* box = qobject_cast<QMessageBox*>(dialog);
-        if (!box) {
-            qWarning("expected a message box, got %s", dialog->metaObject()->className());
-            static_cast<QDialog*>(dialog)->reject();
-            return;
-        }
-        if (said) *said = box->text();
-        QAbstractButton* button = box->button(answer);
-        if (!button) button = box->buttons().front();
-        button->click();
-    });
-}
-
 } // namespace
 
 class BatchWindowTest : public QObject {
@@ -202,7 +186,7 @@ void BatchWindowTest::editOfTheIncomeComputesItsRow() {
 
     // Wages below the threshold: the message, and the row computes nothing.
     QString said;
-    answerMessage(*m_watchdog, QMessageBox::Ok, &said);
+    m_watchdog->expectMessage(QMessageBox::Ok, &said);
     typeInto(2, 3, QStringLiteral("4000"));
     QTRY_COMPARE(said, Q("  个人所得收入小于纳税标准, 不计税! . . .    "));
     QCOMPARE(cell(2, 4), std::string());
@@ -307,15 +291,15 @@ void BatchWindowTest::saveAndOpenThroughTheDialogs() {
     QString said;
     answerFileDialog(*m_watchdog, m_dir->path() / "notes.dat");
     QString replace;
-    answerMessage(*m_watchdog, QMessageBox::Yes, &replace); // replace the existing file?
-    answerMessage(*m_watchdog, QMessageBox::Ok, &said);
+    m_watchdog->expectMessage(QMessageBox::Yes, &replace); // replace the existing file?
+    m_watchdog->expectMessage(QMessageBox::Ok, &said);
     click("图形按钮保存");
     QVERIFY2(replace.contains(Q("notes.dat")), qPrintable(replace));
     QCOMPARE(said, Q("文件保存失败！ . . .   "));
     QCOMPARE(iit::testing::readFile(m_dir->path() / "notes.dat"), std::string("just some text"));
 
     answerFileDialog(*m_watchdog, m_dir->path() / "notes.dat");
-    answerMessage(*m_watchdog, QMessageBox::Ok, &said);
+    m_watchdog->expectMessage(QMessageBox::Ok, &said);
     click("图形按钮打开");
     QCOMPARE(said, Q("文件打开失败，请选择正确的文件！ . . .   "));
     QCOMPARE(cell(1, 1), std::string("张三"));
@@ -344,12 +328,12 @@ void BatchWindowTest::openAsksAboutUnsavedChanges() {
     typeInto(2, 1, Q("乙"));
     // Cancel: no dialog, the sheet stays.
     QString said;
-    answerMessage(*m_watchdog, QMessageBox::Cancel, &said);
+    m_watchdog->expectMessage(QMessageBox::Cancel, &said);
     click("图形按钮打开");
     QCOMPARE(said, Q("表格内容尚未保存，是否保存？"));
     QCOMPARE(cell(2, 1), std::string("乙"));
     // No: the file replaces the whole sheet.
-    answerMessage(*m_watchdog, QMessageBox::No);
+    m_watchdog->expectMessage(QMessageBox::No);
     answerFileDialog(*m_watchdog, file);
     click("图形按钮打开");
     QCOMPARE(cell(1, 1), std::string("甲"));
@@ -364,18 +348,18 @@ void BatchWindowTest::closingAsksAboutUnsavedChanges() {
     open();
     typeInto(1, 1, Q("甲"));
     QString said;
-    answerMessage(*m_watchdog, QMessageBox::Cancel, &said);
+    m_watchdog->expectMessage(QMessageBox::Cancel, &said);
     m_window->close();
     QCOMPARE(said, Q("表格内容尚未保存，是否保存？"));
     QVERIFY(m_window->isVisible());
     // Yes, then a cancelled save dialog: the window stays open.
-    answerMessage(*m_watchdog, QMessageBox::Yes);
+    m_watchdog->expectMessage(QMessageBox::Yes);
     m_watchdog->expect([](QWidget* dialog) { static_cast<QDialog*>(dialog)->reject(); });
     m_window->close();
     QVERIFY(m_window->isVisible());
     // Yes and a save: closed, and the file holds the person.
     const std::filesystem::path file = m_dir->path() / "closing.dat";
-    answerMessage(*m_watchdog, QMessageBox::Yes);
+    m_watchdog->expectMessage(QMessageBox::Yes);
     answerFileDialog(*m_watchdog, file);
     m_window->close();
     QVERIFY(!m_window->isVisible());
@@ -384,7 +368,7 @@ void BatchWindowTest::closingAsksAboutUnsavedChanges() {
     // No: closed without a save.
     open();
     typeInto(1, 1, Q("乙"));
-    answerMessage(*m_watchdog, QMessageBox::No);
+    m_watchdog->expectMessage(QMessageBox::No);
     m_window->close();
     QVERIFY(!m_window->isVisible());
 }
@@ -394,12 +378,12 @@ void BatchWindowTest::cutTextsAreAnnouncedBeforeTheSave() {
     grid().setText(1, 1, iit::Text::fromUtf8("欧阳某某某某某某某"));
     grid().setText(1, 3, iit::Text::fromUtf8("8000"));
     QString said;
-    answerMessage(*m_watchdog, QMessageBox::No, &said);
+    m_watchdog->expectMessage(QMessageBox::No, &said);
     click("图形按钮保存"); // No: no file dialog either
     QVERIFY2(said.contains(Q("有 1 个单元格")), qPrintable(said));
     QVERIFY(said.contains(Q("第 1 行 姓名")));
     const std::filesystem::path file = m_dir->path() / "cut.dat";
-    answerMessage(*m_watchdog, QMessageBox::Yes);
+    m_watchdog->expectMessage(QMessageBox::Yes);
     answerFileDialog(*m_watchdog, file);
     click("图形按钮保存");
     QVERIFY(std::filesystem::exists(file));

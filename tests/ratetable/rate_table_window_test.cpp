@@ -36,21 +36,6 @@ QString Q(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
 
-void answerMessage(iit::testing::ModalWatchdog& dog, QMessageBox::StandardButton answer,
-                   QString* said = nullptr) {
-    dog.expect([answer, said](QWidget* dialog) {
-        auto* box = qobject_cast<QMessageBox*>(dialog);
-        if (!box) {
-            static_cast<QDialog*>(dialog)->reject();
-            return;
-        }
-        if (said) *said = box->text();
-        QAbstractButton* button = box->button(answer);
-        if (!button) button = box->buttons().front();
-        button->click();
-    });
-}
-
 // The wage threshold the engine reads from the file now: the threshold of the message for an
 // income of 1.
 std::int32_t wageThreshold() {
@@ -201,14 +186,14 @@ void RateTableWindowTest::cellsStoredDifferentlyAreShownFirst() {
     typeInto(6, 5, "3.5");
     typeInto(7, 7, "abc");
     QString said;
-    answerMessage(*m_watchdog, QMessageBox::No, &said);
+    m_watchdog->expectMessage(QMessageBox::No, &said);
     click("超级按钮税率保存");
     QVERIFY2(said.contains(Q("第 6 行第 5 列")), qPrintable(said));
     QVERIFY(said.contains(Q("“3.5” → 3")));
     QVERIFY(said.contains(Q("“abc” → 0")));
     QVERIFY(m_window->isVisible()); // back to the grid, nothing saved
     QCOMPARE(cell(6, 5), std::string("3.5"));
-    answerMessage(*m_watchdog, QMessageBox::Yes);
+    m_watchdog->expectMessage(QMessageBox::Yes);
     click("超级按钮税率保存");
     QTRY_VERIFY(m_window.isNull() || !m_window->isVisible());
     delete m_window.data();
@@ -240,7 +225,7 @@ void RateTableWindowTest::aTableThatCannotBeOpenedEndsNothing() {
     std::filesystem::remove(iit::engine::RateTablePath());
     std::filesystem::create_directory(iit::engine::RateTablePath());
     QString said;
-    answerMessage(*m_watchdog, QMessageBox::Ok, &said);
+    m_watchdog->expectMessage(QMessageBox::Ok, &said);
     open();
     QVERIFY2(said.contains(Q("设置税率表A.dat")), qPrintable(said));
     QCOMPARE(cell(5, 1), std::string()); // open, empty

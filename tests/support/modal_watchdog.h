@@ -3,6 +3,7 @@
 // hanging in its event loop. Every 20 ms the watchdog looks for a modal dialog; an expected one
 // goes to the test's handler, any other is recorded as a failure and closed.
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QMessageBox>
@@ -30,6 +31,22 @@ public:
 
     // The next modal dialog goes to `handler`, which must close it.
     void expect(Handler handler) { m_expected.push_back(std::move(handler)); }
+    // The next modal dialog is a message box, answered with `answer` (its first button when it
+    // has no such one); its text goes to `said`.
+    void expectMessage(QMessageBox::StandardButton answer, QString* said = nullptr) {
+        expect([this, answer, said](QWidget* dialog) {
+            auto* box = qobject_cast<QMessageBox*>(dialog);
+            if (!box) {
+                m_unexpected << QStringLiteral("not a message box: ") + describe(dialog);
+                if (auto* d = qobject_cast<QDialog*>(dialog)) d->reject();
+                return;
+            }
+            if (said) *said = box->text();
+            QAbstractButton* button = box->button(answer);
+            if (!button) button = box->buttons().front();
+            button->click();
+        });
+    }
     // Dialogs that appeared without being expected ("title: text" each).
     const QStringList& unexpected() const { return m_unexpected; }
     // Expected dialogs that never appeared.
