@@ -74,6 +74,10 @@ bool PrepareOutput(const std::string& output, const std::string& input, PdfOutpu
     out.target = ReplacementTarget(std::filesystem::path(output));
     struct stat st {};
     const bool exists = ::stat(out.target.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT) {
+        problem = "cannot write " + output + ": " + std::strerror(errno);
+        return false;
+    }
     if (exists && S_ISDIR(st.st_mode)) {
         problem = output + ": is a directory";
         return false;
