@@ -61,8 +61,8 @@ struct PdfOutput {
 };
 
 bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
-    struct stat sa {
-    }, sb{};
+    struct stat sa {};
+    struct stat sb {};
     return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
 }
@@ -219,6 +219,7 @@ int RunPrint(Context& ctx) {
         return kExitFailure;
     }
     if (!FinishOutput(output)) {
+        endIfSignalled(); // a FIFO that nobody read
         std::cerr << "iitcalc-cli: cannot write " << *args.output << "\n";
         return kExitFailure;
     }
