@@ -134,6 +134,27 @@ int RepairTextMaps(std::string& pdf,
     return changed;
 }
 
+bool PdfIsWhole(std::string_view pdf) {
+    if (pdf.substr(0, 5) != "%PDF-") return false;
+    std::size_t end = pdf.size();
+    while (end > 0 && (pdf[end - 1] == '\n' || pdf[end - 1] == '\r' || pdf[end - 1] == ' '))
+        --end;
+    constexpr std::string_view kEnd = "%%EOF";
+    if (end < kEnd.size() || pdf.substr(end - kEnd.size(), kEnd.size()) != kEnd) return false;
+    constexpr std::string_view kStart = "startxref";
+    const std::size_t start = pdf.rfind(kStart, end);
+    if (start == std::string_view::npos) return false;
+    std::size_t i = start + kStart.size();
+    while (i < end && (pdf[i] == '\n' || pdf[i] == '\r' || pdf[i] == ' '))
+        ++i;
+    std::size_t offset = 0;
+    const std::size_t digits = i;
+    for (; i < end && pdf[i] >= '0' && pdf[i] <= '9' && offset < pdf.size(); ++i)
+        offset = offset * 10 + static_cast<std::size_t>(pdf[i] - '0');
+    if (i == digits || offset >= start) return false;
+    return pdf.substr(offset, 4) == "xref";
+}
+
 bool RepairPdfTextMaps(const std::filesystem::path& pdf, const QStringList& families) {
     std::string bytes;
     {
@@ -142,6 +163,7 @@ bool RepairPdfTextMaps(const std::filesystem::path& pdf, const QStringList& fami
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         if (in.bad()) return false;
     }
+    if (!PdfIsWhole(bytes)) return false;
     if (RepairTextMaps(bytes, PreferredCodePoints(families)) == 0) return true;
     std::ofstream out(pdf, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

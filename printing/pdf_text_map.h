@@ -8,12 +8,15 @@
 // ToUnicode maps are corrected in place: a code point that shares its glyph with a printable
 // ASCII character or a unified ideograph (U+4E00 to U+9FFF) is replaced by that character.
 // The replacement has the same number of hexadecimal digits, so no offset of the file moves.
+// The file is checked to be whole first: the writer does not report a write that failed (a
+// full disk), and a PDF cut short must not pass for a printed one.
 
 #include <QStringList>
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 namespace iit::printing {
@@ -25,7 +28,11 @@ std::unordered_map<std::uint16_t, std::uint16_t> PreferredCodePoints(const QStri
 int RepairTextMaps(std::string& pdf,
                    const std::unordered_map<std::uint16_t, std::uint16_t>& preferred);
 
-// The same on a file; false when it cannot be read or written.
+// True when the bytes are a PDF that ends as a writer ends it: "startxref", the offset of a
+// cross-reference table that is there, and "%%EOF".
+bool PdfIsWhole(std::string_view pdf);
+
+// The same on a file; false when it cannot be read or written, or is not a whole PDF.
 bool RepairPdfTextMaps(const std::filesystem::path& pdf, const QStringList& families);
 
 } // namespace iit::printing

@@ -13,7 +13,11 @@ constexpr int kUnitRow = 2;
 constexpr int kHeaderRow = 3;
 constexpr int kFirstPersonRow = 4;
 constexpr int kGridName = 1;
+constexpr int kGridId = 2;
 constexpr int kGridIncome = 3;
+constexpr int kGridAfterTax = 5;
+constexpr int kGridCard = 6;
+constexpr int kGridRemark = 7;
 constexpr int kGridColumns = 8;
 constexpr int kTaxColumn = 5;  // of the print table
 constexpr int kDateColumn = 8; // of the print table
@@ -21,6 +25,17 @@ constexpr int kDateColumn = 8; // of the print table
 // Serial numbers are centred, amounts line up on the right.
 constexpr int kSerialAlignment = 2;
 constexpr int kAmountAlignment = 3;
+
+// A reopened batch file fills every row it holds, empty ones with "0" as income, tax and
+// after-tax amount: such a row carries nothing of a person and is not printed. A name, a
+// number, a card, a remark or any amount that is not zero makes it a person's row.
+bool HoldsAPerson(const Grid& grid, int row) {
+    for (int c : {kGridName, kGridId, kGridCard, kGridRemark})
+        if (!grid.text(row, c).empty()) return true;
+    for (int c = kGridIncome; c <= kGridAfterTax; ++c)
+        if (ToNumber(grid.text(row, c)) != 0) return true;
+    return false;
+}
 
 } // namespace
 
@@ -52,14 +67,16 @@ void FillTaxPaymentTable(PrintTable& table, const Grid& grid, const TaxTableInpu
                   input.mode == engine::TaxMode::Net ? kNetHeader : kGrossHeader);
     table.setText(kUnitRow, kDateColumn, kDateLabel + ToTextDateTime(DatePart(input.today)));
 
-    // The people: every data row with an income, except the grid's totals row. They are
-    // counted first so that their rows go in with one insertion.
+    // The people: every data row with an income, except the grid's totals row and the rows
+    // that hold nothing of a person. They are counted first so that their rows go in with one
+    // insertion.
     const int lastGridRow = grid.rowCount() - 1;
     std::vector<int> people;
     people.reserve(static_cast<std::size_t>(lastGridRow > 0 ? lastGridRow : 0));
     for (int row = 1; row <= lastGridRow; ++row) {
         if (RemoveSpaces(grid.text(row, kGridName)) == kTotals) continue;
         if (grid.text(row, kGridIncome).empty()) continue;
+        if (!HoldsAPerson(grid, row)) continue;
         people.push_back(row);
     }
     const int first = std::min(kFirstPersonRow, table.rowCount() + 1);

@@ -3,7 +3,8 @@
 //
 // The template gives the title, the unit and date row, the column headers, the format of a
 // person's row and the row that closes the table. The fill inserts one row per person with an
-// income before the template's row 4, copies the person's eight grid columns, writes the
+// income (a row of zeros without a name, as a reopened batch file leaves its empty rows, is
+// no person) before the template's row 4, copies the person's eight grid columns, writes the
 // totals row ("合计" and the sums of income, tax and after-tax amount), a signature row and
 // the header with the mode, the employer and the print date. The grid is only read: its
 // totals row is skipped, not removed.

@@ -20,27 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// Runs a bash command line (with the CLI as $CLI) and collects its output; a command that does
-// not end within `seconds` is killed and reported as exit 124.
-CliRun runShell(const TempDir& dir, const std::string& script, int seconds = 20) {
-    const std::string scriptFile = (dir / "script.sh").string();
-    writeFile(scriptFile, "CLI='" + std::string(IITCALC_CLI) + "'\ncd '" + dir.path().string() +
-                              "'\n" + script + "\n");
-    const std::string errFile = (dir / "stderr.txt").string();
-    const std::string command = "timeout -s KILL " + std::to_string(seconds) + " bash '" +
-                                scriptFile + "' 2>'" + errFile + "'";
-    CliRun run{-1, {}, {}};
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
-        run.out.append(buf, n);
-    const int status = ::pclose(pipe);
-    run.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 124;
-    run.err = readFile(errFile);
-    return run;
-}
-
 std::string firstLine(const std::string& s) {
     return s.substr(0, s.find('\n'));
 }
@@ -101,8 +80,9 @@ TEST(CliFiles, SpecialFilesNeverHangOrEatMemory) {
         const char* message; // a part of standard error
     };
     const std::vector<Case> cases = {
-        {"config.inf is a FIFO", "mkdir d1 && mkfifo d1/config.inf && $CLI --data-dir d1 batch "
-                                 "rows.tsv -o d1/x.dat; echo $?",
+        {"config.inf is a FIFO",
+         "mkdir d1 && mkfifo d1/config.inf && $CLI --data-dir d1 batch "
+         "rows.tsv -o d1/x.dat; echo $?",
          0, nullptr},
         {"configJS.inf is a FIFO",
          "mkdir d2 && mkfifo d2/configJS.inf && $CLI --data-dir d2 batch rows.tsv | tail -1", 0,
@@ -281,8 +261,8 @@ TEST(CliFiles, WritesAreCrashSafeAndSayWhenTheyFail) {
 
 TEST(CliFiles, AmountsThatAreNotFinite) {
     TempDir dir;
-    writeFile(dir / "rows.tsv", "A\t\t1e308\nB\t\t1e308\nC\t\t" + std::string(400, '9') +
-                                    "\nD\t\t8000\n");
+    writeFile(dir / "rows.tsv",
+              "A\t\t1e308\nB\t\t1e308\nC\t\t" + std::string(400, '9') + "\nD\t\t8000\n");
     const CliRun run = runShell(dir, "$CLI batch rows.tsv");
     EXPECT_EQ(run.exit, 0) << run.err;
     EXPECT_EQ(run.out, "A\t\t1e308\t\t\t\t\n"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks what a desktop installation needs: the
-# file list, programs that run from the prefix, icons of the sizes their folders name, a desktop
-# entry whose program and icon are installed, AppStream metadata that launches that entry and
-# provides both programs, and (with appstreamcli) a tree that validates as a whole.
+# file list, programs that run from the prefix (iitcalc-cli with its print program), icons of
+# the sizes their folders name, a desktop entry whose program and icon are installed, AppStream
+# metadata that launches that entry and provides both programs, and (with appstreamcli) a tree
+# that validates as a whole.
 #   install_test.sh CMAKE BUILD_DIR VERSION
 set -uo pipefail
 cmake="$1"
@@ -22,6 +23,7 @@ fi
 
 expected="bin/iitcalc
 bin/iitcalc-cli
+libexec/iitcalc/iitcalc-cli-print
 share/applications/$id.desktop
 share/doc/iitcalc/changelog.gz
 share/doc/iitcalc/copyright
@@ -45,6 +47,18 @@ for program in iitcalc iitcalc-cli; do
     got="$("$prefix/bin/$program" --version 2>&1)"
     [ "$got" = "$program $version" ] || fail "bin/$program --version says '$got'"
 done
+
+# iitcalc-cli finds its print program where it is installed, and the PDF is drawn without
+# a display.
+work="$(mktemp -d)"
+trap 'rm -rf "$prefix" "$work"' EXIT
+if ! printf '张三\t\t8000\n' | env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/iitcalc-cli" \
+    --data-dir "$work/data" print - -o "$work/t.pdf" >"$work/out" 2>&1; then
+    cat "$work/out"
+    fail "bin/iitcalc-cli print does not run from the prefix"
+elif [ "$(head -c 5 "$work/t.pdf")" != "%PDF-" ]; then
+    fail "bin/iitcalc-cli print wrote no PDF"
+fi
 
 # Each PNG is square with the size of its folder (width and height from the IHDR chunk).
 for size in 48 64 128 256; do

@@ -3,6 +3,7 @@
 #include "runtime/convert.h"
 #include "tests/batch/batch_support.h"
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -152,6 +153,74 @@ TEST_F(Fill, TotalsAreSumsOfThePrintedTextsUnrounded) {
     const PrintTable t = print();
     ExpectFrame(t, 3, "个人所得税缴纳表", "自行负\r\n担税额", "合计|||0.3|0|0||");
     EXPECT_EQ(text(t, 6, 4), "abc");
+}
+
+TEST_F(Fill, RowsWithNothingOfAPersonAreNotPrinted) {
+    // name, identity card, income, tax, after tax, card, remark; printed?
+    const struct {
+        std::array<const char*, 7> cells;
+        bool printed;
+    } cases[] = {
+        {{"", "", "0", "", "0", "", ""}, false},   // a reopened empty row, computed
+        {{"", "", "0", "0", "0", "", ""}, false},  // the same before the calculation
+        {{"", "", "0.00", "", "", "", ""}, false}, // another way to write zero
+        {{"", "", "abc", "", "", "", ""}, false},  // counts 0 in the totals too
+        {{"张三", "", "0", "", "0", "", ""}, true},
+        {{"", "110101199001011234", "0", "", "0", "", ""}, true},
+        {{"", "", "0", "", "0", "6222020200112233445", ""}, true},
+        {{"", "", "0", "", "0", "", "三月"}, true},
+        {{"", "", "8000", "90", "7910", "", ""}, true},
+        {{"", "", "0", "5", "0", "", ""}, true},
+        {{"", "", "0", "", "-3", "", ""}, true},
+        {{"李四", "", "", "", "", "", ""}, false}, // no income
+    };
+    std::string expected;
+    int row = 0;
+    for (const auto& c : cases) {
+        ++row;
+        for (int col = 1; col <= 7; ++col)
+            set(row, col, c.cells[static_cast<std::size_t>(col - 1)]);
+        if (c.printed) expected += std::to_string(row) + " ";
+    }
+    const PrintTable t = print();
+    std::string serials;
+    for (int r = 4; r <= t.rowCount() - 3; ++r)
+        serials += text(t, r, 1) + " ";
+    EXPECT_EQ(serials, expected);
+    ExpectFrame(t, 7, "个人所得税缴纳表", "自行负\r\n担税额", "合计|||8000|95|7907||");
+}
+
+// A saved batch file holds every row of the sheet, and opening it puts "0" into the amounts
+// of the empty ones: printing it again gives the people, not pages of nameless zeros.
+TEST_F(Fill, AReopenedBatchFilePrintsItsPeopleOnly) {
+    for (engine::TaxKind kind : {engine::TaxKind::Wages, engine::TaxKind::Royalties}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        sheet = std::make_unique<batch::BatchSheet>();
+        sheet->setKind(kind);
+        person(1, "张三", "8000");
+        person(2, "李四", "12000");
+        person(3, "王五", "4000");
+        sheet->CalculateAll();
+        ASSERT_EQ(cell(4, batch::kNameColumn), "合计");
+        const std::string totals =
+            "合计|||" + cell(4, 3) + "|" + cell(4, 4) + "|" + cell(4, 5) + "||";
+        const std::filesystem::path file = dir / "x.dat";
+        ASSERT_FALSE(sheet->SaveBatchFile(file));
+
+        sheet = std::make_unique<batch::BatchSheet>();
+        sheet->setKind(kind);
+        ASSERT_FALSE(sheet->OpenBatchFile(file));
+        ASSERT_EQ(cell(9999, batch::kIncomeColumn), "0");
+        const PrintTable opened = print();
+        ExpectFrame(opened, 3, "个人所得税缴纳表", "自行负\r\n担税额", totals);
+        sheet->CalculateAll(); // every reopened row is computed, the totals go into row 10,000
+        ASSERT_EQ(cell(10000, batch::kNameColumn), "合计");
+        const PrintTable computed = print();
+        ExpectFrame(computed, 3, "个人所得税缴纳表", "自行负\r\n担税额", totals);
+        for (int p = 0; p < 3; ++p)
+            for (int c = 0; c < 8; ++c)
+                EXPECT_EQ(text(computed, 4 + p, c + 1), cell(1 + p, c)) << p << "," << c;
+    }
 }
 
 TEST_F(Fill, PrintingLeavesTheGridAsItWas) {

@@ -11,10 +11,12 @@
 #include <QApplication>
 #include <QPrinter>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <regex>
 #include <string>
+#include <sys/resource.h>
 
 namespace iit::printing {
 namespace {
@@ -153,6 +155,49 @@ TEST(PdfTextMap, DestinationsOfBothRangeFormsArePreferred) {
     EXPECT_NE(pdf.find("<0004> <0004> <65E5>"), std::string::npos) << pdf;
     EXPECT_NE(pdf.find("<0005> <0006> <2F08>"), std::string::npos) << pdf;
     EXPECT_EQ(pdf.substr(pdf.size() - 6), "<2F08>"); // outside the map
+}
+
+// The PDF writer does not report a write that failed: a file cut short by a full disk must
+// not pass for a printed one.
+TEST_F(Pdf, APdfCutShortIsAFailure) {
+    people(3);
+    const std::filesystem::path pdf = dir / "whole.pdf";
+    ASSERT_FALSE(PrintToPdf(table(), pdf));
+    const std::string whole = testing::readFile(pdf);
+    const std::size_t xref = whole.rfind("startxref");
+    ASSERT_NE(xref, std::string::npos);
+    std::string moved = whole;
+    moved.replace(moved.find("xref\n"), 4, "xxxx"); // the table is not where the trailer says
+    const struct {
+        const char* what;
+        std::string bytes;
+        bool whole;
+    } cases[] = {
+        {"as written", whole, true},
+        {"with line ends after it", whole + "\r\n\n", true},
+        {"cut in the last line", whole.substr(0, whole.size() - 3), false},
+        {"cut before the trailer", whole.substr(0, xref), false},
+        {"cut at a block", whole.substr(0, 8192), false},
+        {"without its table", moved, false},
+        {"an end without a start", "%PDF-1.4\nstartxref\n%%EOF\n", false},
+        {"an offset past the end", "%PDF-1.4\nstartxref\n99999999999999999999\n%%EOF", false},
+        {"not a PDF", whole.substr(1), false},
+        {"empty", "", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PdfIsWhole(c.bytes), c.whole) << c.what;
+
+    // The same through the print, with the file size limit standing in for a full disk.
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 8192;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::optional<Text> error = PrintToPdf(table(), dir / "cut.pdf");
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(error, PageFailedMessage());
 }
 
 TEST_F(Pdf, TenThousandPeopleGiveThePredictedPages) {

@@ -1,6 +1,6 @@
 #pragma once
 // Runs the real iitcalc-cli (its path comes from the build as IITCALC_CLI) with a data
-// directory of the test's own and collects what it prints.
+// directory of the test's own, or a shell script that runs it, and collects what it prints.
 
 #include "tests/support/temp_dir.h"
 
@@ -30,6 +30,27 @@ inline CliRun runCli(const TempDir& dir, const std::string& args, const std::str
         run.out.append(buf, n);
     const int status = ::pclose(pipe);
     run.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = readFile(errFile);
+    return run;
+}
+
+// Runs a bash command line in `dir` (with the CLI as $CLI) and collects its output; a command
+// that does not end within `seconds` is killed and reported as exit 124.
+inline CliRun runShell(const TempDir& dir, const std::string& script, int seconds = 20) {
+    const std::string scriptFile = (dir / "script.sh").string();
+    writeFile(scriptFile, "CLI='" + std::string(IITCALC_CLI) + "'\ncd '" + dir.path().string() +
+                              "'\n" + script + "\n");
+    const std::string errFile = (dir / "stderr.txt").string();
+    const std::string command = "timeout -s KILL " + std::to_string(seconds) + " bash '" +
+                                scriptFile + "' 2>'" + errFile + "'";
+    CliRun run{-1, {}, {}};
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
+        run.out.append(buf, n);
+    const int status = ::pclose(pipe);
+    run.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 124;
     run.err = readFile(errFile);
     return run;
 }

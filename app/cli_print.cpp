@@ -1,0 +1,229 @@
+// iitcalc-cli print INPUT -o OUT.pdf [--kind KIND] [--mode MODE] [--employer NAME]
+// [--table FILE]: the batch window's "打印" without a window. The sheet is filled and computed
+// as `batch` does it, the tax payment table is filled from the print template of the data
+// directory and printed to a PDF file on the offscreen platform.
+//
+// This is the Qt side of the command line, built into its own program (iitcalc-cli-print)
+// that iitcalc-cli runs for `print` only, so that the other commands never load Qt.
+#include "app/cli.h"
+#include "app/cli_sheet.h"
+#include "app/cli_util.h"
+#include "printing/print_engine.h"
+#include "printing/tax_payment_table.h"
+#include "printing/template_file.h"
+#include "runtime/convert.h"
+
+#include <QGuiApplication>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <iostream>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace iit::cli {
+namespace {
+
+volatile std::sig_atomic_t g_signal = 0;
+
+extern "C" void RememberSignal(int signal) {
+    g_signal = signal;
+}
+
+// A signal that arrives once the input is read cancels the print at its next step or page, so
+// that the temporary file is removed before the program ends as the signal wants. A reader of
+// the output that went away makes the write fail instead of ending the program.
+void CatchSignals() {
+    struct sigaction action {};
+    action.sa_handler = RememberSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+[[noreturn]] void EndBySignal(int signal) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    std::_Exit(128 + signal);
+}
+
+// Where the PDF goes: a temporary file beside a regular OUT, renamed over it at the end; for a
+// FIFO or a device (/dev/stdout), a temporary file whose bytes are then written to it.
+struct PdfOutput {
+    std::filesystem::path target;
+    bool stream = false;
+    std::unique_ptr<TemporaryFile> file;
+};
+
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+// Checks OUT before anything is computed: it must be a file that may be replaced (or a new
+// one in a directory that can be written), not a directory and not the INPUT itself.
+bool PrepareOutput(const std::string& output, const std::string& input, PdfOutput& out,
+                   std::string& problem) {
+    out.target = ReplacementTarget(std::filesystem::path(output));
+    struct stat st {};
+    const bool exists = ::stat(out.target.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT) {
+        problem = "cannot write " + output + ": " + std::strerror(errno);
+        return false;
+    }
+    if (exists && S_ISDIR(st.st_mode)) {
+        problem = output + ": is a directory";
+        return false;
+    }
+    if (exists && input != "-" && SameFile(out.target, std::filesystem::path(input))) {
+        problem = output + ": is the INPUT; the PDF would replace it";
+        return false;
+    }
+    out.stream = exists && !S_ISREG(st.st_mode);
+    if (!out.stream && !MayReplace(out.target)) {
+        problem = output + ": not writable";
+        return false;
+    }
+    std::filesystem::path beside = out.target;
+    if (out.stream) {
+        std::error_code ec;
+        beside = std::filesystem::temp_directory_path(ec) / "iitcalc-print.pdf";
+    } else {
+        RemoveStaleTemporaries(out.target);
+    }
+    errno = 0;
+    out.file = std::make_unique<TemporaryFile>(beside);
+    if (!out.file->valid()) {
+        problem =
+            "cannot write " + output + (errno ? std::string(": ") + std::strerror(errno) : "");
+        return false;
+    }
+    return true;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Puts the printed file in place.
+bool FinishOutput(PdfOutput& out) {
+    if (!out.stream) return out.file->commit();
+    const int to = ::open(out.target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (to < 0) return false;
+    bool ok = ::lseek(out.file->fd(), 0, SEEK_SET) == 0;
+    char buf[1 << 16];
+    for (ssize_t n; ok && (n = ::read(out.file->fd(), buf, sizeof buf)) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0 && WriteAll(to, buf, static_cast<std::size_t>(n));
+    }
+    return ::close(to) == 0 && ok;
+}
+
+// Qt's warnings about the session (no XDG_RUNTIME_DIR under cron, say) are none of the
+// user's business; its critical messages are.
+void QtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::cerr << "iitcalc-cli: " << message.toStdString() << "\n";
+}
+
+// The QGuiApplication of the print: on the offscreen platform, whatever display there is.
+class OffscreenApplication {
+public:
+    OffscreenApplication() {
+        qInstallMessageHandler(QtMessage);
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        m_app = std::make_unique<QGuiApplication>(m_argc, m_argv);
+    }
+
+private:
+    char m_name[12] = "iitcalc-cli";
+    char* m_argv[2] = {m_name, nullptr};
+    int m_argc = 1;
+    std::unique_ptr<QGuiApplication> m_app;
+};
+
+} // namespace
+
+int RunPrint(Context& ctx) {
+    const Command& self = FindCommand("print");
+    SheetArgs args;
+    if (auto usage = ParseSheetArgs(ctx, self, true, args)) return *usage;
+    if (!args.output) return UsageError(self, "-o OUT.pdf is needed");
+
+    // The input is read and the output checked before anything is computed; neither a
+    // failure nor a signal leaves OUT changed.
+    auto input = std::make_unique<SheetInput>();
+    std::string problem;
+    if (!ReadSheetInput(args.input, *input, problem)) {
+        std::cerr << "iitcalc-cli: " << problem << "\n";
+        return kExitFailure;
+    }
+    CatchSignals();
+    PdfOutput output;
+    const auto endIfSignalled = [&] {
+        if (g_signal == 0) return;
+        output.file.reset();
+        input.reset();
+        EndBySignal(g_signal);
+    };
+    if (!PrepareOutput(*args.output, args.input, output, problem)) {
+        std::cerr << "iitcalc-cli: " << problem << "\n";
+        return kExitFailure;
+    }
+
+    batch::BatchSheet sheet;
+    if (auto failed = ComputeSheet(ctx, self, args, *input, sheet)) return *failed;
+    endIfSignalled();
+
+    // The template of the data directory, written from the built-in copy when missing.
+    const std::filesystem::path layout = printing::PrintTemplatePath();
+    if (!printing::EnsurePrintTemplateFile(layout)) {
+        std::cerr << "iitcalc-cli: cannot write the print template " << layout.string() << "\n";
+        return kExitFailure;
+    }
+    printing::PrintTable table;
+    if (!table.load(layout)) {
+        std::cerr << "iitcalc-cli: " << layout.string()
+                  << ": not a print template (remove it to have the built-in one written "
+                     "again)\n";
+        return kExitFailure;
+    }
+    printing::TaxTableInput fill;
+    fill.employer =
+        args.employer ? Text::fromUtf8(*args.employer) : printing::EmployerPlaceholder();
+    fill.mode = sheet.mode();
+    fill.today = Now();
+    printing::FillTaxPaymentTable(table, sheet.grid(), fill);
+
+    OffscreenApplication app;
+    endIfSignalled();
+    const std::optional<Text> error = printing::PrintToPdf(
+        table, output.file->path(), [](const printing::PrintProgress&) { return g_signal == 0; });
+    endIfSignalled();
+    if (error) {
+        std::cerr << "iitcalc-cli: " << *args.output << ": " << error->toUtf8() << "\n";
+        return kExitFailure;
+    }
+    if (!FinishOutput(output)) {
+        endIfSignalled(); // a FIFO that nobody read
+        std::cerr << "iitcalc-cli: cannot write " << *args.output << "\n";
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+} // namespace iit::cli

@@ -1,0 +1,55 @@
+// iitcalc-cli print: runs the print program, iitcalc-cli-print, with the same arguments. The
+// print needs Qt; the other commands of iitcalc-cli start without loading it.
+#include "app/cli.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <unistd.h>
+
+namespace iit::cli {
+namespace {
+
+constexpr const char* kPrintProgram = "iitcalc-cli-print";
+
+// Installed, the print program is in IIT_PRINT_PROGRAM_DIR relative to this program's
+// directory; in the build tree, beside it.
+std::filesystem::path PrintProgram() {
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return {};
+    const std::filesystem::path dir = self.parent_path();
+    for (const std::filesystem::path& candidate :
+         {dir / IIT_PRINT_PROGRAM_DIR / kPrintProgram, dir / kPrintProgram}) {
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate.lexically_normal();
+    }
+    return {};
+}
+
+} // namespace
+
+int RunPrint(Context& ctx) {
+    const std::filesystem::path program = PrintProgram();
+    if (program.empty()) {
+        std::cerr << "iitcalc-cli print: " << kPrintProgram << " is not installed\n";
+        return kExitFailure;
+    }
+    std::vector<std::string> args = {program.string()};
+    if (ctx.dataDirArg) {
+        args.push_back("--data-dir");
+        args.push_back(ctx.dataDirArg->string());
+    }
+    args.push_back("print");
+    args.insert(args.end(), ctx.args.begin(), ctx.args.end());
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    std::cerr << "iitcalc-cli print: cannot run " << program.string() << ": "
+              << std::strerror(errno) << "\n";
+    return kExitFailure;
+}
+
+} // namespace iit::cli

@@ -1,0 +1,166 @@
+#include "app/cli_sheet.h"
+
+#include "app/cli_util.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <iostream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace iit::cli {
+namespace {
+
+// Spreadsheet text beyond this holds more than 10,000 rows of 7 plausible fields.
+constexpr std::size_t kMaxSheetText = 24u << 20;
+
+bool HasTableMagic(std::string_view bytes) {
+    return bytes.substr(0, 4) == "QKDB" || bytes.substr(0, 4) == "QCDB";
+}
+
+std::string Problem(const std::string& input, ReadStatus status) {
+    if (status == ReadStatus::TooLarge)
+        return input + ": more than 24 MB of text; a batch holds at most 10,000 rows of 7 fields";
+    return input + ": " + ReadStatusText(status);
+}
+
+} // namespace
+
+bool EndsWithDat(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string tail = name.substr(name.size() - 4);
+    for (char& c : tail)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return tail == ".dat";
+}
+
+std::optional<int> ParseSheetArgs(const Context& ctx, const Command& command, bool employer,
+                                  SheetArgs& out) {
+    std::optional<std::string> kindWord, modeWord;
+    std::vector<std::string> positional;
+    for (std::size_t i = 0; i < ctx.args.size(); ++i) {
+        const std::string& a = ctx.args[i];
+        auto value = [&](std::optional<std::string>& slot) {
+            if (i + 1 >= ctx.args.size()) return false;
+            slot = ctx.args[++i];
+            return true;
+        };
+        if (a == "-o" || a == "--output") {
+            if (!value(out.output)) return UsageError(command, a + " needs a file");
+        } else if (a == "--table") {
+            if (!value(out.tableFile)) return UsageError(command, "--table needs a file");
+        } else if (a == "--kind") {
+            if (!value(kindWord)) return UsageError(command, "--kind needs a kind");
+        } else if (a == "--mode") {
+            if (!value(modeWord)) return UsageError(command, "--mode needs a mode");
+        } else if (employer && a == "--employer") {
+            if (!value(out.employer)) return UsageError(command, "--employer needs a name");
+        } else if (a.size() > 1 && a[0] == '-') {
+            return UsageError(command, "unknown option '" + a + "'");
+        } else {
+            positional.push_back(a);
+        }
+    }
+    if (positional.size() != 1) return UsageError(command, "exactly one INPUT is needed");
+    out.input = positional.front();
+    const auto kind = ParseKind(kindWord.value_or("wages"));
+    if (!kind) return UsageError(command, "unknown KIND '" + *kindWord + "'");
+    const auto mode = ParseMode(modeWord.value_or("gross"));
+    if (!mode) return UsageError(command, "unknown MODE '" + *modeWord + "'");
+    out.kind = *kind;
+    out.mode = *mode;
+    return std::nullopt;
+}
+
+// A regular file is looked at before it is read: a batch file (by its magic or its ".dat"
+// name) is opened by name, anything else must be text of a bounded size. A pipe or standard
+// input is read once, and a table that comes through it is kept in memory.
+bool ReadSheetInput(const std::string& input, SheetInput& out, std::string& problem) {
+    const bool dat = input != "-" && EndsWithDat(input);
+    FileContent content;
+    if (input == "-") {
+        content = ReadDescriptorBounded(STDIN_FILENO, kMaxSheetText);
+    } else {
+        const std::filesystem::path path(input);
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) {
+            problem = input + ": " + (errno == ENOENT ? "no such file" : std::strerror(errno));
+            return false;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            problem = Problem(input, ReadStatus::Directory);
+            return false;
+        }
+        if (S_ISREG(st.st_mode)) {
+            char magic[4] = {};
+            const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+            if (fd < 0) {
+                problem = input + ": " + std::strerror(errno);
+                return false;
+            }
+            const ssize_t got = ::pread(fd, magic, sizeof magic, 0);
+            ::close(fd);
+            if (dat || (got == 4 && HasTableMagic(std::string_view(magic, 4)))) {
+                out.table = true;
+                out.tableFile = path;
+                return true;
+            }
+        }
+        content = ReadFileBounded(path, kMaxSheetText, true);
+    }
+    if (!content.ok()) {
+        problem = Problem(input, content.status);
+        return false;
+    }
+    out.bytes = std::move(content.bytes);
+    if (dat || HasTableMagic(out.bytes)) {
+        // A table that came through a pipe: the table engine reads a temporary copy of it,
+        // removed when the command ends.
+        std::error_code ec;
+        out.copy = std::make_unique<TemporaryFile>(std::filesystem::temp_directory_path(ec) /
+                                                   "iitcalc-input.dat");
+        if (!out.copy->valid() || ::write(out.copy->fd(), out.bytes.data(), out.bytes.size()) !=
+                                      static_cast<ssize_t>(out.bytes.size())) {
+            problem = input + ": cannot keep a copy of the table";
+            return false;
+        }
+        out.table = true;
+        out.tableFile = out.copy->path();
+    }
+    return true;
+}
+
+std::optional<int> ComputeSheet(const Context& ctx, const Command& command, const SheetArgs& args,
+                                const SheetInput& input, batch::BatchSheet& sheet) {
+    // The remembered paths go to the data directory, as the window keeps them there.
+    if (args.tableFile) {
+        Context data = ctx;
+        data.dataDirArg.reset();
+        if (!data.dataDirectory()) return kExitFailure;
+    }
+    const auto table = OpenTable(ctx, command, args.tableFile);
+    if (!table.ok) return table.exitCode;
+
+    sheet.setRateTablePath(table.path);
+    if (input.table) {
+        if (auto message = sheet.OpenBatchFile(input.tableFile)) {
+            std::cerr << "iitcalc-cli: " << args.input << ": " << OneLine(*message).toUtf8()
+                      << "\n";
+            return kExitFailure;
+        }
+    } else {
+        sheet.grid().setCurrentCell(1, 1);
+        sheet.PasteAtCursor(Text::fromUtf8(input.bytes));
+    }
+    sheet.setKind(args.kind);
+    sheet.setMode(args.mode);
+    if (auto message = sheet.CalculateAll()) {
+        std::cerr << "iitcalc-cli: " << OneLine(*message).toUtf8() << "\n";
+        return kExitFailure;
+    }
+    return std::nullopt;
+}
+
+} // namespace iit::cli

@@ -1,0 +1,53 @@
+#pragma once
+// The batch sheet of the command line, shared by `batch` and `print`: their arguments, INPUT
+// read once and bounded (a batch file or spreadsheet text, "-" for standard input), and the
+// sheet filled from it and computed as the batch window's "计算" computes it.
+
+#include "app/cli.h"
+#include "batch/sheet.h"
+#include "engine/tax.h"
+#include "runtime/files.h"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace iit::cli {
+
+struct SheetArgs {
+    std::string input; // INPUT as given
+    std::optional<std::string> output;
+    std::optional<std::string> tableFile;
+    std::optional<std::string> employer; // only where the command takes --employer
+    engine::TaxKind kind = engine::TaxKind::Wages;
+    engine::TaxMode mode = engine::TaxMode::Gross;
+};
+
+// Reads INPUT [-o OUTPUT] [--kind KIND] [--mode MODE] [--table FILE], and --employer NAME
+// when `employer` is set. nullopt when they are sound, else the exit code of the usage error
+// it printed.
+std::optional<int> ParseSheetArgs(const Context& ctx, const Command& command, bool employer,
+                                  SheetArgs& out);
+
+// INPUT as it was read: a table file to open by name, or the bytes of a stream or a text file.
+struct SheetInput {
+    bool table = false; // a batch file
+    std::filesystem::path tableFile;
+    std::string bytes;                   // spreadsheet text, or a table read from a stream
+    std::unique_ptr<TemporaryFile> copy; // holds a table read from a stream
+};
+
+// Reads INPUT once. False, with the problem, when it cannot be read.
+bool ReadSheetInput(const std::string& input, SheetInput& out, std::string& problem);
+
+// Opens the rate table, fills the sheet from the input, sets the kind and the mode and
+// computes every row with the totals. nullopt on success, else the exit code of the failure
+// it printed.
+std::optional<int> ComputeSheet(const Context& ctx, const Command& command, const SheetArgs& args,
+                                const SheetInput& input, batch::BatchSheet& sheet);
+
+// True for a name ending in ".dat", in any case.
+bool EndsWithDat(const std::string& name);
+
+} // namespace iit::cli
