@@ -292,8 +292,13 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
             displayChanged(false);
         }
     } else if (event->type() == QEvent::KeyPress && watched == m_display) {
+        // A typed digit replaces the placeholder or a message whole (a point replaces a
+        // message): it never goes in among the message's characters.
         const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key >= Qt::Key_0 && key <= Qt::Key_9 && displayShowsPlaceholder()) setDisplay(Text{});
+        const Text shown = m_display->content();
+        if ((key >= Qt::Key_0 && key <= Qt::Key_9 && ClearsBeforeTypedDigit(shown)) ||
+            (key == Qt::Key_Period && ShowsMessage(shown)))
+            setDisplay(Text{});
     }
     return QWidget::eventFilter(watched, event);
 }

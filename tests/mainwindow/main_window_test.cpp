@@ -67,6 +67,8 @@ private slots:
     void caretFollowsTheKeystrokeCounter();
     void keyboardTypingKeepsItsOrder();
     void placeholderClearedByPressAndDigitKey();
+    void messageIsReplacedWhole_data();
+    void messageIsReplacedWhole();
     void resultTexts_data();
     void resultTexts();
     void messagesOfTheCalculation();
@@ -273,6 +275,57 @@ void MainWindowTest::placeholderClearedByPressAndDigitKey() {
     employer->setText(U("某公司"));
     QTest::mouseClick(employer, Qt::LeftButton);
     QCOMPARE(employer->text(), QString());
+}
+
+void MainWindowTest::messageIsReplacedWhole_data() {
+    QTest::addColumn<QStringList>("sequence"); // keypad keys that leave a message
+    QTest::addColumn<bool>("caretHome");       // the user then puts the caret before it
+    QTest::addColumn<QString>("typed");        // typed on the keyboard; "" for a keypad click
+    QTest::addColumn<QString>("shown");
+
+    const QStringList divide{"5", "/", "0", "="};
+    const QStringList tooLarge{"2", "0", "0", "0", "0", "0", "0", "0", "0", "0"};
+    const QStringList tooLargeDeleted = tooLarge + QStringList{"<"};
+    QTest::newRow("division by zero, keypad") << divide << false << ""
+                                              << "7";
+    QTest::newRow("division by zero, keyboard") << divide << false << "7"
+                                                << "7";
+    QTest::newRow("division by zero, caret first, keyboard") << divide << true << "7"
+                                                             << "7";
+    QTest::newRow("division by zero, caret first, keypad") << divide << true << ""
+                                                           << "7";
+    QTest::newRow("too large, keyboard") << tooLarge << false << "7"
+                                         << "7";
+    QTest::newRow("too large after delete, keypad") << tooLargeDeleted << false << ""
+                                                    << "7";
+    QTest::newRow("too large after delete, keyboard") << tooLargeDeleted << false << "7"
+                                                      << "7";
+    QTest::newRow("too large after delete, caret first, keyboard") << tooLargeDeleted << true << "7"
+                                                                   << "7";
+    QTest::newRow("division by zero deleted, keyboard point")
+        << divide + QStringList{"<", "<"} << false << "."
+        << ".";
+}
+
+void MainWindowTest::messageIsReplacedWhole() {
+    QFETCH(QStringList, sequence);
+    QFETCH(bool, caretHome);
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    open();
+    auto* box = unit<iit::gui::EditBox>("编辑框1");
+    keys(sequence);
+    QVERIFY2(!display().isEmpty() && !display().at(0).isDigit(), qPrintable(display()));
+    if (caretHome) QTest::keyClick(box, Qt::Key_Home);
+    if (typed.isEmpty())
+        click("按钮七");
+    else
+        QTest::keyClicks(box, typed);
+    QCOMPARE(display(), shown);
+    // The number goes on from there, by keypad and by keyboard.
+    click("按钮五");
+    QTest::keyClicks(box, "1");
+    QCOMPARE(display(), shown + "51");
 }
 
 void MainWindowTest::resultTexts_data() {
