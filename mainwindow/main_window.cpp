@@ -78,6 +78,8 @@ void MainWindow::findUnits() {
     m_knob = gui::FindUnit<gui::PictureBox>(this, QStringLiteral("图片框1"));
     m_knobTimer = gui::FindUnit<gui::TimerUnit>(this, QStringLiteral("时钟1"));
     m_indicatorTimer = gui::FindUnit<gui::TimerUnit>(this, QStringLiteral("时钟2"));
+    // The balloon's messages point at the display; they never cover what it shows.
+    m_balloon->setKeepClear({m_display, m_result});
 }
 
 void MainWindow::bindEvents() {

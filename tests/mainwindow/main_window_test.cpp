@@ -16,6 +16,7 @@
 
 #include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
 #include <QTest>
 
 #include <memory>
@@ -72,6 +73,8 @@ private slots:
     void resultTexts_data();
     void resultTexts();
     void messagesOfTheCalculation();
+    void balloonNeverCoversTheDisplay_data();
+    void balloonNeverCoversTheDisplay();
     void modeSwitchAndRoyalties();
     void timersBlinkTheKnobAndIndicator();
     void employerNameSurvivesARestart();
@@ -395,6 +398,42 @@ void MainWindowTest::messagesOfTheCalculation() {
     click("按钮清除");
     click("按钮计算");
     QCOMPARE(balloonText(), U(" 请在这里输入个人所得收入! . . . "));
+}
+
+void MainWindowTest::balloonNeverCoversTheDisplay_data() {
+    QTest::addColumn<QPoint>("window");
+    QTest::addColumn<QStringList>("sequence"); // keys, then the button that pops the balloon up
+    const QStringList empty{"按钮计算"}, below{"1", ".", "5", "按钮计算"}, about{"按钮说明"};
+    const QList<QPoint> places{{50, 50}, {420, 40}, {0, 200}, {400, 300}};
+    for (const QPoint& at : places) {
+        const QString where = QStringLiteral(" at %1,%2").arg(at.x()).arg(at.y());
+        QTest::newRow(qPrintable("empty income" + where)) << at << empty;
+        QTest::newRow(qPrintable("below the threshold" + where)) << at << below;
+        QTest::newRow(qPrintable("description" + where)) << at << about;
+    }
+}
+
+void MainWindowTest::balloonNeverCoversTheDisplay() {
+    QFETCH(QPoint, window);
+    QFETCH(QStringList, sequence);
+    open();
+    m_window->move(window);
+    const QString button = sequence.takeLast();
+    keys(sequence);
+    click(button.toUtf8().constData());
+    QVERIFY(balloon()->isVisible());
+    const QRect bubble = balloon()->frameGeometry(); // the tail included
+    for (const char* name : {"编辑框1", "标签1"}) {
+        const QWidget* u = unit<QWidget>(name);
+        const QRect text(u->mapToGlobal(QPoint(0, 0)), u->size());
+        QVERIFY2(!bubble.intersects(text),
+                 qPrintable(QStringLiteral("%1 meets %2").arg(name).arg(balloonText().left(12))));
+    }
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QVERIFY(screen.contains(bubble));
+    // The tail points at the asked point, or just below or above the display when that point
+    // lies on it.
+    QCOMPARE(balloon()->pointedAt().x(), balloon()->tipPoint().x());
 }
 
 void MainWindowTest::modeSwitchAndRoyalties() {

@@ -45,6 +45,8 @@ private slots:
     void ownedWindow();
     void shapeOfPicture();
     void balloonTip();
+    void balloonPlacement_data();
+    void balloonPlacement();
     void missingUnitIsFatal();
 
 private:
@@ -177,7 +179,10 @@ void WindowRuntimeTest::fatalErrorShowsTheBoxThenCleansUp() {
     });
     handler(3, iit::sysText("引用数组成员时维数不为1且不等于该数组目前所具有的维数"));
     QCOMPARE(order, (QStringList{"box", "cleanup"}));
-    QCOMPARE(shown, U("运行时出错!\n\n错误代码：3\n\n错误信息：引用数组成员时维数不为1且不等于该数组目前所具有的维数\n"));
+    QCOMPARE(
+        shown,
+        U("运行时出错!"
+          "\n\n错误代码：3\n\n错误信息：引用数组成员时维数不为1且不等于该数组目前所具有的维数\n"));
     iit::SetFatalHandler(iit::PrintFatalError);
 }
 
@@ -295,6 +300,94 @@ void WindowRuntimeTest::balloonTip() {
     tip->popUp(QPoint(300, 200), iit::sysText("x"), -1);
     QTRY_VERIFY_WITH_TIMEOUT(!tip->isVisible(),
                              iit::gui::BalloonTip::durationFor(iit::sysText("x")) + 2000);
+}
+
+void WindowRuntimeTest::balloonPlacement_data() {
+    QTest::addColumn<QSize>("body");
+    QTest::addColumn<QPoint>("point");
+    QTest::addColumn<QRect>("screen");
+    QTest::addColumn<QList<QRect>>("keepClear");
+    QTest::addColumn<int>("edge");   // the side the tail comes out of
+    QTest::addColumn<QPoint>("tip"); // where it points
+    QTest::addColumn<bool>("clear"); // on the screen and clear of keepClear
+
+    const QRect screen(0, 0, 800, 700);
+    const QRect display(106, 154, 282, 28), label(100, 111, 288, 42);
+    const QList<QRect> main{display, label};
+    QTest::newRow("free: below the point")
+        << QSize(200, 60) << QPoint(300, 200) << screen << QList<QRect>{} << int(Qt::TopEdge)
+        << QPoint(300, 200) << true;
+    QTest::newRow("inside the display: just below it")
+        << QSize(200, 60) << QPoint(360, 170) << screen << main << int(Qt::TopEdge)
+        << QPoint(360, 185) << true;
+    QTest::newRow("inside the display near the bottom: above the label")
+        << QSize(200, 60) << QPoint(360, 170) << QRect(0, 0, 800, 230) << main
+        << int(Qt::BottomEdge) << QPoint(360, 107) << true;
+    QTest::newRow("no room below: above") << QSize(200, 60) << QPoint(300, 660) << screen << main
+                                          << int(Qt::BottomEdge) << QPoint(300, 660) << true;
+    QTest::newRow("above would cover the display: slides left of it")
+        << QSize(80, 500) << QPoint(60, 600) << screen << main << int(Qt::BottomEdge)
+        << QPoint(60, 600) << true;
+    QTest::newRow("above would cover the display: slides right of it")
+        << QSize(100, 500) << QPoint(412, 600) << screen << main << int(Qt::BottomEdge)
+        << QPoint(412, 600) << true;
+    QTest::newRow("tall text under the display: beside the point")
+        << QSize(390, 350) << QPoint(370, 480) << screen << main << int(Qt::LeftEdge)
+        << QPoint(370, 480) << true;
+    QTest::newRow("at the right edge of the screen")
+        << QSize(390, 350) << QPoint(780, 200) << screen << main << int(Qt::TopEdge)
+        << QPoint(780, 200) << true;
+    QTest::newRow("tall text at the right edge: beside, to the left")
+        << QSize(390, 350) << QPoint(790, 480) << screen << main << int(Qt::RightEdge)
+        << QPoint(790, 480) << true;
+    QTest::newRow("nowhere clear: below on the roomier side")
+        << QSize(200, 60) << QPoint(300, 200) << screen << QList<QRect>{QRect(0, 0, 800, 700)}
+        << int(Qt::TopEdge) << QPoint(300, 200) << false;
+}
+
+void WindowRuntimeTest::balloonPlacement() {
+    QFETCH(QSize, body);
+    QFETCH(QPoint, point);
+    QFETCH(QRect, screen);
+    QFETCH(QList<QRect>, keepClear);
+    QFETCH(int, edge);
+    QFETCH(QPoint, tip);
+    QFETCH(bool, clear);
+    // What the bubble keeps clear of is taken with a gap.
+    std::vector<QRect> avoid;
+    for (const QRect& r : keepClear)
+        avoid.push_back(r.adjusted(-3, -3, 3, 3));
+    const iit::gui::BalloonPlacement b = iit::gui::PlaceBalloon(body, point, screen, avoid);
+    QCOMPARE(int(b.tailEdge), edge);
+    QCOMPARE(b.tip, tip);
+    const QRect g = b.geometry;
+    const bool across = edge == Qt::TopEdge || edge == Qt::BottomEdge;
+    QCOMPARE(g.size(), across ? body + QSize(0, 12) : body + QSize(12, 0));
+    // The tail's tip lies on the bubble's edge, away from its rounded corners.
+    switch (edge) {
+    case Qt::TopEdge:
+        QCOMPARE(g.top(), tip.y());
+        break;
+    case Qt::BottomEdge:
+        QCOMPARE(g.bottom(), tip.y());
+        break;
+    case Qt::LeftEdge:
+        QCOMPARE(g.left(), tip.x());
+        break;
+    default:
+        QCOMPARE(g.right(), tip.x());
+    }
+    const int along = across ? tip.x() - g.left() : tip.y() - g.top();
+    const int length = across ? g.width() : g.height();
+    QVERIFY2(along >= 19 && along <= length - 19, qPrintable(QString::number(along)));
+    if (!clear) return;
+    QVERIFY(screen.contains(g));
+    for (const QRect& r : keepClear)
+        QVERIFY2(!g.intersects(r), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                  .arg(g.x())
+                                                  .arg(g.y())
+                                                  .arg(g.width())
+                                                  .arg(g.height())));
 }
 
 void WindowRuntimeTest::missingUnitIsFatal() {
