@@ -68,6 +68,7 @@ private slots:
     void caretFollowsTheKeystrokeCounter();
     void keyboardTypingKeepsItsOrder();
     void placeholderClearedByPressAndDigitKey();
+    void placeholderFitsInsideItsFrame();
     void messageIsReplacedWhole_data();
     void messageIsReplacedWhole();
     void resultTexts_data();
@@ -278,6 +279,47 @@ void MainWindowTest::placeholderClearedByPressAndDigitKey() {
     employer->setText(U("某公司"));
     QTest::mouseClick(employer, Qt::LeftButton);
     QCOMPARE(employer->text(), QString());
+}
+
+// The two lines of the placeholder stay inside the 28-pixel box with a clear row of pixels
+// above and below them, the first at the template's size, the second not much smaller.
+void MainWindowTest::placeholderFitsInsideItsFrame() {
+    open();
+    auto* box = unit<iit::gui::EditBox>("编辑框1");
+    QCOMPARE(box->geometry(), QRect(56, 104, 282, 28));
+    const std::vector<iit::gui::EditBox::Row> rows = box->ownLayout();
+    QCOMPARE(rows.size(), std::size_t(2));
+    QCOMPARE(rows[0].text, U("在这里输入个人所得收入"));
+    QCOMPARE(rows[1].text, U("Enter the income of personal income here"));
+    QCOMPARE(rows[0].font.pointSizeF(), box->font().pointSizeF());
+    QVERIFY(rows[1].font.pointSizeF() >= 0.8 * box->font().pointSizeF());
+    const QRectF inside = QRectF(box->rect()).adjusted(3, 2, -3, -2); // frame and a clear row
+    for (const auto& row : rows)
+        QVERIFY2(inside.contains(row.ink), qPrintable(QStringLiteral("%1: ink %2..%3")
+                                                          .arg(row.text.left(4))
+                                                          .arg(row.ink.top())
+                                                          .arg(row.ink.bottom())));
+    QVERIFY(rows[0].ink.bottom() + 1 < rows[1].ink.top());
+
+    // What is drawn: the frame's rows and the rows just inside it carry no ink.
+    const QImage shown = box->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(shown.size(), QSize(282, 28));
+    for (int y : {0, 1, 26, 27}) {
+        const QRgb first = shown.pixel(8, y);
+        for (int x = 8; x < shown.width() - 8; ++x)
+            QVERIFY2(shown.pixel(x, y) == first,
+                     qPrintable(QStringLiteral("ink at %1,%2").arg(x).arg(y)));
+    }
+    // And the text is there, on both rows.
+    auto inkIn = [&](int from, int to) {
+        int dark = 0;
+        for (int y = from; y < to; ++y)
+            for (int x = 8; x < shown.width() - 8; ++x)
+                dark += qGray(shown.pixel(x, y)) < 160;
+        return dark;
+    };
+    QVERIFY(inkIn(2, 13) > 40);
+    QVERIFY(inkIn(14, 26) > 40);
 }
 
 void MainWindowTest::messageIsReplacedWhole_data() {
