@@ -142,8 +142,10 @@ void MainWindow::bindEvents() {
 void MainWindow::startUp() {
     if (const std::optional<Text> name = ReadEmployerName()) m_employer->setContent(*name);
 
-    m_background = gui::LoadPicture(QStringLiteral("main_background"));
-    gui::SetWindowShape(this, m_background.toImage());
+    // The window is its picture: cut out by its shape, and translucent at the anti-aliased edge
+    // where the desktop composites.
+    m_background =
+        gui::ShapeWindowByPicture(this, gui::LoadPicture(QStringLiteral("main_background")));
     update();
 
     m_knob->move(kKnobGross, kKnobTop);

@@ -10,6 +10,7 @@
 #include "runtime/convert.h"
 #include "runtime/files.h"
 #include "runtime/qt_text.h"
+#include "runtime/shaped_window.h"
 #include "runtime/units.h"
 #include "tests/support/modal_watchdog.h"
 #include "tests/support/temp_dir.h"
@@ -63,6 +64,8 @@ private slots:
     void cleanup();
 
     void firstStartInAnEmptyDirectory();
+    void cornersWhereTheDesktopComposites_data();
+    void cornersWhereTheDesktopComposites();
     void keypadSequences_data();
     void keypadSequences();
     void caretFollowsTheKeystrokeCounter();
@@ -172,6 +175,48 @@ void MainWindowTest::firstStartInAnEmptyDirectory() {
     QVERIFY(!m_window->mask().contains(QPoint(0, 0)));
     QCOMPARE(m_window->pos(), QPoint(50, 50));
     QCOMPARE(m_window->size(), QSize(375, 532));
+}
+
+void MainWindowTest::cornersWhereTheDesktopComposites_data() {
+    QTest::addColumn<bool>("composites");
+    QTest::newRow("compositing desktop: translucent") << true;
+    QTest::newRow("other desktops: the mask alone") << false;
+}
+
+void MainWindowTest::cornersWhereTheDesktopComposites() {
+    QFETCH(bool, composites);
+    iit::gui::SetDesktopCompositesForTesting(composites);
+    open();
+    iit::gui::SetDesktopCompositesForTesting(std::nullopt);
+    QCOMPARE(m_window->testAttribute(Qt::WA_TranslucentBackground), composites);
+    // Both keep the shape: clicks beside the rounded corners go to the desktop.
+    QVERIFY(m_window->mask().contains(QPoint(187, 266)));
+    QVERIFY(!m_window->mask().contains(QPoint(0, 0)));
+
+    const QImage shown = m_window->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    int partial = 0, clear = 0;
+    for (int y = 0; y < 24; ++y)
+        for (int x = 0; x < 24; ++x) {
+            const int alpha = qAlpha(shown.pixel(x, y));
+            partial += alpha > 0 && alpha < 255;
+            clear += alpha == 0;
+        }
+    QCOMPARE(qAlpha(shown.pixel(187, 266)), 255);
+    if (composites) {
+        // The top-left corner: transparent outside, smooth along the curve.
+        QCOMPARE(qAlpha(shown.pixel(0, 0)), 0);
+        QVERIFY2(partial >= 10, qPrintable(QString::number(partial)));
+        QVERIFY(clear > 100);
+        // No light fringe: what the curve holds is mostly the body's dark edge, not white.
+        for (int y = 0; y < 24; ++y)
+            for (int x = 0; x < 24; ++x) {
+                const QColor c = shown.pixelColor(x, y);
+                if (c.alpha() > 0 && c.alpha() < 255) QVERIFY(qGray(c.rgb()) < 140);
+            }
+    } else {
+        QCOMPARE(partial, 0);
+        QCOMPARE(clear, 0);
+    }
 }
 
 void MainWindowTest::keypadSequences_data() {

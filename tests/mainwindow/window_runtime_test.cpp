@@ -44,6 +44,7 @@ private slots:
     void modalLoadingDisablesTheOthers();
     void ownedWindow();
     void shapeOfPicture();
+    void translucentPictureUndoesTheEdgeBlend();
     void balloonTip();
     void balloonPlacement_data();
     void balloonPlacement();
@@ -275,6 +276,68 @@ void WindowRuntimeTest::shapeOfPicture() {
     QVERIFY(w.mask().isEmpty());
     QVERIFY(iit::gui::SetWindowShape(&w, picture));
     QCOMPARE(w.mask().boundingRect(), QRect(10, 5, 20, 10));
+}
+
+// A rounded body drawn anti-aliased on white, as the pictures are, and the same body drawn on
+// nothing: the translucent picture of the first must come close to the second, and never show
+// a light fringe where the first one, laid over a dark desktop, shows one.
+void WindowRuntimeTest::translucentPictureUndoesTheEdgeBlend() {
+    const QColor bodies[] = {QColor(0x16, 0x1a, 0x20), QColor(0xc3, 0x3b, 0x2d),
+                             QColor(0x36, 0xc2, 0xab)};
+    for (const QColor& body : bodies) {
+        auto draw = [&](QImage& image) {
+            QPainter p(&image);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(Qt::NoPen);
+            p.setBrush(body);
+            p.drawRoundedRect(QRectF(1, 1, 78, 58), 24, 24);
+            p.setBrush(QColor(0x45, 0x4f, 0x5e));
+            p.drawRoundedRect(QRectF(2.5, 2.5, 75, 55), 22.5, 22.5);
+        };
+        QImage onWhite(80, 60, QImage::Format_RGB32);
+        onWhite.fill(Qt::white);
+        draw(onWhite);
+        QImage truth(80, 60, QImage::Format_ARGB32_Premultiplied);
+        truth.fill(Qt::transparent);
+        draw(truth);
+
+        const QImage made = iit::gui::TranslucentPicture(onWhite);
+        QCOMPARE(made.size(), onWhite.size());
+        QCOMPARE(made.format(), QImage::Format_ARGB32_Premultiplied);
+        int partial = 0, worstAlpha = 0, worstLight = 0, maskLight = 0;
+        for (int y = 0; y < 60; ++y)
+            for (int x = 0; x < 80; ++x) {
+                const int alpha = qAlpha(truth.pixelColor(x, y).rgba());
+                const int madeAlpha = made.pixelColor(x, y).alpha();
+                partial += madeAlpha > 0 && madeAlpha < 255;
+                worstAlpha = std::max(worstAlpha, std::abs(madeAlpha - alpha));
+                // Laid over black, premultiplied colours are what shows.
+                auto premultipliedGrey = [](const QImage& image, int px, int py) {
+                    const QRgb v = reinterpret_cast<const QRgb*>(image.constScanLine(py))[px];
+                    return qGray(qRed(v), qGreen(v), qBlue(v));
+                };
+                worstLight = std::max(worstLight, premultipliedGrey(made, x, y) -
+                                                      premultipliedGrey(truth, x, y));
+                // What the mask alone shows there: the pixel blended with white, whole.
+                if (onWhite.pixel(x, y) != qRgb(255, 255, 255))
+                    maskLight = std::max(maskLight, qGray(onWhite.pixel(x, y)) -
+                                                        premultipliedGrey(truth, x, y));
+            }
+        const QString what = body.name();
+        QVERIFY2(partial >= 20, qPrintable(what)); // the corners are smooth
+        QVERIFY2(worstAlpha <= 40,
+                 qPrintable(what + " alpha off by " + QString::number(worstAlpha)));
+        QVERIFY2(worstLight <= 24, qPrintable(what + " lighter by " + QString::number(worstLight)));
+        QVERIFY2(maskLight > 100, qPrintable(what)); // what the mask path shows, for comparison
+        // Inside, the picture stays as it was; outside, nothing.
+        QCOMPARE(made.pixel(40, 30), onWhite.pixel(40, 30));
+        QCOMPARE(made.pixelColor(0, 0).alpha(), 0);
+    }
+    // The picture drawn for a dense screen keeps its device pixel ratio.
+    QImage dense(20, 20, QImage::Format_RGB32);
+    dense.fill(Qt::black);
+    dense.setDevicePixelRatio(2);
+    QCOMPARE(iit::gui::TranslucentPicture(dense).devicePixelRatio(), 2.0);
 }
 
 void WindowRuntimeTest::balloonTip() {
