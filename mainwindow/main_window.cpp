@@ -179,6 +179,7 @@ void MainWindow::startUp() {
     setPicture(m_wages, "kind_wages_chosen");
     setPicture(m_labour, "kind_labour");
     setPicture(m_royalties, "kind_royalties");
+    m_wages->setChecked(true);
     setPicture(m_knob, "knob_2");
 
     m_kind = engine::TaxKind::Wages;
@@ -211,6 +212,8 @@ void MainWindow::chooseWages() {
     resetKindPictures();
     setPicture(m_indicator, "indicator_b");
     setPicture(m_wages, "kind_wages_chosen");
+    // The kind buttons are one exclusive choice: the chosen one is checked, for screen readers.
+    m_wages->setChecked(true);
     m_kind = engine::TaxKind::Wages;
     calculate();
     m_switch->setEnabled(true);
@@ -221,6 +224,7 @@ void MainWindow::chooseLabour() {
     resetKindPictures();
     m_kind = engine::TaxKind::Labour;
     setPicture(m_labour, "kind_labour_chosen");
+    m_labour->setChecked(true);
     calculate();
     m_switch->setEnabled(true);
     m_indicator->move(kIndicatorLabour, m_indicator->y());
@@ -230,6 +234,7 @@ void MainWindow::chooseRoyalties() {
     resetKindPictures();
     m_kind = engine::TaxKind::Royalties;
     setPicture(m_royalties, "kind_royalties_chosen");
+    m_royalties->setChecked(true);
     // Royalties are always taxed with the tax included: the switch goes back and locks.
     setModePicture(false);
     m_mode = engine::TaxMode::Gross;
@@ -257,6 +262,10 @@ void MainWindow::toggleMode() {
 
 void MainWindow::setModePicture(bool net) {
     setPicture(m_switch, net ? "switch_net" : "switch_gross");
+    // Checked while the employer bears the tax; the name says who bears it.
+    m_switch->setChecked(net);
+    m_switch->setAccessibleName(net ? QStringLiteral("税金负担：雇主全额负担")
+                                    : QStringLiteral("税金负担：自行负担"));
 }
 
 // ---- Commands and animations

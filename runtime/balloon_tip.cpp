@@ -219,6 +219,7 @@ bool BalloonTip::popUp(QPoint screenPoint, const Text& text, int icon) {
     m_shown = displayText(text);
     m_icon = icon;
     m_tip = screenPoint;
+    setAccessibleName(m_shown); // what a screen reader reads of the tool tip
     layOut();
     show();
     raise();

@@ -126,6 +126,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // A checkable image button (a choice, a switch) shows what its window chose: a click alone
+    // does not check or uncheck it.
+    void nextCheckState() override {}
 
 private:
     QPixmap m_picture;

@@ -5,6 +5,7 @@
 #include "mainwindow/startup.h"
 #include "resources/print_template.h"
 #include "resources/resources.h"
+#include "runtime/accessibility.h"
 #include "runtime/balloon_tip.h"
 #include "runtime/config.h"
 #include "runtime/convert.h"
@@ -15,6 +16,7 @@
 #include "tests/support/modal_watchdog.h"
 #include "tests/support/temp_dir.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QMessageBox>
 #include <QScreen>
@@ -60,6 +62,7 @@ class MainWindowTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -84,6 +87,9 @@ private slots:
     void employerNameSurvivesARestart();
     void placeholderNameIsSavedToo();
     void descriptionStartsWithTheYear();
+    void accessibleUnits_data();
+    void accessibleUnits();
+    void screenReadersFollowTheWindow();
     void damagedTableIsSetAsideOnce();
     void lockedTableNeverEndsTheProgram();
 
@@ -105,6 +111,10 @@ private:
     std::unique_ptr<iit::testing::ModalWatchdog> m_watchdog;
     std::unique_ptr<MainWindow> m_window;
 };
+
+void MainWindowTest::initTestCase() {
+    iit::gui::InstallAccessibleInterfaces();
+}
 
 void MainWindowTest::init() {
     m_dir = std::make_unique<TempDir>();
@@ -626,6 +636,136 @@ void MainWindowTest::descriptionStartsWithTheYear() {
     QCOMPARE(lines[6], U("　  或‘雇主全额负担’计算，即根据收入反推"));
     QCOMPARE(lines[11], U("◆  雇主全额负担：税金由用人单位负担。"));
     QVERIFY(lines.last().startsWith(U("  ")) && !lines.last().startsWith(U("   ")));
+}
+
+void MainWindowTest::accessibleUnits_data() {
+    QTest::addColumn<QString>("unitName");
+    QTest::addColumn<int>("role");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("description"); // "" when the unit has none of its own
+
+    using A = QAccessible;
+    QTest::newRow("display") << U("编辑框1") << int(A::EditableText) << U("个人所得收入")
+                             << U("输入收入金额，也是计算器的显示");
+    QTest::newRow("employer") << U("编辑框2") << int(A::EditableText) << U("使用单位名称")
+                              << U("打印个人所得税缴纳表时使用的单位名称");
+    QTest::newRow("result label") << U("标签1") << int(A::StaticText) << QString()
+                                  << U("计算结果：实发数或合计数，以及应纳税");
+    QTest::newRow("digit key") << U("按钮七") << int(A::Button) << U("7") << QString();
+    QTest::newRow("double zero") << U("按钮零零") << int(A::Button) << U("00") << QString();
+    QTest::newRow("plus") << U("按钮加号") << int(A::Button) << U("加") << QString();
+    QTest::newRow("point") << U("按钮小数点") << int(A::Button) << U("小数点") << QString();
+    QTest::newRow("equals") << U("按钮等号") << int(A::Button) << U("等于")
+                            << U("计算结果并计算个人所得税");
+    QTest::newRow("delete") << U("按钮删除") << int(A::Button) << U("退格")
+                            << U("删除最后一个字符");
+    QTest::newRow("command") << U("按钮批量") << int(A::Button) << U("批量")
+                             << U("打开批量计算窗口");
+    QTest::newRow("wages") << U("图形按钮5") << int(A::RadioButton) << U("薪金收入")
+                           << U("所得类型：工资薪金收入");
+    QTest::newRow("royalties") << U("图形按钮7") << int(A::RadioButton) << U("稿酬收入")
+                               << U("所得类型：稿酬收入，只按自行负担计算");
+    QTest::newRow("indicator") << U("图形按钮2") << int(A::Button) << U("所得类型指示灯")
+                               << U("单击选择薪金收入");
+    QTest::newRow("mode switch") << U("图形按钮1") << int(A::CheckBox) << U("税金负担：自行负担")
+                                 << U("单击在自行负担和雇主全额负担之间切换");
+}
+
+void MainWindowTest::accessibleUnits() {
+    QFETCH(QString, unitName);
+    QFETCH(int, role);
+    QFETCH(QString, name);
+    QFETCH(QString, description);
+    open();
+    QAccessibleInterface* a =
+        QAccessible::queryAccessibleInterface(unit<QWidget>(unitName.toUtf8().constData()));
+    QVERIFY(a && a->isValid());
+    QCOMPARE(int(a->role()), role);
+    QCOMPARE(a->text(QAccessible::Name), name);
+    if (!description.isEmpty()) QCOMPARE(a->text(QAccessible::Description), description);
+    QCOMPARE(QAccessible::queryAccessibleInterface(m_window.get())->text(QAccessible::Name),
+             U("个税计算器"));
+}
+
+// What a screen reader reads follows what the window shows; reading the Chinese texts by word or
+// sentence answers (Qt's own line-edit interface never returns from it).
+void MainWindowTest::screenReadersFollowTheWindow() {
+    open();
+    auto* box = unit<iit::gui::EditBox>("编辑框1");
+    QAccessibleInterface* display = QAccessible::queryAccessibleInterface(box);
+    QAccessibleTextInterface* text = display->textInterface();
+    QVERIFY(text && display->editableTextInterface());
+    const QString placeholder =
+        U("在这里输入个人所得收入\r\nEnter the income of personal income here");
+    QCOMPARE(text->text(0, text->characterCount()), placeholder);
+    QCOMPARE(display->text(QAccessible::Value), placeholder);
+    QVERIFY(display->state().multiLine);
+    int start = 0, end = 0;
+    QCOMPARE(text->textAtOffset(0, QAccessible::WordBoundary, &start, &end), U("在"));
+    QCOMPARE(text->textAtOffset(15, QAccessible::WordBoundary, &start, &end), U("Enter"));
+    QCOMPARE(text->textAtOffset(3, QAccessible::SentenceBoundary, &start, &end).left(11),
+             U("在这里输入个人所得收入"));
+    QCOMPARE(text->textAtOffset(3, QAccessible::LineBoundary, &start, &end),
+             U("在这里输入个人所得收入\r\n"));
+    QCOMPARE(text->textAfterOffset(3, QAccessible::LineBoundary, &start, &end),
+             U("Enter the income of personal income here"));
+    QCOMPARE(text->textBeforeOffset(1, QAccessible::WordBoundary, &start, &end), U("在"));
+    // The characters are where the box draws its two rows.
+    const QRect boxOnScreen(box->mapToGlobal(QPoint(0, 0)), box->size());
+    const QRect first = text->characterRect(0), second = text->characterRect(13);
+    QVERIFY(boxOnScreen.intersects(first) && boxOnScreen.intersects(second));
+    QVERIFY(second.center().y() > first.bottom() - 2);
+    QCOMPARE(text->offsetAtPoint(first.center()), 0);
+    QCOMPARE(text->offsetAtPoint(second.center()), 13);
+    QAccessibleInterface* employer =
+        QAccessible::queryAccessibleInterface(unit<QWidget>("编辑框2"));
+    QCOMPARE(employer->textInterface()->textAtOffset(2, QAccessible::WordBoundary, &start, &end),
+             U("里"));
+    QCOMPARE(
+        employer->textInterface()->textAtOffset(-2, QAccessible::SentenceBoundary, &start, &end),
+        U("在这里输入使用单位名称"));
+
+    // Keys pressed through the accessible interface type as clicks do (a press is an animated
+    // click: each is waited for).
+    const std::pair<const char*, const char*> presses[] = {
+        {"按钮八", "8"}, {"按钮零", "80"}, {"按钮零", "800"}, {"按钮零", "8000"}};
+    for (const auto& [key, shown] : presses) {
+        QAccessible::queryAccessibleInterface(unit<QWidget>(key))
+            ->actionInterface()
+            ->doAction(QAccessibleActionInterface::pressAction());
+        QTRY_COMPARE(text->text(0, text->characterCount()), U(shown));
+    }
+    QVERIFY(!display->state().multiLine);
+    QCOMPARE(text->characterRect(0).height() > 0, true);
+    click("按钮计算");
+    QAccessibleInterface* label = QAccessible::queryAccessibleInterface(unit<QWidget>("标签1"));
+    QCOMPARE(label->text(QAccessible::Name), U("实发数: 7910\r\n应纳税:   90"));
+
+    // The kind buttons are one choice, the switch says who bears the tax.
+    auto state = [&](const char* name) {
+        return QAccessible::queryAccessibleInterface(unit<QWidget>(name))->state();
+    };
+    QVERIFY(state("图形按钮5").checked && !state("图形按钮6").checked);
+    click("图形按钮6");
+    QVERIFY(!state("图形按钮5").checked && state("图形按钮6").checked);
+    click("图形按钮1");
+    QAccessibleInterface* modeSwitch =
+        QAccessible::queryAccessibleInterface(unit<QWidget>("图形按钮1"));
+    QVERIFY(modeSwitch->state().checked);
+    QCOMPARE(modeSwitch->text(QAccessible::Name), U("税金负担：雇主全额负担"));
+    click("图形按钮7");
+    QVERIFY(state("图形按钮7").checked && !state("图形按钮6").checked);
+    QVERIFY(!modeSwitch->state().checked && modeSwitch->state().disabled);
+    QCOMPARE(modeSwitch->text(QAccessible::Name), U("税金负担：自行负担"));
+    click("图形按钮2");
+    QVERIFY(state("图形按钮5").checked && !state("图形按钮7").checked);
+
+    // The balloon is a tool tip that says its message.
+    keys({"C", "1", "2"});
+    click("按钮计算");
+    QAccessibleInterface* tip = QAccessible::queryAccessibleInterface(balloon());
+    QCOMPARE(int(tip->role()), int(QAccessible::ToolTip));
+    QCOMPARE(tip->text(QAccessible::Name), U(" 收入数低于5000, 无需上税! . . . "));
 }
 
 void MainWindowTest::damagedTableIsSetAsideOnce() {

@@ -1,5 +1,6 @@
 // The Qt side of the window runtime: message boxes, window loading and modal disabling, shaped
 // windows, the balloon tip and the runtime error text.
+#include "runtime/accessibility.h"
 #include "runtime/balloon_tip.h"
 #include "runtime/fatal.h"
 #include "runtime/message_box.h"
@@ -9,6 +10,8 @@
 #include "runtime/window_runtime.h"
 #include "tests/support/modal_watchdog.h"
 
+#include <QAccessible>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
@@ -32,6 +35,7 @@ class WindowRuntimeTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { iit::gui::InstallAccessibleInterfaces(); }
     void init() { m_watchdog = std::make_unique<iit::testing::ModalWatchdog>(); }
     void cleanup();
 
@@ -49,6 +53,9 @@ private slots:
     void balloonPlacement_data();
     void balloonPlacement();
     void missingUnitIsFatal();
+    void textItems_data();
+    void textItems();
+    void everyLineEditAnswersByWord();
 
 private:
     std::unique_ptr<iit::testing::ModalWatchdog> m_watchdog;
@@ -472,6 +479,72 @@ void WindowRuntimeTest::missingUnitIsFatal() {
         QCOMPARE(f.message, std::string("指定窗口或窗口组件不存在或尚未载入"));
     }
     iit::SetFatalHandler(previous);
+}
+
+void WindowRuntimeTest::textItems_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<int>("boundary");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("end");
+
+    using A = QAccessible;
+    const QString chinese = U("在这里输入"), mixed = U("在这里\r\nEnter the income"),
+                  lf = U("ab\ncd");
+    QTest::newRow("ideograph is a word") << chinese << 2 << int(A::WordBoundary) << 2 << 3;
+    QTest::newRow("last ideograph") << chinese << 4 << int(A::WordBoundary) << 4 << 5;
+    QTest::newRow("word at the end") << chinese << 5 << int(A::WordBoundary) << 4 << 5;
+    QTest::newRow("sentence of ideographs") << chinese << 1 << int(A::SentenceBoundary) << 0 << 5;
+    QTest::newRow("latin word") << mixed << 7 << int(A::WordBoundary) << 5 << 10;
+    QTest::newRow("space between words") << mixed << 10 << int(A::WordBoundary) << 10 << 11;
+    QTest::newRow("character") << mixed << 1 << int(A::CharBoundary) << 1 << 2;
+    QTest::newRow("character at the end") << chinese << 5 << int(A::CharBoundary) << 5 << 5;
+    QTest::newRow("CR LF is one character") << mixed << 3 << int(A::CharBoundary) << 3 << 5;
+    QTest::newRow("first line with its break") << mixed << 1 << int(A::LineBoundary) << 0 << 5;
+    QTest::newRow("on the line break") << mixed << 4 << int(A::LineBoundary) << 0 << 5;
+    QTest::newRow("second line") << mixed << 5 << int(A::LineBoundary) << 5 << 21;
+    QTest::newRow("end of the text") << mixed << 21 << int(A::LineBoundary) << 5 << 21;
+    QTest::newRow("LF lines") << lf << 3 << int(A::ParagraphBoundary) << 3 << 5;
+    QTest::newRow("whole text") << mixed << 9 << int(A::NoBoundary) << 0 << 21;
+    QTest::newRow("before the text") << chinese << -1 << int(A::WordBoundary) << -1 << -1;
+    QTest::newRow("after the text") << chinese << 6 << int(A::SentenceBoundary) << -1 << -1;
+    QTest::newRow("empty text") << QString() << 0 << int(A::WordBoundary) << -1 << -1;
+}
+
+void WindowRuntimeTest::textItems() {
+    QFETCH(QString, text);
+    QFETCH(int, offset);
+    QFETCH(int, boundary);
+    QFETCH(int, start);
+    QFETCH(int, end);
+    const auto item =
+        iit::gui::TextItemAt(text, offset, static_cast<QAccessible::TextBoundaryType>(boundary));
+    QCOMPARE(item.first, start);
+    QCOMPARE(item.second, end);
+}
+
+// Any line edit of the program, not only the template's edit boxes, gets the interface whose
+// search by word and sentence ends on Chinese text.
+void WindowRuntimeTest::everyLineEditAnswersByWord() {
+    QWidget window;
+    auto* plain = new QLineEdit(U("个人所得税扣税表"), &window);
+    window.show();
+    QAccessibleTextInterface* text = QAccessible::queryAccessibleInterface(plain)->textInterface();
+    QVERIFY(text);
+    int start = 0, end = 0;
+    for (int offset = -2; offset <= 9; ++offset)
+        for (auto type : {QAccessible::CharBoundary, QAccessible::WordBoundary,
+                          QAccessible::SentenceBoundary, QAccessible::LineBoundary}) {
+            text->textAtOffset(offset, type, &start, &end);
+            text->textBeforeOffset(offset, type, &start, &end);
+            text->textAfterOffset(offset, type, &start, &end);
+        }
+    QCOMPARE(text->textAtOffset(2, QAccessible::WordBoundary, &start, &end), U("所"));
+    QCOMPARE(text->textAfterOffset(2, QAccessible::WordBoundary, &start, &end), U("得"));
+    QCOMPARE(text->textAtOffset(-2, QAccessible::WordBoundary, &start, &end), U("表"));
+    // A password box reads out its mask, never the password.
+    plain->setEchoMode(QLineEdit::Password);
+    QVERIFY(!text->text(0, text->characterCount()).contains(U("个")));
 }
 
 QTEST_MAIN(WindowRuntimeTest)
