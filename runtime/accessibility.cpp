@@ -3,6 +3,7 @@
 #include "runtime/balloon_tip.h"
 #include "runtime/units.h"
 
+#include <QAbstractButton>
 #include <QAccessibleWidget>
 #include <QFontMetricsF>
 #include <QLineEdit>
@@ -285,10 +286,45 @@ private:
     }
 };
 
+// An image button: a plain button, or, checkable, one choice of a group (auto-exclusive) or a
+// switch. Its one action is a press, which clicks it as the mouse does: the window's behaviour
+// decides what is checked (Qt's own interface would toggle a checkable button behind the
+// behaviour's back).
+class ImageButtonAccessible : public QAccessibleWidget {
+public:
+    explicit ImageButtonAccessible(QAbstractButton* button) : QAccessibleWidget(button) {}
+
+    QAbstractButton* button() const { return static_cast<QAbstractButton*>(object()); }
+
+    QAccessible::Role role() const override {
+        if (!button()->isCheckable()) return QAccessible::Button;
+        return button()->autoExclusive() ? QAccessible::RadioButton : QAccessible::CheckBox;
+    }
+    QString text(QAccessible::Text t) const override {
+        QString s = QAccessibleWidget::text(t);
+        if (s.isEmpty() && t == QAccessible::Name) s = button()->text();
+        return s;
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.checkable = button()->isCheckable();
+        s.checked = button()->isChecked();
+        s.pressed = button()->isDown();
+        return s;
+    }
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString& action) override {
+        if (action == pressAction() && button()->isEnabled()) button()->click();
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+};
+
 QAccessibleInterface* accessibleInterface(const QString& className, QObject* object) {
     if (!object || !object->isWidgetType()) return nullptr;
     if (className == QLatin1String("QLineEdit"))
         if (auto* edit = qobject_cast<QLineEdit*>(object)) return new LineEditAccessible(edit);
+    if (className == QLatin1String("iit::gui::ImageButton"))
+        return new ImageButtonAccessible(static_cast<QAbstractButton*>(object));
     // The balloon is a tool tip: its name is the message it shows.
     if (className == QLatin1String("iit::gui::BalloonTip"))
         return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::ToolTip);

@@ -33,10 +33,12 @@ IIT_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libssl-dev
 # xvfb-run starts the real program in the smoke test, xwininfo (x11-utils) finds its window;
 # poppler-utils (pdfinfo, pdftotext, pdffonts) reads back the printed PDF; xclip and xdotool
 # drive the real program and its X clipboard; the packaging tests validate the desktop entry
-# and the AppStream file and render the manual pages.
+# and the AppStream file and render the manual pages; the accessibility test reads the real
+# program over an AT-SPI bus (at-spi2-core, dbus) as a screen reader does (python3-gi with
+# gir1.2-atspi-2.0).
 IIT_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth x11-utils clang
                    libclang-rt-14-dev poppler-utils xclip xdotool desktop-file-utils appstream man-db
-                   groff-base)
+                   groff-base at-spi2-core dbus python3-gi gir1.2-atspi-2.0)
 # What scripts/package adds: dpkg-shlibdeps (dpkg-dev) and file, which CPack uses to find the
 # libraries the programs need.
 IIT_PACKAGE_PACKAGES=(dpkg-dev file)

@@ -759,6 +759,19 @@ void MainWindowTest::screenReadersFollowTheWindow() {
     QCOMPARE(modeSwitch->text(QAccessible::Name), U("税金负担：自行负担"));
     click("图形按钮2");
     QVERIFY(state("图形按钮5").checked && !state("图形按钮7").checked);
+    // A reader's only action on them is a press, which chooses as a click does.
+    QAccessibleInterface* labour =
+        QAccessible::queryAccessibleInterface(unit<QWidget>("图形按钮6"));
+    QCOMPARE(labour->actionInterface()->actionNames(),
+             QStringList{QAccessibleActionInterface::pressAction()});
+    labour->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCOMPARE(m_window->kind(), iit::engine::TaxKind::Labour);
+    QVERIFY(labour->state().checked && !state("图形按钮5").checked);
+    modeSwitch->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCOMPARE(m_window->mode(), iit::engine::TaxMode::Net);
+    QVERIFY(modeSwitch->state().checked);
+    click("图形按钮1");
+    click("图形按钮5");
 
     // The balloon is a tool tip that says its message.
     keys({"C", "1", "2"});
