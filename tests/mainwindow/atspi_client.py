@@ -16,7 +16,7 @@ import warnings
 import gi
 
 gi.require_version("Atspi", "2.0")
-from gi.repository import Atspi  # noqa: E402
+from gi.repository import Atspi, GLib  # noqa: E402
 
 # The plain text calls are the ones screen readers make; their newer names say the same.
 warnings.filterwarnings("ignore", category=DeprecationWarning)
@@ -88,6 +88,16 @@ def read_by_items(node):
     return pieces
 
 
+def pump(seconds):
+    """Lets the events the program sent arrive."""
+    context = GLib.MainContext.default()
+    end = time.time() + seconds
+    while time.time() < end:
+        while context.iteration(False):
+            pass
+        time.sleep(0.02)
+
+
 def press(found, name, pid):
     button = unit(found, "push button", name)
     Atspi.Action.do_action(button, 0)
@@ -138,6 +148,36 @@ def main():
     time.sleep(0.5)
     if text_of(display) != "" or label.get_name() != "":
         fail("after C the display reads %r, the label %r" % (text_of(display), label.get_name()))
+
+    # The tenth digit makes the display refuse the value: what readers are told of it is the
+    # refusal's four characters, never a caret or an insertion beyond them.
+    told = []
+
+    def on_text_event(event):
+        if event.source is not None and event.source.get_name() == "个人所得收入":
+            told.append((event.type, event.detail1, event.detail2))
+
+    listener = Atspi.EventListener.new(on_text_event)
+    for kind in ("object:text-caret-moved", "object:text-changed:insert"):
+        listener.register(kind)
+    for key in ("2", "0", "0", "0", "0", "0", "0", "0", "0"):
+        press(found, key, pid)
+    pump(0.5)
+    del told[:]
+    press(found, "0", pid)
+    pump(1.0)
+    if text_of(display) != "数值过大":
+        fail("ten digits read %r" % text_of(display))
+    if not told:
+        fail("no text events of the display after the tenth digit")
+    for kind, detail1, detail2 in told:
+        position = detail1 if kind.endswith("caret-moved") else detail1 + detail2
+        if position > len("数值过大"):
+            fail("readers were told %s %d %d of a four-character display" %
+                 (kind, detail1, detail2))
+    for kind in ("object:text-caret-moved", "object:text-changed:insert"):
+        listener.deregister(kind)
+    press(found, "清除", pid)
 
     switch = unit(found, "check box", "税金负担：自行负担")
     Atspi.Action.do_action(switch, 0)
