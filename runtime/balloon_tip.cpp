@@ -144,10 +144,6 @@ QPainterPath bubblePath(QSize size, Qt::Edge edge, int tipAt, qreal inset) {
     return path.united(tailPath);
 }
 
-} // namespace
-
-namespace {
-
 // The first side, in the order below, above, right, left of `p`, where the bubble fits on the
 // screen without meeting any of `keepClear`.
 std::optional<BalloonPlacement> placeClear(QSize body, QPoint p, const QRect& screen,
