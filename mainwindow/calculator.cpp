@@ -21,14 +21,27 @@ bool IsPlaceholder(const Text& display) {
     return display == engine::IncomePlaceholder();
 }
 
+bool ShowsMessage(const Text& display) {
+    if (display.empty()) return false;
+    // "←" takes whole characters, so what it leaves of a message is a prefix of it.
+    auto leftOf = [&](const Text& message) {
+        return display.size() <= message.size() &&
+               message.bytes().compare(0, display.size(), display.bytes()) == 0;
+    };
+    return leftOf(TooLargeText()) || leftOf(DivideByZeroText());
+}
+
+bool ClearsBeforeTypedDigit(const Text& display) {
+    return IsPlaceholder(display) || ShowsMessage(display);
+}
+
 Text CalculatorState::EnterKey(const Text& key, const Text& display, int selectionStart,
                                int selectionLength) {
     keyText = key;
     Text current = display;
     if (!entry) current = Text{};
     entry = true;
-    if (IsPlaceholder(current) || current == TooLargeText() || current == DivideByZeroText())
-        current = Text{};
+    if (IsPlaceholder(current) || ShowsMessage(current)) current = Text{};
     const int length = TextLength(current);
     const int s = selectionStart < 0 ? length : std::min(selectionStart, length);
     const int n = selectionLength < 0 ? length - s : std::min(selectionLength, length - s);

@@ -33,7 +33,8 @@ public:
     std::int32_t keystrokes = 1; // where the caret goes after the display changes
 
     // An entry key ("0".."9", "00", "."): the new display text. The selection (in bytes)
-    // is replaced by the key. Call KeyDone() once the display shows it.
+    // is replaced by the key; the placeholder and a message are replaced whole. Call KeyDone()
+    // once the display shows it.
     Text EnterKey(const Text& key, const Text& display, int selectionStart, int selectionLength);
     // Advances the keystroke counter for the key just entered: 2 for "00", else 1.
     void KeyDone();
@@ -60,5 +61,11 @@ public:
 };
 
 bool IsPlaceholder(const Text& display);
+// The display shows a message instead of a number: "数值过大", "除数不能为零", or what "←" left
+// of one of them. The next entry key or typed digit replaces it whole instead of typing into it.
+bool ShowsMessage(const Text& display);
+// A digit typed on the keyboard empties the display first when it shows the placeholder or a
+// message.
+bool ClearsBeforeTypedDigit(const Text& display);
 
 } // namespace iit::mainwindow

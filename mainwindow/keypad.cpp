@@ -5,6 +5,8 @@
 
 #include <QLabel>
 
+#include <optional>
+
 namespace iit::mainwindow {
 namespace {
 
@@ -17,8 +19,12 @@ bool MainWindow::displayShowsPlaceholder() const {
 }
 
 void MainWindow::setDisplay(const Text& text) {
+    // A value the display refuses is refused here already: the box changes once, to the
+    // refusal, instead of being set again from inside its own change (which leaves screen
+    // readers told of a caret beyond the text).
+    const std::optional<Text> refused = m_calc.DisplayChanged(text).replacement;
     ++m_programChanges;
-    m_display->setContent(text);
+    m_display->setContent(refused ? *refused : text);
     --m_programChanges;
 }
 

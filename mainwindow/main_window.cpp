@@ -75,6 +75,8 @@ void MainWindow::findUnits() {
     m_knob = gui::FindUnit<gui::PictureBox>(this, QStringLiteral("图片框1"));
     m_knobTimer = gui::FindUnit<gui::TimerUnit>(this, QStringLiteral("时钟1"));
     m_indicatorTimer = gui::FindUnit<gui::TimerUnit>(this, QStringLiteral("时钟2"));
+    // The balloon's messages point at the display; they never cover what it shows.
+    m_balloon->setKeepClear({m_display, m_result});
 }
 
 void MainWindow::bindEvents() {
@@ -146,8 +148,10 @@ void MainWindow::bindEvents() {
 void MainWindow::startUp() {
     if (const std::optional<Text> name = ReadEmployerName()) m_employer->setContent(*name);
 
-    m_background = gui::LoadPicture(QStringLiteral("main_background"));
-    gui::SetWindowShape(this, m_background.toImage());
+    // The window is its picture: cut out by its shape, and translucent at the anti-aliased edge
+    // where the desktop composites.
+    m_background =
+        gui::ShapeWindowByPicture(this, gui::LoadPicture(QStringLiteral("main_background")));
     update();
 
     m_knob->move(kKnobGross, kKnobTop);
@@ -181,6 +185,7 @@ void MainWindow::startUp() {
     setPicture(m_wages, "kind_wages_chosen");
     setPicture(m_labour, "kind_labour");
     setPicture(m_royalties, "kind_royalties");
+    m_wages->setChecked(true);
     setPicture(m_knob, "knob_2");
 
     m_kind = engine::TaxKind::Wages;
@@ -213,6 +218,8 @@ void MainWindow::chooseWages() {
     resetKindPictures();
     setPicture(m_indicator, "indicator_b");
     setPicture(m_wages, "kind_wages_chosen");
+    // The kind buttons are one exclusive choice: the chosen one is checked, for screen readers.
+    m_wages->setChecked(true);
     m_kind = engine::TaxKind::Wages;
     calculate();
     m_switch->setEnabled(true);
@@ -223,6 +230,7 @@ void MainWindow::chooseLabour() {
     resetKindPictures();
     m_kind = engine::TaxKind::Labour;
     setPicture(m_labour, "kind_labour_chosen");
+    m_labour->setChecked(true);
     calculate();
     m_switch->setEnabled(true);
     m_indicator->move(kIndicatorLabour, m_indicator->y());
@@ -232,6 +240,7 @@ void MainWindow::chooseRoyalties() {
     resetKindPictures();
     m_kind = engine::TaxKind::Royalties;
     setPicture(m_royalties, "kind_royalties_chosen");
+    m_royalties->setChecked(true);
     // Royalties are always taxed with the tax included: the switch goes back and locks.
     setModePicture(false);
     m_mode = engine::TaxMode::Gross;
@@ -259,6 +268,10 @@ void MainWindow::toggleMode() {
 
 void MainWindow::setModePicture(bool net) {
     setPicture(m_switch, net ? "switch_net" : "switch_gross");
+    // Checked while the employer bears the tax; the name says who bears it.
+    m_switch->setChecked(net);
+    m_switch->setAccessibleName(net ? QStringLiteral("税金负担：雇主全额负担")
+                                    : QStringLiteral("税金负担：自行负担"));
 }
 
 // ---- Commands and animations
@@ -298,8 +311,13 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
             displayChanged(false);
         }
     } else if (event->type() == QEvent::KeyPress && watched == m_display) {
+        // A typed digit replaces the placeholder or a message whole (a point replaces a
+        // message): it never goes in among the message's characters.
         const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key >= Qt::Key_0 && key <= Qt::Key_9 && displayShowsPlaceholder()) setDisplay(Text{});
+        const Text shown = m_display->content();
+        if ((key >= Qt::Key_0 && key <= Qt::Key_9 && ClearsBeforeTypedDigit(shown)) ||
+            (key == Qt::Key_Period && ShowsMessage(shown)))
+            setDisplay(Text{});
     }
     return QWidget::eventFilter(watched, event);
 }

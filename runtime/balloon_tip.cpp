@@ -9,6 +9,7 @@
 #include <QScreen>
 
 #include <algorithm>
+#include <optional>
 
 namespace iit::gui {
 namespace {
@@ -19,6 +20,7 @@ constexpr int kRadius = 10;
 constexpr int kPadding = 12;
 constexpr int kIconSize = 20;
 constexpr int kMaxTextWidth = 380;
+constexpr int kGap = 3; // between the bubble and the units it keeps clear of
 
 const QColor kFill(0xf1, 0xf7, 0xf4);
 const QColor kBorder(0x24, 0x96, 0x86);
@@ -35,7 +37,163 @@ QColor iconColour(int icon) {
     }
 }
 
+bool meetsAny(const QRect& r, const std::vector<QRect>& rects) {
+    return std::any_of(rects.begin(), rects.end(), [&](const QRect& k) { return r.intersects(k); });
+}
+
+const QRect* rectHolding(QPoint p, const std::vector<QRect>& rects) {
+    for (const QRect& k : rects)
+        if (k.contains(p)) return &k;
+    return nullptr;
+}
+
+// Where the tail may point instead of `p` when `p` lies inside one of `rects`: straight down or
+// up until outside all of them and still on the screen, the nearer way first. A point outside
+// them all stays.
+std::vector<QPoint> pointsOutside(QPoint p, const QRect& screen, const std::vector<QRect>& rects) {
+    if (!rectHolding(p, rects)) return {p};
+    auto walk = [&](bool down) -> std::optional<QPoint> {
+        QPoint q = p;
+        for (std::size_t i = 0; i <= rects.size(); ++i) {
+            const QRect* k = rectHolding(q, rects);
+            if (!k) break;
+            q.setY(down ? k->bottom() + 1 : k->top() - 1);
+        }
+        if (rectHolding(q, rects) || !screen.contains(q)) return std::nullopt;
+        return q;
+    };
+    std::optional<QPoint> down = walk(true), up = walk(false);
+    if (down && up && p.y() - up->y() < down->y() - p.y()) std::swap(down, up);
+    std::vector<QPoint> out;
+    for (const std::optional<QPoint>& q : {down, up})
+        if (q) out.push_back(*q);
+    if (out.empty()) out.push_back(p);
+    return out;
+}
+
+// The position in [lo, hi] nearest to `preferred` at which rectAt(position) meets none of
+// `rects`. The positions that meet one are intervals, so the answer is `preferred` or lies just
+// beyond one of them.
+template <typename RectAt>
+std::optional<int> nearestFree(int lo, int hi, int preferred, const std::vector<QRect>& rects,
+                               bool horizontal, RectAt rectAt) {
+    if (lo > hi) return std::nullopt;
+    std::vector<int> tries{std::clamp(preferred, lo, hi)};
+    const QRect probe = rectAt(lo);
+    for (const QRect& k : rects) {
+        if (horizontal) {
+            tries.push_back(k.left() - probe.width());
+            tries.push_back(k.right() + 1);
+        } else {
+            tries.push_back(k.top() - probe.height());
+            tries.push_back(k.bottom() + 1);
+        }
+    }
+    std::optional<int> best;
+    for (int t : tries) {
+        if (t < lo || t > hi || meetsAny(rectAt(t), rects)) continue;
+        if (!best || std::abs(t - preferred) < std::abs(*best - preferred)) best = t;
+    }
+    return best;
+}
+
+// The bubble's outline in its own coordinates: the body with rounded corners and the tail,
+// whose tip is at `tipAt` along the edge it comes out of. `inset` pulls the outline in for a pen.
+QPainterPath bubblePath(QSize size, Qt::Edge edge, int tipAt, qreal inset) {
+    QRectF body(0, 0, size.width(), size.height());
+    switch (edge) {
+    case Qt::TopEdge:
+        body.setTop(kTail);
+        break;
+    case Qt::BottomEdge:
+        body.setBottom(size.height() - kTail);
+        break;
+    case Qt::LeftEdge:
+        body.setLeft(kTail);
+        break;
+    case Qt::RightEdge:
+        body.setRight(size.width() - kTail);
+        break;
+    }
+    body.adjust(inset, inset, -inset, -inset);
+    QPainterPath path;
+    path.addRoundedRect(body, kRadius, kRadius);
+    const qreal t = tipAt + (inset > 0 ? 0.5 : 0);
+    QPolygonF tail;
+    switch (edge) {
+    case Qt::TopEdge:
+        tail << QPointF(t - kTailHalf, body.top() + 1) << QPointF(t, inset)
+             << QPointF(t + kTailHalf, body.top() + 1);
+        break;
+    case Qt::BottomEdge:
+        tail << QPointF(t - kTailHalf, body.bottom() - 1) << QPointF(t, size.height() - inset)
+             << QPointF(t + kTailHalf, body.bottom() - 1);
+        break;
+    case Qt::LeftEdge:
+        tail << QPointF(body.left() + 1, t - kTailHalf) << QPointF(inset, t)
+             << QPointF(body.left() + 1, t + kTailHalf);
+        break;
+    case Qt::RightEdge:
+        tail << QPointF(body.right() - 1, t - kTailHalf) << QPointF(size.width() - inset, t)
+             << QPointF(body.right() - 1, t + kTailHalf);
+        break;
+    }
+    QPainterPath tailPath;
+    tailPath.addPolygon(tail);
+    tailPath.closeSubpath();
+    return path.united(tailPath);
+}
+
+// The first side, in the order below, above, right, left of `p`, where the bubble fits on the
+// screen without meeting any of `keepClear`.
+std::optional<BalloonPlacement> placeClear(QSize body, QPoint p, const QRect& screen,
+                                           const std::vector<QRect>& keepClear) {
+    const int reach = kRadius + kTailHalf; // the tail keeps this far from the body's corners
+    for (Qt::Edge edge : {Qt::TopEdge, Qt::BottomEdge, Qt::LeftEdge, Qt::RightEdge}) {
+        if (edge == Qt::TopEdge || edge == Qt::BottomEdge) {
+            const int w = body.width(), h = body.height() + kTail;
+            const int y = edge == Qt::TopEdge ? p.y() : p.y() - h + 1;
+            if (y < screen.top() || y + h - 1 > screen.bottom()) continue;
+            const int lo = std::max(p.x() - (w - reach), screen.left());
+            const int hi = std::min(p.x() - reach, screen.right() - w + 1);
+            const auto x = nearestFree(lo, hi, p.x() - reach - 8, keepClear, true,
+                                       [&](int at) { return QRect(at, y, w, h); });
+            if (x) return BalloonPlacement{QRect(*x, y, w, h), edge, p};
+        } else {
+            const int w = body.width() + kTail, h = body.height();
+            const int x = edge == Qt::LeftEdge ? p.x() : p.x() - w + 1;
+            if (x < screen.left() || x + w - 1 > screen.right()) continue;
+            const int lo = std::max(p.y() - (h - reach), screen.top());
+            const int hi = std::min(p.y() - reach, screen.bottom() - h + 1);
+            const auto y = nearestFree(lo, hi, p.y() - h / 2, keepClear, false,
+                                       [&](int at) { return QRect(x, at, w, h); });
+            if (y) return BalloonPlacement{QRect(x, *y, w, h), edge, p};
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
+
+BalloonPlacement PlaceBalloon(QSize body, QPoint point, const QRect& screen,
+                              const std::vector<QRect>& keepClear) {
+    const std::vector<QPoint> points = pointsOutside(point, screen, keepClear);
+    for (QPoint p : points)
+        if (std::optional<BalloonPlacement> b = placeClear(body, p, screen, keepClear)) return *b;
+
+    // Nowhere clear: below the point when it fits, else above when that fits, else on the
+    // roomier side.
+    const QPoint p = points.front();
+    const int reach = kRadius + kTailHalf;
+    const int w = body.width(), h = body.height() + kTail;
+    const int roomBelow = screen.bottom() - p.y() + 1, roomAbove = p.y() - screen.top() + 1;
+    const bool below = h <= roomBelow || (h > roomAbove && roomBelow >= roomAbove);
+    int x = p.x() - (reach + 8);
+    x = std::clamp(x, screen.left(), std::max(screen.left(), screen.right() - w + 1));
+    x = std::clamp(x, p.x() - (w - reach), p.x() - reach);
+    const int y = below ? p.y() : p.y() - h + 1;
+    return {QRect(x, y, w, h), below ? Qt::TopEdge : Qt::BottomEdge, p};
+}
 
 BalloonTip::BalloonTip(QWidget* parent) : QWidget(parent) {
     setWindowFlags(Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
@@ -48,11 +206,16 @@ int BalloonTip::durationFor(const Text& text) {
     return std::clamp(3000 + 40 * static_cast<int>(text.size()), 5000, 30000);
 }
 
+void BalloonTip::setKeepClear(const QList<QWidget*>& units) {
+    m_keepClear.assign(units.begin(), units.end());
+}
+
 bool BalloonTip::popUp(QPoint screenPoint, const Text& text, int icon) {
     m_text = text;
     m_shown = displayText(text);
     m_icon = icon;
     m_tip = screenPoint;
+    setAccessibleName(m_shown); // what a screen reader reads of the tool tip
     layOut();
     show();
     raise();
@@ -76,67 +239,49 @@ void BalloonTip::layOut() {
         bounds = QSize(std::max(bounds.width(), r.width()), bounds.height() + r.height());
     }
     const int iconSpace = m_icon >= 0 ? kIconSize + 8 : 0;
-    const int w = kPadding * 2 + iconSpace + std::max(bounds.width(), 40);
-    const int bodyHeight = kPadding * 2 + std::max(bounds.height(), m_icon >= 0 ? kIconSize : 0);
-    const int h = bodyHeight + kTail;
+    const QSize body(kPadding * 2 + iconSpace + std::max(bounds.width(), 40),
+                     kPadding * 2 + std::max(bounds.height(), m_icon >= 0 ? kIconSize : 0));
 
     QScreen* screen = QGuiApplication::screenAt(m_tip);
     if (!screen) screen = QGuiApplication::primaryScreen();
     const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1920, 1080);
-    // Below the point when it fits, else above when that fits, else on the roomier side; the
-    // tail stays near the bubble's left end unless the screen's edge pushes the bubble left.
-    const int roomBelow = area.bottom() - m_tip.y(), roomAbove = m_tip.y() - area.top();
-    m_tailAbove = h <= roomBelow || (h > roomAbove && roomBelow >= roomAbove);
-    int x = m_tip.x() - (kRadius + kTailHalf + 8);
-    x = std::clamp(x, area.left(), std::max(area.left(), area.right() - w));
-    const int y = m_tailAbove ? m_tip.y() : m_tip.y() - h;
-    m_tailX = std::clamp(m_tip.x() - x, kRadius + kTailHalf, w - kRadius - kTailHalf);
-    setGeometry(x, y, w, h);
+    std::vector<QRect> keepClear;
+    for (const QPointer<QWidget>& unit : m_keepClear)
+        if (unit && unit->isVisible())
+            keepClear.push_back(QRect(unit->mapToGlobal(QPoint(0, 0)), unit->size())
+                                    .adjusted(-kGap, -kGap, kGap, kGap));
+    m_placement = PlaceBalloon(body, m_tip, area, keepClear);
+    setGeometry(m_placement.geometry);
 
-    const int top = (m_tailAbove ? kTail : 0) + kPadding;
-    m_textRect = QRect(kPadding + iconSpace, top, w - 2 * kPadding - iconSpace, bounds.height());
+    const Qt::Edge edge = m_placement.tailEdge;
+    const QPoint origin(edge == Qt::LeftEdge ? kTail : 0, edge == Qt::TopEdge ? kTail : 0);
+    m_textRect = QRect(origin.x() + kPadding + iconSpace, origin.y() + kPadding,
+                       body.width() - 2 * kPadding - iconSpace, bounds.height());
 
     // The window is the bubble: a mask, so that no compositor is needed for the shape.
-    QPainterPath path;
-    const QRectF body(0, m_tailAbove ? kTail : 0, w, bodyHeight);
-    path.addRoundedRect(body, kRadius, kRadius);
-    QPolygonF tail;
-    if (m_tailAbove)
-        tail << QPointF(m_tailX - kTailHalf, kTail + 1) << QPointF(m_tailX, 0)
-             << QPointF(m_tailX + kTailHalf, kTail + 1);
-    else
-        tail << QPointF(m_tailX - kTailHalf, bodyHeight - 1) << QPointF(m_tailX, h)
-             << QPointF(m_tailX + kTailHalf, bodyHeight - 1);
-    path.addPolygon(tail);
+    QPainterPath path = bubblePath(size(), edge, tipAlongEdge(), 0);
     path.setFillRule(Qt::WindingFill);
     setMask(QRegion(path.simplified().toFillPolygon().toPolygon()));
+}
+
+int BalloonTip::tipAlongEdge() const {
+    const QPoint local = m_placement.tip - m_placement.geometry.topLeft();
+    const Qt::Edge edge = m_placement.tailEdge;
+    return edge == Qt::TopEdge || edge == Qt::BottomEdge ? local.x() : local.y();
 }
 
 void BalloonTip::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
-    const int bodyHeight = height() - kTail;
-    const QRectF body(0.5, (m_tailAbove ? kTail : 0) + 0.5, width() - 1, bodyHeight - 1);
-    QPainterPath path;
-    path.addRoundedRect(body, kRadius, kRadius);
-    QPolygonF tail;
-    if (m_tailAbove)
-        tail << QPointF(m_tailX - kTailHalf, kTail + 1) << QPointF(m_tailX, 0.5)
-             << QPointF(m_tailX + kTailHalf, kTail + 1);
-    else
-        tail << QPointF(m_tailX - kTailHalf, bodyHeight - 1) << QPointF(m_tailX, height() - 0.5)
-             << QPointF(m_tailX + kTailHalf, bodyHeight - 1);
-    QPainterPath tailPath;
-    tailPath.addPolygon(tail);
-    tailPath.closeSubpath();
-    path = path.united(tailPath);
+    const QPainterPath path = bubblePath(size(), m_placement.tailEdge, tipAlongEdge(), 0.5);
     p.fillRect(rect(), kBorder);
     p.setPen(QPen(kBorder, 1.5));
     p.setBrush(kFill);
     p.drawPath(path);
 
     if (m_icon >= 0) {
-        const QRectF icon(kPadding, m_textRect.top() + 1, kIconSize, kIconSize);
+        const QRectF icon(m_textRect.left() - kIconSize - 8, m_textRect.top() + 1, kIconSize,
+                          kIconSize);
         p.setPen(Qt::NoPen);
         p.setBrush(iconColour(m_icon));
         p.drawEllipse(icon);

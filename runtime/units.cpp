@@ -3,10 +3,15 @@
 #include "runtime/qt_text.h"
 
 #include <QApplication>
+#include <QHash>
+#include <QImage>
 #include <QLabel>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionFrame>
+
+#include <algorithm>
+#include <cmath>
 
 namespace iit::gui {
 namespace {
@@ -28,6 +33,40 @@ void drawPicture(QPainter& p, const QRect& rect, const QPixmap& picture, bool en
     if (!enabled) p.setOpacity(0.45);
     p.drawPixmap(rect, picture);
     p.setOpacity(1);
+}
+
+// The pixels `text` covers when drawn with `f` on the baseline y = 0 at x = 0. The font's tight
+// bounding rectangles round outward by a pixel or two on either side, which two rows in a
+// 28-pixel box cannot spare: the text is drawn once and its rows of ink counted.
+QRectF inkOf(const QString& text, const QFont& f) {
+    static QHash<QString, QRectF> known;
+    const QString key = f.key() + u'\x1f' + text;
+    if (const auto it = known.constFind(key); it != known.cend()) return *it;
+    const QRect box = QFontMetrics(f).tightBoundingRect(text).adjusted(-2, -2, 2, 2);
+    QImage image(box.size(), QImage::Format_Alpha8);
+    image.fill(0);
+    {
+        QPainter p(&image);
+        p.setRenderHint(QPainter::TextAntialiasing);
+        p.setFont(f);
+        p.setPen(Qt::black);
+        p.drawText(QPointF(-box.left(), -box.top()), text);
+    }
+    int top = image.height(), bottom = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        const uchar* row = image.constScanLine(y);
+        // The faintest edge of the smoothing does not count as ink.
+        if (std::any_of(row, row + image.width(), [](uchar a) { return a > 40; })) {
+            top = std::min(top, y);
+            bottom = y;
+        }
+    }
+    const QRectF ink = bottom < 0
+                           ? QRectF(0, 0, 0, 0)
+                           : QRectF(box.left(), box.top() + top, box.width(), bottom - top + 1);
+    if (known.size() > 64) known.clear();
+    known.insert(key, ink);
+    return ink;
 }
 
 } // namespace
@@ -125,38 +164,93 @@ void EditBox::setCaretBytes(int position) {
     setCursorPosition(static_cast<int>(chars));
 }
 
-void EditBox::paintEvent(QPaintEvent* event) {
+std::vector<EditBox::Row> EditBox::ownLayout() const {
+    std::vector<Row> layout;
     const QString t = text();
     const bool hinted = !m_hint.isEmpty() && t == m_hint;
     const bool lines = m_multiLine && t.contains(u'\n');
-    if (!hinted && !lines) return QLineEdit::paintEvent(event);
-    // The frame as the style draws it, the text in lines of our own: CJK fonts carry a tall
-    // line spacing that would not let two lines fit a one-line box.
+    if (!hinted && !lines) return layout;
+
+    QStyleOptionFrame panel;
+    initStyleOption(&panel);
+    const QRectF r =
+        style()->subElementRect(QStyle::SE_LineEditContents, &panel, this).adjusted(3, 1, -3, -1);
+    // The rows as the text breaks them (CR LF or LF), or the whole text as one row with its
+    // breaks shown as spaces.
+    std::vector<std::pair<QString, int>> rows;
+    if (lines) {
+        qsizetype start = 0;
+        while (start <= t.size()) {
+            qsizetype end = t.indexOf(u'\n', start);
+            if (end < 0) end = t.size();
+            QString row = t.mid(start, end - start);
+            if (row.endsWith(u'\r')) row.chop(1);
+            rows.emplace_back(row, static_cast<int>(start));
+            start = end + 1;
+        }
+    } else {
+        QString row = t;
+        row.replace(u'\r', u' ').replace(u'\n', u' ');
+        rows.emplace_back(row, 0);
+    }
+
+    // CJK fonts carry a line spacing of about 1.45 em, which would not let two lines fit a
+    // one-line box: the rows are stacked by the ink of their characters with a small gap, and
+    // the font shrinks until the block fits inside the frame. The hint's later rows are its
+    // translation and are set a little smaller, so that its first row keeps the box's size.
+    auto fontOf = [&](std::size_t row, qreal points) {
+        QFont f = font();
+        f.setPointSizeF(hinted && row > 0 ? points * 0.86 : points);
+        return f;
+    };
+    qreal points = font().pointSizeF();
+    std::vector<QRectF> inks;
+    qreal gap = 0, total = 0;
+    for (int attempt = 0; attempt < 6; ++attempt) {
+        inks.clear();
+        gap = std::max<qreal>(2, QFontMetricsF(fontOf(0, points)).height() / 1.448 * 0.18);
+        total = gap * static_cast<qreal>(rows.size() - 1);
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const QString& row = rows[i].first;
+            inks.push_back(
+                inkOf(row.trimmed().isEmpty() ? QStringLiteral("x") : row, fontOf(i, points)));
+            total += inks.back().height();
+        }
+        if (total <= r.height() || points <= 5) break;
+        points = std::max<qreal>(5, points * r.height() / total * 0.98);
+    }
+
+    const Qt::Alignment h = alignment() & Qt::AlignHorizontal_Mask;
+    qreal top = r.top() + (r.height() - total) / 2;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const QString& row = rows[i].first;
+        const QFont f = fontOf(i, points);
+        const qreal w = QFontMetricsF(f).horizontalAdvance(row);
+        const qreal x = h & Qt::AlignRight     ? r.right() - w
+                        : h & Qt::AlignHCenter ? r.left() + (r.width() - w) / 2
+                                               : r.left();
+        // Whole pixels: the baseline on a pixel row keeps the strokes crisp.
+        const QPointF origin(std::round(x), std::round(top - inks[i].top()));
+        layout.push_back({row, rows[i].second, f, origin, inks[i].translated(origin)});
+        top += inks[i].height() + gap;
+    }
+    return layout;
+}
+
+void EditBox::paintEvent(QPaintEvent* event) {
+    const std::vector<Row> layout = ownLayout();
+    if (layout.empty()) return QLineEdit::paintEvent(event);
+    // The frame as the style draws it, the rows as ownLayout() places them.
     QPainter p(this);
     p.setRenderHint(QPainter::TextAntialiasing);
     QStyleOptionFrame panel;
     initStyleOption(&panel);
     style()->drawPrimitive(QStyle::PE_PanelLineEdit, &panel, &p, this);
-    const QRect r =
-        style()->subElementRect(QStyle::SE_LineEditContents, &panel, this).adjusted(3, 0, -3, 0);
-    p.setFont(font());
+    const bool hinted = !m_hint.isEmpty() && text() == m_hint;
     p.setPen(hinted ? m_hintColour : palette().color(QPalette::Text));
-    QString shown = displayLineBreaks(t);
-    const QStringList rows = lines ? shown.split(u'\n') : QStringList{shown.replace(u'\n', u' ')};
-    const QFontMetricsF fm(font());
-    const qreal em = fm.height() / 1.448; // the font's size in pixels (CJK line height 1.448 em)
-    const qreal step = em * 1.18;
-    // Ideographs reach 0.88 em above the baseline and 0.12 em below: the block is centred.
-    const qreal block = step * (rows.size() - 1) + em;
-    qreal baseline = r.top() + (r.height() - block) / 2 + em * 0.88;
-    const Qt::Alignment h = alignment() & Qt::AlignHorizontal_Mask;
-    for (const QString& row : rows) {
-        const qreal w = fm.horizontalAdvance(row);
-        const qreal x = h & Qt::AlignRight     ? r.right() - w
-                        : h & Qt::AlignHCenter ? r.left() + (r.width() - w) / 2
-                                               : r.left();
-        p.drawText(QPointF(x, baseline), row);
-        baseline += step;
+    for (const Row& row : layout) {
+        p.setFont(row.font);
+        p.drawText(row.origin, row.text);
     }
 }
 

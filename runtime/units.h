@@ -20,6 +20,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <vector>
+
 namespace iit::gui {
 
 // The unit `name` of `window`; a missing unit is the runtime's fatal error.
@@ -70,6 +72,18 @@ public:
     int selectionLengthBytes() const;
     void setCaretBytes(int position);
 
+    // The rows the box draws itself, instead of QLineEdit, while it shows its hint or a
+    // multi-line content: empty when QLineEdit draws the text. Rows are stacked by their ink, so
+    // that two lines fit a one-line box; the font shrinks when they would not.
+    struct Row {
+        QString text;
+        int start = 0; // the row's first character in text()
+        QFont font;
+        QPointF origin; // where its baseline starts, in the box
+        QRectF ink;     // the pixels its characters cover, in the box
+    };
+    std::vector<Row> ownLayout() const;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
@@ -112,6 +126,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // A checkable image button (a choice, a switch) shows what its window chose: a click alone
+    // does not check or uncheck it.
+    void nextCheckState() override {}
 
 private:
     QPixmap m_picture;

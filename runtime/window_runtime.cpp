@@ -1,5 +1,7 @@
 #include "runtime/window_runtime.h"
 
+#include "runtime/accessibility.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QFont>
@@ -81,6 +83,7 @@ void bringToFront(QWidget* w) {
 
 void InitWindowRuntime() {
     initTemplateResources();
+    InstallAccessibleInterfaces();
     QFont font(QStringLiteral("Noto Sans CJK SC"));
     font.setPointSize(10);
     QApplication::setFont(font);

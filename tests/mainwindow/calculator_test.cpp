@@ -45,7 +45,8 @@ struct Display {
         calc.KeyDone();
     }
     void keys(const std::vector<std::string>& ks) {
-        for (const std::string& k : ks) press(k);
+        for (const std::string& k : ks)
+            press(k);
     }
 };
 
@@ -55,17 +56,17 @@ TEST(Calculator, KeySequences) {
         const char* display;
     };
     const Case cases[] = {
-        {{"5"}, "5"},                                   // replaces the placeholder
-        {{"8", "0", "0", "0", "="}, "0"},               // no operator: the accumulator
+        {{"5"}, "5"},                     // replaces the placeholder
+        {{"8", "0", "0", "0", "="}, "0"}, // no operator: the accumulator
         {{"2", "+", "3", "="}, "5"},
-        {{"1", "+", "2", "+", "3", "="}, "5"},          // operators do not chain
-        {{"2", "+", "3", "=", "="}, "10"},              // the flags stay; v is the display, 5
+        {{"1", "+", "2", "+", "3", "="}, "5"}, // operators do not chain
+        {{"2", "+", "3", "=", "="}, "10"},     // the flags stay; v is the display, 5
         {{"2", "0", "0", "*", "1", "5", "%", "1", "0", "="}, "1.5"},
         {{"5", "0", "%", "2", "0", "="}, "10"},
         {{"5", "+", "C", "="}, "0"},
         {{"1", ".", "2", ".", "3"}, "1.2.3"},
         {{"1", "2", "<"}, "1"},
-        {{"<"}, ""},                                    // the placeholder counts as empty
+        {{"<"}, ""}, // the placeholder counts as empty
         {{"7", "/", "2", "="}, "3.5"},
         {{"0", "0", "1"}, "001"},
         {{"2", "0", "0", "0", "0", "0", "0", "0", "0"}, "200000000"},
@@ -77,14 +78,51 @@ TEST(Calculator, KeySequences) {
         {{"5", "/", "0", "="}, "除数不能为零"},
         {{"0", "/", "0", "="}, "除数不能为零"},
         {{"5", "/", "0", "=", "3"}, "3"},
-        {{"5", "/", "0", "=", "+", "2", "="}, "2"},      // the error text counts as 0
+        {{"5", "/", "0", "=", "+", "2", "="}, "2"}, // the error text counts as 0
+        // What "←" leaves of a message is replaced whole by the next entry key.
+        {{"2", "0", "0", "0", "0", "0", "0", "0", "0", "0", "<", "7"}, "7"},
+        {{"2", "0", "0", "0", "0", "0", "0", "0", "0", "0", "<", "<", "<", "."}, "."},
+        {{"5", "/", "0", "=", "<", "<", "4"}, "4"},
+        {{"5", "/", "0", "=", "<", "<", "<", "<", "<", "<", "4"}, "4"}, // emptied: a new number
     };
     for (const Case& c : cases) {
         Display d;
         d.keys(c.keys);
         std::string seq;
-        for (const auto& k : c.keys) seq += k + " ";
+        for (const auto& k : c.keys)
+            seq += k + " ";
         EXPECT_EQ(d.text.toUtf8(), c.display) << seq;
+    }
+}
+
+TEST(Calculator, MessagesAreReplacedWhole) {
+    const struct {
+        const char* display;
+        bool message;
+    } cases[] = {
+        {"数值过大", true},   {"数值过", true},     {"数", true},     {"除数不能为零", true},
+        {"除数不能为", true}, {"除", true},         {"", false},      {"12", false},
+        {"1除", false},       {"数值过大7", false}, {"除7数", false}, {"值", false},
+    };
+    for (const auto& c : cases) {
+        const Text display = Text::fromUtf8(c.display);
+        EXPECT_EQ(ShowsMessage(display), c.message) << c.display;
+        EXPECT_EQ(ClearsBeforeTypedDigit(display), c.message) << c.display;
+    }
+    EXPECT_FALSE(ShowsMessage(engine::IncomePlaceholder()));
+    EXPECT_TRUE(ClearsBeforeTypedDigit(engine::IncomePlaceholder()));
+
+    // Wherever the caret stands in a message, and whatever is selected of it, an entry key
+    // gives just the key: never "除7数不能为零".
+    for (const Text& message : {DivideByZeroText(), TooLargeText(), Text::fromUtf8("数值过")}) {
+        for (int caret = 0; caret <= TextLength(message); caret += 2) {
+            CalculatorState c;
+            c.entry = true;
+            EXPECT_EQ(c.EnterKey(Text::fromBytes("7"), message, caret, 0).bytes(), "7")
+                << message.toUtf8() << " caret " << caret;
+            EXPECT_EQ(c.EnterKey(Text::fromBytes("00"), message, caret, 2).bytes(), "00")
+                << message.toUtf8() << " caret " << caret;
+        }
     }
 }
 

@@ -5,17 +5,21 @@
 #include "mainwindow/startup.h"
 #include "resources/print_template.h"
 #include "resources/resources.h"
+#include "runtime/accessibility.h"
 #include "runtime/balloon_tip.h"
 #include "runtime/config.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
 #include "runtime/qt_text.h"
+#include "runtime/shaped_window.h"
 #include "runtime/units.h"
 #include "tests/support/modal_watchdog.h"
 #include "tests/support/temp_dir.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
 #include <QTest>
 
 #include <memory>
@@ -58,23 +62,34 @@ class MainWindowTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
     void firstStartInAnEmptyDirectory();
+    void cornersWhereTheDesktopComposites_data();
+    void cornersWhereTheDesktopComposites();
     void keypadSequences_data();
     void keypadSequences();
     void caretFollowsTheKeystrokeCounter();
     void keyboardTypingKeepsItsOrder();
     void placeholderClearedByPressAndDigitKey();
+    void placeholderFitsInsideItsFrame();
+    void messageIsReplacedWhole_data();
+    void messageIsReplacedWhole();
     void resultTexts_data();
     void resultTexts();
     void messagesOfTheCalculation();
+    void balloonNeverCoversTheDisplay_data();
+    void balloonNeverCoversTheDisplay();
     void modeSwitchAndRoyalties();
     void timersBlinkTheKnobAndIndicator();
     void employerNameSurvivesARestart();
     void placeholderNameIsSavedToo();
     void descriptionStartsWithTheYear();
+    void accessibleUnits_data();
+    void accessibleUnits();
+    void screenReadersFollowTheWindow();
     void damagedTableIsSetAsideOnce();
     void lockedTableNeverEndsTheProgram();
 
@@ -96,6 +111,10 @@ private:
     std::unique_ptr<iit::testing::ModalWatchdog> m_watchdog;
     std::unique_ptr<MainWindow> m_window;
 };
+
+void MainWindowTest::initTestCase() {
+    iit::gui::InstallAccessibleInterfaces();
+}
 
 void MainWindowTest::init() {
     m_dir = std::make_unique<TempDir>();
@@ -166,6 +185,48 @@ void MainWindowTest::firstStartInAnEmptyDirectory() {
     QVERIFY(!m_window->mask().contains(QPoint(0, 0)));
     QCOMPARE(m_window->pos(), QPoint(50, 50));
     QCOMPARE(m_window->size(), QSize(375, 532));
+}
+
+void MainWindowTest::cornersWhereTheDesktopComposites_data() {
+    QTest::addColumn<bool>("composites");
+    QTest::newRow("compositing desktop: translucent") << true;
+    QTest::newRow("other desktops: the mask alone") << false;
+}
+
+void MainWindowTest::cornersWhereTheDesktopComposites() {
+    QFETCH(bool, composites);
+    iit::gui::SetDesktopCompositesForTesting(composites);
+    open();
+    iit::gui::SetDesktopCompositesForTesting(std::nullopt);
+    QCOMPARE(m_window->testAttribute(Qt::WA_TranslucentBackground), composites);
+    // Both keep the shape: clicks beside the rounded corners go to the desktop.
+    QVERIFY(m_window->mask().contains(QPoint(187, 266)));
+    QVERIFY(!m_window->mask().contains(QPoint(0, 0)));
+
+    const QImage shown = m_window->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    int partial = 0, clear = 0;
+    for (int y = 0; y < 24; ++y)
+        for (int x = 0; x < 24; ++x) {
+            const int alpha = qAlpha(shown.pixel(x, y));
+            partial += alpha > 0 && alpha < 255;
+            clear += alpha == 0;
+        }
+    QCOMPARE(qAlpha(shown.pixel(187, 266)), 255);
+    if (composites) {
+        // The top-left corner: transparent outside, smooth along the curve.
+        QCOMPARE(qAlpha(shown.pixel(0, 0)), 0);
+        QVERIFY2(partial >= 10, qPrintable(QString::number(partial)));
+        QVERIFY(clear > 100);
+        // No light fringe: what the curve holds is mostly the body's dark edge, not white.
+        for (int y = 0; y < 24; ++y)
+            for (int x = 0; x < 24; ++x) {
+                const QColor c = shown.pixelColor(x, y);
+                if (c.alpha() > 0 && c.alpha() < 255) QVERIFY(qGray(c.rgb()) < 140);
+            }
+    } else {
+        QCOMPARE(partial, 0);
+        QCOMPARE(clear, 0);
+    }
 }
 
 void MainWindowTest::keypadSequences_data() {
@@ -275,6 +336,98 @@ void MainWindowTest::placeholderClearedByPressAndDigitKey() {
     QCOMPARE(employer->text(), QString());
 }
 
+// The two lines of the placeholder stay inside the 28-pixel box with a clear row of pixels
+// above and below them, the first at the template's size, the second not much smaller.
+void MainWindowTest::placeholderFitsInsideItsFrame() {
+    open();
+    auto* box = unit<iit::gui::EditBox>("编辑框1");
+    QCOMPARE(box->geometry(), QRect(56, 104, 282, 28));
+    const std::vector<iit::gui::EditBox::Row> rows = box->ownLayout();
+    QCOMPARE(rows.size(), std::size_t(2));
+    QCOMPARE(rows[0].text, U("在这里输入个人所得收入"));
+    QCOMPARE(rows[1].text, U("Enter the income of personal income here"));
+    QCOMPARE(rows[0].font.pointSizeF(), box->font().pointSizeF());
+    QVERIFY(rows[1].font.pointSizeF() >= 0.8 * box->font().pointSizeF());
+    const QRectF inside = QRectF(box->rect()).adjusted(3, 2, -3, -2); // frame and a clear row
+    for (const auto& row : rows)
+        QVERIFY2(inside.contains(row.ink), qPrintable(QStringLiteral("%1: ink %2..%3")
+                                                          .arg(row.text.left(4))
+                                                          .arg(row.ink.top())
+                                                          .arg(row.ink.bottom())));
+    QVERIFY(rows[0].ink.bottom() + 1 < rows[1].ink.top());
+
+    // What is drawn: the frame's rows and the rows just inside it carry no ink.
+    const QImage shown = box->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(shown.size(), QSize(282, 28));
+    for (int y : {0, 1, 26, 27}) {
+        const QRgb first = shown.pixel(8, y);
+        for (int x = 8; x < shown.width() - 8; ++x)
+            QVERIFY2(shown.pixel(x, y) == first,
+                     qPrintable(QStringLiteral("ink at %1,%2").arg(x).arg(y)));
+    }
+    // And the text is there, on both rows.
+    auto inkIn = [&](int from, int to) {
+        int dark = 0;
+        for (int y = from; y < to; ++y)
+            for (int x = 8; x < shown.width() - 8; ++x)
+                dark += qGray(shown.pixel(x, y)) < 160;
+        return dark;
+    };
+    QVERIFY(inkIn(2, 13) > 40);
+    QVERIFY(inkIn(14, 26) > 40);
+}
+
+void MainWindowTest::messageIsReplacedWhole_data() {
+    QTest::addColumn<QStringList>("sequence"); // keypad keys that leave a message
+    QTest::addColumn<bool>("caretHome");       // the user then puts the caret before it
+    QTest::addColumn<QString>("typed");        // typed on the keyboard; "" for a keypad click
+    QTest::addColumn<QString>("shown");
+
+    const QStringList divide{"5", "/", "0", "="};
+    const QStringList tooLarge{"2", "0", "0", "0", "0", "0", "0", "0", "0", "0"};
+    const QStringList tooLargeDeleted = tooLarge + QStringList{"<"};
+    QTest::newRow("division by zero, keypad") << divide << false << ""
+                                              << "7";
+    QTest::newRow("division by zero, keyboard") << divide << false << "7"
+                                                << "7";
+    QTest::newRow("division by zero, caret first, keyboard") << divide << true << "7"
+                                                             << "7";
+    QTest::newRow("division by zero, caret first, keypad") << divide << true << ""
+                                                           << "7";
+    QTest::newRow("too large, keyboard") << tooLarge << false << "7"
+                                         << "7";
+    QTest::newRow("too large after delete, keypad") << tooLargeDeleted << false << ""
+                                                    << "7";
+    QTest::newRow("too large after delete, keyboard") << tooLargeDeleted << false << "7"
+                                                      << "7";
+    QTest::newRow("too large after delete, caret first, keyboard") << tooLargeDeleted << true << "7"
+                                                                   << "7";
+    QTest::newRow("division by zero deleted, keyboard point")
+        << divide + QStringList{"<", "<"} << false << "."
+        << ".";
+}
+
+void MainWindowTest::messageIsReplacedWhole() {
+    QFETCH(QStringList, sequence);
+    QFETCH(bool, caretHome);
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    open();
+    auto* box = unit<iit::gui::EditBox>("编辑框1");
+    keys(sequence);
+    QVERIFY2(!display().isEmpty() && !display().at(0).isDigit(), qPrintable(display()));
+    if (caretHome) QTest::keyClick(box, Qt::Key_Home);
+    if (typed.isEmpty())
+        click("按钮七");
+    else
+        QTest::keyClicks(box, typed);
+    QCOMPARE(display(), shown);
+    // The number goes on from there, by keypad and by keyboard.
+    click("按钮五");
+    QTest::keyClicks(box, "1");
+    QCOMPARE(display(), shown + "51");
+}
+
 void MainWindowTest::resultTexts_data() {
     QTest::addColumn<QString>("kindUnit");
     QTest::addColumn<bool>("net");
@@ -342,6 +495,42 @@ void MainWindowTest::messagesOfTheCalculation() {
     click("按钮清除");
     click("按钮计算");
     QCOMPARE(balloonText(), U(" 请在这里输入个人所得收入! . . . "));
+}
+
+void MainWindowTest::balloonNeverCoversTheDisplay_data() {
+    QTest::addColumn<QPoint>("window");
+    QTest::addColumn<QStringList>("sequence"); // keys, then the button that pops the balloon up
+    const QStringList empty{"按钮计算"}, below{"1", ".", "5", "按钮计算"}, about{"按钮说明"};
+    const QList<QPoint> places{{50, 50}, {420, 40}, {0, 200}, {400, 300}};
+    for (const QPoint& at : places) {
+        const QString where = QStringLiteral(" at %1,%2").arg(at.x()).arg(at.y());
+        QTest::newRow(qPrintable("empty income" + where)) << at << empty;
+        QTest::newRow(qPrintable("below the threshold" + where)) << at << below;
+        QTest::newRow(qPrintable("description" + where)) << at << about;
+    }
+}
+
+void MainWindowTest::balloonNeverCoversTheDisplay() {
+    QFETCH(QPoint, window);
+    QFETCH(QStringList, sequence);
+    open();
+    m_window->move(window);
+    const QString button = sequence.takeLast();
+    keys(sequence);
+    click(button.toUtf8().constData());
+    QVERIFY(balloon()->isVisible());
+    const QRect bubble = balloon()->frameGeometry(); // the tail included
+    for (const char* name : {"编辑框1", "标签1"}) {
+        const QWidget* u = unit<QWidget>(name);
+        const QRect text(u->mapToGlobal(QPoint(0, 0)), u->size());
+        QVERIFY2(!bubble.intersects(text),
+                 qPrintable(QStringLiteral("%1 meets %2").arg(name).arg(balloonText().left(12))));
+    }
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QVERIFY(screen.contains(bubble));
+    // The tail points at the asked point, or just below or above the display when that point
+    // lies on it.
+    QCOMPARE(balloon()->pointedAt().x(), balloon()->tipPoint().x());
 }
 
 void MainWindowTest::modeSwitchAndRoyalties() {
@@ -447,6 +636,149 @@ void MainWindowTest::descriptionStartsWithTheYear() {
     QCOMPARE(lines[6], U("　  或‘雇主全额负担’计算，即根据收入反推"));
     QCOMPARE(lines[11], U("◆  雇主全额负担：税金由用人单位负担。"));
     QVERIFY(lines.last().startsWith(U("  ")) && !lines.last().startsWith(U("   ")));
+}
+
+void MainWindowTest::accessibleUnits_data() {
+    QTest::addColumn<QString>("unitName");
+    QTest::addColumn<int>("role");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("description"); // "" when the unit has none of its own
+
+    using A = QAccessible;
+    QTest::newRow("display") << U("编辑框1") << int(A::EditableText) << U("个人所得收入")
+                             << U("输入收入金额，也是计算器的显示");
+    QTest::newRow("employer") << U("编辑框2") << int(A::EditableText) << U("使用单位名称")
+                              << U("打印个人所得税缴纳表时使用的单位名称");
+    QTest::newRow("result label") << U("标签1") << int(A::StaticText) << QString()
+                                  << U("计算结果：实发数或合计数，以及应纳税");
+    QTest::newRow("digit key") << U("按钮七") << int(A::Button) << U("7") << QString();
+    QTest::newRow("double zero") << U("按钮零零") << int(A::Button) << U("00") << QString();
+    QTest::newRow("plus") << U("按钮加号") << int(A::Button) << U("加") << QString();
+    QTest::newRow("point") << U("按钮小数点") << int(A::Button) << U("小数点") << QString();
+    QTest::newRow("equals") << U("按钮等号") << int(A::Button) << U("等于")
+                            << U("计算结果并计算个人所得税");
+    QTest::newRow("delete") << U("按钮删除") << int(A::Button) << U("退格")
+                            << U("删除最后一个字符");
+    QTest::newRow("command") << U("按钮批量") << int(A::Button) << U("批量")
+                             << U("打开批量计算窗口");
+    QTest::newRow("wages") << U("图形按钮5") << int(A::RadioButton) << U("薪金收入")
+                           << U("所得类型：工资薪金收入");
+    QTest::newRow("royalties") << U("图形按钮7") << int(A::RadioButton) << U("稿酬收入")
+                               << U("所得类型：稿酬收入，只按自行负担计算");
+    QTest::newRow("indicator") << U("图形按钮2") << int(A::Button) << U("所得类型指示灯")
+                               << U("单击选择薪金收入");
+    QTest::newRow("mode switch") << U("图形按钮1") << int(A::CheckBox) << U("税金负担：自行负担")
+                                 << U("单击在自行负担和雇主全额负担之间切换");
+}
+
+void MainWindowTest::accessibleUnits() {
+    QFETCH(QString, unitName);
+    QFETCH(int, role);
+    QFETCH(QString, name);
+    QFETCH(QString, description);
+    open();
+    QAccessibleInterface* a =
+        QAccessible::queryAccessibleInterface(unit<QWidget>(unitName.toUtf8().constData()));
+    QVERIFY(a && a->isValid());
+    QCOMPARE(int(a->role()), role);
+    QCOMPARE(a->text(QAccessible::Name), name);
+    if (!description.isEmpty()) QCOMPARE(a->text(QAccessible::Description), description);
+    QCOMPARE(QAccessible::queryAccessibleInterface(m_window.get())->text(QAccessible::Name),
+             U("个税计算器"));
+}
+
+// What a screen reader reads follows what the window shows; reading the Chinese texts by word or
+// sentence answers (Qt's own line-edit interface never returns from it).
+void MainWindowTest::screenReadersFollowTheWindow() {
+    open();
+    auto* box = unit<iit::gui::EditBox>("编辑框1");
+    QAccessibleInterface* display = QAccessible::queryAccessibleInterface(box);
+    QAccessibleTextInterface* text = display->textInterface();
+    QVERIFY(text && display->editableTextInterface());
+    const QString placeholder =
+        U("在这里输入个人所得收入\r\nEnter the income of personal income here");
+    QCOMPARE(text->text(0, text->characterCount()), placeholder);
+    QCOMPARE(display->text(QAccessible::Value), placeholder);
+    QVERIFY(display->state().multiLine);
+    int start = 0, end = 0;
+    QCOMPARE(text->textAtOffset(0, QAccessible::WordBoundary, &start, &end), U("在"));
+    QCOMPARE(text->textAtOffset(15, QAccessible::WordBoundary, &start, &end), U("Enter"));
+    QCOMPARE(text->textAtOffset(3, QAccessible::SentenceBoundary, &start, &end).left(11),
+             U("在这里输入个人所得收入"));
+    QCOMPARE(text->textAtOffset(3, QAccessible::LineBoundary, &start, &end),
+             U("在这里输入个人所得收入\r\n"));
+    QCOMPARE(text->textAfterOffset(3, QAccessible::LineBoundary, &start, &end),
+             U("Enter the income of personal income here"));
+    QCOMPARE(text->textBeforeOffset(1, QAccessible::WordBoundary, &start, &end), U("在"));
+    // The characters are where the box draws its two rows.
+    const QRect boxOnScreen(box->mapToGlobal(QPoint(0, 0)), box->size());
+    const QRect first = text->characterRect(0), second = text->characterRect(13);
+    QVERIFY(boxOnScreen.intersects(first) && boxOnScreen.intersects(second));
+    QVERIFY(second.center().y() > first.bottom() - 2);
+    QCOMPARE(text->offsetAtPoint(first.center()), 0);
+    QCOMPARE(text->offsetAtPoint(second.center()), 13);
+    QAccessibleInterface* employer =
+        QAccessible::queryAccessibleInterface(unit<QWidget>("编辑框2"));
+    QCOMPARE(employer->textInterface()->textAtOffset(2, QAccessible::WordBoundary, &start, &end),
+             U("里"));
+    QCOMPARE(
+        employer->textInterface()->textAtOffset(-2, QAccessible::SentenceBoundary, &start, &end),
+        U("在这里输入使用单位名称"));
+
+    // Keys pressed through the accessible interface type as clicks do (a press is an animated
+    // click: each is waited for).
+    const std::pair<const char*, const char*> presses[] = {
+        {"按钮八", "8"}, {"按钮零", "80"}, {"按钮零", "800"}, {"按钮零", "8000"}};
+    for (const auto& [key, shown] : presses) {
+        QAccessible::queryAccessibleInterface(unit<QWidget>(key))
+            ->actionInterface()
+            ->doAction(QAccessibleActionInterface::pressAction());
+        QTRY_COMPARE(text->text(0, text->characterCount()), U(shown));
+    }
+    QVERIFY(!display->state().multiLine);
+    QCOMPARE(text->characterRect(0).height() > 0, true);
+    click("按钮计算");
+    QAccessibleInterface* label = QAccessible::queryAccessibleInterface(unit<QWidget>("标签1"));
+    QCOMPARE(label->text(QAccessible::Name), U("实发数: 7910\r\n应纳税:   90"));
+
+    // The kind buttons are one choice, the switch says who bears the tax.
+    auto state = [&](const char* name) {
+        return QAccessible::queryAccessibleInterface(unit<QWidget>(name))->state();
+    };
+    QVERIFY(state("图形按钮5").checked && !state("图形按钮6").checked);
+    click("图形按钮6");
+    QVERIFY(!state("图形按钮5").checked && state("图形按钮6").checked);
+    click("图形按钮1");
+    QAccessibleInterface* modeSwitch =
+        QAccessible::queryAccessibleInterface(unit<QWidget>("图形按钮1"));
+    QVERIFY(modeSwitch->state().checked);
+    QCOMPARE(modeSwitch->text(QAccessible::Name), U("税金负担：雇主全额负担"));
+    click("图形按钮7");
+    QVERIFY(state("图形按钮7").checked && !state("图形按钮6").checked);
+    QVERIFY(!modeSwitch->state().checked && modeSwitch->state().disabled);
+    QCOMPARE(modeSwitch->text(QAccessible::Name), U("税金负担：自行负担"));
+    click("图形按钮2");
+    QVERIFY(state("图形按钮5").checked && !state("图形按钮7").checked);
+    // A reader's only action on them is a press, which chooses as a click does.
+    QAccessibleInterface* labour =
+        QAccessible::queryAccessibleInterface(unit<QWidget>("图形按钮6"));
+    QCOMPARE(labour->actionInterface()->actionNames(),
+             QStringList{QAccessibleActionInterface::pressAction()});
+    labour->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCOMPARE(m_window->kind(), iit::engine::TaxKind::Labour);
+    QVERIFY(labour->state().checked && !state("图形按钮5").checked);
+    modeSwitch->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCOMPARE(m_window->mode(), iit::engine::TaxMode::Net);
+    QVERIFY(modeSwitch->state().checked);
+    click("图形按钮1");
+    click("图形按钮5");
+
+    // The balloon is a tool tip that says its message.
+    keys({"C", "1", "2"});
+    click("按钮计算");
+    QAccessibleInterface* tip = QAccessible::queryAccessibleInterface(balloon());
+    QCOMPARE(int(tip->role()), int(QAccessible::ToolTip));
+    QCOMPARE(tip->text(QAccessible::Name), U(" 收入数低于5000, 无需上税! . . . "));
 }
 
 void MainWindowTest::damagedTableIsSetAsideOnce() {

@@ -1,5 +1,6 @@
 // The Qt side of the window runtime: message boxes, window loading and modal disabling, shaped
 // windows, the balloon tip and the runtime error text.
+#include "runtime/accessibility.h"
 #include "runtime/balloon_tip.h"
 #include "runtime/fatal.h"
 #include "runtime/message_box.h"
@@ -9,6 +10,8 @@
 #include "runtime/window_runtime.h"
 #include "tests/support/modal_watchdog.h"
 
+#include <QAccessible>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
@@ -32,6 +35,7 @@ class WindowRuntimeTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { iit::gui::InstallAccessibleInterfaces(); }
     void init() { m_watchdog = std::make_unique<iit::testing::ModalWatchdog>(); }
     void cleanup();
 
@@ -44,8 +48,14 @@ private slots:
     void modalLoadingDisablesTheOthers();
     void ownedWindow();
     void shapeOfPicture();
+    void translucentPictureUndoesTheEdgeBlend();
     void balloonTip();
+    void balloonPlacement_data();
+    void balloonPlacement();
     void missingUnitIsFatal();
+    void textItems_data();
+    void textItems();
+    void everyLineEditAnswersByWord();
 
 private:
     std::unique_ptr<iit::testing::ModalWatchdog> m_watchdog;
@@ -177,7 +187,10 @@ void WindowRuntimeTest::fatalErrorShowsTheBoxThenCleansUp() {
     });
     handler(3, iit::sysText("引用数组成员时维数不为1且不等于该数组目前所具有的维数"));
     QCOMPARE(order, (QStringList{"box", "cleanup"}));
-    QCOMPARE(shown, U("运行时出错!\n\n错误代码：3\n\n错误信息：引用数组成员时维数不为1且不等于该数组目前所具有的维数\n"));
+    QCOMPARE(
+        shown,
+        U("运行时出错!"
+          "\n\n错误代码：3\n\n错误信息：引用数组成员时维数不为1且不等于该数组目前所具有的维数\n"));
     iit::SetFatalHandler(iit::PrintFatalError);
 }
 
@@ -272,6 +285,68 @@ void WindowRuntimeTest::shapeOfPicture() {
     QCOMPARE(w.mask().boundingRect(), QRect(10, 5, 20, 10));
 }
 
+// A rounded body drawn anti-aliased on white, as the pictures are, and the same body drawn on
+// nothing: the translucent picture of the first must come close to the second, and never show
+// a light fringe where the first one, laid over a dark desktop, shows one.
+void WindowRuntimeTest::translucentPictureUndoesTheEdgeBlend() {
+    const QColor bodies[] = {QColor(0x16, 0x1a, 0x20), QColor(0xc3, 0x3b, 0x2d),
+                             QColor(0x36, 0xc2, 0xab)};
+    for (const QColor& body : bodies) {
+        auto draw = [&](QImage& image) {
+            QPainter p(&image);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(Qt::NoPen);
+            p.setBrush(body);
+            p.drawRoundedRect(QRectF(1, 1, 78, 58), 24, 24);
+            p.setBrush(QColor(0x45, 0x4f, 0x5e));
+            p.drawRoundedRect(QRectF(2.5, 2.5, 75, 55), 22.5, 22.5);
+        };
+        QImage onWhite(80, 60, QImage::Format_RGB32);
+        onWhite.fill(Qt::white);
+        draw(onWhite);
+        QImage truth(80, 60, QImage::Format_ARGB32_Premultiplied);
+        truth.fill(Qt::transparent);
+        draw(truth);
+
+        const QImage made = iit::gui::TranslucentPicture(onWhite);
+        QCOMPARE(made.size(), onWhite.size());
+        QCOMPARE(made.format(), QImage::Format_ARGB32_Premultiplied);
+        int partial = 0, worstAlpha = 0, worstLight = 0, maskLight = 0;
+        for (int y = 0; y < 60; ++y)
+            for (int x = 0; x < 80; ++x) {
+                const int alpha = qAlpha(truth.pixelColor(x, y).rgba());
+                const int madeAlpha = made.pixelColor(x, y).alpha();
+                partial += madeAlpha > 0 && madeAlpha < 255;
+                worstAlpha = std::max(worstAlpha, std::abs(madeAlpha - alpha));
+                // Laid over black, premultiplied colours are what shows.
+                auto premultipliedGrey = [](const QImage& image, int px, int py) {
+                    const QRgb v = reinterpret_cast<const QRgb*>(image.constScanLine(py))[px];
+                    return qGray(qRed(v), qGreen(v), qBlue(v));
+                };
+                worstLight = std::max(worstLight, premultipliedGrey(made, x, y) -
+                                                      premultipliedGrey(truth, x, y));
+                // What the mask alone shows there: the pixel blended with white, whole.
+                if (onWhite.pixel(x, y) != qRgb(255, 255, 255))
+                    maskLight = std::max(maskLight, qGray(onWhite.pixel(x, y)) -
+                                                        premultipliedGrey(truth, x, y));
+            }
+        const QString what = body.name();
+        QVERIFY2(partial >= 20, qPrintable(what)); // the corners are smooth
+        QVERIFY2(worstAlpha <= 40,
+                 qPrintable(what + " alpha off by " + QString::number(worstAlpha)));
+        QVERIFY2(worstLight <= 24, qPrintable(what + " lighter by " + QString::number(worstLight)));
+        QVERIFY2(maskLight > 100, qPrintable(what)); // what the mask path shows, for comparison
+        // Inside, the picture stays as it was; outside, nothing.
+        QCOMPARE(made.pixel(40, 30), onWhite.pixel(40, 30));
+        QCOMPARE(made.pixelColor(0, 0).alpha(), 0);
+    }
+    // The picture drawn for a dense screen keeps its device pixel ratio.
+    QImage dense(20, 20, QImage::Format_RGB32);
+    dense.fill(Qt::black);
+    dense.setDevicePixelRatio(2);
+    QCOMPARE(iit::gui::TranslucentPicture(dense).devicePixelRatio(), 2.0);
+}
+
 void WindowRuntimeTest::balloonTip() {
     QWidget owner;
     owner.resize(200, 200);
@@ -297,6 +372,94 @@ void WindowRuntimeTest::balloonTip() {
                              iit::gui::BalloonTip::durationFor(iit::sysText("x")) + 2000);
 }
 
+void WindowRuntimeTest::balloonPlacement_data() {
+    QTest::addColumn<QSize>("body");
+    QTest::addColumn<QPoint>("point");
+    QTest::addColumn<QRect>("screen");
+    QTest::addColumn<QList<QRect>>("keepClear");
+    QTest::addColumn<int>("edge");   // the side the tail comes out of
+    QTest::addColumn<QPoint>("tip"); // where it points
+    QTest::addColumn<bool>("clear"); // on the screen and clear of keepClear
+
+    const QRect screen(0, 0, 800, 700);
+    const QRect display(106, 154, 282, 28), label(100, 111, 288, 42);
+    const QList<QRect> main{display, label};
+    QTest::newRow("free: below the point")
+        << QSize(200, 60) << QPoint(300, 200) << screen << QList<QRect>{} << int(Qt::TopEdge)
+        << QPoint(300, 200) << true;
+    QTest::newRow("inside the display: just below it")
+        << QSize(200, 60) << QPoint(360, 170) << screen << main << int(Qt::TopEdge)
+        << QPoint(360, 185) << true;
+    QTest::newRow("inside the display near the bottom: above the label")
+        << QSize(200, 60) << QPoint(360, 170) << QRect(0, 0, 800, 230) << main
+        << int(Qt::BottomEdge) << QPoint(360, 107) << true;
+    QTest::newRow("no room below: above") << QSize(200, 60) << QPoint(300, 660) << screen << main
+                                          << int(Qt::BottomEdge) << QPoint(300, 660) << true;
+    QTest::newRow("above would cover the display: slides left of it")
+        << QSize(80, 500) << QPoint(60, 600) << screen << main << int(Qt::BottomEdge)
+        << QPoint(60, 600) << true;
+    QTest::newRow("above would cover the display: slides right of it")
+        << QSize(100, 500) << QPoint(412, 600) << screen << main << int(Qt::BottomEdge)
+        << QPoint(412, 600) << true;
+    QTest::newRow("tall text under the display: beside the point")
+        << QSize(390, 350) << QPoint(370, 480) << screen << main << int(Qt::LeftEdge)
+        << QPoint(370, 480) << true;
+    QTest::newRow("at the right edge of the screen")
+        << QSize(390, 350) << QPoint(780, 200) << screen << main << int(Qt::TopEdge)
+        << QPoint(780, 200) << true;
+    QTest::newRow("tall text at the right edge: beside, to the left")
+        << QSize(390, 350) << QPoint(790, 480) << screen << main << int(Qt::RightEdge)
+        << QPoint(790, 480) << true;
+    QTest::newRow("nowhere clear: below on the roomier side")
+        << QSize(200, 60) << QPoint(300, 200) << screen << QList<QRect>{QRect(0, 0, 800, 700)}
+        << int(Qt::TopEdge) << QPoint(300, 200) << false;
+}
+
+void WindowRuntimeTest::balloonPlacement() {
+    QFETCH(QSize, body);
+    QFETCH(QPoint, point);
+    QFETCH(QRect, screen);
+    QFETCH(QList<QRect>, keepClear);
+    QFETCH(int, edge);
+    QFETCH(QPoint, tip);
+    QFETCH(bool, clear);
+    // What the bubble keeps clear of is taken with a gap.
+    std::vector<QRect> avoid;
+    for (const QRect& r : keepClear)
+        avoid.push_back(r.adjusted(-3, -3, 3, 3));
+    const iit::gui::BalloonPlacement b = iit::gui::PlaceBalloon(body, point, screen, avoid);
+    QCOMPARE(int(b.tailEdge), edge);
+    QCOMPARE(b.tip, tip);
+    const QRect g = b.geometry;
+    const bool across = edge == Qt::TopEdge || edge == Qt::BottomEdge;
+    QCOMPARE(g.size(), across ? body + QSize(0, 12) : body + QSize(12, 0));
+    // The tail's tip lies on the bubble's edge, away from its rounded corners.
+    switch (edge) {
+    case Qt::TopEdge:
+        QCOMPARE(g.top(), tip.y());
+        break;
+    case Qt::BottomEdge:
+        QCOMPARE(g.bottom(), tip.y());
+        break;
+    case Qt::LeftEdge:
+        QCOMPARE(g.left(), tip.x());
+        break;
+    default:
+        QCOMPARE(g.right(), tip.x());
+    }
+    const int along = across ? tip.x() - g.left() : tip.y() - g.top();
+    const int length = across ? g.width() : g.height();
+    QVERIFY2(along >= 19 && along <= length - 19, qPrintable(QString::number(along)));
+    if (!clear) return;
+    QVERIFY(screen.contains(g));
+    for (const QRect& r : keepClear)
+        QVERIFY2(!g.intersects(r), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                  .arg(g.x())
+                                                  .arg(g.y())
+                                                  .arg(g.width())
+                                                  .arg(g.height())));
+}
+
 void WindowRuntimeTest::missingUnitIsFatal() {
     struct Fatal {
         int code;
@@ -316,6 +479,72 @@ void WindowRuntimeTest::missingUnitIsFatal() {
         QCOMPARE(f.message, std::string("指定窗口或窗口组件不存在或尚未载入"));
     }
     iit::SetFatalHandler(previous);
+}
+
+void WindowRuntimeTest::textItems_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<int>("boundary");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("end");
+
+    using A = QAccessible;
+    const QString chinese = U("在这里输入"), mixed = U("在这里\r\nEnter the income"),
+                  lf = U("ab\ncd");
+    QTest::newRow("ideograph is a word") << chinese << 2 << int(A::WordBoundary) << 2 << 3;
+    QTest::newRow("last ideograph") << chinese << 4 << int(A::WordBoundary) << 4 << 5;
+    QTest::newRow("word at the end") << chinese << 5 << int(A::WordBoundary) << 4 << 5;
+    QTest::newRow("sentence of ideographs") << chinese << 1 << int(A::SentenceBoundary) << 0 << 5;
+    QTest::newRow("latin word") << mixed << 7 << int(A::WordBoundary) << 5 << 10;
+    QTest::newRow("space between words") << mixed << 10 << int(A::WordBoundary) << 10 << 11;
+    QTest::newRow("character") << mixed << 1 << int(A::CharBoundary) << 1 << 2;
+    QTest::newRow("character at the end") << chinese << 5 << int(A::CharBoundary) << 5 << 5;
+    QTest::newRow("CR LF is one character") << mixed << 3 << int(A::CharBoundary) << 3 << 5;
+    QTest::newRow("first line with its break") << mixed << 1 << int(A::LineBoundary) << 0 << 5;
+    QTest::newRow("on the line break") << mixed << 4 << int(A::LineBoundary) << 0 << 5;
+    QTest::newRow("second line") << mixed << 5 << int(A::LineBoundary) << 5 << 21;
+    QTest::newRow("end of the text") << mixed << 21 << int(A::LineBoundary) << 5 << 21;
+    QTest::newRow("LF lines") << lf << 3 << int(A::ParagraphBoundary) << 3 << 5;
+    QTest::newRow("whole text") << mixed << 9 << int(A::NoBoundary) << 0 << 21;
+    QTest::newRow("before the text") << chinese << -1 << int(A::WordBoundary) << -1 << -1;
+    QTest::newRow("after the text") << chinese << 6 << int(A::SentenceBoundary) << -1 << -1;
+    QTest::newRow("empty text") << QString() << 0 << int(A::WordBoundary) << -1 << -1;
+}
+
+void WindowRuntimeTest::textItems() {
+    QFETCH(QString, text);
+    QFETCH(int, offset);
+    QFETCH(int, boundary);
+    QFETCH(int, start);
+    QFETCH(int, end);
+    const auto item =
+        iit::gui::TextItemAt(text, offset, static_cast<QAccessible::TextBoundaryType>(boundary));
+    QCOMPARE(item.first, start);
+    QCOMPARE(item.second, end);
+}
+
+// Any line edit of the program, not only the template's edit boxes, gets the interface whose
+// search by word and sentence ends on Chinese text.
+void WindowRuntimeTest::everyLineEditAnswersByWord() {
+    QWidget window;
+    auto* plain = new QLineEdit(U("个人所得税扣税表"), &window);
+    window.show();
+    QAccessibleTextInterface* text = QAccessible::queryAccessibleInterface(plain)->textInterface();
+    QVERIFY(text);
+    int start = 0, end = 0;
+    for (int offset = -2; offset <= 9; ++offset)
+        for (auto type : {QAccessible::CharBoundary, QAccessible::WordBoundary,
+                          QAccessible::SentenceBoundary, QAccessible::LineBoundary}) {
+            text->textAtOffset(offset, type, &start, &end);
+            text->textBeforeOffset(offset, type, &start, &end);
+            text->textAfterOffset(offset, type, &start, &end);
+        }
+    QCOMPARE(text->textAtOffset(2, QAccessible::WordBoundary, &start, &end), U("所"));
+    QCOMPARE(text->textAfterOffset(2, QAccessible::WordBoundary, &start, &end), U("得"));
+    QCOMPARE(text->textAtOffset(-2, QAccessible::WordBoundary, &start, &end), U("表"));
+    // A password box reads out its mask, never the password.
+    plain->setEchoMode(QLineEdit::Password);
+    QVERIFY(!text->text(0, text->characterCount()).contains(U("个")));
 }
 
 QTEST_MAIN(WindowRuntimeTest)
