@@ -12,8 +12,7 @@
 #include "runtime/grid_view.h"
 #include "runtime/qt_text.h"
 #include "runtime/window_runtime.h"
-#include "tests/support/modal_watchdog.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/window_test.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -35,7 +34,6 @@
 #include <unistd.h>
 
 using iit::batch::BatchWindow;
-using iit::testing::TempDir;
 
 namespace {
 
@@ -103,39 +101,16 @@ private:
         return view()->visualRect(view()->gridModel()->indexOf(row, column)).center();
     }
     void clickCell(int row, int column) {
-        // The offscreen platform has no window manager to give the window back its focus
-        // after a message box.
-        if (QApplication::activeWindow() != m_window.get()) {
-            QApplication::setActiveWindow(m_window.get());
-            view()->setFocus();
-        }
-        QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, cellCenter(row, column));
+        iit::testing::Reactivate(m_window.get(), view());
+        iit::testing::ClickCell(view(), row, column);
     }
-    // The open editor of the grid, or the grid.
-    QWidget* typingTarget() const {
-        QWidget* focus = QApplication::focusWidget();
-        if (view()->isEditing() && qobject_cast<QLineEdit*>(focus)) return focus;
-        return view();
-    }
-    // Types into a cell and commits with Enter.
     void typeInto(int row, int column, const QString& text) {
-        clickCell(row, column);
-        // As an input method delivers characters outside ASCII: key events that carry them.
-        for (QChar c : text) {
-            QTest::sendKeyEvent(QTest::Click, typingTarget(), Qt::Key_unknown, QString(c),
-                                Qt::NoModifier);
-        }
-        QTest::keyClick(typingTarget(), Qt::Key_Return);
+        iit::testing::TypeIntoCell(m_window.get(), view(), row, column, text);
     }
-    void click(const char* unit) {
-        auto* w = m_window->findChild<QWidget*>(Q(unit));
-        if (!w) qFatal("no unit %s", unit);
-        QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center());
-    }
+    void click(const char* unit) { iit::testing::ClickUnit(m_window.get(), unit); }
     void pasteText(const char* utf8) { iit::gui::SetClipboardText(iit::Text::fromUtf8(utf8)); }
 
-    std::unique_ptr<TempDir> m_dir;
-    std::unique_ptr<iit::testing::ModalWatchdog> m_watchdog;
+    std::unique_ptr<iit::testing::WindowTestEnvironment> m_env;
     std::unique_ptr<BatchWindow> m_window;
 };
 
@@ -144,12 +119,9 @@ void BatchWindowTest::initTestCase() {
 }
 
 void BatchWindowTest::init() {
-    m_dir = std::make_unique<TempDir>();
-    iit::SetProgramDirectory(m_dir->path());
-    QVERIFY(::chdir(m_dir->path().c_str()) == 0);
-    iit::db::CloseAllDatabases();
+    m_env = std::make_unique<iit::testing::WindowTestEnvironment>();
+    QVERIFY(m_env->ready());
     QVERIFY(iit::engine::OpenRateTableAtStart(iit::engine::RateTablePath(), 0).opened);
-    m_watchdog = std::make_unique<iit::testing::ModalWatchdog>();
 }
 
 void BatchWindowTest::cleanup() {
@@ -158,14 +130,9 @@ void BatchWindowTest::cleanup() {
         m_window->sheet().ClearGrid();
         m_window.reset();
     }
-    iit::db::CloseAllDatabases();
-    const QStringList unexpected = m_watchdog->unexpected();
-    const std::size_t pending = m_watchdog->pending();
-    m_watchdog.reset();
-    QVERIFY2(unexpected.isEmpty(), qPrintable("unexpected dialog: " + unexpected.join(" | ")));
-    QCOMPARE(pending, std::size_t(0));
-    QVERIFY(::chdir("/") == 0);
-    m_dir.reset();
+    const QString problems = m_env->problems();
+    m_env.reset();
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
 }
 
 BatchWindow* BatchWindowTest::open() {
@@ -186,7 +153,7 @@ void BatchWindowTest::editOfTheIncomeComputesItsRow() {
 
     // Wages below the threshold: the message, and the row computes nothing.
     QString said;
-    m_watchdog->expectMessage(QMessageBox::Ok, &said);
+    m_env->watchdog().expectMessage(QMessageBox::Ok, &said);
     typeInto(2, 3, QStringLiteral("4000"));
     QTRY_COMPARE(said, Q("  个人所得收入小于纳税标准, 不计税! . . .    "));
     QCOMPARE(cell(2, 4), std::string());
@@ -263,19 +230,19 @@ void BatchWindowTest::saveAndOpenThroughTheDialogs() {
     open();
     typeInto(1, 1, Q("张三"));
     typeInto(1, 3, QStringLiteral("8000"));
-    const std::filesystem::path file = m_dir->path() / "工资.dat";
+    const std::filesystem::path file = m_env->dir().path() / "工资.dat";
     bool proposedDefault = false;
-    m_watchdog->expect([&](QWidget* dialog) {
+    m_env->watchdog().expect([&](QWidget* dialog) {
         auto* fd = qobject_cast<QFileDialog*>(dialog);
         if (!fd) {
             static_cast<QDialog*>(dialog)->reject();
             return;
         }
         // Before any save: the default name in the data directory.
-        proposedDefault =
-            fd->directory().absolutePath() == QString::fromStdString(m_dir->path().native()) &&
-            fd->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text() ==
-                Q("个人所得税扣税表.dat");
+        proposedDefault = fd->directory().absolutePath() ==
+                              QString::fromStdString(m_env->dir().path().native()) &&
+                          fd->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text() ==
+                              Q("个人所得税扣税表.dat");
         QTimer::singleShot(0, fd, [fd, file] { typeAndAccept(fd, file); });
     });
     click("图形按钮保存");
@@ -283,23 +250,24 @@ void BatchWindowTest::saveAndOpenThroughTheDialogs() {
     QVERIFY(std::filesystem::exists(file));
     QCOMPARE(cell(2, 1), std::string("合计")); // the save computed first
     QCOMPARE(iit::PathFromStoredText(iit::ReadConfigItem(
-                 m_dir->path() / "config.inf", iit::sysText("目录"), iit::sysText("子目录"))),
+                 m_env->dir().path() / "config.inf", iit::sysText("目录"), iit::sysText("子目录"))),
              file);
 
     // A file that is not a batch file: the messages, and nothing changes.
-    iit::testing::writeFile(m_dir->path() / "notes.dat", "just some text");
+    iit::testing::writeFile(m_env->dir().path() / "notes.dat", "just some text");
     QString said;
-    answerFileDialog(*m_watchdog, m_dir->path() / "notes.dat");
+    answerFileDialog(m_env->watchdog(), m_env->dir().path() / "notes.dat");
     QString replace;
-    m_watchdog->expectMessage(QMessageBox::Yes, &replace); // replace the existing file?
-    m_watchdog->expectMessage(QMessageBox::Ok, &said);
+    m_env->watchdog().expectMessage(QMessageBox::Yes, &replace); // replace the existing file?
+    m_env->watchdog().expectMessage(QMessageBox::Ok, &said);
     click("图形按钮保存");
     QVERIFY2(replace.contains(Q("notes.dat")), qPrintable(replace));
     QCOMPARE(said, Q("文件保存失败！ . . .   "));
-    QCOMPARE(iit::testing::readFile(m_dir->path() / "notes.dat"), std::string("just some text"));
+    QCOMPARE(iit::testing::readFile(m_env->dir().path() / "notes.dat"),
+             std::string("just some text"));
 
-    answerFileDialog(*m_watchdog, m_dir->path() / "notes.dat");
-    m_watchdog->expectMessage(QMessageBox::Ok, &said);
+    answerFileDialog(m_env->watchdog(), m_env->dir().path() / "notes.dat");
+    m_env->watchdog().expectMessage(QMessageBox::Ok, &said);
     click("图形按钮打开");
     QCOMPARE(said, Q("文件打开失败，请选择正确的文件！ . . .   "));
     QCOMPARE(cell(1, 1), std::string("张三"));
@@ -308,33 +276,33 @@ void BatchWindowTest::saveAndOpenThroughTheDialogs() {
     m_window->sheet().ClearGrid();
     m_window.reset();
     open();
-    answerFileDialog(*m_watchdog, file);
+    answerFileDialog(m_env->watchdog(), file);
     click("图形按钮打开");
     QCOMPARE(cell(1, 1), std::string("张三"));
     QCOMPARE(cell(1, 4), std::string("90"));
     QCOMPARE(iit::batch::ProposedOpenName(), file);
     // A cancelled dialog changes nothing.
-    m_watchdog->expect([](QWidget* dialog) { static_cast<QDialog*>(dialog)->reject(); });
+    m_env->watchdog().expect([](QWidget* dialog) { static_cast<QDialog*>(dialog)->reject(); });
     click("图形按钮打开");
     QCOMPARE(cell(1, 1), std::string("张三"));
 }
 
 void BatchWindowTest::openAsksAboutUnsavedChanges() {
     open();
-    const std::filesystem::path file = m_dir->path() / "one.dat";
+    const std::filesystem::path file = m_env->dir().path() / "one.dat";
     typeInto(1, 1, Q("甲"));
-    answerFileDialog(*m_watchdog, file);
+    answerFileDialog(m_env->watchdog(), file);
     click("图形按钮保存");
     typeInto(2, 1, Q("乙"));
     // Cancel: no dialog, the sheet stays.
     QString said;
-    m_watchdog->expectMessage(QMessageBox::Cancel, &said);
+    m_env->watchdog().expectMessage(QMessageBox::Cancel, &said);
     click("图形按钮打开");
     QCOMPARE(said, Q("表格内容尚未保存，是否保存？"));
     QCOMPARE(cell(2, 1), std::string("乙"));
     // No: the file replaces the whole sheet.
-    m_watchdog->expectMessage(QMessageBox::No);
-    answerFileDialog(*m_watchdog, file);
+    m_env->watchdog().expectMessage(QMessageBox::No);
+    answerFileDialog(m_env->watchdog(), file);
     click("图形按钮打开");
     QCOMPARE(cell(1, 1), std::string("甲"));
     QCOMPARE(cell(2, 1), std::string());
@@ -348,19 +316,19 @@ void BatchWindowTest::closingAsksAboutUnsavedChanges() {
     open();
     typeInto(1, 1, Q("甲"));
     QString said;
-    m_watchdog->expectMessage(QMessageBox::Cancel, &said);
+    m_env->watchdog().expectMessage(QMessageBox::Cancel, &said);
     m_window->close();
     QCOMPARE(said, Q("表格内容尚未保存，是否保存？"));
     QVERIFY(m_window->isVisible());
     // Yes, then a cancelled save dialog: the window stays open.
-    m_watchdog->expectMessage(QMessageBox::Yes);
-    m_watchdog->expect([](QWidget* dialog) { static_cast<QDialog*>(dialog)->reject(); });
+    m_env->watchdog().expectMessage(QMessageBox::Yes);
+    m_env->watchdog().expect([](QWidget* dialog) { static_cast<QDialog*>(dialog)->reject(); });
     m_window->close();
     QVERIFY(m_window->isVisible());
     // Yes and a save: closed, and the file holds the person.
-    const std::filesystem::path file = m_dir->path() / "closing.dat";
-    m_watchdog->expectMessage(QMessageBox::Yes);
-    answerFileDialog(*m_watchdog, file);
+    const std::filesystem::path file = m_env->dir().path() / "closing.dat";
+    m_env->watchdog().expectMessage(QMessageBox::Yes);
+    answerFileDialog(m_env->watchdog(), file);
     m_window->close();
     QVERIFY(!m_window->isVisible());
     QVERIFY(std::filesystem::exists(file));
@@ -368,7 +336,7 @@ void BatchWindowTest::closingAsksAboutUnsavedChanges() {
     // No: closed without a save.
     open();
     typeInto(1, 1, Q("乙"));
-    m_watchdog->expectMessage(QMessageBox::No);
+    m_env->watchdog().expectMessage(QMessageBox::No);
     m_window->close();
     QVERIFY(!m_window->isVisible());
 }
@@ -378,13 +346,13 @@ void BatchWindowTest::cutTextsAreAnnouncedBeforeTheSave() {
     grid().setText(1, 1, iit::Text::fromUtf8("欧阳某某某某某某某"));
     grid().setText(1, 3, iit::Text::fromUtf8("8000"));
     QString said;
-    m_watchdog->expectMessage(QMessageBox::No, &said);
+    m_env->watchdog().expectMessage(QMessageBox::No, &said);
     click("图形按钮保存"); // No: no file dialog either
     QVERIFY2(said.contains(Q("有 1 个单元格")), qPrintable(said));
     QVERIFY(said.contains(Q("第 1 行 姓名")));
-    const std::filesystem::path file = m_dir->path() / "cut.dat";
-    m_watchdog->expectMessage(QMessageBox::Yes);
-    answerFileDialog(*m_watchdog, file);
+    const std::filesystem::path file = m_env->dir().path() / "cut.dat";
+    m_env->watchdog().expectMessage(QMessageBox::Yes);
+    answerFileDialog(m_env->watchdog(), file);
     click("图形按钮保存");
     QVERIFY(std::filesystem::exists(file));
 }
@@ -495,7 +463,7 @@ void BatchWindowTest::printOpensOnePreview() {
     click("图形按钮打印");
     QCOMPARE(m_window->preview().dialog(), first); // only brought to the front
     const iit::printing::PrintTable& table = m_window->preview().table();
-    QVERIFY(std::filesystem::exists(m_dir->path() / "print.dbf")); // written when missing
+    QVERIFY(std::filesystem::exists(m_env->dir().path() / "print.dbf")); // written when missing
     QCOMPARE(table.rowCount(), 7);
     QCOMPARE(table.cell(1, 1).text.toUtf8(), std::string("某某公司个人所得税缴纳表"));
     QCOMPARE(grid().text(2, 1).toUtf8(), std::string()); // the grid is left as it was

@@ -13,8 +13,7 @@
 #include "runtime/qt_text.h"
 #include "runtime/shaped_window.h"
 #include "runtime/units.h"
-#include "tests/support/modal_watchdog.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/window_test.h"
 
 #include <QAccessible>
 #include <QLabel>
@@ -29,7 +28,6 @@
 #include <unistd.h>
 
 using iit::mainwindow::MainWindow;
-using iit::testing::TempDir;
 
 namespace {
 
@@ -107,8 +105,7 @@ private:
         return u;
     }
 
-    std::unique_ptr<TempDir> m_dir;
-    std::unique_ptr<iit::testing::ModalWatchdog> m_watchdog;
+    std::unique_ptr<iit::testing::WindowTestEnvironment> m_env;
     std::unique_ptr<MainWindow> m_window;
 };
 
@@ -117,23 +114,15 @@ void MainWindowTest::initTestCase() {
 }
 
 void MainWindowTest::init() {
-    m_dir = std::make_unique<TempDir>();
-    iit::SetProgramDirectory(m_dir->path());
-    QVERIFY(::chdir(m_dir->path().c_str()) == 0);
-    iit::db::CloseAllDatabases();
-    m_watchdog = std::make_unique<iit::testing::ModalWatchdog>();
+    m_env = std::make_unique<iit::testing::WindowTestEnvironment>();
+    QVERIFY(m_env->ready());
 }
 
 void MainWindowTest::cleanup() {
     m_window.reset();
-    iit::db::CloseAllDatabases();
-    const QStringList unexpected = m_watchdog->unexpected();
-    const std::size_t pending = m_watchdog->pending();
-    m_watchdog.reset();
-    QVERIFY2(unexpected.isEmpty(), qPrintable("unexpected dialog: " + unexpected.join(" | ")));
-    QCOMPARE(pending, std::size_t(0));
-    QVERIFY(::chdir("/") == 0);
-    m_dir.reset();
+    const QString problems = m_env->problems();
+    m_env.reset();
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
 }
 
 MainWindow* MainWindowTest::open() {
@@ -157,8 +146,8 @@ void MainWindowTest::keys(const QStringList& sequence) {
 
 void MainWindowTest::firstStartInAnEmptyDirectory() {
     open();
-    const auto table = m_dir->path() / "设置税率表A.dat";
-    const auto print = m_dir->path() / "print.dbf";
+    const auto table = m_env->dir().path() / "设置税率表A.dat";
+    const auto print = m_env->dir().path() / "print.dbf";
     QCOMPARE(std::filesystem::file_size(table), std::uintmax_t(2744));
     const std::string printBytes = iit::testing::readFile(print);
     const iit::ByteSet& builtIn = iit::resources::BuiltInPrintTemplate();
@@ -783,9 +772,9 @@ void MainWindowTest::screenReadersFollowTheWindow() {
 
 void MainWindowTest::damagedTableIsSetAsideOnce() {
     const std::string garbage = "this is not a rate table, just some bytes of a damaged file";
-    iit::testing::writeFile(m_dir->path() / "设置税率表A.dat", garbage);
+    iit::testing::writeFile(m_env->dir().path() / "设置税率表A.dat", garbage);
     QString told;
-    m_watchdog->expect([&](QWidget* dialog) {
+    m_env->watchdog().expect([&](QWidget* dialog) {
         auto* box = qobject_cast<QMessageBox*>(dialog);
         told = box ? box->text() : QString();
         box->accept();
@@ -794,13 +783,14 @@ void MainWindowTest::damagedTableIsSetAsideOnce() {
     QVERIFY2(told.contains(U("设置税率表A.dat.damaged-")), qPrintable(told));
     // The damaged bytes are kept under the name the user was told.
     std::vector<std::filesystem::path> aside;
-    for (const auto& entry : std::filesystem::directory_iterator(m_dir->path()))
+    for (const auto& entry : std::filesystem::directory_iterator(m_env->dir().path()))
         if (entry.path().filename().string().find(".damaged-") != std::string::npos)
             aside.push_back(entry.path());
     QCOMPARE(aside.size(), std::size_t(1));
     QVERIFY(told.contains(QString::fromStdString(aside[0].filename().string())));
     QVERIFY(iit::testing::readFile(aside[0]) == garbage);
-    QCOMPARE(std::filesystem::file_size(m_dir->path() / "设置税率表A.dat"), std::uintmax_t(2744));
+    QCOMPARE(std::filesystem::file_size(m_env->dir().path() / "设置税率表A.dat"),
+             std::uintmax_t(2744));
     // The program goes on with the built-in table.
     QCOMPARE(m_window->messageThreshold(), 5000);
     keys({"8", "0", "0", "0"});
@@ -814,7 +804,7 @@ void MainWindowTest::damagedTableIsSetAsideOnce() {
 // A table another program keeps locked: the start-up says so, each calculation tries again and
 // says which file and why, and computes as soon as the lock is gone.
 void MainWindowTest::lockedTableNeverEndsTheProgram() {
-    const std::filesystem::path table = m_dir->path() / "设置税率表A.dat";
+    const std::filesystem::path table = m_env->dir().path() / "设置税率表A.dat";
     const iit::ByteSet& bytes = iit::resources::DefaultRateTable();
     iit::testing::writeFile(table, std::string(bytes.begin(), bytes.end()));
     const int fd = ::open(table.c_str(), O_RDWR);
@@ -824,7 +814,7 @@ void MainWindowTest::lockedTableNeverEndsTheProgram() {
     fl.l_whence = SEEK_SET;
     QVERIFY(::fcntl(fd, F_OFD_SETLK, &fl) == 0);
     QString told;
-    m_watchdog->expect([&](QWidget* dialog) {
+    m_env->watchdog().expect([&](QWidget* dialog) {
         auto* box = qobject_cast<QMessageBox*>(dialog);
         told = box ? box->text() : QString();
         box->accept();

@@ -10,8 +10,7 @@
 #include "runtime/grid_model.h"
 #include "runtime/grid_view.h"
 #include "runtime/window_runtime.h"
-#include "tests/support/modal_watchdog.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/window_test.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -28,7 +27,6 @@
 #include <unistd.h>
 
 using iit::ratetable::RateTableWindow;
-using iit::testing::TempDir;
 
 namespace {
 
@@ -70,32 +68,14 @@ private:
     std::string cell(int row, int column) const {
         return m_window->sheet().grid().text(row, column).toUtf8();
     }
-    QWidget* typingTarget() const {
-        QWidget* focus = QApplication::focusWidget();
-        if (view()->isEditing() && qobject_cast<QLineEdit*>(focus)) return focus;
-        return view();
-    }
     // Types into a cell; Enter commits unless `commit` is false.
     void typeInto(int row, int column, const char* text, bool commit = true) {
-        if (QApplication::activeWindow() != m_window.get()) {
-            QApplication::setActiveWindow(m_window.get());
-            view()->setFocus();
-        }
-        const QRect rect = view()->visualRect(view()->gridModel()->indexOf(row, column));
-        QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, rect.center());
-        for (QChar c : QString::fromUtf8(text))
-            QTest::sendKeyEvent(QTest::Click, typingTarget(), Qt::Key_unknown, QString(c),
-                                Qt::NoModifier);
-        if (commit) QTest::keyClick(typingTarget(), Qt::Key_Return);
+        iit::testing::TypeIntoCell(m_window.data(), view(), row, column, QString::fromUtf8(text),
+                                   commit);
     }
-    void click(const char* unit) {
-        auto* w = m_window->findChild<QWidget*>(Q(unit));
-        if (!w) qFatal("no unit %s", unit);
-        QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center());
-    }
+    void click(const char* unit) { iit::testing::ClickUnit(m_window.data(), unit); }
 
-    std::unique_ptr<TempDir> m_dir;
-    std::unique_ptr<iit::testing::ModalWatchdog> m_watchdog;
+    std::unique_ptr<iit::testing::WindowTestEnvironment> m_env;
     QPointer<RateTableWindow> m_window;
     std::int32_t m_threshold = 0;
 };
@@ -105,25 +85,17 @@ void RateTableWindowTest::initTestCase() {
 }
 
 void RateTableWindowTest::init() {
-    m_dir = std::make_unique<TempDir>();
-    iit::SetProgramDirectory(m_dir->path());
-    QVERIFY(::chdir(m_dir->path().c_str()) == 0);
-    iit::db::CloseAllDatabases();
+    m_env = std::make_unique<iit::testing::WindowTestEnvironment>();
+    QVERIFY(m_env->ready());
     QVERIFY(iit::engine::OpenRateTableAtStart(iit::engine::RateTablePath(), 0).opened);
-    m_watchdog = std::make_unique<iit::testing::ModalWatchdog>();
     m_threshold = 0;
 }
 
 void RateTableWindowTest::cleanup() {
     delete m_window.data();
-    iit::db::CloseAllDatabases();
-    const QStringList unexpected = m_watchdog->unexpected();
-    const std::size_t pending = m_watchdog->pending();
-    m_watchdog.reset();
-    QVERIFY2(unexpected.isEmpty(), qPrintable("unexpected dialog: " + unexpected.join(" | ")));
-    QCOMPARE(pending, std::size_t(0));
-    QVERIFY(::chdir("/") == 0);
-    m_dir.reset();
+    const QString problems = m_env->problems();
+    m_env.reset();
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
 }
 
 RateTableWindow* RateTableWindowTest::open() {
@@ -186,14 +158,14 @@ void RateTableWindowTest::cellsStoredDifferentlyAreShownFirst() {
     typeInto(6, 5, "3.5");
     typeInto(7, 7, "abc");
     QString said;
-    m_watchdog->expectMessage(QMessageBox::No, &said);
+    m_env->watchdog().expectMessage(QMessageBox::No, &said);
     click("超级按钮税率保存");
     QVERIFY2(said.contains(Q("第 6 行第 5 列")), qPrintable(said));
     QVERIFY(said.contains(Q("“3.5” → 3")));
     QVERIFY(said.contains(Q("“abc” → 0")));
     QVERIFY(m_window->isVisible()); // back to the grid, nothing saved
     QCOMPARE(cell(6, 5), std::string("3.5"));
-    m_watchdog->expectMessage(QMessageBox::Yes);
+    m_env->watchdog().expectMessage(QMessageBox::Yes);
     click("超级按钮税率保存");
     QTRY_VERIFY(m_window.isNull() || !m_window->isVisible());
     delete m_window.data();
@@ -225,7 +197,7 @@ void RateTableWindowTest::aTableThatCannotBeOpenedEndsNothing() {
     std::filesystem::remove(iit::engine::RateTablePath());
     std::filesystem::create_directory(iit::engine::RateTablePath());
     QString said;
-    m_watchdog->expectMessage(QMessageBox::Ok, &said);
+    m_env->watchdog().expectMessage(QMessageBox::Ok, &said);
     open();
     QVERIFY2(said.contains(Q("设置税率表A.dat")), qPrintable(said));
     QCOMPARE(cell(5, 1), std::string()); // open, empty
