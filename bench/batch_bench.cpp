@@ -8,6 +8,8 @@
 #include "runtime/files.h"
 #include "runtime/grid_history.h"
 
+#include "bench/support/data_dir.h"
+
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
@@ -19,24 +21,7 @@ namespace {
 using engine::TaxKind;
 using engine::TaxMode;
 
-class Workspace {
-public:
-    Workspace() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "iit-bench-XXXXXX").string();
-        m_dir = ::mkdtemp(tmpl.data());
-        db::CloseAllDatabases();
-        SetProgramDirectory(m_dir);
-        engine::WriteDefaultRateTable(engine::RateTablePath());
-        engine::OpenRateTable(engine::RateTablePath());
-    }
-    ~Workspace() {
-        db::CloseAllDatabases();
-        std::filesystem::remove_all(m_dir);
-    }
-
-private:
-    std::filesystem::path m_dir;
-};
+using Workspace = bench::DataDirectory;
 
 // 10,000 lines of seven spreadsheet fields, as a user pastes them.
 Text PayrollText() {

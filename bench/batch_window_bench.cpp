@@ -6,6 +6,7 @@
 // and Ctrl+End as frames; the resident memory of the whole process with a full sheet; and the
 // click on "税率表" until the rate-table window is painted.
 #include "batch/batch_window.h"
+#include "bench/support/data_dir.h"
 #include "bench/support/qt_bench.h"
 #include "database/database.h"
 #include "engine/bracket_table.h"
@@ -37,19 +38,7 @@ using iit::bench::PaintCounter;
 using iit::bench::payrollText;
 using iit::bench::waitForPaint;
 
-struct DataDirectory {
-    std::filesystem::path dir;
-    DataDirectory() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "iit-bench-XXXXXX").string();
-        dir = ::mkdtemp(tmpl.data());
-        iit::SetProgramDirectory(dir);
-        iit::engine::OpenRateTableAtStart(iit::engine::RateTablePath(), 0);
-    }
-    ~DataDirectory() {
-        iit::db::CloseAllDatabases();
-        std::filesystem::remove_all(dir);
-    }
-};
+using iit::bench::DataDirectory;
 
 // A batch window with 10,000 people pasted in.
 std::unique_ptr<BatchWindow> fullWindow() {

@@ -13,6 +13,8 @@
 
 #include <QApplication>
 
+#include "bench/support/data_dir.h"
+
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
@@ -28,12 +30,6 @@ namespace {
 class Workspace {
 public:
     explicit Workspace(int people) {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "iit-bench-XXXXXX").string();
-        m_dir = ::mkdtemp(tmpl.data());
-        db::CloseAllDatabases();
-        SetProgramDirectory(m_dir);
-        engine::WriteDefaultRateTable(engine::RateTablePath());
-        engine::OpenRateTable(engine::RateTablePath());
         const ByteSet& b = resources::BuiltInPrintTemplate();
         std::ofstream(templateFile(), std::ios::binary)
             .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
@@ -51,12 +47,8 @@ public:
         }
         m_sheet->CalculateAll();
     }
-    ~Workspace() {
-        db::CloseAllDatabases();
-        std::filesystem::remove_all(m_dir);
-    }
-    std::filesystem::path templateFile() const { return m_dir / "print.dbf"; }
-    std::filesystem::path dir() const { return m_dir; }
+    std::filesystem::path templateFile() const { return m_data.path() / "print.dbf"; }
+    std::filesystem::path dir() const { return m_data.path(); }
     PrintTable fill() const {
         return MakeTaxPaymentTable(
             templateFile(), m_sheet->grid(),
@@ -64,7 +56,7 @@ public:
     }
 
 private:
-    std::filesystem::path m_dir;
+    bench::DataDirectory m_data;
     std::unique_ptr<batch::BatchSheet> m_sheet;
 };
 

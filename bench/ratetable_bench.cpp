@@ -6,6 +6,8 @@
 #include "ratetable/rate_table_sheet.h"
 #include "runtime/files.h"
 
+#include "bench/support/data_dir.h"
+
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
@@ -14,24 +16,7 @@
 namespace iit::ratetable {
 namespace {
 
-class Workspace {
-public:
-    Workspace() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "iit-bench-XXXXXX").string();
-        m_dir = ::mkdtemp(tmpl.data());
-        db::CloseAllDatabases();
-        SetProgramDirectory(m_dir);
-        engine::WriteDefaultRateTable(engine::RateTablePath());
-        engine::OpenRateTable(engine::RateTablePath());
-    }
-    ~Workspace() {
-        db::CloseAllDatabases();
-        std::filesystem::remove_all(m_dir);
-    }
-
-private:
-    std::filesystem::path m_dir;
-};
+using Workspace = bench::DataDirectory;
 
 void BM_Load(benchmark::State& state) {
     Workspace ws;
