@@ -14,6 +14,7 @@
 #include "engine/calculate.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
+#include "tests/engine/engine_test_support.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -43,27 +44,11 @@ const std::filesystem::path kGoldenFile =
 constexpr int kIncomesPerCombination = 10000;
 constexpr int kChunkRows = 9000; // rows of one CalculateAll; the totals row fits below them
 
-using Row = std::array<double, 24>;
-
-void SetGroup(Row& row, int first, double threshold, double lower, double upper, double rate,
-              double qd) {
-    const double v[5] = {threshold, lower, upper, rate, qd};
-    for (int i = 0; i < 5; ++i)
-        row[static_cast<std::size_t>(first - 1 + i)] = v[i];
-}
+using testing::Row;
+using testing::SetGroup;
 
 std::vector<Row> ExampleRows() {
-    std::vector<Row> rows(9, Row{});
-    SetGroup(rows[0], 1, 5000, 0, 3000, 3, 0);
-    SetGroup(rows[1], 1, 0, 3000, 12000, 10, 210);
-    SetGroup(rows[0], 7, 800, 0, 4000, 20, 0);
-    SetGroup(rows[1], 7, 0, 4000, 25000, 20, 0);
-    SetGroup(rows[2], 7, 0, 25000, 62500, 30, 2000);
-    SetGroup(rows[3], 7, 0, 62500, 1e12, 40, 7000);
-    SetGroup(rows[0], 13, 800, 0, 3360, 20, 0);
-    SetGroup(rows[0], 19, 800, 0, 4000, 20, 0);
-    rows[1][21] = 30;
-    return rows;
+    return testing::ExampleTable();
 }
 
 // Overlapping bands (the first and the last matching band differ), fractional thresholds,

@@ -1,7 +1,7 @@
 #include "printing/tax_payment_table.h"
 #include "resources/print_template.h"
 #include "runtime/convert.h"
-#include "tests/batch/batch_support.h"
+#include "tests/printing/print_support.h"
 
 #include <array>
 #include <string>
@@ -15,17 +15,8 @@ using engine::TaxMode;
 // 2024-05-03, 15:20: the date prints without the time.
 const double kToday = MakeDateTime(2024, 5, 3, 15, 20, 0);
 
-class Fill : public testing::BatchFixture {
+class Fill : public testing::PrintFixture {
 protected:
-    std::filesystem::path templateFile;
-
-    void SetUp() override {
-        BatchFixture::SetUp();
-        templateFile = dir / "print.dbf";
-        const ByteSet& b = resources::BuiltInPrintTemplate();
-        testing::writeFile(templateFile, std::string(b.begin(), b.end()));
-    }
-
     PrintTable print(TaxMode mode = TaxMode::Gross,
                      const char* employer = "在这里输入使用单位名称") {
         return MakeTaxPaymentTable(templateFile, grid(), {Text::fromUtf8(employer), mode, kToday});

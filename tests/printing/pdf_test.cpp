@@ -6,7 +6,7 @@
 #include "printing/tax_payment_table.h"
 #include "resources/print_template.h"
 #include "runtime/convert.h"
-#include "tests/batch/batch_support.h"
+#include "tests/printing/print_support.h"
 
 #include <QApplication>
 #include <QPrinter>
@@ -47,16 +47,8 @@ std::string PdfText(const std::filesystem::path& pdf, int page) {
     return Shell("pdftotext -layout -f " + p + " -l " + p + " " + Quote(pdf) + " -");
 }
 
-class Pdf : public testing::BatchFixture {
+class Pdf : public testing::PrintFixture {
 protected:
-    std::filesystem::path templateFile;
-
-    void SetUp() override {
-        BatchFixture::SetUp();
-        templateFile = dir / "print.dbf";
-        const ByteSet& b = resources::BuiltInPrintTemplate();
-        testing::writeFile(templateFile, std::string(b.begin(), b.end()));
-    }
     void people(int count) {
         for (int r = 1; r <= count; ++r) {
             person(r, ("职员" + std::to_string(r)).c_str(),

@@ -15,13 +15,9 @@ struct CliRun {
     std::string out, err;
 };
 
-// `args` is passed to the shell as it stands; `input`, when given, is the file standard input
-// is read from.
-inline CliRun runCli(const TempDir& dir, const std::string& args, const std::string& input = {}) {
-    const std::string errFile = (dir / "stderr.txt").string();
-    std::string command = std::string(IITCALC_CLI) + " --data-dir '" + dir.path().string() + "' " +
-                          args + " 2>'" + errFile + "'";
-    if (!input.empty()) command += " <'" + input + "'";
+// Runs a shell command whose standard error goes to `errFile`; what it prints, and its exit
+// code (`killedExit` when a signal ended it).
+inline CliRun runCommand(const std::string& command, const std::string& errFile, int killedExit) {
     CliRun run{-1, {}, {}};
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return run;
@@ -29,9 +25,19 @@ inline CliRun runCli(const TempDir& dir, const std::string& args, const std::str
     for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
         run.out.append(buf, n);
     const int status = ::pclose(pipe);
-    run.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.exit = WIFEXITED(status) ? WEXITSTATUS(status) : killedExit;
     run.err = readFile(errFile);
     return run;
+}
+
+// `args` is passed to the shell as it stands; `input`, when given, is the file standard input
+// is read from.
+inline CliRun runCli(const TempDir& dir, const std::string& args, const std::string& input = {}) {
+    const std::string errFile = (dir / "stderr.txt").string();
+    std::string command = std::string(IITCALC_CLI) + " --data-dir '" + dir.path().string() + "' " +
+                          args + " 2>'" + errFile + "'";
+    if (!input.empty()) command += " <'" + input + "'";
+    return runCommand(command, errFile, -1);
 }
 
 // Runs a bash command line in `dir` (with the CLI as $CLI) and collects its output; a command
@@ -43,16 +49,7 @@ inline CliRun runShell(const TempDir& dir, const std::string& script, int second
     const std::string errFile = (dir / "stderr.txt").string();
     const std::string command = "timeout -s KILL " + std::to_string(seconds) + " bash '" +
                                 scriptFile + "' 2>'" + errFile + "'";
-    CliRun run{-1, {}, {}};
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
-        run.out.append(buf, n);
-    const int status = ::pclose(pipe);
-    run.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 124;
-    run.err = readFile(errFile);
-    return run;
+    return runCommand(command, errFile, 124);
 }
 
 } // namespace iit::testing
