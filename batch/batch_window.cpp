@@ -84,7 +84,7 @@ void BatchWindow::findUnits() {
         void (BatchWindow::*run)();
     } triples[] = {
         {"图形按钮打开", "透明标签打开1", "透明标签打开2", &BatchWindow::OpenBatchFile},
-        {"图形按钮保存", "透明标签保存1", "透明标签保存2", nullptr},
+        {"图形按钮保存", "透明标签保存1", "透明标签保存2", &BatchWindow::SaveCommand},
         {"图形按钮计算", "透明标签1", "透明标签6", &BatchWindow::CalculateAll},
         {"图形按钮全选", "透明标签7", "透明标签2", &BatchWindow::SelectAll},
         {"图形按钮复制", "透明标签8", "透明标签3", &BatchWindow::CopySelection},
@@ -100,12 +100,7 @@ void BatchWindow::findUnits() {
 
 void BatchWindow::bindEvents() {
     for (const Command& c : m_commands) {
-        connect(c.button, &QAbstractButton::clicked, this, [this, &c] {
-            if (c.run)
-                (this->*c.run)();
-            else
-                SaveBatchFile();
-        });
+        connect(c.button, &QAbstractButton::clicked, this, [this, &c] { (this->*c.run)(); });
         c.caption->installEventFilter(this);
         c.pressed->installEventFilter(this);
     }
@@ -266,6 +261,10 @@ bool BatchWindow::SaveBatchFile() {
     return true;
 }
 
+void BatchWindow::SaveCommand() {
+    SaveBatchFile();
+}
+
 bool BatchWindow::keepOrDropChanges() {
     if (!m_sheet.HasUnsavedChanges()) return true;
     switch (gui::MessageBox(UnsavedQuestion(), gui::mb::kYesNoCancel | gui::mb::kIconQuestion, {},
@@ -331,12 +330,7 @@ bool BatchWindow::eventFilter(QObject* watched, QEvent* event) {
                 m_pressedCommand = nullptr;
                 const QPoint at = c.pressed->mapFromGlobal(
                     static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
-                if (c.pressed->rect().contains(at)) {
-                    if (c.run)
-                        (this->*c.run)();
-                    else
-                        SaveBatchFile();
-                }
+                if (c.pressed->rect().contains(at)) (this->*c.run)();
                 return true;
             }
         }

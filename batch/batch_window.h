@@ -80,6 +80,8 @@ private:
         void (BatchWindow::*run)();
     };
 
+    // The save as a command of the side panel.
+    void SaveCommand();
     void findUnits();
     void bindEvents();
     void chooseKind(engine::TaxKind kind);
