@@ -207,7 +207,8 @@ int RunPrint(Context& ctx) {
         args.employer ? Text::fromUtf8(*args.employer) : printing::EmployerPlaceholder();
     fill.mode = sheet.mode();
     fill.today = Now();
-    printing::FillTaxPaymentTable(table, sheet.grid(), fill);
+    const batch::SheetPeople people = batch::PeopleOf(sheet.grid());
+    printing::FillTaxPaymentTable(table, sheet.grid(), {people.rows, people.totalTexts()}, fill);
 
     OffscreenApplication app;
     endIfSignalled();

@@ -156,9 +156,16 @@ std::optional<int> ComputeSheet(const Context& ctx, const Command& command, cons
     }
     sheet.setKind(args.kind);
     sheet.setMode(args.mode);
-    if (auto message = sheet.CalculateAll()) {
-        std::cerr << "iitcalc-cli: " << OneLine(*message).toUtf8() << "\n";
+    const Outcome<batch::CalculationReport> report = sheet.CalculateAll();
+    if (!report) {
+        std::cerr << "iitcalc-cli: " << OneLine(report.problem().message).toUtf8() << "\n";
         return kExitFailure;
+    }
+    // Rows that could not be computed are named; the sheet was still computed as written.
+    if (!report->empty()) {
+        std::string lines = report->message().toUtf8();
+        std::erase(lines, '\r');
+        std::cerr << "iitcalc-cli: " << args.input << ": " << lines << "\n";
     }
     return std::nullopt;
 }

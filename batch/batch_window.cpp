@@ -63,6 +63,7 @@ BatchWindow::BatchWindow(std::function<Text()> employer, QWidget* parent)
     findUnits();
     bindEvents();
     m_grid->setGrid(m_sheet.grid(), &m_history);
+    m_grid->setCellNotes([this](int row, int column) { return m_sheet.noteOf(row, column); });
     m_sheet.grid().setCurrentCell(1, 1);
     m_grid->setFocus();
 }
@@ -142,13 +143,24 @@ void BatchWindow::message(const Text& text) {
 
 void BatchWindow::CalculateAll() {
     commitEdit();
-    std::optional<Text> problem;
+    calculateAndReport();
+}
+
+bool BatchWindow::calculateAndReport() {
+    std::optional<Outcome<CalculationReport>> result;
     {
         // A calculation is no step of its own: it joins the step it follows.
         GridHistory::Amendment amendment(m_history);
-        problem = m_sheet.CalculateAll();
+        result.emplace(m_sheet.CalculateAll());
     }
-    if (problem) message(*problem);
+    // The marks of incomes that could not be computed follow the calculation.
+    m_grid->viewport()->update();
+    if (!*result) {
+        message(result->problem().message);
+        return false;
+    }
+    if (!(*result)->empty()) message((*result)->message());
+    return true;
 }
 
 void BatchWindow::editCommitted(int row, int column) {
@@ -157,6 +169,7 @@ void BatchWindow::editCommitted(int row, int column) {
         GridHistory::Amendment amendment(m_history);
         text = m_sheet.CalculateEditedRow(row, column);
     }
+    m_grid->viewport()->update();
     // Shown once the edit has ended, outside the grid's own event.
     if (text)
         QMetaObject::invokeMethod(
@@ -245,12 +258,7 @@ bool BatchWindow::acceptCutTexts() {
 
 bool BatchWindow::SaveBatchFile() {
     commitEdit();
-    std::optional<Text> problem;
-    {
-        GridHistory::Amendment amendment(m_history);
-        problem = m_sheet.CalculateAll();
-    }
-    if (problem) message(*problem);
+    calculateAndReport();
     if (!acceptCutTexts()) return false;
     const std::optional<std::filesystem::path> file = chooseFile(true, ProposedSaveName());
     if (!file) return false;
@@ -303,7 +311,9 @@ void BatchWindow::Print() {
     // A template removed since the start is written again from the built-in copy.
     const std::filesystem::path layout = printing::PrintTemplatePath();
     printing::EnsurePrintTemplateFile(layout);
-    m_preview->show(printing::MakeTaxPaymentTable(layout, m_sheet.grid(), input));
+    const SheetPeople people = PeopleOf(m_sheet.grid());
+    m_preview->show(printing::MakeTaxPaymentTable(layout, m_sheet.grid(),
+                                                  {people.rows, people.totalTexts()}, input));
 }
 
 // ---- Events

@@ -97,6 +97,9 @@ private:
     // Tells the user how many texts a save cuts; false when they choose not to save.
     bool acceptCutTexts();
     void message(const Text& text);
+    // CalculateAll of the sheet, its problem or report shown; false when nothing could be
+    // computed because the rate table cannot be read.
+    bool calculateAndReport();
     // Commits an edit in progress in the grid, as moving the focus to a button does.
     void commitEdit();
 

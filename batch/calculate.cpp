@@ -1,5 +1,6 @@
 // CalculateAll and CalculateEditedRow: the tax computation of the engine applied row by row
-// under the batch's policies (engine::TaxPolicy::BatchAll and BatchEditedRow), and the totals.
+// under the batch's policies (engine::TaxPolicy::BatchAll and BatchEditedRow), the people of
+// the sheet with their exact totals, and the report of the rows that could not be computed.
 #include "batch/sheet.h"
 
 #include "engine/bracket_table.h"
@@ -8,63 +9,26 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
 namespace iit::batch {
 namespace {
 
+using engine::Exact;
 using engine::Greater;
 using engine::Less;
 using engine::TaxKind;
 using engine::TaxMode;
 
-// Amounts beyond these take no part: an income the main window would refuse as too large gets
-// no tax, and nothing larger than any amount the sheet can hold is added to the totals, which
-// therefore stay finite.
-constexpr double kLargestSummed = 1e15;
-
-bool usableIncome(double v) {
-    return std::isfinite(v) && !Greater(std::fabs(v), engine::kMaxIncome);
+const Text& TooLargeReason() {
+    static const Text text = sysText("超出可计算的范围");
+    return text;
 }
 
-double summable(double v) {
-    return std::isfinite(v) && std::fabs(v) <= kLargestSummed ? v : 0;
-}
-
-// Writes columns 4 and 5 of one row from the tax computation under the batch's policy.
-// `edited` is CalculateEditedRow's variant: no tax repeats the income as its number text
-// instead of the cell's text.
-void ComputeRow(Grid& g, int row, const engine::BracketTable& table, TaxKind kind, TaxMode mode,
-                bool edited) {
-    static const engine::TaxPolicy all = engine::TaxPolicy::BatchAll();
-    static const engine::TaxPolicy editedRow = engine::TaxPolicy::BatchEditedRow();
-    const Text& incomeText = g.text(row, kIncomeColumn);
-    const double v = ToNumber(incomeText);
-    if (!usableIncome(v)) {
-        g.setText(row, kTaxColumn, Text{});
-        g.setText(row, kAfterTaxColumn, Text{});
-        return;
-    }
-    const engine::TaxFigures f =
-        engine::ComputeTaxFigures(table, v, kind, mode, edited ? editedRow : all);
-    switch (f.type) {
-    case engine::TaxFigures::Type::Taxed:
-        g.setText(row, kTaxColumn, ToText(f.tax));
-        g.setText(row, kAfterTaxColumn, ToText(f.companion));
-        return;
-    case engine::TaxFigures::Type::BelowThreshold:
-        g.setText(row, kTaxColumn, Text{});
-        g.setText(row, kAfterTaxColumn, incomeText);
-        return;
-    case engine::TaxFigures::Type::NoTax:
-        g.setText(row, kTaxColumn, Text{});
-        g.setText(row, kAfterTaxColumn, edited ? ToText(v) : incomeText);
-        return;
-    case engine::TaxFigures::Type::NoResult: // not given under the batch's policy
-        g.setText(row, kTaxColumn, Text{});
-        g.setText(row, kAfterTaxColumn, Text{});
-        return;
-    }
+const Text& NoResultReason() {
+    static const Text text = sysText("税率表无法计算此收入");
+    return text;
 }
 
 // A row of the totals: nothing in columns 1 to 7.
@@ -74,6 +38,26 @@ bool IsEmptyRow(const Grid& g, int row) {
     return true;
 }
 
+bool IsTotalsRow(const Grid& g, int row) {
+    return RemoveSpaces(g.text(row, kNameColumn)) == TotalsMarker();
+}
+
+// A reopened batch file fills every row it holds, empty ones with "0" as income, tax and
+// after-tax amount: such a row carries nothing of a person. A name, a number, a card, a remark
+// or any amount that is not zero makes it a person's row.
+bool HoldsAPerson(const Grid& g, int row) {
+    for (int c : {kNameColumn, kIdColumn, kCardColumn, kRemarkColumn})
+        if (!g.text(row, c).empty()) return true;
+    for (int c = kIncomeColumn; c <= kAfterTaxColumn; ++c)
+        if (ToNumber(g.text(row, c)) != 0) return true;
+    return false;
+}
+
+void clearComputed(Grid& g, int row) {
+    g.setText(row, kTaxColumn, Text{});
+    g.setText(row, kAfterTaxColumn, Text{});
+}
+
 } // namespace
 
 const Text& TotalsMarker() {
@@ -81,34 +65,151 @@ const Text& TotalsMarker() {
     return marker;
 }
 
+Income ReadIncome(const Text& cell) {
+    Income out;
+    if (cell.empty()) return out;
+    const double v = ToNumber(cell);
+    if (!std::isfinite(v) || Greater(std::fabs(v), engine::kMaxIncome)) {
+        out.kind = Income::Kind::Invalid;
+        out.reason = TooLargeReason();
+        return out;
+    }
+    out.kind = Income::Kind::Amount;
+    out.amount = Exact::fromText(cell);
+    return out;
+}
+
+SheetPeople PeopleOf(const Grid& grid) {
+    SheetPeople out;
+    const int last = std::min(grid.rowCount() - 1, kDataRows);
+    for (int row = 1; row <= last; ++row) {
+        if (IsTotalsRow(grid, row) || grid.text(row, kIncomeColumn).empty()) continue;
+        if (!HoldsAPerson(grid, row)) continue;
+        out.rows.push_back(row);
+        // A row whose income could not be computed has no tax and is left out of the totals.
+        const Income income = ReadIncome(grid.text(row, kIncomeColumn));
+        if (income.kind != Income::Kind::Amount) continue;
+        out.income += income.amount;
+        out.tax += Exact::fromText(grid.text(row, kTaxColumn));
+        out.afterTax += Exact::fromText(grid.text(row, kAfterTaxColumn));
+    }
+    return out;
+}
+
+Text CalculationReport::message() const {
+    std::string text;
+    if (!uncomputed.empty()) {
+        text = "有 " + std::to_string(uncomputed.size()) +
+               " 行的收入无法计算，这些行没有税额，也不计入合计：\r\n";
+        for (std::size_t i = 0; i < uncomputed.size() && i < 5; ++i) {
+            const Row& r = uncomputed[i];
+            text += "\r\n    第 " + std::to_string(r.row) + " 行（" + r.income.toUtf8() +
+                    "）：" + r.reason.toUtf8();
+        }
+        if (uncomputed.size() > 5) text += "\r\n    ……";
+    }
+    if (noTotalsRow) {
+        if (!text.empty()) text += "\r\n\r\n";
+        text += "表格最后一行之后没有空行，合计未能写入。";
+    }
+    return sysText(text);
+}
+
 std::filesystem::path BatchSheet::rateTablePath() const {
     return m_tablePath.empty() ? engine::RateTablePath() : m_tablePath;
 }
 
-std::optional<Text> BatchSheet::CalculateAll() {
+// Writes columns 4 and 5 of one row from the tax computation under the batch's policy.
+// `edited` is CalculateEditedRow's variant: no tax repeats the income as its number text
+// instead of the cell's text. False when the row could not be computed (its cells emptied).
+bool BatchSheet::computeRow(int row, const Income& income, const engine::BracketTable& table,
+                            bool edited) {
+    static const engine::TaxPolicy all = engine::TaxPolicy::BatchAll();
+    static const engine::TaxPolicy editedRow = engine::TaxPolicy::BatchEditedRow();
+    Grid& g = m_grid;
+    const Text incomeText = g.text(row, kIncomeColumn);
+    if (income.kind != Income::Kind::Amount) {
+        clearComputed(g, row);
+        if (income.kind == Income::Kind::Invalid) m_uncomputed[row] = income.reason;
+        return income.kind == Income::Kind::Empty;
+    }
+    const engine::TaxFigures f =
+        engine::ComputeTaxFigures(table, income.amount, m_kind, m_mode, edited ? editedRow : all);
+    switch (f.type) {
+    case engine::TaxFigures::Type::Taxed:
+        g.setText(row, kTaxColumn, ToText(f.tax));
+        g.setText(row, kAfterTaxColumn, ToText(f.companion));
+        break;
+    case engine::TaxFigures::Type::BelowThreshold:
+        g.setText(row, kTaxColumn, Text{});
+        g.setText(row, kAfterTaxColumn, incomeText);
+        break;
+    case engine::TaxFigures::Type::NoTax:
+        g.setText(row, kTaxColumn, Text{});
+        g.setText(row, kAfterTaxColumn, edited ? ToText(ToNumber(incomeText)) : incomeText);
+        break;
+    case engine::TaxFigures::Type::NoResult:
+        clearComputed(g, row);
+        m_uncomputed[row] = NoResultReason();
+        return false;
+    }
+    m_uncomputed.erase(row);
+    return true;
+}
+
+Text BatchSheet::noteOf(int row, int column) const {
+    if (column != kIncomeColumn) return {};
+    const Income income = ReadIncome(m_grid.text(row, kIncomeColumn));
+    if (income.kind == Income::Kind::Invalid) return income.reason;
+    if (income.kind == Income::Kind::Empty) return {};
+    const auto found = m_uncomputed.find(row);
+    return found != m_uncomputed.end() ? found->second : Text{};
+}
+
+Outcome<CalculationReport> BatchSheet::CalculateAll() {
     Grid::UpdateScope batchOfChanges(m_grid);
+    // A row without an income has no tax: whatever its computed cells held is stale.
+    for (int row = 1; row <= kDataRows; ++row)
+        if (m_grid.text(row, kIncomeColumn).empty()) clearComputed(m_grid, row);
+    m_uncomputed.clear();
+
+    // Each income is read once.
+    std::vector<Income> incomes(kDataRows + 1);
+    for (int row = 1; row <= kDataRows; ++row)
+        incomes[static_cast<std::size_t>(row)] = ReadIncome(m_grid.text(row, kIncomeColumn));
     double sum = 0;
     for (int row = 1; row <= kDataRows; ++row) {
         // The old totals row's own income too.
-        const double income = ToNumber(m_grid.text(row, kIncomeColumn));
-        if (usableIncome(income)) sum += income;
+        const Income& income = incomes[static_cast<std::size_t>(row)];
+        if (income.kind == Income::Kind::Amount) sum += income.amount.toDouble();
         if (m_grid.text(row, kNameColumn) == TotalsMarker()) {
             for (int c = kNameColumn; c <= kCardColumn; ++c)
                 m_grid.setText(row, c, Text{});
             break;
         }
     }
-    if (!Greater(sum, 0)) return std::nullopt;
+    CalculationReport report;
+    if (!Greater(sum, 0)) {
+        // Nothing is computed; incomes that are no amounts are still named.
+        for (int row = 1; row <= kDataRows; ++row) {
+            const Income& income = incomes[static_cast<std::size_t>(row)];
+            if (income.kind == Income::Kind::Invalid)
+                report.uncomputed.push_back({row, m_grid.text(row, kIncomeColumn), income.reason});
+        }
+        return report;
+    }
 
     Text problem;
     const std::optional<engine::BracketTable> table =
         engine::LoadBracketTable(rateTablePath(), problem);
-    if (!table) return problem;
+    if (!table) return fail(std::move(problem));
     // Every row with an income is computed; empty rows are skipped, so no person after a
     // run of empty rows is left with a stale tax that the totals would still add up.
-    for (int row = 1; row <= kDataRows; ++row)
-        if (!m_grid.text(row, kIncomeColumn).empty())
-            ComputeRow(m_grid, row, *table, m_kind, m_mode, false);
+    for (int row = 1; row <= kDataRows; ++row) {
+        if (m_grid.text(row, kIncomeColumn).empty()) continue;
+        if (!computeRow(row, incomes[static_cast<std::size_t>(row)], *table, false))
+            report.uncomputed.push_back({row, m_grid.text(row, kIncomeColumn), m_uncomputed[row]});
+    }
 
     m_lastDataRow = 0;
     for (int row = 1; row <= kDataRows; ++row) {
@@ -118,22 +219,21 @@ std::optional<Text> BatchSheet::CalculateAll() {
             m_lastDataRow = std::clamp(ToInteger(m_grid.text(row, kNumberColumn)), 0, kDataRows);
         }
     }
-    double sums[3] = {0, 0, 0};
-    for (int row = 1; row <= m_lastDataRow; ++row) {
-        if (!usableIncome(ToNumber(m_grid.text(row, kIncomeColumn)))) continue;
-        for (int k = 0; k < 3; ++k)
-            sums[k] += summable(ToNumber(m_grid.text(row, kIncomeColumn + k)));
-    }
+    const SheetPeople people = PeopleOf(m_grid);
     // The totals go into the first empty row after the last data row, never over a person
     // who has a name, a number or a remark but no income yet; without one there is none.
     int totalsRow = m_lastDataRow + 1;
     while (totalsRow <= kDataRows && !IsEmptyRow(m_grid, totalsRow))
         ++totalsRow;
-    if (totalsRow > kDataRows) return std::nullopt;
+    if (totalsRow > kDataRows) {
+        report.noTotalsRow = true;
+        return report;
+    }
     m_grid.setText(totalsRow, kNameColumn, TotalsMarker());
-    for (int k = 0; k < 3; ++k)
-        m_grid.setText(totalsRow, kIncomeColumn + k, ToText(sums[k]));
-    return std::nullopt;
+    m_grid.setText(totalsRow, kIncomeColumn, ToText(people.income));
+    m_grid.setText(totalsRow, kTaxColumn, ToText(people.tax));
+    m_grid.setText(totalsRow, kAfterTaxColumn, ToText(people.afterTax));
+    return report;
 }
 
 std::optional<Text> BatchSheet::CalculateEditedRow(int row, int column) {
@@ -145,17 +245,25 @@ std::optional<Text> BatchSheet::CalculateEditedRow(int row, int column) {
         engine::LoadBracketTable(rateTablePath(), problem);
     if (!table) return problem;
     const Text& income = m_grid.text(row, kIncomeColumn);
-    if (!usableIncome(ToNumber(income))) {
-        ComputeRow(m_grid, row, *table, m_kind, m_mode, true);
+    const Income read = ReadIncome(income);
+    if (read.kind == Income::Kind::Invalid) {
+        computeRow(row, read, *table, true);
         return tooLarge;
     }
-    if (m_kind == TaxKind::Wages && Less(ToNumber(income), table->integer(1, 1))) {
-        // As CalculateAll does, so that a lowered income does not keep its old tax.
+    if (m_kind == TaxKind::Wages && Less(read.amount.toDouble(), table->integer(1, 1))) {
+        // An emptied income takes its tax with it; a lowered one does not keep its old tax.
         m_grid.setText(row, kTaxColumn, Text{});
         m_grid.setText(row, kAfterTaxColumn, income);
+        m_uncomputed.erase(row);
         return belowThreshold;
     }
-    if (!income.empty()) ComputeRow(m_grid, row, *table, m_kind, m_mode, true);
+    if (income.empty()) {
+        clearComputed(m_grid, row);
+        m_uncomputed.erase(row);
+        return std::nullopt;
+    }
+    // A row the table cannot compute is marked in the grid (noteOf) rather than announced.
+    computeRow(row, read, *table, true);
     return std::nullopt;
 }
 

@@ -17,6 +17,12 @@
 namespace iit::batch {
 namespace {
 
+// A field's text in the grid. Amounts are written as the shortest decimal that reads back as
+// the stored double, so that what was saved comes back digit for digit.
+Text FieldText(const Value& v) {
+    return v.kind() == Kind::Double ? ToTextShortest(v.realSlot()) : ToText(v);
+}
+
 const Text& FileAlias() {
     static const Text alias = sysText("打开的文件名");
     return alias;
@@ -113,11 +119,6 @@ std::filesystem::path ProposedOpenName() {
     const std::filesystem::path config = OpenConfigPath();
     if (!FileExists(config)) return DefaultBatchFileName();
     return RememberedPath(config);
-}
-
-std::filesystem::path BatchSheet::BeginSave() {
-    CalculateAll();
-    return ProposedSaveName();
 }
 
 std::optional<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path) {
@@ -230,8 +231,8 @@ std::optional<Text> BatchSheet::OpenBatchFile(const std::filesystem::path& path)
         m_grid.clearCells(1, 1, kDataRows, kGridColumns - 1);
         for (int i = 1; i <= records; ++i) {
             for (int j = 1; j <= 7; ++j)
-                m_grid.setText(i, j,
-                               j <= fieldCount ? ToText(db::ReadField(Value::int32(j))) : Text{});
+                m_grid.setText(i, j, j <= fieldCount ? FieldText(db::ReadField(Value::int32(j)))
+                                                     : Text{});
             db::Skip();
         }
     }

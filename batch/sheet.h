@@ -14,12 +14,16 @@
 // engine's computation under the batch's policies (engine::TaxPolicy).
 
 #include "database/database.h"
+#include "engine/exact.h"
 #include "engine/tax.h"
+#include "runtime/outcome.h"
 #include "runtime/grid.h"
 #include "runtime/text.h"
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -43,6 +47,46 @@ enum Column : int {
 
 const Text& TotalsMarker(); // "合计"
 
+// What an income cell holds: nothing, an amount the calculation takes (the exact decimal the
+// text says), or a text it cannot compute, with the reason.
+struct Income {
+    enum class Kind { Empty, Amount, Invalid };
+    Kind kind = Kind::Empty;
+    engine::Exact amount;
+    Text reason; // Invalid: why
+};
+Income ReadIncome(const Text& cell);
+
+// The people of a sheet and their totals: one rule for the totals row of "计算", the printed
+// table and the command line. A person is a data row with an income that is not the totals
+// row and holds something of a person; the totals add up income, tax and after-tax amount of
+// every person whose income could be computed, exactly.
+struct SheetPeople {
+    std::vector<int> rows;
+    engine::Exact income, tax, afterTax;
+    // The totals as the totals row shows them.
+    std::array<Text, 3> totalTexts() const {
+        return {ToText(income), ToText(tax), ToText(afterTax)};
+    }
+};
+SheetPeople PeopleOf(const Grid& grid);
+
+// What "计算" could not do: the rows whose income could not be computed (not computed, no
+// tax, left out of the totals), and a full grid without a row for the totals.
+struct CalculationReport {
+    struct Row {
+        int row;
+        Text income;
+        Text reason;
+    };
+    std::vector<Row> uncomputed;
+    bool noTotalsRow = false;
+
+    bool empty() const { return uncomputed.empty() && !noTotalsRow; }
+    // The message that names them (the first five rows); empty when there is nothing to say.
+    Text message() const;
+};
+
 // The seven fields of a batch file.
 const std::vector<db::FieldSpec>& BatchFileFields();
 
@@ -62,9 +106,9 @@ public:
     bool netModeEnabled() const { return m_kind != engine::TaxKind::Royalties; }
 
     // Computes every row that has an income and writes the totals row. The window first
-    // commits an edit in progress. Returns the message to show when the rate table cannot be
-    // read (nothing is computed then).
-    std::optional<Text> CalculateAll();
+    // commits an edit in progress. Fails when the rate table cannot be read (nothing is
+    // computed then); otherwise reports what could not be computed.
+    Outcome<CalculationReport> CalculateAll();
     // The last data row that took part in the latest CalculateAll (0 before the first): the
     // last row with an income, a tax or an after-tax amount. The totals sum rows 1 to it and
     // go into the first row after it that is empty in columns 1 to 7 (none when there is none).
@@ -73,6 +117,9 @@ public:
     // to show, if any ("  个人所得收入小于纳税标准, 不计税! . . .    " for wages below the
     // threshold; the reason when the rate table cannot be read or the income is too large).
     std::optional<Text> CalculateEditedRow(int row, int column);
+    // The warning the grid shows on a cell (its colour and tooltip): an income that is no
+    // amount, or that the last calculation could not compute. Empty for every other cell.
+    Text noteOf(int row, int column) const;
 
     // The rate table the calculations read; by default the one in the program directory.
     void setRateTablePath(std::filesystem::path path) { m_tablePath = std::move(path); }
@@ -87,11 +134,9 @@ public:
     // Empties rows 1 to 10,000, columns 1 to 7.
     void ClearGrid();
 
-    // Batch files. A save begins before its dialog: BeginSave() runs CalculateAll, so that
-    // the taxes and the totals row are up to date, and returns the name the dialog proposes.
-    // An open replaces the whole sheet once the file has proved to be a batch file: the grid
-    // is emptied, then filled from the records.
-    std::filesystem::path BeginSave();
+    // Batch files. The window runs CalculateAll before its save dialog, so that the taxes and
+    // the totals row are up to date. An open replaces the whole sheet once the file has proved
+    // to be a batch file: the grid is emptied, then filled from the records.
     // Each returns the message to show, or nullopt on success.
     std::optional<Text> SaveBatchFile(const std::filesystem::path& path);
     std::optional<Text> OpenBatchFile(const std::filesystem::path& path);
@@ -113,6 +158,7 @@ public:
     bool HasUnsavedChanges() const;
 
 private:
+    bool computeRow(int row, const Income& income, const engine::BracketTable& table, bool edited);
     // A digest of the people's data, as HasUnsavedChanges compares it.
     std::uint64_t PeopleDigest() const;
 
@@ -123,6 +169,8 @@ private:
     std::filesystem::path m_currentFile;
     std::filesystem::path m_tablePath;
     std::uint64_t m_savedDigest = 0;
+    // Rows the last calculation could not compute, with the reason.
+    std::map<int, Text> m_uncomputed;
 };
 
 // The bytes of a text that fit a field of `width` bytes, never half a character.

@@ -8,6 +8,7 @@
 // spare field the computation never reads. Every calculation reads the file again, so an edit
 // in the rate-table window counts from the next calculation on.
 
+#include "engine/exact.h"
 #include "runtime/convert.h"
 #include "runtime/text.h"
 #include "runtime/value.h"
@@ -90,6 +91,12 @@ public:
     std::int32_t integer(std::int32_t record, int field) const {
         return inRange(record, field) ? m_integers[index(record, field)] : 0;
     }
+    // The field as an exact decimal (the shortest that reads back as its double); nullopt
+    // when the field holds an infinity or NaN.
+    const std::optional<Exact>& exact(std::int32_t record, int field) const {
+        static const std::optional<Exact> zero = Exact{};
+        return inRange(record, field) ? m_exacts[index(record, field)] : zero;
+    }
     // Sets a field, adding records of zeros up to `record` (1-based); a field outside 1 to 24
     // is ignored.
     void setField(std::int32_t record, int field, Value value);
@@ -110,6 +117,7 @@ private:
     // The conversions the computations use, made once per field.
     std::vector<double> m_numbers;
     std::vector<std::int32_t> m_integers;
+    std::vector<std::optional<Exact>> m_exacts;
 };
 
 // Reads the rate table through its alias, which must be open: every record from the first,

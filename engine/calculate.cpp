@@ -5,15 +5,15 @@
 namespace iit::engine {
 namespace {
 
-const Text& CaptionText(TaxOutcome::Caption caption) {
+const Text& CaptionText(Caption caption) {
     static const Text netPay = sysText("实发数: "), grossTotal = sysText("合计数: "),
                       grossFullWidth = sysText("合计数：");
     switch (caption) {
-    case TaxOutcome::Caption::NetPay:
+    case Caption::NetPay:
         return netPay;
-    case TaxOutcome::Caption::GrossTotal:
+    case Caption::GrossTotal:
         return grossTotal;
-    case TaxOutcome::Caption::GrossTotalFullWidth:
+    case Caption::GrossTotalFullWidth:
         return grossFullWidth;
     }
     return netPay;
@@ -53,27 +53,29 @@ CalcResult Calculate(const std::filesystem::path& tablePath, const Text& incomeT
         r.balloon = tooLarge;
         return r;
     }
-    const TaxOutcome out = ComputeTax(tablePath, x, kind, mode, messageThreshold);
-    switch (out.type) {
-    case TaxOutcome::Type::BelowThreshold:
+    const Outcome<TaxFigures> out = ComputeTax(tablePath, Exact::fromText(incomeText), kind, mode, messageThreshold);
+    if (!out) {
+        r.outcome = CalcResult::Outcome::TableUnavailable;
+        r.balloon = out.problem().message;
+        return r;
+    }
+    switch (out->type) {
+    case TaxFigures::Type::BelowThreshold:
         r.outcome = CalcResult::Outcome::BelowThreshold;
-        r.threshold = out.threshold;
-        r.balloon = sysText(" 收入数低于") + ToText(out.threshold) + sysText(", 无需上税! . . . ");
+        r.threshold = out->threshold;
+        r.balloon = sysText(" 收入数低于") + ToText(out->threshold) + sysText(", 无需上税! . . . ");
         r.label = Text{};
         break;
-    case TaxOutcome::Type::TableUnavailable:
-        r.outcome = CalcResult::Outcome::TableUnavailable;
-        r.balloon = out.problem;
-        break;
-    case TaxOutcome::Type::NoResult:
+    case TaxFigures::Type::NoResult:
         r.outcome = CalcResult::Outcome::NoResult;
         r.label = Text::fromBytes("0");
         break;
-    case TaxOutcome::Type::Computed:
+    case TaxFigures::Type::Taxed:
+    case TaxFigures::Type::NoTax:
         r.outcome = CalcResult::Outcome::Computed;
-        r.caption = CaptionText(out.caption);
-        r.total = out.companionText ? *out.companionText : ToText(out.companion);
-        r.tax = ToText(out.tax);
+        r.caption = CaptionText(CaptionOf(kind, mode));
+        r.total = ToText(out->companion);
+        r.tax = ToText(out->tax);
         r.label = ResultLabel(r.caption, r.total, r.tax);
         break;
     }

@@ -22,14 +22,35 @@ int GroupOf(TaxKind kind, TaxMode mode) {
     return 1;
 }
 
-// One computation: the table, the policy, and the fields read as the policy says.
+// One computation: the table, the policy, and the fields read as the policy says. Bands and
+// thresholds are decided on doubles; every amount is computed on the exact values. A field that
+// an amount needs and that holds no finite number, or a division by zero, leaves the
+// computation without a usable amount (NoResult).
 class Computation {
 public:
     Computation(const BracketTable& t, const TaxPolicy& p) : m_t(t), m_p(p) {}
 
-    double quickDeduction(std::int32_t record, int field) const {
-        return m_p.quickDeductionsTruncated ? m_t.integer(record, field)
-                                            : m_t.number(record, field);
+    // The exact value of a field; a field without one spoils the computation.
+    Exact value(std::int32_t record, int field) const {
+        const std::optional<Exact>& v = m_t.exact(record, field);
+        if (!v) {
+            m_spoilt = true;
+            return Exact{};
+        }
+        return *v;
+    }
+
+    Exact quickDeduction(std::int32_t record, int field) const {
+        return m_p.quickDeductionsTruncated ? Exact(m_t.integer(record, field))
+                                            : value(record, field);
+    }
+
+    Exact quotient(const Exact& a, const Exact& b) const {
+        if (b.isZero()) {
+            m_spoilt = true;
+            return Exact{};
+        }
+        return a / b;
     }
 
     // The band of v in group k (bounds in fields k+1 and k+2), first or last match; 0 for none.
@@ -43,10 +64,9 @@ public:
         return found;
     }
 
-    TaxFigures taxed(double tax, double companion) const {
+    TaxFigures taxed(const Exact& tax, const Exact& companion) const {
         TaxFigures out;
-        // A table that makes the formulas overflow or divide by zero gives no usable amount.
-        if (m_p.checkedAmounts && (!std::isfinite(tax) || !std::isfinite(companion))) return out;
+        if (m_spoilt) return out;
         out.type = TaxFigures::Type::Taxed;
         out.tax = tax;
         out.companion = companion;
@@ -54,8 +74,9 @@ public:
     }
 
     // Taxed, or NoTax when the policy's test finds no tax.
-    TaxFigures result(double tax, double companion) const {
-        if (m_p.noTax == TaxPolicy::NoTaxTest::NotPositive && !Greater(tax, 0)) {
+    TaxFigures result(const Exact& tax, const Exact& companion) const {
+        if (m_spoilt) return {};
+        if (m_p.noTax == TaxPolicy::NoTaxTest::NotPositive && !Greater(tax.toDouble(), 0)) {
             TaxFigures out;
             out.type = TaxFigures::Type::NoTax;
             return out;
@@ -63,62 +84,62 @@ public:
         return taxed(tax, companion);
     }
 
-    double wageTaxable(double x) const {
-        return m_p.wageThresholdTruncated ? x - m_t.integer(1, 1) : x - m_t.number(1, 1);
+    Exact wageTaxable(const Exact& x) const {
+        return m_p.wageThresholdTruncated ? x - Exact(m_t.integer(1, 1)) : x - value(1, 1);
     }
 
-    TaxFigures wagesGross(double x) const {
+    Exact percent(const Exact& p) const { return p / Exact(100); }
+
+    TaxFigures wagesGross(const Exact& x, double xd) const {
         const std::int32_t threshold = m_t.integer(1, 1);
-        if (!m_p.belowThresholdEveryKind && Less(x, threshold)) return below();
-        const double a = wageTaxable(x);
-        double rate = m_p.wageRateWithoutBand, qd = 0.0;
-        if (const std::int32_t i = findBand(1, a)) {
-            rate = m_t.number(i, 4) / 100;
+        if (!m_p.belowThresholdEveryKind && Less(xd, threshold)) return below();
+        const Exact a = wageTaxable(x);
+        Exact rate = m_p.wageRateWithoutBand, qd;
+        if (const std::int32_t i = findBand(1, a.toDouble())) {
+            rate = percent(value(i, 4));
             qd = quickDeduction(i, 5);
         }
-        const double tax = Round(a * rate - qd, 2);
-        return result(tax, m_p.wageNetPayRounded ? Round(a - tax + threshold, 2) : x - tax);
+        const Exact tax = Round(a * rate - qd, 2);
+        return result(tax, m_p.wageNetPayRounded ? Round(a - tax + Exact(threshold), 2) : x - tax);
     }
 
     // Works back from the net wage x to the gross wage. Each band is tried with the gross
     // taxable amount it would imply, (A - qd) / (1 - rate), and the first band that holds its
     // own amount wins; so the gross wage taxed forward gives back exactly the net wage.
-    TaxFigures wagesNet(double x) const {
+    TaxFigures wagesNet(const Exact& x) const {
         const std::int32_t threshold = m_t.integer(1, 1);
-        const double a = wageTaxable(x);
-        double rate = m_p.wageRateWithoutBand, qd = 0.0;
+        const Exact a = wageTaxable(x);
+        const double ad = a.toDouble();
+        Exact rate = m_p.wageRateWithoutBand, qd;
         for (std::int32_t i = 1; i <= m_t.recordCount(); ++i) {
             const double lower = m_t.number(i, 2), upper = m_t.number(i, 3);
             if (lower == 0 && upper == 0) continue; // a row not in use
             const double ratePercent = m_t.number(i, 4);
             if (!Less(ratePercent, 100)) continue; // also skips a NaN rate
-            const double q = quickDeduction(i, 5);
-            if (InBand(Divide(a - q, 1 - ratePercent / 100), lower, upper)) {
-                rate = ratePercent / 100;
-                qd = q;
+            const double q = m_p.quickDeductionsTruncated ? m_t.integer(i, 5) : m_t.number(i, 5);
+            if (InBand(Divide(ad - q, 1 - ratePercent / 100), lower, upper)) {
+                rate = percent(value(i, 4));
+                qd = quickDeduction(i, 5);
                 break;
             }
         }
-        const double taxable = Divide(a - qd, 1 - rate);
-        const double gross = Round(taxable + threshold, 2);
+        const Exact taxable = quotient(a - qd, Exact(1) - rate);
+        const Exact gross = Round(taxable + Exact(threshold), 2);
+        if (m_spoilt) return {};
         if (m_p.checkedAmounts) {
-            if (Less(gross, 0) || !Less(gross, 1e12) || std::isnan(gross)) return {};
-            TaxFigures out = taxed(0, gross);
-            if (out.type != TaxFigures::Type::Taxed) return out;
-            out.companionText = ToText(gross);
-            out.tax = Round(ToNumber(*out.companionText) - x, 2);
-            return out;
+            if (gross.sign() < 0 || !(gross < Exact(std::int64_t{1'000'000'000'000}))) return {};
+            return taxed(Round(gross - x, 2), gross);
         }
-        const double excess = gross - a - threshold;
+        const Exact excess = gross - a - Exact(threshold);
         bool hasTax = true;
         switch (m_p.grossWageTest) {
         case TaxPolicy::GrossWageTest::Never:
             break;
         case TaxPolicy::GrossWageTest::RoundedExcess:
-            hasTax = Greater(Round(excess, 3), 0);
+            hasTax = Round(excess, 3).sign() > 0;
             break;
         case TaxPolicy::GrossWageTest::Taxable:
-            hasTax = Greater(taxable, 0);
+            hasTax = Greater(taxable.toDouble(), 0);
             break;
         }
         if (!hasTax) {
@@ -134,58 +155,61 @@ public:
     // percentage d. Above U1 the band of x itself gives the rate and quick deduction (record
     // 1's without one).
     template <typename FirstBand, typename Above>
-    double labourTax(int k, double x, FirstBand firstBand, Above above) const {
+    Exact labourTax(int k, double xd, FirstBand firstBand, Above above) const {
         const std::int32_t threshold = m_t.integer(1, k);
         const std::int32_t u1 = m_t.integer(1, k + 2);
-        double rate = m_t.number(1, k + 3);
-        double qd = quickDeduction(1, k + 4);
-        const double d = m_t.integer(1, k + 3);
-        if (m_p.labourUntaxedAtThreshold && !Greater(x, threshold)) return 0;
-        if (!Greater(x, u1)) return Round(firstBand(threshold, d, rate, qd), 2);
-        if (const std::int32_t i = findBand(k, x)) {
-            rate = m_t.number(i, k + 3);
-            qd = quickDeduction(i, k + 4);
-        }
-        return Round(above(d, rate, qd), 2);
+        const Exact d(m_t.integer(1, k + 3));
+        if (m_p.labourUntaxedAtThreshold && !Greater(xd, threshold)) return Exact{};
+        if (!Greater(xd, u1))
+            return Round(firstBand(Exact(threshold), d, value(1, k + 3), quickDeduction(1, k + 4)),
+                         2);
+        std::int32_t record = 1;
+        if (const std::int32_t i = findBand(k, xd)) record = i;
+        return Round(above(d, value(record, k + 3), quickDeduction(record, k + 4)), 2);
     }
 
-    TaxFigures labourGross(double x) const {
-        const double tax = labourTax(
-            7, x,
-            [&](double threshold, double, double rate, double qd) {
-                return (x - threshold) * rate / 100 - qd;
+    TaxFigures labourGross(const Exact& x, double xd) const {
+        const Exact tax = labourTax(
+            7, xd,
+            [&](const Exact& threshold, const Exact&, const Exact& rate, const Exact& qd) {
+                return (x - threshold) * percent(rate) - qd;
             },
-            [&](double d, double rate, double qd) { return (x - x * d / 100) * rate / 100 - qd; });
+            [&](const Exact& d, const Exact& rate, const Exact& qd) {
+                return (x - x * percent(d)) * percent(rate) - qd;
+            });
         return result(tax, x - tax);
     }
 
-    TaxFigures labourNet(double x) const {
-        const double tax = labourTax(
-            13, x,
+    TaxFigures labourNet(const Exact& x, double xd) const {
+        const Exact one(1);
+        const Exact tax = labourTax(
+            13, xd,
             // The first band uses the deduction percentage d both in the divisor and as the rate.
-            [&](double threshold, double d, double, double qd) {
-                return Divide(x - threshold, 1 - d / 100) * d / 100 - qd;
+            [&](const Exact& threshold, const Exact& d, const Exact&, const Exact& qd) {
+                return quotient(x - threshold, one - percent(d)) * percent(d) - qd;
             },
-            [&](double d, double rate, double qd) {
-                return Divide((x - qd) * (1 - d / 100), 1 - rate / 100 * (1 - d / 100)) * rate /
-                           100 -
+            [&](const Exact& d, const Exact& rate, const Exact& qd) {
+                return quotient((x - qd) * (one - percent(d)),
+                                one - percent(rate) * (one - percent(d))) *
+                           percent(rate) -
                        qd;
             });
         return result(tax, x + tax);
     }
 
-    TaxFigures royalties(double x) const {
+    TaxFigures royalties(const Exact& x, double xd) const {
         const std::int32_t threshold = m_t.integer(1, 19);
-        const double d = m_t.integer(1, 22);
+        const Exact d(m_t.integer(1, 22));
         const std::int32_t u1 = m_t.integer(1, 21);
-        const std::int32_t reduction = m_t.integer(2, 22); // 0 when the table has one record
-        double tax = 0;
-        if (!Greater(x, threshold)) {
-            tax = 0;
-        } else if (!Greater(x, u1)) {
-            tax = Round((x - threshold) * d / 100 * (1 - reduction / 100.0), 2);
+        const Exact reduction(m_t.integer(2, 22)); // 0 when the table has one record
+        const Exact one(1);
+        Exact tax;
+        if (!Greater(xd, threshold)) {
+            tax = Exact{};
+        } else if (!Greater(xd, u1)) {
+            tax = Round((x - Exact(threshold)) * percent(d) * (one - percent(reduction)), 2);
         } else {
-            tax = Round(x * (1 - d / 100) * d / 100 * (1 - reduction / 100.0), 2);
+            tax = Round(x * (one - percent(d)) * percent(d) * (one - percent(reduction)), 2);
         }
         if (m_p.royaltyZeroIsTax) return taxed(tax, x - tax);
         return result(tax, x - tax);
@@ -200,6 +224,7 @@ public:
 private:
     const BracketTable& m_t;
     const TaxPolicy& m_p;
+    mutable bool m_spoilt = false;
 };
 
 } // namespace
@@ -211,7 +236,7 @@ TaxPolicy TaxPolicy::MainWindow() {
 TaxPolicy TaxPolicy::BatchAll() {
     TaxPolicy p;
     p.bandMatch = BandMatch::Last;
-    p.wageRateWithoutBand = 0.03;
+    p.wageRateWithoutBand = Exact(3) / Exact(100);
     p.wageThresholdTruncated = true;
     p.quickDeductionsTruncated = true;
     p.belowThresholdEveryKind = false;
@@ -231,24 +256,25 @@ TaxPolicy TaxPolicy::BatchEditedRow() {
     return p;
 }
 
-TaxFigures ComputeTaxFigures(const BracketTable& table, double x, TaxKind kind, TaxMode mode,
+TaxFigures ComputeTaxFigures(const BracketTable& table, const Exact& x, TaxKind kind, TaxMode mode,
                              const TaxPolicy& policy) {
     if (kind == TaxKind::Royalties) mode = TaxMode::Gross;
     const std::int32_t threshold = table.integer(1, GroupOf(kind, mode));
     const Computation c(table, policy);
+    const double xd = x.toDouble();
     TaxFigures out;
-    if (policy.belowThresholdEveryKind && Less(x, threshold)) {
+    if (policy.belowThresholdEveryKind && Less(xd, threshold)) {
         out = Computation::below();
     } else {
         switch (kind) {
         case TaxKind::Wages:
-            out = mode == TaxMode::Gross ? c.wagesGross(x) : c.wagesNet(x);
+            out = mode == TaxMode::Gross ? c.wagesGross(x, xd) : c.wagesNet(x);
             break;
         case TaxKind::Labour:
-            out = mode == TaxMode::Gross ? c.labourGross(x) : c.labourNet(x);
+            out = mode == TaxMode::Gross ? c.labourGross(x, xd) : c.labourNet(x, xd);
             break;
         case TaxKind::Royalties:
-            out = c.royalties(x);
+            out = c.royalties(x, xd);
             break;
         }
     }
@@ -293,41 +319,22 @@ std::optional<TaxMode> ModeFromText(const Text& text) {
     return std::nullopt;
 }
 
-TaxOutcome ComputeTax(const std::filesystem::path& tablePath, double x, TaxKind kind, TaxMode mode,
-                      std::int32_t& messageThreshold) {
-    TaxOutcome out;
+Caption CaptionOf(TaxKind kind, TaxMode mode) {
+    if (kind == TaxKind::Wages && mode == TaxMode::Net) return Caption::GrossTotalFullWidth;
+    if (kind == TaxKind::Labour && mode == TaxMode::Net) return Caption::GrossTotal;
+    return Caption::NetPay;
+}
+
+Outcome<TaxFigures> ComputeTax(const std::filesystem::path& tablePath, const Exact& x,
+                               TaxKind kind, TaxMode mode, std::int32_t& messageThreshold) {
     Text problem;
     const std::optional<BracketTable> table = LoadBracketTable(tablePath, problem);
-    if (!table) {
-        out.type = TaxOutcome::Type::TableUnavailable;
-        out.problem = std::move(problem);
-        return out;
-    }
-    const TaxFigures f = ComputeTaxFigures(*table, x, kind, mode, TaxPolicy::MainWindow());
+    if (!table) return fail(std::move(problem));
+    TaxFigures f = ComputeTaxFigures(*table, x, kind, mode, TaxPolicy::MainWindow());
     messageThreshold = f.threshold;
-    out.threshold = f.threshold;
-    switch (f.type) {
-    case TaxFigures::Type::BelowThreshold:
-        out.type = TaxOutcome::Type::BelowThreshold;
-        break;
-    case TaxFigures::Type::Taxed:
-    case TaxFigures::Type::NoTax: // the main window's policy has no no-tax test
-        out.type = TaxOutcome::Type::Computed;
-        out.tax = f.tax;
-        out.companion = f.companion;
-        out.companionText = f.companionText;
-        if (kind == TaxKind::Wages && mode == TaxMode::Net)
-            out.caption = TaxOutcome::Caption::GrossTotalFullWidth;
-        else if (kind == TaxKind::Labour && mode == TaxMode::Net)
-            out.caption = TaxOutcome::Caption::GrossTotal;
-        else
-            out.caption = TaxOutcome::Caption::NetPay;
-        break;
-    case TaxFigures::Type::NoResult:
-        out.type = TaxOutcome::Type::NoResult;
-        break;
-    }
-    return out;
+    // The main window's policy has no no-tax test.
+    if (f.type == TaxFigures::Type::NoTax) f.type = TaxFigures::Type::Taxed;
+    return f;
 }
 
 } // namespace iit::engine

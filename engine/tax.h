@@ -4,9 +4,12 @@
 // Every number comes from the bracket table (bracket_table.h), read afresh at each call. There
 // is one computation, ComputeTaxFigures, over a BracketTable; a TaxPolicy says which rules it
 // applies: the main window's (ComputeTax) or the batch sheet's (CalculateAll, CalculateEditedRow).
-// Conventions: doubles compare with a tolerance of 1e-7, numbers read as integers are
-// truncated toward zero, and tax amounts are rounded to 2 places with Round().
+// Conventions: the band and the threshold are decided on doubles with a tolerance of 1e-7,
+// numbers read as integers are truncated toward zero, and amounts are computed exactly and
+// rounded to 2 places with Round() (engine/exact.h).
 
+#include "engine/exact.h"
+#include "runtime/outcome.h"
 #include "runtime/text.h"
 
 #include <cstdint>
@@ -49,7 +52,7 @@ enum class BandMatch { First, Last };
 struct TaxPolicy {
     BandMatch bandMatch = BandMatch::First;
     // The wage rate kept when no band holds the taxable amount (1.0: the whole excess is tax).
-    double wageRateWithoutBand = 1.0;
+    Exact wageRateWithoutBand = Exact(1);
     // Wages: the taxable amount is the income less the threshold read as a truncated integer;
     // otherwise less the threshold read as a double.
     bool wageThresholdTruncated = false;
@@ -87,45 +90,36 @@ struct TaxPolicy {
     static TaxPolicy BatchEditedRow(); // CalculateEditedRow
 };
 
-// What one computation found.
+// What one computation found. Amounts are exact (engine/exact.h): the decimal value of the
+// rule, rounded to the fen with halves away from zero where the rule rounds.
 struct TaxFigures {
     enum class Type {
         BelowThreshold, // the income is below the group's threshold
         Taxed,          // tax and companion hold the result
         NoTax,          // the policy's no-tax test held
-        NoResult,       // no usable amount (wages with tax excluded, or amounts not finite)
+        NoResult,       // no usable amount: the table divides by zero or gives no gross wage
     };
     Type type = Type::NoResult;
     std::int32_t threshold = 0; // the threshold of the group in use, the message threshold
-    double tax = 0;             // rounded to 2 places
-    double companion = 0;       // the net pay (x - tax), or the gross amount
-    // Wages with tax excluded under checkedAmounts: the text of the gross wage.
-    std::optional<Text> companionText;
+    Exact tax;                  // rounded to 2 places
+    Exact companion;            // the net pay (x - tax), or the gross amount
 };
 
 // The one tax computation: x of the given kind and mode over the table, under the policy.
 // Royalties are always computed with tax included.
-TaxFigures ComputeTaxFigures(const BracketTable& table, double x, TaxKind kind, TaxMode mode,
+TaxFigures ComputeTaxFigures(const BracketTable& table, const Exact& x, TaxKind kind, TaxMode mode,
                              const TaxPolicy& policy);
 
-struct TaxOutcome {
-    // TableUnavailable: the rate table cannot be opened; `problem` says which file and why.
-    enum class Type { BelowThreshold, Computed, NoResult, TableUnavailable };
-    Type type = Type::NoResult;
-    std::int32_t threshold = 0; // the group's threshold (also set for the other outcomes)
-    double tax = 0;             // rounded to 2 places
-    double companion = 0;       // net pay x - tax, or the gross total
-    // Wages with tax excluded: the text of the gross wage, from which the tax was taken.
-    std::optional<Text> companionText;
-    enum class Caption { NetPay, GrossTotal, GrossTotalFullWidth } caption = Caption::NetPay;
-    Text problem;
-};
+// The caption of the companion amount: "实发数" (net pay), "合计数" (gross total), and the
+// wage gross-up's "合计数：" with its full-width colon.
+enum class Caption { NetPay, GrossTotal, GrossTotalFullWidth };
+Caption CaptionOf(TaxKind kind, TaxMode mode);
 
 // The main window's computation: reads the table at tablePath afresh (opening it under its
 // alias when it is not open yet) and computes x under TaxPolicy::MainWindow(). The caller has
 // checked that x is at most 1,999,999,999. `messageThreshold` receives the threshold of the
-// group in use before the threshold check.
-TaxOutcome ComputeTax(const std::filesystem::path& tablePath, double x, TaxKind kind, TaxMode mode,
-                      std::int32_t& messageThreshold);
+// group in use before the threshold check. The problem says which table cannot be read.
+Outcome<TaxFigures> ComputeTax(const std::filesystem::path& tablePath, const Exact& x,
+                               TaxKind kind, TaxMode mode, std::int32_t& messageThreshold);
 
 } // namespace iit::engine

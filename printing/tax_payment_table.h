@@ -2,19 +2,20 @@
 // The tax payment table "个人所得税缴纳表": the print table filled from the batch grid.
 //
 // The template gives the title, the unit and date row, the column headers, the format of a
-// person's row and the row that closes the table. The fill inserts one row per person with an
-// income (a row of zeros without a name, as a reopened batch file leaves its empty rows, is
-// no person) before the template's row 4, copies the person's eight grid columns, writes the
-// totals row ("合计" and the sums of income, tax and after-tax amount), a signature row and
-// the header with the mode, the employer and the print date. The grid is only read: its
-// totals row is skipped, not removed.
+// person's row and the row that closes the table. The fill inserts one row per person before
+// the template's row 4, copies the person's eight grid columns, writes the totals row ("合计"
+// and the totals of income, tax and after-tax amount), a signature row and the header with
+// the mode, the employer and the print date. Who is a person and what the totals are is the
+// batch core's rule, handed in: the printed table and the sheet's totals row always agree.
 
 #include "engine/tax.h"
 #include "printing/print_table.h"
 #include "runtime/grid.h"
 #include "runtime/text.h"
 
+#include <array>
 #include <filesystem>
+#include <vector>
 
 namespace iit::printing {
 
@@ -34,12 +35,21 @@ struct TaxTableInput {
     double today = 0;
 };
 
+// Whom the table lists and its totals, as the batch core counts them (batch::PeopleOf): the
+// grid rows of the people in order, and the texts of the totals of income, tax and after-tax
+// amount.
+struct TaxTablePeople {
+    std::vector<int> rows;
+    std::array<Text, 3> totals;
+};
+
 // Fills `table`, already loaded with the template (an empty table gets only the cells the
-// fill creates), from the grid's data rows 1 to rowCount() - 1, columns 0 to 7.
-void FillTaxPaymentTable(PrintTable& table, const Grid& grid, const TaxTableInput& input);
+// fill creates), with the people's grid rows, columns 0 to 7, and the totals.
+void FillTaxPaymentTable(PrintTable& table, const Grid& grid, const TaxTablePeople& people,
+                         const TaxTableInput& input);
 
 // Loads the template file (a missing or bad one leaves the table empty) and fills it.
 PrintTable MakeTaxPaymentTable(const std::filesystem::path& templateFile, const Grid& grid,
-                               const TaxTableInput& input);
+                               const TaxTablePeople& people, const TaxTableInput& input);
 
 } // namespace iit::printing

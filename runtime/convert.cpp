@@ -17,53 +17,21 @@ bool isDigit(unsigned char c) {
     return c >= '0' && c <= '9';
 }
 
-// Parses the number shape of ToNumber from s (already normalised).
-double parseNumber(std::string_view s) {
-    std::size_t i = 0;
-    const std::size_t n = s.size();
-    while (i < n && isBlank(s[i]))
-        ++i;
-    bool negative = false;
-    if (i < n && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-
-    const std::size_t intStart = i;
-    while (i < n && isDigit(s[i]))
-        ++i;
-    std::string_view intDigits = s.substr(intStart, i - intStart);
-    std::string_view fracDigits;
-    if (i < n && s[i] == '.') {
-        const std::size_t fracStart = ++i;
-        while (i < n && isDigit(s[i]))
-            ++i;
-        fracDigits = s.substr(fracStart, i - fracStart);
-    }
-    if (intDigits.empty() && fracDigits.empty()) return 0.0;
-
-    // The exponent saturates far outside the double range, so it never overflows.
-    long exponent = 0;
-    if (i < n && (s[i] == 'e' || s[i] == 'E' || s[i] == 'd' || s[i] == 'D')) {
-        std::size_t j = i + 1;
-        bool expNegative = false;
-        if (j < n && (s[j] == '+' || s[j] == '-')) expNegative = s[j++] == '-';
-        if (j < n && isDigit(s[j])) {
-            while (j < n && isDigit(s[j])) {
-                if (exponent < 100'000'000) exponent = exponent * 10 + (s[j] - '0');
-                ++j;
-            }
-            if (expNegative) exponent = -exponent;
-        }
-    }
-
+// The double of a scanned number: the decimal rounded to the nearest double; a magnitude too
+// large gives an infinity, one too small zero.
+double toDouble(const NumberLiteral& n) {
+    if (!n.hasDigits) return 0.0;
+    std::string_view intDigits = n.intDigits;
     // Leading zeros carry no value; dropping them keeps the magnitude estimate below right.
     while (!intDigits.empty() && intDigits.front() == '0')
         intDigits.remove_prefix(1);
     std::string buf;
-    buf.reserve(intDigits.size() + fracDigits.size() + 16);
+    buf.reserve(intDigits.size() + n.fracDigits.size() + 16);
     buf.append(intDigits.empty() ? std::string_view("0") : intDigits);
     buf.push_back('.');
-    buf.append(fracDigits.empty() ? std::string_view("0") : fracDigits);
+    buf.append(n.fracDigits.empty() ? std::string_view("0") : n.fracDigits);
     buf.push_back('e');
-    buf.append(std::to_string(exponent));
+    buf.append(std::to_string(n.exponent));
 
     double value = 0.0;
     auto [ptr, ec] = std::from_chars(buf.data(), buf.data() + buf.size(), value);
@@ -72,14 +40,14 @@ double parseNumber(std::string_view s) {
         // Decimal exponent of the first significant digit decides overflow or underflow.
         long magnitude = static_cast<long>(intDigits.size());
         if (intDigits.empty()) {
-            std::size_t zeros = fracDigits.find_first_not_of('0');
+            std::size_t zeros = n.fracDigits.find_first_not_of('0');
             magnitude = -static_cast<long>(zeros == std::string_view::npos ? 0 : zeros);
         }
-        value = magnitude + exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+        value = magnitude + n.exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
     } else if (ec != std::errc()) {
         value = 0.0;
     }
-    return negative ? -value : value;
+    return n.negative ? -value : value;
 }
 
 std::int32_t low32(std::int64_t v) {
@@ -111,6 +79,47 @@ template <typename T> ByteSet littleEndian(T v) {
 
 } // namespace
 
+NumberLiteral ScanNumber(std::string_view s) {
+    NumberLiteral out;
+    std::size_t i = 0;
+    const std::size_t n = s.size();
+    while (i < n && isBlank(s[i]))
+        ++i;
+    if (i < n && (s[i] == '+' || s[i] == '-')) out.negative = s[i++] == '-';
+
+    const std::size_t intStart = i;
+    while (i < n && isDigit(s[i]))
+        ++i;
+    out.intDigits = s.substr(intStart, i - intStart);
+    if (i < n && s[i] == '.') {
+        const std::size_t fracStart = ++i;
+        while (i < n && isDigit(s[i]))
+            ++i;
+        out.fracDigits = s.substr(fracStart, i - fracStart);
+    }
+    out.hasDigits = !out.intDigits.empty() || !out.fracDigits.empty();
+    if (!out.hasDigits) {
+        out.end = 0;
+        return out;
+    }
+    // The exponent saturates far outside the double range, so it never overflows.
+    if (i < n && (s[i] == 'e' || s[i] == 'E' || s[i] == 'd' || s[i] == 'D')) {
+        std::size_t j = i + 1;
+        bool expNegative = false;
+        if (j < n && (s[j] == '+' || s[j] == '-')) expNegative = s[j++] == '-';
+        if (j < n && isDigit(s[j])) {
+            while (j < n && isDigit(s[j])) {
+                if (out.exponent < 100'000'000) out.exponent = out.exponent * 10 + (s[j] - '0');
+                ++j;
+            }
+            if (expNegative) out.exponent = -out.exponent;
+            i = j;
+        }
+    }
+    out.end = i;
+    return out;
+}
+
 std::string NormalizeFullWidth(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -141,8 +150,8 @@ std::string NormalizeFullWidth(std::string_view text) {
 double ToNumber(const Text& text) {
     // Plain ASCII needs no normalisation copy: the usual amount text takes the short path.
     for (unsigned char c : text.view())
-        if (isLeadByte(c)) return parseNumber(NormalizeFullWidth(text.view()));
-    return parseNumber(text.view());
+        if (isLeadByte(c)) return toDouble(ScanNumber(NormalizeFullWidth(text.view())));
+    return toDouble(ScanNumber(text.view()));
 }
 
 double ToNumber(const Value& v) {
@@ -210,6 +219,15 @@ std::int32_t ToInteger(const Value& v) {
 
 Text ToText(double v) {
     return formatG(v, 13);
+}
+
+Text ToTextShortest(double v) {
+    const double m = std::fabs(v);
+    if (v == 0 || !std::isfinite(v) || m < 1e-6 || m >= 1e15) return ToText(v);
+    std::array<char, 64> buf{};
+    const auto res =
+        std::to_chars(buf.data(), buf.data() + buf.size(), v, std::chars_format::fixed);
+    return Text::fromBytes(std::string(buf.data(), res.ptr));
 }
 
 Text ToText(std::int32_t v) {

@@ -15,6 +15,19 @@ namespace iit {
 // bytes; a lead byte without its trail byte at the end is dropped.
 std::string NormalizeFullWidth(std::string_view text);
 
+// The number shape of ToNumber at the start of a normalised text: white space, a sign, digits
+// with an optional point, and an exponent introduced by e, E, d or D. The views point into the
+// scanned text; end is where the number ends (0 when it holds no digit).
+struct NumberLiteral {
+    bool negative = false;
+    bool hasDigits = false;
+    std::string_view intDigits;
+    std::string_view fracDigits;
+    long exponent = 0; // saturates at +-100,000,000
+    std::size_t end = 0;
+};
+NumberLiteral ScanNumber(std::string_view normalised);
+
 double ToNumber(const Text& text);
 double ToNumber(const Value& v);
 std::int32_t ToInteger(const Text& text);
@@ -23,6 +36,10 @@ std::int32_t ToInteger(const Value& v);
 
 // "%.13g" with the exponent in at least three digits; negative zero gives "0".
 Text ToText(double v);
+// The shortest decimal that reads back as v, without exponent for magnitudes from 1e-6 to
+// below 1e15 (ToText's form beyond them): an amount stored as a double comes back as the
+// decimal it was stored from, 13 significant digits or more.
+Text ToTextShortest(double v);
 Text ToText(std::int32_t v);
 Text ToText(std::int64_t v);
 Text ToTextFloat(float v); // 6 significant digits

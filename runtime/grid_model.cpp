@@ -71,6 +71,10 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
         return QVariant::fromValue(alignmentOf(m_grid.format(row, column)));
     case FormatRole:
         return int{m_grid.format(row, column)};
+    case Qt::ToolTipRole: {
+        const Text note = noteOf(row, column);
+        return note.empty() ? QVariant() : QVariant(toQString(note));
+    }
     default:
         return {};
     }

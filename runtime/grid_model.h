@@ -14,6 +14,7 @@
 #include <QAbstractTableModel>
 
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 namespace iit::gui {
@@ -32,6 +33,13 @@ public:
     ~GridModel() override;
 
     Grid& grid() const { return m_grid; }
+
+    // The warning of a cell, if it has one (empty otherwise): drawn in the warning colour and
+    // given as its tooltip. The owner of the grid decides, from the cell's text and its own
+    // state; nothing is stored in the grid.
+    using CellNotes = std::function<Text(int row, int column)>;
+    void setCellNotes(CellNotes notes) { m_notes = std::move(notes); }
+    Text noteOf(int row, int column) const { return m_notes ? m_notes(row, column) : Text{}; }
     GridHistory* history() const { return m_history; }
 
     // The model index of a grid cell; invalid for a fixed cell or one outside the grid.
@@ -51,7 +59,8 @@ public:
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     // Qt::DisplayRole: the text as shown (line breaks as LF, at most kDisplayBytes bytes);
-    // Qt::EditRole: the exact text; Qt::TextAlignmentRole and FormatRole from the format bits.
+    // Qt::EditRole: the exact text; Qt::TextAlignmentRole and FormatRole from the format bits;
+    // Qt::ToolTipRole: the cell's warning.
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     // The fixed rows' texts (joined by LF) for a column, the fixed columns' (joined by a
     // space) for a row; alignment and format of the first fixed cell.
@@ -72,6 +81,7 @@ private:
 
     Grid& m_grid;
     GridHistory* m_history;
+    CellNotes m_notes;
     std::vector<Connection> m_connections;
     bool m_resetting = false;
 };

@@ -16,6 +16,7 @@ namespace {
 const QColor kTeal(0x24, 0x96, 0x86);
 const QColor kTealDark(0x1b, 0x7a, 0x6d);
 const QColor kSlate(0x8a, 0x95, 0xa2);
+const QColor kAmber(0xf0, 0x9a, 0x2a);
 
 QColor blend(const QColor& base, const QColor& over, double amount) {
     auto mix = [&](int a, int b) { return static_cast<int>(a + (b - a) * amount + 0.5); };
@@ -92,6 +93,7 @@ GridLook GridLook::of(const GridSetup& setup) {
     look.headerSelected = kTeal;
     look.headerSelectedText = QColor(0xff, 0xff, 0xff);
     look.accent = QColor(0x3f, 0xc1, 0xad);
+    look.warning = blend(look.background, kAmber, 0.30);
     return look;
 }
 
@@ -143,9 +145,10 @@ void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
             current = merge->contains(grid.currentRow(), grid.currentColumn());
     }
     const bool selected = grid.isSelected(row, column) && !current;
-    painter->fillRect(rect, !selected ? look.background
-                            : focused ? look.selection
-                                      : look.selectionInactive);
+    const bool warned = !model->noteOf(row, column).empty();
+    painter->fillRect(rect, selected  ? (focused ? look.selection : look.selectionInactive)
+                            : warned ? look.warning
+                                     : look.background);
     painter->setPen(look.text);
     drawCellText(painter, rect, iit::displayText(grid.text(row, column), GridModel::kDisplayBytes),
                  grid.format(row, column));

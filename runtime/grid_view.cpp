@@ -195,6 +195,12 @@ GridHistory* GridView::history() const {
     return m_model ? m_model->history() : nullptr;
 }
 
+void GridView::setCellNotes(GridModel::CellNotes notes) {
+    m_notes = std::move(notes);
+    if (m_model) m_model->setCellNotes(m_notes);
+    viewport()->update();
+}
+
 void GridView::setGrid(Grid& grid, GridHistory* history) {
     finishEdit(true);
     m_connections.clear();
@@ -215,6 +221,7 @@ void GridView::setGrid(Grid& grid, GridHistory* history) {
     }
 
     m_model = new GridModel(grid, history, this);
+    m_model->setCellNotes(m_notes);
     setModel(m_model);
     m_selection = new GridSelectionModel(m_model, this);
     setSelectionModel(m_selection);

@@ -20,6 +20,7 @@
 
 #include "runtime/grid.h"
 #include "runtime/grid_history.h"
+#include "runtime/grid_model.h"
 #include "runtime/signal.h"
 #include "runtime/text.h"
 
@@ -52,6 +53,8 @@ public:
     // Shows `grid`; `history` (may be null) records the user's operations as undo steps. Both
     // must outlive the view, or be replaced by another setGrid() first.
     void setGrid(Grid& grid, GridHistory* history = nullptr);
+    // The warnings of cells (GridModel::setCellNotes), kept across setGrid().
+    void setCellNotes(GridModel::CellNotes notes);
     Grid* grid() const;
     GridHistory* history() const;
     GridModel* gridModel() const { return m_model; }
@@ -116,6 +119,7 @@ private:
     void paintCorner(QWidget* corner);
 
     GridModel* m_model = nullptr;
+    GridModel::CellNotes m_notes;
     detail::GridSelectionModel* m_selection = nullptr;
     detail::GridDelegate* m_delegate = nullptr;
     detail::GridHeader* m_columnsHeader = nullptr;

@@ -36,6 +36,7 @@ struct GridLook {
     QColor headerSelected;
     QColor headerSelectedText;
     QColor accent;
+    QColor warning; // the fill of a cell with a warning
 
     static GridLook of(const GridSetup& setup);
 };

@@ -272,6 +272,9 @@ TEST(CliFiles, AmountsThatAreNotFinite) {
                            "\t\t\t\t\n"
                            "D\t\t8000\t90\t7910\t\t\n"
                            "合计\t\t8000\t90\t7910\t\t\n");
+    // The rows that were not computed are named; the sheet was computed as written.
+    EXPECT_NE(run.err.find("有 3 行的收入无法计算"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("第 3 行（" + std::string(400, '9') + "）"), std::string::npos);
 }
 
 } // namespace

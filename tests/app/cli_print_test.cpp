@@ -119,6 +119,16 @@ TEST(CliPrint, TheTableOfEachKindAndModeHasTheTotalsOfBatch) {
     EXPECT_EQ(lines, 2u) << fonts.out;
 }
 
+// One totals rule: an income that is not computed counts in neither table.
+TEST(CliPrint, TotalsOfARowAboveTheTopBandAgreeWithBatch) {
+    TempDir dir;
+    writeFile(dir / "two.tsv", "甲\t\t3000000000\n乙\t\t8000\n");
+    const CliRun run = runShell(dir, "$CLI --data-dir d print two.tsv -o out.pdf");
+    ASSERT_EQ(run.exit, 0) << run.err;
+    EXPECT_EQ(pdfTotals(dir, "out.pdf"), batchTotals(dir, "two.tsv"));
+    EXPECT_NE(pdfTotals(dir, "out.pdf").find("8000"), std::string::npos);
+}
+
 TEST(CliPrint, AReopenedBatchFilePrintsItsPeopleOnly) {
     TempDir dir;
     writeFile(dir / "people.tsv", people(3));

@@ -40,6 +40,12 @@ protected:
             s += (c > 1 ? "\t" : "") + cell(row, c);
         return s;
     }
+    // CalculateAll, which must find the rate table; its report.
+    batch::CalculationReport calculate() {
+        Outcome<batch::CalculationReport> r = sheet->CalculateAll();
+        EXPECT_TRUE(r.ok()) << (r.ok() ? "" : r.problem().message.toUtf8());
+        return r.ok() ? *r : batch::CalculationReport{};
+    }
     void person(int row, const char* name, const char* income) {
         set(row, batch::kNameColumn, name);
         set(row, batch::kIncomeColumn, income);

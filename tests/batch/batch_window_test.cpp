@@ -80,6 +80,7 @@ private slots:
 
     void editOfTheIncomeComputesItsRow();
     void ctrlVIsFollowedByACalculation();
+    void rowsThatCannotBeComputedAreNamedAndMarked();
     void copyAfterSelectAllAndPasteBack();
     void saveAndOpenThroughTheDialogs();
     void openAsksAboutUnsavedChanges();
@@ -164,6 +165,20 @@ void BatchWindowTest::editOfTheIncomeComputesItsRow() {
     QCOMPARE(cell(3, 1), std::string("王五"));
     QCOMPARE(cell(3, 4), std::string());
     QCOMPARE(cell(3, 5), std::string("123"));
+}
+
+void BatchWindowTest::rowsThatCannotBeComputedAreNamedAndMarked() {
+    open();
+    pasteText("甲\t\t8000\r\n乙\t\t3000000000\r\n");
+    clickCell(1, 1);
+    QString said;
+    m_env->watchdog().expectMessage(QMessageBox::Ok, &said);
+    QTest::keyClick(view(), Qt::Key_V, Qt::ControlModifier);
+    QTRY_VERIFY(said.contains(Q("第 2 行（3000000000）")));
+    QCOMPARE(cell(3, 4), std::string("90")); // the totals leave the row out
+    const QModelIndex marked = view()->gridModel()->indexOf(2, 3);
+    QVERIFY(!marked.data(Qt::ToolTipRole).toString().isEmpty());
+    QVERIFY(view()->gridModel()->indexOf(1, 3).data(Qt::ToolTipRole).isNull());
 }
 
 void BatchWindowTest::ctrlVIsFollowedByACalculation() {

@@ -71,7 +71,7 @@ TEST_F(Calculate, RowsOfEveryPassAndTheEditedRow) {
         sheet->setKind(c.kind);
         sheet->setMode(c.mode);
         person(1, "张三", c.income);
-        sheet->CalculateAll();
+        calculate();
         EXPECT_EQ(cell(1, kTaxColumn), c.tax) << what;
         EXPECT_EQ(cell(1, kAfterTaxColumn), c.after) << what;
         grid().setText(1, kTaxColumn, Text::fromBytes("stale"));
@@ -86,18 +86,18 @@ TEST_F(Calculate, TotalsRowMovesAndIsRecomputed) {
     person(2, "乙", "9000");
     person(3, "丙", "4000");
     person(10, "丁", "10000");
-    sheet->CalculateAll();
+    calculate();
     EXPECT_EQ(sheet->LastDataRow(), 10);
     EXPECT_EQ(line(11), "合计\t\t31000\t570\t30430\t\t"); // taxes 90 + 190 + 290
     const std::string before = line(11);
-    sheet->CalculateAll(); // the old totals row is removed before the sums are taken
+    calculate(); // the old totals row is removed before the sums are taken
     EXPECT_EQ(line(11), before);
     EXPECT_EQ(line(12), "\t\t\t\t\t\t");
 
     grid().setText(10, kIncomeColumn, Text{}); // the last person leaves
     grid().setText(10, kAfterTaxColumn, Text{});
     grid().setText(10, kTaxColumn, Text{});
-    sheet->CalculateAll();
+    calculate();
     EXPECT_EQ(sheet->LastDataRow(), 3);
     EXPECT_EQ(cell(4, kNameColumn), "合计");
     EXPECT_EQ(line(11), "\t\t\t\t\t\t"); // the old totals row is cleared
@@ -106,7 +106,7 @@ TEST_F(Calculate, TotalsRowMovesAndIsRecomputed) {
 TEST_F(Calculate, OnlyAnOldTotalsRowLeft) {
     set(5, kNameColumn, "合计");
     set(5, kIncomeColumn, "1234");
-    sheet->CalculateAll();
+    calculate();
     EXPECT_EQ(line(5), "\t\t\t\t\t\t");
     EXPECT_EQ(line(1), "合计\t\t0\t0\t0\t\t");
 }
@@ -115,12 +115,12 @@ TEST_F(Calculate, NothingWhenTheIncomesSumToZero) {
     person(1, "甲", "-5");
     person(2, "乙", "5");
     set(3, kNameColumn, "合计");
-    sheet->CalculateAll();
+    calculate();
     EXPECT_EQ(cell(1, kTaxColumn), "");
     EXPECT_EQ(cell(3, kNameColumn), ""); // the old totals row was cleared all the same
     EXPECT_EQ(cell(4, kNameColumn), "");
     sheet->ClearGrid();
-    sheet->CalculateAll();
+    calculate();
     for (int row = 1; row <= 3; ++row)
         EXPECT_EQ(line(row), "\t\t\t\t\t\t");
 }
@@ -133,7 +133,7 @@ TEST_F(Calculate, EveryPersonIsComputedWhateverTheEmptyRowsBefore) {
         row += 2;
     }
     person(row, "末", "9000");
-    sheet->CalculateAll();
+    calculate();
     EXPECT_EQ(cell(row, kTaxColumn), "190");
     EXPECT_EQ(cell(row + 1, kNameColumn), "合计");
     EXPECT_EQ(cell(row + 1, kTaxColumn), ToText(60 * 90.0 + 190).toUtf8());
@@ -141,7 +141,7 @@ TEST_F(Calculate, EveryPersonIsComputedWhateverTheEmptyRowsBefore) {
 
 TEST_F(Calculate, NoTotalsRowWhenTheLastRowIsUsed) {
     person(10000, "末", "8000");
-    sheet->CalculateAll();
+    calculate();
     EXPECT_EQ(sheet->LastDataRow(), 10000);
     EXPECT_EQ(cell(10000, kTaxColumn), "90");
     for (int r = 1; r < 10000; r += 997)
@@ -183,7 +183,7 @@ TEST_F(Calculate, TotalsRowGoesIntoTheFirstEmptyRow) {
             sheet->PasteAtCursor(Text::fromUtf8(text));
         }
         for (int pass = 0; pass < 2; ++pass) { // the second pass removes the first totals row
-            sheet->CalculateAll();
+            calculate();
             EXPECT_EQ(sheet->LastDataRow(), c.lastDataRow);
             EXPECT_EQ(line(c.totalsRow), c.totals) << "pass " << pass;
             for (const auto& [row, text] : c.people)
@@ -197,7 +197,7 @@ TEST_F(Calculate, NoTotalsRowWhenEveryRowAfterTheLastIncomeIsTaken) {
     person(1, "甲", "8000");
     for (int row = 2; row <= batch::kDataRows; ++row)
         set(row, kNameColumn, "乙");
-    sheet->CalculateAll();
+    calculate();
     EXPECT_EQ(sheet->LastDataRow(), 1);
     EXPECT_EQ(cell(1, kTaxColumn), "90");
     for (int row = 2; row <= batch::kDataRows; ++row)
@@ -207,7 +207,7 @@ TEST_F(Calculate, NoTotalsRowWhenEveryRowAfterTheLastIncomeIsTaken) {
 TEST_F(Calculate, FullSheetHasNoTotalsRow) {
     for (int row = 1; row <= batch::kDataRows; ++row)
         person(row, "甲", "8000");
-    sheet->CalculateAll();
+    calculate();
     EXPECT_EQ(sheet->LastDataRow(), batch::kDataRows);
     EXPECT_EQ(line(batch::kDataRows), "甲\t\t8000\t90\t7910\t\t");
     for (int row = 1; row <= batch::kDataRows; row += 999)
@@ -216,7 +216,7 @@ TEST_F(Calculate, FullSheetHasNoTotalsRow) {
 
 TEST_F(Calculate, EditedRowMessagesAndOtherColumns) {
     person(1, "甲", "8000");
-    sheet->CalculateAll();
+    calculate();
     // Lowering the income below the threshold shows the message and clears the old tax.
     set(1, kIncomeColumn, "4000");
     const auto message = sheet->CalculateEditedRow(1, kIncomeColumn);
@@ -254,7 +254,7 @@ TEST_F(Calculate, RoyaltiesForceTheEarnerMode) {
 TEST_F(Calculate, NonNumericIncomeCountsAsItsValue) {
     person(1, "甲", "８０００元");
     person(2, "乙", "abc");
-    sheet->CalculateAll();
+    calculate();
     EXPECT_EQ(cell(1, kTaxColumn), "90");
     EXPECT_EQ(cell(2, kTaxColumn), "");
     EXPECT_EQ(cell(2, kAfterTaxColumn), "abc");
@@ -273,7 +273,10 @@ TEST_F(Calculate, AmountsBeyondTheLimitGetNoTax) {
             SCOPED_TRACE(static_cast<int>(kind) * 10 + static_cast<int>(mode));
             sheet->setKind(kind);
             sheet->setMode(mode);
-            EXPECT_FALSE(sheet->CalculateAll().has_value());
+            const batch::CalculationReport report = calculate();
+            // Every row but the last person's is named, 9,998 of them.
+            EXPECT_EQ(report.uncomputed.size(), std::size_t{batch::kDataRows - 2});
+            EXPECT_FALSE(report.noTotalsRow);
             EXPECT_EQ(cell(1, kTaxColumn), "");
             EXPECT_EQ(cell(1, kAfterTaxColumn), "");
             EXPECT_EQ(cell(3, kTaxColumn), "");
@@ -292,6 +295,39 @@ TEST_F(Calculate, AmountsBeyondTheLimitGetNoTax) {
     EXPECT_EQ(cell(5, kTaxColumn), "");
 }
 
+TEST_F(Calculate, RowsThatCannotBeComputedAreNamedAndMarked) {
+    person(1, "甲", "8000");
+    person(2, "乙", "3000000000");
+    person(4, "丙", "1e400");
+    const batch::CalculationReport report = calculate();
+    ASSERT_EQ(report.uncomputed.size(), 2u);
+    EXPECT_EQ(report.uncomputed[0].row, 2);
+    EXPECT_EQ(report.uncomputed[1].row, 4);
+    const std::string message = report.message().toUtf8();
+    EXPECT_NE(message.find("有 2 行的收入无法计算"), std::string::npos) << message;
+    EXPECT_NE(message.find("第 2 行（3000000000）"), std::string::npos) << message;
+    EXPECT_EQ(line(5), "合计\t\t8000\t90\t7910\t\t");
+    EXPECT_FALSE(sheet->noteOf(2, kIncomeColumn).empty());
+    EXPECT_TRUE(sheet->noteOf(1, kIncomeColumn).empty());
+    EXPECT_TRUE(sheet->noteOf(2, kNameColumn).empty());
+}
+
+// A stale tax never counts: an emptied income takes its computed cells with it.
+TEST_F(Calculate, EmptiedIncomeTakesItsTaxAlong) {
+    sheet->setMode(TaxMode::Net);
+    person(1, "甲", "8000");
+    person(2, "乙", "7910");
+    calculate();
+    ASSERT_EQ(line(3), "合计\t\t15910\t190\t16100\t\t");
+    set(2, kIncomeColumn, "");
+    (void)sheet->CalculateEditedRow(2, kIncomeColumn); // the below-threshold message
+    EXPECT_EQ(line(2), "乙\t\t\t\t\t\t");
+    set(2, kTaxColumn, "90"); // and if a stale tax was left, "计算" drops it
+    calculate();
+    EXPECT_EQ(line(2), "乙\t\t\t\t\t\t");
+    EXPECT_EQ(line(3), "合计\t\t8000\t100\t8100\t\t");
+}
+
 // A rate table that cannot be read: the calculations say so and change nothing.
 TEST_F(Calculate, UnreadableTableIsReported) {
     person(1, "A", "8000");
@@ -299,13 +335,14 @@ TEST_F(Calculate, UnreadableTableIsReported) {
     std::filesystem::remove(engine::RateTablePath());
     std::filesystem::create_directory(engine::RateTablePath());
     const auto all = sheet->CalculateAll();
-    ASSERT_TRUE(all.has_value());
-    EXPECT_NE(all->toUtf8().find("税率表文件无法打开"), std::string::npos) << all->toUtf8();
+    ASSERT_FALSE(all.ok());
+    const std::string problem = all.problem().message.toUtf8();
+    EXPECT_NE(problem.find("税率表文件无法打开"), std::string::npos) << problem;
     EXPECT_EQ(cell(1, kTaxColumn), "");
     EXPECT_EQ(cell(2, kNameColumn), "");
     const auto edited = sheet->CalculateEditedRow(1, kIncomeColumn);
     ASSERT_TRUE(edited.has_value());
-    EXPECT_EQ(*edited, *all);
+    EXPECT_EQ(*edited, all.problem().message);
 }
 
 } // namespace

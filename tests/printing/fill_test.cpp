@@ -19,7 +19,9 @@ class Fill : public testing::PrintFixture {
 protected:
     PrintTable print(TaxMode mode = TaxMode::Gross,
                      const char* employer = "在这里输入使用单位名称") {
-        return MakeTaxPaymentTable(templateFile, grid(), {Text::fromUtf8(employer), mode, kToday});
+        const batch::SheetPeople people = batch::PeopleOf(grid());
+        return MakeTaxPaymentTable(templateFile, grid(), {people.rows, people.totalTexts()},
+                                   {Text::fromUtf8(employer), mode, kToday});
     }
 
     std::vector<std::string> snapshot() {
@@ -98,7 +100,7 @@ TEST_F(Fill, TitleAndTaxHeader) {
         {TaxMode::Net, "", "个人所得税缴纳表", "雇主全额\r\n负担税额"},
     };
     person(1, "张三", "8000");
-    sheet->CalculateAll();
+    EXPECT_TRUE(sheet->CalculateAll());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.employer);
         const PrintTable t = print(c.mode, c.employer);
@@ -116,7 +118,7 @@ TEST_F(Fill, PeopleWithAnIncomeFollowOneAnother) {
     person(3, "王五", "4000");
     person(5, "", "17000.50");          // an income without a name
     set(7, batch::kNameColumn, "赵六"); // only a name
-    sheet->CalculateAll();
+    EXPECT_TRUE(sheet->CalculateAll());
     ASSERT_EQ(cell(6, batch::kNameColumn), "合计"); // the grid's own totals row, skipped
 
     const PrintTable t = print();
@@ -144,6 +146,19 @@ TEST_F(Fill, TotalsAreSumsOfThePrintedTextsUnrounded) {
     const PrintTable t = print();
     ExpectFrame(t, 3, "个人所得税缴纳表", "自行负\r\n担税额", "合计|||0.3|0|0||");
     EXPECT_EQ(text(t, 6, 4), "abc");
+}
+
+// One totals rule: an income above the top band is not computed, and neither the sheet's
+// totals row nor the printed one counts it.
+TEST_F(Fill, PrintedTotalsAreTheSheetTotals) {
+    person(1, "甲", "3000000000");
+    person(2, "乙", "8000");
+    EXPECT_EQ(calculate().uncomputed.size(), 1u);
+    ASSERT_EQ(line(3), "合计\t\t8000\t90\t7910\t\t");
+    const PrintTable t = print();
+    ExpectFrame(t, 2, "个人所得税缴纳表", "自行负\r\n担税额", "合计|||8000|90|7910||");
+    EXPECT_EQ(text(t, 4, 4), "3000000000"); // the person is printed, without a tax
+    EXPECT_EQ(text(t, 4, 5), "");
 }
 
 TEST_F(Fill, RowsWithNothingOfAPersonAreNotPrinted) {
@@ -191,7 +206,7 @@ TEST_F(Fill, AReopenedBatchFilePrintsItsPeopleOnly) {
         person(1, "张三", "8000");
         person(2, "李四", "12000");
         person(3, "王五", "4000");
-        sheet->CalculateAll();
+        EXPECT_TRUE(sheet->CalculateAll());
         ASSERT_EQ(cell(4, batch::kNameColumn), "合计");
         const std::string totals =
             "合计|||" + cell(4, 3) + "|" + cell(4, 4) + "|" + cell(4, 5) + "||";
@@ -204,7 +219,7 @@ TEST_F(Fill, AReopenedBatchFilePrintsItsPeopleOnly) {
         ASSERT_EQ(cell(9999, batch::kIncomeColumn), "0");
         const PrintTable opened = print();
         ExpectFrame(opened, 3, "个人所得税缴纳表", "自行负\r\n担税额", totals);
-        sheet->CalculateAll(); // every reopened row is computed, the totals go into row 10,000
+        EXPECT_TRUE(sheet->CalculateAll()); // every reopened row is computed, the totals go into row 10,000
         ASSERT_EQ(cell(10000, batch::kNameColumn), "合计");
         const PrintTable computed = print();
         ExpectFrame(computed, 3, "个人所得税缴纳表", "自行负\r\n担税额", totals);
@@ -217,7 +232,7 @@ TEST_F(Fill, AReopenedBatchFilePrintsItsPeopleOnly) {
 TEST_F(Fill, PrintingLeavesTheGridAsItWas) {
     for (int r = 1; r <= 40; ++r)
         person(r, ("职员" + std::to_string(r)).c_str(), std::to_string(3000 + 250 * r).c_str());
-    sheet->CalculateAll();
+    EXPECT_TRUE(sheet->CalculateAll());
     ASSERT_EQ(cell(41, 1), "合计");
     // A person typed below the totals row after the calculation.
     person(42, "孙七", "9000");
@@ -231,7 +246,7 @@ TEST_F(Fill, PrintingLeavesTheGridAsItWas) {
     EXPECT_EQ(text(first, 44, 1), "42");
     EXPECT_EQ(text(first, 44, 2), "孙七");
     // The next calculation still finds its totals row where it wrote it.
-    sheet->CalculateAll();
+    EXPECT_TRUE(sheet->CalculateAll());
     EXPECT_EQ(cell(43, 1), "合计");
     EXPECT_TRUE(grid().text(41, 1).empty());
     EXPECT_EQ(cell(41, 0), "41");
@@ -240,7 +255,7 @@ TEST_F(Fill, PrintingLeavesTheGridAsItWas) {
 TEST_F(Fill, AFullGrid) {
     for (int r = 1; r <= batch::kDataRows; ++r)
         person(r, "某某", "12345.67");
-    sheet->CalculateAll(); // no room for a totals row
+    EXPECT_TRUE(sheet->CalculateAll()); // no room for a totals row
     const PrintTable t = print();
     ASSERT_EQ(t.rowCount(), batch::kDataRows + 6);
     EXPECT_EQ(text(t, batch::kDataRows + 3, 1), "10000");
