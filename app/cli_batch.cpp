@@ -5,7 +5,7 @@
 #include "app/cli_sheet.h"
 #include "app/cli_util.h"
 #include "batch/sheet.h"
-#include "runtime/files.h"
+#include "base/files.h"
 
 #include <fstream>
 #include <iostream>

@@ -1,7 +1,7 @@
 // iitcalc-cli db dump FILE [--password TEXT]: the fields and records of a table, in UTF-8.
 #include "app/cli.h"
 #include "database/database.h"
-#include "runtime/convert.h"
+#include "base/convert.h"
 
 #include <filesystem>
 #include <iostream>

@@ -1,6 +1,6 @@
 // iitcalc-cli: the command line of iitcalc. Global options: --help, --version, --data-dir DIR.
 #include "app/cli.h"
-#include "runtime/files.h"
+#include "base/files.h"
 
 #include <csignal>
 #include <cstdio>

@@ -11,7 +11,7 @@
 #include "printing/print_engine.h"
 #include "printing/tax_payment_table.h"
 #include "printing/template_file.h"
-#include "runtime/convert.h"
+#include "base/convert.h"
 
 #include <QGuiApplication>
 

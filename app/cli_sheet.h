@@ -6,7 +6,7 @@
 #include "app/cli.h"
 #include "batch/sheet.h"
 #include "engine/tax.h"
-#include "runtime/files.h"
+#include "base/files.h"
 
 #include <filesystem>
 #include <memory>

@@ -5,8 +5,8 @@
 #include "database/database.h"
 #include "engine/bracket_table.h"
 #include "engine/calculate.h"
-#include "runtime/convert.h"
-#include "runtime/files.h"
+#include "base/convert.h"
+#include "base/files.h"
 
 #include <iostream>
 #include <string>

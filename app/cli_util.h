@@ -3,7 +3,7 @@
 
 #include "app/cli.h"
 #include "engine/tax.h"
-#include "runtime/text.h"
+#include "base/text.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -2,10 +2,10 @@
 // --exit-after-show[=MS] for scripts and tests.
 #include "database/database.h"
 #include "mainwindow/main_window.h"
-#include "runtime/fatal.h"
-#include "runtime/files.h"
-#include "runtime/message_box.h"
-#include "runtime/window_runtime.h"
+#include "base/fatal.h"
+#include "base/files.h"
+#include "gui/message_box.h"
+#include "gui/window_runtime.h"
 
 #include <QApplication>
 #include <QIcon>

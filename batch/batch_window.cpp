@@ -1,16 +1,17 @@
 #include "batch/batch_window.h"
 
+#include "ui_BatchWindow.h"
+
 #include "printing/print_preview.h"
 #include "printing/tax_payment_table.h"
 #include "printing/template_file.h"
-#include "runtime/convert.h"
-#include "runtime/files.h"
-#include "runtime/grid_view.h"
-#include "runtime/message_box.h"
-#include "runtime/qt_text.h"
-#include "runtime/template_pictures.h"
-#include "runtime/units.h"
-#include "runtime/window_templates.h"
+#include "base/convert.h"
+#include "base/files.h"
+#include "grid/grid_view.h"
+#include "gui/message_box.h"
+#include "gui/qt_text.h"
+#include "gui/template_pictures.h"
+#include "gui/units.h"
 
 #include <QCloseEvent>
 #include <QFileDialog>
@@ -19,30 +20,35 @@
 #include <QMouseEvent>
 #include <QRadioButton>
 
+// Outside any namespace, as Q_INIT_RESOURCE requires: the window's pictures.
+static void initPictures() {
+    Q_INIT_RESOURCE(batch);
+}
+
 namespace iit::batch {
 namespace {
+
+// The faces of the seven commands of the side panel.
+constexpr gui::UnitPicture kPictures[] = {
+    {"图形按钮打开", "command_open"},      {"图形按钮保存", "command_save"},
+    {"图形按钮计算", "command_calculate"}, {"图形按钮全选", "command_select_all"},
+    {"图形按钮复制", "command_copy"},      {"图形按钮打印", "command_print"},
+    {"图形按钮清空", "command_clear"},
+};
 
 const Text& UnsavedQuestion() {
     static const Text text = sysText("表格内容尚未保存，是否保存？");
     return text;
 }
 
-const char* ColumnName(int column) {
-    switch (column) {
-    case kNameColumn:
-        return "姓名";
-    case kIdColumn:
-        return "身份证号";
-    case kCardColumn:
-        return "银行卡号";
-    case kRemarkColumn:
-        return "备注";
-    default:
-        return "";
-    }
-}
-
 } // namespace
+
+void SetUpTemplate(QWidget* window) {
+    initPictures();
+    Ui::BatchWindow().setupUi(window);
+    gui::RestoreTemplateLineBreaks(window);
+    gui::SetUnitPictures(window, kPictures);
+}
 
 const QString& BatchWindow::Name() {
     static const QString name = QStringLiteral("BatchWindow");
@@ -50,15 +56,13 @@ const QString& BatchWindow::Name() {
 }
 
 BatchWindow::BatchWindow(std::function<Text()> employer, QWidget* parent)
-    : QWidget(parent), m_ui(std::make_unique<Ui::BatchWindow>()), m_history(m_sheet.grid()),
+    : QWidget(parent), m_history(m_sheet.grid()),
       m_employer(std::move(employer)) {
-    m_ui->setupUi(this);
-    gui::RestoreTemplateLineBreaks(this);
+    SetUpTemplate(this);
     setWindowFlags(Qt::Window);
     setWindowTitle(QStringLiteral("批量计算"));
     setFixedSize(size());
     move(50, 50);
-    gui::SetUnitPictures(this, gui::BatchWindowPictures());
     m_preview = std::make_unique<printing::PrintPreview>(this);
     findUnits();
     bindEvents();
@@ -178,12 +182,10 @@ void BatchWindow::editCommitted(int row, int column) {
 
 void BatchWindow::chooseKind(engine::TaxKind kind) {
     m_sheet.setKind(kind);
-    if (kind == engine::TaxKind::Royalties) {
-        m_net->setEnabled(false);
+    m_net->setEnabled(m_sheet.netModeEnabled());
+    if (!m_sheet.netModeEnabled()) {
         m_gross->setChecked(true);
         m_net->setChecked(false);
-    } else {
-        m_net->setEnabled(true);
     }
     CalculateAll();
 }
@@ -246,7 +248,7 @@ bool BatchWindow::acceptCutTexts() {
     std::string text = "有 " + std::to_string(cut.size()) +
                        " 个单元格的内容超过了文件中字段的长度，保存时将被截断：\r\n";
     for (std::size_t i = 0; i < cut.size() && i < 5; ++i) {
-        text += "\r\n    第 " + std::to_string(cut[i].row) + " 行 " + ColumnName(cut[i].column) +
+        text += "\r\n    第 " + std::to_string(cut[i].row) + " 行 " + LayoutOf(cut[i].column).name +
                 "（最多 " + std::to_string(cut[i].width) + " 个字节，" +
                 std::to_string(cut[i].width / 2) + " 个汉字）";
     }

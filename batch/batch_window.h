@@ -3,15 +3,15 @@
 // of commands (open, save, calculate, select all, copy, print, clear), the help panel and the
 // grid's pop-up menu.
 //
-// The window is built from runtime/templates/BatchWindow.ui. What it does lives in the core:
+// The window is built from BatchWindow.ui beside it. What it does lives in the core:
 // BatchSheet computes, totals, copies, pastes, clears, saves and opens; GridHistory keeps the
 // undo steps; the print table is filled by printing/. The behaviours here read the units, call
 // the core and show its messages in the message box.
 
 #include "batch/sheet.h"
-#include "runtime/grid_history.h"
-#include "runtime/signal.h"
-#include "runtime/text.h"
+#include "grid/grid_history.h"
+#include "base/signal.h"
+#include "base/text.h"
 
 #include <QWidget>
 
@@ -20,10 +20,6 @@
 #include <memory>
 #include <optional>
 #include <vector>
-
-namespace Ui {
-class BatchWindow;
-}
 
 class QLabel;
 class QMenu;
@@ -39,6 +35,10 @@ class PrintPreview;
 }
 
 namespace iit::batch {
+
+// The window's template as the window is built from it: its units with their captions and
+// pictures, and no behaviour (the template tests look at it alone).
+void SetUpTemplate(QWidget* window);
 
 class BatchWindow : public QWidget {
     Q_OBJECT
@@ -103,7 +103,6 @@ private:
     // Commits an edit in progress in the grid, as moving the focus to a button does.
     void commitEdit();
 
-    std::unique_ptr<Ui::BatchWindow> m_ui;
     BatchSheet m_sheet;
     GridHistory m_history;
     std::function<Text()> m_employer;

@@ -5,7 +5,7 @@
 
 #include "engine/bracket_table.h"
 #include "engine/calculate.h"
-#include "runtime/convert.h"
+#include "base/convert.h"
 
 #include <algorithm>
 #include <cmath>
@@ -113,10 +113,6 @@ Text CalculationReport::message() const {
         text += "表格最后一行之后没有空行，合计未能写入。";
     }
     return sysText(text);
-}
-
-std::filesystem::path BatchSheet::rateTablePath() const {
-    return m_tablePath.empty() ? engine::RateTablePath() : m_tablePath;
 }
 
 // Writes columns 4 and 5 of one row from the tax computation under the batch's policy.
@@ -250,7 +246,7 @@ std::optional<Text> BatchSheet::CalculateEditedRow(int row, int column) {
         computeRow(row, read, *table, true);
         return tooLarge;
     }
-    if (m_kind == TaxKind::Wages && Less(read.amount.toDouble(), table->integer(1, 1))) {
+    if (m_kind == TaxKind::Wages && engine::IsBelowThreshold(*table, read.amount, m_kind, m_mode)) {
         // An emptied income takes its tax with it; a lowered one does not keep its old tax.
         m_grid.setText(row, kTaxColumn, Text{});
         m_grid.setText(row, kAfterTaxColumn, income);

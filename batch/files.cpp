@@ -5,9 +5,9 @@
 // into a new table beside the target, which is then renamed over it.
 #include "batch/sheet.h"
 
-#include "runtime/config.h"
-#include "runtime/convert.h"
-#include "runtime/files.h"
+#include "base/config.h"
+#include "base/convert.h"
+#include "base/files.h"
 
 #include <array>
 #include <fcntl.h>
@@ -165,7 +165,7 @@ std::optional<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path)
                 fields[static_cast<std::size_t>(field - 1)].width;
     auto text = [&](int row, int column) {
         const int width = widths[static_cast<std::size_t>(column)];
-        return Value::text(width > 0 ? FitToField(m_grid.text(row, column), width)
+        return Value::text(width > 0 ? CutToWidth(m_grid.text(row, column), static_cast<std::size_t>(width))
                                      : m_grid.text(row, column));
     };
 

@@ -13,12 +13,13 @@
 // one CalculateAll reads the table once and computes every row from that reading, with the
 // engine's computation under the batch's policies (engine::TaxPolicy).
 
+#include "batch/layout.h"
 #include "database/database.h"
 #include "engine/exact.h"
 #include "engine/tax.h"
-#include "runtime/outcome.h"
-#include "runtime/grid.h"
-#include "runtime/text.h"
+#include "base/outcome.h"
+#include "grid/grid.h"
+#include "base/text.h"
 
 #include <array>
 #include <cstdint>
@@ -28,22 +29,6 @@
 #include <vector>
 
 namespace iit::batch {
-
-constexpr int kGridRows = 10001; // header row included
-constexpr int kGridColumns = 8;
-constexpr int kDataRows = 10000;
-
-// Columns of the grid.
-enum Column : int {
-    kNumberColumn = 0,
-    kNameColumn = 1,
-    kIdColumn = 2,
-    kIncomeColumn = 3,
-    kTaxColumn = 4,
-    kAfterTaxColumn = 5,
-    kCardColumn = 6,
-    kRemarkColumn = 7,
-};
 
 const Text& TotalsMarker(); // "合计"
 
@@ -103,7 +88,7 @@ public:
     void setMode(engine::TaxMode mode);
     engine::TaxKind kind() const { return m_kind; }
     engine::TaxMode mode() const { return m_mode; }
-    bool netModeEnabled() const { return m_kind != engine::TaxKind::Royalties; }
+    bool netModeEnabled() const { return engine::NetModeAllowed(m_kind); }
 
     // Computes every row that has an income and writes the totals row. The window first
     // commits an edit in progress. Fails when the rate table cannot be read (nothing is
@@ -123,7 +108,7 @@ public:
 
     // The rate table the calculations read; by default the one in the program directory.
     void setRateTablePath(std::filesystem::path path) { m_tablePath = std::move(path); }
-    std::filesystem::path rateTablePath() const;
+    std::filesystem::path rateTablePath() const { return engine::RateTablePath(m_tablePath); }
 
     // Rows 1 to 10,000, columns 1 to 7.
     void SelectAll();
@@ -173,8 +158,6 @@ private:
     std::map<int, Text> m_uncomputed;
 };
 
-// The bytes of a text that fit a field of `width` bytes, never half a character.
-Text FitToField(const Text& text, int width);
 
 // The names the save and open dialogs propose: the remembered path of "config.inf"
 // (save) or "configJS.inf" (open); without "config.inf", the default

@@ -4,9 +4,9 @@
 #include "batch/sheet.h"
 #include "database/database.h"
 #include "engine/bracket_table.h"
-#include "runtime/convert.h"
-#include "runtime/files.h"
-#include "runtime/grid_history.h"
+#include "base/convert.h"
+#include "base/files.h"
+#include "grid/grid_history.h"
 
 #include "bench/support/data_dir.h"
 

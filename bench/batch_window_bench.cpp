@@ -12,9 +12,9 @@
 #include "engine/bracket_table.h"
 #include "mainwindow/main_window.h"
 #include "ratetable/rate_table_window.h"
-#include "runtime/files.h"
-#include "runtime/grid_view.h"
-#include "runtime/window_runtime.h"
+#include "base/files.h"
+#include "grid/grid_view.h"
+#include "gui/window_runtime.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -2,7 +2,7 @@
 // password-protected rate table, and writing and reading back a batch file of 10,000 rows.
 #include "database/database.h"
 #include "database/format.h"
-#include "runtime/files.h"
+#include "base/files.h"
 
 #include <benchmark/benchmark.h>
 

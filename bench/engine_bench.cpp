@@ -4,7 +4,7 @@
 #include "database/database.h"
 #include "engine/bracket_table.h"
 #include "engine/calculate.h"
-#include "runtime/files.h"
+#include "base/files.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,7 +1,7 @@
 // The bulk operations of the batch sheet on its real 10,001 x 8 grid: pasting 10,000 lines
 // of 7 fields, select all and copy, clearing every data cell, single-cell access, hostile
 // clipboard texts, and the memory of a filled sheet.
-#include "runtime/grid.h"
+#include "grid/grid.h"
 
 #include <benchmark/benchmark.h>
 

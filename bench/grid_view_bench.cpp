@@ -5,11 +5,11 @@
 // QTableView over a minimal model of the same size is measured beside it for scale.
 #include "batch/sheet.h"
 #include "bench/support/qt_bench.h"
-#include "runtime/clipboard.h"
-#include "runtime/grid_history.h"
-#include "runtime/grid_model.h"
-#include "runtime/grid_view.h"
-#include "runtime/window_runtime.h"
+#include "gui/clipboard.h"
+#include "grid/grid_history.h"
+#include "grid/grid_model.h"
+#include "grid/grid_view.h"
+#include "gui/window_runtime.h"
 
 #include <QAbstractButton>
 #include <QAbstractTableModel>

@@ -4,8 +4,8 @@
 #include "bench/support/qt_bench.h"
 #include "database/database.h"
 #include "mainwindow/main_window.h"
-#include "runtime/files.h"
-#include "runtime/window_runtime.h"
+#include "base/files.h"
+#include "gui/window_runtime.h"
 #include "tests/support/temp_dir.h"
 
 #include <QAbstractButton>

@@ -8,8 +8,8 @@
 #include "printing/print_engine.h"
 #include "printing/tax_payment_table.h"
 #include "resources/print_template.h"
-#include "runtime/convert.h"
-#include "runtime/files.h"
+#include "base/convert.h"
+#include "base/files.h"
 
 #include <QApplication>
 

@@ -4,7 +4,7 @@
 #include "database/database.h"
 #include "engine/bracket_table.h"
 #include "ratetable/rate_table_sheet.h"
-#include "runtime/files.h"
+#include "base/files.h"
 
 #include "bench/support/data_dir.h"
 

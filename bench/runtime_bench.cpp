@@ -1,5 +1,5 @@
 // Amount conversions as every grid cell and every result text uses them.
-#include "runtime/convert.h"
+#include "base/convert.h"
 
 #include <benchmark/benchmark.h>
 

@@ -19,9 +19,9 @@ function(iit_embed_file target name file)
     target_sources(${target} PRIVATE "${output}")
 endfunction()
 
-# The Qt side of a subsystem: a static library with moc, uic and rcc. Its Designer templates
-# are looked up in runtime/templates; uic generates no auto-connections (each window binds its
-# events in one place) and every connect names its context object.
+# The Qt side of a subsystem: a static library with moc, uic and rcc. A window's Designer
+# template and its pictures lie beside its class; uic generates no auto-connections (each window
+# binds its events in one place) and every connect names its context object.
 #   iit_window_library(NAME SOURCES... [LINK libraries...])
 function(iit_window_library name)
     cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "LINK")
@@ -32,7 +32,6 @@ function(iit_window_library name)
         AUTOMOC ON
         AUTOMOC_COMPILER_PREDEFINES OFF
         AUTOUIC ON
-        AUTOUIC_SEARCH_PATHS ${PROJECT_SOURCE_DIR}/runtime/templates
         AUTOUIC_OPTIONS "-a"
         AUTORCC ON)
     target_link_libraries(${name} PUBLIC Qt6::Widgets ${arg_LINK})

@@ -12,8 +12,8 @@
 // failure (ErrorMessage gives its fixed text). Operations that return a success flag return
 // true exactly when the last error is 0.
 
-#include "runtime/text.h"
-#include "runtime/value.h"
+#include "base/text.h"
+#include "base/value.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,7 +1,7 @@
 // The registry of open tables: OpenDatabase, CreateDatabase, SelectDatabase, CloseDatabase.
 #include "database/engine_internal.h"
 
-#include "runtime/convert.h"
+#include "base/convert.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,8 +1,8 @@
 // Records and fields of the current table: counting, moving, reading and writing.
 #include "database/engine_internal.h"
 
-#include "runtime/convert.h"
-#include "runtime/fatal.h"
+#include "base/convert.h"
+#include "base/fatal.h"
 
 #include <algorithm>
 #include <cstring>

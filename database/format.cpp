@@ -1,7 +1,7 @@
 #include "database/format.h"
 
 #include "database/cipher.h"
-#include "runtime/convert.h"
+#include "base/convert.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,8 +2,8 @@
 
 #include "database/database.h"
 #include "resources/resources.h"
-#include "runtime/convert.h"
-#include "runtime/files.h"
+#include "base/convert.h"
+#include "base/files.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -9,9 +9,9 @@
 // in the rate-table window counts from the next calculation on.
 
 #include "engine/exact.h"
-#include "runtime/convert.h"
-#include "runtime/text.h"
-#include "runtime/value.h"
+#include "base/convert.h"
+#include "base/text.h"
+#include "base/value.h"
 
 #include <array>
 #include <cstdint>
@@ -30,8 +30,29 @@ const char* const kRateTableFileName = "设置税率表A.dat";
 constexpr int kRateTableFields = 24;
 constexpr int kRateTableRecords = 9;
 
+// The four sub-tables of the bracket table, as their first field k, and the fields of a
+// sub-table as offsets from it: the threshold (record 1 only), the band's lower and upper
+// bounds, the rate in percent, the quick deduction and a spare field the computation never
+// reads. The royalty sub-table holds its deduction percentage in record 1's rate field and the
+// reduction percentage in record 2's.
+enum class SubTable : int { Wages = 1, LabourGross = 7, LabourNet = 13, Royalties = 19 };
+enum class Field : int { Threshold = 0, Lower = 1, Upper = 2, Rate = 3, Deduction = 4, Spare = 5 };
+constexpr int FirstField(SubTable t) {
+    return static_cast<int>(t);
+}
+constexpr int FieldOf(SubTable t, Field f) {
+    return static_cast<int>(t) + static_cast<int>(f);
+}
+inline constexpr SubTable kSubTables[] = {SubTable::Wages, SubTable::LabourGross,
+                                          SubTable::LabourNet, SubTable::Royalties};
+
 // The path of the rate table in the program directory.
 std::filesystem::path RateTablePath();
+// The rate table a sheet reads: `chosen` when one was chosen for it (the command line's
+// --table), else the one in the program directory.
+inline std::filesystem::path RateTablePath(const std::filesystem::path& chosen) {
+    return chosen.empty() ? RateTablePath() : chosen;
+}
 
 // Writes the built-in default table to `path` when no file is there. False when it had to be
 // written and could not be.

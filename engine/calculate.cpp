@@ -1,6 +1,6 @@
 #include "engine/calculate.h"
 
-#include "runtime/convert.h"
+#include "base/convert.h"
 
 namespace iit::engine {
 namespace {

@@ -4,7 +4,7 @@
 // two-line result label with its caption and aligned numbers).
 
 #include "engine/tax.h"
-#include "runtime/text.h"
+#include "base/text.h"
 
 #include <filesystem>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "engine/exact.h"
 
-#include "runtime/convert.h"
+#include "base/convert.h"
 
 #include <array>
 #include <charconv>

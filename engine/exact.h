@@ -12,7 +12,7 @@
 // Decisions that the system takes with a tolerance (which band holds an amount, whether an
 // income is below the threshold) are taken on toDouble(); they choose the rule, not the fen.
 
-#include "runtime/text.h"
+#include "base/text.h"
 
 #include <compare>
 #include <cstdint>

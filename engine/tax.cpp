@@ -1,7 +1,7 @@
 #include "engine/tax.h"
 
 #include "engine/bracket_table.h"
-#include "runtime/convert.h"
+#include "base/convert.h"
 
 #include <cmath>
 #include <limits>
@@ -9,18 +9,11 @@
 namespace iit::engine {
 namespace {
 
-// The group's first field: wages 1, labour 7 (tax included) or 13 (excluded), royalties 19.
-int GroupOf(TaxKind kind, TaxMode mode) {
-    switch (kind) {
-    case TaxKind::Wages:
-        return 1;
-    case TaxKind::Labour:
-        return mode == TaxMode::Gross ? 7 : 13;
-    case TaxKind::Royalties:
-        return 19;
-    }
-    return 1;
-}
+constexpr int kWageThreshold = FieldOf(SubTable::Wages, Field::Threshold);
+constexpr int kWageLower = FieldOf(SubTable::Wages, Field::Lower);
+constexpr int kWageUpper = FieldOf(SubTable::Wages, Field::Upper);
+constexpr int kWageRate = FieldOf(SubTable::Wages, Field::Rate);
+constexpr int kWageDeduction = FieldOf(SubTable::Wages, Field::Deduction);
 
 // One computation: the table, the policy, and the fields read as the policy says. Bands and
 // thresholds are decided on doubles; every amount is computed on the exact values. A field that
@@ -53,11 +46,13 @@ public:
         return a / b;
     }
 
-    // The band of v in group k (bounds in fields k+1 and k+2), first or last match; 0 for none.
-    std::int32_t findBand(int k, double v) const {
+    // The band of v in sub-table t, first or last match; 0 for none.
+    std::int32_t findBand(SubTable t, double v) const {
         std::int32_t found = 0;
         for (std::int32_t i = 1; i <= m_t.recordCount(); ++i) {
-            if (!InBand(v, m_t.number(i, k + 1), m_t.number(i, k + 2))) continue;
+            if (!InBand(v, m_t.number(i, FieldOf(t, Field::Lower)),
+                        m_t.number(i, FieldOf(t, Field::Upper))))
+                continue;
             found = i;
             if (m_p.bandMatch == BandMatch::First) break;
         }
@@ -85,19 +80,20 @@ public:
     }
 
     Exact wageTaxable(const Exact& x) const {
-        return m_p.wageThresholdTruncated ? x - Exact(m_t.integer(1, 1)) : x - value(1, 1);
+        return m_p.wageThresholdTruncated ? x - Exact(m_t.integer(1, kWageThreshold))
+                                          : x - value(1, kWageThreshold);
     }
 
     Exact percent(const Exact& p) const { return p / Exact(100); }
 
     TaxFigures wagesGross(const Exact& x, double xd) const {
-        const std::int32_t threshold = m_t.integer(1, 1);
+        const std::int32_t threshold = m_t.integer(1, kWageThreshold);
         if (!m_p.belowThresholdEveryKind && Less(xd, threshold)) return below();
         const Exact a = wageTaxable(x);
         Exact rate = m_p.wageRateWithoutBand, qd;
-        if (const std::int32_t i = findBand(1, a.toDouble())) {
-            rate = percent(value(i, 4));
-            qd = quickDeduction(i, 5);
+        if (const std::int32_t i = findBand(SubTable::Wages, a.toDouble())) {
+            rate = percent(value(i, kWageRate));
+            qd = quickDeduction(i, kWageDeduction);
         }
         const Exact tax = Round(a * rate - qd, 2);
         return result(tax, m_p.wageNetPayRounded ? Round(a - tax + Exact(threshold), 2) : x - tax);
@@ -107,19 +103,20 @@ public:
     // taxable amount it would imply, (A - qd) / (1 - rate), and the first band that holds its
     // own amount wins; so the gross wage taxed forward gives back exactly the net wage.
     TaxFigures wagesNet(const Exact& x) const {
-        const std::int32_t threshold = m_t.integer(1, 1);
+        const std::int32_t threshold = m_t.integer(1, kWageThreshold);
         const Exact a = wageTaxable(x);
         const double ad = a.toDouble();
         Exact rate = m_p.wageRateWithoutBand, qd;
         for (std::int32_t i = 1; i <= m_t.recordCount(); ++i) {
-            const double lower = m_t.number(i, 2), upper = m_t.number(i, 3);
+            const double lower = m_t.number(i, kWageLower), upper = m_t.number(i, kWageUpper);
             if (lower == 0 && upper == 0) continue; // a row not in use
-            const double ratePercent = m_t.number(i, 4);
+            const double ratePercent = m_t.number(i, kWageRate);
             if (!Less(ratePercent, 100)) continue; // also skips a NaN rate
-            const double q = m_p.quickDeductionsTruncated ? m_t.integer(i, 5) : m_t.number(i, 5);
+            const double q = m_p.quickDeductionsTruncated ? m_t.integer(i, kWageDeduction)
+                                                          : m_t.number(i, kWageDeduction);
             if (InBand(Divide(ad - q, 1 - ratePercent / 100), lower, upper)) {
-                rate = percent(value(i, 4));
-                qd = quickDeduction(i, 5);
+                rate = percent(value(i, kWageRate));
+                qd = quickDeduction(i, kWageDeduction);
                 break;
             }
         }
@@ -150,27 +147,29 @@ public:
         return taxed(Round(excess, 2), gross);
     }
 
-    // Labour remuneration: record 1 of group k gives the threshold, the first-band limit U1,
-    // the first band's rate and quick deduction, and the rate truncated as the deduction
-    // percentage d. Above U1 the band of x itself gives the rate and quick deduction (record
-    // 1's without one).
+    // Labour remuneration: record 1 of sub-table t gives the threshold, the first-band limit
+    // U1 (its upper bound), the first band's rate and quick deduction, and the rate truncated
+    // as the deduction percentage d. Above U1 the band of x itself gives the rate and quick
+    // deduction (record 1's without one).
     template <typename FirstBand, typename Above>
-    Exact labourTax(int k, double xd, FirstBand firstBand, Above above) const {
-        const std::int32_t threshold = m_t.integer(1, k);
-        const std::int32_t u1 = m_t.integer(1, k + 2);
-        const Exact d(m_t.integer(1, k + 3));
+    Exact labourTax(SubTable t, double xd, FirstBand firstBand, Above above) const {
+        const int rateField = FieldOf(t, Field::Rate), deduction = FieldOf(t, Field::Deduction);
+        const std::int32_t threshold = m_t.integer(1, FieldOf(t, Field::Threshold));
+        const std::int32_t u1 = m_t.integer(1, FieldOf(t, Field::Upper));
+        const Exact d(m_t.integer(1, rateField));
         if (m_p.labourUntaxedAtThreshold && !Greater(xd, threshold)) return Exact{};
         if (!Greater(xd, u1))
-            return Round(firstBand(Exact(threshold), d, value(1, k + 3), quickDeduction(1, k + 4)),
-                         2);
+            return Round(
+                firstBand(Exact(threshold), d, value(1, rateField), quickDeduction(1, deduction)),
+                2);
         std::int32_t record = 1;
-        if (const std::int32_t i = findBand(k, xd)) record = i;
-        return Round(above(d, value(record, k + 3), quickDeduction(record, k + 4)), 2);
+        if (const std::int32_t i = findBand(t, xd)) record = i;
+        return Round(above(d, value(record, rateField), quickDeduction(record, deduction)), 2);
     }
 
     TaxFigures labourGross(const Exact& x, double xd) const {
         const Exact tax = labourTax(
-            7, xd,
+            SubTable::LabourGross, xd,
             [&](const Exact& threshold, const Exact&, const Exact& rate, const Exact& qd) {
                 return (x - threshold) * percent(rate) - qd;
             },
@@ -183,7 +182,7 @@ public:
     TaxFigures labourNet(const Exact& x, double xd) const {
         const Exact one(1);
         const Exact tax = labourTax(
-            13, xd,
+            SubTable::LabourNet, xd,
             // The first band uses the deduction percentage d both in the divisor and as the rate.
             [&](const Exact& threshold, const Exact& d, const Exact&, const Exact& qd) {
                 return quotient(x - threshold, one - percent(d)) * percent(d) - qd;
@@ -198,10 +197,12 @@ public:
     }
 
     TaxFigures royalties(const Exact& x, double xd) const {
-        const std::int32_t threshold = m_t.integer(1, 19);
-        const Exact d(m_t.integer(1, 22));
-        const std::int32_t u1 = m_t.integer(1, 21);
-        const Exact reduction(m_t.integer(2, 22)); // 0 when the table has one record
+        constexpr SubTable t = SubTable::Royalties;
+        const std::int32_t threshold = m_t.integer(1, FieldOf(t, Field::Threshold));
+        const Exact d(m_t.integer(1, FieldOf(t, Field::Rate)));
+        const std::int32_t u1 = m_t.integer(1, FieldOf(t, Field::Upper));
+        // The reduction percentage, record 2's rate field: 0 when the table has one record.
+        const Exact reduction(m_t.integer(2, FieldOf(t, Field::Rate)));
         const Exact one(1);
         Exact tax;
         if (!Greater(xd, threshold)) {
@@ -258,12 +259,12 @@ TaxPolicy TaxPolicy::BatchEditedRow() {
 
 TaxFigures ComputeTaxFigures(const BracketTable& table, const Exact& x, TaxKind kind, TaxMode mode,
                              const TaxPolicy& policy) {
-    if (kind == TaxKind::Royalties) mode = TaxMode::Gross;
-    const std::int32_t threshold = table.integer(1, GroupOf(kind, mode));
+    mode = EffectiveMode(kind, mode);
+    const std::int32_t threshold = ThresholdOf(table, kind, mode);
     const Computation c(table, policy);
     const double xd = x.toDouble();
     TaxFigures out;
-    if (policy.belowThresholdEveryKind && Less(xd, threshold)) {
+    if (policy.belowThresholdEveryKind && IsBelowThreshold(table, x, kind, mode)) {
         out = Computation::below();
     } else {
         switch (kind) {
@@ -317,6 +318,26 @@ std::optional<TaxMode> ModeFromText(const Text& text) {
     for (TaxMode m : {TaxMode::Gross, TaxMode::Net})
         if (text == ModeText(m)) return m;
     return std::nullopt;
+}
+
+SubTable SubTableOf(TaxKind kind, TaxMode mode) {
+    switch (kind) {
+    case TaxKind::Wages:
+        return SubTable::Wages;
+    case TaxKind::Labour:
+        return mode == TaxMode::Gross ? SubTable::LabourGross : SubTable::LabourNet;
+    case TaxKind::Royalties:
+        return SubTable::Royalties;
+    }
+    return SubTable::Wages;
+}
+
+std::int32_t ThresholdOf(const BracketTable& table, TaxKind kind, TaxMode mode) {
+    return table.integer(1, FieldOf(SubTableOf(kind, EffectiveMode(kind, mode)), Field::Threshold));
+}
+
+bool IsBelowThreshold(const BracketTable& table, const Exact& x, TaxKind kind, TaxMode mode) {
+    return Less(x.toDouble(), ThresholdOf(table, kind, mode));
 }
 
 Caption CaptionOf(TaxKind kind, TaxMode mode) {

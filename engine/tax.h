@@ -8,9 +8,10 @@
 // numbers read as integers are truncated toward zero, and amounts are computed exactly and
 // rounded to 2 places with Round() (engine/exact.h).
 
+#include "engine/bracket_table.h"
 #include "engine/exact.h"
-#include "runtime/outcome.h"
-#include "runtime/text.h"
+#include "base/outcome.h"
+#include "base/text.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -20,6 +21,15 @@ namespace iit::engine {
 
 enum class TaxKind { Wages, Labour, Royalties };
 enum class TaxMode { Gross, Net }; // Gross: the amount includes the tax ("税前"); Net: "税后"
+
+// Royalties are always computed with the tax included: "雇主全额负担" is only for wages and
+// labour. The mode a computation uses is the chosen one where it is allowed.
+constexpr bool NetModeAllowed(TaxKind kind) {
+    return kind != TaxKind::Royalties;
+}
+constexpr TaxMode EffectiveMode(TaxKind kind, TaxMode mode) {
+    return NetModeAllowed(kind) ? mode : TaxMode::Gross;
+}
 
 // The system's texts of kinds and modes: "薪金收入", "劳务费", "稿费"; "税前", "税后".
 const Text& KindText(TaxKind kind);
@@ -42,7 +52,6 @@ inline bool InBand(double v, double lower, double upper) {
 // infinity or NaN (which the callers then refuse) rather than a division by zero.
 double Divide(double a, double b);
 
-class BracketTable;
 
 // Which band holds an amount that lies in several.
 enum class BandMatch { First, Last };
@@ -105,10 +114,16 @@ struct TaxFigures {
     Exact companion;            // the net pay (x - tax), or the gross amount
 };
 
-// The one tax computation: x of the given kind and mode over the table, under the policy.
-// Royalties are always computed with tax included.
+// The one tax computation: x of the given kind and mode (EffectiveMode) over the table, under
+// the policy.
 TaxFigures ComputeTaxFigures(const BracketTable& table, const Exact& x, TaxKind kind, TaxMode mode,
                              const TaxPolicy& policy);
+
+// The threshold of the sub-table a kind and mode use (record 1, read as a truncated integer),
+// and whether x lies below it: the test every calculation makes first.
+SubTable SubTableOf(TaxKind kind, TaxMode mode);
+std::int32_t ThresholdOf(const BracketTable& table, TaxKind kind, TaxMode mode);
+bool IsBelowThreshold(const BracketTable& table, const Exact& x, TaxKind kind, TaxMode mode);
 
 // The caption of the companion amount: "实发数" (net pay), "合计数" (gross total), and the
 // wage gross-up's "合计数：" with its full-width colon.

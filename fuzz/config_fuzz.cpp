@@ -1,8 +1,8 @@
 // libFuzzer target: any bytes as a configuration file. Reads of the system's own keys and of
 // names taken from the input never fail; an entry written afterwards reads back as written and
 // keeps every other section's lines.
-#include "runtime/config.h"
-#include "runtime/text.h"
+#include "base/config.h"
+#include "base/text.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,9 +3,9 @@
 // chains included). A writable table then takes a new record whose fields read back as written,
 // through the auxiliary file for memo fields.
 #include "database/database.h"
-#include "runtime/convert.h"
-#include "runtime/fatal.h"
-#include "runtime/files.h"
+#include "base/convert.h"
+#include "base/fatal.h"
+#include "base/files.h"
 
 #include <cstddef>
 #include <cstdint>

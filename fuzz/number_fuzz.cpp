@@ -1,7 +1,7 @@
 // libFuzzer target: any bytes as an amount typed or pasted by a user. The conversions never
 // fail, and the text of a finite number converts back to it within 13 significant digits.
-#include "runtime/convert.h"
-#include "runtime/text.h"
+#include "base/convert.h"
+#include "base/text.h"
 
 #include <cmath>
 #include <cstddef>

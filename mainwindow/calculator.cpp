@@ -1,7 +1,7 @@
 #include "mainwindow/calculator.h"
 
 #include "engine/calculate.h"
-#include "runtime/convert.h"
+#include "base/convert.h"
 
 #include <cmath>
 

@@ -4,7 +4,7 @@
 // display text and selection and writes back what it returns; every change of the display then
 // runs DisplayChanged(), which places the caret and refuses values that are too large.
 
-#include "runtime/text.h"
+#include "base/text.h"
 
 #include <array>
 #include <cstdint>

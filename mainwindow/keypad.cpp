@@ -1,7 +1,7 @@
 // The keypad's behaviours and the income box as the calculator's display.
 #include "mainwindow/main_window.h"
 
-#include "runtime/units.h"
+#include "gui/units.h"
 
 #include <QLabel>
 

@@ -8,17 +8,22 @@
 #include "mainwindow/startup.h"
 #include "printing/template_file.h"
 #include "ratetable/rate_table_window.h"
-#include "runtime/balloon_tip.h"
-#include "runtime/convert.h"
-#include "runtime/message_box.h"
-#include "runtime/qt_text.h"
-#include "runtime/shaped_window.h"
-#include "runtime/units.h"
-#include "runtime/window_runtime.h"
+#include "gui/balloon_tip.h"
+#include "base/convert.h"
+#include "gui/message_box.h"
+#include "gui/qt_text.h"
+#include "gui/shaped_window.h"
+#include "gui/units.h"
+#include "gui/window_runtime.h"
 
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWindow>
+
+// Outside any namespace, as Q_INIT_RESOURCE requires: the window's pictures.
+static void initPictures() {
+    Q_INIT_RESOURCE(mainwindow);
+}
 
 namespace iit::mainwindow {
 namespace {
@@ -51,6 +56,7 @@ const QString& MainWindow::Name() {
 
 MainWindow::MainWindow(QWidget* parent)
     : QWidget(parent), m_ui(std::make_unique<Ui::MainWindow>()) {
+    initPictures();
     m_ui->setupUi(this);
     gui::RestoreTemplateLineBreaks(this);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
@@ -125,10 +131,11 @@ void MainWindow::bindEvents() {
     onClick("按钮清除", &MainWindow::clearAll);
     onClick("按钮删除", &MainWindow::deleteLast);
 
-    connect(m_wages, &QAbstractButton::clicked, this, &MainWindow::chooseWages);
-    connect(m_indicator, &QAbstractButton::clicked, this, &MainWindow::chooseWages);
-    connect(m_labour, &QAbstractButton::clicked, this, &MainWindow::chooseLabour);
-    connect(m_royalties, &QAbstractButton::clicked, this, &MainWindow::chooseRoyalties);
+    const auto choose = [this](engine::TaxKind kind) { return [this, kind] { chooseKind(kind); }; };
+    connect(m_wages, &QAbstractButton::clicked, this, choose(engine::TaxKind::Wages));
+    connect(m_indicator, &QAbstractButton::clicked, this, choose(engine::TaxKind::Wages));
+    connect(m_labour, &QAbstractButton::clicked, this, choose(engine::TaxKind::Labour));
+    connect(m_royalties, &QAbstractButton::clicked, this, choose(engine::TaxKind::Royalties));
     connect(m_switch, &QAbstractButton::clicked, this, &MainWindow::toggleMode);
     connect(m_knobTimer, &gui::TimerUnit::elapsed, this, &MainWindow::blinkKnob);
     connect(m_indicatorTimer, &gui::TimerUnit::elapsed, this, &MainWindow::blinkIndicator);
@@ -214,41 +221,34 @@ void MainWindow::resetKindPictures() {
     setPicture(m_royalties, "kind_royalties");
 }
 
-void MainWindow::chooseWages() {
+void MainWindow::chooseKind(engine::TaxKind kind) {
     resetKindPictures();
-    setPicture(m_indicator, "indicator_b");
-    setPicture(m_wages, "kind_wages_chosen");
+    m_kind = kind;
+    struct Choice {
+        gui::ImageButton* button;
+        const char* picture;
+        int indicatorLeft;
+    };
+    const Choice c = kind == engine::TaxKind::Wages
+                         ? Choice{m_wages, "kind_wages_chosen", kIndicatorWages}
+                     : kind == engine::TaxKind::Labour
+                         ? Choice{m_labour, "kind_labour_chosen", kIndicatorLabour}
+                         : Choice{m_royalties, "kind_royalties_chosen", kIndicatorRoyalties};
+    setPicture(c.button, c.picture);
+    if (kind == engine::TaxKind::Wages) setPicture(m_indicator, "indicator_b");
     // The kind buttons are one exclusive choice: the chosen one is checked, for screen readers.
-    m_wages->setChecked(true);
-    m_kind = engine::TaxKind::Wages;
+    c.button->setChecked(true);
+    const bool netAllowed = engine::NetModeAllowed(kind);
+    if (!netAllowed) {
+        // The switch goes back to "税前" and locks.
+        setModePicture(false);
+        m_mode = engine::TaxMode::Gross;
+        m_switchOn = false;
+        m_knob->move(kKnobGross, m_knob->y());
+    }
+    m_switch->setEnabled(netAllowed);
     calculate();
-    m_switch->setEnabled(true);
-    m_indicator->move(kIndicatorWages, m_indicator->y());
-}
-
-void MainWindow::chooseLabour() {
-    resetKindPictures();
-    m_kind = engine::TaxKind::Labour;
-    setPicture(m_labour, "kind_labour_chosen");
-    m_labour->setChecked(true);
-    calculate();
-    m_switch->setEnabled(true);
-    m_indicator->move(kIndicatorLabour, m_indicator->y());
-}
-
-void MainWindow::chooseRoyalties() {
-    resetKindPictures();
-    m_kind = engine::TaxKind::Royalties;
-    setPicture(m_royalties, "kind_royalties_chosen");
-    m_royalties->setChecked(true);
-    // Royalties are always taxed with the tax included: the switch goes back and locks.
-    setModePicture(false);
-    m_mode = engine::TaxMode::Gross;
-    m_switchOn = false;
-    m_knob->move(kKnobGross, m_knob->y());
-    m_switch->setEnabled(false);
-    calculate();
-    m_indicator->move(kIndicatorRoyalties, m_indicator->y());
+    m_indicator->move(c.indicatorLeft, m_indicator->y());
 }
 
 void MainWindow::toggleMode() {

@@ -3,13 +3,13 @@
 // choices, the single-person calculation and its messages, the blinking indicator and knob,
 // the description and the commands.
 //
-// The window is built from runtime/templates/MainWindow.ui; the keypad's rules live in
+// The window is built from MainWindow.ui beside it; the keypad's rules live in
 // CalculatorState (calculator.h) and the calculation's checks and texts in engine::Calculate,
 // so the behaviours here only read the units, call the core and write the results back.
 
 #include "engine/tax.h"
 #include "mainwindow/calculator.h"
-#include "runtime/text.h"
+#include "base/text.h"
 
 #include <QWidget>
 
@@ -63,9 +63,8 @@ private:
     void calculate();
     void popUpMessage(const Text& text);
     void resetKindPictures();
-    void chooseWages();
-    void chooseLabour();
-    void chooseRoyalties();
+    // A click on a kind button: the pictures, the mode switch (locked for royalties), the result.
+    void chooseKind(engine::TaxKind kind);
     void toggleMode();
     void setModePicture(bool net);
 

@@ -1,9 +1,9 @@
 #include "mainwindow/startup.h"
 
 #include "printing/tax_payment_table.h"
-#include "runtime/config.h"
-#include "runtime/convert.h"
-#include "runtime/files.h"
+#include "base/config.h"
+#include "base/convert.h"
+#include "base/files.h"
 
 namespace iit::mainwindow {
 const Text& EmployerPlaceholder() {

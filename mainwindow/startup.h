@@ -3,7 +3,7 @@
 // "configJS.inf" and the description text. The rate table's start-up is the engine's
 // (engine::OpenRateTableAtStart), shared with the command line.
 
-#include "runtime/text.h"
+#include "base/text.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -2,7 +2,7 @@
 
 #include "printing/pdf_text_map.h"
 #include "printing/table_painter.h"
-#include "runtime/qt_text.h"
+#include "gui/qt_text.h"
 
 #include <QApplication>
 #include <QPageLayout>

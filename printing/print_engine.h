@@ -11,7 +11,7 @@
 
 #include "printing/page_layout.h"
 #include "printing/print_table.h"
-#include "runtime/text.h"
+#include "base/text.h"
 
 #include <filesystem>
 #include <functional>

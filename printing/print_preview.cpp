@@ -3,8 +3,8 @@
 #include "printing/page_layout.h"
 #include "printing/print_engine.h"
 #include "printing/table_painter.h"
-#include "runtime/message_box.h"
-#include "runtime/qt_text.h"
+#include "gui/message_box.h"
+#include "gui/qt_text.h"
 
 #include <QAction>
 #include <QApplication>

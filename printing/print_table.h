@@ -10,7 +10,7 @@
 // (totals, signatures) kept on the page of the row before them.
 
 #include "printing/print_template.h"
-#include "runtime/text.h"
+#include "base/text.h"
 
 #include <array>
 #include <cstdint>

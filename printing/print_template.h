@@ -17,7 +17,7 @@
 // int32: paper code (2 = A4), orientation (1 = landscape), copies, scale code (-1 = fit the
 // table's width to the page) and the number of header rows repeated on every page.
 
-#include "runtime/text.h"
+#include "base/text.h"
 
 #include <array>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "printing/table_painter.h"
 
-#include "runtime/qt_text.h"
+#include "gui/qt_text.h"
 
 #include <QFontMetricsF>
 #include <QLineF>

@@ -1,6 +1,6 @@
 #include "printing/tax_payment_table.h"
 
-#include "runtime/convert.h"
+#include "base/convert.h"
 
 #include <array>
 #include <vector>

@@ -10,8 +10,8 @@
 
 #include "engine/tax.h"
 #include "printing/print_table.h"
-#include "runtime/grid.h"
-#include "runtime/text.h"
+#include "grid/grid.h"
+#include "base/text.h"
 
 #include <array>
 #include <filesystem>

@@ -1,7 +1,7 @@
 #include "printing/template_file.h"
 
 #include "resources/print_template.h"
-#include "runtime/files.h"
+#include "base/files.h"
 
 namespace iit::printing {
 

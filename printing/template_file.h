@@ -1,7 +1,7 @@
 #pragma once
 // The print template file in the program directory.
 
-#include "runtime/text.h"
+#include "base/text.h"
 
 #include <filesystem>
 

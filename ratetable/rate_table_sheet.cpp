@@ -2,8 +2,8 @@
 
 #include "database/database.h"
 #include "engine/bracket_table.h"
-#include "runtime/convert.h"
-#include "runtime/files.h"
+#include "base/convert.h"
+#include "base/files.h"
 
 #include <string>
 
@@ -17,31 +17,6 @@ constexpr int kBandColumns[] = {kLowerColumn, kUpperColumn, kRateColumn, kDeduct
 bool isBlank(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-// True when the whole of s is a decimal number: sign, digits, a fraction, an exponent.
-bool isNumber(std::string_view s) {
-    std::size_t i = 0;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-    std::size_t digits = 0;
-    for (; i < s.size() && isDigit(s[i]); ++i)
-        ++digits;
-    if (i < s.size() && s[i] == '.')
-        for (++i; i < s.size() && isDigit(s[i]); ++i)
-            ++digits;
-    if (digits == 0) return false;
-    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-        ++i;
-        if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-        const std::size_t start = i;
-        while (i < s.size() && isDigit(s[i]))
-            ++i;
-        if (i == start) return false;
-    }
-    return i == s.size();
-}
 
 // Whether a cell stores what it shows: an empty cell (0), or a number, full-width forms folded
 // and blanks around it dropped, whose value is the integer the save stores.
@@ -53,7 +28,10 @@ bool StoresWhatItShows(const Text& text, std::int32_t stored) {
     while (!s.empty() && isBlank(s.back()))
         s.remove_suffix(1);
     if (s.empty()) return true;
-    return isNumber(s) && ToNumber(Text::fromBytes(s)) == static_cast<double>(stored);
+    // The whole text must be a number in the grammar of ToNumber.
+    const NumberLiteral n = ScanNumber(s);
+    return n.hasDigits && n.end == s.size() &&
+           ToNumber(Text::fromBytes(s)) == static_cast<double>(stored);
 }
 
 Text Number(int n) {
@@ -70,23 +48,14 @@ SubTable SubTableFromRadios(bool, bool labourGross, bool labourNet, bool royalti
     return t;
 }
 
-GridSetup RateGridSetup() {
-    GridSetup s;
-    s.rows = kGridRows;
-    s.columns = kGridColumns;
-    s.fixedRows = 1;
-    s.fixedColumns = 1;
-    s.rowHeight = 26;
-    s.columnWidth = 80;
-    s.gridLineColour = 0x800000;
-    s.background = 0xFFFFFF;
-    s.textColour = 0x800000;
-    return s;
-}
-
-RateTableSheet::RateTableSheet() : m_grid(RateGridSetup()) {
+// The grid as the window template creates it: 14 x 9, row 0 and column 0 fixed, rows 26 and
+// columns 80 pixels, navy grid lines and text on white.
+RateTableSheet::RateTableSheet()
+    : m_grid(GridSetup{.rows = kGridRows, .columns = kGridColumns, .fixedRows = 1,
+                       .fixedColumns = 1, .rowHeight = 26, .columnWidth = 80,
+                       .gridLineColour = 0x800000, .textColour = 0x800000}) {
     m_grid.setColumnWidth(0, 40);
-    m_grid.setAlignment(0, 0, kGridRows, kGridColumns, Grid::kAlignCentre); // clipped to the grid
+    m_grid.setAlignment(0, 0, kGridRows, kGridColumns, Align::Centre); // clipped to the grid
     for (int i = 1; i < kGridRows; ++i) {
         m_grid.setText(i, 0, Number(i));
         if (i < kGridColumns) m_grid.setText(0, i, Number(i));
@@ -104,8 +73,8 @@ RateTableSheet::RateTableSheet() : m_grid(RateGridSetup()) {
     m_grid.mergeCells(4, 5, 4, 6);
     m_grid.mergeCells(4, 7, 4, 8);
     const int lastRow = kFirstBandRow + kRecords - 1;
-    m_grid.setAlignment(kFirstBandRow, kLowerColumn, lastRow, kLowerColumn, Grid::kAlignRight);
-    m_grid.setAlignment(kFirstBandRow, kUpperColumn, lastRow, kUpperColumn, Grid::kAlignLeft);
+    m_grid.setAlignment(kFirstBandRow, kLowerColumn, lastRow, kLowerColumn, Align::Right);
+    m_grid.setAlignment(kFirstBandRow, kUpperColumn, lastRow, kUpperColumn, Align::Left);
     m_grid.setText(3, 1, sysText("税率表"));
     m_grid.setText(4, 1, sysText("起征点"));
     m_grid.setText(4, 2, sysText("个人所得税征税范围"));
@@ -113,10 +82,6 @@ RateTableSheet::RateTableSheet() : m_grid(RateGridSetup()) {
     m_grid.setText(4, 7, sysText("速算数（元）"));
     m_grid.setText(kFirstBandRow, 3, sysText("至"));
     m_grid.setText(lastRow, 3, sysText("以上"));
-}
-
-std::filesystem::path RateTableSheet::rateTablePath() const {
-    return m_tablePath.empty() ? engine::RateTablePath() : m_tablePath;
 }
 
 void RateTableSheet::fillGrid(const Staging& staging) {

@@ -15,8 +15,9 @@
 // texts; "恢复默认" replaces the file by the built-in table. The sheet keeps no copy of the
 // table between actions, so a saved change is seen by the next calculation.
 
-#include "runtime/grid.h"
-#include "runtime/text.h"
+#include "engine/bracket_table.h"
+#include "grid/grid.h"
+#include "base/text.h"
 
 #include <array>
 #include <cstdint>
@@ -42,21 +43,13 @@ enum Column : int {
     kDeductionColumn = 7,
 };
 
-// The sub-tables, as their first field k.
-enum class SubTable : int { Wages = 1, LabourGross = 7, LabourNet = 13, Royalties = 19 };
-
-constexpr int FirstField(SubTable t) {
-    return static_cast<int>(t);
-}
+using engine::FirstField;
+using engine::SubTable;
 
 // The sub-table the radios choose: `单选框个税` (wages), `单选框劳务前` (labour, tax
 // included), `单选框劳务后` (labour, tax excluded), `单选框稿酬税表` (royalties). Each later
 // selected radio overrides an earlier one; none selected gives the wage sub-table.
 SubTable SubTableFromRadios(bool wages, bool labourGross, bool labourNet, bool royalties);
-
-// The grid as the window template creates it: 14 x 9, row 0 and column 0 fixed, rows 26 and
-// columns 80 pixels, navy grid lines and text on white.
-GridSetup RateGridSetup();
 
 // A cell the save will store as another value than it shows: 3.5 is stored as 3, letters as 0.
 struct StoredDifference {
@@ -84,7 +77,7 @@ public:
 
     // The rate table the sheet reads and writes; by default the one in the program directory.
     void setRateTablePath(std::filesystem::path path) { m_tablePath = std::move(path); }
-    std::filesystem::path rateTablePath() const;
+    std::filesystem::path rateTablePath() const { return engine::RateTablePath(m_tablePath); }
 
     // Shows the sub-table: nine records whatever the file holds (those beyond its last record
     // as 0). A table that is not open is opened again first; when that fails the data cells are

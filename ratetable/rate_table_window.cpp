@@ -1,10 +1,11 @@
 #include "ratetable/rate_table_window.h"
 
-#include "runtime/grid_view.h"
-#include "runtime/message_box.h"
-#include "runtime/template_pictures.h"
-#include "runtime/units.h"
-#include "runtime/window_templates.h"
+#include "ui_RateTableWindow.h"
+
+#include "grid/grid_view.h"
+#include "gui/message_box.h"
+#include "gui/template_pictures.h"
+#include "gui/units.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>
@@ -12,8 +13,19 @@
 
 #include <string>
 
+// Outside any namespace, as Q_INIT_RESOURCE requires: the window's pictures.
+static void initPictures() {
+    Q_INIT_RESOURCE(ratetable);
+}
+
 namespace iit::ratetable {
 namespace {
+
+// The faces of the two command keys.
+constexpr gui::UnitPicture kPictures[] = {
+    {"超级按钮税率保存", "rate_save"},
+    {"超级按钮1", "rate_restore"},
+};
 
 // A cell for a message: "第 5 行第 2 列".
 std::string Where(int row, int column) {
@@ -22,6 +34,13 @@ std::string Where(int row, int column) {
 
 } // namespace
 
+void SetUpTemplate(QWidget* window) {
+    initPictures();
+    Ui::RateTableWindow().setupUi(window);
+    gui::RestoreTemplateLineBreaks(window);
+    gui::SetUnitPictures(window, kPictures);
+}
+
 const QString& RateTableWindow::Name() {
     static const QString name = QStringLiteral("RateTableWindow");
     return name;
@@ -29,15 +48,13 @@ const QString& RateTableWindow::Name() {
 
 RateTableWindow::RateTableWindow(std::function<void(std::int32_t)> thresholdChanged,
                                  QWidget* parent)
-    : QWidget(parent), m_ui(std::make_unique<Ui::RateTableWindow>()), m_history(m_sheet.grid()),
+    : QWidget(parent), m_history(m_sheet.grid()),
       m_thresholdChanged(std::move(thresholdChanged)) {
-    m_ui->setupUi(this);
-    gui::RestoreTemplateLineBreaks(this);
+    SetUpTemplate(this);
     setWindowFlags(Qt::Window);
     setWindowTitle(QStringLiteral("修改税率表"));
     setFixedSize(size());
     move(50, 50);
-    gui::SetUnitPictures(this, gui::RateTableWindowPictures());
 
     m_grid = gui::FindUnit<gui::GridView>(this, QStringLiteral("高级表格税率表"));
     m_wages = gui::FindUnit<QRadioButton>(this, QStringLiteral("单选框个税"));

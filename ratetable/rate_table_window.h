@@ -2,22 +2,18 @@
 // The rate-table window: one sub-table of the bracket table in a grid, the four radios that
 // choose it, "保存" and "恢复默认".
 //
-// The window is built from runtime/templates/RateTableWindow.ui; what it does lives in
+// The window is built from RateTableWindow.ui beside it; what it does lives in
 // RateTableSheet (rate_table_sheet.h). The main window owns it and opens it without disabling
 // itself; "恢复默认" hands the new message threshold back to the main window.
 
 #include "ratetable/rate_table_sheet.h"
-#include "runtime/grid_history.h"
+#include "grid/grid_history.h"
 
 #include <QWidget>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
-
-namespace Ui {
-class RateTableWindow;
-}
 
 class QRadioButton;
 
@@ -26,6 +22,10 @@ class GridView;
 }
 
 namespace iit::ratetable {
+
+// The window's template as the window is built from it: its units with their captions and
+// pictures, and no behaviour (the template tests look at it alone).
+void SetUpTemplate(QWidget* window);
 
 class RateTableWindow : public QWidget {
     Q_OBJECT
@@ -58,7 +58,6 @@ private:
     // back to edit them.
     bool acceptStorageDifferences();
 
-    std::unique_ptr<Ui::RateTableWindow> m_ui;
     RateTableSheet m_sheet;
     GridHistory m_history;
     std::function<void(std::int32_t)> m_thresholdChanged;

@@ -1,7 +1,7 @@
 #pragma once
 // The built-in print template, written as "print.dbf" when the data directory has none.
 
-#include "runtime/value.h"
+#include "base/value.h"
 
 namespace iit::resources {
 

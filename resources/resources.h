@@ -1,7 +1,7 @@
 #pragma once
 // The built-in files the program writes into its data directory when they are missing.
 
-#include "runtime/value.h"
+#include "base/value.h"
 
 namespace iit::resources {
 

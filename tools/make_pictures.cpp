@@ -3,7 +3,8 @@
 // high-density screens, NAME@2x.png: the main window's background and shape, button faces, kind
 // buttons, indicator, mode switch and knob; the batch window's command buttons and panels; the
 // rate-table window's command keys; the radio buttons of both. Run by hand after a change; the
-// PNG files are committed in runtime/templates/ and compiled in from there. Qt's rasteriser may
+// PNG files are committed in the pictures/ folder beside the window that shows them (the radio
+// buttons in gui/pictures/) and compiled in from there. Qt's rasteriser may
 // round a few edge pixels differently from one machine to another: name the pictures you
 // changed, so that the others keep their committed bytes.
 //

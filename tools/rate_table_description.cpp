@@ -2,7 +2,7 @@
 
 #include "database/format.h"
 #include "engine/bracket_table.h"
-#include "runtime/convert.h"
+#include "base/convert.h"
 
 #include <charconv>
 #include <cstdio>

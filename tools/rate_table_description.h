@@ -4,7 +4,7 @@
 // the committed file against its description.
 
 #include "database/database.h"
-#include "runtime/value.h"
+#include "base/value.h"
 
 #include <string>
 #include <string_view>

@@ -5,7 +5,7 @@
 
 #include "database/database.h"
 #include "engine/bracket_table.h"
-#include "runtime/files.h"
+#include "base/files.h"
 
 #include <filesystem>
 #include <string>

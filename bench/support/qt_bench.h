@@ -3,7 +3,7 @@
 // its frame is drawn; the payroll of 10,000 people as a spreadsheet copies it; and the main
 // function that runs the benchmarks inside a QApplication on the offscreen platform.
 
-#include "runtime/window_runtime.h"
+#include "gui/window_runtime.h"
 
 #include <QApplication>
 #include <QEvent>

@@ -1,8 +1,8 @@
 // The command line against files that are not what they seem: names no code page can hold,
 // names that look like patterns, FIFOs and devices, directories, pipes, damaged tables, full
 // disks, write-protected files, two programs at once.
-#include "runtime/files.h"
-#include "runtime/text.h"
+#include "base/files.h"
+#include "base/text.h"
 #include "tests/support/cli_run.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // pdftotext, pdffonts), its totals against those of `batch`, and the output left alone by
 // every failure.
 #include "resources/print_template.h"
-#include "runtime/convert.h"
+#include "base/convert.h"
 #include "tests/support/cli_run.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // iitcalc-cli tax and batch on the real executable: what a user sees.
-#include "runtime/text.h"
+#include "base/text.h"
 #include "tests/support/cli_run.h"
 
 #include <gtest/gtest.h>

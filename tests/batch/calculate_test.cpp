@@ -1,4 +1,4 @@
-#include "runtime/convert.h"
+#include "base/convert.h"
 #include "tests/batch/batch_support.h"
 
 #include <cmath>

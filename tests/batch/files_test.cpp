@@ -1,5 +1,5 @@
-#include "runtime/config.h"
-#include "runtime/convert.h"
+#include "base/config.h"
+#include "base/convert.h"
 #include "tests/batch/batch_support.h"
 
 #include <chrono>
@@ -399,7 +399,8 @@ TEST_F(Files, CutsNeverSplitACharacter) {
         {"", 4, ""},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(batch::FitToField(sysText(c.text), c.width).toUtf8(), c.fitted) << c.text;
+        EXPECT_EQ(CutToWidth(sysText(c.text), static_cast<std::size_t>(c.width)).toUtf8(), c.fitted)
+            << c.text;
 
     person(1, "a欧阳某某某某某某", "8000");
     set(2, batch::kRemarkColumn, "这是一条很长的备注，写满了二十一个汉字还多一些");

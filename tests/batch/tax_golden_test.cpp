@@ -12,8 +12,8 @@
 #include "database/format.h"
 #include "engine/bracket_table.h"
 #include "engine/calculate.h"
-#include "runtime/convert.h"
-#include "runtime/files.h"
+#include "base/convert.h"
+#include "base/files.h"
 #include "tests/engine/engine_test_support.h"
 #include "tests/support/temp_dir.h"
 

@@ -1,6 +1,6 @@
 // Undo and redo of the batch window's operations on the real sheet: the calculation that
 // follows an operation is undone and redone with it.
-#include "runtime/grid_history.h"
+#include "grid/grid_history.h"
 #include "tests/batch/batch_support.h"
 
 #include <vector>

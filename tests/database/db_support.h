@@ -4,8 +4,8 @@
 
 #include "database/database.h"
 #include "database/format.h"
-#include "runtime/fatal.h"
-#include "runtime/files.h"
+#include "base/fatal.h"
+#include "base/files.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>

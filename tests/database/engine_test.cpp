@@ -2,7 +2,7 @@
 #include "database/format.h"
 #include "db_support.h"
 
-#include "runtime/convert.h"
+#include "base/convert.h"
 
 #include <csignal>
 #include <filesystem>

@@ -3,7 +3,7 @@
 #include "database/storage.h"
 #include "db_support.h"
 
-#include "runtime/convert.h"
+#include "base/convert.h"
 
 #include <chrono>
 #include <fcntl.h>

@@ -4,7 +4,7 @@
 #include "database/format.h"
 #include "db_support.h"
 
-#include "runtime/convert.h"
+#include "base/convert.h"
 
 #include <filesystem>
 #include <random>

@@ -5,7 +5,7 @@
 #include "database/database.h"
 #include "database/format.h"
 #include "engine/bracket_table.h"
-#include "runtime/files.h"
+#include "base/files.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 #include "batch/sheet.h"
 #include "engine/exact.h"
 #include "engine/tax.h"
-#include "runtime/convert.h"
+#include "base/convert.h"
 #include "tests/engine/engine_test_support.h"
 
 #include <cstdint>

@@ -4,8 +4,8 @@
 #include "database/format.h"
 #include "engine/bracket_table.h"
 #include "resources/resources.h"
-#include "runtime/convert.h"
-#include "runtime/files.h"
+#include "base/convert.h"
+#include "base/files.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "engine/calculate.h"
 #include "engine/tax.h"
-#include "runtime/convert.h"
-#include "runtime/fatal.h"
+#include "base/convert.h"
+#include "base/fatal.h"
 #include "tests/engine/engine_test_support.h"
 
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "engine/calculate.h"
 #include "mainwindow/calculator.h"
-#include "runtime/convert.h"
+#include "base/convert.h"
 
 #include <gtest/gtest.h>
 

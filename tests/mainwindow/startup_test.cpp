@@ -3,9 +3,9 @@
 #include "engine/bracket_table.h"
 #include "mainwindow/startup.h"
 #include "resources/resources.h"
-#include "runtime/config.h"
-#include "runtime/convert.h"
-#include "runtime/files.h"
+#include "base/config.h"
+#include "base/convert.h"
+#include "base/files.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "printing/tax_payment_table.h"
 #include "resources/print_template.h"
-#include "runtime/convert.h"
+#include "base/convert.h"
 #include "tests/printing/print_support.h"
 
 #include <array>

@@ -8,9 +8,9 @@
 #include "engine/calculate.h"
 #include "ratetable/rate_table_sheet.h"
 #include "resources/resources.h"
-#include "runtime/convert.h"
-#include "runtime/fatal.h"
-#include "runtime/files.h"
+#include "base/convert.h"
+#include "base/fatal.h"
+#include "base/files.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -6,10 +6,10 @@
 #include "mainwindow/main_window.h"
 #include "ratetable/rate_table_window.h"
 #include "resources/resources.h"
-#include "runtime/files.h"
-#include "runtime/grid_model.h"
-#include "runtime/grid_view.h"
-#include "runtime/window_runtime.h"
+#include "base/files.h"
+#include "grid/grid_model.h"
+#include "grid/grid_view.h"
+#include "gui/window_runtime.h"
 #include "tests/support/window_test.h"
 
 #include <QAbstractButton>

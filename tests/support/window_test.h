@@ -4,9 +4,9 @@
 // input method delivers characters) and on a unit.
 
 #include "database/database.h"
-#include "runtime/files.h"
-#include "runtime/grid_model.h"
-#include "runtime/grid_view.h"
+#include "base/files.h"
+#include "grid/grid_model.h"
+#include "grid/grid_view.h"
 #include "tests/support/modal_watchdog.h"
 #include "tests/support/temp_dir.h"
 

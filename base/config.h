@@ -1,0 +1,33 @@
+#pragma once
+// Configuration files: GBK text files of "[section]" headers and "key=value" entries,
+// lines separated by CR LF. Section and key names match without regard to letter case;
+// blanks around keys and values are not part of them; a value in double quotes is read
+// without them; other lines are ignored when reading and kept when writing.
+
+#include "base/text.h"
+
+#include <filesystem>
+#include <optional>
+
+namespace iit {
+
+constexpr std::size_t kMaxConfigValue = 10239;
+
+// Files larger than this are no configuration files: reads give the default and writes refuse
+// rather than rewrite something that was never read whole. FIFOs and devices are never read.
+constexpr std::size_t kMaxConfigFile = 4u << 20;
+
+// The value of key in section, cut to 10,239 bytes; `fallback` when the file, the section or
+// the key is missing; empty when the path is empty or section or key is empty after skipping
+// leading blanks.
+Text ReadConfigItem(const std::filesystem::path& path, const Text& section, const Text& key,
+                    const Text& fallback = {});
+
+// key absent: removes the whole section. value absent: removes the entry. Both: replaces the
+// entry's value in place, or adds the entry at the end of the section (and the section at the
+// end of the file). False only when the file cannot be written. The file is replaced
+// atomically, so a failure leaves the old file whole.
+bool WriteConfigItem(const std::filesystem::path& path, const Text& section,
+                     const std::optional<Text>& key, const std::optional<Text>& value);
+
+} // namespace iit

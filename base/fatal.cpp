@@ -1,0 +1,33 @@
+#include "base/fatal.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace iit {
+namespace {
+
+FatalHandler& handlerSlot() {
+    static FatalHandler handler = PrintFatalError;
+    return handler;
+}
+
+} // namespace
+
+FatalHandler SetFatalHandler(FatalHandler handler) {
+    FatalHandler previous = std::move(handlerSlot());
+    handlerSlot() = std::move(handler);
+    return previous;
+}
+
+void PrintFatalError(int code, const Text& message) {
+    const std::string text = "运行时出错! " + std::to_string(code) + ": " + message.toUtf8() + "\n";
+    std::fputs(text.c_str(), stderr);
+}
+
+void FatalError(int code, const Text& message) {
+    if (const FatalHandler& handler = handlerSlot()) handler(code, message);
+    std::exit(-1);
+}
+
+} // namespace iit

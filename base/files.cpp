@@ -1,0 +1,315 @@
+#include "base/files.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace iit {
+namespace {
+
+namespace fs = std::filesystem;
+
+RenameFunction g_rename = &::rename;
+
+// The byte a temporary file's writer keeps locked, far beyond any data (and beyond the table
+// engine's share-mode bytes, so that a table written into a temporary file is not disturbed).
+constexpr off_t kTemporaryGuard = 0x7000000000000000;
+// A temporary file younger than this is never taken for a leftover: its writer may not have
+// taken its lock yet.
+constexpr auto kLeftoverAge = std::chrono::seconds(10);
+
+// The write lock on the guard byte of a temporary file.
+struct flock guardLock() {
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = kTemporaryGuard;
+    fl.l_len = 1;
+    return fl;
+}
+
+} // namespace
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+namespace {
+
+int closeKeepingErrno(int fd) {
+    const int saved = errno;
+    const int r = ::close(fd);
+    errno = saved;
+    return r;
+}
+
+ReadStatus statusOf(int err) {
+    switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+        return ReadStatus::Missing;
+    case EACCES:
+    case EPERM:
+        return ReadStatus::Denied;
+    case EISDIR:
+        return ReadStatus::Directory;
+    default:
+        return ReadStatus::Failed;
+    }
+}
+
+bool replaceable(const struct stat& st) {
+    if (!S_ISREG(st.st_mode)) return false;
+    if ((st.st_mode & 0222) == 0) return false;
+    return ::geteuid() == 0 || (st.st_uid == ::geteuid()   ? (st.st_mode & 0200) != 0
+                                : st.st_gid == ::getegid() ? (st.st_mode & 0020) != 0
+                                                           : (st.st_mode & 0002) != 0);
+}
+
+bool syncDirectory(const fs::path& dir) {
+    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+std::string temporaryPrefix(const fs::path& target) {
+    return "." + target.stem().string() + "-";
+}
+
+} // namespace
+
+bool WriteFile(const fs::path& path, std::initializer_list<const ByteSet*> parts) {
+    if (path.empty()) return false;
+    std::string bytes;
+    for (const ByteSet* part : parts)
+        if (part) bytes.append(reinterpret_cast<const char*>(part->data()), part->size());
+    return ReplaceFileAtomically(path, bytes);
+}
+
+bool WriteFile(const fs::path& path, const ByteSet& bytes) {
+    return WriteFile(path, {&bytes});
+}
+
+const char* ReadStatusText(ReadStatus status) {
+    switch (status) {
+    case ReadStatus::Ok:
+        return "read";
+    case ReadStatus::Missing:
+        return "no such file";
+    case ReadStatus::Denied:
+        return "permission denied";
+    case ReadStatus::Directory:
+        return "is a directory";
+    case ReadStatus::NotRegular:
+        return "not a regular file";
+    case ReadStatus::TooLarge:
+        return "too large";
+    case ReadStatus::Failed:
+        break;
+    }
+    return "cannot be read";
+}
+
+FileContent ReadDescriptorBounded(int fd, std::size_t maxBytes) {
+    FileContent out;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            out.status = errno == EISDIR ? ReadStatus::Directory : ReadStatus::Failed;
+            out.bytes.clear();
+            return out;
+        }
+        if (n == 0) break;
+        if (out.bytes.size() + static_cast<std::size_t>(n) > maxBytes) {
+            out.status = ReadStatus::TooLarge;
+            out.bytes.clear();
+            out.bytes.shrink_to_fit();
+            return out;
+        }
+        out.bytes.append(buf, static_cast<std::size_t>(n));
+    }
+    out.status = ReadStatus::Ok;
+    return out;
+}
+
+FileContent ReadFileBounded(const fs::path& path, std::size_t maxBytes, bool streams) {
+    FileContent out;
+    // Non-blocking, so that opening a FIFO without a writer returns at once.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        out.status = statusOf(errno);
+        return out;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return out;
+    }
+    const bool regular = S_ISREG(st.st_mode);
+    const bool stream = S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode);
+    if (S_ISDIR(st.st_mode) || (!regular && !(streams && stream))) {
+        ::close(fd);
+        out.status = S_ISDIR(st.st_mode) ? ReadStatus::Directory : ReadStatus::NotRegular;
+        return out;
+    }
+    if (regular && static_cast<std::uint64_t>(st.st_size) > maxBytes) {
+        ::close(fd);
+        out.status = ReadStatus::TooLarge;
+        return out;
+    }
+    // A stream is read blocking from here on: its writer is there or it reads as empty.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    if (regular) out.bytes.reserve(static_cast<std::size_t>(st.st_size));
+    out = ReadDescriptorBounded(fd, maxBytes);
+    ::close(fd);
+    return out;
+}
+
+std::optional<std::string> ReadWholeFile(const fs::path& path, std::size_t maxBytes) {
+    FileContent content = ReadFileBounded(path, maxBytes);
+    if (!content.ok()) return std::nullopt;
+    return std::move(content.bytes);
+}
+
+fs::path ReplacementTarget(const fs::path& path) {
+    std::error_code ec;
+    if (fs::is_symlink(fs::symlink_status(path, ec))) {
+        const fs::path resolved = fs::weakly_canonical(path, ec);
+        if (!ec) return resolved;
+    }
+    return path;
+}
+
+bool MayReplace(const fs::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return errno == ENOENT;
+    return replaceable(st);
+}
+
+bool ReplaceFileAtomically(const fs::path& path, std::string_view bytes) {
+    if (path.empty()) return false;
+    const fs::path target = ReplacementTarget(path);
+    struct stat st {};
+    const bool existed = ::stat(target.c_str(), &st) == 0;
+    if (existed && !replaceable(st)) return false;
+    if (!existed && errno != ENOENT) return false;
+    RemoveStaleTemporaries(target);
+    TemporaryFile temporary(target);
+    if (!temporary.valid()) return false;
+    if (!WriteAll(temporary.fd(), bytes.data(), bytes.size())) return false;
+    return temporary.commit();
+}
+
+TemporaryFile::TemporaryFile(const fs::path& target) : m_target(target) {
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[24];
+        std::snprintf(suffix, sizeof suffix, "%08llx.tmp",
+                      static_cast<unsigned long long>(random() & 0xFFFFFFFFu));
+        const fs::path candidate = dir / (temporaryPrefix(target) + suffix);
+        const int fd =
+            ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return;
+        }
+        struct flock fl = guardLock();
+        ::fcntl(fd, F_OFD_SETLK, &fl);
+        // The new file gets the permissions of the file it replaces, or those a new file gets.
+        struct stat st {};
+        if (::stat(target.c_str(), &st) == 0) {
+            ::fchmod(fd, st.st_mode & 07777);
+        } else {
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            ::fchmod(fd, 0666 & ~mask);
+        }
+        m_fd = fd;
+        m_path = candidate;
+        return;
+    }
+}
+
+TemporaryFile::~TemporaryFile() {
+    if (m_fd < 0) return;
+    ::unlink(m_path.c_str());
+    ::close(m_fd);
+}
+
+bool TemporaryFile::sync() {
+    return m_fd >= 0 && ::fsync(m_fd) == 0;
+}
+
+bool TemporaryFile::commit() {
+    if (m_fd < 0 || !sync()) return false;
+    if (RenameFile(m_path, m_target) != 0) return false;
+    // The new name is in place; the lock goes with the descriptor.
+    closeKeepingErrno(m_fd);
+    m_fd = -1;
+    syncDirectory(m_target.parent_path());
+    return true;
+}
+
+int RenameFile(const fs::path& from, const fs::path& to) {
+    return g_rename(from.c_str(), to.c_str());
+}
+
+RenameFunction SetRenameFunction(RenameFunction rename) {
+    return std::exchange(g_rename, rename ? rename : &::rename);
+}
+
+void RemoveStaleTemporaries(const fs::path& target) {
+    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    const std::string prefix = temporaryPrefix(target);
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        names.push_back(it->path().filename().native());
+    const auto now = fs::file_time_type::clock::now();
+    for (const std::string& name : names) {
+        // prefix, 8 hex digits, ".tmp"
+        if (name.size() != prefix.size() + 12 || name.compare(0, prefix.size(), prefix) != 0 ||
+            name.compare(prefix.size() + 8, 4, ".tmp") != 0)
+            continue;
+        const fs::path leftover = dir / name;
+        std::error_code timeError;
+        const auto written = fs::last_write_time(leftover, timeError);
+        if (timeError || now - written < kLeftoverAge) continue;
+        const int fd = ::open(leftover.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) continue;
+        struct flock fl = guardLock();
+        const bool held = ::fcntl(fd, F_OFD_GETLK, &fl) != 0 || fl.l_type != F_UNLCK;
+        ::close(fd);
+        if (held) continue;
+        // The leftover and whatever else its writer made under the same name (the auxiliary
+        // file of a table).
+        const std::string stem = name.substr(0, name.size() - 4);
+        for (const std::string& other : names)
+            if (other.size() > stem.size() && other.compare(0, stem.size(), stem) == 0 &&
+                other[stem.size()] == '.')
+                ::unlink((dir / other).c_str());
+    }
+}
+
+} // namespace iit

@@ -1,0 +1,103 @@
+#pragma once
+// The safe ways of reading and writing files (paths and the data directory: base/paths.h).
+//
+// Every read of a file the user may have put there opens it without blocking and checks what
+// it is first: a FIFO or a device named like a configuration file never hangs the program, and
+// every read is bounded. Every write of a whole file goes to a temporary file beside the target
+// that is renamed over it, so that a failure or a crash leaves either the old file or the new
+// one. Temporary files hold a lock for as long as their writer lives, so that the leftovers of a
+// killed writer are recognised and removed by the next writer in the same directory.
+
+#include "base/paths.h"
+#include "base/value.h"
+
+#include <filesystem>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace iit {
+
+// Writes the byte-sets in order, empty ones skipped, replacing the file atomically.
+bool WriteFile(const std::filesystem::path& path, std::initializer_list<const ByteSet*> parts);
+bool WriteFile(const std::filesystem::path& path, const ByteSet& bytes);
+// Writes all of `size` bytes to the descriptor, resuming after a signal; false on an error.
+bool WriteAll(int fd, const char* data, std::size_t size);
+
+// What a bounded read found.
+enum class ReadStatus {
+    Ok,
+    Missing,    // no such file
+    Denied,     // no permission
+    Directory,  // a directory
+    NotRegular, // a FIFO, socket or device where a regular file is needed
+    TooLarge,   // more than the bound
+    Failed,     // any other failure of the file system
+};
+struct FileContent {
+    ReadStatus status = ReadStatus::Failed;
+    std::string bytes;
+    bool ok() const { return status == ReadStatus::Ok; }
+};
+// Reads a regular file of at most maxBytes. With `streams`, a pipe, FIFO or character device is
+// read once up to the bound as well (a FIFO without a writer reads as empty).
+FileContent ReadFileBounded(const std::filesystem::path& path, std::size_t maxBytes,
+                            bool streams = false);
+// Reads an open descriptor up to the bound (standard input).
+FileContent ReadDescriptorBounded(int fd, std::size_t maxBytes);
+// A short English description of a failed read ("is a directory").
+const char* ReadStatusText(ReadStatus status);
+
+// Reads a whole regular file of at most maxBytes; nullopt when it cannot be read or is larger.
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std::size_t maxBytes);
+
+// Writes `bytes` to a temporary file beside `path`, flushes it to the disk and renames it over
+// `path`, which keeps its permissions. A symbolic link keeps pointing where it did: its target
+// is replaced. False, with the old file whole, when anything fails, when `path` is a directory
+// or a special file, or when the existing file is not writable (mode 0444).
+bool ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+// False when an existing `path` may not be replaced by its owner: no write permission, a
+// directory or a special file. A missing file may be created.
+bool MayReplace(const std::filesystem::path& path);
+// The file a write to `path` replaces: the target of a symbolic link, else path itself.
+std::filesystem::path ReplacementTarget(const std::filesystem::path& path);
+
+// A new, empty temporary file beside `target`, named "." + target's stem + "-XXXXXXXX.tmp", that
+// has the permissions of the target it replaces (or of a new file), holds a lock while this
+// object lives and is removed when it is destroyed, unless it was renamed over its target with
+// commit(). Leftovers of writers that were killed carry no lock and
+// are removed by RemoveStaleTemporaries().
+class TemporaryFile {
+public:
+    // Creates the file; valid() is false when that failed.
+    explicit TemporaryFile(const std::filesystem::path& target);
+    ~TemporaryFile();
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    bool valid() const { return m_fd >= 0; }
+    const std::filesystem::path& path() const { return m_path; }
+    int fd() const { return m_fd; }
+    // Flushes the file to the disk.
+    bool sync();
+    // Renames the file over its target (and flushes the directory); the object then owns nothing.
+    bool commit();
+
+private:
+    std::filesystem::path m_target;
+    std::filesystem::path m_path;
+    int m_fd = -1;
+};
+
+// Renames a file (rename(2)). Tests replace the function to make a chosen rename fail; nothing
+// else does.
+int RenameFile(const std::filesystem::path& from, const std::filesystem::path& to);
+using RenameFunction = int (*)(const char* from, const char* to);
+RenameFunction SetRenameFunction(RenameFunction rename);
+
+// Removes the temporary files beside `target` that no living writer holds (the leftovers of a
+// killed save) and the files their writer made under the same name with another extension.
+void RemoveStaleTemporaries(const std::filesystem::path& target);
+
+} // namespace iit

@@ -1,0 +1,121 @@
+#include "base/paths.h"
+
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace iit {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path g_programDirectory;
+
+bool validUtf8(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        std::size_t n = c < 0x80                ? 1
+                        : c >= 0xC2 && c < 0xE0 ? 2
+                        : c >= 0xE0 && c < 0xF0 ? 3
+                        : c >= 0xF0 && c < 0xF5 ? 4
+                                                : 0;
+        if (n == 0 || i + n > s.size()) return false;
+        for (std::size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += n;
+    }
+    return true;
+}
+
+// The path's UTF-8 text converts to GBK and back unchanged.
+bool fitsGbk(std::string_view utf8) {
+    return validUtf8(utf8) && Text::fromUtf8(utf8).toUtf8() == utf8;
+}
+
+bool exists(const fs::path& p) {
+    struct stat st {};
+    return ::lstat(p.c_str(), &st) == 0;
+}
+
+// The user may replace the file: a regular file (or none) with a write permission bit that
+// applies to them. Root may write anything, so a file that grants nobody writing (0444) counts
+// as protected for root as well.
+} // namespace
+
+fs::path JoinPath(const fs::path& directory, std::string_view nameUtf8) {
+    while (!nameUtf8.empty() && (nameUtf8.front() == '\\' || nameUtf8.front() == '/'))
+        nameUtf8.remove_prefix(1);
+    return directory / fs::path(std::string(nameUtf8));
+}
+
+Text StoredPathText(const fs::path& path) {
+    const std::string& s = path.native();
+    if (fitsGbk(s)) return Text::fromUtf8(s);
+    return Text::fromBytes(s);
+}
+
+fs::path PathFromStoredText(const Text& stored) {
+    const std::string& bytes = stored.bytes();
+    const std::string asGbk = stored.toUtf8();
+    const bool gbkValid = asGbk.find("\xEF\xBF\xBD") == std::string::npos;
+    // Only a path GBK cannot hold is stored as its own bytes: bytes that are valid UTF-8 of such
+    // a path were written that way. Should they also read as GBK (rare, but possible), the
+    // reading that names an existing file wins.
+    const bool storedRaw = validUtf8(bytes) && !fitsGbk(bytes);
+    if (storedRaw) {
+        if (gbkValid && !exists(bytes) && exists(asGbk)) return asGbk;
+        return bytes;
+    }
+    return gbkValid ? fs::path(asGbk) : fs::path(bytes);
+}
+
+Text DisplayPath(const fs::path& path) {
+    return Text::fromUtf8(path.native());
+}
+
+std::optional<fs::path> ResolveDataDirectory(const std::optional<fs::path>& override,
+                                             std::string* error) {
+    fs::path dir;
+    if (override) {
+        dir = *override;
+    } else if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
+        dir = fs::path(xdg) / "iitcalc";
+    } else if (const char* home = std::getenv("HOME"); home && *home) {
+        dir = fs::path(home) / ".local" / "share" / "iitcalc";
+    } else {
+        if (error) *error = "neither XDG_DATA_HOME nor HOME is set; use --data-dir DIR";
+        return std::nullopt;
+    }
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (!fs::is_directory(dir, ec)) {
+        if (error) *error = "cannot create the data directory " + dir.string();
+        return std::nullopt;
+    }
+    return fs::absolute(dir, ec).lexically_normal();
+}
+
+void SetProgramDirectory(const fs::path& dir) {
+    std::string s = dir.native();
+    while (s.size() > 1 && s.back() == '/')
+        s.pop_back();
+    g_programDirectory = s;
+}
+
+const fs::path& ProgramDirectory() {
+    return g_programDirectory;
+}
+
+bool FileExists(const fs::path& path) {
+    if (path.empty()) return false;
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+bool DeleteFile(const fs::path& path) {
+    if (path.empty()) return false;
+    return ::unlink(path.c_str()) == 0;
+}
+
+} // namespace iit

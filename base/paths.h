@@ -1,0 +1,41 @@
+#pragma once
+// File names and the data directory.
+//
+// Paths are std::filesystem::path from end to end (UTF-8 on Linux): a file name need not be
+// valid in any text encoding. A path becomes a Text only where the system stores it in one of its
+// configuration files (StoredPathText and PathFromStoredText) or shows it in a message
+// (DisplayPath). The "program directory" of the system is the data directory, where its own
+// files live; their paths are built with JoinPath().
+
+#include "base/text.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace iit {
+
+// directory / name; a leading backslash or slash of name is dropped.
+std::filesystem::path JoinPath(const std::filesystem::path& directory, std::string_view nameUtf8);
+
+// A path as the configuration files store it: GBK when every character fits (so that files of
+// earlier versions stay readable both ways), else the path's own bytes. PathFromStoredText
+// reads either form back without mangling it.
+Text StoredPathText(const std::filesystem::path& path);
+std::filesystem::path PathFromStoredText(const Text& stored);
+// A path for a message to the user (characters GBK cannot hold show as "?").
+Text DisplayPath(const std::filesystem::path& path);
+
+// Chooses the data directory: `override` when given, else $XDG_DATA_HOME/iitcalc, else
+// ~/.local/share/iitcalc. Creates it when missing. On failure returns nullopt and sets error.
+std::optional<std::filesystem::path>
+ResolveDataDirectory(const std::optional<std::filesystem::path>& override, std::string* error);
+// Sets and reads the program directory (no trailing separator).
+void SetProgramDirectory(const std::filesystem::path& dir);
+const std::filesystem::path& ProgramDirectory();
+
+// True when a file or directory of that name exists. Names are names, never patterns.
+bool FileExists(const std::filesystem::path& path);
+bool DeleteFile(const std::filesystem::path& path);
+} // namespace iit

@@ -1,0 +1,221 @@
+#include "base/files.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace iit {
+namespace {
+
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+TEST(Files, WriteExistsDelete) {
+    TempDir dir;
+    const std::filesystem::path path = JoinPath(dir.path(), "\\设置税率表A.dat");
+    EXPECT_EQ(path, dir / "设置税率表A.dat");
+    EXPECT_FALSE(FileExists(path));
+    const ByteSet a{'a', 'b'}, empty, b{'c'};
+    EXPECT_TRUE(WriteFile(path, {&a, &empty, &b}));
+    EXPECT_EQ(readFile(path), "abc");
+    EXPECT_TRUE(WriteFile(path, b)); // truncates
+    EXPECT_EQ(readFile(path), "c");
+    EXPECT_TRUE(FileExists(path));
+    EXPECT_TRUE(FileExists(dir.path()));     // a directory counts
+    EXPECT_FALSE(FileExists(dir / "*.dat")); // a name, not a pattern
+    EXPECT_FALSE(FileExists(std::filesystem::path{}));
+    EXPECT_TRUE(DeleteFile(path));
+    EXPECT_FALSE(DeleteFile(path));
+    EXPECT_FALSE(WriteFile(std::filesystem::path{}, a));
+    EXPECT_FALSE(WriteFile(dir / "no" / "such", a));
+}
+
+TEST(Files, DataDirectory) {
+    TempDir dir;
+    std::string error;
+    auto chosen = ResolveDataDirectory(std::string((dir / "a" / "b").string()), &error);
+    ASSERT_TRUE(chosen);
+    EXPECT_TRUE(std::filesystem::is_directory(*chosen));
+
+    const char* old = std::getenv("XDG_DATA_HOME");
+    const std::string saved = old ? old : "";
+    ::setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
+    auto xdg = ResolveDataDirectory(std::nullopt, &error);
+    ASSERT_TRUE(xdg);
+    EXPECT_EQ(*xdg, dir / "iitcalc");
+    if (old)
+        ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_DATA_HOME");
+
+    testing::writeFile(dir / "plain", "x");
+    EXPECT_FALSE(ResolveDataDirectory(std::string((dir / "plain").string()), &error));
+    EXPECT_FALSE(error.empty());
+
+    SetProgramDirectory(dir.path() / "");
+    EXPECT_EQ(ProgramDirectory(), dir.path());
+}
+
+TEST(Files, StoredPathsRoundTrip) {
+    TempDir dir;
+    const struct {
+        const char* what;
+        std::string path;
+        bool gbk; // stored as GBK
+    } cases[] = {
+        {"plain", "/data/工资/个人所得税扣税表.dat", true},
+        {"ascii", "/home/a b/x.dat", true},
+        {"outside GBK", "/data/out😀.dat", false},
+        {"mixed", "/data/税😀表.dat", false},
+        {"not UTF-8", std::string("/data/\xff\xfe.dat"), false},
+        {"question mark", "/data/why?.dat", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Text stored = StoredPathText(c.path);
+        if (c.gbk) {
+            EXPECT_EQ(stored, Text::fromUtf8(c.path));
+        } else {
+            EXPECT_EQ(stored.bytes(), c.path);
+        }
+        EXPECT_EQ(PathFromStoredText(stored).native(), c.path);
+    }
+    // A GBK text written by earlier versions reads as the path it names.
+    EXPECT_EQ(PathFromStoredText(sysText("/d/工资.dat")).native(), "/d/工资.dat");
+}
+
+TEST(Files, ExistsMeansExists) {
+    TempDir dir;
+    for (const char* name : {"工资[2024].dat", "a*b", "q?", "[x]"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(FileExists(dir / name));
+        writeFile(dir / name, "x");
+        EXPECT_TRUE(FileExists(dir / name));
+    }
+    EXPECT_FALSE(FileExists(dir / "工资[0-9]*.dat"));
+    EXPECT_FALSE(FileExists(dir / "*"));
+}
+
+TEST(Files, BoundedReadsOfSpecialFiles) {
+    TempDir dir;
+    writeFile(dir / "small", "abc");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    writeFile(dir / "sparse", "");
+    ASSERT_EQ(::truncate((dir / "sparse").c_str(), 1ll << 31), 0);
+    const struct {
+        const char* what;
+        std::filesystem::path path;
+        bool streams;
+        ReadStatus status;
+        std::string bytes;
+    } cases[] = {
+        {"regular", dir / "small", false, ReadStatus::Ok, "abc"},
+        {"missing", dir / "none", false, ReadStatus::Missing, ""},
+        {"directory", dir.path(), true, ReadStatus::Directory, ""},
+        {"FIFO where a file is needed", dir / "fifo", false, ReadStatus::NotRegular, ""},
+        {"FIFO without a writer", dir / "fifo", true, ReadStatus::Ok, ""},
+        {"endless device", "/dev/zero", true, ReadStatus::TooLarge, ""},
+        {"device where a file is needed", "/dev/zero", false, ReadStatus::NotRegular, ""},
+        {"sparse 2 GB", dir / "sparse", true, ReadStatus::TooLarge, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto start = std::chrono::steady_clock::now();
+        const FileContent got = ReadFileBounded(c.path, 1 << 20, c.streams);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+        EXPECT_EQ(got.status, c.status);
+        EXPECT_EQ(got.bytes, c.bytes);
+    }
+    EXPECT_EQ(ReadFileBounded(dir / "small", 2).status, ReadStatus::TooLarge);
+}
+
+TEST(Files, AtomicReplacement) {
+    TempDir dir;
+    const std::filesystem::path file = dir / "out.txt";
+    ASSERT_TRUE(ReplaceFileAtomically(file, "new file"));
+    EXPECT_EQ(readFile(file), "new file");
+    ::chmod(file.c_str(), 0640);
+    ASSERT_TRUE(ReplaceFileAtomically(file, "second"));
+    EXPECT_EQ(readFile(file), "second");
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u); // the permissions are kept
+
+    // A link keeps pointing at the file, whose content is replaced.
+    std::filesystem::create_symlink("out.txt", dir / "link.txt");
+    ASSERT_TRUE(ReplaceFileAtomically(dir / "link.txt", "through the link"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.txt"));
+    EXPECT_EQ(readFile(file), "through the link");
+
+    // Refused: a file nobody may write, a directory, a FIFO. Nothing is left behind.
+    writeFile(dir / "locked", "keep");
+    ::chmod((dir / "locked").c_str(), 0444);
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir / "adir");
+    for (const char* name : {"locked", "fifo", "adir"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(MayReplace(dir / name));
+        EXPECT_FALSE(ReplaceFileAtomically(dir / name, "x"));
+    }
+    EXPECT_EQ(readFile(dir / "locked"), "keep");
+    EXPECT_TRUE(std::filesystem::is_fifo(dir / "fifo"));
+    EXPECT_FALSE(ReplaceFileAtomically(dir / "no" / "such", "x"));
+    std::size_t files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+        (void)e;
+        ++files;
+    }
+    EXPECT_EQ(files, 5u); // out.txt, link.txt, locked, fifo, adir
+}
+
+// Sets a file's modification time `seconds` into the past.
+void age(const std::filesystem::path& p, int seconds) {
+    struct timeval times[2];
+    ::gettimeofday(&times[0], nullptr);
+    times[0].tv_sec -= seconds;
+    times[1] = times[0];
+    ::utimes(p.c_str(), times);
+}
+
+TEST(Files, LeftoversOfKilledWritersAreRemoved) {
+    TempDir dir;
+    const std::filesystem::path target = dir / "工资.dat";
+    // A leftover of a writer that is gone, with the auxiliary file it had made; a young one whose
+    // writer may still be starting; one of a living writer; a file of another name.
+    writeFile(dir / ".工资-0000abcd.tmp", "left over");
+    writeFile(dir / ".工资-0000abcd.KDT", "its auxiliary file");
+    age(dir / ".工资-0000abcd.tmp", 60);
+    writeFile(dir / ".工资-0000beef.tmp", "young");
+    TemporaryFile living(target);
+    ASSERT_TRUE(living.valid());
+    age(living.path(), 60);
+    writeFile(dir / ".其他-0000abcd.tmp", "another target's");
+    age(dir / ".其他-0000abcd.tmp", 60);
+
+    RemoveStaleTemporaries(target);
+    EXPECT_FALSE(std::filesystem::exists(dir / ".工资-0000abcd.tmp"));
+    EXPECT_FALSE(std::filesystem::exists(dir / ".工资-0000abcd.KDT"));
+    EXPECT_TRUE(std::filesystem::exists(dir / ".工资-0000beef.tmp"));
+    EXPECT_TRUE(std::filesystem::exists(living.path()));
+    EXPECT_TRUE(std::filesystem::exists(dir / ".其他-0000abcd.tmp"));
+
+    // A temporary file that is not committed goes with its writer.
+    {
+        TemporaryFile other(target);
+        ASSERT_TRUE(other.valid());
+        ASSERT_EQ(::write(other.fd(), "abc", 3), 3);
+        ASSERT_TRUE(other.commit());
+        EXPECT_FALSE(std::filesystem::exists(other.path()));
+    }
+    EXPECT_EQ(readFile(target), "abc");
+}
+
+} // namespace
+} // namespace iit
