@@ -1,0 +1,59 @@
+#pragma once
+// The zip archive of an .xlsx workbook, read from memory through minizip. Every entry is
+// inflated in chunks and the bytes actually inflated are counted: the sizes an archive states
+// can lie, so the bounds hold whatever it claims. A zip bomb, a cut or damaged archive, an
+// encrypted entry or one of an unknown method is refused with a Problem.
+
+#include "runtime/outcome.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace iit::sheets {
+
+// All entries of one archive together inflate to at most this many bytes. A sheet of 120,000
+// rows of 17 columns inflates to about 30 MB (see the report in sheets_test's bounds test).
+constexpr std::uint64_t kMaxInflatedBytes = 200u << 20;
+// An entry past kRatioFloor bytes inflates to at most kMaxRatio times its compressed size.
+constexpr std::uint64_t kRatioFloor = 1u << 20;
+constexpr std::uint64_t kMaxRatio = 250;
+constexpr std::size_t kMaxEntries = 10000;
+
+class ZipArchive {
+public:
+    // Opens the archive in `bytes`, which must outlive it.
+    static Outcome<std::unique_ptr<ZipArchive>> open(std::string_view bytes);
+    ~ZipArchive();
+    ZipArchive(const ZipArchive&) = delete;
+    ZipArchive& operator=(const ZipArchive&) = delete;
+
+    // Entry names compare without regard to ASCII case, as the package format wants.
+    bool contains(std::string_view name) const;
+    // Inflates the entry into `sink` chunk by chunk; the sink returns false to stop early.
+    using Sink = std::function<bool(std::string_view chunk)>;
+    Outcome<void> read(std::string_view name, const Sink& sink);
+    // The whole entry, at most maxBytes of it.
+    Outcome<std::string> readAll(std::string_view name, std::size_t maxBytes);
+
+private:
+    struct Memory;
+    struct Entry {
+        std::uint64_t offset = 0; // of its central directory record
+        std::uint64_t number = 0;
+        std::uint64_t compressed = 0;
+    };
+    ZipArchive() = default;
+
+    std::unique_ptr<Memory> m_memory;
+    void* m_handle = nullptr;
+    std::map<std::string, Entry> m_entries; // by lower-case name
+    std::uint64_t m_inflated = 0;
+    std::uint64_t m_size = 0;
+};
+
+} // namespace iit::sheets
