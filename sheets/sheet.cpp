@@ -47,7 +47,8 @@ const Cell& SheetRow::at(std::size_t column) const {
 
 Format detectFormat(std::string_view bytes) {
     if (startsWith(bytes, kZipMagic))
-        return bytes.substr(30, kOdsMime.size()) == kOdsMime ? Format::Ods : Format::Xlsx;
+        return bytes.size() > 30 && bytes.substr(30, kOdsMime.size()) == kOdsMime ? Format::Ods
+                                                                                 : Format::Xlsx;
     if (startsWith(bytes, kEmptyZipMagic)) return Format::Xlsx;
     if (startsWith(bytes, kOle2Magic)) return Format::Xls;
     if (startsWith(bytes, db::kPlainMagic) || startsWith(bytes, db::kCipherMagic))
