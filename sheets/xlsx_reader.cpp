@@ -353,7 +353,9 @@ private:
 
     void endCell() {
         Cell cell;
-        if (m_formula && !m_hasValue) {
+        // A formula without its result: no <v>, or an empty one where the result is no string
+        // (as programs that never calculate write it).
+        if (m_formula && (!m_hasValue || (m_value.empty() && m_type != "str"))) {
             cell.kind = Cell::Kind::Error;
             cell.text = "#N/A";
             problem("公式没有保存计算结果，请在表格程序中重新计算并保存");

@@ -103,7 +103,7 @@ TEST(SheetsXlsx, ReadsWhatOtherProgramsWrite) {
         "<c r=\"B3\"><v>110101199001011234</v></c><c r=\"C3\"><v>1.10101199001011E+17</v></c>"
         "<c r=\"D3\"><f>1+2</f><v>3</v></c><c r=\"E3\" t=\"str\"><f>\"x\"&amp;\"y\"</f><v>xy</v></c>"
         "<c r=\"F3\"><f>A1</f></c><c r=\"G3\" t=\"b\"><v>1</v></c><c r=\"H3\" t=\"e\"><v>#DIV/0!</v></c>"
-        "</row>"
+        "<c r=\"I3\"><f>A1</f><v></v></c><c r=\"J3\" t=\"str\"><f>\"\"</f><v></v></c></row>"
         "<row r=\"7\"><c r=\"A7\" s=\"1\"><v>45352</v></c><c r=\"B7\" s=\"2\"><v>45352.5</v></c>"
         "<c r=\"C7\" s=\"3\"><v>0.75</v></c><c r=\"D7\" s=\"4\"><v>-1.5</v></c>"
         "<c r=\"E7\" s=\"5\"><v>45352.5</v></c><c r=\"F7\" t=\"d\"><v>2024-03-01T00:00:00</v></c>"
@@ -120,12 +120,13 @@ TEST(SheetsXlsx, ReadsWhatOtherProgramsWrite) {
     sheet.rows.pop_back();
     EXPECT_EQ(show(sheet),
               "1: T姓名 T张三  _ Ta\r\nb_x0041_\n"
-              "3: T行内 N110101199001011234 N1.10101199001011E+17 N3 Txy E#N/A BTRUE E#DIV/0!\n"
+              "3: T行内 N110101199001011234 N1.10101199001011E+17 N3 Txy E#N/A BTRUE E#DIV/0! E#N/A\n"
               "7: D2024-03-01 D2024-03-01 D18:00:00 N-1.5 D2024-03-01 12:00:00 D2024-03-01 "
               "D1900-02-29 N-1\n");
     EXPECT_EQ(showProblems(sheet),
               "3 F3：公式没有保存计算结果，请在表格程序中重新计算并保存\n"
-              "3 H3：单元格是错误值 #DIV/0!\n");
+              "3 H3：单元格是错误值 #DIV/0!\n"
+              "3 I3：公式没有保存计算结果，请在表格程序中重新计算并保存\n");
 }
 
 std::string twoSheetWorkbook(bool firstHidden) {
