@@ -19,6 +19,7 @@ public:
     explicit Workbook(const std::string& path) {
         lxw_workbook_options options{};
         options.use_zip64 = LXW_FALSE;
+        options.constant_memory = LXW_TRUE; // rows go straight to the file: less memory, faster
         m_workbook = workbook_new_opt(path.c_str(), &options);
     }
     ~Workbook() {
