@@ -185,11 +185,13 @@ protected:
             m_phonetic = true;
         } else if (name == "t" && m_inItem && !m_phonetic) {
             m_inText = true;
+            wantText(true);
         }
     }
     void onEnd(std::string_view name) override {
         if (name == "t") {
             m_inText = false;
+            wantText(false);
         } else if (name == "rPh") {
             m_phonetic = false;
         } else if (name == "si" && m_inItem) {
@@ -259,6 +261,7 @@ protected:
         } else if (name == "v") {
             m_inValue = true;
             m_hasValue = true;
+            wantText(true);
         } else if (name == "f") {
             m_formula = true;
         } else if (name == "is") {
@@ -267,14 +270,17 @@ protected:
             m_phonetic = true;
         } else if (name == "t" && m_inInline && !m_phonetic) {
             m_inText = true;
+            wantText(true);
         }
     }
 
     void onEnd(std::string_view name) override {
         if (name == "v") {
             m_inValue = false;
+            wantText(false);
         } else if (name == "t") {
             m_inText = false;
+            wantText(false);
         } else if (name == "rPh") {
             m_phonetic = false;
         } else if (name == "is") {

@@ -26,7 +26,6 @@ XmlReader::XmlReader() {
     if (!p) return;
     XML_SetUserData(p, this);
     XML_SetElementHandler(p, &XmlReader::startElement, &XmlReader::endElement);
-    XML_SetCharacterDataHandler(p, &XmlReader::characters);
     XML_SetStartDoctypeDeclHandler(p, &XmlReader::doctype);
     XML_SetParamEntityParsing(p, XML_PARAM_ENTITY_PARSING_NEVER);
 }
@@ -57,6 +56,10 @@ void XmlReader::characters(void* self, const char* text, int length) {
 void XmlReader::doctype(void* self, const char*, const char*, const char*, int) {
     static_cast<XmlReader*>(self)->stopWith(
         fail(sysText("表格文件含有文档类型声明（DTD），拒绝读取")));
+}
+
+void XmlReader::wantText(bool on) {
+    XML_SetCharacterDataHandler(parserOf(m_parser), on ? &XmlReader::characters : nullptr);
 }
 
 void XmlReader::stopWith(Problem problem) {

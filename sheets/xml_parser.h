@@ -35,6 +35,9 @@ protected:
     virtual void onEnd(std::string_view name) = 0;
     virtual void onText(std::string_view) {}
 
+    // Asks for onText() calls, which are off at first: only the elements whose text a reader
+    // keeps turn them on, so that the whitespace between elements costs nothing.
+    void wantText(bool on);
     // Stops parsing with a problem.
     void stopWith(Problem problem);
     // Stops parsing: the rest of the document is not needed.
