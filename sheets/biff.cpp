@@ -77,6 +77,12 @@ public:
         const std::optional<std::string> dir = chain(le32(m_file, 48), m_file.size());
         if (!dir || dir->size() < 128) return std::nullopt;
         const std::string_view d = *dir;
+        // Every entry's name fits its 64 bytes in whole UTF-16 units: FreeXL converts the names
+        // with the length the file states, reading past them otherwise.
+        for (std::size_t at = 0; at + 128 <= d.size(); at += 128) {
+            const std::uint16_t nameBytes = le16(d, at + 64);
+            if (nameBytes > 64 || nameBytes % 2 != 0) return std::nullopt;
+        }
         for (std::size_t at = 0; at + 128 <= d.size(); at += 128) {
             if (d[at + 66] != 2) continue; // a stream
             const std::size_t nameBytes = std::min<std::size_t>(le16(d, at + 64), 64);

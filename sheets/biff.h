@@ -1,8 +1,9 @@
 #pragma once
 // What FreeXL does not tell of an .xls workbook: which cells hold formulas (FreeXL ignores them
 // and gives no value), and which hold booleans or error values (it gives them as integers).
-// A bounded walk over the OLE2 container finds the workbook stream and its sheets' records; a
-// file it cannot walk is simply left to FreeXL's judgement.
+// A bounded walk over the OLE2 container finds the workbook stream and its sheets' records. It
+// also guards FreeXL: a file whose container it cannot walk is refused before FreeXL sees it,
+// since FreeXL trusts some of the lengths a container states (a directory entry's name length).
 
 #include <cstdint>
 #include <optional>

@@ -20,6 +20,8 @@ Outcome<void> SheetBuilder::setCell(std::size_t column, Cell cell) {
     if (cell.empty()) return {};
     m_rowHasCells = true;
     if (!storing()) return {};
+    m_textBytes += cell.text.size();
+    if (m_textBytes > kMaxTextBytes) return tooLarge("单元格的文字总量过大");
     std::vector<Cell>& cells = m_current.cells;
     if (column >= cells.size()) {
         const std::size_t grow = column + 1 - cells.size();

@@ -2,7 +2,7 @@
 // What every reader fills a sheet through: rows in increasing order, cells by column. It applies
 // the row cap (rows past it are only counted) and the bounds that keep a hostile file from
 // claiming unbounded memory: columns up to XFD, a cell's text up to kMaxCellBytes, at most
-// kMaxCellSlots cells stored in all.
+// kMaxCellSlots cells and kMaxTextBytes of text stored in all.
 
 #include "sheets/sheet.h"
 
@@ -15,6 +15,9 @@ constexpr std::size_t kMaxColumns = 16384;  // XFD
 constexpr std::size_t kMaxCellBytes = 131072; // 32,767 characters of up to 4 UTF-8 bytes
 // 120,000 rows of 17 columns are 2.04 million cells; twice that is still about 200 MB.
 constexpr std::size_t kMaxCellSlots = 4u << 20;
+// The texts of the cells stored, together: such a sheet holds about 25 MB of them. Without the
+// bound one long shared string referenced by every cell would claim gigabytes.
+constexpr std::size_t kMaxTextBytes = 256u << 20;
 
 class SheetBuilder {
 public:
@@ -45,6 +48,7 @@ private:
     std::vector<SheetRow> m_stored;
     std::vector<RowProblem> m_problems;
     std::size_t m_slots = 0;
+    std::size_t m_textBytes = 0;
     std::size_t m_seen = 0;
     bool m_more = false;
 };

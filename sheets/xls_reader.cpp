@@ -5,11 +5,27 @@
 
 #include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <freexl.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+// Sanitizer builds (gcc says so with __SANITIZE_ADDRESS__, clang with __has_feature).
+#if defined(__SANITIZE_ADDRESS__)
+#define IIT_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define IIT_SANITIZED 1
+#endif
+#endif
+#if defined(IIT_SANITIZED)
+#include <sanitizer/common_interface_defs.h>
+#endif
 
 namespace iit::sheets {
 namespace {
@@ -129,19 +145,12 @@ Cell freeXlCell(const FreeXL_CellValue& v) {
     return cell;
 }
 
-} // namespace
 
-Outcome<Sheet> readXls(const std::filesystem::path& path, std::string_view bytes,
-                       const ReadOptions& options) {
-    PrivateCopy copy;
-    std::string openPath = path.native();
-    if (path.empty()) {
-        if (!copy.make(bytes)) return fail(sysText("无法建立读取 .xls 表格所需的临时文件"));
-        openPath = copy.path();
-    }
+// Reads the sheet with FreeXL; runs in the child process.
+Outcome<Sheet> readWithFreeXl(const std::string& openPath, const BiffWorkbook* biff,
+                              const ReadOptions& options) {
     FreeXl xls;
     const int opened = xls.open(openPath);
-    copy.unlinkName();
     if (opened != FREEXL_OK) return refused(opened);
     unsigned int info = 0;
     if (freexl_get_info(xls.handle(), FREEXL_BIFF_PASSWORD, &info) == FREEXL_OK &&
@@ -154,7 +163,6 @@ Outcome<Sheet> readXls(const std::filesystem::path& path, std::string_view bytes
 
     // FreeXL lists the sheets as the workbook's BOUNDSHEET records do; the walk adds which are
     // hidden and where their formulas are.
-    const std::optional<BiffWorkbook> biff = openBiff(bytes);
     const auto biffSheet = [&](unsigned int i, const std::string& name) -> const BiffSheet* {
         if (!biff || i >= biff->sheets.size()) return nullptr;
         const BiffSheet& s = biff->sheets[i];
@@ -227,6 +235,228 @@ Outcome<Sheet> readXls(const std::filesystem::path& path, std::string_view bytes
         builder.endRow();
     }
     return builder.finish(chosenName);
+}
+
+// --- The child process ---
+//
+// FreeXL trusts lengths and offsets of the files it reads (fuzzing finds heap and stack
+// over-reads in freexl_open), so it runs in a child process with bounded memory and CPU time.
+// The child sends the sheet it read, or its problem, through a pipe; a child that crashes, is
+// killed or sends anything malformed means a file that is refused. The parent checks what it
+// receives against the same bounds as a sheet read in process.
+
+constexpr std::size_t kMaxWireBytes = kMaxTextBytes + 64 * kMaxCellSlots + (16u << 20);
+constexpr rlim_t kChildCpuSeconds = 30;
+constexpr rlim_t kChildMemory = 4ull << 30;
+
+class Writer {
+public:
+    void u8(std::uint8_t v) { m_out.push_back(static_cast<char>(v)); }
+    void u64(std::uint64_t v) { m_out.append(reinterpret_cast<const char*>(&v), sizeof v); }
+    void f64(double v) { m_out.append(reinterpret_cast<const char*>(&v), sizeof v); }
+    void text(std::string_view t) {
+        u64(t.size());
+        m_out.append(t);
+    }
+    const std::string& bytes() const { return m_out; }
+
+private:
+    std::string m_out;
+};
+
+class Reader {
+public:
+    explicit Reader(std::string_view in) : m_in(in) {}
+    bool ok() const { return m_ok; }
+    bool done() const { return m_pos == m_in.size(); }
+    std::uint8_t u8() {
+        if (!need(1)) return 0;
+        return static_cast<std::uint8_t>(m_in[m_pos++]);
+    }
+    std::uint64_t u64() {
+        std::uint64_t v = 0;
+        if (need(sizeof v)) std::memcpy(&v, m_in.data() + m_pos, sizeof v), m_pos += sizeof v;
+        return v;
+    }
+    double f64() {
+        double v = 0;
+        if (need(sizeof v)) std::memcpy(&v, m_in.data() + m_pos, sizeof v), m_pos += sizeof v;
+        return v;
+    }
+    std::string text(std::size_t max) {
+        const std::uint64_t n = u64();
+        if (n > max || !need(n)) {
+            m_ok = false;
+            return {};
+        }
+        std::string t(m_in.substr(m_pos, n));
+        m_pos += n;
+        return t;
+    }
+
+private:
+    bool need(std::size_t n) {
+        if (m_ok && n <= m_in.size() - m_pos) return true;
+        m_ok = false;
+        return false;
+    }
+    std::string_view m_in;
+    std::size_t m_pos = 0;
+    bool m_ok = true;
+};
+
+std::string encode(const Outcome<Sheet>& read) {
+    Writer w;
+    w.u8(read ? 1 : 0);
+    if (!read) {
+        w.text(read.problem().message.bytes());
+        return w.bytes();
+    }
+    const Sheet& sheet = *read;
+    w.text(sheet.name);
+    w.u8(sheet.more ? 1 : 0);
+    w.u64(sheet.rowsSeen);
+    w.u64(sheet.rows.size());
+    for (const SheetRow& row : sheet.rows) {
+        w.u64(row.number);
+        w.u64(row.cells.size());
+        for (const Cell& cell : row.cells) {
+            w.u8(static_cast<std::uint8_t>(cell.kind));
+            w.f64(cell.number);
+            w.text(cell.text);
+        }
+    }
+    w.u64(sheet.problems.size());
+    for (const RowProblem& p : sheet.problems) {
+        w.u64(p.row);
+        w.text(p.message);
+    }
+    return w.bytes();
+}
+
+Outcome<Sheet> decode(std::string_view bytes, const ReadOptions& options) {
+    const Problem damaged = refused(FREEXL_CRAFTED_FILE);
+    Reader r(bytes);
+    if (r.u8() != 1) {
+        std::string message = r.text(4096);
+        if (!r.ok() || !r.done()) return damaged;
+        return fail(Text::fromBytes(std::move(message)));
+    }
+    Sheet sheet;
+    sheet.name = r.text(1024);
+    sheet.more = r.u8() != 0;
+    sheet.rowsSeen = r.u64();
+    const std::uint64_t rows = r.u64();
+    if (!r.ok() || rows > options.rowCap || rows > kMaxRows) return damaged;
+    std::size_t cells = 0;
+    for (std::uint64_t i = 0; i < rows && r.ok(); ++i) {
+        SheetRow row;
+        row.number = r.u64();
+        const std::uint64_t count = r.u64();
+        cells += count;
+        if (row.number < 1 || row.number > kMaxRows || count > kMaxColumns ||
+            cells > kMaxCellSlots || (!sheet.rows.empty() && row.number <= sheet.rows.back().number))
+            return damaged;
+        row.cells.resize(count);
+        for (Cell& cell : row.cells) {
+            const std::uint8_t kind = r.u8();
+            if (kind > static_cast<std::uint8_t>(Cell::Kind::Error)) return damaged;
+            cell.kind = static_cast<Cell::Kind>(kind);
+            cell.number = r.f64();
+            cell.text = r.text(kMaxCellBytes);
+        }
+        sheet.rows.push_back(std::move(row));
+    }
+    const std::uint64_t problems = r.u64();
+    if (!r.ok() || problems > cells) return damaged;
+    for (std::uint64_t i = 0; i < problems && r.ok(); ++i) {
+        RowProblem p;
+        p.row = r.u64();
+        p.message = r.text(4096);
+        sheet.problems.push_back(std::move(p));
+    }
+    if (!r.ok() || !r.done() || sheet.rowsSeen < sheet.rows.size()) return damaged;
+    return sheet;
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+[[noreturn]] void childMain(int out, const std::string& openPath, const BiffWorkbook* biff,
+                            const ReadOptions& options) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // The child says nothing: a library's complaint (or a sanitizer's report, in the sanitizer
+    // builds) is the child's failure, which the parent reports as a refused file.
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) ::dup2(null, STDERR_FILENO);
+#if defined(IIT_SANITIZED)
+    __sanitizer_set_death_callback(nullptr); // a fuzzer's callback belongs to the parent
+#else
+    const rlimit memory{kChildMemory, kChildMemory}; // sanitizers reserve far more address space
+    ::setrlimit(RLIMIT_AS, &memory);
+#endif
+    const rlimit cpu{kChildCpuSeconds, kChildCpuSeconds};
+    ::setrlimit(RLIMIT_CPU, &cpu);
+    const bool written = writeAll(out, encode(readWithFreeXl(openPath, biff, options)));
+    ::_exit(written ? 0 : 1);
+}
+
+} // namespace
+
+Outcome<Sheet> readXls(const std::filesystem::path& path, std::string_view bytes,
+                       const ReadOptions& options) {
+    // The container is walked first: FreeXL is given only files whose container holds together.
+    const std::optional<BiffWorkbook> biff = openBiff(bytes);
+    if (!biff) return refused(FREEXL_INVALID_CFBF_HEADER);
+    PrivateCopy copy;
+    std::string openPath = path.native();
+    if (path.empty()) {
+        if (!copy.make(bytes)) return fail(sysText("无法建立读取 .xls 表格所需的临时文件"));
+        openPath = copy.path();
+    }
+
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return fail(sysText("无法启动读取 .xls 表格的进程"));
+    const pid_t child = ::fork();
+    if (child < 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return fail(sysText("无法启动读取 .xls 表格的进程"));
+    }
+    if (child == 0) {
+        ::close(fds[0]);
+        childMain(fds[1], openPath, &*biff, options);
+    }
+    ::close(fds[1]);
+    std::string received;
+    bool tooMuch = false;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        if (received.size() + static_cast<std::size_t>(n) > kMaxWireBytes) {
+            tooMuch = true;
+            ::kill(child, SIGKILL);
+            break;
+        }
+        received.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fds[0]);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    copy.unlinkName();
+    if (tooMuch) return tooLarge("表格的内容过多");
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return refused(FREEXL_CRAFTED_FILE);
+    return decode(received, options);
 }
 
 } // namespace iit::sheets

@@ -62,6 +62,18 @@ std::string tooManyCells() {
     return sheetOnly(worksheetXml(rows));
 }
 
+// One long shared string in every cell: each cell is small in the file, large in memory.
+std::string repeatedLongString() {
+    std::string rows;
+    for (int r = 1; r <= 300; ++r) {
+        rows += "<row r=\"" + std::to_string(r) + "\">";
+        for (int c = 0; c < 10; ++c)
+            rows += "<c t=\"s\"><v>0</v></c>";
+        rows += "</row>";
+    }
+    return withStrings(rows, iit::testing::sharedStringsXml({"<t>" + std::string(100000, 'z') + "</t>"}));
+}
+
 std::string flipped(std::string bytes, std::size_t at) {
     for (std::size_t i = at; i < at + 16 && i < bytes.size(); ++i)
         bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
@@ -110,6 +122,7 @@ TEST(SheetsHostile, RefusedWithAClearMessage) {
         {"huge shared string", withStrings("", iit::testing::sharedStringsXml({"<t>" + std::string(200000, 'y') + "</t>"})),
          "单元格的文字过长"},
         {"too many cells", tooManyCells(), "单元格过多"},
+        {"too much text", repeatedLongString(), "单元格的文字总量过大"},
         {".ods", makeZip({{"mimetype", odsMime, false}, {"content.xml", "<x/>"}}), ".ods"},
         {"another zip", makeZip({{"readme.txt", "hello"}}), "这个压缩文件不是 .xlsx 表格"},
         {"empty zip", makeZip({}), ".xlsx"},
