@@ -17,7 +17,8 @@ using namespace iit::sheets;
 
 Table people(std::size_t count) {
     static const char* const kFamily[] = {"张", "王", "李", "赵", "刘", "陈", "欧阳", "诸葛"};
-    static const char* const kGiven[] = {"伟", "芳", "娜", "秀英", "敏", "静", "丽", "强", "磊", "洋"};
+    static const char* const kGiven[] = {"伟", "芳", "娜", "秀英", "敏",
+                                         "静", "丽", "强", "磊",   "洋"};
     std::mt19937_64 random(42);
     const auto digits = [&](int n) {
         std::string s;
@@ -27,9 +28,12 @@ Table people(std::size_t count) {
     };
     Table t;
     t.sheetName = "人员";
-    t.columns = {{"姓名", 10},          {"身份证号", 22},
-                 {"收入", 12, ColumnKind::Amount}, {"税额", 12, ColumnKind::Amount},
-                 {"税后收入", 12, ColumnKind::Amount}, {"银行卡号", 22},
+    t.columns = {{"姓名", 10},
+                 {"身份证号", 22},
+                 {"收入", 12, ColumnKind::Amount},
+                 {"税额", 12, ColumnKind::Amount},
+                 {"税后收入", 12, ColumnKind::Amount},
+                 {"银行卡号", 22},
                  {"备注", 16}};
     for (std::size_t i = 0; i < count; ++i) {
         const long income = 300000 + static_cast<long>(random() % 5000000); // fen
@@ -42,8 +46,8 @@ Table people(std::size_t count) {
         t.rows.push_back({std::string(kFamily[random() % 8]) + kGiven[random() % 10] +
                               (random() % 2 ? kGiven[random() % 10] : ""),
                           "1101" + digits(13) + (random() % 11 == 0 ? "X" : digits(1)),
-                          amount(income), amount(tax), amount(income - tax),
-                          "622202" + digits(13), random() % 5 == 0 ? "三月补发" : ""});
+                          amount(income), amount(tax), amount(income - tax), "622202" + digits(13),
+                          random() % 5 == 0 ? "三月补发" : ""});
     }
     return t;
 }
@@ -71,7 +75,10 @@ void BM_WriteXlsx_10000People(benchmark::State& state) {
         if (!writeXlsx(folder / "people.xlsx", table)) state.SkipWithError("write failed");
     }
 }
-BENCHMARK(BM_WriteXlsx_10000People)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+BENCHMARK(BM_WriteXlsx_10000People)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly();
 
 void BM_ReadXlsx_10000People(benchmark::State& state) {
     Folder folder;
@@ -84,7 +91,10 @@ void BM_ReadXlsx_10000People(benchmark::State& state) {
         benchmark::DoNotOptimize(sheet);
     }
 }
-BENCHMARK(BM_ReadXlsx_10000People)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+BENCHMARK(BM_ReadXlsx_10000People)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly();
 
 void BM_ReadCsv_10000People(benchmark::State& state) {
     const std::string csv = tableToCsv(people(10000));
@@ -96,6 +106,9 @@ void BM_ReadCsv_10000People(benchmark::State& state) {
         benchmark::DoNotOptimize(sheet);
     }
 }
-BENCHMARK(BM_ReadCsv_10000People)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+BENCHMARK(BM_ReadCsv_10000People)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly();
 
 } // namespace

@@ -46,8 +46,6 @@ public:
     // The next row into `cells` (replaced); false at the end of the text. With nullptr the row is
     // passed over without storing its cells.
     bool next(DelimitedRow* cells);
-    // Bytes of the text consumed so far.
-    std::size_t position() const { return m_pos; }
 
 private:
     std::size_t readQuoted(std::string* cell);

@@ -18,8 +18,8 @@ std::uint16_t le16(std::string_view s, std::size_t at) {
 }
 
 std::uint32_t le32(std::string_view s, std::size_t at) {
-    return static_cast<std::uint32_t>(le16(s, at)) |
-           static_cast<std::uint32_t>(le16(s, at + 2)) << 16;
+    return static_cast<std::uint32_t>(le16(s, at)) | static_cast<std::uint32_t>(le16(s, at + 2))
+                                                         << 16;
 }
 
 class Container {
@@ -88,12 +88,15 @@ public:
             const std::size_t nameBytes = std::min<std::size_t>(le16(d, at + 64), 64);
             std::string name;
             for (std::size_t i = 0; i + 1 < nameBytes; i += 2)
-                if (d[at + i] != 0) name.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(d[at + i]))));
+                if (d[at + i] != 0)
+                    name.push_back(
+                        static_cast<char>(std::tolower(static_cast<unsigned char>(d[at + i]))));
             if (name != a && name != b) continue;
             const std::uint32_t start = le32(d, at + 116);
             const std::uint64_t size =
-                m_version3 ? le32(d, at + 120)
-                           : le32(d, at + 120) | static_cast<std::uint64_t>(le32(d, at + 124)) << 32;
+                m_version3
+                    ? le32(d, at + 120)
+                    : le32(d, at + 120) | static_cast<std::uint64_t>(le32(d, at + 124)) << 32;
             if (size > m_file.size()) return std::nullopt;
             if (size >= m_miniCutoff) return chain(start, size);
             return miniStream(d, start, size);

@@ -22,7 +22,7 @@ struct BiffCell {
 };
 
 struct BiffSheet {
-    std::string name;   // UTF-8; empty when it cannot be decoded (BIFF5 code pages)
+    std::string name; // UTF-8; empty when it cannot be decoded (BIFF5 code pages)
     bool visible = true;
     bool worksheet = true;
     std::uint32_t offset = 0; // of its BOF record in the workbook stream

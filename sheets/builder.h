@@ -10,8 +10,8 @@
 
 namespace iit::sheets {
 
-constexpr std::size_t kMaxRows = 1048576;   // the last row of a worksheet
-constexpr std::size_t kMaxColumns = 16384;  // XFD
+constexpr std::size_t kMaxRows = 1048576;     // the last row of a worksheet
+constexpr std::size_t kMaxColumns = 16384;    // XFD
 constexpr std::size_t kMaxCellBytes = 131072; // 32,767 characters of up to 4 UTF-8 bytes
 // 120,000 rows of 17 columns are 2.04 million cells; twice that is still about 200 MB.
 constexpr std::size_t kMaxCellSlots = 4u << 20;
@@ -32,7 +32,6 @@ public:
     void endRow();
     // True when the current row's cells are being stored (the cap not reached yet).
     bool storing() const { return m_stored.size() < m_cap; }
-    std::size_t currentRow() const { return m_row; }
 
     // A problem of the cell in `column` of the current row, when that row is stored.
     void problem(std::size_t column, std::string_view message);

@@ -21,8 +21,8 @@ struct HeaderField {
 };
 
 struct HeaderMatch {
-    std::size_t rowIndex = 0;  // the header's index in Sheet::rows; people start after it
-    std::size_t rowNumber = 0; // its sheet row number
+    std::size_t rowIndex = 0;     // the header's index in Sheet::rows; people start after it
+    std::size_t rowNumber = 0;    // its sheet row number
     std::vector<int> columnField; // by column: the field it names, or -1
     std::vector<int> fieldColumn; // by field: its column, or -1
     // Header texts of the non-empty columns that name no field, or a field an earlier column

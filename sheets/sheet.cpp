@@ -30,7 +30,9 @@ constexpr std::array<std::string_view, 8> kBinaryMagics = {
     std::string_view("\x1F\x8B", 2),
     std::string_view("Rar!"),
     std::string_view("7z\xBC\xAF", 4),
-    std::string_view("\x7F" "ELF", 4),
+    std::string_view("\x7F"
+                     "ELF",
+                     4),
 };
 
 bool hasUtf16Bom(std::string_view bytes) {
@@ -48,7 +50,7 @@ const Cell& SheetRow::at(std::size_t column) const {
 Format detectFormat(std::string_view bytes) {
     if (startsWith(bytes, kZipMagic))
         return bytes.size() > 30 && bytes.substr(30, kOdsMime.size()) == kOdsMime ? Format::Ods
-                                                                                 : Format::Xlsx;
+                                                                                  : Format::Xlsx;
     if (startsWith(bytes, kEmptyZipMagic)) return Format::Xlsx;
     if (startsWith(bytes, kOle2Magic)) return Format::Xls;
     if (startsWith(bytes, db::kPlainMagic) || startsWith(bytes, db::kCipherMagic))
@@ -103,8 +105,8 @@ Outcome<Sheet> readSheet(const std::filesystem::path& path, const ReadOptions& o
 
 bool isLongOrScientific(std::string_view numberText) {
     std::size_t digits = 0;
-    bool leading = true;     // zeros before the first other digit are not significant
-    std::size_t zeros = 0;   // zeros after the decimal point not yet followed by another digit
+    bool leading = true;   // zeros before the first other digit are not significant
+    std::size_t zeros = 0; // zeros after the decimal point not yet followed by another digit
     bool fraction = false;
     for (char c : numberText) {
         if (c == 'e' || c == 'E') return true;

@@ -80,7 +80,8 @@ Outcome<void> writeXlsx(const std::filesystem::path& path, const Table& table) {
     Workbook workbook(temporary.path().native());
     if (!workbook.get()) return writeFailed(path, "内存不足");
     const std::string name = table.sheetName.empty() ? "Sheet1" : table.sheetName;
-    if (const lxw_error r = workbook_validate_sheet_name(workbook.get(), name.c_str()); r != LXW_NO_ERROR)
+    if (const lxw_error r = workbook_validate_sheet_name(workbook.get(), name.c_str());
+        r != LXW_NO_ERROR)
         return writeFailed(path, std::string("工作表名称无效（") + lxw_strerror(r) + "）");
     lxw_worksheet* sheet = workbook_add_worksheet(workbook.get(), name.c_str());
     if (!sheet) return writeFailed(path, "无法建立工作表");
@@ -112,8 +113,8 @@ Outcome<void> writeXlsx(const std::filesystem::path& path, const Table& table) {
         if (!check(worksheet_set_column(sheet, col, col, column.width, format)) ||
             !check(worksheet_write_string(sheet, 0, col, column.caption.c_str(), header)))
             return writeFailed(path, "标题无法写入");
-        lines = std::max<std::size_t>(lines, 1 + std::count(column.caption.begin(),
-                                                            column.caption.end(), '\n'));
+        lines = std::max<std::size_t>(
+            lines, 1 + std::count(column.caption.begin(), column.caption.end(), '\n'));
     }
     if (lines > 1 && !check(worksheet_set_row(sheet, 0, 15.0 * static_cast<double>(lines), header)))
         return writeFailed(path, "标题无法写入");
@@ -131,9 +132,11 @@ Outcome<void> writeXlsx(const std::filesystem::path& path, const Table& table) {
             if (cell.empty()) {
                 if (total) result = worksheet_write_blank(sheet, row, col, totalText);
             } else if (table.columns[c].kind == ColumnKind::Amount && parseAmount(cell, value)) {
-                result = worksheet_write_number(sheet, row, col, value, total ? totalAmount : amount);
+                result =
+                    worksheet_write_number(sheet, row, col, value, total ? totalAmount : amount);
             } else {
-                result = worksheet_write_string(sheet, row, col, cell.c_str(), total ? totalText : text);
+                result =
+                    worksheet_write_string(sheet, row, col, cell.c_str(), total ? totalText : text);
             }
             if (!check(result))
                 return writeFailed(path, "第 " + std::to_string(r + 2) + " 行无法写入（" +

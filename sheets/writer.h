@@ -23,10 +23,10 @@ struct Column {
 };
 
 struct Table {
-    std::string sheetName;                       // empty: "Sheet1"
+    std::string sheetName; // empty: "Sheet1"
     std::vector<Column> columns;
-    std::vector<std::vector<std::string>> rows;  // UTF-8 cells by column; an empty cell stays empty
-    bool totalsRow = false;                      // the last row is the totals row (bold)
+    std::vector<std::vector<std::string>> rows; // UTF-8 cells by column; an empty cell stays empty
+    bool totalsRow = false;                     // the last row is the totals row (bold)
 };
 
 // Writes the table to a temporary file beside `target` and renames it over the target only when

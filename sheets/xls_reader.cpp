@@ -30,6 +30,16 @@
 namespace iit::sheets {
 namespace {
 
+bool writeAll(int fd, std::string_view bytes) {
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 // A FreeXL workbook handle, closed with the object (FreeXL wants a close even after a failed
 // open).
 class FreeXl {
@@ -49,9 +59,9 @@ private:
 };
 
 // A private copy of bytes for FreeXL, which opens files by name only: a file of mode 0600 in
-// $XDG_RUNTIME_DIR (else the temporary directory) that is unlinked as soon as it is written,
-// and reached through /proc/self/fd, so that no exit of any kind leaves it behind. Where /proc
-// is missing it keeps its name until FreeXL has opened it.
+// $XDG_RUNTIME_DIR (else the temporary directory) that has no name (O_TMPFILE) or loses it at
+// once, reached through /proc/self/fd, so that no exit of any kind leaves it behind. Where /proc
+// is missing it keeps its name until FreeXL has read it.
 class PrivateCopy {
 public:
     ~PrivateCopy() {
@@ -67,26 +77,21 @@ public:
             const char* tmp = std::getenv("TMPDIR");
             dir = tmp && *tmp ? tmp : "/tmp";
         }
-        m_name = dir + "/iitcalc-sheet-XXXXXX";
-        m_fd = ::mkostemp(m_name.data(), O_CLOEXEC); // mode 0600
+        const bool proc = ::access("/proc/self/fd", X_OK) == 0;
+        // A file without a name from the start where the file system can; else one that loses
+        // its name at once.
+        if (proc) m_fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
         if (m_fd < 0) {
-            m_name.clear();
-            return false;
+            m_name = dir + "/iitcalc-sheet-XXXXXX";
+            m_fd = ::mkostemp(m_name.data(), O_CLOEXEC); // mode 0600
+            if (m_fd < 0) {
+                m_name.clear();
+                return false;
+            }
+            if (proc) unlinkName();
         }
-        for (std::size_t done = 0; done < bytes.size();) {
-            const ssize_t n = ::write(m_fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
-            done += static_cast<std::size_t>(n);
-        }
-        const std::string proc = "/proc/self/fd/" + std::to_string(m_fd);
-        if (::access(proc.c_str(), R_OK) == 0) {
-            unlinkName();
-            m_path = proc;
-        } else {
-            m_path = m_name;
-        }
-        return true;
+        m_path = proc ? "/proc/self/fd/" + std::to_string(m_fd) : m_name;
+        return writeAll(m_fd, bytes);
     }
     const std::string& path() const { return m_path; }
     void unlinkName() {
@@ -145,7 +150,6 @@ Cell freeXlCell(const FreeXL_CellValue& v) {
     return cell;
 }
 
-
 // Reads the sheet with FreeXL; runs in the child process.
 Outcome<Sheet> readWithFreeXl(const std::string& openPath, const BiffWorkbook* biff,
                               const ReadOptions& options) {
@@ -192,7 +196,8 @@ Outcome<Sheet> readWithFreeXl(const std::string& openPath, const BiffWorkbook* b
                         sysText("”的工作表"));
         return fail(sysText("工作簿中没有工作表"));
     }
-    if (const int r = freexl_select_active_worksheet(xls.handle(), static_cast<unsigned short>(*chosen));
+    if (const int r =
+            freexl_select_active_worksheet(xls.handle(), static_cast<unsigned short>(*chosen));
         r != FREEXL_OK)
         return refused(r);
     unsigned int rows = 0;
@@ -226,7 +231,8 @@ Outcome<Sheet> readWithFreeXl(const std::string& openPath, const BiffWorkbook* b
                 } else if (cell.empty()) {
                     cell.kind = Cell::Kind::Error;
                     cell.text = "#N/A";
-                    builder.problem(column, "公式的结果无法从 .xls 文件读取，请将表格另存为 .xlsx 后再打开");
+                    builder.problem(
+                        column, "公式的结果无法从 .xls 文件读取，请将表格另存为 .xlsx 后再打开");
                 }
             }
             Outcome<void> set = builder.setCell(column, std::move(cell));
@@ -355,7 +361,8 @@ Outcome<Sheet> decode(std::string_view bytes, const ReadOptions& options) {
         const std::uint64_t count = r.u64();
         cells += count;
         if (row.number < 1 || row.number > kMaxRows || count > kMaxColumns ||
-            cells > kMaxCellSlots || (!sheet.rows.empty() && row.number <= sheet.rows.back().number))
+            cells > kMaxCellSlots ||
+            (!sheet.rows.empty() && row.number <= sheet.rows.back().number))
             return damaged;
         row.cells.resize(count);
         for (Cell& cell : row.cells) {
@@ -377,16 +384,6 @@ Outcome<Sheet> decode(std::string_view bytes, const ReadOptions& options) {
     }
     if (!r.ok() || !r.done() || sheet.rowsSeen < sheet.rows.size()) return damaged;
     return sheet;
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 [[noreturn]] void childMain(int out, const std::string& openPath, const BiffWorkbook* biff,

@@ -402,14 +402,16 @@ private:
         } else {
             const std::size_t first = m_value.find_first_not_of(' ');
             if (!m_hasValue || first == std::string::npos) return;
-            const std::string text = m_value.substr(first, m_value.find_last_not_of(' ') + 1 - first);
+            const std::string text =
+                m_value.substr(first, m_value.find_last_not_of(' ') + 1 - first);
             double v = 0;
             if (!parseNumber(text, v)) {
                 cell.kind = Cell::Kind::Error;
                 cell.text = text.substr(0, 64);
                 problem("单元格的数值无效：" + cell.text);
             } else {
-                const DateShape shape = m_style < m_styles.size() ? m_styles[m_style] : DateShape::None;
+                const DateShape shape =
+                    m_style < m_styles.size() ? m_styles[m_style] : DateShape::None;
                 std::optional<std::string> date;
                 if (shape != DateShape::None) date = serialDateText(v, shape, m_date1904);
                 cell.kind = date ? Cell::Kind::Date : Cell::Kind::Number;
@@ -456,7 +458,8 @@ Outcome<Sheet> readXlsx(std::string_view bytes, const ReadOptions& options) {
     auto opened = ZipArchive::open(bytes);
     if (!opened) return opened.problem();
     ZipArchive& zip = **opened;
-    if (zip.contains("mimetype") && zip.contains("content.xml")) return unreadableFormat(Format::Ods);
+    if (zip.contains("mimetype") && zip.contains("content.xml"))
+        return unreadableFormat(Format::Ods);
 
     Outcome<Rels> packageRels = readRels(zip, "_rels/.rels");
     if (!packageRels) return packageRels.problem();

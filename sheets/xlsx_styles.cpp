@@ -111,7 +111,8 @@ DateShape formatCodeShape(std::string_view code) {
             time = true;
         } else if (c == 'm' || c == 'M') {
             month = true;
-        } else if ((c == 'A' || c == 'a') && (code.substr(i, 5) == "AM/PM" || code.substr(i, 3) == "A/P")) {
+        } else if ((c == 'A' || c == 'a') &&
+                   (code.substr(i, 5) == "AM/PM" || code.substr(i, 3) == "A/P")) {
             time = true;
             i += code[i + 1] == 'M' || code[i + 1] == 'm' ? 4 : 2;
         }

@@ -112,13 +112,4 @@ Outcome<void> XmlReader::parse(ZipArchive& zip, std::string_view part) {
     return outcome(part);
 }
 
-Outcome<void> XmlReader::parse(std::string_view document, std::string_view part) {
-    if (!m_parser) return fail(sysText("内存不足"));
-    constexpr std::size_t kChunk = 1 << 20; // XML_Parse takes an int length
-    for (std::size_t pos = 0; pos < document.size() && !m_done && !m_failed; pos += kChunk)
-        feed(document.substr(pos, kChunk), false);
-    if (!m_done && !m_failed) feed({}, true);
-    return outcome(part);
-}
-
 } // namespace iit::sheets

@@ -27,8 +27,6 @@ public:
 
     // Parses the zip entry `part` through the handlers.
     Outcome<void> parse(ZipArchive& zip, std::string_view part);
-    // Parses a whole document in memory.
-    Outcome<void> parse(std::string_view document, std::string_view part);
 
 protected:
     virtual void onStart(std::string_view name, const char** attributes) = 0;

@@ -21,8 +21,7 @@ voidpf ZCALLBACK memOpen(voidpf opaque, const void*, int mode) {
     return (mode & ZLIB_FILEFUNC_MODE_WRITE) ? nullptr : opaque;
 }
 
-template <typename M>
-uLong ZCALLBACK memRead(voidpf, voidpf stream, void* buf, uLong size) {
+template <typename M> uLong ZCALLBACK memRead(voidpf, voidpf stream, void* buf, uLong size) {
     auto* m = static_cast<M*>(stream);
     if (m->pos >= m->bytes.size()) return 0;
     const std::uint64_t n = std::min<std::uint64_t>(size, m->bytes.size() - m->pos);
@@ -35,13 +34,11 @@ uLong ZCALLBACK memWrite(voidpf, voidpf, const void*, uLong) {
     return 0;
 }
 
-template <typename M>
-ZPOS64_T ZCALLBACK memTell(voidpf, voidpf stream) {
+template <typename M> ZPOS64_T ZCALLBACK memTell(voidpf, voidpf stream) {
     return static_cast<M*>(stream)->pos;
 }
 
-template <typename M>
-long ZCALLBACK memSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
+template <typename M> long ZCALLBACK memSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
     auto* m = static_cast<M*>(stream);
     std::uint64_t base = 0;
     switch (origin) {
@@ -157,7 +154,8 @@ Outcome<void> ZipArchive::read(std::string_view name, const Sink& sink) {
     bool stopped = false;
     std::string buffer(64 * 1024, '\0');
     for (;;) {
-        const int n = unzReadCurrentFile(m_handle, buffer.data(), static_cast<unsigned>(buffer.size()));
+        const int n =
+            unzReadCurrentFile(m_handle, buffer.data(), static_cast<unsigned>(buffer.size()));
         if (n < 0) {
             unzCloseCurrentFile(m_handle);
             return damaged();
@@ -166,7 +164,8 @@ Outcome<void> ZipArchive::read(std::string_view name, const Sink& sink) {
         inflated += static_cast<std::uint64_t>(n);
         m_inflated += static_cast<std::uint64_t>(n);
         if (m_inflated > kMaxInflatedBytes ||
-            (inflated > kRatioFloor && inflated / kMaxRatio > std::max<std::uint64_t>(info.compressed_size, 1))) {
+            (inflated > kRatioFloor &&
+             inflated / kMaxRatio > std::max<std::uint64_t>(info.compressed_size, 1))) {
             unzCloseCurrentFile(m_handle);
             return bomb();
         }
@@ -179,22 +178,6 @@ Outcome<void> ZipArchive::read(std::string_view name, const Sink& sink) {
     const int closed = unzCloseCurrentFile(m_handle);
     if (!stopped && closed != UNZ_OK) return damaged();
     return {};
-}
-
-Outcome<std::string> ZipArchive::readAll(std::string_view name, std::size_t maxBytes) {
-    std::string out;
-    bool over = false;
-    Outcome<void> r = read(name, [&](std::string_view chunk) {
-        if (out.size() + chunk.size() > maxBytes) {
-            over = true;
-            return false;
-        }
-        out.append(chunk);
-        return true;
-    });
-    if (!r) return r.problem();
-    if (over) return tooLarge("表格文件的部件过大");
-    return out;
 }
 
 } // namespace iit::sheets

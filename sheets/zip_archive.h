@@ -40,8 +40,6 @@ public:
     // Inflates the entry into `sink` chunk by chunk; the sink returns false to stop early.
     using Sink = std::function<bool(std::string_view chunk)>;
     Outcome<void> read(std::string_view name, const Sink& sink);
-    // The whole entry, at most maxBytes of it.
-    Outcome<std::string> readAll(std::string_view name, std::size_t maxBytes);
 
 private:
     struct Memory;

@@ -7,8 +7,8 @@
 
 #include <random>
 
-using iit::Delimiter;
 using iit::DelimitedRow;
+using iit::Delimiter;
 using Rows = std::vector<DelimitedRow>;
 
 namespace {
@@ -50,11 +50,15 @@ TEST(Delimited, SplitsAsSpreadsheetsDo) {
         {"text after the closing quote is kept", "\"ab\"cd,e", {{"abcd", "e"}}},
         {"unterminated quote runs to the end", "\"abc\r\ndef", {{"abc\r\ndef"}}},
         {"control characters dropped, rows after a NUL kept",
-         std::string("a\x01" "b,c\r\nd\0e\r\nf\x7F\r\n", 16),
+         std::string("a\x01"
+                     "b,c\r\nd\0e\r\nf\x7F\r\n",
+                     16),
          {{"ab", "c"}, {"de"}, {"f"}}},
-        {"one column of formatted amounts", "12,500.50\r\n1,234,567\r\n-1,234.5\r\n 800 \r\n",
+        {"one column of formatted amounts",
+         "12,500.50\r\n1,234,567\r\n-1,234.5\r\n 800 \r\n",
          {{"12,500.50"}, {"1,234,567"}, {"-1,234.5"}, {" 800 "}}},
-        {"a real CSV keeps 1,500 as two cells", "序号,金额\r\n1,500\r\n2,800\r\n",
+        {"a real CSV keeps 1,500 as two cells",
+         "序号,金额\r\n1,500\r\n2,800\r\n",
          {{"序号", "金额"}, {"1", "500"}, {"2", "800"}}},
         {"not a thousands number", "1,23\r\n", {{"1", "23"}}},
         {"multi-byte text is never cut",
@@ -87,8 +91,8 @@ TEST(Delimited, JoinQuotesExactlyWhatNeedsIt) {
 // Random grids of cells drawn from pieces that exercise every rule: split(join(rows)) == rows
 // with the separator given, and with detection wherever the text shows its separator.
 TEST(Delimited, JoinedGridsSplitBack) {
-    const std::vector<std::string> pieces = {"", "a", "张三", ",", "\t", "\"", "\r\n", "\n", "\r",
-                                             " ", "1,234", "𠀀", "x\"y", "\"\""};
+    const std::vector<std::string> pieces = {"",   "a",  "张三", ",",     "\t", "\"",   "\r\n",
+                                             "\n", "\r", " ",    "1,234", "𠀀", "x\"y", "\"\""};
     std::mt19937 random(7);
     for (int round = 0; round < 3000; ++round) {
         const std::size_t rowsCount = 1 + random() % 4, columns = 1 + random() % 4;
@@ -139,9 +143,16 @@ TEST(Unicode, StrictConversionNamesTheLine) {
 
 TEST(Unicode, ValidUtf8) {
     const std::pair<std::string, bool> cases[] = {
-        {"", true},           {"abc", true},        {"张三", true},         {"𠀀", true},
-        {"\xC0\x80", false},  {"\xE0\x80\x80", false}, {"\xED\xA0\x80", false}, // surrogate
-        {"\xF4\x90\x80\x80", false}, {"\xE5\xBC", false}, {"\xFF", false},
+        {"", true},
+        {"abc", true},
+        {"张三", true},
+        {"𠀀", true},
+        {"\xC0\x80", false},
+        {"\xE0\x80\x80", false},
+        {"\xED\xA0\x80", false}, // surrogate
+        {"\xF4\x90\x80\x80", false},
+        {"\xE5\xBC", false},
+        {"\xFF", false},
     };
     for (const auto& [text, valid] : cases)
         EXPECT_EQ(iit::isValidUtf8(text), valid) << text;

@@ -37,7 +37,8 @@ TEST(SheetsHeader, FindsTheHeaderAndMapsColumns) {
         {"title rows above, any order, spaces and line breaks",
          "2024年3月工资表\n单位：某公司,,\n银行卡号,\"用于报税\r\n的 收 入\",姓　名,部门,身份证\n",
          "3: 2 4 1 0 -1 | 部门"},
-        {"a later duplicate of a field is unmapped", "姓名,金额,收入,备注\n", "1: 0 -1 1 -1 3 | 收入"},
+        {"a later duplicate of a field is unmapped", "姓名,金额,收入,备注\n",
+         "1: 0 -1 1 -1 3 | 收入"},
         {"a TAB inside a name", "\"姓\t名\"\t卡号\n", "1: 0 -1 -1 1 -1 |"},
     };
     for (const Case& c : cases) {
@@ -61,7 +62,8 @@ TEST(SheetsHeader, NoHeaderWithinTheSearchedRows) {
 TEST(SheetsHeader, ExportedHeaderReadsBack) {
     iit::testing::TempDir dir;
     Table t;
-    t.columns = {{"序号"}, {"姓  名"}, {"身份证号码"}, {"用于报税\r\n的 收 入", 12, ColumnKind::Amount}};
+    t.columns = {
+        {"序号"}, {"姓  名"}, {"身份证号码"}, {"用于报税\r\n的 收 入", 12, ColumnKind::Amount}};
     t.rows = {{"1", "张三", "110101199001011234", "100.00"}, {"合  计", "", "", "100.00"}};
     t.totalsRow = true;
     ASSERT_TRUE(writeXlsx(dir / "x.xlsx", t));
@@ -76,8 +78,8 @@ TEST(SheetsHeader, ExportedHeaderReadsBack) {
 
 TEST(SheetsHeader, TotalsRows) {
     const std::pair<const char*, bool> cases[] = {
-        {"合计,,100\n", true},    {",总 计,100\n", true},  {"　合　计　,1\n", true},
-        {"1,张三,100\n", false},  {"合计人数,3\n", false}, {"小计,100\n", false},
+        {"合计,,100\n", true},   {",总 计,100\n", true},  {"　合　计　,1\n", true},
+        {"1,张三,100\n", false}, {"合计人数,3\n", false}, {"小计,100\n", false},
     };
     for (const auto& [text, totals] : cases) {
         const Sheet sheet = testing::readOk(text);

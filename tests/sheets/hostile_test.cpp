@@ -48,7 +48,8 @@ std::string bigEntryBomb(long long stated) {
          "<Relationships><Relationship Id=\"rId1\" Type=\"urn:x/worksheet\" "
          "Target=\"worksheets/sheet1.xml\"/></Relationships>"},
     };
-    iit::testing::ZipEntry sheet{"xl/worksheets/sheet1.xml", worksheetXml(std::string(8u << 20, ' '))};
+    iit::testing::ZipEntry sheet{"xl/worksheets/sheet1.xml",
+                                 worksheetXml(std::string(8u << 20, ' '))};
     sheet.statedSize = stated;
     entries.push_back(sheet);
     return makeZip(entries);
@@ -71,7 +72,8 @@ std::string repeatedLongString() {
             rows += "<c t=\"s\"><v>0</v></c>";
         rows += "</row>";
     }
-    return withStrings(rows, iit::testing::sharedStringsXml({"<t>" + std::string(100000, 'z') + "</t>"}));
+    return withStrings(rows,
+                       iit::testing::sharedStringsXml({"<t>" + std::string(100000, 'z') + "</t>"}));
 }
 
 std::string flipped(std::string bytes, std::size_t at) {
@@ -96,30 +98,36 @@ TEST(SheetsHostile, RefusedWithAClearMessage) {
         {"cut to its first bytes", good.substr(0, 40), "不完整或已损坏"},
         {"damaged compressed data", flipped(good, 300), "损坏"},
         {"XML not well formed", sheetOnly("<worksheet><sheetData><row>"), "XML 格式错误"},
-        {"billion laughs", sheetOnly("<?xml version=\"1.0\"?><!DOCTYPE lolz [<!ENTITY lol \"lol\">"
-                                     "<!ENTITY lol2 \"&lol;&lol;&lol;&lol;\">]>"
-                                     "<worksheet><sheetData>&lol2;</sheetData></worksheet>"),
+        {"billion laughs",
+         sheetOnly("<?xml version=\"1.0\"?><!DOCTYPE lolz [<!ENTITY lol \"lol\">"
+                   "<!ENTITY lol2 \"&lol;&lol;&lol;&lol;\">]>"
+                   "<worksheet><sheetData>&lol2;</sheetData></worksheet>"),
          "DTD"},
         {"deep nesting", sheetOnly(nested(200)), "嵌套过深"},
         {"row past 1048576", sheetOnly(worksheetXml("<row r=\"1048577\"/>")), "行号无效"},
-        {"cell past row 1048576", sheetOnly(worksheetXml(cellRow("A1048577"))), "单元格位置无效 A1048577"},
+        {"cell past row 1048576", sheetOnly(worksheetXml(cellRow("A1048577"))),
+         "单元格位置无效 A1048577"},
         {"cell past XFD", sheetOnly(worksheetXml(cellRow("XFE1"))), "单元格位置无效 XFE1"},
         {"four letters", sheetOnly(worksheetXml(cellRow("AAAA1"))), "单元格位置无效"},
         {"no row in the reference", sheetOnly(worksheetXml(cellRow("B"))), "单元格位置无效"},
-        {"rows out of order", sheetOnly(worksheetXml("<row r=\"5\"><c><v>1</v></c></row><row r=\"2\"/>")),
+        {"rows out of order",
+         sheetOnly(worksheetXml("<row r=\"5\"><c><v>1</v></c></row><row r=\"2\"/>")),
          "行的顺序错乱"},
-        {"shared string out of range", withStrings("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>1</v></c></row>",
-                                                   iit::testing::sharedStringsXml({"<t>甲</t>"})),
+        {"shared string out of range",
+         withStrings("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>1</v></c></row>",
+                     iit::testing::sharedStringsXml({"<t>甲</t>"})),
          "共享字符串的编号超出范围（单元格 A1）"},
         {"shared string index not a number",
          withStrings("<row r=\"1\"><c r=\"C1\" t=\"s\"><v>-1</v></c></row>",
                      iit::testing::sharedStringsXml({"<t>甲</t>"})),
          "共享字符串的编号超出范围（单元格 C1）"},
         {"huge inline string",
-         sheetOnly(worksheetXml("<row r=\"1\"><c t=\"inlineStr\"><is><t>" + std::string(200000, 'x') +
-                                "</t></is></c></row>")),
+         sheetOnly(worksheetXml("<row r=\"1\"><c t=\"inlineStr\"><is><t>" +
+                                std::string(200000, 'x') + "</t></is></c></row>")),
          "单元格的文字过长"},
-        {"huge shared string", withStrings("", iit::testing::sharedStringsXml({"<t>" + std::string(200000, 'y') + "</t>"})),
+        {"huge shared string",
+         withStrings("",
+                     iit::testing::sharedStringsXml({"<t>" + std::string(200000, 'y') + "</t>"})),
          "单元格的文字过长"},
         {"too many cells", tooManyCells(), "单元格过多"},
         {"too much text", repeatedLongString(), "单元格的文字总量过大"},
@@ -152,7 +160,10 @@ TEST(SheetsHostile, DetectFormat) {
         {"QCDB", Format::TableDatabase},
         {"", Format::Text},
         {"a,b\r\n", Format::Text},
-        {std::string("\xFF\xFE" "a\0", 4), Format::Text},
+        {std::string("\xFF\xFE"
+                     "a\0",
+                     4),
+         Format::Text},
         {std::string("a\0b", 3), Format::Binary},
         {"\x89PNG\r\n", Format::Binary},
     };

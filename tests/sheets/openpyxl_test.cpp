@@ -44,15 +44,17 @@ TEST(SheetsOpenpyxl, ReadsWhatTheWriterWrites) {
     if (python.empty()) GTEST_SKIP() << "python3 with openpyxl is not installed";
     Table t;
     t.sheetName = "税款";
-    t.columns = {{"姓名", 10}, {"身份证号", 22}, {"收入", 12, ColumnKind::Amount},
-                 {"银行卡号", 22}};
+    t.columns = {
+        {"姓名", 10}, {"身份证号", 22}, {"收入", 12, ColumnKind::Amount}, {"银行卡号", 22}};
     t.rows = {{"张三", "110101199001011234", "12500.50", "6222021234567890123"},
               {"合计", "", "12500.50", ""}};
     t.totalsRow = true;
     ASSERT_TRUE(writeXlsx(dir / "out.xlsx", t));
-    const std::string out = runPython(dir, python, R"(
+    const std::string out = runPython(dir, python,
+                                      R"(
 import openpyxl
-ws = openpyxl.load_workbook(")" + (dir / "out.xlsx").string() + R"(")["税款"]
+ws = openpyxl.load_workbook(")" + (dir / "out.xlsx").string() +
+                                          R"(")["税款"]
 print(ws.freeze_panes, ws["A1"].font.b, ws["A1"].alignment.wrap_text)
 for row in ws.iter_rows(min_row=2):
     print(" ".join("%s:%s:%s" % (c.data_type, c.value, c.number_format) for c in row))

@@ -12,12 +12,18 @@ namespace iit::sheets::testing {
 
 inline char kindLetter(Cell::Kind kind) {
     switch (kind) {
-    case Cell::Kind::Empty: return '_';
-    case Cell::Kind::Text: return 'T';
-    case Cell::Kind::Number: return 'N';
-    case Cell::Kind::Boolean: return 'B';
-    case Cell::Kind::Date: return 'D';
-    case Cell::Kind::Error: return 'E';
+    case Cell::Kind::Empty:
+        return '_';
+    case Cell::Kind::Text:
+        return 'T';
+    case Cell::Kind::Number:
+        return 'N';
+    case Cell::Kind::Boolean:
+        return 'B';
+    case Cell::Kind::Date:
+        return 'D';
+    case Cell::Kind::Error:
+        return 'E';
     }
     return '?';
 }

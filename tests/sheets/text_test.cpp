@@ -62,8 +62,13 @@ TEST(SheetsText, TabSeparatedAndWrittenText) {
 TEST(SheetsText, RefusedTexts) {
     const std::pair<std::string, const char*> cases[] = {
         {"a,b\r\nc,d\r\n\x81\x20,e\r\n", "第 3 行的文字不是有效的 GB18030 编码"},
-        {"\xEF\xBB\xBF" "a\n\xC3\x28\n", "第 2 行的文字不是有效的 UTF-8 编码"},
-        {std::string("\xFF\xFE" "a\0\n\0\0\xD8", 8), "第 2 行的文字不是有效的 UTF-16LE 编码"}, // a cut surrogate
+        {"\xEF\xBB\xBF"
+         "a\n\xC3\x28\n",
+         "第 2 行的文字不是有效的 UTF-8 编码"},
+        {std::string("\xFF\xFE"
+                     "a\0\n\0\0\xD8",
+                     8),
+         "第 2 行的文字不是有效的 UTF-16LE 编码"}, // a cut surrogate
         {"\"" + std::string(200000, 'x'), "第 1 行的单元格文字过长（也许缺少配对的引号）"},
         {std::string(20000, ','), "第 1 行的列数超过 16384"},
     };

@@ -70,14 +70,16 @@ TEST(SheetsXls, RefusedFilesGiveAProblem) {
     };
     const Outcome<Sheet> nameLength = read("freexl_name_length.xls");
     ASSERT_FALSE(nameLength);
-    EXPECT_NE(nameLength.problem().message.toUtf8().find("无法读取这个 .xls 文件"), std::string::npos);
+    EXPECT_NE(nameLength.problem().message.toUtf8().find("无法读取这个 .xls 文件"),
+              std::string::npos);
     // The other makes FreeXL overrun a heap buffer inside the child process: under the sanitizer
     // the child is aborted, which must come back as a refused file; elsewhere what FreeXL makes
     // of the bytes it overran is undefined, but it stays in the child.
     const Outcome<Sheet> overflow = read("freexl_overflow.xls");
 #if defined(__SANITIZE_ADDRESS__)
     ASSERT_FALSE(overflow);
-    EXPECT_NE(overflow.problem().message.toUtf8().find("无法读取这个 .xls 文件"), std::string::npos);
+    EXPECT_NE(overflow.problem().message.toUtf8().find("无法读取这个 .xls 文件"),
+              std::string::npos);
 #endif
     std::string cut = fixture().substr(0, 1500);
     EXPECT_NE(testing::readProblem(cut).find("无法读取这个 .xls 文件"), std::string::npos);

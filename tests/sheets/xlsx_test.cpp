@@ -10,14 +10,14 @@
 namespace iit::sheets {
 namespace {
 
-using testing::readOk;
-using testing::show;
-using testing::showProblems;
 using iit::testing::makeXlsx;
 using iit::testing::sharedStringsXml;
 using iit::testing::TempDir;
 using iit::testing::worksheetXml;
 using iit::testing::XlsxParts;
+using testing::readOk;
+using testing::show;
+using testing::showProblems;
 
 Table peopleTable() {
     Table t;
@@ -43,12 +43,11 @@ TEST(SheetsXlsx, WrittenTableReadsBackWithItsKinds) {
     Outcome<Sheet> sheet = readSheet(path);
     ASSERT_TRUE(sheet) << sheet.problem().message.toUtf8();
     EXPECT_EQ(sheet->name, "人员");
-    EXPECT_EQ(show(*sheet),
-              "1: T姓名 T身份证号 T用于报税\r\n的收入 T税额 T银行卡号 T备注\n"
-              "2: T张三 T110101199001011234 N12500.5 N345 T6222021234567890123 "
-              "T第一行\r\n第二行 \"引号\"\n"
-              "3: T𠀀李 T11010119900101123X N0.1\n"
-              "4: T合计 _ N12500.6 N345\n");
+    EXPECT_EQ(show(*sheet), "1: T姓名 T身份证号 T用于报税\r\n的收入 T税额 T银行卡号 T备注\n"
+                            "2: T张三 T110101199001011234 N12500.5 N345 T6222021234567890123 "
+                            "T第一行\r\n第二行 \"引号\"\n"
+                            "3: T𠀀李 T11010119900101123X N0.1\n"
+                            "4: T合计 _ N12500.6 N345\n");
     EXPECT_DOUBLE_EQ(sheet->rows[1].cells[2].number, 12500.5);
     EXPECT_TRUE(isTotalsRow(sheet->rows[3]));
     EXPECT_FALSE(isTotalsRow(sheet->rows[1]));
@@ -79,7 +78,8 @@ TEST(SheetsXlsx, WriteFailuresLeaveTheTargetAlone) {
 
 const char* kStyles =
     "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
-    "<numFmts count=\"3\"><numFmt numFmtId=\"164\" formatCode=\"yyyy&quot;年&quot;m&quot;月&quot;d&quot;日&quot;\"/>"
+    "<numFmts count=\"3\"><numFmt numFmtId=\"164\" "
+    "formatCode=\"yyyy&quot;年&quot;m&quot;月&quot;d&quot;日&quot;\"/>"
     "<numFmt numFmtId=\"165\" formatCode=\"[$-F400]h:mm:ss\\ AM/PM\"/>"
     "<numFmt numFmtId=\"166\" formatCode=\"[Red]0.00;[Blue]\\-0.00\"/></numFmts>"
     "<cellStyleXfs count=\"1\"><xf numFmtId=\"14\"/></cellStyleXfs>"
@@ -101,8 +101,10 @@ TEST(SheetsXlsx, ReadsWhatOtherProgramsWrite) {
         "<c r=\"D1\" t=\"s\"><v>2</v></c><c r=\"E1\" t=\"s\"><v>3</v></c></row>"
         "<row r=\"3\"><c r=\"A3\" t=\"inlineStr\"><is><t>行内</t></is></c>"
         "<c r=\"B3\"><v>110101199001011234</v></c><c r=\"C3\"><v>1.10101199001011E+17</v></c>"
-        "<c r=\"D3\"><f>1+2</f><v>3</v></c><c r=\"E3\" t=\"str\"><f>\"x\"&amp;\"y\"</f><v>xy</v></c>"
-        "<c r=\"F3\"><f>A1</f></c><c r=\"G3\" t=\"b\"><v>1</v></c><c r=\"H3\" t=\"e\"><v>#DIV/0!</v></c>"
+        "<c r=\"D3\"><f>1+2</f><v>3</v></c><c r=\"E3\" "
+        "t=\"str\"><f>\"x\"&amp;\"y\"</f><v>xy</v></c>"
+        "<c r=\"F3\"><f>A1</f></c><c r=\"G3\" t=\"b\"><v>1</v></c><c r=\"H3\" "
+        "t=\"e\"><v>#DIV/0!</v></c>"
         "<c r=\"I3\"><f>A1</f><v></v></c><c r=\"J3\" t=\"str\"><f>\"\"</f><v></v></c></row>"
         "<row r=\"7\"><c r=\"A7\" s=\"1\"><v>45352</v></c><c r=\"B7\" s=\"2\"><v>45352.5</v></c>"
         "<c r=\"C7\" s=\"3\"><v>0.75</v></c><c r=\"D7\" s=\"4\"><v>-1.5</v></c>"
@@ -118,15 +120,15 @@ TEST(SheetsXlsx, ReadsWhatOtherProgramsWrite) {
     EXPECT_EQ(sheet.rows[3].at(2).text, "2");
     EXPECT_TRUE(sheet.rows[3].at(20000).empty());
     sheet.rows.pop_back();
-    EXPECT_EQ(show(sheet),
-              "1: T姓名 T张三  _ Ta\r\nb_x0041_\n"
-              "3: T行内 N110101199001011234 N1.10101199001011E+17 N3 Txy E#N/A BTRUE E#DIV/0! E#N/A\n"
-              "7: D2024-03-01 D2024-03-01 D18:00:00 N-1.5 D2024-03-01 12:00:00 D2024-03-01 "
-              "D1900-02-29 N-1\n");
-    EXPECT_EQ(showProblems(sheet),
-              "3 F3：公式没有保存计算结果，请在表格程序中重新计算并保存\n"
-              "3 H3：单元格是错误值 #DIV/0!\n"
-              "3 I3：公式没有保存计算结果，请在表格程序中重新计算并保存\n");
+    EXPECT_EQ(
+        show(sheet),
+        "1: T姓名 T张三  _ Ta\r\nb_x0041_\n"
+        "3: T行内 N110101199001011234 N1.10101199001011E+17 N3 Txy E#N/A BTRUE E#DIV/0! E#N/A\n"
+        "7: D2024-03-01 D2024-03-01 D18:00:00 N-1.5 D2024-03-01 12:00:00 D2024-03-01 "
+        "D1900-02-29 N-1\n");
+    EXPECT_EQ(showProblems(sheet), "3 F3：公式没有保存计算结果，请在表格程序中重新计算并保存\n"
+                                   "3 H3：单元格是错误值 #DIV/0!\n"
+                                   "3 I3：公式没有保存计算结果，请在表格程序中重新计算并保存\n");
 }
 
 std::string twoSheetWorkbook(bool firstHidden) {
@@ -139,21 +141,24 @@ std::string twoSheetWorkbook(bool firstHidden) {
                  "/><sheet name=\"图\" sheetId=\"3\" r:id=\"rId3\"/>"
                  "<sheet name=\"二\" sheetId=\"2\" r:id=\"rId2\"/></sheets></workbook>";
     const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
-    p.workbookRels = "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
-                     "relationships\"><Relationship Id=\"rId1\" Type=\"" + rel +
-                     "worksheet\" Target=\"/xl/worksheets/sheet1.xml\"/><Relationship Id=\"rId3\" "
-                     "Type=\"" + rel + "chartsheet\" Target=\"chartsheets/sheet1.xml\"/>"
-                     "<Relationship Id=\"rId2\" Type=\"" + rel +
-                     "worksheet\" Target=\"./worksheets/../worksheets/sheet2.xml\"/></Relationships>";
+    p.workbookRels =
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
+        "relationships\"><Relationship Id=\"rId1\" Type=\"" +
+        rel +
+        "worksheet\" Target=\"/xl/worksheets/sheet1.xml\"/><Relationship Id=\"rId3\" "
+        "Type=\"" +
+        rel +
+        "chartsheet\" Target=\"chartsheets/sheet1.xml\"/>"
+        "<Relationship Id=\"rId2\" Type=\"" +
+        rel + "worksheet\" Target=\"./worksheets/../worksheets/sheet2.xml\"/></Relationships>";
     std::vector<iit::testing::ZipEntry> entries = {
         {"_rels/.rels", "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
-                        "relationships\"><Relationship Id=\"r\" Type=\"" + rel +
-                            "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+                        "relationships\"><Relationship Id=\"r\" Type=\"" +
+                            rel + "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
         {"xl/workbook.xml", p.workbook},
         {"xl/_rels/workbook.xml.rels", p.workbookRels},
         {"xl/worksheets/sheet1.xml", p.sheet},
-        {"xl/worksheets/sheet2.xml",
-         worksheetXml("<row r=\"2\"><c r=\"B2\"><v>0</v></c></row>")},
+        {"xl/worksheets/sheet2.xml", worksheetXml("<row r=\"2\"><c r=\"B2\"><v>0</v></c></row>")},
     };
     return iit::testing::makeZip(entries);
 }
@@ -177,14 +182,16 @@ TEST(SheetsXlsx, ChoosesTheSheet) {
     }
     ReadOptions missing;
     missing.sheetName = "三";
-    EXPECT_EQ(testing::readProblem(twoSheetWorkbook(false), missing), "工作簿中没有名为“三”的工作表");
+    EXPECT_EQ(testing::readProblem(twoSheetWorkbook(false), missing),
+              "工作簿中没有名为“三”的工作表");
 }
 
 TEST(SheetsXlsx, DatesOfThe1904System) {
     XlsxParts p;
     p.styles = kStyles;
     p.workbook = std::string("<workbook xmlns=\"") + iit::testing::kSheetNs + "\" xmlns:r=\"" +
-                 iit::testing::kRelNs + "\"><workbookPr date1904=\"true\"/><sheets>"
+                 iit::testing::kRelNs +
+                 "\"><workbookPr date1904=\"true\"/><sheets>"
                  "<sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>";
     p.sheet = worksheetXml("<row r=\"1\"><c s=\"1\"><v>0</v></c><c s=\"1\"><v>43890</v></c></row>");
     EXPECT_EQ(show(readOk(makeXlsx(p))), "1: D1904-01-01 D2024-03-01\n");
@@ -225,10 +232,17 @@ TEST(SheetsXlsx, RowCapReadsThatManyRowsAndCountsTheRest) {
 
 TEST(SheetsXlsx, LongOrScientificNumbers) {
     const std::pair<const char*, bool> cases[] = {
-        {"110101199001011234", true}, {"1.10101199001011E+17", true}, {"1E-5", true},
-        {"123456789012345", false},   {"1234567890123456", true},     {"12500.5", false},
-        {"0.000000000000001", false}, {"-12345678901234.5", false},   {"1000000000000000", true},
-        {"1.500000000000000", false}, {"0", false},
+        {"110101199001011234", true},
+        {"1.10101199001011E+17", true},
+        {"1E-5", true},
+        {"123456789012345", false},
+        {"1234567890123456", true},
+        {"12500.5", false},
+        {"0.000000000000001", false},
+        {"-12345678901234.5", false},
+        {"1000000000000000", true},
+        {"1.500000000000000", false},
+        {"0", false},
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(isLongOrScientific(text), expected) << text;

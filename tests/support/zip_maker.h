@@ -31,7 +31,8 @@ inline voidpf ZCALLBACK open(voidpf opaque, const void*, int) {
 }
 inline uLong ZCALLBACK read(voidpf, voidpf stream, void* buf, uLong size) {
     auto* b = static_cast<Buffer*>(stream);
-    const std::size_t n = std::min<std::size_t>(size, b->bytes.size() - std::min(b->pos, b->bytes.size()));
+    const std::size_t n =
+        std::min<std::size_t>(size, b->bytes.size() - std::min(b->pos, b->bytes.size()));
     std::memcpy(buf, b->bytes.data() + b->pos, n);
     b->pos += n;
     return static_cast<uLong>(n);
@@ -128,8 +129,8 @@ inline std::string worksheetXml(const std::string& sheetData) {
 }
 
 inline std::string sharedStringsXml(const std::vector<std::string>& items) {
-    std::string xml = std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?><sst xmlns=\"") +
-                      kSheetNs + "\">";
+    std::string xml =
+        std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?><sst xmlns=\"") + kSheetNs + "\">";
     for (const std::string& s : items)
         xml += "<si>" + s + "</si>";
     return xml + "</sst>";
@@ -141,10 +142,11 @@ inline std::string makeXlsx(const XlsxParts& p) {
     entries.push_back({"[Content_Types].xml",
                        "<?xml version=\"1.0\"?><Types xmlns=\"http://schemas.openxmlformats.org/"
                        "package/2006/content-types\"/>"});
-    entries.push_back({"_rels/.rels",
-                       "<?xml version=\"1.0\"?><Relationships xmlns=\"http://schemas."
-                       "openxmlformats.org/package/2006/relationships\"><Relationship Id=\"rId1\" "
-                       "Type=\"" + rel + "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"});
+    entries.push_back(
+        {"_rels/.rels", "<?xml version=\"1.0\"?><Relationships xmlns=\"http://schemas."
+                        "openxmlformats.org/package/2006/relationships\"><Relationship Id=\"rId1\" "
+                        "Type=\"" +
+                            rel + "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"});
     entries.push_back({"xl/workbook.xml",
                        !p.workbook.empty()
                            ? p.workbook
@@ -157,12 +159,14 @@ inline std::string makeXlsx(const XlsxParts& p) {
                            ? p.workbookRels
                            : "<?xml version=\"1.0\"?><Relationships xmlns=\"http://schemas."
                              "openxmlformats.org/package/2006/relationships\">"
-                             "<Relationship Id=\"rId1\" Type=\"" + rel +
+                             "<Relationship Id=\"rId1\" Type=\"" +
+                                 rel +
                                  "worksheet\" Target=\"worksheets/sheet1.xml\"/>"
-                                 "<Relationship Id=\"rId2\" Type=\"" + rel +
+                                 "<Relationship Id=\"rId2\" Type=\"" +
+                                 rel +
                                  "sharedStrings\" Target=\"sharedStrings.xml\"/>"
-                                 "<Relationship Id=\"rId3\" Type=\"" + rel +
-                                 "styles\" Target=\"styles.xml\"/></Relationships>"});
+                                 "<Relationship Id=\"rId3\" Type=\"" +
+                                 rel + "styles\" Target=\"styles.xml\"/></Relationships>"});
     entries.push_back({"xl/worksheets/sheet1.xml", p.sheet});
     if (!p.sharedStrings.empty()) entries.push_back({"xl/sharedStrings.xml", p.sharedStrings});
     if (!p.styles.empty()) entries.push_back({"xl/styles.xml", p.styles});
