@@ -77,6 +77,20 @@ TEST(SheetsText, RefusedTexts) {
             << testing::readProblem(bytes);
 }
 
+TEST(SheetsText, FilesThatCannotBeRead) {
+    const std::pair<std::filesystem::path, const char*> cases[] = {
+        {"/nonexistent/x.csv", "文件不存在"},
+        {"/tmp", "这是一个文件夹"},
+        {"/dev/null", "这不是普通文件"},
+    };
+    for (const auto& [path, message] : cases) {
+        const Outcome<Sheet> sheet = readSheet(path);
+        ASSERT_FALSE(sheet) << path;
+        EXPECT_NE(sheet.problem().message.toUtf8().find(message), std::string::npos)
+            << sheet.problem().message.toUtf8();
+    }
+}
+
 TEST(SheetsText, RowCap) {
     std::string text;
     for (int i = 1; i <= 100; ++i)
