@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -112,9 +113,11 @@ std::size_t lineOf(std::string_view utf8) {
 } // namespace
 
 Outcome<std::string> toUtf8From(std::string_view bytes, const char* encoding) {
-    const iconv_t cd = iconv_open("UTF-8", encoding);
-    if (cd == reinterpret_cast<iconv_t>(-1))
+    const iconv_t opened = iconv_open("UTF-8", encoding);
+    if (opened == reinterpret_cast<iconv_t>(-1))
         return fail(sysText("无法转换文字编码 ") + Text::fromUtf8(encoding));
+    const std::unique_ptr<void, int (*)(iconv_t)> converter(opened, iconv_close);
+    const iconv_t cd = converter.get();
     std::string out(bytes.size() * 2 + 16, '\0');
     char* src = const_cast<char*>(bytes.data());
     std::size_t srcLeft = bytes.size();
@@ -133,7 +136,6 @@ Outcome<std::string> toUtf8From(std::string_view bytes, const char* encoding) {
         refused = true; // EILSEQ, or EINVAL: cut short at the end
         break;
     }
-    iconv_close(cd);
     out.resize(used);
     if (refused) {
         const std::string line = std::to_string(lineOf(out));
