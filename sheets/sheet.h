@@ -73,8 +73,9 @@ enum class Format {
 Format detectFormat(std::string_view bytes);
 
 struct ReadOptions {
-    // At most this many non-empty rows are read (title and header rows count); further rows are
-    // only counted (Sheet::rowsSeen) and set Sheet::more.
+    // At most this many non-empty rows are read; further rows are only counted (Sheet::rowsSeen)
+    // and set Sheet::more. Title, header and totals rows count: a caller that takes N people
+    // asks for N + kHeaderSearchRows + 1 and counts the people after the header itself.
     std::size_t rowCap = 10000;
     // The worksheet to read by name; empty: the first worksheet (the first visible one).
     std::string sheetName;
