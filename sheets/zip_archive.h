@@ -19,8 +19,9 @@ namespace iit::sheets {
 // All entries of one archive together inflate to at most this many bytes. Measured on what
 // the writer writes: 10,000 people in 7 columns inflate to 3.5 MB (5.8 times the compressed
 // size), 120,000 rows of 17 columns to 91 MB (5.4 times); other programs' files with styles on
-// every cell are larger, so the bound leaves four times the larger one.
-constexpr std::uint64_t kMaxInflatedBytes = 400u << 20;
+// every cell are larger, so the bound leaves nearly three times the larger one, and a hostile
+// archive that inflates slowly up to it is refused within seconds of parsing.
+constexpr std::uint64_t kMaxInflatedBytes = 256u << 20;
 // An entry past kRatioFloor bytes inflates to at most kMaxRatio times its compressed size: real
 // sheets stay far below 50, a zip bomb reaches 1,000.
 constexpr std::uint64_t kRatioFloor = 1u << 20;
