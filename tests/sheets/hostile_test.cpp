@@ -144,7 +144,7 @@ TEST(SheetsHostile, RefusedWithAClearMessage) {
         const std::string problem = testing::readProblem(c.bytes);
         const auto took = std::chrono::steady_clock::now() - start;
         EXPECT_NE(problem.find(c.message), std::string::npos) << c.name << ": " << problem;
-        EXPECT_LT(took, std::chrono::seconds(2)) << c.name;
+        EXPECT_LT(took, std::chrono::seconds(10)) << c.name; // a hang or a slow crawl
     }
 }
 
