@@ -253,7 +253,6 @@ Outcome<Sheet> readWithFreeXl(const std::string& openPath, const BiffWorkbook* b
 
 constexpr std::size_t kMaxWireBytes = kMaxTextBytes + 64 * kMaxCellSlots + (16u << 20);
 constexpr rlim_t kChildCpuSeconds = 30;
-constexpr rlim_t kChildMemory = 4ull << 30;
 
 class Writer {
 public:
@@ -396,7 +395,9 @@ Outcome<Sheet> decode(std::string_view bytes, const ReadOptions& options) {
 #if defined(IIT_SANITIZED)
     __sanitizer_set_death_callback(nullptr); // a fuzzer's callback belongs to the parent
 #else
-    const rlimit memory{kChildMemory, kChildMemory}; // sanitizers reserve far more address space
+    // Sanitizers reserve far more address space than this, so only other builds bound it.
+    constexpr rlim_t kChildMemory = 4ull << 30;
+    const rlimit memory{kChildMemory, kChildMemory};
     ::setrlimit(RLIMIT_AS, &memory);
 #endif
     const rlimit cpu{kChildCpuSeconds, kChildCpuSeconds};
