@@ -32,7 +32,9 @@ struct Cell {
     // a date as yyyy-mm-dd (with " hh:mm:ss" when its format shows the time, or the time
     // alone); an error value such as "#DIV/0!".
     std::string text;
-    double number = 0; // Number, Boolean (1 or 0) and Date (the serial day number)
+    // Number; Boolean (1 or 0); Date: the serial day number of an .xlsx number cell (0 where the
+    // file holds the date as text: .xls through FreeXL, .xlsx cells of type "d").
+    double number = 0;
 
     bool empty() const { return kind == Kind::Empty; }
 };
