@@ -1,10 +1,14 @@
-// UTF-8 <-> GBK through glibc iconv: the one place where the two encodings meet.
+// UTF-8 <-> GBK through glibc iconv: the one place where the two encodings meet; and the strict
+// conversion of the text files of other programs to UTF-8.
 #include "base/text.h"
+#include "base/unicode.h"
 
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
+#include <memory>
 #include <string>
+#include <string_view>
 
 namespace iit {
 namespace {
@@ -92,6 +96,86 @@ std::string Text::toUtf8() const {
     // A refused lead byte is skipped alone so that the next byte gets its own chance.
     return fromGbk.run(m_bytes, "\xEF\xBF\xBD",
                        [](const unsigned char*, std::size_t) { return std::size_t{1}; });
+}
+
+namespace {
+
+// Lines that `utf8` ends or begins: 1 + its line breaks (LF, CR LF or a lone CR).
+std::size_t lineOf(std::string_view utf8) {
+    std::size_t line = 1;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        if (utf8[i] == '\n' || (utf8[i] == '\r' && (i + 1 == utf8.size() || utf8[i + 1] != '\n')))
+            ++line;
+    }
+    return line;
+}
+
+} // namespace
+
+Outcome<std::string> toUtf8From(std::string_view bytes, const char* encoding) {
+    const iconv_t opened = iconv_open("UTF-8", encoding);
+    if (opened == reinterpret_cast<iconv_t>(-1))
+        return fail(sysText("无法转换文字编码 ") + Text::fromUtf8(encoding));
+    const std::unique_ptr<void, int (*)(iconv_t)> converter(opened, iconv_close);
+    const iconv_t cd = converter.get();
+    std::string out(bytes.size() * 2 + 16, '\0');
+    char* src = const_cast<char*>(bytes.data());
+    std::size_t srcLeft = bytes.size();
+    std::size_t used = 0;
+    bool refused = false;
+    while (srcLeft > 0) {
+        char* dst = out.data() + used;
+        std::size_t dstLeft = out.size() - used;
+        const std::size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+        used = out.size() - dstLeft;
+        if (r != static_cast<std::size_t>(-1)) break;
+        if (errno == E2BIG) {
+            out.resize(out.size() * 2);
+            continue;
+        }
+        refused = true; // EILSEQ, or EINVAL: cut short at the end
+        break;
+    }
+    out.resize(used);
+    if (refused) {
+        const std::string line = std::to_string(lineOf(out));
+        return fail(sysText("第 ") + Text::fromUtf8(line) + sysText(" 行的文字不是有效的 ") +
+                    Text::fromUtf8(encoding) + sysText(" 编码"));
+    }
+    return out;
+}
+
+bool isValidUtf8(std::string_view bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t len = 0;
+        unsigned char lo = 0x80, hi = 0xBF; // the allowed range of the second byte
+        if (c >= 0xC2 && c <= 0xDF) {
+            len = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3;
+            if (c == 0xE0) lo = 0xA0;
+            if (c == 0xED) hi = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4;
+            if (c == 0xF0) lo = 0x90;
+            if (c == 0xF4) hi = 0x8F;
+        } else {
+            return false;
+        }
+        if (i + len > n || p[i + 1] < lo || p[i + 1] > hi) return false;
+        for (std::size_t k = 2; k < len; ++k)
+            if ((p[i + k] & 0xC0) != 0x80) return false;
+        i += len;
+    }
+    return true;
 }
 
 } // namespace iit

@@ -1,0 +1,70 @@
+// Header recognition and totals rows.
+#include "sheets/header.h"
+
+namespace iit::sheets {
+
+std::string compactName(std::string_view name) {
+    static constexpr std::string_view kIdeographicSpace = "\xE3\x80\x80";
+    std::string out;
+    out.reserve(name.size());
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        if (c == ' ' || c == '\r' || c == '\n' || c == '\t') continue;
+        if (name.substr(i, kIdeographicSpace.size()) == kIdeographicSpace) {
+            i += kIdeographicSpace.size() - 1;
+            continue;
+        }
+        out.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+    }
+    return out;
+}
+
+std::optional<HeaderMatch> findHeader(const Sheet& sheet, std::span<const HeaderField> fields,
+                                      std::size_t searchRows) {
+    std::vector<std::vector<std::string>> accepted(fields.size());
+    for (std::size_t f = 0; f < fields.size(); ++f)
+        for (const std::string& n : fields[f].names)
+            accepted[f].push_back(compactName(n));
+    const auto fieldOf = [&](const std::string& compact) {
+        for (std::size_t f = 0; f < accepted.size(); ++f)
+            for (const std::string& n : accepted[f])
+                if (n == compact) return static_cast<int>(f);
+        return -1;
+    };
+
+    for (std::size_t index = 0; index < sheet.rows.size() && index < searchRows; ++index) {
+        const SheetRow& row = sheet.rows[index];
+        HeaderMatch match;
+        match.rowIndex = index;
+        match.rowNumber = row.number;
+        match.columnField.assign(row.cells.size(), -1);
+        match.fieldColumn.assign(fields.size(), -1);
+        std::size_t named = 0;
+        for (std::size_t column = 0; column < row.cells.size(); ++column) {
+            const Cell& cell = row.cells[column];
+            if (cell.empty()) continue;
+            const int field = cell.kind == Cell::Kind::Text ? fieldOf(compactName(cell.text)) : -1;
+            if (field < 0 || match.fieldColumn[static_cast<std::size_t>(field)] >= 0) {
+                match.unmapped.push_back(cell.text);
+                continue;
+            }
+            match.columnField[column] = field;
+            match.fieldColumn[static_cast<std::size_t>(field)] = static_cast<int>(column);
+            ++named;
+        }
+        if (named >= 2) return match;
+    }
+    return std::nullopt;
+}
+
+bool isTotalsRow(const SheetRow& row) {
+    for (const Cell& cell : row.cells) {
+        if (cell.kind != Cell::Kind::Text) continue;
+        const std::string name = compactName(cell.text);
+        if (name.empty()) continue;
+        return name == "合计" || name == "总计";
+    }
+    return false;
+}
+
+} // namespace iit::sheets

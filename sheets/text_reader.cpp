@@ -1,0 +1,54 @@
+// The reader of delimited text files (.csv, .tsv, .txt): the encoding is told from the bytes,
+// the text converted to UTF-8 strictly and split by the delimited-text grammar.
+#include "runtime/delimited.h"
+#include "runtime/unicode.h"
+#include "sheets/builder.h"
+#include "sheets/readers.h"
+
+namespace iit::sheets {
+namespace {
+
+bool startsWith(std::string_view bytes, std::string_view prefix) {
+    return bytes.substr(0, prefix.size()) == prefix;
+}
+
+// A byte-order mark decides; else valid UTF-8 is UTF-8; else the text is GB18030 (GBK's
+// superset, what Chinese desktop programs write).
+Outcome<std::string> decode(std::string_view bytes) {
+    if (startsWith(bytes, "\xEF\xBB\xBF")) return toUtf8From(bytes.substr(3), "UTF-8");
+    if (startsWith(bytes, "\xFF\xFE")) return toUtf8From(bytes.substr(2), "UTF-16LE");
+    if (startsWith(bytes, "\xFE\xFF")) return toUtf8From(bytes.substr(2), "UTF-16BE");
+    if (isValidUtf8(bytes)) return std::string(bytes);
+    return toUtf8From(bytes, "GB18030");
+}
+
+} // namespace
+
+Outcome<Sheet> readText(std::string_view bytes, const ReadOptions& options) {
+    Outcome<std::string> text = decode(bytes);
+    if (!text) return text.problem();
+    SheetBuilder builder(options);
+    DelimitedReader reader(*text);
+    DelimitedRow cells;
+    for (std::size_t number = 1; reader.next(&cells); ++number) {
+        if (number > kMaxRows) return tooLarge("行数超过 1048576");
+        if (cells.size() > kMaxColumns)
+            return tooLarge("第 " + std::to_string(number) + " 行的列数超过 16384");
+        builder.beginRow(number);
+        for (std::size_t column = 0; column < cells.size(); ++column) {
+            if (cells[column].empty()) continue;
+            if (cells[column].size() > kMaxCellBytes)
+                return tooLarge("第 " + std::to_string(number) +
+                                " 行的单元格文字过长（也许缺少配对的引号）");
+            Cell cell;
+            cell.kind = Cell::Kind::Text;
+            cell.text = std::move(cells[column]);
+            Outcome<void> set = builder.setCell(column, std::move(cell));
+            if (!set) return set.problem();
+        }
+        builder.endRow();
+    }
+    return builder.finish({});
+}
+
+} // namespace iit::sheets
