@@ -1,6 +1,12 @@
 #pragma once
-// The command line's shared pieces: the argument list after the global options, the data
-// directory, and the table of subcommands (each subcommand lives in its own cli_*.cpp).
+// The command line's shared pieces: the table of commands with their options, the parsed
+// arguments of one command, the data directory and the exit codes.
+//
+// Every command is one row of the table (cli_commands.cpp): its name, its operands, a summary
+// and its options, from which its arguments are parsed (app/options.h) and its usage line and
+// --help written.
+
+#include "app/options.h"
 
 #include <filesystem>
 #include <optional>
@@ -9,27 +15,44 @@
 
 namespace iit::cli {
 
+// One table of exit codes for every command: 0 done (warnings go to standard error); 1 failed,
+// and no output was written or replaced; 2 a usage error.
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-struct Context {
-    std::vector<std::string> args; // after the subcommand name, global options removed
-    std::optional<std::filesystem::path> dataDirArg; // --data-dir as given
-    // Resolves (and creates) the data directory and makes it the program directory.
-    // Prints a message and returns nullopt on failure.
-    std::optional<std::filesystem::path> dataDirectory() const;
-};
+struct Context;
 
 struct Command {
     const char* name;
-    const char* synopsis; // one usage line, printed by --help
+    const char* operands; // "INPUT", "KIND MODE AMOUNT..."
+    const char* summary;  // one line for --help
+    std::vector<Option> options;
     int (*run)(Context&);
 };
 
 const std::vector<Command>& Commands();
 
-// Prints "usage: ..." for a command to standard error and returns kExitUsage.
-int UsageError(const Command& command, const std::string& problem);
+// One command's arguments as parsed.
+struct Context : ParsedOptions {
+    const Command* command = nullptr;
+    std::vector<std::string> args; // as given after the command's name (for a re-run)
+    std::optional<std::filesystem::path> dataDirArg; // --data-dir as given
+
+    bool flag(const std::string& name) const { return flags.count(name) != 0; }
+    std::optional<std::string> value(const std::string& name) const {
+        const auto it = values.find(name);
+        return it == values.end() ? std::nullopt : std::optional<std::string>(it->second);
+    }
+    // Resolves (and creates) the data directory and makes it the program directory. Prints a
+    // message and returns nullopt on failure.
+    std::optional<std::filesystem::path> dataDirectory() const;
+    // Prints "iitcalc-cli COMMAND: PROBLEM" and the command's usage to standard error; returns
+    // kExitUsage.
+    int usageError(const std::string& problem) const;
+};
+
+// The usage line of a command ("batch INPUT [-o OUTPUT] [--kind KIND] ...").
+std::string Usage(const Command& command);
 
 } // namespace iit::cli

@@ -64,9 +64,8 @@ bool WriteOutput(const std::filesystem::path& output, const std::string& text,
 } // namespace
 
 int RunBatch(Context& ctx) {
-    const Command& self = FindCommand("batch");
     SheetArgs args;
-    if (auto usage = ParseSheetArgs(ctx, self, false, args)) return *usage;
+    if (const int usage = ParseSheetArgs(ctx, args); usage != kExitOk) return usage;
 
     // The input is read before anything is written: an input that cannot be read never
     // replaces OUTPUT.
@@ -77,7 +76,7 @@ int RunBatch(Context& ctx) {
         return kExitFailure;
     }
     batch::BatchSheet sheet;
-    if (auto failed = ComputeSheet(ctx, self, args, input, sheet)) return *failed;
+    if (const int failed = ComputeSheet(ctx, args, input, sheet); failed != kExitOk) return failed;
 
     const std::optional<std::string>& output = args.output;
     if (output && EndsWithDat(*output)) {

@@ -48,35 +48,13 @@ int dump(const std::filesystem::path& file, const Text& password) {
     return kExitOk;
 }
 
-// This command's own line of the command table, for its usage message.
-const Command& dbCommand() {
-    for (const Command& c : Commands())
-        if (std::string_view(c.name) == "db") return c;
-    return Commands().front();
-}
-
 } // namespace
 
 int RunDb(Context& ctx) {
-    const Command& self = dbCommand();
-    const std::vector<std::string>& args = ctx.args;
-    if (args.empty() || args[0] != "dump") return UsageError(self, "expected the subcommand dump");
-    std::optional<std::string> file;
-    std::string password;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--password") {
-            if (i + 1 >= args.size()) return UsageError(self, "--password needs a text");
-            password = args[++i];
-        } else if (args[i].rfind("--password=", 0) == 0) {
-            password = args[i].substr(std::string("--password=").size());
-        } else if (!file && !args[i].empty() && args[i][0] != '-') {
-            file = args[i];
-        } else {
-            return UsageError(self, "unexpected argument '" + args[i] + "'");
-        }
-    }
-    if (!file) return UsageError(self, "expected a FILE");
-    return dump(std::filesystem::path(*file), Text::fromUtf8(password));
+    const std::vector<std::string>& operands = ctx.operands;
+    if (operands.empty() || operands[0] != "dump") return ctx.usageError("expected the subcommand dump");
+    if (operands.size() != 2) return ctx.usageError("expected one FILE");
+    return dump(std::filesystem::path(operands[1]), Text::fromUtf8(ctx.value("password").value_or("")));
 }
 
 } // namespace iit::cli

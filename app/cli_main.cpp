@@ -1,33 +1,66 @@
 // iitcalc-cli: the command line of iitcalc. Global options: --help, --version, --data-dir DIR.
 #include "app/cli.h"
-#include "base/files.h"
+#include "base/paths.h"
 
 #include <csignal>
-#include <cstdio>
 #include <cstring>
 #include <iostream>
 
 namespace iit::cli {
 namespace {
 
-void printHelp(std::ostream& out) {
+// The options every command takes besides its own.
+const std::vector<Option>& GlobalOptions() {
+    static const std::vector<Option> options = {
+        {"data-dir", 0, "DIR", "the data directory (default: $XDG_DATA_HOME/iitcalc)"},
+        {"help", 'h', nullptr, "this text"},
+        {"version", 0, nullptr, "the program version"},
+    };
+    return options;
+}
+
+void PrintHelp(std::ostream& out) {
     out << "iitcalc-cli " IITCALC_VERSION " - PRC individual income tax calculator, command line\n"
            "\n"
            "usage: iitcalc-cli [--data-dir DIR] COMMAND [ARGS...]\n"
+           "       iitcalc-cli COMMAND --help\n"
            "       iitcalc-cli --help | --version\n"
            "\n"
-           "options:\n"
-           "  --data-dir DIR   the data directory (default: $XDG_DATA_HOME/iitcalc)\n"
-           "  --help           this text\n"
-           "  --version        the program version\n";
-    if (!Commands().empty()) {
-        out << "\ncommands:\n";
-        for (const Command& c : Commands())
-            out << "  " << c.synopsis << "\n";
+           "options:\n";
+    PrintOptions(out, GlobalOptions());
+    out << "\ncommands:\n";
+    for (const Command& c : Commands())
+        out << "  " << c.name << std::string(c.name ? 10 - std::strlen(c.name) : 0, ' ')
+            << c.summary << "\n";
+}
+
+void PrintCommandHelp(std::ostream& out, const Command& c) {
+    out << "usage: iitcalc-cli " << Usage(c) << "\n\n" << c.summary << "\n";
+    if (!c.options.empty()) {
+        out << "\noptions:\n";
+        PrintOptions(out, c.options);
     }
 }
 
+// Parses with the command's usage error, or the program's, on a problem.
+std::optional<int> Parse(int argc, char** argv, const std::vector<Option>& options,
+                         bool stopAtOperand, Context& ctx) {
+    const std::string problem = ParseOptions(argc, argv, options, stopAtOperand, ctx);
+    if (problem.empty()) return std::nullopt;
+    if (ctx.command) return ctx.usageError(problem);
+    std::cerr << "iitcalc-cli: " << problem << " (see --help)\n";
+    return kExitUsage;
+}
+
 } // namespace
+
+std::string Usage(const Command& command) {
+    std::string s = command.name;
+    if (*command.operands) s += std::string(" ") + command.operands;
+    for (const Option& o : command.options)
+        s += o.required ? " " + OptionUsage(o) : " [" + OptionUsage(o) + "]";
+    return s;
+}
 
 std::optional<std::filesystem::path> Context::dataDirectory() const {
     std::string error;
@@ -40,9 +73,9 @@ std::optional<std::filesystem::path> Context::dataDirectory() const {
     return dir;
 }
 
-int UsageError(const Command& command, const std::string& problem) {
-    std::cerr << "iitcalc-cli " << command.name << ": " << problem << "\n"
-              << "usage: iitcalc-cli " << command.synopsis << "\n";
+int Context::usageError(const std::string& problem) const {
+    std::cerr << "iitcalc-cli " << command->name << ": " << problem << "\n"
+              << "usage: iitcalc-cli " << Usage(*command) << "\n";
     return kExitUsage;
 }
 
@@ -53,46 +86,47 @@ int main(int argc, char** argv) {
     // ending the program before it could clean up.
     std::signal(SIGXFSZ, SIG_IGN);
     using namespace iit::cli;
+    Context global;
+    if (auto usage = Parse(argc, argv, GlobalOptions(), true, global)) return *usage;
+    if (global.flag("version")) {
+        std::cout << "iitcalc-cli " IITCALC_VERSION "\n";
+        return std::cout.flush() ? kExitOk : kExitFailure;
+    }
+    if (global.operands.empty()) {
+        PrintHelp(std::cout);
+        return std::cout.flush() ? kExitOk : kExitFailure;
+    }
+    const std::string name = global.operands.front();
+    const Command* command = nullptr;
+    for (const Command& c : Commands())
+        if (name == c.name) command = &c;
+    if (!command) {
+        if (global.flag("help")) {
+            PrintHelp(std::cout);
+            return std::cout.flush() ? kExitOk : kExitFailure;
+        }
+        std::cerr << "iitcalc-cli: unknown command '" << name << "' (see --help)\n";
+        return kExitUsage;
+    }
+    // The command's own options, and the global ones again after its name.
     Context ctx;
-    std::vector<std::string> rest;
-    bool help = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--data-dir") {
-            if (i + 1 >= argc) {
-                std::cerr << "iitcalc-cli: --data-dir needs a directory\n";
-                return kExitUsage;
-            }
-            ctx.dataDirArg = argv[++i];
-        } else if (arg.rfind("--data-dir=", 0) == 0) {
-            ctx.dataDirArg = arg.substr(std::strlen("--data-dir="));
-        } else if (arg == "--help" || arg == "-h") {
-            help = true;
-        } else if (arg == "--version") {
-            std::cout << "iitcalc-cli " IITCALC_VERSION "\n";
-            return kExitOk;
-        } else {
-            rest.push_back(arg);
-        }
+    ctx.command = command;
+    ctx.dataDirArg = global.value("data-dir");
+    std::vector<Option> options = command->options;
+    options.push_back({"data-dir", 0, "DIR", ""});
+    options.push_back({"help", 'h', nullptr, ""});
+    const int first = argc - static_cast<int>(global.operands.size());
+    std::vector<char*> rest(argv + first, argv + argc);
+    for (char* a : std::vector<char*>(rest.begin() + 1, rest.end()))
+        ctx.args.emplace_back(a);
+    rest.push_back(nullptr);
+    if (auto usage = Parse(static_cast<int>(rest.size()) - 1, rest.data(), options, false, ctx))
+        return *usage;
+    if (global.flag("help") || ctx.flag("help")) {
+        PrintCommandHelp(std::cout, *command);
+        return std::cout.flush() ? kExitOk : kExitFailure;
     }
-    if (rest.empty()) {
-        printHelp(std::cout);
-        return kExitOk;
-    }
-    for (const Command& c : Commands()) {
-        if (rest.front() == c.name) {
-            if (help) {
-                std::cout << "usage: iitcalc-cli " << c.synopsis << "\n";
-                return kExitOk;
-            }
-            ctx.args.assign(rest.begin() + 1, rest.end());
-            return c.run(ctx);
-        }
-    }
-    if (help) {
-        printHelp(std::cout);
-        return kExitOk;
-    }
-    std::cerr << "iitcalc-cli: unknown command '" << rest.front() << "' (see --help)\n";
-    return kExitUsage;
+    if (auto dir = ctx.value("data-dir")) ctx.dataDirArg = *dir;
+    ctx.values.erase("data-dir");
+    return command->run(ctx);
 }

@@ -159,10 +159,9 @@ private:
 } // namespace
 
 int RunPrint(Context& ctx) {
-    const Command& self = FindCommand("print");
     SheetArgs args;
-    if (auto usage = ParseSheetArgs(ctx, self, true, args)) return *usage;
-    if (!args.output) return UsageError(self, "-o OUT.pdf is needed");
+    if (const int usage = ParseSheetArgs(ctx, args); usage != kExitOk) return usage;
+    if (!args.output) return ctx.usageError("-o OUT.pdf is needed");
 
     // The input is read and the output checked before anything is computed; neither a
     // failure nor a signal leaves OUT changed.
@@ -186,7 +185,8 @@ int RunPrint(Context& ctx) {
     }
 
     batch::BatchSheet sheet;
-    if (auto failed = ComputeSheet(ctx, self, args, *input, sheet)) return *failed;
+    if (const int failed = ComputeSheet(ctx, args, *input, sheet); failed != kExitOk)
+        return failed;
     endIfSignalled();
 
     // The template of the data directory, written from the built-in copy when missing.

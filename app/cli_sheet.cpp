@@ -36,42 +36,21 @@ bool EndsWithDat(const std::string& name) {
     return tail == ".dat";
 }
 
-std::optional<int> ParseSheetArgs(const Context& ctx, const Command& command, bool employer,
-                                  SheetArgs& out) {
-    std::optional<std::string> kindWord, modeWord;
-    std::vector<std::string> positional;
-    for (std::size_t i = 0; i < ctx.args.size(); ++i) {
-        const std::string& a = ctx.args[i];
-        auto value = [&](std::optional<std::string>& slot) {
-            if (i + 1 >= ctx.args.size()) return false;
-            slot = ctx.args[++i];
-            return true;
-        };
-        if (a == "-o" || a == "--output") {
-            if (!value(out.output)) return UsageError(command, a + " needs a file");
-        } else if (a == "--table") {
-            if (!value(out.tableFile)) return UsageError(command, "--table needs a file");
-        } else if (a == "--kind") {
-            if (!value(kindWord)) return UsageError(command, "--kind needs a kind");
-        } else if (a == "--mode") {
-            if (!value(modeWord)) return UsageError(command, "--mode needs a mode");
-        } else if (employer && a == "--employer") {
-            if (!value(out.employer)) return UsageError(command, "--employer needs a name");
-        } else if (a.size() > 1 && a[0] == '-') {
-            return UsageError(command, "unknown option '" + a + "'");
-        } else {
-            positional.push_back(a);
-        }
-    }
-    if (positional.size() != 1) return UsageError(command, "exactly one INPUT is needed");
-    out.input = positional.front();
-    const auto kind = ParseKind(kindWord.value_or("wages"));
-    if (!kind) return UsageError(command, "unknown KIND '" + *kindWord + "'");
-    const auto mode = ParseMode(modeWord.value_or("gross"));
-    if (!mode) return UsageError(command, "unknown MODE '" + *modeWord + "'");
+int ParseSheetArgs(const Context& ctx, SheetArgs& out) {
+    if (ctx.operands.size() != 1) return ctx.usageError("exactly one INPUT is needed");
+    out.input = ctx.operands.front();
+    out.output = ctx.value("output");
+    out.tableFile = ctx.value("table");
+    out.employer = ctx.value("employer");
+    const std::string kindWord = ctx.value("kind").value_or("wages");
+    const std::string modeWord = ctx.value("mode").value_or("gross");
+    const auto kind = ParseKind(kindWord);
+    if (!kind) return ctx.usageError("unknown KIND '" + kindWord + "'");
+    const auto mode = ParseMode(modeWord);
+    if (!mode) return ctx.usageError("unknown MODE '" + modeWord + "'");
     out.kind = *kind;
     out.mode = *mode;
-    return std::nullopt;
+    return kExitOk;
 }
 
 // A regular file is looked at before it is read: a batch file (by its magic or its ".dat"
@@ -132,15 +111,15 @@ bool ReadSheetInput(const std::string& input, SheetInput& out, std::string& prob
     return true;
 }
 
-std::optional<int> ComputeSheet(const Context& ctx, const Command& command, const SheetArgs& args,
-                                const SheetInput& input, batch::BatchSheet& sheet) {
+int ComputeSheet(const Context& ctx, const SheetArgs& args, const SheetInput& input,
+                 batch::BatchSheet& sheet) {
     // The remembered paths go to the data directory, as the window keeps them there.
     if (args.tableFile) {
         Context data = ctx;
         data.dataDirArg.reset();
         if (!data.dataDirectory()) return kExitFailure;
     }
-    const auto table = OpenTable(ctx, command, args.tableFile);
+    const auto table = OpenTable(ctx, args.tableFile);
     if (!table.ok) return table.exitCode;
 
     sheet.setRateTablePath(table.path);
@@ -167,7 +146,7 @@ std::optional<int> ComputeSheet(const Context& ctx, const Command& command, cons
         std::erase(lines, '\r');
         std::cerr << "iitcalc-cli: " << args.input << ": " << lines << "\n";
     }
-    return std::nullopt;
+    return kExitOk;
 }
 
 } // namespace iit::cli

@@ -24,11 +24,10 @@ struct SheetArgs {
     engine::TaxMode mode = engine::TaxMode::Gross;
 };
 
-// Reads INPUT [-o OUTPUT] [--kind KIND] [--mode MODE] [--table FILE], and --employer NAME
-// when `employer` is set. nullopt when they are sound, else the exit code of the usage error
-// it printed.
-std::optional<int> ParseSheetArgs(const Context& ctx, const Command& command, bool employer,
-                                  SheetArgs& out);
+// Reads INPUT and the options -o OUTPUT, --kind KIND, --mode MODE, --table FILE and
+// --employer NAME where the command has them. kExitOk, or the exit code of the usage error it
+// printed.
+int ParseSheetArgs(const Context& ctx, SheetArgs& out);
 
 // INPUT as it was read: a table file to open by name, or the bytes of a stream or a text file.
 struct SheetInput {
@@ -42,10 +41,9 @@ struct SheetInput {
 bool ReadSheetInput(const std::string& input, SheetInput& out, std::string& problem);
 
 // Opens the rate table, fills the sheet from the input, sets the kind and the mode and
-// computes every row with the totals. nullopt on success, else the exit code of the failure
-// it printed.
-std::optional<int> ComputeSheet(const Context& ctx, const Command& command, const SheetArgs& args,
-                                const SheetInput& input, batch::BatchSheet& sheet);
+// computes every row with the totals. kExitOk, or the exit code of the failure it printed.
+int ComputeSheet(const Context& ctx, const SheetArgs& args, const SheetInput& input,
+                 batch::BatchSheet& sheet);
 
 // True for a name ending in ".dat", in any case.
 bool EndsWithDat(const std::string& name);

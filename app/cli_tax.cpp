@@ -69,29 +69,15 @@ void PrintJson(std::string& out, const std::string& amount, const engine::CalcRe
 } // namespace
 
 int RunTax(Context& ctx) {
-    const Command& self = FindCommand("tax");
-    bool json = false;
-    std::optional<std::string> tableFile;
-    std::vector<std::string> positional;
-    for (std::size_t i = 0; i < ctx.args.size(); ++i) {
-        const std::string& a = ctx.args[i];
-        if (a == "--json") {
-            json = true;
-        } else if (a == "--table") {
-            if (i + 1 >= ctx.args.size()) return UsageError(self, "--table needs a file");
-            tableFile = ctx.args[++i];
-        } else {
-            positional.push_back(a);
-        }
-    }
-    if (positional.size() < 3)
-        return UsageError(self, "KIND, MODE and at least one AMOUNT are needed");
+    const bool json = ctx.flag("json");
+    const std::vector<std::string>& positional = ctx.operands;
+    if (positional.size() < 3) return ctx.usageError("KIND, MODE and at least one AMOUNT are needed");
     const auto kind = ParseKind(positional[0]);
-    if (!kind) return UsageError(self, "unknown KIND '" + positional[0] + "'");
+    if (!kind) return ctx.usageError("unknown KIND '" + positional[0] + "'");
     const auto mode = ParseMode(positional[1]);
-    if (!mode) return UsageError(self, "unknown MODE '" + positional[1] + "'");
+    if (!mode) return ctx.usageError("unknown MODE '" + positional[1] + "'");
 
-    const auto table = OpenTable(ctx, self, tableFile);
+    const auto table = OpenTable(ctx, ctx.value("table"));
     if (!table.ok) return table.exitCode;
 
     std::string out;

@@ -9,12 +9,6 @@
 
 namespace iit::cli {
 
-const Command& FindCommand(const std::string& name) {
-    for (const Command& c : Commands())
-        if (name == c.name) return c;
-    return Commands().front();
-}
-
 std::optional<engine::TaxKind> ParseKind(const std::string& word) {
     using engine::TaxKind;
     if (word == "wages") return TaxKind::Wages;
@@ -37,11 +31,10 @@ int DatabaseError(const std::string& what) {
     return kExitFailure;
 }
 
-TableChoice OpenTable(const Context& ctx, const Command& command,
-                      const std::optional<std::string>& tableFile) {
+TableChoice OpenTable(const Context& ctx, const std::optional<std::string>& tableFile) {
     TableChoice choice;
     if (tableFile && ctx.dataDirArg) {
-        choice.exitCode = UsageError(command, "--table and --data-dir exclude each other");
+        choice.exitCode = ctx.usageError("--table and --data-dir exclude each other");
         return choice;
     }
     if (tableFile) {

@@ -12,8 +12,6 @@
 
 namespace iit::cli {
 
-const Command& FindCommand(const std::string& name);
-
 // "薪金收入", "劳务费", "稿费" or wages, labour, royalties.
 std::optional<engine::TaxKind> ParseKind(const std::string& word);
 // "税前", "税后" or gross (tax included), net (tax excluded).
@@ -29,8 +27,7 @@ struct TableChoice {
 // missing, and a damaged one set aside and replaced, which is told on standard error. A
 // `--table FILE` that cannot be opened is an error, and the file is left as it is. Prints the
 // problem and sets exitCode on failure.
-TableChoice OpenTable(const Context& ctx, const Command& command,
-                      const std::optional<std::string>& tableFile);
+TableChoice OpenTable(const Context& ctx, const std::optional<std::string>& tableFile);
 
 // A message of the windows (lines broken with CR LF, padded with blanks) on one line.
 Text OneLine(const Text& message);

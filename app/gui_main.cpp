@@ -1,5 +1,6 @@
 // iitcalc: the desktop program. Options: --data-dir DIR, --help, --version, and
-// --exit-after-show[=MS] for scripts and tests.
+// --exit-after-show[=MS] for scripts and tests, parsed as iitcalc-cli parses its own.
+#include "app/options.h"
 #include "database/database.h"
 #include "mainwindow/main_window.h"
 #include "base/fatal.h"
@@ -25,19 +26,29 @@
 
 namespace {
 
+using iit::cli::Option;
+
+const std::vector<Option>& Options() {
+    static const std::vector<Option> options = {
+        {"data-dir", 0, "DIR", "the data directory (default: $XDG_DATA_HOME/iitcalc)"},
+        {"exit-after-show", 0, "MS",
+         "print \"shown after N ms\" once the main window is on the screen, stay idle MS "
+         "milliseconds (default 0), exit",
+         false, true},
+        {"help", 'h', nullptr, "this text"},
+        {"version", 0, nullptr, "the program version"},
+    };
+    return options;
+}
+
 void printHelp() {
-    std::cout
-        << "iitcalc " IITCALC_VERSION " - PRC individual income tax calculator\n"
-           "\n"
-           "usage: iitcalc [--data-dir DIR]\n"
-           "       iitcalc --help | --version\n"
-           "\n"
-           "options:\n"
-           "  --data-dir DIR          the data directory (default: $XDG_DATA_HOME/iitcalc)\n"
-           "  --exit-after-show[=MS]  print \"shown after N ms\" once the main window is on\n"
-           "                          the screen, stay idle MS milliseconds (default 0), exit\n"
-           "  --help                  this text\n"
-           "  --version               the program version\n";
+    std::cout << "iitcalc " IITCALC_VERSION " - PRC individual income tax calculator\n"
+                 "\n"
+                 "usage: iitcalc [--data-dir DIR]\n"
+                 "       iitcalc --help | --version\n"
+                 "\n"
+                 "options:\n";
+    iit::cli::PrintOptions(std::cout, Options());
 }
 
 bool nonEmpty(const char* name) {
@@ -95,33 +106,29 @@ int main(int argc, char** argv) {
     // ending the program before it could clean up.
     std::signal(SIGXFSZ, SIG_IGN);
     const auto start = std::chrono::steady_clock::now();
-    std::optional<std::filesystem::path> dataDir;
-    std::optional<int> exitAfterShow;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--data-dir") {
-            if (i + 1 >= argc) {
-                std::cerr << "iitcalc: --data-dir needs a directory\n";
-                return 2;
-            }
-            dataDir = argv[++i];
-        } else if (arg.rfind("--data-dir=", 0) == 0) {
-            dataDir = arg.substr(std::strlen("--data-dir="));
-        } else if (arg == "--help" || arg == "-h") {
-            printHelp();
-            return 0;
-        } else if (arg == "--version") {
-            std::cout << "iitcalc " IITCALC_VERSION "\n";
-            return 0;
-        } else if (arg == "--exit-after-show") {
-            exitAfterShow = 0;
-        } else if (arg.rfind("--exit-after-show=", 0) == 0) {
-            exitAfterShow = std::atoi(arg.c_str() + std::strlen("--exit-after-show="));
-        } else {
-            std::cerr << "iitcalc: unknown option " << arg << " (see --help)\n";
-            return 2;
-        }
+    iit::cli::ParsedOptions parsed;
+    if (const std::string problem = iit::cli::ParseOptions(argc, argv, Options(), false, parsed);
+        !problem.empty() || !parsed.operands.empty()) {
+        std::cerr << "iitcalc: "
+                  << (problem.empty() ? "unexpected argument '" + parsed.operands.front() + "'"
+                                      : problem)
+                  << " (see --help)\n";
+        return 2;
     }
+    if (parsed.flags.count("help")) {
+        printHelp();
+        return std::cout.flush() ? 0 : 1;
+    }
+    if (parsed.flags.count("version")) {
+        std::cout << "iitcalc " IITCALC_VERSION "\n";
+        return std::cout.flush() ? 0 : 1;
+    }
+    std::optional<std::filesystem::path> dataDir;
+    if (parsed.values.count("data-dir")) dataDir = parsed.values["data-dir"];
+    std::optional<int> exitAfterShow;
+    if (parsed.flags.count("exit-after-show")) exitAfterShow = 0;
+    if (parsed.values.count("exit-after-show"))
+        exitAfterShow = std::atoi(parsed.values["exit-after-show"].c_str());
     if (!nonEmpty("QT_QPA_PLATFORM") && !nonEmpty("DISPLAY") && !nonEmpty("WAYLAND_DISPLAY")) {
         std::cerr << "iitcalc: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); start it "
                      "on a desktop "
@@ -145,6 +152,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     g_starting = false;
     qInstallMessageHandler(nullptr);
+    // One look on every desktop, whatever style the platform would choose.
+    QApplication::setStyle(QStringLiteral("Fusion"));
     QApplication::setApplicationName(QStringLiteral("iitcalc"));
     QApplication::setApplicationVersion(QStringLiteral(IITCALC_VERSION));
     // Ties the windows to the installed desktop entry and its icon (taskbar, window switcher).

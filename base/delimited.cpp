@@ -1,5 +1,5 @@
 // The delimited-text grammar: splitting with spreadsheet quoting, and joining that reads back.
-#include "runtime/delimited.h"
+#include "base/delimited.h"
 
 #include <cstring>
 

@@ -3,7 +3,7 @@
 // own (spreadsheet text files): a byte sequence that does not convert is an error naming its
 // line, never silently replaced. The system's own texts cross with Text::fromUtf8/toUtf8.
 
-#include "runtime/outcome.h"
+#include "base/outcome.h"
 
 #include <string>
 #include <string_view>

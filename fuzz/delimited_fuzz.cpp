@@ -1,7 +1,7 @@
 // libFuzzer target: any bytes as clipboard or spreadsheet text. What the grammar splits joins
 // and splits back to the same rows with the separator it detected, and a reader that only
 // counts rows sees as many as one that stores them.
-#include "runtime/delimited.h"
+#include "base/delimited.h"
 
 #include <cstddef>
 #include <cstdint>

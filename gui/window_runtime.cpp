@@ -8,8 +8,6 @@
 #include <QHash>
 #include <QLibraryInfo>
 #include <QPointer>
-#include <QStyle>
-#include <QStyleFactory>
 #include <QThread>
 #include <QTranslator>
 #include <QWidget>
@@ -147,18 +145,6 @@ void EndProgram(int code) {
     // Outside the message loop (a window driven directly) there is no loop to end, and ending
     // it would stop every later nested loop (message boxes) from running.
     if (QThread::currentThread()->loopLevel() > 0) QCoreApplication::exit(code);
-}
-
-bool SetVisualStyle(int mode) {
-    const bool themed = mode >= 1 && mode <= 3;
-    const QString name = themed ? QStringLiteral("Fusion") : QStringLiteral("Windows");
-    if (QApplication::style() &&
-        QApplication::style()->name().compare(name, Qt::CaseInsensitive) == 0)
-        return true;
-    QStyle* style = QStyleFactory::create(name);
-    if (!style) return false;
-    QApplication::setStyle(style);
-    return true;
 }
 
 } // namespace iit::gui

@@ -42,8 +42,4 @@ void RunProgramCleanup();
 // Runs the clean-up, closes every window and ends the message loop with `code` (when it runs).
 void EndProgram(int code);
 
-// Themed drawing of the standard units: modes 1 to 3 on, any other off. False when the style
-// is not available.
-bool SetVisualStyle(int mode);
-
 } // namespace iit::gui

@@ -171,7 +171,6 @@ void MainWindow::startUp() {
 
     m_display->setFocus();
     m_calc.keystrokes = 1;
-    gui::SetVisualStyle(2);
 
     auto face = [this](const char* unit, const char* pictureName) {
         gui::FindUnit<gui::PictureButton>(this, QString::fromUtf8(unit))

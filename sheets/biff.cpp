@@ -1,7 +1,7 @@
 // A bounded walk over an OLE2 compound file and the BIFF records of its workbook stream.
 #include "sheets/biff.h"
 
-#include "runtime/unicode.h"
+#include "base/unicode.h"
 
 #include <algorithm>
 #include <cctype>

@@ -2,7 +2,7 @@
 #include "sheets/sheet.h"
 
 #include "database/format.h"
-#include "runtime/files.h"
+#include "base/files.h"
 #include "sheets/readers.h"
 
 #include <array>

@@ -4,7 +4,7 @@
 // A sheet is read from a path or from bytes in memory (standard input). Its format is decided by
 // content, never by name (detectFormat): a zip archive is an .xlsx workbook (minizip and expat,
 // sheets/xlsx_reader.cpp), an OLE2 file an .xls workbook (FreeXL, sheets/xls_reader.cpp), anything
-// else a delimited text file (sheets/text_reader.cpp over runtime/delimited.h). Every reader fills
+// else a delimited text file (sheets/text_reader.cpp over base/delimited.h). Every reader fills
 // the sheet through one builder (sheets/builder.h) that keeps the sheet's row numbers, applies
 // the row cap and bounds the memory a hostile file can claim. header.h finds the header row and
 // the columns' fields; writer.h writes .xlsx, .csv and .tsv.
@@ -13,7 +13,7 @@
 // read the file as a whole is the Outcome's Problem; what is wrong with single cells (an error
 // value, a formula without its result) is reported by row in Sheet::problems, never dropped.
 
-#include "runtime/outcome.h"
+#include "base/outcome.h"
 
 #include <cstddef>
 #include <cstdint>

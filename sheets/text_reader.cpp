@@ -1,7 +1,7 @@
 // The reader of delimited text files (.csv, .tsv, .txt): the encoding is told from the bytes,
 // the text converted to UTF-8 strictly and split by the delimited-text grammar.
-#include "runtime/delimited.h"
-#include "runtime/unicode.h"
+#include "base/delimited.h"
+#include "base/unicode.h"
 #include "sheets/builder.h"
 #include "sheets/readers.h"
 

@@ -1,9 +1,9 @@
 // The .xlsx writer (libxlsxwriter) and the delimited text of a table.
 #include "sheets/writer.h"
 
-#include "runtime/delimited.h"
-#include "runtime/files.h"
-#include "runtime/unicode.h"
+#include "base/delimited.h"
+#include "base/files.h"
+#include "base/unicode.h"
 
 #include <algorithm>
 #include <charconv>

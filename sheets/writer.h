@@ -3,7 +3,7 @@
 // captions, amounts as number cells, every other cell, identity-card and bank-card numbers
 // among them, as a text cell), and .csv and .tsv text through the delimited-text grammar.
 
-#include "runtime/outcome.h"
+#include "base/outcome.h"
 
 #include <filesystem>
 #include <string>

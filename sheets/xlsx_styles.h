@@ -2,7 +2,7 @@
 // Which cell styles of an .xlsx workbook show numbers as dates or times, and the text of such a
 // number: a number cell whose style's number format is a date format is a date.
 
-#include "runtime/outcome.h"
+#include "base/outcome.h"
 
 #include <cstdint>
 #include <optional>

@@ -4,7 +4,7 @@
 // declarations are refused, so that no entity can expand (billion laughs), and nesting is
 // bounded.
 
-#include "runtime/outcome.h"
+#include "base/outcome.h"
 
 #include <cstddef>
 #include <optional>

@@ -4,7 +4,7 @@
 // can lie, so the bounds hold whatever it claims. A zip bomb, a cut or damaged archive, an
 // encrypted entry or one of an unknown method is refused with a Problem.
 
-#include "runtime/outcome.h"
+#include "base/outcome.h"
 
 #include <cstddef>
 #include <cstdint>

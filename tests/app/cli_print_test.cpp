@@ -195,12 +195,13 @@ TEST(CliPrint, UsageErrors) {
         const char* problem;
     } cases[] = {
         {"print people.tsv", "-o OUT.pdf is needed"},
-        {"print people.tsv -o", "-o needs a file"},
+        {"print people.tsv -o", "option '-o' needs a value"},
+        {"print people.tsv --output", "option '--output' needs a value"},
         {"print -o x.pdf", "exactly one INPUT is needed"},
         {"print people.tsv people.tsv -o x.pdf", "exactly one INPUT is needed"},
         {"print people.tsv -o x.pdf --kind salary", "unknown KIND 'salary'"},
         {"print people.tsv -o x.pdf --mode sideways", "unknown MODE 'sideways'"},
-        {"print people.tsv -o x.pdf --employer", "--employer needs a name"},
+        {"print people.tsv -o x.pdf --employer", "option '--employer' needs a value"},
         {"print people.tsv -o x.pdf --landscape", "unknown option '--landscape'"},
         {"print people.tsv -o x.pdf --table t.dat", "--table and --data-dir exclude each other"},
         {"batch people.tsv --employer 某厂", "unknown option '--employer'"},
@@ -214,8 +215,17 @@ TEST(CliPrint, UsageErrors) {
         EXPECT_FALSE(fs::exists(dir / "x.pdf"));
     }
     const CliRun help = runShell(dir, "$CLI print --help");
-    EXPECT_EQ(help.out, "usage: iitcalc-cli print INPUT -o OUT.pdf [--kind KIND] [--mode MODE] "
-                        "[--employer NAME] [--table FILE]\n");
+    EXPECT_EQ(help.out.substr(0, help.out.find('\n')),
+              "usage: iitcalc-cli print INPUT -o OUT.pdf [--kind KIND] [--mode MODE] "
+              "[--employer NAME] [--table FILE]");
+    // Both spellings of an option with its value, before or after the operand.
+    for (const char* args : {"--output=y.pdf people.tsv", "people.tsv --output y.pdf",
+                             "-oy.pdf --employer=某厂 people.tsv"}) {
+        SCOPED_TRACE(args);
+        const CliRun run = runShell(dir, std::string("rm -f y.pdf; $CLI --data-dir d print ") + args);
+        EXPECT_EQ(run.exit, 0) << run.err;
+        EXPECT_TRUE(fs::exists(dir / "y.pdf"));
+    }
 }
 
 TEST(CliPrint, FailuresLeaveTheOutputAsItWas) {

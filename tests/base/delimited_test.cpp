@@ -1,7 +1,7 @@
 // The delimited-text grammar: splitting with quoting, the detection of the separator, the
 // lines of formatted amounts, joining, and that what is joined splits back.
-#include "runtime/delimited.h"
-#include "runtime/unicode.h"
+#include "base/delimited.h"
+#include "base/unicode.h"
 
 #include <gtest/gtest.h>
 

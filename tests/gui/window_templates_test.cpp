@@ -11,6 +11,7 @@
 #include "batch/batch_window.h"
 #include "ratetable/rate_table_window.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -82,7 +83,7 @@ private slots:
 
 void WindowTemplatesTest::initTestCase() {
     iit::gui::InitWindowRuntime();
-    iit::gui::SetVisualStyle(2);
+    QApplication::setStyle(QStringLiteral("Fusion")); // as the program sets it
 }
 
 // Qt drops a stylesheet it cannot parse with no more than a warning.

@@ -1,6 +1,6 @@
 // Text files: the encodings told apart give the same cells, the grammar's rows keep their
 // numbers, and what cannot be read is refused with its line.
-#include "runtime/unicode.h"
+#include "base/unicode.h"
 #include "sheets/writer.h"
 #include "tests/sheets/sheets_support.h"
 
