@@ -80,10 +80,12 @@ int RunBatch(Context& ctx) {
 
     const std::optional<std::string>& output = args.output;
     if (output && EndsWithDat(*output)) {
-        if (auto message = sheet.SaveBatchFile(std::filesystem::path(*output))) {
-            std::cerr << "iitcalc-cli: " << *output << ": " << OneLine(*message).toUtf8() << "\n";
+        const Outcome<Text> saved = sheet.SaveBatchFile(std::filesystem::path(*output));
+        if (!saved) {
+            std::cerr << "iitcalc-cli: " << OneLine(saved.problem().message).toUtf8() << "\n";
             return kExitFailure;
         }
+        if (!saved->empty()) std::cerr << "iitcalc-cli: " << OneLine(*saved).toUtf8() << "\n";
         return kExitOk;
     }
     const std::string text = SheetText(sheet.grid());

@@ -203,8 +203,7 @@ int RunPrint(Context& ctx) {
         return kExitFailure;
     }
     printing::TaxTableInput fill;
-    fill.employer =
-        args.employer ? Text::fromUtf8(*args.employer) : printing::EmployerPlaceholder();
+    fill.employer = Text::fromUtf8(args.employer.value_or(""));
     fill.mode = sheet.mode();
     fill.today = Now();
     const batch::SheetPeople people = batch::PeopleOf(sheet.grid());

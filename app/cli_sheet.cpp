@@ -124,11 +124,13 @@ int ComputeSheet(const Context& ctx, const SheetArgs& args, const SheetInput& in
 
     sheet.setRateTablePath(table.path);
     if (input.table) {
-        if (auto message = sheet.OpenBatchFile(input.tableFile)) {
-            std::cerr << "iitcalc-cli: " << args.input << ": " << OneLine(*message).toUtf8()
-                      << "\n";
+        const Outcome<Text> opened = sheet.OpenBatchFile(input.tableFile);
+        if (!opened) {
+            std::cerr << "iitcalc-cli: " << args.input << ": "
+                      << OneLine(opened.problem().message).toUtf8() << "\n";
             return kExitFailure;
         }
+        if (!opened->empty()) std::cerr << "iitcalc-cli: " << OneLine(*opened).toUtf8() << "\n";
     } else {
         sheet.grid().setCurrentCell(1, 1);
         sheet.PasteAtCursor(Text::fromUtf8(input.bytes));

@@ -4,7 +4,7 @@
 #include "app/cli_util.h"
 #include "database/database.h"
 #include "engine/bracket_table.h"
-#include "engine/calculate.h"
+#include "mainwindow/calculate.h"
 #include "base/convert.h"
 #include "base/files.h"
 
@@ -25,8 +25,8 @@ std::string Lines(const Text& t) {
     return out;
 }
 
-void PrintPlain(std::string& out, const engine::CalcResult& r) {
-    using O = engine::CalcResult::Outcome;
+void PrintPlain(std::string& out, const mainwindow::CalcResult& r) {
+    using O = mainwindow::CalcResult::Outcome;
     if (r.outcome == O::Computed || r.outcome == O::NoResult)
         out += Lines(*r.label);
     else
@@ -34,8 +34,8 @@ void PrintPlain(std::string& out, const engine::CalcResult& r) {
     out += '\n';
 }
 
-void PrintJson(std::string& out, const std::string& amount, const engine::CalcResult& r) {
-    using O = engine::CalcResult::Outcome;
+void PrintJson(std::string& out, const std::string& amount, const mainwindow::CalcResult& r) {
+    using O = mainwindow::CalcResult::Outcome;
     JsonObject json(out);
     json.field("amount", Text::fromUtf8(amount).toUtf8()); // invalid UTF-8 made safe
     switch (r.outcome) {
@@ -84,7 +84,7 @@ int RunTax(Context& ctx) {
     std::int32_t threshold = 0;
     for (std::size_t i = 2; i < positional.size(); ++i) {
         const auto r =
-            engine::Calculate(table.path, Text::fromUtf8(positional[i]), *kind, *mode, threshold);
+            mainwindow::Calculate(table.path, Text::fromUtf8(positional[i]), *kind, *mode, threshold);
         if (json)
             PrintJson(out, positional[i], r);
         else

@@ -52,10 +52,14 @@ TableChoice OpenTable(const Context& ctx, const std::optional<std::string>& tabl
     } else {
         if (!ctx.dataDirectory()) return choice;
         choice.path = engine::RateTablePath();
-        const engine::RateTableStart start = engine::OpenRateTableAtStart(choice.path, Now());
-        if (!start.message.empty())
-            std::cerr << "iitcalc-cli: " << OneLine(start.message).toUtf8() << "\n";
-        if (!start.opened) return choice;
+        const Outcome<engine::RateTableStart> start =
+            engine::OpenRateTableAtStart(choice.path, Now());
+        if (!start) {
+            std::cerr << "iitcalc-cli: " << OneLine(start.problem().message).toUtf8() << "\n";
+            return choice;
+        }
+        if (!start->notice.empty())
+            std::cerr << "iitcalc-cli: " << OneLine(start->notice).toUtf8() << "\n";
     }
     choice.ok = true;
     choice.exitCode = kExitOk;

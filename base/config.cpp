@@ -134,17 +134,20 @@ Text ReadConfigItem(const std::filesystem::path& path, const Text& section, cons
     return result;
 }
 
-bool WriteConfigItem(const std::filesystem::path& file, const Text& section,
-                     const std::optional<Text>& key, const std::optional<Text>& value) {
+Outcome<void> WriteConfigItem(const std::filesystem::path& file, const Text& section,
+                              const std::optional<Text>& key, const std::optional<Text>& value) {
+    static const Text noName = sysText("没有配置项的名称");
     const std::string_view s = trimBlanks(section.view());
-    if (file.empty() || s.empty()) return false;
+    if (file.empty() || s.empty()) return fail(noName);
 
     std::string data;
     std::error_code ec;
     if (std::filesystem::exists(file, ec)) {
-        auto read = ReadWholeFile(file, kMaxConfigFile);
-        if (!read) return false; // a directory, unreadable or far too large: not ours to rewrite
-        data = std::move(*read);
+        // A directory, a special file, an unreadable or a far too large file: not ours to
+        // rewrite.
+        FileContent read = ReadFileBounded(file, kMaxConfigFile);
+        if (!read.ok()) return fail(ReadFailureReason(read.status));
+        data = std::move(read.bytes);
     }
     std::vector<Line> lines = splitLines(data);
     const std::size_t header = findSection(lines, s);
@@ -159,13 +162,13 @@ bool WriteConfigItem(const std::filesystem::path& file, const Text& section,
     };
 
     if (!key) {
-        if (!hasSection) return true;
+        if (!hasSection) return {};
         keepLines(0, header);
         keepLines(sectionEnd(lines, header), lines.size());
     } else if (k.empty()) {
-        return false;
+        return fail(noName);
     } else if (!hasSection) {
-        if (!value) return true;
+        if (!value) return {};
         keepLines(0, lines.size());
         out.push_back("[" + oneLine(s) + "]");
         out.push_back(oneLine(k) + "=" + oneLine(value->view()));
@@ -178,7 +181,7 @@ bool WriteConfigItem(const std::filesystem::path& file, const Text& section,
                 break;
             }
         }
-        if (!value && found == end) return true;
+        if (!value && found == end) return {};
         keepLines(0, found);
         if (value) {
             // A new entry goes after the section's last entry, before any blank lines

@@ -4,6 +4,7 @@
 // blanks around keys and values are not part of them; a value in double quotes is read
 // without them; other lines are ignored when reading and kept when writing.
 
+#include "base/outcome.h"
 #include "base/text.h"
 
 #include <filesystem>
@@ -25,9 +26,10 @@ Text ReadConfigItem(const std::filesystem::path& path, const Text& section, cons
 
 // key absent: removes the whole section. value absent: removes the entry. Both: replaces the
 // entry's value in place, or adds the entry at the end of the section (and the section at the
-// end of the file). False only when the file cannot be written. The file is replaced
-// atomically, so a failure leaves the old file whole.
-bool WriteConfigItem(const std::filesystem::path& path, const Text& section,
-                     const std::optional<Text>& key, const std::optional<Text>& value);
+// end of the file). Fails when the file cannot be read whole (a directory, a FIFO, too large)
+// or written, saying why. The file is replaced atomically, so a failure leaves the old file
+// whole.
+Outcome<void> WriteConfigItem(const std::filesystem::path& path, const Text& section,
+                              const std::optional<Text>& key, const std::optional<Text>& value);
 
 } // namespace iit

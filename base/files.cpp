@@ -1,6 +1,7 @@
 #include "base/files.h"
 
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
@@ -95,15 +96,14 @@ std::string temporaryPrefix(const fs::path& target) {
 
 } // namespace
 
-bool WriteFile(const fs::path& path, std::initializer_list<const ByteSet*> parts) {
-    if (path.empty()) return false;
+Outcome<void> WriteFile(const fs::path& path, std::initializer_list<const ByteSet*> parts) {
     std::string bytes;
     for (const ByteSet* part : parts)
         if (part) bytes.append(reinterpret_cast<const char*>(part->data()), part->size());
     return ReplaceFileAtomically(path, bytes);
 }
 
-bool WriteFile(const fs::path& path, const ByteSet& bytes) {
+Outcome<void> WriteFile(const fs::path& path, const ByteSet& bytes) {
     return WriteFile(path, {&bytes});
 }
 
@@ -125,6 +125,26 @@ const char* ReadStatusText(ReadStatus status) {
         break;
     }
     return "cannot be read";
+}
+
+Text ReadFailureReason(ReadStatus status) {
+    switch (status) {
+    case ReadStatus::Ok:
+        return {};
+    case ReadStatus::Missing:
+        return sysText("文件不存在");
+    case ReadStatus::Denied:
+        return sysText("没有读取该文件的权限");
+    case ReadStatus::Directory:
+        return sysText("这是一个目录");
+    case ReadStatus::NotRegular:
+        return sysText("不是普通文件");
+    case ReadStatus::TooLarge:
+        return sysText("文件太大");
+    case ReadStatus::Failed:
+        break;
+    }
+    return sysText("文件无法读取");
 }
 
 FileContent ReadDescriptorBounded(int fd, std::size_t maxBytes) {
@@ -206,18 +226,44 @@ bool MayReplace(const fs::path& path) {
     return replaceable(st);
 }
 
-bool ReplaceFileAtomically(const fs::path& path, std::string_view bytes) {
-    if (path.empty()) return false;
+Text WriteFailureReason(const fs::path& path, int error) {
+    if (!MayReplace(path)) return sysText("文件不允许改写");
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return sysText("没有写入该目录的权限");
+    case EROFS:
+        return sysText("文件系统为只读");
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return sysText("磁盘空间不够");
+    case ENOENT:
+    case ENOTDIR:
+        return sysText("目录不存在");
+    case 0:
+        return sysText("写入失败");
+    default:
+        return Text::fromUtf8(std::strerror(error));
+    }
+}
+
+Outcome<void> ReplaceFileAtomically(const fs::path& path, std::string_view bytes) {
+    // The reason is taken where the failure happens, before anything else can change errno.
+    const auto failed = [&](int error) { return fail(WriteFailureReason(path, error)); };
+    if (path.empty()) return failed(ENOENT);
     const fs::path target = ReplacementTarget(path);
     struct stat st {};
     const bool existed = ::stat(target.c_str(), &st) == 0;
-    if (existed && !replaceable(st)) return false;
-    if (!existed && errno != ENOENT) return false;
+    if (existed && !replaceable(st)) return failed(EACCES);
+    if (!existed && errno != ENOENT) return failed(errno);
     RemoveStaleTemporaries(target);
+    errno = 0;
     TemporaryFile temporary(target);
-    if (!temporary.valid()) return false;
-    if (!WriteAll(temporary.fd(), bytes.data(), bytes.size())) return false;
-    return temporary.commit();
+    if (!temporary.valid()) return failed(errno);
+    if (!WriteAll(temporary.fd(), bytes.data(), bytes.size())) return failed(errno);
+    if (!temporary.commit()) return failed(errno);
+    return {};
 }
 
 TemporaryFile::TemporaryFile(const fs::path& target) : m_target(target) {

@@ -8,6 +8,7 @@
 // one. Temporary files hold a lock for as long as their writer lives, so that the leftovers of a
 // killed writer are recognised and removed by the next writer in the same directory.
 
+#include "base/outcome.h"
 #include "base/paths.h"
 #include "base/value.h"
 
@@ -20,8 +21,9 @@
 namespace iit {
 
 // Writes the byte-sets in order, empty ones skipped, replacing the file atomically.
-bool WriteFile(const std::filesystem::path& path, std::initializer_list<const ByteSet*> parts);
-bool WriteFile(const std::filesystem::path& path, const ByteSet& bytes);
+Outcome<void> WriteFile(const std::filesystem::path& path,
+                        std::initializer_list<const ByteSet*> parts);
+Outcome<void> WriteFile(const std::filesystem::path& path, const ByteSet& bytes);
 // Writes all of `size` bytes to the descriptor, resuming after a signal; false on an error.
 bool WriteAll(int fd, const char* data, std::size_t size);
 
@@ -46,17 +48,23 @@ FileContent ReadFileBounded(const std::filesystem::path& path, std::size_t maxBy
                             bool streams = false);
 // Reads an open descriptor up to the bound (standard input).
 FileContent ReadDescriptorBounded(int fd, std::size_t maxBytes);
-// A short English description of a failed read ("is a directory").
+// A short English description of a failed read ("is a directory"), for the command line.
 const char* ReadStatusText(ReadStatus status);
+// The same for a message of the windows ("没有读取该文件的权限").
+Text ReadFailureReason(ReadStatus status);
 
 // Reads a whole regular file of at most maxBytes; nullopt when it cannot be read or is larger.
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std::size_t maxBytes);
 
 // Writes `bytes` to a temporary file beside `path`, flushes it to the disk and renames it over
 // `path`, which keeps its permissions. A symbolic link keeps pointing where it did: its target
-// is replaced. False, with the old file whole, when anything fails, when `path` is a directory
-// or a special file, or when the existing file is not writable (mode 0444).
-bool ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+// is replaced. Fails, with the old file whole, when anything fails, when `path` is a directory
+// or a special file, or when the existing file is not writable (mode 0444); the problem says
+// why (WriteFailureReason).
+Outcome<void> ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+// Why a file could not be written, from the errno of the failure: a short text for a message
+// ("没有写入该目录的权限", "磁盘空间不够", ...).
+Text WriteFailureReason(const std::filesystem::path& path, int error);
 // False when an existing `path` may not be replaced by its owner: no write permission, a
 // directory or a special file. A missing file may be created.
 bool MayReplace(const std::filesystem::path& path);

@@ -264,10 +264,12 @@ bool BatchWindow::SaveBatchFile() {
     if (!acceptCutTexts()) return false;
     const std::optional<std::filesystem::path> file = chooseFile(true, ProposedSaveName());
     if (!file) return false;
-    if (const std::optional<Text> failed = m_sheet.SaveBatchFile(*file)) {
-        message(*failed);
+    const Outcome<Text> saved = m_sheet.SaveBatchFile(*file);
+    if (!saved) {
+        message(saved.problem().message);
         return false;
     }
+    if (!saved->empty()) message(*saved);
     return true;
 }
 
@@ -293,13 +295,16 @@ void BatchWindow::OpenBatchFile() {
     if (!keepOrDropChanges()) return;
     const std::optional<std::filesystem::path> file = chooseFile(false, ProposedOpenName());
     if (!file) return;
-    std::optional<Text> failed;
+    std::optional<Outcome<Text>> opened;
     {
         // An open that replaces the sheet is one step: undo brings the old sheet back.
         GridHistory::Step step(m_history);
-        failed = m_sheet.OpenBatchFile(*file);
+        opened.emplace(m_sheet.OpenBatchFile(*file));
     }
-    if (failed) message(*failed);
+    if (!*opened)
+        message((*opened).problem().message);
+    else if (!(*opened)->empty())
+        message(**opened);
 }
 
 // ---- Printing
@@ -307,7 +312,7 @@ void BatchWindow::OpenBatchFile() {
 void BatchWindow::Print() {
     commitEdit();
     printing::TaxTableInput input;
-    input.employer = m_employer ? m_employer() : printing::EmployerPlaceholder();
+    input.employer = m_employer ? m_employer() : Text{};
     input.mode = m_sheet.mode();
     input.today = Now();
     // A template removed since the start is written again from the built-in copy.

@@ -4,7 +4,6 @@
 #include "batch/sheet.h"
 
 #include "engine/bracket_table.h"
-#include "engine/calculate.h"
 #include "base/convert.h"
 
 #include <algorithm>
@@ -195,10 +194,8 @@ Outcome<CalculationReport> BatchSheet::CalculateAll() {
         return report;
     }
 
-    Text problem;
-    const std::optional<engine::BracketTable> table =
-        engine::LoadBracketTable(rateTablePath(), problem);
-    if (!table) return fail(std::move(problem));
+    const Outcome<engine::BracketTable> table = engine::LoadBracketTable(rateTablePath());
+    if (!table) return table.problem();
     // Every row with an income is computed; empty rows are skipped, so no person after a
     // run of empty rows is left with a stale tax that the totals would still add up.
     for (int row = 1; row <= kDataRows; ++row) {
@@ -236,10 +233,8 @@ std::optional<Text> BatchSheet::CalculateEditedRow(int row, int column) {
     static const Text belowThreshold = sysText("  个人所得收入小于纳税标准, 不计税! . . .    ");
     static const Text tooLarge = sysText(" 输入的数值过大! . . . ");
     if (column != kIncomeColumn || row < 1 || row > kDataRows) return std::nullopt;
-    Text problem;
-    const std::optional<engine::BracketTable> table =
-        engine::LoadBracketTable(rateTablePath(), problem);
-    if (!table) return problem;
+    const Outcome<engine::BracketTable> table = engine::LoadBracketTable(rateTablePath());
+    if (!table) return table.problem().message;
     const Text& income = m_grid.text(row, kIncomeColumn);
     const Income read = ReadIncome(income);
     if (read.kind == Income::Kind::Invalid) {

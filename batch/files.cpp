@@ -10,6 +10,7 @@
 #include "base/files.h"
 
 #include <array>
+#include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
 #include <unistd.h>
@@ -47,6 +48,22 @@ std::filesystem::path OpenConfigPath() {
 
 std::filesystem::path RememberedPath(const std::filesystem::path& config) {
     return PathFromStoredText(ReadConfigItem(config, DirectorySection(), PathKey()));
+}
+
+// The written message of a failed open or save, then why and which file.
+Problem FileProblem(const Text& message, const Text& reason, const std::filesystem::path& path,
+                    int code) {
+    return fail(message + sysText("\r\n ") + reason + sysText("：") + DisplayPath(path), code);
+}
+
+// Remembers a batch file's path in a configuration file; what to tell the user when the
+// configuration file cannot take it (it is then left as it is).
+Text Remember(const std::filesystem::path& config, const std::filesystem::path& file) {
+    const Outcome<void> written =
+        WriteConfigItem(config, DirectorySection(), PathKey(), StoredPathText(file));
+    if (written) return {};
+    return sysText("文件的位置未能记入配置文件 ") + DisplayPath(config) + sysText("：") +
+           written.problem().message;
 }
 
 bool SyncFile(const std::filesystem::path& path) {
@@ -121,20 +138,24 @@ std::filesystem::path ProposedOpenName() {
     return RememberedPath(config);
 }
 
-std::optional<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path) {
+Outcome<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path) {
     std::error_code ec;
     m_currentFile = std::filesystem::absolute(path, ec);
     // A link keeps pointing where it did: the file it names is replaced.
     const std::filesystem::path target = ReplacementTarget(db::DatabaseFilePath(path));
+    const auto failed = [&](const Text& reason, int code = 0) {
+        return FileProblem(SaveFailedMessage(), reason, target, code);
+    };
+    const auto engineFailed = [&] { return failed(db::ErrorMessage(db::LastError()), db::LastError()); };
     // A file the user may not write (mode 0444), a directory or a device is never replaced.
-    if (!MayReplace(target)) return SaveFailedMessage();
+    if (!MayReplace(target)) return failed(WriteFailureReason(target, EACCES));
     std::vector<db::FieldSpec> fields = BatchFileFields();
     if (FileExists(target)) {
         // An existing table keeps its own fields, which are written by number. The open only
         // reads the file.
         db::OpenOptions options;
         options.alias = FileAlias();
-        if (!db::OpenDatabase(target, options)) return SaveFailedMessage();
+        if (!db::OpenDatabase(target, options)) return engineFailed();
         fields = db::Fields();
         db::CloseDatabase(FileAlias());
     }
@@ -142,14 +163,18 @@ std::optional<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path)
     // The new table is written beside the target and takes its place once it is complete.
     // Leftovers of an earlier save that was killed go first.
     RemoveStaleTemporaries(target);
+    errno = 0;
     TemporaryFile temporary(target);
-    if (!temporary.valid()) return SaveFailedMessage();
+    if (!temporary.valid()) return failed(WriteFailureReason(target, errno));
     const std::filesystem::path temporaryAux = db::AuxiliaryPath(temporary.path());
     auto discard = [&] {
+        const int code = db::LastError();
+        const int error = errno;
         db::CloseDatabase(FileAlias());
         std::error_code removeError;
         std::filesystem::remove(temporaryAux, removeError);
-        return SaveFailedMessage();
+        return code != db::kOk ? failed(db::ErrorMessage(code), code)
+                               : failed(WriteFailureReason(target, error));
     };
     if (!db::CreateDatabase(temporary.path(), fields)) return discard();
     db::OpenOptions options;
@@ -191,12 +216,11 @@ std::optional<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path)
     if (db::LastError() != db::kOk) return discard();
     if (!ReplaceTablePair(temporary, temporaryAux, target)) return discard();
 
-    WriteConfigItem(SaveConfigPath(), DirectorySection(), PathKey(), StoredPathText(m_currentFile));
     m_savedDigest = PeopleDigest();
-    return std::nullopt;
+    return Remember(SaveConfigPath(), m_currentFile);
 }
 
-std::optional<Text> BatchSheet::OpenBatchFile(const std::filesystem::path& path) {
+Outcome<Text> BatchSheet::OpenBatchFile(const std::filesystem::path& path) {
     static const std::array<Text, 5> names = {sysText("姓名"), sysText("身份证号"), sysText("收入"),
                                               sysText("应缴税"), sysText("所得合计")};
     std::error_code ec;
@@ -206,12 +230,17 @@ std::optional<Text> BatchSheet::OpenBatchFile(const std::filesystem::path& path)
     // Nobody may change the file while its records are read: the grid gets one consistent
     // state of it, and the reads need no locks. The open and the reads never change the file.
     options.shareMode = db::kExclusive;
+    const auto failed = [&](const Text& reason, int code = 0) {
+        return FileProblem(OpenFailedMessage(), reason, m_currentFile, code);
+    };
     if (!db::OpenDatabase(m_currentFile, options)) {
-        if (db::LastError() != db::kErrAccess) return OpenFailedMessage();
+        if (db::LastError() != db::kErrAccess)
+            return failed(db::ErrorMessage(db::LastError()), db::LastError());
         // A file the user may only read is read with writers kept out.
         options.readOnly = true;
         options.shareMode = db::kDenyWrite;
-        if (!db::OpenDatabase(m_currentFile, options)) return OpenFailedMessage();
+        if (!db::OpenDatabase(m_currentFile, options))
+            return failed(db::ErrorMessage(db::LastError()), db::LastError());
     }
     db::SelectDatabase(FileAlias());
     db::GoFirst();
@@ -219,7 +248,7 @@ std::optional<Text> BatchSheet::OpenBatchFile(const std::filesystem::path& path)
         if (CompareText(db::FieldName(Value::int32(j)), names[static_cast<std::size_t>(j - 1)]) !=
             0) {
             db::CloseDatabase(FileAlias());
-            return OpenFailedMessage();
+            return failed(sysText("不是批量文件（字段不符）"));
         }
     }
     const int fieldCount = static_cast<int>(db::Fields().size());
@@ -237,9 +266,8 @@ std::optional<Text> BatchSheet::OpenBatchFile(const std::filesystem::path& path)
         }
     }
     db::CloseDatabase(FileAlias());
-    WriteConfigItem(OpenConfigPath(), DirectorySection(), PathKey(), StoredPathText(m_currentFile));
     m_savedDigest = PeopleDigest();
-    return std::nullopt;
+    return Remember(OpenConfigPath(), m_currentFile);
 }
 
 } // namespace iit::batch

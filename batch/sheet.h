@@ -122,9 +122,10 @@ public:
     // Batch files. The window runs CalculateAll before its save dialog, so that the taxes and
     // the totals row are up to date. An open replaces the whole sheet once the file has proved
     // to be a batch file: the grid is emptied, then filled from the records.
-    // Each returns the message to show, or nullopt on success.
-    std::optional<Text> SaveBatchFile(const std::filesystem::path& path);
-    std::optional<Text> OpenBatchFile(const std::filesystem::path& path);
+    // A failure keeps the written message, followed by the reason and the path. A success may
+    // carry a notice: the configuration file could not remember the path.
+    Outcome<Text> SaveBatchFile(const std::filesystem::path& path);
+    Outcome<Text> OpenBatchFile(const std::filesystem::path& path);
     // The path of the last file chosen in the save or open dialog.
     const std::filesystem::path& CurrentBatchFile() const { return m_currentFile; }
 

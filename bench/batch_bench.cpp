@@ -112,7 +112,7 @@ void BM_SaveBatchFile(benchmark::State& state) {
     if (!sheet.CalculateAll()) state.SkipWithError("the rate table cannot be read");
     const std::filesystem::path file = JoinPath(ProgramDirectory(), "bench.dat");
     for (auto _ : state) {
-        if (sheet.SaveBatchFile(file)) state.SkipWithError("save failed");
+        if (!sheet.SaveBatchFile(file)) state.SkipWithError("save failed");
     }
 }
 BENCHMARK(BM_SaveBatchFile)->Unit(benchmark::kMillisecond);
@@ -123,12 +123,11 @@ void BM_OpenBatchFile(benchmark::State& state) {
     {
         BatchSheet sheet;
         Fill(sheet);
-        if (!sheet.CalculateAll()) state.SkipWithError("the rate table cannot be read");
-        sheet.SaveBatchFile(file);
+        if (!sheet.CalculateAll() || !sheet.SaveBatchFile(file)) state.SkipWithError("no file to open");
     }
     BatchSheet sheet;
     for (auto _ : state) {
-        if (sheet.OpenBatchFile(file)) state.SkipWithError("open failed");
+        if (!sheet.OpenBatchFile(file)) state.SkipWithError("open failed");
     }
 }
 BENCHMARK(BM_OpenBatchFile)->Unit(benchmark::kMillisecond);

@@ -3,11 +3,12 @@
 // result text built.
 #include "database/database.h"
 #include "engine/bracket_table.h"
-#include "engine/calculate.h"
+#include "mainwindow/calculate.h"
 #include "base/files.h"
 
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <stdlib.h>
 
@@ -21,7 +22,7 @@ struct TableDir {
         dir = ::mkdtemp(tmpl.data());
         iit::SetProgramDirectory(dir);
         table = iit::engine::RateTablePath();
-        iit::engine::EnsureRateTableFile(table);
+        if (!iit::engine::EnsureRateTableFile(table)) std::abort(); // nothing to measure
     }
     ~TableDir() {
         iit::db::CloseAllDatabases();
@@ -35,7 +36,7 @@ void RunCalculation(benchmark::State& state, iit::engine::TaxKind kind, iit::eng
     const iit::Text text = iit::Text::fromBytes(income);
     std::int32_t threshold = 0;
     for (auto _ : state) {
-        auto r = iit::engine::Calculate(t.table, text, kind, mode, threshold);
+        auto r = iit::mainwindow::Calculate(t.table, text, kind, mode, threshold);
         benchmark::DoNotOptimize(r);
     }
 }
@@ -61,7 +62,7 @@ void BM_Calculate_FirstOpen(benchmark::State& state) {
     std::int32_t threshold = 0;
     for (auto _ : state) {
         iit::db::CloseAllDatabases();
-        auto r = iit::engine::Calculate(t.table, text, iit::engine::TaxKind::Wages,
+        auto r = iit::mainwindow::Calculate(t.table, text, iit::engine::TaxKind::Wages,
                                         iit::engine::TaxMode::Gross, threshold);
         benchmark::DoNotOptimize(r);
     }

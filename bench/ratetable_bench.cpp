@@ -25,7 +25,7 @@ void BM_Load(benchmark::State& state) {
                                SubTable::Royalties};
     std::size_t i = 0;
     for (auto _ : state) {
-        if (sheet.Load(tables[i++ % 4])) state.SkipWithError("load failed");
+        if (!sheet.Load(tables[i++ % 4])) state.SkipWithError("load failed");
     }
 }
 BENCHMARK(BM_Load)->Unit(benchmark::kMicrosecond);
@@ -33,9 +33,9 @@ BENCHMARK(BM_Load)->Unit(benchmark::kMicrosecond);
 void BM_Save(benchmark::State& state) {
     Workspace ws;
     RateTableSheet sheet;
-    if (sheet.Load(SubTable::Wages)) state.SkipWithError("load failed");
+    if (!sheet.Load(SubTable::Wages)) state.SkipWithError("load failed");
     for (auto _ : state) {
-        if (sheet.Save()) state.SkipWithError("save failed");
+        if (!sheet.Save()) state.SkipWithError("save failed");
     }
 }
 BENCHMARK(BM_Save)->Unit(benchmark::kMicrosecond);
@@ -44,7 +44,7 @@ void BM_RestoreDefaults(benchmark::State& state) {
     Workspace ws;
     RateTableSheet sheet;
     for (auto _ : state) {
-        if (!sheet.RestoreDefaults().restored) state.SkipWithError("restore failed");
+        if (!sheet.RestoreDefaults()) state.SkipWithError("restore failed");
     }
 }
 BENCHMARK(BM_RestoreDefaults)->Unit(benchmark::kMicrosecond);

@@ -27,12 +27,12 @@ std::filesystem::path RateTablePath() {
     return JoinPath(ProgramDirectory(), kRateTableFileName);
 }
 
-bool EnsureRateTableFile(const std::filesystem::path& path) {
-    if (FileExists(path)) return true;
+Outcome<void> EnsureRateTableFile(const std::filesystem::path& path) {
+    if (FileExists(path)) return {};
     return WriteDefaultRateTable(path);
 }
 
-bool WriteDefaultRateTable(const std::filesystem::path& path) {
+Outcome<void> WriteDefaultRateTable(const std::filesystem::path& path) {
     return WriteFile(path, resources::DefaultRateTable());
 }
 
@@ -77,8 +77,8 @@ int openComplete(const std::filesystem::path& path) {
 }
 
 std::int32_t readThreshold() {
-    const std::optional<BracketTable> table = ReadBracketTable();
-    return table ? table->integer(1, 1) : 0;
+    const Outcome<BracketTable> table = ReadBracketTable();
+    return table ? table->integer(1, FieldOf(SubTable::Wages, Field::Threshold)) : 0;
 }
 
 Text cannotOpenMessage(const std::filesystem::path& path, int code) {
@@ -101,51 +101,43 @@ std::filesystem::path SetAsideName(const std::filesystem::path& path, double now
     return name;
 }
 
-RateTableStart OpenRateTableAtStart(const std::filesystem::path& path, double now) {
+Outcome<RateTableStart> OpenRateTableAtStart(const std::filesystem::path& path, double now) {
     RateTableStart r;
-    if (!EnsureRateTableFile(path)) {
-        r.message =
-            sysText(" 内置的默认税率表无法写入：\r\n ") + DisplayPath(path) + sysText("! . . . ");
-        return r;
-    }
+    if (const Outcome<void> written = EnsureRateTableFile(path); !written)
+        return fail(sysText(" 内置的默认税率表无法写入：\r\n ") + DisplayPath(path) +
+                    sysText("\r\n ") + written.problem().message + sysText("! . . . "));
     const int code = openComplete(path);
     if (code == db::kOk) {
-        r.opened = true;
         r.threshold = readThreshold();
         return r;
     }
-    if (isAccessError(code)) {
-        r.message = cannotOpenMessage(path, code);
-        return r;
-    }
+    if (isAccessError(code)) return fail(cannotOpenMessage(path, code), code);
     // Damaged: keep it under a new name and put the built-in table in its place.
     const std::filesystem::path aside = SetAsideName(path, now);
     std::error_code ec;
     std::filesystem::rename(path, aside, ec);
-    if (ec) {
-        r.message = sysText(" 税率表文件已损坏，且无法改名保存：\r\n ") + DisplayPath(path) +
-                    sysText("! . . . ");
-        return r;
-    }
+    if (ec)
+        return fail(sysText(" 税率表文件已损坏，且无法改名保存：\r\n ") + DisplayPath(path) +
+                        sysText("! . . . "),
+                    code);
     r.setAsidePath = aside;
-    if (!WriteDefaultRateTable(path) || openComplete(path) != db::kOk) {
-        r.message = sysText(" 税率表文件已损坏，已改名保存为：\r\n ") + DisplayPath(aside) +
-                    sysText("\r\n 内置的默认税率表无法写入! . . . ");
-        return r;
-    }
-    r.opened = true;
+    if (!WriteDefaultRateTable(path) || openComplete(path) != db::kOk)
+        return fail(sysText(" 税率表文件已损坏，已改名保存为：\r\n ") + DisplayPath(aside) +
+                        sysText("\r\n 内置的默认税率表无法写入! . . . "),
+                    code);
     r.threshold = readThreshold();
-    r.message = sysText(" 税率表文件已损坏，无法打开。\r\n 原文件已改名保存为：\r\n ") +
-                DisplayPath(aside) + sysText("\r\n 现已换用内置的默认税率表! . . . ");
+    r.notice = sysText(" 税率表文件已损坏，无法打开。\r\n 原文件已改名保存为：\r\n ") +
+               DisplayPath(aside) + sysText("\r\n 现已换用内置的默认税率表! . . . ");
     return r;
 }
 
-std::optional<Text> EnsureRateTableOpen(const std::filesystem::path& path) {
+Outcome<void> EnsureRateTableOpen(const std::filesystem::path& path) {
     const int code = openComplete(path);
-    if (code == db::kOk) return std::nullopt;
+    if (code == db::kOk) return {};
     if (code == db::kErrNoFields)
-        return sysText(" 税率表文件不完整：\r\n ") + DisplayPath(path) + sysText("! . . . ");
-    return cannotOpenMessage(path, code);
+        return fail(sysText(" 税率表文件不完整：\r\n ") + DisplayPath(path) + sysText("! . . . "),
+                    code);
+    return fail(cannotOpenMessage(path, code), code);
 }
 
 BracketTable::BracketTable(std::vector<Record> records) : m_records(std::move(records)) {
@@ -189,8 +181,9 @@ void BracketTable::convert(std::int32_t record, int fieldNo) {
     m_exacts[index(record, fieldNo)] = Exact::fromDouble(m_numbers[index(record, fieldNo)]);
 }
 
-std::optional<BracketTable> ReadBracketTable() {
-    if (!db::SelectDatabase(RateTableAlias())) return std::nullopt;
+Outcome<BracketTable> ReadBracketTable() {
+    if (!db::SelectDatabase(RateTableAlias()))
+        return fail(db::ErrorMessage(db::LastError()), db::LastError());
     const int fields = static_cast<int>(
         std::min<std::size_t>(db::Fields().size(), static_cast<std::size_t>(kRateTableFields)));
     const std::int32_t count = db::RecordCount();
@@ -205,13 +198,10 @@ std::optional<BracketTable> ReadBracketTable() {
     return BracketTable(std::move(records));
 }
 
-std::optional<BracketTable> LoadBracketTable(const std::filesystem::path& path, Text& problem) {
-    if (std::optional<Text> p = EnsureRateTableOpen(path)) {
-        problem = std::move(*p);
-        return std::nullopt;
-    }
-    std::optional<BracketTable> table = ReadBracketTable();
-    if (!table) problem = cannotOpenMessage(path, db::LastError());
+Outcome<BracketTable> LoadBracketTable(const std::filesystem::path& path) {
+    if (Outcome<void> open = EnsureRateTableOpen(path); !open) return open.problem();
+    Outcome<BracketTable> table = ReadBracketTable();
+    if (!table) return fail(cannotOpenMessage(path, table.problem().code), table.problem().code);
     return table;
 }
 
@@ -240,36 +230,10 @@ std::vector<FieldWriteError> WriteBracketFields(const BracketTable& table, int f
     return refused;
 }
 
-namespace {
-
-// Why a file could not be written, from the errno its writer left.
-Text WriteFailureReason(const std::filesystem::path& path, int error) {
-    if (!MayReplace(path)) return sysText("文件不允许改写");
-    switch (error) {
-    case EACCES:
-    case EPERM:
-        return sysText("没有写入该目录的权限");
-    case EROFS:
-        return sysText("文件系统为只读");
-    case ENOSPC:
-    case EDQUOT:
-        return sysText("磁盘空间不够");
-    case 0:
-        return sysText("写入失败");
-    default:
-        return Text::fromUtf8(std::strerror(error));
-    }
-}
-
-} // namespace
-
-std::optional<Text> RestoreDefaultRateTable(const std::filesystem::path& path) {
-    errno = 0;
-    if (!WriteDefaultRateTable(path)) {
-        const int error = errno;
-        return sysText(" 默认税率表无法写入：\r\n ") + DisplayPath(path) + sysText("\r\n ") +
-               WriteFailureReason(path, error) + sysText("，原税率表未作改动! . . . ");
-    }
+Outcome<void> RestoreDefaultRateTable(const std::filesystem::path& path) {
+    if (const Outcome<void> written = WriteDefaultRateTable(path); !written)
+        return fail(sysText(" 默认税率表无法写入：\r\n ") + DisplayPath(path) + sysText("\r\n ") +
+                    written.problem().message + sysText("，原税率表未作改动! . . . "));
     // The alias still holds the replaced file: close it (only it) and open the new one. A
     // database found only because its file name is spelt like the alias is left alone.
     if (db::SelectDatabase(RateTableAlias())) {
@@ -279,8 +243,8 @@ std::optional<Text> RestoreDefaultRateTable(const std::filesystem::path& path) {
         if (db::CurrentPath() == file) db::CloseDatabase();
     }
     const int code = openComplete(path);
-    if (code != db::kOk) return cannotOpenMessage(path, code);
-    return std::nullopt;
+    if (code != db::kOk) return fail(cannotOpenMessage(path, code), code);
+    return {};
 }
 
 } // namespace iit::engine

@@ -10,6 +10,7 @@
 
 #include "engine/exact.h"
 #include "base/convert.h"
+#include "base/outcome.h"
 #include "base/text.h"
 #include "base/value.h"
 
@@ -54,12 +55,12 @@ inline std::filesystem::path RateTablePath(const std::filesystem::path& chosen) 
     return chosen.empty() ? RateTablePath() : chosen;
 }
 
-// Writes the built-in default table to `path` when no file is there. False when it had to be
-// written and could not be.
-bool EnsureRateTableFile(const std::filesystem::path& path);
+// Writes the built-in default table to `path` when no file is there; fails when it had to be
+// written and could not be, saying why.
+Outcome<void> EnsureRateTableFile(const std::filesystem::path& path);
 // Writes the built-in default table to `path`, replacing what is there atomically: a failure
-// leaves the old file.
-bool WriteDefaultRateTable(const std::filesystem::path& path);
+// leaves the old file and says why.
+Outcome<void> WriteDefaultRateTable(const std::filesystem::path& path);
 
 // Opens the table under its alias with its password. Once the table is open the next open
 // fails (the file is already open), which callers ignore: the open table is used.
@@ -67,11 +68,10 @@ bool OpenRateTable(const std::filesystem::path& path);
 
 // The start of a session with the rate table, shared by the window and the command line.
 struct RateTableStart {
-    bool opened = false;
     std::int32_t threshold = 0; // record 1, field 1, read as a truncated integer
-    // Set when a damaged file was set aside.
+    // Set when a damaged file was set aside and the built-in table put in its place.
     std::optional<std::filesystem::path> setAsidePath;
-    Text message; // what to tell the user, once; empty when all went well
+    Text notice; // what to tell the user once (the file set aside); empty when all went well
 };
 
 // Writes the built-in table when the file is missing, opens it under its alias with its
@@ -79,18 +79,18 @@ struct RateTableStart {
 // table file, a wrong password, a damaged header, fewer than 24 fields) is renamed beside
 // itself, the built-in table is written in its place and opened. A file that cannot be opened
 // because of its permissions or another program's lock is left alone; the message says which
-// file and why. `now` dates the new name of a set-aside file.
-RateTableStart OpenRateTableAtStart(const std::filesystem::path& path, double now);
+// file and why, and so does the failure to write the built-in table. `now` dates the new name
+// of a set-aside file.
+Outcome<RateTableStart> OpenRateTableAtStart(const std::filesystem::path& path, double now);
 
 // The name a damaged file is kept under: path + ".damaged-YYYYMMDD-hhmmss", with "-2", "-3"...
 // after it when that name is taken.
 std::filesystem::path SetAsideName(const std::filesystem::path& path, double now);
 
-// Makes sure the table is open (opening it again when it is not) and current: nullopt when it
-// is, else the message that tells the user which file cannot be opened and why. Every
-// calculation starts with it, so that a table that was locked or unreadable at start-up is
-// used as soon as it can be.
-std::optional<Text> EnsureRateTableOpen(const std::filesystem::path& path);
+// Makes sure the table is open (opening it again when it is not) and current; fails with the
+// message that tells the user which file cannot be opened and why. Every calculation starts
+// with it, so that a table that was locked or unreadable at start-up is used as soon as it can.
+Outcome<void> EnsureRateTableOpen(const std::filesystem::path& path);
 
 // The bracket table as one calculation reads it: the 24 fields of every record the file holds,
 // read in one pass. A record beyond the last and a field the file does not have read as 0,
@@ -142,12 +142,12 @@ private:
 };
 
 // Reads the rate table through its alias, which must be open: every record from the first,
-// fields 1 to 24 (those beyond the file's fields as 0). nullopt when the alias is not open.
-std::optional<BracketTable> ReadBracketTable();
-// Makes sure the table at `path` is open (EnsureRateTableOpen) and reads it; nullopt, with the
-// message that says which file cannot be opened and why in `problem`, when it cannot be.
-// Every calculation starts here, so a saved change is seen by the next one.
-std::optional<BracketTable> LoadBracketTable(const std::filesystem::path& path, Text& problem);
+// fields 1 to 24 (those beyond the file's fields as 0). Fails when the alias is not open.
+Outcome<BracketTable> ReadBracketTable();
+// Makes sure the table at `path` is open (EnsureRateTableOpen) and reads it; fails with the
+// message that says which file cannot be opened and why. Every calculation starts here, so a
+// saved change is seen by the next one.
+Outcome<BracketTable> LoadBracketTable(const std::filesystem::path& path);
 
 // A write the table database refused: record and field (1-based) and its error code.
 struct FieldWriteError {
@@ -164,8 +164,8 @@ std::vector<FieldWriteError> WriteBracketFields(const BracketTable& table, int f
 
 // Replaces the rate table file at `path` by the built-in table and opens it again under the
 // alias: the new file is written beside the old one and renamed over it, then the alias
-// (only it) is closed and opened on the new file. nullopt on success; else the message to
-// show (which file, why), and the old file stays as it was, still open.
-std::optional<Text> RestoreDefaultRateTable(const std::filesystem::path& path);
+// (only it) is closed and opened on the new file. A failure says which file and why, and the
+// old file stays as it was, still open.
+Outcome<void> RestoreDefaultRateTable(const std::filesystem::path& path);
 
 } // namespace iit::engine

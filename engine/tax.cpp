@@ -348,9 +348,8 @@ Caption CaptionOf(TaxKind kind, TaxMode mode) {
 
 Outcome<TaxFigures> ComputeTax(const std::filesystem::path& tablePath, const Exact& x,
                                TaxKind kind, TaxMode mode, std::int32_t& messageThreshold) {
-    Text problem;
-    const std::optional<BracketTable> table = LoadBracketTable(tablePath, problem);
-    if (!table) return fail(std::move(problem));
+    const Outcome<BracketTable> table = LoadBracketTable(tablePath);
+    if (!table) return table.problem();
     TaxFigures f = ComputeTaxFigures(*table, x, kind, mode, TaxPolicy::MainWindow());
     messageThreshold = f.threshold;
     // The main window's policy has no no-tax test.

@@ -37,6 +37,10 @@ const Text& ModeText(TaxMode mode);
 std::optional<TaxKind> KindFromText(const Text& text);
 std::optional<TaxMode> ModeFromText(const Text& text);
 
+// The largest income the system computes: the main window refuses more, and the batch leaves a
+// larger income uncomputed.
+constexpr double kMaxIncome = 1999999999;
+
 // Tolerant comparisons of the calculations.
 inline bool Less(double a, double b) {
     return a - b < -1e-7;

@@ -1,6 +1,6 @@
 #include "mainwindow/calculator.h"
 
-#include "engine/calculate.h"
+#include "mainwindow/calculate.h"
 #include "base/convert.h"
 
 #include <cmath>
@@ -18,7 +18,7 @@ const Text& DivideByZeroText() {
 }
 
 bool IsPlaceholder(const Text& display) {
-    return display == engine::IncomePlaceholder();
+    return display == mainwindow::IncomePlaceholder();
 }
 
 bool ShowsMessage(const Text& display) {

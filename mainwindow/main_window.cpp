@@ -4,9 +4,10 @@
 
 #include "batch/batch_window.h"
 #include "engine/bracket_table.h"
-#include "engine/calculate.h"
+#include "mainwindow/calculate.h"
 #include "mainwindow/startup.h"
 #include "printing/template_file.h"
+#include "base/paths.h"
 #include "ratetable/rate_table_window.h"
 #include "gui/balloon_tip.h"
 #include "base/convert.h"
@@ -98,7 +99,9 @@ void MainWindow::bindEvents() {
     onClick("按钮批量", [this] {
         gui::LoadWindow(
             batch::BatchWindow::Name(),
-            [this] { return new batch::BatchWindow([this] { return m_employer->content(); }); },
+            [this] {
+                return new batch::BatchWindow([this] { return EmployerOf(m_employer->content()); });
+            },
             nullptr, true);
     });
     // The rate-table window is owned by this window, which stays usable beside it.
@@ -164,10 +167,13 @@ void MainWindow::startUp() {
     m_knob->move(kKnobGross, kKnobTop);
 
     printing::EnsurePrintTemplateFile(printing::PrintTemplatePath());
-    const engine::RateTableStart table =
+    const Outcome<engine::RateTableStart> table =
         engine::OpenRateTableAtStart(engine::RateTablePath(), Now());
-    m_threshold = table.threshold;
-    if (!table.message.empty()) gui::MessageBox(table.message, gui::mb::kIconExclamation);
+    if (!table)
+        gui::MessageBox(table.problem().message, gui::mb::kIconExclamation);
+    else if (!table->notice.empty())
+        gui::MessageBox(table->notice, gui::mb::kIconExclamation);
+    m_threshold = table ? table->threshold : 0;
 
     m_display->setFocus();
     m_calc.keystrokes = 1;
@@ -202,7 +208,7 @@ void MainWindow::startUp() {
 
 void MainWindow::calculate() {
     m_balloon->setDisplayStyle(kBalloonStyle);
-    const engine::CalcResult r = engine::Calculate(engine::RateTablePath(), m_display->content(),
+    const mainwindow::CalcResult r = mainwindow::Calculate(engine::RateTablePath(), m_display->content(),
                                                    m_kind, m_mode, m_threshold);
     if (!r.balloon.empty()) popUpMessage(r.balloon);
     if (r.label) m_result->setText(toQString(*r.label));
@@ -281,7 +287,11 @@ void MainWindow::showDescription() {
 }
 
 void MainWindow::exitProgram() {
-    SaveEmployerName(m_employer->content());
+    // The name is kept for the next start; a file that cannot take it is said, not hidden.
+    if (const Outcome<void> saved = SaveEmployerName(m_employer->content()); !saved)
+        gui::MessageBox(sysText(" 单位名称未能保存：\r\n ") + DisplayPath(ConfigJsPath()) +
+                            sysText("\r\n ") + saved.problem().message + sysText(" . . . "),
+                        gui::mb::kIconExclamation);
     gui::EndProgram(0);
 }
 

@@ -1,13 +1,18 @@
 #include "mainwindow/startup.h"
 
-#include "printing/tax_payment_table.h"
 #include "base/config.h"
 #include "base/convert.h"
 #include "base/files.h"
 
 namespace iit::mainwindow {
+
 const Text& EmployerPlaceholder() {
-    return printing::EmployerPlaceholder();
+    static const Text text = sysText("在这里输入使用单位名称");
+    return text;
+}
+
+Text EmployerOf(const Text& box) {
+    return box == EmployerPlaceholder() ? Text{} : box;
 }
 
 std::filesystem::path ConfigJsPath() {
@@ -20,7 +25,7 @@ std::optional<Text> ReadEmployerName() {
     return ReadConfigItem(path, sysText("单位"), sysText("名称"));
 }
 
-bool SaveEmployerName(const Text& name) {
+Outcome<void> SaveEmployerName(const Text& name) {
     return WriteConfigItem(ConfigJsPath(), sysText("单位"), sysText("名称"), name);
 }
 

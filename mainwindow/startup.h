@@ -3,6 +3,7 @@
 // "configJS.inf" and the description text. The rate table's start-up is the engine's
 // (engine::OpenRateTableAtStart), shared with the command line.
 
+#include "base/outcome.h"
 #include "base/text.h"
 
 #include <cstdint>
@@ -12,13 +13,15 @@
 namespace iit::mainwindow {
 
 const Text& EmployerPlaceholder(); // "在这里输入使用单位名称"
+// The employer's name the employer box holds: empty while it shows the placeholder.
+Text EmployerOf(const Text& box);
 
 std::filesystem::path ConfigJsPath(); // "configJS.inf" in the program directory
 
 // The employer name stored in "configJS.inf" (empty when the entry is missing); nullopt when
 // the file does not exist.
 std::optional<Text> ReadEmployerName();
-bool SaveEmployerName(const Text& name);
+Outcome<void> SaveEmployerName(const Text& name);
 
 // The description balloon: the year, a title line, the eleven lines and the credit line,
 // separated by empty lines.

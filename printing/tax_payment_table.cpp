@@ -22,11 +22,6 @@ constexpr int kAmountAlignment = 3;
 
 } // namespace
 
-const Text& EmployerPlaceholder() {
-    static const Text kText = sysText("在这里输入使用单位名称");
-    return kText;
-}
-
 const Text& TaxTableTitle() {
     static const Text kText = sysText("个人所得税缴纳表");
     return kText;
@@ -61,7 +56,7 @@ void FillTaxPaymentTable(PrintTable& table, const Grid& grid, const TaxTablePeop
 
     const int n = table.rowCount();
     table.merge(n - 1, 1, 1, 2);
-    if (input.employer != EmployerPlaceholder())
+    if (!input.employer.empty())
         table.setText(1, 1, input.employer + TaxTableTitle());
     table.setText(n - 1, 1, kTotals);
     for (int k = 0; k < 3; ++k)

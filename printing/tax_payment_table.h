@@ -19,7 +19,6 @@
 
 namespace iit::printing {
 
-const Text& EmployerPlaceholder(); // "在这里输入使用单位名称"
 const Text& TaxTableTitle();       // "个人所得税缴纳表"
 
 // The page settings applied before printing: A4 landscape, margins 160, 100, 160, 120,
@@ -27,7 +26,7 @@ const Text& TaxTableTitle();       // "个人所得税缴纳表"
 PageSetup TaxTablePageSetup();
 
 struct TaxTableInput {
-    // The text of the employer box; while it shows the placeholder the title stays plain.
+    // The employer's name; without one the title stays plain.
     Text employer;
     // "自行负担" (Gross) or "雇主全额负担" (Net): the header of the tax column.
     engine::TaxMode mode = engine::TaxMode::Gross;

@@ -11,7 +11,7 @@ std::filesystem::path PrintTemplatePath() {
 
 bool EnsurePrintTemplateFile(const std::filesystem::path& path) {
     if (FileExists(path)) return true;
-    return WriteFile(path, resources::BuiltInPrintTemplate());
+    return WriteFile(path, resources::BuiltInPrintTemplate()).ok();
 }
 
 } // namespace iit::printing

@@ -134,14 +134,12 @@ void RateTableSheet::clearData() {
     m_thresholds.fill(Text{});
 }
 
-std::optional<Text> RateTableSheet::Load(SubTable table) {
-    Text problem;
-    const std::optional<engine::BracketTable> bracket =
-        engine::LoadBracketTable(rateTablePath(), problem);
+Outcome<void> RateTableSheet::Load(SubTable table) {
+    const Outcome<engine::BracketTable> bracket = engine::LoadBracketTable(rateTablePath());
     if (!bracket) {
         clearData();
         m_shown.reset();
-        return problem;
+        return bracket.problem();
     }
     const int k = FirstField(table);
     Staging staging;
@@ -151,7 +149,7 @@ std::optional<Text> RateTableSheet::Load(SubTable table) {
                 ToText(bracket->field(r, k + j));
     fillGrid(staging);
     m_shown = table;
-    return std::nullopt;
+    return {};
 }
 
 std::vector<StoredDifference> RateTableSheet::StorageDifferences() const {
@@ -168,18 +166,17 @@ std::vector<StoredDifference> RateTableSheet::StorageDifferences() const {
     return out;
 }
 
-std::optional<Text> RateTableSheet::Save() {
+Outcome<void> RateTableSheet::Save() {
     // Moving the current cell stores an edit in progress before the grid is read.
     m_grid.setCurrentCell(kSpareRow, 2);
     m_grid.setCurrentCell(kSpareRow, 1);
-    if (!m_shown) return sysText(" 税率表未能读入，无法保存! . . . ");
+    if (!m_shown) return fail(sysText(" 税率表未能读入，无法保存! . . . "));
     const int k = FirstField(*m_shown);
     const Staging staging = readGrid();
 
     const std::filesystem::path path = rateTablePath();
-    Text problem;
-    std::optional<engine::BracketTable> table = engine::LoadBracketTable(path, problem);
-    if (!table) return problem;
+    Outcome<engine::BracketTable> table = engine::LoadBracketTable(path);
+    if (!table) return table.problem();
     for (int r = 1; r <= kRecords; ++r) {
         const auto& record = staging[static_cast<std::size_t>(r - 1)];
         // The table holds whole numbers: each cell is stored as its leading integer.
@@ -193,32 +190,26 @@ std::optional<Text> RateTableSheet::Save() {
     const std::vector<engine::FieldWriteError> spare =
         engine::WriteBracketFields(*table, k + 5, k + 5, kRecords - 1);
     refused.insert(refused.end(), spare.begin(), spare.end());
-    if (refused.empty()) return std::nullopt;
+    if (refused.empty()) return {};
 
     const engine::FieldWriteError& first = refused.front();
     Text where;
     if (first.record > 0)
         where = sysText("第 ") + ToText(first.record) + sysText(" 条记录第 ") +
                 ToText(static_cast<std::int32_t>(first.field)) + sysText(" 个字段：");
-    return sysText(" 税率表有 ") + ToText(static_cast<std::int32_t>(refused.size())) +
-           sysText(" 项未能保存：\r\n ") + DisplayPath(path) + sysText("\r\n ") + where +
-           db::ErrorMessage(first.code) + sysText("! . . . ");
+    return fail(sysText(" 税率表有 ") + ToText(static_cast<std::int32_t>(refused.size())) +
+                    sysText(" 项未能保存：\r\n ") + DisplayPath(path) + sysText("\r\n ") + where +
+                    db::ErrorMessage(first.code) + sysText("! . . . "),
+                first.code);
 }
 
-RestoreResult RateTableSheet::RestoreDefaults() {
-    RestoreResult r;
-    if (std::optional<Text> problem = engine::RestoreDefaultRateTable(rateTablePath())) {
-        r.message = std::move(*problem);
-        return r;
-    }
-    if (std::optional<Text> problem = Load(SubTable::Wages)) {
-        r.message = std::move(*problem);
-        return r;
-    }
-    r.restored = true;
-    if (const std::optional<engine::BracketTable> table = engine::ReadBracketTable())
-        r.messageThreshold = table->integer(1, 1);
-    return r;
+Outcome<std::int32_t> RateTableSheet::RestoreDefaults() {
+    if (Outcome<void> restored = engine::RestoreDefaultRateTable(rateTablePath()); !restored)
+        return restored.problem();
+    if (Outcome<void> loaded = Load(SubTable::Wages); !loaded) return loaded.problem();
+    const Outcome<engine::BracketTable> table = engine::ReadBracketTable();
+    return table ? table->integer(1, engine::FieldOf(SubTable::Wages, engine::Field::Threshold))
+                 : 0;
 }
 
 } // namespace iit::ratetable

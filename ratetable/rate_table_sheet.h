@@ -15,6 +15,7 @@
 // texts; "恢复默认" replaces the file by the built-in table. The sheet keeps no copy of the
 // table between actions, so a saved change is seen by the next calculation.
 
+#include "base/outcome.h"
 #include "engine/bracket_table.h"
 #include "grid/grid.h"
 #include "base/text.h"
@@ -59,13 +60,6 @@ struct StoredDifference {
     std::int32_t stored = 0;
 };
 
-struct RestoreResult {
-    bool restored = false;
-    // Record 1 field 1 of the new table, truncated: the main window's message threshold.
-    std::int32_t messageThreshold = 0;
-    Text message; // what to tell the user; empty when all went well
-};
-
 class RateTableSheet {
 public:
     // The grid laid out (numbers, merges, hidden rows and columns, widths, alignments, captions),
@@ -81,8 +75,8 @@ public:
 
     // Shows the sub-table: nine records whatever the file holds (those beyond its last record
     // as 0). A table that is not open is opened again first; when that fails the data cells are
-    // emptied, nothing is shown and the message says what is wrong with which file.
-    std::optional<Text> Load(SubTable table);
+    // emptied, nothing is shown and the problem says what is wrong with which file.
+    Outcome<void> Load(SubTable table);
     // The sub-table the last successful load showed.
     std::optional<SubTable> shown() const { return m_shown; }
 
@@ -95,13 +89,14 @@ public:
     // then (1, 1)), then writes fields k to k+4 of records 1 to 9 as the leading integers of
     // the cells and field k+5 of records 1 to 8 from the hidden row. The other sub-tables are
     // not touched. A write the table refuses leaves that field as it was and the save goes on;
-    // the message then says how many and why. nullopt when every field was written.
-    std::optional<Text> Save();
+    // the problem then says how many and why.
+    Outcome<void> Save();
 
-    // "恢复默认": replaces the table file by the built-in table and shows its wage sub-table.
-    // On failure the old file stays, still open, the grid is left as it was and `message`
-    // says which file and why.
-    RestoreResult RestoreDefaults();
+    // "恢复默认": replaces the table file by the built-in table and shows its wage sub-table;
+    // gives the new table's wage threshold (record 1 field 1, truncated: the main window's
+    // message threshold). On failure the old file stays, still open, the grid is left as it
+    // was and the problem says which file and why.
+    Outcome<std::int32_t> RestoreDefaults();
 
 private:
     using Staging = std::array<std::array<Text, 6>, kRecords>;

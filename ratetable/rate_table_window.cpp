@@ -92,7 +92,8 @@ void RateTableWindow::LoadChosen() {
     m_grid->commitPendingEdit();
     // A load shows another sub-table: the edits of the one shown go with it.
     m_history.clear();
-    if (const std::optional<Text> problem = m_sheet.Load(chosen())) message(*problem);
+    if (const Outcome<void> loaded = m_sheet.Load(chosen()); !loaded)
+        message(loaded.problem().message);
 }
 
 bool RateTableWindow::acceptStorageDifferences() {
@@ -114,8 +115,8 @@ bool RateTableWindow::acceptStorageDifferences() {
 bool RateTableWindow::Save() {
     m_grid->commitPendingEdit();
     if (!acceptStorageDifferences()) return false;
-    if (const std::optional<Text> problem = m_sheet.Save()) {
-        message(*problem);
+    if (const Outcome<void> saved = m_sheet.Save(); !saved) {
+        message(saved.problem().message);
         return false;
     }
     return true;
@@ -123,15 +124,14 @@ bool RateTableWindow::Save() {
 
 void RateTableWindow::RestoreDefaults() {
     m_grid->commitPendingEdit();
-    const RestoreResult result = m_sheet.RestoreDefaults();
-    if (!result.restored) {
-        message(result.message);
+    const Outcome<std::int32_t> threshold = m_sheet.RestoreDefaults();
+    if (!threshold) {
+        message(threshold.problem().message);
         return;
     }
     m_history.clear();
     m_wages->setChecked(true);
-    if (m_thresholdChanged) m_thresholdChanged(result.messageThreshold);
-    if (!result.message.empty()) message(result.message);
+    if (m_thresholdChanged) m_thresholdChanged(*threshold);
 }
 
 void RateTableWindow::closeEvent(QCloseEvent* event) {

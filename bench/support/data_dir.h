@@ -7,6 +7,7 @@
 #include "engine/bracket_table.h"
 #include "base/files.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -21,7 +22,7 @@ public:
         m_dir = ::mkdtemp(tmpl.data());
         db::CloseAllDatabases();
         SetProgramDirectory(m_dir);
-        engine::WriteDefaultRateTable(engine::RateTablePath());
+        if (!engine::WriteDefaultRateTable(engine::RateTablePath())) std::abort(); // nothing to measure
         engine::OpenRateTable(engine::RateTablePath());
     }
     ~DataDirectory() {

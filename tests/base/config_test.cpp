@@ -29,7 +29,8 @@ protected:
     bool write(const char* section, std::optional<const char*> key,
                std::optional<const char*> value) {
         return WriteConfigItem(file, U(section), key ? std::optional<Text>(U(*key)) : std::nullopt,
-                               value ? std::optional<Text>(U(*value)) : std::nullopt);
+                               value ? std::optional<Text>(U(*value)) : std::nullopt)
+            .ok();
     }
     std::string content() { return Text::fromBytes(readFile(file)).toUtf8(); }
 };

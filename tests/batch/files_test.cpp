@@ -46,7 +46,7 @@ TEST_F(Files, SaveOfThreePeopleAndReopen) {
     ASSERT_TRUE(sheet->CalculateAll());
     EXPECT_EQ(batch::ProposedSaveName(), batch::DefaultBatchFileName());
     const std::filesystem::path file = path("三人.dat");
-    ASSERT_FALSE(sheet->SaveBatchFile(file).has_value());
+    ASSERT_TRUE(sheet->SaveBatchFile(file));
     EXPECT_EQ(cell(4, kNameColumn), "合计"); // the calculation before the save
     EXPECT_EQ(recordsIn(file), 9999);
     EXPECT_EQ(sheet->CurrentBatchFile(), file);
@@ -56,7 +56,7 @@ TEST_F(Files, SaveOfThreePeopleAndReopen) {
     EXPECT_EQ(batch::ProposedSaveName(), file);
 
     batch::BatchSheet fresh;
-    ASSERT_FALSE(fresh.OpenBatchFile(file).has_value());
+    ASSERT_TRUE(fresh.OpenBatchFile(file));
     const Grid& g = fresh.grid();
     EXPECT_EQ(g.text(1, 1).toUtf8(), "张三");
     EXPECT_EQ(g.text(1, 2).toUtf8(), "110101199001011234");
@@ -88,7 +88,7 @@ TEST_F(Files, SavedFileLayoutByteForByte) {
     threePeople();
     ASSERT_TRUE(sheet->CalculateAll());
     const std::filesystem::path file = path("layout.dat");
-    ASSERT_FALSE(sheet->SaveBatchFile(file).has_value());
+    ASSERT_TRUE(sheet->SaveBatchFile(file));
     const std::string bytes = readFile(file);
     const std::size_t recordSize = 4 + 16 + 20 + 8 + 8 + 8 + 20 + 40;
     ASSERT_EQ(bytes.size(), 116 + 7 * 72 + 9999 * recordSize);
@@ -139,13 +139,13 @@ TEST_F(Files, SavingOverAnExistingFileReplacesItsRecordsAndNothingElse) {
     threePeople();
     const std::filesystem::path file = path("over.dat");
     ASSERT_TRUE(sheet->CalculateAll());
-    ASSERT_FALSE(sheet->SaveBatchFile(file).has_value());
+    ASSERT_TRUE(sheet->SaveBatchFile(file));
     sheet->ClearGrid();
     person(1, "赵六", "12000");
     ASSERT_TRUE(sheet->CalculateAll());
-    ASSERT_FALSE(sheet->SaveBatchFile(file).has_value());
+    ASSERT_TRUE(sheet->SaveBatchFile(file));
     batch::BatchSheet fresh;
-    ASSERT_FALSE(fresh.OpenBatchFile(file).has_value());
+    ASSERT_TRUE(fresh.OpenBatchFile(file));
     EXPECT_EQ(fresh.grid().text(1, 1).toUtf8(), "赵六");
     EXPECT_EQ(fresh.grid().text(2, 1).toUtf8(), "");
     // No temporary file is left beside it.
@@ -159,18 +159,21 @@ TEST_F(Files, FailedSavesLeaveTheOldFileUntouched) {
     testing::writeFile(notATable, "just some text\r\n");
     ASSERT_TRUE(sheet->CalculateAll());
     const auto message = sheet->SaveBatchFile(notATable);
-    ASSERT_TRUE(message.has_value());
-    EXPECT_EQ(message->toUtf8(), "文件保存失败！ . . .   ");
+    ASSERT_FALSE(message);
+    // The written message, then why and which file.
+    const std::string said = message.problem().message.toUtf8();
+    EXPECT_EQ(said.find("文件保存失败！ . . .   \r\n "), 0u) << said;
+    EXPECT_NE(said.find(notATable.string()), std::string::npos) << said;
     EXPECT_EQ(readFile(notATable), "just some text\r\n");
     EXPECT_FALSE(FileExists(JoinPath(ProgramDirectory(), "config.inf")));
 
     // The rate table itself is open and cannot be saved over.
     const std::string table = readFile(engine::RateTablePath());
-    EXPECT_TRUE(sheet->SaveBatchFile(engine::RateTablePath()).has_value());
+    EXPECT_FALSE(sheet->SaveBatchFile(engine::RateTablePath()));
     EXPECT_EQ(readFile(engine::RateTablePath()), table);
 
     // A directory that cannot be written to.
-    EXPECT_TRUE(sheet->SaveBatchFile(path("no/such/dir/x.dat")).has_value());
+    EXPECT_FALSE(sheet->SaveBatchFile(path("no/such/dir/x.dat")));
 }
 
 TEST_F(Files, OpenRefusesOtherFilesAndKeepsTheGrid) {
@@ -213,7 +216,7 @@ TEST_F(Files, OpenRefusesOtherFilesAndKeepsTheGrid) {
         db::CloseDatabase(Text::fromBytes("w"));
 
         const auto message = sheet->OpenBatchFile(file);
-        EXPECT_EQ(!message.has_value(), c.accepted) << c.name;
+        EXPECT_EQ(message.ok(), c.accepted) << c.name;
         if (c.accepted) {
             EXPECT_EQ(cell(1, 3), c.fields[2].type == db::kInt ? "7777" : "7777.5") << c.name;
             EXPECT_EQ(cell(1, 1).size(), c.fields[0].width == 200 ? 150u : 16u) << c.name;
@@ -221,12 +224,14 @@ TEST_F(Files, OpenRefusesOtherFilesAndKeepsTheGrid) {
             person(1, "留", "8000");
             grid().setText(1, 7, Text{});
         } else {
-            EXPECT_EQ(message->toUtf8(), "文件打开失败，请选择正确的文件！ . . .   ");
+            EXPECT_EQ(message.problem().message.toUtf8().find(
+                          "文件打开失败，请选择正确的文件！ . . .   \r\n 不是批量文件"),
+                      0u);
             EXPECT_EQ(cell(1, 1), "留") << c.name;
         }
     }
-    EXPECT_TRUE(sheet->OpenBatchFile(text).has_value());
-    EXPECT_TRUE(sheet->OpenBatchFile(path("missing.dat")).has_value());
+    EXPECT_FALSE(sheet->OpenBatchFile(text));
+    EXPECT_FALSE(sheet->OpenBatchFile(path("missing.dat")));
     EXPECT_EQ(cell(1, 1), "留");
 }
 
@@ -242,7 +247,7 @@ TEST_F(Files, OpenFillsOnlyTheGridRowsOfAHugeFile) {
         db::WriteField(Value::int32(1), Value::text(Text::fromBytes("P" + std::to_string(i + 1))));
     }
     db::CloseDatabase(Text::fromBytes("w"));
-    ASSERT_FALSE(sheet->OpenBatchFile(file).has_value());
+    ASSERT_TRUE(sheet->OpenBatchFile(file));
     EXPECT_EQ(cell(10000, 1), "P10000");
     EXPECT_EQ(cell(1, 1), "P1");
 }
@@ -251,8 +256,8 @@ TEST_F(Files, ProposedNamesBeforeAnySave) {
     EXPECT_EQ(batch::ProposedSaveName(), JoinPath(ProgramDirectory(), "个人所得税扣税表.dat"));
     EXPECT_EQ(batch::ProposedOpenName(), JoinPath(ProgramDirectory(), "个人所得税扣税表.dat"));
     // configJS.inf also holds the employer name; without the key the proposal is empty.
-    WriteConfigItem(JoinPath(ProgramDirectory(), "configJS.inf"), sysText("单位"), sysText("名称"),
-                    sysText("某公司"));
+    ASSERT_TRUE(WriteConfigItem(JoinPath(ProgramDirectory(), "configJS.inf"), sysText("单位"),
+                                sysText("名称"), sysText("某公司")));
     EXPECT_EQ(batch::ProposedOpenName(), std::filesystem::path{});
 }
 
@@ -277,7 +282,7 @@ std::vector<std::string> temporaries(const std::filesystem::path& dir) {
 TEST_F(Files, KilledSavesLeaveTheOldOrTheNewFile) {
     const std::filesystem::path target = path("工资.dat");
     person(1, "旧", "8000");
-    ASSERT_FALSE(sheet->SaveBatchFile(target).has_value());
+    ASSERT_TRUE(sheet->SaveBatchFile(target));
     std::mt19937 random(12345);
     int killedInTheMiddle = 0;
     for (int round = 0; round < 24; ++round) {
@@ -287,7 +292,7 @@ TEST_F(Files, KilledSavesLeaveTheOldOrTheNewFile) {
             // The child saves one sheet or the other, again and again, until it is killed.
             for (int n = 0;; ++n) {
                 sheet->grid().setText(1, kNameColumn, sysText(n % 2 ? "旧" : "新"));
-                sheet->SaveBatchFile(target);
+                if (!sheet->SaveBatchFile(target)) std::_Exit(3);
             }
         }
         std::this_thread::sleep_for(std::chrono::microseconds(2000 + random() % 60000));
@@ -311,7 +316,7 @@ TEST_F(Files, KilledSavesLeaveTheOldOrTheNewFile) {
         std::filesystem::last_write_time(p, std::filesystem::file_time_type::clock::now() -
                                                 std::chrono::minutes(5));
     }
-    ASSERT_FALSE(sheet->SaveBatchFile(target).has_value());
+    ASSERT_TRUE(sheet->SaveBatchFile(target));
     EXPECT_EQ(temporaries(dir.path()), std::vector<std::string>{});
 }
 
@@ -336,18 +341,18 @@ TEST_F(Files, TablePairsAreReplacedTogether) {
     ASSERT_TRUE(std::filesystem::exists(aux));
     person(1, "甲", "8000");
     set(1, batch::kRemarkColumn, "第一次");
-    ASSERT_FALSE(sheet->SaveBatchFile(target).has_value());
+    ASSERT_TRUE(sheet->SaveBatchFile(target));
     const std::string data = readFile(target), auxBytes = readFile(aux);
 
     set(1, batch::kRemarkColumn, "第二次，长一些的备注");
     const RenameFunction previous = SetRenameFunction(&failDataRename);
-    EXPECT_TRUE(sheet->SaveBatchFile(target).has_value());
+    EXPECT_FALSE(sheet->SaveBatchFile(target));
     SetRenameFunction(previous);
     EXPECT_EQ(readFile(target), data);
     EXPECT_EQ(readFile(aux), auxBytes);
     EXPECT_EQ(temporaries(dir.path()), std::vector<std::string>{});
 
-    ASSERT_FALSE(sheet->SaveBatchFile(target).has_value());
+    ASSERT_TRUE(sheet->SaveBatchFile(target));
     db::OpenOptions o;
     o.alias = Text::fromBytes("check");
     ASSERT_TRUE(db::OpenDatabase(target, o));
@@ -359,7 +364,7 @@ TEST_F(Files, TablePairsAreReplacedTogether) {
 TEST_F(Files, WriteProtectedFilesAreNotReplaced) {
     person(1, "甲", "8000");
     const std::filesystem::path target = path("只读.dat");
-    ASSERT_FALSE(sheet->SaveBatchFile(target).has_value());
+    ASSERT_TRUE(sheet->SaveBatchFile(target));
     const std::string before = readFile(target);
     struct stat st {};
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
@@ -369,12 +374,13 @@ TEST_F(Files, WriteProtectedFilesAreNotReplaced) {
     ::chmod(target.c_str(), 0444);
     set(1, kNameColumn, "乙");
     const auto message = sheet->SaveBatchFile(target);
-    ASSERT_TRUE(message.has_value());
-    EXPECT_EQ(message->toUtf8(), "文件保存失败！ . . .   ");
+    ASSERT_FALSE(message);
+    EXPECT_EQ(message.problem().message.toUtf8(),
+              "文件保存失败！ . . .   \r\n 文件不允许改写：" + target.string());
     EXPECT_EQ(readFile(target), before);
     // Such a file still opens: it is read without being written.
     batch::BatchSheet other;
-    EXPECT_FALSE(other.OpenBatchFile(target).has_value());
+    EXPECT_TRUE(other.OpenBatchFile(target));
     EXPECT_EQ(other.grid().text(1, kNameColumn).toUtf8(), "甲");
 }
 
@@ -414,9 +420,9 @@ TEST_F(Files, CutsNeverSplitACharacter) {
     EXPECT_EQ(cut[1].column, batch::kRemarkColumn);
     EXPECT_EQ(cut[2].column, batch::kIdColumn);
     const std::filesystem::path file = path("cut.dat");
-    ASSERT_FALSE(sheet->SaveBatchFile(file).has_value());
+    ASSERT_TRUE(sheet->SaveBatchFile(file));
     batch::BatchSheet reopened;
-    ASSERT_FALSE(reopened.OpenBatchFile(file).has_value());
+    ASSERT_TRUE(reopened.OpenBatchFile(file));
     EXPECT_EQ(reopened.grid().text(1, kNameColumn).toUtf8(), "a欧阳某某某某某");
     EXPECT_EQ(reopened.grid().text(2, batch::kRemarkColumn).toUtf8(),
               "这是一条很长的备注，写满了二十一个汉字还"); // 40 bytes
@@ -438,9 +444,9 @@ TEST_F(Files, OpenReplacesTheWholeSheet) {
     for (int row = 1; row <= 20; ++row)
         person(row, "旧人", "5000");
     testing::writeFile(path("text.dat"), "not a table");
-    EXPECT_TRUE(sheet->OpenBatchFile(path("text.dat")).has_value());
+    EXPECT_FALSE(sheet->OpenBatchFile(path("text.dat")));
     EXPECT_EQ(cell(20, kNameColumn), "旧人");
-    ASSERT_FALSE(sheet->OpenBatchFile(file).has_value());
+    ASSERT_TRUE(sheet->OpenBatchFile(file));
     EXPECT_EQ(cell(1, kNameColumn), "甲");
     for (int row = 2; row <= 20; ++row)
         EXPECT_EQ(line(row), "\t\t\t\t\t\t") << row;
@@ -453,7 +459,7 @@ TEST_F(Files, UnsavedChangesAreThoseOfThePeople) {
     EXPECT_TRUE(sheet->HasUnsavedChanges());
     ASSERT_TRUE(sheet->CalculateAll());
     const std::filesystem::path file = path("saved.dat");
-    ASSERT_FALSE(sheet->SaveBatchFile(file).has_value());
+    ASSERT_TRUE(sheet->SaveBatchFile(file));
     EXPECT_FALSE(sheet->HasUnsavedChanges());
     // A calculation changes only computed cells and the totals row.
     sheet->setMode(engine::TaxMode::Net);
@@ -464,7 +470,7 @@ TEST_F(Files, UnsavedChangesAreThoseOfThePeople) {
     set(1, batch::kRemarkColumn, "");
     EXPECT_FALSE(sheet->HasUnsavedChanges()); // back to what the file holds
     batch::BatchSheet other;
-    ASSERT_FALSE(other.OpenBatchFile(file).has_value());
+    ASSERT_TRUE(other.OpenBatchFile(file));
     EXPECT_FALSE(other.HasUnsavedChanges());
     other.ClearGrid();
     EXPECT_FALSE(other.HasUnsavedChanges()); // nobody left to lose

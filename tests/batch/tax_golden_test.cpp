@@ -11,7 +11,7 @@
 #include "database/database.h"
 #include "database/format.h"
 #include "engine/bracket_table.h"
-#include "engine/calculate.h"
+#include "mainwindow/calculate.h"
 #include "base/convert.h"
 #include "base/files.h"
 #include "tests/engine/engine_test_support.h"
@@ -424,7 +424,7 @@ protected:
         out.reserve(incomes.size());
         for (const std::string& income : incomes) {
             std::int32_t messageThreshold = -777;
-            const engine::CalcResult r = engine::Calculate(
+            const mainwindow::CalcResult r = mainwindow::Calculate(
                 engine::RateTablePath(), Text::fromUtf8(income), c.kind, c.mode, messageThreshold);
             out.push_back(Escape(income) + "|" + std::to_string(static_cast<int>(r.outcome)) + "|" +
                           std::to_string(r.threshold) + "|" + std::to_string(messageThreshold) +

@@ -56,17 +56,17 @@ protected:
 
 TEST_F(RateTableStartTest, SoundTablesOpenAndGiveTheirThreshold) {
     testing::writeFile(tablePath, DefaultTableBytes());
-    RateTableStart r = OpenRateTableAtStart(tablePath, now);
-    EXPECT_TRUE(r.opened);
-    EXPECT_EQ(r.threshold, 5000);
-    EXPECT_TRUE(r.message.empty());
-    EXPECT_FALSE(r.setAsidePath);
+    Outcome<RateTableStart> r = OpenRateTableAtStart(tablePath, now);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->threshold, 5000);
+    EXPECT_TRUE(r->notice.empty());
+    EXPECT_FALSE(r->setAsidePath);
 
     db::CloseAllDatabases();
     testing::writeFile(tablePath, TableWithFields(24, 6000));
-    r = OpenRateTableAtStart(tablePath, now);
-    EXPECT_TRUE(r.opened);
-    EXPECT_EQ(r.threshold, 6000);
+    const Outcome<RateTableStart> again = OpenRateTableAtStart(tablePath, now);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->threshold, 6000);
     EXPECT_TRUE(setAside().empty());
 }
 
@@ -94,8 +94,9 @@ TEST_F(RateTableStartTest, DamagedTablesAreSetAsideAndReplaced) {
         for (const auto& p : setAside())
             std::filesystem::remove(p);
         testing::writeFile(tablePath, c.bytes);
-        const RateTableStart r = OpenRateTableAtStart(tablePath, now);
-        EXPECT_TRUE(r.opened);
+        const Outcome<RateTableStart> start = OpenRateTableAtStart(tablePath, now);
+        ASSERT_TRUE(start);
+        const RateTableStart& r = *start;
         EXPECT_EQ(r.threshold, 5000);
         ASSERT_TRUE(r.setAsidePath);
         const auto aside = setAside();
@@ -103,8 +104,8 @@ TEST_F(RateTableStartTest, DamagedTablesAreSetAsideAndReplaced) {
         EXPECT_EQ(aside[0], *r.setAsidePath);
         EXPECT_EQ(testing::readFile(aside[0]), c.bytes);
         EXPECT_EQ(testing::readFile(tablePath), DefaultTableBytes());
-        EXPECT_NE(r.message.toUtf8().find(r.setAsidePath->string()), std::string::npos)
-            << r.message.toUtf8();
+        EXPECT_NE(r.notice.toUtf8().find(r.setAsidePath->string()), std::string::npos)
+            << r.notice.toUtf8();
         // The table in use is the built-in one, under its alias.
         ASSERT_TRUE(db::SelectDatabase(engine::RateTableAlias()));
         EXPECT_EQ(db::Fields().size(), 24u);

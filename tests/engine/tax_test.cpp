@@ -1,4 +1,4 @@
-#include "engine/calculate.h"
+#include "mainwindow/calculate.h"
 #include "engine/tax.h"
 #include "base/convert.h"
 #include "base/fatal.h"

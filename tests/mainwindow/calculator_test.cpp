@@ -1,4 +1,4 @@
-#include "engine/calculate.h"
+#include "mainwindow/calculate.h"
 #include "mainwindow/calculator.h"
 #include "base/convert.h"
 
@@ -14,7 +14,7 @@ namespace {
 // display-changed processing, which may replace the text.
 struct Display {
     CalculatorState calc;
-    Text text = engine::IncomePlaceholder();
+    Text text = mainwindow::IncomePlaceholder();
     int caret = 0;
     int evaluations = 0; // tax calculations started by "＝"
 
@@ -111,8 +111,8 @@ TEST(Calculator, MessagesAreReplacedWhole) {
         EXPECT_EQ(ShowsMessage(display), c.message) << c.display;
         EXPECT_EQ(ClearsBeforeTypedDigit(display), c.message) << c.display;
     }
-    EXPECT_FALSE(ShowsMessage(engine::IncomePlaceholder()));
-    EXPECT_TRUE(ClearsBeforeTypedDigit(engine::IncomePlaceholder()));
+    EXPECT_FALSE(ShowsMessage(mainwindow::IncomePlaceholder()));
+    EXPECT_TRUE(ClearsBeforeTypedDigit(mainwindow::IncomePlaceholder()));
 
     // Wherever the caret stands in a message, and whatever is selected of it, an entry key
     // gives just the key: never "除7数不能为零".
@@ -183,7 +183,7 @@ TEST(Calculator, OperatorFlagsAreExclusive) {
     EXPECT_EQ(c.flags, (std::array<std::int32_t, 5>{0, 0, 0, 0, 1}));
     EXPECT_EQ(c.operatorCount, 1);
     EXPECT_EQ(c.accumulator, 3); // an empty display keeps the accumulator
-    c.PressOperator(Operator::Subtract, engine::IncomePlaceholder());
+    c.PressOperator(Operator::Subtract, mainwindow::IncomePlaceholder());
     EXPECT_EQ(c.accumulator, 0); // the placeholder is not a number
 }
 
@@ -197,7 +197,7 @@ TEST(Calculator, DeleteTakesWholeCharacters) {
         {Text::fromUtf8("1除"), "1"},
         {Text::fromBytes("7"), ""},
         {Text{}, ""},
-        {engine::IncomePlaceholder(), ""},
+        {mainwindow::IncomePlaceholder(), ""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(CalculatorState::DeleteLast(c.display).toUtf8(), c.after) << c.display.toUtf8();

@@ -5,7 +5,7 @@
 #include "database/database.h"
 #include "database/format.h"
 #include "engine/bracket_table.h"
-#include "engine/calculate.h"
+#include "mainwindow/calculate.h"
 #include "ratetable/rate_table_sheet.h"
 #include "resources/resources.h"
 #include "base/convert.h"
@@ -196,7 +196,7 @@ TEST_F(RateTable, SubTableFromTheRadios) {
 TEST_F(RateTable, LoadShowsTheSubTableAndItsHiddenValues) {
     install(DistinctTable(db::kInt));
     RateTableSheet sheet;
-    ASSERT_FALSE(sheet.Load(SubTable::LabourNet)); // k = 13
+    ASSERT_TRUE(sheet.Load(SubTable::LabourNet)); // k = 13
     EXPECT_EQ(sheet.shown(), SubTable::LabourNet);
     EXPECT_EQ(cell(sheet, 5, 1), "1131");  // record 1 field 13
     EXPECT_EQ(cell(sheet, 5, 2), "1141");  // record 1 field 14
@@ -207,7 +207,7 @@ TEST_F(RateTable, LoadShowsTheSubTableAndItsHiddenValues) {
     EXPECT_EQ(cell(sheet, 1, 8), "6181");  // hidden: record 6 field 18
     EXPECT_EQ(cell(sheet, 2, 3), "2131");  // hidden: record 2 field 13
     EXPECT_EQ(cell(sheet, 2, 8), "7131");  // hidden: record 7 field 13
-    ASSERT_FALSE(sheet.Load(SubTable::Wages));
+    ASSERT_TRUE(sheet.Load(SubTable::Wages));
     EXPECT_EQ(cell(sheet, 5, 1), "1011");
     EXPECT_EQ(cell(sheet, 13, 7), "9051");
 }
@@ -230,10 +230,10 @@ TEST_F(RateTable, LoadThenSaveLeavesTheFileUnchanged) {
             SCOPED_TRACE(std::string(v.what) + " k=" + std::to_string(ratetable::FirstField(t)));
             install(v.bytes);
             RateTableSheet sheet;
-            ASSERT_FALSE(sheet.Load(t));
+            ASSERT_TRUE(sheet.Load(t));
             EXPECT_TRUE(sheet.StorageDifferences().empty());
-            const std::optional<Text> message = sheet.Save();
-            EXPECT_FALSE(message) << message->toUtf8();
+            const Outcome<void> saved = sheet.Save();
+            EXPECT_TRUE(saved) << (saved ? "" : saved.problem().message.toUtf8());
             EXPECT_TRUE(fileBytes() == v.bytes);
         }
     }
@@ -242,11 +242,11 @@ TEST_F(RateTable, LoadThenSaveLeavesTheFileUnchanged) {
 TEST_F(RateTable, SaveWritesOnlyTheShownGroup) {
     install(DistinctTable(db::kInt));
     RateTableSheet sheet;
-    ASSERT_FALSE(sheet.Load(SubTable::LabourGross)); // fields 7 to 12
+    ASSERT_TRUE(sheet.Load(SubTable::LabourGross)); // fields 7 to 12
     edit(sheet, 5, 1, "900");
     edit(sheet, 6, 5, "25");
     edit(sheet, 13, 7, "7777");
-    ASSERT_FALSE(sheet.Save());
+    ASSERT_TRUE(sheet.Save());
     for (int r = 1; r <= 9; ++r) {
         for (int f = 1; f <= 24; ++f) {
             std::int32_t expected = r * 1000 + f * 10 + 1;
@@ -274,7 +274,7 @@ TEST_F(RateTable, StorageRuleAndTheDifferenceList) {
     };
     install(DefaultTableBytes());
     RateTableSheet sheet;
-    ASSERT_FALSE(sheet.Load(SubTable::Wages));
+    ASSERT_TRUE(sheet.Load(SubTable::Wages));
     // One case per band row (rate column) and per column of record 1.
     const int cells[][2] = {{5, 5},  {6, 5},  {7, 5}, {8, 5}, {9, 5}, {10, 5}, {11, 5},
                             {12, 5}, {13, 5}, {5, 7}, {6, 7}, {7, 7}, {5, 2},  {5, 1}};
@@ -296,7 +296,7 @@ TEST_F(RateTable, StorageRuleAndTheDifferenceList) {
         }
     }
 
-    ASSERT_FALSE(sheet.Save());
+    ASSERT_TRUE(sheet.Save());
     const int fieldOfColumn[] = {0, 1, 2, 0, 3, 4, 0, 5};
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const int record = cells[i][0] - 4;
@@ -308,11 +308,10 @@ TEST_F(RateTable, StorageRuleAndTheDifferenceList) {
 TEST_F(RateTable, RestoreBringsBackTheBuiltInTableAndShowsWages) {
     install(DistinctTable(db::kDouble));
     RateTableSheet sheet;
-    ASSERT_FALSE(sheet.Load(SubTable::Royalties));
-    const ratetable::RestoreResult r = sheet.RestoreDefaults();
-    EXPECT_TRUE(r.restored) << r.message.toUtf8();
-    EXPECT_TRUE(r.message.empty());
-    EXPECT_EQ(r.messageThreshold, 5000);
+    ASSERT_TRUE(sheet.Load(SubTable::Royalties));
+    const Outcome<std::int32_t> r = sheet.RestoreDefaults();
+    ASSERT_TRUE(r) << r.problem().message.toUtf8();
+    EXPECT_EQ(*r, 5000);
     EXPECT_EQ(sheet.shown(), SubTable::Wages);
     EXPECT_EQ(cell(sheet, 5, 1), "5000");
     EXPECT_EQ(cell(sheet, 6, 2), "3000");
@@ -320,8 +319,8 @@ TEST_F(RateTable, RestoreBringsBackTheBuiltInTableAndShowsWages) {
     EXPECT_TRUE(fileBytes() == DefaultTableBytes());
     // The alias is open on the new file: the next calculation reads it.
     std::int32_t threshold = 0;
-    const engine::CalcResult calc =
-        engine::Calculate(tablePath, Text::fromBytes("8000"), engine::TaxKind::Wages,
+    const mainwindow::CalcResult calc =
+        mainwindow::Calculate(tablePath, Text::fromBytes("8000"), engine::TaxKind::Wages,
                           engine::TaxMode::Gross, threshold);
     EXPECT_EQ(calc.tax.toUtf8(), "90");
     // Only the rate table's alias was reopened: another open table stays open.
@@ -330,27 +329,27 @@ TEST_F(RateTable, RestoreBringsBackTheBuiltInTableAndShowsWages) {
     db::OpenOptions options;
     options.alias = Text::fromUtf8("打开的文件名");
     ASSERT_TRUE(db::OpenDatabase(other, options));
-    EXPECT_TRUE(sheet.RestoreDefaults().restored);
+    EXPECT_TRUE(sheet.RestoreDefaults());
     EXPECT_TRUE(db::SelectDatabase(Text::fromUtf8("打开的文件名")));
 }
 
 TEST_F(RateTable, SavedChangeIsSeenByTheNextCalculation) {
     install(DefaultTableBytes());
     RateTableSheet sheet;
-    ASSERT_FALSE(sheet.Load(SubTable::Wages));
+    ASSERT_TRUE(sheet.Load(SubTable::Wages));
     edit(sheet, 5, 1, "6000");
-    ASSERT_FALSE(sheet.Save());
+    ASSERT_TRUE(sheet.Save());
 
     std::int32_t threshold = 0;
-    const engine::CalcResult at =
-        engine::Calculate(tablePath, Text::fromBytes("6000"), engine::TaxKind::Wages,
+    const mainwindow::CalcResult at =
+        mainwindow::Calculate(tablePath, Text::fromBytes("6000"), engine::TaxKind::Wages,
                           engine::TaxMode::Gross, threshold);
-    EXPECT_EQ(at.outcome, engine::CalcResult::Outcome::Computed);
+    EXPECT_EQ(at.outcome, mainwindow::CalcResult::Outcome::Computed);
     EXPECT_EQ(at.tax.toUtf8(), "0");
-    const engine::CalcResult below =
-        engine::Calculate(tablePath, Text::fromBytes("5999"), engine::TaxKind::Wages,
+    const mainwindow::CalcResult below =
+        mainwindow::Calculate(tablePath, Text::fromBytes("5999"), engine::TaxKind::Wages,
                           engine::TaxMode::Gross, threshold);
-    EXPECT_EQ(below.outcome, engine::CalcResult::Outcome::BelowThreshold);
+    EXPECT_EQ(below.outcome, mainwindow::CalcResult::Outcome::BelowThreshold);
     EXPECT_EQ(threshold, 6000);
 
     batch::BatchSheet batchSheet;
@@ -382,12 +381,12 @@ TEST_F(RateTable, FailedRestoreKeepsTheOldFile) {
         SCOPED_TRACE(c.what);
         install(old);
         RateTableSheet sheet;
-        ASSERT_FALSE(sheet.Load(SubTable::LabourNet));
+        ASSERT_TRUE(sheet.Load(SubTable::LabourNet));
         c.arrange(tablePath);
-        const ratetable::RestoreResult r = sheet.RestoreDefaults();
+        const Outcome<std::int32_t> r = sheet.RestoreDefaults();
         c.undo(tablePath);
-        EXPECT_FALSE(r.restored);
-        const std::string message = r.message.toUtf8();
+        ASSERT_FALSE(r);
+        const std::string message = r.problem().message.toUtf8();
         EXPECT_NE(message.find("默认税率表无法写入"), std::string::npos) << message;
         EXPECT_NE(message.find(tablePath.string()), std::string::npos) << message;
         EXPECT_NE(message.find(c.reason), std::string::npos) << message;
@@ -395,7 +394,7 @@ TEST_F(RateTable, FailedRestoreKeepsTheOldFile) {
         EXPECT_EQ(sheet.shown(), SubTable::LabourNet);
         EXPECT_EQ(cell(sheet, 5, 1), "1131"); // the grid as it was
         // The old table is still open and in use.
-        ASSERT_FALSE(sheet.Load(SubTable::Wages));
+        ASSERT_TRUE(sheet.Load(SubTable::Wages));
         EXPECT_EQ(cell(sheet, 5, 1), "1011");
         for (const auto& e : std::filesystem::directory_iterator(dir.path()))
             EXPECT_EQ(e.path().extension(), ".dat") << e.path(); // no temporary left behind
@@ -407,13 +406,13 @@ TEST_F(RateTable, FailedRestoreInAnUnwritableDirectory) {
     const std::string old = DistinctTable(db::kInt);
     install(old);
     RateTableSheet sheet;
-    ASSERT_FALSE(sheet.Load(SubTable::Wages));
+    ASSERT_TRUE(sheet.Load(SubTable::Wages));
     ::chmod(dir.path().c_str(), 0555);
-    const ratetable::RestoreResult r = sheet.RestoreDefaults();
+    const Outcome<std::int32_t> r = sheet.RestoreDefaults();
     ::chmod(dir.path().c_str(), 0755);
-    EXPECT_FALSE(r.restored);
-    EXPECT_NE(r.message.toUtf8().find("没有写入该目录的权限"), std::string::npos)
-        << r.message.toUtf8();
+    ASSERT_FALSE(r);
+    EXPECT_NE(r.problem().message.toUtf8().find("没有写入该目录的权限"), std::string::npos)
+        << r.problem().message.toUtf8();
     EXPECT_TRUE(fileBytes() == old);
 }
 
@@ -445,24 +444,25 @@ TEST_F(RateTable, TableThatCannotBeOpened) {
         std::filesystem::remove_all(tablePath);
         c.arrange(tablePath);
         RateTableSheet sheet;
-        std::optional<Text> message;
-        ASSERT_NO_THROW(message = sheet.Load(SubTable::Wages));
-        ASSERT_TRUE(message);
-        EXPECT_NE(message->toUtf8().find(c.message), std::string::npos) << message->toUtf8();
-        EXPECT_NE(message->toUtf8().find(tablePath.string()), std::string::npos);
+        std::optional<Outcome<void>> loaded;
+        ASSERT_NO_THROW(loaded.emplace(sheet.Load(SubTable::Wages)));
+        ASSERT_FALSE(*loaded);
+        const std::string message = loaded->problem().message.toUtf8();
+        EXPECT_NE(message.find(c.message), std::string::npos) << message;
+        EXPECT_NE(message.find(tablePath.string()), std::string::npos);
         EXPECT_FALSE(sheet.shown());
         EXPECT_EQ(cell(sheet, 5, 1), "");
         EXPECT_EQ(cell(sheet, 3, 1), "税率表");
-        std::optional<Text> saved;
-        ASSERT_NO_THROW(saved = sheet.Save());
-        ASSERT_TRUE(saved);
-        EXPECT_EQ(saved->toUtf8(), " 税率表未能读入，无法保存! . . . ");
+        std::optional<Outcome<void>> saved;
+        ASSERT_NO_THROW(saved.emplace(sheet.Save()));
+        ASSERT_FALSE(*saved);
+        EXPECT_EQ(saved->problem().message.toUtf8(), " 税率表未能读入，无法保存! . . . ");
     }
     // Once the file can be read the next load shows it.
     std::filesystem::remove_all(tablePath);
     testing::writeFile(tablePath, DefaultTableBytes());
     RateTableSheet sheet;
-    EXPECT_FALSE(sheet.Load(SubTable::Wages));
+    EXPECT_TRUE(sheet.Load(SubTable::Wages));
     EXPECT_EQ(cell(sheet, 5, 1), "5000");
 }
 
@@ -470,14 +470,15 @@ TEST_F(RateTable, RefusedWritesAreReported) {
     // A table of five records: records 6 to 9 show 0 and cannot be written.
     install(DistinctTable(db::kInt, false, 5));
     RateTableSheet sheet;
-    ASSERT_FALSE(sheet.Load(SubTable::Wages));
+    ASSERT_TRUE(sheet.Load(SubTable::Wages));
     EXPECT_EQ(cell(sheet, 10, 2), "0");
     edit(sheet, 5, 1, "5500");
-    const std::optional<Text> message = sheet.Save();
-    ASSERT_TRUE(message);
-    EXPECT_EQ(message->toUtf8().find(" 税率表有 23 项未能保存："), 0u) << message->toUtf8();
-    EXPECT_NE(message->toUtf8().find("第 6 条记录第 1 个字段：现行记录不存在"), std::string::npos)
-        << message->toUtf8();
+    const Outcome<void> saved = sheet.Save();
+    ASSERT_FALSE(saved);
+    const std::string message = saved.problem().message.toUtf8();
+    EXPECT_EQ(message.find(" 税率表有 23 项未能保存："), 0u) << message;
+    EXPECT_NE(message.find("第 6 条记录第 1 个字段：现行记录不存在"), std::string::npos)
+        << message;
     EXPECT_EQ(ToInteger(stored(1, 1)), 5500); // the records present were written
     EXPECT_EQ(db::RecordCount(), 5);
 
@@ -489,12 +490,13 @@ TEST_F(RateTable, RefusedWritesAreReported) {
     options.password = engine::RateTablePassword();
     options.readOnly = true;
     ASSERT_TRUE(db::OpenDatabase(tablePath, options));
-    ASSERT_FALSE(sheet.Load(SubTable::LabourGross));
+    ASSERT_TRUE(sheet.Load(SubTable::LabourGross));
     edit(sheet, 6, 5, "30");
-    const std::optional<Text> readOnly = sheet.Save();
-    ASSERT_TRUE(readOnly);
-    EXPECT_NE(readOnly->toUtf8().find(db::ErrorMessage(db::kErrAccess).toUtf8()), std::string::npos)
-        << readOnly->toUtf8();
+    const Outcome<void> readOnly = sheet.Save();
+    ASSERT_FALSE(readOnly);
+    EXPECT_NE(readOnly.problem().message.toUtf8().find(db::ErrorMessage(db::kErrAccess).toUtf8()),
+              std::string::npos)
+        << readOnly.problem().message.toUtf8();
     EXPECT_TRUE(fileBytes() == before);
 }
 

@@ -9,13 +9,14 @@
 #include <filesystem>
 #include <optional>
 
-namespace iit::engine {
+namespace iit::mainwindow {
+
+using engine::TaxKind;
+using engine::TaxMode;
 
 // The income box's placeholder: "在这里输入个人所得收入\r\nEnter the income of personal income
 // here".
 const Text& IncomePlaceholder();
-
-constexpr double kMaxIncome = 1999999999;
 
 struct CalcResult {
     enum class Outcome {
@@ -47,4 +48,4 @@ CalcResult Calculate(const std::filesystem::path& tablePath, const Text& incomeT
 // of C and X padded in front with spaces to the byte length of the longer.
 Text ResultLabel(const Text& caption, const Text& companion, const Text& tax);
 
-} // namespace iit::engine
+} // namespace iit::mainwindow

@@ -1,10 +1,10 @@
-#include "engine/calculate.h"
+#include "mainwindow/calculate.h"
 #include "tests/engine/engine_test_support.h"
 
 namespace iit {
 namespace {
 
-using engine::CalcResult;
+using mainwindow::CalcResult;
 using engine::TaxKind;
 using engine::TaxMode;
 using testing::EngineFixture;
@@ -26,7 +26,7 @@ class Calculate : public EngineFixture {
 protected:
     void check(const LabelCase& c) {
         std::int32_t threshold = 0;
-        const CalcResult r = engine::Calculate(tablePath, U(c.income), c.kind, c.mode, threshold);
+        const CalcResult r = mainwindow::Calculate(tablePath, U(c.income), c.kind, c.mode, threshold);
         const std::string what = std::string(c.income) + " " + engine::KindText(c.kind).toUtf8() +
                                  engine::ModeText(c.mode).toUtf8();
         EXPECT_EQ(r.outcome, c.outcome) << what;
@@ -92,7 +92,7 @@ TEST(ResultLabel, PadsTheShorterNumber) {
         {"合计数: ", "5", "1000", "合计数:    5\r\n应纳税: 1000"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(engine::ResultLabel(U(c.caption), U(c.c), U(c.x)).toUtf8(), c.want);
+        EXPECT_EQ(mainwindow::ResultLabel(U(c.caption), U(c.c), U(c.x)).toUtf8(), c.want);
 }
 
 } // namespace

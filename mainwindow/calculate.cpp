@@ -1,8 +1,10 @@
-#include "engine/calculate.h"
+#include "mainwindow/calculate.h"
 
 #include "base/convert.h"
 
-namespace iit::engine {
+namespace iit::mainwindow {
+
+using namespace engine;
 namespace {
 
 const Text& CaptionText(Caption caption) {
@@ -82,4 +84,4 @@ CalcResult Calculate(const std::filesystem::path& tablePath, const Text& incomeT
     return r;
 }
 
-} // namespace iit::engine
+} // namespace iit::mainwindow
