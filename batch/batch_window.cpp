@@ -142,7 +142,7 @@ void BatchWindow::commitEdit() {
 }
 
 void BatchWindow::message(const Text& text) {
-    gui::MessageBox(text, 0, {}, this);
+    gui::MessageBox(text, {}, this);
 }
 
 void BatchWindow::CalculateAll() {
@@ -254,8 +254,9 @@ bool BatchWindow::acceptCutTexts() {
     }
     if (cut.size() > 5) text += "\r\n    ……";
     text += "\r\n\r\n仍然保存吗？";
-    return gui::MessageBox(sysText(text), gui::mb::kYesNo | gui::mb::kIconExclamation, {}, this) ==
-           gui::kYes;
+    return gui::MessageBox(sysText(text),
+                           {.buttons = gui::Buttons::YesNo, .icon = gui::Icon::Exclamation},
+                           this) == gui::Answer::Yes;
 }
 
 bool BatchWindow::SaveBatchFile() {
@@ -279,11 +280,12 @@ void BatchWindow::SaveCommand() {
 
 bool BatchWindow::keepOrDropChanges() {
     if (!m_sheet.HasUnsavedChanges()) return true;
-    switch (gui::MessageBox(UnsavedQuestion(), gui::mb::kYesNoCancel | gui::mb::kIconQuestion, {},
+    switch (gui::MessageBox(UnsavedQuestion(),
+                            {.buttons = gui::Buttons::YesNoCancel, .icon = gui::Icon::Question},
                             this)) {
-    case gui::kYes:
+    case gui::Answer::Yes:
         return SaveBatchFile();
-    case gui::kNo:
+    case gui::Answer::No:
         return true;
     default:
         return false;

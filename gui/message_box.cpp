@@ -15,74 +15,72 @@ namespace {
 
 struct ButtonChoice {
     QMessageBox::StandardButton button;
-    int result;
+    Answer answer;
 };
 
-std::vector<ButtonChoice> buttonsOf(int flags) {
+std::vector<ButtonChoice> buttonsOf(Buttons buttons) {
     using B = QMessageBox;
-    switch (flags & 0xF) {
-    case mb::kOkCancel:
-        return {{B::Ok, kOk}, {B::Cancel, kCancel}};
-    case mb::kAbortRetryIgnore:
-        return {{B::Abort, kAbort}, {B::Retry, kRetry}, {B::Ignore, kIgnore}};
-    case mb::kYesNoCancel:
-        return {{B::Yes, kYes}, {B::No, kNo}, {B::Cancel, kCancel}};
-    case mb::kYesNo:
-        return {{B::Yes, kYes}, {B::No, kNo}};
-    case mb::kRetryCancel:
-        return {{B::Retry, kRetry}, {B::Cancel, kCancel}};
-    default:
-        return {{B::Ok, kOk}};
+    switch (buttons) {
+    case Buttons::OkCancel:
+        return {{B::Ok, Answer::Ok}, {B::Cancel, Answer::Cancel}};
+    case Buttons::AbortRetryIgnore:
+        return {{B::Abort, Answer::Abort}, {B::Retry, Answer::Retry}, {B::Ignore, Answer::Ignore}};
+    case Buttons::YesNoCancel:
+        return {{B::Yes, Answer::Yes}, {B::No, Answer::No}, {B::Cancel, Answer::Cancel}};
+    case Buttons::YesNo:
+        return {{B::Yes, Answer::Yes}, {B::No, Answer::No}};
+    case Buttons::RetryCancel:
+        return {{B::Retry, Answer::Retry}, {B::Cancel, Answer::Cancel}};
+    case Buttons::Ok:
+        break;
     }
+    return {{B::Ok, Answer::Ok}};
 }
 
-QMessageBox::Icon iconOf(int flags) {
-    switch (flags & 0xF0) {
-    case mb::kIconStop:
+QMessageBox::Icon iconOf(Icon icon) {
+    switch (icon) {
+    case Icon::Stop:
         return QMessageBox::Critical;
-    case mb::kIconQuestion:
+    case Icon::Question:
         return QMessageBox::Question;
-    case mb::kIconExclamation:
+    case Icon::Exclamation:
         return QMessageBox::Warning;
-    case mb::kIconInformation:
+    case Icon::Information:
         return QMessageBox::Information;
-    default:
-        return QMessageBox::NoIcon;
+    case Icon::None:
+        break;
     }
+    return QMessageBox::NoIcon;
 }
 
 } // namespace
 
-int MessageBox(const Text& content, int flags, const Text& caption, QWidget* owner) {
+Answer MessageBox(const Text& content, const MessageBoxOptions& options, QWidget* owner) {
     static const Text defaultCaption = sysText("信息：");
     QMessageBox box(owner);
     box.setObjectName(QStringLiteral("messageBox"));
-    box.setWindowTitle(displayText(caption.empty() ? defaultCaption : caption));
+    box.setWindowTitle(displayText(options.caption.empty() ? defaultCaption : options.caption));
     box.setText(displayText(content));
     box.setTextFormat(Qt::PlainText);
-    box.setIcon(iconOf(flags));
+    box.setIcon(iconOf(options.icon));
     box.setWindowModality(Qt::ApplicationModal);
-    const std::vector<ButtonChoice> choices = buttonsOf(flags);
+    const std::vector<ButtonChoice> choices = buttonsOf(options.buttons);
     std::vector<QPushButton*> buttons;
     for (const ButtonChoice& c : choices)
         buttons.push_back(box.addButton(c.button));
-    const std::size_t preferred = static_cast<std::size_t>((flags >> 8) & 0xF);
-    box.setDefaultButton(buttons[preferred < buttons.size() ? preferred : 0]);
-    // Escape and the window's close button: Cancel where there is one, else the last button.
-    int closed = choices.back().result;
-    for (const ButtonChoice& c : choices)
-        if (c.result == kCancel) closed = kCancel;
-    box.setEscapeButton(buttons[choices.size() - 1]);
+    box.setDefaultButton(buttons.front());
     for (std::size_t i = 0; i < choices.size(); ++i)
-        if (choices[i].result == closed) box.setEscapeButton(buttons[i]);
+        if (options.defaultAnswer == choices[i].answer) box.setDefaultButton(buttons[i]);
+    // Escape and the window's close button: Cancel where there is one, else the last button.
+    Answer closed = choices.back().answer;
+    for (const ButtonChoice& c : choices)
+        if (c.answer == Answer::Cancel) closed = Answer::Cancel;
+    for (std::size_t i = 0; i < choices.size(); ++i)
+        if (choices[i].answer == closed) box.setEscapeButton(buttons[i]);
     box.exec();
     for (std::size_t i = 0; i < choices.size(); ++i)
-        if (box.clickedButton() == buttons[i]) return choices[i].result;
+        if (box.clickedButton() == buttons[i]) return choices[i].answer;
     return closed;
-}
-
-int MessageBox(const Value& content, int flags, const Text& caption, QWidget* owner) {
-    return MessageBox(ToText(content), flags, caption, owner);
 }
 
 Text RuntimeErrorText(int code, const Text& message) {
@@ -96,7 +94,7 @@ Text RuntimeErrorText(int code, const Text& message) {
 
 void InstallFatalErrorBox() {
     SetFatalHandler([](int code, const Text& message) {
-        MessageBox(RuntimeErrorText(code, message), mb::kIconStop);
+        MessageBox(RuntimeErrorText(code, message), {.icon = Icon::Stop});
         RunProgramCleanup();
         // Returning ends the process with code -1.
     });

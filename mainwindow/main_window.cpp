@@ -170,9 +170,9 @@ void MainWindow::startUp() {
     const Outcome<engine::RateTableStart> table =
         engine::OpenRateTableAtStart(engine::RateTablePath(), Now());
     if (!table)
-        gui::MessageBox(table.problem().message, gui::mb::kIconExclamation);
+        gui::MessageBox(table.problem().message, {.icon = gui::Icon::Exclamation});
     else if (!table->notice.empty())
-        gui::MessageBox(table->notice, gui::mb::kIconExclamation);
+        gui::MessageBox(table->notice, {.icon = gui::Icon::Exclamation});
     m_threshold = table ? table->threshold : 0;
 
     m_display->setFocus();
@@ -291,7 +291,7 @@ void MainWindow::exitProgram() {
     if (const Outcome<void> saved = SaveEmployerName(m_employer->content()); !saved)
         gui::MessageBox(sysText(" 单位名称未能保存：\r\n ") + DisplayPath(ConfigJsPath()) +
                             sysText("\r\n ") + saved.problem().message + sysText(" . . . "),
-                        gui::mb::kIconExclamation);
+                        {.icon = gui::Icon::Exclamation});
     gui::EndProgram(0);
 }
 

@@ -84,7 +84,7 @@ void PrintPreview::paint(QPrinter* printer) {
     if (!previewing) {
         // The preview's print button: the printer, or the file chosen in the print dialog.
         const PrintOutcome out = PrintWithProgress(*printer, m_table, m_dialog);
-        if (out.error) gui::MessageBox(*out.error, 0, {}, m_dialog);
+        if (out.error) gui::MessageBox(*out.error, {}, m_dialog);
         return;
     }
     printer->setFullPage(true);
@@ -120,7 +120,7 @@ void PrintPreview::paint(QPrinter* printer) {
 
 bool PrintPreview::saveAsPdf(const QString& file) {
     if (file.isEmpty()) {
-        gui::MessageBox(NoFileNameMessage(), 0, {}, m_dialog);
+        gui::MessageBox(NoFileNameMessage(), {}, m_dialog);
         return false;
     }
     QPrinter pdf(QPrinter::HighResolution);
@@ -134,7 +134,7 @@ bool PrintPreview::saveAsPdf(const QString& file) {
     pdf.setOutputFileName(file);
     const PrintOutcome out = PrintWithProgress(pdf, m_table, m_dialog);
     if (out.error) {
-        gui::MessageBox(*out.error, 0, {}, m_dialog);
+        gui::MessageBox(*out.error, {}, m_dialog);
         return false;
     }
     return out.ok();

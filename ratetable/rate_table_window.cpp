@@ -85,7 +85,7 @@ SubTable RateTableWindow::chosen() const {
 }
 
 void RateTableWindow::message(const Text& text) {
-    gui::MessageBox(text, gui::mb::kIconExclamation, {}, this);
+    gui::MessageBox(text, {.icon = gui::Icon::Exclamation}, this);
 }
 
 void RateTableWindow::LoadChosen() {
@@ -108,8 +108,9 @@ bool RateTableWindow::acceptStorageDifferences() {
     if (differences.size() > 8)
         text += "\r\n    …… 共 " + std::to_string(differences.size()) + " 处";
     text += "\r\n\r\n仍然保存吗？选“否”回到表格修改。";
-    return gui::MessageBox(sysText(text), gui::mb::kYesNo | gui::mb::kIconQuestion, {}, this) ==
-           gui::kYes;
+    return gui::MessageBox(sysText(text),
+                           {.buttons = gui::Buttons::YesNo, .icon = gui::Icon::Question}, this) ==
+           gui::Answer::Yes;
 }
 
 bool RateTableWindow::Save() {

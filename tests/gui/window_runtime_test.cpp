@@ -73,38 +73,56 @@ void WindowRuntimeTest::cleanup() {
 }
 
 void WindowRuntimeTest::messageBoxButtonsAndResults_data() {
-    QTest::addColumn<int>("flags");
+    using iit::gui::Answer;
+    using iit::gui::Buttons;
+    using iit::gui::Icon;
+    QTest::addColumn<int>("buttonSet");  // iit::gui::Buttons
+    QTest::addColumn<int>("iconChoice"); // iit::gui::Icon
+    QTest::addColumn<int>("preferred");  // iit::gui::Answer, -1 for none
     QTest::addColumn<QList<int>>("buttons"); // QMessageBox::StandardButton values, any order
     QTest::addColumn<int>("defaultButton");
     QTest::addColumn<int>("press"); // -1: Escape
-    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("result"); // iit::gui::Answer
     QTest::addColumn<int>("icon");
 
     using B = QMessageBox;
-    QTest::newRow("ok") << 0 << QList<int>{B::Ok} << int(B::Ok) << int(B::Ok) << 0
-                        << int(B::NoIcon);
-    QTest::newRow("ok escape") << 0 << QList<int>{B::Ok} << int(B::Ok) << -1 << 0 << int(B::NoIcon);
-    QTest::newRow("ok cancel") << 0x1 << QList<int>{B::Ok, B::Cancel} << int(B::Ok)
-                               << int(B::Cancel) << 1 << int(B::NoIcon);
-    QTest::newRow("abort retry ignore") << 0x2 << QList<int>{B::Abort, B::Retry, B::Ignore}
-                                        << int(B::Abort) << int(B::Retry) << 3 << int(B::NoIcon);
-    QTest::newRow("ignore, third default")
-        << 0x202 << QList<int>{B::Abort, B::Retry, B::Ignore} << int(B::Ignore) << int(B::Ignore)
-        << 4 << int(B::NoIcon);
-    QTest::newRow("abort") << 0x12 << QList<int>{B::Abort, B::Retry, B::Ignore} << int(B::Abort)
-                           << int(B::Abort) << 2 << int(B::Critical);
-    QTest::newRow("yes no cancel") << 0x23 << QList<int>{B::Yes, B::No, B::Cancel} << int(B::Yes)
-                                   << int(B::Yes) << 5 << int(B::Question);
-    QTest::newRow("yes no cancel escape")
-        << 0x3 << QList<int>{B::Yes, B::No, B::Cancel} << int(B::Yes) << -1 << 1 << int(B::NoIcon);
-    QTest::newRow("yes no, second default")
-        << 0x134 << QList<int>{B::Yes, B::No} << int(B::No) << int(B::No) << 6 << int(B::Warning);
-    QTest::newRow("retry cancel") << 0x45 << QList<int>{B::Retry, B::Cancel} << int(B::Retry)
-                                  << int(B::Retry) << 3 << int(B::Information);
+    const auto row = [](const char* name, Buttons b, Icon i, int preferred) -> QTestData& {
+        return QTest::newRow(name) << int(b) << int(i) << preferred;
+    };
+    row("ok", Buttons::Ok, Icon::None, -1)
+        << QList<int>{B::Ok} << int(B::Ok) << int(B::Ok) << int(Answer::Ok) << int(B::NoIcon);
+    row("ok escape", Buttons::Ok, Icon::None, -1)
+        << QList<int>{B::Ok} << int(B::Ok) << -1 << int(Answer::Ok) << int(B::NoIcon);
+    row("ok cancel", Buttons::OkCancel, Icon::None, -1)
+        << QList<int>{B::Ok, B::Cancel} << int(B::Ok) << int(B::Cancel) << int(Answer::Cancel)
+        << int(B::NoIcon);
+    row("abort retry ignore", Buttons::AbortRetryIgnore, Icon::None, -1)
+        << QList<int>{B::Abort, B::Retry, B::Ignore} << int(B::Abort) << int(B::Retry)
+        << int(Answer::Retry) << int(B::NoIcon);
+    row("ignore by default", Buttons::AbortRetryIgnore, Icon::None, int(Answer::Ignore))
+        << QList<int>{B::Abort, B::Retry, B::Ignore} << int(B::Ignore) << int(B::Ignore)
+        << int(Answer::Ignore) << int(B::NoIcon);
+    row("abort", Buttons::AbortRetryIgnore, Icon::Stop, -1)
+        << QList<int>{B::Abort, B::Retry, B::Ignore} << int(B::Abort) << int(B::Abort)
+        << int(Answer::Abort) << int(B::Critical);
+    row("yes no cancel", Buttons::YesNoCancel, Icon::Question, -1)
+        << QList<int>{B::Yes, B::No, B::Cancel} << int(B::Yes) << int(B::Yes) << int(Answer::Yes)
+        << int(B::Question);
+    row("yes no cancel escape", Buttons::YesNoCancel, Icon::None, -1)
+        << QList<int>{B::Yes, B::No, B::Cancel} << int(B::Yes) << -1 << int(Answer::Cancel)
+        << int(B::NoIcon);
+    row("yes no, no by default", Buttons::YesNo, Icon::Exclamation, int(Answer::No))
+        << QList<int>{B::Yes, B::No} << int(B::No) << int(B::No) << int(Answer::No)
+        << int(B::Warning);
+    row("retry cancel", Buttons::RetryCancel, Icon::Information, -1)
+        << QList<int>{B::Retry, B::Cancel} << int(B::Retry) << int(B::Retry) << int(Answer::Retry)
+        << int(B::Information);
 }
 
 void WindowRuntimeTest::messageBoxButtonsAndResults() {
-    QFETCH(int, flags);
+    QFETCH(int, buttonSet);
+    QFETCH(int, iconChoice);
+    QFETCH(int, preferred);
     QFETCH(QList<int>, buttons);
     QFETCH(int, defaultButton);
     QFETCH(int, press);
@@ -124,7 +142,11 @@ void WindowRuntimeTest::messageBoxButtonsAndResults() {
         else
             QTest::mouseClick(box->button(QMessageBox::StandardButton(press)), Qt::LeftButton);
     });
-    const int got = iit::gui::MessageBox(iit::sysText("内容"), flags);
+    iit::gui::MessageBoxOptions options;
+    options.buttons = static_cast<iit::gui::Buttons>(buttonSet);
+    options.icon = static_cast<iit::gui::Icon>(iconChoice);
+    if (preferred >= 0) options.defaultAnswer = static_cast<iit::gui::Answer>(preferred);
+    const int got = int(iit::gui::MessageBox(iit::sysText("内容"), options));
     std::sort(seen.begin(), seen.end());
     std::sort(buttons.begin(), buttons.end());
     QCOMPARE(seen, buttons);
@@ -140,7 +162,7 @@ void WindowRuntimeTest::messageBoxDefaultCaptionAndText() {
         text = qobject_cast<QMessageBox*>(dialog)->text();
         qobject_cast<QMessageBox*>(dialog)->accept();
     });
-    QCOMPARE(iit::gui::MessageBox(iit::sysText("第一行\r\n第二行")), 0);
+    QCOMPARE(iit::gui::MessageBox(iit::sysText("第一行\r\n第二行")), iit::gui::Answer::Ok);
     QCOMPARE(title, U("信息："));
     QCOMPARE(text, U("第一行\n第二行"));
     m_watchdog->expect([&](QWidget* dialog) {
@@ -148,7 +170,8 @@ void WindowRuntimeTest::messageBoxDefaultCaptionAndText() {
         text = qobject_cast<QMessageBox*>(dialog)->text();
         qobject_cast<QMessageBox*>(dialog)->accept();
     });
-    QCOMPARE(iit::gui::MessageBox(iit::Value::number(2.5), 0, iit::sysText("标题")), 0);
+    QCOMPARE(iit::gui::MessageBox(iit::sysText("2.5"), {.caption = iit::sysText("标题")}),
+             iit::gui::Answer::Ok);
     QCOMPARE(title, U("标题"));
     QCOMPARE(text, U("2.5"));
 }
