@@ -370,4 +370,20 @@ Text ToText(const Exact& v) {
     return Text::fromBytes(decimalText(negative, digits, 2));
 }
 
+Exact FromFen(std::int64_t fen) {
+    Exact out;
+    out.m_num = fen;
+    out.m_den = 100;
+    return out;
+}
+
+std::optional<std::int64_t> ToFen(const Exact& v) {
+    if (v.m_big) return std::nullopt;
+    Exact::Int scaled = 0;
+    if (!mul(v.m_num, 100, scaled) || scaled % v.m_den != 0) return std::nullopt;
+    const Exact::Int fen = scaled / v.m_den;
+    if (fen > INT64_MAX || fen < INT64_MIN) return std::nullopt;
+    return static_cast<std::int64_t>(fen);
+}
+
 } // namespace iit::engine
