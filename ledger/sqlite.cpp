@@ -68,6 +68,8 @@ Outcome<std::unique_ptr<Connection>> Connection::open(const std::filesystem::pat
         return p;
     }
     sqlite3_extended_result_codes(db, 1);
+    // Two programs on one ledger: the second waits for the first's transaction.
+    sqlite3_busy_timeout(db, 10000);
     return std::unique_ptr<Connection>(new Connection(db));
 }
 
