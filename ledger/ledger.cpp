@@ -136,9 +136,19 @@ bool LockShared(int fd) {
     return false;
 }
 
-// Reads the whole file once cheaply: the header, the schema and the pages' structure.
-Outcome<void> CheckHealth(sql::Connection& db) {
-    Outcome<sql::Statement*> s = db.cached("PRAGMA quick_check(1)");
+// Checks the file before anything may write to it: its header, then (read only, so that no
+// checkpoint writes into a damaged file and no companion file is removed) the schema and the
+// pages' structure. Problems of damage carry SQLite's code for it.
+Outcome<void> CheckHealth(const std::filesystem::path& path, int fd) {
+    char header[16] = {};
+    const ssize_t n = ::pread(fd, header, sizeof header, 0);
+    if (n == 0) return {}; // a new, empty file
+    if (n != static_cast<ssize_t>(sizeof header) ||
+        std::memcmp(header, "SQLite format 3", sizeof header) != 0)
+        return fail(sysText("不是SQLite数据库"), 26 /* SQLITE_NOTADB */);
+    Outcome<std::unique_ptr<sql::Connection>> db = sql::Connection::open(path, true);
+    if (!db) return db.problem();
+    Outcome<sql::Statement*> s = (*db)->cached("PRAGMA quick_check(1)");
     if (!s) return s.problem();
     Outcome<bool> row = (*s)->step();
     if (!row) return row.problem();
@@ -216,16 +226,15 @@ Outcome<Ledger> Ledger::open(const std::filesystem::path& path, LedgerTables tab
         return fail(sysText("工资台账不是普通文件：") + DisplayPath(path));
     if (!LockShared(impl->lockFd))
         return fail(sysText("工资台账文件正被另一程序改名保存：") + DisplayPath(path));
+    // A check that fails for another reason (a WAL that only a writer can recover) leaves
+    // the judgement to the connection that writes.
+    Outcome<void> health = CheckHealth(path, impl->lockFd);
+    if (!health && sql::IsDamage(health.problem().code))
+        return SetAside(impl->lockFd, path, health.problem());
     Outcome<std::unique_ptr<sql::Connection>> db = sql::Connection::open(path);
     if (!db) return fail(sysText("工资台账文件无法打开：") + DisplayPath(path) + sysText("（") +
                          db.problem().message + sysText("）"), db.problem().code);
     impl->db = std::move(*db);
-    Outcome<void> health = CheckHealth(*impl->db);
-    if (!health && sql::IsDamage(health.problem().code)) {
-        impl->db.reset();
-        return SetAside(impl->lockFd, path, health.problem());
-    }
-    if (!health) return health.problem();
     if (Outcome<void> r = Prepare(*impl->db); !r) {
         if (sql::IsDamage(r.problem().code)) {
             impl->db.reset();

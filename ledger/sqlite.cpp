@@ -56,12 +56,12 @@ std::string_view Statement::text(int column) const {
             static_cast<std::size_t>(sqlite3_column_bytes(m_stmt, column))};
 }
 
-Outcome<std::unique_ptr<Connection>> Connection::open(const std::filesystem::path& path) {
+Outcome<std::unique_ptr<Connection>> Connection::open(const std::filesystem::path& path,
+                                                      bool readOnly) {
     sqlite3* db = nullptr;
+    const int mode = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
     const int rc = sqlite3_open_v2(path.c_str(), &db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
-                                       SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE,
-                                   nullptr);
+                                   mode | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE, nullptr);
     if (rc != SQLITE_OK) {
         Problem p = fail(Text::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)), rc);
         sqlite3_close(db);

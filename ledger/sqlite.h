@@ -49,8 +49,10 @@ private:
 
 class Connection {
 public:
-    // Opens (and creates) the database file. Nothing is read or written yet.
-    static Outcome<std::unique_ptr<Connection>> open(const std::filesystem::path& path);
+    // Opens (and creates) the database file, or opens it only to read. Nothing is read or
+    // written yet.
+    static Outcome<std::unique_ptr<Connection>> open(const std::filesystem::path& path,
+                                                     bool readOnly = false);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
