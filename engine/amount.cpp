@@ -57,27 +57,35 @@ std::optional<Exact> ParseDecimal(std::string_view text) {
 }
 
 Outcome<Exact> ParseAmount(std::string_view utf8) {
-    const std::string_view cell = TrimCell(utf8);
+    std::string_view cell = TrimCell(utf8);
     if (cell.empty()) return Exact{};
-    const std::optional<Exact> v = ParseDecimal(cell);
-    if (!v) {
-        // A long run of digits is a number all the same: say it is too large.
-        bool digits = !cell.empty();
-        for (char c : cell)
-            digits = digits && (isDigit(c) || c == '.');
-        if (digits && cell.find('.') == cell.rfind('.') && cell.front() != '.' &&
-            cell.back() != '.')
-            return fail(sysText("金额过大"));
-        return fail(sysText("不是金额"));
-    }
-    if (v->sign() < 0) return fail(sysText("金额不能为负"));
+    // Read straight into fen: a payroll sheet has a hundred thousand of these.
+    const bool negative = cell[0] == '-';
+    if (negative) cell.remove_prefix(1);
     const std::size_t point = cell.find('.');
-    if (point != std::string_view::npos && cell.size() - point - 1 > 2) {
-        // Trailing zeros beyond the fen ("12.500") say no more than two decimals do.
-        if (!ToFen(*v)) return fail(sysText("金额最多两位小数"));
-    }
-    if (*v > Exact(kLargestAmount)) return fail(sysText("金额过大"));
-    return *v;
+    const std::string_view whole = cell.substr(0, point);
+    std::string_view frac = point == std::string_view::npos ? std::string_view{} : cell.substr(point + 1);
+    if (whole.empty() || (point != std::string_view::npos && frac.empty()))
+        return fail(sysText("不是金额"));
+    for (char c : whole)
+        if (!isDigit(c)) return fail(sysText("不是金额"));
+    for (char c : frac)
+        if (!isDigit(c)) return fail(sysText("不是金额"));
+    if (negative) return fail(sysText("金额不能为负"));
+    while (frac.size() > 2 && frac.back() == '0') // "12.500" says no more than "12.50"
+        frac.remove_suffix(1);
+    if (frac.size() > 2) return fail(sysText("金额最多两位小数"));
+    std::string_view digits = whole;
+    while (digits.size() > 1 && digits.front() == '0')
+        digits.remove_prefix(1);
+    if (digits.size() > 13) return fail(sysText("金额过大"));
+    std::int64_t fen = 0;
+    for (char c : digits)
+        fen = fen * 10 + (c - '0');
+    for (std::size_t i = 0; i < 2; ++i)
+        fen = fen * 10 + (i < frac.size() ? frac[i] - '0' : 0);
+    if (fen > kLargestAmount * 100) return fail(sysText("金额过大"));
+    return FromFen(fen);
 }
 
 } // namespace iit::engine

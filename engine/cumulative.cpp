@@ -6,7 +6,7 @@ namespace iit::engine {
 namespace {
 
 Exact maxZero(const Exact& v) {
-    return v.sign() < 0 ? Exact{} : v;
+    return v.sign() < 0 ? FromFen(0) : v;
 }
 
 Problem aboveTable() {
@@ -45,7 +45,7 @@ Outcome<CumulativeFigures> forward(const WithholdingTable& table, const YearToDa
     if (!band) return aboveTable();
     f.ratePercent = band->ratePercent;
     f.quickDeduction = band->quickDeduction;
-    f.tax = f.taxable.isZero() ? Exact{}
+    f.tax = f.taxable.isZero() ? FromFen(0)
                                : maxZero(Round(f.taxable * band->rate() - band->quickDeduction, 2));
     f.withheldBefore = before.withheld;
     f.withholding = maxZero(f.tax - f.after.relief - before.withheld);

@@ -38,7 +38,10 @@ struct DeductionOptions {
 // was withheld, the last month's included.
 struct YearToDate {
     int month = 0;
-    Exact income, taxFree, basicDeduction, special, specialAdditional, other, relief, withheld;
+    // Sums start in fen, so that the sums of amounts in fen stay on Exact's quickest path.
+    Exact income = FromFen(0), taxFree = FromFen(0), basicDeduction = FromFen(0),
+          special = FromFen(0), specialAdditional = FromFen(0), other = FromFen(0),
+          relief = FromFen(0), withheld = FromFen(0);
 };
 
 // One month's amounts as entered. In net mode `income` is the pay after tax.

@@ -342,6 +342,28 @@ Exact Round(const Exact& v, int places) {
 
 Text ToText(const Exact& v) {
     if (!v.m_big && v.m_den <= 100 && 100 % v.m_den == 0) { // the usual amount, already in fen
+        // Within 64 bits (every amount of a payroll) the digits are written straight.
+        const Int fen = v.m_num * (100 / static_cast<int>(v.m_den));
+        const UInt magnitude = fen < 0 ? UInt(0) - static_cast<UInt>(fen) : static_cast<UInt>(fen);
+        if (magnitude <= UINT64_MAX) {
+            const std::uint64_t m = static_cast<std::uint64_t>(magnitude);
+            const unsigned cents = static_cast<unsigned>(m % 100);
+            char buf[32];
+            char* const end = buf + sizeof buf;
+            char* p = end;
+            if (cents != 0) {
+                if (cents % 10 != 0) *--p = static_cast<char>('0' + cents % 10);
+                *--p = static_cast<char>('0' + cents / 10);
+                *--p = '.';
+            }
+            std::uint64_t whole = m / 100;
+            do {
+                *--p = static_cast<char>('0' + whole % 10);
+                whole /= 10;
+            } while (whole != 0);
+            if (fen < 0) *--p = '-';
+            return Text::fromBytes(std::string(p, end));
+        }
         const bool negative = v.m_num < 0;
         std::string digits;
         appendDigits(digits, static_cast<UInt>((negative ? -v.m_num : v.m_num) * (100 / v.m_den)));

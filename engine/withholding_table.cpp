@@ -62,9 +62,12 @@ std::optional<int> parseYear(std::string_view s) {
     return y;
 }
 
+// A figure of the law; a whole number of fen is kept in fen, the form every amount takes.
 std::optional<Exact> nonNegative(std::string_view s) {
     std::optional<Exact> v = ParseDecimal(s);
     if (v && v->sign() < 0) return std::nullopt;
+    if (v)
+        if (const std::optional<std::int64_t> fen = ToFen(*v)) return FromFen(*fen);
     return v;
 }
 
@@ -129,7 +132,6 @@ Outcome<WithholdingTables> ParseWithholdingTables(std::string_view text) {
             t.bonusSeparateUntil = *year;
         } else if (w[0] == "band") {
             if (w.size() != 5) return lineProblem(lineNo, "级距应有下限、上限、税率和速算扣除数");
-            TaxBand b;
             const std::optional<Exact> lower = nonNegative(w[1]);
             const std::optional<Exact> rate = nonNegative(w[3]);
             const std::optional<Exact> quick = nonNegative(w[4]);
@@ -139,11 +141,7 @@ Outcome<WithholdingTables> ParseWithholdingTables(std::string_view text) {
                 if (!upper) return lineProblem(lineNo, "上限不对");
             }
             if (!lower || !rate || !quick) return lineProblem(lineNo, "数字不对");
-            b.lower = *lower;
-            b.upper = upper;
-            b.ratePercent = *rate;
-            b.quickDeduction = *quick;
-            t.bands.push_back(std::move(b));
+            t.bands.emplace_back(*lower, upper, *rate, *quick);
         } else {
             return lineProblem(lineNo, "无法识别");
         }
@@ -190,7 +188,11 @@ Outcome<std::vector<TaxBand>> MonthlyWageBands(const BracketTable& table) {
         if (!lower || !upper || !rate || !quick)
             return fail(sysText("税率表的薪金级距不是数字"));
         if (lower->isZero() && upper->isZero()) continue; // a record not in use
-        bands.push_back(TaxBand{*lower, *upper, *rate, *quick});
+        auto inFen = [](const Exact& v) {
+            const std::optional<std::int64_t> fen = ToFen(v);
+            return fen ? FromFen(*fen) : v;
+        };
+        bands.emplace_back(inFen(*lower), inFen(*upper), *rate, inFen(*quick));
     }
     if (const char* why = checkBands(bands))
         return fail(sysText("税率表的薪金级距有误：") + sysText(why));

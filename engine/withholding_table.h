@@ -27,12 +27,20 @@ namespace iit::engine {
 class BracketTable;
 
 struct TaxBand {
+    TaxBand() = default;
+    TaxBand(Exact lowerBound, std::optional<Exact> upperBound, Exact percent, Exact quick)
+        : lower(std::move(lowerBound)), upper(std::move(upperBound)), ratePercent(percent),
+          quickDeduction(std::move(quick)), m_rate(percent / Exact(100)) {}
+
     Exact lower;
     std::optional<Exact> upper; // none: no upper bound
     Exact ratePercent;          // 3 for 3 %
     Exact quickDeduction;
 
-    Exact rate() const { return ratePercent / Exact(100); }
+    const Exact& rate() const { return m_rate; } // 0.03 for 3 %, divided once
+
+private:
+    Exact m_rate;
 };
 
 // The band that holds v: lower < v <= upper, the first band also holding v <= its lower bound.

@@ -166,7 +166,12 @@ Outcome<void> Prepare(sql::Connection& db) {
                     sysText("），本程序只能读写格式版本") + Decimal(kSchemaVersion) +
                     sysText("的台账，文件未作改动。"));
     if (Outcome<void> r = db.exec("PRAGMA journal_mode=WAL"); !r) return r;
-    if (Outcome<void> r = db.exec("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON"); !r) return r;
+    // A year of 10,000 employees is some 11 MB: a 16 MB page cache keeps a month's import and
+    // the show of a month off the file system.
+    if (Outcome<void> r = db.exec("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; "
+                                  "PRAGMA cache_size=-16000");
+        !r)
+        return r;
     if (*version == kSchemaVersion) return {};
     Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(db);
     if (!t) return t.problem();

@@ -203,15 +203,14 @@ Outcome<bool> HasDeclaredEntry(Ledger::Impl& impl, int year, std::int64_t employ
 }
 
 Outcome<std::optional<Text>> EntryRefusal(Ledger::Impl& impl, int year, int month,
-                                          const EmployeeRow& row, const StoredEntry& entry) {
+                                          const EmployeeRow& row, const StoredEntry& entry,
+                                          const std::optional<OpeningRow>& opening) {
     const Employee& emp = row.employee;
     if (emp.leftMonth && month > *emp.leftMonth)
         return std::optional<Text>(sysText("此人已于") + MonthText(*emp.leftMonth) + sysText("离职"));
-    Outcome<std::optional<OpeningRow>> opening = ReadOpening(impl, row.id);
-    if (!opening) return opening.problem();
-    if (*opening && month <= (*opening)->throughMonth)
+    if (opening && month <= opening->throughMonth)
         return std::optional<Text>(sysText("此人的期初数已截至") +
-                                   MonthText((*opening)->throughMonth));
+                                   MonthText(opening->throughMonth));
     if (entry.bonus > 0 && entry.bonusSeparate) {
         if (!emp.resident) return std::optional<Text>(sysText("非居民个人的奖金不能单独计税"));
         const engine::WithholdingTable* table = impl.tables.annual.forYear(year);
@@ -235,8 +234,9 @@ Outcome<std::optional<Text>> EntryRefusal(Ledger::Impl& impl, int year, int mont
     return std::optional<Text>();
 }
 
-Outcome<int> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& employee, int month,
-                       bool change, const std::optional<StoredEntry>& entry) {
+Outcome<Recomputed> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& employee,
+                              int month, bool change, const std::optional<StoredEntry>& entry,
+                              const std::optional<OpeningRow>* knownOpening) {
     static const std::string before = std::string("SELECT ") + kEntryColumns +
                                       " FROM entry x WHERE x.employee = ?1 AND x.month < ?2 "
                                       "ORDER BY x.month DESC LIMIT 1";
@@ -253,7 +253,9 @@ Outcome<int> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& employee
         if (!row) return row.problem();
         if (*row) sums = StateOf(ReadEntry(**s));
         (*s)->reset();
-        if (!*row) {
+        if (!*row && knownOpening) {
+            if (*knownOpening) sums = StateOf(**knownOpening);
+        } else if (!*row) {
             Outcome<std::optional<OpeningRow>> opening = ReadOpening(impl, employee.id);
             if (!opening) return opening.problem();
             if (*opening) sums = StateOf(**opening);
@@ -278,8 +280,14 @@ Outcome<int> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& employee
         }
         (*s)->reset();
     }
+    Recomputed result;
     if (change) {
         const bool had = !rows.empty() && rows.front().stored.month == month;
+        if (had) result.previous = rows.front().stored;
+        if ((had && entry && entry->sameInput(rows.front().stored)) || (!had && !entry)) {
+            result.unchanged = true;
+            return result;
+        }
         if (entry) {
             if (had)
                 rows.front().computed = *entry;
@@ -290,7 +298,6 @@ Outcome<int> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& employee
             rows.front().removed = true;
         }
     }
-    int recomputed = 0;
     for (Work& w : rows) {
         if (w.removed) {
             Outcome<sql::Statement*> d =
@@ -305,11 +312,11 @@ Outcome<int> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& employee
             return fail(MonthText(w.computed.month) + sysText("：") + r.problem().message);
         sums = StateOf(w.computed);
         const bool figures = w.isNew || !w.computed.sameFigures(w.stored);
-        if (figures) ++recomputed;
+        if (figures) ++result.recomputed;
         if (figures || !w.computed.sameInput(w.stored))
             if (Outcome<void> r = WriteEntry(impl, employee.id, w.computed); !r) return r.problem();
     }
-    return recomputed;
+    return result;
 }
 
 } // namespace detail
@@ -332,60 +339,47 @@ Text Who(const Resolved& r) {
            sysText("）：");
 }
 
-// Applies resolved changes of one month inside an open transaction: refusals first (all named),
-// then each change with its employee's later months.
+// Applies resolved changes of one month inside an open transaction, each with its employee's
+// later months; every refusal is named and then nothing is kept (the caller does not commit).
 Outcome<ChangeReport> Apply(Ledger::Impl& impl, int year, int month,
                             const std::vector<Resolved>& changes, const Progress& progress) {
     ChangeReport report;
     Text refused;
-    static const std::string current = std::string("SELECT ") + kEntryColumns +
-                                       " FROM entry x WHERE x.employee = ?1 AND x.month = ?2";
-    std::vector<std::optional<StoredEntry>> previous(changes.size());
     for (std::size_t i = 0; i < changes.size(); ++i) {
         const Resolved& c = changes[i];
+        Outcome<std::optional<OpeningRow>> opening = ReadOpening(impl, c.employee.id);
+        if (!opening) return opening.problem();
         if (c.entry) {
-            Outcome<std::optional<Text>> why = EntryRefusal(impl, year, month, c.employee, *c.entry);
+            Outcome<std::optional<Text>> why =
+                EntryRefusal(impl, year, month, c.employee, *c.entry, *opening);
             if (!why) return why.problem();
             if (*why) {
                 if (!refused.empty()) refused += Text::fromBytes("\n");
                 refused += Who(c) + **why;
             }
         }
-        Outcome<sql::Statement*> s = impl.db->cached(current.c_str());
-        if (!s) return s.problem();
-        (*s)->bind(1, c.employee.id);
-        (*s)->bind(2, month);
-        Outcome<bool> row = (*s)->step();
-        if (!row) return row.problem();
-        if (*row) previous[i] = ReadEntry(**s);
-        (*s)->reset();
-    }
-    if (!refused.empty()) return fail(std::move(refused));
-    for (std::size_t i = 0; i < changes.size(); ++i) {
-        const Resolved& c = changes[i];
-        const std::optional<StoredEntry>& old = previous[i];
+        if (!refused.empty()) continue; // only the refusals count now
+        Outcome<Recomputed> r = Recompute(impl, year, c.employee, month, true, c.entry, &*opening);
+        if (!r) return fail(Who(c) + r.problem().message, r.problem().code);
         const PersonKey& key = c.employee.employee.key;
-        if (!c.entry && !old) {
-            ++report.unchanged;
-        } else if (c.entry && old && c.entry->sameInput(*old)) {
+        if (r->unchanged) {
             ++report.unchanged;
         } else {
             if (!c.entry)
                 ++report.removed;
-            else if (!old)
+            else if (!r->previous)
                 ++report.added;
             else
                 ++report.changed;
-            report.inverse.push_back(
-                EntryChange{key, old ? std::optional<Entry>(ToEntry(key, *old)) : std::nullopt});
-            Outcome<int> n = Recompute(impl, year, c.employee, month, true, c.entry);
-            if (!n) return fail(Who(c) + n.problem().message, n.problem().code);
-            report.recomputed += *n;
+            report.inverse.push_back(EntryChange{
+                key, r->previous ? std::optional<Entry>(ToEntry(key, *r->previous)) : std::nullopt});
+            report.recomputed += r->recomputed;
         }
         if (progress && (i % 256 == 255 || i + 1 == changes.size()) &&
             !progress(i + 1, changes.size()))
             return fail(sysText("已取消，台账未作改动"));
     }
+    if (!refused.empty()) return fail(std::move(refused));
     return report;
 }
 

@@ -79,15 +79,22 @@ Outcome<void> CheckMonthOpen(Ledger::Impl& impl, int year, int month);
 Outcome<bool> HasDeclaredEntry(Ledger::Impl& impl, int year, std::int64_t employeeId);
 
 // Sets (or with none removes) the employee's entry of `month` and recomputes their entries
-// from that month on (from `month` without a change when `change` is false). Returns the
-// number of entries whose figures changed.
-Outcome<int> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& employee, int month,
-                       bool change, const std::optional<StoredEntry>& entry);
+// from that month on (from `month` without a change when `change` is false). `opening` is the
+// employee's opening balances when the caller has read them already.
+struct Recomputed {
+    int recomputed = 0;                    // entries whose figures changed
+    std::optional<StoredEntry> previous;   // the entry of `month` before
+    bool unchanged = false;                // the change set what was there
+};
+Outcome<Recomputed> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& employee,
+                              int month, bool change, const std::optional<StoredEntry>& entry,
+                              const std::optional<OpeningRow>* opening = nullptr);
 
 // Why an entry cannot be kept for the employee in that month (left, before the opening
 // balances, a bonus on its own that the law does not allow); none when it can.
 Outcome<std::optional<Text>> EntryRefusal(Ledger::Impl& impl, int year, int month,
-                                          const EmployeeRow& employee, const StoredEntry& entry);
+                                          const EmployeeRow& employee, const StoredEntry& entry,
+                                          const std::optional<OpeningRow>& opening);
 
 // "第N行：" and a reason.
 Text RowMessage(std::size_t row, const Text& why);

@@ -163,7 +163,7 @@ Outcome<std::optional<Employee>> Ledger::putEmployee(int year, const Employee& e
         if (Outcome<void> r = WriteEmployee(impl, year, row.id, employee); !r) return r.problem();
         if (recompute && !entries->empty()) {
             EmployeeRow updated{row.id, employee};
-            Outcome<int> n = Recompute(impl, year, updated, 1, false, std::nullopt);
+            Outcome<Recomputed> n = Recompute(impl, year, updated, 1, false, std::nullopt);
             if (!n) return n.problem();
         }
     } else {
@@ -226,7 +226,7 @@ Outcome<void> Ledger::restoreEmployee(int year, const EmployeeRecord& record) {
             return r;
     }
     for (const auto& [month, entry] : record.entries) {
-        Outcome<int> n = Recompute(impl, year, row, month, true, FromEntry(month, entry));
+        Outcome<Recomputed> n = Recompute(impl, year, row, month, true, FromEntry(month, entry));
         if (!n) return n.problem();
     }
     return (*t)->commit();
@@ -348,9 +348,9 @@ Outcome<ChangeReport> Ledger::importOpening(int year, const std::vector<std::vec
         if (*old) ++report.changed; else ++report.added;
         if (Outcome<void> w = WriteOpening(impl, row.id, o); !w) return w.problem();
         if (!entries->empty()) {
-            Outcome<int> n = Recompute(impl, year, row, 1, false, std::nullopt);
+            Outcome<Recomputed> n = Recompute(impl, year, row, 1, false, std::nullopt);
             if (!n) return n.problem();
-            report.recomputed += *n;
+            report.recomputed += n->recomputed;
         }
     }
     if (!errors.empty()) return fail(std::move(errors));

@@ -21,13 +21,13 @@ iit_install_deps() {
 }
 
 # What building the programs needs (libgmp-dev: exact rationals for the rare amount that does not
-# fit 128 bits).
+# fit 128 bits; libsqlite3-dev: the payroll ledger's database file).
 # Qt's platform plugins (xcb, wayland, offscreen), the Noto CJK fonts the windows use and the
 # Chinese texts of Qt's own dialogs;
 # rsvg-convert (librsvg2-bin) renders the icon's fixed sizes from its SVG; libxcb1-dev lets the
 # shaped main window ask the X server whether a compositing manager runs.
 IIT_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libssl-dev libgmp-dev
-                    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-noto-cjk
+                    libsqlite3-dev qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-noto-cjk
                     qt6-translations-l10n
                     librsvg2-bin libxcb1-dev)
 # What the tests and benchmarks add.
