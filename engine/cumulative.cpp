@@ -55,15 +55,16 @@ Outcome<CumulativeFigures> forward(const WithholdingTable& table, const YearToDa
 }
 
 // The cumulative taxable income A whose tax T(A) leaves the cumulative net taxable N:
-// A − (A × r − q) = N, so A = (N − q) ÷ (1 − r) in the band that holds A.
+// A − (A × r − q) = N, so A = (N − q) ÷ (1 − r) in the band that holds A, which is the band
+// whose net upper bound (its upper bound less that bound's tax) N does not pass.
 Exact workedBackTaxable(const WithholdingTable& table, const Exact& n) {
     if (n.sign() <= 0) return n;
     for (const TaxBand& band : table.bands) {
-        const Exact one(1);
-        const Exact a = (n - band.quickDeduction) / (one - band.rate());
-        if (FindBand(table.bands, a) == &band) return a;
+        if (band.upper && n > *band.upper - (*band.upper * band.rate() - band.quickDeduction))
+            continue;
+        return (n - band.quickDeduction) / (Exact(1) - band.rate());
     }
-    return n; // a table whose bands leave no room: the forward search below still converges
+    return n; // above a last band with an upper bound: the forward computation refuses it
 }
 
 } // namespace
