@@ -58,7 +58,7 @@ std::optional<Exact> ParseDecimal(std::string_view text) {
 
 Outcome<Exact> ParseAmount(std::string_view utf8) {
     std::string_view cell = TrimCell(utf8);
-    if (cell.empty()) return Exact{};
+    if (cell.empty()) return FromFen(0);
     // Read straight into fen: a payroll sheet has a hundred thousand of these.
     const bool negative = cell[0] == '-';
     if (negative) cell.remove_prefix(1);

@@ -46,7 +46,8 @@ struct YearToDate {
 
 // One month's amounts as entered. In net mode `income` is the pay after tax.
 struct MonthAmounts {
-    Exact income, taxFree, special, specialAdditional, other, relief;
+    Exact income = FromFen(0), taxFree = FromFen(0), special = FromFen(0),
+          specialAdditional = FromFen(0), other = FromFen(0), relief = FromFen(0);
 };
 
 struct CumulativeFigures {

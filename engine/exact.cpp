@@ -341,8 +341,9 @@ Exact Round(const Exact& v, int places) {
 }
 
 Text ToText(const Exact& v) {
-    if (!v.m_big && v.m_den <= 100 && 100 % v.m_den == 0) { // the usual amount, already in fen
-        // Within 64 bits (every amount of a payroll) the digits are written straight.
+    // The usual amount, already in fen; within 64 bits (every amount of a payroll) its digits
+    // are written straight, without 128-bit divisions.
+    if (!v.m_big && v.m_den <= 100 && 100 % static_cast<int>(v.m_den) == 0) {
         const Int fen = v.m_num * (100 / static_cast<int>(v.m_den));
         const UInt magnitude = fen < 0 ? UInt(0) - static_cast<UInt>(fen) : static_cast<UInt>(fen);
         if (magnitude <= UINT64_MAX) {

@@ -64,7 +64,7 @@ std::string idKey(std::string_view cell) {
 }
 
 std::string text(const Exact& v) {
-    return ToText(v).bytes(); // digits, sign and point: the same bytes in UTF-8
+    return std::move(ToText(v).bytes()); // digits, sign and point: the same bytes in UTF-8
 }
 
 struct Employee {
@@ -169,7 +169,7 @@ Outcome<std::vector<CellRow>> Withhold(const std::vector<CellRow>& rows, TaxMode
                 o.push_back(text(f->afterTax));
                 if (mode == TaxMode::Net) o.push_back(text(f->grossIncome));
                 out.push_back(std::move(o));
-                e->sums = f->after;
+                e->sums = std::move(f->after);
             }
         }
         e->lastMonth = m;
