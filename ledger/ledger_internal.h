@@ -96,6 +96,23 @@ Outcome<std::optional<Text>> EntryRefusal(Ledger::Impl& impl, int year, int mont
                                           const EmployeeRow& employee, const StoredEntry& entry,
                                           const std::optional<OpeningRow>& opening);
 
+// One change of an entry of a month, its employee found.
+struct Resolved {
+    EmployeeRow employee;
+    std::optional<StoredEntry> entry;
+    std::size_t row = 0; // the import's row, 0 for an edit
+};
+// Applies changes of one month inside an open transaction, each with its employee's later
+// months; every refusal is named and then nothing is kept (the caller does not commit).
+Outcome<ChangeReport> Apply(Ledger::Impl& impl, int year, int month,
+                            const std::vector<Resolved>& changes, const Progress& progress);
+
+// A text as UTF-8 (ASCII as it is), and without the spaces a column name may carry.
+std::string Utf8(const Text& t);
+std::string WithoutSpaces(const Text& t);
+// The key of an employee of a year in a map.
+std::string KeyString(const PersonKey& key);
+
 // "第N行：" and a reason.
 Text RowMessage(std::size_t row, const Text& why);
 Text MonthText(int month); // "3月"

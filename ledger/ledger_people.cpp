@@ -12,10 +12,6 @@ using namespace detail;
 
 namespace {
 
-std::string Utf8(const Text& t) {
-    return t.toUtf8();
-}
-
 bool SameComputation(const Employee& a, const Employee& b) {
     return a.joinMonth == b.joinMonth && a.resident == b.resident &&
            a.options.fromJanuary == b.options.fromJanuary &&
