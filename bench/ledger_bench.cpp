@@ -46,7 +46,11 @@ void BM_Withhold120000Rows(benchmark::State& state) {
     }
     state.SetLabel(mode == engine::TaxMode::Gross ? "gross" : "net");
 }
-BENCHMARK(BM_Withhold120000Rows)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Repetitions(5)
+BENCHMARK(BM_Withhold120000Rows)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 
 std::vector<std::vector<Text>> MonthRows(int month) {
@@ -55,11 +59,11 @@ std::vector<std::vector<Text>> MonthRows(int month) {
                     sysText("本月专项扣除"), sysText("本月专项附加扣除"),
                     sysText("全年一次性奖金")});
     for (int i = 0; i < kEmployees; ++i)
-        rows.push_back({Text::fromBytes(Id(i)), sysText("张三") + Text::fromBytes(std::to_string(i)),
-                        Text::fromBytes(Income(i, month)),
-                        Text::fromBytes(std::to_string(800 + i % 900)),
-                        Text::fromBytes(i % 3 ? "2000" : "0"),
-                        Text::fromBytes(month == 12 && i % 4 == 0 ? "30000" : "")});
+        rows.push_back(
+            {Text::fromBytes(Id(i)), sysText("张三") + Text::fromBytes(std::to_string(i)),
+             Text::fromBytes(Income(i, month)), Text::fromBytes(std::to_string(800 + i % 900)),
+             Text::fromBytes(i % 3 ? "2000" : "0"),
+             Text::fromBytes(month == 12 && i % 4 == 0 ? "30000" : "")});
     return rows;
 }
 
@@ -96,7 +100,10 @@ void BM_ImportMonth10000(benchmark::State& state) {
         state.ResumeTiming();
     }
 }
-BENCHMARK(BM_ImportMonth10000)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(7)
+BENCHMARK(BM_ImportMonth10000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(7)
     ->ReportAggregatesOnly(true);
 
 // One shared full year for the show, the edit, the open and the size.
@@ -113,7 +120,9 @@ void BM_ShowDecember10000(benchmark::State& state) {
         benchmark::DoNotOptimize(v);
     }
 }
-BENCHMARK(BM_ShowDecember10000)->Unit(benchmark::kMillisecond)->Repetitions(5)
+BENCHMARK(BM_ShowDecember10000)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 
 void BM_EditMarchIncome(benchmark::State& state) {
@@ -128,12 +137,13 @@ void BM_EditMarchIncome(benchmark::State& state) {
             static std::string why; // the library keeps the pointer
             why = r.problem().message.toUtf8();
             state.SkipWithError(why.c_str());
-        }
-        else if (r->recomputed < 1)
+        } else if (r->recomputed < 1)
             state.SkipWithError("nothing recomputed");
     }
 }
-BENCHMARK(BM_EditMarchIncome)->Unit(benchmark::kMillisecond)->Repetitions(5)
+BENCHMARK(BM_EditMarchIncome)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 
 void BM_OpenFullYear(benchmark::State& state) {
@@ -150,7 +160,9 @@ void BM_OpenFullYear(benchmark::State& state) {
     Outcome<LedgerTables> tables = LoadLedgerTables();
     books.ledger.emplace(std::move(*Ledger::open(path, std::move(*tables))));
 }
-BENCHMARK(BM_OpenFullYear)->Unit(benchmark::kMillisecond)->Repetitions(3)
+BENCHMARK(BM_OpenFullYear)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(3)
     ->ReportAggregatesOnly(true);
 
 } // namespace

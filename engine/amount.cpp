@@ -64,7 +64,8 @@ Outcome<Exact> ParseAmount(std::string_view utf8) {
     if (negative) cell.remove_prefix(1);
     const std::size_t point = cell.find('.');
     const std::string_view whole = cell.substr(0, point);
-    std::string_view frac = point == std::string_view::npos ? std::string_view{} : cell.substr(point + 1);
+    std::string_view frac =
+        point == std::string_view::npos ? std::string_view{} : cell.substr(point + 1);
     if (whole.empty() || (point != std::string_view::npos && frac.empty()))
         return fail(sysText("不是金额"));
     for (char c : whole)

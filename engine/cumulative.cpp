@@ -80,8 +80,8 @@ Exact CumulativeBasicDeduction(const WithholdingTable& table, const YearToDate& 
 
 Outcome<CumulativeFigures> ComputeCumulative(const WithholdingTable& table,
                                              const YearToDate& before, int month, int joinMonth,
-                                             const DeductionOptions& options,
-                                             const MonthAmounts& a, TaxMode mode) {
+                                             const DeductionOptions& options, const MonthAmounts& a,
+                                             TaxMode mode) {
     const YearToDate sums = sumsWithoutIncome(table, before, month, joinMonth, options, a);
     if (mode == TaxMode::Gross) return forward(table, before, sums, a.income, a.special);
 
@@ -106,7 +106,8 @@ Outcome<CumulativeFigures> ComputeCumulative(const WithholdingTable& table,
         if (miss.isZero()) return f;
         // Within a band, gross − tax moves by (1 − r) of the gross: step by that slope, and by
         // whole fen.
-        const Exact slope = f->withholding.isZero() ? Exact(1) : Exact(1) - f->ratePercent / Exact(100);
+        const Exact slope =
+            f->withholding.isZero() ? Exact(1) : Exact(1) - f->ratePercent / Exact(100);
         Exact step = Round(miss / slope, 2);
         if (step.isZero()) step = miss.sign() > 0 ? FromFen(1) : FromFen(-1);
         gross = gross + step;
@@ -137,8 +138,8 @@ Outcome<Exact> yearWithheld(const WithholdingTable& table, const BonusPlan& plan
     for (const PlannedMonth& m : months) {
         MonthAmounts a = m.amounts;
         if (m.month == extraMonth) a.income += extra;
-        Outcome<CumulativeFigures> f =
-            ComputeCumulative(table, sums, m.month, plan.joinMonth, plan.options, a, TaxMode::Gross);
+        Outcome<CumulativeFigures> f = ComputeCumulative(table, sums, m.month, plan.joinMonth,
+                                                         plan.options, a, TaxMode::Gross);
         if (!f) return f.problem();
         sums = f->after;
     }

@@ -51,15 +51,15 @@ struct MonthAmounts {
 };
 
 struct CumulativeFigures {
-    YearToDate after;    // the sums through this month, this month's withholding included
-    Exact grossIncome;   // this month's income before tax (net mode: the net + the withholding)
-    Exact taxable;       // cumulative taxable income, never below 0
-    Exact ratePercent;   // of the band of `taxable`
+    YearToDate after;  // the sums through this month, this month's withholding included
+    Exact grossIncome; // this month's income before tax (net mode: the net + the withholding)
+    Exact taxable;     // cumulative taxable income, never below 0
+    Exact ratePercent; // of the band of `taxable`
     Exact quickDeduction;
-    Exact tax;           // cumulative tax, rounded to the fen
+    Exact tax; // cumulative tax, rounded to the fen
     Exact withheldBefore;
-    Exact withholding;   // this month's, never below 0
-    Exact afterTax;      // grossIncome − this month's special deductions − withholding
+    Exact withholding; // this month's, never below 0
+    Exact afterTax;    // grossIncome − this month's special deductions − withholding
 };
 
 // The cumulative basic deduction through `month`. With sums of earlier months (or opening

@@ -76,9 +76,9 @@ struct Employee {
 } // namespace
 
 const CellRow& WithholdInputHeader() {
-    static const CellRow names = {"姓名",         "身份证号",         "月份",
-                                  "本月收入",     "本月免税收入",     "本月专项扣除",
-                                  "本月专项附加扣除", "本月其他扣除"};
+    static const CellRow names = {
+        "姓名",         "身份证号",         "月份",        "本月收入", "本月免税收入",
+        "本月专项扣除", "本月专项附加扣除", "本月其他扣除"};
     return names;
 }
 
@@ -150,8 +150,8 @@ Outcome<std::vector<CellRow>> Withhold(const std::vector<CellRow>& rows, TaxMode
                 ComputeCumulative(table, e->sums, m, m, DeductionOptions{}, a, mode);
             if (!f) {
                 if (!errors.empty()) errors += Text::fromBytes("\n");
-                errors += kRow + Text::fromBytes(std::to_string(r + 1)) + kRowEnd +
-                          f.problem().message;
+                errors +=
+                    kRow + Text::fromBytes(std::to_string(r + 1)) + kRowEnd + f.problem().message;
                 failed = true;
             } else {
                 CellRow o;

@@ -164,8 +164,7 @@ std::filesystem::path WithholdingTablePath() {
 }
 
 Outcome<WithholdingTables> LoadWithholdingTables(const std::filesystem::path& path) {
-    if (!FileExists(path) &&
-        !ReplaceFileAtomically(path, resources::DefaultWithholdingTable()))
+    if (!FileExists(path) && !ReplaceFileAtomically(path, resources::DefaultWithholdingTable()))
         return fail(sysText("预扣率表文件无法写入：") + DisplayPath(path));
     const FileContent content = ReadFileBounded(path, 1 << 20);
     if (!content.ok())
@@ -185,8 +184,7 @@ Outcome<std::vector<TaxBand>> MonthlyWageBands(const BracketTable& table) {
         const std::optional<Exact>& upper = table.exact(r, 3);
         const std::optional<Exact>& rate = table.exact(r, 4);
         const std::optional<Exact>& quick = table.exact(r, 5);
-        if (!lower || !upper || !rate || !quick)
-            return fail(sysText("税率表的薪金级距不是数字"));
+        if (!lower || !upper || !rate || !quick) return fail(sysText("税率表的薪金级距不是数字"));
         if (lower->isZero() && upper->isZero()) continue; // a record not in use
         auto inFen = [](const Exact& v) {
             const std::optional<std::int64_t> fen = ToFen(v);

@@ -49,8 +49,8 @@ const TaxBand* FindBand(const std::vector<TaxBand>& bands, const Exact& v);
 
 struct WithholdingTable {
     int fromYear = 0;
-    Exact basicDeduction;   // of one month
-    Exact annualDeduction;  // the whole year's under the low-earner option; 0: no such option
+    Exact basicDeduction;  // of one month
+    Exact annualDeduction; // the whole year's under the low-earner option; 0: no such option
     int bonusSeparateUntil = 0;
     std::vector<TaxBand> bands;
 

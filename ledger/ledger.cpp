@@ -118,9 +118,10 @@ Problem SetAside(int fd, const std::filesystem::path& path, const Problem& why) 
     const std::filesystem::path aside = engine::SetAsideName(path, Now());
     const std::string base = path.native(), to = aside.native();
     // The main file last: while it is there, a later open finds the damage again.
-    if (!RenameNoReplace(base + "-wal", to + "-wal") || !RenameNoReplace(base + "-shm", to + "-shm") ||
-        !RenameNoReplace(base, to))
-        return fail(DamagedMessage(path, why) + sysText("。改名保存失败，文件未作改动。"), why.code);
+    if (!RenameNoReplace(base + "-wal", to + "-wal") ||
+        !RenameNoReplace(base + "-shm", to + "-shm") || !RenameNoReplace(base, to))
+        return fail(DamagedMessage(path, why) + sysText("。改名保存失败，文件未作改动。"),
+                    why.code);
     return fail(DamagedMessage(path, why) + sysText("。原文件已改名保存为：") + DisplayPath(aside) +
                     sysText("；再次打开时将新建空的台账。"),
                 why.code);
@@ -222,7 +223,8 @@ Outcome<Ledger> Ledger::open(const std::filesystem::path& path, LedgerTables tab
     auto impl = std::make_unique<Impl>();
     impl->path = path;
     impl->tables = std::move(tables);
-    impl->lockFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+    impl->lockFd =
+        ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (impl->lockFd < 0)
         return fail(sysText("工资台账文件无法打开：") + DisplayPath(path) + sysText("（") +
                     Text::fromUtf8(std::strerror(errno)) + sysText("）"));
@@ -237,8 +239,10 @@ Outcome<Ledger> Ledger::open(const std::filesystem::path& path, LedgerTables tab
     if (!health && sql::IsDamage(health.problem().code))
         return SetAside(impl->lockFd, path, health.problem());
     Outcome<std::unique_ptr<sql::Connection>> db = sql::Connection::open(path);
-    if (!db) return fail(sysText("工资台账文件无法打开：") + DisplayPath(path) + sysText("（") +
-                         db.problem().message + sysText("）"), db.problem().code);
+    if (!db)
+        return fail(sysText("工资台账文件无法打开：") + DisplayPath(path) + sysText("（") +
+                        db.problem().message + sysText("）"),
+                    db.problem().code);
     impl->db = std::move(*db);
     if (Outcome<void> r = Prepare(*impl->db); !r) {
         if (sql::IsDamage(r.problem().code)) {

@@ -42,8 +42,8 @@ std::filesystem::path LedgerPath(); // in the program directory
 // the bracket table's monthly wage table).
 struct LedgerTables {
     engine::WithholdingTables annual;
-    engine::BracketTable bracket;          // non-residents' wages, by the monthly method
-    std::vector<engine::TaxBand> monthly;  // its wage bands, for the bonus taxed on its own
+    engine::BracketTable bracket;         // non-residents' wages, by the monthly method
+    std::vector<engine::TaxBand> monthly; // its wage bands, for the bonus taxed on its own
 };
 Outcome<LedgerTables> LoadLedgerTables();
 
@@ -182,10 +182,12 @@ public:
     // Imports a month from rows of cells whose first row names the columns (see
     // ImportColumns()): all or nothing, every faulty row named. Employees not yet in the
     // year are added; entries of the month for employees not in the rows are kept.
-    Outcome<ChangeReport> importMonth(int year, int month, const std::vector<std::vector<Text>>& rows,
+    Outcome<ChangeReport> importMonth(int year, int month,
+                                      const std::vector<std::vector<Text>>& rows,
                                       const Progress& progress = {});
     // Sets or removes entries of one month (the window's edit of a cell, and every undo).
-    Outcome<ChangeReport> changeEntries(int year, int month, const std::vector<EntryChange>& changes);
+    Outcome<ChangeReport> changeEntries(int year, int month,
+                                        const std::vector<EntryChange>& changes);
     // Copies the employees of `month` who are still employed into the next month with their
     // recurring deductions (special, special additional, other) and the income left empty;
     // employees who already have an entry there are left alone.

@@ -44,7 +44,8 @@ Outcome<void> ComputeEntry(Ledger::Impl& impl, int year, const EmployeeRow& row,
         if (!f) return f.problem();
         Exact bonusTax;
         if (separate) {
-            Outcome<engine::BonusFigures> b = engine::ComputeSeparateBonus(impl.tables.monthly, bonus);
+            Outcome<engine::BonusFigures> b =
+                engine::ComputeSeparateBonus(impl.tables.monthly, bonus);
             if (!b) return b.problem();
             bonusTax = b->tax;
         }
@@ -207,7 +208,8 @@ Outcome<std::optional<Text>> EntryRefusal(Ledger::Impl& impl, int year, int mont
                                           const std::optional<OpeningRow>& opening) {
     const Employee& emp = row.employee;
     if (emp.leftMonth && month > *emp.leftMonth)
-        return std::optional<Text>(sysText("此人已于") + MonthText(*emp.leftMonth) + sysText("离职"));
+        return std::optional<Text>(sysText("此人已于") + MonthText(*emp.leftMonth) +
+                                   sysText("离职"));
     if (opening && month <= opening->throughMonth)
         return std::optional<Text>(sysText("此人的期初数已截至") +
                                    MonthText(opening->throughMonth));
@@ -234,8 +236,8 @@ Outcome<std::optional<Text>> EntryRefusal(Ledger::Impl& impl, int year, int mont
     return std::optional<Text>();
 }
 
-Outcome<Recomputed> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& employee,
-                              int month, bool change, const std::optional<StoredEntry>& entry,
+Outcome<Recomputed> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& employee, int month,
+                              bool change, const std::optional<StoredEntry>& entry,
                               const std::optional<OpeningRow>* knownOpening) {
     static const std::string before = std::string("SELECT ") + kEntryColumns +
                                       " FROM entry x WHERE x.employee = ?1 AND x.month < ?2 "
@@ -367,8 +369,9 @@ Outcome<ChangeReport> Apply(Ledger::Impl& impl, int year, int month,
                 ++report.added;
             else
                 ++report.changed;
-            report.inverse.push_back(EntryChange{
-                key, r->previous ? std::optional<Entry>(ToEntry(key, *r->previous)) : std::nullopt});
+            report.inverse.push_back(
+                EntryChange{key, r->previous ? std::optional<Entry>(ToEntry(key, *r->previous))
+                                             : std::nullopt});
             report.recomputed += r->recomputed;
         }
         if (progress && (i % 256 == 255 || i + 1 == changes.size()) &&
@@ -391,10 +394,10 @@ Text ColumnName(const char* utf8) {
 
 const std::vector<Text>& ImportColumns() {
     static const std::vector<Text> columns = {
-        ColumnName("证件类型"),     ColumnName("证件号码"),         ColumnName("姓名"),
-        ColumnName("银行卡号"),     ColumnName("居民"),             ColumnName("本月收入"),
-        ColumnName("本月免税收入"), ColumnName("本月专项扣除"),     ColumnName("本月专项附加扣除"),
-        ColumnName("本月其他扣除"), ColumnName("减免税额"),         ColumnName("全年一次性奖金"),
+        ColumnName("证件类型"),     ColumnName("证件号码"),     ColumnName("姓名"),
+        ColumnName("银行卡号"),     ColumnName("居民"),         ColumnName("本月收入"),
+        ColumnName("本月免税收入"), ColumnName("本月专项扣除"), ColumnName("本月专项附加扣除"),
+        ColumnName("本月其他扣除"), ColumnName("减免税额"),     ColumnName("全年一次性奖金"),
         ColumnName("奖金计税方式")};
     return columns;
 }
@@ -451,13 +454,15 @@ Outcome<ChangeReport> Ledger::changeEntries(int year, int month,
         Resolved r;
         r.employee = **e;
         if (c.entry) {
-            for (const Exact* v : {&c.entry->taxFree, &c.entry->special, &c.entry->specialAdditional,
-                                   &c.entry->other, &c.entry->relief, &c.entry->bonus}) {
+            for (const Exact* v :
+                 {&c.entry->taxFree, &c.entry->special, &c.entry->specialAdditional,
+                  &c.entry->other, &c.entry->relief, &c.entry->bonus}) {
                 if (!engine::ToFen(*v) || v->sign() < 0 || *v > Exact(engine::kLargestAmount))
                     return fail(sysText("金额应为0到10^12之间的两位小数"));
             }
-            if (c.entry->income && (!engine::ToFen(*c.entry->income) || c.entry->income->sign() < 0 ||
-                                    *c.entry->income > Exact(engine::kLargestAmount)))
+            if (c.entry->income &&
+                (!engine::ToFen(*c.entry->income) || c.entry->income->sign() < 0 ||
+                 *c.entry->income > Exact(engine::kLargestAmount)))
                 return fail(sysText("金额应为0到10^12之间的两位小数"));
             r.entry = FromEntry(month, *c.entry);
         }
@@ -577,12 +582,30 @@ Outcome<MonthView> Ledger::showMonth(int year, int month) {
 
 std::vector<Text> MonthColumns() {
     std::vector<Text> names;
-    for (const char* n :
-         {"姓名", "证件号码", "月份", "本月收入", "本月免税收入", "本月专项扣除",
-          "本月专项附加扣除", "本月其他扣除", "累计收入", "累计减除费用", "累计应纳税所得额",
-          "预扣率", "速算扣除数", "累计应纳税额", "累计已预扣", "本月应预扣", "实发",
-          "证件类型", "减免税额", "全年一次性奖金", "奖金计税方式", "奖金税额", "计税方法",
-          "证件号码校验"})
+    for (const char* n : {"姓名",
+                          "证件号码",
+                          "月份",
+                          "本月收入",
+                          "本月免税收入",
+                          "本月专项扣除",
+                          "本月专项附加扣除",
+                          "本月其他扣除",
+                          "累计收入",
+                          "累计减除费用",
+                          "累计应纳税所得额",
+                          "预扣率",
+                          "速算扣除数",
+                          "累计应纳税额",
+                          "累计已预扣",
+                          "本月应预扣",
+                          "实发",
+                          "证件类型",
+                          "减免税额",
+                          "全年一次性奖金",
+                          "奖金计税方式",
+                          "奖金税额",
+                          "计税方法",
+                          "证件号码校验"})
         names.push_back(sysText(n));
     return names;
 }

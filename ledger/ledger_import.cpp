@@ -18,7 +18,22 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
     Impl& impl = *m_impl;
     if (rows.empty()) return fail(sysText("没有标题行"));
     // The header names the columns; spaces inside names are ignored.
-    enum Col { Type, Number, Name, Card, Resident, Income, TaxFree, Special, SpecialAdd, Other, Relief, Bonus, Method, kCols };
+    enum Col {
+        Type,
+        Number,
+        Name,
+        Card,
+        Resident,
+        Income,
+        TaxFree,
+        Special,
+        SpecialAdd,
+        Other,
+        Relief,
+        Bonus,
+        Method,
+        kCols
+    };
     int at[kCols];
     std::fill(std::begin(at), std::end(at), -1);
     for (std::size_t c = 0; c < rows[0].size(); ++c) {
@@ -38,8 +53,8 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
     // The year's employees, once.
     std::unordered_map<std::string, EmployeeRow> known;
     {
-        static const std::string sql = std::string("SELECT e.id, ") + kEmployeeColumns +
-                                       " FROM employee e WHERE e.year = ?1";
+        static const std::string sql =
+            std::string("SELECT e.id, ") + kEmployeeColumns + " FROM employee e WHERE e.year = ?1";
         Outcome<sql::Statement*> s = impl.db->cached(sql.c_str());
         if (!s) return s.problem();
         (*s)->bind(1, year);
@@ -92,8 +107,8 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         StoredEntry e;
         e.month = month;
         const int amountCols[] = {Income, TaxFree, Special, SpecialAdd, Other, Relief, Bonus};
-        std::int64_t* fields[] = {nullptr,       &e.taxFree, &e.special, &e.specialAdditional,
-                                  &e.other,      &e.relief,  &e.bonus};
+        std::int64_t* fields[] = {nullptr,  &e.taxFree, &e.special, &e.specialAdditional,
+                                  &e.other, &e.relief,  &e.bonus};
         for (int i = 0; i < 7; ++i) {
             const int k = amountCols[i];
             Outcome<Exact> v = engine::ParseAmount(Utf8(cell(k)));
@@ -133,7 +148,8 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
                 e.bonusSeparate = *m == BonusMethod::Separate;
         } else {
             // A bonus without a method is taxed on its own where the law allows it.
-            e.bonusSeparate = e.bonus > 0 && isResident && table && table->bonusSeparateAllowed(year);
+            e.bonusSeparate =
+                e.bonus > 0 && isResident && table && table->bonusSeparateAllowed(year);
         }
         if (!why.empty()) {
             refuse(r + 1, why);
@@ -176,8 +192,8 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
     for (auto& [index, employee] : toAdd) {
         Resolved& c = changes[index];
         if (c.employee.id != 0) {
-            Outcome<sql::Statement*> s = impl.db->cached(
-                "UPDATE employee SET name = ?2, bank_card = ?3 WHERE id = ?1");
+            Outcome<sql::Statement*> s =
+                impl.db->cached("UPDATE employee SET name = ?2, bank_card = ?3 WHERE id = ?1");
             if (!s) return s.problem();
             (*s)->bind(1, c.employee.id);
             (*s)->bind(2, Utf8(employee.name));
@@ -206,8 +222,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
     Outcome<ChangeReport> report = Apply(impl, year, month, changes, progress);
     if (!report) return report;
     for (auto& [index, employee] : toAdd)
-        if (changes[index].employee.id != 0 &&
-            known.find(KeyString(employee.key)) == known.end())
+        if (changes[index].employee.id != 0 && known.find(KeyString(employee.key)) == known.end())
             report->newEmployees.push_back(employee.key);
     if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
     return report;

@@ -60,15 +60,16 @@ StoredEntry FromEntry(int month, const Entry& e);
 
 struct OpeningRow {
     int throughMonth = 0;
-    std::int64_t income = 0, taxFree = 0, basic = 0, special = 0, specialAdditional = 0,
-                 other = 0, relief = 0, withheld = 0;
+    std::int64_t income = 0, taxFree = 0, basic = 0, special = 0, specialAdditional = 0, other = 0,
+                 relief = 0, withheld = 0;
 };
 
 // The year-to-date sums after a stored entry or opening balances.
 engine::YearToDate StateOf(const StoredEntry& e);
 engine::YearToDate StateOf(const OpeningRow& o);
 
-Outcome<std::optional<EmployeeRow>> FindEmployee(Ledger::Impl& impl, int year, const PersonKey& key);
+Outcome<std::optional<EmployeeRow>> FindEmployee(Ledger::Impl& impl, int year,
+                                                 const PersonKey& key);
 Outcome<std::optional<OpeningRow>> ReadOpening(Ledger::Impl& impl, std::int64_t employeeId);
 Employee ReadEmployee(const sql::Statement& s, int first); // kEmployeeColumns from `first`
 extern const char* const kEmployeeColumns;
@@ -82,12 +83,12 @@ Outcome<bool> HasDeclaredEntry(Ledger::Impl& impl, int year, std::int64_t employ
 // from that month on (from `month` without a change when `change` is false). `opening` is the
 // employee's opening balances when the caller has read them already.
 struct Recomputed {
-    int recomputed = 0;                    // entries whose figures changed
-    std::optional<StoredEntry> previous;   // the entry of `month` before
-    bool unchanged = false;                // the change set what was there
+    int recomputed = 0;                  // entries whose figures changed
+    std::optional<StoredEntry> previous; // the entry of `month` before
+    bool unchanged = false;              // the change set what was there
 };
-Outcome<Recomputed> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& employee,
-                              int month, bool change, const std::optional<StoredEntry>& entry,
+Outcome<Recomputed> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& employee, int month,
+                              bool change, const std::optional<StoredEntry>& entry,
                               const std::optional<OpeningRow>* opening = nullptr);
 
 // Why an entry cannot be kept for the employee in that month (left, before the opening

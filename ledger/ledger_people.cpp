@@ -56,8 +56,14 @@ Outcome<void> WriteEmployee(Ledger::Impl& impl, int year, std::int64_t id, const
     w.bind(3, Utf8(e.key.idNumber));
     w.bind(4, Utf8(e.name));
     w.bind(5, Utf8(e.bankCard));
-    if (e.joinMonth) w.bind(6, *e.joinMonth); else w.bindNull(6);
-    if (e.leftMonth) w.bind(7, *e.leftMonth); else w.bindNull(7);
+    if (e.joinMonth)
+        w.bind(6, *e.joinMonth);
+    else
+        w.bindNull(6);
+    if (e.leftMonth)
+        w.bind(7, *e.leftMonth);
+    else
+        w.bindNull(7);
     w.bind(8, e.resident ? 1 : 0);
     w.bind(9, e.options.fromJanuary ? 1 : 0);
     w.bind(10, e.options.annualDeduction ? 1 : 0);
@@ -75,8 +81,8 @@ Outcome<void> WriteOpening(Ledger::Impl& impl, std::int64_t id, const OpeningRow
     sql::Statement& w = **s;
     w.bind(1, id);
     w.bind(2, o.throughMonth);
-    const std::int64_t v[] = {o.income, o.taxFree, o.basic, o.special, o.specialAdditional,
-                              o.other, o.relief, o.withheld};
+    const std::int64_t v[] = {o.income, o.taxFree, o.basic,   o.special, o.specialAdditional,
+                              o.other,  o.relief,  o.withheld};
     for (int i = 0; i < 8; ++i)
         w.bind(3 + i, v[i]);
     return w.run();
@@ -267,10 +273,10 @@ Outcome<ChangeReport> Ledger::importOpening(int year, const std::vector<std::vec
     for (std::size_t r = 1; r < rows.size(); ++r) {
         auto cell = [&](int k) -> std::string {
             const std::vector<Text>& row = rows[r];
-            return std::string(engine::TrimCell(
-                Utf8(at[k] >= 0 && static_cast<std::size_t>(at[k]) < row.size()
-                         ? row[static_cast<std::size_t>(at[k])]
-                         : empty)));
+            return std::string(
+                engine::TrimCell(Utf8(at[k] >= 0 && static_cast<std::size_t>(at[k]) < row.size()
+                                          ? row[static_cast<std::size_t>(at[k])]
+                                          : empty)));
         };
         bool blank = true;
         for (const Text& c : rows[r])
@@ -292,11 +298,13 @@ Outcome<ChangeReport> Ledger::importOpening(int year, const std::vector<std::vec
         OpeningRow o;
         const std::string through = cell(3);
         if (through.size() >= 1 && through.size() <= 2 &&
-            std::all_of(through.begin(), through.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            std::all_of(through.begin(), through.end(),
+                        [](char c) { return c >= '0' && c <= '9'; }))
             o.throughMonth = std::stoi(through);
         if (o.throughMonth < 1 || o.throughMonth > 11) problem(sysText("截至月份应为1到11"));
-        std::int64_t* fields[] = {&o.income,  &o.taxFree, &o.basic,  &o.special,
-                                  &o.specialAdditional, &o.other, &o.relief, &o.withheld};
+        std::int64_t* fields[] = {&o.income,  &o.taxFree,           &o.basic,
+                                  &o.special, &o.specialAdditional, &o.other,
+                                  &o.relief,  &o.withheld};
         for (int i = 0; i < 8; ++i) {
             Outcome<Exact> v = engine::ParseAmount(cell(4 + i));
             if (!v)
@@ -341,7 +349,10 @@ Outcome<ChangeReport> Ledger::importOpening(int year, const std::vector<std::vec
         }
         Outcome<std::optional<OpeningRow>> old = ReadOpening(impl, row.id);
         if (!old) return old.problem();
-        if (*old) ++report.changed; else ++report.added;
+        if (*old)
+            ++report.changed;
+        else
+            ++report.added;
         if (Outcome<void> w = WriteOpening(impl, row.id, o); !w) return w.problem();
         if (!entries->empty()) {
             Outcome<Recomputed> n = Recompute(impl, year, row, 1, false, std::nullopt);
@@ -481,12 +492,12 @@ Outcome<std::vector<BonusChoice>> Ledger::compareBonuses(int year) {
             m.amounts.relief = Amount(e.relief);
             plan.months.push_back(m);
         }
-        Outcome<engine::BonusComparison> c = engine::CompareBonus(*table, impl.tables.monthly, plan);
+        Outcome<engine::BonusComparison> c =
+            engine::CompareBonus(*table, impl.tables.monthly, plan);
         if (!c) return fail(Whom(row.employee) + sysText("：") + c.problem().message);
-        out.push_back(BonusChoice{row.employee, chosen->month, plan.bonus,
-                                  chosen->bonusSeparate ? BonusMethod::Separate
-                                                        : BonusMethod::Combined,
-                                  *c});
+        out.push_back(
+            BonusChoice{row.employee, chosen->month, plan.bonus,
+                        chosen->bonusSeparate ? BonusMethod::Separate : BonusMethod::Combined, *c});
     }
     return out;
 }

@@ -2,7 +2,6 @@
 // the months and rows in messages.
 #include "ledger/ledger_internal.h"
 
-
 #include <string>
 
 namespace iit::ledger::detail {
@@ -173,8 +172,14 @@ Outcome<std::optional<OpeningRow>> ReadOpening(Ledger::Impl& impl, std::int64_t 
     std::optional<OpeningRow> out;
     if (*row) {
         const sql::Statement& r = **s;
-        out = OpeningRow{static_cast<int>(r.int64(0)), r.int64(1), r.int64(2), r.int64(3),
-                         r.int64(4),                   r.int64(5), r.int64(6), r.int64(7),
+        out = OpeningRow{static_cast<int>(r.int64(0)),
+                         r.int64(1),
+                         r.int64(2),
+                         r.int64(3),
+                         r.int64(4),
+                         r.int64(5),
+                         r.int64(6),
+                         r.int64(7),
                          r.int64(8)};
     }
     (*s)->reset();

@@ -21,7 +21,8 @@ class Connection;
 
 class Statement {
 public:
-    Statement(Connection& connection, sqlite3_stmt* stmt) : m_connection(&connection), m_stmt(stmt) {}
+    Statement(Connection& connection, sqlite3_stmt* stmt)
+        : m_connection(&connection), m_stmt(stmt) {}
     ~Statement();
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;

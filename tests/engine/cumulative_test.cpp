@@ -86,9 +86,9 @@ TEST(Cumulative, EveryBandOfTheAnnualTable) {
         const char *rate, *quick, *tax;
     };
     const Case cases[] = {
-        {"0.01", "3", "0", "0"},               // 0.0003 rounds to nothing
+        {"0.01", "3", "0", "0"}, // 0.0003 rounds to nothing
         {"1000", "3", "0", "30"},
-        {"36000", "3", "0", "1080"},           // an upper bound belongs to the lower band
+        {"36000", "3", "0", "1080"}, // an upper bound belongs to the lower band
         {"36000.01", "10", "2520", "1080"},
         {"100000", "10", "2520", "7480"},
         {"144000", "10", "2520", "11880"},
@@ -158,7 +158,13 @@ TEST(Cumulative, BasicDeductionOfJoinersAndOptions) {
         {"joins in April, no wages before", 4, {true, false}, "10000", 1, "20000", "0", "0"},
         {"joins in April, December", 4, {}, "10000", 9, "45000", "45000", "500"},
         {"low earner at 60,000 from January", 1, {false, true}, "5000", 12, "60000", "0", "0"},
-        {"low earner passes 60,000 in November", 1, {false, true}, "6000", 11, "60000", "6000",
+        {"low earner passes 60,000 in November",
+         1,
+         {false, true},
+         "6000",
+         11,
+         "60000",
+         "6000",
          "180"},
         {"the option's year in December", 1, {false, true}, "6000", 12, "60000", "12000", "180"},
     };
@@ -172,8 +178,7 @@ TEST(Cumulative, BasicDeductionOfJoinersAndOptions) {
         EXPECT_EQ(S(f.back().withholding), c.withheld) << c.what;
     }
     // The joiner's months withhold the cumulative tax of December between them.
-    const std::vector<CumulativeFigures> year =
-        Year(std::vector<MonthAmounts>(9, Pay("10000")), 4);
+    const std::vector<CumulativeFigures> year = Year(std::vector<MonthAmounts>(9, Pay("10000")), 4);
     EXPECT_EQ(S(year.back().tax), "1980"); // 45,000 × 10 % − 2,520
     EXPECT_EQ(S(year.back().after.withheld), "1980");
 }
@@ -194,8 +199,8 @@ TEST(Cumulative, MonthsWithoutPayInsideTheSpanCount) {
 // worked-back gross incomes withholds the same.
 TEST(Cumulative, EmployerBorneWorksBackTheGross) {
     EXPECT_EQ(S(Year({Pay("10000")}, 1, {}, TaxMode::Net)[0].grossIncome), "10154.64");
-    const char* const nets[] = {"0",      "4999.99", "8000",   "10000",   "34920",  "40000",
-                                "123456.78", "250000", "600000", "1000000", "33333.33"};
+    const char* const nets[] = {"0",         "4999.99", "8000",   "10000",   "34920",   "40000",
+                                "123456.78", "250000",  "600000", "1000000", "33333.33"};
     for (const char* net : nets) {
         const std::vector<MonthAmounts> months(12, Pay(net, "1000"));
         const std::vector<CumulativeFigures> byNet = Year(months, 1, {}, TaxMode::Net);
@@ -309,11 +314,13 @@ TEST(WithholdingTable, BuiltInTableIsTheLawSince2019) {
     EXPECT_EQ(S(t.annualDeduction), "60000");
     EXPECT_TRUE(t.bonusSeparateAllowed(2027));
     EXPECT_FALSE(t.bonusSeparateAllowed(2028));
-    const char* const expected[][4] = {
-        {"0", "36000", "3", "0"},           {"36000", "144000", "10", "2520"},
-        {"144000", "300000", "20", "16920"}, {"300000", "420000", "25", "31920"},
-        {"420000", "660000", "30", "52920"}, {"660000", "960000", "35", "85920"},
-        {"960000", "-", "45", "181920"}};
+    const char* const expected[][4] = {{"0", "36000", "3", "0"},
+                                       {"36000", "144000", "10", "2520"},
+                                       {"144000", "300000", "20", "16920"},
+                                       {"300000", "420000", "25", "31920"},
+                                       {"420000", "660000", "30", "52920"},
+                                       {"660000", "960000", "35", "85920"},
+                                       {"960000", "-", "45", "181920"}};
     ASSERT_EQ(t.bands.size(), 7u);
     for (std::size_t i = 0; i < 7; ++i) {
         const TaxBand& b = t.bands[i];
@@ -352,8 +359,8 @@ TEST(WithholdingTable, DescriptionsThatAreRefusedNameTheirLine) {
         EXPECT_EQ(t.problem().message.toUtf8(), c.message) << c.text;
     }
     // A later law applies from its year on.
-    Outcome<WithholdingTables> two = ParseWithholdingTables(
-        good + "table 2030\nbasic-deduction 6000\nband 0 - 3 0\n");
+    Outcome<WithholdingTables> two =
+        ParseWithholdingTables(good + "table 2030\nbasic-deduction 6000\nband 0 - 3 0\n");
     ASSERT_TRUE(two.ok());
     EXPECT_EQ(S(two->forYear(2029)->basicDeduction), "5000");
     EXPECT_EQ(S(two->forYear(2030)->basicDeduction), "6000");

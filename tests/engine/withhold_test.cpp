@@ -77,13 +77,14 @@ TEST(Withhold, EmployeesInterleavedAndAJoinerWithAGap) {
 }
 
 TEST(Withhold, NetModeAddsTheGross) {
-    const std::vector<CellRow> rows = {Row("丙", "C3", "1", "10000"), Row("丙", "C3", "2", "10000")};
+    const std::vector<CellRow> rows = {Row("丙", "C3", "1", "10000"),
+                                       Row("丙", "C3", "2", "10000")};
     Outcome<std::vector<CellRow>> out = Withhold(rows, TaxMode::Net, Annual());
     ASSERT_TRUE(out.ok());
     ASSERT_EQ((*out)[0].size(), 18u);
     EXPECT_EQ((*out)[0][17], "10154.64");
     EXPECT_EQ((*out)[0][15], "154.64");
-    EXPECT_EQ((*out)[0][16], "10000"); // 实发: the net less the special deductions (none)
+    EXPECT_EQ((*out)[0][16], "10000");   // 实发: the net less the special deductions (none)
     EXPECT_EQ((*out)[1][8], "20309.28"); // the cumulative income is of the gross
     EXPECT_EQ(WithholdOutputHeader(TaxMode::Net).back(), "本月税前收入");
 }
@@ -92,16 +93,16 @@ TEST(Withhold, EveryRefusedRowIsNamed) {
     std::vector<CellRow> rows = {
         WithholdInputHeader(),
         Row("甲", "A1", "3", "10000"),
-        Row("甲", "A1", "3", "10000"),          // row 3: the same month again
-        Row("乙", "B2", "13", "10000"),         // row 4
-        Row("乙", "B2", "0", "10000"),          // row 5
-        Row("丙", "C3", "1", "1,000"),          // row 6
-        Row("丙", "C3", "2", "10000.123"),      // row 7
-        Row("丙", "C3", "3", "-5"),             // row 8
-        Row("丁", "", "1", "10000"),            // row 9
-        Row("甲", "A1", "2", "10000", "abc"),   // row 10: two faults at once
-        Row("戊", "E5", "一月", "10000"),        // row 11
-        Row("己", "F6", "1", "1000000000001"),  // row 12
+        Row("甲", "A1", "3", "10000"),         // row 3: the same month again
+        Row("乙", "B2", "13", "10000"),        // row 4
+        Row("乙", "B2", "0", "10000"),         // row 5
+        Row("丙", "C3", "1", "1,000"),         // row 6
+        Row("丙", "C3", "2", "10000.123"),     // row 7
+        Row("丙", "C3", "3", "-5"),            // row 8
+        Row("丁", "", "1", "10000"),           // row 9
+        Row("甲", "A1", "2", "10000", "abc"),  // row 10: two faults at once
+        Row("戊", "E5", "一月", "10000"),      // row 11
+        Row("己", "F6", "1", "1000000000001"), // row 12
     };
     Outcome<std::vector<CellRow>> out = Withhold(rows, TaxMode::Gross, Annual());
     ASSERT_FALSE(out.ok());

@@ -16,7 +16,8 @@ namespace {
 Cells Month(int people, const char* income) {
     Cells rows = MakeRows({{"证件号码", "姓名", "本月收入"}});
     for (int i = 0; i < people; ++i)
-        rows.push_back({Text::fromBytes("P" + std::to_string(i)), sysText("某"), Text::fromUtf8(income)});
+        rows.push_back(
+            {Text::fromBytes("P" + std::to_string(i)), sysText("某"), Text::fromUtf8(income)});
     return rows;
 }
 
@@ -147,7 +148,7 @@ TEST_F(LedgerFile, DamagedFileIsSetAsideWithItsCompanions) {
 }
 
 TEST_F(LedgerFile, NewerFileIsRefusedUntouched) {
-    import(1, MakeRows({{"P1", "某", "9000"}}));
+    import(1, MakeRows({{ "P1", "某", "9000" }}));
     book.reset();
     const std::filesystem::path path = ledger::LedgerPath();
     sqlite3* db = nullptr;

@@ -30,8 +30,8 @@ void ImportYear(LedgerFixture& f, const char* id, const char* income, const char
 class Ledger : public LedgerFixture {};
 
 TEST_F(Ledger, ImportAddsChangesAndKeeps) {
-    ledger::ChangeReport r = import(1, MakeRows({{kZhang, "张三", "10000", "1750"},
-                                                 {kLi, "李四", "8000", ""}}));
+    ledger::ChangeReport r =
+        import(1, MakeRows({{kZhang, "张三", "10000", "1750"}, {kLi, "李四", "8000", ""}}));
     EXPECT_EQ(r.added, 2);
     EXPECT_EQ(r.newEmployees.size(), 2u);
     r = import(1, MakeRows({{kZhang, "张三", "10000", "1750"}, {kLi, "李四", "9000", ""}}));
@@ -71,16 +71,17 @@ TEST_F(Ledger, EditOfMarchRecomputesAprilToDecember) {
     ASSERT_TRUE(march.ok() && *march);
     Entry edited = **march;
     edited.income = engine::Exact(50000);
-    Outcome<ledger::ChangeReport> r = book->changeEntries(2024, 3, {EntryChange{key(kZhang), edited}});
+    Outcome<ledger::ChangeReport> r =
+        book->changeEntries(2024, 3, {EntryChange{key(kZhang), edited}});
     ASSERT_TRUE(r.ok()) << r.problem().message.toUtf8();
     EXPECT_EQ(r->changed, 1);
     EXPECT_EQ(r->recomputed, 10); // March to December
     std::vector<engine::CellRow> rows;
     for (int m = 1; m <= 12; ++m)
-        rows.push_back({"张三", kZhang, std::to_string(m), m == 3 ? "50000" : "10000", "", "1750",
-                        "", ""});
-    Outcome<std::vector<engine::CellRow>> expected =
-        engine::Withhold(rows, engine::TaxMode::Gross, *engine::DefaultWithholdingTables().forYear(2024));
+        rows.push_back(
+            {"张三", kZhang, std::to_string(m), m == 3 ? "50000" : "10000", "", "1750", "", ""});
+    Outcome<std::vector<engine::CellRow>> expected = engine::Withhold(
+        rows, engine::TaxMode::Gross, *engine::DefaultWithholdingTables().forYear(2024));
     ASSERT_TRUE(expected.ok());
     for (int m = 1; m <= 12; ++m) {
         const engine::CellRow& e = (*expected)[static_cast<std::size_t>(m - 1)];
@@ -112,8 +113,10 @@ TEST_F(Ledger, DeclaredMonthsNeverChange) {
             book->changeEntries(2024, c.month, {EntryChange{key(kZhang), more}});
         ASSERT_FALSE(r.ok());
         EXPECT_EQ(r.problem().message.toUtf8(), c.message);
-        EXPECT_FALSE(book->importMonth(2024, c.month, MakeRows({{"证件号码", "姓名", "本月收入"},
-                                                               {kZhang, "张三", "1"}})).ok());
+        EXPECT_FALSE(
+            book->importMonth(2024, c.month,
+                              MakeRows({{"证件号码", "姓名", "本月收入"}, {kZhang, "张三", "1"}}))
+                .ok());
     }
     EXPECT_FALSE(book->removeEmployee(2024, key(kZhang)).ok());
     EXPECT_EQ(book->reopenMonth(2024, 2).problem().message.toUtf8(), "请先撤销3月的申报");
@@ -144,8 +147,9 @@ TEST_F(Ledger, OpeningBalancesCarryTheYearBefore) {
     ASSERT_FALSE(june.ok());
     EXPECT_EQ(june.problem().message.toUtf8(), "第2行：此人的期初数已截至6月");
     // Balances that reach July's entry are refused too.
-    EXPECT_FALSE(book->importOpening(2024, MakeRows({{"证件号码", "姓名", "截至月份"},
-                                                     {kZhang, "张三", "7"}})).ok());
+    EXPECT_FALSE(book->importOpening(
+                         2024, MakeRows({{"证件号码", "姓名", "截至月份"}, {kZhang, "张三", "7"}}))
+                     .ok());
 }
 
 TEST_F(Ledger, JoinersAndTheirOptions) {
@@ -174,12 +178,17 @@ TEST_F(Ledger, JoinersAndTheirOptions) {
 
 TEST_F(Ledger, AnnualBonusRules) {
     import(11, MakeRows({{kZhang, "张三", "10000", "1750", "36000", ""},
-                         {kLi, "李四", "10000", "1750", "36001", "单独计税"}}));
+                         { kLi,
+                           "李四",
+                           "10000",
+                           "1750",
+                           "36001",
+                           "单独计税" }}));
     EXPECT_EQ(cell(11, kZhang, "奖金计税方式"), "单独计税"); // the default where allowed
     EXPECT_EQ(cell(11, kZhang, "奖金税额"), "1080");
     EXPECT_EQ(cell(11, kLi, "奖金税额"), "3390.1");
     EXPECT_EQ(cell(11, kZhang, "本月应预扣"), "97.5"); // November's wages alone
-    EXPECT_EQ(cell(11, kZhang, "实发"), "43072.5");   // 46,000 − 1,750 − 97.50 − 1,080
+    EXPECT_EQ(cell(11, kZhang, "实发"), "43072.5");    // 46,000 − 1,750 − 97.50 − 1,080
     struct Case {
         int year, month;
         Cells rows;
@@ -204,7 +213,7 @@ TEST_F(Ledger, AnnualBonusRules) {
         EXPECT_EQ(r.problem().message.toUtf8(), c.message);
     }
     // In 2028 a bonus without a method is added to its month.
-    import(1, MakeRows({{kZhang, "张三", "10000", "", "5000", ""}}), 2028);
+    import(1, MakeRows({{ kZhang, "张三", "10000", "", "5000", "" }}), 2028);
     EXPECT_EQ(cell(1, kZhang, "奖金计税方式", 2028), "并入综合所得");
     EXPECT_EQ(cell(1, kZhang, "累计收入", 2028), "15000");
 }
@@ -212,7 +221,12 @@ TEST_F(Ledger, AnnualBonusRules) {
 TEST_F(Ledger, BonusComparedForEachEmployee) {
     for (int m = 1; m <= 3; ++m)
         import(m, MakeRows({{kZhang, "张三", "10000", "1750", m == 3 ? "36000" : "", ""},
-                            {kLi, "李四", "3000", "", m == 3 ? "20000" : "", "并入综合所得"}}));
+                            { kLi,
+                              "李四",
+                              "3000",
+                              "",
+                              m == 3 ? "20000" : "",
+                              "并入综合所得" }}));
     Outcome<std::vector<ledger::BonusChoice>> c = book->compareBonuses(2024);
     ASSERT_TRUE(c.ok()) << c.problem().message.toUtf8();
     ASSERT_EQ(c->size(), 2u);
@@ -230,7 +244,9 @@ TEST_F(Ledger, BonusComparedForEachEmployee) {
 
 TEST_F(Ledger, NonResidentsByTheMonthlyTableAndPapersOtherThanTheCard) {
     import(1, MakeRows({{"E1234567", "John Smith", "20000", "", "", "", "否", "护照"},
-                        {"110105194912310028", "王五", "8000"}}));
+                        { "110105194912310028",
+                          "王五",
+                          "8000" }}));
     const char* john = "E1234567";
     EXPECT_EQ(cell(1, john, "本月应预扣"), "1590"); // 15,000 × 20 % − 1,410
     EXPECT_EQ(cell(1, john, "计税方法"), "按月计税（非居民）");
@@ -244,7 +260,7 @@ TEST_F(Ledger, NonResidentsByTheMonthlyTableAndPapersOtherThanTheCard) {
 }
 
 TEST_F(Ledger, CopyForwardKeepsDeductionsAndLeavesIncomeEmpty) {
-    import(1, MakeRows({{kZhang, "张三", "10000", "1750"}, {kLi, "李四", "8000", "500"}}));
+    import(1, MakeRows({{kZhang, "张三", "10000", "1750"}, { kLi, "李四", "8000", "500" }}));
     ledger::Employee li = (*book->listEmployees(2024))[1];
     li.leftMonth = 1;
     ASSERT_TRUE(book->putEmployee(2024, li).ok());
@@ -254,9 +270,11 @@ TEST_F(Ledger, CopyForwardKeepsDeductionsAndLeavesIncomeEmpty) {
     EXPECT_EQ(cell(2, kZhang, "本月收入"), "");
     EXPECT_EQ(cell(2, kZhang, "本月专项扣除"), "1750");
     EXPECT_EQ(cell(2, kLi, "本月收入"), ""); // left in January: not copied
-    EXPECT_EQ(book->importMonth(2024, 2, MakeRows({{"证件号码", "姓名", "本月收入"},
-                                                  {kLi, "李四", "1"}})).problem().message.toUtf8(),
-              "第2行：此人已于1月离职");
+    EXPECT_EQ(
+        book->importMonth(2024, 2, MakeRows({{"证件号码", "姓名", "本月收入"}, {kLi, "李四", "1"}}))
+            .problem()
+            .message.toUtf8(),
+        "第2行：此人已于1月离职");
     ASSERT_TRUE(book->changeEntries(2024, 2, r->inverse).ok());
     EXPECT_TRUE((*book->showMonth(2024, 2)).lines.empty());
 }
