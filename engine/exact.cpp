@@ -251,6 +251,13 @@ Exact operator+(const Exact& a, const Exact& b) {
 }
 
 Exact operator-(const Exact& a, const Exact& b) {
+    if (!a.m_big && !b.m_big && a.m_den == b.m_den) { // amounts in fen: no negated copy
+        Exact out;
+        if (!__builtin_sub_overflow(a.m_num, b.m_num, &out.m_num)) {
+            out.m_den = a.m_den;
+            return out;
+        }
+    }
     return a + (-b);
 }
 
