@@ -251,6 +251,13 @@ Exact operator+(const Exact& a, const Exact& b) {
 }
 
 Exact operator-(const Exact& a, const Exact& b) {
+    if (!a.m_big && !b.m_big && a.m_den == b.m_den) { // amounts in fen: no negated copy
+        Exact out;
+        if (!__builtin_sub_overflow(a.m_num, b.m_num, &out.m_num)) {
+            out.m_den = a.m_den;
+            return out;
+        }
+    }
     return a + (-b);
 }
 
@@ -341,7 +348,30 @@ Exact Round(const Exact& v, int places) {
 }
 
 Text ToText(const Exact& v) {
-    if (!v.m_big && v.m_den <= 100 && 100 % v.m_den == 0) { // the usual amount, already in fen
+    // The usual amount, already in fen; within 64 bits (every amount of a payroll) its digits
+    // are written straight, without 128-bit divisions.
+    if (!v.m_big && v.m_den <= 100 && 100 % static_cast<int>(v.m_den) == 0) {
+        const Int fen = v.m_num * (100 / static_cast<int>(v.m_den));
+        const UInt magnitude = fen < 0 ? UInt(0) - static_cast<UInt>(fen) : static_cast<UInt>(fen);
+        if (magnitude <= UINT64_MAX) {
+            const std::uint64_t m = static_cast<std::uint64_t>(magnitude);
+            const unsigned cents = static_cast<unsigned>(m % 100);
+            char buf[32];
+            char* const end = buf + sizeof buf;
+            char* p = end;
+            if (cents != 0) {
+                if (cents % 10 != 0) *--p = static_cast<char>('0' + cents % 10);
+                *--p = static_cast<char>('0' + cents / 10);
+                *--p = '.';
+            }
+            std::uint64_t whole = m / 100;
+            do {
+                *--p = static_cast<char>('0' + whole % 10);
+                whole /= 10;
+            } while (whole != 0);
+            if (fen < 0) *--p = '-';
+            return Text::fromBytes(std::string(p, end));
+        }
         const bool negative = v.m_num < 0;
         std::string digits;
         appendDigits(digits, static_cast<UInt>((negative ? -v.m_num : v.m_num) * (100 / v.m_den)));
@@ -368,6 +398,22 @@ Text ToText(const Exact& v) {
         mpz_clear(num);
     }
     return Text::fromBytes(decimalText(negative, digits, 2));
+}
+
+Exact FromFen(std::int64_t fen) {
+    Exact out;
+    out.m_num = fen;
+    out.m_den = 100;
+    return out;
+}
+
+std::optional<std::int64_t> ToFen(const Exact& v) {
+    if (v.m_big) return std::nullopt;
+    Exact::Int scaled = 0;
+    if (!mul(v.m_num, 100, scaled) || scaled % v.m_den != 0) return std::nullopt;
+    const Exact::Int fen = scaled / v.m_den;
+    if (fen > INT64_MAX || fen < INT64_MIN) return std::nullopt;
+    return static_cast<std::int64_t>(fen);
 }
 
 } // namespace iit::engine

@@ -58,6 +58,10 @@ public:
     // removed ("90", "12325.8", "-0.5", "12345678901234.56"); any other value (an income typed
     // with more decimals) as ToText writes its double, in 13 significant digits.
     friend Text ToText(const Exact& v);
+    // An amount of whole fen, and back: nullopt when v is not a whole number of fen or does not
+    // fit 64 bits. Stores keep amounts in fen.
+    friend Exact FromFen(std::int64_t fen);
+    friend std::optional<std::int64_t> ToFen(const Exact& v);
 
     struct Big; // GMP's rational, when the value does not fit 128 bits
 
@@ -71,5 +75,8 @@ private:
     Int m_den = 1; // above 0; num/den need not be reduced
     std::shared_ptr<const Big> m_big; // when set, the value is *m_big and num/den are unused
 };
+
+Exact FromFen(std::int64_t fen);
+std::optional<std::int64_t> ToFen(const Exact& v);
 
 } // namespace iit::engine

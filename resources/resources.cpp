@@ -7,12 +7,19 @@ namespace iit::resources {
 
 extern const unsigned char rate_table_default[];
 extern const std::size_t rate_table_default_size;
+extern const unsigned char withholding_table_default[];
+extern const std::size_t withholding_table_default_size;
 extern const unsigned char print_template[];
 extern const std::size_t print_template_size;
 
 const ByteSet& DefaultRateTable() {
     static const ByteSet bytes(rate_table_default, rate_table_default + rate_table_default_size);
     return bytes;
+}
+
+std::string_view DefaultWithholdingTable() {
+    return {reinterpret_cast<const char*>(withholding_table_default),
+            withholding_table_default_size};
 }
 
 const ByteSet& BuiltInPrintTemplate() {

@@ -3,9 +3,14 @@
 
 #include "base/value.h"
 
+#include <string_view>
+
 namespace iit::resources {
 
 // The default bracket table, a 2,744-byte password-protected table file.
 const ByteSet& DefaultRateTable();
+
+// The description of the built-in annual withholding table of residents' wages, a text.
+std::string_view DefaultWithholdingTable();
 
 } // namespace iit::resources

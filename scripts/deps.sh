@@ -21,7 +21,7 @@ iit_install_deps() {
 }
 
 # What building the programs needs (libgmp-dev: exact rationals for the rare amount that does not
-# fit 128 bits).
+# fit 128 bits; libsqlite3-dev: the payroll ledger's database file).
 # Qt's platform plugins (xcb, wayland, offscreen), the Noto CJK fonts the windows use and the
 # Chinese texts of Qt's own dialogs;
 # rsvg-convert (librsvg2-bin) renders the icon's fixed sizes from its SVG; libxcb1-dev lets the
@@ -29,7 +29,7 @@ iit_install_deps() {
 # The spreadsheet files (sheets/): libxlsxwriter writes .xlsx, minizip (with zlib) and expat read
 # it, FreeXL reads .xls.
 IIT_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libssl-dev libgmp-dev
-                    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-noto-cjk
+                    libsqlite3-dev qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-noto-cjk
                     qt6-translations-l10n
                     librsvg2-bin libxcb1-dev
                     libxlsxwriter-dev libminizip-dev zlib1g-dev libexpat1-dev libfreexl-dev)

@@ -1,0 +1,31 @@
+#pragma once
+// Amounts as people type them into a payroll sheet or a ledger row: plain decimals of yuan.
+//
+// The grammar is narrower than ToNumber's on purpose: a payroll figure that is not plainly an
+// amount ("1,0OO", "12元", "3e4") is refused with the reason rather than read as something
+// else, and an amount carries at most two decimals, because the ledger keeps whole fen.
+
+#include "engine/exact.h"
+#include "base/outcome.h"
+
+#include <optional>
+#include <string_view>
+
+namespace iit::engine {
+
+// The largest amount of one payroll cell, 10^12 yuan: far above any wage, far below where the
+// sums of a year could overflow the ledger's 64-bit fen.
+constexpr std::int64_t kLargestAmount = 1'000'000'000'000;
+
+// [-]digits[.digits] exactly, nothing before or after; nullopt otherwise.
+std::optional<Exact> ParseDecimal(std::string_view text);
+
+// A UTF-8 cell as an amount: spaces around it (ASCII, no-break and ideographic) are ignored and
+// an empty cell is 0. The problem says why the cell is no amount: not a number, more than two
+// decimals, negative, or above kLargestAmount.
+Outcome<Exact> ParseAmount(std::string_view utf8);
+
+// The cell without the spaces ParseAmount ignores around it.
+std::string_view TrimCell(std::string_view utf8);
+
+} // namespace iit::engine

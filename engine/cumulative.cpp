@@ -1,0 +1,185 @@
+#include "engine/cumulative.h"
+
+#include <algorithm>
+
+namespace iit::engine {
+namespace {
+
+Exact maxZero(const Exact& v) {
+    return v.sign() < 0 ? FromFen(0) : v;
+}
+
+Problem aboveTable() {
+    return fail(sysText("应纳税所得额超出预扣率表的最高一级"));
+}
+
+// The sums through this month before its income is added.
+YearToDate sumsWithoutIncome(const WithholdingTable& table, const YearToDate& before, int month,
+                             int joinMonth, const DeductionOptions& options,
+                             const MonthAmounts& a) {
+    YearToDate s = before;
+    s.month = month;
+    s.taxFree += a.taxFree;
+    s.basicDeduction = CumulativeBasicDeduction(table, before, month, joinMonth, options);
+    s.special += a.special;
+    s.specialAdditional += a.specialAdditional;
+    s.other += a.other;
+    s.relief += a.relief;
+    return s;
+}
+
+Exact deductions(const YearToDate& s) {
+    return s.taxFree + s.basicDeduction + s.special + s.specialAdditional + s.other;
+}
+
+// The forward computation of a gross income.
+Outcome<CumulativeFigures> forward(const WithholdingTable& table, const YearToDate& before,
+                                   const YearToDate& sums, const Exact& gross,
+                                   const Exact& monthSpecial) {
+    CumulativeFigures f;
+    f.after = sums;
+    f.after.income = before.income + gross;
+    f.grossIncome = gross;
+    f.taxable = maxZero(f.after.income - deductions(f.after));
+    const TaxBand* band = FindBand(table.bands, f.taxable);
+    if (!band) return aboveTable();
+    f.ratePercent = band->ratePercent;
+    f.quickDeduction = band->quickDeduction;
+    f.tax = f.taxable.isZero() ? FromFen(0)
+                               : maxZero(Round(f.taxable * band->rate() - band->quickDeduction, 2));
+    f.withheldBefore = before.withheld;
+    f.withholding = maxZero(f.tax - f.after.relief - before.withheld);
+    f.after.withheld = before.withheld + f.withholding;
+    f.afterTax = gross - monthSpecial - f.withholding;
+    return f;
+}
+
+// The cumulative taxable income A whose tax T(A) leaves the cumulative net taxable N:
+// A − (A × r − q) = N, so A = (N − q) ÷ (1 − r) in the band that holds A, which is the band
+// whose net upper bound (its upper bound less that bound's tax) N does not pass.
+Exact workedBackTaxable(const WithholdingTable& table, const Exact& n) {
+    if (n.sign() <= 0) return n;
+    for (const TaxBand& band : table.bands) {
+        if (band.upper && n > *band.upper - (*band.upper * band.rate() - band.quickDeduction))
+            continue;
+        return (n - band.quickDeduction) / (Exact(1) - band.rate());
+    }
+    return n; // above a last band with an upper bound: the forward computation refuses it
+}
+
+} // namespace
+
+Exact CumulativeBasicDeduction(const WithholdingTable& table, const YearToDate& before, int month,
+                               int joinMonth, const DeductionOptions& options) {
+    if (options.annualDeduction && !table.annualDeduction.isZero()) return table.annualDeduction;
+    if (before.month > 0)
+        return before.basicDeduction + table.basicDeduction * Exact(month - before.month);
+    const int start = options.fromJanuary ? 1 : std::clamp(joinMonth, 1, month);
+    return table.basicDeduction * Exact(month - start + 1);
+}
+
+Outcome<CumulativeFigures> ComputeCumulative(const WithholdingTable& table,
+                                             const YearToDate& before, int month, int joinMonth,
+                                             const DeductionOptions& options, const MonthAmounts& a,
+                                             TaxMode mode) {
+    const YearToDate sums = sumsWithoutIncome(table, before, month, joinMonth, options, a);
+    if (mode == TaxMode::Gross) return forward(table, before, sums, a.income, a.special);
+
+    // Employer-borne: with the earlier months' gross incomes less what was withheld from them
+    // (their net pay) and this month's net, the cumulative net taxable N is what remains after
+    // the cumulative tax less reliefs. Work A back from N, take this month's tax from it, and
+    // check the gross income forward, moving it by the fen until gross − tax is the net exactly
+    // (the cumulative tax is rounded, so the closed form may be a fen off).
+    const Exact n = before.income + a.income - deductions(sums) - sums.relief - before.withheld;
+    const Exact taxable = workedBackTaxable(table, n);
+    Exact tax;
+    if (taxable.sign() > 0) {
+        const TaxBand* band = FindBand(table.bands, taxable);
+        if (!band) return aboveTable();
+        tax = Round(taxable * band->rate() - band->quickDeduction, 2);
+    }
+    Exact gross = a.income + maxZero(tax - sums.relief - before.withheld);
+    for (int i = 0; i < 64; ++i) {
+        Outcome<CumulativeFigures> f = forward(table, before, sums, gross, a.special);
+        if (!f) return f;
+        const Exact miss = a.income - (gross - f->withholding);
+        if (miss.isZero()) return f;
+        // Within a band, gross − tax moves by (1 − r) of the gross: step by that slope, and by
+        // whole fen.
+        const Exact slope =
+            f->withholding.isZero() ? Exact(1) : Exact(1) - f->ratePercent / Exact(100);
+        Exact step = Round(miss / slope, 2);
+        if (step.isZero()) step = miss.sign() > 0 ? FromFen(1) : FromFen(-1);
+        gross = gross + step;
+    }
+    return fail(sysText("无法倒算税前收入"));
+}
+
+Outcome<BonusFigures> ComputeSeparateBonus(const std::vector<TaxBand>& monthlyBands,
+                                           const Exact& bonus) {
+    BonusFigures f;
+    f.bonus = bonus;
+    const TaxBand* band = FindBand(monthlyBands, bonus / Exact(12));
+    if (!band) return fail(sysText("奖金超出税率表的最高一级"));
+    f.ratePercent = band->ratePercent;
+    f.quickDeduction = band->quickDeduction;
+    f.tax = maxZero(Round(bonus * band->rate() - band->quickDeduction, 2));
+    f.afterTax = bonus - f.tax;
+    return f;
+}
+
+namespace {
+
+// Everything withheld on wages over the plan's months, with `extra` added to one month.
+Outcome<Exact> yearWithheld(const WithholdingTable& table, const BonusPlan& plan,
+                            const std::vector<PlannedMonth>& months, int extraMonth,
+                            const Exact& extra) {
+    YearToDate sums = plan.opening;
+    for (const PlannedMonth& m : months) {
+        MonthAmounts a = m.amounts;
+        if (m.month == extraMonth) a.income += extra;
+        Outcome<CumulativeFigures> f = ComputeCumulative(table, sums, m.month, plan.joinMonth,
+                                                         plan.options, a, TaxMode::Gross);
+        if (!f) return f.problem();
+        sums = f->after;
+    }
+    return sums.withheld;
+}
+
+} // namespace
+
+Outcome<BonusComparison> CompareBonus(const WithholdingTable& table,
+                                      const std::vector<TaxBand>& monthlyBands,
+                                      const BonusPlan& plan) {
+    BonusComparison c;
+    std::vector<PlannedMonth> months = plan.months;
+    const bool bonusMonthEntered =
+        std::any_of(months.begin(), months.end(),
+                    [&](const PlannedMonth& m) { return m.month == plan.bonusMonth; });
+    if (!bonusMonthEntered) return fail(sysText("奖金所在的月份没有工资记录"));
+    if (!months.empty()) {
+        const PlannedMonth last = months.back();
+        for (int m = last.month + 1; m <= plan.lastMonth; ++m) {
+            months.push_back(PlannedMonth{m, last.amounts});
+            ++c.projectedMonths;
+        }
+    }
+    Outcome<BonusFigures> bonus = ComputeSeparateBonus(monthlyBands, plan.bonus);
+    if (!bonus) return bonus.problem();
+    Outcome<Exact> separate = yearWithheld(table, plan, months, plan.bonusMonth, Exact{});
+    if (!separate) return separate.problem();
+    Outcome<Exact> combined = yearWithheld(table, plan, months, plan.bonusMonth, plan.bonus);
+    if (!combined) return combined.problem();
+    c.separate = BonusWay{*separate, bonus->tax, *separate + bonus->tax};
+    c.combined = BonusWay{*combined, Exact{}, *combined};
+    if (c.separate.total < c.combined.total) {
+        c.lower = BonusComparison::Lower::Separate;
+        c.saving = c.combined.total - c.separate.total;
+    } else if (c.combined.total < c.separate.total) {
+        c.lower = BonusComparison::Lower::Combined;
+        c.saving = c.separate.total - c.combined.total;
+    }
+    return c;
+}
+
+} // namespace iit::engine

@@ -1,0 +1,40 @@
+#pragma once
+// The stateless cumulative computation of a payroll sheet (`iitcalc-cli withhold FILE`).
+//
+// Input: rows of UTF-8 cells, one row per employee and month, in the eight columns of
+// WithholdInputHeader(); a first row of those names (spaces ignored) is a header. An empty
+// amount is 0, a row without any text is skipped. The rows of one employee (one 身份证号) come
+// in increasing months, interleaved with others' as they may; the first is the month the
+// employee joined, and a month without a row inside the span still counts for the basic
+// deduction. Output: one row per input row, in input order, no header: the eight cells as
+// given and the figures of WithholdOutputHeader(), amounts as ToText(Exact) writes them.
+// Net mode reads 本月收入 as the pay after tax and adds 本月税前收入.
+//
+// Rows that break the rules (a month outside 1 to 12, an employee's months not increasing, a
+// cell that is no amount) are all named in the problem, one line each, and nothing is output.
+
+#include "engine/cumulative.h"
+#include "engine/tax.h"
+#include "engine/withholding_table.h"
+#include "base/outcome.h"
+
+#include <string>
+#include <vector>
+
+namespace iit::engine {
+
+using CellRow = std::vector<std::string>;
+
+constexpr std::size_t kWithholdInputColumns = 8;
+const CellRow& WithholdInputHeader();
+// The 17 columns of gross mode, or the 18 of net mode.
+CellRow WithholdOutputHeader(TaxMode mode);
+
+Outcome<std::vector<CellRow>> Withhold(const std::vector<CellRow>& rows, TaxMode mode,
+                                       const WithholdingTable& table);
+
+// `iitcalc-cli bonus AMOUNT`: the annual bonus taxed on its own by the monthly table of the
+// bracket table. The problem says why the amount or the table cannot serve.
+Outcome<BonusFigures> BonusForText(const BracketTable& table, std::string_view utf8Amount);
+
+} // namespace iit::engine

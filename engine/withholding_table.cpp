@@ -1,0 +1,205 @@
+#include "engine/withholding_table.h"
+
+#include "engine/amount.h"
+#include "engine/bracket_table.h"
+#include "resources/resources.h"
+#include "base/files.h"
+
+#include <algorithm>
+#include <string>
+
+namespace iit::engine {
+
+const TaxBand* FindBand(const std::vector<TaxBand>& bands, const Exact& v) {
+    for (const TaxBand& band : bands)
+        if (!band.upper || v <= *band.upper) return &band;
+    return nullptr;
+}
+
+WithholdingTables::WithholdingTables(std::vector<WithholdingTable> tables)
+    : m_tables(std::move(tables)) {
+    std::sort(m_tables.begin(), m_tables.end(),
+              [](const WithholdingTable& a, const WithholdingTable& b) {
+                  return a.fromYear < b.fromYear;
+              });
+}
+
+const WithholdingTable* WithholdingTables::forYear(int year) const {
+    const WithholdingTable* found = nullptr;
+    for (const WithholdingTable& t : m_tables)
+        if (t.fromYear <= year) found = &t;
+    return found;
+}
+
+namespace {
+
+std::vector<std::string_view> words(std::string_view line) {
+    std::vector<std::string_view> out;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r'))
+            ++i;
+        const std::size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r')
+            ++i;
+        if (i > start) out.push_back(line.substr(start, i - start));
+    }
+    return out;
+}
+
+Problem lineProblem(int line, const char* why) {
+    return fail(sysText("第") + Text::fromBytes(std::to_string(line)) + sysText("行：") +
+                sysText(why));
+}
+
+std::optional<int> parseYear(std::string_view s) {
+    if (s.empty() || s.size() > 4) return std::nullopt;
+    int y = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return std::nullopt;
+        y = y * 10 + (c - '0');
+    }
+    return y;
+}
+
+// A figure of the law; a whole number of fen is kept in fen, the form every amount takes.
+std::optional<Exact> nonNegative(std::string_view s) {
+    std::optional<Exact> v = ParseDecimal(s);
+    if (v && v->sign() < 0) return std::nullopt;
+    if (v)
+        if (const std::optional<std::int64_t> fen = ToFen(*v)) return FromFen(*fen);
+    return v;
+}
+
+// Bands that start at 0, follow each other without a gap, rise, and keep the rate below 100 %.
+const char* checkBands(const std::vector<TaxBand>& bands) {
+    if (bands.empty()) return "没有税率级距";
+    if (!bands.front().lower.isZero()) return "第一级下限应为0";
+    for (std::size_t i = 0; i < bands.size(); ++i) {
+        const TaxBand& b = bands[i];
+        if (!(b.ratePercent < Exact(100))) return "税率应小于100";
+        if (b.upper && !(*b.upper > b.lower)) return "上限应大于下限";
+        if (i + 1 < bands.size()) {
+            if (!b.upper) return "只有最后一级可以没有上限";
+            if (!(bands[i + 1].lower == *b.upper)) return "级距应首尾相接";
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+Outcome<WithholdingTables> ParseWithholdingTables(std::string_view text) {
+    std::vector<WithholdingTable> tables;
+    int lineNo = 0;
+    int tableLine = 0;
+    auto finish = [&]() -> std::optional<Problem> {
+        if (tables.empty()) return std::nullopt;
+        const WithholdingTable& t = tables.back();
+        if (const char* why = checkBands(t.bands)) return lineProblem(tableLine, why);
+        if (t.basicDeduction.isZero()) return lineProblem(tableLine, "缺少每月减除费用");
+        return std::nullopt;
+    };
+    while (!text.empty()) {
+        ++lineNo;
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (const std::size_t hash = line.find('#'); hash != std::string_view::npos)
+            line = line.substr(0, hash);
+        const std::vector<std::string_view> w = words(line);
+        if (w.empty()) continue;
+        if (w[0] == "table") {
+            if (std::optional<Problem> p = finish()) return *p;
+            const std::optional<int> year = w.size() == 2 ? parseYear(w[1]) : std::nullopt;
+            if (!year || *year < 1980) return lineProblem(lineNo, "年份不对");
+            for (const WithholdingTable& t : tables)
+                if (t.fromYear == *year) return lineProblem(lineNo, "年份重复");
+            tables.push_back(WithholdingTable{});
+            tables.back().fromYear = *year;
+            tableLine = lineNo;
+            continue;
+        }
+        if (tables.empty()) return lineProblem(lineNo, "应先写 table 年份");
+        WithholdingTable& t = tables.back();
+        if (w[0] == "basic-deduction" || w[0] == "annual-deduction") {
+            const std::optional<Exact> v = w.size() == 2 ? nonNegative(w[1]) : std::nullopt;
+            if (!v) return lineProblem(lineNo, "金额不对");
+            (w[0] == "basic-deduction" ? t.basicDeduction : t.annualDeduction) = *v;
+        } else if (w[0] == "bonus-separate-until") {
+            const std::optional<int> year = w.size() == 2 ? parseYear(w[1]) : std::nullopt;
+            if (!year) return lineProblem(lineNo, "年份不对");
+            t.bonusSeparateUntil = *year;
+        } else if (w[0] == "band") {
+            if (w.size() != 5) return lineProblem(lineNo, "级距应有下限、上限、税率和速算扣除数");
+            const std::optional<Exact> lower = nonNegative(w[1]);
+            const std::optional<Exact> rate = nonNegative(w[3]);
+            const std::optional<Exact> quick = nonNegative(w[4]);
+            std::optional<Exact> upper;
+            if (w[2] != "-") {
+                upper = nonNegative(w[2]);
+                if (!upper) return lineProblem(lineNo, "上限不对");
+            }
+            if (!lower || !rate || !quick) return lineProblem(lineNo, "数字不对");
+            t.bands.emplace_back(*lower, upper, *rate, *quick);
+        } else {
+            return lineProblem(lineNo, "无法识别");
+        }
+    }
+    if (std::optional<Problem> p = finish()) return *p;
+    if (tables.empty()) return fail(sysText("预扣率表是空的"));
+    return WithholdingTables(std::move(tables));
+}
+
+const WithholdingTables& DefaultWithholdingTables() {
+    static const WithholdingTables tables = [] {
+        Outcome<WithholdingTables> t = ParseWithholdingTables(resources::DefaultWithholdingTable());
+        return t ? std::move(*t) : WithholdingTables{};
+    }();
+    return tables;
+}
+
+std::filesystem::path WithholdingTablePath() {
+    return JoinPath(ProgramDirectory(), kWithholdingTableFileName);
+}
+
+Outcome<WithholdingTables> LoadWithholdingTables(const std::filesystem::path& path) {
+    if (!FileExists(path)) {
+        if (const Outcome<void> written =
+                ReplaceFileAtomically(path, resources::DefaultWithholdingTable());
+            !written)
+            return fail(sysText("预扣率表文件无法写入：") + DisplayPath(path) + sysText("，") +
+                        written.problem().message);
+    }
+    const FileContent content = ReadFileBounded(path, 1 << 20);
+    if (!content.ok())
+        return fail(sysText("预扣率表文件无法读取：") + DisplayPath(path) + sysText("，") +
+                    ReadFailureReason(content.status));
+    Outcome<WithholdingTables> tables = ParseWithholdingTables(content.bytes);
+    if (!tables)
+        return fail(sysText("预扣率表文件有误：") + DisplayPath(path) + sysText("，") +
+                    tables.problem().message);
+    return tables;
+}
+
+Outcome<std::vector<TaxBand>> MonthlyWageBands(const BracketTable& table) {
+    std::vector<TaxBand> bands;
+    for (std::int32_t r = 1; r <= table.recordCount(); ++r) {
+        const std::optional<Exact>& lower = table.exact(r, 2);
+        const std::optional<Exact>& upper = table.exact(r, 3);
+        const std::optional<Exact>& rate = table.exact(r, 4);
+        const std::optional<Exact>& quick = table.exact(r, 5);
+        if (!lower || !upper || !rate || !quick) return fail(sysText("税率表的薪金级距不是数字"));
+        if (lower->isZero() && upper->isZero()) continue; // a record not in use
+        auto inFen = [](const Exact& v) {
+            const std::optional<std::int64_t> fen = ToFen(v);
+            return fen ? FromFen(*fen) : v;
+        };
+        bands.emplace_back(inFen(*lower), inFen(*upper), *rate, inFen(*quick));
+    }
+    if (const char* why = checkBands(bands))
+        return fail(sysText("税率表的薪金级距有误：") + sysText(why));
+    return bands;
+}
+
+} // namespace iit::engine

@@ -1,0 +1,255 @@
+// The ledger file: opening it (schema, version, damage), employees, opening balances' rows and
+// the declared months.
+#include "ledger/ledger_internal.h"
+
+#include "engine/amount.h"
+#include "base/convert.h"
+#include "base/files.h"
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace iit::ledger {
+
+using namespace detail;
+
+namespace {
+
+const char* const kSchema = R"sql(
+CREATE TABLE employee (
+    id INTEGER PRIMARY KEY,
+    year INTEGER NOT NULL,
+    id_type TEXT NOT NULL,
+    id_number TEXT NOT NULL,
+    name TEXT NOT NULL,
+    bank_card TEXT NOT NULL DEFAULT '',
+    join_month INTEGER CHECK (join_month BETWEEN 1 AND 12),
+    left_month INTEGER CHECK (left_month BETWEEN 1 AND 12),
+    resident INTEGER NOT NULL DEFAULT 1,
+    from_january INTEGER NOT NULL DEFAULT 0,
+    annual_deduction INTEGER NOT NULL DEFAULT 0,
+    id_check_failed INTEGER NOT NULL DEFAULT 0,
+    UNIQUE (year, id_type, id_number)
+);
+CREATE TABLE declared_month (
+    year INTEGER NOT NULL,
+    month INTEGER NOT NULL CHECK (month BETWEEN 1 AND 12),
+    PRIMARY KEY (year, month)
+) WITHOUT ROWID;
+CREATE TABLE opening (
+    employee INTEGER PRIMARY KEY REFERENCES employee (id) ON DELETE CASCADE,
+    through_month INTEGER NOT NULL CHECK (through_month BETWEEN 1 AND 11),
+    income INTEGER NOT NULL, tax_free INTEGER NOT NULL, basic INTEGER NOT NULL,
+    special INTEGER NOT NULL, special_additional INTEGER NOT NULL, other INTEGER NOT NULL,
+    relief INTEGER NOT NULL, withheld INTEGER NOT NULL
+);
+CREATE TABLE entry (
+    employee INTEGER NOT NULL REFERENCES employee (id) ON DELETE CASCADE,
+    month INTEGER NOT NULL CHECK (month BETWEEN 1 AND 12),
+    income INTEGER,
+    tax_free INTEGER NOT NULL, special INTEGER NOT NULL, special_additional INTEGER NOT NULL,
+    other INTEGER NOT NULL, relief INTEGER NOT NULL, bonus INTEGER NOT NULL,
+    bonus_separate INTEGER NOT NULL,
+    method INTEGER NOT NULL,
+    table_year INTEGER,
+    cum_income INTEGER NOT NULL, cum_tax_free INTEGER NOT NULL, cum_basic INTEGER NOT NULL,
+    cum_special INTEGER NOT NULL, cum_special_additional INTEGER NOT NULL,
+    cum_other INTEGER NOT NULL, cum_relief INTEGER NOT NULL, cum_withheld INTEGER NOT NULL,
+    taxable INTEGER, rate INTEGER, quick INTEGER, cum_tax INTEGER,
+    withholding INTEGER NOT NULL, bonus_tax INTEGER NOT NULL, after_tax INTEGER NOT NULL,
+    PRIMARY KEY (employee, month)
+) WITHOUT ROWID;
+)sql";
+
+Text Decimal(std::int64_t v) {
+    return Text::fromBytes(std::to_string(v));
+}
+
+// Another program holds the file: one of ours (its shared flock, which `fd` could not turn
+// exclusive) or any SQLite program (its POSIX locks on the database or its -shm file).
+bool HeldByAnotherProgram(int fd, const std::filesystem::path& path) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return true;
+    auto locked = [](int f) {
+        struct flock l {};
+        l.l_type = F_WRLCK;
+        l.l_whence = SEEK_SET;
+        l.l_start = 0;
+        l.l_len = 0; // the whole file and beyond: SQLite's lock bytes lie past 1 GiB
+        return ::fcntl(f, F_GETLK, &l) == 0 && l.l_type != F_UNLCK;
+    };
+    if (locked(fd)) return true;
+    const std::string shm = path.native() + "-shm";
+    const int shmFd = ::open(shm.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (shmFd >= 0) {
+        const bool held = locked(shmFd);
+        ::close(shmFd);
+        if (held) return true;
+    }
+    return false;
+}
+
+// Renames from to to unless `to` exists; true when `from` is gone or moved.
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    return errno == ENOENT;
+}
+
+Text DamagedMessage(const std::filesystem::path& path, const Problem& why) {
+    return sysText("工资台账文件已损坏，无法打开：") + DisplayPath(path) + sysText("（") +
+           why.message + sysText("）");
+}
+
+// Sets the damaged ledger aside with its -wal and -shm files. Called with the connection
+// closed and the shared flock held.
+Problem SetAside(int fd, const std::filesystem::path& path, const Problem& why) {
+    if (HeldByAnotherProgram(fd, path))
+        return fail(DamagedMessage(path, why) +
+                        sysText("。另一程序正在使用它，文件未作改动；请关闭其他程序后再打开。"),
+                    why.code);
+    const std::filesystem::path aside = engine::SetAsideName(path, Now());
+    const std::string base = path.native(), to = aside.native();
+    // The main file last: while it is there, a later open finds the damage again.
+    if (!RenameNoReplace(base + "-wal", to + "-wal") ||
+        !RenameNoReplace(base + "-shm", to + "-shm") || !RenameNoReplace(base, to))
+        return fail(DamagedMessage(path, why) + sysText("。改名保存失败，文件未作改动。"),
+                    why.code);
+    return fail(DamagedMessage(path, why) + sysText("。原文件已改名保存为：") + DisplayPath(aside) +
+                    sysText("；再次打开时将新建空的台账。"),
+                why.code);
+}
+
+// Takes the shared flock, waiting while a program sets a damaged file aside.
+bool LockShared(int fd) {
+    for (int i = 0; i < 500; ++i) {
+        if (::flock(fd, LOCK_SH | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK && errno != EINTR) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// Checks the file before anything may write to it: its header, then (read only, so that no
+// checkpoint writes into a damaged file and no companion file is removed) the schema and the
+// pages' structure. Problems of damage carry SQLite's code for it.
+Outcome<void> CheckHealth(const std::filesystem::path& path, int fd) {
+    char header[16] = {};
+    const ssize_t n = ::pread(fd, header, sizeof header, 0);
+    if (n == 0) return {}; // a new, empty file
+    if (n != static_cast<ssize_t>(sizeof header) ||
+        std::memcmp(header, "SQLite format 3", sizeof header) != 0)
+        return fail(sysText("不是SQLite数据库"), 26 /* SQLITE_NOTADB */);
+    Outcome<std::unique_ptr<sql::Connection>> db = sql::Connection::open(path, true);
+    if (!db) return db.problem();
+    Outcome<sql::Statement*> s = (*db)->cached("PRAGMA quick_check(1)");
+    if (!s) return s.problem();
+    Outcome<bool> row = (*s)->step();
+    if (!row) return row.problem();
+    const std::string result(*row ? (*s)->text(0) : "");
+    (*s)->reset();
+    if (result != "ok") return fail(Text::fromUtf8(result), 11 /* SQLITE_CORRUPT */);
+    return {};
+}
+
+Outcome<void> Prepare(sql::Connection& db) {
+    Outcome<std::int64_t> version = db.integer("PRAGMA user_version");
+    if (!version) return version.problem();
+    if (*version > kSchemaVersion)
+        return fail(sysText("工资台账文件由较新版本的程序建立（格式版本") + Decimal(*version) +
+                    sysText("），本程序只能读写格式版本") + Decimal(kSchemaVersion) +
+                    sysText("的台账，文件未作改动。"));
+    if (Outcome<void> r = db.exec("PRAGMA journal_mode=WAL"); !r) return r;
+    // A year of 10,000 employees is some 11 MB: a 16 MB page cache keeps a month's import and
+    // the show of a month off the file system.
+    if (Outcome<void> r = db.exec("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; "
+                                  "PRAGMA cache_size=-16000");
+        !r)
+        return r;
+    if (*version == kSchemaVersion) return {};
+    Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(db);
+    if (!t) return t.problem();
+    // Another program may have created it meanwhile.
+    Outcome<std::int64_t> again = db.integer("PRAGMA user_version");
+    if (!again) return again.problem();
+    if (*again == 0) {
+        if (Outcome<void> r = db.exec(kSchema); !r) return r;
+        if (Outcome<void> r = db.exec("PRAGMA user_version=1"); !r) return r;
+    }
+    return (*t)->commit();
+}
+
+} // namespace
+
+Ledger::Impl::~Impl() {
+    db.reset(); // SQLite's POSIX locks go with its own descriptors; ours is closed after
+    if (lockFd >= 0) ::close(lockFd);
+}
+
+std::filesystem::path LedgerPath() {
+    return JoinPath(ProgramDirectory(), kLedgerFileName);
+}
+
+Outcome<LedgerTables> LoadLedgerTables() {
+    Outcome<engine::WithholdingTables> annual =
+        engine::LoadWithholdingTables(engine::WithholdingTablePath());
+    if (!annual) return annual.problem();
+    Outcome<engine::BracketTable> bracket = engine::LoadBracketTable(engine::RateTablePath());
+    if (!bracket) return bracket.problem();
+    Outcome<std::vector<engine::TaxBand>> monthly = engine::MonthlyWageBands(*bracket);
+    if (!monthly) return monthly.problem();
+    return LedgerTables{std::move(*annual), std::move(*bracket), std::move(*monthly)};
+}
+
+Ledger::Ledger(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+Ledger::Ledger(Ledger&&) noexcept = default;
+Ledger& Ledger::operator=(Ledger&&) noexcept = default;
+Ledger::~Ledger() = default;
+
+const std::filesystem::path& Ledger::path() const {
+    return m_impl->path;
+}
+
+Outcome<Ledger> Ledger::open(const std::filesystem::path& path, LedgerTables tables) {
+    auto impl = std::make_unique<Impl>();
+    impl->path = path;
+    impl->tables = std::move(tables);
+    impl->lockFd =
+        ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+    if (impl->lockFd < 0)
+        return fail(sysText("工资台账文件无法打开：") + DisplayPath(path) + sysText("（") +
+                    Text::fromUtf8(std::strerror(errno)) + sysText("）"));
+    struct stat st {};
+    if (::fstat(impl->lockFd, &st) != 0 || !S_ISREG(st.st_mode))
+        return fail(sysText("工资台账不是普通文件：") + DisplayPath(path));
+    if (!LockShared(impl->lockFd))
+        return fail(sysText("工资台账文件正被另一程序改名保存：") + DisplayPath(path));
+    // A check that fails for another reason (a WAL that only a writer can recover) leaves
+    // the judgement to the connection that writes.
+    Outcome<void> health = CheckHealth(path, impl->lockFd);
+    if (!health && sql::IsDamage(health.problem().code))
+        return SetAside(impl->lockFd, path, health.problem());
+    Outcome<std::unique_ptr<sql::Connection>> db = sql::Connection::open(path);
+    if (!db)
+        return fail(sysText("工资台账文件无法打开：") + DisplayPath(path) + sysText("（") +
+                        db.problem().message + sysText("）"),
+                    db.problem().code);
+    impl->db = std::move(*db);
+    if (Outcome<void> r = Prepare(*impl->db); !r) {
+        if (sql::IsDamage(r.problem().code)) {
+            impl->db.reset();
+            return SetAside(impl->lockFd, path, r.problem());
+        }
+        return r.problem();
+    }
+    return Ledger(std::move(impl));
+}
+
+} // namespace iit::ledger

@@ -1,0 +1,223 @@
+#pragma once
+// The payroll ledger: a year's wages of an employer's employees, month by month, withheld by
+// the cumulative method (engine/cumulative.h) and kept in an SQLite file of the data directory.
+//
+// The pieces: the ledger file holds employees (per year, keyed by 证件类型 and 证件号码), one
+// entry per employee and month (the amounts entered and what was computed from them, with the
+// table used), opening balances for an employer who starts in the middle of a year, and which
+// months are declared. Every operation is one transaction: it succeeds whole or changes
+// nothing, a killed program included. Each change of entries returns its inverse, which the
+// window applies as its undo (itself one transaction).
+//
+// The computation follows the entries: a change of an open month recomputes that employee's
+// later months of the year through the cumulative sums. A declared month never changes: its
+// entries are refused until it is reopened, and a month is declared only after every earlier
+// month with entries, so that the declared months are the first of the year and every open
+// month lies after them. Amounts are whole fen; texts cross as Text at this edge and are kept
+// in UTF-8 inside the file.
+
+#include "engine/bracket_table.h"
+#include "engine/cumulative.h"
+#include "engine/exact.h"
+#include "engine/withholding_table.h"
+#include "base/outcome.h"
+#include "base/text.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace iit::ledger {
+
+using engine::Exact;
+
+constexpr const char* kLedgerFileName = "工资台账.db";
+constexpr int kSchemaVersion = 1;
+std::filesystem::path LedgerPath(); // in the program directory
+
+// The laws a ledger computes by, read from the data directory (the annual withholding table and
+// the bracket table's monthly wage table).
+struct LedgerTables {
+    engine::WithholdingTables annual;
+    engine::BracketTable bracket;         // non-residents' wages, by the monthly method
+    std::vector<engine::TaxBand> monthly; // its wage bands, for the bonus taxed on its own
+};
+Outcome<LedgerTables> LoadLedgerTables();
+
+enum class BonusMethod { Separate, Combined };
+const Text& BonusMethodText(BonusMethod method); // "单独计税", "并入综合所得"
+std::optional<BonusMethod> BonusMethodFromText(const Text& text);
+
+const Text& IdentityCardType(); // "居民身份证", the default 证件类型
+
+struct PersonKey {
+    Text idType;   // 证件类型
+    Text idNumber; // 证件号码
+    friend bool operator==(const PersonKey&, const PersonKey&) = default;
+};
+
+// True when `number` is an 18-character identity-card number whose last character is the
+// ISO 7064 MOD 11-2 check of the first 17 digits. The ledger accepts a number that fails and
+// marks it (Employee::idCheckFailed).
+bool IdentityCardCheckHolds(std::string_view number);
+
+struct Employee {
+    PersonKey key;
+    Text name;
+    Text bankCard;
+    std::optional<int> joinMonth; // none: the first month with an entry, or the opening balances'
+    std::optional<int> leftMonth; // the last month employed
+    bool resident = true;
+    engine::DeductionOptions options;
+    bool idCheckFailed = false; // set by the ledger
+};
+
+// One employee-month as entered.
+struct Entry {
+    PersonKey key;
+    std::optional<Exact> income; // none: not entered yet (a month copied forward); computed as 0
+    Exact taxFree, special, specialAdditional, other, relief, bonus;
+    BonusMethod bonusMethod = BonusMethod::Separate;
+    friend bool operator==(const Entry&, const Entry&) = default;
+};
+
+// Year-to-date figures of an employee through a month, before the ledger's first month.
+struct Opening {
+    PersonKey key;
+    int throughMonth = 0; // 1 to 11
+    Exact income, taxFree, basicDeduction, special, specialAdditional, other, relief, withheld;
+};
+
+enum class Method { Cumulative, Monthly }; // residents; non-residents' monthly method
+
+// An entry with what was computed from it.
+struct MonthLine {
+    Employee employee;
+    int month = 0;
+    Entry entry;
+    Method method = Method::Cumulative;
+    int tableYear = 0;                // the annual table's year (cumulative method)
+    Exact cumulativeIncome;           // 累计收入 (bonus added to a month included)
+    Exact cumulativeBasicDeduction;   // 累计减除费用
+    std::optional<Exact> taxable;     // 累计应纳税所得额 (cumulative method)
+    std::optional<Exact> ratePercent; // 预扣率
+    std::optional<Exact> quickDeduction;
+    std::optional<Exact> cumulativeTax; // 累计应纳税额
+    Exact withheldBefore;               // 累计已预扣
+    Exact withholding;                  // 本月应预扣
+    Exact bonusTax;                     // 奖金税额 (the bonus taxed on its own)
+    Exact afterTax; // 实发: income + bonus − special − withholding − bonus tax
+};
+
+// The columns of a month as shown, and one line's cells.
+std::vector<Text> MonthColumns();
+std::vector<Text> MonthCells(const MonthLine& line);
+
+struct MonthView {
+    int year = 0, month = 0;
+    bool declared = false;
+    std::vector<MonthLine> lines; // in the order the employees were added
+};
+
+// A change of one employee's entry of a month: set it, or remove it (none).
+struct EntryChange {
+    PersonKey key;
+    std::optional<Entry> entry;
+};
+
+struct ChangeReport {
+    int added = 0, changed = 0, removed = 0, unchanged = 0;
+    std::vector<PersonKey> newEmployees; // added by an import
+    int recomputed = 0;                  // entries whose computed figures changed
+    // Applied with changeEntries to the same month, undoes the entries' change (new employees
+    // are removed with removeEmployee).
+    std::vector<EntryChange> inverse;
+    Text summary() const; // "新增N人，修改N人，…"
+};
+
+// The employee removed with all of their year, to be put back by restoreEmployee.
+struct EmployeeRecord {
+    Employee employee;
+    std::optional<Opening> opening;
+    std::vector<std::pair<int, Entry>> entries;
+};
+
+// The two ways of taxing one employee's annual bonus over the year.
+struct BonusChoice {
+    Employee employee;
+    int month = 0;
+    Exact bonus;
+    BonusMethod entered = BonusMethod::Separate;
+    engine::BonusComparison comparison;
+};
+
+// Progress of a long operation: rows done and rows in all; false cancels (nothing changes).
+using Progress = std::function<bool(std::size_t done, std::size_t total)>;
+
+class Ledger {
+public:
+    // Opens the ledger file, creating it when it is missing. A file newer than this program is
+    // refused; a damaged file is set aside under a new name (with its -wal and -shm files) when
+    // no other program holds it open, and the problem says so.
+    static Outcome<Ledger> open(const std::filesystem::path& path, LedgerTables tables);
+    Ledger(Ledger&&) noexcept;
+    Ledger& operator=(Ledger&&) noexcept;
+    ~Ledger();
+
+    const std::filesystem::path& path() const;
+
+    // Employees of a year in the order they were added.
+    Outcome<std::vector<Employee>> listEmployees(int year);
+    // Adds an employee or changes one; the previous state (none for a new one) is the inverse.
+    // Changes that would alter a declared month's computation are refused.
+    Outcome<std::optional<Employee>> putEmployee(int year, const Employee& employee);
+    // Removes an employee with their entries and opening balances; refused once one of their
+    // months is declared (an employee who leaves keeps their months: set leftMonth instead).
+    Outcome<EmployeeRecord> removeEmployee(int year, const PersonKey& key);
+    Outcome<void> restoreEmployee(int year, const EmployeeRecord& record);
+
+    // Imports a month from rows of cells whose first row names the columns (see
+    // ImportColumns()): all or nothing, every faulty row named. Employees not yet in the
+    // year are added; entries of the month for employees not in the rows are kept.
+    Outcome<ChangeReport> importMonth(int year, int month,
+                                      const std::vector<std::vector<Text>>& rows,
+                                      const Progress& progress = {});
+    // Sets or removes entries of one month (the window's edit of a cell, and every undo).
+    Outcome<ChangeReport> changeEntries(int year, int month,
+                                        const std::vector<EntryChange>& changes);
+    // Copies the employees of `month` who are still employed into the next month with their
+    // recurring deductions (special, special additional, other) and the income left empty;
+    // employees who already have an entry there are left alone.
+    Outcome<ChangeReport> copyToNextMonth(int year, int month);
+
+    // Opening balances from rows whose first row names the columns (OpeningColumns()).
+    Outcome<ChangeReport> importOpening(int year, const std::vector<std::vector<Text>>& rows);
+    Outcome<std::optional<Opening>> opening(int year, const PersonKey& key);
+
+    Outcome<MonthView> showMonth(int year, int month);
+    Outcome<std::optional<Entry>> entry(int year, int month, const PersonKey& key);
+
+    Outcome<void> declareMonth(int year, int month);
+    Outcome<void> reopenMonth(int year, int month);
+    Outcome<std::vector<int>> declaredMonths(int year);
+
+    // For each resident with an annual bonus: the bonus taxed on its own against added to its
+    // month, over the whole year (months not yet entered projected from the last one entered).
+    Outcome<std::vector<BonusChoice>> compareBonuses(int year);
+
+    struct Impl;
+
+private:
+    explicit Ledger(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> m_impl;
+};
+
+// The column names an import understands. Required: 证件号码 (or 身份证号), 姓名, 本月收入.
+const std::vector<Text>& ImportColumns();
+// Required: 证件号码 (or 身份证号), 姓名, 截至月份; the year-to-date figures are optional.
+const std::vector<Text>& OpeningColumns();
+
+} // namespace iit::ledger

@@ -1,0 +1,231 @@
+// The import of a month from rows of cells: the header names the columns; every faulty row is
+// named, and then nothing changes.
+#include "ledger/ledger_internal.h"
+
+#include "engine/amount.h"
+
+#include <algorithm>
+#include <string>
+#include <unordered_map>
+
+namespace iit::ledger {
+
+using namespace detail;
+
+Outcome<ChangeReport> Ledger::importMonth(int year, int month,
+                                          const std::vector<std::vector<Text>>& rows,
+                                          const Progress& progress) {
+    Impl& impl = *m_impl;
+    if (rows.empty()) return fail(sysText("没有标题行"));
+    // The header names the columns; spaces inside names are ignored.
+    enum Col {
+        Type,
+        Number,
+        Name,
+        Card,
+        Resident,
+        Income,
+        TaxFree,
+        Special,
+        SpecialAdd,
+        Other,
+        Relief,
+        Bonus,
+        Method,
+        kCols
+    };
+    int at[kCols];
+    std::fill(std::begin(at), std::end(at), -1);
+    for (std::size_t c = 0; c < rows[0].size(); ++c) {
+        const std::string name = WithoutSpaces(rows[0][c]);
+        for (int k = 0; k < kCols; ++k)
+            if (name == Utf8(ImportColumns()[static_cast<std::size_t>(k)]) ||
+                (k == Number && name == "身份证号"))
+                at[k] = static_cast<int>(c);
+    }
+    if (at[Number] < 0 || at[Name] < 0 || at[Income] < 0)
+        return fail(sysText("标题行应有“证件号码”（或“身份证号”）、“姓名”和“本月收入”"));
+
+    Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(*impl.db);
+    if (!t) return t.problem();
+    if (Outcome<void> r = CheckMonthOpen(impl, year, month); !r) return r.problem();
+
+    // The year's employees, once.
+    std::unordered_map<std::string, EmployeeRow> known;
+    {
+        static const std::string sql =
+            std::string("SELECT e.id, ") + kEmployeeColumns + " FROM employee e WHERE e.year = ?1";
+        Outcome<sql::Statement*> s = impl.db->cached(sql.c_str());
+        if (!s) return s.problem();
+        (*s)->bind(1, year);
+        for (;;) {
+            Outcome<bool> row = (*s)->step();
+            if (!row) return row.problem();
+            if (!*row) break;
+            EmployeeRow e{(*s)->int64(0), ReadEmployee(**s, 1)};
+            known.emplace(KeyString(e.employee.key), std::move(e));
+        }
+        (*s)->reset();
+    }
+
+    Text errors;
+    auto refuse = [&](std::size_t row, const Text& why) {
+        if (!errors.empty()) errors += Text::fromBytes("\n");
+        errors += RowMessage(row, why);
+    };
+    std::unordered_map<std::string, std::size_t> seen;
+    std::vector<Resolved> changes;
+    std::vector<std::pair<std::size_t, Employee>> toAdd; // index into changes, new employee
+    const Text empty;
+    const engine::WithholdingTable* table = impl.tables.annual.forYear(year);
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        const std::vector<Text>& row = rows[r];
+        auto cell = [&](int k) -> const Text& {
+            return at[k] >= 0 && static_cast<std::size_t>(at[k]) < row.size()
+                       ? row[static_cast<std::size_t>(at[k])]
+                       : empty;
+        };
+        bool blank = true;
+        for (const Text& c : row)
+            blank = blank && engine::TrimCell(Utf8(c)).empty();
+        if (blank) continue;
+        Text why;
+        auto problem = [&](const Text& reason) {
+            if (!why.empty()) why += sysText("；");
+            why += reason;
+        };
+        PersonKey key;
+        key.idType = Text::fromUtf8(engine::TrimCell(Utf8(cell(Type))));
+        if (key.idType.empty()) key.idType = IdentityCardType();
+        std::string number(engine::TrimCell(Utf8(cell(Number))));
+        for (char& ch : number)
+            if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+        key.idNumber = Text::fromUtf8(number);
+        if (number.empty()) problem(sysText("证件号码为空"));
+        const Text name = Text::fromUtf8(engine::TrimCell(Utf8(cell(Name))));
+        if (name.empty()) problem(sysText("姓名为空"));
+        StoredEntry e;
+        e.month = month;
+        const int amountCols[] = {Income, TaxFree, Special, SpecialAdd, Other, Relief, Bonus};
+        std::int64_t* fields[] = {nullptr,  &e.taxFree, &e.special, &e.specialAdditional,
+                                  &e.other, &e.relief,  &e.bonus};
+        for (int i = 0; i < 7; ++i) {
+            const int k = amountCols[i];
+            Outcome<Exact> v = engine::ParseAmount(Utf8(cell(k)));
+            if (!v) {
+                problem(ImportColumns()[static_cast<std::size_t>(k)] + sysText("：") +
+                        v.problem().message);
+            } else if (k == Income) {
+                if (!engine::TrimCell(Utf8(cell(k))).empty()) e.income = Fen(*v);
+            } else {
+                *fields[i] = Fen(*v);
+            }
+        }
+        std::optional<bool> resident;
+        if (const std::string rs = WithoutSpaces(cell(Resident)); !rs.empty()) {
+            if (rs == "是" || rs == "居民" || rs == "居民个人")
+                resident = true;
+            else if (rs == "否" || rs == "非居民" || rs == "非居民个人")
+                resident = false;
+            else
+                problem(sysText("“居民”应填是或否"));
+        }
+        const std::string keyString = KeyString(key);
+        if (!number.empty()) {
+            auto [it, fresh] = seen.emplace(keyString, r + 1);
+            if (!fresh)
+                problem(sysText("证件号码与第") + Text::fromBytes(std::to_string(it->second)) +
+                        sysText("行重复"));
+        }
+        auto found = known.find(keyString);
+        const bool isResident =
+            resident.value_or(found == known.end() ? true : found->second.employee.resident);
+        if (!WithoutSpaces(cell(Method)).empty()) {
+            const std::optional<BonusMethod> m = BonusMethodFromText(cell(Method));
+            if (!m)
+                problem(sysText("奖金计税方式应为单独计税或并入综合所得"));
+            else
+                e.bonusSeparate = *m == BonusMethod::Separate;
+        } else {
+            // A bonus without a method is taxed on its own where the law allows it.
+            e.bonusSeparate =
+                e.bonus > 0 && isResident && table && table->bonusSeparateAllowed(year);
+        }
+        if (!why.empty()) {
+            refuse(r + 1, why);
+            continue;
+        }
+        Resolved c;
+        c.entry = e;
+        c.row = r + 1;
+        if (found != known.end()) {
+            c.employee = found->second;
+            const bool rename = c.employee.employee.name != name;
+            const Text card = Text::fromUtf8(engine::TrimCell(Utf8(cell(Card))));
+            if (rename || (!card.empty() && card != c.employee.employee.bankCard) ||
+                (resident && *resident != c.employee.employee.resident)) {
+                Employee updated = c.employee.employee;
+                updated.name = name;
+                if (!card.empty()) updated.bankCard = card;
+                if (resident) updated.resident = *resident;
+                if (updated.resident != c.employee.employee.resident) {
+                    refuse(r + 1, sysText("已有此人，居民身份请在职工信息中修改"));
+                    continue;
+                }
+                c.employee.employee = updated;
+                toAdd.emplace_back(changes.size(), updated); // an update of name or card
+            }
+        } else {
+            Employee n;
+            n.key = key;
+            n.name = name;
+            n.bankCard = Text::fromUtf8(engine::TrimCell(Utf8(cell(Card))));
+            n.resident = isResident;
+            c.employee.employee = n;
+            toAdd.emplace_back(changes.size(), n);
+        }
+        changes.push_back(std::move(c));
+    }
+    if (!errors.empty()) return fail(std::move(errors));
+
+    // New employees join in this month unless they say otherwise; changed names and cards.
+    for (auto& [index, employee] : toAdd) {
+        Resolved& c = changes[index];
+        if (c.employee.id != 0) {
+            Outcome<sql::Statement*> s =
+                impl.db->cached("UPDATE employee SET name = ?2, bank_card = ?3 WHERE id = ?1");
+            if (!s) return s.problem();
+            (*s)->bind(1, c.employee.id);
+            (*s)->bind(2, Utf8(employee.name));
+            (*s)->bind(3, Utf8(employee.bankCard));
+            if (Outcome<void> r = (*s)->run(); !r) return r.problem();
+            continue;
+        }
+        Outcome<sql::Statement*> s = impl.db->cached(
+            "INSERT INTO employee (year, id_type, id_number, name, bank_card, resident, "
+            "id_check_failed) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+        if (!s) return s.problem();
+        const bool badCheck = employee.key.idType == IdentityCardType() &&
+                              Utf8(employee.key.idNumber).size() == 18 &&
+                              !IdentityCardCheckHolds(Utf8(employee.key.idNumber));
+        (*s)->bind(1, year);
+        (*s)->bind(2, Utf8(employee.key.idType));
+        (*s)->bind(3, Utf8(employee.key.idNumber));
+        (*s)->bind(4, Utf8(employee.name));
+        (*s)->bind(5, Utf8(employee.bankCard));
+        (*s)->bind(6, employee.resident ? 1 : 0);
+        (*s)->bind(7, badCheck ? 1 : 0);
+        if (Outcome<void> r = (*s)->run(); !r) return r.problem();
+        c.employee.id = impl.db->lastInsertRowid();
+        c.employee.employee.idCheckFailed = badCheck;
+    }
+    Outcome<ChangeReport> report = Apply(impl, year, month, changes, progress);
+    if (!report) return report;
+    for (auto& [index, employee] : toAdd)
+        if (changes[index].employee.id != 0 && known.find(KeyString(employee.key)) == known.end())
+            report->newEmployees.push_back(employee.key);
+    if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
+    return report;
+}
+
+} // namespace iit::ledger

@@ -1,0 +1,122 @@
+#pragma once
+// The ledger's pieces shared by its files: the open file, the stored rows in fen and the
+// computation of one employee's months.
+
+#include "ledger/ledger.h"
+#include "ledger/sqlite.h"
+
+#include <optional>
+#include <string>
+
+namespace iit::ledger {
+
+struct Ledger::Impl {
+    std::filesystem::path path;
+    int lockFd = -1; // a shared flock while the ledger is open (damaged files: flock.h)
+    std::unique_ptr<sql::Connection> db;
+    LedgerTables tables;
+    ~Impl();
+};
+
+namespace detail {
+
+// An amount entered or computed, in fen. Amounts entered are checked to be whole fen before;
+// computed ones are rounded to the fen by the computation.
+std::int64_t Fen(const Exact& v);
+inline Exact Amount(std::int64_t fen) {
+    return engine::FromFen(fen);
+}
+
+struct EmployeeRow {
+    std::int64_t id = 0;
+    Employee employee;
+};
+
+// An entry as stored: the amounts entered and the figures computed, in fen (rates in
+// hundredths of a percent).
+struct StoredEntry {
+    int month = 0;
+    std::optional<std::int64_t> income;
+    std::int64_t taxFree = 0, special = 0, specialAdditional = 0, other = 0, relief = 0, bonus = 0;
+    bool bonusSeparate = false;
+
+    int method = 0; // 1 cumulative, 2 monthly
+    std::optional<std::int64_t> tableYear;
+    std::int64_t cumIncome = 0, cumTaxFree = 0, cumBasic = 0, cumSpecial = 0,
+                 cumSpecialAdditional = 0, cumOther = 0, cumRelief = 0, cumWithheld = 0;
+    std::optional<std::int64_t> taxable, rate, quick, cumTax;
+    std::int64_t withholding = 0, bonusTax = 0, afterTax = 0;
+
+    bool sameFigures(const StoredEntry& o) const;
+    bool sameInput(const StoredEntry& o) const;
+};
+
+// The columns of StoredEntry in SELECTs ("month, income, ..."), and reading them from column
+// `first` on.
+extern const char* const kEntryColumns;
+StoredEntry ReadEntry(const sql::Statement& s, int first = 0);
+Entry ToEntry(const PersonKey& key, const StoredEntry& e);
+StoredEntry FromEntry(int month, const Entry& e);
+
+struct OpeningRow {
+    int throughMonth = 0;
+    std::int64_t income = 0, taxFree = 0, basic = 0, special = 0, specialAdditional = 0, other = 0,
+                 relief = 0, withheld = 0;
+};
+
+// The year-to-date sums after a stored entry or opening balances.
+engine::YearToDate StateOf(const StoredEntry& e);
+engine::YearToDate StateOf(const OpeningRow& o);
+
+Outcome<std::optional<EmployeeRow>> FindEmployee(Ledger::Impl& impl, int year,
+                                                 const PersonKey& key);
+Outcome<std::optional<OpeningRow>> ReadOpening(Ledger::Impl& impl, std::int64_t employeeId);
+Employee ReadEmployee(const sql::Statement& s, int first); // kEmployeeColumns from `first`
+extern const char* const kEmployeeColumns;
+
+// Checks that `month` of `year` may change: it and every later month are open.
+Outcome<void> CheckMonthOpen(Ledger::Impl& impl, int year, int month);
+// True when one of the employee's entries lies in a declared month.
+Outcome<bool> HasDeclaredEntry(Ledger::Impl& impl, int year, std::int64_t employeeId);
+
+// Sets (or with none removes) the employee's entry of `month` and recomputes their entries
+// from that month on (from `month` without a change when `change` is false). `opening` is the
+// employee's opening balances when the caller has read them already.
+struct Recomputed {
+    int recomputed = 0;                  // entries whose figures changed
+    std::optional<StoredEntry> previous; // the entry of `month` before
+    bool unchanged = false;              // the change set what was there
+};
+Outcome<Recomputed> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& employee, int month,
+                              bool change, const std::optional<StoredEntry>& entry,
+                              const std::optional<OpeningRow>* opening = nullptr);
+
+// Why an entry cannot be kept for the employee in that month (left, before the opening
+// balances, a bonus on its own that the law does not allow); none when it can.
+Outcome<std::optional<Text>> EntryRefusal(Ledger::Impl& impl, int year, int month,
+                                          const EmployeeRow& employee, const StoredEntry& entry,
+                                          const std::optional<OpeningRow>& opening);
+
+// One change of an entry of a month, its employee found.
+struct Resolved {
+    EmployeeRow employee;
+    std::optional<StoredEntry> entry;
+    std::size_t row = 0; // the import's row, 0 for an edit
+};
+// Applies changes of one month inside an open transaction, each with its employee's later
+// months; every refusal is named and then nothing is kept (the caller does not commit).
+Outcome<ChangeReport> Apply(Ledger::Impl& impl, int year, int month,
+                            const std::vector<Resolved>& changes, const Progress& progress);
+
+// A text as UTF-8 (ASCII as it is), and without the spaces a column name may carry.
+std::string Utf8(const Text& t);
+std::string WithoutSpaces(const Text& t);
+// The key of an employee of a year in a map.
+std::string KeyString(const PersonKey& key);
+
+// "第N行：" and a reason.
+Text RowMessage(std::size_t row, const Text& why);
+Text MonthText(int month); // "3月"
+
+} // namespace detail
+} // namespace iit::ledger

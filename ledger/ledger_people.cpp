@@ -1,0 +1,505 @@
+// The ledger's employees, opening balances, declared months and the bonus comparison.
+#include "ledger/ledger_internal.h"
+
+#include "engine/amount.h"
+
+#include <algorithm>
+#include <string>
+
+namespace iit::ledger {
+
+using namespace detail;
+
+namespace {
+
+bool SameComputation(const Employee& a, const Employee& b) {
+    return a.joinMonth == b.joinMonth && a.resident == b.resident &&
+           a.options.fromJanuary == b.options.fromJanuary &&
+           a.options.annualDeduction == b.options.annualDeduction;
+}
+
+bool BadCheck(const PersonKey& key) {
+    const std::string n = Utf8(key.idNumber);
+    return key.idType == IdentityCardType() && n.size() == 18 && !IdentityCardCheckHolds(n);
+}
+
+// The months of a year in which an employee has entries.
+Outcome<std::vector<StoredEntry>> Entries(Ledger::Impl& impl, std::int64_t employeeId) {
+    static const std::string sql = std::string("SELECT ") + kEntryColumns +
+                                   " FROM entry x WHERE x.employee = ?1 ORDER BY x.month";
+    Outcome<sql::Statement*> s = impl.db->cached(sql.c_str());
+    if (!s) return s.problem();
+    (*s)->bind(1, employeeId);
+    std::vector<StoredEntry> out;
+    for (;;) {
+        Outcome<bool> row = (*s)->step();
+        if (!row) return row.problem();
+        if (!*row) break;
+        out.push_back(ReadEntry(**s));
+    }
+    (*s)->reset();
+    return out;
+}
+
+Outcome<void> WriteEmployee(Ledger::Impl& impl, int year, std::int64_t id, const Employee& e) {
+    Outcome<sql::Statement*> s = impl.db->cached(
+        id ? "UPDATE employee SET name = ?4, bank_card = ?5, join_month = ?6, left_month = ?7, "
+             "resident = ?8, from_january = ?9, annual_deduction = ?10, id_check_failed = ?11 "
+             "WHERE id = ?12 AND year = ?1 AND id_type = ?2 AND id_number = ?3"
+           : "INSERT INTO employee (year, id_type, id_number, name, bank_card, join_month, "
+             "left_month, resident, from_january, annual_deduction, id_check_failed) VALUES "
+             "(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+    if (!s) return s.problem();
+    sql::Statement& w = **s;
+    w.bind(1, year);
+    w.bind(2, Utf8(e.key.idType));
+    w.bind(3, Utf8(e.key.idNumber));
+    w.bind(4, Utf8(e.name));
+    w.bind(5, Utf8(e.bankCard));
+    if (e.joinMonth)
+        w.bind(6, *e.joinMonth);
+    else
+        w.bindNull(6);
+    if (e.leftMonth)
+        w.bind(7, *e.leftMonth);
+    else
+        w.bindNull(7);
+    w.bind(8, e.resident ? 1 : 0);
+    w.bind(9, e.options.fromJanuary ? 1 : 0);
+    w.bind(10, e.options.annualDeduction ? 1 : 0);
+    w.bind(11, BadCheck(e.key) ? 1 : 0);
+    if (id) w.bind(12, id);
+    return w.run();
+}
+
+Outcome<void> WriteOpening(Ledger::Impl& impl, std::int64_t id, const OpeningRow& o) {
+    Outcome<sql::Statement*> s = impl.db->cached(
+        "INSERT OR REPLACE INTO opening (employee, through_month, income, tax_free, basic, "
+        "special, special_additional, other, relief, withheld) VALUES (?1, ?2, ?3, ?4, ?5, ?6, "
+        "?7, ?8, ?9, ?10)");
+    if (!s) return s.problem();
+    sql::Statement& w = **s;
+    w.bind(1, id);
+    w.bind(2, o.throughMonth);
+    const std::int64_t v[] = {o.income, o.taxFree, o.basic,   o.special, o.specialAdditional,
+                              o.other,  o.relief,  o.withheld};
+    for (int i = 0; i < 8; ++i)
+        w.bind(3 + i, v[i]);
+    return w.run();
+}
+
+Opening ToOpening(const PersonKey& key, const OpeningRow& o) {
+    return Opening{key,
+                   o.throughMonth,
+                   Amount(o.income),
+                   Amount(o.taxFree),
+                   Amount(o.basic),
+                   Amount(o.special),
+                   Amount(o.specialAdditional),
+                   Amount(o.other),
+                   Amount(o.relief),
+                   Amount(o.withheld)};
+}
+
+Text Whom(const Employee& e) {
+    return e.name + sysText("（") + e.key.idNumber + sysText("）");
+}
+
+Outcome<void> CheckMonths(const Employee& e) {
+    for (const std::optional<int>& m : {e.joinMonth, e.leftMonth})
+        if (m && (*m < 1 || *m > 12)) return fail(sysText("月份应为1到12"));
+    if (e.key.idNumber.empty()) return fail(sysText("证件号码为空"));
+    if (e.key.idType.empty()) return fail(sysText("证件类型为空"));
+    return {};
+}
+
+} // namespace
+
+Outcome<std::vector<Employee>> Ledger::listEmployees(int year) {
+    static const std::string sql = std::string("SELECT ") + kEmployeeColumns +
+                                   " FROM employee e WHERE e.year = ?1 ORDER BY e.id";
+    Outcome<sql::Statement*> s = m_impl->db->cached(sql.c_str());
+    if (!s) return s.problem();
+    (*s)->bind(1, year);
+    std::vector<Employee> out;
+    for (;;) {
+        Outcome<bool> row = (*s)->step();
+        if (!row) return row.problem();
+        if (!*row) break;
+        out.push_back(ReadEmployee(**s, 0));
+    }
+    (*s)->reset();
+    return out;
+}
+
+Outcome<std::optional<Employee>> Ledger::putEmployee(int year, const Employee& employee) {
+    Impl& impl = *m_impl;
+    if (Outcome<void> r = CheckMonths(employee); !r) return r.problem();
+    Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(*impl.db);
+    if (!t) return t.problem();
+    Outcome<std::optional<EmployeeRow>> found = FindEmployee(impl, year, employee.key);
+    if (!found) return found.problem();
+    std::optional<Employee> previous;
+    if (*found) {
+        const EmployeeRow& row = **found;
+        previous = row.employee;
+        const bool recompute = !SameComputation(row.employee, employee);
+        Outcome<std::vector<StoredEntry>> entries = Entries(impl, row.id);
+        if (!entries) return entries.problem();
+        if (recompute) {
+            Outcome<bool> declared = HasDeclaredEntry(impl, year, row.id);
+            if (!declared) return declared.problem();
+            if (*declared)
+                return fail(Whom(employee) +
+                            sysText("已有申报的月份，入职月份、居民身份和减除费用选项不能再改"));
+            if (!employee.resident)
+                for (const StoredEntry& e : *entries)
+                    if (e.bonusSeparate && e.bonus > 0)
+                        return fail(Whom(employee) + sysText("有单独计税的奖金，不能改为非居民"));
+        }
+        if (employee.leftMonth)
+            for (const StoredEntry& e : *entries)
+                if (e.month > *employee.leftMonth)
+                    return fail(Whom(employee) + sysText("在离职月份之后还有") +
+                                MonthText(e.month) + sysText("的工资"));
+        if (Outcome<void> r = WriteEmployee(impl, year, row.id, employee); !r) return r.problem();
+        if (recompute && !entries->empty()) {
+            EmployeeRow updated{row.id, employee};
+            Outcome<Recomputed> n = Recompute(impl, year, updated, 1, false, std::nullopt);
+            if (!n) return n.problem();
+        }
+    } else {
+        if (Outcome<void> r = WriteEmployee(impl, year, 0, employee); !r) return r.problem();
+    }
+    if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
+    return previous;
+}
+
+Outcome<EmployeeRecord> Ledger::removeEmployee(int year, const PersonKey& key) {
+    Impl& impl = *m_impl;
+    Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(*impl.db);
+    if (!t) return t.problem();
+    Outcome<std::optional<EmployeeRow>> found = FindEmployee(impl, year, key);
+    if (!found) return found.problem();
+    if (!*found) return fail(sysText("台账中没有此人：") + key.idNumber);
+    const EmployeeRow& row = **found;
+    Outcome<bool> declared = HasDeclaredEntry(impl, year, row.id);
+    if (!declared) return declared.problem();
+    if (*declared)
+        return fail(Whom(row.employee) +
+                    sysText("已有申报的月份，不能删除；离职的职工请填写离职月份"));
+    EmployeeRecord record;
+    record.employee = row.employee;
+    Outcome<std::optional<OpeningRow>> opening = ReadOpening(impl, row.id);
+    if (!opening) return opening.problem();
+    if (*opening) record.opening = ToOpening(key, **opening);
+    Outcome<std::vector<StoredEntry>> entries = Entries(impl, row.id);
+    if (!entries) return entries.problem();
+    for (const StoredEntry& e : *entries)
+        record.entries.emplace_back(e.month, ToEntry(key, e));
+    Outcome<sql::Statement*> d = impl.db->cached("DELETE FROM employee WHERE id = ?1");
+    if (!d) return d.problem();
+    (*d)->bind(1, row.id);
+    if (Outcome<void> r = (*d)->run(); !r) return r.problem();
+    if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
+    return record;
+}
+
+Outcome<void> Ledger::restoreEmployee(int year, const EmployeeRecord& record) {
+    Impl& impl = *m_impl;
+    if (Outcome<void> r = CheckMonths(record.employee); !r) return r;
+    Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(*impl.db);
+    if (!t) return t.problem();
+    Outcome<std::optional<EmployeeRow>> found = FindEmployee(impl, year, record.employee.key);
+    if (!found) return found.problem();
+    if (*found) return fail(Whom(record.employee) + sysText("已在台账中"));
+    for (const auto& [month, entry] : record.entries)
+        if (Outcome<void> r = CheckMonthOpen(impl, year, month); !r) return r;
+    if (Outcome<void> r = WriteEmployee(impl, year, 0, record.employee); !r) return r;
+    const EmployeeRow row{impl.db->lastInsertRowid(), record.employee};
+    if (record.opening) {
+        const Opening& o = *record.opening;
+        if (Outcome<void> r = WriteOpening(impl, row.id,
+                                           OpeningRow{o.throughMonth, Fen(o.income), Fen(o.taxFree),
+                                                      Fen(o.basicDeduction), Fen(o.special),
+                                                      Fen(o.specialAdditional), Fen(o.other),
+                                                      Fen(o.relief), Fen(o.withheld)});
+            !r)
+            return r;
+    }
+    for (const auto& [month, entry] : record.entries) {
+        Outcome<Recomputed> n = Recompute(impl, year, row, month, true, FromEntry(month, entry));
+        if (!n) return n.problem();
+    }
+    return (*t)->commit();
+}
+
+const std::vector<Text>& OpeningColumns() {
+    static const std::vector<Text> columns = [] {
+        std::vector<Text> c;
+        for (const char* n : {"证件类型", "证件号码", "姓名", "截至月份", "累计收入",
+                              "累计免税收入", "累计减除费用", "累计专项扣除", "累计专项附加扣除",
+                              "累计其他扣除", "累计减免税额", "累计已预扣"})
+            c.push_back(sysText(n));
+        return c;
+    }();
+    return columns;
+}
+
+Outcome<ChangeReport> Ledger::importOpening(int year, const std::vector<std::vector<Text>>& rows) {
+    Impl& impl = *m_impl;
+    if (rows.empty()) return fail(sysText("没有标题行"));
+    const engine::WithholdingTable* table = impl.tables.annual.forYear(year);
+    if (!table) return fail(Text::fromBytes(std::to_string(year)) + sysText("年没有预扣率表"));
+    constexpr int kCols = 12;
+    int at[kCols];
+    std::fill(std::begin(at), std::end(at), -1);
+    for (std::size_t c = 0; c < rows[0].size(); ++c) {
+        std::string name;
+        for (char ch : Utf8(rows[0][c]))
+            if (ch != ' ' && ch != '\t') name.push_back(ch);
+        for (int k = 0; k < kCols; ++k)
+            if (name == Utf8(OpeningColumns()[static_cast<std::size_t>(k)]) ||
+                (k == 1 && name == "身份证号"))
+                at[k] = static_cast<int>(c);
+    }
+    if (at[1] < 0 || at[2] < 0 || at[3] < 0)
+        return fail(sysText("标题行应有“证件号码”（或“身份证号”）、“姓名”和“截至月份”"));
+    Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(*impl.db);
+    if (!t) return t.problem();
+    ChangeReport report;
+    Text errors;
+    const Text empty;
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        auto cell = [&](int k) -> std::string {
+            const std::vector<Text>& row = rows[r];
+            return std::string(
+                engine::TrimCell(Utf8(at[k] >= 0 && static_cast<std::size_t>(at[k]) < row.size()
+                                          ? row[static_cast<std::size_t>(at[k])]
+                                          : empty)));
+        };
+        bool blank = true;
+        for (const Text& c : rows[r])
+            blank = blank && engine::TrimCell(Utf8(c)).empty();
+        if (blank) continue;
+        Text why;
+        auto problem = [&](const Text& reason) {
+            if (!why.empty()) why += sysText("；");
+            why += reason;
+        };
+        Employee employee;
+        employee.key.idType = cell(0).empty() ? IdentityCardType() : Text::fromUtf8(cell(0));
+        std::string number = cell(1);
+        for (char& ch : number)
+            if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+        employee.key.idNumber = Text::fromUtf8(number);
+        employee.name = Text::fromUtf8(cell(2));
+        if (number.empty()) problem(sysText("证件号码为空"));
+        OpeningRow o;
+        const std::string through = cell(3);
+        if (through.size() >= 1 && through.size() <= 2 &&
+            std::all_of(through.begin(), through.end(),
+                        [](char c) { return c >= '0' && c <= '9'; }))
+            o.throughMonth = std::stoi(through);
+        if (o.throughMonth < 1 || o.throughMonth > 11) problem(sysText("截至月份应为1到11"));
+        std::int64_t* fields[] = {&o.income,  &o.taxFree,           &o.basic,
+                                  &o.special, &o.specialAdditional, &o.other,
+                                  &o.relief,  &o.withheld};
+        for (int i = 0; i < 8; ++i) {
+            Outcome<Exact> v = engine::ParseAmount(cell(4 + i));
+            if (!v)
+                problem(OpeningColumns()[static_cast<std::size_t>(4 + i)] + sysText("：") +
+                        v.problem().message);
+            else
+                *fields[i] = Fen(*v);
+        }
+        if (!why.empty()) {
+            if (!errors.empty()) errors += Text::fromBytes("\n");
+            errors += RowMessage(r + 1, why);
+            continue;
+        }
+        Outcome<std::optional<EmployeeRow>> found = FindEmployee(impl, year, employee.key);
+        if (!found) return found.problem();
+        EmployeeRow row;
+        if (*found) {
+            row = **found;
+        } else {
+            if (Outcome<void> w = WriteEmployee(impl, year, 0, employee); !w) return w.problem();
+            row = EmployeeRow{impl.db->lastInsertRowid(), employee};
+            report.newEmployees.push_back(employee.key);
+        }
+        // Without the figure, the basic deduction counts from the joining month (January).
+        if (cell(6).empty())
+            o.basic = Fen(table->basicDeduction *
+                          Exact(o.throughMonth - row.employee.joinMonth.value_or(1) + 1));
+        Outcome<bool> declared = HasDeclaredEntry(impl, year, row.id);
+        if (!declared) return declared.problem();
+        Outcome<std::vector<StoredEntry>> entries = Entries(impl, row.id);
+        if (!entries) return entries.problem();
+        if (*declared) {
+            why = sysText("此人已有申报的月份，期初数不能再改");
+        } else if (!entries->empty() && entries->front().month <= o.throughMonth) {
+            why = sysText("此人") + MonthText(entries->front().month) +
+                  sysText("已有工资，期初数只能截至此前的月份");
+        }
+        if (!why.empty()) {
+            if (!errors.empty()) errors += Text::fromBytes("\n");
+            errors += RowMessage(r + 1, why);
+            continue;
+        }
+        Outcome<std::optional<OpeningRow>> old = ReadOpening(impl, row.id);
+        if (!old) return old.problem();
+        if (*old)
+            ++report.changed;
+        else
+            ++report.added;
+        if (Outcome<void> w = WriteOpening(impl, row.id, o); !w) return w.problem();
+        if (!entries->empty()) {
+            Outcome<Recomputed> n = Recompute(impl, year, row, 1, false, std::nullopt);
+            if (!n) return n.problem();
+            report.recomputed += n->recomputed;
+        }
+    }
+    if (!errors.empty()) return fail(std::move(errors));
+    if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
+    return report;
+}
+
+Outcome<std::optional<Opening>> Ledger::opening(int year, const PersonKey& key) {
+    Outcome<std::optional<EmployeeRow>> found = FindEmployee(*m_impl, year, key);
+    if (!found) return found.problem();
+    if (!*found) return std::optional<Opening>();
+    Outcome<std::optional<OpeningRow>> o = ReadOpening(*m_impl, (*found)->id);
+    if (!o) return o.problem();
+    if (!*o) return std::optional<Opening>();
+    return std::optional<Opening>(ToOpening(key, **o));
+}
+
+Outcome<std::vector<int>> Ledger::declaredMonths(int year) {
+    Outcome<sql::Statement*> s =
+        m_impl->db->cached("SELECT month FROM declared_month WHERE year = ?1 ORDER BY month");
+    if (!s) return s.problem();
+    (*s)->bind(1, year);
+    std::vector<int> out;
+    for (;;) {
+        Outcome<bool> row = (*s)->step();
+        if (!row) return row.problem();
+        if (!*row) break;
+        out.push_back(static_cast<int>((*s)->int64(0)));
+    }
+    (*s)->reset();
+    return out;
+}
+
+Outcome<void> Ledger::declareMonth(int year, int month) {
+    Impl& impl = *m_impl;
+    if (month < 1 || month > 12) return fail(sysText("月份应为1到12"));
+    Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(*impl.db);
+    if (!t) return t.problem();
+    Outcome<sql::Statement*> s = impl.db->cached(
+        "SELECT MIN(x.month) FROM entry x JOIN employee e ON e.id = x.employee WHERE e.year = ?1 "
+        "AND x.month < ?2 AND x.month NOT IN (SELECT month FROM declared_month WHERE year = ?1)");
+    if (!s) return s.problem();
+    (*s)->bind(1, year);
+    (*s)->bind(2, month);
+    Outcome<bool> row = (*s)->step();
+    if (!row) return row.problem();
+    const int open = *row && !(*s)->isNull(0) ? static_cast<int>((*s)->int64(0)) : 0;
+    (*s)->reset();
+    if (open) return fail(sysText("请先申报") + MonthText(open));
+    Outcome<sql::Statement*> w =
+        impl.db->cached("INSERT OR IGNORE INTO declared_month (year, month) VALUES (?1, ?2)");
+    if (!w) return w.problem();
+    (*w)->bind(1, year);
+    (*w)->bind(2, month);
+    if (Outcome<void> r = (*w)->run(); !r) return r;
+    return (*t)->commit();
+}
+
+Outcome<void> Ledger::reopenMonth(int year, int month) {
+    Impl& impl = *m_impl;
+    Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(*impl.db);
+    if (!t) return t.problem();
+    Outcome<std::vector<int>> declared = declaredMonths(year);
+    if (!declared) return declared.problem();
+    if (!declared->empty() && declared->back() > month)
+        return fail(sysText("请先撤销") + MonthText(declared->back()) + sysText("的申报"));
+    Outcome<sql::Statement*> w =
+        impl.db->cached("DELETE FROM declared_month WHERE year = ?1 AND month = ?2");
+    if (!w) return w.problem();
+    (*w)->bind(1, year);
+    (*w)->bind(2, month);
+    if (Outcome<void> r = (*w)->run(); !r) return r;
+    return (*t)->commit();
+}
+
+Outcome<std::vector<BonusChoice>> Ledger::compareBonuses(int year) {
+    Impl& impl = *m_impl;
+    std::vector<BonusChoice> out;
+    const engine::WithholdingTable* table = impl.tables.annual.forYear(year);
+    if (!table) return fail(Text::fromBytes(std::to_string(year)) + sysText("年没有预扣率表"));
+    if (!table->bonusSeparateAllowed(year)) return out;
+    static const std::string sql = std::string("SELECT e.id, ") + kEmployeeColumns +
+                                   " FROM employee e WHERE e.year = ?1 AND e.resident = 1 AND "
+                                   "EXISTS (SELECT 1 FROM entry x WHERE x.employee = e.id AND "
+                                   "x.bonus > 0) ORDER BY e.id";
+    std::vector<EmployeeRow> employees;
+    {
+        Outcome<sql::Statement*> s = impl.db->cached(sql.c_str());
+        if (!s) return s.problem();
+        (*s)->bind(1, year);
+        for (;;) {
+            Outcome<bool> row = (*s)->step();
+            if (!row) return row.problem();
+            if (!*row) break;
+            employees.push_back(EmployeeRow{(*s)->int64(0), ReadEmployee(**s, 1)});
+        }
+        (*s)->reset();
+    }
+    for (const EmployeeRow& row : employees) {
+        Outcome<std::vector<StoredEntry>> entries = Entries(impl, row.id);
+        if (!entries) return entries.problem();
+        Outcome<std::optional<OpeningRow>> opening = ReadOpening(impl, row.id);
+        if (!opening) return opening.problem();
+        // The bonus compared: the one taxed on its own, else the largest added to a month.
+        const StoredEntry* chosen = nullptr;
+        for (const StoredEntry& e : *entries) {
+            if (e.bonus <= 0) continue;
+            if (e.bonusSeparate) {
+                chosen = &e;
+                break;
+            }
+            if (!chosen || e.bonus > chosen->bonus) chosen = &e;
+        }
+        if (!chosen) continue;
+        engine::BonusPlan plan;
+        if (*opening) plan.opening = StateOf(**opening);
+        plan.options = row.employee.options;
+        plan.joinMonth = row.employee.joinMonth.value_or(entries->front().month);
+        plan.lastMonth = row.employee.leftMonth.value_or(12);
+        plan.bonusMonth = chosen->month;
+        plan.bonus = Amount(chosen->bonus);
+        for (const StoredEntry& e : *entries) {
+            engine::PlannedMonth m;
+            m.month = e.month;
+            std::int64_t income = e.income.value_or(0);
+            if (&e != chosen && !e.bonusSeparate) income += e.bonus;
+            m.amounts.income = Amount(income);
+            m.amounts.taxFree = Amount(e.taxFree);
+            m.amounts.special = Amount(e.special);
+            m.amounts.specialAdditional = Amount(e.specialAdditional);
+            m.amounts.other = Amount(e.other);
+            m.amounts.relief = Amount(e.relief);
+            plan.months.push_back(m);
+        }
+        Outcome<engine::BonusComparison> c =
+            engine::CompareBonus(*table, impl.tables.monthly, plan);
+        if (!c) return fail(Whom(row.employee) + sysText("：") + c.problem().message);
+        out.push_back(
+            BonusChoice{row.employee, chosen->month, plan.bonus,
+                        chosen->bonusSeparate ? BonusMethod::Separate : BonusMethod::Combined, *c});
+    }
+    return out;
+}
+
+} // namespace iit::ledger

@@ -1,0 +1,197 @@
+// The ledger's stored rows: entries, employees and opening balances in fen, and the texts of
+// the months and rows in messages.
+#include "ledger/ledger_internal.h"
+
+#include <string>
+
+namespace iit::ledger::detail {
+
+std::int64_t Fen(const Exact& v) {
+    const std::optional<std::int64_t> fen = engine::ToFen(v);
+    return fen ? *fen : engine::ToFen(Round(v, 2)).value_or(0);
+}
+
+const char* const kEntryColumns =
+    "x.month, x.income, x.tax_free, x.special, x.special_additional, x.other, x.relief, "
+    "x.bonus, x.bonus_separate, x.method, x.table_year, x.cum_income, x.cum_tax_free, "
+    "x.cum_basic, x.cum_special, x.cum_special_additional, x.cum_other, x.cum_relief, "
+    "x.cum_withheld, x.taxable, x.rate, x.quick, x.cum_tax, x.withholding, x.bonus_tax, "
+    "x.after_tax";
+
+StoredEntry ReadEntry(const sql::Statement& s, int c) {
+    auto opt = [&](int i) -> std::optional<std::int64_t> {
+        if (s.isNull(i)) return std::nullopt;
+        return s.int64(i);
+    };
+    StoredEntry e;
+    e.month = static_cast<int>(s.int64(c));
+    e.income = opt(c + 1);
+    e.taxFree = s.int64(c + 2);
+    e.special = s.int64(c + 3);
+    e.specialAdditional = s.int64(c + 4);
+    e.other = s.int64(c + 5);
+    e.relief = s.int64(c + 6);
+    e.bonus = s.int64(c + 7);
+    e.bonusSeparate = s.int64(c + 8) != 0;
+    e.method = static_cast<int>(s.int64(c + 9));
+    e.tableYear = opt(c + 10);
+    e.cumIncome = s.int64(c + 11);
+    e.cumTaxFree = s.int64(c + 12);
+    e.cumBasic = s.int64(c + 13);
+    e.cumSpecial = s.int64(c + 14);
+    e.cumSpecialAdditional = s.int64(c + 15);
+    e.cumOther = s.int64(c + 16);
+    e.cumRelief = s.int64(c + 17);
+    e.cumWithheld = s.int64(c + 18);
+    e.taxable = opt(c + 19);
+    e.rate = opt(c + 20);
+    e.quick = opt(c + 21);
+    e.cumTax = opt(c + 22);
+    e.withholding = s.int64(c + 23);
+    e.bonusTax = s.int64(c + 24);
+    e.afterTax = s.int64(c + 25);
+    return e;
+}
+
+bool StoredEntry::sameInput(const StoredEntry& o) const {
+    return income == o.income && taxFree == o.taxFree && special == o.special &&
+           specialAdditional == o.specialAdditional && other == o.other && relief == o.relief &&
+           bonus == o.bonus && bonusSeparate == o.bonusSeparate;
+}
+
+bool StoredEntry::sameFigures(const StoredEntry& o) const {
+    return method == o.method && tableYear == o.tableYear && cumIncome == o.cumIncome &&
+           cumTaxFree == o.cumTaxFree && cumBasic == o.cumBasic && cumSpecial == o.cumSpecial &&
+           cumSpecialAdditional == o.cumSpecialAdditional && cumOther == o.cumOther &&
+           cumRelief == o.cumRelief && cumWithheld == o.cumWithheld && taxable == o.taxable &&
+           rate == o.rate && quick == o.quick && cumTax == o.cumTax &&
+           withholding == o.withholding && bonusTax == o.bonusTax && afterTax == o.afterTax;
+}
+
+Entry ToEntry(const PersonKey& key, const StoredEntry& e) {
+    Entry out;
+    out.key = key;
+    if (e.income) out.income = Amount(*e.income);
+    out.taxFree = Amount(e.taxFree);
+    out.special = Amount(e.special);
+    out.specialAdditional = Amount(e.specialAdditional);
+    out.other = Amount(e.other);
+    out.relief = Amount(e.relief);
+    out.bonus = Amount(e.bonus);
+    out.bonusMethod = e.bonusSeparate ? BonusMethod::Separate : BonusMethod::Combined;
+    return out;
+}
+
+StoredEntry FromEntry(int month, const Entry& e) {
+    StoredEntry out;
+    out.month = month;
+    if (e.income) out.income = Fen(*e.income);
+    out.taxFree = Fen(e.taxFree);
+    out.special = Fen(e.special);
+    out.specialAdditional = Fen(e.specialAdditional);
+    out.other = Fen(e.other);
+    out.relief = Fen(e.relief);
+    out.bonus = Fen(e.bonus);
+    out.bonusSeparate = e.bonusMethod == BonusMethod::Separate;
+    return out;
+}
+
+engine::YearToDate StateOf(const StoredEntry& e) {
+    engine::YearToDate s;
+    s.month = e.month;
+    s.income = Amount(e.cumIncome);
+    s.taxFree = Amount(e.cumTaxFree);
+    s.basicDeduction = Amount(e.cumBasic);
+    s.special = Amount(e.cumSpecial);
+    s.specialAdditional = Amount(e.cumSpecialAdditional);
+    s.other = Amount(e.cumOther);
+    s.relief = Amount(e.cumRelief);
+    s.withheld = Amount(e.cumWithheld);
+    return s;
+}
+
+engine::YearToDate StateOf(const OpeningRow& o) {
+    engine::YearToDate s;
+    s.month = o.throughMonth;
+    s.income = Amount(o.income);
+    s.taxFree = Amount(o.taxFree);
+    s.basicDeduction = Amount(o.basic);
+    s.special = Amount(o.special);
+    s.specialAdditional = Amount(o.specialAdditional);
+    s.other = Amount(o.other);
+    s.relief = Amount(o.relief);
+    s.withheld = Amount(o.withheld);
+    return s;
+}
+
+const char* const kEmployeeColumns =
+    "e.id_type, e.id_number, e.name, e.bank_card, e.join_month, e.left_month, e.resident, "
+    "e.from_january, e.annual_deduction, e.id_check_failed";
+
+Employee ReadEmployee(const sql::Statement& s, int c) {
+    Employee e;
+    e.key.idType = Text::fromUtf8(s.text(c));
+    e.key.idNumber = Text::fromUtf8(s.text(c + 1));
+    e.name = Text::fromUtf8(s.text(c + 2));
+    e.bankCard = Text::fromUtf8(s.text(c + 3));
+    if (!s.isNull(c + 4)) e.joinMonth = static_cast<int>(s.int64(c + 4));
+    if (!s.isNull(c + 5)) e.leftMonth = static_cast<int>(s.int64(c + 5));
+    e.resident = s.int64(c + 6) != 0;
+    e.options.fromJanuary = s.int64(c + 7) != 0;
+    e.options.annualDeduction = s.int64(c + 8) != 0;
+    e.idCheckFailed = s.int64(c + 9) != 0;
+    return e;
+}
+
+Outcome<std::optional<EmployeeRow>> FindEmployee(Ledger::Impl& impl, int year,
+                                                 const PersonKey& key) {
+    static const std::string sql = std::string("SELECT e.id, ") + kEmployeeColumns +
+                                   " FROM employee e WHERE e.year = ?1 AND e.id_type = ?2 AND "
+                                   "e.id_number = ?3";
+    Outcome<sql::Statement*> s = impl.db->cached(sql.c_str());
+    if (!s) return s.problem();
+    (*s)->bind(1, year);
+    (*s)->bind(2, key.idType.toUtf8());
+    (*s)->bind(3, key.idNumber.toUtf8());
+    Outcome<bool> row = (*s)->step();
+    if (!row) return row.problem();
+    std::optional<EmployeeRow> out;
+    if (*row) out = EmployeeRow{(*s)->int64(0), ReadEmployee(**s, 1)};
+    (*s)->reset();
+    return out;
+}
+
+Outcome<std::optional<OpeningRow>> ReadOpening(Ledger::Impl& impl, std::int64_t employeeId) {
+    Outcome<sql::Statement*> s = impl.db->cached(
+        "SELECT through_month, income, tax_free, basic, special, special_additional, other, "
+        "relief, withheld FROM opening WHERE employee = ?1");
+    if (!s) return s.problem();
+    (*s)->bind(1, employeeId);
+    Outcome<bool> row = (*s)->step();
+    if (!row) return row.problem();
+    std::optional<OpeningRow> out;
+    if (*row) {
+        const sql::Statement& r = **s;
+        out = OpeningRow{static_cast<int>(r.int64(0)),
+                         r.int64(1),
+                         r.int64(2),
+                         r.int64(3),
+                         r.int64(4),
+                         r.int64(5),
+                         r.int64(6),
+                         r.int64(7),
+                         r.int64(8)};
+    }
+    (*s)->reset();
+    return out;
+}
+
+Text RowMessage(std::size_t row, const Text& why) {
+    return sysText("第") + Text::fromBytes(std::to_string(row)) + sysText("行：") + why;
+}
+
+Text MonthText(int month) {
+    return Text::fromBytes(std::to_string(month)) + sysText("月");
+}
+
+} // namespace iit::ledger::detail

@@ -1,0 +1,140 @@
+#include "ledger/sqlite.h"
+
+#include <sqlite3.h>
+
+namespace iit::ledger::sql {
+
+Statement::~Statement() {
+    sqlite3_finalize(m_stmt);
+}
+
+void Statement::bind(int index, std::int64_t value) {
+    sqlite3_bind_int64(m_stmt, index, value);
+}
+
+void Statement::bind(int index, std::string_view utf8) {
+    sqlite3_bind_text64(m_stmt, index, utf8.data(), utf8.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+}
+
+void Statement::bindNull(int index) {
+    sqlite3_bind_null(m_stmt, index);
+}
+
+Outcome<bool> Statement::step() {
+    const int rc = sqlite3_step(m_stmt);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    Problem p = m_connection->problem(rc);
+    sqlite3_reset(m_stmt);
+    return p;
+}
+
+Outcome<void> Statement::run() {
+    for (;;) {
+        Outcome<bool> row = step();
+        if (!row) return row.problem();
+        if (!*row) return {};
+    }
+}
+
+void Statement::reset() {
+    sqlite3_reset(m_stmt);
+}
+
+bool Statement::isNull(int column) const {
+    return sqlite3_column_type(m_stmt, column) == SQLITE_NULL;
+}
+
+std::int64_t Statement::int64(int column) const {
+    return sqlite3_column_int64(m_stmt, column);
+}
+
+std::string_view Statement::text(int column) const {
+    const unsigned char* p = sqlite3_column_text(m_stmt, column);
+    if (!p) return {};
+    return {reinterpret_cast<const char*>(p),
+            static_cast<std::size_t>(sqlite3_column_bytes(m_stmt, column))};
+}
+
+Outcome<std::unique_ptr<Connection>> Connection::open(const std::filesystem::path& path,
+                                                      bool readOnly) {
+    sqlite3* db = nullptr;
+    const int mode = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    const int rc = sqlite3_open_v2(path.c_str(), &db,
+                                   mode | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE, nullptr);
+    if (rc != SQLITE_OK) {
+        Problem p = fail(Text::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)), rc);
+        sqlite3_close(db);
+        return p;
+    }
+    sqlite3_extended_result_codes(db, 1);
+    // Two programs on one ledger: the second waits for the first's transaction.
+    sqlite3_busy_timeout(db, 10000);
+    return std::unique_ptr<Connection>(new Connection(db));
+}
+
+Connection::~Connection() {
+    m_cache.clear(); // statements first: a connection with statements does not close
+    sqlite3_close(m_db);
+}
+
+Outcome<void> Connection::exec(const char* sql) {
+    const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) return problem(rc);
+    return {};
+}
+
+Outcome<Statement*> Connection::cached(const char* sql) {
+    auto it = m_cache.find(std::string_view(sql));
+    if (it == m_cache.end()) {
+        sqlite3_stmt* stmt = nullptr;
+        const int rc = sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+        if (rc != SQLITE_OK) return problem(rc);
+        it = m_cache.emplace(sql, std::make_unique<Statement>(*this, stmt)).first;
+    } else {
+        it->second->reset();
+    }
+    return it->second.get();
+}
+
+Outcome<std::int64_t> Connection::integer(const char* sql) {
+    Outcome<Statement*> s = cached(sql);
+    if (!s) return s.problem();
+    Outcome<bool> row = (*s)->step();
+    if (!row) return row.problem();
+    const std::int64_t v = *row ? (*s)->int64(0) : 0;
+    (*s)->reset();
+    return v;
+}
+
+std::int64_t Connection::lastInsertRowid() const {
+    return sqlite3_last_insert_rowid(m_db);
+}
+
+Problem Connection::problem(int code) const {
+    const char* message = sqlite3_errmsg(m_db);
+    if (!message || sqlite3_errcode(m_db) == SQLITE_OK) message = sqlite3_errstr(code);
+    return fail(Text::fromUtf8(message), code);
+}
+
+Outcome<std::unique_ptr<Transaction>> Transaction::begin(Connection& connection) {
+    if (Outcome<void> r = connection.exec("BEGIN IMMEDIATE"); !r) return r.problem();
+    return std::unique_ptr<Transaction>(new Transaction(connection));
+}
+
+Transaction::~Transaction() {
+    if (m_open) sqlite3_exec(m_connection.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+Outcome<void> Transaction::commit() {
+    Outcome<void> r = m_connection.exec("COMMIT");
+    if (r) m_open = false;
+    return r;
+}
+
+bool IsDamage(int code) {
+    const int primary = code & 0xff;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+} // namespace iit::ledger::sql

@@ -1,0 +1,97 @@
+#pragma once
+// A small RAII layer over SQLite's C API: a connection, its prepared statements and a write
+// transaction. Failures come back as Problems whose code is SQLite's extended result code and
+// whose message is SQLite's own, as a Text. Texts cross in UTF-8, SQLite's own encoding.
+
+#include "base/outcome.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace iit::ledger::sql {
+
+class Connection;
+
+class Statement {
+public:
+    Statement(Connection& connection, sqlite3_stmt* stmt)
+        : m_connection(&connection), m_stmt(stmt) {}
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    // Parameters count from 1.
+    void bind(int index, std::int64_t value);
+    void bind(int index, std::string_view utf8);
+    void bindNull(int index);
+    // A row (true) or the end (false).
+    Outcome<bool> step();
+    // Steps to the end of a statement without rows.
+    Outcome<void> run();
+    // Ready to run again; the parameters are kept.
+    void reset();
+
+    // Columns count from 0.
+    bool isNull(int column) const;
+    std::int64_t int64(int column) const;
+    std::string_view text(int column) const;
+
+private:
+    Connection* m_connection;
+    sqlite3_stmt* m_stmt;
+};
+
+class Connection {
+public:
+    // Opens (and creates) the database file, or opens it only to read. Nothing is read or
+    // written yet.
+    static Outcome<std::unique_ptr<Connection>> open(const std::filesystem::path& path,
+                                                     bool readOnly = false);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    sqlite3* handle() const { return m_db; }
+    Outcome<void> exec(const char* sql);
+    // A statement prepared once and kept for the life of the connection, reset for a new run.
+    Outcome<Statement*> cached(const char* sql);
+    // The value of a query of one integer (PRAGMA user_version, say).
+    Outcome<std::int64_t> integer(const char* sql);
+    std::int64_t lastInsertRowid() const;
+    // The problem of the last failure of this connection.
+    Problem problem(int code) const;
+
+private:
+    explicit Connection(sqlite3* db) : m_db(db) {}
+    sqlite3* m_db;
+    std::map<std::string, std::unique_ptr<Statement>, std::less<>> m_cache;
+};
+
+// A write transaction (BEGIN IMMEDIATE: the write lock is taken first, waiting for the busy
+// timeout, so that a transaction that reads before it writes never fails to upgrade). Rolled
+// back when it is destroyed without commit().
+class Transaction {
+public:
+    static Outcome<std::unique_ptr<Transaction>> begin(Connection& connection);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    Outcome<void> commit();
+
+private:
+    explicit Transaction(Connection& c) : m_connection(c) {}
+    Connection& m_connection;
+    bool m_open = true;
+};
+
+// True for the result codes that say the file is no database or a damaged one.
+bool IsDamage(int code);
+
+} // namespace iit::ledger::sql

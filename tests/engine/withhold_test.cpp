@@ -1,0 +1,125 @@
+// The stateless withhold computation: the worked example through its rows, interleaved
+// employees and a joiner, the header and blank rows, net mode, and every kind of refused row
+// named at once.
+#include "engine/withhold.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace iit {
+namespace {
+
+using namespace engine;
+
+const WithholdingTable& Annual() {
+    return *DefaultWithholdingTables().forYear(2024);
+}
+
+CellRow Row(const char* name, const char* id, const std::string& month, const char* income,
+            const char* special = "") {
+    return {name, id, month, income, "", special, "", ""};
+}
+
+std::string Joined(const CellRow& row) {
+    std::string s;
+    for (std::size_t i = 0; i < row.size(); ++i)
+        s += (i ? "|" : "") + row[i];
+    return s;
+}
+
+TEST(Withhold, WorkedExampleRowByRow) {
+    std::vector<CellRow> rows = {WithholdInputHeader()};
+    rows[0][2] = " 月 份 "; // spaces in a header cell are ignored
+    for (int m = 1; m <= 12; ++m)
+        rows.push_back(Row("张三", "110105194912310029", std::to_string(m), "10000", "1750"));
+    Outcome<std::vector<CellRow>> out = Withhold(rows, TaxMode::Gross, Annual());
+    ASSERT_TRUE(out.ok()) << out.problem().message.toUtf8();
+    ASSERT_EQ(out->size(), 12u);
+    EXPECT_EQ(Joined((*out)[0]), "张三|110105194912310029|1|10000||1750||"
+                                 "|10000|5000|3250|3|0|97.5|0|97.5|8152.5");
+    EXPECT_EQ(Joined((*out)[11]), "张三|110105194912310029|12|10000||1750||"
+                                  "|120000|60000|39000|10|2520|1380|1072.5|307.5|7942.5");
+    EXPECT_EQ(WithholdOutputHeader(TaxMode::Gross).size(), 17u);
+    EXPECT_EQ((*out)[0].size(), 17u);
+}
+
+TEST(Withhold, EmployeesInterleavedAndAJoinerWithAGap) {
+    const std::vector<CellRow> rows = {
+        Row("甲", "A1", "1", "20000"),
+        Row("乙", "B2", "4", "10000"), // joins in April
+        Row("甲", "A1", "2", "3000"),  // less pay: nothing withheld
+        {},                            // a blank row is no row
+        Row("乙", "B2", "6", "10000"), // May without a row still counts
+        Row("甲", "a1", "3", "20000"), // the same number, spelt with a small letter
+    };
+    Outcome<std::vector<CellRow>> out = Withhold(rows, TaxMode::Gross, Annual());
+    ASSERT_TRUE(out.ok()) << out.problem().message.toUtf8();
+    ASSERT_EQ(out->size(), 5u);
+    struct Expect {
+        const char *cumIncome, *basic, *taxable, *withheld;
+    };
+    const Expect expected[] = {{"20000", "5000", "15000", "450"},
+                               {"10000", "5000", "5000", "150"},
+                               {"23000", "10000", "13000", "0"},
+                               {"20000", "15000", "5000", "0"},
+                               {"43000", "15000", "28000", "390"}};
+    for (std::size_t i = 0; i < 5; ++i) {
+        const CellRow& r = (*out)[i];
+        EXPECT_EQ(r[8], expected[i].cumIncome) << i;
+        EXPECT_EQ(r[9], expected[i].basic) << i;
+        EXPECT_EQ(r[10], expected[i].taxable) << i;
+        EXPECT_EQ(r[15], expected[i].withheld) << i;
+    }
+    EXPECT_EQ((*out)[4][0], "甲");
+    EXPECT_EQ((*out)[4][1], "a1"); // the cells come back as given
+}
+
+TEST(Withhold, NetModeAddsTheGross) {
+    const std::vector<CellRow> rows = {Row("丙", "C3", "1", "10000"),
+                                       Row("丙", "C3", "2", "10000")};
+    Outcome<std::vector<CellRow>> out = Withhold(rows, TaxMode::Net, Annual());
+    ASSERT_TRUE(out.ok());
+    ASSERT_EQ((*out)[0].size(), 18u);
+    EXPECT_EQ((*out)[0][17], "10154.64");
+    EXPECT_EQ((*out)[0][15], "154.64");
+    EXPECT_EQ((*out)[0][16], "10000");   // 实发: the net less the special deductions (none)
+    EXPECT_EQ((*out)[1][8], "20309.28"); // the cumulative income is of the gross
+    EXPECT_EQ(WithholdOutputHeader(TaxMode::Net).back(), "本月税前收入");
+}
+
+TEST(Withhold, EveryRefusedRowIsNamed) {
+    std::vector<CellRow> rows = {
+        WithholdInputHeader(),
+        Row("甲", "A1", "3", "10000"),
+        Row("甲", "A1", "3", "10000"),         // row 3: the same month again
+        Row("乙", "B2", "13", "10000"),        // row 4
+        Row("乙", "B2", "0", "10000"),         // row 5
+        Row("丙", "C3", "1", "1,000"),         // row 6
+        Row("丙", "C3", "2", "10000.123"),     // row 7
+        Row("丙", "C3", "3", "-5"),            // row 8
+        Row("丁", "", "1", "10000"),           // row 9
+        Row("甲", "A1", "2", "10000", "abc"),  // row 10: two faults at once
+        Row("戊", "E5", "一月", "10000"),      // row 11
+        Row("己", "F6", "1", "1000000000001"), // row 12
+    };
+    Outcome<std::vector<CellRow>> out = Withhold(rows, TaxMode::Gross, Annual());
+    ASSERT_FALSE(out.ok());
+    EXPECT_EQ(out.problem().message.toUtf8(),
+              "第3行：月份应逐行递增，此人第2行已是3月\n"
+              "第4行：月份应为1到12的整数\n"
+              "第5行：月份应为1到12的整数\n"
+              "第6行：本月收入：不是金额\n"
+              "第7行：本月收入：金额最多两位小数\n"
+              "第8行：本月收入：金额不能为负\n"
+              "第9行：身份证号为空\n"
+              "第10行：本月专项扣除：不是金额；月份应逐行递增，此人第2行已是3月\n"
+              "第11行：月份应为1到12的整数\n"
+              "第12行：本月收入：金额过大");
+    // Trailing zeros are no decimals: 12.500 is an amount.
+    EXPECT_TRUE(Withhold({Row("甲", "A1", "1", " 12.500 ")}, TaxMode::Gross, Annual()).ok());
+}
+
+} // namespace
+} // namespace iit

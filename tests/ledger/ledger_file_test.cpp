@@ -1,0 +1,170 @@
+// The ledger file: a kill -9 in the middle of an import, two programs on one ledger, a damaged
+// file set aside (and left alone while another program holds it), a newer file refused.
+#include "tests/ledger/ledger_support.h"
+
+#include <sqlite3.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace iit::testing {
+namespace {
+
+Cells Month(int people, const char* income) {
+    Cells rows = MakeRows({{"证件号码", "姓名", "本月收入"}});
+    for (int i = 0; i < people; ++i)
+        rows.push_back(
+            {Text::fromBytes("P" + std::to_string(i)), sysText("某"), Text::fromUtf8(income)});
+    return rows;
+}
+
+class LedgerFile : public LedgerFixture {
+protected:
+    std::string dump() {
+        std::string s;
+        for (int m = 1; m <= 2; ++m) {
+            Outcome<ledger::MonthView> v = book->showMonth(2024, m);
+            EXPECT_TRUE(v.ok());
+            for (const ledger::MonthLine& l : v->lines)
+                for (const Text& c : ledger::MonthCells(l))
+                    s += c.toUtf8() + "|";
+        }
+        return s;
+    }
+};
+
+TEST_F(LedgerFile, KilledDuringImportLeavesTheLedgerAsItWas) {
+    ASSERT_TRUE(book->importMonth(2024, 1, Month(3000, "9000")).ok());
+    const std::string before = dump();
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The child imports February and January again and stops half-way, inside the
+        // transaction, until it is killed.
+        Outcome<ledger::Ledger> l = ledger::Ledger::open(ledger::LedgerPath(), Tables());
+        if (!l) ::_exit(3);
+        (void)l->importMonth(2024, 1, Month(3000, "12000"));
+        (void)l->importMonth(2024, 2, Month(3000, "7000"), [&](std::size_t done, std::size_t) {
+            if (done >= 1500) {
+                (void)!::write(pipeFds[1], "x", 1);
+                for (;;)
+                    ::pause();
+            }
+            return true;
+        });
+        ::_exit(4);
+    }
+    char c = 0;
+    ASSERT_EQ(::read(pipeFds[0], &c, 1), 1);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    reopen();
+    Outcome<ledger::MonthView> feb = book->showMonth(2024, 2);
+    ASSERT_TRUE(feb.ok());
+    EXPECT_TRUE(feb->lines.empty());
+    // January's second import had committed: its figures, and nothing of February.
+    EXPECT_EQ(cell(1, "P0", "本月收入"), "12000");
+    EXPECT_NE(dump(), before);
+}
+
+TEST_F(LedgerFile, TwoProgramsOnOneLedgerBothSucceed) {
+    book.reset();
+    pid_t children[2];
+    for (int k = 0; k < 2; ++k) {
+        children[k] = ::fork();
+        ASSERT_GE(children[k], 0);
+        if (children[k] == 0) {
+            Outcome<ledger::Ledger> l = ledger::Ledger::open(ledger::LedgerPath(), Tables());
+            if (!l) ::_exit(3);
+            for (int round = 0; round < 3; ++round)
+                if (!l->importMonth(2024, k + 1, Month(2000, round % 2 ? "8000" : "9000")).ok())
+                    ::_exit(5);
+            ::_exit(0);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    reopen();
+    EXPECT_EQ(book->showMonth(2024, 1)->lines.size(), 2000u);
+    EXPECT_EQ(book->showMonth(2024, 2)->lines.size(), 2000u);
+}
+
+TEST_F(LedgerFile, DamagedFileIsSetAsideWithItsCompanions) {
+    book.reset();
+    const std::filesystem::path path = ledger::LedgerPath();
+    const std::string garbage(8192, '\x5a');
+    writeFile(path, garbage);
+    writeFile(path.native() + "-wal", "wal");
+    writeFile(path.native() + "-shm", "shm");
+    {
+        // Held by another program of ours: left alone.
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        ASSERT_EQ(::flock(fd, LOCK_SH), 0);
+        Outcome<ledger::Ledger> held = ledger::Ledger::open(path, Tables());
+        ASSERT_FALSE(held.ok());
+        EXPECT_NE(held.problem().message.toUtf8().find("另一程序正在使用它"), std::string::npos)
+            << held.problem().message.toUtf8();
+        ::close(fd);
+        EXPECT_EQ(readFile(path), garbage);
+    }
+    Outcome<ledger::Ledger> damaged = ledger::Ledger::open(path, Tables());
+    ASSERT_FALSE(damaged.ok());
+    const std::string message = damaged.problem().message.toUtf8();
+    EXPECT_NE(message.find("工资台账文件已损坏"), std::string::npos) << message;
+    EXPECT_NE(message.find("已改名保存为"), std::string::npos) << message;
+    EXPECT_FALSE(FileExists(path));
+    int found = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+        const std::string name = e.path().filename().string();
+        if (name.find(".damaged-") == std::string::npos) continue;
+        ++found;
+        if (name.ends_with("-wal"))
+            EXPECT_EQ(readFile(e.path()), "wal");
+        else if (name.ends_with("-shm"))
+            EXPECT_EQ(readFile(e.path()), "shm");
+        else
+            EXPECT_EQ(readFile(e.path()), garbage); // never overwritten
+    }
+    EXPECT_EQ(found, 3) << [&] {
+        std::string names;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            names += e.path().filename().string() + " ";
+        return names;
+    }();
+    reopen(); // a new, empty ledger in its place
+    EXPECT_TRUE(book->listEmployees(2024)->empty());
+}
+
+TEST_F(LedgerFile, NewerFileIsRefusedUntouched) {
+    import(1, MakeRows({{ "P1", "某", "9000" }}));
+    book.reset();
+    const std::filesystem::path path = ledger::LedgerPath();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version=2; PRAGMA wal_checkpoint(TRUNCATE)", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    const std::string bytes = readFile(path);
+    Outcome<ledger::Ledger> newer = ledger::Ledger::open(path, Tables());
+    ASSERT_FALSE(newer.ok());
+    EXPECT_EQ(newer.problem().message.toUtf8(),
+              "工资台账文件由较新版本的程序建立（格式版本2），本程序只能读写格式版本1的台账，"
+              "文件未作改动。");
+    EXPECT_EQ(readFile(path), bytes);
+}
+
+} // namespace
+} // namespace iit::testing

@@ -1,0 +1,82 @@
+#pragma once
+// A ledger in a fresh data directory with the built-in tables, and rows of cells for imports.
+
+#include "engine/bracket_table.h"
+#include "ledger/ledger.h"
+#include "base/files.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace iit::testing {
+
+using Cells = std::vector<std::vector<Text>>;
+
+// Rows of cells from UTF-8 strings.
+inline Cells MakeRows(std::initializer_list<std::vector<const char*>> rows) {
+    Cells out;
+    for (const auto& row : rows) {
+        std::vector<Text> cells;
+        for (const char* c : row)
+            cells.push_back(Text::fromUtf8(c));
+        out.push_back(std::move(cells));
+    }
+    return out;
+}
+
+inline ledger::LedgerTables Tables() {
+    Outcome<ledger::LedgerTables> t = ledger::LoadLedgerTables();
+    EXPECT_TRUE(t.ok()) << (t.ok() ? "" : t.problem().message.toUtf8());
+    return t.ok() ? std::move(*t) : ledger::LedgerTables{};
+}
+
+class LedgerFixture : public ::testing::Test {
+public:
+    TempDir dir;
+    std::optional<ledger::Ledger> book;
+
+    void SetUp() override {
+        SetProgramDirectory(dir.path());
+        ASSERT_TRUE(engine::WriteDefaultRateTable(engine::RateTablePath()));
+        reopen();
+    }
+    void reopen() {
+        book.reset();
+        Outcome<ledger::Ledger> l = ledger::Ledger::open(ledger::LedgerPath(), Tables());
+        ASSERT_TRUE(l.ok()) << l.problem().message.toUtf8();
+        book.emplace(std::move(*l));
+    }
+    // Imports rows after the usual header; fails the test when the import fails.
+    ledger::ChangeReport import(int month, const Cells& rows, int year = 2024) {
+        Cells all = MakeRows({{"证件号码", "姓名", "本月收入", "本月专项扣除", "全年一次性奖金",
+                               "奖金计税方式", "居民", "证件类型"}});
+        all.insert(all.end(), rows.begin(), rows.end());
+        Outcome<ledger::ChangeReport> r = book->importMonth(year, month, all);
+        EXPECT_TRUE(r.ok()) << (r.ok() ? "" : r.problem().message.toUtf8());
+        return r.ok() ? *r : ledger::ChangeReport{};
+    }
+    // The cell of a column (by name) of the employee's line of a month; "" without a line.
+    std::string cell(int month, const char* id, const char* column, int year = 2024) {
+        Outcome<ledger::MonthView> v = book->showMonth(year, month);
+        EXPECT_TRUE(v.ok());
+        if (!v) return "";
+        const std::vector<Text> columns = ledger::MonthColumns();
+        std::size_t c = 0;
+        while (c < columns.size() && columns[c] != Text::fromUtf8(column))
+            ++c;
+        EXPECT_LT(c, columns.size()) << column;
+        for (const ledger::MonthLine& line : v->lines)
+            if (line.employee.key.idNumber == Text::fromUtf8(id))
+                return ledger::MonthCells(line)[c].toUtf8();
+        return "";
+    }
+    ledger::PersonKey key(const char* id) {
+        return {ledger::IdentityCardType(), Text::fromUtf8(id)};
+    }
+};
+
+} // namespace iit::testing

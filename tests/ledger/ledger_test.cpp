@@ -1,0 +1,320 @@
+// The ledger's computation and rules: imports that add, change and keep; an edit of March that
+// recomputes April to December the same as the stateless withhold does; declared months;
+// opening balances; joiners and options; the bonus rules and the comparison; non-residents;
+// the identity-card check; copying forward; removing and restoring an employee; imports that
+// fail or are cancelled changing nothing.
+#include "engine/withhold.h"
+#include "tests/ledger/ledger_support.h"
+
+#include <string>
+
+namespace iit::testing {
+namespace {
+
+using ledger::BonusMethod;
+using ledger::Entry;
+using ledger::EntryChange;
+
+const char* const kZhang = "440524188001010014"; // valid check characters
+const char* const kLi = "11010519491231002X";
+
+Cells Pay(const char* id, const char* name, const char* income, const char* special = "") {
+    return MakeRows({{id, name, income, special}});
+}
+
+void ImportYear(LedgerFixture& f, const char* id, const char* income, const char* special) {
+    for (int m = 1; m <= 12; ++m)
+        f.import(m, Pay(id, "张三", income, special));
+}
+
+class Ledger : public LedgerFixture {};
+
+TEST_F(Ledger, ImportAddsChangesAndKeeps) {
+    ledger::ChangeReport r =
+        import(1, MakeRows({{kZhang, "张三", "10000", "1750"}, {kLi, "李四", "8000", ""}}));
+    EXPECT_EQ(r.added, 2);
+    EXPECT_EQ(r.newEmployees.size(), 2u);
+    r = import(1, MakeRows({{kZhang, "张三", "10000", "1750"}, {kLi, "李四", "9000", ""}}));
+    EXPECT_EQ(r.unchanged, 1);
+    EXPECT_EQ(r.changed, 1);
+    EXPECT_TRUE(r.newEmployees.empty());
+    EXPECT_EQ(r.summary().toUtf8(), "新增0人，修改1人，删除0人，未变1人；新建职工0人，重算1条");
+    EXPECT_EQ(cell(1, kLi, "本月应预扣"), "120"); // (9,000 − 5,000) × 3 %
+    EXPECT_EQ(cell(1, kZhang, "累计应纳税所得额"), "3250");
+    EXPECT_EQ(ledger::MonthColumns().size(), 24u);
+}
+
+TEST_F(Ledger, WorkedExampleOverTheYear) {
+    ImportYear(*this, kZhang, "10000", "1750");
+    struct Row {
+        int month;
+        const char *taxable, *tax, *before, *withheld, *afterTax;
+    };
+    for (const Row& r : {Row{1, "3250", "97.5", "0", "97.5", "8152.5"},
+                         Row{11, "35750", "1072.5", "975", "97.5", "8152.5"},
+                         Row{12, "39000", "1380", "1072.5", "307.5", "7942.5"}}) {
+        EXPECT_EQ(cell(r.month, kZhang, "累计应纳税所得额"), r.taxable) << r.month;
+        EXPECT_EQ(cell(r.month, kZhang, "累计应纳税额"), r.tax) << r.month;
+        EXPECT_EQ(cell(r.month, kZhang, "累计已预扣"), r.before) << r.month;
+        EXPECT_EQ(cell(r.month, kZhang, "本月应预扣"), r.withheld) << r.month;
+        EXPECT_EQ(cell(r.month, kZhang, "实发"), r.afterTax) << r.month;
+    }
+    EXPECT_EQ(cell(12, kZhang, "预扣率"), "10");
+    EXPECT_EQ(cell(12, kZhang, "累计减除费用"), "60000");
+    EXPECT_EQ(cell(12, kZhang, "计税方法"), "累计预扣法");
+}
+
+// The ledger and the stateless withhold agree month by month after an edit of March.
+TEST_F(Ledger, EditOfMarchRecomputesAprilToDecember) {
+    ImportYear(*this, kZhang, "10000", "1750");
+    Outcome<std::optional<Entry>> march = book->entry(2024, 3, key(kZhang));
+    ASSERT_TRUE(march.ok() && *march);
+    Entry edited = **march;
+    edited.income = engine::Exact(50000);
+    Outcome<ledger::ChangeReport> r =
+        book->changeEntries(2024, 3, {EntryChange{key(kZhang), edited}});
+    ASSERT_TRUE(r.ok()) << r.problem().message.toUtf8();
+    EXPECT_EQ(r->changed, 1);
+    EXPECT_EQ(r->recomputed, 10); // March to December
+    std::vector<engine::CellRow> rows;
+    for (int m = 1; m <= 12; ++m)
+        rows.push_back(
+            {"张三", kZhang, std::to_string(m), m == 3 ? "50000" : "10000", "", "1750", "", ""});
+    Outcome<std::vector<engine::CellRow>> expected = engine::Withhold(
+        rows, engine::TaxMode::Gross, *engine::DefaultWithholdingTables().forYear(2024));
+    ASSERT_TRUE(expected.ok());
+    for (int m = 1; m <= 12; ++m) {
+        const engine::CellRow& e = (*expected)[static_cast<std::size_t>(m - 1)];
+        EXPECT_EQ(cell(m, kZhang, "累计应纳税所得额"), e[10]) << m;
+        EXPECT_EQ(cell(m, kZhang, "本月应预扣"), e[15]) << m;
+        EXPECT_EQ(cell(m, kZhang, "累计已预扣"), e[14]) << m;
+    }
+    EXPECT_EQ(cell(4, kZhang, "本月应预扣"), "325"); // April now in the 10 % band
+    // The inverse puts March back, and with it every later month.
+    ASSERT_TRUE(book->changeEntries(2024, 3, r->inverse).ok());
+    EXPECT_EQ(cell(12, kZhang, "本月应预扣"), "307.5");
+    EXPECT_EQ(cell(4, kZhang, "本月应预扣"), "97.5");
+}
+
+TEST_F(Ledger, DeclaredMonthsNeverChange) {
+    ImportYear(*this, kZhang, "10000", "1750");
+    EXPECT_EQ(book->declareMonth(2024, 2).problem().message.toUtf8(), "请先申报1月");
+    for (int m = 1; m <= 3; ++m)
+        ASSERT_TRUE(book->declareMonth(2024, m).ok());
+    Entry more = **book->entry(2024, 3, key(kZhang));
+    more.income = engine::Exact(20000);
+    struct Case {
+        int month;
+        const char* message;
+    };
+    for (const Case& c : {Case{3, "3月已申报，不能修改；如需更正，请先撤销申报"},
+                          Case{2, "2月已申报，不能修改；如需更正，请先撤销申报"}}) {
+        Outcome<ledger::ChangeReport> r =
+            book->changeEntries(2024, c.month, {EntryChange{key(kZhang), more}});
+        ASSERT_FALSE(r.ok());
+        EXPECT_EQ(r.problem().message.toUtf8(), c.message);
+        EXPECT_FALSE(
+            book->importMonth(2024, c.month,
+                              MakeRows({{"证件号码", "姓名", "本月收入"}, {kZhang, "张三", "1"}}))
+                .ok());
+    }
+    EXPECT_FALSE(book->removeEmployee(2024, key(kZhang)).ok());
+    EXPECT_EQ(book->reopenMonth(2024, 2).problem().message.toUtf8(), "请先撤销3月的申报");
+    // Reopened, March takes the correction and the later months follow; February stays.
+    ASSERT_TRUE(book->reopenMonth(2024, 3).ok());
+    ASSERT_TRUE(book->changeEntries(2024, 3, {EntryChange{key(kZhang), more}}).ok());
+    EXPECT_EQ(cell(2, kZhang, "本月应预扣"), "97.5");
+    EXPECT_EQ(cell(3, kZhang, "累计应纳税所得额"), "19750"); // 40,000 − 15,000 − 5,250
+    EXPECT_EQ(cell(3, kZhang, "本月应预扣"), "397.5");
+    EXPECT_EQ(*book->declaredMonths(2024), (std::vector<int>{1, 2}));
+}
+
+TEST_F(Ledger, OpeningBalancesCarryTheYearBefore) {
+    Outcome<ledger::ChangeReport> o = book->importOpening(
+        2024, MakeRows({{"身份证号", "姓名", "截至月份", "累计收入", "累计专项扣除", "累计已预扣"},
+                        {kZhang, "张三", "6", "60000", "10500", "585"}}));
+    ASSERT_TRUE(o.ok()) << o.problem().message.toUtf8();
+    EXPECT_EQ(o->added, 1);
+    EXPECT_EQ(ToText((*book->opening(2024, key(kZhang)))->basicDeduction).toUtf8(), "30000");
+    import(7, Pay(kZhang, "张三", "10000", "1750"));
+    // 70,000 − 35,000 − 12,250 = 22,750 → 682.50, less the 585 withheld before.
+    EXPECT_EQ(cell(7, kZhang, "累计应纳税所得额"), "22750");
+    EXPECT_EQ(cell(7, kZhang, "累计减除费用"), "35000");
+    EXPECT_EQ(cell(7, kZhang, "本月应预扣"), "97.5");
+    // An entry inside the opening balances' months is refused.
+    Outcome<ledger::ChangeReport> june = book->importMonth(
+        2024, 6, MakeRows({{"证件号码", "姓名", "本月收入"}, {kZhang, "张三", "10000"}}));
+    ASSERT_FALSE(june.ok());
+    EXPECT_EQ(june.problem().message.toUtf8(), "第2行：此人的期初数已截至6月");
+    // Balances that reach July's entry are refused too.
+    EXPECT_FALSE(book->importOpening(
+                         2024, MakeRows({{"证件号码", "姓名", "截至月份"}, {kZhang, "张三", "7"}}))
+                     .ok());
+}
+
+TEST_F(Ledger, JoinersAndTheirOptions) {
+    import(4, Pay(kZhang, "张三", "10000"));
+    EXPECT_EQ(cell(4, kZhang, "累计减除费用"), "5000"); // first seen in April: joined then
+    import(6, Pay(kZhang, "张三", "10000"));
+    EXPECT_EQ(cell(6, kZhang, "累计减除费用"), "15000"); // May counts without pay
+    struct Case {
+        const char* what;
+        std::optional<int> join;
+        engine::DeductionOptions options;
+        const char *april, *june;
+    };
+    for (const Case& c : {Case{"joined in February", 2, {}, "15000", "25000"},
+                          Case{"no wages before", std::nullopt, {true, false}, "20000", "30000"},
+                          Case{"low earner", std::nullopt, {false, true}, "60000", "60000"},
+                          Case{"back to the first entry", std::nullopt, {}, "5000", "15000"}}) {
+        ledger::Employee e = (*book->listEmployees(2024))[0];
+        e.joinMonth = c.join;
+        e.options = c.options;
+        ASSERT_TRUE(book->putEmployee(2024, e).ok()) << c.what;
+        EXPECT_EQ(cell(4, kZhang, "累计减除费用"), c.april) << c.what;
+        EXPECT_EQ(cell(6, kZhang, "累计减除费用"), c.june) << c.what;
+    }
+}
+
+TEST_F(Ledger, AnnualBonusRules) {
+    import(11, MakeRows({{kZhang, "张三", "10000", "1750", "36000", ""},
+                         { kLi,
+                           "李四",
+                           "10000",
+                           "1750",
+                           "36001",
+                           "单独计税" }}));
+    EXPECT_EQ(cell(11, kZhang, "奖金计税方式"), "单独计税"); // the default where allowed
+    EXPECT_EQ(cell(11, kZhang, "奖金税额"), "1080");
+    EXPECT_EQ(cell(11, kLi, "奖金税额"), "3390.1");
+    EXPECT_EQ(cell(11, kZhang, "本月应预扣"), "97.5"); // November's wages alone
+    EXPECT_EQ(cell(11, kZhang, "实发"), "43072.5");    // 46,000 − 1,750 − 97.50 − 1,080
+    struct Case {
+        int year, month;
+        Cells rows;
+        const char* message;
+    };
+    const Case cases[] = {
+        {2024, 12, MakeRows({{kZhang, "张三", "10000", "", "5000", "单独计税"}}),
+         "第2行：全年一次性奖金一年只能单独计税一次，此人11月已有"},
+        {2024, 12, MakeRows({{"E1234567", "John", "20000", "", "5000", "单独计税", "否", "护照"}}),
+         "第2行：非居民个人的奖金不能单独计税"},
+        {2028, 1, MakeRows({{kZhang, "张三", "10000", "", "5000", "单独计税"}}),
+         "第2行：2028年的全年一次性奖金不能单独计税"},
+        {2024, 12, MakeRows({{kZhang, "张三", "10000", "", "5000", "分摊"}}),
+         "第2行：奖金计税方式应为单独计税或并入综合所得"},
+    };
+    for (const Case& c : cases) {
+        Cells all = MakeRows({{"证件号码", "姓名", "本月收入", "本月专项扣除", "全年一次性奖金",
+                               "奖金计税方式", "居民", "证件类型"}});
+        all.insert(all.end(), c.rows.begin(), c.rows.end());
+        Outcome<ledger::ChangeReport> r = book->importMonth(c.year, c.month, all);
+        ASSERT_FALSE(r.ok()) << c.message;
+        EXPECT_EQ(r.problem().message.toUtf8(), c.message);
+    }
+    // In 2028 a bonus without a method is added to its month.
+    import(1, MakeRows({{ kZhang, "张三", "10000", "", "5000", "" }}), 2028);
+    EXPECT_EQ(cell(1, kZhang, "奖金计税方式", 2028), "并入综合所得");
+    EXPECT_EQ(cell(1, kZhang, "累计收入", 2028), "15000");
+}
+
+TEST_F(Ledger, BonusComparedForEachEmployee) {
+    for (int m = 1; m <= 3; ++m)
+        import(m, MakeRows({{kZhang, "张三", "10000", "1750", m == 3 ? "36000" : "", ""},
+                            { kLi,
+                              "李四",
+                              "3000",
+                              "",
+                              m == 3 ? "20000" : "",
+                              "并入综合所得" }}));
+    Outcome<std::vector<ledger::BonusChoice>> c = book->compareBonuses(2024);
+    ASSERT_TRUE(c.ok()) << c.problem().message.toUtf8();
+    ASSERT_EQ(c->size(), 2u);
+    const ledger::BonusChoice& zhang = (*c)[0];
+    EXPECT_EQ(zhang.month, 3);
+    EXPECT_EQ(zhang.entered, BonusMethod::Separate);
+    EXPECT_EQ(zhang.comparison.projectedMonths, 9); // April to December repeat March
+    EXPECT_EQ(ToText(zhang.comparison.separate.total).toUtf8(), "2460");
+    EXPECT_EQ(ToText(zhang.comparison.combined.total).toUtf8(), "4980");
+    const ledger::BonusChoice& li = (*c)[1];
+    EXPECT_EQ(li.entered, BonusMethod::Combined);
+    EXPECT_EQ(li.comparison.lower, engine::BonusComparison::Lower::Combined);
+    EXPECT_EQ(ToText(li.comparison.separate.bonusTax).toUtf8(), "600");
+}
+
+TEST_F(Ledger, NonResidentsByTheMonthlyTableAndPapersOtherThanTheCard) {
+    import(1, MakeRows({{"E1234567", "John Smith", "20000", "", "", "", "否", "护照"},
+                        { "110105194912310028",
+                          "王五",
+                          "8000" }}));
+    const char* john = "E1234567";
+    EXPECT_EQ(cell(1, john, "本月应预扣"), "1590"); // 15,000 × 20 % − 1,410
+    EXPECT_EQ(cell(1, john, "计税方法"), "按月计税（非居民）");
+    EXPECT_EQ(cell(1, john, "累计应纳税所得额"), "");
+    EXPECT_EQ(cell(1, john, "证件类型"), "护照");
+    EXPECT_EQ(cell(1, john, "证件号码校验"), "");
+    EXPECT_EQ(cell(1, "110105194912310028", "证件号码校验"), "校验位不符"); // accepted, marked
+    EXPECT_TRUE(ledger::IdentityCardCheckHolds(kZhang));
+    EXPECT_TRUE(ledger::IdentityCardCheckHolds(kLi));
+    EXPECT_FALSE(ledger::IdentityCardCheckHolds("11010519491231002"));
+}
+
+TEST_F(Ledger, CopyForwardKeepsDeductionsAndLeavesIncomeEmpty) {
+    import(1, MakeRows({{kZhang, "张三", "10000", "1750"}, { kLi, "李四", "8000", "500" }}));
+    ledger::Employee li = (*book->listEmployees(2024))[1];
+    li.leftMonth = 1;
+    ASSERT_TRUE(book->putEmployee(2024, li).ok());
+    Outcome<ledger::ChangeReport> r = book->copyToNextMonth(2024, 1);
+    ASSERT_TRUE(r.ok()) << r.problem().message.toUtf8();
+    EXPECT_EQ(r->added, 1);
+    EXPECT_EQ(cell(2, kZhang, "本月收入"), "");
+    EXPECT_EQ(cell(2, kZhang, "本月专项扣除"), "1750");
+    EXPECT_EQ(cell(2, kLi, "本月收入"), ""); // left in January: not copied
+    EXPECT_EQ(
+        book->importMonth(2024, 2, MakeRows({{"证件号码", "姓名", "本月收入"}, {kLi, "李四", "1"}}))
+            .problem()
+            .message.toUtf8(),
+        "第2行：此人已于1月离职");
+    ASSERT_TRUE(book->changeEntries(2024, 2, r->inverse).ok());
+    EXPECT_TRUE((*book->showMonth(2024, 2)).lines.empty());
+}
+
+TEST_F(Ledger, RemovedEmployeeIsRestoredWhole) {
+    ImportYear(*this, kZhang, "10000", "1750");
+    const std::string before = cell(12, kZhang, "本月应预扣");
+    Outcome<ledger::EmployeeRecord> removed = book->removeEmployee(2024, key(kZhang));
+    ASSERT_TRUE(removed.ok());
+    EXPECT_EQ(removed->entries.size(), 12u);
+    EXPECT_TRUE(book->listEmployees(2024)->empty());
+    ASSERT_TRUE(book->restoreEmployee(2024, *removed).ok());
+    EXPECT_EQ(cell(12, kZhang, "本月应预扣"), before);
+}
+
+TEST_F(Ledger, FailedOrCancelledImportChangesNothing) {
+    import(1, Pay(kZhang, "张三", "10000", "1750"));
+    const Cells header = MakeRows({{"证件号码", "姓名", "本月收入", "本月专项扣除"}});
+    Cells rows = header;
+    for (const Cells& r : {Pay(kZhang, "张三", "20000"), Pay(kLi, "李四", "1.234"),
+                           Pay("", "无名", "5"), Pay(kZhang, "张三", "1")})
+        rows.insert(rows.end(), r.begin(), r.end());
+    Outcome<ledger::ChangeReport> r = book->importMonth(2024, 1, rows);
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.problem().message.toUtf8(), "第3行：本月收入：金额最多两位小数\n"
+                                            "第4行：证件号码为空\n"
+                                            "第5行：证件号码与第2行重复");
+    Cells many = header;
+    for (int i = 0; i < 1000; ++i) {
+        const Cells r1 = Pay(("P" + std::to_string(i)).c_str(), "某", "9000");
+        many.insert(many.end(), r1.begin(), r1.end());
+    }
+    Outcome<ledger::ChangeReport> cancelled =
+        book->importMonth(2024, 1, many, [](std::size_t done, std::size_t) { return done < 500; });
+    ASSERT_FALSE(cancelled.ok());
+    EXPECT_EQ(cancelled.problem().message.toUtf8(), "已取消，台账未作改动");
+    reopen();
+    EXPECT_EQ(book->listEmployees(2024)->size(), 1u);
+    EXPECT_EQ(cell(1, kZhang, "本月收入"), "10000");
+}
+
+} // namespace
+} // namespace iit::testing
