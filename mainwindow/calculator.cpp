@@ -54,22 +54,32 @@ void CalculatorState::KeyDone() {
 }
 
 Text CalculatorState::PressOperator(Operator op, const Text& display) {
-    flags.fill(0);
-    flags[static_cast<std::size_t>(op)] = 1;
-    operatorCount = 0;
-    for (std::int32_t f : flags)
-        operatorCount += f;
+    pending = op;
     if (!display.empty()) accumulator = ToNumber(display);
     return Text{};
 }
 
 CalculatorState::Evaluation CalculatorState::Evaluate(const Text& display) {
     const double v = ToNumber(display);
-    if (flags[0] == 1) accumulator = accumulator + v;
-    if (flags[1] == 1) accumulator = accumulator - v;
-    if (flags[2] == 1) accumulator = accumulator * v;
-    if (flags[3] == 1) accumulator = v == 0 ? std::nan("") : accumulator / v;
-    if (flags[4] == 1) accumulator = accumulator * v / 100;
+    if (pending) {
+        switch (*pending) {
+        case Operator::Add:
+            accumulator = accumulator + v;
+            break;
+        case Operator::Subtract:
+            accumulator = accumulator - v;
+            break;
+        case Operator::Multiply:
+            accumulator = accumulator * v;
+            break;
+        case Operator::Divide:
+            accumulator = v == 0 ? std::nan("") : accumulator / v;
+            break;
+        case Operator::Percent:
+            accumulator = accumulator * v / 100;
+            break;
+        }
+    }
     entry = false;
     if (!std::isfinite(accumulator)) return {DivideByZeroText(), false};
     return {ToText(accumulator), true};
@@ -77,8 +87,7 @@ CalculatorState::Evaluation CalculatorState::Evaluate(const Text& display) {
 
 void CalculatorState::Clear() {
     accumulator = 0;
-    flags.fill(0);
-    operatorCount = 0;
+    pending.reset();
     keystrokes = 1;
 }
 

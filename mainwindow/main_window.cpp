@@ -35,7 +35,6 @@ constexpr int kKnobGross = 135, kKnobNet = 208, kKnobTop = 200;
 // Where balloon messages point, from the window's top-left corner.
 constexpr QPoint kMessagePoint(310, 120);
 constexpr QPoint kDescriptionPoint(320, 430);
-constexpr int kBalloonStyle = 11;
 
 QPixmap picture(const char* name) {
     return gui::LoadPicture(QString::fromLatin1(name));
@@ -207,7 +206,6 @@ void MainWindow::startUp() {
 // ---- Calculation and choices
 
 void MainWindow::calculate() {
-    m_balloon->setDisplayStyle(kBalloonStyle);
     const mainwindow::CalcResult r = mainwindow::Calculate(engine::RateTablePath(), m_display->content(),
                                                    m_kind, m_mode, m_threshold);
     if (!r.balloon.empty()) popUpMessage(r.balloon);
@@ -282,7 +280,6 @@ void MainWindow::setModePicture(bool net) {
 // ---- Commands and animations
 
 void MainWindow::showDescription() {
-    m_balloon->setDisplayStyle(kBalloonStyle);
     m_balloon->popUp(pos() + kDescriptionPoint, DescriptionText(Now()), 0);
 }
 

@@ -462,7 +462,6 @@ void MainWindowTest::messagesOfTheCalculation() {
     click("按钮计算");
     QVERIFY(balloon()->isVisible());
     QCOMPARE(balloonText(), U(" 请在这里输入个人所得收入! . . . "));
-    QCOMPARE(balloon()->displayStyle(), 11);
     QCOMPARE(balloon()->tipPoint(), m_window->pos() + QPoint(310, 120));
     QCOMPARE(label(), QString());
     QTest::mouseClick(balloon(), Qt::LeftButton);
