@@ -20,11 +20,11 @@
 namespace iit::printing {
 
 const Text& EmployerPlaceholder(); // "在这里输入使用单位名称"
-const Text& TaxTableTitle();       // "个人所得税缴纳表"
+const Text& taxTableTitle();       // "个人所得税缴纳表"
 
 // The page settings applied before printing: A4 landscape, margins 160, 100, 160, 120,
 // one copy, the width fitted to the page.
-PageSetup TaxTablePageSetup();
+PageSetup taxTablePageSetup();
 
 struct TaxTableInput {
     // The text of the employer box; while it shows the placeholder the title stays plain.
@@ -45,11 +45,11 @@ struct TaxTablePeople {
 
 // Fills `table`, already loaded with the template (an empty table gets only the cells the
 // fill creates), with the people's grid rows, columns 0 to 7, and the totals.
-void FillTaxPaymentTable(PrintTable& table, const Grid& grid, const TaxTablePeople& people,
+void fillTaxPaymentTable(PrintTable& table, const Grid& grid, const TaxTablePeople& people,
                          const TaxTableInput& input);
 
 // Loads the template file (a missing or bad one leaves the table empty) and fills it.
-PrintTable MakeTaxPaymentTable(const std::filesystem::path& templateFile, const Grid& grid,
+PrintTable makeTaxPaymentTable(const std::filesystem::path& templateFile, const Grid& grid,
                                const TaxTablePeople& people, const TaxTableInput& input);
 
 } // namespace iit::printing

@@ -20,7 +20,7 @@ protected:
     PrintTable print(TaxMode mode = TaxMode::Gross,
                      const char* employer = "在这里输入使用单位名称") {
         const batch::SheetPeople people = batch::PeopleOf(grid());
-        return MakeTaxPaymentTable(templateFile, grid(), {people.rows, people.totalTexts()},
+        return makeTaxPaymentTable(templateFile, grid(), {people.rows, people.totalTexts()},
                                    {Text::fromUtf8(employer), mode, kToday});
     }
 
@@ -79,7 +79,7 @@ void ExpectFrame(const PrintTable& t, int k, const std::string& title, const std
             EXPECT_EQ(t.cell(r, c).format & kBorderMask, r <= k + 4 ? kBorderMask : kBorderTop)
                 << r << "," << c;
         }
-    EXPECT_EQ(t.pageSetup(), TaxTablePageSetup());
+    EXPECT_EQ(t.pageSetup(), taxTablePageSetup());
     EXPECT_EQ(t.pageSetup().margins, (std::array<std::int32_t, 4>{160, 100, 160, 120}));
 }
 

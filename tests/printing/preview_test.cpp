@@ -1,5 +1,8 @@
-// The print preview: one per window, its "保存为PDF" button, and the messages of failures.
+// The print preview: one per window, pages drawn as they come into view, its "保存为PDF"
+// button, and the messages of failures.
 #include "printing/page_layout.h"
+#include "printing/page_view.h"
+#include "printing/preview_dialog.h"
 #include "printing/print_engine.h"
 #include "printing/print_preview.h"
 #include "resources/print_template.h"
@@ -7,9 +10,9 @@
 #include "tests/support/temp_dir.h"
 
 #include <QAction>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
-#include <QPrintPreviewDialog>
-#include <QPrintPreviewWidget>
 #include <QTest>
 #include <QToolBar>
 
@@ -36,6 +39,12 @@ PrintTable TableWithPeople(int people) {
     return t;
 }
 
+QAction* ToolAction(PreviewDialog* dialog, const QString& name) {
+    for (QAction* a : dialog->toolBar()->actions())
+        if (a->objectName() == name) return a;
+    return nullptr;
+}
+
 } // namespace
 
 class PreviewTest : public QObject {
@@ -55,14 +64,12 @@ private slots:
         QVERIFY(!preview.isOpen());
         preview.show(TableWithPeople(40));
         QVERIFY(preview.isOpen());
-        QPrintPreviewDialog* first = preview.dialog();
+        PreviewDialog* first = preview.dialog();
         QVERIFY(first);
         QCOMPARE(first->objectName(), QStringLiteral("打印预览"));
-        auto* widget = first->findChild<QPrintPreviewWidget*>();
-        QVERIFY(widget);
-        QTRY_COMPARE(widget->pageCount(), LayOutPages(preview.table()).pageCount());
-        QCOMPARE(widget->pageCount(), 2);
-        QCOMPARE(widget->orientation(), QPageLayout::Landscape);
+        QCOMPARE(preview.pageView()->pageCount(), layOutPages(preview.table()).pageCount());
+        QCOMPARE(preview.pageView()->pageCount(), 2);
+        QVERIFY(ToolAction(first, QStringLiteral("横向"))->isChecked());
 
         preview.show(TableWithPeople(3));
         QCOMPARE(preview.dialog(), first);
@@ -74,7 +81,42 @@ private slots:
         preview.show(TableWithPeople(3));
         QVERIFY(preview.isOpen());
         QCOMPARE(preview.table().rowCount(), 3 + 6);
-        QTRY_COMPARE(preview.dialog()->findChild<QPrintPreviewWidget*>()->pageCount(), 1);
+        QCOMPARE(preview.pageView()->pageCount(), 1);
+    }
+
+    // The page count shows at once; the first page is drawn with the first paint, the last
+    // one only when it comes into view.
+    void pagesAreDrawnAsTheyComeIntoView() {
+        QWidget owner;
+        PrintPreview preview(&owner);
+        preview.show(TableWithPeople(300));
+        PageView* view = preview.pageView();
+        const int pages = view->pageCount();
+        QCOMPARE(pages, 11);
+        QCOMPARE(preview.dialog()->findChild<QLabel*>(QStringLiteral("页数"))->text(),
+                 QStringLiteral("/ 11"));
+        QVERIFY(QTest::qWaitForWindowExposed(preview.dialog()));
+        QTRY_VERIFY(view->pageDrawn(1));
+        QCOMPARE(view->currentPage(), 1);
+        QVERIFY(!view->pageDrawn(pages));
+        QTest::qWait(50); // the turns of the event loop that draw the pages around it
+        for (int page = 3; page <= pages; ++page)
+            QVERIFY2(!view->pageDrawn(page), qPrintable(QString::number(page)));
+
+        ToolAction(preview.dialog(), QStringLiteral("最后一页"))->trigger();
+        QCOMPARE(view->currentPage(), pages);
+        QCOMPARE(preview.dialog()->findChild<QLineEdit*>(QStringLiteral("页码"))->text(),
+                 QStringLiteral("11"));
+        QTRY_VERIFY(view->pageDrawn(pages));
+        QVERIFY(!view->pageDrawn(pages / 2));
+
+        // Portrait lays the table out again: longer pages, fewer of them, each drawn afresh.
+        ToolAction(preview.dialog(), QStringLiteral("纵向"))->trigger();
+        QCOMPARE(view->pageCount(), layOutPages(preview.table(), paperOf(2, 0)).pageCount());
+        QVERIFY(view->pageCount() < pages);
+        QCOMPARE(view->currentPage(), 1);
+        QTRY_VERIFY(view->pageDrawn(1));
+        QVERIFY(!view->pageDrawn(view->pageCount()));
     }
 
     void savesAsPdf() {
@@ -82,10 +124,7 @@ private slots:
         QWidget owner;
         PrintPreview preview(&owner);
         preview.show(TableWithPeople(100));
-        QAction* save = nullptr;
-        for (QToolBar* bar : preview.dialog()->findChildren<QToolBar*>())
-            for (QAction* a : bar->actions())
-                if (a->objectName() == QStringLiteral("保存为PDF")) save = a;
+        QAction* save = ToolAction(preview.dialog(), QStringLiteral("保存为PDF"));
         QVERIFY(save);
         QCOMPARE(save->text(), QStringLiteral("保存为PDF"));
         const QString file = QString::fromStdString((dir / "缴纳表.pdf").string());
@@ -93,7 +132,7 @@ private slots:
         const std::string bytes = testing::readFile(dir / "缴纳表.pdf");
         QVERIFY(bytes.rfind("%PDF", 0) == 0);
         QVERIFY(bytes.find("/Count 4") != std::string::npos); // 4 pages, as laid out
-        QCOMPARE(LayOutPages(preview.table()).pageCount(), 4);
+        QCOMPARE(layOutPages(preview.table()).pageCount(), 4);
 
         QString shown;
         m_watchdog->expect([&](QWidget* dialog) {
