@@ -2,6 +2,8 @@
 // a full batch grid, the page layout, the PDF from the filled table to the closed file
 // (drawing, font embedding and the text map repair), and the batch window's "打印" to the
 // first page painted in the preview, offscreen.
+#include "base/convert.h"
+#include "base/files.h"
 #include "batch/batch_window.h"
 #include "batch/sheet.h"
 #include "database/database.h"
@@ -10,8 +12,6 @@
 #include "printing/print_engine.h"
 #include "printing/tax_payment_table.h"
 #include "resources/print_template.h"
-#include "base/convert.h"
-#include "base/files.h"
 
 #include <QApplication>
 

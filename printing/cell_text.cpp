@@ -25,7 +25,11 @@ std::vector<CodePoint> decode(std::string_view s) {
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size();) {
         const auto b = static_cast<unsigned char>(s[i]);
-        std::size_t n = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xe ? 3 : (b >> 3) == 0x1e ? 4 : 0;
+        std::size_t n = b < 0x80           ? 1
+                        : (b >> 5) == 0x6  ? 2
+                        : (b >> 4) == 0xe  ? 3
+                        : (b >> 3) == 0x1e ? 4
+                                           : 0;
         char32_t c = n == 1 ? b : n == 2 ? (b & 0x1f) : n == 3 ? (b & 0x0f) : (b & 0x07);
         for (std::size_t k = 1; k < n; ++k) {
             if (i + k >= s.size() || (static_cast<unsigned char>(s[i + k]) & 0xc0) != 0x80) {
@@ -87,7 +91,8 @@ bool breaksBefore(const std::vector<CodePoint>& cps, std::size_t i) {
 std::string_view trimmed(std::string_view s) {
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
         s.remove_suffix(1);
-    if (s.size() >= 3 && s.substr(s.size() - 3) == "\u3000") return trimmed(s.substr(0, s.size() - 3));
+    if (s.size() >= 3 && s.substr(s.size() - 3) == "\u3000")
+        return trimmed(s.substr(0, s.size() - 3));
     return s;
 }
 
@@ -108,8 +113,8 @@ class Fitter {
 public:
     Fitter(std::string_view text, const Text& font, double em, double width, double height,
            bool wraps, const TextMeasure& measure)
-        : m_explicit(explicitLines(text)), m_font(font), m_em(em), m_width(width),
-          m_height(height), m_wraps(wraps), m_measure(measure) {
+        : m_explicit(explicitLines(text)), m_font(font), m_em(em), m_width(width), m_height(height),
+          m_wraps(wraps), m_measure(measure) {
         m_maxLines = std::max(static_cast<int>(m_explicit.size()), wraps ? kWrappedLines : 1);
     }
 
@@ -188,8 +193,8 @@ private:
             for (std::size_t i = start + 1; i <= cps.size(); ++i) {
                 if (i < cps.size() && !breaksBefore(cps, i)) continue;
                 const std::size_t to = i < cps.size() ? cps[i].at : line.size();
-                if (taken != 0 && width(trimmed(line.substr(from, to - from)), size) >
-                                      m_width + kSlack)
+                if (taken != 0 &&
+                    width(trimmed(line.substr(from, to - from)), size) > m_width + kSlack)
                     break;
                 taken = i;
             }

@@ -13,8 +13,8 @@
 // The rules measure through a TextMeasure, so that the page layout (which rows grow to two
 // lines) and the drawing decide alike. Lengths are table lengths (tenths of a millimetre).
 
-#include "printing/print_table.h"
 #include "base/text.h"
+#include "printing/print_table.h"
 
 #include <string>
 #include <string_view>

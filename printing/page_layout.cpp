@@ -39,8 +39,8 @@ constexpr double kNumberBand = 2.2;
 // The heights of the rows, grown where a cell's text needs more lines than its row holds, but
 // not past `limit` (a page). Cells of areas that span rows keep the heights they have.
 std::vector<double> rowHeightsOf(const PrintTable& table, const std::vector<CellArea>& areas,
-                                 const std::vector<double>& columnEdges,
-                                 const TextMeasure* measure, double limit) {
+                                 const std::vector<double>& columnEdges, const TextMeasure* measure,
+                                 double limit) {
     const int rows = table.rowCount();
     const int columns = table.columnCount();
     std::vector<double> heights(static_cast<std::size_t>(rows));
@@ -60,8 +60,7 @@ std::vector<double> rowHeightsOf(const PrintTable& table, const std::vector<Cell
     for (const CellArea& a : areas)
         for (int r = a.row; r <= a.lastRow(); ++r)
             for (int c = a.column; c <= a.lastColumn(); ++c)
-                lastColumn[at(r, c)] =
-                    a.rows > 1 ? -1 : (c == a.column ? a.lastColumn() : 0);
+                lastColumn[at(r, c)] = a.rows > 1 ? -1 : (c == a.column ? a.lastColumn() : 0);
     for (int r = 1; r <= rows; ++r) {
         double& height = heights[static_cast<std::size_t>(r - 1)];
         for (int c = 1; c <= columns; ++c) {
@@ -70,8 +69,8 @@ std::vector<double> rowHeightsOf(const PrintTable& table, const std::vector<Cell
             if (last <= 0 || cell.text.empty()) continue;
             const double width = columnEdges[static_cast<std::size_t>(last)] -
                                  columnEdges[static_cast<std::size_t>(c - 1)];
-            height = std::max(height,
-                              std::min(std::ceil(heightWanted(cell, width, *measure)), limit));
+            height =
+                std::max(height, std::min(std::ceil(heightWanted(cell, width, *measure)), limit));
         }
     }
     return heights;

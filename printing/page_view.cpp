@@ -25,6 +25,10 @@ constexpr qint64 kPaintBudgetMs = 60;
 // pages are drawn straight onto the screen.
 constexpr qint64 kLargestImage = 32ll << 20;
 constexpr qint64 kImagesBudget = 160ll << 20;
+// Pages are drawn as if on paper this many units wide, scaled down to the screen: fonts at
+// a few pixels are set at whole pixel sizes, which would make a text wider or narrower than
+// on paper and than the room the layout gave it.
+constexpr double kDrawingWidth = 12000;
 constexpr double kSmallestZoom = 0.02;
 constexpr double kLargestZoom = 16;
 
@@ -86,9 +90,9 @@ void PageView::setDocument(const QSizeF& paperMm, int pageCount, PageDrawer draw
     m_current = 1;
     {
         const Moving moving(m_moving);
+        applyZoom(m_zoomMode == ZoomMode::Custom ? m_zoom : fittedZoom(m_zoomMode));
         verticalScrollBar()->setValue(0);
         horizontalScrollBar()->setValue(0);
-        applyZoom(m_zoomMode == ZoomMode::Custom ? m_zoom : fittedZoom(m_zoomMode));
     }
     viewport()->update();
     emit documentChanged(m_pageCount);
@@ -104,8 +108,7 @@ void PageView::setCurrentPage(int page) {
         const Moving moving(m_moving);
         verticalScrollBar()->setValue(static_cast<int>(std::lround(r.top() - o.y() - kGap)));
         if (contentSize().width() > viewport()->width())
-            horizontalScrollBar()->setValue(
-                static_cast<int>(std::lround(r.left() - o.x() - kGap)));
+            horizontalScrollBar()->setValue(static_cast<int>(std::lround(r.left() - o.x() - kGap)));
     }
     if (page != m_current) {
         m_current = page;
@@ -197,8 +200,10 @@ std::pair<int, int> PageView::pagesIn(const QRect& area) const {
     const double step = height + kGap;
     const double top = area.top() - origin().y();
     const double bottom = area.bottom() + 1 - origin().y(); // exclusive
-    const int firstRow = std::max(0, static_cast<int>(std::floor((top - kGap - height) / step)) + 1);
-    const int lastRow = std::min(rows() - 1, static_cast<int>(std::ceil((bottom - kGap) / step)) - 1);
+    const int firstRow =
+        std::max(0, static_cast<int>(std::floor((top - kGap - height) / step)) + 1);
+    const int lastRow =
+        std::min(rows() - 1, static_cast<int>(std::ceil((bottom - kGap) / step)) - 1);
     if (lastRow < firstRow) return {0, -1};
     return {firstRow * columns(), std::min(m_pageCount - 1, (lastRow + 1) * columns() - 1)};
 }
@@ -220,11 +225,14 @@ bool PageView::keepsImages() const {
 
 void PageView::applyZoom(double zoom) {
     zoom = std::clamp(zoom, kSmallestZoom, kLargestZoom);
-    // The page in view stays where it is, as far as the scrolling allows.
-    double within = 0;
+    // The page in view stays where it is, as far as the scrolling allows: its part at the top
+    // of the view (or the room above it), and its part in the middle of the view's width.
+    double down = 0, above = 0, across = 0.5;
     if (m_pageCount > 0) {
         const QRectF r = pageRect(m_current - 1);
-        within = (0 - r.top()) / std::max(r.height(), 1.0);
+        down = std::max(-r.top(), 0.0) / std::max(r.height(), 1.0);
+        above = std::max(r.top(), 0.0);
+        across = (viewport()->width() / 2.0 - r.left()) / std::max(r.width(), 1.0);
     }
     const bool changed = zoom != m_zoom;
     m_zoom = zoom;
@@ -233,9 +241,11 @@ void PageView::applyZoom(double zoom) {
         updateScrollBars();
         if (m_pageCount > 0) {
             const QRectF r = pageRect(m_current - 1);
-            const double top = r.top() - origin().y();
+            const QPointF o = origin();
             verticalScrollBar()->setValue(
-                static_cast<int>(std::lround(top + within * r.height())));
+                static_cast<int>(std::lround(r.top() - o.y() + down * r.height() - above)));
+            horizontalScrollBar()->setValue(static_cast<int>(
+                std::lround(r.left() - o.x() + across * r.width() - viewport()->width() / 2.0)));
         }
     }
     viewport()->update();
@@ -245,10 +255,12 @@ void PageView::applyZoom(double zoom) {
 void PageView::updateScrollBars() {
     const QSizeF content = contentSize();
     const QSize view = viewport()->size();
-    verticalScrollBar()->setRange(0, std::max(0, static_cast<int>(content.height()) - view.height()));
+    verticalScrollBar()->setRange(0,
+                                  std::max(0, static_cast<int>(content.height()) - view.height()));
     verticalScrollBar()->setPageStep(view.height());
     verticalScrollBar()->setSingleStep(20);
-    horizontalScrollBar()->setRange(0, std::max(0, static_cast<int>(content.width()) - view.width()));
+    horizontalScrollBar()->setRange(0,
+                                    std::max(0, static_cast<int>(content.width()) - view.width()));
     horizontalScrollBar()->setPageStep(view.width());
     horizontalScrollBar()->setSingleStep(20);
 }
@@ -288,12 +300,22 @@ void PageView::render(int index) {
     image.fill(Qt::white);
     {
         QPainter p(&image);
-        p.setRenderHint(QPainter::TextAntialiasing);
-        if (m_drawer) m_drawer(p, index, QRectF(QPointF(0, 0), page));
+        drawPage(p, index, QRectF(QPointF(0, 0), page));
     }
     m_images[index] = Cached{std::move(image), m_zoom, ++m_clock};
     m_drawn[static_cast<std::size_t>(index)] = true;
     forgetOldImages();
+}
+
+void PageView::drawPage(QPainter& p, int index, const QRectF& page) const {
+    if (!m_drawer) return;
+    const double k = std::max(1.0, kDrawingWidth / std::max(page.width(), 1.0));
+    p.save();
+    p.setRenderHint(QPainter::TextAntialiasing);
+    p.translate(page.topLeft());
+    p.scale(1 / k, 1 / k);
+    m_drawer(p, index, QRectF(0, 0, page.width() * k, page.height() * k));
+    p.restore();
 }
 
 void PageView::forgetOldImages() {
@@ -346,8 +368,7 @@ void PageView::paintEvent(QPaintEvent* event) {
         if (!images) {
             p.save();
             p.setClipRect(r.intersected(event->rect()));
-            p.setRenderHint(QPainter::TextAntialiasing);
-            if (m_drawer) m_drawer(p, i, r);
+            drawPage(p, i, r);
             p.restore();
             m_drawn[static_cast<std::size_t>(i)] = true;
             continue;

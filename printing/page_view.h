@@ -80,8 +80,8 @@ private:
     int rows() const;
     QSizeF pageSize() const; // on the screen at the zoom
     QSizeF contentSize() const;
-    QPointF origin() const;                  // the content's top-left in the viewport
-    QRectF pageRect(int index) const;        // in the viewport
+    QPointF origin() const;                               // the content's top-left in the viewport
+    QRectF pageRect(int index) const;                     // in the viewport
     std::pair<int, int> pagesIn(const QRect& area) const; // indexes, first > last when none
     double fittedZoom(ZoomMode mode) const;
     bool keepsImages() const;
@@ -90,6 +90,7 @@ private:
     void updateCurrentPage();
     const Cached* imageOf(int index) const;
     void render(int index);
+    void drawPage(QPainter& painter, int index, const QRectF& page) const;
     void drawMissingPage();
     void forgetOldImages();
 

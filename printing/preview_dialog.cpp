@@ -19,7 +19,8 @@ namespace {
 
 // The pictures of the tool bar: the desktop theme's, else those Qt's print support carries.
 QIcon toolIcon(const QString& name) {
-    static const QString kPrefix = QStringLiteral(":/qt-project.org/dialogs/qprintpreviewdialog/images/");
+    static const QString kPrefix =
+        QStringLiteral(":/qt-project.org/dialogs/qprintpreviewdialog/images/");
     QIcon icon = QIcon::fromTheme(name);
     icon.addFile(kPrefix + name + QStringLiteral("-24.png"), QSize(24, 24));
     icon.addFile(kPrefix + name + QStringLiteral("-32.png"), QSize(32, 32));

@@ -1,10 +1,10 @@
 #include "printing/print_engine.h"
 
-#include "printing/pdf_text_map.h"
-#include "printing/table_painter.h"
 #include "base/files.h"
 #include "base/paths.h"
 #include "gui/qt_text.h"
+#include "printing/pdf_text_map.h"
+#include "printing/table_painter.h"
 
 #include <QApplication>
 #include <QPageLayout>
@@ -109,8 +109,7 @@ PaperSize paperOfPrinter(const QPrinter& printer) {
     return {mm.width() * 10, mm.height() * 10};
 }
 
-PageLayout layOutFor(const PrintTable& table, const QPrinter& printer,
-                     const TextMeasure& measure) {
+PageLayout layOutFor(const PrintTable& table, const QPrinter& printer, const TextMeasure& measure) {
     return layOutPages(table, paperOfPrinter(printer), &measure);
 }
 

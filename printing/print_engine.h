@@ -15,10 +15,10 @@
 // of them needs a display (the offscreen platform is enough). A PDF written here has its fonts
 // embedded and its text searchable.
 
-#include "printing/page_layout.h"
-#include "printing/print_table.h"
 #include "base/outcome.h"
 #include "base/text.h"
+#include "printing/page_layout.h"
+#include "printing/print_table.h"
 
 #include <QPageLayout>
 

@@ -1,10 +1,10 @@
 #include "printing/print_preview.h"
 
+#include "gui/message_box.h"
+#include "gui/qt_text.h"
 #include "printing/page_view.h"
 #include "printing/preview_dialog.h"
 #include "printing/print_engine.h"
-#include "gui/message_box.h"
-#include "gui/qt_text.h"
 
 #include <QFileDialog>
 #include <QPageSetupDialog>
@@ -72,11 +72,10 @@ void PrintPreview::layOut() {
     m_painter = std::make_unique<TablePainter>(m_table, m_layout, *m_measure);
     m_dialog->setOrientation(m_printer->pageLayout().orientation());
     const QSizeF paper(m_layout.paper.width / 10, m_layout.paper.height / 10); // millimetres
-    m_dialog->pageView()->setDocument(
-        paper, m_layout.pageCount(),
-        [this](QPainter& painter, int index, const QRectF& sheet) {
-            if (m_painter) m_painter->drawPage(painter, index, sheet);
-        });
+    m_dialog->pageView()->setDocument(paper, m_layout.pageCount(),
+                                      [this](QPainter& painter, int index, const QRectF& sheet) {
+                                          if (m_painter) m_painter->drawPage(painter, index, sheet);
+                                      });
 }
 
 void PrintPreview::setOrientation(QPageLayout::Orientation orientation) {

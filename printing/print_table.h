@@ -9,8 +9,8 @@
 // the number of header rows printed at the top of every page, and the number of closing rows
 // (totals, signatures) kept on the page of the row before them.
 
-#include "printing/print_template.h"
 #include "base/text.h"
+#include "printing/print_template.h"
 
 #include <array>
 #include <cstdint>
@@ -37,8 +37,8 @@ struct PageSetup {
     bool printToFile = false;
     std::filesystem::path fileName; // for printToFile
     // Fields 12 to 18 mean nothing to this system's drawing: they are kept as set.
-    std::array<bool, 2> keptFlags{false, false}; // fields 12 and 13
-    std::array<std::int32_t, 2> keptCodes{0, 0}; // fields 14 and 15, each 0 to 2
+    std::array<bool, 2> keptFlags{false, false};      // fields 12 and 13
+    std::array<std::int32_t, 2> keptCodes{0, 0};      // fields 14 and 15, each 0 to 2
     std::array<std::int32_t, 3> keptValues{1, 0, 26}; // fields 16 (at least 1), 17 (at least 0), 18
     // -1 fits the table's width to the printable width; -2 prints at 100 percent unless the
     // table is wider than the printable width (then it fits); 0 is 100; 1 to 19 are 20;

@@ -200,8 +200,8 @@ void TablePainter::drawPage(QPainter& painter, int page, const QRectF& paper) co
 
 void TablePainter::drawPageNumber(QPainter& painter, int page, const QRectF& paper,
                                   double unit) const {
-    const FontEntry& entry = fontFor(m_layout.numberFont, m_layout.numberEm * unit,
-                                     painter.device());
+    const FontEntry& entry =
+        fontFor(m_layout.numberFont, m_layout.numberEm * unit, painter.device());
     const QString text = QString::fromStdString(pageNumberText(page + 1, m_layout.pageCount()));
     const QFontMetricsF& m = entry.metrics;
     const double x = paper.left() + m_layout.numberX * unit - m.horizontalAdvance(text) / 2;
@@ -237,9 +237,8 @@ void TablePainter::drawCell(QPainter& painter, const PrintCell& cell, const QRec
     const double em = fullEm * set.size;
     const FontEntry& entry = fontFor(cell.fontName, em, painter.device());
     const Alignment align = alignmentOf(cell.format);
-    const QRectF inner =
-        rect.adjusted(kCellPaddingX * scale, kCellPaddingY * scale, -kCellPaddingX * scale,
-                      -kCellPaddingY * scale);
+    const QRectF inner = rect.adjusted(kCellPaddingX * scale, kCellPaddingY * scale,
+                                       -kCellPaddingX * scale, -kCellPaddingY * scale);
     const double width = std::max(inner.width(), 0.0);
 
     const double pitch = kLinePitch * em;
@@ -272,8 +271,8 @@ void TablePainter::drawCell(QPainter& painter, const PrintCell& cell, const QRec
         }
         // The glyphs' visual middle sits (ascent - descent) / 2 above the baseline.
         const QFontMetricsF& m = use->metrics;
-        const double baseline = blockTop + static_cast<double>(i) * pitch + em / 2 +
-                                (m.ascent() - m.descent()) / 2;
+        const double baseline =
+            blockTop + static_cast<double>(i) * pitch + em / 2 + (m.ascent() - m.descent()) / 2;
         painter.setFont(use->font);
         double x = inner.left();
         switch (align.horizontal) {

@@ -69,8 +69,7 @@ private:
     };
     struct Fonts;
     FontEntry& fontFor(const Text& name, double em, QPaintDevice* device) const;
-    void drawCell(QPainter& painter, const PrintCell& cell, const QRectF& rect,
-                  double scale) const;
+    void drawCell(QPainter& painter, const PrintCell& cell, const QRectF& rect, double scale) const;
     void drawPageNumber(QPainter& painter, int page, const QRectF& paper, double unit) const;
 
     const PrintTable& m_table;

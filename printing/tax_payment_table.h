@@ -8,10 +8,10 @@
 // the mode, the employer and the print date. Who is a person and what the totals are is the
 // batch core's rule, handed in: the printed table and the sheet's totals row always agree.
 
-#include "engine/tax.h"
-#include "printing/print_table.h"
-#include "grid/grid.h"
 #include "base/text.h"
+#include "engine/tax.h"
+#include "grid/grid.h"
+#include "printing/print_table.h"
 
 #include <array>
 #include <filesystem>

@@ -47,24 +47,24 @@ TEST(CellText, WrapsBeforeSettingSmallerAndCutsOnlyWithASign) {
         {"fits", "张三", 70, two, true, "张三", 1, false},
         {"a long name wraps", "阿卜杜热合曼买买提江", 70, two, true, "阿卜杜热合曼买|买提江", 1,
          false},
-        {"a middle dot stays with the character before it", "阿卜杜热合曼买·提江", 70, two,
-         true, "阿卜杜热合曼|买·提江", 1, false},
+        {"a middle dot stays with the character before it", "阿卜杜热合曼买·提江", 70, two, true,
+         "阿卜杜热合曼|买·提江", 1, false},
         {"two lines set smaller", "一二三四五六七八九十一二三四五六", 70, two, true,
          "一二三四五六七八|九十一二三四五六", 0, false},
-        {"too long even small", "一二三四五六七八九十一二三四五六七八九十一二三四五六七八九十",
-         70, two, true, "一二三四五六七八九十一|二三四五六七八九十一…", 0.6, true},
+        {"too long even small", "一二三四五六七八九十一二三四五六七八九十一二三四五六七八九十", 70,
+         two, true, "一二三四五六七八九十一|二三四五六七八九十一…", 0.6, true},
         {"a card number is set smaller, not broken", "6222021234567890123", 70, two, true,
          "6222021234567890123", 0, false},
-        {"with spaces too", "6222 0212 3456 7890 123", 70, two, true, "6222 0212 3456 7890 123",
-         0, false},
-        {"a number that cannot fit", "6222021234567890123", 50, two, true, "62220212345678…",
-         0.6, true},
+        {"with spaces too", "6222 0212 3456 7890 123", 70, two, true, "6222 0212 3456 7890 123", 0,
+         false},
+        {"a number that cannot fit", "6222021234567890123", 50, two, true, "62220212345678…", 0.6,
+         true},
         {"a cell that does not wrap", "阿卜杜热合曼买买提江", 70, two, false,
          "阿卜杜热合曼买买提江", 0, false},
         {"one line of room", "阿卜杜热合曼买买提江", 70, 10, true, "阿卜杜热合曼买买提江", 0,
          false},
-        {"words break at spaces", "Bank of China Beijing", 70, two, true,
-         "Bank of China|Beijing", 1, false},
+        {"words break at spaces", "Bank of China Beijing", 70, two, true, "Bank of China|Beijing",
+         1, false},
         {"no comma opens a line", "一二三四五六七，八", 70, two, true, "一二三四五六|七，八", 1,
          false},
         {"its own line breaks", "用于报\r\n税金额", 70, two, true, "用于报|税金额", 1, false},
@@ -81,8 +81,7 @@ TEST(CellText, WrapsBeforeSettingSmallerAndCutsOnlyWithASign) {
             EXPECT_GE(set.size, kSmallestSize);
         }
         // Whatever was set fits its room at its size, and at a step larger it would not.
-        EXPECT_LE(linesHeight(static_cast<int>(set.lines.size()), 10 * set.size),
-                  c.height + 1e-9);
+        EXPECT_LE(linesHeight(static_cast<int>(set.lines.size()), 10 * set.size), c.height + 1e-9);
         for (const std::string& l : set.lines)
             EXPECT_LE(measure.width(Text(), 10 * set.size, l), c.width + 1e-9) << l;
         if (set.size < 1 && !set.elided) {
@@ -115,11 +114,11 @@ TEST(PageLayout, RowsGrowForTwoLinesAndThePagesFollow) {
     const PageLayout plain = layOutPages(shortNames, &measure);
     const PageLayout grown = layOutPages(longNames, &measure);
     EXPECT_EQ(plain.rowHeight(4), 60);
-    const double twoLines = std::ceil(linesHeight(2, cellEm(longNames.cell(4, 2))) +
-                                      2 * kCellPaddingY);
+    const double twoLines =
+        std::ceil(linesHeight(2, cellEm(longNames.cell(4, 2))) + 2 * kCellPaddingY);
     for (int r = 4; r < 4 + 25; ++r)
         EXPECT_EQ(grown.rowHeight(r), twoLines) << r;
-    EXPECT_EQ(grown.rowHeight(3), 102); // the headers hold their own two lines
+    EXPECT_EQ(grown.rowHeight(3), 102);                 // the headers hold their own two lines
     EXPECT_EQ(layOutPages(longNames).rowHeight(4), 60); // without a measure, as the table has
     EXPECT_EQ(plain.pageCount(), 1);
     EXPECT_EQ(grown.pageCount(), 2);

@@ -1,6 +1,6 @@
+#include "base/convert.h"
 #include "printing/tax_payment_table.h"
 #include "resources/print_template.h"
-#include "base/convert.h"
 #include "tests/printing/print_support.h"
 
 #include <array>
@@ -219,7 +219,8 @@ TEST_F(Fill, AReopenedBatchFilePrintsItsPeopleOnly) {
         ASSERT_EQ(cell(9999, batch::kIncomeColumn), "0");
         const PrintTable opened = print();
         ExpectFrame(opened, 3, "个人所得税缴纳表", "自行负\r\n担税额", totals);
-        EXPECT_TRUE(sheet->CalculateAll()); // every reopened row is computed, the totals go into row 10,000
+        EXPECT_TRUE(
+            sheet->CalculateAll()); // every reopened row is computed, the totals go into row 10,000
         ASSERT_EQ(cell(10000, batch::kNameColumn), "合计");
         const PrintTable computed = print();
         ExpectFrame(computed, 3, "个人所得税缴纳表", "自行负\r\n担税额", totals);

@@ -1,11 +1,11 @@
 // The PDF of the tax payment table, written offscreen and read back with poppler's tools.
 
+#include "base/convert.h"
 #include "printing/page_layout.h"
 #include "printing/pdf_text_map.h"
 #include "printing/print_engine.h"
 #include "printing/tax_payment_table.h"
 #include "resources/print_template.h"
-#include "base/convert.h"
 #include "tests/printing/print_support.h"
 
 #include <QApplication>
