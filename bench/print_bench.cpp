@@ -19,6 +19,7 @@
 #include "bench/support/qt_bench.h"
 #include "printing/page_view.h"
 #include "printing/print_preview.h"
+#include "printing/table_painter.h"
 
 #include <QTest>
 
@@ -78,11 +79,13 @@ void BM_FillFromFullGrid(benchmark::State& state) {
 }
 BENCHMARK(BM_FillFromFullGrid)->Unit(benchmark::kMillisecond);
 
+// As the preview and the print lay it out: with the texts measured in the printed fonts.
 void BM_LayOutTenThousand(benchmark::State& state) {
     Workspace w(batch::kDataRows);
     const PrintTable t = w.fill();
+    const FontMeasure measure;
     for (auto _ : state) {
-        PageLayout l = layOutPages(t, paperOf(2, 1));
+        PageLayout l = layOutPages(t, paperOf(2, 1), &measure);
         benchmark::DoNotOptimize(l);
     }
 }
@@ -103,15 +106,19 @@ BENCHMARK(BM_PdfOfPeople)->Arg(100)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 // The click on "打印" in a batch window of 10,000 computed people until the preview has
 // painted its first page: the fill of the print table, the layout, the window and the first
-// page drawn.
+// page drawn. With argument 1 every name is too long for one line: every row is measured and
+// grows to two lines.
 void BM_PreviewFirstPage(benchmark::State& state) {
+    const bool longNames = state.range(0) == 1;
     bench::DataDirectory data;
     batch::BatchWindow window;
     window.show();
     if (!QTest::qWaitForWindowExposed(&window)) std::abort();
     Grid& g = window.sheet().grid();
     for (int r = 1; r <= batch::kDataRows; ++r) {
-        g.setText(r, batch::kNameColumn, Text::fromUtf8("张三" + std::to_string(r)));
+        g.setText(
+            r, batch::kNameColumn,
+            Text::fromUtf8((longNames ? "阿卜杜热合曼·买买提江" : "张三") + std::to_string(r)));
         g.setText(r, batch::kIncomeColumn, ToText(3000.0 + (r * 37) % 60000 + 0.5));
         g.setText(r, batch::kCardColumn,
                   Text::fromUtf8("62220212345678" + std::to_string(10000 + r)));
@@ -139,6 +146,8 @@ void BM_PreviewFirstPage(benchmark::State& state) {
     state.counters["pages"] = pages;
 }
 BENCHMARK(BM_PreviewFirstPage)
+    ->Arg(0)
+    ->Arg(1)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->Repetitions(15)

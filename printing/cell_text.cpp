@@ -148,7 +148,8 @@ public:
         return elided(std::move(smallest));
     }
 
-    // The lines of the text at its full size, as many as wrapping makes.
+private:
+    // The lines of the text at `size`, as many as wrapping makes.
     std::vector<std::string> linesAt(double size) const {
         std::vector<std::string> out;
         for (std::string_view line : m_explicit) {
@@ -160,9 +161,6 @@ public:
         return out;
     }
 
-    int maxLines() const { return m_maxLines; }
-
-private:
     double width(std::string_view line, double size) const {
         return line.empty() ? 0.0 : m_measure.width(m_font, m_em * size, line);
     }
@@ -268,7 +266,8 @@ bool surelyFits(const Text& text, double em, double width) {
 }
 
 bool breaksLines(const Text& text) {
-    return text.bytes().find_first_of("\r\n") != std::string::npos;
+    return std::any_of(text.bytes().begin(), text.bytes().end(),
+                       [](char c) { return c == '\r' || c == '\n'; });
 }
 
 } // namespace
@@ -314,12 +313,15 @@ double heightWanted(const PrintCell& cell, double width, const TextMeasure& meas
     if (cell.text.empty()) return 0;
     const double em = cellEm(cell);
     const double room = width - 2 * kCellPaddingX;
-    int lines = 1;
-    if (breaksLines(cell.text) || (wrapsIn(cell) && !surelyFits(cell.text, em, room))) {
-        const std::string text = cell.text.toUtf8();
-        const Fitter fitter(text, cell.fontName, em, room, 0, wrapsIn(cell), measure);
-        lines = std::min(static_cast<int>(fitter.linesAt(1.0).size()), fitter.maxLines());
-    }
+    // A text that breaks its own lines has as many as it may have: wrapping adds none. A line
+    // that does not fit and may wrap takes two (set smaller if two are not enough).
+    int lines =
+        breaksLines(cell.text) ? static_cast<int>(explicitLines(cell.text.bytes()).size()) : 1;
+    // (A number is ASCII, the same in GB18030 and in UTF-8.)
+    if (lines == 1 && !surelyFits(cell.text, em, room) && wrapsIn(cell) &&
+        !readsAsOneNumber(cell.text.bytes()) &&
+        measure.width(cell.fontName, em, cell.text.toUtf8()) > room + kSlack)
+        lines = kWrappedLines;
     return linesHeight(lines, em) + 2 * kCellPaddingY;
 }
 
