@@ -10,12 +10,16 @@
 #include "tests/support/temp_dir.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPrinter>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolBar>
 
+#include <filesystem>
 #include <memory>
 
 using namespace iit;
@@ -141,6 +145,66 @@ private slots:
         });
         QVERIFY(!preview.saveAsPdf(QString()));
         QCOMPARE(shown, QStringLiteral("信息：: 未指定欲打印到的文件名称"));
+
+        // A failure says what and why; the file chosen in the print dialog is saved the same
+        // way, and a file that may not be replaced stays as it was.
+        m_watchdog->expect([&](QWidget* dialog) {
+            shown = testing::ModalWatchdog::describe(dialog);
+            dialog->close();
+        });
+        QVERIFY(!preview.saveAsPdf(QString::fromStdString(dir.path().string())));
+        QCOMPARE(shown, QStringLiteral("信息：: 无法保存文件 %1：这是一个目录")
+                            .arg(QString::fromStdString(dir.path().string())));
+        std::filesystem::permissions(dir / "缴纳表.pdf", std::filesystem::perms::owner_read);
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(file);
+        const Outcome<Finished> out = printWithProgress(printer, preview.table(), preview.dialog());
+        QVERIFY(!out);
+        QCOMPARE(out.problem().message.toUtf8(),
+                 "无法保存文件 " + (dir / "缴纳表.pdf").string() + "：文件不允许改写");
+        QVERIFY(testing::readFile(dir / "缴纳表.pdf") == bytes);
+    }
+
+    // The view opens on the whole first page; the zoom, the page number and the view follow
+    // each other.
+    void zoomAndPageNumberFollowTheView() {
+        QWidget owner;
+        PrintPreview preview(&owner);
+        preview.show(TableWithPeople(300));
+        QVERIFY(QTest::qWaitForWindowExposed(preview.dialog()));
+        PageView* view = preview.pageView();
+        auto* number = preview.dialog()->findChild<QLineEdit*>(QStringLiteral("页码"));
+        auto* zoom = preview.dialog()->findChild<QComboBox*>();
+        QScrollBar* scroll = view->verticalScrollBar();
+        QCOMPARE(view->zoomMode(), PageView::ZoomMode::FitPage);
+        QCOMPARE(scroll->value(), 0);
+        const double whole = view->zoomFactor();
+
+        ToolAction(preview.dialog(), QStringLiteral("适合宽度"))->trigger();
+        QVERIFY(view->zoomFactor() > whole);
+        QCOMPARE(zoom->currentText(), QString::number(view->zoomFactor() * 100, 'f', 1) + "%");
+        number->setText(QStringLiteral("7"));
+        emit number->editingFinished();
+        QCOMPARE(view->currentPage(), 7);
+        const int atSeven = scroll->value();
+        QVERIFY(atSeven > 0);
+        ToolAction(preview.dialog(), QStringLiteral("放大"))->trigger();
+        QCOMPARE(view->currentPage(), 7);
+        QVERIFY(scroll->value() > atSeven); // the seventh page, larger, is still in view
+        QVERIFY(!ToolAction(preview.dialog(), QStringLiteral("适合宽度"))->isChecked());
+
+        scroll->setValue(scroll->maximum());
+        QCOMPARE(view->currentPage(), view->pageCount());
+        QCOMPARE(number->text(), QString::number(view->pageCount()));
+        QVERIFY(!ToolAction(preview.dialog(), QStringLiteral("下一页"))->isEnabled());
+        scroll->setValue(0);
+        QCOMPARE(view->currentPage(), 1);
+
+        zoom->setEditText(QStringLiteral("50%"));
+        emit zoom->lineEdit()->editingFinished();
+        QCOMPARE(view->zoomFactor(), 0.5);
+        QCOMPARE(view->zoomMode(), PageView::ZoomMode::Custom);
     }
 
 private:
