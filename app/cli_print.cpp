@@ -207,15 +207,16 @@ int RunPrint(Context& ctx) {
     fill.mode = sheet.mode();
     fill.today = Now();
     const batch::SheetPeople people = batch::PeopleOf(sheet.grid());
-    printing::FillTaxPaymentTable(table, sheet.grid(), {people.rows, people.totalTexts()}, fill);
+    printing::fillTaxPaymentTable(table, sheet.grid(), {people.rows, people.totalTexts()}, fill);
 
     OffscreenApplication app;
     endIfSignalled();
-    const std::optional<Text> error = printing::PrintToPdf(
+    const Outcome<printing::Finished> printed = printing::printToPdf(
         table, output.file->path(), [](const printing::PrintProgress&) { return g_signal == 0; });
     endIfSignalled();
-    if (error) {
-        std::cerr << "iitcalc-cli: " << *args.output << ": " << error->toUtf8() << "\n";
+    if (!printed || *printed != printing::Finished::Done) {
+        const std::string why = printed ? "cancelled" : printed.problem().message.toUtf8();
+        std::cerr << "iitcalc-cli: " << *args.output << ": " << why << "\n";
         return kExitFailure;
     }
     if (!FinishOutput(output)) {

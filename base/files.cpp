@@ -241,6 +241,8 @@ Text WriteFailureReason(const fs::path& path, int error) {
     case ENOENT:
     case ENOTDIR:
         return sysText("目录不存在");
+    case ENAMETOOLONG:
+        return sysText("文件名太长");
     case 0:
         return sysText("写入失败");
     default:

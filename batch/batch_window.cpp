@@ -321,7 +321,7 @@ void BatchWindow::Print() {
     const std::filesystem::path layout = printing::PrintTemplatePath();
     printing::EnsurePrintTemplateFile(layout);
     const SheetPeople people = PeopleOf(m_sheet.grid());
-    m_preview->show(printing::MakeTaxPaymentTable(layout, m_sheet.grid(),
+    m_preview->show(printing::makeTaxPaymentTable(layout, m_sheet.grid(),
                                                   {people.rows, people.totalTexts()}, input));
 }
 

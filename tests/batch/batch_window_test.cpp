@@ -477,7 +477,7 @@ void BatchWindowTest::printOpensOnePreview() {
     grid().setText(1, 3, iit::Text::fromUtf8("8000"));
     click("图形按钮打印");
     QTRY_VERIFY(m_window->preview().isOpen());
-    QPrintPreviewDialog* first = m_window->preview().dialog();
+    auto* first = m_window->preview().dialog();
     click("图形按钮打印");
     QCOMPARE(m_window->preview().dialog(), first); // only brought to the front
     const iit::printing::PrintTable& table = m_window->preview().table();

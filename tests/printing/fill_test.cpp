@@ -1,6 +1,6 @@
+#include "base/convert.h"
 #include "printing/tax_payment_table.h"
 #include "resources/print_template.h"
-#include "base/convert.h"
 #include "tests/printing/print_support.h"
 
 #include <array>
@@ -20,7 +20,7 @@ protected:
     PrintTable print(TaxMode mode = TaxMode::Gross,
                      const char* employer = "") {
         const batch::SheetPeople people = batch::PeopleOf(grid());
-        return MakeTaxPaymentTable(templateFile, grid(), {people.rows, people.totalTexts()},
+        return makeTaxPaymentTable(templateFile, grid(), {people.rows, people.totalTexts()},
                                    {Text::fromUtf8(employer), mode, kToday});
     }
 
@@ -79,7 +79,7 @@ void ExpectFrame(const PrintTable& t, int k, const std::string& title, const std
             EXPECT_EQ(t.cell(r, c).format & kBorderMask, r <= k + 4 ? kBorderMask : kBorderTop)
                 << r << "," << c;
         }
-    EXPECT_EQ(t.pageSetup(), TaxTablePageSetup());
+    EXPECT_EQ(t.pageSetup(), taxTablePageSetup());
     EXPECT_EQ(t.pageSetup().margins, (std::array<std::int32_t, 4>{160, 100, 160, 120}));
 }
 
@@ -219,7 +219,8 @@ TEST_F(Fill, AReopenedBatchFilePrintsItsPeopleOnly) {
         ASSERT_EQ(cell(9999, batch::kIncomeColumn), "0");
         const PrintTable opened = print();
         ExpectFrame(opened, 3, "个人所得税缴纳表", "自行负\r\n担税额", totals);
-        EXPECT_TRUE(sheet->CalculateAll()); // every reopened row is computed, the totals go into row 10,000
+        EXPECT_TRUE(
+            sheet->CalculateAll()); // every reopened row is computed, the totals go into row 10,000
         ASSERT_EQ(cell(10000, batch::kNameColumn), "合计");
         const PrintTable computed = print();
         ExpectFrame(computed, 3, "个人所得税缴纳表", "自行负\r\n担税额", totals);
