@@ -123,14 +123,17 @@ NumberLiteral ScanNumber(std::string_view s) {
 std::string NormalizeFullWidth(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (!isLeadByte(c)) {
-            out.push_back(static_cast<char>(c));
+    for (std::size_t i = 0; i < text.size();) {
+        const CharSpan ch = NextChar(text, i);
+        if (!ch.complete) break; // a character cut short at the end ends the copy
+        if (ch.length != 2) {
+            out.append(text.substr(i, ch.length));
+            i += ch.length;
             continue;
         }
-        if (i + 1 >= text.size()) break; // a lead byte without its trail byte ends the copy
-        const unsigned char t = static_cast<unsigned char>(text[++i]);
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const unsigned char t = static_cast<unsigned char>(text[i + 1]);
+        i += 2;
         if (c == 0xA3 && t >= 0xA1 && t <= 0xFE) {
             out.push_back(static_cast<char>(t & 0x7F));
         } else if (c == 0xA1 && t == 0xA1) {

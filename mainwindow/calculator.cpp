@@ -93,11 +93,10 @@ void CalculatorState::Clear() {
 
 Text CalculatorState::DeleteLast(const Text& display) {
     if (IsPlaceholder(display) || display.empty()) return Text{};
-    // The last character goes whole: a double-byte character ("数值过大") loses both bytes, so
-    // that no half character is left for the box to show.
+    // The last character goes whole: a character of two or four bytes ("数值过大") loses all of
+    // them, so that no part of one is left for the box to show.
     std::size_t last = 0;
-    for (std::size_t i = 0; i < display.size();
-         i += isLeadByte(display.at(i)) && i + 1 < display.size() ? 2 : 1)
+    for (std::size_t i = 0; i < display.size(); i += CharLength(display.view(), i))
         last = i;
     return LeftText(display, static_cast<std::int32_t>(last));
 }
