@@ -90,8 +90,8 @@ int RunBatch(Context& ctx) {
     }
     const std::string text = SheetText(sheet.grid());
     if (!output) {
-        std::cout << text << std::flush;
-        return std::cout ? kExitOk : kExitFailure;
+        std::cout << text; // a failed write is told when standard output is closed
+        return kExitOk;
     }
     if (!WriteOutput(std::filesystem::path(*output), text, problem)) {
         std::cerr << "iitcalc-cli: " << problem << "\n";

@@ -165,9 +165,9 @@ int RunPrint(Context& ctx) {
 
     // The input is read and the output checked before anything is computed; neither a
     // failure nor a signal leaves OUT changed.
-    auto input = std::make_unique<SheetInput>();
+    SheetInput input;
     std::string problem;
-    if (!ReadSheetInput(args.input, *input, problem)) {
+    if (!ReadSheetInput(args.input, input, problem)) {
         std::cerr << "iitcalc-cli: " << problem << "\n";
         return kExitFailure;
     }
@@ -176,7 +176,6 @@ int RunPrint(Context& ctx) {
     const auto endIfSignalled = [&] {
         if (g_signal == 0) return;
         output.file.reset();
-        input.reset();
         EndBySignal(g_signal);
     };
     if (!PrepareOutput(*args.output, args.input, output, problem)) {
@@ -185,7 +184,7 @@ int RunPrint(Context& ctx) {
     }
 
     batch::BatchSheet sheet;
-    if (const int failed = ComputeSheet(ctx, args, *input, sheet); failed != kExitOk)
+    if (const int failed = ComputeSheet(ctx, args, input, sheet); failed != kExitOk)
         return failed;
     endIfSignalled();
 

@@ -120,6 +120,39 @@ NumberLiteral ScanNumber(std::string_view s) {
     return out;
 }
 
+std::optional<std::string> WholeNumberText(std::string_view text) {
+    std::string s = NormalizeFullWidth(text);
+    std::size_t begin = 0, end = s.size();
+    while (begin < end && isBlank(static_cast<unsigned char>(s[begin])))
+        ++begin;
+    while (end > begin && isBlank(static_cast<unsigned char>(s[end - 1])))
+        --end;
+    s = s.substr(begin, end - begin);
+    // Thousands separators: one to three digits, then groups of a comma and three digits.
+    if (s.find(',') != std::string::npos) {
+        std::size_t i = s[0] == '-' || s[0] == '+' ? 1 : 0;
+        std::size_t lead = 0;
+        while (i < s.size() && isDigit(static_cast<unsigned char>(s[i])) && lead < 4)
+            ++i, ++lead;
+        if (lead < 1 || lead > 3) return std::nullopt;
+        std::string plain = s.substr(0, i);
+        while (i + 3 < s.size() && s[i] == ',' && isDigit(static_cast<unsigned char>(s[i + 1])) &&
+               isDigit(static_cast<unsigned char>(s[i + 2])) &&
+               isDigit(static_cast<unsigned char>(s[i + 3]))) {
+            plain.append(s, i + 1, 3);
+            i += 4;
+        }
+        if (i < s.size() && (s[i] == ',' || isDigit(static_cast<unsigned char>(s[i]))))
+            return std::nullopt;
+        plain.append(s, i);
+        s = std::move(plain);
+        if (s.find(',') != std::string::npos) return std::nullopt;
+    }
+    const NumberLiteral n = ScanNumber(s);
+    if (!n.hasDigits || n.end != s.size()) return std::nullopt;
+    return s;
+}
+
 std::string NormalizeFullWidth(std::string_view text) {
     std::string out;
     out.reserve(text.size());

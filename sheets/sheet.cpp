@@ -68,8 +68,7 @@ Format detectFormat(std::string_view bytes) {
                                                                                   : Format::Xlsx;
     if (startsWith(bytes, kEmptyZipMagic)) return Format::Xlsx;
     if (startsWith(bytes, kOle2Magic)) return Format::Xls;
-    if (startsWith(bytes, db::kPlainMagic) || startsWith(bytes, db::kCipherMagic))
-        return Format::TableDatabase;
+    if (db::IsTableFile(bytes)) return Format::TableDatabase;
     for (std::string_view magic : kBinaryMagics)
         if (startsWith(bytes, magic)) return Format::Binary;
     // Text has no NUL byte, unless it is UTF-16 (which starts with its byte-order mark here).

@@ -83,7 +83,7 @@ TEST(CliFiles, SpecialFilesNeverHangOrEatMemory) {
         {"config.inf is a FIFO",
          "mkdir d1 && mkfifo d1/config.inf && $CLI --data-dir d1 batch "
          "rows.tsv -o d1/x.dat; echo $?",
-         0, nullptr},
+         0, "未能记入配置文件"},
         {"configJS.inf is a FIFO",
          "mkdir d2 && mkfifo d2/configJS.inf && $CLI --data-dir d2 batch rows.tsv | tail -1", 0,
          nullptr},
@@ -132,24 +132,109 @@ TEST(CliFiles, DamagedBatchFilesAreRefusedAndLeftAlone) {
     ASSERT_GT(good.size(), 1000000u);
     std::string badSize = good;
     badSize[24] = static_cast<char>(badSize[24] + 1); // the record size
-    writeFile(dir / "size.dat", badSize);
-    std::string cut = good.substr(0, good.size() - 50); // the last record cut
-    writeFile(dir / "cut.dat", cut);
-    writeFile(dir / "text.dat", people(2));
-    const std::string refused = "文件打开失败，请选择正确的文件！ . . .";
-    for (const char* name : {"size.dat", "text.dat"}) {
-        SCOPED_TRACE(name);
-        const CliRun run = runShell(dir, std::string("$CLI batch ") + name + " -o out.tsv");
+    std::string claims = good;                         // a header that claims 2,147,483,647
+    for (int i = 16; i < 20; ++i)
+        claims[static_cast<std::size_t>(i)] = i == 19 ? '\x7F' : '\xFF';
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* message;
+    } cases[] = {
+        {"size.dat", badSize, "文件打开失败，请选择正确的文件！"},
+        {"junk.dat", "QKDB" + std::string(200, 'x'), "文件打开失败，请选择正确的文件！"},
+        {"cut.dat", good.substr(0, 600000), "它声称有 9999 条记录，只能读出 4833 条"},
+        {"claims.dat", claims, "它声称有 2147483647 条记录，只能读出 9999 条"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(dir / c.name, c.bytes);
+        const CliRun run = runShell(dir, std::string("$CLI batch ") + c.name + " -o out.tsv");
         EXPECT_EQ(run.exit, 1);
-        EXPECT_NE(run.err.find(refused), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
         EXPECT_FALSE(fs::exists(dir / "out.tsv"));
+        EXPECT_EQ(readFile(dir / c.name), c.bytes);
     }
-    EXPECT_EQ(readFile(dir / "size.dat"), badSize);
-    EXPECT_EQ(readFile(dir / "text.dat"), people(2));
-    // A file cut inside its last record is read as the records present and left as it is.
-    const CliRun run = runShell(dir, "$CLI batch cut.dat | head -1");
-    EXPECT_EQ(run.out, "P1\t\t8000\t90\t7910\t\t\n");
-    EXPECT_EQ(readFile(dir / "cut.dat"), cut);
+    // The content decides, not the name: text named .dat is a sheet's text.
+    writeFile(dir / "text.dat", people(2));
+    const CliRun run = runShell(dir, "$CLI batch text.dat | tail -1");
+    EXPECT_EQ(run.out, "合计\t\t16000\t180\t15820\t\t\n") << run.err;
+}
+
+// An input that gives nothing never replaces an output; one that gives more rows than the sheet
+// holds fails unless --truncate; a FIFO is read once its writer comes.
+TEST(CliFiles, InputsThatGiveNothingOrTooMuch) {
+    TempDir dir;
+    writeFile(dir / "empty.txt", "");
+    writeFile(dir / "blank.txt", "\r\n\n  \t\n");
+    writeFile(dir / "over.tsv", people(10001));
+    writeFile(dir / "out.tsv", "the old output\n");
+    struct Case {
+        const char* what;
+        std::string script;
+        int exit;
+        const char* message; // a part of standard error
+        const char* out;     // standard output, when given
+    };
+    const std::vector<Case> cases = {
+        {"an empty file", "$CLI batch empty.txt -o out.tsv", 1, "the input is empty", nullptr},
+        {"blank lines", "$CLI batch - -o out.tsv <blank.txt", 1, "the input is empty", nullptr},
+        {"a writer that writes nothing",
+         "mkfifo f1 && (sleep 1; : >f1) & $CLI batch f1 -o out.tsv", 1, "the input is empty",
+         nullptr},
+        {"a writer that comes late",
+         "mkfifo f2 && (sleep 1; printf 'P1\\t\\t8000\\n' >f2) & $CLI batch f2 | tail -1", 0,
+         nullptr, "合计\t\t8000\t90\t7910\t\t\n"},
+        {"10,001 rows", "$CLI batch over.tsv -o out.tsv", 1, "1 row does not fit", nullptr},
+        {"10,001 rows printed", "$CLI print over.tsv -o out.pdf", 1, "1 row does not fit",
+         nullptr},
+        {"10,001 rows, truncated", "$CLI batch over.tsv --truncate | wc -l", 0,
+         "the first 10000 were kept", "10000\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto start = Clock::now();
+        const CliRun run = runShell(dir, c.script);
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+        EXPECT_EQ(run.exit, c.exit) << run.err;
+        if (c.message) {
+            EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        }
+        if (c.out) {
+            EXPECT_EQ(run.out, c.out);
+        }
+    }
+    EXPECT_EQ(readFile(dir / "out.tsv"), "the old output\n");
+    EXPECT_FALSE(fs::exists(dir / "out.pdf"));
+}
+
+// Standard input leaves no copy behind and is never remembered as the batch file opened last.
+TEST(CliFiles, StandardInputLeavesNoTrace) {
+    TempDir dir;
+    writeFile(dir / "rows.tsv", people(3));
+    ASSERT_EQ(runShell(dir, "$CLI --data-dir d batch rows.tsv -o saved.dat").exit, 0);
+    const std::string tmp = (dir / "tmp").string();
+    fs::create_directory(dir / "tmp");
+    const CliRun run = runShell(dir, "TMPDIR=" + tmp + " XDG_RUNTIME_DIR=" + tmp +
+                                         " $CLI --data-dir d batch - <saved.dat | tail -1; "
+                                         "ls -A tmp | wc -l; ls d");
+    EXPECT_EQ(run.exit, 0) << run.err;
+    EXPECT_EQ(run.out, "合计\t\t24000\t270\t23730\t\t\n0\nconfig.inf\n设置税率表A.dat\n");
+}
+
+// Every command says when its output could not be written.
+TEST(CliFiles, OutputToAFullDevice) {
+    TempDir dir;
+    writeFile(dir / "rows.tsv", people(3));
+    for (const char* command : {"tax wages gross 8000", "tax --json wages gross 8000",
+                                "db dump x.dat", "batch rows.tsv", "--help", "--version",
+                                "batch --help"}) {
+        SCOPED_TRACE(command);
+        const CliRun run =
+            runShell(dir, "$CLI --data-dir . batch rows.tsv -o x.dat && $CLI --data-dir . " +
+                              std::string(command) + " >/dev/full");
+        EXPECT_EQ(run.exit, 1);
+        EXPECT_NE(run.err.find("standard output"), std::string::npos) << run.err;
+    }
 }
 
 TEST(CliFiles, DamagedRateTablesAreSetAsideOnce) {
