@@ -170,6 +170,20 @@ Outcome<void> CheckOpenRateTable() {
             return fail(db::ErrorMessage(code), code);
         return fail(sysText("文件不完整，记录数与文件长度不符"), db::kErrFileSize);
     }
+    // The fields a calculation reads hold numbers as wide as the window stores them.
+    const std::vector<db::FieldSpec> fields = db::Fields();
+    if (fields.size() < static_cast<std::size_t>(kRateTableFields))
+        return fail(sysText("字段不足 24 个"), db::kErrNoFields);
+    for (SubTable t : kSubTables) {
+        for (int f = FirstField(t); f < FieldOf(t, Field::Spare); ++f) {
+            const std::int32_t type = fields[static_cast<std::size_t>(f - 1)].type;
+            if (type != db::kInt && type != db::kInt64 && type != db::kFloat &&
+                type != db::kDouble)
+                return fail(sysText("第 ") + ToText(static_cast<std::int32_t>(f)) +
+                                sysText(" 个字段不是整数型、长整数型、小数型或双精度小数型"),
+                            db::kErrFieldType);
+        }
+    }
     const Outcome<BracketTable> table = ReadBracketTable();
     if (!table) return table.problem();
     return CheckBracketTable(*table);

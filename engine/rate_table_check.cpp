@@ -66,9 +66,20 @@ private:
         if (!(v >= 0 && Less(v, 100))) error(record, f, "应不小于 0 且小于 100");
     }
 
+    // Labour and royalties tax an income from the threshold up to the first-band limit U1 by
+    // their first rule: the threshold lies below U1.
+    void thresholdBelowLimit() {
+        const double threshold = at(1, Field::Threshold), limit = at(1, Field::Upper);
+        if (!Less(threshold, limit))
+            add(Severity::Error, 1, Field::Threshold,
+                FieldName(m_sub, 1, Field::Threshold) + sysText("应小于第一档的上限 ") +
+                    number(limit));
+    }
+
     void checkRoyalties() {
         wholeRange(1, Field::Threshold);
         wholeRange(1, Field::Upper);
+        if (m_out.empty()) thresholdBelowLimit();
         percentage(1, Field::Rate);
         percentage(2, Field::Rate); // the reduction percentage
     }
@@ -104,6 +115,7 @@ private:
             if (!(qd >= 0 && std::isfinite(qd))) error(r, Field::Deduction, "不能为负数");
             previousUpper = upper;
         }
+        if (m_sub != SubTable::Wages && m_out.empty()) thresholdBelowLimit();
     }
 
     // The tax the computation gives for an income; none when it gives no tax amount.

@@ -9,8 +9,9 @@
 // rates lie from 0 up to below 100, and a quick deduction is neither negative nor so large that
 // the tax where its band starts would be. The royalty sub-table holds no bands: record 1 gives
 // the threshold, the first-band limit and the rate, record 2's rate field the reduction
-// percentage. Values read as integers (thresholds, first-band limits) lie inside the 32-bit
-// range. Only the fields a calculation reads are checked. The tax on either side of a bound is
+// percentage. In both labour sub-tables and the royalties the threshold lies below the first
+// band's upper limit, up to which the first rule taxes. Values read as integers (thresholds,
+// first-band limits) lie inside the 32-bit range. Only the fields a calculation reads are checked. The tax on either side of a bound is
 // asked of the computation itself (tax.h), so the rules cannot disagree with the tax they guard.
 
 #include "engine/bracket_table.h"
