@@ -51,8 +51,9 @@ TableChoice OpenTable(const Context& ctx, const std::optional<std::string>& tabl
         }
         if (const Outcome<void> sound = engine::CheckOpenRateTable(); !sound) {
             db::CloseAllDatabases();
-            std::cerr << "iitcalc-cli: " << choice.path.string() << ": damaged rate table: "
-                      << OneLine(sound.problem().message).toUtf8() << "\n";
+            std::cerr << "iitcalc-cli: " << choice.path.string()
+                      << ": damaged rate table: " << OneLine(sound.problem().message).toUtf8()
+                      << "\n";
             return choice;
         }
     } else {

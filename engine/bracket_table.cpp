@@ -177,8 +177,7 @@ Outcome<void> CheckOpenRateTable() {
     for (SubTable t : kSubTables) {
         for (int f = FirstField(t); f < FieldOf(t, Field::Spare); ++f) {
             const std::int32_t type = fields[static_cast<std::size_t>(f - 1)].type;
-            if (type != db::kInt && type != db::kInt64 && type != db::kFloat &&
-                type != db::kDouble)
+            if (type != db::kInt && type != db::kInt64 && type != db::kFloat && type != db::kDouble)
                 return fail(sysText("第 ") + ToText(static_cast<std::int32_t>(f)) +
                                 sysText(" 个字段不是整数型、长整数型、小数型或双精度小数型"),
                             db::kErrFieldType);

@@ -42,9 +42,7 @@ public:
     }
 
 private:
-    double at(std::int32_t record, Field f) const {
-        return m_t.number(record, FieldOf(m_sub, f));
-    }
+    double at(std::int32_t record, Field f) const { return m_t.number(record, FieldOf(m_sub, f)); }
     bool inUse(std::int32_t record) const {
         return at(record, Field::Lower) != 0 || at(record, Field::Upper) != 0;
     }
@@ -172,12 +170,12 @@ private:
         if (continuous >= 0 && continuous <= kInt32Max)
             offer = static_cast<std::int32_t>(continuous);
         Text problem = FieldName(m_sub, r, Field::Deduction) + sysText(" ") + number(qd) +
-                       sysText(" 使两档不衔接：在下限 ") + number(at(r, Field::Lower)) +
+                       sysText(" 使两档不衔接：\r\n 在下限 ") + number(at(r, Field::Lower)) +
                        sysText(" 处，本档的税额比上一档") +
                        sysText(jump.sign() > 0 ? "高 " : "低 ") +
                        ToText(jump.sign() > 0 ? jump : -jump) + sysText(" 元");
-        problem += offer ? sysText("；衔接的速算数是 ") + ToText(*offer)
-                         : sysText("；速算数无法使两档衔接，请检查税率");
+        problem += offer ? sysText("；\r\n 衔接的速算数是 ") + ToText(*offer)
+                         : sysText("；\r\n 速算数无法使两档衔接，请检查税率");
         add(Severity::Warning, r, Field::Deduction, std::move(problem), offer);
     }
 

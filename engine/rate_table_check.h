@@ -11,8 +11,9 @@
 // the threshold, the first-band limit and the rate, record 2's rate field the reduction
 // percentage. In both labour sub-tables and the royalties the threshold lies below the first
 // band's upper limit, up to which the first rule taxes. Values read as integers (thresholds,
-// first-band limits) lie inside the 32-bit range. Only the fields a calculation reads are checked. The tax on either side of a bound is
-// asked of the computation itself (tax.h), so the rules cannot disagree with the tax they guard.
+// first-band limits) lie inside the 32-bit range. Only the fields a calculation reads are
+// checked. The tax on either side of a bound is asked of the computation itself (tax.h), so the
+// rules cannot disagree with the tax they guard.
 
 #include "engine/bracket_table.h"
 #include "base/outcome.h"
@@ -33,7 +34,7 @@ struct TableFinding {
     SubTable subTable = SubTable::Wages;
     std::int32_t record = 1; // 1-based
     Field field = Field::Threshold;
-    Text problem; // what is wrong, for the user, without saying where
+    Text problem; // what is wrong, for the user, without saying where; a warning's has lines
     // A warning's offer: the whole quick deduction with which the tax is continuous at the
     // band's lower bound; none when only a negative one would be.
     std::optional<std::int32_t> continuousDeduction;

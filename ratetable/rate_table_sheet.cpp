@@ -92,11 +92,12 @@ Text RefusalText(const CellFinding& f) {
 }
 
 Text ContinuityQuestion(const CellFinding& f) {
-    Text text = sysText(" ") + WhereOf(f) + sysText("：") + f.finding.problem + sysText("。\r\n\r\n ");
+    Text text =
+        sysText(" ") + WhereOf(f) + sysText("：") + f.finding.problem + sysText("。\r\n\r\n ");
     if (const std::optional<std::int32_t> offer = f.finding.continuousDeduction) {
         const Text value = ToText(*offer);
         return text + sysText("选“是”改为 ") + value +
-               sysText(" 后保存，选“否”按原值保存，选“取消”回到表格修改。");
+               sysText(" 后保存，选“否”按原值保存，\r\n 选“取消”回到表格修改。");
     }
     return text + sysText("仍然保存吗？选“否”回到表格修改。");
 }
@@ -255,10 +256,11 @@ Outcome<std::vector<CellFinding>> RateTableSheet::check(const Staging& staging) 
                 continue;
             const auto [row, column] = CellOf(r, field);
             out.push_back(
-                {row, column,
+                {row,
+                 column,
                  {engine::TableFinding::Severity::Error, *m_shown, r, field,
                   engine::FieldName(*m_shown, r, field) +
-                      sysText("超出 32 位整数的范围（-2147483648 至 2147483647）"),
+                      sysText("超出 32 位整数的范围，\r\n 应在 -2147483648 至 2147483647 之间"),
                   std::nullopt}});
         }
     }

@@ -99,8 +99,8 @@ bool RateTableWindow::acceptStorageDifferences() {
     std::string text = "税率表只保存整数，下列单元格将按右边的数值保存：\r\n";
     for (std::size_t i = 0; i < differences.size() && i < 8; ++i) {
         const StoredDifference& d = differences[i];
-        text += "\r\n    " + CellName(d.row, d.column).toUtf8() + "  “" + d.shown.toUtf8() + "” → " +
-                std::to_string(d.stored);
+        text += "\r\n    " + CellName(d.row, d.column).toUtf8() + "  “" + d.shown.toUtf8() +
+                "” → " + std::to_string(d.stored);
     }
     if (differences.size() > 8)
         text += "\r\n    …… 共 " + std::to_string(differences.size()) + " 处";
@@ -140,12 +140,12 @@ bool RateTableWindow::acceptChecks() {
         if (!ask) return true;
         // Going back to the grid is the safe answer: nothing is saved or changed.
         const bool offered = ask->finding.continuousDeduction.has_value();
-        const gui::Answer answer = gui::MessageBox(
-            ContinuityQuestion(*ask),
-            {.buttons = offered ? gui::Buttons::YesNoCancel : gui::Buttons::YesNo,
-             .icon = gui::Icon::Question,
-             .defaultAnswer = offered ? gui::Answer::Cancel : gui::Answer::No},
-            this);
+        const gui::Answer answer =
+            gui::MessageBox(ContinuityQuestion(*ask),
+                            {.buttons = offered ? gui::Buttons::YesNoCancel : gui::Buttons::YesNo,
+                             .icon = gui::Icon::Question,
+                             .defaultAnswer = offered ? gui::Answer::Cancel : gui::Answer::No},
+                            this);
         if (offered && answer == gui::Answer::Yes) {
             GridHistory::Step step(m_history);
             m_sheet.takeOffer(*ask);

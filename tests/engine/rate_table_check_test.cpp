@@ -48,8 +48,7 @@ std::string Describe(const std::vector<TableFinding>& findings) {
     std::string out;
     for (const TableFinding& f : findings)
         out += "[" + std::to_string(f.record) + "," + std::to_string(static_cast<int>(f.field)) +
-               (f.severity == Severity::Error ? " error " : " warning ") + f.problem.toUtf8() +
-               "]";
+               (f.severity == Severity::Error ? " error " : " warning ") + f.problem.toUtf8() + "]";
     return out;
 }
 
@@ -84,6 +83,7 @@ TEST(RateTableCheck, EachRuleOfEachLayout) {
         std::optional<std::int32_t> offer = std::nullopt;
     };
     using F = Field;
+    // clang-format off
     const Case cases[] = {
         {"a threshold edited", W, {{1, F::Threshold, 6000}}, false},
         {"a negative threshold", W, {{1, F::Threshold, -1}}, true, E, 1, F::Threshold},
@@ -114,8 +114,8 @@ TEST(RateTableCheck, EachRuleOfEachLayout) {
         {"a royalty rate of 100", R, {{1, F::Rate, 100}}, true, E, 1, F::Rate},
         {"a negative royalty reduction", R, {{2, F::Rate, -1}}, true, E, 2, F::Rate},
         {"a negative royalty limit", R, {{1, F::Upper, -5}}, true, E, 1, F::Upper},
-        {"royalty rows that are no bands", R, {{3, F::Lower, 9}, {3, F::Upper, 1}, {2, F::Upper, 7}},
-         false},
+        {"royalty rows that are no bands", R,
+         {{3, F::Lower, 9}, {3, F::Upper, 1}, {2, F::Upper, 7}}, false},
         // Continuity: the quick deduction with which the tax is the same on both sides.
         {"a wage rate raised", W, {{3, F::Rate, 22}}, true, Wn, 3, F::Deduction, 1650},
         {"a labour rate raised", LG, {{3, F::Rate, 35}}, true, Wn, 3, F::Deduction, 3000},
@@ -127,6 +127,7 @@ TEST(RateTableCheck, EachRuleOfEachLayout) {
         {"a deduction off by one", LN, {{4, F::Deduction, 7001}}, true, Wn, 4, F::Deduction,
          7000},
     };
+    // clang-format on
     const BracketTable builtIn = DefaultTable();
     for (const Case& c : cases) {
         BracketTable table = builtIn;
@@ -187,8 +188,9 @@ TEST(RateTableCheck, OfferedDeductionsMakeTheTaxContinuous) {
         for (std::int32_t r = 2; table.number(r, FieldOf(c.sub, Field::Upper)) != 0; ++r) {
             const double bound = base + table.number(r, FieldOf(c.sub, Field::Lower));
             const auto tax = [&](double x) {
-                return ComputeTaxFigures(table, Exact(static_cast<std::int64_t>(std::llround(x * 100))) /
-                                                    Exact(100),
+                return ComputeTaxFigures(table,
+                                         Exact(static_cast<std::int64_t>(std::llround(x * 100))) /
+                                             Exact(100),
                                          c.kind, c.mode, TaxPolicy::MainWindow())
                     .tax.toDouble();
             };
@@ -211,11 +213,11 @@ protected:
     void SetUp() override {
         // Each damaged file set aside is replaced by a file written with fsync: thousands of
         // them go to a memory file system where there is one.
-        std::string tmpl = ((std::filesystem::is_directory("/dev/shm")
-                                 ? std::filesystem::path("/dev/shm")
-                                 : std::filesystem::temp_directory_path()) /
-                            "iit-mutation-XXXXXX")
-                               .string();
+        std::string tmpl =
+            ((std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
+                                                        : std::filesystem::temp_directory_path()) /
+             "iit-mutation-XXXXXX")
+                .string();
         ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
         dir = tmpl;
         db::CloseAllDatabases();
@@ -238,26 +240,30 @@ struct Probe {
 // Every probe under the main window's and the batch's rules.
 std::string Results(const BracketTable& table) {
     static const std::vector<Probe> probes = {
-        {TaxKind::Wages, TaxMode::Gross,
-         {"4000", "4982", "4999.99", "5000", "5001", "6500", "7999.99", "8000", "12000", "17000",
-          "25000", "30000", "40000", "55000", "60000", "80000", "85000", "100000", "1000000",
-          "1000000000", "1999999999"}},
+        {TaxKind::Wages,
+         TaxMode::Gross,
+         {"4000",  "4982",  "4999.99", "5000",   "5001",    "6500",       "7999.99",
+          "8000",  "12000", "17000",   "25000",  "30000",   "40000",      "55000",
+          "60000", "80000", "85000",   "100000", "1000000", "1000000000", "1999999999"}},
         {TaxKind::Wages, TaxMode::Net, {"5000", "7910", "20000", "29000", "100000", "1000000"}},
-        {TaxKind::Labour, TaxMode::Gross,
-         {"799", "800", "801", "2000", "3999", "4000", "4001", "10000", "25000", "40000",
-          "62500", "100000", "1000000000", "1999999999"}},
-        {TaxKind::Labour, TaxMode::Net,
-         {"799", "800", "801", "2000", "3359", "3360", "3361", "10000", "21000", "30000",
-          "49500", "100000", "1000000000", "1999999999"}},
-        {TaxKind::Royalties, TaxMode::Gross,
+        {TaxKind::Labour,
+         TaxMode::Gross,
+         {"799", "800", "801", "2000", "3999", "4000", "4001", "10000", "25000", "40000", "62500",
+          "100000", "1000000000", "1999999999"}},
+        {TaxKind::Labour,
+         TaxMode::Net,
+         {"799", "800", "801", "2000", "3359", "3360", "3361", "10000", "21000", "30000", "49500",
+          "100000", "1000000000", "1999999999"}},
+        {TaxKind::Royalties,
+         TaxMode::Gross,
          {"799", "800", "801", "2000", "4000", "4001", "10000", "1999999999"}},
     };
     std::string out;
     for (const TaxPolicy& policy : {TaxPolicy::MainWindow(), TaxPolicy::BatchAll()})
         for (const Probe& p : probes)
             for (const char* income : p.incomes) {
-                const TaxFigures f = ComputeTaxFigures(table, Exact::fromText(Text::fromBytes(income)),
-                                                       p.kind, p.mode, policy);
+                const TaxFigures f = ComputeTaxFigures(
+                    table, Exact::fromText(Text::fromBytes(income)), p.kind, p.mode, policy);
                 out += std::to_string(static_cast<int>(f.type)) + ":" +
                        std::to_string(f.threshold) + ":" + ToText(f.tax).toUtf8() + ":" +
                        ToText(f.companion).toUtf8() + ";";
@@ -323,9 +329,8 @@ TEST_F(Mutation, NoDamageChangesAResultUnseen) {
         ASSERT_EQ(table->recordCount(), builtIn.recordCount()) << what;
         ASSERT_EQ(changed.size(), 1u) << what;
         EXPECT_TRUE(editable.count(changed.front()))
-            << what << ": record " << changed.front().first << " field "
-            << changed.front().second << " = " << table->number(changed.front().first,
-                                                                changed.front().second);
+            << what << ": record " << changed.front().first << " field " << changed.front().second
+            << " = " << table->number(changed.front().first, changed.front().second);
         EXPECT_TRUE(CheckBracketTable(*table)) << what;
         ++tally.edits;
     };

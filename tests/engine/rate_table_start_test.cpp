@@ -139,8 +139,7 @@ TEST_F(RateTableStartTest, DamagedTablesAreSetAsideAndReplaced) {
         {"cut inside its records", DefaultTableBytes().substr(0, 2444), "文件不完整"},
         {"cut between its records", DefaultTableBytes().substr(0, 2744 - 100), "文件不完整"},
         {"descriptors without records", DefaultTableBytes().substr(0, 1844), "文件不完整"},
-        {"bytes after its last record", DefaultTableBytes() + std::string(100, '\0'),
-         "文件不完整"},
+        {"bytes after its last record", DefaultTableBytes() + std::string(100, '\0'), "文件不完整"},
         // Whole, but with values no calculation can use.
         {"a bound with a byte flipped", flipped(1954, 0xff),
          "个人所得税税率表第 2 条记录：下限应等于上一档的上限 3000"},

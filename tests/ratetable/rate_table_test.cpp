@@ -359,6 +359,7 @@ TEST_F(RateTable, ChecksBeforeSaveNameTheirCells) {
         bool error = true;
         const char* says = "";
     };
+    // clang-format off
     const Case cases[] = {
         {"the built-in wage sub-table", SubTable::Wages, {}},
         {"the built-in labour sub-table", SubTable::LabourGross, {}},
@@ -380,9 +381,10 @@ TEST_F(RateTable, ChecksBeforeSaveNameTheirCells) {
          "第 6 行第 5 列：减征比例应不小于 0 且小于 100"},
         {"royalty rows that are no bands", SubTable::Royalties, {{7, 4, "-5"}, {8, 2, "9"}}},
         {"a wage rate raised", SubTable::Wages, {{7, 5, "22"}}, 7, 7, false,
-         "第 7 行第 7 列：速算数 1410 使两档不衔接：在下限 12000 处，本档的税额比上一档高 240 "
-         "元；衔接的速算数是 1650"},
+         "第 7 行第 7 列：速算数 1410 使两档不衔接：\r\n 在下限 12000 处，本档的税额比上一档高 "
+         "240 元；\r\n 衔接的速算数是 1650"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         install(DefaultTableBytes());

@@ -22,8 +22,8 @@
 #include <QTest>
 
 #include <memory>
-#include <utility>
 #include <string>
+#include <utility>
 
 #include <fcntl.h>
 #include <unistd.h>
