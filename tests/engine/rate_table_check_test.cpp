@@ -1,6 +1,6 @@
 // The rules of a bracket table (engine/rate_table_check.h): each rule of each sub-table layout,
 // the built-in table passing them, the continuous quick deduction offered for a jump, and the
-// start-up over a built-in table file damaged many ways.
+// start-up over the built-in table file damaged many ways.
 #include "database/database.h"
 #include "engine/bracket_table.h"
 #include "engine/rate_table_check.h"
@@ -12,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -148,54 +147,6 @@ TEST(RateTableCheck, EachRuleOfEachLayout) {
             if (other != c.sub) {
                 EXPECT_TRUE(CheckSubTable(table, other).empty()) << c.what;
             }
-        }
-    }
-}
-
-// Taking the offered deductions one after the other closes every jump: the tax the computation
-// gives a fen below each bound and at it differ by no more than what a whole deduction leaves,
-// half a unit times the tax's slope in the deduction (1 for wages and labour, below 2 for
-// labour with the tax excluded at these rates).
-TEST(RateTableCheck, OfferedDeductionsMakeTheTaxContinuous) {
-    struct Case {
-        SubTable sub;
-        TaxKind kind;
-        TaxMode mode;
-        std::vector<std::pair<std::int32_t, double>> rates;
-        double slack; // the jump a whole deduction may leave, and a fen
-    };
-    const Case cases[] = {
-        {SubTable::Wages, TaxKind::Wages, TaxMode::Gross, {{2, 12}, {4, 27}, {7, 41}}, 0.02},
-        {SubTable::LabourGross, TaxKind::Labour, TaxMode::Gross, {{2, 25}, {3, 33}}, 0.02},
-        {SubTable::LabourNet, TaxKind::Labour, TaxMode::Net, {{3, 31}, {4, 47}}, 1.0},
-    };
-    for (const Case& c : cases) {
-        BracketTable table = DefaultTable();
-        for (const auto& [record, rate] : c.rates)
-            table.setField(record, FieldOf(c.sub, Field::Rate), Value::number(rate));
-        int taken = 0;
-        for (std::vector<TableFinding> f = CheckSubTable(table, c.sub); !f.empty();
-             f = CheckSubTable(table, c.sub)) {
-            ASSERT_EQ(f.front().severity, Severity::Warning) << Describe(f);
-            ASSERT_TRUE(f.front().continuousDeduction) << Describe(f);
-            ASSERT_LT(++taken, 9) << Describe(f);
-            table.setField(f.front().record, FieldOf(c.sub, Field::Deduction),
-                           Value::int32(*f.front().continuousDeduction));
-        }
-        EXPECT_GE(taken, 2);
-        const double base =
-            c.sub == SubTable::Wages ? table.number(1, FieldOf(c.sub, Field::Threshold)) : 0;
-        for (std::int32_t r = 2; table.number(r, FieldOf(c.sub, Field::Upper)) != 0; ++r) {
-            const double bound = base + table.number(r, FieldOf(c.sub, Field::Lower));
-            const auto tax = [&](double x) {
-                return ComputeTaxFigures(table,
-                                         Exact(static_cast<std::int64_t>(std::llround(x * 100))) /
-                                             Exact(100),
-                                         c.kind, c.mode, TaxPolicy::MainWindow())
-                    .tax.toDouble();
-            };
-            EXPECT_NEAR(tax(bound), tax(bound - 0.01), c.slack)
-                << "sub-table " << FirstField(c.sub) << " bound " << bound;
         }
     }
 }
