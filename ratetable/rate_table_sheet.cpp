@@ -269,6 +269,7 @@ Outcome<std::vector<CellFinding>> RateTableSheet::check(const Staging& staging) 
     if (!table) return table.problem();
     for (engine::TableFinding& f : engine::CheckSubTable(*table, *m_shown)) {
         const auto [row, column] = CellOf(f.record, f.field);
+        if (row == 0) f.continuousDeduction.reset(); // no cell to take it into
         out.push_back({row, column, std::move(f)});
     }
     return out;
