@@ -61,7 +61,9 @@ TEST(CliFiles, NamesThatLookLikePatternsExist) {
     const fs::path table = dir / "税[2024]" / "设置税率表A.dat";
     std::string edited = readFile(table);
     ASSERT_FALSE(edited.empty());
-    edited += std::string(32, '\0'); // a byte change that the next start must not undo
+    // A byte change that the next start must not undo: the stamp of the first record, which
+    // no calculation reads.
+    edited[1844] = static_cast<char>(edited[1844] ^ 1);
     writeFile(table, edited);
     run = runShell(dir, "$CLI --data-dir '税[2024]' batch rows.tsv -o '工资[2024].dat' && "
                         "$CLI --data-dir '税[2024]' batch '工资[2024].dat' | head -1");
@@ -179,10 +181,13 @@ TEST(CliFiles, InputsThatGiveNothingOrTooMuch) {
         {"an empty file", "$CLI batch empty.txt -o out.tsv", 1, "the input is empty", nullptr},
         {"blank lines", "$CLI batch - -o out.tsv <blank.txt", 1, "the input is empty", nullptr},
         {"a writer that writes nothing",
-         "mkfifo f1 && (sleep 1; : >f1) & $CLI batch f1 -o out.tsv", 1, "the input is empty",
+         "mkfifo f1 && { (sleep 1; timeout 10 sh -c ': >f1') & $CLI batch f1 -o out.tsv; }", 1,
+         "the input is empty",
          nullptr},
         {"a writer that comes late",
-         "mkfifo f2 && (sleep 1; printf 'P1\\t\\t8000\\n' >f2) & $CLI batch f2 | tail -1", 0,
+         "mkfifo f2 && { (sleep 1; timeout 10 sh -c \"printf 'P1\\t\\t8000\\n' >f2\") & "
+         "$CLI batch f2 | tail -1; }",
+         0,
          nullptr, "合计\t\t8000\t90\t7910\t\t\n"},
         {"10,001 rows", "$CLI batch over.tsv -o out.tsv", 1, "1 row does not fit", nullptr},
         {"10,001 rows printed", "$CLI print over.tsv -o out.pdf", 1, "1 row does not fit",
@@ -244,27 +249,49 @@ TEST(CliFiles, DamagedRateTablesAreSetAsideOnce) {
     const std::string sound = readFile(table);
     std::string fewFields = sound;
     fewFields[112] = 12; // the field count: the descriptors of half the fields
+    std::string flipped = sound;
+    flipped[1954] = static_cast<char>(~flipped[1954]); // the lower bound of the second wage band
     const struct {
         const char* what;
         std::string bytes;
-    } cases[] = {{"zero length", ""},
-                 {"garbage", "just some text, no table"},
-                 {"truncated", sound.substr(0, 700)},
-                 {"too few fields", fewFields}};
+        const char* reason;
+    } cases[] = {{"zero length", "", ""},
+                 {"garbage", "just some text, no table", ""},
+                 {"truncated", sound.substr(0, 700), ""},
+                 {"too few fields", fewFields, ""},
+                 {"cut inside its records", sound.substr(0, 2444), "文件不完整"},
+                 {"no records", sound.substr(0, 1844), "文件不完整"},
+                 {"a byte of a bound inverted", flipped, "下限应等于上一档的上限 3000"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         runShell(dir, "rm -f d/*.damaged-*");
         writeFile(table, c.bytes);
-        CliRun run = runShell(dir, "$CLI --data-dir d tax wages gross 8000");
+        CliRun run = runShell(dir, "$CLI --data-dir d tax wages gross 8000 100000");
         EXPECT_EQ(run.exit, 0);
-        EXPECT_EQ(run.out, "实发数: 7910\n应纳税:   90\n");
+        EXPECT_EQ(run.out, "实发数: 7910\n应纳税:   90\n实发数: 72410\n应纳税: 27590\n");
         EXPECT_NE(run.err.find("税率表文件已损坏"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
         EXPECT_EQ(readFile(table), sound);
         run = runShell(dir, "cat d/*.damaged-*");
         EXPECT_EQ(run.out, c.bytes); // kept whole, under a new name
         run = runShell(dir, "$CLI --data-dir d tax wages gross 8000");
         EXPECT_EQ(run.err, ""); // told once
     }
+}
+
+// A damaged table chosen with --table is refused and left as it is.
+TEST(CliFiles, ADamagedTableOptionIsRefusedAndLeftAlone) {
+    TempDir dir;
+    ASSERT_EQ(runShell(dir, "$CLI --data-dir d tax wages gross 1 >/dev/null").exit, 0);
+    const std::string cut = readFile(dir / "d" / "设置税率表A.dat").substr(0, 2444);
+    writeFile(dir / "cut.dat", cut);
+    const CliRun run = runShell(dir, "$CLI tax wages gross 100000 --table cut.dat");
+    EXPECT_EQ(run.exit, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("cut.dat: damaged rate table: 文件不完整"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(readFile(dir / "cut.dat"), cut);
+    EXPECT_EQ(runShell(dir, "ls | grep -c damaged").out, "0\n"); // nothing set aside
 }
 
 TEST(CliFiles, ALockedTableIsReportedAndLeftAlone) {
