@@ -102,7 +102,7 @@ bool DelimitedReader::next(DelimitedRow* cells) {
     if (m_amountLines && m_text[m_pos] != '"') {
         const std::size_t end = lineEndFrom(m_text, m_pos);
         if (wholeLineNumber(end)) {
-            if (cells) cells->emplace_back(m_text.substr(m_pos, end - m_pos));
+            appendKept(cells ? &cells->emplace_back() : nullptr, m_text, m_pos, end);
             m_pos = pastLineBreak(m_text, end);
             return true;
         }

@@ -33,6 +33,11 @@ QHash<QString, WindowFactory>& factories() {
     return registered;
 }
 
+QPointer<QWidget>& modalWindow() {
+    static QPointer<QWidget> window;
+    return window;
+}
+
 std::function<void()>& cleanupSlot() {
     static std::function<void()> cleanup;
     return cleanup;
@@ -108,6 +113,7 @@ QWidget* LoadWindow(const QString& name, const WindowFactory& create, QWidget* o
     window->setAttribute(Qt::WA_DeleteOnClose);
     if (modal) {
         new ModalGuard(window);
+        modalWindow() = window;
     } else if (owner && window->parentWidget() != owner) {
         window->setParent(owner, window->windowFlags() | Qt::Window);
     }
@@ -127,6 +133,11 @@ QWidget* LoadWindow(const QString& name, QWidget* owner, bool modal) {
 
 QWidget* OpenWindow(const QString& name) {
     const QPointer<QWidget> w = openWindows().value(name);
+    return w && w->isVisible() ? w.data() : nullptr;
+}
+
+QWidget* OpenModalWindow() {
+    const QPointer<QWidget>& w = modalWindow();
     return w && w->isVisible() ? w.data() : nullptr;
 }
 

@@ -17,6 +17,7 @@
 #include "gui/units.h"
 #include "gui/window_runtime.h"
 
+#include <QCloseEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWindow>
@@ -290,6 +291,16 @@ void MainWindow::exitProgram() {
                             sysText("\r\n ") + saved.problem().message + sysText(" . . . "),
                         {.icon = gui::Icon::Exclamation});
     gui::EndProgram(0);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // A modal window open over this one (the batch window) is asked first, with its own
+    // unsaved-changes question; the program ends only when that window has closed.
+    if (QWidget* modal = gui::OpenModalWindow(); modal && !modal->close()) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 void MainWindow::blinkKnob() {

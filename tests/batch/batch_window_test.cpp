@@ -84,6 +84,7 @@ private slots:
     void copyAfterSelectAllAndPasteBack();
     void saveAndOpenThroughTheDialogs();
     void openAsksAboutUnsavedChanges();
+    void aDamagedFileIsToldAndKeptOnlyWhenAsked();
     void closingAsksAboutUnsavedChanges();
     void cutTextsAreAnnouncedBeforeTheSave();
     void fixedCellsAndDelete();
@@ -518,4 +519,36 @@ void BatchWindowTest::theMainWindowWaitsWhileTheBatchWindowIsOpen() {
 }
 
 QTEST_MAIN(BatchWindowTest)
+// A batch file cut short: the window says how many people it could read of how many the file
+// claims; No keeps the sheet, Yes takes what was read; the file itself is never written.
+void BatchWindowTest::aDamagedFileIsToldAndKeptOnlyWhenAsked() {
+    const std::filesystem::path file = m_env->dir().path() / "cut.dat";
+    {
+        iit::batch::BatchSheet people;
+        people.grid().setText(1, 1, iit::Text::fromUtf8("甲"));
+        people.grid().setText(1, 3, iit::Text::fromUtf8("8000"));
+        QVERIFY(people.SaveBatchFile(file).ok());
+    }
+    std::filesystem::resize_file(file, 600000);
+    const std::string cut = iit::testing::readFile(file);
+    open();
+    typeInto(2, 1, Q("乙"));
+    QString said;
+    m_env->watchdog().expectMessage(QMessageBox::No); // the unsaved 乙 is dropped
+    answerFileDialog(m_env->watchdog(), file);
+    m_env->watchdog().expectMessage(QMessageBox::No, &said);
+    click("图形按钮打开");
+    QVERIFY2(said.contains(Q("文件已损坏")) && said.contains(Q("只能读出 4833 条")), qPrintable(said));
+    QCOMPARE(cell(2, 1), std::string("乙"));
+    QCOMPARE(cell(1, 1), std::string());
+
+    m_env->watchdog().expectMessage(QMessageBox::No);
+    answerFileDialog(m_env->watchdog(), file);
+    m_env->watchdog().expectMessage(QMessageBox::Yes);
+    click("图形按钮打开");
+    QCOMPARE(cell(1, 1), std::string("甲"));
+    QCOMPARE(cell(2, 1), std::string());
+    QVERIFY(iit::testing::readFile(file) == cut);
+}
+
 #include "batch_window_test.moc"

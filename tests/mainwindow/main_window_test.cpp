@@ -1,6 +1,8 @@
 // The main window driven by unit name with real mouse and key events, offscreen, each test in a
 // fresh data directory.
 #include "database/database.h"
+#include "batch/batch_window.h"
+#include "gui/window_runtime.h"
 #include "mainwindow/main_window.h"
 #include "mainwindow/startup.h"
 #include "resources/print_template.h"
@@ -89,6 +91,7 @@ private slots:
     void accessibleUnits();
     void screenReadersFollowTheWindow();
     void damagedTableIsSetAsideOnce();
+    void closeGoesToTheModalBatchWindowFirst();
     void lockedTableNeverEndsTheProgram();
 
 private:
@@ -832,4 +835,29 @@ void MainWindowTest::lockedTableNeverEndsTheProgram() {
 }
 
 QTEST_MAIN(MainWindowTest)
+// A close request to the main window while the modal batch window is open goes to the batch
+// window first: Cancel keeps both open, No closes both.
+void MainWindowTest::closeGoesToTheModalBatchWindowFirst() {
+    open();
+    click("按钮批量");
+    auto* batch = qobject_cast<iit::batch::BatchWindow*>(
+        iit::gui::OpenWindow(iit::batch::BatchWindow::Name()));
+    QVERIFY(batch);
+    QVERIFY(!m_window->isEnabled());
+    batch->sheet().grid().setText(1, 1, iit::Text::fromUtf8("甲"));
+    QVERIFY(batch->sheet().HasUnsavedChanges());
+
+    QString said;
+    m_env->watchdog().expectMessage(QMessageBox::Cancel, &said);
+    QVERIFY(!m_window->close());
+    QCOMPARE(said, U("表格内容尚未保存，是否保存？"));
+    QVERIFY(m_window->isVisible());
+    QVERIFY(batch->isVisible());
+
+    m_env->watchdog().expectMessage(QMessageBox::No);
+    QVERIFY(m_window->close());
+    QVERIFY(!m_window->isVisible());
+    QVERIFY(!iit::gui::OpenWindow(iit::batch::BatchWindow::Name()));
+}
+
 #include "main_window_test.moc"
