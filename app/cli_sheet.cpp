@@ -3,6 +3,7 @@
 #include "app/cli_util.h"
 
 #include "batch/batch_file.h"
+#include "batch/spreadsheet.h"
 #include "database/format.h"
 
 #include <cctype>
@@ -12,13 +13,14 @@
 namespace iit::cli {
 namespace {
 
-// Spreadsheet text beyond this holds more than 10,000 rows of 7 plausible fields, and a batch
-// file of 10,000 records is 1.2 MB.
-constexpr std::size_t kMaxSheetText = 24u << 20;
+// The largest input read, as for any spreadsheet file: a sheet of many more rows than the batch
+// holds is still read, so that the rows beyond it are counted and told.
+constexpr std::size_t kMaxSheetText = sheets::kMaxInputBytes;
 
 std::string Problem(const std::string& input, ReadStatus status) {
     if (status == ReadStatus::TooLarge)
-        return input + ": more than 24 MB; a batch holds at most 10,000 rows of 7 fields";
+        return input + ": more than " + std::to_string(kMaxSheetText >> 20) +
+               " MB; no sheet of people is that large";
     return input + ": " + ReadStatusText(status);
 }
 
@@ -124,9 +126,16 @@ int ComputeSheet(const Context& ctx, const SheetArgs& args, const SheetInput& in
         const Text notice = sheet.ApplyBatchFile(*read, input.file);
         if (!notice.empty()) Warn(args.input, notice);
     } else {
-        sheet.grid().setCurrentCell(1, 1);
-        const PasteResult pasted = sheet.PasteAtCursor(Text::fromUtf8(input.bytes));
-        if (RowsLeftOut(args, static_cast<std::int64_t>(pasted.rowsLeftOut))) return kExitFailure;
+        // Anything else is a spreadsheet: .xlsx, .xls or delimited text, told by content.
+        const Outcome<batch::SheetImport> read = batch::ReadSpreadsheetBytes(input.bytes);
+        if (!read) {
+            Warn(args.input, read.problem().message + sysText("；没有写出任何结果"));
+            return kExitFailure;
+        }
+        if (RowsLeftOut(args, read->beyondSheet)) return kExitFailure;
+        sheet.ApplySpreadsheet(*read);
+        // The rows beyond the sheet were told above.
+        if (const Text notes = read->notes(false); !notes.empty()) Warn(args.input, notes);
     }
     sheet.setKind(args.kind);
     sheet.setMode(args.mode);

@@ -237,7 +237,22 @@ BatchWindow::chooseFile(bool save, const std::filesystem::path& proposed) {
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    dialog.setNameFilters({QStringLiteral("*.dat (*.dat)"), QStringLiteral("所有文件 (*)")});
+    // "打开" reads spreadsheets as well; "保存" also writes the sheet as one (an export, which
+    // the remembered paths of the batch files never name).
+    if (save) {
+        dialog.setNameFilters({QStringLiteral("批量文件 (*.dat)"),
+                               QStringLiteral("电子表格 (*.xlsx)"),
+                               QStringLiteral("CSV 文件 (*.csv)")});
+        connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+            dialog.setDefaultSuffix(filter.contains(QStringLiteral("xlsx"))  ? QStringLiteral("xlsx")
+                                    : filter.contains(QStringLiteral("csv")) ? QStringLiteral("csv")
+                                                                            : QStringLiteral("dat"));
+        });
+    } else {
+        dialog.setNameFilters({QStringLiteral("批量文件 (*.dat)"),
+                               QStringLiteral("电子表格 (*.xlsx *.xls *.csv)"),
+                               QStringLiteral("所有文件 (*)")});
+    }
     dialog.setDefaultSuffix(QStringLiteral("dat"));
     dialog.setDirectory(QString::fromStdString(ProgramDirectory().native()));
     if (!proposed.empty()) {
@@ -274,9 +289,14 @@ bool BatchWindow::acceptCutTexts() {
 bool BatchWindow::SaveBatchFile() {
     commitEdit();
     calculateAndReport();
-    if (!acceptCutTexts()) return false;
     const std::optional<std::filesystem::path> file = chooseFile(true, ProposedSaveName());
     if (!file) return false;
+    if (IsSpreadsheetName(*file)) {
+        const Outcome<void> exported = m_sheet.ExportSpreadsheet(*file);
+        if (!exported) message(exported.problem().message);
+        return exported.ok();
+    }
+    if (!acceptCutTexts()) return false;
     const Outcome<Text> saved = m_sheet.SaveBatchFile(*file);
     if (!saved) {
         message(saved.problem().message);
@@ -309,36 +329,63 @@ void BatchWindow::OpenBatchFile() {
     if (!keepOrDropChanges()) return;
     const std::optional<std::filesystem::path> file = chooseFile(false, ProposedOpenName());
     if (!file) return;
-    const Outcome<BatchFileContent> read = ReadBatchFile(*file);
-    if (!read) {
-        message(read.problem().message);
+    const Outcome<PeopleFile> opened = ReadPeopleFile(*file);
+    if (!opened) {
+        message(opened.problem().message);
         return;
     }
-    if (read->damaged() || read->beyondSheet > 0) {
+    if (const auto* sheet = std::get_if<SheetImport>(&*opened)) {
+        openSpreadsheet(*file, *sheet);
+        return;
+    }
+    const BatchFileContent& read = std::get<BatchFileContent>(*opened);
+    if (read.damaged() || read.beyondSheet > 0) {
         // The user decides; nothing is ever written to the file unless they save over it.
-        std::string lost = read->damaged() ? read->damageText().toUtf8() : std::string();
-        if (read->beyondSheet > 0)
+        std::string lost = read.damaged() ? read.damageText().toUtf8() : std::string();
+        if (read.beyondSheet > 0)
             lost += (lost.empty() ? "" : "；") + std::string("其中 ") +
-                    std::to_string(read->beyondSheet) + " 个人超出了表格（最多 " +
+                    std::to_string(read.beyondSheet) + " 个人超出了表格（最多 " +
                     std::to_string(kDataRows) + " 人）";
         const Text question = sysText(" 文件 ") + DisplayPath(*file) + sysText("\r\n ") +
                               sysText(lost) + sysText("。\r\n\r\n 读出的 " +
-                                                      std::to_string(read->records.size()) +
+                                                      std::to_string(read.records.size()) +
                                                       " 条记录是否打开？ . . . ");
-        if (gui::MessageBox(question,
-                            {.buttons = gui::Buttons::YesNo,
-                             .icon = gui::Icon::Exclamation,
-                             .defaultAnswer = gui::Answer::No},
-                            this) != gui::Answer::Yes)
-            return;
+        if (!askToKeep(question)) return;
     }
     Text notice;
     {
         // An open that replaces the sheet is one step: undo brings the old sheet back.
         GridHistory::Step step(m_history);
-        notice = m_sheet.ApplyBatchFile(*read, *file);
+        notice = m_sheet.ApplyBatchFile(read, *file);
     }
     if (!notice.empty()) message(notice);
+}
+
+bool BatchWindow::askToKeep(const Text& question) {
+    return gui::MessageBox(question,
+                           {.buttons = gui::Buttons::YesNo,
+                            .icon = gui::Icon::Exclamation,
+                            .defaultAnswer = gui::Answer::No},
+                           this) == gui::Answer::Yes;
+}
+
+void BatchWindow::openSpreadsheet(const std::filesystem::path& file, const SheetImport& sheet) {
+    if (sheet.beyondSheet > 0) {
+        const Text question =
+            sysText(" 表格 ") + DisplayPath(file) +
+            sysText("\r\n 有 " + std::to_string(sheet.records.size() + static_cast<std::size_t>(sheet.beyondSheet)) +
+                    " 人，其中 " + std::to_string(sheet.beyondSheet) + " 人超出了表格（最多 " +
+                    std::to_string(kDataRows) + " 人）。\r\n\r\n 是否打开前 " +
+                    std::to_string(sheet.records.size()) + " 人？ . . . ");
+        if (!askToKeep(question)) return;
+    }
+    {
+        GridHistory::Step step(m_history);
+        m_sheet.ApplySpreadsheet(sheet);
+    }
+    gui::MessageBox(sysText(" ") + DisplayPath(file) + sysText("\r\n ") + sheet.summary(),
+                    {.icon = sheet.notes().empty() ? gui::Icon::Information : gui::Icon::Exclamation},
+                    this);
 }
 
 // ---- Printing

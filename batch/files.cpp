@@ -8,6 +8,7 @@
 #include "base/config.h"
 #include "base/convert.h"
 #include "base/files.h"
+#include "database/format.h"
 
 #include <array>
 #include <cerrno>
@@ -234,17 +235,57 @@ Outcome<BatchFileContent> ReadBatchFile(const std::filesystem::path& path) {
     return read;
 }
 
+Outcome<PeopleFile> ReadPeopleFile(const std::filesystem::path& path) {
+    std::error_code ec;
+    const std::filesystem::path file = std::filesystem::absolute(path, ec);
+    FileContent content = ReadFileBounded(file, sheets::kMaxInputBytes);
+    if (!content.ok())
+        return FileProblem(OpenFailedMessage(), ReadFailureReason(content.status), file, 0);
+    if (db::IsTableFile(content.bytes)) {
+        Outcome<BatchFileContent> read = ReadBatchFileBytes(content.bytes);
+        if (!read) return FileProblem(OpenFailedMessage(), read.problem().message, file, 0);
+        return PeopleFile(std::move(*read));
+    }
+    // FreeXL reads an .xls workbook from its path only.
+    Outcome<SheetImport> read = sheets::detectFormat(content.bytes) == sheets::Format::Xls
+                                    ? ReadSpreadsheet(file)
+                                    : ReadSpreadsheetBytes(content.bytes);
+    if (!read) return FileProblem(OpenFailedMessage(), read.problem().message, file, 0);
+    return PeopleFile(std::move(*read));
+}
+
+Outcome<void> BatchSheet::ExportSpreadsheet(const std::filesystem::path& path) {
+    std::error_code ec;
+    const std::filesystem::path file = std::filesystem::absolute(path, ec);
+    if (const Outcome<void> written = WriteExport(file, m_grid); !written) {
+        // The workbook writer names the file itself; a text file's reason does not.
+        if (ExportFormatOf(file) == ExportFormat::Xlsx)
+            return fail(SaveFailedMessage() + sysText("\r\n ") + written.problem().message);
+        return FileProblem(SaveFailedMessage(), written.problem().message, file,
+                           written.problem().code);
+    }
+    m_savedDigest = PeopleDigest();
+    return {};
+}
+
+void BatchSheet::fillRecords(const std::vector<BatchRecord>& records) {
+    Grid::UpdateScope batchOfChanges(m_grid);
+    // The file replaces the whole sheet: no person of another payroll stays below it.
+    m_grid.clearCells(1, 1, kDataRows, kGridColumns - 1);
+    for (std::size_t i = 0; i < records.size() && i < static_cast<std::size_t>(kDataRows); ++i)
+        for (int j = 1; j < kGridColumns; ++j)
+            m_grid.setText(static_cast<int>(i) + 1, j, records[i][static_cast<std::size_t>(j - 1)]);
+}
+
+void BatchSheet::ApplySpreadsheet(const SheetImport& import) {
+    fillRecords(import.records);
+    // What the spreadsheet holds is not lost when the sheet is closed unsaved.
+    m_savedDigest = PeopleDigest();
+}
+
 Text BatchSheet::ApplyBatchFile(const BatchFileContent& content,
                                 const std::optional<std::filesystem::path>& path) {
-    {
-        Grid::UpdateScope batchOfChanges(m_grid);
-        // The file replaces the whole sheet: no person of another payroll stays below it.
-        m_grid.clearCells(1, 1, kDataRows, kGridColumns - 1);
-        for (std::size_t i = 0; i < content.records.size(); ++i)
-            for (int j = 1; j < kGridColumns; ++j)
-                m_grid.setText(static_cast<int>(i) + 1, j,
-                               content.records[i][static_cast<std::size_t>(j - 1)]);
-    }
+    fillRecords(content.records);
     m_savedDigest = PeopleDigest();
     if (!path) return {};
     std::error_code ec;

@@ -15,6 +15,7 @@
 
 #include "batch/batch_file.h"
 #include "batch/layout.h"
+#include "batch/spreadsheet.h"
 #include "database/database.h"
 #include "engine/exact.h"
 #include "engine/tax.h"
@@ -23,6 +24,7 @@
 #include "base/text.h"
 
 #include <array>
+#include <variant>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -133,6 +135,13 @@ public:
     // last (none for a file that came through standard input). The notice of Remember.
     Text ApplyBatchFile(const BatchFileContent& content,
                         const std::optional<std::filesystem::path>& path);
+    // Fills the sheet with the people a spreadsheet held, as an open of a batch file does; the
+    // remembered paths stay those of batch files.
+    void ApplySpreadsheet(const SheetImport& import);
+    // Writes the sheet's people and totals as a spreadsheet (.xlsx, .csv or .tsv by the name's
+    // extension). The file then holds what the sheet holds: nothing is lost on a close. A
+    // failure keeps the written save message, followed by the reason and the path.
+    Outcome<void> ExportSpreadsheet(const std::filesystem::path& path);
     // The path of the last file chosen in the save or open dialog.
     const std::filesystem::path& CurrentBatchFile() const { return m_currentFile; }
 
@@ -152,6 +161,8 @@ public:
     bool HasUnsavedChanges() const;
 
 private:
+    // The grid emptied, then rows from 1 on filled with the records.
+    void fillRecords(const std::vector<BatchRecord>& records);
     bool computeRow(int row, const Income& income, const engine::BracketTable& table, bool edited);
     // A digest of the people's data, as HasUnsavedChanges compares it.
     std::uint64_t PeopleDigest() const;
@@ -171,6 +182,9 @@ private:
 // Reads a batch file (batch/batch_file.h); a failure keeps the written open message, followed
 // by the reason and the path.
 Outcome<BatchFileContent> ReadBatchFile(const std::filesystem::path& path);
+// What "打开" reads: a batch file or a spreadsheet, told by content. Failures as above.
+using PeopleFile = std::variant<BatchFileContent, SheetImport>;
+Outcome<PeopleFile> ReadPeopleFile(const std::filesystem::path& path);
 
 // The names the save and open dialogs propose: the remembered path of "config.inf"
 // (save) or "configJS.inf" (open); without "config.inf", the default

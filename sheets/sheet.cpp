@@ -40,21 +40,6 @@ bool hasUtf16Bom(std::string_view bytes) {
            startsWith(bytes, std::string_view("\xFE\xFF", 2));
 }
 
-const char* readFailure(ReadStatus status) {
-    switch (status) {
-    case ReadStatus::Missing:
-        return "文件不存在";
-    case ReadStatus::Denied:
-        return "没有读取的权限";
-    case ReadStatus::Directory:
-        return "这是一个文件夹";
-    case ReadStatus::NotRegular:
-        return "这不是普通文件";
-    default:
-        return "读取失败";
-    }
-}
-
 } // namespace
 
 const Cell& SheetRow::at(std::size_t column) const {
@@ -111,7 +96,7 @@ Outcome<Sheet> readSheet(const std::filesystem::path& path, const ReadOptions& o
         if (content.status == ReadStatus::TooLarge)
             return fail(sysText("文件过大，不是可以读取的表格：") + DisplayPath(path));
         return fail(sysText("无法读取文件 ") + DisplayPath(path) + sysText("：") +
-                    sysText(readFailure(content.status)));
+                    ReadFailureReason(content.status));
     }
     if (detectFormat(content.bytes) == Format::Xls) return readXls(path, content.bytes, options);
     return readSheetBytes(content.bytes, options);

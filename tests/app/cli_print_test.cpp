@@ -247,7 +247,7 @@ TEST(CliPrint, FailuresLeaveTheOutputAsItWas) {
         {"a file that is no batch file", "text.dat -o old.pdf", "文件打开失败，请选择正确的文件！"},
         {"a table that is no batch file", "d/设置税率表A.dat -o old.pdf",
          "文件打开失败，请选择正确的文件！"},
-        {"too much text", "/dev/zero -o old.pdf", "more than 24 MB"},
+        {"too much text", "/dev/zero -o old.pdf", "MB; no sheet of people"},
         {"a directory as output", "people.tsv -o adir", "adir: is a directory"},
         {"a missing output directory", "people.tsv -o no/such/dir/x.pdf",
          "cannot write no/such/dir/x.pdf: No such file or directory"},
