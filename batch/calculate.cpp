@@ -5,6 +5,7 @@
 
 #include "engine/bracket_table.h"
 #include "base/convert.h"
+#include "base/identity_card.h"
 
 #include <algorithm>
 #include <cmath>
@@ -166,6 +167,8 @@ bool BatchSheet::computeRow(int row, const Income& income, const engine::Bracket
 }
 
 Text BatchSheet::noteOf(int row, int column) const {
+    // A number that is no identity-card number is marked, never refused or changed.
+    if (column == kIdColumn) return IdentityCardProblem(m_grid.text(row, kIdColumn).view());
     if (column != kIncomeColumn) return {};
     const Income income = ReadIncome(m_grid.text(row, kIncomeColumn));
     if (income.kind == Income::Kind::Invalid) return income.reason;

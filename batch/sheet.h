@@ -106,7 +106,8 @@ public:
     // threshold; the reason when the rate table cannot be read or the income is too large).
     std::optional<Text> CalculateEditedRow(int row, int column);
     // The warning the grid shows on a cell (its colour and tooltip): an income that is no
-    // amount, or that the last calculation could not compute. Empty for every other cell.
+    // amount, or that the last calculation could not compute; an identity-card number whose
+    // date of birth or check character is wrong. Empty for every other cell.
     Text noteOf(int row, int column) const;
 
     // The rate table the calculations read; by default the one in the program directory.

@@ -20,6 +20,7 @@
 #include "engine/cumulative.h"
 #include "engine/exact.h"
 #include "engine/withholding_table.h"
+#include "base/identity_card.h"
 #include "base/outcome.h"
 #include "base/text.h"
 
@@ -59,10 +60,9 @@ struct PersonKey {
     friend bool operator==(const PersonKey&, const PersonKey&) = default;
 };
 
-// True when `number` is an 18-character identity-card number whose last character is the
-// ISO 7064 MOD 11-2 check of the first 17 digits. The ledger accepts a number that fails and
-// marks it (Employee::idCheckFailed).
-bool IdentityCardCheckHolds(std::string_view number);
+// The ledger accepts an identity-card number whose check fails and marks it
+// (Employee::idCheckFailed).
+using iit::IdentityCardCheckHolds;
 
 struct Employee {
     PersonKey key;

@@ -407,19 +407,6 @@ const Text& IdentityCardType() {
     return t;
 }
 
-bool IdentityCardCheckHolds(std::string_view n) {
-    if (n.size() != 18) return false;
-    static const int weights[17] = {7, 9, 10, 5, 8, 4, 2, 1, 6, 3, 7, 9, 10, 5, 8, 4, 2};
-    int sum = 0;
-    for (std::size_t i = 0; i < 17; ++i) {
-        if (n[i] < '0' || n[i] > '9') return false;
-        sum += (n[i] - '0') * weights[i];
-    }
-    const int check = (12 - sum % 11) % 11;
-    const char expected = check == 10 ? 'X' : static_cast<char>('0' + check);
-    return n[17] == expected || (expected == 'X' && n[17] == 'x');
-}
-
 const Text& BonusMethodText(BonusMethod method) {
     static const Text separate = sysText("单独计税"), combined = sysText("并入综合所得");
     return method == BonusMethod::Separate ? separate : combined;

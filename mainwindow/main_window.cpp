@@ -315,6 +315,48 @@ void MainWindow::blinkIndicator() {
 
 // ---- Events
 
+bool MainWindow::keyActsAsKeypad(const QKeyEvent& event) {
+    // The keys a calculator's user presses without looking: Enter computes (as "＝" while an
+    // operator is pending), the operator keys and "=" act as the keypad's, Backspace as "←"
+    // and Escape as "C"; none of them is typed into the box.
+    const Qt::KeyboardModifiers modifiers =
+        event.modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
+    if (modifiers != Qt::NoModifier) return false;
+    switch (event.key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (m_calc.pending)
+            evaluate();
+        else
+            calculate();
+        return true;
+    case Qt::Key_Backspace:
+        deleteLast();
+        return true;
+    case Qt::Key_Escape:
+        clearAll();
+        return true;
+    default:
+        break;
+    }
+    static const std::pair<QChar, Operator> operators[] = {
+        {u'+', Operator::Add},      {u'-', Operator::Subtract}, {u'*', Operator::Multiply},
+        {u'/', Operator::Divide},   {u'%', Operator::Percent},
+    };
+    const QString text = event.text();
+    if (text.size() != 1) return false;
+    if (text[0] == u'=') {
+        evaluate();
+        return true;
+    }
+    for (const auto& [c, op] : operators)
+        if (text[0] == c) {
+            pressOperator(op);
+            return true;
+        }
+    return false;
+}
+
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseButtonPress &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
@@ -328,6 +370,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
             displayChanged(false);
         }
     } else if (event->type() == QEvent::KeyPress && watched == m_display) {
+        if (keyActsAsKeypad(*static_cast<QKeyEvent*>(event))) return true;
         // A typed digit replaces the placeholder or a message whole (a point replaces a
         // message): it never goes in among the message's characters.
         const int key = static_cast<QKeyEvent*>(event)->key();

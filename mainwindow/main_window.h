@@ -28,6 +28,7 @@ class PictureButton;
 class TimerUnit;
 } // namespace iit::gui
 
+class QKeyEvent;
 class QLabel;
 
 namespace iit::mainwindow {
@@ -62,6 +63,8 @@ private:
 
     // Calculation and choices.
     void calculate();
+    // A key of the keyboard that acts as a key of the keypad; true when it was taken.
+    bool keyActsAsKeypad(const QKeyEvent& event);
     void popUpMessage(const Text& text);
     void resetKindPictures();
     // A click on a kind button: the pictures, the mode switch (locked for royalties), the result.

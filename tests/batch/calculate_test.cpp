@@ -357,5 +357,26 @@ TEST_F(Calculate, UnreadableTableIsReported) {
     EXPECT_EQ(*edited, all.problem().message);
 }
 
+// Identity-card numbers are marked when they cannot be one, and kept as they were typed.
+TEST_F(Calculate, IdentityCardNumbersThatCannotBeOneAreMarked) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"110101199001011237", ""},
+        {"11010519491231002X", ""},
+        {"11010519491231002x", ""},
+        {"110101199001011234", "身份证号的校验位不符"},
+        {"110101199002301236", "身份证号的出生日期不存在"}, // 30 February
+        {"110101209901011239", "身份证号的出生日期不存在"}, // after today
+        {"11010118500101123X", "身份证号的出生日期不存在"},
+        {"E12345678", ""},            // a passport number is not judged
+        {"11010119900101123", ""},    // nor a number of another length
+        {"11010119900101123Y", ""},
+    };
+    for (const auto& [number, note] : cases) {
+        set(1, batch::kIdColumn, number);
+        EXPECT_EQ(sheet->noteOf(1, batch::kIdColumn).toUtf8(), note) << number;
+        EXPECT_EQ(cell(1, batch::kIdColumn), number);
+    }
+}
+
 } // namespace
 } // namespace iit

@@ -254,9 +254,9 @@ TEST_F(Ledger, NonResidentsByTheMonthlyTableAndPapersOtherThanTheCard) {
     EXPECT_EQ(cell(1, john, "证件类型"), "护照");
     EXPECT_EQ(cell(1, john, "证件号码校验"), "");
     EXPECT_EQ(cell(1, "110105194912310028", "证件号码校验"), "校验位不符"); // accepted, marked
-    EXPECT_TRUE(ledger::IdentityCardCheckHolds(kZhang));
-    EXPECT_TRUE(ledger::IdentityCardCheckHolds(kLi));
-    EXPECT_FALSE(ledger::IdentityCardCheckHolds("11010519491231002"));
+    EXPECT_TRUE(IdentityCardCheckHolds(kZhang));
+    EXPECT_TRUE(IdentityCardCheckHolds(kLi));
+    EXPECT_FALSE(IdentityCardCheckHolds("11010519491231002"));
 }
 
 TEST_F(Ledger, CopyForwardKeepsDeductionsAndLeavesIncomeEmpty) {

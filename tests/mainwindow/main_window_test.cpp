@@ -73,6 +73,7 @@ private slots:
     void keypadSequences();
     void caretFollowsTheKeystrokeCounter();
     void keyboardTypingKeepsItsOrder();
+    void keyboardKeysActAsTheKeypad();
     void placeholderClearedByPressAndDigitKey();
     void placeholderFitsInsideItsFrame();
     void messageIsReplacedWhole_data();
@@ -308,6 +309,28 @@ void MainWindowTest::keyboardTypingKeepsItsOrder() {
     QCOMPARE(box->cursorPosition(), 5);
     click("按钮七");
     QCOMPARE(display(), U("12349756"));
+}
+
+// The keyboard's Enter, operators, "=", Backspace and Escape act as the keypad's keys.
+void MainWindowTest::keyboardKeysActAsTheKeypad() {
+    open();
+    auto* box = unit<iit::gui::EditBox>("编辑框1");
+    QTest::keyClicks(box, "8000");
+    QTest::keyClick(box, Qt::Key_Return);
+    QCOMPARE(label(), U("实发数: 7910\r\n应纳税:   90"));
+    // 12+3= on the keyboard is no text in the box: it evaluates, then computes.
+    QTest::keyClick(box, Qt::Key_Escape);
+    QCOMPARE(display(), QString());
+    QVERIFY(label().isEmpty());
+    QTest::keyClicks(box, "12000+3000");
+    QCOMPARE(display(), U("3000"));
+    QTest::keyClick(box, Qt::Key_Enter, Qt::KeypadModifier); // pending: acts as "＝"
+    QCOMPARE(display(), U("15000"));
+    QCOMPARE(label(), U("实发数: 14210\r\n应纳税:   790"));
+    QTest::keyClicks(box, "*2=");
+    QCOMPARE(display(), U("30000"));
+    QTest::keyClick(box, Qt::Key_Backspace);
+    QCOMPARE(display(), U("3000"));
 }
 
 void MainWindowTest::placeholderClearedByPressAndDigitKey() {

@@ -1,0 +1,50 @@
+#include "base/identity_card.h"
+
+#include <chrono>
+
+namespace iit {
+namespace {
+
+bool SeventeenDigitsAndCheck(std::string_view n) {
+    if (n.size() != 18) return false;
+    for (std::size_t i = 0; i < 17; ++i)
+        if (n[i] < '0' || n[i] > '9') return false;
+    return (n[17] >= '0' && n[17] <= '9') || n[17] == 'X' || n[17] == 'x';
+}
+
+int Digits(std::string_view n, std::size_t from, std::size_t count) {
+    int v = 0;
+    for (std::size_t i = from; i < from + count; ++i)
+        v = v * 10 + (n[i] - '0');
+    return v;
+}
+
+bool BirthDateExists(std::string_view n) {
+    using namespace std::chrono;
+    const year_month_day birth{year(Digits(n, 6, 4)), month(static_cast<unsigned>(Digits(n, 10, 2))),
+                               day(static_cast<unsigned>(Digits(n, 12, 2)))};
+    if (!birth.ok() || birth.year() < year(1900)) return false;
+    return sys_days(birth) <= floor<days>(system_clock::now());
+}
+
+} // namespace
+
+bool IdentityCardCheckHolds(std::string_view n) {
+    if (!SeventeenDigitsAndCheck(n)) return false;
+    static const int weights[17] = {7, 9, 10, 5, 8, 4, 2, 1, 6, 3, 7, 9, 10, 5, 8, 4, 2};
+    int sum = 0;
+    for (std::size_t i = 0; i < 17; ++i)
+        sum += (n[i] - '0') * weights[i];
+    const int check = (12 - sum % 11) % 11;
+    const char expected = check == 10 ? 'X' : static_cast<char>('0' + check);
+    return n[17] == expected || (expected == 'X' && n[17] == 'x');
+}
+
+Text IdentityCardProblem(std::string_view n) {
+    if (!SeventeenDigitsAndCheck(n)) return {};
+    if (!BirthDateExists(n)) return sysText("身份证号的出生日期不存在");
+    if (!IdentityCardCheckHolds(n)) return sysText("身份证号的校验位不符");
+    return {};
+}
+
+} // namespace iit
