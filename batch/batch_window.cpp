@@ -13,6 +13,9 @@
 #include "gui/template_pictures.h"
 #include "gui/units.h"
 
+#include <QKeySequence>
+#include <QTimer>
+#include <QShortcut>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QLabel>
@@ -134,12 +137,38 @@ void BatchWindow::bindEvents() {
     m_editConnection = m_sheet.grid().events().cellEditCommitted.connect(
         [this](int row, int column) { editCommitted(row, column); });
 
+    // The keys of every desktop program.
+    const std::pair<QKeySequence, void (BatchWindow::*)()> keys[] = {
+        {QKeySequence::Save, &BatchWindow::SaveCommand},
+        {QKeySequence::Open, &BatchWindow::OpenBatchFile},
+        {QKeySequence::Print, &BatchWindow::Print},
+    };
+    for (const auto& [sequence, run] : keys) {
+        auto* shortcut = new QShortcut(sequence, this);
+        connect(shortcut, &QShortcut::activated, this, run);
+    }
+    m_titleTimer = new QTimer(this);
+    m_titleTimer->setSingleShot(true);
+    m_titleTimer->setInterval(150);
+    connect(m_titleTimer, &QTimer::timeout, this, [this] { updateTitle(); });
+    m_changeConnection =
+        m_sheet.grid().events().cellsChanged.connect([this](const CellRange&) { m_titleTimer->start(); });
+
     m_menu = new QMenu(this);
     m_menu->setObjectName(QStringLiteral("菜单"));
     m_menu->addAction(QStringLiteral("全部选择"), this, &BatchWindow::SelectAll);
     m_menu->addSeparator();
     m_menu->addAction(QStringLiteral("复制"), this, &BatchWindow::CopySelection);
     m_menu->addAction(QStringLiteral("粘贴"), this, &BatchWindow::PasteAtCursor);
+}
+
+void BatchWindow::updateTitle(const std::optional<std::filesystem::path>& file) {
+    if (file) m_titleFile = *file;
+    QString title = QStringLiteral("批量计算");
+    if (!m_titleFile.empty())
+        title += QStringLiteral(" — ") + QString::fromStdString(m_titleFile.filename().string());
+    if (m_sheet.HasUnsavedChanges()) title += QStringLiteral(" — 已修改");
+    setWindowTitle(title);
 }
 
 // ---- Calculation
@@ -293,8 +322,12 @@ bool BatchWindow::SaveBatchFile() {
     if (!file) return false;
     if (IsSpreadsheetName(*file)) {
         const Outcome<void> exported = m_sheet.ExportSpreadsheet(*file);
-        if (!exported) message(exported.problem().message);
-        return exported.ok();
+        if (!exported) {
+            message(exported.problem().message);
+            return false;
+        }
+        updateTitle(*file);
+        return true;
     }
     if (!acceptCutTexts()) return false;
     const Outcome<Text> saved = m_sheet.SaveBatchFile(*file);
@@ -302,6 +335,7 @@ bool BatchWindow::SaveBatchFile() {
         message(saved.problem().message);
         return false;
     }
+    updateTitle(*file);
     if (!saved->empty()) message(*saved);
     return true;
 }
@@ -358,6 +392,7 @@ void BatchWindow::OpenBatchFile() {
         GridHistory::Step step(m_history);
         notice = m_sheet.ApplyBatchFile(read, *file);
     }
+    updateTitle(*file);
     if (!notice.empty()) message(notice);
 }
 
@@ -383,6 +418,7 @@ void BatchWindow::openSpreadsheet(const std::filesystem::path& file, const Sheet
         GridHistory::Step step(m_history);
         m_sheet.ApplySpreadsheet(sheet);
     }
+    updateTitle(file);
     gui::MessageBox(sysText(" ") + DisplayPath(file) + sysText("\r\n ") + sheet.summary(),
                     {.icon = sheet.notes().empty() ? gui::Icon::Information : gui::Icon::Exclamation},
                     this);

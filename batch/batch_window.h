@@ -23,6 +23,7 @@
 
 class QLabel;
 class QMenu;
+class QTimer;
 class QRadioButton;
 
 namespace iit::gui {
@@ -106,6 +107,9 @@ private:
     bool calculateAndReport();
     // Commits an edit in progress in the grid, as moving the focus to a button does.
     void commitEdit();
+    // The title names the file the sheet was last opened from or saved to, and says whether
+    // the sheet changed since; `file` replaces that file when given.
+    void updateTitle(const std::optional<std::filesystem::path>& file = std::nullopt);
 
     BatchSheet m_sheet;
     GridHistory m_history;
@@ -122,6 +126,9 @@ private:
     std::vector<Command> m_commands;
     const Command* m_pressedCommand = nullptr;
     Connection m_editConnection; // before the sheet goes
+    Connection m_changeConnection;
+    QTimer* m_titleTimer = nullptr; // the title follows the changes a moment later
+    std::filesystem::path m_titleFile;
 };
 
 } // namespace iit::batch

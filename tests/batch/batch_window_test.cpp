@@ -86,6 +86,7 @@ private slots:
     void openAsksAboutUnsavedChanges();
     void aDamagedFileIsToldAndKeptOnlyWhenAsked();
     void spreadsheetsOpenAndExport();
+    void keysAndTheTitle();
     void closingAsksAboutUnsavedChanges();
     void cutTextsAreAnnouncedBeforeTheSave();
     void fixedCellsAndDelete();
@@ -592,6 +593,30 @@ void BatchWindowTest::spreadsheetsOpenAndExport() {
     QCOMPARE(back->totalsRows, std::size_t(1));
     // The remembered path of the batch files is not the export's.
     QVERIFY(iit::batch::ProposedSaveName().extension() != ".xlsx");
+}
+
+// Ctrl+S saves through the dialog and Ctrl+O opens it; the title names the file and says when
+// the sheet changed since.
+void BatchWindowTest::keysAndTheTitle() {
+    open();
+    QCOMPARE(m_window->windowTitle(), Q("批量计算"));
+    typeInto(1, 1, Q("甲"));
+    QTRY_COMPARE(m_window->windowTitle(), Q("批量计算 — 已修改"));
+    const std::filesystem::path file = m_env->dir().path() / "键.dat";
+    answerFileDialog(m_env->watchdog(), file);
+    QTest::keyClick(view(), Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(std::filesystem::exists(file));
+    QCOMPARE(m_window->windowTitle(), Q("批量计算 — 键.dat"));
+    typeInto(2, 1, Q("乙"));
+    QTRY_COMPARE(m_window->windowTitle(), Q("批量计算 — 键.dat — 已修改"));
+    bool seen = false;
+    m_env->watchdog().expectMessage(QMessageBox::No); // 乙 unsaved: not kept
+    m_env->watchdog().expect([&seen](QWidget* dialog) {
+        seen = qobject_cast<QFileDialog*>(dialog) != nullptr;
+        static_cast<QDialog*>(dialog)->reject();
+    });
+    QTest::keyClick(view(), Qt::Key_O, Qt::ControlModifier);
+    QVERIFY(seen);
 }
 
 #include "batch_window_test.moc"
