@@ -71,6 +71,10 @@ BatchWindow::BatchWindow(std::function<Text()> employer, QWidget* parent)
     bindEvents();
     m_grid->setGrid(m_sheet.grid(), &m_history);
     m_grid->setCellNotes([this](int row, int column) { return m_sheet.noteOf(row, column); });
+    // The totals row is drawn as totals, so that it cannot be taken for a person.
+    m_grid->setRowEmphasis([this](int row) {
+        return RemoveSpaces(m_sheet.grid().text(row, kNameColumn)) == TotalsMarker();
+    });
     m_sheet.grid().setCurrentCell(1, 1);
     m_grid->setFocus();
 }

@@ -93,10 +93,21 @@ std::vector<BatchSheet::CutCell> BatchSheet::CellsCutBySave() const {
 void BatchSheet::setKind(engine::TaxKind kind) {
     m_kind = kind;
     m_mode = engine::EffectiveMode(kind, m_mode);
+    showModeInHeader();
 }
 
 void BatchSheet::setMode(engine::TaxMode mode) {
     if (netModeEnabled()) m_mode = mode;
+    showModeInHeader();
+}
+
+void BatchSheet::showModeInHeader() {
+    // With the employer bearing the tax, column 5 holds the gross the employer pays; the files
+    // keep their fields whatever the header says.
+    static const Text gross = sysText("含税\r\n收入额");
+    const Text header = m_mode == engine::TaxMode::Net ? gross
+                                                       : sysText(LayoutOf(kAfterTaxColumn).header);
+    if (m_grid.text(0, kAfterTaxColumn) != header) m_grid.setText(0, kAfterTaxColumn, header);
 }
 
 void BatchSheet::SelectAll() {

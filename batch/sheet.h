@@ -162,6 +162,8 @@ public:
     bool HasUnsavedChanges() const;
 
 private:
+    // The header of column 5 names what it holds in the chosen mode.
+    void showModeInHeader();
     // The grid emptied, then rows from 1 on filled with the records.
     void fillRecords(const std::vector<BatchRecord>& records);
     bool computeRow(int row, const Income& income, const engine::BracketTable& table, bool edited);

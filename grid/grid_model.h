@@ -40,6 +40,10 @@ public:
     using CellNotes = std::function<Text(int row, int column)>;
     void setCellNotes(CellNotes notes) { m_notes = std::move(notes); }
     Text noteOf(int row, int column) const { return m_notes ? m_notes(row, column) : Text{}; }
+    // Rows drawn as totals (bold, on a fill of their own), as the owner of the grid decides.
+    using RowEmphasis = std::function<bool(int row)>;
+    void setRowEmphasis(RowEmphasis emphasis) { m_emphasis = std::move(emphasis); }
+    bool emphasized(int row) const { return m_emphasis && m_emphasis(row); }
     GridHistory* history() const { return m_history; }
 
     // The model index of a grid cell; invalid for a fixed cell or one outside the grid.
@@ -82,6 +86,7 @@ private:
     Grid& m_grid;
     GridHistory* m_history;
     CellNotes m_notes;
+    RowEmphasis m_emphasis;
     std::vector<Connection> m_connections;
     bool m_resetting = false;
 };

@@ -94,6 +94,7 @@ GridLook GridLook::of(const GridSetup& setup) {
     look.headerSelectedText = QColor(0xff, 0xff, 0xff);
     look.accent = QColor(0x3f, 0xc1, 0xad);
     look.warning = blend(look.background, kAmber, 0.30);
+    look.totals = blend(look.background, kSlate, 0.14);
     return look;
 }
 
@@ -146,12 +147,21 @@ void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     }
     const bool selected = grid.isSelected(row, column) && !current;
     const bool warned = !model->noteOf(row, column).empty();
+    const bool totals = model->emphasized(row);
     painter->fillRect(rect, selected  ? (focused ? look.selection : look.selectionInactive)
                             : warned ? look.warning
+                            : totals ? look.totals
                                      : look.background);
     painter->setPen(look.text);
+    const QFont font = painter->font();
+    if (totals) {
+        QFont bold = font;
+        bold.setBold(true);
+        painter->setFont(bold);
+    }
     drawCellText(painter, rect, iit::displayText(grid.text(row, column), GridModel::kDisplayBytes),
                  grid.format(row, column));
+    if (totals) painter->setFont(font);
 
     painter->setPen(look.lines);
     painter->drawLine(rect.topRight(), rect.bottomRight());

@@ -201,6 +201,12 @@ void GridView::setCellNotes(GridModel::CellNotes notes) {
     viewport()->update();
 }
 
+void GridView::setRowEmphasis(GridModel::RowEmphasis emphasis) {
+    m_emphasis = std::move(emphasis);
+    if (m_model) m_model->setRowEmphasis(m_emphasis);
+    viewport()->update();
+}
+
 void GridView::setGrid(Grid& grid, GridHistory* history) {
     finishEdit(true);
     m_connections.clear();
@@ -222,6 +228,7 @@ void GridView::setGrid(Grid& grid, GridHistory* history) {
 
     m_model = new GridModel(grid, history, this);
     m_model->setCellNotes(m_notes);
+    m_model->setRowEmphasis(m_emphasis);
     setModel(m_model);
     m_selection = new GridSelectionModel(m_model, this);
     setSelectionModel(m_selection);

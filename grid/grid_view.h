@@ -55,6 +55,8 @@ public:
     void setGrid(Grid& grid, GridHistory* history = nullptr);
     // The warnings of cells (GridModel::setCellNotes), kept across setGrid().
     void setCellNotes(GridModel::CellNotes notes);
+    // The rows drawn as totals (GridModel::setRowEmphasis), kept across setGrid().
+    void setRowEmphasis(GridModel::RowEmphasis emphasis);
     Grid* grid() const;
     GridHistory* history() const;
     GridModel* gridModel() const { return m_model; }
@@ -123,6 +125,7 @@ private:
 
     GridModel* m_model = nullptr;
     GridModel::CellNotes m_notes;
+    GridModel::RowEmphasis m_emphasis;
     detail::GridSelectionModel* m_selection = nullptr;
     detail::GridDelegate* m_delegate = nullptr;
     detail::GridHeader* m_columnsHeader = nullptr;

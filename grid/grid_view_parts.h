@@ -37,6 +37,7 @@ struct GridLook {
     QColor headerSelectedText;
     QColor accent;
     QColor warning; // the fill of a cell with a warning
+    QColor totals;  // the fill of a totals row
 
     static GridLook of(const GridSetup& setup);
 };

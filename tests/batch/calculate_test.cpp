@@ -378,5 +378,17 @@ TEST_F(Calculate, IdentityCardNumbersThatCannotBeOneAreMarked) {
     }
 }
 
+// Column 5 holds the gross when the employer bears the tax, and its header says so.
+TEST_F(Calculate, TheHeaderOfColumnFiveFollowsTheMode) {
+    const std::string afterTax = cell(0, batch::kAfterTaxColumn);
+    sheet->setMode(engine::TaxMode::Net);
+    EXPECT_EQ(cell(0, batch::kAfterTaxColumn), "含税\r\n收入额");
+    sheet->setKind(engine::TaxKind::Royalties); // no employer-borne royalties
+    EXPECT_EQ(cell(0, batch::kAfterTaxColumn), afterTax);
+    sheet->setKind(engine::TaxKind::Wages);
+    sheet->setMode(engine::TaxMode::Gross);
+    EXPECT_EQ(cell(0, batch::kAfterTaxColumn), afterTax);
+}
+
 } // namespace
 } // namespace iit
