@@ -130,7 +130,12 @@ std::filesystem::path ProposedSaveName() {
 }
 
 std::filesystem::path ProposedOpenName() {
-    const std::filesystem::path config = OpenConfigPath();
+    // The batch file used last, saved or opened: the configuration file written last names it.
+    std::filesystem::path config = OpenConfigPath();
+    std::error_code opened, saved;
+    const auto openedAt = std::filesystem::last_write_time(config, opened);
+    const auto savedAt = std::filesystem::last_write_time(SaveConfigPath(), saved);
+    if (!saved && (opened || savedAt > openedAt)) config = SaveConfigPath();
     if (!FileExists(config)) return DefaultBatchFileName();
     return RememberedPath(config);
 }

@@ -189,9 +189,10 @@ Outcome<BatchFileContent> ReadBatchFile(const std::filesystem::path& path);
 using PeopleFile = std::variant<BatchFileContent, SheetImport>;
 Outcome<PeopleFile> ReadPeopleFile(const std::filesystem::path& path);
 
-// The names the save and open dialogs propose: the remembered path of "config.inf"
-// (save) or "configJS.inf" (open); without "config.inf", the default
-// "个人所得税扣税表.dat" in the program directory.
+// The names the save and open dialogs propose: the remembered path of "config.inf" (save);
+// for an open, that of "configJS.inf" or "config.inf", whichever was written last (the batch
+// file used last); without the file, the default "个人所得税扣税表.dat" in the program
+// directory.
 std::filesystem::path ProposedSaveName();
 std::filesystem::path ProposedOpenName();
 std::filesystem::path DefaultBatchFileName();
