@@ -141,6 +141,15 @@ void BatchWindow::bindEvents() {
                 Qt::QueuedConnection);
     });
     connect(m_grid, &gui::GridView::rightButtonPressed, this, &BatchWindow::showMenu);
+    // A click on a column's header sorts the people by it; a second click turns the order.
+    connect(m_grid, &gui::GridView::columnHeaderClicked, this, [this](int column) {
+        if (column < kNameColumn || column > kRemarkColumn) return;
+        commitEdit();
+        m_sortAscending = column == m_sortColumn ? !m_sortAscending : true;
+        m_sortColumn = column;
+        GridHistory::Step step(m_history);
+        m_sheet.SortPeople(column, m_sortAscending);
+    });
     m_editConnection = m_sheet.grid().events().cellEditCommitted.connect(
         [this](int row, int column) { editCommitted(row, column); });
 

@@ -129,6 +129,8 @@ private:
     Connection m_changeConnection;
     QTimer* m_titleTimer = nullptr; // the title follows the changes a moment later
     std::filesystem::path m_titleFile;
+    int m_sortColumn = 0; // the column the people were last sorted by, and how
+    bool m_sortAscending = true;
 };
 
 } // namespace iit::batch

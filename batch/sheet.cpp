@@ -3,6 +3,8 @@
 
 #include "base/convert.h"
 
+#include <algorithm>
+#include <optional>
 #include <string>
 
 namespace iit::batch {
@@ -108,6 +110,60 @@ void BatchSheet::showModeInHeader() {
     const Text header = m_mode == engine::TaxMode::Net ? gross
                                                        : sysText(LayoutOf(kAfterTaxColumn).header);
     if (m_grid.text(0, kAfterTaxColumn) != header) m_grid.setText(0, kAfterTaxColumn, header);
+}
+
+void BatchSheet::SortPeople(int column, bool ascending) {
+    if (column < kNameColumn || column > kRemarkColumn) return;
+    std::vector<BatchRecord> people;
+    std::optional<BatchRecord> totals;
+    for (int row = 1; row <= kDataRows; ++row) {
+        BatchRecord record;
+        bool any = false;
+        for (int c = kNameColumn; c <= kRemarkColumn; ++c) {
+            record[static_cast<std::size_t>(c - 1)] = m_grid.text(row, c);
+            any = any || !m_grid.text(row, c).empty();
+        }
+        if (!any) continue;
+        if (RemoveSpaces(record[kNameColumn - 1]) == TotalsMarker())
+            totals = std::move(record);
+        else
+            people.push_back(std::move(record));
+    }
+    const std::size_t at = static_cast<std::size_t>(column - 1);
+    const bool amounts = LayoutOf(column).field == FieldKind::Amount;
+    // The key of a cell: whether it sorts last (empty, or no amount in an amount column), then
+    // its amount or its bytes.
+    struct Key {
+        bool last;
+        engine::Exact amount;
+        const Text* text;
+    };
+    std::vector<std::pair<Key, std::size_t>> keys;
+    keys.reserve(people.size());
+    for (std::size_t i = 0; i < people.size(); ++i) {
+        const Text& text = people[i][at];
+        Key key{text.empty(), {}, &text};
+        if (amounts && !text.empty()) {
+            const Income income = ReadIncome(text);
+            key.last = income.kind != Income::Kind::Amount;
+            key.amount = income.amount;
+        }
+        keys.push_back({key, i});
+    }
+    std::stable_sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
+        if (a.first.last != b.first.last) return b.first.last;
+        if (a.first.last) return false;
+        if (amounts)
+            return ascending ? a.first.amount < b.first.amount : b.first.amount < a.first.amount;
+        return ascending ? a.first.text->bytes() < b.first.text->bytes()
+                         : b.first.text->bytes() < a.first.text->bytes();
+    });
+    std::vector<BatchRecord> sorted;
+    sorted.reserve(people.size() + 1);
+    for (const auto& [key, i] : keys)
+        sorted.push_back(std::move(people[i]));
+    if (totals) sorted.push_back(std::move(*totals));
+    fillRecords(sorted);
 }
 
 void BatchSheet::SelectAll() {

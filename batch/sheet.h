@@ -136,6 +136,11 @@ public:
     // last (none for a file that came through standard input). The notice of Remember.
     Text ApplyBatchFile(const BatchFileContent& content,
                         const std::optional<std::filesystem::path>& path);
+    // Sorts the people by a column (1 to 7): amounts as amounts, texts in the order of their
+    // characters (GB18030 keeps the common characters in pinyin order), empty cells and cells
+    // that are no amount after the others, the order of equal rows kept. The people move up
+    // to rows 1 to n without the empty rows between them, and the totals row stays after them.
+    void SortPeople(int column, bool ascending);
     // Fills the sheet with the people a spreadsheet held, as an open of a batch file does; the
     // remembered paths stay those of batch files.
     void ApplySpreadsheet(const SheetImport& import);

@@ -155,6 +155,9 @@ GridView::GridView(QWidget* parent) : QTableView(parent) {
     // Rows share one height and are never measured: 10,000 rows would cost seconds.
     m_rowsHeader->setSectionResizeMode(QHeaderView::Fixed);
     m_columnsHeader->setSectionResizeMode(QHeaderView::Interactive);
+    connect(m_columnsHeader, &QHeaderView::sectionClicked, this, [this](int section) {
+        if (m_model) emit columnHeaderClicked(m_model->gridColumnOfSection(section));
+    });
     for (GridHeader* header : {m_columnsHeader, m_rowsHeader})
         header->viewport()->installEventFilter(this);
 

@@ -93,6 +93,8 @@ signals:
     // selection first makes that cell current, as a left click does; inside it the selection
     // stays, for the menu's copy.
     void rightButtonPressed(const QPoint& position);
+    // A left click on the header of a column (its grid column), not on a resize handle.
+    void columnHeaderClicked(int column);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

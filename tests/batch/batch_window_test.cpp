@@ -87,6 +87,7 @@ private slots:
     void aDamagedFileIsToldAndKeptOnlyWhenAsked();
     void spreadsheetsOpenAndExport();
     void keysAndTheTitle();
+    void aHeaderClickSortsAndUndoRestores();
     void closingAsksAboutUnsavedChanges();
     void cutTextsAreAnnouncedBeforeTheSave();
     void fixedCellsAndDelete();
@@ -617,6 +618,33 @@ void BatchWindowTest::keysAndTheTitle() {
     });
     QTest::keyClick(view(), Qt::Key_O, Qt::ControlModifier);
     QVERIFY(seen);
+}
+
+// A click on the income header sorts the people by income, a second one turns the order, and
+// undo brings the order before back.
+void BatchWindowTest::aHeaderClickSortsAndUndoRestores() {
+    open();
+    typeInto(1, 1, Q("甲"));
+    typeInto(1, 3, Q("9000"));
+    typeInto(2, 1, Q("乙"));
+    typeInto(2, 3, Q("12000"));
+    typeInto(3, 1, Q("丙"));
+    typeInto(3, 3, Q("8000"));
+    QHeaderView* header = view()->horizontalHeader();
+    const auto clickHeader = [&](int column) {
+        const int section = column - 1; // the fixed column 序号 is no section
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(section) +
+                                     header->sectionSize(section) / 2,
+                                 header->height() / 2));
+    };
+    clickHeader(iit::batch::kIncomeColumn);
+    QCOMPARE(cell(1, 1) + cell(2, 1) + cell(3, 1), std::string("丙甲乙"));
+    clickHeader(iit::batch::kIncomeColumn);
+    QCOMPARE(cell(1, 1) + cell(2, 1) + cell(3, 1), std::string("乙甲丙"));
+    QCOMPARE(cell(1, 4), std::string("490")); // the row moved whole
+    QVERIFY(m_window->history().undo());
+    QCOMPARE(cell(1, 1) + cell(2, 1) + cell(3, 1), std::string("丙甲乙"));
 }
 
 #include "batch_window_test.moc"

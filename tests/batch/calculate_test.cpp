@@ -390,5 +390,35 @@ TEST_F(Calculate, TheHeaderOfColumnFiveFollowsTheMode) {
     EXPECT_EQ(cell(0, batch::kAfterTaxColumn), afterTax);
 }
 
+// Sorting moves the people up, keeps the totals row last and sorts amounts as amounts and
+// names in pinyin order; cells that are no amount, and empty ones, go last.
+TEST_F(Calculate, SortingThePeople) {
+    person(1, "张三", "8000");
+    person(2, "李四", "abc");
+    person(4, "王五", "12,500");
+    person(5, "阿五", "");
+    set(5, batch::kRemarkColumn, "新来的");
+    person(6, "合计", "20500");
+    const struct {
+        int column;
+        bool ascending;
+        const char* names; // rows 1 to 6 (row 6 empty)
+    } cases[] = {
+        {batch::kNameColumn, true, "阿五 李四 王五 张三 合计  "},
+        {batch::kNameColumn, false, "张三 王五 李四 阿五 合计  "},
+        {batch::kIncomeColumn, true, "张三 王五 李四 阿五 合计  "},
+        {batch::kIncomeColumn, false, "王五 张三 李四 阿五 合计  "},
+        {batch::kRemarkColumn, true, "阿五 王五 张三 李四 合计  "}, // empty remarks keep their order
+    };
+    for (const auto& c : cases) {
+        sheet->SortPeople(c.column, c.ascending);
+        std::string names;
+        for (int row = 1; row <= 6; ++row)
+            names += cell(row, batch::kNameColumn) + " ";
+        EXPECT_EQ(names, c.names) << c.column << (c.ascending ? " up" : " down");
+    }
+    EXPECT_EQ(line(1), "阿五\t\t\t\t\t\t新来的");
+}
+
 } // namespace
 } // namespace iit
