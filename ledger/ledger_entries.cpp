@@ -103,8 +103,8 @@ Outcome<void> WriteEntry(Ledger::Impl& impl, std::int64_t employeeId, const Stor
         "special_additional, other, relief, bonus, bonus_separate, method, table_year, "
         "cum_income, cum_tax_free, cum_basic, cum_special, cum_special_additional, cum_other, "
         "cum_relief, cum_withheld, taxable, rate, quick, cum_tax, withholding, bonus_tax, "
-        "after_tax) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, "
-        "?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, ?26, ?27)");
+        "after_tax, remark) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, "
+        "?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, ?26, ?27, ?28)");
     if (!s) return s.problem();
     sql::Statement& w = **s;
     auto opt = [&](int i, const std::optional<std::int64_t>& v) {
@@ -140,6 +140,7 @@ Outcome<void> WriteEntry(Ledger::Impl& impl, std::int64_t employeeId, const Stor
     w.bind(25, e.withholding);
     w.bind(26, e.bonusTax);
     w.bind(27, e.afterTax);
+    w.bind(28, e.remark);
     return w.run();
 }
 
@@ -398,7 +399,7 @@ const std::vector<Text>& ImportColumns() {
         ColumnName("银行卡号"),     ColumnName("居民"),         ColumnName("本月收入"),
         ColumnName("本月免税收入"), ColumnName("本月专项扣除"), ColumnName("本月专项附加扣除"),
         ColumnName("本月其他扣除"), ColumnName("减免税额"),     ColumnName("全年一次性奖金"),
-        ColumnName("奖金计税方式")};
+        ColumnName("奖金计税方式"), ColumnName("备注")};
     return columns;
 }
 
@@ -533,6 +534,35 @@ Outcome<std::optional<Entry>> Ledger::entry(int year, int month, const PersonKey
     return out;
 }
 
+namespace detail {
+
+MonthLine ReadLine(const sql::Statement& s) {
+    auto opt = [](const std::optional<std::int64_t>& v) -> std::optional<Exact> {
+        if (!v) return std::nullopt;
+        return Amount(*v);
+    };
+    MonthLine line;
+    line.employee = ReadEmployee(s, 0);
+    const StoredEntry e = ReadEntry(s, 10);
+    line.month = e.month;
+    line.entry = ToEntry(line.employee.key, e);
+    line.method = e.method == 2 ? Method::Monthly : Method::Cumulative;
+    line.tableYear = static_cast<int>(e.tableYear.value_or(0));
+    line.cumulativeIncome = Amount(e.cumIncome);
+    line.cumulativeBasicDeduction = Amount(e.cumBasic);
+    line.taxable = opt(e.taxable);
+    line.ratePercent = opt(e.rate);
+    line.quickDeduction = opt(e.quick);
+    line.cumulativeTax = opt(e.cumTax);
+    line.withheldBefore = Amount(e.cumWithheld - e.withholding);
+    line.withholding = Amount(e.withholding);
+    line.bonusTax = Amount(e.bonusTax);
+    line.afterTax = Amount(e.afterTax);
+    return line;
+}
+
+} // namespace detail
+
 Outcome<MonthView> Ledger::showMonth(int year, int month) {
     Impl& impl = *m_impl;
     MonthView view;
@@ -549,31 +579,11 @@ Outcome<MonthView> Ledger::showMonth(int year, int month) {
     if (!s) return s.problem();
     (*s)->bind(1, year);
     (*s)->bind(2, month);
-    auto opt = [](const std::optional<std::int64_t>& v) -> std::optional<Exact> {
-        if (!v) return std::nullopt;
-        return Amount(*v);
-    };
     for (;;) {
         Outcome<bool> row = (*s)->step();
         if (!row) return row.problem();
         if (!*row) break;
-        MonthLine line;
-        line.employee = ReadEmployee(**s, 0);
-        const StoredEntry e = ReadEntry(**s, 10);
-        line.month = e.month;
-        line.entry = ToEntry(line.employee.key, e);
-        line.method = e.method == 2 ? Method::Monthly : Method::Cumulative;
-        line.tableYear = static_cast<int>(e.tableYear.value_or(0));
-        line.cumulativeIncome = Amount(e.cumIncome);
-        line.cumulativeBasicDeduction = Amount(e.cumBasic);
-        line.taxable = opt(e.taxable);
-        line.ratePercent = opt(e.rate);
-        line.quickDeduction = opt(e.quick);
-        line.cumulativeTax = opt(e.cumTax);
-        line.withheldBefore = Amount(e.cumWithheld - e.withholding);
-        line.withholding = Amount(e.withholding);
-        line.bonusTax = Amount(e.bonusTax);
-        line.afterTax = Amount(e.afterTax);
+        MonthLine line = ReadLine(**s);
         view.lines.push_back(std::move(line));
     }
     (*s)->reset();
@@ -605,7 +615,8 @@ std::vector<Text> MonthColumns() {
                           "奖金计税方式",
                           "奖金税额",
                           "计税方法",
-                          "证件号码校验"})
+                          "证件号码校验",
+                          "备注"})
         names.push_back(sysText(n));
     return names;
 }
@@ -636,7 +647,8 @@ std::vector<Text> MonthCells(const MonthLine& l) {
             e.bonus.isZero() ? Text{} : BonusMethodText(e.bonusMethod),
             ToText(l.bonusTax),
             l.method == Method::Cumulative ? sysText("累计预扣法") : sysText("按月计税（非居民）"),
-            l.employee.idCheckFailed ? sysText("校验位不符") : Text{}};
+            l.employee.idCheckFailed ? sysText("校验位不符") : Text{},
+            e.remark};
 }
 
 } // namespace iit::ledger

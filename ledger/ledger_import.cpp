@@ -14,7 +14,8 @@ using namespace detail;
 
 Outcome<ChangeReport> Ledger::importMonth(int year, int month,
                                           const std::vector<std::vector<Text>>& rows,
-                                          const Progress& progress) {
+                                          const Progress& progress,
+                                          const std::vector<std::size_t>& rowNumbers) {
     Impl& impl = *m_impl;
     if (rows.empty()) return fail(sysText("没有标题行"));
     // The header names the columns; spaces inside names are ignored.
@@ -32,6 +33,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         Relief,
         Bonus,
         Method,
+        Remark,
         kCols
     };
     int at[kCols];
@@ -68,6 +70,8 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         (*s)->reset();
     }
 
+    // The number a row is named by: its own, or its position with the header as row 1.
+    auto numberOf = [&](std::size_t r) { return r < rowNumbers.size() ? rowNumbers[r] : r + 1; };
     Text errors;
     auto refuse = [&](std::size_t row, const Text& why) {
         if (!errors.empty()) errors += Text::fromBytes("\n");
@@ -132,7 +136,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         }
         const std::string keyString = KeyString(key);
         if (!number.empty()) {
-            auto [it, fresh] = seen.emplace(keyString, r + 1);
+            auto [it, fresh] = seen.emplace(keyString, numberOf(r));
             if (!fresh)
                 problem(sysText("证件号码与第") + Text::fromBytes(std::to_string(it->second)) +
                         sysText("行重复"));
@@ -151,13 +155,14 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
             e.bonusSeparate =
                 e.bonus > 0 && isResident && table && table->bonusSeparateAllowed(year);
         }
+        e.remark = engine::TrimCell(Utf8(cell(Remark)));
         if (!why.empty()) {
-            refuse(r + 1, why);
+            refuse(numberOf(r), why);
             continue;
         }
         Resolved c;
         c.entry = e;
-        c.row = r + 1;
+        c.row = numberOf(r);
         if (found != known.end()) {
             c.employee = found->second;
             const bool rename = c.employee.employee.name != name;
@@ -169,7 +174,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
                 if (!card.empty()) updated.bankCard = card;
                 if (resident) updated.resident = *resident;
                 if (updated.resident != c.employee.employee.resident) {
-                    refuse(r + 1, sysText("已有此人，居民身份请在职工信息中修改"));
+                    refuse(numberOf(r), sysText("已有此人，居民身份请在职工信息中修改"));
                     continue;
                 }
                 c.employee.employee = updated;
