@@ -134,8 +134,10 @@ struct ChangeReport {
     std::vector<PersonKey> newEmployees; // added by an import
     int recomputed = 0;                  // entries whose computed figures changed
     // Applied with changeEntries to the same month, undoes the entries' change (new employees
-    // are removed with removeEmployee).
+    // are removed with removeEmployee, and the employees an import renamed are put back as
+    // they were with putEmployee).
     std::vector<EntryChange> inverse;
+    std::vector<Employee> previousEmployees;
     Text summary() const; // "新增N人，修改N人，…"
 };
 
@@ -201,7 +203,9 @@ public:
     Outcome<ChangeReport> copyToNextMonth(int year, int month);
 
     // Opening balances from rows whose first row names the columns (OpeningColumns()).
-    Outcome<ChangeReport> importOpening(int year, const std::vector<std::vector<Text>>& rows);
+    // Rows are named as importMonth names them.
+    Outcome<ChangeReport> importOpening(int year, const std::vector<std::vector<Text>>& rows,
+                                        const std::vector<std::size_t>& rowNumbers = {});
     Outcome<std::optional<Opening>> opening(int year, const PersonKey& key);
     // Sets (or with none removes) an employee's opening balances and recomputes their months;
     // the previous balances are the inverse. Refused as importOpening refuses a row.
@@ -228,6 +232,9 @@ public:
     // For each resident with an annual bonus: the bonus taxed on its own against added to its
     // month, over the whole year (months not yet entered projected from the last one entered).
     Outcome<std::vector<BonusChoice>> compareBonuses(int year);
+    // How a bonus entered without its method is taxed: on its own for a resident in a year the
+    // law allows it, else added to its month.
+    BonusMethod defaultBonusMethod(int year, bool resident) const;
     // The same for one employee; none for a non-resident or an employee without a bonus.
     Outcome<std::optional<BonusChoice>> compareBonus(int year, const PersonKey& key);
 

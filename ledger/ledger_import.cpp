@@ -80,8 +80,8 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
     std::unordered_map<std::string, std::size_t> seen;
     std::vector<Resolved> changes;
     std::vector<std::pair<std::size_t, Employee>> toAdd; // index into changes, new employee
+    std::vector<Employee> previous;                      // employees as they were before an update
     const Text empty;
-    const engine::WithholdingTable* table = impl.tables.annual.forYear(year);
     for (std::size_t r = 1; r < rows.size(); ++r) {
         const std::vector<Text>& row = rows[r];
         auto cell = [&](int k) -> const Text& {
@@ -153,7 +153,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         } else {
             // A bonus without a method is taxed on its own where the law allows it.
             e.bonusSeparate =
-                e.bonus > 0 && isResident && table && table->bonusSeparateAllowed(year);
+                e.bonus > 0 && defaultBonusMethod(year, isResident) == BonusMethod::Separate;
         }
         e.remark = engine::TrimCell(Utf8(cell(Remark)));
         if (!why.empty()) {
@@ -177,6 +177,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
                     refuse(numberOf(r), sysText("已有此人，居民身份请在职工信息中修改"));
                     continue;
                 }
+                previous.push_back(c.employee.employee);
                 c.employee.employee = updated;
                 toAdd.emplace_back(changes.size(), updated); // an update of name or card
             }
@@ -229,6 +230,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
     for (auto& [index, employee] : toAdd)
         if (changes[index].employee.id != 0 && known.find(KeyString(employee.key)) == known.end())
             report->newEmployees.push_back(employee.key);
+    report->previousEmployees = std::move(previous);
     if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
     return report;
 }

@@ -292,7 +292,8 @@ const std::vector<Text>& OpeningColumns() {
     return columns;
 }
 
-Outcome<ChangeReport> Ledger::importOpening(int year, const std::vector<std::vector<Text>>& rows) {
+Outcome<ChangeReport> Ledger::importOpening(int year, const std::vector<std::vector<Text>>& rows,
+                                            const std::vector<std::size_t>& rowNumbers) {
     Impl& impl = *m_impl;
     if (rows.empty()) return fail(sysText("没有标题行"));
     const engine::WithholdingTable* table = impl.tables.annual.forYear(year);
@@ -361,7 +362,7 @@ Outcome<ChangeReport> Ledger::importOpening(int year, const std::vector<std::vec
         }
         if (!why.empty()) {
             if (!errors.empty()) errors += Text::fromBytes("\n");
-            errors += RowMessage(r + 1, why);
+            errors += RowMessage(r < rowNumbers.size() ? rowNumbers[r] : r + 1, why);
             continue;
         }
         Outcome<std::optional<EmployeeRow>> found = FindEmployee(impl, year, employee.key);
@@ -390,7 +391,7 @@ Outcome<ChangeReport> Ledger::importOpening(int year, const std::vector<std::vec
         }
         if (!why.empty()) {
             if (!errors.empty()) errors += Text::fromBytes("\n");
-            errors += RowMessage(r + 1, why);
+            errors += RowMessage(r < rowNumbers.size() ? rowNumbers[r] : r + 1, why);
             continue;
         }
         Outcome<std::optional<OpeningRow>> old = ReadOpening(impl, row.id);
@@ -508,6 +509,12 @@ Outcome<std::vector<BonusChoice>> Ledger::compareBonuses(int year) {
         if (*c) out.push_back(std::move(**c));
     }
     return out;
+}
+
+BonusMethod Ledger::defaultBonusMethod(int year, bool resident) const {
+    const engine::WithholdingTable* table = m_impl->tables.annual.forYear(year);
+    return resident && table && table->bonusSeparateAllowed(year) ? BonusMethod::Separate
+                                                                  : BonusMethod::Combined;
 }
 
 Outcome<std::optional<BonusChoice>> Ledger::compareBonus(int year, const PersonKey& key) {
