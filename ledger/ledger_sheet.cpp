@@ -241,6 +241,7 @@ void LedgerSheet::fillTotals() {
             sums[static_cast<std::size_t>(c)] += f[static_cast<std::size_t>(c)];
     Grid::UpdateScope scope(m_totals);
     for (const SheetColumnLayout& c : kSheetLayout) {
+        if (c.column == kNumberColumn) continue; // "合计"
         Text text;
         if (c.amount) text = ToText(engine::FromFen(sums[static_cast<std::size_t>(c.column)]));
         if (c.column == kNameColumn) text = ToText(static_cast<int>(m_lines.size())) + sysText("人");

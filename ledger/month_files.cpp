@@ -4,6 +4,7 @@
 #include "sheets/header.h"
 
 #include <cstdio>
+#include <span>
 #include <string>
 
 namespace iit::ledger {
@@ -41,22 +42,27 @@ std::string MonthFileStem(int year, int month) {
     return name;
 }
 
-Outcome<MonthImportPlan> PlanMonthImport(const sheets::Sheet& sheet, int year, int month) {
-    const std::vector<Text>& columns = ImportColumns();
+namespace {
+
+// Maps a sheet's columns to `columns` (with `aliases`) and takes its rows; the fields of
+// `required` must be there. The summary ends before what the import will do.
+Outcome<MonthImportPlan> Plan(const sheets::Sheet& sheet, const std::vector<Text>& columns,
+                              std::span<const Alias> aliases, std::span<const int> required) {
     std::vector<sheets::HeaderField> fields(columns.size());
     for (std::size_t f = 0; f < columns.size(); ++f)
         fields[f].names.push_back(columns[f].toUtf8());
-    for (const Alias& a : kAliases)
+    for (const Alias& a : aliases)
         fields[static_cast<std::size_t>(a.column)].names.push_back(a.name);
     const std::optional<sheets::HeaderMatch> header = sheets::findHeader(sheet, fields);
     if (!header)
         return fail(sysText("表格的前") + Text::fromBytes(Decimal(sheets::kHeaderSearchRows)) +
-                    sysText("行中没有找到标题行：标题行应有“姓名”“身份证号”“本月收入”等列名"));
+                    sysText("行中没有找到标题行：标题行应有“姓名”“身份证号”等列名"));
     std::string missing;
-    for (int f : {kIdField, kNameField, kIncomeField})
+    for (int f : required)
         if (header->fieldColumn[static_cast<std::size_t>(f)] < 0)
             missing += (missing.empty() ? "“" : "、“") +
-                       (f == kIdField ? std::string("身份证号") : columns[static_cast<std::size_t>(f)].toUtf8()) +
+                       (f == kIdField ? std::string("身份证号")
+                                      : columns[static_cast<std::size_t>(f)].toUtf8()) +
                        "”";
     if (!missing.empty())
         return fail(sysText("第" + Decimal(header->rowNumber) + "行的标题中没有" + missing +
@@ -112,10 +118,56 @@ Outcome<MonthImportPlan> PlanMonthImport(const sheets::Sheet& sheet, int year, i
         summary += "\n不导入的列：" + left + "。";
     }
     if (!totals.empty()) summary += "\n跳过合计行：" + totals + "。";
-    summary += "\n共" + Decimal(plan.people) + "人，导入" + std::to_string(year) + "年" +
-               std::to_string(month) + "月：本月已有的职工按身份证号更新，其余的新增。";
     plan.summary = sysText(summary);
     return plan;
+}
+
+} // namespace
+
+Outcome<MonthImportPlan> PlanMonthImport(const sheets::Sheet& sheet, int year, int month) {
+    static constexpr int kRequired[] = {kIdField, kNameField, kIncomeField};
+    Outcome<MonthImportPlan> plan = Plan(sheet, ImportColumns(), kAliases, kRequired);
+    if (!plan) return plan;
+    plan->summary += sysText("\n共" + Decimal(plan->people) + "人，导入" + std::to_string(year) +
+                             "年" + std::to_string(month) +
+                             "月：本月已有的职工按身份证号更新，其余的新增。");
+    return plan;
+}
+
+Outcome<MonthImportPlan> PlanOpeningImport(const sheets::Sheet& sheet) {
+    static constexpr Alias kOpeningAliases[] = {{1, "身份证号"}, {1, "身份证号码"}};
+    static constexpr int kRequired[] = {kIdField, kNameField, 3};
+    Outcome<MonthImportPlan> plan = Plan(sheet, OpeningColumns(), kOpeningAliases, kRequired);
+    if (!plan) return plan;
+    plan->summary += sysText("\n共" + Decimal(plan->people) + "人的期初数。");
+    return plan;
+}
+
+namespace {
+
+Outcome<sheets::Sheet> ReadPeople(const std::filesystem::path& file) {
+    sheets::ReadOptions options;
+    options.rowCap = static_cast<std::size_t>(kSheetEmployees) + sheets::kHeaderSearchRows + 1;
+    Outcome<sheets::Sheet> sheet = sheets::readSheet(file, options);
+    if (!sheet) return sheet.problem();
+    if (sheet->more)
+        return fail(sysText("表格有" + Decimal(sheet->rowsSeen) + "行，超过台账每月" +
+                            Decimal(kSheetEmployees) + "人的上限，未导入"));
+    return sheet;
+}
+
+} // namespace
+
+Outcome<MonthImportPlan> ReadMonthFile(const std::filesystem::path& file, int year, int month) {
+    Outcome<sheets::Sheet> sheet = ReadPeople(file);
+    if (!sheet) return sheet.problem();
+    return PlanMonthImport(*sheet, year, month);
+}
+
+Outcome<MonthImportPlan> ReadOpeningFile(const std::filesystem::path& file) {
+    Outcome<sheets::Sheet> sheet = ReadPeople(file);
+    if (!sheet) return sheet.problem();
+    return PlanOpeningImport(*sheet);
 }
 
 sheets::Table MonthTable(const std::vector<MonthLine>& lines,

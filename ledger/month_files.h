@@ -26,6 +26,12 @@ struct MonthImportPlan {
 };
 
 Outcome<MonthImportPlan> PlanMonthImport(const sheets::Sheet& sheet, int year, int month);
+// The same for a sheet of opening balances (OpeningColumns()).
+Outcome<MonthImportPlan> PlanOpeningImport(const sheets::Sheet& sheet);
+
+// The same from a file; a sheet of more people than the grid holds is refused whole.
+Outcome<MonthImportPlan> ReadMonthFile(const std::filesystem::path& file, int year, int month);
+Outcome<MonthImportPlan> ReadOpeningFile(const std::filesystem::path& file);
 
 // The month as a table for writeXlsx: the layout's columns (序号 left out, 证件类型 after the
 // identity number) and the totals row.
