@@ -46,27 +46,26 @@ Outcome<std::optional<Ledger::YearMonth>> Ledger::latestOpenMonth() {
                                  : std::nullopt;
     (*y)->reset();
     if (!year) return std::optional<YearMonth>();
-    Outcome<sql::Statement*> m = impl.db->cached(
-        "SELECT DISTINCT x.month FROM employee e JOIN entry x ON x.employee = e.id WHERE "
-        "e.year = ?1");
-    if (!m) return m.problem();
-    (*m)->bind(1, *year);
-    std::vector<int> months;
-    for (;;) {
-        Outcome<bool> r = (*m)->step();
-        if (!r) return r.problem();
-        if (!*r) break;
-        months.push_back(static_cast<int>((*m)->int64(0)));
-    }
-    (*m)->reset();
     Outcome<std::vector<int>> declared = declaredMonths(*year);
     if (!declared) return declared.problem();
-    std::sort(months.begin(), months.end());
-    for (auto it = months.rbegin(); it != months.rend(); ++it)
-        if (std::find(declared->begin(), declared->end(), *it) == declared->end())
-            return std::optional<YearMonth>(YearMonth{*year, *it});
-    const int next = declared->empty() ? 1 : std::min(declared->back() + 1, 12);
-    return std::optional<YearMonth>(YearMonth{*year, next});
+    const int lastDeclared = declared->empty() ? 0 : declared->back();
+    // The latest month with entries, probed from December: a month that has them is found at
+    // its first employee. The declared months are the first of the year, so that month is
+    // open unless it is declared, and then every month with entries is.
+    Outcome<sql::Statement*> m = impl.db->cached(
+        "SELECT EXISTS (SELECT 1 FROM employee e JOIN entry x ON x.employee = e.id AND "
+        "x.month = ?2 WHERE e.year = ?1)");
+    if (!m) return m.problem();
+    for (int month = 12; month > lastDeclared; --month) {
+        (*m)->bind(1, *year);
+        (*m)->bind(2, month);
+        Outcome<bool> r = (*m)->step();
+        if (!r) return r.problem();
+        const bool has = *r && (*m)->int64(0) != 0;
+        (*m)->reset();
+        if (has) return std::optional<YearMonth>(YearMonth{*year, month});
+    }
+    return std::optional<YearMonth>(YearMonth{*year, std::min(lastDeclared + 1, 12)});
 }
 
 Outcome<void> Ledger::changeKey(int year, const PersonKey& from, const PersonKey& to) {

@@ -132,8 +132,15 @@ const char* const kEmployeeColumns =
     "e.from_january, e.annual_deduction, e.id_check_failed";
 
 Employee ReadEmployee(const sql::Statement& s, int c) {
+    // Nearly every employee has the same 证件类型: it is converted once.
+    thread_local std::string lastType;
+    thread_local Text lastTypeText;
     Employee e;
-    e.key.idType = Text::fromUtf8(s.text(c));
+    if (s.text(c) != lastType) {
+        lastType = s.text(c);
+        lastTypeText = Text::fromUtf8(lastType);
+    }
+    e.key.idType = lastTypeText;
     e.key.idNumber = Text::fromUtf8(s.text(c + 1));
     e.name = Text::fromUtf8(s.text(c + 2));
     e.bankCard = Text::fromUtf8(s.text(c + 3));

@@ -126,8 +126,9 @@ void LayOutColumns(Grid& grid) {
         grid.setColumnWidth(c.column, c.width);
         grid.setText(0, c.column, sysText(c.header));
         if (last >= 1) grid.setAlignment(1, c.column, last, c.column, c.align);
-        for (int row = 1; row <= last; ++row)
-            grid.setReadOnly(row, c.column, c.role == ColumnRole::Computed);
+        if (c.role == ColumnRole::Computed)
+            for (int row = 1; row <= last; ++row)
+                grid.setReadOnly(row, c.column, true);
     }
     grid.setAlignment(0, 0, 0, kSheetColumns - 1, Align::Centre);
     grid.setWordWrap(0, 0, 0, kSheetColumns - 1, true);
@@ -148,6 +149,7 @@ LedgerSheet::LedgerSheet(Ledger& ledger)
         for (int row = 1; row <= kSheetEmployees; ++row)
             m_grid.setText(row, kNumberColumn, ToText(row));
     }
+    Grid::UpdateScope scope(m_totals);
     LayOutColumns(m_totals);
     m_totals.setRowHeight(0, 0); // the captions are the main grid's
     for (int c = 0; c < kSheetColumns; ++c)
@@ -427,3 +429,4 @@ Text LedgerSheet::noteOf(int row, int column) const {
 }
 
 } // namespace iit::ledger
+

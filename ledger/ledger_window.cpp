@@ -14,6 +14,8 @@
 #include "printing/print_preview.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -87,6 +89,12 @@ LedgerWindow::LedgerWindow(Ledger ledger, std::function<Text()> employer, QWidge
       m_employer(std::move(employer)) {
     SetUpTemplate(this);
     setWindowFlags(Qt::Window);
+    // The template's size where the screen has room for it, else the screen's room.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect room = screen->availableGeometry().adjusted(20, 20, -20, -40);
+        resize(size().boundedTo(room.size()).expandedTo(minimumSize()));
+        move(room.topLeft());
+    }
     m_preview = std::make_unique<printing::PrintPreview>(this);
     findUnits();
     m_grid->setGrid(m_sheet.grid());
