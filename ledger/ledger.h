@@ -187,7 +187,9 @@ public:
 
     // Imports a month from rows of cells whose first row names the columns (see
     // ImportColumns()): all or nothing, every faulty row named. Employees not yet in the
-    // year are added; entries of the month for employees not in the rows are kept. A faulty
+    // year are added; entries of the month for employees not in the rows are kept. A row
+    // without 证件类型 is the employee's who holds its number (an identity card's when none
+    // or several of the year do). A faulty
     // row is named by its number in `rowNumbers` (a sheet's row number, a grid's row), by
     // default by its position with the header as row 1.
     Outcome<ChangeReport> importMonth(int year, int month,

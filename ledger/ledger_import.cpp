@@ -52,8 +52,9 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
     if (!t) return t.problem();
     if (Outcome<void> r = CheckMonthOpen(impl, year, month); !r) return r.problem();
 
-    // The year's employees, once.
+    // The year's employees, once; and the 证件类型 of each number held under one type only.
     std::unordered_map<std::string, EmployeeRow> known;
+    std::unordered_map<std::string, std::optional<Text>> typeOfNumber;
     {
         static const std::string sql =
             std::string("SELECT e.id, ") + kEmployeeColumns + " FROM employee e WHERE e.year = ?1";
@@ -65,6 +66,9 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
             if (!row) return row.problem();
             if (!*row) break;
             EmployeeRow e{(*s)->int64(0), ReadEmployee(**s, 1)};
+            auto [type, fresh] =
+                typeOfNumber.emplace(Utf8(e.employee.key.idNumber), e.employee.key.idType);
+            if (!fresh) type->second.reset(); // two types: the row must say which
             known.emplace(KeyString(e.employee.key), std::move(e));
         }
         (*s)->reset();
@@ -100,11 +104,17 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         };
         PersonKey key;
         key.idType = Text::fromUtf8(engine::TrimCell(Utf8(cell(Type))));
-        if (key.idType.empty()) key.idType = IdentityCardType();
         std::string number(engine::TrimCell(Utf8(cell(Number))));
         for (char& ch : number)
             if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
         key.idNumber = Text::fromUtf8(number);
+        // Without a 证件类型, the number is the year's employee's who holds it, else an
+        // identity card's.
+        if (key.idType.empty()) {
+            auto held = typeOfNumber.find(number);
+            key.idType = held != typeOfNumber.end() && held->second ? *held->second
+                                                                    : IdentityCardType();
+        }
         if (number.empty()) problem(sysText("证件号码为空"));
         const Text name = Text::fromUtf8(engine::TrimCell(Utf8(cell(Name))));
         if (name.empty()) problem(sysText("姓名为空"));

@@ -165,7 +165,11 @@ const MonthLine* LedgerSheet::lineAt(int row) const {
 int LedgerSheet::rowOf(const PersonKey& key) const {
     auto it = m_lineByNumber.find(key.idNumber.bytes());
     if (it == m_lineByNumber.end()) return 0;
-    return m_lines[static_cast<std::size_t>(it->second)].employee.key == key ? it->second + 1 : 0;
+    if (it->second >= 0)
+        return m_lines[static_cast<std::size_t>(it->second)].employee.key == key ? it->second + 1 : 0;
+    for (std::size_t i = 0; i < m_lines.size(); ++i) // the number under several types
+        if (m_lines[i].employee.key == key) return static_cast<int>(i) + 1;
+    return 0;
 }
 
 int LedgerSheet::firstFreeRow() const {
@@ -182,7 +186,6 @@ Outcome<void> LedgerSheet::show(int year, int month) {
     if (!declared) return declared.problem();
     if (view->lines.size() > static_cast<std::size_t>(kSheetEmployees))
         return fail(sysText("本月超过") + ToText(kSheetEmployees) + sysText("人，台账窗口无法显示"));
-    if (year != m_year) m_typesStale = true;
     if (year != m_year || month != m_month) m_drafts.clear();
     m_year = year;
     m_month = month;
@@ -194,7 +197,9 @@ Outcome<void> LedgerSheet::show(int year, int month) {
     m_lineByNumber.reserve(m_lines.size());
     for (std::size_t i = 0; i < m_lines.size(); ++i) {
         m_fen.push_back(FenOf(m_lines[i]));
-        m_lineByNumber.emplace(m_lines[i].employee.key.idNumber.bytes(), static_cast<int>(i));
+        auto [at, fresh] =
+            m_lineByNumber.emplace(m_lines[i].employee.key.idNumber.bytes(), static_cast<int>(i));
+        if (!fresh) at->second = -1;
     }
     const std::size_t room = static_cast<std::size_t>(kSheetEmployees) - m_lines.size();
     if (m_drafts.size() > room) m_drafts.resize(room);
@@ -278,22 +283,6 @@ Outcome<void> LedgerSheet::reloadLines(const std::vector<PersonKey>& keys) {
     return {};
 }
 
-Outcome<void> LedgerSheet::refreshTypes() {
-    if (!m_typesStale) return {};
-    Outcome<std::vector<Employee>> employees = m_ledger.listEmployees(m_year);
-    if (!employees) return employees.problem();
-    m_otherTypes.clear();
-    for (const Employee& e : *employees)
-        if (e.key.idType != IdentityCardType()) m_otherTypes.emplace(e.key.idNumber.bytes(), e.key.idType);
-    m_typesStale = false;
-    return {};
-}
-
-Text LedgerSheet::typeOfNumber(const std::string& number) {
-    if (auto it = m_otherTypes.find(number); it != m_otherTypes.end()) return it->second;
-    return Text{};
-}
-
 // ---- Actions, undo and redo
 
 namespace {
@@ -302,28 +291,21 @@ struct Refresh {
     int year, month;
     std::vector<PersonKey> keys; // the lines to read back
     bool whole = false;          // the month again
-    bool employees = false;      // the year's employees changed
     std::optional<std::pair<PersonKey, PersonKey>> rekey;
 };
 
 Refresh RefreshOf(const Action& action, int year, int month) {
-    Refresh r{year, month, {}, false, false, std::nullopt};
+    Refresh r{year, month, {}, false, std::nullopt};
     if (const auto* a = std::get_if<SetEntries>(&action.what);
         a && a->year == year && a->month == month && a->changes.size() <= 64) {
         for (const EntryChange& c : a->changes)
             r.keys.push_back(c.key);
     } else if (const auto* p = std::get_if<PutEmployee>(&action.what); p && p->year == year) {
         r.keys.push_back(p->employee.key);
-        r.employees = true;
     } else if (const auto* k = std::get_if<ChangeKey>(&action.what); k && k->year == year) {
         r.rekey = std::pair(k->from, k->to);
-        r.employees = true;
-    } else if (std::holds_alternative<SetEntries>(action.what) ||
-               std::holds_alternative<CopyForward>(action.what)) {
-        r.whole = true;
     } else {
         r.whole = true;
-        r.employees = true;
     }
     return r;
 }
@@ -332,7 +314,6 @@ Refresh RefreshOf(const Action& action, int year, int month) {
 
 Outcome<void> LedgerSheet::refreshAfter(const Action& action) {
     const Refresh r = RefreshOf(action, m_year, m_month);
-    if (r.employees) m_typesStale = true;
     if (r.rekey) {
         const int row = rowOf(r.rekey->first);
         if (row) {

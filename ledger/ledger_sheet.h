@@ -129,8 +129,6 @@ private:
     // Drops the drafts of these rows, which an import has made lines.
     void dropDrafts(std::vector<int> rows);
     Outcome<ChangeReport> replay(std::deque<Action>& from, std::deque<Action>& to);
-    Outcome<void> refreshTypes();
-    Text typeOfNumber(const std::string& number);
     // The clerk's cells of a row as they stand: a line's entry, or a draft.
     Draft inputsOf(int row) const;
     Outcome<ChangeReport> commitLineCell(int row, int column);
@@ -146,13 +144,11 @@ private:
     std::vector<int> m_declaredMonths;
     std::vector<MonthLine> m_lines;
     std::vector<std::array<std::int64_t, kSheetColumns>> m_fen; // the lines' amounts in fen
-    std::unordered_map<std::string, int> m_lineByNumber; // identity number -> line index
+    // Identity number -> line index; -1 for a number the month holds under several types.
+    std::unordered_map<std::string, int> m_lineByNumber;
     std::vector<Draft> m_drafts;                          // the rows after the lines
     int m_filledRows = 0;                                 // rows that may hold text
     std::array<Text, kSheetColumns> m_totalTexts;
-    // The year's employees whose 证件类型 is not the identity card, by number.
-    std::unordered_map<std::string, Text> m_otherTypes;
-    bool m_typesStale = true;
     std::deque<Action> m_undo, m_redo;
 };
 

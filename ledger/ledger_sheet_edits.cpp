@@ -79,7 +79,7 @@ LedgerSheet::Draft LedgerSheet::inputsOf(int row) const {
 }
 
 std::vector<Text> LedgerSheet::importRow(const Draft& inputs) {
-    std::vector<Text> row{typeOfNumber(NumberKey(inputs[kIdColumn]))};
+    std::vector<Text> row{Text{}}; // 证件类型: the number's own (Ledger::importMonth)
     for (int c = kFirstInputColumn; c <= kLastInputColumn; ++c)
         row.push_back(inputs[static_cast<std::size_t>(c)]);
     return row;
@@ -169,14 +169,12 @@ Outcome<ChangeReport> LedgerSheet::commitDraft(int row) {
     if (i >= m_drafts.size()) return ChangeReport{};
     const Draft draft = m_drafts[i];
     if (draft[kNameColumn].empty() || draft[kIdColumn].empty()) return ChangeReport{};
-    if (Outcome<void> r = refreshTypes(); !r) return r.problem();
     ImportMonth import{m_year, m_month, {ImportHeader(), importRow(draft)},
                        {0, static_cast<std::size_t>(row)}};
     Outcome<Applied> applied = ApplyAction(m_ledger, Action{import}, {});
     if (!applied) return applied.problem(); // the draft stays for the clerk to mend
     remember(std::move(applied->inverse));
     dropDrafts({row});
-    m_typesStale = true;
     if (Outcome<void> r = reload(); !r) return r.problem();
     return std::move(applied->report);
 }
@@ -186,7 +184,6 @@ Outcome<ChangeReport> LedgerSheet::paste(const Text& clipboard) {
     const int top = m_grid.currentRow(), left = m_grid.currentColumn();
     if (top < 1 || !IsInputColumn(left))
         return fail(sysText("请先单击要粘贴到的单元格（姓名至备注各列）"));
-    if (Outcome<void> r = refreshTypes(); !r) return r.problem();
     const int idField = kIdColumn - left; // the field of the identity number, if pasted
     std::vector<std::vector<Text>> rows{ImportHeader()};
     std::vector<std::size_t> numbers{0};
@@ -202,9 +199,9 @@ Outcome<ChangeReport> LedgerSheet::paste(const Text& clipboard) {
         if (idField >= 0 && static_cast<std::size_t>(idField) < fields.size()) {
             const std::string number = NumberKey(Text::fromBytes(fields[static_cast<std::size_t>(idField)]));
             auto it = m_lineByNumber.find(number);
-            if (it != m_lineByNumber.end())
+            if (it != m_lineByNumber.end() && it->second >= 0)
                 base = it->second + 1;
-            else if (lineAt(row))
+            else if (lineAt(row) || it != m_lineByNumber.end())
                 base = 0; // another employee's row: the pasted one starts empty
         }
         Draft inputs = base ? inputsOf(base) : Draft{};
@@ -223,7 +220,6 @@ Outcome<ChangeReport> LedgerSheet::paste(const Text& clipboard) {
     if (!applied) return applied.problem();
     remember(std::move(applied->inverse));
     dropDrafts(std::move(draftRows)); // in the ledger now
-    m_typesStale = true;
     if (Outcome<void> r = reload(); !r) return r.problem();
     return std::move(applied->report);
 }

@@ -144,6 +144,28 @@ TEST_F(Sheet, APasteKeysRowsByTheirIdentityNumber) {
     EXPECT_EQ(Cell(grid(), 3, kNameColumn), "丙");
 }
 
+TEST_F(Sheet, ANumberWithoutItsTypeIsTheEmployeeWhoHoldsIt) {
+    // A non-resident with a passport, imported with the type; pasted later by number alone.
+    import(1, MakeRows({{"E1234567", "约翰", "30000", "", "", "", "否", "外国护照"}}));
+    ASSERT_TRUE(sheet->show(2024, 2).ok());
+    ASSERT_TRUE(paste(1, kNameColumn, "约翰\tE1234567\t31000").ok());
+    ASSERT_EQ(book->listEmployees(2024)->size(), 1u);
+    EXPECT_EQ(cell(2, "E1234567", "计税方法"), "按月计税（非居民）");
+    EXPECT_EQ(Cell(grid(), 1, kRateColumn), "按月");
+    EXPECT_FALSE(sheet->noteOf(1, kRateColumn).empty());
+    // The same number under two types: a row without the type is an identity card's.
+    import(2, MakeRows({{"E1234567", "某", "8000", "", "", "", "", "居民身份证"}}));
+    ASSERT_TRUE(sheet->show(2024, 2).ok());
+    ASSERT_EQ(sheet->lines().size(), 2u);
+    ASSERT_TRUE(paste(3, kNameColumn, "某某\tE1234567\t9500").ok());
+    EXPECT_EQ(book->listEmployees(2024)->size(), 2u);
+    EXPECT_EQ(cell(2, "E1234567", "姓名"), "约翰"); // the first line of that number
+    const std::optional<Entry> card = entryOf(2, "E1234567");
+    ASSERT_TRUE(card);
+    EXPECT_EQ(ToText(*card->income).toUtf8(), "9500");
+    EXPECT_EQ(sheet->rowOf(key("E1234567")), 2);
+}
+
 TEST_F(Sheet, RefusedPastesChangeNothing) {
     ASSERT_TRUE(paste(1, kNameColumn, "甲\t" "110101199001011237\t20000").ok());
     struct Case {
