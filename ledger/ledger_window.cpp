@@ -14,16 +14,17 @@
 #include "printing/print_preview.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QGuiApplication>
-#include <QScreen>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
-#include <QSpinBox>
 #include <QStyle>
 #include <QStyledItemDelegate>
 
@@ -89,12 +90,6 @@ LedgerWindow::LedgerWindow(Ledger ledger, std::function<Text()> employer, QWidge
       m_employer(std::move(employer)) {
     SetUpTemplate(this);
     setWindowFlags(Qt::Window);
-    // The template's size where the screen has room for it, else the screen's room.
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect room = screen->availableGeometry().adjusted(20, 20, -20, -40);
-        resize(size().boundedTo(room.size()).expandedTo(minimumSize()));
-        move(room.topLeft());
-    }
     m_preview = std::make_unique<printing::PrintPreview>(this);
     findUnits();
     m_grid->setGrid(m_sheet.grid());
@@ -102,6 +97,7 @@ LedgerWindow::LedgerWindow(Ledger ledger, std::function<Text()> employer, QWidge
     m_totalsView->setGrid(m_sheet.totalsGrid());
     bindEvents();
     bindTotals();
+    fitScreen();
     const CivilDateTime today = SplitDateTime(Now());
     if (!said(m_sheet.showStart(today.year, static_cast<int>(today.month))))
         said(m_sheet.show(today.year, static_cast<int>(today.month)));
@@ -117,7 +113,7 @@ LedgerWindow::~LedgerWindow() {
 void LedgerWindow::findUnits() {
     m_grid = gui::FindUnit<gui::GridView>(this, QStringLiteral("台账表格"));
     m_totalsView = gui::FindUnit<gui::GridView>(this, QStringLiteral("合计表格"));
-    m_year = gui::FindUnit<QSpinBox>(this, QStringLiteral("年度框"));
+    m_year = gui::FindUnit<QComboBox>(this, QStringLiteral("年度框"));
     for (int m = 1; m <= 12; ++m)
         m_months[static_cast<std::size_t>(m - 1)] =
             gui::FindUnit<QPushButton>(this, QStringLiteral("月份%1").arg(m));
@@ -127,6 +123,7 @@ void LedgerWindow::findUnits() {
     m_undo = gui::FindUnit<QPushButton>(this, QStringLiteral("按钮撤销"));
     m_redo = gui::FindUnit<QPushButton>(this, QStringLiteral("按钮重做"));
     m_employeeName = gui::FindUnit<QLabel>(this, QStringLiteral("职工姓名"));
+    m_figures = gui::FindUnit<QLabel>(this, QStringLiteral("本月计算"));
     m_idType = gui::FindUnit<QComboBox>(this, QStringLiteral("证件类型框"));
     m_joinMonth = gui::FindUnit<QComboBox>(this, QStringLiteral("入职月份框"));
     m_leftMonth = gui::FindUnit<QComboBox>(this, QStringLiteral("离职月份框"));
@@ -159,15 +156,13 @@ void LedgerWindow::bindEvents() {
     onClick("按钮期初数", &LedgerWindow::EditOpenings);
     onClick("按钮改计税方式", &LedgerWindow::switchBonusMethod);
     for (int m = 1; m <= 12; ++m)
-        connect(m_months[static_cast<std::size_t>(m - 1)], &QPushButton::clicked, this,
-                [this, m] {
-                    commitEdit();
-                    showMonth(m_year->value(), m);
-                });
-    connect(m_year, &QSpinBox::valueChanged, this, [this](int year) {
-        if (m_showing) return;
+        connect(m_months[static_cast<std::size_t>(m - 1)], &QPushButton::clicked, this, [this, m] {
+            commitEdit();
+            showMonth(m_sheet.year(), m);
+        });
+    connect(m_year, &QComboBox::activated, this, [this](int index) {
         commitEdit();
-        showMonth(year, m_sheet.month());
+        showMonth(m_year->itemData(index).toInt(), m_sheet.month());
     });
 
     // The employee's details change as the clerk picks them (not as the window shows them).
@@ -217,6 +212,26 @@ void LedgerWindow::bindEvents() {
     m_menu->addAction(QStringLiteral("删除职工（离职）…"), this, &LedgerWindow::RemoveEmployee);
 }
 
+void LedgerWindow::fitScreen() {
+    // As wide as the whole month and the panel where the screen has room, else the room.
+    if (layout()) layout()->activate();
+    int columns = 0;
+    for (int c = 0; c < kSheetColumns; ++c)
+        columns += m_sheet.grid().columnWidth(c);
+    const int chrome = width() - m_grid->width(); // the margins and the panel beside the grid
+    const QSize wanted(columns + m_grid->verticalScrollBar()->sizeHint().width() + 2 + chrome,
+                       std::max(height(), 960));
+    QSize size = wanted;
+    QPoint at = pos();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect room = screen->availableGeometry().adjusted(20, 20, -20, -40);
+        size = wanted.boundedTo(room.size());
+        at = room.topLeft();
+    }
+    resize(size.expandedTo(minimumSize()));
+    move(at);
+}
+
 void LedgerWindow::bindTotals() {
     // Computed columns and the totals are drawn shaded; the totals follow the grid's columns
     // and its horizontal scrolling, under it.
@@ -230,8 +245,8 @@ void LedgerWindow::bindTotals() {
     m_totalsView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_totalsView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_totalsView->setSelectionMode(QAbstractItemView::NoSelection);
-    connect(m_grid->horizontalScrollBar(), &QScrollBar::valueChanged, m_totalsView->horizontalScrollBar(),
-            &QScrollBar::setValue);
+    connect(m_grid->horizontalScrollBar(), &QScrollBar::valueChanged,
+            m_totalsView->horizontalScrollBar(), &QScrollBar::setValue);
     connect(m_grid->horizontalScrollBar(), &QScrollBar::rangeChanged, this, [this] {
         m_totalsView->horizontalScrollBar()->setValue(m_grid->horizontalScrollBar()->value());
     });
@@ -253,9 +268,15 @@ void LedgerWindow::showMonth(int year, int month) {
 }
 
 void LedgerWindow::refreshChoices() {
-    m_showing = true;
-    m_year->setValue(m_sheet.year());
-    m_showing = false;
+    // The years of the withholding table so far and the next, and the year shown.
+    const int last = std::max(SplitDateTime(Now()).year + 1, m_sheet.year());
+    const int first = std::min(2019, m_sheet.year());
+    if (m_year->count() != last - first + 1 || m_year->itemData(0).toInt() != first) {
+        m_year->clear();
+        for (int y = first; y <= last; ++y)
+            m_year->addItem(QStringLiteral("%1 年").arg(y), y);
+    }
+    m_year->setCurrentIndex(m_sheet.year() - first);
     const std::vector<int>& declared = m_sheet.declaredMonths();
     for (int m = 1; m <= 12; ++m) {
         QPushButton* b = m_months[static_cast<std::size_t>(m - 1)];
@@ -265,11 +286,12 @@ void LedgerWindow::refreshChoices() {
         b->setToolTip(isDeclared ? QStringLiteral("已申报") : QString());
     }
     const bool isDeclared = m_sheet.declared();
-    m_status->setText(QStringLiteral("%1年%2月 · %3 · %4人")
-                          .arg(m_sheet.year())
-                          .arg(m_sheet.month())
-                          .arg(isDeclared ? QStringLiteral("已申报，只读") : QStringLiteral("未申报"))
-                          .arg(m_sheet.lines().size()));
+    m_status->setText(
+        QStringLiteral("%1年%2月 · %3 · %4人")
+            .arg(m_sheet.year())
+            .arg(m_sheet.month())
+            .arg(isDeclared ? QStringLiteral("已申报，只读") : QStringLiteral("未申报"))
+            .arg(m_sheet.lines().size()));
     setFlag(m_status, "declared", isDeclared);
     m_declare->setText(isDeclared ? QStringLiteral("撤销申报") : QStringLiteral("申报完成"));
     setFlag(m_declare, "declared", isDeclared);
@@ -320,9 +342,8 @@ void LedgerWindow::DeleteSelection() {
     commitEdit();
     const std::optional<CellRange>& s = m_sheet.grid().selection();
     const Grid& g = m_sheet.grid();
-    const CellRange range = s ? *s
-                              : CellRange{g.currentRow(), g.currentColumn(), g.currentRow(),
-                                          g.currentColumn()};
+    const CellRange range =
+        s ? *s : CellRange{g.currentRow(), g.currentColumn(), g.currentRow(), g.currentColumn()};
     said(m_sheet.clearCells(range));
     refreshChoices();
     showEmployee();
@@ -353,16 +374,19 @@ void LedgerWindow::CopyFromPreviousMonth() {
 void LedgerWindow::DeclareOrReopen() {
     const QString period = QStringLiteral("%1年%2月").arg(m_sheet.year()).arg(m_sheet.month());
     if (m_sheet.declared()) {
-        if (gui::MessageBox(fromQString(QStringLiteral("撤销%1的申报后，本月的记录可以修改。确定撤销吗？")
-                                            .arg(period)),
-                            {.buttons = gui::Buttons::YesNo,
-                             .icon = gui::Icon::Question,
-                             .defaultAnswer = gui::Answer::No},
-                            this) != gui::Answer::Yes)
+        if (gui::MessageBox(
+                fromQString(
+                    QStringLiteral("撤销%1的申报后，本月的记录可以修改。确定撤销吗？").arg(period)),
+                {.buttons = gui::Buttons::YesNo,
+                 .icon = gui::Icon::Question,
+                 .defaultAnswer = gui::Answer::No},
+                this) != gui::Answer::Yes)
             return;
         said(m_sheet.reopen());
     } else {
-        if (gui::MessageBox(fromQString(QStringLiteral("确认%1已向税务机关申报完成吗？\n申报完成后本月的记录锁定为只读；如需更正，可以撤销申报。")
+        if (gui::MessageBox(fromQString(QStringLiteral("确认%"
+                                                       "1已向税务机关申报完成吗？\n申报完成后本月的"
+                                                       "记录锁定为只读；如需更正，可以撤销申报。")
                                             .arg(period)),
                             {.buttons = gui::Buttons::YesNo,
                              .icon = gui::Icon::Question,

@@ -11,9 +11,9 @@
 // stored when the edit ends), Ctrl+V and Shift+Insert paste, Delete empties the selected
 // amounts, Ctrl+X cuts, Ctrl+Z undoes and Ctrl+Y (Ctrl+Shift+Z) redoes, Ctrl+C copies.
 
+#include "base/text.h"
 #include "ledger/ledger.h"
 #include "ledger/ledger_sheet.h"
-#include "base/text.h"
 
 #include <QWidget>
 
@@ -28,7 +28,6 @@ class QComboBox;
 class QLabel;
 class QMenu;
 class QPushButton;
-class QSpinBox;
 
 namespace iit::gui {
 class GridView;
@@ -86,6 +85,7 @@ private:
     void findUnits();
     void bindEvents();
     void bindTotals();
+    void fitScreen();
     void message(const Text& text);
     // The problem of an outcome in the message box; true when it succeeded.
     template <typename T> bool said(const Outcome<T>& outcome) {
@@ -117,7 +117,7 @@ private:
 
     gui::GridView* m_grid = nullptr;       // 台账表格
     gui::GridView* m_totalsView = nullptr; // 合计表格
-    QSpinBox* m_year = nullptr;            // 年度框
+    QComboBox* m_year = nullptr;           // 年度框
     std::array<QPushButton*, 12> m_months{};
     QLabel* m_status = nullptr;             // 本月状态
     QPushButton* m_declare = nullptr;       // 按钮申报
@@ -125,6 +125,7 @@ private:
     QPushButton* m_undo = nullptr;          // 按钮撤销
     QPushButton* m_redo = nullptr;          // 按钮重做
     QLabel* m_employeeName = nullptr;       // 职工姓名
+    QLabel* m_figures = nullptr;            // 本月计算
     QComboBox* m_idType = nullptr;          // 证件类型框
     QComboBox* m_joinMonth = nullptr;       // 入职月份框
     QComboBox* m_leftMonth = nullptr;       // 离职月份框
@@ -133,8 +134,8 @@ private:
     QCheckBox* m_annualDeduction = nullptr; // 选项六万
     QPushButton* m_removeEmployee = nullptr;
     QPushButton* m_openings = nullptr;
-    QLabel* m_bonusText = nullptr;         // 奖金比较
-    QPushButton* m_bonusSwitch = nullptr;  // 按钮改计税方式
+    QLabel* m_bonusText = nullptr;        // 奖金比较
+    QPushButton* m_bonusSwitch = nullptr; // 按钮改计税方式
     QMenu* m_menu = nullptr;
     QAbstractItemDelegate* m_shade = nullptr; // what the clerk cannot edit
     Connection m_editConnection;

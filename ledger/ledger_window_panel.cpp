@@ -10,12 +10,41 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
 
 namespace iit::ledger {
 namespace {
 
 QString Money(const Exact& v) {
     return toQString(ToText(v));
+}
+
+QString Cell(const MonthLine& line, int column) {
+    return toQString(SheetCellText(line, column));
+}
+
+// The line's results, for the clerk who looks at the names and not at the columns at the right.
+QString Figures(const MonthLine& l) {
+    QString text;
+    if (l.method == Method::Monthly)
+        text = QStringLiteral("非居民个人，按月计税\n");
+    else
+        text =
+            QStringLiteral(
+                "累计应纳税所得额 %1\n预扣率 %2，速算扣除数 %3\n累计应纳税额 %4，已预扣 %5\n")
+                .arg(Cell(l, kTaxableColumn), Cell(l, kRateColumn), Cell(l, kQuickDeductionColumn),
+                     Cell(l, kCumulativeTaxColumn), Cell(l, kWithheldBeforeColumn));
+    text += QStringLiteral("本月应预扣 %1").arg(Cell(l, kWithholdingColumn));
+    if (!l.bonusTax.isZero()) text += QStringLiteral("，奖金税额 %1").arg(Cell(l, kBonusTaxColumn));
+    text += QStringLiteral("\n实发 %1").arg(Cell(l, kAfterTaxColumn));
+    return text;
+}
+
+void setEmpty(QLabel* label, bool empty) {
+    if (label->property("empty").toBool() == empty) return;
+    label->setProperty("empty", empty);
+    label->style()->unpolish(label);
+    label->style()->polish(label);
 }
 
 } // namespace
@@ -28,24 +57,29 @@ void LedgerWindow::showEmployee() {
     const MonthLine* line = currentLine();
     m_showing = true;
     const bool open = line && !m_sheet.declared();
-    for (QWidget* unit : std::initializer_list<QWidget*>{m_idType, m_joinMonth, m_leftMonth,
-                                                         m_resident, m_fromJanuary,
-                                                         m_annualDeduction, m_removeEmployee})
+    for (QWidget* unit :
+         std::initializer_list<QWidget*>{m_idType, m_joinMonth, m_leftMonth, m_resident,
+                                         m_fromJanuary, m_annualDeduction, m_removeEmployee})
         unit->setEnabled(open);
     m_openings->setEnabled(!m_sheet.declared() && !m_sheet.lines().empty());
     m_bonus.reset();
     if (!line) {
-        m_employeeName->setText(m_sheet.lines().empty()
-                                    ? QStringLiteral("本月还没有职工：在表格的空行中填写姓名和身份证号，"
-                                                     "或从表格粘贴、导入，或从上月带入。")
-                                    : QStringLiteral("单击职工所在的行，在这里查看和修改他的信息。"));
+        m_employeeName->setText(
+            m_sheet.lines().empty()
+                ? QStringLiteral("本月还没有职工：在表格的空行中填写姓名和身份证号，"
+                                 "或从表格粘贴、导入，或从上月带入。")
+                : QStringLiteral("单击职工所在的行，在这里查看和修改他的信息。"));
+        m_figures->clear();
+        setEmpty(m_figures, true);
         m_bonusText->clear();
         m_bonusSwitch->hide();
         m_showing = false;
         return;
     }
     const Employee& e = line->employee;
-    m_employeeName->setText(toQString(e.name) + QStringLiteral("\n") + toQString(e.key.idNumber));
+    m_employeeName->setText(toQString(e.name) + QStringLiteral("　") + toQString(e.key.idNumber));
+    m_figures->setText(Figures(*line));
+    setEmpty(m_figures, false);
     const int type = m_idType->findText(toQString(e.key.idType));
     if (type < 0) m_idType->addItem(toQString(e.key.idType));
     m_idType->setCurrentText(toQString(e.key.idType));
@@ -74,8 +108,9 @@ void LedgerWindow::showEmployee() {
                        .arg(b.month)
                        .arg(Money(b.bonus))
                        .arg(toQString(BonusMethodText(b.entered)));
-    text += QStringLiteral("单独计税：全年税额 %1\n（工资 %2 + 奖金 %3）\n")
-                .arg(Money(c.separate.total), Money(c.separate.wagesTax), Money(c.separate.bonusTax));
+    text +=
+        QStringLiteral("单独计税：全年税额 %1\n（工资 %2 + 奖金 %3）\n")
+            .arg(Money(c.separate.total), Money(c.separate.wagesTax), Money(c.separate.bonusTax));
     text += QStringLiteral("并入综合所得：全年税额 %1\n").arg(Money(c.combined.total));
     if (c.lower == engine::BonusComparison::Lower::Same)
         text += QStringLiteral("两种方式税额相同。");

@@ -71,7 +71,7 @@ printing::PrintTable MakeWithholdingTable(const std::vector<MonthLine>& lines,
             cell.fontSize = kBodySize;
             cell.textFlags = kWrap;
             const int column = columns[static_cast<std::size_t>(col - 1)];
-            const bool amount = SheetLayoutOf(column).align == Align::Right;
+            const Align align = SheetLayoutOf(column).align;
             switch (row) {
             case kTitleRow:
                 cell.format = kCentre;
@@ -85,7 +85,10 @@ printing::PrintTable MakeWithholdingTable(const std::vector<MonthLine>& lines,
                 cell.format = kCentreWrapped | kBoxed;
                 break;
             default:
-                cell.format = (amount ? kRight : column == kRateColumn ? kCentre : kLeft) | kBoxed;
+                cell.format = (align == Align::Right    ? kRight
+                               : align == Align::Centre ? kCentre
+                                                        : kLeft) |
+                              kBoxed;
             }
         }
     }
