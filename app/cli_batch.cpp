@@ -1,10 +1,12 @@
-// iitcalc-cli batch INPUT [-o OUTPUT] [--kind KIND] [--mode MODE] [--table FILE]: the batch
-// window's sheet on the command line. INPUT is a batch file or spreadsheet text ("-" for
-// standard input); the kind and mode radios are set, then every row is computed.
+// iitcalc-cli batch INPUT [-o OUTPUT] [--kind KIND] [--mode MODE] [--table FILE] [--truncate]:
+// the batch window's sheet on the command line. INPUT is a batch file or a spreadsheet (.xlsx,
+// .xls, delimited text; "-" for standard input), told by content; the kind and mode radios are
+// set, then every row is computed. OUTPUT is written by its extension.
 #include "app/cli.h"
 #include "app/cli_sheet.h"
 #include "app/cli_util.h"
 #include "batch/sheet.h"
+#include "batch/spreadsheet.h"
 #include "base/files.h"
 
 #include <fstream>
@@ -88,12 +90,26 @@ int RunBatch(Context& ctx) {
         if (!saved->empty()) std::cerr << "iitcalc-cli: " << OneLine(*saved).toUtf8() << "\n";
         return kExitOk;
     }
-    const std::string text = SheetText(sheet.grid());
     if (!output) {
-        std::cout << text << std::flush;
-        return std::cout ? kExitOk : kExitFailure;
+        std::cout << SheetText(sheet.grid()); // a failed write is told when standard output is closed
+        return kExitOk;
     }
-    if (!WriteOutput(std::filesystem::path(*output), text, problem)) {
+    // OUTPUT is written by its extension: a spreadsheet with a header row (.xlsx; .csv in UTF-8
+    // with a byte-order mark; .tsv), anything else the sheet's text as standard output gets it.
+    const std::filesystem::path path(*output);
+    const bool spreadsheet = batch::IsSpreadsheetName(path);
+    const batch::ExportFormat format = batch::ExportFormatOf(path);
+    if (spreadsheet && format == batch::ExportFormat::Xlsx) {
+        if (const Outcome<void> written = sheets::writeXlsx(path, batch::ExportTable(sheet.grid()));
+            !written) {
+            std::cerr << "iitcalc-cli: " << OneLine(written.problem().message).toUtf8() << "\n";
+            return kExitFailure;
+        }
+        return kExitOk;
+    }
+    const std::string text =
+        spreadsheet ? batch::ExportText(sheet.grid(), format) : SheetText(sheet.grid());
+    if (!WriteOutput(path, text, problem)) {
         std::cerr << "iitcalc-cli: " << problem << "\n";
         return kExitFailure;
     }

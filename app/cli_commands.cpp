@@ -15,6 +15,8 @@ namespace {
 const Option kTable = {"table", 0, "FILE", "a rate-table file instead of the data directory's"};
 const Option kKind = {"kind", 0, "KIND", "wages (default), labour or royalties"};
 const Option kMode = {"mode", 0, "MODE", "gross (tax included, default) or net (employer-borne)"};
+const Option kTruncate = {"truncate", 0, nullptr,
+                          "keep the first 10,000 rows of a longer INPUT (a warning, not a failure)"};
 
 } // namespace
 
@@ -34,13 +36,13 @@ const std::vector<Command>& Commands() {
          "INPUT",
          "the batch window's sheet of INPUT, computed with its totals",
          {{"output", 'o', "OUTPUT", "where the sheet goes (default: standard output)"}, kKind,
-          kMode, kTable},
+          kMode, kTable, kTruncate},
          RunBatch},
         {"print",
          "INPUT",
          "the tax payment table of INPUT as a PDF file",
          {{"output", 'o', "OUT.pdf", "the PDF file", true}, kKind, kMode,
-          {"employer", 0, "NAME", "the employer's name in the title"}, kTable},
+          {"employer", 0, "NAME", "the employer's name in the title"}, kTable, kTruncate},
          RunPrint},
     };
     return commands;

@@ -2,7 +2,9 @@
 #include "app/cli.h"
 #include "base/paths.h"
 
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 
@@ -81,20 +83,20 @@ int Context::usageError(const std::string& problem) const {
 
 } // namespace iit::cli
 
-int main(int argc, char** argv) {
-    // A write beyond the file size limit fails with EFBIG, as on a full disk, instead of
-    // ending the program before it could clean up.
-    std::signal(SIGXFSZ, SIG_IGN);
-    using namespace iit::cli;
+namespace {
+
+using namespace iit::cli;
+
+int Run(int argc, char** argv) {
     Context global;
     if (auto usage = Parse(argc, argv, GlobalOptions(), true, global)) return *usage;
     if (global.flag("version")) {
         std::cout << "iitcalc-cli " IITCALC_VERSION "\n";
-        return std::cout.flush() ? kExitOk : kExitFailure;
+        return kExitOk;
     }
     if (global.operands.empty()) {
         PrintHelp(std::cout);
-        return std::cout.flush() ? kExitOk : kExitFailure;
+        return kExitOk;
     }
     const std::string name = global.operands.front();
     const Command* command = nullptr;
@@ -103,7 +105,7 @@ int main(int argc, char** argv) {
     if (!command) {
         if (global.flag("help")) {
             PrintHelp(std::cout);
-            return std::cout.flush() ? kExitOk : kExitFailure;
+            return kExitOk;
         }
         std::cerr << "iitcalc-cli: unknown command '" << name << "' (see --help)\n";
         return kExitUsage;
@@ -124,9 +126,30 @@ int main(int argc, char** argv) {
         return *usage;
     if (global.flag("help") || ctx.flag("help")) {
         PrintCommandHelp(std::cout, *command);
-        return std::cout.flush() ? kExitOk : kExitFailure;
+        return kExitOk;
     }
     if (auto dir = ctx.value("data-dir")) ctx.dataDirArg = *dir;
     ctx.values.erase("data-dir");
     return command->run(ctx);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // A write beyond the file size limit fails with EFBIG, as on a full disk, instead of
+    // ending the program before it could clean up.
+    std::signal(SIGXFSZ, SIG_IGN);
+    const int exit = Run(argc, argv);
+    // Output that was not written whole (a full disk, a closed pipe) is a failure, whatever the
+    // command: the buffered rest is written and standard output closed here, and checked.
+    std::cout.flush();
+    errno = 0;
+    const bool lost = !std::cout || std::fflush(stdout) != 0 || std::ferror(stdout) != 0 ||
+                      std::fclose(stdout) != 0;
+    if (lost && exit == kExitOk) {
+        std::cerr << "iitcalc-cli: standard output: "
+                  << (errno ? std::strerror(errno) : "write error") << "\n";
+        return kExitFailure;
+    }
+    return exit;
 }

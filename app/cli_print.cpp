@@ -165,9 +165,9 @@ int RunPrint(Context& ctx) {
 
     // The input is read and the output checked before anything is computed; neither a
     // failure nor a signal leaves OUT changed.
-    auto input = std::make_unique<SheetInput>();
+    SheetInput input;
     std::string problem;
-    if (!ReadSheetInput(args.input, *input, problem)) {
+    if (!ReadSheetInput(args.input, input, problem)) {
         std::cerr << "iitcalc-cli: " << problem << "\n";
         return kExitFailure;
     }
@@ -176,7 +176,6 @@ int RunPrint(Context& ctx) {
     const auto endIfSignalled = [&] {
         if (g_signal == 0) return;
         output.file.reset();
-        input.reset();
         EndBySignal(g_signal);
     };
     if (!PrepareOutput(*args.output, args.input, output, problem)) {
@@ -185,7 +184,7 @@ int RunPrint(Context& ctx) {
     }
 
     batch::BatchSheet sheet;
-    if (const int failed = ComputeSheet(ctx, args, *input, sheet); failed != kExitOk)
+    if (const int failed = ComputeSheet(ctx, args, input, sheet); failed != kExitOk)
         return failed;
     endIfSignalled();
 
@@ -207,15 +206,16 @@ int RunPrint(Context& ctx) {
     fill.mode = sheet.mode();
     fill.today = Now();
     const batch::SheetPeople people = batch::PeopleOf(sheet.grid());
-    printing::FillTaxPaymentTable(table, sheet.grid(), {people.rows, people.totalTexts()}, fill);
+    printing::fillTaxPaymentTable(table, sheet.grid(), {people.rows, people.totalTexts()}, fill);
 
     OffscreenApplication app;
     endIfSignalled();
-    const std::optional<Text> error = printing::PrintToPdf(
+    const Outcome<printing::Finished> printed = printing::printToPdf(
         table, output.file->path(), [](const printing::PrintProgress&) { return g_signal == 0; });
     endIfSignalled();
-    if (error) {
-        std::cerr << "iitcalc-cli: " << *args.output << ": " << error->toUtf8() << "\n";
+    if (!printed || *printed != printing::Finished::Done) {
+        const std::string why = printed ? "cancelled" : printed.problem().message.toUtf8();
+        std::cerr << "iitcalc-cli: " << *args.output << ": " << why << "\n";
         return kExitFailure;
     }
     if (!FinishOutput(output)) {

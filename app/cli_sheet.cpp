@@ -2,28 +2,49 @@
 
 #include "app/cli_util.h"
 
+#include "batch/batch_file.h"
+#include "batch/spreadsheet.h"
+#include "database/format.h"
+
 #include <cctype>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <iostream>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace iit::cli {
 namespace {
 
-// Spreadsheet text beyond this holds more than 10,000 rows of 7 plausible fields.
-constexpr std::size_t kMaxSheetText = 24u << 20;
-
-bool HasTableMagic(std::string_view bytes) {
-    return bytes.substr(0, 4) == "QKDB" || bytes.substr(0, 4) == "QCDB";
-}
+// The largest input read, as for any spreadsheet file: a sheet of many more rows than the batch
+// holds is still read, so that the rows beyond it are counted and told.
+constexpr std::size_t kMaxSheetText = sheets::kMaxInputBytes;
 
 std::string Problem(const std::string& input, ReadStatus status) {
     if (status == ReadStatus::TooLarge)
-        return input + ": more than 24 MB of text; a batch holds at most 10,000 rows of 7 fields";
+        return input + ": more than " + std::to_string(kMaxSheetText >> 20) +
+               " MB; no sheet of people is that large";
     return input + ": " + ReadStatusText(status);
+}
+
+bool HoldsNothing(std::string_view bytes) {
+    return bytes.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+void Warn(const std::string& input, Text message) {
+    std::string lines = message.toUtf8();
+    std::erase(lines, '\r');
+    std::cerr << "iitcalc-cli: " << input << ": " << lines << "\n";
+}
+
+// Rows of INPUT beyond the sheet: a failure unless --truncate keeps the first 10,000.
+bool RowsLeftOut(const SheetArgs& args, std::int64_t rows) {
+    if (rows <= 0) return false;
+    std::cerr << "iitcalc-cli: " << args.input << ": " << rows
+              << (rows == 1 ? " row does" : " rows do") << " not fit into the sheet of "
+              << batch::kDataRows << " rows"
+              << (args.truncate ? "; the first " + std::to_string(batch::kDataRows) + " were kept"
+                                : " (--truncate keeps the first " +
+                                      std::to_string(batch::kDataRows) + "); nothing was written")
+              << "\n";
+    return !args.truncate;
 }
 
 } // namespace
@@ -50,64 +71,31 @@ int ParseSheetArgs(const Context& ctx, SheetArgs& out) {
     if (!mode) return ctx.usageError("unknown MODE '" + modeWord + "'");
     out.kind = *kind;
     out.mode = *mode;
+    out.truncate = ctx.flag("truncate");
     return kExitOk;
 }
 
-// A regular file is looked at before it is read: a batch file (by its magic or its ".dat"
-// name) is opened by name, anything else must be text of a bounded size. A pipe or standard
-// input is read once, and a table that comes through it is kept in memory.
 bool ReadSheetInput(const std::string& input, SheetInput& out, std::string& problem) {
-    const bool dat = input != "-" && EndsWithDat(input);
     FileContent content;
     if (input == "-") {
         content = ReadDescriptorBounded(STDIN_FILENO, kMaxSheetText);
     } else {
         const std::filesystem::path path(input);
-        struct stat st {};
-        if (::stat(path.c_str(), &st) != 0) {
-            problem = input + ": " + (errno == ENOENT ? "no such file" : std::strerror(errno));
-            return false;
-        }
-        if (S_ISDIR(st.st_mode)) {
-            problem = Problem(input, ReadStatus::Directory);
-            return false;
-        }
-        if (S_ISREG(st.st_mode)) {
-            char magic[4] = {};
-            const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-            if (fd < 0) {
-                problem = input + ": " + std::strerror(errno);
-                return false;
-            }
-            const ssize_t got = ::pread(fd, magic, sizeof magic, 0);
-            ::close(fd);
-            if (dat || (got == 4 && HasTableMagic(std::string_view(magic, 4)))) {
-                out.table = true;
-                out.tableFile = path;
-                return true;
-            }
-        }
         content = ReadFileBounded(path, kMaxSheetText, true);
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(path, ec)) out.file = path;
     }
     if (!content.ok()) {
         problem = Problem(input, content.status);
         return false;
     }
-    out.bytes = std::move(content.bytes);
-    if (dat || HasTableMagic(out.bytes)) {
-        // A table that came through a pipe: the table engine reads a temporary copy of it,
-        // removed when the command ends.
-        std::error_code ec;
-        out.copy = std::make_unique<TemporaryFile>(std::filesystem::temp_directory_path(ec) /
-                                                   "iitcalc-input.dat");
-        if (!out.copy->valid() || ::write(out.copy->fd(), out.bytes.data(), out.bytes.size()) !=
-                                      static_cast<ssize_t>(out.bytes.size())) {
-            problem = input + ": cannot keep a copy of the table";
-            return false;
-        }
-        out.table = true;
-        out.tableFile = out.copy->path();
+    // An input that gave nothing (an empty file, a writer that wrote nothing) is no sheet: an
+    // empty sheet from it would replace OUTPUT with nothing.
+    if (HoldsNothing(content.bytes)) {
+        problem = input + ": the input is empty; nothing was written";
+        return false;
     }
+    out.bytes = std::move(content.bytes);
     return true;
 }
 
@@ -123,17 +111,31 @@ int ComputeSheet(const Context& ctx, const SheetArgs& args, const SheetInput& in
     if (!table.ok) return table.exitCode;
 
     sheet.setRateTablePath(table.path);
-    if (input.table) {
-        const Outcome<Text> opened = sheet.OpenBatchFile(input.tableFile);
-        if (!opened) {
-            std::cerr << "iitcalc-cli: " << args.input << ": "
-                      << OneLine(opened.problem().message).toUtf8() << "\n";
+    // A batch file is told by its content, whatever its name; anything else is text.
+    if (db::IsTableFile(input.bytes)) {
+        const Outcome<batch::BatchFileContent> read = batch::ReadBatchFileBytes(input.bytes);
+        if (!read) {
+            Warn(args.input, OneLine(batch::OpenFailedMessage() + read.problem().message));
             return kExitFailure;
         }
-        if (!opened->empty()) std::cerr << "iitcalc-cli: " << OneLine(*opened).toUtf8() << "\n";
+        if (read->damaged()) {
+            Warn(args.input, read->damageText() + sysText("；没有写出任何结果"));
+            return kExitFailure;
+        }
+        if (RowsLeftOut(args, read->beyondSheet)) return kExitFailure;
+        const Text notice = sheet.ApplyBatchFile(*read, input.file);
+        if (!notice.empty()) Warn(args.input, notice);
     } else {
-        sheet.grid().setCurrentCell(1, 1);
-        sheet.PasteAtCursor(Text::fromUtf8(input.bytes));
+        // Anything else is a spreadsheet: .xlsx, .xls or delimited text, told by content.
+        const Outcome<batch::SheetImport> read = batch::ReadSpreadsheetBytes(input.bytes);
+        if (!read) {
+            Warn(args.input, read.problem().message + sysText("；没有写出任何结果"));
+            return kExitFailure;
+        }
+        if (RowsLeftOut(args, read->beyondSheet)) return kExitFailure;
+        sheet.ApplySpreadsheet(*read);
+        // The rows beyond the sheet were told above.
+        if (const Text notes = read->notes(false); !notes.empty()) Warn(args.input, notes);
     }
     sheet.setKind(args.kind);
     sheet.setMode(args.mode);
@@ -143,11 +145,7 @@ int ComputeSheet(const Context& ctx, const SheetArgs& args, const SheetInput& in
         return kExitFailure;
     }
     // Rows that could not be computed are named; the sheet was still computed as written.
-    if (!report->empty()) {
-        std::string lines = report->message().toUtf8();
-        std::erase(lines, '\r');
-        std::cerr << "iitcalc-cli: " << args.input << ": " << lines << "\n";
-    }
+    if (!report->empty()) Warn(args.input, report->message());
     return kExitOk;
 }
 

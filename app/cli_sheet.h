@@ -9,7 +9,6 @@
 #include "base/files.h"
 
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 
@@ -22,22 +21,24 @@ struct SheetArgs {
     std::optional<std::string> employer; // only where the command takes --employer
     engine::TaxKind kind = engine::TaxKind::Wages;
     engine::TaxMode mode = engine::TaxMode::Gross;
+    bool truncate = false; // --truncate: rows beyond the sheet's 10,000 are a warning
 };
 
-// Reads INPUT and the options -o OUTPUT, --kind KIND, --mode MODE, --table FILE and
+// Reads INPUT and the options -o OUTPUT, --kind KIND, --mode MODE, --table FILE, --truncate and
 // --employer NAME where the command has them. kExitOk, or the exit code of the usage error it
 // printed.
 int ParseSheetArgs(const Context& ctx, SheetArgs& out);
 
-// INPUT as it was read: a table file to open by name, or the bytes of a stream or a text file.
+// INPUT as it was read: its bytes, whatever it is (a batch file or spreadsheet text), and the
+// path of a regular file (which a batch file's open remembers; standard input and pipes are
+// never remembered).
 struct SheetInput {
-    bool table = false; // a batch file
-    std::filesystem::path tableFile;
-    std::string bytes;                   // spreadsheet text, or a table read from a stream
-    std::unique_ptr<TemporaryFile> copy; // holds a table read from a stream
+    std::string bytes;
+    std::optional<std::filesystem::path> file;
 };
 
-// Reads INPUT once. False, with the problem, when it cannot be read.
+// Reads INPUT once, bounded, without a copy on the disk: a FIFO is read once its writer has
+// come. False, with the problem, when it cannot be read or holds nothing.
 bool ReadSheetInput(const std::string& input, SheetInput& out, std::string& problem);
 
 // Opens the rate table, fills the sheet from the input, sets the kind and the mode and

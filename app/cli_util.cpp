@@ -49,6 +49,13 @@ TableChoice OpenTable(const Context& ctx, const std::optional<std::string>& tabl
                       << ": not a rate table (fewer than 24 fields)\n";
             return choice;
         }
+        if (const Outcome<void> sound = engine::CheckOpenRateTable(); !sound) {
+            db::CloseAllDatabases();
+            std::cerr << "iitcalc-cli: " << choice.path.string()
+                      << ": damaged rate table: " << OneLine(sound.problem().message).toUtf8()
+                      << "\n";
+            return choice;
+        }
     } else {
         if (!ctx.dataDirectory()) return choice;
         choice.path = engine::RateTablePath();

@@ -22,21 +22,23 @@ std::string_view trimBlanks(std::string_view s) {
     return s;
 }
 
-// Case-insensitive for ASCII letters; two-byte characters compare as they are, so a trail
-// byte is never folded.
+// Case-insensitive for ASCII letters; other characters compare as they are, so no byte
+// inside one is ever folded.
 bool equalNames(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (isLeadByte(x)) {
-            if (x != y || i + 1 >= a.size() || a[i + 1] != b[i + 1]) return false;
-            ++i;
+    for (std::size_t i = 0; i < a.size();) {
+        const std::size_t n = CharLength(a, i);
+        if (n != 1) {
+            if (a.substr(i, n) != b.substr(i, n)) return false;
+            i += n;
             continue;
         }
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
         if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
         if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
         if (x != y) return false;
+        ++i;
     }
     return true;
 }

@@ -120,17 +120,53 @@ NumberLiteral ScanNumber(std::string_view s) {
     return out;
 }
 
+std::optional<std::string> WholeNumberText(std::string_view text) {
+    std::string s = NormalizeFullWidth(text);
+    std::size_t begin = 0, end = s.size();
+    while (begin < end && isBlank(static_cast<unsigned char>(s[begin])))
+        ++begin;
+    while (end > begin && isBlank(static_cast<unsigned char>(s[end - 1])))
+        --end;
+    s = s.substr(begin, end - begin);
+    // Thousands separators: one to three digits, then groups of a comma and three digits.
+    if (s.find(',') != std::string::npos) {
+        std::size_t i = s[0] == '-' || s[0] == '+' ? 1 : 0;
+        std::size_t lead = 0;
+        while (i < s.size() && isDigit(static_cast<unsigned char>(s[i])) && lead < 4)
+            ++i, ++lead;
+        if (lead < 1 || lead > 3) return std::nullopt;
+        std::string plain = s.substr(0, i);
+        while (i + 3 < s.size() && s[i] == ',' && isDigit(static_cast<unsigned char>(s[i + 1])) &&
+               isDigit(static_cast<unsigned char>(s[i + 2])) &&
+               isDigit(static_cast<unsigned char>(s[i + 3]))) {
+            plain.append(s, i + 1, 3);
+            i += 4;
+        }
+        if (i < s.size() && (s[i] == ',' || isDigit(static_cast<unsigned char>(s[i]))))
+            return std::nullopt;
+        plain.append(s, i);
+        s = std::move(plain);
+        if (s.find(',') != std::string::npos) return std::nullopt;
+    }
+    const NumberLiteral n = ScanNumber(s);
+    if (!n.hasDigits || n.end != s.size()) return std::nullopt;
+    return s;
+}
+
 std::string NormalizeFullWidth(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (!isLeadByte(c)) {
-            out.push_back(static_cast<char>(c));
+    for (std::size_t i = 0; i < text.size();) {
+        const CharSpan ch = NextChar(text, i);
+        if (!ch.complete) break; // a character cut short at the end ends the copy
+        if (ch.length != 2) {
+            out.append(text.substr(i, ch.length));
+            i += ch.length;
             continue;
         }
-        if (i + 1 >= text.size()) break; // a lead byte without its trail byte ends the copy
-        const unsigned char t = static_cast<unsigned char>(text[++i]);
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const unsigned char t = static_cast<unsigned char>(text[i + 1]);
+        i += 2;
         if (c == 0xA3 && t >= 0xA1 && t <= 0xFE) {
             out.push_back(static_cast<char>(t & 0x7F));
         } else if (c == 0xA1 && t == 0xA1) {

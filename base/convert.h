@@ -7,6 +7,7 @@
 #include "base/value.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace iit {
@@ -27,6 +28,12 @@ struct NumberLiteral {
     std::size_t end = 0;
 };
 NumberLiteral ScanNumber(std::string_view normalised);
+
+// The number a whole cell says, in ToNumber's grammar (full-width forms, blanks around it, a
+// sign, an exponent with e or d), where the integer part may be written with thousands
+// separators ("12,500.50", "1,234,567"): the plain number ("12500.50"), normalised. nullopt
+// when the cell holds anything else ("abc", "nan", "0x1F40", "8000元", "1,2,3").
+std::optional<std::string> WholeNumberText(std::string_view text);
 
 double ToNumber(const Text& text);
 double ToNumber(const Value& v);

@@ -1,14 +1,12 @@
 // The delimited-text grammar: splitting with spreadsheet quoting, and joining that reads back.
 #include "base/delimited.h"
 
+#include "base/convert.h"
+
 #include <cstring>
 
 namespace iit {
 namespace {
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
 
 // Bytes the grammar drops: C0 controls other than TAB, LF and CR, and DEL. No byte of a
 // multi-byte character of the encodings read here is among them.
@@ -45,36 +43,7 @@ std::size_t pastLineBreak(std::string_view text, std::size_t pos) {
 } // namespace
 
 bool isThousandsNumber(std::string_view line) {
-    std::size_t i = 0;
-    const std::size_t n = line.size();
-    while (i < n && line[i] == ' ')
-        ++i;
-    if (i < n && (line[i] == '-' || line[i] == '+')) ++i;
-    std::size_t lead = 0;
-    while (i < n && isDigit(line[i]) && lead < 4) {
-        ++i;
-        ++lead;
-    }
-    if (lead < 1 || lead > 3) return false;
-    int groups = 0;
-    while (i + 3 < n && line[i] == ',' && isDigit(line[i + 1]) && isDigit(line[i + 2]) &&
-           isDigit(line[i + 3])) {
-        i += 4;
-        ++groups;
-    }
-    if (groups == 0) return false;
-    if (i < n && line[i] == '.') {
-        ++i;
-        std::size_t decimals = 0;
-        while (i < n && isDigit(line[i])) {
-            ++i;
-            ++decimals;
-        }
-        if (decimals == 0) return false;
-    }
-    while (i < n && line[i] == ' ')
-        ++i;
-    return i == n;
+    return line.find(',') != std::string_view::npos && WholeNumberText(line).has_value();
 }
 
 DelimitedReader::DelimitedReader(std::string_view text, Delimiter delimiter)
@@ -133,7 +102,7 @@ bool DelimitedReader::next(DelimitedRow* cells) {
     if (m_amountLines && m_text[m_pos] != '"') {
         const std::size_t end = lineEndFrom(m_text, m_pos);
         if (wholeLineNumber(end)) {
-            if (cells) cells->emplace_back(m_text.substr(m_pos, end - m_pos));
+            appendKept(cells ? &cells->emplace_back() : nullptr, m_text, m_pos, end);
             m_pos = pastLineBreak(m_text, end);
             return true;
         }

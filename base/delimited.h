@@ -67,9 +67,8 @@ void appendDelimitedRow(std::string& out, const DelimitedRow& cells, Delimiter d
 std::string joinDelimited(const std::vector<DelimitedRow>& rows, Delimiter delimiter,
                           std::string_view lineEnd = "\r\n");
 
-// True when `line` reads as one number with thousands separators: optional spaces, an optional
-// '-' or '+', one to three digits, one or more groups of ',' and three digits, an optional
-// decimal part, optional spaces.
+// True when `line` reads as one number written with thousands separators (WholeNumberText of
+// base/convert.h, the one grammar of amounts).
 bool isThousandsNumber(std::string_view line);
 
 } // namespace iit

@@ -1,5 +1,5 @@
-// UTF-8 <-> GBK through glibc iconv: the one place where the two encodings meet; and the strict
-// conversion of the text files of other programs to UTF-8.
+// UTF-8 <-> GB18030 through glibc iconv: the one place where the two encodings meet; and the
+// strict conversion of the text files of other programs to UTF-8.
 #include "base/text.h"
 #include "base/unicode.h"
 
@@ -23,10 +23,10 @@ public:
     Converter(const Converter&) = delete;
     Converter& operator=(const Converter&) = delete;
 
-    // Converts in; each input sequence the converter refuses is skipped by skipLength() bytes
-    // and replaced by `replacement`.
-    template <typename SkipFn>
-    std::string run(std::string_view in, std::string_view replacement, SkipFn skipLength) {
+    // Converts in; each input sequence the converter refuses is replaced by what
+    // replacementFor() gives for it and skipped by skipLength() bytes.
+    template <typename ReplaceFn, typename SkipFn>
+    std::string run(std::string_view in, ReplaceFn replacementFor, SkipFn skipLength) {
         std::string out;
         if (m_cd == reinterpret_cast<iconv_t>(-1)) return std::string(in);
         iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
@@ -45,6 +45,8 @@ public:
                 continue;
             }
             // EILSEQ (not convertible) or EINVAL (cut short at the end).
+            const std::string_view replacement =
+                replacementFor(reinterpret_cast<const unsigned char*>(src), srcLeft);
             std::size_t skip = skipLength(reinterpret_cast<const unsigned char*>(src), srcLeft);
             src += skip;
             srcLeft -= skip;
@@ -86,16 +88,20 @@ bool isAscii(std::string_view s) {
 
 Text Text::fromUtf8(std::string_view utf8) {
     if (isAscii(utf8)) return fromBytes(utf8);
-    thread_local Converter toGbk("GBK", "UTF-8");
-    return fromBytes(toGbk.run(utf8, "?", utf8Length));
+    thread_local Converter toSystem("GB18030", "UTF-8");
+    return fromBytes(toSystem.run(utf8, [](const unsigned char*, std::size_t) { return "?"; },
+                                  utf8Length));
 }
 
 std::string Text::toUtf8() const {
     if (isAscii(m_bytes)) return m_bytes;
-    thread_local Converter fromGbk("UTF-8", "GBK");
-    // A refused lead byte is skipped alone so that the next byte gets its own chance.
-    return fromGbk.run(m_bytes, "\xEF\xBF\xBD",
-                       [](const unsigned char*, std::size_t) { return std::size_t{1}; });
+    thread_local Converter fromSystem("UTF-8", "GB18030");
+    // A refused byte is skipped alone so that the next byte gets its own chance; the lone byte
+    // 0x80 is GBK's "€", which GB18030 has no single byte for.
+    return fromSystem.run(
+        m_bytes,
+        [](const unsigned char* p, std::size_t) { return *p == 0x80 ? "€" : "\uFFFD"; },
+        [](const unsigned char*, std::size_t) { return std::size_t{1}; });
 }
 
 namespace {
@@ -143,6 +149,21 @@ Outcome<std::string> toUtf8From(std::string_view bytes, const char* encoding) {
                     Text::fromUtf8(encoding) + sysText(" 编码"));
     }
     return out;
+}
+
+bool fitsGbk(std::string_view utf8) {
+    if (!isValidUtf8(utf8)) return false;
+    if (isAscii(utf8)) return true;
+    thread_local Converter toGbk("GBK", "UTF-8");
+    bool fits = true;
+    toGbk.run(
+        utf8,
+        [&](const unsigned char*, std::size_t) {
+            fits = false;
+            return "?";
+        },
+        utf8Length);
+    return fits;
 }
 
 bool isValidUtf8(std::string_view bytes) {

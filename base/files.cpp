@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
+#include <poll.h>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -121,6 +122,8 @@ const char* ReadStatusText(ReadStatus status) {
         return "not a regular file";
     case ReadStatus::TooLarge:
         return "too large";
+    case ReadStatus::NoWriter:
+        return "no program wrote to it within a minute";
     case ReadStatus::Failed:
         break;
     }
@@ -141,6 +144,8 @@ Text ReadFailureReason(ReadStatus status) {
         return sysText("不是普通文件");
     case ReadStatus::TooLarge:
         return sysText("文件太大");
+    case ReadStatus::NoWriter:
+        return sysText("一分钟内没有程序写入这个管道");
     case ReadStatus::Failed:
         break;
     }
@@ -171,7 +176,8 @@ FileContent ReadDescriptorBounded(int fd, std::size_t maxBytes) {
     return out;
 }
 
-FileContent ReadFileBounded(const fs::path& path, std::size_t maxBytes, bool streams) {
+FileContent ReadFileBounded(const fs::path& path, std::size_t maxBytes, bool streams,
+                            std::chrono::milliseconds writerWait) {
     FileContent out;
     // Non-blocking, so that opening a FIFO without a writer returns at once.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -195,6 +201,20 @@ FileContent ReadFileBounded(const fs::path& path, std::size_t maxBytes, bool str
         ::close(fd);
         out.status = ReadStatus::TooLarge;
         return out;
+    }
+    // A FIFO opened before its writer reads as empty at once: wait for the writer (or for its
+    // end, when it wrote nothing). Until a writer has come, Linux reports no hang-up.
+    if (S_ISFIFO(st.st_mode)) {
+        pollfd wait{fd, POLLIN, 0};
+        int ready;
+        do
+            ready = ::poll(&wait, 1, static_cast<int>(writerWait.count()));
+        while (ready < 0 && errno == EINTR);
+        if (ready <= 0) {
+            ::close(fd);
+            out.status = ready == 0 ? ReadStatus::NoWriter : ReadStatus::Failed;
+            return out;
+        }
     }
     // A stream is read blocking from here on: its writer is there or it reads as empty.
     const int flags = ::fcntl(fd, F_GETFL);
@@ -241,6 +261,8 @@ Text WriteFailureReason(const fs::path& path, int error) {
     case ENOENT:
     case ENOTDIR:
         return sysText("目录不存在");
+    case ENAMETOOLONG:
+        return sysText("文件名太长");
     case 0:
         return sysText("写入失败");
     default:

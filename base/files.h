@@ -12,6 +12,7 @@
 #include "base/paths.h"
 #include "base/value.h"
 
+#include <chrono>
 #include <filesystem>
 #include <initializer_list>
 #include <optional>
@@ -35,6 +36,7 @@ enum class ReadStatus {
     Directory,  // a directory
     NotRegular, // a FIFO, socket or device where a regular file is needed
     TooLarge,   // more than the bound
+    NoWriter,   // a FIFO no writer opened in time
     Failed,     // any other failure of the file system
 };
 struct FileContent {
@@ -42,10 +44,14 @@ struct FileContent {
     std::string bytes;
     bool ok() const { return status == ReadStatus::Ok; }
 };
+// How long a read waits for the writer of a FIFO.
+inline constexpr std::chrono::milliseconds kStreamWait{60'000};
 // Reads a regular file of at most maxBytes. With `streams`, a pipe, FIFO or character device is
-// read once up to the bound as well (a FIFO without a writer reads as empty).
+// read once up to the bound as well; a FIFO is read once its writer has come, which is waited
+// for up to writerWait (NoWriter after that).
 FileContent ReadFileBounded(const std::filesystem::path& path, std::size_t maxBytes,
-                            bool streams = false);
+                            bool streams = false,
+                            std::chrono::milliseconds writerWait = kStreamWait);
 // Reads an open descriptor up to the bound (standard input).
 FileContent ReadDescriptorBounded(int fd, std::size_t maxBytes);
 // A short English description of a failed read ("is a directory"), for the command line.

@@ -1,5 +1,7 @@
 #include "base/paths.h"
 
+#include "base/unicode.h"
+
 #include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,28 +12,6 @@ namespace {
 namespace fs = std::filesystem;
 
 fs::path g_programDirectory;
-
-bool validUtf8(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        std::size_t n = c < 0x80                ? 1
-                        : c >= 0xC2 && c < 0xE0 ? 2
-                        : c >= 0xE0 && c < 0xF0 ? 3
-                        : c >= 0xF0 && c < 0xF5 ? 4
-                                                : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        for (std::size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += n;
-    }
-    return true;
-}
-
-// The path's UTF-8 text converts to GBK and back unchanged.
-bool fitsGbk(std::string_view utf8) {
-    return validUtf8(utf8) && Text::fromUtf8(utf8).toUtf8() == utf8;
-}
 
 bool exists(const fs::path& p) {
     struct stat st {};
@@ -51,23 +31,23 @@ fs::path JoinPath(const fs::path& directory, std::string_view nameUtf8) {
 
 Text StoredPathText(const fs::path& path) {
     const std::string& s = path.native();
-    if (fitsGbk(s)) return Text::fromUtf8(s);
+    if (isValidUtf8(s)) return Text::fromUtf8(s);
     return Text::fromBytes(s);
 }
 
 fs::path PathFromStoredText(const Text& stored) {
     const std::string& bytes = stored.bytes();
-    const std::string asGbk = stored.toUtf8();
-    const bool gbkValid = asGbk.find("\xEF\xBF\xBD") == std::string::npos;
-    // Only a path GBK cannot hold is stored as its own bytes: bytes that are valid UTF-8 of such
-    // a path were written that way. Should they also read as GBK (rare, but possible), the
-    // reading that names an existing file wins.
-    const bool storedRaw = validUtf8(bytes) && !fitsGbk(bytes);
+    const std::string asText = stored.toUtf8();
+    const bool textValid = asText.find("\uFFFD") == std::string::npos;
+    // Earlier versions stored a path GBK cannot hold as its own bytes: bytes that are valid
+    // UTF-8 of such a path were written that way. Should they also read as a text (rare, but
+    // possible), the reading that names an existing file wins.
+    const bool storedRaw = isValidUtf8(bytes) && !fitsGbk(bytes);
     if (storedRaw) {
-        if (gbkValid && !exists(bytes) && exists(asGbk)) return asGbk;
+        if (textValid && !exists(bytes) && exists(asText)) return asText;
         return bytes;
     }
-    return gbkValid ? fs::path(asGbk) : fs::path(bytes);
+    return textValid ? fs::path(asText) : fs::path(bytes);
 }
 
 Text DisplayPath(const fs::path& path) {

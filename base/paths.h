@@ -19,12 +19,13 @@ namespace iit {
 // directory / name; a leading backslash or slash of name is dropped.
 std::filesystem::path JoinPath(const std::filesystem::path& directory, std::string_view nameUtf8);
 
-// A path as the configuration files store it: GBK when every character fits (so that files of
-// earlier versions stay readable both ways), else the path's own bytes. PathFromStoredText
-// reads either form back without mangling it.
+// A path as the configuration files store it: its text (GB18030, which every character fits)
+// when its name is valid UTF-8, else the path's own bytes. PathFromStoredText reads either form
+// back without mangling it, and the own bytes that earlier versions stored for paths GBK could
+// not hold.
 Text StoredPathText(const std::filesystem::path& path);
 std::filesystem::path PathFromStoredText(const Text& stored);
-// A path for a message to the user (characters GBK cannot hold show as "?").
+// A path for a message to the user.
 Text DisplayPath(const std::filesystem::path& path);
 
 // Chooses the data directory: `override` when given, else $XDG_DATA_HOME/iitcalc, else

@@ -38,17 +38,14 @@ Text RemoveSpaces(const Text& t) {
     std::string out;
     const std::string_view s = t.view();
     out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        if (!isLeadByte(c)) {
-            if (c != ' ') out.push_back(static_cast<char>(c));
-            continue;
-        }
-        if (i + 1 >= s.size()) break; // a lead byte at the very end is dropped
-        const unsigned char trail = static_cast<unsigned char>(s[++i]);
-        if (c == 0xA1 && trail == 0xA1) continue; // ideographic space
-        out.push_back(static_cast<char>(c));
-        out.push_back(static_cast<char>(trail));
+    static const Text ideographicSpace = sysText("　");
+    for (std::size_t i = 0; i < s.size();) {
+        const CharSpan ch = NextChar(s, i);
+        if (!ch.complete) break; // a character cut short at the very end is dropped
+        const std::string_view one = s.substr(i, ch.length);
+        i += ch.length;
+        if (one == " " || one == ideographicSpace.view()) continue;
+        out.append(one);
     }
     return Text::fromBytes(std::move(out));
 }

@@ -18,4 +18,8 @@ Outcome<std::string> toUtf8From(std::string_view bytes, const char* encoding);
 // True when `bytes` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
 bool isValidUtf8(std::string_view bytes);
 
+// True when every character of the well-formed UTF-8 `utf8` has a GBK form: what earlier
+// versions could store as a text (they kept other paths as their own bytes).
+bool fitsGbk(std::string_view utf8);
+
 } // namespace iit

@@ -125,6 +125,13 @@ void BatchWindow::bindEvents() {
         // Releasing V after Ctrl+V computes every row; Ctrl alone does nothing.
         if (key == Qt::Key_V) CalculateAll();
     });
+    connect(m_grid, &gui::GridView::pasted, this, [this](std::size_t read, std::size_t leftOut) {
+        // Shown once the paste (and the calculation on the release of V) is done.
+        if (leftOut > 0)
+            QMetaObject::invokeMethod(
+                this, [this, t = PasteLeftOutMessage(read, leftOut)] { message(t); },
+                Qt::QueuedConnection);
+    });
     connect(m_grid, &gui::GridView::rightButtonPressed, this, &BatchWindow::showMenu);
     m_editConnection = m_sheet.grid().events().cellEditCommitted.connect(
         [this](int row, int column) { editCommitted(row, column); });
@@ -239,7 +246,22 @@ BatchWindow::chooseFile(bool save, const std::filesystem::path& proposed) {
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    dialog.setNameFilters({QStringLiteral("*.dat (*.dat)"), QStringLiteral("所有文件 (*)")});
+    // "打开" reads spreadsheets as well; "保存" also writes the sheet as one (an export, which
+    // the remembered paths of the batch files never name).
+    if (save) {
+        dialog.setNameFilters({QStringLiteral("批量文件 (*.dat)"),
+                               QStringLiteral("电子表格 (*.xlsx)"),
+                               QStringLiteral("CSV 文件 (*.csv)")});
+        connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+            dialog.setDefaultSuffix(filter.contains(QStringLiteral("xlsx"))  ? QStringLiteral("xlsx")
+                                    : filter.contains(QStringLiteral("csv")) ? QStringLiteral("csv")
+                                                                            : QStringLiteral("dat"));
+        });
+    } else {
+        dialog.setNameFilters({QStringLiteral("批量文件 (*.dat)"),
+                               QStringLiteral("电子表格 (*.xlsx *.xls *.csv)"),
+                               QStringLiteral("所有文件 (*)")});
+    }
     dialog.setDefaultSuffix(QStringLiteral("dat"));
     dialog.setDirectory(QString::fromStdString(ProgramDirectory().native()));
     if (!proposed.empty()) {
@@ -255,25 +277,35 @@ bool BatchWindow::acceptCutTexts() {
     const std::vector<BatchSheet::CutCell> cut = m_sheet.CellsCutBySave();
     if (cut.empty()) return true;
     std::string text = "有 " + std::to_string(cut.size()) +
-                       " 个单元格的内容超过了文件中字段的长度，保存时将被截断：\r\n";
+                       " 个单元格的内容无法照原样保存到文件中：\r\n";
     for (std::size_t i = 0; i < cut.size() && i < 5; ++i) {
-        text += "\r\n    第 " + std::to_string(cut[i].row) + " 行 " + LayoutOf(cut[i].column).name +
-                "（最多 " + std::to_string(cut[i].width) + " 个字节，" +
-                std::to_string(cut[i].width / 2) + " 个汉字）";
+        text += "\r\n    第 " + std::to_string(cut[i].row) + " 行 " + LayoutOf(cut[i].column).name;
+        text += cut[i].width > 0 ? "（超过字段的长度，最多 " + std::to_string(cut[i].width) +
+                                       " 个字节，" + std::to_string(cut[i].width / 2) +
+                                       " 个汉字，将被截断）"
+                                 : std::string("（不是金额，将保存为 0）");
     }
     if (cut.size() > 5) text += "\r\n    ……";
     text += "\r\n\r\n仍然保存吗？";
+    // A question that can lose data defaults to its safe answer.
     return gui::MessageBox(sysText(text),
-                           {.buttons = gui::Buttons::YesNo, .icon = gui::Icon::Exclamation},
+                           {.buttons = gui::Buttons::YesNo,
+                            .icon = gui::Icon::Exclamation,
+                            .defaultAnswer = gui::Answer::No},
                            this) == gui::Answer::Yes;
 }
 
 bool BatchWindow::SaveBatchFile() {
     commitEdit();
     calculateAndReport();
-    if (!acceptCutTexts()) return false;
     const std::optional<std::filesystem::path> file = chooseFile(true, ProposedSaveName());
     if (!file) return false;
+    if (IsSpreadsheetName(*file)) {
+        const Outcome<void> exported = m_sheet.ExportSpreadsheet(*file);
+        if (!exported) message(exported.problem().message);
+        return exported.ok();
+    }
+    if (!acceptCutTexts()) return false;
     const Outcome<Text> saved = m_sheet.SaveBatchFile(*file);
     if (!saved) {
         message(saved.problem().message);
@@ -306,16 +338,63 @@ void BatchWindow::OpenBatchFile() {
     if (!keepOrDropChanges()) return;
     const std::optional<std::filesystem::path> file = chooseFile(false, ProposedOpenName());
     if (!file) return;
-    std::optional<Outcome<Text>> opened;
+    const Outcome<PeopleFile> opened = ReadPeopleFile(*file);
+    if (!opened) {
+        message(opened.problem().message);
+        return;
+    }
+    if (const auto* sheet = std::get_if<SheetImport>(&*opened)) {
+        openSpreadsheet(*file, *sheet);
+        return;
+    }
+    const BatchFileContent& read = std::get<BatchFileContent>(*opened);
+    if (read.damaged() || read.beyondSheet > 0) {
+        // The user decides; nothing is ever written to the file unless they save over it.
+        std::string lost = read.damaged() ? read.damageText().toUtf8() : std::string();
+        if (read.beyondSheet > 0)
+            lost += (lost.empty() ? "" : "；") + std::string("其中 ") +
+                    std::to_string(read.beyondSheet) + " 个人超出了表格（最多 " +
+                    std::to_string(kDataRows) + " 人）";
+        const Text question = sysText(" 文件 ") + DisplayPath(*file) + sysText("\r\n ") +
+                              sysText(lost) + sysText("。\r\n\r\n 读出的 " +
+                                                      std::to_string(read.records.size()) +
+                                                      " 条记录是否打开？ . . . ");
+        if (!askToKeep(question)) return;
+    }
+    Text notice;
     {
         // An open that replaces the sheet is one step: undo brings the old sheet back.
         GridHistory::Step step(m_history);
-        opened.emplace(m_sheet.OpenBatchFile(*file));
+        notice = m_sheet.ApplyBatchFile(read, *file);
     }
-    if (!*opened)
-        message((*opened).problem().message);
-    else if (!(*opened)->empty())
-        message(**opened);
+    if (!notice.empty()) message(notice);
+}
+
+bool BatchWindow::askToKeep(const Text& question) {
+    return gui::MessageBox(question,
+                           {.buttons = gui::Buttons::YesNo,
+                            .icon = gui::Icon::Exclamation,
+                            .defaultAnswer = gui::Answer::No},
+                           this) == gui::Answer::Yes;
+}
+
+void BatchWindow::openSpreadsheet(const std::filesystem::path& file, const SheetImport& sheet) {
+    if (sheet.beyondSheet > 0) {
+        const Text question =
+            sysText(" 表格 ") + DisplayPath(file) +
+            sysText("\r\n 有 " + std::to_string(sheet.records.size() + static_cast<std::size_t>(sheet.beyondSheet)) +
+                    " 人，其中 " + std::to_string(sheet.beyondSheet) + " 人超出了表格（最多 " +
+                    std::to_string(kDataRows) + " 人）。\r\n\r\n 是否打开前 " +
+                    std::to_string(sheet.records.size()) + " 人？ . . . ");
+        if (!askToKeep(question)) return;
+    }
+    {
+        GridHistory::Step step(m_history);
+        m_sheet.ApplySpreadsheet(sheet);
+    }
+    gui::MessageBox(sysText(" ") + DisplayPath(file) + sysText("\r\n ") + sheet.summary(),
+                    {.icon = sheet.notes().empty() ? gui::Icon::Information : gui::Icon::Exclamation},
+                    this);
 }
 
 // ---- Printing
@@ -330,7 +409,7 @@ void BatchWindow::Print() {
     const std::filesystem::path layout = printing::PrintTemplatePath();
     printing::EnsurePrintTemplateFile(layout);
     const SheetPeople people = PeopleOf(m_sheet.grid());
-    m_preview->show(printing::MakeTaxPaymentTable(layout, m_sheet.grid(),
+    m_preview->show(printing::makeTaxPaymentTable(layout, m_sheet.grid(),
                                                   {people.rows, people.totalTexts()}, input));
 }
 

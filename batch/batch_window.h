@@ -98,6 +98,10 @@ private:
                                                     const std::filesystem::path& proposed);
     // Tells the user how many texts a save cuts; false when they choose not to save.
     bool acceptCutTexts();
+    // A Yes/No question that can lose data (No is the default).
+    bool askToKeep(const Text& question);
+    // Fills the sheet from a spreadsheet read by "打开" and says what was read.
+    void openSpreadsheet(const std::filesystem::path& file, const SheetImport& sheet);
     void message(const Text& text);
     // CalculateAll of the sheet, its problem or report shown; false when nothing could be
     // computed because the rate table cannot be read.

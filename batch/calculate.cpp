@@ -65,16 +65,29 @@ const Text& TotalsMarker() {
 }
 
 Income ReadIncome(const Text& cell) {
+    static const Text notAnAmount = sysText("不是金额");
+    static const Text negative = sysText("不能为负数");
     Income out;
     if (cell.empty()) return out;
-    const double v = ToNumber(cell);
-    if (!std::isfinite(v) || Greater(std::fabs(v), engine::kMaxIncome)) {
+    const std::optional<std::string> number = WholeNumberText(cell.view());
+    if (!number) {
+        out.kind = Income::Kind::Invalid;
+        out.reason = notAnAmount;
+        return out;
+    }
+    const double v = ToNumber(Text::fromBytes(*number));
+    if (!std::isfinite(v) || Greater(v, engine::kMaxIncome)) {
         out.kind = Income::Kind::Invalid;
         out.reason = TooLargeReason();
         return out;
     }
+    if (Less(v, 0)) {
+        out.kind = Income::Kind::Invalid;
+        out.reason = negative;
+        return out;
+    }
     out.kind = Income::Kind::Amount;
-    out.amount = Exact::fromText(cell);
+    out.amount = Exact::fromText(Text::fromBytes(*number));
     return out;
 }
 
@@ -238,8 +251,11 @@ std::optional<Text> BatchSheet::CalculateEditedRow(int row, int column) {
     const Text& income = m_grid.text(row, kIncomeColumn);
     const Income read = ReadIncome(income);
     if (read.kind == Income::Kind::Invalid) {
+        // The cell is marked and its note names the reason; only an amount beyond the limit
+        // has a message of its own.
         computeRow(row, read, *table, true);
-        return tooLarge;
+        if (read.reason == TooLargeReason()) return tooLarge;
+        return std::nullopt;
     }
     if (m_kind == TaxKind::Wages && engine::IsBelowThreshold(*table, read.amount, m_kind, m_mode)) {
         // An emptied income takes its tax with it; a lowered one does not keep its old tax.

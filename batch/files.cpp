@@ -8,21 +8,17 @@
 #include "base/config.h"
 #include "base/convert.h"
 #include "base/files.h"
+#include "database/format.h"
 
 #include <array>
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <set>
 #include <unistd.h>
 
 namespace iit::batch {
 namespace {
-
-// A field's text in the grid. Amounts are written as the shortest decimal that reads back as
-// the stored double, so that what was saved comes back digit for digit.
-Text FieldText(const Value& v) {
-    return v.kind() == Kind::Double ? ToTextShortest(v.realSlot()) : ToText(v);
-}
 
 const Text& FileAlias() {
     static const Text alias = sysText("打开的文件名");
@@ -57,11 +53,12 @@ Problem FileProblem(const Text& message, const Text& reason, const std::filesyst
 }
 
 // Remembers a batch file's path in a configuration file; what to tell the user when the
-// configuration file cannot take it (it is then left as it is).
+// configuration file cannot take it (it is then left as it is), once for each such file.
 Text Remember(const std::filesystem::path& config, const std::filesystem::path& file) {
+    static std::set<std::filesystem::path> told;
     const Outcome<void> written =
         WriteConfigItem(config, DirectorySection(), PathKey(), StoredPathText(file));
-    if (written) return {};
+    if (written || !told.insert(config).second) return {};
     return sysText("文件的位置未能记入配置文件 ") + DisplayPath(config) + sysText("：") +
            written.problem().message;
 }
@@ -194,15 +191,21 @@ Outcome<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path) {
                                      : m_grid.text(row, column));
     };
 
+    // An amount field holds the cell's amount; a cell that is no amount is saved as 0 (the
+    // window asks first, CellsCutBySave), never as an infinity or NaN.
+    auto amount = [&](int row, int column) {
+        const Income value = ReadIncome(m_grid.text(row, column));
+        return Value::number(value.kind == Income::Kind::Amount ? value.amount.toDouble() : 0.0);
+    };
     for (int row = 1; row <= kDataRows; ++row) {
         if (m_grid.text(row, kNameColumn) == TotalsMarker()) continue;
         if (!db::AppendBlankRecord()) return discard();
         const std::array<Value, 7> values = {
             text(row, kNameColumn),
             text(row, kIdColumn),
-            Value::number(ToNumber(m_grid.text(row, kIncomeColumn))),
-            Value::number(ToNumber(m_grid.text(row, kTaxColumn))),
-            Value::number(ToNumber(m_grid.text(row, kAfterTaxColumn))),
+            amount(row, kIncomeColumn),
+            amount(row, kTaxColumn),
+            amount(row, kAfterTaxColumn),
             text(row, kCardColumn),
             text(row, kRemarkColumn),
         };
@@ -220,54 +223,85 @@ Outcome<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path) {
     return Remember(SaveConfigPath(), m_currentFile);
 }
 
-Outcome<Text> BatchSheet::OpenBatchFile(const std::filesystem::path& path) {
-    static const std::array<Text, 5> names = {sysText("姓名"), sysText("身份证号"), sysText("收入"),
-                                              sysText("应缴税"), sysText("所得合计")};
+Outcome<BatchFileContent> ReadBatchFile(const std::filesystem::path& path) {
     std::error_code ec;
-    m_currentFile = std::filesystem::absolute(path, ec);
-    db::OpenOptions options;
-    options.alias = FileAlias();
-    // Nobody may change the file while its records are read: the grid gets one consistent
-    // state of it, and the reads need no locks. The open and the reads never change the file.
-    options.shareMode = db::kExclusive;
-    const auto failed = [&](const Text& reason, int code = 0) {
-        return FileProblem(OpenFailedMessage(), reason, m_currentFile, code);
-    };
-    if (!db::OpenDatabase(m_currentFile, options)) {
-        if (db::LastError() != db::kErrAccess)
-            return failed(db::ErrorMessage(db::LastError()), db::LastError());
-        // A file the user may only read is read with writers kept out.
-        options.readOnly = true;
-        options.shareMode = db::kDenyWrite;
-        if (!db::OpenDatabase(m_currentFile, options))
-            return failed(db::ErrorMessage(db::LastError()), db::LastError());
+    const std::filesystem::path file = std::filesystem::absolute(path, ec);
+    // A batch file of the sheet's 10,000 rows is about 1.2 MB; one of 64 MB is no batch file.
+    FileContent content = ReadFileBounded(file, 64u << 20);
+    if (!content.ok())
+        return FileProblem(OpenFailedMessage(), ReadFailureReason(content.status), file, 0);
+    Outcome<BatchFileContent> read = ReadBatchFileBytes(content.bytes);
+    if (!read) return FileProblem(OpenFailedMessage(), read.problem().message, file, 0);
+    return read;
+}
+
+Outcome<PeopleFile> ReadPeopleFile(const std::filesystem::path& path) {
+    std::error_code ec;
+    const std::filesystem::path file = std::filesystem::absolute(path, ec);
+    FileContent content = ReadFileBounded(file, sheets::kMaxInputBytes);
+    if (!content.ok())
+        return FileProblem(OpenFailedMessage(), ReadFailureReason(content.status), file, 0);
+    if (db::IsTableFile(content.bytes)) {
+        Outcome<BatchFileContent> read = ReadBatchFileBytes(content.bytes);
+        if (!read) return FileProblem(OpenFailedMessage(), read.problem().message, file, 0);
+        return PeopleFile(std::move(*read));
     }
-    db::SelectDatabase(FileAlias());
-    db::GoFirst();
-    for (int j = 1; j <= 5; ++j) {
-        if (CompareText(db::FieldName(Value::int32(j)), names[static_cast<std::size_t>(j - 1)]) !=
-            0) {
-            db::CloseDatabase(FileAlias());
-            return failed(sysText("不是批量文件（字段不符）"));
-        }
+    // FreeXL reads an .xls workbook from its path only.
+    Outcome<SheetImport> read = sheets::detectFormat(content.bytes) == sheets::Format::Xls
+                                    ? ReadSpreadsheet(file)
+                                    : ReadSpreadsheetBytes(content.bytes);
+    if (!read) return FileProblem(OpenFailedMessage(), read.problem().message, file, 0);
+    return PeopleFile(std::move(*read));
+}
+
+Outcome<void> BatchSheet::ExportSpreadsheet(const std::filesystem::path& path) {
+    std::error_code ec;
+    const std::filesystem::path file = std::filesystem::absolute(path, ec);
+    if (const Outcome<void> written = WriteExport(file, m_grid); !written) {
+        // The workbook writer names the file itself; a text file's reason does not.
+        if (ExportFormatOf(file) == ExportFormat::Xlsx)
+            return fail(SaveFailedMessage() + sysText("\r\n ") + written.problem().message);
+        return FileProblem(SaveFailedMessage(), written.problem().message, file,
+                           written.problem().code);
     }
-    const int fieldCount = static_cast<int>(db::Fields().size());
-    // Records beyond the grid's rows have nowhere to go and are not read.
-    const int records = std::min(db::RecordCount(), kDataRows);
-    {
-        Grid::UpdateScope batchOfChanges(m_grid);
-        // The file replaces the whole sheet: no person of another payroll stays below it.
-        m_grid.clearCells(1, 1, kDataRows, kGridColumns - 1);
-        for (int i = 1; i <= records; ++i) {
-            for (int j = 1; j <= 7; ++j)
-                m_grid.setText(i, j, j <= fieldCount ? FieldText(db::ReadField(Value::int32(j)))
-                                                     : Text{});
-            db::Skip();
-        }
-    }
-    db::CloseDatabase(FileAlias());
     m_savedDigest = PeopleDigest();
+    return {};
+}
+
+void BatchSheet::fillRecords(const std::vector<BatchRecord>& records) {
+    Grid::UpdateScope batchOfChanges(m_grid);
+    // The file replaces the whole sheet: no person of another payroll stays below it.
+    m_grid.clearCells(1, 1, kDataRows, kGridColumns - 1);
+    for (std::size_t i = 0; i < records.size() && i < static_cast<std::size_t>(kDataRows); ++i)
+        for (int j = 1; j < kGridColumns; ++j)
+            m_grid.setText(static_cast<int>(i) + 1, j, records[i][static_cast<std::size_t>(j - 1)]);
+}
+
+void BatchSheet::ApplySpreadsheet(const SheetImport& import) {
+    fillRecords(import.records);
+    // What the spreadsheet holds is not lost when the sheet is closed unsaved.
+    m_savedDigest = PeopleDigest();
+}
+
+Text BatchSheet::ApplyBatchFile(const BatchFileContent& content,
+                                const std::optional<std::filesystem::path>& path) {
+    fillRecords(content.records);
+    m_savedDigest = PeopleDigest();
+    if (!path) return {};
+    std::error_code ec;
+    m_currentFile = std::filesystem::absolute(*path, ec);
     return Remember(OpenConfigPath(), m_currentFile);
+}
+
+Outcome<Text> BatchSheet::OpenBatchFile(const std::filesystem::path& path) {
+    Outcome<BatchFileContent> read = ReadBatchFile(path);
+    if (!read) return read.problem();
+    if (read->damaged()) {
+        std::error_code ec;
+        return FileProblem(OpenFailedMessage(), read->damageText(),
+                           std::filesystem::absolute(path, ec), 0);
+    }
+    return ApplyBatchFile(*read, path);
 }
 
 } // namespace iit::batch

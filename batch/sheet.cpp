@@ -3,6 +3,8 @@
 
 #include "base/convert.h"
 
+#include <string>
+
 namespace iit::batch {
 namespace {
 
@@ -81,6 +83,9 @@ std::vector<BatchSheet::CutCell> BatchSheet::CellsCutBySave() const {
                 m_grid.text(row, c.column).size() > static_cast<std::size_t>(c.fieldWidth))
                 cut.push_back({row, c.column, c.fieldWidth});
         }
+        // An income that is no amount has no number to keep: it is saved as 0.
+        if (ReadIncome(m_grid.text(row, kIncomeColumn)).kind == Income::Kind::Invalid)
+            cut.push_back({row, kIncomeColumn, 0});
     }
     return cut;
 }
@@ -102,8 +107,14 @@ std::optional<Text> BatchSheet::CopySelection() const {
     return m_grid.copy();
 }
 
-void BatchSheet::PasteAtCursor(const Text& clipboard) {
-    m_grid.paste(clipboard);
+Text PasteLeftOutMessage(std::size_t rowsRead, std::size_t rowsLeftOut) {
+    return sysText("粘贴的 " + std::to_string(rowsRead) + " 行中有 " + std::to_string(rowsLeftOut) +
+                   " 行超出了表格（最多 " + std::to_string(kDataRows) +
+                   " 人），没有粘贴。 . . . ");
+}
+
+PasteResult BatchSheet::PasteAtCursor(const Text& clipboard) {
+    return m_grid.paste(clipboard);
 }
 
 void BatchSheet::ClearGrid() {

@@ -13,7 +13,9 @@
 // one CalculateAll reads the table once and computes every row from that reading, with the
 // engine's computation under the batch's policies (engine::TaxPolicy).
 
+#include "batch/batch_file.h"
 #include "batch/layout.h"
+#include "batch/spreadsheet.h"
 #include "database/database.h"
 #include "engine/exact.h"
 #include "engine/tax.h"
@@ -22,6 +24,7 @@
 #include "base/text.h"
 
 #include <array>
+#include <variant>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -114,8 +117,8 @@ public:
     void SelectAll();
     // The selection as clipboard text; nullopt when nothing is selected.
     std::optional<Text> CopySelection() const;
-    // Writes clipboard text from the current cell on.
-    void PasteAtCursor(const Text& clipboard);
+    // Writes clipboard text from the current cell on; says how many rows did not fit.
+    PasteResult PasteAtCursor(const Text& clipboard);
     // Empties rows 1 to 10,000, columns 1 to 7.
     void ClearGrid();
 
@@ -125,17 +128,31 @@ public:
     // A failure keeps the written message, followed by the reason and the path. A success may
     // carry a notice: the configuration file could not remember the path.
     Outcome<Text> SaveBatchFile(const std::filesystem::path& path);
+    // Reads the file and fills the sheet; a damaged file fails (the window asks first, with
+    // ReadBatchFile and ApplyBatchFile).
     Outcome<Text> OpenBatchFile(const std::filesystem::path& path);
+    // Fills the sheet with what a batch file held; `path` is remembered as the file opened
+    // last (none for a file that came through standard input). The notice of Remember.
+    Text ApplyBatchFile(const BatchFileContent& content,
+                        const std::optional<std::filesystem::path>& path);
+    // Fills the sheet with the people a spreadsheet held, as an open of a batch file does; the
+    // remembered paths stay those of batch files.
+    void ApplySpreadsheet(const SheetImport& import);
+    // Writes the sheet's people and totals as a spreadsheet (.xlsx, .csv or .tsv by the name's
+    // extension). The file then holds what the sheet holds: nothing is lost on a close. A
+    // failure keeps the written save message, followed by the reason and the path.
+    Outcome<void> ExportSpreadsheet(const std::filesystem::path& path);
     // The path of the last file chosen in the save or open dialog.
     const std::filesystem::path& CurrentBatchFile() const { return m_currentFile; }
 
-    // A text longer than its field is cut when it is saved (a cut never splits a character).
+    // A text longer than its field is cut when it is saved (a cut never splits a character),
+    // and an income that is no amount is saved as 0.
     struct CutCell {
         int row;
         int column;
-        int width; // the field's width in bytes
+        int width; // the field's width in bytes; 0 for an income that is no amount
     };
-    // The cells a save into a new batch file cuts, row by row.
+    // The cells a save into a new batch file does not keep as they are, row by row.
     std::vector<CutCell> CellsCutBySave() const;
 
     // True when the sheet holds people and their data (names, numbers, incomes, cards,
@@ -144,6 +161,8 @@ public:
     bool HasUnsavedChanges() const;
 
 private:
+    // The grid emptied, then rows from 1 on filled with the records.
+    void fillRecords(const std::vector<BatchRecord>& records);
     bool computeRow(int row, const Income& income, const engine::BracketTable& table, bool edited);
     // A digest of the people's data, as HasUnsavedChanges compares it.
     std::uint64_t PeopleDigest() const;
@@ -160,12 +179,22 @@ private:
 };
 
 
+// Reads a batch file (batch/batch_file.h); a failure keeps the written open message, followed
+// by the reason and the path.
+Outcome<BatchFileContent> ReadBatchFile(const std::filesystem::path& path);
+// What "打开" reads: a batch file or a spreadsheet, told by content. Failures as above.
+using PeopleFile = std::variant<BatchFileContent, SheetImport>;
+Outcome<PeopleFile> ReadPeopleFile(const std::filesystem::path& path);
+
 // The names the save and open dialogs propose: the remembered path of "config.inf"
 // (save) or "configJS.inf" (open); without "config.inf", the default
 // "个人所得税扣税表.dat" in the program directory.
 std::filesystem::path ProposedSaveName();
 std::filesystem::path ProposedOpenName();
 std::filesystem::path DefaultBatchFileName();
+
+// What the window says when a paste held more rows than the sheet has below its current cell.
+Text PasteLeftOutMessage(std::size_t rowsRead, std::size_t rowsLeftOut);
 
 // The messages of the file operations.
 const Text& SaveFailedMessage(); // "文件保存失败！ . . .   "

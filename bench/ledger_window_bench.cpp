@@ -60,7 +60,7 @@ struct Books {
         for (int m = 1; m <= months; ++m) {
             if (!sheet.show(kYear, m)) std::abort();
             sheet.grid().setCurrentCell(1, kNameColumn);
-            Outcome<ChangeReport> r = sheet.paste(Text::fromUtf8(MonthText(m)));
+            Outcome<PasteReport> r = sheet.paste(Text::fromUtf8(MonthText(m)));
             if (!r) {
                 std::fprintf(stderr, "month %d: %s\n", m, r.problem().message.toUtf8().c_str());
                 std::abort();

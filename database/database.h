@@ -129,6 +129,11 @@ void CloseDatabase(const Text& name); // found as SelectDatabase finds it
 void CloseAllDatabases();
 
 std::int32_t RecordCount();
+// Whether the current table's file holds exactly the records its header counts, as the file is
+// now: false for a file cut inside or between its records (which an open takes as the records
+// present) and for one with bytes after its last record. False with the error code when the
+// header cannot be read (-67 when there is no current table).
+bool FileIsWhole();
 void GoFirst();
 bool Skip(std::int32_t count = 1);
 

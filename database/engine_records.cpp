@@ -332,6 +332,39 @@ std::int32_t RecordCount() {
     return rc == kOk ? count : 0;
 }
 
+bool FileIsWhole() {
+    std::lock_guard lock(registry().mutex);
+    setError(kOk);
+    Table* t = currentTable();
+    if (!t) {
+        setError(kErrNoCurrent);
+        return false;
+    }
+    // A record an exclusive table holds in memory goes to the file first; the count is the one
+    // on disk, since an open corrects its own copy to the records present.
+    if (int rc = t->flushRecord(); rc != kOk) {
+        setError(rc);
+        return false;
+    }
+    ByteLock header(*t, kRecordCountOffset, LockKind::Read, kCountLockWaitMs);
+    if (header.status() != kOk) {
+        setError(header.status());
+        return false;
+    }
+    char bytes[4];
+    if (t->file.read(kRecordCountOffset, bytes, 4) != 4) {
+        setError(kErrRecordCount);
+        return false;
+    }
+    const std::int32_t counted = LoadInt32(bytes);
+    const std::int64_t length = t->file.size();
+    if (length < 0) {
+        setError(static_cast<int>(length));
+        return false;
+    }
+    return counted >= 0 && length == t->recordOffset(counted);
+}
+
 void GoFirst() {
     std::lock_guard lock(registry().mutex);
     setError(kOk);

@@ -33,6 +33,11 @@ constexpr std::size_t kMaxNameBytes = 16;
 constexpr std::string_view kPlainMagic = "QKDB";
 constexpr std::string_view kCipherMagic = "QCDB";
 
+// True for bytes that start as a table file does, plain or enciphered.
+constexpr bool IsTableFile(std::string_view bytes) {
+    return bytes.substr(0, 4) == kPlainMagic || bytes.substr(0, 4) == kCipherMagic;
+}
+
 struct Header {
     bool enciphered = false;
     std::int32_t version = kVersion;

@@ -1,5 +1,6 @@
 #include "engine/bracket_table.h"
 
+#include "engine/rate_table_check.h"
 #include "database/database.h"
 #include "resources/resources.h"
 #include "base/convert.h"
@@ -62,11 +63,15 @@ bool isAccessError(int code) {
 }
 
 // Opens the table; 0 when it is open with all its fields, else the table engine's error code
-// (kErrNoFields for a table with too few fields, which is closed again).
-int openComplete(const std::filesystem::path& path) {
+// (kErrNoFields for a table with too few fields, which is closed again). `opened` tells whether
+// this call opened it (rather than finding it open).
+int openComplete(const std::filesystem::path& path, bool* opened = nullptr) {
+    if (opened) *opened = false;
     if (!OpenRateTable(path)) {
         const int code = db::LastError();
         if (code != db::kErrAlreadyOpen) return code;
+    } else if (opened) {
+        *opened = true;
     }
     if (!db::SelectDatabase(RateTableAlias())) return db::LastError();
     if (db::Fields().size() < static_cast<std::size_t>(kRateTableFields)) {
@@ -84,6 +89,20 @@ std::int32_t readThreshold() {
 Text cannotOpenMessage(const std::filesystem::path& path, int code) {
     return sysText(" 税率表文件无法打开：\r\n ") + DisplayPath(path) + sysText("\r\n ") +
            db::ErrorMessage(code) + sysText("! . . . ");
+}
+
+// Why a file that opened, or failed to open with `code`, cannot serve as the rate table.
+Text damageOf(int code) {
+    if (code == db::kErrNoFields) return sysText("字段不足 24 个");
+    return db::ErrorMessage(code);
+}
+
+// Checks a table this call opened; a damaged one is closed again. Returns the check.
+Outcome<void> checkOpened(bool opened) {
+    if (!opened) return {};
+    Outcome<void> sound = CheckOpenRateTable();
+    if (!sound) db::CloseDatabase(RateTableAlias());
+    return sound;
 }
 
 } // namespace
@@ -106,12 +125,23 @@ Outcome<RateTableStart> OpenRateTableAtStart(const std::filesystem::path& path, 
     if (const Outcome<void> written = EnsureRateTableFile(path); !written)
         return fail(sysText(" 内置的默认税率表无法写入：\r\n ") + DisplayPath(path) +
                     sysText("\r\n ") + written.problem().message + sysText("! . . . "));
-    const int code = openComplete(path);
+    bool opened = false;
+    const int code = openComplete(path, &opened);
+    Text damage;
     if (code == db::kOk) {
-        r.threshold = readThreshold();
-        return r;
+        const Outcome<void> sound = checkOpened(opened);
+        if (sound) {
+            r.threshold = readThreshold();
+            return r;
+        }
+        if (isAccessError(sound.problem().code))
+            return fail(cannotOpenMessage(path, sound.problem().code), sound.problem().code);
+        damage = sound.problem().message;
+    } else if (isAccessError(code)) {
+        return fail(cannotOpenMessage(path, code), code);
+    } else {
+        damage = damageOf(code);
     }
-    if (isAccessError(code)) return fail(cannotOpenMessage(path, code), code);
     // Damaged: keep it under a new name and put the built-in table in its place.
     const std::filesystem::path aside = SetAsideName(path, now);
     std::error_code ec;
@@ -126,14 +156,51 @@ Outcome<RateTableStart> OpenRateTableAtStart(const std::filesystem::path& path, 
                         sysText("\r\n 内置的默认税率表无法写入! . . . "),
                     code);
     r.threshold = readThreshold();
-    r.notice = sysText(" 税率表文件已损坏，无法打开。\r\n 原文件已改名保存为：\r\n ") +
-               DisplayPath(aside) + sysText("\r\n 现已换用内置的默认税率表! . . . ");
+    r.notice = sysText(" 税率表文件已损坏：") + damage +
+               sysText("。\r\n 原文件已改名保存为：\r\n ") + DisplayPath(aside) +
+               sysText("\r\n 现已换用内置的默认税率表! . . . ");
     return r;
 }
 
+Outcome<void> CheckOpenRateTable() {
+    if (!db::SelectDatabase(RateTableAlias()))
+        return fail(db::ErrorMessage(db::LastError()), db::LastError());
+    if (!db::FileIsWhole()) {
+        if (const int code = db::LastError(); code != db::kOk)
+            return fail(db::ErrorMessage(code), code);
+        return fail(sysText("文件不完整，记录数与文件长度不符"), db::kErrFileSize);
+    }
+    // The fields a calculation reads hold numbers as wide as the window stores them.
+    const std::vector<db::FieldSpec> fields = db::Fields();
+    if (fields.size() < static_cast<std::size_t>(kRateTableFields))
+        return fail(sysText("字段不足 24 个"), db::kErrNoFields);
+    for (SubTable t : kSubTables) {
+        for (int f = FirstField(t); f < FieldOf(t, Field::Spare); ++f) {
+            const std::int32_t type = fields[static_cast<std::size_t>(f - 1)].type;
+            if (type != db::kInt && type != db::kInt64 && type != db::kFloat && type != db::kDouble)
+                return fail(sysText("第 ") + ToText(static_cast<std::int32_t>(f)) +
+                                sysText(" 个字段不是整数型、长整数型、小数型或双精度小数型"),
+                            db::kErrFieldType);
+        }
+    }
+    const Outcome<BracketTable> table = ReadBracketTable();
+    if (!table) return table.problem();
+    return CheckBracketTable(*table);
+}
+
 Outcome<void> EnsureRateTableOpen(const std::filesystem::path& path) {
-    const int code = openComplete(path);
-    if (code == db::kOk) return {};
+    bool opened = false;
+    const int code = openComplete(path, &opened);
+    if (code == db::kOk) {
+        const Outcome<void> sound = checkOpened(opened);
+        if (sound) return {};
+        if (isAccessError(sound.problem().code))
+            return fail(cannotOpenMessage(path, sound.problem().code), sound.problem().code);
+        return fail(sysText(" 税率表文件已损坏：\r\n ") + DisplayPath(path) + sysText("\r\n ") +
+                        sound.problem().message +
+                        sysText("。\r\n 重新启动程序即换用内置的默认税率表! . . . "),
+                    sound.problem().code);
+    }
     if (code == db::kErrNoFields)
         return fail(sysText(" 税率表文件不完整：\r\n ") + DisplayPath(path) + sysText("! . . . "),
                     code);

@@ -76,12 +76,18 @@ struct RateTableStart {
 
 // Writes the built-in table when the file is missing, opens it under its alias with its
 // password and reads the message threshold. A file that cannot serve as a rate table (not a
-// table file, a wrong password, a damaged header, fewer than 24 fields) is renamed beside
-// itself, the built-in table is written in its place and opened. A file that cannot be opened
-// because of its permissions or another program's lock is left alone; the message says which
-// file and why, and so does the failure to write the built-in table. `now` dates the new name
-// of a set-aside file.
+// table file, a wrong password, a damaged header, fewer than 24 fields, a file that is not
+// whole, values that break the rules of rate_table_check.h) is renamed beside itself, the
+// built-in table is written in its place and opened, and the notice says why. A file that
+// cannot be opened because of its permissions or another program's lock is left alone; the
+// message says which file and why, and so does the failure to write the built-in table. `now`
+// dates the new name of a set-aside file.
 Outcome<RateTableStart> OpenRateTableAtStart(const std::filesystem::path& path, double now);
+
+// Whether the table open under the alias can serve: its file holds exactly the records its
+// header counts (an open takes a file cut inside its records as the records present), and its
+// values keep the rules of rate_table_check.h. The problem says what is wrong.
+Outcome<void> CheckOpenRateTable();
 
 // The name a damaged file is kept under: path + ".damaged-YYYYMMDD-hhmmss", with "-2", "-3"...
 // after it when that name is taken.
@@ -89,7 +95,9 @@ std::filesystem::path SetAsideName(const std::filesystem::path& path, double now
 
 // Makes sure the table is open (opening it again when it is not) and current; fails with the
 // message that tells the user which file cannot be opened and why. Every calculation starts
-// with it, so that a table that was locked or unreadable at start-up is used as soon as it can.
+// with it, so that a table that was locked or unreadable at start-up is used as soon as it can;
+// a table it opens is checked as start-up checks it, and a damaged one is closed again and
+// refused (start-up sets it aside).
 Outcome<void> EnsureRateTableOpen(const std::filesystem::path& path);
 
 // The bracket table as one calculation reads it: the 24 fields of every record the file holds,

@@ -2,6 +2,7 @@
 #include "grid/grid.h"
 
 #include "base/convert.h"
+#include "base/delimited.h"
 
 #include <algorithm>
 #include <climits>
@@ -11,6 +12,18 @@
 
 namespace iit {
 namespace {
+
+// A cell holds one line: a TAB and a line break (CR LF, LF or a lone CR) become one space.
+std::string oneLine(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        out.push_back(c == '\t' || c == '\r' || c == '\n' ? ' ' : c);
+    }
+    return out;
+}
 
 // State bits of a cell.
 constexpr std::uint8_t kModified = 0x1;
@@ -372,6 +385,7 @@ void Grid::clearSelection() {
 
 bool Grid::commitEdit(int row, int column, Text text) {
     if (!isEditable(row, column)) return false;
+    text = Text::fromBytes(oneLine(text.view()));
     Cell& c = cell(row, column);
     if (c.text != text) {
         willChange(row, column, c);
@@ -387,29 +401,19 @@ bool Grid::commitEdit(int row, int column, Text text) {
 std::optional<Text> Grid::copy() const {
     if (!m_selection) return std::nullopt;
     const CellRange s = *m_selection;
-    // Sized first, so that the text of a full sheet is built without reallocations.
-    std::size_t size = 0;
-    for (int r = s.top; r <= s.bottom; ++r) {
-        if (isRowHidden(r)) continue;
-        size += 2;
-        for (int c = s.left; c <= s.right; ++c) {
-            if (!isColumnHidden(c)) size += cell(r, c).text.size() + 1;
-        }
-    }
+    // Rows of TAB-separated cells as spreadsheets write them: a cell that holds a quote (or a
+    // TAB or a line break, which no cell keeps) is quoted, so that a paste gives the same back.
     std::string out;
-    out.reserve(size);
+    DelimitedRow cells;
     bool firstLine = true;
     for (int r = s.top; r <= s.bottom; ++r) {
         if (isRowHidden(r)) continue;
         if (!firstLine) out += "\r\n";
         firstLine = false;
-        bool firstField = true;
-        for (int c = s.left; c <= s.right; ++c) {
-            if (isColumnHidden(c)) continue;
-            if (!firstField) out += '\t';
-            firstField = false;
-            out += cell(r, c).text.view();
-        }
+        cells.clear();
+        for (int c = s.left; c <= s.right; ++c)
+            if (!isColumnHidden(c)) cells.emplace_back(cell(r, c).text.view());
+        appendDelimitedRow(out, cells, Delimiter::Tab, "");
     }
     return Text::fromBytes(std::move(out));
 }
@@ -429,71 +433,52 @@ void Grid::storeText(int row, int column, Cell& c, std::string_view bytes) {
     c.state |= kModified;
 }
 
-bool Grid::paste(const Text& clipboard) {
-    if (!isEditable(m_currentRow, m_currentColumn)) return false;
-    std::string_view text = clipboard.view();
-    text = text.substr(0, text.find('\0')); // the clipboard block ends at its first NUL
-    if (text.empty()) return false;
-
+PasteResult Grid::paste(const Text& clipboard) {
+    PasteResult result;
+    if (!isEditable(m_currentRow, m_currentColumn) || clipboard.empty()) return result;
     std::optional<CellRange> written;
     int row = m_currentRow;
-    std::size_t pos = 0;
-    for (;;) {
-        const std::size_t lf = text.find('\n', pos);
-        const bool lastLine = lf == std::string_view::npos;
-        std::string_view line = text.substr(pos, (lastLine ? text.size() : lf) - pos);
-        if (!lastLine && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+    DelimitedReader reader(clipboard.view());
+    DelimitedRow cells;
+    while (reader.next(&cells)) {
+        result.rowsRead += 1;
         while (row < m_rows && isRowHidden(row))
             ++row;
-        // Lines below the grid are dropped; the grid never grows.
-        if (row >= m_rows) break;
-        pasteLine(row, line, written);
+        // Rows below the grid are counted, not written: the grid never grows.
+        if (row >= m_rows) {
+            result.rowsLeftOut += 1;
+            while (reader.next(nullptr))
+                result.rowsRead += 1, result.rowsLeftOut += 1;
+            break;
+        }
+        pasteRow(row, cells, written);
         ++row;
-        if (lastLine) break;
-        pos = lf + 1;
     }
     if (written) notifyChanged(*written);
-    return true;
+    result.pasted = result.rowsRead > 0;
+    return result;
 }
 
-void Grid::pasteLine(int row, std::string_view line, std::optional<CellRange>& written) {
+void Grid::pasteRow(int row, const DelimitedRow& cells, std::optional<CellRange>& written) {
+    // An empty line writes nothing but takes up its row, and a separator at the end of a line
+    // gives no further cell: a paste never empties the cell after the last one it names.
+    std::size_t count = cells.size();
+    if (count > 0 && cells[count - 1].empty()) --count;
     int column = m_currentColumn;
-    // Stores one field; false once the fields run past the last column.
-    auto store = [&](std::string_view field) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string& field = cells[i];
         while (column < m_columns && isColumnHidden(column))
             ++column;
-        if (column >= m_columns) return false;
+        if (column >= m_columns) return; // fields past the last column are dropped
         Cell& c = cell(row, column);
-        storeText(row, column, c, field);
+        storeText(row, column, c, oneLine(field));
         if (m_selection && m_selection->contains(row, column)) {
             c.state |= kLeftSelection;
             extend(m_leftSelectionArea, {row, column, row, column});
         }
         extend(written, {row, column, row, column});
         ++column;
-        return true;
-    };
-    // A delimiter at the end of the line opens no further field; an empty line has none. The
-    // next TAB and the next comma are each looked up with memchr, and again only once passed,
-    // so that a line of one huge field costs two scans.
-    auto next = [&](char delimiter, std::size_t from) {
-        const void* hit = from < line.size()
-                              ? std::memchr(line.data() + from, delimiter, line.size() - from)
-                              : nullptr;
-        return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - line.data())
-                   : line.size();
-    };
-    std::size_t tab = next('\t', 0);
-    std::size_t comma = next(',', 0);
-    std::size_t start = 0;
-    while (std::min(tab, comma) < line.size()) {
-        const std::size_t i = std::min(tab, comma);
-        if (!store(line.substr(start, i - start))) return;
-        start = i + 1;
-        if (tab == i) tab = next('\t', start);
-        if (comma == i) comma = next(',', start);
     }
-    if (start < line.size()) store(line.substr(start));
 }
 
 // --- Undo support ---

@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace iit {
@@ -93,6 +94,15 @@ struct GridEvents {
     Signal<int> rowInserted;
     Signal<int> rowAboutToBeRemoved;
     Signal<int> rowRemoved;
+};
+
+// What a paste did: nothing without an editable current cell or a text; else how many rows the
+// text held and how many of them fell below the grid and were left out.
+struct PasteResult {
+    bool pasted = false;
+    std::size_t rowsRead = 0;
+    std::size_t rowsLeftOut = 0;
+    explicit operator bool() const { return pasted; }
 };
 
 // The state a cell had before a change, as an undo history keeps it (grid/grid_history.h):
@@ -201,19 +211,22 @@ public:
 
     // --- Editing and clipboard ---
 
-    // Stores the text of an in-place edit into an editable cell, marks it modified and
-    // raises cellEditCommitted. False (and nothing stored) for any other cell.
+    // Stores the text of an in-place edit into an editable cell (on one line: TABs and line
+    // breaks become spaces), marks it modified and raises cellEditCommitted. False (and
+    // nothing stored) for any other cell.
     bool commitEdit(int row, int column, Text text);
 
     // The selection as clipboard text: hidden rows and columns skipped, TAB between
-    // fields, CR LF between lines, no closing NUL. nullopt when nothing is selected.
+    // fields, CR LF between lines, no closing NUL, a cell quoted as spreadsheets quote it
+    // (base/delimited.h). nullopt when nothing is selected.
     std::optional<Text> copy() const;
-    // Writes clipboard text into the grid from the current cell, which must be editable.
-    // The text ends at its first NUL. Lines split at LF (a CR before it dropped), fields
-    // at TAB or comma; hidden rows and columns are skipped and whatever falls outside the
-    // grid is dropped. Written cells become modified and leave the selection. False when
-    // there is no editable current cell or no text.
-    bool paste(const Text& clipboard);
+    // Writes clipboard text into the grid from the current cell, which must be editable, split
+    // by the delimited-text grammar (base/delimited.h: TABs, or commas with the one-column
+    // copy of formatted amounts kept whole; spreadsheet quoting; control characters dropped).
+    // A cell keeps one line: TABs and line breaks inside a quoted cell become spaces. Hidden
+    // rows and columns are skipped; fields beyond the last column are dropped and rows below
+    // the grid counted. Written cells become modified and leave the selection.
+    PasteResult paste(const Text& clipboard);
 
     GridEvents& events() { return m_events; }
 
@@ -269,7 +282,8 @@ private:
     // change.
     void willChange(int row, int column, Cell& c);
     void storeText(int row, int column, Cell& c, std::string_view bytes);
-    void pasteLine(int row, std::string_view line, std::optional<CellRange>& written);
+    void pasteRow(int row, const std::vector<std::string>& cells,
+                  std::optional<CellRange>& written);
     void resetSelection();
     void notifyChanged(const CellRange& range);
     void endUpdate();

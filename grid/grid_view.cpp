@@ -358,14 +358,15 @@ bool GridView::pasteAtCurrentCell() {
     if (!m_model) return false;
     Grid& grid = m_model->grid();
     if (!grid.isEditable(grid.currentRow(), grid.currentColumn())) return false;
-    // The lines the grid can take: its rows from the current one down that are not hidden.
-    std::size_t lines = 0;
-    for (int row = grid.currentRow(); row < grid.rowCount(); ++row)
-        lines += grid.isRowHidden(row) ? 0 : 1;
-    const std::optional<Text> text = ClipboardText(lines);
+    const std::optional<Text> text = ClipboardText();
     if (!text) return false;
-    GridHistory::Step step(m_model->history());
-    return grid.paste(*text);
+    PasteResult result;
+    {
+        GridHistory::Step step(m_model->history());
+        result = grid.paste(*text);
+    }
+    if (result) emit pasted(result.rowsRead, result.rowsLeftOut);
+    return result.pasted;
 }
 
 bool GridView::deleteSelection() {

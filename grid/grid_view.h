@@ -80,6 +80,9 @@ public:
     bool commitPendingEdit();
 
 signals:
+    // A paste from the clipboard wrote its rows; `rowsLeftOut` of the `rowsRead` fell below the
+    // grid and were not pasted.
+    void pasted(std::size_t rowsRead, std::size_t rowsLeftOut);
     // Every key released while the view has the focus (not while its editor has it), auto
     // repeats left out: the batch window runs CalculateAll when V is released.
     void keyReleased(int key, Qt::KeyboardModifiers modifiers);

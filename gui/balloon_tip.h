@@ -32,7 +32,6 @@ BalloonPlacement PlaceBalloon(QSize body, QPoint point, const QRect& screen,
 
 class BalloonTip : public QWidget {
     Q_OBJECT
-    Q_PROPERTY(int displayStyle READ displayStyle WRITE setDisplayStyle)
 
 public:
     explicit BalloonTip(QWidget* parent = nullptr);
@@ -49,9 +48,6 @@ public:
     QPoint tipPoint() const { return m_tip; }            // the point asked for
     QPoint pointedAt() const { return m_placement.tip; } // where the tail points
     Qt::Edge tailEdge() const { return m_placement.tailEdge; }
-    // The style number is kept for the behaviours that set it; every number draws the bubble.
-    int displayStyle() const { return m_style; }
-    void setDisplayStyle(int style) { m_style = style; }
     // How long a text stays up: longer texts stay longer.
     static int durationFor(const Text& text);
 
@@ -68,7 +64,6 @@ private:
     Text m_text;
     QString m_shown;
     int m_icon = -1;
-    int m_style = 0;
     QPoint m_tip;
     BalloonPlacement m_placement;
     QRect m_textRect;

@@ -1,4 +1,4 @@
-// The system clipboard as GBK texts.
+// The system clipboard as the system's texts.
 #include "gui/clipboard.h"
 
 #include "gui/qt_text.h"
@@ -7,7 +7,6 @@
 #include <QGuiApplication>
 #include <QMimeData>
 
-#include <limits>
 
 namespace iit::gui {
 
@@ -20,27 +19,9 @@ void SetClipboardText(const Text& text) {
 }
 
 std::optional<Text> ClipboardText() {
-    return ClipboardText(std::numeric_limits<std::size_t>::max());
-}
-
-std::optional<Text> ClipboardText(std::size_t maxLines) {
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     if (!data || !data->hasText()) return std::nullopt;
-    const QString text = data->text();
-    // The text before the maxLines-th LF holds the first maxLines lines; the CR of that line
-    // break goes too, as a paste drops it.
-    qsizetype end = text.size();
-    qsizetype lf = -1;
-    for (std::size_t line = 0; line < maxLines; ++line) {
-        lf = text.indexOf(u'\n', lf + 1);
-        if (lf < 0) break;
-    }
-    if (maxLines == 0) {
-        end = 0;
-    } else if (lf >= 0) {
-        end = lf > 0 && text[lf - 1] == u'\r' ? lf - 1 : lf;
-    }
-    return fromQString(end == text.size() ? text : text.first(end));
+    return fromQString(data->text());
 }
 
 } // namespace iit::gui

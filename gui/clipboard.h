@@ -1,6 +1,6 @@
 #pragma once
-// The system clipboard's edge: the grids' clipboard texts (GBK, fields joined by TAB, lines by
-// CR LF) go out as Unicode text and come back in from the clipboard's plain text.
+// The system clipboard's edge: the grids' clipboard texts (fields joined by TAB, lines by CR LF)
+// go out as Unicode text and come back in from the clipboard's plain text.
 //
 // The 8-bit clipboard format of older systems ends its block with a NUL; Unicode text has no
 // such byte, so a text put on the clipboard ends at its first NUL and nothing is added.
@@ -15,10 +15,8 @@ namespace iit::gui {
 // Replaces the clipboard's content with the text.
 void SetClipboardText(const Text& text);
 
-// The clipboard's plain text; nullopt when it holds no text.
+// The clipboard's plain text, whole (a paste counts the rows that fall below its grid); nullopt
+// when it holds no text.
 std::optional<Text> ClipboardText();
-// The same, cut after its first maxLines lines: a paste drops the lines that fall below the
-// grid, so a huge clipboard is converted only as far as the grid can take it.
-std::optional<Text> ClipboardText(std::size_t maxLines);
 
 } // namespace iit::gui

@@ -13,6 +13,7 @@
 
 #include "base/fatal.h"
 #include "base/text.h"
+#include "gui/qt_text.h"
 
 #include <QAbstractButton>
 #include <QLineEdit>
@@ -28,7 +29,8 @@ namespace iit::gui {
 QObject* FindUnitObject(const QObject* window, const QString& name);
 template <typename T> T* FindUnit(const QObject* window, const QString& name) {
     T* unit = qobject_cast<T*>(FindUnitObject(window, name));
-    if (!unit) FatalError(0, sysText("指定窗口或窗口组件不存在或尚未载入"));
+    if (!unit)
+        FatalError(0, sysText("指定窗口或窗口组件不存在或尚未载入：") + fromQString(name));
     return unit;
 }
 

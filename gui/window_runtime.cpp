@@ -33,6 +33,13 @@ QHash<QString, WindowFactory>& factories() {
     return registered;
 }
 
+// The modal windows in the order they opened: one can open another (the ledger over the batch
+// window).
+std::vector<QPointer<QWidget>>& modalWindows() {
+    static std::vector<QPointer<QWidget>> windows;
+    return windows;
+}
+
 std::function<void()>& cleanupSlot() {
     static std::function<void()> cleanup;
     return cleanup;
@@ -108,6 +115,9 @@ QWidget* LoadWindow(const QString& name, const WindowFactory& create, QWidget* o
     window->setAttribute(Qt::WA_DeleteOnClose);
     if (modal) {
         new ModalGuard(window);
+        std::vector<QPointer<QWidget>>& modals = modalWindows();
+        std::erase_if(modals, [](const QPointer<QWidget>& w) { return w.isNull(); });
+        modals.emplace_back(window);
     } else if (owner && window->parentWidget() != owner) {
         window->setParent(owner, window->windowFlags() | Qt::Window);
     }
@@ -128,6 +138,13 @@ QWidget* LoadWindow(const QString& name, QWidget* owner, bool modal) {
 QWidget* OpenWindow(const QString& name) {
     const QPointer<QWidget> w = openWindows().value(name);
     return w && w->isVisible() ? w.data() : nullptr;
+}
+
+QWidget* OpenModalWindow() {
+    const std::vector<QPointer<QWidget>>& modals = modalWindows();
+    for (auto w = modals.rbegin(); w != modals.rend(); ++w)
+        if (*w && (*w)->isVisible()) return w->data();
+    return nullptr;
 }
 
 void SetProgramCleanup(std::function<void()> cleanup) {

@@ -30,6 +30,16 @@ namespace iit::ledger {
 // The text of a line's cell in a column of the layout.
 Text SheetCellText(const MonthLine& line, int column);
 
+// What a paste did: the ledger's report, and how many rows of the text held something and how
+// many of those fell below the sheet's last row and were left out.
+struct PasteReport {
+    ChangeReport change;
+    std::size_t rowsRead = 0;
+    std::size_t rowsLeftOut = 0;
+};
+// The clerk's message about the rows a paste left out.
+Text PasteLeftOutMessage(const PasteReport& report);
+
 class LedgerSheet {
 public:
     explicit LedgerSheet(Ledger& ledger);
@@ -66,8 +76,9 @@ public:
     Outcome<ChangeReport> commitCell(int row, int column);
     // Clipboard text (TAB-separated rows, a spreadsheet's copy) into the clerk's columns from
     // the current cell: a row that holds an identity number is that employee's, whichever row
-    // of the grid it lands on; the columns it leaves out keep the employee's entry.
-    Outcome<ChangeReport> paste(const Text& clipboard);
+    // of the grid it lands on; the columns it leaves out keep the employee's entry. Rows below
+    // the sheet's last row are counted, not pasted.
+    Outcome<PasteReport> paste(const Text& clipboard);
     // Empties the clerk's amounts, choices and remarks in the rectangle (names and numbers of
     // employees stay) and the drafts' cells.
     Outcome<ChangeReport> clearCells(const CellRange& range);

@@ -179,7 +179,7 @@ Outcome<ChangeReport> LedgerSheet::commitDraft(int row) {
     return std::move(applied->report);
 }
 
-Outcome<ChangeReport> LedgerSheet::paste(const Text& clipboard) {
+Outcome<PasteReport> LedgerSheet::paste(const Text& clipboard) {
     if (m_declared) return fail(MonthDeclared(m_month));
     const int top = m_grid.currentRow(), left = m_grid.currentColumn();
     if (top < 1 || !IsInputColumn(left))
@@ -188,12 +188,21 @@ Outcome<ChangeReport> LedgerSheet::paste(const Text& clipboard) {
     std::vector<std::vector<Text>> rows{ImportHeader()};
     std::vector<std::size_t> numbers{0};
     std::vector<int> draftRows;
+    PasteReport report;
     DelimitedReader reader(clipboard.view(), Delimiter::Detect);
     DelimitedRow fields;
-    for (int row = top; row <= kSheetEmployees && reader.next(&fields); ++row) {
-        if (std::all_of(fields.begin(), fields.end(),
-                        [](const std::string& f) { return engine::TrimCell(f).empty(); }))
+    const auto blank = [](const DelimitedRow& cells) {
+        return std::all_of(cells.begin(), cells.end(),
+                           [](const std::string& f) { return engine::TrimCell(f).empty(); });
+    };
+    for (int row = top; reader.next(&fields); ++row) {
+        if (blank(fields)) continue;
+        ++report.rowsRead;
+        // Rows below the sheet are counted, not pasted: the clerk is told.
+        if (row > kSheetEmployees) {
+            ++report.rowsLeftOut;
             continue;
+        }
         // The row's own cells, or those of the employee whose number it holds.
         int base = row;
         if (idField >= 0 && static_cast<std::size_t>(idField) < fields.size()) {
@@ -214,14 +223,21 @@ Outcome<ChangeReport> LedgerSheet::paste(const Text& clipboard) {
         numbers.push_back(static_cast<std::size_t>(row));
         if (!lineAt(row)) draftRows.push_back(row);
     }
-    if (rows.size() == 1) return ChangeReport{};
+    if (rows.size() == 1) return report;
     Outcome<Applied> applied = ApplyAction(
         m_ledger, Action{ImportMonth{m_year, m_month, std::move(rows), std::move(numbers)}}, {});
     if (!applied) return applied.problem();
     remember(std::move(applied->inverse));
     dropDrafts(std::move(draftRows)); // in the ledger now
     if (Outcome<void> r = reload(); !r) return r.problem();
-    return std::move(applied->report);
+    report.change = std::move(applied->report);
+    return report;
+}
+
+Text PasteLeftOutMessage(const PasteReport& report) {
+    return sysText("粘贴的 " + std::to_string(report.rowsRead) + " 行中有 " +
+                   std::to_string(report.rowsLeftOut) + " 行超出了表格（最多 " +
+                   std::to_string(kSheetEmployees) + " 人），没有粘贴。");
 }
 
 Outcome<ChangeReport> LedgerSheet::clearCells(const CellRange& range) {

@@ -330,12 +330,14 @@ void LedgerWindow::editCommitted(int row, int column) {
 
 void LedgerWindow::Paste() {
     commitEdit();
-    const std::optional<Text> text = gui::ClipboardText(static_cast<std::size_t>(kSheetEmployees));
+    const std::optional<Text> text = gui::ClipboardText();
     if (!text) return;
-    Outcome<ChangeReport> r = m_sheet.paste(*text);
+    Outcome<PasteReport> r = m_sheet.paste(*text);
     refreshChoices();
     showEmployee();
-    if (said(r)) offerOpenings(*r);
+    if (!said(r)) return;
+    if (r->rowsLeftOut > 0) message(PasteLeftOutMessage(*r));
+    offerOpenings(r->change);
 }
 
 void LedgerWindow::DeleteSelection() {

@@ -16,7 +16,6 @@
 #include "sheets/writer.h"
 
 #include <QFileDialog>
-#include <QPrintPreviewDialog>
 #include <QProgressDialog>
 
 namespace iit::ledger {
@@ -94,7 +93,7 @@ void LedgerWindow::Print() {
     input.declared = m_sheet.declared();
     input.today = Now();
     m_preview->show(MakeWithholdingTable(m_sheet.lines(), m_sheet.totals(), input));
-    if (QPrintPreviewDialog* dialog = m_preview->dialog())
+    if (printing::PreviewDialog* dialog = m_preview->dialog())
         dialog->setWindowTitle(QStringLiteral("打印预览 - ") + toQString(WithholdingTableTitle()));
 }
 

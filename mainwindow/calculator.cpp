@@ -54,22 +54,32 @@ void CalculatorState::KeyDone() {
 }
 
 Text CalculatorState::PressOperator(Operator op, const Text& display) {
-    flags.fill(0);
-    flags[static_cast<std::size_t>(op)] = 1;
-    operatorCount = 0;
-    for (std::int32_t f : flags)
-        operatorCount += f;
+    pending = op;
     if (!display.empty()) accumulator = ToNumber(display);
     return Text{};
 }
 
 CalculatorState::Evaluation CalculatorState::Evaluate(const Text& display) {
     const double v = ToNumber(display);
-    if (flags[0] == 1) accumulator = accumulator + v;
-    if (flags[1] == 1) accumulator = accumulator - v;
-    if (flags[2] == 1) accumulator = accumulator * v;
-    if (flags[3] == 1) accumulator = v == 0 ? std::nan("") : accumulator / v;
-    if (flags[4] == 1) accumulator = accumulator * v / 100;
+    if (pending) {
+        switch (*pending) {
+        case Operator::Add:
+            accumulator = accumulator + v;
+            break;
+        case Operator::Subtract:
+            accumulator = accumulator - v;
+            break;
+        case Operator::Multiply:
+            accumulator = accumulator * v;
+            break;
+        case Operator::Divide:
+            accumulator = v == 0 ? std::nan("") : accumulator / v;
+            break;
+        case Operator::Percent:
+            accumulator = accumulator * v / 100;
+            break;
+        }
+    }
     entry = false;
     if (!std::isfinite(accumulator)) return {DivideByZeroText(), false};
     return {ToText(accumulator), true};
@@ -77,18 +87,16 @@ CalculatorState::Evaluation CalculatorState::Evaluate(const Text& display) {
 
 void CalculatorState::Clear() {
     accumulator = 0;
-    flags.fill(0);
-    operatorCount = 0;
+    pending.reset();
     keystrokes = 1;
 }
 
 Text CalculatorState::DeleteLast(const Text& display) {
     if (IsPlaceholder(display) || display.empty()) return Text{};
-    // The last character goes whole: a double-byte character ("数值过大") loses both bytes, so
-    // that no half character is left for the box to show.
+    // The last character goes whole: a character of two or four bytes ("数值过大") loses all of
+    // them, so that no part of one is left for the box to show.
     std::size_t last = 0;
-    for (std::size_t i = 0; i < display.size();
-         i += isLeadByte(display.at(i)) && i + 1 < display.size() ? 2 : 1)
+    for (std::size_t i = 0; i < display.size(); i += CharLength(display.view(), i))
         last = i;
     return LeftText(display, static_cast<std::int32_t>(last));
 }

@@ -24,9 +24,8 @@ struct DisplayUpdate {
 
 class CalculatorState {
 public:
-    // The operator chosen last: at most one flag is 1.
-    std::array<std::int32_t, 5> flags{};
-    std::int32_t operatorCount = 0;
+    // The operator chosen last, which "＝" applies; none before the first and after "C".
+    std::optional<Operator> pending;
     double accumulator = 0;
     Text keyText;
     bool entry = false;          // true while a number is being typed
@@ -51,7 +50,7 @@ public:
     };
     Evaluation Evaluate(const Text& display);
 
-    // "C": the display and result label empty, accumulator and flags 0, counter back to 1.
+    // "C": the display and result label empty, accumulator 0, no operator, counter back to 1.
     void Clear();
     // "←": the display without its last character (the placeholder counts as empty).
     static Text DeleteLast(const Text& display);

@@ -18,6 +18,7 @@
 #include "gui/units.h"
 #include "gui/window_runtime.h"
 
+#include <QCloseEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWindow>
@@ -36,7 +37,6 @@ constexpr int kKnobGross = 135, kKnobNet = 208, kKnobTop = 200;
 // Where balloon messages point, from the window's top-left corner.
 constexpr QPoint kMessagePoint(310, 120);
 constexpr QPoint kDescriptionPoint(320, 430);
-constexpr int kBalloonStyle = 11;
 
 QPixmap picture(const char* name) {
     return gui::LoadPicture(QString::fromLatin1(name));
@@ -213,7 +213,6 @@ void MainWindow::startUp() {
 // ---- Calculation and choices
 
 void MainWindow::calculate() {
-    m_balloon->setDisplayStyle(kBalloonStyle);
     const mainwindow::CalcResult r = mainwindow::Calculate(engine::RateTablePath(), m_display->content(),
                                                    m_kind, m_mode, m_threshold);
     if (!r.balloon.empty()) popUpMessage(r.balloon);
@@ -288,7 +287,6 @@ void MainWindow::setModePicture(bool net) {
 // ---- Commands and animations
 
 void MainWindow::showDescription() {
-    m_balloon->setDisplayStyle(kBalloonStyle);
     m_balloon->popUp(pos() + kDescriptionPoint, DescriptionText(Now()), 0);
 }
 
@@ -299,6 +297,19 @@ void MainWindow::exitProgram() {
                             sysText("\r\n ") + saved.problem().message + sysText(" . . . "),
                         {.icon = gui::Icon::Exclamation});
     gui::EndProgram(0);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // The modal windows open over this one (the batch window, the ledger over it) are asked
+    // first, the uppermost first, each with its own unsaved-changes question; the program ends
+    // only when they have all closed.
+    while (QWidget* modal = gui::OpenModalWindow()) {
+        if (!modal->close() || modal->isVisible()) {
+            event->ignore();
+            return;
+        }
+    }
+    QWidget::closeEvent(event);
 }
 
 void MainWindow::blinkKnob() {

@@ -11,9 +11,14 @@
 // many as fit. Rows joined by a merged area stay on one page, and the closing rows stay on the
 // page of the row before them. The header rows are raised until no merged area crosses their
 // end; when they alone would fill a page they print once, on the first page.
+//
+// With a TextMeasure, a row grows where a cell's text needs a second line (cell_text.h), and
+// the page breaks follow the grown rows. Below the table every page carries its number,
+// "第 N 页 共 M 页", in the bottom margin (which grows where it is too small to hold it).
 
 #include "printing/print_table.h"
 
+#include <string>
 #include <vector>
 
 namespace iit::printing {
@@ -25,7 +30,7 @@ struct PaperSize {
 
 // The paper of a paper code (PageSetup::paper), turned for the orientation; codes the list
 // does not have (the printer's default, platform numbers) give A4.
-PaperSize PaperOf(std::int32_t paperCode, std::int32_t orientation);
+PaperSize paperOf(std::int32_t paperCode, std::int32_t orientation);
 
 struct PageRows {
     int first = 1; // the body rows of the page, inclusive; first > last on a page without
@@ -38,16 +43,31 @@ struct PageLayout {
     PaperSize paper;
     double scale = 1;                // paper length per table length
     double left = 0, top = 0;        // the table's top-left corner on the paper
-    double printableHeight = 0;      // paper height inside the margins
+    double printableHeight = 0;      // paper height inside the margins and the page number
     int headerRows = 0;              // rows 1 to headerRows open every page
     std::vector<PageRows> pages;     // at least one
     std::vector<double> columnEdges; // x of each column's left edge and of the last right edge
+    std::vector<double> rowHeights;  // of each row as it prints (from row 1), in table lengths
+
+    // The page number: its font (that of the table's body), its em on the paper, and the
+    // middle of its line.
+    Text numberFont;
+    double numberEm = 0;
+    double numberX = 0, numberY = 0;
 
     int pageCount() const { return static_cast<int>(pages.size()); }
+    double rowHeight(int row) const { return rowHeights[static_cast<std::size_t>(row - 1)]; }
 };
 
-PageLayout LayOutPages(const PrintTable& table, const PaperSize& paper);
+class TextMeasure;
+
+// `measure`: rows grow where their texts need it; without it rows keep the table's heights.
+PageLayout layOutPages(const PrintTable& table, const PaperSize& paper,
+                       const TextMeasure* measure = nullptr);
 // With the paper of the table's page settings.
-PageLayout LayOutPages(const PrintTable& table);
+PageLayout layOutPages(const PrintTable& table, const TextMeasure* measure = nullptr);
+
+// "第 N 页 共 M 页", pages from 1.
+std::string pageNumberText(int page, int pages);
 
 } // namespace iit::printing

@@ -81,7 +81,7 @@ int patchRanges(std::string& pdf, std::size_t begin, std::size_t end,
 
 } // namespace
 
-std::unordered_map<std::uint16_t, std::uint16_t> PreferredCodePoints(const QStringList& families) {
+std::unordered_map<std::uint16_t, std::uint16_t> preferredCodePoints(const QStringList& families) {
     std::unordered_map<std::uint16_t, std::uint16_t> out;
     std::vector<QChar> all(0x10000);
     for (std::uint32_t c = 0; c < 0x10000; ++c)
@@ -112,7 +112,7 @@ std::unordered_map<std::uint16_t, std::uint16_t> PreferredCodePoints(const QStri
     return out;
 }
 
-int RepairTextMaps(std::string& pdf,
+int repairTextMaps(std::string& pdf,
                    const std::unordered_map<std::uint16_t, std::uint16_t>& preferred) {
     int changed = 0;
     static const std::string kBegin = "beginbfrange\n";
@@ -134,7 +134,7 @@ int RepairTextMaps(std::string& pdf,
     return changed;
 }
 
-bool PdfIsWhole(std::string_view pdf) {
+bool pdfIsWhole(std::string_view pdf) {
     if (pdf.substr(0, 5) != "%PDF-") return false;
     std::size_t end = pdf.size();
     while (end > 0 && (pdf[end - 1] == '\n' || pdf[end - 1] == '\r' || pdf[end - 1] == ' '))
@@ -155,7 +155,7 @@ bool PdfIsWhole(std::string_view pdf) {
     return pdf.substr(offset, 4) == "xref";
 }
 
-bool RepairPdfTextMaps(const std::filesystem::path& pdf, const QStringList& families) {
+bool repairPdfTextMaps(const std::filesystem::path& pdf, const QStringList& families) {
     std::string bytes;
     {
         std::ifstream in(pdf, std::ios::binary);
@@ -163,8 +163,8 @@ bool RepairPdfTextMaps(const std::filesystem::path& pdf, const QStringList& fami
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         if (in.bad()) return false;
     }
-    if (!PdfIsWhole(bytes)) return false;
-    if (RepairTextMaps(bytes, PreferredCodePoints(families)) == 0) return true;
+    if (!pdfIsWhole(bytes)) return false;
+    if (repairTextMaps(bytes, preferredCodePoints(families)) == 0) return true;
     std::ofstream out(pdf, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out.flush());

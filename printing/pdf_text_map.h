@@ -22,17 +22,17 @@
 namespace iit::printing {
 
 // For the fonts of the families: code point -> the code point a reader should see.
-std::unordered_map<std::uint16_t, std::uint16_t> PreferredCodePoints(const QStringList& families);
+std::unordered_map<std::uint16_t, std::uint16_t> preferredCodePoints(const QStringList& families);
 
 // Rewrites the destinations of the ToUnicode maps in the PDF bytes; returns how many changed.
-int RepairTextMaps(std::string& pdf,
+int repairTextMaps(std::string& pdf,
                    const std::unordered_map<std::uint16_t, std::uint16_t>& preferred);
 
 // True when the bytes are a PDF that ends as a writer ends it: "startxref", the offset of a
 // cross-reference table that is there, and "%%EOF".
-bool PdfIsWhole(std::string_view pdf);
+bool pdfIsWhole(std::string_view pdf);
 
 // The same on a file; false when it cannot be read or written, or is not a whole PDF.
-bool RepairPdfTextMaps(const std::filesystem::path& pdf, const QStringList& families);
+bool repairPdfTextMaps(const std::filesystem::path& pdf, const QStringList& families);
 
 } // namespace iit::printing

@@ -1,8 +1,10 @@
 #include "printing/print_engine.h"
 
+#include "base/files.h"
+#include "base/paths.h"
+#include "gui/qt_text.h"
 #include "printing/pdf_text_map.h"
 #include "printing/table_painter.h"
-#include "gui/qt_text.h"
 
 #include <QApplication>
 #include <QPageLayout>
@@ -11,44 +13,50 @@
 #include <QPrinter>
 #include <QProgressDialog>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace iit::printing {
 namespace {
 
 QPageSize pageSizeOf(std::int32_t code) {
     if (code >= 1000) return QPageSize(QPageSize::id(code - 999));
-    const PaperSize p = PaperOf(code, 0); // portrait
+    const PaperSize p = paperOf(code, 0); // portrait
     if (code == 2 || code < 1 || code > 16) return QPageSize(QPageSize::A4);
     // Within a few points of a standard size this is that size, with its name.
     return QPageSize(QSizeF(p.width / 10, p.height / 10), QPageSize::Millimeter);
 }
 
-Text destinationOf(const QPrinter& printer) {
-    if (printer.outputFormat() == QPrinter::PdfFormat) return fromQString(printer.outputFileName());
-    return fromQString(printer.printerName());
+QPageLayout::Orientation orientationOf(const PageSetup& setup) {
+    return setup.orientation == 1 ? QPageLayout::Landscape : QPageLayout::Portrait;
+}
+
+Problem cannotSave(const std::filesystem::path& target, const Text& reason) {
+    return fail(sysText("无法保存文件 ") + DisplayPath(target) + sysText("：") + reason);
 }
 
 } // namespace
 
-const Text& NoFileNameMessage() {
+const Text& noFileNameMessage() {
     static const Text kText = sysText("未指定欲打印到的文件名称");
     return kText;
 }
-const Text& NoPrinterMessage() {
+const Text& noPrinterMessage() {
     static const Text kText = sysText("无法创建打印机设备");
     return kText;
 }
-const Text& JobFailedMessage() {
+const Text& jobFailedMessage() {
     static const Text kText = sysText("创建打印作业失败");
     return kText;
 }
-const Text& PageFailedMessage() {
+const Text& pageFailedMessage() {
     static const Text kText = sysText("打印页失败");
     return kText;
 }
 
-Text PrintProgressText(const PrintProgress& p, const Text& destination) {
+Text printProgressText(const PrintProgress& p, const Text& destination) {
     char numbers[96];
     std::snprintf(numbers, sizeof numbers, "%d/%d", p.copy, p.copies);
     const std::string copies = numbers;
@@ -57,11 +65,11 @@ Text PrintProgressText(const PrintProgress& p, const Text& destination) {
            sysText(" ");
 }
 
-void ConfigurePrinter(QPrinter& printer, const PageSetup& setup) {
+void configurePrinter(QPrinter& printer, const PageSetup& setup) {
     printer.setFullPage(true);
     QPageLayout layout = printer.pageLayout();
     if (setup.paper != 0) layout.setPageSize(pageSizeOf(setup.paper), QMarginsF());
-    layout.setOrientation(setup.orientation == 1 ? QPageLayout::Landscape : QPageLayout::Portrait);
+    layout.setOrientation(orientationOf(setup));
     layout.setMargins(QMarginsF());
     layout.setMinimumMargins(QMarginsF());
     printer.setPageLayout(layout);
@@ -73,69 +81,66 @@ void ConfigurePrinter(QPrinter& printer, const PageSetup& setup) {
     }
 }
 
-PaperSize PaperOfPrinter(const QPrinter& printer) {
+PaperSize paperOfPrinter(const QPrinter& printer) {
     const QRectF mm = printer.pageLayout().fullRect(QPageLayout::Millimeter);
     return {mm.width() * 10, mm.height() * 10};
 }
 
-PrintOutcome PrintPages(QPrinter& printer, const PrintTable& table,
-                        const PrintProgressFn& progress) {
-    PrintOutcome out;
+PageLayout layOutFor(const PrintTable& table, const QPrinter& printer, const TextMeasure& measure) {
+    return layOutPages(table, paperOfPrinter(printer), &measure);
+}
+
+Outcome<Finished> printPages(QPrinter& printer, const PrintTable& table,
+                             const PrintProgressFn& progress) {
     const bool toFile = printer.outputFormat() == QPrinter::PdfFormat;
-    if (toFile && printer.outputFileName().isEmpty()) {
-        out.error = NoFileNameMessage();
-        return out;
-    }
-    if (!toFile && !printer.isValid()) {
-        out.error = NoPrinterMessage();
-        return out;
-    }
+    if (toFile && printer.outputFileName().isEmpty()) return fail(noFileNameMessage());
+    if (!toFile && !printer.isValid()) return fail(noPrinterMessage());
     printer.setFullPage(true);
-    const PageLayout layout = LayOutPages(table, PaperOfPrinter(printer));
-    const TablePainter painter(table, layout);
+    const FontMeasure measure;
+    const PageLayout layout = layOutFor(table, printer, measure);
+    const TablePainter painter(table, layout, measure);
     const int copies = printer.supportsMultipleCopies() ? 1 : std::max(printer.copyCount(), 1);
     const int pages = layout.pageCount();
     const bool collate = printer.collateCopies();
 
     QPainter p;
-    if (!p.begin(&printer)) {
-        out.error = JobFailedMessage();
-        return out;
-    }
+    if (!p.begin(&printer)) return fail(jobFailedMessage());
     const QRectF paper(QPointF(0, 0), printer.paperRect(QPrinter::DevicePixel).size());
     for (int i = 0; i < copies * pages; ++i) {
         // Collated: the copies one after the other; else each page as many times as copies.
         const int copy = collate ? i / pages : i % copies;
         const int page = collate ? i % pages : i / copies;
         if (progress && !progress({copy + 1, copies, page + 1, pages})) {
-            out.cancelled = true;
             printer.abort();
             p.end();
-            return out;
+            return Finished::Cancelled;
         }
         if (i > 0 && !printer.newPage()) {
-            out.error = PageFailedMessage();
             p.end();
-            return out;
+            return fail(pageFailedMessage());
         }
         painter.drawPage(p, page, paper);
-        ++out.pagesPrinted;
     }
-    if (!p.end()) {
-        out.error = PageFailedMessage();
-        return out;
-    }
+    if (!p.end()) return fail(pageFailedMessage());
     if (toFile) {
         std::error_code ec;
         const std::filesystem::path file = printer.outputFileName().toStdString();
-        if (!std::filesystem::exists(file, ec) || !RepairPdfTextMaps(file, painter.families()))
-            out.error = PageFailedMessage();
+        if (!std::filesystem::exists(file, ec) || !repairPdfTextMaps(file, painter.families()))
+            return fail(pageFailedMessage());
     }
-    return out;
+    return Finished::Done;
 }
 
-PrintOutcome PrintWithProgress(QPrinter& printer, const PrintTable& table, QWidget* parent) {
-    QProgressDialog dialog(parent);
+struct PrintProgressDialog::Parts {
+    QProgressDialog dialog;
+    Text destination;
+    explicit Parts(QWidget* parent) : dialog(parent) {}
+};
+
+PrintProgressDialog::PrintProgressDialog(QWidget* parent, Text destination)
+    : m_parts(std::make_unique<Parts>(parent)) {
+    QProgressDialog& dialog = m_parts->dialog;
+    m_parts->destination = std::move(destination);
     dialog.setWindowTitle(QStringLiteral("打印"));
     dialog.setCancelButtonText(QStringLiteral("取消"));
     dialog.setWindowModality(Qt::ApplicationModal);
@@ -144,32 +149,93 @@ PrintOutcome PrintWithProgress(QPrinter& printer, const PrintTable& table, QWidg
     dialog.setMinimumWidth(420);
     dialog.setAutoClose(false);
     dialog.setAutoReset(false);
-    const Text destination = destinationOf(printer);
-    PrintOutcome out = PrintPages(printer, table, [&](const PrintProgress& p) {
+}
+
+PrintProgressDialog::~PrintProgressDialog() {
+    m_parts->dialog.close();
+}
+
+PrintProgressFn PrintProgressDialog::callback() {
+    return [parts = m_parts.get()](const PrintProgress& p) {
+        QProgressDialog& dialog = parts->dialog;
         const int total = p.copies * p.pages;
         const int done = (p.copy - 1) * p.pages + p.page - 1;
         if (dialog.maximum() != total) dialog.setMaximum(total);
-        dialog.setLabelText(toQString(PrintProgressText(p, destination)));
+        dialog.setLabelText(toQString(printProgressText(p, parts->destination)));
         dialog.setValue(done);
         QApplication::processEvents();
         return !dialog.wasCanceled();
-    });
-    dialog.close();
-    return out;
+    };
 }
 
-std::optional<Text> PrintToPdf(const PrintTable& table, const std::filesystem::path& file,
-                               const PrintProgressFn& progress) {
-    if (file.empty()) return NoFileNameMessage();
+Outcome<Finished> printWithProgress(QPrinter& printer, const PrintTable& table, QWidget* parent) {
+    if (printer.outputFormat() == QPrinter::PdfFormat) {
+        const QString file = printer.outputFileName();
+        if (file.isEmpty()) return fail(noFileNameMessage());
+        PrintProgressDialog dialog(parent, fromQString(file));
+        return savePdf(table, file.toStdString(), pdfSettingsOf(printer), dialog.callback());
+    }
+    PrintProgressDialog dialog(parent, fromQString(printer.printerName()));
+    return printPages(printer, table, dialog.callback());
+}
+
+PdfSettings pdfSettingsOf(const PageSetup& setup) {
+    const QPageSize size = setup.paper == 0 ? QPageSize(QPageSize::A4) : pageSizeOf(setup.paper);
+    return {QPageLayout(size, orientationOf(setup), QMarginsF()), std::max(setup.copies, 1),
+            setup.collate == 1};
+}
+
+PdfSettings pdfSettingsOf(const QPrinter& printer) {
+    return {printer.pageLayout(), std::max(printer.copyCount(), 1), printer.collateCopies()};
+}
+
+Outcome<Finished> printToPdf(const PrintTable& table, const std::filesystem::path& file,
+                             const PdfSettings& settings, const PrintProgressFn& progress) {
+    if (file.empty()) return fail(noFileNameMessage());
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(QString::fromStdString(file.string()));
     printer.setFontEmbeddingEnabled(true);
     printer.setCreator(QStringLiteral("iitcalc"));
     printer.setDocName(QStringLiteral("个人所得税缴纳表"));
-    ConfigurePrinter(printer, table.pageSetup());
+    printer.setFullPage(true);
+    QPageLayout page = settings.page;
+    page.setMinimumMargins(QMarginsF());
+    page.setMargins(QMarginsF());
+    printer.setPageLayout(page);
+    printer.setCopyCount(std::max(settings.copies, 1));
+    printer.setCollateCopies(settings.collate);
     printer.setOutputFileName(QString::fromStdString(file.string()));
-    return PrintPages(printer, table, progress).error;
+    return printPages(printer, table, progress);
+}
+
+Outcome<Finished> printToPdf(const PrintTable& table, const std::filesystem::path& file,
+                             const PrintProgressFn& progress) {
+    return printToPdf(table, file, pdfSettingsOf(table.pageSetup()), progress);
+}
+
+Outcome<Finished> savePdf(const PrintTable& table, const std::filesystem::path& target,
+                          const PdfSettings& settings, const PrintProgressFn& progress) {
+    if (target.empty()) return fail(noFileNameMessage());
+    const std::filesystem::path file = ReplacementTarget(target);
+    struct stat st {};
+    if (::stat(file.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return cannotSave(target, sysText("这是一个目录"));
+        if (!S_ISREG(st.st_mode)) return cannotSave(target, sysText("这不是普通文件"));
+        if (!MayReplace(file)) return cannotSave(target, sysText("文件不允许改写"));
+    } else if (errno != ENOENT) {
+        return cannotSave(target, WriteFailureReason(target, errno));
+    }
+    RemoveStaleTemporaries(file);
+    errno = 0;
+    TemporaryFile temporary(file);
+    if (!temporary.valid()) return cannotSave(target, WriteFailureReason(target, errno));
+    // A cancel or a failure leaves the temporary file to its destructor, which removes it.
+    const Outcome<Finished> printed = printToPdf(table, temporary.path(), settings, progress);
+    if (!printed) return cannotSave(target, printed.problem().message);
+    if (*printed == Finished::Cancelled) return Finished::Cancelled;
+    errno = 0;
+    if (!temporary.commit()) return cannotSave(target, WriteFailureReason(target, errno));
+    return Finished::Done;
 }
 
 } // namespace iit::printing

@@ -1,30 +1,17 @@
 #include "printing/print_preview.h"
 
-#include "printing/page_layout.h"
-#include "printing/print_engine.h"
-#include "printing/table_painter.h"
 #include "gui/message_box.h"
 #include "gui/qt_text.h"
+#include "printing/page_view.h"
+#include "printing/preview_dialog.h"
+#include "printing/print_engine.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QElapsedTimer>
 #include <QFileDialog>
-#include <QPaintEngine>
-#include <QPainter>
-#include <QPrintPreviewDialog>
-#include <QPrintPreviewWidget>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
 #include <QPrinter>
-#include <QProgressDialog>
-#include <QToolBar>
 
 namespace iit::printing {
-namespace {
-
-// Drawing the preview's pages shows progress once it has taken this long.
-constexpr int kProgressAfterMs = 400;
-
-} // namespace
 
 PrintPreview::PrintPreview(QWidget* owner) : QObject(owner), m_owner(owner) {}
 
@@ -34,6 +21,10 @@ PrintPreview::~PrintPreview() {
 
 bool PrintPreview::isOpen() const {
     return m_dialog && m_dialog->isVisible();
+}
+
+PageView* PrintPreview::pageView() const {
+    return m_dialog ? m_dialog->pageView() : nullptr;
 }
 
 void PrintPreview::close() {
@@ -51,93 +42,82 @@ void PrintPreview::show(PrintTable table) {
     }
     m_table = std::move(table);
     close();
+    if (!m_measure) m_measure = std::make_unique<FontMeasure>();
     m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    ConfigurePrinter(*m_printer, m_table.pageSetup());
-    m_dialog = new QPrintPreviewDialog(m_printer.get(), m_owner);
+    configurePrinter(*m_printer, m_table.pageSetup());
+    m_dialog = new PreviewDialog(m_owner);
     m_dialog->setObjectName(QStringLiteral("打印预览"));
     m_dialog->setWindowTitle(QStringLiteral("打印预览 - 个人所得税缴纳表"));
     m_dialog->setAttribute(Qt::WA_DeleteOnClose, false);
-    m_dialog->resize(1100, 760);
-    connect(m_dialog, &QPrintPreviewDialog::paintRequested, this,
-            [this](QPrinter* printer) { paint(printer); });
-    if (QToolBar* bar = m_dialog->findChild<QToolBar*>()) {
-        bar->addSeparator();
-        QAction* save = bar->addAction(QStringLiteral("保存为PDF"));
-        save->setObjectName(QStringLiteral("保存为PDF"));
-        save->setToolTip(QStringLiteral("把缴纳表保存为 PDF 文件"));
-        connect(save, &QAction::triggered, this, [this] { askAndSavePdf(); });
-    }
     m_dialog->setModal(false);
+    m_dialog->resize(1100, 760);
+    connect(m_dialog, &PreviewDialog::orientationRequested, this,
+            [this](QPageLayout::Orientation o) { setOrientation(o); });
+    connect(m_dialog, &PreviewDialog::pageSetupRequested, this, [this] { setUpPage(); });
+    connect(m_dialog, &PreviewDialog::printRequested, this, [this] { print(); });
+    connect(m_dialog, &PreviewDialog::savePdfRequested, this, [this] { askAndSavePdf(); });
+    layOut();
     m_dialog->show();
 }
 
 void PrintPreview::replaceTable(PrintTable table) {
     m_table = std::move(table);
-    if (m_dialog) {
-        if (auto* widget = m_dialog->findChild<QPrintPreviewWidget*>()) widget->updatePreview();
-    }
+    if (m_dialog) layOut();
 }
 
-void PrintPreview::paint(QPrinter* printer) {
-    QPaintEngine* engine = printer->paintEngine();
-    const bool previewing = engine && engine->type() == QPaintEngine::Picture;
-    if (!previewing) {
-        // The preview's print button: the printer, or the file chosen in the print dialog.
-        const PrintOutcome out = PrintWithProgress(*printer, m_table, m_dialog);
-        if (out.error) gui::MessageBox(*out.error, {}, m_dialog);
+// The layout for the printer's paper; the pages are drawn when the view shows them.
+void PrintPreview::layOut() {
+    m_painter.reset();
+    m_layout = layOutFor(m_table, *m_printer, *m_measure);
+    m_painter = std::make_unique<TablePainter>(m_table, m_layout, *m_measure);
+    m_dialog->setOrientation(m_printer->pageLayout().orientation());
+    const QSizeF paper(m_layout.paper.width / 10, m_layout.paper.height / 10); // millimetres
+    m_dialog->pageView()->setDocument(paper, m_layout.pageCount(),
+                                      [this](QPainter& painter, int index, const QRectF& sheet) {
+                                          if (m_painter) m_painter->drawPage(painter, index, sheet);
+                                      });
+}
+
+void PrintPreview::setOrientation(QPageLayout::Orientation orientation) {
+    if (m_printer->pageLayout().orientation() == orientation) return;
+    m_printer->setPageOrientation(orientation);
+    layOut();
+}
+
+void PrintPreview::setUpPage() {
+    QPageSetupDialog dialog(m_printer.get(), m_dialog);
+    if (dialog.exec() == QDialog::Accepted) layOut();
+}
+
+// As the platform's preview does it: the print dialog, then the print, and the preview
+// closes once the pages have gone out.
+void PrintPreview::print() {
+    QPrintDialog dialog(m_printer.get(), m_dialog);
+    if (dialog.exec() != QDialog::Accepted) return;
+    const Outcome<Finished> out = printWithProgress(*m_printer, m_table, m_dialog);
+    if (!out) {
+        gui::MessageBox(out.problem().message, {}, m_dialog);
         return;
     }
-    printer->setFullPage(true);
-    const PageLayout layout = LayOutPages(m_table, PaperOfPrinter(*printer));
-    const TablePainter tablePainter(m_table, layout);
-    QPainter painter;
-    if (!painter.begin(printer)) return;
-    const QRectF paper(QPointF(0, 0), printer->paperRect(QPrinter::DevicePixel).size());
-    QElapsedTimer timer;
-    timer.start();
-    std::unique_ptr<QProgressDialog> progress;
-    for (int page = 0; page < layout.pageCount(); ++page) {
-        if (page > 0) printer->newPage();
-        tablePainter.drawPage(painter, page, paper);
-        if (!progress && timer.elapsed() > kProgressAfterMs && page + 1 < layout.pageCount()) {
-            progress = std::make_unique<QProgressDialog>(m_dialog);
-            progress->setWindowTitle(QStringLiteral("打印预览"));
-            progress->setCancelButtonText(QStringLiteral("取消"));
-            progress->setWindowModality(Qt::ApplicationModal);
-            progress->setMinimumDuration(0);
-            progress->setRange(0, layout.pageCount());
-        }
-        if (progress) {
-            progress->setLabelText(
-                QStringLiteral("正在生成预览第 %1/%2 页").arg(page + 1).arg(layout.pageCount()));
-            progress->setValue(page + 1);
-            QApplication::processEvents();
-            if (progress->wasCanceled()) break;
-        }
-    }
-    painter.end();
+    if (*out == Finished::Done) m_dialog->accept();
 }
 
 bool PrintPreview::saveAsPdf(const QString& file) {
     if (file.isEmpty()) {
-        gui::MessageBox(NoFileNameMessage(), {}, m_dialog);
+        gui::MessageBox(noFileNameMessage(), {}, m_dialog);
         return false;
     }
-    QPrinter pdf(QPrinter::HighResolution);
-    pdf.setOutputFormat(QPrinter::PdfFormat);
-    pdf.setFontEmbeddingEnabled(true);
-    pdf.setCreator(QStringLiteral("iitcalc"));
-    pdf.setDocName(QStringLiteral("个人所得税缴纳表"));
-    ConfigurePrinter(pdf, m_table.pageSetup());
-    if (m_printer) pdf.setPageLayout(m_printer->pageLayout());
-    pdf.setCopyCount(1);
-    pdf.setOutputFileName(file);
-    const PrintOutcome out = PrintWithProgress(pdf, m_table, m_dialog);
-    if (out.error) {
-        gui::MessageBox(*out.error, {}, m_dialog);
+    PdfSettings settings =
+        m_printer ? pdfSettingsOf(*m_printer) : pdfSettingsOf(m_table.pageSetup());
+    settings.copies = 1;
+    PrintProgressDialog progress(m_dialog, fromQString(file));
+    const Outcome<Finished> out =
+        savePdf(m_table, file.toStdString(), settings, progress.callback());
+    if (!out) {
+        gui::MessageBox(out.problem().message, {}, m_dialog);
         return false;
     }
-    return out.ok();
+    return *out == Finished::Done;
 }
 
 void PrintPreview::askAndSavePdf() {

@@ -13,7 +13,7 @@ constexpr std::uintmax_t kMaxTemplateBytes = 64u << 20;
 
 } // namespace
 
-double ScaleFactor(std::int32_t scaleCode, double tableWidth, double printableWidth) {
+double scaleFactor(std::int32_t scaleCode, double tableWidth, double printableWidth) {
     const double fit = tableWidth > 0 && printableWidth > 0 ? printableWidth / tableWidth : 1.0;
     if (scaleCode == -1) return fit;
     if (scaleCode == -2) return tableWidth > printableWidth ? fit : 1.0;
@@ -22,7 +22,7 @@ double ScaleFactor(std::int32_t scaleCode, double tableWidth, double printableWi
     return std::min(scaleCode, 1000) / 100.0;
 }
 
-Alignment AlignmentOf(std::uint32_t format) {
+Alignment alignmentOf(std::uint32_t format) {
     const std::uint32_t code = format & kAlignMask;
     if (code < 1 || code > 14) return {};
     if (code >= 13) return {HAlign::Spread, code == 13 ? VAlign::Middle : VAlign::Top, false};

@@ -9,8 +9,8 @@
 // the number of header rows printed at the top of every page, and the number of closing rows
 // (totals, signatures) kept on the page of the row before them.
 
-#include "printing/print_template.h"
 #include "base/text.h"
+#include "printing/print_template.h"
 
 #include <array>
 #include <cstdint>
@@ -36,14 +36,10 @@ struct PageSetup {
     std::int32_t collate = 1; // 1: each copy whole before the next, else page by page
     bool printToFile = false;
     std::filesystem::path fileName; // for printToFile
-    // Fields 12 to 18: kept as set, the drawing does not use them.
-    bool flag12 = false;
-    bool flag13 = false;
-    std::int32_t code14 = 0; // 0 to 2
-    std::int32_t code15 = 0; // 0 to 2
-    std::int32_t value16 = 1;
-    std::int32_t value17 = 0;
-    std::int32_t value18 = 26;
+    // Fields 12 to 18 mean nothing to this system's drawing: they are kept as set.
+    std::array<bool, 2> keptFlags{false, false};      // fields 12 and 13
+    std::array<std::int32_t, 2> keptCodes{0, 0};      // fields 14 and 15, each 0 to 2
+    std::array<std::int32_t, 3> keptValues{1, 0, 26}; // fields 16 (at least 1), 17 (at least 0), 18
     // -1 fits the table's width to the printable width; -2 prints at 100 percent unless the
     // table is wider than the printable width (then it fits); 0 is 100; 1 to 19 are 20;
     // otherwise percent, at most 1000.
@@ -53,7 +49,7 @@ struct PageSetup {
 };
 
 // The scale of a PageSetup as a factor, for a table of the given width on a printable width.
-double ScaleFactor(std::int32_t scaleCode, double tableWidth, double printableWidth);
+double scaleFactor(std::int32_t scaleCode, double tableWidth, double printableWidth);
 
 // Alignment codes (bits 0-3 of the format word). Codes 1-6 centre the text vertically:
 // 1, 2, 3 put each line of the text on one line (left, centre, right; numbers in a right
@@ -68,7 +64,7 @@ struct Alignment {
     VAlign vertical = VAlign::Middle;
     bool mayWrap = false;
 };
-Alignment AlignmentOf(std::uint32_t format);
+Alignment alignmentOf(std::uint32_t format);
 
 // Bits of PrintCell::textFlags.
 constexpr std::uint16_t kTextWrap = 0x1;

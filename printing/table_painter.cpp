@@ -7,8 +7,6 @@
 #include <QPaintDevice>
 #include <QPainter>
 #include <QPen>
-#include <QTextLayout>
-#include <QTextOption>
 
 #include <algorithm>
 #include <cmath>
@@ -19,17 +17,11 @@
 namespace iit::printing {
 namespace {
 
-constexpr double kTenthsPerPoint = 254.0 / 72.0;
-// Room between a cell's edge and its text, in tenths of a millimetre of the table.
-constexpr double kPaddingX = 10;
-constexpr double kPaddingY = 4;
 // Rules are 0.2 mm on the paper, whatever the scale.
 constexpr double kRuleWidth = 2;
-// Lines of a cell follow each other at 1.25 times the font size: the fonts' own line spacing
-// (1.45 em for Noto CJK) would not fit two lines into the header row.
-constexpr double kLinePitch = 1.25;
-// A line too wide for its cell is set smaller, down to this part of its size.
-constexpr double kSmallestFit = 0.6;
+// Texts are measured at this pixel size and scaled: the widths are the font's own, without
+// the rounding of any device.
+constexpr int kMeasureSize = 256;
 
 // "-12", "7910", "12.5": texts that line up on their decimal point in a right-aligned cell.
 bool isPlainNumber(const QString& s) {
@@ -48,16 +40,9 @@ bool isPlainNumber(const QString& s) {
     return digits;
 }
 
-QStringList splitLines(const QString& text) {
-    QString t = text;
-    t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return t.split(QLatin1Char('\n'));
-}
-
 } // namespace
 
-QString FontFamilyFor(const Text& fontName) {
+QString fontFamilyFor(const Text& fontName) {
     static const QString kSerif = QStringLiteral("Noto Serif CJK SC");
     static const QString kSans = QStringLiteral("Noto Sans CJK SC");
     if (fontName.empty()) return kSans;
@@ -73,14 +58,34 @@ QString FontFamilyFor(const Text& fontName) {
     return name;
 }
 
+struct FontMeasure::Fonts {
+    std::unordered_map<std::string, QFontMetricsF> metrics; // by font name
+};
+
+FontMeasure::FontMeasure() : m_fonts(std::make_unique<Fonts>()) {}
+FontMeasure::~FontMeasure() = default;
+
+double FontMeasure::width(const Text& fontName, double em, std::string_view line) const {
+    auto it = m_fonts->metrics.find(fontName.bytes());
+    if (it == m_fonts->metrics.end()) {
+        QFont font(fontFamilyFor(fontName));
+        font.setPixelSize(kMeasureSize);
+        font.setHintingPreference(QFont::PreferNoHinting);
+        it = m_fonts->metrics.emplace(fontName.bytes(), QFontMetricsF(font)).first;
+    }
+    const QString text = QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+    return it->second.horizontalAdvance(text) * em / kMeasureSize;
+}
+
 // Fonts and their metrics for one device resolution, made once per font and size.
 struct TablePainter::Fonts {
     double dpi = 0;
     std::unordered_map<std::string, FontEntry> entries; // references stay valid on insertion
 };
 
-TablePainter::TablePainter(const PrintTable& table, const PageLayout& layout)
-    : m_table(table), m_layout(layout), m_fonts(std::make_unique<Fonts>()) {
+TablePainter::TablePainter(const PrintTable& table, const PageLayout& layout,
+                           const TextMeasure& measure)
+    : m_table(table), m_layout(layout), m_measure(measure), m_fonts(std::make_unique<Fonts>()) {
     m_areas = table.mergedAreas();
     m_areaOf.assign(static_cast<std::size_t>(table.rowCount()) *
                         static_cast<std::size_t>(table.columnCount()),
@@ -101,10 +106,10 @@ QStringList TablePainter::families() const {
     QStringList out;
     for (int r = 1; r <= m_table.rowCount(); ++r)
         for (int c = 1; c <= m_table.columnCount(); ++c) {
-            const QString f = FontFamilyFor(m_table.cell(r, c).fontName);
+            const QString f = fontFamilyFor(m_table.cell(r, c).fontName);
             if (!out.contains(f)) out.push_back(f);
         }
-    if (out.isEmpty()) out.push_back(FontFamilyFor(Text()));
+    if (out.isEmpty()) out.push_back(fontFamilyFor(Text()));
     return out;
 }
 
@@ -137,7 +142,7 @@ void TablePainter::drawPage(QPainter& painter, int page, const QRectF& paper) co
         run.tops.reserve(static_cast<std::size_t>(last - first + 2));
         for (int r = first; r <= last; ++r) {
             run.tops.push_back(y);
-            y += std::max(m_table.rowHeight(r), 0) * scale;
+            y += m_layout.rowHeight(r) * scale;
         }
         run.tops.push_back(y);
         runs.push_back(std::move(run));
@@ -189,7 +194,21 @@ void TablePainter::drawPage(QPainter& painter, int page, const QRectF& paper) co
         painter.setPen(pen);
         painter.drawLines(rules);
     }
+    drawPageNumber(painter, page, paper, unit);
     painter.restore();
+}
+
+void TablePainter::drawPageNumber(QPainter& painter, int page, const QRectF& paper,
+                                  double unit) const {
+    const FontEntry& entry =
+        fontFor(m_layout.numberFont, m_layout.numberEm * unit, painter.device());
+    const QString text = QString::fromStdString(pageNumberText(page + 1, m_layout.pageCount()));
+    const QFontMetricsF& m = entry.metrics;
+    const double x = paper.left() + m_layout.numberX * unit - m.horizontalAdvance(text) / 2;
+    const double baseline = paper.top() + m_layout.numberY * unit + (m.ascent() - m.descent()) / 2;
+    painter.setFont(entry.font);
+    painter.setPen(Qt::black);
+    painter.drawText(QPointF(x, baseline), text);
 }
 
 TablePainter::FontEntry& TablePainter::fontFor(const Text& name, double em,
@@ -201,7 +220,7 @@ TablePainter::FontEntry& TablePainter::fontFor(const Text& name, double em,
     auto it = m_fonts->entries.find(key);
     if (it != m_fonts->entries.end()) return it->second;
     FontEntry entry;
-    entry.font = QFont(FontFamilyFor(name));
+    entry.font = QFont(fontFamilyFor(name));
     entry.font.setPointSizeF(em * 72.0 / m_fonts->dpi);
     entry.font.setHintingPreference(QFont::PreferNoHinting);
     entry.metrics = QFontMetricsF(entry.font, device);
@@ -210,44 +229,20 @@ TablePainter::FontEntry& TablePainter::fontFor(const Text& name, double em,
 }
 
 void TablePainter::drawCell(QPainter& painter, const PrintCell& cell, const QRectF& rect,
-                            double unit) const {
-    const double em = cell.fontSize / 4.0 * kTenthsPerPoint * unit; // device units
-    if (em <= 0) return;
+                            double scale) const {
+    const double fullEm = cellEm(cell) * scale; // device units
+    if (fullEm <= 0) return;
+    const CellText set = fitCell(cell, rect.width() / scale, rect.height() / scale, m_measure);
+    if (set.lines.empty()) return;
+    const double em = fullEm * set.size;
     const FontEntry& entry = fontFor(cell.fontName, em, painter.device());
-    const QFontMetricsF& fm = entry.metrics;
-    const Alignment align = AlignmentOf(cell.format);
-    const bool wraps = align.mayWrap && (cell.textFlags & kTextWrap);
-    const double padX = kPaddingX * unit;
-    const double padY = kPaddingY * unit;
-    const QRectF inner = rect.adjusted(padX, padY, -padX, -padY);
+    const Alignment align = alignmentOf(cell.format);
+    const QRectF inner = rect.adjusted(kCellPaddingX * scale, kCellPaddingY * scale,
+                                       -kCellPaddingX * scale, -kCellPaddingY * scale);
     const double width = std::max(inner.width(), 0.0);
 
-    QStringList lines = splitLines(toQString(cell.text));
-    if (wraps) {
-        QStringList wrapped;
-        for (const QString& line : lines) {
-            if (fm.horizontalAdvance(line) <= width) {
-                wrapped.push_back(line);
-                continue;
-            }
-            QTextLayout layout(line, entry.font, painter.device());
-            QTextOption option;
-            option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-            layout.setTextOption(option);
-            layout.beginLayout();
-            for (QTextLine l = layout.createLine(); l.isValid(); l = layout.createLine()) {
-                l.setLineWidth(width);
-                wrapped.push_back(line.mid(l.textStart(), l.textLength()).trimmed());
-            }
-            layout.endLayout();
-        }
-        // Wrapped lines that the cell cannot hold are set smaller on one line instead.
-        if (em + kLinePitch * em * static_cast<double>(wrapped.size() - 1) <= rect.height())
-            lines = wrapped;
-    }
-
     const double pitch = kLinePitch * em;
-    const double blockHeight = em + pitch * static_cast<double>(lines.size() - 1);
+    const double blockHeight = linesHeight(static_cast<int>(set.lines.size()), em);
     double blockTop = inner.top();
     if (align.vertical == VAlign::Middle)
         blockTop = inner.center().y() - blockHeight / 2;
@@ -263,24 +258,21 @@ void TablePainter::drawCell(QPainter& painter, const PrintCell& cell, const QRec
         clipped = true;
     };
     if (blockHeight > rect.height()) clip();
-    for (int i = 0; i < lines.size(); ++i) {
-        const QString& line = lines[i];
+    for (std::size_t i = 0; i < set.lines.size(); ++i) {
+        const QString line = QString::fromStdString(set.lines[i]);
         if (line.isEmpty()) continue;
         const FontEntry* use = &entry;
-        double advance = fm.horizontalAdvance(line);
+        double advance = use->metrics.horizontalAdvance(line);
+        // The device's rounding can add a hair to what the measure fitted.
         if (advance > width && width > 0) {
-            // A line that does not fit (a long card number) is set smaller rather than cut,
-            // down to 60 percent; below that it is cut at the cell's edge.
-            const double factor = std::floor(width / advance * 100) / 100;
-            if (factor >= kSmallestFit) {
-                use = &fontFor(cell.fontName, em * factor, painter.device());
-                advance = use->metrics.horizontalAdvance(line);
-            }
+            use = &fontFor(cell.fontName, em * width / advance, painter.device());
+            advance = use->metrics.horizontalAdvance(line);
             if (advance > width) clip();
         }
         // The glyphs' visual middle sits (ascent - descent) / 2 above the baseline.
         const QFontMetricsF& m = use->metrics;
-        const double baseline = blockTop + i * pitch + em / 2 + (m.ascent() - m.descent()) / 2;
+        const double baseline =
+            blockTop + static_cast<double>(i) * pitch + em / 2 + (m.ascent() - m.descent()) / 2;
         painter.setFont(use->font);
         double x = inner.left();
         switch (align.horizontal) {

@@ -6,7 +6,11 @@
 // of the layout (tenths of a millimetre) is scaled to it. Fonts: the template's "宋体" prints
 // as Noto Serif CJK SC, the default font as Noto Sans CJK SC, other names as they are (the
 // font configuration finds a substitute); sizes are quarter points, scaled with the table.
+// Each cell's text is set as cell_text.h decides, measured by a FontMeasure; the layout that
+// the painter draws must have been made with the same measure, so that the rows it grew are
+// the rows whose texts take two lines. The page number goes below the table.
 
+#include "printing/cell_text.h"
 #include "printing/page_layout.h"
 #include "printing/print_table.h"
 
@@ -18,6 +22,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <string_view>
 #include <vector>
 
 class QPainter;
@@ -26,12 +31,25 @@ class QPaintDevice;
 namespace iit::printing {
 
 // The font family a template font name prints with.
-QString FontFamilyFor(const Text& fontName);
+QString fontFamilyFor(const Text& fontName);
+
+// The widths of texts in the fonts the painter draws with, independent of any device. Needs a
+// QGuiApplication, and must go before it.
+class FontMeasure final : public TextMeasure {
+public:
+    FontMeasure();
+    ~FontMeasure() override;
+    double width(const Text& fontName, double em, std::string_view line) const override;
+
+private:
+    struct Fonts;
+    std::unique_ptr<Fonts> m_fonts;
+};
 
 class TablePainter {
 public:
-    // Both must outlive the painter.
-    TablePainter(const PrintTable& table, const PageLayout& layout);
+    // All three must outlive the painter; `layout` was made with `measure`.
+    TablePainter(const PrintTable& table, const PageLayout& layout, const TextMeasure& measure);
     ~TablePainter();
     TablePainter(const TablePainter&) = delete;
     TablePainter& operator=(const TablePainter&) = delete;
@@ -51,10 +69,12 @@ private:
     };
     struct Fonts;
     FontEntry& fontFor(const Text& name, double em, QPaintDevice* device) const;
-    void drawCell(QPainter& painter, const PrintCell& cell, const QRectF& rect, double unit) const;
+    void drawCell(QPainter& painter, const PrintCell& cell, const QRectF& rect, double scale) const;
+    void drawPageNumber(QPainter& painter, int page, const QRectF& paper, double unit) const;
 
     const PrintTable& m_table;
     const PageLayout& m_layout;
+    const TextMeasure& m_measure;
     std::vector<int> m_areaOf; // per cell: index into m_areas, or -1
     std::vector<CellArea> m_areas;
     std::unique_ptr<Fonts> m_fonts;

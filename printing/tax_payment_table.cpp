@@ -22,16 +22,16 @@ constexpr int kAmountAlignment = 3;
 
 } // namespace
 
-const Text& TaxTableTitle() {
+const Text& taxTableTitle() {
     static const Text kText = sysText("个人所得税缴纳表");
     return kText;
 }
 
-PageSetup TaxTablePageSetup() {
+PageSetup taxTablePageSetup() {
     return PageSetup{}; // its defaults are the settings of the tax payment table
 }
 
-void FillTaxPaymentTable(PrintTable& table, const Grid& grid, const TaxTablePeople& people,
+void fillTaxPaymentTable(PrintTable& table, const Grid& grid, const TaxTablePeople& people,
                          const TaxTableInput& input) {
     static const Text kTotals = sysText("合计");
     static const Text kGrossHeader = sysText("自行负\r\n担税额");
@@ -57,7 +57,7 @@ void FillTaxPaymentTable(PrintTable& table, const Grid& grid, const TaxTablePeop
     const int n = table.rowCount();
     table.merge(n - 1, 1, 1, 2);
     if (!input.employer.empty())
-        table.setText(1, 1, input.employer + TaxTableTitle());
+        table.setText(1, 1, input.employer + taxTableTitle());
     table.setText(n - 1, 1, kTotals);
     for (int k = 0; k < 3; ++k)
         table.setText(n - 1, k + 4, people.totals[static_cast<std::size_t>(k)]);
@@ -71,17 +71,17 @@ void FillTaxPaymentTable(PrintTable& table, const Grid& grid, const TaxTablePeop
     table.setAlignment(kFirstPersonRow, 1, m - 3, 1, kSerialAlignment);
     table.setAlignment(kFirstPersonRow, 4, m, 3, kAmountAlignment);
 
-    table.applyPageSetup(TaxTablePageSetup());
+    table.applyPageSetup(taxTablePageSetup());
     table.setHeaderRows(3);
     // Totals, signatures and the closing row stay with the last person.
     table.setClosingRows(3);
 }
 
-PrintTable MakeTaxPaymentTable(const std::filesystem::path& templateFile, const Grid& grid,
+PrintTable makeTaxPaymentTable(const std::filesystem::path& templateFile, const Grid& grid,
                                const TaxTablePeople& people, const TaxTableInput& input) {
     PrintTable table;
     table.load(templateFile);
-    FillTaxPaymentTable(table, grid, people, input);
+    fillTaxPaymentTable(table, grid, people, input);
     return table;
 }
 

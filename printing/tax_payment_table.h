@@ -8,10 +8,10 @@
 // the mode, the employer and the print date. Who is a person and what the totals are is the
 // batch core's rule, handed in: the printed table and the sheet's totals row always agree.
 
-#include "engine/tax.h"
-#include "printing/print_table.h"
-#include "grid/grid.h"
 #include "base/text.h"
+#include "engine/tax.h"
+#include "grid/grid.h"
+#include "printing/print_table.h"
 
 #include <array>
 #include <filesystem>
@@ -19,11 +19,11 @@
 
 namespace iit::printing {
 
-const Text& TaxTableTitle();       // "个人所得税缴纳表"
+const Text& taxTableTitle(); // "个人所得税缴纳表"
 
 // The page settings applied before printing: A4 landscape, margins 160, 100, 160, 120,
 // one copy, the width fitted to the page.
-PageSetup TaxTablePageSetup();
+PageSetup taxTablePageSetup();
 
 struct TaxTableInput {
     // The employer's name; without one the title stays plain.
@@ -44,11 +44,11 @@ struct TaxTablePeople {
 
 // Fills `table`, already loaded with the template (an empty table gets only the cells the
 // fill creates), with the people's grid rows, columns 0 to 7, and the totals.
-void FillTaxPaymentTable(PrintTable& table, const Grid& grid, const TaxTablePeople& people,
+void fillTaxPaymentTable(PrintTable& table, const Grid& grid, const TaxTablePeople& people,
                          const TaxTableInput& input);
 
 // Loads the template file (a missing or bad one leaves the table empty) and fills it.
-PrintTable MakeTaxPaymentTable(const std::filesystem::path& templateFile, const Grid& grid,
+PrintTable makeTaxPaymentTable(const std::filesystem::path& templateFile, const Grid& grid,
                                const TaxTablePeople& people, const TaxTableInput& input);
 
 } // namespace iit::printing

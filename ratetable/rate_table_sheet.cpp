@@ -6,6 +6,7 @@
 #include "base/files.h"
 
 #include <string>
+#include <utility>
 
 namespace iit::ratetable {
 namespace {
@@ -38,7 +39,68 @@ Text Number(int n) {
     return ToText(static_cast<std::int32_t>(n));
 }
 
+// Whether the leading integer of a cell, which the save stores (ToInteger), fits 32 bits
+// rather than wrapping around.
+bool FitsInt32(const Text& text) {
+    const std::string folded = NormalizeFullWidth(text.view());
+    const NumberLiteral n = ScanNumber(folded);
+    std::string_view digits = n.intDigits;
+    while (!digits.empty() && digits.front() == '0')
+        digits.remove_prefix(1);
+    if (digits.size() > 10) return false;
+    const std::int64_t v = digits.empty() ? 0 : std::stoll(std::string(digits));
+    return v <= (n.negative ? std::int64_t{2147483648} : std::int64_t{2147483647});
+}
+
+// The cell that shows field f of record r (1-based); row 0 when the grid shows none.
+std::pair<int, int> CellOf(std::int32_t record, engine::Field f) {
+    if (record < 1 || record > kRecords) return {0, 0};
+    const int row = record + kFirstBandRow - 1;
+    switch (f) {
+    case engine::Field::Threshold:
+        return record == 1 ? std::pair{kFirstBandRow, static_cast<int>(kThresholdColumn)}
+                           : std::pair{0, 0};
+    case engine::Field::Lower:
+        return {row, kLowerColumn};
+    case engine::Field::Upper:
+        return {row, kUpperColumn};
+    case engine::Field::Rate:
+        return {row, kRateColumn};
+    case engine::Field::Deduction:
+        return {row, kDeductionColumn};
+    case engine::Field::Spare:
+        break;
+    }
+    return {0, 0};
+}
+
+// Where a finding is: its cell, or its record when the grid does not show it.
+Text WhereOf(const CellFinding& f) {
+    if (f.row > 0) return CellName(f.row, f.column);
+    return sysText("第 ") + ToText(f.finding.record) + sysText(" 条记录");
+}
+
 } // namespace
+
+Text CellName(int row, int column) {
+    return sysText("第 ") + Number(row) + sysText(" 行第 ") + Number(column) + sysText(" 列");
+}
+
+Text RefusalText(const CellFinding& f) {
+    return sysText(" ") + WhereOf(f) + sysText("：") + f.finding.problem +
+           sysText("。\r\n 税率表未保存，请修改后再保存! . . . ");
+}
+
+Text ContinuityQuestion(const CellFinding& f) {
+    Text text =
+        sysText(" ") + WhereOf(f) + sysText("：") + f.finding.problem + sysText("。\r\n\r\n ");
+    if (const std::optional<std::int32_t> offer = f.finding.continuousDeduction) {
+        const Text value = ToText(*offer);
+        return text + sysText("选“是”改为 ") + value +
+               sysText(" 后保存，选“否”按原值保存，\r\n 选“取消”回到表格修改。");
+    }
+    return text + sysText("仍然保存吗？选“否”回到表格修改。");
+}
 
 SubTable SubTableFromRadios(bool, bool labourGross, bool labourNet, bool royalties) {
     SubTable t = SubTable::Wages;
@@ -156,6 +218,7 @@ std::vector<StoredDifference> RateTableSheet::StorageDifferences() const {
     std::vector<StoredDifference> out;
     auto check = [&](int row, int column) {
         const Text& shown = m_grid.text(row, column);
+        if (!FitsInt32(shown)) return; // refused by the save, never stored
         const std::int32_t stored = ToInteger(shown);
         if (!StoresWhatItShows(shown, stored)) out.push_back({row, column, shown, stored});
     };
@@ -166,17 +229,10 @@ std::vector<StoredDifference> RateTableSheet::StorageDifferences() const {
     return out;
 }
 
-Outcome<void> RateTableSheet::Save() {
-    // Moving the current cell stores an edit in progress before the grid is read.
-    m_grid.setCurrentCell(kSpareRow, 2);
-    m_grid.setCurrentCell(kSpareRow, 1);
-    if (!m_shown) return fail(sysText(" 税率表未能读入，无法保存! . . . "));
-    const int k = FirstField(*m_shown);
-    const Staging staging = readGrid();
-
-    const std::filesystem::path path = rateTablePath();
-    Outcome<engine::BracketTable> table = engine::LoadBracketTable(path);
+Outcome<engine::BracketTable> RateTableSheet::stagedTable(const Staging& staging) const {
+    Outcome<engine::BracketTable> table = engine::LoadBracketTable(rateTablePath());
     if (!table) return table.problem();
+    const int k = FirstField(*m_shown);
     for (int r = 1; r <= kRecords; ++r) {
         const auto& record = staging[static_cast<std::size_t>(r - 1)];
         // The table holds whole numbers: each cell is stored as its leading integer.
@@ -185,6 +241,64 @@ Outcome<void> RateTableSheet::Save() {
         // The spare field goes back as it was loaded (a text field as text, else its number).
         if (r < kRecords) table->setField(r, k + 5, Value::text(record[5]));
     }
+    return table;
+}
+
+Outcome<std::vector<CellFinding>> RateTableSheet::check(const Staging& staging) const {
+    if (!m_shown) return fail(sysText(" 税率表未能读入，无法保存! . . . "));
+    std::vector<CellFinding> out;
+    // The cells shown, by record and field; the hidden thresholds of records 2 to 9 are not
+    // read by any calculation.
+    for (int r = 1; r <= kRecords; ++r) {
+        for (int j = r == 1 ? 0 : 1; j < 5; ++j) {
+            const auto field = static_cast<engine::Field>(j);
+            if (FitsInt32(staging[static_cast<std::size_t>(r - 1)][static_cast<std::size_t>(j)]))
+                continue;
+            const auto [row, column] = CellOf(r, field);
+            out.push_back(
+                {row,
+                 column,
+                 {engine::TableFinding::Severity::Error, *m_shown, r, field,
+                  engine::FieldName(*m_shown, r, field) +
+                      sysText("超出 32 位整数的范围，\r\n 应在 -2147483648 至 2147483647 之间"),
+                  std::nullopt}});
+        }
+    }
+    if (!out.empty()) return out;
+    const Outcome<engine::BracketTable> table = stagedTable(staging);
+    if (!table) return table.problem();
+    for (engine::TableFinding& f : engine::CheckSubTable(*table, *m_shown)) {
+        const auto [row, column] = CellOf(f.record, f.field);
+        if (row == 0) f.continuousDeduction.reset(); // no cell to take it into
+        out.push_back({row, column, std::move(f)});
+    }
+    return out;
+}
+
+Outcome<std::vector<CellFinding>> RateTableSheet::CheckBeforeSave() const {
+    return check(readGrid());
+}
+
+void RateTableSheet::takeOffer(const CellFinding& f) {
+    if (f.row > 0 && f.finding.continuousDeduction)
+        m_grid.setText(f.row, f.column, ToText(*f.finding.continuousDeduction));
+}
+
+Outcome<void> RateTableSheet::Save() {
+    // Moving the current cell stores an edit in progress before the grid is read.
+    m_grid.setCurrentCell(kSpareRow, 2);
+    m_grid.setCurrentCell(kSpareRow, 1);
+    if (!m_shown) return fail(sysText(" 税率表未能读入，无法保存! . . . "));
+    const int k = FirstField(*m_shown);
+    const Staging staging = readGrid();
+
+    const Outcome<std::vector<CellFinding>> findings = check(staging);
+    if (!findings) return findings.problem();
+    if (!findings->empty() && findings->front().isError())
+        return fail(RefusalText(findings->front()));
+    const std::filesystem::path path = rateTablePath();
+    const Outcome<engine::BracketTable> table = stagedTable(staging);
+    if (!table) return table.problem();
     std::vector<engine::FieldWriteError> refused =
         engine::WriteBracketFields(*table, k, k + 4, kRecords);
     const std::vector<engine::FieldWriteError> spare =

@@ -14,9 +14,15 @@
 // file (engine::WriteBracketFields), the fields k to k+4 as the leading integers of the cells'
 // texts; "恢复默认" replaces the file by the built-in table. The sheet keeps no copy of the
 // table between actions, so a saved change is seen by the next calculation.
+//
+// Before a save the sheet checks what it would store: a cell whose integer lies outside the
+// 32-bit range is refused (never wrapped), then the sub-table as it would be written goes
+// through the bracket rules of its layout (engine/rate_table_check.h); each finding names its
+// cell. A save refuses the errors itself; the warnings are for the window to ask about.
 
 #include "base/outcome.h"
 #include "engine/bracket_table.h"
+#include "engine/rate_table_check.h"
 #include "grid/grid.h"
 #include "base/text.h"
 
@@ -60,6 +66,24 @@ struct StoredDifference {
     std::int32_t stored = 0;
 };
 
+// "第 6 行第 5 列": a cell as the grid's row and column numbers name it.
+Text CellName(int row, int column);
+
+// A finding of the checks before a save, at the cell that shows the record and field (row 0
+// for a record beyond the nine the grid shows).
+struct CellFinding {
+    int row = 0;
+    int column = 0;
+    engine::TableFinding finding;
+    bool isError() const { return finding.severity == engine::TableFinding::Severity::Error; }
+};
+// The message of an error: the cell, what is wrong, and that the table cannot be saved so.
+Text RefusalText(const CellFinding& f);
+// The question of a warning. With an offer: "是" takes the continuous quick deduction and
+// saves, "否" saves the value as it is, "取消" goes back to the grid. Without one: "是" saves,
+// "否" goes back.
+Text ContinuityQuestion(const CellFinding& f);
+
 class RateTableSheet {
 public:
     // The grid laid out (numbers, merges, hidden rows and columns, widths, alignments, captions),
@@ -82,14 +106,25 @@ public:
 
     // The cells of the shown sub-table whose text the save will store as a different number:
     // anything but a whole number (full-width digits and surrounding blanks count as written;
-    // an empty cell stores 0 as expected). For the window to show before it saves.
+    // an empty cell stores 0 as expected). For the window to show before it saves. A cell
+    // whose integer lies outside the 32-bit range is not listed: the save refuses it.
     std::vector<StoredDifference> StorageDifferences() const;
+
+    // What the save of the shown sub-table would store, checked: the cells whose integer lies
+    // outside the 32-bit range, or else the findings of the bracket rules over the table as it
+    // would be written (the file's table with the grid's sub-table in place). Errors come
+    // first; warnings only when there is no error. Empty when the save may go ahead without a
+    // word; fails when the table cannot be read or nothing is shown.
+    Outcome<std::vector<CellFinding>> CheckBeforeSave() const;
+    // Writes a warning's continuous quick deduction into its cell, as an edit the user may undo.
+    void takeOffer(const CellFinding& f);
 
     // Saves the shown sub-table: ends the edit in progress (the current cell moves to (1, 2),
     // then (1, 1)), then writes fields k to k+4 of records 1 to 9 as the leading integers of
     // the cells and field k+5 of records 1 to 8 from the hidden row. The other sub-tables are
-    // not touched. A write the table refuses leaves that field as it was and the save goes on;
-    // the problem then says how many and why.
+    // not touched. A sub-table with an error of CheckBeforeSave is not written: the problem is
+    // the first error's RefusalText. A write the table refuses leaves that field as it was and
+    // the save goes on; the problem then says how many and why.
     Outcome<void> Save();
 
     // "恢复默认": replaces the table file by the built-in table and shows its wage sub-table;
@@ -103,6 +138,9 @@ private:
 
     void fillGrid(const Staging& staging);
     Staging readGrid() const;
+    // The file's table with the staged sub-table in place, as a save writes it.
+    Outcome<engine::BracketTable> stagedTable(const Staging& staging) const;
+    Outcome<std::vector<CellFinding>> check(const Staging& staging) const;
     void clearData();
 
     Grid m_grid;

@@ -11,7 +11,9 @@
 #include <QCloseEvent>
 #include <QRadioButton>
 
+#include <set>
 #include <string>
+#include <utility>
 
 // Outside any namespace, as Q_INIT_RESOURCE requires: the window's pictures.
 static void initPictures() {
@@ -26,11 +28,6 @@ constexpr gui::UnitPicture kPictures[] = {
     {"超级按钮税率保存", "rate_save"},
     {"超级按钮1", "rate_restore"},
 };
-
-// A cell for a message: "第 5 行第 2 列".
-std::string Where(int row, int column) {
-    return "第 " + std::to_string(row) + " 行第 " + std::to_string(column) + " 列";
-}
 
 } // namespace
 
@@ -102,19 +99,68 @@ bool RateTableWindow::acceptStorageDifferences() {
     std::string text = "税率表只保存整数，下列单元格将按右边的数值保存：\r\n";
     for (std::size_t i = 0; i < differences.size() && i < 8; ++i) {
         const StoredDifference& d = differences[i];
-        text += "\r\n    " + Where(d.row, d.column) + "  “" + d.shown.toUtf8() + "” → " +
-                std::to_string(d.stored);
+        text += "\r\n    " + CellName(d.row, d.column).toUtf8() + "  “" + d.shown.toUtf8() +
+                "” → " + std::to_string(d.stored);
     }
     if (differences.size() > 8)
         text += "\r\n    …… 共 " + std::to_string(differences.size()) + " 处";
     text += "\r\n\r\n仍然保存吗？选“否”回到表格修改。";
     return gui::MessageBox(sysText(text),
-                           {.buttons = gui::Buttons::YesNo, .icon = gui::Icon::Question}, this) ==
-           gui::Answer::Yes;
+                           {.buttons = gui::Buttons::YesNo,
+                            .icon = gui::Icon::Question,
+                            .defaultAnswer = gui::Answer::No},
+                           this) == gui::Answer::Yes;
+}
+
+void RateTableWindow::goTo(const CellFinding& f) {
+    if (f.row > 0) m_sheet.grid().setCurrentCell(f.row, f.column);
+    m_grid->setFocus();
+}
+
+bool RateTableWindow::acceptChecks() {
+    std::set<std::pair<int, int>> kept; // warnings answered with "save as it is"
+    for (;;) {
+        const Outcome<std::vector<CellFinding>> findings = m_sheet.CheckBeforeSave();
+        if (!findings) {
+            message(findings.problem().message);
+            return false;
+        }
+        const CellFinding* ask = nullptr;
+        for (const CellFinding& f : *findings) {
+            if (f.isError()) {
+                message(RefusalText(f));
+                goTo(f);
+                return false;
+            }
+            if (!kept.count({f.row, f.column})) {
+                ask = &f;
+                break;
+            }
+        }
+        if (!ask) return true;
+        // Going back to the grid is the safe answer: nothing is saved or changed.
+        const bool offered = ask->finding.continuousDeduction.has_value();
+        const gui::Answer answer =
+            gui::MessageBox(ContinuityQuestion(*ask),
+                            {.buttons = offered ? gui::Buttons::YesNoCancel : gui::Buttons::YesNo,
+                             .icon = gui::Icon::Question,
+                             .defaultAnswer = offered ? gui::Answer::Cancel : gui::Answer::No},
+                            this);
+        if (offered && answer == gui::Answer::Yes) {
+            GridHistory::Step step(m_history);
+            m_sheet.takeOffer(*ask);
+        } else if (answer == (offered ? gui::Answer::No : gui::Answer::Yes)) { // as it is
+            kept.insert({ask->row, ask->column});
+        } else {
+            goTo(*ask);
+            return false;
+        }
+    }
 }
 
 bool RateTableWindow::Save() {
     m_grid->commitPendingEdit();
+    if (!acceptChecks()) return false;
     if (!acceptStorageDifferences()) return false;
     if (const Outcome<void> saved = m_sheet.Save(); !saved) {
         message(saved.problem().message);
@@ -125,6 +171,14 @@ bool RateTableWindow::Save() {
 
 void RateTableWindow::RestoreDefaults() {
     m_grid->commitPendingEdit();
+    if (gui::MessageBox(sysText(" 恢复默认将以内置的默认税率表替换现有的税率表，\r\n"
+                                " 四个税率表中的全部修改都将丢失。\r\n\r\n"
+                                " 确实要恢复默认吗？"),
+                        {.buttons = gui::Buttons::YesNo,
+                         .icon = gui::Icon::Question,
+                         .defaultAnswer = gui::Answer::No},
+                        this) != gui::Answer::Yes)
+        return;
     const Outcome<std::int32_t> threshold = m_sheet.RestoreDefaults();
     if (!threshold) {
         message(threshold.problem().message);

@@ -57,6 +57,11 @@ private:
     // Shows the cells a save stores differently from what they show; false when the user goes
     // back to edit them.
     bool acceptStorageDifferences();
+    // Refuses a sub-table that breaks the bracket rules, naming the cell and putting the
+    // current cell on it, and asks about each quick deduction that makes the tax jump; false
+    // when the save must not go ahead.
+    bool acceptChecks();
+    void goTo(const CellFinding& f);
 
     RateTableSheet m_sheet;
     GridHistory m_history;

@@ -22,7 +22,8 @@ iit_install_deps() {
 
 # What building the programs needs (libgmp-dev: exact rationals for the rare amount that does not
 # fit 128 bits; libsqlite3-dev: the payroll ledger's database file).
-# Qt's platform plugins (xcb, wayland, offscreen), the Noto CJK fonts the windows use and the
+# Qt's platform plugins (xcb, wayland, offscreen), the Noto CJK fonts the windows use (with the
+# Hanazono fonts for the rare characters of names beyond them, CJK extensions B to F) and the
 # Chinese texts of Qt's own dialogs;
 # rsvg-convert (librsvg2-bin) renders the icon's fixed sizes from its SVG; libxcb1-dev lets the
 # shaped main window ask the X server whether a compositing manager runs.
@@ -30,7 +31,7 @@ iit_install_deps() {
 # it, FreeXL reads .xls.
 IIT_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libssl-dev libgmp-dev
                     libsqlite3-dev qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-noto-cjk
-                    qt6-translations-l10n
+                    fonts-hanazono qt6-translations-l10n
                     librsvg2-bin libxcb1-dev
                     libxlsxwriter-dev libminizip-dev zlib1g-dev libexpat1-dev libfreexl-dev)
 # What the tests and benchmarks add.

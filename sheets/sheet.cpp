@@ -40,21 +40,6 @@ bool hasUtf16Bom(std::string_view bytes) {
            startsWith(bytes, std::string_view("\xFE\xFF", 2));
 }
 
-const char* readFailure(ReadStatus status) {
-    switch (status) {
-    case ReadStatus::Missing:
-        return "文件不存在";
-    case ReadStatus::Denied:
-        return "没有读取的权限";
-    case ReadStatus::Directory:
-        return "这是一个文件夹";
-    case ReadStatus::NotRegular:
-        return "这不是普通文件";
-    default:
-        return "读取失败";
-    }
-}
-
 } // namespace
 
 const Cell& SheetRow::at(std::size_t column) const {
@@ -68,8 +53,7 @@ Format detectFormat(std::string_view bytes) {
                                                                                   : Format::Xlsx;
     if (startsWith(bytes, kEmptyZipMagic)) return Format::Xlsx;
     if (startsWith(bytes, kOle2Magic)) return Format::Xls;
-    if (startsWith(bytes, db::kPlainMagic) || startsWith(bytes, db::kCipherMagic))
-        return Format::TableDatabase;
+    if (db::IsTableFile(bytes)) return Format::TableDatabase;
     for (std::string_view magic : kBinaryMagics)
         if (startsWith(bytes, magic)) return Format::Binary;
     // Text has no NUL byte, unless it is UTF-16 (which starts with its byte-order mark here).
@@ -112,7 +96,7 @@ Outcome<Sheet> readSheet(const std::filesystem::path& path, const ReadOptions& o
         if (content.status == ReadStatus::TooLarge)
             return fail(sysText("文件过大，不是可以读取的表格：") + DisplayPath(path));
         return fail(sysText("无法读取文件 ") + DisplayPath(path) + sysText("：") +
-                    sysText(readFailure(content.status)));
+                    ReadFailureReason(content.status));
     }
     if (detectFormat(content.bytes) == Format::Xls) return readXls(path, content.bytes, options);
     return readSheetBytes(content.bytes, options);

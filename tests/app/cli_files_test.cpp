@@ -47,8 +47,8 @@ TEST(CliFiles, NamesOutsideGbkArePathsNotTexts) {
     EXPECT_EQ(readFile(dir / "out?.dat"), "someone else's file");
     EXPECT_TRUE(fs::exists(dir / "dd😀" / "设置税率表A.dat"));
     EXPECT_FALSE(fs::exists(dir / "dd?"));
-    // The remembered path cannot be GBK: it is stored as its own bytes.
-    const std::string config = readFile(dir / "dd😀" / "config.inf");
+    // The remembered path is stored as a text like any other: every character has a form.
+    const std::string config = Text::fromBytes(readFile(dir / "dd😀" / "config.inf")).toUtf8();
     EXPECT_NE(config.find((dir / "out😀.dat").string()), std::string::npos) << config;
 }
 
@@ -61,7 +61,9 @@ TEST(CliFiles, NamesThatLookLikePatternsExist) {
     const fs::path table = dir / "税[2024]" / "设置税率表A.dat";
     std::string edited = readFile(table);
     ASSERT_FALSE(edited.empty());
-    edited += std::string(32, '\0'); // a byte change that the next start must not undo
+    // A byte change that the next start must not undo: the stamp of the first record, which
+    // no calculation reads.
+    edited[1844] = static_cast<char>(edited[1844] ^ 1);
     writeFile(table, edited);
     run = runShell(dir, "$CLI --data-dir '税[2024]' batch rows.tsv -o '工资[2024].dat' && "
                         "$CLI --data-dir '税[2024]' batch '工资[2024].dat' | head -1");
@@ -83,13 +85,13 @@ TEST(CliFiles, SpecialFilesNeverHangOrEatMemory) {
         {"config.inf is a FIFO",
          "mkdir d1 && mkfifo d1/config.inf && $CLI --data-dir d1 batch "
          "rows.tsv -o d1/x.dat; echo $?",
-         0, nullptr},
+         0, "未能记入配置文件"},
         {"configJS.inf is a FIFO",
          "mkdir d2 && mkfifo d2/configJS.inf && $CLI --data-dir d2 batch rows.tsv | tail -1", 0,
          nullptr},
         {"a FIFO as a table", "mkfifo t.kdb && $CLI db dump t.kdb", 1, "error -6"},
-        {"a device", "$CLI batch /dev/zero", 1, "more than 24 MB"},
-        {"a sparse file", "truncate -s 2G big.txt && $CLI batch big.txt", 1, "more than 24 MB"},
+        {"a device", "$CLI batch /dev/zero", 1, "MB; no sheet of people"},
+        {"a sparse file", "truncate -s 2G big.txt && $CLI batch big.txt", 1, "MB; no sheet of people"},
         {"a directory", "mkdir adir && echo old >r.dat && $CLI batch adir -o r.dat", 1,
          "is a directory"},
     };
@@ -132,24 +134,173 @@ TEST(CliFiles, DamagedBatchFilesAreRefusedAndLeftAlone) {
     ASSERT_GT(good.size(), 1000000u);
     std::string badSize = good;
     badSize[24] = static_cast<char>(badSize[24] + 1); // the record size
-    writeFile(dir / "size.dat", badSize);
-    std::string cut = good.substr(0, good.size() - 50); // the last record cut
-    writeFile(dir / "cut.dat", cut);
-    writeFile(dir / "text.dat", people(2));
-    const std::string refused = "文件打开失败，请选择正确的文件！ . . .";
-    for (const char* name : {"size.dat", "text.dat"}) {
-        SCOPED_TRACE(name);
-        const CliRun run = runShell(dir, std::string("$CLI batch ") + name + " -o out.tsv");
+    std::string claims = good;                         // a header that claims 2,147,483,647
+    for (int i = 16; i < 20; ++i)
+        claims[static_cast<std::size_t>(i)] = i == 19 ? '\x7F' : '\xFF';
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* message;
+    } cases[] = {
+        {"size.dat", badSize, "文件打开失败，请选择正确的文件！"},
+        {"junk.dat", "QKDB" + std::string(200, 'x'), "文件打开失败，请选择正确的文件！"},
+        {"cut.dat", good.substr(0, 600000), "它声称有 9999 条记录，只能读出 4833 条"},
+        {"claims.dat", claims, "它声称有 2147483647 条记录，只能读出 9999 条"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(dir / c.name, c.bytes);
+        const CliRun run = runShell(dir, std::string("$CLI batch ") + c.name + " -o out.tsv");
         EXPECT_EQ(run.exit, 1);
-        EXPECT_NE(run.err.find(refused), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
         EXPECT_FALSE(fs::exists(dir / "out.tsv"));
+        EXPECT_EQ(readFile(dir / c.name), c.bytes);
     }
-    EXPECT_EQ(readFile(dir / "size.dat"), badSize);
-    EXPECT_EQ(readFile(dir / "text.dat"), people(2));
-    // A file cut inside its last record is read as the records present and left as it is.
-    const CliRun run = runShell(dir, "$CLI batch cut.dat | head -1");
-    EXPECT_EQ(run.out, "P1\t\t8000\t90\t7910\t\t\n");
-    EXPECT_EQ(readFile(dir / "cut.dat"), cut);
+    // The content decides, not the name: text named .dat is a sheet's text.
+    writeFile(dir / "text.dat", people(2));
+    const CliRun run = runShell(dir, "$CLI batch text.dat | tail -1");
+    EXPECT_EQ(run.out, "合计\t\t16000\t180\t15820\t\t\n") << run.err;
+}
+
+// An input that gives nothing never replaces an output; one that gives more rows than the sheet
+// holds fails unless --truncate; a FIFO is read once its writer comes.
+TEST(CliFiles, InputsThatGiveNothingOrTooMuch) {
+    TempDir dir;
+    writeFile(dir / "empty.txt", "");
+    writeFile(dir / "blank.txt", "\r\n\n  \t\n");
+    writeFile(dir / "over.tsv", people(10001));
+    writeFile(dir / "out.tsv", "the old output\n");
+    struct Case {
+        const char* what;
+        std::string script;
+        int exit;
+        const char* message; // a part of standard error
+        const char* out;     // standard output, when given
+    };
+    const std::vector<Case> cases = {
+        {"an empty file", "$CLI batch empty.txt -o out.tsv", 1, "the input is empty", nullptr},
+        {"blank lines", "$CLI batch - -o out.tsv <blank.txt", 1, "the input is empty", nullptr},
+        {"a writer that writes nothing",
+         "mkfifo f1 && { (sleep 1; timeout 10 sh -c ': >f1') & $CLI batch f1 -o out.tsv; }", 1,
+         "the input is empty",
+         nullptr},
+        {"a writer that comes late",
+         "mkfifo f2 && { (sleep 1; timeout 10 sh -c \"printf 'P1\\t\\t8000\\n' >f2\") & "
+         "$CLI batch f2 | tail -1; }",
+         0,
+         nullptr, "合计\t\t8000\t90\t7910\t\t\n"},
+        {"10,001 rows", "$CLI batch over.tsv -o out.tsv", 1, "1 row does not fit", nullptr},
+        {"10,001 rows printed", "$CLI print over.tsv -o out.pdf", 1, "1 row does not fit",
+         nullptr},
+        {"10,001 rows, truncated", "$CLI batch over.tsv --truncate | wc -l", 0,
+         "the first 10000 were kept", "10000\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto start = Clock::now();
+        const CliRun run = runShell(dir, c.script);
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+        EXPECT_EQ(run.exit, c.exit) << run.err;
+        if (c.message) {
+            EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        }
+        if (c.out) {
+            EXPECT_EQ(run.out, c.out);
+        }
+    }
+    EXPECT_EQ(readFile(dir / "out.tsv"), "the old output\n");
+    EXPECT_FALSE(fs::exists(dir / "out.pdf"));
+}
+
+// Standard input leaves no copy behind and is never remembered as the batch file opened last.
+TEST(CliFiles, StandardInputLeavesNoTrace) {
+    TempDir dir;
+    writeFile(dir / "rows.tsv", people(3));
+    ASSERT_EQ(runShell(dir, "$CLI --data-dir d batch rows.tsv -o saved.dat").exit, 0);
+    const std::string tmp = (dir / "tmp").string();
+    fs::create_directory(dir / "tmp");
+    const CliRun run = runShell(dir, "TMPDIR=" + tmp + " XDG_RUNTIME_DIR=" + tmp +
+                                         " $CLI --data-dir d batch - <saved.dat | tail -1; "
+                                         "ls -A tmp | wc -l; ls d");
+    EXPECT_EQ(run.exit, 0) << run.err;
+    EXPECT_EQ(run.out, "合计\t\t24000\t270\t23730\t\t\n0\nconfig.inf\n设置税率表A.dat\n");
+}
+
+// Every command says when its output could not be written.
+TEST(CliFiles, OutputToAFullDevice) {
+    TempDir dir;
+    writeFile(dir / "rows.tsv", people(3));
+    for (const char* command : {"tax wages gross 8000", "tax --json wages gross 8000",
+                                "db dump x.dat", "batch rows.tsv", "--help", "--version",
+                                "batch --help"}) {
+        SCOPED_TRACE(command);
+        const CliRun run =
+            runShell(dir, "$CLI --data-dir . batch rows.tsv -o x.dat && $CLI --data-dir . " +
+                              std::string(command) + " >/dev/full");
+        EXPECT_EQ(run.exit, 1);
+        EXPECT_NE(run.err.find("standard output"), std::string::npos) << run.err;
+    }
+}
+
+// A clerk's round trip, checked with a real spreadsheet client (openpyxl): a workbook with a
+// title row and its own column order in, computed, a workbook out; numbers are number cells,
+// identity-card numbers text cells. The same workbook through standard input, as .csv and
+// as .tsv; a format that is not read is refused and nothing is written.
+TEST(CliFiles, SpreadsheetsInAndOut) {
+    TempDir dir;
+    const std::string python = "/usr/bin/python3 -c \"import openpyxl\" && /usr/bin/python3";
+    const CliRun made = runShell(dir, python + R"( - <<'EOF'
+import openpyxl
+wb = openpyxl.Workbook(); ws = wb.active
+ws.append(["2026年12月工资表"])
+ws.append(["序号", "身份证号码", "姓 名", "应发工资", "部门"])
+ws.append([1, "110101199001011234", "张三", 8000, "财务"])
+ws.append([2, 110101199001011235, "李四", 12500.5, "销售"])
+ws.append(["合计", None, None, 20500.5])
+wb.save("in.xlsx")
+EOF)");
+    ASSERT_EQ(made.exit, 0) << made.err;
+
+    const CliRun run = runShell(dir, "$CLI --data-dir d batch in.xlsx -o out.xlsx && " + python +
+                                         R"( - <<'EOF'
+import openpyxl
+ws = openpyxl.load_workbook("out.xlsx").active
+print(ws.freeze_panes)
+for row in ws.iter_rows(min_row=2, values_only=True):
+    print("|".join("%s:%s" % (type(v).__name__, v) for v in row))
+EOF)");
+    EXPECT_EQ(run.exit, 0) << run.err;
+    EXPECT_EQ(run.out, "A2\n"
+                       "str:张三|str:110101199001011234|int:8000|int:90|int:7910|NoneType:None|"
+                       "NoneType:None\n"
+                       "str:李四|NoneType:None|float:12500.5|float:540.05|float:11960.45|"
+                       "NoneType:None|NoneType:None\n"
+                       "str:合计|NoneType:None|float:20500.5|float:630.05|float:19870.45|"
+                       "NoneType:None|NoneType:None\n");
+    // The columns read into nothing and the number that lost its digits are told.
+    EXPECT_NE(run.err.find("未读入的列：“序号”、“部门”"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("B4：身份证号是数字单元格"), std::string::npos) << run.err;
+
+    const struct {
+        const char* script;
+        int exit;
+        const char* out; // the first line of standard output
+    } cases[] = {
+        {"$CLI --data-dir d batch - <in.xlsx | head -1", 0, "张三\t110101199001011234\t8000\t90\t7910\t\t"},
+        {"$CLI --data-dir d batch in.xlsx -o out.csv && head -1 out.csv", 0,
+         "\xEF\xBB\xBF姓名,身份证号,收入,应缴税额,计税后所得额,银行卡号,备注\r"},
+        {"$CLI --data-dir d batch out.csv -o x.tsv && grep 张三 x.tsv", 0,
+         "张三\t110101199001011234\t8000\t90\t7910\t\t\r"}, // CR LF, as spreadsheets write
+        {"printf 'PK\\003\\004%026dmimetypeapplication/vnd.oasis.opendocument.spreadsheet' 0 "
+         ">in.ods; $CLI --data-dir d batch in.ods -o out.tsv; echo $?; test ! -e out.tsv",
+         0, "1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        const CliRun r = runShell(dir, c.script);
+        EXPECT_EQ(r.exit, c.exit) << r.err;
+        EXPECT_EQ(firstLine(r.out), c.out) << r.err;
+    }
 }
 
 TEST(CliFiles, DamagedRateTablesAreSetAsideOnce) {
@@ -159,27 +310,49 @@ TEST(CliFiles, DamagedRateTablesAreSetAsideOnce) {
     const std::string sound = readFile(table);
     std::string fewFields = sound;
     fewFields[112] = 12; // the field count: the descriptors of half the fields
+    std::string flipped = sound;
+    flipped[1954] = static_cast<char>(~flipped[1954]); // the lower bound of the second wage band
     const struct {
         const char* what;
         std::string bytes;
-    } cases[] = {{"zero length", ""},
-                 {"garbage", "just some text, no table"},
-                 {"truncated", sound.substr(0, 700)},
-                 {"too few fields", fewFields}};
+        const char* reason;
+    } cases[] = {{"zero length", "", ""},
+                 {"garbage", "just some text, no table", ""},
+                 {"truncated", sound.substr(0, 700), ""},
+                 {"too few fields", fewFields, ""},
+                 {"cut inside its records", sound.substr(0, 2444), "文件不完整"},
+                 {"no records", sound.substr(0, 1844), "文件不完整"},
+                 {"a byte of a bound inverted", flipped, "下限应等于上一档的上限 3000"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         runShell(dir, "rm -f d/*.damaged-*");
         writeFile(table, c.bytes);
-        CliRun run = runShell(dir, "$CLI --data-dir d tax wages gross 8000");
+        CliRun run = runShell(dir, "$CLI --data-dir d tax wages gross 8000 100000");
         EXPECT_EQ(run.exit, 0);
-        EXPECT_EQ(run.out, "实发数: 7910\n应纳税:   90\n");
+        EXPECT_EQ(run.out, "实发数: 7910\n应纳税:   90\n实发数: 72410\n应纳税: 27590\n");
         EXPECT_NE(run.err.find("税率表文件已损坏"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
         EXPECT_EQ(readFile(table), sound);
         run = runShell(dir, "cat d/*.damaged-*");
         EXPECT_EQ(run.out, c.bytes); // kept whole, under a new name
         run = runShell(dir, "$CLI --data-dir d tax wages gross 8000");
         EXPECT_EQ(run.err, ""); // told once
     }
+}
+
+// A damaged table chosen with --table is refused and left as it is.
+TEST(CliFiles, ADamagedTableOptionIsRefusedAndLeftAlone) {
+    TempDir dir;
+    ASSERT_EQ(runShell(dir, "$CLI --data-dir d tax wages gross 1 >/dev/null").exit, 0);
+    const std::string cut = readFile(dir / "d" / "设置税率表A.dat").substr(0, 2444);
+    writeFile(dir / "cut.dat", cut);
+    const CliRun run = runShell(dir, "$CLI tax wages gross 100000 --table cut.dat");
+    EXPECT_EQ(run.exit, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("cut.dat: damaged rate table: 文件不完整"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(readFile(dir / "cut.dat"), cut);
+    EXPECT_EQ(runShell(dir, "ls | grep -c damaged").out, "0\n"); // nothing set aside
 }
 
 TEST(CliFiles, ALockedTableIsReportedAndLeftAlone) {
@@ -254,7 +427,7 @@ TEST(CliFiles, WritesAreCrashSafeAndSayWhenTheyFail) {
     fs::create_symlink("real.tsv", dir / "link.tsv");
     EXPECT_EQ(runShell(dir, "$CLI batch rows.tsv -o link.tsv").exit, 0);
     EXPECT_TRUE(fs::is_symlink(dir / "link.tsv"));
-    EXPECT_EQ(lines(readFile(dir / "real.tsv")), 3001u);
+    EXPECT_EQ(lines(readFile(dir / "real.tsv")), 3002u); // a header row above the people
     run = runShell(dir, "$CLI batch rows.tsv -o /dev/stdout | wc -l");
     EXPECT_EQ(run.out, "3001\n");
 }

@@ -217,7 +217,7 @@ TEST(CliPrint, UsageErrors) {
     const CliRun help = runShell(dir, "$CLI print --help");
     EXPECT_EQ(help.out.substr(0, help.out.find('\n')),
               "usage: iitcalc-cli print INPUT -o OUT.pdf [--kind KIND] [--mode MODE] "
-              "[--employer NAME] [--table FILE]");
+              "[--employer NAME] [--table FILE] [--truncate]");
     // Both spellings of an option with its value, before or after the operand.
     for (const char* args : {"--output=y.pdf people.tsv", "people.tsv --output y.pdf",
                              "-oy.pdf --employer=某厂 people.tsv"}) {
@@ -233,7 +233,7 @@ TEST(CliPrint, FailuresLeaveTheOutputAsItWas) {
     writeFile(dir / "people.tsv", people(3));
     ASSERT_EQ(runShell(dir, "$CLI --data-dir d batch people.tsv -o x.dat").exit, 0);
     const std::string batchFile = readFile(dir / "x.dat");
-    writeFile(dir / "text.dat", "not a table");
+    writeFile(dir / "text.dat", "QKDB, but not a table");
     fs::create_directory(dir / "adir");
     fs::create_directory(dir / "locked");
     ::chmod((dir / "locked").c_str(), 0555);
@@ -247,7 +247,7 @@ TEST(CliPrint, FailuresLeaveTheOutputAsItWas) {
         {"a file that is no batch file", "text.dat -o old.pdf", "文件打开失败，请选择正确的文件！"},
         {"a table that is no batch file", "d/设置税率表A.dat -o old.pdf",
          "文件打开失败，请选择正确的文件！"},
-        {"too much text", "/dev/zero -o old.pdf", "more than 24 MB"},
+        {"too much text", "/dev/zero -o old.pdf", "MB; no sheet of people"},
         {"a directory as output", "people.tsv -o adir", "adir: is a directory"},
         {"a missing output directory", "people.tsv -o no/such/dir/x.pdf",
          "cannot write no/such/dir/x.pdf: No such file or directory"},

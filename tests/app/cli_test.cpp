@@ -71,12 +71,12 @@ TEST(CliTax, TableOptionAndBadTables) {
 
 TEST(CliBatch, SpreadsheetTextInTotalsOut) {
     TempDir dir;
-    writeFile(dir / "in.txt", "张三\t\t8000\r\n李四,,7950\n\n王五\t\t4000\n");
+    writeFile(dir / "in.txt", "张三\t\t8000\r\n李四\t\t\"7,950\"\n\n王五\t\t4000\n");
     const CliRun run = runCli(dir, "batch -", (dir / "in.txt").string());
     EXPECT_EQ(run.exit, 0) << run.err;
+    // An empty line of the text is no person.
     EXPECT_EQ(run.out, "张三\t\t8000\t90\t7910\t\t\n"
-                       "李四\t\t7950\t88.5\t7861.5\t\t\n"
-                       "\t\t\t\t\t\t\n"
+                       "李四\t\t7,950\t88.5\t7861.5\t\t\n"
                        "王五\t\t4000\t\t4000\t\t\n"
                        "合计\t\t19950\t178.5\t19771.5\t\t\n");
     const CliRun net =

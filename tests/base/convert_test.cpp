@@ -275,7 +275,15 @@ TEST(Normalize, FullWidthForms) {
 TEST(Encoding, RoundTripAndReplacement) {
     EXPECT_EQ(U("个人所得税扣税表.dat").toUtf8(), "个人所得税扣税表.dat");
     EXPECT_EQ(U("税").bytes(), "\xCB\xB0");
-    EXPECT_EQ(U("a😀b").bytes(), "a?b"); // not in GBK
+    // Every character has a GB18030 form: 䶮 in two bytes, 𠀀 and emoji in four; GBK's
+    // characters keep their bytes, and GBK's lone 0x80 reads as the euro sign.
+    for (const char* s : {"䶮", "𠀀", "a😀b", "龑", "张𠀀三"})
+        EXPECT_EQ(U(s).toUtf8(), s) << s;
+    EXPECT_EQ(U("a😀b").bytes(), "a\x94\x39\xFC\x36"
+                                  "b");
+    EXPECT_EQ(U("𠀀").size(), 4u);
+    EXPECT_EQ(U("䶮").size(), 2u);
+    EXPECT_EQ(B("\x80").toUtf8(), "€");
     EXPECT_EQ(U("a\xFF"
                 "b")
                   .bytes(),

@@ -55,7 +55,7 @@ TEST(Delimited, SplitsAsSpreadsheetsDo) {
                      16),
          {{"ab", "c"}, {"de"}, {"f"}}},
         {"one column of formatted amounts",
-         "12,500.50\r\n1,234,567\r\n-1,234.5\r\n 800 \r\n",
+         "12,500.50\r\n1,234,567\r\n\x0b-1,234.5\x0c\r\n 800 \r\n",
          {{"12,500.50"}, {"1,234,567"}, {"-1,234.5"}, {" 800 "}}},
         {"a real CSV keeps 1,500 as two cells",
          "序号,金额\r\n1,500\r\n2,800\r\n",
@@ -72,7 +72,7 @@ TEST(Delimited, SplitsAsSpreadsheetsDo) {
 TEST(Delimited, ThousandsNumbers) {
     const std::pair<const char*, bool> cases[] = {
         {"12,500.50", true}, {"1,234,567", true}, {"-1,234.5", true},  {"+1,000", true},
-        {"  1,000  ", true}, {"1,000.", false},   {"1234,567", false}, {"1,23", false},
+        {"  1,000  ", true}, {"1,000.", true},   {"1234,567", false}, {"1,23", false},
         {"1,2345", false},   {",123", false},     {"1,000a", false},   {"1 000", false},
         {"12500.50", false}, {"", false},
     };

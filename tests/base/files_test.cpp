@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
+#include <thread>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -72,8 +74,8 @@ TEST(Files, StoredPathsRoundTrip) {
     } cases[] = {
         {"plain", "/data/工资/个人所得税扣税表.dat", true},
         {"ascii", "/home/a b/x.dat", true},
-        {"outside GBK", "/data/out😀.dat", false},
-        {"mixed", "/data/税😀表.dat", false},
+        {"outside GBK", "/data/out😀.dat", true},
+        {"mixed", "/data/税😀表.dat", true},
         {"not UTF-8", std::string("/data/\xff\xfe.dat"), false},
         {"question mark", "/data/why?.dat", true},
     };
@@ -87,8 +89,10 @@ TEST(Files, StoredPathsRoundTrip) {
         }
         EXPECT_EQ(PathFromStoredText(stored).native(), c.path);
     }
-    // A GBK text written by earlier versions reads as the path it names.
+    // A GBK text written by earlier versions reads as the path it names, and so do the own bytes
+    // they stored for a path GBK could not hold.
     EXPECT_EQ(PathFromStoredText(sysText("/d/工资.dat")).native(), "/d/工资.dat");
+    EXPECT_EQ(PathFromStoredText(Text::fromBytes("/d/税😀表.dat")).native(), "/d/税😀表.dat");
 }
 
 TEST(Files, ExistsMeansExists) {
@@ -120,7 +124,7 @@ TEST(Files, BoundedReadsOfSpecialFiles) {
         {"missing", dir / "none", false, ReadStatus::Missing, ""},
         {"directory", dir.path(), true, ReadStatus::Directory, ""},
         {"FIFO where a file is needed", dir / "fifo", false, ReadStatus::NotRegular, ""},
-        {"FIFO without a writer", dir / "fifo", true, ReadStatus::Ok, ""},
+        {"FIFO without a writer", dir / "fifo", true, ReadStatus::NoWriter, ""},
         {"endless device", "/dev/zero", true, ReadStatus::TooLarge, ""},
         {"device where a file is needed", "/dev/zero", false, ReadStatus::NotRegular, ""},
         {"sparse 2 GB", dir / "sparse", true, ReadStatus::TooLarge, ""},
@@ -128,12 +132,23 @@ TEST(Files, BoundedReadsOfSpecialFiles) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const auto start = std::chrono::steady_clock::now();
-        const FileContent got = ReadFileBounded(c.path, 1 << 20, c.streams);
+        const FileContent got =
+            ReadFileBounded(c.path, 1 << 20, c.streams, std::chrono::milliseconds(300));
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
         EXPECT_EQ(got.status, c.status);
         EXPECT_EQ(got.bytes, c.bytes);
     }
     EXPECT_EQ(ReadFileBounded(dir / "small", 2).status, ReadStatus::TooLarge);
+
+    // A writer that comes late is waited for and read to its end.
+    std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::ofstream(dir / "fifo") << "late rows";
+    });
+    const FileContent late = ReadFileBounded(dir / "fifo", 1 << 20, true);
+    writer.join();
+    EXPECT_EQ(late.status, ReadStatus::Ok);
+    EXPECT_EQ(late.bytes, "late rows");
 }
 
 TEST(Files, AtomicReplacement) {

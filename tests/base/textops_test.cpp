@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <iconv.h>
+
+#include <vector>
+
 namespace iit {
 namespace {
 
@@ -66,6 +70,58 @@ TEST(TextOps, CharRemoveConcatCompare) {
         EXPECT_EQ(CompareText(B(c.a), B(c.b)), c.want) << c.a << " vs " << c.b;
     }
     EXPECT_EQ(CompareText(Text{}, B("")), 0);
+}
+
+} // namespace
+} // namespace iit
+
+namespace iit {
+namespace {
+
+// Every two-byte GBK character reads as GBK reads it: files of earlier versions open unchanged.
+TEST(Gb18030, EveryGbkCharacterReadsUnchanged) {
+    const iconv_t gbk = iconv_open("UTF-8", "GBK");
+    ASSERT_NE(gbk, reinterpret_cast<iconv_t>(-1));
+    int checked = 0;
+    for (int lead = 0x81; lead <= 0xFE; ++lead) {
+        for (int trail = 0x40; trail <= 0xFE; ++trail) {
+            char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+            char out[8];
+            char* ip = in;
+            char* op = out;
+            std::size_t il = 2, ol = sizeof out;
+            iconv(gbk, nullptr, nullptr, nullptr, nullptr);
+            if (iconv(gbk, &ip, &il, &op, &ol) == static_cast<std::size_t>(-1)) continue;
+            const std::string expected(out, sizeof out - ol);
+            const Text text = Text::fromBytes(std::string_view(in, 2));
+            ASSERT_EQ(text.toUtf8(), expected) << std::hex << lead << " " << trail;
+            ASSERT_EQ(Text::fromUtf8(expected), text) << std::hex << lead << " " << trail;
+            ++checked;
+        }
+    }
+    iconv_close(gbk);
+    EXPECT_GT(checked, 21000);
+}
+
+// The walker steps over whole characters of one, two and four bytes: cuts, spaces and the
+// last character never split one.
+TEST(Gb18030, CharactersStayWhole) {
+    const Text name = sysText("张𠀀䶮三");
+    std::vector<std::size_t> lengths;
+    for (std::size_t i = 0; i < name.size(); i += CharLength(name.view(), i))
+        lengths.push_back(CharLength(name.view(), i));
+    EXPECT_EQ(lengths, (std::vector<std::size_t>{2, 4, 2, 2}));
+    const struct {
+        std::size_t width;
+        const char* cut;
+    } cuts[] = {{0, ""}, {2, "张"}, {3, "张"}, {5, "张"}, {6, "张𠀀"}, {9, "张𠀀䶮"}, {10, "张𠀀䶮三"}};
+    for (const auto& c : cuts)
+        EXPECT_EQ(CutToWidth(name, c.width).toUtf8(), c.cut) << c.width;
+    EXPECT_EQ(RemoveSpaces(sysText(" 𠀀　a 😀 ")).toUtf8(), "𠀀a😀");
+    // A four-byte character cut short at the end is dropped whole.
+    EXPECT_EQ(RemoveSpaces(Text::fromBytes(sysText("a𠀀").bytes().substr(0, 3))).toUtf8(), "a");
+    // Its digit bytes are not digits of a number.
+    EXPECT_EQ(NormalizeFullWidth(sysText("𠀀１２").view()), sysText("𠀀12").bytes());
 }
 
 } // namespace

@@ -84,6 +84,8 @@ private slots:
     void copyAfterSelectAllAndPasteBack();
     void saveAndOpenThroughTheDialogs();
     void openAsksAboutUnsavedChanges();
+    void aDamagedFileIsToldAndKeptOnlyWhenAsked();
+    void spreadsheetsOpenAndExport();
     void closingAsksAboutUnsavedChanges();
     void cutTextsAreAnnouncedBeforeTheSave();
     void fixedCellsAndDelete();
@@ -269,7 +271,8 @@ void BatchWindowTest::saveAndOpenThroughTheDialogs() {
              file);
 
     // A file that is not a batch file: the messages, and nothing changes.
-    iit::testing::writeFile(m_env->dir().path() / "notes.dat", "just some text");
+    // (A zip archive that is no workbook: "打开" reads spreadsheets too.)
+    iit::testing::writeFile(m_env->dir().path() / "notes.dat", "PK\x03\x04 just some text");
     QString said;
     answerFileDialog(m_env->watchdog(), m_env->dir().path() / "notes.dat");
     QString replace;
@@ -281,7 +284,7 @@ void BatchWindowTest::saveAndOpenThroughTheDialogs() {
     QVERIFY2(said.startsWith(Q("文件保存失败！ . . .   \n")), qPrintable(said));
     QVERIFY2(said.endsWith(Q("notes.dat")), qPrintable(said));
     QCOMPARE(iit::testing::readFile(m_env->dir().path() / "notes.dat"),
-             std::string("just some text"));
+             std::string("PK\x03\x04 just some text"));
 
     answerFileDialog(m_env->watchdog(), m_env->dir().path() / "notes.dat");
     m_env->watchdog().expectMessage(QMessageBox::Ok, &said);
@@ -364,13 +367,15 @@ void BatchWindowTest::cutTextsAreAnnouncedBeforeTheSave() {
     grid().setText(1, 1, iit::Text::fromUtf8("欧阳某某某某某某某"));
     grid().setText(1, 3, iit::Text::fromUtf8("8000"));
     QString said;
+    const std::filesystem::path file = m_env->dir().path() / "cut.dat";
+    answerFileDialog(m_env->watchdog(), file);
     m_env->watchdog().expectMessage(QMessageBox::No, &said);
-    click("图形按钮保存"); // No: no file dialog either
+    click("图形按钮保存"); // No: no file
     QVERIFY2(said.contains(Q("有 1 个单元格")), qPrintable(said));
     QVERIFY(said.contains(Q("第 1 行 姓名")));
-    const std::filesystem::path file = m_env->dir().path() / "cut.dat";
-    m_env->watchdog().expectMessage(QMessageBox::Yes);
+    QVERIFY(!std::filesystem::exists(file));
     answerFileDialog(m_env->watchdog(), file);
+    m_env->watchdog().expectMessage(QMessageBox::Yes);
     click("图形按钮保存");
     QVERIFY(std::filesystem::exists(file));
 }
@@ -477,7 +482,7 @@ void BatchWindowTest::printOpensOnePreview() {
     grid().setText(1, 3, iit::Text::fromUtf8("8000"));
     click("图形按钮打印");
     QTRY_VERIFY(m_window->preview().isOpen());
-    QPrintPreviewDialog* first = m_window->preview().dialog();
+    auto* first = m_window->preview().dialog();
     click("图形按钮打印");
     QCOMPARE(m_window->preview().dialog(), first); // only brought to the front
     const iit::printing::PrintTable& table = m_window->preview().table();
@@ -518,4 +523,75 @@ void BatchWindowTest::theMainWindowWaitsWhileTheBatchWindowIsOpen() {
 }
 
 QTEST_MAIN(BatchWindowTest)
+// A batch file cut short: the window says how many people it could read of how many the file
+// claims; No keeps the sheet, Yes takes what was read; the file itself is never written.
+void BatchWindowTest::aDamagedFileIsToldAndKeptOnlyWhenAsked() {
+    const std::filesystem::path file = m_env->dir().path() / "cut.dat";
+    {
+        iit::batch::BatchSheet people;
+        people.grid().setText(1, 1, iit::Text::fromUtf8("甲"));
+        people.grid().setText(1, 3, iit::Text::fromUtf8("8000"));
+        QVERIFY(people.SaveBatchFile(file).ok());
+    }
+    std::filesystem::resize_file(file, 600000);
+    const std::string cut = iit::testing::readFile(file);
+    open();
+    typeInto(2, 1, Q("乙"));
+    QString said;
+    m_env->watchdog().expectMessage(QMessageBox::No); // the unsaved 乙 is dropped
+    answerFileDialog(m_env->watchdog(), file);
+    m_env->watchdog().expectMessage(QMessageBox::No, &said);
+    click("图形按钮打开");
+    QVERIFY2(said.contains(Q("文件已损坏")) && said.contains(Q("只能读出 4833 条")), qPrintable(said));
+    QCOMPARE(cell(2, 1), std::string("乙"));
+    QCOMPARE(cell(1, 1), std::string());
+
+    m_env->watchdog().expectMessage(QMessageBox::No);
+    answerFileDialog(m_env->watchdog(), file);
+    m_env->watchdog().expectMessage(QMessageBox::Yes);
+    click("图形按钮打开");
+    QCOMPARE(cell(1, 1), std::string("甲"));
+    QCOMPARE(cell(2, 1), std::string());
+    QVERIFY(iit::testing::readFile(file) == cut);
+}
+
+// "打开" reads a spreadsheet by its header and says what it read; undo brings the old sheet
+// back; "保存" under an .xlsx name exports the computed sheet, which then counts as kept.
+void BatchWindowTest::spreadsheetsOpenAndExport() {
+    const std::filesystem::path csv = m_env->dir().path() / "工资.csv";
+    iit::testing::writeFile(csv, "\xEF\xBB\xBF工资表\r\n部门,姓名,应发工资\r\n财务,张三,8000\r\n"
+                                 "销售,李四,\"12,500.50\"\r\n合计,,20500.5\r\n");
+    open();
+    typeInto(1, 1, Q("旧"));
+    m_env->watchdog().expectMessage(QMessageBox::No);
+    answerFileDialog(m_env->watchdog(), csv);
+    QString said;
+    m_env->watchdog().expectMessage(QMessageBox::Ok, &said);
+    click("图形按钮打开");
+    QVERIFY2(said.contains(Q("读入 2 人")) && said.contains(Q("标题行在第 2 行")) &&
+                 said.contains(Q("未读入的列：“部门”")),
+             qPrintable(said));
+    QCOMPARE(cell(1, 1), std::string("张三"));
+    QCOMPARE(cell(2, 3), std::string("12,500.50"));
+    QCOMPARE(cell(3, 1), std::string()); // the sheet's totals row is no person
+    QVERIFY(!m_window->sheet().HasUnsavedChanges());
+    m_window->history().undo();
+    QCOMPARE(cell(1, 1), std::string("旧"));
+    m_window->history().redo();
+
+    const std::filesystem::path xlsx = m_env->dir().path() / "导出.xlsx";
+    typeInto(3, 1, Q("王五"));
+    answerFileDialog(m_env->watchdog(), xlsx);
+    click("图形按钮保存");
+    QVERIFY(!m_window->sheet().HasUnsavedChanges());
+    const iit::Outcome<iit::batch::SheetImport> back = iit::batch::ReadSpreadsheet(xlsx);
+    QVERIFY(back.ok());
+    QCOMPARE(back->records.size(), std::size_t(3));
+    QCOMPARE(back->records[1][2].toUtf8(), std::string("12500.5"));
+    QCOMPARE(back->records[1][3].toUtf8(), std::string("540.05"));
+    QCOMPARE(back->totalsRows, std::size_t(1));
+    // The remembered path of the batch files is not the export's.
+    QVERIFY(iit::batch::ProposedSaveName().extension() != ".xlsx");
+}
+
 #include "batch_window_test.moc"

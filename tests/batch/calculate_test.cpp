@@ -112,8 +112,8 @@ TEST_F(Calculate, OnlyAnOldTotalsRowLeft) {
 }
 
 TEST_F(Calculate, NothingWhenTheIncomesSumToZero) {
-    person(1, "甲", "-5");
-    person(2, "乙", "5");
+    person(1, "甲", "0");
+    person(2, "乙", "0.000");
     set(3, kNameColumn, "合计");
     calculate();
     EXPECT_EQ(cell(1, kTaxColumn), "");
@@ -251,14 +251,26 @@ TEST_F(Calculate, RoyaltiesForceTheEarnerMode) {
     EXPECT_EQ(sheet->mode(), TaxMode::Gross);
 }
 
-TEST_F(Calculate, NonNumericIncomeCountsAsItsValue) {
-    person(1, "甲", "８０００元");
-    person(2, "乙", "abc");
-    calculate();
-    EXPECT_EQ(cell(1, kTaxColumn), "90");
-    EXPECT_EQ(cell(2, kTaxColumn), "");
-    EXPECT_EQ(cell(2, kAfterTaxColumn), "abc");
-    EXPECT_EQ(sheet->LastDataRow(), 2);
+// An income cell is read whole: full-width digits and thousands separators are amounts, a cell
+// with any other text is no amount and is named and marked instead of counting as its digits.
+TEST_F(Calculate, IncomeCellsAreReadWhole) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"８０００", "90"}, {"12,500.50", "540.05"}, {" 8000 ", "90"},
+        {"８０００元", ""}, {"abc", ""},      {"-8000", ""}, {"1,00", ""}, {"1e308", ""},
+    };
+    int row = 1;
+    for (const auto& [income, tax] : cases)
+        person(row++, "甲", income);
+    const batch::CalculationReport report = calculate();
+    row = 1;
+    for (const auto& [income, tax] : cases) {
+        EXPECT_EQ(cell(row, kTaxColumn), tax) << income;
+        EXPECT_EQ(sheet->noteOf(row, kIncomeColumn).empty(), *tax != 0) << income;
+        ++row;
+    }
+    EXPECT_EQ(report.uncomputed.size(), 5u);
+    EXPECT_EQ(cell(row, kNameColumn), "合计");
+    EXPECT_EQ(cell(row, kIncomeColumn), "28500.5"); // 8000 + 12500.50 + 8000
 }
 
 // Incomes no computation can use get no tax, in every kind and mode, and the totals stay finite

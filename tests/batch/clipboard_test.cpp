@@ -27,11 +27,16 @@ TEST_F(Clipboard, PasteRules) {
          "张三\t110101199001011234\t8000\told4\told5\told6\told7"},
         {5, 1, "a\t\tb", 5, "a\t\tb\told4\told5\told6\told7"},
         {5, 1, "a\t", 5, "a\told2\told3\told4\told5\told6\told7"},
-        {5, 3, "1,234.50", 5, "old1\told2\t1\t234.50\told5\told6\told7"},
+        {5, 3, "1,234.50", 5, "old1\told2\t1,234.50\told4\told5\told6\told7"},
+        {5, 1, "\"李,四\",110101199001011234,\"8,000\"", 5,
+         "李,四\t110101199001011234\t8,000\told4\told5\told6\told7"},
+        {5, 1, "\"a\tb\"\t\"say \"\"hi\"\"\"\t1,500", 5,
+         "a b\tsay \"hi\"\t1,500\told4\told5\told6\told7"},
+        {5, 1, "a\x01" "b\tc", 5, "ab\tc\told3\told4\told5\told6\told7"},
         {5, 1, "1\t2\t3\t4\t5\t6\t7\t8\t9", 5, "1\t2\t3\t4\t5\t6\t7"},
         {5, 6, "x\ty\tz", 5, "old1\told2\told3\told4\told5\tx\ty"},
         {4, 1, "first\r\n\nthird", 6, "third\told2\told3\told4\told5\told6\told7"},
-        {4, 1, "a\rb\nc", 4, "a\rb\told2\told3\told4\told5\told6\told7"}, // a lone CR stays
+        {4, 1, "a\rb\nc", 5, "b\told2\told3\told4\told5\told6\told7"}, // a lone CR ends a row
     };
     for (const Case& c : cases) {
         for (int row = 4; row <= 6; ++row)

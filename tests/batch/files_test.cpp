@@ -66,22 +66,22 @@ TEST_F(Files, SaveOfThreePeopleAndReopen) {
     EXPECT_EQ(g.text(1, 7).toUtf8(), "备注，含逗号");
     EXPECT_EQ(g.text(2, 5).toUtf8(), "7861.5");
     EXPECT_EQ(g.text(3, 4).toUtf8(), "0"); // no tax: stored as 0, shown as "0"
-    for (int row : {4, 5000, 9999}) {
-        EXPECT_EQ(g.text(row, 1).toUtf8(), "") << row;
-        EXPECT_EQ(g.text(row, 3).toUtf8(), "0") << row;
-        EXPECT_EQ(g.text(row, 5).toUtf8(), "0") << row;
-    }
+    // The records that carry nothing of a person open as empty rows.
+    for (int row : {4, 5000, 9999})
+        for (int column = 1; column <= 7; ++column)
+            EXPECT_EQ(g.text(row, column).toUtf8(), "") << row << ',' << column;
     EXPECT_EQ(g.text(10000, 3).toUtf8(), "");
     EXPECT_EQ(ReadConfigItem(JoinPath(ProgramDirectory(), "configJS.inf"), sysText("目录"),
                              sysText("子目录")),
               StoredPathText(file));
     EXPECT_EQ(batch::ProposedOpenName(), file);
 
-    // Every filled row is computed and the totals land in row 10,000.
+    // The three people are computed and their totals follow them.
     ASSERT_TRUE(fresh.CalculateAll());
-    EXPECT_EQ(fresh.LastDataRow(), 9999);
-    EXPECT_EQ(g.text(10000, 1).toUtf8(), "合计");
-    EXPECT_EQ(g.text(10000, 4).toUtf8(), "178.5");
+    EXPECT_EQ(fresh.LastDataRow(), 3);
+    EXPECT_EQ(g.text(4, 1).toUtf8(), "合计");
+    EXPECT_EQ(g.text(4, 4).toUtf8(), "178.5");
+    EXPECT_EQ(g.text(10000, 1).toUtf8(), "");
 }
 
 TEST_F(Files, SavedFileLayoutByteForByte) {

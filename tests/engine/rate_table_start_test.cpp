@@ -54,20 +54,64 @@ protected:
     }
 };
 
-TEST_F(RateTableStartTest, SoundTablesOpenAndGiveTheirThreshold) {
-    testing::writeFile(tablePath, DefaultTableBytes());
-    Outcome<RateTableStart> r = OpenRateTableAtStart(tablePath, now);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->threshold, 5000);
-    EXPECT_TRUE(r->notice.empty());
-    EXPECT_FALSE(r->setAsidePath);
-
+// The built-in table file with fields changed: {record, field, value}.
+struct Edit {
+    int record, field;
+    Value value;
+};
+std::string EditedDefaultTable(const std::vector<Edit>& edits) {
+    testing::TempDir scratch;
+    const std::filesystem::path file = scratch / "t.dat";
+    testing::writeFile(file, DefaultTableBytes());
     db::CloseAllDatabases();
-    testing::writeFile(tablePath, TableWithFields(24, 6000));
-    const Outcome<RateTableStart> again = OpenRateTableAtStart(tablePath, now);
-    ASSERT_TRUE(again);
-    EXPECT_EQ(again->threshold, 6000);
-    EXPECT_TRUE(setAside().empty());
+    EXPECT_TRUE(OpenRateTable(file));
+    for (const Edit& e : edits) {
+        db::GoFirst();
+        if (e.record > 1) db::Skip(e.record - 1);
+        EXPECT_TRUE(db::WriteField(Value::int32(e.field), e.value)) << db::LastError();
+    }
+    db::CloseAllDatabases();
+    return testing::readFile(file);
+}
+
+// A table that opens whole and keeps the rules serves as it is, user edits included.
+TEST_F(RateTableStartTest, SoundTablesOpenAndGiveTheirThreshold) {
+    std::vector<db::FieldSpec> doubles;
+    for (int i = 1; i <= 24; ++i)
+        doubles.push_back({Text::fromBytes("F" + std::to_string(i)), db::kDouble, 0});
+    std::vector<std::vector<Value>> rows(9, std::vector<Value>(24, Value::number(0)));
+    const double wages[][5] = {{4000.5, 0, 3000, 3, 0}, {0, 3000, 1e12, 10.5, 225}};
+    for (int r = 0; r < 2; ++r)
+        for (int f = 0; f < 5; ++f)
+            rows[static_cast<std::size_t>(r)][static_cast<std::size_t>(f)] =
+                Value::number(wages[r][f]);
+    for (int k : {7, 13, 19}) {
+        rows[0][static_cast<std::size_t>(k + 1)] = Value::number(4000); // the first band's limit
+        rows[0][static_cast<std::size_t>(k - 1)] = Value::number(800);
+    }
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::int32_t threshold;
+    } cases[] = {
+        {"the built-in table", DefaultTableBytes(), 5000},
+        {"a threshold and a rate edited, the quick deduction left behind",
+         EditedDefaultTable({{1, 1, Value::int32(6000)}, {3, 4, Value::int32(22)}}), 6000},
+        {"a table of double fields with fractions and two wage bands",
+         db::EncodeTableImage(doubles, 43466, rows, RateTablePassword().view()), 4000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        db::CloseAllDatabases();
+        testing::writeFile(tablePath, c.bytes);
+        const Outcome<RateTableStart> r = OpenRateTableAtStart(tablePath, now);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->threshold, c.threshold);
+        EXPECT_TRUE(r->notice.empty()) << r->notice.toUtf8();
+        EXPECT_FALSE(r->setAsidePath);
+        EXPECT_TRUE(setAside().empty());
+        EXPECT_TRUE(testing::readFile(tablePath) == c.bytes);
+    }
 }
 
 TEST_F(RateTableStartTest, DamagedTablesAreSetAsideAndReplaced) {
@@ -75,18 +119,35 @@ TEST_F(RateTableStartTest, DamagedTablesAreSetAsideAndReplaced) {
     for (int i = 1; i <= 24; ++i)
         plainFields.push_back({Text::fromBytes("F" + std::to_string(i)), db::kInt, 0});
     const std::string plain = db::EncodeTableImage(plainFields, 43466, {}, {});
-    std::string flipped = DefaultTableBytes();
-    flipped[40] = static_cast<char>(flipped[40] ^ 0x5a);
+    const auto flipped = [](std::size_t at, int mask) {
+        std::string s = DefaultTableBytes();
+        s[at] = static_cast<char>(s[at] ^ mask);
+        return s;
+    };
     const struct {
         const char* what;
         std::string bytes;
+        const char* reason;
     } cases[] = {
-        {"not a table", "just some text, nothing like a table file"},
-        {"empty file", ""},
-        {"cut short", DefaultTableBytes().substr(0, 300)},
-        {"header damaged", flipped},
-        {"no password", plain},
-        {"too few fields", TableWithFields(6, 5000)},
+        {"not a table", "just some text, nothing like a table file", "指定文件不是数据库文件"},
+        {"empty file", "", "指定文件不是数据库文件"},
+        {"cut short", DefaultTableBytes().substr(0, 300), "指定文件不是数据库文件"},
+        {"header damaged", flipped(40, 0x5a), "密码"},
+        {"no password", plain, "密码"},
+        {"too few fields", TableWithFields(6, 5000), "字段不足 24 个"},
+        // Opened, but not whole: the open takes the records present.
+        {"cut inside its records", DefaultTableBytes().substr(0, 2444), "文件不完整"},
+        {"cut between its records", DefaultTableBytes().substr(0, 2744 - 100), "文件不完整"},
+        {"descriptors without records", DefaultTableBytes().substr(0, 1844), "文件不完整"},
+        {"bytes after its last record", DefaultTableBytes() + std::string(100, '\0'), "文件不完整"},
+        // Whole, but with values no calculation can use.
+        {"a bound with a byte flipped", flipped(1954, 0xff),
+         "个人所得税税率表第 2 条记录：下限应等于上一档的上限 3000"},
+        {"a negative rate", EditedDefaultTable({{2, 4, Value::int32(-10)}}),
+         "个人所得税税率表第 2 条记录：税率应不小于 0 且小于 100"},
+        {"an upper bound below its lower", EditedDefaultTable({{3, 9, Value::int32(20000)}}),
+         "劳务收入税率表(含税)第 3 条记录：上限应大于下限"},
+        {"a quick deduction field one byte wide", flipped(116 + 72 * 10 + 20, 2), "第 11 个字段"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -106,10 +167,27 @@ TEST_F(RateTableStartTest, DamagedTablesAreSetAsideAndReplaced) {
         EXPECT_EQ(testing::readFile(tablePath), DefaultTableBytes());
         EXPECT_NE(r.notice.toUtf8().find(r.setAsidePath->string()), std::string::npos)
             << r.notice.toUtf8();
+        EXPECT_NE(r.notice.toUtf8().find(c.reason), std::string::npos) << r.notice.toUtf8();
         // The table in use is the built-in one, under its alias.
         ASSERT_TRUE(db::SelectDatabase(engine::RateTableAlias()));
         EXPECT_EQ(db::Fields().size(), 24u);
     }
+}
+
+// A table first opened by a calculation (start-up found it locked) is checked too: a damaged
+// one is refused and left for the next start-up to set aside.
+TEST_F(RateTableStartTest, ADamagedTableOpenedLaterIsRefused) {
+    const std::string cut = DefaultTableBytes().substr(0, 2444);
+    testing::writeFile(tablePath, cut);
+    const Outcome<BracketTable> table = LoadBracketTable(tablePath);
+    ASSERT_FALSE(table);
+    const std::string message = table.problem().message.toUtf8();
+    EXPECT_NE(message.find("税率表文件已损坏"), std::string::npos) << message;
+    EXPECT_NE(message.find("文件不完整"), std::string::npos) << message;
+    EXPECT_NE(message.find(tablePath.string()), std::string::npos) << message;
+    EXPECT_FALSE(db::SelectDatabase(RateTableAlias()));
+    EXPECT_TRUE(testing::readFile(tablePath) == cut);
+    EXPECT_TRUE(setAside().empty());
 }
 
 TEST_F(RateTableStartTest, SetAsideNamesNeverOverwrite) {

@@ -180,6 +180,9 @@ TEST_F(Tax, UndefinedTableValuesGiveDefinedOutcomes) {
     rows[0][18] = 1e300; // royalties threshold beyond the 64-bit range reads as 0
     rows[0][20] = inf;   // royalties U1 infinite reads as 0
     WriteTable(rows);
+    // Opened as it stands: opening checks the values, but the file is read again at each
+    // calculation and may have changed since.
+    ASSERT_TRUE(engine::OpenRateTable(tablePath));
     check({W, N, "7910", X, "0", "0"});      // record 1 skipped (100 %), record 2's NaN fits no band
     check({W, G, "5100", C, "100", "5000"}); // A * 1.0 - 0 in record 1
     check({W, G, "9000", X, "0", "0"});      // NaN quick deduction: no usable amount

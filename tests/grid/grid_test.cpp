@@ -124,23 +124,31 @@ TEST(GridClipboard, Paste) {
         const char* want; // the data area afterwards; "" when paste refuses
     };
     const Case cases[] = {
-        {1, 1, 0, 0, "1,234.56", "1|234.56|./.|.|./.|.|."},
+        // A one-column copy of formatted amounts keeps its amounts whole.
+        {1, 1, 0, 0, "1,234.56\r\n12,500", "1,234.56|.|./12,500|.|./.|.|."},
+        {1, 1, 0, 0, "1,5\r\n2", "1|5|./2|.|./.|.|."}, // comma-separated text
+        // A TAB anywhere: TABs only, and a comma stays in its cell.
+        {1, 1, 0, 0, "12,500.50\t张,三", "12,500.50|张,三|./.|.|./.|.|."},
         {1, 1, 0, 0, "a\t\tb", "a||b/.|.|./.|.|."},
-        {1, 1, 0, 0, "a\t", "a|.|./.|.|./.|.|."}, // a delimiter at the end opens no field
-        {1, 1, 0, 0, "\t", "|.|./.|.|./.|.|."},
         {1, 1, 0, 0, "1\t2\t3\t4\t5", "1|2|3/.|.|./.|.|."},
         {3, 1, 0, 0, "x\ny", ".|.|./.|.|./x|.|."}, // two lines on the last row
-        {1, 1, 0, 0, "a\r\nb\nc\rd\r", "a|.|./b|.|./c\rd\r|.|."},
-        {1, 1, 0, 0, "a\n\nb\n", "a|.|./.|.|./b|.|."}, // an empty line still takes a row
+        {1, 1, 0, 0, "a\r\nb\nc\rd\r", "a|.|./b|.|./c|.|."},
+        {1, 1, 0, 0, "a\n\nb\n", "a|.|./.|.|./b|.|."}, // an empty line takes up its row
+        {1, 1, 0, 0, "a\t\nb\t\t", "a|.|./b||./.|.|."}, // a closing TAB gives no cell
+        // A spreadsheet's quoted cell: its TAB and line break become spaces, "" a quote.
+        {1, 1, 0, 0, "\"x\ty\r\nz\"\t\"say \"\"hi\"\"\"", "x y z|say \"hi\"|./.|.|./.|.|."},
         {1, 1, 2, 0, "a\nb", "a|.|./.|.|./b|.|."},
         {1, 1, 0, 2, "a\tb", "a|.|b/.|.|./.|.|."},
         {1, 1, 0, 1, "a\tb", ".|a|b/.|.|./.|.|."}, // the origin's own column hidden
-        {1, 1, 0, 0, "a\0b\tc"s, "a|.|./.|.|./.|.|."},
+        // Control characters are dropped, NUL too, and the rows after them pasted.
+        {1, 1, 0, 0, "a\0b\tc\n\x01"
+                     "d"s,
+         "ab|c|./d|.|./.|.|."},
         {1, 1, 0, 0, "\x81\t\xff\x80", "\x81|\xff\x80|./.|.|./.|.|."},
         {0, 1, 0, 0, "a\nb", ""}, // a fixed origin
         {-1, -1, 0, 0, "a", ""},
         {2, 2, 0, 0, "a", ""}, // a read-only origin
-        {1, 1, 0, 0, "\0a"s, ""},
+        {1, 1, 0, 0, "", ""},
     };
     for (const Case& c : cases) {
         Grid g(small());
@@ -151,7 +159,7 @@ TEST(GridClipboard, Paste) {
         g.setReadOnly(1, 3, true); // read-only targets are written all the same
         g.setCurrentCell(c.row, c.column);
         const bool refused = *c.want == '\0';
-        EXPECT_EQ(g.paste(B(c.text)), !refused) << c.text;
+        EXPECT_EQ(g.paste(B(c.text)).pasted, !refused) << c.text;
         EXPECT_EQ(dataArea(g), refused ? ".|.|./.|.|./.|.|." : c.want) << c.text;
         EXPECT_EQ(g.text(0, 1), B(".")) << c.text;
     }
@@ -202,7 +210,9 @@ TEST(GridClipboard, BatchSheetRoundTripAndPasteAtRow9999) {
     EXPECT_EQ(g.text(0, 1), B("header"));
 
     g.setCurrentCell(9999, 1);
-    ASSERT_TRUE(g.paste(B("a\t1\r\nb\t2\r\nc\t3")));
+    const PasteResult atTheEnd = g.paste(B("a\t1\r\nb\t2\r\nc\t3"));
+    EXPECT_EQ(atTheEnd.rowsRead, 3u);
+    EXPECT_EQ(atTheEnd.rowsLeftOut, 1u); // said, not dropped without a word
     EXPECT_EQ(g.text(9999, 1), B("a"));
     EXPECT_EQ(g.text(10000, 2), B("2"));
     EXPECT_EQ(g.rowCount(), 10001);
@@ -221,7 +231,8 @@ TEST(GridClipboard, HostileTexts) {
         {binary, {{1, 0, "."}, {0, 1, "."}}},
         {"a" + std::string(1'000'000, '\t') + "b\nz", {{1, 1, "a"}, {1, 7, ""}, {2, 1, "z"}}},
         {std::string(8 << 20, 'q'), {{1, 1, std::string(8 << 20, 'q')}, {2, 1, "."}}},
-        {lines, {{1, 1, "\r"}, {2, 2, "y"}, {9999, 1, "\r"}, {10000, 2, "y"}}},
+        // A lone CR ends a row as CR LF does: two empty rows left as they were, then x and y.
+        {lines, {{1, 1, "."}, {3, 1, "x"}, {3, 2, "y"}, {9999, 2, "y"}, {10000, 1, "."}}},
     };
     for (const auto& [text, cells] : cases) {
         Grid g(batchSheet());

@@ -499,7 +499,7 @@ void WindowRuntimeTest::missingUnitIsFatal() {
         iit::gui::FindUnit<iit::gui::EditBox>(&window, U("编辑框9"));
         QFAIL("no fatal error");
     } catch (const Fatal& f) {
-        QCOMPARE(f.message, std::string("指定窗口或窗口组件不存在或尚未载入"));
+        QCOMPARE(f.message, std::string("指定窗口或窗口组件不存在或尚未载入：编辑框9"));
     }
     iit::SetFatalHandler(previous);
 }

@@ -37,7 +37,7 @@ public:
     }
     Grid& grid() { return sheet->grid(); }
     // Pastes UTF-8 clipboard text at (row, column).
-    Outcome<ChangeReport> paste(int row, int column, const char* text) {
+    Outcome<PasteReport> paste(int row, int column, const char* text) {
         grid().setCurrentCell(row, column);
         return sheet->paste(T(text));
     }
@@ -79,10 +79,12 @@ TEST_F(Sheet, PastedMonthComputesAsTheStatelessWithhold) {
             rows.push_back({r[0], r[1], std::to_string(month), income(r, month), r[3], r[4], r[5],
                             r[6]});
         }
-        Outcome<ChangeReport> p = paste(1, kNameColumn, text.c_str());
+        Outcome<PasteReport> p = paste(1, kNameColumn, text.c_str());
         ASSERT_TRUE(p.ok()) << p.problem().message.toUtf8();
-        EXPECT_EQ(p->added, 3);
-        EXPECT_EQ(p->newEmployees.size(), month == 1 ? 3u : 0u);
+        EXPECT_EQ(p->change.added, 3);
+        EXPECT_EQ(p->change.newEmployees.size(), month == 1 ? 3u : 0u);
+        EXPECT_EQ(p->rowsRead, 3u);
+        EXPECT_EQ(p->rowsLeftOut, 0u);
     }
     Outcome<std::vector<engine::CellRow>> expected =
         engine::Withhold(rows, engine::TaxMode::Gross, *engine::DefaultWithholdingTables().forYear(2024));
@@ -132,7 +134,7 @@ TEST_F(Sheet, APasteKeysRowsByTheirIdentityNumber) {
     };
     for (const Case& c : cases) {
         if (c.row) {
-            Outcome<ChangeReport> r = paste(c.row, c.column, c.text);
+            Outcome<PasteReport> r = paste(c.row, c.column, c.text);
             ASSERT_TRUE(r.ok()) << c.what << ": " << r.problem().message.toUtf8();
         }
         std::optional<Entry> e = entryOf(1, c.id);
@@ -142,6 +144,20 @@ TEST_F(Sheet, APasteKeysRowsByTheirIdentityNumber) {
     }
     EXPECT_EQ(sheet->lines().size(), 3u);
     EXPECT_EQ(Cell(grid(), 3, kNameColumn), "丙");
+}
+
+TEST_F(Sheet, RowsBelowTheLastRowAreCountedNotPasted) {
+    // From the last row: the first employee fits, a blank line is no row, the next is left out.
+    const std::string text = std::string("甲\t") + kA + "\t20000\r\n\t\r\n乙\t" + kB + "\t9000\r\n";
+    Outcome<PasteReport> r = paste(kSheetEmployees, kNameColumn, text.c_str());
+    ASSERT_TRUE(r.ok()) << r.problem().message.toUtf8();
+    EXPECT_EQ(r->rowsRead, 2u);
+    EXPECT_EQ(r->rowsLeftOut, 1u);
+    EXPECT_EQ(r->change.added, 1);
+    EXPECT_TRUE(entryOf(1, kA));
+    EXPECT_FALSE(entryOf(1, kB));
+    EXPECT_EQ(PasteLeftOutMessage(*r).toUtf8(),
+              "粘贴的 2 行中有 1 行超出了表格（最多 10000 人），没有粘贴。");
 }
 
 TEST_F(Sheet, ANumberWithoutItsTypeIsTheEmployeeWhoHoldsIt) {
@@ -181,7 +197,7 @@ TEST_F(Sheet, RefusedPastesChangeNothing) {
         {"a computed column", 1, kWithholdingColumn, "1", "请先单击要粘贴到的单元格"},
     };
     for (const Case& c : cases) {
-        Outcome<ChangeReport> r = paste(c.row, c.column, c.text);
+        Outcome<PasteReport> r = paste(c.row, c.column, c.text);
         ASSERT_FALSE(r.ok()) << c.what;
         EXPECT_NE(r.problem().message.toUtf8().find(c.message), std::string::npos)
             << c.what << ": " << r.problem().message.toUtf8();

@@ -16,13 +16,12 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
-#include <QPrintPreviewDialog>
 #include <QPushButton>
-#include <QComboBox>
 #include <QTest>
 #include <QTimer>
 
@@ -361,7 +360,7 @@ void LedgerWindowTest::printOpensOnePreview() {
     open();
     click("按钮打印");
     QTRY_VERIFY(m_window->preview().isOpen());
-    QPrintPreviewDialog* first = m_window->preview().dialog();
+    iit::printing::PreviewDialog* first = m_window->preview().dialog();
     QVERIFY(first->windowTitle().contains(Q("预扣明细表")));
     click("按钮打印");
     QCOMPARE(m_window->preview().dialog(), first);

@@ -156,7 +156,7 @@ TEST_F(MonthFiles, PrintedTable) {
     EXPECT_EQ(table.closingRows(), 2);
     EXPECT_EQ(table.pageSetup().orientation, 1); // landscape
     EXPECT_EQ(table.pageSetup().paper, 2);       // A4
-    const printing::PageLayout layout = printing::LayOutPages(table);
+    const printing::PageLayout layout = printing::layOutPages(table);
     ASSERT_GT(layout.pageCount(), 1);
     EXPECT_EQ(layout.headerRows, 3); // on every page
     EXPECT_EQ(layout.pages.back().last, table.rowCount()); // totals and signatures at the end

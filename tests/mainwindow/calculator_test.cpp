@@ -176,12 +176,11 @@ TEST(Calculator, SelectionIsReplacedAndTailLimited) {
     EXPECT_EQ(c.EnterKey(Text::fromBytes("1"), Text::fromBytes("22"), -1, -1).bytes(), "221");
 }
 
-TEST(Calculator, OperatorFlagsAreExclusive) {
+TEST(Calculator, TheLastOperatorCounts) {
     CalculatorState c;
     c.PressOperator(Operator::Add, Text::fromBytes("3"));
     c.PressOperator(Operator::Percent, Text::fromBytes(""));
-    EXPECT_EQ(c.flags, (std::array<std::int32_t, 5>{0, 0, 0, 0, 1}));
-    EXPECT_EQ(c.operatorCount, 1);
+    EXPECT_EQ(c.pending, Operator::Percent);
     EXPECT_EQ(c.accumulator, 3); // an empty display keeps the accumulator
     c.PressOperator(Operator::Subtract, mainwindow::IncomePlaceholder());
     EXPECT_EQ(c.accumulator, 0); // the placeholder is not a number

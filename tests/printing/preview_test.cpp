@@ -1,5 +1,8 @@
-// The print preview: one per window, its "保存为PDF" button, and the messages of failures.
+// The print preview: one per window, pages drawn as they come into view, its "保存为PDF"
+// button, and the messages of failures.
 #include "printing/page_layout.h"
+#include "printing/page_view.h"
+#include "printing/preview_dialog.h"
 #include "printing/print_engine.h"
 #include "printing/print_preview.h"
 #include "resources/print_template.h"
@@ -7,12 +10,16 @@
 #include "tests/support/temp_dir.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
-#include <QPrintPreviewDialog>
-#include <QPrintPreviewWidget>
+#include <QPrinter>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolBar>
 
+#include <filesystem>
 #include <memory>
 
 using namespace iit;
@@ -36,6 +43,12 @@ PrintTable TableWithPeople(int people) {
     return t;
 }
 
+QAction* ToolAction(PreviewDialog* dialog, const QString& name) {
+    for (QAction* a : dialog->toolBar()->actions())
+        if (a->objectName() == name) return a;
+    return nullptr;
+}
+
 } // namespace
 
 class PreviewTest : public QObject {
@@ -55,14 +68,12 @@ private slots:
         QVERIFY(!preview.isOpen());
         preview.show(TableWithPeople(40));
         QVERIFY(preview.isOpen());
-        QPrintPreviewDialog* first = preview.dialog();
+        PreviewDialog* first = preview.dialog();
         QVERIFY(first);
         QCOMPARE(first->objectName(), QStringLiteral("打印预览"));
-        auto* widget = first->findChild<QPrintPreviewWidget*>();
-        QVERIFY(widget);
-        QTRY_COMPARE(widget->pageCount(), LayOutPages(preview.table()).pageCount());
-        QCOMPARE(widget->pageCount(), 2);
-        QCOMPARE(widget->orientation(), QPageLayout::Landscape);
+        QCOMPARE(preview.pageView()->pageCount(), layOutPages(preview.table()).pageCount());
+        QCOMPARE(preview.pageView()->pageCount(), 2);
+        QVERIFY(ToolAction(first, QStringLiteral("横向"))->isChecked());
 
         preview.show(TableWithPeople(3));
         QCOMPARE(preview.dialog(), first);
@@ -74,7 +85,42 @@ private slots:
         preview.show(TableWithPeople(3));
         QVERIFY(preview.isOpen());
         QCOMPARE(preview.table().rowCount(), 3 + 6);
-        QTRY_COMPARE(preview.dialog()->findChild<QPrintPreviewWidget*>()->pageCount(), 1);
+        QCOMPARE(preview.pageView()->pageCount(), 1);
+    }
+
+    // The page count shows at once; the first page is drawn with the first paint, the last
+    // one only when it comes into view.
+    void pagesAreDrawnAsTheyComeIntoView() {
+        QWidget owner;
+        PrintPreview preview(&owner);
+        preview.show(TableWithPeople(300));
+        PageView* view = preview.pageView();
+        const int pages = view->pageCount();
+        QCOMPARE(pages, 11);
+        QCOMPARE(preview.dialog()->findChild<QLabel*>(QStringLiteral("页数"))->text(),
+                 QStringLiteral("/ 11"));
+        QVERIFY(QTest::qWaitForWindowExposed(preview.dialog()));
+        QTRY_VERIFY(view->pageDrawn(1));
+        QCOMPARE(view->currentPage(), 1);
+        QVERIFY(!view->pageDrawn(pages));
+        QTest::qWait(50); // the turns of the event loop that draw the pages around it
+        for (int page = 3; page <= pages; ++page)
+            QVERIFY2(!view->pageDrawn(page), qPrintable(QString::number(page)));
+
+        ToolAction(preview.dialog(), QStringLiteral("最后一页"))->trigger();
+        QCOMPARE(view->currentPage(), pages);
+        QCOMPARE(preview.dialog()->findChild<QLineEdit*>(QStringLiteral("页码"))->text(),
+                 QStringLiteral("11"));
+        QTRY_VERIFY(view->pageDrawn(pages));
+        QVERIFY(!view->pageDrawn(pages / 2));
+
+        // Portrait lays the table out again: longer pages, fewer of them, each drawn afresh.
+        ToolAction(preview.dialog(), QStringLiteral("纵向"))->trigger();
+        QCOMPARE(view->pageCount(), layOutPages(preview.table(), paperOf(2, 0)).pageCount());
+        QVERIFY(view->pageCount() < pages);
+        QCOMPARE(view->currentPage(), 1);
+        QTRY_VERIFY(view->pageDrawn(1));
+        QVERIFY(!view->pageDrawn(view->pageCount()));
     }
 
     void savesAsPdf() {
@@ -82,10 +128,7 @@ private slots:
         QWidget owner;
         PrintPreview preview(&owner);
         preview.show(TableWithPeople(100));
-        QAction* save = nullptr;
-        for (QToolBar* bar : preview.dialog()->findChildren<QToolBar*>())
-            for (QAction* a : bar->actions())
-                if (a->objectName() == QStringLiteral("保存为PDF")) save = a;
+        QAction* save = ToolAction(preview.dialog(), QStringLiteral("保存为PDF"));
         QVERIFY(save);
         QCOMPARE(save->text(), QStringLiteral("保存为PDF"));
         const QString file = QString::fromStdString((dir / "缴纳表.pdf").string());
@@ -93,7 +136,7 @@ private slots:
         const std::string bytes = testing::readFile(dir / "缴纳表.pdf");
         QVERIFY(bytes.rfind("%PDF", 0) == 0);
         QVERIFY(bytes.find("/Count 4") != std::string::npos); // 4 pages, as laid out
-        QCOMPARE(LayOutPages(preview.table()).pageCount(), 4);
+        QCOMPARE(layOutPages(preview.table()).pageCount(), 4);
 
         QString shown;
         m_watchdog->expect([&](QWidget* dialog) {
@@ -102,6 +145,66 @@ private slots:
         });
         QVERIFY(!preview.saveAsPdf(QString()));
         QCOMPARE(shown, QStringLiteral("信息：: 未指定欲打印到的文件名称"));
+
+        // A failure says what and why; the file chosen in the print dialog is saved the same
+        // way, and a file that may not be replaced stays as it was.
+        m_watchdog->expect([&](QWidget* dialog) {
+            shown = testing::ModalWatchdog::describe(dialog);
+            dialog->close();
+        });
+        QVERIFY(!preview.saveAsPdf(QString::fromStdString(dir.path().string())));
+        QCOMPARE(shown, QStringLiteral("信息：: 无法保存文件 %1：这是一个目录")
+                            .arg(QString::fromStdString(dir.path().string())));
+        std::filesystem::permissions(dir / "缴纳表.pdf", std::filesystem::perms::owner_read);
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(file);
+        const Outcome<Finished> out = printWithProgress(printer, preview.table(), preview.dialog());
+        QVERIFY(!out);
+        QCOMPARE(out.problem().message.toUtf8(),
+                 "无法保存文件 " + (dir / "缴纳表.pdf").string() + "：文件不允许改写");
+        QVERIFY(testing::readFile(dir / "缴纳表.pdf") == bytes);
+    }
+
+    // The view opens on the whole first page; the zoom, the page number and the view follow
+    // each other.
+    void zoomAndPageNumberFollowTheView() {
+        QWidget owner;
+        PrintPreview preview(&owner);
+        preview.show(TableWithPeople(300));
+        QVERIFY(QTest::qWaitForWindowExposed(preview.dialog()));
+        PageView* view = preview.pageView();
+        auto* number = preview.dialog()->findChild<QLineEdit*>(QStringLiteral("页码"));
+        auto* zoom = preview.dialog()->findChild<QComboBox*>();
+        QScrollBar* scroll = view->verticalScrollBar();
+        QCOMPARE(view->zoomMode(), PageView::ZoomMode::FitPage);
+        QCOMPARE(scroll->value(), 0);
+        const double whole = view->zoomFactor();
+
+        ToolAction(preview.dialog(), QStringLiteral("适合宽度"))->trigger();
+        QVERIFY(view->zoomFactor() > whole);
+        QCOMPARE(zoom->currentText(), QString::number(view->zoomFactor() * 100, 'f', 1) + "%");
+        number->setText(QStringLiteral("7"));
+        emit number->editingFinished();
+        QCOMPARE(view->currentPage(), 7);
+        const int atSeven = scroll->value();
+        QVERIFY(atSeven > 0);
+        ToolAction(preview.dialog(), QStringLiteral("放大"))->trigger();
+        QCOMPARE(view->currentPage(), 7);
+        QVERIFY(scroll->value() > atSeven); // the seventh page, larger, is still in view
+        QVERIFY(!ToolAction(preview.dialog(), QStringLiteral("适合宽度"))->isChecked());
+
+        scroll->setValue(scroll->maximum());
+        QCOMPARE(view->currentPage(), view->pageCount());
+        QCOMPARE(number->text(), QString::number(view->pageCount()));
+        QVERIFY(!ToolAction(preview.dialog(), QStringLiteral("下一页"))->isEnabled());
+        scroll->setValue(0);
+        QCOMPARE(view->currentPage(), 1);
+
+        zoom->setEditText(QStringLiteral("50%"));
+        emit zoom->lineEdit()->editingFinished();
+        QCOMPARE(view->zoomFactor(), 0.5);
+        QCOMPARE(view->zoomMode(), PageView::ZoomMode::Custom);
     }
 
 private:

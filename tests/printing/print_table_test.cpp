@@ -140,7 +140,7 @@ TEST(PrintTable, AlignmentCodes) {
         {15, HAlign::Left, VAlign::Middle, false},
     };
     for (const auto& c : cases) {
-        const Alignment a = AlignmentOf(c.code | kBorderMask | kMergeLeft);
+        const Alignment a = alignmentOf(c.code | kBorderMask | kMergeLeft);
         EXPECT_EQ(a.horizontal, c.h) << c.code;
         EXPECT_EQ(a.vertical, c.v) << c.code;
         EXPECT_EQ(a.mayWrap, c.wraps) << c.code;
@@ -181,17 +181,17 @@ TEST(PageLayout, ScaleCodes) {
         {-7, 1, 1, 1.0},
     };
     for (const auto& c : cases)
-        EXPECT_DOUBLE_EQ(ScaleFactor(c.code, c.table, c.printable), c.factor) << c.code;
+        EXPECT_DOUBLE_EQ(scaleFactor(c.code, c.table, c.printable), c.factor) << c.code;
 }
 
 TEST(PageLayout, PaperSizes) {
-    EXPECT_EQ(PaperOf(2, 1).width, 2970);
-    EXPECT_EQ(PaperOf(2, 1).height, 2100);
-    EXPECT_EQ(PaperOf(2, 0).width, 2100);
-    EXPECT_EQ(PaperOf(1, 0).height, 4200);
-    EXPECT_EQ(PaperOf(0, 1).width, 2970);    // the printer's default: A4
-    EXPECT_EQ(PaperOf(1009, 0).width, 2100); // a platform number
-    EXPECT_EQ(PaperOf(15, 1).width, 4318);
+    EXPECT_EQ(paperOf(2, 1).width, 2970);
+    EXPECT_EQ(paperOf(2, 1).height, 2100);
+    EXPECT_EQ(paperOf(2, 0).width, 2100);
+    EXPECT_EQ(paperOf(1, 0).height, 4200);
+    EXPECT_EQ(paperOf(0, 1).width, 2970);    // the printer's default: A4
+    EXPECT_EQ(paperOf(1009, 0).width, 2100); // a platform number
+    EXPECT_EQ(paperOf(15, 1).width, 4318);
 }
 
 // Checks what every layout must hold: pages in order cover every body row once, a page's
@@ -239,7 +239,7 @@ TEST(PageLayout, TaxTableShapes) {
         t.applyPageSetup(PageSetup{});
         t.setHeaderRows(3);
         t.setClosingRows(3);
-        const PageLayout l = LayOutPages(t);
+        const PageLayout l = layOutPages(t);
         EXPECT_EQ(l.headerRows, 3);
         EXPECT_NEAR(l.scale, 2650.0 / 2877.0, 1e-12);
         EXPECT_NEAR(l.left, 160, 1e-9);
@@ -265,7 +265,7 @@ TEST(PageLayout, MergesAndHeadersStayWhole) {
     PageSetup atFullSize;
     atFullSize.scale = 0;
     t.applyPageSetup(atFullSize);
-    const PageLayout l = LayOutPages(t);
+    const PageLayout l = layOutPages(t);
     EXPECT_EQ(l.headerRows, 4);
     int pageOf10 = -1, pageOf15 = -2;
     for (int p = 0; p < l.pageCount(); ++p) {
@@ -279,11 +279,11 @@ TEST(PageLayout, MergesAndHeadersStayWhole) {
     // Header rows that fill the page print once.
     PrintTable tall = Plain(10, 2, 1000);
     tall.setHeaderRows(3);
-    const PageLayout once = LayOutPages(tall);
+    const PageLayout once = layOutPages(tall);
     EXPECT_EQ(once.headerRows, 0);
     EXPECT_EQ(once.pageCount(), 10);
 
-    const PageLayout empty = LayOutPages(PrintTable());
+    const PageLayout empty = layOutPages(PrintTable());
     EXPECT_EQ(empty.pageCount(), 1);
     EXPECT_EQ(empty.pages[0].count(), 0);
 }

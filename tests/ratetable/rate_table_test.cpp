@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -40,9 +41,38 @@ std::string DefaultTableBytes() {
     return std::string(b.begin(), b.end());
 }
 
-// A table whose every field holds its own value, record r field f = r * 1000 + f * 10 + 1, so
-// that a hidden value written into the wrong place shows. `spareAsText` makes fields 6, 12, 18
-// and 24 text fields.
+// A value of its own for field f of record r. The fields a calculation reads keep the bracket
+// rules: in each band sub-table (first field k) nine bands of width 1000 + k with rates r + k
+// and quick deductions r - 1 under a threshold of 100 + k; the royalties' threshold, limit,
+// rate and reduction as 119, 4019, 20 and 30. Every other field holds r * 1000 + f * 10 + 1,
+// so that a hidden value written into the wrong place shows.
+std::int32_t Distinct(int r, int f) {
+    const int k = (f - 1) / 6 * 6 + 1, j = (f - 1) % 6;
+    const std::int32_t other = r * 1000 + f * 10 + 1;
+    if (k == 19) {
+        if (r == 1 && j < 4 && j != 1) return std::array{119, 0, 4019, 20}[j];
+        return r == 2 && j == 3 ? 30 : other;
+    }
+    switch (j) {
+    case 0:
+        return r == 1 ? 100 + k : other;
+    case 1:
+        return (r - 1) * (1000 + k);
+    case 2:
+        return r * (1000 + k);
+    case 3:
+        return r + k;
+    case 4:
+        return r - 1;
+    default:
+        return other;
+    }
+}
+std::string DistinctText(int r, int f) {
+    return std::to_string(Distinct(r, f));
+}
+
+// A table of Distinct values. `spareAsText` makes fields 6, 12, 18 and 24 text fields.
 std::string DistinctTable(std::int32_t type, bool spareAsText = false, int recordCount = 9) {
     std::vector<db::FieldSpec> fields;
     for (int f = 1; f <= 24; ++f) {
@@ -54,7 +84,7 @@ std::string DistinctTable(std::int32_t type, bool spareAsText = false, int recor
     for (int r = 1; r <= recordCount; ++r) {
         std::vector<Value> rec;
         for (int f = 1; f <= 24; ++f) {
-            const int v = r * 1000 + f * 10 + 1;
+            const int v = Distinct(r, f);
             if (spareAsText && f % 6 == 0)
                 rec.push_back(Value::text(Text::fromUtf8("备用" + std::to_string(v))));
             else
@@ -198,18 +228,18 @@ TEST_F(RateTable, LoadShowsTheSubTableAndItsHiddenValues) {
     RateTableSheet sheet;
     ASSERT_TRUE(sheet.Load(SubTable::LabourNet)); // k = 13
     EXPECT_EQ(sheet.shown(), SubTable::LabourNet);
-    EXPECT_EQ(cell(sheet, 5, 1), "1131");  // record 1 field 13
-    EXPECT_EQ(cell(sheet, 5, 2), "1141");  // record 1 field 14
-    EXPECT_EQ(cell(sheet, 13, 4), "9151"); // record 9 field 15
-    EXPECT_EQ(cell(sheet, 9, 5), "5161");  // record 5 field 16
-    EXPECT_EQ(cell(sheet, 7, 7), "3171");  // record 3 field 17
-    EXPECT_EQ(cell(sheet, 1, 3), "1181");  // hidden: record 1 field 18
-    EXPECT_EQ(cell(sheet, 1, 8), "6181");  // hidden: record 6 field 18
-    EXPECT_EQ(cell(sheet, 2, 3), "2131");  // hidden: record 2 field 13
-    EXPECT_EQ(cell(sheet, 2, 8), "7131");  // hidden: record 7 field 13
+    EXPECT_EQ(cell(sheet, 5, 1), DistinctText(1, 13));
+    EXPECT_EQ(cell(sheet, 5, 2), DistinctText(1, 14));
+    EXPECT_EQ(cell(sheet, 13, 4), DistinctText(9, 15));
+    EXPECT_EQ(cell(sheet, 9, 5), DistinctText(5, 16));
+    EXPECT_EQ(cell(sheet, 7, 7), DistinctText(3, 17));
+    EXPECT_EQ(cell(sheet, 1, 3), "1181"); // hidden: record 1 field 18
+    EXPECT_EQ(cell(sheet, 1, 8), "6181"); // hidden: record 6 field 18
+    EXPECT_EQ(cell(sheet, 2, 3), "2131"); // hidden: record 2 field 13
+    EXPECT_EQ(cell(sheet, 2, 8), "7131"); // hidden: record 7 field 13
     ASSERT_TRUE(sheet.Load(SubTable::Wages));
-    EXPECT_EQ(cell(sheet, 5, 1), "1011");
-    EXPECT_EQ(cell(sheet, 13, 7), "9051");
+    EXPECT_EQ(cell(sheet, 5, 1), DistinctText(1, 1));
+    EXPECT_EQ(cell(sheet, 13, 7), DistinctText(9, 5));
 }
 
 // Load then save without a change leaves the file as it was, byte for byte, for every sub-table
@@ -245,14 +275,14 @@ TEST_F(RateTable, SaveWritesOnlyTheShownGroup) {
     ASSERT_TRUE(sheet.Load(SubTable::LabourGross)); // fields 7 to 12
     edit(sheet, 5, 1, "900");
     edit(sheet, 6, 5, "25");
-    edit(sheet, 13, 7, "7777");
+    edit(sheet, 13, 7, "777");
     ASSERT_TRUE(sheet.Save());
     for (int r = 1; r <= 9; ++r) {
         for (int f = 1; f <= 24; ++f) {
-            std::int32_t expected = r * 1000 + f * 10 + 1;
+            std::int32_t expected = Distinct(r, f);
             if (r == 1 && f == 7) expected = 900;
             if (r == 2 && f == 10) expected = 25;
-            if (r == 9 && f == 11) expected = 7777;
+            if (r == 9 && f == 11) expected = 777;
             EXPECT_EQ(ToInteger(stored(r, f)), expected) << "record " << r << " field " << f;
         }
     }
@@ -296,12 +326,88 @@ TEST_F(RateTable, StorageRuleAndTheDifferenceList) {
         }
     }
 
-    ASSERT_TRUE(sheet.Save());
-    const int fieldOfColumn[] = {0, 1, 2, 0, 3, 4, 0, 5};
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
-        const int record = cells[i][0] - 4;
-        const int field = fieldOfColumn[cells[i][1]];
-        EXPECT_EQ(ToInteger(stored(record, field)), cases[i].stored) << cases[i].text;
+    // A cell beyond the 32-bit range is not listed: the save refuses it rather than wrap it.
+    edit(sheet, 6, 7, "3000000000");
+    for (const auto& d : sheet.StorageDifferences())
+        EXPECT_FALSE(d.row == 6 && d.column == 7) << d.shown.toUtf8();
+
+    // The save stores each text as its leading integer; in the threshold a negative one is
+    // refused.
+    for (const Case& c : cases) {
+        install(DefaultTableBytes());
+        RateTableSheet one;
+        ASSERT_TRUE(one.Load(SubTable::Wages));
+        edit(one, 5, 1, c.text);
+        const Outcome<void> saved = one.Save();
+        ASSERT_EQ(saved.ok(), c.stored >= 0) << c.text;
+        EXPECT_EQ(ToInteger(stored(1, 1)), c.stored >= 0 ? c.stored : 5000) << c.text;
+    }
+}
+
+// Before a save: the cells refused and warned about, named by their cells; the built-in table
+// gives no finding. A refused save writes nothing; a warning does not stop the save.
+TEST_F(RateTable, ChecksBeforeSaveNameTheirCells) {
+    struct CellEdit {
+        int row, column;
+        const char* text;
+    };
+    struct Case {
+        const char* what;
+        SubTable sub;
+        std::vector<CellEdit> edits;
+        int row = 0, column = 0; // the first finding's cell; 0: none
+        bool error = true;
+        const char* says = "";
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"the built-in wages", SubTable::Wages, {}},
+        {"the built-in labour", SubTable::LabourGross, {}},
+        {"the built-in labour net", SubTable::LabourNet, {}},
+        {"the built-in royalties", SubTable::Royalties, {}},
+        {"a gap between labour bands", SubTable::LabourNet, {{6, 2, "3000"}}, 6, 2, true,
+         "第 6 行第 2 列：下限应等于上一档的上限 3360"},
+        {"a negative rate", SubTable::Wages, {{6, 5, "-10"}}, 6, 5, true,
+         "第 6 行第 5 列：税率应不小于 0 且小于 100"},
+        {"a threshold beyond 32 bits", SubTable::Wages, {{5, 1, "3000000000"}}, 5, 1, true,
+         "第 5 行第 1 列：起征点超出 32 位整数的范围"},
+        {"an empty row between bands", SubTable::Wages, {{9, 2, ""}, {9, 4, "0"}}, 10, 2, true,
+         "第 10 行第 2 列"},
+        {"a royalty reduction of 100", SubTable::Royalties, {{6, 5, "100"}}, 6, 5, true,
+         "第 6 行第 5 列：减征比例应不小于 0 且小于 100"},
+        {"royalty rows that are no bands", SubTable::Royalties, {{7, 4, "-5"}, {8, 2, "9"}}},
+        {"a wage rate raised", SubTable::Wages, {{7, 5, "22"}}, 7, 7, false,
+         "第 7 行第 7 列：速算数 1410 使两档不衔接：\r\n 在下限 12000 处，本档的税额比上一档高 "
+         "240 元；\r\n 衔接的速算数是 1650"},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        install(DefaultTableBytes());
+        RateTableSheet sheet;
+        ASSERT_TRUE(sheet.Load(c.sub));
+        for (const CellEdit& e : c.edits)
+            edit(sheet, e.row, e.column, e.text);
+        const Outcome<std::vector<ratetable::CellFinding>> findings = sheet.CheckBeforeSave();
+        ASSERT_TRUE(findings);
+        ASSERT_EQ(findings->empty(), c.row == 0);
+        const Outcome<void> saved = sheet.Save();
+        if (c.row == 0) {
+            EXPECT_TRUE(saved);
+            continue;
+        }
+        const ratetable::CellFinding& f = findings->front();
+        EXPECT_EQ(f.row, c.row);
+        EXPECT_EQ(f.column, c.column);
+        EXPECT_EQ(f.isError(), c.error);
+        const std::string text =
+            (c.error ? ratetable::RefusalText(f) : ratetable::ContinuityQuestion(f)).toUtf8();
+        EXPECT_NE(text.find(c.says), std::string::npos) << text;
+        EXPECT_EQ(saved.ok(), !c.error);
+        if (c.error) {
+            EXPECT_EQ(saved.problem().message.toUtf8(), ratetable::RefusalText(f).toUtf8());
+            EXPECT_TRUE(fileBytes() == DefaultTableBytes()); // nothing written
+        }
     }
 }
 
@@ -392,10 +498,10 @@ TEST_F(RateTable, FailedRestoreKeepsTheOldFile) {
         EXPECT_NE(message.find(c.reason), std::string::npos) << message;
         EXPECT_TRUE(fileBytes() == old);
         EXPECT_EQ(sheet.shown(), SubTable::LabourNet);
-        EXPECT_EQ(cell(sheet, 5, 1), "1131"); // the grid as it was
+        EXPECT_EQ(cell(sheet, 5, 1), DistinctText(1, 13)); // the grid as it was
         // The old table is still open and in use.
         ASSERT_TRUE(sheet.Load(SubTable::Wages));
-        EXPECT_EQ(cell(sheet, 5, 1), "1011");
+        EXPECT_EQ(cell(sheet, 5, 1), DistinctText(1, 1));
         for (const auto& e : std::filesystem::directory_iterator(dir.path()))
             EXPECT_EQ(e.path().extension(), ".dat") << e.path(); // no temporary left behind
     }

@@ -17,11 +17,13 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -58,6 +60,9 @@ private slots:
     void editAndSaveThroughTheKeys();
     void closingStoresThePendingEdit();
     void cellsStoredDifferentlyAreShownFirst();
+    void refusedSavePutsTheCursorOnTheCell();
+    void continuityWarningOffersTheDeduction();
+    void restoreAsksFirst();
     void restoreBringsBackTheBuiltInTable();
     void aTableThatCannotBeOpenedEndsNothing();
     void openedOnceFromTheMainWindow();
@@ -74,6 +79,29 @@ private:
                                    commit);
     }
     void click(const char* unit) { iit::testing::ClickUnit(m_window.data(), unit); }
+    // The next dialog is a message box answered with `answer`; its text and default button
+    // are kept.
+    struct Asked {
+        QString text;
+        QMessageBox::StandardButton byDefault = QMessageBox::NoButton;
+    };
+    void expectQuestion(QMessageBox::StandardButton answer, Asked* asked) {
+        m_env->watchdog().expect([answer, asked](QWidget* dialog) {
+            auto* box = qobject_cast<QMessageBox*>(dialog);
+            if (!box) return qobject_cast<QDialog*>(dialog)->reject();
+            asked->text = box->text();
+            asked->byDefault = box->standardButton(box->defaultButton());
+            box->button(answer)->click();
+        });
+    }
+    std::pair<int, int> currentCell() const {
+        return {m_window->sheet().grid().currentRow(), m_window->sheet().grid().currentColumn()};
+    }
+    bool fileIsBuiltIn() const {
+        const iit::ByteSet& builtIn = iit::resources::DefaultRateTable();
+        return iit::testing::readFile(iit::engine::RateTablePath()) ==
+               std::string(builtIn.begin(), builtIn.end());
+    }
 
     std::unique_ptr<iit::testing::WindowTestEnvironment> m_env;
     QPointer<RateTableWindow> m_window;
@@ -155,23 +183,98 @@ void RateTableWindowTest::closingStoresThePendingEdit() {
 
 void RateTableWindowTest::cellsStoredDifferentlyAreShownFirst() {
     open();
-    typeInto(6, 5, "3.5");
-    typeInto(7, 7, "abc");
-    QString said;
-    m_env->watchdog().expectMessage(QMessageBox::No, &said);
+    typeInto(5, 1, "5000.5");
+    typeInto(12, 5, "abc"); // record 8, a row not in use
+    Asked asked;
+    expectQuestion(QMessageBox::No, &asked);
     click("超级按钮税率保存");
-    QVERIFY2(said.contains(Q("第 6 行第 5 列")), qPrintable(said));
-    QVERIFY(said.contains(Q("“3.5” → 3")));
-    QVERIFY(said.contains(Q("“abc” → 0")));
+    QVERIFY2(asked.text.contains(Q("第 5 行第 1 列")), qPrintable(asked.text));
+    QVERIFY(asked.text.contains(Q("“5000.5” → 5000")));
+    QVERIFY(asked.text.contains(Q("“abc” → 0")));
+    QCOMPARE(asked.byDefault, QMessageBox::No); // going back is the safe answer
     QVERIFY(m_window->isVisible()); // back to the grid, nothing saved
-    QCOMPARE(cell(6, 5), std::string("3.5"));
+    QCOMPARE(cell(5, 1), std::string("5000.5"));
     m_env->watchdog().expectMessage(QMessageBox::Yes);
     click("超级按钮税率保存");
     QTRY_VERIFY(m_window.isNull() || !m_window->isVisible());
     delete m_window.data();
     open();
-    QCOMPARE(cell(6, 5), std::string("3"));
-    QCOMPARE(cell(7, 7), std::string("0"));
+    QCOMPARE(cell(5, 1), std::string("5000"));
+    QCOMPARE(cell(12, 5), std::string("0"));
+}
+
+// A save that breaks the rules is refused with the cell named, the current cell on it and the
+// file as it was; a value beyond 32 bits is refused, not wrapped.
+void RateTableWindowTest::refusedSavePutsTheCursorOnTheCell() {
+    open();
+    const struct {
+        int row, column;
+        const char* text;
+        const char* says;
+    } cases[] = {
+        {6, 5, "-10", "第 6 行第 5 列：税率应不小于 0 且小于 100"},
+        {5, 1, "3000000000", "第 5 行第 1 列：起征点超出 32 位整数的范围"},
+    };
+    for (const auto& c : cases) {
+        m_window->LoadChosen(); // the built-in values again
+        typeInto(c.row, c.column, c.text);
+        typeInto(12, 2, "0"); // elsewhere, so that the cursor must move back
+        QString said;
+        m_env->watchdog().expectMessage(QMessageBox::Ok, &said);
+        click("超级按钮税率保存");
+        QVERIFY2(said.contains(Q(c.says)), qPrintable(said));
+        QVERIFY(!said.contains(Q("→"))); // refused before any storage question
+        QVERIFY(m_window->isVisible());
+        QCOMPARE(currentCell(), std::make_pair(c.row, c.column));
+        QVERIFY(fileIsBuiltIn());
+    }
+}
+
+// A rate changed without its quick deduction: the jump is named with the continuous deduction,
+// "是" takes it, "否" keeps the value, "取消" (the default) goes back to the cell.
+void RateTableWindowTest::continuityWarningOffersTheDeduction() {
+    open();
+    typeInto(7, 5, "22");
+    Asked first;
+    expectQuestion(QMessageBox::Cancel, &first);
+    click("超级按钮税率保存");
+    QVERIFY2(first.text.contains(Q("第 7 行第 7 列")), qPrintable(first.text));
+    QVERIFY(first.text.contains(Q("衔接的速算数是 1650")));
+    QCOMPARE(first.byDefault, QMessageBox::Cancel);
+    QVERIFY(m_window->isVisible());
+    QCOMPARE(currentCell(), std::make_pair(7, 7));
+    QVERIFY(fileIsBuiltIn());
+
+    Asked taken, kept;
+    expectQuestion(QMessageBox::Yes, &taken);
+    expectQuestion(QMessageBox::No, &kept); // the band above, measured from 1650
+    click("超级按钮税率保存");
+    QTRY_VERIFY(m_window.isNull() || !m_window->isVisible());
+    QVERIFY(taken.text.contains(Q("第 7 行第 7 列")));
+    QVERIFY2(kept.text.contains(Q("第 8 行第 7 列")), qPrintable(kept.text));
+    QVERIFY(kept.text.contains(Q("衔接的速算数是 2400")));
+    delete m_window.data();
+    open();
+    QCOMPARE(cell(7, 5), std::string("22"));
+    QCOMPARE(cell(7, 7), std::string("1650"));
+    QCOMPARE(cell(8, 7), std::string("2660"));
+}
+
+void RateTableWindowTest::restoreAsksFirst() {
+    open();
+    typeInto(5, 1, "6000");
+    click("超级按钮税率保存");
+    QTRY_VERIFY(m_window.isNull() || !m_window->isVisible());
+    delete m_window.data();
+    open();
+    Asked asked;
+    expectQuestion(QMessageBox::No, &asked);
+    click("超级按钮1");
+    QVERIFY2(asked.text.contains(Q("恢复默认")), qPrintable(asked.text));
+    QCOMPARE(asked.byDefault, QMessageBox::No);
+    QCOMPARE(cell(5, 1), std::string("6000"));
+    QCOMPARE(wageThreshold(), 6000); // the table is kept
+    QCOMPARE(m_threshold, 0);
 }
 
 void RateTableWindowTest::restoreBringsBackTheBuiltInTable() {
@@ -182,14 +285,13 @@ void RateTableWindowTest::restoreBringsBackTheBuiltInTable() {
     delete m_window.data();
     open();
     click("单选框稿酬税表");
+    m_env->watchdog().expectMessage(QMessageBox::Yes);
     click("超级按钮1");
     QCOMPARE(cell(5, 1), std::string("5000"));
     QVERIFY(m_window->findChild<QRadioButton*>(Q("单选框个税"))->isChecked());
     QCOMPARE(m_threshold, 5000);
     QCOMPARE(wageThreshold(), 5000);
-    const iit::ByteSet& builtIn = iit::resources::DefaultRateTable();
-    QVERIFY(iit::testing::readFile(iit::engine::RateTablePath()) ==
-            std::string(builtIn.begin(), builtIn.end()));
+    QVERIFY(fileIsBuiltIn());
 }
 
 void RateTableWindowTest::aTableThatCannotBeOpenedEndsNothing() {
@@ -231,6 +333,7 @@ void RateTableWindowTest::openedOnceFromTheMainWindow() {
     }
     QCOMPARE(main->messageThreshold(), 6000);
     auto* restore = first->findChild<QAbstractButton*>(Q("超级按钮1"));
+    m_env->watchdog().expectMessage(QMessageBox::Yes);
     QTest::mouseClick(restore, Qt::LeftButton, {}, restore->rect().center());
     QCOMPARE(main->messageThreshold(), 5000);
     first->close();

@@ -80,8 +80,8 @@ TEST(SheetsText, RefusedTexts) {
 TEST(SheetsText, FilesThatCannotBeRead) {
     const std::pair<std::filesystem::path, const char*> cases[] = {
         {"/nonexistent/x.csv", "文件不存在"},
-        {"/tmp", "这是一个文件夹"},
-        {"/dev/null", "这不是普通文件"},
+        {"/tmp", "这是一个目录"},
+        {"/dev/null", "不是普通文件"},
     };
     for (const auto& [path, message] : cases) {
         const Outcome<Sheet> sheet = readSheet(path);
