@@ -2,6 +2,7 @@
 
 #include "ui_BatchWindow.h"
 
+#include "ledger/ledger_window.h"
 #include "printing/print_preview.h"
 #include "printing/tax_payment_table.h"
 #include "printing/template_file.h"
@@ -39,7 +40,7 @@ constexpr gui::UnitPicture kPictures[] = {
     {"图形按钮打开", "command_open"},      {"图形按钮保存", "command_save"},
     {"图形按钮计算", "command_calculate"}, {"图形按钮全选", "command_select_all"},
     {"图形按钮复制", "command_copy"},      {"图形按钮打印", "command_print"},
-    {"图形按钮清空", "command_clear"},
+    {"图形按钮清空", "command_clear"},     {"图形按钮台账", "command_ledger"},
 };
 
 const Text& UnsavedQuestion() {
@@ -105,6 +106,7 @@ void BatchWindow::findUnits() {
         {"图形按钮复制", "透明标签8", "透明标签3", &BatchWindow::CopySelection},
         {"图形按钮打印", "透明标签9", "透明标签4", &BatchWindow::Print},
         {"图形按钮清空", "透明标签10", "透明标签5", &BatchWindow::ClearGrid},
+        {"图形按钮台账", "透明标签台账1", "透明标签台账2", &BatchWindow::OpenLedger},
     };
     for (const auto& t : triples) {
         m_commands.push_back({gui::FindUnit<gui::ImageButton>(this, QString::fromUtf8(t.button)),
@@ -271,6 +273,13 @@ void BatchWindow::ClearGrid() {
 
 void BatchWindow::showMenu(const QPoint& position) {
     m_menu->popup(m_grid->viewport()->mapToGlobal(position) + QPoint(3, 3));
+}
+
+// ---- The payroll ledger
+
+void BatchWindow::OpenLedger() {
+    commitEdit();
+    ledger::OpenLedgerWindow(m_employer, this);
 }
 
 // ---- Batch files

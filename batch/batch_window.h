@@ -1,7 +1,7 @@
 #pragma once
 // The batch window: the grid of up to 10,000 people, the kind and mode radios, the side panel
-// of commands (open, save, calculate, select all, copy, print, clear), the help panel and the
-// grid's pop-up menu.
+// of commands (open, save, calculate, select all, copy, print, clear, the payroll ledger), the
+// help panel and the grid's pop-up menu.
 //
 // The window is built from BatchWindow.ui beside it. What it does lives in the core:
 // BatchSheet computes, totals, copies, pastes, clears, saves and opens; GridHistory keeps the
@@ -68,6 +68,8 @@ public:
     bool SaveBatchFile();
     void OpenBatchFile();
     void Print();
+    // Residents' wages go by the cumulative method: the payroll ledger's window.
+    void OpenLedger();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

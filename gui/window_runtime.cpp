@@ -33,9 +33,11 @@ QHash<QString, WindowFactory>& factories() {
     return registered;
 }
 
-QPointer<QWidget>& modalWindow() {
-    static QPointer<QWidget> window;
-    return window;
+// The modal windows in the order they opened: one can open another (the ledger over the batch
+// window).
+std::vector<QPointer<QWidget>>& modalWindows() {
+    static std::vector<QPointer<QWidget>> windows;
+    return windows;
 }
 
 std::function<void()>& cleanupSlot() {
@@ -113,7 +115,9 @@ QWidget* LoadWindow(const QString& name, const WindowFactory& create, QWidget* o
     window->setAttribute(Qt::WA_DeleteOnClose);
     if (modal) {
         new ModalGuard(window);
-        modalWindow() = window;
+        std::vector<QPointer<QWidget>>& modals = modalWindows();
+        std::erase_if(modals, [](const QPointer<QWidget>& w) { return w.isNull(); });
+        modals.emplace_back(window);
     } else if (owner && window->parentWidget() != owner) {
         window->setParent(owner, window->windowFlags() | Qt::Window);
     }
@@ -137,8 +141,10 @@ QWidget* OpenWindow(const QString& name) {
 }
 
 QWidget* OpenModalWindow() {
-    const QPointer<QWidget>& w = modalWindow();
-    return w && w->isVisible() ? w.data() : nullptr;
+    const std::vector<QPointer<QWidget>>& modals = modalWindows();
+    for (auto w = modals.rbegin(); w != modals.rend(); ++w)
+        if (*w && (*w)->isVisible()) return w->data();
+    return nullptr;
 }
 
 void SetProgramCleanup(std::function<void()> cleanup) {

@@ -35,7 +35,7 @@ void RegisterWindow(const QString& name, WindowFactory create);
 QWidget* LoadWindow(const QString& name, QWidget* owner = nullptr, bool modal = false);
 // The open window `name`, or nullptr.
 QWidget* OpenWindow(const QString& name);
-// The modal window that is open, or nullptr.
+// The modal window that is open (the last opened, when one opened another), or nullptr.
 QWidget* OpenModalWindow();
 
 // The clean-up the program registers at start; runs once, at program end or after a fatal error.

@@ -65,6 +65,7 @@ CREATE TABLE entry (
     cum_other INTEGER NOT NULL, cum_relief INTEGER NOT NULL, cum_withheld INTEGER NOT NULL,
     taxable INTEGER, rate INTEGER, quick INTEGER, cum_tax INTEGER,
     withholding INTEGER NOT NULL, bonus_tax INTEGER NOT NULL, after_tax INTEGER NOT NULL,
+    remark TEXT NOT NULL DEFAULT '',
     PRIMARY KEY (employee, month)
 ) WITHOUT ROWID;
 )sql";
@@ -149,6 +150,8 @@ Outcome<void> CheckHealth(const std::filesystem::path& path, int fd) {
         return fail(sysText("不是SQLite数据库"), 26 /* SQLITE_NOTADB */);
     Outcome<std::unique_ptr<sql::Connection>> db = sql::Connection::open(path, true);
     if (!db) return db.problem();
+    // The check reads every page once: mapped, they are read without a copy each.
+    if (Outcome<void> r = (*db)->exec("PRAGMA mmap_size=268435456"); !r) return r;
     Outcome<sql::Statement*> s = (*db)->cached("PRAGMA quick_check(1)");
     if (!s) return s.problem();
     Outcome<bool> row = (*s)->step();
@@ -181,7 +184,15 @@ Outcome<void> Prepare(sql::Connection& db) {
     if (!again) return again.problem();
     if (*again == 0) {
         if (Outcome<void> r = db.exec(kSchema); !r) return r;
-        if (Outcome<void> r = db.exec("PRAGMA user_version=1"); !r) return r;
+    } else if (*again == 1) {
+        // Version 2 adds the remark of an entry.
+        if (Outcome<void> r = db.exec("ALTER TABLE entry ADD COLUMN remark TEXT NOT NULL DEFAULT ''");
+            !r)
+            return r;
+    }
+    if (*again < kSchemaVersion) {
+        const std::string set = "PRAGMA user_version=" + std::to_string(kSchemaVersion);
+        if (Outcome<void> r = db.exec(set.c_str()); !r) return r;
     }
     return (*t)->commit();
 }

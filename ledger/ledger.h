@@ -36,7 +36,7 @@ namespace iit::ledger {
 using engine::Exact;
 
 constexpr const char* kLedgerFileName = "工资台账.db";
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2; // 2: entries have a remark
 std::filesystem::path LedgerPath(); // in the program directory
 
 // The laws a ledger computes by, read from the data directory (the annual withholding table and
@@ -81,6 +81,7 @@ struct Entry {
     std::optional<Exact> income; // none: not entered yet (a month copied forward); computed as 0
     Exact taxFree, special, specialAdditional, other, relief, bonus;
     BonusMethod bonusMethod = BonusMethod::Separate;
+    Text remark; // 备注: the clerk's note of the month, never computed
     friend bool operator==(const Entry&, const Entry&) = default;
 };
 
@@ -133,8 +134,10 @@ struct ChangeReport {
     std::vector<PersonKey> newEmployees; // added by an import
     int recomputed = 0;                  // entries whose computed figures changed
     // Applied with changeEntries to the same month, undoes the entries' change (new employees
-    // are removed with removeEmployee).
+    // are removed with removeEmployee, and the employees an import renamed are put back as
+    // they were with putEmployee).
     std::vector<EntryChange> inverse;
+    std::vector<Employee> previousEmployees;
     Text summary() const; // "新增N人，修改N人，…"
 };
 
@@ -178,13 +181,21 @@ public:
     // months is declared (an employee who leaves keeps their months: set leftMonth instead).
     Outcome<EmployeeRecord> removeEmployee(int year, const PersonKey& key);
     Outcome<void> restoreEmployee(int year, const EmployeeRecord& record);
+    // Corrects an employee's 证件类型 and 证件号码; refused when another employee of the year
+    // has them or one of the employee's months is declared. changeKey(to, from) undoes it.
+    Outcome<void> changeKey(int year, const PersonKey& from, const PersonKey& to);
 
     // Imports a month from rows of cells whose first row names the columns (see
     // ImportColumns()): all or nothing, every faulty row named. Employees not yet in the
-    // year are added; entries of the month for employees not in the rows are kept.
+    // year are added; entries of the month for employees not in the rows are kept. A row
+    // without 证件类型 is the employee's who holds its number (an identity card's when none
+    // or several of the year do). A faulty
+    // row is named by its number in `rowNumbers` (a sheet's row number, a grid's row), by
+    // default by its position with the header as row 1.
     Outcome<ChangeReport> importMonth(int year, int month,
                                       const std::vector<std::vector<Text>>& rows,
-                                      const Progress& progress = {});
+                                      const Progress& progress = {},
+                                      const std::vector<std::size_t>& rowNumbers = {});
     // Sets or removes entries of one month (the window's edit of a cell, and every undo).
     Outcome<ChangeReport> changeEntries(int year, int month,
                                         const std::vector<EntryChange>& changes);
@@ -194,10 +205,26 @@ public:
     Outcome<ChangeReport> copyToNextMonth(int year, int month);
 
     // Opening balances from rows whose first row names the columns (OpeningColumns()).
-    Outcome<ChangeReport> importOpening(int year, const std::vector<std::vector<Text>>& rows);
+    // Rows are named as importMonth names them.
+    Outcome<ChangeReport> importOpening(int year, const std::vector<std::vector<Text>>& rows,
+                                        const std::vector<std::size_t>& rowNumbers = {});
     Outcome<std::optional<Opening>> opening(int year, const PersonKey& key);
+    // Sets (or with none removes) an employee's opening balances and recomputes their months;
+    // the previous balances are the inverse. Refused as importOpening refuses a row.
+    Outcome<std::optional<Opening>> putOpening(int year, const PersonKey& key,
+                                               const std::optional<Opening>& opening);
 
     Outcome<MonthView> showMonth(int year, int month);
+    // One employee's line of a month; none without an entry.
+    Outcome<std::optional<MonthLine>> showLine(int year, int month, const PersonKey& key);
+    // The year and month to work on: of the latest year with employees, the latest open month
+    // with entries, else the month after the last declared one (December when all are); none
+    // while the ledger has no employee.
+    struct YearMonth {
+        int year = 0, month = 0;
+        friend bool operator==(const YearMonth&, const YearMonth&) = default;
+    };
+    Outcome<std::optional<YearMonth>> latestOpenMonth();
     Outcome<std::optional<Entry>> entry(int year, int month, const PersonKey& key);
 
     Outcome<void> declareMonth(int year, int month);
@@ -207,6 +234,15 @@ public:
     // For each resident with an annual bonus: the bonus taxed on its own against added to its
     // month, over the whole year (months not yet entered projected from the last one entered).
     Outcome<std::vector<BonusChoice>> compareBonuses(int year);
+    // How a bonus entered without its method is taxed: on its own for a resident in a year the
+    // law allows it, else added to its month.
+    BonusMethod defaultBonusMethod(int year, bool resident) const;
+    // The same for one employee; none for a non-resident or an employee without a bonus.
+    Outcome<std::optional<BonusChoice>> compareBonus(int year, const PersonKey& key);
+
+    // Runs `work`, a sequence of the operations above, as one transaction: when it fails,
+    // nothing of it is kept.
+    Outcome<void> atomically(const std::function<Outcome<void>()>& work);
 
     struct Impl;
 

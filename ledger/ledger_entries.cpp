@@ -103,8 +103,8 @@ Outcome<void> WriteEntry(Ledger::Impl& impl, std::int64_t employeeId, const Stor
         "special_additional, other, relief, bonus, bonus_separate, method, table_year, "
         "cum_income, cum_tax_free, cum_basic, cum_special, cum_special_additional, cum_other, "
         "cum_relief, cum_withheld, taxable, rate, quick, cum_tax, withholding, bonus_tax, "
-        "after_tax) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, "
-        "?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, ?26, ?27)");
+        "after_tax, remark) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, "
+        "?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, ?26, ?27, ?28)");
     if (!s) return s.problem();
     sql::Statement& w = **s;
     auto opt = [&](int i, const std::optional<std::int64_t>& v) {
@@ -140,6 +140,7 @@ Outcome<void> WriteEntry(Ledger::Impl& impl, std::int64_t employeeId, const Stor
     w.bind(25, e.withholding);
     w.bind(26, e.bonusTax);
     w.bind(27, e.afterTax);
+    w.bind(28, e.remark);
     return w.run();
 }
 
@@ -339,13 +340,52 @@ Text Who(const Resolved& r) {
 
 } // namespace
 
+namespace {
+
+// The opening balances of the year's employees, by employee, in one query.
+Outcome<std::unordered_map<std::int64_t, OpeningRow>> YearOpenings(Ledger::Impl& impl, int year) {
+    Outcome<sql::Statement*> s = impl.db->cached(
+        "SELECT o.employee, o.through_month, o.income, o.tax_free, o.basic, o.special, "
+        "o.special_additional, o.other, o.relief, o.withheld FROM opening o JOIN employee e ON "
+        "e.id = o.employee WHERE e.year = ?1");
+    if (!s) return s.problem();
+    (*s)->bind(1, year);
+    std::unordered_map<std::int64_t, OpeningRow> out;
+    for (;;) {
+        Outcome<bool> row = (*s)->step();
+        if (!row) return row.problem();
+        if (!*row) break;
+        const sql::Statement& r = **s;
+        out.emplace(r.int64(0), OpeningRow{static_cast<int>(r.int64(1)), r.int64(2), r.int64(3),
+                                           r.int64(4), r.int64(5), r.int64(6), r.int64(7),
+                                           r.int64(8), r.int64(9)});
+    }
+    (*s)->reset();
+    return out;
+}
+
+} // namespace
+
 Outcome<ChangeReport> Apply(Ledger::Impl& impl, int year, int month,
                             const std::vector<Resolved>& changes, const Progress& progress) {
     ChangeReport report;
     Text refused;
+    // Many changes (an import) read the year's opening balances at once.
+    std::optional<std::unordered_map<std::int64_t, OpeningRow>> openings;
+    if (changes.size() >= 64) {
+        Outcome<std::unordered_map<std::int64_t, OpeningRow>> all = YearOpenings(impl, year);
+        if (!all) return all.problem();
+        openings = std::move(*all);
+    }
     for (std::size_t i = 0; i < changes.size(); ++i) {
         const Resolved& c = changes[i];
-        Outcome<std::optional<OpeningRow>> opening = ReadOpening(impl, c.employee.id);
+        Outcome<std::optional<OpeningRow>> opening = std::optional<OpeningRow>();
+        if (openings) {
+            if (auto it = openings->find(c.employee.id); it != openings->end())
+                opening = std::optional<OpeningRow>(it->second);
+        } else {
+            opening = ReadOpening(impl, c.employee.id);
+        }
         if (!opening) return opening.problem();
         if (c.entry) {
             Outcome<std::optional<Text>> why =
@@ -398,7 +438,7 @@ const std::vector<Text>& ImportColumns() {
         ColumnName("银行卡号"),     ColumnName("居民"),         ColumnName("本月收入"),
         ColumnName("本月免税收入"), ColumnName("本月专项扣除"), ColumnName("本月专项附加扣除"),
         ColumnName("本月其他扣除"), ColumnName("减免税额"),     ColumnName("全年一次性奖金"),
-        ColumnName("奖金计税方式")};
+        ColumnName("奖金计税方式"), ColumnName("备注")};
     return columns;
 }
 
@@ -520,6 +560,35 @@ Outcome<std::optional<Entry>> Ledger::entry(int year, int month, const PersonKey
     return out;
 }
 
+namespace detail {
+
+MonthLine ReadLine(const sql::Statement& s) {
+    auto opt = [](const std::optional<std::int64_t>& v) -> std::optional<Exact> {
+        if (!v) return std::nullopt;
+        return Amount(*v);
+    };
+    MonthLine line;
+    line.employee = ReadEmployee(s, 0);
+    const StoredEntry e = ReadEntry(s, 10);
+    line.month = e.month;
+    line.entry = ToEntry(line.employee.key, e);
+    line.method = e.method == 2 ? Method::Monthly : Method::Cumulative;
+    line.tableYear = static_cast<int>(e.tableYear.value_or(0));
+    line.cumulativeIncome = Amount(e.cumIncome);
+    line.cumulativeBasicDeduction = Amount(e.cumBasic);
+    line.taxable = opt(e.taxable);
+    line.ratePercent = opt(e.rate);
+    line.quickDeduction = opt(e.quick);
+    line.cumulativeTax = opt(e.cumTax);
+    line.withheldBefore = Amount(e.cumWithheld - e.withholding);
+    line.withholding = Amount(e.withholding);
+    line.bonusTax = Amount(e.bonusTax);
+    line.afterTax = Amount(e.afterTax);
+    return line;
+}
+
+} // namespace detail
+
 Outcome<MonthView> Ledger::showMonth(int year, int month) {
     Impl& impl = *m_impl;
     MonthView view;
@@ -536,31 +605,11 @@ Outcome<MonthView> Ledger::showMonth(int year, int month) {
     if (!s) return s.problem();
     (*s)->bind(1, year);
     (*s)->bind(2, month);
-    auto opt = [](const std::optional<std::int64_t>& v) -> std::optional<Exact> {
-        if (!v) return std::nullopt;
-        return Amount(*v);
-    };
     for (;;) {
         Outcome<bool> row = (*s)->step();
         if (!row) return row.problem();
         if (!*row) break;
-        MonthLine line;
-        line.employee = ReadEmployee(**s, 0);
-        const StoredEntry e = ReadEntry(**s, 10);
-        line.month = e.month;
-        line.entry = ToEntry(line.employee.key, e);
-        line.method = e.method == 2 ? Method::Monthly : Method::Cumulative;
-        line.tableYear = static_cast<int>(e.tableYear.value_or(0));
-        line.cumulativeIncome = Amount(e.cumIncome);
-        line.cumulativeBasicDeduction = Amount(e.cumBasic);
-        line.taxable = opt(e.taxable);
-        line.ratePercent = opt(e.rate);
-        line.quickDeduction = opt(e.quick);
-        line.cumulativeTax = opt(e.cumTax);
-        line.withheldBefore = Amount(e.cumWithheld - e.withholding);
-        line.withholding = Amount(e.withholding);
-        line.bonusTax = Amount(e.bonusTax);
-        line.afterTax = Amount(e.afterTax);
+        MonthLine line = ReadLine(**s);
         view.lines.push_back(std::move(line));
     }
     (*s)->reset();
@@ -592,7 +641,8 @@ std::vector<Text> MonthColumns() {
                           "奖金计税方式",
                           "奖金税额",
                           "计税方法",
-                          "证件号码校验"})
+                          "证件号码校验",
+                          "备注"})
         names.push_back(sysText(n));
     return names;
 }
@@ -623,7 +673,8 @@ std::vector<Text> MonthCells(const MonthLine& l) {
             e.bonus.isZero() ? Text{} : BonusMethodText(e.bonusMethod),
             ToText(l.bonusTax),
             l.method == Method::Cumulative ? sysText("累计预扣法") : sysText("按月计税（非居民）"),
-            l.employee.idCheckFailed ? sysText("校验位不符") : Text{}};
+            l.employee.idCheckFailed ? sysText("校验位不符") : Text{},
+            e.remark};
 }
 
 } // namespace iit::ledger

@@ -14,7 +14,8 @@ using namespace detail;
 
 Outcome<ChangeReport> Ledger::importMonth(int year, int month,
                                           const std::vector<std::vector<Text>>& rows,
-                                          const Progress& progress) {
+                                          const Progress& progress,
+                                          const std::vector<std::size_t>& rowNumbers) {
     Impl& impl = *m_impl;
     if (rows.empty()) return fail(sysText("没有标题行"));
     // The header names the columns; spaces inside names are ignored.
@@ -32,6 +33,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         Relief,
         Bonus,
         Method,
+        Remark,
         kCols
     };
     int at[kCols];
@@ -50,8 +52,9 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
     if (!t) return t.problem();
     if (Outcome<void> r = CheckMonthOpen(impl, year, month); !r) return r.problem();
 
-    // The year's employees, once.
+    // The year's employees, once; and the 证件类型 of each number held under one type only.
     std::unordered_map<std::string, EmployeeRow> known;
+    std::unordered_map<std::string, std::optional<Text>> typeOfNumber;
     {
         static const std::string sql =
             std::string("SELECT e.id, ") + kEmployeeColumns + " FROM employee e WHERE e.year = ?1";
@@ -63,11 +66,16 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
             if (!row) return row.problem();
             if (!*row) break;
             EmployeeRow e{(*s)->int64(0), ReadEmployee(**s, 1)};
+            auto [type, fresh] =
+                typeOfNumber.emplace(Utf8(e.employee.key.idNumber), e.employee.key.idType);
+            if (!fresh) type->second.reset(); // two types: the row must say which
             known.emplace(KeyString(e.employee.key), std::move(e));
         }
         (*s)->reset();
     }
 
+    // The number a row is named by: its own, or its position with the header as row 1.
+    auto numberOf = [&](std::size_t r) { return r < rowNumbers.size() ? rowNumbers[r] : r + 1; };
     Text errors;
     auto refuse = [&](std::size_t row, const Text& why) {
         if (!errors.empty()) errors += Text::fromBytes("\n");
@@ -76,8 +84,8 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
     std::unordered_map<std::string, std::size_t> seen;
     std::vector<Resolved> changes;
     std::vector<std::pair<std::size_t, Employee>> toAdd; // index into changes, new employee
+    std::vector<Employee> previous;                      // employees as they were before an update
     const Text empty;
-    const engine::WithholdingTable* table = impl.tables.annual.forYear(year);
     for (std::size_t r = 1; r < rows.size(); ++r) {
         const std::vector<Text>& row = rows[r];
         auto cell = [&](int k) -> const Text& {
@@ -96,11 +104,17 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         };
         PersonKey key;
         key.idType = Text::fromUtf8(engine::TrimCell(Utf8(cell(Type))));
-        if (key.idType.empty()) key.idType = IdentityCardType();
         std::string number(engine::TrimCell(Utf8(cell(Number))));
         for (char& ch : number)
             if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
         key.idNumber = Text::fromUtf8(number);
+        // Without a 证件类型, the number is the year's employee's who holds it, else an
+        // identity card's.
+        if (key.idType.empty()) {
+            auto held = typeOfNumber.find(number);
+            key.idType = held != typeOfNumber.end() && held->second ? *held->second
+                                                                    : IdentityCardType();
+        }
         if (number.empty()) problem(sysText("证件号码为空"));
         const Text name = Text::fromUtf8(engine::TrimCell(Utf8(cell(Name))));
         if (name.empty()) problem(sysText("姓名为空"));
@@ -132,7 +146,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         }
         const std::string keyString = KeyString(key);
         if (!number.empty()) {
-            auto [it, fresh] = seen.emplace(keyString, r + 1);
+            auto [it, fresh] = seen.emplace(keyString, numberOf(r));
             if (!fresh)
                 problem(sysText("证件号码与第") + Text::fromBytes(std::to_string(it->second)) +
                         sysText("行重复"));
@@ -149,15 +163,16 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         } else {
             // A bonus without a method is taxed on its own where the law allows it.
             e.bonusSeparate =
-                e.bonus > 0 && isResident && table && table->bonusSeparateAllowed(year);
+                e.bonus > 0 && defaultBonusMethod(year, isResident) == BonusMethod::Separate;
         }
+        e.remark = engine::TrimCell(Utf8(cell(Remark)));
         if (!why.empty()) {
-            refuse(r + 1, why);
+            refuse(numberOf(r), why);
             continue;
         }
         Resolved c;
         c.entry = e;
-        c.row = r + 1;
+        c.row = numberOf(r);
         if (found != known.end()) {
             c.employee = found->second;
             const bool rename = c.employee.employee.name != name;
@@ -169,9 +184,10 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
                 if (!card.empty()) updated.bankCard = card;
                 if (resident) updated.resident = *resident;
                 if (updated.resident != c.employee.employee.resident) {
-                    refuse(r + 1, sysText("已有此人，居民身份请在职工信息中修改"));
+                    refuse(numberOf(r), sysText("已有此人，居民身份请在职工信息中修改"));
                     continue;
                 }
+                previous.push_back(c.employee.employee);
                 c.employee.employee = updated;
                 toAdd.emplace_back(changes.size(), updated); // an update of name or card
             }
@@ -224,6 +240,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
     for (auto& [index, employee] : toAdd)
         if (changes[index].employee.id != 0 && known.find(KeyString(employee.key)) == known.end())
             report->newEmployees.push_back(employee.key);
+    report->previousEmployees = std::move(previous);
     if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
     return report;
 }

@@ -46,6 +46,7 @@ struct StoredEntry {
                  cumSpecialAdditional = 0, cumOther = 0, cumRelief = 0, cumWithheld = 0;
     std::optional<std::int64_t> taxable, rate, quick, cumTax;
     std::int64_t withholding = 0, bonusTax = 0, afterTax = 0;
+    std::string remark; // UTF-8
 
     bool sameFigures(const StoredEntry& o) const;
     bool sameInput(const StoredEntry& o) const;
@@ -113,6 +114,9 @@ std::string Utf8(const Text& t);
 std::string WithoutSpaces(const Text& t);
 // The key of an employee of a year in a map.
 std::string KeyString(const PersonKey& key);
+
+// A line of a month from kEmployeeColumns followed by kEntryColumns.
+MonthLine ReadLine(const sql::Statement& s);
 
 // "第N行：" and a reason.
 Text RowMessage(std::size_t row, const Text& why);

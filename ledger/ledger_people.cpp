@@ -113,6 +113,52 @@ Outcome<void> CheckMonths(const Employee& e) {
     return {};
 }
 
+// The bonus comparison of one employee: the bonus taxed on its own, else the largest added to a
+// month; none without a bonus.
+Outcome<std::optional<BonusChoice>> CompareOne(Ledger::Impl& impl,
+                                               const engine::WithholdingTable& table,
+                                               const EmployeeRow& row) {
+    Outcome<std::vector<StoredEntry>> entries = Entries(impl, row.id);
+    if (!entries) return entries.problem();
+    Outcome<std::optional<OpeningRow>> opening = ReadOpening(impl, row.id);
+    if (!opening) return opening.problem();
+    const StoredEntry* chosen = nullptr;
+    for (const StoredEntry& e : *entries) {
+        if (e.bonus <= 0) continue;
+        if (e.bonusSeparate) {
+            chosen = &e;
+            break;
+        }
+        if (!chosen || e.bonus > chosen->bonus) chosen = &e;
+    }
+    if (!chosen) return std::optional<BonusChoice>();
+    engine::BonusPlan plan;
+    if (*opening) plan.opening = StateOf(**opening);
+    plan.options = row.employee.options;
+    plan.joinMonth = row.employee.joinMonth.value_or(entries->front().month);
+    plan.lastMonth = row.employee.leftMonth.value_or(12);
+    plan.bonusMonth = chosen->month;
+    plan.bonus = Amount(chosen->bonus);
+    for (const StoredEntry& e : *entries) {
+        engine::PlannedMonth m;
+        m.month = e.month;
+        std::int64_t income = e.income.value_or(0);
+        if (&e != chosen && !e.bonusSeparate) income += e.bonus;
+        m.amounts.income = Amount(income);
+        m.amounts.taxFree = Amount(e.taxFree);
+        m.amounts.special = Amount(e.special);
+        m.amounts.specialAdditional = Amount(e.specialAdditional);
+        m.amounts.other = Amount(e.other);
+        m.amounts.relief = Amount(e.relief);
+        plan.months.push_back(m);
+    }
+    Outcome<engine::BonusComparison> c = engine::CompareBonus(table, impl.tables.monthly, plan);
+    if (!c) return fail(Whom(row.employee) + sysText("：") + c.problem().message);
+    return std::optional<BonusChoice>(
+        BonusChoice{row.employee, chosen->month, plan.bonus,
+                    chosen->bonusSeparate ? BonusMethod::Separate : BonusMethod::Combined, *c});
+}
+
 } // namespace
 
 Outcome<std::vector<Employee>> Ledger::listEmployees(int year) {
@@ -246,7 +292,8 @@ const std::vector<Text>& OpeningColumns() {
     return columns;
 }
 
-Outcome<ChangeReport> Ledger::importOpening(int year, const std::vector<std::vector<Text>>& rows) {
+Outcome<ChangeReport> Ledger::importOpening(int year, const std::vector<std::vector<Text>>& rows,
+                                            const std::vector<std::size_t>& rowNumbers) {
     Impl& impl = *m_impl;
     if (rows.empty()) return fail(sysText("没有标题行"));
     const engine::WithholdingTable* table = impl.tables.annual.forYear(year);
@@ -315,7 +362,7 @@ Outcome<ChangeReport> Ledger::importOpening(int year, const std::vector<std::vec
         }
         if (!why.empty()) {
             if (!errors.empty()) errors += Text::fromBytes("\n");
-            errors += RowMessage(r + 1, why);
+            errors += RowMessage(r < rowNumbers.size() ? rowNumbers[r] : r + 1, why);
             continue;
         }
         Outcome<std::optional<EmployeeRow>> found = FindEmployee(impl, year, employee.key);
@@ -344,7 +391,7 @@ Outcome<ChangeReport> Ledger::importOpening(int year, const std::vector<std::vec
         }
         if (!why.empty()) {
             if (!errors.empty()) errors += Text::fromBytes("\n");
-            errors += RowMessage(r + 1, why);
+            errors += RowMessage(r < rowNumbers.size() ? rowNumbers[r] : r + 1, why);
             continue;
         }
         Outcome<std::optional<OpeningRow>> old = ReadOpening(impl, row.id);
@@ -457,49 +504,76 @@ Outcome<std::vector<BonusChoice>> Ledger::compareBonuses(int year) {
         (*s)->reset();
     }
     for (const EmployeeRow& row : employees) {
-        Outcome<std::vector<StoredEntry>> entries = Entries(impl, row.id);
-        if (!entries) return entries.problem();
-        Outcome<std::optional<OpeningRow>> opening = ReadOpening(impl, row.id);
-        if (!opening) return opening.problem();
-        // The bonus compared: the one taxed on its own, else the largest added to a month.
-        const StoredEntry* chosen = nullptr;
-        for (const StoredEntry& e : *entries) {
-            if (e.bonus <= 0) continue;
-            if (e.bonusSeparate) {
-                chosen = &e;
-                break;
-            }
-            if (!chosen || e.bonus > chosen->bonus) chosen = &e;
-        }
-        if (!chosen) continue;
-        engine::BonusPlan plan;
-        if (*opening) plan.opening = StateOf(**opening);
-        plan.options = row.employee.options;
-        plan.joinMonth = row.employee.joinMonth.value_or(entries->front().month);
-        plan.lastMonth = row.employee.leftMonth.value_or(12);
-        plan.bonusMonth = chosen->month;
-        plan.bonus = Amount(chosen->bonus);
-        for (const StoredEntry& e : *entries) {
-            engine::PlannedMonth m;
-            m.month = e.month;
-            std::int64_t income = e.income.value_or(0);
-            if (&e != chosen && !e.bonusSeparate) income += e.bonus;
-            m.amounts.income = Amount(income);
-            m.amounts.taxFree = Amount(e.taxFree);
-            m.amounts.special = Amount(e.special);
-            m.amounts.specialAdditional = Amount(e.specialAdditional);
-            m.amounts.other = Amount(e.other);
-            m.amounts.relief = Amount(e.relief);
-            plan.months.push_back(m);
-        }
-        Outcome<engine::BonusComparison> c =
-            engine::CompareBonus(*table, impl.tables.monthly, plan);
-        if (!c) return fail(Whom(row.employee) + sysText("：") + c.problem().message);
-        out.push_back(
-            BonusChoice{row.employee, chosen->month, plan.bonus,
-                        chosen->bonusSeparate ? BonusMethod::Separate : BonusMethod::Combined, *c});
+        Outcome<std::optional<BonusChoice>> c = CompareOne(impl, *table, row);
+        if (!c) return c.problem();
+        if (*c) out.push_back(std::move(**c));
     }
     return out;
+}
+
+BonusMethod Ledger::defaultBonusMethod(int year, bool resident) const {
+    const engine::WithholdingTable* table = m_impl->tables.annual.forYear(year);
+    return resident && table && table->bonusSeparateAllowed(year) ? BonusMethod::Separate
+                                                                  : BonusMethod::Combined;
+}
+
+Outcome<std::optional<BonusChoice>> Ledger::compareBonus(int year, const PersonKey& key) {
+    Impl& impl = *m_impl;
+    const engine::WithholdingTable* table = impl.tables.annual.forYear(year);
+    if (!table) return fail(Text::fromBytes(std::to_string(year)) + sysText("年没有预扣率表"));
+    Outcome<std::optional<EmployeeRow>> found = FindEmployee(impl, year, key);
+    if (!found) return found.problem();
+    if (!*found || !(*found)->employee.resident || !table->bonusSeparateAllowed(year))
+        return std::optional<BonusChoice>();
+    return CompareOne(impl, *table, **found);
+}
+
+Outcome<std::optional<Opening>> Ledger::putOpening(int year, const PersonKey& key,
+                                                   const std::optional<Opening>& opening) {
+    Impl& impl = *m_impl;
+    Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(*impl.db);
+    if (!t) return t.problem();
+    Outcome<std::optional<EmployeeRow>> found = FindEmployee(impl, year, key);
+    if (!found) return found.problem();
+    if (!*found) return fail(sysText("台账中没有此人：") + key.idNumber);
+    const EmployeeRow& row = **found;
+    Outcome<bool> declared = HasDeclaredEntry(impl, year, row.id);
+    if (!declared) return declared.problem();
+    if (*declared) return fail(Whom(row.employee) + sysText("已有申报的月份，期初数不能再改"));
+    Outcome<std::vector<StoredEntry>> entries = Entries(impl, row.id);
+    if (!entries) return entries.problem();
+    Outcome<std::optional<OpeningRow>> old = ReadOpening(impl, row.id);
+    if (!old) return old.problem();
+    if (opening) {
+        const Opening& o = *opening;
+        if (o.throughMonth < 1 || o.throughMonth > 11) return fail(sysText("截至月份应为1到11"));
+        for (const Exact* v : {&o.income, &o.taxFree, &o.basicDeduction, &o.special,
+                               &o.specialAdditional, &o.other, &o.relief, &o.withheld})
+            if (!engine::ToFen(*v) || v->sign() < 0 || *v > Exact(engine::kLargestAmount))
+                return fail(sysText("金额应为0到10^12之间的两位小数"));
+        if (!entries->empty() && entries->front().month <= o.throughMonth)
+            return fail(Whom(row.employee) + MonthText(entries->front().month) +
+                        sysText("已有工资，期初数只能截至此前的月份"));
+        if (Outcome<void> w = WriteOpening(impl, row.id,
+                                           OpeningRow{o.throughMonth, Fen(o.income), Fen(o.taxFree),
+                                                      Fen(o.basicDeduction), Fen(o.special),
+                                                      Fen(o.specialAdditional), Fen(o.other),
+                                                      Fen(o.relief), Fen(o.withheld)});
+            !w)
+            return w.problem();
+    } else if (*old) {
+        Outcome<sql::Statement*> d = impl.db->cached("DELETE FROM opening WHERE employee = ?1");
+        if (!d) return d.problem();
+        (*d)->bind(1, row.id);
+        if (Outcome<void> r = (*d)->run(); !r) return r.problem();
+    }
+    if (!entries->empty()) {
+        Outcome<Recomputed> n = Recompute(impl, year, row, 1, false, std::nullopt);
+        if (!n) return n.problem();
+    }
+    if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
+    if (!*old) return std::optional<Opening>();
+    return std::optional<Opening>(ToOpening(key, **old));
 }
 
 } // namespace iit::ledger

@@ -16,7 +16,7 @@ const char* const kEntryColumns =
     "x.bonus, x.bonus_separate, x.method, x.table_year, x.cum_income, x.cum_tax_free, "
     "x.cum_basic, x.cum_special, x.cum_special_additional, x.cum_other, x.cum_relief, "
     "x.cum_withheld, x.taxable, x.rate, x.quick, x.cum_tax, x.withholding, x.bonus_tax, "
-    "x.after_tax";
+    "x.after_tax, x.remark";
 
 StoredEntry ReadEntry(const sql::Statement& s, int c) {
     auto opt = [&](int i) -> std::optional<std::int64_t> {
@@ -50,13 +50,14 @@ StoredEntry ReadEntry(const sql::Statement& s, int c) {
     e.withholding = s.int64(c + 23);
     e.bonusTax = s.int64(c + 24);
     e.afterTax = s.int64(c + 25);
+    e.remark = std::string(s.text(c + 26));
     return e;
 }
 
 bool StoredEntry::sameInput(const StoredEntry& o) const {
     return income == o.income && taxFree == o.taxFree && special == o.special &&
            specialAdditional == o.specialAdditional && other == o.other && relief == o.relief &&
-           bonus == o.bonus && bonusSeparate == o.bonusSeparate;
+           bonus == o.bonus && bonusSeparate == o.bonusSeparate && remark == o.remark;
 }
 
 bool StoredEntry::sameFigures(const StoredEntry& o) const {
@@ -79,6 +80,7 @@ Entry ToEntry(const PersonKey& key, const StoredEntry& e) {
     out.relief = Amount(e.relief);
     out.bonus = Amount(e.bonus);
     out.bonusMethod = e.bonusSeparate ? BonusMethod::Separate : BonusMethod::Combined;
+    out.remark = Text::fromUtf8(e.remark);
     return out;
 }
 
@@ -93,6 +95,7 @@ StoredEntry FromEntry(int month, const Entry& e) {
     out.relief = Fen(e.relief);
     out.bonus = Fen(e.bonus);
     out.bonusSeparate = e.bonusMethod == BonusMethod::Separate;
+    out.remark = Utf8(e.remark);
     return out;
 }
 
@@ -129,8 +132,15 @@ const char* const kEmployeeColumns =
     "e.from_january, e.annual_deduction, e.id_check_failed";
 
 Employee ReadEmployee(const sql::Statement& s, int c) {
+    // Nearly every employee has the same 证件类型: it is converted once.
+    thread_local std::string lastType;
+    thread_local Text lastTypeText;
     Employee e;
-    e.key.idType = Text::fromUtf8(s.text(c));
+    if (s.text(c) != lastType) {
+        lastType = s.text(c);
+        lastTypeText = Text::fromUtf8(lastType);
+    }
+    e.key.idType = lastTypeText;
     e.key.idNumber = Text::fromUtf8(s.text(c + 1));
     e.name = Text::fromUtf8(s.text(c + 2));
     e.bankCard = Text::fromUtf8(s.text(c + 3));

@@ -118,16 +118,22 @@ Problem Connection::problem(int code) const {
 }
 
 Outcome<std::unique_ptr<Transaction>> Transaction::begin(Connection& connection) {
-    if (Outcome<void> r = connection.exec("BEGIN IMMEDIATE"); !r) return r.problem();
-    return std::unique_ptr<Transaction>(new Transaction(connection));
+    // Inside a transaction already: a savepoint, so that the outer one keeps or drops it whole.
+    const bool nested = sqlite3_get_autocommit(connection.handle()) == 0;
+    if (Outcome<void> r = connection.exec(nested ? "SAVEPOINT nested" : "BEGIN IMMEDIATE"); !r)
+        return r.problem();
+    return std::unique_ptr<Transaction>(new Transaction(connection, nested));
 }
 
 Transaction::~Transaction() {
-    if (m_open) sqlite3_exec(m_connection.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    if (!m_open) return;
+    sqlite3_exec(m_connection.handle(),
+                 m_nested ? "ROLLBACK TO nested; RELEASE nested" : "ROLLBACK", nullptr, nullptr,
+                 nullptr);
 }
 
 Outcome<void> Transaction::commit() {
-    Outcome<void> r = m_connection.exec("COMMIT");
+    Outcome<void> r = m_connection.exec(m_nested ? "RELEASE nested" : "COMMIT");
     if (r) m_open = false;
     return r;
 }

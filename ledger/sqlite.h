@@ -76,7 +76,8 @@ private:
 
 // A write transaction (BEGIN IMMEDIATE: the write lock is taken first, waiting for the busy
 // timeout, so that a transaction that reads before it writes never fails to upgrade). Rolled
-// back when it is destroyed without commit().
+// back when it is destroyed without commit(). Begun inside another it is a savepoint of that
+// one: its commit keeps its changes for the outer transaction to commit or roll back.
 class Transaction {
 public:
     static Outcome<std::unique_ptr<Transaction>> begin(Connection& connection);
@@ -86,8 +87,9 @@ public:
     Outcome<void> commit();
 
 private:
-    explicit Transaction(Connection& c) : m_connection(c) {}
+    Transaction(Connection& c, bool nested) : m_connection(c), m_nested(nested) {}
     Connection& m_connection;
+    bool m_nested;
     bool m_open = true;
 };
 

@@ -3,6 +3,7 @@
 #include "ui_MainWindow.h"
 
 #include "batch/batch_window.h"
+#include "ledger/ledger_window.h"
 #include "engine/bracket_table.h"
 #include "mainwindow/calculate.h"
 #include "mainwindow/startup.h"
@@ -114,6 +115,10 @@ void MainWindow::bindEvents() {
             },
             this, false);
     });
+    // The payroll ledger, modal like the batch window.
+    onClick("按钮工资台账", [this] {
+        ledger::OpenLedgerWindow([this] { return EmployerOf(m_employer->content()); }, this);
+    });
     onClick("按钮说明", &MainWindow::showDescription);
     onClick("按钮退出", &MainWindow::exitProgram);
 
@@ -189,7 +194,8 @@ void MainWindow::startUp() {
     for (const char* unit : {"按钮零", "按钮一", "按钮二", "按钮三", "按钮四", "按钮五", "按钮六",
                              "按钮七", "按钮八", "按钮九", "按钮零零"})
         face(unit, "key_digit");
-    for (const char* unit : {"按钮计算", "按钮批量", "按钮税率表", "按钮说明", "按钮退出"})
+    for (const char* unit :
+         {"按钮计算", "按钮批量", "按钮工资台账", "按钮税率表", "按钮说明", "按钮退出"})
         face(unit, "key_command");
 
     setModePicture(false);
@@ -294,11 +300,14 @@ void MainWindow::exitProgram() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    // A modal window open over this one (the batch window) is asked first, with its own
-    // unsaved-changes question; the program ends only when that window has closed.
-    if (QWidget* modal = gui::OpenModalWindow(); modal && !modal->close()) {
-        event->ignore();
-        return;
+    // The modal windows open over this one (the batch window, the ledger over it) are asked
+    // first, the uppermost first, each with its own unsaved-changes question; the program ends
+    // only when they have all closed.
+    while (QWidget* modal = gui::OpenModalWindow()) {
+        if (!modal->close() || modal->isVisible()) {
+            event->ignore();
+            return;
+        }
     }
     QWidget::closeEvent(event);
 }

@@ -437,6 +437,18 @@ void clearGlyph(QPainter& p) {
     p.drawLine(QPointF(17.6, 13.6), QPointF(17.3, 19.6));
 }
 
+// The payroll ledger: a bound book, its spine filled, the ruled lines of its page.
+void ledgerGlyph(QPainter& p) {
+    const QColor ink = p.pen().color();
+    p.drawPath(roundedRect(QRectF(10, 7, 13, 15), 1.4));
+    p.setPen(Qt::NoPen);
+    p.setBrush(ink);
+    p.drawRect(QRectF(10, 7, 3.2, 15));
+    p.setPen(QPen(ink, 1.1, Qt::SolidLine, Qt::RoundCap));
+    for (int line = 0; line < 3; ++line)
+        p.drawLine(QPointF(15.6, 11 + line * 3), QPointF(20.6, 11 + line * 3));
+}
+
 // The batch window's command panel: a raised graphite card; the separator units draw the
 // dark line of each groove and the card the light edge below it.
 void drawSidePanel(QPainter& p) {
@@ -448,7 +460,7 @@ void drawSidePanel(QPainter& p) {
     p.setBrush(Qt::NoBrush);
     p.drawPath(roundedRect(card.adjusted(1, 1, -1, -1), 9));
     p.setPen(QPen(QColor(255, 255, 255, 22), 1));
-    for (int y : {40, 83, 126, 169, 212, 255, 299})
+    for (int y : {38, 76, 114, 152, 190, 228, 266, 304})
         p.drawLine(QPointF(15, y + 1.5), QPointF(87, y + 1.5));
 }
 
@@ -500,8 +512,8 @@ int main(int argc, char** argv) {
          keyFace(48, 48, QColor(0xf9, 0xc4, 0x6b), QColor(0xe0, 0x8d, 0x22))},
         {"key_digit", 48, 48, false,
          keyFace(48, 48, QColor(0xee, 0xf1, 0xf5), QColor(0xcc, 0xd3, 0xdc))},
-        {"key_command", 96, 48, false,
-         keyFace(96, 48, QColor(0x4d, 0xd0, 0xbb), QColor(0x1d, 0x8e, 0x7e))},
+        {"key_command", 96, 40, false,
+         keyFace(96, 40, QColor(0x4d, 0xd0, 0xbb), QColor(0x1d, 0x8e, 0x7e))},
         {"kind_wages", 69, 20, false, kindFace(QStringLiteral("薪金收入"), false)},
         {"kind_wages_chosen", 69, 20, false, kindFace(QStringLiteral("薪金收入"), true)},
         {"kind_labour", 69, 20, false, kindFace(QStringLiteral("劳务费"), false)},
@@ -523,6 +535,7 @@ int main(int argc, char** argv) {
         {"command_select_all", 32, 30, false, tealCommand(selectAllGlyph)},
         {"command_copy", 32, 30, false, tealCommand(copyGlyph)},
         {"command_print", 32, 30, false, tealCommand(printGlyph)},
+        {"command_ledger", 32, 30, false, tealCommand(ledgerGlyph)},
         {"command_clear", 32, 30, false,
          commandBadge(QColor(0xf2, 0x86, 0x7b), QColor(0xcf, 0x48, 0x3e), QColor(0xff, 0xf4, 0xf2),
                       clearGlyph)},

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Retakes the README's screenshots from the real program under Xvfb, so that they stay true:
 # the main window with a result, the batch window with people pasted in and computed, the
-# rate-table window, and a printed page of the tax payment table (iitcalc-cli print, then
-# pdftoppm). Run after a build:  tools/take_screenshots.sh [BUILD_DIR]  (default build/dev).
+# rate-table window, a printed page of the tax payment table (iitcalc-cli print, then
+# pdftoppm), and the payroll ledger window with a month computed. Run after a build:
+# tools/take_screenshots.sh [BUILD_DIR]  (default build/dev).
 # Needs Xvfb, xdotool, xclip, xsetroot (x11-xserver-utils), ImageMagick and poppler-utils.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -38,7 +39,7 @@ xdotool type --delay 20 "北京某某科技有限公司"
 for key in "156 364" "100 532" "100 532" "100 532"; do
     xdotool mousemove $key click 1
 done
-xdotool mousemove 348 308 click 1 # 计算
+xdotool mousemove 348 304 click 1 # 计算
 sleep 0.8
 grab main-window 40 40 395 552
 
@@ -73,7 +74,7 @@ wait $program 2>/dev/null || true
 program=$!
 wait_for "375x532+50+50"
 sleep 0.5
-xdotool mousemove 348 420 click 1
+xdotool mousemove 348 443 click 1 # 税率表, at (250, 373) in the window, 96 x 40
 wait_for "529x529"
 sleep 0.8
 grab rate-table-window 50 50 529 529
@@ -90,3 +91,80 @@ if "$build/app/iitcalc-cli" --data-dir "$data" print "$people" -o "$data/table.p
 else
     echo "iitcalc-cli print is not available: no printed page" >&2
 fi
+
+# The payroll ledger window on a screen of its own, 1600 x 1000: twenty employees' January
+# pasted, February and March brought forward with their incomes pasted, two bonuses and a new
+# employee in March, a non-resident, January and February declared.
+kill $xvfb 2>/dev/null
+wait $xvfb 2>/dev/null || true
+Xvfb "$display" -screen 0 1600x1000x24 >/dev/null 2>&1 &
+xvfb=$!
+sleep 1
+xsetroot -solid '#e6e9ee'
+ledger="$(mktemp -d)"
+trap 'kill $xvfb 2>/dev/null; rm -rf "$data" "$ledger"' EXIT
+"$build/app/iitcalc" --data-dir "$ledger" >/dev/null 2>&1 &
+program=$!
+wait_for "375x532+50+50"
+sleep 0.5
+xdotool mousemove 180 78 click 1
+xdotool type --delay 20 "北京某某科技有限公司"
+xdotool mousemove 348 396 click 1 # 工资台账, at (250, 326) in the window, 96 x 40
+sleep 2
+tap() { xdotool mousemove "$1" "$2" click 1; sleep 0.4; }
+put() { xclip -selection clipboard -i; sleep 0.3; xdotool key ctrl+v; sleep 1; }
+# The window at (20, 20): the year box, the months (53 pixels apart), 从上月带入 and 申报完成,
+# and the grid's first row with the columns 姓名, 本月收入 and 全年一次性奖金.
+month() { tap $((204 + ($1 - 1) * 53)) 47; }
+row() { echo $((176 + ($1 - 1) * 24)); }
+tap 115 47; xdotool key Up Return; sleep 0.5 # the year before
+month 1
+tap 112 "$(row 1)"
+january="$(printf '%b\n' \
+    "张伟\t110105197501011002\t22000\t\t2310\t1000\t200" \
+    "王芳\t110105197602041075\t8500\t\t892\t\t" \
+    "李娜\t110105197703071142\t22000\t\t2310\t4000\t" \
+    "刘洋\t110105197804101216\t38000\t\t3990\t1000\t" \
+    "陈静\t110105197905131289\t9800\t\t1029\t3000\t200" \
+    "杨磊\t110105198006161358\t9800\t\t1029\t1000\t" \
+    "赵敏\t110105198107191425\t38000\t\t3990\t3000\t" \
+    "黄强\t110105198208221494\t45000\t\t4725\t\t" \
+    "周婷\t110105198309251561\t45000\t\t4725\t\t200" \
+    "吴刚\t110105198410281634\t8500\t\t892\t1000\t" \
+    "徐丽\t110105198511031706\t38000\t\t3990\t1000\t" \
+    "孙浩\t110105198612061779\t26500\t\t2782\t1000\t" \
+    "胡杰\t110105198701091849\t45000\t\t4725\t2000\t" \
+    "朱琳\t110105198802121912\t9800\t\t1029\t4000\t" \
+    "高翔\t110105198903151985\t22000\t\t2310\t\t" \
+    "林晓\t110105199004182053\t45000\t\t4725\t\t" \
+    "何平\t110105199105212127\t31000\t\t3255\t1500\t200" \
+    "郭斌\t11010519920624219X\t22000\t\t2310\t3000\t200" \
+    "马超\t110105199307272267\t22000\t\t2310\t2000\t" \
+    "罗兰\t110105199408022339\t12000\t\t1260\t1500\t")"
+printf '%s\n' "$january" | put
+for m in 2 3; do
+    month $m
+    tap 88 93
+    tap 336 "$(row 1)"
+    printf '%s\n' "$january" | awk -F'\t' -v m=$m '{ print $3 + (m - 1) * 300 }' | put
+done
+tap 750 "$(row 3)"; printf '36000\n' | put
+tap 750 "$(row 8)"; printf '60000\n' | put
+tap 112 "$(row 21)"
+printf '沈若曦\t110105199508160034\t16000\t\t1680\t1500\t\t\t\t\t3月入职\n' | put
+xdotool key Return # no opening balances
+sleep 0.5
+tap 112 "$(row 20)"; tap 1317 404 # a non-resident
+for m in 1 2; do
+    month $m
+    tap 180 93
+    xdotool key y # declared
+    sleep 0.6
+done
+month 3
+tap 112 "$(row 3)"
+xdotool mousemove 900 980
+sleep 0.8
+grab ledger-window 20 20 1560 940
+kill $program
+wait $program 2>/dev/null || true

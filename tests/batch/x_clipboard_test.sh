@@ -17,7 +17,7 @@ out="$(xvfb-run -a -s "-screen 0 1100x800x24" bash -c '
     "$program" --data-dir "$dir" &
     pid=$!
     for i in $(seq 100); do xwininfo -root -tree 2>/dev/null | grep -q "375x532+50+50" && break; sleep 0.1; done
-    # 批量 is at (250, 290) in the main window, 96 x 48.
+    # 批量 is at (250, 280) in the main window, 96 x 40.
     xdotool mousemove 348 364 click 1
     for i in $(seq 100); do xwininfo -root -tree 2>/dev/null | grep -q "943x632" && break; sleep 0.1; done
     sleep 0.5
@@ -29,10 +29,10 @@ out="$(xvfb-run -a -s "-screen 0 1100x800x24" bash -c '
     sleep 0.2
     xdotool key ctrl+v
     sleep 0.8
-    # 全选 and 复制 on the side panel (the panel at (825, 7), the buttons at (18, 135) and (18, 178)).
-    xdotool mousemove 909 208 click 1
+    # 全选 and 复制 on the side panel (the panel at (825, 7), the buttons at (18, 119) and (18, 157)).
+    xdotool mousemove 909 191 click 1
     sleep 0.2
-    xdotool mousemove 909 251 click 1
+    xdotool mousemove 909 229 click 1
     sleep 0.5
     xclip -selection clipboard -o | head -4
     kill $pid

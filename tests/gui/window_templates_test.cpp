@@ -288,7 +288,7 @@ void WindowTemplatesTest::picturesOfTheUnits() {
         QCOMPARE(dense.deviceIndependentSize().toSize(), unit->size());
         ++count;
     }
-    QCOMPARE(count, window == QLatin1String("BatchWindow") ? 7 : 2);
+    QCOMPARE(count, window == QLatin1String("BatchWindow") ? 8 : 2);
 }
 
 void WindowTemplatesTest::picturesOfTheStylesheets_data() {

@@ -153,7 +153,7 @@ TEST_F(LedgerFile, NewerFileIsRefusedUntouched) {
     const std::filesystem::path path = ledger::LedgerPath();
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version=2; PRAGMA wal_checkpoint(TRUNCATE)", nullptr,
+    ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version=3; PRAGMA wal_checkpoint(TRUNCATE)", nullptr,
                            nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(db);
@@ -161,7 +161,7 @@ TEST_F(LedgerFile, NewerFileIsRefusedUntouched) {
     Outcome<ledger::Ledger> newer = ledger::Ledger::open(path, Tables());
     ASSERT_FALSE(newer.ok());
     EXPECT_EQ(newer.problem().message.toUtf8(),
-              "工资台账文件由较新版本的程序建立（格式版本2），本程序只能读写格式版本1的台账，"
+              "工资台账文件由较新版本的程序建立（格式版本3），本程序只能读写格式版本2的台账，"
               "文件未作改动。");
     EXPECT_EQ(readFile(path), bytes);
 }

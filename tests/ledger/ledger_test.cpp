@@ -41,7 +41,7 @@ TEST_F(Ledger, ImportAddsChangesAndKeeps) {
     EXPECT_EQ(r.summary().toUtf8(), "新增0人，修改1人，删除0人，未变1人；新建职工0人，重算1条");
     EXPECT_EQ(cell(1, kLi, "本月应预扣"), "120"); // (9,000 − 5,000) × 3 %
     EXPECT_EQ(cell(1, kZhang, "累计应纳税所得额"), "3250");
-    EXPECT_EQ(ledger::MonthColumns().size(), 24u);
+    EXPECT_EQ(ledger::MonthColumns().size(), 25u);
 }
 
 TEST_F(Ledger, WorkedExampleOverTheYear) {

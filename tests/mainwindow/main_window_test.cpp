@@ -2,6 +2,7 @@
 // fresh data directory.
 #include "database/database.h"
 #include "batch/batch_window.h"
+#include "ledger/ledger_window.h"
 #include "gui/window_runtime.h"
 #include "mainwindow/main_window.h"
 #include "mainwindow/startup.h"
@@ -859,7 +860,8 @@ void MainWindowTest::lockedTableNeverEndsTheProgram() {
 
 QTEST_MAIN(MainWindowTest)
 // A close request to the main window while the modal batch window is open goes to the batch
-// window first: Cancel keeps both open, No closes both.
+// window first (and to the ledger opened over it before that): Cancel keeps both open, No closes
+// both.
 void MainWindowTest::closeGoesToTheModalBatchWindowFirst() {
     open();
     click("按钮批量");
@@ -869,6 +871,11 @@ void MainWindowTest::closeGoesToTheModalBatchWindowFirst() {
     QVERIFY(!m_window->isEnabled());
     batch->sheet().grid().setText(1, 1, iit::Text::fromUtf8("甲"));
     QVERIFY(batch->sheet().HasUnsavedChanges());
+    // The payroll ledger, modal over the batch window: closed first (it keeps nothing unsaved),
+    // then the batch window is asked.
+    auto* ledgerCommand = batch->findChild<QWidget*>(U("图形按钮台账"));
+    QTest::mouseClick(ledgerCommand, Qt::LeftButton, {}, ledgerCommand->rect().center());
+    QVERIFY(iit::gui::OpenWindow(iit::ledger::LedgerWindow::Name()));
 
     QString said;
     m_env->watchdog().expectMessage(QMessageBox::Cancel, &said);
@@ -876,6 +883,7 @@ void MainWindowTest::closeGoesToTheModalBatchWindowFirst() {
     QCOMPARE(said, U("表格内容尚未保存，是否保存？"));
     QVERIFY(m_window->isVisible());
     QVERIFY(batch->isVisible());
+    QVERIFY(!iit::gui::OpenWindow(iit::ledger::LedgerWindow::Name()));
 
     m_env->watchdog().expectMessage(QMessageBox::No);
     QVERIFY(m_window->close());

@@ -1,0 +1,453 @@
+// The ledger window's core without widgets: pastes keyed by identity number, edits, drafts,
+// undo and redo across months, leaving, the month to open on, nested transactions, the format
+// upgrade, and the files and print table of a month.
+#include "ledger/ledger_actions.h"
+#include "ledger/ledger_sheet.h"
+#include "ledger/month_files.h"
+#include "ledger/opening_sheet.h"
+#include "ledger/withholding_print.h"
+#include "tests/ledger/ledger_support.h"
+
+#include "engine/withhold.h"
+
+#include <sqlite3.h>
+
+#include <string>
+
+namespace iit::testing {
+namespace {
+
+using namespace ledger;
+
+std::string Cell(const Grid& g, int row, int column) {
+    return g.text(row, column).toUtf8();
+}
+
+Text T(const char* utf8) {
+    return Text::fromUtf8(utf8);
+}
+
+class Sheet : public LedgerFixture {
+public:
+    std::optional<LedgerSheet> sheet;
+    void SetUp() override {
+        LedgerFixture::SetUp();
+        sheet.emplace(*book);
+        ASSERT_TRUE(sheet->show(2024, 1).ok());
+    }
+    Grid& grid() { return sheet->grid(); }
+    // Pastes UTF-8 clipboard text at (row, column).
+    Outcome<PasteReport> paste(int row, int column, const char* text) {
+        grid().setCurrentCell(row, column);
+        return sheet->paste(T(text));
+    }
+    // Types into a cell as the grid stores an in-place edit.
+    Outcome<ChangeReport> type(int row, int column, const char* text) {
+        EXPECT_TRUE(grid().commitEdit(row, column, T(text)));
+        return sheet->commitCell(row, column);
+    }
+    std::optional<Entry> entryOf(int month, const char* id) {
+        Outcome<std::optional<Entry>> e = book->entry(2024, month, key(id));
+        EXPECT_TRUE(e.ok());
+        return e.ok() ? *e : std::nullopt;
+    }
+};
+
+constexpr const char* kA = "110101199001011237";
+constexpr const char* kB = "110101199002021231";
+constexpr const char* kC = "110101199003031235";
+
+TEST_F(Sheet, PastedMonthComputesAsTheStatelessWithhold) {
+    // Two months pasted: the computed columns agree with withhold on the same rows.
+    const std::vector<std::vector<std::string>> months = {
+        {"甲", kA, "20000", "", "2000", "1000", "", "", "", "", ""},
+        {"乙", kB, "9000", "500", "1000", "", "300", "", "", "", ""},
+        {"丙", kC, "4000", "", "", "", "", "", "", "", ""},
+    };
+    // February pays 500 more.
+    auto income = [](const std::vector<std::string>& r, int month) {
+        return std::to_string(std::stoi(r[2]) + (month - 1) * 500);
+    };
+    std::vector<engine::CellRow> rows;
+    for (int month : {1, 2}) {
+        ASSERT_TRUE(sheet->show(2024, month).ok());
+        std::string text;
+        for (const auto& r : months) {
+            for (std::size_t c = 0; c < r.size(); ++c)
+                text += (c ? "\t" : "") + (c == 2 ? income(r, month) : r[c]);
+            text += "\r\n";
+            rows.push_back({r[0], r[1], std::to_string(month), income(r, month), r[3], r[4], r[5],
+                            r[6]});
+        }
+        Outcome<PasteReport> p = paste(1, kNameColumn, text.c_str());
+        ASSERT_TRUE(p.ok()) << p.problem().message.toUtf8();
+        EXPECT_EQ(p->change.added, 3);
+        EXPECT_EQ(p->change.newEmployees.size(), month == 1 ? 3u : 0u);
+        EXPECT_EQ(p->rowsRead, 3u);
+        EXPECT_EQ(p->rowsLeftOut, 0u);
+    }
+    Outcome<std::vector<engine::CellRow>> expected =
+        engine::Withhold(rows, engine::TaxMode::Gross, *engine::DefaultWithholdingTables().forYear(2024));
+    ASSERT_TRUE(expected.ok());
+    struct Column {
+        int sheet;
+        std::size_t withhold;
+    };
+    const Column compared[] = {{kCumulativeIncomeColumn, 8}, {kCumulativeBasicColumn, 9},
+                               {kTaxableColumn, 10},          {kQuickDeductionColumn, 12},
+                               {kCumulativeTaxColumn, 13},    {kWithheldBeforeColumn, 14},
+                               {kWithholdingColumn, 15},      {kAfterTaxColumn, 16}};
+    for (int month : {1, 2}) {
+        ASSERT_TRUE(sheet->show(2024, month).ok());
+        for (int p = 0; p < 3; ++p) {
+            const engine::CellRow& want = (*expected)[static_cast<std::size_t>((month - 1) * 3 + p)];
+            for (const Column& c : compared)
+                EXPECT_EQ(Cell(grid(), p + 1, c.sheet), want[c.withhold])
+                    << "month " << month << " row " << p + 1 << " " << SheetLayoutOf(c.sheet).caption;
+            EXPECT_EQ(Cell(grid(), p + 1, kRateColumn), want[11] + "%");
+        }
+    }
+    EXPECT_EQ(Cell(sheet->totalsGrid(), 1, kNameColumn), "3人");
+}
+
+TEST_F(Sheet, APasteKeysRowsByTheirIdentityNumber) {
+    ASSERT_TRUE(paste(1, kNameColumn, "甲\t" "110101199001011237\t20000\t\t2000\r\n"
+                                      "乙\t" "110101199002021231\t9000\t\t1000\r\n")
+                    .ok());
+    struct Case {
+        const char* what;
+        int row, column;
+        const char* text;
+        const char* id;     // whose entry is looked at
+        const char* income; // expected
+        const char* special;
+    };
+    const Case cases[] = {
+        // 乙's row lands on 甲's grid row: 乙 keeps his own 专项扣除, 甲 is untouched.
+        {"reordered rows", 1, kNameColumn, "乙\t" "110101199002021231\t9500", kB, "9500", "1000"},
+        {"the other stays", 0, 0, "", kA, "20000", "2000"},
+        // Incomes alone go to the rows they land on.
+        {"incomes only", 1, kIncomeColumn, "21000\r\n9600", kA, "21000", "2000"},
+        {"second row", 0, 0, "", kB, "9600", "1000"},
+        // A new number makes a new employee after the others.
+        {"a new employee", 1, kNameColumn, "丙\t" "110101199003031235\t4000", kC, "4000", "0"},
+    };
+    for (const Case& c : cases) {
+        if (c.row) {
+            Outcome<PasteReport> r = paste(c.row, c.column, c.text);
+            ASSERT_TRUE(r.ok()) << c.what << ": " << r.problem().message.toUtf8();
+        }
+        std::optional<Entry> e = entryOf(1, c.id);
+        ASSERT_TRUE(e) << c.what;
+        EXPECT_EQ(ToText(*e->income).toUtf8(), c.income) << c.what;
+        EXPECT_EQ(ToText(e->special).toUtf8(), c.special) << c.what;
+    }
+    EXPECT_EQ(sheet->lines().size(), 3u);
+    EXPECT_EQ(Cell(grid(), 3, kNameColumn), "丙");
+}
+
+TEST_F(Sheet, RowsBelowTheLastRowAreCountedNotPasted) {
+    // From the last row: the first employee fits, a blank line is no row, the next is left out.
+    const std::string text = std::string("甲\t") + kA + "\t20000\r\n\t\r\n乙\t" + kB + "\t9000\r\n";
+    Outcome<PasteReport> r = paste(kSheetEmployees, kNameColumn, text.c_str());
+    ASSERT_TRUE(r.ok()) << r.problem().message.toUtf8();
+    EXPECT_EQ(r->rowsRead, 2u);
+    EXPECT_EQ(r->rowsLeftOut, 1u);
+    EXPECT_EQ(r->change.added, 1);
+    EXPECT_TRUE(entryOf(1, kA));
+    EXPECT_FALSE(entryOf(1, kB));
+    EXPECT_EQ(PasteLeftOutMessage(*r).toUtf8(),
+              "粘贴的 2 行中有 1 行超出了表格（最多 10000 人），没有粘贴。");
+}
+
+TEST_F(Sheet, ANumberWithoutItsTypeIsTheEmployeeWhoHoldsIt) {
+    // A non-resident with a passport, imported with the type; pasted later by number alone.
+    import(1, MakeRows({{"E1234567", "约翰", "30000", "", "", "", "否", "外国护照"}}));
+    ASSERT_TRUE(sheet->show(2024, 2).ok());
+    ASSERT_TRUE(paste(1, kNameColumn, "约翰\tE1234567\t31000").ok());
+    ASSERT_EQ(book->listEmployees(2024)->size(), 1u);
+    EXPECT_EQ(cell(2, "E1234567", "计税方法"), "按月计税（非居民）");
+    EXPECT_EQ(Cell(grid(), 1, kRateColumn), "按月");
+    EXPECT_FALSE(sheet->noteOf(1, kRateColumn).empty());
+    // The same number under two types: a row without the type is an identity card's.
+    import(2, MakeRows({{"E1234567", "某", "8000", "", "", "", "", "居民身份证"}}));
+    ASSERT_TRUE(sheet->show(2024, 2).ok());
+    ASSERT_EQ(sheet->lines().size(), 2u);
+    ASSERT_TRUE(paste(3, kNameColumn, "某某\tE1234567\t9500").ok());
+    EXPECT_EQ(book->listEmployees(2024)->size(), 2u);
+    EXPECT_EQ(cell(2, "E1234567", "姓名"), "约翰"); // the first line of that number
+    const std::optional<Entry> card = entryOf(2, "E1234567");
+    ASSERT_TRUE(card);
+    EXPECT_EQ(ToText(*card->income).toUtf8(), "9500");
+    EXPECT_EQ(sheet->rowOf(key("E1234567")), 2);
+}
+
+TEST_F(Sheet, RefusedPastesChangeNothing) {
+    ASSERT_TRUE(paste(1, kNameColumn, "甲\t" "110101199001011237\t20000").ok());
+    struct Case {
+        const char* what;
+        int row, column;
+        const char* text;
+        const char* message; // a part of it
+    };
+    const Case cases[] = {
+        {"a row without a number, named by its grid row", 2, kNameColumn, "乙\t" "110101199002021231\t1\r\n丙\t\t2",
+         "第3行：证件号码为空"},
+        {"no amount", 1, kIncomeColumn, "2O000", "第1行：本月收入"},
+        {"a computed column", 1, kWithholdingColumn, "1", "请先单击要粘贴到的单元格"},
+    };
+    for (const Case& c : cases) {
+        Outcome<PasteReport> r = paste(c.row, c.column, c.text);
+        ASSERT_FALSE(r.ok()) << c.what;
+        EXPECT_NE(r.problem().message.toUtf8().find(c.message), std::string::npos)
+            << c.what << ": " << r.problem().message.toUtf8();
+        EXPECT_EQ(sheet->lines().size(), 1u) << c.what;
+        EXPECT_EQ(Cell(grid(), 1, kIncomeColumn), "20000") << c.what;
+        EXPECT_FALSE(entryOf(1, kB)) << c.what;
+    }
+    ASSERT_TRUE(book->declareMonth(2024, 1).ok());
+    ASSERT_TRUE(sheet->show(2024, 1).ok());
+    EXPECT_FALSE(paste(1, kIncomeColumn, "30000").ok());
+    EXPECT_TRUE(grid().isReadOnly(1, kIncomeColumn)); // no edit opens
+    EXPECT_FALSE(grid().commitEdit(1, kIncomeColumn, T("30000")));
+    EXPECT_EQ(Cell(grid(), 1, kIncomeColumn), "20000");
+}
+
+TEST_F(Sheet, EditsOfALineAndAfterwardsItsLaterMonths) {
+    for (int month = 1; month <= 4; ++month) {
+        ASSERT_TRUE(sheet->show(2024, month).ok());
+        ASSERT_TRUE(paste(1, kNameColumn, "甲\t" "110101199001011237\t20000").ok());
+    }
+    ASSERT_TRUE(sheet->show(2024, 2).ok());
+    const std::string aprilBefore = cell(4, kA, "累计收入");
+    struct Case {
+        int column;
+        const char* typed;
+        bool ok;
+        const char* shown; // the cell afterwards
+    };
+    const Case cases[] = {
+        {kIncomeColumn, "30000", true, "30000"},     {kIncomeColumn, " 30000 ", true, "30000"},
+        {kIncomeColumn, "3万", false, "30000"},      {kSpecialColumn, "-1", false, ""},
+        {kBonusMethodColumn, "某种", false, ""},     {kRemarkColumn, "补发", true, "补发"},
+        {kBonusColumn, "36000", true, "36000"},      {kNameColumn, "", false, "甲"},
+        {kNameColumn, "甲某", true, "甲某"},
+    };
+    for (const Case& c : cases) {
+        Outcome<ChangeReport> r = type(1, c.column, c.typed);
+        EXPECT_EQ(r.ok(), c.ok) << c.typed;
+        EXPECT_EQ(Cell(grid(), 1, c.column), c.shown) << c.typed;
+    }
+    // The bonus typed afresh is taxed on its own, as the law allows in 2024.
+    EXPECT_EQ(Cell(grid(), 1, kBonusMethodColumn), "单独计税");
+    EXPECT_EQ(Cell(grid(), 1, kBonusTaxColumn), "1080");
+    EXPECT_EQ(aprilBefore, "80000");
+    EXPECT_EQ(cell(4, kA, "累计收入"), "90000"); // April follows February (the bonus apart)
+    EXPECT_EQ(entryOf(2, kA)->remark.toUtf8(), "补发");
+}
+
+TEST_F(Sheet, UndoAndRedoOfAPasteWithNewEmployeesAcrossMonths) {
+    ASSERT_TRUE(paste(1, kNameColumn, "甲\t" "110101199001011237\t20000").ok());
+    ASSERT_TRUE(sheet->show(2024, 2).ok());
+    ASSERT_TRUE(paste(1, kNameColumn, "甲某\t" "110101199001011237\t21000\r\n"
+                                      "乙\t" "110101199002021231\t9000")
+                    .ok());
+    ASSERT_TRUE(sheet->show(2024, 5).ok());
+    // The undo goes back to February, where the paste was.
+    ASSERT_TRUE(sheet->undo().ok());
+    EXPECT_EQ(sheet->month(), 2);
+    EXPECT_EQ(sheet->lines().size(), 0u);
+    EXPECT_EQ(book->listEmployees(2024)->size(), 1u);              // 乙 is gone
+    EXPECT_EQ(book->listEmployees(2024)->front().name.toUtf8(), "甲"); // the name is back
+    ASSERT_TRUE(sheet->redo().ok());
+    EXPECT_EQ(sheet->lines().size(), 2u);
+    EXPECT_EQ(Cell(grid(), 1, kNameColumn), "甲某");
+    EXPECT_EQ(Cell(grid(), 2, kIncomeColumn), "9000");
+    // A new action drops the redo; undo twice reaches January's paste.
+    ASSERT_TRUE(type(2, kIncomeColumn, "9100").ok());
+    EXPECT_FALSE(sheet->canRedo());
+    ASSERT_TRUE(sheet->undo().ok());
+    EXPECT_EQ(Cell(grid(), 2, kIncomeColumn), "9000");
+    ASSERT_TRUE(sheet->undo().ok());
+    ASSERT_TRUE(sheet->undo().ok());
+    EXPECT_EQ(sheet->month(), 1);
+    EXPECT_TRUE(book->listEmployees(2024)->empty());
+    // An undo the ledger refuses stays on its list.
+    ASSERT_TRUE(sheet->redo().ok());
+    ASSERT_TRUE(book->declareMonth(2024, 1).ok());
+    EXPECT_FALSE(sheet->undo().ok());
+    EXPECT_TRUE(sheet->canUndo());
+}
+
+TEST_F(Sheet, ALeaverKeepsTheEarlierMonths) {
+    for (int month = 1; month <= 5; ++month) {
+        ASSERT_TRUE(sheet->show(2024, month).ok());
+        ASSERT_TRUE(paste(1, kNameColumn, "甲\t" "110101199001011237\t20000").ok());
+    }
+    ASSERT_TRUE(sheet->show(2024, 4).ok());
+    ASSERT_TRUE(paste(2, kNameColumn, "乙\t" "110101199002021231\t9000").ok());
+    EXPECT_TRUE(sheet->hasEarlierMonths(1));
+    EXPECT_FALSE(sheet->hasEarlierMonths(2));
+    ASSERT_TRUE(sheet->leave(1).ok());
+    EXPECT_TRUE(entryOf(3, kA));
+    EXPECT_FALSE(entryOf(4, kA));
+    EXPECT_FALSE(entryOf(5, kA));
+    EXPECT_EQ(book->listEmployees(2024)->front().leftMonth, 3);
+    EXPECT_EQ(Cell(grid(), 1, kNameColumn), "乙");
+    // Without earlier months the employee goes whole.
+    ASSERT_TRUE(sheet->leave(1).ok());
+    EXPECT_EQ(book->listEmployees(2024)->size(), 1u);
+    ASSERT_TRUE(sheet->undo().ok());
+    ASSERT_TRUE(sheet->undo().ok());
+    EXPECT_TRUE(entryOf(5, kA));
+    EXPECT_FALSE(book->listEmployees(2024)->front().leftMonth);
+    EXPECT_EQ(sheet->lines().size(), 2u);
+}
+
+TEST_F(Sheet, ADraftGoesInOnceItHasANameAndANumber) {
+    ASSERT_TRUE(type(1, kNameColumn, "甲").ok());
+    EXPECT_TRUE(sheet->lines().empty());
+    EXPECT_FALSE(sheet->noteOf(1, kIdColumn).empty());
+    ASSERT_TRUE(type(1, kIncomeColumn, "20000").ok());
+    Outcome<ChangeReport> r = type(1, kIdColumn, "110101199001011237");
+    ASSERT_TRUE(r.ok()) << r.problem().message.toUtf8();
+    ASSERT_EQ(sheet->lines().size(), 1u);
+    EXPECT_EQ(Cell(grid(), 1, kWithholdingColumn), "450");
+    EXPECT_TRUE(sheet->noteOf(1, kIdColumn).empty());
+    // A draft with a faulty amount stays for the clerk to mend.
+    ASSERT_TRUE(type(2, kIncomeColumn, "abc").ok());
+    ASSERT_TRUE(type(2, kNameColumn, "乙").ok());
+    EXPECT_FALSE(type(2, kIdColumn, "110101199002021231").ok());
+    EXPECT_EQ(Cell(grid(), 2, kNameColumn), "乙");
+    ASSERT_TRUE(type(2, kIncomeColumn, "9000").ok());
+    EXPECT_EQ(sheet->lines().size(), 2u);
+    // An income not entered yet, and a failed check digit, are noted.
+    ASSERT_TRUE(sheet->show(2024, 2).ok());
+    ASSERT_TRUE(sheet->copyFromPreviousMonth().ok());
+    EXPECT_EQ(sheet->lines().size(), 2u);
+    EXPECT_FALSE(sheet->noteOf(1, kIncomeColumn).empty());
+    ASSERT_TRUE(type(1, kIdColumn, "110101199001011238").ok());
+    EXPECT_FALSE(sheet->noteOf(1, kIdColumn).empty());
+}
+
+TEST_F(Sheet, ClearedCellsAndRemovedEntries) {
+    ASSERT_TRUE(paste(1, kNameColumn, "甲\t" "110101199001011237\t20000\t100\t2000\t1000\t\t\t\t\t留\r\n"
+                                      "乙\t" "110101199002021231\t9000")
+                    .ok());
+    ASSERT_TRUE(sheet->clearCells({1, kNameColumn, 1, kRemarkColumn}).ok());
+    const Entry a = *entryOf(1, kA);
+    EXPECT_FALSE(a.income);
+    EXPECT_TRUE(a.special.isZero() && a.taxFree.isZero() && a.remark.empty());
+    EXPECT_EQ(Cell(grid(), 1, kNameColumn), "甲"); // names stay
+    ASSERT_TRUE(sheet->removeEntries({1, 2}).ok());
+    EXPECT_TRUE(sheet->lines().empty());
+    ASSERT_TRUE(sheet->undo().ok());
+    ASSERT_TRUE(sheet->undo().ok());
+    EXPECT_EQ(ToText(entryOf(1, kA)->special).toUtf8(), "2000");
+}
+
+TEST_F(Sheet, TheMonthToOpenOn) {
+    EXPECT_FALSE(*book->latestOpenMonth());
+    ASSERT_TRUE(sheet->showStart(2025, 7).ok());
+    EXPECT_EQ(sheet->month(), 7);
+    struct Case {
+        const char* what;
+        int pasteMonth; // 0: none
+        int declare;    // 0: none
+        int expected;
+    };
+    const Case cases[] = {
+        {"the latest month with entries", 3, 0, 3},
+        {"an open month before the latest", 2, 0, 3},
+        {"after the last declared one", 0, 3, 4},
+        {"December when all are declared", 12, 12, 12},
+    };
+    ASSERT_TRUE(sheet->show(2024, 1).ok());
+    ASSERT_TRUE(paste(1, kNameColumn, "甲\t" "110101199001011237\t20000").ok());
+    ASSERT_TRUE(book->declareMonth(2024, 1).ok());
+    for (const Case& c : cases) {
+        if (c.pasteMonth) {
+            ASSERT_TRUE(sheet->show(2024, c.pasteMonth).ok());
+            ASSERT_TRUE(paste(1, kNameColumn, "甲\t" "110101199001011237\t20000").ok());
+        }
+        for (int m = 2; m <= c.declare; ++m)
+            ASSERT_TRUE(book->declareMonth(2024, m).ok()) << c.what;
+        Outcome<std::optional<Ledger::YearMonth>> at = book->latestOpenMonth();
+        ASSERT_TRUE(at.ok() && *at) << c.what;
+        EXPECT_EQ((*at)->year, 2024) << c.what;
+        EXPECT_EQ((*at)->month, c.expected) << c.what;
+    }
+}
+
+TEST_F(Sheet, SeveralOperationsAreOneTransaction) {
+    ASSERT_TRUE(paste(1, kNameColumn, "甲\t" "110101199001011237\t20000").ok());
+    // The second part fails: the first is not kept.
+    Several both;
+    both.actions.push_back(Action{SetEntries{2024, 1, {EntryChange{key(kA), std::nullopt}}}});
+    both.actions.push_back(Action{RemoveEmployee{2024, key(kB)}});
+    EXPECT_FALSE(ApplyAction(*book, Action{both}).ok());
+    EXPECT_TRUE(entryOf(1, kA));
+    // A corrected number, refused when it is another employee's, and undone.
+    ASSERT_TRUE(paste(2, kNameColumn, "乙\t" "110101199002021231\t9000").ok());
+    EXPECT_FALSE(sheet->changeKey(key(kA), key(kB)).ok());
+    ASSERT_TRUE(type(1, kIdColumn, "110101199003031235").ok());
+    EXPECT_TRUE(entryOf(1, kC));
+    ASSERT_TRUE(sheet->undo().ok());
+    EXPECT_TRUE(entryOf(1, kA));
+    EXPECT_EQ(Cell(grid(), 1, kIdColumn), kA);
+}
+
+TEST_F(Sheet, OpeningBalancesFromTheGrid) {
+    ASSERT_TRUE(sheet->show(2024, 4).ok());
+    ASSERT_TRUE(paste(1, kNameColumn, "甲\t" "110101199001011237\t20000\r\n"
+                                      "乙\t" "110101199002021231\t9000")
+                    .ok());
+    const std::string before = cell(4, kA, "本月应预扣");
+    std::vector<OpeningPerson> people;
+    const Outcome<std::vector<Employee>> employees = book->listEmployees(2024);
+    for (const Employee& e : *employees)
+        people.push_back({e, std::nullopt});
+    OpeningSheet openings(people, 4);
+    // 甲 earned 60,000 in the three months before and had 1,350 withheld; 乙's row stays empty.
+    openings.grid().setText(1, kOpeningFirstAmount, T("60000"));
+    openings.grid().setText(1, kOpeningFirstAmount + 7, T("1350"));
+    OpeningSheet::Changes changes = openings.changes();
+    ASSERT_EQ(changes.rows.size(), 2u);
+    EXPECT_EQ(changes.rows[1][3].toUtf8(), "3"); // through March by default
+    ASSERT_TRUE(sheet->putOpenings(changes.rows, changes.rowNumbers, changes.removed).ok());
+    Outcome<std::optional<Opening>> o = book->opening(2024, key(kA));
+    ASSERT_TRUE(o.ok() && *o);
+    EXPECT_EQ(ToText((*o)->basicDeduction).toUtf8(), "15000");
+    EXPECT_EQ(Cell(grid(), 1, kCumulativeIncomeColumn), "80000");
+    // April: (80,000 − 20,000) × 10 % − 2,520 − 1,350 withheld before.
+    EXPECT_EQ(Cell(grid(), 1, kWithholdingColumn), "2130");
+    // Emptied, the balances go; the undo brings them back.
+    OpeningSheet again({{book->listEmployees(2024)->front(), *o}}, 4);
+    again.grid().clearCells(1, kOpeningThrough, 1, kOpeningColumns - 1);
+    ASSERT_EQ(again.changes().removed.size(), 1u);
+    ASSERT_TRUE(sheet->putOpenings(again.changes().rows, {0}, again.changes().removed).ok());
+    EXPECT_EQ(cell(4, kA, "本月应预扣"), before);
+    ASSERT_TRUE(sheet->undo().ok());
+    EXPECT_EQ(Cell(grid(), 1, kWithholdingColumn), "2130");
+}
+
+TEST_F(Sheet, AVersionOneFileGainsTheRemark) {
+    ASSERT_TRUE(paste(1, kNameColumn, "甲\t" "110101199001011237\t20000").ok());
+    sheet.reset();
+    book.reset();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(ledger::LedgerPath().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE entry DROP COLUMN remark; PRAGMA user_version=1",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    reopen();
+    sheet.emplace(*book);
+    ASSERT_TRUE(sheet->show(2024, 1).ok());
+    EXPECT_EQ(Cell(grid(), 1, kIncomeColumn), "20000");
+    ASSERT_TRUE(type(1, kRemarkColumn, "留").ok());
+    EXPECT_EQ(entryOf(1, kA)->remark.toUtf8(), "留");
+}
+
+} // namespace
+} // namespace iit::testing

@@ -1,0 +1,406 @@
+// The payroll ledger window driven by unit name with real mouse and key events, offscreen, each
+// test in a fresh data directory with the built-in tables.
+#include "batch/batch_window.h"
+#include "engine/bracket_table.h"
+#include "engine/withhold.h"
+#include "grid/grid_model.h"
+#include "grid/grid_view.h"
+#include "gui/clipboard.h"
+#include "gui/window_runtime.h"
+#include "ledger/ledger_window.h"
+#include "mainwindow/main_window.h"
+#include "printing/print_preview.h"
+#include "sheets/sheet.h"
+#include "sheets/writer.h"
+#include "tests/support/window_test.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+#include <string>
+
+using iit::ledger::LedgerWindow;
+using namespace iit::ledger;
+
+namespace {
+
+QString Q(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+iit::Text T(const std::string& utf8) {
+    return iit::Text::fromUtf8(utf8);
+}
+
+constexpr const char* kA = "110101199001011237";
+constexpr const char* kB = "110101199002021231";
+constexpr const char* kC = "110101199003031235";
+
+// The ledger of the data directory, opened beside the window as a second program would.
+iit::ledger::Ledger OpenBook() {
+    iit::Outcome<LedgerTables> tables = LoadLedgerTables();
+    if (!tables) qFatal("tables: %s", tables.problem().message.toUtf8().c_str());
+    iit::Outcome<iit::ledger::Ledger> book = iit::ledger::Ledger::open(LedgerPath(), std::move(*tables));
+    if (!book) qFatal("ledger: %s", book.problem().message.toUtf8().c_str());
+    return std::move(*book);
+}
+
+// Imports the rows (姓名, 身份证号, 本月收入) into each of the months.
+void ImportMonths(int first, int last, const std::vector<std::vector<std::string>>& people) {
+    iit::ledger::Ledger book = OpenBook();
+    for (int m = first; m <= last; ++m) {
+        std::vector<std::vector<iit::Text>> rows{{T("姓名"), T("证件号码"), T("本月收入")}};
+        for (const auto& p : people)
+            rows.push_back({T(p[0]), T(p[1]), T(p[2])});
+        if (!book.importMonth(2024, m, rows)) qFatal("import");
+    }
+}
+
+void typeAndAccept(QFileDialog* dialog, const std::filesystem::path& file) {
+    QTest::qWait(100);
+    dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+        ->setText(QString::fromStdString(file.native()));
+    static_cast<QDialog*>(dialog)->accept();
+}
+
+void answerFileDialog(iit::testing::ModalWatchdog& dog, const std::filesystem::path& file) {
+    dog.expect([file](QWidget* dialog) {
+        auto* fd = qobject_cast<QFileDialog*>(dialog);
+        if (!fd) {
+            static_cast<QDialog*>(dialog)->reject();
+            return;
+        }
+        QTimer::singleShot(0, fd, [fd, file] { typeAndAccept(fd, file); });
+    });
+}
+
+} // namespace
+
+class LedgerWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void opensOnTheMonthToWorkOn();
+    void typedAndPastedMonthsComputeAsTheStatelessWithhold();
+    void anEditOfMarchRecomputesAprilToDecember();
+    void undoAndRedoOfAPaste();
+    void aRemovedEmployeeKeepsTheEarlierMonths();
+    void aDeclaredMonthIsReadOnlyUntilReopened();
+    void importAndExportOfXlsx();
+    void printOpensOnePreview();
+    void theMainWindowAndTheBatchWindowOpenIt();
+
+private:
+    LedgerWindow* open();
+    iit::gui::GridView* view() const { return m_window->gridView(); }
+    iit::Grid& grid() const { return m_window->sheet().grid(); }
+    std::string cell(int row, int column) const { return grid().text(row, column).toUtf8(); }
+    void typeInto(int row, int column, const QString& text) {
+        iit::testing::TypeIntoCell(m_window.get(), view(), row, column, text);
+    }
+    void click(const char* unit) { iit::testing::ClickUnit(m_window.get(), unit); }
+    void goTo(int year, int month) {
+        // The year box as the keys change it: up to the year wanted.
+        auto* years = m_window->findChild<QComboBox*>(Q("年度框"));
+        years->setFocus();
+        for (int i = 0; i < 20 && years->currentData().toInt() > year; ++i)
+            QTest::keyClick(years, Qt::Key_Up);
+        click(("月份" + std::to_string(month)).c_str());
+        QCOMPARE(m_window->sheet().year(), year);
+        QCOMPARE(m_window->sheet().month(), month);
+    }
+    void pasteAt(int row, int column, const char* utf8) {
+        iit::gui::SetClipboardText(T(utf8));
+        iit::testing::Reactivate(m_window.get(), view());
+        iit::testing::ClickCell(view(), row, column);
+        QTest::keyClick(view(), Qt::Key_V, Qt::ControlModifier);
+    }
+
+    std::unique_ptr<iit::testing::WindowTestEnvironment> m_env;
+    std::unique_ptr<LedgerWindow> m_window;
+};
+
+void LedgerWindowTest::initTestCase() {
+    iit::gui::InitWindowRuntime();
+}
+
+void LedgerWindowTest::init() {
+    m_env = std::make_unique<iit::testing::WindowTestEnvironment>();
+    QVERIFY(m_env->ready());
+    QVERIFY(iit::engine::WriteDefaultRateTable(iit::engine::RateTablePath()));
+}
+
+void LedgerWindowTest::cleanup() {
+    m_window.reset();
+    const QString problems = m_env->problems();
+    m_env.reset();
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+}
+
+LedgerWindow* LedgerWindowTest::open() {
+    m_window = std::make_unique<LedgerWindow>(OpenBook(), [] { return T("某某公司"); });
+    m_window->show();
+    if (!QTest::qWaitForWindowExposed(m_window.get())) qFatal("window not exposed");
+    QApplication::setActiveWindow(m_window.get());
+    return m_window.get();
+}
+
+void LedgerWindowTest::opensOnTheMonthToWorkOn() {
+    open();
+    const iit::CivilDateTime today = iit::SplitDateTime(iit::Now());
+    QCOMPARE(m_window->sheet().year(), today.year);
+    QCOMPARE(m_window->sheet().month(), static_cast<int>(today.month));
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(view()));
+    QCOMPARE(grid().currentRow(), 1);
+    QCOMPARE(grid().currentColumn(), int{kNameColumn});
+    m_window.reset();
+
+    ImportMonths(1, 3, {{"甲", kA, "20000"}, {"乙", kB, "9000"}});
+    QVERIFY(OpenBook().declareMonth(2024, 1).ok());
+    open();
+    QCOMPARE(m_window->sheet().month(), 3);
+    QCOMPARE(cell(1, kNameColumn), std::string("甲"));
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(view()));
+    QCOMPARE(grid().currentRow(), 1);
+    QCOMPARE(grid().currentColumn(), int{kNameColumn});
+    QVERIFY(m_window->findChild<QPushButton*>(Q("月份3"))->isChecked());
+    QVERIFY(m_window->findChild<QPushButton*>(Q("月份1"))->property("declared").toBool());
+    QVERIFY(m_window->findChild<QLabel*>(Q("本月状态"))->text().contains(Q("2人")));
+}
+
+void LedgerWindowTest::typedAndPastedMonthsComputeAsTheStatelessWithhold() {
+    open();
+    goTo(2024, 1);
+    // One employee typed, two pasted from a spreadsheet; February copied and its incomes pasted.
+    typeInto(1, kNameColumn, Q("甲"));
+    typeInto(1, kIncomeColumn, Q("20000"));
+    typeInto(1, kSpecialColumn, Q("2000"));
+    typeInto(1, kIdColumn, Q(kA));
+    QCOMPARE(m_window->sheet().lines().size(), std::size_t{1});
+    pasteAt(2, kNameColumn, "乙\t110101199002021231\t9000\t500\t1000\t\t300\r\n"
+                            "丙\t110101199003031235\t4000\r\n");
+    QCOMPARE(m_window->sheet().lines().size(), std::size_t{3});
+    click("月份2");
+    click("按钮上月带入");
+    QCOMPARE(m_window->sheet().lines().size(), std::size_t{3});
+    QCOMPARE(cell(2, kSpecialColumn), std::string("1000")); // the recurring deductions came along
+    QCOMPARE(cell(2, kIncomeColumn), std::string());
+    pasteAt(1, kIncomeColumn, "20500\r\n9500\r\n4500\r\n");
+
+    const std::vector<iit::engine::CellRow> rows = {
+        {"甲", kA, "1", "20000", "", "2000", "", ""},  {"乙", kB, "1", "9000", "500", "1000", "", "300"},
+        {"丙", kC, "1", "4000", "", "", "", ""},       {"甲", kA, "2", "20500", "", "2000", "", ""},
+        {"乙", kB, "2", "9500", "", "1000", "", "300"}, {"丙", kC, "2", "4500", "", "", "", ""},
+    };
+    const auto expected = iit::engine::Withhold(rows, iit::engine::TaxMode::Gross,
+                                                *iit::engine::DefaultWithholdingTables().forYear(2024));
+    QVERIFY(expected.ok());
+    // The window's columns and withhold's.
+    const std::pair<int, std::size_t> columns[] = {
+        {kCumulativeIncomeColumn, 8}, {kCumulativeBasicColumn, 9}, {kTaxableColumn, 10},
+        {kQuickDeductionColumn, 12},  {kCumulativeTaxColumn, 13},  {kWithheldBeforeColumn, 14},
+        {kWithholdingColumn, 15},     {kAfterTaxColumn, 16}};
+    for (int month : {2, 1}) {
+        click(("月份" + std::to_string(month)).c_str());
+        for (int p = 0; p < 3; ++p) {
+            const iit::engine::CellRow& want = (*expected)[static_cast<std::size_t>((month - 1) * 3 + p)];
+            for (const auto& [column, index] : columns)
+                QVERIFY2(cell(p + 1, column) == want[index],
+                         qPrintable(QStringLiteral("%1月 第%2行 %3: %4, not %5")
+                                        .arg(month)
+                                        .arg(p + 1)
+                                        .arg(Q(SheetLayoutOf(column).caption))
+                                        .arg(Q(cell(p + 1, column).c_str()))
+                                        .arg(Q(want[index].c_str()))));
+        }
+    }
+}
+
+void LedgerWindowTest::anEditOfMarchRecomputesAprilToDecember() {
+    ImportMonths(1, 12, {{"甲", kA, "20000"}, {"乙", kB, "9000"}});
+    open();
+    QCOMPARE(m_window->sheet().month(), 12);
+    click("月份3");
+    typeInto(1, kIncomeColumn, Q("60000"));
+    QCOMPARE(cell(1, kIncomeColumn), std::string("60000"));
+
+    std::vector<iit::engine::CellRow> rows;
+    for (int m = 1; m <= 12; ++m) {
+        rows.push_back({"甲", kA, std::to_string(m), m == 3 ? "60000" : "20000", "", "", "", ""});
+        rows.push_back({"乙", kB, std::to_string(m), "9000", "", "", "", ""});
+    }
+    const auto expected = iit::engine::Withhold(rows, iit::engine::TaxMode::Gross,
+                                                *iit::engine::DefaultWithholdingTables().forYear(2024));
+    QVERIFY(expected.ok());
+    iit::ledger::Ledger book = OpenBook();
+    for (int m = 3; m <= 12; ++m) {
+        for (const auto& [id, index] : {std::pair(kA, 0), std::pair(kB, 1)}) {
+            const auto line = book.showLine(2024, m, {IdentityCardType(), T(id)});
+            QVERIFY(line.ok() && *line);
+            const iit::engine::CellRow& want = (*expected)[static_cast<std::size_t>((m - 1) * 2 + index)];
+            QCOMPARE(SheetCellText(**line, kWithholdingColumn).toUtf8(), want[15]);
+            QCOMPARE(SheetCellText(**line, kCumulativeTaxColumn).toUtf8(), want[13]);
+        }
+    }
+    // December as the window shows it follows March.
+    click("月份12");
+    QCOMPARE(cell(1, kCumulativeIncomeColumn), (*expected)[22][8]);
+}
+
+void LedgerWindowTest::undoAndRedoOfAPaste() {
+    ImportMonths(1, 1, {{"甲", kA, "20000"}});
+    open();
+    QCOMPARE(m_window->sheet().month(), 1);
+    pasteAt(1, kNameColumn, "甲\t110101199001011237\t25000\r\n乙\t110101199002021231\t9000\r\n");
+    QCOMPARE(cell(1, kIncomeColumn), std::string("25000"));
+    QCOMPARE(cell(2, kNameColumn), std::string("乙"));
+    QTest::keyClick(view(), Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(cell(1, kIncomeColumn), std::string("20000"));
+    QCOMPARE(cell(2, kNameColumn), std::string());
+    QCOMPARE(OpenBook().listEmployees(2024)->size(), std::size_t{1}); // 乙 is gone again
+    QTest::keyClick(view(), Qt::Key_Y, Qt::ControlModifier);
+    QCOMPARE(cell(1, kIncomeColumn), std::string("25000"));
+    QCOMPARE(cell(2, kWithholdingColumn), std::string("120"));
+    click("按钮撤销");
+    QCOMPARE(cell(2, kNameColumn), std::string());
+    QVERIFY(m_window->findChild<QPushButton*>(Q("按钮重做"))->isEnabled());
+}
+
+void LedgerWindowTest::aRemovedEmployeeKeepsTheEarlierMonths() {
+    ImportMonths(1, 4, {{"甲", kA, "20000"}, {"乙", kB, "9000"}});
+    open();
+    QCOMPARE(m_window->sheet().month(), 4);
+    iit::testing::ClickCell(view(), 1, kNameColumn);
+    QString said;
+    m_env->watchdog().expectMessage(QMessageBox::Yes, &said);
+    click("按钮删除职工");
+    QVERIFY2(said.contains(Q("此前各月的记录保留")), qPrintable(said));
+    QCOMPARE(cell(1, kNameColumn), std::string("乙"));
+    iit::ledger::Ledger book = OpenBook();
+    QVERIFY(*book.entry(2024, 3, {IdentityCardType(), T(kA)}));
+    QVERIFY(!*book.entry(2024, 4, {IdentityCardType(), T(kA)}));
+    QCOMPARE(book.listEmployees(2024)->front().leftMonth, std::optional<int>(3));
+    click("月份3");
+    QCOMPARE(cell(1, kNameColumn), std::string("甲"));
+    QCOMPARE(cell(1, kIncomeColumn), std::string("20000"));
+}
+
+void LedgerWindowTest::aDeclaredMonthIsReadOnlyUntilReopened() {
+    ImportMonths(1, 1, {{"甲", kA, "20000"}});
+    open();
+    QString asked;
+    m_env->watchdog().expectMessage(QMessageBox::Yes, &asked);
+    click("按钮申报");
+    QVERIFY(asked.contains(Q("2024年1月")));
+    QVERIFY(m_window->findChild<QLabel*>(Q("本月状态"))->text().contains(Q("已申报")));
+    QCOMPARE(m_window->findChild<QPushButton*>(Q("按钮申报"))->text(), Q("撤销申报"));
+    iit::testing::Reactivate(m_window.get(), view());
+    iit::testing::ClickCell(view(), 1, kIncomeColumn);
+    QTest::keyClick(view(), Qt::Key_F2);
+    QVERIFY(!view()->isEditing());
+    QVERIFY(!m_window->findChild<QPushButton*>(Q("按钮上月带入"))->isEnabled());
+    // The declaration is kept by the ledger; reopened, the month takes edits again.
+    QCOMPARE(*OpenBook().declaredMonths(2024), std::vector<int>{1});
+    m_env->watchdog().expectMessage(QMessageBox::Yes);
+    click("按钮申报");
+    typeInto(1, kIncomeColumn, Q("21000"));
+    QCOMPARE(cell(1, kIncomeColumn), std::string("21000"));
+}
+
+void LedgerWindowTest::importAndExportOfXlsx() {
+    open();
+    goTo(2024, 1);
+    const std::filesystem::path in = m_env->dir().path() / "工资.xlsx";
+    iit::sheets::Table table;
+    table.columns = {{"姓名"}, {"身份证号"}, {"部门"}, {"应发工资", 12, iit::sheets::ColumnKind::Amount},
+                     {"专项扣除", 12, iit::sheets::ColumnKind::Amount}};
+    table.rows = {{"甲", kA, "财务", "20000", "2000"}, {"乙", kB, "销售", "9000", ""},
+                  {"合计", "", "", "29000", "2000"}};
+    QVERIFY(iit::sheets::writeXlsx(in, table).ok());
+    answerFileDialog(m_env->watchdog(), in);
+    QString summary, done;
+    m_env->watchdog().expectMessage(QMessageBox::Yes, &summary);
+    m_env->watchdog().expectMessage(QMessageBox::Ok, &done);
+    click("按钮导入");
+    QVERIFY2(summary.contains(Q("不导入的列：部门")), qPrintable(summary));
+    QVERIFY2(summary.contains(Q("跳过合计行：第4行")), qPrintable(summary));
+    QVERIFY2(done.contains(Q("新增2人")), qPrintable(done));
+    QCOMPARE(cell(1, kWithholdingColumn), std::string("390"));
+    QCOMPARE(m_window->sheet().totalsGrid().text(1, kIncomeColumn).toUtf8(), std::string("29000"));
+
+    const std::filesystem::path out = m_env->dir().path() / "导出.xlsx";
+    answerFileDialog(m_env->watchdog(), out);
+    m_env->watchdog().expectMessage(QMessageBox::Ok, &done);
+    click("按钮导出");
+    QVERIFY2(done.contains(Q("已导出2人")), qPrintable(done));
+    const auto back = iit::sheets::readSheet(out);
+    QVERIFY(back.ok());
+    QCOMPARE(back->rows.size(), std::size_t{4});
+    QCOMPARE(back->rows[1].at(1).text, std::string(kA));
+    QCOMPARE(back->rows[1].at(1).kind, iit::sheets::Cell::Kind::Text);
+    QCOMPARE(back->rows[1].at(3).kind, iit::sheets::Cell::Kind::Number); // 本月收入
+    QCOMPARE(back->rows[1].at(3).number, 20000.0);
+}
+
+void LedgerWindowTest::printOpensOnePreview() {
+    ImportMonths(1, 1, {{"甲", kA, "20000"}, {"乙", kB, "9000"}});
+    open();
+    click("按钮打印");
+    QTRY_VERIFY(m_window->preview().isOpen());
+    iit::printing::PreviewDialog* first = m_window->preview().dialog();
+    QVERIFY(first->windowTitle().contains(Q("预扣明细表")));
+    click("按钮打印");
+    QCOMPARE(m_window->preview().dialog(), first);
+    const iit::printing::PrintTable& table = m_window->preview().table();
+    QCOMPARE(table.cell(1, 1).text.toUtf8(), std::string("某某公司　工资薪金个人所得税预扣明细表"));
+    QCOMPARE(table.rowCount(), 7);
+    QCOMPARE(table.cell(4, 2).text.toUtf8(), std::string("甲"));
+    m_window->preview().close();
+}
+
+void LedgerWindowTest::theMainWindowAndTheBatchWindowOpenIt() {
+    auto main = std::make_unique<iit::mainwindow::MainWindow>();
+    main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(main.get()));
+    QAbstractButton* command = nullptr;
+    for (QAbstractButton* b : main->findChildren<QAbstractButton*>())
+        if (b->accessibleName() == Q("工资台账")) command = b;
+    QVERIFY(command);
+    QTest::mouseClick(command, Qt::LeftButton, {}, command->rect().center());
+    QPointer<QWidget> ledger = iit::gui::OpenWindow(LedgerWindow::Name());
+    QVERIFY(ledger);
+    QVERIFY(!main->isEnabled()); // modal, as the batch window
+    ledger->close();
+    QTRY_VERIFY(main->isEnabled());
+
+    auto* batchButton = main->findChild<QAbstractButton*>(Q("按钮批量"));
+    QTest::mouseClick(batchButton, Qt::LeftButton, {}, batchButton->rect().center());
+    QPointer<QWidget> batch = iit::gui::OpenWindow(iit::batch::BatchWindow::Name());
+    QVERIFY(batch);
+    auto* side = batch->findChild<QWidget*>(Q("图形按钮台账"));
+    QCOMPARE(side->accessibleName(), Q("工资台账"));
+    QTest::mouseClick(side, Qt::LeftButton, {}, side->rect().center());
+    ledger = iit::gui::OpenWindow(LedgerWindow::Name());
+    QVERIFY(ledger);
+    QVERIFY(!batch->isEnabled());
+    ledger->close();
+    QTRY_VERIFY(batch->isEnabled());
+    batch->close();
+    QTRY_VERIFY(main->isEnabled());
+}
+
+QTEST_MAIN(LedgerWindowTest)
+#include "ledger_window_test.moc"

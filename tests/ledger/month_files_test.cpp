@@ -1,0 +1,166 @@
+// A month of the ledger in and out of files: the import plan of a sheet (its header found and
+// mapped, totals rows skipped, rows named by their sheet numbers, numbers stored as numbers
+// refused), the export read back, and the printed withholding table laid out on pages.
+#include "ledger/ledger_sheet.h"
+#include "ledger/month_files.h"
+#include "ledger/withholding_print.h"
+#include "printing/page_layout.h"
+#include "sheets/sheet.h"
+#include "tests/ledger/ledger_support.h"
+
+#include <string>
+
+namespace iit::testing {
+namespace {
+
+using namespace ledger;
+
+sheets::SheetRow Row(std::size_t number, std::initializer_list<const char*> cells) {
+    sheets::SheetRow row;
+    row.number = number;
+    for (const char* c : cells) {
+        sheets::Cell cell;
+        cell.kind = *c ? sheets::Cell::Kind::Text : sheets::Cell::Kind::Empty;
+        cell.text = c;
+        row.cells.push_back(cell);
+    }
+    return row;
+}
+
+sheets::Sheet SheetOf(std::initializer_list<sheets::SheetRow> rows) {
+    sheets::Sheet s;
+    s.rows = rows;
+    return s;
+}
+
+TEST(MonthImportPlan, HeadersAliasesTotalsAndFaults) {
+    struct Case {
+        const char* what;
+        sheets::Sheet sheet;
+        bool ok;
+        std::vector<const char*> said; // parts of the summary or the problem
+    };
+    sheets::Sheet numeric = SheetOf({Row(1, {"姓名", "身份证号", "本月收入"}),
+                                     Row(2, {"甲", "", "8000"})});
+    numeric.rows[1].cells[1] = {sheets::Cell::Kind::Number, "1.10101199001011E+17", 1.1e17};
+    const Case cases[] = {
+        {"a title, aliases, a column left out and a totals row",
+         SheetOf({Row(1, {"某公司2024年3月工资表"}),
+                  Row(3, {"序号", "姓 名", "身份证号码", "部门", "应发工资", "专项扣除"}),
+                  Row(4, {"1", "甲", "110101199001011237", "财务", "20000", "2000"}),
+                  Row(5, {"2", "乙", "110101199002021231", "销售", "9000", ""}),
+                  Row(7, {"合计", "", "", "", "29000", "2000"})}),
+         true,
+         {"标题在第3行", "证件号码（C列）", "本月收入（E列）", "本月专项扣除（F列）",
+          "不导入的列：序号、部门", "跳过合计行：第7行", "共2人"}},
+        {"no income column", SheetOf({Row(1, {"姓名", "身份证号", "部门"}), Row(2, {"甲", "1", "x"})}),
+         false,
+         {"第1行的标题中没有“本月收入”列"}},
+        {"no header", SheetOf({Row(1, {"甲", "1", "8000"})}), false, {"没有找到标题行"}},
+        {"an identity number stored as a number", numeric, false,
+         {"第2行：身份证号在表格中存为数字"}},
+    };
+    for (const Case& c : cases) {
+        Outcome<MonthImportPlan> plan = PlanMonthImport(c.sheet, 2024, 3);
+        ASSERT_EQ(plan.ok(), c.ok) << c.what;
+        const std::string said = (plan ? plan->summary : plan.problem().message).toUtf8();
+        for (const char* part : c.said)
+            EXPECT_NE(said.find(part), std::string::npos) << c.what << ": " << said;
+    }
+    Outcome<MonthImportPlan> plan = PlanMonthImport(cases[0].sheet, 2024, 3);
+    ASSERT_EQ(plan->rows.size(), 3u);
+    EXPECT_EQ((std::vector<std::size_t>{3, 4, 5}), plan->rowNumbers);
+}
+
+class MonthFiles : public LedgerFixture {};
+
+TEST_F(MonthFiles, ImportNamesSheetRowsAndExportReadsBack) {
+    LedgerSheet sheet(*book);
+    ASSERT_TRUE(sheet.show(2024, 3).ok());
+    // A faulty amount is named by its row in the sheet, not by its place among the people.
+    Outcome<MonthImportPlan> bad = PlanMonthImport(
+        SheetOf({Row(2, {"姓名", "身份证号", "本月收入"}), Row(3, {"甲", "110101199001011237", "8000"}),
+                 Row(9, {"乙", "110101199002021231", "8千"})}),
+        2024, 3);
+    ASSERT_TRUE(bad.ok());
+    Outcome<ChangeReport> refused = sheet.importRows(bad->rows, bad->rowNumbers);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.problem().message.toUtf8().rfind("第9行：本月收入", 0), 0u)
+        << refused.problem().message.toUtf8();
+    EXPECT_TRUE(sheet.lines().empty());
+
+    Outcome<MonthImportPlan> good = PlanMonthImport(
+        SheetOf({Row(1, {"姓名", "身份证号", "本月收入", "本月专项扣除", "全年一次性奖金", "备注"}),
+                 Row(2, {"甲", "110101199001011237", "20000.5", "2000", "36000", "年终"}),
+                 Row(3, {"乙", "11010119900202123X", "9000", "", "", ""})}),
+        2024, 3);
+    ASSERT_TRUE(good.ok());
+    ASSERT_TRUE(sheet.importRows(good->rows, good->rowNumbers).ok());
+    const std::filesystem::path file = dir.path() / "month.xlsx";
+    ASSERT_TRUE(sheets::writeXlsx(file, MonthTable(sheet.lines(), sheet.totals(), 2024, 3)).ok());
+    Outcome<sheets::Sheet> back = sheets::readSheet(file);
+    ASSERT_TRUE(back.ok()) << back.problem().message.toUtf8();
+    ASSERT_EQ(back->rows.size(), 4u); // header, two people, totals
+    const sheets::SheetRow& header = back->rows[0];
+    auto column = [&](const char* caption) {
+        for (std::size_t c = 0; c < header.cells.size(); ++c)
+            if (header.cells[c].text == caption) return c;
+        ADD_FAILURE() << caption;
+        return std::size_t{0};
+    };
+    const sheets::SheetRow& first = back->rows[1];
+    EXPECT_EQ(first.at(column("身份证号")).kind, sheets::Cell::Kind::Text);
+    EXPECT_EQ(first.at(column("身份证号")).text, "110101199001011237");
+    EXPECT_EQ(first.at(column("本月收入")).kind, sheets::Cell::Kind::Number);
+    EXPECT_EQ(first.at(column("本月收入")).number, 20000.5);
+    EXPECT_EQ(first.at(column("奖金税额")).number, 1080);
+    EXPECT_EQ(first.at(column("备注")).text, "年终");
+    EXPECT_EQ(back->rows[2].at(column("身份证号")).text, "11010119900202123X");
+    EXPECT_EQ(back->rows[3].at(column("姓名")).text, "合计");
+    EXPECT_EQ(back->rows[3].at(column("本月收入")).number, 29000.5);
+    // The export reads back as an import of the same month: nothing changes.
+    Outcome<MonthImportPlan> again = PlanMonthImport(*back, 2024, 3);
+    ASSERT_TRUE(again.ok()) << again.problem().message.toUtf8();
+    Outcome<ChangeReport> same = sheet.importRows(again->rows, again->rowNumbers);
+    ASSERT_TRUE(same.ok()) << same.problem().message.toUtf8();
+    EXPECT_EQ(same->unchanged, 2);
+}
+
+TEST_F(MonthFiles, PrintedTable) {
+    LedgerSheet sheet(*book);
+    ASSERT_TRUE(sheet.show(2024, 3).ok());
+    std::vector<std::vector<Text>> rows{
+        {sysText("证件号码"), sysText("姓名"), sysText("本月收入")}};
+    std::vector<std::size_t> numbers{1};
+    for (int i = 0; i < 120; ++i) {
+        rows.push_back({Text::fromBytes("P" + std::to_string(i)), sysText("某"),
+                        Text::fromBytes("8000")});
+        numbers.push_back(static_cast<std::size_t>(i + 2));
+    }
+    ASSERT_TRUE(sheet.importRows(rows, numbers).ok());
+    WithholdingPrintInput input{sysText("某某公司"), 2024, 3, false, 45383};
+    const printing::PrintTable table = MakeWithholdingTable(sheet.lines(), sheet.totals(), input);
+    ASSERT_EQ(table.rowCount(), 6 + 120 - 1);
+    EXPECT_EQ(table.columnCount(), static_cast<int>(PrintedColumns().size()));
+    EXPECT_EQ(table.cell(1, 1).text.toUtf8(), "某某公司　工资薪金个人所得税预扣明细表");
+    EXPECT_NE(table.cell(2, 1).text.toUtf8().find("所属期：2024年3月"), std::string::npos);
+    EXPECT_NE(table.cell(2, 11).text.toUtf8().find("打印日期：2024年4月1日"), std::string::npos)
+        << table.cell(2, 11).text.toUtf8();
+    EXPECT_EQ(table.cell(4, 2).text.toUtf8(), "某");
+    const int totals = table.rowCount() - 1;
+    EXPECT_EQ(table.cell(totals, 1).text.toUtf8(), "合计");
+    EXPECT_EQ(table.cell(totals, 3).text.toUtf8(), "120人");
+    EXPECT_EQ(table.cell(totals, 4).text.toUtf8(), "960000");
+    EXPECT_EQ(table.cell(table.rowCount(), 1).text.toUtf8(), "制表人：");
+    EXPECT_EQ(table.headerRows(), 3);
+    EXPECT_EQ(table.closingRows(), 2);
+    EXPECT_EQ(table.pageSetup().orientation, 1); // landscape
+    EXPECT_EQ(table.pageSetup().paper, 2);       // A4
+    const printing::PageLayout layout = printing::layOutPages(table);
+    ASSERT_GT(layout.pageCount(), 1);
+    EXPECT_EQ(layout.headerRows, 3); // on every page
+    EXPECT_EQ(layout.pages.back().last, table.rowCount()); // totals and signatures at the end
+}
+
+} // namespace
+} // namespace iit::testing
