@@ -17,6 +17,9 @@
 #include <QSortFilterProxyModel>
 #include <QFileSystemModel>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QHBoxLayout>
+#include <QFrame>
 #include <QKeySequence>
 #include <QTimer>
 #include <QShortcut>
@@ -165,6 +168,16 @@ void BatchWindow::bindEvents() {
         auto* shortcut = new QShortcut(sequence, this);
         connect(shortcut, &QShortcut::activated, this, run);
     }
+    buildFindBar();
+    const std::pair<QKeySequence, std::function<void()>> findKeys[] = {
+        {QKeySequence::Find, [this] { openFind(); }},
+        {QKeySequence::FindNext, [this] { findStep(1); }},
+        {QKeySequence::FindPrevious, [this] { findStep(-1); }},
+    };
+    for (const auto& [sequence, run] : findKeys) {
+        auto* shortcut = new QShortcut(sequence, this);
+        connect(shortcut, &QShortcut::activated, this, run);
+    }
     m_titleTimer = new QTimer(this);
     m_titleTimer->setSingleShot(true);
     m_titleTimer->setInterval(150);
@@ -178,6 +191,76 @@ void BatchWindow::bindEvents() {
     m_menu->addSeparator();
     m_menu->addAction(QStringLiteral("复制"), this, &BatchWindow::CopySelection);
     m_menu->addAction(QStringLiteral("粘贴"), this, &BatchWindow::PasteAtCursor);
+}
+
+void BatchWindow::buildFindBar() {
+    // A small bar over the foot of the grid, not a dialog: the grid stays usable beside it.
+    m_findBar = new QFrame(this);
+    m_findBar->setObjectName(QStringLiteral("查找栏"));
+    m_findBar->setStyleSheet(QStringLiteral(
+        "#查找栏 { background: #f5f7f9; border: 1px solid #1d8e7e; border-radius: 4px; }"
+        "#查找栏 QLabel { color: #10201c; }"
+        "#查找框 { border: 1px solid #9aa5b1; background: #ffffff; padding: 1px 3px; }"));
+    auto* layout = new QHBoxLayout(m_findBar);
+    layout->setContentsMargins(8, 4, 8, 4);
+    layout->addWidget(new QLabel(QStringLiteral("查找："), m_findBar));
+    m_findEdit = new QLineEdit(m_findBar);
+    m_findEdit->setObjectName(QStringLiteral("查找框"));
+    m_findEdit->setPlaceholderText(QStringLiteral("姓名、身份证号或银行卡号"));
+    layout->addWidget(m_findEdit, 1);
+    m_findCount = new QLabel(m_findBar);
+    m_findCount->setObjectName(QStringLiteral("查找结果"));
+    m_findCount->setMinimumWidth(110);
+    layout->addWidget(m_findCount);
+    const QRect grid = m_grid->geometry();
+    m_findBar->setGeometry(grid.left() + 40, grid.bottom() - 44, 420, 36);
+    m_findBar->hide();
+    connect(m_findEdit, &QLineEdit::textChanged, this, [this] { runFind(); });
+    connect(m_findEdit, &QLineEdit::returnPressed, this, [this] { findStep(1); });
+    auto* close = new QShortcut(QKeySequence(Qt::Key_Escape), m_findBar, nullptr, nullptr,
+                                Qt::WidgetWithChildrenShortcut);
+    connect(close, &QShortcut::activated, this, [this] {
+        m_findBar->hide();
+        m_grid->setFocus();
+    });
+}
+
+void BatchWindow::openFind() {
+    commitEdit();
+    m_findBar->show();
+    m_findBar->raise();
+    m_findEdit->setFocus();
+    m_findEdit->selectAll();
+    runFind();
+}
+
+void BatchWindow::runFind() {
+    m_found = m_sheet.FindPeople(Text::fromUtf8(m_findEdit->text().toStdString()));
+    m_foundAt = -1;
+    if (m_findEdit->text().isEmpty()) {
+        m_findCount->clear();
+        return;
+    }
+    findStep(1);
+}
+
+void BatchWindow::findStep(int step) {
+    if (!m_findBar->isVisible()) {
+        openFind();
+        return;
+    }
+    if (m_found.empty()) {
+        m_findCount->setText(m_findEdit->text().isEmpty() ? QString() : QStringLiteral("没有找到"));
+        return;
+    }
+    const int count = static_cast<int>(m_found.size());
+    m_foundAt = ((m_foundAt < 0 && step < 0 ? 0 : m_foundAt) + step + count) % count;
+    const BatchSheet::Found& f = m_found[static_cast<std::size_t>(m_foundAt)];
+    Grid& grid = m_sheet.grid();
+    grid.setCurrentCell(f.row, f.column);
+    (void)grid.setSelection(f.row, f.column, f.row, f.column);
+    m_grid->scrollTo(m_grid->gridModel()->indexOf(f.row, f.column));
+    m_findCount->setText(QStringLiteral("第 %1 个，共 %2 个").arg(m_foundAt + 1).arg(count));
 }
 
 void BatchWindow::updateTitle(const std::optional<std::filesystem::path>& file) {

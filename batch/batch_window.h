@@ -22,6 +22,8 @@
 #include <vector>
 
 class QLabel;
+class QLabel;
+class QLineEdit;
 class QMenu;
 class QTimer;
 class QRadioButton;
@@ -112,6 +114,12 @@ private:
     // The title names the file the sheet was last opened from or saved to, and says whether
     // the sheet changed since; `file` replaces that file when given.
     void updateTitle(const std::optional<std::filesystem::path>& file = std::nullopt);
+    // The find bar: Ctrl+F shows it, typing finds names and numbers, F3 and Shift+F3 (or Enter)
+    // go to the next and the previous match, Escape closes it.
+    void buildFindBar();
+    void openFind();
+    void runFind();
+    void findStep(int step);
 
     BatchSheet m_sheet;
     GridHistory m_history;
@@ -131,6 +139,11 @@ private:
     Connection m_changeConnection;
     QTimer* m_titleTimer = nullptr; // the title follows the changes a moment later
     std::filesystem::path m_titleFile;
+    QWidget* m_findBar = nullptr;    // 查找栏
+    QLineEdit* m_findEdit = nullptr; // 查找框
+    QLabel* m_findCount = nullptr;   // 查找结果
+    std::vector<BatchSheet::Found> m_found;
+    int m_foundAt = -1;
     int m_sortColumn = 0; // the column the people were last sorted by, and how
     bool m_sortAscending = true;
 };

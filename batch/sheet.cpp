@@ -112,6 +112,32 @@ void BatchSheet::showModeInHeader() {
     if (m_grid.text(0, kAfterTaxColumn) != header) m_grid.setText(0, kAfterTaxColumn, header);
 }
 
+std::vector<BatchSheet::Found> BatchSheet::FindPeople(const Text& query) const {
+    std::vector<Found> found;
+    if (query.empty()) return found;
+    const auto lower = [](std::string s) {
+        // ASCII only: the bytes of GB18030's multi-byte characters are never changed.
+        for (char& c : s)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return s;
+    };
+    const std::string wanted = lower(query.bytes());
+    for (int row = 1; row <= kDataRows; ++row)
+        for (int column : {kNameColumn, kIdColumn, kCardColumn}) {
+            const Text& text = m_grid.text(row, column);
+            if (text.size() < wanted.size()) continue;
+            // A match starts at a character: the walker steps from one to the next.
+            const std::string bytes = lower(text.bytes());
+            for (std::size_t at = 0; at + wanted.size() <= bytes.size();
+                 at += CharLength(bytes, at))
+                if (bytes.compare(at, wanted.size(), wanted) == 0) {
+                    found.push_back({row, column});
+                    break;
+                }
+        }
+    return found;
+}
+
 void BatchSheet::SortPeople(int column, bool ascending) {
     if (column < kNameColumn || column > kRemarkColumn) return;
     std::vector<BatchRecord> people;

@@ -136,6 +136,13 @@ public:
     // last (none for a file that came through standard input). The notice of Remember.
     Text ApplyBatchFile(const BatchFileContent& content,
                         const std::optional<std::filesystem::path>& path);
+    // The cells of names, identity-card and bank-card numbers that hold `query` (ASCII letters
+    // in either case), row by row and in that column order; none for an empty query.
+    struct Found {
+        int row;
+        int column;
+    };
+    std::vector<Found> FindPeople(const Text& query) const;
     // Sorts the people by a column (1 to 7): amounts as amounts, texts in the order of their
     // characters (GB18030 keeps the common characters in pinyin order), empty cells and cells
     // that are no amount after the others, the order of equal rows kept. The people move up

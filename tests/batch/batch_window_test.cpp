@@ -88,6 +88,7 @@ private slots:
     void spreadsheetsOpenAndExport();
     void keysAndTheTitle();
     void aHeaderClickSortsAndUndoRestores();
+    void theFindBar();
     void closingAsksAboutUnsavedChanges();
     void cutTextsAreAnnouncedBeforeTheSave();
     void fixedCellsAndDelete();
@@ -645,6 +646,36 @@ void BatchWindowTest::aHeaderClickSortsAndUndoRestores() {
     QCOMPARE(cell(1, 4), std::string("490")); // the row moved whole
     QVERIFY(m_window->history().undo());
     QCOMPARE(cell(1, 1) + cell(2, 1) + cell(3, 1), std::string("丙甲乙"));
+}
+
+// Ctrl+F opens the find bar; typing finds names and numbers, F3 and Shift+F3 step through the
+// matches, Escape closes the bar and gives the grid the focus back.
+void BatchWindowTest::theFindBar() {
+    open();
+    typeInto(1, 1, Q("李明"));
+    typeInto(2, 1, Q("王芳"));
+    typeInto(2, 2, Q("11010119900101123X"));
+    typeInto(5, 1, Q("李四"));
+    QTest::keyClick(view(), Qt::Key_F, Qt::ControlModifier);
+    auto* edit = m_window->findChild<QLineEdit*>(Q("查找框"));
+    auto* count = m_window->findChild<QLabel*>(Q("查找结果"));
+    QVERIFY(edit && count && edit->isVisible() && edit->hasFocus());
+    edit->setText(Q("李"));
+    QCOMPARE(count->text(), Q("第 1 个，共 2 个"));
+    QCOMPARE(grid().currentRow(), 1);
+    QTest::keyClick(edit, Qt::Key_F3);
+    QCOMPARE(grid().currentRow(), 5);
+    QCOMPARE(count->text(), Q("第 2 个，共 2 个"));
+    QTest::keyClick(edit, Qt::Key_F3, Qt::ShiftModifier);
+    QCOMPARE(grid().currentRow(), 1);
+    edit->setText(Q("123x")); // an identity-card number, either case
+    QCOMPARE(grid().currentRow(), 2);
+    QCOMPARE(grid().currentColumn(), 2);
+    edit->setText(Q("赵"));
+    QCOMPARE(count->text(), Q("没有找到"));
+    QTest::keyClick(edit, Qt::Key_Escape);
+    QVERIFY(!edit->isVisible());
+    QVERIFY(view()->hasFocus());
 }
 
 #include "batch_window_test.moc"
