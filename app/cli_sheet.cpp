@@ -6,19 +6,19 @@
 #include "database/format.h"
 
 #include <cctype>
+#include <fstream>
 #include <iostream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace iit::cli {
 namespace {
 
-// Spreadsheet text beyond this holds more than 10,000 rows of 7 plausible fields, and a batch
-// file of 10,000 records is 1.2 MB.
-constexpr std::size_t kMaxSheetText = 24u << 20;
-
-std::string Problem(const std::string& input, ReadStatus status) {
+std::string Problem(const std::string& input, ReadStatus status, std::size_t maxBytes) {
     if (status == ReadStatus::TooLarge)
-        return input + ": more than 24 MB; a batch holds at most 10,000 rows of 7 fields";
+        return input + ": more than " + std::to_string(maxBytes >> 20) + " MB" +
+               (maxBytes == kMaxBatchInput ? "; a batch holds at most 10,000 rows of 7 fields"
+                                           : "");
     return input + ": " + ReadStatusText(status);
 }
 
@@ -73,18 +73,19 @@ int ParseSheetArgs(const Context& ctx, SheetArgs& out) {
     return kExitOk;
 }
 
-bool ReadSheetInput(const std::string& input, SheetInput& out, std::string& problem) {
+bool ReadSheetInput(const std::string& input, SheetInput& out, std::string& problem,
+                    std::size_t maxBytes) {
     FileContent content;
     if (input == "-") {
-        content = ReadDescriptorBounded(STDIN_FILENO, kMaxSheetText);
+        content = ReadDescriptorBounded(STDIN_FILENO, maxBytes);
     } else {
         const std::filesystem::path path(input);
-        content = ReadFileBounded(path, kMaxSheetText, true);
+        content = ReadFileBounded(path, maxBytes, true);
         std::error_code ec;
         if (std::filesystem::is_regular_file(path, ec)) out.file = path;
     }
     if (!content.ok()) {
-        problem = Problem(input, content.status);
+        problem = Problem(input, content.status, maxBytes);
         return false;
     }
     // An input that gave nothing (an empty file, a writer that wrote nothing) is no sheet: an
@@ -94,6 +95,33 @@ bool ReadSheetInput(const std::string& input, SheetInput& out, std::string& prob
         return false;
     }
     out.bytes = std::move(content.bytes);
+    return true;
+}
+
+bool WriteOutput(const std::filesystem::path& output, std::string_view text, std::string& problem) {
+    const std::filesystem::path target = ReplacementTarget(output);
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (S_ISDIR(st.st_mode)) {
+            problem = output.string() + ": is a directory";
+            return false;
+        }
+        std::ofstream out(target, std::ios::binary);
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        if (!out.flush()) {
+            problem = "cannot write " + output.string();
+            return false;
+        }
+        return true;
+    }
+    if (!MayReplace(target)) {
+        problem = output.string() + ": not writable";
+        return false;
+    }
+    if (!ReplaceFileAtomically(target, text)) {
+        problem = "cannot write " + output.string();
+        return false;
+    }
     return true;
 }
 

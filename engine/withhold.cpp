@@ -4,6 +4,7 @@
 #include "engine/cumulative.h"
 
 #include <unordered_map>
+#include <utility>
 
 namespace iit::engine {
 namespace {
@@ -102,9 +103,12 @@ Outcome<std::vector<CellRow>> Withhold(const std::vector<CellRow>& rows, TaxMode
     bool failed = false;
     const std::string empty;
 
+    bool first = true;
     for (std::size_t r = 0; r < rows.size(); ++r) {
         const CellRow& row = rows[r];
-        if ((r == 0 && isHeader(row)) || isBlank(row)) continue;
+        if (isBlank(row)) continue;
+        // The first row with any text may be the header (blank rows may stand above it).
+        if (std::exchange(first, false) && isHeader(row)) continue;
         auto cell = [&](std::size_t c) -> const std::string& {
             return c < row.size() ? row[c] : empty;
         };

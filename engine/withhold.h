@@ -2,16 +2,18 @@
 // The stateless cumulative computation of a payroll sheet (`iitcalc-cli withhold FILE`).
 //
 // Input: rows of UTF-8 cells, one row per employee and month, in the eight columns of
-// WithholdInputHeader(); a first row of those names (spaces ignored) is a header. An empty
-// amount is 0, a row without any text is skipped. The rows of one employee (one 身份证号) come
-// in increasing months, interleaved with others' as they may; the first is the month the
-// employee joined, and a month without a row inside the span still counts for the basic
-// deduction. Output: one row per input row, in input order, no header: the eight cells as
-// given and the figures of WithholdOutputHeader(), amounts as ToText(Exact) writes them.
-// Net mode reads 本月收入 as the pay after tax and adds 本月税前收入.
+// WithholdInputHeader(); the first row with any text is a header when it holds those names
+// (spaces ignored). An empty amount is 0, a row without any text is skipped. The rows of one
+// employee (one 身份证号) come in increasing months, interleaved with others' as they may; the
+// first is the month the employee joined, and a month without a row inside the span still
+// counts for the basic deduction. Output: one row per input row, in input order, no header: the
+// eight cells as given and the figures of WithholdOutputHeader(), amounts as ToText(Exact)
+// writes them. Net mode reads 本月收入 as the pay after tax and adds 本月税前收入.
 //
 // Rows that break the rules (a month outside 1 to 12, an employee's months not increasing, a
 // cell that is no amount) are all named in the problem, one line each, and nothing is output.
+// A row is named by its index + 1: a caller that keeps each row at the index of its line (blank
+// rows in the gaps) has the rows named by line.
 
 #include "engine/cumulative.h"
 #include "engine/tax.h"
