@@ -19,18 +19,6 @@ std::string LowerExtension(const std::string& name) {
     return ext;
 }
 
-std::string TsvRows(const sheets::Table& table) {
-    std::string out;
-    std::size_t size = 0;
-    for (const CellRow& row : table.rows)
-        for (const std::string& cell : row)
-            size += cell.size() + 1;
-    out.reserve(size);
-    for (const CellRow& row : table.rows)
-        appendDelimitedRow(out, row, Delimiter::Tab, "\n");
-    return out;
-}
-
 } // namespace
 
 std::optional<sheets::Sheet> ReadPayroll(const std::string& input) {
@@ -84,6 +72,7 @@ std::vector<CellRow> NumberedRows(sheets::Sheet&& sheet, std::optional<std::size
         cells.reserve(row.cells.size());
         for (sheets::Cell& c : row.cells)
             cells.push_back(std::move(c.text));
+        std::vector<sheets::Cell>().swap(row.cells); // its memory serves the next rows
     }
     return rows;
 }
@@ -120,14 +109,46 @@ sheets::Table PayrollTable(std::vector<std::string> captions, std::vector<CellRo
     return table;
 }
 
-bool WriteTable(const std::optional<std::string>& output, const sheets::Table& table) {
+bool TsvOutput(const std::optional<std::string>& output) {
+    if (!output) return true;
+    const std::string ext = LowerExtension(*output);
+    return ext != ".csv" && ext != ".xlsx";
+}
+
+void TsvText::append(const CellRow& row) {
+    constexpr std::size_t kPart = 1 << 20;
+    if (m_parts.empty() || m_parts.back().size() > kPart - 4096)
+        m_parts.emplace_back().reserve(kPart);
+    appendDelimitedRow(m_parts.back(), row, Delimiter::Tab, "\n");
+}
+
+bool WriteTsv(const std::optional<std::string>& output, const TsvText& tsv) {
     if (!output) {
-        std::cout << TsvRows(table); // a failed write is told when standard output is closed
+        // A failed write is told when standard output is closed.
+        for (const std::string& part : tsv.parts())
+            std::cout.write(part.data(), static_cast<std::streamsize>(part.size()));
         return true;
     }
+    std::string whole;
+    for (const std::string& part : tsv.parts())
+        whole += part;
+    std::string problem;
+    if (!WriteOutput(std::filesystem::path(*output), whole, problem)) {
+        std::cerr << "iitcalc-cli: " << problem << "\n";
+        return false;
+    }
+    return true;
+}
+
+bool WriteTable(const std::optional<std::string>& output, const sheets::Table& table) {
+    if (TsvOutput(output)) {
+        TsvText tsv;
+        for (const CellRow& row : table.rows)
+            tsv.append(row);
+        return WriteTsv(output, tsv);
+    }
     const std::filesystem::path path(*output);
-    const std::string ext = LowerExtension(*output);
-    if (ext == ".xlsx") {
+    if (LowerExtension(*output) == ".xlsx") {
         if (Outcome<void> r = sheets::writeXlsx(path, table); !r) {
             std::cerr << "iitcalc-cli: " << OneLine(r.problem().message).toUtf8() << "\n";
             return false;
@@ -135,7 +156,7 @@ bool WriteTable(const std::optional<std::string>& output, const sheets::Table& t
         return true;
     }
     std::string problem;
-    if (!WriteOutput(path, ext == ".csv" ? sheets::tableToCsv(table) : TsvRows(table), problem)) {
+    if (!WriteOutput(path, sheets::tableToCsv(table), problem)) {
         std::cerr << "iitcalc-cli: " << problem << "\n";
         return false;
     }

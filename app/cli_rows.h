@@ -45,6 +45,23 @@ sheets::Table PayrollTable(std::vector<std::string> captions, std::vector<CellRo
 // at all. Prints the problem and returns false on failure.
 bool WriteTable(const std::optional<std::string>& output, const sheets::Table& table);
 
+// True when OUTPUT receives the TSV of standard output (no OUTPUT, or a name that is neither
+// .csv nor .xlsx), which a caller may then build row by row in a TsvText and write with
+// WriteTsv.
+bool TsvOutput(const std::optional<std::string>& output);
+
+// TSV rows kept in parts of about a megabyte: a text of many megabytes grows without being
+// copied again and again.
+class TsvText {
+public:
+    void append(const CellRow& row);
+    const std::vector<std::string>& parts() const { return m_parts; }
+
+private:
+    std::vector<std::string> m_parts;
+};
+bool WriteTsv(const std::optional<std::string>& output, const TsvText& tsv);
+
 // The year and the month of the ledger's commands: 1 to 9999, and 1 to 12.
 std::optional<int> ParseYear(const std::string& word);
 std::optional<int> ParseMonth(const std::string& word);

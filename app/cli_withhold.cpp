@@ -71,10 +71,26 @@ int RunWithhold(Context& ctx) {
     const engine::WithholdingTable* annual = AnnualTable(year, tables);
     if (!annual) return kExitFailure;
 
-    Outcome<std::vector<CellRow>> out =
-        engine::Withhold(NumberedRows(std::move(*sheet)), *mode, *annual);
-    if (!out) {
-        std::string lines = out.problem().message.toUtf8();
+    // A row at a time: a year of 120,000 rows goes straight into the text written, never into
+    // two million cells. Nothing is written before the last row was taken.
+    const std::optional<std::string> output = ctx.value("output");
+    const bool tsv = TsvOutput(output);
+    engine::WithholdPass pass(*mode, *annual);
+    TsvText text;
+    std::vector<CellRow> rows;
+    CellRow in, out;
+    for (sheets::SheetRow& row : sheet->rows) {
+        in.resize(row.cells.size());
+        for (std::size_t c = 0; c < row.cells.size(); ++c)
+            std::swap(in[c], row.cells[c].text);
+        if (!pass.next(row.number, in, out)) continue;
+        if (tsv)
+            text.append(out);
+        else
+            rows.push_back(out);
+    }
+    if (pass.failed()) {
+        const std::string lines = pass.problems().toUtf8();
         for (std::size_t at = 0; at < lines.size();) {
             const std::size_t end = std::min(lines.find('\n', at), lines.size());
             std::cerr << "iitcalc-cli: " << input << ": " << lines.substr(at, end - at) << "\n";
@@ -83,8 +99,9 @@ int RunWithhold(Context& ctx) {
         std::cerr << "iitcalc-cli: nothing was computed or written\n";
         return kExitFailure;
     }
-    const sheets::Table table = PayrollTable(engine::WithholdOutputHeader(*mode), std::move(*out));
-    return WriteTable(ctx.value("output"), table) ? kExitOk : kExitFailure;
+    if (tsv) return WriteTsv(output, text) ? kExitOk : kExitFailure;
+    const sheets::Table table = PayrollTable(engine::WithholdOutputHeader(*mode), std::move(rows));
+    return WriteTable(output, table) ? kExitOk : kExitFailure;
 }
 
 int RunBonus(Context& ctx) {
