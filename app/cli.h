@@ -29,6 +29,7 @@ struct Command {
     const char* summary;  // one line for --help
     std::vector<Option> options;
     int (*run)(Context&);
+    const char* details = nullptr; // more lines for --help, each ending in a line break
 };
 
 const std::vector<Command>& Commands();

@@ -9,9 +9,7 @@
 #include "batch/spreadsheet.h"
 #include "base/files.h"
 
-#include <fstream>
 #include <iostream>
-#include <sys/stat.h>
 
 namespace iit::cli {
 namespace {
@@ -31,36 +29,6 @@ std::string SheetText(const Grid& grid) {
         out += '\n';
     }
     return out;
-}
-
-// Writes text OUTPUT: a file is replaced atomically; a FIFO or a device (/dev/stdout) is
-// written as it is.
-bool WriteOutput(const std::filesystem::path& output, const std::string& text,
-                 std::string& problem) {
-    const std::filesystem::path target = ReplacementTarget(output);
-    struct stat st {};
-    if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        if (S_ISDIR(st.st_mode)) {
-            problem = output.string() + ": is a directory";
-            return false;
-        }
-        std::ofstream out(target, std::ios::binary);
-        out << text;
-        if (!out.flush()) {
-            problem = "cannot write " + output.string();
-            return false;
-        }
-        return true;
-    }
-    if (!MayReplace(target)) {
-        problem = output.string() + ": not writable";
-        return false;
-    }
-    if (!ReplaceFileAtomically(target, text)) {
-        problem = "cannot write " + output.string();
-        return false;
-    }
-    return true;
 }
 
 } // namespace

@@ -9,14 +9,19 @@ int RunDb(Context& ctx);    // cli_db.cpp
 int RunTax(Context& ctx);   // cli_tax.cpp
 int RunBatch(Context& ctx); // cli_batch.cpp
 int RunPrint(Context& ctx); // cli_print.cpp in iitcalc-cli-print, cli_print_exec.cpp in iitcalc-cli
+int RunWithhold(Context& ctx); // cli_withhold.cpp
+int RunBonus(Context& ctx);    // cli_withhold.cpp
+int RunLedger(Context& ctx);   // cli_ledger.cpp
 
 namespace {
 
 const Option kTable = {"table", 0, "FILE", "a rate-table file instead of the data directory's"};
 const Option kKind = {"kind", 0, "KIND", "wages (default), labour or royalties"};
 const Option kMode = {"mode", 0, "MODE", "gross (tax included, default) or net (employer-borne)"};
-const Option kTruncate = {"truncate", 0, nullptr,
-                          "keep the first 10,000 rows of a longer INPUT (a warning, not a failure)"};
+const Option kYear = {"year", 0, "YEAR", "the year whose law applies (default: this year)"};
+const Option kTruncate = {
+    "truncate", 0, nullptr,
+    "keep the first 10,000 rows of a longer INPUT (a warning, not a failure)"};
 
 } // namespace
 
@@ -35,15 +40,59 @@ const std::vector<Command>& Commands() {
         {"batch",
          "INPUT",
          "the batch window's sheet of INPUT, computed with its totals",
-         {{"output", 'o', "OUTPUT", "where the sheet goes (default: standard output)"}, kKind,
-          kMode, kTable, kTruncate},
+         {{"output", 'o', "OUTPUT", "where the sheet goes (default: standard output)"},
+          kKind,
+          kMode,
+          kTable,
+          kTruncate},
          RunBatch},
         {"print",
          "INPUT",
          "the tax payment table of INPUT as a PDF file",
-         {{"output", 'o', "OUT.pdf", "the PDF file", true}, kKind, kMode,
-          {"employer", 0, "NAME", "the employer's name in the title"}, kTable, kTruncate},
+         {{"output", 'o', "OUT.pdf", "the PDF file", true},
+          kKind,
+          kMode,
+          {"employer", 0, "NAME", "the employer's name in the title"},
+          kTable,
+          kTruncate},
          RunPrint},
+        {"withhold",
+         "INPUT",
+         "residents' wages withheld by the cumulative method, a row per employee and month",
+         {{"output", 'o', "OUTPUT",
+           "where the rows go: .tsv, .csv, .xlsx (default: standard output)"},
+          kMode,
+          kYear},
+         RunWithhold,
+         "INPUT (text, .xlsx or .xls; \"-\" for standard input) holds a row per employee and\n"
+         "month: 姓名, 身份证号, 月份, 本月收入, 本月免税收入, 本月专项扣除, 本月专项附加扣除,\n"
+         "本月其他扣除. Each row is written with 累计收入, 累计减除费用, 累计应纳税所得额, "
+         "预扣率,\n"
+         "速算扣除数, 累计应纳税额, 累计已预扣, 本月应预扣 and 实发 after it (and 本月税前收入\n"
+         "with --mode net). Rows that break the rules are named and nothing is written.\n"},
+        {"bonus",
+         "AMOUNT",
+         "the annual one-off bonus taxed on its own, and against added to a year's wages",
+         {{"json", 0, nullptr, "one JSON object"},
+          kTable,
+          kYear,
+          {"year-income", 0, "AMOUNT", "the year's wages besides the bonus: compare both ways"},
+          {"year-deductions", 0, "AMOUNT",
+           "the year's special, special additional and other deductions"}},
+         RunBonus,
+         "Prints 应纳税, 税后, the rate and the quick deduction of the monthly table's band\n"
+         "of AMOUNT / 12. With --year-income, the year's tax both ways: the bonus taxed on its\n"
+         "own, or added to December's wages, and which is lower.\n"},
+        {"ledger",
+         "import YEAR MONTH FILE | show YEAR MONTH | people [YEAR] | opening YEAR MONTH FILE",
+         "the payroll ledger of the data directory",
+         {{"output", 'o', "OUTPUT", "where show and people write (default: standard output)"}},
+         RunLedger,
+         "actions:\n"
+         "  import YEAR MONTH FILE   the month's wages from FILE, all of it or nothing\n"
+         "  show YEAR MONTH          the month in the columns of withhold, then the ledger's own\n"
+         "  people [YEAR]            the employees of YEAR, or of every year\n"
+         "  opening YEAR MONTH FILE  year-to-date figures through MONTH (1 to 11) from FILE\n"},
     };
     return commands;
 }

@@ -38,6 +38,7 @@ void PrintHelp(std::ostream& out) {
 
 void PrintCommandHelp(std::ostream& out, const Command& c) {
     out << "usage: iitcalc-cli " << Usage(c) << "\n\n" << c.summary << "\n";
+    if (c.details) out << "\n" << c.details;
     if (!c.options.empty()) {
         out << "\noptions:\n";
         PrintOptions(out, c.options);

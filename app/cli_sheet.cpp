@@ -7,20 +7,18 @@
 #include "database/format.h"
 
 #include <cctype>
+#include <fstream>
 #include <iostream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace iit::cli {
 namespace {
 
-// The largest input read, as for any spreadsheet file: a sheet of many more rows than the batch
-// holds is still read, so that the rows beyond it are counted and told.
-constexpr std::size_t kMaxSheetText = sheets::kMaxInputBytes;
-
-std::string Problem(const std::string& input, ReadStatus status) {
+std::string Problem(const std::string& input, ReadStatus status, std::size_t maxBytes) {
     if (status == ReadStatus::TooLarge)
-        return input + ": more than " + std::to_string(kMaxSheetText >> 20) +
-               " MB; no sheet of people is that large";
+        return input + ": more than " + std::to_string(maxBytes >> 20) + " MB" +
+               (maxBytes == kMaxBatchInput ? "; no sheet of people is that large" : "");
     return input + ": " + ReadStatusText(status);
 }
 
@@ -75,18 +73,19 @@ int ParseSheetArgs(const Context& ctx, SheetArgs& out) {
     return kExitOk;
 }
 
-bool ReadSheetInput(const std::string& input, SheetInput& out, std::string& problem) {
+bool ReadSheetInput(const std::string& input, SheetInput& out, std::string& problem,
+                    std::size_t maxBytes) {
     FileContent content;
     if (input == "-") {
-        content = ReadDescriptorBounded(STDIN_FILENO, kMaxSheetText);
+        content = ReadDescriptorBounded(STDIN_FILENO, maxBytes);
     } else {
         const std::filesystem::path path(input);
-        content = ReadFileBounded(path, kMaxSheetText, true);
+        content = ReadFileBounded(path, maxBytes, true);
         std::error_code ec;
         if (std::filesystem::is_regular_file(path, ec)) out.file = path;
     }
     if (!content.ok()) {
-        problem = Problem(input, content.status);
+        problem = Problem(input, content.status, maxBytes);
         return false;
     }
     // An input that gave nothing (an empty file, a writer that wrote nothing) is no sheet: an
@@ -96,6 +95,33 @@ bool ReadSheetInput(const std::string& input, SheetInput& out, std::string& prob
         return false;
     }
     out.bytes = std::move(content.bytes);
+    return true;
+}
+
+bool WriteOutput(const std::filesystem::path& output, std::string_view text, std::string& problem) {
+    const std::filesystem::path target = ReplacementTarget(output);
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (S_ISDIR(st.st_mode)) {
+            problem = output.string() + ": is a directory";
+            return false;
+        }
+        std::ofstream out(target, std::ios::binary);
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        if (!out.flush()) {
+            problem = "cannot write " + output.string();
+            return false;
+        }
+        return true;
+    }
+    if (!MayReplace(target)) {
+        problem = output.string() + ": not writable";
+        return false;
+    }
+    if (!ReplaceFileAtomically(target, text)) {
+        problem = "cannot write " + output.string();
+        return false;
+    }
     return true;
 }
 

@@ -5,12 +5,15 @@
 
 #include "app/cli.h"
 #include "batch/sheet.h"
+#include "sheets/sheet.h"
 #include "engine/tax.h"
 #include "base/files.h"
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace iit::cli {
 
@@ -37,9 +40,18 @@ struct SheetInput {
     std::optional<std::filesystem::path> file;
 };
 
-// Reads INPUT once, bounded, without a copy on the disk: a FIFO is read once its writer has
-// come. False, with the problem, when it cannot be read or holds nothing.
-bool ReadSheetInput(const std::string& input, SheetInput& out, std::string& problem);
+// The most a batch INPUT holds, as for any spreadsheet file: a sheet of many more rows than the
+// batch holds is still read, so that the rows beyond it are counted and told.
+constexpr std::size_t kMaxBatchInput = sheets::kMaxInputBytes;
+
+// Reads INPUT once, bounded by `maxBytes`, without a copy on the disk: a FIFO is read once its
+// writer has come. False, with the problem, when it cannot be read or holds nothing.
+bool ReadSheetInput(const std::string& input, SheetInput& out, std::string& problem,
+                    std::size_t maxBytes = kMaxBatchInput);
+
+// Writes text OUTPUT: a file is replaced atomically; a FIFO or a device (/dev/stdout) is
+// written as it is. False, with the problem, when it could not be written whole.
+bool WriteOutput(const std::filesystem::path& output, std::string_view text, std::string& problem);
 
 // Opens the rate table, fills the sheet from the input, sets the kind and the mode and
 // computes every row with the totals. kExitOk, or the exit code of the failure it printed.

@@ -142,4 +142,9 @@ void JsonObject::number(const char* k, std::int64_t value) {
     m_out += std::to_string(value);
 }
 
+void JsonObject::decimal(const char* k, const std::string& digits) {
+    key(k);
+    m_out += digits;
+}
+
 } // namespace iit::cli

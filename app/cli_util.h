@@ -41,6 +41,8 @@ public:
     explicit JsonObject(std::string& out) : m_out(out) { m_out += '{'; }
     void field(const char* key, const std::string& utf8Value);
     void number(const char* key, std::int64_t value);
+    // A number written as its decimal digits ("3", "2.5").
+    void decimal(const char* key, const std::string& digits);
     void close() { m_out += '}'; }
 
 private:

@@ -1,5 +1,8 @@
-// iitcalc-cli as a script runs it: each iteration spawns the real program on a payroll file of
-// 9,999 people and waits for it to end, from the spawn to the exit (real time).
+// iitcalc-cli as a script runs it: each iteration spawns the real program and waits for it to
+// end, from the spawn to the exit (real time). The batch command on a payroll file of 9,999
+// people; withhold of a year of 10,000 employees (120,000 rows); the ledger's import of one
+// month of 10,000 into a ledger that holds the months before it, and its show of December of a
+// full year, whose file size is counter "ledger_MB".
 #include "bench/support/data_dir.h"
 
 #include <benchmark/benchmark.h>
@@ -75,6 +78,102 @@ void BM_CliBatchXlsxToXlsx(benchmark::State& state) {
             state.SkipWithError("iitcalc-cli batch failed");
 }
 BENCHMARK(BM_CliBatchXlsxToXlsx)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+constexpr int kEmployees = 10'000;
+
+std::string Income(int i, int month) {
+    return std::to_string(4000 + (i * 37) % 60000 + month * 10) + "." + std::to_string(i % 100);
+}
+
+std::string Id(int i) {
+    return "1101011990" + std::to_string(10000000 + i);
+}
+
+// A year of 10,000 employees as withhold reads it, month after month.
+std::filesystem::path writeYear(const std::filesystem::path& dir) {
+    const std::filesystem::path file = dir / "year.tsv";
+    std::ofstream out(file, std::ios::binary);
+    out << "姓名\t身份证号\t月份\t本月收入\t本月免税收入\t本月专项扣除\t本月专项附加扣除\t本月其他"
+           "扣除\n";
+    for (int m = 1; m <= 12; ++m)
+        for (int i = 0; i < kEmployees; ++i)
+            out << "张三" << i << "\t" << Id(i) << "\t" << m << "\t" << Income(i, m) << "\t\t"
+                << 800 + i % 900 << "\t" << (i % 3 ? "2000" : "") << "\t\n";
+    return file;
+}
+
+// One month of 10,000 employees as ledger import reads it; December brings a quarter of them
+// an annual bonus.
+std::filesystem::path writeMonth(const std::filesystem::path& dir, int month) {
+    const std::filesystem::path file = dir / ("month" + std::to_string(month) + ".tsv");
+    std::ofstream out(file, std::ios::binary);
+    out << "证件号码\t姓名\t本月收入\t本月专项扣除\t本月专项附加扣除\t全年一次性奖金\n";
+    for (int i = 0; i < kEmployees; ++i)
+        out << Id(i) << "\t张三" << i << "\t" << Income(i, month) << "\t" << 800 + i % 900 << "\t"
+            << (i % 3 ? "2000" : "0") << "\t" << (month == 12 && i % 4 == 0 ? "30000" : "") << "\n";
+    return file;
+}
+
+void BM_CliWithhold120000Rows(benchmark::State& state) {
+    bench::DataDirectory data;
+    const std::filesystem::path input = writeYear(data.path());
+    const std::string dir = data.path().string();
+    for (auto _ : state)
+        if (run({"--data-dir", dir, "withhold", input.string()}) != 0)
+            state.SkipWithError("iitcalc-cli withhold failed");
+}
+BENCHMARK(BM_CliWithhold120000Rows)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
+
+// A data directory whose ledger holds January to `months`, imported by the program itself.
+struct Books {
+    bench::DataDirectory data;
+    std::filesystem::path ledger = data.path() / "工资台账.db";
+    explicit Books(int months) {
+        for (int m = 1; m <= months; ++m)
+            if (run({"--data-dir", data.path().string(), "ledger", "import", "2024",
+                     std::to_string(m), writeMonth(data.path(), m).string()}) != 0)
+                std::abort(); // nothing to measure
+    }
+};
+
+void BM_CliLedgerImportMonth10000(benchmark::State& state) {
+    Books books(11);
+    const std::filesystem::path december = writeMonth(books.data.path(), 12);
+    const std::filesystem::path kept = books.data.path() / "eleven.db";
+    std::filesystem::copy_file(books.ledger, kept); // the last program out left no -wal file
+    for (auto _ : state) {
+        if (run({"--data-dir", books.data.path().string(), "ledger", "import", "2024", "12",
+                 december.string()}) != 0)
+            state.SkipWithError("iitcalc-cli ledger import failed");
+        state.PauseTiming();
+        std::filesystem::copy_file(kept, books.ledger,
+                                   std::filesystem::copy_options::overwrite_existing);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_CliLedgerImportMonth10000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
+
+void BM_CliLedgerShowDecember10000(benchmark::State& state) {
+    Books books(12);
+    state.counters["ledger_MB"] =
+        static_cast<double>(std::filesystem::file_size(books.ledger)) / (1024.0 * 1024.0);
+    for (auto _ : state)
+        if (run({"--data-dir", books.data.path().string(), "ledger", "show", "2024", "12"}) != 0)
+            state.SkipWithError("iitcalc-cli ledger show failed");
+}
+BENCHMARK(BM_CliLedgerShowDecember10000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
 
 } // namespace
 } // namespace iit

@@ -3,7 +3,13 @@
 #include "engine/amount.h"
 #include "engine/cumulative.h"
 
-#include <unordered_map>
+#include <algorithm>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string_view>
+#include <utility>
 
 namespace iit::engine {
 namespace {
@@ -54,15 +60,6 @@ std::optional<int> parseMonth(std::string_view cell) {
     return m;
 }
 
-// The employee's key: the number without spaces around it, its letters (the check letter X,
-// a passport's) in capitals.
-std::string idKey(std::string_view cell) {
-    std::string key(TrimCell(cell));
-    for (char& c : key)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return key;
-}
-
 std::string text(const Exact& v) {
     return std::move(ToText(v).bytes()); // digits, sign and point: the same bytes in UTF-8
 }
@@ -71,6 +68,59 @@ struct Employee {
     YearToDate sums;
     int lastMonth = 0;
     std::size_t lastRow = 0;
+};
+
+// The employees met so far, each found by the key of its number: the number without spaces
+// around it, its letters (the check letter X, a passport's) in capitals. A year's sheet looks an
+// employee up once a row, among memory that the rows themselves fill by the hundred megabytes:
+// the index is a flat table of open addressing over keys kept side by side, a few hundred
+// kilobytes for 10,000 employees, so that a lookup stays in the processor's cache.
+class Employees {
+public:
+    // The employee of the id cell, added when new; null when the cell holds no number.
+    Employee* find(std::string_view cell) {
+        const std::string_view trimmed = TrimCell(cell);
+        if (trimmed.empty()) return nullptr;
+        m_key.assign(trimmed);
+        for (char& c : m_key)
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        const std::size_t hash = std::hash<std::string_view>{}(m_key);
+        if ((m_keys.size() + 1) * 2 > m_slots.size()) grow();
+        for (std::size_t i = hash & (m_slots.size() - 1);; i = (i + 1) & (m_slots.size() - 1)) {
+            const std::uint32_t slot = m_slots[i];
+            if (slot == 0) {
+                m_keys.push_back(Key{hash, m_arena.size(), m_key.size()});
+                m_arena += m_key;
+                m_employees.emplace_back();
+                m_slots[i] = static_cast<std::uint32_t>(m_keys.size());
+                return &m_employees.back();
+            }
+            const Key& k = m_keys[slot - 1];
+            if (k.hash == hash && std::string_view(m_arena).substr(k.offset, k.size) == m_key)
+                return &m_employees[slot - 1];
+        }
+    }
+
+private:
+    struct Key {
+        std::size_t hash, offset, size;
+    };
+    void grow() {
+        std::vector<std::uint32_t> slots(std::max<std::size_t>(m_slots.size() * 2, 1024));
+        for (std::size_t n = 0; n < m_keys.size(); ++n) {
+            std::size_t i = m_keys[n].hash & (slots.size() - 1);
+            while (slots[i] != 0)
+                i = (i + 1) & (slots.size() - 1);
+            slots[i] = static_cast<std::uint32_t>(n + 1);
+        }
+        m_slots = std::move(slots);
+    }
+
+    std::vector<std::uint32_t> m_slots; // 1 + the index of a key, 0 for none; at most half full
+    std::vector<Key> m_keys;
+    std::string m_arena;              // the keys' bytes, one after another
+    std::deque<Employee> m_employees; // by the index of their key; stable addresses
+    std::string m_key;                // the key looked up, kept for its buffer
 };
 
 } // namespace
@@ -91,91 +141,104 @@ CellRow WithholdOutputHeader(TaxMode mode) {
     return names;
 }
 
-Outcome<std::vector<CellRow>> Withhold(const std::vector<CellRow>& rows, TaxMode mode,
-                                       const WithholdingTable& table) {
-    static const Text kRow = sysText("第"), kRowEnd = sysText("行："), kSep = sysText("；");
-    const CellRow& names = WithholdInputHeader();
-    std::vector<CellRow> out;
-    out.reserve(rows.size());
-    std::unordered_map<std::string, Employee> employees;
+struct WithholdPass::State {
+    TaxMode mode;
+    const WithholdingTable& table;
+    Employees employees;
     Text errors;
     bool failed = false;
-    const std::string empty;
+    bool first = true; // no row with any text yet
+};
 
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        const CellRow& row = rows[r];
-        if ((r == 0 && isHeader(row)) || isBlank(row)) continue;
-        auto cell = [&](std::size_t c) -> const std::string& {
-            return c < row.size() ? row[c] : empty;
-        };
-        Text why;
-        auto problem = [&](const Text& reason) {
-            if (!why.empty()) why += kSep;
-            why += reason;
-        };
-        const std::string key = idKey(cell(kId));
-        if (key.empty()) problem(sysText("身份证号为空"));
-        const std::optional<int> month = parseMonth(cell(kMonth));
-        if (!month) problem(sysText("月份应为1到12的整数"));
-        MonthAmounts a;
-        Exact* const fields[] = {&a.income, &a.taxFree, &a.special, &a.specialAdditional, &a.other};
-        for (std::size_t c = kIncome; c <= kOther; ++c) {
-            Outcome<Exact> v = ParseAmount(cell(c));
-            if (v)
-                *fields[c - kIncome] = *v;
-            else
-                problem(Text::fromUtf8(names[c]) + sysText("：") + v.problem().message);
-        }
-        Employee* e = nullptr;
-        if (!key.empty()) {
-            e = &employees[key];
-            if (month && e->lastMonth >= *month)
-                problem(sysText("月份应逐行递增，此人第") +
-                        Text::fromBytes(std::to_string(e->lastRow)) + sysText("行已是") +
-                        Text::fromBytes(std::to_string(e->lastMonth)) + sysText("月"));
-        }
-        if (!why.empty()) {
-            if (!errors.empty()) errors += Text::fromBytes("\n");
-            errors += kRow + Text::fromBytes(std::to_string(r + 1)) + kRowEnd + why;
-            failed = true;
-            if (e && month && *month > e->lastMonth) {
-                e->lastMonth = *month;
-                e->lastRow = r + 1;
-            }
-            continue;
-        }
-        const int m = *month;
-        if (!failed) {
-            Outcome<CumulativeFigures> f =
-                ComputeCumulative(table, e->sums, m, m, DeductionOptions{}, a, mode);
-            if (!f) {
-                if (!errors.empty()) errors += Text::fromBytes("\n");
-                errors +=
-                    kRow + Text::fromBytes(std::to_string(r + 1)) + kRowEnd + f.problem().message;
-                failed = true;
-            } else {
-                CellRow o;
-                o.reserve(mode == TaxMode::Net ? 18 : 17);
-                for (std::size_t c = 0; c < kWithholdInputColumns; ++c)
-                    o.push_back(cell(c));
-                o.push_back(text(f->after.income));
-                o.push_back(text(f->after.basicDeduction));
-                o.push_back(text(f->taxable));
-                o.push_back(text(f->ratePercent));
-                o.push_back(text(f->quickDeduction));
-                o.push_back(text(f->tax));
-                o.push_back(text(f->withheldBefore));
-                o.push_back(text(f->withholding));
-                o.push_back(text(f->afterTax));
-                if (mode == TaxMode::Net) o.push_back(text(f->grossIncome));
-                out.push_back(std::move(o));
-                e->sums = std::move(f->after);
-            }
-        }
-        e->lastMonth = m;
-        e->lastRow = r + 1;
+WithholdPass::WithholdPass(TaxMode mode, const WithholdingTable& table)
+    : m_state(std::make_unique<State>(State{mode, table, {}, {}, false, true})) {}
+WithholdPass::~WithholdPass() = default;
+
+bool WithholdPass::failed() const {
+    return m_state->failed;
+}
+
+const Text& WithholdPass::problems() const {
+    return m_state->errors;
+}
+
+bool WithholdPass::next(std::size_t number, const CellRow& row, CellRow& out) {
+    static const Text kRow = sysText("第"), kRowEnd = sysText("行："), kSep = sysText("；");
+    State& st = *m_state;
+    const CellRow& names = WithholdInputHeader();
+    if (isBlank(row)) return false;
+    // The first row with any text may be the header (blank rows may stand above it).
+    if (std::exchange(st.first, false) && isHeader(row)) return false;
+    static const std::string empty;
+    auto cell = [&](std::size_t c) -> const std::string& {
+        return c < row.size() ? row[c] : empty;
+    };
+    Text why;
+    auto problem = [&](const Text& reason) {
+        if (!why.empty()) why += kSep;
+        why += reason;
+    };
+    Employee* const e = st.employees.find(cell(kId));
+    if (!e) problem(sysText("身份证号为空"));
+    const std::optional<int> month = parseMonth(cell(kMonth));
+    if (!month) problem(sysText("月份应为1到12的整数"));
+    MonthAmounts a;
+    Exact* const fields[] = {&a.income, &a.taxFree, &a.special, &a.specialAdditional, &a.other};
+    for (std::size_t c = kIncome; c <= kOther; ++c) {
+        Outcome<Exact> v = ParseAmount(cell(c));
+        if (v)
+            *fields[c - kIncome] = *v;
+        else
+            problem(Text::fromUtf8(names[c]) + sysText("：") + v.problem().message);
     }
-    if (failed) return fail(std::move(errors));
+    if (e && month && e->lastMonth >= *month)
+        problem(sysText("月份应逐行递增，此人第") + Text::fromBytes(std::to_string(e->lastRow)) +
+                sysText("行已是") + Text::fromBytes(std::to_string(e->lastMonth)) + sysText("月"));
+    auto refuse = [&](const Text& reason) {
+        if (!st.errors.empty()) st.errors += Text::fromBytes("\n");
+        st.errors += kRow + Text::fromBytes(std::to_string(number)) + kRowEnd + reason;
+        st.failed = true;
+    };
+    if (!why.empty()) {
+        refuse(why);
+        if (e && month && *month > e->lastMonth) {
+            e->lastMonth = *month;
+            e->lastRow = number;
+        }
+        return false;
+    }
+    const int m = *month;
+    e->lastMonth = m;
+    e->lastRow = number;
+    if (st.failed) return false; // rows after a refusal are only checked
+    Outcome<CumulativeFigures> f =
+        ComputeCumulative(st.table, e->sums, m, m, DeductionOptions{}, a, st.mode);
+    if (!f) {
+        refuse(f.problem().message);
+        return false;
+    }
+    out.resize(st.mode == TaxMode::Net ? 18 : 17);
+    for (std::size_t c = 0; c < kWithholdInputColumns; ++c)
+        out[c].assign(cell(c)); // into the storage the cell had
+    const Exact* const figures[] = {&f->after.income,   &f->after.basicDeduction, &f->taxable,
+                                    &f->ratePercent,    &f->quickDeduction,       &f->tax,
+                                    &f->withheldBefore, &f->withholding,          &f->afterTax,
+                                    &f->grossIncome};
+    for (std::size_t i = kWithholdInputColumns; i < out.size(); ++i)
+        out[i] = text(*figures[i - kWithholdInputColumns]);
+    e->sums = std::move(f->after);
+    return true;
+}
+
+Outcome<std::vector<CellRow>> Withhold(const std::vector<CellRow>& rows, TaxMode mode,
+                                       const WithholdingTable& table) {
+    WithholdPass pass(mode, table);
+    std::vector<CellRow> out;
+    out.reserve(rows.size());
+    CellRow o;
+    for (std::size_t r = 0; r < rows.size(); ++r)
+        if (pass.next(r + 1, rows[r], o)) out.push_back(std::move(o));
+    if (pass.failed()) return fail(pass.problems());
     return out;
 }
 

@@ -116,6 +116,9 @@ struct MonthLine {
 // The columns of a month as shown, and one line's cells.
 std::vector<Text> MonthColumns();
 std::vector<Text> MonthCells(const MonthLine& line);
+// The columns of the employees as listed, and one employee's cells.
+std::vector<Text> EmployeeColumns();
+std::vector<Text> EmployeeCells(const Employee& employee);
 
 struct MonthView {
     int year = 0, month = 0;
@@ -157,6 +160,11 @@ struct BonusChoice {
     engine::BonusComparison comparison;
 };
 
+// The comparison of the two ways beside a month's line, and its cells: empty for an employee
+// without an annual bonus.
+std::vector<Text> BonusChoiceColumns();
+std::vector<Text> BonusChoiceCells(const BonusChoice* choice);
+
 // Progress of a long operation: rows done and rows in all; false cancels (nothing changes).
 using Progress = std::function<bool(std::size_t done, std::size_t total)>;
 
@@ -172,6 +180,8 @@ public:
 
     const std::filesystem::path& path() const;
 
+    // The years with employees, in increasing order.
+    Outcome<std::vector<int>> years();
     // Employees of a year in the order they were added.
     Outcome<std::vector<Employee>> listEmployees(int year);
     // Adds an employee or changes one; the previous state (none for a new one) is the inverse.

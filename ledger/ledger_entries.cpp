@@ -677,4 +677,24 @@ std::vector<Text> MonthCells(const MonthLine& l) {
             e.remark};
 }
 
+std::vector<Text> BonusChoiceColumns() {
+    std::vector<Text> names;
+    for (const char* n :
+         {"单独计税全年税额", "并入综合所得全年税额", "较低的计税方式", "少缴税额", "预测月数"})
+        names.push_back(sysText(n));
+    return names;
+}
+
+std::vector<Text> BonusChoiceCells(const BonusChoice* choice) {
+    if (!choice) return std::vector<Text>(5);
+    using Lower = engine::BonusComparison::Lower;
+    const engine::BonusComparison& c = choice->comparison;
+    return {ToText(c.separate.total), ToText(c.combined.total),
+            c.lower == Lower::Same
+                ? sysText("相同")
+                : BonusMethodText(c.lower == Lower::Separate ? BonusMethod::Separate
+                                                             : BonusMethod::Combined),
+            ToText(c.saving), Text::fromBytes(std::to_string(c.projectedMonths))};
+}
+
 } // namespace iit::ledger

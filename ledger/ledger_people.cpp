@@ -178,6 +178,46 @@ Outcome<std::vector<Employee>> Ledger::listEmployees(int year) {
     return out;
 }
 
+Outcome<std::vector<int>> Ledger::years() {
+    Outcome<sql::Statement*> s =
+        m_impl->db->cached("SELECT DISTINCT year FROM employee ORDER BY year");
+    if (!s) return s.problem();
+    std::vector<int> out;
+    for (;;) {
+        Outcome<bool> row = (*s)->step();
+        if (!row) return row.problem();
+        if (!*row) break;
+        out.push_back(static_cast<int>((*s)->int64(0)));
+    }
+    (*s)->reset();
+    return out;
+}
+
+std::vector<Text> EmployeeColumns() {
+    std::vector<Text> names;
+    for (const char* n : {"证件类型", "证件号码", "姓名", "银行卡号", "入职月份", "离职月份",
+                          "居民", "减除费用从1月起算", "全年减除6万元", "证件号码校验"})
+        names.push_back(sysText(n));
+    return names;
+}
+
+std::vector<Text> EmployeeCells(const Employee& e) {
+    auto month = [](const std::optional<int>& m) {
+        return m ? Text::fromBytes(std::to_string(*m)) : Text{};
+    };
+    auto yes = [](bool b) { return b ? sysText("是") : sysText("否"); };
+    return {e.key.idType,
+            e.key.idNumber,
+            e.name,
+            e.bankCard,
+            month(e.joinMonth),
+            month(e.leftMonth),
+            yes(e.resident),
+            yes(e.options.fromJanuary),
+            yes(e.options.annualDeduction),
+            e.idCheckFailed ? sysText("校验位不符") : Text{}};
+}
+
 Outcome<std::optional<Employee>> Ledger::putEmployee(int year, const Employee& employee) {
     Impl& impl = *m_impl;
     if (Outcome<void> r = CheckMonths(employee); !r) return r.problem();

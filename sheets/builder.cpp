@@ -12,6 +12,9 @@ void SheetBuilder::beginRow(std::size_t number) {
     m_rowHasCells = false;
     m_current.number = number;
     m_current.cells.clear();
+    // Rows of one sheet are mostly alike: room for as many cells as the last row stored saves
+    // the row's growth cell by cell (a slot counts against the bound only when it is used).
+    m_current.cells.reserve(m_lastWidth);
 }
 
 Outcome<void> SheetBuilder::setCell(std::size_t column, Cell cell) {
@@ -42,6 +45,7 @@ void SheetBuilder::endRow() {
         m_more = true;
         return;
     }
+    m_lastWidth = m_current.cells.size();
     m_stored.push_back(std::move(m_current));
     m_current = SheetRow();
 }

@@ -44,6 +44,7 @@ private:
     bool m_rowOpen = false;
     bool m_rowHasCells = false;
     SheetRow m_current;
+    std::size_t m_lastWidth = 0; // cells of the last row stored: the next row likely has as many
     std::vector<SheetRow> m_stored;
     std::vector<RowProblem> m_problems;
     std::size_t m_slots = 0;

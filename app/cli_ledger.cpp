@@ -1,0 +1,248 @@
+// iitcalc-cli ledger ACTION ...: the payroll ledger of the data directory.
+//   import YEAR MONTH FILE    a month's wages, all of FILE or nothing
+//   show YEAR MONTH [-o OUT]  the month in the columns of withhold, then the ledger's own
+//   people [YEAR] [-o OUT]    the employees of a year, or of every year
+//   opening YEAR MONTH FILE   year-to-date figures through MONTH, for an employer starting
+//                             in the middle of a year
+#include "app/cli.h"
+#include "app/cli_rows.h"
+#include "app/cli_util.h"
+#include "engine/amount.h"
+#include "ledger/ledger.h"
+#include "sheets/header.h"
+
+#include <algorithm>
+#include <iostream>
+#include <unordered_map>
+
+namespace iit::cli {
+namespace {
+
+// Opens the data directory's ledger with the laws it computes by. The bracket table is started
+// as the window starts it. Prints the problem and returns nullopt on failure.
+std::optional<ledger::Ledger> OpenLedger(const Context& ctx) {
+    if (!OpenTable(ctx, std::nullopt).ok) return std::nullopt;
+    Outcome<ledger::LedgerTables> tables = ledger::LoadLedgerTables();
+    if (!tables) {
+        std::cerr << "iitcalc-cli: " << OneLine(tables.problem().message).toUtf8() << "\n";
+        return std::nullopt;
+    }
+    Outcome<ledger::Ledger> opened = ledger::Ledger::open(ledger::LedgerPath(), std::move(*tables));
+    if (!opened) {
+        std::cerr << "iitcalc-cli: " << OneLine(opened.problem().message).toUtf8() << "\n";
+        return std::nullopt;
+    }
+    return std::move(*opened);
+}
+
+// A failure of the core, one line of standard error for each line of its message.
+int Failed(const std::string& where, const Text& message, const char* consequence) {
+    const std::string lines = message.toUtf8();
+    for (std::size_t at = 0; at < lines.size();) {
+        const std::size_t end = std::min(lines.find('\n', at), lines.size());
+        std::cerr << "iitcalc-cli: " << where << lines.substr(at, end - at) << "\n";
+        at = end + 1;
+    }
+    std::cerr << "iitcalc-cli: " << consequence << "\n";
+    return kExitFailure;
+}
+
+std::vector<std::string> Utf8Cells(const std::vector<Text>& cells) {
+    std::vector<std::string> out;
+    out.reserve(cells.size());
+    for (const Text& t : cells)
+        out.push_back(t.toUtf8());
+    return out;
+}
+
+// FILE's header (the first of its rows that names two of `columns`) and its rows as texts,
+// the header first. Prints the problem and returns false.
+bool ReadLedgerRows(const std::string& file, const std::vector<Text>& columns, const char* required,
+                    std::vector<std::vector<Text>>& out) {
+    std::optional<sheets::Sheet> sheet = ReadPayroll(file);
+    if (!sheet) return false;
+    std::vector<sheets::HeaderField> fields;
+    for (const Text& name : columns) {
+        fields.push_back({{name.toUtf8()}});
+        if (name == sysText("证件号码")) fields.back().names.push_back("身份证号");
+    }
+    const std::optional<sheets::HeaderMatch> header = sheets::findHeader(*sheet, fields);
+    if (!header) {
+        std::cerr << "iitcalc-cli: " << file << ": no header row naming " << required << "\n";
+        return false;
+    }
+    for (const std::string& name : header->unmapped)
+        std::cerr << "iitcalc-cli: " << file << ": the column '" << name
+                  << "' is not one the ledger reads; it is left out\n";
+    std::optional<std::size_t> id;
+    for (std::size_t f = 0; f < columns.size(); ++f)
+        if (columns[f] == sysText("证件号码") && header->fieldColumn[f] >= 0)
+            id = static_cast<std::size_t>(header->fieldColumn[f]);
+    if (!CellsSound(file, *sheet, id)) return false;
+    for (CellRow& row : NumberedRows(std::move(*sheet), header->rowIndex)) {
+        std::vector<Text> cells;
+        cells.reserve(row.size());
+        for (const std::string& cell : row)
+            cells.push_back(Text::fromUtf8(cell));
+        out.push_back(std::move(cells));
+    }
+    return true;
+}
+
+// Gives every row of opening balances the month of the command line as its 截至月份: a row
+// that names another month is refused. False, with the rows named, when one does.
+bool ThroughMonth(const std::string& file, int month, std::vector<std::vector<Text>>& rows) {
+    const std::string name = "截至月份";
+    std::size_t at = rows[0].size();
+    for (std::size_t c = 0; c < rows[0].size(); ++c)
+        if (sheets::compactName(rows[0][c].toUtf8()) == name) at = c;
+    if (at == rows[0].size()) rows[0].push_back(sysText(name));
+    const Text given = Text::fromBytes(std::to_string(month));
+    bool sound = true;
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        std::vector<Text>& row = rows[r];
+        if (std::all_of(row.begin(), row.end(),
+                        [](const Text& c) { return engine::TrimCell(c.toUtf8()).empty(); }))
+            continue; // a blank row stays blank
+        if (row.size() <= at) row.resize(at + 1);
+        const std::string cell(engine::TrimCell(row[at].toUtf8()));
+        if (cell.empty()) {
+            row[at] = given;
+        } else if (ParseMonth(cell) != month) {
+            std::cerr << "iitcalc-cli: " << file << ": 第" << r + 1 << "行：截至月份 " << cell
+                      << " is not the MONTH " << month << " of the command line\n";
+            sound = false;
+        }
+    }
+    return sound;
+}
+
+int Import(Context& ctx, bool opening) {
+    const char* what = opening ? "opening" : "import";
+    if (ctx.operands.size() != 4)
+        return ctx.usageError(std::string("ledger ") + what + " needs YEAR, MONTH and FILE");
+    const std::optional<int> year = ParseYear(ctx.operands[1]);
+    if (!year) return ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
+    const std::optional<int> month = ParseMonth(ctx.operands[2]);
+    if (!month || (opening && *month == 12))
+        return ctx.usageError("MONTH '" + ctx.operands[2] + "' is no month" +
+                              (opening ? " from 1 to 11" : " from 1 to 12"));
+    const std::string& file = ctx.operands[3];
+
+    std::vector<std::vector<Text>> rows;
+    if (!ReadLedgerRows(file, opening ? ledger::OpeningColumns() : ledger::ImportColumns(),
+                        opening ? "证件号码 (or 身份证号) and 姓名"
+                                : "证件号码 (or 身份证号), 姓名 and 本月收入",
+                        rows))
+        return kExitFailure;
+    if (opening && !ThroughMonth(file, *month, rows)) {
+        std::cerr << "iitcalc-cli: the ledger was not changed\n";
+        return kExitFailure;
+    }
+    std::optional<ledger::Ledger> book = OpenLedger(ctx);
+    if (!book) return kExitFailure;
+    Outcome<ledger::ChangeReport> report =
+        opening ? book->importOpening(*year, rows) : book->importMonth(*year, *month, rows);
+    if (!report) return Failed(file + ": ", report.problem().message, "the ledger was not changed");
+    for (const ledger::PersonKey& key : report->newEmployees) {
+        const std::string number = key.idNumber.toUtf8();
+        if (key.idType == ledger::IdentityCardType() && number.size() == 18 &&
+            !ledger::IdentityCardCheckHolds(number))
+            std::cerr << "iitcalc-cli: " << file << ": " << number
+                      << ": the check digit of this identity-card number is wrong; the employee "
+                         "is kept and marked\n";
+    }
+    std::cout << year.value() << "-" << month.value() << ": " << report->summary().toUtf8() << "\n";
+    return kExitOk;
+}
+
+int Show(Context& ctx) {
+    if (ctx.operands.size() != 3) return ctx.usageError("ledger show needs YEAR and MONTH");
+    const std::optional<int> year = ParseYear(ctx.operands[1]);
+    if (!year) return ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
+    const std::optional<int> month = ParseMonth(ctx.operands[2]);
+    if (!month) return ctx.usageError("MONTH '" + ctx.operands[2] + "' is no month from 1 to 12");
+    std::optional<ledger::Ledger> book = OpenLedger(ctx);
+    if (!book) return kExitFailure;
+    Outcome<ledger::MonthView> view = book->showMonth(*year, *month);
+    if (!view) return Failed("", view.problem().message, "nothing was written");
+    Outcome<std::vector<ledger::BonusChoice>> choices = book->compareBonuses(*year);
+    if (!choices) return Failed("", choices.problem().message, "nothing was written");
+    std::unordered_map<std::string, const ledger::BonusChoice*> byKey;
+    for (const ledger::BonusChoice& c : *choices)
+        byKey.emplace(c.employee.key.idType.bytes() + '\t' + c.employee.key.idNumber.bytes(), &c);
+
+    std::vector<std::string> captions = Utf8Cells(ledger::MonthColumns());
+    for (std::string& c : Utf8Cells(ledger::BonusChoiceColumns()))
+        captions.push_back(std::move(c));
+    std::vector<CellRow> rows;
+    rows.reserve(view->lines.size());
+    for (const ledger::MonthLine& line : view->lines) {
+        CellRow row = Utf8Cells(ledger::MonthCells(line));
+        const auto found = byKey.find(line.employee.key.idType.bytes() + '\t' +
+                                      line.employee.key.idNumber.bytes());
+        for (std::string& c :
+             Utf8Cells(ledger::BonusChoiceCells(found == byKey.end() ? nullptr : found->second)))
+            row.push_back(std::move(c));
+        rows.push_back(std::move(row));
+    }
+    if (rows.empty())
+        std::cerr << "iitcalc-cli: the ledger holds no wages of " << *year << "-" << *month << "\n";
+    return WriteTable(ctx.value("output"), PayrollTable(std::move(captions), std::move(rows)))
+               ? kExitOk
+               : kExitFailure;
+}
+
+int People(Context& ctx) {
+    if (ctx.operands.size() > 2) return ctx.usageError("ledger people takes at most a YEAR");
+    std::optional<int> year;
+    if (ctx.operands.size() == 2) {
+        year = ParseYear(ctx.operands[1]);
+        if (!year) return ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
+    }
+    std::optional<ledger::Ledger> book = OpenLedger(ctx);
+    if (!book) return kExitFailure;
+    std::vector<int> years;
+    if (year) {
+        years.push_back(*year);
+    } else {
+        Outcome<std::vector<int>> all = book->years();
+        if (!all) return Failed("", all.problem().message, "nothing was written");
+        years = std::move(*all);
+    }
+    std::vector<std::string> captions{"年度"};
+    for (std::string& c : Utf8Cells(ledger::EmployeeColumns()))
+        captions.push_back(std::move(c));
+    std::vector<CellRow> rows;
+    for (int y : years) {
+        Outcome<std::vector<ledger::Employee>> people = book->listEmployees(y);
+        if (!people) return Failed("", people.problem().message, "nothing was written");
+        for (const ledger::Employee& e : *people) {
+            CellRow row{std::to_string(y)};
+            for (std::string& c : Utf8Cells(ledger::EmployeeCells(e)))
+                row.push_back(std::move(c));
+            rows.push_back(std::move(row));
+        }
+    }
+    return WriteTable(ctx.value("output"), PayrollTable(std::move(captions), std::move(rows)))
+               ? kExitOk
+               : kExitFailure;
+}
+
+} // namespace
+
+int RunLedger(Context& ctx) {
+    if (ctx.operands.empty())
+        return ctx.usageError("an action is needed: import, show, people or opening");
+    const std::string& action = ctx.operands.front();
+    const bool writes = action == "show" || action == "people";
+    if (!writes && ctx.value("output"))
+        return ctx.usageError("-o is for ledger show and ledger people");
+    if (action == "import") return Import(ctx, false);
+    if (action == "opening") return Import(ctx, true);
+    if (action == "show") return Show(ctx);
+    if (action == "people") return People(ctx);
+    return ctx.usageError("unknown action '" + action + "'");
+}
+
+} // namespace iit::cli

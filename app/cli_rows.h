@@ -1,0 +1,71 @@
+#pragma once
+// Payroll sheets in and tables out, for the commands of residents' wages (withhold, ledger).
+//
+// INPUT ("-" for standard input) is read once and told by content: delimited text, .xlsx or
+// .xls, with no cap on its rows. Its rows are handed to the core at the index of their sheet
+// row (blank rows in the gaps), so that the core's "第N行" is the row a spreadsheet program
+// shows. A table goes to standard output as TSV without a header, or to -o OUTPUT by its
+// extension: .csv (UTF-8 with a byte-order mark) and .xlsx with a header row, anything else as
+// the TSV of standard output.
+
+#include "app/cli.h"
+#include "sheets/sheet.h"
+#include "sheets/writer.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace iit::cli {
+
+using CellRow = std::vector<std::string>;
+
+// Reads INPUT as a sheet. Prints the problem ("iitcalc-cli: INPUT: ...") and returns nullopt
+// when it cannot be read, is empty or is no sheet.
+std::optional<sheets::Sheet> ReadPayroll(const std::string& input);
+
+// Cells a computation must not take as written: those the sheet could not read (an error
+// value, a formula saved without its result) and, in `idColumn`, a number cell whose digits the
+// spreadsheet program has already lost (an 18-digit identity number typed as a number). Prints
+// each, named by its cell, and returns false when there is one.
+bool CellsSound(const std::string& input, const sheets::Sheet& sheet,
+                std::optional<std::size_t> idColumn);
+
+// The sheet's rows with rows[n - 1] holding its row n. With `header` (an index into
+// sheet.rows), that row comes first and the rows above it (titles) are left out.
+std::vector<CellRow> NumberedRows(sheets::Sheet&& sheet,
+                                  std::optional<std::size_t> header = std::nullopt);
+
+// A table of payroll columns: the captions' texts (names, numbers, months, rates, choices) are
+// text cells in a workbook, every other column an amount.
+sheets::Table PayrollTable(std::vector<std::string> captions, std::vector<CellRow> rows);
+
+// Writes the table to OUTPUT, or without it to standard output. OUTPUT is replaced whole or not
+// at all. Prints the problem and returns false on failure.
+bool WriteTable(const std::optional<std::string>& output, const sheets::Table& table);
+
+// True when OUTPUT receives the TSV of standard output (no OUTPUT, or a name that is neither
+// .csv nor .xlsx), which a caller may then build row by row in a TsvText and write with
+// WriteTsv.
+bool TsvOutput(const std::optional<std::string>& output);
+
+// TSV rows kept in parts of about a megabyte: a text of many megabytes grows without being
+// copied again and again.
+class TsvText {
+public:
+    void append(const CellRow& row);
+    const std::vector<std::string>& parts() const { return m_parts; }
+
+private:
+    std::vector<std::string> m_parts;
+};
+bool WriteTsv(const std::optional<std::string>& output, const TsvText& tsv);
+
+// The year and the month of the ledger's commands: 1 to 9999, and 1 to 12.
+std::optional<int> ParseYear(const std::string& word);
+std::optional<int> ParseMonth(const std::string& word);
+// This calendar year.
+int ThisYear();
+
+} // namespace iit::cli
