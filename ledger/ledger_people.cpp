@@ -12,6 +12,19 @@ using namespace detail;
 
 namespace {
 
+// The first column of every row of a query as integers; the statement is reset for its next use.
+Outcome<std::vector<int>> IntColumn(sql::Statement& statement) {
+    std::vector<int> out;
+    for (;;) {
+        Outcome<bool> row = statement.step();
+        if (!row) return row.problem();
+        if (!*row) break;
+        out.push_back(static_cast<int>(statement.int64(0)));
+    }
+    statement.reset();
+    return out;
+}
+
 bool SameComputation(const Employee& a, const Employee& b) {
     return a.joinMonth == b.joinMonth && a.resident == b.resident &&
            a.options.fromJanuary == b.options.fromJanuary &&
@@ -182,15 +195,7 @@ Outcome<std::vector<int>> Ledger::years() {
     Outcome<sql::Statement*> s =
         m_impl->db->cached("SELECT DISTINCT year FROM employee ORDER BY year");
     if (!s) return s.problem();
-    std::vector<int> out;
-    for (;;) {
-        Outcome<bool> row = (*s)->step();
-        if (!row) return row.problem();
-        if (!*row) break;
-        out.push_back(static_cast<int>((*s)->int64(0)));
-    }
-    (*s)->reset();
-    return out;
+    return IntColumn(**s);
 }
 
 std::vector<Text> EmployeeColumns() {
@@ -467,15 +472,7 @@ Outcome<std::vector<int>> Ledger::declaredMonths(int year) {
         m_impl->db->cached("SELECT month FROM declared_month WHERE year = ?1 ORDER BY month");
     if (!s) return s.problem();
     (*s)->bind(1, year);
-    std::vector<int> out;
-    for (;;) {
-        Outcome<bool> row = (*s)->step();
-        if (!row) return row.problem();
-        if (!*row) break;
-        out.push_back(static_cast<int>((*s)->int64(0)));
-    }
-    (*s)->reset();
-    return out;
+    return IntColumn(**s);
 }
 
 Outcome<void> Ledger::declareMonth(int year, int month) {
