@@ -2,9 +2,9 @@
 // the declared months.
 #include "ledger/ledger_internal.h"
 
-#include "engine/amount.h"
 #include "base/convert.h"
 #include "base/files.h"
+#include "engine/amount.h"
 
 #include <cerrno>
 #include <chrono>
@@ -65,8 +65,39 @@ CREATE TABLE entry (
     cum_other INTEGER NOT NULL, cum_relief INTEGER NOT NULL, cum_withheld INTEGER NOT NULL,
     taxable INTEGER, rate INTEGER, quick INTEGER, cum_tax INTEGER,
     withholding INTEGER NOT NULL, bonus_tax INTEGER NOT NULL, after_tax INTEGER NOT NULL,
-    PRIMARY KEY (employee, month)
+    PRIMARY KEY (month, employee)
 ) WITHOUT ROWID;
+CREATE INDEX entry_employee ON entry (employee, month);
+CREATE INDEX entry_bonus ON entry (employee, month) WHERE bonus > 0;
+)sql";
+
+// Version 1 kept the entries by employee, so that an import of a month, which gives every
+// employee an entry, wrote every page of the table; by month it writes the month's pages and
+// the small index, and a month is shown from one range of the file. The entries with an annual
+// bonus, a few an employee and year, have an index of their own for the bonus's checks and
+// comparisons.
+const char* const kEntriesByMonth = R"sql(
+CREATE TABLE entry_by_month (
+    employee INTEGER NOT NULL REFERENCES employee (id) ON DELETE CASCADE,
+    month INTEGER NOT NULL CHECK (month BETWEEN 1 AND 12),
+    income INTEGER,
+    tax_free INTEGER NOT NULL, special INTEGER NOT NULL, special_additional INTEGER NOT NULL,
+    other INTEGER NOT NULL, relief INTEGER NOT NULL, bonus INTEGER NOT NULL,
+    bonus_separate INTEGER NOT NULL,
+    method INTEGER NOT NULL,
+    table_year INTEGER,
+    cum_income INTEGER NOT NULL, cum_tax_free INTEGER NOT NULL, cum_basic INTEGER NOT NULL,
+    cum_special INTEGER NOT NULL, cum_special_additional INTEGER NOT NULL,
+    cum_other INTEGER NOT NULL, cum_relief INTEGER NOT NULL, cum_withheld INTEGER NOT NULL,
+    taxable INTEGER, rate INTEGER, quick INTEGER, cum_tax INTEGER,
+    withholding INTEGER NOT NULL, bonus_tax INTEGER NOT NULL, after_tax INTEGER NOT NULL,
+    PRIMARY KEY (month, employee)
+) WITHOUT ROWID;
+INSERT INTO entry_by_month SELECT * FROM entry;
+DROP TABLE entry;
+ALTER TABLE entry_by_month RENAME TO entry;
+CREATE INDEX entry_employee ON entry (employee, month);
+CREATE INDEX entry_bonus ON entry (employee, month) WHERE bonus > 0;
 )sql";
 
 Text Decimal(std::int64_t v) {
@@ -176,13 +207,19 @@ Outcome<void> Prepare(sql::Connection& db) {
     if (*version == kSchemaVersion) return {};
     Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(db);
     if (!t) return t.problem();
-    // Another program may have created it meanwhile.
+    // Another program may have created or upgraded it meanwhile.
     Outcome<std::int64_t> again = db.integer("PRAGMA user_version");
     if (!again) return again.problem();
     if (*again == 0) {
         if (Outcome<void> r = db.exec(kSchema); !r) return r;
-        if (Outcome<void> r = db.exec("PRAGMA user_version=1"); !r) return r;
+    } else if (*again == 1) {
+        if (Outcome<void> r = db.exec(kEntriesByMonth); !r) return r;
     }
+    if (*again < kSchemaVersion)
+        if (Outcome<void> r =
+                db.exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+            !r)
+            return r;
     return (*t)->commit();
 }
 

@@ -35,7 +35,7 @@ namespace iit::ledger {
 using engine::Exact;
 
 constexpr const char* kLedgerFileName = "工资台账.db";
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2; // 1: the entries kept by employee
 std::filesystem::path LedgerPath(); // in the program directory
 
 // The laws a ledger computes by, read from the data directory (the annual withholding table and

@@ -326,7 +326,8 @@ Outcome<Recomputed> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& e
 namespace detail {
 
 std::string KeyString(const PersonKey& k) {
-    return Utf8(k.idType) + '\x1f' + Utf8(k.idNumber);
+    // The system's bytes are as unique as UTF-8 and need no conversion; 0x1F is in no character.
+    return k.idType.bytes() + '\x1f' + k.idNumber.bytes();
 }
 
 namespace {
@@ -343,9 +344,23 @@ Outcome<ChangeReport> Apply(Ledger::Impl& impl, int year, int month,
                             const std::vector<Resolved>& changes, const Progress& progress) {
     ChangeReport report;
     Text refused;
+    // The opening balances of the year at once for an import of many: most employees have none,
+    // and one query replaces one a person.
+    std::optional<std::unordered_map<std::int64_t, OpeningRow>> openings;
+    if (changes.size() > 64) {
+        Outcome<std::unordered_map<std::int64_t, OpeningRow>> all = ReadOpenings(impl, year);
+        if (!all) return all.problem();
+        openings = std::move(*all);
+    }
     for (std::size_t i = 0; i < changes.size(); ++i) {
         const Resolved& c = changes[i];
-        Outcome<std::optional<OpeningRow>> opening = ReadOpening(impl, c.employee.id);
+        Outcome<std::optional<OpeningRow>> opening = std::optional<OpeningRow>();
+        if (openings) {
+            if (const auto it = openings->find(c.employee.id); it != openings->end())
+                opening = std::optional<OpeningRow>(it->second);
+        } else {
+            opening = ReadOpening(impl, c.employee.id);
+        }
         if (!opening) return opening.problem();
         if (c.entry) {
             Outcome<std::optional<Text>> why =
