@@ -47,13 +47,30 @@ int Failed(const std::string& where, const Text& message, const char* consequenc
     return kExitFailure;
 }
 
-std::vector<std::string> Utf8Cells(const std::vector<Text>& cells) {
-    std::vector<std::string> out;
-    out.reserve(cells.size());
-    for (const Text& t : cells)
-        out.push_back(t.toUtf8());
-    return out;
-}
+// Cells as UTF-8. The texts a column repeats line after line (证件类型, 单独计税, 累计预扣法)
+// are converted once.
+class Utf8Cells {
+public:
+    std::vector<std::string> operator()(const std::vector<Text>& cells) {
+        std::vector<std::string> out;
+        out.reserve(cells.size());
+        for (const Text& t : cells) {
+            const std::string& bytes = t.bytes();
+            if (std::all_of(bytes.begin(), bytes.end(),
+                            [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+                out.push_back(bytes);
+                continue;
+            }
+            auto [it, added] = m_known.try_emplace(bytes);
+            if (added) it->second = t.toUtf8();
+            out.push_back(it->second);
+        }
+        return out;
+    }
+
+private:
+    std::unordered_map<std::string, std::string> m_known;
+};
 
 // FILE's header (the first of its rows that names two of `columns`) and its rows as texts,
 // the header first. Prints the problem and returns false.
@@ -172,17 +189,18 @@ int Show(Context& ctx) {
     for (const ledger::BonusChoice& c : *choices)
         byKey.emplace(c.employee.key.idType.bytes() + '\t' + c.employee.key.idNumber.bytes(), &c);
 
-    std::vector<std::string> captions = Utf8Cells(ledger::MonthColumns());
-    for (std::string& c : Utf8Cells(ledger::BonusChoiceColumns()))
+    Utf8Cells utf8;
+    std::vector<std::string> captions = utf8(ledger::MonthColumns());
+    for (std::string& c : utf8(ledger::BonusChoiceColumns()))
         captions.push_back(std::move(c));
     std::vector<CellRow> rows;
     rows.reserve(view->lines.size());
     for (const ledger::MonthLine& line : view->lines) {
-        CellRow row = Utf8Cells(ledger::MonthCells(line));
+        CellRow row = utf8(ledger::MonthCells(line));
         const auto found = byKey.find(line.employee.key.idType.bytes() + '\t' +
                                       line.employee.key.idNumber.bytes());
         for (std::string& c :
-             Utf8Cells(ledger::BonusChoiceCells(found == byKey.end() ? nullptr : found->second)))
+             utf8(ledger::BonusChoiceCells(found == byKey.end() ? nullptr : found->second)))
             row.push_back(std::move(c));
         rows.push_back(std::move(row));
     }
@@ -210,8 +228,9 @@ int People(Context& ctx) {
         if (!all) return Failed("", all.problem().message, "nothing was written");
         years = std::move(*all);
     }
+    Utf8Cells utf8;
     std::vector<std::string> captions{"年度"};
-    for (std::string& c : Utf8Cells(ledger::EmployeeColumns()))
+    for (std::string& c : utf8(ledger::EmployeeColumns()))
         captions.push_back(std::move(c));
     std::vector<CellRow> rows;
     for (int y : years) {
@@ -219,7 +238,7 @@ int People(Context& ctx) {
         if (!people) return Failed("", people.problem().message, "nothing was written");
         for (const ledger::Employee& e : *people) {
             CellRow row{std::to_string(y)};
-            for (std::string& c : Utf8Cells(ledger::EmployeeCells(e)))
+            for (std::string& c : utf8(ledger::EmployeeCells(e)))
                 row.push_back(std::move(c));
             rows.push_back(std::move(row));
         }

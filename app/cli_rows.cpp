@@ -21,14 +21,13 @@ std::string LowerExtension(const std::string& name) {
 
 } // namespace
 
-std::optional<sheets::Sheet> ReadPayroll(const std::string& input) {
+std::optional<sheets::Sheet> ReadPayroll(const std::string& input, sheets::ReadOptions options) {
     SheetInput in;
     std::string problem;
     if (!ReadSheetInput(input, in, problem, sheets::kMaxInputBytes)) {
         std::cerr << "iitcalc-cli: " << problem << "\n";
         return std::nullopt;
     }
-    sheets::ReadOptions options;
     options.rowCap = static_cast<std::size_t>(-1); // a year's payroll has no row cap
     Outcome<sheets::Sheet> sheet = sheets::readSheetBytes(in.bytes, options);
     if (!sheet) {
@@ -39,23 +38,27 @@ std::optional<sheets::Sheet> ReadPayroll(const std::string& input) {
     return std::move(*sheet);
 }
 
+bool IdCellSound(const std::string& input, const sheets::SheetRow& row, std::size_t idColumn) {
+    const sheets::Cell& id = row.at(idColumn);
+    if (id.kind != sheets::Cell::Kind::Number || !sheets::isLongOrScientific(id.text)) return true;
+    std::cerr << "iitcalc-cli: " << input << ": " << sheets::cellName(idColumn, row.number)
+              << ": an identity number kept as a number, its last digits lost (" << id.text
+              << "); format the column as text and enter the numbers again\n";
+    return false;
+}
+
+bool SheetProblemsNone(const std::string& input, const sheets::Sheet& sheet) {
+    for (const sheets::RowProblem& p : sheet.problems)
+        std::cerr << "iitcalc-cli: " << input << ": " << p.message << "\n";
+    return sheet.problems.empty();
+}
+
 bool CellsSound(const std::string& input, const sheets::Sheet& sheet,
                 std::optional<std::size_t> idColumn) {
-    bool sound = true;
-    for (const sheets::RowProblem& p : sheet.problems) {
-        std::cerr << "iitcalc-cli: " << input << ": " << p.message << "\n";
-        sound = false;
-    }
-    for (const sheets::SheetRow& row : sheet.rows) {
-        if (!idColumn) break;
-        const sheets::Cell& id = row.at(*idColumn);
-        if (id.kind == sheets::Cell::Kind::Number && sheets::isLongOrScientific(id.text)) {
-            std::cerr << "iitcalc-cli: " << input << ": " << sheets::cellName(*idColumn, row.number)
-                      << ": an identity number kept as a number, its last digits lost (" << id.text
-                      << "); format the column as text and enter the numbers again\n";
-            sound = false;
-        }
-    }
+    bool sound = SheetProblemsNone(input, sheet);
+    if (idColumn)
+        for (const sheets::SheetRow& row : sheet.rows)
+            sound = IdCellSound(input, row, *idColumn) && sound;
     if (!sound) std::cerr << "iitcalc-cli: nothing was computed or written\n";
     return sound;
 }

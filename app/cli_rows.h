@@ -21,16 +21,22 @@ namespace iit::cli {
 
 using CellRow = std::vector<std::string>;
 
-// Reads INPUT as a sheet. Prints the problem ("iitcalc-cli: INPUT: ...") and returns nullopt
-// when it cannot be read, is empty or is no sheet.
-std::optional<sheets::Sheet> ReadPayroll(const std::string& input);
+// Reads INPUT as a sheet, with no cap on its rows (`options` may hand them over one at a
+// time). Prints the problem ("iitcalc-cli: INPUT: ...") and returns nullopt when it cannot be
+// read, is empty or is no sheet.
+std::optional<sheets::Sheet> ReadPayroll(const std::string& input,
+                                         sheets::ReadOptions options = {});
 
 // Cells a computation must not take as written: those the sheet could not read (an error
 // value, a formula saved without its result) and, in `idColumn`, a number cell whose digits the
-// spreadsheet program has already lost (an 18-digit identity number typed as a number). Prints
-// each, named by its cell, and returns false when there is one.
+// spreadsheet program has already lost (an 18-digit identity number typed as a number). Each is
+// printed, named by its cell; false when there is one. CellsSound checks a whole sheet and
+// says that nothing was done; a caller that takes the rows one at a time asks IdCellSound of
+// each and SheetProblemsNone of the sheet.
 bool CellsSound(const std::string& input, const sheets::Sheet& sheet,
                 std::optional<std::size_t> idColumn);
+bool IdCellSound(const std::string& input, const sheets::SheetRow& row, std::size_t idColumn);
+bool SheetProblemsNone(const std::string& input, const sheets::Sheet& sheet);
 
 // The sheet's rows with rows[n - 1] holding its row n. With `header` (an index into
 // sheet.rows), that row comes first and the rows above it (titles) are left out.

@@ -63,31 +63,40 @@ int RunWithhold(Context& ctx) {
     int year = 0;
     if (const int usage = YearOption(ctx, year); usage != kExitOk) return usage;
 
-    std::optional<sheets::Sheet> sheet = ReadPayroll(input);
-    if (!sheet) return kExitFailure;
-    if (!CellsSound(input, *sheet, 1)) return kExitFailure;
     if (!ctx.dataDirectory()) return kExitFailure;
     std::optional<engine::WithholdingTables> tables;
     const engine::WithholdingTable* annual = AnnualTable(year, tables);
     if (!annual) return kExitFailure;
 
-    // A row at a time: a year of 120,000 rows goes straight into the text written, never into
-    // two million cells. Nothing is written before the last row was taken.
+    // A row at a time, as the sheet is read: a year of 120,000 rows goes straight into the text
+    // written, never into two million cells. Nothing is written before the last row was taken.
     const std::optional<std::string> output = ctx.value("output");
     const bool tsv = TsvOutput(output);
     engine::WithholdPass pass(*mode, *annual);
     TsvText text;
     std::vector<CellRow> rows;
     CellRow in, out;
-    for (sheets::SheetRow& row : sheet->rows) {
+    bool idsSound = true;
+    sheets::ReadOptions options;
+    options.onRow = [&](sheets::SheetRow& row) {
+        if (!IdCellSound(input, row, 1)) {
+            idsSound = false;
+            return;
+        }
         in.resize(row.cells.size());
         for (std::size_t c = 0; c < row.cells.size(); ++c)
             std::swap(in[c], row.cells[c].text);
-        if (!pass.next(row.number, in, out)) continue;
+        if (!pass.next(row.number, in, out)) return;
         if (tsv)
             text.append(out);
         else
             rows.push_back(out);
+    };
+    const std::optional<sheets::Sheet> sheet = ReadPayroll(input, options);
+    if (!sheet) return kExitFailure;
+    if (!SheetProblemsNone(input, *sheet) || !idsSound) {
+        std::cerr << "iitcalc-cli: nothing was computed or written\n";
+        return kExitFailure;
     }
     if (pass.failed()) {
         const std::string lines = pass.problems().toUtf8();

@@ -2,9 +2,9 @@
 // the declared months.
 #include "ledger/ledger_internal.h"
 
-#include "engine/amount.h"
 #include "base/convert.h"
 #include "base/files.h"
+#include "engine/amount.h"
 
 #include <cerrno>
 #include <chrono>
@@ -51,7 +51,14 @@ CREATE TABLE opening (
     special INTEGER NOT NULL, special_additional INTEGER NOT NULL, other INTEGER NOT NULL,
     relief INTEGER NOT NULL, withheld INTEGER NOT NULL
 );
-CREATE TABLE entry (
+)sql";
+
+// The entries are kept by month, so that an import of a month, which gives every employee an
+// entry, writes the month's pages and a small index rather than every page of the table, and a
+// month is shown from one range of the file. The entries with an annual bonus, a few an
+// employee and year, have an index of their own for the bonus's checks and comparisons.
+std::string EntryTable(const char* name) {
+    return std::string("CREATE TABLE ") + name + R"sql( (
     employee INTEGER NOT NULL REFERENCES employee (id) ON DELETE CASCADE,
     month INTEGER NOT NULL CHECK (month BETWEEN 1 AND 12),
     income INTEGER,
@@ -66,9 +73,36 @@ CREATE TABLE entry (
     taxable INTEGER, rate INTEGER, quick INTEGER, cum_tax INTEGER,
     withholding INTEGER NOT NULL, bonus_tax INTEGER NOT NULL, after_tax INTEGER NOT NULL,
     remark TEXT NOT NULL DEFAULT '',
-    PRIMARY KEY (employee, month)
+    PRIMARY KEY (month, employee)
 ) WITHOUT ROWID;
 )sql";
+}
+
+const char* const kEntryIndexes = R"sql(
+CREATE INDEX entry_employee ON entry (employee, month);
+CREATE INDEX entry_bonus ON entry (employee, month) WHERE bonus > 0;
+)sql";
+
+// Every earlier version's entries: version 1 kept them by employee without a remark; of the two
+// versions 2, one added the remark and the other kept the entries by month. One copy into the
+// table of today serves them all.
+Outcome<void> UpgradeEntries(sql::Connection& db) {
+    Outcome<std::int64_t> hasRemark =
+        db.integer("SELECT count(*) FROM pragma_table_info('entry') WHERE name = 'remark'");
+    if (!hasRemark) return hasRemark.problem();
+    const std::string columns =
+        "employee, month, income, tax_free, special, special_additional, other, relief, bonus, "
+        "bonus_separate, method, table_year, cum_income, cum_tax_free, cum_basic, cum_special, "
+        "cum_special_additional, cum_other, cum_relief, cum_withheld, taxable, rate, quick, "
+        "cum_tax, withholding, bonus_tax, after_tax";
+    const std::string copy = EntryTable("entry_upgraded") + "INSERT INTO entry_upgraded (" +
+                             columns + ", remark) SELECT " + columns + ", " +
+                             (*hasRemark ? "remark" : "''") +
+                             " FROM entry;\nDROP TABLE entry;\n"
+                             "ALTER TABLE entry_upgraded RENAME TO entry;\n" +
+                             kEntryIndexes;
+    return db.exec(copy.c_str());
+}
 
 Text Decimal(std::int64_t v) {
     return Text::fromBytes(std::to_string(v));
@@ -179,21 +213,20 @@ Outcome<void> Prepare(sql::Connection& db) {
     if (*version == kSchemaVersion) return {};
     Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(db);
     if (!t) return t.problem();
-    // Another program may have created it meanwhile.
+    // Another program may have created or upgraded it meanwhile.
     Outcome<std::int64_t> again = db.integer("PRAGMA user_version");
     if (!again) return again.problem();
     if (*again == 0) {
-        if (Outcome<void> r = db.exec(kSchema); !r) return r;
-    } else if (*again == 1) {
-        // Version 2 adds the remark of an entry.
-        if (Outcome<void> r = db.exec("ALTER TABLE entry ADD COLUMN remark TEXT NOT NULL DEFAULT ''");
+        const std::string schema = kSchema + EntryTable("entry") + kEntryIndexes;
+        if (Outcome<void> r = db.exec(schema.c_str()); !r) return r;
+    } else if (*again < kSchemaVersion) {
+        if (Outcome<void> r = UpgradeEntries(db); !r) return r;
+    }
+    if (*again < kSchemaVersion)
+        if (Outcome<void> r =
+                db.exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
             !r)
             return r;
-    }
-    if (*again < kSchemaVersion) {
-        const std::string set = "PRAGMA user_version=" + std::to_string(kSchemaVersion);
-        if (Outcome<void> r = db.exec(set.c_str()); !r) return r;
-    }
     return (*t)->commit();
 }
 

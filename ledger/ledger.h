@@ -36,7 +36,7 @@ namespace iit::ledger {
 using engine::Exact;
 
 constexpr const char* kLedgerFileName = "工资台账.db";
-constexpr int kSchemaVersion = 2; // 2: entries have a remark
+constexpr int kSchemaVersion = 3; // 1: by employee; 2: a remark, or by month
 std::filesystem::path LedgerPath(); // in the program directory
 
 // The laws a ledger computes by, read from the data directory (the annual withholding table and

@@ -327,7 +327,8 @@ Outcome<Recomputed> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& e
 namespace detail {
 
 std::string KeyString(const PersonKey& k) {
-    return Utf8(k.idType) + '\x1f' + Utf8(k.idNumber);
+    // The system's bytes are as unique as UTF-8 and need no conversion; 0x1F is in no character.
+    return k.idType.bytes() + '\x1f' + k.idNumber.bytes();
 }
 
 namespace {
@@ -340,40 +341,15 @@ Text Who(const Resolved& r) {
 
 } // namespace
 
-namespace {
-
-// The opening balances of the year's employees, by employee, in one query.
-Outcome<std::unordered_map<std::int64_t, OpeningRow>> YearOpenings(Ledger::Impl& impl, int year) {
-    Outcome<sql::Statement*> s = impl.db->cached(
-        "SELECT o.employee, o.through_month, o.income, o.tax_free, o.basic, o.special, "
-        "o.special_additional, o.other, o.relief, o.withheld FROM opening o JOIN employee e ON "
-        "e.id = o.employee WHERE e.year = ?1");
-    if (!s) return s.problem();
-    (*s)->bind(1, year);
-    std::unordered_map<std::int64_t, OpeningRow> out;
-    for (;;) {
-        Outcome<bool> row = (*s)->step();
-        if (!row) return row.problem();
-        if (!*row) break;
-        const sql::Statement& r = **s;
-        out.emplace(r.int64(0), OpeningRow{static_cast<int>(r.int64(1)), r.int64(2), r.int64(3),
-                                           r.int64(4), r.int64(5), r.int64(6), r.int64(7),
-                                           r.int64(8), r.int64(9)});
-    }
-    (*s)->reset();
-    return out;
-}
-
-} // namespace
-
 Outcome<ChangeReport> Apply(Ledger::Impl& impl, int year, int month,
                             const std::vector<Resolved>& changes, const Progress& progress) {
     ChangeReport report;
     Text refused;
-    // Many changes (an import) read the year's opening balances at once.
+    // The opening balances of the year at once for an import of many: most employees have none,
+    // and one query replaces one a person.
     std::optional<std::unordered_map<std::int64_t, OpeningRow>> openings;
-    if (changes.size() >= 64) {
-        Outcome<std::unordered_map<std::int64_t, OpeningRow>> all = YearOpenings(impl, year);
+    if (changes.size() > 64) {
+        Outcome<std::unordered_map<std::int64_t, OpeningRow>> all = ReadOpenings(impl, year);
         if (!all) return all.problem();
         openings = std::move(*all);
     }
@@ -381,7 +357,7 @@ Outcome<ChangeReport> Apply(Ledger::Impl& impl, int year, int month,
         const Resolved& c = changes[i];
         Outcome<std::optional<OpeningRow>> opening = std::optional<OpeningRow>();
         if (openings) {
-            if (auto it = openings->find(c.employee.id); it != openings->end())
+            if (const auto it = openings->find(c.employee.id); it != openings->end())
                 opening = std::optional<OpeningRow>(it->second);
         } else {
             opening = ReadOpening(impl, c.employee.id);

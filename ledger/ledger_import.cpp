@@ -93,9 +93,9 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
                        ? row[static_cast<std::size_t>(at[k])]
                        : empty;
         };
-        bool blank = true;
-        for (const Text& c : row)
-            blank = blank && engine::TrimCell(Utf8(c)).empty();
+        const bool blank = std::all_of(row.begin(), row.end(), [](const Text& c) {
+            return engine::TrimCell(Utf8(c)).empty();
+        });
         if (blank) continue;
         Text why;
         auto problem = [&](const Text& reason) {
@@ -116,7 +116,11 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
                                                                     : IdentityCardType();
         }
         if (number.empty()) problem(sysText("证件号码为空"));
-        const Text name = Text::fromUtf8(engine::TrimCell(Utf8(cell(Name))));
+        const std::string nameUtf8 = Utf8(cell(Name));
+        const std::string_view trimmedName = engine::TrimCell(nameUtf8);
+        // Converted back only when there was something to trim.
+        const Text name =
+            trimmedName.size() == nameUtf8.size() ? cell(Name) : Text::fromUtf8(trimmedName);
         if (name.empty()) problem(sysText("姓名为空"));
         StoredEntry e;
         e.month = month;

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 namespace iit::ledger {
 
@@ -72,6 +73,8 @@ engine::YearToDate StateOf(const OpeningRow& o);
 Outcome<std::optional<EmployeeRow>> FindEmployee(Ledger::Impl& impl, int year,
                                                  const PersonKey& key);
 Outcome<std::optional<OpeningRow>> ReadOpening(Ledger::Impl& impl, std::int64_t employeeId);
+// The opening balances of every employee of the year, by employee id.
+Outcome<std::unordered_map<std::int64_t, OpeningRow>> ReadOpenings(Ledger::Impl& impl, int year);
 Employee ReadEmployee(const sql::Statement& s, int first); // kEmployeeColumns from `first`
 extern const char* const kEmployeeColumns;
 

@@ -54,6 +54,35 @@ Outcome<std::vector<StoredEntry>> Entries(Ledger::Impl& impl, std::int64_t emplo
     return out;
 }
 
+// An employee's months with only the amounts entered (the computed figures left 0): what a
+// comparison of the bonus recomputes from.
+Outcome<std::vector<StoredEntry>> EnteredAmounts(Ledger::Impl& impl, std::int64_t employeeId) {
+    Outcome<sql::Statement*> s = impl.db->cached(
+        "SELECT month, income, tax_free, special, special_additional, other, relief, bonus, "
+        "bonus_separate FROM entry WHERE employee = ?1 ORDER BY month");
+    if (!s) return s.problem();
+    (*s)->bind(1, employeeId);
+    std::vector<StoredEntry> out;
+    for (;;) {
+        Outcome<bool> row = (*s)->step();
+        if (!row) return row.problem();
+        if (!*row) break;
+        const sql::Statement& r = **s;
+        StoredEntry& e = out.emplace_back();
+        e.month = static_cast<int>(r.int64(0));
+        if (!r.isNull(1)) e.income = r.int64(1);
+        e.taxFree = r.int64(2);
+        e.special = r.int64(3);
+        e.specialAdditional = r.int64(4);
+        e.other = r.int64(5);
+        e.relief = r.int64(6);
+        e.bonus = r.int64(7);
+        e.bonusSeparate = r.int64(8) != 0;
+    }
+    (*s)->reset();
+    return out;
+}
+
 Outcome<void> WriteEmployee(Ledger::Impl& impl, int year, std::int64_t id, const Employee& e) {
     Outcome<sql::Statement*> s = impl.db->cached(
         id ? "UPDATE employee SET name = ?4, bank_card = ?5, join_month = ?6, left_month = ?7, "
@@ -130,11 +159,10 @@ Outcome<void> CheckMonths(const Employee& e) {
 // month; none without a bonus.
 Outcome<std::optional<BonusChoice>> CompareOne(Ledger::Impl& impl,
                                                const engine::WithholdingTable& table,
-                                               const EmployeeRow& row) {
-    Outcome<std::vector<StoredEntry>> entries = Entries(impl, row.id);
+                                               const EmployeeRow& row,
+                                               const std::optional<OpeningRow>& opening) {
+    Outcome<std::vector<StoredEntry>> entries = EnteredAmounts(impl, row.id);
     if (!entries) return entries.problem();
-    Outcome<std::optional<OpeningRow>> opening = ReadOpening(impl, row.id);
-    if (!opening) return opening.problem();
     const StoredEntry* chosen = nullptr;
     for (const StoredEntry& e : *entries) {
         if (e.bonus <= 0) continue;
@@ -146,7 +174,7 @@ Outcome<std::optional<BonusChoice>> CompareOne(Ledger::Impl& impl,
     }
     if (!chosen) return std::optional<BonusChoice>();
     engine::BonusPlan plan;
-    if (*opening) plan.opening = StateOf(**opening);
+    if (opening) plan.opening = StateOf(*opening);
     plan.options = row.employee.options;
     plan.joinMonth = row.employee.joinMonth.value_or(entries->front().month);
     plan.lastMonth = row.employee.leftMonth.value_or(12);
@@ -540,8 +568,13 @@ Outcome<std::vector<BonusChoice>> Ledger::compareBonuses(int year) {
         }
         (*s)->reset();
     }
+    Outcome<std::unordered_map<std::int64_t, OpeningRow>> openings = ReadOpenings(impl, year);
+    if (!openings) return openings.problem();
     for (const EmployeeRow& row : employees) {
-        Outcome<std::optional<BonusChoice>> c = CompareOne(impl, *table, row);
+        const auto at = openings->find(row.id);
+        Outcome<std::optional<BonusChoice>> c =
+            CompareOne(impl, *table, row,
+                       at == openings->end() ? std::nullopt : std::optional<OpeningRow>(at->second));
         if (!c) return c.problem();
         if (*c) out.push_back(std::move(**c));
     }
@@ -562,7 +595,9 @@ Outcome<std::optional<BonusChoice>> Ledger::compareBonus(int year, const PersonK
     if (!found) return found.problem();
     if (!*found || !(*found)->employee.resident || !table->bonusSeparateAllowed(year))
         return std::optional<BonusChoice>();
-    return CompareOne(impl, *table, **found);
+    Outcome<std::optional<OpeningRow>> opening = ReadOpening(impl, (*found)->id);
+    if (!opening) return opening.problem();
+    return CompareOne(impl, *table, **found, *opening);
 }
 
 Outcome<std::optional<Opening>> Ledger::putOpening(int year, const PersonKey& key,

@@ -132,15 +132,11 @@ const char* const kEmployeeColumns =
     "e.from_january, e.annual_deduction, e.id_check_failed";
 
 Employee ReadEmployee(const sql::Statement& s, int c) {
-    // Nearly every employee has the same 证件类型: it is converted once.
-    thread_local std::string lastType;
-    thread_local Text lastTypeText;
+    static const std::string identityCard = IdentityCardType().toUtf8();
     Employee e;
-    if (s.text(c) != lastType) {
-        lastType = s.text(c);
-        lastTypeText = Text::fromUtf8(lastType);
-    }
-    e.key.idType = lastTypeText;
+    // Nearly everyone has the default type: its text is not converted again for each.
+    const std::string_view type = s.text(c);
+    e.key.idType = type == identityCard ? IdentityCardType() : Text::fromUtf8(type);
     e.key.idNumber = Text::fromUtf8(s.text(c + 1));
     e.name = Text::fromUtf8(s.text(c + 2));
     e.bankCard = Text::fromUtf8(s.text(c + 3));
@@ -171,26 +167,54 @@ Outcome<std::optional<EmployeeRow>> FindEmployee(Ledger::Impl& impl, int year,
     return out;
 }
 
+namespace {
+
+const char* const kOpeningColumns =
+    "o.through_month, o.income, o.tax_free, o.basic, o.special, o.special_additional, o.other, "
+    "o.relief, o.withheld";
+
+// An opening row from kOpeningColumns, read from column `c` on.
+OpeningRow ReadOpeningRow(const sql::Statement& r, int c) {
+    return OpeningRow{static_cast<int>(r.int64(c)),
+                      r.int64(c + 1),
+                      r.int64(c + 2),
+                      r.int64(c + 3),
+                      r.int64(c + 4),
+                      r.int64(c + 5),
+                      r.int64(c + 6),
+                      r.int64(c + 7),
+                      r.int64(c + 8)};
+}
+
+} // namespace
+
 Outcome<std::optional<OpeningRow>> ReadOpening(Ledger::Impl& impl, std::int64_t employeeId) {
-    Outcome<sql::Statement*> s = impl.db->cached(
-        "SELECT through_month, income, tax_free, basic, special, special_additional, other, "
-        "relief, withheld FROM opening WHERE employee = ?1");
+    static const std::string sql =
+        std::string("SELECT ") + kOpeningColumns + " FROM opening o WHERE o.employee = ?1";
+    Outcome<sql::Statement*> s = impl.db->cached(sql.c_str());
     if (!s) return s.problem();
     (*s)->bind(1, employeeId);
     Outcome<bool> row = (*s)->step();
     if (!row) return row.problem();
     std::optional<OpeningRow> out;
-    if (*row) {
-        const sql::Statement& r = **s;
-        out = OpeningRow{static_cast<int>(r.int64(0)),
-                         r.int64(1),
-                         r.int64(2),
-                         r.int64(3),
-                         r.int64(4),
-                         r.int64(5),
-                         r.int64(6),
-                         r.int64(7),
-                         r.int64(8)};
+    if (*row) out = ReadOpeningRow(**s, 0);
+    (*s)->reset();
+    return out;
+}
+
+Outcome<std::unordered_map<std::int64_t, OpeningRow>> ReadOpenings(Ledger::Impl& impl, int year) {
+    static const std::string sql = std::string("SELECT o.employee, ") + kOpeningColumns +
+                                   " FROM opening o JOIN employee e ON e.id = o.employee "
+                                   "WHERE e.year = ?1";
+    Outcome<sql::Statement*> s = impl.db->cached(sql.c_str());
+    if (!s) return s.problem();
+    (*s)->bind(1, year);
+    std::unordered_map<std::int64_t, OpeningRow> out;
+    for (;;) {
+        Outcome<bool> row = (*s)->step();
+        if (!row) return row.problem();
+        if (!*row) break;
+        out.emplace((*s)->int64(0), ReadOpeningRow(**s, 1));
     }
     (*s)->reset();
     return out;

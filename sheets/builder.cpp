@@ -1,9 +1,12 @@
 // The sheet builder: row cap, row numbers and memory bounds for every reader.
 #include "sheets/builder.h"
 
+#include <algorithm>
+
 namespace iit::sheets {
 
-SheetBuilder::SheetBuilder(const ReadOptions& options) : m_cap(options.rowCap) {}
+SheetBuilder::SheetBuilder(const ReadOptions& options)
+    : m_cap(options.rowCap), m_onRow(options.onRow) {}
 
 void SheetBuilder::beginRow(std::size_t number) {
     if (m_rowOpen) endRow();
@@ -46,6 +49,16 @@ void SheetBuilder::endRow() {
         return;
     }
     m_lastWidth = m_current.cells.size();
+    ++m_kept;
+    if (m_onRow) {
+        // A row handed over is held no longer: the bounds count the cells held at once.
+        for (const Cell& c : m_current.cells)
+            m_textBytes -= std::min(m_textBytes, c.text.size());
+        m_slots -= std::min(m_slots, m_current.cells.size());
+        m_onRow(m_current);
+        m_current.cells.clear();
+        return;
+    }
     m_stored.push_back(std::move(m_current));
     m_current = SheetRow();
 }

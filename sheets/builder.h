@@ -31,7 +31,7 @@ public:
     // Ends the current row.
     void endRow();
     // True when the current row's cells are being stored (the cap not reached yet).
-    bool storing() const { return m_stored.size() < m_cap; }
+    bool storing() const { return m_kept < m_cap; }
 
     // A problem of the cell in `column` of the current row, when that row is stored.
     void problem(std::size_t column, std::string_view message);
@@ -40,6 +40,8 @@ public:
 
 private:
     std::size_t m_cap;
+    std::function<void(SheetRow&)> m_onRow; // ReadOptions::onRow
+    std::size_t m_kept = 0;                 // rows stored or handed over
     std::size_t m_row = 0;
     bool m_rowOpen = false;
     bool m_rowHasCells = false;

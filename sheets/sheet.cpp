@@ -1,8 +1,8 @@
 // Format detection, the entry points of the readers and the small helpers on cells.
 #include "sheets/sheet.h"
 
-#include "database/format.h"
 #include "base/files.h"
+#include "database/format.h"
 #include "sheets/readers.h"
 
 #include <array>
@@ -76,13 +76,28 @@ Problem unreadableFormat(Format format) {
     }
 }
 
+namespace {
+
+// An .xls workbook is read whole in a child process and checked whole when it comes back; its
+// rows are handed over afterwards.
+Outcome<Sheet> handOver(Outcome<Sheet> sheet, const ReadOptions& options) {
+    if (sheet && options.onRow) {
+        for (SheetRow& row : sheet->rows)
+            options.onRow(row);
+        sheet->rows.clear();
+    }
+    return sheet;
+}
+
+} // namespace
+
 Outcome<Sheet> readSheetBytes(std::string_view bytes, const ReadOptions& options) {
     const Format format = detectFormat(bytes);
     switch (format) {
     case Format::Xlsx:
         return readXlsx(bytes, options);
     case Format::Xls:
-        return readXls({}, bytes, options);
+        return handOver(readXls({}, bytes, options), options);
     case Format::Text:
         return readText(bytes, options);
     default:
@@ -98,7 +113,8 @@ Outcome<Sheet> readSheet(const std::filesystem::path& path, const ReadOptions& o
         return fail(sysText("无法读取文件 ") + DisplayPath(path) + sysText("：") +
                     ReadFailureReason(content.status));
     }
-    if (detectFormat(content.bytes) == Format::Xls) return readXls(path, content.bytes, options);
+    if (detectFormat(content.bytes) == Format::Xls)
+        return handOver(readXls(path, content.bytes, options), options);
     return readSheetBytes(content.bytes, options);
 }
 

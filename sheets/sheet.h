@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -81,6 +82,12 @@ struct ReadOptions {
     std::size_t rowCap = 10000;
     // The worksheet to read by name; empty: the first worksheet (the first visible one).
     std::string sheetName;
+    // When set, each row within the cap is handed to it as soon as it is read instead of being
+    // kept in Sheet::rows, which stays empty: a caller that takes rows one at a time never
+    // holds the whole sheet (a year's payroll of 120,000 rows). The row's cells may be taken.
+    // A file found damaged further on has handed rows already: nothing may be done with them
+    // before the read as a whole has succeeded.
+    std::function<void(SheetRow&)> onRow;
 };
 
 // Reads a sheet from a file; the file is read bounded (kMaxInputBytes).

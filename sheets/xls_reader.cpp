@@ -209,7 +209,10 @@ Outcome<Sheet> readWithFreeXl(const std::string& openPath, const BiffWorkbook* b
     if (const BiffSheet* b = biffSheet(*chosen, chosenName)) special = specialCells(*biff, *b);
     auto next = special.begin();
 
-    SheetBuilder builder(options);
+    // The rows go back to the parent whole: they are handed over there (sheet.cpp).
+    ReadOptions whole = options;
+    whole.onRow = nullptr;
+    SheetBuilder builder(whole);
     for (unsigned int row = 0; row < rows && row < kMaxRows; ++row) {
         builder.beginRow(row + 1);
         for (unsigned short column = 0; column < columns; ++column) {

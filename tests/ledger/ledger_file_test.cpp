@@ -147,13 +147,63 @@ TEST_F(LedgerFile, DamagedFileIsSetAsideWithItsCompanions) {
     EXPECT_TRUE(book->listEmployees(2024)->empty());
 }
 
+// A ledger of the first format, whose entries were kept by employee, opens with every entry
+// and figure as it was, and is kept by month from then on.
+TEST_F(LedgerFile, FirstFormatIsUpgraded) {
+    import(1, MakeRows({{"P1", "某", "9000"}, { "P2", "甲", "30000" }}));
+    import(2, MakeRows({{"P1", "某", "9500"}, { "P3", "乙", "12000" }}));
+    const std::string before = dump();
+    book.reset();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(ledger::LedgerPath().c_str(), &db), SQLITE_OK);
+    const char* firstFormat =
+        "BEGIN; CREATE TABLE old_entry AS SELECT * FROM entry; DROP TABLE entry;"
+        "CREATE TABLE entry (employee INTEGER NOT NULL REFERENCES employee (id) ON DELETE "
+        "CASCADE, month INTEGER NOT NULL CHECK (month BETWEEN 1 AND 12), income INTEGER, "
+        "tax_free INTEGER NOT NULL, special INTEGER NOT NULL, special_additional INTEGER NOT "
+        "NULL, other INTEGER NOT NULL, relief INTEGER NOT NULL, bonus INTEGER NOT NULL, "
+        "bonus_separate INTEGER NOT NULL, method INTEGER NOT NULL, table_year INTEGER, "
+        "cum_income INTEGER NOT NULL, cum_tax_free INTEGER NOT NULL, cum_basic INTEGER NOT "
+        "NULL, cum_special INTEGER NOT NULL, cum_special_additional INTEGER NOT NULL, cum_other "
+        "INTEGER NOT NULL, cum_relief INTEGER NOT NULL, cum_withheld INTEGER NOT NULL, taxable "
+        "INTEGER, rate INTEGER, quick INTEGER, cum_tax INTEGER, withholding INTEGER NOT NULL, "
+        "bonus_tax INTEGER NOT NULL, after_tax INTEGER NOT NULL, PRIMARY KEY (employee, month)) "
+        "WITHOUT ROWID; INSERT INTO entry SELECT employee, month, income, tax_free, special, "
+        "special_additional, other, relief, bonus, bonus_separate, method, table_year, "
+        "cum_income, cum_tax_free, cum_basic, cum_special, cum_special_additional, cum_other, "
+        "cum_relief, cum_withheld, taxable, rate, quick, cum_tax, withholding, bonus_tax, "
+        "after_tax FROM old_entry; DROP TABLE old_entry; "
+        "PRAGMA user_version=1; COMMIT;";
+    ASSERT_EQ(sqlite3_exec(db, firstFormat, nullptr, nullptr, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
+    reopen();
+    EXPECT_EQ(dump(), before);
+    import(2, MakeRows({{ "P1", "某", "9800" }})); // the upgraded file takes changes
+    book.reset();
+    ASSERT_EQ(sqlite3_open(ledger::LedgerPath().c_str(), &db), SQLITE_OK);
+    std::string facts;
+    const char* query = "SELECT (SELECT user_version FROM pragma_user_version) || ' ' || "
+                        "(SELECT count(*) FROM sqlite_master WHERE name = 'entry_employee') || "
+                        "' ' || (SELECT count(*) FROM entry)";
+    sqlite3_exec(
+        db, query,
+        [](void* out, int, char** values, char**) {
+            *static_cast<std::string*>(out) = values[0];
+            return 0;
+        },
+        &facts, nullptr);
+    sqlite3_close(db);
+    EXPECT_EQ(facts, "3 1 4");
+}
+
 TEST_F(LedgerFile, NewerFileIsRefusedUntouched) {
     import(1, MakeRows({{ "P1", "某", "9000" }}));
     book.reset();
     const std::filesystem::path path = ledger::LedgerPath();
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version=3; PRAGMA wal_checkpoint(TRUNCATE)", nullptr,
+    ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version=4; PRAGMA wal_checkpoint(TRUNCATE)", nullptr,
                            nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(db);
@@ -161,7 +211,7 @@ TEST_F(LedgerFile, NewerFileIsRefusedUntouched) {
     Outcome<ledger::Ledger> newer = ledger::Ledger::open(path, Tables());
     ASSERT_FALSE(newer.ok());
     EXPECT_EQ(newer.problem().message.toUtf8(),
-              "工资台账文件由较新版本的程序建立（格式版本3），本程序只能读写格式版本2的台账，"
+              "工资台账文件由较新版本的程序建立（格式版本4），本程序只能读写格式版本3的台账，"
               "文件未作改动。");
     EXPECT_EQ(readFile(path), bytes);
 }

@@ -3,7 +3,9 @@
 #include "base/unicode.h"
 #include "sheets/writer.h"
 #include "tests/sheets/sheets_support.h"
+#include "tests/support/temp_dir.h"
 
+#include <array>
 #include <iconv.h>
 
 namespace iit::sheets {
@@ -102,6 +104,38 @@ TEST(SheetsText, RowCap) {
     EXPECT_EQ(sheet.rows.back().number, 7u);
     EXPECT_TRUE(sheet.more);
     EXPECT_EQ(sheet.rowsSeen, 100u);
+}
+
+// Rows handed over as they are read give the sheet they would have made, in every format (the
+// .xls rows after its child process has read them whole), within the cap, with the problems.
+TEST(SheetsText, RowsHandedOverAsTheyAreRead) {
+    std::string text = "甲,1\n\n乙,\"2,5\"\n";
+    for (int i = 4; i <= 30; ++i)
+        text += "x" + std::to_string(i) + "," + std::to_string(i) + "\n";
+    const std::string xls = iit::testing::readFile(std::string(IIT_SHEETS_DATA) + "/people.xls");
+    iit::testing::TempDir dir;
+    Table table;
+    table.columns = {{"姓名", 8, ColumnKind::Text}, {"收入", 8, ColumnKind::Amount}};
+    for (int i = 1; i <= 20; ++i)
+        table.rows.push_back({"x" + std::to_string(i), std::to_string(i * 100)});
+    ASSERT_TRUE(writeXlsx(dir / "t.xlsx", table));
+    const std::string xlsx = iit::testing::readFile(dir / "t.xlsx");
+    for (const std::string* bytes : std::array<const std::string*, 3>{&text, &xls, &xlsx}) {
+        for (const std::size_t cap : {std::size_t{5}, static_cast<std::size_t>(-1)}) {
+            ReadOptions kept;
+            kept.rowCap = cap;
+            const Sheet whole = testing::readOk(*bytes, kept);
+            Sheet handed;
+            ReadOptions streamed = kept;
+            streamed.onRow = [&](SheetRow& row) { handed.rows.push_back(std::move(row)); };
+            const Sheet rest = testing::readOk(*bytes, streamed);
+            EXPECT_TRUE(rest.rows.empty());
+            EXPECT_EQ(show(handed), show(whole)) << cap;
+            EXPECT_EQ(rest.rowsSeen, whole.rowsSeen);
+            EXPECT_EQ(rest.more, whole.more);
+            EXPECT_EQ(testing::showProblems(rest), testing::showProblems(whole));
+        }
+    }
 }
 
 } // namespace
