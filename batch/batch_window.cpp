@@ -8,6 +8,7 @@
 #include "printing/template_file.h"
 #include "base/convert.h"
 #include "base/files.h"
+#include "grid/column_widths.h"
 #include "grid/grid_view.h"
 #include "gui/message_box.h"
 #include "gui/qt_text.h"
@@ -16,6 +17,7 @@
 
 #include <QSortFilterProxyModel>
 #include <QFileSystemModel>
+#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QHBoxLayout>
@@ -76,6 +78,7 @@ BatchWindow::BatchWindow(std::function<Text()> employer, QWidget* parent)
     m_preview = std::make_unique<printing::PrintPreview>(this);
     findUnits();
     bindEvents();
+    m_widthsConnection = gui::KeepColumnWidths(m_sheet.grid(), Name());
     m_grid->setGrid(m_sheet.grid(), &m_history);
     m_grid->setCellNotes([this](int row, int column) { return m_sheet.noteOf(row, column); });
     // The totals row is drawn as totals, so that it cannot be taken for a person.
@@ -169,6 +172,7 @@ void BatchWindow::bindEvents() {
         connect(shortcut, &QShortcut::activated, this, run);
     }
     buildFindBar();
+    buildSavedLine();
     const std::pair<QKeySequence, std::function<void()>> findKeys[] = {
         {QKeySequence::Find, [this] { openFind(); }},
         {QKeySequence::FindNext, [this] { findStep(1); }},
@@ -225,8 +229,42 @@ void BatchWindow::buildFindBar() {
     });
 }
 
+void BatchWindow::buildSavedLine() {
+    // Over the foot of the grid, where the find bar shows: a save is told without a box to
+    // close, and the line goes by itself.
+    m_savedLine = new QLabel(this);
+    m_savedLine->setObjectName(QStringLiteral("保存提示"));
+    m_savedLine->setStyleSheet(QStringLiteral(
+        "#保存提示 { background: #eef7f5; color: #10201c; border: 1px solid #1d8e7e; "
+        "border-radius: 4px; padding: 4px 10px; }"));
+    const QRect grid = m_grid->geometry();
+    m_savedLine->setGeometry(grid.left() + 40, grid.bottom() - 44, grid.width() - 80, 36);
+    m_savedLine->hide();
+    m_savedTimer = new QTimer(this);
+    m_savedTimer->setSingleShot(true);
+    m_savedTimer->setInterval(8000);
+    connect(m_savedTimer, &QTimer::timeout, m_savedLine, &QWidget::hide);
+}
+
+void BatchWindow::saySaved(const std::filesystem::path& saved) {
+    std::error_code ec;
+    const std::filesystem::path file = std::filesystem::absolute(saved, ec);
+    const QString what = QStringLiteral("已将 %1 人保存到 ").arg(m_sheet.PeopleCount());
+    const QFontMetrics metrics(m_savedLine->font());
+    const int room = m_savedLine->contentsRect().width() - metrics.horizontalAdvance(what) - 24;
+    const QString where = metrics.elidedText(QFile::decodeName(file.native().c_str()), Qt::ElideMiddle,
+                                             std::max(room, 40));
+    m_savedLine->setText(what + where);
+    m_savedLine->setToolTip(QFile::decodeName(file.native().c_str()));
+    m_findBar->hide();
+    m_savedLine->show();
+    m_savedLine->raise();
+    m_savedTimer->start();
+}
+
 void BatchWindow::openFind() {
     commitEdit();
+    m_savedLine->hide();
     m_findBar->show();
     m_findBar->raise();
     m_findEdit->setFocus();
@@ -462,6 +500,7 @@ bool BatchWindow::SaveBatchFile() {
             return false;
         }
         updateTitle(*file);
+        saySaved(*file);
         return true;
     }
     if (!acceptCutTexts()) return false;
@@ -471,6 +510,7 @@ bool BatchWindow::SaveBatchFile() {
         return false;
     }
     updateTitle(*file);
+    saySaved(*file);
     if (!saved->empty()) message(*saved);
     return true;
 }

@@ -120,6 +120,9 @@ private:
     void openFind();
     void runFind();
     void findStep(int step);
+    // The line that says, after a save, how many people went into which file.
+    void buildSavedLine();
+    void saySaved(const std::filesystem::path& file);
 
     BatchSheet m_sheet;
     GridHistory m_history;
@@ -137,6 +140,7 @@ private:
     const Command* m_pressedCommand = nullptr;
     Connection m_editConnection; // before the sheet goes
     Connection m_changeConnection;
+    Connection m_widthsConnection;
     QTimer* m_titleTimer = nullptr; // the title follows the changes a moment later
     std::filesystem::path m_titleFile;
     QWidget* m_findBar = nullptr;    // 查找栏
@@ -144,6 +148,8 @@ private:
     QLabel* m_findCount = nullptr;   // 查找结果
     std::vector<BatchSheet::Found> m_found;
     int m_foundAt = -1;
+    QLabel* m_savedLine = nullptr; // 保存提示
+    QTimer* m_savedTimer = nullptr;
     int m_sortColumn = 0; // the column the people were last sorted by, and how
     bool m_sortAscending = true;
 };

@@ -66,14 +66,21 @@ std::uint64_t BatchSheet::PeopleDigest() const {
     return h;
 }
 
-bool BatchSheet::HasUnsavedChanges() const {
-    bool people = false;
-    for (int row = 1; row <= kDataRows && !people; ++row) {
+int BatchSheet::PeopleCount() const {
+    int people = 0;
+    for (int row = 1; row <= kDataRows; ++row) {
         if (m_grid.text(row, kNameColumn) == TotalsMarker()) continue;
         for (int c = 1; c < kGridColumns; ++c)
-            if (IsUserColumn(c) && !m_grid.text(row, c).empty()) people = true;
+            if (IsUserColumn(c) && !m_grid.text(row, c).empty()) {
+                ++people;
+                break;
+            }
     }
-    return people && PeopleDigest() != m_savedDigest;
+    return people;
+}
+
+bool BatchSheet::HasUnsavedChanges() const {
+    return PeopleCount() > 0 && PeopleDigest() != m_savedDigest;
 }
 
 std::vector<BatchSheet::CutCell> BatchSheet::CellsCutBySave() const {

@@ -172,6 +172,8 @@ public:
     // remarks; not the computed columns or the totals row) differ from what the last save or
     // open left, or from the empty sheet before either.
     bool HasUnsavedChanges() const;
+    // The rows that hold a person's data (the totals row aside).
+    int PeopleCount() const;
 
 private:
     // The header of column 5 names what it holds in the chosen mode.

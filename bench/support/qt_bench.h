@@ -6,6 +6,8 @@
 #include "gui/window_runtime.h"
 
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QEvent>
 #include <QString>
 #include <QWidget>
@@ -58,6 +60,9 @@ inline int RunQtBenchmarks(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     gui::InitWindowRuntime();
+    // The user's settings (column widths) stay those of the user.
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -88,6 +88,7 @@ private slots:
     void spreadsheetsOpenAndExport();
     void keysAndTheTitle();
     void aHeaderClickSortsAndUndoRestores();
+    void columnWidthsOutliveTheWindow();
     void theFindBar();
     void closingAsksAboutUnsavedChanges();
     void cutTextsAreAnnouncedBeforeTheSave();
@@ -609,6 +610,11 @@ void BatchWindowTest::keysAndTheTitle() {
     QTest::keyClick(view(), Qt::Key_S, Qt::ControlModifier);
     QVERIFY(std::filesystem::exists(file));
     QCOMPARE(m_window->windowTitle(), Q("批量计算 — 键.dat"));
+    // The save is told in a line of the window, not a box.
+    const auto* saved = m_window->findChild<QLabel*>(Q("保存提示"));
+    QVERIFY(saved && saved->isVisible());
+    QVERIFY2(saved->text().startsWith(Q("已将 1 人保存到 ")), qPrintable(saved->text()));
+    QVERIFY(saved->toolTip().endsWith(Q("/键.dat")));
     typeInto(2, 1, Q("乙"));
     QTRY_COMPARE(m_window->windowTitle(), Q("批量计算 — 键.dat — 已修改"));
     bool seen = false;
@@ -619,6 +625,17 @@ void BatchWindowTest::keysAndTheTitle() {
     });
     QTest::keyClick(view(), Qt::Key_O, Qt::ControlModifier);
     QVERIFY(seen);
+}
+
+// A column the user widened keeps its width the next time the window opens.
+void BatchWindowTest::columnWidthsOutliveTheWindow() {
+    open();
+    const int before = grid().columnWidth(2);
+    view()->horizontalHeader()->resizeSection(1, before + 70); // 身份证号, as a drag does
+    m_window.reset();
+    open();
+    QCOMPARE(grid().columnWidth(2), before + 70);
+    QCOMPARE(view()->columnWidth(1), before + 70);
 }
 
 // A click on the income header sorts the people by income, a second one turns the order, and

@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QSettings>
 #include <QTest>
 
 #include <memory>
@@ -26,6 +27,9 @@ class WindowTestEnvironment {
 public:
     WindowTestEnvironment() {
         SetProgramDirectory(m_dir.path());
+        // The user's settings (column widths) of this test only.
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                           QString::fromStdString((m_dir.path() / "config").string()));
         m_entered = ::chdir(m_dir.path().c_str()) == 0;
         db::CloseAllDatabases();
     }
