@@ -10,6 +10,7 @@
 #include "base/files.h"
 #include "grid/column_widths.h"
 #include "grid/grid_view.h"
+#include "gui/file_dialog.h"
 #include "gui/message_box.h"
 #include "gui/qt_text.h"
 #include "gui/template_pictures.h"
@@ -78,7 +79,7 @@ BatchWindow::BatchWindow(std::function<Text()> employer, QWidget* parent)
     m_preview = std::make_unique<printing::PrintPreview>(this);
     findUnits();
     bindEvents();
-    m_widthsConnection = gui::KeepColumnWidths(m_sheet.grid(), Name());
+    m_widthsConnection = gui::keepColumnWidths(m_sheet.grid(), Name());
     m_grid->setGrid(m_sheet.grid(), &m_history);
     m_grid->setCellNotes([this](int row, int column) { return m_sheet.noteOf(row, column); });
     // The totals row is drawn as totals, so that it cannot be taken for a person.
@@ -249,7 +250,7 @@ void BatchWindow::buildSavedLine() {
 void BatchWindow::saySaved(const std::filesystem::path& saved) {
     std::error_code ec;
     const std::filesystem::path file = std::filesystem::absolute(saved, ec);
-    const QString what = QStringLiteral("已将 %1 人保存到 ").arg(m_sheet.PeopleCount());
+    const QString what = QStringLiteral("已将 %1 人保存到 ").arg(m_sheet.peopleCount());
     const QFontMetrics metrics(m_savedLine->font());
     const int room = m_savedLine->contentsRect().width() - metrics.horizontalAdvance(what) - 24;
     const QString where = metrics.elidedText(QFile::decodeName(file.native().c_str()), Qt::ElideMiddle,
@@ -434,10 +435,7 @@ protected:
 std::optional<std::filesystem::path>
 BatchWindow::chooseFile(bool save, const std::filesystem::path& proposed) {
     QFileDialog dialog(this, save ? QStringLiteral("保存") : QStringLiteral("打开"));
-    dialog.setObjectName(QStringLiteral("通用对话框1"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    gui::setUpFileDialog(dialog, QStringLiteral("通用对话框1"), save, ProgramDirectory());
     // "打开" reads spreadsheets as well; "保存" also writes the sheet as one (an export, which
     // the remembered paths of the batch files never name).
     if (save) {
@@ -456,14 +454,12 @@ BatchWindow::chooseFile(bool save, const std::filesystem::path& proposed) {
     }
     dialog.setDefaultSuffix(QStringLiteral("dat"));
     dialog.setProxyModel(new SystemFilesHidden(&dialog));
-    dialog.setDirectory(QString::fromStdString(ProgramDirectory().native()));
     if (!proposed.empty()) {
         if (proposed.has_parent_path() && std::filesystem::is_directory(proposed.parent_path()))
-            dialog.setDirectory(QString::fromStdString(proposed.parent_path().native()));
-        dialog.selectFile(QString::fromStdString(proposed.filename().native()));
+            dialog.setDirectory(QFile::decodeName(proposed.parent_path().c_str()));
+        dialog.selectFile(QFile::decodeName(proposed.filename().c_str()));
     }
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-    return std::filesystem::path(dialog.selectedFiles().front().toStdString());
+    return gui::runFileDialog(dialog);
 }
 
 bool BatchWindow::acceptCutTexts() {

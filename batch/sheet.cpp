@@ -66,7 +66,7 @@ std::uint64_t BatchSheet::PeopleDigest() const {
     return h;
 }
 
-int BatchSheet::PeopleCount() const {
+int BatchSheet::peopleCount() const {
     int people = 0;
     for (int row = 1; row <= kDataRows; ++row) {
         if (m_grid.text(row, kNameColumn) == TotalsMarker()) continue;
@@ -80,7 +80,7 @@ int BatchSheet::PeopleCount() const {
 }
 
 bool BatchSheet::HasUnsavedChanges() const {
-    return PeopleCount() > 0 && PeopleDigest() != m_savedDigest;
+    return peopleCount() > 0 && PeopleDigest() != m_savedDigest;
 }
 
 std::vector<BatchSheet::CutCell> BatchSheet::CellsCutBySave() const {

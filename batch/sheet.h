@@ -173,7 +173,7 @@ public:
     // open left, or from the empty sheet before either.
     bool HasUnsavedChanges() const;
     // The rows that hold a person's data (the totals row aside).
-    int PeopleCount() const;
+    int peopleCount() const;
 
 private:
     // The header of column 5 names what it holds in the chosen mode.

@@ -23,7 +23,7 @@ QString WidthsKey(const QString& key) {
 
 } // namespace
 
-Connection KeepColumnWidths(Grid& grid, const QString& key) {
+Connection keepColumnWidths(Grid& grid, const QString& key) {
     // One settings object for the window's life: a drag of a header changes the width many
     // times, and the object writes its file when the event loop is idle and when it goes.
     std::shared_ptr<QSettings> settings = UserSettings();

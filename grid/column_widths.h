@@ -13,6 +13,6 @@ namespace iit::gui {
 // Gives `grid` the widths kept under `key` (only for columns that are shown and only widths a
 // person could have set), then keeps every width the user changes from now on. The widths are
 // kept for as long as the returned connection lives.
-[[nodiscard]] Connection KeepColumnWidths(Grid& grid, const QString& key);
+[[nodiscard]] Connection keepColumnWidths(Grid& grid, const QString& key);
 
 } // namespace iit::gui

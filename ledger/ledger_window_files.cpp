@@ -10,10 +10,13 @@
 #include "base/files.h"
 #include "grid/grid_model.h"
 #include "grid/grid_view.h"
+#include "gui/file_dialog.h"
 #include "gui/message_box.h"
 #include "gui/qt_text.h"
 #include "printing/print_preview.h"
 #include "sheets/writer.h"
+
+#include "gui/file_dialog.h"
 
 #include <QFileDialog>
 #include <QProgressDialog>
@@ -23,10 +26,7 @@ namespace iit::ledger {
 std::optional<std::filesystem::path> ChooseSheetFile(QWidget* parent, bool save,
                                                      const QString& proposedName) {
     QFileDialog dialog(parent, save ? QStringLiteral("导出") : QStringLiteral("导入"));
-    dialog.setObjectName(QStringLiteral("表格文件对话框"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    gui::setUpFileDialog(dialog, QStringLiteral("表格文件对话框"), save, ProgramDirectory());
     if (save) {
         dialog.setNameFilters({QStringLiteral("Excel 工作簿 (*.xlsx)")});
         dialog.setDefaultSuffix(QStringLiteral("xlsx"));
@@ -34,10 +34,8 @@ std::optional<std::filesystem::path> ChooseSheetFile(QWidget* parent, bool save,
         dialog.setNameFilters({QStringLiteral("表格文件 (*.xlsx *.xls *.csv *.txt)"),
                                QStringLiteral("所有文件 (*)")});
     }
-    dialog.setDirectory(QString::fromStdString(ProgramDirectory().native()));
     if (!proposedName.isEmpty()) dialog.selectFile(proposedName);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-    return std::filesystem::path(dialog.selectedFiles().front().toStdString());
+    return gui::runFileDialog(dialog);
 }
 
 void LedgerWindow::ImportMonth() {

@@ -14,5 +14,7 @@ Outcome<Sheet> readText(std::string_view bytes, const ReadOptions& options);
 
 // The message for a file of a format that is not read.
 Problem unreadableFormat(Format format);
+// The message for a workbook without the worksheet asked for (any, when `sheetName` is empty).
+Problem noSuchSheet(const std::string& sheetName);
 
 } // namespace iit::sheets

@@ -62,6 +62,12 @@ Format detectFormat(std::string_view bytes) {
     return Format::Text;
 }
 
+Problem noSuchSheet(const std::string& sheetName) {
+    if (!sheetName.empty())
+        return fail(sysText("工作簿中没有名为“") + Text::fromUtf8(sheetName) + sysText("”的工作表"));
+    return fail(sysText("工作簿中没有工作表"));
+}
+
 Problem unreadableFormat(Format format) {
     static const Text kFormats = sysText("能读取的表格格式：.xlsx、.xls、.csv、.tsv、.txt。");
     switch (format) {

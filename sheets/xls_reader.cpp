@@ -190,12 +190,7 @@ Outcome<Sheet> readWithFreeXl(const std::string& openPath, const BiffWorkbook* b
             break;
         }
     }
-    if (!chosen) {
-        if (!options.sheetName.empty())
-            return fail(sysText("工作簿中没有名为“") + Text::fromUtf8(options.sheetName) +
-                        sysText("”的工作表"));
-        return fail(sysText("工作簿中没有工作表"));
-    }
+    if (!chosen) return noSuchSheet(options.sheetName);
     if (const int r =
             freexl_select_active_worksheet(xls.handle(), static_cast<unsigned short>(*chosen));
         r != FREEXL_OK)

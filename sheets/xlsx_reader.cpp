@@ -489,12 +489,7 @@ Outcome<Sheet> readXlsx(std::string_view bytes, const ReadOptions& options) {
             break;
         }
     }
-    if (!chosen) {
-        if (!options.sheetName.empty())
-            return fail(sysText("工作簿中没有名为“") + Text::fromUtf8(options.sheetName) +
-                        sysText("”的工作表"));
-        return fail(sysText("工作簿中没有工作表"));
-    }
+    if (!chosen) return noSuchSheet(options.sheetName);
     if (!zip.contains(sheetPart)) return fail(sysText("表格文件不完整：缺少工作表的内容"));
 
     SharedStringsReader strings;
