@@ -487,7 +487,7 @@ Outcome<ChangeReport> Ledger::copyToNextMonth(int year, int month) {
         std::string("SELECT e.id, ") + kEmployeeColumns + ", " + kEntryColumns +
         " FROM employee e JOIN entry x ON x.employee = e.id AND x.month = ?2 "
         "WHERE e.year = ?1 AND (e.left_month IS NULL OR e.left_month > ?2) AND NOT EXISTS "
-        "(SELECT 1 FROM entry n WHERE n.employee = e.id AND n.month = ?2 + 1) ORDER BY e.id";
+        "(SELECT 1 FROM entry n WHERE n.employee = e.id AND n.month = ?2 + 1) ORDER BY x.employee";
     std::vector<Resolved> changes;
     {
         Outcome<sql::Statement*> s = impl.db->cached(sql.c_str());
@@ -573,10 +573,24 @@ Outcome<MonthView> Ledger::showMonth(int year, int month) {
     Outcome<std::vector<int>> declared = declaredMonths(year);
     if (!declared) return declared.problem();
     view.declared = std::find(declared->begin(), declared->end(), month) != declared->end();
+    // The month's entries in the order they are kept (by employee, which is the order the
+    // employees were added): read as they lie, without a sort.
     static const std::string sql = std::string("SELECT ") + kEmployeeColumns + ", " +
                                    kEntryColumns +
                                    " FROM employee e JOIN entry x ON x.employee = e.id AND "
-                                   "x.month = ?2 WHERE e.year = ?1 ORDER BY e.id";
+                                   "x.month = ?2 WHERE e.year = ?1 ORDER BY x.employee";
+    // Room for every employee of the year, counted from the index of their keys: the lines are
+    // large, and growing would move them again and again.
+    {
+        Outcome<sql::Statement*> c =
+            impl.db->cached("SELECT count(*) FROM employee WHERE year = ?1");
+        if (!c) return c.problem();
+        (*c)->bind(1, year);
+        Outcome<bool> row = (*c)->step();
+        if (!row) return row.problem();
+        if (*row) view.lines.reserve(static_cast<std::size_t>((*c)->int64(0)));
+        (*c)->reset();
+    }
     Outcome<sql::Statement*> s = impl.db->cached(sql.c_str());
     if (!s) return s.problem();
     (*s)->bind(1, year);
@@ -585,8 +599,7 @@ Outcome<MonthView> Ledger::showMonth(int year, int month) {
         Outcome<bool> row = (*s)->step();
         if (!row) return row.problem();
         if (!*row) break;
-        MonthLine line = ReadLine(**s);
-        view.lines.push_back(std::move(line));
+        view.lines.push_back(ReadLine(**s));
     }
     (*s)->reset();
     return view;
@@ -624,6 +637,8 @@ std::vector<Text> MonthColumns() {
 }
 
 std::vector<Text> MonthCells(const MonthLine& l) {
+    static const Text cumulative = sysText("累计预扣法"), monthly = sysText("按月计税（非居民）"),
+                      badCheck = sysText("校验位不符");
     auto t = [](const std::optional<Exact>& v) { return v ? ToText(*v) : Text{}; };
     const Entry& e = l.entry;
     return {l.employee.name,
@@ -648,8 +663,8 @@ std::vector<Text> MonthCells(const MonthLine& l) {
             ToText(e.bonus),
             e.bonus.isZero() ? Text{} : BonusMethodText(e.bonusMethod),
             ToText(l.bonusTax),
-            l.method == Method::Cumulative ? sysText("累计预扣法") : sysText("按月计税（非居民）"),
-            l.employee.idCheckFailed ? sysText("校验位不符") : Text{},
+            l.method == Method::Cumulative ? cumulative : monthly,
+            l.employee.idCheckFailed ? badCheck : Text{},
             e.remark};
 }
 
@@ -664,10 +679,11 @@ std::vector<Text> BonusChoiceColumns() {
 std::vector<Text> BonusChoiceCells(const BonusChoice* choice) {
     if (!choice) return std::vector<Text>(5);
     using Lower = engine::BonusComparison::Lower;
+    static const Text same = sysText("相同");
     const engine::BonusComparison& c = choice->comparison;
     return {ToText(c.separate.total), ToText(c.combined.total),
             c.lower == Lower::Same
-                ? sysText("相同")
+                ? same
                 : BonusMethodText(c.lower == Lower::Separate ? BonusMethod::Separate
                                                              : BonusMethod::Combined),
             ToText(c.saving), Text::fromBytes(std::to_string(c.projectedMonths))};
