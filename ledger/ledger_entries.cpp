@@ -239,7 +239,7 @@ Outcome<std::optional<Text>> EntryRefusal(Ledger::Impl& impl, int year, int mont
 
 Outcome<Recomputed> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& employee, int month,
                               bool change, const std::optional<StoredEntry>& entry,
-                              const std::optional<OpeningRow>* knownOpening) {
+                              const std::optional<OpeningRow>* knownOpening, const Around& around) {
     static const std::string before = std::string("SELECT ") + kEntryColumns +
                                       " FROM entry x WHERE x.employee = ?1 AND x.month < ?2 "
                                       "ORDER BY x.month DESC LIMIT 1";
@@ -247,15 +247,21 @@ Outcome<Recomputed> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& e
                                      " FROM entry x WHERE x.employee = ?1 AND x.month >= ?2 "
                                      "ORDER BY x.month";
     engine::YearToDate sums;
-    {
-        Outcome<sql::Statement*> s = impl.db->cached(before.c_str());
-        if (!s) return s.problem();
-        (*s)->bind(1, employee.id);
-        (*s)->bind(2, month);
-        Outcome<bool> row = (*s)->step();
-        if (!row) return row.problem();
-        if (*row) sums = StateOf(ReadEntry(**s));
-        (*s)->reset();
+    if (around.monthBefore) {
+        sums = StateOf(*around.monthBefore);
+    } else {
+        // January has no month before it.
+        Outcome<bool> row = false;
+        if (month > 1) {
+            Outcome<sql::Statement*> s = impl.db->cached(before.c_str());
+            if (!s) return s.problem();
+            (*s)->bind(1, employee.id);
+            (*s)->bind(2, month);
+            row = (*s)->step();
+            if (!row) return row.problem();
+            if (*row) sums = StateOf(ReadEntry(**s));
+            (*s)->reset();
+        }
         if (!*row && knownOpening) {
             if (*knownOpening) sums = StateOf(**knownOpening);
         } else if (!*row) {
@@ -269,7 +275,7 @@ Outcome<Recomputed> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& e
         bool isNew = false, removed = false;
     };
     std::vector<Work> rows;
-    {
+    if (!around.noneFromMonth) {
         Outcome<sql::Statement*> s = impl.db->cached(later.c_str());
         if (!s) return s.problem();
         (*s)->bind(1, employee.id);
@@ -333,6 +339,79 @@ std::string KeyString(const PersonKey& k) {
 
 namespace {
 
+// The entries around a month of the employees of many changes: each one's entry of the month
+// before, and which of them have entries from the month on.
+struct AroundMonth {
+    std::vector<std::pair<std::int64_t, StoredEntry>> before; // by employee
+    std::vector<std::int64_t> later;                          // increasing
+
+    Around of(std::int64_t employeeId) const {
+        Around a;
+        const auto it =
+            std::lower_bound(before.begin(), before.end(), employeeId,
+                             [](const auto& e, std::int64_t id) { return e.first < id; });
+        if (it != before.end() && it->first == employeeId) a.monthBefore = &it->second;
+        a.noneFromMonth = !std::binary_search(later.begin(), later.end(), employeeId);
+        return a;
+    }
+};
+
+// Reads them over the range of the changes' employees: rows of the month before and after come
+// in the order of the employees. None when an employee has two changes, each of which must see
+// the one before.
+Outcome<std::optional<AroundMonth>> ReadAround(Ledger::Impl& impl, int month,
+                                               const std::vector<Resolved>& changes) {
+    std::vector<std::int64_t> ids;
+    ids.reserve(changes.size());
+    for (const Resolved& c : changes)
+        ids.push_back(c.employee.id);
+    std::sort(ids.begin(), ids.end());
+    if (ids.empty() || std::adjacent_find(ids.begin(), ids.end()) != ids.end())
+        return std::optional<AroundMonth>();
+    AroundMonth around;
+    if (month > 1) {
+        static const std::string sql = std::string("SELECT x.employee, ") + kEntryColumns +
+                                       " FROM entry x WHERE x.month = ?1 AND x.employee BETWEEN "
+                                       "?2 AND ?3 ORDER BY x.employee";
+        Outcome<sql::Statement*> s = impl.db->cached(sql.c_str());
+        if (!s) return s.problem();
+        (*s)->bind(1, month - 1);
+        (*s)->bind(2, ids.front());
+        (*s)->bind(3, ids.back());
+        around.before.reserve(ids.size());
+        for (std::size_t k = 0;;) {
+            Outcome<bool> row = (*s)->step();
+            if (!row) return row.problem();
+            if (!*row) break;
+            const std::int64_t id = (*s)->int64(0);
+            while (k < ids.size() && ids[k] < id)
+                ++k;
+            if (k == ids.size()) break;
+            if (ids[k] == id) around.before.emplace_back(id, ReadEntry(**s, 1));
+        }
+        (*s)->reset();
+    }
+    // The range of months from the file's order ("+" keeps the employees' index out): empty
+    // for the month after the last one.
+    static const std::string laterSql = "SELECT x.employee FROM entry x WHERE x.month >= ?1 AND "
+                                        "+x.employee BETWEEN ?2 AND ?3";
+    Outcome<sql::Statement*> s = impl.db->cached(laterSql.c_str());
+    if (!s) return s.problem();
+    (*s)->bind(1, month);
+    (*s)->bind(2, ids.front());
+    (*s)->bind(3, ids.back());
+    for (;;) {
+        Outcome<bool> row = (*s)->step();
+        if (!row) return row.problem();
+        if (!*row) break;
+        around.later.push_back((*s)->int64(0));
+    }
+    (*s)->reset();
+    std::sort(around.later.begin(), around.later.end());
+    around.later.erase(std::unique(around.later.begin(), around.later.end()), around.later.end());
+    return std::optional<AroundMonth>(std::move(around));
+}
+
 Text Who(const Resolved& r) {
     if (r.row) return RowMessage(r.row, Text{});
     return r.employee.employee.name + sysText("（") + r.employee.employee.key.idNumber +
@@ -344,14 +423,20 @@ Text Who(const Resolved& r) {
 Outcome<ChangeReport> Apply(Ledger::Impl& impl, int year, int month,
                             const std::vector<Resolved>& changes, const Progress& progress) {
     ChangeReport report;
+    report.inverse.reserve(changes.size());
     Text refused;
-    // The opening balances of the year at once for an import of many: most employees have none,
-    // and one query replaces one a person.
+    // For an import of many, what each employee's computation starts from is read at once: the
+    // opening balances of the year (most employees have none), and the entries around the month,
+    // a range of the file each rather than two lookups a person.
     std::optional<std::unordered_map<std::int64_t, OpeningRow>> openings;
+    std::optional<AroundMonth> around;
     if (changes.size() > 64) {
         Outcome<std::unordered_map<std::int64_t, OpeningRow>> all = ReadOpenings(impl, year);
         if (!all) return all.problem();
         openings = std::move(*all);
+        Outcome<std::optional<AroundMonth>> read = ReadAround(impl, month, changes);
+        if (!read) return read.problem();
+        around = std::move(*read);
     }
     for (std::size_t i = 0; i < changes.size(); ++i) {
         const Resolved& c = changes[i];
@@ -373,7 +458,8 @@ Outcome<ChangeReport> Apply(Ledger::Impl& impl, int year, int month,
             }
         }
         if (!refused.empty()) continue; // only the refusals count now
-        Outcome<Recomputed> r = Recompute(impl, year, c.employee, month, true, c.entry, &*opening);
+        Outcome<Recomputed> r = Recompute(impl, year, c.employee, month, true, c.entry, &*opening,
+                                          around ? around->of(c.employee.id) : Around{});
         if (!r) return fail(Who(c) + r.problem().message, r.problem().code);
         const PersonKey& key = c.employee.employee.key;
         if (r->unchanged) {
