@@ -32,12 +32,11 @@ Exact deductions(const YearToDate& s) {
     return s.taxFree + s.basicDeduction + s.special + s.specialAdditional + s.other;
 }
 
-// The forward computation of a gross income.
+// The forward computation of a gross income; `sums` become the figures' sums.
 Outcome<CumulativeFigures> forward(const WithholdingTable& table, const YearToDate& before,
-                                   const YearToDate& sums, const Exact& gross,
-                                   const Exact& monthSpecial) {
+                                   YearToDate sums, const Exact& gross, const Exact& monthSpecial) {
     CumulativeFigures f;
-    f.after = sums;
+    f.after = std::move(sums);
     f.after.income = before.income + gross;
     f.grossIncome = gross;
     f.taxable = maxZero(f.after.income - deductions(f.after));
@@ -82,8 +81,8 @@ Outcome<CumulativeFigures> ComputeCumulative(const WithholdingTable& table,
                                              const YearToDate& before, int month, int joinMonth,
                                              const DeductionOptions& options, const MonthAmounts& a,
                                              TaxMode mode) {
-    const YearToDate sums = sumsWithoutIncome(table, before, month, joinMonth, options, a);
-    if (mode == TaxMode::Gross) return forward(table, before, sums, a.income, a.special);
+    YearToDate sums = sumsWithoutIncome(table, before, month, joinMonth, options, a);
+    if (mode == TaxMode::Gross) return forward(table, before, std::move(sums), a.income, a.special);
 
     // Employer-borne: with the earlier months' gross incomes less what was withheld from them
     // (their net pay) and this month's net, the cumulative net taxable N is what remains after
