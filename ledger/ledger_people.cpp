@@ -588,20 +588,20 @@ Outcome<std::vector<BonusChoice>> Ledger::compareBonuses(int year) {
         (*s)->reset();
     }
     if (employees.empty()) return out;
-    // Their months, read a month at a time over the range of their ids (the entries are kept
-    // by month and employee), rather than an employee at a time: each month's rows come in the
-    // order of the employees, and each employee's months in order.
-    static const std::string monthSql = std::string("SELECT x.employee, ") + kEnteredColumns +
-                                        " FROM entry x WHERE x.month = ?1 AND x.employee "
-                                        "BETWEEN ?2 AND ?3 ORDER BY x.employee";
+    // Their months in one query rather than one an employee: the employees with a bonus from
+    // its index, each one's months from the index by employee, in the order of the employees
+    // and of their months. Those of other years and non-residents are passed over.
+    static const std::string enteredSql =
+        std::string("SELECT x.employee, ") + kEnteredColumns +
+        " FROM entry x WHERE x.employee IN (SELECT employee FROM entry WHERE bonus > 0) AND "
+        "x.employee BETWEEN ?1 AND ?2 ORDER BY x.employee, x.month";
     std::vector<EnteredMonth> months(employees.size() * 12);
     std::vector<std::size_t> counts(employees.size());
-    for (int m = 1; m <= 12; ++m) {
-        Outcome<sql::Statement*> s = impl.db->cached(monthSql.c_str());
+    {
+        Outcome<sql::Statement*> s = impl.db->cached(enteredSql.c_str());
         if (!s) return s.problem();
-        (*s)->bind(1, m);
-        (*s)->bind(2, employees.front().id);
-        (*s)->bind(3, employees.back().id);
+        (*s)->bind(1, employees.front().id);
+        (*s)->bind(2, employees.back().id);
         std::size_t k = 0;
         for (;;) {
             Outcome<bool> row = (*s)->step();
@@ -611,7 +611,9 @@ Outcome<std::vector<BonusChoice>> Ledger::compareBonuses(int year) {
             while (k < employees.size() && employees[k].id < id)
                 ++k;
             if (k == employees.size()) break;
-            if (employees[k].id == id) months[k * 12 + counts[k]++] = ReadEntered(**s, 1);
+            // At most twelve: the entries are keyed by month and employee.
+            if (employees[k].id == id && counts[k] < 12)
+                months[k * 12 + counts[k]++] = ReadEntered(**s, 1);
         }
         (*s)->reset();
     }
