@@ -51,6 +51,11 @@ Int gcd(Int a, Int b) {
 }
 
 bool mul(Int a, Int b, Int& out) {
+    // Factors within 64 bits, nearly all, cannot overflow 128.
+    if (a == static_cast<std::int64_t>(a) && b == static_cast<std::int64_t>(b)) {
+        out = a * b;
+        return true;
+    }
     return !__builtin_mul_overflow(a, b, &out);
 }
 bool add(Int a, Int b, Int& out) {
@@ -250,7 +255,14 @@ Exact operator+(const Exact& a, const Exact& b) {
             }
         } else {
             const Exact::Int g = gcd(a.m_den, b.m_den);
-            const Exact::Int bd = b.m_den / g, ad = a.m_den / g;
+            Exact::Int bd = 0, ad = 0;
+            if (a.m_den <= INT64_MAX && b.m_den <= INT64_MAX) { // 64-bit division when it fits
+                bd = static_cast<std::uint64_t>(b.m_den) / static_cast<std::uint64_t>(g);
+                ad = static_cast<std::uint64_t>(a.m_den) / static_cast<std::uint64_t>(g);
+            } else {
+                bd = b.m_den / g;
+                ad = a.m_den / g;
+            }
             Exact::Int x = 0, y = 0;
             if (mul(a.m_num, bd, x) && mul(b.m_num, ad, y) && add(x, y, out.m_num) &&
                 mul(a.m_den, bd, out.m_den))
@@ -442,6 +454,8 @@ Exact FromFen(std::int64_t fen) {
 
 std::optional<std::int64_t> ToFen(const Exact& v) {
     if (v.m_big) return std::nullopt;
+    if (v.m_den == 100 && v.m_num >= INT64_MIN && v.m_num <= INT64_MAX) // kept in fen already
+        return static_cast<std::int64_t>(v.m_num);
     Exact::Int scaled = 0;
     if (!mul(v.m_num, 100, scaled) || scaled % v.m_den != 0) return std::nullopt;
     const Exact::Int fen = scaled / v.m_den;

@@ -5,7 +5,9 @@
 #include "engine/amount.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 namespace iit::ledger {
@@ -52,11 +54,11 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
     if (!t) return t.problem();
     if (Outcome<void> r = CheckMonthOpen(impl, year, month); !r) return r.problem();
 
-    // The year's employees, once, with their numbers sorted beside them: a row finds its
-    // employee by number and type, and a row without a type the one type that holds its number.
-    // No map of strings is built and torn down for a month of thousands.
+    // The year's employees, once, found by their numbers: a row finds its employee by number
+    // and type, and a row without a type the one type that holds its number. The index holds
+    // views of the employees' own numbers, not copies of them.
     std::vector<EmployeeRow> known;
-    std::vector<std::pair<std::string_view, std::size_t>> byNumber; // into known's numbers
+    std::unordered_multimap<std::string_view, std::size_t> byNumber; // number, index into known
     {
         static const std::string sql =
             std::string("SELECT e.id, ") + kEmployeeColumns + " FROM employee e WHERE e.year = ?1";
@@ -73,15 +75,8 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         (*s)->reset();
         byNumber.reserve(known.size());
         for (std::size_t i = 0; i < known.size(); ++i)
-            byNumber.emplace_back(known[i].employee.key.idNumber.view(), i);
-        std::sort(byNumber.begin(), byNumber.end());
+            byNumber.emplace(known[i].employee.key.idNumber.view(), i);
     }
-    // The employees of the year who hold a number, as a range of byNumber.
-    auto holding = [&](const Text& number) {
-        return std::equal_range(byNumber.begin(), byNumber.end(),
-                                std::pair<std::string_view, std::size_t>(number.view(), 0),
-                                [](const auto& a, const auto& b) { return a.first < b.first; });
-    };
 
     // The number a row is named by: its own, or its position with the header as row 1.
     auto numberOf = [&](std::size_t r) { return r < rowNumbers.size() ? rowNumbers[r] : r + 1; };
@@ -126,9 +121,9 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         key.idNumber = Text::fromUtf8(number);
         // Without a 证件类型, the number is the year's employee's who holds it, else an
         // identity card's.
-        const auto [firstHolder, lastHolder] = holding(key.idNumber);
+        const auto [firstHolder, lastHolder] = byNumber.equal_range(key.idNumber.view());
         if (key.idType.empty())
-            key.idType = lastHolder - firstHolder == 1
+            key.idType = firstHolder != lastHolder && std::next(firstHolder) == lastHolder
                              ? known[firstHolder->second].employee.key.idType
                              : IdentityCardType(); // none, or several: the row must say which
         const EmployeeRow* found = nullptr;
