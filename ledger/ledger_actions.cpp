@@ -66,8 +66,7 @@ struct Applier {
         return Applied{std::move(*r), std::move(undo)};
     }
     Outcome<Applied> operator()(const ImportMonth& a) const {
-        Outcome<ChangeReport> r =
-            ledger.importMonth(a.year, a.month, a.rows, progress, a.rowNumbers);
+        Outcome<ChangeReport> r = ledger.importMonth(a.year, a.month, a.rows, progress, a.rowNumbers);
         if (!r) return r.problem();
         Action undo = UndoOfImport(a.year, a.month, *r);
         return Applied{std::move(*r), std::move(undo)};

@@ -16,9 +16,9 @@ struct Alias {
     const char* name;
 };
 constexpr Alias kAliases[] = {
-    {1, "身份证号"},        {1, "身份证号码"},   {1, "证照号码"},     {5, "收入"},
-    {5, "收入额"},          {5, "应发工资"},     {5, "工资薪金收入"}, {6, "免税收入"},
-    {7, "专项扣除"},        {8, "专项附加扣除"}, {9, "其他扣除"},     {11, "年终奖"},
+    {1, "身份证号"},   {1, "身份证号码"}, {1, "证照号码"},       {5, "收入"},
+    {5, "收入额"},     {5, "应发工资"},   {5, "工资薪金收入"},   {6, "免税收入"},
+    {7, "专项扣除"},   {8, "专项附加扣除"}, {9, "其他扣除"},     {11, "年终奖"},
     {11, "年终一次性奖金"},
 };
 
@@ -100,8 +100,7 @@ Outcome<MonthImportPlan> Plan(const sheets::Sheet& sheet, const std::vector<Text
         ++plan.people;
     }
     if (problemLines > 20) problems += "\n……（共" + Decimal(problemLines) + "处）";
-    if (!problems.empty())
-        return fail(sysText("表格中有无法导入的单元格，台账未作改动：\n" + problems));
+    if (!problems.empty()) return fail(sysText("表格中有无法导入的单元格，台账未作改动：\n" + problems));
     if (plan.people == 0) return fail(sysText("标题行之下没有职工的行"));
 
     std::string found;
@@ -129,9 +128,9 @@ Outcome<MonthImportPlan> PlanMonthImport(const sheets::Sheet& sheet, int year, i
     static constexpr int kRequired[] = {kIdField, kNameField, kIncomeField};
     Outcome<MonthImportPlan> plan = Plan(sheet, ImportColumns(), kAliases, kRequired);
     if (!plan) return plan;
-    plan->summary +=
-        sysText("\n共" + Decimal(plan->people) + "人，导入" + std::to_string(year) + "年" +
-                std::to_string(month) + "月：本月已有的职工按身份证号更新，其余的新增。");
+    plan->summary += sysText("\n共" + Decimal(plan->people) + "人，导入" + std::to_string(year) +
+                             "年" + std::to_string(month) +
+                             "月：本月已有的职工按身份证号更新，其余的新增。");
     return plan;
 }
 

@@ -1,7 +1,7 @@
 #include "ledger/withholding_print.h"
 
-#include "base/convert.h"
 #include "ledger/ledger_sheet.h"
+#include "base/convert.h"
 #include "printing/print_template.h"
 
 namespace iit::ledger {
@@ -43,26 +43,14 @@ const Text& WithholdingTableTitle() {
 }
 
 const std::vector<int>& PrintedColumns() {
-    static const std::vector<int> columns = {kNumberColumn,
-                                             kNameColumn,
-                                             kIdColumn,
-                                             kIncomeColumn,
-                                             kTaxFreeColumn,
-                                             kSpecialColumn,
-                                             kSpecialAdditionalColumn,
-                                             kOtherColumn,
-                                             kReliefColumn,
-                                             kCumulativeIncomeColumn,
-                                             kCumulativeBasicColumn,
-                                             kTaxableColumn,
-                                             kRateColumn,
-                                             kQuickDeductionColumn,
-                                             kCumulativeTaxColumn,
-                                             kWithheldBeforeColumn,
-                                             kWithholdingColumn,
-                                             kBonusColumn,
-                                             kBonusTaxColumn,
-                                             kAfterTaxColumn};
+    static const std::vector<int> columns = {
+        kNumberColumn,           kNameColumn,           kIdColumn,
+        kIncomeColumn,           kTaxFreeColumn,        kSpecialColumn,
+        kSpecialAdditionalColumn, kOtherColumn,         kReliefColumn,
+        kCumulativeIncomeColumn, kCumulativeBasicColumn, kTaxableColumn,
+        kRateColumn,             kQuickDeductionColumn, kCumulativeTaxColumn,
+        kWithheldBeforeColumn,   kWithholdingColumn,    kBonusColumn,
+        kBonusTaxColumn,         kAfterTaxColumn};
     return columns;
 }
 
@@ -112,9 +100,8 @@ printing::PrintTable MakeWithholdingTable(const std::vector<MonthLine>& lines,
     // The title, the line under it and the column headers.
     table.merge(kTitleRow, 1, 1, n);
     table.setText(kTitleRow, 1,
-                  input.employer.empty()
-                      ? WithholdingTableTitle()
-                      : input.employer + sysText("　") + WithholdingTableTitle());
+                  input.employer.empty() ? WithholdingTableTitle()
+                                         : input.employer + sysText("　") + WithholdingTableTitle());
     const int half = n / 2;
     table.merge(kInfoRow, 1, 1, half);
     table.merge(kInfoRow, half + 1, 1, n - half);
@@ -124,7 +111,8 @@ printing::PrintTable MakeWithholdingTable(const std::vector<MonthLine>& lines,
                       (input.declared ? sysText("（已申报）") : Text{}));
     table.setAlignment(kInfoRow, half + 1, 1, n - half, static_cast<int>(kRight));
     table.setText(kInfoRow, half + 1,
-                  sysText("金额单位：元　　打印日期：") + ToTextDateTime(DatePart(input.today)));
+                  sysText("金额单位：元　　打印日期：") +
+                      ToTextDateTime(DatePart(input.today)));
     for (int col = 1; col <= n; ++col)
         table.setText(kHeaderRow, col,
                       sysText(SheetLayoutOf(columns[static_cast<std::size_t>(col - 1)]).caption));
