@@ -48,12 +48,18 @@ int Failed(const std::string& where, const Text& message, const char* consequenc
 }
 
 // Cells as UTF-8. The texts a column repeats line after line (证件类型, 单独计税, 累计预扣法)
-// are converted once.
+// are converted once; the first few dozen texts met are kept, so that a column of texts that
+// never repeat (names, remarks) does not fill the memory with them.
 class Utf8Cells {
 public:
     std::vector<std::string> operator()(const std::vector<Text>& cells) {
         std::vector<std::string> out;
-        out.reserve(cells.size());
+        append(cells, out);
+        return out;
+    }
+    // Appends the cells' texts to `out`.
+    void append(const std::vector<Text>& cells, std::vector<std::string>& out) {
+        out.reserve(out.size() + cells.size());
         for (const Text& t : cells) {
             const std::string& bytes = t.bytes();
             if (std::all_of(bytes.begin(), bytes.end(),
@@ -61,14 +67,18 @@ public:
                 out.push_back(bytes);
                 continue;
             }
-            auto [it, added] = m_known.try_emplace(bytes);
-            if (added) it->second = t.toUtf8();
-            out.push_back(it->second);
+            if (const auto it = m_known.find(bytes); it != m_known.end()) {
+                out.push_back(it->second);
+            } else if (m_known.size() < kKept) {
+                out.push_back(m_known.emplace(bytes, t.toUtf8()).first->second);
+            } else {
+                out.push_back(t.toUtf8());
+            }
         }
-        return out;
     }
 
 private:
+    static constexpr std::size_t kKept = 64;
     std::unordered_map<std::string, std::string> m_known;
 };
 
@@ -193,22 +203,29 @@ int Show(Context& ctx) {
     std::vector<std::string> captions = utf8(ledger::MonthColumns());
     for (std::string& c : utf8(ledger::BonusChoiceColumns()))
         captions.push_back(std::move(c));
+    // Standard output and .tsv take the lines as they are made, the other tables whole.
+    const std::optional<std::string> output = ctx.value("output");
+    const bool tsv = TsvOutput(output);
+    TsvText text;
     std::vector<CellRow> rows;
-    rows.reserve(view->lines.size());
+    if (!tsv) rows.reserve(view->lines.size());
+    CellRow row;
     for (const ledger::MonthLine& line : view->lines) {
-        CellRow row = utf8(ledger::MonthCells(line));
+        row.clear();
+        utf8.append(ledger::MonthCells(line), row);
         const auto found = byKey.find(line.employee.key.idType.bytes() + '\t' +
                                       line.employee.key.idNumber.bytes());
-        for (std::string& c :
-             utf8(ledger::BonusChoiceCells(found == byKey.end() ? nullptr : found->second)))
-            row.push_back(std::move(c));
-        rows.push_back(std::move(row));
+        utf8.append(ledger::BonusChoiceCells(found == byKey.end() ? nullptr : found->second), row);
+        if (tsv)
+            text.append(row);
+        else
+            rows.push_back(std::move(row));
     }
-    if (rows.empty())
+    if (view->lines.empty())
         std::cerr << "iitcalc-cli: the ledger holds no wages of " << *year << "-" << *month << "\n";
-    return WriteTable(ctx.value("output"), PayrollTable(std::move(captions), std::move(rows)))
-               ? kExitOk
-               : kExitFailure;
+    if (tsv) return WriteTsv(output, text) ? kExitOk : kExitFailure;
+    return WriteTable(output, PayrollTable(std::move(captions), std::move(rows))) ? kExitOk
+                                                                                  : kExitFailure;
 }
 
 int People(Context& ctx) {

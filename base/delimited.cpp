@@ -4,6 +4,7 @@
 #include "base/convert.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace iit {
@@ -111,12 +112,22 @@ bool DelimitedReader::next(DelimitedRow* cells) {
     for (;;) {
         std::string* cell = cells ? &cells->emplace_back() : nullptr;
         if (m_pos < m_text.size() && m_text[m_pos] == '"') m_pos = readQuoted(cell);
-        // Unquoted bytes (or those after a closing quote) up to the separator or the line end.
+        // Unquoted bytes (or those after a closing quote) up to the separator or the line end,
+        // noting on the way whether any is dropped: nearly every byte is printable and passes
+        // with two comparisons.
         std::size_t i = m_pos;
-        while (i < m_text.size() && m_text[i] != m_separator && m_text[i] != '\n' &&
-               m_text[i] != '\r')
-            ++i;
-        appendKept(cell, m_text, m_pos, i);
+        bool dropped = false;
+        for (; i < m_text.size(); ++i) {
+            const auto c = static_cast<unsigned char>(m_text[i]);
+            if (c == static_cast<unsigned char>(m_separator)) break;
+            if (c >= 0x20 && c != 0x7F) continue;
+            if (c == '\n' || c == '\r') break;
+            dropped = dropped || isDropped(c);
+        }
+        if (dropped)
+            appendKept(cell, m_text, m_pos, i);
+        else if (cell)
+            cell->append(m_text.data() + m_pos, i - m_pos);
         m_pos = i;
         if (m_pos < m_text.size() && m_text[m_pos] == m_separator) {
             ++m_pos;
@@ -136,17 +147,49 @@ std::vector<DelimitedRow> splitDelimited(std::string_view text, Delimiter delimi
     return rows;
 }
 
+namespace {
+
+// The bytes a cell is quoted for: the separator, the quote, CR and LF.
+constexpr std::array<bool, 256> QuotedBytes(char separator) {
+    std::array<bool, 256> quoted{};
+    for (const char c : {separator, '"', '\r', '\n'})
+        quoted[static_cast<unsigned char>(c)] = true;
+    return quoted;
+}
+constexpr std::array<bool, 256> kQuotedTab = QuotedBytes('\t'), kQuotedComma = QuotedBytes(',');
+
+} // namespace
+
 void appendDelimitedRow(std::string& out, const DelimitedRow& cells, Delimiter delimiter,
                         std::string_view lineEnd) {
     const char separator = delimiter == Delimiter::Comma ? ',' : '\t';
-    // One pass over the cell's bytes: find_first_of would search the set once a byte.
-    auto special = [separator](char ch) {
-        return ch == separator || ch == '"' || ch == '\r' || ch == '\n';
-    };
+    const std::array<bool, 256>& quoted = delimiter == Delimiter::Comma ? kQuotedComma : kQuotedTab;
+    // A row without a cell to quote, the usual one, is copied into room made for it at once,
+    // its bytes checked on the way; a row with one is written again cell by cell.
+    const std::size_t at = out.size();
+    std::size_t size = lineEnd.size() + (cells.empty() ? 0 : cells.size() - 1);
+    for (const std::string& cell : cells)
+        size += cell.size();
+    out.resize(at + size);
+    char* p = out.data() + at;
+    bool quoting = false;
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+        if (c > 0) *p++ = separator;
+        for (const char ch : cells[c]) {
+            quoting = quoting || quoted[static_cast<unsigned char>(ch)];
+            *p++ = ch;
+        }
+    }
+    if (!quoting) {
+        std::copy(lineEnd.begin(), lineEnd.end(), p);
+        return;
+    }
+    out.resize(at);
     for (std::size_t c = 0; c < cells.size(); ++c) {
         if (c > 0) out.push_back(separator);
         const std::string& cell = cells[c];
-        if (std::none_of(cell.begin(), cell.end(), special)) {
+        if (std::none_of(cell.begin(), cell.end(),
+                         [&](char ch) { return quoted[static_cast<unsigned char>(ch)]; })) {
             out += cell;
             continue;
         }

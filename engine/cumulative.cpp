@@ -32,12 +32,11 @@ Exact deductions(const YearToDate& s) {
     return s.taxFree + s.basicDeduction + s.special + s.specialAdditional + s.other;
 }
 
-// The forward computation of a gross income.
+// The forward computation of a gross income; `sums` become the figures' sums.
 Outcome<CumulativeFigures> forward(const WithholdingTable& table, const YearToDate& before,
-                                   const YearToDate& sums, const Exact& gross,
-                                   const Exact& monthSpecial) {
+                                   YearToDate sums, const Exact& gross, const Exact& monthSpecial) {
     CumulativeFigures f;
-    f.after = sums;
+    f.after = std::move(sums);
     f.after.income = before.income + gross;
     f.grossIncome = gross;
     f.taxable = maxZero(f.after.income - deductions(f.after));
@@ -82,8 +81,8 @@ Outcome<CumulativeFigures> ComputeCumulative(const WithholdingTable& table,
                                              const YearToDate& before, int month, int joinMonth,
                                              const DeductionOptions& options, const MonthAmounts& a,
                                              TaxMode mode) {
-    const YearToDate sums = sumsWithoutIncome(table, before, month, joinMonth, options, a);
-    if (mode == TaxMode::Gross) return forward(table, before, sums, a.income, a.special);
+    YearToDate sums = sumsWithoutIncome(table, before, month, joinMonth, options, a);
+    if (mode == TaxMode::Gross) return forward(table, before, std::move(sums), a.income, a.special);
 
     // Employer-borne: with the earlier months' gross incomes less what was withheld from them
     // (their net pay) and this month's net, the cumulative net taxable N is what remains after
@@ -130,20 +129,49 @@ Outcome<BonusFigures> ComputeSeparateBonus(const std::vector<TaxBand>& monthlyBa
 
 namespace {
 
-// Everything withheld on wages over the plan's months, with `extra` added to one month.
-Outcome<Exact> yearWithheld(const WithholdingTable& table, const BonusPlan& plan,
-                            const std::vector<PlannedMonth>& months, int extraMonth,
-                            const Exact& extra) {
-    YearToDate sums = plan.opening;
-    for (const PlannedMonth& m : months) {
-        MonthAmounts a = m.amounts;
-        if (m.month == extraMonth) a.income += extra;
-        Outcome<CumulativeFigures> f = ComputeCumulative(table, sums, m.month, plan.joinMonth,
-                                                         plan.options, a, TaxMode::Gross);
-        if (!f) return f.problem();
-        sums = f->after;
+// The months a plan withholds: those entered, then the last one entered repeated up to
+// plan.lastMonth.
+class PlanMonths {
+public:
+    explicit PlanMonths(const BonusPlan& plan) : m_plan(plan), m_entered(plan.months.size()) {
+        m_projected = m_entered == 0 ? 0 : std::max(0, plan.lastMonth - plan.months.back().month);
     }
-    return sums.withheld;
+    std::size_t size() const { return m_entered + static_cast<std::size_t>(m_projected); }
+    int projected() const { return m_projected; }
+    int month(std::size_t i) const {
+        if (i < m_entered) return m_plan.months[i].month;
+        return m_plan.months.back().month + static_cast<int>(i - m_entered) + 1;
+    }
+    const MonthAmounts& amounts(std::size_t i) const {
+        return m_plan.months[std::min(i, m_entered - 1)].amounts;
+    }
+
+private:
+    const BonusPlan& m_plan;
+    std::size_t m_entered;
+    int m_projected = 0;
+};
+
+// The sums after the months [from, to) of the plan, from `sums`, with `extra` added to the
+// bonus month's income.
+Outcome<YearToDate> withhold(const WithholdingTable& table, const BonusPlan& plan,
+                             const PlanMonths& months, std::size_t from, std::size_t to,
+                             YearToDate sums, const Exact* extra) {
+    MonthAmounts withExtra;
+    for (std::size_t i = from; i < to; ++i) {
+        const int month = months.month(i);
+        const MonthAmounts* a = &months.amounts(i);
+        if (extra && month == plan.bonusMonth) {
+            withExtra = *a;
+            withExtra.income += *extra;
+            a = &withExtra;
+        }
+        Outcome<CumulativeFigures> f =
+            ComputeCumulative(table, sums, month, plan.joinMonth, plan.options, *a, TaxMode::Gross);
+        if (!f) return f.problem();
+        sums = std::move(f->after);
+    }
+    return sums;
 }
 
 } // namespace
@@ -152,26 +180,25 @@ Outcome<BonusComparison> CompareBonus(const WithholdingTable& table,
                                       const std::vector<TaxBand>& monthlyBands,
                                       const BonusPlan& plan) {
     BonusComparison c;
-    std::vector<PlannedMonth> months = plan.months;
-    const bool bonusMonthEntered =
-        std::any_of(months.begin(), months.end(),
-                    [&](const PlannedMonth& m) { return m.month == plan.bonusMonth; });
-    if (!bonusMonthEntered) return fail(sysText("奖金所在的月份没有工资记录"));
-    if (!months.empty()) {
-        const PlannedMonth last = months.back();
-        for (int m = last.month + 1; m <= plan.lastMonth; ++m) {
-            months.push_back(PlannedMonth{m, last.amounts});
-            ++c.projectedMonths;
-        }
-    }
+    const PlanMonths months(plan);
+    std::size_t bonusAt = 0;
+    while (bonusAt < plan.months.size() && plan.months[bonusAt].month != plan.bonusMonth)
+        ++bonusAt;
+    if (bonusAt == plan.months.size()) return fail(sysText("奖金所在的月份没有工资记录"));
+    c.projectedMonths = months.projected();
     Outcome<BonusFigures> bonus = ComputeSeparateBonus(monthlyBands, plan.bonus);
     if (!bonus) return bonus.problem();
-    Outcome<Exact> separate = yearWithheld(table, plan, months, plan.bonusMonth, Exact{});
+    // The two ways agree until the bonus month: the months before it are computed once.
+    Outcome<YearToDate> before = withhold(table, plan, months, 0, bonusAt, plan.opening, nullptr);
+    if (!before) return before.problem();
+    Outcome<YearToDate> separate =
+        withhold(table, plan, months, bonusAt, months.size(), *before, nullptr);
     if (!separate) return separate.problem();
-    Outcome<Exact> combined = yearWithheld(table, plan, months, plan.bonusMonth, plan.bonus);
+    Outcome<YearToDate> combined =
+        withhold(table, plan, months, bonusAt, months.size(), *before, &plan.bonus);
     if (!combined) return combined.problem();
-    c.separate = BonusWay{*separate, bonus->tax, *separate + bonus->tax};
-    c.combined = BonusWay{*combined, Exact{}, *combined};
+    c.separate = BonusWay{separate->withheld, bonus->tax, separate->withheld + bonus->tax};
+    c.combined = BonusWay{combined->withheld, Exact{}, combined->withheld};
     if (c.separate.total < c.combined.total) {
         c.lower = BonusComparison::Lower::Separate;
         c.saving = c.combined.total - c.separate.total;

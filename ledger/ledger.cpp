@@ -143,22 +143,45 @@ Text DamagedMessage(const std::filesystem::path& path, const Problem& why) {
            why.message + sysText("）");
 }
 
+// Where a damaged ledger went: nowhere while another program holds it or the rename failed.
+struct Aside {
+    bool held = false;
+    std::optional<std::filesystem::path> to;
+};
+
 // Sets the damaged ledger aside with its -wal and -shm files. Called with the connection
 // closed and the shared flock held.
-Problem SetAside(int fd, const std::filesystem::path& path, const Problem& why) {
-    if (HeldByAnotherProgram(fd, path))
-        return fail(DamagedMessage(path, why) +
-                        sysText("。另一程序正在使用它，文件未作改动；请关闭其他程序后再打开。"),
-                    why.code);
+Aside MoveAside(int fd, const std::filesystem::path& path) {
+    if (HeldByAnotherProgram(fd, path)) return Aside{true, std::nullopt};
     const std::filesystem::path aside = engine::SetAsideName(path, Now());
     const std::string base = path.native(), to = aside.native();
     // The main file last: while it is there, a later open finds the damage again.
     if (!RenameNoReplace(base + "-wal", to + "-wal") ||
         !RenameNoReplace(base + "-shm", to + "-shm") || !RenameNoReplace(base, to))
+        return Aside{};
+    return Aside{false, aside};
+}
+
+Problem SetAside(int fd, const std::filesystem::path& path, const Problem& why) {
+    const Aside aside = MoveAside(fd, path);
+    if (aside.held)
+        return fail(DamagedMessage(path, why) +
+                        sysText("。另一程序正在使用它，文件未作改动；请关闭其他程序后再打开。"),
+                    why.code);
+    if (!aside.to)
         return fail(DamagedMessage(path, why) + sysText("。改名保存失败，文件未作改动。"),
                     why.code);
-    return fail(DamagedMessage(path, why) + sysText("。原文件已改名保存为：") + DisplayPath(aside) +
-                    sysText("；再次打开时将新建空的台账。"),
+    return fail(DamagedMessage(path, why) + sysText("。原文件已改名保存为：") +
+                    DisplayPath(*aside.to) + sysText("；再次打开时将新建空的台账。"),
+                why.code);
+}
+
+// Damage met by an operation after the open: nothing of the operation is kept, and the ledger
+// is set aside once it is closed (Impl::~Impl).
+Problem DamageMet(const std::filesystem::path& path, const Problem& why) {
+    return fail(sysText("工资台账文件已损坏：") + DisplayPath(path) + sysText("（") + why.message +
+                    sysText("），本次操作未作改动。关闭台账后，原文件将改名保存（另一程序正在使用它"
+                            "时除外），再次打开时将新建空的台账。"),
                 why.code);
 }
 
@@ -173,8 +196,9 @@ bool LockShared(int fd) {
 }
 
 // Checks the file before anything may write to it: its header, then (read only, so that no
-// checkpoint writes into a damaged file and no companion file is removed) the schema and the
-// pages' structure. Problems of damage carry SQLite's code for it.
+// checkpoint writes into a damaged file and no companion file is removed) its schema. Damage
+// elsewhere in the file is met by the operation that reads it (sql::Connection stops there).
+// Problems of damage carry SQLite's code for it.
 Outcome<void> CheckHealth(const std::filesystem::path& path, int fd) {
     char header[16] = {};
     const ssize_t n = ::pread(fd, header, sizeof header, 0);
@@ -184,15 +208,8 @@ Outcome<void> CheckHealth(const std::filesystem::path& path, int fd) {
         return fail(sysText("不是SQLite数据库"), 26 /* SQLITE_NOTADB */);
     Outcome<std::unique_ptr<sql::Connection>> db = sql::Connection::open(path, true);
     if (!db) return db.problem();
-    // The check reads every page once: mapped, they are read without a copy each.
-    if (Outcome<void> r = (*db)->exec("PRAGMA mmap_size=268435456"); !r) return r;
-    Outcome<sql::Statement*> s = (*db)->cached("PRAGMA quick_check(1)");
-    if (!s) return s.problem();
-    Outcome<bool> row = (*s)->step();
-    if (!row) return row.problem();
-    const std::string result(*row ? (*s)->text(0) : "");
-    (*s)->reset();
-    if (result != "ok") return fail(Text::fromUtf8(result), 11 /* SQLITE_CORRUPT */);
+    Outcome<std::int64_t> objects = (*db)->integer("SELECT count(*) FROM sqlite_schema");
+    if (!objects) return objects.problem();
     return {};
 }
 
@@ -206,8 +223,9 @@ Outcome<void> Prepare(sql::Connection& db) {
     if (Outcome<void> r = db.exec("PRAGMA journal_mode=WAL"); !r) return r;
     // A year of 10,000 employees is some 11 MB: a 16 MB page cache keeps a month's import and
     // the show of a month off the file system.
+    // Each page read is checked for cells that reach outside it.
     if (Outcome<void> r = db.exec("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; "
-                                  "PRAGMA cache_size=-16000");
+                                  "PRAGMA cache_size=-16000; PRAGMA cell_size_check=ON");
         !r)
         return r;
     if (*version == kSchemaVersion) return {};
@@ -233,7 +251,9 @@ Outcome<void> Prepare(sql::Connection& db) {
 } // namespace
 
 Ledger::Impl::~Impl() {
+    const bool damaged = db && db->damaged();
     db.reset(); // SQLite's POSIX locks go with its own descriptors; ours is closed after
+    if (damaged && lockFd >= 0) (void)MoveAside(lockFd, path);
     if (lockFd >= 0) ::close(lockFd);
 }
 
@@ -293,6 +313,7 @@ Outcome<Ledger> Ledger::open(const std::filesystem::path& path, LedgerTables tab
         }
         return r.problem();
     }
+    impl->db->tellDamage([path](const Problem& why) { return DamageMet(path, why); });
     return Ledger(std::move(impl));
 }
 

@@ -239,7 +239,7 @@ Outcome<std::optional<Text>> EntryRefusal(Ledger::Impl& impl, int year, int mont
 
 Outcome<Recomputed> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& employee, int month,
                               bool change, const std::optional<StoredEntry>& entry,
-                              const std::optional<OpeningRow>* knownOpening) {
+                              const std::optional<OpeningRow>* knownOpening, const Around& around) {
     static const std::string before = std::string("SELECT ") + kEntryColumns +
                                       " FROM entry x WHERE x.employee = ?1 AND x.month < ?2 "
                                       "ORDER BY x.month DESC LIMIT 1";
@@ -247,15 +247,21 @@ Outcome<Recomputed> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& e
                                      " FROM entry x WHERE x.employee = ?1 AND x.month >= ?2 "
                                      "ORDER BY x.month";
     engine::YearToDate sums;
-    {
-        Outcome<sql::Statement*> s = impl.db->cached(before.c_str());
-        if (!s) return s.problem();
-        (*s)->bind(1, employee.id);
-        (*s)->bind(2, month);
-        Outcome<bool> row = (*s)->step();
-        if (!row) return row.problem();
-        if (*row) sums = StateOf(ReadEntry(**s));
-        (*s)->reset();
+    if (around.monthBefore) {
+        sums = StateOf(*around.monthBefore);
+    } else {
+        // January has no month before it.
+        Outcome<bool> row = false;
+        if (month > 1) {
+            Outcome<sql::Statement*> s = impl.db->cached(before.c_str());
+            if (!s) return s.problem();
+            (*s)->bind(1, employee.id);
+            (*s)->bind(2, month);
+            row = (*s)->step();
+            if (!row) return row.problem();
+            if (*row) sums = StateOf(ReadEntry(**s));
+            (*s)->reset();
+        }
         if (!*row && knownOpening) {
             if (*knownOpening) sums = StateOf(**knownOpening);
         } else if (!*row) {
@@ -269,7 +275,7 @@ Outcome<Recomputed> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& e
         bool isNew = false, removed = false;
     };
     std::vector<Work> rows;
-    {
+    if (!around.noneFromMonth) {
         Outcome<sql::Statement*> s = impl.db->cached(later.c_str());
         if (!s) return s.problem();
         (*s)->bind(1, employee.id);
@@ -333,6 +339,79 @@ std::string KeyString(const PersonKey& k) {
 
 namespace {
 
+// The entries around a month of the employees of many changes: each one's entry of the month
+// before, and which of them have entries from the month on.
+struct AroundMonth {
+    std::vector<std::pair<std::int64_t, StoredEntry>> before; // by employee
+    std::vector<std::int64_t> later;                          // increasing
+
+    Around of(std::int64_t employeeId) const {
+        Around a;
+        const auto it =
+            std::lower_bound(before.begin(), before.end(), employeeId,
+                             [](const auto& e, std::int64_t id) { return e.first < id; });
+        if (it != before.end() && it->first == employeeId) a.monthBefore = &it->second;
+        a.noneFromMonth = !std::binary_search(later.begin(), later.end(), employeeId);
+        return a;
+    }
+};
+
+// Reads them over the range of the changes' employees: rows of the month before and after come
+// in the order of the employees. None when an employee has two changes, each of which must see
+// the one before.
+Outcome<std::optional<AroundMonth>> ReadAround(Ledger::Impl& impl, int month,
+                                               const std::vector<Resolved>& changes) {
+    std::vector<std::int64_t> ids;
+    ids.reserve(changes.size());
+    for (const Resolved& c : changes)
+        ids.push_back(c.employee.id);
+    std::sort(ids.begin(), ids.end());
+    if (ids.empty() || std::adjacent_find(ids.begin(), ids.end()) != ids.end())
+        return std::optional<AroundMonth>();
+    AroundMonth around;
+    if (month > 1) {
+        static const std::string sql = std::string("SELECT x.employee, ") + kEntryColumns +
+                                       " FROM entry x WHERE x.month = ?1 AND x.employee BETWEEN "
+                                       "?2 AND ?3 ORDER BY x.employee";
+        Outcome<sql::Statement*> s = impl.db->cached(sql.c_str());
+        if (!s) return s.problem();
+        (*s)->bind(1, month - 1);
+        (*s)->bind(2, ids.front());
+        (*s)->bind(3, ids.back());
+        around.before.reserve(ids.size());
+        for (std::size_t k = 0;;) {
+            Outcome<bool> row = (*s)->step();
+            if (!row) return row.problem();
+            if (!*row) break;
+            const std::int64_t id = (*s)->int64(0);
+            while (k < ids.size() && ids[k] < id)
+                ++k;
+            if (k == ids.size()) break;
+            if (ids[k] == id) around.before.emplace_back(id, ReadEntry(**s, 1));
+        }
+        (*s)->reset();
+    }
+    // The range of months from the file's order ("+" keeps the employees' index out): empty
+    // for the month after the last one.
+    static const std::string laterSql = "SELECT x.employee FROM entry x WHERE x.month >= ?1 AND "
+                                        "+x.employee BETWEEN ?2 AND ?3";
+    Outcome<sql::Statement*> s = impl.db->cached(laterSql.c_str());
+    if (!s) return s.problem();
+    (*s)->bind(1, month);
+    (*s)->bind(2, ids.front());
+    (*s)->bind(3, ids.back());
+    for (;;) {
+        Outcome<bool> row = (*s)->step();
+        if (!row) return row.problem();
+        if (!*row) break;
+        around.later.push_back((*s)->int64(0));
+    }
+    (*s)->reset();
+    std::sort(around.later.begin(), around.later.end());
+    around.later.erase(std::unique(around.later.begin(), around.later.end()), around.later.end());
+    return std::optional<AroundMonth>(std::move(around));
+}
+
 Text Who(const Resolved& r) {
     if (r.row) return RowMessage(r.row, Text{});
     return r.employee.employee.name + sysText("（") + r.employee.employee.key.idNumber +
@@ -344,14 +423,20 @@ Text Who(const Resolved& r) {
 Outcome<ChangeReport> Apply(Ledger::Impl& impl, int year, int month,
                             const std::vector<Resolved>& changes, const Progress& progress) {
     ChangeReport report;
+    report.inverse.reserve(changes.size());
     Text refused;
-    // The opening balances of the year at once for an import of many: most employees have none,
-    // and one query replaces one a person.
+    // For an import of many, what each employee's computation starts from is read at once: the
+    // opening balances of the year (most employees have none), and the entries around the month,
+    // a range of the file each rather than two lookups a person.
     std::optional<std::unordered_map<std::int64_t, OpeningRow>> openings;
+    std::optional<AroundMonth> around;
     if (changes.size() > 64) {
         Outcome<std::unordered_map<std::int64_t, OpeningRow>> all = ReadOpenings(impl, year);
         if (!all) return all.problem();
         openings = std::move(*all);
+        Outcome<std::optional<AroundMonth>> read = ReadAround(impl, month, changes);
+        if (!read) return read.problem();
+        around = std::move(*read);
     }
     for (std::size_t i = 0; i < changes.size(); ++i) {
         const Resolved& c = changes[i];
@@ -373,7 +458,8 @@ Outcome<ChangeReport> Apply(Ledger::Impl& impl, int year, int month,
             }
         }
         if (!refused.empty()) continue; // only the refusals count now
-        Outcome<Recomputed> r = Recompute(impl, year, c.employee, month, true, c.entry, &*opening);
+        Outcome<Recomputed> r = Recompute(impl, year, c.employee, month, true, c.entry, &*opening,
+                                          around ? around->of(c.employee.id) : Around{});
         if (!r) return fail(Who(c) + r.problem().message, r.problem().code);
         const PersonKey& key = c.employee.employee.key;
         if (r->unchanged) {
@@ -487,7 +573,7 @@ Outcome<ChangeReport> Ledger::copyToNextMonth(int year, int month) {
         std::string("SELECT e.id, ") + kEmployeeColumns + ", " + kEntryColumns +
         " FROM employee e JOIN entry x ON x.employee = e.id AND x.month = ?2 "
         "WHERE e.year = ?1 AND (e.left_month IS NULL OR e.left_month > ?2) AND NOT EXISTS "
-        "(SELECT 1 FROM entry n WHERE n.employee = e.id AND n.month = ?2 + 1) ORDER BY e.id";
+        "(SELECT 1 FROM entry n WHERE n.employee = e.id AND n.month = ?2 + 1) ORDER BY x.employee";
     std::vector<Resolved> changes;
     {
         Outcome<sql::Statement*> s = impl.db->cached(sql.c_str());
@@ -573,10 +659,24 @@ Outcome<MonthView> Ledger::showMonth(int year, int month) {
     Outcome<std::vector<int>> declared = declaredMonths(year);
     if (!declared) return declared.problem();
     view.declared = std::find(declared->begin(), declared->end(), month) != declared->end();
+    // The month's entries in the order they are kept (by employee, which is the order the
+    // employees were added): read as they lie, without a sort.
     static const std::string sql = std::string("SELECT ") + kEmployeeColumns + ", " +
                                    kEntryColumns +
                                    " FROM employee e JOIN entry x ON x.employee = e.id AND "
-                                   "x.month = ?2 WHERE e.year = ?1 ORDER BY e.id";
+                                   "x.month = ?2 WHERE e.year = ?1 ORDER BY x.employee";
+    // Room for every employee of the year, counted from the index of their keys: the lines are
+    // large, and growing would move them again and again.
+    {
+        Outcome<sql::Statement*> c =
+            impl.db->cached("SELECT count(*) FROM employee WHERE year = ?1");
+        if (!c) return c.problem();
+        (*c)->bind(1, year);
+        Outcome<bool> row = (*c)->step();
+        if (!row) return row.problem();
+        if (*row) view.lines.reserve(static_cast<std::size_t>((*c)->int64(0)));
+        (*c)->reset();
+    }
     Outcome<sql::Statement*> s = impl.db->cached(sql.c_str());
     if (!s) return s.problem();
     (*s)->bind(1, year);
@@ -585,8 +685,7 @@ Outcome<MonthView> Ledger::showMonth(int year, int month) {
         Outcome<bool> row = (*s)->step();
         if (!row) return row.problem();
         if (!*row) break;
-        MonthLine line = ReadLine(**s);
-        view.lines.push_back(std::move(line));
+        view.lines.push_back(ReadLine(**s));
     }
     (*s)->reset();
     return view;
@@ -624,6 +723,8 @@ std::vector<Text> MonthColumns() {
 }
 
 std::vector<Text> MonthCells(const MonthLine& l) {
+    static const Text cumulative = sysText("累计预扣法"), monthly = sysText("按月计税（非居民）"),
+                      badCheck = sysText("校验位不符");
     auto t = [](const std::optional<Exact>& v) { return v ? ToText(*v) : Text{}; };
     const Entry& e = l.entry;
     return {l.employee.name,
@@ -648,8 +749,8 @@ std::vector<Text> MonthCells(const MonthLine& l) {
             ToText(e.bonus),
             e.bonus.isZero() ? Text{} : BonusMethodText(e.bonusMethod),
             ToText(l.bonusTax),
-            l.method == Method::Cumulative ? sysText("累计预扣法") : sysText("按月计税（非居民）"),
-            l.employee.idCheckFailed ? sysText("校验位不符") : Text{},
+            l.method == Method::Cumulative ? cumulative : monthly,
+            l.employee.idCheckFailed ? badCheck : Text{},
             e.remark};
 }
 
@@ -664,10 +765,11 @@ std::vector<Text> BonusChoiceColumns() {
 std::vector<Text> BonusChoiceCells(const BonusChoice* choice) {
     if (!choice) return std::vector<Text>(5);
     using Lower = engine::BonusComparison::Lower;
+    static const Text same = sysText("相同");
     const engine::BonusComparison& c = choice->comparison;
     return {ToText(c.separate.total), ToText(c.combined.total),
             c.lower == Lower::Same
-                ? sysText("相同")
+                ? same
                 : BonusMethodText(c.lower == Lower::Separate ? BonusMethod::Separate
                                                              : BonusMethod::Combined),
             ToText(c.saving), Text::fromBytes(std::to_string(c.projectedMonths))};

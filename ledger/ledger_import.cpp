@@ -5,7 +5,9 @@
 #include "engine/amount.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 namespace iit::ledger {
@@ -52,26 +54,28 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
     if (!t) return t.problem();
     if (Outcome<void> r = CheckMonthOpen(impl, year, month); !r) return r.problem();
 
-    // The year's employees, once; and the 证件类型 of each number held under one type only.
-    std::unordered_map<std::string, EmployeeRow> known;
-    std::unordered_map<std::string, std::optional<Text>> typeOfNumber;
+    // The year's employees, once, found by their numbers: a row finds its employee by number
+    // and type, and a row without a type the one type that holds its number. The index holds
+    // views of the employees' own numbers, not copies of them.
+    std::vector<EmployeeRow> known;
+    std::unordered_multimap<std::string_view, std::size_t> byNumber; // number, index into known
     {
         static const std::string sql =
             std::string("SELECT e.id, ") + kEmployeeColumns + " FROM employee e WHERE e.year = ?1";
         Outcome<sql::Statement*> s = impl.db->cached(sql.c_str());
         if (!s) return s.problem();
         (*s)->bind(1, year);
+        known.reserve(rows.size());
         for (;;) {
             Outcome<bool> row = (*s)->step();
             if (!row) return row.problem();
             if (!*row) break;
-            EmployeeRow e{(*s)->int64(0), ReadEmployee(**s, 1)};
-            auto [type, fresh] =
-                typeOfNumber.emplace(Utf8(e.employee.key.idNumber), e.employee.key.idType);
-            if (!fresh) type->second.reset(); // two types: the row must say which
-            known.emplace(KeyString(e.employee.key), std::move(e));
+            known.push_back(EmployeeRow{(*s)->int64(0), ReadEmployee(**s, 1)});
         }
         (*s)->reset();
+        byNumber.reserve(known.size());
+        for (std::size_t i = 0; i < known.size(); ++i)
+            byNumber.emplace(known[i].employee.key.idNumber.view(), i);
     }
 
     // The number a row is named by: its own, or its position with the header as row 1.
@@ -81,10 +85,17 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         if (!errors.empty()) errors += Text::fromBytes("\n");
         errors += RowMessage(row, why);
     };
-    std::unordered_map<std::string, std::size_t> seen;
+    // The row that named each employee first: the year's by their place in known, new ones by
+    // their key.
+    constexpr std::size_t kUnseen = static_cast<std::size_t>(-1);
+    std::vector<std::size_t> seenKnown(known.size(), kUnseen);
+    std::unordered_map<std::string, std::size_t> seenNew;
     std::vector<Resolved> changes;
-    std::vector<std::pair<std::size_t, Employee>> toAdd; // index into changes, new employee
-    std::vector<Employee> previous;                      // employees as they were before an update
+    changes.reserve(rows.size());
+    // Index into changes and the employee, for a new employee and an update of one.
+    std::vector<std::pair<std::size_t, Employee>> toAdd;
+    std::vector<PersonKey> added;   // the new ones
+    std::vector<Employee> previous; // employees as they were before an update
     const Text empty;
     for (std::size_t r = 1; r < rows.size(); ++r) {
         const std::vector<Text>& row = rows[r];
@@ -110,11 +121,18 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         key.idNumber = Text::fromUtf8(number);
         // Without a 证件类型, the number is the year's employee's who holds it, else an
         // identity card's.
-        if (key.idType.empty()) {
-            auto held = typeOfNumber.find(number);
-            key.idType = held != typeOfNumber.end() && held->second ? *held->second
-                                                                    : IdentityCardType();
-        }
+        const auto [firstHolder, lastHolder] = byNumber.equal_range(key.idNumber.view());
+        if (key.idType.empty())
+            key.idType = firstHolder != lastHolder && std::next(firstHolder) == lastHolder
+                             ? known[firstHolder->second].employee.key.idType
+                             : IdentityCardType(); // none, or several: the row must say which
+        const EmployeeRow* found = nullptr;
+        std::size_t foundAt = 0;
+        for (auto h = firstHolder; h != lastHolder; ++h)
+            if (known[h->second].employee.key.idType == key.idType) {
+                foundAt = h->second;
+                found = &known[foundAt];
+            }
         if (number.empty()) problem(sysText("证件号码为空"));
         const std::string nameUtf8 = Utf8(cell(Name));
         const std::string_view trimmedName = engine::TrimCell(nameUtf8);
@@ -148,16 +166,16 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
             else
                 problem(sysText("“居民”应填是或否"));
         }
-        const std::string keyString = KeyString(key);
         if (!number.empty()) {
-            auto [it, fresh] = seen.emplace(keyString, numberOf(r));
-            if (!fresh)
-                problem(sysText("证件号码与第") + Text::fromBytes(std::to_string(it->second)) +
+            std::size_t& first = found ? seenKnown[foundAt]
+                                       : seenNew.try_emplace(KeyString(key), kUnseen).first->second;
+            if (first != kUnseen)
+                problem(sysText("证件号码与第") + Text::fromBytes(std::to_string(first)) +
                         sysText("行重复"));
+            else
+                first = numberOf(r);
         }
-        auto found = known.find(keyString);
-        const bool isResident =
-            resident.value_or(found == known.end() ? true : found->second.employee.resident);
+        const bool isResident = resident.value_or(found ? found->employee.resident : true);
         if (!WithoutSpaces(cell(Method)).empty()) {
             const std::optional<BonusMethod> m = BonusMethodFromText(cell(Method));
             if (!m)
@@ -177,8 +195,8 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         Resolved c;
         c.entry = e;
         c.row = numberOf(r);
-        if (found != known.end()) {
-            c.employee = found->second;
+        if (found) {
+            c.employee = *found;
             const bool rename = c.employee.employee.name != name;
             const Text card = Text::fromUtf8(engine::TrimCell(Utf8(cell(Card))));
             if (rename || (!card.empty() && card != c.employee.employee.bankCard) ||
@@ -238,12 +256,11 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         if (Outcome<void> r = (*s)->run(); !r) return r.problem();
         c.employee.id = impl.db->lastInsertRowid();
         c.employee.employee.idCheckFailed = badCheck;
+        added.push_back(employee.key);
     }
     Outcome<ChangeReport> report = Apply(impl, year, month, changes, progress);
     if (!report) return report;
-    for (auto& [index, employee] : toAdd)
-        if (changes[index].employee.id != 0 && known.find(KeyString(employee.key)) == known.end())
-            report->newEmployees.push_back(employee.key);
+    report->newEmployees = std::move(added);
     report->previousEmployees = std::move(previous);
     if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
     return report;

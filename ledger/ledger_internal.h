@@ -85,15 +85,21 @@ Outcome<bool> HasDeclaredEntry(Ledger::Impl& impl, int year, std::int64_t employ
 
 // Sets (or with none removes) the employee's entry of `month` and recomputes their entries
 // from that month on (from `month` without a change when `change` is false). `opening` is the
-// employee's opening balances when the caller has read them already.
+// employee's opening balances when the caller has read them already; `around`, what it has
+// read of their entries.
 struct Recomputed {
     int recomputed = 0;                  // entries whose figures changed
     std::optional<StoredEntry> previous; // the entry of `month` before
     bool unchanged = false;              // the change set what was there
 };
+struct Around {
+    const StoredEntry* monthBefore = nullptr; // their entry of the month before, when there is one
+    bool noneFromMonth = false;               // known to have no entry of the month or after
+};
 Outcome<Recomputed> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& employee, int month,
                               bool change, const std::optional<StoredEntry>& entry,
-                              const std::optional<OpeningRow>* opening = nullptr);
+                              const std::optional<OpeningRow>* opening = nullptr,
+                              const Around& around = {});
 
 // Why an entry cannot be kept for the employee in that month (left, before the opening
 // balances, a bonus on its own that the law does not allow); none when it can.

@@ -4,6 +4,7 @@
 #include "engine/amount.h"
 
 #include <algorithm>
+#include <span>
 #include <string>
 
 namespace iit::ledger {
@@ -54,30 +55,47 @@ Outcome<std::vector<StoredEntry>> Entries(Ledger::Impl& impl, std::int64_t emplo
     return out;
 }
 
-// An employee's months with only the amounts entered (the computed figures left 0): what a
-// comparison of the bonus recomputes from.
-Outcome<std::vector<StoredEntry>> EnteredAmounts(Ledger::Impl& impl, std::int64_t employeeId) {
-    Outcome<sql::Statement*> s = impl.db->cached(
-        "SELECT month, income, tax_free, special, special_additional, other, relief, bonus, "
-        "bonus_separate FROM entry WHERE employee = ?1 ORDER BY month");
+// A month of an employee with only the amounts entered: what a comparison of the bonus
+// recomputes from.
+struct EnteredMonth {
+    int month = 0;
+    std::optional<std::int64_t> income;
+    std::int64_t taxFree = 0, special = 0, specialAdditional = 0, other = 0, relief = 0, bonus = 0;
+    bool bonusSeparate = false;
+};
+
+// The columns of EnteredMonth from column `c` on.
+const char* const kEnteredColumns = "x.month, x.income, x.tax_free, x.special, "
+                                    "x.special_additional, x.other, x.relief, x.bonus, "
+                                    "x.bonus_separate";
+
+EnteredMonth ReadEntered(const sql::Statement& r, int c) {
+    EnteredMonth e;
+    e.month = static_cast<int>(r.int64(c));
+    if (!r.isNull(c + 1)) e.income = r.int64(c + 1);
+    e.taxFree = r.int64(c + 2);
+    e.special = r.int64(c + 3);
+    e.specialAdditional = r.int64(c + 4);
+    e.other = r.int64(c + 5);
+    e.relief = r.int64(c + 6);
+    e.bonus = r.int64(c + 7);
+    e.bonusSeparate = r.int64(c + 8) != 0;
+    return e;
+}
+
+// An employee's months, increasing.
+Outcome<std::vector<EnteredMonth>> EnteredAmounts(Ledger::Impl& impl, std::int64_t employeeId) {
+    static const std::string sql = std::string("SELECT ") + kEnteredColumns +
+                                   " FROM entry x WHERE x.employee = ?1 ORDER BY x.month";
+    Outcome<sql::Statement*> s = impl.db->cached(sql.c_str());
     if (!s) return s.problem();
     (*s)->bind(1, employeeId);
-    std::vector<StoredEntry> out;
+    std::vector<EnteredMonth> out;
     for (;;) {
         Outcome<bool> row = (*s)->step();
         if (!row) return row.problem();
         if (!*row) break;
-        const sql::Statement& r = **s;
-        StoredEntry& e = out.emplace_back();
-        e.month = static_cast<int>(r.int64(0));
-        if (!r.isNull(1)) e.income = r.int64(1);
-        e.taxFree = r.int64(2);
-        e.special = r.int64(3);
-        e.specialAdditional = r.int64(4);
-        e.other = r.int64(5);
-        e.relief = r.int64(6);
-        e.bonus = r.int64(7);
-        e.bonusSeparate = r.int64(8) != 0;
+        out.push_back(ReadEntered(**s, 0));
     }
     (*s)->reset();
     return out;
@@ -155,16 +173,15 @@ Outcome<void> CheckMonths(const Employee& e) {
     return {};
 }
 
-// The bonus comparison of one employee: the bonus taxed on its own, else the largest added to a
-// month; none without a bonus.
-Outcome<std::optional<BonusChoice>> CompareOne(Ledger::Impl& impl,
-                                               const engine::WithholdingTable& table,
-                                               const EmployeeRow& row,
-                                               const std::optional<OpeningRow>& opening) {
-    Outcome<std::vector<StoredEntry>> entries = EnteredAmounts(impl, row.id);
-    if (!entries) return entries.problem();
-    const StoredEntry* chosen = nullptr;
-    for (const StoredEntry& e : *entries) {
+// The bonus comparison of one employee from their months (increasing): the bonus taxed on its
+// own, else the largest added to a month; none without a bonus. `plan` is the caller's, so
+// that its months keep their room from one employee to the next.
+Outcome<std::optional<BonusChoice>>
+CompareOne(Ledger::Impl& impl, const engine::WithholdingTable& table, const EmployeeRow& row,
+           const std::optional<OpeningRow>& opening, std::span<const EnteredMonth> entries,
+           engine::BonusPlan& plan) {
+    const EnteredMonth* chosen = nullptr;
+    for (const EnteredMonth& e : entries) {
         if (e.bonus <= 0) continue;
         if (e.bonusSeparate) {
             chosen = &e;
@@ -173,15 +190,16 @@ Outcome<std::optional<BonusChoice>> CompareOne(Ledger::Impl& impl,
         if (!chosen || e.bonus > chosen->bonus) chosen = &e;
     }
     if (!chosen) return std::optional<BonusChoice>();
-    engine::BonusPlan plan;
-    if (opening) plan.opening = StateOf(*opening);
+    plan.opening = opening ? StateOf(*opening) : engine::YearToDate{};
     plan.options = row.employee.options;
-    plan.joinMonth = row.employee.joinMonth.value_or(entries->front().month);
+    plan.joinMonth = row.employee.joinMonth.value_or(entries.front().month);
     plan.lastMonth = row.employee.leftMonth.value_or(12);
     plan.bonusMonth = chosen->month;
     plan.bonus = Amount(chosen->bonus);
-    for (const StoredEntry& e : *entries) {
-        engine::PlannedMonth m;
+    plan.months.resize(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const EnteredMonth& e = entries[i];
+        engine::PlannedMonth& m = plan.months[i];
         m.month = e.month;
         std::int64_t income = e.income.value_or(0);
         if (&e != chosen && !e.bonusSeparate) income += e.bonus;
@@ -191,7 +209,6 @@ Outcome<std::optional<BonusChoice>> CompareOne(Ledger::Impl& impl,
         m.amounts.specialAdditional = Amount(e.specialAdditional);
         m.amounts.other = Amount(e.other);
         m.amounts.relief = Amount(e.relief);
-        plan.months.push_back(m);
     }
     Outcome<engine::BonusComparison> c = engine::CompareBonus(table, impl.tables.monthly, plan);
     if (!c) return fail(Whom(row.employee) + sysText("：") + c.problem().message);
@@ -551,10 +568,12 @@ Outcome<std::vector<BonusChoice>> Ledger::compareBonuses(int year) {
     const engine::WithholdingTable* table = impl.tables.annual.forYear(year);
     if (!table) return fail(Text::fromBytes(std::to_string(year)) + sysText("年没有预扣率表"));
     if (!table->bonusSeparateAllowed(year)) return out;
+    // The employees with a bonus found from the index of the entries with one (a few of the
+    // year's), not the year's employees each looked up in it; "+" keeps the year's index out.
     static const std::string sql = std::string("SELECT e.id, ") + kEmployeeColumns +
-                                   " FROM employee e WHERE e.year = ?1 AND e.resident = 1 AND "
-                                   "EXISTS (SELECT 1 FROM entry x WHERE x.employee = e.id AND "
-                                   "x.bonus > 0) ORDER BY e.id";
+                                   " FROM employee e WHERE e.id IN (SELECT employee FROM entry "
+                                   "WHERE bonus > 0) AND +e.year = ?1 AND e.resident = 1 "
+                                   "ORDER BY e.id";
     std::vector<EmployeeRow> employees;
     {
         Outcome<sql::Statement*> s = impl.db->cached(sql.c_str());
@@ -568,13 +587,47 @@ Outcome<std::vector<BonusChoice>> Ledger::compareBonuses(int year) {
         }
         (*s)->reset();
     }
+    if (employees.empty()) return out;
+    // Their months in one query rather than one an employee: the employees with a bonus from
+    // its index, each one's months from the index by employee, in the order of the employees
+    // and of their months. Those of other years and non-residents are passed over.
+    static const std::string enteredSql =
+        std::string("SELECT x.employee, ") + kEnteredColumns +
+        " FROM entry x WHERE x.employee IN (SELECT employee FROM entry WHERE bonus > 0) AND "
+        "x.employee BETWEEN ?1 AND ?2 ORDER BY x.employee, x.month";
+    std::vector<EnteredMonth> months(employees.size() * 12);
+    std::vector<std::size_t> counts(employees.size());
+    {
+        Outcome<sql::Statement*> s = impl.db->cached(enteredSql.c_str());
+        if (!s) return s.problem();
+        (*s)->bind(1, employees.front().id);
+        (*s)->bind(2, employees.back().id);
+        std::size_t k = 0;
+        for (;;) {
+            Outcome<bool> row = (*s)->step();
+            if (!row) return row.problem();
+            if (!*row) break;
+            const std::int64_t id = (*s)->int64(0);
+            while (k < employees.size() && employees[k].id < id)
+                ++k;
+            if (k == employees.size()) break;
+            // At most twelve: the entries are keyed by month and employee.
+            if (employees[k].id == id && counts[k] < 12)
+                months[k * 12 + counts[k]++] = ReadEntered(**s, 1);
+        }
+        (*s)->reset();
+    }
     Outcome<std::unordered_map<std::int64_t, OpeningRow>> openings = ReadOpenings(impl, year);
     if (!openings) return openings.problem();
-    for (const EmployeeRow& row : employees) {
+    out.reserve(employees.size());
+    engine::BonusPlan plan;
+    for (std::size_t k = 0; k < employees.size(); ++k) {
+        const EmployeeRow& row = employees[k];
         const auto at = openings->find(row.id);
         Outcome<std::optional<BonusChoice>> c =
             CompareOne(impl, *table, row,
-                       at == openings->end() ? std::nullopt : std::optional<OpeningRow>(at->second));
+                       at == openings->end() ? std::nullopt : std::optional<OpeningRow>(at->second),
+                       std::span<const EnteredMonth>(months).subspan(k * 12, counts[k]), plan);
         if (!c) return c.problem();
         if (*c) out.push_back(std::move(**c));
     }
@@ -597,7 +650,10 @@ Outcome<std::optional<BonusChoice>> Ledger::compareBonus(int year, const PersonK
         return std::optional<BonusChoice>();
     Outcome<std::optional<OpeningRow>> opening = ReadOpening(impl, (*found)->id);
     if (!opening) return opening.problem();
-    return CompareOne(impl, *table, **found, *opening);
+    Outcome<std::vector<EnteredMonth>> entries = EnteredAmounts(impl, (*found)->id);
+    if (!entries) return entries.problem();
+    engine::BonusPlan plan;
+    return CompareOne(impl, *table, **found, *opening, *entries, plan);
 }
 
 Outcome<std::optional<Opening>> Ledger::putOpening(int year, const PersonKey& key,

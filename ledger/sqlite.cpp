@@ -21,6 +21,7 @@ void Statement::bindNull(int index) {
 }
 
 Outcome<bool> Statement::step() {
+    if (m_connection->damaged()) return m_connection->problem(SQLITE_CORRUPT);
     const int rc = sqlite3_step(m_stmt);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
@@ -79,12 +80,14 @@ Connection::~Connection() {
 }
 
 Outcome<void> Connection::exec(const char* sql) {
+    if (m_damage) return *m_damage;
     const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) return problem(rc);
     return {};
 }
 
 Outcome<Statement*> Connection::cached(const char* sql) {
+    if (m_damage) return *m_damage;
     auto it = m_cache.find(std::string_view(sql));
     if (it == m_cache.end()) {
         sqlite3_stmt* stmt = nullptr;
@@ -111,10 +114,16 @@ std::int64_t Connection::lastInsertRowid() const {
     return sqlite3_last_insert_rowid(m_db);
 }
 
-Problem Connection::problem(int code) const {
+Problem Connection::problem(int code) {
+    if (m_damage) return *m_damage;
     const char* message = sqlite3_errmsg(m_db);
     if (!message || sqlite3_errcode(m_db) == SQLITE_OK) message = sqlite3_errstr(code);
-    return fail(Text::fromUtf8(message), code);
+    Problem p = fail(Text::fromUtf8(message), code);
+    if (!IsDamage(code)) return p;
+    // Whatever the log holds stays beside the file, as it was.
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    m_damage = m_tellDamage ? m_tellDamage(p) : p;
+    return *m_damage;
 }
 
 Outcome<std::unique_ptr<Transaction>> Transaction::begin(Connection& connection) {

@@ -2,13 +2,19 @@
 // A small RAII layer over SQLite's C API: a connection, its prepared statements and a write
 // transaction. Failures come back as Problems whose code is SQLite's extended result code and
 // whose message is SQLite's own, as a Text. Texts cross in UTF-8, SQLite's own encoding.
+//
+// A connection that meets a damaged file (SQLITE_CORRUPT, SQLITE_NOTADB) stops there: every
+// later call fails with that damage, nothing more is committed, and closing it leaves the
+// write-ahead log as it is instead of copying it into the file.
 
 #include "base/outcome.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -65,13 +71,20 @@ public:
     // The value of a query of one integer (PRAGMA user_version, say).
     Outcome<std::int64_t> integer(const char* sql);
     std::int64_t lastInsertRowid() const;
-    // The problem of the last failure of this connection.
-    Problem problem(int code) const;
+    // The problem of the last failure of this connection (the damage, once there is one).
+    Problem problem(int code);
+
+    // The damage met, if any; `tell` makes the problem every call fails with from then on out
+    // of SQLite's own.
+    bool damaged() const { return m_damage.has_value(); }
+    void tellDamage(std::function<Problem(const Problem&)> tell) { m_tellDamage = std::move(tell); }
 
 private:
     explicit Connection(sqlite3* db) : m_db(db) {}
     sqlite3* m_db;
     std::map<std::string, std::unique_ptr<Statement>, std::less<>> m_cache;
+    std::optional<Problem> m_damage;
+    std::function<Problem(const Problem&)> m_tellDamage;
 };
 
 // A write transaction (BEGIN IMMEDIATE: the write lock is taken first, waiting for the busy

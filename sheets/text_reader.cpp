@@ -13,19 +13,30 @@ bool startsWith(std::string_view bytes, std::string_view prefix) {
 }
 
 // A byte-order mark decides; else valid UTF-8 is UTF-8; else the text is GB18030 (GBK's
-// superset, what Chinese desktop programs write).
-Outcome<std::string> decode(std::string_view bytes) {
-    if (startsWith(bytes, "\xEF\xBB\xBF")) return toUtf8From(bytes.substr(3), "UTF-8");
-    if (startsWith(bytes, "\xFF\xFE")) return toUtf8From(bytes.substr(2), "UTF-16LE");
-    if (startsWith(bytes, "\xFE\xFF")) return toUtf8From(bytes.substr(2), "UTF-16BE");
-    if (isValidUtf8(bytes)) return std::string(bytes);
-    return toUtf8From(bytes, "GB18030");
+// superset, what Chinese desktop programs write). Text that is UTF-8 already is read where it
+// lies (`converted` stays empty).
+Outcome<std::string_view> decode(std::string_view bytes, std::string& converted) {
+    Outcome<std::string> text = std::string();
+    if (startsWith(bytes, "\xEF\xBB\xBF"))
+        text = toUtf8From(bytes.substr(3), "UTF-8");
+    else if (startsWith(bytes, "\xFF\xFE"))
+        text = toUtf8From(bytes.substr(2), "UTF-16LE");
+    else if (startsWith(bytes, "\xFE\xFF"))
+        text = toUtf8From(bytes.substr(2), "UTF-16BE");
+    else if (isValidUtf8(bytes))
+        return bytes;
+    else
+        text = toUtf8From(bytes, "GB18030");
+    if (!text) return text.problem();
+    converted = std::move(*text);
+    return std::string_view(converted);
 }
 
 } // namespace
 
 Outcome<Sheet> readText(std::string_view bytes, const ReadOptions& options) {
-    Outcome<std::string> text = decode(bytes);
+    std::string converted;
+    Outcome<std::string_view> text = decode(bytes, converted);
     if (!text) return text.problem();
     SheetBuilder builder(options);
     DelimitedReader reader(*text);

@@ -4,6 +4,7 @@
 #include "tests/support/cli_run.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -392,6 +393,73 @@ TEST(CliLedger, DamagedLedgerIsSetAsideAndANewOneStarted) {
                                        "$CLI --data-dir d ledger show 2025 1 | wc -l");
     EXPECT_EQ(fresh.exit, 0) << fresh.err;
     EXPECT_EQ(splitLines(fresh.out).back(), "1");
+}
+
+// A ledger whose header and schema are sound but one page of its entries is overwritten: the
+// command that meets the page fails with the damage named, and the file's bytes are kept, in
+// place or set aside, never written over.
+TEST(CliLedger, DamagedPageOfEntriesFailsTheCommandAndKeepsTheBytes) {
+    TempDir dir;
+    std::string jan = monthFile({}), feb = monthFile({}), again = monthFile({});
+    for (int i = 0; i < 400; ++i) {
+        const std::string who = "P" + std::to_string(100000 + i) + "\t员工" + std::to_string(i);
+        if (i < 20) jan += who + "\t" + std::to_string(6000 + i) + "\t500\t\n";
+        feb += who + "\t" + std::to_string(7000 + i) + "\t500\t\n";
+        again += who + "\t" + std::to_string(8000 + i) + "\t500\t\n";
+    }
+    writeFile(dir / "m1.tsv", jan);
+    writeFile(dir / "m2.tsv", feb);
+    writeFile(dir / "again.tsv", again);
+    const CliRun made = runShell(dir, "$CLI --data-dir d ledger import 2025 1 m1.tsv && "
+                                      "$CLI --data-dir d ledger import 2025 2 m2.tsv");
+    ASSERT_EQ(made.exit, 0) << made.err;
+    const fs::path ledger = dir / "d" / "工资台账.db";
+    ASSERT_FALSE(fs::exists(ledger.string() + "-wal")); // checkpointed by the last one out
+    // The entries' tree has an interior root; the child in the middle of it is a leaf of
+    // February's entries (January's few fill the first one), which both commands read.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(ledger.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt* q = nullptr;
+    sqlite3_prepare_v2(db, "SELECT rootpage FROM sqlite_schema WHERE name = 'entry'", -1, &q,
+                       nullptr);
+    ASSERT_EQ(sqlite3_step(q), SQLITE_ROW);
+    const auto root = static_cast<std::size_t>(sqlite3_column_int64(q, 0));
+    sqlite3_finalize(q);
+    sqlite3_close(db);
+    std::string bytes = readFile(ledger);
+    const auto at = [&](std::size_t i, int n) {
+        std::size_t v = 0;
+        for (int k = 0; k < n; ++k)
+            v = (v << 8) | static_cast<unsigned char>(bytes.at(i + static_cast<std::size_t>(k)));
+        return v;
+    };
+    const std::size_t page = at(16, 2), rootAt = (root - 1) * page;
+    ASSERT_EQ(at(rootAt, 1), 0x02u); // an interior page of an index-shaped tree
+    const std::size_t cells = at(rootAt + 3, 2);
+    ASSERT_GE(cells, 4u);
+    const std::size_t leaf = at(rootAt + at(rootAt + 12 + 2 * (cells / 2), 2), 4);
+    ASSERT_GT(leaf, root);
+    ASSERT_LT(leaf * page, bytes.size()); // in the middle of the file
+    bytes.replace((leaf - 1) * page, page, std::string(page, '\x5a'));
+
+    for (const char* command : {"ledger show 2025 2", "ledger import 2025 2 again.tsv"}) {
+        SCOPED_TRACE(command);
+        for (const auto& e : fs::directory_iterator(dir / "d"))
+            if (e.path().filename().string().starts_with("工资台账.db")) fs::remove(e.path());
+        writeFile(ledger, bytes);
+        const CliRun run = runShell(dir, std::string("$CLI --data-dir d ") + command);
+        EXPECT_EQ(run.exit, 1) << run.err;
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find("工资台账文件已损坏"), std::string::npos) << run.err;
+        int kept = 0;
+        for (const auto& e : fs::directory_iterator(dir / "d")) {
+            const std::string name = e.path().filename().string();
+            if (name == "工资台账.db" || (name.find(".damaged-") != std::string::npos &&
+                                          !name.ends_with("-wal") && !name.ends_with("-shm")))
+                kept += readFile(e.path()) == bytes;
+        }
+        EXPECT_EQ(kept, 1);
+    }
 }
 
 // 10,000 employees of one month, as an import reads them.
