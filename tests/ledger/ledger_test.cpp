@@ -1,11 +1,13 @@
 // The ledger's computation and rules: imports that add, change and keep; an edit of March that
 // recomputes April to December the same as the stateless withhold does; declared months;
 // opening balances; joiners and options; the bonus rules and the comparison; non-residents;
-// the identity-card check; copying forward; removing and restoring an employee; imports that
-// fail or are cancelled changing nothing.
+// the identity-card check; copying forward; removing and restoring an employee; an import of
+// many agreeing with the same changes one by one; imports that fail or are cancelled changing
+// nothing.
 #include "engine/withhold.h"
 #include "tests/ledger/ledger_support.h"
 
+#include <functional>
 #include <string>
 
 namespace iit::testing {
@@ -288,6 +290,69 @@ TEST_F(Ledger, RemovedEmployeeIsRestoredWhole) {
     EXPECT_TRUE(book->listEmployees(2024)->empty());
     ASSERT_TRUE(book->restoreEmployee(2024, *removed).ok());
     EXPECT_EQ(cell(12, kZhang, "本月应预扣"), before);
+}
+
+// An import of many reads what each employee's month starts from in a few ranges of the file;
+// it must compute what the same changes made one employee at a time compute: employees with and
+// without the month before (gaps, opening balances) and with later months, on a month new and
+// on a month imported again.
+TEST_F(Ledger, ImportOfManyAgreesWithChangesOneByOne) {
+    const std::filesystem::path other = dir.path() / "one_by_one.db";
+    Outcome<ledger::Ledger> opened = ledger::Ledger::open(other, Tables());
+    ASSERT_TRUE(opened.ok()) << opened.problem().message.toUtf8();
+    ledger::Ledger& single = *opened;
+    auto id = [](int i) { return "P" + std::to_string(1000 + i); };
+    // The rows of the employees `has` holds, with incomes from `base`.
+    auto month = [&](const std::function<bool(int)>& has, int base) {
+        Cells rows = MakeRows({{"证件号码", "姓名", "本月收入", "本月专项扣除"}});
+        for (int i = 0; i < 90; ++i)
+            if (has(i))
+                rows.push_back({Text::fromUtf8(id(i)), sysText("某"),
+                                Text::fromBytes(std::to_string(base + i * 397 % 30000)),
+                                Text::fromBytes(std::to_string(i % 7 * 250))});
+        return rows;
+    };
+    Cells opening = MakeRows({{"证件号码", "姓名", "截至月份", "累计收入", "累计已预扣"}});
+    for (int i = 9; i < 90; i += 10)
+        opening.push_back({Text::fromUtf8(id(i)), sysText("某"), Text::fromBytes("2"),
+                           Text::fromBytes("40000"), Text::fromBytes("300")});
+    const auto january = [](int i) { return i % 10 != 9; }; // the opened ones start later
+    const auto february = [](int i) { return i % 2 == 0 && i % 10 != 9; }; // gaps
+    const auto april = [](int i) { return i % 3 == 0; };
+    const auto everyone = [](int) { return true; };
+    for (ledger::Ledger* l : {&*book, &single}) {
+        ASSERT_TRUE(l->importOpening(2024, opening).ok());
+        ASSERT_TRUE(l->importMonth(2024, 1, month(january, 6000)).ok());
+        ASSERT_TRUE(l->importMonth(2024, 2, month(february, 7000)).ok());
+        ASSERT_TRUE(l->importMonth(2024, 4, month(april, 9000)).ok());
+    }
+    auto dump = [](ledger::Ledger& l) {
+        std::string s;
+        for (int m = 3; m <= 4; ++m) {
+            const Outcome<ledger::MonthView> view = l.showMonth(2024, m);
+            EXPECT_TRUE(view.ok());
+            for (const ledger::MonthLine& line : view->lines)
+                for (const Text& c : ledger::MonthCells(line))
+                    s += c.toUtf8() + "|";
+        }
+        return s;
+    };
+    for (int base : {8000, 25000}) { // March new, then imported again with other incomes
+        SCOPED_TRACE(base);
+        Outcome<ledger::ChangeReport> many = book->importMonth(2024, 3, month(everyone, base));
+        ASSERT_TRUE(many.ok()) << many.problem().message.toUtf8();
+        int recomputed = 0;
+        for (int i = 0; i < 90; ++i) {
+            Outcome<std::optional<Entry>> e = book->entry(2024, 3, key(id(i).c_str()));
+            ASSERT_TRUE(e.ok() && *e);
+            Outcome<ledger::ChangeReport> one =
+                single.changeEntries(2024, 3, {EntryChange{key(id(i).c_str()), **e}});
+            ASSERT_TRUE(one.ok()) << one.problem().message.toUtf8();
+            recomputed += one->recomputed;
+        }
+        EXPECT_EQ(many->recomputed, recomputed);
+        EXPECT_EQ(dump(*book), dump(single));
+    }
 }
 
 TEST_F(Ledger, FailedOrCancelledImportChangesNothing) {
