@@ -33,14 +33,18 @@ struct EmployeeRow {
     Employee employee;
 };
 
-// An entry as stored: the amounts entered and the figures computed, in fen (rates in
-// hundredths of a percent).
-struct StoredEntry {
+// A month of an employee with only the amounts entered, in fen: what a comparison of the bonus
+// recomputes from.
+struct EnteredMonth {
     int month = 0;
     std::optional<std::int64_t> income;
     std::int64_t taxFree = 0, special = 0, specialAdditional = 0, other = 0, relief = 0, bonus = 0;
     bool bonusSeparate = false;
+};
 
+// An entry as stored: the amounts entered and the figures computed, in fen (rates in
+// hundredths of a percent).
+struct StoredEntry : EnteredMonth {
     int method = 0; // 1 cumulative, 2 monthly
     std::optional<std::int64_t> tableYear;
     std::int64_t cumIncome = 0, cumTaxFree = 0, cumBasic = 0, cumSpecial = 0,
@@ -57,6 +61,9 @@ struct StoredEntry {
 // `first` on.
 extern const char* const kEntryColumns;
 StoredEntry ReadEntry(const sql::Statement& s, int first = 0);
+// The same for the amounts entered alone, the first columns of kEntryColumns.
+extern const char* const kEnteredColumns;
+EnteredMonth ReadEntered(const sql::Statement& s, int first = 0);
 Entry ToEntry(const PersonKey& key, const StoredEntry& e);
 StoredEntry FromEntry(int month, const Entry& e);
 

@@ -37,68 +37,37 @@ bool BadCheck(const PersonKey& key) {
     return key.idType == IdentityCardType() && n.size() == 18 && !IdentityCardCheckHolds(n);
 }
 
+// An employee's months, increasing, each read by `read` from the columns `sql` selects.
+template <class Row>
+Outcome<std::vector<Row>> EmployeeMonths(Ledger::Impl& impl, std::int64_t employeeId,
+                                         const std::string& sql,
+                                         Row (*read)(const sql::Statement&, int)) {
+    Outcome<sql::Statement*> s = impl.db->cached(sql.c_str());
+    if (!s) return s.problem();
+    (*s)->bind(1, employeeId);
+    std::vector<Row> out;
+    for (;;) {
+        Outcome<bool> row = (*s)->step();
+        if (!row) return row.problem();
+        if (!*row) break;
+        out.push_back(read(**s, 0));
+    }
+    (*s)->reset();
+    return out;
+}
+
 // The months of a year in which an employee has entries.
 Outcome<std::vector<StoredEntry>> Entries(Ledger::Impl& impl, std::int64_t employeeId) {
     static const std::string sql = std::string("SELECT ") + kEntryColumns +
                                    " FROM entry x WHERE x.employee = ?1 ORDER BY x.month";
-    Outcome<sql::Statement*> s = impl.db->cached(sql.c_str());
-    if (!s) return s.problem();
-    (*s)->bind(1, employeeId);
-    std::vector<StoredEntry> out;
-    for (;;) {
-        Outcome<bool> row = (*s)->step();
-        if (!row) return row.problem();
-        if (!*row) break;
-        out.push_back(ReadEntry(**s));
-    }
-    (*s)->reset();
-    return out;
+    return EmployeeMonths(impl, employeeId, sql, &ReadEntry);
 }
 
-// A month of an employee with only the amounts entered: what a comparison of the bonus
-// recomputes from.
-struct EnteredMonth {
-    int month = 0;
-    std::optional<std::int64_t> income;
-    std::int64_t taxFree = 0, special = 0, specialAdditional = 0, other = 0, relief = 0, bonus = 0;
-    bool bonusSeparate = false;
-};
-
-// The columns of EnteredMonth from column `c` on.
-const char* const kEnteredColumns = "x.month, x.income, x.tax_free, x.special, "
-                                    "x.special_additional, x.other, x.relief, x.bonus, "
-                                    "x.bonus_separate";
-
-EnteredMonth ReadEntered(const sql::Statement& r, int c) {
-    EnteredMonth e;
-    e.month = static_cast<int>(r.int64(c));
-    if (!r.isNull(c + 1)) e.income = r.int64(c + 1);
-    e.taxFree = r.int64(c + 2);
-    e.special = r.int64(c + 3);
-    e.specialAdditional = r.int64(c + 4);
-    e.other = r.int64(c + 5);
-    e.relief = r.int64(c + 6);
-    e.bonus = r.int64(c + 7);
-    e.bonusSeparate = r.int64(c + 8) != 0;
-    return e;
-}
-
-// An employee's months, increasing.
+// An employee's months with only the amounts entered.
 Outcome<std::vector<EnteredMonth>> EnteredAmounts(Ledger::Impl& impl, std::int64_t employeeId) {
     static const std::string sql = std::string("SELECT ") + kEnteredColumns +
                                    " FROM entry x WHERE x.employee = ?1 ORDER BY x.month";
-    Outcome<sql::Statement*> s = impl.db->cached(sql.c_str());
-    if (!s) return s.problem();
-    (*s)->bind(1, employeeId);
-    std::vector<EnteredMonth> out;
-    for (;;) {
-        Outcome<bool> row = (*s)->step();
-        if (!row) return row.problem();
-        if (!*row) break;
-        out.push_back(ReadEntered(**s, 0));
-    }
-    (*s)->reset();
-    return out;
+    return EmployeeMonths(impl, employeeId, sql, &ReadEntered);
 }
 
 Outcome<void> WriteEmployee(Ledger::Impl& impl, int year, std::int64_t id, const Employee& e) {

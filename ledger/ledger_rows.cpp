@@ -11,21 +11,21 @@ std::int64_t Fen(const Exact& v) {
     return fen ? *fen : engine::ToFen(Round(v, 2)).value_or(0);
 }
 
+#define IIT_ENTERED_COLUMNS                                                                       \
+    "x.month, x.income, x.tax_free, x.special, x.special_additional, x.other, x.relief, "      \
+    "x.bonus, x.bonus_separate"
+const char* const kEnteredColumns = IIT_ENTERED_COLUMNS;
 const char* const kEntryColumns =
-    "x.month, x.income, x.tax_free, x.special, x.special_additional, x.other, x.relief, "
-    "x.bonus, x.bonus_separate, x.method, x.table_year, x.cum_income, x.cum_tax_free, "
+    IIT_ENTERED_COLUMNS ", x.method, x.table_year, x.cum_income, x.cum_tax_free, "
     "x.cum_basic, x.cum_special, x.cum_special_additional, x.cum_other, x.cum_relief, "
     "x.cum_withheld, x.taxable, x.rate, x.quick, x.cum_tax, x.withholding, x.bonus_tax, "
     "x.after_tax, x.remark";
+#undef IIT_ENTERED_COLUMNS
 
-StoredEntry ReadEntry(const sql::Statement& s, int c) {
-    auto opt = [&](int i) -> std::optional<std::int64_t> {
-        if (s.isNull(i)) return std::nullopt;
-        return s.int64(i);
-    };
-    StoredEntry e;
+EnteredMonth ReadEntered(const sql::Statement& s, int c) {
+    EnteredMonth e;
     e.month = static_cast<int>(s.int64(c));
-    e.income = opt(c + 1);
+    if (!s.isNull(c + 1)) e.income = s.int64(c + 1);
     e.taxFree = s.int64(c + 2);
     e.special = s.int64(c + 3);
     e.specialAdditional = s.int64(c + 4);
@@ -33,6 +33,16 @@ StoredEntry ReadEntry(const sql::Statement& s, int c) {
     e.relief = s.int64(c + 6);
     e.bonus = s.int64(c + 7);
     e.bonusSeparate = s.int64(c + 8) != 0;
+    return e;
+}
+
+StoredEntry ReadEntry(const sql::Statement& s, int c) {
+    auto opt = [&](int i) -> std::optional<std::int64_t> {
+        if (s.isNull(i)) return std::nullopt;
+        return s.int64(i);
+    };
+    StoredEntry e;
+    static_cast<EnteredMonth&>(e) = ReadEntered(s, c);
     e.method = static_cast<int>(s.int64(c + 9));
     e.tableYear = opt(c + 10);
     e.cumIncome = s.int64(c + 11);
