@@ -134,6 +134,18 @@ Text Whom(const Employee& e) {
     return e.name + sysText("（") + e.key.idNumber + sysText("）");
 }
 
+// The employee of `key`, who must have no declared month: `refusal` says why otherwise.
+Outcome<EmployeeRow> UndeclaredEmployee(Ledger::Impl& impl, int year, const PersonKey& key,
+                                        const char* refusal) {
+    Outcome<std::optional<EmployeeRow>> found = FindEmployee(impl, year, key);
+    if (!found) return found.problem();
+    if (!*found) return fail(sysText("台账中没有此人：") + key.idNumber);
+    Outcome<bool> declared = HasDeclaredEntry(impl, year, (*found)->id);
+    if (!declared) return declared.problem();
+    if (*declared) return fail(Whom((*found)->employee) + sysText(refusal));
+    return std::move(**found);
+}
+
 Outcome<void> CheckMonths(const Employee& e) {
     for (const std::optional<int>& m : {e.joinMonth, e.leftMonth})
         if (m && (*m < 1 || *m > 12)) return fail(sysText("月份应为1到12"));
@@ -284,15 +296,10 @@ Outcome<EmployeeRecord> Ledger::removeEmployee(int year, const PersonKey& key) {
     Impl& impl = *m_impl;
     Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(*impl.db);
     if (!t) return t.problem();
-    Outcome<std::optional<EmployeeRow>> found = FindEmployee(impl, year, key);
+    Outcome<EmployeeRow> found = UndeclaredEmployee(
+        impl, year, key, "已有申报的月份，不能删除；离职的职工请填写离职月份");
     if (!found) return found.problem();
-    if (!*found) return fail(sysText("台账中没有此人：") + key.idNumber);
-    const EmployeeRow& row = **found;
-    Outcome<bool> declared = HasDeclaredEntry(impl, year, row.id);
-    if (!declared) return declared.problem();
-    if (*declared)
-        return fail(Whom(row.employee) +
-                    sysText("已有申报的月份，不能删除；离职的职工请填写离职月份"));
+    const EmployeeRow& row = *found;
     EmployeeRecord record;
     record.employee = row.employee;
     Outcome<std::optional<OpeningRow>> opening = ReadOpening(impl, row.id);
@@ -630,13 +637,10 @@ Outcome<std::optional<Opening>> Ledger::putOpening(int year, const PersonKey& ke
     Impl& impl = *m_impl;
     Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(*impl.db);
     if (!t) return t.problem();
-    Outcome<std::optional<EmployeeRow>> found = FindEmployee(impl, year, key);
+    Outcome<EmployeeRow> found =
+        UndeclaredEmployee(impl, year, key, "已有申报的月份，期初数不能再改");
     if (!found) return found.problem();
-    if (!*found) return fail(sysText("台账中没有此人：") + key.idNumber);
-    const EmployeeRow& row = **found;
-    Outcome<bool> declared = HasDeclaredEntry(impl, year, row.id);
-    if (!declared) return declared.problem();
-    if (*declared) return fail(Whom(row.employee) + sysText("已有申报的月份，期初数不能再改"));
+    const EmployeeRow& row = *found;
     Outcome<std::vector<StoredEntry>> entries = Entries(impl, row.id);
     if (!entries) return entries.problem();
     Outcome<std::optional<OpeningRow>> old = ReadOpening(impl, row.id);
