@@ -32,7 +32,7 @@ struct Command {
     const char* details = nullptr; // more lines for --help, each ending in a line break
 };
 
-const std::vector<Command>& Commands();
+const std::vector<Command>& commands();
 
 // One command's arguments as parsed.
 struct Context : ParsedOptions {
@@ -54,6 +54,6 @@ struct Context : ParsedOptions {
 };
 
 // The usage line of a command ("batch INPUT [-o OUTPUT] [--kind KIND] ...").
-std::string Usage(const Command& command);
+std::string usage(const Command& command);
 
 } // namespace iit::cli

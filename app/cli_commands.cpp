@@ -5,13 +5,13 @@
 
 namespace iit::cli {
 
-int RunDb(Context& ctx);    // cli_db.cpp
-int RunTax(Context& ctx);   // cli_tax.cpp
-int RunBatch(Context& ctx); // cli_batch.cpp
-int RunPrint(Context& ctx); // cli_print.cpp in iitcalc-cli-print, cli_print_exec.cpp in iitcalc-cli
-int RunWithhold(Context& ctx); // cli_withhold.cpp
-int RunBonus(Context& ctx);    // cli_withhold.cpp
-int RunLedger(Context& ctx);   // cli_ledger.cpp
+int runDb(Context& ctx);    // cli_db.cpp
+int runTax(Context& ctx);   // cli_tax.cpp
+int runBatch(Context& ctx); // cli_batch.cpp
+int runPrint(Context& ctx); // cli_print.cpp in iitcalc-cli-print, cli_print_exec.cpp in iitcalc-cli
+int runWithhold(Context& ctx); // cli_withhold.cpp
+int runBonus(Context& ctx);    // cli_withhold.cpp
+int runLedger(Context& ctx);   // cli_ledger.cpp
 
 namespace {
 
@@ -25,18 +25,18 @@ const Option kTruncate = {
 
 } // namespace
 
-const std::vector<Command>& Commands() {
+const std::vector<Command>& commands() {
     static const std::vector<Command> commands = {
         {"db",
          "dump FILE",
          "the fields and records of a table file, in UTF-8",
          {{"password", 0, "TEXT", "the table's password"}},
-         RunDb},
+         runDb},
         {"tax",
          "KIND MODE AMOUNT...",
          "what the main window shows for each amount",
          {{"json", 0, nullptr, "one JSON object a line"}, kTable},
-         RunTax},
+         runTax},
         {"batch",
          "INPUT",
          "the batch window's sheet of INPUT, computed with its totals",
@@ -45,7 +45,7 @@ const std::vector<Command>& Commands() {
           kMode,
           kTable,
           kTruncate},
-         RunBatch},
+         runBatch},
         {"print",
          "INPUT",
          "the tax payment table of INPUT as a PDF file",
@@ -55,7 +55,7 @@ const std::vector<Command>& Commands() {
           {"employer", 0, "NAME", "the employer's name in the title"},
           kTable,
           kTruncate},
-         RunPrint},
+         runPrint},
         {"withhold",
          "INPUT",
          "residents' wages withheld by the cumulative method, a row per employee and month",
@@ -63,7 +63,7 @@ const std::vector<Command>& Commands() {
            "where the rows go: .tsv, .csv, .xlsx (default: standard output)"},
           kMode,
           kYear},
-         RunWithhold,
+         runWithhold,
          "INPUT (text, .xlsx or .xls; \"-\" for standard input) holds a row per employee and\n"
          "month: 姓名, 身份证号, 月份, 本月收入, 本月免税收入, 本月专项扣除, 本月专项附加扣除,\n"
          "本月其他扣除. Each row is written with 累计收入, 累计减除费用, 累计应纳税所得额, "
@@ -79,7 +79,7 @@ const std::vector<Command>& Commands() {
           {"year-income", 0, "AMOUNT", "the year's wages besides the bonus: compare both ways"},
           {"year-deductions", 0, "AMOUNT",
            "the year's special, special additional and other deductions"}},
-         RunBonus,
+         runBonus,
          "Prints 应纳税, 税后, the rate and the quick deduction of the monthly table's band\n"
          "of AMOUNT / 12. With --year-income, the year's tax both ways: the bonus taxed on its\n"
          "own, or added to December's wages, and which is lower.\n"},
@@ -87,7 +87,7 @@ const std::vector<Command>& Commands() {
          "import YEAR MONTH FILE | show YEAR MONTH | people [YEAR] | opening YEAR MONTH FILE",
          "the payroll ledger of the data directory",
          {{"output", 'o', "OUTPUT", "where show and people write (default: standard output)"}},
-         RunLedger,
+         runLedger,
          "actions:\n"
          "  import YEAR MONTH FILE   the month's wages from FILE, all of it or nothing\n"
          "  show YEAR MONTH          the month in the columns of withhold, then the ledger's own\n"

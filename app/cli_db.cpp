@@ -11,8 +11,8 @@ namespace iit::cli {
 namespace {
 
 int failure() {
-    const int code = db::LastError();
-    std::cerr << "error " << code << ": " << db::ErrorMessage(code).toUtf8() << "\n";
+    const int code = db::lastError();
+    std::cerr << "error " << code << ": " << db::errorMessage(code).toUtf8() << "\n";
     db::CloseAllDatabases();
     return kExitFailure;
 }
@@ -24,7 +24,7 @@ int dump(const std::filesystem::path& file, const Text& password) {
     if (!db::OpenDatabase(file, options)) return failure();
     const std::vector<db::FieldSpec> fields = db::Fields();
     const std::int32_t records = db::RecordCount();
-    if (db::LastError() != db::kOk) return failure();
+    if (db::lastError() != db::kOk) return failure();
 
     std::string out =
         "fields: " + std::to_string(fields.size()) + " records: " + std::to_string(records) + "\n";
@@ -36,7 +36,7 @@ int dump(const std::filesystem::path& file, const Text& password) {
     for (std::int32_t r = 0; r < records; ++r) {
         for (std::size_t i = 0; i < fields.size(); ++i) {
             const Value v = db::ReadField(Value::int32(static_cast<std::int32_t>(i + 1)));
-            if (db::LastError() != db::kOk) return failure();
+            if (db::lastError() != db::kOk) return failure();
             if (i > 0) out += "\t";
             out += ToText(v).toUtf8();
         }
@@ -50,7 +50,7 @@ int dump(const std::filesystem::path& file, const Text& password) {
 
 } // namespace
 
-int RunDb(Context& ctx) {
+int runDb(Context& ctx) {
     const std::vector<std::string>& operands = ctx.operands;
     if (operands.empty() || operands[0] != "dump") return ctx.usageError("expected the subcommand dump");
     if (operands.size() != 2) return ctx.usageError("expected one FILE");

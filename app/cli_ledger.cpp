@@ -20,23 +20,23 @@ namespace {
 
 // Opens the data directory's ledger with the laws it computes by. The bracket table is started
 // as the window starts it. Prints the problem and returns nullopt on failure.
-std::optional<ledger::Ledger> OpenLedger(const Context& ctx) {
-    if (!OpenTable(ctx, std::nullopt).ok) return std::nullopt;
-    Outcome<ledger::LedgerTables> tables = ledger::LoadLedgerTables();
+std::optional<ledger::Ledger> openLedger(const Context& ctx) {
+    if (!openTable(ctx, std::nullopt).ok) return std::nullopt;
+    Outcome<ledger::LedgerTables> tables = ledger::loadLedgerTables();
     if (!tables) {
-        std::cerr << "iitcalc-cli: " << OneLine(tables.problem().message).toUtf8() << "\n";
+        std::cerr << "iitcalc-cli: " << oneLine(tables.problem().message).toUtf8() << "\n";
         return std::nullopt;
     }
-    Outcome<ledger::Ledger> opened = ledger::Ledger::open(ledger::LedgerPath(), std::move(*tables));
+    Outcome<ledger::Ledger> opened = ledger::Ledger::open(ledger::ledgerPath(), std::move(*tables));
     if (!opened) {
-        std::cerr << "iitcalc-cli: " << OneLine(opened.problem().message).toUtf8() << "\n";
+        std::cerr << "iitcalc-cli: " << oneLine(opened.problem().message).toUtf8() << "\n";
         return std::nullopt;
     }
     return std::move(*opened);
 }
 
 // A failure of the core, one line of standard error for each line of its message.
-int Failed(const std::string& where, const Text& message, const char* consequence) {
+int failed(const std::string& where, const Text& message, const char* consequence) {
     const std::string lines = message.toUtf8();
     for (std::size_t at = 0; at < lines.size();) {
         const std::size_t end = std::min(lines.find('\n', at), lines.size());
@@ -84,9 +84,9 @@ private:
 
 // FILE's header (the first of its rows that names two of `columns`) and its rows as texts,
 // the header first. Prints the problem and returns false.
-bool ReadLedgerRows(const std::string& file, const std::vector<Text>& columns, const char* required,
+bool readLedgerRows(const std::string& file, const std::vector<Text>& columns, const char* required,
                     std::vector<std::vector<Text>>& out) {
-    std::optional<sheets::Sheet> sheet = ReadPayroll(file);
+    std::optional<sheets::Sheet> sheet = readPayroll(file);
     if (!sheet) return false;
     std::vector<sheets::HeaderField> fields;
     for (const Text& name : columns) {
@@ -105,8 +105,8 @@ bool ReadLedgerRows(const std::string& file, const std::vector<Text>& columns, c
     for (std::size_t f = 0; f < columns.size(); ++f)
         if (columns[f] == sysText("证件号码") && header->fieldColumn[f] >= 0)
             id = static_cast<std::size_t>(header->fieldColumn[f]);
-    if (!CellsSound(file, *sheet, id)) return false;
-    for (CellRow& row : NumberedRows(std::move(*sheet), header->rowIndex)) {
+    if (!cellsSound(file, *sheet, id)) return false;
+    for (CellRow& row : numberedRows(std::move(*sheet), header->rowIndex)) {
         std::vector<Text> cells;
         cells.reserve(row.size());
         for (const std::string& cell : row)
@@ -118,7 +118,7 @@ bool ReadLedgerRows(const std::string& file, const std::vector<Text>& columns, c
 
 // Gives every row of opening balances the month of the command line as its 截至月份: a row
 // that names another month is refused. False, with the rows named, when one does.
-bool ThroughMonth(const std::string& file, int month, std::vector<std::vector<Text>>& rows) {
+bool throughMonth(const std::string& file, int month, std::vector<std::vector<Text>>& rows) {
     const std::string name = "截至月份";
     std::size_t at = rows[0].size();
     for (std::size_t c = 0; c < rows[0].size(); ++c)
@@ -129,13 +129,13 @@ bool ThroughMonth(const std::string& file, int month, std::vector<std::vector<Te
     for (std::size_t r = 1; r < rows.size(); ++r) {
         std::vector<Text>& row = rows[r];
         if (std::all_of(row.begin(), row.end(),
-                        [](const Text& c) { return engine::TrimCell(c.toUtf8()).empty(); }))
+                        [](const Text& c) { return engine::trimCell(c.toUtf8()).empty(); }))
             continue; // a blank row stays blank
         if (row.size() <= at) row.resize(at + 1);
-        const std::string cell(engine::TrimCell(row[at].toUtf8()));
+        const std::string cell(engine::trimCell(row[at].toUtf8()));
         if (cell.empty()) {
             row[at] = given;
-        } else if (ParseMonth(cell) != month) {
+        } else if (parseMonth(cell) != month) {
             std::cerr << "iitcalc-cli: " << file << ": 第" << r + 1 << "行：截至月份 " << cell
                       << " is not the MONTH " << month << " of the command line\n";
             sound = false;
@@ -144,37 +144,37 @@ bool ThroughMonth(const std::string& file, int month, std::vector<std::vector<Te
     return sound;
 }
 
-int Import(Context& ctx, bool opening) {
+int import(Context& ctx, bool opening) {
     const char* what = opening ? "opening" : "import";
     if (ctx.operands.size() != 4)
         return ctx.usageError(std::string("ledger ") + what + " needs YEAR, MONTH and FILE");
-    const std::optional<int> year = ParseYear(ctx.operands[1]);
+    const std::optional<int> year = parseYear(ctx.operands[1]);
     if (!year) return ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
-    const std::optional<int> month = ParseMonth(ctx.operands[2]);
+    const std::optional<int> month = parseMonth(ctx.operands[2]);
     if (!month || (opening && *month == 12))
         return ctx.usageError("MONTH '" + ctx.operands[2] + "' is no month" +
                               (opening ? " from 1 to 11" : " from 1 to 12"));
     const std::string& file = ctx.operands[3];
 
     std::vector<std::vector<Text>> rows;
-    if (!ReadLedgerRows(file, opening ? ledger::OpeningColumns() : ledger::ImportColumns(),
+    if (!readLedgerRows(file, opening ? ledger::openingColumns() : ledger::importColumns(),
                         opening ? "证件号码 (or 身份证号) and 姓名"
                                 : "证件号码 (or 身份证号), 姓名 and 本月收入",
                         rows))
         return kExitFailure;
-    if (opening && !ThroughMonth(file, *month, rows)) {
+    if (opening && !throughMonth(file, *month, rows)) {
         std::cerr << "iitcalc-cli: the ledger was not changed\n";
         return kExitFailure;
     }
-    std::optional<ledger::Ledger> book = OpenLedger(ctx);
+    std::optional<ledger::Ledger> book = openLedger(ctx);
     if (!book) return kExitFailure;
     Outcome<ledger::ChangeReport> report =
         opening ? book->importOpening(*year, rows) : book->importMonth(*year, *month, rows);
-    if (!report) return Failed(file + ": ", report.problem().message, "the ledger was not changed");
+    if (!report) return failed(file + ": ", report.problem().message, "the ledger was not changed");
     for (const ledger::PersonKey& key : report->newEmployees) {
         const std::string number = key.idNumber.toUtf8();
-        if (key.idType == ledger::IdentityCardType() && number.size() == 18 &&
-            !ledger::IdentityCardCheckHolds(number))
+        if (key.idType == ledger::identityCardType() && number.size() == 18 &&
+            !ledger::identityCardCheckHolds(number))
             std::cerr << "iitcalc-cli: " << file << ": " << number
                       << ": the check digit of this identity-card number is wrong; the employee "
                          "is kept and marked\n";
@@ -185,37 +185,37 @@ int Import(Context& ctx, bool opening) {
 
 int Show(Context& ctx) {
     if (ctx.operands.size() != 3) return ctx.usageError("ledger show needs YEAR and MONTH");
-    const std::optional<int> year = ParseYear(ctx.operands[1]);
+    const std::optional<int> year = parseYear(ctx.operands[1]);
     if (!year) return ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
-    const std::optional<int> month = ParseMonth(ctx.operands[2]);
+    const std::optional<int> month = parseMonth(ctx.operands[2]);
     if (!month) return ctx.usageError("MONTH '" + ctx.operands[2] + "' is no month from 1 to 12");
-    std::optional<ledger::Ledger> book = OpenLedger(ctx);
+    std::optional<ledger::Ledger> book = openLedger(ctx);
     if (!book) return kExitFailure;
     Outcome<ledger::MonthView> view = book->showMonth(*year, *month);
-    if (!view) return Failed("", view.problem().message, "nothing was written");
+    if (!view) return failed("", view.problem().message, "nothing was written");
     Outcome<std::vector<ledger::BonusChoice>> choices = book->compareBonuses(*year);
-    if (!choices) return Failed("", choices.problem().message, "nothing was written");
+    if (!choices) return failed("", choices.problem().message, "nothing was written");
     std::unordered_map<std::string, const ledger::BonusChoice*> byKey;
     for (const ledger::BonusChoice& c : *choices)
         byKey.emplace(c.employee.key.idType.bytes() + '\t' + c.employee.key.idNumber.bytes(), &c);
 
     Utf8Cells utf8;
-    std::vector<std::string> captions = utf8(ledger::MonthColumns());
-    for (std::string& c : utf8(ledger::BonusChoiceColumns()))
+    std::vector<std::string> captions = utf8(ledger::monthColumns());
+    for (std::string& c : utf8(ledger::bonusChoiceColumns()))
         captions.push_back(std::move(c));
     // Standard output and .tsv take the lines as they are made, the other tables whole.
     const std::optional<std::string> output = ctx.value("output");
-    const bool tsv = TsvOutput(output);
+    const bool tsv = tsvOutput(output);
     TsvText text;
     std::vector<CellRow> rows;
     if (!tsv) rows.reserve(view->lines.size());
     CellRow row;
     for (const ledger::MonthLine& line : view->lines) {
         row.clear();
-        utf8.append(ledger::MonthCells(line), row);
+        utf8.append(ledger::monthCells(line), row);
         const auto found = byKey.find(line.employee.key.idType.bytes() + '\t' +
                                       line.employee.key.idNumber.bytes());
-        utf8.append(ledger::BonusChoiceCells(found == byKey.end() ? nullptr : found->second), row);
+        utf8.append(ledger::bonusChoiceCells(found == byKey.end() ? nullptr : found->second), row);
         if (tsv)
             text.append(row);
         else
@@ -223,8 +223,8 @@ int Show(Context& ctx) {
     }
     if (view->lines.empty())
         std::cerr << "iitcalc-cli: the ledger holds no wages of " << *year << "-" << *month << "\n";
-    if (tsv) return WriteTsv(output, text) ? kExitOk : kExitFailure;
-    return WriteTable(output, PayrollTable(std::move(captions), std::move(rows))) ? kExitOk
+    if (tsv) return writeTsv(output, text) ? kExitOk : kExitFailure;
+    return writeTable(output, payrollTable(std::move(captions), std::move(rows))) ? kExitOk
                                                                                   : kExitFailure;
 }
 
@@ -232,50 +232,50 @@ int People(Context& ctx) {
     if (ctx.operands.size() > 2) return ctx.usageError("ledger people takes at most a YEAR");
     std::optional<int> year;
     if (ctx.operands.size() == 2) {
-        year = ParseYear(ctx.operands[1]);
+        year = parseYear(ctx.operands[1]);
         if (!year) return ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
     }
-    std::optional<ledger::Ledger> book = OpenLedger(ctx);
+    std::optional<ledger::Ledger> book = openLedger(ctx);
     if (!book) return kExitFailure;
     std::vector<int> years;
     if (year) {
         years.push_back(*year);
     } else {
         Outcome<std::vector<int>> all = book->years();
-        if (!all) return Failed("", all.problem().message, "nothing was written");
+        if (!all) return failed("", all.problem().message, "nothing was written");
         years = std::move(*all);
     }
     Utf8Cells utf8;
     std::vector<std::string> captions{"年度"};
-    for (std::string& c : utf8(ledger::EmployeeColumns()))
+    for (std::string& c : utf8(ledger::employeeColumns()))
         captions.push_back(std::move(c));
     std::vector<CellRow> rows;
     for (int y : years) {
         Outcome<std::vector<ledger::Employee>> people = book->listEmployees(y);
-        if (!people) return Failed("", people.problem().message, "nothing was written");
+        if (!people) return failed("", people.problem().message, "nothing was written");
         for (const ledger::Employee& e : *people) {
             CellRow row{std::to_string(y)};
-            for (std::string& c : utf8(ledger::EmployeeCells(e)))
+            for (std::string& c : utf8(ledger::employeeCells(e)))
                 row.push_back(std::move(c));
             rows.push_back(std::move(row));
         }
     }
-    return WriteTable(ctx.value("output"), PayrollTable(std::move(captions), std::move(rows)))
+    return writeTable(ctx.value("output"), payrollTable(std::move(captions), std::move(rows)))
                ? kExitOk
                : kExitFailure;
 }
 
 } // namespace
 
-int RunLedger(Context& ctx) {
+int runLedger(Context& ctx) {
     if (ctx.operands.empty())
         return ctx.usageError("an action is needed: import, show, people or opening");
     const std::string& action = ctx.operands.front();
     const bool writes = action == "show" || action == "people";
     if (!writes && ctx.value("output"))
         return ctx.usageError("-o is for ledger show and ledger people");
-    if (action == "import") return Import(ctx, false);
-    if (action == "opening") return Import(ctx, true);
+    if (action == "import") return import(ctx, false);
+    if (action == "opening") return import(ctx, true);
     if (action == "show") return Show(ctx);
     if (action == "people") return People(ctx);
     return ctx.usageError("unknown action '" + action + "'");

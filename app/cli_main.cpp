@@ -12,7 +12,7 @@ namespace iit::cli {
 namespace {
 
 // The options every command takes besides its own.
-const std::vector<Option>& GlobalOptions() {
+const std::vector<Option>& globalOptions() {
     static const std::vector<Option> options = {
         {"data-dir", 0, "DIR", "the data directory (default: $XDG_DATA_HOME/iitcalc)"},
         {"help", 'h', nullptr, "this text"},
@@ -21,7 +21,7 @@ const std::vector<Option>& GlobalOptions() {
     return options;
 }
 
-void PrintHelp(std::ostream& out) {
+void printHelp(std::ostream& out) {
     out << "iitcalc-cli " IITCALC_VERSION " - PRC individual income tax calculator, command line\n"
            "\n"
            "usage: iitcalc-cli [--data-dir DIR] COMMAND [ARGS...]\n"
@@ -29,26 +29,26 @@ void PrintHelp(std::ostream& out) {
            "       iitcalc-cli --help | --version\n"
            "\n"
            "options:\n";
-    PrintOptions(out, GlobalOptions());
+    printOptions(out, globalOptions());
     out << "\ncommands:\n";
-    for (const Command& c : Commands())
+    for (const Command& c : commands())
         out << "  " << c.name << std::string(c.name ? 10 - std::strlen(c.name) : 0, ' ')
             << c.summary << "\n";
 }
 
-void PrintCommandHelp(std::ostream& out, const Command& c) {
-    out << "usage: iitcalc-cli " << Usage(c) << "\n\n" << c.summary << "\n";
+void printCommandHelp(std::ostream& out, const Command& c) {
+    out << "usage: iitcalc-cli " << usage(c) << "\n\n" << c.summary << "\n";
     if (c.details) out << "\n" << c.details;
     if (!c.options.empty()) {
         out << "\noptions:\n";
-        PrintOptions(out, c.options);
+        printOptions(out, c.options);
     }
 }
 
 // Parses with the command's usage error, or the program's, on a problem.
-std::optional<int> Parse(int argc, char** argv, const std::vector<Option>& options,
+std::optional<int> parse(int argc, char** argv, const std::vector<Option>& options,
                          bool stopAtOperand, Context& ctx) {
-    const std::string problem = ParseOptions(argc, argv, options, stopAtOperand, ctx);
+    const std::string problem = parseOptions(argc, argv, options, stopAtOperand, ctx);
     if (problem.empty()) return std::nullopt;
     if (ctx.command) return ctx.usageError(problem);
     std::cerr << "iitcalc-cli: " << problem << " (see --help)\n";
@@ -57,28 +57,28 @@ std::optional<int> Parse(int argc, char** argv, const std::vector<Option>& optio
 
 } // namespace
 
-std::string Usage(const Command& command) {
+std::string usage(const Command& command) {
     std::string s = command.name;
     if (*command.operands) s += std::string(" ") + command.operands;
     for (const Option& o : command.options)
-        s += o.required ? " " + OptionUsage(o) : " [" + OptionUsage(o) + "]";
+        s += o.required ? " " + optionUsage(o) : " [" + optionUsage(o) + "]";
     return s;
 }
 
 std::optional<std::filesystem::path> Context::dataDirectory() const {
     std::string error;
-    auto dir = ResolveDataDirectory(dataDirArg, &error);
+    auto dir = resolveDataDirectory(dataDirArg, &error);
     if (!dir) {
         std::cerr << "iitcalc-cli: " << error << "\n";
         return std::nullopt;
     }
-    SetProgramDirectory(*dir);
+    setProgramDirectory(*dir);
     return dir;
 }
 
 int Context::usageError(const std::string& problem) const {
     std::cerr << "iitcalc-cli " << command->name << ": " << problem << "\n"
-              << "usage: iitcalc-cli " << Usage(*command) << "\n";
+              << "usage: iitcalc-cli " << usage(*command) << "\n";
     return kExitUsage;
 }
 
@@ -90,22 +90,22 @@ using namespace iit::cli;
 
 int Run(int argc, char** argv) {
     Context global;
-    if (auto usage = Parse(argc, argv, GlobalOptions(), true, global)) return *usage;
+    if (auto usage = parse(argc, argv, globalOptions(), true, global)) return *usage;
     if (global.flag("version")) {
         std::cout << "iitcalc-cli " IITCALC_VERSION "\n";
         return kExitOk;
     }
     if (global.operands.empty()) {
-        PrintHelp(std::cout);
+        printHelp(std::cout);
         return kExitOk;
     }
     const std::string name = global.operands.front();
     const Command* command = nullptr;
-    for (const Command& c : Commands())
+    for (const Command& c : commands())
         if (name == c.name) command = &c;
     if (!command) {
         if (global.flag("help")) {
-            PrintHelp(std::cout);
+            printHelp(std::cout);
             return kExitOk;
         }
         std::cerr << "iitcalc-cli: unknown command '" << name << "' (see --help)\n";
@@ -123,10 +123,10 @@ int Run(int argc, char** argv) {
     for (char* a : std::vector<char*>(rest.begin() + 1, rest.end()))
         ctx.args.emplace_back(a);
     rest.push_back(nullptr);
-    if (auto usage = Parse(static_cast<int>(rest.size()) - 1, rest.data(), options, false, ctx))
+    if (auto usage = parse(static_cast<int>(rest.size()) - 1, rest.data(), options, false, ctx))
         return *usage;
     if (global.flag("help") || ctx.flag("help")) {
-        PrintCommandHelp(std::cout, *command);
+        printCommandHelp(std::cout, *command);
         return kExitOk;
     }
     if (auto dir = ctx.value("data-dir")) ctx.dataDirArg = *dir;

@@ -30,23 +30,23 @@ namespace {
 
 volatile std::sig_atomic_t g_signal = 0;
 
-extern "C" void RememberSignal(int signal) {
+extern "C" void rememberSignal(int signal) {
     g_signal = signal;
 }
 
 // A signal that arrives once the input is read cancels the print at its next step or page, so
 // that the temporary file is removed before the program ends as the signal wants. A reader of
 // the output that went away makes the write fail instead of ending the program.
-void CatchSignals() {
+void catchSignals() {
     struct sigaction action {};
-    action.sa_handler = RememberSignal;
+    action.sa_handler = rememberSignal;
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(signal, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-[[noreturn]] void EndBySignal(int signal) {
+[[noreturn]] void endBySignal(int signal) {
     std::signal(signal, SIG_DFL);
     std::raise(signal);
     std::_Exit(128 + signal);
@@ -60,7 +60,7 @@ struct PdfOutput {
     std::unique_ptr<TemporaryFile> file;
 };
 
-bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
     struct stat sa {};
     struct stat sb {};
     return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
@@ -69,9 +69,9 @@ bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
 
 // Checks OUT before anything is computed: it must be a file that may be replaced (or a new
 // one in a directory that can be written), not a directory and not the INPUT itself.
-bool PrepareOutput(const std::string& output, const std::string& input, PdfOutput& out,
+bool prepareOutput(const std::string& output, const std::string& input, PdfOutput& out,
                    std::string& problem) {
-    out.target = ReplacementTarget(std::filesystem::path(output));
+    out.target = replacementTarget(std::filesystem::path(output));
     struct stat st {};
     const bool exists = ::stat(out.target.c_str(), &st) == 0;
     if (!exists && errno != ENOENT) {
@@ -82,12 +82,12 @@ bool PrepareOutput(const std::string& output, const std::string& input, PdfOutpu
         problem = output + ": is a directory";
         return false;
     }
-    if (exists && input != "-" && SameFile(out.target, std::filesystem::path(input))) {
+    if (exists && input != "-" && sameFile(out.target, std::filesystem::path(input))) {
         problem = output + ": is the INPUT; the PDF would replace it";
         return false;
     }
     out.stream = exists && !S_ISREG(st.st_mode);
-    if (!out.stream && !MayReplace(out.target)) {
+    if (!out.stream && !mayReplace(out.target)) {
         problem = output + ": not writable";
         return false;
     }
@@ -96,7 +96,7 @@ bool PrepareOutput(const std::string& output, const std::string& input, PdfOutpu
         std::error_code ec;
         beside = std::filesystem::temp_directory_path(ec) / "iitcalc-print.pdf";
     } else {
-        RemoveStaleTemporaries(out.target);
+        removeStaleTemporaries(out.target);
     }
     errno = 0;
     out.file = std::make_unique<TemporaryFile>(beside);
@@ -108,7 +108,7 @@ bool PrepareOutput(const std::string& output, const std::string& input, PdfOutpu
     return true;
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
+bool writeAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
         if (n < 0 && errno == EINTR) continue;
@@ -120,7 +120,7 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 }
 
 // Puts the printed file in place.
-bool FinishOutput(PdfOutput& out) {
+bool finishOutput(PdfOutput& out) {
     if (!out.stream) return out.file->commit();
     const int to = ::open(out.target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
     if (to < 0) return false;
@@ -128,14 +128,14 @@ bool FinishOutput(PdfOutput& out) {
     char buf[1 << 16];
     for (ssize_t n; ok && (n = ::read(out.file->fd(), buf, sizeof buf)) != 0;) {
         if (n < 0 && errno == EINTR) continue;
-        ok = n > 0 && WriteAll(to, buf, static_cast<std::size_t>(n));
+        ok = n > 0 && writeAll(to, buf, static_cast<std::size_t>(n));
     }
     return ::close(to) == 0 && ok;
 }
 
 // Qt's warnings about the session (no XDG_RUNTIME_DIR under cron, say) are none of the
 // user's business; its critical messages are.
-void QtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
+void qtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
     if (type == QtCriticalMsg || type == QtFatalMsg)
         std::cerr << "iitcalc-cli: " << message.toStdString() << "\n";
 }
@@ -144,7 +144,7 @@ void QtMessage(QtMsgType type, const QMessageLogContext&, const QString& message
 class OffscreenApplication {
 public:
     OffscreenApplication() {
-        qInstallMessageHandler(QtMessage);
+        qInstallMessageHandler(qtMessage);
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         m_app = std::make_unique<QGuiApplication>(m_argc, m_argv);
     }
@@ -158,39 +158,39 @@ private:
 
 } // namespace
 
-int RunPrint(Context& ctx) {
+int runPrint(Context& ctx) {
     SheetArgs args;
-    if (const int usage = ParseSheetArgs(ctx, args); usage != kExitOk) return usage;
+    if (const int usage = parseSheetArgs(ctx, args); usage != kExitOk) return usage;
     if (!args.output) return ctx.usageError("-o OUT.pdf is needed");
 
     // The input is read and the output checked before anything is computed; neither a
     // failure nor a signal leaves OUT changed.
     SheetInput input;
     std::string problem;
-    if (!ReadSheetInput(args.input, input, problem)) {
+    if (!readSheetInput(args.input, input, problem)) {
         std::cerr << "iitcalc-cli: " << problem << "\n";
         return kExitFailure;
     }
-    CatchSignals();
+    catchSignals();
     PdfOutput output;
     const auto endIfSignalled = [&] {
         if (g_signal == 0) return;
         output.file.reset();
-        EndBySignal(g_signal);
+        endBySignal(g_signal);
     };
-    if (!PrepareOutput(*args.output, args.input, output, problem)) {
+    if (!prepareOutput(*args.output, args.input, output, problem)) {
         std::cerr << "iitcalc-cli: " << problem << "\n";
         return kExitFailure;
     }
 
     batch::BatchSheet sheet;
-    if (const int failed = ComputeSheet(ctx, args, input, sheet); failed != kExitOk)
+    if (const int failed = computeSheet(ctx, args, input, sheet); failed != kExitOk)
         return failed;
     endIfSignalled();
 
     // The template of the data directory, written from the built-in copy when missing.
-    const std::filesystem::path layout = printing::PrintTemplatePath();
-    if (!printing::EnsurePrintTemplateFile(layout)) {
+    const std::filesystem::path layout = printing::printTemplatePath();
+    if (!printing::ensurePrintTemplateFile(layout)) {
         std::cerr << "iitcalc-cli: cannot write the print template " << layout.string() << "\n";
         return kExitFailure;
     }
@@ -205,7 +205,7 @@ int RunPrint(Context& ctx) {
     fill.employer = Text::fromUtf8(args.employer.value_or(""));
     fill.mode = sheet.mode();
     fill.today = Now();
-    const batch::SheetPeople people = batch::PeopleOf(sheet.grid());
+    const batch::SheetPeople people = batch::peopleOf(sheet.grid());
     printing::fillTaxPaymentTable(table, sheet.grid(), {people.rows, people.totalTexts()}, fill);
 
     OffscreenApplication app;
@@ -218,7 +218,7 @@ int RunPrint(Context& ctx) {
         std::cerr << "iitcalc-cli: " << *args.output << ": " << why << "\n";
         return kExitFailure;
     }
-    if (!FinishOutput(output)) {
+    if (!finishOutput(output)) {
         endIfSignalled(); // a FIFO that nobody read
         std::cerr << "iitcalc-cli: cannot write " << *args.output << "\n";
         return kExitFailure;

@@ -15,7 +15,7 @@ constexpr const char* kPrintProgram = "iitcalc-cli-print";
 
 // Installed, the print program is in IIT_PRINT_PROGRAM_DIR relative to this program's
 // directory; in the build tree, beside it.
-std::filesystem::path PrintProgram() {
+std::filesystem::path printProgram() {
     std::error_code ec;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec) return {};
@@ -29,8 +29,8 @@ std::filesystem::path PrintProgram() {
 
 } // namespace
 
-int RunPrint(Context& ctx) {
-    const std::filesystem::path program = PrintProgram();
+int runPrint(Context& ctx) {
+    const std::filesystem::path program = printProgram();
     if (program.empty()) {
         std::cerr << "iitcalc-cli print: " << kPrintProgram << " is not installed\n";
         return kExitFailure;

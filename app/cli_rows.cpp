@@ -12,7 +12,7 @@
 namespace iit::cli {
 namespace {
 
-std::string LowerExtension(const std::string& name) {
+std::string lowerExtension(const std::string& name) {
     std::string ext = std::filesystem::path(name).extension().string();
     for (char& c : ext)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -21,24 +21,24 @@ std::string LowerExtension(const std::string& name) {
 
 } // namespace
 
-std::optional<sheets::Sheet> ReadPayroll(const std::string& input, sheets::ReadOptions options) {
+std::optional<sheets::Sheet> readPayroll(const std::string& input, sheets::ReadOptions options) {
     SheetInput in;
     std::string problem;
-    if (!ReadSheetInput(input, in, problem, sheets::kMaxInputBytes)) {
+    if (!readSheetInput(input, in, problem, sheets::kMaxInputBytes)) {
         std::cerr << "iitcalc-cli: " << problem << "\n";
         return std::nullopt;
     }
     options.rowCap = static_cast<std::size_t>(-1); // a year's payroll has no row cap
     Outcome<sheets::Sheet> sheet = sheets::readSheetBytes(in.bytes, options);
     if (!sheet) {
-        std::cerr << "iitcalc-cli: " << input << ": " << OneLine(sheet.problem().message).toUtf8()
+        std::cerr << "iitcalc-cli: " << input << ": " << oneLine(sheet.problem().message).toUtf8()
                   << "\n";
         return std::nullopt;
     }
     return std::move(*sheet);
 }
 
-bool IdCellSound(const std::string& input, const sheets::SheetRow& row, std::size_t idColumn) {
+bool idCellSound(const std::string& input, const sheets::SheetRow& row, std::size_t idColumn) {
     const sheets::Cell& id = row.at(idColumn);
     if (id.kind != sheets::Cell::Kind::Number || !sheets::isLongOrScientific(id.text)) return true;
     std::cerr << "iitcalc-cli: " << input << ": " << sheets::cellName(idColumn, row.number)
@@ -47,23 +47,23 @@ bool IdCellSound(const std::string& input, const sheets::SheetRow& row, std::siz
     return false;
 }
 
-bool SheetProblemsNone(const std::string& input, const sheets::Sheet& sheet) {
+bool sheetProblemsNone(const std::string& input, const sheets::Sheet& sheet) {
     for (const sheets::RowProblem& p : sheet.problems)
         std::cerr << "iitcalc-cli: " << input << ": " << p.message << "\n";
     return sheet.problems.empty();
 }
 
-bool CellsSound(const std::string& input, const sheets::Sheet& sheet,
+bool cellsSound(const std::string& input, const sheets::Sheet& sheet,
                 std::optional<std::size_t> idColumn) {
-    bool sound = SheetProblemsNone(input, sheet);
+    bool sound = sheetProblemsNone(input, sheet);
     if (idColumn)
         for (const sheets::SheetRow& row : sheet.rows)
-            sound = IdCellSound(input, row, *idColumn) && sound;
+            sound = idCellSound(input, row, *idColumn) && sound;
     if (!sound) std::cerr << "iitcalc-cli: nothing was computed or written\n";
     return sound;
 }
 
-std::vector<CellRow> NumberedRows(sheets::Sheet&& sheet, std::optional<std::size_t> header) {
+std::vector<CellRow> numberedRows(sheets::Sheet&& sheet, std::optional<std::size_t> header) {
     std::vector<CellRow> rows;
     if (sheet.rows.empty()) return rows;
     rows.resize(sheet.rows.back().number);
@@ -80,7 +80,7 @@ std::vector<CellRow> NumberedRows(sheets::Sheet&& sheet, std::optional<std::size
     return rows;
 }
 
-sheets::Table PayrollTable(std::vector<std::string> captions, std::vector<CellRow> rows) {
+sheets::Table payrollTable(std::vector<std::string> captions, std::vector<CellRow> rows) {
     static const std::vector<std::string> texts = {"姓名",
                                                    "身份证号",
                                                    "证件号码",
@@ -112,9 +112,9 @@ sheets::Table PayrollTable(std::vector<std::string> captions, std::vector<CellRo
     return table;
 }
 
-bool TsvOutput(const std::optional<std::string>& output) {
+bool tsvOutput(const std::optional<std::string>& output) {
     if (!output) return true;
-    const std::string ext = LowerExtension(*output);
+    const std::string ext = lowerExtension(*output);
     return ext != ".csv" && ext != ".xlsx";
 }
 
@@ -125,7 +125,7 @@ void TsvText::append(const CellRow& row) {
     appendDelimitedRow(m_parts.back(), row, Delimiter::Tab, "\n");
 }
 
-bool WriteTsv(const std::optional<std::string>& output, const TsvText& tsv) {
+bool writeTsv(const std::optional<std::string>& output, const TsvText& tsv) {
     if (!output) {
         // A failed write is told when standard output is closed.
         for (const std::string& part : tsv.parts())
@@ -136,37 +136,37 @@ bool WriteTsv(const std::optional<std::string>& output, const TsvText& tsv) {
     for (const std::string& part : tsv.parts())
         whole += part;
     std::string problem;
-    if (!WriteOutput(std::filesystem::path(*output), whole, problem)) {
+    if (!writeOutput(std::filesystem::path(*output), whole, problem)) {
         std::cerr << "iitcalc-cli: " << problem << "\n";
         return false;
     }
     return true;
 }
 
-bool WriteTable(const std::optional<std::string>& output, const sheets::Table& table) {
-    if (TsvOutput(output)) {
+bool writeTable(const std::optional<std::string>& output, const sheets::Table& table) {
+    if (tsvOutput(output)) {
         TsvText tsv;
         for (const CellRow& row : table.rows)
             tsv.append(row);
-        return WriteTsv(output, tsv);
+        return writeTsv(output, tsv);
     }
     const std::filesystem::path path(*output);
-    if (LowerExtension(*output) == ".xlsx") {
+    if (lowerExtension(*output) == ".xlsx") {
         if (Outcome<void> r = sheets::writeXlsx(path, table); !r) {
-            std::cerr << "iitcalc-cli: " << OneLine(r.problem().message).toUtf8() << "\n";
+            std::cerr << "iitcalc-cli: " << oneLine(r.problem().message).toUtf8() << "\n";
             return false;
         }
         return true;
     }
     std::string problem;
-    if (!WriteOutput(path, sheets::tableToCsv(table), problem)) {
+    if (!writeOutput(path, sheets::tableToCsv(table), problem)) {
         std::cerr << "iitcalc-cli: " << problem << "\n";
         return false;
     }
     return true;
 }
 
-std::optional<int> ParseYear(const std::string& word) {
+std::optional<int> parseYear(const std::string& word) {
     if (word.empty() || word.size() > 4 ||
         !std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return std::nullopt;
@@ -174,7 +174,7 @@ std::optional<int> ParseYear(const std::string& word) {
     return year >= 1 ? std::optional<int>(year) : std::nullopt;
 }
 
-std::optional<int> ParseMonth(const std::string& word) {
+std::optional<int> parseMonth(const std::string& word) {
     if (word.empty() || word.size() > 2 ||
         !std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return std::nullopt;
@@ -182,7 +182,7 @@ std::optional<int> ParseMonth(const std::string& word) {
     return month >= 1 && month <= 12 ? std::optional<int>(month) : std::nullopt;
 }
 
-int ThisYear() {
+int thisYear() {
     return YearOf(Now());
 }
 

@@ -24,37 +24,37 @@ using CellRow = std::vector<std::string>;
 // Reads INPUT as a sheet, with no cap on its rows (`options` may hand them over one at a
 // time). Prints the problem ("iitcalc-cli: INPUT: ...") and returns nullopt when it cannot be
 // read, is empty or is no sheet.
-std::optional<sheets::Sheet> ReadPayroll(const std::string& input,
+std::optional<sheets::Sheet> readPayroll(const std::string& input,
                                          sheets::ReadOptions options = {});
 
 // Cells a computation must not take as written: those the sheet could not read (an error
 // value, a formula saved without its result) and, in `idColumn`, a number cell whose digits the
 // spreadsheet program has already lost (an 18-digit identity number typed as a number). Each is
-// printed, named by its cell; false when there is one. CellsSound checks a whole sheet and
-// says that nothing was done; a caller that takes the rows one at a time asks IdCellSound of
-// each and SheetProblemsNone of the sheet.
-bool CellsSound(const std::string& input, const sheets::Sheet& sheet,
+// printed, named by its cell; false when there is one. cellsSound checks a whole sheet and
+// says that nothing was done; a caller that takes the rows one at a time asks idCellSound of
+// each and sheetProblemsNone of the sheet.
+bool cellsSound(const std::string& input, const sheets::Sheet& sheet,
                 std::optional<std::size_t> idColumn);
-bool IdCellSound(const std::string& input, const sheets::SheetRow& row, std::size_t idColumn);
-bool SheetProblemsNone(const std::string& input, const sheets::Sheet& sheet);
+bool idCellSound(const std::string& input, const sheets::SheetRow& row, std::size_t idColumn);
+bool sheetProblemsNone(const std::string& input, const sheets::Sheet& sheet);
 
 // The sheet's rows with rows[n - 1] holding its row n. With `header` (an index into
 // sheet.rows), that row comes first and the rows above it (titles) are left out.
-std::vector<CellRow> NumberedRows(sheets::Sheet&& sheet,
+std::vector<CellRow> numberedRows(sheets::Sheet&& sheet,
                                   std::optional<std::size_t> header = std::nullopt);
 
 // A table of payroll columns: the captions' texts (names, numbers, months, rates, choices) are
 // text cells in a workbook, every other column an amount.
-sheets::Table PayrollTable(std::vector<std::string> captions, std::vector<CellRow> rows);
+sheets::Table payrollTable(std::vector<std::string> captions, std::vector<CellRow> rows);
 
 // Writes the table to OUTPUT, or without it to standard output. OUTPUT is replaced whole or not
 // at all. Prints the problem and returns false on failure.
-bool WriteTable(const std::optional<std::string>& output, const sheets::Table& table);
+bool writeTable(const std::optional<std::string>& output, const sheets::Table& table);
 
 // True when OUTPUT receives the TSV of standard output (no OUTPUT, or a name that is neither
 // .csv nor .xlsx), which a caller may then build row by row in a TsvText and write with
-// WriteTsv.
-bool TsvOutput(const std::optional<std::string>& output);
+// writeTsv.
+bool tsvOutput(const std::optional<std::string>& output);
 
 // TSV rows kept in parts of about a megabyte: a text of many megabytes grows without being
 // copied again and again.
@@ -66,12 +66,12 @@ public:
 private:
     std::vector<std::string> m_parts;
 };
-bool WriteTsv(const std::optional<std::string>& output, const TsvText& tsv);
+bool writeTsv(const std::optional<std::string>& output, const TsvText& tsv);
 
 // The year and the month of the ledger's commands: 1 to 9999, and 1 to 12.
-std::optional<int> ParseYear(const std::string& word);
-std::optional<int> ParseMonth(const std::string& word);
+std::optional<int> parseYear(const std::string& word);
+std::optional<int> parseMonth(const std::string& word);
 // This calendar year.
-int ThisYear();
+int thisYear();
 
 } // namespace iit::cli

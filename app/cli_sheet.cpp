@@ -19,21 +19,21 @@ std::string Problem(const std::string& input, ReadStatus status, std::size_t max
     if (status == ReadStatus::TooLarge)
         return input + ": more than " + std::to_string(maxBytes >> 20) + " MB" +
                (maxBytes == kMaxBatchInput ? "; no sheet of people is that large" : "");
-    return input + ": " + ReadStatusText(status);
+    return input + ": " + readStatusText(status);
 }
 
-bool HoldsNothing(std::string_view bytes) {
+bool holdsNothing(std::string_view bytes) {
     return bytes.find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
 
-void Warn(const std::string& input, Text message) {
+void warn(const std::string& input, Text message) {
     std::string lines = message.toUtf8();
     std::erase(lines, '\r');
     std::cerr << "iitcalc-cli: " << input << ": " << lines << "\n";
 }
 
 // Rows of INPUT beyond the sheet: a failure unless --truncate keeps the first 10,000.
-bool RowsLeftOut(const SheetArgs& args, std::int64_t rows) {
+bool rowsLeftOut(const SheetArgs& args, std::int64_t rows) {
     if (rows <= 0) return false;
     std::cerr << "iitcalc-cli: " << args.input << ": " << rows
               << (rows == 1 ? " row does" : " rows do") << " not fit into the sheet of "
@@ -47,7 +47,7 @@ bool RowsLeftOut(const SheetArgs& args, std::int64_t rows) {
 
 } // namespace
 
-bool EndsWithDat(const std::string& name) {
+bool endsWithDat(const std::string& name) {
     if (name.size() < 4) return false;
     std::string tail = name.substr(name.size() - 4);
     for (char& c : tail)
@@ -55,7 +55,7 @@ bool EndsWithDat(const std::string& name) {
     return tail == ".dat";
 }
 
-int ParseSheetArgs(const Context& ctx, SheetArgs& out) {
+int parseSheetArgs(const Context& ctx, SheetArgs& out) {
     if (ctx.operands.size() != 1) return ctx.usageError("exactly one INPUT is needed");
     out.input = ctx.operands.front();
     out.output = ctx.value("output");
@@ -63,9 +63,9 @@ int ParseSheetArgs(const Context& ctx, SheetArgs& out) {
     out.employer = ctx.value("employer");
     const std::string kindWord = ctx.value("kind").value_or("wages");
     const std::string modeWord = ctx.value("mode").value_or("gross");
-    const auto kind = ParseKind(kindWord);
+    const auto kind = parseKind(kindWord);
     if (!kind) return ctx.usageError("unknown KIND '" + kindWord + "'");
-    const auto mode = ParseMode(modeWord);
+    const auto mode = parseMode(modeWord);
     if (!mode) return ctx.usageError("unknown MODE '" + modeWord + "'");
     out.kind = *kind;
     out.mode = *mode;
@@ -73,14 +73,14 @@ int ParseSheetArgs(const Context& ctx, SheetArgs& out) {
     return kExitOk;
 }
 
-bool ReadSheetInput(const std::string& input, SheetInput& out, std::string& problem,
+bool readSheetInput(const std::string& input, SheetInput& out, std::string& problem,
                     std::size_t maxBytes) {
     FileContent content;
     if (input == "-") {
-        content = ReadDescriptorBounded(STDIN_FILENO, maxBytes);
+        content = readDescriptorBounded(STDIN_FILENO, maxBytes);
     } else {
         const std::filesystem::path path(input);
-        content = ReadFileBounded(path, maxBytes, true);
+        content = readFileBounded(path, maxBytes, true);
         std::error_code ec;
         if (std::filesystem::is_regular_file(path, ec)) out.file = path;
     }
@@ -90,7 +90,7 @@ bool ReadSheetInput(const std::string& input, SheetInput& out, std::string& prob
     }
     // An input that gave nothing (an empty file, a writer that wrote nothing) is no sheet: an
     // empty sheet from it would replace OUTPUT with nothing.
-    if (HoldsNothing(content.bytes)) {
+    if (holdsNothing(content.bytes)) {
         problem = input + ": the input is empty; nothing was written";
         return false;
     }
@@ -98,8 +98,8 @@ bool ReadSheetInput(const std::string& input, SheetInput& out, std::string& prob
     return true;
 }
 
-bool WriteOutput(const std::filesystem::path& output, std::string_view text, std::string& problem) {
-    const std::filesystem::path target = ReplacementTarget(output);
+bool writeOutput(const std::filesystem::path& output, std::string_view text, std::string& problem) {
+    const std::filesystem::path target = replacementTarget(output);
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
         if (S_ISDIR(st.st_mode)) {
@@ -114,18 +114,18 @@ bool WriteOutput(const std::filesystem::path& output, std::string_view text, std
         }
         return true;
     }
-    if (!MayReplace(target)) {
+    if (!mayReplace(target)) {
         problem = output.string() + ": not writable";
         return false;
     }
-    if (!ReplaceFileAtomically(target, text)) {
+    if (!replaceFileAtomically(target, text)) {
         problem = "cannot write " + output.string();
         return false;
     }
     return true;
 }
 
-int ComputeSheet(const Context& ctx, const SheetArgs& args, const SheetInput& input,
+int computeSheet(const Context& ctx, const SheetArgs& args, const SheetInput& input,
                  batch::BatchSheet& sheet) {
     // The remembered paths go to the data directory, as the window keeps them there.
     if (args.tableFile) {
@@ -133,45 +133,45 @@ int ComputeSheet(const Context& ctx, const SheetArgs& args, const SheetInput& in
         data.dataDirArg.reset();
         if (!data.dataDirectory()) return kExitFailure;
     }
-    const auto table = OpenTable(ctx, args.tableFile);
+    const auto table = openTable(ctx, args.tableFile);
     if (!table.ok) return table.exitCode;
 
     sheet.setRateTablePath(table.path);
     // A batch file is told by its content, whatever its name; anything else is text.
-    if (db::IsTableFile(input.bytes)) {
-        const Outcome<batch::BatchFileContent> read = batch::ReadBatchFileBytes(input.bytes);
+    if (db::isTableFile(input.bytes)) {
+        const Outcome<batch::BatchFileContent> read = batch::readBatchFileBytes(input.bytes);
         if (!read) {
-            Warn(args.input, OneLine(batch::OpenFailedMessage() + read.problem().message));
+            warn(args.input, oneLine(batch::openFailedMessage() + read.problem().message));
             return kExitFailure;
         }
         if (read->damaged()) {
-            Warn(args.input, read->damageText() + sysText("；没有写出任何结果"));
+            warn(args.input, read->damageText() + sysText("；没有写出任何结果"));
             return kExitFailure;
         }
-        if (RowsLeftOut(args, read->beyondSheet)) return kExitFailure;
-        const Text notice = sheet.ApplyBatchFile(*read, input.file);
-        if (!notice.empty()) Warn(args.input, notice);
+        if (rowsLeftOut(args, read->beyondSheet)) return kExitFailure;
+        const Text notice = sheet.applyBatchFile(*read, input.file);
+        if (!notice.empty()) warn(args.input, notice);
     } else {
         // Anything else is a spreadsheet: .xlsx, .xls or delimited text, told by content.
-        const Outcome<batch::SheetImport> read = batch::ReadSpreadsheetBytes(input.bytes);
+        const Outcome<batch::SheetImport> read = batch::readSpreadsheetBytes(input.bytes);
         if (!read) {
-            Warn(args.input, read.problem().message + sysText("；没有写出任何结果"));
+            warn(args.input, read.problem().message + sysText("；没有写出任何结果"));
             return kExitFailure;
         }
-        if (RowsLeftOut(args, read->beyondSheet)) return kExitFailure;
-        sheet.ApplySpreadsheet(*read);
+        if (rowsLeftOut(args, read->beyondSheet)) return kExitFailure;
+        sheet.applySpreadsheet(*read);
         // The rows beyond the sheet were told above.
-        if (const Text notes = read->notes(false); !notes.empty()) Warn(args.input, notes);
+        if (const Text notes = read->notes(false); !notes.empty()) warn(args.input, notes);
     }
     sheet.setKind(args.kind);
     sheet.setMode(args.mode);
     const Outcome<batch::CalculationReport> report = sheet.CalculateAll();
     if (!report) {
-        std::cerr << "iitcalc-cli: " << OneLine(report.problem().message).toUtf8() << "\n";
+        std::cerr << "iitcalc-cli: " << oneLine(report.problem().message).toUtf8() << "\n";
         return kExitFailure;
     }
     // Rows that could not be computed are named; the sheet was still computed as written.
-    if (!report->empty()) Warn(args.input, report->message());
+    if (!report->empty()) warn(args.input, report->message());
     return kExitOk;
 }
 

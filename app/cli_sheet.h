@@ -30,7 +30,7 @@ struct SheetArgs {
 // Reads INPUT and the options -o OUTPUT, --kind KIND, --mode MODE, --table FILE, --truncate and
 // --employer NAME where the command has them. kExitOk, or the exit code of the usage error it
 // printed.
-int ParseSheetArgs(const Context& ctx, SheetArgs& out);
+int parseSheetArgs(const Context& ctx, SheetArgs& out);
 
 // INPUT as it was read: its bytes, whatever it is (a batch file or spreadsheet text), and the
 // path of a regular file (which a batch file's open remembers; standard input and pipes are
@@ -46,19 +46,19 @@ constexpr std::size_t kMaxBatchInput = sheets::kMaxInputBytes;
 
 // Reads INPUT once, bounded by `maxBytes`, without a copy on the disk: a FIFO is read once its
 // writer has come. False, with the problem, when it cannot be read or holds nothing.
-bool ReadSheetInput(const std::string& input, SheetInput& out, std::string& problem,
+bool readSheetInput(const std::string& input, SheetInput& out, std::string& problem,
                     std::size_t maxBytes = kMaxBatchInput);
 
 // Writes text OUTPUT: a file is replaced atomically; a FIFO or a device (/dev/stdout) is
 // written as it is. False, with the problem, when it could not be written whole.
-bool WriteOutput(const std::filesystem::path& output, std::string_view text, std::string& problem);
+bool writeOutput(const std::filesystem::path& output, std::string_view text, std::string& problem);
 
 // Opens the rate table, fills the sheet from the input, sets the kind and the mode and
 // computes every row with the totals. kExitOk, or the exit code of the failure it printed.
-int ComputeSheet(const Context& ctx, const SheetArgs& args, const SheetInput& input,
+int computeSheet(const Context& ctx, const SheetArgs& args, const SheetInput& input,
                  batch::BatchSheet& sheet);
 
 // True for a name ending in ".dat", in any case.
-bool EndsWithDat(const std::string& name);
+bool endsWithDat(const std::string& name);
 
 } // namespace iit::cli

@@ -25,7 +25,7 @@ std::string Lines(const Text& t) {
     return out;
 }
 
-void PrintPlain(std::string& out, const mainwindow::CalcResult& r) {
+void printPlain(std::string& out, const mainwindow::CalcResult& r) {
     using O = mainwindow::CalcResult::Outcome;
     if (r.outcome == O::Computed || r.outcome == O::NoResult)
         out += Lines(*r.label);
@@ -34,7 +34,7 @@ void PrintPlain(std::string& out, const mainwindow::CalcResult& r) {
     out += '\n';
 }
 
-void PrintJson(std::string& out, const std::string& amount, const mainwindow::CalcResult& r) {
+void printJson(std::string& out, const std::string& amount, const mainwindow::CalcResult& r) {
     using O = mainwindow::CalcResult::Outcome;
     JsonObject json(out);
     json.field("amount", Text::fromUtf8(amount).toUtf8()); // invalid UTF-8 made safe
@@ -68,16 +68,16 @@ void PrintJson(std::string& out, const std::string& amount, const mainwindow::Ca
 
 } // namespace
 
-int RunTax(Context& ctx) {
+int runTax(Context& ctx) {
     const bool json = ctx.flag("json");
     const std::vector<std::string>& positional = ctx.operands;
     if (positional.size() < 3) return ctx.usageError("KIND, MODE and at least one AMOUNT are needed");
-    const auto kind = ParseKind(positional[0]);
+    const auto kind = parseKind(positional[0]);
     if (!kind) return ctx.usageError("unknown KIND '" + positional[0] + "'");
-    const auto mode = ParseMode(positional[1]);
+    const auto mode = parseMode(positional[1]);
     if (!mode) return ctx.usageError("unknown MODE '" + positional[1] + "'");
 
-    const auto table = OpenTable(ctx, ctx.value("table"));
+    const auto table = openTable(ctx, ctx.value("table"));
     if (!table.ok) return table.exitCode;
 
     std::string out;
@@ -86,9 +86,9 @@ int RunTax(Context& ctx) {
         const auto r =
             mainwindow::Calculate(table.path, Text::fromUtf8(positional[i]), *kind, *mode, threshold);
         if (json)
-            PrintJson(out, positional[i], r);
+            printJson(out, positional[i], r);
         else
-            PrintPlain(out, r);
+            printPlain(out, r);
     }
     std::cout << out << std::flush;
     return kExitOk;

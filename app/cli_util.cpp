@@ -9,29 +9,29 @@
 
 namespace iit::cli {
 
-std::optional<engine::TaxKind> ParseKind(const std::string& word) {
+std::optional<engine::TaxKind> parseKind(const std::string& word) {
     using engine::TaxKind;
     if (word == "wages") return TaxKind::Wages;
     if (word == "labour" || word == "labor") return TaxKind::Labour;
     if (word == "royalties") return TaxKind::Royalties;
-    return engine::KindFromText(Text::fromUtf8(word));
+    return engine::kindFromText(Text::fromUtf8(word));
 }
 
-std::optional<engine::TaxMode> ParseMode(const std::string& word) {
+std::optional<engine::TaxMode> parseMode(const std::string& word) {
     using engine::TaxMode;
     if (word == "gross") return TaxMode::Gross;
     if (word == "net") return TaxMode::Net;
-    return engine::ModeFromText(Text::fromUtf8(word));
+    return engine::modeFromText(Text::fromUtf8(word));
 }
 
-int DatabaseError(const std::string& what) {
-    const int code = db::LastError();
+int databaseError(const std::string& what) {
+    const int code = db::lastError();
     std::cerr << "iitcalc-cli: " << what << ": error " << code << ": "
-              << db::ErrorMessage(code).toUtf8() << "\n";
+              << db::errorMessage(code).toUtf8() << "\n";
     return kExitFailure;
 }
 
-TableChoice OpenTable(const Context& ctx, const std::optional<std::string>& tableFile) {
+TableChoice openTable(const Context& ctx, const std::optional<std::string>& tableFile) {
     TableChoice choice;
     if (tableFile && ctx.dataDirArg) {
         choice.exitCode = ctx.usageError("--table and --data-dir exclude each other");
@@ -39,8 +39,8 @@ TableChoice OpenTable(const Context& ctx, const std::optional<std::string>& tabl
     }
     if (tableFile) {
         choice.path = *tableFile;
-        if (!engine::OpenRateTable(choice.path)) {
-            choice.exitCode = DatabaseError(choice.path.string());
+        if (!engine::openRateTable(choice.path)) {
+            choice.exitCode = databaseError(choice.path.string());
             return choice;
         }
         if (db::Fields().size() < static_cast<std::size_t>(engine::kRateTableFields)) {
@@ -49,31 +49,31 @@ TableChoice OpenTable(const Context& ctx, const std::optional<std::string>& tabl
                       << ": not a rate table (fewer than 24 fields)\n";
             return choice;
         }
-        if (const Outcome<void> sound = engine::CheckOpenRateTable(); !sound) {
+        if (const Outcome<void> sound = engine::checkOpenRateTable(); !sound) {
             db::CloseAllDatabases();
             std::cerr << "iitcalc-cli: " << choice.path.string()
-                      << ": damaged rate table: " << OneLine(sound.problem().message).toUtf8()
+                      << ": damaged rate table: " << oneLine(sound.problem().message).toUtf8()
                       << "\n";
             return choice;
         }
     } else {
         if (!ctx.dataDirectory()) return choice;
-        choice.path = engine::RateTablePath();
+        choice.path = engine::rateTablePath();
         const Outcome<engine::RateTableStart> start =
-            engine::OpenRateTableAtStart(choice.path, Now());
+            engine::openRateTableAtStart(choice.path, Now());
         if (!start) {
-            std::cerr << "iitcalc-cli: " << OneLine(start.problem().message).toUtf8() << "\n";
+            std::cerr << "iitcalc-cli: " << oneLine(start.problem().message).toUtf8() << "\n";
             return choice;
         }
         if (!start->notice.empty())
-            std::cerr << "iitcalc-cli: " << OneLine(start->notice).toUtf8() << "\n";
+            std::cerr << "iitcalc-cli: " << oneLine(start->notice).toUtf8() << "\n";
     }
     choice.ok = true;
     choice.exitCode = kExitOk;
     return choice;
 }
 
-Text OneLine(const Text& message) {
+Text oneLine(const Text& message) {
     std::string out;
     bool lineStart = true;
     for (char c : message.bytes()) {
@@ -91,7 +91,7 @@ Text OneLine(const Text& message) {
     return Text::fromBytes(std::move(out));
 }
 
-std::string JsonString(const std::string& utf8) {
+std::string jsonString(const std::string& utf8) {
     static const char* hex = "0123456789abcdef";
     std::string out = "\"";
     for (unsigned char c : utf8) {
@@ -128,13 +128,13 @@ std::string JsonString(const std::string& utf8) {
 void JsonObject::key(const char* k) {
     if (!m_first) m_out += ',';
     m_first = false;
-    m_out += JsonString(k);
+    m_out += jsonString(k);
     m_out += ':';
 }
 
 void JsonObject::field(const char* k, const std::string& utf8Value) {
     key(k);
-    m_out += JsonString(utf8Value);
+    m_out += jsonString(utf8Value);
 }
 
 void JsonObject::number(const char* k, std::int64_t value) {

@@ -13,9 +13,9 @@
 namespace iit::cli {
 
 // "薪金收入", "劳务费", "稿费" or wages, labour, royalties.
-std::optional<engine::TaxKind> ParseKind(const std::string& word);
+std::optional<engine::TaxKind> parseKind(const std::string& word);
 // "税前", "税后" or gross (tax included), net (tax excluded).
-std::optional<engine::TaxMode> ParseMode(const std::string& word);
+std::optional<engine::TaxMode> parseMode(const std::string& word);
 
 struct TableChoice {
     bool ok = false;
@@ -27,13 +27,13 @@ struct TableChoice {
 // missing, and a damaged one set aside and replaced, which is told on standard error. A
 // `--table FILE` that cannot be opened is an error, and the file is left as it is. Prints the
 // problem and sets exitCode on failure.
-TableChoice OpenTable(const Context& ctx, const std::optional<std::string>& tableFile);
+TableChoice openTable(const Context& ctx, const std::optional<std::string>& tableFile);
 
 // A message of the windows (lines broken with CR LF, padded with blanks) on one line.
-Text OneLine(const Text& message);
+Text oneLine(const Text& message);
 
 // Prints "error CODE: MESSAGE" for the table database's last error and returns kExitFailure.
-int DatabaseError(const std::string& what);
+int databaseError(const std::string& what);
 
 // One JSON object on one line, written into a string.
 class JsonObject {
@@ -51,6 +51,6 @@ private:
     bool m_first = true;
 };
 
-std::string JsonString(const std::string& utf8);
+std::string jsonString(const std::string& utf8);
 
 } // namespace iit::cli

@@ -19,15 +19,15 @@ namespace {
 
 using engine::Exact;
 
-std::string Utf8(const Exact& v) {
+std::string utf8(const Exact& v) {
     return ToText(v).toUtf8();
 }
 
 // The year the law is taken from: --year, or this year. kExitOk or the usage error printed.
-int YearOption(const Context& ctx, int& year) {
-    year = ThisYear();
+int yearOption(const Context& ctx, int& year) {
+    year = thisYear();
     if (const auto word = ctx.value("year")) {
-        const std::optional<int> y = ParseYear(*word);
+        const std::optional<int> y = parseYear(*word);
         if (!y) return ctx.usageError("YEAR '" + *word + "' is no year");
         year = *y;
     }
@@ -36,42 +36,42 @@ int YearOption(const Context& ctx, int& year) {
 
 // The annual withholding tables of the data directory (which must be resolved already) and the
 // one of `year`. Prints the problem and returns null when there is none.
-const engine::WithholdingTable* AnnualTable(int year,
+const engine::WithholdingTable* annualTable(int year,
                                             std::optional<engine::WithholdingTables>& keep) {
     Outcome<engine::WithholdingTables> tables =
-        engine::LoadWithholdingTables(engine::WithholdingTablePath());
+        engine::loadWithholdingTables(engine::withholdingTablePath());
     if (!tables) {
-        std::cerr << "iitcalc-cli: " << OneLine(tables.problem().message).toUtf8() << "\n";
+        std::cerr << "iitcalc-cli: " << oneLine(tables.problem().message).toUtf8() << "\n";
         return nullptr;
     }
     keep = std::move(*tables);
     const engine::WithholdingTable* table = keep->forYear(year);
     if (!table)
-        std::cerr << "iitcalc-cli: " << engine::WithholdingTablePath().string()
+        std::cerr << "iitcalc-cli: " << engine::withholdingTablePath().string()
                   << " holds no withholding table for " << year << "\n";
     return table;
 }
 
 } // namespace
 
-int RunWithhold(Context& ctx) {
+int runWithhold(Context& ctx) {
     if (ctx.operands.size() != 1) return ctx.usageError("exactly one INPUT is needed");
     const std::string& input = ctx.operands.front();
     const std::string modeWord = ctx.value("mode").value_or("gross");
-    const auto mode = ParseMode(modeWord);
+    const auto mode = parseMode(modeWord);
     if (!mode) return ctx.usageError("unknown MODE '" + modeWord + "'");
     int year = 0;
-    if (const int usage = YearOption(ctx, year); usage != kExitOk) return usage;
+    if (const int usage = yearOption(ctx, year); usage != kExitOk) return usage;
 
     if (!ctx.dataDirectory()) return kExitFailure;
     std::optional<engine::WithholdingTables> tables;
-    const engine::WithholdingTable* annual = AnnualTable(year, tables);
+    const engine::WithholdingTable* annual = annualTable(year, tables);
     if (!annual) return kExitFailure;
 
     // A row at a time, as the sheet is read: a year of 120,000 rows goes straight into the text
     // written, never into two million cells. Nothing is written before the last row was taken.
     const std::optional<std::string> output = ctx.value("output");
-    const bool tsv = TsvOutput(output);
+    const bool tsv = tsvOutput(output);
     engine::WithholdPass pass(*mode, *annual);
     TsvText text;
     std::vector<CellRow> rows;
@@ -79,7 +79,7 @@ int RunWithhold(Context& ctx) {
     bool idsSound = true;
     sheets::ReadOptions options;
     options.onRow = [&](sheets::SheetRow& row) {
-        if (!IdCellSound(input, row, 1)) {
+        if (!idCellSound(input, row, 1)) {
             idsSound = false;
             return;
         }
@@ -92,9 +92,9 @@ int RunWithhold(Context& ctx) {
         else
             rows.push_back(out);
     };
-    const std::optional<sheets::Sheet> sheet = ReadPayroll(input, options);
+    const std::optional<sheets::Sheet> sheet = readPayroll(input, options);
     if (!sheet) return kExitFailure;
-    if (!SheetProblemsNone(input, *sheet) || !idsSound) {
+    if (!sheetProblemsNone(input, *sheet) || !idsSound) {
         std::cerr << "iitcalc-cli: nothing was computed or written\n";
         return kExitFailure;
     }
@@ -108,18 +108,18 @@ int RunWithhold(Context& ctx) {
         std::cerr << "iitcalc-cli: nothing was computed or written\n";
         return kExitFailure;
     }
-    if (tsv) return WriteTsv(output, text) ? kExitOk : kExitFailure;
-    const sheets::Table table = PayrollTable(engine::WithholdOutputHeader(*mode), std::move(rows));
-    return WriteTable(output, table) ? kExitOk : kExitFailure;
+    if (tsv) return writeTsv(output, text) ? kExitOk : kExitFailure;
+    const sheets::Table table = payrollTable(engine::withholdOutputHeader(*mode), std::move(rows));
+    return writeTable(output, table) ? kExitOk : kExitFailure;
 }
 
-int RunBonus(Context& ctx) {
+int runBonus(Context& ctx) {
     if (ctx.operands.size() != 1) return ctx.usageError("exactly one AMOUNT is needed");
     const std::string& amountWord = ctx.operands.front();
     // An AMOUNT is a usage error when it is no amount, as for tax.
     auto amount = [&](const std::string& word, const char* what) -> std::optional<Exact> {
-        Outcome<Exact> v = engine::ParseAmount(word);
-        if (engine::TrimCell(word).empty() || !v) {
+        Outcome<Exact> v = engine::parseAmount(word);
+        if (engine::trimCell(word).empty() || !v) {
             ctx.usageError(std::string(what) + " '" + word + "' is no amount" +
                            (v ? "" : ": " + v.problem().message.toUtf8()));
             return std::nullopt;
@@ -127,7 +127,7 @@ int RunBonus(Context& ctx) {
         return *v;
     };
     if (!amount(amountWord, "AMOUNT")) return kExitUsage;
-    std::optional<Exact> yearIncome, yearDeductions = engine::FromFen(0);
+    std::optional<Exact> yearIncome, yearDeductions = engine::fromFen(0);
     if (const auto w = ctx.value("year-income")) {
         yearIncome = amount(*w, "--year-income");
         if (!yearIncome) return kExitUsage;
@@ -138,13 +138,13 @@ int RunBonus(Context& ctx) {
         if (!yearDeductions) return kExitUsage;
     }
     int year = 0;
-    if (const int usage = YearOption(ctx, year); usage != kExitOk) return usage;
+    if (const int usage = yearOption(ctx, year); usage != kExitOk) return usage;
 
-    const TableChoice choice = OpenTable(ctx, ctx.value("table"));
+    const TableChoice choice = openTable(ctx, ctx.value("table"));
     if (!choice.ok) return choice.exitCode;
     if (!ctx.dataDirectory()) return kExitFailure; // the annual table: the data directory's
     std::optional<engine::WithholdingTables> tables;
-    const engine::WithholdingTable* annual = AnnualTable(year, tables);
+    const engine::WithholdingTable* annual = annualTable(year, tables);
     if (!annual) return kExitFailure;
     if (!annual->bonusSeparateAllowed(year)) {
         std::cerr << "iitcalc-cli: the annual bonus is taxed on its own only until "
@@ -152,14 +152,14 @@ int RunBonus(Context& ctx) {
                   << " it is part of the month's wages\n";
         return kExitFailure;
     }
-    Outcome<engine::BracketTable> bracket = engine::LoadBracketTable(choice.path);
+    Outcome<engine::BracketTable> bracket = engine::loadBracketTable(choice.path);
     if (!bracket) {
-        std::cerr << "iitcalc-cli: " << OneLine(bracket.problem().message).toUtf8() << "\n";
+        std::cerr << "iitcalc-cli: " << oneLine(bracket.problem().message).toUtf8() << "\n";
         return kExitFailure;
     }
-    Outcome<engine::BonusFigures> bonus = engine::BonusForText(*bracket, amountWord);
+    Outcome<engine::BonusFigures> bonus = engine::bonusForText(*bracket, amountWord);
     if (!bonus) {
-        std::cerr << "iitcalc-cli: " << OneLine(bonus.problem().message).toUtf8() << "\n";
+        std::cerr << "iitcalc-cli: " << oneLine(bonus.problem().message).toUtf8() << "\n";
         return kExitFailure;
     }
 
@@ -167,27 +167,27 @@ int RunBonus(Context& ctx) {
     // December), the bonus paid in December.
     std::optional<engine::BonusComparison> comparison;
     if (yearIncome) {
-        Outcome<std::vector<engine::TaxBand>> monthly = engine::MonthlyWageBands(*bracket);
+        Outcome<std::vector<engine::TaxBand>> monthly = engine::monthlyWageBands(*bracket);
         if (!monthly) {
-            std::cerr << "iitcalc-cli: " << OneLine(monthly.problem().message).toUtf8() << "\n";
+            std::cerr << "iitcalc-cli: " << oneLine(monthly.problem().message).toUtf8() << "\n";
             return kExitFailure;
         }
         engine::BonusPlan plan;
-        const std::int64_t income = *engine::ToFen(*yearIncome);
-        const std::int64_t deductions = *engine::ToFen(*yearDeductions);
+        const std::int64_t income = *engine::toFen(*yearIncome);
+        const std::int64_t deductions = *engine::toFen(*yearDeductions);
         for (int m = 1; m <= 12; ++m) {
             engine::PlannedMonth month;
             month.month = m;
-            month.amounts.income = engine::FromFen(income / 12 + (m == 12 ? income % 12 : 0));
+            month.amounts.income = engine::fromFen(income / 12 + (m == 12 ? income % 12 : 0));
             month.amounts.special =
-                engine::FromFen(deductions / 12 + (m == 12 ? deductions % 12 : 0));
+                engine::fromFen(deductions / 12 + (m == 12 ? deductions % 12 : 0));
             plan.months.push_back(month);
         }
         plan.bonusMonth = 12;
         plan.bonus = bonus->bonus;
-        Outcome<engine::BonusComparison> c = engine::CompareBonus(*annual, *monthly, plan);
+        Outcome<engine::BonusComparison> c = engine::compareBonus(*annual, *monthly, plan);
         if (!c) {
-            std::cerr << "iitcalc-cli: " << OneLine(c.problem().message).toUtf8() << "\n";
+            std::cerr << "iitcalc-cli: " << oneLine(c.problem().message).toUtf8() << "\n";
             return kExitFailure;
         }
         comparison = *c;
@@ -198,38 +198,38 @@ int RunBonus(Context& ctx) {
     if (ctx.flag("json")) {
         JsonObject json(out);
         json.field("outcome", "computed");
-        json.field("amount", Utf8(bonus->bonus));
-        json.field("tax", Utf8(bonus->tax));
-        json.field("net", Utf8(bonus->afterTax));
-        json.decimal("rate", Utf8(bonus->ratePercent));
-        json.field("quick_deduction", Utf8(bonus->quickDeduction));
+        json.field("amount", utf8(bonus->bonus));
+        json.field("tax", utf8(bonus->tax));
+        json.field("net", utf8(bonus->afterTax));
+        json.decimal("rate", utf8(bonus->ratePercent));
+        json.field("quick_deduction", utf8(bonus->quickDeduction));
         if (comparison) {
-            json.field("year_income", Utf8(*yearIncome));
-            json.field("year_deductions", Utf8(*yearDeductions));
-            json.field("separate_wages_tax", Utf8(comparison->separate.wagesTax));
-            json.field("separate_total", Utf8(comparison->separate.total));
-            json.field("combined_total", Utf8(comparison->combined.total));
+            json.field("year_income", utf8(*yearIncome));
+            json.field("year_deductions", utf8(*yearDeductions));
+            json.field("separate_wages_tax", utf8(comparison->separate.wagesTax));
+            json.field("separate_total", utf8(comparison->separate.total));
+            json.field("combined_total", utf8(comparison->combined.total));
             json.field("lower", comparison->lower == Lower::Separate   ? "separate"
                                 : comparison->lower == Lower::Combined ? "combined"
                                                                        : "same");
-            json.field("saving", Utf8(comparison->saving));
+            json.field("saving", utf8(comparison->saving));
         }
         json.close();
         out += '\n';
     } else {
-        out += "应纳税: " + Utf8(bonus->tax) + "\n税后: " + Utf8(bonus->afterTax) +
-               "\n税率: " + Utf8(bonus->ratePercent) +
-               "%\n速算扣除数: " + Utf8(bonus->quickDeduction) + "\n";
+        out += "应纳税: " + utf8(bonus->tax) + "\n税后: " + utf8(bonus->afterTax) +
+               "\n税率: " + utf8(bonus->ratePercent) +
+               "%\n速算扣除数: " + utf8(bonus->quickDeduction) + "\n";
         if (comparison) {
             const engine::BonusComparison& c = *comparison;
-            out += "单独计税全年税额: " + Utf8(c.separate.total) + "（工资 " +
-                   Utf8(c.separate.wagesTax) + " + 奖金 " + Utf8(c.separate.bonusTax) + "）\n";
-            out += "并入综合所得全年税额: " + Utf8(c.combined.total) + "\n";
+            out += "单独计税全年税额: " + utf8(c.separate.total) + "（工资 " +
+                   utf8(c.separate.wagesTax) + " + 奖金 " + utf8(c.separate.bonusTax) + "）\n";
+            out += "并入综合所得全年税额: " + utf8(c.combined.total) + "\n";
             out += c.lower == Lower::Same
                        ? std::string("较低: 两种方式相同\n")
                        : "较低: " +
                              std::string(c.lower == Lower::Separate ? "单独计税" : "并入综合所得") +
-                             "，少缴 " + Utf8(c.saving) + "\n";
+                             "，少缴 " + utf8(c.saving) + "\n";
         }
     }
     std::cout << out;

@@ -28,7 +28,7 @@ namespace {
 
 using iit::cli::Option;
 
-const std::vector<Option>& Options() {
+const std::vector<Option>& options() {
     static const std::vector<Option> options = {
         {"data-dir", 0, "DIR", "the data directory (default: $XDG_DATA_HOME/iitcalc)"},
         {"exit-after-show", 0, "MS",
@@ -48,7 +48,7 @@ void printHelp() {
                  "       iitcalc --help | --version\n"
                  "\n"
                  "options:\n";
-    iit::cli::PrintOptions(std::cout, Options());
+    iit::cli::printOptions(std::cout, options());
 }
 
 bool nonEmpty(const char* name) {
@@ -88,7 +88,7 @@ protected:
                                   .count();
             std::printf("shown after %.1f ms\n", ms);
             std::fflush(stdout);
-            QTimer::singleShot(m_idleMs, qApp, [] { iit::gui::EndProgram(0); });
+            QTimer::singleShot(m_idleMs, qApp, [] { iit::gui::endProgram(0); });
         }
         return false;
     }
@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
     const auto start = std::chrono::steady_clock::now();
     iit::cli::ParsedOptions parsed;
-    if (const std::string problem = iit::cli::ParseOptions(argc, argv, Options(), false, parsed);
+    if (const std::string problem = iit::cli::parseOptions(argc, argv, options(), false, parsed);
         !problem.empty() || !parsed.operands.empty()) {
         std::cerr << "iitcalc: "
                   << (problem.empty() ? "unexpected argument '" + parsed.operands.front() + "'"
@@ -137,12 +137,12 @@ int main(int argc, char** argv) {
     }
 
     std::string error;
-    const auto dir = iit::ResolveDataDirectory(dataDir, &error);
+    const auto dir = iit::resolveDataDirectory(dataDir, &error);
     if (!dir) {
         std::cerr << "iitcalc: " << error << "\n";
         return 1;
     }
-    iit::SetProgramDirectory(*dir);
+    iit::setProgramDirectory(*dir);
     if (::chdir(dir->c_str()) != 0) {
         std::cerr << "iitcalc: cannot enter " << dir->string() << "\n";
         return 1;
@@ -160,17 +160,17 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("io.github.iitcalc.iitcalc"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("io.github.iitcalc.iitcalc")));
 
-    iit::gui::InitWindowRuntime();
-    iit::gui::InstallFatalErrorBox();
-    iit::gui::SetProgramCleanup([] { iit::db::CloseAllDatabases(); });
-    iit::gui::RegisterWindow(iit::mainwindow::MainWindow::Name(),
+    iit::gui::initWindowRuntime();
+    iit::gui::installFatalErrorBox();
+    iit::gui::setProgramCleanup([] { iit::db::CloseAllDatabases(); });
+    iit::gui::registerWindow(iit::mainwindow::MainWindow::name(),
                              [] { return new iit::mainwindow::MainWindow; });
 
     ShownReporter reporter(start, exitAfterShow.value_or(0));
-    QWidget* window = iit::gui::LoadWindow(iit::mainwindow::MainWindow::Name());
-    if (!window) iit::FatalError(0, iit::sysText("载入启动窗口失败"));
+    QWidget* window = iit::gui::loadWindow(iit::mainwindow::MainWindow::name());
+    if (!window) iit::fatalError(0, iit::sysText("载入启动窗口失败"));
     if (exitAfterShow) window->installEventFilter(&reporter);
     const int code = app.exec();
-    iit::gui::RunProgramCleanup();
+    iit::gui::runProgramCleanup();
     return code;
 }

@@ -5,7 +5,7 @@
 
 namespace iit::cli {
 
-std::string ParseOptions(int argc, char** argv, const std::vector<Option>& options,
+std::string parseOptions(int argc, char** argv, const std::vector<Option>& options,
                          bool stopAtOperand, ParsedOptions& out) {
     std::vector<struct option> longs;
     std::string shorts = stopAtOperand ? "+:" : ":";
@@ -47,13 +47,13 @@ std::string ParseOptions(int argc, char** argv, const std::vector<Option>& optio
     return {};
 }
 
-std::string OptionUsage(const Option& o) {
+std::string optionUsage(const Option& o) {
     std::string s = o.letter ? std::string("-") + o.letter : std::string("--") + o.name;
     if (o.value) s += o.optionalValue ? std::string("[=") + o.value + "]" : std::string(" ") + o.value;
     return s;
 }
 
-void PrintOptions(std::ostream& out, const std::vector<Option>& options) {
+void printOptions(std::ostream& out, const std::vector<Option>& options) {
     for (const Option& o : options) {
         std::string names = o.letter ? std::string("-") + o.letter + ", " : std::string("    ");
         names += std::string("--") + o.name;

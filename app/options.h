@@ -29,12 +29,12 @@ struct ParsedOptions {
 // Parses argv[1..argc) over `options`. With `stopAtOperand` the parse ends at the first
 // operand (the rest are operands). Returns the problem ("unknown option '--x'", "option '-o'
 // needs a value"), empty when the arguments are sound.
-std::string ParseOptions(int argc, char** argv, const std::vector<Option>& options,
+std::string parseOptions(int argc, char** argv, const std::vector<Option>& options,
                          bool stopAtOperand, ParsedOptions& out);
 
 // "-o OUTPUT" or "--kind KIND", as a usage line shows an option.
-std::string OptionUsage(const Option& option);
+std::string optionUsage(const Option& option);
 // One line an option: "  -o, --output OUTPUT    where the sheet goes".
-void PrintOptions(std::ostream& out, const std::vector<Option>& options);
+void printOptions(std::ostream& out, const std::vector<Option>& options);
 
 } // namespace iit::cli

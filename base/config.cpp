@@ -27,7 +27,7 @@ std::string_view trimBlanks(std::string_view s) {
 bool equalNames(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size();) {
-        const std::size_t n = CharLength(a, i);
+        const std::size_t n = charLength(a, i);
         if (n != 1) {
             if (a.substr(i, n) != b.substr(i, n)) return false;
             i += n;
@@ -110,7 +110,7 @@ std::string oneLine(std::string_view s) {
 
 } // namespace
 
-Text ReadConfigItem(const std::filesystem::path& path, const Text& section, const Text& key,
+Text readConfigItem(const std::filesystem::path& path, const Text& section, const Text& key,
                     const Text& fallback) {
     const std::string_view s = skipLeadingBlanks(section.view());
     const std::string_view k = skipLeadingBlanks(key.view());
@@ -119,7 +119,7 @@ Text ReadConfigItem(const std::filesystem::path& path, const Text& section, cons
     const std::string_view wantKey = trimBlanks(k);
 
     Text result = fallback;
-    if (auto data = ReadWholeFile(path, kMaxConfigFile)) {
+    if (auto data = readWholeFile(path, kMaxConfigFile)) {
         const std::vector<Line> lines = splitLines(*data);
         const std::size_t header = findSection(lines, wantSection);
         if (header < lines.size()) {
@@ -136,7 +136,7 @@ Text ReadConfigItem(const std::filesystem::path& path, const Text& section, cons
     return result;
 }
 
-Outcome<void> WriteConfigItem(const std::filesystem::path& file, const Text& section,
+Outcome<void> writeConfigItem(const std::filesystem::path& file, const Text& section,
                               const std::optional<Text>& key, const std::optional<Text>& value) {
     static const Text noName = sysText("没有配置项的名称");
     const std::string_view s = trimBlanks(section.view());
@@ -147,8 +147,8 @@ Outcome<void> WriteConfigItem(const std::filesystem::path& file, const Text& sec
     if (std::filesystem::exists(file, ec)) {
         // A directory, a special file, an unreadable or a far too large file: not ours to
         // rewrite.
-        FileContent read = ReadFileBounded(file, kMaxConfigFile);
-        if (!read.ok()) return fail(ReadFailureReason(read.status));
+        FileContent read = readFileBounded(file, kMaxConfigFile);
+        if (!read.ok()) return fail(readFailureReason(read.status));
         data = std::move(read.bytes);
     }
     std::vector<Line> lines = splitLines(data);
@@ -206,7 +206,7 @@ Outcome<void> WriteConfigItem(const std::filesystem::path& file, const Text& sec
         bytes += line;
         bytes += "\r\n";
     }
-    return ReplaceFileAtomically(file, bytes);
+    return replaceFileAtomically(file, bytes);
 }
 
 } // namespace iit

@@ -21,7 +21,7 @@ constexpr std::size_t kMaxConfigFile = 4u << 20;
 // The value of key in section, cut to 10,239 bytes; `fallback` when the file, the section or
 // the key is missing; empty when the path is empty or section or key is empty after skipping
 // leading blanks.
-Text ReadConfigItem(const std::filesystem::path& path, const Text& section, const Text& key,
+Text readConfigItem(const std::filesystem::path& path, const Text& section, const Text& key,
                     const Text& fallback = {});
 
 // key absent: removes the whole section. value absent: removes the entry. Both: replaces the
@@ -29,7 +29,7 @@ Text ReadConfigItem(const std::filesystem::path& path, const Text& section, cons
 // end of the file). Fails when the file cannot be read whole (a directory, a FIFO, too large)
 // or written, saying why. The file is replaced atomically, so a failure leaves the old file
 // whole.
-Outcome<void> WriteConfigItem(const std::filesystem::path& path, const Text& section,
+Outcome<void> writeConfigItem(const std::filesystem::path& path, const Text& section,
                               const std::optional<Text>& key, const std::optional<Text>& value);
 
 } // namespace iit

@@ -79,7 +79,7 @@ template <typename T> ByteSet littleEndian(T v) {
 
 } // namespace
 
-NumberLiteral ScanNumber(std::string_view s) {
+NumberLiteral scanNumber(std::string_view s) {
     NumberLiteral out;
     std::size_t i = 0;
     const std::size_t n = s.size();
@@ -120,8 +120,8 @@ NumberLiteral ScanNumber(std::string_view s) {
     return out;
 }
 
-std::optional<std::string> WholeNumberText(std::string_view text) {
-    std::string s = NormalizeFullWidth(text);
+std::optional<std::string> wholeNumberText(std::string_view text) {
+    std::string s = normalizeFullWidth(text);
     std::size_t begin = 0, end = s.size();
     while (begin < end && isBlank(static_cast<unsigned char>(s[begin])))
         ++begin;
@@ -148,16 +148,16 @@ std::optional<std::string> WholeNumberText(std::string_view text) {
         s = std::move(plain);
         if (s.find(',') != std::string::npos) return std::nullopt;
     }
-    const NumberLiteral n = ScanNumber(s);
+    const NumberLiteral n = scanNumber(s);
     if (!n.hasDigits || n.end != s.size()) return std::nullopt;
     return s;
 }
 
-std::string NormalizeFullWidth(std::string_view text) {
+std::string normalizeFullWidth(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
-        const CharSpan ch = NextChar(text, i);
+        const CharSpan ch = nextChar(text, i);
         if (!ch.complete) break; // a character cut short at the end ends the copy
         if (ch.length != 2) {
             out.append(text.substr(i, ch.length));
@@ -186,8 +186,8 @@ std::string NormalizeFullWidth(std::string_view text) {
 double ToNumber(const Text& text) {
     // Plain ASCII needs no normalisation copy: the usual amount text takes the short path.
     for (unsigned char c : text.view())
-        if (isLeadByte(c)) return toDouble(ScanNumber(NormalizeFullWidth(text.view())));
-    return toDouble(ScanNumber(text.view()));
+        if (isLeadByte(c)) return toDouble(scanNumber(normalizeFullWidth(text.view())));
+    return toDouble(scanNumber(text.view()));
 }
 
 double ToNumber(const Value& v) {
@@ -213,7 +213,7 @@ double ToNumber(const Value& v) {
 }
 
 std::int32_t ToInteger(const Text& text) {
-    const std::string s = NormalizeFullWidth(text.view());
+    const std::string s = normalizeFullWidth(text.view());
     std::size_t i = 0;
     while (i < s.size() && isBlank(s[i]))
         ++i;
@@ -257,7 +257,7 @@ Text ToText(double v) {
     return formatG(v, 13);
 }
 
-Text ToTextShortest(double v) {
+Text toTextShortest(double v) {
     const double m = std::fabs(v);
     if (v == 0 || !std::isfinite(v) || m < 1e-6 || m >= 1e15) return ToText(v);
     std::array<char, 64> buf{};
@@ -274,11 +274,11 @@ Text ToText(std::int64_t v) {
     return Text::fromBytes(std::to_string(v));
 }
 
-Text ToTextFloat(float v) {
+Text toTextFloat(float v) {
     return formatG(static_cast<double>(v), 6);
 }
 
-Text ToTextBool(bool v) {
+Text toTextBool(bool v) {
     static const Text yes = sysText("真");
     static const Text no = sysText("假");
     return v ? yes : no;
@@ -291,7 +291,7 @@ Text ToText(const Value& v) {
     case Kind::Double:
         return ToText(v.realSlot());
     case Kind::Float:
-        return ToTextFloat(static_cast<float>(v.realSlot()));
+        return toTextFloat(static_cast<float>(v.realSlot()));
     case Kind::Int:
     case Kind::Short:
     case Kind::Subroutine:
@@ -300,9 +300,9 @@ Text ToText(const Value& v) {
     case Kind::Int64:
         return ToText(v.intSlot());
     case Kind::Bool:
-        return ToTextBool(v.intSlot() != 0);
+        return toTextBool(v.intSlot() != 0);
     case Kind::DateTime:
-        return ToTextDateTime(v.realSlot());
+        return toTextDateTime(v.realSlot());
     case Kind::ByteSet: {
         const std::string& b = v.rawBytes();
         return Text::fromBytes(b.substr(0, b.find('\0')));

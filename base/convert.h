@@ -14,7 +14,7 @@ namespace iit {
 
 // Full-width forms (A3 A1..A3 FE, ideographic space, A1 AB, A1 EE/EF) become their ASCII
 // bytes; a lead byte without its trail byte at the end is dropped.
-std::string NormalizeFullWidth(std::string_view text);
+std::string normalizeFullWidth(std::string_view text);
 
 // The number shape of ToNumber at the start of a normalised text: white space, a sign, digits
 // with an optional point, and an exponent introduced by e, E, d or D. The views point into the
@@ -27,13 +27,13 @@ struct NumberLiteral {
     long exponent = 0; // saturates at +-100,000,000
     std::size_t end = 0;
 };
-NumberLiteral ScanNumber(std::string_view normalised);
+NumberLiteral scanNumber(std::string_view normalised);
 
 // The number a whole cell says, in ToNumber's grammar (full-width forms, blanks around it, a
 // sign, an exponent with e or d), where the integer part may be written with thousands
 // separators ("12,500.50", "1,234,567"): the plain number ("12500.50"), normalised. nullopt
 // when the cell holds anything else ("abc", "nan", "0x1F40", "8000元", "1,2,3").
-std::optional<std::string> WholeNumberText(std::string_view text);
+std::optional<std::string> wholeNumberText(std::string_view text);
 
 double ToNumber(const Text& text);
 double ToNumber(const Value& v);
@@ -46,12 +46,12 @@ Text ToText(double v);
 // The shortest decimal that reads back as v, without exponent for magnitudes from 1e-6 to
 // below 1e15 (ToText's form beyond them): an amount stored as a double comes back as the
 // decimal it was stored from, 13 significant digits or more.
-Text ToTextShortest(double v);
+Text toTextShortest(double v);
 Text ToText(std::int32_t v);
 Text ToText(std::int64_t v);
-Text ToTextFloat(float v); // 6 significant digits
-Text ToTextBool(bool v);
-Text ToTextDateTime(double days);
+Text toTextFloat(float v); // 6 significant digits
+Text toTextBool(bool v);
+Text toTextDateTime(double days);
 Text ToText(const Value& v);
 
 ByteSet ToBytes(const Value& v);
@@ -75,12 +75,12 @@ int CompareText(const Text& a, const Text& b);
 // time of day its fraction's magnitude, as in the OLE automation date.
 constexpr double kMinDateTime = -657434.0; // 0100-01-01
 constexpr double kMaxDateTime = 2958465.0; // 9999-12-31
-double ClampDateTime(double days);
+double clampDateTime(double days);
 double DatePart(double days);
 std::int32_t YearOf(double days);
 double Now();
 // Days of a calendar date and time of day (no range check beyond the clamp).
-double MakeDateTime(int year, unsigned month, unsigned day, int hour = 0, int minute = 0,
+double makeDateTime(int year, unsigned month, unsigned day, int hour = 0, int minute = 0,
                     int second = 0);
 
 struct CivilDateTime {
@@ -89,6 +89,6 @@ struct CivilDateTime {
     int hour, minute, second;
 };
 // The calendar date and the time rounded to the second (clamped first).
-CivilDateTime SplitDateTime(double days);
+CivilDateTime splitDateTime(double days);
 
 } // namespace iit

@@ -20,15 +20,15 @@ year_month_day civilFromDay(long day) {
 
 } // namespace
 
-double ClampDateTime(double d) {
+double clampDateTime(double d) {
     if (std::isnan(d)) return 0.0;
     if (d < kMinDateTime) return kMinDateTime;
     if (d > kMaxDateTime) return kMaxDateTime;
     return d;
 }
 
-CivilDateTime SplitDateTime(double value) {
-    const double d = ClampDateTime(value);
+CivilDateTime splitDateTime(double value) {
+    const double d = clampDateTime(value);
     long day = static_cast<long>(std::trunc(d));
     long seconds = std::lround(std::fabs(d - std::trunc(d)) * 86400.0);
     if (seconds >= 86400) { // the time of day rounds up into the next day
@@ -41,7 +41,7 @@ CivilDateTime SplitDateTime(double value) {
                          static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60)};
 }
 
-double MakeDateTime(int y, unsigned m, unsigned d, int hour, int minute, int second) {
+double makeDateTime(int y, unsigned m, unsigned d, int hour, int minute, int second) {
     const sys_days sd{year_month_day{year{y}, month{m}, day{d}}};
     const double dayNumber = static_cast<double>(sd.time_since_epoch().count() - kEpochOffset);
     const double fraction = (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
@@ -50,25 +50,25 @@ double MakeDateTime(int y, unsigned m, unsigned d, int hour, int minute, int sec
 }
 
 double DatePart(double value) {
-    const CivilDateTime c = SplitDateTime(value);
-    return MakeDateTime(c.year, c.month, c.day);
+    const CivilDateTime c = splitDateTime(value);
+    return makeDateTime(c.year, c.month, c.day);
 }
 
 std::int32_t YearOf(double value) {
-    return SplitDateTime(value).year;
+    return splitDateTime(value).year;
 }
 
 double Now() {
     const std::time_t t = std::time(nullptr);
     std::tm local{};
     localtime_r(&t, &local);
-    return MakeDateTime(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
+    return makeDateTime(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
                         static_cast<unsigned>(local.tm_mday), local.tm_hour, local.tm_min,
                         local.tm_sec);
 }
 
-Text ToTextDateTime(double value) {
-    const CivilDateTime c = SplitDateTime(value);
+Text toTextDateTime(double value) {
+    const CivilDateTime c = splitDateTime(value);
     std::string s = std::to_string(c.year) + "年" + std::to_string(c.month) + "月" +
                     std::to_string(c.day) + "日";
     if (c.second != 0) {

@@ -45,7 +45,7 @@ std::size_t pastLineBreak(std::string_view text, std::size_t pos) {
 } // namespace
 
 bool isThousandsNumber(std::string_view line) {
-    return line.find(',') != std::string_view::npos && WholeNumberText(line).has_value();
+    return line.find(',') != std::string_view::npos && wholeNumberText(line).has_value();
 }
 
 DelimitedReader::DelimitedReader(std::string_view text, Delimiter delimiter)
@@ -150,13 +150,13 @@ std::vector<DelimitedRow> splitDelimited(std::string_view text, Delimiter delimi
 namespace {
 
 // The bytes a cell is quoted for: the separator, the quote, CR and LF.
-constexpr std::array<bool, 256> QuotedBytes(char separator) {
+constexpr std::array<bool, 256> quotedBytes(char separator) {
     std::array<bool, 256> quoted{};
     for (const char c : {separator, '"', '\r', '\n'})
         quoted[static_cast<unsigned char>(c)] = true;
     return quoted;
 }
-constexpr std::array<bool, 256> kQuotedTab = QuotedBytes('\t'), kQuotedComma = QuotedBytes(',');
+constexpr std::array<bool, 256> kQuotedTab = quotedBytes('\t'), kQuotedComma = quotedBytes(',');
 
 } // namespace
 

@@ -67,7 +67,7 @@ void appendDelimitedRow(std::string& out, const DelimitedRow& cells, Delimiter d
 std::string joinDelimited(const std::vector<DelimitedRow>& rows, Delimiter delimiter,
                           std::string_view lineEnd = "\r\n");
 
-// True when `line` reads as one number written with thousands separators (WholeNumberText of
+// True when `line` reads as one number written with thousands separators (wholeNumberText of
 // base/convert.h, the one grammar of amounts).
 bool isThousandsNumber(std::string_view line);
 

@@ -14,11 +14,11 @@ namespace iit {
 using FatalHandler = std::function<void(int code, const Text& message)>;
 
 // Installs a handler and returns the previous one.
-FatalHandler SetFatalHandler(FatalHandler handler);
+FatalHandler setFatalHandler(FatalHandler handler);
 
 // The default handler: prints "运行时出错!" with code and message to standard error.
-void PrintFatalError(int code, const Text& message);
+void printFatalError(int code, const Text& message);
 
-[[noreturn]] void FatalError(int code, const Text& message);
+[[noreturn]] void fatalError(int code, const Text& message);
 
 } // namespace iit

@@ -38,7 +38,7 @@ struct flock guardLock() {
 
 } // namespace
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
+bool writeAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
         if (n < 0) {
@@ -97,18 +97,18 @@ std::string temporaryPrefix(const fs::path& target) {
 
 } // namespace
 
-Outcome<void> WriteFile(const fs::path& path, std::initializer_list<const ByteSet*> parts) {
+Outcome<void> writeWholeFile(const fs::path& path, std::initializer_list<const ByteSet*> parts) {
     std::string bytes;
     for (const ByteSet* part : parts)
         if (part) bytes.append(reinterpret_cast<const char*>(part->data()), part->size());
-    return ReplaceFileAtomically(path, bytes);
+    return replaceFileAtomically(path, bytes);
 }
 
-Outcome<void> WriteFile(const fs::path& path, const ByteSet& bytes) {
-    return WriteFile(path, {&bytes});
+Outcome<void> writeWholeFile(const fs::path& path, const ByteSet& bytes) {
+    return writeWholeFile(path, {&bytes});
 }
 
-const char* ReadStatusText(ReadStatus status) {
+const char* readStatusText(ReadStatus status) {
     switch (status) {
     case ReadStatus::Ok:
         return "read";
@@ -130,7 +130,7 @@ const char* ReadStatusText(ReadStatus status) {
     return "cannot be read";
 }
 
-Text ReadFailureReason(ReadStatus status) {
+Text readFailureReason(ReadStatus status) {
     switch (status) {
     case ReadStatus::Ok:
         return {};
@@ -152,7 +152,7 @@ Text ReadFailureReason(ReadStatus status) {
     return sysText("文件无法读取");
 }
 
-FileContent ReadDescriptorBounded(int fd, std::size_t maxBytes) {
+FileContent readDescriptorBounded(int fd, std::size_t maxBytes) {
     FileContent out;
     char buf[65536];
     for (;;) {
@@ -176,7 +176,7 @@ FileContent ReadDescriptorBounded(int fd, std::size_t maxBytes) {
     return out;
 }
 
-FileContent ReadFileBounded(const fs::path& path, std::size_t maxBytes, bool streams,
+FileContent readFileBounded(const fs::path& path, std::size_t maxBytes, bool streams,
                             std::chrono::milliseconds writerWait) {
     FileContent out;
     // Non-blocking, so that opening a FIFO without a writer returns at once.
@@ -220,18 +220,18 @@ FileContent ReadFileBounded(const fs::path& path, std::size_t maxBytes, bool str
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     if (regular) out.bytes.reserve(static_cast<std::size_t>(st.st_size));
-    out = ReadDescriptorBounded(fd, maxBytes);
+    out = readDescriptorBounded(fd, maxBytes);
     ::close(fd);
     return out;
 }
 
-std::optional<std::string> ReadWholeFile(const fs::path& path, std::size_t maxBytes) {
-    FileContent content = ReadFileBounded(path, maxBytes);
+std::optional<std::string> readWholeFile(const fs::path& path, std::size_t maxBytes) {
+    FileContent content = readFileBounded(path, maxBytes);
     if (!content.ok()) return std::nullopt;
     return std::move(content.bytes);
 }
 
-fs::path ReplacementTarget(const fs::path& path) {
+fs::path replacementTarget(const fs::path& path) {
     std::error_code ec;
     if (fs::is_symlink(fs::symlink_status(path, ec))) {
         const fs::path resolved = fs::weakly_canonical(path, ec);
@@ -240,14 +240,14 @@ fs::path ReplacementTarget(const fs::path& path) {
     return path;
 }
 
-bool MayReplace(const fs::path& path) {
+bool mayReplace(const fs::path& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return errno == ENOENT;
     return replaceable(st);
 }
 
-Text WriteFailureReason(const fs::path& path, int error) {
-    if (!MayReplace(path)) return sysText("文件不允许改写");
+Text writeFailureReason(const fs::path& path, int error) {
+    if (!mayReplace(path)) return sysText("文件不允许改写");
     switch (error) {
     case EACCES:
     case EPERM:
@@ -270,20 +270,20 @@ Text WriteFailureReason(const fs::path& path, int error) {
     }
 }
 
-Outcome<void> ReplaceFileAtomically(const fs::path& path, std::string_view bytes) {
+Outcome<void> replaceFileAtomically(const fs::path& path, std::string_view bytes) {
     // The reason is taken where the failure happens, before anything else can change errno.
-    const auto failed = [&](int error) { return fail(WriteFailureReason(path, error)); };
+    const auto failed = [&](int error) { return fail(writeFailureReason(path, error)); };
     if (path.empty()) return failed(ENOENT);
-    const fs::path target = ReplacementTarget(path);
+    const fs::path target = replacementTarget(path);
     struct stat st {};
     const bool existed = ::stat(target.c_str(), &st) == 0;
     if (existed && !replaceable(st)) return failed(EACCES);
     if (!existed && errno != ENOENT) return failed(errno);
-    RemoveStaleTemporaries(target);
+    removeStaleTemporaries(target);
     errno = 0;
     TemporaryFile temporary(target);
     if (!temporary.valid()) return failed(errno);
-    if (!WriteAll(temporary.fd(), bytes.data(), bytes.size())) return failed(errno);
+    if (!writeAll(temporary.fd(), bytes.data(), bytes.size())) return failed(errno);
     if (!temporary.commit()) return failed(errno);
     return {};
 }
@@ -331,7 +331,7 @@ bool TemporaryFile::sync() {
 
 bool TemporaryFile::commit() {
     if (m_fd < 0 || !sync()) return false;
-    if (RenameFile(m_path, m_target) != 0) return false;
+    if (renameFile(m_path, m_target) != 0) return false;
     // The new name is in place; the lock goes with the descriptor.
     closeKeepingErrno(m_fd);
     m_fd = -1;
@@ -339,15 +339,15 @@ bool TemporaryFile::commit() {
     return true;
 }
 
-int RenameFile(const fs::path& from, const fs::path& to) {
+int renameFile(const fs::path& from, const fs::path& to) {
     return g_rename(from.c_str(), to.c_str());
 }
 
-RenameFunction SetRenameFunction(RenameFunction rename) {
+RenameFunction setRenameFunction(RenameFunction rename) {
     return std::exchange(g_rename, rename ? rename : &::rename);
 }
 
-void RemoveStaleTemporaries(const fs::path& target) {
+void removeStaleTemporaries(const fs::path& target) {
     const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
     const std::string prefix = temporaryPrefix(target);
     std::vector<std::string> names;

@@ -22,11 +22,11 @@
 namespace iit {
 
 // Writes the byte-sets in order, empty ones skipped, replacing the file atomically.
-Outcome<void> WriteFile(const std::filesystem::path& path,
+Outcome<void> writeWholeFile(const std::filesystem::path& path,
                         std::initializer_list<const ByteSet*> parts);
-Outcome<void> WriteFile(const std::filesystem::path& path, const ByteSet& bytes);
+Outcome<void> writeWholeFile(const std::filesystem::path& path, const ByteSet& bytes);
 // Writes all of `size` bytes to the descriptor, resuming after a signal; false on an error.
-bool WriteAll(int fd, const char* data, std::size_t size);
+bool writeAll(int fd, const char* data, std::size_t size);
 
 // What a bounded read found.
 enum class ReadStatus {
@@ -49,39 +49,39 @@ inline constexpr std::chrono::milliseconds kStreamWait{60'000};
 // Reads a regular file of at most maxBytes. With `streams`, a pipe, FIFO or character device is
 // read once up to the bound as well; a FIFO is read once its writer has come, which is waited
 // for up to writerWait (NoWriter after that).
-FileContent ReadFileBounded(const std::filesystem::path& path, std::size_t maxBytes,
+FileContent readFileBounded(const std::filesystem::path& path, std::size_t maxBytes,
                             bool streams = false,
                             std::chrono::milliseconds writerWait = kStreamWait);
 // Reads an open descriptor up to the bound (standard input).
-FileContent ReadDescriptorBounded(int fd, std::size_t maxBytes);
+FileContent readDescriptorBounded(int fd, std::size_t maxBytes);
 // A short English description of a failed read ("is a directory"), for the command line.
-const char* ReadStatusText(ReadStatus status);
+const char* readStatusText(ReadStatus status);
 // The same for a message of the windows ("没有读取该文件的权限").
-Text ReadFailureReason(ReadStatus status);
+Text readFailureReason(ReadStatus status);
 
 // Reads a whole regular file of at most maxBytes; nullopt when it cannot be read or is larger.
-std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std::size_t maxBytes);
+std::optional<std::string> readWholeFile(const std::filesystem::path& path, std::size_t maxBytes);
 
 // Writes `bytes` to a temporary file beside `path`, flushes it to the disk and renames it over
 // `path`, which keeps its permissions. A symbolic link keeps pointing where it did: its target
 // is replaced. Fails, with the old file whole, when anything fails, when `path` is a directory
 // or a special file, or when the existing file is not writable (mode 0444); the problem says
-// why (WriteFailureReason).
-Outcome<void> ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+// why (writeFailureReason).
+Outcome<void> replaceFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 // Why a file could not be written, from the errno of the failure: a short text for a message
 // ("没有写入该目录的权限", "磁盘空间不够", ...).
-Text WriteFailureReason(const std::filesystem::path& path, int error);
+Text writeFailureReason(const std::filesystem::path& path, int error);
 // False when an existing `path` may not be replaced by its owner: no write permission, a
 // directory or a special file. A missing file may be created.
-bool MayReplace(const std::filesystem::path& path);
+bool mayReplace(const std::filesystem::path& path);
 // The file a write to `path` replaces: the target of a symbolic link, else path itself.
-std::filesystem::path ReplacementTarget(const std::filesystem::path& path);
+std::filesystem::path replacementTarget(const std::filesystem::path& path);
 
 // A new, empty temporary file beside `target`, named "." + target's stem + "-XXXXXXXX.tmp", that
 // has the permissions of the target it replaces (or of a new file), holds a lock while this
 // object lives and is removed when it is destroyed, unless it was renamed over its target with
 // commit(). Leftovers of writers that were killed carry no lock and
-// are removed by RemoveStaleTemporaries().
+// are removed by removeStaleTemporaries().
 class TemporaryFile {
 public:
     // Creates the file; valid() is false when that failed.
@@ -106,12 +106,12 @@ private:
 
 // Renames a file (rename(2)). Tests replace the function to make a chosen rename fail; nothing
 // else does.
-int RenameFile(const std::filesystem::path& from, const std::filesystem::path& to);
+int renameFile(const std::filesystem::path& from, const std::filesystem::path& to);
 using RenameFunction = int (*)(const char* from, const char* to);
-RenameFunction SetRenameFunction(RenameFunction rename);
+RenameFunction setRenameFunction(RenameFunction rename);
 
 // Removes the temporary files beside `target` that no living writer holds (the leftovers of a
 // killed save) and the files their writer made under the same name with another extension.
-void RemoveStaleTemporaries(const std::filesystem::path& target);
+void removeStaleTemporaries(const std::filesystem::path& target);
 
 } // namespace iit

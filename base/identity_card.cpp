@@ -5,7 +5,7 @@
 namespace iit {
 namespace {
 
-bool SeventeenDigitsAndCheck(std::string_view n) {
+bool seventeenDigitsAndCheck(std::string_view n) {
     if (n.size() != 18) return false;
     for (std::size_t i = 0; i < 17; ++i)
         if (n[i] < '0' || n[i] > '9') return false;
@@ -19,7 +19,7 @@ int Digits(std::string_view n, std::size_t from, std::size_t count) {
     return v;
 }
 
-bool BirthDateExists(std::string_view n) {
+bool birthDateExists(std::string_view n) {
     using namespace std::chrono;
     const year_month_day birth{year(Digits(n, 6, 4)), month(static_cast<unsigned>(Digits(n, 10, 2))),
                                day(static_cast<unsigned>(Digits(n, 12, 2)))};
@@ -29,8 +29,8 @@ bool BirthDateExists(std::string_view n) {
 
 } // namespace
 
-bool IdentityCardCheckHolds(std::string_view n) {
-    if (!SeventeenDigitsAndCheck(n)) return false;
+bool identityCardCheckHolds(std::string_view n) {
+    if (!seventeenDigitsAndCheck(n)) return false;
     static const int weights[17] = {7, 9, 10, 5, 8, 4, 2, 1, 6, 3, 7, 9, 10, 5, 8, 4, 2};
     int sum = 0;
     for (std::size_t i = 0; i < 17; ++i)
@@ -40,10 +40,10 @@ bool IdentityCardCheckHolds(std::string_view n) {
     return n[17] == expected || (expected == 'X' && n[17] == 'x');
 }
 
-Text IdentityCardProblem(std::string_view n) {
-    if (!SeventeenDigitsAndCheck(n)) return {};
-    if (!BirthDateExists(n)) return sysText("身份证号的出生日期不存在");
-    if (!IdentityCardCheckHolds(n)) return sysText("身份证号的校验位不符");
+Text identityCardProblem(std::string_view n) {
+    if (!seventeenDigitsAndCheck(n)) return {};
+    if (!birthDateExists(n)) return sysText("身份证号的出生日期不存在");
+    if (!identityCardCheckHolds(n)) return sysText("身份证号的校验位不符");
     return {};
 }
 

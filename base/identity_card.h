@@ -12,13 +12,13 @@ namespace iit {
 
 // True when `number` is 18 characters whose last is the check character of the first 17 digits
 // (a lower-case x taken as X).
-bool IdentityCardCheckHolds(std::string_view number);
+bool identityCardCheckHolds(std::string_view number);
 
 // Why an 18-character number of 17 digits and a check character is no identity-card number:
 // "身份证号的出生日期不存在" (a date no calendar has, one before 1900 or after today) or
 // "身份证号的校验位不符".
 // Empty when it holds, and for any other text (a passport number, a number of another length
 // is not judged).
-Text IdentityCardProblem(std::string_view number);
+Text identityCardProblem(std::string_view number);
 
 } // namespace iit

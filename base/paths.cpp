@@ -23,19 +23,19 @@ bool exists(const fs::path& p) {
 // as protected for root as well.
 } // namespace
 
-fs::path JoinPath(const fs::path& directory, std::string_view nameUtf8) {
+fs::path joinPath(const fs::path& directory, std::string_view nameUtf8) {
     while (!nameUtf8.empty() && (nameUtf8.front() == '\\' || nameUtf8.front() == '/'))
         nameUtf8.remove_prefix(1);
     return directory / fs::path(std::string(nameUtf8));
 }
 
-Text StoredPathText(const fs::path& path) {
+Text storedPathText(const fs::path& path) {
     const std::string& s = path.native();
     if (isValidUtf8(s)) return Text::fromUtf8(s);
     return Text::fromBytes(s);
 }
 
-fs::path PathFromStoredText(const Text& stored) {
+fs::path pathFromStoredText(const Text& stored) {
     const std::string& bytes = stored.bytes();
     const std::string asText = stored.toUtf8();
     const bool textValid = asText.find("\uFFFD") == std::string::npos;
@@ -50,11 +50,11 @@ fs::path PathFromStoredText(const Text& stored) {
     return textValid ? fs::path(asText) : fs::path(bytes);
 }
 
-Text DisplayPath(const fs::path& path) {
+Text displayPath(const fs::path& path) {
     return Text::fromUtf8(path.native());
 }
 
-std::optional<fs::path> ResolveDataDirectory(const std::optional<fs::path>& override,
+std::optional<fs::path> resolveDataDirectory(const std::optional<fs::path>& override,
                                              std::string* error) {
     fs::path dir;
     if (override) {
@@ -76,24 +76,24 @@ std::optional<fs::path> ResolveDataDirectory(const std::optional<fs::path>& over
     return fs::absolute(dir, ec).lexically_normal();
 }
 
-void SetProgramDirectory(const fs::path& dir) {
+void setProgramDirectory(const fs::path& dir) {
     std::string s = dir.native();
     while (s.size() > 1 && s.back() == '/')
         s.pop_back();
     g_programDirectory = s;
 }
 
-const fs::path& ProgramDirectory() {
+const fs::path& programDirectory() {
     return g_programDirectory;
 }
 
-bool FileExists(const fs::path& path) {
+bool fileExists(const fs::path& path) {
     if (path.empty()) return false;
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
 }
 
-bool DeleteFile(const fs::path& path) {
+bool deleteFile(const fs::path& path) {
     if (path.empty()) return false;
     return ::unlink(path.c_str()) == 0;
 }

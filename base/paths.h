@@ -3,9 +3,9 @@
 //
 // Paths are std::filesystem::path from end to end (UTF-8 on Linux): a file name need not be
 // valid in any text encoding. A path becomes a Text only where the system stores it in one of its
-// configuration files (StoredPathText and PathFromStoredText) or shows it in a message
-// (DisplayPath). The "program directory" of the system is the data directory, where its own
-// files live; their paths are built with JoinPath().
+// configuration files (storedPathText and pathFromStoredText) or shows it in a message
+// (displayPath). The "program directory" of the system is the data directory, where its own
+// files live; their paths are built with joinPath().
 
 #include "base/text.h"
 
@@ -17,26 +17,26 @@
 namespace iit {
 
 // directory / name; a leading backslash or slash of name is dropped.
-std::filesystem::path JoinPath(const std::filesystem::path& directory, std::string_view nameUtf8);
+std::filesystem::path joinPath(const std::filesystem::path& directory, std::string_view nameUtf8);
 
 // A path as the configuration files store it: its text (GB18030, which every character fits)
-// when its name is valid UTF-8, else the path's own bytes. PathFromStoredText reads either form
+// when its name is valid UTF-8, else the path's own bytes. pathFromStoredText reads either form
 // back without mangling it, and the own bytes that earlier versions stored for paths GBK could
 // not hold.
-Text StoredPathText(const std::filesystem::path& path);
-std::filesystem::path PathFromStoredText(const Text& stored);
+Text storedPathText(const std::filesystem::path& path);
+std::filesystem::path pathFromStoredText(const Text& stored);
 // A path for a message to the user.
-Text DisplayPath(const std::filesystem::path& path);
+Text displayPath(const std::filesystem::path& path);
 
 // Chooses the data directory: `override` when given, else $XDG_DATA_HOME/iitcalc, else
 // ~/.local/share/iitcalc. Creates it when missing. On failure returns nullopt and sets error.
 std::optional<std::filesystem::path>
-ResolveDataDirectory(const std::optional<std::filesystem::path>& override, std::string* error);
+resolveDataDirectory(const std::optional<std::filesystem::path>& override, std::string* error);
 // Sets and reads the program directory (no trailing separator).
-void SetProgramDirectory(const std::filesystem::path& dir);
-const std::filesystem::path& ProgramDirectory();
+void setProgramDirectory(const std::filesystem::path& dir);
+const std::filesystem::path& programDirectory();
 
 // True when a file or directory of that name exists. Names are names, never patterns.
-bool FileExists(const std::filesystem::path& path);
-bool DeleteFile(const std::filesystem::path& path);
+bool fileExists(const std::filesystem::path& path);
+bool deleteFile(const std::filesystem::path& path);
 } // namespace iit

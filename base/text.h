@@ -78,7 +78,7 @@ struct CharSpan {
     std::size_t length = 1;
     bool complete = true;
 };
-inline CharSpan NextChar(std::string_view bytes, std::size_t pos) {
+inline CharSpan nextChar(std::string_view bytes, std::size_t pos) {
     const std::size_t left = bytes.size() - pos;
     const auto b = static_cast<unsigned char>(bytes[pos]);
     if (b < 0x81 || b == 0xFF) return {1, true};
@@ -90,11 +90,11 @@ inline CharSpan NextChar(std::string_view bytes, std::size_t pos) {
     if (left < need) return {left, false};
     return {need, true};
 }
-inline std::size_t CharLength(std::string_view bytes, std::size_t pos) {
-    return NextChar(bytes, pos).length;
+inline std::size_t charLength(std::string_view bytes, std::size_t pos) {
+    return nextChar(bytes, pos).length;
 }
 
 // The longest head of `text` of at most `width` bytes that ends between two characters.
-Text CutToWidth(const Text& text, std::size_t width);
+Text cutToWidth(const Text& text, std::size_t width);
 
 } // namespace iit

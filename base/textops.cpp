@@ -40,7 +40,7 @@ Text RemoveSpaces(const Text& t) {
     out.reserve(s.size());
     static const Text ideographicSpace = sysText("　");
     for (std::size_t i = 0; i < s.size();) {
-        const CharSpan ch = NextChar(s, i);
+        const CharSpan ch = nextChar(s, i);
         if (!ch.complete) break; // a character cut short at the very end is dropped
         const std::string_view one = s.substr(i, ch.length);
         i += ch.length;
@@ -50,12 +50,12 @@ Text RemoveSpaces(const Text& t) {
     return Text::fromBytes(std::move(out));
 }
 
-Text CutToWidth(const Text& text, std::size_t width) {
+Text cutToWidth(const Text& text, std::size_t width) {
     if (text.size() <= width) return text;
     const std::string_view s = text.view();
     std::size_t end = 0;
     while (end < s.size()) {
-        const std::size_t next = end + CharLength(s, end);
+        const std::size_t next = end + charLength(s, end);
         if (next > width) break;
         end = next;
     }

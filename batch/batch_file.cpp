@@ -11,15 +11,15 @@ namespace {
 
 // A field's text in the grid. Amounts are written as the shortest decimal that reads back as
 // the stored double, so that what was saved comes back digit for digit.
-Text FieldText(const Value& v) {
-    return v.kind() == Kind::Double ? ToTextShortest(v.realSlot()) : ToText(v);
+Text fieldText(const Value& v) {
+    return v.kind() == Kind::Double ? toTextShortest(v.realSlot()) : ToText(v);
 }
 
 // A record of empty texts and zero amounts: what a save writes for an empty row.
-bool HoldsNothing(const BatchRecord& record) {
+bool holdsNothing(const BatchRecord& record) {
     for (int c = kNameColumn; c <= kRemarkColumn; ++c) {
         const Text& t = record[static_cast<std::size_t>(c - 1)];
-        const bool amount = LayoutOf(c).field == FieldKind::Amount;
+        const bool amount = layoutOf(c).field == FieldKind::Amount;
         if (!t.empty() && !(amount && t == Text::fromBytes("0"))) return false;
     }
     return true;
@@ -33,28 +33,28 @@ Text BatchFileContent::damageText() const {
                    std::to_string(present) + " 条");
 }
 
-Outcome<BatchFileContent> ReadBatchFileBytes(std::string_view bytes) {
+Outcome<BatchFileContent> readBatchFileBytes(std::string_view bytes) {
     static const Text notATable = sysText("不是批量文件");
     static const Text protectedTable = sysText("这是有密码的数据库文件，不是批量文件");
     static const Text otherFields = sysText("不是批量文件（字段不符）");
     if (bytes.size() < static_cast<std::size_t>(db::kDescriptorStart)) return fail(notATable);
-    const std::optional<db::Header> header = db::DecodeHeader(bytes.data());
-    if (!header || db::ValidateHeader(*header) != db::kOk) return fail(notATable);
+    const std::optional<db::Header> header = db::decodeHeader(bytes.data());
+    if (!header || db::validateHeader(*header) != db::kOk) return fail(notATable);
     if (header->enciphered) return fail(protectedTable);
-    const std::int32_t fieldCount = db::LoadInt32(bytes.data() + db::kFieldCountOffset);
+    const std::int32_t fieldCount = db::loadInt32(bytes.data() + db::kFieldCountOffset);
     const std::int64_t dataStart = db::kDescriptorStart + std::int64_t{fieldCount} * db::kDescriptorSize;
     if (fieldCount < 5 || dataStart > static_cast<std::int64_t>(bytes.size()))
         return fail(otherFields);
     std::vector<db::Field> fields(static_cast<std::size_t>(fieldCount));
     for (std::int32_t i = 0; i < fieldCount; ++i)
-        if (db::DecodeDescriptor(bytes.data() + db::kDescriptorStart + i * db::kDescriptorSize,
+        if (db::decodeDescriptor(bytes.data() + db::kDescriptorStart + i * db::kDescriptorSize,
                                  fields[static_cast<std::size_t>(i)]) != db::kOk)
             return fail(notATable);
-    if (db::ValidateLayout(fields, header->recordSize) != db::kOk) return fail(notATable);
+    if (db::validateLayout(fields, header->recordSize) != db::kOk) return fail(notATable);
     // The first five fields name the batch file; the card and the remark may differ.
     for (int c = kNameColumn; c <= kAfterTaxColumn; ++c)
-        if (!db::SameName(fields[static_cast<std::size_t>(c - 1)].name.view(),
-                          sysText(LayoutOf(c).fieldName).view()))
+        if (!db::sameName(fields[static_cast<std::size_t>(c - 1)].name.view(),
+                          sysText(layoutOf(c).fieldName).view()))
             return fail(otherFields);
 
     BatchFileContent out;
@@ -70,9 +70,9 @@ Outcome<BatchFileContent> ReadBatchFileBytes(std::string_view bytes) {
         for (std::size_t j = 0; j < row.size() && j < fields.size(); ++j) {
             const db::Field& f = fields[j];
             if (f.type == db::kMemo || f.type == db::kByteSet) continue; // references elsewhere
-            row[j] = FieldText(db::DecodeValue(f, record + f.offset));
+            row[j] = fieldText(db::decodeValue(f, record + f.offset));
         }
-        if (HoldsNothing(row)) row = BatchRecord{};
+        if (holdsNothing(row)) row = BatchRecord{};
         out.records.push_back(std::move(row));
     }
     return out;

@@ -36,6 +36,6 @@ struct BatchFileContent {
 
 // Decodes the bytes of a batch file. Fails, with the reason, for bytes that are no batch file
 // (not a table, a password-protected table, fields other than the batch file's).
-Outcome<BatchFileContent> ReadBatchFileBytes(std::string_view bytes);
+Outcome<BatchFileContent> readBatchFileBytes(std::string_view bytes);
 
 } // namespace iit::batch

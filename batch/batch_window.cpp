@@ -49,21 +49,21 @@ constexpr gui::UnitPicture kPictures[] = {
     {"图形按钮清空", "command_clear"},     {"图形按钮台账", "command_ledger"},
 };
 
-const Text& UnsavedQuestion() {
+const Text& unsavedQuestion() {
     static const Text text = sysText("表格内容尚未保存，是否保存？");
     return text;
 }
 
 } // namespace
 
-void SetUpTemplate(QWidget* window) {
+void setUpTemplate(QWidget* window) {
     initPictures();
     Ui::BatchWindow().setupUi(window);
-    gui::RestoreTemplateLineBreaks(window);
-    gui::SetUnitPictures(window, kPictures);
+    gui::restoreTemplateLineBreaks(window);
+    gui::setUnitPictures(window, kPictures);
 }
 
-const QString& BatchWindow::Name() {
+const QString& BatchWindow::name() {
     static const QString name = QStringLiteral("BatchWindow");
     return name;
 }
@@ -71,7 +71,7 @@ const QString& BatchWindow::Name() {
 BatchWindow::BatchWindow(std::function<Text()> employer, QWidget* parent)
     : QWidget(parent), m_history(m_sheet.grid()),
       m_employer(std::move(employer)) {
-    SetUpTemplate(this);
+    setUpTemplate(this);
     setWindowFlags(Qt::Window);
     setWindowTitle(QStringLiteral("批量计算"));
     setFixedSize(size());
@@ -79,12 +79,12 @@ BatchWindow::BatchWindow(std::function<Text()> employer, QWidget* parent)
     m_preview = std::make_unique<printing::PrintPreview>(this);
     findUnits();
     bindEvents();
-    m_widthsConnection = gui::keepColumnWidths(m_sheet.grid(), Name());
+    m_widthsConnection = gui::keepColumnWidths(m_sheet.grid(), name());
     m_grid->setGrid(m_sheet.grid(), &m_history);
     m_grid->setCellNotes([this](int row, int column) { return m_sheet.noteOf(row, column); });
     // The totals row is drawn as totals, so that it cannot be taken for a person.
     m_grid->setRowEmphasis([this](int row) {
-        return RemoveSpaces(m_sheet.grid().text(row, kNameColumn)) == TotalsMarker();
+        return RemoveSpaces(m_sheet.grid().text(row, kNameColumn)) == totalsMarker();
     });
     m_sheet.grid().setCurrentCell(1, 1);
     m_grid->setFocus();
@@ -93,12 +93,12 @@ BatchWindow::BatchWindow(std::function<Text()> employer, QWidget* parent)
 BatchWindow::~BatchWindow() = default;
 
 void BatchWindow::findUnits() {
-    m_grid = gui::FindUnit<gui::GridView>(this, QStringLiteral("高级表格1"));
-    m_wages = gui::FindUnit<QRadioButton>(this, QStringLiteral("单选框薪金2"));
-    m_labour = gui::FindUnit<QRadioButton>(this, QStringLiteral("单选框劳务费2"));
-    m_royalties = gui::FindUnit<QRadioButton>(this, QStringLiteral("单选框稿酬2"));
-    m_gross = gui::FindUnit<QRadioButton>(this, QStringLiteral("单选框税前2"));
-    m_net = gui::FindUnit<QRadioButton>(this, QStringLiteral("单选框税后2"));
+    m_grid = gui::findUnit<gui::GridView>(this, QStringLiteral("高级表格1"));
+    m_wages = gui::findUnit<QRadioButton>(this, QStringLiteral("单选框薪金2"));
+    m_labour = gui::findUnit<QRadioButton>(this, QStringLiteral("单选框劳务费2"));
+    m_royalties = gui::findUnit<QRadioButton>(this, QStringLiteral("单选框稿酬2"));
+    m_gross = gui::findUnit<QRadioButton>(this, QStringLiteral("单选框税前2"));
+    m_net = gui::findUnit<QRadioButton>(this, QStringLiteral("单选框税后2"));
 
     static const struct {
         const char* button;
@@ -107,18 +107,18 @@ void BatchWindow::findUnits() {
         void (BatchWindow::*run)();
     } triples[] = {
         {"图形按钮打开", "透明标签打开1", "透明标签打开2", &BatchWindow::OpenBatchFile},
-        {"图形按钮保存", "透明标签保存1", "透明标签保存2", &BatchWindow::SaveCommand},
+        {"图形按钮保存", "透明标签保存1", "透明标签保存2", &BatchWindow::saveCommand},
         {"图形按钮计算", "透明标签1", "透明标签6", &BatchWindow::CalculateAll},
         {"图形按钮全选", "透明标签7", "透明标签2", &BatchWindow::SelectAll},
         {"图形按钮复制", "透明标签8", "透明标签3", &BatchWindow::CopySelection},
         {"图形按钮打印", "透明标签9", "透明标签4", &BatchWindow::Print},
         {"图形按钮清空", "透明标签10", "透明标签5", &BatchWindow::ClearGrid},
-        {"图形按钮台账", "透明标签台账1", "透明标签台账2", &BatchWindow::OpenLedger},
+        {"图形按钮台账", "透明标签台账1", "透明标签台账2", &BatchWindow::openLedger},
     };
     for (const auto& t : triples) {
-        m_commands.push_back({gui::FindUnit<gui::ImageButton>(this, QString::fromUtf8(t.button)),
-                              gui::FindUnit<QLabel>(this, QString::fromUtf8(t.caption)),
-                              gui::FindUnit<QLabel>(this, QString::fromUtf8(t.pressed)), t.run});
+        m_commands.push_back({gui::findUnit<gui::ImageButton>(this, QString::fromUtf8(t.button)),
+                              gui::findUnit<QLabel>(this, QString::fromUtf8(t.caption)),
+                              gui::findUnit<QLabel>(this, QString::fromUtf8(t.pressed)), t.run});
     }
 }
 
@@ -146,7 +146,7 @@ void BatchWindow::bindEvents() {
         // Shown once the paste (and the calculation on the release of V) is done.
         if (leftOut > 0)
             QMetaObject::invokeMethod(
-                this, [this, t = PasteLeftOutMessage(read, leftOut)] { message(t); },
+                this, [this, t = pasteLeftOutMessage(read, leftOut)] { message(t); },
                 Qt::QueuedConnection);
     });
     connect(m_grid, &gui::GridView::rightButtonPressed, this, &BatchWindow::showMenu);
@@ -157,14 +157,14 @@ void BatchWindow::bindEvents() {
         m_sortAscending = column == m_sortColumn ? !m_sortAscending : true;
         m_sortColumn = column;
         GridHistory::Step step(m_history);
-        m_sheet.SortPeople(column, m_sortAscending);
+        m_sheet.sortPeople(column, m_sortAscending);
     });
     m_editConnection = m_sheet.grid().events().cellEditCommitted.connect(
         [this](int row, int column) { editCommitted(row, column); });
 
     // The keys of every desktop program.
     const std::pair<QKeySequence, void (BatchWindow::*)()> keys[] = {
-        {QKeySequence::Save, &BatchWindow::SaveCommand},
+        {QKeySequence::Save, &BatchWindow::saveCommand},
         {QKeySequence::Open, &BatchWindow::OpenBatchFile},
         {QKeySequence::Print, &BatchWindow::Print},
     };
@@ -274,7 +274,7 @@ void BatchWindow::openFind() {
 }
 
 void BatchWindow::runFind() {
-    m_found = m_sheet.FindPeople(Text::fromUtf8(m_findEdit->text().toStdString()));
+    m_found = m_sheet.findPeople(Text::fromUtf8(m_findEdit->text().toStdString()));
     m_foundAt = -1;
     if (m_findEdit->text().isEmpty()) {
         m_findCount->clear();
@@ -307,7 +307,7 @@ void BatchWindow::updateTitle(const std::optional<std::filesystem::path>& file) 
     QString title = QStringLiteral("批量计算");
     if (!m_titleFile.empty())
         title += QStringLiteral(" — ") + QString::fromStdString(m_titleFile.filename().string());
-    if (m_sheet.HasUnsavedChanges()) title += QStringLiteral(" — 已修改");
+    if (m_sheet.hasUnsavedChanges()) title += QStringLiteral(" — 已修改");
     setWindowTitle(title);
 }
 
@@ -318,7 +318,7 @@ void BatchWindow::commitEdit() {
 }
 
 void BatchWindow::message(const Text& text) {
-    gui::MessageBox(text, {}, this);
+    gui::messageBox(text, {}, this);
 }
 
 void BatchWindow::CalculateAll() {
@@ -399,9 +399,9 @@ void BatchWindow::showMenu(const QPoint& position) {
 
 // ---- The payroll ledger
 
-void BatchWindow::OpenLedger() {
+void BatchWindow::openLedger() {
     commitEdit();
-    ledger::OpenLedgerWindow(m_employer, this);
+    ledger::openLedgerWindow(m_employer, this);
 }
 
 // ---- Batch files
@@ -426,7 +426,7 @@ protected:
                                         QStringLiteral("configJS.inf")};
         std::error_code ec;
         return !own.contains(info.fileName()) ||
-               !std::filesystem::equivalent(info.absolutePath().toStdString(), ProgramDirectory(), ec);
+               !std::filesystem::equivalent(info.absolutePath().toStdString(), programDirectory(), ec);
     }
 };
 
@@ -435,7 +435,7 @@ protected:
 std::optional<std::filesystem::path>
 BatchWindow::chooseFile(bool save, const std::filesystem::path& proposed) {
     QFileDialog dialog(this, save ? QStringLiteral("保存") : QStringLiteral("打开"));
-    gui::setUpFileDialog(dialog, QStringLiteral("通用对话框1"), save, ProgramDirectory());
+    gui::setUpFileDialog(dialog, QStringLiteral("通用对话框1"), save, programDirectory());
     // "打开" reads spreadsheets as well; "保存" also writes the sheet as one (an export, which
     // the remembered paths of the batch files never name).
     if (save) {
@@ -463,12 +463,12 @@ BatchWindow::chooseFile(bool save, const std::filesystem::path& proposed) {
 }
 
 bool BatchWindow::acceptCutTexts() {
-    const std::vector<BatchSheet::CutCell> cut = m_sheet.CellsCutBySave();
+    const std::vector<BatchSheet::CutCell> cut = m_sheet.cellsCutBySave();
     if (cut.empty()) return true;
     std::string text = "有 " + std::to_string(cut.size()) +
                        " 个单元格的内容无法照原样保存到文件中：\r\n";
     for (std::size_t i = 0; i < cut.size() && i < 5; ++i) {
-        text += "\r\n    第 " + std::to_string(cut[i].row) + " 行 " + LayoutOf(cut[i].column).name;
+        text += "\r\n    第 " + std::to_string(cut[i].row) + " 行 " + layoutOf(cut[i].column).name;
         text += cut[i].width > 0 ? "（超过字段的长度，最多 " + std::to_string(cut[i].width) +
                                        " 个字节，" + std::to_string(cut[i].width / 2) +
                                        " 个汉字，将被截断）"
@@ -477,7 +477,7 @@ bool BatchWindow::acceptCutTexts() {
     if (cut.size() > 5) text += "\r\n    ……";
     text += "\r\n\r\n仍然保存吗？";
     // A question that can lose data defaults to its safe answer.
-    return gui::MessageBox(sysText(text),
+    return gui::messageBox(sysText(text),
                            {.buttons = gui::Buttons::YesNo,
                             .icon = gui::Icon::Exclamation,
                             .defaultAnswer = gui::Answer::No},
@@ -487,10 +487,10 @@ bool BatchWindow::acceptCutTexts() {
 bool BatchWindow::SaveBatchFile() {
     commitEdit();
     calculateAndReport();
-    const std::optional<std::filesystem::path> file = chooseFile(true, ProposedSaveName());
+    const std::optional<std::filesystem::path> file = chooseFile(true, proposedSaveName());
     if (!file) return false;
-    if (IsSpreadsheetName(*file)) {
-        const Outcome<void> exported = m_sheet.ExportSpreadsheet(*file);
+    if (isSpreadsheetName(*file)) {
+        const Outcome<void> exported = m_sheet.exportSpreadsheet(*file);
         if (!exported) {
             message(exported.problem().message);
             return false;
@@ -511,13 +511,13 @@ bool BatchWindow::SaveBatchFile() {
     return true;
 }
 
-void BatchWindow::SaveCommand() {
+void BatchWindow::saveCommand() {
     SaveBatchFile();
 }
 
 bool BatchWindow::keepOrDropChanges() {
-    if (!m_sheet.HasUnsavedChanges()) return true;
-    switch (gui::MessageBox(UnsavedQuestion(),
+    if (!m_sheet.hasUnsavedChanges()) return true;
+    switch (gui::messageBox(unsavedQuestion(),
                             {.buttons = gui::Buttons::YesNoCancel, .icon = gui::Icon::Question},
                             this)) {
     case gui::Answer::Yes:
@@ -532,9 +532,9 @@ bool BatchWindow::keepOrDropChanges() {
 void BatchWindow::OpenBatchFile() {
     commitEdit();
     if (!keepOrDropChanges()) return;
-    const std::optional<std::filesystem::path> file = chooseFile(false, ProposedOpenName());
+    const std::optional<std::filesystem::path> file = chooseFile(false, proposedOpenName());
     if (!file) return;
-    const Outcome<PeopleFile> opened = ReadPeopleFile(*file);
+    const Outcome<PeopleFile> opened = readPeopleFile(*file);
     if (!opened) {
         message(opened.problem().message);
         return;
@@ -551,7 +551,7 @@ void BatchWindow::OpenBatchFile() {
             lost += (lost.empty() ? "" : "；") + std::string("其中 ") +
                     std::to_string(read.beyondSheet) + " 个人超出了表格（最多 " +
                     std::to_string(kDataRows) + " 人）";
-        const Text question = sysText(" 文件 ") + DisplayPath(*file) + sysText("\r\n ") +
+        const Text question = sysText(" 文件 ") + displayPath(*file) + sysText("\r\n ") +
                               sysText(lost) + sysText("。\r\n\r\n 读出的 " +
                                                       std::to_string(read.records.size()) +
                                                       " 条记录是否打开？ . . . ");
@@ -561,14 +561,14 @@ void BatchWindow::OpenBatchFile() {
     {
         // An open that replaces the sheet is one step: undo brings the old sheet back.
         GridHistory::Step step(m_history);
-        notice = m_sheet.ApplyBatchFile(read, *file);
+        notice = m_sheet.applyBatchFile(read, *file);
     }
     updateTitle(*file);
     if (!notice.empty()) message(notice);
 }
 
 bool BatchWindow::askToKeep(const Text& question) {
-    return gui::MessageBox(question,
+    return gui::messageBox(question,
                            {.buttons = gui::Buttons::YesNo,
                             .icon = gui::Icon::Exclamation,
                             .defaultAnswer = gui::Answer::No},
@@ -578,7 +578,7 @@ bool BatchWindow::askToKeep(const Text& question) {
 void BatchWindow::openSpreadsheet(const std::filesystem::path& file, const SheetImport& sheet) {
     if (sheet.beyondSheet > 0) {
         const Text question =
-            sysText(" 表格 ") + DisplayPath(file) +
+            sysText(" 表格 ") + displayPath(file) +
             sysText("\r\n 有 " + std::to_string(sheet.records.size() + static_cast<std::size_t>(sheet.beyondSheet)) +
                     " 人，其中 " + std::to_string(sheet.beyondSheet) + " 人超出了表格（最多 " +
                     std::to_string(kDataRows) + " 人）。\r\n\r\n 是否打开前 " +
@@ -587,10 +587,10 @@ void BatchWindow::openSpreadsheet(const std::filesystem::path& file, const Sheet
     }
     {
         GridHistory::Step step(m_history);
-        m_sheet.ApplySpreadsheet(sheet);
+        m_sheet.applySpreadsheet(sheet);
     }
     updateTitle(file);
-    gui::MessageBox(sysText(" ") + DisplayPath(file) + sysText("\r\n ") + sheet.summary(),
+    gui::messageBox(sysText(" ") + displayPath(file) + sysText("\r\n ") + sheet.summary(),
                     {.icon = sheet.notes().empty() ? gui::Icon::Information : gui::Icon::Exclamation},
                     this);
 }
@@ -604,9 +604,9 @@ void BatchWindow::Print() {
     input.mode = m_sheet.mode();
     input.today = Now();
     // A template removed since the start is written again from the built-in copy.
-    const std::filesystem::path layout = printing::PrintTemplatePath();
-    printing::EnsurePrintTemplateFile(layout);
-    const SheetPeople people = PeopleOf(m_sheet.grid());
+    const std::filesystem::path layout = printing::printTemplatePath();
+    printing::ensurePrintTemplateFile(layout);
+    const SheetPeople people = peopleOf(m_sheet.grid());
     m_preview->show(printing::makeTaxPaymentTable(layout, m_sheet.grid(),
                                                   {people.rows, people.totalTexts()}, input));
 }

@@ -41,7 +41,7 @@ namespace iit::batch {
 
 // The window's template as the window is built from it: its units with their captions and
 // pictures, and no behaviour (the template tests look at it alone).
-void SetUpTemplate(QWidget* window);
+void setUpTemplate(QWidget* window);
 
 class BatchWindow : public QWidget {
     Q_OBJECT
@@ -53,7 +53,7 @@ public:
     ~BatchWindow() override;
 
     // The window's name for the window runtime: "BatchWindow".
-    static const QString& Name();
+    static const QString& name();
 
     BatchSheet& sheet() { return m_sheet; }
     GridHistory& history() { return m_history; }
@@ -71,7 +71,7 @@ public:
     void OpenBatchFile();
     void Print();
     // Residents' wages go by the cumulative method: the payroll ledger's window.
-    void OpenLedger();
+    void openLedger();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -86,7 +86,7 @@ private:
     };
 
     // The save as a command of the side panel.
-    void SaveCommand();
+    void saveCommand();
     void findUnits();
     void bindEvents();
     void chooseKind(engine::TaxKind kind);

@@ -1,5 +1,5 @@
 // CalculateAll and CalculateEditedRow: the tax computation of the engine applied row by row
-// under the batch's policies (engine::TaxPolicy::BatchAll and BatchEditedRow), the people of
+// under the batch's policies (engine::TaxPolicy::batchAll and batchEditedRow), the people of
 // the sheet with their exact totals, and the report of the rows that could not be computed.
 #include "batch/sheet.h"
 
@@ -16,36 +16,36 @@ namespace iit::batch {
 namespace {
 
 using engine::Exact;
-using engine::Greater;
-using engine::Less;
+using engine::greater;
+using engine::less;
 using engine::TaxKind;
 using engine::TaxMode;
 
-const Text& TooLargeReason() {
+const Text& tooLargeReason() {
     static const Text text = sysText("超出可计算的范围");
     return text;
 }
 
-const Text& NoResultReason() {
+const Text& noResultReason() {
     static const Text text = sysText("税率表无法计算此收入");
     return text;
 }
 
 // A row of the totals: nothing in columns 1 to 7.
-bool IsEmptyRow(const Grid& g, int row) {
+bool isEmptyRow(const Grid& g, int row) {
     for (int c = kNameColumn; c <= kRemarkColumn; ++c)
         if (!g.text(row, c).empty()) return false;
     return true;
 }
 
-bool IsTotalsRow(const Grid& g, int row) {
-    return RemoveSpaces(g.text(row, kNameColumn)) == TotalsMarker();
+bool isTotalsRow(const Grid& g, int row) {
+    return RemoveSpaces(g.text(row, kNameColumn)) == totalsMarker();
 }
 
 // A reopened batch file fills every row it holds, empty ones with "0" as income, tax and
 // after-tax amount: such a row carries nothing of a person. A name, a number, a card, a remark
 // or any amount that is not zero makes it a person's row.
-bool HoldsAPerson(const Grid& g, int row) {
+bool holdsAPerson(const Grid& g, int row) {
     for (int c : {kNameColumn, kIdColumn, kCardColumn, kRemarkColumn})
         if (!g.text(row, c).empty()) return true;
     for (int c = kIncomeColumn; c <= kAfterTaxColumn; ++c)
@@ -60,29 +60,29 @@ void clearComputed(Grid& g, int row) {
 
 } // namespace
 
-const Text& TotalsMarker() {
+const Text& totalsMarker() {
     static const Text marker = sysText("合计");
     return marker;
 }
 
-Income ReadIncome(const Text& cell) {
+Income readIncome(const Text& cell) {
     static const Text notAnAmount = sysText("不是金额");
     static const Text negative = sysText("不能为负数");
     Income out;
     if (cell.empty()) return out;
-    const std::optional<std::string> number = WholeNumberText(cell.view());
+    const std::optional<std::string> number = wholeNumberText(cell.view());
     if (!number) {
         out.kind = Income::Kind::Invalid;
         out.reason = notAnAmount;
         return out;
     }
     const double v = ToNumber(Text::fromBytes(*number));
-    if (!std::isfinite(v) || Greater(v, engine::kMaxIncome)) {
+    if (!std::isfinite(v) || greater(v, engine::kMaxIncome)) {
         out.kind = Income::Kind::Invalid;
-        out.reason = TooLargeReason();
+        out.reason = tooLargeReason();
         return out;
     }
-    if (Less(v, 0)) {
+    if (less(v, 0)) {
         out.kind = Income::Kind::Invalid;
         out.reason = negative;
         return out;
@@ -92,15 +92,15 @@ Income ReadIncome(const Text& cell) {
     return out;
 }
 
-SheetPeople PeopleOf(const Grid& grid) {
+SheetPeople peopleOf(const Grid& grid) {
     SheetPeople out;
     const int last = std::min(grid.rowCount() - 1, kDataRows);
     for (int row = 1; row <= last; ++row) {
-        if (IsTotalsRow(grid, row) || grid.text(row, kIncomeColumn).empty()) continue;
-        if (!HoldsAPerson(grid, row)) continue;
+        if (isTotalsRow(grid, row) || grid.text(row, kIncomeColumn).empty()) continue;
+        if (!holdsAPerson(grid, row)) continue;
         out.rows.push_back(row);
         // A row whose income could not be computed has no tax and is left out of the totals.
-        const Income income = ReadIncome(grid.text(row, kIncomeColumn));
+        const Income income = readIncome(grid.text(row, kIncomeColumn));
         if (income.kind != Income::Kind::Amount) continue;
         out.income += income.amount;
         out.tax += Exact::fromText(grid.text(row, kTaxColumn));
@@ -133,8 +133,8 @@ Text CalculationReport::message() const {
 // instead of the cell's text. False when the row could not be computed (its cells emptied).
 bool BatchSheet::computeRow(int row, const Income& income, const engine::BracketTable& table,
                             bool edited) {
-    static const engine::TaxPolicy all = engine::TaxPolicy::BatchAll();
-    static const engine::TaxPolicy editedRow = engine::TaxPolicy::BatchEditedRow();
+    static const engine::TaxPolicy all = engine::TaxPolicy::batchAll();
+    static const engine::TaxPolicy editedRow = engine::TaxPolicy::batchEditedRow();
     Grid& g = m_grid;
     const Text incomeText = g.text(row, kIncomeColumn);
     if (income.kind != Income::Kind::Amount) {
@@ -143,7 +143,7 @@ bool BatchSheet::computeRow(int row, const Income& income, const engine::Bracket
         return income.kind == Income::Kind::Empty;
     }
     const engine::TaxFigures f =
-        engine::ComputeTaxFigures(table, income.amount, m_kind, m_mode, edited ? editedRow : all);
+        engine::computeTaxFigures(table, income.amount, m_kind, m_mode, edited ? editedRow : all);
     switch (f.type) {
     case engine::TaxFigures::Type::Taxed:
         g.setText(row, kTaxColumn, ToText(f.tax));
@@ -159,7 +159,7 @@ bool BatchSheet::computeRow(int row, const Income& income, const engine::Bracket
         break;
     case engine::TaxFigures::Type::NoResult:
         clearComputed(g, row);
-        m_uncomputed[row] = NoResultReason();
+        m_uncomputed[row] = noResultReason();
         return false;
     }
     m_uncomputed.erase(row);
@@ -168,9 +168,9 @@ bool BatchSheet::computeRow(int row, const Income& income, const engine::Bracket
 
 Text BatchSheet::noteOf(int row, int column) const {
     // A number that is no identity-card number is marked, never refused or changed.
-    if (column == kIdColumn) return IdentityCardProblem(m_grid.text(row, kIdColumn).view());
+    if (column == kIdColumn) return identityCardProblem(m_grid.text(row, kIdColumn).view());
     if (column != kIncomeColumn) return {};
-    const Income income = ReadIncome(m_grid.text(row, kIncomeColumn));
+    const Income income = readIncome(m_grid.text(row, kIncomeColumn));
     if (income.kind == Income::Kind::Invalid) return income.reason;
     if (income.kind == Income::Kind::Empty) return {};
     const auto found = m_uncomputed.find(row);
@@ -187,20 +187,20 @@ Outcome<CalculationReport> BatchSheet::CalculateAll() {
     // Each income is read once.
     std::vector<Income> incomes(kDataRows + 1);
     for (int row = 1; row <= kDataRows; ++row)
-        incomes[static_cast<std::size_t>(row)] = ReadIncome(m_grid.text(row, kIncomeColumn));
+        incomes[static_cast<std::size_t>(row)] = readIncome(m_grid.text(row, kIncomeColumn));
     double sum = 0;
     for (int row = 1; row <= kDataRows; ++row) {
         // The old totals row's own income too.
         const Income& income = incomes[static_cast<std::size_t>(row)];
         if (income.kind == Income::Kind::Amount) sum += income.amount.toDouble();
-        if (m_grid.text(row, kNameColumn) == TotalsMarker()) {
+        if (m_grid.text(row, kNameColumn) == totalsMarker()) {
             for (int c = kNameColumn; c <= kCardColumn; ++c)
                 m_grid.setText(row, c, Text{});
             break;
         }
     }
     CalculationReport report;
-    if (!Greater(sum, 0)) {
+    if (!greater(sum, 0)) {
         // Nothing is computed; incomes that are no amounts are still named.
         for (int row = 1; row <= kDataRows; ++row) {
             const Income& income = incomes[static_cast<std::size_t>(row)];
@@ -210,7 +210,7 @@ Outcome<CalculationReport> BatchSheet::CalculateAll() {
         return report;
     }
 
-    const Outcome<engine::BracketTable> table = engine::LoadBracketTable(rateTablePath());
+    const Outcome<engine::BracketTable> table = engine::loadBracketTable(rateTablePath());
     if (!table) return table.problem();
     // Every row with an income is computed; empty rows are skipped, so no person after a
     // run of empty rows is left with a stale tax that the totals would still add up.
@@ -228,17 +228,17 @@ Outcome<CalculationReport> BatchSheet::CalculateAll() {
             m_lastDataRow = std::clamp(ToInteger(m_grid.text(row, kNumberColumn)), 0, kDataRows);
         }
     }
-    const SheetPeople people = PeopleOf(m_grid);
+    const SheetPeople people = peopleOf(m_grid);
     // The totals go into the first empty row after the last data row, never over a person
     // who has a name, a number or a remark but no income yet; without one there is none.
     int totalsRow = m_lastDataRow + 1;
-    while (totalsRow <= kDataRows && !IsEmptyRow(m_grid, totalsRow))
+    while (totalsRow <= kDataRows && !isEmptyRow(m_grid, totalsRow))
         ++totalsRow;
     if (totalsRow > kDataRows) {
         report.noTotalsRow = true;
         return report;
     }
-    m_grid.setText(totalsRow, kNameColumn, TotalsMarker());
+    m_grid.setText(totalsRow, kNameColumn, totalsMarker());
     m_grid.setText(totalsRow, kIncomeColumn, ToText(people.income));
     m_grid.setText(totalsRow, kTaxColumn, ToText(people.tax));
     m_grid.setText(totalsRow, kAfterTaxColumn, ToText(people.afterTax));
@@ -249,18 +249,18 @@ std::optional<Text> BatchSheet::CalculateEditedRow(int row, int column) {
     static const Text belowThreshold = sysText("  个人所得收入小于纳税标准, 不计税! . . .    ");
     static const Text tooLarge = sysText(" 输入的数值过大! . . . ");
     if (column != kIncomeColumn || row < 1 || row > kDataRows) return std::nullopt;
-    const Outcome<engine::BracketTable> table = engine::LoadBracketTable(rateTablePath());
+    const Outcome<engine::BracketTable> table = engine::loadBracketTable(rateTablePath());
     if (!table) return table.problem().message;
     const Text& income = m_grid.text(row, kIncomeColumn);
-    const Income read = ReadIncome(income);
+    const Income read = readIncome(income);
     if (read.kind == Income::Kind::Invalid) {
         // The cell is marked and its note names the reason; only an amount beyond the limit
         // has a message of its own.
         computeRow(row, read, *table, true);
-        if (read.reason == TooLargeReason()) return tooLarge;
+        if (read.reason == tooLargeReason()) return tooLarge;
         return std::nullopt;
     }
-    if (m_kind == TaxKind::Wages && engine::IsBelowThreshold(*table, read.amount, m_kind, m_mode)) {
+    if (m_kind == TaxKind::Wages && engine::isBelowThreshold(*table, read.amount, m_kind, m_mode)) {
         // An emptied income takes its tax with it; a lowered one does not keep its old tax.
         m_grid.setText(row, kTaxColumn, Text{});
         m_grid.setText(row, kAfterTaxColumn, income);

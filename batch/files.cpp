@@ -20,36 +20,36 @@
 namespace iit::batch {
 namespace {
 
-const Text& FileAlias() {
+const Text& fileAlias() {
     static const Text alias = sysText("打开的文件名");
     return alias;
 }
 
-const Text& DirectorySection() {
+const Text& directorySection() {
     static const Text section = sysText("目录");
     return section;
 }
 
-const Text& PathKey() {
+const Text& pathKey() {
     static const Text key = sysText("子目录");
     return key;
 }
 
-std::filesystem::path SaveConfigPath() {
-    return JoinPath(ProgramDirectory(), "config.inf");
+std::filesystem::path saveConfigPath() {
+    return joinPath(programDirectory(), "config.inf");
 }
-std::filesystem::path OpenConfigPath() {
-    return JoinPath(ProgramDirectory(), "configJS.inf");
+std::filesystem::path openConfigPath() {
+    return joinPath(programDirectory(), "configJS.inf");
 }
 
-std::filesystem::path RememberedPath(const std::filesystem::path& config) {
-    return PathFromStoredText(ReadConfigItem(config, DirectorySection(), PathKey()));
+std::filesystem::path rememberedPath(const std::filesystem::path& config) {
+    return pathFromStoredText(readConfigItem(config, directorySection(), pathKey()));
 }
 
 // The written message of a failed open or save, then why and which file.
-Problem FileProblem(const Text& message, const Text& reason, const std::filesystem::path& path,
+Problem fileProblem(const Text& message, const Text& reason, const std::filesystem::path& path,
                     int code) {
-    return fail(message + sysText("\r\n ") + reason + sysText("：") + DisplayPath(path), code);
+    return fail(message + sysText("\r\n ") + reason + sysText("：") + displayPath(path), code);
 }
 
 // Remembers a batch file's path in a configuration file; what to tell the user when the
@@ -57,13 +57,13 @@ Problem FileProblem(const Text& message, const Text& reason, const std::filesyst
 Text Remember(const std::filesystem::path& config, const std::filesystem::path& file) {
     static std::set<std::filesystem::path> told;
     const Outcome<void> written =
-        WriteConfigItem(config, DirectorySection(), PathKey(), StoredPathText(file));
+        writeConfigItem(config, directorySection(), pathKey(), storedPathText(file));
     if (written || !told.insert(config).second) return {};
-    return sysText("文件的位置未能记入配置文件 ") + DisplayPath(config) + sysText("：") +
+    return sysText("文件的位置未能记入配置文件 ") + displayPath(config) + sysText("：") +
            written.problem().message;
 }
 
-bool SyncFile(const std::filesystem::path& path) {
+bool syncFile(const std::filesystem::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
     const bool ok = ::fsync(fd) == 0;
@@ -74,23 +74,23 @@ bool SyncFile(const std::filesystem::path& path) {
 // Puts a new table and its auxiliary file in the place of the old pair, so that either the old
 // pair or the new one is in place whatever fails: the old auxiliary file is kept under a
 // temporary name until the new data file is in place, and put back when that fails.
-bool ReplaceTablePair(TemporaryFile& data, const std::filesystem::path& newAux,
+bool replaceTablePair(TemporaryFile& data, const std::filesystem::path& newAux,
                       const std::filesystem::path& target) {
     std::error_code ec;
-    const std::filesystem::path targetAux = db::AuxiliaryPath(target);
+    const std::filesystem::path targetAux = db::auxiliaryPath(target);
     if (!std::filesystem::exists(newAux, ec)) return data.commit();
-    if (!SyncFile(newAux)) return false;
+    if (!syncFile(newAux)) return false;
     TemporaryFile keep(targetAux);
     if (!keep.valid()) return false;
     const bool hadAux = std::filesystem::exists(targetAux, ec);
-    if (hadAux && RenameFile(targetAux, keep.path()) != 0) return false;
+    if (hadAux && renameFile(targetAux, keep.path()) != 0) return false;
     auto restore = [&] {
         if (hadAux)
-            RenameFile(keep.path(), targetAux);
+            renameFile(keep.path(), targetAux);
         else
             ::unlink(targetAux.c_str());
     };
-    if (RenameFile(newAux, targetAux) != 0) {
+    if (renameFile(newAux, targetAux) != 0) {
         restore();
         return false;
     }
@@ -103,86 +103,86 @@ bool ReplaceTablePair(TemporaryFile& data, const std::filesystem::path& newAux,
 
 // Errors of a single field that the record loop passes over, as the file's own field list
 // may not take every value (a text into a number field, a seventh field that is missing).
-bool IsFieldMismatch(int code) {
+bool isFieldMismatch(int code) {
     return code == db::kErrTypeMismatch || code == db::kErrNoField;
 }
 
 } // namespace
 
-const Text& SaveFailedMessage() {
+const Text& saveFailedMessage() {
     static const Text message = sysText("文件保存失败！ . . .   ");
     return message;
 }
 
-const Text& OpenFailedMessage() {
+const Text& openFailedMessage() {
     static const Text message = sysText("文件打开失败，请选择正确的文件！ . . .   ");
     return message;
 }
 
-std::filesystem::path DefaultBatchFileName() {
-    return JoinPath(ProgramDirectory(), "个人所得税扣税表.dat");
+std::filesystem::path defaultBatchFileName() {
+    return joinPath(programDirectory(), "个人所得税扣税表.dat");
 }
 
-std::filesystem::path ProposedSaveName() {
-    const std::filesystem::path config = SaveConfigPath();
-    if (!FileExists(config)) return DefaultBatchFileName();
-    return RememberedPath(config);
+std::filesystem::path proposedSaveName() {
+    const std::filesystem::path config = saveConfigPath();
+    if (!fileExists(config)) return defaultBatchFileName();
+    return rememberedPath(config);
 }
 
-std::filesystem::path ProposedOpenName() {
+std::filesystem::path proposedOpenName() {
     // The batch file used last, saved or opened: the configuration file written last names it.
-    std::filesystem::path config = OpenConfigPath();
+    std::filesystem::path config = openConfigPath();
     std::error_code opened, saved;
     const auto openedAt = std::filesystem::last_write_time(config, opened);
-    const auto savedAt = std::filesystem::last_write_time(SaveConfigPath(), saved);
-    if (!saved && (opened || savedAt > openedAt)) config = SaveConfigPath();
-    if (!FileExists(config)) return DefaultBatchFileName();
-    return RememberedPath(config);
+    const auto savedAt = std::filesystem::last_write_time(saveConfigPath(), saved);
+    if (!saved && (opened || savedAt > openedAt)) config = saveConfigPath();
+    if (!fileExists(config)) return defaultBatchFileName();
+    return rememberedPath(config);
 }
 
 Outcome<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path) {
     std::error_code ec;
     m_currentFile = std::filesystem::absolute(path, ec);
     // A link keeps pointing where it did: the file it names is replaced.
-    const std::filesystem::path target = ReplacementTarget(db::DatabaseFilePath(path));
+    const std::filesystem::path target = replacementTarget(db::databaseFilePath(path));
     const auto failed = [&](const Text& reason, int code = 0) {
-        return FileProblem(SaveFailedMessage(), reason, target, code);
+        return fileProblem(saveFailedMessage(), reason, target, code);
     };
-    const auto engineFailed = [&] { return failed(db::ErrorMessage(db::LastError()), db::LastError()); };
+    const auto engineFailed = [&] { return failed(db::errorMessage(db::lastError()), db::lastError()); };
     // A file the user may not write (mode 0444), a directory or a device is never replaced.
-    if (!MayReplace(target)) return failed(WriteFailureReason(target, EACCES));
+    if (!mayReplace(target)) return failed(writeFailureReason(target, EACCES));
     std::vector<db::FieldSpec> fields = BatchFileFields();
-    if (FileExists(target)) {
+    if (fileExists(target)) {
         // An existing table keeps its own fields, which are written by number. The open only
         // reads the file.
         db::OpenOptions options;
-        options.alias = FileAlias();
+        options.alias = fileAlias();
         if (!db::OpenDatabase(target, options)) return engineFailed();
         fields = db::Fields();
-        db::CloseDatabase(FileAlias());
+        db::CloseDatabase(fileAlias());
     }
 
     // The new table is written beside the target and takes its place once it is complete.
     // Leftovers of an earlier save that was killed go first.
-    RemoveStaleTemporaries(target);
+    removeStaleTemporaries(target);
     errno = 0;
     TemporaryFile temporary(target);
-    if (!temporary.valid()) return failed(WriteFailureReason(target, errno));
-    const std::filesystem::path temporaryAux = db::AuxiliaryPath(temporary.path());
+    if (!temporary.valid()) return failed(writeFailureReason(target, errno));
+    const std::filesystem::path temporaryAux = db::auxiliaryPath(temporary.path());
     auto discard = [&] {
-        const int code = db::LastError();
+        const int code = db::lastError();
         const int error = errno;
-        db::CloseDatabase(FileAlias());
+        db::CloseDatabase(fileAlias());
         std::error_code removeError;
         std::filesystem::remove(temporaryAux, removeError);
-        return code != db::kOk ? failed(db::ErrorMessage(code), code)
-                               : failed(WriteFailureReason(target, error));
+        return code != db::kOk ? failed(db::errorMessage(code), code)
+                               : failed(writeFailureReason(target, error));
     };
     if (!db::CreateDatabase(temporary.path(), fields)) return discard();
     db::OpenOptions options;
-    options.alias = FileAlias();
+    options.alias = fileAlias();
     options.shareMode = db::kExclusive;
-    if (!db::OpenDatabase(temporary.path(), options) || !db::SelectDatabase(FileAlias()))
+    if (!db::OpenDatabase(temporary.path(), options) || !db::SelectDatabase(fileAlias()))
         return discard();
     // Texts longer than their field are cut between characters, never inside one.
     std::array<int, 8> widths{};
@@ -192,18 +192,18 @@ Outcome<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path) {
                 fields[static_cast<std::size_t>(field - 1)].width;
     auto text = [&](int row, int column) {
         const int width = widths[static_cast<std::size_t>(column)];
-        return Value::text(width > 0 ? CutToWidth(m_grid.text(row, column), static_cast<std::size_t>(width))
+        return Value::text(width > 0 ? cutToWidth(m_grid.text(row, column), static_cast<std::size_t>(width))
                                      : m_grid.text(row, column));
     };
 
     // An amount field holds the cell's amount; a cell that is no amount is saved as 0 (the
-    // window asks first, CellsCutBySave), never as an infinity or NaN.
+    // window asks first, cellsCutBySave), never as an infinity or NaN.
     auto amount = [&](int row, int column) {
-        const Income value = ReadIncome(m_grid.text(row, column));
+        const Income value = readIncome(m_grid.text(row, column));
         return Value::number(value.kind == Income::Kind::Amount ? value.amount.toDouble() : 0.0);
     };
     for (int row = 1; row <= kDataRows; ++row) {
-        if (m_grid.text(row, kNameColumn) == TotalsMarker()) continue;
+        if (m_grid.text(row, kNameColumn) == totalsMarker()) continue;
         if (!db::AppendBlankRecord()) return discard();
         const std::array<Value, 7> values = {
             text(row, kNameColumn),
@@ -216,60 +216,60 @@ Outcome<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path) {
         };
         for (int field = 1; field <= 7; ++field) {
             if (!db::WriteField(Value::int32(field), values[static_cast<std::size_t>(field - 1)]) &&
-                !IsFieldMismatch(db::LastError()))
+                !isFieldMismatch(db::lastError()))
                 return discard(); // a full disk or a failing file: keep the old file
         }
     }
-    db::CloseDatabase(FileAlias()); // writes the last record, which the table still holds
-    if (db::LastError() != db::kOk) return discard();
-    if (!ReplaceTablePair(temporary, temporaryAux, target)) return discard();
+    db::CloseDatabase(fileAlias()); // writes the last record, which the table still holds
+    if (db::lastError() != db::kOk) return discard();
+    if (!replaceTablePair(temporary, temporaryAux, target)) return discard();
 
-    m_savedDigest = PeopleDigest();
-    return Remember(SaveConfigPath(), m_currentFile);
+    m_savedDigest = peopleDigest();
+    return Remember(saveConfigPath(), m_currentFile);
 }
 
-Outcome<BatchFileContent> ReadBatchFile(const std::filesystem::path& path) {
+Outcome<BatchFileContent> readBatchFile(const std::filesystem::path& path) {
     std::error_code ec;
     const std::filesystem::path file = std::filesystem::absolute(path, ec);
     // A batch file of the sheet's 10,000 rows is about 1.2 MB; one of 64 MB is no batch file.
-    FileContent content = ReadFileBounded(file, 64u << 20);
+    FileContent content = readFileBounded(file, 64u << 20);
     if (!content.ok())
-        return FileProblem(OpenFailedMessage(), ReadFailureReason(content.status), file, 0);
-    Outcome<BatchFileContent> read = ReadBatchFileBytes(content.bytes);
-    if (!read) return FileProblem(OpenFailedMessage(), read.problem().message, file, 0);
+        return fileProblem(openFailedMessage(), readFailureReason(content.status), file, 0);
+    Outcome<BatchFileContent> read = readBatchFileBytes(content.bytes);
+    if (!read) return fileProblem(openFailedMessage(), read.problem().message, file, 0);
     return read;
 }
 
-Outcome<PeopleFile> ReadPeopleFile(const std::filesystem::path& path) {
+Outcome<PeopleFile> readPeopleFile(const std::filesystem::path& path) {
     std::error_code ec;
     const std::filesystem::path file = std::filesystem::absolute(path, ec);
-    FileContent content = ReadFileBounded(file, sheets::kMaxInputBytes);
+    FileContent content = readFileBounded(file, sheets::kMaxInputBytes);
     if (!content.ok())
-        return FileProblem(OpenFailedMessage(), ReadFailureReason(content.status), file, 0);
-    if (db::IsTableFile(content.bytes)) {
-        Outcome<BatchFileContent> read = ReadBatchFileBytes(content.bytes);
-        if (!read) return FileProblem(OpenFailedMessage(), read.problem().message, file, 0);
+        return fileProblem(openFailedMessage(), readFailureReason(content.status), file, 0);
+    if (db::isTableFile(content.bytes)) {
+        Outcome<BatchFileContent> read = readBatchFileBytes(content.bytes);
+        if (!read) return fileProblem(openFailedMessage(), read.problem().message, file, 0);
         return PeopleFile(std::move(*read));
     }
     // FreeXL reads an .xls workbook from its path only.
     Outcome<SheetImport> read = sheets::detectFormat(content.bytes) == sheets::Format::Xls
-                                    ? ReadSpreadsheet(file)
-                                    : ReadSpreadsheetBytes(content.bytes);
-    if (!read) return FileProblem(OpenFailedMessage(), read.problem().message, file, 0);
+                                    ? readSpreadsheet(file)
+                                    : readSpreadsheetBytes(content.bytes);
+    if (!read) return fileProblem(openFailedMessage(), read.problem().message, file, 0);
     return PeopleFile(std::move(*read));
 }
 
-Outcome<void> BatchSheet::ExportSpreadsheet(const std::filesystem::path& path) {
+Outcome<void> BatchSheet::exportSpreadsheet(const std::filesystem::path& path) {
     std::error_code ec;
     const std::filesystem::path file = std::filesystem::absolute(path, ec);
-    if (const Outcome<void> written = WriteExport(file, m_grid); !written) {
+    if (const Outcome<void> written = writeExport(file, m_grid); !written) {
         // The workbook writer names the file itself; a text file's reason does not.
-        if (ExportFormatOf(file) == ExportFormat::Xlsx)
-            return fail(SaveFailedMessage() + sysText("\r\n ") + written.problem().message);
-        return FileProblem(SaveFailedMessage(), written.problem().message, file,
+        if (exportFormatOf(file) == ExportFormat::Xlsx)
+            return fail(saveFailedMessage() + sysText("\r\n ") + written.problem().message);
+        return fileProblem(saveFailedMessage(), written.problem().message, file,
                            written.problem().code);
     }
-    m_savedDigest = PeopleDigest();
+    m_savedDigest = peopleDigest();
     return {};
 }
 
@@ -282,31 +282,31 @@ void BatchSheet::fillRecords(const std::vector<BatchRecord>& records) {
             m_grid.setText(static_cast<int>(i) + 1, j, records[i][static_cast<std::size_t>(j - 1)]);
 }
 
-void BatchSheet::ApplySpreadsheet(const SheetImport& import) {
+void BatchSheet::applySpreadsheet(const SheetImport& import) {
     fillRecords(import.records);
     // What the spreadsheet holds is not lost when the sheet is closed unsaved.
-    m_savedDigest = PeopleDigest();
+    m_savedDigest = peopleDigest();
 }
 
-Text BatchSheet::ApplyBatchFile(const BatchFileContent& content,
+Text BatchSheet::applyBatchFile(const BatchFileContent& content,
                                 const std::optional<std::filesystem::path>& path) {
     fillRecords(content.records);
-    m_savedDigest = PeopleDigest();
+    m_savedDigest = peopleDigest();
     if (!path) return {};
     std::error_code ec;
     m_currentFile = std::filesystem::absolute(*path, ec);
-    return Remember(OpenConfigPath(), m_currentFile);
+    return Remember(openConfigPath(), m_currentFile);
 }
 
 Outcome<Text> BatchSheet::OpenBatchFile(const std::filesystem::path& path) {
-    Outcome<BatchFileContent> read = ReadBatchFile(path);
+    Outcome<BatchFileContent> read = readBatchFile(path);
     if (!read) return read.problem();
     if (read->damaged()) {
         std::error_code ec;
-        return FileProblem(OpenFailedMessage(), read->damageText(),
+        return fileProblem(openFailedMessage(), read->damageText(),
                            std::filesystem::absolute(path, ec), 0);
     }
-    return ApplyBatchFile(*read, path);
+    return applyBatchFile(*read, path);
 }
 
 } // namespace iit::batch

@@ -54,7 +54,7 @@ inline constexpr std::array<ColumnLayout, kGridColumns> kColumns = {{
     {kRemarkColumn, "备注", 116, Align::Left, FieldKind::Text, "备注", 40, "备注", false},
 }};
 
-inline constexpr const ColumnLayout& LayoutOf(int column) {
+inline constexpr const ColumnLayout& layoutOf(int column) {
     return kColumns[static_cast<std::size_t>(column)];
 }
 

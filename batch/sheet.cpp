@@ -12,8 +12,8 @@ namespace {
 
 // The columns that hold what the user entered: everything but the row number and the
 // computed amounts.
-bool IsUserColumn(int column) {
-    return column != kNumberColumn && !LayoutOf(column).computed;
+bool isUserColumn(int column) {
+    return column != kNumberColumn && !layoutOf(column).computed;
 }
 
 } // namespace
@@ -44,10 +44,10 @@ BatchSheet::BatchSheet()
     m_grid.setWordWrap(0, 0, 0, kGridColumns - 1, true);
     for (int row = 1; row <= kDataRows; ++row)
         m_grid.setText(row, 0, ToText(row));
-    m_savedDigest = PeopleDigest();
+    m_savedDigest = peopleDigest();
 }
 
-std::uint64_t BatchSheet::PeopleDigest() const {
+std::uint64_t BatchSheet::peopleDigest() const {
     // FNV-1a over the user's columns of every row but the totals row, with separators.
     std::uint64_t h = 0xcbf29ce484222325ull;
     auto mix = [&](unsigned char c) {
@@ -55,9 +55,9 @@ std::uint64_t BatchSheet::PeopleDigest() const {
         h *= 0x100000001b3ull;
     };
     for (int row = 1; row <= kDataRows; ++row) {
-        if (m_grid.text(row, kNameColumn) == TotalsMarker()) continue;
+        if (m_grid.text(row, kNameColumn) == totalsMarker()) continue;
         for (int c = 1; c < kGridColumns; ++c) {
-            if (!IsUserColumn(c)) continue;
+            if (!isUserColumn(c)) continue;
             for (unsigned char b : m_grid.text(row, c).view())
                 mix(b);
             mix(0xff);
@@ -69,9 +69,9 @@ std::uint64_t BatchSheet::PeopleDigest() const {
 int BatchSheet::peopleCount() const {
     int people = 0;
     for (int row = 1; row <= kDataRows; ++row) {
-        if (m_grid.text(row, kNameColumn) == TotalsMarker()) continue;
+        if (m_grid.text(row, kNameColumn) == totalsMarker()) continue;
         for (int c = 1; c < kGridColumns; ++c)
-            if (IsUserColumn(c) && !m_grid.text(row, c).empty()) {
+            if (isUserColumn(c) && !m_grid.text(row, c).empty()) {
                 ++people;
                 break;
             }
@@ -79,21 +79,21 @@ int BatchSheet::peopleCount() const {
     return people;
 }
 
-bool BatchSheet::HasUnsavedChanges() const {
-    return peopleCount() > 0 && PeopleDigest() != m_savedDigest;
+bool BatchSheet::hasUnsavedChanges() const {
+    return peopleCount() > 0 && peopleDigest() != m_savedDigest;
 }
 
-std::vector<BatchSheet::CutCell> BatchSheet::CellsCutBySave() const {
+std::vector<BatchSheet::CutCell> BatchSheet::cellsCutBySave() const {
     std::vector<CutCell> cut;
     for (int row = 1; row <= kDataRows; ++row) {
-        if (m_grid.text(row, kNameColumn) == TotalsMarker()) continue;
+        if (m_grid.text(row, kNameColumn) == totalsMarker()) continue;
         for (const ColumnLayout& c : kColumns) {
             if (c.field == FieldKind::Text &&
                 m_grid.text(row, c.column).size() > static_cast<std::size_t>(c.fieldWidth))
                 cut.push_back({row, c.column, c.fieldWidth});
         }
         // An income that is no amount has no number to keep: it is saved as 0.
-        if (ReadIncome(m_grid.text(row, kIncomeColumn)).kind == Income::Kind::Invalid)
+        if (readIncome(m_grid.text(row, kIncomeColumn)).kind == Income::Kind::Invalid)
             cut.push_back({row, kIncomeColumn, 0});
     }
     return cut;
@@ -101,7 +101,7 @@ std::vector<BatchSheet::CutCell> BatchSheet::CellsCutBySave() const {
 
 void BatchSheet::setKind(engine::TaxKind kind) {
     m_kind = kind;
-    m_mode = engine::EffectiveMode(kind, m_mode);
+    m_mode = engine::effectiveMode(kind, m_mode);
     showModeInHeader();
 }
 
@@ -115,11 +115,11 @@ void BatchSheet::showModeInHeader() {
     // keep their fields whatever the header says.
     static const Text gross = sysText("含税\r\n收入额");
     const Text header = m_mode == engine::TaxMode::Net ? gross
-                                                       : sysText(LayoutOf(kAfterTaxColumn).header);
+                                                       : sysText(layoutOf(kAfterTaxColumn).header);
     if (m_grid.text(0, kAfterTaxColumn) != header) m_grid.setText(0, kAfterTaxColumn, header);
 }
 
-std::vector<BatchSheet::Found> BatchSheet::FindPeople(const Text& query) const {
+std::vector<BatchSheet::Found> BatchSheet::findPeople(const Text& query) const {
     std::vector<Found> found;
     if (query.empty()) return found;
     const auto lower = [](std::string s) {
@@ -136,7 +136,7 @@ std::vector<BatchSheet::Found> BatchSheet::FindPeople(const Text& query) const {
             // A match starts at a character: the walker steps from one to the next.
             const std::string bytes = lower(text.bytes());
             for (std::size_t at = 0; at + wanted.size() <= bytes.size();
-                 at += CharLength(bytes, at))
+                 at += charLength(bytes, at))
                 if (bytes.compare(at, wanted.size(), wanted) == 0) {
                     found.push_back({row, column});
                     break;
@@ -145,7 +145,7 @@ std::vector<BatchSheet::Found> BatchSheet::FindPeople(const Text& query) const {
     return found;
 }
 
-void BatchSheet::SortPeople(int column, bool ascending) {
+void BatchSheet::sortPeople(int column, bool ascending) {
     if (column < kNameColumn || column > kRemarkColumn) return;
     std::vector<BatchRecord> people;
     std::optional<BatchRecord> totals;
@@ -157,13 +157,13 @@ void BatchSheet::SortPeople(int column, bool ascending) {
             any = any || !m_grid.text(row, c).empty();
         }
         if (!any) continue;
-        if (RemoveSpaces(record[kNameColumn - 1]) == TotalsMarker())
+        if (RemoveSpaces(record[kNameColumn - 1]) == totalsMarker())
             totals = std::move(record);
         else
             people.push_back(std::move(record));
     }
     const std::size_t at = static_cast<std::size_t>(column - 1);
-    const bool amounts = LayoutOf(column).field == FieldKind::Amount;
+    const bool amounts = layoutOf(column).field == FieldKind::Amount;
     // The key of a cell: whether it sorts last (empty, or no amount in an amount column), then
     // its amount or its bytes.
     struct Key {
@@ -177,7 +177,7 @@ void BatchSheet::SortPeople(int column, bool ascending) {
         const Text& text = people[i][at];
         Key key{text.empty(), {}, &text};
         if (amounts && !text.empty()) {
-            const Income income = ReadIncome(text);
+            const Income income = readIncome(text);
             key.last = income.kind != Income::Kind::Amount;
             key.amount = income.amount;
         }
@@ -207,7 +207,7 @@ std::optional<Text> BatchSheet::CopySelection() const {
     return m_grid.copy();
 }
 
-Text PasteLeftOutMessage(std::size_t rowsRead, std::size_t rowsLeftOut) {
+Text pasteLeftOutMessage(std::size_t rowsRead, std::size_t rowsLeftOut) {
     return sysText("粘贴的 " + std::to_string(rowsRead) + " 行中有 " + std::to_string(rowsLeftOut) +
                    " 行超出了表格（最多 " + std::to_string(kDataRows) +
                    " 人），没有粘贴。 . . . ");

@@ -33,7 +33,7 @@
 
 namespace iit::batch {
 
-const Text& TotalsMarker(); // "合计"
+const Text& totalsMarker(); // "合计"
 
 // What an income cell holds: nothing, an amount the calculation takes (the exact decimal the
 // text says), or a text it cannot compute, with the reason.
@@ -43,7 +43,7 @@ struct Income {
     engine::Exact amount;
     Text reason; // Invalid: why
 };
-Income ReadIncome(const Text& cell);
+Income readIncome(const Text& cell);
 
 // The people of a sheet and their totals: one rule for the totals row of "计算", the printed
 // table and the command line. A person is a data row with an income that is not the totals
@@ -57,7 +57,7 @@ struct SheetPeople {
         return {ToText(income), ToText(tax), ToText(afterTax)};
     }
 };
-SheetPeople PeopleOf(const Grid& grid);
+SheetPeople peopleOf(const Grid& grid);
 
 // What "计算" could not do: the rows whose income could not be computed (not computed, no
 // tax, left out of the totals), and a full grid without a row for the totals.
@@ -91,7 +91,7 @@ public:
     void setMode(engine::TaxMode mode);
     engine::TaxKind kind() const { return m_kind; }
     engine::TaxMode mode() const { return m_mode; }
-    bool netModeEnabled() const { return engine::NetModeAllowed(m_kind); }
+    bool netModeEnabled() const { return engine::netModeAllowed(m_kind); }
 
     // Computes every row that has an income and writes the totals row. The window first
     // commits an edit in progress. Fails when the rate table cannot be read (nothing is
@@ -112,7 +112,7 @@ public:
 
     // The rate table the calculations read; by default the one in the program directory.
     void setRateTablePath(std::filesystem::path path) { m_tablePath = std::move(path); }
-    std::filesystem::path rateTablePath() const { return engine::RateTablePath(m_tablePath); }
+    std::filesystem::path rateTablePath() const { return engine::rateTablePath(m_tablePath); }
 
     // Rows 1 to 10,000, columns 1 to 7.
     void SelectAll();
@@ -130,11 +130,11 @@ public:
     // carry a notice: the configuration file could not remember the path.
     Outcome<Text> SaveBatchFile(const std::filesystem::path& path);
     // Reads the file and fills the sheet; a damaged file fails (the window asks first, with
-    // ReadBatchFile and ApplyBatchFile).
+    // readBatchFile and applyBatchFile).
     Outcome<Text> OpenBatchFile(const std::filesystem::path& path);
     // Fills the sheet with what a batch file held; `path` is remembered as the file opened
     // last (none for a file that came through standard input). The notice of Remember.
-    Text ApplyBatchFile(const BatchFileContent& content,
+    Text applyBatchFile(const BatchFileContent& content,
                         const std::optional<std::filesystem::path>& path);
     // The cells of names, identity-card and bank-card numbers that hold `query` (ASCII letters
     // in either case), row by row and in that column order; none for an empty query.
@@ -142,19 +142,19 @@ public:
         int row;
         int column;
     };
-    std::vector<Found> FindPeople(const Text& query) const;
+    std::vector<Found> findPeople(const Text& query) const;
     // Sorts the people by a column (1 to 7): amounts as amounts, texts in the order of their
     // characters (GB18030 keeps the common characters in pinyin order), empty cells and cells
     // that are no amount after the others, the order of equal rows kept. The people move up
     // to rows 1 to n without the empty rows between them, and the totals row stays after them.
-    void SortPeople(int column, bool ascending);
+    void sortPeople(int column, bool ascending);
     // Fills the sheet with the people a spreadsheet held, as an open of a batch file does; the
     // remembered paths stay those of batch files.
-    void ApplySpreadsheet(const SheetImport& import);
+    void applySpreadsheet(const SheetImport& import);
     // Writes the sheet's people and totals as a spreadsheet (.xlsx, .csv or .tsv by the name's
     // extension). The file then holds what the sheet holds: nothing is lost on a close. A
     // failure keeps the written save message, followed by the reason and the path.
-    Outcome<void> ExportSpreadsheet(const std::filesystem::path& path);
+    Outcome<void> exportSpreadsheet(const std::filesystem::path& path);
     // The path of the last file chosen in the save or open dialog.
     const std::filesystem::path& CurrentBatchFile() const { return m_currentFile; }
 
@@ -166,12 +166,12 @@ public:
         int width; // the field's width in bytes; 0 for an income that is no amount
     };
     // The cells a save into a new batch file does not keep as they are, row by row.
-    std::vector<CutCell> CellsCutBySave() const;
+    std::vector<CutCell> cellsCutBySave() const;
 
     // True when the sheet holds people and their data (names, numbers, incomes, cards,
     // remarks; not the computed columns or the totals row) differ from what the last save or
     // open left, or from the empty sheet before either.
-    bool HasUnsavedChanges() const;
+    bool hasUnsavedChanges() const;
     // The rows that hold a person's data (the totals row aside).
     int peopleCount() const;
 
@@ -181,8 +181,8 @@ private:
     // The grid emptied, then rows from 1 on filled with the records.
     void fillRecords(const std::vector<BatchRecord>& records);
     bool computeRow(int row, const Income& income, const engine::BracketTable& table, bool edited);
-    // A digest of the people's data, as HasUnsavedChanges compares it.
-    std::uint64_t PeopleDigest() const;
+    // A digest of the people's data, as hasUnsavedChanges compares it.
+    std::uint64_t peopleDigest() const;
 
     Grid m_grid;
     engine::TaxKind m_kind = engine::TaxKind::Wages;
@@ -198,24 +198,24 @@ private:
 
 // Reads a batch file (batch/batch_file.h); a failure keeps the written open message, followed
 // by the reason and the path.
-Outcome<BatchFileContent> ReadBatchFile(const std::filesystem::path& path);
+Outcome<BatchFileContent> readBatchFile(const std::filesystem::path& path);
 // What "打开" reads: a batch file or a spreadsheet, told by content. Failures as above.
 using PeopleFile = std::variant<BatchFileContent, SheetImport>;
-Outcome<PeopleFile> ReadPeopleFile(const std::filesystem::path& path);
+Outcome<PeopleFile> readPeopleFile(const std::filesystem::path& path);
 
 // The names the save and open dialogs propose: the remembered path of "config.inf" (save);
 // for an open, that of "configJS.inf" or "config.inf", whichever was written last (the batch
 // file used last); without the file, the default "个人所得税扣税表.dat" in the program
 // directory.
-std::filesystem::path ProposedSaveName();
-std::filesystem::path ProposedOpenName();
-std::filesystem::path DefaultBatchFileName();
+std::filesystem::path proposedSaveName();
+std::filesystem::path proposedOpenName();
+std::filesystem::path defaultBatchFileName();
 
 // What the window says when a paste held more rows than the sheet has below its current cell.
-Text PasteLeftOutMessage(std::size_t rowsRead, std::size_t rowsLeftOut);
+Text pasteLeftOutMessage(std::size_t rowsRead, std::size_t rowsLeftOut);
 
 // The messages of the file operations.
-const Text& SaveFailedMessage(); // "文件保存失败！ . . .   "
-const Text& OpenFailedMessage(); // "文件打开失败，请选择正确的文件！ . . .   "
+const Text& saveFailedMessage(); // "文件保存失败！ . . .   "
+const Text& openFailedMessage(); // "文件打开失败，请选择正确的文件！ . . .   "
 
 } // namespace iit::batch

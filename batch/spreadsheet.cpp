@@ -28,22 +28,22 @@ const std::array<sheets::HeaderField, kGridColumns - 1>& Fields() {
 }
 
 // The field's own captions, as the grid and an export show them, are accepted too.
-std::vector<sheets::HeaderField> FieldsWithCaptions() {
+std::vector<sheets::HeaderField> fieldsWithCaptions() {
     std::vector<sheets::HeaderField> fields(Fields().begin(), Fields().end());
     for (std::size_t f = 0; f < fields.size(); ++f) {
-        const ColumnLayout& layout = LayoutOf(static_cast<int>(f) + 1);
+        const ColumnLayout& layout = layoutOf(static_cast<int>(f) + 1);
         for (const char* name : {layout.header, layout.fieldName, layout.name})
             fields[f].names.emplace_back(name);
     }
     return fields;
 }
 
-bool IsNumberColumn(Column column) {
+bool isNumberColumn(Column column) {
     return column == kIdColumn || column == kCardColumn;
 }
 
 // A cell holds one line: line breaks and TABs become spaces.
-std::string OneLineText(std::string text) {
+std::string oneLineText(std::string text) {
     std::replace_if(
         text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n' || c == '\t'; }, ' ');
     return text;
@@ -51,10 +51,10 @@ std::string OneLineText(std::string text) {
 
 } // namespace
 
-SheetImport ImportSheet(const sheets::Sheet& sheet) {
+SheetImport importSheet(const sheets::Sheet& sheet) {
     SheetImport out;
     out.problems = sheet.problems;
-    const std::vector<sheets::HeaderField> fields = FieldsWithCaptions();
+    const std::vector<sheets::HeaderField> fields = fieldsWithCaptions();
     const std::optional<sheets::HeaderMatch> header = sheets::findHeader(sheet, fields);
 
     // By sheet column: the batch column it is read into, or none.
@@ -95,16 +95,16 @@ SheetImport ImportSheet(const sheets::Sheet& sheet) {
             const auto column = static_cast<Column>(target[c]);
             // A card or identity number the sheet keeps as a long number has lost digits: it
             // is told, not taken.
-            if (IsNumberColumn(column) && cell.kind == sheets::Cell::Kind::Number &&
+            if (isNumberColumn(column) && cell.kind == sheets::Cell::Kind::Number &&
                 sheets::isLongOrScientific(cell.text)) {
                 out.problems.push_back(
                     {row.number, sheets::cellName(c, row.number) + "：" +
-                                     LayoutOf(column).name + "是数字单元格（" + cell.text +
+                                     layoutOf(column).name + "是数字单元格（" + cell.text +
                                      "），已丢失位数；请把该列设为文本后重新填写"});
                 continue;
             }
             if (cell.kind == sheets::Cell::Kind::Error) continue; // reported by the reader
-            record[static_cast<std::size_t>(column - 1)] = Text::fromUtf8(OneLineText(cell.text));
+            record[static_cast<std::size_t>(column - 1)] = Text::fromUtf8(oneLineText(cell.text));
         }
         out.records.push_back(std::move(record));
     }
@@ -125,7 +125,7 @@ Text SheetImport::notes(bool rowsBeyond) const {
     if (!unmapped.empty()) {
         std::string names;
         for (const std::string& name : unmapped)
-            names += (names.empty() ? "" : "、") + std::string("“") + OneLineText(name) + "”";
+            names += (names.empty() ? "" : "、") + std::string("“") + oneLineText(name) + "”";
         line("未读入的列：" + names);
     }
     if (extraColumns > 0)
@@ -147,7 +147,7 @@ Text SheetImport::summary() const {
     if (header) {
         std::string columns;
         for (Column c : mapped)
-            columns += (columns.empty() ? "" : "、") + std::string(LayoutOf(c).name);
+            columns += (columns.empty() ? "" : "、") + std::string(layoutOf(c).name);
         text += "，标题行在第 " + std::to_string(headerRow) + " 行，读入的列：" + columns;
     } else {
         text += "，没有标题行，各列按表格的顺序读入";
@@ -162,7 +162,7 @@ namespace {
 
 // Rows read: the sheet's people with their title, header and totals rows, and as many again, so
 // that the people beyond the sheet are counted exactly in any sheet of a plausible size.
-sheets::ReadOptions ImportOptions() {
+sheets::ReadOptions importOptions() {
     sheets::ReadOptions options;
     options.rowCap = 2 * kDataRows + sheets::kHeaderSearchRows + 1;
     return options;
@@ -170,24 +170,24 @@ sheets::ReadOptions ImportOptions() {
 
 } // namespace
 
-Outcome<SheetImport> ReadSpreadsheetBytes(std::string_view bytes) {
-    const sheets::ReadOptions options = ImportOptions();
+Outcome<SheetImport> readSpreadsheetBytes(std::string_view bytes) {
+    const sheets::ReadOptions options = importOptions();
     Outcome<sheets::Sheet> sheet = sheets::readSheetBytes(bytes, options);
     if (!sheet) return sheet.problem();
-    return ImportSheet(*sheet);
+    return importSheet(*sheet);
 }
 
-Outcome<SheetImport> ReadSpreadsheet(const std::filesystem::path& path) {
-    const sheets::ReadOptions options = ImportOptions();
+Outcome<SheetImport> readSpreadsheet(const std::filesystem::path& path) {
+    const sheets::ReadOptions options = importOptions();
     Outcome<sheets::Sheet> sheet = sheets::readSheet(path, options);
     if (!sheet) return sheet.problem();
-    return ImportSheet(*sheet);
+    return importSheet(*sheet);
 }
 
-sheets::Table ExportTable(const Grid& grid, ExportFormat format) {
+sheets::Table exportTable(const Grid& grid, ExportFormat format) {
     sheets::Table table;
     for (int c = kNameColumn; c <= kRemarkColumn; ++c) {
-        const ColumnLayout& layout = LayoutOf(c);
+        const ColumnLayout& layout = layoutOf(c);
         sheets::Column column;
         column.caption = format == ExportFormat::Xlsx ? layout.header : layout.name;
         // A workbook's header cell wraps at LF, as spreadsheets write it.
@@ -207,21 +207,21 @@ sheets::Table ExportTable(const Grid& grid, ExportFormat format) {
             std::string cell = text.toUtf8();
             // An amount goes out as the decimal it reads as; a cell that is no amount stays
             // the text the user sees.
-            if (LayoutOf(c).field == FieldKind::Amount && !text.empty())
-                if (const Income income = ReadIncome(text); income.kind == Income::Kind::Amount)
+            if (layoutOf(c).field == FieldKind::Amount && !text.empty())
+                if (const Income income = readIncome(text); income.kind == Income::Kind::Amount)
                     cell = ToText(income.amount).toUtf8();
             cells.push_back(std::move(cell));
         }
         if (!any) continue;
         table.rows.push_back(std::move(cells));
-        table.totalsRow = RemoveSpaces(grid.text(row, kNameColumn)) == TotalsMarker();
+        table.totalsRow = RemoveSpaces(grid.text(row, kNameColumn)) == totalsMarker();
     }
     return table;
 }
 
 namespace {
 
-std::string LowerExtension(const std::filesystem::path& path) {
+std::string lowerExtension(const std::filesystem::path& path) {
     std::string ext = path.extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -230,27 +230,27 @@ std::string LowerExtension(const std::filesystem::path& path) {
 
 } // namespace
 
-bool IsSpreadsheetName(const std::filesystem::path& path) {
-    const std::string ext = LowerExtension(path);
+bool isSpreadsheetName(const std::filesystem::path& path) {
+    const std::string ext = lowerExtension(path);
     return ext == ".xlsx" || ext == ".csv" || ext == ".tsv";
 }
 
-ExportFormat ExportFormatOf(const std::filesystem::path& path) {
-    const std::string ext = LowerExtension(path);
+ExportFormat exportFormatOf(const std::filesystem::path& path) {
+    const std::string ext = lowerExtension(path);
     if (ext == ".csv") return ExportFormat::Csv;
     if (ext == ".tsv" || ext == ".txt") return ExportFormat::Tsv;
     return ExportFormat::Xlsx;
 }
 
-std::string ExportText(const Grid& grid, ExportFormat format) {
-    const sheets::Table table = ExportTable(grid, format);
+std::string exportText(const Grid& grid, ExportFormat format) {
+    const sheets::Table table = exportTable(grid, format);
     return format == ExportFormat::Csv ? sheets::tableToCsv(table) : sheets::tableToTsv(table);
 }
 
-Outcome<void> WriteExport(const std::filesystem::path& path, const Grid& grid) {
-    const ExportFormat format = ExportFormatOf(path);
-    if (format == ExportFormat::Xlsx) return sheets::writeXlsx(path, ExportTable(grid, format));
-    return ReplaceFileAtomically(path, ExportText(grid, format));
+Outcome<void> writeExport(const std::filesystem::path& path, const Grid& grid) {
+    const ExportFormat format = exportFormatOf(path);
+    if (format == ExportFormat::Xlsx) return sheets::writeXlsx(path, exportTable(grid, format));
+    return replaceFileAtomically(path, exportText(grid, format));
 }
 
 } // namespace iit::batch

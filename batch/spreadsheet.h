@@ -49,28 +49,28 @@ struct SheetImport {
 };
 
 // The people of a worksheet.
-SheetImport ImportSheet(const sheets::Sheet& sheet);
+SheetImport importSheet(const sheets::Sheet& sheet);
 
 // Reads a spreadsheet file (.xlsx, .xls, or delimited text in UTF-8, UTF-16 or GB18030) or its
 // bytes; fails for other formats (an OpenDocument sheet, a binary file) with a message that
 // names the formats read.
-Outcome<SheetImport> ReadSpreadsheet(const std::filesystem::path& path);
-Outcome<SheetImport> ReadSpreadsheetBytes(std::string_view bytes);
+Outcome<SheetImport> readSpreadsheet(const std::filesystem::path& path);
+Outcome<SheetImport> readSpreadsheetBytes(std::string_view bytes);
 
 // The sheet's people and its totals row as a table: a header of the column captions, amounts
 // as amounts (an income that is no amount stays its text), numbers of cards as text. The
 // captions are the grid's, with their line breaks, for a workbook, whose header row wraps; a
 // text file gets the columns' one-line names ("收入", "应缴税额"), which scripts read easily.
 enum class ExportFormat { Xlsx, Csv, Tsv };
-sheets::Table ExportTable(const Grid& grid, ExportFormat format = ExportFormat::Xlsx);
+sheets::Table exportTable(const Grid& grid, ExportFormat format = ExportFormat::Xlsx);
 
 // How a file name is written: by its extension (.csv, .tsv and .txt as text, anything else as
-// .xlsx). IsSpreadsheetName: the name ends in .xlsx, .csv or .tsv, in any case.
-ExportFormat ExportFormatOf(const std::filesystem::path& path);
-bool IsSpreadsheetName(const std::filesystem::path& path);
+// .xlsx). isSpreadsheetName: the name ends in .xlsx, .csv or .tsv, in any case.
+ExportFormat exportFormatOf(const std::filesystem::path& path);
+bool isSpreadsheetName(const std::filesystem::path& path);
 // The export as .csv (UTF-8 with a byte-order mark) or .tsv text.
-std::string ExportText(const Grid& grid, ExportFormat format);
+std::string exportText(const Grid& grid, ExportFormat format);
 // Writes the export in the file's format through a temporary file beside it.
-Outcome<void> WriteExport(const std::filesystem::path& path, const Grid& grid);
+Outcome<void> writeExport(const std::filesystem::path& path, const Grid& grid);
 
 } // namespace iit::batch

@@ -24,7 +24,7 @@ using engine::TaxMode;
 using Workspace = bench::DataDirectory;
 
 // 10,000 lines of seven spreadsheet fields, as a user pastes them.
-Text PayrollText() {
+Text payrollText() {
     std::string text;
     for (int r = 1; r <= kDataRows; ++r) {
         text += "张三" + std::to_string(r) + "\t11010119900101" + std::to_string(1000 + r % 9000) +
@@ -35,7 +35,7 @@ Text PayrollText() {
 }
 
 void Fill(BatchSheet& sheet) {
-    static const Text payroll = PayrollText();
+    static const Text payroll = payrollText();
     sheet.grid().setCurrentCell(1, 1);
     sheet.PasteAtCursor(payroll);
 }
@@ -49,7 +49,7 @@ void BM_CalculateAll(benchmark::State& state) {
     sheet.setMode(static_cast<TaxMode>(state.range(1)));
     for (auto _ : state)
         if (!sheet.CalculateAll()) state.SkipWithError("the rate table cannot be read");
-    state.SetLabel(engine::KindText(kind).toUtf8() + engine::ModeText(sheet.mode()).toUtf8());
+    state.SetLabel(engine::kindText(kind).toUtf8() + engine::modeText(sheet.mode()).toUtf8());
 }
 BENCHMARK(BM_CalculateAll)
     ->Args({0, 0})
@@ -66,7 +66,7 @@ void BM_CalculateAllAfterPaste(benchmark::State& state) {
     BatchSheet sheet;
     GridHistory history(sheet.grid());
     const bool recorded = state.range(0) == 1;
-    const Text payroll = PayrollText();
+    const Text payroll = payrollText();
     for (auto _ : state) {
         state.PauseTiming();
         history.clear();
@@ -92,7 +92,7 @@ void BM_UndoRedoPasteAndCalculation(benchmark::State& state) {
     sheet.grid().setCurrentCell(1, 1);
     {
         GridHistory::Step step(history);
-        sheet.PasteAtCursor(PayrollText());
+        sheet.PasteAtCursor(payrollText());
     }
     {
         GridHistory::Amendment amendment(history);
@@ -110,7 +110,7 @@ void BM_SaveBatchFile(benchmark::State& state) {
     BatchSheet sheet;
     Fill(sheet);
     if (!sheet.CalculateAll()) state.SkipWithError("the rate table cannot be read");
-    const std::filesystem::path file = JoinPath(ProgramDirectory(), "bench.dat");
+    const std::filesystem::path file = joinPath(programDirectory(), "bench.dat");
     for (auto _ : state) {
         if (!sheet.SaveBatchFile(file)) state.SkipWithError("save failed");
     }
@@ -119,7 +119,7 @@ BENCHMARK(BM_SaveBatchFile)->Unit(benchmark::kMillisecond);
 
 void BM_OpenBatchFile(benchmark::State& state) {
     Workspace ws;
-    const std::filesystem::path file = JoinPath(ProgramDirectory(), "bench.dat");
+    const std::filesystem::path file = joinPath(programDirectory(), "bench.dat");
     {
         BatchSheet sheet;
         Fill(sheet);
@@ -135,7 +135,7 @@ BENCHMARK(BM_OpenBatchFile)->Unit(benchmark::kMillisecond);
 void BM_PasteAtCursor(benchmark::State& state) {
     Workspace ws;
     BatchSheet sheet;
-    const Text payroll = PayrollText();
+    const Text payroll = payrollText();
     for (auto _ : state) {
         sheet.grid().setCurrentCell(1, 1);
         sheet.PasteAtCursor(payroll);

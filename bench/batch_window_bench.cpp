@@ -65,7 +65,7 @@ void BM_OpenFromTheMainWindow(benchmark::State& state) {
     auto* button = main.findChild<QAbstractButton*>(QStringLiteral("按钮批量"));
     for (auto _ : state) {
         QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
-        QWidget* batch = iit::gui::OpenWindow(BatchWindow::Name());
+        QWidget* batch = iit::gui::openWindow(BatchWindow::name());
         auto* grid = batch->findChild<iit::gui::GridView*>(QStringLiteral("高级表格1"));
         PaintCounter painted(grid->viewport());
         if (!waitForPaint(painted, 0)) state.SkipWithError("the grid was not painted");
@@ -86,7 +86,7 @@ void BM_RateTableFromTheMainWindow(benchmark::State& state) {
     auto* button = main.findChild<QAbstractButton*>(QStringLiteral("按钮税率表"));
     for (auto _ : state) {
         QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
-        QWidget* rate = iit::gui::OpenWindow(iit::ratetable::RateTableWindow::Name());
+        QWidget* rate = iit::gui::openWindow(iit::ratetable::RateTableWindow::name());
         auto* grid = rate->findChild<iit::gui::GridView*>(QStringLiteral("高级表格税率表"));
         PaintCounter painted(grid->viewport());
         if (!waitForPaint(painted, 0)) state.SkipWithError("the grid was not painted");
@@ -207,5 +207,5 @@ BENCHMARK(BM_ResidentMemoryOfAFullSheet)->Iterations(1)->Unit(benchmark::kMillis
 } // namespace
 
 int main(int argc, char** argv) {
-    return iit::bench::RunQtBenchmarks(argc, argv);
+    return iit::bench::runQtBenchmarks(argc, argv);
 }

@@ -85,7 +85,7 @@ std::string Income(int i, int month) {
     return std::to_string(4000 + (i * 37) % 60000 + month * 10) + "." + std::to_string(i % 100);
 }
 
-std::string Id(int i) {
+std::string id(int i) {
     return "1101011990" + std::to_string(10000000 + i);
 }
 
@@ -97,7 +97,7 @@ std::filesystem::path writeYear(const std::filesystem::path& dir) {
            "扣除\n";
     for (int m = 1; m <= 12; ++m)
         for (int i = 0; i < kEmployees; ++i)
-            out << "张三" << i << "\t" << Id(i) << "\t" << m << "\t" << Income(i, m) << "\t\t"
+            out << "张三" << i << "\t" << id(i) << "\t" << m << "\t" << Income(i, m) << "\t\t"
                 << 800 + i % 900 << "\t" << (i % 3 ? "2000" : "") << "\t\n";
     return file;
 }
@@ -109,7 +109,7 @@ std::filesystem::path writeMonth(const std::filesystem::path& dir, int month) {
     std::ofstream out(file, std::ios::binary);
     out << "证件号码\t姓名\t本月收入\t本月专项扣除\t本月专项附加扣除\t全年一次性奖金\n";
     for (int i = 0; i < kEmployees; ++i)
-        out << Id(i) << "\t张三" << i << "\t" << Income(i, month) << "\t" << 800 + i % 900 << "\t"
+        out << id(i) << "\t张三" << i << "\t" << Income(i, month) << "\t" << 800 + i % 900 << "\t"
             << (i % 3 ? "2000" : "0") << "\t" << (month == 12 && i % 4 == 0 ? "30000" : "") << "\n";
     return file;
 }

@@ -71,7 +71,7 @@ bool openRateTable(const BenchDir& dir, std::int32_t shareMode) {
         for (int i = 0; i < 24; ++i)
             records[static_cast<std::size_t>(r)].push_back(Value::int32(r * 100 + i));
     const std::filesystem::path file = dir.file("rates.dat");
-    std::ofstream(file, std::ios::binary) << EncodeTableImage(fields, 45000, records, "qvr4729158");
+    std::ofstream(file, std::ios::binary) << encodeTableImage(fields, 45000, records, "qvr4729158");
     OpenOptions options;
     options.password = Text::fromBytes("qvr4729158");
     options.shareMode = shareMode;
@@ -89,7 +89,7 @@ void BM_ReadFieldEnciphered(benchmark::State& state) {
     const Value field = Value::int32(3);
     for (auto _ : state)
         benchmark::DoNotOptimize(ReadField(field));
-    if (LastError() != kOk) state.SkipWithError("read failed");
+    if (lastError() != kOk) state.SkipWithError("read failed");
     CloseAllDatabases();
 }
 BENCHMARK(BM_ReadFieldEnciphered)->Arg(kDenyNone)->Arg(kExclusive);
@@ -106,7 +106,7 @@ void BM_ReadFieldAfterMove(benchmark::State& state) {
         if (!Skip(1)) GoFirst();
         benchmark::DoNotOptimize(ReadField(field));
     }
-    if (LastError() != kOk) state.SkipWithError("read failed");
+    if (lastError() != kOk) state.SkipWithError("read failed");
     CloseAllDatabases();
 }
 BENCHMARK(BM_ReadFieldAfterMove)->Arg(kDenyNone)->Arg(kExclusive);
@@ -117,7 +117,7 @@ void BM_WriteBatch(benchmark::State& state) {
     const std::filesystem::path file = dir.file("batch.dat");
     for (auto _ : state)
         writeBatch(file, static_cast<std::int32_t>(state.range(0)));
-    if (LastError() != kOk) state.SkipWithError("write failed");
+    if (lastError() != kOk) state.SkipWithError("write failed");
 }
 BENCHMARK(BM_WriteBatch)->Arg(kDenyNone)->Arg(kExclusive)->Unit(benchmark::kMillisecond);
 
@@ -134,7 +134,7 @@ void BM_ReadBatch(benchmark::State& state) {
             Skip();
         }
     }
-    if (LastError() != kOk) state.SkipWithError("read failed");
+    if (lastError() != kOk) state.SkipWithError("read failed");
     CloseAllDatabases();
 }
 BENCHMARK(BM_ReadBatch)->Unit(benchmark::kMillisecond);

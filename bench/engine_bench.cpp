@@ -20,9 +20,9 @@ struct TableDir {
     TableDir() {
         std::string tmpl = (std::filesystem::temp_directory_path() / "iit-bench-XXXXXX").string();
         dir = ::mkdtemp(tmpl.data());
-        iit::SetProgramDirectory(dir);
-        table = iit::engine::RateTablePath();
-        if (!iit::engine::EnsureRateTableFile(table)) std::abort(); // nothing to measure
+        iit::setProgramDirectory(dir);
+        table = iit::engine::rateTablePath();
+        if (!iit::engine::ensureRateTableFile(table)) std::abort(); // nothing to measure
     }
     ~TableDir() {
         iit::db::CloseAllDatabases();
@@ -30,7 +30,7 @@ struct TableDir {
     }
 };
 
-void RunCalculation(benchmark::State& state, iit::engine::TaxKind kind, iit::engine::TaxMode mode,
+void runCalculation(benchmark::State& state, iit::engine::TaxKind kind, iit::engine::TaxMode mode,
                     const char* income) {
     TableDir t;
     const iit::Text text = iit::Text::fromBytes(income);
@@ -42,14 +42,14 @@ void RunCalculation(benchmark::State& state, iit::engine::TaxKind kind, iit::eng
 }
 
 void BM_Calculate_WagesGross(benchmark::State& s) {
-    RunCalculation(s, iit::engine::TaxKind::Wages, iit::engine::TaxMode::Gross, "12345.67");
+    runCalculation(s, iit::engine::TaxKind::Wages, iit::engine::TaxMode::Gross, "12345.67");
 }
 void BM_Calculate_WagesNet_TopBand(benchmark::State& s) {
     // The grossing-up walks all seven wage bands.
-    RunCalculation(s, iit::engine::TaxKind::Wages, iit::engine::TaxMode::Net, "150000");
+    runCalculation(s, iit::engine::TaxKind::Wages, iit::engine::TaxMode::Net, "150000");
 }
 void BM_Calculate_LabourNet(benchmark::State& s) {
-    RunCalculation(s, iit::engine::TaxKind::Labour, iit::engine::TaxMode::Net, "60000");
+    runCalculation(s, iit::engine::TaxKind::Labour, iit::engine::TaxMode::Net, "60000");
 }
 BENCHMARK(BM_Calculate_WagesGross);
 BENCHMARK(BM_Calculate_WagesNet_TopBand);

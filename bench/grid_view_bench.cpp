@@ -261,5 +261,5 @@ BENCHMARK(BM_PlainTableViewRepaint)->Unit(benchmark::kMillisecond);
 } // namespace
 
 int main(int argc, char** argv) {
-    return iit::bench::RunQtBenchmarks(argc, argv);
+    return iit::bench::runQtBenchmarks(argc, argv);
 }

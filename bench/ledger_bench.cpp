@@ -25,22 +25,22 @@ std::string Income(int i, int month) {
     return std::to_string(4000 + (i * 37) % 60000 + month * 10) + "." + std::to_string(i % 100);
 }
 
-std::string Id(int i) {
+std::string id(int i) {
     return "1101011990" + std::to_string(10000000 + i);
 }
 
 void BM_Withhold120000Rows(benchmark::State& state) {
     std::vector<engine::CellRow> rows;
     rows.reserve(kEmployees * 12 + 1);
-    rows.push_back(engine::WithholdInputHeader());
+    rows.push_back(engine::withholdInputHeader());
     for (int m = 1; m <= 12; ++m)
         for (int i = 0; i < kEmployees; ++i)
-            rows.push_back({"张三" + std::to_string(i), Id(i), std::to_string(m), Income(i, m), "",
+            rows.push_back({"张三" + std::to_string(i), id(i), std::to_string(m), Income(i, m), "",
                             std::to_string(800 + i % 900), i % 3 ? "2000" : "", ""});
-    const engine::WithholdingTable& table = *engine::DefaultWithholdingTables().forYear(kYear);
+    const engine::WithholdingTable& table = *engine::defaultWithholdingTables().forYear(kYear);
     const auto mode = static_cast<engine::TaxMode>(state.range(0));
     for (auto _ : state) {
-        Outcome<std::vector<engine::CellRow>> out = engine::Withhold(rows, mode, table);
+        Outcome<std::vector<engine::CellRow>> out = engine::withhold(rows, mode, table);
         if (!out || out->size() != rows.size() - 1) state.SkipWithError("withhold failed");
         benchmark::DoNotOptimize(out);
     }
@@ -53,14 +53,14 @@ BENCHMARK(BM_Withhold120000Rows)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 
-std::vector<std::vector<Text>> MonthRows(int month) {
+std::vector<std::vector<Text>> monthRows(int month) {
     std::vector<std::vector<Text>> rows;
     rows.push_back({sysText("证件号码"), sysText("姓名"), sysText("本月收入"),
                     sysText("本月专项扣除"), sysText("本月专项附加扣除"),
                     sysText("全年一次性奖金")});
     for (int i = 0; i < kEmployees; ++i)
         rows.push_back(
-            {Text::fromBytes(Id(i)), sysText("张三") + Text::fromBytes(std::to_string(i)),
+            {Text::fromBytes(id(i)), sysText("张三") + Text::fromBytes(std::to_string(i)),
              Text::fromBytes(Income(i, month)), Text::fromBytes(std::to_string(800 + i % 900)),
              Text::fromBytes(i % 3 ? "2000" : "0"),
              Text::fromBytes(month == 12 && i % 4 == 0 ? "30000" : "")});
@@ -72,11 +72,11 @@ struct Books {
     bench::DataDirectory dir;
     std::optional<Ledger> ledger;
     explicit Books(int months) {
-        Outcome<LedgerTables> tables = LoadLedgerTables();
-        Outcome<Ledger> l = Ledger::open(LedgerPath(), std::move(*tables));
+        Outcome<LedgerTables> tables = loadLedgerTables();
+        Outcome<Ledger> l = Ledger::open(ledgerPath(), std::move(*tables));
         ledger.emplace(std::move(*l));
         for (int m = 1; m <= months; ++m) {
-            Outcome<ChangeReport> r = ledger->importMonth(kYear, m, MonthRows(m));
+            Outcome<ChangeReport> r = ledger->importMonth(kYear, m, monthRows(m));
             if (!r) {
                 std::fprintf(stderr, "import of month %d: %s\n", m,
                              r.problem().message.toUtf8().c_str());
@@ -88,10 +88,10 @@ struct Books {
 
 void BM_ImportMonth10000(benchmark::State& state) {
     Books books(11);
-    const std::vector<std::vector<Text>> december = MonthRows(12);
+    const std::vector<std::vector<Text>> december = monthRows(12);
     std::vector<EntryChange> removal;
     for (int i = 0; i < kEmployees; ++i)
-        removal.push_back(EntryChange{{IdentityCardType(), Text::fromBytes(Id(i))}, std::nullopt});
+        removal.push_back(EntryChange{{identityCardType(), Text::fromBytes(id(i))}, std::nullopt});
     for (auto _ : state) {
         Outcome<ChangeReport> r = books.ledger->importMonth(kYear, 12, december);
         if (!r || r->added != kEmployees) state.SkipWithError("import failed");
@@ -107,13 +107,13 @@ BENCHMARK(BM_ImportMonth10000)
     ->ReportAggregatesOnly(true);
 
 // One shared full year for the show, the edit, the open and the size.
-Books& FullYear() {
+Books& fullYear() {
     static Books books(12);
     return books;
 }
 
 void BM_ShowDecember10000(benchmark::State& state) {
-    Books& books = FullYear();
+    Books& books = fullYear();
     for (auto _ : state) {
         Outcome<MonthView> v = books.ledger->showMonth(kYear, 12);
         if (!v || v->lines.size() != kEmployees) state.SkipWithError("show failed");
@@ -126,8 +126,8 @@ BENCHMARK(BM_ShowDecember10000)
     ->ReportAggregatesOnly(true);
 
 void BM_EditMarchIncome(benchmark::State& state) {
-    Books& books = FullYear();
-    const PersonKey key{IdentityCardType(), Text::fromBytes(Id(4321))};
+    Books& books = fullYear();
+    const PersonKey key{identityCardType(), Text::fromBytes(id(4321))};
     Entry entry = **books.ledger->entry(kYear, 3, key);
     static int n = 0; // across the runs, so that every edit changes the income
     for (auto _ : state) {
@@ -147,17 +147,17 @@ BENCHMARK(BM_EditMarchIncome)
     ->ReportAggregatesOnly(true);
 
 void BM_OpenFullYear(benchmark::State& state) {
-    Books& books = FullYear();
+    Books& books = fullYear();
     const std::filesystem::path path = books.ledger->path();
     books.ledger.reset(); // the last connection checkpoints the WAL into the file
     state.counters["ledger_MB"] =
         static_cast<double>(std::filesystem::file_size(path)) / (1024.0 * 1024.0);
     for (auto _ : state) {
-        Outcome<LedgerTables> tables = LoadLedgerTables();
+        Outcome<LedgerTables> tables = loadLedgerTables();
         Outcome<Ledger> l = Ledger::open(path, std::move(*tables));
         if (!l) state.SkipWithError("open failed");
     }
-    Outcome<LedgerTables> tables = LoadLedgerTables();
+    Outcome<LedgerTables> tables = loadLedgerTables();
     books.ledger.emplace(std::move(*Ledger::open(path, std::move(*tables))));
 }
 BENCHMARK(BM_OpenFullYear)

@@ -31,7 +31,7 @@ using iit::bench::waitForPaint;
 constexpr int kEmployees = 10'000;
 constexpr int kYear = 2024;
 
-std::string Id(int i) {
+std::string id(int i) {
     return "1101011990" + std::to_string(10000000 + i);
 }
 
@@ -41,10 +41,10 @@ std::string Income(int i, int month) {
 
 // A month of 10,000 as a spreadsheet copies it: 姓名, 身份证号, 本月收入, 免税收入, 专项扣除,
 // 专项附加扣除.
-std::string MonthText(int month) {
+std::string monthText(int month) {
     std::string text;
     for (int i = 0; i < kEmployees; ++i)
-        text += "张三" + std::to_string(i) + "\t" + Id(i) + "\t" + Income(i, month) + "\t\t" +
+        text += "张三" + std::to_string(i) + "\t" + id(i) + "\t" + Income(i, month) + "\t\t" +
                 std::to_string(800 + i % 900) + "\t" + (i % 3 ? "2000" : "") + "\r\n";
     return text;
 }
@@ -53,14 +53,14 @@ std::string MonthText(int month) {
 struct Books {
     bench::DataDirectory dir;
     explicit Books(int months) {
-        Outcome<LedgerTables> tables = LoadLedgerTables();
-        Outcome<Ledger> ledger = Ledger::open(LedgerPath(), std::move(*tables));
+        Outcome<LedgerTables> tables = loadLedgerTables();
+        Outcome<Ledger> ledger = Ledger::open(ledgerPath(), std::move(*tables));
         if (!ledger) std::abort();
         LedgerSheet sheet(*ledger);
         for (int m = 1; m <= months; ++m) {
             if (!sheet.show(kYear, m)) std::abort();
             sheet.grid().setCurrentCell(1, kNameColumn);
-            Outcome<PasteReport> r = sheet.paste(Text::fromUtf8(MonthText(m)));
+            Outcome<PasteReport> r = sheet.paste(Text::fromUtf8(monthText(m)));
             if (!r) {
                 std::fprintf(stderr, "month %d: %s\n", m, r.problem().message.toUtf8().c_str());
                 std::abort();
@@ -70,7 +70,7 @@ struct Books {
 };
 
 LedgerWindow* Open() {
-    auto* window = static_cast<LedgerWindow*>(OpenLedgerWindow({}));
+    auto* window = static_cast<LedgerWindow*>(openLedgerWindow({}));
     if (!window || !QTest::qWaitForWindowExposed(window)) std::abort();
     QCoreApplication::processEvents();
     return window;
@@ -85,7 +85,7 @@ void Close(LedgerWindow* window) {
 void BM_OpenOnAFullYear(benchmark::State& state) {
     Books books(12);
     for (auto _ : state) {
-        auto* window = static_cast<LedgerWindow*>(OpenLedgerWindow({}));
+        auto* window = static_cast<LedgerWindow*>(openLedgerWindow({}));
         if (!window) std::abort();
         PaintCounter painted(window->gridView()->viewport());
         if (!waitForPaint(painted, 0)) state.SkipWithError("never painted");
@@ -103,10 +103,10 @@ void BM_PasteAMonthOf10000(benchmark::State& state) {
     LedgerWindow* window = Open();
     QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("月份12")), Qt::LeftButton);
     gui::GridView* view = window->gridView();
-    const Text december = Text::fromUtf8(MonthText(12));
+    const Text december = Text::fromUtf8(monthText(12));
     for (auto _ : state) {
         state.PauseTiming();
-        gui::SetClipboardText(december);
+        gui::setClipboardText(december);
         window->sheet().grid().setCurrentCell(1, kNameColumn);
         PaintCounter painted(view->viewport());
         state.ResumeTiming();
@@ -114,7 +114,7 @@ void BM_PasteAMonthOf10000(benchmark::State& state) {
         if (!waitForPaint(painted, 0)) state.SkipWithError("never painted");
         state.PauseTiming();
         if (window->sheet().lines().size() != kEmployees) state.SkipWithError("not pasted");
-        window->Undo(); // December empty again
+        window->undo(); // December empty again
         if (!window->sheet().lines().empty()) state.SkipWithError("not undone");
         QCoreApplication::processEvents();
         state.ResumeTiming();
@@ -150,5 +150,5 @@ BENCHMARK(BM_EditOfAMarchIncome)->Unit(benchmark::kMillisecond)->Repetitions(5)-
 } // namespace
 
 int main(int argc, char** argv) {
-    return iit::bench::RunQtBenchmarks(argc, argv);
+    return iit::bench::runQtBenchmarks(argc, argv);
 }

@@ -20,10 +20,10 @@
 
 namespace {
 
-void ClickCalculate(benchmark::State& state, const char* kindUnit, bool net, const char* income,
+void clickCalculate(benchmark::State& state, const char* kindUnit, bool net, const char* income,
                     const char* result) {
     iit::testing::TempDir dir;
-    iit::SetProgramDirectory(dir.path());
+    iit::setProgramDirectory(dir.path());
     if (::chdir(dir.path().c_str()) != 0) return state.SkipWithError("no data directory");
     iit::db::CloseAllDatabases();
     {
@@ -51,21 +51,21 @@ void ClickCalculate(benchmark::State& state, const char* kindUnit, bool net, con
     if (::chdir("/") != 0) state.SkipWithError("cannot leave the data directory");
 }
 
-BENCHMARK_CAPTURE(ClickCalculate, wages_included, "图形按钮5", false, "8000",
+BENCHMARK_CAPTURE(clickCalculate, wages_included, "图形按钮5", false, "8000",
                   "实发数: 7910\r\n应纳税:   90")
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(ClickCalculate, wages_excluded, "图形按钮5", true, "7910",
+BENCHMARK_CAPTURE(clickCalculate, wages_excluded, "图形按钮5", true, "7910",
                   "合计数：8000\r\n应纳税:   90")
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(ClickCalculate, labour_excluded, "图形按钮6", true, "3360",
+BENCHMARK_CAPTURE(clickCalculate, labour_excluded, "图形按钮6", true, "3360",
                   "合计数: 4000\r\n应纳税:  640")
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(ClickCalculate, royalties, "图形按钮7", false, "4000",
+BENCHMARK_CAPTURE(clickCalculate, royalties, "图形按钮7", false, "4000",
                   "实发数: 3552\r\n应纳税:  448")
     ->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
 int main(int argc, char** argv) {
-    return iit::bench::RunQtBenchmarks(argc, argv);
+    return iit::bench::runQtBenchmarks(argc, argv);
 }

@@ -59,10 +59,10 @@ public:
     std::filesystem::path templateFile() const { return m_data.path() / "print.dbf"; }
     std::filesystem::path dir() const { return m_data.path(); }
     PrintTable fill() const {
-        const batch::SheetPeople people = batch::PeopleOf(m_sheet->grid());
+        const batch::SheetPeople people = batch::peopleOf(m_sheet->grid());
         return makeTaxPaymentTable(
             templateFile(), m_sheet->grid(), {people.rows, people.totalTexts()},
-            {Text::fromUtf8("华光机械厂"), engine::TaxMode::Gross, MakeDateTime(2024, 5, 3)});
+            {Text::fromUtf8("华光机械厂"), engine::TaxMode::Gross, makeDateTime(2024, 5, 3)});
     }
 
 private:
@@ -157,5 +157,5 @@ BENCHMARK(BM_PreviewFirstPage)
 } // namespace iit::printing
 
 int main(int argc, char** argv) {
-    return iit::bench::RunQtBenchmarks(argc, argv);
+    return iit::bench::runQtBenchmarks(argc, argv);
 }

@@ -44,7 +44,7 @@ void BM_RestoreDefaults(benchmark::State& state) {
     Workspace ws;
     RateTableSheet sheet;
     for (auto _ : state) {
-        if (!sheet.RestoreDefaults()) state.SkipWithError("restore failed");
+        if (!sheet.restoreDefaults()) state.SkipWithError("restore failed");
     }
 }
 BENCHMARK(BM_RestoreDefaults)->Unit(benchmark::kMicrosecond);

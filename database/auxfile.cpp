@@ -27,10 +27,10 @@ std::size_t blocksFor(std::size_t length) {
 class HeaderLock {
 public:
     HeaderLock(int fd, bool lockFree) : m_fd(fd), m_active(!lockFree) {
-        if (m_active) m_rc = LockBytes(fd, LockKind::Write, kBlockCountOffset, 1, 0);
+        if (m_active) m_rc = lockBytes(fd, LockKind::Write, kBlockCountOffset, 1, 0);
     }
     ~HeaderLock() {
-        if (m_active && m_rc == kOk) UnlockBytes(m_fd, kBlockCountOffset, 1);
+        if (m_active && m_rc == kOk) unlockBytes(m_fd, kBlockCountOffset, 1);
     }
     HeaderLock(const HeaderLock&) = delete;
     HeaderLock& operator=(const HeaderLock&) = delete;
@@ -44,19 +44,19 @@ private:
 
 } // namespace
 
-std::filesystem::path AuxPath(const std::filesystem::path& dataPath) {
+std::filesystem::path auxPath(const std::filesystem::path& dataPath) {
     std::filesystem::path p = dataPath;
     return p.replace_extension("KDT");
 }
 
-int CreateAuxFile(const std::filesystem::path& path, double created) {
+int createAuxFile(const std::filesystem::path& path, double created) {
     StoredFile file;
-    if (file.open(path, true, true) != kOk || ClaimShareMode(file.fd(), true, kExclusive) != kOk)
+    if (file.open(path, true, true) != kOk || claimShareMode(file.fd(), true, kExclusive) != kOk)
         return kErrAuxCreate;
     AuxHeader h;
     h.created = created;
     char block[kAuxBlockSize];
-    EncodeAuxHeader(h, block);
+    encodeAuxHeader(h, block);
     if (file.truncate(0) != kOk || file.write(0, block, sizeof block) != kOk) return kErrAuxCreate;
     return kOk;
 }
@@ -65,11 +65,11 @@ int AuxFile::open(const std::filesystem::path& path, bool writable, std::int32_t
                   std::int32_t version, std::shared_ptr<Cipher> cipher) {
     if (m_file.open(path, writable) != kOk) return kErrAuxRead;
     m_file.setCipher(std::move(cipher));
-    if (ClaimShareMode(m_file.fd(), writable, shareMode) != kOk) return kErrAuxRead;
+    if (claimShareMode(m_file.fd(), writable, shareMode) != kOk) return kErrAuxRead;
     char block[kAuxBlockSize];
     if (m_file.read(0, block, sizeof block) != static_cast<std::int64_t>(sizeof block))
         return kErrAuxRead;
-    const std::optional<AuxHeader> h = DecodeAuxHeader(block);
+    const std::optional<AuxHeader> h = decodeAuxHeader(block);
     if (!h || h->blockCount <= 0) return kErrAuxRead;
     if (h->version != version) return kErrAuxVersion;
     m_header = *h;
@@ -97,7 +97,7 @@ int AuxFile::readHeader(AuxHeader& header) {
     char block[kAuxBlockSize];
     if (m_file.read(0, block, sizeof block) != static_cast<std::int64_t>(sizeof block))
         return kErrAuxAccess;
-    const std::optional<AuxHeader> h = DecodeAuxHeader(block);
+    const std::optional<AuxHeader> h = decodeAuxHeader(block);
     if (!h || h->blockCount <= 0) return kErrAuxAccess;
     header = *h;
     return kOk;
@@ -105,7 +105,7 @@ int AuxFile::readHeader(AuxHeader& header) {
 
 int AuxFile::writeHeader(const AuxHeader& header) {
     char block[kAuxBlockSize];
-    EncodeAuxHeader(header, block);
+    encodeAuxHeader(header, block);
     return m_file.write(0, block, sizeof block) == kOk ? kOk : kErrAuxAccess;
 }
 
@@ -134,14 +134,14 @@ int AuxFile::read(std::int32_t first, std::string& out) {
     std::int32_t blocks = 0;
     char block[kAuxBlockSize];
     if (int rc = readFirstBlock(first, h, blocks, block); rc != kOk) return rc;
-    const std::int32_t length = LoadInt32(block + 4);
+    const std::int32_t length = loadInt32(block + 4);
     if (length < 0 ||
         blocksFor(static_cast<std::size_t>(length)) > static_cast<std::size_t>(blocks - 1))
         return kErrAuxAccess;
     out.resize(static_cast<std::size_t>(length));
     std::size_t done = std::min(out.size(), kFirstPayload);
     std::memcpy(out.data(), block + 8, done);
-    std::int32_t next = LoadInt32(block);
+    std::int32_t next = loadInt32(block);
     std::unordered_set<std::int32_t> seen{first};
     while (done < out.size()) {
         if (next < 1 || next >= blocks || !seen.insert(next).second) return kErrAuxAccess;
@@ -151,7 +151,7 @@ int AuxFile::read(std::int32_t first, std::string& out) {
         const std::size_t run = std::min(out.size() - done, kNextPayload);
         std::memcpy(out.data() + done, block + 4, run);
         done += run;
-        next = LoadInt32(block);
+        next = loadInt32(block);
     }
     return kOk;
 }
@@ -181,7 +181,7 @@ int AuxFile::store(const std::string& data, std::int32_t& first, bool lockFree) 
             break;
         }
         chain.push_back(b);
-        h.freeHead = LoadInt32(next);
+        h.freeHead = loadInt32(next);
     }
     while (chain.size() < needed) {
         if (h.blockCount == std::numeric_limits<std::int32_t>::max()) return kErrAuxAccess;
@@ -192,10 +192,10 @@ int AuxFile::store(const std::string& data, std::int32_t& first, bool lockFree) 
     std::size_t done = 0;
     for (std::size_t i = 0; i < chain.size(); ++i) {
         std::memset(block, 0, sizeof block);
-        StoreInt32(block, i + 1 < chain.size() ? chain[i + 1] : 0);
+        storeInt32(block, i + 1 < chain.size() ? chain[i + 1] : 0);
         std::size_t run;
         if (i == 0) {
-            StoreInt32(block + 4, static_cast<std::int32_t>(data.size()));
+            storeInt32(block + 4, static_cast<std::int32_t>(data.size()));
             run = std::min(data.size(), kFirstPayload);
             std::memcpy(block + 8, data.data(), run);
         } else {
@@ -220,20 +220,20 @@ int AuxFile::release(std::int32_t first, bool lockFree) {
     if (int rc = readFirstBlock(first, h, blocks, block); rc != kOk) return rc;
 
     // Collects the chain as far as it is sound; a damaged tail stays where it is.
-    const std::int32_t length = LoadInt32(block + 4);
+    const std::int32_t length = loadInt32(block + 4);
     const std::size_t count = length > 0 ? blocksFor(static_cast<std::size_t>(length)) : 1;
     std::vector<std::int32_t> chain{first};
     std::unordered_set<std::int32_t> seen{first};
-    std::int32_t next = LoadInt32(block);
+    std::int32_t next = loadInt32(block);
     while (chain.size() < count && next >= 1 && next < blocks && seen.insert(next).second) {
         chain.push_back(next);
         char link[4];
         if (m_file.read(blockOffset(next), link, 4) != 4) break;
-        next = LoadInt32(link);
+        next = loadInt32(link);
     }
     for (std::int32_t b : chain) {
         char link[4];
-        StoreInt32(link, h.freeHead);
+        storeInt32(link, h.freeHead);
         if (m_file.write(blockOffset(b), link, 4) != kOk) return kErrAuxAccess;
         h.freeHead = b;
     }

@@ -51,9 +51,9 @@ private:
 };
 
 // Writes the header block of a new auxiliary file: kOk or kErrAuxCreate.
-int CreateAuxFile(const std::filesystem::path& path, double created);
+int createAuxFile(const std::filesystem::path& path, double created);
 
 // The auxiliary file's path: the data file's with its extension replaced by "KDT".
-std::filesystem::path AuxPath(const std::filesystem::path& dataPath);
+std::filesystem::path auxPath(const std::filesystem::path& dataPath);
 
 } // namespace iit::db

@@ -15,7 +15,7 @@ constexpr std::size_t kPageDiscard = 36;
 
 } // namespace
 
-std::string CheckText(std::string_view password) {
+std::string passwordCheckText(std::string_view password) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (EVP_Digest(password.data(), password.size(), digest, &length, EVP_md5(), nullptr) != 1 ||
@@ -57,7 +57,7 @@ void Rc4::discard(std::size_t n) {
         next();
 }
 
-Cipher::Cipher(std::string_view password) : m_checkText(CheckText(password)), m_base(password) {}
+Cipher::Cipher(std::string_view password) : m_checkText(passwordCheckText(password)), m_base(password) {}
 
 std::uint32_t Cipher::pageWord(std::uint64_t page) {
     const std::uint64_t end = 4 * page + 4;

@@ -21,7 +21,7 @@
 namespace iit::db {
 
 // The 32-character check text of a password.
-std::string CheckText(std::string_view password);
+std::string passwordCheckText(std::string_view password);
 
 // RC4 as the format uses it: the standard key schedule and output.
 class Rc4 {

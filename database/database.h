@@ -9,7 +9,7 @@
 // open-file-description byte-range locks keep concurrent readers and writers consistent.
 //
 // Every operation sets the last error of the calling thread: 0 on success, a negative code on
-// failure (ErrorMessage gives its fixed text). Operations that return a success flag return
+// failure (errorMessage gives its fixed text). Operations that return a success flag return
 // true exactly when the last error is 0.
 
 #include "base/text.h"
@@ -61,7 +61,7 @@ struct OpenOptions {
     std::vector<Text> indexFiles; // index files are not supported: any name fails with -30
 };
 
-// Error codes the system itself tests for; ErrorMessage knows every code from -1 to -80.
+// Error codes the system itself tests for; errorMessage knows every code from -1 to -80.
 enum ErrorCode : int {
     kOk = 0,
     kErrUnknown = -1,
@@ -108,13 +108,13 @@ enum ErrorCode : int {
     kErrPassword = -78,
 };
 
-int LastError();
-Text ErrorMessage(int code);
+int lastError();
+Text errorMessage(int code);
 
 // Asked when a table is opened with the password "?": tries left (3, 2, 1) and whether an
 // earlier answer was wrong; returns the password, or nullopt when the user cancels.
 using PasswordPrompt = std::function<std::optional<Text>(int triesLeft, bool retry)>;
-void SetPasswordPrompt(PasswordPrompt prompt);
+void setPasswordPrompt(PasswordPrompt prompt);
 
 // Opening never changes the file. A file that holds fewer whole records than its header counts
 // is taken as the records present (read-only: kErrFileSize); the first write that follows
@@ -133,7 +133,7 @@ std::int32_t RecordCount();
 // now: false for a file cut inside or between its records (which an open takes as the records
 // present) and for one with bytes after its last record. False with the error code when the
 // header cannot be read (-67 when there is no current table).
-bool FileIsWhole();
+bool fileIsWhole();
 void GoFirst();
 bool Skip(std::int32_t count = 1);
 
@@ -151,12 +151,12 @@ Text FieldName(const Value& field);
 // The fields of the current table (empty with -67 when there is none).
 std::vector<FieldSpec> Fields();
 // The absolute path of the current table's data file (empty when there is none).
-std::filesystem::path CurrentPath();
+std::filesystem::path currentPath();
 
 // The data file OpenDatabase and CreateDatabase use for a file name: a name without an
 // extension gets ".KDB" (a name ending in a dot gets "KDB").
-std::filesystem::path DatabaseFilePath(const std::filesystem::path& file);
+std::filesystem::path databaseFilePath(const std::filesystem::path& file);
 // The auxiliary file of a data file: its path with the extension replaced by "KDT".
-std::filesystem::path AuxiliaryPath(const std::filesystem::path& dataFile);
+std::filesystem::path auxiliaryPath(const std::filesystem::path& dataFile);
 
 } // namespace iit::db

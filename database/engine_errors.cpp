@@ -97,11 +97,11 @@ constexpr std::array<std::string_view, 81> kMessages = {
 
 } // namespace
 
-int LastError() {
+int lastError() {
     return t_lastError;
 }
 
-Text ErrorMessage(int code) {
+Text errorMessage(int code) {
     if (code < 0 && code >= -80) {
         const std::string_view message = kMessages[static_cast<std::size_t>(-code)];
         if (!message.empty()) return sysText(message);

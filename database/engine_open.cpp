@@ -70,7 +70,7 @@ bool hasAuxFields(const std::vector<Field>& fields) {
 }
 
 bool sameCheckText(std::string_view stored, std::string_view computed) {
-    return computed.size() == kCheckTextSize && SameName(stored, computed);
+    return computed.size() == kCheckTextSize && sameName(stored, computed);
 }
 
 // Reads the header through the cipher of `password`: true when the password fits.
@@ -81,7 +81,7 @@ bool tryPassword(Table& t, const Text& password, Header& header) {
     t.cipher = cipher;
     char bytes[kHeaderSize];
     if (t.file.read(0, bytes, sizeof bytes) != kHeaderSize) return false;
-    const std::optional<Header> h = DecodeHeader(bytes);
+    const std::optional<Header> h = decodeHeader(bytes);
     if (!h || !sameCheckText(h->checkText, cipher->checkText())) return false;
     header = *h;
     return true;
@@ -102,13 +102,13 @@ int unlockPassword(Table& t, const Text& password, Header& header) {
 int readStructure(Table& t, const Text& password) {
     char bytes[kHeaderSize];
     if (t.file.read(0, bytes, sizeof bytes) != kHeaderSize) return kErrNotDatabase;
-    std::optional<Header> h = DecodeHeader(bytes);
+    std::optional<Header> h = decodeHeader(bytes);
     if (!h) return kErrNotDatabase;
     if (!h->enciphered && !password.empty()) return kErrPassword;
     if (h->enciphered) {
         if (int rc = unlockPassword(t, password, *h); rc != kOk) return rc;
     }
-    if (int rc = ValidateHeader(*h); rc != kOk) return rc;
+    if (int rc = validateHeader(*h); rc != kOk) return rc;
     t.header = *h;
     t.recordSize = h->recordSize;
 
@@ -116,7 +116,7 @@ int readStructure(Table& t, const Text& password) {
     if (length < 0) return static_cast<int>(length);
     char countBytes[4];
     if (t.file.read(kFieldCountOffset, countBytes, 4) != 4) return kErrNotDatabase;
-    const std::int32_t count = LoadInt32(countBytes);
+    const std::int32_t count = loadInt32(countBytes);
     if (count <= 0) return kErrNotDatabase;
     // The descriptors must be present before anything is allocated for them.
     const std::int64_t dataStart = kDescriptorStart + kDescriptorSize * count;
@@ -127,11 +127,11 @@ int readStructure(Table& t, const Text& password) {
         return kErrNotDatabase;
     t.fields.resize(static_cast<std::size_t>(count));
     for (std::size_t i = 0; i < t.fields.size(); ++i)
-        if (int rc = DecodeDescriptor(
+        if (int rc = decodeDescriptor(
                 descriptors.data() + kDescriptorSize * static_cast<std::int64_t>(i), t.fields[i]);
             rc != kOk)
             return rc;
-    if (int rc = ValidateLayout(t.fields, t.recordSize); rc != kOk) return rc;
+    if (int rc = validateLayout(t.fields, t.recordSize); rc != kOk) return rc;
     t.dataStart = dataStart;
 
     // Opening never changes the file: a file cut inside its records is taken as the whole
@@ -147,14 +147,14 @@ int readStructure(Table& t, const Text& password) {
 int openTable(Table& t, const std::filesystem::path& path, const OpenOptions& options) {
     const bool writable = !options.readOnly;
     if (int rc = t.file.open(path, writable); rc != kOk) return rc;
-    if (int rc = ClaimShareMode(t.file.fd(), writable, options.shareMode); rc != kOk) return rc;
+    if (int rc = claimShareMode(t.file.fd(), writable, options.shareMode); rc != kOk) return rc;
     t.lockFree = options.shareMode != kDenyNone && options.shareMode != kDenyWrite;
     t.exclusive = t.lockFree && options.shareMode != kDenyRead;
     bool locked = false;
     if (!t.lockFree) {
         // The open only reads: a shared lock keeps writers out while the structure is read,
         // and any number of programs may open the file at once.
-        if (int rc = LockBytes(t.file.fd(), LockKind::Read, 0, kWholeFile, kOpenLockWaitMs);
+        if (int rc = lockBytes(t.file.fd(), LockKind::Read, 0, kWholeFile, kOpenLockWaitMs);
             rc != kOk)
             return rc;
         locked = true;
@@ -162,10 +162,10 @@ int openTable(Table& t, const std::filesystem::path& path, const OpenOptions& op
     int rc = readStructure(t, options.password);
     if (rc == kOk && hasAuxFields(t.fields)) {
         t.aux = std::make_unique<AuxFile>();
-        rc = t.aux->open(AuxPath(path), writable, options.shareMode, t.header.version,
+        rc = t.aux->open(auxPath(path), writable, options.shareMode, t.header.version,
                          t.header.enciphered ? t.cipher : nullptr);
     }
-    if (locked) UnlockBytes(t.file.fd(), 0, kWholeFile);
+    if (locked) unlockBytes(t.file.fd(), 0, kWholeFile);
     return rc;
 }
 
@@ -173,11 +173,11 @@ int findTable(const Text& name) {
     const auto& tables = registry().tables;
     const int n = static_cast<int>(tables.size());
     for (int i = n - 1; i >= 0; --i)
-        if (SameName(tables[static_cast<std::size_t>(i)]->alias.view(), name.view())) return i;
+        if (sameName(tables[static_cast<std::size_t>(i)]->alias.view(), name.view())) return i;
     for (int i = n - 1; i >= 0; --i)
-        if (SameName(tables[static_cast<std::size_t>(i)]->name.view(), name.view())) return i;
+        if (sameName(tables[static_cast<std::size_t>(i)]->name.view(), name.view())) return i;
     for (int i = n - 1; i >= 0; --i)
-        if (SameName(tables[static_cast<std::size_t>(i)]->fullPathText.view(), name.view()))
+        if (sameName(tables[static_cast<std::size_t>(i)]->fullPathText.view(), name.view()))
             return i;
     return -1;
 }
@@ -198,7 +198,7 @@ void closeAt(int index) {
 
 } // namespace
 
-void SetPasswordPrompt(PasswordPrompt prompt) {
+void setPasswordPrompt(PasswordPrompt prompt) {
     std::lock_guard lock(registry().mutex);
     registry().prompt = std::move(prompt);
 }
@@ -210,7 +210,7 @@ bool OpenDatabase(const std::filesystem::path& file, const OpenOptions& options)
     std::filesystem::path path;
     if (file.empty())
         rc = kErrNotFound;
-    else if (!options.alias.empty() && !IsValidName(options.alias.view()))
+    else if (!options.alias.empty() && !isValidName(options.alias.view()))
         rc = kErrBadAlias;
     else if (options.indexFiles.size() > kMaxIndexFiles)
         rc = kErrTooManyIndexes;
@@ -264,7 +264,7 @@ bool CreateDatabase(const std::filesystem::path& file, const std::vector<FieldSp
     }
     std::vector<Field> fields;
     std::int32_t recordSize = 0;
-    if (int rc = LayOutFields(fieldList, fields, recordSize); rc != kOk) {
+    if (int rc = layOutFields(fieldList, fields, recordSize); rc != kOk) {
         setError(rc);
         return false;
     }
@@ -274,14 +274,14 @@ bool CreateDatabase(const std::filesystem::path& file, const std::vector<FieldSp
         return false;
     }
     const double created = Now();
-    const std::string image = EncodeTableImage(fieldList, created, {}, {});
+    const std::string image = encodeTableImage(fieldList, created, {}, {});
     StoredFile out;
     int rc = out.open(path, true, true);
     if (rc == kErrNotFound) rc = kErrBadPath; // a missing directory
-    if (rc == kOk) rc = ClaimShareMode(out.fd(), true, kExclusive);
+    if (rc == kOk) rc = claimShareMode(out.fd(), true, kExclusive);
     if (rc == kOk) rc = out.truncate(0);
     if (rc == kOk) rc = out.write(0, image.data(), image.size());
-    if (rc == kOk && hasAuxFields(fields)) rc = CreateAuxFile(AuxPath(path), created);
+    if (rc == kOk && hasAuxFields(fields)) rc = createAuxFile(auxPath(path), created);
     if (rc == kErrUnknown) rc = kErrCreate;
     setError(rc);
     return rc == kOk;
@@ -324,12 +324,12 @@ void CloseAllDatabases() {
     registry().current = -1;
 }
 
-std::filesystem::path DatabaseFilePath(const std::filesystem::path& file) {
+std::filesystem::path databaseFilePath(const std::filesystem::path& file) {
     return withExtension(file);
 }
 
-std::filesystem::path AuxiliaryPath(const std::filesystem::path& dataFile) {
-    return AuxPath(dataFile);
+std::filesystem::path auxiliaryPath(const std::filesystem::path& dataFile) {
+    return auxPath(dataFile);
 }
 
 } // namespace iit::db

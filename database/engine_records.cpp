@@ -27,7 +27,7 @@ FieldArg resolveField(const Table& t, const Value& arg, const Field*& out) {
     out = nullptr;
     if (arg.isText()) {
         for (const Field& f : t.fields) {
-            if (SameName(f.name.view(), arg.rawBytes())) {
+            if (sameName(f.name.view(), arg.rawBytes())) {
                 out = &f;
                 return FieldArg::Found;
             }
@@ -65,7 +65,7 @@ int readRecordCount(Table& t, int waitMs, std::int32_t& count) {
     if (lock.status() != kOk) return lock.status();
     char bytes[4];
     if (t.file.read(kRecordCountOffset, bytes, 4) != 4) return kErrRecordCount;
-    count = std::max<std::int32_t>(LoadInt32(bytes), 0);
+    count = std::max<std::int32_t>(loadInt32(bytes), 0);
     const std::int64_t length = t.file.size();
     if (length < 0) return static_cast<int>(length);
     count = static_cast<std::int32_t>(std::min<std::int64_t>(count, recordsPresent(t, length)));
@@ -113,37 +113,37 @@ int loadRecord(Table& t) {
 Value readValue(Table& t, const Field& f) {
     if (t.current < 0) {
         setError(kErrNoRecord);
-        return EmptyValue(f.type);
+        return emptyValue(f.type);
     }
     if (!isAuxField(f)) {
         if (t.recordIndex != t.current) {
             if (int rc = loadRecord(t); rc != kOk) {
                 setError(rc);
-                return EmptyValue(f.type);
+                return emptyValue(f.type);
             }
         }
-        if (t.recordIndex == t.current) return DecodeValue(f, t.record.data() + f.offset);
+        if (t.recordIndex == t.current) return decodeValue(f, t.record.data() + f.offset);
     }
     // The lock also covers the chain of a memo or byte-set, which a writer may replace. A read
     // waits for a writer rather than give a value that is not in the file.
     ByteLock lock(t, t.recordOffset(t.current), LockKind::Read, kReadLockWaitMs);
     if (lock.status() != kOk) {
         setError(lock.status());
-        return EmptyValue(f.type);
+        return emptyValue(f.type);
     }
     if (int rc = readStored(t, f); rc != kOk) {
         setError(rc);
-        return EmptyValue(f.type);
+        return emptyValue(f.type);
     }
-    if (!isAuxField(f)) return DecodeValue(f, t.scratch.data());
+    if (!isAuxField(f)) return decodeValue(f, t.scratch.data());
     if (!t.aux) {
         setError(kErrReadField);
-        return EmptyValue(f.type);
+        return emptyValue(f.type);
     }
     std::string data;
-    if (int rc = t.aux->read(LoadInt32(t.scratch.data()), data); rc != kOk) {
+    if (int rc = t.aux->read(loadInt32(t.scratch.data()), data); rc != kOk) {
         setError(rc);
-        return EmptyValue(f.type);
+        return emptyValue(f.type);
     }
     if (f.type == kMemo) return Value::text(Text::fromBytes(std::move(data)));
     return Value::bytes(ByteSet(data.begin(), data.end()));
@@ -166,7 +166,7 @@ int writeValue(Table& t, const Field& f, const std::optional<Value>& value) {
         }
         if (t.recordIndex == t.current) {
             t.scratch.resize(static_cast<std::size_t>(f.size));
-            if (int rc = EncodeValue(f, value, t.scratch.data()); rc != kOk) return rc;
+            if (int rc = encodeValue(f, value, t.scratch.data()); rc != kOk) return rc;
             std::memcpy(t.record.data() + f.offset, t.scratch.data(), t.scratch.size());
             t.recordDirty = true;
             return kOk;
@@ -182,7 +182,7 @@ int writeValue(Table& t, const Field& f, const std::optional<Value>& value) {
 
     if (f.type != kMemo && f.type != kByteSet) {
         t.scratch.resize(static_cast<std::size_t>(f.size));
-        if (int rc = EncodeValue(f, value, t.scratch.data()); rc != kOk) return rc;
+        if (int rc = encodeValue(f, value, t.scratch.data()); rc != kOk) return rc;
         ByteLock lock(t, record, LockKind::Write);
         if (lock.status() != kOk) return lock.status();
         const int rc = t.file.write(position, t.scratch.data(), t.scratch.size());
@@ -192,8 +192,8 @@ int writeValue(Table& t, const Field& f, const std::optional<Value>& value) {
         return rc;
     }
 
-    const Value v = value ? *value : EmptyValue(f.type);
-    if (!Accepts(f.type, v)) return kErrTypeMismatch;
+    const Value v = value ? *value : emptyValue(f.type);
+    if (!accepts(f.type, v)) return kErrTypeMismatch;
     if (!t.aux) return kErrAuxAccess;
     t.recordIndex = -1; // the record's reference to the data changes
     ByteLock lock(t, record, LockKind::Write);
@@ -204,10 +204,10 @@ int writeValue(Table& t, const Field& f, const std::optional<Value>& value) {
     std::int32_t first = 0;
     if (int rc = t.aux->store(v.rawBytes(), first, t.lockFree); rc != kOk) return rc;
     char stored[4];
-    StoreInt32(stored, first);
+    storeInt32(stored, first);
     if (int rc = t.file.write(position, stored, 4); rc != kOk) return rc;
     // The new value is in place; a damaged old chain that cannot be freed only leaks blocks.
-    t.aux->release(LoadInt32(old), t.lockFree);
+    t.aux->release(loadInt32(old), t.lockFree);
     return kOk;
 }
 
@@ -218,8 +218,8 @@ int appendBlank(Table& t) {
     if (headerLock.status() != kOk) return headerLock.status();
     char counters[8];
     if (t.keepsHeader()) {
-        StoreInt32(counters, t.header.recordCount);
-        StoreInt32(counters + 4, t.header.nextId);
+        storeInt32(counters, t.header.recordCount);
+        storeInt32(counters + 4, t.header.nextId);
     } else if (t.file.read(kRecordCountOffset, counters, 8) != 8) {
         return kErrRecordCount;
     }
@@ -228,8 +228,8 @@ int appendBlank(Table& t) {
     // The first write after an open repairs a damaged file: a count beyond the whole records
     // present is lowered, and a partial or surplus record after the counted ones is cut.
     const std::int32_t count = static_cast<std::int32_t>(std::min<std::int64_t>(
-        std::max<std::int32_t>(LoadInt32(counters), 0), recordsPresent(t, length)));
-    const std::int32_t stamp = std::max<std::int32_t>(LoadInt32(counters + 4), 1);
+        std::max<std::int32_t>(loadInt32(counters), 0), recordsPresent(t, length)));
+    const std::int32_t stamp = std::max<std::int32_t>(loadInt32(counters + 4), 1);
     if (count == std::numeric_limits<std::int32_t>::max() ||
         stamp == std::numeric_limits<std::int32_t>::max())
         return kErrWriteRecord;
@@ -243,10 +243,10 @@ int appendBlank(Table& t) {
         // written now.
         t.record.assign(static_cast<std::size_t>(t.recordSize), '\0');
         char bytes[4];
-        StoreInt32(bytes, stamp);
+        storeInt32(bytes, stamp);
         std::memcpy(t.record.data(), bytes, std::min<std::size_t>(4, t.record.size()));
-        StoreInt32(counters, count + 1);
-        StoreInt32(counters + 4, stamp + 1);
+        storeInt32(counters, count + 1);
+        storeInt32(counters + 4, stamp + 1);
         if (int rc = t.file.write(kRecordCountOffset, counters, 8); rc != kOk) return rc;
         t.header.recordCount = count + 1;
         t.header.nextId = stamp + 1;
@@ -264,14 +264,14 @@ int appendBlank(Table& t) {
         if (done == 0) {
             // A damaged file's record may be shorter than its stamp: only what fits is kept.
             char bytes[4];
-            StoreInt32(bytes, stamp);
+            storeInt32(bytes, stamp);
             std::memcpy(t.scratch.data(), bytes, std::min<std::size_t>(4, t.scratch.size()));
         }
         if (int rc = t.file.write(position + done, t.scratch.data(), t.scratch.size()); rc != kOk)
             return rc;
     }
-    StoreInt32(counters, count + 1);
-    StoreInt32(counters + 4, stamp + 1);
+    storeInt32(counters, count + 1);
+    storeInt32(counters + 4, stamp + 1);
     if (int rc = t.file.write(kRecordCountOffset, counters, 8); rc != kOk) return rc;
     t.header.recordCount = count + 1;
     t.header.nextId = stamp + 1;
@@ -284,12 +284,12 @@ int removeAll(Table& t) {
     t.recordDirty = false; // every record goes
     t.recordIndex = -1;
     if (!t.lockFree) {
-        if (int rc = LockBytes(t.file.fd(), LockKind::Write, 0, kWholeFile, 0); rc != kOk)
+        if (int rc = lockBytes(t.file.fd(), LockKind::Write, 0, kWholeFile, 0); rc != kOk)
             return rc;
         t.wholeFileLocked = true;
     }
     char zero[4];
-    StoreInt32(zero, 0);
+    storeInt32(zero, 0);
     int rc = t.file.write(kRecordCountOffset, zero, 4);
     if (rc == kOk) rc = t.file.truncate(t.dataStart);
     if (rc == kOk && t.aux) rc = t.aux->reset();
@@ -298,7 +298,7 @@ int removeAll(Table& t) {
         t.current = 0;
     }
     if (t.wholeFileLocked) {
-        UnlockBytes(t.file.fd(), 0, kWholeFile);
+        unlockBytes(t.file.fd(), 0, kWholeFile);
         t.wholeFileLocked = false;
         t.locks.restore(t.file.fd());
     }
@@ -332,7 +332,7 @@ std::int32_t RecordCount() {
     return rc == kOk ? count : 0;
 }
 
-bool FileIsWhole() {
+bool fileIsWhole() {
     std::lock_guard lock(registry().mutex);
     setError(kOk);
     Table* t = currentTable();
@@ -356,7 +356,7 @@ bool FileIsWhole() {
         setError(kErrRecordCount);
         return false;
     }
-    const std::int32_t counted = LoadInt32(bytes);
+    const std::int32_t counted = loadInt32(bytes);
     const std::int64_t length = t->file.size();
     if (length < 0) {
         setError(static_cast<int>(length));
@@ -433,7 +433,7 @@ Value ReadField(const Value& field) {
         }
     }
     // Raised outside the registry lock: the handler may show a dialog or leave by an exception.
-    FatalError(0, *fatal);
+    fatalError(0, *fatal);
 }
 
 bool WriteField(const Value& field, const std::optional<Value>& value) {
@@ -459,7 +459,7 @@ bool WriteField(const Value& field, const std::optional<Value>& value) {
             break;
         }
     }
-    FatalError(0, badFieldKindMessage());
+    fatalError(0, badFieldKindMessage());
 }
 
 bool AppendBlankRecord() {
@@ -490,7 +490,7 @@ Text FieldName(const Value& field) {
             break;
         }
     }
-    FatalError(0, badFieldKindMessage());
+    fatalError(0, badFieldKindMessage());
 }
 
 std::vector<FieldSpec> Fields() {
@@ -507,7 +507,7 @@ std::vector<FieldSpec> Fields() {
     return out;
 }
 
-std::filesystem::path CurrentPath() {
+std::filesystem::path currentPath() {
     std::lock_guard lock(registry().mutex);
     Table* t = currentTable();
     return t ? t->fullPath : std::filesystem::path{};

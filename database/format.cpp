@@ -89,7 +89,7 @@ float toFloat(double v) {
 
 } // namespace
 
-std::int32_t StoredWidth(std::int32_t type, std::int32_t width) {
+std::int32_t storedWidth(std::int32_t type, std::int32_t width) {
     switch (type) {
     case kByte:
     case kBool:
@@ -113,14 +113,14 @@ std::int32_t StoredWidth(std::int32_t type, std::int32_t width) {
     }
 }
 
-std::int32_t LoadInt32(const char* p) {
+std::int32_t loadInt32(const char* p) {
     return load<std::int32_t>(p);
 }
-void StoreInt32(char* p, std::int32_t v) {
+void storeInt32(char* p, std::int32_t v) {
     store(p, v);
 }
 
-std::optional<Header> DecodeHeader(const char* bytes) {
+std::optional<Header> decodeHeader(const char* bytes) {
     const std::string_view magic(bytes, 4);
     if (magic != kPlainMagic && magic != kCipherMagic) return std::nullopt;
     Header h;
@@ -134,7 +134,7 @@ std::optional<Header> DecodeHeader(const char* bytes) {
     return h;
 }
 
-void EncodeHeader(const Header& h, char* out) {
+void encodeHeader(const Header& h, char* out) {
     std::memset(out, 0, kHeaderSize);
     std::memcpy(out, (h.enciphered ? kCipherMagic : kPlainMagic).data(), 4);
     store(out + 4, h.version);
@@ -147,13 +147,13 @@ void EncodeHeader(const Header& h, char* out) {
                     std::min<std::size_t>(h.checkText.size(), kCheckTextSize));
 }
 
-int ValidateHeader(const Header& h) {
+int validateHeader(const Header& h) {
     if (h.recordSize <= 0 || h.recordCount < 0 || h.nextId < 1) return kErrNotDatabase;
     if (h.version > kVersion) return kErrTooNew;
     return kOk;
 }
 
-int DecodeDescriptor(const char* bytes, Field& out) {
+int decodeDescriptor(const char* bytes, Field& out) {
     const char* nul = static_cast<const char*>(std::memchr(bytes, 0, 17));
     if (!nul) return kErrNotDatabase;
     out.name = Text::fromBytes(std::string_view(bytes, static_cast<std::size_t>(nul - bytes)));
@@ -162,11 +162,11 @@ int DecodeDescriptor(const char* bytes, Field& out) {
     out.width = load<std::int32_t>(bytes + 28);
     if (out.offset < 0 || out.type < kByte || out.type > kMemo) return kErrNotDatabase;
     if (out.type == kText && out.width < 1) return kErrNotDatabase;
-    out.size = StoredWidth(out.type, out.width);
+    out.size = storedWidth(out.type, out.width);
     return kOk;
 }
 
-void EncodeDescriptor(const Field& field, char* out) {
+void encodeDescriptor(const Field& field, char* out) {
     std::memset(out, 0, kDescriptorSize);
     std::memcpy(out, field.name.bytes().data(), std::min(field.name.size(), kMaxNameBytes));
     store(out + 20, field.type);
@@ -174,7 +174,7 @@ void EncodeDescriptor(const Field& field, char* out) {
     store(out + 28, field.type == kText ? field.width : 0);
 }
 
-int ValidateLayout(const std::vector<Field>& fields, std::int32_t recordSize) {
+int validateLayout(const std::vector<Field>& fields, std::int32_t recordSize) {
     std::vector<std::pair<std::int64_t, std::int64_t>> spans;
     spans.reserve(fields.size());
     std::int64_t last = 4; // the record's stamp
@@ -193,24 +193,24 @@ int ValidateLayout(const std::vector<Field>& fields, std::int32_t recordSize) {
     return kOk;
 }
 
-int LayOutFields(const std::vector<FieldSpec>& fieldList, std::vector<Field>& fields,
+int layOutFields(const std::vector<FieldSpec>& fieldList, std::vector<Field>& fields,
                  std::int32_t& recordSize) {
     fields.clear();
     std::int64_t size = 4;
     for (const FieldSpec& wanted : fieldList) {
         if (wanted.name.empty()) break;
-        if (!IsValidName(wanted.name.view()) || wanted.name.size() > kMaxNameBytes)
+        if (!isValidName(wanted.name.view()) || wanted.name.size() > kMaxNameBytes)
             return kErrFieldName;
         if (wanted.type < kByte || wanted.type > kMemo) return kErrFieldType;
         if (wanted.type == kText && (wanted.width < 1 || wanted.width > kMaxTextWidth))
             return kErrFieldSize;
         for (const Field& earlier : fields)
-            if (SameName(earlier.name.view(), wanted.name.view())) return kErrDuplicateField;
+            if (sameName(earlier.name.view(), wanted.name.view())) return kErrDuplicateField;
         Field f;
         f.name = wanted.name;
         f.type = wanted.type;
         f.width = wanted.type == kText ? wanted.width : 0;
-        f.size = StoredWidth(wanted.type, wanted.width);
+        f.size = storedWidth(wanted.type, wanted.width);
         f.offset = static_cast<std::int32_t>(size);
         size += f.size;
         if (size > std::numeric_limits<std::int32_t>::max()) return kErrFieldSize;
@@ -221,7 +221,7 @@ int LayOutFields(const std::vector<FieldSpec>& fieldList, std::vector<Field>& fi
     return kOk;
 }
 
-bool IsValidName(std::string_view s) {
+bool isValidName(std::string_view s) {
     if (s.empty()) return false;
     bool first = true;
     for (std::size_t i = 0; i < s.size(); ++i) {
@@ -239,7 +239,7 @@ bool IsValidName(std::string_view s) {
     return true;
 }
 
-bool SameName(std::string_view a, std::string_view b) {
+bool sameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         const unsigned char x = static_cast<unsigned char>(a[i]);
@@ -258,7 +258,7 @@ bool SameName(std::string_view a, std::string_view b) {
     return true;
 }
 
-Value EmptyValue(std::int32_t type) {
+Value emptyValue(std::int32_t type) {
     switch (type) {
     case kByte:
         return Value::byte(0);
@@ -285,7 +285,7 @@ Value EmptyValue(std::int32_t type) {
     }
 }
 
-Value DecodeValue(const Field& f, const char* p) {
+Value decodeValue(const Field& f, const char* p) {
     switch (f.type) {
     case kByte:
         return Value::byte(load<std::uint8_t>(p));
@@ -302,7 +302,7 @@ Value DecodeValue(const Field& f, const char* p) {
     case kBool:
         return Value::boolean(load<std::uint8_t>(p));
     case kDateTime:
-        return Value::dateTime(ClampDateTime(load<double>(p)));
+        return Value::dateTime(clampDateTime(load<double>(p)));
     case kSubroutine:
         return Value::subroutine(load<std::int32_t>(p));
     case kText: {
@@ -312,11 +312,11 @@ Value DecodeValue(const Field& f, const char* p) {
             Text::fromBytes(std::string_view(p, nul ? static_cast<std::size_t>(nul - p) : width)));
     }
     default:
-        return EmptyValue(f.type);
+        return emptyValue(f.type);
     }
 }
 
-bool Accepts(std::int32_t type, const Value& v) {
+bool accepts(std::int32_t type, const Value& v) {
     if (isNumericType(type)) return v.isNumeric();
     switch (type) {
     case kBool:
@@ -335,9 +335,9 @@ bool Accepts(std::int32_t type, const Value& v) {
     }
 }
 
-int EncodeValue(const Field& f, const std::optional<Value>& value, char* out) {
-    const Value v = value ? *value : EmptyValue(f.type);
-    if (!Accepts(f.type, v)) return kErrTypeMismatch;
+int encodeValue(const Field& f, const std::optional<Value>& value, char* out) {
+    const Value v = value ? *value : emptyValue(f.type);
+    if (!accepts(f.type, v)) return kErrTypeMismatch;
     switch (f.type) {
     case kByte:
         store(out, static_cast<std::uint8_t>(integerOf(v)));
@@ -382,12 +382,12 @@ int EncodeValue(const Field& f, const std::optional<Value>& value, char* out) {
     return kOk;
 }
 
-std::string EncodeTableImage(const std::vector<FieldSpec>& fieldList, double creationDays,
+std::string encodeTableImage(const std::vector<FieldSpec>& fieldList, double creationDays,
                              const std::vector<std::vector<Value>>& records,
                              std::string_view password) {
     std::vector<Field> fields;
     std::int32_t recordSize = 0;
-    if (LayOutFields(fieldList, fields, recordSize) != kOk) return {};
+    if (layOutFields(fieldList, fields, recordSize) != kOk) return {};
     if (records.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
         return {};
     const std::int64_t dataStart =
@@ -402,11 +402,11 @@ std::string EncodeTableImage(const std::vector<FieldSpec>& fieldList, double cre
     h.recordCount = static_cast<std::int32_t>(records.size());
     h.nextId = h.recordCount + 1;
     h.recordSize = recordSize;
-    if (h.enciphered) h.checkText = CheckText(password);
-    EncodeHeader(h, image.data());
+    if (h.enciphered) h.checkText = passwordCheckText(password);
+    encodeHeader(h, image.data());
     store(image.data() + kFieldCountOffset, static_cast<std::int32_t>(fields.size()));
     for (std::size_t i = 0; i < fields.size(); ++i)
-        EncodeDescriptor(fields[i], image.data() + kDescriptorStart +
+        encodeDescriptor(fields[i], image.data() + kDescriptorStart +
                                         kDescriptorSize * static_cast<std::int64_t>(i));
     for (std::size_t r = 0; r < records.size(); ++r) {
         if (records[r].size() > fields.size()) return {};
@@ -414,13 +414,13 @@ std::string EncodeTableImage(const std::vector<FieldSpec>& fieldList, double cre
                        static_cast<std::int64_t>(recordSize) * static_cast<std::int64_t>(r);
         store(record, static_cast<std::int32_t>(r + 1));
         for (std::size_t i = 0; i < records[r].size(); ++i)
-            if (EncodeValue(fields[i], records[r][i], record + fields[i].offset) != kOk) return {};
+            if (encodeValue(fields[i], records[r][i], record + fields[i].offset) != kOk) return {};
     }
     if (h.enciphered) Cipher(password).apply(0, image.data(), image.size());
     return image;
 }
 
-std::optional<AuxHeader> DecodeAuxHeader(const char* block) {
+std::optional<AuxHeader> decodeAuxHeader(const char* block) {
     if (std::string_view(block, 4) != kAuxMagic) return std::nullopt;
     AuxHeader h;
     h.version = load<std::int32_t>(block + 4);
@@ -431,7 +431,7 @@ std::optional<AuxHeader> DecodeAuxHeader(const char* block) {
     return h;
 }
 
-void EncodeAuxHeader(const AuxHeader& h, char* block) {
+void encodeAuxHeader(const AuxHeader& h, char* block) {
     std::memset(block, 0, kAuxBlockSize);
     std::memcpy(block, kAuxMagic.data(), 4);
     store(block + 4, h.version);

@@ -34,7 +34,7 @@ constexpr std::string_view kPlainMagic = "QKDB";
 constexpr std::string_view kCipherMagic = "QCDB";
 
 // True for bytes that start as a table file does, plain or enciphered.
-constexpr bool IsTableFile(std::string_view bytes) {
+constexpr bool isTableFile(std::string_view bytes) {
     return bytes.substr(0, 4) == kPlainMagic || bytes.substr(0, 4) == kCipherMagic;
 }
 
@@ -58,53 +58,53 @@ struct Field {
 };
 
 // Stored bytes of a field type inside a record; 0 for an unknown type.
-std::int32_t StoredWidth(std::int32_t type, std::int32_t width);
+std::int32_t storedWidth(std::int32_t type, std::int32_t width);
 
 // Little-endian access to raw buffers.
-std::int32_t LoadInt32(const char* p);
-void StoreInt32(char* p, std::int32_t v);
+std::int32_t loadInt32(const char* p);
+void storeInt32(char* p, std::int32_t v);
 
 // Decodes the 112 header bytes; nullopt when the magic is neither of the two.
-std::optional<Header> DecodeHeader(const char* bytes);
-void EncodeHeader(const Header& header, char* out);
+std::optional<Header> decodeHeader(const char* bytes);
+void encodeHeader(const Header& header, char* out);
 // kOk, kErrNotDatabase (record size, count, id counter) or kErrTooNew (version).
-int ValidateHeader(const Header& header);
+int validateHeader(const Header& header);
 
 // Decodes one descriptor; kErrNotDatabase for a name without NUL, a negative offset, an unknown
 // type or a text width below 1.
-int DecodeDescriptor(const char* bytes, Field& out);
-void EncodeDescriptor(const Field& field, char* out);
+int decodeDescriptor(const char* bytes, Field& out);
+void encodeDescriptor(const Field& field, char* out);
 // Every field must lie inside the record after its 4-byte stamp, no two may share a byte, and the
 // record must end with its last field: kOk or kErrNotDatabase.
-int ValidateLayout(const std::vector<Field>& fields, std::int32_t recordSize);
+int validateLayout(const std::vector<Field>& fields, std::int32_t recordSize);
 
 // Checks a field list for a new table and lays it out: kOk, kErrNoFields, kErrFieldName,
 // kErrFieldType, kErrFieldSize or kErrDuplicateField. An entry with an empty name ends the list.
-int LayOutFields(const std::vector<FieldSpec>& fieldList, std::vector<Field>& fields,
+int layOutFields(const std::vector<FieldSpec>& fieldList, std::vector<Field>& fields,
                  std::int32_t& recordSize);
 
 // Names of aliases and fields: a letter (half- or full-width) or Chinese character first, then
 // letters, digits or Chinese characters. Compared without regard to the case of ASCII letters.
-bool IsValidName(std::string_view gbk);
-bool SameName(std::string_view a, std::string_view b);
+bool isValidName(std::string_view gbk);
+bool sameName(std::string_view a, std::string_view b);
 
 // The empty value of a field type: 0, false, empty text or empty byte-set.
-Value EmptyValue(std::int32_t type);
+Value emptyValue(std::int32_t type);
 // Decodes the stored bytes of a field of a fixed-size type (not memo or byte-set).
-Value DecodeValue(const Field& field, const char* stored);
+Value decodeValue(const Field& field, const char* stored);
 // True when a value may be written into a field of the type: the field's own kind, or any
 // numeric kind into a numeric field.
-bool Accepts(std::int32_t type, const Value& value);
+bool accepts(std::int32_t type, const Value& value);
 // Encodes a value (nullopt = the empty value) into field.size bytes of a fixed-size type.
 // kOk or kErrTypeMismatch; out is untouched on a mismatch.
-int EncodeValue(const Field& field, const std::optional<Value>& value, char* out);
+int encodeValue(const Field& field, const std::optional<Value>& value, char* out);
 
 // A whole table file in memory: header (with the given creation date), descriptors and the
 // records (stamps 1..n, record-id counter n + 1), values encoded as WriteField encodes them.
 // A non-empty password gives a password-protected file. Memo and byte-set fields hold the
 // empty reference and take only empty values. Returns an empty string when the field list is
 // invalid or a value does not fit its field.
-std::string EncodeTableImage(const std::vector<FieldSpec>& fields, double creationDays,
+std::string encodeTableImage(const std::vector<FieldSpec>& fields, double creationDays,
                              const std::vector<std::vector<Value>>& records,
                              std::string_view password);
 
@@ -122,7 +122,7 @@ struct AuxHeader {
 };
 
 // nullopt when the magic is wrong.
-std::optional<AuxHeader> DecodeAuxHeader(const char* block);
-void EncodeAuxHeader(const AuxHeader& header, char* block);
+std::optional<AuxHeader> decodeAuxHeader(const char* block);
+void encodeAuxHeader(const AuxHeader& header, char* block);
 
 } // namespace iit::db

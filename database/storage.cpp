@@ -53,7 +53,7 @@ bool heldByOthers(int fd, std::int64_t offset, bool& failed) {
 
 } // namespace
 
-int FileErrorCode(int err) {
+int fileErrorCode(int err) {
     switch (err) {
     case ENOENT:
         return kErrNotFound;
@@ -100,7 +100,7 @@ int StoredFile::open(const std::filesystem::path& path, bool writable, bool crea
     do {
         fd = ::open(path.c_str(), flags, 0666);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return FileErrorCode(errno);
+    if (fd < 0) return fileErrorCode(errno);
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
@@ -126,7 +126,7 @@ std::int64_t StoredFile::read(std::int64_t offset, char* out, std::size_t n) {
                                   static_cast<off_t>(offset) + static_cast<off_t>(done));
         if (r < 0) {
             if (errno == EINTR) continue;
-            return FileErrorCode(errno);
+            return fileErrorCode(errno);
         }
         if (r == 0) break;
         done += static_cast<std::size_t>(r);
@@ -147,7 +147,7 @@ int StoredFile::write(std::int64_t offset, const char* data, std::size_t n) {
                                    static_cast<off_t>(offset) + static_cast<off_t>(done));
         if (w < 0) {
             if (errno == EINTR) continue;
-            return FileErrorCode(errno);
+            return fileErrorCode(errno);
         }
         done += static_cast<std::size_t>(w);
     }
@@ -156,16 +156,16 @@ int StoredFile::write(std::int64_t offset, const char* data, std::size_t n) {
 
 std::int64_t StoredFile::size() const {
     struct stat st {};
-    if (::fstat(m_fd, &st) != 0) return FileErrorCode(errno);
+    if (::fstat(m_fd, &st) != 0) return fileErrorCode(errno);
     return static_cast<std::int64_t>(st.st_size);
 }
 
 int StoredFile::truncate(std::int64_t length) {
-    if (::ftruncate(m_fd, static_cast<off_t>(length)) != 0) return FileErrorCode(errno);
+    if (::ftruncate(m_fd, static_cast<off_t>(length)) != 0) return fileErrorCode(errno);
     return kOk;
 }
 
-int LockBytes(int fd, LockKind kind, std::int64_t start, std::int64_t length, int waitMs) {
+int lockBytes(int fd, LockKind kind, std::int64_t start, std::int64_t length, int waitMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
     for (;;) {
         struct flock fl = rangeOf(kind == LockKind::Write ? F_WRLCK : F_RDLCK, start, length);
@@ -178,7 +178,7 @@ int LockBytes(int fd, LockKind kind, std::int64_t start, std::int64_t length, in
     }
 }
 
-void UnlockBytes(int fd, std::int64_t start, std::int64_t length) {
+void unlockBytes(int fd, std::int64_t start, std::int64_t length) {
     struct flock fl = rangeOf(F_UNLCK, start, length);
     ::fcntl(fd, F_OFD_SETLK, &fl);
 }
@@ -187,13 +187,13 @@ int LockTable::lock(int fd, std::int64_t offset, LockKind kind, int waitMs) {
     for (Entry& e : m_entries) {
         if (e.offset != offset) continue;
         if (kind == LockKind::Write && e.kind == LockKind::Read) {
-            if (int rc = LockBytes(fd, kind, offset, 1, waitMs); rc != kOk) return rc;
+            if (int rc = lockBytes(fd, kind, offset, 1, waitMs); rc != kOk) return rc;
             e.kind = kind;
         }
         ++e.count;
         return kOk;
     }
-    if (int rc = LockBytes(fd, kind, offset, 1, waitMs); rc != kOk) return rc;
+    if (int rc = lockBytes(fd, kind, offset, 1, waitMs); rc != kOk) return rc;
     m_entries.push_back({offset, 1, kind});
     return kOk;
 }
@@ -202,7 +202,7 @@ void LockTable::unlock(int fd, std::int64_t offset) {
     for (std::size_t i = 0; i < m_entries.size(); ++i) {
         if (m_entries[i].offset != offset) continue;
         if (--m_entries[i].count == 0) {
-            UnlockBytes(fd, offset, 1);
+            unlockBytes(fd, offset, 1);
             m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(i));
         }
         return;
@@ -211,10 +211,10 @@ void LockTable::unlock(int fd, std::int64_t offset) {
 
 void LockTable::restore(int fd) {
     for (const Entry& e : m_entries)
-        LockBytes(fd, e.kind, e.offset, 1, 0);
+        lockBytes(fd, e.kind, e.offset, 1, 0);
 }
 
-int ClaimShareMode(int fd, bool writable, std::int32_t shareMode) {
+int claimShareMode(int fd, bool writable, std::int32_t shareMode) {
     const bool denyRead = shareMode != kDenyNone && shareMode != kDenyWrite;
     const bool denyWrite = shareMode != kDenyNone && shareMode != kDenyRead;
     struct Claim {
@@ -229,7 +229,7 @@ int ClaimShareMode(int fd, bool writable, std::int32_t shareMode) {
     // open waits for any lock.
     for (const Claim& c : published)
         if (c.mine) {
-            if (int rc = LockBytes(fd, LockKind::Read, c.offset, 1, kOpenLockWaitMs); rc != kOk)
+            if (int rc = lockBytes(fd, LockKind::Read, c.offset, 1, kOpenLockWaitMs); rc != kOk)
                 return rc;
         }
     const Claim incompatible[] = {{true, kDenyReadByte},

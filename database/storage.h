@@ -38,7 +38,7 @@ constexpr int kOpenLockWaitMs = 2000;
 constexpr int kReadLockWaitMs = 2000;
 
 // Maps an errno of the file system to the engine's error code.
-int FileErrorCode(int err);
+int fileErrorCode(int err);
 
 class StoredFile {
 public:
@@ -83,8 +83,8 @@ enum class LockKind { Read, Write };
 
 // Locks [start, start + length), retrying a conflict every 20 to 39 ms until waitMs have
 // passed: kOk, kErrLockViolation on a conflict, kErrLock on any other failure.
-int LockBytes(int fd, LockKind kind, std::int64_t start, std::int64_t length, int waitMs);
-void UnlockBytes(int fd, std::int64_t start, std::int64_t length);
+int lockBytes(int fd, LockKind kind, std::int64_t start, std::int64_t length, int waitMs);
+void unlockBytes(int fd, std::int64_t start, std::int64_t length);
 
 // One-byte locks of one open file, counted per offset so that nested lock/unlock pairs take
 // and release the system lock once.
@@ -106,6 +106,6 @@ private:
 
 // Claims the share mode of an open (see the header comment): kOk, kErrSharing, or
 // kErrLockViolation / kErrLock when another program's lock keeps the claim out.
-int ClaimShareMode(int fd, bool writable, std::int32_t shareMode);
+int claimShareMode(int fd, bool writable, std::int32_t shareMode);
 
 } // namespace iit::db

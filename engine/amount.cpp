@@ -26,7 +26,7 @@ std::size_t trailingSpace(std::string_view s) {
 
 } // namespace
 
-std::string_view TrimCell(std::string_view s) {
+std::string_view trimCell(std::string_view s) {
     while (std::size_t n = leadingSpace(s))
         s.remove_prefix(n);
     while (std::size_t n = trailingSpace(s))
@@ -34,7 +34,7 @@ std::string_view TrimCell(std::string_view s) {
     return s;
 }
 
-std::optional<Exact> ParseDecimal(std::string_view text) {
+std::optional<Exact> parseDecimal(std::string_view text) {
     bool negative = false;
     if (!text.empty() && text[0] == '-') {
         negative = true;
@@ -56,9 +56,9 @@ std::optional<Exact> ParseDecimal(std::string_view text) {
     return negative ? -v : v;
 }
 
-Outcome<Exact> ParseAmount(std::string_view utf8) {
-    std::string_view cell = TrimCell(utf8);
-    if (cell.empty()) return FromFen(0);
+Outcome<Exact> parseAmount(std::string_view utf8) {
+    std::string_view cell = trimCell(utf8);
+    if (cell.empty()) return fromFen(0);
     // Read straight into fen: a payroll sheet has a hundred thousand of these.
     const bool negative = cell[0] == '-';
     if (negative) cell.remove_prefix(1);
@@ -86,7 +86,7 @@ Outcome<Exact> ParseAmount(std::string_view utf8) {
     for (std::size_t i = 0; i < 2; ++i)
         fen = fen * 10 + (i < frac.size() ? frac[i] - '0' : 0);
     if (fen > kLargestAmount * 100) return fail(sysText("金额过大"));
-    return FromFen(fen);
+    return fromFen(fen);
 }
 
 } // namespace iit::engine

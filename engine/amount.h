@@ -18,14 +18,14 @@ namespace iit::engine {
 constexpr std::int64_t kLargestAmount = 1'000'000'000'000;
 
 // [-]digits[.digits] exactly, nothing before or after; nullopt otherwise.
-std::optional<Exact> ParseDecimal(std::string_view text);
+std::optional<Exact> parseDecimal(std::string_view text);
 
 // A UTF-8 cell as an amount: spaces around it (ASCII, no-break and ideographic) are ignored and
 // an empty cell is 0. The problem says why the cell is no amount: not a number, more than two
 // decimals, negative, or above kLargestAmount.
-Outcome<Exact> ParseAmount(std::string_view utf8);
+Outcome<Exact> parseAmount(std::string_view utf8);
 
-// The cell without the spaces ParseAmount ignores around it.
-std::string_view TrimCell(std::string_view utf8);
+// The cell without the spaces parseAmount ignores around it.
+std::string_view trimCell(std::string_view utf8);
 
 } // namespace iit::engine

@@ -14,33 +14,33 @@
 
 namespace iit::engine {
 
-const Text& RateTableAlias() {
+const Text& rateTableAlias() {
     static const Text alias = sysText("设置税率表");
     return alias;
 }
 
-const Text& RateTablePassword() {
+const Text& rateTablePassword() {
     static const Text password = Text::fromBytes(kRateTablePassword);
     return password;
 }
 
-std::filesystem::path RateTablePath() {
-    return JoinPath(ProgramDirectory(), kRateTableFileName);
+std::filesystem::path rateTablePath() {
+    return joinPath(programDirectory(), kRateTableFileName);
 }
 
-Outcome<void> EnsureRateTableFile(const std::filesystem::path& path) {
-    if (FileExists(path)) return {};
-    return WriteDefaultRateTable(path);
+Outcome<void> ensureRateTableFile(const std::filesystem::path& path) {
+    if (fileExists(path)) return {};
+    return writeDefaultRateTable(path);
 }
 
-Outcome<void> WriteDefaultRateTable(const std::filesystem::path& path) {
-    return WriteFile(path, resources::DefaultRateTable());
+Outcome<void> writeDefaultRateTable(const std::filesystem::path& path) {
+    return writeWholeFile(path, resources::DefaultRateTable());
 }
 
-bool OpenRateTable(const std::filesystem::path& path) {
+bool openRateTable(const std::filesystem::path& path) {
     db::OpenOptions options;
-    options.alias = RateTableAlias();
-    options.password = RateTablePassword();
+    options.alias = rateTableAlias();
+    options.password = rateTablePassword();
     return db::OpenDatabase(path, options);
 }
 
@@ -67,48 +67,48 @@ bool isAccessError(int code) {
 // this call opened it (rather than finding it open).
 int openComplete(const std::filesystem::path& path, bool* opened = nullptr) {
     if (opened) *opened = false;
-    if (!OpenRateTable(path)) {
-        const int code = db::LastError();
+    if (!openRateTable(path)) {
+        const int code = db::lastError();
         if (code != db::kErrAlreadyOpen) return code;
     } else if (opened) {
         *opened = true;
     }
-    if (!db::SelectDatabase(RateTableAlias())) return db::LastError();
+    if (!db::SelectDatabase(rateTableAlias())) return db::lastError();
     if (db::Fields().size() < static_cast<std::size_t>(kRateTableFields)) {
-        db::CloseDatabase(RateTableAlias());
+        db::CloseDatabase(rateTableAlias());
         return db::kErrNoFields;
     }
     return db::kOk;
 }
 
 std::int32_t readThreshold() {
-    const Outcome<BracketTable> table = ReadBracketTable();
-    return table ? table->integer(1, FieldOf(SubTable::Wages, Field::Threshold)) : 0;
+    const Outcome<BracketTable> table = readBracketTable();
+    return table ? table->integer(1, fieldOf(SubTable::Wages, Field::Threshold)) : 0;
 }
 
 Text cannotOpenMessage(const std::filesystem::path& path, int code) {
-    return sysText(" 税率表文件无法打开：\r\n ") + DisplayPath(path) + sysText("\r\n ") +
-           db::ErrorMessage(code) + sysText("! . . . ");
+    return sysText(" 税率表文件无法打开：\r\n ") + displayPath(path) + sysText("\r\n ") +
+           db::errorMessage(code) + sysText("! . . . ");
 }
 
 // Why a file that opened, or failed to open with `code`, cannot serve as the rate table.
 Text damageOf(int code) {
     if (code == db::kErrNoFields) return sysText("字段不足 24 个");
-    return db::ErrorMessage(code);
+    return db::errorMessage(code);
 }
 
 // Checks a table this call opened; a damaged one is closed again. Returns the check.
 Outcome<void> checkOpened(bool opened) {
     if (!opened) return {};
-    Outcome<void> sound = CheckOpenRateTable();
-    if (!sound) db::CloseDatabase(RateTableAlias());
+    Outcome<void> sound = checkOpenRateTable();
+    if (!sound) db::CloseDatabase(rateTableAlias());
     return sound;
 }
 
 } // namespace
 
-std::filesystem::path SetAsideName(const std::filesystem::path& path, double now) {
-    const CivilDateTime t = SplitDateTime(now);
+std::filesystem::path setAsideName(const std::filesystem::path& path, double now) {
+    const CivilDateTime t = splitDateTime(now);
     char stamp[48];
     std::snprintf(stamp, sizeof stamp, ".damaged-%04d%02u%02u-%02d%02d%02d", t.year, t.month, t.day,
                   t.hour, t.minute, t.second);
@@ -120,10 +120,10 @@ std::filesystem::path SetAsideName(const std::filesystem::path& path, double now
     return name;
 }
 
-Outcome<RateTableStart> OpenRateTableAtStart(const std::filesystem::path& path, double now) {
+Outcome<RateTableStart> openRateTableAtStart(const std::filesystem::path& path, double now) {
     RateTableStart r;
-    if (const Outcome<void> written = EnsureRateTableFile(path); !written)
-        return fail(sysText(" 内置的默认税率表无法写入：\r\n ") + DisplayPath(path) +
+    if (const Outcome<void> written = ensureRateTableFile(path); !written)
+        return fail(sysText(" 内置的默认税率表无法写入：\r\n ") + displayPath(path) +
                     sysText("\r\n ") + written.problem().message + sysText("! . . . "));
     bool opened = false;
     const int code = openComplete(path, &opened);
@@ -143,31 +143,31 @@ Outcome<RateTableStart> OpenRateTableAtStart(const std::filesystem::path& path, 
         damage = damageOf(code);
     }
     // Damaged: keep it under a new name and put the built-in table in its place.
-    const std::filesystem::path aside = SetAsideName(path, now);
+    const std::filesystem::path aside = setAsideName(path, now);
     std::error_code ec;
     std::filesystem::rename(path, aside, ec);
     if (ec)
-        return fail(sysText(" 税率表文件已损坏，且无法改名保存：\r\n ") + DisplayPath(path) +
+        return fail(sysText(" 税率表文件已损坏，且无法改名保存：\r\n ") + displayPath(path) +
                         sysText("! . . . "),
                     code);
     r.setAsidePath = aside;
-    if (!WriteDefaultRateTable(path) || openComplete(path) != db::kOk)
-        return fail(sysText(" 税率表文件已损坏，已改名保存为：\r\n ") + DisplayPath(aside) +
+    if (!writeDefaultRateTable(path) || openComplete(path) != db::kOk)
+        return fail(sysText(" 税率表文件已损坏，已改名保存为：\r\n ") + displayPath(aside) +
                         sysText("\r\n 内置的默认税率表无法写入! . . . "),
                     code);
     r.threshold = readThreshold();
     r.notice = sysText(" 税率表文件已损坏：") + damage +
-               sysText("。\r\n 原文件已改名保存为：\r\n ") + DisplayPath(aside) +
+               sysText("。\r\n 原文件已改名保存为：\r\n ") + displayPath(aside) +
                sysText("\r\n 现已换用内置的默认税率表! . . . ");
     return r;
 }
 
-Outcome<void> CheckOpenRateTable() {
-    if (!db::SelectDatabase(RateTableAlias()))
-        return fail(db::ErrorMessage(db::LastError()), db::LastError());
-    if (!db::FileIsWhole()) {
-        if (const int code = db::LastError(); code != db::kOk)
-            return fail(db::ErrorMessage(code), code);
+Outcome<void> checkOpenRateTable() {
+    if (!db::SelectDatabase(rateTableAlias()))
+        return fail(db::errorMessage(db::lastError()), db::lastError());
+    if (!db::fileIsWhole()) {
+        if (const int code = db::lastError(); code != db::kOk)
+            return fail(db::errorMessage(code), code);
         return fail(sysText("文件不完整，记录数与文件长度不符"), db::kErrFileSize);
     }
     // The fields a calculation reads hold numbers as wide as the window stores them.
@@ -175,7 +175,7 @@ Outcome<void> CheckOpenRateTable() {
     if (fields.size() < static_cast<std::size_t>(kRateTableFields))
         return fail(sysText("字段不足 24 个"), db::kErrNoFields);
     for (SubTable t : kSubTables) {
-        for (int f = FirstField(t); f < FieldOf(t, Field::Spare); ++f) {
+        for (int f = firstField(t); f < fieldOf(t, Field::Spare); ++f) {
             const std::int32_t type = fields[static_cast<std::size_t>(f - 1)].type;
             if (type != db::kInt && type != db::kInt64 && type != db::kFloat && type != db::kDouble)
                 return fail(sysText("第 ") + ToText(static_cast<std::int32_t>(f)) +
@@ -183,12 +183,12 @@ Outcome<void> CheckOpenRateTable() {
                             db::kErrFieldType);
         }
     }
-    const Outcome<BracketTable> table = ReadBracketTable();
+    const Outcome<BracketTable> table = readBracketTable();
     if (!table) return table.problem();
-    return CheckBracketTable(*table);
+    return checkBracketTable(*table);
 }
 
-Outcome<void> EnsureRateTableOpen(const std::filesystem::path& path) {
+Outcome<void> ensureRateTableOpen(const std::filesystem::path& path) {
     bool opened = false;
     const int code = openComplete(path, &opened);
     if (code == db::kOk) {
@@ -196,13 +196,13 @@ Outcome<void> EnsureRateTableOpen(const std::filesystem::path& path) {
         if (sound) return {};
         if (isAccessError(sound.problem().code))
             return fail(cannotOpenMessage(path, sound.problem().code), sound.problem().code);
-        return fail(sysText(" 税率表文件已损坏：\r\n ") + DisplayPath(path) + sysText("\r\n ") +
+        return fail(sysText(" 税率表文件已损坏：\r\n ") + displayPath(path) + sysText("\r\n ") +
                         sound.problem().message +
                         sysText("。\r\n 重新启动程序即换用内置的默认税率表! . . . "),
                     sound.problem().code);
     }
     if (code == db::kErrNoFields)
-        return fail(sysText(" 税率表文件不完整：\r\n ") + DisplayPath(path) + sysText("! . . . "),
+        return fail(sysText(" 税率表文件不完整：\r\n ") + displayPath(path) + sysText("! . . . "),
                     code);
     return fail(cannotOpenMessage(path, code), code);
 }
@@ -248,9 +248,9 @@ void BracketTable::convert(std::int32_t record, int fieldNo) {
     m_exacts[index(record, fieldNo)] = Exact::fromDouble(m_numbers[index(record, fieldNo)]);
 }
 
-Outcome<BracketTable> ReadBracketTable() {
-    if (!db::SelectDatabase(RateTableAlias()))
-        return fail(db::ErrorMessage(db::LastError()), db::LastError());
+Outcome<BracketTable> readBracketTable() {
+    if (!db::SelectDatabase(rateTableAlias()))
+        return fail(db::errorMessage(db::lastError()), db::lastError());
     const int fields = static_cast<int>(
         std::min<std::size_t>(db::Fields().size(), static_cast<std::size_t>(kRateTableFields)));
     const std::int32_t count = db::RecordCount();
@@ -265,18 +265,18 @@ Outcome<BracketTable> ReadBracketTable() {
     return BracketTable(std::move(records));
 }
 
-Outcome<BracketTable> LoadBracketTable(const std::filesystem::path& path) {
-    if (Outcome<void> open = EnsureRateTableOpen(path); !open) return open.problem();
-    Outcome<BracketTable> table = ReadBracketTable();
+Outcome<BracketTable> loadBracketTable(const std::filesystem::path& path) {
+    if (Outcome<void> open = ensureRateTableOpen(path); !open) return open.problem();
+    Outcome<BracketTable> table = readBracketTable();
     if (!table) return fail(cannotOpenMessage(path, table.problem().code), table.problem().code);
     return table;
 }
 
-std::vector<FieldWriteError> WriteBracketFields(const BracketTable& table, int firstField,
+std::vector<FieldWriteError> writeBracketFields(const BracketTable& table, int firstField,
                                                 int lastField, std::int32_t records) {
     std::vector<FieldWriteError> refused;
-    if (!db::SelectDatabase(RateTableAlias())) {
-        refused.push_back({0, 0, db::LastError()});
+    if (!db::SelectDatabase(rateTableAlias())) {
+        refused.push_back({0, 0, db::lastError()});
         return refused;
     }
     std::vector<std::int32_t> types;
@@ -290,24 +290,24 @@ std::vector<FieldWriteError> WriteBracketFields(const BracketTable& table, int f
                                    (types[static_cast<std::size_t>(f - 1)] == db::kText ||
                                     types[static_cast<std::size_t>(f - 1)] == db::kMemo);
             if (v.isText() && !textField) v = Value::number(ToNumber(v));
-            if (!db::WriteField(Value::int32(f), v)) refused.push_back({r, f, db::LastError()});
+            if (!db::WriteField(Value::int32(f), v)) refused.push_back({r, f, db::lastError()});
         }
         db::Skip();
     }
     return refused;
 }
 
-Outcome<void> RestoreDefaultRateTable(const std::filesystem::path& path) {
-    if (const Outcome<void> written = WriteDefaultRateTable(path); !written)
-        return fail(sysText(" 默认税率表无法写入：\r\n ") + DisplayPath(path) + sysText("\r\n ") +
+Outcome<void> restoreDefaultRateTable(const std::filesystem::path& path) {
+    if (const Outcome<void> written = writeDefaultRateTable(path); !written)
+        return fail(sysText(" 默认税率表无法写入：\r\n ") + displayPath(path) + sysText("\r\n ") +
                     written.problem().message + sysText("，原税率表未作改动! . . . "));
     // The alias still holds the replaced file: close it (only it) and open the new one. A
     // database found only because its file name is spelt like the alias is left alone.
-    if (db::SelectDatabase(RateTableAlias())) {
+    if (db::SelectDatabase(rateTableAlias())) {
         std::error_code ec;
         const std::filesystem::path file =
-            std::filesystem::absolute(db::DatabaseFilePath(path), ec).lexically_normal();
-        if (db::CurrentPath() == file) db::CloseDatabase();
+            std::filesystem::absolute(db::databaseFilePath(path), ec).lexically_normal();
+        if (db::currentPath() == file) db::CloseDatabase();
     }
     const int code = openComplete(path);
     if (code != db::kOk) return fail(cannotOpenMessage(path, code), code);

@@ -24,8 +24,8 @@
 namespace iit::engine {
 
 // Alias, password and file name of the rate table.
-const Text& RateTableAlias();    // "设置税率表"
-const Text& RateTablePassword(); // kRateTablePassword as a Text
+const Text& rateTableAlias();    // "设置税率表"
+const Text& rateTablePassword(); // kRateTablePassword as a Text
 constexpr std::string_view kRateTablePassword = "qvr4729158";
 const char* const kRateTableFileName = "设置税率表A.dat";
 constexpr int kRateTableFields = 24;
@@ -38,33 +38,33 @@ constexpr int kRateTableRecords = 9;
 // reduction percentage in record 2's.
 enum class SubTable : int { Wages = 1, LabourGross = 7, LabourNet = 13, Royalties = 19 };
 enum class Field : int { Threshold = 0, Lower = 1, Upper = 2, Rate = 3, Deduction = 4, Spare = 5 };
-constexpr int FirstField(SubTable t) {
+constexpr int firstField(SubTable t) {
     return static_cast<int>(t);
 }
-constexpr int FieldOf(SubTable t, Field f) {
+constexpr int fieldOf(SubTable t, Field f) {
     return static_cast<int>(t) + static_cast<int>(f);
 }
 inline constexpr SubTable kSubTables[] = {SubTable::Wages, SubTable::LabourGross,
                                           SubTable::LabourNet, SubTable::Royalties};
 
 // The path of the rate table in the program directory.
-std::filesystem::path RateTablePath();
+std::filesystem::path rateTablePath();
 // The rate table a sheet reads: `chosen` when one was chosen for it (the command line's
 // --table), else the one in the program directory.
-inline std::filesystem::path RateTablePath(const std::filesystem::path& chosen) {
-    return chosen.empty() ? RateTablePath() : chosen;
+inline std::filesystem::path rateTablePath(const std::filesystem::path& chosen) {
+    return chosen.empty() ? rateTablePath() : chosen;
 }
 
 // Writes the built-in default table to `path` when no file is there; fails when it had to be
 // written and could not be, saying why.
-Outcome<void> EnsureRateTableFile(const std::filesystem::path& path);
+Outcome<void> ensureRateTableFile(const std::filesystem::path& path);
 // Writes the built-in default table to `path`, replacing what is there atomically: a failure
 // leaves the old file and says why.
-Outcome<void> WriteDefaultRateTable(const std::filesystem::path& path);
+Outcome<void> writeDefaultRateTable(const std::filesystem::path& path);
 
 // Opens the table under its alias with its password. Once the table is open the next open
 // fails (the file is already open), which callers ignore: the open table is used.
-bool OpenRateTable(const std::filesystem::path& path);
+bool openRateTable(const std::filesystem::path& path);
 
 // The start of a session with the rate table, shared by the window and the command line.
 struct RateTableStart {
@@ -82,23 +82,23 @@ struct RateTableStart {
 // cannot be opened because of its permissions or another program's lock is left alone; the
 // message says which file and why, and so does the failure to write the built-in table. `now`
 // dates the new name of a set-aside file.
-Outcome<RateTableStart> OpenRateTableAtStart(const std::filesystem::path& path, double now);
+Outcome<RateTableStart> openRateTableAtStart(const std::filesystem::path& path, double now);
 
 // Whether the table open under the alias can serve: its file holds exactly the records its
 // header counts (an open takes a file cut inside its records as the records present), and its
 // values keep the rules of rate_table_check.h. The problem says what is wrong.
-Outcome<void> CheckOpenRateTable();
+Outcome<void> checkOpenRateTable();
 
 // The name a damaged file is kept under: path + ".damaged-YYYYMMDD-hhmmss", with "-2", "-3"...
 // after it when that name is taken.
-std::filesystem::path SetAsideName(const std::filesystem::path& path, double now);
+std::filesystem::path setAsideName(const std::filesystem::path& path, double now);
 
 // Makes sure the table is open (opening it again when it is not) and current; fails with the
 // message that tells the user which file cannot be opened and why. Every calculation starts
 // with it, so that a table that was locked or unreadable at start-up is used as soon as it can;
 // a table it opens is checked as start-up checks it, and a damaged one is closed again and
 // refused (start-up sets it aside).
-Outcome<void> EnsureRateTableOpen(const std::filesystem::path& path);
+Outcome<void> ensureRateTableOpen(const std::filesystem::path& path);
 
 // The bracket table as one calculation reads it: the 24 fields of every record the file holds,
 // read in one pass. A record beyond the last and a field the file does not have read as 0,
@@ -151,11 +151,11 @@ private:
 
 // Reads the rate table through its alias, which must be open: every record from the first,
 // fields 1 to 24 (those beyond the file's fields as 0). Fails when the alias is not open.
-Outcome<BracketTable> ReadBracketTable();
-// Makes sure the table at `path` is open (EnsureRateTableOpen) and reads it; fails with the
+Outcome<BracketTable> readBracketTable();
+// Makes sure the table at `path` is open (ensureRateTableOpen) and reads it; fails with the
 // message that says which file cannot be opened and why. Every calculation starts here, so a
 // saved change is seen by the next one.
-Outcome<BracketTable> LoadBracketTable(const std::filesystem::path& path);
+Outcome<BracketTable> loadBracketTable(const std::filesystem::path& path);
 
 // A write the table database refused: record and field (1-based) and its error code.
 struct FieldWriteError {
@@ -167,13 +167,13 @@ struct FieldWriteError {
 // table through its alias, from the first record on, one record after the other. A refused
 // write leaves that field as it was and the writing goes on; the refusals are returned.
 // A text value goes to a numeric field as the number it shows.
-std::vector<FieldWriteError> WriteBracketFields(const BracketTable& table, int firstField,
+std::vector<FieldWriteError> writeBracketFields(const BracketTable& table, int firstField,
                                                 int lastField, std::int32_t records);
 
 // Replaces the rate table file at `path` by the built-in table and opens it again under the
 // alias: the new file is written beside the old one and renamed over it, then the alias
 // (only it) is closed and opened on the new file. A failure says which file and why, and the
 // old file stays as it was, still open.
-Outcome<void> RestoreDefaultRateTable(const std::filesystem::path& path);
+Outcome<void> restoreDefaultRateTable(const std::filesystem::path& path);
 
 } // namespace iit::engine

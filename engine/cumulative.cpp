@@ -6,7 +6,7 @@ namespace iit::engine {
 namespace {
 
 Exact maxZero(const Exact& v) {
-    return v.sign() < 0 ? FromFen(0) : v;
+    return v.sign() < 0 ? fromFen(0) : v;
 }
 
 Problem aboveTable() {
@@ -20,7 +20,7 @@ YearToDate sumsWithoutIncome(const WithholdingTable& table, const YearToDate& be
     YearToDate s = before;
     s.month = month;
     s.taxFree += a.taxFree;
-    s.basicDeduction = CumulativeBasicDeduction(table, before, month, joinMonth, options);
+    s.basicDeduction = cumulativeBasicDeduction(table, before, month, joinMonth, options);
     s.special += a.special;
     s.specialAdditional += a.specialAdditional;
     s.other += a.other;
@@ -40,11 +40,11 @@ Outcome<CumulativeFigures> forward(const WithholdingTable& table, const YearToDa
     f.after.income = before.income + gross;
     f.grossIncome = gross;
     f.taxable = maxZero(f.after.income - deductions(f.after));
-    const TaxBand* band = FindBand(table.bands, f.taxable);
+    const TaxBand* band = findBand(table.bands, f.taxable);
     if (!band) return aboveTable();
     f.ratePercent = band->ratePercent;
     f.quickDeduction = band->quickDeduction;
-    f.tax = f.taxable.isZero() ? FromFen(0)
+    f.tax = f.taxable.isZero() ? fromFen(0)
                                : maxZero(Round(f.taxable * band->rate() - band->quickDeduction, 2));
     f.withheldBefore = before.withheld;
     f.withholding = maxZero(f.tax - f.after.relief - before.withheld);
@@ -68,7 +68,7 @@ Exact workedBackTaxable(const WithholdingTable& table, const Exact& n) {
 
 } // namespace
 
-Exact CumulativeBasicDeduction(const WithholdingTable& table, const YearToDate& before, int month,
+Exact cumulativeBasicDeduction(const WithholdingTable& table, const YearToDate& before, int month,
                                int joinMonth, const DeductionOptions& options) {
     if (options.annualDeduction && !table.annualDeduction.isZero()) return table.annualDeduction;
     if (before.month > 0)
@@ -77,7 +77,7 @@ Exact CumulativeBasicDeduction(const WithholdingTable& table, const YearToDate& 
     return table.basicDeduction * Exact(month - start + 1);
 }
 
-Outcome<CumulativeFigures> ComputeCumulative(const WithholdingTable& table,
+Outcome<CumulativeFigures> computeCumulative(const WithholdingTable& table,
                                              const YearToDate& before, int month, int joinMonth,
                                              const DeductionOptions& options, const MonthAmounts& a,
                                              TaxMode mode) {
@@ -93,7 +93,7 @@ Outcome<CumulativeFigures> ComputeCumulative(const WithholdingTable& table,
     const Exact taxable = workedBackTaxable(table, n);
     Exact tax;
     if (taxable.sign() > 0) {
-        const TaxBand* band = FindBand(table.bands, taxable);
+        const TaxBand* band = findBand(table.bands, taxable);
         if (!band) return aboveTable();
         tax = Round(taxable * band->rate() - band->quickDeduction, 2);
     }
@@ -108,17 +108,17 @@ Outcome<CumulativeFigures> ComputeCumulative(const WithholdingTable& table,
         const Exact slope =
             f->withholding.isZero() ? Exact(1) : Exact(1) - f->ratePercent / Exact(100);
         Exact step = Round(miss / slope, 2);
-        if (step.isZero()) step = miss.sign() > 0 ? FromFen(1) : FromFen(-1);
+        if (step.isZero()) step = miss.sign() > 0 ? fromFen(1) : fromFen(-1);
         gross = gross + step;
     }
     return fail(sysText("无法倒算税前收入"));
 }
 
-Outcome<BonusFigures> ComputeSeparateBonus(const std::vector<TaxBand>& monthlyBands,
+Outcome<BonusFigures> computeSeparateBonus(const std::vector<TaxBand>& monthlyBands,
                                            const Exact& bonus) {
     BonusFigures f;
     f.bonus = bonus;
-    const TaxBand* band = FindBand(monthlyBands, bonus / Exact(12));
+    const TaxBand* band = findBand(monthlyBands, bonus / Exact(12));
     if (!band) return fail(sysText("奖金超出税率表的最高一级"));
     f.ratePercent = band->ratePercent;
     f.quickDeduction = band->quickDeduction;
@@ -167,7 +167,7 @@ Outcome<YearToDate> withhold(const WithholdingTable& table, const BonusPlan& pla
             a = &withExtra;
         }
         Outcome<CumulativeFigures> f =
-            ComputeCumulative(table, sums, month, plan.joinMonth, plan.options, *a, TaxMode::Gross);
+            computeCumulative(table, sums, month, plan.joinMonth, plan.options, *a, TaxMode::Gross);
         if (!f) return f.problem();
         sums = std::move(f->after);
     }
@@ -176,7 +176,7 @@ Outcome<YearToDate> withhold(const WithholdingTable& table, const BonusPlan& pla
 
 } // namespace
 
-Outcome<BonusComparison> CompareBonus(const WithholdingTable& table,
+Outcome<BonusComparison> compareBonus(const WithholdingTable& table,
                                       const std::vector<TaxBand>& monthlyBands,
                                       const BonusPlan& plan) {
     BonusComparison c;
@@ -186,7 +186,7 @@ Outcome<BonusComparison> CompareBonus(const WithholdingTable& table,
         ++bonusAt;
     if (bonusAt == plan.months.size()) return fail(sysText("奖金所在的月份没有工资记录"));
     c.projectedMonths = months.projected();
-    Outcome<BonusFigures> bonus = ComputeSeparateBonus(monthlyBands, plan.bonus);
+    Outcome<BonusFigures> bonus = computeSeparateBonus(monthlyBands, plan.bonus);
     if (!bonus) return bonus.problem();
     // The two ways agree until the bonus month: the months before it are computed once.
     Outcome<YearToDate> before = withhold(table, plan, months, 0, bonusAt, plan.opening, nullptr);

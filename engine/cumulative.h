@@ -39,15 +39,15 @@ struct DeductionOptions {
 struct YearToDate {
     int month = 0;
     // Sums start in fen, so that the sums of amounts in fen stay on Exact's quickest path.
-    Exact income = FromFen(0), taxFree = FromFen(0), basicDeduction = FromFen(0),
-          special = FromFen(0), specialAdditional = FromFen(0), other = FromFen(0),
-          relief = FromFen(0), withheld = FromFen(0);
+    Exact income = fromFen(0), taxFree = fromFen(0), basicDeduction = fromFen(0),
+          special = fromFen(0), specialAdditional = fromFen(0), other = fromFen(0),
+          relief = fromFen(0), withheld = fromFen(0);
 };
 
 // One month's amounts as entered. In net mode `income` is the pay after tax.
 struct MonthAmounts {
-    Exact income = FromFen(0), taxFree = FromFen(0), special = FromFen(0),
-          specialAdditional = FromFen(0), other = FromFen(0), relief = FromFen(0);
+    Exact income = fromFen(0), taxFree = fromFen(0), special = fromFen(0),
+          specialAdditional = fromFen(0), other = fromFen(0), relief = fromFen(0);
 };
 
 struct CumulativeFigures {
@@ -65,13 +65,13 @@ struct CumulativeFigures {
 // The cumulative basic deduction through `month`. With sums of earlier months (or opening
 // balances) each month since adds one month's deduction, months without pay included; in the
 // first month the count starts at the joining month (January with options.fromJanuary).
-Exact CumulativeBasicDeduction(const WithholdingTable& table, const YearToDate& before, int month,
+Exact cumulativeBasicDeduction(const WithholdingTable& table, const YearToDate& before, int month,
                                int joinMonth, const DeductionOptions& options);
 
 // One employee's month `month` (after before.month, 1 to 12). `joinMonth` counts only in the
 // first month (before.month == 0); a joining month after `month` counts as `month`. Fails when
 // the taxable income lies above the table's last band.
-Outcome<CumulativeFigures> ComputeCumulative(const WithholdingTable& table,
+Outcome<CumulativeFigures> computeCumulative(const WithholdingTable& table,
                                              const YearToDate& before, int month, int joinMonth,
                                              const DeductionOptions& options,
                                              const MonthAmounts& amounts, TaxMode mode);
@@ -81,7 +81,7 @@ Outcome<CumulativeFigures> ComputeCumulative(const WithholdingTable& table,
 struct BonusFigures {
     Exact bonus, ratePercent, quickDeduction, tax, afterTax;
 };
-Outcome<BonusFigures> ComputeSeparateBonus(const std::vector<TaxBand>& monthlyBands,
+Outcome<BonusFigures> computeSeparateBonus(const std::vector<TaxBand>& monthlyBands,
                                            const Exact& bonus);
 
 // The bonus taxed on its own against added to its month's income, over the whole year.
@@ -114,7 +114,7 @@ struct BonusComparison {
     enum class Lower { Separate, Combined, Same } lower = Lower::Same;
     Exact saving; // what the lower way saves against the other
 };
-Outcome<BonusComparison> CompareBonus(const WithholdingTable& table,
+Outcome<BonusComparison> compareBonus(const WithholdingTable& table,
                                       const std::vector<TaxBand>& monthlyBands,
                                       const BonusPlan& plan);
 

@@ -157,12 +157,12 @@ Exact Exact::fromText(const Text& text) {
     std::string_view view = text.view();
     for (unsigned char c : view) {
         if (isLeadByte(c)) {
-            normalised = NormalizeFullWidth(view);
+            normalised = normalizeFullWidth(view);
             view = normalised;
             break;
         }
     }
-    const NumberLiteral n = ScanNumber(view);
+    const NumberLiteral n = scanNumber(view);
     if (!n.hasDigits) return Exact{};
     std::string_view intDigits = n.intDigits, fracDigits = n.fracDigits;
     while (!intDigits.empty() && intDigits.front() == '0')
@@ -445,14 +445,14 @@ Text ToText(const Exact& v) {
     return Text::fromBytes(decimalText(negative, digits, 2));
 }
 
-Exact FromFen(std::int64_t fen) {
+Exact fromFen(std::int64_t fen) {
     Exact out;
     out.m_num = fen;
     out.m_den = 100;
     return out;
 }
 
-std::optional<std::int64_t> ToFen(const Exact& v) {
+std::optional<std::int64_t> toFen(const Exact& v) {
     if (v.m_big) return std::nullopt;
     if (v.m_den == 100 && v.m_num >= INT64_MIN && v.m_num <= INT64_MAX) // kept in fen already
         return static_cast<std::int64_t>(v.m_num);

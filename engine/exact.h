@@ -60,8 +60,8 @@ public:
     friend Text ToText(const Exact& v);
     // An amount of whole fen, and back: nullopt when v is not a whole number of fen or does not
     // fit 64 bits. Stores keep amounts in fen.
-    friend Exact FromFen(std::int64_t fen);
-    friend std::optional<std::int64_t> ToFen(const Exact& v);
+    friend Exact fromFen(std::int64_t fen);
+    friend std::optional<std::int64_t> toFen(const Exact& v);
 
     struct Big; // GMP's rational, when the value does not fit 128 bits
 
@@ -76,7 +76,7 @@ private:
     std::shared_ptr<const Big> m_big; // when set, the value is *m_big and num/den are unused
 };
 
-Exact FromFen(std::int64_t fen);
-std::optional<std::int64_t> ToFen(const Exact& v);
+Exact fromFen(std::int64_t fen);
+std::optional<std::int64_t> toFen(const Exact& v);
 
 } // namespace iit::engine

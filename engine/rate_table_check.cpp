@@ -42,7 +42,7 @@ public:
     }
 
 private:
-    double at(std::int32_t record, Field f) const { return m_t.number(record, FieldOf(m_sub, f)); }
+    double at(std::int32_t record, Field f) const { return m_t.number(record, fieldOf(m_sub, f)); }
     bool inUse(std::int32_t record) const {
         return at(record, Field::Lower) != 0 || at(record, Field::Upper) != 0;
     }
@@ -61,14 +61,14 @@ private:
     }
     void percentage(std::int32_t record, Field f) {
         const double v = at(record, f);
-        if (!(v >= 0 && Less(v, 100))) error(record, f, "应不小于 0 且小于 100");
+        if (!(v >= 0 && less(v, 100))) error(record, f, "应不小于 0 且小于 100");
     }
 
     // Labour and royalties tax an income from the threshold up to the first-band limit U1 by
     // their first rule: the threshold lies below U1.
     void thresholdBelowLimit() {
         const double threshold = at(1, Field::Threshold), limit = at(1, Field::Upper);
-        if (!Less(threshold, limit))
+        if (!less(threshold, limit))
             add(Severity::Error, 1, Field::Threshold,
                 FieldName(m_sub, 1, Field::Threshold) + sysText("应小于第一档的上限 ") +
                     number(limit));
@@ -99,12 +99,12 @@ private:
             }
             if (r == 1) {
                 if (lower != 0) error(r, Field::Lower, "应为 0，第一档从 0 开始");
-            } else if (Less(lower, previousUpper) || Greater(lower, previousUpper)) {
+            } else if (less(lower, previousUpper) || greater(lower, previousUpper)) {
                 add(Severity::Error, r, Field::Lower,
                     FieldName(m_sub, r, Field::Lower) + sysText("应等于上一档的上限 ") +
                         number(previousUpper) + sysText("，各档应首尾相接"));
             }
-            if (!Greater(upper, lower))
+            if (!greater(upper, lower))
                 error(r, Field::Upper, "应大于下限");
             else if (r == 1 && m_sub != SubTable::Wages)
                 wholeRange(r, Field::Upper); // the labour rules read it as an integer
@@ -120,12 +120,12 @@ private:
     std::optional<Exact> taxAt(const BracketTable& table, const Exact& income) const {
         const TaxKind kind = m_sub == SubTable::Wages ? TaxKind::Wages : TaxKind::Labour;
         const TaxMode mode = m_sub == SubTable::LabourNet ? TaxMode::Net : TaxMode::Gross;
-        const TaxFigures f = ComputeTaxFigures(table, income, kind, mode, TaxPolicy::MainWindow());
+        const TaxFigures f = computeTaxFigures(table, income, kind, mode, TaxPolicy::MainWindow());
         if (f.type != TaxFigures::Type::Taxed) return std::nullopt;
         return f.tax;
     }
     Exact exact(std::int32_t record, Field f) const {
-        return m_t.exact(record, FieldOf(m_sub, f)).value_or(Exact{});
+        return m_t.exact(record, fieldOf(m_sub, f)).value_or(Exact{});
     }
 
     // Checked on sound bands only, so that each income asked about lies in the band meant. The
@@ -136,7 +136,7 @@ private:
         for (std::int32_t r = 1; r <= m_t.recordCount() && inUse(r); ++r) {
             Exact start = exact(r, Field::Lower);
             if (r == 1 && m_sub != SubTable::Wages) {
-                if (!Less(at(1, Field::Threshold), at(1, Field::Upper))) continue;
+                if (!less(at(1, Field::Threshold), at(1, Field::Upper))) continue;
                 start = exact(1, Field::Threshold);
             }
             const std::optional<Exact> first = taxAt(m_t, base + start + nearBound());
@@ -157,7 +157,7 @@ private:
         const double qd = at(r, Field::Deduction);
         constexpr double kStep = 1000;
         BracketTable moved = m_t;
-        moved.setField(r, FieldOf(m_sub, Field::Deduction), Value::number(qd + kStep));
+        moved.setField(r, fieldOf(m_sub, Field::Deduction), Value::number(qd + kStep));
         const std::optional<Exact> aboveMoved = taxAt(moved, bound + nearBound());
         if (!aboveMoved) return;
         const double slope = (*above - *aboveMoved).toDouble() / kStep;
@@ -186,7 +186,7 @@ private:
 
 } // namespace
 
-const Text& SubTableName(SubTable t) {
+const Text& subTableName(SubTable t) {
     static const Text wages = sysText("个人所得税税率表"),
                       labourGross = sysText("劳务收入税率表(含税)"),
                       labourNet = sysText("劳务收入税率表(不含税)"),
@@ -222,16 +222,16 @@ Text FieldName(SubTable t, std::int32_t record, Field field) {
     return sysText("备用");
 }
 
-std::vector<TableFinding> CheckSubTable(const BracketTable& table, SubTable subTable) {
+std::vector<TableFinding> checkSubTable(const BracketTable& table, SubTable subTable) {
     return Checker(table, subTable).run(true);
 }
 
-Outcome<void> CheckBracketTable(const BracketTable& table) {
+Outcome<void> checkBracketTable(const BracketTable& table) {
     for (SubTable t : kSubTables) {
         const std::vector<TableFinding> errors = Checker(table, t).run(false);
         if (errors.empty()) continue;
         const TableFinding& e = errors.front();
-        return fail(SubTableName(t) + sysText("第 ") + ToText(e.record) + sysText(" 条记录：") +
+        return fail(subTableName(t) + sysText("第 ") + ToText(e.record) + sysText(" 条记录：") +
                     e.problem);
     }
     return {};

@@ -41,17 +41,17 @@ struct TableFinding {
 };
 
 // The sub-table's name as the rate-table window's radios say it ("个人所得税税率表"...).
-const Text& SubTableName(SubTable t);
+const Text& subTableName(SubTable t);
 // What the field of a record is called in a message: "起征点", "下限", "上限", "税率",
 // "速算数", and "减征比例" for the rate field of the royalties' record 2.
 Text FieldName(SubTable t, std::int32_t record, Field field);
 
 // The findings of one sub-table, in record order: its errors, or, when it has none, its
 // warnings.
-std::vector<TableFinding> CheckSubTable(const BracketTable& table, SubTable subTable);
+std::vector<TableFinding> checkSubTable(const BracketTable& table, SubTable subTable);
 
 // Whether every sub-table keeps the rules; fails with the first error, saying which
 // sub-table, record and field.
-Outcome<void> CheckBracketTable(const BracketTable& table);
+Outcome<void> checkBracketTable(const BracketTable& table);
 
 } // namespace iit::engine

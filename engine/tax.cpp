@@ -9,11 +9,11 @@
 namespace iit::engine {
 namespace {
 
-constexpr int kWageThreshold = FieldOf(SubTable::Wages, Field::Threshold);
-constexpr int kWageLower = FieldOf(SubTable::Wages, Field::Lower);
-constexpr int kWageUpper = FieldOf(SubTable::Wages, Field::Upper);
-constexpr int kWageRate = FieldOf(SubTable::Wages, Field::Rate);
-constexpr int kWageDeduction = FieldOf(SubTable::Wages, Field::Deduction);
+constexpr int kWageThreshold = fieldOf(SubTable::Wages, Field::Threshold);
+constexpr int kWageLower = fieldOf(SubTable::Wages, Field::Lower);
+constexpr int kWageUpper = fieldOf(SubTable::Wages, Field::Upper);
+constexpr int kWageRate = fieldOf(SubTable::Wages, Field::Rate);
+constexpr int kWageDeduction = fieldOf(SubTable::Wages, Field::Deduction);
 
 // One computation: the table, the policy, and the fields read as the policy says. Bands and
 // thresholds are decided on doubles; every amount is computed on the exact values. A field that
@@ -50,8 +50,8 @@ public:
     std::int32_t findBand(SubTable t, double v) const {
         std::int32_t found = 0;
         for (std::int32_t i = 1; i <= m_t.recordCount(); ++i) {
-            if (!InBand(v, m_t.number(i, FieldOf(t, Field::Lower)),
-                        m_t.number(i, FieldOf(t, Field::Upper))))
+            if (!inBand(v, m_t.number(i, fieldOf(t, Field::Lower)),
+                        m_t.number(i, fieldOf(t, Field::Upper))))
                 continue;
             found = i;
             if (m_p.bandMatch == BandMatch::First) break;
@@ -71,7 +71,7 @@ public:
     // Taxed, or NoTax when the policy's test finds no tax.
     TaxFigures result(const Exact& tax, const Exact& companion) const {
         if (m_spoilt) return {};
-        if (m_p.noTax == TaxPolicy::NoTaxTest::NotPositive && !Greater(tax.toDouble(), 0)) {
+        if (m_p.noTax == TaxPolicy::NoTaxTest::NotPositive && !greater(tax.toDouble(), 0)) {
             TaxFigures out;
             out.type = TaxFigures::Type::NoTax;
             return out;
@@ -88,7 +88,7 @@ public:
 
     TaxFigures wagesGross(const Exact& x, double xd) const {
         const std::int32_t threshold = m_t.integer(1, kWageThreshold);
-        if (!m_p.belowThresholdEveryKind && Less(xd, threshold)) return below();
+        if (!m_p.belowThresholdEveryKind && less(xd, threshold)) return below();
         const Exact a = wageTaxable(x);
         Exact rate = m_p.wageRateWithoutBand, qd;
         if (const std::int32_t i = findBand(SubTable::Wages, a.toDouble())) {
@@ -111,10 +111,10 @@ public:
             const double lower = m_t.number(i, kWageLower), upper = m_t.number(i, kWageUpper);
             if (lower == 0 && upper == 0) continue; // a row not in use
             const double ratePercent = m_t.number(i, kWageRate);
-            if (!Less(ratePercent, 100)) continue; // also skips a NaN rate
+            if (!less(ratePercent, 100)) continue; // also skips a NaN rate
             const double q = m_p.quickDeductionsTruncated ? m_t.integer(i, kWageDeduction)
                                                           : m_t.number(i, kWageDeduction);
-            if (InBand(Divide(ad - q, 1 - ratePercent / 100), lower, upper)) {
+            if (inBand(divide(ad - q, 1 - ratePercent / 100), lower, upper)) {
                 rate = percent(value(i, kWageRate));
                 qd = quickDeduction(i, kWageDeduction);
                 break;
@@ -136,7 +136,7 @@ public:
             hasTax = Round(excess, 3).sign() > 0;
             break;
         case TaxPolicy::GrossWageTest::Taxable:
-            hasTax = Greater(taxable.toDouble(), 0);
+            hasTax = greater(taxable.toDouble(), 0);
             break;
         }
         if (!hasTax) {
@@ -153,12 +153,12 @@ public:
     // deduction (record 1's without one).
     template <typename FirstBand, typename Above>
     Exact labourTax(SubTable t, double xd, FirstBand firstBand, Above above) const {
-        const int rateField = FieldOf(t, Field::Rate), deduction = FieldOf(t, Field::Deduction);
-        const std::int32_t threshold = m_t.integer(1, FieldOf(t, Field::Threshold));
-        const std::int32_t u1 = m_t.integer(1, FieldOf(t, Field::Upper));
+        const int rateField = fieldOf(t, Field::Rate), deduction = fieldOf(t, Field::Deduction);
+        const std::int32_t threshold = m_t.integer(1, fieldOf(t, Field::Threshold));
+        const std::int32_t u1 = m_t.integer(1, fieldOf(t, Field::Upper));
         const Exact d(m_t.integer(1, rateField));
-        if (m_p.labourUntaxedAtThreshold && !Greater(xd, threshold)) return Exact{};
-        if (!Greater(xd, u1))
+        if (m_p.labourUntaxedAtThreshold && !greater(xd, threshold)) return Exact{};
+        if (!greater(xd, u1))
             return Round(
                 firstBand(Exact(threshold), d, value(1, rateField), quickDeduction(1, deduction)),
                 2);
@@ -198,16 +198,16 @@ public:
 
     TaxFigures royalties(const Exact& x, double xd) const {
         constexpr SubTable t = SubTable::Royalties;
-        const std::int32_t threshold = m_t.integer(1, FieldOf(t, Field::Threshold));
-        const Exact d(m_t.integer(1, FieldOf(t, Field::Rate)));
-        const std::int32_t u1 = m_t.integer(1, FieldOf(t, Field::Upper));
+        const std::int32_t threshold = m_t.integer(1, fieldOf(t, Field::Threshold));
+        const Exact d(m_t.integer(1, fieldOf(t, Field::Rate)));
+        const std::int32_t u1 = m_t.integer(1, fieldOf(t, Field::Upper));
         // The reduction percentage, record 2's rate field: 0 when the table has one record.
-        const Exact reduction(m_t.integer(2, FieldOf(t, Field::Rate)));
+        const Exact reduction(m_t.integer(2, fieldOf(t, Field::Rate)));
         const Exact one(1);
         Exact tax;
-        if (!Greater(xd, threshold)) {
+        if (!greater(xd, threshold)) {
             tax = Exact{};
-        } else if (!Greater(xd, u1)) {
+        } else if (!greater(xd, u1)) {
             tax = Round((x - Exact(threshold)) * percent(d) * (one - percent(reduction)), 2);
         } else {
             tax = Round(x * (one - percent(d)) * percent(d) * (one - percent(reduction)), 2);
@@ -234,7 +234,7 @@ TaxPolicy TaxPolicy::MainWindow() {
     return TaxPolicy{};
 }
 
-TaxPolicy TaxPolicy::BatchAll() {
+TaxPolicy TaxPolicy::batchAll() {
     TaxPolicy p;
     p.bandMatch = BandMatch::Last;
     p.wageRateWithoutBand = Exact(3) / Exact(100);
@@ -250,21 +250,21 @@ TaxPolicy TaxPolicy::BatchAll() {
     return p;
 }
 
-TaxPolicy TaxPolicy::BatchEditedRow() {
-    TaxPolicy p = BatchAll();
+TaxPolicy TaxPolicy::batchEditedRow() {
+    TaxPolicy p = batchAll();
     p.royaltyZeroIsTax = false;
     p.grossWageTest = GrossWageTest::Taxable;
     return p;
 }
 
-TaxFigures ComputeTaxFigures(const BracketTable& table, const Exact& x, TaxKind kind, TaxMode mode,
+TaxFigures computeTaxFigures(const BracketTable& table, const Exact& x, TaxKind kind, TaxMode mode,
                              const TaxPolicy& policy) {
-    mode = EffectiveMode(kind, mode);
-    const std::int32_t threshold = ThresholdOf(table, kind, mode);
+    mode = effectiveMode(kind, mode);
+    const std::int32_t threshold = thresholdOf(table, kind, mode);
     const Computation c(table, policy);
     const double xd = x.toDouble();
     TaxFigures out;
-    if (policy.belowThresholdEveryKind && IsBelowThreshold(table, x, kind, mode)) {
+    if (policy.belowThresholdEveryKind && isBelowThreshold(table, x, kind, mode)) {
         out = Computation::below();
     } else {
         switch (kind) {
@@ -283,13 +283,13 @@ TaxFigures ComputeTaxFigures(const BracketTable& table, const Exact& x, TaxKind 
     return out;
 }
 
-double Divide(double a, double b) {
+double divide(double a, double b) {
     if (b != 0) return a / b;
     if (a == 0 || std::isnan(a)) return std::numeric_limits<double>::quiet_NaN();
     return (std::signbit(a) != std::signbit(b) ? -1 : 1) * std::numeric_limits<double>::infinity();
 }
 
-const Text& KindText(TaxKind kind) {
+const Text& kindText(TaxKind kind) {
     static const Text wages = sysText("薪金收入"), labour = sysText("劳务费"),
                       royalties = sysText("稿费");
     switch (kind) {
@@ -303,24 +303,24 @@ const Text& KindText(TaxKind kind) {
     return wages;
 }
 
-const Text& ModeText(TaxMode mode) {
+const Text& modeText(TaxMode mode) {
     static const Text gross = sysText("税前"), net = sysText("税后");
     return mode == TaxMode::Gross ? gross : net;
 }
 
-std::optional<TaxKind> KindFromText(const Text& text) {
+std::optional<TaxKind> kindFromText(const Text& text) {
     for (TaxKind k : {TaxKind::Wages, TaxKind::Labour, TaxKind::Royalties})
-        if (text == KindText(k)) return k;
+        if (text == kindText(k)) return k;
     return std::nullopt;
 }
 
-std::optional<TaxMode> ModeFromText(const Text& text) {
+std::optional<TaxMode> modeFromText(const Text& text) {
     for (TaxMode m : {TaxMode::Gross, TaxMode::Net})
-        if (text == ModeText(m)) return m;
+        if (text == modeText(m)) return m;
     return std::nullopt;
 }
 
-SubTable SubTableOf(TaxKind kind, TaxMode mode) {
+SubTable subTableOf(TaxKind kind, TaxMode mode) {
     switch (kind) {
     case TaxKind::Wages:
         return SubTable::Wages;
@@ -332,25 +332,25 @@ SubTable SubTableOf(TaxKind kind, TaxMode mode) {
     return SubTable::Wages;
 }
 
-std::int32_t ThresholdOf(const BracketTable& table, TaxKind kind, TaxMode mode) {
-    return table.integer(1, FieldOf(SubTableOf(kind, EffectiveMode(kind, mode)), Field::Threshold));
+std::int32_t thresholdOf(const BracketTable& table, TaxKind kind, TaxMode mode) {
+    return table.integer(1, fieldOf(subTableOf(kind, effectiveMode(kind, mode)), Field::Threshold));
 }
 
-bool IsBelowThreshold(const BracketTable& table, const Exact& x, TaxKind kind, TaxMode mode) {
-    return Less(x.toDouble(), ThresholdOf(table, kind, mode));
+bool isBelowThreshold(const BracketTable& table, const Exact& x, TaxKind kind, TaxMode mode) {
+    return less(x.toDouble(), thresholdOf(table, kind, mode));
 }
 
-Caption CaptionOf(TaxKind kind, TaxMode mode) {
+Caption captionOf(TaxKind kind, TaxMode mode) {
     if (kind == TaxKind::Wages && mode == TaxMode::Net) return Caption::GrossTotalFullWidth;
     if (kind == TaxKind::Labour && mode == TaxMode::Net) return Caption::GrossTotal;
     return Caption::NetPay;
 }
 
-Outcome<TaxFigures> ComputeTax(const std::filesystem::path& tablePath, const Exact& x,
+Outcome<TaxFigures> computeTax(const std::filesystem::path& tablePath, const Exact& x,
                                TaxKind kind, TaxMode mode, std::int32_t& messageThreshold) {
-    const Outcome<BracketTable> table = LoadBracketTable(tablePath);
+    const Outcome<BracketTable> table = loadBracketTable(tablePath);
     if (!table) return table.problem();
-    TaxFigures f = ComputeTaxFigures(*table, x, kind, mode, TaxPolicy::MainWindow());
+    TaxFigures f = computeTaxFigures(*table, x, kind, mode, TaxPolicy::MainWindow());
     messageThreshold = f.threshold;
     // The main window's policy has no no-tax test.
     if (f.type == TaxFigures::Type::NoTax) f.type = TaxFigures::Type::Taxed;

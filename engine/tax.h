@@ -2,8 +2,8 @@
 // The tax computation: one income amount, one income kind and mode, one outcome.
 //
 // Every number comes from the bracket table (bracket_table.h), read afresh at each call. There
-// is one computation, ComputeTaxFigures, over a BracketTable; a TaxPolicy says which rules it
-// applies: the main window's (ComputeTax) or the batch sheet's (CalculateAll, CalculateEditedRow).
+// is one computation, computeTaxFigures, over a BracketTable; a TaxPolicy says which rules it
+// applies: the main window's (computeTax) or the batch sheet's (CalculateAll, CalculateEditedRow).
 // Conventions: the band and the threshold are decided on doubles with a tolerance of 1e-7,
 // numbers read as integers are truncated toward zero, and amounts are computed exactly and
 // rounded to 2 places with Round() (engine/exact.h).
@@ -24,37 +24,37 @@ enum class TaxMode { Gross, Net }; // Gross: the amount includes the tax ("税�
 
 // Royalties are always computed with the tax included: "雇主全额负担" is only for wages and
 // labour. The mode a computation uses is the chosen one where it is allowed.
-constexpr bool NetModeAllowed(TaxKind kind) {
+constexpr bool netModeAllowed(TaxKind kind) {
     return kind != TaxKind::Royalties;
 }
-constexpr TaxMode EffectiveMode(TaxKind kind, TaxMode mode) {
-    return NetModeAllowed(kind) ? mode : TaxMode::Gross;
+constexpr TaxMode effectiveMode(TaxKind kind, TaxMode mode) {
+    return netModeAllowed(kind) ? mode : TaxMode::Gross;
 }
 
 // The system's texts of kinds and modes: "薪金收入", "劳务费", "稿费"; "税前", "税后".
-const Text& KindText(TaxKind kind);
-const Text& ModeText(TaxMode mode);
-std::optional<TaxKind> KindFromText(const Text& text);
-std::optional<TaxMode> ModeFromText(const Text& text);
+const Text& kindText(TaxKind kind);
+const Text& modeText(TaxMode mode);
+std::optional<TaxKind> kindFromText(const Text& text);
+std::optional<TaxMode> modeFromText(const Text& text);
 
 // The largest income the system computes: the main window refuses more, and the batch leaves a
 // larger income uncomputed.
 constexpr double kMaxIncome = 1999999999;
 
 // Tolerant comparisons of the calculations.
-inline bool Less(double a, double b) {
+inline bool less(double a, double b) {
     return a - b < -1e-7;
 }
-inline bool Greater(double a, double b) {
+inline bool greater(double a, double b) {
     return a - b > 1e-7;
 }
 // A band holds v when lower <= v < upper, with the tolerance.
-inline bool InBand(double v, double lower, double upper) {
-    return !Less(v, lower) && Less(v, upper);
+inline bool inBand(double v, double lower, double upper) {
+    return !less(v, lower) && less(v, upper);
 }
 // Quotient with the IEEE result spelt out, so that a table rate of 100 % gives a defined
 // infinity or NaN (which the callers then refuse) rather than a division by zero.
-double Divide(double a, double b);
+double divide(double a, double b);
 
 
 // Which band holds an amount that lies in several.
@@ -99,8 +99,8 @@ struct TaxPolicy {
     GrossWageTest grossWageTest = GrossWageTest::Never;
 
     static TaxPolicy MainWindow();
-    static TaxPolicy BatchAll();       // CalculateAll
-    static TaxPolicy BatchEditedRow(); // CalculateEditedRow
+    static TaxPolicy batchAll();       // CalculateAll
+    static TaxPolicy batchEditedRow(); // CalculateEditedRow
 };
 
 // What one computation found. Amounts are exact (engine/exact.h): the decimal value of the
@@ -118,27 +118,27 @@ struct TaxFigures {
     Exact companion;            // the net pay (x - tax), or the gross amount
 };
 
-// The one tax computation: x of the given kind and mode (EffectiveMode) over the table, under
+// The one tax computation: x of the given kind and mode (effectiveMode) over the table, under
 // the policy.
-TaxFigures ComputeTaxFigures(const BracketTable& table, const Exact& x, TaxKind kind, TaxMode mode,
+TaxFigures computeTaxFigures(const BracketTable& table, const Exact& x, TaxKind kind, TaxMode mode,
                              const TaxPolicy& policy);
 
 // The threshold of the sub-table a kind and mode use (record 1, read as a truncated integer),
 // and whether x lies below it: the test every calculation makes first.
-SubTable SubTableOf(TaxKind kind, TaxMode mode);
-std::int32_t ThresholdOf(const BracketTable& table, TaxKind kind, TaxMode mode);
-bool IsBelowThreshold(const BracketTable& table, const Exact& x, TaxKind kind, TaxMode mode);
+SubTable subTableOf(TaxKind kind, TaxMode mode);
+std::int32_t thresholdOf(const BracketTable& table, TaxKind kind, TaxMode mode);
+bool isBelowThreshold(const BracketTable& table, const Exact& x, TaxKind kind, TaxMode mode);
 
 // The caption of the companion amount: "实发数" (net pay), "合计数" (gross total), and the
 // wage gross-up's "合计数：" with its full-width colon.
 enum class Caption { NetPay, GrossTotal, GrossTotalFullWidth };
-Caption CaptionOf(TaxKind kind, TaxMode mode);
+Caption captionOf(TaxKind kind, TaxMode mode);
 
 // The main window's computation: reads the table at tablePath afresh (opening it under its
 // alias when it is not open yet) and computes x under TaxPolicy::MainWindow(). The caller has
 // checked that x is at most 1,999,999,999. `messageThreshold` receives the threshold of the
 // group in use before the threshold check. The problem says which table cannot be read.
-Outcome<TaxFigures> ComputeTax(const std::filesystem::path& tablePath, const Exact& x,
+Outcome<TaxFigures> computeTax(const std::filesystem::path& tablePath, const Exact& x,
                                TaxKind kind, TaxMode mode, std::int32_t& messageThreshold);
 
 } // namespace iit::engine

@@ -35,7 +35,7 @@ std::string withoutSpaces(std::string_view s) {
 }
 
 bool isHeader(const CellRow& row) {
-    const CellRow& names = WithholdInputHeader();
+    const CellRow& names = withholdInputHeader();
     if (row.size() < names.size()) return false;
     for (std::size_t c = 0; c < names.size(); ++c)
         if (withoutSpaces(row[c]) != names[c]) return false;
@@ -44,12 +44,12 @@ bool isHeader(const CellRow& row) {
 
 bool isBlank(const CellRow& row) {
     for (const std::string& cell : row)
-        if (!TrimCell(cell).empty()) return false;
+        if (!trimCell(cell).empty()) return false;
     return true;
 }
 
 std::optional<int> parseMonth(std::string_view cell) {
-    cell = TrimCell(cell);
+    cell = trimCell(cell);
     if (cell.empty() || cell.size() > 2) return std::nullopt;
     int m = 0;
     for (char c : cell) {
@@ -79,7 +79,7 @@ class Employees {
 public:
     // The employee of the id cell, added when new; null when the cell holds no number.
     Employee* find(std::string_view cell) {
-        const std::string_view trimmed = TrimCell(cell);
+        const std::string_view trimmed = trimCell(cell);
         if (trimmed.empty()) return nullptr;
         m_key.assign(trimmed);
         for (char& c : m_key)
@@ -125,15 +125,15 @@ private:
 
 } // namespace
 
-const CellRow& WithholdInputHeader() {
+const CellRow& withholdInputHeader() {
     static const CellRow names = {
         "姓名",         "身份证号",         "月份",        "本月收入", "本月免税收入",
         "本月专项扣除", "本月专项附加扣除", "本月其他扣除"};
     return names;
 }
 
-CellRow WithholdOutputHeader(TaxMode mode) {
-    CellRow names = WithholdInputHeader();
+CellRow withholdOutputHeader(TaxMode mode) {
+    CellRow names = withholdInputHeader();
     for (const char* name : {"累计收入", "累计减除费用", "累计应纳税所得额", "预扣率", "速算扣除数",
                              "累计应纳税额", "累计已预扣", "本月应预扣", "实发"})
         names.emplace_back(name);
@@ -165,7 +165,7 @@ const Text& WithholdPass::problems() const {
 bool WithholdPass::next(std::size_t number, const CellRow& row, CellRow& out) {
     static const Text kRow = sysText("第"), kRowEnd = sysText("行："), kSep = sysText("；");
     State& st = *m_state;
-    const CellRow& names = WithholdInputHeader();
+    const CellRow& names = withholdInputHeader();
     if (isBlank(row)) return false;
     // The first row with any text may be the header (blank rows may stand above it).
     if (std::exchange(st.first, false) && isHeader(row)) return false;
@@ -185,7 +185,7 @@ bool WithholdPass::next(std::size_t number, const CellRow& row, CellRow& out) {
     MonthAmounts a;
     Exact* const fields[] = {&a.income, &a.taxFree, &a.special, &a.specialAdditional, &a.other};
     for (std::size_t c = kIncome; c <= kOther; ++c) {
-        Outcome<Exact> v = ParseAmount(cell(c));
+        Outcome<Exact> v = parseAmount(cell(c));
         if (v)
             *fields[c - kIncome] = *v;
         else
@@ -212,7 +212,7 @@ bool WithholdPass::next(std::size_t number, const CellRow& row, CellRow& out) {
     e->lastRow = number;
     if (st.failed) return false; // rows after a refusal are only checked
     Outcome<CumulativeFigures> f =
-        ComputeCumulative(st.table, e->sums, m, m, DeductionOptions{}, a, st.mode);
+        computeCumulative(st.table, e->sums, m, m, DeductionOptions{}, a, st.mode);
     if (!f) {
         refuse(f.problem().message);
         return false;
@@ -230,7 +230,7 @@ bool WithholdPass::next(std::size_t number, const CellRow& row, CellRow& out) {
     return true;
 }
 
-Outcome<std::vector<CellRow>> Withhold(const std::vector<CellRow>& rows, TaxMode mode,
+Outcome<std::vector<CellRow>> withhold(const std::vector<CellRow>& rows, TaxMode mode,
                                        const WithholdingTable& table) {
     WithholdPass pass(mode, table);
     std::vector<CellRow> out;
@@ -242,12 +242,12 @@ Outcome<std::vector<CellRow>> Withhold(const std::vector<CellRow>& rows, TaxMode
     return out;
 }
 
-Outcome<BonusFigures> BonusForText(const BracketTable& table, std::string_view utf8Amount) {
-    Outcome<Exact> bonus = ParseAmount(utf8Amount);
+Outcome<BonusFigures> bonusForText(const BracketTable& table, std::string_view utf8Amount) {
+    Outcome<Exact> bonus = parseAmount(utf8Amount);
     if (!bonus) return fail(sysText("奖金") + sysText("：") + bonus.problem().message);
-    Outcome<std::vector<TaxBand>> bands = MonthlyWageBands(table);
+    Outcome<std::vector<TaxBand>> bands = monthlyWageBands(table);
     if (!bands) return bands.problem();
-    return ComputeSeparateBonus(*bands, *bonus);
+    return computeSeparateBonus(*bands, *bonus);
 }
 
 } // namespace iit::engine

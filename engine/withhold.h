@@ -2,12 +2,12 @@
 // The stateless cumulative computation of a payroll sheet (`iitcalc-cli withhold FILE`).
 //
 // Input: rows of UTF-8 cells, one row per employee and month, in the eight columns of
-// WithholdInputHeader(); the first row with any text is a header when it holds those names
+// withholdInputHeader(); the first row with any text is a header when it holds those names
 // (spaces ignored). An empty amount is 0, a row without any text is skipped. The rows of one
 // employee (one 身份证号) come in increasing months, interleaved with others' as they may; the
 // first is the month the employee joined, and a month without a row inside the span still
 // counts for the basic deduction. Output: one row per input row, in input order, no header: the
-// eight cells as given and the figures of WithholdOutputHeader(), amounts as ToText(Exact)
+// eight cells as given and the figures of withholdOutputHeader(), amounts as ToText(Exact)
 // writes them. Net mode reads 本月收入 as the pay after tax and adds 本月税前收入.
 //
 // Rows that break the rules (a month outside 1 to 12, an employee's months not increasing, a
@@ -28,11 +28,11 @@ namespace iit::engine {
 using CellRow = std::vector<std::string>;
 
 constexpr std::size_t kWithholdInputColumns = 8;
-const CellRow& WithholdInputHeader();
+const CellRow& withholdInputHeader();
 // The 17 columns of gross mode, or the 18 of net mode.
-CellRow WithholdOutputHeader(TaxMode mode);
+CellRow withholdOutputHeader(TaxMode mode);
 
-Outcome<std::vector<CellRow>> Withhold(const std::vector<CellRow>& rows, TaxMode mode,
+Outcome<std::vector<CellRow>> withhold(const std::vector<CellRow>& rows, TaxMode mode,
                                        const WithholdingTable& table);
 
 // Withhold one row at a time, for a caller that writes each row's output as it comes instead of
@@ -61,6 +61,6 @@ private:
 
 // `iitcalc-cli bonus AMOUNT`: the annual bonus taxed on its own by the monthly table of the
 // bracket table. The problem says why the amount or the table cannot serve.
-Outcome<BonusFigures> BonusForText(const BracketTable& table, std::string_view utf8Amount);
+Outcome<BonusFigures> bonusForText(const BracketTable& table, std::string_view utf8Amount);
 
 } // namespace iit::engine

@@ -10,7 +10,7 @@
 
 namespace iit::engine {
 
-const TaxBand* FindBand(const std::vector<TaxBand>& bands, const Exact& v) {
+const TaxBand* findBand(const std::vector<TaxBand>& bands, const Exact& v) {
     for (const TaxBand& band : bands)
         if (!band.upper || v <= *band.upper) return &band;
     return nullptr;
@@ -64,10 +64,10 @@ std::optional<int> parseYear(std::string_view s) {
 
 // A figure of the law; a whole number of fen is kept in fen, the form every amount takes.
 std::optional<Exact> nonNegative(std::string_view s) {
-    std::optional<Exact> v = ParseDecimal(s);
+    std::optional<Exact> v = parseDecimal(s);
     if (v && v->sign() < 0) return std::nullopt;
     if (v)
-        if (const std::optional<std::int64_t> fen = ToFen(*v)) return FromFen(*fen);
+        if (const std::optional<std::int64_t> fen = toFen(*v)) return fromFen(*fen);
     return v;
 }
 
@@ -89,7 +89,7 @@ const char* checkBands(const std::vector<TaxBand>& bands) {
 
 } // namespace
 
-Outcome<WithholdingTables> ParseWithholdingTables(std::string_view text) {
+Outcome<WithholdingTables> parseWithholdingTables(std::string_view text) {
     std::vector<WithholdingTable> tables;
     int lineNo = 0;
     int tableLine = 0;
@@ -151,38 +151,38 @@ Outcome<WithholdingTables> ParseWithholdingTables(std::string_view text) {
     return WithholdingTables(std::move(tables));
 }
 
-const WithholdingTables& DefaultWithholdingTables() {
+const WithholdingTables& defaultWithholdingTables() {
     static const WithholdingTables tables = [] {
-        Outcome<WithholdingTables> t = ParseWithholdingTables(resources::DefaultWithholdingTable());
+        Outcome<WithholdingTables> t = parseWithholdingTables(resources::DefaultWithholdingTable());
         return t ? std::move(*t) : WithholdingTables{};
     }();
     return tables;
 }
 
-std::filesystem::path WithholdingTablePath() {
-    return JoinPath(ProgramDirectory(), kWithholdingTableFileName);
+std::filesystem::path withholdingTablePath() {
+    return joinPath(programDirectory(), kWithholdingTableFileName);
 }
 
-Outcome<WithholdingTables> LoadWithholdingTables(const std::filesystem::path& path) {
-    if (!FileExists(path)) {
+Outcome<WithholdingTables> loadWithholdingTables(const std::filesystem::path& path) {
+    if (!fileExists(path)) {
         if (const Outcome<void> written =
-                ReplaceFileAtomically(path, resources::DefaultWithholdingTable());
+                replaceFileAtomically(path, resources::DefaultWithholdingTable());
             !written)
-            return fail(sysText("预扣率表文件无法写入：") + DisplayPath(path) + sysText("，") +
+            return fail(sysText("预扣率表文件无法写入：") + displayPath(path) + sysText("，") +
                         written.problem().message);
     }
-    const FileContent content = ReadFileBounded(path, 1 << 20);
+    const FileContent content = readFileBounded(path, 1 << 20);
     if (!content.ok())
-        return fail(sysText("预扣率表文件无法读取：") + DisplayPath(path) + sysText("，") +
-                    ReadFailureReason(content.status));
-    Outcome<WithholdingTables> tables = ParseWithholdingTables(content.bytes);
+        return fail(sysText("预扣率表文件无法读取：") + displayPath(path) + sysText("，") +
+                    readFailureReason(content.status));
+    Outcome<WithholdingTables> tables = parseWithholdingTables(content.bytes);
     if (!tables)
-        return fail(sysText("预扣率表文件有误：") + DisplayPath(path) + sysText("，") +
+        return fail(sysText("预扣率表文件有误：") + displayPath(path) + sysText("，") +
                     tables.problem().message);
     return tables;
 }
 
-Outcome<std::vector<TaxBand>> MonthlyWageBands(const BracketTable& table) {
+Outcome<std::vector<TaxBand>> monthlyWageBands(const BracketTable& table) {
     std::vector<TaxBand> bands;
     for (std::int32_t r = 1; r <= table.recordCount(); ++r) {
         const std::optional<Exact>& lower = table.exact(r, 2);
@@ -192,8 +192,8 @@ Outcome<std::vector<TaxBand>> MonthlyWageBands(const BracketTable& table) {
         if (!lower || !upper || !rate || !quick) return fail(sysText("税率表的薪金级距不是数字"));
         if (lower->isZero() && upper->isZero()) continue; // a record not in use
         auto inFen = [](const Exact& v) {
-            const std::optional<std::int64_t> fen = ToFen(v);
-            return fen ? FromFen(*fen) : v;
+            const std::optional<std::int64_t> fen = toFen(v);
+            return fen ? fromFen(*fen) : v;
         };
         bands.emplace_back(inFen(*lower), inFen(*upper), *rate, inFen(*quick));
     }

@@ -45,7 +45,7 @@ private:
 
 // The band that holds v: lower < v <= upper, the first band also holding v <= its lower bound.
 // Null when v is above the last upper bound.
-const TaxBand* FindBand(const std::vector<TaxBand>& bands, const Exact& v);
+const TaxBand* findBand(const std::vector<TaxBand>& bands, const Exact& v);
 
 struct WithholdingTable {
     int fromYear = 0;
@@ -72,21 +72,21 @@ private:
 };
 
 // Reads a description in the format of the built-in one. The problem names the line and why.
-Outcome<WithholdingTables> ParseWithholdingTables(std::string_view text);
+Outcome<WithholdingTables> parseWithholdingTables(std::string_view text);
 
 // The built-in tables, parsed once.
-const WithholdingTables& DefaultWithholdingTables();
+const WithholdingTables& defaultWithholdingTables();
 
 constexpr const char* kWithholdingTableFileName = "预扣率表.txt";
-std::filesystem::path WithholdingTablePath(); // in the program directory
+std::filesystem::path withholdingTablePath(); // in the program directory
 
 // Reads the tables at `path`, writing the built-in description there first when no file is
 // there. The problem says which file and why (unreadable, or the line that is wrong).
-Outcome<WithholdingTables> LoadWithholdingTables(const std::filesystem::path& path);
+Outcome<WithholdingTables> loadWithholdingTables(const std::filesystem::path& path);
 
 // The bands of the monthly wage table: records of the bracket table's wages sub-table (fields
 // 2 to 5) whose bounds are not both 0, checked to follow each other from 0. The last band's
 // upper bound is kept as the table says.
-Outcome<std::vector<TaxBand>> MonthlyWageBands(const BracketTable& table);
+Outcome<std::vector<TaxBand>> monthlyWageBands(const BracketTable& table);
 
 } // namespace iit::engine

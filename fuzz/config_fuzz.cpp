@@ -44,17 +44,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     static const Text unit = sysText("单位"), name = sysText("名称"), dir = sysText("目录"),
                       sub = sysText("子目录");
-    if (ReadConfigItem(workFile(), unit, name).size() > kMaxConfigValue) std::abort();
-    ReadConfigItem(workFile(), dir, sub, Text::fromBytes("fallback"));
+    if (readConfigItem(workFile(), unit, name).size() > kMaxConfigValue) std::abort();
+    readConfigItem(workFile(), dir, sub, Text::fromBytes("fallback"));
     const Text section = Text::fromBytes("s" + plain(bytes, 0, 8));
     const Text key = Text::fromBytes(plain(bytes, 8, 8));
     const Text value = Text::fromBytes(plain(bytes, 16, 64));
-    ReadConfigItem(workFile(), section, key);
-    if (!WriteConfigItem(workFile(), section, key, value)) std::abort();
-    if (ReadConfigItem(workFile(), section, key) != value) std::abort();
+    readConfigItem(workFile(), section, key);
+    if (!writeConfigItem(workFile(), section, key, value)) std::abort();
+    if (readConfigItem(workFile(), section, key) != value) std::abort();
     // Removing the section again leaves a file that reads as having no such key.
-    if (!WriteConfigItem(workFile(), section, std::nullopt, std::nullopt)) std::abort();
-    if (ReadConfigItem(workFile(), section, key, Text::fromBytes("gone")) !=
+    if (!writeConfigItem(workFile(), section, std::nullopt, std::nullopt)) std::abort();
+    if (readConfigItem(workFile(), section, key, Text::fromBytes("gone")) !=
         Text::fromBytes("gone"))
         std::abort();
     return 0;

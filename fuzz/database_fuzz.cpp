@@ -47,7 +47,7 @@ void writeRecord(std::size_t seed) {
             written = Value::int32(42);
         if (!db::WriteField(position, written)) continue;
         const Value back = db::ReadField(position);
-        if (db::LastError() != db::kOk) continue; // a damaged chain of another record
+        if (db::lastError() != db::kOk) continue; // a damaged chain of another record
         if (f.type == db::kText) {
             if (back.rawBytes() !=
                 std::string_view("abc").substr(0, static_cast<std::size_t>(f.width)))
@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace iit;
     // Reading fields by their own positions is never a fatal fault; one would be a finding.
     static const bool trapped = [] {
-        SetFatalHandler([](int, const Text&) { std::abort(); });
+        setFatalHandler([](int, const Text&) { std::abort(); });
         return true;
     }();
     (void)trapped;

@@ -30,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     rows.back().push_back(cell);
-    const WithholdingTable& table = *DefaultWithholdingTables().forYear(2024);
-    iit::Outcome<std::vector<CellRow>> out = Withhold(rows, mode, table);
+    const WithholdingTable& table = *defaultWithholdingTables().forYear(2024);
+    iit::Outcome<std::vector<CellRow>> out = withhold(rows, mode, table);
     if (!out) {
         if (out.problem().message.empty()) std::abort();
         return 0;
@@ -39,11 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (out->size() > rows.size()) std::abort();
     for (const CellRow& r : *out) {
         if (r.size() != (mode == TaxMode::Net ? 18u : 17u)) std::abort();
-        const std::optional<Exact> withheld = ParseDecimal(r[15]);
+        const std::optional<Exact> withheld = parseDecimal(r[15]);
         if (!withheld || withheld->sign() < 0) std::abort();
         if (mode == TaxMode::Net) {
-            const std::optional<Exact> gross = ParseDecimal(r[17]);
-            const iit::Outcome<Exact> net = ParseAmount(r[3]);
+            const std::optional<Exact> gross = parseDecimal(r[17]);
+            const iit::Outcome<Exact> net = parseAmount(r[3]);
             if (!gross || !net || !(*gross - *withheld == *net)) std::abort();
         }
     }

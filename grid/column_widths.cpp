@@ -12,12 +12,12 @@ namespace {
 constexpr int kNarrowest = 8;
 constexpr int kWidest = 2000;
 
-std::shared_ptr<QSettings> UserSettings() {
+std::shared_ptr<QSettings> userSettings() {
     return std::make_shared<QSettings>(QSettings::IniFormat, QSettings::UserScope,
                                        QStringLiteral("iitcalc"), QStringLiteral("iitcalc"));
 }
 
-QString WidthsKey(const QString& key) {
+QString widthsKey(const QString& key) {
     return key + QStringLiteral("/columnWidths");
 }
 
@@ -26,9 +26,9 @@ QString WidthsKey(const QString& key) {
 Connection keepColumnWidths(Grid& grid, const QString& key) {
     // One settings object for the window's life: a drag of a header changes the width many
     // times, and the object writes its file when the event loop is idle and when it goes.
-    std::shared_ptr<QSettings> settings = UserSettings();
+    std::shared_ptr<QSettings> settings = userSettings();
     {
-        const QStringList kept = settings->value(WidthsKey(key)).toStringList();
+        const QStringList kept = settings->value(widthsKey(key)).toStringList();
         // A list of another layout (another version's columns) is not applied at all.
         if (kept.size() == grid.columnCount())
             for (int c = 0; c < grid.columnCount(); ++c) {
@@ -42,7 +42,7 @@ Connection keepColumnWidths(Grid& grid, const QString& key) {
         QStringList widths;
         for (int c = 0; c < grid.columnCount(); ++c)
             widths << QString::number(grid.columnWidth(c));
-        settings->setValue(WidthsKey(key), widths);
+        settings->setValue(widthsKey(key), widths);
     });
 }
 

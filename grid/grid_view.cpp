@@ -360,7 +360,7 @@ bool GridView::copySelection() {
     if (!m_model) return false;
     const std::optional<Text> text = m_model->grid().copy();
     if (!text) return false;
-    SetClipboardText(*text);
+    setClipboardText(*text);
     return true;
 }
 
@@ -368,7 +368,7 @@ bool GridView::pasteAtCurrentCell() {
     if (!m_model) return false;
     Grid& grid = m_model->grid();
     if (!grid.isEditable(grid.currentRow(), grid.currentColumn())) return false;
-    const std::optional<Text> text = ClipboardText();
+    const std::optional<Text> text = clipboardText();
     if (!text) return false;
     PasteResult result;
     {

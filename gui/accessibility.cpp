@@ -29,7 +29,7 @@ std::vector<int> boundaries(const QString& text, QTextBoundaryFinder::BoundaryTy
 
 } // namespace
 
-std::pair<int, int> TextItemAt(const QString& text, int offset,
+std::pair<int, int> textItemAt(const QString& text, int offset,
                                QAccessible::TextBoundaryType type) {
     const int length = static_cast<int>(text.size());
     if (offset < 0 || offset > length || length == 0) return {-1, -1};
@@ -68,7 +68,7 @@ std::pair<int, int> TextItemAt(const QString& text, int offset,
 namespace {
 
 // A line edit for screen readers: its text, caret and selection, where its characters are on
-// the screen, and the boundaries of TextItemAt().
+// the screen, and the boundaries of textItemAt().
 class LineEditAccessible : public QAccessibleWidget,
                            public QAccessibleTextInterface,
                            public QAccessibleEditableTextInterface {
@@ -157,13 +157,13 @@ public:
                              int* end) const override {
         const std::pair<int, int> at = itemAt(offset, type);
         if (at.first <= 0) return item({-1, -1}, start, end);
-        return item(TextItemAt(shown(), at.first - 1, type), start, end);
+        return item(textItemAt(shown(), at.first - 1, type), start, end);
     }
     QString textAfterOffset(int offset, QAccessible::TextBoundaryType type, int* start,
                             int* end) const override {
         const std::pair<int, int> at = itemAt(offset, type);
         if (at.first < 0 || at.second >= characterCount()) return item({-1, -1}, start, end);
-        return item(TextItemAt(shown(), at.second, type), start, end);
+        return item(textItemAt(shown(), at.second, type), start, end);
     }
 
     QRect characterRect(int offset) const override {
@@ -260,7 +260,7 @@ private:
     }
     std::pair<int, int> itemAt(int offset, QAccessible::TextBoundaryType type) const {
         if (offset == -2) offset = cursorPosition(); // the caret, as clients may ask
-        return TextItemAt(shown(), offset, type);
+        return textItemAt(shown(), offset, type);
     }
     QString item(std::pair<int, int> range, int* start, int* end) const {
         *start = range.first;
@@ -333,7 +333,7 @@ QAccessibleInterface* accessibleInterface(const QString& className, QObject* obj
 
 } // namespace
 
-void InstallAccessibleInterfaces() {
+void installAccessibleInterfaces() {
     static const bool installed = [] {
         QAccessible::installFactory(accessibleInterface);
         return true;

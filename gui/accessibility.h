@@ -15,15 +15,15 @@
 
 namespace iit::gui {
 
-// Installs the factory of our interfaces; once, before any window exists (InitWindowRuntime
+// Installs the factory of our interfaces; once, before any window exists (initWindowRuntime
 // calls it). Later calls do nothing.
-void InstallAccessibleInterfaces();
+void installAccessibleInterfaces();
 
 // The item of `type` (character, word, sentence, line or paragraph, the whole text) that holds
 // `offset` in `text`, as [first, end). A word or a sentence is a piece between two boundaries of
 // QTextBoundaryFinder, so each ideograph is a word of its own; a line ends after its line break.
 // {-1, -1} for an offset outside the text; at the end of the text the last item, or
 // {length, length} for a character.
-std::pair<int, int> TextItemAt(const QString& text, int offset, QAccessible::TextBoundaryType type);
+std::pair<int, int> textItemAt(const QString& text, int offset, QAccessible::TextBoundaryType type);
 
 } // namespace iit::gui

@@ -175,7 +175,7 @@ std::optional<BalloonPlacement> placeClear(QSize body, QPoint p, const QRect& sc
 
 } // namespace
 
-BalloonPlacement PlaceBalloon(QSize body, QPoint point, const QRect& screen,
+BalloonPlacement placeBalloon(QSize body, QPoint point, const QRect& screen,
                               const std::vector<QRect>& keepClear) {
     const std::vector<QPoint> points = pointsOutside(point, screen, keepClear);
     for (QPoint p : points)
@@ -250,7 +250,7 @@ void BalloonTip::layOut() {
         if (unit && unit->isVisible())
             keepClear.push_back(QRect(unit->mapToGlobal(QPoint(0, 0)), unit->size())
                                     .adjusted(-kGap, -kGap, kGap, kGap));
-    m_placement = PlaceBalloon(body, m_tip, area, keepClear);
+    m_placement = placeBalloon(body, m_tip, area, keepClear);
     setGeometry(m_placement.geometry);
 
     const Qt::Edge edge = m_placement.tailEdge;

@@ -2,7 +2,7 @@
 // The balloon tip: a small bubble beside a window whose tail points at a screen point, with an
 // icon and a text. It goes away on a mouse click anywhere in the program or after some seconds.
 //
-// Where the bubble goes is worked out by PlaceBalloon() alone, without a widget: below the point
+// Where the bubble goes is worked out by placeBalloon() alone, without a widget: below the point
 // when it fits, else above it, else beside it, never over the units the window asks it to keep
 // clear of (the display of the main window) and on the screen.
 
@@ -27,7 +27,7 @@ struct BalloonPlacement {
 // a rectangle of `keepClear` moves to just above or below it first, whichever is nearer; the
 // bubble then takes the first side where it fits on `screen` without meeting any of them. When
 // no side does, it keeps clear of nothing and goes on the roomier side, below or above.
-BalloonPlacement PlaceBalloon(QSize body, QPoint point, const QRect& screen,
+BalloonPlacement placeBalloon(QSize body, QPoint point, const QRect& screen,
                               const std::vector<QRect>& keepClear);
 
 class BalloonTip : public QWidget {

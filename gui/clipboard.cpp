@@ -10,7 +10,7 @@
 
 namespace iit::gui {
 
-void SetClipboardText(const Text& text) {
+void setClipboardText(const Text& text) {
     const std::size_t end = text.view().find('\0');
     const QString unicode = end == std::string_view::npos
                                 ? toQString(text)
@@ -18,7 +18,7 @@ void SetClipboardText(const Text& text) {
     QGuiApplication::clipboard()->setText(unicode);
 }
 
-std::optional<Text> ClipboardText() {
+std::optional<Text> clipboardText() {
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     if (!data || !data->hasText()) return std::nullopt;
     return fromQString(data->text());

@@ -13,10 +13,10 @@
 namespace iit::gui {
 
 // Replaces the clipboard's content with the text.
-void SetClipboardText(const Text& text);
+void setClipboardText(const Text& text);
 
 // The clipboard's plain text, whole (a paste counts the rows that fall below its grid); nullopt
 // when it holds no text.
-std::optional<Text> ClipboardText();
+std::optional<Text> clipboardText();
 
 } // namespace iit::gui

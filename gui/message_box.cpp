@@ -55,7 +55,7 @@ QMessageBox::Icon iconOf(Icon icon) {
 
 } // namespace
 
-Answer MessageBox(const Text& content, const MessageBoxOptions& options, QWidget* owner) {
+Answer messageBox(const Text& content, const MessageBoxOptions& options, QWidget* owner) {
     static const Text defaultCaption = sysText("信息：");
     QMessageBox box(owner);
     box.setObjectName(QStringLiteral("messageBox"));
@@ -83,7 +83,7 @@ Answer MessageBox(const Text& content, const MessageBoxOptions& options, QWidget
     return closed;
 }
 
-Text RuntimeErrorText(int code, const Text& message) {
+Text runtimeErrorText(int code, const Text& message) {
     Text text = sysText("运行时出错!\r\n");
     if (code != 0)
         text +=
@@ -92,10 +92,10 @@ Text RuntimeErrorText(int code, const Text& message) {
     return text;
 }
 
-void InstallFatalErrorBox() {
-    SetFatalHandler([](int code, const Text& message) {
-        MessageBox(RuntimeErrorText(code, message), {.icon = Icon::Stop});
-        RunProgramCleanup();
+void installFatalErrorBox() {
+    setFatalHandler([](int code, const Text& message) {
+        messageBox(runtimeErrorText(code, message), {.icon = Icon::Stop});
+        runProgramCleanup();
         // Returning ends the process with code -1.
     });
 }

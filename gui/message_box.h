@@ -26,15 +26,15 @@ struct MessageBoxOptions {
 
 // Shows `content` and returns the answer. Closing the box without a button counts as Cancel
 // where there is one, else as its only or last button.
-Answer MessageBox(const Text& content, const MessageBoxOptions& options = {},
+Answer messageBox(const Text& content, const MessageBoxOptions& options = {},
                   QWidget* owner = nullptr);
 
 // "运行时出错!\r\n", then "\r\n错误代码：" CODE "\r\n" when the code is not 0, then
 // "\r\n错误信息：" MESSAGE "\r\n" when there is a message.
-Text RuntimeErrorText(int code, const Text& message);
+Text runtimeErrorText(int code, const Text& message);
 
 // Wires the core's fatal errors to the error box: the box, then the program's clean-up, then
 // the exit with code -1.
-void InstallFatalErrorBox();
+void installFatalErrorBox();
 
 } // namespace iit::gui

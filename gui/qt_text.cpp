@@ -85,7 +85,7 @@ QString displayText(const Text& text) {
 
 QString displayText(const Text& text, std::size_t maxBytes) {
     if (text.size() <= maxBytes) return displayText(text);
-    return displayText(CutToWidth(text, maxBytes)) + QChar(0x2026);
+    return displayText(cutToWidth(text, maxBytes)) + QChar(0x2026);
 }
 
 } // namespace iit

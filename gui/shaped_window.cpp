@@ -17,7 +17,7 @@
 
 namespace iit::gui {
 
-QRegion ShapeOfPicture(const QImage& picture, QRgb transparent) {
+QRegion shapeOfPicture(const QImage& picture, QRgb transparent) {
     if (picture.isNull()) return {};
     const QImage image = picture.convertToFormat(QImage::Format_RGB32);
     const int scale = std::max(1, static_cast<int>(std::lround(picture.devicePixelRatio())));
@@ -47,14 +47,14 @@ QRegion ShapeOfPicture(const QImage& picture, QRgb transparent) {
     return QRegion(QBitmap::fromImage(mask));
 }
 
-bool SetWindowShape(QWidget* window, const QImage& picture, QRgb transparent) {
-    const QRegion shape = ShapeOfPicture(picture, transparent);
+bool setWindowShape(QWidget* window, const QImage& picture, QRgb transparent) {
+    const QRegion shape = shapeOfPicture(picture, transparent);
     if (shape.isEmpty()) return false;
     window->setMask(shape);
     return true;
 }
 
-QImage TranslucentPicture(const QImage& picture, QRgb transparent) {
+QImage translucentPicture(const QImage& picture, QRgb transparent) {
     if (picture.isNull()) return {};
     const QImage image = picture.convertToFormat(QImage::Format_RGB32);
     const int w = image.width(), h = image.height();
@@ -171,7 +171,7 @@ bool x11Composites(xcb_connection_t* connection) {
 
 } // namespace
 
-bool DesktopComposites() {
+bool desktopComposites() {
     if (g_compositesForTesting) return *g_compositesForTesting;
     const QString platform = QGuiApplication::platformName();
     if (platform.startsWith(QLatin1String("wayland"))) return true;
@@ -183,19 +183,19 @@ bool DesktopComposites() {
     return false;
 }
 
-void SetDesktopCompositesForTesting(std::optional<bool> composites) {
+void setDesktopCompositesForTesting(std::optional<bool> composites) {
     g_compositesForTesting = composites;
 }
 
-QPixmap ShapeWindowByPicture(QWidget* window, const QPixmap& picture, QRgb transparent) {
+QPixmap shapeWindowByPicture(QWidget* window, const QPixmap& picture, QRgb transparent) {
     const QImage image = picture.toImage();
-    SetWindowShape(window, image, transparent);
-    if (!DesktopComposites()) {
+    setWindowShape(window, image, transparent);
+    if (!desktopComposites()) {
         window->setAttribute(Qt::WA_TranslucentBackground, false);
         return picture;
     }
     window->setAttribute(Qt::WA_TranslucentBackground);
-    return QPixmap::fromImage(TranslucentPicture(image, transparent));
+    return QPixmap::fromImage(translucentPicture(image, transparent));
 }
 
 } // namespace iit::gui

@@ -4,11 +4,11 @@
 
 namespace iit::gui {
 
-void SetUnitPictures(QWidget* window, std::span<const UnitPicture> pictures) {
+void setUnitPictures(QWidget* window, std::span<const UnitPicture> pictures) {
     for (const UnitPicture& entry : pictures) {
-        QWidget* unit = FindUnit<QWidget>(window, QString::fromUtf8(entry.unit));
+        QWidget* unit = findUnit<QWidget>(window, QString::fromUtf8(entry.unit));
         const QString name = QString::fromLatin1(entry.picture);
-        const QPixmap picture = LoadPicture(name, unit->devicePixelRatioF());
+        const QPixmap picture = loadPicture(name, unit->devicePixelRatioF());
         if (auto* button = qobject_cast<ImageButton*>(unit))
             button->setPicture(picture, name);
         else if (auto* key = qobject_cast<PictureButton*>(unit))
@@ -16,7 +16,7 @@ void SetUnitPictures(QWidget* window, std::span<const UnitPicture> pictures) {
         else if (auto* box = qobject_cast<PictureBox*>(unit))
             box->setPicture(picture, name);
         else
-            FatalError(5, sysText("数据或数组类型不匹配"));
+            fatalError(5, sysText("数据或数组类型不匹配"));
     }
 }
 

@@ -71,12 +71,12 @@ QRectF inkOf(const QString& text, const QFont& f) {
 
 } // namespace
 
-QObject* FindUnitObject(const QObject* window, const QString& name) {
+QObject* findUnitObject(const QObject* window, const QString& name) {
     if (!window) return nullptr;
     return window->findChild<QObject*>(name);
 }
 
-void RestoreTemplateLineBreaks(QWidget* window) {
+void restoreTemplateLineBreaks(QWidget* window) {
     for (QLineEdit* edit : window->findChildren<QLineEdit*>())
         if (edit->text().contains(u'\n')) edit->setText(withCrLf(edit->text()));
     for (QLabel* label : window->findChildren<QLabel*>())
@@ -85,7 +85,7 @@ void RestoreTemplateLineBreaks(QWidget* window) {
         if (button->text().contains(u'\n')) button->setText(withCrLf(button->text()));
 }
 
-QPixmap LoadPicture(const QString& name, qreal devicePixelRatio) {
+QPixmap loadPicture(const QString& name, qreal devicePixelRatio) {
     if (devicePixelRatio <= 0) devicePixelRatio = qApp ? qApp->devicePixelRatio() : 1;
     const bool dense = devicePixelRatio > 1.01;
     QPixmap picture(QStringLiteral(":/templates/") + name +

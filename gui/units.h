@@ -2,7 +2,7 @@
 // The units of the window templates that Qt has no widget for, and the lookup of a unit by name.
 //
 // A window is built from its Designer template (the .ui file beside its class): each unit is a widget
-// whose object name is the unit's name. Behaviours find their units with FindUnit() and use the
+// whose object name is the unit's name. Behaviours find their units with findUnit() and use the
 // widgets' own API; the window binds events in one place (functor connects and an event filter).
 //
 //   EditBox        an edit box that can show a multi-line template text and a greyed hint
@@ -26,20 +26,20 @@
 namespace iit::gui {
 
 // The unit `name` of `window`; a missing unit is the runtime's fatal error.
-QObject* FindUnitObject(const QObject* window, const QString& name);
-template <typename T> T* FindUnit(const QObject* window, const QString& name) {
-    T* unit = qobject_cast<T*>(FindUnitObject(window, name));
+QObject* findUnitObject(const QObject* window, const QString& name);
+template <typename T> T* findUnit(const QObject* window, const QString& name) {
+    T* unit = qobject_cast<T*>(findUnitObject(window, name));
     if (!unit)
-        FatalError(0, sysText("指定窗口或窗口组件不存在或尚未载入：") + fromQString(name));
+        fatalError(0, sysText("指定窗口或窗口组件不存在或尚未载入：") + fromQString(name));
     return unit;
 }
 
 // Designer files keep line breaks as LF; the system's texts break lines with CR LF. Called once
 // on a window built from its template.
-void RestoreTemplateLineBreaks(QWidget* window);
+void restoreTemplateLineBreaks(QWidget* window);
 
 // A picture of the templates by name ("key_digit"): the variant drawn for the screen's density.
-QPixmap LoadPicture(const QString& name, qreal devicePixelRatio = 0);
+QPixmap loadPicture(const QString& name, qreal devicePixelRatio = 0);
 
 class EditBox : public QLineEdit {
     Q_OBJECT

@@ -86,9 +86,9 @@ void bringToFront(QWidget* w) {
 
 } // namespace
 
-void InitWindowRuntime() {
+void initWindowRuntime() {
     initTemplateResources();
-    InstallAccessibleInterfaces();
+    installAccessibleInterfaces();
     QFont font(QStringLiteral("Noto Sans CJK SC"));
     font.setPointSize(10);
     QApplication::setFont(font);
@@ -100,7 +100,7 @@ void InitWindowRuntime() {
         QCoreApplication::installTranslator(&qtTexts);
 }
 
-QWidget* LoadWindow(const QString& name, const WindowFactory& create, QWidget* owner, bool modal) {
+QWidget* loadWindow(const QString& name, const WindowFactory& create, QWidget* owner, bool modal) {
     QPointer<QWidget>& slot = openWindows()[name];
     if (slot) {
         if (slot->isVisible()) {
@@ -125,39 +125,39 @@ QWidget* LoadWindow(const QString& name, const WindowFactory& create, QWidget* o
     return window;
 }
 
-void RegisterWindow(const QString& name, WindowFactory create) {
+void registerWindow(const QString& name, WindowFactory create) {
     factories()[name] = std::move(create);
 }
 
-QWidget* LoadWindow(const QString& name, QWidget* owner, bool modal) {
+QWidget* loadWindow(const QString& name, QWidget* owner, bool modal) {
     const WindowFactory create = factories().value(name);
     if (!create) return nullptr;
-    return LoadWindow(name, create, owner, modal);
+    return loadWindow(name, create, owner, modal);
 }
 
-QWidget* OpenWindow(const QString& name) {
+QWidget* openWindow(const QString& name) {
     const QPointer<QWidget> w = openWindows().value(name);
     return w && w->isVisible() ? w.data() : nullptr;
 }
 
-QWidget* OpenModalWindow() {
+QWidget* openModalWindow() {
     const std::vector<QPointer<QWidget>>& modals = modalWindows();
     for (auto w = modals.rbegin(); w != modals.rend(); ++w)
         if (*w && (*w)->isVisible()) return w->data();
     return nullptr;
 }
 
-void SetProgramCleanup(std::function<void()> cleanup) {
+void setProgramCleanup(std::function<void()> cleanup) {
     cleanupSlot() = std::move(cleanup);
 }
 
-void RunProgramCleanup() {
+void runProgramCleanup() {
     std::function<void()> cleanup = std::exchange(cleanupSlot(), nullptr);
     if (cleanup) cleanup();
 }
 
-void EndProgram(int code) {
-    RunProgramCleanup();
+void endProgram(int code) {
+    runProgramCleanup();
     QApplication::closeAllWindows();
     // Outside the message loop (a window driven directly) there is no loop to end, and ending
     // it would stop every later nested loop (message boxes) from running.

@@ -3,7 +3,7 @@
 // clean-up and end, and the visual style.
 //
 // A window class builds itself from its template in its constructor and does its start-up work
-// there (the window's created event), before LoadWindow shows it. Each loaded window is
+// there (the window's created event), before loadWindow shows it. Each loaded window is
 // deleted when it closes, so loading it again starts from its template.
 
 #include <QString>
@@ -17,7 +17,7 @@ namespace iit::gui {
 
 // Compiles in the templates' pictures and sets the program's font. Call once after the
 // QApplication exists.
-void InitWindowRuntime();
+void initWindowRuntime();
 
 using WindowFactory = std::function<QWidget*()>;
 
@@ -27,21 +27,21 @@ using WindowFactory = std::function<QWidget*()>;
 // it is shown. Modal: `owner` is ignored; every other top-level window of the program is
 // disabled until this one closes, then each gets its former enabled state back. Returns at
 // once with the window, or nullptr when `create` gave none.
-QWidget* LoadWindow(const QString& name, const WindowFactory& create, QWidget* owner = nullptr,
+QWidget* loadWindow(const QString& name, const WindowFactory& create, QWidget* owner = nullptr,
                     bool modal = false);
 // The windows of the program, registered by name at start; loading a name nobody registered
 // does nothing and returns nullptr.
-void RegisterWindow(const QString& name, WindowFactory create);
-QWidget* LoadWindow(const QString& name, QWidget* owner = nullptr, bool modal = false);
+void registerWindow(const QString& name, WindowFactory create);
+QWidget* loadWindow(const QString& name, QWidget* owner = nullptr, bool modal = false);
 // The open window `name`, or nullptr.
-QWidget* OpenWindow(const QString& name);
+QWidget* openWindow(const QString& name);
 // The modal window that is open (the last opened, when one opened another), or nullptr.
-QWidget* OpenModalWindow();
+QWidget* openModalWindow();
 
 // The clean-up the program registers at start; runs once, at program end or after a fatal error.
-void SetProgramCleanup(std::function<void()> cleanup);
-void RunProgramCleanup();
+void setProgramCleanup(std::function<void()> cleanup);
+void runProgramCleanup();
 // Runs the clean-up, closes every window and ends the message loop with `code` (when it runs).
-void EndProgram(int code);
+void endProgram(int code);
 
 } // namespace iit::gui

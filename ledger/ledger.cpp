@@ -57,7 +57,7 @@ CREATE TABLE opening (
 // entry, writes the month's pages and a small index rather than every page of the table, and a
 // month is shown from one range of the file. The entries with an annual bonus, a few an
 // employee and year, have an index of their own for the bonus's checks and comparisons.
-std::string EntryTable(const char* name) {
+std::string entryTable(const char* name) {
     return std::string("CREATE TABLE ") + name + R"sql( (
     employee INTEGER NOT NULL REFERENCES employee (id) ON DELETE CASCADE,
     month INTEGER NOT NULL CHECK (month BETWEEN 1 AND 12),
@@ -86,7 +86,7 @@ CREATE INDEX entry_bonus ON entry (employee, month) WHERE bonus > 0;
 // Every earlier version's entries: version 1 kept them by employee without a remark; of the two
 // versions 2, one added the remark and the other kept the entries by month. One copy into the
 // table of today serves them all.
-Outcome<void> UpgradeEntries(sql::Connection& db) {
+Outcome<void> upgradeEntries(sql::Connection& db) {
     Outcome<std::int64_t> hasRemark =
         db.integer("SELECT count(*) FROM pragma_table_info('entry') WHERE name = 'remark'");
     if (!hasRemark) return hasRemark.problem();
@@ -95,7 +95,7 @@ Outcome<void> UpgradeEntries(sql::Connection& db) {
         "bonus_separate, method, table_year, cum_income, cum_tax_free, cum_basic, cum_special, "
         "cum_special_additional, cum_other, cum_relief, cum_withheld, taxable, rate, quick, "
         "cum_tax, withholding, bonus_tax, after_tax";
-    const std::string copy = EntryTable("entry_upgraded") + "INSERT INTO entry_upgraded (" +
+    const std::string copy = entryTable("entry_upgraded") + "INSERT INTO entry_upgraded (" +
                              columns + ", remark) SELECT " + columns + ", " +
                              (*hasRemark ? "remark" : "''") +
                              " FROM entry;\nDROP TABLE entry;\n"
@@ -104,13 +104,13 @@ Outcome<void> UpgradeEntries(sql::Connection& db) {
     return db.exec(copy.c_str());
 }
 
-Text Decimal(std::int64_t v) {
+Text decimal(std::int64_t v) {
     return Text::fromBytes(std::to_string(v));
 }
 
 // Another program holds the file: one of ours (its shared flock, which `fd` could not turn
 // exclusive) or any SQLite program (its POSIX locks on the database or its -shm file).
-bool HeldByAnotherProgram(int fd, const std::filesystem::path& path) {
+bool heldByAnotherProgram(int fd, const std::filesystem::path& path) {
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return true;
     auto locked = [](int f) {
         struct flock l {};
@@ -132,14 +132,14 @@ bool HeldByAnotherProgram(int fd, const std::filesystem::path& path) {
 }
 
 // Renames from to to unless `to` exists; true when `from` is gone or moved.
-bool RenameNoReplace(const std::string& from, const std::string& to) {
+bool renameNoReplace(const std::string& from, const std::string& to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
         return true;
     return errno == ENOENT;
 }
 
-Text DamagedMessage(const std::filesystem::path& path, const Problem& why) {
-    return sysText("工资台账文件已损坏，无法打开：") + DisplayPath(path) + sysText("（") +
+Text damagedMessage(const std::filesystem::path& path, const Problem& why) {
+    return sysText("工资台账文件已损坏，无法打开：") + displayPath(path) + sysText("（") +
            why.message + sysText("）");
 }
 
@@ -151,42 +151,42 @@ struct Aside {
 
 // Sets the damaged ledger aside with its -wal and -shm files. Called with the connection
 // closed and the shared flock held.
-Aside MoveAside(int fd, const std::filesystem::path& path) {
-    if (HeldByAnotherProgram(fd, path)) return Aside{true, std::nullopt};
-    const std::filesystem::path aside = engine::SetAsideName(path, Now());
+Aside moveAside(int fd, const std::filesystem::path& path) {
+    if (heldByAnotherProgram(fd, path)) return Aside{true, std::nullopt};
+    const std::filesystem::path aside = engine::setAsideName(path, Now());
     const std::string base = path.native(), to = aside.native();
     // The main file last: while it is there, a later open finds the damage again.
-    if (!RenameNoReplace(base + "-wal", to + "-wal") ||
-        !RenameNoReplace(base + "-shm", to + "-shm") || !RenameNoReplace(base, to))
+    if (!renameNoReplace(base + "-wal", to + "-wal") ||
+        !renameNoReplace(base + "-shm", to + "-shm") || !renameNoReplace(base, to))
         return Aside{};
     return Aside{false, aside};
 }
 
-Problem SetAside(int fd, const std::filesystem::path& path, const Problem& why) {
-    const Aside aside = MoveAside(fd, path);
+Problem setAside(int fd, const std::filesystem::path& path, const Problem& why) {
+    const Aside aside = moveAside(fd, path);
     if (aside.held)
-        return fail(DamagedMessage(path, why) +
+        return fail(damagedMessage(path, why) +
                         sysText("。另一程序正在使用它，文件未作改动；请关闭其他程序后再打开。"),
                     why.code);
     if (!aside.to)
-        return fail(DamagedMessage(path, why) + sysText("。改名保存失败，文件未作改动。"),
+        return fail(damagedMessage(path, why) + sysText("。改名保存失败，文件未作改动。"),
                     why.code);
-    return fail(DamagedMessage(path, why) + sysText("。原文件已改名保存为：") +
-                    DisplayPath(*aside.to) + sysText("；再次打开时将新建空的台账。"),
+    return fail(damagedMessage(path, why) + sysText("。原文件已改名保存为：") +
+                    displayPath(*aside.to) + sysText("；再次打开时将新建空的台账。"),
                 why.code);
 }
 
 // Damage met by an operation after the open: nothing of the operation is kept, and the ledger
 // is set aside once it is closed (Impl::~Impl).
-Problem DamageMet(const std::filesystem::path& path, const Problem& why) {
-    return fail(sysText("工资台账文件已损坏：") + DisplayPath(path) + sysText("（") + why.message +
+Problem damageMet(const std::filesystem::path& path, const Problem& why) {
+    return fail(sysText("工资台账文件已损坏：") + displayPath(path) + sysText("（") + why.message +
                     sysText("），本次操作未作改动。关闭台账后，原文件将改名保存（另一程序正在使用它"
                             "时除外），再次打开时将新建空的台账。"),
                 why.code);
 }
 
 // Takes the shared flock, waiting while a program sets a damaged file aside.
-bool LockShared(int fd) {
+bool lockShared(int fd) {
     for (int i = 0; i < 500; ++i) {
         if (::flock(fd, LOCK_SH | LOCK_NB) == 0) return true;
         if (errno != EWOULDBLOCK && errno != EINTR) return false;
@@ -199,7 +199,7 @@ bool LockShared(int fd) {
 // checkpoint writes into a damaged file and no companion file is removed) its schema. Damage
 // elsewhere in the file is met by the operation that reads it (sql::Connection stops there).
 // Problems of damage carry SQLite's code for it.
-Outcome<void> CheckHealth(const std::filesystem::path& path, int fd) {
+Outcome<void> checkHealth(const std::filesystem::path& path, int fd) {
     char header[16] = {};
     const ssize_t n = ::pread(fd, header, sizeof header, 0);
     if (n == 0) return {}; // a new, empty file
@@ -217,8 +217,8 @@ Outcome<void> Prepare(sql::Connection& db) {
     Outcome<std::int64_t> version = db.integer("PRAGMA user_version");
     if (!version) return version.problem();
     if (*version > kSchemaVersion)
-        return fail(sysText("工资台账文件由较新版本的程序建立（格式版本") + Decimal(*version) +
-                    sysText("），本程序只能读写格式版本") + Decimal(kSchemaVersion) +
+        return fail(sysText("工资台账文件由较新版本的程序建立（格式版本") + decimal(*version) +
+                    sysText("），本程序只能读写格式版本") + decimal(kSchemaVersion) +
                     sysText("的台账，文件未作改动。"));
     if (Outcome<void> r = db.exec("PRAGMA journal_mode=WAL"); !r) return r;
     // A year of 10,000 employees is some 11 MB: a 16 MB page cache keeps a month's import and
@@ -235,10 +235,10 @@ Outcome<void> Prepare(sql::Connection& db) {
     Outcome<std::int64_t> again = db.integer("PRAGMA user_version");
     if (!again) return again.problem();
     if (*again == 0) {
-        const std::string schema = kSchema + EntryTable("entry") + kEntryIndexes;
+        const std::string schema = kSchema + entryTable("entry") + kEntryIndexes;
         if (Outcome<void> r = db.exec(schema.c_str()); !r) return r;
     } else if (*again < kSchemaVersion) {
-        if (Outcome<void> r = UpgradeEntries(db); !r) return r;
+        if (Outcome<void> r = upgradeEntries(db); !r) return r;
     }
     if (*again < kSchemaVersion)
         if (Outcome<void> r =
@@ -253,21 +253,21 @@ Outcome<void> Prepare(sql::Connection& db) {
 Ledger::Impl::~Impl() {
     const bool damaged = db && db->damaged();
     db.reset(); // SQLite's POSIX locks go with its own descriptors; ours is closed after
-    if (damaged && lockFd >= 0) (void)MoveAside(lockFd, path);
+    if (damaged && lockFd >= 0) (void)moveAside(lockFd, path);
     if (lockFd >= 0) ::close(lockFd);
 }
 
-std::filesystem::path LedgerPath() {
-    return JoinPath(ProgramDirectory(), kLedgerFileName);
+std::filesystem::path ledgerPath() {
+    return joinPath(programDirectory(), kLedgerFileName);
 }
 
-Outcome<LedgerTables> LoadLedgerTables() {
+Outcome<LedgerTables> loadLedgerTables() {
     Outcome<engine::WithholdingTables> annual =
-        engine::LoadWithholdingTables(engine::WithholdingTablePath());
+        engine::loadWithholdingTables(engine::withholdingTablePath());
     if (!annual) return annual.problem();
-    Outcome<engine::BracketTable> bracket = engine::LoadBracketTable(engine::RateTablePath());
+    Outcome<engine::BracketTable> bracket = engine::loadBracketTable(engine::rateTablePath());
     if (!bracket) return bracket.problem();
-    Outcome<std::vector<engine::TaxBand>> monthly = engine::MonthlyWageBands(*bracket);
+    Outcome<std::vector<engine::TaxBand>> monthly = engine::monthlyWageBands(*bracket);
     if (!monthly) return monthly.problem();
     return LedgerTables{std::move(*annual), std::move(*bracket), std::move(*monthly)};
 }
@@ -288,32 +288,32 @@ Outcome<Ledger> Ledger::open(const std::filesystem::path& path, LedgerTables tab
     impl->lockFd =
         ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (impl->lockFd < 0)
-        return fail(sysText("工资台账文件无法打开：") + DisplayPath(path) + sysText("（") +
+        return fail(sysText("工资台账文件无法打开：") + displayPath(path) + sysText("（") +
                     Text::fromUtf8(std::strerror(errno)) + sysText("）"));
     struct stat st {};
     if (::fstat(impl->lockFd, &st) != 0 || !S_ISREG(st.st_mode))
-        return fail(sysText("工资台账不是普通文件：") + DisplayPath(path));
-    if (!LockShared(impl->lockFd))
-        return fail(sysText("工资台账文件正被另一程序改名保存：") + DisplayPath(path));
+        return fail(sysText("工资台账不是普通文件：") + displayPath(path));
+    if (!lockShared(impl->lockFd))
+        return fail(sysText("工资台账文件正被另一程序改名保存：") + displayPath(path));
     // A check that fails for another reason (a WAL that only a writer can recover) leaves
     // the judgement to the connection that writes.
-    Outcome<void> health = CheckHealth(path, impl->lockFd);
-    if (!health && sql::IsDamage(health.problem().code))
-        return SetAside(impl->lockFd, path, health.problem());
+    Outcome<void> health = checkHealth(path, impl->lockFd);
+    if (!health && sql::isDamage(health.problem().code))
+        return setAside(impl->lockFd, path, health.problem());
     Outcome<std::unique_ptr<sql::Connection>> db = sql::Connection::open(path);
     if (!db)
-        return fail(sysText("工资台账文件无法打开：") + DisplayPath(path) + sysText("（") +
+        return fail(sysText("工资台账文件无法打开：") + displayPath(path) + sysText("（") +
                         db.problem().message + sysText("）"),
                     db.problem().code);
     impl->db = std::move(*db);
     if (Outcome<void> r = Prepare(*impl->db); !r) {
-        if (sql::IsDamage(r.problem().code)) {
+        if (sql::isDamage(r.problem().code)) {
             impl->db.reset();
-            return SetAside(impl->lockFd, path, r.problem());
+            return setAside(impl->lockFd, path, r.problem());
         }
         return r.problem();
     }
-    impl->db->tellDamage([path](const Problem& why) { return DamageMet(path, why); });
+    impl->db->tellDamage([path](const Problem& why) { return damageMet(path, why); });
     return Ledger(std::move(impl));
 }
 

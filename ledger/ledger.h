@@ -37,7 +37,7 @@ using engine::Exact;
 
 constexpr const char* kLedgerFileName = "工资台账.db";
 constexpr int kSchemaVersion = 3; // 1: by employee; 2: a remark, or by month
-std::filesystem::path LedgerPath(); // in the program directory
+std::filesystem::path ledgerPath(); // in the program directory
 
 // The laws a ledger computes by, read from the data directory (the annual withholding table and
 // the bracket table's monthly wage table).
@@ -46,13 +46,13 @@ struct LedgerTables {
     engine::BracketTable bracket;         // non-residents' wages, by the monthly method
     std::vector<engine::TaxBand> monthly; // its wage bands, for the bonus taxed on its own
 };
-Outcome<LedgerTables> LoadLedgerTables();
+Outcome<LedgerTables> loadLedgerTables();
 
 enum class BonusMethod { Separate, Combined };
-const Text& BonusMethodText(BonusMethod method); // "单独计税", "并入综合所得"
-std::optional<BonusMethod> BonusMethodFromText(const Text& text);
+const Text& bonusMethodText(BonusMethod method); // "单独计税", "并入综合所得"
+std::optional<BonusMethod> bonusMethodFromText(const Text& text);
 
-const Text& IdentityCardType(); // "居民身份证", the default 证件类型
+const Text& identityCardType(); // "居民身份证", the default 证件类型
 
 struct PersonKey {
     Text idType;   // 证件类型
@@ -62,7 +62,7 @@ struct PersonKey {
 
 // The ledger accepts an identity-card number whose check fails and marks it
 // (Employee::idCheckFailed).
-using iit::IdentityCardCheckHolds;
+using iit::identityCardCheckHolds;
 
 struct Employee {
     PersonKey key;
@@ -114,11 +114,11 @@ struct MonthLine {
 };
 
 // The columns of a month as shown, and one line's cells.
-std::vector<Text> MonthColumns();
-std::vector<Text> MonthCells(const MonthLine& line);
+std::vector<Text> monthColumns();
+std::vector<Text> monthCells(const MonthLine& line);
 // The columns of the employees as listed, and one employee's cells.
-std::vector<Text> EmployeeColumns();
-std::vector<Text> EmployeeCells(const Employee& employee);
+std::vector<Text> employeeColumns();
+std::vector<Text> employeeCells(const Employee& employee);
 
 struct MonthView {
     int year = 0, month = 0;
@@ -162,8 +162,8 @@ struct BonusChoice {
 
 // The comparison of the two ways beside a month's line, and its cells: empty for an employee
 // without an annual bonus.
-std::vector<Text> BonusChoiceColumns();
-std::vector<Text> BonusChoiceCells(const BonusChoice* choice);
+std::vector<Text> bonusChoiceColumns();
+std::vector<Text> bonusChoiceCells(const BonusChoice* choice);
 
 // Progress of a long operation: rows done and rows in all; false cancels (nothing changes).
 using Progress = std::function<bool(std::size_t done, std::size_t total)>;
@@ -196,7 +196,7 @@ public:
     Outcome<void> changeKey(int year, const PersonKey& from, const PersonKey& to);
 
     // Imports a month from rows of cells whose first row names the columns (see
-    // ImportColumns()): all or nothing, every faulty row named. Employees not yet in the
+    // importColumns()): all or nothing, every faulty row named. Employees not yet in the
     // year are added; entries of the month for employees not in the rows are kept. A row
     // without 证件类型 is the employee's who holds its number (an identity card's when none
     // or several of the year do). A faulty
@@ -214,7 +214,7 @@ public:
     // employees who already have an entry there are left alone.
     Outcome<ChangeReport> copyToNextMonth(int year, int month);
 
-    // Opening balances from rows whose first row names the columns (OpeningColumns()).
+    // Opening balances from rows whose first row names the columns (openingColumns()).
     // Rows are named as importMonth names them.
     Outcome<ChangeReport> importOpening(int year, const std::vector<std::vector<Text>>& rows,
                                         const std::vector<std::size_t>& rowNumbers = {});
@@ -262,8 +262,8 @@ private:
 };
 
 // The column names an import understands. Required: 证件号码 (or 身份证号), 姓名, 本月收入.
-const std::vector<Text>& ImportColumns();
+const std::vector<Text>& importColumns();
 // Required: 证件号码 (or 身份证号), 姓名, 截至月份; the year-to-date figures are optional.
-const std::vector<Text>& OpeningColumns();
+const std::vector<Text>& openingColumns();
 
 } // namespace iit::ledger

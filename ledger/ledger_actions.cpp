@@ -7,11 +7,11 @@
 namespace iit::ledger {
 namespace {
 
-std::string KeyOf(const PersonKey& key) {
+std::string keyOf(const PersonKey& key) {
     return key.idType.bytes() + '\x1f' + key.idNumber.bytes();
 }
 
-void AddReport(ChangeReport& into, const ChangeReport& from) {
+void addReport(ChangeReport& into, const ChangeReport& from) {
     into.added += from.added;
     into.changed += from.changed;
     into.removed += from.removed;
@@ -23,7 +23,7 @@ void AddReport(ChangeReport& into, const ChangeReport& from) {
 
 // An import's undo: the entries as they were, the employees it added removed, the ones it
 // renamed put back.
-Action UndoOfImport(int year, int month, const ChangeReport& report) {
+Action undoOfImport(int year, int month, const ChangeReport& report) {
     Several undo;
     undo.actions.push_back(Action{SetEntries{year, month, report.inverse}});
     for (const PersonKey& key : report.newEmployees)
@@ -35,19 +35,19 @@ Action UndoOfImport(int year, int month, const ChangeReport& report) {
 
 // Every employee's opening balances, by key.
 Outcome<std::map<std::string, std::pair<PersonKey, std::optional<Opening>>>>
-Openings(Ledger& ledger, int year) {
+openings(Ledger& ledger, int year) {
     Outcome<std::vector<Employee>> employees = ledger.listEmployees(year);
     if (!employees) return employees.problem();
     std::map<std::string, std::pair<PersonKey, std::optional<Opening>>> out;
     for (const Employee& e : *employees) {
         Outcome<std::optional<Opening>> o = ledger.opening(year, e.key);
         if (!o) return o.problem();
-        out.emplace(KeyOf(e.key), std::pair(e.key, std::move(*o)));
+        out.emplace(keyOf(e.key), std::pair(e.key, std::move(*o)));
     }
     return out;
 }
 
-bool SameOpening(const std::optional<Opening>& a, const std::optional<Opening>& b) {
+bool sameOpening(const std::optional<Opening>& a, const std::optional<Opening>& b) {
     if (!a || !b) return !a && !b;
     return a->throughMonth == b->throughMonth && a->income == b->income &&
            a->taxFree == b->taxFree && a->basicDeduction == b->basicDeduction &&
@@ -68,7 +68,7 @@ struct Applier {
     Outcome<Applied> operator()(const ImportMonth& a) const {
         Outcome<ChangeReport> r = ledger.importMonth(a.year, a.month, a.rows, progress, a.rowNumbers);
         if (!r) return r.problem();
-        Action undo = UndoOfImport(a.year, a.month, *r);
+        Action undo = undoOfImport(a.year, a.month, *r);
         return Applied{std::move(*r), std::move(undo)};
     }
     Outcome<Applied> operator()(const CopyForward& a) const {
@@ -108,18 +108,18 @@ struct Applier {
         // The import reports no previous balances: they are read before and after.
         Applied applied;
         Outcome<void> done = ledger.atomically([&]() -> Outcome<void> {
-            auto before = Openings(ledger, a.year);
+            auto before = openings(ledger, a.year);
             if (!before) return before.problem();
             Outcome<ChangeReport> r = ledger.importOpening(a.year, a.rows, a.rowNumbers);
             if (!r) return r.problem();
-            auto after = Openings(ledger, a.year);
+            auto after = openings(ledger, a.year);
             if (!after) return after.problem();
             Several undo;
             for (const PersonKey& key : r->newEmployees)
                 undo.actions.push_back(Action{RemoveEmployee{a.year, key}});
             for (const auto& [key, was] : *before) {
                 auto now = after->find(key);
-                if (now != after->end() && !SameOpening(was.second, now->second.second))
+                if (now != after->end() && !sameOpening(was.second, now->second.second))
                     undo.actions.push_back(Action{PutOpening{a.year, was.first, was.second}});
             }
             applied = Applied{std::move(*r), Action{std::move(undo)}};
@@ -135,7 +135,7 @@ struct Applier {
             for (const Action& part : a.actions) {
                 Outcome<Applied> r = std::visit(*this, part.what);
                 if (!r) return r.problem();
-                AddReport(applied.report, r->report);
+                addReport(applied.report, r->report);
                 undo.actions.push_back(std::move(r->inverse));
             }
             return {};
@@ -171,11 +171,11 @@ struct Placer {
 
 } // namespace
 
-Outcome<Applied> ApplyAction(Ledger& ledger, const Action& action, const Progress& progress) {
+Outcome<Applied> applyAction(Ledger& ledger, const Action& action, const Progress& progress) {
     return std::visit(Applier{ledger, progress}, action.what);
 }
 
-ActionPlace PlaceOf(const Action& action) {
+ActionPlace placeOf(const Action& action) {
     return std::visit(Placer{}, action.what);
 }
 

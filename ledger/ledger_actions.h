@@ -69,13 +69,13 @@ struct Applied {
     Action inverse;
 };
 
-Outcome<Applied> ApplyAction(Ledger& ledger, const Action& action, const Progress& progress = {});
+Outcome<Applied> applyAction(Ledger& ledger, const Action& action, const Progress& progress = {});
 
 // The year and, for the actions of one month, the month an action changes (0 for the others,
 // which change the employees of the year).
 struct ActionPlace {
     int year = 0, month = 0;
 };
-ActionPlace PlaceOf(const Action& action);
+ActionPlace placeOf(const Action& action);
 
 } // namespace iit::ledger

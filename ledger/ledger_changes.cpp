@@ -25,12 +25,12 @@ Outcome<std::optional<MonthLine>> Ledger::showLine(int year, int month, const Pe
     if (!s) return s.problem();
     (*s)->bind(1, year);
     (*s)->bind(2, month);
-    (*s)->bind(3, Utf8(key.idType));
-    (*s)->bind(4, Utf8(key.idNumber));
+    (*s)->bind(3, utf8(key.idType));
+    (*s)->bind(4, utf8(key.idNumber));
     Outcome<bool> row = (*s)->step();
     if (!row) return row.problem();
     std::optional<MonthLine> line;
-    if (*row) line = ReadLine(**s);
+    if (*row) line = readLine(**s);
     (*s)->reset();
     return line;
 }
@@ -74,27 +74,27 @@ Outcome<void> Ledger::changeKey(int year, const PersonKey& from, const PersonKey
     if (to.idType.empty()) return fail(sysText("证件类型为空"));
     Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(*impl.db);
     if (!t) return t.problem();
-    Outcome<std::optional<EmployeeRow>> found = FindEmployee(impl, year, from);
+    Outcome<std::optional<EmployeeRow>> found = findEmployee(impl, year, from);
     if (!found) return found.problem();
     if (!*found) return fail(sysText("台账中没有此人：") + from.idNumber);
     if (from == to) return {};
-    Outcome<std::optional<EmployeeRow>> taken = FindEmployee(impl, year, to);
+    Outcome<std::optional<EmployeeRow>> taken = findEmployee(impl, year, to);
     if (!taken) return taken.problem();
     if (*taken)
         return fail(sysText("证件号码") + to.idNumber + sysText("已是") + (*taken)->employee.name +
                     sysText("的"));
-    Outcome<bool> declared = HasDeclaredEntry(impl, year, (*found)->id);
+    Outcome<bool> declared = hasDeclaredEntry(impl, year, (*found)->id);
     if (!declared) return declared.problem();
     if (*declared)
         return fail((*found)->employee.name + sysText("已有申报的月份，证件号码不能再改"));
-    const std::string number = Utf8(to.idNumber);
-    const bool badCheck = to.idType == IdentityCardType() && number.size() == 18 &&
-                          !IdentityCardCheckHolds(number);
+    const std::string number = utf8(to.idNumber);
+    const bool badCheck = to.idType == identityCardType() && number.size() == 18 &&
+                          !identityCardCheckHolds(number);
     Outcome<sql::Statement*> s = impl.db->cached(
         "UPDATE employee SET id_type = ?2, id_number = ?3, id_check_failed = ?4 WHERE id = ?1");
     if (!s) return s.problem();
     (*s)->bind(1, (*found)->id);
-    (*s)->bind(2, Utf8(to.idType));
+    (*s)->bind(2, utf8(to.idType));
     (*s)->bind(3, number);
     (*s)->bind(4, badCheck ? 1 : 0);
     if (Outcome<void> r = (*s)->run(); !r) return r;

@@ -16,16 +16,16 @@ using engine::Exact;
 namespace detail {
 namespace {
 
-Exact MaxZero(const Exact& v) {
+Exact maxZero(const Exact& v) {
     return v.sign() < 0 ? Exact{} : v;
 }
 
 // Computes the figures of `e` after the sums `before`.
-Outcome<void> ComputeEntry(Ledger::Impl& impl, int year, const EmployeeRow& row,
+Outcome<void> computeEntry(Ledger::Impl& impl, int year, const EmployeeRow& row,
                            const engine::YearToDate& before, StoredEntry& e) {
     const Employee& emp = row.employee;
-    const Exact income = e.income ? Amount(*e.income) : Exact{};
-    const Exact bonus = Amount(e.bonus);
+    const Exact income = e.income ? amount(*e.income) : Exact{};
+    const Exact bonus = amount(e.bonus);
     const bool separate = emp.resident && e.bonusSeparate && e.bonus > 0;
     engine::YearToDate after;
     if (emp.resident) {
@@ -33,48 +33,48 @@ Outcome<void> ComputeEntry(Ledger::Impl& impl, int year, const EmployeeRow& row,
         if (!table) return fail(Text::fromBytes(std::to_string(year)) + sysText("年没有预扣率表"));
         engine::MonthAmounts a;
         a.income = separate ? income : income + bonus;
-        a.taxFree = Amount(e.taxFree);
-        a.special = Amount(e.special);
-        a.specialAdditional = Amount(e.specialAdditional);
-        a.other = Amount(e.other);
-        a.relief = Amount(e.relief);
+        a.taxFree = amount(e.taxFree);
+        a.special = amount(e.special);
+        a.specialAdditional = amount(e.specialAdditional);
+        a.other = amount(e.other);
+        a.relief = amount(e.relief);
         Outcome<engine::CumulativeFigures> f =
-            engine::ComputeCumulative(*table, before, e.month, emp.joinMonth.value_or(e.month),
+            engine::computeCumulative(*table, before, e.month, emp.joinMonth.value_or(e.month),
                                       emp.options, a, engine::TaxMode::Gross);
         if (!f) return f.problem();
         Exact bonusTax;
         if (separate) {
             Outcome<engine::BonusFigures> b =
-                engine::ComputeSeparateBonus(impl.tables.monthly, bonus);
+                engine::computeSeparateBonus(impl.tables.monthly, bonus);
             if (!b) return b.problem();
             bonusTax = b->tax;
         }
         after = f->after;
         e.method = 1;
         e.tableYear = table->fromYear;
-        e.taxable = Fen(f->taxable);
-        e.rate = Fen(f->ratePercent);
-        e.quick = Fen(f->quickDeduction);
-        e.cumTax = Fen(f->tax);
-        e.withholding = Fen(f->withholding);
-        e.bonusTax = Fen(bonusTax);
+        e.taxable = fen(f->taxable);
+        e.rate = fen(f->ratePercent);
+        e.quick = fen(f->quickDeduction);
+        e.cumTax = fen(f->tax);
+        e.withholding = fen(f->withholding);
+        e.bonusTax = fen(bonusTax);
     } else {
         // Non-residents: the monthly method of the bracket table, as the batch computes wages.
-        const Exact x = income + bonus - Amount(e.taxFree);
+        const Exact x = income + bonus - amount(e.taxFree);
         const engine::TaxFigures f =
-            engine::ComputeTaxFigures(impl.tables.bracket, x, engine::TaxKind::Wages,
-                                      engine::TaxMode::Gross, engine::TaxPolicy::BatchAll());
+            engine::computeTaxFigures(impl.tables.bracket, x, engine::TaxKind::Wages,
+                                      engine::TaxMode::Gross, engine::TaxPolicy::batchAll());
         if (f.type == engine::TaxFigures::Type::NoResult)
             return fail(sysText("税率表无法计算此收入"));
-        const Exact tax = f.type == engine::TaxFigures::Type::Taxed ? MaxZero(f.tax) : Exact{};
+        const Exact tax = f.type == engine::TaxFigures::Type::Taxed ? maxZero(f.tax) : Exact{};
         after = before;
         after.month = e.month;
         after.income += income + bonus;
-        after.taxFree += Amount(e.taxFree);
-        after.special += Amount(e.special);
-        after.specialAdditional += Amount(e.specialAdditional);
-        after.other += Amount(e.other);
-        after.relief += Amount(e.relief);
+        after.taxFree += amount(e.taxFree);
+        after.special += amount(e.special);
+        after.specialAdditional += amount(e.specialAdditional);
+        after.other += amount(e.other);
+        after.relief += amount(e.relief);
         after.withheld += tax;
         e.method = 2;
         e.tableYear.reset();
@@ -82,22 +82,22 @@ Outcome<void> ComputeEntry(Ledger::Impl& impl, int year, const EmployeeRow& row,
         e.rate.reset();
         e.quick.reset();
         e.cumTax.reset();
-        e.withholding = Fen(tax);
+        e.withholding = fen(tax);
         e.bonusTax = 0;
     }
-    e.cumIncome = Fen(after.income);
-    e.cumTaxFree = Fen(after.taxFree);
-    e.cumBasic = Fen(after.basicDeduction);
-    e.cumSpecial = Fen(after.special);
-    e.cumSpecialAdditional = Fen(after.specialAdditional);
-    e.cumOther = Fen(after.other);
-    e.cumRelief = Fen(after.relief);
-    e.cumWithheld = Fen(after.withheld);
+    e.cumIncome = fen(after.income);
+    e.cumTaxFree = fen(after.taxFree);
+    e.cumBasic = fen(after.basicDeduction);
+    e.cumSpecial = fen(after.special);
+    e.cumSpecialAdditional = fen(after.specialAdditional);
+    e.cumOther = fen(after.other);
+    e.cumRelief = fen(after.relief);
+    e.cumWithheld = fen(after.withheld);
     e.afterTax = (e.income ? *e.income : 0) + e.bonus - e.special - e.withholding - e.bonusTax;
     return {};
 }
 
-Outcome<void> WriteEntry(Ledger::Impl& impl, std::int64_t employeeId, const StoredEntry& e) {
+Outcome<void> writeEntry(Ledger::Impl& impl, std::int64_t employeeId, const StoredEntry& e) {
     Outcome<sql::Statement*> s = impl.db->cached(
         "INSERT OR REPLACE INTO entry (employee, month, income, tax_free, special, "
         "special_additional, other, relief, bonus, bonus_separate, method, table_year, "
@@ -146,14 +146,14 @@ Outcome<void> WriteEntry(Ledger::Impl& impl, std::int64_t employeeId, const Stor
 
 } // namespace
 
-std::string Utf8(const Text& t) {
+std::string utf8(const Text& t) {
     for (unsigned char c : t.view())
         if (c >= 0x80) return t.toUtf8();
     return t.bytes();
 }
 
-std::string WithoutSpaces(const Text& t) {
-    std::string s = Utf8(t), out;
+std::string withoutSpaces(const Text& t) {
+    std::string s = utf8(t), out;
     for (std::size_t i = 0; i < s.size(); ++i) {
         if (s[i] == ' ' || s[i] == '\t' || s[i] == '\r' || s[i] == '\n') continue;
         if (s.compare(i, 3, "\xE3\x80\x80") == 0) {
@@ -165,7 +165,7 @@ std::string WithoutSpaces(const Text& t) {
     return out;
 }
 
-Outcome<void> CheckMonthOpen(Ledger::Impl& impl, int year, int month) {
+Outcome<void> checkMonthOpen(Ledger::Impl& impl, int year, int month) {
     if (month < 1 || month > 12) return fail(sysText("月份应为1到12"));
     if (!impl.tables.annual.forYear(year))
         return fail(Text::fromBytes(std::to_string(year)) + sysText("年没有预扣率表"));
@@ -188,11 +188,11 @@ Outcome<void> CheckMonthOpen(Ledger::Impl& impl, int year, int month) {
     (*d)->reset();
     if (!declared) return declared.problem();
     if (*declared)
-        return fail(MonthText(month) + sysText("已申报，不能修改；如需更正，请先撤销申报"));
-    return fail(MonthText(last) + sysText("已申报，不能再修改此前的") + MonthText(month));
+        return fail(monthText(month) + sysText("已申报，不能修改；如需更正，请先撤销申报"));
+    return fail(monthText(last) + sysText("已申报，不能再修改此前的") + monthText(month));
 }
 
-Outcome<bool> HasDeclaredEntry(Ledger::Impl& impl, int year, std::int64_t employeeId) {
+Outcome<bool> hasDeclaredEntry(Ledger::Impl& impl, int year, std::int64_t employeeId) {
     Outcome<sql::Statement*> s = impl.db->cached(
         "SELECT 1 FROM entry x JOIN declared_month d ON d.year = ?1 AND d.month = x.month "
         "WHERE x.employee = ?2 LIMIT 1");
@@ -204,16 +204,16 @@ Outcome<bool> HasDeclaredEntry(Ledger::Impl& impl, int year, std::int64_t employ
     return row;
 }
 
-Outcome<std::optional<Text>> EntryRefusal(Ledger::Impl& impl, int year, int month,
+Outcome<std::optional<Text>> entryRefusal(Ledger::Impl& impl, int year, int month,
                                           const EmployeeRow& row, const StoredEntry& entry,
                                           const std::optional<OpeningRow>& opening) {
     const Employee& emp = row.employee;
     if (emp.leftMonth && month > *emp.leftMonth)
-        return std::optional<Text>(sysText("此人已于") + MonthText(*emp.leftMonth) +
+        return std::optional<Text>(sysText("此人已于") + monthText(*emp.leftMonth) +
                                    sysText("离职"));
     if (opening && month <= opening->throughMonth)
         return std::optional<Text>(sysText("此人的期初数已截至") +
-                                   MonthText(opening->throughMonth));
+                                   monthText(opening->throughMonth));
     if (entry.bonus > 0 && entry.bonusSeparate) {
         if (!emp.resident) return std::optional<Text>(sysText("非居民个人的奖金不能单独计税"));
         const engine::WithholdingTable* table = impl.tables.annual.forYear(year);
@@ -232,12 +232,12 @@ Outcome<std::optional<Text>> EntryRefusal(Ledger::Impl& impl, int year, int mont
         (*s)->reset();
         if (otherMonth)
             return std::optional<Text>(sysText("全年一次性奖金一年只能单独计税一次，此人") +
-                                       MonthText(otherMonth) + sysText("已有"));
+                                       monthText(otherMonth) + sysText("已有"));
     }
     return std::optional<Text>();
 }
 
-Outcome<Recomputed> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& employee, int month,
+Outcome<Recomputed> recomputeEmployee(Ledger::Impl& impl, int year, const EmployeeRow& employee, int month,
                               bool change, const std::optional<StoredEntry>& entry,
                               const std::optional<OpeningRow>* knownOpening, const Around& around) {
     static const std::string before = std::string("SELECT ") + kEntryColumns +
@@ -248,7 +248,7 @@ Outcome<Recomputed> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& e
                                      "ORDER BY x.month";
     engine::YearToDate sums;
     if (around.monthBefore) {
-        sums = StateOf(*around.monthBefore);
+        sums = stateOf(*around.monthBefore);
     } else {
         // January has no month before it.
         Outcome<bool> row = false;
@@ -259,15 +259,15 @@ Outcome<Recomputed> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& e
             (*s)->bind(2, month);
             row = (*s)->step();
             if (!row) return row.problem();
-            if (*row) sums = StateOf(ReadEntry(**s));
+            if (*row) sums = stateOf(readEntry(**s));
             (*s)->reset();
         }
         if (!*row && knownOpening) {
-            if (*knownOpening) sums = StateOf(**knownOpening);
+            if (*knownOpening) sums = stateOf(**knownOpening);
         } else if (!*row) {
-            Outcome<std::optional<OpeningRow>> opening = ReadOpening(impl, employee.id);
+            Outcome<std::optional<OpeningRow>> opening = readOpening(impl, employee.id);
             if (!opening) return opening.problem();
-            if (*opening) sums = StateOf(**opening);
+            if (*opening) sums = stateOf(**opening);
         }
     }
     struct Work {
@@ -284,7 +284,7 @@ Outcome<Recomputed> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& e
             Outcome<bool> row = (*s)->step();
             if (!row) return row.problem();
             if (!*row) break;
-            const StoredEntry e = ReadEntry(**s);
+            const StoredEntry e = readEntry(**s);
             rows.push_back(Work{e, e});
         }
         (*s)->reset();
@@ -317,13 +317,13 @@ Outcome<Recomputed> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& e
             if (Outcome<void> r = (*d)->run(); !r) return r.problem();
             continue;
         }
-        if (Outcome<void> r = ComputeEntry(impl, year, employee, sums, w.computed); !r)
-            return fail(MonthText(w.computed.month) + sysText("：") + r.problem().message);
-        sums = StateOf(w.computed);
+        if (Outcome<void> r = computeEntry(impl, year, employee, sums, w.computed); !r)
+            return fail(monthText(w.computed.month) + sysText("：") + r.problem().message);
+        sums = stateOf(w.computed);
         const bool figures = w.isNew || !w.computed.sameFigures(w.stored);
         if (figures) ++result.recomputed;
         if (figures || !w.computed.sameInput(w.stored))
-            if (Outcome<void> r = WriteEntry(impl, employee.id, w.computed); !r) return r.problem();
+            if (Outcome<void> r = writeEntry(impl, employee.id, w.computed); !r) return r.problem();
     }
     return result;
 }
@@ -332,7 +332,7 @@ Outcome<Recomputed> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& e
 
 namespace detail {
 
-std::string KeyString(const PersonKey& k) {
+std::string personKeyString(const PersonKey& k) {
     // The system's bytes are as unique as UTF-8 and need no conversion; 0x1F is in no character.
     return k.idType.bytes() + '\x1f' + k.idNumber.bytes();
 }
@@ -359,7 +359,7 @@ struct AroundMonth {
 // Reads them over the range of the changes' employees: rows of the month before and after come
 // in the order of the employees. None when an employee has two changes, each of which must see
 // the one before.
-Outcome<std::optional<AroundMonth>> ReadAround(Ledger::Impl& impl, int month,
+Outcome<std::optional<AroundMonth>> readAround(Ledger::Impl& impl, int month,
                                                const std::vector<Resolved>& changes) {
     std::vector<std::int64_t> ids;
     ids.reserve(changes.size());
@@ -387,7 +387,7 @@ Outcome<std::optional<AroundMonth>> ReadAround(Ledger::Impl& impl, int month,
             while (k < ids.size() && ids[k] < id)
                 ++k;
             if (k == ids.size()) break;
-            if (ids[k] == id) around.before.emplace_back(id, ReadEntry(**s, 1));
+            if (ids[k] == id) around.before.emplace_back(id, readEntry(**s, 1));
         }
         (*s)->reset();
     }
@@ -412,8 +412,8 @@ Outcome<std::optional<AroundMonth>> ReadAround(Ledger::Impl& impl, int month,
     return std::optional<AroundMonth>(std::move(around));
 }
 
-Text Who(const Resolved& r) {
-    if (r.row) return RowMessage(r.row, Text{});
+Text who(const Resolved& r) {
+    if (r.row) return rowMessage(r.row, Text{});
     return r.employee.employee.name + sysText("（") + r.employee.employee.key.idNumber +
            sysText("）：");
 }
@@ -431,10 +431,10 @@ Outcome<ChangeReport> Apply(Ledger::Impl& impl, int year, int month,
     std::optional<std::unordered_map<std::int64_t, OpeningRow>> openings;
     std::optional<AroundMonth> around;
     if (changes.size() > 64) {
-        Outcome<std::unordered_map<std::int64_t, OpeningRow>> all = ReadOpenings(impl, year);
+        Outcome<std::unordered_map<std::int64_t, OpeningRow>> all = readOpenings(impl, year);
         if (!all) return all.problem();
         openings = std::move(*all);
-        Outcome<std::optional<AroundMonth>> read = ReadAround(impl, month, changes);
+        Outcome<std::optional<AroundMonth>> read = readAround(impl, month, changes);
         if (!read) return read.problem();
         around = std::move(*read);
     }
@@ -445,22 +445,22 @@ Outcome<ChangeReport> Apply(Ledger::Impl& impl, int year, int month,
             if (const auto it = openings->find(c.employee.id); it != openings->end())
                 opening = std::optional<OpeningRow>(it->second);
         } else {
-            opening = ReadOpening(impl, c.employee.id);
+            opening = readOpening(impl, c.employee.id);
         }
         if (!opening) return opening.problem();
         if (c.entry) {
             Outcome<std::optional<Text>> why =
-                EntryRefusal(impl, year, month, c.employee, *c.entry, *opening);
+                entryRefusal(impl, year, month, c.employee, *c.entry, *opening);
             if (!why) return why.problem();
             if (*why) {
                 if (!refused.empty()) refused += Text::fromBytes("\n");
-                refused += Who(c) + **why;
+                refused += who(c) + **why;
             }
         }
         if (!refused.empty()) continue; // only the refusals count now
-        Outcome<Recomputed> r = Recompute(impl, year, c.employee, month, true, c.entry, &*opening,
+        Outcome<Recomputed> r = recomputeEmployee(impl, year, c.employee, month, true, c.entry, &*opening,
                                           around ? around->of(c.employee.id) : Around{});
-        if (!r) return fail(Who(c) + r.problem().message, r.problem().code);
+        if (!r) return fail(who(c) + r.problem().message, r.problem().code);
         const PersonKey& key = c.employee.employee.key;
         if (r->unchanged) {
             ++report.unchanged;
@@ -472,7 +472,7 @@ Outcome<ChangeReport> Apply(Ledger::Impl& impl, int year, int month,
             else
                 ++report.changed;
             report.inverse.push_back(
-                EntryChange{key, r->previous ? std::optional<Entry>(ToEntry(key, *r->previous))
+                EntryChange{key, r->previous ? std::optional<Entry>(toEntry(key, *r->previous))
                                              : std::nullopt});
             report.recomputed += r->recomputed;
         }
@@ -488,34 +488,34 @@ Outcome<ChangeReport> Apply(Ledger::Impl& impl, int year, int month,
 
 namespace {
 
-Text ColumnName(const char* utf8) {
+Text columnName(const char* utf8) {
     return sysText(utf8);
 }
 
 } // namespace
 
-const std::vector<Text>& ImportColumns() {
+const std::vector<Text>& importColumns() {
     static const std::vector<Text> columns = {
-        ColumnName("证件类型"),     ColumnName("证件号码"),     ColumnName("姓名"),
-        ColumnName("银行卡号"),     ColumnName("居民"),         ColumnName("本月收入"),
-        ColumnName("本月免税收入"), ColumnName("本月专项扣除"), ColumnName("本月专项附加扣除"),
-        ColumnName("本月其他扣除"), ColumnName("减免税额"),     ColumnName("全年一次性奖金"),
-        ColumnName("奖金计税方式"), ColumnName("备注")};
+        columnName("证件类型"),     columnName("证件号码"),     columnName("姓名"),
+        columnName("银行卡号"),     columnName("居民"),         columnName("本月收入"),
+        columnName("本月免税收入"), columnName("本月专项扣除"), columnName("本月专项附加扣除"),
+        columnName("本月其他扣除"), columnName("减免税额"),     columnName("全年一次性奖金"),
+        columnName("奖金计税方式"), columnName("备注")};
     return columns;
 }
 
-const Text& IdentityCardType() {
+const Text& identityCardType() {
     static const Text t = sysText("居民身份证");
     return t;
 }
 
-const Text& BonusMethodText(BonusMethod method) {
+const Text& bonusMethodText(BonusMethod method) {
     static const Text separate = sysText("单独计税"), combined = sysText("并入综合所得");
     return method == BonusMethod::Separate ? separate : combined;
 }
 
-std::optional<BonusMethod> BonusMethodFromText(const Text& text) {
-    const std::string s = WithoutSpaces(text);
+std::optional<BonusMethod> bonusMethodFromText(const Text& text) {
+    const std::string s = withoutSpaces(text);
     if (s == "单独计税") return BonusMethod::Separate;
     if (s == "并入综合所得" || s == "并入") return BonusMethod::Combined;
     return std::nullopt;
@@ -534,10 +534,10 @@ Outcome<ChangeReport> Ledger::changeEntries(int year, int month,
     Impl& impl = *m_impl;
     Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(*impl.db);
     if (!t) return t.problem();
-    if (Outcome<void> r = CheckMonthOpen(impl, year, month); !r) return r.problem();
+    if (Outcome<void> r = checkMonthOpen(impl, year, month); !r) return r.problem();
     std::vector<Resolved> resolved;
     for (const EntryChange& c : changes) {
-        Outcome<std::optional<EmployeeRow>> e = FindEmployee(impl, year, c.key);
+        Outcome<std::optional<EmployeeRow>> e = findEmployee(impl, year, c.key);
         if (!e) return e.problem();
         if (!*e) return fail(sysText("台账中没有此人：") + c.key.idNumber);
         Resolved r;
@@ -546,14 +546,14 @@ Outcome<ChangeReport> Ledger::changeEntries(int year, int month,
             for (const Exact* v :
                  {&c.entry->taxFree, &c.entry->special, &c.entry->specialAdditional,
                   &c.entry->other, &c.entry->relief, &c.entry->bonus}) {
-                if (!engine::ToFen(*v) || v->sign() < 0 || *v > Exact(engine::kLargestAmount))
+                if (!engine::toFen(*v) || v->sign() < 0 || *v > Exact(engine::kLargestAmount))
                     return fail(sysText("金额应为0到10^12之间的两位小数"));
             }
             if (c.entry->income &&
-                (!engine::ToFen(*c.entry->income) || c.entry->income->sign() < 0 ||
+                (!engine::toFen(*c.entry->income) || c.entry->income->sign() < 0 ||
                  *c.entry->income > Exact(engine::kLargestAmount)))
                 return fail(sysText("金额应为0到10^12之间的两位小数"));
-            r.entry = FromEntry(month, *c.entry);
+            r.entry = fromEntry(month, *c.entry);
         }
         resolved.push_back(std::move(r));
     }
@@ -568,7 +568,7 @@ Outcome<ChangeReport> Ledger::copyToNextMonth(int year, int month) {
     if (month < 1 || month >= 12) return fail(sysText("只能复制1到11月"));
     Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(*impl.db);
     if (!t) return t.problem();
-    if (Outcome<void> r = CheckMonthOpen(impl, year, month + 1); !r) return r.problem();
+    if (Outcome<void> r = checkMonthOpen(impl, year, month + 1); !r) return r.problem();
     static const std::string sql =
         std::string("SELECT e.id, ") + kEmployeeColumns + ", " + kEntryColumns +
         " FROM employee e JOIN entry x ON x.employee = e.id AND x.month = ?2 "
@@ -585,8 +585,8 @@ Outcome<ChangeReport> Ledger::copyToNextMonth(int year, int month) {
             if (!row) return row.problem();
             if (!*row) break;
             Resolved c;
-            c.employee = EmployeeRow{(*s)->int64(0), ReadEmployee(**s, 1)};
-            const StoredEntry from = ReadEntry(**s, 11);
+            c.employee = EmployeeRow{(*s)->int64(0), readEmployee(**s, 1)};
+            const StoredEntry from = readEntry(**s, 11);
             StoredEntry e;
             e.month = month + 1;
             e.special = from.special;
@@ -605,7 +605,7 @@ Outcome<ChangeReport> Ledger::copyToNextMonth(int year, int month) {
 
 Outcome<std::optional<Entry>> Ledger::entry(int year, int month, const PersonKey& key) {
     Impl& impl = *m_impl;
-    Outcome<std::optional<EmployeeRow>> e = FindEmployee(impl, year, key);
+    Outcome<std::optional<EmployeeRow>> e = findEmployee(impl, year, key);
     if (!e) return e.problem();
     if (!*e) return std::optional<Entry>();
     static const std::string sql = std::string("SELECT ") + kEntryColumns +
@@ -617,35 +617,35 @@ Outcome<std::optional<Entry>> Ledger::entry(int year, int month, const PersonKey
     Outcome<bool> row = (*s)->step();
     if (!row) return row.problem();
     std::optional<Entry> out;
-    if (*row) out = ToEntry(key, ReadEntry(**s));
+    if (*row) out = toEntry(key, readEntry(**s));
     (*s)->reset();
     return out;
 }
 
 namespace detail {
 
-MonthLine ReadLine(const sql::Statement& s) {
+MonthLine readLine(const sql::Statement& s) {
     auto opt = [](const std::optional<std::int64_t>& v) -> std::optional<Exact> {
         if (!v) return std::nullopt;
-        return Amount(*v);
+        return amount(*v);
     };
     MonthLine line;
-    line.employee = ReadEmployee(s, 0);
-    const StoredEntry e = ReadEntry(s, 10);
+    line.employee = readEmployee(s, 0);
+    const StoredEntry e = readEntry(s, 10);
     line.month = e.month;
-    line.entry = ToEntry(line.employee.key, e);
+    line.entry = toEntry(line.employee.key, e);
     line.method = e.method == 2 ? Method::Monthly : Method::Cumulative;
     line.tableYear = static_cast<int>(e.tableYear.value_or(0));
-    line.cumulativeIncome = Amount(e.cumIncome);
-    line.cumulativeBasicDeduction = Amount(e.cumBasic);
+    line.cumulativeIncome = amount(e.cumIncome);
+    line.cumulativeBasicDeduction = amount(e.cumBasic);
     line.taxable = opt(e.taxable);
     line.ratePercent = opt(e.rate);
     line.quickDeduction = opt(e.quick);
     line.cumulativeTax = opt(e.cumTax);
-    line.withheldBefore = Amount(e.cumWithheld - e.withholding);
-    line.withholding = Amount(e.withholding);
-    line.bonusTax = Amount(e.bonusTax);
-    line.afterTax = Amount(e.afterTax);
+    line.withheldBefore = amount(e.cumWithheld - e.withholding);
+    line.withholding = amount(e.withholding);
+    line.bonusTax = amount(e.bonusTax);
+    line.afterTax = amount(e.afterTax);
     return line;
 }
 
@@ -685,13 +685,13 @@ Outcome<MonthView> Ledger::showMonth(int year, int month) {
         Outcome<bool> row = (*s)->step();
         if (!row) return row.problem();
         if (!*row) break;
-        view.lines.push_back(ReadLine(**s));
+        view.lines.push_back(readLine(**s));
     }
     (*s)->reset();
     return view;
 }
 
-std::vector<Text> MonthColumns() {
+std::vector<Text> monthColumns() {
     std::vector<Text> names;
     for (const char* n : {"姓名",
                           "证件号码",
@@ -722,7 +722,7 @@ std::vector<Text> MonthColumns() {
     return names;
 }
 
-std::vector<Text> MonthCells(const MonthLine& l) {
+std::vector<Text> monthCells(const MonthLine& l) {
     static const Text cumulative = sysText("累计预扣法"), monthly = sysText("按月计税（非居民）"),
                       badCheck = sysText("校验位不符");
     auto t = [](const std::optional<Exact>& v) { return v ? ToText(*v) : Text{}; };
@@ -747,14 +747,14 @@ std::vector<Text> MonthCells(const MonthLine& l) {
             l.employee.key.idType,
             ToText(e.relief),
             ToText(e.bonus),
-            e.bonus.isZero() ? Text{} : BonusMethodText(e.bonusMethod),
+            e.bonus.isZero() ? Text{} : bonusMethodText(e.bonusMethod),
             ToText(l.bonusTax),
             l.method == Method::Cumulative ? cumulative : monthly,
             l.employee.idCheckFailed ? badCheck : Text{},
             e.remark};
 }
 
-std::vector<Text> BonusChoiceColumns() {
+std::vector<Text> bonusChoiceColumns() {
     std::vector<Text> names;
     for (const char* n :
          {"单独计税全年税额", "并入综合所得全年税额", "较低的计税方式", "少缴税额", "预测月数"})
@@ -762,7 +762,7 @@ std::vector<Text> BonusChoiceColumns() {
     return names;
 }
 
-std::vector<Text> BonusChoiceCells(const BonusChoice* choice) {
+std::vector<Text> bonusChoiceCells(const BonusChoice* choice) {
     if (!choice) return std::vector<Text>(5);
     using Lower = engine::BonusComparison::Lower;
     static const Text same = sysText("相同");
@@ -770,7 +770,7 @@ std::vector<Text> BonusChoiceCells(const BonusChoice* choice) {
     return {ToText(c.separate.total), ToText(c.combined.total),
             c.lower == Lower::Same
                 ? same
-                : BonusMethodText(c.lower == Lower::Separate ? BonusMethod::Separate
+                : bonusMethodText(c.lower == Lower::Separate ? BonusMethod::Separate
                                                              : BonusMethod::Combined),
             ToText(c.saving), Text::fromBytes(std::to_string(c.projectedMonths))};
 }

@@ -11,7 +11,7 @@ class QWidget;
 
 namespace iit::ledger {
 
-std::optional<std::filesystem::path> ChooseSheetFile(QWidget* parent, bool save,
+std::optional<std::filesystem::path> chooseSheetFile(QWidget* parent, bool save,
                                                      const QString& proposedName);
 
 } // namespace iit::ledger

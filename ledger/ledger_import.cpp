@@ -41,9 +41,9 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
     int at[kCols];
     std::fill(std::begin(at), std::end(at), -1);
     for (std::size_t c = 0; c < rows[0].size(); ++c) {
-        const std::string name = WithoutSpaces(rows[0][c]);
+        const std::string name = withoutSpaces(rows[0][c]);
         for (int k = 0; k < kCols; ++k)
-            if (name == Utf8(ImportColumns()[static_cast<std::size_t>(k)]) ||
+            if (name == utf8(importColumns()[static_cast<std::size_t>(k)]) ||
                 (k == Number && name == "身份证号"))
                 at[k] = static_cast<int>(c);
     }
@@ -52,7 +52,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
 
     Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(*impl.db);
     if (!t) return t.problem();
-    if (Outcome<void> r = CheckMonthOpen(impl, year, month); !r) return r.problem();
+    if (Outcome<void> r = checkMonthOpen(impl, year, month); !r) return r.problem();
 
     // The year's employees, once, found by their numbers: a row finds its employee by number
     // and type, and a row without a type the one type that holds its number. The index holds
@@ -70,7 +70,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
             Outcome<bool> row = (*s)->step();
             if (!row) return row.problem();
             if (!*row) break;
-            known.push_back(EmployeeRow{(*s)->int64(0), ReadEmployee(**s, 1)});
+            known.push_back(EmployeeRow{(*s)->int64(0), readEmployee(**s, 1)});
         }
         (*s)->reset();
         byNumber.reserve(known.size());
@@ -83,7 +83,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
     Text errors;
     auto refuse = [&](std::size_t row, const Text& why) {
         if (!errors.empty()) errors += Text::fromBytes("\n");
-        errors += RowMessage(row, why);
+        errors += rowMessage(row, why);
     };
     // The row that named each employee first: the year's by their place in known, new ones by
     // their key.
@@ -105,7 +105,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
                        : empty;
         };
         const bool blank = std::all_of(row.begin(), row.end(), [](const Text& c) {
-            return engine::TrimCell(Utf8(c)).empty();
+            return engine::trimCell(utf8(c)).empty();
         });
         if (blank) continue;
         Text why;
@@ -114,8 +114,8 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
             why += reason;
         };
         PersonKey key;
-        key.idType = Text::fromUtf8(engine::TrimCell(Utf8(cell(Type))));
-        std::string number(engine::TrimCell(Utf8(cell(Number))));
+        key.idType = Text::fromUtf8(engine::trimCell(utf8(cell(Type))));
+        std::string number(engine::trimCell(utf8(cell(Number))));
         for (char& ch : number)
             if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
         key.idNumber = Text::fromUtf8(number);
@@ -125,7 +125,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         if (key.idType.empty())
             key.idType = firstHolder != lastHolder && std::next(firstHolder) == lastHolder
                              ? known[firstHolder->second].employee.key.idType
-                             : IdentityCardType(); // none, or several: the row must say which
+                             : identityCardType(); // none, or several: the row must say which
         const EmployeeRow* found = nullptr;
         std::size_t foundAt = 0;
         for (auto h = firstHolder; h != lastHolder; ++h)
@@ -134,8 +134,8 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
                 found = &known[foundAt];
             }
         if (number.empty()) problem(sysText("证件号码为空"));
-        const std::string nameUtf8 = Utf8(cell(Name));
-        const std::string_view trimmedName = engine::TrimCell(nameUtf8);
+        const std::string nameUtf8 = utf8(cell(Name));
+        const std::string_view trimmedName = engine::trimCell(nameUtf8);
         // Converted back only when there was something to trim.
         const Text name =
             trimmedName.size() == nameUtf8.size() ? cell(Name) : Text::fromUtf8(trimmedName);
@@ -147,18 +147,18 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
                                   &e.other, &e.relief,  &e.bonus};
         for (int i = 0; i < 7; ++i) {
             const int k = amountCols[i];
-            Outcome<Exact> v = engine::ParseAmount(Utf8(cell(k)));
+            Outcome<Exact> v = engine::parseAmount(utf8(cell(k)));
             if (!v) {
-                problem(ImportColumns()[static_cast<std::size_t>(k)] + sysText("：") +
+                problem(importColumns()[static_cast<std::size_t>(k)] + sysText("：") +
                         v.problem().message);
             } else if (k == Income) {
-                if (!engine::TrimCell(Utf8(cell(k))).empty()) e.income = Fen(*v);
+                if (!engine::trimCell(utf8(cell(k))).empty()) e.income = fen(*v);
             } else {
-                *fields[i] = Fen(*v);
+                *fields[i] = fen(*v);
             }
         }
         std::optional<bool> resident;
-        if (const std::string rs = WithoutSpaces(cell(Resident)); !rs.empty()) {
+        if (const std::string rs = withoutSpaces(cell(Resident)); !rs.empty()) {
             if (rs == "是" || rs == "居民" || rs == "居民个人")
                 resident = true;
             else if (rs == "否" || rs == "非居民" || rs == "非居民个人")
@@ -168,7 +168,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         }
         if (!number.empty()) {
             std::size_t& first = found ? seenKnown[foundAt]
-                                       : seenNew.try_emplace(KeyString(key), kUnseen).first->second;
+                                       : seenNew.try_emplace(personKeyString(key), kUnseen).first->second;
             if (first != kUnseen)
                 problem(sysText("证件号码与第") + Text::fromBytes(std::to_string(first)) +
                         sysText("行重复"));
@@ -176,8 +176,8 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
                 first = numberOf(r);
         }
         const bool isResident = resident.value_or(found ? found->employee.resident : true);
-        if (!WithoutSpaces(cell(Method)).empty()) {
-            const std::optional<BonusMethod> m = BonusMethodFromText(cell(Method));
+        if (!withoutSpaces(cell(Method)).empty()) {
+            const std::optional<BonusMethod> m = bonusMethodFromText(cell(Method));
             if (!m)
                 problem(sysText("奖金计税方式应为单独计税或并入综合所得"));
             else
@@ -187,7 +187,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
             e.bonusSeparate =
                 e.bonus > 0 && defaultBonusMethod(year, isResident) == BonusMethod::Separate;
         }
-        e.remark = engine::TrimCell(Utf8(cell(Remark)));
+        e.remark = engine::trimCell(utf8(cell(Remark)));
         if (!why.empty()) {
             refuse(numberOf(r), why);
             continue;
@@ -198,7 +198,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         if (found) {
             c.employee = *found;
             const bool rename = c.employee.employee.name != name;
-            const Text card = Text::fromUtf8(engine::TrimCell(Utf8(cell(Card))));
+            const Text card = Text::fromUtf8(engine::trimCell(utf8(cell(Card))));
             if (rename || (!card.empty() && card != c.employee.employee.bankCard) ||
                 (resident && *resident != c.employee.employee.resident)) {
                 Employee updated = c.employee.employee;
@@ -217,7 +217,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
             Employee n;
             n.key = key;
             n.name = name;
-            n.bankCard = Text::fromUtf8(engine::TrimCell(Utf8(cell(Card))));
+            n.bankCard = Text::fromUtf8(engine::trimCell(utf8(cell(Card))));
             n.resident = isResident;
             c.employee.employee = n;
             toAdd.emplace_back(changes.size(), n);
@@ -234,8 +234,8 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
                 impl.db->cached("UPDATE employee SET name = ?2, bank_card = ?3 WHERE id = ?1");
             if (!s) return s.problem();
             (*s)->bind(1, c.employee.id);
-            (*s)->bind(2, Utf8(employee.name));
-            (*s)->bind(3, Utf8(employee.bankCard));
+            (*s)->bind(2, utf8(employee.name));
+            (*s)->bind(3, utf8(employee.bankCard));
             if (Outcome<void> r = (*s)->run(); !r) return r.problem();
             continue;
         }
@@ -243,14 +243,14 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
             "INSERT INTO employee (year, id_type, id_number, name, bank_card, resident, "
             "id_check_failed) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
         if (!s) return s.problem();
-        const bool badCheck = employee.key.idType == IdentityCardType() &&
-                              Utf8(employee.key.idNumber).size() == 18 &&
-                              !IdentityCardCheckHolds(Utf8(employee.key.idNumber));
+        const bool badCheck = employee.key.idType == identityCardType() &&
+                              utf8(employee.key.idNumber).size() == 18 &&
+                              !identityCardCheckHolds(utf8(employee.key.idNumber));
         (*s)->bind(1, year);
-        (*s)->bind(2, Utf8(employee.key.idType));
-        (*s)->bind(3, Utf8(employee.key.idNumber));
-        (*s)->bind(4, Utf8(employee.name));
-        (*s)->bind(5, Utf8(employee.bankCard));
+        (*s)->bind(2, utf8(employee.key.idType));
+        (*s)->bind(3, utf8(employee.key.idNumber));
+        (*s)->bind(4, utf8(employee.name));
+        (*s)->bind(5, utf8(employee.bankCard));
         (*s)->bind(6, employee.resident ? 1 : 0);
         (*s)->bind(7, badCheck ? 1 : 0);
         if (Outcome<void> r = (*s)->run(); !r) return r.problem();

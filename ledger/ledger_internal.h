@@ -23,9 +23,9 @@ namespace detail {
 
 // An amount entered or computed, in fen. Amounts entered are checked to be whole fen before;
 // computed ones are rounded to the fen by the computation.
-std::int64_t Fen(const Exact& v);
-inline Exact Amount(std::int64_t fen) {
-    return engine::FromFen(fen);
+std::int64_t fen(const Exact& v);
+inline Exact amount(std::int64_t fen) {
+    return engine::fromFen(fen);
 }
 
 struct EmployeeRow {
@@ -60,12 +60,12 @@ struct StoredEntry : EnteredMonth {
 // The columns of StoredEntry in SELECTs ("month, income, ..."), and reading them from column
 // `first` on.
 extern const char* const kEntryColumns;
-StoredEntry ReadEntry(const sql::Statement& s, int first = 0);
+StoredEntry readEntry(const sql::Statement& s, int first = 0);
 // The same for the amounts entered alone, the first columns of kEntryColumns.
 extern const char* const kEnteredColumns;
-EnteredMonth ReadEntered(const sql::Statement& s, int first = 0);
-Entry ToEntry(const PersonKey& key, const StoredEntry& e);
-StoredEntry FromEntry(int month, const Entry& e);
+EnteredMonth readEntered(const sql::Statement& s, int first = 0);
+Entry toEntry(const PersonKey& key, const StoredEntry& e);
+StoredEntry fromEntry(int month, const Entry& e);
 
 struct OpeningRow {
     int throughMonth = 0;
@@ -74,21 +74,21 @@ struct OpeningRow {
 };
 
 // The year-to-date sums after a stored entry or opening balances.
-engine::YearToDate StateOf(const StoredEntry& e);
-engine::YearToDate StateOf(const OpeningRow& o);
+engine::YearToDate stateOf(const StoredEntry& e);
+engine::YearToDate stateOf(const OpeningRow& o);
 
-Outcome<std::optional<EmployeeRow>> FindEmployee(Ledger::Impl& impl, int year,
+Outcome<std::optional<EmployeeRow>> findEmployee(Ledger::Impl& impl, int year,
                                                  const PersonKey& key);
-Outcome<std::optional<OpeningRow>> ReadOpening(Ledger::Impl& impl, std::int64_t employeeId);
+Outcome<std::optional<OpeningRow>> readOpening(Ledger::Impl& impl, std::int64_t employeeId);
 // The opening balances of every employee of the year, by employee id.
-Outcome<std::unordered_map<std::int64_t, OpeningRow>> ReadOpenings(Ledger::Impl& impl, int year);
-Employee ReadEmployee(const sql::Statement& s, int first); // kEmployeeColumns from `first`
+Outcome<std::unordered_map<std::int64_t, OpeningRow>> readOpenings(Ledger::Impl& impl, int year);
+Employee readEmployee(const sql::Statement& s, int first); // kEmployeeColumns from `first`
 extern const char* const kEmployeeColumns;
 
 // Checks that `month` of `year` may change: it and every later month are open.
-Outcome<void> CheckMonthOpen(Ledger::Impl& impl, int year, int month);
+Outcome<void> checkMonthOpen(Ledger::Impl& impl, int year, int month);
 // True when one of the employee's entries lies in a declared month.
-Outcome<bool> HasDeclaredEntry(Ledger::Impl& impl, int year, std::int64_t employeeId);
+Outcome<bool> hasDeclaredEntry(Ledger::Impl& impl, int year, std::int64_t employeeId);
 
 // Sets (or with none removes) the employee's entry of `month` and recomputes their entries
 // from that month on (from `month` without a change when `change` is false). `opening` is the
@@ -103,14 +103,14 @@ struct Around {
     const StoredEntry* monthBefore = nullptr; // their entry of the month before, when there is one
     bool noneFromMonth = false;               // known to have no entry of the month or after
 };
-Outcome<Recomputed> Recompute(Ledger::Impl& impl, int year, const EmployeeRow& employee, int month,
+Outcome<Recomputed> recomputeEmployee(Ledger::Impl& impl, int year, const EmployeeRow& employee, int month,
                               bool change, const std::optional<StoredEntry>& entry,
                               const std::optional<OpeningRow>* opening = nullptr,
                               const Around& around = {});
 
 // Why an entry cannot be kept for the employee in that month (left, before the opening
 // balances, a bonus on its own that the law does not allow); none when it can.
-Outcome<std::optional<Text>> EntryRefusal(Ledger::Impl& impl, int year, int month,
+Outcome<std::optional<Text>> entryRefusal(Ledger::Impl& impl, int year, int month,
                                           const EmployeeRow& employee, const StoredEntry& entry,
                                           const std::optional<OpeningRow>& opening);
 
@@ -126,17 +126,17 @@ Outcome<ChangeReport> Apply(Ledger::Impl& impl, int year, int month,
                             const std::vector<Resolved>& changes, const Progress& progress);
 
 // A text as UTF-8 (ASCII as it is), and without the spaces a column name may carry.
-std::string Utf8(const Text& t);
-std::string WithoutSpaces(const Text& t);
+std::string utf8(const Text& t);
+std::string withoutSpaces(const Text& t);
 // The key of an employee of a year in a map.
-std::string KeyString(const PersonKey& key);
+std::string personKeyString(const PersonKey& key);
 
 // A line of a month from kEmployeeColumns followed by kEntryColumns.
-MonthLine ReadLine(const sql::Statement& s);
+MonthLine readLine(const sql::Statement& s);
 
 // "第N行：" and a reason.
-Text RowMessage(std::size_t row, const Text& why);
-Text MonthText(int month); // "3月"
+Text rowMessage(std::size_t row, const Text& why);
+Text monthText(int month); // "3月"
 
 } // namespace detail
 } // namespace iit::ledger

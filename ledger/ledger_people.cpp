@@ -14,7 +14,7 @@ using namespace detail;
 namespace {
 
 // The first column of every row of a query as integers; the statement is reset for its next use.
-Outcome<std::vector<int>> IntColumn(sql::Statement& statement) {
+Outcome<std::vector<int>> intColumn(sql::Statement& statement) {
     std::vector<int> out;
     for (;;) {
         Outcome<bool> row = statement.step();
@@ -26,20 +26,20 @@ Outcome<std::vector<int>> IntColumn(sql::Statement& statement) {
     return out;
 }
 
-bool SameComputation(const Employee& a, const Employee& b) {
+bool sameComputation(const Employee& a, const Employee& b) {
     return a.joinMonth == b.joinMonth && a.resident == b.resident &&
            a.options.fromJanuary == b.options.fromJanuary &&
            a.options.annualDeduction == b.options.annualDeduction;
 }
 
-bool BadCheck(const PersonKey& key) {
-    const std::string n = Utf8(key.idNumber);
-    return key.idType == IdentityCardType() && n.size() == 18 && !IdentityCardCheckHolds(n);
+bool badCheck(const PersonKey& key) {
+    const std::string n = utf8(key.idNumber);
+    return key.idType == identityCardType() && n.size() == 18 && !identityCardCheckHolds(n);
 }
 
 // An employee's months, increasing, each read by `read` from the columns `sql` selects.
 template <class Row>
-Outcome<std::vector<Row>> EmployeeMonths(Ledger::Impl& impl, std::int64_t employeeId,
+Outcome<std::vector<Row>> employeeMonths(Ledger::Impl& impl, std::int64_t employeeId,
                                          const std::string& sql,
                                          Row (*read)(const sql::Statement&, int)) {
     Outcome<sql::Statement*> s = impl.db->cached(sql.c_str());
@@ -57,20 +57,20 @@ Outcome<std::vector<Row>> EmployeeMonths(Ledger::Impl& impl, std::int64_t employ
 }
 
 // The months of a year in which an employee has entries.
-Outcome<std::vector<StoredEntry>> Entries(Ledger::Impl& impl, std::int64_t employeeId) {
+Outcome<std::vector<StoredEntry>> readEntries(Ledger::Impl& impl, std::int64_t employeeId) {
     static const std::string sql = std::string("SELECT ") + kEntryColumns +
                                    " FROM entry x WHERE x.employee = ?1 ORDER BY x.month";
-    return EmployeeMonths(impl, employeeId, sql, &ReadEntry);
+    return employeeMonths(impl, employeeId, sql, &readEntry);
 }
 
 // An employee's months with only the amounts entered.
-Outcome<std::vector<EnteredMonth>> EnteredAmounts(Ledger::Impl& impl, std::int64_t employeeId) {
+Outcome<std::vector<EnteredMonth>> enteredAmounts(Ledger::Impl& impl, std::int64_t employeeId) {
     static const std::string sql = std::string("SELECT ") + kEnteredColumns +
                                    " FROM entry x WHERE x.employee = ?1 ORDER BY x.month";
-    return EmployeeMonths(impl, employeeId, sql, &ReadEntered);
+    return employeeMonths(impl, employeeId, sql, &readEntered);
 }
 
-Outcome<void> WriteEmployee(Ledger::Impl& impl, int year, std::int64_t id, const Employee& e) {
+Outcome<void> writeEmployee(Ledger::Impl& impl, int year, std::int64_t id, const Employee& e) {
     Outcome<sql::Statement*> s = impl.db->cached(
         id ? "UPDATE employee SET name = ?4, bank_card = ?5, join_month = ?6, left_month = ?7, "
              "resident = ?8, from_january = ?9, annual_deduction = ?10, id_check_failed = ?11 "
@@ -81,10 +81,10 @@ Outcome<void> WriteEmployee(Ledger::Impl& impl, int year, std::int64_t id, const
     if (!s) return s.problem();
     sql::Statement& w = **s;
     w.bind(1, year);
-    w.bind(2, Utf8(e.key.idType));
-    w.bind(3, Utf8(e.key.idNumber));
-    w.bind(4, Utf8(e.name));
-    w.bind(5, Utf8(e.bankCard));
+    w.bind(2, utf8(e.key.idType));
+    w.bind(3, utf8(e.key.idNumber));
+    w.bind(4, utf8(e.name));
+    w.bind(5, utf8(e.bankCard));
     if (e.joinMonth)
         w.bind(6, *e.joinMonth);
     else
@@ -96,12 +96,12 @@ Outcome<void> WriteEmployee(Ledger::Impl& impl, int year, std::int64_t id, const
     w.bind(8, e.resident ? 1 : 0);
     w.bind(9, e.options.fromJanuary ? 1 : 0);
     w.bind(10, e.options.annualDeduction ? 1 : 0);
-    w.bind(11, BadCheck(e.key) ? 1 : 0);
+    w.bind(11, badCheck(e.key) ? 1 : 0);
     if (id) w.bind(12, id);
     return w.run();
 }
 
-Outcome<void> WriteOpening(Ledger::Impl& impl, std::int64_t id, const OpeningRow& o) {
+Outcome<void> writeOpening(Ledger::Impl& impl, std::int64_t id, const OpeningRow& o) {
     Outcome<sql::Statement*> s = impl.db->cached(
         "INSERT OR REPLACE INTO opening (employee, through_month, income, tax_free, basic, "
         "special, special_additional, other, relief, withheld) VALUES (?1, ?2, ?3, ?4, ?5, ?6, "
@@ -117,36 +117,36 @@ Outcome<void> WriteOpening(Ledger::Impl& impl, std::int64_t id, const OpeningRow
     return w.run();
 }
 
-Opening ToOpening(const PersonKey& key, const OpeningRow& o) {
+Opening toOpening(const PersonKey& key, const OpeningRow& o) {
     return Opening{key,
                    o.throughMonth,
-                   Amount(o.income),
-                   Amount(o.taxFree),
-                   Amount(o.basic),
-                   Amount(o.special),
-                   Amount(o.specialAdditional),
-                   Amount(o.other),
-                   Amount(o.relief),
-                   Amount(o.withheld)};
+                   amount(o.income),
+                   amount(o.taxFree),
+                   amount(o.basic),
+                   amount(o.special),
+                   amount(o.specialAdditional),
+                   amount(o.other),
+                   amount(o.relief),
+                   amount(o.withheld)};
 }
 
-Text Whom(const Employee& e) {
+Text whom(const Employee& e) {
     return e.name + sysText("（") + e.key.idNumber + sysText("）");
 }
 
 // The employee of `key`, who must have no declared month: `refusal` says why otherwise.
-Outcome<EmployeeRow> UndeclaredEmployee(Ledger::Impl& impl, int year, const PersonKey& key,
+Outcome<EmployeeRow> undeclaredEmployee(Ledger::Impl& impl, int year, const PersonKey& key,
                                         const char* refusal) {
-    Outcome<std::optional<EmployeeRow>> found = FindEmployee(impl, year, key);
+    Outcome<std::optional<EmployeeRow>> found = findEmployee(impl, year, key);
     if (!found) return found.problem();
     if (!*found) return fail(sysText("台账中没有此人：") + key.idNumber);
-    Outcome<bool> declared = HasDeclaredEntry(impl, year, (*found)->id);
+    Outcome<bool> declared = hasDeclaredEntry(impl, year, (*found)->id);
     if (!declared) return declared.problem();
-    if (*declared) return fail(Whom((*found)->employee) + sysText(refusal));
+    if (*declared) return fail(whom((*found)->employee) + sysText(refusal));
     return std::move(**found);
 }
 
-Outcome<void> CheckMonths(const Employee& e) {
+Outcome<void> checkMonths(const Employee& e) {
     for (const std::optional<int>& m : {e.joinMonth, e.leftMonth})
         if (m && (*m < 1 || *m > 12)) return fail(sysText("月份应为1到12"));
     if (e.key.idNumber.empty()) return fail(sysText("证件号码为空"));
@@ -158,7 +158,7 @@ Outcome<void> CheckMonths(const Employee& e) {
 // own, else the largest added to a month; none without a bonus. `plan` is the caller's, so
 // that its months keep their room from one employee to the next.
 Outcome<std::optional<BonusChoice>>
-CompareOne(Ledger::Impl& impl, const engine::WithholdingTable& table, const EmployeeRow& row,
+compareOne(Ledger::Impl& impl, const engine::WithholdingTable& table, const EmployeeRow& row,
            const std::optional<OpeningRow>& opening, std::span<const EnteredMonth> entries,
            engine::BonusPlan& plan) {
     const EnteredMonth* chosen = nullptr;
@@ -171,12 +171,12 @@ CompareOne(Ledger::Impl& impl, const engine::WithholdingTable& table, const Empl
         if (!chosen || e.bonus > chosen->bonus) chosen = &e;
     }
     if (!chosen) return std::optional<BonusChoice>();
-    plan.opening = opening ? StateOf(*opening) : engine::YearToDate{};
+    plan.opening = opening ? stateOf(*opening) : engine::YearToDate{};
     plan.options = row.employee.options;
     plan.joinMonth = row.employee.joinMonth.value_or(entries.front().month);
     plan.lastMonth = row.employee.leftMonth.value_or(12);
     plan.bonusMonth = chosen->month;
-    plan.bonus = Amount(chosen->bonus);
+    plan.bonus = amount(chosen->bonus);
     plan.months.resize(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const EnteredMonth& e = entries[i];
@@ -184,15 +184,15 @@ CompareOne(Ledger::Impl& impl, const engine::WithholdingTable& table, const Empl
         m.month = e.month;
         std::int64_t income = e.income.value_or(0);
         if (&e != chosen && !e.bonusSeparate) income += e.bonus;
-        m.amounts.income = Amount(income);
-        m.amounts.taxFree = Amount(e.taxFree);
-        m.amounts.special = Amount(e.special);
-        m.amounts.specialAdditional = Amount(e.specialAdditional);
-        m.amounts.other = Amount(e.other);
-        m.amounts.relief = Amount(e.relief);
+        m.amounts.income = amount(income);
+        m.amounts.taxFree = amount(e.taxFree);
+        m.amounts.special = amount(e.special);
+        m.amounts.specialAdditional = amount(e.specialAdditional);
+        m.amounts.other = amount(e.other);
+        m.amounts.relief = amount(e.relief);
     }
-    Outcome<engine::BonusComparison> c = engine::CompareBonus(table, impl.tables.monthly, plan);
-    if (!c) return fail(Whom(row.employee) + sysText("：") + c.problem().message);
+    Outcome<engine::BonusComparison> c = engine::compareBonus(table, impl.tables.monthly, plan);
+    if (!c) return fail(whom(row.employee) + sysText("：") + c.problem().message);
     return std::optional<BonusChoice>(
         BonusChoice{row.employee, chosen->month, plan.bonus,
                     chosen->bonusSeparate ? BonusMethod::Separate : BonusMethod::Combined, *c});
@@ -211,7 +211,7 @@ Outcome<std::vector<Employee>> Ledger::listEmployees(int year) {
         Outcome<bool> row = (*s)->step();
         if (!row) return row.problem();
         if (!*row) break;
-        out.push_back(ReadEmployee(**s, 0));
+        out.push_back(readEmployee(**s, 0));
     }
     (*s)->reset();
     return out;
@@ -221,10 +221,10 @@ Outcome<std::vector<int>> Ledger::years() {
     Outcome<sql::Statement*> s =
         m_impl->db->cached("SELECT DISTINCT year FROM employee ORDER BY year");
     if (!s) return s.problem();
-    return IntColumn(**s);
+    return intColumn(**s);
 }
 
-std::vector<Text> EmployeeColumns() {
+std::vector<Text> employeeColumns() {
     std::vector<Text> names;
     for (const char* n : {"证件类型", "证件号码", "姓名", "银行卡号", "入职月份", "离职月份",
                           "居民", "减除费用从1月起算", "全年减除6万元", "证件号码校验"})
@@ -232,7 +232,7 @@ std::vector<Text> EmployeeColumns() {
     return names;
 }
 
-std::vector<Text> EmployeeCells(const Employee& e) {
+std::vector<Text> employeeCells(const Employee& e) {
     auto month = [](const std::optional<int>& m) {
         return m ? Text::fromBytes(std::to_string(*m)) : Text{};
     };
@@ -251,42 +251,42 @@ std::vector<Text> EmployeeCells(const Employee& e) {
 
 Outcome<std::optional<Employee>> Ledger::putEmployee(int year, const Employee& employee) {
     Impl& impl = *m_impl;
-    if (Outcome<void> r = CheckMonths(employee); !r) return r.problem();
+    if (Outcome<void> r = checkMonths(employee); !r) return r.problem();
     Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(*impl.db);
     if (!t) return t.problem();
-    Outcome<std::optional<EmployeeRow>> found = FindEmployee(impl, year, employee.key);
+    Outcome<std::optional<EmployeeRow>> found = findEmployee(impl, year, employee.key);
     if (!found) return found.problem();
     std::optional<Employee> previous;
     if (*found) {
         const EmployeeRow& row = **found;
         previous = row.employee;
-        const bool recompute = !SameComputation(row.employee, employee);
-        Outcome<std::vector<StoredEntry>> entries = Entries(impl, row.id);
+        const bool recompute = !sameComputation(row.employee, employee);
+        Outcome<std::vector<StoredEntry>> entries = readEntries(impl, row.id);
         if (!entries) return entries.problem();
         if (recompute) {
-            Outcome<bool> declared = HasDeclaredEntry(impl, year, row.id);
+            Outcome<bool> declared = hasDeclaredEntry(impl, year, row.id);
             if (!declared) return declared.problem();
             if (*declared)
-                return fail(Whom(employee) +
+                return fail(whom(employee) +
                             sysText("已有申报的月份，入职月份、居民身份和减除费用选项不能再改"));
             if (!employee.resident)
                 for (const StoredEntry& e : *entries)
                     if (e.bonusSeparate && e.bonus > 0)
-                        return fail(Whom(employee) + sysText("有单独计税的奖金，不能改为非居民"));
+                        return fail(whom(employee) + sysText("有单独计税的奖金，不能改为非居民"));
         }
         if (employee.leftMonth)
             for (const StoredEntry& e : *entries)
                 if (e.month > *employee.leftMonth)
-                    return fail(Whom(employee) + sysText("在离职月份之后还有") +
-                                MonthText(e.month) + sysText("的工资"));
-        if (Outcome<void> r = WriteEmployee(impl, year, row.id, employee); !r) return r.problem();
+                    return fail(whom(employee) + sysText("在离职月份之后还有") +
+                                monthText(e.month) + sysText("的工资"));
+        if (Outcome<void> r = writeEmployee(impl, year, row.id, employee); !r) return r.problem();
         if (recompute && !entries->empty()) {
             EmployeeRow updated{row.id, employee};
-            Outcome<Recomputed> n = Recompute(impl, year, updated, 1, false, std::nullopt);
+            Outcome<Recomputed> n = recomputeEmployee(impl, year, updated, 1, false, std::nullopt);
             if (!n) return n.problem();
         }
     } else {
-        if (Outcome<void> r = WriteEmployee(impl, year, 0, employee); !r) return r.problem();
+        if (Outcome<void> r = writeEmployee(impl, year, 0, employee); !r) return r.problem();
     }
     if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
     return previous;
@@ -296,19 +296,19 @@ Outcome<EmployeeRecord> Ledger::removeEmployee(int year, const PersonKey& key) {
     Impl& impl = *m_impl;
     Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(*impl.db);
     if (!t) return t.problem();
-    Outcome<EmployeeRow> found = UndeclaredEmployee(
+    Outcome<EmployeeRow> found = undeclaredEmployee(
         impl, year, key, "已有申报的月份，不能删除；离职的职工请填写离职月份");
     if (!found) return found.problem();
     const EmployeeRow& row = *found;
     EmployeeRecord record;
     record.employee = row.employee;
-    Outcome<std::optional<OpeningRow>> opening = ReadOpening(impl, row.id);
+    Outcome<std::optional<OpeningRow>> opening = readOpening(impl, row.id);
     if (!opening) return opening.problem();
-    if (*opening) record.opening = ToOpening(key, **opening);
-    Outcome<std::vector<StoredEntry>> entries = Entries(impl, row.id);
+    if (*opening) record.opening = toOpening(key, **opening);
+    Outcome<std::vector<StoredEntry>> entries = readEntries(impl, row.id);
     if (!entries) return entries.problem();
     for (const StoredEntry& e : *entries)
-        record.entries.emplace_back(e.month, ToEntry(key, e));
+        record.entries.emplace_back(e.month, toEntry(key, e));
     Outcome<sql::Statement*> d = impl.db->cached("DELETE FROM employee WHERE id = ?1");
     if (!d) return d.problem();
     (*d)->bind(1, row.id);
@@ -319,34 +319,34 @@ Outcome<EmployeeRecord> Ledger::removeEmployee(int year, const PersonKey& key) {
 
 Outcome<void> Ledger::restoreEmployee(int year, const EmployeeRecord& record) {
     Impl& impl = *m_impl;
-    if (Outcome<void> r = CheckMonths(record.employee); !r) return r;
+    if (Outcome<void> r = checkMonths(record.employee); !r) return r;
     Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(*impl.db);
     if (!t) return t.problem();
-    Outcome<std::optional<EmployeeRow>> found = FindEmployee(impl, year, record.employee.key);
+    Outcome<std::optional<EmployeeRow>> found = findEmployee(impl, year, record.employee.key);
     if (!found) return found.problem();
-    if (*found) return fail(Whom(record.employee) + sysText("已在台账中"));
+    if (*found) return fail(whom(record.employee) + sysText("已在台账中"));
     for (const auto& [month, entry] : record.entries)
-        if (Outcome<void> r = CheckMonthOpen(impl, year, month); !r) return r;
-    if (Outcome<void> r = WriteEmployee(impl, year, 0, record.employee); !r) return r;
+        if (Outcome<void> r = checkMonthOpen(impl, year, month); !r) return r;
+    if (Outcome<void> r = writeEmployee(impl, year, 0, record.employee); !r) return r;
     const EmployeeRow row{impl.db->lastInsertRowid(), record.employee};
     if (record.opening) {
         const Opening& o = *record.opening;
-        if (Outcome<void> r = WriteOpening(impl, row.id,
-                                           OpeningRow{o.throughMonth, Fen(o.income), Fen(o.taxFree),
-                                                      Fen(o.basicDeduction), Fen(o.special),
-                                                      Fen(o.specialAdditional), Fen(o.other),
-                                                      Fen(o.relief), Fen(o.withheld)});
+        if (Outcome<void> r = writeOpening(impl, row.id,
+                                           OpeningRow{o.throughMonth, fen(o.income), fen(o.taxFree),
+                                                      fen(o.basicDeduction), fen(o.special),
+                                                      fen(o.specialAdditional), fen(o.other),
+                                                      fen(o.relief), fen(o.withheld)});
             !r)
             return r;
     }
     for (const auto& [month, entry] : record.entries) {
-        Outcome<Recomputed> n = Recompute(impl, year, row, month, true, FromEntry(month, entry));
+        Outcome<Recomputed> n = recomputeEmployee(impl, year, row, month, true, fromEntry(month, entry));
         if (!n) return n.problem();
     }
     return (*t)->commit();
 }
 
-const std::vector<Text>& OpeningColumns() {
+const std::vector<Text>& openingColumns() {
     static const std::vector<Text> columns = [] {
         std::vector<Text> c;
         for (const char* n : {"证件类型", "证件号码", "姓名", "截至月份", "累计收入",
@@ -369,10 +369,10 @@ Outcome<ChangeReport> Ledger::importOpening(int year, const std::vector<std::vec
     std::fill(std::begin(at), std::end(at), -1);
     for (std::size_t c = 0; c < rows[0].size(); ++c) {
         std::string name;
-        for (char ch : Utf8(rows[0][c]))
+        for (char ch : utf8(rows[0][c]))
             if (ch != ' ' && ch != '\t') name.push_back(ch);
         for (int k = 0; k < kCols; ++k)
-            if (name == Utf8(OpeningColumns()[static_cast<std::size_t>(k)]) ||
+            if (name == utf8(openingColumns()[static_cast<std::size_t>(k)]) ||
                 (k == 1 && name == "身份证号"))
                 at[k] = static_cast<int>(c);
     }
@@ -387,13 +387,13 @@ Outcome<ChangeReport> Ledger::importOpening(int year, const std::vector<std::vec
         auto cell = [&](int k) -> std::string {
             const std::vector<Text>& row = rows[r];
             return std::string(
-                engine::TrimCell(Utf8(at[k] >= 0 && static_cast<std::size_t>(at[k]) < row.size()
+                engine::trimCell(utf8(at[k] >= 0 && static_cast<std::size_t>(at[k]) < row.size()
                                           ? row[static_cast<std::size_t>(at[k])]
                                           : empty)));
         };
         bool blank = true;
         for (const Text& c : rows[r])
-            blank = blank && engine::TrimCell(Utf8(c)).empty();
+            blank = blank && engine::trimCell(utf8(c)).empty();
         if (blank) continue;
         Text why;
         auto problem = [&](const Text& reason) {
@@ -401,7 +401,7 @@ Outcome<ChangeReport> Ledger::importOpening(int year, const std::vector<std::vec
             why += reason;
         };
         Employee employee;
-        employee.key.idType = cell(0).empty() ? IdentityCardType() : Text::fromUtf8(cell(0));
+        employee.key.idType = cell(0).empty() ? identityCardType() : Text::fromUtf8(cell(0));
         std::string number = cell(1);
         for (char& ch : number)
             if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
@@ -419,56 +419,56 @@ Outcome<ChangeReport> Ledger::importOpening(int year, const std::vector<std::vec
                                   &o.special, &o.specialAdditional, &o.other,
                                   &o.relief,  &o.withheld};
         for (int i = 0; i < 8; ++i) {
-            Outcome<Exact> v = engine::ParseAmount(cell(4 + i));
+            Outcome<Exact> v = engine::parseAmount(cell(4 + i));
             if (!v)
-                problem(OpeningColumns()[static_cast<std::size_t>(4 + i)] + sysText("：") +
+                problem(openingColumns()[static_cast<std::size_t>(4 + i)] + sysText("：") +
                         v.problem().message);
             else
-                *fields[i] = Fen(*v);
+                *fields[i] = fen(*v);
         }
         if (!why.empty()) {
             if (!errors.empty()) errors += Text::fromBytes("\n");
-            errors += RowMessage(r < rowNumbers.size() ? rowNumbers[r] : r + 1, why);
+            errors += rowMessage(r < rowNumbers.size() ? rowNumbers[r] : r + 1, why);
             continue;
         }
-        Outcome<std::optional<EmployeeRow>> found = FindEmployee(impl, year, employee.key);
+        Outcome<std::optional<EmployeeRow>> found = findEmployee(impl, year, employee.key);
         if (!found) return found.problem();
         EmployeeRow row;
         if (*found) {
             row = **found;
         } else {
-            if (Outcome<void> w = WriteEmployee(impl, year, 0, employee); !w) return w.problem();
+            if (Outcome<void> w = writeEmployee(impl, year, 0, employee); !w) return w.problem();
             row = EmployeeRow{impl.db->lastInsertRowid(), employee};
             report.newEmployees.push_back(employee.key);
         }
         // Without the figure, the basic deduction counts from the joining month (January).
         if (cell(6).empty())
-            o.basic = Fen(table->basicDeduction *
+            o.basic = fen(table->basicDeduction *
                           Exact(o.throughMonth - row.employee.joinMonth.value_or(1) + 1));
-        Outcome<bool> declared = HasDeclaredEntry(impl, year, row.id);
+        Outcome<bool> declared = hasDeclaredEntry(impl, year, row.id);
         if (!declared) return declared.problem();
-        Outcome<std::vector<StoredEntry>> entries = Entries(impl, row.id);
+        Outcome<std::vector<StoredEntry>> entries = readEntries(impl, row.id);
         if (!entries) return entries.problem();
         if (*declared) {
             why = sysText("此人已有申报的月份，期初数不能再改");
         } else if (!entries->empty() && entries->front().month <= o.throughMonth) {
-            why = sysText("此人") + MonthText(entries->front().month) +
+            why = sysText("此人") + monthText(entries->front().month) +
                   sysText("已有工资，期初数只能截至此前的月份");
         }
         if (!why.empty()) {
             if (!errors.empty()) errors += Text::fromBytes("\n");
-            errors += RowMessage(r < rowNumbers.size() ? rowNumbers[r] : r + 1, why);
+            errors += rowMessage(r < rowNumbers.size() ? rowNumbers[r] : r + 1, why);
             continue;
         }
-        Outcome<std::optional<OpeningRow>> old = ReadOpening(impl, row.id);
+        Outcome<std::optional<OpeningRow>> old = readOpening(impl, row.id);
         if (!old) return old.problem();
         if (*old)
             ++report.changed;
         else
             ++report.added;
-        if (Outcome<void> w = WriteOpening(impl, row.id, o); !w) return w.problem();
+        if (Outcome<void> w = writeOpening(impl, row.id, o); !w) return w.problem();
         if (!entries->empty()) {
-            Outcome<Recomputed> n = Recompute(impl, year, row, 1, false, std::nullopt);
+            Outcome<Recomputed> n = recomputeEmployee(impl, year, row, 1, false, std::nullopt);
             if (!n) return n.problem();
             report.recomputed += n->recomputed;
         }
@@ -479,13 +479,13 @@ Outcome<ChangeReport> Ledger::importOpening(int year, const std::vector<std::vec
 }
 
 Outcome<std::optional<Opening>> Ledger::opening(int year, const PersonKey& key) {
-    Outcome<std::optional<EmployeeRow>> found = FindEmployee(*m_impl, year, key);
+    Outcome<std::optional<EmployeeRow>> found = findEmployee(*m_impl, year, key);
     if (!found) return found.problem();
     if (!*found) return std::optional<Opening>();
-    Outcome<std::optional<OpeningRow>> o = ReadOpening(*m_impl, (*found)->id);
+    Outcome<std::optional<OpeningRow>> o = readOpening(*m_impl, (*found)->id);
     if (!o) return o.problem();
     if (!*o) return std::optional<Opening>();
-    return std::optional<Opening>(ToOpening(key, **o));
+    return std::optional<Opening>(toOpening(key, **o));
 }
 
 Outcome<std::vector<int>> Ledger::declaredMonths(int year) {
@@ -493,7 +493,7 @@ Outcome<std::vector<int>> Ledger::declaredMonths(int year) {
         m_impl->db->cached("SELECT month FROM declared_month WHERE year = ?1 ORDER BY month");
     if (!s) return s.problem();
     (*s)->bind(1, year);
-    return IntColumn(**s);
+    return intColumn(**s);
 }
 
 Outcome<void> Ledger::declareMonth(int year, int month) {
@@ -511,7 +511,7 @@ Outcome<void> Ledger::declareMonth(int year, int month) {
     if (!row) return row.problem();
     const int open = *row && !(*s)->isNull(0) ? static_cast<int>((*s)->int64(0)) : 0;
     (*s)->reset();
-    if (open) return fail(sysText("请先申报") + MonthText(open));
+    if (open) return fail(sysText("请先申报") + monthText(open));
     Outcome<sql::Statement*> w =
         impl.db->cached("INSERT OR IGNORE INTO declared_month (year, month) VALUES (?1, ?2)");
     if (!w) return w.problem();
@@ -528,7 +528,7 @@ Outcome<void> Ledger::reopenMonth(int year, int month) {
     Outcome<std::vector<int>> declared = declaredMonths(year);
     if (!declared) return declared.problem();
     if (!declared->empty() && declared->back() > month)
-        return fail(sysText("请先撤销") + MonthText(declared->back()) + sysText("的申报"));
+        return fail(sysText("请先撤销") + monthText(declared->back()) + sysText("的申报"));
     Outcome<sql::Statement*> w =
         impl.db->cached("DELETE FROM declared_month WHERE year = ?1 AND month = ?2");
     if (!w) return w.problem();
@@ -559,7 +559,7 @@ Outcome<std::vector<BonusChoice>> Ledger::compareBonuses(int year) {
             Outcome<bool> row = (*s)->step();
             if (!row) return row.problem();
             if (!*row) break;
-            employees.push_back(EmployeeRow{(*s)->int64(0), ReadEmployee(**s, 1)});
+            employees.push_back(EmployeeRow{(*s)->int64(0), readEmployee(**s, 1)});
         }
         (*s)->reset();
     }
@@ -589,11 +589,11 @@ Outcome<std::vector<BonusChoice>> Ledger::compareBonuses(int year) {
             if (k == employees.size()) break;
             // At most twelve: the entries are keyed by month and employee.
             if (employees[k].id == id && counts[k] < 12)
-                months[k * 12 + counts[k]++] = ReadEntered(**s, 1);
+                months[k * 12 + counts[k]++] = readEntered(**s, 1);
         }
         (*s)->reset();
     }
-    Outcome<std::unordered_map<std::int64_t, OpeningRow>> openings = ReadOpenings(impl, year);
+    Outcome<std::unordered_map<std::int64_t, OpeningRow>> openings = readOpenings(impl, year);
     if (!openings) return openings.problem();
     out.reserve(employees.size());
     engine::BonusPlan plan;
@@ -601,7 +601,7 @@ Outcome<std::vector<BonusChoice>> Ledger::compareBonuses(int year) {
         const EmployeeRow& row = employees[k];
         const auto at = openings->find(row.id);
         Outcome<std::optional<BonusChoice>> c =
-            CompareOne(impl, *table, row,
+            compareOne(impl, *table, row,
                        at == openings->end() ? std::nullopt : std::optional<OpeningRow>(at->second),
                        std::span<const EnteredMonth>(months).subspan(k * 12, counts[k]), plan);
         if (!c) return c.problem();
@@ -620,16 +620,16 @@ Outcome<std::optional<BonusChoice>> Ledger::compareBonus(int year, const PersonK
     Impl& impl = *m_impl;
     const engine::WithholdingTable* table = impl.tables.annual.forYear(year);
     if (!table) return fail(Text::fromBytes(std::to_string(year)) + sysText("年没有预扣率表"));
-    Outcome<std::optional<EmployeeRow>> found = FindEmployee(impl, year, key);
+    Outcome<std::optional<EmployeeRow>> found = findEmployee(impl, year, key);
     if (!found) return found.problem();
     if (!*found || !(*found)->employee.resident || !table->bonusSeparateAllowed(year))
         return std::optional<BonusChoice>();
-    Outcome<std::optional<OpeningRow>> opening = ReadOpening(impl, (*found)->id);
+    Outcome<std::optional<OpeningRow>> opening = readOpening(impl, (*found)->id);
     if (!opening) return opening.problem();
-    Outcome<std::vector<EnteredMonth>> entries = EnteredAmounts(impl, (*found)->id);
+    Outcome<std::vector<EnteredMonth>> entries = enteredAmounts(impl, (*found)->id);
     if (!entries) return entries.problem();
     engine::BonusPlan plan;
-    return CompareOne(impl, *table, **found, *opening, *entries, plan);
+    return compareOne(impl, *table, **found, *opening, *entries, plan);
 }
 
 Outcome<std::optional<Opening>> Ledger::putOpening(int year, const PersonKey& key,
@@ -638,28 +638,28 @@ Outcome<std::optional<Opening>> Ledger::putOpening(int year, const PersonKey& ke
     Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(*impl.db);
     if (!t) return t.problem();
     Outcome<EmployeeRow> found =
-        UndeclaredEmployee(impl, year, key, "已有申报的月份，期初数不能再改");
+        undeclaredEmployee(impl, year, key, "已有申报的月份，期初数不能再改");
     if (!found) return found.problem();
     const EmployeeRow& row = *found;
-    Outcome<std::vector<StoredEntry>> entries = Entries(impl, row.id);
+    Outcome<std::vector<StoredEntry>> entries = readEntries(impl, row.id);
     if (!entries) return entries.problem();
-    Outcome<std::optional<OpeningRow>> old = ReadOpening(impl, row.id);
+    Outcome<std::optional<OpeningRow>> old = readOpening(impl, row.id);
     if (!old) return old.problem();
     if (opening) {
         const Opening& o = *opening;
         if (o.throughMonth < 1 || o.throughMonth > 11) return fail(sysText("截至月份应为1到11"));
         for (const Exact* v : {&o.income, &o.taxFree, &o.basicDeduction, &o.special,
                                &o.specialAdditional, &o.other, &o.relief, &o.withheld})
-            if (!engine::ToFen(*v) || v->sign() < 0 || *v > Exact(engine::kLargestAmount))
+            if (!engine::toFen(*v) || v->sign() < 0 || *v > Exact(engine::kLargestAmount))
                 return fail(sysText("金额应为0到10^12之间的两位小数"));
         if (!entries->empty() && entries->front().month <= o.throughMonth)
-            return fail(Whom(row.employee) + MonthText(entries->front().month) +
+            return fail(whom(row.employee) + monthText(entries->front().month) +
                         sysText("已有工资，期初数只能截至此前的月份"));
-        if (Outcome<void> w = WriteOpening(impl, row.id,
-                                           OpeningRow{o.throughMonth, Fen(o.income), Fen(o.taxFree),
-                                                      Fen(o.basicDeduction), Fen(o.special),
-                                                      Fen(o.specialAdditional), Fen(o.other),
-                                                      Fen(o.relief), Fen(o.withheld)});
+        if (Outcome<void> w = writeOpening(impl, row.id,
+                                           OpeningRow{o.throughMonth, fen(o.income), fen(o.taxFree),
+                                                      fen(o.basicDeduction), fen(o.special),
+                                                      fen(o.specialAdditional), fen(o.other),
+                                                      fen(o.relief), fen(o.withheld)});
             !w)
             return w.problem();
     } else if (*old) {
@@ -669,12 +669,12 @@ Outcome<std::optional<Opening>> Ledger::putOpening(int year, const PersonKey& ke
         if (Outcome<void> r = (*d)->run(); !r) return r.problem();
     }
     if (!entries->empty()) {
-        Outcome<Recomputed> n = Recompute(impl, year, row, 1, false, std::nullopt);
+        Outcome<Recomputed> n = recomputeEmployee(impl, year, row, 1, false, std::nullopt);
         if (!n) return n.problem();
     }
     if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
     if (!*old) return std::optional<Opening>();
-    return std::optional<Opening>(ToOpening(key, **old));
+    return std::optional<Opening>(toOpening(key, **old));
 }
 
 } // namespace iit::ledger

@@ -6,9 +6,9 @@
 
 namespace iit::ledger::detail {
 
-std::int64_t Fen(const Exact& v) {
-    const std::optional<std::int64_t> fen = engine::ToFen(v);
-    return fen ? *fen : engine::ToFen(Round(v, 2)).value_or(0);
+std::int64_t fen(const Exact& v) {
+    const std::optional<std::int64_t> fen = engine::toFen(v);
+    return fen ? *fen : engine::toFen(Round(v, 2)).value_or(0);
 }
 
 #define IIT_ENTERED_COLUMNS                                                                       \
@@ -22,7 +22,7 @@ const char* const kEntryColumns =
     "x.after_tax, x.remark";
 #undef IIT_ENTERED_COLUMNS
 
-EnteredMonth ReadEntered(const sql::Statement& s, int c) {
+EnteredMonth readEntered(const sql::Statement& s, int c) {
     EnteredMonth e;
     e.month = static_cast<int>(s.int64(c));
     if (!s.isNull(c + 1)) e.income = s.int64(c + 1);
@@ -36,13 +36,13 @@ EnteredMonth ReadEntered(const sql::Statement& s, int c) {
     return e;
 }
 
-StoredEntry ReadEntry(const sql::Statement& s, int c) {
+StoredEntry readEntry(const sql::Statement& s, int c) {
     auto opt = [&](int i) -> std::optional<std::int64_t> {
         if (s.isNull(i)) return std::nullopt;
         return s.int64(i);
     };
     StoredEntry e;
-    static_cast<EnteredMonth&>(e) = ReadEntered(s, c);
+    static_cast<EnteredMonth&>(e) = readEntered(s, c);
     e.method = static_cast<int>(s.int64(c + 9));
     e.tableYear = opt(c + 10);
     e.cumIncome = s.int64(c + 11);
@@ -79,61 +79,61 @@ bool StoredEntry::sameFigures(const StoredEntry& o) const {
            withholding == o.withholding && bonusTax == o.bonusTax && afterTax == o.afterTax;
 }
 
-Entry ToEntry(const PersonKey& key, const StoredEntry& e) {
+Entry toEntry(const PersonKey& key, const StoredEntry& e) {
     Entry out;
     out.key = key;
-    if (e.income) out.income = Amount(*e.income);
-    out.taxFree = Amount(e.taxFree);
-    out.special = Amount(e.special);
-    out.specialAdditional = Amount(e.specialAdditional);
-    out.other = Amount(e.other);
-    out.relief = Amount(e.relief);
-    out.bonus = Amount(e.bonus);
+    if (e.income) out.income = amount(*e.income);
+    out.taxFree = amount(e.taxFree);
+    out.special = amount(e.special);
+    out.specialAdditional = amount(e.specialAdditional);
+    out.other = amount(e.other);
+    out.relief = amount(e.relief);
+    out.bonus = amount(e.bonus);
     out.bonusMethod = e.bonusSeparate ? BonusMethod::Separate : BonusMethod::Combined;
     out.remark = Text::fromUtf8(e.remark);
     return out;
 }
 
-StoredEntry FromEntry(int month, const Entry& e) {
+StoredEntry fromEntry(int month, const Entry& e) {
     StoredEntry out;
     out.month = month;
-    if (e.income) out.income = Fen(*e.income);
-    out.taxFree = Fen(e.taxFree);
-    out.special = Fen(e.special);
-    out.specialAdditional = Fen(e.specialAdditional);
-    out.other = Fen(e.other);
-    out.relief = Fen(e.relief);
-    out.bonus = Fen(e.bonus);
+    if (e.income) out.income = fen(*e.income);
+    out.taxFree = fen(e.taxFree);
+    out.special = fen(e.special);
+    out.specialAdditional = fen(e.specialAdditional);
+    out.other = fen(e.other);
+    out.relief = fen(e.relief);
+    out.bonus = fen(e.bonus);
     out.bonusSeparate = e.bonusMethod == BonusMethod::Separate;
-    out.remark = Utf8(e.remark);
+    out.remark = utf8(e.remark);
     return out;
 }
 
-engine::YearToDate StateOf(const StoredEntry& e) {
+engine::YearToDate stateOf(const StoredEntry& e) {
     engine::YearToDate s;
     s.month = e.month;
-    s.income = Amount(e.cumIncome);
-    s.taxFree = Amount(e.cumTaxFree);
-    s.basicDeduction = Amount(e.cumBasic);
-    s.special = Amount(e.cumSpecial);
-    s.specialAdditional = Amount(e.cumSpecialAdditional);
-    s.other = Amount(e.cumOther);
-    s.relief = Amount(e.cumRelief);
-    s.withheld = Amount(e.cumWithheld);
+    s.income = amount(e.cumIncome);
+    s.taxFree = amount(e.cumTaxFree);
+    s.basicDeduction = amount(e.cumBasic);
+    s.special = amount(e.cumSpecial);
+    s.specialAdditional = amount(e.cumSpecialAdditional);
+    s.other = amount(e.cumOther);
+    s.relief = amount(e.cumRelief);
+    s.withheld = amount(e.cumWithheld);
     return s;
 }
 
-engine::YearToDate StateOf(const OpeningRow& o) {
+engine::YearToDate stateOf(const OpeningRow& o) {
     engine::YearToDate s;
     s.month = o.throughMonth;
-    s.income = Amount(o.income);
-    s.taxFree = Amount(o.taxFree);
-    s.basicDeduction = Amount(o.basic);
-    s.special = Amount(o.special);
-    s.specialAdditional = Amount(o.specialAdditional);
-    s.other = Amount(o.other);
-    s.relief = Amount(o.relief);
-    s.withheld = Amount(o.withheld);
+    s.income = amount(o.income);
+    s.taxFree = amount(o.taxFree);
+    s.basicDeduction = amount(o.basic);
+    s.special = amount(o.special);
+    s.specialAdditional = amount(o.specialAdditional);
+    s.other = amount(o.other);
+    s.relief = amount(o.relief);
+    s.withheld = amount(o.withheld);
     return s;
 }
 
@@ -141,12 +141,12 @@ const char* const kEmployeeColumns =
     "e.id_type, e.id_number, e.name, e.bank_card, e.join_month, e.left_month, e.resident, "
     "e.from_january, e.annual_deduction, e.id_check_failed";
 
-Employee ReadEmployee(const sql::Statement& s, int c) {
-    static const std::string identityCard = IdentityCardType().toUtf8();
+Employee readEmployee(const sql::Statement& s, int c) {
+    static const std::string identityCard = identityCardType().toUtf8();
     Employee e;
     // Nearly everyone has the default type: its text is not converted again for each.
     const std::string_view type = s.text(c);
-    e.key.idType = type == identityCard ? IdentityCardType() : Text::fromUtf8(type);
+    e.key.idType = type == identityCard ? identityCardType() : Text::fromUtf8(type);
     e.key.idNumber = Text::fromUtf8(s.text(c + 1));
     e.name = Text::fromUtf8(s.text(c + 2));
     e.bankCard = Text::fromUtf8(s.text(c + 3));
@@ -159,7 +159,7 @@ Employee ReadEmployee(const sql::Statement& s, int c) {
     return e;
 }
 
-Outcome<std::optional<EmployeeRow>> FindEmployee(Ledger::Impl& impl, int year,
+Outcome<std::optional<EmployeeRow>> findEmployee(Ledger::Impl& impl, int year,
                                                  const PersonKey& key) {
     static const std::string sql = std::string("SELECT e.id, ") + kEmployeeColumns +
                                    " FROM employee e WHERE e.year = ?1 AND e.id_type = ?2 AND "
@@ -172,7 +172,7 @@ Outcome<std::optional<EmployeeRow>> FindEmployee(Ledger::Impl& impl, int year,
     Outcome<bool> row = (*s)->step();
     if (!row) return row.problem();
     std::optional<EmployeeRow> out;
-    if (*row) out = EmployeeRow{(*s)->int64(0), ReadEmployee(**s, 1)};
+    if (*row) out = EmployeeRow{(*s)->int64(0), readEmployee(**s, 1)};
     (*s)->reset();
     return out;
 }
@@ -184,7 +184,7 @@ const char* const kOpeningColumns =
     "o.relief, o.withheld";
 
 // An opening row from kOpeningColumns, read from column `c` on.
-OpeningRow ReadOpeningRow(const sql::Statement& r, int c) {
+OpeningRow readOpeningRow(const sql::Statement& r, int c) {
     return OpeningRow{static_cast<int>(r.int64(c)),
                       r.int64(c + 1),
                       r.int64(c + 2),
@@ -198,7 +198,7 @@ OpeningRow ReadOpeningRow(const sql::Statement& r, int c) {
 
 } // namespace
 
-Outcome<std::optional<OpeningRow>> ReadOpening(Ledger::Impl& impl, std::int64_t employeeId) {
+Outcome<std::optional<OpeningRow>> readOpening(Ledger::Impl& impl, std::int64_t employeeId) {
     static const std::string sql =
         std::string("SELECT ") + kOpeningColumns + " FROM opening o WHERE o.employee = ?1";
     Outcome<sql::Statement*> s = impl.db->cached(sql.c_str());
@@ -207,12 +207,12 @@ Outcome<std::optional<OpeningRow>> ReadOpening(Ledger::Impl& impl, std::int64_t 
     Outcome<bool> row = (*s)->step();
     if (!row) return row.problem();
     std::optional<OpeningRow> out;
-    if (*row) out = ReadOpeningRow(**s, 0);
+    if (*row) out = readOpeningRow(**s, 0);
     (*s)->reset();
     return out;
 }
 
-Outcome<std::unordered_map<std::int64_t, OpeningRow>> ReadOpenings(Ledger::Impl& impl, int year) {
+Outcome<std::unordered_map<std::int64_t, OpeningRow>> readOpenings(Ledger::Impl& impl, int year) {
     static const std::string sql = std::string("SELECT o.employee, ") + kOpeningColumns +
                                    " FROM opening o JOIN employee e ON e.id = o.employee "
                                    "WHERE e.year = ?1";
@@ -224,17 +224,17 @@ Outcome<std::unordered_map<std::int64_t, OpeningRow>> ReadOpenings(Ledger::Impl&
         Outcome<bool> row = (*s)->step();
         if (!row) return row.problem();
         if (!*row) break;
-        out.emplace((*s)->int64(0), ReadOpeningRow(**s, 1));
+        out.emplace((*s)->int64(0), readOpeningRow(**s, 1));
     }
     (*s)->reset();
     return out;
 }
 
-Text RowMessage(std::size_t row, const Text& why) {
+Text rowMessage(std::size_t row, const Text& why) {
     return sysText("第") + Text::fromBytes(std::to_string(row)) + sysText("行：") + why;
 }
 
-Text MonthText(int month) {
+Text monthText(int month) {
     return Text::fromBytes(std::to_string(month)) + sysText("月");
 }
 

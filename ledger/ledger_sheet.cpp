@@ -10,24 +10,24 @@
 namespace iit::ledger {
 namespace {
 
-Text Amount(const Exact& v) {
+Text amount(const Exact& v) {
     return ToText(v);
 }
 
 // An amount the clerk enters: empty when it is 0, so that the month's few deductions stand out.
-Text Entered(const Exact& v) {
+Text entered(const Exact& v) {
     return v.isZero() ? Text{} : ToText(v);
 }
 
-Text Optional(const std::optional<Exact>& v) {
+Text optional(const std::optional<Exact>& v) {
     return v ? ToText(*v) : Text{};
 }
 
-std::int64_t Fen(const Exact& v) {
-    return engine::ToFen(v).value_or(0);
+std::int64_t fen(const Exact& v) {
+    return engine::toFen(v).value_or(0);
 }
 
-const Text& NoteText(const char* utf8) {
+const Text& noteText(const char* utf8) {
     static std::unordered_map<const char*, Text> texts;
     auto it = texts.find(utf8);
     if (it == texts.end()) it = texts.emplace(utf8, sysText(utf8)).first;
@@ -36,7 +36,7 @@ const Text& NoteText(const char* utf8) {
 
 } // namespace
 
-Text SheetCellText(const MonthLine& line, int column) {
+Text sheetCellText(const MonthLine& line, int column) {
     const Entry& e = line.entry;
     switch (column) {
     case kNameColumn:
@@ -44,44 +44,44 @@ Text SheetCellText(const MonthLine& line, int column) {
     case kIdColumn:
         return line.employee.key.idNumber;
     case kIncomeColumn:
-        return Optional(e.income);
+        return optional(e.income);
     case kTaxFreeColumn:
-        return Entered(e.taxFree);
+        return entered(e.taxFree);
     case kSpecialColumn:
-        return Entered(e.special);
+        return entered(e.special);
     case kSpecialAdditionalColumn:
-        return Entered(e.specialAdditional);
+        return entered(e.specialAdditional);
     case kOtherColumn:
-        return Entered(e.other);
+        return entered(e.other);
     case kReliefColumn:
-        return Entered(e.relief);
+        return entered(e.relief);
     case kBonusColumn:
-        return Entered(e.bonus);
+        return entered(e.bonus);
     case kBonusMethodColumn:
-        return e.bonus.isZero() ? Text{} : BonusMethodText(e.bonusMethod);
+        return e.bonus.isZero() ? Text{} : bonusMethodText(e.bonusMethod);
     case kRemarkColumn:
         return e.remark;
     case kCumulativeIncomeColumn:
-        return Amount(line.cumulativeIncome);
+        return amount(line.cumulativeIncome);
     case kCumulativeBasicColumn:
-        return Amount(line.cumulativeBasicDeduction);
+        return amount(line.cumulativeBasicDeduction);
     case kTaxableColumn:
-        return Optional(line.taxable);
+        return optional(line.taxable);
     case kRateColumn:
-        if (line.method == Method::Monthly) return NoteText("按月");
+        if (line.method == Method::Monthly) return noteText("按月");
         return line.ratePercent ? ToText(*line.ratePercent) + Text::fromBytes("%") : Text{};
     case kQuickDeductionColumn:
-        return Optional(line.quickDeduction);
+        return optional(line.quickDeduction);
     case kCumulativeTaxColumn:
-        return Optional(line.cumulativeTax);
+        return optional(line.cumulativeTax);
     case kWithheldBeforeColumn:
-        return Amount(line.withheldBefore);
+        return amount(line.withheldBefore);
     case kWithholdingColumn:
-        return Amount(line.withholding);
+        return amount(line.withholding);
     case kBonusTaxColumn:
-        return Amount(line.bonusTax);
+        return amount(line.bonusTax);
     case kAfterTaxColumn:
-        return Amount(line.afterTax);
+        return amount(line.afterTax);
     default:
         return Text{};
     }
@@ -90,28 +90,28 @@ Text SheetCellText(const MonthLine& line, int column) {
 namespace {
 
 // The line's amounts in fen by column, for the totals.
-std::array<std::int64_t, kSheetColumns> FenOf(const MonthLine& l) {
+std::array<std::int64_t, kSheetColumns> fenOf(const MonthLine& l) {
     std::array<std::int64_t, kSheetColumns> f{};
     const Entry& e = l.entry;
-    f[kIncomeColumn] = e.income ? Fen(*e.income) : 0;
-    f[kTaxFreeColumn] = Fen(e.taxFree);
-    f[kSpecialColumn] = Fen(e.special);
-    f[kSpecialAdditionalColumn] = Fen(e.specialAdditional);
-    f[kOtherColumn] = Fen(e.other);
-    f[kReliefColumn] = Fen(e.relief);
-    f[kBonusColumn] = Fen(e.bonus);
-    f[kCumulativeIncomeColumn] = Fen(l.cumulativeIncome);
-    f[kCumulativeBasicColumn] = Fen(l.cumulativeBasicDeduction);
-    f[kTaxableColumn] = l.taxable ? Fen(*l.taxable) : 0;
-    f[kCumulativeTaxColumn] = l.cumulativeTax ? Fen(*l.cumulativeTax) : 0;
-    f[kWithheldBeforeColumn] = Fen(l.withheldBefore);
-    f[kWithholdingColumn] = Fen(l.withholding);
-    f[kBonusTaxColumn] = Fen(l.bonusTax);
-    f[kAfterTaxColumn] = Fen(l.afterTax);
+    f[kIncomeColumn] = e.income ? fen(*e.income) : 0;
+    f[kTaxFreeColumn] = fen(e.taxFree);
+    f[kSpecialColumn] = fen(e.special);
+    f[kSpecialAdditionalColumn] = fen(e.specialAdditional);
+    f[kOtherColumn] = fen(e.other);
+    f[kReliefColumn] = fen(e.relief);
+    f[kBonusColumn] = fen(e.bonus);
+    f[kCumulativeIncomeColumn] = fen(l.cumulativeIncome);
+    f[kCumulativeBasicColumn] = fen(l.cumulativeBasicDeduction);
+    f[kTaxableColumn] = l.taxable ? fen(*l.taxable) : 0;
+    f[kCumulativeTaxColumn] = l.cumulativeTax ? fen(*l.cumulativeTax) : 0;
+    f[kWithheldBeforeColumn] = fen(l.withheldBefore);
+    f[kWithholdingColumn] = fen(l.withholding);
+    f[kBonusTaxColumn] = fen(l.bonusTax);
+    f[kAfterTaxColumn] = fen(l.afterTax);
     return f;
 }
 
-GridSetup SheetSetup(int rows) {
+GridSetup sheetSetup(int rows) {
     return GridSetup{.rows = rows,
                      .columns = kSheetColumns,
                      .fixedRows = 1,
@@ -120,7 +120,7 @@ GridSetup SheetSetup(int rows) {
                      .columnWidth = 80};
 }
 
-void LayOutColumns(Grid& grid) {
+void layOutColumns(Grid& grid) {
     const int last = grid.rowCount() - 1;
     for (const SheetColumnLayout& c : kSheetLayout) {
         grid.setColumnWidth(c.column, c.width);
@@ -135,22 +135,22 @@ void LayOutColumns(Grid& grid) {
     grid.setRowHeight(0, 44);
 }
 
-bool IsYearMonth(int year, int month) {
+bool isYearMonth(int year, int month) {
     return year >= 1900 && year <= 9999 && month >= 1 && month <= 12;
 }
 
 } // namespace
 
 LedgerSheet::LedgerSheet(Ledger& ledger)
-    : m_ledger(ledger), m_grid(SheetSetup(kSheetRows)), m_totals(SheetSetup(2)) {
+    : m_ledger(ledger), m_grid(sheetSetup(kSheetRows)), m_totals(sheetSetup(2)) {
     {
         Grid::UpdateScope scope(m_grid);
-        LayOutColumns(m_grid);
+        layOutColumns(m_grid);
         for (int row = 1; row <= kSheetEmployees; ++row)
             m_grid.setText(row, kNumberColumn, ToText(row));
     }
     Grid::UpdateScope scope(m_totals);
-    LayOutColumns(m_totals);
+    layOutColumns(m_totals);
     m_totals.setRowHeight(0, 0); // the captions are the main grid's
     for (int c = 0; c < kSheetColumns; ++c)
         m_totals.setReadOnly(1, c, true);
@@ -179,7 +179,7 @@ int LedgerSheet::firstFreeRow() const {
 // ---- Showing a month
 
 Outcome<void> LedgerSheet::show(int year, int month) {
-    if (!IsYearMonth(year, month)) return fail(sysText("月份应为1到12"));
+    if (!isYearMonth(year, month)) return fail(sysText("月份应为1到12"));
     Outcome<MonthView> view = m_ledger.showMonth(year, month);
     if (!view) return view.problem();
     Outcome<std::vector<int>> declared = m_ledger.declaredMonths(year);
@@ -196,7 +196,7 @@ Outcome<void> LedgerSheet::show(int year, int month) {
     m_lineByNumber.clear();
     m_lineByNumber.reserve(m_lines.size());
     for (std::size_t i = 0; i < m_lines.size(); ++i) {
-        m_fen.push_back(FenOf(m_lines[i]));
+        m_fen.push_back(fenOf(m_lines[i]));
         auto [at, fresh] =
             m_lineByNumber.emplace(m_lines[i].employee.key.idNumber.bytes(), static_cast<int>(i));
         if (!fresh) at->second = -1;
@@ -233,7 +233,7 @@ Outcome<void> LedgerSheet::reload() {
 
 void LedgerSheet::fillRow(int row, const MonthLine& line) {
     for (int c = kFirstInputColumn; c < kSheetColumns; ++c)
-        m_grid.setText(row, c, SheetCellText(line, c));
+        m_grid.setText(row, c, sheetCellText(line, c));
 }
 
 void LedgerSheet::fillDraft(int row, const Draft& draft) {
@@ -250,7 +250,7 @@ void LedgerSheet::fillTotals() {
     for (const SheetColumnLayout& c : kSheetLayout) {
         if (c.column == kNumberColumn) continue; // "合计"
         Text text;
-        if (c.amount) text = ToText(engine::FromFen(sums[static_cast<std::size_t>(c.column)]));
+        if (c.amount) text = ToText(engine::fromFen(sums[static_cast<std::size_t>(c.column)]));
         if (c.column == kNameColumn) text = ToText(static_cast<int>(m_lines.size())) + sysText("人");
         m_totalTexts[static_cast<std::size_t>(c.column)] = text;
         m_totals.setText(1, c.column, std::move(text));
@@ -275,7 +275,7 @@ Outcome<void> LedgerSheet::reloadLines(const std::vector<PersonKey>& keys) {
         if (!row || !*line) return reload(); // a line came or went: the rows move
         const auto i = static_cast<std::size_t>(row - 1);
         m_lines[i] = std::move(**line);
-        m_fen[i] = FenOf(m_lines[i]);
+        m_fen[i] = fenOf(m_lines[i]);
         Grid::UpdateScope scope(m_grid);
         fillRow(row, m_lines[i]);
     }
@@ -294,7 +294,7 @@ struct Refresh {
     std::optional<std::pair<PersonKey, PersonKey>> rekey;
 };
 
-Refresh RefreshOf(const Action& action, int year, int month) {
+Refresh refreshOf(const Action& action, int year, int month) {
     Refresh r{year, month, {}, false, std::nullopt};
     if (const auto* a = std::get_if<SetEntries>(&action.what);
         a && a->year == year && a->month == month && a->changes.size() <= 64) {
@@ -313,7 +313,7 @@ Refresh RefreshOf(const Action& action, int year, int month) {
 } // namespace
 
 Outcome<void> LedgerSheet::refreshAfter(const Action& action) {
-    const Refresh r = RefreshOf(action, m_year, m_month);
+    const Refresh r = refreshOf(action, m_year, m_month);
     if (r.rekey) {
         const int row = rowOf(r.rekey->first);
         if (row) {
@@ -345,7 +345,7 @@ void LedgerSheet::dropDrafts(std::vector<int> rows) {
 
 Outcome<ChangeReport> LedgerSheet::run(Action action, const Progress& progress) {
     if (m_year == 0) return fail(sysText("尚未打开台账的月份"));
-    Outcome<Applied> applied = ApplyAction(m_ledger, action, progress);
+    Outcome<Applied> applied = applyAction(m_ledger, action, progress);
     if (!applied) return applied.problem();
     remember(std::move(applied->inverse));
     if (Outcome<void> r = refreshAfter(action); !r) return r.problem();
@@ -356,11 +356,11 @@ Outcome<ChangeReport> LedgerSheet::replay(std::deque<Action>& from, std::deque<A
     if (from.empty()) return ChangeReport{};
     const Action& action = from.back();
     // In the month it changes, so that the clerk sees it undone.
-    const ActionPlace place = PlaceOf(action);
+    const ActionPlace place = placeOf(action);
     if (place.year != 0 && (place.year != m_year || (place.month != 0 && place.month != m_month)))
         if (Outcome<void> r = show(place.year, place.month != 0 ? place.month : m_month); !r)
             return r.problem();
-    Outcome<Applied> applied = ApplyAction(m_ledger, action, {});
+    Outcome<Applied> applied = applyAction(m_ledger, action, {});
     if (!applied) return applied.problem();
     to.push_back(std::move(applied->inverse));
     const Action done = std::move(from.back());
@@ -392,20 +392,20 @@ Outcome<void> LedgerSheet::reopen() {
 Text LedgerSheet::noteOf(int row, int column) const {
     if (const MonthLine* line = lineAt(row)) {
         if (column == kIncomeColumn && !line->entry.income)
-            return NoteText("本月收入尚未填写");
+            return noteText("本月收入尚未填写");
         if (column == kIdColumn && line->employee.idCheckFailed)
-            return NoteText("身份证号码的校验位不符，请核对");
+            return noteText("身份证号码的校验位不符，请核对");
         if (column == kRateColumn && line->method == Method::Monthly)
-            return NoteText("非居民个人：工资薪金按月计算，适用税率表的月度税率");
+            return noteText("非居民个人：工资薪金按月计算，适用税率表的月度税率");
         return Text{};
     }
     const int d = row - static_cast<int>(m_lines.size()) - 1;
     if (d < 0 || d >= static_cast<int>(m_drafts.size())) return Text{};
     const Draft& draft = m_drafts[static_cast<std::size_t>(d)];
     if (column == kNameColumn && draft[kNameColumn].empty())
-        return NoteText("请填写姓名，填好姓名和身份证号后记入台账");
+        return noteText("请填写姓名，填好姓名和身份证号后记入台账");
     if (column == kIdColumn && draft[kIdColumn].empty())
-        return NoteText("请填写身份证号，填好姓名和身份证号后记入台账");
+        return noteText("请填写身份证号，填好姓名和身份证号后记入台账");
     return Text{};
 }
 

@@ -28,7 +28,7 @@
 namespace iit::ledger {
 
 // The text of a line's cell in a column of the layout.
-Text SheetCellText(const MonthLine& line, int column);
+Text sheetCellText(const MonthLine& line, int column);
 
 // What a paste did: the ledger's report, and how many rows of the text held something and how
 // many of those fell below the sheet's last row and were left out.
@@ -38,7 +38,7 @@ struct PasteReport {
     std::size_t rowsLeftOut = 0;
 };
 // The clerk's message about the rows a paste left out.
-Text PasteLeftOutMessage(const PasteReport& report);
+Text pasteLeftOutMessage(const PasteReport& report);
 
 class LedgerSheet {
 public:

@@ -11,26 +11,26 @@
 namespace iit::ledger {
 namespace {
 
-std::string Utf8Of(const Text& t) {
+std::string utf8Of(const Text& t) {
     return t.toUtf8();
 }
 
 // A cell as the clerk means it: without the spaces around it.
-Text Trimmed(const Text& t) {
+Text trimmed(const Text& t) {
     const std::string utf8 = t.toUtf8();
-    return Text::fromUtf8(engine::TrimCell(utf8));
+    return Text::fromUtf8(engine::trimCell(utf8));
 }
 
 // An identity number as the ledger keys it: trimmed, its letters in capitals.
-std::string NumberKey(const Text& t) {
-    std::string s(engine::TrimCell(Utf8Of(t)));
+std::string numberKey(const Text& t) {
+    std::string s(engine::trimCell(utf8Of(t)));
     for (char& c : s)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     return Text::fromUtf8(s).bytes();
 }
 
 // The entry's field of an amount column.
-Exact* AmountField(Entry& e, int column) {
+Exact* amountField(Entry& e, int column) {
     switch (column) {
     case kTaxFreeColumn:
         return &e.taxFree;
@@ -50,17 +50,17 @@ Exact* AmountField(Entry& e, int column) {
 }
 
 // The header of the rows a paste or a new employee imports: 证件类型, then the clerk's columns.
-const std::vector<Text>& ImportHeader() {
+const std::vector<Text>& importHeader() {
     static const std::vector<Text> header = [] {
         std::vector<Text> h{sysText("证件类型")};
         for (int c = kFirstInputColumn; c <= kLastInputColumn; ++c)
-            h.push_back(sysText(SheetLayoutOf(c).importName));
+            h.push_back(sysText(sheetLayoutOf(c).importName));
         return h;
     }();
     return header;
 }
 
-Text MonthDeclared(int month) {
+Text monthDeclared(int month) {
     return ToText(month) + sysText("月已申报，不能修改；如需更正，请先撤销申报");
 }
 
@@ -70,7 +70,7 @@ LedgerSheet::Draft LedgerSheet::inputsOf(int row) const {
     Draft d;
     if (const MonthLine* line = lineAt(row)) {
         for (int c = kFirstInputColumn; c <= kLastInputColumn; ++c)
-            d[static_cast<std::size_t>(c)] = SheetCellText(*line, c);
+            d[static_cast<std::size_t>(c)] = sheetCellText(*line, c);
         return d;
     }
     const int i = row - static_cast<int>(m_lines.size()) - 1;
@@ -94,10 +94,10 @@ void LedgerSheet::restoreRow(int row) {
 }
 
 Outcome<ChangeReport> LedgerSheet::commitCell(int row, int column) {
-    if (row < 1 || row > kSheetEmployees || !IsInputColumn(column)) return ChangeReport{};
+    if (row < 1 || row > kSheetEmployees || !isInputColumn(column)) return ChangeReport{};
     if (m_declared) {
         restoreRow(row);
-        return fail(MonthDeclared(m_month));
+        return fail(monthDeclared(m_month));
     }
     Outcome<ChangeReport> r = lineAt(row) ? commitLineCell(row, column) : commitDraft(row);
     if (!r && lineAt(row)) restoreRow(row);
@@ -106,9 +106,9 @@ Outcome<ChangeReport> LedgerSheet::commitCell(int row, int column) {
 
 Outcome<ChangeReport> LedgerSheet::commitLineCell(int row, int column) {
     const MonthLine& line = *lineAt(row);
-    const Text text = Trimmed(m_grid.text(row, column));
+    const Text text = trimmed(m_grid.text(row, column));
     const std::string utf8 = text.toUtf8();
-    const SheetColumnLayout& layout = SheetLayoutOf(column);
+    const SheetColumnLayout& layout = sheetLayoutOf(column);
     if (column == kNameColumn) {
         if (text.empty()) return fail(sysText("姓名不能为空"));
         if (text == line.employee.name) return ChangeReport{};
@@ -117,7 +117,7 @@ Outcome<ChangeReport> LedgerSheet::commitLineCell(int row, int column) {
         return run(Action{PutEmployee{m_year, e}});
     }
     if (column == kIdColumn) {
-        PersonKey to{line.employee.key.idType, Text::fromBytes(NumberKey(text))};
+        PersonKey to{line.employee.key.idType, Text::fromBytes(numberKey(text))};
         if (to.idNumber.empty()) return fail(sysText("身份证号不能为空"));
         if (to == line.employee.key) {
             restoreRow(row);
@@ -127,11 +127,11 @@ Outcome<ChangeReport> LedgerSheet::commitLineCell(int row, int column) {
     }
     Entry entry = line.entry;
     if (column == kIncomeColumn) {
-        Outcome<Exact> v = engine::ParseAmount(utf8);
+        Outcome<Exact> v = engine::parseAmount(utf8);
         if (!v) return fail(sysText(layout.caption) + sysText("：") + v.problem().message);
         entry.income = text.empty() ? std::nullopt : std::optional<Exact>(*v);
-    } else if (Exact* field = AmountField(entry, column)) {
-        Outcome<Exact> v = engine::ParseAmount(utf8);
+    } else if (Exact* field = amountField(entry, column)) {
+        Outcome<Exact> v = engine::parseAmount(utf8);
         if (!v) return fail(sysText(layout.caption) + sysText("：") + v.problem().message);
         // A bonus entered afresh is taxed as the law allows unless the clerk says otherwise.
         if (column == kBonusColumn && line.entry.bonus.isZero() &&
@@ -142,7 +142,7 @@ Outcome<ChangeReport> LedgerSheet::commitLineCell(int row, int column) {
         if (text.empty()) {
             entry.bonusMethod = m_ledger.defaultBonusMethod(m_year, line.employee.resident);
         } else {
-            const std::optional<BonusMethod> m = BonusMethodFromText(text);
+            const std::optional<BonusMethod> m = bonusMethodFromText(text);
             if (!m) return fail(sysText("奖金计税方式应为“单独计税”或“并入综合所得”"));
             entry.bonusMethod = *m;
         }
@@ -160,7 +160,7 @@ Outcome<ChangeReport> LedgerSheet::commitDraft(int row) {
     const auto i = static_cast<std::size_t>(row - static_cast<int>(m_lines.size()) - 1);
     if (m_drafts.size() <= i) m_drafts.resize(i + 1);
     for (int c = kFirstInputColumn; c <= kLastInputColumn; ++c)
-        m_drafts[i][static_cast<std::size_t>(c)] = Trimmed(m_grid.text(row, c));
+        m_drafts[i][static_cast<std::size_t>(c)] = trimmed(m_grid.text(row, c));
     m_filledRows = std::max(m_filledRows, row);
     while (!m_drafts.empty() &&
            std::all_of(m_drafts.back().begin(), m_drafts.back().end(),
@@ -169,9 +169,9 @@ Outcome<ChangeReport> LedgerSheet::commitDraft(int row) {
     if (i >= m_drafts.size()) return ChangeReport{};
     const Draft draft = m_drafts[i];
     if (draft[kNameColumn].empty() || draft[kIdColumn].empty()) return ChangeReport{};
-    ImportMonth import{m_year, m_month, {ImportHeader(), importRow(draft)},
+    ImportMonth import{m_year, m_month, {importHeader(), importRow(draft)},
                        {0, static_cast<std::size_t>(row)}};
-    Outcome<Applied> applied = ApplyAction(m_ledger, Action{import}, {});
+    Outcome<Applied> applied = applyAction(m_ledger, Action{import}, {});
     if (!applied) return applied.problem(); // the draft stays for the clerk to mend
     remember(std::move(applied->inverse));
     dropDrafts({row});
@@ -180,12 +180,12 @@ Outcome<ChangeReport> LedgerSheet::commitDraft(int row) {
 }
 
 Outcome<PasteReport> LedgerSheet::paste(const Text& clipboard) {
-    if (m_declared) return fail(MonthDeclared(m_month));
+    if (m_declared) return fail(monthDeclared(m_month));
     const int top = m_grid.currentRow(), left = m_grid.currentColumn();
-    if (top < 1 || !IsInputColumn(left))
+    if (top < 1 || !isInputColumn(left))
         return fail(sysText("请先单击要粘贴到的单元格（姓名至备注各列）"));
     const int idField = kIdColumn - left; // the field of the identity number, if pasted
-    std::vector<std::vector<Text>> rows{ImportHeader()};
+    std::vector<std::vector<Text>> rows{importHeader()};
     std::vector<std::size_t> numbers{0};
     std::vector<int> draftRows;
     PasteReport report;
@@ -193,7 +193,7 @@ Outcome<PasteReport> LedgerSheet::paste(const Text& clipboard) {
     DelimitedRow fields;
     const auto blank = [](const DelimitedRow& cells) {
         return std::all_of(cells.begin(), cells.end(),
-                           [](const std::string& f) { return engine::TrimCell(f).empty(); });
+                           [](const std::string& f) { return engine::trimCell(f).empty(); });
     };
     for (int row = top; reader.next(&fields); ++row) {
         if (blank(fields)) continue;
@@ -206,7 +206,7 @@ Outcome<PasteReport> LedgerSheet::paste(const Text& clipboard) {
         // The row's own cells, or those of the employee whose number it holds.
         int base = row;
         if (idField >= 0 && static_cast<std::size_t>(idField) < fields.size()) {
-            const std::string number = NumberKey(Text::fromBytes(fields[static_cast<std::size_t>(idField)]));
+            const std::string number = numberKey(Text::fromBytes(fields[static_cast<std::size_t>(idField)]));
             auto it = m_lineByNumber.find(number);
             if (it != m_lineByNumber.end() && it->second >= 0)
                 base = it->second + 1;
@@ -224,7 +224,7 @@ Outcome<PasteReport> LedgerSheet::paste(const Text& clipboard) {
         if (!lineAt(row)) draftRows.push_back(row);
     }
     if (rows.size() == 1) return report;
-    Outcome<Applied> applied = ApplyAction(
+    Outcome<Applied> applied = applyAction(
         m_ledger, Action{ImportMonth{m_year, m_month, std::move(rows), std::move(numbers)}}, {});
     if (!applied) return applied.problem();
     remember(std::move(applied->inverse));
@@ -234,14 +234,14 @@ Outcome<PasteReport> LedgerSheet::paste(const Text& clipboard) {
     return report;
 }
 
-Text PasteLeftOutMessage(const PasteReport& report) {
+Text pasteLeftOutMessage(const PasteReport& report) {
     return sysText("粘贴的 " + std::to_string(report.rowsRead) + " 行中有 " +
                    std::to_string(report.rowsLeftOut) + " 行超出了表格（最多 " +
                    std::to_string(kSheetEmployees) + " 人），没有粘贴。");
 }
 
 Outcome<ChangeReport> LedgerSheet::clearCells(const CellRange& range) {
-    if (m_declared) return fail(MonthDeclared(m_month));
+    if (m_declared) return fail(monthDeclared(m_month));
     std::vector<EntryChange> changes;
     const int lines = static_cast<int>(m_lines.size());
     for (int row = std::max(range.top, 1); row <= std::min(range.bottom, lines); ++row) {
@@ -250,7 +250,7 @@ Outcome<ChangeReport> LedgerSheet::clearCells(const CellRange& range) {
         for (int c = std::max(range.left, int{kIncomeColumn}); c <= std::min(range.right, kLastInputColumn);
              ++c) {
             if (c == kIncomeColumn) entry.income.reset();
-            if (Exact* field = AmountField(entry, c)) *field = Exact{};
+            if (Exact* field = amountField(entry, c)) *field = Exact{};
             if (c == kRemarkColumn) entry.remark = Text{};
         }
         if (entry.bonus.isZero()) entry.bonusMethod = line.entry.bonusMethod;
@@ -279,13 +279,13 @@ Outcome<ChangeReport> LedgerSheet::clearCells(const CellRange& range) {
 Outcome<ChangeReport> LedgerSheet::importRows(const std::vector<std::vector<Text>>& rows,
                                               const std::vector<std::size_t>& rowNumbers,
                                               const Progress& progress) {
-    if (m_declared) return fail(MonthDeclared(m_month));
+    if (m_declared) return fail(monthDeclared(m_month));
     return run(Action{ImportMonth{m_year, m_month, rows, rowNumbers}}, progress);
 }
 
 Outcome<ChangeReport> LedgerSheet::copyFromPreviousMonth() {
     if (m_month <= 1) return fail(sysText("1月是一年的第一个月，没有上月可带入"));
-    if (m_declared) return fail(MonthDeclared(m_month));
+    if (m_declared) return fail(monthDeclared(m_month));
     return run(Action{CopyForward{m_year, m_month - 1}});
 }
 
@@ -311,7 +311,7 @@ bool LedgerSheet::hasEarlierMonths(int row) {
 Outcome<ChangeReport> LedgerSheet::leave(int row) {
     const MonthLine* line = lineAt(row);
     if (!line) return fail(sysText("请先单击要删除的职工所在的行"));
-    if (m_declared) return fail(MonthDeclared(m_month));
+    if (m_declared) return fail(monthDeclared(m_month));
     const PersonKey key = line->employee.key;
     if (!hasEarlierMonths(row)) return run(Action{RemoveEmployee{m_year, key}});
     // Later months first, so that no month is recomputed only to go.
@@ -328,7 +328,7 @@ Outcome<ChangeReport> LedgerSheet::leave(int row) {
 }
 
 Outcome<ChangeReport> LedgerSheet::removeEntries(const std::vector<int>& rows) {
-    if (m_declared) return fail(MonthDeclared(m_month));
+    if (m_declared) return fail(monthDeclared(m_month));
     std::vector<EntryChange> changes;
     for (int row : rows)
         if (const MonthLine* line = lineAt(row))

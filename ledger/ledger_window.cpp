@@ -58,37 +58,37 @@ void setFlag(QWidget* unit, const char* name, bool on) {
 
 } // namespace
 
-void SetUpTemplate(QWidget* window) {
+void setUpTemplate(QWidget* window) {
     Ui::LedgerWindow().setupUi(window);
 }
 
-const QString& LedgerWindow::Name() {
+const QString& LedgerWindow::name() {
     static const QString name = QStringLiteral("LedgerWindow");
     return name;
 }
 
-QWidget* OpenLedgerWindow(std::function<Text()> employer, QWidget* owner) {
-    if (gui::OpenWindow(LedgerWindow::Name()))
-        return gui::LoadWindow(LedgerWindow::Name(), [] { return nullptr; });
-    Outcome<LedgerTables> tables = LoadLedgerTables();
+QWidget* openLedgerWindow(std::function<Text()> employer, QWidget* owner) {
+    if (gui::openWindow(LedgerWindow::name()))
+        return gui::loadWindow(LedgerWindow::name(), [] { return nullptr; });
+    Outcome<LedgerTables> tables = loadLedgerTables();
     if (!tables) {
-        gui::MessageBox(tables.problem().message, {.icon = gui::Icon::Exclamation}, owner);
+        gui::messageBox(tables.problem().message, {.icon = gui::Icon::Exclamation}, owner);
         return nullptr;
     }
-    Outcome<Ledger> ledger = Ledger::open(LedgerPath(), std::move(*tables));
+    Outcome<Ledger> ledger = Ledger::open(ledgerPath(), std::move(*tables));
     if (!ledger) {
-        gui::MessageBox(ledger.problem().message, {.icon = gui::Icon::Exclamation}, owner);
+        gui::messageBox(ledger.problem().message, {.icon = gui::Icon::Exclamation}, owner);
         return nullptr;
     }
-    return gui::LoadWindow(
-        LedgerWindow::Name(),
+    return gui::loadWindow(
+        LedgerWindow::name(),
         [&] { return new LedgerWindow(std::move(*ledger), std::move(employer)); }, nullptr, true);
 }
 
 LedgerWindow::LedgerWindow(Ledger ledger, std::function<Text()> employer, QWidget* parent)
     : QWidget(parent), m_ledger(std::move(ledger)), m_sheet(m_ledger),
       m_employer(std::move(employer)) {
-    SetUpTemplate(this);
+    setUpTemplate(this);
     setWindowFlags(Qt::Window);
     m_preview = std::make_unique<printing::PrintPreview>(this);
     findUnits();
@@ -98,7 +98,7 @@ LedgerWindow::LedgerWindow(Ledger ledger, std::function<Text()> employer, QWidge
     bindEvents();
     bindTotals();
     fitScreen();
-    const CivilDateTime today = SplitDateTime(Now());
+    const CivilDateTime today = splitDateTime(Now());
     if (!said(m_sheet.showStart(today.year, static_cast<int>(today.month))))
         said(m_sheet.show(today.year, static_cast<int>(today.month)));
     showMonth(m_sheet.year(), m_sheet.month());
@@ -111,49 +111,49 @@ LedgerWindow::~LedgerWindow() {
 }
 
 void LedgerWindow::findUnits() {
-    m_grid = gui::FindUnit<gui::GridView>(this, QStringLiteral("台账表格"));
-    m_totalsView = gui::FindUnit<gui::GridView>(this, QStringLiteral("合计表格"));
-    m_year = gui::FindUnit<QComboBox>(this, QStringLiteral("年度框"));
+    m_grid = gui::findUnit<gui::GridView>(this, QStringLiteral("台账表格"));
+    m_totalsView = gui::findUnit<gui::GridView>(this, QStringLiteral("合计表格"));
+    m_year = gui::findUnit<QComboBox>(this, QStringLiteral("年度框"));
     for (int m = 1; m <= 12; ++m)
         m_months[static_cast<std::size_t>(m - 1)] =
-            gui::FindUnit<QPushButton>(this, QStringLiteral("月份%1").arg(m));
-    m_status = gui::FindUnit<QLabel>(this, QStringLiteral("本月状态"));
-    m_declare = gui::FindUnit<QPushButton>(this, QStringLiteral("按钮申报"));
-    m_copyForward = gui::FindUnit<QPushButton>(this, QStringLiteral("按钮上月带入"));
-    m_undo = gui::FindUnit<QPushButton>(this, QStringLiteral("按钮撤销"));
-    m_redo = gui::FindUnit<QPushButton>(this, QStringLiteral("按钮重做"));
-    m_employeeName = gui::FindUnit<QLabel>(this, QStringLiteral("职工姓名"));
-    m_figures = gui::FindUnit<QLabel>(this, QStringLiteral("本月计算"));
-    m_idType = gui::FindUnit<QComboBox>(this, QStringLiteral("证件类型框"));
-    m_joinMonth = gui::FindUnit<QComboBox>(this, QStringLiteral("入职月份框"));
-    m_leftMonth = gui::FindUnit<QComboBox>(this, QStringLiteral("离职月份框"));
-    m_resident = gui::FindUnit<QCheckBox>(this, QStringLiteral("居民框"));
-    m_fromJanuary = gui::FindUnit<QCheckBox>(this, QStringLiteral("选项一月起算"));
-    m_annualDeduction = gui::FindUnit<QCheckBox>(this, QStringLiteral("选项六万"));
-    m_removeEmployee = gui::FindUnit<QPushButton>(this, QStringLiteral("按钮删除职工"));
-    m_openings = gui::FindUnit<QPushButton>(this, QStringLiteral("按钮期初数"));
-    m_bonusText = gui::FindUnit<QLabel>(this, QStringLiteral("奖金比较"));
-    m_bonusSwitch = gui::FindUnit<QPushButton>(this, QStringLiteral("按钮改计税方式"));
+            gui::findUnit<QPushButton>(this, QStringLiteral("月份%1").arg(m));
+    m_status = gui::findUnit<QLabel>(this, QStringLiteral("本月状态"));
+    m_declare = gui::findUnit<QPushButton>(this, QStringLiteral("按钮申报"));
+    m_copyForward = gui::findUnit<QPushButton>(this, QStringLiteral("按钮上月带入"));
+    m_undo = gui::findUnit<QPushButton>(this, QStringLiteral("按钮撤销"));
+    m_redo = gui::findUnit<QPushButton>(this, QStringLiteral("按钮重做"));
+    m_employeeName = gui::findUnit<QLabel>(this, QStringLiteral("职工姓名"));
+    m_figures = gui::findUnit<QLabel>(this, QStringLiteral("本月计算"));
+    m_idType = gui::findUnit<QComboBox>(this, QStringLiteral("证件类型框"));
+    m_joinMonth = gui::findUnit<QComboBox>(this, QStringLiteral("入职月份框"));
+    m_leftMonth = gui::findUnit<QComboBox>(this, QStringLiteral("离职月份框"));
+    m_resident = gui::findUnit<QCheckBox>(this, QStringLiteral("居民框"));
+    m_fromJanuary = gui::findUnit<QCheckBox>(this, QStringLiteral("选项一月起算"));
+    m_annualDeduction = gui::findUnit<QCheckBox>(this, QStringLiteral("选项六万"));
+    m_removeEmployee = gui::findUnit<QPushButton>(this, QStringLiteral("按钮删除职工"));
+    m_openings = gui::findUnit<QPushButton>(this, QStringLiteral("按钮期初数"));
+    m_bonusText = gui::findUnit<QLabel>(this, QStringLiteral("奖金比较"));
+    m_bonusSwitch = gui::findUnit<QPushButton>(this, QStringLiteral("按钮改计税方式"));
 }
 
 void LedgerWindow::bindEvents() {
     auto onClick = [this](const char* name, void (LedgerWindow::*run)()) {
-        connect(gui::FindUnit<QPushButton>(this, QString::fromUtf8(name)), &QPushButton::clicked,
+        connect(gui::findUnit<QPushButton>(this, QString::fromUtf8(name)), &QPushButton::clicked,
                 this, [this, run] {
                     commitEdit();
                     (this->*run)();
                 });
     };
-    onClick("按钮上月带入", &LedgerWindow::CopyFromPreviousMonth);
-    onClick("按钮申报", &LedgerWindow::DeclareOrReopen);
-    onClick("按钮导入", &LedgerWindow::ImportMonth);
-    onClick("按钮导出", &LedgerWindow::ExportMonth);
+    onClick("按钮上月带入", &LedgerWindow::copyFromPreviousMonth);
+    onClick("按钮申报", &LedgerWindow::declareOrReopen);
+    onClick("按钮导入", &LedgerWindow::importMonth);
+    onClick("按钮导出", &LedgerWindow::exportMonth);
     onClick("按钮打印", &LedgerWindow::Print);
-    onClick("按钮撤销", &LedgerWindow::Undo);
-    onClick("按钮重做", &LedgerWindow::Redo);
-    onClick("按钮新增职工", &LedgerWindow::AddEmployee);
-    onClick("按钮删除职工", &LedgerWindow::RemoveEmployee);
-    onClick("按钮期初数", &LedgerWindow::EditOpenings);
+    onClick("按钮撤销", &LedgerWindow::undo);
+    onClick("按钮重做", &LedgerWindow::redo);
+    onClick("按钮新增职工", &LedgerWindow::addEmployee);
+    onClick("按钮删除职工", &LedgerWindow::removeEmployee);
+    onClick("按钮期初数", &LedgerWindow::editOpenings);
     onClick("按钮改计税方式", &LedgerWindow::switchBonusMethod);
     for (int m = 1; m <= 12; ++m)
         connect(m_months[static_cast<std::size_t>(m - 1)], &QPushButton::clicked, this, [this, m] {
@@ -193,10 +193,10 @@ void LedgerWindow::bindEvents() {
     m_menu->setObjectName(QStringLiteral("菜单"));
     m_menu->addAction(QStringLiteral("复制"), this, [this] { m_grid->copySelection(); });
     m_menu->addAction(QStringLiteral("粘贴"), this, &LedgerWindow::Paste);
-    m_menu->addAction(QStringLiteral("清除所选金额"), this, &LedgerWindow::DeleteSelection);
+    m_menu->addAction(QStringLiteral("清除所选金额"), this, &LedgerWindow::deleteSelection);
     m_menu->addSeparator();
-    m_menu->addAction(QStringLiteral("撤销"), this, &LedgerWindow::Undo);
-    m_menu->addAction(QStringLiteral("重做"), this, &LedgerWindow::Redo);
+    m_menu->addAction(QStringLiteral("撤销"), this, &LedgerWindow::undo);
+    m_menu->addAction(QStringLiteral("重做"), this, &LedgerWindow::redo);
     m_menu->addSeparator();
     m_menu->addAction(QStringLiteral("删除所选职工的本月记录"), this, [this] {
         const std::optional<CellRange>& s = m_sheet.grid().selection();
@@ -209,7 +209,7 @@ void LedgerWindow::bindEvents() {
         said(m_sheet.removeEntries(rows));
         refreshChoices();
     });
-    m_menu->addAction(QStringLiteral("删除职工（离职）…"), this, &LedgerWindow::RemoveEmployee);
+    m_menu->addAction(QStringLiteral("删除职工（离职）…"), this, &LedgerWindow::removeEmployee);
 }
 
 void LedgerWindow::fitScreen() {
@@ -269,7 +269,7 @@ void LedgerWindow::showMonth(int year, int month) {
 
 void LedgerWindow::refreshChoices() {
     // The years of the withholding table so far and the next, and the year shown.
-    const int last = std::max(SplitDateTime(Now()).year + 1, m_sheet.year());
+    const int last = std::max(splitDateTime(Now()).year + 1, m_sheet.year());
     const int first = std::min(2019, m_sheet.year());
     if (m_year->count() != last - first + 1 || m_year->itemData(0).toInt() != first) {
         m_year->clear();
@@ -311,7 +311,7 @@ void LedgerWindow::commitEdit() {
 }
 
 void LedgerWindow::message(const Text& text) {
-    gui::MessageBox(text, {.icon = gui::Icon::Exclamation}, this);
+    gui::messageBox(text, {.icon = gui::Icon::Exclamation}, this);
 }
 
 void LedgerWindow::editCommitted(int row, int column) {
@@ -330,17 +330,17 @@ void LedgerWindow::editCommitted(int row, int column) {
 
 void LedgerWindow::Paste() {
     commitEdit();
-    const std::optional<Text> text = gui::ClipboardText();
+    const std::optional<Text> text = gui::clipboardText();
     if (!text) return;
     Outcome<PasteReport> r = m_sheet.paste(*text);
     refreshChoices();
     showEmployee();
     if (!said(r)) return;
-    if (r->rowsLeftOut > 0) message(PasteLeftOutMessage(*r));
+    if (r->rowsLeftOut > 0) message(pasteLeftOutMessage(*r));
     offerOpenings(r->change);
 }
 
-void LedgerWindow::DeleteSelection() {
+void LedgerWindow::deleteSelection() {
     commitEdit();
     const std::optional<CellRange>& s = m_sheet.grid().selection();
     const Grid& g = m_sheet.grid();
@@ -351,21 +351,21 @@ void LedgerWindow::DeleteSelection() {
     showEmployee();
 }
 
-void LedgerWindow::Undo() {
+void LedgerWindow::undo() {
     commitEdit();
     said(m_sheet.undo());
     refreshChoices();
     showEmployee();
 }
 
-void LedgerWindow::Redo() {
+void LedgerWindow::redo() {
     commitEdit();
     said(m_sheet.redo());
     refreshChoices();
     showEmployee();
 }
 
-void LedgerWindow::CopyFromPreviousMonth() {
+void LedgerWindow::copyFromPreviousMonth() {
     Outcome<ChangeReport> r = m_sheet.copyFromPreviousMonth();
     refreshChoices();
     showEmployee();
@@ -373,10 +373,10 @@ void LedgerWindow::CopyFromPreviousMonth() {
         message(sysText("上月没有需要带入的职工（上月没有记录，或职工已在本月）"));
 }
 
-void LedgerWindow::DeclareOrReopen() {
+void LedgerWindow::declareOrReopen() {
     const QString period = QStringLiteral("%1年%2月").arg(m_sheet.year()).arg(m_sheet.month());
     if (m_sheet.declared()) {
-        if (gui::MessageBox(
+        if (gui::messageBox(
                 fromQString(
                     QStringLiteral("撤销%1的申报后，本月的记录可以修改。确定撤销吗？").arg(period)),
                 {.buttons = gui::Buttons::YesNo,
@@ -386,7 +386,7 @@ void LedgerWindow::DeclareOrReopen() {
             return;
         said(m_sheet.reopen());
     } else {
-        if (gui::MessageBox(fromQString(QStringLiteral("确认%"
+        if (gui::messageBox(fromQString(QStringLiteral("确认%"
                                                        "1已向税务机关申报完成吗？\n申报完成后本月的"
                                                        "记录锁定为只读；如需更正，可以撤销申报。")
                                             .arg(period)),
@@ -418,20 +418,20 @@ bool LedgerWindow::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
         if (mods == Qt::NoModifier && k == Qt::Key_Delete) {
-            DeleteSelection();
+            deleteSelection();
             return true;
         }
         if (ctrl && k == Qt::Key_X) {
-            if (!key->isAutoRepeat() && m_grid->copySelection()) DeleteSelection();
+            if (!key->isAutoRepeat() && m_grid->copySelection()) deleteSelection();
             return true;
         }
         if (ctrl && k == Qt::Key_Z) {
-            Undo();
+            undo();
             return true;
         }
         if ((ctrl && k == Qt::Key_Y) ||
             (mods == (Qt::ControlModifier | Qt::ShiftModifier) && k == Qt::Key_Z)) {
-            Redo();
+            redo();
             return true;
         }
     }

@@ -40,12 +40,12 @@ class PrintPreview;
 namespace iit::ledger {
 
 // The window's template as the window is built from it, without behaviour.
-void SetUpTemplate(QWidget* window);
+void setUpTemplate(QWidget* window);
 
 // Opens the ledger of the data directory in its window, modal like the batch window, or brings
 // the open window to the front. A ledger that cannot be opened is said in the message box and
 // no window opens. `employer` gives the employer's name a print needs.
-QWidget* OpenLedgerWindow(std::function<Text()> employer, QWidget* owner = nullptr);
+QWidget* openLedgerWindow(std::function<Text()> employer, QWidget* owner = nullptr);
 
 class LedgerWindow : public QWidget {
     Q_OBJECT
@@ -54,7 +54,7 @@ public:
     LedgerWindow(Ledger ledger, std::function<Text()> employer, QWidget* parent = nullptr);
     ~LedgerWindow() override;
 
-    static const QString& Name(); // "LedgerWindow"
+    static const QString& name(); // "LedgerWindow"
 
     LedgerSheet& sheet() { return m_sheet; }
     gui::GridView* gridView() const { return m_grid; }
@@ -65,17 +65,17 @@ public:
     void showMonth(int year, int month);
     // The commands, as the buttons and keys run them.
     void Paste();
-    void DeleteSelection();
-    void Undo();
-    void Redo();
-    void CopyFromPreviousMonth();
-    void DeclareOrReopen();
-    void ImportMonth();
-    void ExportMonth();
+    void deleteSelection();
+    void undo();
+    void redo();
+    void copyFromPreviousMonth();
+    void declareOrReopen();
+    void importMonth();
+    void exportMonth();
     void Print();
-    void AddEmployee();
-    void RemoveEmployee();
-    void EditOpenings();
+    void addEmployee();
+    void removeEmployee();
+    void editOpenings();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

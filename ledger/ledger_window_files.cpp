@@ -23,10 +23,10 @@
 
 namespace iit::ledger {
 
-std::optional<std::filesystem::path> ChooseSheetFile(QWidget* parent, bool save,
+std::optional<std::filesystem::path> chooseSheetFile(QWidget* parent, bool save,
                                                      const QString& proposedName) {
     QFileDialog dialog(parent, save ? QStringLiteral("导出") : QStringLiteral("导入"));
-    gui::setUpFileDialog(dialog, QStringLiteral("表格文件对话框"), save, ProgramDirectory());
+    gui::setUpFileDialog(dialog, QStringLiteral("表格文件对话框"), save, programDirectory());
     if (save) {
         dialog.setNameFilters({QStringLiteral("Excel 工作簿 (*.xlsx)")});
         dialog.setDefaultSuffix(QStringLiteral("xlsx"));
@@ -38,16 +38,16 @@ std::optional<std::filesystem::path> ChooseSheetFile(QWidget* parent, bool save,
     return gui::runFileDialog(dialog);
 }
 
-void LedgerWindow::ImportMonth() {
+void LedgerWindow::importMonth() {
     if (m_sheet.declared()) {
         said(m_sheet.importRows({}, {}));
         return;
     }
-    const std::optional<std::filesystem::path> file = ChooseSheetFile(this, false, {});
+    const std::optional<std::filesystem::path> file = chooseSheetFile(this, false, {});
     if (!file) return;
-    Outcome<MonthImportPlan> plan = ReadMonthFile(*file, m_sheet.year(), m_sheet.month());
+    Outcome<MonthImportPlan> plan = readMonthFile(*file, m_sheet.year(), m_sheet.month());
     if (!said(plan)) return;
-    if (gui::MessageBox(plan->summary + sysText("\n\n导入吗？"),
+    if (gui::messageBox(plan->summary + sysText("\n\n导入吗？"),
                         {.buttons = gui::Buttons::YesNo, .icon = gui::Icon::Question}, this) !=
         gui::Answer::Yes)
         return;
@@ -68,18 +68,18 @@ void LedgerWindow::ImportMonth() {
     offerOpenings(*r);
 }
 
-void LedgerWindow::ExportMonth() {
-    const std::optional<std::filesystem::path> file = ChooseSheetFile(
-        this, true, QString::fromStdString(MonthFileStem(m_sheet.year(), m_sheet.month()) + ".xlsx"));
+void LedgerWindow::exportMonth() {
+    const std::optional<std::filesystem::path> file = chooseSheetFile(
+        this, true, QString::fromStdString(monthFileStem(m_sheet.year(), m_sheet.month()) + ".xlsx"));
     if (!file) return;
     Outcome<void> written = sheets::writeXlsx(
-        *file, MonthTable(m_sheet.lines(), m_sheet.totals(), m_sheet.year(), m_sheet.month()));
+        *file, monthTable(m_sheet.lines(), m_sheet.totals(), m_sheet.year(), m_sheet.month()));
     if (!written) {
-        message(sysText("导出失败：") + DisplayPath(*file) + sysText("\n") + written.problem().message);
+        message(sysText("导出失败：") + displayPath(*file) + sysText("\n") + written.problem().message);
         return;
     }
-    gui::MessageBox(sysText("已导出") + ToText(static_cast<int>(m_sheet.lines().size())) +
-                        sysText("人到：\n") + DisplayPath(*file),
+    gui::messageBox(sysText("已导出") + ToText(static_cast<int>(m_sheet.lines().size())) +
+                        sysText("人到：\n") + displayPath(*file),
                     {.icon = gui::Icon::Information}, this);
 }
 
@@ -90,14 +90,14 @@ void LedgerWindow::Print() {
     input.month = m_sheet.month();
     input.declared = m_sheet.declared();
     input.today = Now();
-    m_preview->show(MakeWithholdingTable(m_sheet.lines(), m_sheet.totals(), input));
+    m_preview->show(makeWithholdingTable(m_sheet.lines(), m_sheet.totals(), input));
     if (printing::PreviewDialog* dialog = m_preview->dialog())
-        dialog->setWindowTitle(QStringLiteral("打印预览 - ") + toQString(WithholdingTableTitle()));
+        dialog->setWindowTitle(QStringLiteral("打印预览 - ") + toQString(withholdingTableTitle()));
 }
 
 // ---- Employees
 
-void LedgerWindow::AddEmployee() {
+void LedgerWindow::addEmployee() {
     // A new employee is typed into the first free row: their 姓名 cell, open for typing.
     if (m_sheet.declared()) {
         message(sysText("本月已申报，不能新增职工；如需更正，请先撤销申报"));
@@ -110,7 +110,7 @@ void LedgerWindow::AddEmployee() {
     static_cast<QAbstractItemView*>(m_grid)->edit(m_grid->gridModel()->indexOf(row, kNameColumn));
 }
 
-void LedgerWindow::RemoveEmployee() {
+void LedgerWindow::removeEmployee() {
     const int row = m_sheet.grid().currentRow();
     const MonthLine* line = m_sheet.lineAt(row);
     if (!line) {
@@ -129,7 +129,7 @@ void LedgerWindow::RemoveEmployee() {
             : QStringLiteral("%1在本年没有%2月之前的记录：将从台账中删除此人和他的全部记录。\n确定吗？")
                   .arg(name)
                   .arg(month);
-    if (gui::MessageBox(fromQString(question),
+    if (gui::messageBox(fromQString(question),
                         {.buttons = gui::Buttons::YesNo,
                          .icon = gui::Icon::Question,
                          .defaultAnswer = gui::Answer::No},
@@ -140,7 +140,7 @@ void LedgerWindow::RemoveEmployee() {
     showEmployee();
 }
 
-void LedgerWindow::EditOpenings() {
+void LedgerWindow::editOpenings() {
     std::vector<PersonKey> keys;
     if (const MonthLine* line = currentLine())
         keys.push_back(line->employee.key);
@@ -189,7 +189,7 @@ void LedgerWindow::offerOpenings(const ChangeReport& report) {
                        "现在录入期初数吗？")
             .arg(names)
             .arg(m_sheet.month());
-    if (gui::MessageBox(fromQString(text),
+    if (gui::messageBox(fromQString(text),
                         {.buttons = gui::Buttons::YesNo,
                          .icon = gui::Icon::Question,
                          .defaultAnswer = gui::Answer::No},

@@ -20,11 +20,11 @@ QString Money(const Exact& v) {
 }
 
 QString Cell(const MonthLine& line, int column) {
-    return toQString(SheetCellText(line, column));
+    return toQString(sheetCellText(line, column));
 }
 
 // The line's results, for the clerk who looks at the names and not at the columns at the right.
-QString Figures(const MonthLine& l) {
+QString figures(const MonthLine& l) {
     QString text;
     if (l.method == Method::Monthly)
         text = QStringLiteral("非居民个人，按月计税\n");
@@ -78,7 +78,7 @@ void LedgerWindow::showEmployee() {
     }
     const Employee& e = line->employee;
     m_employeeName->setText(toQString(e.name) + QStringLiteral("　") + toQString(e.key.idNumber));
-    m_figures->setText(Figures(*line));
+    m_figures->setText(figures(*line));
     setEmpty(m_figures, false);
     const int type = m_idType->findText(toQString(e.key.idType));
     if (type < 0) m_idType->addItem(toQString(e.key.idType));
@@ -107,7 +107,7 @@ void LedgerWindow::showEmployee() {
     QString text = QStringLiteral("%1月发放 %2，现按%3。\n")
                        .arg(b.month)
                        .arg(Money(b.bonus))
-                       .arg(toQString(BonusMethodText(b.entered)));
+                       .arg(toQString(bonusMethodText(b.entered)));
     text +=
         QStringLiteral("单独计税：全年税额 %1\n（工资 %2 + 奖金 %3）\n")
             .arg(Money(c.separate.total), Money(c.separate.wagesTax), Money(c.separate.bonusTax));
@@ -125,7 +125,7 @@ void LedgerWindow::showEmployee() {
     m_bonusText->setText(text);
     const BonusMethod other =
         b.entered == BonusMethod::Separate ? BonusMethod::Combined : BonusMethod::Separate;
-    m_bonusSwitch->setText(QStringLiteral("改为") + toQString(BonusMethodText(other)));
+    m_bonusSwitch->setText(QStringLiteral("改为") + toQString(bonusMethodText(other)));
     m_bonusSwitch->setEnabled(!m_sheet.declared());
     m_bonusSwitch->show();
 }

@@ -10,7 +10,7 @@
 namespace iit::ledger {
 namespace {
 
-// Other names of the import columns, by their place in ImportColumns().
+// Other names of the import columns, by their place in importColumns().
 struct Alias {
     int column;
     const char* name;
@@ -24,19 +24,19 @@ constexpr Alias kAliases[] = {
 
 constexpr int kIdField = 1, kNameField = 2, kIncomeField = 5;
 
-std::string ColumnLetters(std::size_t column) {
+std::string columnLetters(std::size_t column) {
     std::string name = sheets::cellName(column, 1);
     name.pop_back();
     return name;
 }
 
-std::string Decimal(std::size_t v) {
+std::string decimal(std::size_t v) {
     return std::to_string(v);
 }
 
 } // namespace
 
-std::string MonthFileStem(int year, int month) {
+std::string monthFileStem(int year, int month) {
     char name[64];
     std::snprintf(name, sizeof name, "工资台账%d年%02d月", year, month);
     return name;
@@ -46,7 +46,7 @@ namespace {
 
 // Maps a sheet's columns to `columns` (with `aliases`) and takes its rows; the fields of
 // `required` must be there. The summary ends before what the import will do.
-Outcome<MonthImportPlan> Plan(const sheets::Sheet& sheet, const std::vector<Text>& columns,
+Outcome<MonthImportPlan> planImport(const sheets::Sheet& sheet, const std::vector<Text>& columns,
                               std::span<const Alias> aliases, std::span<const int> required) {
     std::vector<sheets::HeaderField> fields(columns.size());
     for (std::size_t f = 0; f < columns.size(); ++f)
@@ -55,7 +55,7 @@ Outcome<MonthImportPlan> Plan(const sheets::Sheet& sheet, const std::vector<Text
         fields[static_cast<std::size_t>(a.column)].names.push_back(a.name);
     const std::optional<sheets::HeaderMatch> header = sheets::findHeader(sheet, fields);
     if (!header)
-        return fail(sysText("表格的前") + Text::fromBytes(Decimal(sheets::kHeaderSearchRows)) +
+        return fail(sysText("表格的前") + Text::fromBytes(decimal(sheets::kHeaderSearchRows)) +
                     sysText("行中没有找到标题行：标题行应有“姓名”“身份证号”等列名"));
     std::string missing;
     for (int f : required)
@@ -65,7 +65,7 @@ Outcome<MonthImportPlan> Plan(const sheets::Sheet& sheet, const std::vector<Text
                                       : columns[static_cast<std::size_t>(f)].toUtf8()) +
                        "”";
     if (!missing.empty())
-        return fail(sysText("第" + Decimal(header->rowNumber) + "行的标题中没有" + missing +
+        return fail(sysText("第" + decimal(header->rowNumber) + "行的标题中没有" + missing +
                             "列，无法导入"));
 
     MonthImportPlan plan;
@@ -77,11 +77,11 @@ Outcome<MonthImportPlan> Plan(const sheets::Sheet& sheet, const std::vector<Text
         if (++problemLines <= 20) problems += (problems.empty() ? "" : "\n") + line;
     };
     for (const sheets::RowProblem& p : sheet.problems)
-        if (p.row > header->rowNumber) problem("第" + Decimal(p.row) + "行：" + p.message);
+        if (p.row > header->rowNumber) problem("第" + decimal(p.row) + "行：" + p.message);
     for (std::size_t i = header->rowIndex + 1; i < sheet.rows.size(); ++i) {
         const sheets::SheetRow& row = sheet.rows[i];
         if (sheets::isTotalsRow(row)) {
-            totals += (totals.empty() ? "第" : "、第") + Decimal(row.number) + "行";
+            totals += (totals.empty() ? "第" : "、第") + decimal(row.number) + "行";
             continue;
         }
         std::vector<Text> cells(columns.size());
@@ -91,7 +91,7 @@ Outcome<MonthImportPlan> Plan(const sheets::Sheet& sheet, const std::vector<Text
             const sheets::Cell& cell = row.at(static_cast<std::size_t>(c));
             if (static_cast<int>(f) == kIdField && cell.kind == sheets::Cell::Kind::Number &&
                 sheets::isLongOrScientific(cell.text))
-                problem("第" + Decimal(row.number) +
+                problem("第" + decimal(row.number) +
                         "行：身份证号在表格中存为数字，末几位已经丢失；请把该列设为文本后重新填写");
             cells[f] = Text::fromUtf8(cell.text);
         }
@@ -99,7 +99,7 @@ Outcome<MonthImportPlan> Plan(const sheets::Sheet& sheet, const std::vector<Text
         plan.rowNumbers.push_back(row.number);
         ++plan.people;
     }
-    if (problemLines > 20) problems += "\n……（共" + Decimal(problemLines) + "处）";
+    if (problemLines > 20) problems += "\n……（共" + decimal(problemLines) + "处）";
     if (!problems.empty()) return fail(sysText("表格中有无法导入的单元格，台账未作改动：\n" + problems));
     if (plan.people == 0) return fail(sysText("标题行之下没有职工的行"));
 
@@ -108,9 +108,9 @@ Outcome<MonthImportPlan> Plan(const sheets::Sheet& sheet, const std::vector<Text
         const int c = header->fieldColumn[f];
         if (c < 0) continue;
         found += (found.empty() ? "" : "、") + columns[f].toUtf8() + "（" +
-                 ColumnLetters(static_cast<std::size_t>(c)) + "列）";
+                 columnLetters(static_cast<std::size_t>(c)) + "列）";
     }
-    std::string summary = "标题在第" + Decimal(header->rowNumber) + "行，识别出：" + found + "。";
+    std::string summary = "标题在第" + decimal(header->rowNumber) + "行，识别出：" + found + "。";
     if (!header->unmapped.empty()) {
         std::string left;
         for (const std::string& name : header->unmapped)
@@ -124,53 +124,53 @@ Outcome<MonthImportPlan> Plan(const sheets::Sheet& sheet, const std::vector<Text
 
 } // namespace
 
-Outcome<MonthImportPlan> PlanMonthImport(const sheets::Sheet& sheet, int year, int month) {
+Outcome<MonthImportPlan> planMonthImport(const sheets::Sheet& sheet, int year, int month) {
     static constexpr int kRequired[] = {kIdField, kNameField, kIncomeField};
-    Outcome<MonthImportPlan> plan = Plan(sheet, ImportColumns(), kAliases, kRequired);
+    Outcome<MonthImportPlan> plan = planImport(sheet, importColumns(), kAliases, kRequired);
     if (!plan) return plan;
-    plan->summary += sysText("\n共" + Decimal(plan->people) + "人，导入" + std::to_string(year) +
+    plan->summary += sysText("\n共" + decimal(plan->people) + "人，导入" + std::to_string(year) +
                              "年" + std::to_string(month) +
                              "月：本月已有的职工按身份证号更新，其余的新增。");
     return plan;
 }
 
-Outcome<MonthImportPlan> PlanOpeningImport(const sheets::Sheet& sheet) {
+Outcome<MonthImportPlan> planOpeningImport(const sheets::Sheet& sheet) {
     static constexpr Alias kOpeningAliases[] = {{1, "身份证号"}, {1, "身份证号码"}};
     static constexpr int kRequired[] = {kIdField, kNameField, 3};
-    Outcome<MonthImportPlan> plan = Plan(sheet, OpeningColumns(), kOpeningAliases, kRequired);
+    Outcome<MonthImportPlan> plan = planImport(sheet, openingColumns(), kOpeningAliases, kRequired);
     if (!plan) return plan;
-    plan->summary += sysText("\n共" + Decimal(plan->people) + "人的期初数。");
+    plan->summary += sysText("\n共" + decimal(plan->people) + "人的期初数。");
     return plan;
 }
 
 namespace {
 
-Outcome<sheets::Sheet> ReadPeople(const std::filesystem::path& file) {
+Outcome<sheets::Sheet> readPeople(const std::filesystem::path& file) {
     sheets::ReadOptions options;
     options.rowCap = static_cast<std::size_t>(kSheetEmployees) + sheets::kHeaderSearchRows + 1;
     Outcome<sheets::Sheet> sheet = sheets::readSheet(file, options);
     if (!sheet) return sheet.problem();
     if (sheet->more)
-        return fail(sysText("表格有" + Decimal(sheet->rowsSeen) + "行，超过台账每月" +
-                            Decimal(kSheetEmployees) + "人的上限，未导入"));
+        return fail(sysText("表格有" + decimal(sheet->rowsSeen) + "行，超过台账每月" +
+                            decimal(kSheetEmployees) + "人的上限，未导入"));
     return sheet;
 }
 
 } // namespace
 
-Outcome<MonthImportPlan> ReadMonthFile(const std::filesystem::path& file, int year, int month) {
-    Outcome<sheets::Sheet> sheet = ReadPeople(file);
+Outcome<MonthImportPlan> readMonthFile(const std::filesystem::path& file, int year, int month) {
+    Outcome<sheets::Sheet> sheet = readPeople(file);
     if (!sheet) return sheet.problem();
-    return PlanMonthImport(*sheet, year, month);
+    return planMonthImport(*sheet, year, month);
 }
 
-Outcome<MonthImportPlan> ReadOpeningFile(const std::filesystem::path& file) {
-    Outcome<sheets::Sheet> sheet = ReadPeople(file);
+Outcome<MonthImportPlan> readOpeningFile(const std::filesystem::path& file) {
+    Outcome<sheets::Sheet> sheet = readPeople(file);
     if (!sheet) return sheet.problem();
-    return PlanOpeningImport(*sheet);
+    return planOpeningImport(*sheet);
 }
 
-sheets::Table MonthTable(const std::vector<MonthLine>& lines,
+sheets::Table monthTable(const std::vector<MonthLine>& lines,
                          const std::array<Text, kSheetColumns>& totals, int year, int month) {
     sheets::Table table;
     table.sheetName = std::to_string(year) + "年" + std::to_string(month) + "月";
@@ -192,7 +192,7 @@ sheets::Table MonthTable(const std::vector<MonthLine>& lines,
         row.reserve(shown.size());
         for (int c : shown)
             row.push_back(c < 0 ? line.employee.key.idType.toUtf8()
-                                : SheetCellText(line, c).toUtf8());
+                                : sheetCellText(line, c).toUtf8());
         table.rows.push_back(std::move(row));
     }
     std::vector<std::string> sums;

@@ -2,7 +2,7 @@
 // A month of the ledger in and out of spreadsheet files (.xlsx, .xls, .csv through sheets/).
 //
 // An import finds the sheet's header among its first rows and maps each column to the ledger's
-// import columns (ImportColumns(), with the names payroll sheets commonly use); the plan says
+// import columns (importColumns(), with the names payroll sheets commonly use); the plan says
 // what it recognised, what it leaves out and which totals rows it skips, for the clerk to
 // confirm before anything changes, and names every row by its row number in the sheet. An
 // export writes the month as the window shows it: amounts as number cells, identity numbers
@@ -25,20 +25,20 @@ struct MonthImportPlan {
     Text summary; // the header mapping, the columns left out, the totals rows skipped
 };
 
-Outcome<MonthImportPlan> PlanMonthImport(const sheets::Sheet& sheet, int year, int month);
-// The same for a sheet of opening balances (OpeningColumns()).
-Outcome<MonthImportPlan> PlanOpeningImport(const sheets::Sheet& sheet);
+Outcome<MonthImportPlan> planMonthImport(const sheets::Sheet& sheet, int year, int month);
+// The same for a sheet of opening balances (openingColumns()).
+Outcome<MonthImportPlan> planOpeningImport(const sheets::Sheet& sheet);
 
 // The same from a file; a sheet of more people than the grid holds is refused whole.
-Outcome<MonthImportPlan> ReadMonthFile(const std::filesystem::path& file, int year, int month);
-Outcome<MonthImportPlan> ReadOpeningFile(const std::filesystem::path& file);
+Outcome<MonthImportPlan> readMonthFile(const std::filesystem::path& file, int year, int month);
+Outcome<MonthImportPlan> readOpeningFile(const std::filesystem::path& file);
 
 // The month as a table for writeXlsx: the layout's columns (序号 left out, 证件类型 after the
 // identity number) and the totals row.
-sheets::Table MonthTable(const std::vector<MonthLine>& lines,
+sheets::Table monthTable(const std::vector<MonthLine>& lines,
                          const std::array<Text, kSheetColumns>& totals, int year, int month);
 
 // "工资台账2024年03月": the name an export proposes.
-std::string MonthFileStem(int year, int month);
+std::string monthFileStem(int year, int month);
 
 } // namespace iit::ledger

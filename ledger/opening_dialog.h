@@ -24,8 +24,8 @@ public:
     OpeningSheet& openings() { return m_openings; }
 
     // Stores the grid; stays open (after the message) when the ledger refuses it.
-    void Confirm();
-    void ImportFile();
+    void confirm();
+    void importFile();
 
 private:
     LedgerSheet& m_sheet;

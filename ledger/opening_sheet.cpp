@@ -8,7 +8,7 @@
 namespace iit::ledger {
 namespace {
 
-GridSetup SetupFor(std::size_t people) {
+GridSetup setupFor(std::size_t people) {
     return GridSetup{.rows = static_cast<int>(people) + 1,
                      .columns = kOpeningColumns,
                      .fixedRows = 1,
@@ -17,16 +17,16 @@ GridSetup SetupFor(std::size_t people) {
                      .columnWidth = 92};
 }
 
-bool Blank(const Text& t) {
-    return engine::TrimCell(t.toUtf8()).empty();
+bool blank(const Text& t) {
+    return engine::trimCell(t.toUtf8()).empty();
 }
 
 } // namespace
 
 OpeningSheet::OpeningSheet(std::vector<OpeningPerson> people, int month)
-    : m_people(std::move(people)), m_month(month), m_grid(SetupFor(m_people.size())) {
+    : m_people(std::move(people)), m_month(month), m_grid(setupFor(m_people.size())) {
     Grid::UpdateScope scope(m_grid);
-    const std::vector<Text>& names = OpeningColumns();
+    const std::vector<Text>& names = openingColumns();
     m_grid.setText(0, kOpeningNumber, sysText("序号"));
     m_grid.setText(0, kOpeningName, sysText("姓名"));
     m_grid.setText(0, kOpeningId, sysText("身份证号"));
@@ -65,7 +65,7 @@ OpeningSheet::OpeningSheet(std::vector<OpeningPerson> people, int month)
 OpeningSheet::Changes OpeningSheet::changes() const {
     Changes out;
     std::vector<Text> header{sysText("证件类型")};
-    const std::vector<Text>& names = OpeningColumns();
+    const std::vector<Text>& names = openingColumns();
     header.insert(header.end(), names.begin() + 1, names.end());
     out.rows.push_back(std::move(header));
     out.rowNumbers.push_back(0);
@@ -73,13 +73,13 @@ OpeningSheet::Changes OpeningSheet::changes() const {
         const OpeningPerson& p = m_people[static_cast<std::size_t>(row - 1)];
         bool any = false;
         for (int c = kOpeningThrough; c < kOpeningColumns; ++c)
-            any = any || !Blank(m_grid.text(row, c));
+            any = any || !blank(m_grid.text(row, c));
         if (!any) {
             if (p.opening) out.removed.push_back(p.employee.key);
             continue;
         }
         Text through = m_grid.text(row, kOpeningThrough);
-        if (Blank(through)) through = ToText(std::max(m_month - 1, 1));
+        if (blank(through)) through = ToText(std::max(m_month - 1, 1));
         std::vector<Text> cells{p.employee.key.idType, p.employee.key.idNumber, p.employee.name,
                                 through};
         for (int c = kOpeningFirstAmount; c < kOpeningColumns; ++c)

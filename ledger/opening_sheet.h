@@ -21,7 +21,7 @@ enum OpeningColumn : int {
     kOpeningName,
     kOpeningId,
     kOpeningThrough,
-    kOpeningFirstAmount, // 累计收入 … 累计已预扣, as OpeningColumns() from its fifth
+    kOpeningFirstAmount, // 累计收入 … 累计已预扣, as openingColumns() from its fifth
     kOpeningColumns = kOpeningFirstAmount + 8
 };
 

@@ -96,10 +96,10 @@ inline constexpr std::array<SheetColumnLayout, kSheetColumns> kSheetLayout = {{
     {kAfterTaxColumn, "实发", "实发", 84, Align::Right, ColumnRole::Computed, true, ""},
 }};
 
-inline constexpr const SheetColumnLayout& SheetLayoutOf(int column) {
+inline constexpr const SheetColumnLayout& sheetLayoutOf(int column) {
     return kSheetLayout[static_cast<std::size_t>(column)];
 }
-inline constexpr bool IsInputColumn(int column) {
+inline constexpr bool isInputColumn(int column) {
     return column >= kFirstInputColumn && column <= kLastInputColumn;
 }
 

@@ -119,7 +119,7 @@ Problem Connection::problem(int code) {
     const char* message = sqlite3_errmsg(m_db);
     if (!message || sqlite3_errcode(m_db) == SQLITE_OK) message = sqlite3_errstr(code);
     Problem p = fail(Text::fromUtf8(message), code);
-    if (!IsDamage(code)) return p;
+    if (!isDamage(code)) return p;
     // Whatever the log holds stays beside the file, as it was.
     sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     m_damage = m_tellDamage ? m_tellDamage(p) : p;
@@ -147,7 +147,7 @@ Outcome<void> Transaction::commit() {
     return r;
 }
 
-bool IsDamage(int code) {
+bool isDamage(int code) {
     const int primary = code & 0xff;
     return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
 }

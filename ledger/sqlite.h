@@ -107,6 +107,6 @@ private:
 };
 
 // True for the result codes that say the file is no database or a damaged one.
-bool IsDamage(int code);
+bool isDamage(int code);
 
 } // namespace iit::ledger::sql

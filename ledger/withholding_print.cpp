@@ -20,7 +20,7 @@ constexpr std::uint16_t kTitleSize = 64;   // 16 points
 constexpr std::uint16_t kWrap = 0x1 | 0x8; // wrap at words, clip to the cell
 
 // Widths in tenths of a millimetre.
-std::int32_t WidthOf(int column) {
+std::int32_t widthOf(int column) {
     switch (column) {
     case kNumberColumn:
         return 90;
@@ -37,12 +37,12 @@ std::int32_t WidthOf(int column) {
 
 } // namespace
 
-const Text& WithholdingTableTitle() {
+const Text& withholdingTableTitle() {
     static const Text title = sysText("工资薪金个人所得税预扣明细表");
     return title;
 }
 
-const std::vector<int>& PrintedColumns() {
+const std::vector<int>& printedColumns() {
     static const std::vector<int> columns = {
         kNumberColumn,           kNameColumn,           kIdColumn,
         kIncomeColumn,           kTaxFreeColumn,        kSpecialColumn,
@@ -54,16 +54,16 @@ const std::vector<int>& PrintedColumns() {
     return columns;
 }
 
-printing::PrintTable MakeWithholdingTable(const std::vector<MonthLine>& lines,
+printing::PrintTable makeWithholdingTable(const std::vector<MonthLine>& lines,
                                           const std::array<Text, kSheetColumns>& totals,
                                           const WithholdingPrintInput& input) {
-    const std::vector<int>& columns = PrintedColumns();
+    const std::vector<int>& columns = printedColumns();
     const int n = static_cast<int>(columns.size());
 
     printing::PrintTemplate t;
     t.rowHeights = {130, 80, 120, 64, 64, 110};
     for (int c : columns)
-        t.columnWidths.push_back(WidthOf(c));
+        t.columnWidths.push_back(widthOf(c));
     t.resetCells();
     for (int row = 1; row <= kRows; ++row) {
         for (int col = 1; col <= n; ++col) {
@@ -71,7 +71,7 @@ printing::PrintTable MakeWithholdingTable(const std::vector<MonthLine>& lines,
             cell.fontSize = kBodySize;
             cell.textFlags = kWrap;
             const int column = columns[static_cast<std::size_t>(col - 1)];
-            const Align align = SheetLayoutOf(column).align;
+            const Align align = sheetLayoutOf(column).align;
             switch (row) {
             case kTitleRow:
                 cell.format = kCentre;
@@ -95,13 +95,13 @@ printing::PrintTable MakeWithholdingTable(const std::vector<MonthLine>& lines,
     t.page.headerRows = kHeaderRow;
 
     printing::PrintTable table;
-    table.loadBytes(printing::EncodePrintTemplate(t));
+    table.loadBytes(printing::encodePrintTemplate(t));
 
     // The title, the line under it and the column headers.
     table.merge(kTitleRow, 1, 1, n);
     table.setText(kTitleRow, 1,
-                  input.employer.empty() ? WithholdingTableTitle()
-                                         : input.employer + sysText("　") + WithholdingTableTitle());
+                  input.employer.empty() ? withholdingTableTitle()
+                                         : input.employer + sysText("　") + withholdingTableTitle());
     const int half = n / 2;
     table.merge(kInfoRow, 1, 1, half);
     table.merge(kInfoRow, half + 1, 1, n - half);
@@ -112,10 +112,10 @@ printing::PrintTable MakeWithholdingTable(const std::vector<MonthLine>& lines,
     table.setAlignment(kInfoRow, half + 1, 1, n - half, static_cast<int>(kRight));
     table.setText(kInfoRow, half + 1,
                   sysText("金额单位：元　　打印日期：") +
-                      ToTextDateTime(DatePart(input.today)));
+                      toTextDateTime(DatePart(input.today)));
     for (int col = 1; col <= n; ++col)
         table.setText(kHeaderRow, col,
-                      sysText(SheetLayoutOf(columns[static_cast<std::size_t>(col - 1)]).caption));
+                      sysText(sheetLayoutOf(columns[static_cast<std::size_t>(col - 1)]).caption));
 
     // One row per employee before the totals.
     const int people = static_cast<int>(lines.size());
@@ -126,7 +126,7 @@ printing::PrintTable MakeWithholdingTable(const std::vector<MonthLine>& lines,
         for (int col = 1; col <= n; ++col) {
             const int column = columns[static_cast<std::size_t>(col - 1)];
             table.setText(row, col,
-                          column == kNumberColumn ? ToText(p + 1) : SheetCellText(line, column));
+                          column == kNumberColumn ? ToText(p + 1) : sheetCellText(line, column));
         }
     }
 

@@ -23,12 +23,12 @@ struct WithholdingPrintInput {
     double today = 0; // days since 1899-12-30; the time of day is dropped
 };
 
-const Text& WithholdingTableTitle(); // "工资薪金个人所得税预扣明细表"
+const Text& withholdingTableTitle(); // "工资薪金个人所得税预扣明细表"
 
 // The columns of the layout that the table prints, in order.
-const std::vector<int>& PrintedColumns();
+const std::vector<int>& printedColumns();
 
-printing::PrintTable MakeWithholdingTable(const std::vector<MonthLine>& lines,
+printing::PrintTable makeWithholdingTable(const std::vector<MonthLine>& lines,
                                           const std::array<Text, kSheetColumns>& totals,
                                           const WithholdingPrintInput& input);
 

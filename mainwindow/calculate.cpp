@@ -7,7 +7,7 @@ namespace iit::mainwindow {
 using namespace engine;
 namespace {
 
-const Text& CaptionText(Caption caption) {
+const Text& captionText(Caption caption) {
     static const Text netPay = sysText("实发数: "), grossTotal = sysText("合计数: "),
                       grossFullWidth = sysText("合计数：");
     switch (caption) {
@@ -23,13 +23,13 @@ const Text& CaptionText(Caption caption) {
 
 } // namespace
 
-const Text& IncomePlaceholder() {
+const Text& incomePlaceholder() {
     static const Text placeholder =
         sysText("在这里输入个人所得收入\r\nEnter the income of personal income here");
     return placeholder;
 }
 
-Text ResultLabel(const Text& caption, const Text& companion, const Text& tax) {
+Text resultLabel(const Text& caption, const Text& companion, const Text& tax) {
     static const Text secondLine = sysText("\r\n应纳税: ");
     Text c = companion, x = tax;
     if (c.size() > x.size())
@@ -44,18 +44,18 @@ CalcResult Calculate(const std::filesystem::path& tablePath, const Text& incomeT
     static const Text askForIncome = sysText(" 请在这里输入个人所得收入! . . . ");
     static const Text tooLarge = sysText(" 输入的数值过大! . . . ");
     CalcResult r;
-    if (incomeText.empty() || incomeText == IncomePlaceholder()) {
+    if (incomeText.empty() || incomeText == incomePlaceholder()) {
         r.outcome = CalcResult::Outcome::NoInput;
         r.balloon = askForIncome;
         return r;
     }
     const double x = ToNumber(incomeText);
-    if (Greater(x, kMaxIncome)) {
+    if (greater(x, kMaxIncome)) {
         r.outcome = CalcResult::Outcome::TooLarge;
         r.balloon = tooLarge;
         return r;
     }
-    const Outcome<TaxFigures> out = ComputeTax(tablePath, Exact::fromText(incomeText), kind, mode, messageThreshold);
+    const Outcome<TaxFigures> out = computeTax(tablePath, Exact::fromText(incomeText), kind, mode, messageThreshold);
     if (!out) {
         r.outcome = CalcResult::Outcome::TableUnavailable;
         r.balloon = out.problem().message;
@@ -75,10 +75,10 @@ CalcResult Calculate(const std::filesystem::path& tablePath, const Text& incomeT
     case TaxFigures::Type::Taxed:
     case TaxFigures::Type::NoTax:
         r.outcome = CalcResult::Outcome::Computed;
-        r.caption = CaptionText(CaptionOf(kind, mode));
+        r.caption = captionText(captionOf(kind, mode));
         r.total = ToText(out->companion);
         r.tax = ToText(out->tax);
-        r.label = ResultLabel(r.caption, r.total, r.tax);
+        r.label = resultLabel(r.caption, r.total, r.tax);
         break;
     }
     return r;

@@ -16,7 +16,7 @@ using engine::TaxMode;
 
 // The income box's placeholder: "在这里输入个人所得收入\r\nEnter the income of personal income
 // here".
-const Text& IncomePlaceholder();
+const Text& incomePlaceholder();
 
 struct CalcResult {
     enum class Outcome {
@@ -46,6 +46,6 @@ CalcResult Calculate(const std::filesystem::path& tablePath, const Text& incomeT
 
 // The label text: caption, the companion text C, "\r\n应纳税: ", the tax text X, the shorter
 // of C and X padded in front with spaces to the byte length of the longer.
-Text ResultLabel(const Text& caption, const Text& companion, const Text& tax);
+Text resultLabel(const Text& caption, const Text& companion, const Text& tax);
 
 } // namespace iit::mainwindow

@@ -7,41 +7,41 @@
 
 namespace iit::mainwindow {
 
-const Text& TooLargeText() {
+const Text& tooLargeText() {
     static const Text text = sysText("数值过大");
     return text;
 }
 
-const Text& DivideByZeroText() {
+const Text& divideByZeroText() {
     static const Text text = sysText("除数不能为零");
     return text;
 }
 
-bool IsPlaceholder(const Text& display) {
-    return display == mainwindow::IncomePlaceholder();
+bool isPlaceholder(const Text& display) {
+    return display == mainwindow::incomePlaceholder();
 }
 
-bool ShowsMessage(const Text& display) {
+bool showsMessage(const Text& display) {
     if (display.empty()) return false;
     // "←" takes whole characters, so what it leaves of a message is a prefix of it.
     auto leftOf = [&](const Text& message) {
         return display.size() <= message.size() &&
                message.bytes().compare(0, display.size(), display.bytes()) == 0;
     };
-    return leftOf(TooLargeText()) || leftOf(DivideByZeroText());
+    return leftOf(tooLargeText()) || leftOf(divideByZeroText());
 }
 
-bool ClearsBeforeTypedDigit(const Text& display) {
-    return IsPlaceholder(display) || ShowsMessage(display);
+bool clearsBeforeTypedDigit(const Text& display) {
+    return isPlaceholder(display) || showsMessage(display);
 }
 
-Text CalculatorState::EnterKey(const Text& key, const Text& display, int selectionStart,
+Text CalculatorState::enterKey(const Text& key, const Text& display, int selectionStart,
                                int selectionLength) {
     keyText = key;
     Text current = display;
     if (!entry) current = Text{};
     entry = true;
-    if (IsPlaceholder(current) || ShowsMessage(current)) current = Text{};
+    if (isPlaceholder(current) || showsMessage(current)) current = Text{};
     const int length = TextLength(current);
     const int s = selectionStart < 0 ? length : std::min(selectionStart, length);
     const int n = selectionLength < 0 ? length - s : std::min(selectionLength, length - s);
@@ -49,11 +49,11 @@ Text CalculatorState::EnterKey(const Text& key, const Text& display, int selecti
     return LeftText(current, s) + key + MidText(current, s + n + 1, 20);
 }
 
-void CalculatorState::KeyDone() {
+void CalculatorState::keyDone() {
     keystrokes += keyText == Text::fromBytes("00") ? 2 : 1;
 }
 
-Text CalculatorState::PressOperator(Operator op, const Text& display) {
+Text CalculatorState::pressOperator(Operator op, const Text& display) {
     pending = op;
     if (!display.empty()) accumulator = ToNumber(display);
     return Text{};
@@ -81,7 +81,7 @@ CalculatorState::Evaluation CalculatorState::Evaluate(const Text& display) {
         }
     }
     entry = false;
-    if (!std::isfinite(accumulator)) return {DivideByZeroText(), false};
+    if (!std::isfinite(accumulator)) return {divideByZeroText(), false};
     return {ToText(accumulator), true};
 }
 
@@ -91,20 +91,20 @@ void CalculatorState::Clear() {
     keystrokes = 1;
 }
 
-Text CalculatorState::DeleteLast(const Text& display) {
-    if (IsPlaceholder(display) || display.empty()) return Text{};
+Text CalculatorState::deleteLast(const Text& display) {
+    if (isPlaceholder(display) || display.empty()) return Text{};
     // The last character goes whole: a character of two or four bytes ("数值过大") loses all of
     // them, so that no part of one is left for the box to show.
     std::size_t last = 0;
-    for (std::size_t i = 0; i < display.size(); i += CharLength(display.view(), i))
+    for (std::size_t i = 0; i < display.size(); i += charLength(display.view(), i))
         last = i;
     return LeftText(display, static_cast<std::int32_t>(last));
 }
 
-DisplayUpdate CalculatorState::DisplayChanged(const Text& text) const {
+DisplayUpdate CalculatorState::displayChanged(const Text& text) const {
     DisplayUpdate u;
     u.caret = keystrokes;
-    if (ToNumber(text) - engine::kMaxIncome >= -1e-7) u.replacement = TooLargeText();
+    if (ToNumber(text) - engine::kMaxIncome >= -1e-7) u.replacement = tooLargeText();
     return u;
 }
 

@@ -15,28 +15,28 @@ constexpr int kEntryFontPoints = 16;
 } // namespace
 
 bool MainWindow::displayShowsPlaceholder() const {
-    return IsPlaceholder(m_display->content());
+    return isPlaceholder(m_display->content());
 }
 
 void MainWindow::setDisplay(const Text& text) {
     // A value the display refuses is refused here already: the box changes once, to the
     // refusal, instead of being set again from inside its own change (which leaves screen
     // readers told of a caret beyond the text).
-    const std::optional<Text> refused = m_calc.DisplayChanged(text).replacement;
+    const std::optional<Text> refused = m_calc.displayChanged(text).replacement;
     ++m_programChanges;
     m_display->setContent(refused ? *refused : text);
     --m_programChanges;
 }
 
 void MainWindow::enterKey(const Text& key) {
-    const Text next = m_calc.EnterKey(key, m_display->content(), m_display->selectionStartBytes(),
+    const Text next = m_calc.enterKey(key, m_display->content(), m_display->selectionStartBytes(),
                                       m_display->selectionLengthBytes());
     setDisplay(next);
-    m_calc.KeyDone();
+    m_calc.keyDone();
 }
 
 void MainWindow::pressOperator(Operator op) {
-    setDisplay(m_calc.PressOperator(op, m_display->content()));
+    setDisplay(m_calc.pressOperator(op, m_display->content()));
 }
 
 void MainWindow::evaluate() {
@@ -53,7 +53,7 @@ void MainWindow::clearAll() {
 }
 
 void MainWindow::deleteLast() {
-    setDisplay(CalculatorState::DeleteLast(m_display->content()));
+    setDisplay(CalculatorState::deleteLast(m_display->content()));
 }
 
 // Runs after every change of the display's text: typed, from a key of the keypad or set by
@@ -64,7 +64,7 @@ void MainWindow::displayChanged(bool typed) {
     m_display->setMultiLine(false);
     m_display->setFontPointSize(kEntryFontPoints);
     const Text text = m_display->content();
-    const DisplayUpdate u = m_calc.DisplayChanged(text);
+    const DisplayUpdate u = m_calc.displayChanged(text);
     if (typed) {
         // Typing in the box leaves the caret where the typing put it and takes the keystroke
         // counter along, so that keyboard digits stay in the order they were typed and the

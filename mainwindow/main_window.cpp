@@ -39,7 +39,7 @@ constexpr QPoint kMessagePoint(310, 120);
 constexpr QPoint kDescriptionPoint(320, 430);
 
 QPixmap picture(const char* name) {
-    return gui::LoadPicture(QString::fromLatin1(name));
+    return gui::loadPicture(QString::fromLatin1(name));
 }
 
 void setPicture(gui::ImageButton* unit, const char* name) {
@@ -51,7 +51,7 @@ void setPicture(gui::PictureBox* unit, const char* name) {
 
 } // namespace
 
-const QString& MainWindow::Name() {
+const QString& MainWindow::name() {
     static const QString name = QStringLiteral("MainWindow");
     return name;
 }
@@ -60,7 +60,7 @@ MainWindow::MainWindow(QWidget* parent)
     : QWidget(parent), m_ui(std::make_unique<Ui::MainWindow>()) {
     initPictures();
     m_ui->setupUi(this);
-    gui::RestoreTemplateLineBreaks(this);
+    gui::restoreTemplateLineBreaks(this);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     move(50, 50);
     findUnits();
@@ -71,25 +71,25 @@ MainWindow::MainWindow(QWidget* parent)
 MainWindow::~MainWindow() = default;
 
 void MainWindow::findUnits() {
-    m_display = gui::FindUnit<gui::EditBox>(this, QStringLiteral("编辑框1"));
-    m_employer = gui::FindUnit<gui::EditBox>(this, QStringLiteral("编辑框2"));
-    m_result = gui::FindUnit<QLabel>(this, QStringLiteral("标签1"));
-    m_balloon = gui::FindUnit<gui::BalloonTip>(this, QStringLiteral("气球提示框1"));
-    m_wages = gui::FindUnit<gui::ImageButton>(this, QStringLiteral("图形按钮5"));
-    m_labour = gui::FindUnit<gui::ImageButton>(this, QStringLiteral("图形按钮6"));
-    m_royalties = gui::FindUnit<gui::ImageButton>(this, QStringLiteral("图形按钮7"));
-    m_indicator = gui::FindUnit<gui::ImageButton>(this, QStringLiteral("图形按钮2"));
-    m_switch = gui::FindUnit<gui::ImageButton>(this, QStringLiteral("图形按钮1"));
-    m_knob = gui::FindUnit<gui::PictureBox>(this, QStringLiteral("图片框1"));
-    m_knobTimer = gui::FindUnit<gui::TimerUnit>(this, QStringLiteral("时钟1"));
-    m_indicatorTimer = gui::FindUnit<gui::TimerUnit>(this, QStringLiteral("时钟2"));
+    m_display = gui::findUnit<gui::EditBox>(this, QStringLiteral("编辑框1"));
+    m_employer = gui::findUnit<gui::EditBox>(this, QStringLiteral("编辑框2"));
+    m_result = gui::findUnit<QLabel>(this, QStringLiteral("标签1"));
+    m_balloon = gui::findUnit<gui::BalloonTip>(this, QStringLiteral("气球提示框1"));
+    m_wages = gui::findUnit<gui::ImageButton>(this, QStringLiteral("图形按钮5"));
+    m_labour = gui::findUnit<gui::ImageButton>(this, QStringLiteral("图形按钮6"));
+    m_royalties = gui::findUnit<gui::ImageButton>(this, QStringLiteral("图形按钮7"));
+    m_indicator = gui::findUnit<gui::ImageButton>(this, QStringLiteral("图形按钮2"));
+    m_switch = gui::findUnit<gui::ImageButton>(this, QStringLiteral("图形按钮1"));
+    m_knob = gui::findUnit<gui::PictureBox>(this, QStringLiteral("图片框1"));
+    m_knobTimer = gui::findUnit<gui::TimerUnit>(this, QStringLiteral("时钟1"));
+    m_indicatorTimer = gui::findUnit<gui::TimerUnit>(this, QStringLiteral("时钟2"));
     // The balloon's messages point at the display; they never cover what it shows.
     m_balloon->setKeepClear({m_display, m_result});
 }
 
 void MainWindow::bindEvents() {
     auto button = [this](const char* name) {
-        return gui::FindUnit<QAbstractButton>(this, QString::fromUtf8(name));
+        return gui::findUnit<QAbstractButton>(this, QString::fromUtf8(name));
     };
     auto onClick = [&](const char* name, auto behaviour) {
         connect(button(name), &QAbstractButton::clicked, this, behaviour);
@@ -98,17 +98,17 @@ void MainWindow::bindEvents() {
     onClick("按钮计算", &MainWindow::calculate);
     // The batch window is modal and has no owner: the main window waits while it is open.
     onClick("按钮批量", [this] {
-        gui::LoadWindow(
-            batch::BatchWindow::Name(),
+        gui::loadWindow(
+            batch::BatchWindow::name(),
             [this] {
-                return new batch::BatchWindow([this] { return EmployerOf(m_employer->content()); });
+                return new batch::BatchWindow([this] { return employerOf(m_employer->content()); });
             },
             nullptr, true);
     });
     // The rate-table window is owned by this window, which stays usable beside it.
     onClick("按钮税率表", [this] {
-        gui::LoadWindow(
-            ratetable::RateTableWindow::Name(),
+        gui::loadWindow(
+            ratetable::RateTableWindow::name(),
             [this] {
                 return new ratetable::RateTableWindow(
                     [this](std::int32_t threshold) { m_threshold = threshold; });
@@ -117,7 +117,7 @@ void MainWindow::bindEvents() {
     });
     // The payroll ledger, modal like the batch window.
     onClick("按钮工资台账", [this] {
-        ledger::OpenLedgerWindow([this] { return EmployerOf(m_employer->content()); }, this);
+        ledger::openLedgerWindow([this] { return employerOf(m_employer->content()); }, this);
     });
     onClick("按钮说明", &MainWindow::showDescription);
     onClick("按钮退出", &MainWindow::exitProgram);
@@ -156,35 +156,35 @@ void MainWindow::bindEvents() {
     // Clicks on the knob and the indicator's frames reach the units under them.
     m_knob->setAttribute(Qt::WA_TransparentForMouseEvents);
     for (const char* frame : {"外形框1", "外形框2", "外形框3"})
-        gui::FindUnit<QWidget>(this, QString::fromUtf8(frame))
+        gui::findUnit<QWidget>(this, QString::fromUtf8(frame))
             ->setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
 void MainWindow::startUp() {
-    if (const std::optional<Text> name = ReadEmployerName()) m_employer->setContent(*name);
+    if (const std::optional<Text> name = readEmployerName()) m_employer->setContent(*name);
 
     // The window is its picture: cut out by its shape, and translucent at the anti-aliased edge
     // where the desktop composites.
     m_background =
-        gui::ShapeWindowByPicture(this, gui::LoadPicture(QStringLiteral("main_background")));
+        gui::shapeWindowByPicture(this, gui::loadPicture(QStringLiteral("main_background")));
     update();
 
     m_knob->move(kKnobGross, kKnobTop);
 
-    printing::EnsurePrintTemplateFile(printing::PrintTemplatePath());
+    printing::ensurePrintTemplateFile(printing::printTemplatePath());
     const Outcome<engine::RateTableStart> table =
-        engine::OpenRateTableAtStart(engine::RateTablePath(), Now());
+        engine::openRateTableAtStart(engine::rateTablePath(), Now());
     if (!table)
-        gui::MessageBox(table.problem().message, {.icon = gui::Icon::Exclamation});
+        gui::messageBox(table.problem().message, {.icon = gui::Icon::Exclamation});
     else if (!table->notice.empty())
-        gui::MessageBox(table->notice, {.icon = gui::Icon::Exclamation});
+        gui::messageBox(table->notice, {.icon = gui::Icon::Exclamation});
     m_threshold = table ? table->threshold : 0;
 
     m_display->setFocus();
     m_calc.keystrokes = 1;
 
     auto face = [this](const char* unit, const char* pictureName) {
-        gui::FindUnit<gui::PictureButton>(this, QString::fromUtf8(unit))
+        gui::findUnit<gui::PictureButton>(this, QString::fromUtf8(unit))
             ->setPicture(picture(pictureName), QString::fromLatin1(pictureName));
     };
     face("按钮清除", "key_clear");
@@ -213,7 +213,7 @@ void MainWindow::startUp() {
 // ---- Calculation and choices
 
 void MainWindow::calculate() {
-    const mainwindow::CalcResult r = mainwindow::Calculate(engine::RateTablePath(), m_display->content(),
+    const mainwindow::CalcResult r = mainwindow::Calculate(engine::rateTablePath(), m_display->content(),
                                                    m_kind, m_mode, m_threshold);
     if (!r.balloon.empty()) popUpMessage(r.balloon);
     if (r.label) m_result->setText(toQString(*r.label));
@@ -248,7 +248,7 @@ void MainWindow::chooseKind(engine::TaxKind kind) {
     if (kind == engine::TaxKind::Wages) setPicture(m_indicator, "indicator_b");
     // The kind buttons are one exclusive choice: the chosen one is checked, for screen readers.
     c.button->setChecked(true);
-    const bool netAllowed = engine::NetModeAllowed(kind);
+    const bool netAllowed = engine::netModeAllowed(kind);
     if (!netAllowed) {
         // The switch goes back to "税前" and locks.
         setModePicture(false);
@@ -287,23 +287,23 @@ void MainWindow::setModePicture(bool net) {
 // ---- Commands and animations
 
 void MainWindow::showDescription() {
-    m_balloon->popUp(pos() + kDescriptionPoint, DescriptionText(Now()), 0);
+    m_balloon->popUp(pos() + kDescriptionPoint, descriptionText(Now()), 0);
 }
 
 void MainWindow::exitProgram() {
     // The name is kept for the next start; a file that cannot take it is said, not hidden.
-    if (const Outcome<void> saved = SaveEmployerName(m_employer->content()); !saved)
-        gui::MessageBox(sysText(" 单位名称未能保存：\r\n ") + DisplayPath(ConfigJsPath()) +
+    if (const Outcome<void> saved = saveEmployerName(m_employer->content()); !saved)
+        gui::messageBox(sysText(" 单位名称未能保存：\r\n ") + displayPath(configJsPath()) +
                             sysText("\r\n ") + saved.problem().message + sysText(" . . . "),
                         {.icon = gui::Icon::Exclamation});
-    gui::EndProgram(0);
+    gui::endProgram(0);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     // The modal windows open over this one (the batch window, the ledger over it) are asked
     // first, the uppermost first, each with its own unsaved-changes question; the program ends
     // only when they have all closed.
-    while (QWidget* modal = gui::OpenModalWindow()) {
+    while (QWidget* modal = gui::openModalWindow()) {
         if (!modal->close() || modal->isVisible()) {
             event->ignore();
             return;
@@ -384,8 +384,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         // message): it never goes in among the message's characters.
         const int key = static_cast<QKeyEvent*>(event)->key();
         const Text shown = m_display->content();
-        if ((key >= Qt::Key_0 && key <= Qt::Key_9 && ClearsBeforeTypedDigit(shown)) ||
-            (key == Qt::Key_Period && ShowsMessage(shown)))
+        if ((key >= Qt::Key_0 && key <= Qt::Key_9 && clearsBeforeTypedDigit(shown)) ||
+            (key == Qt::Key_Period && showsMessage(shown)))
             setDisplay(Text{});
     }
     return QWidget::eventFilter(watched, event);

@@ -48,7 +48,7 @@ public:
     const CalculatorState& calculator() const { return m_calc; }
 
     // The window's names for the registry of the window runtime.
-    static const QString& Name();          // "MainWindow"
+    static const QString& name();          // "MainWindow"
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -6,30 +6,30 @@
 
 namespace iit::mainwindow {
 
-const Text& EmployerPlaceholder() {
+const Text& employerPlaceholder() {
     static const Text text = sysText("在这里输入使用单位名称");
     return text;
 }
 
-Text EmployerOf(const Text& box) {
-    return box == EmployerPlaceholder() ? Text{} : box;
+Text employerOf(const Text& box) {
+    return box == employerPlaceholder() ? Text{} : box;
 }
 
-std::filesystem::path ConfigJsPath() {
-    return JoinPath(ProgramDirectory(), "configJS.inf");
+std::filesystem::path configJsPath() {
+    return joinPath(programDirectory(), "configJS.inf");
 }
 
-std::optional<Text> ReadEmployerName() {
-    const std::filesystem::path path = ConfigJsPath();
-    if (!FileExists(path)) return std::nullopt;
-    return ReadConfigItem(path, sysText("单位"), sysText("名称"));
+std::optional<Text> readEmployerName() {
+    const std::filesystem::path path = configJsPath();
+    if (!fileExists(path)) return std::nullopt;
+    return readConfigItem(path, sysText("单位"), sysText("名称"));
 }
 
-Outcome<void> SaveEmployerName(const Text& name) {
-    return WriteConfigItem(ConfigJsPath(), sysText("单位"), sysText("名称"), name);
+Outcome<void> saveEmployerName(const Text& name) {
+    return writeConfigItem(configJsPath(), sysText("单位"), sysText("名称"), name);
 }
 
-Text DescriptionText(double now) {
+Text descriptionText(double now) {
     static const char* const lines[] = {
         "◆  该计算器可对不同类型的收入进行个税计算：",
         "◆  1、工资薪金收入；",

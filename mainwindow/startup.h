@@ -1,7 +1,7 @@
 #pragma once
 // What the main window does at start-up and exit without any widget: the employer name in
 // "configJS.inf" and the description text. The rate table's start-up is the engine's
-// (engine::OpenRateTableAtStart), shared with the command line.
+// (engine::openRateTableAtStart), shared with the command line.
 
 #include "base/outcome.h"
 #include "base/text.h"
@@ -12,19 +12,19 @@
 
 namespace iit::mainwindow {
 
-const Text& EmployerPlaceholder(); // "在这里输入使用单位名称"
+const Text& employerPlaceholder(); // "在这里输入使用单位名称"
 // The employer's name the employer box holds: empty while it shows the placeholder.
-Text EmployerOf(const Text& box);
+Text employerOf(const Text& box);
 
-std::filesystem::path ConfigJsPath(); // "configJS.inf" in the program directory
+std::filesystem::path configJsPath(); // "configJS.inf" in the program directory
 
 // The employer name stored in "configJS.inf" (empty when the entry is missing); nullopt when
 // the file does not exist.
-std::optional<Text> ReadEmployerName();
-Outcome<void> SaveEmployerName(const Text& name);
+std::optional<Text> readEmployerName();
+Outcome<void> saveEmployerName(const Text& name);
 
 // The description balloon: the year, a title line, the eleven lines and the credit line,
 // separated by empty lines.
-Text DescriptionText(double now);
+Text descriptionText(double now);
 
 } // namespace iit::mainwindow

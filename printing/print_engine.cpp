@@ -34,7 +34,7 @@ QPageLayout::Orientation orientationOf(const PageSetup& setup) {
 }
 
 Problem cannotSave(const std::filesystem::path& target, const Text& reason) {
-    return fail(sysText("无法保存文件 ") + DisplayPath(target) + sysText("：") + reason);
+    return fail(sysText("无法保存文件 ") + displayPath(target) + sysText("：") + reason);
 }
 
 } // namespace
@@ -216,25 +216,25 @@ Outcome<Finished> printToPdf(const PrintTable& table, const std::filesystem::pat
 Outcome<Finished> savePdf(const PrintTable& table, const std::filesystem::path& target,
                           const PdfSettings& settings, const PrintProgressFn& progress) {
     if (target.empty()) return fail(noFileNameMessage());
-    const std::filesystem::path file = ReplacementTarget(target);
+    const std::filesystem::path file = replacementTarget(target);
     struct stat st {};
     if (::stat(file.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) return cannotSave(target, sysText("这是一个目录"));
         if (!S_ISREG(st.st_mode)) return cannotSave(target, sysText("这不是普通文件"));
-        if (!MayReplace(file)) return cannotSave(target, sysText("文件不允许改写"));
+        if (!mayReplace(file)) return cannotSave(target, sysText("文件不允许改写"));
     } else if (errno != ENOENT) {
-        return cannotSave(target, WriteFailureReason(target, errno));
+        return cannotSave(target, writeFailureReason(target, errno));
     }
-    RemoveStaleTemporaries(file);
+    removeStaleTemporaries(file);
     errno = 0;
     TemporaryFile temporary(file);
-    if (!temporary.valid()) return cannotSave(target, WriteFailureReason(target, errno));
+    if (!temporary.valid()) return cannotSave(target, writeFailureReason(target, errno));
     // A cancel or a failure leaves the temporary file to its destructor, which removes it.
     const Outcome<Finished> printed = printToPdf(table, temporary.path(), settings, progress);
     if (!printed) return cannotSave(target, printed.problem().message);
     if (*printed == Finished::Cancelled) return Finished::Cancelled;
     errno = 0;
-    if (!temporary.commit()) return cannotSave(target, WriteFailureReason(target, errno));
+    if (!temporary.commit()) return cannotSave(target, writeFailureReason(target, errno));
     return Finished::Done;
 }
 

@@ -96,7 +96,7 @@ void PrintPreview::print() {
     if (dialog.exec() != QDialog::Accepted) return;
     const Outcome<Finished> out = printWithProgress(*m_printer, m_table, m_dialog);
     if (!out) {
-        gui::MessageBox(out.problem().message, {}, m_dialog);
+        gui::messageBox(out.problem().message, {}, m_dialog);
         return;
     }
     if (*out == Finished::Done) m_dialog->accept();
@@ -104,7 +104,7 @@ void PrintPreview::print() {
 
 bool PrintPreview::saveAsPdf(const QString& file) {
     if (file.isEmpty()) {
-        gui::MessageBox(noFileNameMessage(), {}, m_dialog);
+        gui::messageBox(noFileNameMessage(), {}, m_dialog);
         return false;
     }
     PdfSettings settings =
@@ -114,7 +114,7 @@ bool PrintPreview::saveAsPdf(const QString& file) {
     const Outcome<Finished> out =
         savePdf(m_table, file.toStdString(), settings, progress.callback());
     if (!out) {
-        gui::MessageBox(out.problem().message, {}, m_dialog);
+        gui::messageBox(out.problem().message, {}, m_dialog);
         return false;
     }
     return *out == Finished::Done;

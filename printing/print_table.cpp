@@ -45,7 +45,7 @@ bool PrintTable::load(const std::filesystem::path& file) {
 
 bool PrintTable::loadBytes(std::string_view bytes) {
     clear();
-    std::optional<PrintTemplate> t = DecodePrintTemplate(bytes);
+    std::optional<PrintTemplate> t = decodePrintTemplate(bytes);
     if (!t) return false;
     m_rowHeights = std::move(t->rowHeights);
     m_columnWidths = std::move(t->columnWidths);

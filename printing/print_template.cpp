@@ -75,7 +75,7 @@ std::optional<PrintTemplate> fail(std::string* error, const char* reason) {
 
 } // namespace
 
-std::string EncodePrintTemplate(const PrintTemplate& t) {
+std::string encodePrintTemplate(const PrintTemplate& t) {
     std::string out(kTemplateMagic);
     putI32(out, t.rows());
     putI32(out, t.columns());
@@ -111,7 +111,7 @@ std::string EncodePrintTemplate(const PrintTemplate& t) {
     return out;
 }
 
-std::optional<PrintTemplate> DecodePrintTemplate(std::string_view bytes, std::string* error) {
+std::optional<PrintTemplate> decodePrintTemplate(std::string_view bytes, std::string* error) {
     Reader in(bytes);
     std::string_view magic;
     if (!in.bytes(magic, kTemplateMagic.size()) || magic != kTemplateMagic)

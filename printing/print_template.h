@@ -94,11 +94,11 @@ struct PrintTemplate {
 constexpr std::string_view kTemplateMagic = "SDTQ";
 constexpr std::size_t kPageSettingsSize = 36;
 
-std::string EncodePrintTemplate(const PrintTemplate& t);
+std::string encodePrintTemplate(const PrintTemplate& t);
 
 // Reads a template file's bytes. Counts and lengths are checked against the bytes present;
 // nullopt with a reason when the bytes are not a template.
-std::optional<PrintTemplate> DecodePrintTemplate(std::string_view bytes,
+std::optional<PrintTemplate> decodePrintTemplate(std::string_view bytes,
                                                  std::string* error = nullptr);
 
 } // namespace iit::printing

@@ -44,7 +44,7 @@ void fillTaxPaymentTable(PrintTable& table, const Grid& grid, const TaxTablePeop
     table.setHeaderRows(0);
     table.setText(kHeaderRow, kTaxColumn,
                   input.mode == engine::TaxMode::Net ? kNetHeader : kGrossHeader);
-    table.setText(kUnitRow, kDateColumn, kDateLabel + ToTextDateTime(DatePart(input.today)));
+    table.setText(kUnitRow, kDateColumn, kDateLabel + toTextDateTime(DatePart(input.today)));
 
     const int first = std::min(kFirstPersonRow, table.rowCount() + 1);
     if (!people.rows.empty()) table.insertRows(first, static_cast<int>(people.rows.size()));

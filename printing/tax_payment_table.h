@@ -34,7 +34,7 @@ struct TaxTableInput {
     double today = 0;
 };
 
-// Whom the table lists and its totals, as the batch core counts them (batch::PeopleOf): the
+// Whom the table lists and its totals, as the batch core counts them (batch::peopleOf): the
 // grid rows of the people in order, and the texts of the totals of income, tax and after-tax
 // amount.
 struct TaxTablePeople {

@@ -5,13 +5,13 @@
 
 namespace iit::printing {
 
-std::filesystem::path PrintTemplatePath() {
-    return JoinPath(ProgramDirectory(), "print.dbf");
+std::filesystem::path printTemplatePath() {
+    return joinPath(programDirectory(), "print.dbf");
 }
 
-bool EnsurePrintTemplateFile(const std::filesystem::path& path) {
-    if (FileExists(path)) return true;
-    return WriteFile(path, resources::BuiltInPrintTemplate()).ok();
+bool ensurePrintTemplateFile(const std::filesystem::path& path) {
+    if (fileExists(path)) return true;
+    return writeWholeFile(path, resources::BuiltInPrintTemplate()).ok();
 }
 
 } // namespace iit::printing

@@ -7,10 +7,10 @@
 
 namespace iit::printing {
 
-std::filesystem::path PrintTemplatePath(); // "print.dbf" in the program directory
+std::filesystem::path printTemplatePath(); // "print.dbf" in the program directory
 
 // Writes the built-in template to `path` when no file is there. False when it had to be
 // written and could not be.
-bool EnsurePrintTemplateFile(const std::filesystem::path& path);
+bool ensurePrintTemplateFile(const std::filesystem::path& path);
 
 } // namespace iit::printing

@@ -21,8 +21,8 @@ bool isBlank(char c) {
 
 // Whether a cell stores what it shows: an empty cell (0), or a number, full-width forms folded
 // and blanks around it dropped, whose value is the integer the save stores.
-bool StoresWhatItShows(const Text& text, std::int32_t stored) {
-    const std::string folded = NormalizeFullWidth(text.view());
+bool storesWhatItShows(const Text& text, std::int32_t stored) {
+    const std::string folded = normalizeFullWidth(text.view());
     std::string_view s = folded;
     while (!s.empty() && isBlank(s.front()))
         s.remove_prefix(1);
@@ -30,7 +30,7 @@ bool StoresWhatItShows(const Text& text, std::int32_t stored) {
         s.remove_suffix(1);
     if (s.empty()) return true;
     // The whole text must be a number in the grammar of ToNumber.
-    const NumberLiteral n = ScanNumber(s);
+    const NumberLiteral n = scanNumber(s);
     return n.hasDigits && n.end == s.size() &&
            ToNumber(Text::fromBytes(s)) == static_cast<double>(stored);
 }
@@ -41,9 +41,9 @@ Text Number(int n) {
 
 // Whether the leading integer of a cell, which the save stores (ToInteger), fits 32 bits
 // rather than wrapping around.
-bool FitsInt32(const Text& text) {
-    const std::string folded = NormalizeFullWidth(text.view());
-    const NumberLiteral n = ScanNumber(folded);
+bool fitsInt32(const Text& text) {
+    const std::string folded = normalizeFullWidth(text.view());
+    const NumberLiteral n = scanNumber(folded);
     std::string_view digits = n.intDigits;
     while (!digits.empty() && digits.front() == '0')
         digits.remove_prefix(1);
@@ -53,7 +53,7 @@ bool FitsInt32(const Text& text) {
 }
 
 // The cell that shows field f of record r (1-based); row 0 when the grid shows none.
-std::pair<int, int> CellOf(std::int32_t record, engine::Field f) {
+std::pair<int, int> cellOf(std::int32_t record, engine::Field f) {
     if (record < 1 || record > kRecords) return {0, 0};
     const int row = record + kFirstBandRow - 1;
     switch (f) {
@@ -75,25 +75,25 @@ std::pair<int, int> CellOf(std::int32_t record, engine::Field f) {
 }
 
 // Where a finding is: its cell, or its record when the grid does not show it.
-Text WhereOf(const CellFinding& f) {
-    if (f.row > 0) return CellName(f.row, f.column);
+Text whereOf(const CellFinding& f) {
+    if (f.row > 0) return cellName(f.row, f.column);
     return sysText("第 ") + ToText(f.finding.record) + sysText(" 条记录");
 }
 
 } // namespace
 
-Text CellName(int row, int column) {
+Text cellName(int row, int column) {
     return sysText("第 ") + Number(row) + sysText(" 行第 ") + Number(column) + sysText(" 列");
 }
 
-Text RefusalText(const CellFinding& f) {
-    return sysText(" ") + WhereOf(f) + sysText("：") + f.finding.problem +
+Text refusalText(const CellFinding& f) {
+    return sysText(" ") + whereOf(f) + sysText("：") + f.finding.problem +
            sysText("。\r\n 税率表未保存，请修改后再保存! . . . ");
 }
 
-Text ContinuityQuestion(const CellFinding& f) {
+Text continuityQuestion(const CellFinding& f) {
     Text text =
-        sysText(" ") + WhereOf(f) + sysText("：") + f.finding.problem + sysText("。\r\n\r\n ");
+        sysText(" ") + whereOf(f) + sysText("：") + f.finding.problem + sysText("。\r\n\r\n ");
     if (const std::optional<std::int32_t> offer = f.finding.continuousDeduction) {
         const Text value = ToText(*offer);
         return text + sysText("选“是”改为 ") + value +
@@ -102,7 +102,7 @@ Text ContinuityQuestion(const CellFinding& f) {
     return text + sysText("仍然保存吗？选“否”回到表格修改。");
 }
 
-SubTable SubTableFromRadios(bool, bool labourGross, bool labourNet, bool royalties) {
+SubTable subTableFromRadios(bool, bool labourGross, bool labourNet, bool royalties) {
     SubTable t = SubTable::Wages;
     if (labourGross) t = SubTable::LabourGross;
     if (labourNet) t = SubTable::LabourNet;
@@ -197,13 +197,13 @@ void RateTableSheet::clearData() {
 }
 
 Outcome<void> RateTableSheet::Load(SubTable table) {
-    const Outcome<engine::BracketTable> bracket = engine::LoadBracketTable(rateTablePath());
+    const Outcome<engine::BracketTable> bracket = engine::loadBracketTable(rateTablePath());
     if (!bracket) {
         clearData();
         m_shown.reset();
         return bracket.problem();
     }
-    const int k = FirstField(table);
+    const int k = firstField(table);
     Staging staging;
     for (int r = 1; r <= kRecords; ++r)
         for (int j = 0; j < kStagedFields; ++j)
@@ -214,13 +214,13 @@ Outcome<void> RateTableSheet::Load(SubTable table) {
     return {};
 }
 
-std::vector<StoredDifference> RateTableSheet::StorageDifferences() const {
+std::vector<StoredDifference> RateTableSheet::storageDifferences() const {
     std::vector<StoredDifference> out;
     auto check = [&](int row, int column) {
         const Text& shown = m_grid.text(row, column);
-        if (!FitsInt32(shown)) return; // refused by the save, never stored
+        if (!fitsInt32(shown)) return; // refused by the save, never stored
         const std::int32_t stored = ToInteger(shown);
-        if (!StoresWhatItShows(shown, stored)) out.push_back({row, column, shown, stored});
+        if (!storesWhatItShows(shown, stored)) out.push_back({row, column, shown, stored});
     };
     check(kFirstBandRow, kThresholdColumn);
     for (int r = kFirstBandRow; r < kFirstBandRow + kRecords; ++r)
@@ -230,9 +230,9 @@ std::vector<StoredDifference> RateTableSheet::StorageDifferences() const {
 }
 
 Outcome<engine::BracketTable> RateTableSheet::stagedTable(const Staging& staging) const {
-    Outcome<engine::BracketTable> table = engine::LoadBracketTable(rateTablePath());
+    Outcome<engine::BracketTable> table = engine::loadBracketTable(rateTablePath());
     if (!table) return table.problem();
-    const int k = FirstField(*m_shown);
+    const int k = firstField(*m_shown);
     for (int r = 1; r <= kRecords; ++r) {
         const auto& record = staging[static_cast<std::size_t>(r - 1)];
         // The table holds whole numbers: each cell is stored as its leading integer.
@@ -252,9 +252,9 @@ Outcome<std::vector<CellFinding>> RateTableSheet::check(const Staging& staging) 
     for (int r = 1; r <= kRecords; ++r) {
         for (int j = r == 1 ? 0 : 1; j < 5; ++j) {
             const auto field = static_cast<engine::Field>(j);
-            if (FitsInt32(staging[static_cast<std::size_t>(r - 1)][static_cast<std::size_t>(j)]))
+            if (fitsInt32(staging[static_cast<std::size_t>(r - 1)][static_cast<std::size_t>(j)]))
                 continue;
-            const auto [row, column] = CellOf(r, field);
+            const auto [row, column] = cellOf(r, field);
             out.push_back(
                 {row,
                  column,
@@ -267,15 +267,15 @@ Outcome<std::vector<CellFinding>> RateTableSheet::check(const Staging& staging) 
     if (!out.empty()) return out;
     const Outcome<engine::BracketTable> table = stagedTable(staging);
     if (!table) return table.problem();
-    for (engine::TableFinding& f : engine::CheckSubTable(*table, *m_shown)) {
-        const auto [row, column] = CellOf(f.record, f.field);
+    for (engine::TableFinding& f : engine::checkSubTable(*table, *m_shown)) {
+        const auto [row, column] = cellOf(f.record, f.field);
         if (row == 0) f.continuousDeduction.reset(); // no cell to take it into
         out.push_back({row, column, std::move(f)});
     }
     return out;
 }
 
-Outcome<std::vector<CellFinding>> RateTableSheet::CheckBeforeSave() const {
+Outcome<std::vector<CellFinding>> RateTableSheet::checkBeforeSave() const {
     return check(readGrid());
 }
 
@@ -289,20 +289,20 @@ Outcome<void> RateTableSheet::Save() {
     m_grid.setCurrentCell(kSpareRow, 2);
     m_grid.setCurrentCell(kSpareRow, 1);
     if (!m_shown) return fail(sysText(" 税率表未能读入，无法保存! . . . "));
-    const int k = FirstField(*m_shown);
+    const int k = firstField(*m_shown);
     const Staging staging = readGrid();
 
     const Outcome<std::vector<CellFinding>> findings = check(staging);
     if (!findings) return findings.problem();
     if (!findings->empty() && findings->front().isError())
-        return fail(RefusalText(findings->front()));
+        return fail(refusalText(findings->front()));
     const std::filesystem::path path = rateTablePath();
     const Outcome<engine::BracketTable> table = stagedTable(staging);
     if (!table) return table.problem();
     std::vector<engine::FieldWriteError> refused =
-        engine::WriteBracketFields(*table, k, k + 4, kRecords);
+        engine::writeBracketFields(*table, k, k + 4, kRecords);
     const std::vector<engine::FieldWriteError> spare =
-        engine::WriteBracketFields(*table, k + 5, k + 5, kRecords - 1);
+        engine::writeBracketFields(*table, k + 5, k + 5, kRecords - 1);
     refused.insert(refused.end(), spare.begin(), spare.end());
     if (refused.empty()) return {};
 
@@ -312,17 +312,17 @@ Outcome<void> RateTableSheet::Save() {
         where = sysText("第 ") + ToText(first.record) + sysText(" 条记录第 ") +
                 ToText(static_cast<std::int32_t>(first.field)) + sysText(" 个字段：");
     return fail(sysText(" 税率表有 ") + ToText(static_cast<std::int32_t>(refused.size())) +
-                    sysText(" 项未能保存：\r\n ") + DisplayPath(path) + sysText("\r\n ") + where +
-                    db::ErrorMessage(first.code) + sysText("! . . . "),
+                    sysText(" 项未能保存：\r\n ") + displayPath(path) + sysText("\r\n ") + where +
+                    db::errorMessage(first.code) + sysText("! . . . "),
                 first.code);
 }
 
-Outcome<std::int32_t> RateTableSheet::RestoreDefaults() {
-    if (Outcome<void> restored = engine::RestoreDefaultRateTable(rateTablePath()); !restored)
+Outcome<std::int32_t> RateTableSheet::restoreDefaults() {
+    if (Outcome<void> restored = engine::restoreDefaultRateTable(rateTablePath()); !restored)
         return restored.problem();
     if (Outcome<void> loaded = Load(SubTable::Wages); !loaded) return loaded.problem();
-    const Outcome<engine::BracketTable> table = engine::ReadBracketTable();
-    return table ? table->integer(1, engine::FieldOf(SubTable::Wages, engine::Field::Threshold))
+    const Outcome<engine::BracketTable> table = engine::readBracketTable();
+    return table ? table->integer(1, engine::fieldOf(SubTable::Wages, engine::Field::Threshold))
                  : 0;
 }
 

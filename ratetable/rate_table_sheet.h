@@ -9,9 +9,9 @@
 // records 2 to 9, each from column 3 on (the values without a cell are kept beside the grid).
 //
 // Every action goes through a staging table of 9 records by the six fields k to k+5 of the
-// sub-table, as texts: a load reads the table file (engine::ReadBracketTable) into it and the
+// sub-table, as texts: a load reads the table file (engine::readBracketTable) into it and the
 // grid from it; a save reads the grid back into it and writes the sub-table's fields of the
-// file (engine::WriteBracketFields), the fields k to k+4 as the leading integers of the cells'
+// file (engine::writeBracketFields), the fields k to k+4 as the leading integers of the cells'
 // texts; "恢复默认" replaces the file by the built-in table. The sheet keeps no copy of the
 // table between actions, so a saved change is seen by the next calculation.
 //
@@ -50,13 +50,13 @@ enum Column : int {
     kDeductionColumn = 7,
 };
 
-using engine::FirstField;
+using engine::firstField;
 using engine::SubTable;
 
 // The sub-table the radios choose: `单选框个税` (wages), `单选框劳务前` (labour, tax
 // included), `单选框劳务后` (labour, tax excluded), `单选框稿酬税表` (royalties). Each later
 // selected radio overrides an earlier one; none selected gives the wage sub-table.
-SubTable SubTableFromRadios(bool wages, bool labourGross, bool labourNet, bool royalties);
+SubTable subTableFromRadios(bool wages, bool labourGross, bool labourNet, bool royalties);
 
 // A cell the save will store as another value than it shows: 3.5 is stored as 3, letters as 0.
 struct StoredDifference {
@@ -67,7 +67,7 @@ struct StoredDifference {
 };
 
 // "第 6 行第 5 列": a cell as the grid's row and column numbers name it.
-Text CellName(int row, int column);
+Text cellName(int row, int column);
 
 // A finding of the checks before a save, at the cell that shows the record and field (row 0
 // for a record beyond the nine the grid shows).
@@ -78,11 +78,11 @@ struct CellFinding {
     bool isError() const { return finding.severity == engine::TableFinding::Severity::Error; }
 };
 // The message of an error: the cell, what is wrong, and that the table cannot be saved so.
-Text RefusalText(const CellFinding& f);
+Text refusalText(const CellFinding& f);
 // The question of a warning. With an offer: "是" takes the continuous quick deduction and
 // saves, "否" saves the value as it is, "取消" goes back to the grid. Without one: "是" saves,
 // "否" goes back.
-Text ContinuityQuestion(const CellFinding& f);
+Text continuityQuestion(const CellFinding& f);
 
 class RateTableSheet {
 public:
@@ -95,7 +95,7 @@ public:
 
     // The rate table the sheet reads and writes; by default the one in the program directory.
     void setRateTablePath(std::filesystem::path path) { m_tablePath = std::move(path); }
-    std::filesystem::path rateTablePath() const { return engine::RateTablePath(m_tablePath); }
+    std::filesystem::path rateTablePath() const { return engine::rateTablePath(m_tablePath); }
 
     // Shows the sub-table: nine records whatever the file holds (those beyond its last record
     // as 0). A table that is not open is opened again first; when that fails the data cells are
@@ -108,22 +108,22 @@ public:
     // anything but a whole number (full-width digits and surrounding blanks count as written;
     // an empty cell stores 0 as expected). For the window to show before it saves. A cell
     // whose integer lies outside the 32-bit range is not listed: the save refuses it.
-    std::vector<StoredDifference> StorageDifferences() const;
+    std::vector<StoredDifference> storageDifferences() const;
 
     // What the save of the shown sub-table would store, checked: the cells whose integer lies
     // outside the 32-bit range, or else the findings of the bracket rules over the table as it
     // would be written (the file's table with the grid's sub-table in place). Errors come
     // first; warnings only when there is no error. Empty when the save may go ahead without a
     // word; fails when the table cannot be read or nothing is shown.
-    Outcome<std::vector<CellFinding>> CheckBeforeSave() const;
+    Outcome<std::vector<CellFinding>> checkBeforeSave() const;
     // Writes a warning's continuous quick deduction into its cell, as an edit the user may undo.
     void takeOffer(const CellFinding& f);
 
     // Saves the shown sub-table: ends the edit in progress (the current cell moves to (1, 2),
     // then (1, 1)), then writes fields k to k+4 of records 1 to 9 as the leading integers of
     // the cells and field k+5 of records 1 to 8 from the hidden row. The other sub-tables are
-    // not touched. A sub-table with an error of CheckBeforeSave is not written: the problem is
-    // the first error's RefusalText. A write the table refuses leaves that field as it was and
+    // not touched. A sub-table with an error of checkBeforeSave is not written: the problem is
+    // the first error's refusalText. A write the table refuses leaves that field as it was and
     // the save goes on; the problem then says how many and why.
     Outcome<void> Save();
 
@@ -131,7 +131,7 @@ public:
     // gives the new table's wage threshold (record 1 field 1, truncated: the main window's
     // message threshold). On failure the old file stays, still open, the grid is left as it
     // was and the problem says which file and why.
-    Outcome<std::int32_t> RestoreDefaults();
+    Outcome<std::int32_t> restoreDefaults();
 
 private:
     using Staging = std::array<std::array<Text, 6>, kRecords>;

@@ -31,14 +31,14 @@ constexpr gui::UnitPicture kPictures[] = {
 
 } // namespace
 
-void SetUpTemplate(QWidget* window) {
+void setUpTemplate(QWidget* window) {
     initPictures();
     Ui::RateTableWindow().setupUi(window);
-    gui::RestoreTemplateLineBreaks(window);
-    gui::SetUnitPictures(window, kPictures);
+    gui::restoreTemplateLineBreaks(window);
+    gui::setUnitPictures(window, kPictures);
 }
 
-const QString& RateTableWindow::Name() {
+const QString& RateTableWindow::name() {
     static const QString name = QStringLiteral("RateTableWindow");
     return name;
 }
@@ -47,45 +47,45 @@ RateTableWindow::RateTableWindow(std::function<void(std::int32_t)> thresholdChan
                                  QWidget* parent)
     : QWidget(parent), m_history(m_sheet.grid()),
       m_thresholdChanged(std::move(thresholdChanged)) {
-    SetUpTemplate(this);
+    setUpTemplate(this);
     setWindowFlags(Qt::Window);
     setWindowTitle(QStringLiteral("修改税率表"));
     setFixedSize(size());
     move(50, 50);
 
-    m_grid = gui::FindUnit<gui::GridView>(this, QStringLiteral("高级表格税率表"));
-    m_wages = gui::FindUnit<QRadioButton>(this, QStringLiteral("单选框个税"));
-    m_labourGross = gui::FindUnit<QRadioButton>(this, QStringLiteral("单选框劳务前"));
-    m_labourNet = gui::FindUnit<QRadioButton>(this, QStringLiteral("单选框劳务后"));
-    m_royalties = gui::FindUnit<QRadioButton>(this, QStringLiteral("单选框稿酬税表"));
+    m_grid = gui::findUnit<gui::GridView>(this, QStringLiteral("高级表格税率表"));
+    m_wages = gui::findUnit<QRadioButton>(this, QStringLiteral("单选框个税"));
+    m_labourGross = gui::findUnit<QRadioButton>(this, QStringLiteral("单选框劳务前"));
+    m_labourNet = gui::findUnit<QRadioButton>(this, QStringLiteral("单选框劳务后"));
+    m_royalties = gui::findUnit<QRadioButton>(this, QStringLiteral("单选框稿酬税表"));
     m_grid->setGrid(m_sheet.grid(), &m_history);
 
     for (QRadioButton* radio : {m_wages, m_labourGross, m_labourNet, m_royalties})
-        connect(radio, &QAbstractButton::clicked, this, &RateTableWindow::LoadChosen);
-    connect(gui::FindUnit<QAbstractButton>(this, QStringLiteral("超级按钮税率保存")),
+        connect(radio, &QAbstractButton::clicked, this, &RateTableWindow::loadChosen);
+    connect(gui::findUnit<QAbstractButton>(this, QStringLiteral("超级按钮税率保存")),
             &QAbstractButton::clicked, this, [this] {
                 if (Save()) close();
             });
-    connect(gui::FindUnit<QAbstractButton>(this, QStringLiteral("超级按钮1")),
-            &QAbstractButton::clicked, this, &RateTableWindow::RestoreDefaults);
+    connect(gui::findUnit<QAbstractButton>(this, QStringLiteral("超级按钮1")),
+            &QAbstractButton::clicked, this, &RateTableWindow::restoreDefaults);
 
     // Created: the wage sub-table (its radio is selected in the template).
-    LoadChosen();
+    loadChosen();
     m_sheet.grid().setCurrentCell(kFirstBandRow, kThresholdColumn);
 }
 
 RateTableWindow::~RateTableWindow() = default;
 
 SubTable RateTableWindow::chosen() const {
-    return SubTableFromRadios(m_wages->isChecked(), m_labourGross->isChecked(),
+    return subTableFromRadios(m_wages->isChecked(), m_labourGross->isChecked(),
                               m_labourNet->isChecked(), m_royalties->isChecked());
 }
 
 void RateTableWindow::message(const Text& text) {
-    gui::MessageBox(text, {.icon = gui::Icon::Exclamation}, this);
+    gui::messageBox(text, {.icon = gui::Icon::Exclamation}, this);
 }
 
-void RateTableWindow::LoadChosen() {
+void RateTableWindow::loadChosen() {
     m_grid->commitPendingEdit();
     // A load shows another sub-table: the edits of the one shown go with it.
     m_history.clear();
@@ -94,18 +94,18 @@ void RateTableWindow::LoadChosen() {
 }
 
 bool RateTableWindow::acceptStorageDifferences() {
-    const std::vector<StoredDifference> differences = m_sheet.StorageDifferences();
+    const std::vector<StoredDifference> differences = m_sheet.storageDifferences();
     if (differences.empty()) return true;
     std::string text = "税率表只保存整数，下列单元格将按右边的数值保存：\r\n";
     for (std::size_t i = 0; i < differences.size() && i < 8; ++i) {
         const StoredDifference& d = differences[i];
-        text += "\r\n    " + CellName(d.row, d.column).toUtf8() + "  “" + d.shown.toUtf8() +
+        text += "\r\n    " + cellName(d.row, d.column).toUtf8() + "  “" + d.shown.toUtf8() +
                 "” → " + std::to_string(d.stored);
     }
     if (differences.size() > 8)
         text += "\r\n    …… 共 " + std::to_string(differences.size()) + " 处";
     text += "\r\n\r\n仍然保存吗？选“否”回到表格修改。";
-    return gui::MessageBox(sysText(text),
+    return gui::messageBox(sysText(text),
                            {.buttons = gui::Buttons::YesNo,
                             .icon = gui::Icon::Question,
                             .defaultAnswer = gui::Answer::No},
@@ -120,7 +120,7 @@ void RateTableWindow::goTo(const CellFinding& f) {
 bool RateTableWindow::acceptChecks() {
     std::set<std::pair<int, int>> kept; // warnings answered with "save as it is"
     for (;;) {
-        const Outcome<std::vector<CellFinding>> findings = m_sheet.CheckBeforeSave();
+        const Outcome<std::vector<CellFinding>> findings = m_sheet.checkBeforeSave();
         if (!findings) {
             message(findings.problem().message);
             return false;
@@ -128,7 +128,7 @@ bool RateTableWindow::acceptChecks() {
         const CellFinding* ask = nullptr;
         for (const CellFinding& f : *findings) {
             if (f.isError()) {
-                message(RefusalText(f));
+                message(refusalText(f));
                 goTo(f);
                 return false;
             }
@@ -141,7 +141,7 @@ bool RateTableWindow::acceptChecks() {
         // Going back to the grid is the safe answer: nothing is saved or changed.
         const bool offered = ask->finding.continuousDeduction.has_value();
         const gui::Answer answer =
-            gui::MessageBox(ContinuityQuestion(*ask),
+            gui::messageBox(continuityQuestion(*ask),
                             {.buttons = offered ? gui::Buttons::YesNoCancel : gui::Buttons::YesNo,
                              .icon = gui::Icon::Question,
                              .defaultAnswer = offered ? gui::Answer::Cancel : gui::Answer::No},
@@ -169,9 +169,9 @@ bool RateTableWindow::Save() {
     return true;
 }
 
-void RateTableWindow::RestoreDefaults() {
+void RateTableWindow::restoreDefaults() {
     m_grid->commitPendingEdit();
-    if (gui::MessageBox(sysText(" 恢复默认将以内置的默认税率表替换现有的税率表，\r\n"
+    if (gui::messageBox(sysText(" 恢复默认将以内置的默认税率表替换现有的税率表，\r\n"
                                 " 四个税率表中的全部修改都将丢失。\r\n\r\n"
                                 " 确实要恢复默认吗？"),
                         {.buttons = gui::Buttons::YesNo,
@@ -179,7 +179,7 @@ void RateTableWindow::RestoreDefaults() {
                          .defaultAnswer = gui::Answer::No},
                         this) != gui::Answer::Yes)
         return;
-    const Outcome<std::int32_t> threshold = m_sheet.RestoreDefaults();
+    const Outcome<std::int32_t> threshold = m_sheet.restoreDefaults();
     if (!threshold) {
         message(threshold.problem().message);
         return;

@@ -25,7 +25,7 @@ namespace iit::ratetable {
 
 // The window's template as the window is built from it: its units with their captions and
 // pictures, and no behaviour (the template tests look at it alone).
-void SetUpTemplate(QWidget* window);
+void setUpTemplate(QWidget* window);
 
 class RateTableWindow : public QWidget {
     Q_OBJECT
@@ -37,16 +37,16 @@ public:
     ~RateTableWindow() override;
 
     // The window's name for the window runtime: "RateTableWindow".
-    static const QString& Name();
+    static const QString& name();
 
     RateTableSheet& sheet() { return m_sheet; }
     gui::GridView* gridView() const { return m_grid; }
 
     // The commands of the buttons and radios.
-    void LoadChosen();
+    void loadChosen();
     // True when the table was saved (the window then closes).
     bool Save();
-    void RestoreDefaults();
+    void restoreDefaults();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

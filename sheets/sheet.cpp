@@ -53,7 +53,7 @@ Format detectFormat(std::string_view bytes) {
                                                                                   : Format::Xlsx;
     if (startsWith(bytes, kEmptyZipMagic)) return Format::Xlsx;
     if (startsWith(bytes, kOle2Magic)) return Format::Xls;
-    if (db::IsTableFile(bytes)) return Format::TableDatabase;
+    if (db::isTableFile(bytes)) return Format::TableDatabase;
     for (std::string_view magic : kBinaryMagics)
         if (startsWith(bytes, magic)) return Format::Binary;
     // Text has no NUL byte, unless it is UTF-16 (which starts with its byte-order mark here).
@@ -112,12 +112,12 @@ Outcome<Sheet> readSheetBytes(std::string_view bytes, const ReadOptions& options
 }
 
 Outcome<Sheet> readSheet(const std::filesystem::path& path, const ReadOptions& options) {
-    FileContent content = ReadFileBounded(path, kMaxInputBytes);
+    FileContent content = readFileBounded(path, kMaxInputBytes);
     if (!content.ok()) {
         if (content.status == ReadStatus::TooLarge)
-            return fail(sysText("文件过大，不是可以读取的表格：") + DisplayPath(path));
-        return fail(sysText("无法读取文件 ") + DisplayPath(path) + sysText("：") +
-                    ReadFailureReason(content.status));
+            return fail(sysText("文件过大，不是可以读取的表格：") + displayPath(path));
+        return fail(sysText("无法读取文件 ") + displayPath(path) + sysText("：") +
+                    readFailureReason(content.status));
     }
     if (detectFormat(content.bytes) == Format::Xls)
         return handOver(readXls(path, content.bytes, options), options);

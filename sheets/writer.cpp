@@ -40,7 +40,7 @@ private:
 };
 
 Problem writeFailed(const std::filesystem::path& target, std::string_view why) {
-    return fail(sysText("无法写入表格文件 ") + DisplayPath(target) + sysText("：") +
+    return fail(sysText("无法写入表格文件 ") + displayPath(target) + sysText("：") +
                 Text::fromUtf8(why));
 }
 
@@ -64,8 +64,8 @@ std::string delimitedTable(const Table& table, Delimiter delimiter) {
 } // namespace
 
 Outcome<void> writeXlsx(const std::filesystem::path& path, const Table& table) {
-    const std::filesystem::path target = ReplacementTarget(path);
-    if (!MayReplace(target)) return writeFailed(path, "文件不可写入");
+    const std::filesystem::path target = replacementTarget(path);
+    if (!mayReplace(target)) return writeFailed(path, "文件不可写入");
     for (const Column& c : table.columns)
         if (!isValidUtf8(c.caption)) return writeFailed(path, "标题不是有效的 UTF-8 文字");
     for (const auto& row : table.rows) {
@@ -74,7 +74,7 @@ Outcome<void> writeXlsx(const std::filesystem::path& path, const Table& table) {
             if (!isValidUtf8(cell)) return writeFailed(path, "单元格不是有效的 UTF-8 文字");
     }
 
-    RemoveStaleTemporaries(target);
+    removeStaleTemporaries(target);
     TemporaryFile temporary(target);
     if (!temporary.valid()) return writeFailed(path, "无法建立临时文件");
     Workbook workbook(temporary.path().native());

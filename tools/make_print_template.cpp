@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
         std::cerr << "make_print_template: " << argv[1] << ": " << error << "\n";
         return 1;
     }
-    const std::string bytes = iit::printing::EncodePrintTemplate(parsed);
+    const std::string bytes = iit::printing::encodePrintTemplate(parsed);
     std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out.flush()) {

@@ -10,7 +10,7 @@
 namespace iit::tools {
 namespace {
 
-std::vector<std::string_view> Words(std::string_view line) {
+std::vector<std::string_view> wordsOf(std::string_view line) {
     std::vector<std::string_view> words;
     std::size_t i = 0;
     while (i < line.size()) {
@@ -24,7 +24,7 @@ std::vector<std::string_view> Words(std::string_view line) {
     return words;
 }
 
-bool ToInt(std::string_view s, long long& v) {
+bool toInt(std::string_view s, long long& v) {
     auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
     return ec == std::errc() && p == s.data() + s.size();
 }
@@ -45,7 +45,7 @@ bool ParseRateTableDescription(std::string_view text, RateTableDescription& out,
         const std::string_view line = text.substr(0, nl);
         text = nl == std::string_view::npos ? std::string_view{} : text.substr(nl + 1);
         ++lineNo;
-        const auto words = Words(line);
+        const auto words = wordsOf(line);
         if (words.empty() || words[0].front() == '#') continue;
         auto fail = [&](const std::string& why) {
             error = "line " + std::to_string(lineNo) + ": " + why;
@@ -58,10 +58,10 @@ bool ParseRateTableDescription(std::string_view text, RateTableDescription& out,
             if (words.size() != 2 ||
                 std::sscanf(std::string(words[1]).c_str(), "%d-%u-%u", &y, &m, &d) != 3)
                 return fail("creation-date YYYY-MM-DD expected");
-            out.creationDate = MakeDateTime(y, m, d);
+            out.creationDate = makeDateTime(y, m, d);
         } else if (words[0] == "group") {
             long long first = 0;
-            if (words.size() != 9 || !ToInt(words[2], first) || first < 1 ||
+            if (words.size() != 9 || !toInt(words[2], first) || first < 1 ||
                 first > kRateTableFields - 5 || (first - 1) % 6 != 0)
                 return fail("group NAME FIRST-FIELD and six field names expected");
             group = static_cast<int>(first);
@@ -71,11 +71,11 @@ bool ParseRateTableDescription(std::string_view text, RateTableDescription& out,
         } else {
             long long record = 0;
             if (group == 0) return fail("a record before any group");
-            if (words.size() != 7 || !ToInt(words[0], record) || record < 1 ||
+            if (words.size() != 7 || !toInt(words[0], record) || record < 1 ||
                 record > kRateTableRecords)
                 return fail("RECORD and six whole numbers expected");
             for (int i = 0; i < 6; ++i) {
-                if (!ToInt(words[1 + static_cast<std::size_t>(i)], n[i]) || n[i] < INT32_MIN ||
+                if (!toInt(words[1 + static_cast<std::size_t>(i)], n[i]) || n[i] < INT32_MIN ||
                     n[i] > INT32_MAX)
                     return fail("values must be 32-bit whole numbers");
                 out.records[static_cast<std::size_t>(record - 1)]
@@ -93,7 +93,7 @@ bool ParseRateTableDescription(std::string_view text, RateTableDescription& out,
 }
 
 std::string BuildRateTableFile(const RateTableDescription& d) {
-    return db::EncodeTableImage(d.fields, d.creationDate, d.records, engine::kRateTablePassword);
+    return db::encodeTableImage(d.fields, d.creationDate, d.records, engine::kRateTablePassword);
 }
 
 } // namespace iit::tools

@@ -21,9 +21,9 @@ public:
         std::string tmpl = (std::filesystem::temp_directory_path() / "iit-bench-XXXXXX").string();
         m_dir = ::mkdtemp(tmpl.data());
         db::CloseAllDatabases();
-        SetProgramDirectory(m_dir);
-        if (!engine::WriteDefaultRateTable(engine::RateTablePath())) std::abort(); // nothing to measure
-        engine::OpenRateTable(engine::RateTablePath());
+        setProgramDirectory(m_dir);
+        if (!engine::writeDefaultRateTable(engine::rateTablePath())) std::abort(); // nothing to measure
+        engine::openRateTable(engine::rateTablePath());
     }
     ~DataDirectory() {
         db::CloseAllDatabases();

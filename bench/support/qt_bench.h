@@ -56,10 +56,10 @@ inline QString payrollText() {
 }
 
 // The benchmarks inside an application on the offscreen platform, with the windows' runtime.
-inline int RunQtBenchmarks(int argc, char** argv) {
+inline int runQtBenchmarks(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
-    gui::InitWindowRuntime();
+    gui::initWindowRuntime();
     // The user's settings (column widths) stay those of the user.
     QTemporaryDir settings;
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());

@@ -24,11 +24,11 @@ protected:
     TempDir dir;
     std::filesystem::path file = dir / "configJS.inf";
     Text read(const char* section, const char* key, const char* fallback = "") {
-        return ReadConfigItem(file, U(section), U(key), U(fallback));
+        return readConfigItem(file, U(section), U(key), U(fallback));
     }
     bool write(const char* section, std::optional<const char*> key,
                std::optional<const char*> value) {
-        return WriteConfigItem(file, U(section), key ? std::optional<Text>(U(*key)) : std::nullopt,
+        return writeConfigItem(file, U(section), key ? std::optional<Text>(U(*key)) : std::nullopt,
                                value ? std::optional<Text>(U(*value)) : std::nullopt)
             .ok();
     }
@@ -61,7 +61,7 @@ TEST_F(Config, ReadRules) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(read(c.section, c.key, c.fallback).toUtf8(), c.want) << c.section << "/" << c.key;
-    EXPECT_EQ(ReadConfigItem(std::filesystem::path{}, U("Main"), U("key"), U("d")).toUtf8(), "");
+    EXPECT_EQ(readConfigItem(std::filesystem::path{}, U("Main"), U("key"), U("d")).toUtf8(), "");
 }
 
 TEST_F(Config, MissingFileAndLongValues) {
@@ -110,16 +110,16 @@ TEST_F(Config, HostileFiles) {
     // A directory in place of the file.
     const std::filesystem::path asDir = dir / "adir";
     std::filesystem::create_directory(asDir);
-    EXPECT_EQ(ReadConfigItem(asDir, U("S"), U("k"), U("d")).toUtf8(), "d");
-    EXPECT_FALSE(WriteConfigItem(asDir, U("S"), U("k"), U("v")));
+    EXPECT_EQ(readConfigItem(asDir, U("S"), U("k"), U("d")).toUtf8(), "d");
+    EXPECT_FALSE(writeConfigItem(asDir, U("S"), U("k"), U("v")));
     EXPECT_TRUE(std::filesystem::is_directory(asDir));
     // A FIFO or a device in place of the file: neither hangs nor is replaced.
     const std::filesystem::path fifo = dir / "fifo.inf";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     for (const std::filesystem::path& special : {fifo, std::filesystem::path("/dev/zero")}) {
         SCOPED_TRACE(special.string());
-        EXPECT_EQ(ReadConfigItem(special, U("S"), U("k"), U("d")).toUtf8(), "d");
-        EXPECT_FALSE(WriteConfigItem(special, U("S"), U("k"), U("v")));
+        EXPECT_EQ(readConfigItem(special, U("S"), U("k"), U("d")).toUtf8(), "d");
+        EXPECT_FALSE(writeConfigItem(special, U("S"), U("k"), U("v")));
     }
     EXPECT_TRUE(std::filesystem::is_fifo(fifo));
     // A file beyond the bound is no configuration file.

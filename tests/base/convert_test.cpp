@@ -92,11 +92,11 @@ TEST(ToNumber, ArbitraryBytesGiveTheValueOfTheirNormalisedForm) {
     for (int i = 0; i < 4096; ++i) {
         s.push_back(static_cast<char>((i * 131 + 7) & 0xFF));
         const Text window = B(s.substr(s.size() > 40 ? s.size() - 40 : 0));
-        const Text normal = B(NormalizeFullWidth(window.view()));
+        const Text normal = B(normalizeFullWidth(window.view()));
         const double a = ToNumber(window), b = ToNumber(normal);
         EXPECT_TRUE(a == b || (std::isnan(a) && std::isnan(b)));
         EXPECT_EQ(ToInteger(window), ToInteger(normal));
-        EXPECT_EQ(NormalizeFullWidth(normal.view()), normal.bytes());
+        EXPECT_EQ(normalizeFullWidth(normal.view()), normal.bytes());
     }
 }
 
@@ -266,10 +266,10 @@ TEST(Round, SignsZerosAndNonFinite) {
 }
 
 TEST(Normalize, FullWidthForms) {
-    EXPECT_EQ(NormalizeFullWidth(U("ＡＢｃ！～").view()), "ABc!~");
-    EXPECT_EQ(NormalizeFullWidth(B("\xA1\xAB\xA1\xEE\xA1\xEF\xA1\xA1").view()), "~** ");
-    EXPECT_EQ(NormalizeFullWidth(U("元").view()), U("元").bytes());
-    EXPECT_EQ(NormalizeFullWidth(B("12\xA3").view()), "12");
+    EXPECT_EQ(normalizeFullWidth(U("ＡＢｃ！～").view()), "ABc!~");
+    EXPECT_EQ(normalizeFullWidth(B("\xA1\xAB\xA1\xEE\xA1\xEF\xA1\xA1").view()), "~** ");
+    EXPECT_EQ(normalizeFullWidth(U("元").view()), U("元").bytes());
+    EXPECT_EQ(normalizeFullWidth(B("12\xA3").view()), "12");
 }
 
 TEST(Encoding, RoundTripAndReplacement) {

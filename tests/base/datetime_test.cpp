@@ -35,7 +35,7 @@ TEST(DateTime, Texts) {
         {1e300, "9999年12月31日"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ToTextDateTime(c.days).toUtf8(), c.want) << c.days;
+        EXPECT_EQ(toTextDateTime(c.days).toUtf8(), c.want) << c.days;
 }
 
 TEST(DateTime, PartsAndMake) {
@@ -45,10 +45,10 @@ TEST(DateTime, PartsAndMake) {
     EXPECT_EQ(YearOf(45000.75), 2023);
     EXPECT_EQ(YearOf(-1e9), 100);
     EXPECT_EQ(YearOf(1e9), 9999);
-    EXPECT_EQ(MakeDateTime(2023, 3, 15), 45000.0);
-    EXPECT_EQ(MakeDateTime(1899, 12, 29, 6), -1.25);
-    EXPECT_EQ(MakeDateTime(100, 1, 1), kMinDateTime);
-    EXPECT_EQ(MakeDateTime(9999, 12, 31), kMaxDateTime);
+    EXPECT_EQ(makeDateTime(2023, 3, 15), 45000.0);
+    EXPECT_EQ(makeDateTime(1899, 12, 29, 6), -1.25);
+    EXPECT_EQ(makeDateTime(100, 1, 1), kMinDateTime);
+    EXPECT_EQ(makeDateTime(9999, 12, 31), kMaxDateTime);
 }
 
 TEST(DateTime, NowFollowsTheLocalClock) {
@@ -57,7 +57,7 @@ TEST(DateTime, NowFollowsTheLocalClock) {
     localtime_r(&t, &local);
     const double now = Now();
     EXPECT_EQ(YearOf(now), local.tm_year + 1900);
-    const CivilDateTime c = SplitDateTime(now);
+    const CivilDateTime c = splitDateTime(now);
     EXPECT_EQ(c.month, static_cast<unsigned>(local.tm_mon + 1));
     EXPECT_NEAR(c.hour * 3600 + c.minute * 60 + c.second,
                 local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec, 5);

@@ -21,35 +21,35 @@ using testing::writeFile;
 
 TEST(Files, WriteExistsDelete) {
     TempDir dir;
-    const std::filesystem::path path = JoinPath(dir.path(), "\\设置税率表A.dat");
+    const std::filesystem::path path = joinPath(dir.path(), "\\设置税率表A.dat");
     EXPECT_EQ(path, dir / "设置税率表A.dat");
-    EXPECT_FALSE(FileExists(path));
+    EXPECT_FALSE(fileExists(path));
     const ByteSet a{'a', 'b'}, empty, b{'c'};
-    EXPECT_TRUE(WriteFile(path, {&a, &empty, &b}));
+    EXPECT_TRUE(writeWholeFile(path, {&a, &empty, &b}));
     EXPECT_EQ(readFile(path), "abc");
-    EXPECT_TRUE(WriteFile(path, b)); // truncates
+    EXPECT_TRUE(writeWholeFile(path, b)); // truncates
     EXPECT_EQ(readFile(path), "c");
-    EXPECT_TRUE(FileExists(path));
-    EXPECT_TRUE(FileExists(dir.path()));     // a directory counts
-    EXPECT_FALSE(FileExists(dir / "*.dat")); // a name, not a pattern
-    EXPECT_FALSE(FileExists(std::filesystem::path{}));
-    EXPECT_TRUE(DeleteFile(path));
-    EXPECT_FALSE(DeleteFile(path));
-    EXPECT_FALSE(WriteFile(std::filesystem::path{}, a));
-    EXPECT_FALSE(WriteFile(dir / "no" / "such", a));
+    EXPECT_TRUE(fileExists(path));
+    EXPECT_TRUE(fileExists(dir.path()));     // a directory counts
+    EXPECT_FALSE(fileExists(dir / "*.dat")); // a name, not a pattern
+    EXPECT_FALSE(fileExists(std::filesystem::path{}));
+    EXPECT_TRUE(deleteFile(path));
+    EXPECT_FALSE(deleteFile(path));
+    EXPECT_FALSE(writeWholeFile(std::filesystem::path{}, a));
+    EXPECT_FALSE(writeWholeFile(dir / "no" / "such", a));
 }
 
 TEST(Files, DataDirectory) {
     TempDir dir;
     std::string error;
-    auto chosen = ResolveDataDirectory(std::string((dir / "a" / "b").string()), &error);
+    auto chosen = resolveDataDirectory(std::string((dir / "a" / "b").string()), &error);
     ASSERT_TRUE(chosen);
     EXPECT_TRUE(std::filesystem::is_directory(*chosen));
 
     const char* old = std::getenv("XDG_DATA_HOME");
     const std::string saved = old ? old : "";
     ::setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
-    auto xdg = ResolveDataDirectory(std::nullopt, &error);
+    auto xdg = resolveDataDirectory(std::nullopt, &error);
     ASSERT_TRUE(xdg);
     EXPECT_EQ(*xdg, dir / "iitcalc");
     if (old)
@@ -58,11 +58,11 @@ TEST(Files, DataDirectory) {
         ::unsetenv("XDG_DATA_HOME");
 
     testing::writeFile(dir / "plain", "x");
-    EXPECT_FALSE(ResolveDataDirectory(std::string((dir / "plain").string()), &error));
+    EXPECT_FALSE(resolveDataDirectory(std::string((dir / "plain").string()), &error));
     EXPECT_FALSE(error.empty());
 
-    SetProgramDirectory(dir.path() / "");
-    EXPECT_EQ(ProgramDirectory(), dir.path());
+    setProgramDirectory(dir.path() / "");
+    EXPECT_EQ(programDirectory(), dir.path());
 }
 
 TEST(Files, StoredPathsRoundTrip) {
@@ -81,30 +81,30 @@ TEST(Files, StoredPathsRoundTrip) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const Text stored = StoredPathText(c.path);
+        const Text stored = storedPathText(c.path);
         if (c.gbk) {
             EXPECT_EQ(stored, Text::fromUtf8(c.path));
         } else {
             EXPECT_EQ(stored.bytes(), c.path);
         }
-        EXPECT_EQ(PathFromStoredText(stored).native(), c.path);
+        EXPECT_EQ(pathFromStoredText(stored).native(), c.path);
     }
     // A GBK text written by earlier versions reads as the path it names, and so do the own bytes
     // they stored for a path GBK could not hold.
-    EXPECT_EQ(PathFromStoredText(sysText("/d/工资.dat")).native(), "/d/工资.dat");
-    EXPECT_EQ(PathFromStoredText(Text::fromBytes("/d/税😀表.dat")).native(), "/d/税😀表.dat");
+    EXPECT_EQ(pathFromStoredText(sysText("/d/工资.dat")).native(), "/d/工资.dat");
+    EXPECT_EQ(pathFromStoredText(Text::fromBytes("/d/税😀表.dat")).native(), "/d/税😀表.dat");
 }
 
 TEST(Files, ExistsMeansExists) {
     TempDir dir;
     for (const char* name : {"工资[2024].dat", "a*b", "q?", "[x]"}) {
         SCOPED_TRACE(name);
-        EXPECT_FALSE(FileExists(dir / name));
+        EXPECT_FALSE(fileExists(dir / name));
         writeFile(dir / name, "x");
-        EXPECT_TRUE(FileExists(dir / name));
+        EXPECT_TRUE(fileExists(dir / name));
     }
-    EXPECT_FALSE(FileExists(dir / "工资[0-9]*.dat"));
-    EXPECT_FALSE(FileExists(dir / "*"));
+    EXPECT_FALSE(fileExists(dir / "工资[0-9]*.dat"));
+    EXPECT_FALSE(fileExists(dir / "*"));
 }
 
 TEST(Files, BoundedReadsOfSpecialFiles) {
@@ -133,19 +133,19 @@ TEST(Files, BoundedReadsOfSpecialFiles) {
         SCOPED_TRACE(c.what);
         const auto start = std::chrono::steady_clock::now();
         const FileContent got =
-            ReadFileBounded(c.path, 1 << 20, c.streams, std::chrono::milliseconds(300));
+            readFileBounded(c.path, 1 << 20, c.streams, std::chrono::milliseconds(300));
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
         EXPECT_EQ(got.status, c.status);
         EXPECT_EQ(got.bytes, c.bytes);
     }
-    EXPECT_EQ(ReadFileBounded(dir / "small", 2).status, ReadStatus::TooLarge);
+    EXPECT_EQ(readFileBounded(dir / "small", 2).status, ReadStatus::TooLarge);
 
     // A writer that comes late is waited for and read to its end.
     std::thread writer([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         std::ofstream(dir / "fifo") << "late rows";
     });
-    const FileContent late = ReadFileBounded(dir / "fifo", 1 << 20, true);
+    const FileContent late = readFileBounded(dir / "fifo", 1 << 20, true);
     writer.join();
     EXPECT_EQ(late.status, ReadStatus::Ok);
     EXPECT_EQ(late.bytes, "late rows");
@@ -154,10 +154,10 @@ TEST(Files, BoundedReadsOfSpecialFiles) {
 TEST(Files, AtomicReplacement) {
     TempDir dir;
     const std::filesystem::path file = dir / "out.txt";
-    ASSERT_TRUE(ReplaceFileAtomically(file, "new file"));
+    ASSERT_TRUE(replaceFileAtomically(file, "new file"));
     EXPECT_EQ(readFile(file), "new file");
     ::chmod(file.c_str(), 0640);
-    ASSERT_TRUE(ReplaceFileAtomically(file, "second"));
+    ASSERT_TRUE(replaceFileAtomically(file, "second"));
     EXPECT_EQ(readFile(file), "second");
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
@@ -165,7 +165,7 @@ TEST(Files, AtomicReplacement) {
 
     // A link keeps pointing at the file, whose content is replaced.
     std::filesystem::create_symlink("out.txt", dir / "link.txt");
-    ASSERT_TRUE(ReplaceFileAtomically(dir / "link.txt", "through the link"));
+    ASSERT_TRUE(replaceFileAtomically(dir / "link.txt", "through the link"));
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.txt"));
     EXPECT_EQ(readFile(file), "through the link");
 
@@ -176,12 +176,12 @@ TEST(Files, AtomicReplacement) {
     std::filesystem::create_directory(dir / "adir");
     for (const char* name : {"locked", "fifo", "adir"}) {
         SCOPED_TRACE(name);
-        EXPECT_FALSE(MayReplace(dir / name));
-        EXPECT_FALSE(ReplaceFileAtomically(dir / name, "x"));
+        EXPECT_FALSE(mayReplace(dir / name));
+        EXPECT_FALSE(replaceFileAtomically(dir / name, "x"));
     }
     EXPECT_EQ(readFile(dir / "locked"), "keep");
     EXPECT_TRUE(std::filesystem::is_fifo(dir / "fifo"));
-    EXPECT_FALSE(ReplaceFileAtomically(dir / "no" / "such", "x"));
+    EXPECT_FALSE(replaceFileAtomically(dir / "no" / "such", "x"));
     std::size_t files = 0;
     for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
         (void)e;
@@ -214,7 +214,7 @@ TEST(Files, LeftoversOfKilledWritersAreRemoved) {
     writeFile(dir / ".其他-0000abcd.tmp", "another target's");
     age(dir / ".其他-0000abcd.tmp", 60);
 
-    RemoveStaleTemporaries(target);
+    removeStaleTemporaries(target);
     EXPECT_FALSE(std::filesystem::exists(dir / ".工资-0000abcd.tmp"));
     EXPECT_FALSE(std::filesystem::exists(dir / ".工资-0000abcd.KDT"));
     EXPECT_TRUE(std::filesystem::exists(dir / ".工资-0000beef.tmp"));

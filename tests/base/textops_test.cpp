@@ -108,20 +108,20 @@ TEST(Gb18030, EveryGbkCharacterReadsUnchanged) {
 TEST(Gb18030, CharactersStayWhole) {
     const Text name = sysText("张𠀀䶮三");
     std::vector<std::size_t> lengths;
-    for (std::size_t i = 0; i < name.size(); i += CharLength(name.view(), i))
-        lengths.push_back(CharLength(name.view(), i));
+    for (std::size_t i = 0; i < name.size(); i += charLength(name.view(), i))
+        lengths.push_back(charLength(name.view(), i));
     EXPECT_EQ(lengths, (std::vector<std::size_t>{2, 4, 2, 2}));
     const struct {
         std::size_t width;
         const char* cut;
     } cuts[] = {{0, ""}, {2, "张"}, {3, "张"}, {5, "张"}, {6, "张𠀀"}, {9, "张𠀀䶮"}, {10, "张𠀀䶮三"}};
     for (const auto& c : cuts)
-        EXPECT_EQ(CutToWidth(name, c.width).toUtf8(), c.cut) << c.width;
+        EXPECT_EQ(cutToWidth(name, c.width).toUtf8(), c.cut) << c.width;
     EXPECT_EQ(RemoveSpaces(sysText(" 𠀀　a 😀 ")).toUtf8(), "𠀀a😀");
     // A four-byte character cut short at the end is dropped whole.
     EXPECT_EQ(RemoveSpaces(Text::fromBytes(sysText("a𠀀").bytes().substr(0, 3))).toUtf8(), "a");
     // Its digit bytes are not digits of a number.
-    EXPECT_EQ(NormalizeFullWidth(sysText("𠀀１２").view()), sysText("𠀀12").bytes());
+    EXPECT_EQ(normalizeFullWidth(sysText("𠀀１２").view()), sysText("𠀀12").bytes());
 }
 
 } // namespace

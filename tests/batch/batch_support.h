@@ -21,9 +21,9 @@ protected:
 
     void SetUp() override {
         db::CloseAllDatabases();
-        SetProgramDirectory(dir.path());
-        ASSERT_TRUE(engine::WriteDefaultRateTable(engine::RateTablePath()));
-        ASSERT_TRUE(engine::OpenRateTable(engine::RateTablePath()));
+        setProgramDirectory(dir.path());
+        ASSERT_TRUE(engine::writeDefaultRateTable(engine::rateTablePath()));
+        ASSERT_TRUE(engine::openRateTable(engine::rateTablePath()));
         sheet = std::make_unique<batch::BatchSheet>();
     }
     void TearDown() override { db::CloseAllDatabases(); }

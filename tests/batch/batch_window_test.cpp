@@ -108,27 +108,27 @@ private:
         return view()->visualRect(view()->gridModel()->indexOf(row, column)).center();
     }
     void clickCell(int row, int column) {
-        iit::testing::Reactivate(m_window.get(), view());
-        iit::testing::ClickCell(view(), row, column);
+        iit::testing::reactivate(m_window.get(), view());
+        iit::testing::clickCell(view(), row, column);
     }
     void typeInto(int row, int column, const QString& text) {
-        iit::testing::TypeIntoCell(m_window.get(), view(), row, column, text);
+        iit::testing::typeIntoCell(m_window.get(), view(), row, column, text);
     }
-    void click(const char* unit) { iit::testing::ClickUnit(m_window.get(), unit); }
-    void pasteText(const char* utf8) { iit::gui::SetClipboardText(iit::Text::fromUtf8(utf8)); }
+    void click(const char* unit) { iit::testing::clickUnit(m_window.get(), unit); }
+    void pasteText(const char* utf8) { iit::gui::setClipboardText(iit::Text::fromUtf8(utf8)); }
 
     std::unique_ptr<iit::testing::WindowTestEnvironment> m_env;
     std::unique_ptr<BatchWindow> m_window;
 };
 
 void BatchWindowTest::initTestCase() {
-    iit::gui::InitWindowRuntime();
+    iit::gui::initWindowRuntime();
 }
 
 void BatchWindowTest::init() {
     m_env = std::make_unique<iit::testing::WindowTestEnvironment>();
     QVERIFY(m_env->ready());
-    QVERIFY(iit::engine::OpenRateTableAtStart(iit::engine::RateTablePath(), 0).ok());
+    QVERIFY(iit::engine::openRateTableAtStart(iit::engine::rateTablePath(), 0).ok());
 }
 
 void BatchWindowTest::cleanup() {
@@ -230,7 +230,7 @@ void BatchWindowTest::copyAfterSelectAllAndPasteBack() {
     QCOMPARE(cell(5, 3), std::string("19950")); // the totals row after row 4
     click("图形按钮全选");
     click("图形按钮复制");
-    const std::optional<iit::Text> copied = iit::gui::ClipboardText();
+    const std::optional<iit::Text> copied = iit::gui::clipboardText();
     QVERIFY(copied);
     QVERIFY(*copied == *m_window->sheet().CopySelection());
     QCOMPARE(std::count(copied->bytes().begin(), copied->bytes().end(), '\n'), 9999);
@@ -270,7 +270,7 @@ void BatchWindowTest::saveAndOpenThroughTheDialogs() {
     QVERIFY(proposedDefault);
     QVERIFY(std::filesystem::exists(file));
     QCOMPARE(cell(2, 1), std::string("合计")); // the save computed first
-    QCOMPARE(iit::PathFromStoredText(iit::ReadConfigItem(
+    QCOMPARE(iit::pathFromStoredText(iit::readConfigItem(
                  m_env->dir().path() / "config.inf", iit::sysText("目录"), iit::sysText("子目录"))),
              file);
 
@@ -305,7 +305,7 @@ void BatchWindowTest::saveAndOpenThroughTheDialogs() {
     click("图形按钮打开");
     QCOMPARE(cell(1, 1), std::string("张三"));
     QCOMPARE(cell(1, 4), std::string("90"));
-    QCOMPARE(iit::batch::ProposedOpenName(), file);
+    QCOMPARE(iit::batch::proposedOpenName(), file);
     // A cancelled dialog changes nothing.
     m_env->watchdog().expect([](QWidget* dialog) { static_cast<QDialog*>(dialog)->reject(); });
     click("图形按钮打开");
@@ -503,7 +503,7 @@ void BatchWindowTest::theMainWindowWaitsWhileTheBatchWindowIsOpen() {
     QVERIFY(QTest::qWaitForWindowExposed(main.get()));
     auto* batchButton = main->findChild<QAbstractButton*>(Q("按钮批量"));
     QTest::mouseClick(batchButton, Qt::LeftButton, {}, batchButton->rect().center());
-    QPointer<QWidget> batch = iit::gui::OpenWindow(BatchWindow::Name());
+    QPointer<QWidget> batch = iit::gui::openWindow(BatchWindow::name());
     QVERIFY(batch);
     QVERIFY(!main->isEnabled());
     // A click on the main window's keypad does nothing while the batch window is open.
@@ -519,7 +519,7 @@ void BatchWindowTest::theMainWindowWaitsWhileTheBatchWindowIsOpen() {
     // Each load starts from the template: a fresh, empty grid.
     QTest::mouseClick(batchButton, Qt::LeftButton, {}, batchButton->rect().center());
     QTRY_VERIFY(batch.isNull()); // the closed window is gone
-    auto* again = qobject_cast<BatchWindow*>(iit::gui::OpenWindow(BatchWindow::Name()));
+    auto* again = qobject_cast<BatchWindow*>(iit::gui::openWindow(BatchWindow::name()));
     QVERIFY(again);
     QCOMPARE(again->sheet().grid().text(1, 1).toUtf8(), std::string());
     again->close();
@@ -578,7 +578,7 @@ void BatchWindowTest::spreadsheetsOpenAndExport() {
     QCOMPARE(cell(1, 1), std::string("张三"));
     QCOMPARE(cell(2, 3), std::string("12,500.50"));
     QCOMPARE(cell(3, 1), std::string()); // the sheet's totals row is no person
-    QVERIFY(!m_window->sheet().HasUnsavedChanges());
+    QVERIFY(!m_window->sheet().hasUnsavedChanges());
     m_window->history().undo();
     QCOMPARE(cell(1, 1), std::string("旧"));
     m_window->history().redo();
@@ -587,15 +587,15 @@ void BatchWindowTest::spreadsheetsOpenAndExport() {
     typeInto(3, 1, Q("王五"));
     answerFileDialog(m_env->watchdog(), xlsx);
     click("图形按钮保存");
-    QVERIFY(!m_window->sheet().HasUnsavedChanges());
-    const iit::Outcome<iit::batch::SheetImport> back = iit::batch::ReadSpreadsheet(xlsx);
+    QVERIFY(!m_window->sheet().hasUnsavedChanges());
+    const iit::Outcome<iit::batch::SheetImport> back = iit::batch::readSpreadsheet(xlsx);
     QVERIFY(back.ok());
     QCOMPARE(back->records.size(), std::size_t(3));
     QCOMPARE(back->records[1][2].toUtf8(), std::string("12500.5"));
     QCOMPARE(back->records[1][3].toUtf8(), std::string("540.05"));
     QCOMPARE(back->totalsRows, std::size_t(1));
     // The remembered path of the batch files is not the export's.
-    QVERIFY(iit::batch::ProposedSaveName().extension() != ".xlsx");
+    QVERIFY(iit::batch::proposedSaveName().extension() != ".xlsx");
 }
 
 // Ctrl+S saves through the dialog and Ctrl+O opens it; the title names the file and says when

@@ -65,8 +65,8 @@ TEST_F(Calculate, RowsOfEveryPassAndTheEditedRow) {
         {TaxKind::Royalties, TaxMode::Net, "4000", "448", "3552", "448", "3552"},
     };
     for (const RowCase& c : cases) {
-        const std::string what = std::string(c.income) + " " + engine::KindText(c.kind).toUtf8() +
-                                 engine::ModeText(c.mode).toUtf8();
+        const std::string what = std::string(c.income) + " " + engine::kindText(c.kind).toUtf8() +
+                                 engine::modeText(c.mode).toUtf8();
         sheet->ClearGrid();
         sheet->setKind(c.kind);
         sheet->setMode(c.mode);
@@ -344,8 +344,8 @@ TEST_F(Calculate, EmptiedIncomeTakesItsTaxAlong) {
 TEST_F(Calculate, UnreadableTableIsReported) {
     person(1, "A", "8000");
     db::CloseAllDatabases();
-    std::filesystem::remove(engine::RateTablePath());
-    std::filesystem::create_directory(engine::RateTablePath());
+    std::filesystem::remove(engine::rateTablePath());
+    std::filesystem::create_directory(engine::rateTablePath());
     const auto all = sheet->CalculateAll();
     ASSERT_FALSE(all.ok());
     const std::string problem = all.problem().message.toUtf8();
@@ -411,7 +411,7 @@ TEST_F(Calculate, SortingThePeople) {
         {batch::kRemarkColumn, true, "阿五 王五 张三 李四 合计  "}, // empty remarks keep their order
     };
     for (const auto& c : cases) {
-        sheet->SortPeople(c.column, c.ascending);
+        sheet->sortPeople(c.column, c.ascending);
         std::string names;
         for (int row = 1; row <= 6; ++row)
             names += cell(row, batch::kNameColumn) + " ";

@@ -44,16 +44,16 @@ protected:
 TEST_F(Files, SaveOfThreePeopleAndReopen) {
     threePeople();
     ASSERT_TRUE(sheet->CalculateAll());
-    EXPECT_EQ(batch::ProposedSaveName(), batch::DefaultBatchFileName());
+    EXPECT_EQ(batch::proposedSaveName(), batch::defaultBatchFileName());
     const std::filesystem::path file = path("三人.dat");
     ASSERT_TRUE(sheet->SaveBatchFile(file));
     EXPECT_EQ(cell(4, kNameColumn), "合计"); // the calculation before the save
     EXPECT_EQ(recordsIn(file), 9999);
     EXPECT_EQ(sheet->CurrentBatchFile(), file);
-    EXPECT_EQ(ReadConfigItem(JoinPath(ProgramDirectory(), "config.inf"), sysText("目录"),
+    EXPECT_EQ(readConfigItem(joinPath(programDirectory(), "config.inf"), sysText("目录"),
                              sysText("子目录")),
-              StoredPathText(file));
-    EXPECT_EQ(batch::ProposedSaveName(), file);
+              storedPathText(file));
+    EXPECT_EQ(batch::proposedSaveName(), file);
 
     batch::BatchSheet fresh;
     ASSERT_TRUE(fresh.OpenBatchFile(file));
@@ -71,10 +71,10 @@ TEST_F(Files, SaveOfThreePeopleAndReopen) {
         for (int column = 1; column <= 7; ++column)
             EXPECT_EQ(g.text(row, column).toUtf8(), "") << row << ',' << column;
     EXPECT_EQ(g.text(10000, 3).toUtf8(), "");
-    EXPECT_EQ(ReadConfigItem(JoinPath(ProgramDirectory(), "configJS.inf"), sysText("目录"),
+    EXPECT_EQ(readConfigItem(joinPath(programDirectory(), "configJS.inf"), sysText("目录"),
                              sysText("子目录")),
-              StoredPathText(file));
-    EXPECT_EQ(batch::ProposedOpenName(), file);
+              storedPathText(file));
+    EXPECT_EQ(batch::proposedOpenName(), file);
 
     // The three people are computed and their totals follow them.
     ASSERT_TRUE(fresh.CalculateAll());
@@ -165,12 +165,12 @@ TEST_F(Files, FailedSavesLeaveTheOldFileUntouched) {
     EXPECT_EQ(said.find("文件保存失败！ . . .   \r\n "), 0u) << said;
     EXPECT_NE(said.find(notATable.string()), std::string::npos) << said;
     EXPECT_EQ(readFile(notATable), "just some text\r\n");
-    EXPECT_FALSE(FileExists(JoinPath(ProgramDirectory(), "config.inf")));
+    EXPECT_FALSE(fileExists(joinPath(programDirectory(), "config.inf")));
 
     // The rate table itself is open and cannot be saved over.
-    const std::string table = readFile(engine::RateTablePath());
-    EXPECT_FALSE(sheet->SaveBatchFile(engine::RateTablePath()));
-    EXPECT_EQ(readFile(engine::RateTablePath()), table);
+    const std::string table = readFile(engine::rateTablePath());
+    EXPECT_FALSE(sheet->SaveBatchFile(engine::rateTablePath()));
+    EXPECT_EQ(readFile(engine::rateTablePath()), table);
 
     // A directory that cannot be written to.
     EXPECT_FALSE(sheet->SaveBatchFile(path("no/such/dir/x.dat")));
@@ -205,7 +205,7 @@ TEST_F(Files, OpenRefusesOtherFilesAndKeepsTheGrid) {
     };
     for (const Case& c : cases) {
         const std::filesystem::path file = path(c.name);
-        ASSERT_TRUE(db::CreateDatabase(file, c.fields)) << c.name << " " << db::LastError();
+        ASSERT_TRUE(db::CreateDatabase(file, c.fields)) << c.name << " " << db::lastError();
         db::OpenOptions o;
         o.alias = Text::fromBytes("w");
         ASSERT_TRUE(db::OpenDatabase(file, o));
@@ -253,12 +253,12 @@ TEST_F(Files, OpenFillsOnlyTheGridRowsOfAHugeFile) {
 }
 
 TEST_F(Files, ProposedNamesBeforeAnySave) {
-    EXPECT_EQ(batch::ProposedSaveName(), JoinPath(ProgramDirectory(), "个人所得税扣税表.dat"));
-    EXPECT_EQ(batch::ProposedOpenName(), JoinPath(ProgramDirectory(), "个人所得税扣税表.dat"));
+    EXPECT_EQ(batch::proposedSaveName(), joinPath(programDirectory(), "个人所得税扣税表.dat"));
+    EXPECT_EQ(batch::proposedOpenName(), joinPath(programDirectory(), "个人所得税扣税表.dat"));
     // configJS.inf also holds the employer name; without the key the proposal is empty.
-    ASSERT_TRUE(WriteConfigItem(JoinPath(ProgramDirectory(), "configJS.inf"), sysText("单位"),
+    ASSERT_TRUE(writeConfigItem(joinPath(programDirectory(), "configJS.inf"), sysText("单位"),
                                 sysText("名称"), sysText("某公司")));
-    EXPECT_EQ(batch::ProposedOpenName(), std::filesystem::path{});
+    EXPECT_EQ(batch::proposedOpenName(), std::filesystem::path{});
 }
 
 } // namespace
@@ -302,7 +302,7 @@ TEST_F(Files, KilledSavesLeaveTheOldOrTheNewFile) {
         db::OpenOptions o;
         o.alias = Text::fromBytes("check");
         o.readOnly = true;
-        ASSERT_TRUE(db::OpenDatabase(target, o)) << "round " << round << ": " << db::LastError();
+        ASSERT_TRUE(db::OpenDatabase(target, o)) << "round " << round << ": " << db::lastError();
         EXPECT_EQ(db::RecordCount(), 10000);
         const std::string name = ToText(db::ReadField(Value::int32(1))).toUtf8();
         EXPECT_TRUE(name == "旧" || name == "新") << name;
@@ -337,7 +337,7 @@ TEST_F(Files, TablePairsAreReplacedTogether) {
     std::vector<db::FieldSpec> fields = batch::BatchFileFields();
     fields[6].type = db::kMemo; // the remark as a memo
     ASSERT_TRUE(db::CreateDatabase(target, fields));
-    const std::filesystem::path aux = db::AuxiliaryPath(target);
+    const std::filesystem::path aux = db::auxiliaryPath(target);
     ASSERT_TRUE(std::filesystem::exists(aux));
     person(1, "甲", "8000");
     set(1, batch::kRemarkColumn, "第一次");
@@ -345,9 +345,9 @@ TEST_F(Files, TablePairsAreReplacedTogether) {
     const std::string data = readFile(target), auxBytes = readFile(aux);
 
     set(1, batch::kRemarkColumn, "第二次，长一些的备注");
-    const RenameFunction previous = SetRenameFunction(&failDataRename);
+    const RenameFunction previous = setRenameFunction(&failDataRename);
     EXPECT_FALSE(sheet->SaveBatchFile(target));
-    SetRenameFunction(previous);
+    setRenameFunction(previous);
     EXPECT_EQ(readFile(target), data);
     EXPECT_EQ(readFile(aux), auxBytes);
     EXPECT_EQ(temporaries(dir.path()), std::vector<std::string>{});
@@ -405,14 +405,14 @@ TEST_F(Files, CutsNeverSplitACharacter) {
         {"", 4, ""},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(CutToWidth(sysText(c.text), static_cast<std::size_t>(c.width)).toUtf8(), c.fitted)
+        EXPECT_EQ(cutToWidth(sysText(c.text), static_cast<std::size_t>(c.width)).toUtf8(), c.fitted)
             << c.text;
 
     person(1, "a欧阳某某某某某某", "8000");
     set(2, batch::kRemarkColumn, "这是一条很长的备注，写满了二十一个汉字还多一些");
     set(3, batch::kIdColumn, "11010119900101123456789");
     person(4, "短名", "5000");
-    const auto cut = sheet->CellsCutBySave();
+    const auto cut = sheet->cellsCutBySave();
     ASSERT_EQ(cut.size(), 3u);
     EXPECT_EQ(cut[0].row, 1);
     EXPECT_EQ(cut[0].column, batch::kNameColumn);
@@ -439,7 +439,7 @@ TEST_F(Files, OpenReplacesTheWholeSheet) {
             {Value::text(sysText("甲")), Value::text(Text{}), Value::number(8000),
              Value::number(90), Value::number(7910), Value::text(Text{}), Value::text(Text{})}};
         testing::writeFile(file,
-                           db::EncodeTableImage(batch::BatchFileFields(), 43466, records, {}));
+                           db::encodeTableImage(batch::BatchFileFields(), 43466, records, {}));
     }
     for (int row = 1; row <= 20; ++row)
         person(row, "旧人", "5000");
@@ -454,26 +454,26 @@ TEST_F(Files, OpenReplacesTheWholeSheet) {
 }
 
 TEST_F(Files, UnsavedChangesAreThoseOfThePeople) {
-    EXPECT_FALSE(sheet->HasUnsavedChanges()); // an empty sheet
+    EXPECT_FALSE(sheet->hasUnsavedChanges()); // an empty sheet
     person(1, "甲", "8000");
-    EXPECT_TRUE(sheet->HasUnsavedChanges());
+    EXPECT_TRUE(sheet->hasUnsavedChanges());
     ASSERT_TRUE(sheet->CalculateAll());
     const std::filesystem::path file = path("saved.dat");
     ASSERT_TRUE(sheet->SaveBatchFile(file));
-    EXPECT_FALSE(sheet->HasUnsavedChanges());
+    EXPECT_FALSE(sheet->hasUnsavedChanges());
     // A calculation changes only computed cells and the totals row.
     sheet->setMode(engine::TaxMode::Net);
     ASSERT_TRUE(sheet->CalculateAll());
-    EXPECT_FALSE(sheet->HasUnsavedChanges());
+    EXPECT_FALSE(sheet->hasUnsavedChanges());
     set(1, batch::kRemarkColumn, "备注");
-    EXPECT_TRUE(sheet->HasUnsavedChanges());
+    EXPECT_TRUE(sheet->hasUnsavedChanges());
     set(1, batch::kRemarkColumn, "");
-    EXPECT_FALSE(sheet->HasUnsavedChanges()); // back to what the file holds
+    EXPECT_FALSE(sheet->hasUnsavedChanges()); // back to what the file holds
     batch::BatchSheet other;
     ASSERT_TRUE(other.OpenBatchFile(file));
-    EXPECT_FALSE(other.HasUnsavedChanges());
+    EXPECT_FALSE(other.hasUnsavedChanges());
     other.ClearGrid();
-    EXPECT_FALSE(other.HasUnsavedChanges()); // nobody left to lose
+    EXPECT_FALSE(other.hasUnsavedChanges()); // nobody left to lose
 }
 
 } // namespace

@@ -45,7 +45,7 @@ TEST(SpreadsheetImport, HeadersAndColumns) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const Outcome<batch::SheetImport> read = batch::ReadSpreadsheetBytes(c.text);
+        const Outcome<batch::SheetImport> read = batch::readSpreadsheetBytes(c.text);
         ASSERT_TRUE(read) << read.problem().message.toUtf8();
         std::vector<std::string> people;
         for (const batch::BatchRecord& r : read->records)
@@ -68,7 +68,7 @@ TEST(SpreadsheetImport, RefusedFormatsAndRowsBeyondTheSheet) {
         {"\x7f" "ELF\x02\x01\x01" + std::string(64, '\0'), ".xlsx、.xls、.csv"},
     };
     for (const auto& [bytes, named] : refused) {
-        const Outcome<batch::SheetImport> read = batch::ReadSpreadsheetBytes(bytes);
+        const Outcome<batch::SheetImport> read = batch::readSpreadsheetBytes(bytes);
         ASSERT_FALSE(read);
         EXPECT_NE(read.problem().message.toUtf8().find(named), std::string::npos)
             << read.problem().message.toUtf8();
@@ -78,7 +78,7 @@ TEST(SpreadsheetImport, RefusedFormatsAndRowsBeyondTheSheet) {
     for (int i = 1; i <= 10'050; ++i)
         many += "P" + std::to_string(i) + "\t1000\n";
     many += "合计\t10050000\n";
-    const Outcome<batch::SheetImport> read = batch::ReadSpreadsheetBytes(many);
+    const Outcome<batch::SheetImport> read = batch::readSpreadsheetBytes(many);
     ASSERT_TRUE(read);
     EXPECT_EQ(read->records.size(), 10'000u);
     EXPECT_EQ(read->beyondSheet, 50);
@@ -96,7 +96,7 @@ TEST_F(SpreadsheetExport, WhatIsWrittenReadsBack) {
     person(4, "王五", "60673.70");
     set(4, batch::kRemarkColumn, "含\"加班\",费");
     calculate();
-    const sheets::Table table = batch::ExportTable(grid());
+    const sheets::Table table = batch::exportTable(grid());
     ASSERT_EQ(table.rows.size(), 4u); // the empty row 3 is left out, the totals kept
     EXPECT_TRUE(table.totalsRow);
     EXPECT_EQ(table.rows[0][2], "8000"); // an amount as the decimal it reads as
@@ -104,9 +104,9 @@ TEST_F(SpreadsheetExport, WhatIsWrittenReadsBack) {
 
     for (const char* name : {"out.csv", "out.tsv", "out.xlsx"}) {
         SCOPED_TRACE(name);
-        ASSERT_TRUE(sheet->ExportSpreadsheet(dir / name));
-        EXPECT_FALSE(sheet->HasUnsavedChanges());
-        const Outcome<batch::SheetImport> read = batch::ReadSpreadsheet(dir / name);
+        ASSERT_TRUE(sheet->exportSpreadsheet(dir / name));
+        EXPECT_FALSE(sheet->hasUnsavedChanges());
+        const Outcome<batch::SheetImport> read = batch::readSpreadsheet(dir / name);
         ASSERT_TRUE(read) << read.problem().message.toUtf8();
         EXPECT_TRUE(read->header);
         EXPECT_EQ(read->notes().toUtf8(), "");

@@ -45,32 +45,32 @@ constexpr int kIncomesPerCombination = 10000;
 constexpr int kChunkRows = 9000; // rows of one CalculateAll; the totals row fits below them
 
 using testing::Row;
-using testing::SetGroup;
+using testing::setGroup;
 
-std::vector<Row> ExampleRows() {
-    return testing::ExampleTable();
+std::vector<Row> exampleRows() {
+    return testing::exampleTable();
 }
 
 // Overlapping bands (the first and the last matching band differ), fractional thresholds,
 // rates and quick deductions (the truncations show), a negative band and an inert row between
 // used ones.
-std::vector<Row> OverlapRows() {
+std::vector<Row> overlapRows() {
     std::vector<Row> rows(9, Row{});
-    SetGroup(rows[0], 1, 5000.5, 0, 3000, 3, 0);
-    SetGroup(rows[1], 1, 0, 2000, 12000, 10, 210.5);
-    SetGroup(rows[2], 1, 0, 3000, 25000, 20, 1410.7);
-    SetGroup(rows[3], 1, 0, 12000, 1e9, 25, 2660);
-    SetGroup(rows[5], 1, 0, 25000, 35000, 3.5, 0.9);
-    SetGroup(rows[6], 1, 0, -1000, 0, 3, 0);
-    SetGroup(rows[0], 7, 800.9, 0, 4000.5, 20.5, 10.5);
-    SetGroup(rows[1], 7, 0, 3000, 25000, 20, 0);
-    SetGroup(rows[2], 7, 0, 20000, 62500, 30, 2000.6);
-    SetGroup(rows[3], 7, 0, 60000, 1e12, 40, 7000);
-    SetGroup(rows[0], 13, 800, 0, 3360, 20, 0);
-    SetGroup(rows[1], 13, 0, 3000, 21000, 20, 0);
-    SetGroup(rows[2], 13, 0, 20000, 49500, 30, 2000.4);
-    SetGroup(rows[3], 13, 0, 45000, 1e12, 40, 7000);
-    SetGroup(rows[0], 19, 800.5, 0, 4000.7, 20.9, 0);
+    setGroup(rows[0], 1, 5000.5, 0, 3000, 3, 0);
+    setGroup(rows[1], 1, 0, 2000, 12000, 10, 210.5);
+    setGroup(rows[2], 1, 0, 3000, 25000, 20, 1410.7);
+    setGroup(rows[3], 1, 0, 12000, 1e9, 25, 2660);
+    setGroup(rows[5], 1, 0, 25000, 35000, 3.5, 0.9);
+    setGroup(rows[6], 1, 0, -1000, 0, 3, 0);
+    setGroup(rows[0], 7, 800.9, 0, 4000.5, 20.5, 10.5);
+    setGroup(rows[1], 7, 0, 3000, 25000, 20, 0);
+    setGroup(rows[2], 7, 0, 20000, 62500, 30, 2000.6);
+    setGroup(rows[3], 7, 0, 60000, 1e12, 40, 7000);
+    setGroup(rows[0], 13, 800, 0, 3360, 20, 0);
+    setGroup(rows[1], 13, 0, 3000, 21000, 20, 0);
+    setGroup(rows[2], 13, 0, 20000, 49500, 30, 2000.4);
+    setGroup(rows[3], 13, 0, 45000, 1e12, 40, 7000);
+    setGroup(rows[0], 19, 800.5, 0, 4000.7, 20.9, 0);
     rows[1][21] = 30.6;
     for (std::size_t r = 0; r < rows.size(); ++r) // the spare fields
         for (int k : {6, 12, 18, 24})
@@ -80,28 +80,28 @@ std::vector<Row> OverlapRows() {
 
 // Rates of 100 % and more, a zero-width band, NaN and infinite bounds, negative thresholds and
 // deductions: the tables a hand-edited file may hold.
-std::vector<Row> EdgeRows() {
+std::vector<Row> edgeRows() {
     const double inf = std::numeric_limits<double>::infinity();
     const double nan = std::numeric_limits<double>::quiet_NaN();
     std::vector<Row> rows(9, Row{});
-    SetGroup(rows[0], 1, 3000, 0, 1000, 100, 0);
-    SetGroup(rows[1], 1, 0, 1000, 1000, 10, 0);
-    SetGroup(rows[2], 1, 0, 1000, 5000, 150, -20);
-    SetGroup(rows[3], 1, 0, 5000, inf, 10, 5);
-    SetGroup(rows[4], 1, 0, 0, 0, 50, 0);
-    SetGroup(rows[5], 1, 0, nan, 1e6, 5, 0);
-    SetGroup(rows[0], 7, -100, 0, 0, 100, 0);
-    SetGroup(rows[1], 7, 0, 0, 1000, 110, -5);
-    SetGroup(rows[2], 7, 0, 500, inf, 0, 0);
-    SetGroup(rows[0], 13, 0, 0, 1000, 100, 0);
-    SetGroup(rows[1], 13, 0, 1000, 1e7, 99.99, 1);
-    SetGroup(rows[0], 19, 0, 0, 0, 100, 0);
+    setGroup(rows[0], 1, 3000, 0, 1000, 100, 0);
+    setGroup(rows[1], 1, 0, 1000, 1000, 10, 0);
+    setGroup(rows[2], 1, 0, 1000, 5000, 150, -20);
+    setGroup(rows[3], 1, 0, 5000, inf, 10, 5);
+    setGroup(rows[4], 1, 0, 0, 0, 50, 0);
+    setGroup(rows[5], 1, 0, nan, 1e6, 5, 0);
+    setGroup(rows[0], 7, -100, 0, 0, 100, 0);
+    setGroup(rows[1], 7, 0, 0, 1000, 110, -5);
+    setGroup(rows[2], 7, 0, 500, inf, 0, 0);
+    setGroup(rows[0], 13, 0, 0, 1000, 100, 0);
+    setGroup(rows[1], 13, 0, 1000, 1e7, 99.99, 1);
+    setGroup(rows[0], 19, 0, 0, 0, 100, 0);
     rows[1][21] = 150;
     return rows;
 }
 
-std::vector<Row> SingleRecordRows() {
-    std::vector<Row> rows = ExampleRows();
+std::vector<Row> singleRecordRows() {
+    std::vector<Row> rows = exampleRows();
     rows.resize(1);
     return rows;
 }
@@ -112,8 +112,8 @@ struct TableCase {
 };
 
 const TableCase kTables[] = {
-    {"builtin", nullptr}, {"example", ExampleRows},     {"overlap", OverlapRows},
-    {"edge", EdgeRows},   {"single", SingleRecordRows},
+    {"builtin", nullptr}, {"example", exampleRows},     {"overlap", overlapRows},
+    {"edge", edgeRows},   {"single", singleRecordRows},
 };
 
 // Test names and messages show the table's name.
@@ -162,7 +162,7 @@ std::string Format(const char* format, double v) {
 }
 
 // The incomes of one table and group, as texts typed into the income box or a cell.
-std::vector<std::string> Incomes(const std::vector<Row>& rows, int group, std::uint64_t seed) {
+std::vector<std::string> incomesOfGroup(const std::vector<Row>& rows, int group, std::uint64_t seed) {
     std::vector<double> anchors = {0, 1, 100, 800, 1000, 3000, 3360, 4000, 5000, 12000, 25000};
     const double t = rows.empty() ? 0 : rows[0][static_cast<std::size_t>(group - 1)];
     const double d = rows.empty() ? 0 : std::trunc(rows[0][static_cast<std::size_t>(group + 2)]);
@@ -294,7 +294,7 @@ std::vector<std::string> Incomes(const std::vector<Row>& rows, int group, std::u
 }
 
 // One line per result: texts separated by "|", control characters spelt out.
-std::string Escape(const std::string& s) {
+std::string escape(const std::string& s) {
     std::string out;
     for (char c : s) {
         switch (c) {
@@ -320,11 +320,11 @@ std::string Escape(const std::string& s) {
     return out;
 }
 
-std::string Utf8(const Text& t) {
-    return Escape(t.toUtf8());
+std::string utf8(const Text& t) {
+    return escape(t.toUtf8());
 }
 
-std::uint64_t Fnv1a(const std::vector<std::string>& lines) {
+std::uint64_t fnv1a(const std::vector<std::string>& lines) {
     std::uint64_t h = 0xcbf29ce484222325ull;
     for (const std::string& line : lines) {
         for (unsigned char c : line)
@@ -340,7 +340,7 @@ struct Golden {
     std::map<std::string, std::map<std::size_t, std::string>> lines;
 };
 
-Golden ReadGolden() {
+Golden readGolden() {
     Golden g;
     std::ifstream in(kGoldenFile, std::ios::binary);
     std::string line;
@@ -363,7 +363,7 @@ Golden ReadGolden() {
 }
 
 // The indexes of the lines kept literally: a few spread over the list, and the last one.
-std::vector<std::size_t> LiteralIndexes(std::size_t count) {
+std::vector<std::size_t> literalIndexes(std::size_t count) {
     std::vector<std::size_t> out;
     if (count == 0) return out;
     for (std::size_t j = 0; j < 6; ++j) {
@@ -380,15 +380,15 @@ protected:
 
     void SetUp() override {
         db::CloseAllDatabases();
-        SetProgramDirectory(dir.path());
+        setProgramDirectory(dir.path());
     }
     void TearDown() override { db::CloseAllDatabases(); }
 
     // Writes the table and returns its rows as read back (the built-in one included).
     std::vector<Row> writeTable(const TableCase& table) {
-        const std::filesystem::path path = engine::RateTablePath();
+        const std::filesystem::path path = engine::rateTablePath();
         if (!table.rows) {
-            EXPECT_TRUE(engine::WriteDefaultRateTable(path));
+            EXPECT_TRUE(engine::writeDefaultRateTable(path));
         } else {
             std::vector<db::FieldSpec> fields;
             for (int i = 1; i <= 24; ++i)
@@ -400,12 +400,12 @@ protected:
                     rec.push_back(Value::number(v));
                 records.push_back(std::move(rec));
             }
-            testing::writeFile(path, db::EncodeTableImage(fields, 43466, records,
-                                                          engine::RateTablePassword().view()));
+            testing::writeFile(path, db::encodeTableImage(fields, 43466, records,
+                                                          engine::rateTablePassword().view()));
         }
-        EXPECT_TRUE(engine::OpenRateTable(path));
+        EXPECT_TRUE(engine::openRateTable(path));
         std::vector<Row> rows;
-        EXPECT_TRUE(db::SelectDatabase(engine::RateTableAlias()));
+        EXPECT_TRUE(db::SelectDatabase(engine::rateTableAlias()));
         const std::int32_t n = db::RecordCount();
         db::GoFirst();
         for (std::int32_t r = 0; r < n; ++r) {
@@ -425,10 +425,10 @@ protected:
         for (const std::string& income : incomes) {
             std::int32_t messageThreshold = -777;
             const mainwindow::CalcResult r = mainwindow::Calculate(
-                engine::RateTablePath(), Text::fromUtf8(income), c.kind, c.mode, messageThreshold);
-            out.push_back(Escape(income) + "|" + std::to_string(static_cast<int>(r.outcome)) + "|" +
+                engine::rateTablePath(), Text::fromUtf8(income), c.kind, c.mode, messageThreshold);
+            out.push_back(escape(income) + "|" + std::to_string(static_cast<int>(r.outcome)) + "|" +
                           std::to_string(r.threshold) + "|" + std::to_string(messageThreshold) +
-                          "|" + Utf8(r.balloon) + "|" + (r.label ? Utf8(*r.label) : "~") + "|" +
+                          "|" + utf8(r.balloon) + "|" + (r.label ? utf8(*r.label) : "~") + "|" +
                           (r.clearsEntryFlag() ? "1" : "0"));
         }
         return out;
@@ -454,16 +454,16 @@ protected:
                 result ? std::nullopt : std::optional<Text>(result.problem().message);
             for (std::size_t i = 0; i < n; ++i) {
                 const int row = static_cast<int>(i) + 1;
-                out.push_back(Escape(incomes[first + i]) + "|" +
-                              Utf8(g.text(row, batch::kTaxColumn)) + "|" +
-                              Utf8(g.text(row, batch::kAfterTaxColumn)));
+                out.push_back(escape(incomes[first + i]) + "|" +
+                              utf8(g.text(row, batch::kTaxColumn)) + "|" +
+                              utf8(g.text(row, batch::kAfterTaxColumn)));
             }
             std::string totals = "totals|" + std::to_string(sheet.LastDataRow()) + "|" +
-                                 (message ? Utf8(*message) : "~");
+                                 (message ? utf8(*message) : "~");
             const int after = static_cast<int>(n) + 1;
             for (int row = after; row <= after + 1; ++row)
                 for (int c = 1; c < batch::kGridColumns; ++c)
-                    totals += "|" + Utf8(g.text(row, c));
+                    totals += "|" + utf8(g.text(row, c));
             out.push_back(totals);
         }
         return out;
@@ -479,9 +479,9 @@ protected:
             g.setText(1, batch::kTaxColumn, Text::fromBytes("o4"));
             g.setText(1, batch::kAfterTaxColumn, Text::fromBytes("o5"));
             const std::optional<Text> message = sheet.CalculateEditedRow(1, batch::kIncomeColumn);
-            out.push_back(Escape(income) + "|" + (message ? Utf8(*message) : "~") + "|" +
-                          Utf8(g.text(1, batch::kTaxColumn)) + "|" +
-                          Utf8(g.text(1, batch::kAfterTaxColumn)));
+            out.push_back(escape(income) + "|" + (message ? utf8(*message) : "~") + "|" +
+                          utf8(g.text(1, batch::kTaxColumn)) + "|" +
+                          utf8(g.text(1, batch::kAfterTaxColumn)));
         }
         return out;
     }
@@ -490,7 +490,7 @@ protected:
 // Every result of one table, by the name "TABLE/COMBINATION/COMPUTATION".
 using Results = std::vector<std::pair<std::string, std::vector<std::string>>>;
 
-void WriteGolden(const std::map<std::string, Results>& all) {
+void writeGolden(const std::map<std::string, Results>& all) {
     std::filesystem::create_directories(kGoldenFile.parent_path());
     std::ofstream out(kGoldenFile, std::ios::binary | std::ios::trunc);
     out << "# Frozen results of the tax computations: written by tax_golden_test with\n"
@@ -500,16 +500,16 @@ void WriteGolden(const std::map<std::string, Results>& all) {
         for (const auto& [name, lines] : results) {
             char hex[17];
             std::snprintf(hex, sizeof hex, "%016llx",
-                          static_cast<unsigned long long>(Fnv1a(lines)));
+                          static_cast<unsigned long long>(fnv1a(lines)));
             out << "digest " << name << " " << lines.size() << " " << hex << "\n";
         }
     for (const auto& [table, results] : all)
         for (const auto& [name, lines] : results)
-            for (std::size_t i : LiteralIndexes(lines.size()))
+            for (std::size_t i : literalIndexes(lines.size()))
                 out << "line " << name << " " << i << " " << lines[i] << "\n";
 }
 
-std::map<std::string, Results>& Collected() {
+std::map<std::string, Results>& collected() {
     static std::map<std::string, Results> all;
     return all;
 }
@@ -524,7 +524,7 @@ TEST_P(TaxGolden, ResultsAreUnchanged) {
         seed = seed * 131 + static_cast<unsigned char>(*c);
     for (const Combination& c : kCombinations) {
         const std::vector<std::string> incomes =
-            Incomes(rows, c.group, seed * 7 + static_cast<std::uint64_t>(c.group));
+            incomesOfGroup(rows, c.group, seed * 7 + static_cast<std::uint64_t>(c.group));
         const std::string prefix = std::string(table.name) + "/" + c.name + "/";
         results.emplace_back(prefix + "main", mainWindow(c, incomes));
         if (c.kind == TaxKind::Royalties && c.mode == TaxMode::Net) continue;
@@ -543,12 +543,12 @@ TEST_P(TaxGolden, ResultsAreUnchanged) {
                 out << name << " " << i << " " << lines[i] << "\n";
     }
     if (std::getenv("IIT_UPDATE_GOLDEN")) {
-        Collected()[table.name] = results;
-        if (Collected().size() == std::size(kTables)) WriteGolden(Collected());
+        collected()[table.name] = results;
+        if (collected().size() == std::size(kTables)) writeGolden(collected());
         GTEST_SKIP() << "golden results recorded";
     }
 
-    const Golden golden = ReadGolden();
+    const Golden golden = readGolden();
     ASSERT_FALSE(golden.digests.empty()) << "no golden results in " << kGoldenFile;
     for (const auto& [name, lines] : results) {
         SCOPED_TRACE(name);
@@ -561,13 +561,13 @@ TEST_P(TaxGolden, ResultsAreUnchanged) {
         const auto digest = golden.digests.find(name);
         ASSERT_NE(digest, golden.digests.end());
         char hex[17];
-        std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(Fnv1a(lines)));
+        std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(fnv1a(lines)));
         EXPECT_EQ(lines.size(), digest->second.first);
         EXPECT_EQ(hex, digest->second.second) << "the results differ from the frozen ones";
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Tables, TaxGolden, ::testing::ValuesIn(kTables),
+INSTANTIATE_TEST_SUITE_P(tables, TaxGolden, ::testing::ValuesIn(kTables),
                          [](const ::testing::TestParamInfo<TableCase>& p) {
                              return std::string(p.param.name);
                          });

@@ -17,8 +17,8 @@ TEST(CliDump, PlainAndPasswordTables) {
     const std::vector<std::vector<Value>> records = {
         {Value::text(sysText("张三")), Value::number(8000.5), Value::boolean(1)},
         {Value::text(sysText("李四")), Value::int32(-3), Value::boolean(0)}};
-    writeFile(dir / "plain.KDB", EncodeTableImage(fields, 45000, records, ""));
-    writeFile(dir / "secret.dat", EncodeTableImage(fields, 45000, records, kRatePassword));
+    writeFile(dir / "plain.KDB", encodeTableImage(fields, 45000, records, ""));
+    writeFile(dir / "secret.dat", encodeTableImage(fields, 45000, records, kRatePassword));
     const std::string listing = "fields: 3 records: 2\n"
                                 "1\t姓名\t10\t8\n"
                                 "2\t收入\t6\t0\n"

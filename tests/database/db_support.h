@@ -115,8 +115,8 @@ class FatalTrap {
 public:
     FatalTrap()
         : m_previous(
-              SetFatalHandler([](int, const Text& message) { throw FatalRaised(message); })) {}
-    ~FatalTrap() { SetFatalHandler(std::move(m_previous)); }
+              setFatalHandler([](int, const Text& message) { throw FatalRaised(message); })) {}
+    ~FatalTrap() { setFatalHandler(std::move(m_previous)); }
 
 private:
     FatalHandler m_previous;
@@ -164,7 +164,7 @@ std::string rateShapedImage(double created, ValueOf value,
     for (int r = 0; r < 9; ++r)
         for (int i = 0; i < 24; ++i)
             records[static_cast<std::size_t>(r)].push_back(value(r, i));
-    return EncodeTableImage(ints, created, records, password);
+    return encodeTableImage(ints, created, records, password);
 }
 
 } // namespace iit::db::testing

@@ -61,7 +61,7 @@ std::string patched(std::string s, std::size_t at, std::int32_t v) {
 }
 
 TEST_F(DbTest, OpenRefusals) {
-    const std::string rateImage = EncodeTableImage({{Text::fromBytes("A"), kInt, 0}}, 2.0,
+    const std::string rateImage = encodeTableImage({{Text::fromBytes("A"), kInt, 0}}, 2.0,
                                                    {{Value::int32(1)}}, kRatePassword);
     const std::string memoTable = rawTable({{"M", 12, 0, 4}}, 8, 0, 1, 1.0);
     OpenOptions badAlias;
@@ -163,10 +163,10 @@ TEST_F(DbTest, OpenRefusals) {
         if (c.aux) writeFile(dir / (stem + ".KDT"), c.aux());
         const std::string before = c.image ? readFile(file) : "";
         EXPECT_EQ(OpenDatabase(file, c.options), c.error == kOk);
-        EXPECT_EQ(LastError(), c.error);
+        EXPECT_EQ(lastError(), c.error);
         if (c.error != kOk) {
             EXPECT_EQ(RecordCount(), 0);
-            EXPECT_EQ(LastError(), kErrNoCurrent); // nothing was added to the registry
+            EXPECT_EQ(lastError(), kErrNoCurrent); // nothing was added to the registry
             if (c.image) {
                 EXPECT_EQ(readFile(file), before);
             }
@@ -174,14 +174,14 @@ TEST_F(DbTest, OpenRefusals) {
         CloseAllDatabases();
     }
     EXPECT_FALSE(OpenDatabase(std::filesystem::path{}));
-    EXPECT_EQ(LastError(), kErrNotFound);
+    EXPECT_EQ(lastError(), kErrNotFound);
     EXPECT_FALSE(OpenDatabase(dir.path()));
-    EXPECT_EQ(LastError(), kErrNotFound); // "dir" + ".KDB" does not exist
+    EXPECT_EQ(lastError(), kErrNotFound); // "dir" + ".KDB" does not exist
     EXPECT_FALSE(OpenDatabase(dir.path() / "."));
-    EXPECT_EQ(LastError(), kErrNotFound);
+    EXPECT_EQ(lastError(), kErrNotFound);
     std::filesystem::create_directory(dir / "folder.kdb");
     EXPECT_FALSE(OpenDatabase(path(dir, "folder.kdb")));
-    EXPECT_EQ(LastError(), kErrAccess);
+    EXPECT_EQ(lastError(), kErrAccess);
 }
 
 // Opening never changes a file: a file cut inside a record is read as the whole records
@@ -235,9 +235,9 @@ TEST_F(DbTest, ExtensionAbsolutePathAndAlreadyOpen) {
     const std::filesystem::path old = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());
     EXPECT_TRUE(OpenDatabase("table"));
-    EXPECT_EQ(CurrentPath(), path(dir, "table.KDB"));
+    EXPECT_EQ(currentPath(), path(dir, "table.KDB"));
     EXPECT_FALSE(OpenDatabase("table."));
-    EXPECT_EQ(LastError(), kErrAlreadyOpen);
+    EXPECT_EQ(lastError(), kErrAlreadyOpen);
     std::filesystem::current_path(old);
 
     // The same file under another name is the same table.
@@ -247,13 +247,13 @@ TEST_F(DbTest, ExtensionAbsolutePathAndAlreadyOpen) {
     other.alias = sysText("别名");
     for (const char* name : {"link.kdb", "hard.kdb", "sub/../table.KDB"}) {
         EXPECT_FALSE(OpenDatabase(path(dir, name), other)) << name;
-        EXPECT_EQ(LastError(), kErrAlreadyOpen) << name;
+        EXPECT_EQ(lastError(), kErrAlreadyOpen) << name;
     }
-    EXPECT_EQ(CurrentPath(), path(dir, "table.KDB"));      // the first one stays current
+    EXPECT_EQ(currentPath(), path(dir, "table.KDB"));      // the first one stays current
     EXPECT_TRUE(SelectDatabase(Text::fromBytes("TABLE"))); // found by file name
     // Names differ in case on this file system: another name is another file.
     EXPECT_FALSE(OpenDatabase(path(dir, "TABLE.kdb"), other));
-    EXPECT_EQ(LastError(), kErrNotFound);
+    EXPECT_EQ(lastError(), kErrNotFound);
 }
 
 TEST_F(DbTest, RegistrySelectAndClose) {
@@ -266,40 +266,40 @@ TEST_F(DbTest, RegistrySelectAndClose) {
     OpenOptions aliasB;
     aliasB.alias = Text::fromBytes("a"); // an alias equal to another table's file name
     ASSERT_TRUE(OpenDatabase(path(dir, "c.kdb"), aliasB));
-    EXPECT_EQ(CurrentPath(), path(dir, "c.kdb"));
+    EXPECT_EQ(currentPath(), path(dir, "c.kdb"));
 
     const std::vector<std::pair<const char*, const char*>> lookups = {
         {"x", "a.kdb"}, {"A", "c.kdb"}, {"b", "b.kdb"}};
     for (const auto& [n, expected] : lookups) {
         EXPECT_TRUE(SelectDatabase(Text::fromBytes(n))) << n;
-        EXPECT_EQ(CurrentPath(), path(dir, expected)) << n;
+        EXPECT_EQ(currentPath(), path(dir, expected)) << n;
     }
     EXPECT_TRUE(SelectDatabase(Text::fromUtf8(path(dir, "A.KDB").string()))); // by full path
-    EXPECT_EQ(CurrentPath(), path(dir, "a.kdb"));
+    EXPECT_EQ(currentPath(), path(dir, "a.kdb"));
     EXPECT_FALSE(SelectDatabase(Text::fromBytes("nothing")));
-    EXPECT_EQ(LastError(), kErrNotOpen);
+    EXPECT_EQ(lastError(), kErrNotOpen);
 
     ASSERT_TRUE(SelectDatabase(Text::fromBytes("b")));
     CloseDatabase(Text::fromBytes("x")); // before the current one: the current index moves down
-    EXPECT_EQ(CurrentPath(), path(dir, "b.kdb"));
+    EXPECT_EQ(currentPath(), path(dir, "b.kdb"));
     CloseDatabase(Text::fromBytes("nothing"));
-    EXPECT_EQ(LastError(), kOk);
+    EXPECT_EQ(lastError(), kOk);
     CloseDatabase();
-    EXPECT_EQ(CurrentPath(), std::filesystem::path{});
+    EXPECT_EQ(currentPath(), std::filesystem::path{});
     EXPECT_EQ(RecordCount(), 0);
-    EXPECT_EQ(LastError(), kErrNoCurrent);
+    EXPECT_EQ(lastError(), kErrNoCurrent);
     GoFirst();
-    EXPECT_EQ(LastError(), kErrNoCurrent);
+    EXPECT_EQ(lastError(), kErrNoCurrent);
     EXPECT_FALSE(Skip());
-    EXPECT_EQ(LastError(), kErrNoCurrent);
+    EXPECT_EQ(lastError(), kErrNoCurrent);
     EXPECT_FALSE(WriteField(pos(1), Value::int32(1)));
-    EXPECT_EQ(LastError(), kErrNotOpen);
+    EXPECT_EQ(lastError(), kErrNotOpen);
     EXPECT_FALSE(AppendBlankRecord());
-    EXPECT_EQ(LastError(), kErrNoCurrent);
+    EXPECT_EQ(lastError(), kErrNoCurrent);
     EXPECT_FALSE(RemoveAllRecords());
-    EXPECT_EQ(LastError(), kErrNoCurrent);
+    EXPECT_EQ(lastError(), kErrNoCurrent);
     EXPECT_EQ(FieldName(pos(1)), Text{});
-    EXPECT_EQ(LastError(), kErrNoCurrent);
+    EXPECT_EQ(lastError(), kErrNoCurrent);
     EXPECT_TRUE(Fields().empty());
     EXPECT_TRUE(SelectDatabase(Text::fromBytes("a"))); // c.kdb under alias "a"
     EXPECT_EQ(RecordCount(), 2);
@@ -334,19 +334,19 @@ TEST_F(DbTest, CreateRefusals) {
         SCOPED_TRACE(c.what);
         const std::filesystem::path file = path(dir, "c" + std::to_string(n++));
         EXPECT_EQ(CreateDatabase(file, c.fields), c.error == kOk);
-        EXPECT_EQ(LastError(), c.error);
+        EXPECT_EQ(lastError(), c.error);
         EXPECT_EQ(std::filesystem::exists(file.string() + ".KDB"), c.error == kOk);
     }
     EXPECT_FALSE(CreateDatabase(std::filesystem::path{}, {f("a", kInt)}));
-    EXPECT_EQ(LastError(), kErrNotFound);
+    EXPECT_EQ(lastError(), kErrNotFound);
     EXPECT_FALSE(CreateDatabase(path(dir, "no/such/dir.kdb"), {f("a", kInt)}));
-    EXPECT_EQ(LastError(), kErrBadPath);
+    EXPECT_EQ(lastError(), kErrBadPath);
 
     // Creating over a table that is open elsewhere is a sharing violation.
     ASSERT_TRUE(CreateDatabase(path(dir, "open.kdb"), {f("a", kInt)}));
     ASSERT_TRUE(OpenDatabase(path(dir, "open.kdb")));
     EXPECT_FALSE(CreateDatabase(path(dir, "open.kdb"), {f("b", kInt)}));
-    EXPECT_EQ(LastError(), kErrSharing);
+    EXPECT_EQ(lastError(), kErrSharing);
 }
 
 TEST_F(DbTest, SkipAndGoFirst) {
@@ -384,12 +384,12 @@ TEST_F(DbTest, SkipAndGoFirst) {
         GoFirst();
         for (const Step& s : c.steps) {
             EXPECT_EQ(Skip(s.skip), s.ok) << s.skip;
-            EXPECT_EQ(LastError(), s.error);
+            EXPECT_EQ(lastError(), s.error);
             const Value v = ReadField(pos(1));
             if (s.current < 0) {
-                EXPECT_EQ(LastError(), kErrNoRecord);
+                EXPECT_EQ(lastError(), kErrNoRecord);
             } else if (s.current >= c.records) {
-                EXPECT_EQ(LastError(), kErrSeek);
+                EXPECT_EQ(lastError(), kErrSeek);
             } else {
                 EXPECT_EQ(v, Value::int32(10 * (s.current + 1)));
             }
@@ -398,7 +398,7 @@ TEST_F(DbTest, SkipAndGoFirst) {
             }
         }
         GoFirst();
-        EXPECT_EQ(LastError(), kOk);
+        EXPECT_EQ(lastError(), kOk);
         CloseAllDatabases();
     }
 }
@@ -430,32 +430,32 @@ TEST_F(DbTest, ReadFieldFatalFaults) {
     EXPECT_EQ(FieldName(Value::int64(1)), Text::fromBytes("A"));
     EXPECT_EQ(FieldName(txt("b")), Text::fromBytes("B"));
     EXPECT_EQ(FieldName(pos(9)), Text{});
-    EXPECT_EQ(LastError(), kErrNoField);
+    EXPECT_EQ(lastError(), kErrNoField);
 }
 
 TEST_F(DbTest, WriteFieldFailures) {
     writeFile(dir / "t.kdb", smallTable(1));
     ASSERT_TRUE(OpenDatabase(path(dir, "t.kdb")));
     EXPECT_FALSE(WriteField(txt("nope"), Value::int32(1)));
-    EXPECT_EQ(LastError(), kErrNoField);
+    EXPECT_EQ(lastError(), kErrNoField);
     EXPECT_FALSE(WriteField(pos(3), Value::int32(1)));
-    EXPECT_EQ(LastError(), kErrNoField);
+    EXPECT_EQ(lastError(), kErrNoField);
     ASSERT_TRUE(Skip(-1));
     EXPECT_FALSE(WriteField(pos(1), Value::int32(1)));
-    EXPECT_EQ(LastError(), kErrNoRecord);
+    EXPECT_EQ(lastError(), kErrNoRecord);
     ASSERT_TRUE(Skip(2));
     EXPECT_FALSE(WriteField(pos(1), Value::int32(1))); // after the last record
-    EXPECT_EQ(LastError(), kErrNoRecord);
+    EXPECT_EQ(lastError(), kErrNoRecord);
     CloseAllDatabases();
 
     ASSERT_TRUE(OpenDatabase(path(dir, "t.kdb"), readOnly()));
     const std::string before = readFile(dir / "t.kdb");
     EXPECT_FALSE(WriteField(pos(1), Value::int32(5)));
-    EXPECT_EQ(LastError(), kErrAccess);
+    EXPECT_EQ(lastError(), kErrAccess);
     EXPECT_FALSE(AppendBlankRecord());
-    EXPECT_EQ(LastError(), kErrAccess);
+    EXPECT_EQ(lastError(), kErrAccess);
     EXPECT_FALSE(RemoveAllRecords());
-    EXPECT_EQ(LastError(), kErrAccess);
+    EXPECT_EQ(lastError(), kErrAccess);
     EXPECT_EQ(readFile(dir / "t.kdb"), before);
 }
 
@@ -534,7 +534,7 @@ TEST_F(DbTest, RecordReadWholeAndExclusiveWriteBack) {
     ASSERT_TRUE(Skip(2));
     EXPECT_EQ(ToText(ReadField(pos(2))).bytes(), "five");
     CloseDatabase();
-    EXPECT_EQ(LastError(), kOk);
+    EXPECT_EQ(lastError(), kOk);
     bytes = readFile(file);
     ASSERT_EQ(bytes.size(), 260u + 4 * 16);
     EXPECT_EQ(get<std::int32_t>(bytes, 16), 4);
@@ -565,11 +565,11 @@ TEST_F(DbTest, FailedRecordWritesAreReported) {
     limit.rlim_cur = std::filesystem::file_size(file); // no byte more
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
     EXPECT_FALSE(Skip(1));
-    EXPECT_EQ(LastError(), kErrDiskFull);
+    EXPECT_EQ(lastError(), kErrDiskFull);
     GoFirst();
-    EXPECT_EQ(LastError(), kErrDiskFull);
+    EXPECT_EQ(lastError(), kErrDiskFull);
     CloseDatabase();
-    EXPECT_EQ(LastError(), kErrDiskFull);
+    EXPECT_EQ(lastError(), kErrDiskFull);
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previous);
     // The count was written before the record: the file counts one record whose bytes are not
@@ -598,7 +598,7 @@ TEST_F(DbTest, RecordSizeMustFitTheLayout) {
         const std::string bytes = rawTable(c.fields, c.recordSize, 1, 2, 0) + std::string(200, 'x');
         writeFile(dir / "odd.kdb", bytes);
         EXPECT_FALSE(OpenDatabase(path(dir, "odd.kdb")));
-        EXPECT_EQ(LastError(), kErrNotDatabase);
+        EXPECT_EQ(lastError(), kErrNotDatabase);
         EXPECT_EQ(readFile(dir / "odd.kdb"), bytes);
     }
 
@@ -606,7 +606,7 @@ TEST_F(DbTest, RecordSizeMustFitTheLayout) {
     writeFile(dir / "wide.kdb", rawTable({{"T", 10, 0x7FFFFFF0, 4}}, 0x7FFFFFF4, 0, 1, 0));
     ASSERT_TRUE(OpenDatabase(path(dir, "wide.kdb")));
     EXPECT_EQ(ReadField(pos(1)), txt(""));
-    EXPECT_EQ(LastError(), kErrSeek);
+    EXPECT_EQ(lastError(), kErrSeek);
     CloseAllDatabases();
 }
 
@@ -639,7 +639,7 @@ TEST_F(DbTest, MemoAndByteSetRoundTrip) {
         for (std::size_t i = 0; i < values.size(); ++i) {
             EXPECT_EQ(ReadField(pos(1)), Value::text(Text::fromBytes(values[i].first))) << i;
             EXPECT_EQ(ReadField(pos(2)), Value::bytes(values[i].second)) << i;
-            EXPECT_EQ(LastError(), kOk);
+            EXPECT_EQ(lastError(), kOk);
             Skip();
         }
     };
@@ -695,9 +695,9 @@ TEST_F(DbTest, DamagedMemoChainsGiveErrors) {
         ASSERT_TRUE(OpenDatabase(file));
         const Value v = ReadField(pos(1));
         if (get<std::int32_t>(c.data, ref) == 0) {
-            EXPECT_EQ(LastError(), kOk);
+            EXPECT_EQ(lastError(), kOk);
         } else {
-            EXPECT_EQ(LastError(), kErrAuxAccess);
+            EXPECT_EQ(lastError(), kErrAuxAccess);
         }
         EXPECT_EQ(v, txt(""));
         // Writing a new value over a damaged chain still works.
@@ -709,20 +709,20 @@ TEST_F(DbTest, DamagedMemoChainsGiveErrors) {
 
 TEST_F(DbTest, PasswordPromptAndEncipheredMemo) {
     // A password-protected table with a memo field; its auxiliary header is enciphered too.
-    const std::string image = EncodeTableImage({{Text::fromBytes("M"), kMemo, 0}}, 3.0,
+    const std::string image = encodeTableImage({{Text::fromBytes("M"), kMemo, 0}}, 3.0,
                                                {{Value::text({})}}, kRatePassword);
     writeFile(dir / "p.kdb", image);
     writeFile(dir / "p.KDT", encipher(auxHeader(0x10000, 1), kRatePassword, kRateCheck));
     std::vector<std::pair<int, bool>> asked;
     std::vector<std::optional<Text>> answers = {Text::fromBytes("wrong"),
                                                 Text::fromBytes(kRatePassword)};
-    SetPasswordPrompt([&](int left, bool retry) -> std::optional<Text> {
+    setPasswordPrompt([&](int left, bool retry) -> std::optional<Text> {
         asked.emplace_back(left, retry);
         if (asked.size() > answers.size()) return std::nullopt;
         return answers[asked.size() - 1];
     });
     OpenOptions ask = withPassword("?");
-    ASSERT_TRUE(OpenDatabase(path(dir, "p.kdb"), ask)) << LastError();
+    ASSERT_TRUE(OpenDatabase(path(dir, "p.kdb"), ask)) << lastError();
     EXPECT_EQ(asked, (std::vector<std::pair<int, bool>>{{3, false}, {2, true}}));
     ASSERT_TRUE(WriteField(pos(1), Value::text(Text::fromBytes(std::string(1200, 'z')))));
     CloseAllDatabases();
@@ -736,16 +736,16 @@ TEST_F(DbTest, PasswordPromptAndEncipheredMemo) {
     asked.clear();
     answers = {};
     EXPECT_FALSE(OpenDatabase(path(dir, "p.kdb"), ask));
-    EXPECT_EQ(LastError(), kErrPassword);
+    EXPECT_EQ(lastError(), kErrPassword);
     EXPECT_EQ(asked.size(), 1u);
     asked.clear();
     answers = {Text::fromBytes("a"), Text::fromBytes("b"), Text::fromBytes("c"),
                Text::fromBytes(kRatePassword)};
     EXPECT_FALSE(OpenDatabase(path(dir, "p.kdb"), ask));
     EXPECT_EQ(asked, (std::vector<std::pair<int, bool>>{{3, false}, {2, true}, {1, true}}));
-    SetPasswordPrompt(nullptr);
+    setPasswordPrompt(nullptr);
     EXPECT_FALSE(OpenDatabase(path(dir, "p.kdb"), ask));
-    EXPECT_EQ(LastError(), kErrPassword);
+    EXPECT_EQ(lastError(), kErrPassword);
 }
 
 TEST(ErrorMessages, Texts) {
@@ -767,10 +767,10 @@ TEST(ErrorMessages, Texts) {
         {5, "未知错误"},
     };
     for (const auto& [code, utf8] : cases)
-        EXPECT_EQ(ErrorMessage(code).toUtf8(), utf8) << code;
+        EXPECT_EQ(errorMessage(code).toUtf8(), utf8) << code;
     std::set<std::string> distinct;
     for (int code = -1; code >= -80; --code)
-        if (code != -77) distinct.insert(ErrorMessage(code).toUtf8());
+        if (code != -77) distinct.insert(errorMessage(code).toUtf8());
     EXPECT_EQ(distinct.size(), 79u);
 }
 

@@ -11,10 +11,10 @@
 namespace iit::db::testing {
 namespace {
 
-TEST(CheckText, KnownAnswers) {
-    EXPECT_EQ(CheckText(kRatePassword), kRateCheck);
-    EXPECT_EQ(CheckText(""), "7e42f8ec980980e904b2008fd98c1dd4");
-    EXPECT_EQ(CheckText("abc"), "727fe1287d3f96d6b04fd23c98500190");
+TEST(passwordCheckText, KnownAnswers) {
+    EXPECT_EQ(passwordCheckText(kRatePassword), kRateCheck);
+    EXPECT_EQ(passwordCheckText(""), "7e42f8ec980980e904b2008fd98c1dd4");
+    EXPECT_EQ(passwordCheckText("abc"), "727fe1287d3f96d6b04fd23c98500190");
 }
 
 TEST(Cipher, MatchesIndependentPageStreamAcrossPages) {
@@ -74,7 +74,7 @@ TEST_F(DbTest, LayoutOfNewTables) {
     for (const LayoutCase& c : cases) {
         SCOPED_TRACE(c.what);
         const std::filesystem::path file = path(dir, std::string(c.what) + ".dat");
-        ASSERT_TRUE(CreateDatabase(file, c.fields)) << LastError();
+        ASSERT_TRUE(CreateDatabase(file, c.fields)) << lastError();
         const std::string bytes = readFile(file);
         ASSERT_EQ(bytes.size(), c.firstRecord);
         EXPECT_EQ(bytes.substr(0, 4), "QKDB");
@@ -128,12 +128,12 @@ TEST(TableImage, RateTableIs2744Bytes) {
 
 TEST(TableImage, RefusesBadInput) {
     const std::vector<FieldSpec> one = {{Text::fromBytes("a"), kInt, 0}};
-    EXPECT_EQ(EncodeTableImage({}, 0, {}, ""), "");
-    EXPECT_EQ(EncodeTableImage({{Text::fromBytes("1a"), kInt, 0}}, 0, {}, ""), "");
-    EXPECT_EQ(EncodeTableImage(one, 0, {{txt("x")}}, ""), "");       // text into int
-    EXPECT_EQ(EncodeTableImage(one, 0, {{pos(1), pos(2)}}, ""), ""); // too many values
-    EXPECT_EQ(EncodeTableImage({{Text::fromBytes("m"), kMemo, 0}}, 0, {{txt("x")}}, ""), "");
-    EXPECT_EQ(EncodeTableImage(one, 0, {{}}, "").size(), 116u + 72 + 8); // missing = empty
+    EXPECT_EQ(encodeTableImage({}, 0, {}, ""), "");
+    EXPECT_EQ(encodeTableImage({{Text::fromBytes("1a"), kInt, 0}}, 0, {}, ""), "");
+    EXPECT_EQ(encodeTableImage(one, 0, {{txt("x")}}, ""), "");       // text into int
+    EXPECT_EQ(encodeTableImage(one, 0, {{pos(1), pos(2)}}, ""), ""); // too many values
+    EXPECT_EQ(encodeTableImage({{Text::fromBytes("m"), kMemo, 0}}, 0, {{txt("x")}}, ""), "");
+    EXPECT_EQ(encodeTableImage(one, 0, {{}}, "").size(), 116u + 72 + 8); // missing = empty
 }
 
 // A small plain table written through the engine, compared with bytes built here.
@@ -195,7 +195,7 @@ TEST_F(DbTest, PasswordTableByteExact) {
         {Value::int32(7), txt("same"), Value::number(1.5)},
         {Value::int32(7), txt("same"), Value::number(1.5)},
         {Value::number(-2.5), txt("toolong"), Value::int64(3)}};
-    const std::string image = EncodeTableImage(fields, 44000.0, records, kRatePassword);
+    const std::string image = encodeTableImage(fields, 44000.0, records, kRatePassword);
 
     std::string plain =
         rawTable({{"A", 3, 0, 4}, {"B", 10, 5, 8}, {"C", 6, 0, 13}}, 21, 3, 4, 44000.0, kRateCheck);
@@ -221,7 +221,7 @@ TEST_F(DbTest, PasswordTableByteExact) {
     writeFile(file, image);
     OpenOptions options;
     options.password = Text::fromBytes(kRatePassword);
-    ASSERT_TRUE(OpenDatabase(file, options)) << LastError();
+    ASSERT_TRUE(OpenDatabase(file, options)) << lastError();
     EXPECT_EQ(RecordCount(), 3);
     ASSERT_TRUE(Skip(1));
     EXPECT_EQ(ReadField(pos(2)), txt("same"));
@@ -293,10 +293,10 @@ TEST_F(DbTest, ConversionsOnWrite) {
         ASSERT_TRUE(OpenDatabase(file));
         ASSERT_TRUE(AppendBlankRecord());
         ASSERT_TRUE(WriteField(pos(1), Value::int32(-1)));
-        ASSERT_TRUE(WriteField(pos(2), EmptyValue(c.type)));
+        ASSERT_TRUE(WriteField(pos(2), emptyValue(c.type)));
         const std::string before = readFile(file);
         EXPECT_EQ(WriteField(pos(2), c.value), c.error == kOk);
-        EXPECT_EQ(LastError(), c.error);
+        EXPECT_EQ(lastError(), c.error);
         const std::string after = readFile(file);
         const std::size_t at = 116 + 2 * 72 + 8;
         if (c.error == kOk) {
@@ -321,12 +321,12 @@ TEST(Names, ValidNamesAndCaseInsensitiveMatch) {
          {Case{"abc", true}, Case{"设置税率表", true}, Case{"Ａ１", true}, Case{"a1", true},
           Case{"1a", false}, Case{"１a", false}, Case{"a_b", false}, Case{"a b", false},
           Case{"", false}, Case{"税率。", false}, Case{"x－", false}})
-        EXPECT_EQ(IsValidName(sysText(c.utf8).view()), c.valid) << c.utf8;
-    EXPECT_TRUE(SameName("Amount", "aMOUNT"));
-    EXPECT_TRUE(SameName(sysText("姓名").view(), sysText("姓名").view()));
+        EXPECT_EQ(isValidName(sysText(c.utf8).view()), c.valid) << c.utf8;
+    EXPECT_TRUE(sameName("Amount", "aMOUNT"));
+    EXPECT_TRUE(sameName(sysText("姓名").view(), sysText("姓名").view()));
     // A trail byte that looks like a letter is not folded: 0xB0 0x61 vs 0xB0 0x41.
-    EXPECT_FALSE(SameName("\xB0\x61", "\xB0\x41"));
-    EXPECT_FALSE(SameName("ab", "abc"));
+    EXPECT_FALSE(sameName("\xB0\x61", "\xB0\x41"));
+    EXPECT_FALSE(sameName("ab", "abc"));
 }
 
 } // namespace

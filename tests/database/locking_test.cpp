@@ -109,7 +109,7 @@ TEST_F(DbTest, ShareModesBetweenProcesses) {
         });
         ASSERT_EQ(holder.receive(), 'o');
         EXPECT_EQ(OpenDatabase(file, mode(c.opener, c.openerReadOnly)), c.admitted);
-        EXPECT_EQ(LastError(), c.admitted ? kOk : kErrSharing);
+        EXPECT_EQ(lastError(), c.admitted ? kOk : kErrSharing);
         CloseAllDatabases();
         holder.send('x');
         EXPECT_EQ(holder.wait(), 0);
@@ -123,7 +123,7 @@ TEST_F(DbTest, ShareModesBetweenProcesses) {
 bool retrying(const std::function<bool()>& call) {
     for (int i = 0; i < 5000; ++i) {
         if (call()) return true;
-        if (LastError() != kErrLockViolation) return false;
+        if (lastError() != kErrLockViolation) return false;
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     return false;
@@ -160,7 +160,7 @@ int appendAndRead(const std::filesystem::path& file, const OpenOptions& options,
         std::int32_t n = 0;
         if (!retrying([&] {
                 n = RecordCount();
-                return LastError() == kOk;
+                return lastError() == kOk;
             }))
             return 15;
         GoFirst();
@@ -169,17 +169,17 @@ int appendAndRead(const std::filesystem::path& file, const OpenOptions& options,
         Value k, t, d;
         if (!retrying([&] {
                 k = ReadField(pos(1));
-                return LastError() == kOk;
+                return lastError() == kOk;
             }))
             return 17;
         if (!retrying([&] {
                 t = ReadField(pos(2));
-                return LastError() == kOk;
+                return lastError() == kOk;
             }))
             return 18;
         if (!retrying([&] {
                 d = ReadField(pos(3));
-                return LastError() == kOk;
+                return lastError() == kOk;
             }))
             return 19;
         if (!consistent(k, t, d)) return 20;
@@ -195,7 +195,7 @@ TEST_P(TwoProcesses, AppendAndReadTogether) {
     const std::filesystem::path file = path(dir, "shared.kdb");
     OpenOptions options;
     if (enciphered) {
-        writeFile(file, EncodeTableImage(kFields, 1.0, {}, kRatePassword));
+        writeFile(file, encodeTableImage(kFields, 1.0, {}, kRatePassword));
         options.password = Text::fromBytes(kRatePassword);
     } else {
         ASSERT_TRUE(CreateDatabase(file, kFields));
@@ -251,10 +251,10 @@ class ForeignLock {
 public:
     ForeignLock(const std::filesystem::path& file, std::int64_t offset, std::int64_t length = 1)
         : m_fd(::open(file.c_str(), O_RDWR | O_CLOEXEC)), m_offset(offset), m_length(length) {
-        EXPECT_EQ(LockBytes(m_fd, LockKind::Write, offset, length, 0), kOk);
+        EXPECT_EQ(lockBytes(m_fd, LockKind::Write, offset, length, 0), kOk);
     }
     ~ForeignLock() { ::close(m_fd); }
-    void release() { UnlockBytes(m_fd, m_offset, m_length); }
+    void release() { unlockBytes(m_fd, m_offset, m_length); }
 
 private:
     int m_fd;
@@ -272,7 +272,7 @@ TEST_F(DbTest, LockConflicts) {
     {
         ForeignLock whole(file, record0);
         EXPECT_FALSE(OpenDatabase(file)); // the open locks the whole file
-        EXPECT_EQ(LastError(), kErrLockViolation);
+        EXPECT_EQ(lastError(), kErrLockViolation);
         EXPECT_TRUE(OpenDatabase(file, mode(kExclusive))); // lock-free: takes no locks
         EXPECT_EQ(ReadField(pos(1)), Value::int32(5));
         EXPECT_TRUE(WriteField(pos(1), Value::int32(6)));
@@ -282,20 +282,20 @@ TEST_F(DbTest, LockConflicts) {
     {
         ForeignLock record(file, record0);
         EXPECT_EQ(ReadField(pos(1)), Value::int32(0));
-        EXPECT_EQ(LastError(), kErrLockViolation);
+        EXPECT_EQ(lastError(), kErrLockViolation);
         EXPECT_FALSE(WriteField(pos(1), Value::int32(7)));
-        EXPECT_EQ(LastError(), kErrLockViolation);
+        EXPECT_EQ(lastError(), kErrLockViolation);
         EXPECT_FALSE(RemoveAllRecords());
-        EXPECT_EQ(LastError(), kErrLockViolation);
+        EXPECT_EQ(lastError(), kErrLockViolation);
     }
     EXPECT_EQ(ReadField(pos(1)), Value::int32(6));
     {
         ForeignLock header(file, 16);
         const auto start = Clock::now();
         EXPECT_FALSE(Skip()); // tried once
-        EXPECT_EQ(LastError(), kErrLockViolation);
+        EXPECT_EQ(lastError(), kErrLockViolation);
         EXPECT_FALSE(AppendBlankRecord());
-        EXPECT_EQ(LastError(), kErrLockViolation);
+        EXPECT_EQ(lastError(), kErrLockViolation);
         EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
         // RecordCount waits for the header lock.
         std::thread releaser([&] {
@@ -304,7 +304,7 @@ TEST_F(DbTest, LockConflicts) {
         });
         const auto waitStart = Clock::now();
         EXPECT_EQ(RecordCount(), 1);
-        EXPECT_EQ(LastError(), kOk);
+        EXPECT_EQ(lastError(), kOk);
         EXPECT_GE(Clock::now() - waitStart, std::chrono::milliseconds(250));
         releaser.join();
     }
@@ -312,7 +312,7 @@ TEST_F(DbTest, LockConflicts) {
         ForeignLock header(file, 16);
         const auto start = Clock::now();
         EXPECT_EQ(RecordCount(), 0);
-        EXPECT_EQ(LastError(), kErrLockViolation);
+        EXPECT_EQ(lastError(), kErrLockViolation);
         const auto waited = Clock::now() - start;
         EXPECT_GE(waited, std::chrono::milliseconds(2000));
         EXPECT_LT(waited, std::chrono::milliseconds(2500));
@@ -328,19 +328,19 @@ TEST_F(DbTest, NestedLocksAreCounted) {
     LockTable table;
     ASSERT_EQ(table.lock(mine, 3, LockKind::Read, 0), kOk);
     ASSERT_EQ(table.lock(mine, 3, LockKind::Write, 0), kOk); // nested and raised to a write lock
-    EXPECT_EQ(LockBytes(other, LockKind::Read, 3, 1, 0), kErrLockViolation);
+    EXPECT_EQ(lockBytes(other, LockKind::Read, 3, 1, 0), kErrLockViolation);
     table.unlock(mine, 3);
-    EXPECT_EQ(LockBytes(other, LockKind::Read, 3, 1, 0), kErrLockViolation);
+    EXPECT_EQ(lockBytes(other, LockKind::Read, 3, 1, 0), kErrLockViolation);
     table.unlock(mine, 3);
-    EXPECT_EQ(LockBytes(other, LockKind::Read, 3, 1, 0), kOk);
-    UnlockBytes(other, 3, 1);
+    EXPECT_EQ(lockBytes(other, LockKind::Read, 3, 1, 0), kOk);
+    unlockBytes(other, 3, 1);
     // A whole-range unlock drops the counted lock; restore takes it again.
     ASSERT_EQ(table.lock(mine, 5, LockKind::Write, 0), kOk);
-    UnlockBytes(mine, 0, kWholeFile);
-    EXPECT_EQ(LockBytes(other, LockKind::Write, 5, 1, 0), kOk);
-    UnlockBytes(other, 5, 1);
+    unlockBytes(mine, 0, kWholeFile);
+    EXPECT_EQ(lockBytes(other, LockKind::Write, 5, 1, 0), kOk);
+    unlockBytes(other, 5, 1);
     table.restore(mine);
-    EXPECT_EQ(LockBytes(other, LockKind::Write, 5, 1, 0), kErrLockViolation);
+    EXPECT_EQ(lockBytes(other, LockKind::Write, 5, 1, 0), kErrLockViolation);
     ::close(mine);
     ::close(other);
 }

@@ -26,7 +26,7 @@ Seed plainSeed() {
         records.push_back({Value::text(sysText("张三") + Text::fromBytes(std::to_string(r))),
                            txt("110101199001011234"), Value::number(5000 + r),
                            Value::number(r * 1.5), Value::number(4990), txt("6222"), txt("note")});
-    return {"plain", EncodeTableImage(batchFields(), 45000.0, records, ""), "", ""};
+    return {"plain", encodeTableImage(batchFields(), 45000.0, records, ""), "", ""};
 }
 
 Seed encipheredSeed() {
@@ -89,21 +89,21 @@ protected:
             options.shareMode = way.share;
             options.password = Text::fromBytes(way.password);
             const bool ok = OpenDatabase(path(dir, "case.kdb"), options);
-            EXPECT_TRUE(kOpenErrors.count(LastError())) << LastError();
+            EXPECT_TRUE(kOpenErrors.count(lastError())) << lastError();
             if (!ok) continue;
             ++opened;
             const std::size_t fields = Fields().size();
             const std::int32_t count = RecordCount();
-            EXPECT_EQ(LastError(), kOk);
+            EXPECT_EQ(lastError(), kOk);
             // The descriptors the engine accepted are all in the file.
             EXPECT_LE(116 + 72 * fields, std::filesystem::file_size(dir / "case.kdb"));
             GoFirst();
             for (std::int32_t r = 0; r <= count; ++r) {
                 for (std::size_t f = 1; f <= fields; ++f) {
                     ReadField(pos(static_cast<int>(f)));
-                    EXPECT_TRUE(kReadErrors.count(LastError())) << LastError();
+                    EXPECT_TRUE(kReadErrors.count(lastError())) << lastError();
                     if (r < count) {
-                        EXPECT_NE(LastError(), kErrSeek);
+                        EXPECT_NE(lastError(), kErrSeek);
                     }
                 }
                 Skip();
@@ -112,14 +112,14 @@ protected:
                 // A new record takes the empty value of every field and reads back empty; only
                 // a record-id counter at its limit refuses the record.
                 if (!AppendBlankRecord()) {
-                    EXPECT_EQ(LastError(), kErrWriteRecord);
+                    EXPECT_EQ(lastError(), kErrWriteRecord);
                     CloseAllDatabases();
                     continue;
                 }
                 for (std::size_t f = 1; f <= fields; ++f) {
                     const Value field = pos(static_cast<int>(f));
-                    EXPECT_TRUE(WriteField(field, std::nullopt)) << LastError();
-                    EXPECT_EQ(ReadField(field), EmptyValue(Fields()[f - 1].type));
+                    EXPECT_TRUE(WriteField(field, std::nullopt)) << lastError();
+                    EXPECT_EQ(ReadField(field), emptyValue(Fields()[f - 1].type));
                 }
             }
             CloseAllDatabases();

@@ -20,27 +20,27 @@ namespace {
 using namespace engine;
 
 Exact E(const char* decimal) {
-    return *ParseDecimal(decimal);
+    return *parseDecimal(decimal);
 }
 std::string S(const Exact& v) {
     return ToText(v).toUtf8();
 }
 
-const WithholdingTable& Annual() {
-    const WithholdingTable* t = DefaultWithholdingTables().forYear(2024);
+const WithholdingTable& annual() {
+    const WithholdingTable* t = defaultWithholdingTables().forYear(2024);
     EXPECT_NE(t, nullptr);
     return *t;
 }
 
 // Months 1.. of one employee with the same amounts, withheld figures of each.
-std::vector<CumulativeFigures> Year(const std::vector<MonthAmounts>& months, int firstMonth = 1,
+std::vector<CumulativeFigures> computeYear(const std::vector<MonthAmounts>& months, int firstMonth = 1,
                                     DeductionOptions options = {}, TaxMode mode = TaxMode::Gross) {
     std::vector<CumulativeFigures> out;
     YearToDate sums;
     int month = firstMonth;
     for (const MonthAmounts& a : months) {
         Outcome<CumulativeFigures> f =
-            ComputeCumulative(Annual(), sums, month, firstMonth, options, a, mode);
+            computeCumulative(annual(), sums, month, firstMonth, options, a, mode);
         EXPECT_TRUE(f.ok()) << "month " << month;
         if (!f) break;
         out.push_back(*f);
@@ -50,7 +50,7 @@ std::vector<CumulativeFigures> Year(const std::vector<MonthAmounts>& months, int
     return out;
 }
 
-MonthAmounts Pay(const char* income, const char* special = "0") {
+MonthAmounts pay(const char* income, const char* special = "0") {
     MonthAmounts a;
     a.income = E(income);
     a.special = E(special);
@@ -59,7 +59,7 @@ MonthAmounts Pay(const char* income, const char* special = "0") {
 
 TEST(Cumulative, WorkedExampleOfTheYear) {
     const std::vector<CumulativeFigures> year =
-        Year(std::vector<MonthAmounts>(12, Pay("10000", "1750")));
+        computeYear(std::vector<MonthAmounts>(12, pay("10000", "1750")));
     ASSERT_EQ(year.size(), 12u);
     struct Row {
         int month;
@@ -105,7 +105,7 @@ TEST(Cumulative, EveryBandOfTheAnnualTable) {
         {"1234567.89", "45", "181920", "373635.55"}, // 373,635.5505
     };
     for (const Case& c : cases) {
-        const std::vector<CumulativeFigures> f = Year({Pay(S(E(c.taxable) + Exact(5000)).c_str())});
+        const std::vector<CumulativeFigures> f = computeYear({pay(S(E(c.taxable) + Exact(5000)).c_str())});
         ASSERT_EQ(f.size(), 1u);
         EXPECT_EQ(S(f[0].taxable), c.taxable);
         EXPECT_EQ(S(f[0].ratePercent), c.rate) << c.taxable;
@@ -116,12 +116,12 @@ TEST(Cumulative, EveryBandOfTheAnnualTable) {
 }
 
 TEST(Cumulative, EveryDeductionCounts) {
-    MonthAmounts a = Pay("30000", "2000");
+    MonthAmounts a = pay("30000", "2000");
     a.taxFree = E("1000");
     a.specialAdditional = E("3000");
     a.other = E("500");
     a.relief = E("100");
-    const std::vector<CumulativeFigures> f = Year({a, a});
+    const std::vector<CumulativeFigures> f = computeYear({a, a});
     ASSERT_EQ(f.size(), 2u);
     // 30,000 − 1,000 − 5,000 − 2,000 − 3,000 − 500 = 18,500 → 555; less 100 of relief.
     EXPECT_EQ(S(f[0].taxable), "18500");
@@ -133,7 +133,7 @@ TEST(Cumulative, EveryDeductionCounts) {
 }
 
 TEST(Cumulative, LessPayWithholdsNothingAndRefundsNothing) {
-    const std::vector<CumulativeFigures> f = Year({Pay("20000"), Pay("3000"), Pay("20000")});
+    const std::vector<CumulativeFigures> f = computeYear({pay("20000"), pay("3000"), pay("20000")});
     ASSERT_EQ(f.size(), 3u);
     EXPECT_EQ(S(f[0].withholding), "450"); // 15,000 × 3 %
     EXPECT_EQ(S(f[1].tax), "390");         // 13,000 × 3 % is less than the 450 withheld
@@ -170,7 +170,7 @@ TEST(Cumulative, BasicDeductionOfJoinersAndOptions) {
     };
     for (const Case& c : cases) {
         const std::vector<CumulativeFigures> f =
-            Year(std::vector<MonthAmounts>(static_cast<std::size_t>(c.months), Pay(c.income)),
+            computeYear(std::vector<MonthAmounts>(static_cast<std::size_t>(c.months), pay(c.income)),
                  c.firstMonth, c.options);
         ASSERT_EQ(f.size(), static_cast<std::size_t>(c.months)) << c.what;
         EXPECT_EQ(S(f.back().after.basicDeduction), c.basic) << c.what;
@@ -178,7 +178,7 @@ TEST(Cumulative, BasicDeductionOfJoinersAndOptions) {
         EXPECT_EQ(S(f.back().withholding), c.withheld) << c.what;
     }
     // The joiner's months withhold the cumulative tax of December between them.
-    const std::vector<CumulativeFigures> year = Year(std::vector<MonthAmounts>(9, Pay("10000")), 4);
+    const std::vector<CumulativeFigures> year = computeYear(std::vector<MonthAmounts>(9, pay("10000")), 4);
     EXPECT_EQ(S(year.back().tax), "1980"); // 45,000 × 10 % − 2,520
     EXPECT_EQ(S(year.back().after.withheld), "1980");
 }
@@ -186,10 +186,10 @@ TEST(Cumulative, BasicDeductionOfJoinersAndOptions) {
 TEST(Cumulative, MonthsWithoutPayInsideTheSpanCount) {
     YearToDate sums;
     Outcome<CumulativeFigures> feb =
-        ComputeCumulative(Annual(), sums, 2, 2, {}, Pay("10000"), TaxMode::Gross);
+        computeCumulative(annual(), sums, 2, 2, {}, pay("10000"), TaxMode::Gross);
     ASSERT_TRUE(feb.ok());
     Outcome<CumulativeFigures> may =
-        ComputeCumulative(Annual(), feb->after, 5, 2, {}, Pay("10000"), TaxMode::Gross);
+        computeCumulative(annual(), feb->after, 5, 2, {}, pay("10000"), TaxMode::Gross);
     ASSERT_TRUE(may.ok());
     EXPECT_EQ(S(may->after.basicDeduction), "20000"); // February to May
     EXPECT_EQ(S(may->taxable), "0");
@@ -198,20 +198,20 @@ TEST(Cumulative, MonthsWithoutPayInsideTheSpanCount) {
 // Employer-borne: the net entered comes back as gross − tax, and the gross computation of the
 // worked-back gross incomes withholds the same.
 TEST(Cumulative, EmployerBorneWorksBackTheGross) {
-    EXPECT_EQ(S(Year({Pay("10000")}, 1, {}, TaxMode::Net)[0].grossIncome), "10154.64");
+    EXPECT_EQ(S(computeYear({pay("10000")}, 1, {}, TaxMode::Net)[0].grossIncome), "10154.64");
     const char* const nets[] = {"0",         "4999.99", "8000",   "10000",   "34920",   "40000",
                                 "123456.78", "250000",  "600000", "1000000", "33333.33"};
     for (const char* net : nets) {
-        const std::vector<MonthAmounts> months(12, Pay(net, "1000"));
-        const std::vector<CumulativeFigures> byNet = Year(months, 1, {}, TaxMode::Net);
+        const std::vector<MonthAmounts> months(12, pay(net, "1000"));
+        const std::vector<CumulativeFigures> byNet = computeYear(months, 1, {}, TaxMode::Net);
         ASSERT_EQ(byNet.size(), 12u) << net;
         std::vector<MonthAmounts> grossMonths;
         for (const CumulativeFigures& f : byNet) {
             EXPECT_EQ(S(f.grossIncome - f.withholding), S(E(net))) << net;
             EXPECT_EQ(S(f.afterTax), S(E(net) - E("1000"))) << net;
-            grossMonths.push_back(Pay(S(f.grossIncome).c_str(), "1000"));
+            grossMonths.push_back(pay(S(f.grossIncome).c_str(), "1000"));
         }
-        const std::vector<CumulativeFigures> byGross = Year(grossMonths);
+        const std::vector<CumulativeFigures> byGross = computeYear(grossMonths);
         for (std::size_t m = 0; m < 12; ++m) {
             EXPECT_EQ(S(byGross[m].withholding), S(byNet[m].withholding)) << net << " " << m;
             EXPECT_EQ(S(byGross[m].tax), S(byNet[m].tax)) << net << " " << m;
@@ -224,11 +224,11 @@ protected:
     testing::TempDir dir;
     std::vector<TaxBand> bands;
     void SetUp() override {
-        SetProgramDirectory(dir.path());
-        ASSERT_TRUE(WriteDefaultRateTable(RateTablePath()));
-        const Outcome<BracketTable> table = LoadBracketTable(RateTablePath());
+        setProgramDirectory(dir.path());
+        ASSERT_TRUE(writeDefaultRateTable(rateTablePath()));
+        const Outcome<BracketTable> table = loadBracketTable(rateTablePath());
         ASSERT_TRUE(table) << table.problem().message.toUtf8();
-        Outcome<std::vector<TaxBand>> b = MonthlyWageBands(*table);
+        Outcome<std::vector<TaxBand>> b = monthlyWageBands(*table);
         ASSERT_TRUE(b.ok());
         bands = *b;
     }
@@ -255,7 +255,7 @@ TEST_F(Bonus, EveryBandEdgeOfTheMonthlyTable) {
         {"36000.12", "10", "210", "3390.01"}, // 3,000.01 a month: the next band already
     };
     for (const Case& c : cases) {
-        Outcome<BonusFigures> f = ComputeSeparateBonus(bands, E(c.bonus));
+        Outcome<BonusFigures> f = computeSeparateBonus(bands, E(c.bonus));
         ASSERT_TRUE(f.ok()) << c.bonus;
         EXPECT_EQ(S(f->ratePercent), c.rate) << c.bonus;
         EXPECT_EQ(S(f->quickDeduction), c.quick) << c.bonus;
@@ -288,10 +288,10 @@ TEST_F(Bonus, ComparedOverTheYear) {
     for (const Case& c : cases) {
         BonusPlan plan;
         for (int m = 1; m <= c.monthsEntered; ++m)
-            plan.months.push_back(PlannedMonth{m, Pay(c.income, c.special)});
+            plan.months.push_back(PlannedMonth{m, pay(c.income, c.special)});
         plan.bonusMonth = c.bonusMonth;
         plan.bonus = E(c.bonus);
-        Outcome<BonusComparison> r = CompareBonus(Annual(), bands, plan);
+        Outcome<BonusComparison> r = compareBonus(annual(), bands, plan);
         ASSERT_TRUE(r.ok()) << c.what;
         EXPECT_EQ(S(r->separate.total), c.separate) << c.what;
         EXPECT_EQ(S(r->combined.total), c.combined) << c.what;
@@ -304,7 +304,7 @@ TEST_F(Bonus, ComparedOverTheYear) {
 }
 
 TEST(WithholdingTable, BuiltInTableIsTheLawSince2019) {
-    const WithholdingTables& tables = DefaultWithholdingTables();
+    const WithholdingTables& tables = defaultWithholdingTables();
     EXPECT_EQ(tables.forYear(2018), nullptr);
     ASSERT_NE(tables.forYear(2019), nullptr);
     EXPECT_EQ(tables.forYear(2035), tables.forYear(2019));
@@ -332,7 +332,7 @@ TEST(WithholdingTable, BuiltInTableIsTheLawSince2019) {
 
 TEST(WithholdingTable, DescriptionsThatAreRefusedNameTheirLine) {
     const std::string good = "table 2019\nbasic-deduction 5000\nband 0 100 3 0\nband 100 - 10 7\n";
-    EXPECT_TRUE(ParseWithholdingTables(good).ok());
+    EXPECT_TRUE(parseWithholdingTables(good).ok());
     struct Case {
         std::string text;
         const char* message;
@@ -353,13 +353,13 @@ TEST(WithholdingTable, DescriptionsThatAreRefusedNameTheirLine) {
         {good + "table 2019\n", "第5行：年份重复"},
     };
     for (const Case& c : cases) {
-        Outcome<WithholdingTables> t = ParseWithholdingTables(c.text);
+        Outcome<WithholdingTables> t = parseWithholdingTables(c.text);
         ASSERT_FALSE(t.ok()) << c.text;
         EXPECT_EQ(t.problem().message.toUtf8(), c.message) << c.text;
     }
     // A later law applies from its year on.
     Outcome<WithholdingTables> two =
-        ParseWithholdingTables(good + "table 2030\nbasic-deduction 6000\nband 0 - 3 0\n");
+        parseWithholdingTables(good + "table 2030\nbasic-deduction 6000\nband 0 - 3 0\n");
     ASSERT_TRUE(two.ok());
     EXPECT_EQ(S(two->forYear(2029)->basicDeduction), "5000");
     EXPECT_EQ(S(two->forYear(2030)->basicDeduction), "6000");
@@ -368,12 +368,12 @@ TEST(WithholdingTable, DescriptionsThatAreRefusedNameTheirLine) {
 TEST(WithholdingTable, FileIsWrittenWhenMissingAndReadAfresh) {
     testing::TempDir dir;
     const std::filesystem::path path = dir / "预扣率表.txt";
-    Outcome<WithholdingTables> first = LoadWithholdingTables(path);
+    Outcome<WithholdingTables> first = loadWithholdingTables(path);
     ASSERT_TRUE(first.ok());
-    EXPECT_TRUE(FileExists(path));
+    EXPECT_TRUE(fileExists(path));
     EXPECT_EQ(first->tables().size(), 1u);
     testing::writeFile(path, testing::readFile(path) + "band x\n");
-    Outcome<WithholdingTables> broken = LoadWithholdingTables(path);
+    Outcome<WithholdingTables> broken = loadWithholdingTables(path);
     ASSERT_FALSE(broken.ok());
     EXPECT_NE(broken.problem().message.toUtf8().find("预扣率表文件有误"), std::string::npos);
     EXPECT_NE(broken.problem().message.toUtf8().find("级距应有下限"), std::string::npos);

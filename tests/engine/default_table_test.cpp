@@ -13,7 +13,7 @@ namespace {
 
 const std::filesystem::path kSource = IIT_SOURCE_DIR;
 
-TEST(DefaultTable, GeneratedFromItsDescriptionByteForByte) {
+TEST(defaultTable, GeneratedFromItsDescriptionByteForByte) {
     const std::string description =
         testing::readFile(kSource / "resources" / "rate_table_default.txt");
     ASSERT_FALSE(description.empty());
@@ -30,12 +30,12 @@ TEST(DefaultTable, GeneratedFromItsDescriptionByteForByte) {
     EXPECT_TRUE(std::string(embedded.begin(), embedded.end()) == committed);
 }
 
-TEST(DefaultTable, OpensWithThePasswordAndHoldsTheBands) {
+TEST(defaultTable, OpensWithThePasswordAndHoldsTheBands) {
     testing::TempDir dir;
     const std::filesystem::path path = dir / "设置税率表A.dat";
-    ASSERT_TRUE(engine::WriteDefaultRateTable(path));
+    ASSERT_TRUE(engine::writeDefaultRateTable(path));
     db::CloseAllDatabases();
-    ASSERT_TRUE(engine::OpenRateTable(path)) << db::LastError();
+    ASSERT_TRUE(engine::openRateTable(path)) << db::lastError();
     EXPECT_EQ(db::RecordCount(), 9);
     const auto fields = db::Fields();
     ASSERT_EQ(fields.size(), 24u);
@@ -52,10 +52,10 @@ TEST(DefaultTable, OpensWithThePasswordAndHoldsTheBands) {
     // A plain open without the password is refused.
     db::OpenOptions plain;
     EXPECT_FALSE(db::OpenDatabase(path, plain));
-    EXPECT_EQ(db::LastError(), db::kErrPassword);
+    EXPECT_EQ(db::lastError(), db::kErrPassword);
 }
 
-TEST(DefaultTable, MalformedDescriptionsAreRefused) {
+TEST(defaultTable, MalformedDescriptionsAreRefused) {
     tools::RateTableDescription parsed;
     std::string error;
     for (const char* bad :

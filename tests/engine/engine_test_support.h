@@ -19,7 +19,7 @@ namespace iit::testing {
 using Row = std::array<double, 24>;
 
 // Sets fields first..first+4 of a row (threshold, lower, upper, rate %, quick deduction).
-inline void SetGroup(Row& row, int first, double threshold, double lower, double upper, double rate,
+inline void setGroup(Row& row, int first, double threshold, double lower, double upper, double rate,
                      double qd) {
     const double v[5] = {threshold, lower, upper, rate, qd};
     for (int i = 0; i < 5; ++i)
@@ -27,16 +27,16 @@ inline void SetGroup(Row& row, int first, double threshold, double lower, double
 }
 
 // The example table the computation rules are explained with.
-inline std::vector<Row> ExampleTable() {
+inline std::vector<Row> exampleTable() {
     std::vector<Row> rows(9, Row{});
-    SetGroup(rows[0], 1, 5000, 0, 3000, 3, 0);
-    SetGroup(rows[1], 1, 0, 3000, 12000, 10, 210);
-    SetGroup(rows[0], 7, 800, 0, 4000, 20, 0);
-    SetGroup(rows[1], 7, 0, 4000, 25000, 20, 0);
-    SetGroup(rows[2], 7, 0, 25000, 62500, 30, 2000);
-    SetGroup(rows[3], 7, 0, 62500, 1e12, 40, 7000);
-    SetGroup(rows[0], 13, 800, 0, 3360, 20, 0);
-    SetGroup(rows[0], 19, 800, 0, 4000, 20, 0);
+    setGroup(rows[0], 1, 5000, 0, 3000, 3, 0);
+    setGroup(rows[1], 1, 0, 3000, 12000, 10, 210);
+    setGroup(rows[0], 7, 800, 0, 4000, 20, 0);
+    setGroup(rows[1], 7, 0, 4000, 25000, 20, 0);
+    setGroup(rows[2], 7, 0, 25000, 62500, 30, 2000);
+    setGroup(rows[3], 7, 0, 62500, 1e12, 40, 7000);
+    setGroup(rows[0], 13, 800, 0, 3360, 20, 0);
+    setGroup(rows[0], 19, 800, 0, 4000, 20, 0);
     rows[1][21] = 30; // royalty reduction percentage
     return rows;
 }
@@ -48,13 +48,13 @@ protected:
 
     void SetUp() override {
         db::CloseAllDatabases();
-        SetProgramDirectory(dir.path());
-        tablePath = engine::RateTablePath();
+        setProgramDirectory(dir.path());
+        tablePath = engine::rateTablePath();
     }
     void TearDown() override { db::CloseAllDatabases(); }
 
     // Writes rows as a password-protected table of double fields (or `type` fields).
-    void WriteTable(const std::vector<Row>& rows, std::int32_t type = db::kDouble) {
+    void writeTable(const std::vector<Row>& rows, std::int32_t type = db::kDouble) {
         db::CloseAllDatabases();
         std::vector<db::FieldSpec> fields;
         for (int i = 1; i <= 24; ++i)
@@ -67,7 +67,7 @@ protected:
             records.push_back(std::move(rec));
         }
         writeFile(tablePath,
-                  db::EncodeTableImage(fields, 43466, records, engine::RateTablePassword().view()));
+                  db::encodeTableImage(fields, 43466, records, engine::rateTablePassword().view()));
     }
 };
 

@@ -89,11 +89,11 @@ class Money : public testing::EngineFixture {
 protected:
     void SetUp() override {
         EngineFixture::SetUp();
-        ASSERT_TRUE(engine::WriteDefaultRateTable(tablePath));
+        ASSERT_TRUE(engine::writeDefaultRateTable(tablePath));
     }
     TaxFigures compute(const Exact& x, TaxKind kind, TaxMode mode) {
         std::int32_t threshold = 0;
-        const Outcome<TaxFigures> out = engine::ComputeTax(tablePath, x, kind, mode, threshold);
+        const Outcome<TaxFigures> out = engine::computeTax(tablePath, x, kind, mode, threshold);
         EXPECT_TRUE(out.ok());
         return out.ok() ? *out : TaxFigures{};
     }
@@ -132,7 +132,7 @@ __extension__ typedef __int128 Wide;
 int g_halves = 0;
 
 // num / den rounded to a whole number, halves away from zero (den > 0).
-Wide RoundDiv(Wide num, Wide den) {
+Wide roundDiv(Wide num, Wide den) {
     const bool negative = num < 0;
     const Wide m = negative ? -num : num;
     Wide q = m / den;
@@ -156,7 +156,7 @@ const Band kLabourNet[] = {{3360, 21000, 20, 0}, {21000, 49500, 30, 2000},
                            {49500, 2000000000, 40, 7000}};
 
 // The band of an amount in fen: lower <= a < upper.
-const Band* BandOf(const Band* first, const Band* last, Wide fen) {
+const Band* bandOf(const Band* first, const Band* last, Wide fen) {
     for (const Band* b = first; b != last; ++b)
         if (fen >= Wide{b->lower} * 100 && fen < Wide{b->upper} * 100) return b;
     return nullptr;
@@ -169,13 +169,13 @@ struct Expected {
 };
 
 // x in fen; the main window's rules on the built-in table.
-Expected Model(TaxKind kind, TaxMode mode, Wide x) {
+Expected model(TaxKind kind, TaxMode mode, Wide x) {
     Expected e;
     if (kind == TaxKind::Wages && mode == TaxMode::Gross) {
         if (x < 500000) return {true};
         const Wide a = x - 500000;
-        const Band* b = BandOf(std::begin(kWages), std::end(kWages), a);
-        e.tax = RoundDiv(a * b->rate - b->qd * 10000, 100);
+        const Band* b = bandOf(std::begin(kWages), std::end(kWages), a);
+        e.tax = roundDiv(a * b->rate - b->qd * 10000, 100);
         e.companion = x - e.tax;
     } else if (kind == TaxKind::Wages) {
         if (x < 500000) return {true};
@@ -184,7 +184,7 @@ Expected Model(TaxKind kind, TaxMode mode, Wide x) {
             // taxable = (a - qd) / (1 - rate): in fen, (a - qd) x 100 / (100 - rate)
             const Wide num = (a - b.qd * 100) * 100, den = 100 - b.rate;
             if (num >= Wide{b.lower} * 100 * den && num < Wide{b.upper} * 100 * den) {
-                const Wide gross = RoundDiv(num, den) + 500000;
+                const Wide gross = roundDiv(num, den) + 500000;
                 e.companion = gross;
                 e.tax = gross - x;
                 return e;
@@ -196,10 +196,10 @@ Expected Model(TaxKind kind, TaxMode mode, Wide x) {
         if (x <= 80000) {
             e.tax = 0;
         } else if (x <= 400000) {
-            e.tax = RoundDiv((x - 80000) * 20, 100);
+            e.tax = roundDiv((x - 80000) * 20, 100);
         } else {
-            const Band* b = BandOf(std::begin(kLabourGross), std::end(kLabourGross), x);
-            e.tax = RoundDiv(x * 80 * b->rate - b->qd * 1000000, 10000);
+            const Band* b = bandOf(std::begin(kLabourGross), std::end(kLabourGross), x);
+            e.tax = roundDiv(x * 80 * b->rate - b->qd * 1000000, 10000);
         }
         e.companion = x - e.tax;
     } else if (kind == TaxKind::Labour) {
@@ -208,13 +208,13 @@ Expected Model(TaxKind kind, TaxMode mode, Wide x) {
             e.tax = 0;
         } else if (x <= 336000) {
             // (x - 800) / 0.8 x 0.2
-            e.tax = RoundDiv((x - 80000) * 20, 80);
+            e.tax = roundDiv((x - 80000) * 20, 80);
         } else {
-            const Band* b = BandOf(std::begin(kLabourNet), std::end(kLabourNet), x);
+            const Band* b = bandOf(std::begin(kLabourNet), std::end(kLabourNet), x);
             // (x - qd) x 0.8 / (1 - 0.8 r) x r - qd with r = rate / 100, which is
             // (x - qd) x 8 rate / (1000 - 8 rate) - qd.
             const Wide qd = Wide{b->qd} * 100, den = 1000 - 8 * b->rate;
-            e.tax = RoundDiv((x - qd) * 8 * b->rate - qd * den, den);
+            e.tax = roundDiv((x - qd) * 8 * b->rate - qd * den, den);
         }
         e.companion = x + e.tax;
     } else {
@@ -222,15 +222,15 @@ Expected Model(TaxKind kind, TaxMode mode, Wide x) {
         if (x <= 80000)
             e.tax = 0;
         else if (x <= 400000)
-            e.tax = RoundDiv((x - 80000) * 20 * 70, 10000);
+            e.tax = roundDiv((x - 80000) * 20 * 70, 10000);
         else
-            e.tax = RoundDiv(x * 80 * 20 * 70, 1000000);
+            e.tax = roundDiv(x * 80 * 20 * 70, 1000000);
         e.companion = x - e.tax;
     }
     return e;
 }
 
-std::string Fen(Wide fen) {
+std::string fen(Wide fen) {
     return S(Exact(static_cast<std::int64_t>(fen)) / Exact(100));
 }
 
@@ -245,7 +245,7 @@ const Computation kComputations[] = {{TaxKind::Wages, TaxMode::Gross},
                                      {TaxKind::Royalties, TaxMode::Gross}};
 
 // Two-decimal amounts up to 200,000, a third of them below 10,000.
-std::vector<Wide> RandomAmounts(std::uint32_t seed, int count) {
+std::vector<Wide> randomAmounts(std::uint32_t seed, int count) {
     std::mt19937 random(seed);
     std::vector<Wide> out;
     for (int i = 0; i < count; ++i)
@@ -256,19 +256,19 @@ std::vector<Wide> RandomAmounts(std::uint32_t seed, int count) {
 TEST_F(Money, MainWindowEqualsTheExactModel) {
     g_halves = 0;
     for (const Computation& c : kComputations) {
-        for (const Wide x : RandomAmounts(20261208, 3000)) {
-            const Expected e = Model(c.kind, c.mode, x);
+        for (const Wide x : randomAmounts(20261208, 3000)) {
+            const Expected e = model(c.kind, c.mode, x);
             const TaxFigures f = compute(Exact(static_cast<std::int64_t>(x)) / Exact(100), c.kind,
                                          c.mode);
-            const std::string what = engine::KindText(c.kind).toUtf8() +
-                                     engine::ModeText(c.mode).toUtf8() + " " + Fen(x);
+            const std::string what = engine::kindText(c.kind).toUtf8() +
+                                     engine::modeText(c.mode).toUtf8() + " " + fen(x);
             if (e.below) {
                 EXPECT_EQ(f.type, TaxFigures::Type::BelowThreshold) << what;
                 continue;
             }
             ASSERT_EQ(f.type, TaxFigures::Type::Taxed) << what;
-            EXPECT_EQ(S(f.tax), Fen(e.tax)) << what;
-            EXPECT_EQ(S(f.companion), Fen(e.companion)) << what;
+            EXPECT_EQ(S(f.tax), fen(e.tax)) << what;
+            EXPECT_EQ(S(f.companion), fen(e.companion)) << what;
         }
     }
     // The sample holds the cases that matter: results that end in half a fen (labour with tax
@@ -283,29 +283,29 @@ TEST_F(Money, CalculateAllEqualsTheExactModelAndSumsExactly) {
         sheet.ClearGrid();
         sheet.setKind(c.kind);
         sheet.setMode(c.mode);
-        const std::vector<Wide> amounts = RandomAmounts(7 + static_cast<int>(c.kind), 9999);
+        const std::vector<Wide> amounts = randomAmounts(7 + static_cast<int>(c.kind), 9999);
         for (std::size_t i = 0; i < amounts.size(); ++i)
             sheet.grid().setText(static_cast<int>(i) + 1, batch::kIncomeColumn,
-                                 Text::fromUtf8(Fen(amounts[i])));
+                                 Text::fromUtf8(fen(amounts[i])));
         const Outcome<batch::CalculationReport> report = sheet.CalculateAll();
         ASSERT_TRUE(report.ok());
         EXPECT_TRUE(report->empty());
         Wide incomes = 0, taxes = 0;
         for (std::size_t i = 0; i < amounts.size(); ++i) {
             const int row = static_cast<int>(i) + 1;
-            const Expected e = Model(c.kind, c.mode, amounts[i]);
+            const Expected e = model(c.kind, c.mode, amounts[i]);
             incomes += amounts[i];
             // The batch writes no tax where there is none (royalties: 0).
             const bool noTax = e.below || e.tax == 0;
             const std::string expected =
-                noTax ? (c.kind == TaxKind::Royalties ? "0" : "") : Fen(e.tax);
+                noTax ? (c.kind == TaxKind::Royalties ? "0" : "") : fen(e.tax);
             if (!noTax || c.kind == TaxKind::Royalties) taxes += e.tax;
             ASSERT_EQ(sheet.grid().text(row, batch::kTaxColumn).toUtf8(), expected)
-                << Fen(amounts[i]);
+                << fen(amounts[i]);
         }
         EXPECT_EQ(sheet.grid().text(10000, batch::kNameColumn).toUtf8(), "合计");
-        EXPECT_EQ(sheet.grid().text(10000, batch::kIncomeColumn).toUtf8(), Fen(incomes));
-        EXPECT_EQ(sheet.grid().text(10000, batch::kTaxColumn).toUtf8(), Fen(taxes));
+        EXPECT_EQ(sheet.grid().text(10000, batch::kIncomeColumn).toUtf8(), fen(incomes));
+        EXPECT_EQ(sheet.grid().text(10000, batch::kTaxColumn).toUtf8(), fen(taxes));
     }
 }
 

@@ -26,24 +26,24 @@ namespace {
 
 using Severity = TableFinding::Severity;
 
-std::string DefaultTableBytes() {
+std::string defaultTableBytes() {
     const ByteSet& b = resources::DefaultRateTable();
     return std::string(b.begin(), b.end());
 }
 
 // The built-in table as a calculation reads it.
-BracketTable DefaultTable() {
+BracketTable defaultTable() {
     testing::TempDir dir;
-    testing::writeFile(dir / "t.dat", DefaultTableBytes());
+    testing::writeFile(dir / "t.dat", defaultTableBytes());
     db::CloseAllDatabases();
-    EXPECT_TRUE(OpenRateTable(dir / "t.dat"));
-    Outcome<BracketTable> table = ReadBracketTable();
+    EXPECT_TRUE(openRateTable(dir / "t.dat"));
+    Outcome<BracketTable> table = readBracketTable();
     db::CloseAllDatabases();
     EXPECT_TRUE(table);
     return table ? *table : BracketTable{};
 }
 
-std::string Describe(const std::vector<TableFinding>& findings) {
+std::string describe(const std::vector<TableFinding>& findings) {
     std::string out;
     for (const TableFinding& f : findings)
         out += "[" + std::to_string(f.record) + "," + std::to_string(static_cast<int>(f.field)) +
@@ -52,11 +52,11 @@ std::string Describe(const std::vector<TableFinding>& findings) {
 }
 
 TEST(RateTableCheck, TheBuiltInTablePassesWithoutAWord) {
-    const BracketTable table = DefaultTable();
+    const BracketTable table = defaultTable();
     ASSERT_EQ(table.recordCount(), 9);
     for (SubTable t : kSubTables)
-        EXPECT_TRUE(CheckSubTable(table, t).empty()) << Describe(CheckSubTable(table, t));
-    EXPECT_TRUE(CheckBracketTable(table));
+        EXPECT_TRUE(checkSubTable(table, t).empty()) << describe(checkSubTable(table, t));
+    EXPECT_TRUE(checkBracketTable(table));
 }
 
 // One value of the built-in table changed, and the first finding it gives: each rule of each
@@ -127,25 +127,25 @@ TEST(RateTableCheck, EachRuleOfEachLayout) {
          7000},
     };
     // clang-format on
-    const BracketTable builtIn = DefaultTable();
+    const BracketTable builtIn = defaultTable();
     for (const Case& c : cases) {
         BracketTable table = builtIn;
         for (const Change& ch : c.changes)
-            table.setField(ch.record, FieldOf(c.sub, ch.field), Value::number(ch.value));
-        const std::vector<TableFinding> findings = CheckSubTable(table, c.sub);
-        ASSERT_EQ(!findings.empty(), c.found) << c.what << " " << Describe(findings);
-        EXPECT_EQ(bool(CheckBracketTable(table)), !c.found || c.severity == Wn) << c.what;
+            table.setField(ch.record, fieldOf(c.sub, ch.field), Value::number(ch.value));
+        const std::vector<TableFinding> findings = checkSubTable(table, c.sub);
+        ASSERT_EQ(!findings.empty(), c.found) << c.what << " " << describe(findings);
+        EXPECT_EQ(bool(checkBracketTable(table)), !c.found || c.severity == Wn) << c.what;
         if (!c.found) continue;
         const TableFinding& f = findings.front();
-        EXPECT_EQ(f.severity, c.severity) << c.what << " " << Describe(findings);
-        EXPECT_EQ(f.record, c.record) << c.what << " " << Describe(findings);
-        EXPECT_EQ(f.field, c.field) << c.what << " " << Describe(findings);
-        EXPECT_EQ(f.continuousDeduction, c.offer) << c.what << " " << Describe(findings);
+        EXPECT_EQ(f.severity, c.severity) << c.what << " " << describe(findings);
+        EXPECT_EQ(f.record, c.record) << c.what << " " << describe(findings);
+        EXPECT_EQ(f.field, c.field) << c.what << " " << describe(findings);
+        EXPECT_EQ(f.continuousDeduction, c.offer) << c.what << " " << describe(findings);
         EXPECT_FALSE(f.problem.empty());
         // The other sub-tables are not concerned.
         for (SubTable other : kSubTables) {
             if (other != c.sub) {
-                EXPECT_TRUE(CheckSubTable(table, other).empty()) << c.what;
+                EXPECT_TRUE(checkSubTable(table, other).empty()) << c.what;
             }
         }
     }
@@ -172,8 +172,8 @@ protected:
         ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
         dir = tmpl;
         db::CloseAllDatabases();
-        SetProgramDirectory(dir);
-        tablePath = RateTablePath();
+        setProgramDirectory(dir);
+        tablePath = rateTablePath();
     }
     void TearDown() override {
         db::CloseAllDatabases();
@@ -210,10 +210,10 @@ std::string Results(const BracketTable& table) {
          {"799", "800", "801", "2000", "4000", "4001", "10000", "1999999999"}},
     };
     std::string out;
-    for (const TaxPolicy& policy : {TaxPolicy::MainWindow(), TaxPolicy::BatchAll()})
+    for (const TaxPolicy& policy : {TaxPolicy::MainWindow(), TaxPolicy::batchAll()})
         for (const Probe& p : probes)
             for (const char* income : p.incomes) {
-                const TaxFigures f = ComputeTaxFigures(
+                const TaxFigures f = computeTaxFigures(
                     table, Exact::fromText(Text::fromBytes(income)), p.kind, p.mode, policy);
                 out += std::to_string(static_cast<int>(f.type)) + ":" +
                        std::to_string(f.threshold) + ":" + ToText(f.tax).toUtf8() + ":" +
@@ -223,27 +223,27 @@ std::string Results(const BracketTable& table) {
 }
 
 TEST_F(Mutation, NoDamageChangesAResultUnseen) {
-    const std::string sound = DefaultTableBytes();
-    const BracketTable builtIn = DefaultTable();
+    const std::string sound = defaultTableBytes();
+    const BracketTable builtIn = defaultTable();
     const std::string expected = Results(builtIn);
-    const double now = MakeDateTime(2026, 3, 9, 14, 5, 7);
+    const double now = makeDateTime(2026, 3, 9, 14, 5, 7);
 
     // The fields a user may set to any value the rules accept, whatever the others hold.
     std::set<std::pair<std::int32_t, int>> editable;
     for (SubTable t : kSubTables) {
-        editable.insert({1, FieldOf(t, Field::Threshold)});
+        editable.insert({1, fieldOf(t, Field::Threshold)});
         for (std::int32_t r = 1; r <= 9; ++r) {
             if (t == SubTable::Royalties) break;
-            if (builtIn.number(r, FieldOf(t, Field::Upper)) == 0) break;
-            editable.insert({r, FieldOf(t, Field::Rate)});
-            editable.insert({r, FieldOf(t, Field::Deduction)});
-            if (builtIn.number(r + 1, FieldOf(t, Field::Upper)) == 0)
-                editable.insert({r, FieldOf(t, Field::Upper)}); // the top band's end
+            if (builtIn.number(r, fieldOf(t, Field::Upper)) == 0) break;
+            editable.insert({r, fieldOf(t, Field::Rate)});
+            editable.insert({r, fieldOf(t, Field::Deduction)});
+            if (builtIn.number(r + 1, fieldOf(t, Field::Upper)) == 0)
+                editable.insert({r, fieldOf(t, Field::Upper)}); // the top band's end
         }
     }
-    editable.insert({1, FieldOf(SubTable::Royalties, Field::Upper)});
-    editable.insert({1, FieldOf(SubTable::Royalties, Field::Rate)});
-    editable.insert({2, FieldOf(SubTable::Royalties, Field::Rate)});
+    editable.insert({1, fieldOf(SubTable::Royalties, Field::Upper)});
+    editable.insert({1, fieldOf(SubTable::Royalties, Field::Rate)});
+    editable.insert({2, fieldOf(SubTable::Royalties, Field::Rate)});
 
     struct Tally {
         int cases = 0, setAside = 0, unchanged = 0, edits = 0;
@@ -254,7 +254,7 @@ TEST_F(Mutation, NoDamageChangesAResultUnseen) {
         ++tally.cases;
         db::CloseAllDatabases();
         testing::writeFile(tablePath, bytes);
-        const Outcome<RateTableStart> start = OpenRateTableAtStart(tablePath, now);
+        const Outcome<RateTableStart> start = openRateTableAtStart(tablePath, now);
         ASSERT_TRUE(start) << what << ": " << start.problem().message.toUtf8();
         if (start->setAsidePath) {
             ++tally.setAside;
@@ -263,7 +263,7 @@ TEST_F(Mutation, NoDamageChangesAResultUnseen) {
             EXPECT_TRUE(testing::readFile(tablePath) == sound) << what;
             return;
         }
-        const Outcome<BracketTable> table = LoadBracketTable(tablePath);
+        const Outcome<BracketTable> table = loadBracketTable(tablePath);
         ASSERT_TRUE(table) << what;
         if (Results(*table) == expected) {
             ++tally.unchanged;
@@ -282,7 +282,7 @@ TEST_F(Mutation, NoDamageChangesAResultUnseen) {
         EXPECT_TRUE(editable.count(changed.front()))
             << what << ": record " << changed.front().first << " field " << changed.front().second
             << " = " << table->number(changed.front().first, changed.front().second);
-        EXPECT_TRUE(CheckBracketTable(*table)) << what;
+        EXPECT_TRUE(checkBracketTable(*table)) << what;
         ++tally.edits;
     };
 

@@ -16,32 +16,32 @@
 namespace iit::engine {
 namespace {
 
-std::string DefaultTableBytes() {
+std::string defaultTableBytes() {
     const ByteSet& b = resources::DefaultRateTable();
     return std::string(b.begin(), b.end());
 }
 
 // A password-protected table of `fieldCount` int fields, record 1 field 1 = threshold.
-std::string TableWithFields(int fieldCount, std::int32_t threshold) {
+std::string tableWithFields(int fieldCount, std::int32_t threshold) {
     std::vector<db::FieldSpec> fields;
     for (int i = 1; i <= fieldCount; ++i)
         fields.push_back({Text::fromBytes("F" + std::to_string(i)), db::kInt, 0});
     std::vector<std::vector<Value>> records(
         9, std::vector<Value>(static_cast<std::size_t>(fieldCount), Value::int32(0)));
     records[0][0] = Value::int32(threshold);
-    return db::EncodeTableImage(fields, 43466, records, engine::RateTablePassword().view());
+    return db::encodeTableImage(fields, 43466, records, engine::rateTablePassword().view());
 }
 
 class RateTableStartTest : public ::testing::Test {
 protected:
     testing::TempDir dir;
     std::filesystem::path tablePath;
-    const double now = MakeDateTime(2026, 3, 9, 14, 5, 7);
+    const double now = makeDateTime(2026, 3, 9, 14, 5, 7);
 
     void SetUp() override {
         db::CloseAllDatabases();
-        SetProgramDirectory(dir.path());
-        tablePath = engine::RateTablePath();
+        setProgramDirectory(dir.path());
+        tablePath = engine::rateTablePath();
     }
     void TearDown() override { db::CloseAllDatabases(); }
 
@@ -59,16 +59,16 @@ struct Edit {
     int record, field;
     Value value;
 };
-std::string EditedDefaultTable(const std::vector<Edit>& edits) {
+std::string editedDefaultTable(const std::vector<Edit>& edits) {
     testing::TempDir scratch;
     const std::filesystem::path file = scratch / "t.dat";
-    testing::writeFile(file, DefaultTableBytes());
+    testing::writeFile(file, defaultTableBytes());
     db::CloseAllDatabases();
-    EXPECT_TRUE(OpenRateTable(file));
+    EXPECT_TRUE(openRateTable(file));
     for (const Edit& e : edits) {
         db::GoFirst();
         if (e.record > 1) db::Skip(e.record - 1);
-        EXPECT_TRUE(db::WriteField(Value::int32(e.field), e.value)) << db::LastError();
+        EXPECT_TRUE(db::WriteField(Value::int32(e.field), e.value)) << db::lastError();
     }
     db::CloseAllDatabases();
     return testing::readFile(file);
@@ -94,17 +94,17 @@ TEST_F(RateTableStartTest, SoundTablesOpenAndGiveTheirThreshold) {
         std::string bytes;
         std::int32_t threshold;
     } cases[] = {
-        {"the built-in table", DefaultTableBytes(), 5000},
+        {"the built-in table", defaultTableBytes(), 5000},
         {"a threshold and a rate edited, the quick deduction left behind",
-         EditedDefaultTable({{1, 1, Value::int32(6000)}, {3, 4, Value::int32(22)}}), 6000},
+         editedDefaultTable({{1, 1, Value::int32(6000)}, {3, 4, Value::int32(22)}}), 6000},
         {"a table of double fields with fractions and two wage bands",
-         db::EncodeTableImage(doubles, 43466, rows, RateTablePassword().view()), 4000},
+         db::encodeTableImage(doubles, 43466, rows, rateTablePassword().view()), 4000},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         db::CloseAllDatabases();
         testing::writeFile(tablePath, c.bytes);
-        const Outcome<RateTableStart> r = OpenRateTableAtStart(tablePath, now);
+        const Outcome<RateTableStart> r = openRateTableAtStart(tablePath, now);
         ASSERT_TRUE(r);
         EXPECT_EQ(r->threshold, c.threshold);
         EXPECT_TRUE(r->notice.empty()) << r->notice.toUtf8();
@@ -118,9 +118,9 @@ TEST_F(RateTableStartTest, DamagedTablesAreSetAsideAndReplaced) {
     std::vector<db::FieldSpec> plainFields;
     for (int i = 1; i <= 24; ++i)
         plainFields.push_back({Text::fromBytes("F" + std::to_string(i)), db::kInt, 0});
-    const std::string plain = db::EncodeTableImage(plainFields, 43466, {}, {});
+    const std::string plain = db::encodeTableImage(plainFields, 43466, {}, {});
     const auto flipped = [](std::size_t at, int mask) {
-        std::string s = DefaultTableBytes();
+        std::string s = defaultTableBytes();
         s[at] = static_cast<char>(s[at] ^ mask);
         return s;
     };
@@ -131,21 +131,21 @@ TEST_F(RateTableStartTest, DamagedTablesAreSetAsideAndReplaced) {
     } cases[] = {
         {"not a table", "just some text, nothing like a table file", "指定文件不是数据库文件"},
         {"empty file", "", "指定文件不是数据库文件"},
-        {"cut short", DefaultTableBytes().substr(0, 300), "指定文件不是数据库文件"},
+        {"cut short", defaultTableBytes().substr(0, 300), "指定文件不是数据库文件"},
         {"header damaged", flipped(40, 0x5a), "密码"},
         {"no password", plain, "密码"},
-        {"too few fields", TableWithFields(6, 5000), "字段不足 24 个"},
+        {"too few fields", tableWithFields(6, 5000), "字段不足 24 个"},
         // Opened, but not whole: the open takes the records present.
-        {"cut inside its records", DefaultTableBytes().substr(0, 2444), "文件不完整"},
-        {"cut between its records", DefaultTableBytes().substr(0, 2744 - 100), "文件不完整"},
-        {"descriptors without records", DefaultTableBytes().substr(0, 1844), "文件不完整"},
-        {"bytes after its last record", DefaultTableBytes() + std::string(100, '\0'), "文件不完整"},
+        {"cut inside its records", defaultTableBytes().substr(0, 2444), "文件不完整"},
+        {"cut between its records", defaultTableBytes().substr(0, 2744 - 100), "文件不完整"},
+        {"descriptors without records", defaultTableBytes().substr(0, 1844), "文件不完整"},
+        {"bytes after its last record", defaultTableBytes() + std::string(100, '\0'), "文件不完整"},
         // Whole, but with values no calculation can use.
         {"a bound with a byte flipped", flipped(1954, 0xff),
          "个人所得税税率表第 2 条记录：下限应等于上一档的上限 3000"},
-        {"a negative rate", EditedDefaultTable({{2, 4, Value::int32(-10)}}),
+        {"a negative rate", editedDefaultTable({{2, 4, Value::int32(-10)}}),
          "个人所得税税率表第 2 条记录：税率应不小于 0 且小于 100"},
-        {"an upper bound below its lower", EditedDefaultTable({{3, 9, Value::int32(20000)}}),
+        {"an upper bound below its lower", editedDefaultTable({{3, 9, Value::int32(20000)}}),
          "劳务收入税率表(含税)第 3 条记录：上限应大于下限"},
         {"a quick deduction field one byte wide", flipped(116 + 72 * 10 + 20, 2), "第 11 个字段"},
     };
@@ -155,7 +155,7 @@ TEST_F(RateTableStartTest, DamagedTablesAreSetAsideAndReplaced) {
         for (const auto& p : setAside())
             std::filesystem::remove(p);
         testing::writeFile(tablePath, c.bytes);
-        const Outcome<RateTableStart> start = OpenRateTableAtStart(tablePath, now);
+        const Outcome<RateTableStart> start = openRateTableAtStart(tablePath, now);
         ASSERT_TRUE(start);
         const RateTableStart& r = *start;
         EXPECT_EQ(r.threshold, 5000);
@@ -164,12 +164,12 @@ TEST_F(RateTableStartTest, DamagedTablesAreSetAsideAndReplaced) {
         ASSERT_EQ(aside.size(), 1u);
         EXPECT_EQ(aside[0], *r.setAsidePath);
         EXPECT_EQ(testing::readFile(aside[0]), c.bytes);
-        EXPECT_EQ(testing::readFile(tablePath), DefaultTableBytes());
+        EXPECT_EQ(testing::readFile(tablePath), defaultTableBytes());
         EXPECT_NE(r.notice.toUtf8().find(r.setAsidePath->string()), std::string::npos)
             << r.notice.toUtf8();
         EXPECT_NE(r.notice.toUtf8().find(c.reason), std::string::npos) << r.notice.toUtf8();
         // The table in use is the built-in one, under its alias.
-        ASSERT_TRUE(db::SelectDatabase(engine::RateTableAlias()));
+        ASSERT_TRUE(db::SelectDatabase(engine::rateTableAlias()));
         EXPECT_EQ(db::Fields().size(), 24u);
     }
 }
@@ -177,27 +177,27 @@ TEST_F(RateTableStartTest, DamagedTablesAreSetAsideAndReplaced) {
 // A table first opened by a calculation (start-up found it locked) is checked too: a damaged
 // one is refused and left for the next start-up to set aside.
 TEST_F(RateTableStartTest, ADamagedTableOpenedLaterIsRefused) {
-    const std::string cut = DefaultTableBytes().substr(0, 2444);
+    const std::string cut = defaultTableBytes().substr(0, 2444);
     testing::writeFile(tablePath, cut);
-    const Outcome<BracketTable> table = LoadBracketTable(tablePath);
+    const Outcome<BracketTable> table = loadBracketTable(tablePath);
     ASSERT_FALSE(table);
     const std::string message = table.problem().message.toUtf8();
     EXPECT_NE(message.find("税率表文件已损坏"), std::string::npos) << message;
     EXPECT_NE(message.find("文件不完整"), std::string::npos) << message;
     EXPECT_NE(message.find(tablePath.string()), std::string::npos) << message;
-    EXPECT_FALSE(db::SelectDatabase(RateTableAlias()));
+    EXPECT_FALSE(db::SelectDatabase(rateTableAlias()));
     EXPECT_TRUE(testing::readFile(tablePath) == cut);
     EXPECT_TRUE(setAside().empty());
 }
 
 TEST_F(RateTableStartTest, SetAsideNamesNeverOverwrite) {
-    const std::filesystem::path first = SetAsideName(tablePath, now);
+    const std::filesystem::path first = setAsideName(tablePath, now);
     EXPECT_EQ(first.filename().string(), "设置税率表A.dat.damaged-20260309-140507");
     testing::writeFile(first, "x");
-    const std::filesystem::path second = SetAsideName(tablePath, now);
+    const std::filesystem::path second = setAsideName(tablePath, now);
     EXPECT_EQ(second.filename().string(), "设置税率表A.dat.damaged-20260309-140507-2");
     testing::writeFile(second, "x");
-    EXPECT_EQ(SetAsideName(tablePath, now).filename().string(),
+    EXPECT_EQ(setAsideName(tablePath, now).filename().string(),
               "设置税率表A.dat.damaged-20260309-140507-3");
 }
 

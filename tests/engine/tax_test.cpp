@@ -37,7 +37,7 @@ class Tax : public EngineFixture {
 protected:
     TaxFigures compute(const Exact& x, TaxKind kind, TaxMode mode) {
         std::int32_t threshold = -1;
-        Outcome<TaxFigures> out = engine::ComputeTax(tablePath, x, kind, mode, threshold);
+        Outcome<TaxFigures> out = engine::computeTax(tablePath, x, kind, mode, threshold);
         EXPECT_TRUE(out.ok());
         if (!out) return {};
         EXPECT_EQ(threshold, out->threshold);
@@ -45,8 +45,8 @@ protected:
     }
     void check(const TaxCase& c) {
         const TaxFigures out = compute(E(c.x), c.kind, c.mode);
-        const std::string what = engine::KindText(c.kind).toUtf8() +
-                                 engine::ModeText(c.mode).toUtf8() + " " + c.x;
+        const std::string what = engine::kindText(c.kind).toUtf8() +
+                                 engine::modeText(c.mode).toUtf8() + " " + c.x;
         ASSERT_EQ(out.type, c.type) << what;
         if (c.type != TaxFigures::Type::Taxed) return;
         EXPECT_EQ(S(out.tax), c.tax) << what;
@@ -63,8 +63,8 @@ constexpr auto C = TaxFigures::Type::Taxed;
 constexpr auto B = TaxFigures::Type::BelowThreshold;
 constexpr auto X = TaxFigures::Type::NoResult;
 
-TEST_F(Tax, ExampleTable) {
-    WriteTable(testing::ExampleTable());
+TEST_F(Tax, exampleTable) {
+    writeTable(testing::exampleTable());
     const TaxCase cases[] = {
         {W, G, "8000", C, "90", "7910"}, // A = 3000 lies on a boundary: the higher band
         {W, G, "5000", C, "0", "5000"},  // A = 0 falls in the band starting at 0
@@ -91,7 +91,7 @@ TEST_F(Tax, ExampleTable) {
 }
 
 TEST_F(Tax, DefaultTablePublishedExamples) {
-    ASSERT_TRUE(engine::WriteDefaultRateTable(tablePath));
+    ASSERT_TRUE(engine::writeDefaultRateTable(tablePath));
     const TaxCase cases[] = {
         {W, G, "8000", C, "90", "7910"},
         {W, G, "17000", C, "990", "16010"},       // A = 12000: 20 % band
@@ -118,7 +118,7 @@ TEST_F(Tax, DefaultTablePublishedExamples) {
 
 TEST_F(Tax, GrossedUpWagesTaxBackToTheNetWage) {
     // The gross wage found for a net wage, taxed forward, leaves exactly that net wage.
-    ASSERT_TRUE(engine::WriteDefaultRateTable(tablePath));
+    ASSERT_TRUE(engine::writeDefaultRateTable(tablePath));
     for (Exact x = E("5000"); x < E("150000"); x += E("37.37")) {
         const TaxFigures back = compute(x, W, N);
         ASSERT_EQ(back.type, C) << S(x);
@@ -130,7 +130,7 @@ TEST_F(Tax, GrossedUpWagesTaxBackToTheNetWage) {
 }
 
 TEST_F(Tax, ThresholdIsReadForEachGroup) {
-    ASSERT_TRUE(engine::WriteDefaultRateTable(tablePath));
+    ASSERT_TRUE(engine::writeDefaultRateTable(tablePath));
     struct Case {
         TaxKind kind;
         TaxMode mode;
@@ -140,7 +140,7 @@ TEST_F(Tax, ThresholdIsReadForEachGroup) {
          {Case{W, G, 5000}, Case{W, N, 5000}, Case{L, G, 800}, Case{L, N, 800}, Case{R, N, 800}}) {
         std::int32_t threshold = 0;
         const Outcome<TaxFigures> out =
-            engine::ComputeTax(tablePath, Exact(1), c.kind, c.mode, threshold);
+            engine::computeTax(tablePath, Exact(1), c.kind, c.mode, threshold);
         ASSERT_TRUE(out.ok());
         EXPECT_EQ(out->type, B);
         EXPECT_EQ(threshold, c.threshold);
@@ -148,9 +148,9 @@ TEST_F(Tax, ThresholdIsReadForEachGroup) {
 }
 
 TEST_F(Tax, OneRecordTableAndInertRows) {
-    std::vector<Row> rows = testing::ExampleTable();
+    std::vector<Row> rows = testing::exampleTable();
     rows.resize(1);
-    WriteTable(rows);
+    writeTable(rows);
     // Royalties: record 2 is past the end and reads as 0, so the tax is not reduced.
     check({R, G, "4000", C, "640", "3360"});
     // Labour above U1 without a matching band keeps record 1's rate.
@@ -160,10 +160,10 @@ TEST_F(Tax, OneRecordTableAndInertRows) {
 }
 
 TEST_F(Tax, ChangedTableIsSeenByTheNextCalculation) {
-    ASSERT_TRUE(engine::WriteDefaultRateTable(tablePath));
+    ASSERT_TRUE(engine::writeDefaultRateTable(tablePath));
     check({W, G, "5500", C, "15", "5485"});
     // Edit through the open table, as the rate-table window does.
-    ASSERT_TRUE(db::SelectDatabase(engine::RateTableAlias()));
+    ASSERT_TRUE(db::SelectDatabase(engine::rateTableAlias()));
     db::GoFirst();
     ASSERT_TRUE(db::WriteField(Value::int32(1), Value::int32(6000)));
     check({W, G, "5500", B, "0", "0"});
@@ -173,16 +173,16 @@ TEST_F(Tax, ChangedTableIsSeenByTheNextCalculation) {
 TEST_F(Tax, UndefinedTableValuesGiveDefinedOutcomes) {
     const double inf = std::numeric_limits<double>::infinity();
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    std::vector<Row> rows = testing::ExampleTable();
+    std::vector<Row> rows = testing::exampleTable();
     rows[0][3] = 100;    // wages record 1: a rate of 100 %
     rows[1][4] = nan;    // wages record 2: quick deduction NaN
     rows[0][15] = 100;   // labour net: d = 100 divides by zero
     rows[0][18] = 1e300; // royalties threshold beyond the 64-bit range reads as 0
     rows[0][20] = inf;   // royalties U1 infinite reads as 0
-    WriteTable(rows);
+    writeTable(rows);
     // Opened as it stands: opening checks the values, but the file is read again at each
     // calculation and may have changed since.
-    ASSERT_TRUE(engine::OpenRateTable(tablePath));
+    ASSERT_TRUE(engine::openRateTable(tablePath));
     check({W, N, "7910", X, "0", "0"});      // record 1 skipped (100 %), record 2's NaN fits no band
     check({W, G, "5100", C, "100", "5000"}); // A * 1.0 - 0 in record 1
     check({W, G, "9000", X, "0", "0"});      // NaN quick deduction: no usable amount
@@ -191,13 +191,13 @@ TEST_F(Tax, UndefinedTableValuesGiveDefinedOutcomes) {
 }
 
 TEST_F(Tax, IntegerFieldsTruncateAndDoublesReadExactly) {
-    std::vector<Row> rows = testing::ExampleTable();
+    std::vector<Row> rows = testing::exampleTable();
     rows[0][0] = 5000.9; // the threshold as an integer is 5000, as a double 5000.9
     rows[0][18] = 800.7;
     rows[0][21] = 20.9; // d = 20
-    WriteTable(rows);
+    writeTable(rows);
     std::int32_t threshold = 0;
-    const Outcome<TaxFigures> out = engine::ComputeTax(tablePath, E("5000.5"), W, G, threshold);
+    const Outcome<TaxFigures> out = engine::computeTax(tablePath, E("5000.5"), W, G, threshold);
     EXPECT_EQ(threshold, 5000);
     ASSERT_TRUE(out.ok());
     ASSERT_EQ(out->type, C);
@@ -214,7 +214,7 @@ namespace {
 
 // The one computation over an in-memory table, under each policy: every written difference of
 // the batch shows on a case chosen for it.
-engine::BracketTable MemoryTable(const std::vector<testing::Row>& rows) {
+engine::BracketTable memoryTable(const std::vector<testing::Row>& rows) {
     std::vector<engine::BracketTable::Record> records;
     for (const testing::Row& row : rows) {
         engine::BracketTable::Record rec;
@@ -229,16 +229,16 @@ TEST(TaxPolicy, EachDifferenceOfTheBatch) {
     using engine::TaxFigures;
     using engine::TaxPolicy;
     std::vector<testing::Row> rows(4, testing::Row{});
-    testing::SetGroup(rows[0], 1, 5000.5, 0, 3000, 3, 0);
-    testing::SetGroup(rows[1], 1, 0, 2000, 12000, 10, 210.5); // overlaps the first band
-    testing::SetGroup(rows[0], 7, 800, 0, 4000, 20, 10.5);
-    testing::SetGroup(rows[1], 7, 0, 4000, 25000, 20, 0);
-    testing::SetGroup(rows[2], 7, 0, 20000, 62500, 30, 2000); // overlaps the row before
-    testing::SetGroup(rows[0], 19, 800, 0, 4000, 20, 0);
+    testing::setGroup(rows[0], 1, 5000.5, 0, 3000, 3, 0);
+    testing::setGroup(rows[1], 1, 0, 2000, 12000, 10, 210.5); // overlaps the first band
+    testing::setGroup(rows[0], 7, 800, 0, 4000, 20, 10.5);
+    testing::setGroup(rows[1], 7, 0, 4000, 25000, 20, 0);
+    testing::setGroup(rows[2], 7, 0, 20000, 62500, 30, 2000); // overlaps the row before
+    testing::setGroup(rows[0], 19, 800, 0, 4000, 20, 0);
     rows[1][21] = 30;
-    const engine::BracketTable table = MemoryTable(rows);
-    const TaxPolicy main = TaxPolicy::MainWindow(), all = TaxPolicy::BatchAll(),
-                    edited = TaxPolicy::BatchEditedRow();
+    const engine::BracketTable table = memoryTable(rows);
+    const TaxPolicy main = TaxPolicy::MainWindow(), all = TaxPolicy::batchAll(),
+                    edited = TaxPolicy::batchEditedRow();
     constexpr auto T = TaxFigures::Type::Taxed;
     constexpr auto Z = TaxFigures::Type::NoTax;
     constexpr auto B = TaxFigures::Type::BelowThreshold;
@@ -276,7 +276,7 @@ TEST(TaxPolicy, EachDifferenceOfTheBatch) {
         {"royalty zero, main", &main, R, G, "500", B},
     };
     for (const Case& c : cases) {
-        const TaxFigures f = engine::ComputeTaxFigures(table, E(c.x), c.kind, c.mode, *c.policy);
+        const TaxFigures f = engine::computeTaxFigures(table, E(c.x), c.kind, c.mode, *c.policy);
         EXPECT_EQ(f.type, c.type) << c.what;
         if (f.type != T) continue;
         EXPECT_EQ(S(f.tax), c.tax) << c.what;
@@ -287,28 +287,28 @@ TEST(TaxPolicy, EachDifferenceOfTheBatch) {
 TEST(TaxPolicy, NetWageTestsOfTheBatch) {
     using engine::TaxFigures;
     using engine::TaxPolicy;
-    std::vector<testing::Row> rows = testing::ExampleTable();
-    const engine::BracketTable table = MemoryTable(rows);
+    std::vector<testing::Row> rows = testing::exampleTable();
+    const engine::BracketTable table = memoryTable(rows);
     // At the threshold the gross wage equals the net one: no tax in either batch variant, and
     // the main window's gross total 5000 with tax 0.
-    const TaxFigures all = engine::ComputeTaxFigures(table, E("5000"), W, N, TaxPolicy::BatchAll());
+    const TaxFigures all = engine::computeTaxFigures(table, E("5000"), W, N, TaxPolicy::batchAll());
     const TaxFigures edited =
-        engine::ComputeTaxFigures(table, E("5000"), W, N, TaxPolicy::BatchEditedRow());
+        engine::computeTaxFigures(table, E("5000"), W, N, TaxPolicy::batchEditedRow());
     const TaxFigures main =
-        engine::ComputeTaxFigures(table, E("5000"), W, N, TaxPolicy::MainWindow());
+        engine::computeTaxFigures(table, E("5000"), W, N, TaxPolicy::MainWindow());
     EXPECT_EQ(all.type, TaxFigures::Type::NoTax);
     EXPECT_EQ(edited.type, TaxFigures::Type::NoTax);
     ASSERT_EQ(main.type, TaxFigures::Type::Taxed);
     EXPECT_EQ(S(main.companion), "5000");
     // 1 cent above: taxable 0.0103 > 1e-7 for the edited row, R(G - x - T, 3) = 0 for all.
-    EXPECT_EQ(engine::ComputeTaxFigures(table, E("5000.01"), W, N, TaxPolicy::BatchAll()).type,
+    EXPECT_EQ(engine::computeTaxFigures(table, E("5000.01"), W, N, TaxPolicy::batchAll()).type,
               TaxFigures::Type::NoTax);
-    EXPECT_EQ(engine::ComputeTaxFigures(table, E("5000.01"), W, N, TaxPolicy::BatchEditedRow()).type,
+    EXPECT_EQ(engine::computeTaxFigures(table, E("5000.01"), W, N, TaxPolicy::batchEditedRow()).type,
               TaxFigures::Type::Taxed);
     // Beyond the last band: no result for the main window, 3 % for the batch.
-    EXPECT_EQ(engine::ComputeTaxFigures(table, E("20000"), W, N, TaxPolicy::MainWindow()).type,
+    EXPECT_EQ(engine::computeTaxFigures(table, E("20000"), W, N, TaxPolicy::MainWindow()).type,
               TaxFigures::Type::NoResult);
-    const TaxFigures beyond = engine::ComputeTaxFigures(table, E("20000"), W, N, TaxPolicy::BatchAll());
+    const TaxFigures beyond = engine::computeTaxFigures(table, E("20000"), W, N, TaxPolicy::batchAll());
     EXPECT_EQ(beyond.type, TaxFigures::Type::Taxed);
     EXPECT_EQ(S(beyond.companion), "20463.92"); // R(15000 / 0.97 + 5000)
 }

@@ -13,8 +13,8 @@ namespace {
 
 using namespace engine;
 
-const WithholdingTable& Annual() {
-    return *DefaultWithholdingTables().forYear(2024);
+const WithholdingTable& annual() {
+    return *defaultWithholdingTables().forYear(2024);
 }
 
 CellRow Row(const char* name, const char* id, const std::string& month, const char* income,
@@ -22,30 +22,30 @@ CellRow Row(const char* name, const char* id, const std::string& month, const ch
     return {name, id, month, income, "", special, "", ""};
 }
 
-std::string Joined(const CellRow& row) {
+std::string joined(const CellRow& row) {
     std::string s;
     for (std::size_t i = 0; i < row.size(); ++i)
         s += (i ? "|" : "") + row[i];
     return s;
 }
 
-TEST(Withhold, WorkedExampleRowByRow) {
-    std::vector<CellRow> rows = {WithholdInputHeader()};
+TEST(withhold, WorkedExampleRowByRow) {
+    std::vector<CellRow> rows = {withholdInputHeader()};
     rows[0][2] = " 月 份 "; // spaces in a header cell are ignored
     for (int m = 1; m <= 12; ++m)
         rows.push_back(Row("张三", "110105194912310029", std::to_string(m), "10000", "1750"));
-    Outcome<std::vector<CellRow>> out = Withhold(rows, TaxMode::Gross, Annual());
+    Outcome<std::vector<CellRow>> out = withhold(rows, TaxMode::Gross, annual());
     ASSERT_TRUE(out.ok()) << out.problem().message.toUtf8();
     ASSERT_EQ(out->size(), 12u);
-    EXPECT_EQ(Joined((*out)[0]), "张三|110105194912310029|1|10000||1750||"
+    EXPECT_EQ(joined((*out)[0]), "张三|110105194912310029|1|10000||1750||"
                                  "|10000|5000|3250|3|0|97.5|0|97.5|8152.5");
-    EXPECT_EQ(Joined((*out)[11]), "张三|110105194912310029|12|10000||1750||"
+    EXPECT_EQ(joined((*out)[11]), "张三|110105194912310029|12|10000||1750||"
                                   "|120000|60000|39000|10|2520|1380|1072.5|307.5|7942.5");
-    EXPECT_EQ(WithholdOutputHeader(TaxMode::Gross).size(), 17u);
+    EXPECT_EQ(withholdOutputHeader(TaxMode::Gross).size(), 17u);
     EXPECT_EQ((*out)[0].size(), 17u);
 }
 
-TEST(Withhold, EmployeesInterleavedAndAJoinerWithAGap) {
+TEST(withhold, EmployeesInterleavedAndAJoinerWithAGap) {
     const std::vector<CellRow> rows = {
         Row("甲", "A1", "1", "20000"),
         Row("乙", "B2", "4", "10000"), // joins in April
@@ -54,7 +54,7 @@ TEST(Withhold, EmployeesInterleavedAndAJoinerWithAGap) {
         Row("乙", "B2", "6", "10000"), // May without a row still counts
         Row("甲", "a1", "3", "20000"), // the same number, spelt with a small letter
     };
-    Outcome<std::vector<CellRow>> out = Withhold(rows, TaxMode::Gross, Annual());
+    Outcome<std::vector<CellRow>> out = withhold(rows, TaxMode::Gross, annual());
     ASSERT_TRUE(out.ok()) << out.problem().message.toUtf8();
     ASSERT_EQ(out->size(), 5u);
     struct Expect {
@@ -76,22 +76,22 @@ TEST(Withhold, EmployeesInterleavedAndAJoinerWithAGap) {
     EXPECT_EQ((*out)[4][1], "a1"); // the cells come back as given
 }
 
-TEST(Withhold, NetModeAddsTheGross) {
+TEST(withhold, NetModeAddsTheGross) {
     const std::vector<CellRow> rows = {Row("丙", "C3", "1", "10000"),
                                        Row("丙", "C3", "2", "10000")};
-    Outcome<std::vector<CellRow>> out = Withhold(rows, TaxMode::Net, Annual());
+    Outcome<std::vector<CellRow>> out = withhold(rows, TaxMode::Net, annual());
     ASSERT_TRUE(out.ok());
     ASSERT_EQ((*out)[0].size(), 18u);
     EXPECT_EQ((*out)[0][17], "10154.64");
     EXPECT_EQ((*out)[0][15], "154.64");
     EXPECT_EQ((*out)[0][16], "10000");   // 实发: the net less the special deductions (none)
     EXPECT_EQ((*out)[1][8], "20309.28"); // the cumulative income is of the gross
-    EXPECT_EQ(WithholdOutputHeader(TaxMode::Net).back(), "本月税前收入");
+    EXPECT_EQ(withholdOutputHeader(TaxMode::Net).back(), "本月税前收入");
 }
 
-TEST(Withhold, EveryRefusedRowIsNamed) {
+TEST(withhold, EveryRefusedRowIsNamed) {
     std::vector<CellRow> rows = {
-        WithholdInputHeader(),
+        withholdInputHeader(),
         Row("甲", "A1", "3", "10000"),
         Row("甲", "A1", "3", "10000"),         // row 3: the same month again
         Row("乙", "B2", "13", "10000"),        // row 4
@@ -104,7 +104,7 @@ TEST(Withhold, EveryRefusedRowIsNamed) {
         Row("戊", "E5", "一月", "10000"),      // row 11
         Row("己", "F6", "1", "1000000000001"), // row 12
     };
-    Outcome<std::vector<CellRow>> out = Withhold(rows, TaxMode::Gross, Annual());
+    Outcome<std::vector<CellRow>> out = withhold(rows, TaxMode::Gross, annual());
     ASSERT_FALSE(out.ok());
     EXPECT_EQ(out.problem().message.toUtf8(),
               "第3行：月份应逐行递增，此人第2行已是3月\n"
@@ -118,7 +118,7 @@ TEST(Withhold, EveryRefusedRowIsNamed) {
               "第11行：月份应为1到12的整数\n"
               "第12行：本月收入：金额过大");
     // Trailing zeros are no decimals: 12.500 is an amount.
-    EXPECT_TRUE(Withhold({Row("甲", "A1", "1", " 12.500 ")}, TaxMode::Gross, Annual()).ok());
+    EXPECT_TRUE(withhold({Row("甲", "A1", "1", " 12.500 ")}, TaxMode::Gross, annual()).ok());
 }
 
 } // namespace

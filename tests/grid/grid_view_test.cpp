@@ -434,7 +434,7 @@ void GridViewTest::aMessageBoxOnCommitCommitsOnce() {
     int commits = 0;
     const Connection onCommit = g.events().cellEditCommitted.connect([&](int, int) {
         ++commits;
-        iit::gui::MessageBox(U("  个人所得收入小于纳税标准, 不计税! . . .    "));
+        iit::gui::messageBox(U("  个人所得收入小于纳税标准, 不计税! . . .    "));
     });
     m_watchdog->expect([](QWidget* box) { QTest::keyClick(box, Qt::Key_Return); });
     click(2, 3);

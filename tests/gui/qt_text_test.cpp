@@ -51,14 +51,14 @@ void QtTextTest::displayTextAndClipboardEdge() {
     QCOMPARE(iit::displayText(U("ab啊啊"), 6), Q("ab啊啊"));
 
     // Out as Unicode, without a closing NUL; in whole.
-    iit::gui::SetClipboardText(U("张三\t8000\r\n李四"));
+    iit::gui::setClipboardText(U("张三\t8000\r\n李四"));
     QCOMPARE(QApplication::clipboard()->text(), Q("张三\t8000\r\n李四"));
-    iit::gui::SetClipboardText(Text::fromBytes(std::string("a\0b", 3)));
+    iit::gui::setClipboardText(Text::fromBytes(std::string("a\0b", 3)));
     QCOMPARE(QApplication::clipboard()->text(), Q("a"));
     QApplication::clipboard()->setText(Q("一\r\n𠀀\r\n三\n"));
-    QCOMPARE(iit::gui::ClipboardText(), std::optional<Text>(U("一\r\n𠀀\r\n三\n")));
+    QCOMPARE(iit::gui::clipboardText(), std::optional<Text>(U("一\r\n𠀀\r\n三\n")));
     QApplication::clipboard()->clear();
-    QVERIFY(!iit::gui::ClipboardText().has_value());
+    QVERIFY(!iit::gui::clipboardText().has_value());
 }
 
 QTEST_MAIN(QtTextTest)

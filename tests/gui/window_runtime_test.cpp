@@ -35,7 +35,7 @@ class WindowRuntimeTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { iit::gui::InstallAccessibleInterfaces(); }
+    void initTestCase() { iit::gui::installAccessibleInterfaces(); }
     void init() { m_watchdog = std::make_unique<iit::testing::ModalWatchdog>(); }
     void cleanup();
 
@@ -146,7 +146,7 @@ void WindowRuntimeTest::messageBoxButtonsAndResults() {
     options.buttons = static_cast<iit::gui::Buttons>(buttonSet);
     options.icon = static_cast<iit::gui::Icon>(iconChoice);
     if (preferred >= 0) options.defaultAnswer = static_cast<iit::gui::Answer>(preferred);
-    const int got = int(iit::gui::MessageBox(iit::sysText("内容"), options));
+    const int got = int(iit::gui::messageBox(iit::sysText("内容"), options));
     std::sort(seen.begin(), seen.end());
     std::sort(buttons.begin(), buttons.end());
     QCOMPARE(seen, buttons);
@@ -162,7 +162,7 @@ void WindowRuntimeTest::messageBoxDefaultCaptionAndText() {
         text = qobject_cast<QMessageBox*>(dialog)->text();
         qobject_cast<QMessageBox*>(dialog)->accept();
     });
-    QCOMPARE(iit::gui::MessageBox(iit::sysText("第一行\r\n第二行")), iit::gui::Answer::Ok);
+    QCOMPARE(iit::gui::messageBox(iit::sysText("第一行\r\n第二行")), iit::gui::Answer::Ok);
     QCOMPARE(title, U("信息："));
     QCOMPARE(text, U("第一行\n第二行"));
     m_watchdog->expect([&](QWidget* dialog) {
@@ -170,7 +170,7 @@ void WindowRuntimeTest::messageBoxDefaultCaptionAndText() {
         text = qobject_cast<QMessageBox*>(dialog)->text();
         qobject_cast<QMessageBox*>(dialog)->accept();
     });
-    QCOMPARE(iit::gui::MessageBox(iit::sysText("2.5"), {.caption = iit::sysText("标题")}),
+    QCOMPARE(iit::gui::messageBox(iit::sysText("2.5"), {.caption = iit::sysText("标题")}),
              iit::gui::Answer::Ok);
     QCOMPARE(title, U("标题"));
     QCOMPARE(text, U("2.5"));
@@ -189,18 +189,18 @@ void WindowRuntimeTest::runtimeErrorText() {
          "运行时出错!\r\n\r\n错误代码：-2\r\n\r\n错误信息：数据或数组类型不匹配\r\n"},
     };
     for (const auto& c : cases)
-        QCOMPARE(iit::gui::RuntimeErrorText(c.code, iit::sysText(c.message)).toUtf8(),
+        QCOMPARE(iit::gui::runtimeErrorText(c.code, iit::sysText(c.message)).toUtf8(),
                  std::string(c.text));
 }
 
 void WindowRuntimeTest::fatalErrorShowsTheBoxThenCleansUp() {
-    iit::gui::InstallFatalErrorBox();
+    iit::gui::installFatalErrorBox();
     // The installed handler, taken back so that the test calls it without ending the process
-    // (FatalError exits with -1 once the handler returns).
-    const iit::FatalHandler handler = iit::SetFatalHandler(nullptr);
+    // (fatalError exits with -1 once the handler returns).
+    const iit::FatalHandler handler = iit::setFatalHandler(nullptr);
     QVERIFY(handler);
     QStringList order;
-    iit::gui::SetProgramCleanup([&] { order << "cleanup"; });
+    iit::gui::setProgramCleanup([&] { order << "cleanup"; });
     QString shown;
     m_watchdog->expect([&](QWidget* dialog) {
         order << "box";
@@ -214,7 +214,7 @@ void WindowRuntimeTest::fatalErrorShowsTheBoxThenCleansUp() {
         shown,
         U("运行时出错!"
           "\n\n错误代码：3\n\n错误信息：引用数组成员时维数不为1且不等于该数组目前所具有的维数\n"));
-    iit::SetFatalHandler(iit::PrintFatalError);
+    iit::setFatalHandler(iit::printFatalError);
 }
 
 void WindowRuntimeTest::loadingAnOpenWindowOnlyActivatesIt() {
@@ -225,38 +225,38 @@ void WindowRuntimeTest::loadingAnOpenWindowOnlyActivatesIt() {
         w->resize(100, 80);
         return w;
     };
-    QWidget* first = iit::gui::LoadWindow(QStringLiteral("W"), factory);
+    QWidget* first = iit::gui::loadWindow(QStringLiteral("W"), factory);
     QVERIFY(first && first->isVisible());
     first->showMinimized();
-    QWidget* again = iit::gui::LoadWindow(QStringLiteral("W"), factory);
+    QWidget* again = iit::gui::loadWindow(QStringLiteral("W"), factory);
     QCOMPARE(again, first);
     QCOMPARE(created, 1);
     QVERIFY(!again->isMinimized());
-    QCOMPARE(iit::gui::OpenWindow(QStringLiteral("W")), first);
+    QCOMPARE(iit::gui::openWindow(QStringLiteral("W")), first);
     // A closed window is made anew from its factory.
     QPointer<QWidget> closed = first;
     first->close();
-    QVERIFY(!iit::gui::OpenWindow(QStringLiteral("W")));
-    QWidget* fresh = iit::gui::LoadWindow(QStringLiteral("W"), factory);
+    QVERIFY(!iit::gui::openWindow(QStringLiteral("W")));
+    QWidget* fresh = iit::gui::loadWindow(QStringLiteral("W"), factory);
     QCOMPARE(created, 2);
     QVERIFY(!closed); // the closed one was destroyed first
     QVERIFY(fresh->isVisible());
     // Unregistered names load nothing; registered ones use their factory.
-    QVERIFY(!iit::gui::LoadWindow(QStringLiteral("nobody")));
-    iit::gui::RegisterWindow(QStringLiteral("R"), factory);
-    QVERIFY(iit::gui::LoadWindow(QStringLiteral("R")));
+    QVERIFY(!iit::gui::loadWindow(QStringLiteral("nobody")));
+    iit::gui::registerWindow(QStringLiteral("R"), factory);
+    QVERIFY(iit::gui::loadWindow(QStringLiteral("R")));
     QCOMPARE(created, 3);
 }
 
 void WindowRuntimeTest::modalLoadingDisablesTheOthers() {
-    auto* main = iit::gui::LoadWindow(QStringLiteral("main"), [] { return new QWidget; });
-    auto* other = iit::gui::LoadWindow(QStringLiteral("other"), [] { return new QWidget; });
+    auto* main = iit::gui::loadWindow(QStringLiteral("main"), [] { return new QWidget; });
+    auto* other = iit::gui::loadWindow(QStringLiteral("other"), [] { return new QWidget; });
     other->setEnabled(false); // stays disabled after the modal window
     auto* button = new QPushButton(QStringLiteral("x"), main);
     int clicks = 0;
     QObject::connect(button, &QPushButton::clicked, button, [&] { ++clicks; });
     button->show();
-    QWidget* modal = iit::gui::LoadWindow(
+    QWidget* modal = iit::gui::loadWindow(
         QStringLiteral("modal"), [] { return new QWidget; }, main, true);
     QVERIFY(modal->isVisible());
     QVERIFY(modal->parentWidget() == nullptr); // a modal window has no owner
@@ -272,8 +272,8 @@ void WindowRuntimeTest::modalLoadingDisablesTheOthers() {
 }
 
 void WindowRuntimeTest::ownedWindow() {
-    auto* owner = iit::gui::LoadWindow(QStringLiteral("owner"), [] { return new QWidget; });
-    QWidget* owned = iit::gui::LoadWindow(
+    auto* owner = iit::gui::loadWindow(QStringLiteral("owner"), [] { return new QWidget; });
+    QWidget* owned = iit::gui::loadWindow(
         QStringLiteral("owned"), [] { return new QWidget; }, owner, false);
     QCOMPARE(owned->parentWidget(), owner);
     QVERIFY(owned->isWindow());
@@ -285,26 +285,26 @@ void WindowRuntimeTest::shapeOfPicture() {
     QImage picture(40, 30, QImage::Format_RGB32);
     picture.fill(Qt::white);
     QPainter(&picture).fillRect(10, 5, 20, 10, Qt::black);
-    QRegion shape = iit::gui::ShapeOfPicture(picture);
+    QRegion shape = iit::gui::shapeOfPicture(picture);
     QCOMPARE(shape.boundingRect(), QRect(10, 5, 20, 10));
     QCOMPARE(shape.rectCount(), 1);
     // Another transparent colour.
-    shape = iit::gui::ShapeOfPicture(picture, qRgb(0, 0, 0));
+    shape = iit::gui::shapeOfPicture(picture, qRgb(0, 0, 0));
     QVERIFY(shape.contains(QPoint(0, 0)) && !shape.contains(QPoint(15, 8)));
     // A picture for a dense screen: one device pixel makes the logical pixel count.
     QImage dense(8, 8, QImage::Format_RGB32);
     dense.fill(Qt::white);
     dense.setPixel(5, 5, qRgb(254, 255, 255));
     dense.setDevicePixelRatio(2);
-    shape = iit::gui::ShapeOfPicture(dense);
+    shape = iit::gui::shapeOfPicture(dense);
     QCOMPARE(shape.boundingRect(), QRect(2, 2, 1, 1));
     // Wholly transparent: no shape, the window stays whole.
     QImage white(10, 10, QImage::Format_RGB32);
     white.fill(Qt::white);
     QWidget w;
-    QVERIFY(!iit::gui::SetWindowShape(&w, white));
+    QVERIFY(!iit::gui::setWindowShape(&w, white));
     QVERIFY(w.mask().isEmpty());
-    QVERIFY(iit::gui::SetWindowShape(&w, picture));
+    QVERIFY(iit::gui::setWindowShape(&w, picture));
     QCOMPARE(w.mask().boundingRect(), QRect(10, 5, 20, 10));
 }
 
@@ -331,7 +331,7 @@ void WindowRuntimeTest::translucentPictureUndoesTheEdgeBlend() {
         truth.fill(Qt::transparent);
         draw(truth);
 
-        const QImage made = iit::gui::TranslucentPicture(onWhite);
+        const QImage made = iit::gui::translucentPicture(onWhite);
         QCOMPARE(made.size(), onWhite.size());
         QCOMPARE(made.format(), QImage::Format_ARGB32_Premultiplied);
         int partial = 0, worstAlpha = 0, worstLight = 0, maskLight = 0;
@@ -367,7 +367,7 @@ void WindowRuntimeTest::translucentPictureUndoesTheEdgeBlend() {
     QImage dense(20, 20, QImage::Format_RGB32);
     dense.fill(Qt::black);
     dense.setDevicePixelRatio(2);
-    QCOMPARE(iit::gui::TranslucentPicture(dense).devicePixelRatio(), 2.0);
+    QCOMPARE(iit::gui::translucentPicture(dense).devicePixelRatio(), 2.0);
 }
 
 void WindowRuntimeTest::balloonTip() {
@@ -450,7 +450,7 @@ void WindowRuntimeTest::balloonPlacement() {
     std::vector<QRect> avoid;
     for (const QRect& r : keepClear)
         avoid.push_back(r.adjusted(-3, -3, 3, 3));
-    const iit::gui::BalloonPlacement b = iit::gui::PlaceBalloon(body, point, screen, avoid);
+    const iit::gui::BalloonPlacement b = iit::gui::placeBalloon(body, point, screen, avoid);
     QCOMPARE(int(b.tailEdge), edge);
     QCOMPARE(b.tip, tip);
     const QRect g = b.geometry;
@@ -488,20 +488,20 @@ void WindowRuntimeTest::missingUnitIsFatal() {
         int code;
         std::string message;
     };
-    auto previous = iit::SetFatalHandler([](int code, const iit::Text& message) {
+    auto previous = iit::setFatalHandler([](int code, const iit::Text& message) {
         throw Fatal{code, message.toUtf8()};
     });
     QWidget window;
     auto* box = new iit::gui::EditBox(&window);
     box->setObjectName(U("编辑框1"));
-    QCOMPARE(iit::gui::FindUnit<iit::gui::EditBox>(&window, U("编辑框1")), box);
+    QCOMPARE(iit::gui::findUnit<iit::gui::EditBox>(&window, U("编辑框1")), box);
     try {
-        iit::gui::FindUnit<iit::gui::EditBox>(&window, U("编辑框9"));
+        iit::gui::findUnit<iit::gui::EditBox>(&window, U("编辑框9"));
         QFAIL("no fatal error");
     } catch (const Fatal& f) {
         QCOMPARE(f.message, std::string("指定窗口或窗口组件不存在或尚未载入：编辑框9"));
     }
-    iit::SetFatalHandler(previous);
+    iit::setFatalHandler(previous);
 }
 
 void WindowRuntimeTest::textItems_data() {
@@ -541,7 +541,7 @@ void WindowRuntimeTest::textItems() {
     QFETCH(int, start);
     QFETCH(int, end);
     const auto item =
-        iit::gui::TextItemAt(text, offset, static_cast<QAccessible::TextBoundaryType>(boundary));
+        iit::gui::textItemAt(text, offset, static_cast<QAccessible::TextBoundaryType>(boundary));
     QCOMPARE(item.first, start);
     QCOMPARE(item.second, end);
 }

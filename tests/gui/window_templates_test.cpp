@@ -32,9 +32,9 @@ struct Window {
 
     explicit Window(const QString& name) {
         if (name == QLatin1String("BatchWindow"))
-            iit::batch::SetUpTemplate(widget.get());
+            iit::batch::setUpTemplate(widget.get());
         else
-            iit::ratetable::SetUpTemplate(widget.get());
+            iit::ratetable::setUpTemplate(widget.get());
         widget->show();
     }
     template <typename T = QWidget> T* unit(const char* name) const {
@@ -82,7 +82,7 @@ private slots:
 };
 
 void WindowTemplatesTest::initTestCase() {
-    iit::gui::InitWindowRuntime();
+    iit::gui::initWindowRuntime();
     QApplication::setStyle(QStringLiteral("Fusion")); // as the program sets it
 }
 
@@ -281,8 +281,8 @@ void WindowTemplatesTest::picturesOfTheUnits() {
         else
             continue;
         QVERIFY2(!name.isEmpty(), qPrintable(unit->objectName()));
-        const QPixmap single = iit::gui::LoadPicture(name, 1);
-        const QPixmap dense = iit::gui::LoadPicture(name, 2);
+        const QPixmap single = iit::gui::loadPicture(name, 1);
+        const QPixmap dense = iit::gui::loadPicture(name, 2);
         QCOMPARE(single.size(), unit->size());
         QCOMPARE(dense.size(), unit->size() * 2);
         QCOMPARE(dense.deviceIndependentSize().toSize(), unit->size());

@@ -13,8 +13,8 @@
 namespace iit::testing {
 namespace {
 
-Cells Month(int people, const char* income) {
-    Cells rows = MakeRows({{"证件号码", "姓名", "本月收入"}});
+Cells month(int people, const char* income) {
+    Cells rows = makeRows({{"证件号码", "姓名", "本月收入"}});
     for (int i = 0; i < people; ++i)
         rows.push_back(
             {Text::fromBytes("P" + std::to_string(i)), sysText("某"), Text::fromUtf8(income)});
@@ -29,7 +29,7 @@ protected:
             Outcome<ledger::MonthView> v = book->showMonth(2024, m);
             EXPECT_TRUE(v.ok());
             for (const ledger::MonthLine& l : v->lines)
-                for (const Text& c : ledger::MonthCells(l))
+                for (const Text& c : ledger::monthCells(l))
                     s += c.toUtf8() + "|";
         }
         return s;
@@ -37,7 +37,7 @@ protected:
 };
 
 TEST_F(LedgerFile, KilledDuringImportLeavesTheLedgerAsItWas) {
-    ASSERT_TRUE(book->importMonth(2024, 1, Month(3000, "9000")).ok());
+    ASSERT_TRUE(book->importMonth(2024, 1, month(3000, "9000")).ok());
     const std::string before = dump();
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
@@ -46,10 +46,10 @@ TEST_F(LedgerFile, KilledDuringImportLeavesTheLedgerAsItWas) {
     if (child == 0) {
         // The child imports February and January again and stops half-way, inside the
         // transaction, until it is killed.
-        Outcome<ledger::Ledger> l = ledger::Ledger::open(ledger::LedgerPath(), Tables());
+        Outcome<ledger::Ledger> l = ledger::Ledger::open(ledger::ledgerPath(), tables());
         if (!l) ::_exit(3);
-        (void)l->importMonth(2024, 1, Month(3000, "12000"));
-        (void)l->importMonth(2024, 2, Month(3000, "7000"), [&](std::size_t done, std::size_t) {
+        (void)l->importMonth(2024, 1, month(3000, "12000"));
+        (void)l->importMonth(2024, 2, month(3000, "7000"), [&](std::size_t done, std::size_t) {
             if (done >= 1500) {
                 (void)!::write(pipeFds[1], "x", 1);
                 for (;;)
@@ -83,10 +83,10 @@ TEST_F(LedgerFile, TwoProgramsOnOneLedgerBothSucceed) {
         children[k] = ::fork();
         ASSERT_GE(children[k], 0);
         if (children[k] == 0) {
-            Outcome<ledger::Ledger> l = ledger::Ledger::open(ledger::LedgerPath(), Tables());
+            Outcome<ledger::Ledger> l = ledger::Ledger::open(ledger::ledgerPath(), tables());
             if (!l) ::_exit(3);
             for (int round = 0; round < 3; ++round)
-                if (!l->importMonth(2024, k + 1, Month(2000, round % 2 ? "8000" : "9000")).ok())
+                if (!l->importMonth(2024, k + 1, month(2000, round % 2 ? "8000" : "9000")).ok())
                     ::_exit(5);
             ::_exit(0);
         }
@@ -103,7 +103,7 @@ TEST_F(LedgerFile, TwoProgramsOnOneLedgerBothSucceed) {
 
 TEST_F(LedgerFile, DamagedFileIsSetAsideWithItsCompanions) {
     book.reset();
-    const std::filesystem::path path = ledger::LedgerPath();
+    const std::filesystem::path path = ledger::ledgerPath();
     const std::string garbage(8192, '\x5a');
     writeFile(path, garbage);
     writeFile(path.native() + "-wal", "wal");
@@ -112,19 +112,19 @@ TEST_F(LedgerFile, DamagedFileIsSetAsideWithItsCompanions) {
         // Held by another program of ours: left alone.
         const int fd = ::open(path.c_str(), O_RDONLY);
         ASSERT_EQ(::flock(fd, LOCK_SH), 0);
-        Outcome<ledger::Ledger> held = ledger::Ledger::open(path, Tables());
+        Outcome<ledger::Ledger> held = ledger::Ledger::open(path, tables());
         ASSERT_FALSE(held.ok());
         EXPECT_NE(held.problem().message.toUtf8().find("另一程序正在使用它"), std::string::npos)
             << held.problem().message.toUtf8();
         ::close(fd);
         EXPECT_EQ(readFile(path), garbage);
     }
-    Outcome<ledger::Ledger> damaged = ledger::Ledger::open(path, Tables());
+    Outcome<ledger::Ledger> damaged = ledger::Ledger::open(path, tables());
     ASSERT_FALSE(damaged.ok());
     const std::string message = damaged.problem().message.toUtf8();
     EXPECT_NE(message.find("工资台账文件已损坏"), std::string::npos) << message;
     EXPECT_NE(message.find("已改名保存为"), std::string::npos) << message;
-    EXPECT_FALSE(FileExists(path));
+    EXPECT_FALSE(fileExists(path));
     int found = 0;
     for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
         const std::string name = e.path().filename().string();
@@ -150,12 +150,12 @@ TEST_F(LedgerFile, DamagedFileIsSetAsideWithItsCompanions) {
 // A ledger of the first format, whose entries were kept by employee, opens with every entry
 // and figure as it was, and is kept by month from then on.
 TEST_F(LedgerFile, FirstFormatIsUpgraded) {
-    import(1, MakeRows({{"P1", "某", "9000"}, { "P2", "甲", "30000" }}));
-    import(2, MakeRows({{"P1", "某", "9500"}, { "P3", "乙", "12000" }}));
+    import(1, makeRows({{"P1", "某", "9000"}, { "P2", "甲", "30000" }}));
+    import(2, makeRows({{"P1", "某", "9500"}, { "P3", "乙", "12000" }}));
     const std::string before = dump();
     book.reset();
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(ledger::LedgerPath().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(ledger::ledgerPath().c_str(), &db), SQLITE_OK);
     const char* firstFormat =
         "BEGIN; CREATE TABLE old_entry AS SELECT * FROM entry; DROP TABLE entry;"
         "CREATE TABLE entry (employee INTEGER NOT NULL REFERENCES employee (id) ON DELETE "
@@ -179,9 +179,9 @@ TEST_F(LedgerFile, FirstFormatIsUpgraded) {
     sqlite3_close(db);
     reopen();
     EXPECT_EQ(dump(), before);
-    import(2, MakeRows({{ "P1", "某", "9800" }})); // the upgraded file takes changes
+    import(2, makeRows({{ "P1", "某", "9800" }})); // the upgraded file takes changes
     book.reset();
-    ASSERT_EQ(sqlite3_open(ledger::LedgerPath().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(ledger::ledgerPath().c_str(), &db), SQLITE_OK);
     std::string facts;
     const char* query = "SELECT (SELECT user_version FROM pragma_user_version) || ' ' || "
                         "(SELECT count(*) FROM sqlite_master WHERE name = 'entry_employee') || "
@@ -198,9 +198,9 @@ TEST_F(LedgerFile, FirstFormatIsUpgraded) {
 }
 
 TEST_F(LedgerFile, NewerFileIsRefusedUntouched) {
-    import(1, MakeRows({{ "P1", "某", "9000" }}));
+    import(1, makeRows({{ "P1", "某", "9000" }}));
     book.reset();
-    const std::filesystem::path path = ledger::LedgerPath();
+    const std::filesystem::path path = ledger::ledgerPath();
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version=4; PRAGMA wal_checkpoint(TRUNCATE)", nullptr,
@@ -208,7 +208,7 @@ TEST_F(LedgerFile, NewerFileIsRefusedUntouched) {
               SQLITE_OK);
     sqlite3_close(db);
     const std::string bytes = readFile(path);
-    Outcome<ledger::Ledger> newer = ledger::Ledger::open(path, Tables());
+    Outcome<ledger::Ledger> newer = ledger::Ledger::open(path, tables());
     ASSERT_FALSE(newer.ok());
     EXPECT_EQ(newer.problem().message.toUtf8(),
               "工资台账文件由较新版本的程序建立（格式版本4），本程序只能读写格式版本3的台账，"

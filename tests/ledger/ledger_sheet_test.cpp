@@ -87,7 +87,7 @@ TEST_F(Sheet, PastedMonthComputesAsTheStatelessWithhold) {
         EXPECT_EQ(p->rowsLeftOut, 0u);
     }
     Outcome<std::vector<engine::CellRow>> expected =
-        engine::Withhold(rows, engine::TaxMode::Gross, *engine::DefaultWithholdingTables().forYear(2024));
+        engine::withhold(rows, engine::TaxMode::Gross, *engine::defaultWithholdingTables().forYear(2024));
     ASSERT_TRUE(expected.ok());
     struct Column {
         int sheet;
@@ -103,7 +103,7 @@ TEST_F(Sheet, PastedMonthComputesAsTheStatelessWithhold) {
             const engine::CellRow& want = (*expected)[static_cast<std::size_t>((month - 1) * 3 + p)];
             for (const Column& c : compared)
                 EXPECT_EQ(Cell(grid(), p + 1, c.sheet), want[c.withhold])
-                    << "month " << month << " row " << p + 1 << " " << SheetLayoutOf(c.sheet).caption;
+                    << "month " << month << " row " << p + 1 << " " << sheetLayoutOf(c.sheet).caption;
             EXPECT_EQ(Cell(grid(), p + 1, kRateColumn), want[11] + "%");
         }
     }
@@ -156,13 +156,13 @@ TEST_F(Sheet, RowsBelowTheLastRowAreCountedNotPasted) {
     EXPECT_EQ(r->change.added, 1);
     EXPECT_TRUE(entryOf(1, kA));
     EXPECT_FALSE(entryOf(1, kB));
-    EXPECT_EQ(PasteLeftOutMessage(*r).toUtf8(),
+    EXPECT_EQ(pasteLeftOutMessage(*r).toUtf8(),
               "粘贴的 2 行中有 1 行超出了表格（最多 10000 人），没有粘贴。");
 }
 
 TEST_F(Sheet, ANumberWithoutItsTypeIsTheEmployeeWhoHoldsIt) {
     // A non-resident with a passport, imported with the type; pasted later by number alone.
-    import(1, MakeRows({{"E1234567", "约翰", "30000", "", "", "", "否", "外国护照"}}));
+    import(1, makeRows({{"E1234567", "约翰", "30000", "", "", "", "否", "外国护照"}}));
     ASSERT_TRUE(sheet->show(2024, 2).ok());
     ASSERT_TRUE(paste(1, kNameColumn, "约翰\tE1234567\t31000").ok());
     ASSERT_EQ(book->listEmployees(2024)->size(), 1u);
@@ -170,7 +170,7 @@ TEST_F(Sheet, ANumberWithoutItsTypeIsTheEmployeeWhoHoldsIt) {
     EXPECT_EQ(Cell(grid(), 1, kRateColumn), "按月");
     EXPECT_FALSE(sheet->noteOf(1, kRateColumn).empty());
     // The same number under two types: a row without the type is an identity card's.
-    import(2, MakeRows({{"E1234567", "某", "8000", "", "", "", "", "居民身份证"}}));
+    import(2, makeRows({{"E1234567", "某", "8000", "", "", "", "", "居民身份证"}}));
     ASSERT_TRUE(sheet->show(2024, 2).ok());
     ASSERT_EQ(sheet->lines().size(), 2u);
     ASSERT_TRUE(paste(3, kNameColumn, "某某\tE1234567\t9500").ok());
@@ -385,7 +385,7 @@ TEST_F(Sheet, SeveralOperationsAreOneTransaction) {
     Several both;
     both.actions.push_back(Action{SetEntries{2024, 1, {EntryChange{key(kA), std::nullopt}}}});
     both.actions.push_back(Action{RemoveEmployee{2024, key(kB)}});
-    EXPECT_FALSE(ApplyAction(*book, Action{both}).ok());
+    EXPECT_FALSE(applyAction(*book, Action{both}).ok());
     EXPECT_TRUE(entryOf(1, kA));
     // A corrected number, refused when it is another employee's, and undone.
     ASSERT_TRUE(paste(2, kNameColumn, "乙\t" "110101199002021231\t9000").ok());
@@ -436,7 +436,7 @@ TEST_F(Sheet, AVersionOneFileGainsTheRemark) {
     sheet.reset();
     book.reset();
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(ledger::LedgerPath().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(ledger::ledgerPath().c_str(), &db), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE entry DROP COLUMN remark; PRAGMA user_version=1",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);

@@ -17,7 +17,7 @@ namespace iit::testing {
 using Cells = std::vector<std::vector<Text>>;
 
 // Rows of cells from UTF-8 strings.
-inline Cells MakeRows(std::initializer_list<std::vector<const char*>> rows) {
+inline Cells makeRows(std::initializer_list<std::vector<const char*>> rows) {
     Cells out;
     for (const auto& row : rows) {
         std::vector<Text> cells;
@@ -28,8 +28,8 @@ inline Cells MakeRows(std::initializer_list<std::vector<const char*>> rows) {
     return out;
 }
 
-inline ledger::LedgerTables Tables() {
-    Outcome<ledger::LedgerTables> t = ledger::LoadLedgerTables();
+inline ledger::LedgerTables tables() {
+    Outcome<ledger::LedgerTables> t = ledger::loadLedgerTables();
     EXPECT_TRUE(t.ok()) << (t.ok() ? "" : t.problem().message.toUtf8());
     return t.ok() ? std::move(*t) : ledger::LedgerTables{};
 }
@@ -40,19 +40,19 @@ public:
     std::optional<ledger::Ledger> book;
 
     void SetUp() override {
-        SetProgramDirectory(dir.path());
-        ASSERT_TRUE(engine::WriteDefaultRateTable(engine::RateTablePath()));
+        setProgramDirectory(dir.path());
+        ASSERT_TRUE(engine::writeDefaultRateTable(engine::rateTablePath()));
         reopen();
     }
     void reopen() {
         book.reset();
-        Outcome<ledger::Ledger> l = ledger::Ledger::open(ledger::LedgerPath(), Tables());
+        Outcome<ledger::Ledger> l = ledger::Ledger::open(ledger::ledgerPath(), tables());
         ASSERT_TRUE(l.ok()) << l.problem().message.toUtf8();
         book.emplace(std::move(*l));
     }
     // Imports rows after the usual header; fails the test when the import fails.
     ledger::ChangeReport import(int month, const Cells& rows, int year = 2024) {
-        Cells all = MakeRows({{"证件号码", "姓名", "本月收入", "本月专项扣除", "全年一次性奖金",
+        Cells all = makeRows({{"证件号码", "姓名", "本月收入", "本月专项扣除", "全年一次性奖金",
                                "奖金计税方式", "居民", "证件类型"}});
         all.insert(all.end(), rows.begin(), rows.end());
         Outcome<ledger::ChangeReport> r = book->importMonth(year, month, all);
@@ -64,18 +64,18 @@ public:
         Outcome<ledger::MonthView> v = book->showMonth(year, month);
         EXPECT_TRUE(v.ok());
         if (!v) return "";
-        const std::vector<Text> columns = ledger::MonthColumns();
+        const std::vector<Text> columns = ledger::monthColumns();
         std::size_t c = 0;
         while (c < columns.size() && columns[c] != Text::fromUtf8(column))
             ++c;
         EXPECT_LT(c, columns.size()) << column;
         for (const ledger::MonthLine& line : v->lines)
             if (line.employee.key.idNumber == Text::fromUtf8(id))
-                return ledger::MonthCells(line)[c].toUtf8();
+                return ledger::monthCells(line)[c].toUtf8();
         return "";
     }
     ledger::PersonKey key(const char* id) {
-        return {ledger::IdentityCardType(), Text::fromUtf8(id)};
+        return {ledger::identityCardType(), Text::fromUtf8(id)};
     }
 };
 

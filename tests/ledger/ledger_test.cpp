@@ -20,34 +20,34 @@ using ledger::EntryChange;
 const char* const kZhang = "440524188001010014"; // valid check characters
 const char* const kLi = "11010519491231002X";
 
-Cells Pay(const char* id, const char* name, const char* income, const char* special = "") {
-    return MakeRows({{id, name, income, special}});
+Cells pay(const char* id, const char* name, const char* income, const char* special = "") {
+    return makeRows({{id, name, income, special}});
 }
 
-void ImportYear(LedgerFixture& f, const char* id, const char* income, const char* special) {
+void importYear(LedgerFixture& f, const char* id, const char* income, const char* special) {
     for (int m = 1; m <= 12; ++m)
-        f.import(m, Pay(id, "张三", income, special));
+        f.import(m, pay(id, "张三", income, special));
 }
 
 class Ledger : public LedgerFixture {};
 
 TEST_F(Ledger, ImportAddsChangesAndKeeps) {
     ledger::ChangeReport r =
-        import(1, MakeRows({{kZhang, "张三", "10000", "1750"}, {kLi, "李四", "8000", ""}}));
+        import(1, makeRows({{kZhang, "张三", "10000", "1750"}, {kLi, "李四", "8000", ""}}));
     EXPECT_EQ(r.added, 2);
     EXPECT_EQ(r.newEmployees.size(), 2u);
-    r = import(1, MakeRows({{kZhang, "张三", "10000", "1750"}, {kLi, "李四", "9000", ""}}));
+    r = import(1, makeRows({{kZhang, "张三", "10000", "1750"}, {kLi, "李四", "9000", ""}}));
     EXPECT_EQ(r.unchanged, 1);
     EXPECT_EQ(r.changed, 1);
     EXPECT_TRUE(r.newEmployees.empty());
     EXPECT_EQ(r.summary().toUtf8(), "新增0人，修改1人，删除0人，未变1人；新建职工0人，重算1条");
     EXPECT_EQ(cell(1, kLi, "本月应预扣"), "120"); // (9,000 − 5,000) × 3 %
     EXPECT_EQ(cell(1, kZhang, "累计应纳税所得额"), "3250");
-    EXPECT_EQ(ledger::MonthColumns().size(), 25u);
+    EXPECT_EQ(ledger::monthColumns().size(), 25u);
 }
 
 TEST_F(Ledger, WorkedExampleOverTheYear) {
-    ImportYear(*this, kZhang, "10000", "1750");
+    importYear(*this, kZhang, "10000", "1750");
     struct Row {
         int month;
         const char *taxable, *tax, *before, *withheld, *afterTax;
@@ -68,7 +68,7 @@ TEST_F(Ledger, WorkedExampleOverTheYear) {
 
 // The ledger and the stateless withhold agree month by month after an edit of March.
 TEST_F(Ledger, EditOfMarchRecomputesAprilToDecember) {
-    ImportYear(*this, kZhang, "10000", "1750");
+    importYear(*this, kZhang, "10000", "1750");
     Outcome<std::optional<Entry>> march = book->entry(2024, 3, key(kZhang));
     ASSERT_TRUE(march.ok() && *march);
     Entry edited = **march;
@@ -82,8 +82,8 @@ TEST_F(Ledger, EditOfMarchRecomputesAprilToDecember) {
     for (int m = 1; m <= 12; ++m)
         rows.push_back(
             {"张三", kZhang, std::to_string(m), m == 3 ? "50000" : "10000", "", "1750", "", ""});
-    Outcome<std::vector<engine::CellRow>> expected = engine::Withhold(
-        rows, engine::TaxMode::Gross, *engine::DefaultWithholdingTables().forYear(2024));
+    Outcome<std::vector<engine::CellRow>> expected = engine::withhold(
+        rows, engine::TaxMode::Gross, *engine::defaultWithholdingTables().forYear(2024));
     ASSERT_TRUE(expected.ok());
     for (int m = 1; m <= 12; ++m) {
         const engine::CellRow& e = (*expected)[static_cast<std::size_t>(m - 1)];
@@ -99,7 +99,7 @@ TEST_F(Ledger, EditOfMarchRecomputesAprilToDecember) {
 }
 
 TEST_F(Ledger, DeclaredMonthsNeverChange) {
-    ImportYear(*this, kZhang, "10000", "1750");
+    importYear(*this, kZhang, "10000", "1750");
     EXPECT_EQ(book->declareMonth(2024, 2).problem().message.toUtf8(), "请先申报1月");
     for (int m = 1; m <= 3; ++m)
         ASSERT_TRUE(book->declareMonth(2024, m).ok());
@@ -117,7 +117,7 @@ TEST_F(Ledger, DeclaredMonthsNeverChange) {
         EXPECT_EQ(r.problem().message.toUtf8(), c.message);
         EXPECT_FALSE(
             book->importMonth(2024, c.month,
-                              MakeRows({{"证件号码", "姓名", "本月收入"}, {kZhang, "张三", "1"}}))
+                              makeRows({{"证件号码", "姓名", "本月收入"}, {kZhang, "张三", "1"}}))
                 .ok());
     }
     EXPECT_FALSE(book->removeEmployee(2024, key(kZhang)).ok());
@@ -133,31 +133,31 @@ TEST_F(Ledger, DeclaredMonthsNeverChange) {
 
 TEST_F(Ledger, OpeningBalancesCarryTheYearBefore) {
     Outcome<ledger::ChangeReport> o = book->importOpening(
-        2024, MakeRows({{"身份证号", "姓名", "截至月份", "累计收入", "累计专项扣除", "累计已预扣"},
+        2024, makeRows({{"身份证号", "姓名", "截至月份", "累计收入", "累计专项扣除", "累计已预扣"},
                         {kZhang, "张三", "6", "60000", "10500", "585"}}));
     ASSERT_TRUE(o.ok()) << o.problem().message.toUtf8();
     EXPECT_EQ(o->added, 1);
     EXPECT_EQ(ToText((*book->opening(2024, key(kZhang)))->basicDeduction).toUtf8(), "30000");
-    import(7, Pay(kZhang, "张三", "10000", "1750"));
+    import(7, pay(kZhang, "张三", "10000", "1750"));
     // 70,000 − 35,000 − 12,250 = 22,750 → 682.50, less the 585 withheld before.
     EXPECT_EQ(cell(7, kZhang, "累计应纳税所得额"), "22750");
     EXPECT_EQ(cell(7, kZhang, "累计减除费用"), "35000");
     EXPECT_EQ(cell(7, kZhang, "本月应预扣"), "97.5");
     // An entry inside the opening balances' months is refused.
     Outcome<ledger::ChangeReport> june = book->importMonth(
-        2024, 6, MakeRows({{"证件号码", "姓名", "本月收入"}, {kZhang, "张三", "10000"}}));
+        2024, 6, makeRows({{"证件号码", "姓名", "本月收入"}, {kZhang, "张三", "10000"}}));
     ASSERT_FALSE(june.ok());
     EXPECT_EQ(june.problem().message.toUtf8(), "第2行：此人的期初数已截至6月");
     // Balances that reach July's entry are refused too.
     EXPECT_FALSE(book->importOpening(
-                         2024, MakeRows({{"证件号码", "姓名", "截至月份"}, {kZhang, "张三", "7"}}))
+                         2024, makeRows({{"证件号码", "姓名", "截至月份"}, {kZhang, "张三", "7"}}))
                      .ok());
 }
 
 TEST_F(Ledger, JoinersAndTheirOptions) {
-    import(4, Pay(kZhang, "张三", "10000"));
+    import(4, pay(kZhang, "张三", "10000"));
     EXPECT_EQ(cell(4, kZhang, "累计减除费用"), "5000"); // first seen in April: joined then
-    import(6, Pay(kZhang, "张三", "10000"));
+    import(6, pay(kZhang, "张三", "10000"));
     EXPECT_EQ(cell(6, kZhang, "累计减除费用"), "15000"); // May counts without pay
     struct Case {
         const char* what;
@@ -179,7 +179,7 @@ TEST_F(Ledger, JoinersAndTheirOptions) {
 }
 
 TEST_F(Ledger, AnnualBonusRules) {
-    import(11, MakeRows({{kZhang, "张三", "10000", "1750", "36000", ""},
+    import(11, makeRows({{kZhang, "张三", "10000", "1750", "36000", ""},
                          { kLi,
                            "李四",
                            "10000",
@@ -197,17 +197,17 @@ TEST_F(Ledger, AnnualBonusRules) {
         const char* message;
     };
     const Case cases[] = {
-        {2024, 12, MakeRows({{kZhang, "张三", "10000", "", "5000", "单独计税"}}),
+        {2024, 12, makeRows({{kZhang, "张三", "10000", "", "5000", "单独计税"}}),
          "第2行：全年一次性奖金一年只能单独计税一次，此人11月已有"},
-        {2024, 12, MakeRows({{"E1234567", "John", "20000", "", "5000", "单独计税", "否", "护照"}}),
+        {2024, 12, makeRows({{"E1234567", "John", "20000", "", "5000", "单独计税", "否", "护照"}}),
          "第2行：非居民个人的奖金不能单独计税"},
-        {2028, 1, MakeRows({{kZhang, "张三", "10000", "", "5000", "单独计税"}}),
+        {2028, 1, makeRows({{kZhang, "张三", "10000", "", "5000", "单独计税"}}),
          "第2行：2028年的全年一次性奖金不能单独计税"},
-        {2024, 12, MakeRows({{kZhang, "张三", "10000", "", "5000", "分摊"}}),
+        {2024, 12, makeRows({{kZhang, "张三", "10000", "", "5000", "分摊"}}),
          "第2行：奖金计税方式应为单独计税或并入综合所得"},
     };
     for (const Case& c : cases) {
-        Cells all = MakeRows({{"证件号码", "姓名", "本月收入", "本月专项扣除", "全年一次性奖金",
+        Cells all = makeRows({{"证件号码", "姓名", "本月收入", "本月专项扣除", "全年一次性奖金",
                                "奖金计税方式", "居民", "证件类型"}});
         all.insert(all.end(), c.rows.begin(), c.rows.end());
         Outcome<ledger::ChangeReport> r = book->importMonth(c.year, c.month, all);
@@ -215,14 +215,14 @@ TEST_F(Ledger, AnnualBonusRules) {
         EXPECT_EQ(r.problem().message.toUtf8(), c.message);
     }
     // In 2028 a bonus without a method is added to its month.
-    import(1, MakeRows({{ kZhang, "张三", "10000", "", "5000", "" }}), 2028);
+    import(1, makeRows({{ kZhang, "张三", "10000", "", "5000", "" }}), 2028);
     EXPECT_EQ(cell(1, kZhang, "奖金计税方式", 2028), "并入综合所得");
     EXPECT_EQ(cell(1, kZhang, "累计收入", 2028), "15000");
 }
 
 TEST_F(Ledger, BonusComparedForEachEmployee) {
     for (int m = 1; m <= 3; ++m)
-        import(m, MakeRows({{kZhang, "张三", "10000", "1750", m == 3 ? "36000" : "", ""},
+        import(m, makeRows({{kZhang, "张三", "10000", "1750", m == 3 ? "36000" : "", ""},
                             { kLi,
                               "李四",
                               "3000",
@@ -245,7 +245,7 @@ TEST_F(Ledger, BonusComparedForEachEmployee) {
 }
 
 TEST_F(Ledger, NonResidentsByTheMonthlyTableAndPapersOtherThanTheCard) {
-    import(1, MakeRows({{"E1234567", "John Smith", "20000", "", "", "", "否", "护照"},
+    import(1, makeRows({{"E1234567", "John Smith", "20000", "", "", "", "否", "护照"},
                         { "110105194912310028",
                           "王五",
                           "8000" }}));
@@ -256,13 +256,13 @@ TEST_F(Ledger, NonResidentsByTheMonthlyTableAndPapersOtherThanTheCard) {
     EXPECT_EQ(cell(1, john, "证件类型"), "护照");
     EXPECT_EQ(cell(1, john, "证件号码校验"), "");
     EXPECT_EQ(cell(1, "110105194912310028", "证件号码校验"), "校验位不符"); // accepted, marked
-    EXPECT_TRUE(IdentityCardCheckHolds(kZhang));
-    EXPECT_TRUE(IdentityCardCheckHolds(kLi));
-    EXPECT_FALSE(IdentityCardCheckHolds("11010519491231002"));
+    EXPECT_TRUE(identityCardCheckHolds(kZhang));
+    EXPECT_TRUE(identityCardCheckHolds(kLi));
+    EXPECT_FALSE(identityCardCheckHolds("11010519491231002"));
 }
 
 TEST_F(Ledger, CopyForwardKeepsDeductionsAndLeavesIncomeEmpty) {
-    import(1, MakeRows({{kZhang, "张三", "10000", "1750"}, { kLi, "李四", "8000", "500" }}));
+    import(1, makeRows({{kZhang, "张三", "10000", "1750"}, { kLi, "李四", "8000", "500" }}));
     ledger::Employee li = (*book->listEmployees(2024))[1];
     li.leftMonth = 1;
     ASSERT_TRUE(book->putEmployee(2024, li).ok());
@@ -273,7 +273,7 @@ TEST_F(Ledger, CopyForwardKeepsDeductionsAndLeavesIncomeEmpty) {
     EXPECT_EQ(cell(2, kZhang, "本月专项扣除"), "1750");
     EXPECT_EQ(cell(2, kLi, "本月收入"), ""); // left in January: not copied
     EXPECT_EQ(
-        book->importMonth(2024, 2, MakeRows({{"证件号码", "姓名", "本月收入"}, {kLi, "李四", "1"}}))
+        book->importMonth(2024, 2, makeRows({{"证件号码", "姓名", "本月收入"}, {kLi, "李四", "1"}}))
             .problem()
             .message.toUtf8(),
         "第2行：此人已于1月离职");
@@ -282,7 +282,7 @@ TEST_F(Ledger, CopyForwardKeepsDeductionsAndLeavesIncomeEmpty) {
 }
 
 TEST_F(Ledger, RemovedEmployeeIsRestoredWhole) {
-    ImportYear(*this, kZhang, "10000", "1750");
+    importYear(*this, kZhang, "10000", "1750");
     const std::string before = cell(12, kZhang, "本月应预扣");
     Outcome<ledger::EmployeeRecord> removed = book->removeEmployee(2024, key(kZhang));
     ASSERT_TRUE(removed.ok());
@@ -298,13 +298,13 @@ TEST_F(Ledger, RemovedEmployeeIsRestoredWhole) {
 // on a month imported again.
 TEST_F(Ledger, ImportOfManyAgreesWithChangesOneByOne) {
     const std::filesystem::path other = dir.path() / "one_by_one.db";
-    Outcome<ledger::Ledger> opened = ledger::Ledger::open(other, Tables());
+    Outcome<ledger::Ledger> opened = ledger::Ledger::open(other, tables());
     ASSERT_TRUE(opened.ok()) << opened.problem().message.toUtf8();
     ledger::Ledger& single = *opened;
     auto id = [](int i) { return "P" + std::to_string(1000 + i); };
     // The rows of the employees `has` holds, with incomes from `base`.
     auto month = [&](const std::function<bool(int)>& has, int base) {
-        Cells rows = MakeRows({{"证件号码", "姓名", "本月收入", "本月专项扣除"}});
+        Cells rows = makeRows({{"证件号码", "姓名", "本月收入", "本月专项扣除"}});
         for (int i = 0; i < 90; ++i)
             if (has(i))
                 rows.push_back({Text::fromUtf8(id(i)), sysText("某"),
@@ -312,7 +312,7 @@ TEST_F(Ledger, ImportOfManyAgreesWithChangesOneByOne) {
                                 Text::fromBytes(std::to_string(i % 7 * 250))});
         return rows;
     };
-    Cells opening = MakeRows({{"证件号码", "姓名", "截至月份", "累计收入", "累计已预扣"}});
+    Cells opening = makeRows({{"证件号码", "姓名", "截至月份", "累计收入", "累计已预扣"}});
     for (int i = 9; i < 90; i += 10)
         opening.push_back({Text::fromUtf8(id(i)), sysText("某"), Text::fromBytes("2"),
                            Text::fromBytes("40000"), Text::fromBytes("300")});
@@ -332,7 +332,7 @@ TEST_F(Ledger, ImportOfManyAgreesWithChangesOneByOne) {
             const Outcome<ledger::MonthView> view = l.showMonth(2024, m);
             EXPECT_TRUE(view.ok());
             for (const ledger::MonthLine& line : view->lines)
-                for (const Text& c : ledger::MonthCells(line))
+                for (const Text& c : ledger::monthCells(line))
                     s += c.toUtf8() + "|";
         }
         return s;
@@ -356,11 +356,11 @@ TEST_F(Ledger, ImportOfManyAgreesWithChangesOneByOne) {
 }
 
 TEST_F(Ledger, FailedOrCancelledImportChangesNothing) {
-    import(1, Pay(kZhang, "张三", "10000", "1750"));
-    const Cells header = MakeRows({{"证件号码", "姓名", "本月收入", "本月专项扣除"}});
+    import(1, pay(kZhang, "张三", "10000", "1750"));
+    const Cells header = makeRows({{"证件号码", "姓名", "本月收入", "本月专项扣除"}});
     Cells rows = header;
-    for (const Cells& r : {Pay(kZhang, "张三", "20000"), Pay(kLi, "李四", "1.234"),
-                           Pay("", "无名", "5"), Pay(kZhang, "张三", "1")})
+    for (const Cells& r : {pay(kZhang, "张三", "20000"), pay(kLi, "李四", "1.234"),
+                           pay("", "无名", "5"), pay(kZhang, "张三", "1")})
         rows.insert(rows.end(), r.begin(), r.end());
     Outcome<ledger::ChangeReport> r = book->importMonth(2024, 1, rows);
     ASSERT_FALSE(r.ok());
@@ -369,7 +369,7 @@ TEST_F(Ledger, FailedOrCancelledImportChangesNothing) {
                                             "第5行：证件号码与第2行重复");
     Cells many = header;
     for (int i = 0; i < 1000; ++i) {
-        const Cells r1 = Pay(("P" + std::to_string(i)).c_str(), "某", "9000");
+        const Cells r1 = pay(("P" + std::to_string(i)).c_str(), "某", "9000");
         many.insert(many.end(), r1.begin(), r1.end());
     }
     Outcome<ledger::ChangeReport> cancelled =

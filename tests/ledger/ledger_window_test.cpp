@@ -46,17 +46,17 @@ constexpr const char* kB = "110101199002021231";
 constexpr const char* kC = "110101199003031235";
 
 // The ledger of the data directory, opened beside the window as a second program would.
-iit::ledger::Ledger OpenBook() {
-    iit::Outcome<LedgerTables> tables = LoadLedgerTables();
+iit::ledger::Ledger openBook() {
+    iit::Outcome<LedgerTables> tables = loadLedgerTables();
     if (!tables) qFatal("tables: %s", tables.problem().message.toUtf8().c_str());
-    iit::Outcome<iit::ledger::Ledger> book = iit::ledger::Ledger::open(LedgerPath(), std::move(*tables));
+    iit::Outcome<iit::ledger::Ledger> book = iit::ledger::Ledger::open(ledgerPath(), std::move(*tables));
     if (!book) qFatal("ledger: %s", book.problem().message.toUtf8().c_str());
     return std::move(*book);
 }
 
 // Imports the rows (姓名, 身份证号, 本月收入) into each of the months.
-void ImportMonths(int first, int last, const std::vector<std::vector<std::string>>& people) {
-    iit::ledger::Ledger book = OpenBook();
+void importMonths(int first, int last, const std::vector<std::vector<std::string>>& people) {
+    iit::ledger::Ledger book = openBook();
     for (int m = first; m <= last; ++m) {
         std::vector<std::vector<iit::Text>> rows{{T("姓名"), T("证件号码"), T("本月收入")}};
         for (const auto& p : people)
@@ -109,9 +109,9 @@ private:
     iit::Grid& grid() const { return m_window->sheet().grid(); }
     std::string cell(int row, int column) const { return grid().text(row, column).toUtf8(); }
     void typeInto(int row, int column, const QString& text) {
-        iit::testing::TypeIntoCell(m_window.get(), view(), row, column, text);
+        iit::testing::typeIntoCell(m_window.get(), view(), row, column, text);
     }
-    void click(const char* unit) { iit::testing::ClickUnit(m_window.get(), unit); }
+    void click(const char* unit) { iit::testing::clickUnit(m_window.get(), unit); }
     void goTo(int year, int month) {
         // The year box as the keys change it: up to the year wanted.
         auto* years = m_window->findChild<QComboBox*>(Q("年度框"));
@@ -123,9 +123,9 @@ private:
         QCOMPARE(m_window->sheet().month(), month);
     }
     void pasteAt(int row, int column, const char* utf8) {
-        iit::gui::SetClipboardText(T(utf8));
-        iit::testing::Reactivate(m_window.get(), view());
-        iit::testing::ClickCell(view(), row, column);
+        iit::gui::setClipboardText(T(utf8));
+        iit::testing::reactivate(m_window.get(), view());
+        iit::testing::clickCell(view(), row, column);
         QTest::keyClick(view(), Qt::Key_V, Qt::ControlModifier);
     }
 
@@ -134,13 +134,13 @@ private:
 };
 
 void LedgerWindowTest::initTestCase() {
-    iit::gui::InitWindowRuntime();
+    iit::gui::initWindowRuntime();
 }
 
 void LedgerWindowTest::init() {
     m_env = std::make_unique<iit::testing::WindowTestEnvironment>();
     QVERIFY(m_env->ready());
-    QVERIFY(iit::engine::WriteDefaultRateTable(iit::engine::RateTablePath()));
+    QVERIFY(iit::engine::writeDefaultRateTable(iit::engine::rateTablePath()));
 }
 
 void LedgerWindowTest::cleanup() {
@@ -151,7 +151,7 @@ void LedgerWindowTest::cleanup() {
 }
 
 LedgerWindow* LedgerWindowTest::open() {
-    m_window = std::make_unique<LedgerWindow>(OpenBook(), [] { return T("某某公司"); });
+    m_window = std::make_unique<LedgerWindow>(openBook(), [] { return T("某某公司"); });
     m_window->show();
     if (!QTest::qWaitForWindowExposed(m_window.get())) qFatal("window not exposed");
     QApplication::setActiveWindow(m_window.get());
@@ -160,7 +160,7 @@ LedgerWindow* LedgerWindowTest::open() {
 
 void LedgerWindowTest::opensOnTheMonthToWorkOn() {
     open();
-    const iit::CivilDateTime today = iit::SplitDateTime(iit::Now());
+    const iit::CivilDateTime today = iit::splitDateTime(iit::Now());
     QCOMPARE(m_window->sheet().year(), today.year);
     QCOMPARE(m_window->sheet().month(), static_cast<int>(today.month));
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(view()));
@@ -168,8 +168,8 @@ void LedgerWindowTest::opensOnTheMonthToWorkOn() {
     QCOMPARE(grid().currentColumn(), int{kNameColumn});
     m_window.reset();
 
-    ImportMonths(1, 3, {{"甲", kA, "20000"}, {"乙", kB, "9000"}});
-    QVERIFY(OpenBook().declareMonth(2024, 1).ok());
+    importMonths(1, 3, {{"甲", kA, "20000"}, {"乙", kB, "9000"}});
+    QVERIFY(openBook().declareMonth(2024, 1).ok());
     open();
     QCOMPARE(m_window->sheet().month(), 3);
     QCOMPARE(cell(1, kNameColumn), std::string("甲"));
@@ -205,8 +205,8 @@ void LedgerWindowTest::typedAndPastedMonthsComputeAsTheStatelessWithhold() {
         {"丙", kC, "1", "4000", "", "", "", ""},       {"甲", kA, "2", "20500", "", "2000", "", ""},
         {"乙", kB, "2", "9500", "", "1000", "", "300"}, {"丙", kC, "2", "4500", "", "", "", ""},
     };
-    const auto expected = iit::engine::Withhold(rows, iit::engine::TaxMode::Gross,
-                                                *iit::engine::DefaultWithholdingTables().forYear(2024));
+    const auto expected = iit::engine::withhold(rows, iit::engine::TaxMode::Gross,
+                                                *iit::engine::defaultWithholdingTables().forYear(2024));
     QVERIFY(expected.ok());
     // The window's columns and withhold's.
     const std::pair<int, std::size_t> columns[] = {
@@ -222,7 +222,7 @@ void LedgerWindowTest::typedAndPastedMonthsComputeAsTheStatelessWithhold() {
                          qPrintable(QStringLiteral("%1月 第%2行 %3: %4, not %5")
                                         .arg(month)
                                         .arg(p + 1)
-                                        .arg(Q(SheetLayoutOf(column).caption))
+                                        .arg(Q(sheetLayoutOf(column).caption))
                                         .arg(Q(cell(p + 1, column).c_str()))
                                         .arg(Q(want[index].c_str()))));
         }
@@ -230,7 +230,7 @@ void LedgerWindowTest::typedAndPastedMonthsComputeAsTheStatelessWithhold() {
 }
 
 void LedgerWindowTest::anEditOfMarchRecomputesAprilToDecember() {
-    ImportMonths(1, 12, {{"甲", kA, "20000"}, {"乙", kB, "9000"}});
+    importMonths(1, 12, {{"甲", kA, "20000"}, {"乙", kB, "9000"}});
     open();
     QCOMPARE(m_window->sheet().month(), 12);
     click("月份3");
@@ -242,17 +242,17 @@ void LedgerWindowTest::anEditOfMarchRecomputesAprilToDecember() {
         rows.push_back({"甲", kA, std::to_string(m), m == 3 ? "60000" : "20000", "", "", "", ""});
         rows.push_back({"乙", kB, std::to_string(m), "9000", "", "", "", ""});
     }
-    const auto expected = iit::engine::Withhold(rows, iit::engine::TaxMode::Gross,
-                                                *iit::engine::DefaultWithholdingTables().forYear(2024));
+    const auto expected = iit::engine::withhold(rows, iit::engine::TaxMode::Gross,
+                                                *iit::engine::defaultWithholdingTables().forYear(2024));
     QVERIFY(expected.ok());
-    iit::ledger::Ledger book = OpenBook();
+    iit::ledger::Ledger book = openBook();
     for (int m = 3; m <= 12; ++m) {
         for (const auto& [id, index] : {std::pair(kA, 0), std::pair(kB, 1)}) {
-            const auto line = book.showLine(2024, m, {IdentityCardType(), T(id)});
+            const auto line = book.showLine(2024, m, {identityCardType(), T(id)});
             QVERIFY(line.ok() && *line);
             const iit::engine::CellRow& want = (*expected)[static_cast<std::size_t>((m - 1) * 2 + index)];
-            QCOMPARE(SheetCellText(**line, kWithholdingColumn).toUtf8(), want[15]);
-            QCOMPARE(SheetCellText(**line, kCumulativeTaxColumn).toUtf8(), want[13]);
+            QCOMPARE(sheetCellText(**line, kWithholdingColumn).toUtf8(), want[15]);
+            QCOMPARE(sheetCellText(**line, kCumulativeTaxColumn).toUtf8(), want[13]);
         }
     }
     // December as the window shows it follows March.
@@ -261,7 +261,7 @@ void LedgerWindowTest::anEditOfMarchRecomputesAprilToDecember() {
 }
 
 void LedgerWindowTest::undoAndRedoOfAPaste() {
-    ImportMonths(1, 1, {{"甲", kA, "20000"}});
+    importMonths(1, 1, {{"甲", kA, "20000"}});
     open();
     QCOMPARE(m_window->sheet().month(), 1);
     pasteAt(1, kNameColumn, "甲\t110101199001011237\t25000\r\n乙\t110101199002021231\t9000\r\n");
@@ -270,7 +270,7 @@ void LedgerWindowTest::undoAndRedoOfAPaste() {
     QTest::keyClick(view(), Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(cell(1, kIncomeColumn), std::string("20000"));
     QCOMPARE(cell(2, kNameColumn), std::string());
-    QCOMPARE(OpenBook().listEmployees(2024)->size(), std::size_t{1}); // 乙 is gone again
+    QCOMPARE(openBook().listEmployees(2024)->size(), std::size_t{1}); // 乙 is gone again
     QTest::keyClick(view(), Qt::Key_Y, Qt::ControlModifier);
     QCOMPARE(cell(1, kIncomeColumn), std::string("25000"));
     QCOMPARE(cell(2, kWithholdingColumn), std::string("120"));
@@ -280,18 +280,18 @@ void LedgerWindowTest::undoAndRedoOfAPaste() {
 }
 
 void LedgerWindowTest::aRemovedEmployeeKeepsTheEarlierMonths() {
-    ImportMonths(1, 4, {{"甲", kA, "20000"}, {"乙", kB, "9000"}});
+    importMonths(1, 4, {{"甲", kA, "20000"}, {"乙", kB, "9000"}});
     open();
     QCOMPARE(m_window->sheet().month(), 4);
-    iit::testing::ClickCell(view(), 1, kNameColumn);
+    iit::testing::clickCell(view(), 1, kNameColumn);
     QString said;
     m_env->watchdog().expectMessage(QMessageBox::Yes, &said);
     click("按钮删除职工");
     QVERIFY2(said.contains(Q("此前各月的记录保留")), qPrintable(said));
     QCOMPARE(cell(1, kNameColumn), std::string("乙"));
-    iit::ledger::Ledger book = OpenBook();
-    QVERIFY(*book.entry(2024, 3, {IdentityCardType(), T(kA)}));
-    QVERIFY(!*book.entry(2024, 4, {IdentityCardType(), T(kA)}));
+    iit::ledger::Ledger book = openBook();
+    QVERIFY(*book.entry(2024, 3, {identityCardType(), T(kA)}));
+    QVERIFY(!*book.entry(2024, 4, {identityCardType(), T(kA)}));
     QCOMPARE(book.listEmployees(2024)->front().leftMonth, std::optional<int>(3));
     click("月份3");
     QCOMPARE(cell(1, kNameColumn), std::string("甲"));
@@ -299,7 +299,7 @@ void LedgerWindowTest::aRemovedEmployeeKeepsTheEarlierMonths() {
 }
 
 void LedgerWindowTest::aDeclaredMonthIsReadOnlyUntilReopened() {
-    ImportMonths(1, 1, {{"甲", kA, "20000"}});
+    importMonths(1, 1, {{"甲", kA, "20000"}});
     open();
     QString asked;
     m_env->watchdog().expectMessage(QMessageBox::Yes, &asked);
@@ -307,13 +307,13 @@ void LedgerWindowTest::aDeclaredMonthIsReadOnlyUntilReopened() {
     QVERIFY(asked.contains(Q("2024年1月")));
     QVERIFY(m_window->findChild<QLabel*>(Q("本月状态"))->text().contains(Q("已申报")));
     QCOMPARE(m_window->findChild<QPushButton*>(Q("按钮申报"))->text(), Q("撤销申报"));
-    iit::testing::Reactivate(m_window.get(), view());
-    iit::testing::ClickCell(view(), 1, kIncomeColumn);
+    iit::testing::reactivate(m_window.get(), view());
+    iit::testing::clickCell(view(), 1, kIncomeColumn);
     QTest::keyClick(view(), Qt::Key_F2);
     QVERIFY(!view()->isEditing());
     QVERIFY(!m_window->findChild<QPushButton*>(Q("按钮上月带入"))->isEnabled());
     // The declaration is kept by the ledger; reopened, the month takes edits again.
-    QCOMPARE(*OpenBook().declaredMonths(2024), std::vector<int>{1});
+    QCOMPARE(*openBook().declaredMonths(2024), std::vector<int>{1});
     m_env->watchdog().expectMessage(QMessageBox::Yes);
     click("按钮申报");
     typeInto(1, kIncomeColumn, Q("21000"));
@@ -356,7 +356,7 @@ void LedgerWindowTest::importAndExportOfXlsx() {
 }
 
 void LedgerWindowTest::printOpensOnePreview() {
-    ImportMonths(1, 1, {{"甲", kA, "20000"}, {"乙", kB, "9000"}});
+    importMonths(1, 1, {{"甲", kA, "20000"}, {"乙", kB, "9000"}});
     open();
     click("按钮打印");
     QTRY_VERIFY(m_window->preview().isOpen());
@@ -380,7 +380,7 @@ void LedgerWindowTest::theMainWindowAndTheBatchWindowOpenIt() {
         if (b->accessibleName() == Q("工资台账")) command = b;
     QVERIFY(command);
     QTest::mouseClick(command, Qt::LeftButton, {}, command->rect().center());
-    QPointer<QWidget> ledger = iit::gui::OpenWindow(LedgerWindow::Name());
+    QPointer<QWidget> ledger = iit::gui::openWindow(LedgerWindow::name());
     QVERIFY(ledger);
     QVERIFY(!main->isEnabled()); // modal, as the batch window
     ledger->close();
@@ -388,12 +388,12 @@ void LedgerWindowTest::theMainWindowAndTheBatchWindowOpenIt() {
 
     auto* batchButton = main->findChild<QAbstractButton*>(Q("按钮批量"));
     QTest::mouseClick(batchButton, Qt::LeftButton, {}, batchButton->rect().center());
-    QPointer<QWidget> batch = iit::gui::OpenWindow(iit::batch::BatchWindow::Name());
+    QPointer<QWidget> batch = iit::gui::openWindow(iit::batch::BatchWindow::name());
     QVERIFY(batch);
     auto* side = batch->findChild<QWidget*>(Q("图形按钮台账"));
     QCOMPARE(side->accessibleName(), Q("工资台账"));
     QTest::mouseClick(side, Qt::LeftButton, {}, side->rect().center());
-    ledger = iit::gui::OpenWindow(LedgerWindow::Name());
+    ledger = iit::gui::openWindow(LedgerWindow::name());
     QVERIFY(ledger);
     QVERIFY(!batch->isEnabled());
     ledger->close();

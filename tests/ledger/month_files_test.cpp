@@ -27,7 +27,7 @@ sheets::SheetRow Row(std::size_t number, std::initializer_list<const char*> cell
     return row;
 }
 
-sheets::Sheet SheetOf(std::initializer_list<sheets::SheetRow> rows) {
+sheets::Sheet sheetOf(std::initializer_list<sheets::SheetRow> rows) {
     sheets::Sheet s;
     s.rows = rows;
     return s;
@@ -40,12 +40,12 @@ TEST(MonthImportPlan, HeadersAliasesTotalsAndFaults) {
         bool ok;
         std::vector<const char*> said; // parts of the summary or the problem
     };
-    sheets::Sheet numeric = SheetOf({Row(1, {"姓名", "身份证号", "本月收入"}),
+    sheets::Sheet numeric = sheetOf({Row(1, {"姓名", "身份证号", "本月收入"}),
                                      Row(2, {"甲", "", "8000"})});
     numeric.rows[1].cells[1] = {sheets::Cell::Kind::Number, "1.10101199001011E+17", 1.1e17};
     const Case cases[] = {
         {"a title, aliases, a column left out and a totals row",
-         SheetOf({Row(1, {"某公司2024年3月工资表"}),
+         sheetOf({Row(1, {"某公司2024年3月工资表"}),
                   Row(3, {"序号", "姓 名", "身份证号码", "部门", "应发工资", "专项扣除"}),
                   Row(4, {"1", "甲", "110101199001011237", "财务", "20000", "2000"}),
                   Row(5, {"2", "乙", "110101199002021231", "销售", "9000", ""}),
@@ -53,21 +53,21 @@ TEST(MonthImportPlan, HeadersAliasesTotalsAndFaults) {
          true,
          {"标题在第3行", "证件号码（C列）", "本月收入（E列）", "本月专项扣除（F列）",
           "不导入的列：序号、部门", "跳过合计行：第7行", "共2人"}},
-        {"no income column", SheetOf({Row(1, {"姓名", "身份证号", "部门"}), Row(2, {"甲", "1", "x"})}),
+        {"no income column", sheetOf({Row(1, {"姓名", "身份证号", "部门"}), Row(2, {"甲", "1", "x"})}),
          false,
          {"第1行的标题中没有“本月收入”列"}},
-        {"no header", SheetOf({Row(1, {"甲", "1", "8000"})}), false, {"没有找到标题行"}},
+        {"no header", sheetOf({Row(1, {"甲", "1", "8000"})}), false, {"没有找到标题行"}},
         {"an identity number stored as a number", numeric, false,
          {"第2行：身份证号在表格中存为数字"}},
     };
     for (const Case& c : cases) {
-        Outcome<MonthImportPlan> plan = PlanMonthImport(c.sheet, 2024, 3);
+        Outcome<MonthImportPlan> plan = planMonthImport(c.sheet, 2024, 3);
         ASSERT_EQ(plan.ok(), c.ok) << c.what;
         const std::string said = (plan ? plan->summary : plan.problem().message).toUtf8();
         for (const char* part : c.said)
             EXPECT_NE(said.find(part), std::string::npos) << c.what << ": " << said;
     }
-    Outcome<MonthImportPlan> plan = PlanMonthImport(cases[0].sheet, 2024, 3);
+    Outcome<MonthImportPlan> plan = planMonthImport(cases[0].sheet, 2024, 3);
     ASSERT_EQ(plan->rows.size(), 3u);
     EXPECT_EQ((std::vector<std::size_t>{3, 4, 5}), plan->rowNumbers);
 }
@@ -78,8 +78,8 @@ TEST_F(MonthFiles, ImportNamesSheetRowsAndExportReadsBack) {
     LedgerSheet sheet(*book);
     ASSERT_TRUE(sheet.show(2024, 3).ok());
     // A faulty amount is named by its row in the sheet, not by its place among the people.
-    Outcome<MonthImportPlan> bad = PlanMonthImport(
-        SheetOf({Row(2, {"姓名", "身份证号", "本月收入"}), Row(3, {"甲", "110101199001011237", "8000"}),
+    Outcome<MonthImportPlan> bad = planMonthImport(
+        sheetOf({Row(2, {"姓名", "身份证号", "本月收入"}), Row(3, {"甲", "110101199001011237", "8000"}),
                  Row(9, {"乙", "110101199002021231", "8千"})}),
         2024, 3);
     ASSERT_TRUE(bad.ok());
@@ -89,15 +89,15 @@ TEST_F(MonthFiles, ImportNamesSheetRowsAndExportReadsBack) {
         << refused.problem().message.toUtf8();
     EXPECT_TRUE(sheet.lines().empty());
 
-    Outcome<MonthImportPlan> good = PlanMonthImport(
-        SheetOf({Row(1, {"姓名", "身份证号", "本月收入", "本月专项扣除", "全年一次性奖金", "备注"}),
+    Outcome<MonthImportPlan> good = planMonthImport(
+        sheetOf({Row(1, {"姓名", "身份证号", "本月收入", "本月专项扣除", "全年一次性奖金", "备注"}),
                  Row(2, {"甲", "110101199001011237", "20000.5", "2000", "36000", "年终"}),
                  Row(3, {"乙", "11010119900202123X", "9000", "", "", ""})}),
         2024, 3);
     ASSERT_TRUE(good.ok());
     ASSERT_TRUE(sheet.importRows(good->rows, good->rowNumbers).ok());
     const std::filesystem::path file = dir.path() / "month.xlsx";
-    ASSERT_TRUE(sheets::writeXlsx(file, MonthTable(sheet.lines(), sheet.totals(), 2024, 3)).ok());
+    ASSERT_TRUE(sheets::writeXlsx(file, monthTable(sheet.lines(), sheet.totals(), 2024, 3)).ok());
     Outcome<sheets::Sheet> back = sheets::readSheet(file);
     ASSERT_TRUE(back.ok()) << back.problem().message.toUtf8();
     ASSERT_EQ(back->rows.size(), 4u); // header, two people, totals
@@ -119,7 +119,7 @@ TEST_F(MonthFiles, ImportNamesSheetRowsAndExportReadsBack) {
     EXPECT_EQ(back->rows[3].at(column("姓名")).text, "合计");
     EXPECT_EQ(back->rows[3].at(column("本月收入")).number, 29000.5);
     // The export reads back as an import of the same month: nothing changes.
-    Outcome<MonthImportPlan> again = PlanMonthImport(*back, 2024, 3);
+    Outcome<MonthImportPlan> again = planMonthImport(*back, 2024, 3);
     ASSERT_TRUE(again.ok()) << again.problem().message.toUtf8();
     Outcome<ChangeReport> same = sheet.importRows(again->rows, again->rowNumbers);
     ASSERT_TRUE(same.ok()) << same.problem().message.toUtf8();
@@ -139,9 +139,9 @@ TEST_F(MonthFiles, PrintedTable) {
     }
     ASSERT_TRUE(sheet.importRows(rows, numbers).ok());
     WithholdingPrintInput input{sysText("某某公司"), 2024, 3, false, 45383};
-    const printing::PrintTable table = MakeWithholdingTable(sheet.lines(), sheet.totals(), input);
+    const printing::PrintTable table = makeWithholdingTable(sheet.lines(), sheet.totals(), input);
     ASSERT_EQ(table.rowCount(), 6 + 120 - 1);
-    EXPECT_EQ(table.columnCount(), static_cast<int>(PrintedColumns().size()));
+    EXPECT_EQ(table.columnCount(), static_cast<int>(printedColumns().size()));
     EXPECT_EQ(table.cell(1, 1).text.toUtf8(), "某某公司　工资薪金个人所得税预扣明细表");
     EXPECT_NE(table.cell(2, 1).text.toUtf8().find("所属期：2024年3月"), std::string::npos);
     EXPECT_NE(table.cell(2, 11).text.toUtf8().find("打印日期：2024年4月1日"), std::string::npos)

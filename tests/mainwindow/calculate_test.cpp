@@ -27,8 +27,8 @@ protected:
     void check(const LabelCase& c) {
         std::int32_t threshold = 0;
         const CalcResult r = mainwindow::Calculate(tablePath, U(c.income), c.kind, c.mode, threshold);
-        const std::string what = std::string(c.income) + " " + engine::KindText(c.kind).toUtf8() +
-                                 engine::ModeText(c.mode).toUtf8();
+        const std::string what = std::string(c.income) + " " + engine::kindText(c.kind).toUtf8() +
+                                 engine::modeText(c.mode).toUtf8();
         EXPECT_EQ(r.outcome, c.outcome) << what;
         EXPECT_EQ(r.balloon.toUtf8(), c.balloon) << what;
         if (c.label) {
@@ -50,7 +50,7 @@ constexpr auto N = TaxMode::Net;
 using O = CalcResult::Outcome;
 
 TEST_F(Calculate, ResultTextsOnTheExampleTable) {
-    WriteTable(testing::ExampleTable());
+    writeTable(testing::exampleTable());
     const LabelCase cases[] = {
         {W, G, "8000", O::Computed, "", "实发数: 7910\r\n应纳税:   90"},
         {W, N, "7910", O::Computed, "", "合计数：8000\r\n应纳税:   90"},
@@ -73,13 +73,13 @@ TEST_F(Calculate, ResultTextsOnTheExampleTable) {
 }
 
 TEST_F(Calculate, LargestIncomeIsComputed) {
-    ASSERT_TRUE(engine::WriteDefaultRateTable(tablePath));
+    ASSERT_TRUE(engine::writeDefaultRateTable(tablePath));
     // 1999999999 - 5000 in the 45 % band; the texts line up under each other.
     check({W, G, "1999999999", O::Computed, "", "实发数: 1100017409.45\r\n应纳税:  899982589.55"});
     check({L, N, "1999999999", O::Computed, "", "合计数: 2941166175\r\n应纳税:  941166176"});
 }
 
-TEST(ResultLabel, PadsTheShorterNumber) {
+TEST(resultLabel, PadsTheShorterNumber) {
     struct Case {
         const char* caption;
         const char* c;
@@ -92,7 +92,7 @@ TEST(ResultLabel, PadsTheShorterNumber) {
         {"合计数: ", "5", "1000", "合计数:    5\r\n应纳税: 1000"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(mainwindow::ResultLabel(U(c.caption), U(c.c), U(c.x)).toUtf8(), c.want);
+        EXPECT_EQ(mainwindow::resultLabel(U(c.caption), U(c.c), U(c.x)).toUtf8(), c.want);
 }
 
 } // namespace

@@ -14,35 +14,35 @@ namespace {
 // display-changed processing, which may replace the text.
 struct Display {
     CalculatorState calc;
-    Text text = mainwindow::IncomePlaceholder();
+    Text text = mainwindow::incomePlaceholder();
     int caret = 0;
     int evaluations = 0; // tax calculations started by "＝"
 
     void set(const Text& t) {
         text = t;
-        const DisplayUpdate u = calc.DisplayChanged(t);
+        const DisplayUpdate u = calc.displayChanged(t);
         if (u.replacement) return set(*u.replacement);
         caret = std::min(u.caret, TextLength(text));
     }
     void press(const std::string& key) {
-        if (key == "+") return set(calc.PressOperator(Operator::Add, text));
-        if (key == "-") return set(calc.PressOperator(Operator::Subtract, text));
-        if (key == "*") return set(calc.PressOperator(Operator::Multiply, text));
-        if (key == "/") return set(calc.PressOperator(Operator::Divide, text));
-        if (key == "%") return set(calc.PressOperator(Operator::Percent, text));
+        if (key == "+") return set(calc.pressOperator(Operator::Add, text));
+        if (key == "-") return set(calc.pressOperator(Operator::Subtract, text));
+        if (key == "*") return set(calc.pressOperator(Operator::Multiply, text));
+        if (key == "/") return set(calc.pressOperator(Operator::Divide, text));
+        if (key == "%") return set(calc.pressOperator(Operator::Percent, text));
         if (key == "C") {
             calc.Clear();
             return set(Text{});
         }
-        if (key == "<") return set(CalculatorState::DeleteLast(text));
+        if (key == "<") return set(CalculatorState::deleteLast(text));
         if (key == "=") {
             const auto e = calc.Evaluate(text);
             set(e.display);
             if (e.ok) ++evaluations;
             return;
         }
-        set(calc.EnterKey(Text::fromBytes(key), text, caret, 0));
-        calc.KeyDone();
+        set(calc.enterKey(Text::fromBytes(key), text, caret, 0));
+        calc.keyDone();
     }
     void keys(const std::vector<std::string>& ks) {
         for (const std::string& k : ks)
@@ -108,21 +108,21 @@ TEST(Calculator, MessagesAreReplacedWhole) {
     };
     for (const auto& c : cases) {
         const Text display = Text::fromUtf8(c.display);
-        EXPECT_EQ(ShowsMessage(display), c.message) << c.display;
-        EXPECT_EQ(ClearsBeforeTypedDigit(display), c.message) << c.display;
+        EXPECT_EQ(showsMessage(display), c.message) << c.display;
+        EXPECT_EQ(clearsBeforeTypedDigit(display), c.message) << c.display;
     }
-    EXPECT_FALSE(ShowsMessage(mainwindow::IncomePlaceholder()));
-    EXPECT_TRUE(ClearsBeforeTypedDigit(mainwindow::IncomePlaceholder()));
+    EXPECT_FALSE(showsMessage(mainwindow::incomePlaceholder()));
+    EXPECT_TRUE(clearsBeforeTypedDigit(mainwindow::incomePlaceholder()));
 
     // Wherever the caret stands in a message, and whatever is selected of it, an entry key
     // gives just the key: never "除7数不能为零".
-    for (const Text& message : {DivideByZeroText(), TooLargeText(), Text::fromUtf8("数值过")}) {
+    for (const Text& message : {divideByZeroText(), tooLargeText(), Text::fromUtf8("数值过")}) {
         for (int caret = 0; caret <= TextLength(message); caret += 2) {
             CalculatorState c;
             c.entry = true;
-            EXPECT_EQ(c.EnterKey(Text::fromBytes("7"), message, caret, 0).bytes(), "7")
+            EXPECT_EQ(c.enterKey(Text::fromBytes("7"), message, caret, 0).bytes(), "7")
                 << message.toUtf8() << " caret " << caret;
-            EXPECT_EQ(c.EnterKey(Text::fromBytes("00"), message, caret, 2).bytes(), "00")
+            EXPECT_EQ(c.enterKey(Text::fromBytes("00"), message, caret, 2).bytes(), "00")
                 << message.toUtf8() << " caret " << caret;
         }
     }
@@ -144,7 +144,7 @@ TEST(Calculator, DivisionByZeroIsNotTaxed) {
     EXPECT_EQ(d.evaluations, 0);
     EXPECT_EQ(ToNumber(d.text), 0); // never reads as a taxable number
     d.press("=");                   // still not a number
-    EXPECT_EQ(d.text, DivideByZeroText());
+    EXPECT_EQ(d.text, divideByZeroText());
 }
 
 TEST(Calculator, CaretFollowsTheKeystrokeCounter) {
@@ -168,21 +168,21 @@ TEST(Calculator, CaretFollowsTheKeystrokeCounter) {
 TEST(Calculator, SelectionIsReplacedAndTailLimited) {
     CalculatorState c;
     c.entry = true;
-    EXPECT_EQ(c.EnterKey(Text::fromBytes("7"), Text::fromBytes("12345"), 1, 3).bytes(), "175");
+    EXPECT_EQ(c.enterKey(Text::fromBytes("7"), Text::fromBytes("12345"), 1, 3).bytes(), "175");
     const std::string tail(30, '9');
-    EXPECT_EQ(c.EnterKey(Text::fromBytes("1"), Text::fromBytes(tail), 0, 0).bytes(),
+    EXPECT_EQ(c.enterKey(Text::fromBytes("1"), Text::fromBytes(tail), 0, 0).bytes(),
               "1" + std::string(20, '9'));
-    EXPECT_EQ(c.EnterKey(Text::fromBytes("1"), Text::fromBytes("22"), 99, 99).bytes(), "221");
-    EXPECT_EQ(c.EnterKey(Text::fromBytes("1"), Text::fromBytes("22"), -1, -1).bytes(), "221");
+    EXPECT_EQ(c.enterKey(Text::fromBytes("1"), Text::fromBytes("22"), 99, 99).bytes(), "221");
+    EXPECT_EQ(c.enterKey(Text::fromBytes("1"), Text::fromBytes("22"), -1, -1).bytes(), "221");
 }
 
 TEST(Calculator, TheLastOperatorCounts) {
     CalculatorState c;
-    c.PressOperator(Operator::Add, Text::fromBytes("3"));
-    c.PressOperator(Operator::Percent, Text::fromBytes(""));
+    c.pressOperator(Operator::Add, Text::fromBytes("3"));
+    c.pressOperator(Operator::Percent, Text::fromBytes(""));
     EXPECT_EQ(c.pending, Operator::Percent);
     EXPECT_EQ(c.accumulator, 3); // an empty display keeps the accumulator
-    c.PressOperator(Operator::Subtract, mainwindow::IncomePlaceholder());
+    c.pressOperator(Operator::Subtract, mainwindow::incomePlaceholder());
     EXPECT_EQ(c.accumulator, 0); // the placeholder is not a number
 }
 
@@ -192,14 +192,14 @@ TEST(Calculator, DeleteTakesWholeCharacters) {
         const char* after;
     } cases[] = {
         {Text::fromBytes("12.5"), "12."},
-        {TooLargeText(), "数值过"},
+        {tooLargeText(), "数值过"},
         {Text::fromUtf8("1除"), "1"},
         {Text::fromBytes("7"), ""},
         {Text{}, ""},
-        {mainwindow::IncomePlaceholder(), ""},
+        {mainwindow::incomePlaceholder(), ""},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(CalculatorState::DeleteLast(c.display).toUtf8(), c.after) << c.display.toUtf8();
+        EXPECT_EQ(CalculatorState::deleteLast(c.display).toUtf8(), c.after) << c.display.toUtf8();
 }
 
 } // namespace

@@ -115,7 +115,7 @@ private:
 };
 
 void MainWindowTest::initTestCase() {
-    iit::gui::InstallAccessibleInterfaces();
+    iit::gui::installAccessibleInterfaces();
 }
 
 void MainWindowTest::init() {
@@ -189,9 +189,9 @@ void MainWindowTest::cornersWhereTheDesktopComposites_data() {
 
 void MainWindowTest::cornersWhereTheDesktopComposites() {
     QFETCH(bool, composites);
-    iit::gui::SetDesktopCompositesForTesting(composites);
+    iit::gui::setDesktopCompositesForTesting(composites);
     open();
-    iit::gui::SetDesktopCompositesForTesting(std::nullopt);
+    iit::gui::setDesktopCompositesForTesting(std::nullopt);
     QCOMPARE(m_window->testAttribute(Qt::WA_TranslucentBackground), composites);
     // Both keep the shape: clicks beside the rounded corners go to the desktop.
     QVERIFY(m_window->mask().contains(QPoint(187, 266)));
@@ -620,7 +620,7 @@ void MainWindowTest::employerNameSurvivesARestart() {
     typeText(employer, U("北京某某科技有限公司"));
     QCOMPARE(employer->text(), U("北京某某科技有限公司"));
     click("按钮退出");
-    const iit::Text stored = iit::ReadConfigItem(iit::mainwindow::ConfigJsPath(),
+    const iit::Text stored = iit::readConfigItem(iit::mainwindow::configJsPath(),
                                                  iit::sysText("单位"), iit::sysText("名称"));
     QCOMPARE(iit::toQString(stored), U("北京某某科技有限公司"));
     open();
@@ -629,9 +629,9 @@ void MainWindowTest::employerNameSurvivesARestart() {
 
 void MainWindowTest::placeholderNameIsSavedToo() {
     open();
-    QVERIFY(!iit::FileExists(iit::mainwindow::ConfigJsPath()));
+    QVERIFY(!iit::fileExists(iit::mainwindow::configJsPath()));
     click("按钮退出");
-    QCOMPARE(iit::toQString(iit::ReadConfigItem(iit::mainwindow::ConfigJsPath(),
+    QCOMPARE(iit::toQString(iit::readConfigItem(iit::mainwindow::configJsPath(),
                                                 iit::sysText("单位"), iit::sysText("名称"))),
              U("在这里输入使用单位名称"));
 }
@@ -866,16 +866,16 @@ void MainWindowTest::closeGoesToTheModalBatchWindowFirst() {
     open();
     click("按钮批量");
     auto* batch = qobject_cast<iit::batch::BatchWindow*>(
-        iit::gui::OpenWindow(iit::batch::BatchWindow::Name()));
+        iit::gui::openWindow(iit::batch::BatchWindow::name()));
     QVERIFY(batch);
     QVERIFY(!m_window->isEnabled());
     batch->sheet().grid().setText(1, 1, iit::Text::fromUtf8("甲"));
-    QVERIFY(batch->sheet().HasUnsavedChanges());
+    QVERIFY(batch->sheet().hasUnsavedChanges());
     // The payroll ledger, modal over the batch window: closed first (it keeps nothing unsaved),
     // then the batch window is asked.
     auto* ledgerCommand = batch->findChild<QWidget*>(U("图形按钮台账"));
     QTest::mouseClick(ledgerCommand, Qt::LeftButton, {}, ledgerCommand->rect().center());
-    QVERIFY(iit::gui::OpenWindow(iit::ledger::LedgerWindow::Name()));
+    QVERIFY(iit::gui::openWindow(iit::ledger::LedgerWindow::name()));
 
     QString said;
     m_env->watchdog().expectMessage(QMessageBox::Cancel, &said);
@@ -883,12 +883,12 @@ void MainWindowTest::closeGoesToTheModalBatchWindowFirst() {
     QCOMPARE(said, U("表格内容尚未保存，是否保存？"));
     QVERIFY(m_window->isVisible());
     QVERIFY(batch->isVisible());
-    QVERIFY(!iit::gui::OpenWindow(iit::ledger::LedgerWindow::Name()));
+    QVERIFY(!iit::gui::openWindow(iit::ledger::LedgerWindow::name()));
 
     m_env->watchdog().expectMessage(QMessageBox::No);
     QVERIFY(m_window->close());
     QVERIFY(!m_window->isVisible());
-    QVERIFY(!iit::gui::OpenWindow(iit::batch::BatchWindow::Name()));
+    QVERIFY(!iit::gui::openWindow(iit::batch::BatchWindow::name()));
 }
 
 #include "main_window_test.moc"

@@ -21,29 +21,29 @@ class StartupTest : public ::testing::Test {
 protected:
     testing::TempDir dir;
 
-    void SetUp() override { SetProgramDirectory(dir.path()); }
+    void SetUp() override { setProgramDirectory(dir.path()); }
 };
 
 TEST_F(StartupTest, EmployerNameInConfigJs) {
-    EXPECT_FALSE(ReadEmployerName());
-    ASSERT_TRUE(SaveEmployerName(sysText("上海某某贸易有限公司")));
-    EXPECT_EQ(ReadEmployerName()->toUtf8(), "上海某某贸易有限公司");
+    EXPECT_FALSE(readEmployerName());
+    ASSERT_TRUE(saveEmployerName(sysText("上海某某贸易有限公司")));
+    EXPECT_EQ(readEmployerName()->toUtf8(), "上海某某贸易有限公司");
     // The file is GBK: the name's bytes are stored as the system holds them.
-    EXPECT_NE(testing::readFile(ConfigJsPath()).find(sysText("上海某某贸易有限公司").bytes()),
+    EXPECT_NE(testing::readFile(configJsPath()).find(sysText("上海某某贸易有限公司").bytes()),
               std::string::npos);
     // A file without the entry gives an empty name.
-    testing::writeFile(ConfigJsPath(), sysText("[目录]\r\n子目录=/tmp/a.dat\r\n").bytes());
-    ASSERT_TRUE(ReadEmployerName());
-    EXPECT_TRUE(ReadEmployerName()->empty());
+    testing::writeFile(configJsPath(), sysText("[目录]\r\n子目录=/tmp/a.dat\r\n").bytes());
+    ASSERT_TRUE(readEmployerName());
+    EXPECT_TRUE(readEmployerName()->empty());
     // Saving keeps the other sections.
-    ASSERT_TRUE(SaveEmployerName(EmployerPlaceholder()));
-    EXPECT_EQ(ReadEmployerName()->toUtf8(), "在这里输入使用单位名称");
-    EXPECT_EQ(ReadConfigItem(ConfigJsPath(), sysText("目录"), sysText("子目录")).toUtf8(),
+    ASSERT_TRUE(saveEmployerName(employerPlaceholder()));
+    EXPECT_EQ(readEmployerName()->toUtf8(), "在这里输入使用单位名称");
+    EXPECT_EQ(readConfigItem(configJsPath(), sysText("目录"), sysText("子目录")).toUtf8(),
               "/tmp/a.dat");
 }
 
 TEST(Description, YearTitleLinesAndCredit) {
-    const std::string text = DescriptionText(MakeDateTime(2026, 12, 31, 23, 59, 0)).toUtf8();
+    const std::string text = descriptionText(makeDateTime(2026, 12, 31, 23, 59, 0)).toUtf8();
     ASSERT_EQ(text.rfind("2026", 0), 0u);
     std::vector<std::string> lines;
     for (std::size_t start = 0;;) {
@@ -61,7 +61,7 @@ TEST(Description, YearTitleLinesAndCredit) {
     EXPECT_EQ(lines[8], "◆  支持批量操作，最大计算人数：10,000人");
     EXPECT_EQ(lines[12].rfind("  ", 0), 0u);
     EXPECT_NE(lines[12][2], ' ');
-    EXPECT_EQ(DescriptionText(MakeDateTime(2031, 1, 1)).toUtf8().rfind("2031", 0), 0u);
+    EXPECT_EQ(descriptionText(makeDateTime(2031, 1, 1)).toUtf8().rfind("2031", 0), 0u);
 }
 
 } // namespace

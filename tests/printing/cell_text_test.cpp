@@ -25,7 +25,7 @@ public:
     }
 };
 
-std::string Joined(const std::vector<std::string>& lines) {
+std::string joined(const std::vector<std::string>& lines) {
     std::string out;
     for (const std::string& l : lines)
         out += (out.empty() ? "" : "|") + l;
@@ -72,7 +72,7 @@ TEST(CellText, WrapsBeforeSettingSmallerAndCutsOnlyWithASign) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const CellText set = fitText(c.text, Text(), 10, c.width, c.height, c.wraps, measure);
-        EXPECT_EQ(Joined(set.lines), c.lines);
+        EXPECT_EQ(joined(set.lines), c.lines);
         EXPECT_EQ(set.elided, c.elided);
         if (c.size > 0) {
             EXPECT_DOUBLE_EQ(set.size, c.size);

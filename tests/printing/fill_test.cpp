@@ -13,13 +13,13 @@ namespace {
 using engine::TaxMode;
 
 // 2024-05-03, 15:20: the date prints without the time.
-const double kToday = MakeDateTime(2024, 5, 3, 15, 20, 0);
+const double kToday = makeDateTime(2024, 5, 3, 15, 20, 0);
 
 class Fill : public testing::PrintFixture {
 protected:
     PrintTable print(TaxMode mode = TaxMode::Gross,
                      const char* employer = "") {
-        const batch::SheetPeople people = batch::PeopleOf(grid());
+        const batch::SheetPeople people = batch::peopleOf(grid());
         return makeTaxPaymentTable(templateFile, grid(), {people.rows, people.totalTexts()},
                                    {Text::fromUtf8(employer), mode, kToday});
     }
@@ -41,7 +41,7 @@ std::uint32_t align(const PrintTable& t, int row, int column) {
 }
 
 // Rows 1 to 3, the totals, the signatures and the closing row of a table with k people.
-void ExpectFrame(const PrintTable& t, int k, const std::string& title, const std::string& taxHeader,
+void expectFrame(const PrintTable& t, int k, const std::string& title, const std::string& taxHeader,
                  const std::string& totals) {
     ASSERT_EQ(t.rowCount(), k + 6);
     ASSERT_EQ(t.columnCount(), 8);
@@ -84,7 +84,7 @@ void ExpectFrame(const PrintTable& t, int k, const std::string& title, const std
 }
 
 TEST_F(Fill, EmptyGridGivesTheTemplateWithZeroTotals) {
-    ExpectFrame(print(), 0, "个人所得税缴纳表", "自行负\r\n担税额", "合计|||0|0|0||");
+    expectFrame(print(), 0, "个人所得税缴纳表", "自行负\r\n担税额", "合计|||0|0|0||");
 }
 
 TEST_F(Fill, TitleAndTaxHeader) {
@@ -122,7 +122,7 @@ TEST_F(Fill, PeopleWithAnIncomeFollowOneAnother) {
     ASSERT_EQ(cell(6, batch::kNameColumn), "合计"); // the grid's own totals row, skipped
 
     const PrintTable t = print();
-    ExpectFrame(t, 3, "个人所得税缴纳表", "自行负\r\n担税额",
+    expectFrame(t, 3, "个人所得税缴纳表", "自行负\r\n担税额",
                 "合计|||" + cell(6, 3) + "|" + cell(6, 4) + "|" + cell(6, 5) + "||");
     const int rows[] = {1, 3, 5};
     double sums[3] = {0, 0, 0};
@@ -144,7 +144,7 @@ TEST_F(Fill, TotalsAreSumsOfThePrintedTextsUnrounded) {
     person(2, "乙", "0.2");
     person(3, "丙", "abc"); // not empty: printed, counts 0
     const PrintTable t = print();
-    ExpectFrame(t, 3, "个人所得税缴纳表", "自行负\r\n担税额", "合计|||0.3|0|0||");
+    expectFrame(t, 3, "个人所得税缴纳表", "自行负\r\n担税额", "合计|||0.3|0|0||");
     EXPECT_EQ(text(t, 6, 4), "abc");
 }
 
@@ -156,7 +156,7 @@ TEST_F(Fill, PrintedTotalsAreTheSheetTotals) {
     EXPECT_EQ(calculate().uncomputed.size(), 1u);
     ASSERT_EQ(line(3), "合计\t\t8000\t90\t7910\t\t");
     const PrintTable t = print();
-    ExpectFrame(t, 2, "个人所得税缴纳表", "自行负\r\n担税额", "合计|||8000|90|7910||");
+    expectFrame(t, 2, "个人所得税缴纳表", "自行负\r\n担税额", "合计|||8000|90|7910||");
     EXPECT_EQ(text(t, 4, 4), "3000000000"); // the person is printed, without a tax
     EXPECT_EQ(text(t, 4, 5), "");
 }
@@ -193,7 +193,7 @@ TEST_F(Fill, RowsWithNothingOfAPersonAreNotPrinted) {
     for (int r = 4; r <= t.rowCount() - 3; ++r)
         serials += text(t, r, 1) + " ";
     EXPECT_EQ(serials, expected);
-    ExpectFrame(t, 7, "个人所得税缴纳表", "自行负\r\n担税额", "合计|||8000|95|7907||");
+    expectFrame(t, 7, "个人所得税缴纳表", "自行负\r\n担税额", "合计|||8000|95|7907||");
 }
 
 // A saved batch file holds every row of the sheet; the empty ones open as empty rows, so that
@@ -218,12 +218,12 @@ TEST_F(Fill, AReopenedBatchFilePrintsItsPeopleOnly) {
         ASSERT_TRUE(sheet->OpenBatchFile(file));
         ASSERT_EQ(cell(9999, batch::kIncomeColumn), "");
         const PrintTable opened = print();
-        ExpectFrame(opened, 3, "个人所得税缴纳表", "自行负\r\n担税额", totals);
+        expectFrame(opened, 3, "个人所得税缴纳表", "自行负\r\n担税额", totals);
         EXPECT_TRUE(sheet->CalculateAll()); // the totals follow the people again
         ASSERT_EQ(cell(4, batch::kNameColumn), "合计");
         ASSERT_EQ(cell(10000, batch::kNameColumn), "");
         const PrintTable computed = print();
-        ExpectFrame(computed, 3, "个人所得税缴纳表", "自行负\r\n担税额", totals);
+        expectFrame(computed, 3, "个人所得税缴纳表", "自行负\r\n担税额", totals);
         for (int p = 0; p < 3; ++p)
             for (int c = 0; c < 8; ++c)
                 EXPECT_EQ(text(computed, 4 + p, c + 1), cell(1 + p, c)) << p << "," << c;

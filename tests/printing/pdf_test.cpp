@@ -23,7 +23,7 @@
 namespace iit::printing {
 namespace {
 
-std::string Shell(const std::string& command) {
+std::string shell(const std::string& command) {
     std::string out;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return out;
@@ -34,22 +34,22 @@ std::string Shell(const std::string& command) {
     return out;
 }
 
-std::string Quote(const std::filesystem::path& p) {
+std::string quote(const std::filesystem::path& p) {
     return "'" + p.string() + "'";
 }
 
-int PdfPages(const std::filesystem::path& pdf) {
+int pdfPages(const std::filesystem::path& pdf) {
     std::smatch m;
-    const std::string info = Shell("pdfinfo " + Quote(pdf));
+    const std::string info = shell("pdfinfo " + quote(pdf));
     return std::regex_search(info, m, std::regex("Pages:\\s+(\\d+)")) ? std::stoi(m[1]) : -1;
 }
 
-std::string PdfText(const std::filesystem::path& pdf, int page) {
+std::string pdfText(const std::filesystem::path& pdf, int page) {
     const std::string p = std::to_string(page);
-    return Shell("pdftotext -layout -f " + p + " -l " + p + " " + Quote(pdf) + " -");
+    return shell("pdftotext -layout -f " + p + " -l " + p + " " + quote(pdf) + " -");
 }
 
-std::set<std::string> FilesIn(const std::filesystem::path& dir) {
+std::set<std::string> filesIn(const std::filesystem::path& dir) {
     std::set<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dir))
         names.insert(entry.path().filename().string());
@@ -75,7 +75,7 @@ private:
 bool Printed(const Outcome<Finished>& out) {
     return out && *out == Finished::Done;
 }
-std::string Why(const Outcome<Finished>& out) {
+std::string why(const Outcome<Finished>& out) {
     return out ? std::string() : out.problem().message.toUtf8();
 }
 
@@ -90,10 +90,10 @@ protected:
         EXPECT_TRUE(sheet->CalculateAll());
     }
     PrintTable table() {
-        const batch::SheetPeople people = batch::PeopleOf(grid());
+        const batch::SheetPeople people = batch::peopleOf(grid());
         return makeTaxPaymentTable(
             templateFile, grid(), {people.rows, people.totalTexts()},
-            {Text::fromUtf8("华光机械厂"), engine::TaxMode::Gross, MakeDateTime(2024, 5, 3)});
+            {Text::fromUtf8("华光机械厂"), engine::TaxMode::Gross, makeDateTime(2024, 5, 3)});
     }
 };
 
@@ -104,10 +104,10 @@ TEST_F(Pdf, EveryPageCarriesTheHeaderAndTheTotalsMatch) {
     ASSERT_TRUE(Printed(printToPdf(t, pdf)));
     const PageLayout layout = layOutPages(t, paperOf(2, 1));
     ASSERT_EQ(layout.pageCount(), 3);
-    ASSERT_EQ(PdfPages(pdf), 3);
+    ASSERT_EQ(pdfPages(pdf), 3);
     for (int page = 1; page <= 3; ++page) {
         SCOPED_TRACE(page);
-        const std::string text = PdfText(pdf, page);
+        const std::string text = pdfText(pdf, page);
         for (const char* header : {"华光机械厂个人所得税缴纳表", "单位：", "打印日期：2024年5月3日",
                                    "序号", "姓名", "身份证号", "自行负", "担税额", "银行卡号"})
             EXPECT_NE(text.find(header), std::string::npos) << header;
@@ -115,7 +115,7 @@ TEST_F(Pdf, EveryPageCarriesTheHeaderAndTheTotalsMatch) {
         // characters; the text in drawing order keeps them).
         const std::string p = std::to_string(page);
         const std::string drawn =
-            Shell("pdftotext -raw -f " + p + " -l " + p + " " + Quote(pdf) + " -");
+            shell("pdftotext -raw -f " + p + " -l " + p + " " + quote(pdf) + " -");
         EXPECT_TRUE(drawn.ends_with("\n第 " + p + " 页 共 3 页\n\f")) << drawn;
         const PageRows& rows = layout.pages[static_cast<std::size_t>(page - 1)];
         // The first and last person of the page.
@@ -129,7 +129,7 @@ TEST_F(Pdf, EveryPageCarriesTheHeaderAndTheTotalsMatch) {
     for (int r = 1; r <= 60; ++r)
         for (int k = 0; k < 3; ++k)
             sums[k] += ToNumber(grid().text(r, 3 + k));
-    const std::string last = PdfText(pdf, 3);
+    const std::string last = pdfText(pdf, 3);
     std::smatch m;
     ASSERT_TRUE(std::regex_search(last, m, std::regex("合计\\s+(\\S+)\\s+(\\S+)\\s+(\\S+)")));
     for (int k = 0; k < 3; ++k)
@@ -143,7 +143,7 @@ TEST_F(Pdf, FontsAreEmbeddedAndTheTextReadsBack) {
     people(3);
     const std::filesystem::path pdf = dir / "fonts.pdf";
     ASSERT_TRUE(Printed(printToPdf(table(), pdf)));
-    const std::string fonts = Shell("pdffonts " + Quote(pdf));
+    const std::string fonts = shell("pdffonts " + quote(pdf));
     int listed = 0;
     for (const char* family : {"NotoSansCJKsc", "NotoSerifCJKsc"}) {
         std::smatch m;
@@ -158,7 +158,7 @@ TEST_F(Pdf, FontsAreEmbeddedAndTheTextReadsBack) {
     EXPECT_EQ(listed, 2);
     // "人", "日", "月" and the space come back as themselves, not as the radicals that share
     // their glyphs or as tabs.
-    const std::string text = Shell("pdftotext " + Quote(pdf) + " -");
+    const std::string text = shell("pdftotext " + quote(pdf) + " -");
     EXPECT_NE(text.find("个人所得税缴纳表"), std::string::npos);
     EXPECT_NE(text.find("2024年5月3日"), std::string::npos);
     EXPECT_NE(text.find("备 注"), std::string::npos);
@@ -229,10 +229,10 @@ TEST_F(Pdf, APdfCutShortIsAFailure) {
     const Outcome<Finished> out = savePdf(table(), pdf, pdfSettingsOf(PageSetup{}));
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previous);
-    EXPECT_EQ(Why(out), "无法保存文件 " + pdf.string() + "：打印页失败");
+    EXPECT_EQ(why(out), "无法保存文件 " + pdf.string() + "：打印页失败");
     EXPECT_EQ(testing::readFile(pdf), whole);
-    EXPECT_EQ(FilesIn(dir.path()).count("whole.pdf"), 1u);
-    EXPECT_EQ(FilesIn(dir.path()).size(), 3u); // the rate table, the template and the PDF
+    EXPECT_EQ(filesIn(dir.path()).count("whole.pdf"), 1u);
+    EXPECT_EQ(filesIn(dir.path()).size(), 3u); // the rate table, the template and the PDF
 }
 
 TEST_F(Pdf, TenThousandPeopleGiveThePredictedPages) {
@@ -249,11 +249,11 @@ TEST_F(Pdf, TenThousandPeopleGiveThePredictedPages) {
     const int predicted = layOutPages(t, paperOf(2, 1)).pageCount();
     EXPECT_EQ(predicted, 358);
     EXPECT_EQ(reported, predicted);
-    EXPECT_EQ(PdfPages(pdf), predicted);
-    const std::string last = PdfText(pdf, predicted);
+    EXPECT_EQ(pdfPages(pdf), predicted);
+    const std::string last = pdfText(pdf, predicted);
     EXPECT_NE(last.find("10000"), std::string::npos);
     EXPECT_NE(last.find("合计"), std::string::npos);
-    EXPECT_NE(PdfText(pdf, 200).find("个人所得税缴纳表"), std::string::npos);
+    EXPECT_NE(pdfText(pdf, 200).find("个人所得税缴纳表"), std::string::npos);
 }
 
 TEST_F(Pdf, CopiesCancelAndFailures) {
@@ -271,7 +271,7 @@ TEST_F(Pdf, CopiesCancelAndFailures) {
             return true;
         });
         EXPECT_TRUE(Printed(out));
-        EXPECT_EQ(PdfPages(dir / "copies.pdf"), 4);
+        EXPECT_EQ(pdfPages(dir / "copies.pdf"), 4);
         EXPECT_EQ(seen, (std::vector<std::string>{"正在打印第 1/2 份 1/2 页到 copies.pdf ",
                                                   "正在打印第 1/2 份 2/2 页到 copies.pdf ",
                                                   "正在打印第 2/2 份 1/2 页到 copies.pdf ",
@@ -294,10 +294,10 @@ TEST_F(Pdf, CopiesCancelAndFailures) {
     {
         QPrinter printer(QPrinter::HighResolution);
         printer.setOutputFormat(QPrinter::PdfFormat);
-        EXPECT_EQ(Why(printPages(printer, t)), noFileNameMessage().toUtf8());
+        EXPECT_EQ(why(printPages(printer, t)), noFileNameMessage().toUtf8());
     }
-    EXPECT_EQ(Why(printToPdf(t, {})), noFileNameMessage().toUtf8());
-    EXPECT_EQ(Why(printToPdf(t, dir / "no-such-dir" / "x.pdf")), jobFailedMessage().toUtf8());
+    EXPECT_EQ(why(printToPdf(t, {})), noFileNameMessage().toUtf8());
+    EXPECT_EQ(why(printToPdf(t, dir / "no-such-dir" / "x.pdf")), jobFailedMessage().toUtf8());
     EXPECT_EQ(noFileNameMessage().toUtf8(), "未指定欲打印到的文件名称");
     EXPECT_EQ(noPrinterMessage().toUtf8(), "无法创建打印机设备");
     EXPECT_EQ(jobFailedMessage().toUtf8(), "创建打印作业失败");
@@ -317,7 +317,7 @@ TEST_F(Pdf, LongNamesWrapAndCardNumbersPrintWhole) {
     const std::filesystem::path pdf = dir / "names.pdf";
     ASSERT_TRUE(Printed(printToPdf(t, pdf)));
     // In the order they are drawn; the two lines of a cell follow each other.
-    std::string text = Shell("pdftotext -raw " + Quote(pdf) + " -");
+    std::string text = shell("pdftotext -raw " + quote(pdf) + " -");
     EXPECT_NE(text.find("6222021234567890123"), std::string::npos) << text;
     EXPECT_NE(text.find("6222 0212 3456 7890 123"), std::string::npos) << text;
     std::erase(text, '\n');
@@ -338,28 +338,28 @@ TEST_F(Pdf, ACancelledSaveLeavesTheEarlierFile) {
     other.setText(1, 1, Text::fromUtf8("另一张表"));
     ASSERT_TRUE(Printed(savePdf(other, pdf, settings)));
     const std::string before = testing::readFile(pdf);
-    const std::set<std::string> files = FilesIn(dir.path());
+    const std::set<std::string> files = filesIn(dir.path());
     int pages = 0;
     const Outcome<Finished> out = savePdf(t, pdf, settings, [&](const PrintProgress& p) {
         pages = p.pages;
         return p.page <= p.pages / 2;
     });
-    ASSERT_TRUE(out) << Why(out);
+    ASSERT_TRUE(out) << why(out);
     EXPECT_EQ(*out, Finished::Cancelled);
     EXPECT_GT(pages, 10);
     EXPECT_TRUE(testing::readFile(pdf) == before);
-    EXPECT_EQ(FilesIn(dir.path()), files);
+    EXPECT_EQ(filesIn(dir.path()), files);
 
     // Without an earlier file nothing is left.
     const Outcome<Finished> fresh =
         savePdf(t, dir / "新.pdf", settings, [](const PrintProgress& p) { return p.page < 3; });
     EXPECT_TRUE(fresh && *fresh == Finished::Cancelled);
-    EXPECT_EQ(FilesIn(dir.path()), files);
+    EXPECT_EQ(filesIn(dir.path()), files);
 
     // Not cancelled, the save replaces the file.
     ASSERT_TRUE(Printed(savePdf(t, pdf, settings)));
-    EXPECT_EQ(PdfPages(pdf), pages);
-    EXPECT_EQ(FilesIn(dir.path()), files);
+    EXPECT_EQ(pdfPages(pdf), pages);
+    EXPECT_EQ(filesIn(dir.path()), files);
 }
 
 TEST_F(Pdf, ASaveIntoAReadOnlyFolderSaysWhy) {
@@ -375,8 +375,8 @@ TEST_F(Pdf, ASaveIntoAReadOnlyFolderSaysWhy) {
         return savePdf(t, pdf, pdfSettingsOf(t.pageSetup()));
     }();
     std::filesystem::permissions(folder, std::filesystem::perms(0755));
-    EXPECT_EQ(Why(out), "无法保存文件 " + pdf.string() + "：没有写入该目录的权限");
-    EXPECT_TRUE(FilesIn(folder).empty());
+    EXPECT_EQ(why(out), "无法保存文件 " + pdf.string() + "：没有写入该目录的权限");
+    EXPECT_TRUE(filesIn(folder).empty());
 }
 
 } // namespace

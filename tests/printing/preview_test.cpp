@@ -27,7 +27,7 @@ using namespace iit::printing;
 
 namespace {
 
-PrintTable TableWithPeople(int people) {
+PrintTable tableWithPeople(int people) {
     PrintTable t;
     const ByteSet& b = resources::BuiltInPrintTemplate();
     t.loadBytes(std::string(b.begin(), b.end()));
@@ -43,7 +43,7 @@ PrintTable TableWithPeople(int people) {
     return t;
 }
 
-QAction* ToolAction(PreviewDialog* dialog, const QString& name) {
+QAction* toolAction(PreviewDialog* dialog, const QString& name) {
     for (QAction* a : dialog->toolBar()->actions())
         if (a->objectName() == name) return a;
     return nullptr;
@@ -66,23 +66,23 @@ private slots:
         QWidget owner;
         PrintPreview preview(&owner);
         QVERIFY(!preview.isOpen());
-        preview.show(TableWithPeople(40));
+        preview.show(tableWithPeople(40));
         QVERIFY(preview.isOpen());
         PreviewDialog* first = preview.dialog();
         QVERIFY(first);
         QCOMPARE(first->objectName(), QStringLiteral("打印预览"));
         QCOMPARE(preview.pageView()->pageCount(), layOutPages(preview.table()).pageCount());
         QCOMPARE(preview.pageView()->pageCount(), 2);
-        QVERIFY(ToolAction(first, QStringLiteral("横向"))->isChecked());
+        QVERIFY(toolAction(first, QStringLiteral("横向"))->isChecked());
 
-        preview.show(TableWithPeople(3));
+        preview.show(tableWithPeople(3));
         QCOMPARE(preview.dialog(), first);
         QCOMPARE(preview.table().rowCount(), 40 + 6);
 
         // Closed, it opens afresh with the new table.
         first->close();
         QVERIFY(!preview.isOpen());
-        preview.show(TableWithPeople(3));
+        preview.show(tableWithPeople(3));
         QVERIFY(preview.isOpen());
         QCOMPARE(preview.table().rowCount(), 3 + 6);
         QCOMPARE(preview.pageView()->pageCount(), 1);
@@ -93,7 +93,7 @@ private slots:
     void pagesAreDrawnAsTheyComeIntoView() {
         QWidget owner;
         PrintPreview preview(&owner);
-        preview.show(TableWithPeople(300));
+        preview.show(tableWithPeople(300));
         PageView* view = preview.pageView();
         const int pages = view->pageCount();
         QCOMPARE(pages, 11);
@@ -107,7 +107,7 @@ private slots:
         for (int page = 3; page <= pages; ++page)
             QVERIFY2(!view->pageDrawn(page), qPrintable(QString::number(page)));
 
-        ToolAction(preview.dialog(), QStringLiteral("最后一页"))->trigger();
+        toolAction(preview.dialog(), QStringLiteral("最后一页"))->trigger();
         QCOMPARE(view->currentPage(), pages);
         QCOMPARE(preview.dialog()->findChild<QLineEdit*>(QStringLiteral("页码"))->text(),
                  QStringLiteral("11"));
@@ -115,7 +115,7 @@ private slots:
         QVERIFY(!view->pageDrawn(pages / 2));
 
         // Portrait lays the table out again: longer pages, fewer of them, each drawn afresh.
-        ToolAction(preview.dialog(), QStringLiteral("纵向"))->trigger();
+        toolAction(preview.dialog(), QStringLiteral("纵向"))->trigger();
         QCOMPARE(view->pageCount(), layOutPages(preview.table(), paperOf(2, 0)).pageCount());
         QVERIFY(view->pageCount() < pages);
         QCOMPARE(view->currentPage(), 1);
@@ -127,8 +127,8 @@ private slots:
         testing::TempDir dir;
         QWidget owner;
         PrintPreview preview(&owner);
-        preview.show(TableWithPeople(100));
-        QAction* save = ToolAction(preview.dialog(), QStringLiteral("保存为PDF"));
+        preview.show(tableWithPeople(100));
+        QAction* save = toolAction(preview.dialog(), QStringLiteral("保存为PDF"));
         QVERIFY(save);
         QCOMPARE(save->text(), QStringLiteral("保存为PDF"));
         const QString file = QString::fromStdString((dir / "缴纳表.pdf").string());
@@ -171,7 +171,7 @@ private slots:
     void zoomAndPageNumberFollowTheView() {
         QWidget owner;
         PrintPreview preview(&owner);
-        preview.show(TableWithPeople(300));
+        preview.show(tableWithPeople(300));
         QVERIFY(QTest::qWaitForWindowExposed(preview.dialog()));
         PageView* view = preview.pageView();
         auto* number = preview.dialog()->findChild<QLineEdit*>(QStringLiteral("页码"));
@@ -181,7 +181,7 @@ private slots:
         QCOMPARE(scroll->value(), 0);
         const double whole = view->zoomFactor();
 
-        ToolAction(preview.dialog(), QStringLiteral("适合宽度"))->trigger();
+        toolAction(preview.dialog(), QStringLiteral("适合宽度"))->trigger();
         QVERIFY(view->zoomFactor() > whole);
         QCOMPARE(zoom->currentText(), QString::number(view->zoomFactor() * 100, 'f', 1) + "%");
         number->setText(QStringLiteral("7"));
@@ -189,15 +189,15 @@ private slots:
         QCOMPARE(view->currentPage(), 7);
         const int atSeven = scroll->value();
         QVERIFY(atSeven > 0);
-        ToolAction(preview.dialog(), QStringLiteral("放大"))->trigger();
+        toolAction(preview.dialog(), QStringLiteral("放大"))->trigger();
         QCOMPARE(view->currentPage(), 7);
         QVERIFY(scroll->value() > atSeven); // the seventh page, larger, is still in view
-        QVERIFY(!ToolAction(preview.dialog(), QStringLiteral("适合宽度"))->isChecked());
+        QVERIFY(!toolAction(preview.dialog(), QStringLiteral("适合宽度"))->isChecked());
 
         scroll->setValue(scroll->maximum());
         QCOMPARE(view->currentPage(), view->pageCount());
         QCOMPARE(number->text(), QString::number(view->pageCount()));
-        QVERIFY(!ToolAction(preview.dialog(), QStringLiteral("下一页"))->isEnabled());
+        QVERIFY(!toolAction(preview.dialog(), QStringLiteral("下一页"))->isEnabled());
         scroll->setValue(0);
         QCOMPARE(view->currentPage(), 1);
 

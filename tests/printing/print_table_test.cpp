@@ -8,14 +8,14 @@
 namespace iit::printing {
 namespace {
 
-std::string BuiltIn() {
+std::string builtIn() {
     const ByteSet& b = resources::BuiltInPrintTemplate();
     return std::string(b.begin(), b.end());
 }
 
-PrintTable Loaded() {
+PrintTable loaded() {
     PrintTable t;
-    EXPECT_TRUE(t.loadBytes(BuiltIn()));
+    EXPECT_TRUE(t.loadBytes(builtIn()));
     return t;
 }
 
@@ -27,12 +27,12 @@ PrintTable Plain(int rows, int columns, std::int32_t height = 60, std::int32_t w
     t.columnWidths.assign(static_cast<std::size_t>(columns), width);
     t.resetCells();
     PrintTable table;
-    EXPECT_TRUE(table.loadBytes(EncodePrintTemplate(t)));
+    EXPECT_TRUE(table.loadBytes(encodePrintTemplate(t)));
     return table;
 }
 
 TEST(PrintTable, LoadsTheTemplateOrStaysEmpty) {
-    const PrintTable t = Loaded();
+    const PrintTable t = loaded();
     EXPECT_EQ(t.rowCount(), 5);
     EXPECT_EQ(t.columnCount(), 8);
     EXPECT_EQ(t.cell(1, 1).text.toUtf8(), "个人所得税缴纳表");
@@ -40,8 +40,8 @@ TEST(PrintTable, LoadsTheTemplateOrStaysEmpty) {
     EXPECT_EQ(t.mergedAreas(), (std::vector<CellArea>{{1, 1, 1, 8}}));
 
     testing::TempDir dir;
-    testing::writeFile(dir / "print.dbf", BuiltIn());
-    testing::writeFile(dir / "bad.dbf", "SDTX" + BuiltIn().substr(4));
+    testing::writeFile(dir / "print.dbf", builtIn());
+    testing::writeFile(dir / "bad.dbf", "SDTX" + builtIn().substr(4));
     const struct {
         std::filesystem::path file;
         bool loads;
@@ -52,23 +52,23 @@ TEST(PrintTable, LoadsTheTemplateOrStaysEmpty) {
         {dir.path(), false}, // a directory
     };
     for (const auto& c : cases) {
-        PrintTable table = Loaded();
+        PrintTable table = loaded();
         table.setHeaderRows(3);
         EXPECT_EQ(table.load(c.file), c.loads) << c.file;
         EXPECT_EQ(table.empty(), !c.loads) << c.file;
         EXPECT_EQ(table.headerRows(), 0) << c.file;
         if (c.loads) {
-            EXPECT_TRUE(table == Loaded());
+            EXPECT_TRUE(table == loaded());
         }
     }
 }
 
 TEST(PrintTable, InsertedRowsTakeTheFormatOfTheRowBelow) {
-    PrintTable t = Loaded();
+    PrintTable t = loaded();
     ASSERT_TRUE(t.insertRows(4, 3));
     EXPECT_EQ(t.rowCount(), 8);
     EXPECT_EQ(t.rowHeights(), (std::vector<std::int32_t>{194, 60, 102, 60, 60, 60, 60, 60}));
-    const PrintTable original = Loaded();
+    const PrintTable original = loaded();
     for (int r = 4; r <= 7; ++r)
         for (int c = 1; c <= 8; ++c) {
             EXPECT_EQ(t.cell(r, c).format, original.cell(4, c).format) << r << "," << c;
@@ -108,9 +108,9 @@ TEST(PrintTable, MergeCutsOverlappedAreasLoose) {
 }
 
 TEST(PrintTable, AlignmentKeepsBordersAndMerges) {
-    PrintTable t = Loaded();
+    PrintTable t = loaded();
     EXPECT_TRUE(t.setAlignment(1, 1, 100, 100, 3));
-    const PrintTable original = Loaded();
+    const PrintTable original = loaded();
     for (int r = 1; r <= 5; ++r)
         for (int c = 1; c <= 8; ++c) {
             EXPECT_EQ(t.cell(r, c).format & kAlignMask, 3u);
@@ -159,7 +159,7 @@ TEST(PrintTable, MergeMarksWithoutPartnersAreIgnored) {
     t.cell(3, 2).format |= kMergeUp | kMergeLeft;
     t.cell(3, 3).format |= kMergeUp; // (2,3) has no down mark
     PrintTable table;
-    ASSERT_TRUE(table.loadBytes(EncodePrintTemplate(t)));
+    ASSERT_TRUE(table.loadBytes(encodePrintTemplate(t)));
     EXPECT_EQ(table.mergedAreas(), (std::vector<CellArea>{{2, 1, 2, 2}}));
 }
 
@@ -196,7 +196,7 @@ TEST(PageLayout, PaperSizes) {
 
 // Checks what every layout must hold: pages in order cover every body row once, a page's
 // rows fit, merged rows and the closing rows are not split.
-void ExpectSound(const PrintTable& t, const PageLayout& l) {
+void expectSound(const PrintTable& t, const PageLayout& l) {
     ASSERT_GE(l.pageCount(), 1);
     const double room = l.printableHeight / l.scale;
     double header = 0;
@@ -233,7 +233,7 @@ TEST(PageLayout, TaxTableShapes) {
     // The built-in template with k people, A4 landscape, margins 160, 100, 160, 120.
     for (int k : {0, 1, 27, 28, 29, 30, 100, 10000}) {
         SCOPED_TRACE(k);
-        PrintTable t = Loaded();
+        PrintTable t = loaded();
         if (k > 0) t.insertRows(4, k);
         t.insertRows(t.rowCount(), 1);
         t.applyPageSetup(PageSetup{});
@@ -244,7 +244,7 @@ TEST(PageLayout, TaxTableShapes) {
         EXPECT_NEAR(l.scale, 2650.0 / 2877.0, 1e-12);
         EXPECT_NEAR(l.left, 160, 1e-9);
         EXPECT_NEAR(l.top, 100, 1e-9);
-        ExpectSound(t, l);
+        expectSound(t, l);
         // 1,880 of paper height is 2,041.1 of table height: 1,685.1 below the 3 header rows,
         // 28 rows of 60 a page. The last person goes with the totals, signature and closing
         // rows, a block of 4.

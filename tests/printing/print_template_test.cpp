@@ -12,11 +12,11 @@ namespace {
 
 const std::filesystem::path kSource = IIT_SOURCE_DIR;
 
-std::string Committed() {
+std::string committed() {
     return testing::readFile(kSource / "resources" / "print_template.dbf");
 }
 
-PrintTemplate FromDescription() {
+PrintTemplate fromDescription() {
     PrintTemplate t;
     std::string error;
     EXPECT_TRUE(tools::ParsePrintTemplateDescription(
@@ -26,18 +26,18 @@ PrintTemplate FromDescription() {
 }
 
 TEST(PrintTemplate, GeneratedFromItsDescriptionByteForByte) {
-    const std::string generated = EncodePrintTemplate(FromDescription());
+    const std::string generated = encodePrintTemplate(fromDescription());
     EXPECT_EQ(generated.size(), 1197u);
-    EXPECT_TRUE(generated == Committed())
+    EXPECT_TRUE(generated == committed())
         << "resources/print_template.dbf is stale: run make_print_template";
     const ByteSet& embedded = resources::BuiltInPrintTemplate();
-    EXPECT_TRUE(std::string(embedded.begin(), embedded.end()) == Committed());
+    EXPECT_TRUE(std::string(embedded.begin(), embedded.end()) == committed());
 }
 
 TEST(PrintTemplate, BuiltInLayout) {
-    const std::optional<PrintTemplate> t = DecodePrintTemplate(Committed());
+    const std::optional<PrintTemplate> t = decodePrintTemplate(committed());
     ASSERT_TRUE(t);
-    EXPECT_EQ(Committed().substr(0, 4), "SDTQ");
+    EXPECT_EQ(committed().substr(0, 4), "SDTQ");
     EXPECT_EQ(t->rowHeights, (std::vector<std::int32_t>{194, 60, 102, 60, 60}));
     EXPECT_EQ(t->columnWidths, (std::vector<std::int32_t>{162, 268, 469, 303, 296, 303, 430, 646}));
     EXPECT_EQ(t->page.margins, (std::array<std::int32_t, 4>{230, 230, 230, 230}));
@@ -75,12 +75,12 @@ TEST(PrintTemplate, BuiltInLayout) {
 }
 
 TEST(PrintTemplate, DamagedBytesAreRefusedWithoutReadingPastThem) {
-    const std::string good = Committed();
-    ASSERT_TRUE(DecodePrintTemplate(good));
-    EXPECT_EQ(EncodePrintTemplate(*DecodePrintTemplate(good)), good);
+    const std::string good = committed();
+    ASSERT_TRUE(decodePrintTemplate(good));
+    EXPECT_EQ(encodePrintTemplate(*decodePrintTemplate(good)), good);
     // Every shorter prefix is refused.
     for (std::size_t n = 0; n < good.size(); ++n)
-        ASSERT_FALSE(DecodePrintTemplate(std::string_view(good).substr(0, n))) << n;
+        ASSERT_FALSE(decodePrintTemplate(std::string_view(good).substr(0, n))) << n;
     auto patched = [&](std::size_t offset, std::uint32_t v) {
         std::string b = good;
         for (int i = 0; i < 4; ++i)
@@ -101,21 +101,21 @@ TEST(PrintTemplate, DamagedBytesAreRefusedWithoutReadingPastThem) {
     };
     for (const auto& c : cases) {
         std::string why;
-        EXPECT_FALSE(DecodePrintTemplate(c.bytes, &why)) << c.what;
+        EXPECT_FALSE(decodePrintTemplate(c.bytes, &why)) << c.what;
         EXPECT_FALSE(why.empty()) << c.what;
     }
 }
 
 TEST(PrintTemplate, StartupCopy) {
     testing::TempDir dir;
-    SetProgramDirectory(dir.path());
-    const std::filesystem::path path = PrintTemplatePath();
+    setProgramDirectory(dir.path());
+    const std::filesystem::path path = printTemplatePath();
     EXPECT_EQ(path, dir / "print.dbf");
-    ASSERT_TRUE(EnsurePrintTemplateFile(path));
-    EXPECT_TRUE(testing::readFile(dir / "print.dbf") == Committed());
+    ASSERT_TRUE(ensurePrintTemplateFile(path));
+    EXPECT_TRUE(testing::readFile(dir / "print.dbf") == committed());
     // A file that is there is the user's: it stays as it is.
     testing::writeFile(dir / "print.dbf", "edited");
-    ASSERT_TRUE(EnsurePrintTemplateFile(path));
+    ASSERT_TRUE(ensurePrintTemplateFile(path));
     EXPECT_EQ(testing::readFile(dir / "print.dbf"), "edited");
 }
 

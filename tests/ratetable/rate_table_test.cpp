@@ -36,7 +36,7 @@ using ratetable::SubTable;
 constexpr SubTable kSubTables[] = {SubTable::Wages, SubTable::LabourGross, SubTable::LabourNet,
                                    SubTable::Royalties};
 
-std::string DefaultTableBytes() {
+std::string defaultTableBytes() {
     const ByteSet& b = resources::DefaultRateTable();
     return std::string(b.begin(), b.end());
 }
@@ -46,7 +46,7 @@ std::string DefaultTableBytes() {
 // and quick deductions r - 1 under a threshold of 100 + k; the royalties' threshold, limit,
 // rate and reduction as 119, 4019, 20 and 30. Every other field holds r * 1000 + f * 10 + 1,
 // so that a hidden value written into the wrong place shows.
-std::int32_t Distinct(int r, int f) {
+std::int32_t distinct(int r, int f) {
     const int k = (f - 1) / 6 * 6 + 1, j = (f - 1) % 6;
     const std::int32_t other = r * 1000 + f * 10 + 1;
     if (k == 19) {
@@ -68,12 +68,12 @@ std::int32_t Distinct(int r, int f) {
         return other;
     }
 }
-std::string DistinctText(int r, int f) {
-    return std::to_string(Distinct(r, f));
+std::string distinctText(int r, int f) {
+    return std::to_string(distinct(r, f));
 }
 
 // A table of Distinct values. `spareAsText` makes fields 6, 12, 18 and 24 text fields.
-std::string DistinctTable(std::int32_t type, bool spareAsText = false, int recordCount = 9) {
+std::string distinctTable(std::int32_t type, bool spareAsText = false, int recordCount = 9) {
     std::vector<db::FieldSpec> fields;
     for (int f = 1; f <= 24; ++f) {
         const bool text = spareAsText && f % 6 == 0;
@@ -84,7 +84,7 @@ std::string DistinctTable(std::int32_t type, bool spareAsText = false, int recor
     for (int r = 1; r <= recordCount; ++r) {
         std::vector<Value> rec;
         for (int f = 1; f <= 24; ++f) {
-            const int v = Distinct(r, f);
+            const int v = distinct(r, f);
             if (spareAsText && f % 6 == 0)
                 rec.push_back(Value::text(Text::fromUtf8("备用" + std::to_string(v))));
             else
@@ -92,10 +92,10 @@ std::string DistinctTable(std::int32_t type, bool spareAsText = false, int recor
         }
         records.push_back(std::move(rec));
     }
-    return db::EncodeTableImage(fields, 43466, records, engine::RateTablePassword().view());
+    return db::encodeTableImage(fields, 43466, records, engine::rateTablePassword().view());
 }
 
-int FailingRename(const char*, const char*) {
+int failingRename(const char*, const char*) {
     errno = EIO;
     return -1;
 }
@@ -112,14 +112,14 @@ protected:
 
     void SetUp() override {
         db::CloseAllDatabases();
-        SetProgramDirectory(dir.path());
-        tablePath = engine::RateTablePath();
+        setProgramDirectory(dir.path());
+        tablePath = engine::rateTablePath();
         // A fatal runtime error fails the test instead of ending it.
         previousHandler =
-            SetFatalHandler([](int, const Text& message) { throw FatalCalled(message.toUtf8()); });
+            setFatalHandler([](int, const Text& message) { throw FatalCalled(message.toUtf8()); });
     }
     void TearDown() override {
-        SetFatalHandler(previousHandler);
+        setFatalHandler(previousHandler);
         db::CloseAllDatabases();
     }
 
@@ -127,7 +127,7 @@ protected:
     void install(const std::string& bytes) {
         db::CloseAllDatabases();
         testing::writeFile(tablePath, bytes);
-        ASSERT_TRUE(engine::OpenRateTable(tablePath));
+        ASSERT_TRUE(engine::openRateTable(tablePath));
     }
     std::string fileBytes() const { return testing::readFile(tablePath); }
 
@@ -139,7 +139,7 @@ protected:
     }
     // Field f of record r (1-based) as the file holds it now.
     Value stored(int record, int field) {
-        EXPECT_TRUE(db::SelectDatabase(engine::RateTableAlias()));
+        EXPECT_TRUE(db::SelectDatabase(engine::rateTableAlias()));
         db::GoFirst();
         if (record > 1) db::Skip(record - 1);
         return db::ReadField(Value::int32(field));
@@ -218,28 +218,28 @@ TEST_F(RateTable, SubTableFromTheRadios) {
         {false, true, false, true, SubTable::Royalties},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ratetable::SubTableFromRadios(c.wages, c.labourGross, c.labourNet, c.royalties),
+        EXPECT_EQ(ratetable::subTableFromRadios(c.wages, c.labourGross, c.labourNet, c.royalties),
                   c.expected)
             << c.wages << c.labourGross << c.labourNet << c.royalties;
 }
 
 TEST_F(RateTable, LoadShowsTheSubTableAndItsHiddenValues) {
-    install(DistinctTable(db::kInt));
+    install(distinctTable(db::kInt));
     RateTableSheet sheet;
     ASSERT_TRUE(sheet.Load(SubTable::LabourNet)); // k = 13
     EXPECT_EQ(sheet.shown(), SubTable::LabourNet);
-    EXPECT_EQ(cell(sheet, 5, 1), DistinctText(1, 13));
-    EXPECT_EQ(cell(sheet, 5, 2), DistinctText(1, 14));
-    EXPECT_EQ(cell(sheet, 13, 4), DistinctText(9, 15));
-    EXPECT_EQ(cell(sheet, 9, 5), DistinctText(5, 16));
-    EXPECT_EQ(cell(sheet, 7, 7), DistinctText(3, 17));
+    EXPECT_EQ(cell(sheet, 5, 1), distinctText(1, 13));
+    EXPECT_EQ(cell(sheet, 5, 2), distinctText(1, 14));
+    EXPECT_EQ(cell(sheet, 13, 4), distinctText(9, 15));
+    EXPECT_EQ(cell(sheet, 9, 5), distinctText(5, 16));
+    EXPECT_EQ(cell(sheet, 7, 7), distinctText(3, 17));
     EXPECT_EQ(cell(sheet, 1, 3), "1181"); // hidden: record 1 field 18
     EXPECT_EQ(cell(sheet, 1, 8), "6181"); // hidden: record 6 field 18
     EXPECT_EQ(cell(sheet, 2, 3), "2131"); // hidden: record 2 field 13
     EXPECT_EQ(cell(sheet, 2, 8), "7131"); // hidden: record 7 field 13
     ASSERT_TRUE(sheet.Load(SubTable::Wages));
-    EXPECT_EQ(cell(sheet, 5, 1), DistinctText(1, 1));
-    EXPECT_EQ(cell(sheet, 13, 7), DistinctText(9, 5));
+    EXPECT_EQ(cell(sheet, 5, 1), distinctText(1, 1));
+    EXPECT_EQ(cell(sheet, 13, 7), distinctText(9, 5));
 }
 
 // Load then save without a change leaves the file as it was, byte for byte, for every sub-table
@@ -250,18 +250,18 @@ TEST_F(RateTable, LoadThenSaveLeavesTheFileUnchanged) {
         std::string bytes;
     };
     const Variant variants[] = {
-        {"int fields", DistinctTable(db::kInt)},
-        {"double fields", DistinctTable(db::kDouble)},
-        {"text spare fields", DistinctTable(db::kInt, true)},
-        {"built-in table", DefaultTableBytes()},
+        {"int fields", distinctTable(db::kInt)},
+        {"double fields", distinctTable(db::kDouble)},
+        {"text spare fields", distinctTable(db::kInt, true)},
+        {"built-in table", defaultTableBytes()},
     };
     for (const Variant& v : variants) {
         for (SubTable t : kSubTables) {
-            SCOPED_TRACE(std::string(v.what) + " k=" + std::to_string(ratetable::FirstField(t)));
+            SCOPED_TRACE(std::string(v.what) + " k=" + std::to_string(ratetable::firstField(t)));
             install(v.bytes);
             RateTableSheet sheet;
             ASSERT_TRUE(sheet.Load(t));
-            EXPECT_TRUE(sheet.StorageDifferences().empty());
+            EXPECT_TRUE(sheet.storageDifferences().empty());
             const Outcome<void> saved = sheet.Save();
             EXPECT_TRUE(saved) << (saved ? "" : saved.problem().message.toUtf8());
             EXPECT_TRUE(fileBytes() == v.bytes);
@@ -270,7 +270,7 @@ TEST_F(RateTable, LoadThenSaveLeavesTheFileUnchanged) {
 }
 
 TEST_F(RateTable, SaveWritesOnlyTheShownGroup) {
-    install(DistinctTable(db::kInt));
+    install(distinctTable(db::kInt));
     RateTableSheet sheet;
     ASSERT_TRUE(sheet.Load(SubTable::LabourGross)); // fields 7 to 12
     edit(sheet, 5, 1, "900");
@@ -279,7 +279,7 @@ TEST_F(RateTable, SaveWritesOnlyTheShownGroup) {
     ASSERT_TRUE(sheet.Save());
     for (int r = 1; r <= 9; ++r) {
         for (int f = 1; f <= 24; ++f) {
-            std::int32_t expected = Distinct(r, f);
+            std::int32_t expected = distinct(r, f);
             if (r == 1 && f == 7) expected = 900;
             if (r == 2 && f == 10) expected = 25;
             if (r == 9 && f == 11) expected = 777;
@@ -302,7 +302,7 @@ TEST_F(RateTable, StorageRuleAndTheDifferenceList) {
         {"abc", 0, true},    {"12abc", 12, true}, {"-2.9", -2, true},  {"1e3", 1, true},
         {"３.５", 3, true},  {"四十五", 0, true},
     };
-    install(DefaultTableBytes());
+    install(defaultTableBytes());
     RateTableSheet sheet;
     ASSERT_TRUE(sheet.Load(SubTable::Wages));
     // One case per band row (rate column) and per column of record 1.
@@ -312,7 +312,7 @@ TEST_F(RateTable, StorageRuleAndTheDifferenceList) {
     for (std::size_t i = 0; i < std::size(cases); ++i)
         edit(sheet, cells[i][0], cells[i][1], cases[i].text);
 
-    const std::vector<ratetable::StoredDifference> differences = sheet.StorageDifferences();
+    const std::vector<ratetable::StoredDifference> differences = sheet.storageDifferences();
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const Case& c = cases[i];
         const int row = cells[i][0], column = cells[i][1];
@@ -328,13 +328,13 @@ TEST_F(RateTable, StorageRuleAndTheDifferenceList) {
 
     // A cell beyond the 32-bit range is not listed: the save refuses it rather than wrap it.
     edit(sheet, 6, 7, "3000000000");
-    for (const auto& d : sheet.StorageDifferences())
+    for (const auto& d : sheet.storageDifferences())
         EXPECT_FALSE(d.row == 6 && d.column == 7) << d.shown.toUtf8();
 
     // The save stores each text as its leading integer; in the threshold a negative one is
     // refused.
     for (const Case& c : cases) {
-        install(DefaultTableBytes());
+        install(defaultTableBytes());
         RateTableSheet one;
         ASSERT_TRUE(one.Load(SubTable::Wages));
         edit(one, 5, 1, c.text);
@@ -383,12 +383,12 @@ TEST_F(RateTable, ChecksBeforeSaveNameTheirCells) {
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        install(DefaultTableBytes());
+        install(defaultTableBytes());
         RateTableSheet sheet;
         ASSERT_TRUE(sheet.Load(c.sub));
         for (const CellEdit& e : c.edits)
             edit(sheet, e.row, e.column, e.text);
-        const Outcome<std::vector<ratetable::CellFinding>> findings = sheet.CheckBeforeSave();
+        const Outcome<std::vector<ratetable::CellFinding>> findings = sheet.checkBeforeSave();
         ASSERT_TRUE(findings);
         ASSERT_EQ(findings->empty(), c.row == 0);
         const Outcome<void> saved = sheet.Save();
@@ -401,28 +401,28 @@ TEST_F(RateTable, ChecksBeforeSaveNameTheirCells) {
         EXPECT_EQ(f.column, c.column);
         EXPECT_EQ(f.isError(), c.error);
         const std::string text =
-            (c.error ? ratetable::RefusalText(f) : ratetable::ContinuityQuestion(f)).toUtf8();
+            (c.error ? ratetable::refusalText(f) : ratetable::continuityQuestion(f)).toUtf8();
         EXPECT_NE(text.find(c.says), std::string::npos) << text;
         EXPECT_EQ(saved.ok(), !c.error);
         if (c.error) {
-            EXPECT_EQ(saved.problem().message.toUtf8(), ratetable::RefusalText(f).toUtf8());
-            EXPECT_TRUE(fileBytes() == DefaultTableBytes()); // nothing written
+            EXPECT_EQ(saved.problem().message.toUtf8(), ratetable::refusalText(f).toUtf8());
+            EXPECT_TRUE(fileBytes() == defaultTableBytes()); // nothing written
         }
     }
 }
 
 TEST_F(RateTable, RestoreBringsBackTheBuiltInTableAndShowsWages) {
-    install(DistinctTable(db::kDouble));
+    install(distinctTable(db::kDouble));
     RateTableSheet sheet;
     ASSERT_TRUE(sheet.Load(SubTable::Royalties));
-    const Outcome<std::int32_t> r = sheet.RestoreDefaults();
+    const Outcome<std::int32_t> r = sheet.restoreDefaults();
     ASSERT_TRUE(r) << r.problem().message.toUtf8();
     EXPECT_EQ(*r, 5000);
     EXPECT_EQ(sheet.shown(), SubTable::Wages);
     EXPECT_EQ(cell(sheet, 5, 1), "5000");
     EXPECT_EQ(cell(sheet, 6, 2), "3000");
     EXPECT_EQ(cell(sheet, 6, 7), "210");
-    EXPECT_TRUE(fileBytes() == DefaultTableBytes());
+    EXPECT_TRUE(fileBytes() == defaultTableBytes());
     // The alias is open on the new file: the next calculation reads it.
     std::int32_t threshold = 0;
     const mainwindow::CalcResult calc =
@@ -435,12 +435,12 @@ TEST_F(RateTable, RestoreBringsBackTheBuiltInTableAndShowsWages) {
     db::OpenOptions options;
     options.alias = Text::fromUtf8("打开的文件名");
     ASSERT_TRUE(db::OpenDatabase(other, options));
-    EXPECT_TRUE(sheet.RestoreDefaults());
+    EXPECT_TRUE(sheet.restoreDefaults());
     EXPECT_TRUE(db::SelectDatabase(Text::fromUtf8("打开的文件名")));
 }
 
 TEST_F(RateTable, SavedChangeIsSeenByTheNextCalculation) {
-    install(DefaultTableBytes());
+    install(defaultTableBytes());
     RateTableSheet sheet;
     ASSERT_TRUE(sheet.Load(SubTable::Wages));
     edit(sheet, 5, 1, "6000");
@@ -469,7 +469,7 @@ TEST_F(RateTable, SavedChangeIsSeenByTheNextCalculation) {
 }
 
 TEST_F(RateTable, FailedRestoreKeepsTheOldFile) {
-    const std::string old = DistinctTable(db::kInt);
+    const std::string old = distinctTable(db::kInt);
     struct Case {
         const char* what;
         void (*arrange)(const std::filesystem::path& table);
@@ -480,8 +480,8 @@ TEST_F(RateTable, FailedRestoreKeepsTheOldFile) {
         {"a read-only file", [](const std::filesystem::path& t) { ::chmod(t.c_str(), 0444); },
          [](const std::filesystem::path& t) { ::chmod(t.c_str(), 0644); }, "文件不允许改写"},
         {"a rename that fails",
-         [](const std::filesystem::path&) { SetRenameFunction(FailingRename); },
-         [](const std::filesystem::path&) { SetRenameFunction(nullptr); }, std::strerror(EIO)},
+         [](const std::filesystem::path&) { setRenameFunction(failingRename); },
+         [](const std::filesystem::path&) { setRenameFunction(nullptr); }, std::strerror(EIO)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -489,7 +489,7 @@ TEST_F(RateTable, FailedRestoreKeepsTheOldFile) {
         RateTableSheet sheet;
         ASSERT_TRUE(sheet.Load(SubTable::LabourNet));
         c.arrange(tablePath);
-        const Outcome<std::int32_t> r = sheet.RestoreDefaults();
+        const Outcome<std::int32_t> r = sheet.restoreDefaults();
         c.undo(tablePath);
         ASSERT_FALSE(r);
         const std::string message = r.problem().message.toUtf8();
@@ -498,10 +498,10 @@ TEST_F(RateTable, FailedRestoreKeepsTheOldFile) {
         EXPECT_NE(message.find(c.reason), std::string::npos) << message;
         EXPECT_TRUE(fileBytes() == old);
         EXPECT_EQ(sheet.shown(), SubTable::LabourNet);
-        EXPECT_EQ(cell(sheet, 5, 1), DistinctText(1, 13)); // the grid as it was
+        EXPECT_EQ(cell(sheet, 5, 1), distinctText(1, 13)); // the grid as it was
         // The old table is still open and in use.
         ASSERT_TRUE(sheet.Load(SubTable::Wages));
-        EXPECT_EQ(cell(sheet, 5, 1), DistinctText(1, 1));
+        EXPECT_EQ(cell(sheet, 5, 1), distinctText(1, 1));
         for (const auto& e : std::filesystem::directory_iterator(dir.path()))
             EXPECT_EQ(e.path().extension(), ".dat") << e.path(); // no temporary left behind
     }
@@ -509,12 +509,12 @@ TEST_F(RateTable, FailedRestoreKeepsTheOldFile) {
 
 TEST_F(RateTable, FailedRestoreInAnUnwritableDirectory) {
     if (::geteuid() == 0) GTEST_SKIP() << "root writes into any directory";
-    const std::string old = DistinctTable(db::kInt);
+    const std::string old = distinctTable(db::kInt);
     install(old);
     RateTableSheet sheet;
     ASSERT_TRUE(sheet.Load(SubTable::Wages));
     ::chmod(dir.path().c_str(), 0555);
-    const Outcome<std::int32_t> r = sheet.RestoreDefaults();
+    const Outcome<std::int32_t> r = sheet.restoreDefaults();
     ::chmod(dir.path().c_str(), 0755);
     ASSERT_FALSE(r);
     EXPECT_NE(r.problem().message.toUtf8().find("没有写入该目录的权限"), std::string::npos)
@@ -539,8 +539,8 @@ TEST_F(RateTable, TableThatCannotBeOpened) {
         {"too few fields",
          [](const std::filesystem::path& t) {
              std::vector<db::FieldSpec> fields = {{Text::fromBytes("F1"), db::kInt, 0}};
-             testing::writeFile(t, db::EncodeTableImage(fields, 43466, {{Value::int32(1)}},
-                                                        engine::RateTablePassword().view()));
+             testing::writeFile(t, db::encodeTableImage(fields, 43466, {{Value::int32(1)}},
+                                                        engine::rateTablePassword().view()));
          },
          "税率表文件不完整"},
     };
@@ -566,7 +566,7 @@ TEST_F(RateTable, TableThatCannotBeOpened) {
     }
     // Once the file can be read the next load shows it.
     std::filesystem::remove_all(tablePath);
-    testing::writeFile(tablePath, DefaultTableBytes());
+    testing::writeFile(tablePath, defaultTableBytes());
     RateTableSheet sheet;
     EXPECT_TRUE(sheet.Load(SubTable::Wages));
     EXPECT_EQ(cell(sheet, 5, 1), "5000");
@@ -574,7 +574,7 @@ TEST_F(RateTable, TableThatCannotBeOpened) {
 
 TEST_F(RateTable, RefusedWritesAreReported) {
     // A table of five records: records 6 to 9 show 0 and cannot be written.
-    install(DistinctTable(db::kInt, false, 5));
+    install(distinctTable(db::kInt, false, 5));
     RateTableSheet sheet;
     ASSERT_TRUE(sheet.Load(SubTable::Wages));
     EXPECT_EQ(cell(sheet, 10, 2), "0");
@@ -592,15 +592,15 @@ TEST_F(RateTable, RefusedWritesAreReported) {
     const std::string before = fileBytes();
     db::CloseAllDatabases();
     db::OpenOptions options;
-    options.alias = engine::RateTableAlias();
-    options.password = engine::RateTablePassword();
+    options.alias = engine::rateTableAlias();
+    options.password = engine::rateTablePassword();
     options.readOnly = true;
     ASSERT_TRUE(db::OpenDatabase(tablePath, options));
     ASSERT_TRUE(sheet.Load(SubTable::LabourGross));
     edit(sheet, 6, 5, "30");
     const Outcome<void> readOnly = sheet.Save();
     ASSERT_FALSE(readOnly);
-    EXPECT_NE(readOnly.problem().message.toUtf8().find(db::ErrorMessage(db::kErrAccess).toUtf8()),
+    EXPECT_NE(readOnly.problem().message.toUtf8().find(db::errorMessage(db::kErrAccess).toUtf8()),
               std::string::npos)
         << readOnly.problem().message.toUtf8();
     EXPECT_TRUE(fileBytes() == before);

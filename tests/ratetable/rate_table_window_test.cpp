@@ -40,7 +40,7 @@ QString Q(const char* utf8) {
 // income of 1.
 std::int32_t wageThreshold() {
     std::int32_t threshold = 0;
-    iit::mainwindow::Calculate(iit::engine::RateTablePath(), iit::Text::fromBytes("1"),
+    iit::mainwindow::Calculate(iit::engine::rateTablePath(), iit::Text::fromBytes("1"),
                            iit::engine::TaxKind::Wages, iit::engine::TaxMode::Gross, threshold);
     return threshold;
 }
@@ -75,10 +75,10 @@ private:
     }
     // Types into a cell; Enter commits unless `commit` is false.
     void typeInto(int row, int column, const char* text, bool commit = true) {
-        iit::testing::TypeIntoCell(m_window.data(), view(), row, column, QString::fromUtf8(text),
+        iit::testing::typeIntoCell(m_window.data(), view(), row, column, QString::fromUtf8(text),
                                    commit);
     }
-    void click(const char* unit) { iit::testing::ClickUnit(m_window.data(), unit); }
+    void click(const char* unit) { iit::testing::clickUnit(m_window.data(), unit); }
     // The next dialog is a message box answered with `answer`; its text and default button
     // are kept.
     struct Asked {
@@ -99,7 +99,7 @@ private:
     }
     bool fileIsBuiltIn() const {
         const iit::ByteSet& builtIn = iit::resources::DefaultRateTable();
-        return iit::testing::readFile(iit::engine::RateTablePath()) ==
+        return iit::testing::readFile(iit::engine::rateTablePath()) ==
                std::string(builtIn.begin(), builtIn.end());
     }
 
@@ -109,13 +109,13 @@ private:
 };
 
 void RateTableWindowTest::initTestCase() {
-    iit::gui::InitWindowRuntime();
+    iit::gui::initWindowRuntime();
 }
 
 void RateTableWindowTest::init() {
     m_env = std::make_unique<iit::testing::WindowTestEnvironment>();
     QVERIFY(m_env->ready());
-    QVERIFY(iit::engine::OpenRateTableAtStart(iit::engine::RateTablePath(), 0).ok());
+    QVERIFY(iit::engine::openRateTableAtStart(iit::engine::rateTablePath(), 0).ok());
     m_threshold = 0;
 }
 
@@ -167,7 +167,7 @@ void RateTableWindowTest::editAndSaveThroughTheKeys() {
     // The next calculation sees the change at once: 6000 pays no tax.
     std::int32_t threshold = 0;
     const auto r =
-        iit::mainwindow::Calculate(iit::engine::RateTablePath(), iit::Text::fromBytes("6000"),
+        iit::mainwindow::Calculate(iit::engine::rateTablePath(), iit::Text::fromBytes("6000"),
                                iit::engine::TaxKind::Wages, iit::engine::TaxMode::Gross, threshold);
     QCOMPARE(r.tax.toUtf8(), std::string("0"));
 }
@@ -216,7 +216,7 @@ void RateTableWindowTest::refusedSavePutsTheCursorOnTheCell() {
         {5, 1, "3000000000", "第 5 行第 1 列：起征点超出 32 位整数的范围"},
     };
     for (const auto& c : cases) {
-        m_window->LoadChosen(); // the built-in values again
+        m_window->loadChosen(); // the built-in values again
         typeInto(c.row, c.column, c.text);
         typeInto(12, 2, "0"); // elsewhere, so that the cursor must move back
         QString said;
@@ -296,8 +296,8 @@ void RateTableWindowTest::restoreBringsBackTheBuiltInTable() {
 
 void RateTableWindowTest::aTableThatCannotBeOpenedEndsNothing() {
     iit::db::CloseAllDatabases();
-    std::filesystem::remove(iit::engine::RateTablePath());
-    std::filesystem::create_directory(iit::engine::RateTablePath());
+    std::filesystem::remove(iit::engine::rateTablePath());
+    std::filesystem::create_directory(iit::engine::rateTablePath());
     QString said;
     m_env->watchdog().expectMessage(QMessageBox::Ok, &said);
     open();
@@ -312,7 +312,7 @@ void RateTableWindowTest::openedOnceFromTheMainWindow() {
     QVERIFY(QTest::qWaitForWindowExposed(main.get()));
     auto* button = main->findChild<QAbstractButton*>(Q("按钮税率表"));
     QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
-    QPointer<QWidget> first = iit::gui::OpenWindow(RateTableWindow::Name());
+    QPointer<QWidget> first = iit::gui::openWindow(RateTableWindow::name());
     QVERIFY(first);
     QVERIFY(main->isEnabled()); // not modal
     QCOMPARE(first->parentWidget(), main.get());
@@ -320,7 +320,7 @@ void RateTableWindowTest::openedOnceFromTheMainWindow() {
     rate->sheet().grid().setText(6, 5, iit::Text::fromBytes("99")); // unsaved, on screen
     first->showMinimized();
     QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
-    QCOMPARE(iit::gui::OpenWindow(RateTableWindow::Name()), first.data()); // only activated
+    QCOMPARE(iit::gui::openWindow(RateTableWindow::name()), first.data()); // only activated
     QVERIFY(!first->isMinimized());
     QCOMPARE(rate->sheet().grid().text(6, 5).toUtf8(), std::string("99")); // not reloaded
     // "恢复默认" hands the threshold back to the main window: first a threshold of 6000, seen

@@ -26,7 +26,7 @@ namespace iit::testing {
 class WindowTestEnvironment {
 public:
     WindowTestEnvironment() {
-        SetProgramDirectory(m_dir.path());
+        setProgramDirectory(m_dir.path());
         // The user's settings (column widths) of this test only.
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
                            QString::fromStdString((m_dir.path() / "config").string()));
@@ -65,19 +65,19 @@ private:
 
 // Gives `window` the focus back: the offscreen platform has no window manager to do it after a
 // message box.
-inline void Reactivate(QWidget* window, QWidget* focus) {
+inline void reactivate(QWidget* window, QWidget* focus) {
     if (QApplication::activeWindow() == window) return;
     QApplication::setActiveWindow(window);
     focus->setFocus();
 }
 
-inline void ClickCell(gui::GridView* view, int row, int column) {
+inline void clickCell(gui::GridView* view, int row, int column) {
     const QRect rect = view->visualRect(view->gridModel()->indexOf(row, column));
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rect.center());
 }
 
 // The grid's open editor, or the grid.
-inline QWidget* TypingTarget(gui::GridView* view) {
+inline QWidget* typingTarget(gui::GridView* view) {
     QWidget* focus = QApplication::focusWidget();
     if (view->isEditing() && qobject_cast<QLineEdit*>(focus)) return focus;
     return view;
@@ -85,18 +85,18 @@ inline QWidget* TypingTarget(gui::GridView* view) {
 
 // Clicks a cell and types into it as an input method delivers characters outside ASCII (key
 // events that carry them); Enter commits unless `commit` is false.
-inline void TypeIntoCell(QWidget* window, gui::GridView* view, int row, int column,
+inline void typeIntoCell(QWidget* window, gui::GridView* view, int row, int column,
                          const QString& text, bool commit = true) {
-    Reactivate(window, view);
-    ClickCell(view, row, column);
+    reactivate(window, view);
+    clickCell(view, row, column);
     for (QChar c : text)
-        QTest::sendKeyEvent(QTest::Click, TypingTarget(view), Qt::Key_unknown, QString(c),
+        QTest::sendKeyEvent(QTest::Click, typingTarget(view), Qt::Key_unknown, QString(c),
                             Qt::NoModifier);
-    if (commit) QTest::keyClick(TypingTarget(view), Qt::Key_Return);
+    if (commit) QTest::keyClick(typingTarget(view), Qt::Key_Return);
 }
 
 // A left click in the middle of the unit `name`; a missing unit ends the test program.
-inline void ClickUnit(QWidget* window, const char* name) {
+inline void clickUnit(QWidget* window, const char* name) {
     auto* unit = window->findChild<QWidget*>(QString::fromUtf8(name));
     if (!unit) qFatal("no unit %s", name);
     QTest::mouseClick(unit, Qt::LeftButton, {}, unit->rect().center());
