@@ -238,19 +238,29 @@ int appendBlank(Table& t) {
     if (length != position) {
         if (int rc = t.file.truncate(position); rc != kOk) return rc;
     }
-    if (t.keepsHeader() && t.recordSize <= kChunk) {
-        // The new record stays in memory until the cursor moves on; only the counters are
-        // written now.
-        t.record.assign(static_cast<std::size_t>(t.recordSize), '\0');
+    // A record starts with its stamp; a damaged file's record may be shorter than the stamp,
+    // and only what fits is kept.
+    auto stamped = [stamp](std::string& record) {
         char bytes[4];
         storeInt32(bytes, stamp);
-        std::memcpy(t.record.data(), bytes, std::min<std::size_t>(4, t.record.size()));
+        std::memcpy(record.data(), bytes, std::min<std::size_t>(4, record.size()));
+    };
+    // One record more, and the next stamp; the new record is the current one.
+    auto counted = [&]() -> int {
         storeInt32(counters, count + 1);
         storeInt32(counters + 4, stamp + 1);
         if (int rc = t.file.write(kRecordCountOffset, counters, 8); rc != kOk) return rc;
         t.header.recordCount = count + 1;
         t.header.nextId = stamp + 1;
         t.current = count;
+        return kOk;
+    };
+    if (t.keepsHeader() && t.recordSize <= kChunk) {
+        // The new record stays in memory until the cursor moves on; only the counters are
+        // written now.
+        t.record.assign(static_cast<std::size_t>(t.recordSize), '\0');
+        stamped(t.record);
+        if (int rc = counted(); rc != kOk) return rc;
         t.recordIndex = count;
         t.recordDirty = true;
         return kOk;
@@ -261,22 +271,11 @@ int appendBlank(Table& t) {
     for (std::int64_t done = 0; done < t.recordSize; done += kChunk) {
         t.scratch.assign(
             static_cast<std::size_t>(std::min<std::int64_t>(kChunk, t.recordSize - done)), '\0');
-        if (done == 0) {
-            // A damaged file's record may be shorter than its stamp: only what fits is kept.
-            char bytes[4];
-            storeInt32(bytes, stamp);
-            std::memcpy(t.scratch.data(), bytes, std::min<std::size_t>(4, t.scratch.size()));
-        }
+        if (done == 0) stamped(t.scratch);
         if (int rc = t.file.write(position + done, t.scratch.data(), t.scratch.size()); rc != kOk)
             return rc;
     }
-    storeInt32(counters, count + 1);
-    storeInt32(counters + 4, stamp + 1);
-    if (int rc = t.file.write(kRecordCountOffset, counters, 8); rc != kOk) return rc;
-    t.header.recordCount = count + 1;
-    t.header.nextId = stamp + 1;
-    t.current = count;
-    return kOk;
+    return counted();
 }
 
 int removeAll(Table& t) {
@@ -307,7 +306,7 @@ int removeAll(Table& t) {
 
 // Runs a record operation on the current table under the registry lock and keeps its result
 // as the last error.
-bool onCurrentTable(int (*operation)(Table&)) {
+template <typename Operation> bool onCurrentTable(Operation&& operation) {
     std::lock_guard lock(registry().mutex);
     setError(kOk);
     Table* t = currentTable();
@@ -319,93 +318,52 @@ bool onCurrentTable(int (*operation)(Table&)) {
 } // namespace
 
 std::int32_t RecordCount() {
-    std::lock_guard lock(registry().mutex);
-    setError(kOk);
-    Table* t = currentTable();
-    if (!t) {
-        setError(kErrNoCurrent);
-        return 0;
-    }
     std::int32_t count = 0;
-    const int rc = readRecordCount(*t, kCountLockWaitMs, count);
-    setError(rc);
-    return rc == kOk ? count : 0;
+    if (!onCurrentTable([&](Table& t) { return readRecordCount(t, kCountLockWaitMs, count); }))
+        return 0;
+    return count;
 }
 
 bool fileIsWhole() {
-    std::lock_guard lock(registry().mutex);
-    setError(kOk);
-    Table* t = currentTable();
-    if (!t) {
-        setError(kErrNoCurrent);
-        return false;
-    }
-    // A record an exclusive table holds in memory goes to the file first; the count is the one
-    // on disk, since an open corrects its own copy to the records present.
-    if (int rc = t->flushRecord(); rc != kOk) {
-        setError(rc);
-        return false;
-    }
-    ByteLock header(*t, kRecordCountOffset, LockKind::Read, kCountLockWaitMs);
-    if (header.status() != kOk) {
-        setError(header.status());
-        return false;
-    }
-    char bytes[4];
-    if (t->file.read(kRecordCountOffset, bytes, 4) != 4) {
-        setError(kErrRecordCount);
-        return false;
-    }
-    const std::int32_t counted = loadInt32(bytes);
-    const std::int64_t length = t->file.size();
-    if (length < 0) {
-        setError(static_cast<int>(length));
-        return false;
-    }
-    return counted >= 0 && length == t->recordOffset(counted);
+    bool whole = false;
+    onCurrentTable([&](Table& t) -> int {
+        // A record an exclusive table holds in memory goes to the file first; the count is the
+        // one on disk, since an open corrects its own copy to the records present.
+        if (int rc = t.flushRecord(); rc != kOk) return rc;
+        ByteLock header(t, kRecordCountOffset, LockKind::Read, kCountLockWaitMs);
+        if (header.status() != kOk) return header.status();
+        char bytes[4];
+        if (t.file.read(kRecordCountOffset, bytes, 4) != 4) return kErrRecordCount;
+        const std::int32_t counted = loadInt32(bytes);
+        const std::int64_t length = t.file.size();
+        if (length < 0) return static_cast<int>(length);
+        whole = counted >= 0 && length == t.recordOffset(counted);
+        return kOk;
+    });
+    return whole;
 }
 
 void GoFirst() {
-    std::lock_guard lock(registry().mutex);
-    setError(kOk);
-    if (Table* t = currentTable()) {
-        setError(t->dropRecord());
-        t->current = 0;
-    } else {
-        setError(kErrNoCurrent);
-    }
+    onCurrentTable([](Table& t) {
+        const int rc = t.dropRecord();
+        t.current = 0;
+        return rc;
+    });
 }
 
 bool Skip(std::int32_t n) {
-    std::lock_guard lock(registry().mutex);
-    setError(kOk);
-    Table* t = currentTable();
-    if (!t) {
-        setError(kErrNoCurrent);
-        return false;
-    }
-    if (n == 0) return true;
-    if (int rc = t->dropRecord(); rc != kOk) {
-        setError(rc);
-        return false;
-    }
-    std::int32_t count = 0;
-    if (int rc = readRecordCount(*t, 0, count); rc != kOk) {
-        setError(rc);
-        return false;
-    }
-    if (n > 0 && (count == 0 || t->current >= count)) {
-        setError(kErrAfterLast);
-        return false;
-    }
-    if (n < 0 && (count == 0 || t->current < 0)) {
-        setError(kErrBeforeFirst);
-        return false;
-    }
-    const std::int64_t target =
-        std::clamp<std::int64_t>(static_cast<std::int64_t>(t->current) + n, -1, count);
-    t->current = static_cast<std::int32_t>(target);
-    return true;
+    return onCurrentTable([n](Table& t) -> int {
+        if (n == 0) return kOk;
+        if (int rc = t.dropRecord(); rc != kOk) return rc;
+        std::int32_t count = 0;
+        if (int rc = readRecordCount(t, 0, count); rc != kOk) return rc;
+        if (n > 0 && (count == 0 || t.current >= count)) return kErrAfterLast;
+        if (n < 0 && (count == 0 || t.current < 0)) return kErrBeforeFirst;
+        const std::int64_t target =
+            std::clamp<std::int64_t>(static_cast<std::int64_t>(t.current) + n, -1, count);
+        t.current = static_cast<std::int32_t>(target);
+        return kOk;
+    });
 }
 
 Value ReadField(const Value& field) {

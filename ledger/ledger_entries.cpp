@@ -85,14 +85,7 @@ Outcome<void> computeEntry(Ledger::Impl& impl, int year, const EmployeeRow& row,
         e.withholding = fen(tax);
         e.bonusTax = 0;
     }
-    e.cumIncome = fen(after.income);
-    e.cumTaxFree = fen(after.taxFree);
-    e.cumBasic = fen(after.basicDeduction);
-    e.cumSpecial = fen(after.special);
-    e.cumSpecialAdditional = fen(after.specialAdditional);
-    e.cumOther = fen(after.other);
-    e.cumRelief = fen(after.relief);
-    e.cumWithheld = fen(after.withheld);
+    e.cum = SumsFen::of(after);
     e.afterTax = (e.income ? *e.income : 0) + e.bonus - e.special - e.withholding - e.bonusTax;
     return {};
 }
@@ -125,14 +118,7 @@ Outcome<void> writeEntry(Ledger::Impl& impl, std::int64_t employeeId, const Stor
     w.bind(10, e.bonusSeparate ? 1 : 0);
     w.bind(11, e.method);
     opt(12, e.tableYear);
-    w.bind(13, e.cumIncome);
-    w.bind(14, e.cumTaxFree);
-    w.bind(15, e.cumBasic);
-    w.bind(16, e.cumSpecial);
-    w.bind(17, e.cumSpecialAdditional);
-    w.bind(18, e.cumOther);
-    w.bind(19, e.cumRelief);
-    w.bind(20, e.cumWithheld);
+    e.cum.bind(w, 13);
     opt(21, e.taxable);
     opt(22, e.rate);
     opt(23, e.quick);
@@ -237,9 +223,11 @@ Outcome<std::optional<Text>> entryRefusal(Ledger::Impl& impl, int year, int mont
     return std::optional<Text>();
 }
 
-Outcome<Recomputed> recomputeEmployee(Ledger::Impl& impl, int year, const EmployeeRow& employee, int month,
-                              bool change, const std::optional<StoredEntry>& entry,
-                              const std::optional<OpeningRow>* knownOpening, const Around& around) {
+Outcome<Recomputed> recomputeEmployee(Ledger::Impl& impl, int year, const EmployeeRow& employee,
+                                      int month, bool change,
+                                      const std::optional<StoredEntry>& entry,
+                                      const std::optional<OpeningRow>* knownOpening,
+                                      const Around& around) {
     static const std::string before = std::string("SELECT ") + kEntryColumns +
                                       " FROM entry x WHERE x.employee = ?1 AND x.month < ?2 "
                                       "ORDER BY x.month DESC LIMIT 1";
@@ -280,14 +268,12 @@ Outcome<Recomputed> recomputeEmployee(Ledger::Impl& impl, int year, const Employ
         if (!s) return s.problem();
         (*s)->bind(1, employee.id);
         (*s)->bind(2, month);
-        for (;;) {
-            Outcome<bool> row = (*s)->step();
-            if (!row) return row.problem();
-            if (!*row) break;
-            const StoredEntry e = readEntry(**s);
-            rows.push_back(Work{e, e});
-        }
-        (*s)->reset();
+        if (Outcome<void> r = (*s)->eachRow([&](const sql::Statement& row) {
+                const StoredEntry e = readEntry(row);
+                rows.push_back(Work{e, e});
+            });
+            !r)
+            return r.problem();
     }
     Recomputed result;
     if (change) {
@@ -400,13 +386,10 @@ Outcome<std::optional<AroundMonth>> readAround(Ledger::Impl& impl, int month,
     (*s)->bind(1, month);
     (*s)->bind(2, ids.front());
     (*s)->bind(3, ids.back());
-    for (;;) {
-        Outcome<bool> row = (*s)->step();
-        if (!row) return row.problem();
-        if (!*row) break;
-        around.later.push_back((*s)->int64(0));
-    }
-    (*s)->reset();
+    if (Outcome<void> r =
+            (*s)->eachRow([&](const sql::Statement& row) { around.later.push_back(row.int64(0)); });
+        !r)
+        return r.problem();
     std::sort(around.later.begin(), around.later.end());
     around.later.erase(std::unique(around.later.begin(), around.later.end()), around.later.end());
     return std::optional<AroundMonth>(std::move(around));
@@ -458,8 +441,9 @@ Outcome<ChangeReport> Apply(Ledger::Impl& impl, int year, int month,
             }
         }
         if (!refused.empty()) continue; // only the refusals count now
-        Outcome<Recomputed> r = recomputeEmployee(impl, year, c.employee, month, true, c.entry, &*opening,
-                                          around ? around->of(c.employee.id) : Around{});
+        Outcome<Recomputed> r =
+            recomputeEmployee(impl, year, c.employee, month, true, c.entry, &*opening,
+                              around ? around->of(c.employee.id) : Around{});
         if (!r) return fail(who(c) + r.problem().message, r.problem().code);
         const PersonKey& key = c.employee.employee.key;
         if (r->unchanged) {
@@ -580,22 +564,20 @@ Outcome<ChangeReport> Ledger::copyToNextMonth(int year, int month) {
         if (!s) return s.problem();
         (*s)->bind(1, year);
         (*s)->bind(2, month);
-        for (;;) {
-            Outcome<bool> row = (*s)->step();
-            if (!row) return row.problem();
-            if (!*row) break;
-            Resolved c;
-            c.employee = EmployeeRow{(*s)->int64(0), readEmployee(**s, 1)};
-            const StoredEntry from = readEntry(**s, 11);
-            StoredEntry e;
-            e.month = month + 1;
-            e.special = from.special;
-            e.specialAdditional = from.specialAdditional;
-            e.other = from.other;
-            c.entry = e;
-            changes.push_back(std::move(c));
-        }
-        (*s)->reset();
+        if (Outcome<void> r = (*s)->eachRow([&](const sql::Statement& row) {
+                Resolved c;
+                c.employee = EmployeeRow{row.int64(0), readEmployee(row, 1)};
+                const StoredEntry from = readEntry(row, 11);
+                StoredEntry e;
+                e.month = month + 1;
+                e.special = from.special;
+                e.specialAdditional = from.specialAdditional;
+                e.other = from.other;
+                c.entry = e;
+                changes.push_back(std::move(c));
+            });
+            !r)
+            return r.problem();
     }
     Outcome<ChangeReport> report = Apply(impl, year, month + 1, changes, {});
     if (!report) return report;
@@ -636,13 +618,13 @@ MonthLine readLine(const sql::Statement& s) {
     line.entry = toEntry(line.employee.key, e);
     line.method = e.method == 2 ? Method::Monthly : Method::Cumulative;
     line.tableYear = static_cast<int>(e.tableYear.value_or(0));
-    line.cumulativeIncome = amount(e.cumIncome);
-    line.cumulativeBasicDeduction = amount(e.cumBasic);
+    line.cumulativeIncome = amount(e.cum.income);
+    line.cumulativeBasicDeduction = amount(e.cum.basic);
     line.taxable = opt(e.taxable);
     line.ratePercent = opt(e.rate);
     line.quickDeduction = opt(e.quick);
     line.cumulativeTax = opt(e.cumTax);
-    line.withheldBefore = amount(e.cumWithheld - e.withholding);
+    line.withheldBefore = amount(e.cum.withheld - e.withholding);
     line.withholding = amount(e.withholding);
     line.bonusTax = amount(e.bonusTax);
     line.afterTax = amount(e.afterTax);
@@ -681,13 +663,10 @@ Outcome<MonthView> Ledger::showMonth(int year, int month) {
     if (!s) return s.problem();
     (*s)->bind(1, year);
     (*s)->bind(2, month);
-    for (;;) {
-        Outcome<bool> row = (*s)->step();
-        if (!row) return row.problem();
-        if (!*row) break;
-        view.lines.push_back(readLine(**s));
-    }
-    (*s)->reset();
+    if (Outcome<void> r =
+            (*s)->eachRow([&](const sql::Statement& row) { view.lines.push_back(readLine(row)); });
+        !r)
+        return r.problem();
     return view;
 }
 

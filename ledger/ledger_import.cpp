@@ -66,13 +66,11 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         if (!s) return s.problem();
         (*s)->bind(1, year);
         known.reserve(rows.size());
-        for (;;) {
-            Outcome<bool> row = (*s)->step();
-            if (!row) return row.problem();
-            if (!*row) break;
-            known.push_back(EmployeeRow{(*s)->int64(0), readEmployee(**s, 1)});
-        }
-        (*s)->reset();
+        if (Outcome<void> r = (*s)->eachRow([&](const sql::Statement& row) {
+                known.push_back(EmployeeRow{row.int64(0), readEmployee(row, 1)});
+            });
+            !r)
+            return r.problem();
         byNumber.reserve(known.size());
         for (std::size_t i = 0; i < known.size(); ++i)
             byNumber.emplace(known[i].employee.key.idNumber.view(), i);
@@ -167,8 +165,9 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
                 problem(sysText("“居民”应填是或否"));
         }
         if (!number.empty()) {
-            std::size_t& first = found ? seenKnown[foundAt]
-                                       : seenNew.try_emplace(personKeyString(key), kUnseen).first->second;
+            std::size_t& first =
+                found ? seenKnown[foundAt]
+                      : seenNew.try_emplace(personKeyString(key), kUnseen).first->second;
             if (first != kUnseen)
                 problem(sysText("证件号码与第") + Text::fromBytes(std::to_string(first)) +
                         sysText("行重复"));

@@ -33,6 +33,19 @@ struct EmployeeRow {
     Employee employee;
 };
 
+// The year-to-date sums after a month or at the opening, in fen, in the order of their columns
+// in the entry and opening tables.
+struct SumsFen {
+    std::int64_t income = 0, taxFree = 0, basic = 0, special = 0, specialAdditional = 0, other = 0,
+                 relief = 0, withheld = 0;
+    bool operator==(const SumsFen&) const = default;
+
+    static SumsFen of(const engine::YearToDate& sums); // each rounded to the fen
+    engine::YearToDate state(int month) const;
+    static SumsFen read(const sql::Statement& s, int first); // eight columns from `first`
+    void bind(sql::Statement& w, int first) const;           // parameters `first` to `first` + 7
+};
+
 // A month of an employee with only the amounts entered, in fen: what a comparison of the bonus
 // recomputes from.
 struct EnteredMonth {
@@ -47,8 +60,7 @@ struct EnteredMonth {
 struct StoredEntry : EnteredMonth {
     int method = 0; // 1 cumulative, 2 monthly
     std::optional<std::int64_t> tableYear;
-    std::int64_t cumIncome = 0, cumTaxFree = 0, cumBasic = 0, cumSpecial = 0,
-                 cumSpecialAdditional = 0, cumOther = 0, cumRelief = 0, cumWithheld = 0;
+    SumsFen cum; // after this month
     std::optional<std::int64_t> taxable, rate, quick, cumTax;
     std::int64_t withholding = 0, bonusTax = 0, afterTax = 0;
     std::string remark; // UTF-8
@@ -69,13 +81,16 @@ StoredEntry fromEntry(int month, const Entry& e);
 
 struct OpeningRow {
     int throughMonth = 0;
-    std::int64_t income = 0, taxFree = 0, basic = 0, special = 0, specialAdditional = 0, other = 0,
-                 relief = 0, withheld = 0;
+    SumsFen sums;
 };
 
 // The year-to-date sums after a stored entry or opening balances.
-engine::YearToDate stateOf(const StoredEntry& e);
-engine::YearToDate stateOf(const OpeningRow& o);
+inline engine::YearToDate stateOf(const StoredEntry& e) {
+    return e.cum.state(e.month);
+}
+inline engine::YearToDate stateOf(const OpeningRow& o) {
+    return o.sums.state(o.throughMonth);
+}
 
 Outcome<std::optional<EmployeeRow>> findEmployee(Ledger::Impl& impl, int year,
                                                  const PersonKey& key);
@@ -103,10 +118,11 @@ struct Around {
     const StoredEntry* monthBefore = nullptr; // their entry of the month before, when there is one
     bool noneFromMonth = false;               // known to have no entry of the month or after
 };
-Outcome<Recomputed> recomputeEmployee(Ledger::Impl& impl, int year, const EmployeeRow& employee, int month,
-                              bool change, const std::optional<StoredEntry>& entry,
-                              const std::optional<OpeningRow>* opening = nullptr,
-                              const Around& around = {});
+Outcome<Recomputed> recomputeEmployee(Ledger::Impl& impl, int year, const EmployeeRow& employee,
+                                      int month, bool change,
+                                      const std::optional<StoredEntry>& entry,
+                                      const std::optional<OpeningRow>* opening = nullptr,
+                                      const Around& around = {});
 
 // Why an entry cannot be kept for the employee in that month (left, before the opening
 // balances, a bonus on its own that the law does not allow); none when it can.

@@ -16,13 +16,10 @@ namespace {
 // The first column of every row of a query as integers; the statement is reset for its next use.
 Outcome<std::vector<int>> intColumn(sql::Statement& statement) {
     std::vector<int> out;
-    for (;;) {
-        Outcome<bool> row = statement.step();
-        if (!row) return row.problem();
-        if (!*row) break;
-        out.push_back(static_cast<int>(statement.int64(0)));
-    }
-    statement.reset();
+    if (Outcome<void> r = statement.eachRow(
+            [&](const sql::Statement& row) { out.push_back(static_cast<int>(row.int64(0))); });
+        !r)
+        return r.problem();
     return out;
 }
 
@@ -46,13 +43,10 @@ Outcome<std::vector<Row>> employeeMonths(Ledger::Impl& impl, std::int64_t employ
     if (!s) return s.problem();
     (*s)->bind(1, employeeId);
     std::vector<Row> out;
-    for (;;) {
-        Outcome<bool> row = (*s)->step();
-        if (!row) return row.problem();
-        if (!*row) break;
-        out.push_back(read(**s, 0));
-    }
-    (*s)->reset();
+    if (Outcome<void> r =
+            (*s)->eachRow([&](const sql::Statement& row) { out.push_back(read(row, 0)); });
+        !r)
+        return r.problem();
     return out;
 }
 
@@ -110,24 +104,21 @@ Outcome<void> writeOpening(Ledger::Impl& impl, std::int64_t id, const OpeningRow
     sql::Statement& w = **s;
     w.bind(1, id);
     w.bind(2, o.throughMonth);
-    const std::int64_t v[] = {o.income, o.taxFree, o.basic,   o.special, o.specialAdditional,
-                              o.other,  o.relief,  o.withheld};
-    for (int i = 0; i < 8; ++i)
-        w.bind(3 + i, v[i]);
+    o.sums.bind(w, 3);
     return w.run();
 }
 
 Opening toOpening(const PersonKey& key, const OpeningRow& o) {
     return Opening{key,
                    o.throughMonth,
-                   amount(o.income),
-                   amount(o.taxFree),
-                   amount(o.basic),
-                   amount(o.special),
-                   amount(o.specialAdditional),
-                   amount(o.other),
-                   amount(o.relief),
-                   amount(o.withheld)};
+                   amount(o.sums.income),
+                   amount(o.sums.taxFree),
+                   amount(o.sums.basic),
+                   amount(o.sums.special),
+                   amount(o.sums.specialAdditional),
+                   amount(o.sums.other),
+                   amount(o.sums.relief),
+                   amount(o.sums.withheld)};
 }
 
 Text whom(const Employee& e) {
@@ -207,13 +198,10 @@ Outcome<std::vector<Employee>> Ledger::listEmployees(int year) {
     if (!s) return s.problem();
     (*s)->bind(1, year);
     std::vector<Employee> out;
-    for (;;) {
-        Outcome<bool> row = (*s)->step();
-        if (!row) return row.problem();
-        if (!*row) break;
-        out.push_back(readEmployee(**s, 0));
-    }
-    (*s)->reset();
+    if (Outcome<void> r =
+            (*s)->eachRow([&](const sql::Statement& row) { out.push_back(readEmployee(row, 0)); });
+        !r)
+        return r.problem();
     return out;
 }
 
@@ -296,8 +284,8 @@ Outcome<EmployeeRecord> Ledger::removeEmployee(int year, const PersonKey& key) {
     Impl& impl = *m_impl;
     Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(*impl.db);
     if (!t) return t.problem();
-    Outcome<EmployeeRow> found = undeclaredEmployee(
-        impl, year, key, "已有申报的月份，不能删除；离职的职工请填写离职月份");
+    Outcome<EmployeeRow> found =
+        undeclaredEmployee(impl, year, key, "已有申报的月份，不能删除；离职的职工请填写离职月份");
     if (!found) return found.problem();
     const EmployeeRow& row = *found;
     EmployeeRecord record;
@@ -331,16 +319,18 @@ Outcome<void> Ledger::restoreEmployee(int year, const EmployeeRecord& record) {
     const EmployeeRow row{impl.db->lastInsertRowid(), record.employee};
     if (record.opening) {
         const Opening& o = *record.opening;
-        if (Outcome<void> r = writeOpening(impl, row.id,
-                                           OpeningRow{o.throughMonth, fen(o.income), fen(o.taxFree),
-                                                      fen(o.basicDeduction), fen(o.special),
-                                                      fen(o.specialAdditional), fen(o.other),
-                                                      fen(o.relief), fen(o.withheld)});
+        if (Outcome<void> r =
+                writeOpening(impl, row.id,
+                             OpeningRow{o.throughMonth,
+                                        {fen(o.income), fen(o.taxFree), fen(o.basicDeduction),
+                                         fen(o.special), fen(o.specialAdditional), fen(o.other),
+                                         fen(o.relief), fen(o.withheld)}});
             !r)
             return r;
     }
     for (const auto& [month, entry] : record.entries) {
-        Outcome<Recomputed> n = recomputeEmployee(impl, year, row, month, true, fromEntry(month, entry));
+        Outcome<Recomputed> n =
+            recomputeEmployee(impl, year, row, month, true, fromEntry(month, entry));
         if (!n) return n.problem();
     }
     return (*t)->commit();
@@ -415,9 +405,9 @@ Outcome<ChangeReport> Ledger::importOpening(int year, const std::vector<std::vec
                         [](char c) { return c >= '0' && c <= '9'; }))
             o.throughMonth = std::stoi(through);
         if (o.throughMonth < 1 || o.throughMonth > 11) problem(sysText("截至月份应为1到11"));
-        std::int64_t* fields[] = {&o.income,  &o.taxFree,           &o.basic,
-                                  &o.special, &o.specialAdditional, &o.other,
-                                  &o.relief,  &o.withheld};
+        std::int64_t* fields[] = {&o.sums.income,  &o.sums.taxFree,           &o.sums.basic,
+                                  &o.sums.special, &o.sums.specialAdditional, &o.sums.other,
+                                  &o.sums.relief,  &o.sums.withheld};
         for (int i = 0; i < 8; ++i) {
             Outcome<Exact> v = engine::parseAmount(cell(4 + i));
             if (!v)
@@ -443,8 +433,8 @@ Outcome<ChangeReport> Ledger::importOpening(int year, const std::vector<std::vec
         }
         // Without the figure, the basic deduction counts from the joining month (January).
         if (cell(6).empty())
-            o.basic = fen(table->basicDeduction *
-                          Exact(o.throughMonth - row.employee.joinMonth.value_or(1) + 1));
+            o.sums.basic = fen(table->basicDeduction *
+                               Exact(o.throughMonth - row.employee.joinMonth.value_or(1) + 1));
         Outcome<bool> declared = hasDeclaredEntry(impl, year, row.id);
         if (!declared) return declared.problem();
         Outcome<std::vector<StoredEntry>> entries = readEntries(impl, row.id);
@@ -555,13 +545,11 @@ Outcome<std::vector<BonusChoice>> Ledger::compareBonuses(int year) {
         Outcome<sql::Statement*> s = impl.db->cached(sql.c_str());
         if (!s) return s.problem();
         (*s)->bind(1, year);
-        for (;;) {
-            Outcome<bool> row = (*s)->step();
-            if (!row) return row.problem();
-            if (!*row) break;
-            employees.push_back(EmployeeRow{(*s)->int64(0), readEmployee(**s, 1)});
-        }
-        (*s)->reset();
+        if (Outcome<void> r = (*s)->eachRow([&](const sql::Statement& row) {
+                employees.push_back(EmployeeRow{row.int64(0), readEmployee(row, 1)});
+            });
+            !r)
+            return r.problem();
     }
     if (employees.empty()) return out;
     // Their months in one query rather than one an employee: the employees with a bonus from
@@ -579,19 +567,18 @@ Outcome<std::vector<BonusChoice>> Ledger::compareBonuses(int year) {
         (*s)->bind(1, employees.front().id);
         (*s)->bind(2, employees.back().id);
         std::size_t k = 0;
-        for (;;) {
-            Outcome<bool> row = (*s)->step();
-            if (!row) return row.problem();
-            if (!*row) break;
-            const std::int64_t id = (*s)->int64(0);
-            while (k < employees.size() && employees[k].id < id)
-                ++k;
-            if (k == employees.size()) break;
-            // At most twelve: the entries are keyed by month and employee.
-            if (employees[k].id == id && counts[k] < 12)
-                months[k * 12 + counts[k]++] = readEntered(**s, 1);
-        }
-        (*s)->reset();
+        if (Outcome<void> r = (*s)->eachRow([&](const sql::Statement& row) {
+                const std::int64_t id = row.int64(0);
+                while (k < employees.size() && employees[k].id < id)
+                    ++k;
+                if (k == employees.size()) return false;
+                // At most twelve: the entries are keyed by month and employee.
+                if (employees[k].id == id && counts[k] < 12)
+                    months[k * 12 + counts[k]++] = readEntered(row, 1);
+                return true;
+            });
+            !r)
+            return r.problem();
     }
     Outcome<std::unordered_map<std::int64_t, OpeningRow>> openings = readOpenings(impl, year);
     if (!openings) return openings.problem();
@@ -655,11 +642,12 @@ Outcome<std::optional<Opening>> Ledger::putOpening(int year, const PersonKey& ke
         if (!entries->empty() && entries->front().month <= o.throughMonth)
             return fail(whom(row.employee) + monthText(entries->front().month) +
                         sysText("已有工资，期初数只能截至此前的月份"));
-        if (Outcome<void> w = writeOpening(impl, row.id,
-                                           OpeningRow{o.throughMonth, fen(o.income), fen(o.taxFree),
-                                                      fen(o.basicDeduction), fen(o.special),
-                                                      fen(o.specialAdditional), fen(o.other),
-                                                      fen(o.relief), fen(o.withheld)});
+        if (Outcome<void> w =
+                writeOpening(impl, row.id,
+                             OpeningRow{o.throughMonth,
+                                        {fen(o.income), fen(o.taxFree), fen(o.basicDeduction),
+                                         fen(o.special), fen(o.specialAdditional), fen(o.other),
+                                         fen(o.relief), fen(o.withheld)}});
             !w)
             return w.problem();
     } else if (*old) {

@@ -3,6 +3,7 @@
 #include "ledger/ledger_internal.h"
 
 #include <string>
+#include <utility>
 
 namespace iit::ledger::detail {
 
@@ -11,12 +12,12 @@ std::int64_t fen(const Exact& v) {
     return fen ? *fen : engine::toFen(Round(v, 2)).value_or(0);
 }
 
-#define IIT_ENTERED_COLUMNS                                                                       \
-    "x.month, x.income, x.tax_free, x.special, x.special_additional, x.other, x.relief, "      \
+#define IIT_ENTERED_COLUMNS                                                                        \
+    "x.month, x.income, x.tax_free, x.special, x.special_additional, x.other, x.relief, "          \
     "x.bonus, x.bonus_separate"
 const char* const kEnteredColumns = IIT_ENTERED_COLUMNS;
-const char* const kEntryColumns =
-    IIT_ENTERED_COLUMNS ", x.method, x.table_year, x.cum_income, x.cum_tax_free, "
+const char* const kEntryColumns = IIT_ENTERED_COLUMNS
+    ", x.method, x.table_year, x.cum_income, x.cum_tax_free, "
     "x.cum_basic, x.cum_special, x.cum_special_additional, x.cum_other, x.cum_relief, "
     "x.cum_withheld, x.taxable, x.rate, x.quick, x.cum_tax, x.withholding, x.bonus_tax, "
     "x.after_tax, x.remark";
@@ -45,14 +46,7 @@ StoredEntry readEntry(const sql::Statement& s, int c) {
     static_cast<EnteredMonth&>(e) = readEntered(s, c);
     e.method = static_cast<int>(s.int64(c + 9));
     e.tableYear = opt(c + 10);
-    e.cumIncome = s.int64(c + 11);
-    e.cumTaxFree = s.int64(c + 12);
-    e.cumBasic = s.int64(c + 13);
-    e.cumSpecial = s.int64(c + 14);
-    e.cumSpecialAdditional = s.int64(c + 15);
-    e.cumOther = s.int64(c + 16);
-    e.cumRelief = s.int64(c + 17);
-    e.cumWithheld = s.int64(c + 18);
+    e.cum = SumsFen::read(s, c + 11);
     e.taxable = opt(c + 19);
     e.rate = opt(c + 20);
     e.quick = opt(c + 21);
@@ -71,24 +65,27 @@ bool StoredEntry::sameInput(const StoredEntry& o) const {
 }
 
 bool StoredEntry::sameFigures(const StoredEntry& o) const {
-    return method == o.method && tableYear == o.tableYear && cumIncome == o.cumIncome &&
-           cumTaxFree == o.cumTaxFree && cumBasic == o.cumBasic && cumSpecial == o.cumSpecial &&
-           cumSpecialAdditional == o.cumSpecialAdditional && cumOther == o.cumOther &&
-           cumRelief == o.cumRelief && cumWithheld == o.cumWithheld && taxable == o.taxable &&
+    return method == o.method && tableYear == o.tableYear && cum == o.cum && taxable == o.taxable &&
            rate == o.rate && quick == o.quick && cumTax == o.cumTax &&
            withholding == o.withholding && bonusTax == o.bonusTax && afterTax == o.afterTax;
 }
+
+// The amounts entered besides the income, as stored and as entered.
+constexpr std::pair<std::int64_t EnteredMonth::*, Exact Entry::*> kEnteredAmounts[] = {
+    {&EnteredMonth::taxFree, &Entry::taxFree},
+    {&EnteredMonth::special, &Entry::special},
+    {&EnteredMonth::specialAdditional, &Entry::specialAdditional},
+    {&EnteredMonth::other, &Entry::other},
+    {&EnteredMonth::relief, &Entry::relief},
+    {&EnteredMonth::bonus, &Entry::bonus},
+};
 
 Entry toEntry(const PersonKey& key, const StoredEntry& e) {
     Entry out;
     out.key = key;
     if (e.income) out.income = amount(*e.income);
-    out.taxFree = amount(e.taxFree);
-    out.special = amount(e.special);
-    out.specialAdditional = amount(e.specialAdditional);
-    out.other = amount(e.other);
-    out.relief = amount(e.relief);
-    out.bonus = amount(e.bonus);
+    for (const auto& [stored, entered] : kEnteredAmounts)
+        out.*entered = amount(e.*stored);
     out.bonusMethod = e.bonusSeparate ? BonusMethod::Separate : BonusMethod::Combined;
     out.remark = Text::fromUtf8(e.remark);
     return out;
@@ -98,43 +95,43 @@ StoredEntry fromEntry(int month, const Entry& e) {
     StoredEntry out;
     out.month = month;
     if (e.income) out.income = fen(*e.income);
-    out.taxFree = fen(e.taxFree);
-    out.special = fen(e.special);
-    out.specialAdditional = fen(e.specialAdditional);
-    out.other = fen(e.other);
-    out.relief = fen(e.relief);
-    out.bonus = fen(e.bonus);
+    for (const auto& [stored, entered] : kEnteredAmounts)
+        out.*stored = fen(e.*entered);
     out.bonusSeparate = e.bonusMethod == BonusMethod::Separate;
     out.remark = utf8(e.remark);
     return out;
 }
 
-engine::YearToDate stateOf(const StoredEntry& e) {
+SumsFen SumsFen::of(const engine::YearToDate& y) {
+    return SumsFen{fen(y.income),  fen(y.taxFree),           fen(y.basicDeduction),
+                   fen(y.special), fen(y.specialAdditional), fen(y.other),
+                   fen(y.relief),  fen(y.withheld)};
+}
+
+engine::YearToDate SumsFen::state(int month) const {
     engine::YearToDate s;
-    s.month = e.month;
-    s.income = amount(e.cumIncome);
-    s.taxFree = amount(e.cumTaxFree);
-    s.basicDeduction = amount(e.cumBasic);
-    s.special = amount(e.cumSpecial);
-    s.specialAdditional = amount(e.cumSpecialAdditional);
-    s.other = amount(e.cumOther);
-    s.relief = amount(e.cumRelief);
-    s.withheld = amount(e.cumWithheld);
+    s.month = month;
+    s.income = amount(income);
+    s.taxFree = amount(taxFree);
+    s.basicDeduction = amount(basic);
+    s.special = amount(special);
+    s.specialAdditional = amount(specialAdditional);
+    s.other = amount(other);
+    s.relief = amount(relief);
+    s.withheld = amount(withheld);
     return s;
 }
 
-engine::YearToDate stateOf(const OpeningRow& o) {
-    engine::YearToDate s;
-    s.month = o.throughMonth;
-    s.income = amount(o.income);
-    s.taxFree = amount(o.taxFree);
-    s.basicDeduction = amount(o.basic);
-    s.special = amount(o.special);
-    s.specialAdditional = amount(o.specialAdditional);
-    s.other = amount(o.other);
-    s.relief = amount(o.relief);
-    s.withheld = amount(o.withheld);
-    return s;
+SumsFen SumsFen::read(const sql::Statement& s, int c) {
+    return SumsFen{s.int64(c),     s.int64(c + 1), s.int64(c + 2), s.int64(c + 3),
+                   s.int64(c + 4), s.int64(c + 5), s.int64(c + 6), s.int64(c + 7)};
+}
+
+void SumsFen::bind(sql::Statement& w, int first) const {
+    const std::int64_t v[] = {income, taxFree, basic,   special, specialAdditional,
+                              other,  relief,  withheld};
+    for (int i = 0; i < 8; ++i)
+        w.bind(first + i, v[i]);
 }
 
 const char* const kEmployeeColumns =
@@ -185,15 +182,7 @@ const char* const kOpeningColumns =
 
 // An opening row from kOpeningColumns, read from column `c` on.
 OpeningRow readOpeningRow(const sql::Statement& r, int c) {
-    return OpeningRow{static_cast<int>(r.int64(c)),
-                      r.int64(c + 1),
-                      r.int64(c + 2),
-                      r.int64(c + 3),
-                      r.int64(c + 4),
-                      r.int64(c + 5),
-                      r.int64(c + 6),
-                      r.int64(c + 7),
-                      r.int64(c + 8)};
+    return OpeningRow{static_cast<int>(r.int64(c)), SumsFen::read(r, c + 1)};
 }
 
 } // namespace
@@ -220,13 +209,10 @@ Outcome<std::unordered_map<std::int64_t, OpeningRow>> readOpenings(Ledger::Impl&
     if (!s) return s.problem();
     (*s)->bind(1, year);
     std::unordered_map<std::int64_t, OpeningRow> out;
-    for (;;) {
-        Outcome<bool> row = (*s)->step();
-        if (!row) return row.problem();
-        if (!*row) break;
-        out.emplace((*s)->int64(0), readOpeningRow(**s, 1));
-    }
-    (*s)->reset();
+    if (Outcome<void> r = (*s)->eachRow(
+            [&](const sql::Statement& row) { out.emplace(row.int64(0), readOpeningRow(row, 1)); });
+        !r)
+        return r.problem();
     return out;
 }
 

@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -41,6 +42,9 @@ public:
     Outcome<bool> step();
     // Steps to the end of a statement without rows.
     Outcome<void> run();
+    // Steps through the rows, calling `f` with the statement on each, and is ready to run
+    // again after. `f` returns nothing, or false to stop before the end.
+    template <typename F> Outcome<void> eachRow(F&& f);
     // Ready to run again; the parameters are kept.
     void reset();
 
@@ -53,6 +57,25 @@ private:
     Connection* m_connection;
     sqlite3_stmt* m_stmt;
 };
+
+template <typename F> Outcome<void> Statement::eachRow(F&& f) {
+    for (;;) {
+        Outcome<bool> row = step();
+        if (!row) {
+            reset();
+            return row.problem();
+        }
+        if (!*row) break;
+        const Statement& self = *this;
+        if constexpr (std::is_same_v<std::invoke_result_t<F&, const Statement&>, bool>) {
+            if (!f(self)) break;
+        } else {
+            f(self);
+        }
+    }
+    reset();
+    return {};
+}
 
 class Connection {
 public:
