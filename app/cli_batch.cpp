@@ -5,9 +5,9 @@
 #include "app/cli.h"
 #include "app/cli_sheet.h"
 #include "app/cli_util.h"
+#include "base/files.h"
 #include "batch/sheet.h"
 #include "batch/spreadsheet.h"
-#include "base/files.h"
 
 #include <iostream>
 
@@ -59,7 +59,8 @@ int runBatch(Context& ctx) {
         return kExitOk;
     }
     if (!output) {
-        std::cout << sheetText(sheet.grid()); // a failed write is told when standard output is closed
+        std::cout << sheetText(
+            sheet.grid()); // a failed write is told when standard output is closed
         return kExitOk;
     }
     // OUTPUT is written by its extension: a spreadsheet with a header row (.xlsx; .csv in UTF-8

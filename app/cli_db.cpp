@@ -1,7 +1,7 @@
 // iitcalc-cli db dump FILE [--password TEXT]: the fields and records of a table, in UTF-8.
 #include "app/cli.h"
-#include "database/database.h"
 #include "base/convert.h"
+#include "database/database.h"
 
 #include <filesystem>
 #include <iostream>
@@ -52,9 +52,11 @@ int dump(const std::filesystem::path& file, const Text& password) {
 
 int runDb(Context& ctx) {
     const std::vector<std::string>& operands = ctx.operands;
-    if (operands.empty() || operands[0] != "dump") return ctx.usageError("expected the subcommand dump");
+    if (operands.empty() || operands[0] != "dump")
+        return ctx.usageError("expected the subcommand dump");
     if (operands.size() != 2) return ctx.usageError("expected one FILE");
-    return dump(std::filesystem::path(operands[1]), Text::fromUtf8(ctx.value("password").value_or("")));
+    return dump(std::filesystem::path(operands[1]),
+                Text::fromUtf8(ctx.value("password").value_or("")));
 }
 
 } // namespace iit::cli

@@ -8,10 +8,10 @@
 #include "app/cli.h"
 #include "app/cli_sheet.h"
 #include "app/cli_util.h"
+#include "base/convert.h"
 #include "printing/print_engine.h"
 #include "printing/tax_payment_table.h"
 #include "printing/template_file.h"
-#include "base/convert.h"
 
 #include <QGuiApplication>
 
@@ -184,8 +184,7 @@ int runPrint(Context& ctx) {
     }
 
     batch::BatchSheet sheet;
-    if (const int failed = computeSheet(ctx, args, input, sheet); failed != kExitOk)
-        return failed;
+    if (const int failed = computeSheet(ctx, args, input, sheet); failed != kExitOk) return failed;
     endIfSignalled();
 
     // The template of the data directory, written from the built-in copy when missing.

@@ -4,10 +4,10 @@
 // sheet filled from it and computed as the batch window's "计算" computes it.
 
 #include "app/cli.h"
-#include "batch/sheet.h"
-#include "sheets/sheet.h"
-#include "engine/tax.h"
 #include "base/files.h"
+#include "batch/sheet.h"
+#include "engine/tax.h"
+#include "sheets/sheet.h"
 
 #include <cstddef>
 #include <filesystem>

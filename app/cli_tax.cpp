@@ -2,11 +2,11 @@
 // for each amount, computed with the same engine.
 #include "app/cli.h"
 #include "app/cli_util.h"
+#include "base/convert.h"
+#include "base/files.h"
 #include "database/database.h"
 #include "engine/bracket_table.h"
 #include "mainwindow/calculate.h"
-#include "base/convert.h"
-#include "base/files.h"
 
 #include <iostream>
 #include <string>
@@ -71,7 +71,8 @@ void printJson(std::string& out, const std::string& amount, const mainwindow::Ca
 int runTax(Context& ctx) {
     const bool json = ctx.flag("json");
     const std::vector<std::string>& positional = ctx.operands;
-    if (positional.size() < 3) return ctx.usageError("KIND, MODE and at least one AMOUNT are needed");
+    if (positional.size() < 3)
+        return ctx.usageError("KIND, MODE and at least one AMOUNT are needed");
     const auto kind = parseKind(positional[0]);
     if (!kind) return ctx.usageError("unknown KIND '" + positional[0] + "'");
     const auto mode = parseMode(positional[1]);
@@ -83,8 +84,8 @@ int runTax(Context& ctx) {
     std::string out;
     std::int32_t threshold = 0;
     for (std::size_t i = 2; i < positional.size(); ++i) {
-        const auto r =
-            mainwindow::Calculate(table.path, Text::fromUtf8(positional[i]), *kind, *mode, threshold);
+        const auto r = mainwindow::Calculate(table.path, Text::fromUtf8(positional[i]), *kind,
+                                             *mode, threshold);
         if (json)
             printJson(out, positional[i], r);
         else

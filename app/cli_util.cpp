@@ -1,9 +1,9 @@
 #include "app/cli_util.h"
 
-#include "database/database.h"
-#include "engine/bracket_table.h"
 #include "base/convert.h"
 #include "base/files.h"
+#include "database/database.h"
+#include "engine/bracket_table.h"
 
 #include <iostream>
 

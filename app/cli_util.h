@@ -2,8 +2,8 @@
 // Pieces several subcommands share: kind and mode words, the rate table, JSON output.
 
 #include "app/cli.h"
-#include "engine/tax.h"
 #include "base/text.h"
+#include "engine/tax.h"
 
 #include <cstdint>
 #include <filesystem>

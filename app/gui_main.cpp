@@ -1,12 +1,12 @@
 // iitcalc: the desktop program. Options: --data-dir DIR, --help, --version, and
 // --exit-after-show[=MS] for scripts and tests, parsed as iitcalc-cli parses its own.
 #include "app/options.h"
-#include "database/database.h"
-#include "mainwindow/main_window.h"
 #include "base/fatal.h"
 #include "base/files.h"
+#include "database/database.h"
 #include "gui/message_box.h"
 #include "gui/window_runtime.h"
+#include "mainwindow/main_window.h"
 
 #include <QApplication>
 #include <QIcon>

@@ -11,7 +11,7 @@ std::string parseOptions(int argc, char** argv, const std::vector<Option>& optio
     std::string shorts = stopAtOperand ? "+:" : ":";
     for (std::size_t i = 0; i < options.size(); ++i) {
         const Option& o = options[i];
-        const int has = !o.value ? no_argument
+        const int has = !o.value          ? no_argument
                         : o.optionalValue ? optional_argument
                                           : required_argument;
         longs.push_back({o.name, has, nullptr, static_cast<int>(256 + i)});
@@ -49,7 +49,8 @@ std::string parseOptions(int argc, char** argv, const std::vector<Option>& optio
 
 std::string optionUsage(const Option& o) {
     std::string s = o.letter ? std::string("-") + o.letter : std::string("--") + o.name;
-    if (o.value) s += o.optionalValue ? std::string("[=") + o.value + "]" : std::string(" ") + o.value;
+    if (o.value)
+        s += o.optionalValue ? std::string("[=") + o.value + "]" : std::string(" ") + o.value;
     return s;
 }
 
@@ -58,7 +59,8 @@ void printOptions(std::ostream& out, const std::vector<Option>& options) {
         std::string names = o.letter ? std::string("-") + o.letter + ", " : std::string("    ");
         names += std::string("--") + o.name;
         if (o.value)
-            names += o.optionalValue ? std::string("[=") + o.value + "]" : std::string(" ") + o.value;
+            names +=
+                o.optionalValue ? std::string("[=") + o.value + "]" : std::string(" ") + o.value;
         out << "  " << names << std::string(names.size() < 24 ? 24 - names.size() : 1, ' ')
             << o.help << "\n";
     }

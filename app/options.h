@@ -12,18 +12,18 @@
 namespace iit::cli {
 
 struct Option {
-    const char* name;  // the long name, without "--"
-    char letter;       // the short form, 0 for none
-    const char* value; // the value's name in the usage ("FILE"); nullptr for a flag
-    const char* help;  // one line for --help
+    const char* name;           // the long name, without "--"
+    char letter;                // the short form, 0 for none
+    const char* value;          // the value's name in the usage ("FILE"); nullptr for a flag
+    const char* help;           // one line for --help
     bool required = false;      // shown without brackets; the command checks that it is given
     bool optionalValue = false; // "--opt" alone or "--opt=VALUE"
 };
 
 struct ParsedOptions {
-    std::vector<std::string> operands;          // in order
-    std::map<std::string, std::string> values;  // options with a value, the last one given
-    std::set<std::string> flags;                // options given without a value
+    std::vector<std::string> operands;         // in order
+    std::map<std::string, std::string> values; // options with a value, the last one given
+    std::set<std::string> flags;               // options given without a value
 };
 
 // Parses argv[1..argc) over `options`. With `stopAtOperand` the parse ends at the first

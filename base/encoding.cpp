@@ -89,8 +89,8 @@ bool isAscii(std::string_view s) {
 Text Text::fromUtf8(std::string_view utf8) {
     if (isAscii(utf8)) return fromBytes(utf8);
     thread_local Converter toSystem("GB18030", "UTF-8");
-    return fromBytes(toSystem.run(utf8, [](const unsigned char*, std::size_t) { return "?"; },
-                                  utf8Length));
+    return fromBytes(toSystem.run(
+        utf8, [](const unsigned char*, std::size_t) { return "?"; }, utf8Length));
 }
 
 std::string Text::toUtf8() const {
@@ -99,8 +99,7 @@ std::string Text::toUtf8() const {
     // A refused byte is skipped alone so that the next byte gets its own chance; the lone byte
     // 0x80 is GBK's "€", which GB18030 has no single byte for.
     return fromSystem.run(
-        m_bytes,
-        [](const unsigned char* p, std::size_t) { return *p == 0x80 ? "€" : "\uFFFD"; },
+        m_bytes, [](const unsigned char* p, std::size_t) { return *p == 0x80 ? "€" : "\uFFFD"; },
         [](const unsigned char*, std::size_t) { return std::size_t{1}; });
 }
 

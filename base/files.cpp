@@ -1,9 +1,9 @@
 #include "base/files.h"
 
 #include <cerrno>
-#include <cstring>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <random>

@@ -23,7 +23,7 @@ namespace iit {
 
 // Writes the byte-sets in order, empty ones skipped, replacing the file atomically.
 Outcome<void> writeWholeFile(const std::filesystem::path& path,
-                        std::initializer_list<const ByteSet*> parts);
+                             std::initializer_list<const ByteSet*> parts);
 Outcome<void> writeWholeFile(const std::filesystem::path& path, const ByteSet& bytes);
 // Writes all of `size` bytes to the descriptor, resuming after a signal; false on an error.
 bool writeAll(int fd, const char* data, std::size_t size);

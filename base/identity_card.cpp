@@ -21,7 +21,8 @@ int Digits(std::string_view n, std::size_t from, std::size_t count) {
 
 bool birthDateExists(std::string_view n) {
     using namespace std::chrono;
-    const year_month_day birth{year(Digits(n, 6, 4)), month(static_cast<unsigned>(Digits(n, 10, 2))),
+    const year_month_day birth{year(Digits(n, 6, 4)),
+                               month(static_cast<unsigned>(Digits(n, 10, 2))),
                                day(static_cast<unsigned>(Digits(n, 12, 2)))};
     if (!birth.ok() || birth.year() < year(1900)) return false;
     return sys_days(birth) <= floor<days>(system_clock::now());

@@ -22,8 +22,7 @@ struct Problem {
     int code = 0; // the table-database engine's error code, 0 when the failure is not its
 };
 
-template <typename T>
-class [[nodiscard]] Outcome {
+template <typename T> class [[nodiscard]] Outcome {
 public:
     Outcome(T value) : m_state(std::in_place_index<0>, std::move(value)) {}
     Outcome(Problem problem) : m_state(std::in_place_index<1>, std::move(problem)) {}
@@ -58,8 +57,7 @@ private:
     std::variant<T, Problem> m_state;
 };
 
-template <>
-class [[nodiscard]] Outcome<void> {
+template <> class [[nodiscard]] Outcome<void> {
 public:
     Outcome() = default;
     Outcome(Problem problem) : m_problem(std::move(problem)), m_failed(true) {}

@@ -42,7 +42,8 @@ Outcome<BatchFileContent> readBatchFileBytes(std::string_view bytes) {
     if (!header || db::validateHeader(*header) != db::kOk) return fail(notATable);
     if (header->enciphered) return fail(protectedTable);
     const std::int32_t fieldCount = db::loadInt32(bytes.data() + db::kFieldCountOffset);
-    const std::int64_t dataStart = db::kDescriptorStart + std::int64_t{fieldCount} * db::kDescriptorSize;
+    const std::int64_t dataStart =
+        db::kDescriptorStart + std::int64_t{fieldCount} * db::kDescriptorSize;
     if (fieldCount < 5 || dataStart > static_cast<std::int64_t>(bytes.size()))
         return fail(otherFields);
     std::vector<db::Field> fields(static_cast<std::size_t>(fieldCount));

@@ -2,10 +2,6 @@
 
 #include "ui_BatchWindow.h"
 
-#include "ledger/ledger_window.h"
-#include "printing/print_preview.h"
-#include "printing/tax_payment_table.h"
-#include "printing/template_file.h"
 #include "base/convert.h"
 #include "base/files.h"
 #include "grid/column_widths.h"
@@ -15,23 +11,27 @@
 #include "gui/qt_text.h"
 #include "gui/template_pictures.h"
 #include "gui/units.h"
+#include "ledger/ledger_window.h"
+#include "printing/print_preview.h"
+#include "printing/tax_payment_table.h"
+#include "printing/template_file.h"
 
-#include <QSortFilterProxyModel>
-#include <QFileSystemModel>
-#include <QFile>
-#include <QFileInfo>
-#include <QLineEdit>
-#include <QHBoxLayout>
-#include <QFrame>
-#include <QKeySequence>
-#include <QTimer>
-#include <QShortcut>
 #include <QCloseEvent>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QRadioButton>
+#include <QShortcut>
+#include <QSortFilterProxyModel>
+#include <QTimer>
 
 // Outside any namespace, as Q_INIT_RESOURCE requires: the window's pictures.
 static void initPictures() {
@@ -69,8 +69,7 @@ const QString& BatchWindow::name() {
 }
 
 BatchWindow::BatchWindow(std::function<Text()> employer, QWidget* parent)
-    : QWidget(parent), m_history(m_sheet.grid()),
-      m_employer(std::move(employer)) {
+    : QWidget(parent), m_history(m_sheet.grid()), m_employer(std::move(employer)) {
     setUpTemplate(this);
     setWindowFlags(Qt::Window);
     setWindowTitle(QStringLiteral("批量计算"));
@@ -187,8 +186,8 @@ void BatchWindow::bindEvents() {
     m_titleTimer->setSingleShot(true);
     m_titleTimer->setInterval(150);
     connect(m_titleTimer, &QTimer::timeout, this, [this] { updateTitle(); });
-    m_changeConnection =
-        m_sheet.grid().events().cellsChanged.connect([this](const CellRange&) { m_titleTimer->start(); });
+    m_changeConnection = m_sheet.grid().events().cellsChanged.connect(
+        [this](const CellRange&) { m_titleTimer->start(); });
 
     m_menu = new QMenu(this);
     m_menu->setObjectName(QStringLiteral("菜单"));
@@ -253,8 +252,8 @@ void BatchWindow::saySaved(const std::filesystem::path& saved) {
     const QString what = QStringLiteral("已将 %1 人保存到 ").arg(m_sheet.peopleCount());
     const QFontMetrics metrics(m_savedLine->font());
     const int room = m_savedLine->contentsRect().width() - metrics.horizontalAdvance(what) - 24;
-    const QString where = metrics.elidedText(QFile::decodeName(file.native().c_str()), Qt::ElideMiddle,
-                                             std::max(room, 40));
+    const QString where = metrics.elidedText(QFile::decodeName(file.native().c_str()),
+                                             Qt::ElideMiddle, std::max(room, 40));
     m_savedLine->setText(what + where);
     m_savedLine->setToolTip(QFile::decodeName(file.native().c_str()));
     m_findBar->hide();
@@ -421,12 +420,12 @@ protected:
         const QFileInfo info = files->fileInfo(files->index(row, 0, parent));
         if (!info.isFile()) return true;
         static const QStringList own = {QStringLiteral("设置税率表A.dat"),
-                                        QStringLiteral("print.dbf"),
-                                        QStringLiteral("config.inf"),
+                                        QStringLiteral("print.dbf"), QStringLiteral("config.inf"),
                                         QStringLiteral("configJS.inf")};
         std::error_code ec;
         return !own.contains(info.fileName()) ||
-               !std::filesystem::equivalent(info.absolutePath().toStdString(), programDirectory(), ec);
+               !std::filesystem::equivalent(info.absolutePath().toStdString(), programDirectory(),
+                                            ec);
     }
 };
 
@@ -443,9 +442,10 @@ BatchWindow::chooseFile(bool save, const std::filesystem::path& proposed) {
                                QStringLiteral("电子表格 (*.xlsx)"),
                                QStringLiteral("CSV 文件 (*.csv)")});
         connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
-            dialog.setDefaultSuffix(filter.contains(QStringLiteral("xlsx"))  ? QStringLiteral("xlsx")
-                                    : filter.contains(QStringLiteral("csv")) ? QStringLiteral("csv")
-                                                                            : QStringLiteral("dat"));
+            dialog.setDefaultSuffix(filter.contains(QStringLiteral("xlsx")) ? QStringLiteral("xlsx")
+                                    : filter.contains(QStringLiteral("csv"))
+                                        ? QStringLiteral("csv")
+                                        : QStringLiteral("dat"));
         });
     } else {
         dialog.setNameFilters({QStringLiteral("批量文件 (*.dat)"),
@@ -465,14 +465,14 @@ BatchWindow::chooseFile(bool save, const std::filesystem::path& proposed) {
 bool BatchWindow::acceptCutTexts() {
     const std::vector<BatchSheet::CutCell> cut = m_sheet.cellsCutBySave();
     if (cut.empty()) return true;
-    std::string text = "有 " + std::to_string(cut.size()) +
-                       " 个单元格的内容无法照原样保存到文件中：\r\n";
+    std::string text =
+        "有 " + std::to_string(cut.size()) + " 个单元格的内容无法照原样保存到文件中：\r\n";
     for (std::size_t i = 0; i < cut.size() && i < 5; ++i) {
         text += "\r\n    第 " + std::to_string(cut[i].row) + " 行 " + layoutOf(cut[i].column).name;
-        text += cut[i].width > 0 ? "（超过字段的长度，最多 " + std::to_string(cut[i].width) +
-                                       " 个字节，" + std::to_string(cut[i].width / 2) +
-                                       " 个汉字，将被截断）"
-                                 : std::string("（不是金额，将保存为 0）");
+        text += cut[i].width > 0
+                    ? "（超过字段的长度，最多 " + std::to_string(cut[i].width) + " 个字节，" +
+                          std::to_string(cut[i].width / 2) + " 个汉字，将被截断）"
+                    : std::string("（不是金额，将保存为 0）");
     }
     if (cut.size() > 5) text += "\r\n    ……";
     text += "\r\n\r\n仍然保存吗？";
@@ -552,9 +552,9 @@ void BatchWindow::OpenBatchFile() {
                     std::to_string(read.beyondSheet) + " 个人超出了表格（最多 " +
                     std::to_string(kDataRows) + " 人）";
         const Text question = sysText(" 文件 ") + displayPath(*file) + sysText("\r\n ") +
-                              sysText(lost) + sysText("。\r\n\r\n 读出的 " +
-                                                      std::to_string(read.records.size()) +
-                                                      " 条记录是否打开？ . . . ");
+                              sysText(lost) +
+                              sysText("。\r\n\r\n 读出的 " + std::to_string(read.records.size()) +
+                                      " 条记录是否打开？ . . . ");
         if (!askToKeep(question)) return;
     }
     Text notice;
@@ -579,10 +579,12 @@ void BatchWindow::openSpreadsheet(const std::filesystem::path& file, const Sheet
     if (sheet.beyondSheet > 0) {
         const Text question =
             sysText(" 表格 ") + displayPath(file) +
-            sysText("\r\n 有 " + std::to_string(sheet.records.size() + static_cast<std::size_t>(sheet.beyondSheet)) +
-                    " 人，其中 " + std::to_string(sheet.beyondSheet) + " 人超出了表格（最多 " +
-                    std::to_string(kDataRows) + " 人）。\r\n\r\n 是否打开前 " +
-                    std::to_string(sheet.records.size()) + " 人？ . . . ");
+            sysText(
+                "\r\n 有 " +
+                std::to_string(sheet.records.size() + static_cast<std::size_t>(sheet.beyondSheet)) +
+                " 人，其中 " + std::to_string(sheet.beyondSheet) + " 人超出了表格（最多 " +
+                std::to_string(kDataRows) + " 人）。\r\n\r\n 是否打开前 " +
+                std::to_string(sheet.records.size()) + " 人？ . . . ");
         if (!askToKeep(question)) return;
     }
     {
@@ -590,9 +592,9 @@ void BatchWindow::openSpreadsheet(const std::filesystem::path& file, const Sheet
         m_sheet.applySpreadsheet(sheet);
     }
     updateTitle(file);
-    gui::messageBox(sysText(" ") + displayPath(file) + sysText("\r\n ") + sheet.summary(),
-                    {.icon = sheet.notes().empty() ? gui::Icon::Information : gui::Icon::Exclamation},
-                    this);
+    gui::messageBox(
+        sysText(" ") + displayPath(file) + sysText("\r\n ") + sheet.summary(),
+        {.icon = sheet.notes().empty() ? gui::Icon::Information : gui::Icon::Exclamation}, this);
 }
 
 // ---- Printing

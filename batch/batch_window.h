@@ -8,10 +8,10 @@
 // undo steps; the print table is filled by printing/. The behaviours here read the units, call
 // the core and show its messages in the message box.
 
-#include "batch/sheet.h"
-#include "grid/grid_history.h"
 #include "base/signal.h"
 #include "base/text.h"
+#include "batch/sheet.h"
+#include "grid/grid_history.h"
 
 #include <QWidget>
 

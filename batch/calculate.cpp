@@ -3,9 +3,9 @@
 // the sheet with their exact totals, and the report of the rows that could not be computed.
 #include "batch/sheet.h"
 
-#include "engine/bracket_table.h"
 #include "base/convert.h"
 #include "base/identity_card.h"
+#include "engine/bracket_table.h"
 
 #include <algorithm>
 #include <cmath>
@@ -116,8 +116,8 @@ Text CalculationReport::message() const {
                " 行的收入无法计算，这些行没有税额，也不计入合计：\r\n";
         for (std::size_t i = 0; i < uncomputed.size() && i < 5; ++i) {
             const Row& r = uncomputed[i];
-            text += "\r\n    第 " + std::to_string(r.row) + " 行（" + r.income.toUtf8() +
-                    "）：" + r.reason.toUtf8();
+            text += "\r\n    第 " + std::to_string(r.row) + " 行（" + r.income.toUtf8() + "）：" +
+                    r.reason.toUtf8();
         }
         if (uncomputed.size() > 5) text += "\r\n    ……";
     }

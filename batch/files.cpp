@@ -148,7 +148,9 @@ Outcome<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path) {
     const auto failed = [&](const Text& reason, int code = 0) {
         return fileProblem(saveFailedMessage(), reason, target, code);
     };
-    const auto engineFailed = [&] { return failed(db::errorMessage(db::lastError()), db::lastError()); };
+    const auto engineFailed = [&] {
+        return failed(db::errorMessage(db::lastError()), db::lastError());
+    };
     // A file the user may not write (mode 0444), a directory or a device is never replaced.
     if (!mayReplace(target)) return failed(writeFailureReason(target, EACCES));
     std::vector<db::FieldSpec> fields = BatchFileFields();
@@ -192,8 +194,9 @@ Outcome<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path) {
                 fields[static_cast<std::size_t>(field - 1)].width;
     auto text = [&](int row, int column) {
         const int width = widths[static_cast<std::size_t>(column)];
-        return Value::text(width > 0 ? cutToWidth(m_grid.text(row, column), static_cast<std::size_t>(width))
-                                     : m_grid.text(row, column));
+        return Value::text(
+            width > 0 ? cutToWidth(m_grid.text(row, column), static_cast<std::size_t>(width))
+                      : m_grid.text(row, column));
     };
 
     // An amount field holds the cell's amount; a cell that is no amount is saved as 0 (the
@@ -206,12 +209,8 @@ Outcome<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path) {
         if (m_grid.text(row, kNameColumn) == totalsMarker()) continue;
         if (!db::AppendBlankRecord()) return discard();
         const std::array<Value, 7> values = {
-            text(row, kNameColumn),
-            text(row, kIdColumn),
-            amount(row, kIncomeColumn),
-            amount(row, kTaxColumn),
-            amount(row, kAfterTaxColumn),
-            text(row, kCardColumn),
+            text(row, kNameColumn),   text(row, kIdColumn),         amount(row, kIncomeColumn),
+            amount(row, kTaxColumn),  amount(row, kAfterTaxColumn), text(row, kCardColumn),
             text(row, kRemarkColumn),
         };
         for (int field = 1; field <= 7; ++field) {

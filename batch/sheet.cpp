@@ -32,8 +32,12 @@ const std::vector<db::FieldSpec>& BatchFileFields() {
 }
 
 BatchSheet::BatchSheet()
-    : m_grid(GridSetup{.rows = kGridRows, .columns = kGridColumns, .fixedRows = 1,
-                       .fixedColumns = 1, .rowHeight = 24, .columnWidth = 80}) {
+    : m_grid(GridSetup{.rows = kGridRows,
+                       .columns = kGridColumns,
+                       .fixedRows = 1,
+                       .fixedColumns = 1,
+                       .rowHeight = 24,
+                       .columnWidth = 80}) {
     for (const ColumnLayout& c : kColumns) {
         m_grid.setColumnWidth(c.column, c.width);
         m_grid.setText(0, c.column, sysText(c.header));
@@ -114,8 +118,8 @@ void BatchSheet::showModeInHeader() {
     // With the employer bearing the tax, column 5 holds the gross the employer pays; the files
     // keep their fields whatever the header says.
     static const Text gross = sysText("含税\r\n收入额");
-    const Text header = m_mode == engine::TaxMode::Net ? gross
-                                                       : sysText(layoutOf(kAfterTaxColumn).header);
+    const Text header =
+        m_mode == engine::TaxMode::Net ? gross : sysText(layoutOf(kAfterTaxColumn).header);
     if (m_grid.text(0, kAfterTaxColumn) != header) m_grid.setText(0, kAfterTaxColumn, header);
 }
 
@@ -209,8 +213,7 @@ std::optional<Text> BatchSheet::CopySelection() const {
 
 Text pasteLeftOutMessage(std::size_t rowsRead, std::size_t rowsLeftOut) {
     return sysText("粘贴的 " + std::to_string(rowsRead) + " 行中有 " + std::to_string(rowsLeftOut) +
-                   " 行超出了表格（最多 " + std::to_string(kDataRows) +
-                   " 人），没有粘贴。 . . . ");
+                   " 行超出了表格（最多 " + std::to_string(kDataRows) + " 人），没有粘贴。 . . . ");
 }
 
 PasteResult BatchSheet::PasteAtCursor(const Text& clipboard) {

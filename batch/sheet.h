@@ -13,22 +13,22 @@
 // one CalculateAll reads the table once and computes every row from that reading, with the
 // engine's computation under the batch's policies (engine::TaxPolicy).
 
+#include "base/outcome.h"
+#include "base/text.h"
 #include "batch/batch_file.h"
 #include "batch/layout.h"
 #include "batch/spreadsheet.h"
 #include "database/database.h"
 #include "engine/exact.h"
 #include "engine/tax.h"
-#include "base/outcome.h"
 #include "grid/grid.h"
-#include "base/text.h"
 
 #include <array>
-#include <variant>
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <variant>
 #include <vector>
 
 namespace iit::batch {
@@ -194,7 +194,6 @@ private:
     // Rows the last calculation could not compute, with the reason.
     std::map<int, Text> m_uncomputed;
 };
-
 
 // Reads a batch file (batch/batch_file.h); a failure keeps the written open message, followed
 // by the reason and the path.

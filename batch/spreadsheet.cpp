@@ -98,8 +98,8 @@ SheetImport importSheet(const sheets::Sheet& sheet) {
             if (isNumberColumn(column) && cell.kind == sheets::Cell::Kind::Number &&
                 sheets::isLongOrScientific(cell.text)) {
                 out.problems.push_back(
-                    {row.number, sheets::cellName(c, row.number) + "：" +
-                                     layoutOf(column).name + "是数字单元格（" + cell.text +
+                    {row.number, sheets::cellName(c, row.number) + "：" + layoutOf(column).name +
+                                     "是数字单元格（" + cell.text +
                                      "），已丢失位数；请把该列设为文本后重新填写"});
                 continue;
             }
@@ -111,11 +111,11 @@ SheetImport importSheet(const sheets::Sheet& sheet) {
     // Rows beyond what the reader kept (twice the sheet's rows) are all counted as people.
     const std::int64_t unread =
         static_cast<std::int64_t>(sheet.rowsSeen) - static_cast<std::int64_t>(sheet.rows.size());
-    out.beyondSheet = std::max<std::int64_t>(0, people - kDataRows) + std::max<std::int64_t>(0, unread);
-    std::stable_sort(out.problems.begin(), out.problems.end(),
-                     [](const sheets::RowProblem& a, const sheets::RowProblem& b) {
-                         return a.row < b.row;
-                     });
+    out.beyondSheet =
+        std::max<std::int64_t>(0, people - kDataRows) + std::max<std::int64_t>(0, unread);
+    std::stable_sort(
+        out.problems.begin(), out.problems.end(),
+        [](const sheets::RowProblem& a, const sheets::RowProblem& b) { return a.row < b.row; });
     return out;
 }
 

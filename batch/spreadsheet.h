@@ -30,14 +30,14 @@ class Grid;
 namespace iit::batch {
 
 struct SheetImport {
-    std::vector<BatchRecord> records; // the people, at most kDataRows
-    std::int64_t beyondSheet = 0;     // people past the sheet's kDataRows rows
-    bool header = false;              // a header row was found
-    std::size_t headerRow = 0;        // its row number in the sheet
-    std::vector<Column> mapped;       // the batch columns read, in the sheet's order
-    std::vector<std::string> unmapped;     // header texts (UTF-8) of columns read into nothing
-    std::size_t extraColumns = 0;          // without a header: columns past the seventh
-    std::size_t totalsRows = 0;            // the sheet's own totals rows, skipped
+    std::vector<BatchRecord> records;         // the people, at most kDataRows
+    std::int64_t beyondSheet = 0;             // people past the sheet's kDataRows rows
+    bool header = false;                      // a header row was found
+    std::size_t headerRow = 0;                // its row number in the sheet
+    std::vector<Column> mapped;               // the batch columns read, in the sheet's order
+    std::vector<std::string> unmapped;        // header texts (UTF-8) of columns read into nothing
+    std::size_t extraColumns = 0;             // without a header: columns past the seventh
+    std::size_t totalsRows = 0;               // the sheet's own totals rows, skipped
     std::vector<sheets::RowProblem> problems; // cells that could not be taken as they are
 
     // A short account for the window and the command line: how many people were read, the

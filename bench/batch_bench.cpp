@@ -1,11 +1,11 @@
 // The batch sheet with 10,000 filled rows, on the same code paths as the batch window:
 // CalculateAll in each of its five passes and after a paste with and without undo recording,
 // undo and redo, saving and opening the batch file, pasting, selecting and copying, clearing.
+#include "base/convert.h"
+#include "base/files.h"
 #include "batch/sheet.h"
 #include "database/database.h"
 #include "engine/bracket_table.h"
-#include "base/convert.h"
-#include "base/files.h"
 #include "grid/grid_history.h"
 
 #include "bench/support/data_dir.h"
@@ -123,7 +123,8 @@ void BM_OpenBatchFile(benchmark::State& state) {
     {
         BatchSheet sheet;
         Fill(sheet);
-        if (!sheet.CalculateAll() || !sheet.SaveBatchFile(file)) state.SkipWithError("no file to open");
+        if (!sheet.CalculateAll() || !sheet.SaveBatchFile(file))
+            state.SkipWithError("no file to open");
     }
     BatchSheet sheet;
     for (auto _ : state) {

@@ -5,16 +5,16 @@
 // repaint) and the same paste from the menu; select all and copy to the clipboard; a page down
 // and Ctrl+End as frames; the resident memory of the whole process with a full sheet; and the
 // click on "税率表" until the rate-table window is painted.
+#include "base/files.h"
 #include "batch/batch_window.h"
 #include "bench/support/data_dir.h"
 #include "bench/support/qt_bench.h"
 #include "database/database.h"
 #include "engine/bracket_table.h"
-#include "mainwindow/main_window.h"
-#include "ratetable/rate_table_window.h"
-#include "base/files.h"
 #include "grid/grid_view.h"
 #include "gui/window_runtime.h"
+#include "mainwindow/main_window.h"
+#include "ratetable/rate_table_window.h"
 
 #include <QAbstractButton>
 #include <QApplication>

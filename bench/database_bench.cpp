@@ -1,8 +1,8 @@
 // The table engine on real files in a temporary directory: reading one field of the
 // password-protected rate table, and writing and reading back a batch file of 10,000 rows.
+#include "base/files.h"
 #include "database/database.h"
 #include "database/format.h"
-#include "base/files.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,10 +1,10 @@
 // One whole single-person calculation as the main window runs it: the table is opened (or,
 // once open, selected), read from the password-protected file, the tax computed and the
 // result text built.
+#include "base/files.h"
 #include "database/database.h"
 #include "engine/bracket_table.h"
 #include "mainwindow/calculate.h"
-#include "base/files.h"
 
 #include <benchmark/benchmark.h>
 
@@ -63,7 +63,7 @@ void BM_Calculate_FirstOpen(benchmark::State& state) {
     for (auto _ : state) {
         iit::db::CloseAllDatabases();
         auto r = iit::mainwindow::Calculate(t.table, text, iit::engine::TaxKind::Wages,
-                                        iit::engine::TaxMode::Gross, threshold);
+                                            iit::engine::TaxMode::Gross, threshold);
         benchmark::DoNotOptimize(r);
     }
 }

@@ -5,10 +5,10 @@
 // QTableView over a minimal model of the same size is measured beside it for scale.
 #include "batch/sheet.h"
 #include "bench/support/qt_bench.h"
-#include "gui/clipboard.h"
 #include "grid/grid_history.h"
 #include "grid/grid_model.h"
 #include "grid/grid_view.h"
+#include "gui/clipboard.h"
 #include "gui/window_runtime.h"
 
 #include <QAbstractButton>

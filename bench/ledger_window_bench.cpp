@@ -96,7 +96,11 @@ void BM_OpenOnAFullYear(benchmark::State& state) {
         state.ResumeTiming();
     }
 }
-BENCHMARK(BM_OpenOnAFullYear)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(BM_OpenOnAFullYear)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
 
 void BM_PasteAMonthOf10000(benchmark::State& state) {
     Books books(11);
@@ -121,7 +125,11 @@ void BM_PasteAMonthOf10000(benchmark::State& state) {
     }
     Close(window);
 }
-BENCHMARK(BM_PasteAMonthOf10000)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(BM_PasteAMonthOf10000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
 
 void BM_EditOfAMarchIncome(benchmark::State& state) {
     Books books(12);
@@ -145,7 +153,10 @@ void BM_EditOfAMarchIncome(benchmark::State& state) {
     }
     Close(window);
 }
-BENCHMARK(BM_EditOfAMarchIncome)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_EditOfAMarchIncome)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 } // namespace
 

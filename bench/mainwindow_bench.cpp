@@ -1,11 +1,11 @@
 // The main window's calculation as the user starts it: a real mouse click on "计算" through
 // Qt's event delivery, the calculation against the table file, and the result label set.
 // Offscreen; the window is the real one, built from its template in a fresh data directory.
+#include "base/files.h"
 #include "bench/support/qt_bench.h"
 #include "database/database.h"
-#include "mainwindow/main_window.h"
-#include "base/files.h"
 #include "gui/window_runtime.h"
+#include "mainwindow/main_window.h"
 #include "tests/support/temp_dir.h"
 
 #include <QAbstractButton>

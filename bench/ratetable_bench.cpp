@@ -1,10 +1,10 @@
 // The rate-table window's actions on the real table file, as the window runs them: loading a
 // sub-table into the grid, saving it, and restoring the built-in table (written beside the old
 // file, flushed, renamed over it and opened again).
+#include "base/files.h"
 #include "database/database.h"
 #include "engine/bracket_table.h"
 #include "ratetable/rate_table_sheet.h"
-#include "base/files.h"
 
 #include "bench/support/data_dir.h"
 

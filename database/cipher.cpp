@@ -57,7 +57,8 @@ void Rc4::discard(std::size_t n) {
         next();
 }
 
-Cipher::Cipher(std::string_view password) : m_checkText(passwordCheckText(password)), m_base(password) {}
+Cipher::Cipher(std::string_view password)
+    : m_checkText(passwordCheckText(password)), m_base(password) {}
 
 std::uint32_t Cipher::pageWord(std::uint64_t page) {
     const std::uint64_t end = 4 * page + 4;

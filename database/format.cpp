@@ -1,7 +1,7 @@
 #include "database/format.h"
 
-#include "database/cipher.h"
 #include "base/convert.h"
+#include "database/cipher.h"
 
 #include <algorithm>
 #include <cmath>

@@ -5,8 +5,8 @@
 // amount ("1,0OO", "12元", "3e4") is refused with the reason rather than read as something
 // else, and an amount carries at most two decimals, because the ledger keeps whole fen.
 
-#include "engine/exact.h"
 #include "base/outcome.h"
+#include "engine/exact.h"
 
 #include <optional>
 #include <string_view>

@@ -1,10 +1,10 @@
 #include "engine/bracket_table.h"
 
-#include "engine/rate_table_check.h"
-#include "database/database.h"
-#include "resources/resources.h"
 #include "base/convert.h"
 #include "base/files.h"
+#include "database/database.h"
+#include "engine/rate_table_check.h"
+#include "resources/resources.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -230,7 +230,8 @@ void BracketTable::setField(std::int32_t record, int fieldNo, Value value) {
         m_records.resize(static_cast<std::size_t>(record), zeros);
         m_numbers.resize(m_records.size() * kRateTableFields, 0.0);
         m_integers.resize(m_records.size() * kRateTableFields, 0);
-        const std::int32_t first = static_cast<std::int32_t>(m_exacts.size()) / kRateTableFields + 1;
+        const std::int32_t first =
+            static_cast<std::int32_t>(m_exacts.size()) / kRateTableFields + 1;
         m_exacts.resize(m_records.size() * kRateTableFields);
         for (std::int32_t r = first; r <= recordCount(); ++r)
             for (int f = 1; f <= kRateTableFields; ++f)

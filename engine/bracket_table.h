@@ -8,11 +8,11 @@
 // spare field the computation never reads. Every calculation reads the file again, so an edit
 // in the rate-table window counts from the next calculation on.
 
-#include "engine/exact.h"
 #include "base/convert.h"
 #include "base/outcome.h"
 #include "base/text.h"
 #include "base/value.h"
+#include "engine/exact.h"
 
 #include <array>
 #include <cstdint>

@@ -16,10 +16,10 @@
 // withholds exactly gross − net. The result is then the gross computation itself: a ledger kept
 // net and the same ledger kept with the worked-back gross incomes agree to the fen.
 
+#include "base/outcome.h"
 #include "engine/exact.h"
 #include "engine/tax.h"
 #include "engine/withholding_table.h"
-#include "base/outcome.h"
 
 #include <vector>
 

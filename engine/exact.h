@@ -72,7 +72,7 @@ private:
     Big toBig() const;
 
     Int m_num = 0;
-    Int m_den = 1; // above 0; num/den need not be reduced
+    Int m_den = 1;                    // above 0; num/den need not be reduced
     std::shared_ptr<const Big> m_big; // when set, the value is *m_big and num/den are unused
 };
 

@@ -1,8 +1,8 @@
 #include "engine/rate_table_check.h"
 
+#include "base/convert.h"
 #include "engine/exact.h"
 #include "engine/tax.h"
-#include "base/convert.h"
 
 #include <cmath>
 

@@ -15,9 +15,9 @@
 // checked. The tax on either side of a bound is asked of the computation itself (tax.h), so the
 // rules cannot disagree with the tax they guard.
 
-#include "engine/bracket_table.h"
 #include "base/outcome.h"
 #include "base/text.h"
+#include "engine/bracket_table.h"
 
 #include <cstdint>
 #include <optional>

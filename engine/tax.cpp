@@ -1,7 +1,7 @@
 #include "engine/tax.h"
 
-#include "engine/bracket_table.h"
 #include "base/convert.h"
+#include "engine/bracket_table.h"
 
 #include <cmath>
 #include <limits>
@@ -346,8 +346,8 @@ Caption captionOf(TaxKind kind, TaxMode mode) {
     return Caption::NetPay;
 }
 
-Outcome<TaxFigures> computeTax(const std::filesystem::path& tablePath, const Exact& x,
-                               TaxKind kind, TaxMode mode, std::int32_t& messageThreshold) {
+Outcome<TaxFigures> computeTax(const std::filesystem::path& tablePath, const Exact& x, TaxKind kind,
+                               TaxMode mode, std::int32_t& messageThreshold) {
     const Outcome<BracketTable> table = loadBracketTable(tablePath);
     if (!table) return table.problem();
     TaxFigures f = computeTaxFigures(*table, x, kind, mode, TaxPolicy::MainWindow());

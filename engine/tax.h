@@ -8,10 +8,10 @@
 // numbers read as integers are truncated toward zero, and amounts are computed exactly and
 // rounded to 2 places with Round() (engine/exact.h).
 
-#include "engine/bracket_table.h"
-#include "engine/exact.h"
 #include "base/outcome.h"
 #include "base/text.h"
+#include "engine/bracket_table.h"
+#include "engine/exact.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -55,7 +55,6 @@ inline bool inBand(double v, double lower, double upper) {
 // Quotient with the IEEE result spelt out, so that a table rate of 100 % gives a defined
 // infinity or NaN (which the callers then refuse) rather than a division by zero.
 double divide(double a, double b);
-
 
 // Which band holds an amount that lies in several.
 enum class BandMatch { First, Last };
@@ -138,7 +137,7 @@ Caption captionOf(TaxKind kind, TaxMode mode);
 // alias when it is not open yet) and computes x under TaxPolicy::MainWindow(). The caller has
 // checked that x is at most 1,999,999,999. `messageThreshold` receives the threshold of the
 // group in use before the threshold check. The problem says which table cannot be read.
-Outcome<TaxFigures> computeTax(const std::filesystem::path& tablePath, const Exact& x,
-                               TaxKind kind, TaxMode mode, std::int32_t& messageThreshold);
+Outcome<TaxFigures> computeTax(const std::filesystem::path& tablePath, const Exact& x, TaxKind kind,
+                               TaxMode mode, std::int32_t& messageThreshold);
 
 } // namespace iit::engine

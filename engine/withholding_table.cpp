@@ -1,9 +1,9 @@
 #include "engine/withholding_table.h"
 
+#include "base/files.h"
 #include "engine/amount.h"
 #include "engine/bracket_table.h"
 #include "resources/resources.h"
-#include "base/files.h"
 
 #include <algorithm>
 #include <string>

@@ -14,8 +14,8 @@
 // for the bonus taxed on its own, whose bands are those of the monthly table, read from the
 // wages sub-table of the bracket table with the same rule.
 
-#include "engine/exact.h"
 #include "base/outcome.h"
+#include "engine/exact.h"
 
 #include <filesystem>
 #include <optional>

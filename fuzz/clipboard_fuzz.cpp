@@ -1,8 +1,8 @@
 // libFuzzer target: any bytes as clipboard or spreadsheet text, pasted into a grid with a fixed
 // row and column and a hidden column, from a cell the input chooses. A paste never writes
 // outside the grid, and what a copy gives pastes back to the same copy.
-#include "grid/grid.h"
 #include "base/text.h"
+#include "grid/grid.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,10 +2,10 @@
 // password, for writing and read-only, then every field of every record read (memo and byte-set
 // chains included). A writable table then takes a new record whose fields read back as written,
 // through the auxiliary file for memo fields.
-#include "database/database.h"
 #include "base/convert.h"
 #include "base/fatal.h"
 #include "base/files.h"
+#include "database/database.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -26,8 +26,8 @@
 // always kept. A clear of the whole batch sheet costs no copies: the cleared texts move into
 // the step. Inserting or removing a row renumbers the cells, so it clears the history.
 
-#include "grid/grid.h"
 #include "base/signal.h"
+#include "grid/grid.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -7,9 +7,9 @@
 // model keeps no copy of anything: every answer is read from the grid, and the grid's
 // signals become the model's notifications, one dataChanged per grid operation.
 
+#include "base/signal.h"
 #include "grid/grid.h"
 #include "grid/grid_history.h"
-#include "base/signal.h"
 
 #include <QAbstractTableModel>
 

@@ -148,7 +148,7 @@ void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     const bool selected = grid.isSelected(row, column) && !current;
     const bool warned = !model->noteOf(row, column).empty();
     const bool totals = model->emphasized(row);
-    painter->fillRect(rect, selected  ? (focused ? look.selection : look.selectionInactive)
+    painter->fillRect(rect, selected ? (focused ? look.selection : look.selectionInactive)
                             : warned ? look.warning
                             : totals ? look.totals
                                      : look.background);

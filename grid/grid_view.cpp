@@ -2,9 +2,9 @@
 // keys and the clipboard.
 #include "grid/grid_view.h"
 
-#include "gui/clipboard.h"
 #include "grid/grid_model.h"
 #include "grid/grid_view_parts.h"
+#include "gui/clipboard.h"
 #include "gui/qt_text.h"
 
 #include <QAbstractButton>

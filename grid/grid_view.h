@@ -18,11 +18,11 @@
 // Keys: Ctrl+A, Ctrl+C and Ctrl+Insert, Ctrl+V and Shift+Insert, Ctrl+X, Delete, Ctrl+Z,
 // Ctrl+Y and Ctrl+Shift+Z, arrows, Page Up and Page Down, Ctrl+Home and Ctrl+End.
 
+#include "base/signal.h"
+#include "base/text.h"
 #include "grid/grid.h"
 #include "grid/grid_history.h"
 #include "grid/grid_model.h"
-#include "base/signal.h"
-#include "base/text.h"
 
 #include <QPersistentModelIndex>
 #include <QPointer>

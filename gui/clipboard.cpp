@@ -7,7 +7,6 @@
 #include <QGuiApplication>
 #include <QMimeData>
 
-
 namespace iit::gui {
 
 void setClipboardText(const Text& text) {

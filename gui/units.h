@@ -1,9 +1,10 @@
 #pragma once
 // The units of the window templates that Qt has no widget for, and the lookup of a unit by name.
 //
-// A window is built from its Designer template (the .ui file beside its class): each unit is a widget
-// whose object name is the unit's name. Behaviours find their units with findUnit() and use the
-// widgets' own API; the window binds events in one place (functor connects and an event filter).
+// A window is built from its Designer template (the .ui file beside its class): each unit is a
+// widget whose object name is the unit's name. Behaviours find their units with findUnit() and use
+// the widgets' own API; the window binds events in one place (functor connects and an event
+// filter).
 //
 //   EditBox        an edit box that can show a multi-line template text and a greyed hint
 //   PictureButton  a push button drawn on a picture, with its caption on top
@@ -29,8 +30,7 @@ namespace iit::gui {
 QObject* findUnitObject(const QObject* window, const QString& name);
 template <typename T> T* findUnit(const QObject* window, const QString& name) {
     T* unit = qobject_cast<T*>(findUnitObject(window, name));
-    if (!unit)
-        fatalError(0, sysText("指定窗口或窗口组件不存在或尚未载入：") + fromQString(name));
+    if (!unit) fatalError(0, sysText("指定窗口或窗口组件不存在或尚未载入：") + fromQString(name));
     return unit;
 }
 

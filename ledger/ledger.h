@@ -16,13 +16,13 @@
 // month lies after them. Amounts are whole fen; texts cross as Text at this edge and are kept
 // in UTF-8 inside the file.
 
+#include "base/identity_card.h"
+#include "base/outcome.h"
+#include "base/text.h"
 #include "engine/bracket_table.h"
 #include "engine/cumulative.h"
 #include "engine/exact.h"
 #include "engine/withholding_table.h"
-#include "base/identity_card.h"
-#include "base/outcome.h"
-#include "base/text.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -36,7 +36,7 @@ namespace iit::ledger {
 using engine::Exact;
 
 constexpr const char* kLedgerFileName = "工资台账.db";
-constexpr int kSchemaVersion = 3; // 1: by employee; 2: a remark, or by month
+constexpr int kSchemaVersion = 3;   // 1: by employee; 2: a remark, or by month
 std::filesystem::path ledgerPath(); // in the program directory
 
 // The laws a ledger computes by, read from the data directory (the annual withholding table and

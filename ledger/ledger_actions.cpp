@@ -66,7 +66,8 @@ struct Applier {
         return Applied{std::move(*r), std::move(undo)};
     }
     Outcome<Applied> operator()(const ImportMonth& a) const {
-        Outcome<ChangeReport> r = ledger.importMonth(a.year, a.month, a.rows, progress, a.rowNumbers);
+        Outcome<ChangeReport> r =
+            ledger.importMonth(a.year, a.month, a.rows, progress, a.rowNumbers);
         if (!r) return r.problem();
         Action undo = undoOfImport(a.year, a.month, *r);
         return Applied{std::move(*r), std::move(undo)};

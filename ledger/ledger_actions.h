@@ -58,8 +58,8 @@ struct Several {
 };
 
 struct Action {
-    std::variant<SetEntries, ImportMonth, CopyForward, PutEmployee, RemoveEmployee,
-                 RestoreEmployee, ChangeKey, PutOpening, ImportOpening, Several>
+    std::variant<SetEntries, ImportMonth, CopyForward, PutEmployee, RemoveEmployee, RestoreEmployee,
+                 ChangeKey, PutOpening, ImportOpening, Several>
         what;
 };
 

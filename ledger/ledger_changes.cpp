@@ -41,9 +41,9 @@ Outcome<std::optional<Ledger::YearMonth>> Ledger::latestOpenMonth() {
     if (!y) return y.problem();
     Outcome<bool> row = (*y)->step();
     if (!row) return row.problem();
-    const std::optional<int> year =
-        *row && !(*y)->isNull(0) ? std::optional<int>(static_cast<int>((*y)->int64(0)))
-                                 : std::nullopt;
+    const std::optional<int> year = *row && !(*y)->isNull(0)
+                                        ? std::optional<int>(static_cast<int>((*y)->int64(0)))
+                                        : std::nullopt;
     (*y)->reset();
     if (!year) return std::optional<YearMonth>();
     Outcome<std::vector<int>> declared = declaredMonths(*year);
@@ -88,8 +88,8 @@ Outcome<void> Ledger::changeKey(int year, const PersonKey& from, const PersonKey
     if (*declared)
         return fail((*found)->employee.name + sysText("已有申报的月份，证件号码不能再改"));
     const std::string number = utf8(to.idNumber);
-    const bool badCheck = to.idType == identityCardType() && number.size() == 18 &&
-                          !identityCardCheckHolds(number);
+    const bool badCheck =
+        to.idType == identityCardType() && number.size() == 18 && !identityCardCheckHolds(number);
     Outcome<sql::Statement*> s = impl.db->cached(
         "UPDATE employee SET id_type = ?2, id_number = ?3, id_check_failed = ?4 WHERE id = ?1");
     if (!s) return s.problem();

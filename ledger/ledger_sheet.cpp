@@ -166,7 +166,8 @@ int LedgerSheet::rowOf(const PersonKey& key) const {
     auto it = m_lineByNumber.find(key.idNumber.bytes());
     if (it == m_lineByNumber.end()) return 0;
     if (it->second >= 0)
-        return m_lines[static_cast<std::size_t>(it->second)].employee.key == key ? it->second + 1 : 0;
+        return m_lines[static_cast<std::size_t>(it->second)].employee.key == key ? it->second + 1
+                                                                                 : 0;
     for (std::size_t i = 0; i < m_lines.size(); ++i) // the number under several types
         if (m_lines[i].employee.key == key) return static_cast<int>(i) + 1;
     return 0;
@@ -185,7 +186,8 @@ Outcome<void> LedgerSheet::show(int year, int month) {
     Outcome<std::vector<int>> declared = m_ledger.declaredMonths(year);
     if (!declared) return declared.problem();
     if (view->lines.size() > static_cast<std::size_t>(kSheetEmployees))
-        return fail(sysText("本月超过") + ToText(kSheetEmployees) + sysText("人，台账窗口无法显示"));
+        return fail(sysText("本月超过") + ToText(kSheetEmployees) +
+                    sysText("人，台账窗口无法显示"));
     if (year != m_year || month != m_month) m_drafts.clear();
     m_year = year;
     m_month = month;
@@ -251,7 +253,8 @@ void LedgerSheet::fillTotals() {
         if (c.column == kNumberColumn) continue; // "合计"
         Text text;
         if (c.amount) text = ToText(engine::fromFen(sums[static_cast<std::size_t>(c.column)]));
-        if (c.column == kNameColumn) text = ToText(static_cast<int>(m_lines.size())) + sysText("人");
+        if (c.column == kNameColumn)
+            text = ToText(static_cast<int>(m_lines.size())) + sysText("人");
         m_totalTexts[static_cast<std::size_t>(c.column)] = text;
         m_totals.setText(1, c.column, std::move(text));
     }
@@ -338,8 +341,7 @@ void LedgerSheet::dropDrafts(std::vector<int> rows) {
     std::sort(rows.rbegin(), rows.rend());
     for (int row : rows) {
         const int i = row - static_cast<int>(m_lines.size()) - 1;
-        if (i >= 0 && i < static_cast<int>(m_drafts.size()))
-            m_drafts.erase(m_drafts.begin() + i);
+        if (i >= 0 && i < static_cast<int>(m_drafts.size())) m_drafts.erase(m_drafts.begin() + i);
     }
 }
 
@@ -391,8 +393,7 @@ Outcome<void> LedgerSheet::reopen() {
 
 Text LedgerSheet::noteOf(int row, int column) const {
     if (const MonthLine* line = lineAt(row)) {
-        if (column == kIncomeColumn && !line->entry.income)
-            return noteText("本月收入尚未填写");
+        if (column == kIncomeColumn && !line->entry.income) return noteText("本月收入尚未填写");
         if (column == kIdColumn && line->employee.idCheckFailed)
             return noteText("身份证号码的校验位不符，请核对");
         if (column == kRateColumn && line->method == Method::Monthly)
@@ -410,4 +411,3 @@ Text LedgerSheet::noteOf(int row, int column) const {
 }
 
 } // namespace iit::ledger
-

@@ -12,11 +12,11 @@
 // so that the grid always shows what the ledger holds. A failure changes nothing: the ledger
 // stays as it was and the grid shows it again.
 
+#include "base/outcome.h"
+#include "grid/grid.h"
 #include "ledger/ledger.h"
 #include "ledger/ledger_actions.h"
 #include "ledger/sheet_layout.h"
-#include "base/outcome.h"
-#include "grid/grid.h"
 
 #include <array>
 #include <cstdint>
@@ -157,8 +157,8 @@ private:
     std::vector<std::array<std::int64_t, kSheetColumns>> m_fen; // the lines' amounts in fen
     // Identity number -> line index; -1 for a number the month holds under several types.
     std::unordered_map<std::string, int> m_lineByNumber;
-    std::vector<Draft> m_drafts;                          // the rows after the lines
-    int m_filledRows = 0;                                 // rows that may hold text
+    std::vector<Draft> m_drafts; // the rows after the lines
+    int m_filledRows = 0;        // rows that may hold text
     std::array<Text, kSheetColumns> m_totalTexts;
     std::deque<Action> m_undo, m_redo;
 };

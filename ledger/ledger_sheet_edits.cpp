@@ -162,15 +162,14 @@ Outcome<ChangeReport> LedgerSheet::commitDraft(int row) {
     for (int c = kFirstInputColumn; c <= kLastInputColumn; ++c)
         m_drafts[i][static_cast<std::size_t>(c)] = trimmed(m_grid.text(row, c));
     m_filledRows = std::max(m_filledRows, row);
-    while (!m_drafts.empty() &&
-           std::all_of(m_drafts.back().begin(), m_drafts.back().end(),
-                       [](const Text& t) { return t.empty(); }))
+    while (!m_drafts.empty() && std::all_of(m_drafts.back().begin(), m_drafts.back().end(),
+                                            [](const Text& t) { return t.empty(); }))
         m_drafts.pop_back();
     if (i >= m_drafts.size()) return ChangeReport{};
     const Draft draft = m_drafts[i];
     if (draft[kNameColumn].empty() || draft[kIdColumn].empty()) return ChangeReport{};
-    ImportMonth import{m_year, m_month, {importHeader(), importRow(draft)},
-                       {0, static_cast<std::size_t>(row)}};
+    ImportMonth import{
+        m_year, m_month, {importHeader(), importRow(draft)}, {0, static_cast<std::size_t>(row)}};
     Outcome<Applied> applied = applyAction(m_ledger, Action{import}, {});
     if (!applied) return applied.problem(); // the draft stays for the clerk to mend
     remember(std::move(applied->inverse));
@@ -206,7 +205,8 @@ Outcome<PasteReport> LedgerSheet::paste(const Text& clipboard) {
         // The row's own cells, or those of the employee whose number it holds.
         int base = row;
         if (idField >= 0 && static_cast<std::size_t>(idField) < fields.size()) {
-            const std::string number = numberKey(Text::fromBytes(fields[static_cast<std::size_t>(idField)]));
+            const std::string number =
+                numberKey(Text::fromBytes(fields[static_cast<std::size_t>(idField)]));
             auto it = m_lineByNumber.find(number);
             if (it != m_lineByNumber.end() && it->second >= 0)
                 base = it->second + 1;
@@ -247,8 +247,8 @@ Outcome<ChangeReport> LedgerSheet::clearCells(const CellRange& range) {
     for (int row = std::max(range.top, 1); row <= std::min(range.bottom, lines); ++row) {
         const MonthLine& line = m_lines[static_cast<std::size_t>(row - 1)];
         Entry entry = line.entry;
-        for (int c = std::max(range.left, int{kIncomeColumn}); c <= std::min(range.right, kLastInputColumn);
-             ++c) {
+        for (int c = std::max(range.left, int{kIncomeColumn});
+             c <= std::min(range.right, kLastInputColumn); ++c) {
             if (c == kIncomeColumn) entry.income.reset();
             if (Exact* field = amountField(entry, c)) *field = Exact{};
             if (c == kRemarkColumn) entry.remark = Text{};
@@ -266,9 +266,8 @@ Outcome<ChangeReport> LedgerSheet::clearCells(const CellRange& range) {
         drafts = true;
     }
     if (drafts) {
-        while (!m_drafts.empty() &&
-               std::all_of(m_drafts.back().begin(), m_drafts.back().end(),
-                           [](const Text& t) { return t.empty(); }))
+        while (!m_drafts.empty() && std::all_of(m_drafts.back().begin(), m_drafts.back().end(),
+                                                [](const Text& t) { return t.empty(); }))
             m_drafts.pop_back();
         if (Outcome<void> r = reload(); !r) return r.problem();
     }
@@ -319,7 +318,9 @@ Outcome<ChangeReport> LedgerSheet::leave(int row) {
     for (int m = 12; m >= m_month; --m) {
         Outcome<std::optional<Entry>> e = m_ledger.entry(m_year, m, key);
         if (!e) return e.problem();
-        if (*e) leaving.actions.push_back(Action{SetEntries{m_year, m, {EntryChange{key, std::nullopt}}}});
+        if (*e)
+            leaving.actions.push_back(
+                Action{SetEntries{m_year, m, {EntryChange{key, std::nullopt}}}});
     }
     Employee employee = line->employee;
     employee.leftMonth = m_month - 1;
@@ -351,7 +352,8 @@ Outcome<ChangeReport> LedgerSheet::putOpenings(const std::vector<std::vector<Tex
                                                const std::vector<std::size_t>& rowNumbers,
                                                const std::vector<PersonKey>& removed) {
     Several openings;
-    if (rows.size() > 1) openings.actions.push_back(Action{ImportOpening{m_year, rows, rowNumbers}});
+    if (rows.size() > 1)
+        openings.actions.push_back(Action{ImportOpening{m_year, rows, rowNumbers}});
     for (const PersonKey& key : removed)
         openings.actions.push_back(Action{PutOpening{m_year, key, std::nullopt}});
     if (openings.actions.empty()) return ChangeReport{};

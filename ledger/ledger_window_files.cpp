@@ -48,15 +48,15 @@ void LedgerWindow::importMonth() {
     Outcome<MonthImportPlan> plan = readMonthFile(*file, m_sheet.year(), m_sheet.month());
     if (!said(plan)) return;
     if (gui::messageBox(plan->summary + sysText("\n\n导入吗？"),
-                        {.buttons = gui::Buttons::YesNo, .icon = gui::Icon::Question}, this) !=
-        gui::Answer::Yes)
+                        {.buttons = gui::Buttons::YesNo, .icon = gui::Icon::Question},
+                        this) != gui::Answer::Yes)
         return;
     QProgressDialog progress(QStringLiteral("正在导入并计算……"), QStringLiteral("取消"), 0,
                              static_cast<int>(plan->people), this);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);
-    Outcome<ChangeReport> r = m_sheet.importRows(
-        plan->rows, plan->rowNumbers, [&](std::size_t done, std::size_t) {
+    Outcome<ChangeReport> r =
+        m_sheet.importRows(plan->rows, plan->rowNumbers, [&](std::size_t done, std::size_t) {
             progress.setValue(static_cast<int>(done));
             return !progress.wasCanceled();
         });
@@ -70,12 +70,14 @@ void LedgerWindow::importMonth() {
 
 void LedgerWindow::exportMonth() {
     const std::optional<std::filesystem::path> file = chooseSheetFile(
-        this, true, QString::fromStdString(monthFileStem(m_sheet.year(), m_sheet.month()) + ".xlsx"));
+        this, true,
+        QString::fromStdString(monthFileStem(m_sheet.year(), m_sheet.month()) + ".xlsx"));
     if (!file) return;
     Outcome<void> written = sheets::writeXlsx(
         *file, monthTable(m_sheet.lines(), m_sheet.totals(), m_sheet.year(), m_sheet.month()));
     if (!written) {
-        message(sysText("导出失败：") + displayPath(*file) + sysText("\n") + written.problem().message);
+        message(sysText("导出失败：") + displayPath(*file) + sysText("\n") +
+                written.problem().message);
         return;
     }
     gui::messageBox(sysText("已导出") + ToText(static_cast<int>(m_sheet.lines().size())) +
@@ -126,7 +128,8 @@ void LedgerWindow::removeEmployee() {
                   .arg(name)
                   .arg(month)
                   .arg(month - 1)
-            : QStringLiteral("%1在本年没有%2月之前的记录：将从台账中删除此人和他的全部记录。\n确定吗？")
+            : QStringLiteral(
+                  "%1在本年没有%2月之前的记录：将从台账中删除此人和他的全部记录。\n确定吗？")
                   .arg(name)
                   .arg(month);
     if (gui::messageBox(fromQString(question),
@@ -178,15 +181,17 @@ void LedgerWindow::offerOpenings(const ChangeReport& report) {
     const std::size_t shown = std::min<std::size_t>(report.newEmployees.size(), 5);
     for (std::size_t i = 0; i < shown; ++i) {
         const int row = m_sheet.rowOf(report.newEmployees[i]);
-        const Text name = row ? m_sheet.lineAt(row)->employee.name : report.newEmployees[i].idNumber;
+        const Text name =
+            row ? m_sheet.lineAt(row)->employee.name : report.newEmployees[i].idNumber;
         names += (i ? QStringLiteral("、") : QString()) + toQString(name);
     }
     if (report.newEmployees.size() > shown)
         names += QStringLiteral("等%1人").arg(report.newEmployees.size());
     const QString text =
-        QStringLiteral("本月新增职工：%1。\n如果本单位在%2月之前已为他们发放过本年的工资而台账中没有这些月份"
-                       "（例如年中开始使用台账），请录入他们截至上月的期初数，否则累计预扣会少算。\n"
-                       "现在录入期初数吗？")
+        QStringLiteral(
+            "本月新增职工：%1。\n如果本单位在%2月之前已为他们发放过本年的工资而台账中没有这些月份"
+            "（例如年中开始使用台账），请录入他们截至上月的期初数，否则累计预扣会少算。\n"
+            "现在录入期初数吗？")
             .arg(names)
             .arg(m_sheet.month());
     if (gui::messageBox(fromQString(text),

@@ -16,9 +16,9 @@ struct Alias {
     const char* name;
 };
 constexpr Alias kAliases[] = {
-    {1, "身份证号"},   {1, "身份证号码"}, {1, "证照号码"},       {5, "收入"},
-    {5, "收入额"},     {5, "应发工资"},   {5, "工资薪金收入"},   {6, "免税收入"},
-    {7, "专项扣除"},   {8, "专项附加扣除"}, {9, "其他扣除"},     {11, "年终奖"},
+    {1, "身份证号"},        {1, "身份证号码"},   {1, "证照号码"},     {5, "收入"},
+    {5, "收入额"},          {5, "应发工资"},     {5, "工资薪金收入"}, {6, "免税收入"},
+    {7, "专项扣除"},        {8, "专项附加扣除"}, {9, "其他扣除"},     {11, "年终奖"},
     {11, "年终一次性奖金"},
 };
 
@@ -47,7 +47,7 @@ namespace {
 // Maps a sheet's columns to `columns` (with `aliases`) and takes its rows; the fields of
 // `required` must be there. The summary ends before what the import will do.
 Outcome<MonthImportPlan> planImport(const sheets::Sheet& sheet, const std::vector<Text>& columns,
-                              std::span<const Alias> aliases, std::span<const int> required) {
+                                    std::span<const Alias> aliases, std::span<const int> required) {
     std::vector<sheets::HeaderField> fields(columns.size());
     for (std::size_t f = 0; f < columns.size(); ++f)
         fields[f].names.push_back(columns[f].toUtf8());
@@ -100,7 +100,8 @@ Outcome<MonthImportPlan> planImport(const sheets::Sheet& sheet, const std::vecto
         ++plan.people;
     }
     if (problemLines > 20) problems += "\n……（共" + decimal(problemLines) + "处）";
-    if (!problems.empty()) return fail(sysText("表格中有无法导入的单元格，台账未作改动：\n" + problems));
+    if (!problems.empty())
+        return fail(sysText("表格中有无法导入的单元格，台账未作改动：\n" + problems));
     if (plan.people == 0) return fail(sysText("标题行之下没有职工的行"));
 
     std::string found;
@@ -128,9 +129,9 @@ Outcome<MonthImportPlan> planMonthImport(const sheets::Sheet& sheet, int year, i
     static constexpr int kRequired[] = {kIdField, kNameField, kIncomeField};
     Outcome<MonthImportPlan> plan = planImport(sheet, importColumns(), kAliases, kRequired);
     if (!plan) return plan;
-    plan->summary += sysText("\n共" + decimal(plan->people) + "人，导入" + std::to_string(year) +
-                             "年" + std::to_string(month) +
-                             "月：本月已有的职工按身份证号更新，其余的新增。");
+    plan->summary +=
+        sysText("\n共" + decimal(plan->people) + "人，导入" + std::to_string(year) + "年" +
+                std::to_string(month) + "月：本月已有的职工按身份证号更新，其余的新增。");
     return plan;
 }
 

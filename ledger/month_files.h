@@ -19,8 +19,8 @@
 namespace iit::ledger {
 
 struct MonthImportPlan {
-    std::vector<std::vector<Text>> rows;  // the header, in the ledger's names, then the people
-    std::vector<std::size_t> rowNumbers;  // each row's number in the sheet
+    std::vector<std::vector<Text>> rows; // the header, in the ledger's names, then the people
+    std::vector<std::size_t> rowNumbers; // each row's number in the sheet
     std::size_t people = 0;
     Text summary; // the header mapping, the columns left out, the totals rows skipped
 };

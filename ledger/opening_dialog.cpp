@@ -2,18 +2,17 @@
 
 #include "ui_OpeningDialog.h"
 
-#include "ledger/ledger_files.h"
-#include "ledger/month_files.h"
 #include "grid/grid_view.h"
 #include "gui/message_box.h"
 #include "gui/units.h"
+#include "ledger/ledger_files.h"
+#include "ledger/month_files.h"
 
 #include <QPushButton>
 
 namespace iit::ledger {
 
-OpeningDialog::OpeningDialog(LedgerSheet& sheet, std::vector<OpeningPerson> people,
-                             QWidget* parent)
+OpeningDialog::OpeningDialog(LedgerSheet& sheet, std::vector<OpeningPerson> people, QWidget* parent)
     : QDialog(parent), m_sheet(sheet), m_openings(std::move(people), sheet.month()) {
     Ui::OpeningDialog().setupUi(this);
     setWindowTitle(QStringLiteral("期初数 - %1年").arg(sheet.year()));
@@ -31,7 +30,8 @@ OpeningDialog::OpeningDialog(LedgerSheet& sheet, std::vector<OpeningPerson> peop
 void OpeningDialog::confirm() {
     m_grid->commitPendingEdit();
     const OpeningSheet::Changes changes = m_openings.changes();
-    Outcome<ChangeReport> r = m_sheet.putOpenings(changes.rows, changes.rowNumbers, changes.removed);
+    Outcome<ChangeReport> r =
+        m_sheet.putOpenings(changes.rows, changes.rowNumbers, changes.removed);
     if (!r) {
         gui::messageBox(r.problem().message, {.icon = gui::Icon::Exclamation}, this);
         return;
@@ -49,8 +49,8 @@ void OpeningDialog::importFile() {
         return;
     }
     if (gui::messageBox(plan->summary + sysText("\n\n导入这些期初数吗？"),
-                        {.buttons = gui::Buttons::YesNo, .icon = gui::Icon::Question}, this) !=
-        gui::Answer::Yes)
+                        {.buttons = gui::Buttons::YesNo, .icon = gui::Icon::Question},
+                        this) != gui::Answer::Yes)
         return;
     Outcome<ChangeReport> r = m_sheet.putOpenings(plan->rows, plan->rowNumbers, {});
     if (!r) {

@@ -55,8 +55,9 @@ OpeningSheet::OpeningSheet(std::vector<OpeningPerson> people, int month)
         if (!p.opening) continue;
         const Opening& o = *p.opening;
         m_grid.setText(row, kOpeningThrough, ToText(o.throughMonth));
-        const Exact* amounts[] = {&o.income,  &o.taxFree, &o.basicDeduction, &o.special,
-                                  &o.specialAdditional, &o.other, &o.relief, &o.withheld};
+        const Exact* amounts[] = {&o.income,  &o.taxFree,           &o.basicDeduction,
+                                  &o.special, &o.specialAdditional, &o.other,
+                                  &o.relief,  &o.withheld};
         for (int k = 0; k < 8; ++k)
             m_grid.setText(row, kOpeningFirstAmount + k, ToText(*amounts[k]));
     }

@@ -9,8 +9,8 @@
 // for Ledger::importOpening (which parses, checks and defaults the basic deduction) and the
 // employees whose balances go.
 
-#include "ledger/ledger.h"
 #include "grid/grid.h"
+#include "ledger/ledger.h"
 
 #include <vector>
 

@@ -1,7 +1,7 @@
 #include "ledger/withholding_print.h"
 
-#include "ledger/ledger_sheet.h"
 #include "base/convert.h"
+#include "ledger/ledger_sheet.h"
 #include "printing/print_template.h"
 
 namespace iit::ledger {
@@ -43,14 +43,26 @@ const Text& withholdingTableTitle() {
 }
 
 const std::vector<int>& printedColumns() {
-    static const std::vector<int> columns = {
-        kNumberColumn,           kNameColumn,           kIdColumn,
-        kIncomeColumn,           kTaxFreeColumn,        kSpecialColumn,
-        kSpecialAdditionalColumn, kOtherColumn,         kReliefColumn,
-        kCumulativeIncomeColumn, kCumulativeBasicColumn, kTaxableColumn,
-        kRateColumn,             kQuickDeductionColumn, kCumulativeTaxColumn,
-        kWithheldBeforeColumn,   kWithholdingColumn,    kBonusColumn,
-        kBonusTaxColumn,         kAfterTaxColumn};
+    static const std::vector<int> columns = {kNumberColumn,
+                                             kNameColumn,
+                                             kIdColumn,
+                                             kIncomeColumn,
+                                             kTaxFreeColumn,
+                                             kSpecialColumn,
+                                             kSpecialAdditionalColumn,
+                                             kOtherColumn,
+                                             kReliefColumn,
+                                             kCumulativeIncomeColumn,
+                                             kCumulativeBasicColumn,
+                                             kTaxableColumn,
+                                             kRateColumn,
+                                             kQuickDeductionColumn,
+                                             kCumulativeTaxColumn,
+                                             kWithheldBeforeColumn,
+                                             kWithholdingColumn,
+                                             kBonusColumn,
+                                             kBonusTaxColumn,
+                                             kAfterTaxColumn};
     return columns;
 }
 
@@ -100,8 +112,9 @@ printing::PrintTable makeWithholdingTable(const std::vector<MonthLine>& lines,
     // The title, the line under it and the column headers.
     table.merge(kTitleRow, 1, 1, n);
     table.setText(kTitleRow, 1,
-                  input.employer.empty() ? withholdingTableTitle()
-                                         : input.employer + sysText("　") + withholdingTableTitle());
+                  input.employer.empty()
+                      ? withholdingTableTitle()
+                      : input.employer + sysText("　") + withholdingTableTitle());
     const int half = n / 2;
     table.merge(kInfoRow, 1, 1, half);
     table.merge(kInfoRow, half + 1, 1, n - half);
@@ -111,8 +124,7 @@ printing::PrintTable makeWithholdingTable(const std::vector<MonthLine>& lines,
                       (input.declared ? sysText("（已申报）") : Text{}));
     table.setAlignment(kInfoRow, half + 1, 1, n - half, static_cast<int>(kRight));
     table.setText(kInfoRow, half + 1,
-                  sysText("金额单位：元　　打印日期：") +
-                      toTextDateTime(DatePart(input.today)));
+                  sysText("金额单位：元　　打印日期：") + toTextDateTime(DatePart(input.today)));
     for (int col = 1; col <= n; ++col)
         table.setText(kHeaderRow, col,
                       sysText(sheetLayoutOf(columns[static_cast<std::size_t>(col - 1)]).caption));

@@ -55,7 +55,8 @@ CalcResult Calculate(const std::filesystem::path& tablePath, const Text& incomeT
         r.balloon = tooLarge;
         return r;
     }
-    const Outcome<TaxFigures> out = computeTax(tablePath, Exact::fromText(incomeText), kind, mode, messageThreshold);
+    const Outcome<TaxFigures> out =
+        computeTax(tablePath, Exact::fromText(incomeText), kind, mode, messageThreshold);
     if (!out) {
         r.outcome = CalcResult::Outcome::TableUnavailable;
         r.balloon = out.problem().message;

@@ -3,8 +3,8 @@
 // the computation, and the exact texts the window shows (the balloon message, or the
 // two-line result label with its caption and aligned numbers).
 
-#include "engine/tax.h"
 #include "base/text.h"
+#include "engine/tax.h"
 
 #include <filesystem>
 #include <optional>

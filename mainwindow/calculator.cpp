@@ -1,7 +1,7 @@
 #include "mainwindow/calculator.h"
 
-#include "mainwindow/calculate.h"
 #include "base/convert.h"
+#include "mainwindow/calculate.h"
 
 #include <cmath>
 

@@ -2,21 +2,21 @@
 
 #include "ui_MainWindow.h"
 
-#include "batch/batch_window.h"
-#include "ledger/ledger_window.h"
-#include "engine/bracket_table.h"
-#include "mainwindow/calculate.h"
-#include "mainwindow/startup.h"
-#include "printing/template_file.h"
-#include "base/paths.h"
-#include "ratetable/rate_table_window.h"
-#include "gui/balloon_tip.h"
 #include "base/convert.h"
+#include "base/paths.h"
+#include "batch/batch_window.h"
+#include "engine/bracket_table.h"
+#include "gui/balloon_tip.h"
 #include "gui/message_box.h"
 #include "gui/qt_text.h"
 #include "gui/shaped_window.h"
 #include "gui/units.h"
 #include "gui/window_runtime.h"
+#include "ledger/ledger_window.h"
+#include "mainwindow/calculate.h"
+#include "mainwindow/startup.h"
+#include "printing/template_file.h"
+#include "ratetable/rate_table_window.h"
 
 #include <QCloseEvent>
 #include <QMouseEvent>
@@ -213,8 +213,8 @@ void MainWindow::startUp() {
 // ---- Calculation and choices
 
 void MainWindow::calculate() {
-    const mainwindow::CalcResult r = mainwindow::Calculate(engine::rateTablePath(), m_display->content(),
-                                                   m_kind, m_mode, m_threshold);
+    const mainwindow::CalcResult r = mainwindow::Calculate(
+        engine::rateTablePath(), m_display->content(), m_kind, m_mode, m_threshold);
     if (!r.balloon.empty()) popUpMessage(r.balloon);
     if (r.label) m_result->setText(toQString(*r.label));
     if (r.clearsEntryFlag()) m_calc.entry = false;
@@ -349,8 +349,8 @@ bool MainWindow::keyActsAsKeypad(const QKeyEvent& event) {
         break;
     }
     static const std::pair<QChar, Operator> operators[] = {
-        {u'+', Operator::Add},      {u'-', Operator::Subtract}, {u'*', Operator::Multiply},
-        {u'/', Operator::Divide},   {u'%', Operator::Percent},
+        {u'+', Operator::Add},    {u'-', Operator::Subtract}, {u'*', Operator::Multiply},
+        {u'/', Operator::Divide}, {u'%', Operator::Percent},
     };
     const QString text = event.text();
     if (text.size() != 1) return false;

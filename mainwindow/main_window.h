@@ -7,9 +7,9 @@
 // CalculatorState (calculator.h) and the calculation's checks and texts in engine::Calculate,
 // so the behaviours here only read the units, call the core and write the results back.
 
+#include "base/text.h"
 #include "engine/tax.h"
 #include "mainwindow/calculator.h"
-#include "base/text.h"
 
 #include <QWidget>
 
@@ -48,7 +48,7 @@ public:
     const CalculatorState& calculator() const { return m_calc; }
 
     // The window's names for the registry of the window runtime.
-    static const QString& name();          // "MainWindow"
+    static const QString& name(); // "MainWindow"
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -56,8 +56,7 @@ void fillTaxPaymentTable(PrintTable& table, const Grid& grid, const TaxTablePeop
 
     const int n = table.rowCount();
     table.merge(n - 1, 1, 1, 2);
-    if (!input.employer.empty())
-        table.setText(1, 1, input.employer + taxTableTitle());
+    if (!input.employer.empty()) table.setText(1, 1, input.employer + taxTableTitle());
     table.setText(n - 1, 1, kTotals);
     for (int k = 0; k < 3; ++k)
         table.setText(n - 1, k + 4, people.totals[static_cast<std::size_t>(k)]);

@@ -1,7 +1,7 @@
 #include "printing/template_file.h"
 
-#include "resources/print_template.h"
 #include "base/files.h"
+#include "resources/print_template.h"
 
 namespace iit::printing {
 

@@ -1,9 +1,9 @@
 #include "ratetable/rate_table_sheet.h"
 
-#include "database/database.h"
-#include "engine/bracket_table.h"
 #include "base/convert.h"
 #include "base/files.h"
+#include "database/database.h"
+#include "engine/bracket_table.h"
 
 #include <string>
 #include <utility>
@@ -113,9 +113,14 @@ SubTable subTableFromRadios(bool, bool labourGross, bool labourNet, bool royalti
 // The grid as the window template creates it: 14 x 9, row 0 and column 0 fixed, rows 26 and
 // columns 80 pixels, navy grid lines and text on white.
 RateTableSheet::RateTableSheet()
-    : m_grid(GridSetup{.rows = kGridRows, .columns = kGridColumns, .fixedRows = 1,
-                       .fixedColumns = 1, .rowHeight = 26, .columnWidth = 80,
-                       .gridLineColour = 0x800000, .textColour = 0x800000}) {
+    : m_grid(GridSetup{.rows = kGridRows,
+                       .columns = kGridColumns,
+                       .fixedRows = 1,
+                       .fixedColumns = 1,
+                       .rowHeight = 26,
+                       .columnWidth = 80,
+                       .gridLineColour = 0x800000,
+                       .textColour = 0x800000}) {
     m_grid.setColumnWidth(0, 40);
     m_grid.setAlignment(0, 0, kGridRows, kGridColumns, Align::Centre); // clipped to the grid
     for (int i = 1; i < kGridRows; ++i) {

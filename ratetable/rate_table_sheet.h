@@ -21,10 +21,10 @@
 // cell. A save refuses the errors itself; the warnings are for the window to ask about.
 
 #include "base/outcome.h"
+#include "base/text.h"
 #include "engine/bracket_table.h"
 #include "engine/rate_table_check.h"
 #include "grid/grid.h"
-#include "base/text.h"
 
 #include <array>
 #include <cstdint>

@@ -45,8 +45,7 @@ const QString& RateTableWindow::name() {
 
 RateTableWindow::RateTableWindow(std::function<void(std::int32_t)> thresholdChanged,
                                  QWidget* parent)
-    : QWidget(parent), m_history(m_sheet.grid()),
-      m_thresholdChanged(std::move(thresholdChanged)) {
+    : QWidget(parent), m_history(m_sheet.grid()), m_thresholdChanged(std::move(thresholdChanged)) {
     setUpTemplate(this);
     setWindowFlags(Qt::Window);
     setWindowTitle(QStringLiteral("修改税率表"));

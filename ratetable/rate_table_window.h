@@ -6,8 +6,8 @@
 // RateTableSheet (rate_table_sheet.h). The main window owns it and opens it without disabling
 // itself; "恢复默认" hands the new message threshold back to the main window.
 
-#include "ratetable/rate_table_sheet.h"
 #include "grid/grid_history.h"
+#include "ratetable/rate_table_sheet.h"
 
 #include <QWidget>
 

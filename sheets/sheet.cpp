@@ -64,7 +64,8 @@ Format detectFormat(std::string_view bytes) {
 
 Problem noSuchSheet(const std::string& sheetName) {
     if (!sheetName.empty())
-        return fail(sysText("工作簿中没有名为“") + Text::fromUtf8(sheetName) + sysText("”的工作表"));
+        return fail(sysText("工作簿中没有名为“") + Text::fromUtf8(sheetName) +
+                    sysText("”的工作表"));
     return fail(sysText("工作簿中没有工作表"));
 }
 

@@ -1,8 +1,8 @@
 #include "tools/rate_table_description.h"
 
+#include "base/convert.h"
 #include "database/format.h"
 #include "engine/bracket_table.h"
-#include "base/convert.h"
 
 #include <charconv>
 #include <cstdio>

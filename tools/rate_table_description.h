@@ -3,8 +3,8 @@
 // and builds the table file from it. Used by tools/make_rate_table and by the test that checks
 // the committed file against its description.
 
-#include "database/database.h"
 #include "base/value.h"
+#include "database/database.h"
 
 #include <string>
 #include <string_view>

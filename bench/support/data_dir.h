@@ -3,9 +3,9 @@
 // directory, with the built-in rate table written and opened under its alias; removed with
 // everything in it afterwards.
 
+#include "base/files.h"
 #include "database/database.h"
 #include "engine/bracket_table.h"
-#include "base/files.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -22,7 +22,8 @@ public:
         m_dir = ::mkdtemp(tmpl.data());
         db::CloseAllDatabases();
         setProgramDirectory(m_dir);
-        if (!engine::writeDefaultRateTable(engine::rateTablePath())) std::abort(); // nothing to measure
+        if (!engine::writeDefaultRateTable(engine::rateTablePath()))
+            std::abort(); // nothing to measure
         engine::openRateTable(engine::rateTablePath());
     }
     ~DataDirectory() {

@@ -6,10 +6,10 @@
 #include "gui/window_runtime.h"
 
 #include <QApplication>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QEvent>
+#include <QSettings>
 #include <QString>
+#include <QTemporaryDir>
 #include <QWidget>
 
 #include <benchmark/benchmark.h>

@@ -91,7 +91,8 @@ TEST(CliFiles, SpecialFilesNeverHangOrEatMemory) {
          nullptr},
         {"a FIFO as a table", "mkfifo t.kdb && $CLI db dump t.kdb", 1, "error -6"},
         {"a device", "$CLI batch /dev/zero", 1, "MB; no sheet of people"},
-        {"a sparse file", "truncate -s 2G big.txt && $CLI batch big.txt", 1, "MB; no sheet of people"},
+        {"a sparse file", "truncate -s 2G big.txt && $CLI batch big.txt", 1,
+         "MB; no sheet of people"},
         {"a directory", "mkdir adir && echo old >r.dat && $CLI batch adir -o r.dat", 1,
          "is a directory"},
     };
@@ -134,7 +135,7 @@ TEST(CliFiles, DamagedBatchFilesAreRefusedAndLeftAlone) {
     ASSERT_GT(good.size(), 1000000u);
     std::string badSize = good;
     badSize[24] = static_cast<char>(badSize[24] + 1); // the record size
-    std::string claims = good;                         // a header that claims 2,147,483,647
+    std::string claims = good;                        // a header that claims 2,147,483,647
     for (int i = 16; i < 20; ++i)
         claims[static_cast<std::size_t>(i)] = i == 19 ? '\x7F' : '\xFF';
     const struct {
@@ -182,16 +183,13 @@ TEST(CliFiles, InputsThatGiveNothingOrTooMuch) {
         {"blank lines", "$CLI batch - -o out.tsv <blank.txt", 1, "the input is empty", nullptr},
         {"a writer that writes nothing",
          "mkfifo f1 && { (sleep 1; timeout 10 sh -c ': >f1') & $CLI batch f1 -o out.tsv; }", 1,
-         "the input is empty",
-         nullptr},
+         "the input is empty", nullptr},
         {"a writer that comes late",
          "mkfifo f2 && { (sleep 1; timeout 10 sh -c \"printf 'P1\\t\\t8000\\n' >f2\") & "
          "$CLI batch f2 | tail -1; }",
-         0,
-         nullptr, "合计\t\t8000\t90\t7910\t\t\n"},
+         0, nullptr, "合计\t\t8000\t90\t7910\t\t\n"},
         {"10,001 rows", "$CLI batch over.tsv -o out.tsv", 1, "1 row does not fit", nullptr},
-        {"10,001 rows printed", "$CLI print over.tsv -o out.pdf", 1, "1 row does not fit",
-         nullptr},
+        {"10,001 rows printed", "$CLI print over.tsv -o out.pdf", 1, "1 row does not fit", nullptr},
         {"10,001 rows, truncated", "$CLI batch over.tsv --truncate | wc -l", 0,
          "the first 10000 were kept", "10000\n"},
     };
@@ -232,9 +230,9 @@ TEST(CliFiles, StandardInputLeavesNoTrace) {
 TEST(CliFiles, OutputToAFullDevice) {
     TempDir dir;
     writeFile(dir / "rows.tsv", people(3));
-    for (const char* command : {"tax wages gross 8000", "tax --json wages gross 8000",
-                                "db dump x.dat", "batch rows.tsv", "--help", "--version",
-                                "batch --help"}) {
+    for (const char* command :
+         {"tax wages gross 8000", "tax --json wages gross 8000", "db dump x.dat", "batch rows.tsv",
+          "--help", "--version", "batch --help"}) {
         SCOPED_TRACE(command);
         const CliRun run =
             runShell(dir, "$CLI --data-dir . batch rows.tsv -o x.dat && $CLI --data-dir . " +
@@ -288,7 +286,8 @@ EOF)");
         int exit;
         const char* out; // the first line of standard output
     } cases[] = {
-        {"$CLI --data-dir d batch - <in.xlsx | head -1", 0, "张三\t110101199001011234\t8000\t90\t7910\t\t"},
+        {"$CLI --data-dir d batch - <in.xlsx | head -1", 0,
+         "张三\t110101199001011234\t8000\t90\t7910\t\t"},
         {"$CLI --data-dir d batch in.xlsx -o out.csv && head -1 out.csv", 0,
          "\xEF\xBB\xBF姓名,身份证号,收入,应缴税额,计税后所得额,银行卡号,备注\r"},
         {"$CLI --data-dir d batch out.csv -o x.tsv && grep 张三 x.tsv", 0,

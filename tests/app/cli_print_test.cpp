@@ -1,8 +1,8 @@
 // iitcalc-cli print on the real executable: the PDF read back with poppler's tools (pdfinfo,
 // pdftotext, pdffonts), its totals against those of `batch`, and the output left alone by
 // every failure.
-#include "resources/print_template.h"
 #include "base/convert.h"
+#include "resources/print_template.h"
 #include "tests/support/cli_run.h"
 
 #include <gtest/gtest.h>
@@ -222,7 +222,8 @@ TEST(CliPrint, UsageErrors) {
     for (const char* args : {"--output=y.pdf people.tsv", "people.tsv --output y.pdf",
                              "-oy.pdf --employer=某厂 people.tsv"}) {
         SCOPED_TRACE(args);
-        const CliRun run = runShell(dir, std::string("rm -f y.pdf; $CLI --data-dir d print ") + args);
+        const CliRun run =
+            runShell(dir, std::string("rm -f y.pdf; $CLI --data-dir d print ") + args);
         EXPECT_EQ(run.exit, 0) << run.err;
         EXPECT_TRUE(fs::exists(dir / "y.pdf"));
     }

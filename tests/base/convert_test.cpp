@@ -280,7 +280,7 @@ TEST(Encoding, RoundTripAndReplacement) {
     for (const char* s : {"䶮", "𠀀", "a😀b", "龑", "张𠀀三"})
         EXPECT_EQ(U(s).toUtf8(), s) << s;
     EXPECT_EQ(U("a😀b").bytes(), "a\x94\x39\xFC\x36"
-                                  "b");
+                                "b");
     EXPECT_EQ(U("𠀀").size(), 4u);
     EXPECT_EQ(U("䶮").size(), 2u);
     EXPECT_EQ(B("\x80").toUtf8(), "€");

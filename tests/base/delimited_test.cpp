@@ -72,7 +72,7 @@ TEST(Delimited, SplitsAsSpreadsheetsDo) {
 TEST(Delimited, ThousandsNumbers) {
     const std::pair<const char*, bool> cases[] = {
         {"12,500.50", true}, {"1,234,567", true}, {"-1,234.5", true},  {"+1,000", true},
-        {"  1,000  ", true}, {"1,000.", true},   {"1234,567", false}, {"1,23", false},
+        {"  1,000  ", true}, {"1,000.", true},    {"1234,567", false}, {"1,23", false},
         {"1,2345", false},   {",123", false},     {"1,000a", false},   {"1 000", false},
         {"12500.50", false}, {"", false},
     };

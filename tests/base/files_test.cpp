@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
-#include <thread>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <thread>
 #include <unistd.h>
 
 namespace iit {

@@ -114,7 +114,8 @@ TEST(Gb18030, CharactersStayWhole) {
     const struct {
         std::size_t width;
         const char* cut;
-    } cuts[] = {{0, ""}, {2, "张"}, {3, "张"}, {5, "张"}, {6, "张𠀀"}, {9, "张𠀀䶮"}, {10, "张𠀀䶮三"}};
+    } cuts[] = {{0, ""},     {2, "张"},     {3, "张"},       {5, "张"},
+                {6, "张𠀀"}, {9, "张𠀀䶮"}, {10, "张𠀀䶮三"}};
     for (const auto& c : cuts)
         EXPECT_EQ(cutToWidth(name, c.width).toUtf8(), c.cut) << c.width;
     EXPECT_EQ(RemoveSpaces(sysText(" 𠀀　a 😀 ")).toUtf8(), "𠀀a😀");

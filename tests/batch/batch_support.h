@@ -1,11 +1,11 @@
 #pragma once
 // A batch sheet over a rate table in a fresh program directory.
 
+#include "base/files.h"
 #include "batch/sheet.h"
 #include "database/database.h"
 #include "database/format.h"
 #include "engine/bracket_table.h"
-#include "base/files.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -1,17 +1,17 @@
 // The batch window driven by unit name with real mouse and key events, offscreen, each test in a
 // fresh data directory with the built-in rate table.
+#include "base/config.h"
+#include "base/files.h"
 #include "batch/batch_window.h"
 #include "database/database.h"
 #include "engine/bracket_table.h"
-#include "mainwindow/main_window.h"
-#include "printing/print_preview.h"
-#include "gui/clipboard.h"
-#include "base/config.h"
-#include "base/files.h"
 #include "grid/grid_model.h"
 #include "grid/grid_view.h"
+#include "gui/clipboard.h"
 #include "gui/qt_text.h"
 #include "gui/window_runtime.h"
+#include "mainwindow/main_window.h"
+#include "printing/print_preview.h"
 #include "tests/support/window_test.h"
 
 #include <QAbstractButton>
@@ -546,7 +546,8 @@ void BatchWindowTest::aDamagedFileIsToldAndKeptOnlyWhenAsked() {
     answerFileDialog(m_env->watchdog(), file);
     m_env->watchdog().expectMessage(QMessageBox::No, &said);
     click("图形按钮打开");
-    QVERIFY2(said.contains(Q("文件已损坏")) && said.contains(Q("只能读出 4833 条")), qPrintable(said));
+    QVERIFY2(said.contains(Q("文件已损坏")) && said.contains(Q("只能读出 4833 条")),
+             qPrintable(said));
     QCOMPARE(cell(2, 1), std::string("乙"));
     QCOMPARE(cell(1, 1), std::string());
 
@@ -651,10 +652,10 @@ void BatchWindowTest::aHeaderClickSortsAndUndoRestores() {
     QHeaderView* header = view()->horizontalHeader();
     const auto clickHeader = [&](int column) {
         const int section = column - 1; // the fixed column 序号 is no section
-        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                          QPoint(header->sectionViewportPosition(section) +
-                                     header->sectionSize(section) / 2,
-                                 header->height() / 2));
+        QTest::mouseClick(
+            header->viewport(), Qt::LeftButton, {},
+            QPoint(header->sectionViewportPosition(section) + header->sectionSize(section) / 2,
+                   header->height() / 2));
     };
     clickHeader(iit::batch::kIncomeColumn);
     QCOMPARE(cell(1, 1) + cell(2, 1) + cell(3, 1), std::string("丙甲乙"));

@@ -255,8 +255,8 @@ TEST_F(Calculate, RoyaltiesForceTheEarnerMode) {
 // with any other text is no amount and is named and marked instead of counting as its digits.
 TEST_F(Calculate, IncomeCellsAreReadWhole) {
     const std::pair<const char*, const char*> cases[] = {
-        {"８０００", "90"}, {"12,500.50", "540.05"}, {" 8000 ", "90"},
-        {"８０００元", ""}, {"abc", ""},      {"-8000", ""}, {"1,00", ""}, {"1e308", ""},
+        {"８０００", "90"}, {"12,500.50", "540.05"}, {" 8000 ", "90"}, {"８０００元", ""},
+        {"abc", ""},        {"-8000", ""},           {"1,00", ""},     {"1e308", ""},
     };
     int row = 1;
     for (const auto& [income, tax] : cases)
@@ -367,8 +367,8 @@ TEST_F(Calculate, IdentityCardNumbersThatCannotBeOneAreMarked) {
         {"110101199002301236", "身份证号的出生日期不存在"}, // 30 February
         {"110101209901011239", "身份证号的出生日期不存在"}, // after today
         {"11010118500101123X", "身份证号的出生日期不存在"},
-        {"E12345678", ""},            // a passport number is not judged
-        {"11010119900101123", ""},    // nor a number of another length
+        {"E12345678", ""},         // a passport number is not judged
+        {"11010119900101123", ""}, // nor a number of another length
         {"11010119900101123Y", ""},
     };
     for (const auto& [number, note] : cases) {
@@ -408,7 +408,8 @@ TEST_F(Calculate, SortingThePeople) {
         {batch::kNameColumn, false, "张三 王五 李四 阿五 合计  "},
         {batch::kIncomeColumn, true, "张三 王五 李四 阿五 合计  "},
         {batch::kIncomeColumn, false, "王五 张三 李四 阿五 合计  "},
-        {batch::kRemarkColumn, true, "阿五 王五 张三 李四 合计  "}, // empty remarks keep their order
+        {batch::kRemarkColumn, true,
+         "阿五 王五 张三 李四 合计  "}, // empty remarks keep their order
     };
     for (const auto& c : cases) {
         sheet->sortPeople(c.column, c.ascending);

@@ -32,7 +32,10 @@ TEST_F(Clipboard, PasteRules) {
          "李,四\t110101199001011234\t8,000\told4\told5\told6\told7"},
         {5, 1, "\"a\tb\"\t\"say \"\"hi\"\"\"\t1,500", 5,
          "a b\tsay \"hi\"\t1,500\told4\told5\told6\told7"},
-        {5, 1, "a\x01" "b\tc", 5, "ab\tc\told3\told4\told5\told6\told7"},
+        {5, 1,
+         "a\x01"
+         "b\tc",
+         5, "ab\tc\told3\told4\told5\told6\told7"},
         {5, 1, "1\t2\t3\t4\t5\t6\t7\t8\t9", 5, "1\t2\t3\t4\t5\t6\t7"},
         {5, 6, "x\ty\tz", 5, "old1\told2\told3\told4\told5\tx\ty"},
         {4, 1, "first\r\n\nthird", 6, "third\told2\told3\told4\told5\told6\told7"},

@@ -30,7 +30,8 @@ TEST(SpreadsheetImport, HeadersAndColumns) {
          {"张三\t11010119900101123X\t8,000.50\t\t\t6222\t"},
          "未读入的列：“序号”、“部门”"},
         {"the sheet's own captions, with their line breaks and spaces",
-         "姓  名\t身份证号\t\"用于报税\r\n的 收 入\"\t\"应  缴\n税  额\"\t计税后所得额\t银行卡号\t备注\n"
+         "姓  名\t身份证号\t\"用于报税\r\n的 收 入\"\t\"应  缴\n税  "
+         "额\"\t计税后所得额\t银行卡号\t备注\n"
          "李四\t\t12500\t540\t11960\t\t奖金\n合计\t\t12500\t540\t11960\t\t\n",
          {"李四\t\t12500\t540\t11960\t\t奖金"},
          ""},
@@ -38,10 +39,14 @@ TEST(SpreadsheetImport, HeadersAndColumns) {
          "王五\t1101\t6000\t\t\t\t\t多余\n赵六\t\t7000\n",
          {"王五\t1101\t6000\t\t\t\t", "赵六\t\t7000\t\t\t\t"},
          "只读入了前 7 列（1 列未读入）"},
-        {"a header that names one field is data", "姓名,x\r\n张三,1\r\n",
-         {"姓名\tx\t\t\t\t\t", "张三\t1\t\t\t\t\t"}, ""},
-        {"a cell holds one line", "姓名\t收入\t备注\n\"张\n三\"\t100\t\"a\tb\"\n",
-         {"张 三\t\t100\t\t\t\ta b"}, ""},
+        {"a header that names one field is data",
+         "姓名,x\r\n张三,1\r\n",
+         {"姓名\tx\t\t\t\t\t", "张三\t1\t\t\t\t\t"},
+         ""},
+        {"a cell holds one line",
+         "姓名\t收入\t备注\n\"张\n三\"\t100\t\"a\tb\"\n",
+         {"张 三\t\t100\t\t\t\ta b"},
+         ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -65,7 +70,10 @@ TEST(SpreadsheetImport, RefusedFormatsAndRowsBeyondTheSheet) {
              "mimetypeapplication/vnd.oasis.opendocument.spreadsheet",
          ".ods"},
         {std::string("PK\x03\x04", 4) + "cut", ".xlsx"},
-        {"\x7f" "ELF\x02\x01\x01" + std::string(64, '\0'), ".xlsx、.xls、.csv"},
+        {"\x7f"
+         "ELF\x02\x01\x01" +
+             std::string(64, '\0'),
+         ".xlsx、.xls、.csv"},
     };
     for (const auto& [bytes, named] : refused) {
         const Outcome<batch::SheetImport> read = batch::readSpreadsheetBytes(bytes);

@@ -7,13 +7,13 @@
 //
 // IIT_UPDATE_GOLDEN=1 writes the file again from the current code instead of comparing; do that
 // only for an intended change of a result, and say which in the commit.
+#include "base/convert.h"
+#include "base/files.h"
 #include "batch/sheet.h"
 #include "database/database.h"
 #include "database/format.h"
 #include "engine/bracket_table.h"
 #include "mainwindow/calculate.h"
-#include "base/convert.h"
-#include "base/files.h"
 #include "tests/engine/engine_test_support.h"
 #include "tests/support/temp_dir.h"
 
@@ -162,7 +162,8 @@ std::string Format(const char* format, double v) {
 }
 
 // The incomes of one table and group, as texts typed into the income box or a cell.
-std::vector<std::string> incomesOfGroup(const std::vector<Row>& rows, int group, std::uint64_t seed) {
+std::vector<std::string> incomesOfGroup(const std::vector<Row>& rows, int group,
+                                        std::uint64_t seed) {
     std::vector<double> anchors = {0, 1, 100, 800, 1000, 3000, 3360, 4000, 5000, 12000, 25000};
     const double t = rows.empty() ? 0 : rows[0][static_cast<std::size_t>(group - 1)];
     const double d = rows.empty() ? 0 : std::trunc(rows[0][static_cast<std::size_t>(group + 2)]);

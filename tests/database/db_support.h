@@ -2,10 +2,10 @@
 // Shared pieces of the table-database tests: raw file images built without the engine's own
 // encoders, a small RC4 of the test's own, and a fatal handler that leaves by an exception.
 
-#include "database/database.h"
-#include "database/format.h"
 #include "base/fatal.h"
 #include "base/files.h"
+#include "database/database.h"
+#include "database/format.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -2,11 +2,11 @@
 // every band of the annual table, a month of less pay, a late joiner, the two deduction
 // options, the tax borne by the employer, the annual bonus at every band edge of the monthly
 // table, the comparison of the two ways of taxing the bonus, and the withholding table's file.
+#include "base/files.h"
 #include "engine/amount.h"
 #include "engine/bracket_table.h"
 #include "engine/cumulative.h"
 #include "engine/withholding_table.h"
-#include "base/files.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -33,8 +33,9 @@ const WithholdingTable& annual() {
 }
 
 // Months 1.. of one employee with the same amounts, withheld figures of each.
-std::vector<CumulativeFigures> computeYear(const std::vector<MonthAmounts>& months, int firstMonth = 1,
-                                    DeductionOptions options = {}, TaxMode mode = TaxMode::Gross) {
+std::vector<CumulativeFigures> computeYear(const std::vector<MonthAmounts>& months,
+                                           int firstMonth = 1, DeductionOptions options = {},
+                                           TaxMode mode = TaxMode::Gross) {
     std::vector<CumulativeFigures> out;
     YearToDate sums;
     int month = firstMonth;
@@ -105,7 +106,8 @@ TEST(Cumulative, EveryBandOfTheAnnualTable) {
         {"1234567.89", "45", "181920", "373635.55"}, // 373,635.5505
     };
     for (const Case& c : cases) {
-        const std::vector<CumulativeFigures> f = computeYear({pay(S(E(c.taxable) + Exact(5000)).c_str())});
+        const std::vector<CumulativeFigures> f =
+            computeYear({pay(S(E(c.taxable) + Exact(5000)).c_str())});
         ASSERT_EQ(f.size(), 1u);
         EXPECT_EQ(S(f[0].taxable), c.taxable);
         EXPECT_EQ(S(f[0].ratePercent), c.rate) << c.taxable;
@@ -169,16 +171,17 @@ TEST(Cumulative, BasicDeductionOfJoinersAndOptions) {
         {"the option's year in December", 1, {false, true}, "6000", 12, "60000", "12000", "180"},
     };
     for (const Case& c : cases) {
-        const std::vector<CumulativeFigures> f =
-            computeYear(std::vector<MonthAmounts>(static_cast<std::size_t>(c.months), pay(c.income)),
-                 c.firstMonth, c.options);
+        const std::vector<CumulativeFigures> f = computeYear(
+            std::vector<MonthAmounts>(static_cast<std::size_t>(c.months), pay(c.income)),
+            c.firstMonth, c.options);
         ASSERT_EQ(f.size(), static_cast<std::size_t>(c.months)) << c.what;
         EXPECT_EQ(S(f.back().after.basicDeduction), c.basic) << c.what;
         EXPECT_EQ(S(f.back().taxable), c.taxable) << c.what;
         EXPECT_EQ(S(f.back().withholding), c.withheld) << c.what;
     }
     // The joiner's months withhold the cumulative tax of December between them.
-    const std::vector<CumulativeFigures> year = computeYear(std::vector<MonthAmounts>(9, pay("10000")), 4);
+    const std::vector<CumulativeFigures> year =
+        computeYear(std::vector<MonthAmounts>(9, pay("10000")), 4);
     EXPECT_EQ(S(year.back().tax), "1980"); // 45,000 × 10 % − 2,520
     EXPECT_EQ(S(year.back().after.withheld), "1980");
 }

@@ -1,8 +1,8 @@
+#include "base/convert.h"
+#include "base/files.h"
 #include "database/database.h"
 #include "engine/bracket_table.h"
 #include "resources/resources.h"
-#include "base/convert.h"
-#include "base/files.h"
 #include "tests/support/temp_dir.h"
 #include "tools/rate_table_description.h"
 

@@ -2,10 +2,10 @@
 // Rate tables for the engine tests, written with the table-database engine into a fresh
 // directory that becomes the program directory.
 
+#include "base/files.h"
 #include "database/database.h"
 #include "database/format.h"
 #include "engine/bracket_table.h"
-#include "base/files.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>

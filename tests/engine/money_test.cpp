@@ -1,10 +1,10 @@
 // Money to the fen: the exact arithmetic, the half-fen cases that binary arithmetic rounds
 // down, and every computation of a few thousand random amounts against an exact model written
 // here from the built-in table, through the main window's computation and through "计算".
+#include "base/convert.h"
 #include "batch/sheet.h"
 #include "engine/exact.h"
 #include "engine/tax.h"
-#include "base/convert.h"
 #include "tests/engine/engine_test_support.h"
 
 #include <cstdint>
@@ -45,7 +45,7 @@ TEST(Exact, ReadsRoundsAndWritesDecimals) {
         {E("12325.795"), 2, "12325.8"},
         {E("0.0005"), 3, "0.001"},
         {E("１２３．４５５"), 2, "123.46"}, // full-width digits and point
-        {E("  12.505元"), 2, "12.51"},    // ToNumber's grammar: the rest is ignored
+        {E("  12.505元"), 2, "12.51"},      // ToNumber's grammar: the rest is ignored
         {E("1d3"), 2, "1000"},
         {E("5e-3"), 2, "0.01"},
         {E("abc"), 2, "0"},
@@ -146,14 +146,17 @@ struct Band {
     int rate;                  // percent
     std::int64_t qd;           // yuan
 };
-const Band kWages[] = {{0, 3000, 3, 0},          {3000, 12000, 10, 210},
-                       {12000, 25000, 20, 1410}, {25000, 35000, 25, 2660},
-                       {35000, 55000, 30, 4410}, {55000, 80000, 35, 7160},
+const Band kWages[] = {{0, 3000, 3, 0},
+                       {3000, 12000, 10, 210},
+                       {12000, 25000, 20, 1410},
+                       {25000, 35000, 25, 2660},
+                       {35000, 55000, 30, 4410},
+                       {55000, 80000, 35, 7160},
                        {80000, 2000000000, 45, 15160}};
-const Band kLabourGross[] = {{4000, 25000, 20, 0}, {25000, 62500, 30, 2000},
-                             {62500, 2000000000, 40, 7000}};
-const Band kLabourNet[] = {{3360, 21000, 20, 0}, {21000, 49500, 30, 2000},
-                           {49500, 2000000000, 40, 7000}};
+const Band kLabourGross[] = {
+    {4000, 25000, 20, 0}, {25000, 62500, 30, 2000}, {62500, 2000000000, 40, 7000}};
+const Band kLabourNet[] = {
+    {3360, 21000, 20, 0}, {21000, 49500, 30, 2000}, {49500, 2000000000, 40, 7000}};
 
 // The band of an amount in fen: lower <= a < upper.
 const Band* bandOf(const Band* first, const Band* last, Wide fen) {
@@ -258,8 +261,8 @@ TEST_F(Money, MainWindowEqualsTheExactModel) {
     for (const Computation& c : kComputations) {
         for (const Wide x : randomAmounts(20261208, 3000)) {
             const Expected e = model(c.kind, c.mode, x);
-            const TaxFigures f = compute(Exact(static_cast<std::int64_t>(x)) / Exact(100), c.kind,
-                                         c.mode);
+            const TaxFigures f =
+                compute(Exact(static_cast<std::int64_t>(x)) / Exact(100), c.kind, c.mode);
             const std::string what = engine::kindText(c.kind).toUtf8() +
                                      engine::modeText(c.mode).toUtf8() + " " + fen(x);
             if (e.below) {

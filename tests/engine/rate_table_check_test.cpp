@@ -1,13 +1,13 @@
 // The rules of a bracket table (engine/rate_table_check.h): each rule of each sub-table layout,
 // the built-in table passing them, the continuous quick deduction offered for a jump, and the
 // start-up over the built-in table file damaged many ways.
+#include "base/convert.h"
+#include "base/files.h"
 #include "database/database.h"
 #include "engine/bracket_table.h"
 #include "engine/rate_table_check.h"
 #include "engine/tax.h"
 #include "resources/resources.h"
-#include "base/convert.h"
-#include "base/files.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>

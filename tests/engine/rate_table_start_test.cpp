@@ -1,11 +1,11 @@
 // The rate table's start-up, shared by the window and the command line: sound tables open,
 // damaged ones are set aside and replaced by the built-in table.
+#include "base/convert.h"
+#include "base/files.h"
 #include "database/database.h"
 #include "database/format.h"
 #include "engine/bracket_table.h"
 #include "resources/resources.h"
-#include "base/convert.h"
-#include "base/files.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "mainwindow/calculate.h"
-#include "engine/tax.h"
 #include "base/convert.h"
 #include "base/fatal.h"
+#include "engine/tax.h"
+#include "mainwindow/calculate.h"
 #include "tests/engine/engine_test_support.h"
 
 #include <cmath>
@@ -10,10 +10,10 @@
 namespace iit {
 namespace {
 
-using engine::TaxKind;
-using engine::TaxMode;
 using engine::Exact;
 using engine::TaxFigures;
+using engine::TaxKind;
+using engine::TaxMode;
 using testing::EngineFixture;
 using testing::Row;
 
@@ -45,8 +45,8 @@ protected:
     }
     void check(const TaxCase& c) {
         const TaxFigures out = compute(E(c.x), c.kind, c.mode);
-        const std::string what = engine::kindText(c.kind).toUtf8() +
-                                 engine::modeText(c.mode).toUtf8() + " " + c.x;
+        const std::string what =
+            engine::kindText(c.kind).toUtf8() + engine::modeText(c.mode).toUtf8() + " " + c.x;
         ASSERT_EQ(out.type, c.type) << what;
         if (c.type != TaxFigures::Type::Taxed) return;
         EXPECT_EQ(S(out.tax), c.tax) << what;
@@ -183,7 +183,7 @@ TEST_F(Tax, UndefinedTableValuesGiveDefinedOutcomes) {
     // Opened as it stands: opening checks the values, but the file is read again at each
     // calculation and may have changed since.
     ASSERT_TRUE(engine::openRateTable(tablePath));
-    check({W, N, "7910", X, "0", "0"});      // record 1 skipped (100 %), record 2's NaN fits no band
+    check({W, N, "7910", X, "0", "0"}); // record 1 skipped (100 %), record 2's NaN fits no band
     check({W, G, "5100", C, "100", "5000"}); // A * 1.0 - 0 in record 1
     check({W, G, "9000", X, "0", "0"});      // NaN quick deduction: no usable amount
     check({L, N, "1000", X, "0", "0"});
@@ -303,12 +303,14 @@ TEST(TaxPolicy, NetWageTestsOfTheBatch) {
     // 1 cent above: taxable 0.0103 > 1e-7 for the edited row, R(G - x - T, 3) = 0 for all.
     EXPECT_EQ(engine::computeTaxFigures(table, E("5000.01"), W, N, TaxPolicy::batchAll()).type,
               TaxFigures::Type::NoTax);
-    EXPECT_EQ(engine::computeTaxFigures(table, E("5000.01"), W, N, TaxPolicy::batchEditedRow()).type,
-              TaxFigures::Type::Taxed);
+    EXPECT_EQ(
+        engine::computeTaxFigures(table, E("5000.01"), W, N, TaxPolicy::batchEditedRow()).type,
+        TaxFigures::Type::Taxed);
     // Beyond the last band: no result for the main window, 3 % for the batch.
     EXPECT_EQ(engine::computeTaxFigures(table, E("20000"), W, N, TaxPolicy::MainWindow()).type,
               TaxFigures::Type::NoResult);
-    const TaxFigures beyond = engine::computeTaxFigures(table, E("20000"), W, N, TaxPolicy::batchAll());
+    const TaxFigures beyond =
+        engine::computeTaxFigures(table, E("20000"), W, N, TaxPolicy::batchAll());
     EXPECT_EQ(beyond.type, TaxFigures::Type::Taxed);
     EXPECT_EQ(S(beyond.companion), "20463.92"); // R(15000 / 0.97 + 5000)
 }

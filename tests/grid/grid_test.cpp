@@ -133,7 +133,7 @@ TEST(GridClipboard, Paste) {
         {1, 1, 0, 0, "1\t2\t3\t4\t5", "1|2|3/.|.|./.|.|."},
         {3, 1, 0, 0, "x\ny", ".|.|./.|.|./x|.|."}, // two lines on the last row
         {1, 1, 0, 0, "a\r\nb\nc\rd\r", "a|.|./b|.|./c|.|."},
-        {1, 1, 0, 0, "a\n\nb\n", "a|.|./.|.|./b|.|."}, // an empty line takes up its row
+        {1, 1, 0, 0, "a\n\nb\n", "a|.|./.|.|./b|.|."},  // an empty line takes up its row
         {1, 1, 0, 0, "a\t\nb\t\t", "a|.|./b||./.|.|."}, // a closing TAB gives no cell
         // A spreadsheet's quoted cell: its TAB and line break become spaces, "" a quote.
         {1, 1, 0, 0, "\"x\ty\r\nz\"\t\"say \"\"hi\"\"\"", "x y z|say \"hi\"|./.|.|./.|.|."},
@@ -141,8 +141,9 @@ TEST(GridClipboard, Paste) {
         {1, 1, 0, 2, "a\tb", "a|.|b/.|.|./.|.|."},
         {1, 1, 0, 1, "a\tb", ".|a|b/.|.|./.|.|."}, // the origin's own column hidden
         // Control characters are dropped, NUL too, and the rows after them pasted.
-        {1, 1, 0, 0, "a\0b\tc\n\x01"
-                     "d"s,
+        {1, 1, 0, 0,
+         "a\0b\tc\n\x01"
+         "d"s,
          "ab|c|./d|.|./.|.|."},
         {1, 1, 0, 0, "\x81\t\xff\x80", "\x81|\xff\x80|./.|.|./.|.|."},
         {0, 1, 0, 0, "a\nb", ""}, // a fixed origin

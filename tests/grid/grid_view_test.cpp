@@ -1,10 +1,10 @@
 // The grid view on the batch sheet's 10,001 x 8 grid and on a 14 x 9 grid laid out as the
 // rate-table window's (merges, hidden rows and columns), driven by real key and mouse events.
 #include "batch/sheet.h"
-#include "gui/clipboard.h"
 #include "grid/grid_history.h"
 #include "grid/grid_model.h"
 #include "grid/grid_view.h"
+#include "gui/clipboard.h"
 #include "gui/message_box.h"
 #include "gui/qt_text.h"
 #include "tests/support/modal_watchdog.h"

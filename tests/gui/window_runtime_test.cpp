@@ -1,8 +1,8 @@
 // The Qt side of the window runtime: message boxes, window loading and modal disabling, shaped
 // windows, the balloon tip and the runtime error text.
+#include "base/fatal.h"
 #include "gui/accessibility.h"
 #include "gui/balloon_tip.h"
-#include "base/fatal.h"
 #include "gui/message_box.h"
 #include "gui/qt_text.h"
 #include "gui/shaped_window.h"
@@ -76,12 +76,12 @@ void WindowRuntimeTest::messageBoxButtonsAndResults_data() {
     using iit::gui::Answer;
     using iit::gui::Buttons;
     using iit::gui::Icon;
-    QTest::addColumn<int>("buttonSet");  // iit::gui::Buttons
-    QTest::addColumn<int>("iconChoice"); // iit::gui::Icon
-    QTest::addColumn<int>("preferred");  // iit::gui::Answer, -1 for none
+    QTest::addColumn<int>("buttonSet");      // iit::gui::Buttons
+    QTest::addColumn<int>("iconChoice");     // iit::gui::Icon
+    QTest::addColumn<int>("preferred");      // iit::gui::Answer, -1 for none
     QTest::addColumn<QList<int>>("buttons"); // QMessageBox::StandardButton values, any order
     QTest::addColumn<int>("defaultButton");
-    QTest::addColumn<int>("press"); // -1: Escape
+    QTest::addColumn<int>("press");  // -1: Escape
     QTest::addColumn<int>("result"); // iit::gui::Answer
     QTest::addColumn<int>("icon");
 

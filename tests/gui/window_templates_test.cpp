@@ -2,13 +2,13 @@
 // offscreen: units inside the window, captions that fit their units and survive the system's
 // texts; the radio groups; commands that end a cell edit; what lies on top; the pictures of the
 // units and of the stylesheets.
+#include "batch/batch_window.h"
 #include "grid/grid_model.h"
 #include "grid/grid_view.h"
 #include "gui/qt_text.h"
 #include "gui/template_pictures.h"
 #include "gui/units.h"
 #include "gui/window_runtime.h"
-#include "batch/batch_window.h"
 #include "ratetable/rate_table_window.h"
 
 #include <QApplication>

@@ -76,8 +76,8 @@ TEST_F(Sheet, PastedMonthComputesAsTheStatelessWithhold) {
             for (std::size_t c = 0; c < r.size(); ++c)
                 text += (c ? "\t" : "") + (c == 2 ? income(r, month) : r[c]);
             text += "\r\n";
-            rows.push_back({r[0], r[1], std::to_string(month), income(r, month), r[3], r[4], r[5],
-                            r[6]});
+            rows.push_back(
+                {r[0], r[1], std::to_string(month), income(r, month), r[3], r[4], r[5], r[6]});
         }
         Outcome<PasteReport> p = paste(1, kNameColumn, text.c_str());
         ASSERT_TRUE(p.ok()) << p.problem().message.toUtf8();
@@ -86,24 +86,26 @@ TEST_F(Sheet, PastedMonthComputesAsTheStatelessWithhold) {
         EXPECT_EQ(p->rowsRead, 3u);
         EXPECT_EQ(p->rowsLeftOut, 0u);
     }
-    Outcome<std::vector<engine::CellRow>> expected =
-        engine::withhold(rows, engine::TaxMode::Gross, *engine::defaultWithholdingTables().forYear(2024));
+    Outcome<std::vector<engine::CellRow>> expected = engine::withhold(
+        rows, engine::TaxMode::Gross, *engine::defaultWithholdingTables().forYear(2024));
     ASSERT_TRUE(expected.ok());
     struct Column {
         int sheet;
         std::size_t withhold;
     };
     const Column compared[] = {{kCumulativeIncomeColumn, 8}, {kCumulativeBasicColumn, 9},
-                               {kTaxableColumn, 10},          {kQuickDeductionColumn, 12},
-                               {kCumulativeTaxColumn, 13},    {kWithheldBeforeColumn, 14},
-                               {kWithholdingColumn, 15},      {kAfterTaxColumn, 16}};
+                               {kTaxableColumn, 10},         {kQuickDeductionColumn, 12},
+                               {kCumulativeTaxColumn, 13},   {kWithheldBeforeColumn, 14},
+                               {kWithholdingColumn, 15},     {kAfterTaxColumn, 16}};
     for (int month : {1, 2}) {
         ASSERT_TRUE(sheet->show(2024, month).ok());
         for (int p = 0; p < 3; ++p) {
-            const engine::CellRow& want = (*expected)[static_cast<std::size_t>((month - 1) * 3 + p)];
+            const engine::CellRow& want =
+                (*expected)[static_cast<std::size_t>((month - 1) * 3 + p)];
             for (const Column& c : compared)
                 EXPECT_EQ(Cell(grid(), p + 1, c.sheet), want[c.withhold])
-                    << "month " << month << " row " << p + 1 << " " << sheetLayoutOf(c.sheet).caption;
+                    << "month " << month << " row " << p + 1 << " "
+                    << sheetLayoutOf(c.sheet).caption;
             EXPECT_EQ(Cell(grid(), p + 1, kRateColumn), want[11] + "%");
         }
     }
@@ -111,8 +113,11 @@ TEST_F(Sheet, PastedMonthComputesAsTheStatelessWithhold) {
 }
 
 TEST_F(Sheet, APasteKeysRowsByTheirIdentityNumber) {
-    ASSERT_TRUE(paste(1, kNameColumn, "甲\t" "110101199001011237\t20000\t\t2000\r\n"
-                                      "乙\t" "110101199002021231\t9000\t\t1000\r\n")
+    ASSERT_TRUE(paste(1, kNameColumn,
+                      "甲\t"
+                      "110101199001011237\t20000\t\t2000\r\n"
+                      "乙\t"
+                      "110101199002021231\t9000\t\t1000\r\n")
                     .ok());
     struct Case {
         const char* what;
@@ -124,13 +129,19 @@ TEST_F(Sheet, APasteKeysRowsByTheirIdentityNumber) {
     };
     const Case cases[] = {
         // 乙's row lands on 甲's grid row: 乙 keeps his own 专项扣除, 甲 is untouched.
-        {"reordered rows", 1, kNameColumn, "乙\t" "110101199002021231\t9500", kB, "9500", "1000"},
+        {"reordered rows", 1, kNameColumn,
+         "乙\t"
+         "110101199002021231\t9500",
+         kB, "9500", "1000"},
         {"the other stays", 0, 0, "", kA, "20000", "2000"},
         // Incomes alone go to the rows they land on.
         {"incomes only", 1, kIncomeColumn, "21000\r\n9600", kA, "21000", "2000"},
         {"second row", 0, 0, "", kB, "9600", "1000"},
         // A new number makes a new employee after the others.
-        {"a new employee", 1, kNameColumn, "丙\t" "110101199003031235\t4000", kC, "4000", "0"},
+        {"a new employee", 1, kNameColumn,
+         "丙\t"
+         "110101199003031235\t4000",
+         kC, "4000", "0"},
     };
     for (const Case& c : cases) {
         if (c.row) {
@@ -162,7 +173,7 @@ TEST_F(Sheet, RowsBelowTheLastRowAreCountedNotPasted) {
 
 TEST_F(Sheet, ANumberWithoutItsTypeIsTheEmployeeWhoHoldsIt) {
     // A non-resident with a passport, imported with the type; pasted later by number alone.
-    import(1, makeRows({{"E1234567", "约翰", "30000", "", "", "", "否", "外国护照"}}));
+    import(1, makeRows({{ "E1234567", "约翰", "30000", "", "", "", "否", "外国护照" }}));
     ASSERT_TRUE(sheet->show(2024, 2).ok());
     ASSERT_TRUE(paste(1, kNameColumn, "约翰\tE1234567\t31000").ok());
     ASSERT_EQ(book->listEmployees(2024)->size(), 1u);
@@ -170,7 +181,7 @@ TEST_F(Sheet, ANumberWithoutItsTypeIsTheEmployeeWhoHoldsIt) {
     EXPECT_EQ(Cell(grid(), 1, kRateColumn), "按月");
     EXPECT_FALSE(sheet->noteOf(1, kRateColumn).empty());
     // The same number under two types: a row without the type is an identity card's.
-    import(2, makeRows({{"E1234567", "某", "8000", "", "", "", "", "居民身份证"}}));
+    import(2, makeRows({{ "E1234567", "某", "8000", "", "", "", "", "居民身份证" }}));
     ASSERT_TRUE(sheet->show(2024, 2).ok());
     ASSERT_EQ(sheet->lines().size(), 2u);
     ASSERT_TRUE(paste(3, kNameColumn, "某某\tE1234567\t9500").ok());
@@ -183,7 +194,10 @@ TEST_F(Sheet, ANumberWithoutItsTypeIsTheEmployeeWhoHoldsIt) {
 }
 
 TEST_F(Sheet, RefusedPastesChangeNothing) {
-    ASSERT_TRUE(paste(1, kNameColumn, "甲\t" "110101199001011237\t20000").ok());
+    ASSERT_TRUE(paste(1, kNameColumn,
+                      "甲\t"
+                      "110101199001011237\t20000")
+                    .ok());
     struct Case {
         const char* what;
         int row, column;
@@ -191,7 +205,9 @@ TEST_F(Sheet, RefusedPastesChangeNothing) {
         const char* message; // a part of it
     };
     const Case cases[] = {
-        {"a row without a number, named by its grid row", 2, kNameColumn, "乙\t" "110101199002021231\t1\r\n丙\t\t2",
+        {"a row without a number, named by its grid row", 2, kNameColumn,
+         "乙\t"
+         "110101199002021231\t1\r\n丙\t\t2",
          "第3行：证件号码为空"},
         {"no amount", 1, kIncomeColumn, "2O000", "第1行：本月收入"},
         {"a computed column", 1, kWithholdingColumn, "1", "请先单击要粘贴到的单元格"},
@@ -216,7 +232,10 @@ TEST_F(Sheet, RefusedPastesChangeNothing) {
 TEST_F(Sheet, EditsOfALineAndAfterwardsItsLaterMonths) {
     for (int month = 1; month <= 4; ++month) {
         ASSERT_TRUE(sheet->show(2024, month).ok());
-        ASSERT_TRUE(paste(1, kNameColumn, "甲\t" "110101199001011237\t20000").ok());
+        ASSERT_TRUE(paste(1, kNameColumn,
+                          "甲\t"
+                          "110101199001011237\t20000")
+                        .ok());
     }
     ASSERT_TRUE(sheet->show(2024, 2).ok());
     const std::string aprilBefore = cell(4, kA, "累计收入");
@@ -227,10 +246,10 @@ TEST_F(Sheet, EditsOfALineAndAfterwardsItsLaterMonths) {
         const char* shown; // the cell afterwards
     };
     const Case cases[] = {
-        {kIncomeColumn, "30000", true, "30000"},     {kIncomeColumn, " 30000 ", true, "30000"},
-        {kIncomeColumn, "3万", false, "30000"},      {kSpecialColumn, "-1", false, ""},
-        {kBonusMethodColumn, "某种", false, ""},     {kRemarkColumn, "补发", true, "补发"},
-        {kBonusColumn, "36000", true, "36000"},      {kNameColumn, "", false, "甲"},
+        {kIncomeColumn, "30000", true, "30000"}, {kIncomeColumn, " 30000 ", true, "30000"},
+        {kIncomeColumn, "3万", false, "30000"},  {kSpecialColumn, "-1", false, ""},
+        {kBonusMethodColumn, "某种", false, ""}, {kRemarkColumn, "补发", true, "补发"},
+        {kBonusColumn, "36000", true, "36000"},  {kNameColumn, "", false, "甲"},
         {kNameColumn, "甲某", true, "甲某"},
     };
     for (const Case& c : cases) {
@@ -247,17 +266,23 @@ TEST_F(Sheet, EditsOfALineAndAfterwardsItsLaterMonths) {
 }
 
 TEST_F(Sheet, UndoAndRedoOfAPasteWithNewEmployeesAcrossMonths) {
-    ASSERT_TRUE(paste(1, kNameColumn, "甲\t" "110101199001011237\t20000").ok());
+    ASSERT_TRUE(paste(1, kNameColumn,
+                      "甲\t"
+                      "110101199001011237\t20000")
+                    .ok());
     ASSERT_TRUE(sheet->show(2024, 2).ok());
-    ASSERT_TRUE(paste(1, kNameColumn, "甲某\t" "110101199001011237\t21000\r\n"
-                                      "乙\t" "110101199002021231\t9000")
+    ASSERT_TRUE(paste(1, kNameColumn,
+                      "甲某\t"
+                      "110101199001011237\t21000\r\n"
+                      "乙\t"
+                      "110101199002021231\t9000")
                     .ok());
     ASSERT_TRUE(sheet->show(2024, 5).ok());
     // The undo goes back to February, where the paste was.
     ASSERT_TRUE(sheet->undo().ok());
     EXPECT_EQ(sheet->month(), 2);
     EXPECT_EQ(sheet->lines().size(), 0u);
-    EXPECT_EQ(book->listEmployees(2024)->size(), 1u);              // 乙 is gone
+    EXPECT_EQ(book->listEmployees(2024)->size(), 1u);                  // 乙 is gone
     EXPECT_EQ(book->listEmployees(2024)->front().name.toUtf8(), "甲"); // the name is back
     ASSERT_TRUE(sheet->redo().ok());
     EXPECT_EQ(sheet->lines().size(), 2u);
@@ -282,10 +307,16 @@ TEST_F(Sheet, UndoAndRedoOfAPasteWithNewEmployeesAcrossMonths) {
 TEST_F(Sheet, ALeaverKeepsTheEarlierMonths) {
     for (int month = 1; month <= 5; ++month) {
         ASSERT_TRUE(sheet->show(2024, month).ok());
-        ASSERT_TRUE(paste(1, kNameColumn, "甲\t" "110101199001011237\t20000").ok());
+        ASSERT_TRUE(paste(1, kNameColumn,
+                          "甲\t"
+                          "110101199001011237\t20000")
+                        .ok());
     }
     ASSERT_TRUE(sheet->show(2024, 4).ok());
-    ASSERT_TRUE(paste(2, kNameColumn, "乙\t" "110101199002021231\t9000").ok());
+    ASSERT_TRUE(paste(2, kNameColumn,
+                      "乙\t"
+                      "110101199002021231\t9000")
+                    .ok());
     EXPECT_TRUE(sheet->hasEarlierMonths(1));
     EXPECT_FALSE(sheet->hasEarlierMonths(2));
     ASSERT_TRUE(sheet->leave(1).ok());
@@ -331,8 +362,11 @@ TEST_F(Sheet, ADraftGoesInOnceItHasANameAndANumber) {
 }
 
 TEST_F(Sheet, ClearedCellsAndRemovedEntries) {
-    ASSERT_TRUE(paste(1, kNameColumn, "甲\t" "110101199001011237\t20000\t100\t2000\t1000\t\t\t\t\t留\r\n"
-                                      "乙\t" "110101199002021231\t9000")
+    ASSERT_TRUE(paste(1, kNameColumn,
+                      "甲\t"
+                      "110101199001011237\t20000\t100\t2000\t1000\t\t\t\t\t留\r\n"
+                      "乙\t"
+                      "110101199002021231\t9000")
                     .ok());
     ASSERT_TRUE(sheet->clearCells({1, kNameColumn, 1, kRemarkColumn}).ok());
     const Entry a = *entryOf(1, kA);
@@ -363,12 +397,18 @@ TEST_F(Sheet, TheMonthToOpenOn) {
         {"December when all are declared", 12, 12, 12},
     };
     ASSERT_TRUE(sheet->show(2024, 1).ok());
-    ASSERT_TRUE(paste(1, kNameColumn, "甲\t" "110101199001011237\t20000").ok());
+    ASSERT_TRUE(paste(1, kNameColumn,
+                      "甲\t"
+                      "110101199001011237\t20000")
+                    .ok());
     ASSERT_TRUE(book->declareMonth(2024, 1).ok());
     for (const Case& c : cases) {
         if (c.pasteMonth) {
             ASSERT_TRUE(sheet->show(2024, c.pasteMonth).ok());
-            ASSERT_TRUE(paste(1, kNameColumn, "甲\t" "110101199001011237\t20000").ok());
+            ASSERT_TRUE(paste(1, kNameColumn,
+                              "甲\t"
+                              "110101199001011237\t20000")
+                            .ok());
         }
         for (int m = 2; m <= c.declare; ++m)
             ASSERT_TRUE(book->declareMonth(2024, m).ok()) << c.what;
@@ -380,7 +420,10 @@ TEST_F(Sheet, TheMonthToOpenOn) {
 }
 
 TEST_F(Sheet, SeveralOperationsAreOneTransaction) {
-    ASSERT_TRUE(paste(1, kNameColumn, "甲\t" "110101199001011237\t20000").ok());
+    ASSERT_TRUE(paste(1, kNameColumn,
+                      "甲\t"
+                      "110101199001011237\t20000")
+                    .ok());
     // The second part fails: the first is not kept.
     Several both;
     both.actions.push_back(Action{SetEntries{2024, 1, {EntryChange{key(kA), std::nullopt}}}});
@@ -388,7 +431,10 @@ TEST_F(Sheet, SeveralOperationsAreOneTransaction) {
     EXPECT_FALSE(applyAction(*book, Action{both}).ok());
     EXPECT_TRUE(entryOf(1, kA));
     // A corrected number, refused when it is another employee's, and undone.
-    ASSERT_TRUE(paste(2, kNameColumn, "乙\t" "110101199002021231\t9000").ok());
+    ASSERT_TRUE(paste(2, kNameColumn,
+                      "乙\t"
+                      "110101199002021231\t9000")
+                    .ok());
     EXPECT_FALSE(sheet->changeKey(key(kA), key(kB)).ok());
     ASSERT_TRUE(type(1, kIdColumn, "110101199003031235").ok());
     EXPECT_TRUE(entryOf(1, kC));
@@ -399,8 +445,11 @@ TEST_F(Sheet, SeveralOperationsAreOneTransaction) {
 
 TEST_F(Sheet, OpeningBalancesFromTheGrid) {
     ASSERT_TRUE(sheet->show(2024, 4).ok());
-    ASSERT_TRUE(paste(1, kNameColumn, "甲\t" "110101199001011237\t20000\r\n"
-                                      "乙\t" "110101199002021231\t9000")
+    ASSERT_TRUE(paste(1, kNameColumn,
+                      "甲\t"
+                      "110101199001011237\t20000\r\n"
+                      "乙\t"
+                      "110101199002021231\t9000")
                     .ok());
     const std::string before = cell(4, kA, "本月应预扣");
     std::vector<OpeningPerson> people;
@@ -432,7 +481,10 @@ TEST_F(Sheet, OpeningBalancesFromTheGrid) {
 }
 
 TEST_F(Sheet, AVersionOneFileGainsTheRemark) {
-    ASSERT_TRUE(paste(1, kNameColumn, "甲\t" "110101199001011237\t20000").ok());
+    ASSERT_TRUE(paste(1, kNameColumn,
+                      "甲\t"
+                      "110101199001011237\t20000")
+                    .ok());
     sheet.reset();
     book.reset();
     sqlite3* db = nullptr;

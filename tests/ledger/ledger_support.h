@@ -1,9 +1,9 @@
 #pragma once
 // A ledger in a fresh data directory with the built-in tables, and rows of cells for imports.
 
+#include "base/files.h"
 #include "engine/bracket_table.h"
 #include "ledger/ledger.h"
-#include "base/files.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>

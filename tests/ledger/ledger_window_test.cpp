@@ -49,7 +49,8 @@ constexpr const char* kC = "110101199003031235";
 iit::ledger::Ledger openBook() {
     iit::Outcome<LedgerTables> tables = loadLedgerTables();
     if (!tables) qFatal("tables: %s", tables.problem().message.toUtf8().c_str());
-    iit::Outcome<iit::ledger::Ledger> book = iit::ledger::Ledger::open(ledgerPath(), std::move(*tables));
+    iit::Outcome<iit::ledger::Ledger> book =
+        iit::ledger::Ledger::open(ledgerPath(), std::move(*tables));
     if (!book) qFatal("ledger: %s", book.problem().message.toUtf8().c_str());
     return std::move(*book);
 }
@@ -190,8 +191,9 @@ void LedgerWindowTest::typedAndPastedMonthsComputeAsTheStatelessWithhold() {
     typeInto(1, kSpecialColumn, Q("2000"));
     typeInto(1, kIdColumn, Q(kA));
     QCOMPARE(m_window->sheet().lines().size(), std::size_t{1});
-    pasteAt(2, kNameColumn, "乙\t110101199002021231\t9000\t500\t1000\t\t300\r\n"
-                            "丙\t110101199003031235\t4000\r\n");
+    pasteAt(2, kNameColumn,
+            "乙\t110101199002021231\t9000\t500\t1000\t\t300\r\n"
+            "丙\t110101199003031235\t4000\r\n");
     QCOMPARE(m_window->sheet().lines().size(), std::size_t{3});
     click("月份2");
     click("按钮上月带入");
@@ -201,12 +203,15 @@ void LedgerWindowTest::typedAndPastedMonthsComputeAsTheStatelessWithhold() {
     pasteAt(1, kIncomeColumn, "20500\r\n9500\r\n4500\r\n");
 
     const std::vector<iit::engine::CellRow> rows = {
-        {"甲", kA, "1", "20000", "", "2000", "", ""},  {"乙", kB, "1", "9000", "500", "1000", "", "300"},
-        {"丙", kC, "1", "4000", "", "", "", ""},       {"甲", kA, "2", "20500", "", "2000", "", ""},
-        {"乙", kB, "2", "9500", "", "1000", "", "300"}, {"丙", kC, "2", "4500", "", "", "", ""},
+        {"甲", kA, "1", "20000", "", "2000", "", ""},
+        {"乙", kB, "1", "9000", "500", "1000", "", "300"},
+        {"丙", kC, "1", "4000", "", "", "", ""},
+        {"甲", kA, "2", "20500", "", "2000", "", ""},
+        {"乙", kB, "2", "9500", "", "1000", "", "300"},
+        {"丙", kC, "2", "4500", "", "", "", ""},
     };
-    const auto expected = iit::engine::withhold(rows, iit::engine::TaxMode::Gross,
-                                                *iit::engine::defaultWithholdingTables().forYear(2024));
+    const auto expected = iit::engine::withhold(
+        rows, iit::engine::TaxMode::Gross, *iit::engine::defaultWithholdingTables().forYear(2024));
     QVERIFY(expected.ok());
     // The window's columns and withhold's.
     const std::pair<int, std::size_t> columns[] = {
@@ -216,7 +221,8 @@ void LedgerWindowTest::typedAndPastedMonthsComputeAsTheStatelessWithhold() {
     for (int month : {2, 1}) {
         click(("月份" + std::to_string(month)).c_str());
         for (int p = 0; p < 3; ++p) {
-            const iit::engine::CellRow& want = (*expected)[static_cast<std::size_t>((month - 1) * 3 + p)];
+            const iit::engine::CellRow& want =
+                (*expected)[static_cast<std::size_t>((month - 1) * 3 + p)];
             for (const auto& [column, index] : columns)
                 QVERIFY2(cell(p + 1, column) == want[index],
                          qPrintable(QStringLiteral("%1月 第%2行 %3: %4, not %5")
@@ -242,15 +248,16 @@ void LedgerWindowTest::anEditOfMarchRecomputesAprilToDecember() {
         rows.push_back({"甲", kA, std::to_string(m), m == 3 ? "60000" : "20000", "", "", "", ""});
         rows.push_back({"乙", kB, std::to_string(m), "9000", "", "", "", ""});
     }
-    const auto expected = iit::engine::withhold(rows, iit::engine::TaxMode::Gross,
-                                                *iit::engine::defaultWithholdingTables().forYear(2024));
+    const auto expected = iit::engine::withhold(
+        rows, iit::engine::TaxMode::Gross, *iit::engine::defaultWithholdingTables().forYear(2024));
     QVERIFY(expected.ok());
     iit::ledger::Ledger book = openBook();
     for (int m = 3; m <= 12; ++m) {
         for (const auto& [id, index] : {std::pair(kA, 0), std::pair(kB, 1)}) {
             const auto line = book.showLine(2024, m, {identityCardType(), T(id)});
             QVERIFY(line.ok() && *line);
-            const iit::engine::CellRow& want = (*expected)[static_cast<std::size_t>((m - 1) * 2 + index)];
+            const iit::engine::CellRow& want =
+                (*expected)[static_cast<std::size_t>((m - 1) * 2 + index)];
             QCOMPARE(sheetCellText(**line, kWithholdingColumn).toUtf8(), want[15]);
             QCOMPARE(sheetCellText(**line, kCumulativeTaxColumn).toUtf8(), want[13]);
         }
@@ -325,9 +332,13 @@ void LedgerWindowTest::importAndExportOfXlsx() {
     goTo(2024, 1);
     const std::filesystem::path in = m_env->dir().path() / "工资.xlsx";
     iit::sheets::Table table;
-    table.columns = {{"姓名"}, {"身份证号"}, {"部门"}, {"应发工资", 12, iit::sheets::ColumnKind::Amount},
+    table.columns = {{"姓名"},
+                     {"身份证号"},
+                     {"部门"},
+                     {"应发工资", 12, iit::sheets::ColumnKind::Amount},
                      {"专项扣除", 12, iit::sheets::ColumnKind::Amount}};
-    table.rows = {{"甲", kA, "财务", "20000", "2000"}, {"乙", kB, "销售", "9000", ""},
+    table.rows = {{"甲", kA, "财务", "20000", "2000"},
+                  {"乙", kB, "销售", "9000", ""},
                   {"合计", "", "", "29000", "2000"}};
     QVERIFY(iit::sheets::writeXlsx(in, table).ok());
     answerFileDialog(m_env->watchdog(), in);

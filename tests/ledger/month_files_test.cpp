@@ -40,8 +40,8 @@ TEST(MonthImportPlan, HeadersAliasesTotalsAndFaults) {
         bool ok;
         std::vector<const char*> said; // parts of the summary or the problem
     };
-    sheets::Sheet numeric = sheetOf({Row(1, {"姓名", "身份证号", "本月收入"}),
-                                     Row(2, {"甲", "", "8000"})});
+    sheets::Sheet numeric =
+        sheetOf({Row(1, {"姓名", "身份证号", "本月收入"}), Row(2, {"甲", "", "8000"})});
     numeric.rows[1].cells[1] = {sheets::Cell::Kind::Number, "1.10101199001011E+17", 1.1e17};
     const Case cases[] = {
         {"a title, aliases, a column left out and a totals row",
@@ -53,11 +53,14 @@ TEST(MonthImportPlan, HeadersAliasesTotalsAndFaults) {
          true,
          {"标题在第3行", "证件号码（C列）", "本月收入（E列）", "本月专项扣除（F列）",
           "不导入的列：序号、部门", "跳过合计行：第7行", "共2人"}},
-        {"no income column", sheetOf({Row(1, {"姓名", "身份证号", "部门"}), Row(2, {"甲", "1", "x"})}),
+        {"no income column",
+         sheetOf({Row(1, {"姓名", "身份证号", "部门"}), Row(2, {"甲", "1", "x"})}),
          false,
          {"第1行的标题中没有“本月收入”列"}},
         {"no header", sheetOf({Row(1, {"甲", "1", "8000"})}), false, {"没有找到标题行"}},
-        {"an identity number stored as a number", numeric, false,
+        {"an identity number stored as a number",
+         numeric,
+         false,
          {"第2行：身份证号在表格中存为数字"}},
     };
     for (const Case& c : cases) {
@@ -78,10 +81,11 @@ TEST_F(MonthFiles, ImportNamesSheetRowsAndExportReadsBack) {
     LedgerSheet sheet(*book);
     ASSERT_TRUE(sheet.show(2024, 3).ok());
     // A faulty amount is named by its row in the sheet, not by its place among the people.
-    Outcome<MonthImportPlan> bad = planMonthImport(
-        sheetOf({Row(2, {"姓名", "身份证号", "本月收入"}), Row(3, {"甲", "110101199001011237", "8000"}),
-                 Row(9, {"乙", "110101199002021231", "8千"})}),
-        2024, 3);
+    Outcome<MonthImportPlan> bad =
+        planMonthImport(sheetOf({Row(2, {"姓名", "身份证号", "本月收入"}),
+                                 Row(3, {"甲", "110101199001011237", "8000"}),
+                                 Row(9, {"乙", "110101199002021231", "8千"})}),
+                        2024, 3);
     ASSERT_TRUE(bad.ok());
     Outcome<ChangeReport> refused = sheet.importRows(bad->rows, bad->rowNumbers);
     ASSERT_FALSE(refused.ok());
@@ -133,8 +137,8 @@ TEST_F(MonthFiles, PrintedTable) {
         {sysText("证件号码"), sysText("姓名"), sysText("本月收入")}};
     std::vector<std::size_t> numbers{1};
     for (int i = 0; i < 120; ++i) {
-        rows.push_back({Text::fromBytes("P" + std::to_string(i)), sysText("某"),
-                        Text::fromBytes("8000")});
+        rows.push_back(
+            {Text::fromBytes("P" + std::to_string(i)), sysText("某"), Text::fromBytes("8000")});
         numbers.push_back(static_cast<std::size_t>(i + 2));
     }
     ASSERT_TRUE(sheet.importRows(rows, numbers).ok());
@@ -158,7 +162,7 @@ TEST_F(MonthFiles, PrintedTable) {
     EXPECT_EQ(table.pageSetup().paper, 2);       // A4
     const printing::PageLayout layout = printing::layOutPages(table);
     ASSERT_GT(layout.pageCount(), 1);
-    EXPECT_EQ(layout.headerRows, 3); // on every page
+    EXPECT_EQ(layout.headerRows, 3);                       // on every page
     EXPECT_EQ(layout.pages.back().last, table.rowCount()); // totals and signatures at the end
 }
 

@@ -4,9 +4,9 @@
 namespace iit {
 namespace {
 
-using mainwindow::CalcResult;
 using engine::TaxKind;
 using engine::TaxMode;
+using mainwindow::CalcResult;
 using testing::EngineFixture;
 
 Text U(const char* utf8) {
@@ -26,7 +26,8 @@ class Calculate : public EngineFixture {
 protected:
     void check(const LabelCase& c) {
         std::int32_t threshold = 0;
-        const CalcResult r = mainwindow::Calculate(tablePath, U(c.income), c.kind, c.mode, threshold);
+        const CalcResult r =
+            mainwindow::Calculate(tablePath, U(c.income), c.kind, c.mode, threshold);
         const std::string what = std::string(c.income) + " " + engine::kindText(c.kind).toUtf8() +
                                  engine::modeText(c.mode).toUtf8();
         EXPECT_EQ(r.outcome, c.outcome) << what;

@@ -1,6 +1,6 @@
+#include "base/convert.h"
 #include "mainwindow/calculate.h"
 #include "mainwindow/calculator.h"
-#include "base/convert.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
+#include "base/config.h"
+#include "base/convert.h"
+#include "base/files.h"
 #include "database/database.h"
 #include "database/format.h"
 #include "engine/bracket_table.h"
 #include "mainwindow/startup.h"
 #include "resources/resources.h"
-#include "base/config.h"
-#include "base/convert.h"
-#include "base/files.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>

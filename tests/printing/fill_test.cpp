@@ -17,8 +17,7 @@ const double kToday = makeDateTime(2024, 5, 3, 15, 20, 0);
 
 class Fill : public testing::PrintFixture {
 protected:
-    PrintTable print(TaxMode mode = TaxMode::Gross,
-                     const char* employer = "") {
+    PrintTable print(TaxMode mode = TaxMode::Gross, const char* employer = "") {
         const batch::SheetPeople people = batch::peopleOf(grid());
         return makeTaxPaymentTable(templateFile, grid(), {people.rows, people.totalTexts()},
                                    {Text::fromUtf8(employer), mode, kToday});

@@ -1,7 +1,7 @@
+#include "base/files.h"
 #include "printing/print_template.h"
 #include "printing/template_file.h"
 #include "resources/print_template.h"
-#include "base/files.h"
 #include "tests/support/temp_dir.h"
 #include "tools/print_template_description.h"
 

@@ -1,6 +1,9 @@
 // The rate-table sheet on real table files: the layout, the choice of the sub-table, load and
 // save (byte for byte, hidden values included), the storage rule and its difference list,
 // restoring the built-in table, and the failures the window must be told about.
+#include "base/convert.h"
+#include "base/fatal.h"
+#include "base/files.h"
 #include "batch/sheet.h"
 #include "database/database.h"
 #include "database/format.h"
@@ -8,9 +11,6 @@
 #include "mainwindow/calculate.h"
 #include "ratetable/rate_table_sheet.h"
 #include "resources/resources.h"
-#include "base/convert.h"
-#include "base/fatal.h"
-#include "base/files.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -427,7 +427,7 @@ TEST_F(RateTable, RestoreBringsBackTheBuiltInTableAndShowsWages) {
     std::int32_t threshold = 0;
     const mainwindow::CalcResult calc =
         mainwindow::Calculate(tablePath, Text::fromBytes("8000"), engine::TaxKind::Wages,
-                          engine::TaxMode::Gross, threshold);
+                              engine::TaxMode::Gross, threshold);
     EXPECT_EQ(calc.tax.toUtf8(), "90");
     // Only the rate table's alias was reopened: another open table stays open.
     const std::filesystem::path other = dir / "other.dat";
@@ -449,12 +449,12 @@ TEST_F(RateTable, SavedChangeIsSeenByTheNextCalculation) {
     std::int32_t threshold = 0;
     const mainwindow::CalcResult at =
         mainwindow::Calculate(tablePath, Text::fromBytes("6000"), engine::TaxKind::Wages,
-                          engine::TaxMode::Gross, threshold);
+                              engine::TaxMode::Gross, threshold);
     EXPECT_EQ(at.outcome, mainwindow::CalcResult::Outcome::Computed);
     EXPECT_EQ(at.tax.toUtf8(), "0");
     const mainwindow::CalcResult below =
         mainwindow::Calculate(tablePath, Text::fromBytes("5999"), engine::TaxKind::Wages,
-                          engine::TaxMode::Gross, threshold);
+                              engine::TaxMode::Gross, threshold);
     EXPECT_EQ(below.outcome, mainwindow::CalcResult::Outcome::BelowThreshold);
     EXPECT_EQ(threshold, 6000);
 
@@ -583,8 +583,7 @@ TEST_F(RateTable, RefusedWritesAreReported) {
     ASSERT_FALSE(saved);
     const std::string message = saved.problem().message.toUtf8();
     EXPECT_EQ(message.find(" 税率表有 23 项未能保存："), 0u) << message;
-    EXPECT_NE(message.find("第 6 条记录第 1 个字段：现行记录不存在"), std::string::npos)
-        << message;
+    EXPECT_NE(message.find("第 6 条记录第 1 个字段：现行记录不存在"), std::string::npos) << message;
     EXPECT_EQ(ToInteger(stored(1, 1)), 5500); // the records present were written
     EXPECT_EQ(db::RecordCount(), 5);
 

@@ -1,15 +1,15 @@
 // The rate-table window driven by unit name with real mouse and key events, offscreen, each
 // test in a fresh data directory with the built-in rate table.
+#include "base/files.h"
 #include "database/database.h"
 #include "engine/bracket_table.h"
+#include "grid/grid_model.h"
+#include "grid/grid_view.h"
+#include "gui/window_runtime.h"
 #include "mainwindow/calculate.h"
 #include "mainwindow/main_window.h"
 #include "ratetable/rate_table_window.h"
 #include "resources/resources.h"
-#include "base/files.h"
-#include "grid/grid_model.h"
-#include "grid/grid_view.h"
-#include "gui/window_runtime.h"
 #include "tests/support/window_test.h"
 
 #include <QAbstractButton>
@@ -41,7 +41,7 @@ QString Q(const char* utf8) {
 std::int32_t wageThreshold() {
     std::int32_t threshold = 0;
     iit::mainwindow::Calculate(iit::engine::rateTablePath(), iit::Text::fromBytes("1"),
-                           iit::engine::TaxKind::Wages, iit::engine::TaxMode::Gross, threshold);
+                               iit::engine::TaxKind::Wages, iit::engine::TaxMode::Gross, threshold);
     return threshold;
 }
 
@@ -166,9 +166,9 @@ void RateTableWindowTest::editAndSaveThroughTheKeys() {
     QCOMPARE(wageThreshold(), 6000);
     // The next calculation sees the change at once: 6000 pays no tax.
     std::int32_t threshold = 0;
-    const auto r =
-        iit::mainwindow::Calculate(iit::engine::rateTablePath(), iit::Text::fromBytes("6000"),
-                               iit::engine::TaxKind::Wages, iit::engine::TaxMode::Gross, threshold);
+    const auto r = iit::mainwindow::Calculate(
+        iit::engine::rateTablePath(), iit::Text::fromBytes("6000"), iit::engine::TaxKind::Wages,
+        iit::engine::TaxMode::Gross, threshold);
     QCOMPARE(r.tax.toUtf8(), std::string("0"));
 }
 
@@ -192,7 +192,7 @@ void RateTableWindowTest::cellsStoredDifferentlyAreShownFirst() {
     QVERIFY(asked.text.contains(Q("“5000.5” → 5000")));
     QVERIFY(asked.text.contains(Q("“abc” → 0")));
     QCOMPARE(asked.byDefault, QMessageBox::No); // going back is the safe answer
-    QVERIFY(m_window->isVisible()); // back to the grid, nothing saved
+    QVERIFY(m_window->isVisible());             // back to the grid, nothing saved
     QCOMPARE(cell(5, 1), std::string("5000.5"));
     m_env->watchdog().expectMessage(QMessageBox::Yes);
     click("超级按钮税率保存");

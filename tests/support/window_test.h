@@ -3,8 +3,8 @@
 // watchdog, and the user's gestures on a grid view (a click on a cell, typing into it as an
 // input method delivers characters) and on a unit.
 
-#include "database/database.h"
 #include "base/files.h"
+#include "database/database.h"
 #include "grid/grid_model.h"
 #include "grid/grid_view.h"
 #include "tests/support/modal_watchdog.h"
