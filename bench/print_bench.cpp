@@ -39,7 +39,7 @@ namespace {
 class Workspace {
 public:
     explicit Workspace(int people) {
-        const ByteSet& b = resources::BuiltInPrintTemplate();
+        const ByteSet& b = resources::builtInPrintTemplate();
         std::ofstream(templateFile(), std::ios::binary)
             .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
         m_sheet = std::make_unique<batch::BatchSheet>();

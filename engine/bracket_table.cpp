@@ -34,7 +34,7 @@ Outcome<void> ensureRateTableFile(const std::filesystem::path& path) {
 }
 
 Outcome<void> writeDefaultRateTable(const std::filesystem::path& path) {
-    return writeWholeFile(path, resources::DefaultRateTable());
+    return writeWholeFile(path, resources::defaultRateTable());
 }
 
 bool openRateTable(const std::filesystem::path& path) {

@@ -153,7 +153,7 @@ Outcome<WithholdingTables> parseWithholdingTables(std::string_view text) {
 
 const WithholdingTables& defaultWithholdingTables() {
     static const WithholdingTables tables = [] {
-        Outcome<WithholdingTables> t = parseWithholdingTables(resources::DefaultWithholdingTable());
+        Outcome<WithholdingTables> t = parseWithholdingTables(resources::defaultWithholdingTable());
         return t ? std::move(*t) : WithholdingTables{};
     }();
     return tables;
@@ -166,7 +166,7 @@ std::filesystem::path withholdingTablePath() {
 Outcome<WithholdingTables> loadWithholdingTables(const std::filesystem::path& path) {
     if (!fileExists(path)) {
         if (const Outcome<void> written =
-                replaceFileAtomically(path, resources::DefaultWithholdingTable());
+                replaceFileAtomically(path, resources::defaultWithholdingTable());
             !written)
             return fail(sysText("预扣率表文件无法写入：") + displayPath(path) + sysText("，") +
                         written.problem().message);

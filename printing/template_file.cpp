@@ -11,7 +11,7 @@ std::filesystem::path printTemplatePath() {
 
 bool ensurePrintTemplateFile(const std::filesystem::path& path) {
     if (fileExists(path)) return true;
-    return writeWholeFile(path, resources::BuiltInPrintTemplate()).ok();
+    return writeWholeFile(path, resources::builtInPrintTemplate()).ok();
 }
 
 } // namespace iit::printing

@@ -6,6 +6,6 @@
 namespace iit::resources {
 
 // 1,197 bytes, made by tools/make_print_template from print_template.txt.
-const ByteSet& BuiltInPrintTemplate();
+const ByteSet& builtInPrintTemplate();
 
 } // namespace iit::resources

@@ -12,17 +12,17 @@ extern const std::size_t withholding_table_default_size;
 extern const unsigned char print_template[];
 extern const std::size_t print_template_size;
 
-const ByteSet& DefaultRateTable() {
+const ByteSet& defaultRateTable() {
     static const ByteSet bytes(rate_table_default, rate_table_default + rate_table_default_size);
     return bytes;
 }
 
-std::string_view DefaultWithholdingTable() {
+std::string_view defaultWithholdingTable() {
     return {reinterpret_cast<const char*>(withholding_table_default),
             withholding_table_default_size};
 }
 
-const ByteSet& BuiltInPrintTemplate() {
+const ByteSet& builtInPrintTemplate() {
     static const ByteSet bytes(print_template, print_template + print_template_size);
     return bytes;
 }

@@ -8,9 +8,9 @@
 namespace iit::resources {
 
 // The default bracket table, a 2,744-byte password-protected table file.
-const ByteSet& DefaultRateTable();
+const ByteSet& defaultRateTable();
 
 // The description of the built-in annual withholding table of residents' wages, a text.
-std::string_view DefaultWithholdingTable();
+std::string_view defaultWithholdingTable();
 
 } // namespace iit::resources

@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     text << in.rdbuf();
     iit::printing::PrintTemplate parsed;
     std::string error;
-    if (!iit::tools::ParsePrintTemplateDescription(text.str(), parsed, error)) {
+    if (!iit::tools::parsePrintTemplateDescription(text.str(), parsed, error)) {
         std::cerr << "make_print_template: " << argv[1] << ": " << error << "\n";
         return 1;
     }

@@ -20,11 +20,11 @@ int main(int argc, char** argv) {
     text << in.rdbuf();
     iit::tools::RateTableDescription description;
     std::string error;
-    if (!iit::tools::ParseRateTableDescription(text.str(), description, error)) {
+    if (!iit::tools::parseRateTableDescription(text.str(), description, error)) {
         std::cerr << "make_rate_table: " << argv[1] << ": " << error << "\n";
         return 1;
     }
-    const std::string bytes = iit::tools::BuildRateTableFile(description);
+    const std::string bytes = iit::tools::buildRateTableFile(description);
     std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out.flush()) {

@@ -267,7 +267,7 @@ bool parseLine(const std::vector<Token>& tokens, PrintTemplate& t, bool& sized,
 
 } // namespace
 
-bool ParsePrintTemplateDescription(std::string_view text, PrintTemplate& out, std::string& error) {
+bool parsePrintTemplateDescription(std::string_view text, PrintTemplate& out, std::string& error) {
     PrintTemplate t;
     bool sized = false;
     std::size_t lineNo = 0;

@@ -11,7 +11,7 @@
 namespace iit::tools {
 
 // Parses the UTF-8 description; on a malformed line returns false with a message naming it.
-bool ParsePrintTemplateDescription(std::string_view text, printing::PrintTemplate& out,
+bool parsePrintTemplateDescription(std::string_view text, printing::PrintTemplate& out,
                                    std::string& error);
 
 } // namespace iit::tools

@@ -31,7 +31,7 @@ bool toInt(std::string_view s, long long& v) {
 
 } // namespace
 
-bool ParseRateTableDescription(std::string_view text, RateTableDescription& out,
+bool parseRateTableDescription(std::string_view text, RateTableDescription& out,
                                std::string& error) {
     using engine::kRateTableFields;
     using engine::kRateTableRecords;
@@ -92,7 +92,7 @@ bool ParseRateTableDescription(std::string_view text, RateTableDescription& out,
     return true;
 }
 
-std::string BuildRateTableFile(const RateTableDescription& d) {
+std::string buildRateTableFile(const RateTableDescription& d) {
     return db::encodeTableImage(d.fields, d.creationDate, d.records, engine::kRateTablePassword);
 }
 

@@ -19,10 +19,10 @@ struct RateTableDescription {
 };
 
 // Parses the UTF-8 description; on a malformed line returns false with a message naming it.
-bool ParseRateTableDescription(std::string_view text, RateTableDescription& out,
+bool parseRateTableDescription(std::string_view text, RateTableDescription& out,
                                std::string& error);
 
 // The complete password-protected table file.
-std::string BuildRateTableFile(const RateTableDescription& description);
+std::string buildRateTableFile(const RateTableDescription& description);
 
 } // namespace iit::tools

@@ -335,7 +335,7 @@ TEST(CliPrint, RateTablesAndTheTemplate) {
     // The template is written from the built-in copy when missing.
     CliRun run = runShell(dir, "$CLI --data-dir d print people.tsv -o a.pdf");
     ASSERT_EQ(run.exit, 0) << run.err;
-    const ByteSet& builtIn = resources::BuiltInPrintTemplate();
+    const ByteSet& builtIn = resources::builtInPrintTemplate();
     EXPECT_EQ(readFile(dir / "d" / "print.dbf"), std::string(builtIn.begin(), builtIn.end()));
     const std::string sound = pdfText(dir, "a.pdf");
 

@@ -19,14 +19,14 @@ TEST(defaultTable, GeneratedFromItsDescriptionByteForByte) {
     ASSERT_FALSE(description.empty());
     tools::RateTableDescription parsed;
     std::string error;
-    ASSERT_TRUE(tools::ParseRateTableDescription(description, parsed, error)) << error;
-    const std::string generated = tools::BuildRateTableFile(parsed);
+    ASSERT_TRUE(tools::parseRateTableDescription(description, parsed, error)) << error;
+    const std::string generated = tools::buildRateTableFile(parsed);
     const std::string committed =
         testing::readFile(kSource / "resources" / "rate_table_default.dat");
     EXPECT_EQ(generated.size(), 2744u);
     EXPECT_TRUE(generated == committed)
         << "resources/rate_table_default.dat is stale: run make_rate_table";
-    const ByteSet& embedded = resources::DefaultRateTable();
+    const ByteSet& embedded = resources::defaultRateTable();
     EXPECT_TRUE(std::string(embedded.begin(), embedded.end()) == committed);
 }
 
@@ -61,10 +61,10 @@ TEST(defaultTable, MalformedDescriptionsAreRefused) {
     for (const char* bad :
          {"1 2 3 4 5 6 7\n", "group a 2 a b c d e f\n", "group a 1 a b c d e f\n1 1 2 3\n",
           "creation-date yesterday\n", "group a 1 a b c d e f\n1 1 2 3 4 5 99999999999\n"}) {
-        EXPECT_FALSE(tools::ParseRateTableDescription(bad, parsed, error)) << bad;
+        EXPECT_FALSE(tools::parseRateTableDescription(bad, parsed, error)) << bad;
         EXPECT_NE(error.find("line"), std::string::npos);
     }
-    EXPECT_FALSE(tools::ParseRateTableDescription("group a 1 a b c d e f\n", parsed, error));
+    EXPECT_FALSE(tools::parseRateTableDescription("group a 1 a b c d e f\n", parsed, error));
 }
 
 } // namespace

@@ -27,7 +27,7 @@ namespace {
 using Severity = TableFinding::Severity;
 
 std::string defaultTableBytes() {
-    const ByteSet& b = resources::DefaultRateTable();
+    const ByteSet& b = resources::defaultRateTable();
     return std::string(b.begin(), b.end());
 }
 

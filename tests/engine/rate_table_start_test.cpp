@@ -17,7 +17,7 @@ namespace iit::engine {
 namespace {
 
 std::string defaultTableBytes() {
-    const ByteSet& b = resources::DefaultRateTable();
+    const ByteSet& b = resources::defaultRateTable();
     return std::string(b.begin(), b.end());
 }
 

@@ -155,7 +155,7 @@ void MainWindowTest::firstStartInAnEmptyDirectory() {
     const auto print = m_env->dir().path() / "print.dbf";
     QCOMPARE(std::filesystem::file_size(table), std::uintmax_t(2744));
     const std::string printBytes = iit::testing::readFile(print);
-    const iit::ByteSet& builtIn = iit::resources::BuiltInPrintTemplate();
+    const iit::ByteSet& builtIn = iit::resources::builtInPrintTemplate();
     QVERIFY(printBytes == std::string(builtIn.begin(), builtIn.end()));
     QCOMPARE(unit<iit::gui::EditBox>("编辑框2")->text(), U("在这里输入使用单位名称"));
     QCOMPARE(display(), U("在这里输入个人所得收入\r\nEnter the income of personal income here"));
@@ -831,7 +831,7 @@ void MainWindowTest::damagedTableIsSetAsideOnce() {
 // says which file and why, and computes as soon as the lock is gone.
 void MainWindowTest::lockedTableNeverEndsTheProgram() {
     const std::filesystem::path table = m_env->dir().path() / "设置税率表A.dat";
-    const iit::ByteSet& bytes = iit::resources::DefaultRateTable();
+    const iit::ByteSet& bytes = iit::resources::defaultRateTable();
     iit::testing::writeFile(table, std::string(bytes.begin(), bytes.end()));
     const int fd = ::open(table.c_str(), O_RDWR);
     QVERIFY(fd >= 0);

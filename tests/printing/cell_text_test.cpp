@@ -94,7 +94,7 @@ TEST(CellText, WrapsBeforeSettingSmallerAndCutsOnlyWithASign) {
 
 TEST(PageLayout, RowsGrowForTwoLinesAndThePagesFollow) {
     const FixedMeasure measure;
-    const ByteSet& b = resources::BuiltInPrintTemplate();
+    const ByteSet& b = resources::builtInPrintTemplate();
     auto people = [&](int count, const char* name) {
         PrintTable t;
         EXPECT_TRUE(t.loadBytes(std::string(b.begin(), b.end())));

@@ -29,7 +29,7 @@ namespace {
 
 PrintTable tableWithPeople(int people) {
     PrintTable t;
-    const ByteSet& b = resources::BuiltInPrintTemplate();
+    const ByteSet& b = resources::builtInPrintTemplate();
     t.loadBytes(std::string(b.begin(), b.end()));
     t.insertRows(4, people);
     for (int p = 0; p < people; ++p) {

@@ -17,7 +17,7 @@ protected:
     void SetUp() override {
         BatchFixture::SetUp();
         templateFile = dir / "print.dbf";
-        const ByteSet& b = resources::BuiltInPrintTemplate();
+        const ByteSet& b = resources::builtInPrintTemplate();
         writeFile(templateFile, std::string(b.begin(), b.end()));
     }
 };

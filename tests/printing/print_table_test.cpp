@@ -9,7 +9,7 @@ namespace iit::printing {
 namespace {
 
 std::string builtIn() {
-    const ByteSet& b = resources::BuiltInPrintTemplate();
+    const ByteSet& b = resources::builtInPrintTemplate();
     return std::string(b.begin(), b.end());
 }
 

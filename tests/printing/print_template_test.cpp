@@ -19,7 +19,7 @@ std::string committed() {
 PrintTemplate fromDescription() {
     PrintTemplate t;
     std::string error;
-    EXPECT_TRUE(tools::ParsePrintTemplateDescription(
+    EXPECT_TRUE(tools::parsePrintTemplateDescription(
         testing::readFile(kSource / "resources" / "print_template.txt"), t, error))
         << error;
     return t;
@@ -30,7 +30,7 @@ TEST(PrintTemplate, GeneratedFromItsDescriptionByteForByte) {
     EXPECT_EQ(generated.size(), 1197u);
     EXPECT_TRUE(generated == committed())
         << "resources/print_template.dbf is stale: run make_print_template";
-    const ByteSet& embedded = resources::BuiltInPrintTemplate();
+    const ByteSet& embedded = resources::builtInPrintTemplate();
     EXPECT_TRUE(std::string(embedded.begin(), embedded.end()) == committed());
 }
 
@@ -137,7 +137,7 @@ TEST(PrintTemplate, MalformedDescriptionsNameTheirLine) {
     for (const char* text : bad) {
         PrintTemplate t;
         std::string error;
-        EXPECT_FALSE(tools::ParsePrintTemplateDescription(text, t, error)) << text;
+        EXPECT_FALSE(tools::parsePrintTemplateDescription(text, t, error)) << text;
         EXPECT_NE(error.find("line"), std::string::npos) << text << ": " << error;
     }
 }

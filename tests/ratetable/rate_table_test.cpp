@@ -37,7 +37,7 @@ constexpr SubTable kSubTables[] = {SubTable::Wages, SubTable::LabourGross, SubTa
                                    SubTable::Royalties};
 
 std::string defaultTableBytes() {
-    const ByteSet& b = resources::DefaultRateTable();
+    const ByteSet& b = resources::defaultRateTable();
     return std::string(b.begin(), b.end());
 }
 

@@ -98,7 +98,7 @@ private:
         return {m_window->sheet().grid().currentRow(), m_window->sheet().grid().currentColumn()};
     }
     bool fileIsBuiltIn() const {
-        const iit::ByteSet& builtIn = iit::resources::DefaultRateTable();
+        const iit::ByteSet& builtIn = iit::resources::defaultRateTable();
         return iit::testing::readFile(iit::engine::rateTablePath()) ==
                std::string(builtIn.begin(), builtIn.end());
     }
