@@ -43,26 +43,17 @@ const Text& withholdingTableTitle() {
 }
 
 const std::vector<int>& printedColumns() {
-    static const std::vector<int> columns = {kNumberColumn,
-                                             kNameColumn,
-                                             kIdColumn,
-                                             kIncomeColumn,
-                                             kTaxFreeColumn,
-                                             kSpecialColumn,
-                                             kSpecialAdditionalColumn,
-                                             kOtherColumn,
-                                             kReliefColumn,
-                                             kCumulativeIncomeColumn,
-                                             kCumulativeBasicColumn,
-                                             kTaxableColumn,
-                                             kRateColumn,
-                                             kQuickDeductionColumn,
-                                             kCumulativeTaxColumn,
-                                             kWithheldBeforeColumn,
-                                             kWithholdingColumn,
-                                             kBonusColumn,
-                                             kBonusTaxColumn,
-                                             kAfterTaxColumn};
+    // The sheet's columns without the bonus method and the remark, the bonus beside its tax.
+    // clang-format off
+    static const std::vector<int> columns = {
+        kNumberColumn,           kNameColumn,            kIdColumn,
+        kIncomeColumn,           kTaxFreeColumn,         kSpecialColumn,
+        kSpecialAdditionalColumn, kOtherColumn,          kReliefColumn,
+        kCumulativeIncomeColumn, kCumulativeBasicColumn, kTaxableColumn,
+        kRateColumn,             kQuickDeductionColumn,  kCumulativeTaxColumn,
+        kWithheldBeforeColumn,   kWithholdingColumn,     kBonusColumn,
+        kBonusTaxColumn,         kAfterTaxColumn};
+    // clang-format on
     return columns;
 }
 
