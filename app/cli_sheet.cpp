@@ -118,8 +118,8 @@ bool writeOutput(const std::filesystem::path& output, std::string_view text, std
         problem = output.string() + ": not writable";
         return false;
     }
-    if (!replaceFileAtomically(target, text)) {
-        problem = "cannot write " + output.string();
+    if (Outcome<void> written = replaceFileAtomically(target, text); !written) {
+        problem = "cannot write " + output.string() + ": " + written.problem().message.toUtf8();
         return false;
     }
     return true;

@@ -1,5 +1,7 @@
 #include "base/files.h"
 
+#include "base/guarded_files.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -7,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -124,6 +127,8 @@ const char* readStatusText(ReadStatus status) {
         return "too large";
     case ReadStatus::NoWriter:
         return "no program wrote to it within a minute";
+    case ReadStatus::InUse:
+        return "is a file of the payroll ledger, which is open";
     case ReadStatus::Failed:
         break;
     }
@@ -146,6 +151,8 @@ Text readFailureReason(ReadStatus status) {
         return sysText("文件太大");
     case ReadStatus::NoWriter:
         return sysText("一分钟内没有程序写入这个管道");
+    case ReadStatus::InUse:
+        return sysText("这是正在使用的工资台账的文件");
     case ReadStatus::Failed:
         break;
     }
@@ -179,6 +186,10 @@ FileContent readDescriptorBounded(int fd, std::size_t maxBytes) {
 FileContent readFileBounded(const fs::path& path, std::size_t maxBytes, bool streams,
                             std::chrono::milliseconds writerWait) {
     FileContent out;
+    if (isGuardedFile(path)) {
+        out.status = ReadStatus::InUse;
+        return out;
+    }
     // Non-blocking, so that opening a FIFO without a writer returns at once.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
@@ -263,6 +274,8 @@ Text writeFailureReason(const fs::path& path, int error) {
         return sysText("目录不存在");
     case ENAMETOOLONG:
         return sysText("文件名太长");
+    case EBUSY:
+        return sysText("这是正在使用的工资台账的文件，不能覆盖");
     case 0:
         return sysText("写入失败");
     default:
@@ -290,6 +303,10 @@ Outcome<void> replaceFileAtomically(const fs::path& path, std::string_view bytes
 
 TemporaryFile::TemporaryFile(const fs::path& target) : m_target(target) {
     static thread_local std::mt19937_64 random{std::random_device{}()};
+    if (isGuardedFile(target)) {
+        errno = EBUSY;
+        return;
+    }
     const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[24];
@@ -337,6 +354,23 @@ bool TemporaryFile::commit() {
     m_fd = -1;
     syncDirectory(m_target.parent_path());
     return true;
+}
+
+DirectoryLock::DirectoryLock(const fs::path& directory) {
+    m_fd = ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_fd < 0) return;
+    int r;
+    do
+        r = ::flock(m_fd, LOCK_EX | LOCK_NB);
+    while (r != 0 && errno == EINTR);
+    if (r == 0) return;
+    m_heldElsewhere = errno == EWOULDBLOCK;
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+DirectoryLock::~DirectoryLock() {
+    if (m_fd >= 0) ::close(m_fd);
 }
 
 int renameFile(const fs::path& from, const fs::path& to) {

@@ -37,6 +37,7 @@ enum class ReadStatus {
     NotRegular, // a FIFO, socket or device where a regular file is needed
     TooLarge,   // more than the bound
     NoWriter,   // a FIFO no writer opened in time
+    InUse,      // a file the payroll ledger holds open (base/guarded_files.h), never opened here
     Failed,     // any other failure of the file system
 };
 struct FileContent {
@@ -65,8 +66,8 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& path, std:
 // Writes `bytes` to a temporary file beside `path`, flushes it to the disk and renames it over
 // `path`, which keeps its permissions. A symbolic link keeps pointing where it did: its target
 // is replaced. Fails, with the old file whole, when anything fails, when `path` is a directory
-// or a special file, or when the existing file is not writable (mode 0444); the problem says
-// why (writeFailureReason).
+// or a special file, a file the ledger holds open, or when the existing file is not writable
+// (mode 0444); the problem says why (writeFailureReason).
 Outcome<void> replaceFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 // Why a file could not be written, from the errno of the failure: a short text for a message
 // ("没有写入该目录的权限", "磁盘空间不够", ...).
@@ -81,7 +82,8 @@ std::filesystem::path replacementTarget(const std::filesystem::path& path);
 // has the permissions of the target it replaces (or of a new file), holds a lock while this
 // object lives and is removed when it is destroyed, unless it was renamed over its target with
 // commit(). Leftovers of writers that were killed carry no lock and
-// are removed by removeStaleTemporaries().
+// are removed by removeStaleTemporaries(). None is made for a file the ledger holds open
+// (errno EBUSY): renaming over it would take its pages from under the ledger.
 class TemporaryFile {
 public:
     // Creates the file; valid() is false when that failed.
@@ -102,6 +104,25 @@ private:
     std::filesystem::path m_target;
     std::filesystem::path m_path;
     int m_fd = -1;
+};
+
+// An exclusive advisory lock (flock) on a directory, taken at once if it is free and held while
+// the object lives; a program that was killed leaves none behind. It opens the directory, never
+// a file in it.
+class DirectoryLock {
+public:
+    explicit DirectoryLock(const std::filesystem::path& directory);
+    ~DirectoryLock();
+    DirectoryLock(const DirectoryLock&) = delete;
+    DirectoryLock& operator=(const DirectoryLock&) = delete;
+
+    // Another program holds it (or another lock of this one). False as well when the directory
+    // cannot be locked at all (it cannot be opened, or the file system has no such locks).
+    bool heldElsewhere() const { return m_heldElsewhere; }
+
+private:
+    int m_fd = -1;
+    bool m_heldElsewhere = false;
 };
 
 // Renames a file (rename(2)). Tests replace the function to make a chosen rename fail; nothing

@@ -405,32 +405,6 @@ void BatchWindow::openLedger() {
 
 // ---- Batch files
 
-namespace {
-
-// The dialogs list batch files and spreadsheets, not the program's own files beside them (the
-// rate table, the print template, the configuration files).
-class SystemFilesHidden : public QSortFilterProxyModel {
-public:
-    using QSortFilterProxyModel::QSortFilterProxyModel;
-
-protected:
-    bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
-        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
-        if (!files) return true;
-        const QFileInfo info = files->fileInfo(files->index(row, 0, parent));
-        if (!info.isFile()) return true;
-        static const QStringList own = {QStringLiteral("设置税率表A.dat"),
-                                        QStringLiteral("print.dbf"), QStringLiteral("config.inf"),
-                                        QStringLiteral("configJS.inf")};
-        std::error_code ec;
-        return !own.contains(info.fileName()) ||
-               !std::filesystem::equivalent(info.absolutePath().toStdString(), programDirectory(),
-                                            ec);
-    }
-};
-
-} // namespace
-
 std::optional<std::filesystem::path>
 BatchWindow::chooseFile(bool save, const std::filesystem::path& proposed) {
     QFileDialog dialog(this, save ? QStringLiteral("保存") : QStringLiteral("打开"));
@@ -453,7 +427,6 @@ BatchWindow::chooseFile(bool save, const std::filesystem::path& proposed) {
                                QStringLiteral("所有文件 (*)")});
     }
     dialog.setDefaultSuffix(QStringLiteral("dat"));
-    dialog.setProxyModel(new SystemFilesHidden(&dialog));
     if (!proposed.empty()) {
         if (proposed.has_parent_path() && std::filesystem::is_directory(proposed.parent_path()))
             dialog.setDirectory(QFile::decodeName(proposed.parent_path().c_str()));

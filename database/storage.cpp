@@ -2,6 +2,8 @@
 
 #include "database/database.h"
 
+#include "base/guarded_files.h"
+
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -93,6 +95,8 @@ StoredFile::~StoredFile() {
 
 int StoredFile::open(const std::filesystem::path& path, bool writable, bool create) {
     close();
+    // A file the ledger holds open is never opened here: closing it would drop the ledger's locks.
+    if (isGuardedFile(path)) return kErrSharing;
     // Non-blocking: opening a FIFO must not wait for a writer. A regular file ignores the flag.
     int flags = (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
     if (create) flags |= O_CREAT;

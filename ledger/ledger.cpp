@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 namespace iit::ledger {
 
@@ -108,6 +109,65 @@ Text decimal(std::int64_t v) {
     return Text::fromBytes(std::to_string(v));
 }
 
+// The descriptors that hold the ledgers' shared flocks, one per file of the process, with the
+// number of open ledgers that use it.
+struct HeldFile {
+    dev_t device = 0;
+    ino_t inode = 0;
+    int fd = -1;
+    int users = 0;
+};
+std::mutex& heldMutex() {
+    static std::mutex m;
+    return m;
+}
+std::vector<HeldFile>& heldFiles() {
+    static std::vector<HeldFile> files;
+    return files;
+}
+
+// The descriptor of the file another ledger of the process holds, now used once more; -1 when
+// none does. Looked up by stat, which opens nothing.
+int shareHeldFile(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return -1;
+    const std::lock_guard lock(heldMutex());
+    for (HeldFile& h : heldFiles())
+        if (h.device == st.st_dev && h.inode == st.st_ino) {
+            ++h.users;
+            return h.fd;
+        }
+    return -1;
+}
+
+void holdFile(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return;
+    const std::lock_guard lock(heldMutex());
+    heldFiles().push_back(HeldFile{st.st_dev, st.st_ino, fd, 1});
+}
+
+// Gives up one use of the descriptor: true when it was the last, and the caller closes it.
+bool releaseHeldFile(int fd) {
+    const std::lock_guard lock(heldMutex());
+    std::vector<HeldFile>& files = heldFiles();
+    for (auto it = files.begin(); it != files.end(); ++it)
+        if (it->fd == fd) {
+            if (--it->users > 0) return false;
+            files.erase(it);
+            return true;
+        }
+    return true;
+}
+
+// True when another ledger of this process has the file open.
+bool sharedInProcess(int fd) {
+    const std::lock_guard lock(heldMutex());
+    for (const HeldFile& h : heldFiles())
+        if (h.fd == fd) return h.users > 1;
+    return false;
+}
+
 // Another program holds the file: one of ours (its shared flock, which `fd` could not turn
 // exclusive) or any SQLite program (its POSIX locks on the database or its -shm file).
 bool heldByAnotherProgram(int fd, const std::filesystem::path& path) {
@@ -152,7 +212,7 @@ struct Aside {
 // Sets the damaged ledger aside with its -wal and -shm files. Called with the connection
 // closed and the shared flock held.
 Aside moveAside(int fd, const std::filesystem::path& path) {
-    if (heldByAnotherProgram(fd, path)) return Aside{true, std::nullopt};
+    if (sharedInProcess(fd) || heldByAnotherProgram(fd, path)) return Aside{true, std::nullopt};
     const std::filesystem::path aside = engine::setAsideName(path, Now());
     const std::string base = path.native(), to = aside.native();
     // The main file last: while it is there, a later open finds the damage again.
@@ -253,8 +313,9 @@ Outcome<void> Prepare(sql::Connection& db) {
 Ledger::Impl::~Impl() {
     const bool damaged = db && db->damaged();
     db.reset(); // SQLite's POSIX locks go with its own descriptors; ours is closed after
-    if (damaged && lockFd >= 0) (void)moveAside(lockFd, path);
-    if (lockFd >= 0) ::close(lockFd);
+    if (lockFd < 0) return;
+    if (damaged) (void)moveAside(lockFd, path);
+    if (releaseHeldFile(lockFd)) ::close(lockFd);
 }
 
 std::filesystem::path ledgerPath() {
@@ -285,16 +346,27 @@ Outcome<Ledger> Ledger::open(const std::filesystem::path& path, LedgerTables tab
     auto impl = std::make_unique<Impl>();
     impl->path = path;
     impl->tables = std::move(tables);
-    impl->lockFd =
-        ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
-    if (impl->lockFd < 0)
-        return fail(sysText("工资台账文件无法打开：") + displayPath(path) + sysText("（") +
-                    Text::fromUtf8(std::strerror(errno)) + sysText("）"));
-    struct stat st {};
-    if (::fstat(impl->lockFd, &st) != 0 || !S_ISREG(st.st_mode))
-        return fail(sysText("工资台账不是普通文件：") + displayPath(path));
-    if (!lockShared(impl->lockFd))
-        return fail(sysText("工资台账文件正被另一程序改名保存：") + displayPath(path));
+    impl->guard = std::make_unique<FileGuard>(std::vector<std::filesystem::path>{
+        path, path.native() + "-wal", path.native() + "-shm", path.native() + "-journal"});
+    // Another ledger of the process may hold the file: its descriptor is used, for a second
+    // one, opened and closed, would drop that ledger's locks.
+    impl->lockFd = shareHeldFile(path);
+    if (impl->lockFd < 0) {
+        const int fd =
+            ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+        if (fd < 0)
+            return fail(sysText("工资台账文件无法打开：") + displayPath(path) + sysText("（") +
+                        Text::fromUtf8(std::strerror(errno)) + sysText("）"));
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            return fail(sysText("工资台账不是普通文件：") + displayPath(path));
+        }
+        holdFile(fd);
+        impl->lockFd = fd;
+        if (!lockShared(impl->lockFd))
+            return fail(sysText("工资台账文件正被另一程序改名保存：") + displayPath(path));
+    }
     // A check that fails for another reason (a WAL that only a writer can recover) leaves
     // the judgement to the connection that writes.
     Outcome<void> health = checkHealth(path, impl->lockFd);

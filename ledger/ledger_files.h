@@ -1,6 +1,6 @@
 #pragma once
 // The file dialog of the ledger window and its opening-balances dialog: spreadsheet files to
-// import from (.xlsx, .xls, .csv) or an .xlsx to export to, starting in the data directory.
+// import from (.xlsx, .xls, .csv) or an .xlsx to export to, starting in the user's documents.
 
 #include <QString>
 

@@ -2,6 +2,7 @@
 // The ledger's pieces shared by its files: the open file, the stored rows in fen and the
 // computation of one employee's months.
 
+#include "base/guarded_files.h"
 #include "ledger/ledger.h"
 #include "ledger/sqlite.h"
 
@@ -13,7 +14,12 @@ namespace iit::ledger {
 
 struct Ledger::Impl {
     std::filesystem::path path;
-    int lockFd = -1; // a shared flock while the ledger is open (damaged files: flock.h)
+    // A shared flock while the ledger is open (damaged files are set aside under an exclusive
+    // one). One descriptor per file and process, shared by every ledger of the process open on
+    // it: closing a descriptor of the file drops the POSIX locks SQLite holds on it for all of
+    // them.
+    int lockFd = -1;
+    std::unique_ptr<FileGuard> guard; // nothing else of the program opens the ledger's files
     std::unique_ptr<sql::Connection> db;
     LedgerTables tables;
     ~Impl();

@@ -70,6 +70,14 @@ const QString& LedgerWindow::name() {
 QWidget* openLedgerWindow(std::function<Text()> employer, QWidget* owner) {
     if (gui::openWindow(LedgerWindow::name()))
         return gui::loadWindow(LedgerWindow::name(), [] { return nullptr; });
+    auto deskLock = std::make_unique<DirectoryLock>(ledgerPath().parent_path());
+    if (deskLock->heldElsewhere()) {
+        gui::messageBox(sysText("工资台账已在另一个正在运行的个税计算器中打开：") +
+                            displayPath(ledgerPath()) +
+                            sysText("\n请在那个窗口中继续，或先关闭它再打开。"),
+                        {.icon = gui::Icon::Exclamation}, owner);
+        return nullptr;
+    }
     Outcome<LedgerTables> tables = loadLedgerTables();
     if (!tables) {
         gui::messageBox(tables.problem().message, {.icon = gui::Icon::Exclamation}, owner);
@@ -82,7 +90,12 @@ QWidget* openLedgerWindow(std::function<Text()> employer, QWidget* owner) {
     }
     return gui::loadWindow(
         LedgerWindow::name(),
-        [&] { return new LedgerWindow(std::move(*ledger), std::move(employer)); }, nullptr, true);
+        [&] {
+            auto* window = new LedgerWindow(std::move(*ledger), std::move(employer));
+            window->holdWhileOpen(std::move(deskLock));
+            return window;
+        },
+        nullptr, true);
 }
 
 LedgerWindow::LedgerWindow(Ledger ledger, std::function<Text()> employer, QWidget* parent)
@@ -102,6 +115,10 @@ LedgerWindow::LedgerWindow(Ledger ledger, std::function<Text()> employer, QWidge
     if (!said(m_sheet.showStart(today.year, static_cast<int>(today.month))))
         said(m_sheet.show(today.year, static_cast<int>(today.month)));
     showMonth(m_sheet.year(), m_sheet.month());
+}
+
+void LedgerWindow::holdWhileOpen(std::unique_ptr<DirectoryLock> lock) {
+    m_deskLock = std::move(lock);
 }
 
 LedgerWindow::~LedgerWindow() {
@@ -443,6 +460,7 @@ void LedgerWindow::closeEvent(QCloseEvent* event) {
     commitEdit();
     m_preview->close();
     event->accept();
+    m_deskLock.reset(); // the window may be opened again before this one is deleted
 }
 
 } // namespace iit::ledger

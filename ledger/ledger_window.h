@@ -29,6 +29,10 @@ class QLabel;
 class QMenu;
 class QPushButton;
 
+namespace iit {
+class DirectoryLock;
+}
+
 namespace iit::gui {
 class GridView;
 }
@@ -44,7 +48,9 @@ void setUpTemplate(QWidget* window);
 
 // Opens the ledger of the data directory in its window, modal like the batch window, or brings
 // the open window to the front. A ledger that cannot be opened is said in the message box and
-// no window opens. `employer` gives the employer's name a print needs.
+// no window opens; so is a ledger whose window another program has open (the window shows the
+// month as it read it, and two windows would each overwrite the other's view of it). `employer`
+// gives the employer's name a print needs.
 QWidget* openLedgerWindow(std::function<Text()> employer, QWidget* owner = nullptr);
 
 class LedgerWindow : public QWidget {
@@ -60,6 +66,9 @@ public:
     gui::GridView* gridView() const { return m_grid; }
     gui::GridView* totalsView() const { return m_totalsView; }
     printing::PrintPreview& preview() { return *m_preview; }
+    // Keeps `lock` until the window closes: the lock by which a second program's window is told
+    // that this one has the ledger open.
+    void holdWhileOpen(std::unique_ptr<DirectoryLock> lock);
 
     // The month shown; the first employee's 姓名 cell current.
     void showMonth(int year, int month);
@@ -113,6 +122,7 @@ private:
     LedgerSheet m_sheet;
     std::function<Text()> m_employer;
     std::unique_ptr<printing::PrintPreview> m_preview;
+    std::unique_ptr<DirectoryLock> m_deskLock;
     std::optional<BonusChoice> m_bonus; // of the current employee
 
     gui::GridView* m_grid = nullptr;       // 台账表格

@@ -16,8 +16,6 @@
 #include "printing/print_preview.h"
 #include "sheets/writer.h"
 
-#include "gui/file_dialog.h"
-
 #include <QFileDialog>
 #include <QProgressDialog>
 
@@ -26,7 +24,9 @@ namespace iit::ledger {
 std::optional<std::filesystem::path> chooseSheetFile(QWidget* parent, bool save,
                                                      const QString& proposedName) {
     QFileDialog dialog(parent, save ? QStringLiteral("导出") : QStringLiteral("导入"));
-    gui::setUpFileDialog(dialog, QStringLiteral("表格文件对话框"), save, programDirectory());
+    // The clerk's payroll sheets and exports live among their documents, not in the data
+    // directory.
+    gui::setUpFileDialog(dialog, QStringLiteral("表格文件对话框"), save, gui::documentsDirectory());
     if (save) {
         dialog.setNameFilters({QStringLiteral("Excel 工作簿 (*.xlsx)")});
         dialog.setDefaultSuffix(QStringLiteral("xlsx"));

@@ -1,5 +1,6 @@
 #include "printing/print_preview.h"
 
+#include "gui/file_dialog.h"
 #include "gui/message_box.h"
 #include "gui/qt_text.h"
 #include "printing/page_view.h"
@@ -121,11 +122,14 @@ bool PrintPreview::saveAsPdf(const QString& file) {
 }
 
 void PrintPreview::askAndSavePdf() {
-    const QString file = QFileDialog::getSaveFileName(m_dialog, QStringLiteral("保存为PDF"),
-                                                      QStringLiteral("个人所得税缴纳表.pdf"),
-                                                      QStringLiteral("PDF 文件 (*.pdf)"));
-    if (file.isEmpty()) return; // the dialog was cancelled
-    saveAsPdf(file);
+    QFileDialog dialog(m_dialog, QStringLiteral("保存为PDF"));
+    gui::setUpFileDialog(dialog, QStringLiteral("PDF文件对话框"), true, gui::documentsDirectory());
+    dialog.setNameFilters({QStringLiteral("PDF 文件 (*.pdf)")});
+    dialog.setDefaultSuffix(QStringLiteral("pdf"));
+    dialog.selectFile(QStringLiteral("个人所得税缴纳表.pdf"));
+    const std::optional<std::filesystem::path> file = gui::runFileDialog(dialog);
+    if (!file) return; // the dialog was cancelled
+    saveAsPdf(QFile::decodeName(file->c_str()));
 }
 
 } // namespace iit::printing

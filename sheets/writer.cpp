@@ -6,6 +6,7 @@
 #include "base/unicode.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <xlsxwriter.h>
@@ -75,8 +76,9 @@ Outcome<void> writeXlsx(const std::filesystem::path& path, const Table& table) {
     }
 
     removeStaleTemporaries(target);
+    errno = 0;
     TemporaryFile temporary(target);
-    if (!temporary.valid()) return writeFailed(path, "无法建立临时文件");
+    if (!temporary.valid()) return writeFailed(path, writeFailureReason(target, errno).toUtf8());
     Workbook workbook(temporary.path().native());
     if (!workbook.get()) return writeFailed(path, "内存不足");
     const std::string name = table.sheetName.empty() ? "Sheet1" : table.sheetName;

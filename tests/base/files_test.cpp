@@ -1,4 +1,5 @@
 #include "base/files.h"
+#include "base/guarded_files.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -7,10 +8,12 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <memory>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace iit {
 namespace {
@@ -188,6 +191,51 @@ TEST(Files, AtomicReplacement) {
         ++files;
     }
     EXPECT_EQ(files, 5u); // out.txt, link.txt, locked, fifo, adir
+}
+
+// The ledger's files are neither read nor replaced by anything else of the program, by any name
+// that reaches them, while a guard lives; guards of one file nest.
+TEST(Files, GuardedFilesAreNeitherReadNorReplaced) {
+    TempDir dir;
+    const std::filesystem::path db = dir / "台账.db";
+    writeFile(db, "pages");
+    std::filesystem::create_symlink("台账.db", dir / "link");
+    std::filesystem::create_hard_link(db, dir / "hard");
+    std::filesystem::create_directory(dir / "sub");
+    auto outer = std::make_unique<FileGuard>(std::vector{db, dir / "台账.db-wal"});
+    {
+        const FileGuard inner({dir / "sub" / ".." / "台账.db"});
+        for (const std::filesystem::path& name :
+             {db, dir / "link", dir / "hard", dir / "sub" / ".." / "台账.db",
+              dir / "台账.db-wal"}) {
+            SCOPED_TRACE(name);
+            EXPECT_TRUE(isGuardedFile(name));
+            if (std::filesystem::exists(name)) {
+                EXPECT_EQ(readFileBounded(name, 1 << 20).status, ReadStatus::InUse);
+            }
+            const Outcome<void> written = replaceFileAtomically(name, "text");
+            ASSERT_FALSE(written);
+            EXPECT_NE(written.problem().message.toUtf8().find("工资台账"), std::string::npos);
+        }
+    }
+    EXPECT_TRUE(isGuardedFile(db)); // the outer guard still holds it
+    EXPECT_FALSE(isGuardedFile(dir / "台账.db-shm"));
+    EXPECT_EQ(readFile(db), "pages");
+    EXPECT_FALSE(std::filesystem::exists(dir / "台账.db-wal"));
+    outer.reset();
+    EXPECT_FALSE(isGuardedFile(db));
+    EXPECT_TRUE(readFileBounded(db, 1 << 20).ok());
+}
+
+// A directory lock is told to a second taker until the first is gone.
+TEST(Files, DirectoryLockIsExclusive) {
+    TempDir dir;
+    auto first = std::make_unique<DirectoryLock>(dir.path());
+    EXPECT_FALSE(first->heldElsewhere());
+    EXPECT_TRUE(DirectoryLock(dir.path()).heldElsewhere());
+    first.reset();
+    EXPECT_FALSE(DirectoryLock(dir.path()).heldElsewhere());
+    EXPECT_FALSE(DirectoryLock(dir / "missing").heldElsewhere()); // nothing to lock: not held
 }
 
 // Sets a file's modification time `seconds` into the past.

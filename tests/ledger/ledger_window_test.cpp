@@ -12,12 +12,14 @@
 #include "printing/print_preview.h"
 #include "sheets/sheet.h"
 #include "sheets/writer.h"
+#include "tests/support/cli_run.h"
 #include "tests/support/window_test.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -103,6 +105,8 @@ private slots:
     void importAndExportOfXlsx();
     void printOpensOnePreview();
     void theMainWindowAndTheBatchWindowOpenIt();
+    void aFileDialogKeepsTheLedgersLocks();
+    void aSecondProgramsWindowIsTold();
 
 private:
     LedgerWindow* open();
@@ -411,6 +415,76 @@ void LedgerWindowTest::theMainWindowAndTheBatchWindowOpenIt() {
     QTRY_VERIFY(batch->isEnabled());
     batch->close();
     QTRY_VERIFY(main->isEnabled());
+}
+
+// The program's own file dialog lists the data directory while the window holds the ledger open;
+// another program then imports a month and the window changes another one. The locks of the
+// window's connection must still hold: both programs see both changes, and once the window has
+// closed the month the other program imported is still there.
+void LedgerWindowTest::aFileDialogKeepsTheLedgersLocks() {
+    importMonths(1, 1, {{"甲", kA, "20000"}});
+    iit::testing::writeFile(iit::programDirectory() / "工资表.csv", "姓名,本月收入\n");
+    open();
+    goTo(2024, 1);
+    QStringList listed;
+    m_env->watchdog().expect([&listed](QWidget* dialog) {
+        auto* fd = qobject_cast<QFileDialog*>(dialog);
+        if (!fd) {
+            static_cast<QDialog*>(dialog)->reject();
+            return;
+        }
+        fd->setDirectory(QFile::decodeName(iit::programDirectory().c_str()));
+        fd->setViewMode(QFileDialog::Detail); // the type column asks for every file's type
+        auto* files = fd->findChild<QFileSystemModel*>();
+        QTRY_VERIFY(files && files->rowCount(files->index(fd->directory().absolutePath())) > 0);
+        QTest::qWait(500); // the icons and types come from a thread of their own
+        const QModelIndex root = files->index(fd->directory().absolutePath());
+        for (int r = 0; r < files->rowCount(root); ++r)
+            listed << files->index(r, 0, root).data().toString() + " " +
+                          files->index(r, 2, root).data().toString();
+        fd->reject();
+    });
+    click("按钮导入");
+    QVERIFY2(listed.filter(Q("工资表.csv")).size() == 1, qPrintable(listed.join(" | ")));
+    QVERIFY2(listed.filter(Q("工资台账")).isEmpty(), qPrintable(listed.join(" | ")));
+
+    iit::testing::TempDir other;
+    const std::filesystem::path feb = other / "feb.tsv";
+    iit::testing::writeFile(feb, "姓名\t证件号码\t本月收入\n乙\t" + std::string(kB) + "\t9000\n");
+    const std::string dataDir = "--data-dir '" + iit::programDirectory().string() + "' ";
+    const auto cli = [&](const std::string& args) {
+        return iit::testing::runCommand(std::string(IITCALC_CLI) + " " + dataDir + args + " 2>'" +
+                                            (other / "err").string() + "'",
+                                        (other / "err").string(), -1);
+    };
+    const iit::testing::CliRun imported = cli("ledger import 2024 2 '" + feb.string() + "'");
+    QVERIFY2(imported.exit == 0, imported.err.c_str());
+    typeInto(1, kIncomeColumn, Q("30000"));
+    QCOMPARE(cell(1, kIncomeColumn), std::string("30000"));
+    const iit::testing::CliRun january = cli("ledger show 2024 1");
+    QVERIFY2(january.out.find("30000") != std::string::npos, january.out.c_str());
+    m_window.reset();
+    const iit::testing::CliRun february = cli("ledger show 2024 2");
+    QVERIFY2(february.exit == 0 && february.out.find(kB) != std::string::npos,
+             (february.out + february.err).c_str());
+    QVERIFY(cli("ledger show 2024 1").out.find("30000") != std::string::npos);
+}
+
+// While another program's ledger window has the data directory (its lock, taken here through a
+// descriptor of its own), the window does not open and says why; once it is gone, it opens.
+void LedgerWindowTest::aSecondProgramsWindowIsTold() {
+    auto other = std::make_unique<iit::DirectoryLock>(iit::programDirectory());
+    QString said;
+    m_env->watchdog().expectMessage(QMessageBox::Ok, &said);
+    QVERIFY(!openLedgerWindow({}));
+    QVERIFY2(said.contains(Q("已在另一个正在运行的个税计算器中打开")), qPrintable(said));
+    other.reset();
+    QPointer<QWidget> window = openLedgerWindow({});
+    QVERIFY(window);
+    QVERIFY(iit::DirectoryLock(iit::programDirectory()).heldElsewhere());
+    window->close();
+    QVERIFY(!iit::DirectoryLock(iit::programDirectory()).heldElsewhere());
+    QTRY_VERIFY(!window);
 }
 
 QTEST_MAIN(LedgerWindowTest)
