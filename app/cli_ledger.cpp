@@ -9,10 +9,13 @@
 #include "app/cli_util.h"
 #include "engine/amount.h"
 #include "ledger/ledger.h"
+#include "ledger/month_cells.h"
+#include "ledger/sqlite/sqlite_store.h"
 #include "sheets/header.h"
 
 #include <algorithm>
 #include <iostream>
+#include <span>
 #include <unordered_map>
 
 namespace iit::cli {
@@ -27,7 +30,8 @@ std::optional<ledger::Ledger> openLedger(const Context& ctx) {
         std::cerr << "iitcalc-cli: " << oneLine(tables.problem().message).toUtf8() << "\n";
         return std::nullopt;
     }
-    Outcome<ledger::Ledger> opened = ledger::Ledger::open(ledger::ledgerPath(), std::move(*tables));
+    Outcome<ledger::Ledger> opened =
+        ledger::openLedgerFile(ledger::ledgerPath(), std::move(*tables));
     if (!opened) {
         std::cerr << "iitcalc-cli: " << oneLine(opened.problem().message).toUtf8() << "\n";
         return std::nullopt;
@@ -84,14 +88,15 @@ private:
 
 // FILE's header (the first of its rows that names two of `columns`) and its rows as texts,
 // the header first. Prints the problem and returns false.
-bool readLedgerRows(const std::string& file, const std::vector<Text>& columns, const char* required,
-                    std::vector<std::vector<Text>>& out) {
+bool readLedgerRows(const std::string& file, std::span<const engine::PayrollField> columns,
+                    const char* required, std::vector<std::vector<Text>>& out) {
     std::optional<sheets::Sheet> sheet = readPayroll(file);
     if (!sheet) return false;
     std::vector<sheets::HeaderField> fields;
-    for (const Text& name : columns) {
-        fields.push_back({{name.toUtf8()}});
-        if (name == sysText("证件号码")) fields.back().names.push_back("身份证号");
+    for (engine::PayrollField f : columns) {
+        fields.emplace_back();
+        for (const char* name : engine::fieldNames(f))
+            fields.back().names.emplace_back(name);
     }
     const std::optional<sheets::HeaderMatch> header = sheets::findHeader(*sheet, fields);
     if (!header) {
@@ -103,7 +108,7 @@ bool readLedgerRows(const std::string& file, const std::vector<Text>& columns, c
                   << "' is not one the ledger reads; it is left out\n";
     std::optional<std::size_t> id;
     for (std::size_t f = 0; f < columns.size(); ++f)
-        if (columns[f] == sysText("证件号码") && header->fieldColumn[f] >= 0)
+        if (columns[f] == engine::PayrollField::IdNumber && header->fieldColumn[f] >= 0)
             id = static_cast<std::size_t>(header->fieldColumn[f]);
     if (!cellsSound(file, *sheet, id)) return false;
     for (CellRow& row : numberedRows(std::move(*sheet), header->rowIndex)) {
@@ -119,7 +124,7 @@ bool readLedgerRows(const std::string& file, const std::vector<Text>& columns, c
 // Gives every row of opening balances the month of the command line as its 截至月份: a row
 // that names another month is refused. False, with the rows named, when one does.
 bool throughMonth(const std::string& file, int month, std::vector<std::vector<Text>>& rows) {
-    const std::string name = "截至月份";
+    const std::string name = engine::fieldName(engine::PayrollField::ThroughMonth);
     std::size_t at = rows[0].size();
     for (std::size_t c = 0; c < rows[0].size(); ++c)
         if (sheets::compactName(rows[0][c].toUtf8()) == name) at = c;
@@ -157,7 +162,7 @@ int import(Context& ctx, bool opening) {
     const std::string& file = ctx.operands[3];
 
     std::vector<std::vector<Text>> rows;
-    if (!readLedgerRows(file, opening ? ledger::openingColumns() : ledger::importColumns(),
+    if (!readLedgerRows(file, opening ? ledger::openingFields() : ledger::importFields(),
                         opening ? "证件号码 (or 身份证号) and 姓名"
                                 : "证件号码 (or 身份证号), 姓名 and 本月收入",
                         rows))
@@ -172,10 +177,8 @@ int import(Context& ctx, bool opening) {
         opening ? book->importOpening(*year, rows) : book->importMonth(*year, *month, rows);
     if (!report) return failed(file + ": ", report.problem().message, "the ledger was not changed");
     for (const ledger::PersonKey& key : report->newEmployees) {
-        const std::string number = key.idNumber.toUtf8();
-        if (key.idType == ledger::identityCardType() && number.size() == 18 &&
-            !ledger::identityCardCheckHolds(number))
-            std::cerr << "iitcalc-cli: " << file << ": " << number
+        if (engine::identityCheckFails(key.idType, key.idNumber))
+            std::cerr << "iitcalc-cli: " << file << ": " << key.idNumber.toUtf8()
                       << ": the check digit of this identity-card number is wrong; the employee "
                          "is kept and marked\n";
     }
@@ -183,7 +186,7 @@ int import(Context& ctx, bool opening) {
     return kExitOk;
 }
 
-int Show(Context& ctx) {
+int showMonth(Context& ctx) {
     if (ctx.operands.size() != 3) return ctx.usageError("ledger show needs YEAR and MONTH");
     const std::optional<int> year = parseYear(ctx.operands[1]);
     if (!year) return ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
@@ -228,7 +231,7 @@ int Show(Context& ctx) {
                                                                                   : kExitFailure;
 }
 
-int People(Context& ctx) {
+int listPeople(Context& ctx) {
     if (ctx.operands.size() > 2) return ctx.usageError("ledger people takes at most a YEAR");
     std::optional<int> year;
     if (ctx.operands.size() == 2) {
@@ -276,8 +279,8 @@ int runLedger(Context& ctx) {
         return ctx.usageError("-o is for ledger show and ledger people");
     if (action == "import") return import(ctx, false);
     if (action == "opening") return import(ctx, true);
-    if (action == "show") return Show(ctx);
-    if (action == "people") return People(ctx);
+    if (action == "show") return showMonth(ctx);
+    if (action == "people") return listPeople(ctx);
     return ctx.usageError("unknown action '" + action + "'");
 }
 

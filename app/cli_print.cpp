@@ -205,7 +205,7 @@ int runPrint(Context& ctx) {
     fill.mode = sheet.mode();
     fill.today = Now();
     const batch::SheetPeople people = batch::peopleOf(sheet.grid());
-    printing::fillTaxPaymentTable(table, sheet.grid(), {people.rows, people.totalTexts()}, fill);
+    printing::fillTaxPaymentTable(table, sheet.grid(), people.forPrint(), fill);
 
     OffscreenApplication app;
     endIfSignalled();

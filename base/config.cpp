@@ -1,5 +1,7 @@
 #include "base/config.h"
 
+#include "base/cell_text.h"
+
 #include "base/files.h"
 
 #include <string>
@@ -98,14 +100,6 @@ std::size_t sectionEnd(const std::vector<Line>& lines, std::size_t header) {
     while (i < lines.size() && lines[i].kind != Line::Section)
         ++i;
     return i;
-}
-
-// Line breaks inside a written value or name would forge lines of their own.
-std::string oneLine(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c == '\r' || c == '\n') c = ' ';
-    return out;
 }
 
 } // namespace

@@ -11,7 +11,7 @@
 #include "gui/qt_text.h"
 #include "gui/template_pictures.h"
 #include "gui/units.h"
-#include "ledger/ledger_window.h"
+#include "ledger/window/ledger_window.h"
 #include "printing/print_preview.h"
 #include "printing/tax_payment_table.h"
 #include "printing/template_file.h"
@@ -582,8 +582,8 @@ void BatchWindow::Print() {
     const std::filesystem::path layout = printing::printTemplatePath();
     printing::ensurePrintTemplateFile(layout);
     const SheetPeople people = peopleOf(m_sheet.grid());
-    m_preview->show(printing::makeTaxPaymentTable(layout, m_sheet.grid(),
-                                                  {people.rows, people.totalTexts()}, input));
+    m_preview->show(
+        printing::makeTaxPaymentTable(layout, m_sheet.grid(), people.forPrint(), input));
 }
 
 // ---- Events

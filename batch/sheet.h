@@ -22,6 +22,7 @@
 #include "engine/exact.h"
 #include "engine/tax.h"
 #include "grid/grid.h"
+#include "printing/tax_payment_table.h"
 
 #include <array>
 #include <cstdint>
@@ -55,6 +56,11 @@ struct SheetPeople {
     // The totals as the totals row shows them.
     std::array<Text, 3> totalTexts() const {
         return {ToText(income), ToText(tax), ToText(afterTax)};
+    }
+    // The people as the printed tax payment table lists them, with the grid's columns.
+    printing::TaxTablePeople forPrint() const {
+        return {rows, totalTexts(),
+                printing::TaxTableColumns{kGridColumns, kTaxColumn, kIncomeColumn}};
     }
 };
 SheetPeople peopleOf(const Grid& grid);

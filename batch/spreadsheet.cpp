@@ -1,8 +1,10 @@
 #include "batch/spreadsheet.h"
 
+#include "base/cell_text.h"
 #include "base/convert.h"
 #include "base/files.h"
 #include "batch/sheet.h"
+#include "engine/payroll_row.h"
 #include "sheets/header.h"
 
 #include <algorithm>
@@ -13,24 +15,18 @@
 namespace iit::batch {
 namespace {
 
-// The batch columns a header may name, in the order of kColumns from the name on.
-const std::array<sheets::HeaderField, kGridColumns - 1>& Fields() {
-    static const std::array<sheets::HeaderField, kGridColumns - 1> fields = {{
-        {{"姓名"}},
-        {{"身份证号", "身份证号码", "证件号码", "身份证"}},
-        {{"收入", "应发工资", "本期收入", "用于报税的收入", "金额"}},
-        {{"应缴税额", "应纳税额"}},
-        {{"计税后所得额", "税后所得", "实发金额"}},
-        {{"银行卡号", "账号", "卡号"}},
-        {{"备注"}},
-    }};
-    return fields;
-}
-
-// The field's own captions, as the grid and an export show them, are accepted too.
-std::vector<sheets::HeaderField> fieldsWithCaptions() {
-    std::vector<sheets::HeaderField> fields(Fields().begin(), Fields().end());
+// The batch columns a header may name, in the order of kColumns from the name on, by the names
+// of a payroll row; the columns' own captions, as the grid and an export show them, too.
+std::vector<sheets::HeaderField> headerFields() {
+    static constexpr engine::PayrollField kFields[] = {
+        engine::PayrollField::Name,  engine::PayrollField::IdNumber, engine::PayrollField::Income,
+        engine::PayrollField::Tax,   engine::PayrollField::AfterTax, engine::PayrollField::BankCard,
+        engine::PayrollField::Remark};
+    static_assert(std::size(kFields) == kGridColumns - 1);
+    std::vector<sheets::HeaderField> fields(std::size(kFields));
     for (std::size_t f = 0; f < fields.size(); ++f) {
+        for (const char* name : engine::fieldNames(kFields[f]))
+            fields[f].names.emplace_back(name);
         const ColumnLayout& layout = layoutOf(static_cast<int>(f) + 1);
         for (const char* name : {layout.header, layout.fieldName, layout.name})
             fields[f].names.emplace_back(name);
@@ -42,19 +38,12 @@ bool isNumberColumn(Column column) {
     return column == kIdColumn || column == kCardColumn;
 }
 
-// A cell holds one line: line breaks and TABs become spaces.
-std::string oneLineText(std::string text) {
-    std::replace_if(
-        text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n' || c == '\t'; }, ' ');
-    return text;
-}
-
 } // namespace
 
 SheetImport importSheet(const sheets::Sheet& sheet) {
     SheetImport out;
     out.problems = sheet.problems;
-    const std::vector<sheets::HeaderField> fields = fieldsWithCaptions();
+    const std::vector<sheets::HeaderField> fields = headerFields();
     const std::optional<sheets::HeaderMatch> header = sheets::findHeader(sheet, fields);
 
     // By sheet column: the batch column it is read into, or none.
@@ -104,7 +93,7 @@ SheetImport importSheet(const sheets::Sheet& sheet) {
                 continue;
             }
             if (cell.kind == sheets::Cell::Kind::Error) continue; // reported by the reader
-            record[static_cast<std::size_t>(column - 1)] = Text::fromUtf8(oneLineText(cell.text));
+            record[static_cast<std::size_t>(column - 1)] = Text::fromUtf8(oneLine(cell.text));
         }
         out.records.push_back(std::move(record));
     }
@@ -125,7 +114,7 @@ Text SheetImport::notes(bool rowsBeyond) const {
     if (!unmapped.empty()) {
         std::string names;
         for (const std::string& name : unmapped)
-            names += (names.empty() ? "" : "、") + std::string("“") + oneLineText(name) + "”";
+            names += (names.empty() ? "" : "、") + std::string("“") + oneLine(name) + "”";
         line("未读入的列：" + names);
     }
     if (extraColumns > 0)

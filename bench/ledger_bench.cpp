@@ -5,6 +5,8 @@
 // included), and the size of the ledger file of a full year (counter "ledger_MB").
 #include "engine/withhold.h"
 #include "ledger/ledger.h"
+#include "ledger/month_cells.h"
+#include "ledger/sqlite/sqlite_store.h"
 
 #include "bench/support/data_dir.h"
 
@@ -73,7 +75,7 @@ struct Books {
     std::optional<Ledger> ledger;
     explicit Books(int months) {
         Outcome<LedgerTables> tables = loadLedgerTables();
-        Outcome<Ledger> l = Ledger::open(ledgerPath(), std::move(*tables));
+        Outcome<Ledger> l = openLedgerFile(ledgerPath(), std::move(*tables));
         ledger.emplace(std::move(*l));
         for (int m = 1; m <= months; ++m) {
             Outcome<ChangeReport> r = ledger->importMonth(kYear, m, monthRows(m));
@@ -148,17 +150,17 @@ BENCHMARK(BM_EditMarchIncome)
 
 void BM_OpenFullYear(benchmark::State& state) {
     Books& books = fullYear();
-    const std::filesystem::path path = books.ledger->path();
+    const std::filesystem::path path = ledgerPath(); // the data directory of the books
     books.ledger.reset(); // the last connection checkpoints the WAL into the file
     state.counters["ledger_MB"] =
         static_cast<double>(std::filesystem::file_size(path)) / (1024.0 * 1024.0);
     for (auto _ : state) {
         Outcome<LedgerTables> tables = loadLedgerTables();
-        Outcome<Ledger> l = Ledger::open(path, std::move(*tables));
+        Outcome<Ledger> l = openLedgerFile(path, std::move(*tables));
         if (!l) state.SkipWithError("open failed");
     }
     Outcome<LedgerTables> tables = loadLedgerTables();
-    books.ledger.emplace(std::move(*Ledger::open(path, std::move(*tables))));
+    books.ledger.emplace(std::move(*openLedgerFile(path, std::move(*tables))));
 }
 BENCHMARK(BM_OpenFullYear)
     ->Unit(benchmark::kMillisecond)

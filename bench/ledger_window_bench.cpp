@@ -8,7 +8,9 @@
 #include "bench/support/qt_bench.h"
 #include "grid/grid_view.h"
 #include "gui/clipboard.h"
-#include "ledger/ledger_window.h"
+#include "ledger/month_cells.h"
+#include "ledger/sqlite/sqlite_store.h"
+#include "ledger/window/ledger_window.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -54,7 +56,7 @@ struct Books {
     bench::DataDirectory dir;
     explicit Books(int months) {
         Outcome<LedgerTables> tables = loadLedgerTables();
-        Outcome<Ledger> ledger = Ledger::open(ledgerPath(), std::move(*tables));
+        Outcome<Ledger> ledger = openLedgerFile(ledgerPath(), std::move(*tables));
         if (!ledger) std::abort();
         LedgerSheet sheet(*ledger);
         for (int m = 1; m <= months; ++m) {

@@ -61,7 +61,7 @@ public:
     PrintTable fill() const {
         const batch::SheetPeople people = batch::peopleOf(m_sheet->grid());
         return makeTaxPaymentTable(
-            templateFile(), m_sheet->grid(), {people.rows, people.totalTexts()},
+            templateFile(), m_sheet->grid(), people.forPrint(),
             {Text::fromUtf8("华光机械厂"), engine::TaxMode::Gross, makeDateTime(2024, 5, 3)});
     }
 

@@ -89,4 +89,9 @@ Outcome<Exact> parseAmount(std::string_view utf8) {
     return fromFen(fen);
 }
 
+Outcome<std::int64_t> fenOf(const Exact& amount) {
+    if (const std::optional<std::int64_t> fen = toFen(amount)) return *fen;
+    return fail(sysText("金额不是整分，或超出了台账能记的范围：") + ToText(amount));
+}
+
 } // namespace iit::engine

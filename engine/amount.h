@@ -25,6 +25,10 @@ std::optional<Exact> parseDecimal(std::string_view text);
 // decimals, negative, or above kLargestAmount.
 Outcome<Exact> parseAmount(std::string_view utf8);
 
+// An amount in whole fen: fails when it is not whole fen or does not fit 64 bits of fen; never 0
+// in its place.
+Outcome<std::int64_t> fenOf(const Exact& amount);
+
 // The cell without the spaces parseAmount ignores around it.
 std::string_view trimCell(std::string_view utf8);
 

@@ -49,7 +49,7 @@ Outcome<CumulativeFigures> forward(const WithholdingTable& table, const YearToDa
     f.withheldBefore = before.withheld;
     f.withholding = maxZero(f.tax - f.after.relief - before.withheld);
     f.after.withheld = before.withheld + f.withholding;
-    f.afterTax = gross - monthSpecial - f.withholding;
+    f.afterTax = afterTaxPay(gross, monthSpecial, f.withholding);
     return f;
 }
 
@@ -123,7 +123,7 @@ Outcome<BonusFigures> computeSeparateBonus(const std::vector<TaxBand>& monthlyBa
     f.ratePercent = band->ratePercent;
     f.quickDeduction = band->quickDeduction;
     f.tax = maxZero(Round(bonus * band->rate() - band->quickDeduction, 2));
-    f.afterTax = bonus - f.tax;
+    f.afterTax = afterTaxPay(bonus, Exact{}, f.tax);
     return f;
 }
 
@@ -207,6 +207,10 @@ Outcome<BonusComparison> compareBonus(const WithholdingTable& table,
         c.saving = c.separate.total - c.combined.total;
     }
     return c;
+}
+
+Exact afterTaxPay(const Exact& paid, const Exact& special, const Exact& withheld) {
+    return paid - special - withheld;
 }
 
 } // namespace iit::engine

@@ -62,6 +62,10 @@ struct CumulativeFigures {
     Exact afterTax;    // grossIncome − this month's special deductions − withholding
 };
 
+// The pay after tax of a month: what was paid (wages, and a bonus) less the employee's special
+// deductions, which the payroll pays on their behalf, and the tax withheld.
+Exact afterTaxPay(const Exact& paid, const Exact& special, const Exact& withheld);
+
 // The cumulative basic deduction through `month`. With sums of earlier months (or opening
 // balances) each month since adds one month's deduction, months without pay included; in the
 // first month the count starts at the joining month (January with options.fromJanuary).

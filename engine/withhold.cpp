@@ -1,5 +1,7 @@
 #include "engine/withhold.h"
 
+#include "engine/payroll_row.h"
+
 #include "engine/amount.h"
 #include "engine/cumulative.h"
 
@@ -79,11 +81,8 @@ class Employees {
 public:
     // The employee of the id cell, added when new; null when the cell holds no number.
     Employee* find(std::string_view cell) {
-        const std::string_view trimmed = trimCell(cell);
-        if (trimmed.empty()) return nullptr;
-        m_key.assign(trimmed);
-        for (char& c : m_key)
-            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        identityKey(cell, m_key);
+        if (m_key.empty()) return nullptr;
         const std::size_t hash = std::hash<std::string_view>{}(m_key);
         if ((m_keys.size() + 1) * 2 > m_slots.size()) grow();
         for (std::size_t i = hash & (m_slots.size() - 1);; i = (i + 1) & (m_slots.size() - 1)) {

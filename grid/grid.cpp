@@ -1,6 +1,7 @@
 // The grid model: cells, layout, current cell and selection, clipboard text.
 #include "grid/grid.h"
 
+#include "base/cell_text.h"
 #include "base/convert.h"
 #include "base/delimited.h"
 
@@ -12,18 +13,6 @@
 
 namespace iit {
 namespace {
-
-// A cell holds one line: a TAB and a line break (CR LF, LF or a lone CR) become one space.
-std::string oneLine(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-        out.push_back(c == '\t' || c == '\r' || c == '\n' ? ' ' : c);
-    }
-    return out;
-}
 
 // State bits of a cell.
 constexpr std::uint8_t kModified = 0x1;

@@ -1,43 +1,43 @@
 #pragma once
 // The payroll ledger: a year's wages of an employer's employees, month by month, withheld by
-// the cumulative method (engine/cumulative.h) and kept in an SQLite file of the data directory.
+// the cumulative method (engine/cumulative.h). This is the book: the employees, their entries,
+// opening balances and declared months, and every rule of them; it keeps them in a store
+// (store.h) and knows no database.
 //
-// The pieces: the ledger file holds employees (per year, keyed by 证件类型 and 证件号码), one
-// entry per employee and month (the amounts entered and what was computed from them, with the
-// table used), opening balances for an employer who starts in the middle of a year, and which
-// months are declared. Every operation is one transaction: it succeeds whole or changes
-// nothing, a killed program included. Each change of entries returns its inverse, which the
-// window applies as its undo (itself one transaction).
+// The pieces: employees (per year, keyed by 证件类型 and 证件号码), one entry per employee and
+// month (the amounts entered and what was computed from them, with the table used), opening
+// balances for an employer who starts in the middle of a year, and which months are declared.
+// Every operation is one transaction of the store: it succeeds whole or changes nothing. Each
+// change of entries returns its inverse, which the window applies as its undo (itself one
+// transaction).
 //
 // The computation follows the entries: a change of an open month recomputes that employee's
 // later months of the year through the cumulative sums. A declared month never changes: its
 // entries are refused until it is reopened, and a month is declared only after every earlier
 // month with entries, so that the declared months are the first of the year and every open
-// month lies after them. Amounts are whole fen; texts cross as Text at this edge and are kept
-// in UTF-8 inside the file.
+// month lies after them. Amounts are exact and whole fen.
 
-#include "base/identity_card.h"
 #include "base/outcome.h"
 #include "base/text.h"
 #include "engine/bracket_table.h"
 #include "engine/cumulative.h"
 #include "engine/exact.h"
+#include "engine/payroll_row.h"
 #include "engine/withholding_table.h"
+#include "ledger/store.h"
 
-#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace iit::ledger {
 
 using engine::Exact;
-
-constexpr const char* kLedgerFileName = "工资台账.db";
-constexpr int kSchemaVersion = 3;   // 1: by employee; 2: a remark, or by month
-std::filesystem::path ledgerPath(); // in the program directory
+using engine::identityCardType;
+using engine::PayrollField;
 
 // The laws a ledger computes by, read from the data directory (the annual withholding table and
 // the bracket table's monthly wage table).
@@ -47,33 +47,6 @@ struct LedgerTables {
     std::vector<engine::TaxBand> monthly; // its wage bands, for the bonus taxed on its own
 };
 Outcome<LedgerTables> loadLedgerTables();
-
-enum class BonusMethod { Separate, Combined };
-const Text& bonusMethodText(BonusMethod method); // "单独计税", "并入综合所得"
-std::optional<BonusMethod> bonusMethodFromText(const Text& text);
-
-const Text& identityCardType(); // "居民身份证", the default 证件类型
-
-struct PersonKey {
-    Text idType;   // 证件类型
-    Text idNumber; // 证件号码
-    friend bool operator==(const PersonKey&, const PersonKey&) = default;
-};
-
-// The ledger accepts an identity-card number whose check fails and marks it
-// (Employee::idCheckFailed).
-using iit::identityCardCheckHolds;
-
-struct Employee {
-    PersonKey key;
-    Text name;
-    Text bankCard;
-    std::optional<int> joinMonth; // none: the first month with an entry, or the opening balances'
-    std::optional<int> leftMonth; // the last month employed
-    bool resident = true;
-    engine::DeductionOptions options;
-    bool idCheckFailed = false; // set by the ledger
-};
 
 // One employee-month as entered.
 struct Entry {
@@ -91,8 +64,6 @@ struct Opening {
     int throughMonth = 0; // 1 to 11
     Exact income, taxFree, basicDeduction, special, specialAdditional, other, relief, withheld;
 };
-
-enum class Method { Cumulative, Monthly }; // residents; non-residents' monthly method
 
 // An entry with what was computed from it.
 struct MonthLine {
@@ -112,13 +83,6 @@ struct MonthLine {
     Exact bonusTax;                     // 奖金税额 (the bonus taxed on its own)
     Exact afterTax; // 实发: income + bonus − special − withholding − bonus tax
 };
-
-// The columns of a month as shown, and one line's cells.
-std::vector<Text> monthColumns();
-std::vector<Text> monthCells(const MonthLine& line);
-// The columns of the employees as listed, and one employee's cells.
-std::vector<Text> employeeColumns();
-std::vector<Text> employeeCells(const Employee& employee);
 
 struct MonthView {
     int year = 0, month = 0;
@@ -160,25 +124,23 @@ struct BonusChoice {
     engine::BonusComparison comparison;
 };
 
-// The comparison of the two ways beside a month's line, and its cells: empty for an employee
-// without an annual bonus.
-std::vector<Text> bonusChoiceColumns();
-std::vector<Text> bonusChoiceCells(const BonusChoice* choice);
-
 // Progress of a long operation: rows done and rows in all; false cancels (nothing changes).
 using Progress = std::function<bool(std::size_t done, std::size_t total)>;
 
+// The fields a month's import reads (证件号码, 姓名 and 本月收入 required), and those of opening
+// balances (证件号码, 姓名 and 截至月份 required).
+std::span<const PayrollField> importFields();
+std::span<const PayrollField> openingFields();
+
 class Ledger {
 public:
-    // Opens the ledger file, creating it when it is missing. A file newer than this program is
-    // refused; a damaged file is set aside under a new name (with its -wal and -shm files) when
-    // no other program holds it open, and the problem says so.
-    static Outcome<Ledger> open(const std::filesystem::path& path, LedgerTables tables);
+    Ledger(std::unique_ptr<LedgerStore> store, LedgerTables tables);
     Ledger(Ledger&&) noexcept;
     Ledger& operator=(Ledger&&) noexcept;
     ~Ledger();
 
-    const std::filesystem::path& path() const;
+    LedgerStore& store();
+    const LedgerTables& tables() const;
 
     // The years with employees, in increasing order.
     Outcome<std::vector<int>> years();
@@ -195,13 +157,12 @@ public:
     // has them or one of the employee's months is declared. changeKey(to, from) undoes it.
     Outcome<void> changeKey(int year, const PersonKey& from, const PersonKey& to);
 
-    // Imports a month from rows of cells whose first row names the columns (see
-    // importColumns()): all or nothing, every faulty row named. Employees not yet in the
+    // Imports a month from rows of cells whose first row names the columns (importFields(), by
+    // any of their names): all or nothing, every faulty row named. Employees not yet in the
     // year are added; entries of the month for employees not in the rows are kept. A row
     // without 证件类型 is the employee's who holds its number (an identity card's when none
-    // or several of the year do). A faulty
-    // row is named by its number in `rowNumbers` (a sheet's row number, a grid's row), by
-    // default by its position with the header as row 1.
+    // or several of the year do). A faulty row is named by its number in `rowNumbers` (a
+    // sheet's row number, a grid's row), by default by its position with the header as row 1.
     Outcome<ChangeReport> importMonth(int year, int month,
                                       const std::vector<std::vector<Text>>& rows,
                                       const Progress& progress = {},
@@ -214,7 +175,7 @@ public:
     // employees who already have an entry there are left alone.
     Outcome<ChangeReport> copyToNextMonth(int year, int month);
 
-    // Opening balances from rows whose first row names the columns (openingColumns()).
+    // Opening balances from rows whose first row names the columns (openingFields()).
     // Rows are named as importMonth names them.
     Outcome<ChangeReport> importOpening(int year, const std::vector<std::vector<Text>>& rows,
                                         const std::vector<std::size_t>& rowNumbers = {});
@@ -254,16 +215,10 @@ public:
     // nothing of it is kept.
     Outcome<void> atomically(const std::function<Outcome<void>()>& work);
 
-    struct Impl;
+    struct Book;
 
 private:
-    explicit Ledger(std::unique_ptr<Impl> impl);
-    std::unique_ptr<Impl> m_impl;
+    std::unique_ptr<Book> m_book;
 };
-
-// The column names an import understands. Required: 证件号码 (or 身份证号), 姓名, 本月收入.
-const std::vector<Text>& importColumns();
-// Required: 证件号码 (or 身份证号), 姓名, 截至月份; the year-to-date figures are optional.
-const std::vector<Text>& openingColumns();
 
 } // namespace iit::ledger

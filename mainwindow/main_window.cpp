@@ -12,7 +12,7 @@
 #include "gui/shaped_window.h"
 #include "gui/units.h"
 #include "gui/window_runtime.h"
-#include "ledger/ledger_window.h"
+#include "ledger/window/ledger_window.h"
 #include "mainwindow/calculate.h"
 #include "mainwindow/startup.h"
 #include "printing/template_file.h"

@@ -8,13 +8,11 @@
 namespace iit::printing {
 namespace {
 
-// Rows of the template, and the grid's columns that the fill copies.
+// Rows of the template, and its column of the print date.
 constexpr int kUnitRow = 2;
 constexpr int kHeaderRow = 3;
 constexpr int kFirstPersonRow = 4;
-constexpr int kGridColumns = 8;
-constexpr int kTaxColumn = 5;  // of the print table
-constexpr int kDateColumn = 8; // of the print table
+constexpr int kDateColumn = 8;
 
 // Serial numbers are centred, amounts line up on the right.
 constexpr int kSerialAlignment = 2;
@@ -41,8 +39,11 @@ void fillTaxPaymentTable(PrintTable& table, const Grid& grid, const TaxTablePeop
     static const Text kCheckedBy = sysText("审核：");
     static const Text kAccountant = sysText("会计：");
 
+    // A grid column's column in the table: the row number is the table's first.
+    const TaxTableColumns& columns = people.columns;
+    const auto printed = [](int gridColumn) { return gridColumn + 1; };
     table.setHeaderRows(0);
-    table.setText(kHeaderRow, kTaxColumn,
+    table.setText(kHeaderRow, printed(columns.tax),
                   input.mode == engine::TaxMode::Net ? kNetHeader : kGrossHeader);
     table.setText(kUnitRow, kDateColumn, kDateLabel + toTextDateTime(DatePart(input.today)));
 
@@ -50,8 +51,8 @@ void fillTaxPaymentTable(PrintTable& table, const Grid& grid, const TaxTablePeop
     if (!people.rows.empty()) table.insertRows(first, static_cast<int>(people.rows.size()));
     for (std::size_t p = 0; p < people.rows.size(); ++p) {
         const int printRow = first + static_cast<int>(p);
-        for (int j = 1; j <= kGridColumns; ++j)
-            table.setText(printRow, j, grid.text(people.rows[p], j - 1));
+        for (int c = 0; c < columns.count; ++c)
+            table.setText(printRow, printed(c), grid.text(people.rows[p], c));
     }
 
     const int n = table.rowCount();
@@ -59,7 +60,8 @@ void fillTaxPaymentTable(PrintTable& table, const Grid& grid, const TaxTablePeop
     if (!input.employer.empty()) table.setText(1, 1, input.employer + taxTableTitle());
     table.setText(n - 1, 1, kTotals);
     for (int k = 0; k < 3; ++k)
-        table.setText(n - 1, k + 4, people.totals[static_cast<std::size_t>(k)]);
+        table.setText(n - 1, printed(columns.firstTotal) + k,
+                      people.totals[static_cast<std::size_t>(k)]);
 
     if (n >= 1) table.insertRows(n, 1);
     table.setText(n, 1, kPreparedBy);
@@ -68,7 +70,7 @@ void fillTaxPaymentTable(PrintTable& table, const Grid& grid, const TaxTablePeop
 
     const int m = table.rowCount();
     table.setAlignment(kFirstPersonRow, 1, m - 3, 1, kSerialAlignment);
-    table.setAlignment(kFirstPersonRow, 4, m, 3, kAmountAlignment);
+    table.setAlignment(kFirstPersonRow, printed(columns.firstTotal), m, 3, kAmountAlignment);
 
     table.applyPageSetup(taxTablePageSetup());
     table.setHeaderRows(3);

@@ -34,16 +34,26 @@ struct TaxTableInput {
     double today = 0;
 };
 
+// The grid's columns the table copies, as the batch's layout has them: the first `count` (the
+// row number first) go to the table's columns 1 to count; the tax's header names the mode, and
+// the totals of income, tax and after-tax amount stand under `firstTotal` and the two after it.
+struct TaxTableColumns {
+    int count = 0;
+    int tax = 0;
+    int firstTotal = 0;
+};
+
 // Whom the table lists and its totals, as the batch core counts them (batch::peopleOf): the
-// grid rows of the people in order, and the texts of the totals of income, tax and after-tax
-// amount.
+// grid rows of the people in order, the texts of the totals of income, tax and after-tax
+// amount, and the grid's columns.
 struct TaxTablePeople {
     std::vector<int> rows;
     std::array<Text, 3> totals;
+    TaxTableColumns columns;
 };
 
 // Fills `table`, already loaded with the template (an empty table gets only the cells the
-// fill creates), with the people's grid rows, columns 0 to 7, and the totals.
+// fill creates), with the people's grid rows and the totals.
 void fillTaxPaymentTable(PrintTable& table, const Grid& grid, const TaxTablePeople& people,
                          const TaxTableInput& input);
 

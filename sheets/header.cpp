@@ -3,22 +3,6 @@
 
 namespace iit::sheets {
 
-std::string compactName(std::string_view name) {
-    static constexpr std::string_view kIdeographicSpace = "\xE3\x80\x80";
-    std::string out;
-    out.reserve(name.size());
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const char c = name[i];
-        if (c == ' ' || c == '\r' || c == '\n' || c == '\t') continue;
-        if (name.substr(i, kIdeographicSpace.size()) == kIdeographicSpace) {
-            i += kIdeographicSpace.size() - 1;
-            continue;
-        }
-        out.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
-    }
-    return out;
-}
-
 std::optional<HeaderMatch> findHeader(const Sheet& sheet, std::span<const HeaderField> fields,
                                       std::size_t searchRows) {
     std::vector<std::vector<std::string>> accepted(fields.size());

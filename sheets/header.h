@@ -6,6 +6,7 @@
 // spaces (U+3000), CR, LF and TAB, and without regard to ASCII case, so that an exported "姓  名"
 // or "用于报税\r\n的 收 入" reads back.
 
+#include "base/cell_text.h"
 #include "sheets/sheet.h"
 
 #include <optional>
@@ -36,8 +37,7 @@ constexpr std::size_t kHeaderSearchRows = 20;
 std::optional<HeaderMatch> findHeader(const Sheet& sheet, std::span<const HeaderField> fields,
                                       std::size_t searchRows = kHeaderSearchRows);
 
-// The name as compared: spaces, ideographic spaces, CR, LF and TAB removed, ASCII lower-cased.
-std::string compactName(std::string_view name);
+using iit::compactName; // names compare as base/cell_text.h says
 
 // True for a sheet's own totals row: its first non-empty text cell reads 合计 or 总计.
 bool isTotalsRow(const SheetRow& row);

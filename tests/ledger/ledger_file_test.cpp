@@ -46,7 +46,7 @@ TEST_F(LedgerFile, KilledDuringImportLeavesTheLedgerAsItWas) {
     if (child == 0) {
         // The child imports February and January again and stops half-way, inside the
         // transaction, until it is killed.
-        Outcome<ledger::Ledger> l = ledger::Ledger::open(ledger::ledgerPath(), tables());
+        Outcome<ledger::Ledger> l = ledger::openLedgerFile(ledger::ledgerPath(), tables());
         if (!l) ::_exit(3);
         (void)l->importMonth(2024, 1, month(3000, "12000"));
         (void)l->importMonth(2024, 2, month(3000, "7000"), [&](std::size_t done, std::size_t) {
@@ -83,7 +83,7 @@ TEST_F(LedgerFile, TwoProgramsOnOneLedgerBothSucceed) {
         children[k] = ::fork();
         ASSERT_GE(children[k], 0);
         if (children[k] == 0) {
-            Outcome<ledger::Ledger> l = ledger::Ledger::open(ledger::ledgerPath(), tables());
+            Outcome<ledger::Ledger> l = ledger::openLedgerFile(ledger::ledgerPath(), tables());
             if (!l) ::_exit(3);
             for (int round = 0; round < 3; ++round)
                 if (!l->importMonth(2024, k + 1, month(2000, round % 2 ? "8000" : "9000")).ok())
@@ -112,14 +112,14 @@ TEST_F(LedgerFile, DamagedFileIsSetAsideWithItsCompanions) {
         // Held by another program of ours: left alone.
         const int fd = ::open(path.c_str(), O_RDONLY);
         ASSERT_EQ(::flock(fd, LOCK_SH), 0);
-        Outcome<ledger::Ledger> held = ledger::Ledger::open(path, tables());
+        Outcome<ledger::Ledger> held = ledger::openLedgerFile(path, tables());
         ASSERT_FALSE(held.ok());
         EXPECT_NE(held.problem().message.toUtf8().find("另一程序正在使用它"), std::string::npos)
             << held.problem().message.toUtf8();
         ::close(fd);
         EXPECT_EQ(readFile(path), garbage);
     }
-    Outcome<ledger::Ledger> damaged = ledger::Ledger::open(path, tables());
+    Outcome<ledger::Ledger> damaged = ledger::openLedgerFile(path, tables());
     ASSERT_FALSE(damaged.ok());
     const std::string message = damaged.problem().message.toUtf8();
     EXPECT_NE(message.find("工资台账文件已损坏"), std::string::npos) << message;
@@ -208,7 +208,7 @@ TEST_F(LedgerFile, NewerFileIsRefusedUntouched) {
               SQLITE_OK);
     sqlite3_close(db);
     const std::string bytes = readFile(path);
-    Outcome<ledger::Ledger> newer = ledger::Ledger::open(path, tables());
+    Outcome<ledger::Ledger> newer = ledger::openLedgerFile(path, tables());
     ASSERT_FALSE(newer.ok());
     EXPECT_EQ(newer.problem().message.toUtf8(),
               "工资台账文件由较新版本的程序建立（格式版本4），本程序只能读写格式版本3的台账，"

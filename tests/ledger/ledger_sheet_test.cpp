@@ -1,11 +1,11 @@
 // The ledger window's core without widgets: pastes keyed by identity number, edits, drafts,
 // undo and redo across months, leaving, the month to open on, nested transactions, the format
 // upgrade, and the files and print table of a month.
-#include "ledger/ledger_actions.h"
-#include "ledger/ledger_sheet.h"
-#include "ledger/month_files.h"
-#include "ledger/opening_sheet.h"
-#include "ledger/withholding_print.h"
+#include "ledger/window/ledger_actions.h"
+#include "ledger/window/ledger_sheet.h"
+#include "ledger/window/month_files.h"
+#include "ledger/window/opening_sheet.h"
+#include "ledger/window/withholding_print.h"
 #include "tests/ledger/ledger_support.h"
 
 #include "engine/withhold.h"
@@ -105,7 +105,7 @@ TEST_F(Sheet, PastedMonthComputesAsTheStatelessWithhold) {
             for (const Column& c : compared)
                 EXPECT_EQ(Cell(grid(), p + 1, c.sheet), want[c.withhold])
                     << "month " << month << " row " << p + 1 << " "
-                    << sheetLayoutOf(c.sheet).caption;
+                    << sheetLayoutOf(c.sheet).caption();
             EXPECT_EQ(Cell(grid(), p + 1, kRateColumn), want[11] + "%");
         }
     }

@@ -1,9 +1,13 @@
 #pragma once
-// A ledger in a fresh data directory with the built-in tables, and rows of cells for imports.
+// A ledger in a fresh data directory with the built-in tables, over the file's store or the
+// in-memory one, and rows of cells for imports.
 
 #include "base/files.h"
 #include "engine/bracket_table.h"
 #include "ledger/ledger.h"
+#include "ledger/memory_store.h"
+#include "ledger/month_cells.h"
+#include "ledger/sqlite/sqlite_store.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -34,19 +38,40 @@ inline ledger::LedgerTables tables() {
     return t.ok() ? std::move(*t) : ledger::LedgerTables{};
 }
 
+enum class StoreKind { File, Memory };
+
+inline std::string storeName(const ::testing::TestParamInfo<StoreKind>& info) {
+    return info.param == StoreKind::File ? "File" : "Memory";
+}
+
+// A new ledger of the kind, over its store.
+inline Outcome<ledger::Ledger> openBook(StoreKind kind, const std::filesystem::path& file) {
+    if (kind == StoreKind::Memory)
+        return ledger::Ledger(std::make_unique<ledger::MemoryStore>(), tables());
+    return ledger::openLedgerFile(file, tables());
+}
+
 class LedgerFixture : public ::testing::Test {
 public:
     TempDir dir;
     std::optional<ledger::Ledger> book;
 
+    // The store the book keeps its records in.
+    virtual StoreKind storeKind() const { return StoreKind::File; }
+
     void SetUp() override {
         setProgramDirectory(dir.path());
         ASSERT_TRUE(engine::writeDefaultRateTable(engine::rateTablePath()));
-        reopen();
-    }
-    void reopen() {
         book.reset();
-        Outcome<ledger::Ledger> l = ledger::Ledger::open(ledger::ledgerPath(), tables());
+        Outcome<ledger::Ledger> l = openBook(storeKind(), ledger::ledgerPath());
+        ASSERT_TRUE(l.ok()) << l.problem().message.toUtf8();
+        book.emplace(std::move(*l));
+    }
+    // The ledger as a new program finds it: the file opened again (the memory's book stays).
+    void reopen() {
+        if (storeKind() == StoreKind::Memory) return;
+        book.reset();
+        Outcome<ledger::Ledger> l = ledger::openLedgerFile(ledger::ledgerPath(), tables());
         ASSERT_TRUE(l.ok()) << l.problem().message.toUtf8();
         book.emplace(std::move(*l));
     }
@@ -77,6 +102,13 @@ public:
     ledger::PersonKey key(const char* id) {
         return {ledger::identityCardType(), Text::fromUtf8(id)};
     }
+};
+
+// The book's tests, on each store: the rules are the book's, and every store keeps the records
+// the book gives it unchanged.
+class BookFixture : public LedgerFixture, public ::testing::WithParamInterface<StoreKind> {
+public:
+    StoreKind storeKind() const override { return GetParam(); }
 };
 
 } // namespace iit::testing

@@ -4,6 +4,7 @@
 // the identity-card check; copying forward; removing and restoring an employee; an import of
 // many agreeing with the same changes one by one; imports that fail or are cancelled changing
 // nothing.
+#include "base/identity_card.h"
 #include "engine/withhold.h"
 #include "tests/ledger/ledger_support.h"
 
@@ -29,9 +30,9 @@ void importYear(LedgerFixture& f, const char* id, const char* income, const char
         f.import(m, pay(id, "张三", income, special));
 }
 
-class Ledger : public LedgerFixture {};
+class Ledger : public BookFixture {};
 
-TEST_F(Ledger, ImportAddsChangesAndKeeps) {
+TEST_P(Ledger, ImportAddsChangesAndKeeps) {
     ledger::ChangeReport r =
         import(1, makeRows({{kZhang, "张三", "10000", "1750"}, {kLi, "李四", "8000", ""}}));
     EXPECT_EQ(r.added, 2);
@@ -46,7 +47,7 @@ TEST_F(Ledger, ImportAddsChangesAndKeeps) {
     EXPECT_EQ(ledger::monthColumns().size(), 25u);
 }
 
-TEST_F(Ledger, WorkedExampleOverTheYear) {
+TEST_P(Ledger, WorkedExampleOverTheYear) {
     importYear(*this, kZhang, "10000", "1750");
     struct Row {
         int month;
@@ -67,7 +68,7 @@ TEST_F(Ledger, WorkedExampleOverTheYear) {
 }
 
 // The ledger and the stateless withhold agree month by month after an edit of March.
-TEST_F(Ledger, EditOfMarchRecomputesAprilToDecember) {
+TEST_P(Ledger, EditOfMarchRecomputesAprilToDecember) {
     importYear(*this, kZhang, "10000", "1750");
     Outcome<std::optional<Entry>> march = book->entry(2024, 3, key(kZhang));
     ASSERT_TRUE(march.ok() && *march);
@@ -98,7 +99,7 @@ TEST_F(Ledger, EditOfMarchRecomputesAprilToDecember) {
     EXPECT_EQ(cell(4, kZhang, "本月应预扣"), "97.5");
 }
 
-TEST_F(Ledger, DeclaredMonthsNeverChange) {
+TEST_P(Ledger, DeclaredMonthsNeverChange) {
     importYear(*this, kZhang, "10000", "1750");
     EXPECT_EQ(book->declareMonth(2024, 2).problem().message.toUtf8(), "请先申报1月");
     for (int m = 1; m <= 3; ++m)
@@ -131,7 +132,7 @@ TEST_F(Ledger, DeclaredMonthsNeverChange) {
     EXPECT_EQ(*book->declaredMonths(2024), (std::vector<int>{1, 2}));
 }
 
-TEST_F(Ledger, OpeningBalancesCarryTheYearBefore) {
+TEST_P(Ledger, OpeningBalancesCarryTheYearBefore) {
     Outcome<ledger::ChangeReport> o = book->importOpening(
         2024, makeRows({{"身份证号", "姓名", "截至月份", "累计收入", "累计专项扣除", "累计已预扣"},
                         {kZhang, "张三", "6", "60000", "10500", "585"}}));
@@ -154,7 +155,7 @@ TEST_F(Ledger, OpeningBalancesCarryTheYearBefore) {
                      .ok());
 }
 
-TEST_F(Ledger, JoinersAndTheirOptions) {
+TEST_P(Ledger, JoinersAndTheirOptions) {
     import(4, pay(kZhang, "张三", "10000"));
     EXPECT_EQ(cell(4, kZhang, "累计减除费用"), "5000"); // first seen in April: joined then
     import(6, pay(kZhang, "张三", "10000"));
@@ -178,7 +179,7 @@ TEST_F(Ledger, JoinersAndTheirOptions) {
     }
 }
 
-TEST_F(Ledger, AnnualBonusRules) {
+TEST_P(Ledger, AnnualBonusRules) {
     import(11, makeRows({{kZhang, "张三", "10000", "1750", "36000", ""},
                          { kLi,
                            "李四",
@@ -204,7 +205,7 @@ TEST_F(Ledger, AnnualBonusRules) {
         {2028, 1, makeRows({{kZhang, "张三", "10000", "", "5000", "单独计税"}}),
          "第2行：2028年的全年一次性奖金不能单独计税"},
         {2024, 12, makeRows({{kZhang, "张三", "10000", "", "5000", "分摊"}}),
-         "第2行：奖金计税方式应为单独计税或并入综合所得"},
+         "第2行：奖金计税方式应为“单独计税”或“并入综合所得”"},
     };
     for (const Case& c : cases) {
         Cells all = makeRows({{"证件号码", "姓名", "本月收入", "本月专项扣除", "全年一次性奖金",
@@ -220,7 +221,7 @@ TEST_F(Ledger, AnnualBonusRules) {
     EXPECT_EQ(cell(1, kZhang, "累计收入", 2028), "15000");
 }
 
-TEST_F(Ledger, BonusComparedForEachEmployee) {
+TEST_P(Ledger, BonusComparedForEachEmployee) {
     for (int m = 1; m <= 3; ++m)
         import(m, makeRows({{kZhang, "张三", "10000", "1750", m == 3 ? "36000" : "", ""},
                             { kLi,
@@ -244,7 +245,7 @@ TEST_F(Ledger, BonusComparedForEachEmployee) {
     EXPECT_EQ(ToText(li.comparison.separate.bonusTax).toUtf8(), "600");
 }
 
-TEST_F(Ledger, NonResidentsByTheMonthlyTableAndPapersOtherThanTheCard) {
+TEST_P(Ledger, NonResidentsByTheMonthlyTableAndPapersOtherThanTheCard) {
     import(1, makeRows({{"E1234567", "John Smith", "20000", "", "", "", "否", "护照"},
                         { "110105194912310028",
                           "王五",
@@ -261,7 +262,7 @@ TEST_F(Ledger, NonResidentsByTheMonthlyTableAndPapersOtherThanTheCard) {
     EXPECT_FALSE(identityCardCheckHolds("11010519491231002"));
 }
 
-TEST_F(Ledger, CopyForwardKeepsDeductionsAndLeavesIncomeEmpty) {
+TEST_P(Ledger, CopyForwardKeepsDeductionsAndLeavesIncomeEmpty) {
     import(1, makeRows({{kZhang, "张三", "10000", "1750"}, { kLi, "李四", "8000", "500" }}));
     ledger::Employee li = (*book->listEmployees(2024))[1];
     li.leftMonth = 1;
@@ -281,7 +282,7 @@ TEST_F(Ledger, CopyForwardKeepsDeductionsAndLeavesIncomeEmpty) {
     EXPECT_TRUE((*book->showMonth(2024, 2)).lines.empty());
 }
 
-TEST_F(Ledger, RemovedEmployeeIsRestoredWhole) {
+TEST_P(Ledger, RemovedEmployeeIsRestoredWhole) {
     importYear(*this, kZhang, "10000", "1750");
     const std::string before = cell(12, kZhang, "本月应预扣");
     Outcome<ledger::EmployeeRecord> removed = book->removeEmployee(2024, key(kZhang));
@@ -296,9 +297,8 @@ TEST_F(Ledger, RemovedEmployeeIsRestoredWhole) {
 // it must compute what the same changes made one employee at a time compute: employees with and
 // without the month before (gaps, opening balances) and with later months, on a month new and
 // on a month imported again.
-TEST_F(Ledger, ImportOfManyAgreesWithChangesOneByOne) {
-    const std::filesystem::path other = dir.path() / "one_by_one.db";
-    Outcome<ledger::Ledger> opened = ledger::Ledger::open(other, tables());
+TEST_P(Ledger, ImportOfManyAgreesWithChangesOneByOne) {
+    Outcome<ledger::Ledger> opened = openBook(storeKind(), dir.path() / "one_by_one.db");
     ASSERT_TRUE(opened.ok()) << opened.problem().message.toUtf8();
     ledger::Ledger& single = *opened;
     auto id = [](int i) { return "P" + std::to_string(1000 + i); };
@@ -355,7 +355,7 @@ TEST_F(Ledger, ImportOfManyAgreesWithChangesOneByOne) {
     }
 }
 
-TEST_F(Ledger, FailedOrCancelledImportChangesNothing) {
+TEST_P(Ledger, FailedOrCancelledImportChangesNothing) {
     import(1, pay(kZhang, "张三", "10000", "1750"));
     const Cells header = makeRows({{"证件号码", "姓名", "本月收入", "本月专项扣除"}});
     Cells rows = header;
@@ -380,6 +380,9 @@ TEST_F(Ledger, FailedOrCancelledImportChangesNothing) {
     EXPECT_EQ(book->listEmployees(2024)->size(), 1u);
     EXPECT_EQ(cell(1, kZhang, "本月收入"), "10000");
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, Ledger, ::testing::Values(StoreKind::Memory, StoreKind::File),
+                         storeName);
 
 } // namespace
 } // namespace iit::testing

@@ -7,7 +7,9 @@
 #include "grid/grid_view.h"
 #include "gui/clipboard.h"
 #include "gui/window_runtime.h"
-#include "ledger/ledger_window.h"
+#include "ledger/month_cells.h"
+#include "ledger/sqlite/sqlite_store.h"
+#include "ledger/window/ledger_window.h"
 #include "mainwindow/main_window.h"
 #include "printing/print_preview.h"
 #include "sheets/sheet.h"
@@ -52,7 +54,7 @@ iit::ledger::Ledger openBook() {
     iit::Outcome<LedgerTables> tables = loadLedgerTables();
     if (!tables) qFatal("tables: %s", tables.problem().message.toUtf8().c_str());
     iit::Outcome<iit::ledger::Ledger> book =
-        iit::ledger::Ledger::open(ledgerPath(), std::move(*tables));
+        iit::ledger::openLedgerFile(ledgerPath(), std::move(*tables));
     if (!book) qFatal("ledger: %s", book.problem().message.toUtf8().c_str());
     return std::move(*book);
 }
@@ -232,7 +234,7 @@ void LedgerWindowTest::typedAndPastedMonthsComputeAsTheStatelessWithhold() {
                          qPrintable(QStringLiteral("%1月 第%2行 %3: %4, not %5")
                                         .arg(month)
                                         .arg(p + 1)
-                                        .arg(Q(sheetLayoutOf(column).caption))
+                                        .arg(Q(sheetLayoutOf(column).caption()))
                                         .arg(Q(cell(p + 1, column).c_str()))
                                         .arg(Q(want[index].c_str()))));
         }

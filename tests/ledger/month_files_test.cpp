@@ -1,9 +1,9 @@
 // A month of the ledger in and out of files: the import plan of a sheet (its header found and
 // mapped, totals rows skipped, rows named by their sheet numbers, numbers stored as numbers
 // refused), the export read back, and the printed withholding table laid out on pages.
-#include "ledger/ledger_sheet.h"
-#include "ledger/month_files.h"
-#include "ledger/withholding_print.h"
+#include "ledger/window/ledger_sheet.h"
+#include "ledger/window/month_files.h"
+#include "ledger/window/withholding_print.h"
 #include "printing/page_layout.h"
 #include "sheets/sheet.h"
 #include "tests/ledger/ledger_support.h"
@@ -113,13 +113,13 @@ TEST_F(MonthFiles, ImportNamesSheetRowsAndExportReadsBack) {
         return std::size_t{0};
     };
     const sheets::SheetRow& first = back->rows[1];
-    EXPECT_EQ(first.at(column("身份证号")).kind, sheets::Cell::Kind::Text);
-    EXPECT_EQ(first.at(column("身份证号")).text, "110101199001011237");
+    EXPECT_EQ(first.at(column("证件号码")).kind, sheets::Cell::Kind::Text);
+    EXPECT_EQ(first.at(column("证件号码")).text, "110101199001011237");
     EXPECT_EQ(first.at(column("本月收入")).kind, sheets::Cell::Kind::Number);
     EXPECT_EQ(first.at(column("本月收入")).number, 20000.5);
     EXPECT_EQ(first.at(column("奖金税额")).number, 1080);
     EXPECT_EQ(first.at(column("备注")).text, "年终");
-    EXPECT_EQ(back->rows[2].at(column("身份证号")).text, "11010119900202123X");
+    EXPECT_EQ(back->rows[2].at(column("证件号码")).text, "11010119900202123X");
     EXPECT_EQ(back->rows[3].at(column("姓名")).text, "合计");
     EXPECT_EQ(back->rows[3].at(column("本月收入")).number, 29000.5);
     // The export reads back as an import of the same month: nothing changes.

@@ -11,7 +11,7 @@
 #include "gui/shaped_window.h"
 #include "gui/units.h"
 #include "gui/window_runtime.h"
-#include "ledger/ledger_window.h"
+#include "ledger/window/ledger_window.h"
 #include "mainwindow/main_window.h"
 #include "mainwindow/startup.h"
 #include "resources/print_template.h"

@@ -19,7 +19,7 @@ class Fill : public testing::PrintFixture {
 protected:
     PrintTable print(TaxMode mode = TaxMode::Gross, const char* employer = "") {
         const batch::SheetPeople people = batch::peopleOf(grid());
-        return makeTaxPaymentTable(templateFile, grid(), {people.rows, people.totalTexts()},
+        return makeTaxPaymentTable(templateFile, grid(), people.forPrint(),
                                    {Text::fromUtf8(employer), mode, kToday});
     }
 

@@ -92,7 +92,7 @@ protected:
     PrintTable table() {
         const batch::SheetPeople people = batch::peopleOf(grid());
         return makeTaxPaymentTable(
-            templateFile, grid(), {people.rows, people.totalTexts()},
+            templateFile, grid(), people.forPrint(),
             {Text::fromUtf8("华光机械厂"), engine::TaxMode::Gross, makeDateTime(2024, 5, 3)});
     }
 };

@@ -1,0 +1,302 @@
+// The book's employees, opening balances and declared months, and the book itself over its
+// store.
+#include "ledger/book.h"
+
+#include "engine/amount.h"
+
+#include <algorithm>
+
+namespace iit::ledger {
+
+using namespace detail;
+
+namespace {
+
+bool sameComputation(const Employee& a, const Employee& b) {
+    return a.joinMonth == b.joinMonth && a.resident == b.resident &&
+           a.options.fromJanuary == b.options.fromJanuary &&
+           a.options.annualDeduction == b.options.annualDeduction;
+}
+
+// The employee with the mark of their number set as the ledger sets it.
+Employee marked(Employee e) {
+    e.idCheckFailed = engine::identityCheckFails(e.key.idType, e.key.idNumber);
+    return e;
+}
+
+// The employee of `key`, who must have no declared month: `refusal` says why otherwise.
+Outcome<StoredEmployee> undeclaredEmployee(Book& book, int year, const PersonKey& key,
+                                           const char* refusal) {
+    Outcome<std::optional<StoredEmployee>> found = book.store->findEmployee(year, key);
+    if (!found) return found.problem();
+    if (!*found) return fail(sysText("台账中没有此人：") + key.idNumber);
+    Outcome<bool> declared = hasDeclaredEntry(book, year, (*found)->id);
+    if (!declared) return declared.problem();
+    if (*declared) return fail(whom((*found)->employee) + sysText(refusal));
+    return std::move(**found);
+}
+
+Outcome<void> checkEmployee(const Employee& e) {
+    for (const std::optional<int>& m : {e.joinMonth, e.leftMonth})
+        if (m && (*m < 1 || *m > 12)) return fail(sysText("月份应为1到12"));
+    if (e.key.idNumber.empty()) return fail(sysText("证件号码为空"));
+    if (e.key.idType.empty()) return fail(sysText("证件类型为空"));
+    return {};
+}
+
+} // namespace
+
+Outcome<LedgerTables> loadLedgerTables() {
+    Outcome<engine::WithholdingTables> annual =
+        engine::loadWithholdingTables(engine::withholdingTablePath());
+    if (!annual) return annual.problem();
+    Outcome<engine::BracketTable> bracket = engine::loadBracketTable(engine::rateTablePath());
+    if (!bracket) return bracket.problem();
+    Outcome<std::vector<engine::TaxBand>> monthly = engine::monthlyWageBands(*bracket);
+    if (!monthly) return monthly.problem();
+    return LedgerTables{std::move(*annual), std::move(*bracket), std::move(*monthly)};
+}
+
+Ledger::Ledger(std::unique_ptr<LedgerStore> store, LedgerTables tables)
+    : m_book(std::make_unique<Book>(Book{std::move(store), std::move(tables)})) {}
+Ledger::Ledger(Ledger&&) noexcept = default;
+Ledger& Ledger::operator=(Ledger&&) noexcept = default;
+Ledger::~Ledger() = default;
+
+LedgerStore& Ledger::store() {
+    return *m_book->store;
+}
+
+const LedgerTables& Ledger::tables() const {
+    return m_book->tables;
+}
+
+Outcome<void> Ledger::atomically(const std::function<Outcome<void>()>& work) {
+    Outcome<std::unique_ptr<StoreTransaction>> t = m_book->store->begin();
+    if (!t) return t.problem();
+    if (Outcome<void> r = work(); !r) return r;
+    return (*t)->commit();
+}
+
+BonusMethod Ledger::defaultBonusMethod(int year, bool resident) const {
+    const engine::WithholdingTable* table = m_book->tables.annual.forYear(year);
+    return resident && table && table->bonusSeparateAllowed(year) ? BonusMethod::Separate
+                                                                  : BonusMethod::Combined;
+}
+
+// ---- Employees
+
+Outcome<std::vector<int>> Ledger::years() {
+    return m_book->store->years();
+}
+
+Outcome<std::vector<Employee>> Ledger::listEmployees(int year) {
+    Outcome<std::vector<StoredEmployee>> stored = m_book->store->employees(year);
+    if (!stored) return stored.problem();
+    std::vector<Employee> out;
+    out.reserve(stored->size());
+    for (StoredEmployee& e : *stored)
+        out.push_back(std::move(e.employee));
+    return out;
+}
+
+Outcome<std::optional<Employee>> Ledger::putEmployee(int year, const Employee& given) {
+    Book& book = *m_book;
+    if (Outcome<void> r = checkEmployee(given); !r) return r.problem();
+    const Employee employee = marked(given);
+    Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
+    if (!t) return t.problem();
+    Outcome<std::optional<StoredEmployee>> found = book.store->findEmployee(year, employee.key);
+    if (!found) return found.problem();
+    std::optional<Employee> previous;
+    if (*found) {
+        const StoredEmployee& row = **found;
+        previous = row.employee;
+        const bool recompute = !sameComputation(row.employee, employee);
+        Outcome<std::vector<StoredEntry>> entries = book.store->entries(row.id);
+        if (!entries) return entries.problem();
+        if (recompute) {
+            Outcome<bool> declared = hasDeclaredEntry(book, year, row.id);
+            if (!declared) return declared.problem();
+            if (*declared)
+                return fail(whom(employee) +
+                            sysText("已有申报的月份，入职月份、居民身份和减除费用选项不能再改"));
+            if (!employee.resident)
+                for (const StoredEntry& e : *entries)
+                    if (e.bonusSeparate())
+                        return fail(whom(employee) + sysText("有单独计税的奖金，不能改为非居民"));
+        }
+        if (employee.leftMonth)
+            for (const StoredEntry& e : *entries)
+                if (e.month > *employee.leftMonth)
+                    return fail(whom(employee) + sysText("在离职月份之后还有") +
+                                monthText(e.month) + sysText("的工资"));
+        if (Outcome<void> r = book.store->updateEmployee(row.id, employee); !r) return r.problem();
+        if (recompute && !entries->empty()) {
+            const StoredEmployee updated{row.id, employee};
+            Outcome<Recomputed> n = recomputeEmployee(book, year, updated, 1, false, std::nullopt);
+            if (!n) return n.problem();
+        }
+    } else {
+        if (Outcome<EmployeeId> id = book.store->addEmployee(year, employee); !id)
+            return id.problem();
+    }
+    if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
+    return previous;
+}
+
+Outcome<EmployeeRecord> Ledger::removeEmployee(int year, const PersonKey& key) {
+    Book& book = *m_book;
+    Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
+    if (!t) return t.problem();
+    Outcome<StoredEmployee> found =
+        undeclaredEmployee(book, year, key, "已有申报的月份，不能删除；离职的职工请填写离职月份");
+    if (!found) return found.problem();
+    EmployeeRecord record;
+    record.employee = found->employee;
+    Outcome<std::optional<StoredOpening>> opening = book.store->opening(found->id);
+    if (!opening) return opening.problem();
+    if (*opening) record.opening = toOpening(key, **opening);
+    Outcome<std::vector<StoredEntry>> entries = book.store->entries(found->id);
+    if (!entries) return entries.problem();
+    for (const StoredEntry& e : *entries)
+        record.entries.emplace_back(e.month, toEntry(key, e));
+    if (Outcome<void> r = book.store->removeEmployee(found->id); !r) return r.problem();
+    if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
+    return record;
+}
+
+Outcome<void> Ledger::restoreEmployee(int year, const EmployeeRecord& record) {
+    Book& book = *m_book;
+    if (Outcome<void> r = checkEmployee(record.employee); !r) return r;
+    Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
+    if (!t) return t.problem();
+    Outcome<std::optional<StoredEmployee>> found =
+        book.store->findEmployee(year, record.employee.key);
+    if (!found) return found.problem();
+    if (*found) return fail(whom(record.employee) + sysText("已在台账中"));
+    for (const auto& [month, entry] : record.entries)
+        if (Outcome<void> r = checkMonthOpen(book, year, month); !r) return r;
+    const Employee employee = marked(record.employee);
+    Outcome<EmployeeId> id = book.store->addEmployee(year, employee);
+    if (!id) return id.problem();
+    const StoredEmployee row{*id, employee};
+    if (record.opening) {
+        Outcome<StoredOpening> o = fromOpening(*record.opening);
+        if (!o) return o.problem();
+        if (Outcome<void> r = book.store->putOpening(row.id, *o); !r) return r;
+    }
+    for (const auto& [month, entry] : record.entries) {
+        Outcome<StoredEntry> e = fromEntry(month, entry);
+        if (!e) return e.problem();
+        Outcome<Recomputed> n = recomputeEmployee(book, year, row, month, true, *e);
+        if (!n) return n.problem();
+    }
+    return (*t)->commit();
+}
+
+Outcome<void> Ledger::changeKey(int year, const PersonKey& from, const PersonKey& to) {
+    Book& book = *m_book;
+    if (to.idNumber.empty()) return fail(sysText("证件号码为空"));
+    if (to.idType.empty()) return fail(sysText("证件类型为空"));
+    Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
+    if (!t) return t.problem();
+    Outcome<std::optional<StoredEmployee>> found = book.store->findEmployee(year, from);
+    if (!found) return found.problem();
+    if (!*found) return fail(sysText("台账中没有此人：") + from.idNumber);
+    if (from == to) return {};
+    Outcome<std::optional<StoredEmployee>> taken = book.store->findEmployee(year, to);
+    if (!taken) return taken.problem();
+    if (*taken)
+        return fail(sysText("证件号码") + to.idNumber + sysText("已是") + (*taken)->employee.name +
+                    sysText("的"));
+    Outcome<bool> declared = hasDeclaredEntry(book, year, (*found)->id);
+    if (!declared) return declared.problem();
+    if (*declared)
+        return fail((*found)->employee.name + sysText("已有申报的月份，证件号码不能再改"));
+    Employee employee = (*found)->employee;
+    employee.key = to;
+    if (Outcome<void> r = book.store->updateEmployee((*found)->id, marked(employee)); !r) return r;
+    return (*t)->commit();
+}
+
+// ---- Opening balances
+
+Outcome<std::optional<Opening>> Ledger::opening(int year, const PersonKey& key) {
+    Outcome<std::optional<StoredEmployee>> found = m_book->store->findEmployee(year, key);
+    if (!found) return found.problem();
+    if (!*found) return std::optional<Opening>();
+    Outcome<std::optional<StoredOpening>> o = m_book->store->opening((*found)->id);
+    if (!o) return o.problem();
+    if (!*o) return std::optional<Opening>();
+    return std::optional<Opening>(toOpening(key, **o));
+}
+
+Outcome<std::optional<Opening>> Ledger::putOpening(int year, const PersonKey& key,
+                                                   const std::optional<Opening>& opening) {
+    Book& book = *m_book;
+    Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
+    if (!t) return t.problem();
+    Outcome<StoredEmployee> found =
+        undeclaredEmployee(book, year, key, "已有申报的月份，期初数不能再改");
+    if (!found) return found.problem();
+    Outcome<std::vector<StoredEntry>> entries = book.store->entries(found->id);
+    if (!entries) return entries.problem();
+    Outcome<std::optional<StoredOpening>> old = book.store->opening(found->id);
+    if (!old) return old.problem();
+    if (opening) {
+        Outcome<StoredOpening> o = fromOpening(*opening);
+        if (!o) return o.problem();
+        if (!entries->empty() && entries->front().month <= o->throughMonth)
+            return fail(whom(found->employee) + monthText(entries->front().month) +
+                        sysText("已有工资，期初数只能截至此前的月份"));
+        if (Outcome<void> w = book.store->putOpening(found->id, *o); !w) return w.problem();
+    } else if (*old) {
+        if (Outcome<void> r = book.store->removeOpening(found->id); !r) return r.problem();
+    }
+    if (!entries->empty()) {
+        Outcome<Recomputed> n = recomputeEmployee(book, year, *found, 1, false, std::nullopt);
+        if (!n) return n.problem();
+    }
+    if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
+    if (!*old) return std::optional<Opening>();
+    return std::optional<Opening>(toOpening(key, **old));
+}
+
+// ---- Declared months
+
+Outcome<std::vector<int>> Ledger::declaredMonths(int year) {
+    return m_book->store->declaredMonths(year);
+}
+
+Outcome<void> Ledger::declareMonth(int year, int month) {
+    Book& book = *m_book;
+    if (month < 1 || month > 12) return fail(sysText("月份应为1到12"));
+    Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
+    if (!t) return t.problem();
+    Outcome<std::vector<int>> declared = book.store->declaredMonths(year);
+    if (!declared) return declared.problem();
+    // Every earlier month with entries is declared first.
+    for (int m = 1; m < month; ++m) {
+        if (std::find(declared->begin(), declared->end(), m) != declared->end()) continue;
+        Outcome<bool> has = book.store->monthHasEntries(year, m);
+        if (!has) return has.problem();
+        if (*has) return fail(sysText("请先申报") + monthText(m));
+    }
+    if (Outcome<void> r = book.store->declare(year, month); !r) return r;
+    return (*t)->commit();
+}
+
+Outcome<void> Ledger::reopenMonth(int year, int month) {
+    Book& book = *m_book;
+    Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
+    if (!t) return t.problem();
+    Outcome<std::vector<int>> declared = book.store->declaredMonths(year);
+    if (!declared) return declared.problem();
+    if (!declared->empty() && declared->back() > month)
+        return fail(sysText("请先撤销") + monthText(declared->back()) + sysText("的申报"));
+    if (Outcome<void> r = book.store->undeclare(year, month); !r) return r;
+    return (*t)->commit();
+}
+
+} // namespace iit::ledger

@@ -1,0 +1,97 @@
+#pragma once
+// The book's pieces shared by its files: the store and the laws, the records converted between
+// the book's amounts and the store's fen, and the computation of one employee's months.
+
+#include "ledger/ledger.h"
+
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+namespace iit::ledger {
+
+struct Ledger::Book {
+    std::unique_ptr<LedgerStore> store;
+    LedgerTables tables;
+};
+
+namespace detail {
+
+using Book = Ledger::Book;
+
+inline Exact amount(std::int64_t fen) {
+    return engine::fromFen(fen);
+}
+
+// The book's records and the store's, in fen. Amounts that come in are held to the bounds of a
+// payroll amount (engine::checkAmount) before they are stored.
+Entry toEntry(const PersonKey& key, const EnteredMonth& e);
+Outcome<StoredEntry> fromEntry(int month, const Entry& e);
+Opening toOpening(const PersonKey& key, const StoredOpening& o);
+Outcome<StoredOpening> fromOpening(const Opening& o);
+MonthLine toLine(const Employee& employee, const StoredEntry& e);
+
+// The year-to-date sums after a stored entry or opening balances.
+inline engine::YearToDate stateOf(const StoredEntry& e) {
+    return e.cum.state(e.month);
+}
+inline engine::YearToDate stateOf(const StoredOpening& o) {
+    return o.sums.state(o.throughMonth);
+}
+
+// The annual table of a year, or why there is none.
+Outcome<const engine::WithholdingTable*> tableOf(const Book& book, int year);
+
+// Checks that `month` of `year` may change: it and every later month are open.
+Outcome<void> checkMonthOpen(Book& book, int year, int month);
+// True when one of the employee's entries lies in a declared month.
+Outcome<bool> hasDeclaredEntry(Book& book, int year, EmployeeId id);
+
+// Whether an entry may be kept for the employee in that month: not after they left, not before
+// their opening balances end, a bonus on its own only for a resident, in a year the law allows
+// it, once a year (`separateBonusMonth`: another month of theirs with a bonus on its own). The
+// problem is the refusal.
+Outcome<void> checkEntry(const Book& book, int year, int month, const Employee& employee,
+                         const StoredEntry& entry, const std::optional<StoredOpening>& opening,
+                         std::optional<int> separateBonusMonth);
+
+// Sets (or with none removes) the employee's entry of `month` and recomputes their entries
+// from that month on (from `month` without a change when `change` is false). `opening` is the
+// employee's opening balances when the caller has read them already; `around`, what it has
+// read of their entries.
+struct Recomputed {
+    int recomputed = 0;                  // entries whose figures changed
+    std::optional<StoredEntry> previous; // the entry of `month` before
+    bool unchanged = false;              // the change set what was there
+};
+struct Around {
+    const StoredEntry* monthBefore = nullptr; // their entry of the month before, when there is one
+    bool noneFromMonth = false;               // known to have no entry of the month or after
+};
+Outcome<Recomputed> recomputeEmployee(Book& book, int year, const StoredEmployee& employee,
+                                      int month, bool change,
+                                      const std::optional<StoredEntry>& entry,
+                                      const std::optional<StoredOpening>* opening = nullptr,
+                                      const Around& around = {});
+
+// One change of an entry of a month, its employee found.
+struct Resolved {
+    StoredEmployee employee;
+    std::optional<StoredEntry> entry;
+    std::size_t row = 0; // the import's row, 0 for an edit
+};
+// Applies changes of one month inside an open transaction, each with its employee's later
+// months; every refusal is named and then nothing is kept (the caller does not commit).
+Outcome<ChangeReport> applyChanges(Book& book, int year, int month,
+                                   const std::vector<Resolved>& changes, const Progress& progress);
+
+// The key of an employee of a year in a map.
+std::string personKeyString(const PersonKey& key);
+// "某某（证件号码）".
+Text whom(const Employee& e);
+// "第N行：" and a reason.
+Text rowMessage(std::size_t row, const Text& why);
+Text monthText(int month); // "3月"
+
+} // namespace detail
+} // namespace iit::ledger

@@ -1,0 +1,283 @@
+#include "ledger/month_cells.h"
+
+#include "base/convert.h"
+
+#include <array>
+#include <unordered_map>
+
+namespace iit::ledger {
+namespace {
+
+// In the order of MonthField.
+constexpr std::array<MonthFieldLayout, 25> kFields = {{
+    {MonthField::Name, "姓名", "姓名", false, true},
+    {MonthField::IdNumber, "证件号码", "身份证号", false, true},
+    {MonthField::IdType, "证件类型", "证件类型", false, true},
+    {MonthField::Month, "月份", "月份", false, false},
+    {MonthField::Income, "本月收入", "本月\r\n收入", true, true},
+    {MonthField::TaxFree, "本月免税收入", "免税\r\n收入", true, true},
+    {MonthField::Special, "本月专项扣除", "专项\r\n扣除", true, true},
+    {MonthField::SpecialAdditional, "本月专项附加扣除", "专项附加\r\n扣除", true, true},
+    {MonthField::Other, "本月其他扣除", "其他\r\n扣除", true, true},
+    {MonthField::Relief, "减免税额", "减免\r\n税额", true, true},
+    {MonthField::Bonus, "全年一次性奖金", "全年一次性\r\n奖金", true, true},
+    {MonthField::BonusMethod, "奖金计税方式", "奖金\r\n计税方式", false, true},
+    {MonthField::Remark, "备注", "备注", false, true},
+    {MonthField::CumulativeIncome, "累计收入", "累计\r\n收入", true, false},
+    {MonthField::CumulativeBasic, "累计减除费用", "累计减除\r\n费用", true, false},
+    {MonthField::Taxable, "累计应纳税所得额", "累计应纳税\r\n所得额", true, false},
+    {MonthField::Rate, "预扣率", "预扣率", false, false},
+    {MonthField::QuickDeduction, "速算扣除数", "速算\r\n扣除数", false, false},
+    {MonthField::CumulativeTax, "累计应纳税额", "累计应\r\n纳税额", true, false},
+    {MonthField::WithheldBefore, "累计已预扣", "累计\r\n已预扣", true, false},
+    {MonthField::Withholding, "本月应预扣", "本月\r\n应预扣", true, false},
+    {MonthField::BonusTax, "奖金税额", "奖金\r\n税额", true, false},
+    {MonthField::AfterTax, "实发", "实发", true, false},
+    {MonthField::Method, "计税方法", "计税方法", false, false},
+    {MonthField::IdCheck, "证件号码校验", "证件号码校验", false, false},
+}};
+
+constexpr bool inOrder() {
+    for (std::size_t i = 0; i < kFields.size(); ++i)
+        if (static_cast<std::size_t>(kFields[i].field) != i) return false;
+    return true;
+}
+static_assert(inOrder(), "kFields follows MonthField");
+
+// Fixed texts, converted once.
+const Text& fixed(const char* utf8) {
+    static std::unordered_map<const char*, Text> texts;
+    auto it = texts.find(utf8);
+    if (it == texts.end()) it = texts.emplace(utf8, sysText(utf8)).first;
+    return it->second;
+}
+
+Text optional(const std::optional<Exact>& v) {
+    return v ? ToText(*v) : Text{};
+}
+
+// An amount the clerk enters.
+Text entered(const Exact& v, CellStyle style) {
+    return style == CellStyle::Sheet && v.isZero() ? Text{} : ToText(v);
+}
+
+constexpr std::array kDataFields = {MonthField::Name,
+                                    MonthField::IdNumber,
+                                    MonthField::Month,
+                                    MonthField::Income,
+                                    MonthField::TaxFree,
+                                    MonthField::Special,
+                                    MonthField::SpecialAdditional,
+                                    MonthField::Other,
+                                    MonthField::CumulativeIncome,
+                                    MonthField::CumulativeBasic,
+                                    MonthField::Taxable,
+                                    MonthField::Rate,
+                                    MonthField::QuickDeduction,
+                                    MonthField::CumulativeTax,
+                                    MonthField::WithheldBefore,
+                                    MonthField::Withholding,
+                                    MonthField::AfterTax,
+                                    MonthField::IdType,
+                                    MonthField::Relief,
+                                    MonthField::Bonus,
+                                    MonthField::BonusMethod,
+                                    MonthField::BonusTax,
+                                    MonthField::Method,
+                                    MonthField::IdCheck,
+                                    MonthField::Remark};
+
+std::vector<Text> textsOf(std::initializer_list<const char*> names) {
+    std::vector<Text> out;
+    for (const char* n : names)
+        out.push_back(sysText(n));
+    return out;
+}
+
+} // namespace
+
+const MonthFieldLayout& monthFieldLayout(MonthField field) {
+    return kFields[static_cast<std::size_t>(field)];
+}
+
+Text monthCell(const MonthLine& line, MonthField field, CellStyle style) {
+    const Entry& e = line.entry;
+    switch (field) {
+    case MonthField::Name:
+        return line.employee.name;
+    case MonthField::IdNumber:
+        return line.employee.key.idNumber;
+    case MonthField::IdType:
+        return line.employee.key.idType;
+    case MonthField::Month:
+        return ToText(line.month);
+    case MonthField::Income:
+        return optional(e.income);
+    case MonthField::TaxFree:
+        return entered(e.taxFree, style);
+    case MonthField::Special:
+        return entered(e.special, style);
+    case MonthField::SpecialAdditional:
+        return entered(e.specialAdditional, style);
+    case MonthField::Other:
+        return entered(e.other, style);
+    case MonthField::Relief:
+        return entered(e.relief, style);
+    case MonthField::Bonus:
+        return entered(e.bonus, style);
+    case MonthField::BonusMethod:
+        return e.bonus.isZero() ? Text{} : engine::bonusMethodText(e.bonusMethod);
+    case MonthField::Remark:
+        return e.remark;
+    case MonthField::CumulativeIncome:
+        return ToText(line.cumulativeIncome);
+    case MonthField::CumulativeBasic:
+        return ToText(line.cumulativeBasicDeduction);
+    case MonthField::Taxable:
+        return optional(line.taxable);
+    case MonthField::Rate:
+        if (style == CellStyle::Data) return optional(line.ratePercent);
+        if (line.method == Method::Monthly) return fixed("按月");
+        return line.ratePercent ? ToText(*line.ratePercent) + Text::fromBytes("%") : Text{};
+    case MonthField::QuickDeduction:
+        return optional(line.quickDeduction);
+    case MonthField::CumulativeTax:
+        return optional(line.cumulativeTax);
+    case MonthField::WithheldBefore:
+        return ToText(line.withheldBefore);
+    case MonthField::Withholding:
+        return ToText(line.withholding);
+    case MonthField::BonusTax:
+        return ToText(line.bonusTax);
+    case MonthField::AfterTax:
+        return ToText(line.afterTax);
+    case MonthField::Method:
+        return fixed(line.method == Method::Cumulative ? "累计预扣法" : "按月计税（非居民）");
+    case MonthField::IdCheck:
+        return line.employee.idCheckFailed ? fixed("校验位不符") : Text{};
+    }
+    return Text{};
+}
+
+std::optional<Exact> monthAmount(const MonthLine& line, MonthField field) {
+    const Entry& e = line.entry;
+    switch (field) {
+    case MonthField::Income:
+        return e.income;
+    case MonthField::TaxFree:
+        return e.taxFree;
+    case MonthField::Special:
+        return e.special;
+    case MonthField::SpecialAdditional:
+        return e.specialAdditional;
+    case MonthField::Other:
+        return e.other;
+    case MonthField::Relief:
+        return e.relief;
+    case MonthField::Bonus:
+        return e.bonus;
+    case MonthField::CumulativeIncome:
+        return line.cumulativeIncome;
+    case MonthField::CumulativeBasic:
+        return line.cumulativeBasicDeduction;
+    case MonthField::Taxable:
+        return line.taxable;
+    case MonthField::CumulativeTax:
+        return line.cumulativeTax;
+    case MonthField::WithheldBefore:
+        return line.withheldBefore;
+    case MonthField::Withholding:
+        return line.withholding;
+    case MonthField::BonusTax:
+        return line.bonusTax;
+    case MonthField::AfterTax:
+        return line.afterTax;
+    default:
+        return std::nullopt;
+    }
+}
+
+std::span<const MonthField> monthDataFields() {
+    return kDataFields;
+}
+
+std::vector<Text> monthColumns() {
+    std::vector<Text> names;
+    for (MonthField f : kDataFields)
+        names.push_back(sysText(monthFieldLayout(f).name));
+    return names;
+}
+
+std::vector<Text> monthCells(const MonthLine& line) {
+    std::vector<Text> cells;
+    cells.reserve(kDataFields.size());
+    for (MonthField f : kDataFields)
+        cells.push_back(monthCell(line, f, CellStyle::Data));
+    return cells;
+}
+
+std::vector<Text> employeeColumns() {
+    return textsOf({"证件类型", "证件号码", "姓名", "银行卡号", "入职月份", "离职月份", "居民",
+                    "减除费用从1月起算", "全年减除6万元", "证件号码校验"});
+}
+
+std::vector<Text> employeeCells(const Employee& e) {
+    auto month = [](const std::optional<int>& m) { return m ? ToText(*m) : Text{}; };
+    auto yes = [](bool b) { return fixed(b ? "是" : "否"); };
+    return {e.key.idType,
+            e.key.idNumber,
+            e.name,
+            e.bankCard,
+            month(e.joinMonth),
+            month(e.leftMonth),
+            yes(e.resident),
+            yes(e.options.fromJanuary),
+            yes(e.options.annualDeduction),
+            e.idCheckFailed ? fixed("校验位不符") : Text{}};
+}
+
+std::vector<Text> bonusChoiceColumns() {
+    return textsOf(
+        {"单独计税全年税额", "并入综合所得全年税额", "较低的计税方式", "少缴税额", "预测月数"});
+}
+
+namespace {
+
+// The method that costs less, or "相同".
+const Text& lowerText(const engine::BonusComparison& c) {
+    using Lower = engine::BonusComparison::Lower;
+    if (c.lower == Lower::Same) return fixed("相同");
+    return engine::bonusMethodText(c.lower == Lower::Separate ? BonusMethod::Separate
+                                                              : BonusMethod::Combined);
+}
+
+} // namespace
+
+std::vector<Text> bonusChoiceCells(const BonusChoice* choice) {
+    if (!choice) return std::vector<Text>(5);
+    const engine::BonusComparison& c = choice->comparison;
+    return {ToText(c.separate.total), ToText(c.combined.total), lowerText(c), ToText(c.saving),
+            ToText(c.projectedMonths)};
+}
+
+Text bonusChoiceText(const BonusChoice& b) {
+    const engine::BonusComparison& c = b.comparison;
+    const Text& separate = engine::bonusMethodText(BonusMethod::Separate);
+    const Text& combined = engine::bonusMethodText(BonusMethod::Combined);
+    Text text = ToText(b.month) + sysText("月发放 ") + ToText(b.bonus) + sysText("，现按") +
+                engine::bonusMethodText(b.entered) + sysText("。\n");
+    text += separate + sysText("：全年税额 ") + ToText(c.separate.total) + sysText("\n（工资 ") +
+            ToText(c.separate.wagesTax) + sysText(" + 奖金 ") + ToText(c.separate.bonusTax) +
+            sysText("）\n");
+    text += combined + sysText("：全年税额 ") + ToText(c.combined.total) + sysText("\n");
+    if (c.lower == engine::BonusComparison::Lower::Same)
+        text += sysText("两种方式税额相同。");
+    else
+        text += lowerText(c) + sysText("少缴 ") + ToText(c.saving) + sysText("。");
+    if (c.projectedMonths > 0)
+        text += sysText("\n（尚未填写的") + ToText(c.projectedMonths) +
+                sysText("个月按最近一个月推算）");
+    return text;
+}
+
+} // namespace iit::ledger

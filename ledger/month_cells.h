@@ -1,0 +1,77 @@
+#pragma once
+// A month's line as cells, in one table for every reader: the window's grid, the export, the
+// printed withholding table and the command line. Each field has its name (the column's name in
+// files and on the command line, the import's name for the clerk's fields), its caption in the
+// grid, and one rule that writes its cell, for the clerk's eyes or as data.
+
+#include "ledger/ledger.h"
+
+#include <span>
+#include <vector>
+
+namespace iit::ledger {
+
+enum class MonthField {
+    Name,
+    IdNumber,
+    IdType,
+    Month,
+    Income,
+    TaxFree,
+    Special,
+    SpecialAdditional,
+    Other,
+    Relief,
+    Bonus,
+    BonusMethod,
+    Remark,
+    CumulativeIncome,
+    CumulativeBasic,
+    Taxable,
+    Rate,
+    QuickDeduction,
+    CumulativeTax,
+    WithheldBefore,
+    Withholding,
+    BonusTax,
+    AfterTax,
+    Method,
+    IdCheck,
+};
+
+struct MonthFieldLayout {
+    MonthField field;
+    const char* name;   // in files and on the command line ("本月免税收入"), UTF-8
+    const char* header; // the grid's caption, with CR LF between its lines
+    bool amount;        // yuan: a number cell in a workbook, summed in the totals
+    bool entered;       // the clerk's: imported, pasted, typed; otherwise computed
+};
+const MonthFieldLayout& monthFieldLayout(MonthField field);
+
+// How a cell is written: for the clerk's eyes (an entered amount of 0 left empty so that the
+// month's few deductions stand out, the rate with its "%", a non-resident's rate "按月"), or as
+// data (every amount written, the rate a number).
+enum class CellStyle { Sheet, Data };
+Text monthCell(const MonthLine& line, MonthField field, CellStyle style);
+
+// The value of an amount field (MonthFieldLayout::amount); none where the line has none (an
+// income not entered, the taxable income of the monthly method).
+std::optional<Exact> monthAmount(const MonthLine& line, MonthField field);
+
+// The command line's month: withhold's columns first, then the ledger's own, as data.
+std::span<const MonthField> monthDataFields();
+std::vector<Text> monthColumns();
+std::vector<Text> monthCells(const MonthLine& line);
+
+// The employees as listed, and one employee's cells.
+std::vector<Text> employeeColumns();
+std::vector<Text> employeeCells(const Employee& employee);
+
+// The comparison of the two ways beside a month's line, and its cells: empty for an employee
+// without an annual bonus.
+std::vector<Text> bonusChoiceColumns();
+std::vector<Text> bonusChoiceCells(const BonusChoice* choice);
+// The same in sentences, for the window's panel.
+Text bonusChoiceText(const BonusChoice& choice);
+
+} // namespace iit::ledger

@@ -1,0 +1,484 @@
+// The entries of a month: the computation of one entry, an employee's months recomputed after a
+// change, changes applied with their refusals, and the edit, copy forward and show of a month.
+#include "ledger/book.h"
+
+#include "engine/amount.h"
+#include "engine/tax.h"
+
+#include <algorithm>
+#include <string>
+#include <unordered_map>
+
+namespace iit::ledger {
+
+using namespace detail;
+
+namespace detail {
+namespace {
+
+Exact maxZero(const Exact& v) {
+    return v.sign() < 0 ? Exact{} : v;
+}
+
+// Computed figures in fen: the first that does not fit is kept as the failure.
+class FenOf {
+public:
+    std::int64_t operator()(const Exact& v) {
+        Outcome<std::int64_t> f = engine::fenOf(v);
+        if (f) return *f;
+        if (!m_failure) m_failure = f.problem();
+        return 0;
+    }
+    const std::optional<Problem>& failure() const { return m_failure; }
+
+private:
+    std::optional<Problem> m_failure;
+};
+
+// Computes the figures of `e` after the sums `before`: the cumulative method for a resident
+// (with a bonus taxed on its own by the monthly table), the monthly method of the bracket table
+// for a non-resident.
+Outcome<void> computeEntry(const Book& book, int year, const Employee& emp,
+                           const engine::YearToDate& before, StoredEntry& e) {
+    const Exact income = e.income ? amount(*e.income) : Exact{};
+    const Exact bonus = amount(e.bonus);
+    const bool separate = emp.resident && e.bonusSeparate();
+    FenOf fen;
+    engine::YearToDate after;
+    if (emp.resident) {
+        Outcome<const engine::WithholdingTable*> table = tableOf(book, year);
+        if (!table) return table.problem();
+        engine::MonthAmounts a;
+        a.income = separate ? income : income + bonus;
+        a.taxFree = amount(e.taxFree);
+        a.special = amount(e.special);
+        a.specialAdditional = amount(e.specialAdditional);
+        a.other = amount(e.other);
+        a.relief = amount(e.relief);
+        Outcome<engine::CumulativeFigures> f =
+            engine::computeCumulative(**table, before, e.month, emp.joinMonth.value_or(e.month),
+                                      emp.options, a, engine::TaxMode::Gross);
+        if (!f) return f.problem();
+        Exact bonusTax;
+        if (separate) {
+            Outcome<engine::BonusFigures> b =
+                engine::computeSeparateBonus(book.tables.monthly, bonus);
+            if (!b) return b.problem();
+            bonusTax = b->tax;
+        }
+        after = f->after;
+        e.method = Method::Cumulative;
+        e.tableYear = (*table)->fromYear;
+        e.taxable = fen(f->taxable);
+        e.rate = fen(f->ratePercent);
+        e.quick = fen(f->quickDeduction);
+        e.cumTax = fen(f->tax);
+        e.withholding = fen(f->withholding);
+        e.bonusTax = fen(bonusTax);
+    } else {
+        const Exact x = income + bonus - amount(e.taxFree);
+        const engine::TaxFigures f =
+            engine::computeTaxFigures(book.tables.bracket, x, engine::TaxKind::Wages,
+                                      engine::TaxMode::Gross, engine::TaxPolicy::batchAll());
+        if (f.type == engine::TaxFigures::Type::NoResult)
+            return fail(sysText("税率表无法计算此收入"));
+        const Exact tax = f.type == engine::TaxFigures::Type::Taxed ? maxZero(f.tax) : Exact{};
+        after = before;
+        after.month = e.month;
+        after.income += income + bonus;
+        after.taxFree += amount(e.taxFree);
+        after.special += amount(e.special);
+        after.specialAdditional += amount(e.specialAdditional);
+        after.other += amount(e.other);
+        after.relief += amount(e.relief);
+        after.withheld += tax;
+        e.method = Method::Monthly;
+        e.tableYear.reset();
+        e.taxable.reset();
+        e.rate.reset();
+        e.quick.reset();
+        e.cumTax.reset();
+        e.withholding = fen(tax);
+        e.bonusTax = 0;
+    }
+    Outcome<SumsFen> sums = SumsFen::of(after);
+    if (!sums) return sums.problem();
+    e.cum = *sums;
+    e.afterTax = fen(engine::afterTaxPay(income + bonus, amount(e.special),
+                                         amount(e.withholding) + amount(e.bonusTax)));
+    if (fen.failure()) return *fen.failure();
+    return {};
+}
+
+} // namespace
+
+Outcome<const engine::WithholdingTable*> tableOf(const Book& book, int year) {
+    if (const engine::WithholdingTable* table = book.tables.annual.forYear(year)) return table;
+    return fail(Text::fromBytes(std::to_string(year)) + sysText("年没有预扣率表"));
+}
+
+Outcome<void> checkMonthOpen(Book& book, int year, int month) {
+    if (month < 1 || month > 12) return fail(sysText("月份应为1到12"));
+    if (Outcome<const engine::WithholdingTable*> t = tableOf(book, year); !t) return t.problem();
+    Outcome<std::vector<int>> declared = book.store->declaredMonths(year);
+    if (!declared) return declared.problem();
+    if (declared->empty() || declared->back() < month) return {};
+    // The declared months are the first of the year: `month` is declared or lies before one.
+    if (std::find(declared->begin(), declared->end(), month) != declared->end())
+        return fail(monthText(month) + sysText("已申报，不能修改；如需更正，请先撤销申报"));
+    return fail(monthText(declared->back()) + sysText("已申报，不能再修改此前的") +
+                monthText(month));
+}
+
+Outcome<bool> hasDeclaredEntry(Book& book, int year, EmployeeId id) {
+    Outcome<std::vector<int>> declared = book.store->declaredMonths(year);
+    if (!declared) return declared.problem();
+    if (declared->empty()) return false;
+    Outcome<std::vector<StoredEntry>> entries = book.store->entries(id);
+    if (!entries) return entries.problem();
+    for (const StoredEntry& e : *entries)
+        if (std::find(declared->begin(), declared->end(), e.month) != declared->end()) return true;
+    return false;
+}
+
+Outcome<void> checkEntry(const Book& book, int year, int month, const Employee& emp,
+                         const StoredEntry& entry, const std::optional<StoredOpening>& opening,
+                         std::optional<int> separateBonusMonth) {
+    if (emp.leftMonth && month > *emp.leftMonth)
+        return fail(sysText("此人已于") + monthText(*emp.leftMonth) + sysText("离职"));
+    if (opening && month <= opening->throughMonth)
+        return fail(sysText("此人的期初数已截至") + monthText(opening->throughMonth));
+    if (!entry.bonusSeparate()) return {};
+    if (!emp.resident) return fail(sysText("非居民个人的奖金不能单独计税"));
+    const engine::WithholdingTable* table = book.tables.annual.forYear(year);
+    if (!table || !table->bonusSeparateAllowed(year))
+        return fail(Text::fromBytes(std::to_string(year)) +
+                    sysText("年的全年一次性奖金不能单独计税"));
+    if (separateBonusMonth && *separateBonusMonth != month)
+        return fail(sysText("全年一次性奖金一年只能单独计税一次，此人") +
+                    monthText(*separateBonusMonth) + sysText("已有"));
+    return {};
+}
+
+Outcome<Recomputed> recomputeEmployee(Book& book, int year, const StoredEmployee& employee,
+                                      int month, bool change,
+                                      const std::optional<StoredEntry>& entry,
+                                      const std::optional<StoredOpening>* knownOpening,
+                                      const Around& around) {
+    LedgerStore& store = *book.store;
+    engine::YearToDate sums;
+    if (around.monthBefore) {
+        sums = stateOf(*around.monthBefore);
+    } else {
+        Outcome<std::optional<StoredEntry>> before = store.entryBefore(employee.id, month);
+        if (!before) return before.problem();
+        if (*before) {
+            sums = stateOf(**before);
+        } else if (knownOpening) {
+            if (*knownOpening) sums = stateOf(**knownOpening);
+        } else {
+            Outcome<std::optional<StoredOpening>> opening = store.opening(employee.id);
+            if (!opening) return opening.problem();
+            if (*opening) sums = stateOf(**opening);
+        }
+    }
+    struct Work {
+        StoredEntry stored, computed;
+        bool isNew = false, removed = false;
+    };
+    std::vector<Work> rows;
+    if (!around.noneFromMonth) {
+        Outcome<std::vector<StoredEntry>> later = store.entriesFrom(employee.id, month);
+        if (!later) return later.problem();
+        rows.reserve(later->size() + 1);
+        for (StoredEntry& e : *later)
+            rows.push_back(Work{e, std::move(e)});
+    }
+    Recomputed result;
+    if (change) {
+        const bool had = !rows.empty() && rows.front().stored.month == month;
+        if (had) result.previous = rows.front().stored;
+        if ((had && entry && entry->sameInput(rows.front().stored)) || (!had && !entry)) {
+            result.unchanged = true;
+            return result;
+        }
+        if (entry) {
+            if (had)
+                rows.front().computed = *entry;
+            else
+                rows.insert(rows.begin(), Work{*entry, *entry, true});
+            rows.front().computed.month = month;
+        } else if (had) {
+            rows.front().removed = true;
+        }
+    }
+    for (Work& w : rows) {
+        if (w.removed) {
+            if (Outcome<void> r = store.removeEntry(employee.id, w.stored.month); !r)
+                return r.problem();
+            continue;
+        }
+        if (Outcome<void> r = computeEntry(book, year, employee.employee, sums, w.computed); !r)
+            return fail(monthText(w.computed.month) + sysText("：") + r.problem().message);
+        sums = stateOf(w.computed);
+        const bool figures = w.isNew || !w.computed.sameFigures(w.stored);
+        if (figures) ++result.recomputed;
+        if (figures || !w.computed.sameInput(w.stored))
+            if (Outcome<void> r = store.putEntry(employee.id, w.computed); !r) return r.problem();
+    }
+    return result;
+}
+
+namespace {
+
+// The entries around a month of the employees of many changes: each one's entry of the month
+// before, and which of them have entries from the month on.
+struct AroundMonth {
+    std::vector<EmployeeEntry> before; // by employee
+    std::vector<EmployeeId> later;     // increasing
+
+    Around of(EmployeeId id) const {
+        Around a;
+        const auto it = std::lower_bound(
+            before.begin(), before.end(), id,
+            [](const EmployeeEntry& e, EmployeeId wanted) { return e.employee < wanted; });
+        if (it != before.end() && it->employee == id) a.monthBefore = &it->entry;
+        a.noneFromMonth = !std::binary_search(later.begin(), later.end(), id);
+        return a;
+    }
+};
+
+// Reads them over the range of the changes' employees. None when an employee has two changes,
+// each of which must see the one before.
+Outcome<std::optional<AroundMonth>> readAround(Book& book, int month,
+                                               const std::vector<Resolved>& changes) {
+    std::vector<EmployeeId> ids;
+    ids.reserve(changes.size());
+    for (const Resolved& c : changes)
+        ids.push_back(c.employee.id);
+    std::sort(ids.begin(), ids.end());
+    if (ids.empty() || std::adjacent_find(ids.begin(), ids.end()) != ids.end())
+        return std::optional<AroundMonth>();
+    AroundMonth around;
+    if (month > 1) {
+        Outcome<std::vector<EmployeeEntry>> before =
+            book.store->monthEntries(month - 1, ids.front(), ids.back());
+        if (!before) return before.problem();
+        around.before = std::move(*before);
+    }
+    Outcome<std::vector<EmployeeId>> later =
+        book.store->employeesWithEntriesFrom(month, ids.front(), ids.back());
+    if (!later) return later.problem();
+    around.later = std::move(*later);
+    std::sort(around.later.begin(), around.later.end());
+    around.later.erase(std::unique(around.later.begin(), around.later.end()), around.later.end());
+    return std::optional<AroundMonth>(std::move(around));
+}
+
+Text who(const Resolved& r) {
+    if (r.row) return rowMessage(r.row, Text{});
+    return whom(r.employee.employee) + sysText("：");
+}
+
+// The month of the employee's bonus taxed on its own, besides `month`.
+Outcome<std::optional<int>> separateBonusMonth(Book& book, EmployeeId id, int month) {
+    Outcome<std::vector<StoredEntry>> entries = book.store->entries(id);
+    if (!entries) return entries.problem();
+    for (const StoredEntry& e : *entries)
+        if (e.month != month && e.bonusSeparate()) return std::optional<int>(e.month);
+    return std::optional<int>();
+}
+
+} // namespace
+
+Outcome<ChangeReport> applyChanges(Book& book, int year, int month,
+                                   const std::vector<Resolved>& changes, const Progress& progress) {
+    ChangeReport report;
+    report.inverse.reserve(changes.size());
+    Text refused;
+    // For an import of many, what each employee's computation starts from is read at once: the
+    // opening balances of the year (most employees have none), and the entries around the month,
+    // a range of the store each rather than two lookups a person.
+    std::optional<std::unordered_map<EmployeeId, StoredOpening>> openings;
+    std::optional<AroundMonth> around;
+    if (changes.size() > 64) {
+        Outcome<std::unordered_map<EmployeeId, StoredOpening>> all = book.store->openings(year);
+        if (!all) return all.problem();
+        openings = std::move(*all);
+        Outcome<std::optional<AroundMonth>> read = readAround(book, month, changes);
+        if (!read) return read.problem();
+        around = std::move(*read);
+    }
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        const Resolved& c = changes[i];
+        Outcome<std::optional<StoredOpening>> opening = std::optional<StoredOpening>();
+        if (openings) {
+            if (const auto it = openings->find(c.employee.id); it != openings->end())
+                opening = std::optional<StoredOpening>(it->second);
+        } else {
+            opening = book.store->opening(c.employee.id);
+        }
+        if (!opening) return opening.problem();
+        if (c.entry) {
+            std::optional<int> otherBonus;
+            if (c.entry->bonusSeparate()) {
+                Outcome<std::optional<int>> other = separateBonusMonth(book, c.employee.id, month);
+                if (!other) return other.problem();
+                otherBonus = *other;
+            }
+            if (Outcome<void> ok = checkEntry(book, year, month, c.employee.employee, *c.entry,
+                                              *opening, otherBonus);
+                !ok) {
+                if (!refused.empty()) refused += Text::fromBytes("\n");
+                refused += who(c) + ok.problem().message;
+            }
+        }
+        if (!refused.empty()) continue; // only the refusals count now
+        Outcome<Recomputed> r =
+            recomputeEmployee(book, year, c.employee, month, true, c.entry, &*opening,
+                              around ? around->of(c.employee.id) : Around{});
+        if (!r) return fail(who(c) + r.problem().message, r.problem().code);
+        const PersonKey& key = c.employee.employee.key;
+        if (r->unchanged) {
+            ++report.unchanged;
+        } else {
+            if (!c.entry)
+                ++report.removed;
+            else if (!r->previous)
+                ++report.added;
+            else
+                ++report.changed;
+            report.inverse.push_back(
+                EntryChange{key, r->previous ? std::optional<Entry>(toEntry(key, *r->previous))
+                                             : std::nullopt});
+            report.recomputed += r->recomputed;
+        }
+        if (progress && (i % 256 == 255 || i + 1 == changes.size()) &&
+            !progress(i + 1, changes.size()))
+            return fail(sysText("已取消，台账未作改动"));
+    }
+    if (!refused.empty()) return fail(std::move(refused));
+    return report;
+}
+
+} // namespace detail
+
+Outcome<ChangeReport> Ledger::changeEntries(int year, int month,
+                                            const std::vector<EntryChange>& changes) {
+    Book& book = *m_book;
+    Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
+    if (!t) return t.problem();
+    if (Outcome<void> r = checkMonthOpen(book, year, month); !r) return r.problem();
+    std::vector<Resolved> resolved;
+    resolved.reserve(changes.size());
+    for (const EntryChange& c : changes) {
+        Outcome<std::optional<StoredEmployee>> e = book.store->findEmployee(year, c.key);
+        if (!e) return e.problem();
+        if (!*e) return fail(sysText("台账中没有此人：") + c.key.idNumber);
+        Resolved r;
+        r.employee = std::move(**e);
+        if (c.entry) {
+            Outcome<StoredEntry> stored = fromEntry(month, *c.entry);
+            if (!stored) return stored.problem();
+            r.entry = std::move(*stored);
+        }
+        resolved.push_back(std::move(r));
+    }
+    Outcome<ChangeReport> report = applyChanges(book, year, month, resolved, {});
+    if (!report) return report;
+    if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
+    return report;
+}
+
+Outcome<ChangeReport> Ledger::copyToNextMonth(int year, int month) {
+    Book& book = *m_book;
+    if (month < 1 || month >= 12) return fail(sysText("只能复制1到11月"));
+    Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
+    if (!t) return t.problem();
+    if (Outcome<void> r = checkMonthOpen(book, year, month + 1); !r) return r.problem();
+    Outcome<std::vector<StoredLine>> from = book.store->month(year, month);
+    if (!from) return from.problem();
+    Outcome<std::vector<StoredLine>> next = book.store->month(year, month + 1);
+    if (!next) return next.problem();
+    std::vector<EmployeeId> already;
+    already.reserve(next->size());
+    for (const StoredLine& l : *next)
+        already.push_back(l.employee.id);
+    std::sort(already.begin(), already.end());
+    std::vector<Resolved> changes;
+    for (StoredLine& line : *from) {
+        const Employee& emp = line.employee.employee;
+        if (emp.leftMonth && *emp.leftMonth <= month) continue;
+        if (std::binary_search(already.begin(), already.end(), line.employee.id)) continue;
+        StoredEntry e;
+        e.month = month + 1;
+        e.special = line.entry.special;
+        e.specialAdditional = line.entry.specialAdditional;
+        e.other = line.entry.other;
+        changes.push_back(Resolved{std::move(line.employee), std::move(e), 0});
+    }
+    Outcome<ChangeReport> report = applyChanges(book, year, month + 1, changes, {});
+    if (!report) return report;
+    if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
+    return report;
+}
+
+Outcome<std::optional<Entry>> Ledger::entry(int year, int month, const PersonKey& key) {
+    Book& book = *m_book;
+    Outcome<std::optional<StoredEmployee>> e = book.store->findEmployee(year, key);
+    if (!e) return e.problem();
+    if (!*e) return std::optional<Entry>();
+    Outcome<std::optional<StoredEntry>> stored = book.store->entry((*e)->id, month);
+    if (!stored) return stored.problem();
+    if (!*stored) return std::optional<Entry>();
+    return std::optional<Entry>(toEntry(key, **stored));
+}
+
+Outcome<MonthView> Ledger::showMonth(int year, int month) {
+    Book& book = *m_book;
+    MonthView view;
+    view.year = year;
+    view.month = month;
+    Outcome<std::vector<int>> declared = book.store->declaredMonths(year);
+    if (!declared) return declared.problem();
+    view.declared = std::find(declared->begin(), declared->end(), month) != declared->end();
+    Outcome<std::vector<StoredLine>> lines = book.store->month(year, month);
+    if (!lines) return lines.problem();
+    view.lines.reserve(lines->size());
+    for (const StoredLine& l : *lines)
+        view.lines.push_back(toLine(l.employee.employee, l.entry));
+    return view;
+}
+
+Outcome<std::optional<MonthLine>> Ledger::showLine(int year, int month, const PersonKey& key) {
+    Book& book = *m_book;
+    Outcome<std::optional<StoredEmployee>> e = book.store->findEmployee(year, key);
+    if (!e) return e.problem();
+    if (!*e) return std::optional<MonthLine>();
+    Outcome<std::optional<StoredEntry>> stored = book.store->entry((*e)->id, month);
+    if (!stored) return stored.problem();
+    if (!*stored) return std::optional<MonthLine>();
+    return std::optional<MonthLine>(toLine((*e)->employee, **stored));
+}
+
+Outcome<std::optional<Ledger::YearMonth>> Ledger::latestOpenMonth() {
+    Book& book = *m_book;
+    Outcome<std::vector<int>> years = book.store->years();
+    if (!years) return years.problem();
+    if (years->empty()) return std::optional<YearMonth>();
+    const int year = years->back();
+    Outcome<std::vector<int>> declared = book.store->declaredMonths(year);
+    if (!declared) return declared.problem();
+    const int lastDeclared = declared->empty() ? 0 : declared->back();
+    // The latest month with entries, probed from December. The declared months are the first
+    // of the year, so that month is open unless it is declared, and then every month with
+    // entries is.
+    for (int month = 12; month > lastDeclared; --month) {
+        Outcome<bool> has = book.store->monthHasEntries(year, month);
+        if (!has) return has.problem();
+        if (*has) return std::optional<YearMonth>(YearMonth{year, month});
+    }
+    return std::optional<YearMonth>(YearMonth{year, std::min(lastDeclared + 1, 12)});
+}
+
+} // namespace iit::ledger

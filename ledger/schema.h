@@ -1,0 +1,103 @@
+#pragma once
+// The ledger's tables, described once for every store: each record's columns in order, with
+// their names and their constraints in portable SQL. A store makes its statements from these
+// descriptions (the table, the list of columns, the placeholders, the reading and binding of a
+// row), so that a column is named in one place.
+//
+// describeX(record, column) calls column(name, constraint, field) for each column in order,
+// `field` being a reference to the record's member. A field's type says the column's type: an
+// integer (int, std::int64_t, bool, an enum of the ledger), an integer that may be NULL
+// (std::optional), or a text (Text). The identifying columns (an employee's id and year, the
+// employee of an entry or an opening) are the tables' own keys, not fields of the records.
+
+#include "ledger/store.h"
+
+namespace iit::ledger::schema {
+
+// Version of the tables' layout, kept in the database: 1 kept entries by employee without a
+// remark; 2 added the remark, or kept them by month; 3 is both.
+constexpr int kVersion = 3;
+
+// An enum as stored: the bonus's taxation as bonus_separate (1 on its own), the method as 1
+// cumulative or 2 monthly.
+inline std::int64_t storedValue(BonusMethod m) {
+    return m == BonusMethod::Separate ? 1 : 0;
+}
+inline void fromStored(BonusMethod& m, std::int64_t v) {
+    m = v != 0 ? BonusMethod::Separate : BonusMethod::Combined;
+}
+inline std::int64_t storedValue(Method m) {
+    return m == Method::Monthly ? 2 : 1;
+}
+inline void fromStored(Method& m, std::int64_t v) {
+    m = v == 2 ? Method::Monthly : Method::Cumulative;
+}
+
+// employee: id INTEGER PRIMARY KEY, year, then these; unique by year, id_type and id_number.
+template <class E, class F> void describeEmployee(E& e, F&& column) {
+    column("id_type", "NOT NULL", e.key.idType);
+    column("id_number", "NOT NULL", e.key.idNumber);
+    column("name", "NOT NULL", e.name);
+    column("bank_card", "NOT NULL DEFAULT ''", e.bankCard);
+    column("join_month", "CHECK (join_month BETWEEN 1 AND 12)", e.joinMonth);
+    column("left_month", "CHECK (left_month BETWEEN 1 AND 12)", e.leftMonth);
+    column("resident", "NOT NULL DEFAULT 1", e.resident);
+    column("from_january", "NOT NULL DEFAULT 0", e.options.fromJanuary);
+    column("annual_deduction", "NOT NULL DEFAULT 0", e.options.annualDeduction);
+    column("id_check_failed", "NOT NULL DEFAULT 0", e.idCheckFailed);
+}
+
+// The sums after a month or at the opening; `prefix` is "cum_" in an entry, "" in an opening.
+template <class S, class F> void describeSums(S& s, const char* const (&names)[8], F&& column) {
+    column(names[0], "NOT NULL", s.income);
+    column(names[1], "NOT NULL", s.taxFree);
+    column(names[2], "NOT NULL", s.basic);
+    column(names[3], "NOT NULL", s.special);
+    column(names[4], "NOT NULL", s.specialAdditional);
+    column(names[5], "NOT NULL", s.other);
+    column(names[6], "NOT NULL", s.relief);
+    column(names[7], "NOT NULL", s.withheld);
+}
+
+// The amounts entered: the first columns of an entry.
+template <class E, class F> void describeEntered(E& e, F&& column) {
+    column("month", "NOT NULL CHECK (month BETWEEN 1 AND 12)", e.month);
+    column("income", "", e.income);
+    column("tax_free", "NOT NULL", e.taxFree);
+    column("special", "NOT NULL", e.special);
+    column("special_additional", "NOT NULL", e.specialAdditional);
+    column("other", "NOT NULL", e.other);
+    column("relief", "NOT NULL", e.relief);
+    column("bonus", "NOT NULL", e.bonus);
+    column("bonus_separate", "NOT NULL", e.bonusMethod);
+}
+
+// entry: employee (REFERENCES employee), then these; keyed by month and employee.
+template <class E, class F> void describeEntry(E& e, F&& column) {
+    static const char* const kSums[8] = {
+        "cum_income", "cum_tax_free", "cum_basic",   "cum_special", "cum_special_additional",
+        "cum_other",  "cum_relief",   "cum_withheld"};
+    describeEntered(e, column);
+    column("method", "NOT NULL", e.method);
+    column("table_year", "", e.tableYear);
+    describeSums(e.cum, kSums, column);
+    column("taxable", "", e.taxable);
+    column("rate", "", e.rate);
+    column("quick", "", e.quick);
+    column("cum_tax", "", e.cumTax);
+    column("withholding", "NOT NULL", e.withholding);
+    column("bonus_tax", "NOT NULL", e.bonusTax);
+    column("after_tax", "NOT NULL", e.afterTax);
+    column("remark", "NOT NULL DEFAULT ''", e.remark);
+}
+
+// opening: employee (the key, REFERENCES employee), then these.
+template <class O, class F> void describeOpening(O& o, F&& column) {
+    static const char* const kSums[8] = {
+        "income", "tax_free", "basic",   "special", "special_additional",
+        "other",  "relief",   "withheld"};
+    column("through_month", "NOT NULL CHECK (through_month BETWEEN 1 AND 11)", o.throughMonth);
+    describeSums(o.sums, kSums, column);
+}
+
+} // namespace iit::ledger::schema

@@ -1,0 +1,856 @@
+// The ledger's SQLite store: the file (its open, health, layout and upgrades, the damaged file set
+// aside) and every statement of the ledger, made from the descriptions of ledger/schema.h.
+#include "ledger/sqlite/sqlite_store.h"
+
+#include "base/convert.h"
+#include "base/files.h"
+#include "base/guarded_files.h"
+#include "engine/bracket_table.h"
+#include "ledger/schema.h"
+#include "ledger/sqlite/sqlite.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <type_traits>
+#include <unistd.h>
+
+namespace iit::ledger {
+
+struct SqliteStore::File {
+    std::filesystem::path path;
+    // A shared flock while the ledger is open (damaged files are set aside under an exclusive
+    // one). One descriptor per file and process, shared by every store of the process open on
+    // it: closing a descriptor of the file drops the POSIX locks SQLite holds on it for all of
+    // them.
+    int lockFd = -1;
+    std::unique_ptr<FileGuard> guard; // nothing else of the program opens the ledger's files
+    std::unique_ptr<sql::Connection> db;
+    ~File();
+};
+
+namespace {
+
+// The descriptors that hold the ledgers' shared flocks, one per file of the process, with the
+// number of open ledgers that use it.
+struct HeldFile {
+    dev_t device = 0;
+    ino_t inode = 0;
+    int fd = -1;
+    int users = 0;
+};
+std::mutex& heldMutex() {
+    static std::mutex m;
+    return m;
+}
+std::vector<HeldFile>& heldFiles() {
+    static std::vector<HeldFile> files;
+    return files;
+}
+
+// The descriptor of the file another ledger of the process holds, now used once more; -1 when
+// none does. Looked up by stat, which opens nothing.
+int shareHeldFile(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return -1;
+    const std::lock_guard lock(heldMutex());
+    for (HeldFile& h : heldFiles())
+        if (h.device == st.st_dev && h.inode == st.st_ino) {
+            ++h.users;
+            return h.fd;
+        }
+    return -1;
+}
+
+void holdFile(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return;
+    const std::lock_guard lock(heldMutex());
+    heldFiles().push_back(HeldFile{st.st_dev, st.st_ino, fd, 1});
+}
+
+// Gives up one use of the descriptor: true when it was the last, and the caller closes it.
+bool releaseHeldFile(int fd) {
+    const std::lock_guard lock(heldMutex());
+    std::vector<HeldFile>& files = heldFiles();
+    for (auto it = files.begin(); it != files.end(); ++it)
+        if (it->fd == fd) {
+            if (--it->users > 0) return false;
+            files.erase(it);
+            return true;
+        }
+    return true;
+}
+
+// True when another ledger of this process has the file open.
+bool sharedInProcess(int fd) {
+    const std::lock_guard lock(heldMutex());
+    for (const HeldFile& h : heldFiles())
+        if (h.fd == fd) return h.users > 1;
+    return false;
+}
+
+// Another program holds the file: one of ours (its shared flock, which `fd` could not turn
+// exclusive) or any SQLite program (its POSIX locks on the database or its -shm file).
+bool heldByAnotherProgram(int fd, const std::filesystem::path& path) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return true;
+    auto locked = [](int f) {
+        struct flock l {};
+        l.l_type = F_WRLCK;
+        l.l_whence = SEEK_SET;
+        l.l_start = 0;
+        l.l_len = 0; // the whole file and beyond: SQLite's lock bytes lie past 1 GiB
+        return ::fcntl(f, F_GETLK, &l) == 0 && l.l_type != F_UNLCK;
+    };
+    if (locked(fd)) return true;
+    const std::string shm = path.native() + "-shm";
+    const int shmFd = ::open(shm.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (shmFd >= 0) {
+        const bool held = locked(shmFd);
+        ::close(shmFd);
+        if (held) return true;
+    }
+    return false;
+}
+
+// Renames from to to unless `to` exists; true when `from` is gone or moved.
+bool renameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    return errno == ENOENT;
+}
+
+Text damagedMessage(const std::filesystem::path& path, const Problem& why) {
+    return sysText("工资台账文件已损坏，无法打开：") + displayPath(path) + sysText("（") +
+           why.message + sysText("）");
+}
+
+// Where a damaged ledger went: nowhere while another program holds it or the rename failed.
+struct Aside {
+    bool held = false;
+    std::optional<std::filesystem::path> to;
+};
+
+// Sets the damaged ledger aside with its -wal and -shm files. Called with the connection
+// closed and the shared flock held.
+Aside moveAside(int fd, const std::filesystem::path& path) {
+    if (sharedInProcess(fd) || heldByAnotherProgram(fd, path)) return Aside{true, std::nullopt};
+    const std::filesystem::path aside = engine::setAsideName(path, Now());
+    const std::string base = path.native(), to = aside.native();
+    // The main file last: while it is there, a later open finds the damage again.
+    if (!renameNoReplace(base + "-wal", to + "-wal") ||
+        !renameNoReplace(base + "-shm", to + "-shm") || !renameNoReplace(base, to))
+        return Aside{};
+    return Aside{false, aside};
+}
+
+Problem setAside(int fd, const std::filesystem::path& path, const Problem& why) {
+    const Aside aside = moveAside(fd, path);
+    if (aside.held)
+        return fail(damagedMessage(path, why) +
+                        sysText("。另一程序正在使用它，文件未作改动；请关闭其他程序后再打开。"),
+                    why.code);
+    if (!aside.to)
+        return fail(damagedMessage(path, why) + sysText("。改名保存失败，文件未作改动。"),
+                    why.code);
+    return fail(damagedMessage(path, why) + sysText("。原文件已改名保存为：") +
+                    displayPath(*aside.to) + sysText("；再次打开时将新建空的台账。"),
+                why.code);
+}
+
+// Damage met by an operation after the open: nothing of the operation is kept, and the ledger
+// is set aside once it is closed (Impl::~Impl).
+Problem damageMet(const std::filesystem::path& path, const Problem& why) {
+    return fail(sysText("工资台账文件已损坏：") + displayPath(path) + sysText("（") + why.message +
+                    sysText("），本次操作未作改动。关闭台账后，原文件将改名保存（另一程序正在使用它"
+                            "时除外），再次打开时将新建空的台账。"),
+                why.code);
+}
+
+// Takes the shared flock, waiting while a program sets a damaged file aside.
+bool lockShared(int fd) {
+    for (int i = 0; i < 500; ++i) {
+        if (::flock(fd, LOCK_SH | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK && errno != EINTR) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// Checks the file before anything may write to it: its header, then (read only, so that no
+// checkpoint writes into a damaged file and no companion file is removed) its schema. Damage
+// elsewhere in the file is met by the operation that reads it (sql::Connection stops there).
+// Problems of damage carry SQLite's code for it.
+Outcome<void> checkHealth(const std::filesystem::path& path, int fd) {
+    char header[16] = {};
+    const ssize_t n = ::pread(fd, header, sizeof header, 0);
+    if (n == 0) return {}; // a new, empty file
+    if (n != static_cast<ssize_t>(sizeof header) ||
+        std::memcmp(header, "SQLite format 3", sizeof header) != 0)
+        return fail(sysText("不是SQLite数据库"), 26 /* SQLITE_NOTADB */);
+    Outcome<std::unique_ptr<sql::Connection>> db = sql::Connection::open(path, true);
+    if (!db) return db.problem();
+    Outcome<std::int64_t> objects = (*db)->integer("SELECT count(*) FROM sqlite_schema");
+    if (!objects) return objects.problem();
+    return {};
+}
+
+Text decimal(std::int64_t v) {
+    return Text::fromBytes(std::to_string(v));
+}
+
+// ---- The statements, from the descriptions of the tables
+
+// A text read from the file. The 证件类型 that nearly everyone has is not converted again for
+// each, nor is a text of ASCII.
+Text textOf(std::string_view utf8) {
+    static const std::string identityCard = engine::identityCardType().toUtf8();
+    if (utf8 == identityCard) return engine::identityCardType();
+    return Text::fromUtf8(utf8);
+}
+
+template <class T> constexpr bool kIsText = std::is_same_v<std::remove_const_t<T>, Text>;
+
+// The columns of a description: their names, and their definitions in a CREATE TABLE.
+struct Columns {
+    std::vector<std::string> names, definitions;
+
+    template <class T> void operator()(const char* name, const char* constraint, T&) {
+        names.emplace_back(name);
+        std::string d = std::string(name) + (kIsText<T> ? " TEXT" : " INTEGER");
+        if (*constraint) d += std::string(" ") + constraint;
+        definitions.push_back(std::move(d));
+    }
+    // "x.a, x.b, ..." with `alias`, or "a, b, ..." without.
+    std::string list(const char* alias = "") const {
+        std::string out;
+        for (const std::string& n : names)
+            out += (out.empty() ? "" : ", ") + std::string(alias) + (*alias ? "." : "") + n;
+        return out;
+    }
+    // "?first, ..." for every column.
+    std::string placeholders(int first) const {
+        std::string out;
+        for (std::size_t i = 0; i < names.size(); ++i)
+            out += (i ? ", ?" : "?") + std::to_string(first + static_cast<int>(i));
+        return out;
+    }
+    std::string definitionList() const {
+        std::string out;
+        for (const std::string& d : definitions)
+            out += ",\n    " + d;
+        return out;
+    }
+};
+
+const Columns& employeeColumns() {
+    static const Columns c = [] {
+        Employee e;
+        Columns out;
+        schema::describeEmployee(e, out);
+        return out;
+    }();
+    return c;
+}
+const Columns& entryColumns() {
+    static const Columns c = [] {
+        StoredEntry e;
+        Columns out;
+        schema::describeEntry(e, out);
+        return out;
+    }();
+    return c;
+}
+const Columns& openingColumns() {
+    static const Columns c = [] {
+        StoredOpening o;
+        Columns out;
+        schema::describeOpening(o, out);
+        return out;
+    }();
+    return c;
+}
+
+// Reads a record's columns from a row, from column `first` on.
+class RowReader {
+public:
+    RowReader(const sql::Statement& s, int first) : m_s(s), m_column(first) {}
+    void operator()(const char*, const char*, std::int64_t& f) { f = m_s.int64(m_column++); }
+    void operator()(const char*, const char*, int& f) {
+        f = static_cast<int>(m_s.int64(m_column++));
+    }
+    void operator()(const char*, const char*, bool& f) { f = m_s.int64(m_column++) != 0; }
+    template <class T> void operator()(const char*, const char*, std::optional<T>& f) {
+        if (m_s.isNull(m_column))
+            f.reset();
+        else
+            f = static_cast<T>(m_s.int64(m_column));
+        ++m_column;
+    }
+    void operator()(const char*, const char*, Text& f) { f = textOf(m_s.text(m_column++)); }
+    template <class E>
+    requires std::is_enum_v<E>
+    void operator()(const char*, const char*, E& f) {
+        schema::fromStored(f, m_s.int64(m_column++));
+    }
+
+private:
+    const sql::Statement& m_s;
+    int m_column;
+};
+
+// Binds a record's columns to parameters, from `first` on.
+class RowBinder {
+public:
+    RowBinder(sql::Statement& s, int first) : m_s(s), m_parameter(first) {}
+    void operator()(const char*, const char*, const std::int64_t& f) { m_s.bind(m_parameter++, f); }
+    void operator()(const char*, const char*, const int& f) { m_s.bind(m_parameter++, f); }
+    void operator()(const char*, const char*, const bool& f) { m_s.bind(m_parameter++, f ? 1 : 0); }
+    template <class T> void operator()(const char*, const char*, const std::optional<T>& f) {
+        if (f)
+            m_s.bind(m_parameter++, static_cast<std::int64_t>(*f));
+        else
+            m_s.bindNull(m_parameter++);
+    }
+    void operator()(const char*, const char*, const Text& f) {
+        // The bytes of ASCII are the same in UTF-8: most numbers, cards and remarks.
+        const std::string_view bytes = f.view();
+        bool ascii = true;
+        for (unsigned char c : bytes)
+            ascii = ascii && c < 0x80;
+        if (ascii)
+            m_s.bind(m_parameter++, bytes);
+        else
+            m_s.bind(m_parameter++, f.toUtf8());
+    }
+    template <class E>
+    requires std::is_enum_v<E>
+    void operator()(const char*, const char*, const E& f) {
+        m_s.bind(m_parameter++, schema::storedValue(f));
+    }
+
+private:
+    sql::Statement& m_s;
+    int m_parameter;
+};
+
+Employee readEmployee(const sql::Statement& s, int first) {
+    Employee e;
+    schema::describeEmployee(e, RowReader(s, first));
+    return e;
+}
+StoredEntry readEntry(const sql::Statement& s, int first) {
+    StoredEntry e;
+    schema::describeEntry(e, RowReader(s, first));
+    return e;
+}
+StoredOpening readOpening(const sql::Statement& s, int first) {
+    StoredOpening o;
+    schema::describeOpening(o, RowReader(s, first));
+    return o;
+}
+
+const std::size_t kEmployeeWidth = employeeColumns().names.size();
+
+// The statements, made once.
+struct Statements {
+    std::string schema, entryIndexes;
+    std::string years, employees, findEmployee, addEmployee, updateEmployee;
+    std::string entries, entry, entryBefore, entriesFrom, putEntry;
+    std::string month, monthEntries, withBonus;
+    std::string opening, openings, putOpening;
+};
+
+const Statements& statements() {
+    static const Statements s = [] {
+        const Columns& em = employeeColumns();
+        const Columns& en = entryColumns();
+        const Columns& op = openingColumns();
+        const std::string e = em.list("e"), x = en.list("x"), o = op.list("o");
+        Statements out;
+        out.schema = "CREATE TABLE employee (\n    id INTEGER PRIMARY KEY,\n    year INTEGER NOT "
+                     "NULL" +
+                     em.definitionList() +
+                     ",\n    UNIQUE (year, id_type, id_number)\n);\n"
+                     "CREATE TABLE declared_month (\n    year INTEGER NOT NULL,\n    month INTEGER "
+                     "NOT NULL CHECK (month BETWEEN 1 AND 12),\n    PRIMARY KEY (year, month)\n) "
+                     "WITHOUT ROWID;\n"
+                     "CREATE TABLE opening (\n    employee INTEGER PRIMARY KEY REFERENCES employee "
+                     "(id) ON DELETE CASCADE" +
+                     op.definitionList() + "\n);\n";
+        // The entries are kept by month, so that an import of a month, which gives every
+        // employee an entry, writes the month's pages and a small index rather than every page
+        // of the table, and a month is shown from one range of the file. The entries with an
+        // annual bonus, a few an employee and year, have an index of their own.
+        out.schema +=
+            "CREATE TABLE entry (\n    employee INTEGER NOT NULL REFERENCES employee (id) "
+            "ON DELETE CASCADE" +
+            en.definitionList() + ",\n    PRIMARY KEY (month, employee)\n) WITHOUT ROWID;\n";
+        out.entryIndexes = "CREATE INDEX entry_employee ON entry (employee, month);\n"
+                           "CREATE INDEX entry_bonus ON entry (employee, month) WHERE bonus > 0;\n";
+        out.years = "SELECT DISTINCT year FROM employee ORDER BY year";
+        out.employees = "SELECT e.id, " + e + " FROM employee e WHERE e.year = ?1 ORDER BY e.id";
+        out.findEmployee = "SELECT e.id, " + e +
+                           " FROM employee e WHERE e.year = ?1 AND e.id_type = ?2 AND "
+                           "e.id_number = ?3";
+        out.addEmployee = "INSERT INTO employee (year, " + em.list() + ") VALUES (?1, " +
+                          em.placeholders(2) + ")";
+        out.updateEmployee =
+            "UPDATE employee SET (" + em.list() + ") = (" + em.placeholders(2) + ") WHERE id = ?1";
+        out.entries = "SELECT " + x + " FROM entry x WHERE x.employee = ?1 ORDER BY x.month";
+        out.entry = "SELECT " + x + " FROM entry x WHERE x.employee = ?1 AND x.month = ?2";
+        out.entryBefore = "SELECT " + x +
+                          " FROM entry x WHERE x.employee = ?1 AND x.month < ?2 ORDER BY x.month "
+                          "DESC LIMIT 1";
+        out.entriesFrom = "SELECT " + x +
+                          " FROM entry x WHERE x.employee = ?1 AND x.month >= ?2 ORDER BY x.month";
+        out.putEntry = "INSERT OR REPLACE INTO entry (employee, " + en.list() + ") VALUES (?1, " +
+                       en.placeholders(2) + ")";
+        // A month's entries in the order they are kept (by employee, the order the employees
+        // were added): read as they lie, without a sort.
+        out.month = "SELECT e.id, " + e + ", " + x +
+                    " FROM employee e JOIN entry x ON x.employee = e.id AND x.month = ?2 WHERE "
+                    "e.year = ?1 ORDER BY x.employee";
+        out.monthEntries = "SELECT x.employee, " + x +
+                           " FROM entry x WHERE x.month = ?1 AND x.employee BETWEEN ?2 AND ?3 "
+                           "ORDER BY x.employee";
+        // The employees with a bonus from the index of the entries with one, each one's months
+        // from the index by employee; "+" keeps the year's index out.
+        out.withBonus = "SELECT e.id, " + e + ", " + x +
+                        " FROM employee e JOIN entry x ON x.employee = e.id WHERE e.id IN (SELECT "
+                        "employee FROM entry WHERE bonus > 0) AND +e.year = ?1 AND e.resident = 1 "
+                        "ORDER BY e.id, x.month";
+        out.opening = "SELECT " + o + " FROM opening o WHERE o.employee = ?1";
+        out.openings = "SELECT o.employee, " + o +
+                       " FROM opening o JOIN employee e ON e.id = o.employee WHERE e.year = ?1";
+        out.putOpening = "INSERT OR REPLACE INTO opening (employee, " + op.list() +
+                         ") VALUES (?1, " + op.placeholders(2) + ")";
+        return out;
+    }();
+    return s;
+}
+
+// Every earlier layout's entries into today's: version 1 kept them by employee without a remark;
+// of the two versions 2, one added the remark and the other kept the entries by month. One copy
+// serves them all.
+Outcome<void> upgradeEntries(sql::Connection& db) {
+    Outcome<std::int64_t> hasRemark =
+        db.integer("SELECT count(*) FROM pragma_table_info('entry') WHERE name = 'remark'");
+    if (!hasRemark) return hasRemark.problem();
+    std::string columns;
+    for (const std::string& n : entryColumns().names)
+        if (n != "remark") columns += ", " + n;
+    const Statements& s = statements();
+    const std::string table = s.schema.substr(s.schema.find("CREATE TABLE entry"));
+    std::string copy = table;
+    copy.replace(copy.find("TABLE entry"), 11, "TABLE entry_upgraded");
+    copy += "INSERT INTO entry_upgraded (employee" + columns + ", remark) SELECT employee" +
+            columns + ", " + (*hasRemark ? "remark" : "''") +
+            " FROM entry;\nDROP TABLE entry;\nALTER TABLE entry_upgraded RENAME TO entry;\n" +
+            s.entryIndexes;
+    return db.exec(copy.c_str());
+}
+
+Outcome<void> prepareFile(sql::Connection& db) {
+    Outcome<std::int64_t> version = db.integer("PRAGMA user_version");
+    if (!version) return version.problem();
+    if (*version > schema::kVersion)
+        return fail(sysText("工资台账文件由较新版本的程序建立（格式版本") + decimal(*version) +
+                    sysText("），本程序只能读写格式版本") + decimal(schema::kVersion) +
+                    sysText("的台账，文件未作改动。"));
+    if (Outcome<void> r = db.exec("PRAGMA journal_mode=WAL"); !r) return r;
+    // A year of 10,000 employees is some 11 MB: a 16 MB page cache keeps a month's import and
+    // the show of a month off the file system. Each page read is checked for cells that reach
+    // outside it.
+    if (Outcome<void> r = db.exec("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; "
+                                  "PRAGMA cache_size=-16000; PRAGMA cell_size_check=ON");
+        !r)
+        return r;
+    if (*version == schema::kVersion) return {};
+    Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(db);
+    if (!t) return t.problem();
+    // Another program may have created or upgraded it meanwhile.
+    Outcome<std::int64_t> again = db.integer("PRAGMA user_version");
+    if (!again) return again.problem();
+    if (*again == 0) {
+        const Statements& s = statements();
+        if (Outcome<void> r = db.exec((s.schema + s.entryIndexes).c_str()); !r) return r;
+    } else if (*again < schema::kVersion) {
+        if (Outcome<void> r = upgradeEntries(db); !r) return r;
+    }
+    if (*again < schema::kVersion)
+        if (Outcome<void> r =
+                db.exec(("PRAGMA user_version=" + std::to_string(schema::kVersion)).c_str());
+            !r)
+            return r;
+    return (*t)->commit();
+}
+
+class SqliteTransaction final : public StoreTransaction {
+public:
+    explicit SqliteTransaction(std::unique_ptr<sql::Transaction> t) : m_t(std::move(t)) {}
+    Outcome<void> commit() override { return m_t->commit(); }
+
+private:
+    std::unique_ptr<sql::Transaction> m_t;
+};
+
+// The rows of a statement, each read by `read`.
+template <class Row, class Read> Outcome<std::vector<Row>> rowsOf(sql::Statement& s, Read read) {
+    std::vector<Row> out;
+    if (Outcome<void> r = s.eachRow([&](const sql::Statement& row) { out.push_back(read(row)); });
+        !r)
+        return r.problem();
+    return out;
+}
+
+// The one row of a statement, or none.
+template <class Row, class Read> Outcome<std::optional<Row>> rowOf(sql::Statement& s, Read read) {
+    Outcome<bool> row = s.step();
+    if (!row) return row.problem();
+    std::optional<Row> out;
+    if (*row) out = read(s);
+    s.reset();
+    return out;
+}
+
+} // namespace
+
+SqliteStore::File::~File() {
+    const bool damaged = db && db->damaged();
+    db.reset(); // SQLite's POSIX locks go with its own descriptors; ours is closed after
+    if (lockFd < 0) return;
+    if (damaged) (void)moveAside(lockFd, path);
+    if (releaseHeldFile(lockFd)) ::close(lockFd);
+}
+
+std::filesystem::path ledgerPath() {
+    return joinPath(programDirectory(), kLedgerFileName);
+}
+
+Outcome<std::unique_ptr<SqliteStore>> openSqliteStore(const std::filesystem::path& path) {
+    auto file = std::make_unique<SqliteStore::File>();
+    file->path = path;
+    file->guard = std::make_unique<FileGuard>(std::vector<std::filesystem::path>{
+        path, path.native() + "-wal", path.native() + "-shm", path.native() + "-journal"});
+    // Another store of the process may hold the file: its descriptor is used, for a second
+    // one, opened and closed, would drop that store's locks.
+    file->lockFd = shareHeldFile(path);
+    if (file->lockFd < 0) {
+        const int fd =
+            ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+        if (fd < 0)
+            return fail(sysText("工资台账文件无法打开：") + displayPath(path) + sysText("（") +
+                        Text::fromUtf8(std::strerror(errno)) + sysText("）"));
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            return fail(sysText("工资台账不是普通文件：") + displayPath(path));
+        }
+        holdFile(fd);
+        file->lockFd = fd;
+        if (!lockShared(file->lockFd))
+            return fail(sysText("工资台账文件正被另一程序改名保存：") + displayPath(path));
+    }
+    // A check that fails for another reason (a WAL that only a writer can recover) leaves
+    // the judgement to the connection that writes.
+    Outcome<void> health = checkHealth(path, file->lockFd);
+    if (!health && sql::isDamage(health.problem().code))
+        return setAside(file->lockFd, path, health.problem());
+    Outcome<std::unique_ptr<sql::Connection>> db = sql::Connection::open(path);
+    if (!db)
+        return fail(sysText("工资台账文件无法打开：") + displayPath(path) + sysText("（") +
+                        db.problem().message + sysText("）"),
+                    db.problem().code);
+    file->db = std::move(*db);
+    if (Outcome<void> r = prepareFile(*file->db); !r) {
+        if (sql::isDamage(r.problem().code)) {
+            file->db.reset();
+            return setAside(file->lockFd, path, r.problem());
+        }
+        return r.problem();
+    }
+    file->db->tellDamage([path](const Problem& why) { return damageMet(path, why); });
+    return std::unique_ptr<SqliteStore>(new SqliteStore(std::move(file)));
+}
+
+Outcome<Ledger> openLedgerFile(const std::filesystem::path& path, LedgerTables tables) {
+    Outcome<std::unique_ptr<SqliteStore>> store = openSqliteStore(path);
+    if (!store) return store.problem();
+    return Ledger(std::move(*store), std::move(tables));
+}
+
+SqliteStore::SqliteStore(std::unique_ptr<File> file) : m_file(std::move(file)) {}
+SqliteStore::~SqliteStore() = default;
+
+const std::filesystem::path& SqliteStore::path() const {
+    return m_file->path;
+}
+
+Outcome<std::unique_ptr<StoreTransaction>> SqliteStore::begin() {
+    Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(*m_file->db);
+    if (!t) return t.problem();
+    return std::unique_ptr<StoreTransaction>(new SqliteTransaction(std::move(*t)));
+}
+
+// ---- Employees
+
+namespace {
+
+StoredEmployee readStoredEmployee(const sql::Statement& s) {
+    return StoredEmployee{s.int64(0), readEmployee(s, 1)};
+}
+
+} // namespace
+
+Outcome<std::vector<int>> SqliteStore::years() {
+    Outcome<sql::Statement*> s = m_file->db->cached(statements().years.c_str());
+    if (!s) return s.problem();
+    return rowsOf<int>(**s, [](const sql::Statement& r) { return static_cast<int>(r.int64(0)); });
+}
+
+Outcome<std::vector<StoredEmployee>> SqliteStore::employees(int year) {
+    Outcome<sql::Statement*> s = m_file->db->cached(statements().employees.c_str());
+    if (!s) return s.problem();
+    (*s)->bind(1, year);
+    return rowsOf<StoredEmployee>(**s, &readStoredEmployee);
+}
+
+Outcome<std::optional<StoredEmployee>> SqliteStore::findEmployee(int year, const PersonKey& key) {
+    Outcome<sql::Statement*> s = m_file->db->cached(statements().findEmployee.c_str());
+    if (!s) return s.problem();
+    (*s)->bind(1, year);
+    (*s)->bind(2, key.idType.toUtf8());
+    (*s)->bind(3, key.idNumber.toUtf8());
+    return rowOf<StoredEmployee>(**s, &readStoredEmployee);
+}
+
+Outcome<EmployeeId> SqliteStore::addEmployee(int year, const Employee& employee) {
+    Outcome<sql::Statement*> s = m_file->db->cached(statements().addEmployee.c_str());
+    if (!s) return s.problem();
+    (*s)->bind(1, year);
+    schema::describeEmployee(employee, RowBinder(**s, 2));
+    if (Outcome<void> r = (*s)->run(); !r) return r.problem();
+    return m_file->db->lastInsertRowid();
+}
+
+Outcome<void> SqliteStore::updateEmployee(EmployeeId id, const Employee& employee) {
+    Outcome<sql::Statement*> s = m_file->db->cached(statements().updateEmployee.c_str());
+    if (!s) return s.problem();
+    (*s)->bind(1, id);
+    schema::describeEmployee(employee, RowBinder(**s, 2));
+    return (*s)->run();
+}
+
+Outcome<void> SqliteStore::removeEmployee(EmployeeId id) {
+    Outcome<sql::Statement*> s = m_file->db->cached("DELETE FROM employee WHERE id = ?1");
+    if (!s) return s.problem();
+    (*s)->bind(1, id);
+    return (*s)->run();
+}
+
+// ---- Entries
+
+Outcome<std::vector<StoredEntry>> SqliteStore::entries(EmployeeId id) {
+    Outcome<sql::Statement*> s = m_file->db->cached(statements().entries.c_str());
+    if (!s) return s.problem();
+    (*s)->bind(1, id);
+    return rowsOf<StoredEntry>(**s, [](const sql::Statement& r) { return readEntry(r, 0); });
+}
+
+Outcome<std::optional<StoredEntry>> SqliteStore::entry(EmployeeId id, int month) {
+    Outcome<sql::Statement*> s = m_file->db->cached(statements().entry.c_str());
+    if (!s) return s.problem();
+    (*s)->bind(1, id);
+    (*s)->bind(2, month);
+    return rowOf<StoredEntry>(**s, [](const sql::Statement& r) { return readEntry(r, 0); });
+}
+
+Outcome<std::optional<StoredEntry>> SqliteStore::entryBefore(EmployeeId id, int month) {
+    // January has no month before it.
+    if (month <= 1) return std::optional<StoredEntry>();
+    Outcome<sql::Statement*> s = m_file->db->cached(statements().entryBefore.c_str());
+    if (!s) return s.problem();
+    (*s)->bind(1, id);
+    (*s)->bind(2, month);
+    return rowOf<StoredEntry>(**s, [](const sql::Statement& r) { return readEntry(r, 0); });
+}
+
+Outcome<std::vector<StoredEntry>> SqliteStore::entriesFrom(EmployeeId id, int month) {
+    Outcome<sql::Statement*> s = m_file->db->cached(statements().entriesFrom.c_str());
+    if (!s) return s.problem();
+    (*s)->bind(1, id);
+    (*s)->bind(2, month);
+    return rowsOf<StoredEntry>(**s, [](const sql::Statement& r) { return readEntry(r, 0); });
+}
+
+Outcome<void> SqliteStore::putEntry(EmployeeId id, const StoredEntry& entry) {
+    Outcome<sql::Statement*> s = m_file->db->cached(statements().putEntry.c_str());
+    if (!s) return s.problem();
+    (*s)->bind(1, id);
+    schema::describeEntry(entry, RowBinder(**s, 2));
+    return (*s)->run();
+}
+
+Outcome<void> SqliteStore::removeEntry(EmployeeId id, int month) {
+    Outcome<sql::Statement*> s =
+        m_file->db->cached("DELETE FROM entry WHERE employee = ?1 AND month = ?2");
+    if (!s) return s.problem();
+    (*s)->bind(1, id);
+    (*s)->bind(2, month);
+    return (*s)->run();
+}
+
+Outcome<std::vector<StoredLine>> SqliteStore::month(int year, int month) {
+    sql::Connection& db = *m_file->db;
+    // Room for every employee of the year, counted from the index of their keys: the lines are
+    // large, and growing would move them again and again.
+    Outcome<sql::Statement*> count = db.cached("SELECT count(*) FROM employee WHERE year = ?1");
+    if (!count) return count.problem();
+    (*count)->bind(1, year);
+    Outcome<std::optional<std::int64_t>> employees =
+        rowOf<std::int64_t>(**count, [](const sql::Statement& r) { return r.int64(0); });
+    if (!employees) return employees.problem();
+    Outcome<sql::Statement*> s = db.cached(statements().month.c_str());
+    if (!s) return s.problem();
+    (*s)->bind(1, year);
+    (*s)->bind(2, month);
+    std::vector<StoredLine> out;
+    out.reserve(static_cast<std::size_t>(employees->value_or(0)));
+    const int entryAt = 1 + static_cast<int>(kEmployeeWidth);
+    if (Outcome<void> r = (*s)->eachRow([&](const sql::Statement& row) {
+            out.push_back(StoredLine{readStoredEmployee(row), readEntry(row, entryAt)});
+        });
+        !r)
+        return r.problem();
+    return out;
+}
+
+Outcome<bool> SqliteStore::monthHasEntries(int year, int month) {
+    // Found at the month's first employee.
+    Outcome<sql::Statement*> s = m_file->db->cached(
+        "SELECT EXISTS (SELECT 1 FROM employee e JOIN entry x ON x.employee = e.id AND "
+        "x.month = ?2 WHERE e.year = ?1)");
+    if (!s) return s.problem();
+    (*s)->bind(1, year);
+    (*s)->bind(2, month);
+    Outcome<std::optional<bool>> has =
+        rowOf<bool>(**s, [](const sql::Statement& r) { return r.int64(0) != 0; });
+    if (!has) return has.problem();
+    return has->value_or(false);
+}
+
+Outcome<std::vector<EmployeeEntry>> SqliteStore::monthEntries(int month, EmployeeId first,
+                                                              EmployeeId last) {
+    Outcome<sql::Statement*> s = m_file->db->cached(statements().monthEntries.c_str());
+    if (!s) return s.problem();
+    (*s)->bind(1, month);
+    (*s)->bind(2, first);
+    (*s)->bind(3, last);
+    return rowsOf<EmployeeEntry>(**s, [](const sql::Statement& r) {
+        return EmployeeEntry{r.int64(0), readEntry(r, 1)};
+    });
+}
+
+Outcome<std::vector<EmployeeId>> SqliteStore::employeesWithEntriesFrom(int month, EmployeeId first,
+                                                                       EmployeeId last) {
+    // The range of months from the file's order ("+" keeps the employees' index out): empty for
+    // the month after the last one.
+    Outcome<sql::Statement*> s = m_file->db->cached(
+        "SELECT x.employee FROM entry x WHERE x.month >= ?1 AND +x.employee BETWEEN ?2 AND ?3");
+    if (!s) return s.problem();
+    (*s)->bind(1, month);
+    (*s)->bind(2, first);
+    (*s)->bind(3, last);
+    return rowsOf<EmployeeId>(**s, [](const sql::Statement& r) { return r.int64(0); });
+}
+
+Outcome<std::vector<LedgerStore::EmployeeYear>> SqliteStore::residentsWithBonus(int year) {
+    Outcome<sql::Statement*> s = m_file->db->cached(statements().withBonus.c_str());
+    if (!s) return s.problem();
+    (*s)->bind(1, year);
+    std::vector<EmployeeYear> out;
+    const int entryAt = 1 + static_cast<int>(kEmployeeWidth);
+    if (Outcome<void> r = (*s)->eachRow([&](const sql::Statement& row) {
+            const EmployeeId id = row.int64(0);
+            if (out.empty() || out.back().employee.id != id)
+                out.push_back(EmployeeYear{readStoredEmployee(row), {}});
+            out.back().entries.push_back(readEntry(row, entryAt));
+        });
+        !r)
+        return r.problem();
+    return out;
+}
+
+// ---- Opening balances
+
+Outcome<std::optional<StoredOpening>> SqliteStore::opening(EmployeeId id) {
+    Outcome<sql::Statement*> s = m_file->db->cached(statements().opening.c_str());
+    if (!s) return s.problem();
+    (*s)->bind(1, id);
+    return rowOf<StoredOpening>(**s, [](const sql::Statement& r) { return readOpening(r, 0); });
+}
+
+Outcome<std::unordered_map<EmployeeId, StoredOpening>> SqliteStore::openings(int year) {
+    Outcome<sql::Statement*> s = m_file->db->cached(statements().openings.c_str());
+    if (!s) return s.problem();
+    (*s)->bind(1, year);
+    std::unordered_map<EmployeeId, StoredOpening> out;
+    if (Outcome<void> r = (*s)->eachRow(
+            [&](const sql::Statement& row) { out.emplace(row.int64(0), readOpening(row, 1)); });
+        !r)
+        return r.problem();
+    return out;
+}
+
+Outcome<void> SqliteStore::putOpening(EmployeeId id, const StoredOpening& opening) {
+    Outcome<sql::Statement*> s = m_file->db->cached(statements().putOpening.c_str());
+    if (!s) return s.problem();
+    (*s)->bind(1, id);
+    schema::describeOpening(opening, RowBinder(**s, 2));
+    return (*s)->run();
+}
+
+Outcome<void> SqliteStore::removeOpening(EmployeeId id) {
+    Outcome<sql::Statement*> s = m_file->db->cached("DELETE FROM opening WHERE employee = ?1");
+    if (!s) return s.problem();
+    (*s)->bind(1, id);
+    return (*s)->run();
+}
+
+// ---- Declared months
+
+Outcome<std::vector<int>> SqliteStore::declaredMonths(int year) {
+    Outcome<sql::Statement*> s =
+        m_file->db->cached("SELECT month FROM declared_month WHERE year = ?1 ORDER BY month");
+    if (!s) return s.problem();
+    (*s)->bind(1, year);
+    return rowsOf<int>(**s, [](const sql::Statement& r) { return static_cast<int>(r.int64(0)); });
+}
+
+Outcome<void> SqliteStore::declare(int year, int month) {
+    Outcome<sql::Statement*> s =
+        m_file->db->cached("INSERT OR IGNORE INTO declared_month (year, month) VALUES (?1, ?2)");
+    if (!s) return s.problem();
+    (*s)->bind(1, year);
+    (*s)->bind(2, month);
+    return (*s)->run();
+}
+
+Outcome<void> SqliteStore::undeclare(int year, int month) {
+    Outcome<sql::Statement*> s =
+        m_file->db->cached("DELETE FROM declared_month WHERE year = ?1 AND month = ?2");
+    if (!s) return s.problem();
+    (*s)->bind(1, year);
+    (*s)->bind(2, month);
+    return (*s)->run();
+}
+
+} // namespace iit::ledger

@@ -1,0 +1,80 @@
+#pragma once
+// The ledger's store in an SQLite file: one desk's payroll in "工资台账.db" of the data directory.
+//
+// The file is opened in write-ahead-log mode, with a shared flock on it for as long as it is
+// open (a damaged file is set aside under an exclusive one, so never while another program has
+// it). Its texts are UTF-8, its amounts integers of fen, and its tables are made and read from
+// the descriptions of ledger/schema.h; a file of an earlier layout is upgraded when it is
+// opened, one newer than this program is refused. Damage met after the open stops the
+// connection (sqlite.h): the operation fails with the damaged-ledger message, and the file is
+// set aside when the store is closed.
+
+#include "ledger/ledger.h"
+#include "ledger/store.h"
+
+#include <filesystem>
+#include <memory>
+
+namespace iit::ledger {
+
+constexpr const char* kLedgerFileName = "工资台账.db";
+// The ledger of the data directory.
+std::filesystem::path ledgerPath();
+
+class SqliteStore;
+
+// Opens the ledger file, creating it when it is missing. A file newer than this program is
+// refused; a damaged file is set aside under a new name (with its -wal and -shm files) when no
+// other program holds it open, and the problem says so.
+Outcome<std::unique_ptr<SqliteStore>> openSqliteStore(const std::filesystem::path& path);
+
+// The book over the file (ledger.h).
+Outcome<Ledger> openLedgerFile(const std::filesystem::path& path, LedgerTables tables);
+
+class SqliteStore final : public LedgerStore {
+public:
+    ~SqliteStore() override;
+    const std::filesystem::path& path() const;
+
+    Outcome<std::unique_ptr<StoreTransaction>> begin() override;
+
+    Outcome<std::vector<int>> years() override;
+    Outcome<std::vector<StoredEmployee>> employees(int year) override;
+    Outcome<std::optional<StoredEmployee>> findEmployee(int year, const PersonKey& key) override;
+    Outcome<EmployeeId> addEmployee(int year, const Employee& employee) override;
+    Outcome<void> updateEmployee(EmployeeId id, const Employee& employee) override;
+    Outcome<void> removeEmployee(EmployeeId id) override;
+
+    Outcome<std::vector<StoredEntry>> entries(EmployeeId id) override;
+    Outcome<std::optional<StoredEntry>> entry(EmployeeId id, int month) override;
+    Outcome<std::optional<StoredEntry>> entryBefore(EmployeeId id, int month) override;
+    Outcome<std::vector<StoredEntry>> entriesFrom(EmployeeId id, int month) override;
+    Outcome<void> putEntry(EmployeeId id, const StoredEntry& entry) override;
+    Outcome<void> removeEntry(EmployeeId id, int month) override;
+
+    Outcome<std::vector<StoredLine>> month(int year, int month) override;
+    Outcome<bool> monthHasEntries(int year, int month) override;
+    Outcome<std::vector<EmployeeEntry>> monthEntries(int month, EmployeeId first,
+                                                     EmployeeId last) override;
+    Outcome<std::vector<EmployeeId>> employeesWithEntriesFrom(int month, EmployeeId first,
+                                                              EmployeeId last) override;
+    Outcome<std::vector<EmployeeYear>> residentsWithBonus(int year) override;
+
+    Outcome<std::optional<StoredOpening>> opening(EmployeeId id) override;
+    Outcome<std::unordered_map<EmployeeId, StoredOpening>> openings(int year) override;
+    Outcome<void> putOpening(EmployeeId id, const StoredOpening& opening) override;
+    Outcome<void> removeOpening(EmployeeId id) override;
+
+    Outcome<std::vector<int>> declaredMonths(int year) override;
+    Outcome<void> declare(int year, int month) override;
+    Outcome<void> undeclare(int year, int month) override;
+
+    struct File;
+
+private:
+    friend Outcome<std::unique_ptr<SqliteStore>> openSqliteStore(const std::filesystem::path&);
+    explicit SqliteStore(std::unique_ptr<File> file);
+    std::unique_ptr<File> m_file;
+};
+
+} // namespace iit::ledger

@@ -1,0 +1,468 @@
+#include "ledger/window/ledger_window.h"
+
+#include "ledger/sqlite/sqlite_store.h"
+
+#include "ui_LedgerWindow.h"
+
+#include "base/convert.h"
+#include "base/files.h"
+#include "grid/grid_model.h"
+#include "grid/grid_view.h"
+#include "gui/clipboard.h"
+#include "gui/message_box.h"
+#include "gui/qt_text.h"
+#include "gui/units.h"
+#include "gui/window_runtime.h"
+#include "printing/print_preview.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyledItemDelegate>
+
+namespace iit::ledger {
+namespace {
+
+// Draws what the clerk cannot edit (the computed columns, a declared month, the totals) on a
+// shade of the grid's own look: the grid's delegate paints, the shade goes over it.
+class Shade : public QStyledItemDelegate {
+public:
+    Shade(gui::GridView* view, QColor colour)
+        : QStyledItemDelegate(view), m_view(view), m_colour(colour) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        m_view->itemDelegate()->paint(painter, option, index);
+        painter->fillRect(option.rect.adjusted(0, 0, -1, -1), m_colour);
+    }
+
+private:
+    gui::GridView* m_view;
+    QColor m_colour;
+};
+
+void setFlag(QWidget* unit, const char* name, bool on) {
+    if (unit->property(name).toBool() == on) return;
+    unit->setProperty(name, on);
+    unit->style()->unpolish(unit);
+    unit->style()->polish(unit);
+}
+
+} // namespace
+
+void setUpTemplate(QWidget* window) {
+    Ui::LedgerWindow().setupUi(window);
+}
+
+const QString& LedgerWindow::name() {
+    static const QString name = QStringLiteral("LedgerWindow");
+    return name;
+}
+
+QWidget* openLedgerWindow(std::function<Text()> employer, QWidget* owner) {
+    if (gui::openWindow(LedgerWindow::name()))
+        return gui::loadWindow(LedgerWindow::name(), [] { return nullptr; });
+    auto deskLock = std::make_unique<DirectoryLock>(ledgerPath().parent_path());
+    if (deskLock->heldElsewhere()) {
+        gui::messageBox(sysText("工资台账已在另一个正在运行的个税计算器中打开：") +
+                            displayPath(ledgerPath()) +
+                            sysText("\n请在那个窗口中继续，或先关闭它再打开。"),
+                        {.icon = gui::Icon::Exclamation}, owner);
+        return nullptr;
+    }
+    Outcome<LedgerTables> tables = loadLedgerTables();
+    if (!tables) {
+        gui::messageBox(tables.problem().message, {.icon = gui::Icon::Exclamation}, owner);
+        return nullptr;
+    }
+    Outcome<Ledger> ledger = openLedgerFile(ledgerPath(), std::move(*tables));
+    if (!ledger) {
+        gui::messageBox(ledger.problem().message, {.icon = gui::Icon::Exclamation}, owner);
+        return nullptr;
+    }
+    return gui::loadWindow(
+        LedgerWindow::name(),
+        [&] {
+            auto* window = new LedgerWindow(std::move(*ledger), std::move(employer));
+            window->holdWhileOpen(std::move(deskLock));
+            return window;
+        },
+        nullptr, true);
+}
+
+LedgerWindow::LedgerWindow(Ledger ledger, std::function<Text()> employer, QWidget* parent)
+    : QWidget(parent), m_ledger(std::move(ledger)), m_sheet(m_ledger),
+      m_employer(std::move(employer)) {
+    setUpTemplate(this);
+    setWindowFlags(Qt::Window);
+    m_preview = std::make_unique<printing::PrintPreview>(this);
+    findUnits();
+    m_grid->setGrid(m_sheet.grid());
+    m_grid->setCellNotes([this](int row, int column) { return m_sheet.noteOf(row, column); });
+    m_totalsView->setGrid(m_sheet.totalsGrid());
+    bindEvents();
+    bindTotals();
+    fitScreen();
+    const CivilDateTime today = splitDateTime(Now());
+    if (!said(m_sheet.showStart(today.year, static_cast<int>(today.month))))
+        said(m_sheet.show(today.year, static_cast<int>(today.month)));
+    showMonth(m_sheet.year(), m_sheet.month());
+}
+
+void LedgerWindow::holdWhileOpen(std::unique_ptr<DirectoryLock> lock) {
+    m_deskLock = std::move(lock);
+}
+
+LedgerWindow::~LedgerWindow() {
+    m_editConnection.disconnect();
+    m_currentConnection.disconnect();
+    m_columnConnection.disconnect();
+}
+
+void LedgerWindow::findUnits() {
+    m_grid = gui::findUnit<gui::GridView>(this, QStringLiteral("台账表格"));
+    m_totalsView = gui::findUnit<gui::GridView>(this, QStringLiteral("合计表格"));
+    m_year = gui::findUnit<QComboBox>(this, QStringLiteral("年度框"));
+    for (int m = 1; m <= 12; ++m)
+        m_months[static_cast<std::size_t>(m - 1)] =
+            gui::findUnit<QPushButton>(this, QStringLiteral("月份%1").arg(m));
+    m_status = gui::findUnit<QLabel>(this, QStringLiteral("本月状态"));
+    m_declare = gui::findUnit<QPushButton>(this, QStringLiteral("按钮申报"));
+    m_copyForward = gui::findUnit<QPushButton>(this, QStringLiteral("按钮上月带入"));
+    m_undo = gui::findUnit<QPushButton>(this, QStringLiteral("按钮撤销"));
+    m_redo = gui::findUnit<QPushButton>(this, QStringLiteral("按钮重做"));
+    m_employeeName = gui::findUnit<QLabel>(this, QStringLiteral("职工姓名"));
+    m_figures = gui::findUnit<QLabel>(this, QStringLiteral("本月计算"));
+    m_idType = gui::findUnit<QComboBox>(this, QStringLiteral("证件类型框"));
+    m_joinMonth = gui::findUnit<QComboBox>(this, QStringLiteral("入职月份框"));
+    m_leftMonth = gui::findUnit<QComboBox>(this, QStringLiteral("离职月份框"));
+    m_resident = gui::findUnit<QCheckBox>(this, QStringLiteral("居民框"));
+    m_fromJanuary = gui::findUnit<QCheckBox>(this, QStringLiteral("选项一月起算"));
+    m_annualDeduction = gui::findUnit<QCheckBox>(this, QStringLiteral("选项六万"));
+    m_removeEmployee = gui::findUnit<QPushButton>(this, QStringLiteral("按钮删除职工"));
+    m_openings = gui::findUnit<QPushButton>(this, QStringLiteral("按钮期初数"));
+    m_bonusText = gui::findUnit<QLabel>(this, QStringLiteral("奖金比较"));
+    m_bonusSwitch = gui::findUnit<QPushButton>(this, QStringLiteral("按钮改计税方式"));
+}
+
+void LedgerWindow::bindEvents() {
+    auto onClick = [this](const char* name, void (LedgerWindow::*run)()) {
+        connect(gui::findUnit<QPushButton>(this, QString::fromUtf8(name)), &QPushButton::clicked,
+                this, [this, run] {
+                    commitEdit();
+                    (this->*run)();
+                });
+    };
+    onClick("按钮上月带入", &LedgerWindow::copyFromPreviousMonth);
+    onClick("按钮申报", &LedgerWindow::declareOrReopen);
+    onClick("按钮导入", &LedgerWindow::importMonth);
+    onClick("按钮导出", &LedgerWindow::exportMonth);
+    onClick("按钮打印", &LedgerWindow::Print);
+    onClick("按钮撤销", &LedgerWindow::undo);
+    onClick("按钮重做", &LedgerWindow::redo);
+    onClick("按钮新增职工", &LedgerWindow::addEmployee);
+    onClick("按钮删除职工", &LedgerWindow::removeEmployee);
+    onClick("按钮期初数", &LedgerWindow::editOpenings);
+    onClick("按钮改计税方式", &LedgerWindow::switchBonusMethod);
+    for (int m = 1; m <= 12; ++m)
+        connect(m_months[static_cast<std::size_t>(m - 1)], &QPushButton::clicked, this, [this, m] {
+            commitEdit();
+            showMonth(m_sheet.year(), m);
+        });
+    connect(m_year, &QComboBox::activated, this, [this](int index) {
+        commitEdit();
+        showMonth(m_year->itemData(index).toInt(), m_sheet.month());
+    });
+
+    // The employee's details change as the clerk picks them (not as the window shows them).
+    connect(m_idType, &QComboBox::activated, this, [this] { idTypeChanged(); });
+    for (QComboBox* box : {m_joinMonth, m_leftMonth})
+        connect(box, &QComboBox::activated, this, [this] { employeeChanged(); });
+    for (QCheckBox* box : {m_resident, m_fromJanuary, m_annualDeduction})
+        connect(box, &QCheckBox::clicked, this, [this] { employeeChanged(); });
+    m_idType->addItems({QStringLiteral("居民身份证"), QStringLiteral("中国护照"),
+                        QStringLiteral("外国护照"), QStringLiteral("港澳居民来往内地通行证"),
+                        QStringLiteral("台湾居民来往大陆通行证"),
+                        QStringLiteral("外国人永久居留身份证")});
+    for (QComboBox* box : {m_joinMonth, m_leftMonth}) {
+        box->addItem(box == m_joinMonth ? QStringLiteral("首次发薪的月份")
+                                        : QStringLiteral("仍在职"));
+        for (int m = 1; m <= 12; ++m)
+            box->addItem(QStringLiteral("%1月").arg(m));
+    }
+
+    m_editConnection = m_sheet.grid().events().cellEditCommitted.connect(
+        [this](int row, int column) { editCommitted(row, column); });
+    m_currentConnection =
+        m_sheet.grid().events().currentCellMoved.connect([this] { showEmployee(); });
+    m_grid->installEventFilter(this);
+    connect(m_grid, &gui::GridView::rightButtonPressed, this, &LedgerWindow::showMenu);
+
+    m_menu = new QMenu(this);
+    m_menu->setObjectName(QStringLiteral("菜单"));
+    m_menu->addAction(QStringLiteral("复制"), this, [this] { m_grid->copySelection(); });
+    m_menu->addAction(QStringLiteral("粘贴"), this, &LedgerWindow::Paste);
+    m_menu->addAction(QStringLiteral("清除所选金额"), this, &LedgerWindow::deleteSelection);
+    m_menu->addSeparator();
+    m_menu->addAction(QStringLiteral("撤销"), this, &LedgerWindow::undo);
+    m_menu->addAction(QStringLiteral("重做"), this, &LedgerWindow::redo);
+    m_menu->addSeparator();
+    m_menu->addAction(QStringLiteral("删除所选职工的本月记录"), this, [this] {
+        const std::optional<CellRange>& s = m_sheet.grid().selection();
+        std::vector<int> rows;
+        if (s)
+            for (int r = s->top; r <= s->bottom; ++r)
+                rows.push_back(r);
+        else
+            rows.push_back(m_sheet.grid().currentRow());
+        said(m_sheet.removeEntries(rows));
+        refreshChoices();
+    });
+    m_menu->addAction(QStringLiteral("删除职工（离职）…"), this, &LedgerWindow::removeEmployee);
+}
+
+void LedgerWindow::fitScreen() {
+    // As wide as the whole month and the panel where the screen has room, else the room.
+    if (layout()) layout()->activate();
+    int columns = 0;
+    for (int c = 0; c < kSheetColumns; ++c)
+        columns += m_sheet.grid().columnWidth(c);
+    const int chrome = width() - m_grid->width(); // the margins and the panel beside the grid
+    const QSize wanted(columns + m_grid->verticalScrollBar()->sizeHint().width() + 2 + chrome,
+                       std::max(height(), 960));
+    QSize size = wanted;
+    QPoint at = pos();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect room = screen->availableGeometry().adjusted(20, 20, -20, -40);
+        size = wanted.boundedTo(room.size());
+        at = room.topLeft();
+    }
+    resize(size.expandedTo(minimumSize()));
+    move(at);
+}
+
+void LedgerWindow::bindTotals() {
+    // Computed columns and the totals are drawn shaded; the totals follow the grid's columns
+    // and its horizontal scrolling, under it.
+    const QColor computed(0x24, 0x60, 0x96, 16), totals(0x24, 0x96, 0x86, 40);
+    m_shade = new Shade(m_grid, computed);
+    for (const SheetColumnLayout& c : kSheetLayout)
+        if (c.role == ColumnRole::Computed) m_grid->setItemDelegateForColumn(c.column - 1, m_shade);
+    auto* totalsShade = new Shade(m_totalsView, totals);
+    for (int c = 1; c < kSheetColumns; ++c)
+        m_totalsView->setItemDelegateForColumn(c - 1, totalsShade);
+    m_totalsView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_totalsView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_totalsView->setSelectionMode(QAbstractItemView::NoSelection);
+    connect(m_grid->horizontalScrollBar(), &QScrollBar::valueChanged,
+            m_totalsView->horizontalScrollBar(), &QScrollBar::setValue);
+    connect(m_grid->horizontalScrollBar(), &QScrollBar::rangeChanged, this, [this] {
+        m_totalsView->horizontalScrollBar()->setValue(m_grid->horizontalScrollBar()->value());
+    });
+    m_columnConnection = m_sheet.grid().events().columnResized.connect([this](int column) {
+        m_sheet.totalsGrid().setColumnWidth(column, m_sheet.grid().columnWidth(column));
+    });
+}
+
+// ---- Months
+
+void LedgerWindow::showMonth(int year, int month) {
+    if (year != m_sheet.year() || month != m_sheet.month()) said(m_sheet.show(year, month));
+    refreshChoices();
+    // The first employee's 姓名 cell, or the row where the first one is typed.
+    m_sheet.grid().setCurrentCell(1, kNameColumn);
+    m_grid->scrollToTop();
+    m_grid->setFocus();
+    showEmployee();
+}
+
+void LedgerWindow::refreshChoices() {
+    // The years of the withholding table so far and the next, and the year shown.
+    const int last = std::max(splitDateTime(Now()).year + 1, m_sheet.year());
+    const int first = std::min(2019, m_sheet.year());
+    if (m_year->count() != last - first + 1 || m_year->itemData(0).toInt() != first) {
+        m_year->clear();
+        for (int y = first; y <= last; ++y)
+            m_year->addItem(QStringLiteral("%1 年").arg(y), y);
+    }
+    m_year->setCurrentIndex(m_sheet.year() - first);
+    const std::vector<int>& declared = m_sheet.declaredMonths();
+    for (int m = 1; m <= 12; ++m) {
+        QPushButton* b = m_months[static_cast<std::size_t>(m - 1)];
+        b->setChecked(m == m_sheet.month());
+        const bool isDeclared = std::find(declared.begin(), declared.end(), m) != declared.end();
+        setFlag(b, "declared", isDeclared);
+        b->setToolTip(isDeclared ? QStringLiteral("已申报") : QString());
+    }
+    const bool isDeclared = m_sheet.declared();
+    m_status->setText(
+        QStringLiteral("%1年%2月 · %3 · %4人")
+            .arg(m_sheet.year())
+            .arg(m_sheet.month())
+            .arg(isDeclared ? QStringLiteral("已申报，只读") : QStringLiteral("未申报"))
+            .arg(m_sheet.lines().size()));
+    setFlag(m_status, "declared", isDeclared);
+    m_declare->setText(isDeclared ? QStringLiteral("撤销申报") : QStringLiteral("申报完成"));
+    setFlag(m_declare, "declared", isDeclared);
+    m_copyForward->setEnabled(!isDeclared && m_sheet.month() > 1);
+    m_undo->setEnabled(m_sheet.canUndo());
+    m_redo->setEnabled(m_sheet.canRedo());
+    // A declared month is shaded whole; an open one only in its computed columns.
+    for (int c = kFirstInputColumn; c <= kLastInputColumn; ++c)
+        m_grid->setItemDelegateForColumn(c - 1, isDeclared ? m_shade : nullptr);
+    m_grid->viewport()->update();
+}
+
+// ---- Editing
+
+void LedgerWindow::commitEdit() {
+    m_grid->commitPendingEdit();
+}
+
+void LedgerWindow::message(const Text& text) {
+    gui::messageBox(text, {.icon = gui::Icon::Exclamation}, this);
+}
+
+void LedgerWindow::editCommitted(int row, int column) {
+    Outcome<ChangeReport> r = m_sheet.commitCell(row, column);
+    m_grid->viewport()->update();
+    refreshChoices();
+    showEmployee();
+    // Said once the edit has ended, outside the grid's own event.
+    if (!r)
+        QMetaObject::invokeMethod(
+            this, [this, t = r.problem().message] { message(t); }, Qt::QueuedConnection);
+    else
+        QMetaObject::invokeMethod(
+            this, [this, report = *r] { offerOpenings(report); }, Qt::QueuedConnection);
+}
+
+void LedgerWindow::Paste() {
+    commitEdit();
+    const std::optional<Text> text = gui::clipboardText();
+    if (!text) return;
+    Outcome<PasteReport> r = m_sheet.paste(*text);
+    refreshChoices();
+    showEmployee();
+    if (!said(r)) return;
+    if (r->rowsLeftOut > 0) message(pasteLeftOutMessage(*r));
+    offerOpenings(r->change);
+}
+
+void LedgerWindow::deleteSelection() {
+    commitEdit();
+    const std::optional<CellRange>& s = m_sheet.grid().selection();
+    const Grid& g = m_sheet.grid();
+    const CellRange range =
+        s ? *s : CellRange{g.currentRow(), g.currentColumn(), g.currentRow(), g.currentColumn()};
+    said(m_sheet.clearCells(range));
+    refreshChoices();
+    showEmployee();
+}
+
+void LedgerWindow::undo() {
+    commitEdit();
+    said(m_sheet.undo());
+    refreshChoices();
+    showEmployee();
+}
+
+void LedgerWindow::redo() {
+    commitEdit();
+    said(m_sheet.redo());
+    refreshChoices();
+    showEmployee();
+}
+
+void LedgerWindow::copyFromPreviousMonth() {
+    Outcome<ChangeReport> r = m_sheet.copyFromPreviousMonth();
+    refreshChoices();
+    showEmployee();
+    if (said(r) && r->added == 0)
+        message(sysText("上月没有需要带入的职工（上月没有记录，或职工已在本月）"));
+}
+
+void LedgerWindow::declareOrReopen() {
+    const QString period = QStringLiteral("%1年%2月").arg(m_sheet.year()).arg(m_sheet.month());
+    if (m_sheet.declared()) {
+        if (gui::messageBox(
+                fromQString(
+                    QStringLiteral("撤销%1的申报后，本月的记录可以修改。确定撤销吗？").arg(period)),
+                {.buttons = gui::Buttons::YesNo,
+                 .icon = gui::Icon::Question,
+                 .defaultAnswer = gui::Answer::No},
+                this) != gui::Answer::Yes)
+            return;
+        said(m_sheet.reopen());
+    } else {
+        if (gui::messageBox(fromQString(QStringLiteral("确认%"
+                                                       "1已向税务机关申报完成吗？\n申报完成后本月的"
+                                                       "记录锁定为只读；如需更正，可以撤销申报。")
+                                            .arg(period)),
+                            {.buttons = gui::Buttons::YesNo,
+                             .icon = gui::Icon::Question,
+                             .defaultAnswer = gui::Answer::No},
+                            this) != gui::Answer::Yes)
+            return;
+        said(m_sheet.declare());
+    }
+    refreshChoices();
+}
+
+void LedgerWindow::showMenu(const QPoint& position) {
+    m_menu->popup(m_grid->viewport()->mapToGlobal(position) + QPoint(3, 3));
+}
+
+// ---- Events
+
+bool LedgerWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_grid && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+        const bool ctrl = mods == Qt::ControlModifier;
+        const int k = key->key();
+        // The grid's own clipboard and undo work on its texts; here they are the ledger's.
+        if ((ctrl && k == Qt::Key_V) || (mods == Qt::ShiftModifier && k == Qt::Key_Insert)) {
+            if (!key->isAutoRepeat()) Paste();
+            return true;
+        }
+        if (mods == Qt::NoModifier && k == Qt::Key_Delete) {
+            deleteSelection();
+            return true;
+        }
+        if (ctrl && k == Qt::Key_X) {
+            if (!key->isAutoRepeat() && m_grid->copySelection()) deleteSelection();
+            return true;
+        }
+        if (ctrl && k == Qt::Key_Z) {
+            undo();
+            return true;
+        }
+        if ((ctrl && k == Qt::Key_Y) ||
+            (mods == (Qt::ControlModifier | Qt::ShiftModifier) && k == Qt::Key_Z)) {
+            redo();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void LedgerWindow::closeEvent(QCloseEvent* event) {
+    // Everything is in the ledger already: an edit in progress is stored, then the window goes.
+    commitEdit();
+    m_preview->close();
+    event->accept();
+    m_deskLock.reset(); // the window may be opened again before this one is deleted
+}
+
+} // namespace iit::ledger

@@ -1,0 +1,157 @@
+#pragma once
+// The payroll ledger window "工资台账": the ledger of the data directory, a month at a time.
+//
+// The window is built from LedgerWindow.ui beside it. What it does lives in the core: the
+// ledger (ledger.h) computes and keeps every month; the sheet (ledger_sheet.h) lays a month out
+// in the grid, turns the clerk's edits, pastes and commands into ledger actions and keeps their
+// undo; month_files.h reads and writes spreadsheets and withholding_print.h fills the printed
+// table. The behaviours here read the units, call the core and show its messages.
+//
+// Keys in the grid: typing and F2 edit a cell of the clerk's columns (the row is computed and
+// stored when the edit ends), Ctrl+V and Shift+Insert paste, Delete empties the selected
+// amounts, Ctrl+X cuts, Ctrl+Z undoes and Ctrl+Y (Ctrl+Shift+Z) redoes, Ctrl+C copies.
+
+#include "base/text.h"
+#include "ledger/ledger.h"
+#include "ledger/window/ledger_sheet.h"
+
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QAbstractItemDelegate;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+
+namespace iit {
+class DirectoryLock;
+}
+
+namespace iit::gui {
+class GridView;
+}
+
+namespace iit::printing {
+class PrintPreview;
+}
+
+namespace iit::ledger {
+
+// The window's template as the window is built from it, without behaviour.
+void setUpTemplate(QWidget* window);
+
+// Opens the ledger of the data directory in its window, modal like the batch window, or brings
+// the open window to the front. A ledger that cannot be opened is said in the message box and
+// no window opens; so is a ledger whose window another program has open (the window shows the
+// month as it read it, and two windows would each overwrite the other's view of it). `employer`
+// gives the employer's name a print needs.
+QWidget* openLedgerWindow(std::function<Text()> employer, QWidget* owner = nullptr);
+
+class LedgerWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    LedgerWindow(Ledger ledger, std::function<Text()> employer, QWidget* parent = nullptr);
+    ~LedgerWindow() override;
+
+    static const QString& name(); // "LedgerWindow"
+
+    LedgerSheet& sheet() { return m_sheet; }
+    gui::GridView* gridView() const { return m_grid; }
+    gui::GridView* totalsView() const { return m_totalsView; }
+    printing::PrintPreview& preview() { return *m_preview; }
+    // Keeps `lock` until the window closes: the lock by which a second program's window is told
+    // that this one has the ledger open.
+    void holdWhileOpen(std::unique_ptr<DirectoryLock> lock);
+
+    // The month shown; the first employee's 姓名 cell current.
+    void showMonth(int year, int month);
+    // The commands, as the buttons and keys run them.
+    void Paste();
+    void deleteSelection();
+    void undo();
+    void redo();
+    void copyFromPreviousMonth();
+    void declareOrReopen();
+    void importMonth();
+    void exportMonth();
+    void Print();
+    void addEmployee();
+    void removeEmployee();
+    void editOpenings();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void findUnits();
+    void bindEvents();
+    void bindTotals();
+    void fitScreen();
+    void message(const Text& text);
+    // The problem of an outcome in the message box; true when it succeeded.
+    template <typename T> bool said(const Outcome<T>& outcome) {
+        if (outcome) return true;
+        message(outcome.problem().message);
+        return false;
+    }
+    // After anything that may change the month, the declared months or the undo lists.
+    void refreshChoices();
+    void editCommitted(int row, int column);
+    void showMenu(const QPoint& position);
+    void commitEdit();
+    // Offers opening balances for the employees an action added in a month after January.
+    void offerOpenings(const ChangeReport& report);
+    void openingsFor(const std::vector<PersonKey>& keys);
+
+    // The panel of the current employee (ledger_window_panel.cpp).
+    void showEmployee();
+    void employeeChanged();
+    void idTypeChanged();
+    void switchBonusMethod();
+    const MonthLine* currentLine() const;
+
+    Ledger m_ledger;
+    LedgerSheet m_sheet;
+    std::function<Text()> m_employer;
+    std::unique_ptr<printing::PrintPreview> m_preview;
+    std::unique_ptr<DirectoryLock> m_deskLock;
+    std::optional<BonusChoice> m_bonus; // of the current employee
+
+    gui::GridView* m_grid = nullptr;       // 台账表格
+    gui::GridView* m_totalsView = nullptr; // 合计表格
+    QComboBox* m_year = nullptr;           // 年度框
+    std::array<QPushButton*, 12> m_months{};
+    QLabel* m_status = nullptr;             // 本月状态
+    QPushButton* m_declare = nullptr;       // 按钮申报
+    QPushButton* m_copyForward = nullptr;   // 按钮上月带入
+    QPushButton* m_undo = nullptr;          // 按钮撤销
+    QPushButton* m_redo = nullptr;          // 按钮重做
+    QLabel* m_employeeName = nullptr;       // 职工姓名
+    QLabel* m_figures = nullptr;            // 本月计算
+    QComboBox* m_idType = nullptr;          // 证件类型框
+    QComboBox* m_joinMonth = nullptr;       // 入职月份框
+    QComboBox* m_leftMonth = nullptr;       // 离职月份框
+    QCheckBox* m_resident = nullptr;        // 居民框
+    QCheckBox* m_fromJanuary = nullptr;     // 选项一月起算
+    QCheckBox* m_annualDeduction = nullptr; // 选项六万
+    QPushButton* m_removeEmployee = nullptr;
+    QPushButton* m_openings = nullptr;
+    QLabel* m_bonusText = nullptr;        // 奖金比较
+    QPushButton* m_bonusSwitch = nullptr; // 按钮改计税方式
+    QMenu* m_menu = nullptr;
+    QAbstractItemDelegate* m_shade = nullptr; // what the clerk cannot edit
+    Connection m_editConnection;
+    Connection m_currentConnection;
+    Connection m_columnConnection;
+    bool m_showing = false; // while the window itself sets the units
+};
+
+} // namespace iit::ledger

@@ -1,0 +1,205 @@
+// The ledger window's files and dialogs: import and export of the month, the print preview,
+// new and leaving employees, opening balances.
+#include "ledger/window/ledger_files.h"
+#include "ledger/window/ledger_window.h"
+#include "ledger/window/month_files.h"
+#include "ledger/window/opening_dialog.h"
+#include "ledger/window/withholding_print.h"
+
+#include "base/convert.h"
+#include "base/files.h"
+#include "grid/grid_model.h"
+#include "grid/grid_view.h"
+#include "gui/file_dialog.h"
+#include "gui/message_box.h"
+#include "gui/qt_text.h"
+#include "printing/print_preview.h"
+#include "sheets/writer.h"
+
+#include <QFileDialog>
+#include <QProgressDialog>
+
+namespace iit::ledger {
+
+std::optional<std::filesystem::path> chooseSheetFile(QWidget* parent, bool save,
+                                                     const QString& proposedName) {
+    QFileDialog dialog(parent, save ? QStringLiteral("导出") : QStringLiteral("导入"));
+    // The clerk's payroll sheets and exports live among their documents, not in the data
+    // directory.
+    gui::setUpFileDialog(dialog, QStringLiteral("表格文件对话框"), save, gui::documentsDirectory());
+    if (save) {
+        dialog.setNameFilters({QStringLiteral("Excel 工作簿 (*.xlsx)")});
+        dialog.setDefaultSuffix(QStringLiteral("xlsx"));
+    } else {
+        dialog.setNameFilters({QStringLiteral("表格文件 (*.xlsx *.xls *.csv *.txt)"),
+                               QStringLiteral("所有文件 (*)")});
+    }
+    if (!proposedName.isEmpty()) dialog.selectFile(proposedName);
+    return gui::runFileDialog(dialog);
+}
+
+void LedgerWindow::importMonth() {
+    if (m_sheet.declared()) {
+        said(m_sheet.importRows({}, {}));
+        return;
+    }
+    const std::optional<std::filesystem::path> file = chooseSheetFile(this, false, {});
+    if (!file) return;
+    Outcome<MonthImportPlan> plan = readMonthFile(*file, m_sheet.year(), m_sheet.month());
+    if (!said(plan)) return;
+    if (gui::messageBox(plan->summary + sysText("\n\n导入吗？"),
+                        {.buttons = gui::Buttons::YesNo, .icon = gui::Icon::Question},
+                        this) != gui::Answer::Yes)
+        return;
+    QProgressDialog progress(QStringLiteral("正在导入并计算……"), QStringLiteral("取消"), 0,
+                             static_cast<int>(plan->people), this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    Outcome<ChangeReport> r =
+        m_sheet.importRows(plan->rows, plan->rowNumbers, [&](std::size_t done, std::size_t) {
+            progress.setValue(static_cast<int>(done));
+            return !progress.wasCanceled();
+        });
+    progress.close();
+    refreshChoices();
+    showEmployee();
+    if (!said(r)) return;
+    message(sysText("导入完成：") + r->summary());
+    offerOpenings(*r);
+}
+
+void LedgerWindow::exportMonth() {
+    const std::optional<std::filesystem::path> file = chooseSheetFile(
+        this, true,
+        QString::fromStdString(monthFileStem(m_sheet.year(), m_sheet.month()) + ".xlsx"));
+    if (!file) return;
+    Outcome<void> written = sheets::writeXlsx(
+        *file, monthTable(m_sheet.lines(), m_sheet.totals(), m_sheet.year(), m_sheet.month()));
+    if (!written) {
+        message(sysText("导出失败：") + displayPath(*file) + sysText("\n") +
+                written.problem().message);
+        return;
+    }
+    gui::messageBox(sysText("已导出") + ToText(static_cast<int>(m_sheet.lines().size())) +
+                        sysText("人到：\n") + displayPath(*file),
+                    {.icon = gui::Icon::Information}, this);
+}
+
+void LedgerWindow::Print() {
+    WithholdingPrintInput input;
+    input.employer = m_employer ? m_employer() : Text{};
+    input.year = m_sheet.year();
+    input.month = m_sheet.month();
+    input.declared = m_sheet.declared();
+    input.today = Now();
+    m_preview->show(makeWithholdingTable(m_sheet.lines(), m_sheet.totals(), input));
+    if (printing::PreviewDialog* dialog = m_preview->dialog())
+        dialog->setWindowTitle(QStringLiteral("打印预览 - ") + toQString(withholdingTableTitle()));
+}
+
+// ---- Employees
+
+void LedgerWindow::addEmployee() {
+    // A new employee is typed into the first free row: their 姓名 cell, open for typing.
+    if (m_sheet.declared()) {
+        message(sysText("本月已申报，不能新增职工；如需更正，请先撤销申报"));
+        return;
+    }
+    const int row = m_sheet.firstFreeRow();
+    m_sheet.grid().setCurrentCell(row, kNameColumn);
+    m_grid->scrollTo(m_grid->gridModel()->indexOf(row, kNameColumn));
+    m_grid->setFocus();
+    static_cast<QAbstractItemView*>(m_grid)->edit(m_grid->gridModel()->indexOf(row, kNameColumn));
+}
+
+void LedgerWindow::removeEmployee() {
+    const int row = m_sheet.grid().currentRow();
+    const MonthLine* line = m_sheet.lineAt(row);
+    if (!line) {
+        message(sysText("请先单击要删除的职工所在的行"));
+        return;
+    }
+    const QString name = toQString(line->employee.name);
+    const int month = m_sheet.month();
+    const QString question =
+        m_sheet.hasEarlierMonths(row)
+            ? QStringLiteral("%1自%2月起离职：%2月及以后各月的记录删除，离职月份记为%3月，"
+                             "此前各月的记录保留。\n确定吗？")
+                  .arg(name)
+                  .arg(month)
+                  .arg(month - 1)
+            : QStringLiteral(
+                  "%1在本年没有%2月之前的记录：将从台账中删除此人和他的全部记录。\n确定吗？")
+                  .arg(name)
+                  .arg(month);
+    if (gui::messageBox(fromQString(question),
+                        {.buttons = gui::Buttons::YesNo,
+                         .icon = gui::Icon::Question,
+                         .defaultAnswer = gui::Answer::No},
+                        this) != gui::Answer::Yes)
+        return;
+    said(m_sheet.leave(row));
+    refreshChoices();
+    showEmployee();
+}
+
+void LedgerWindow::editOpenings() {
+    std::vector<PersonKey> keys;
+    if (const MonthLine* line = currentLine())
+        keys.push_back(line->employee.key);
+    else
+        for (const MonthLine& l : m_sheet.lines())
+            keys.push_back(l.employee.key);
+    openingsFor(keys);
+}
+
+void LedgerWindow::openingsFor(const std::vector<PersonKey>& keys) {
+    std::vector<OpeningPerson> people;
+    Outcome<std::vector<Employee>> employees = m_ledger.listEmployees(m_sheet.year());
+    if (!said(employees)) return;
+    for (const PersonKey& key : keys) {
+        auto it = std::find_if(employees->begin(), employees->end(),
+                               [&](const Employee& e) { return e.key == key; });
+        if (it == employees->end()) continue;
+        Outcome<std::optional<Opening>> opening = m_ledger.opening(m_sheet.year(), key);
+        if (!said(opening)) return;
+        people.push_back(OpeningPerson{*it, *opening});
+    }
+    if (people.empty()) {
+        message(sysText("本月还没有职工"));
+        return;
+    }
+    OpeningDialog dialog(m_sheet, std::move(people), this);
+    dialog.exec();
+    refreshChoices();
+    showEmployee();
+}
+
+void LedgerWindow::offerOpenings(const ChangeReport& report) {
+    if (report.newEmployees.empty() || m_sheet.month() <= 1 || m_sheet.declared()) return;
+    QString names;
+    const std::size_t shown = std::min<std::size_t>(report.newEmployees.size(), 5);
+    for (std::size_t i = 0; i < shown; ++i) {
+        const int row = m_sheet.rowOf(report.newEmployees[i]);
+        const Text name =
+            row ? m_sheet.lineAt(row)->employee.name : report.newEmployees[i].idNumber;
+        names += (i ? QStringLiteral("、") : QString()) + toQString(name);
+    }
+    if (report.newEmployees.size() > shown)
+        names += QStringLiteral("等%1人").arg(report.newEmployees.size());
+    const QString text =
+        QStringLiteral(
+            "本月新增职工：%1。\n如果本单位在%2月之前已为他们发放过本年的工资而台账中没有这些月份"
+            "（例如年中开始使用台账），请录入他们截至上月的期初数，否则累计预扣会少算。\n"
+            "现在录入期初数吗？")
+            .arg(names)
+            .arg(m_sheet.month());
+    if (gui::messageBox(fromQString(text),
+                        {.buttons = gui::Buttons::YesNo,
+                         .icon = gui::Icon::Question,
+                         .defaultAnswer = gui::Answer::No},
+                        this) == gui::Answer::Yes)
+        openingsFor(report.newEmployees);
+}
+
+} // namespace iit::ledger

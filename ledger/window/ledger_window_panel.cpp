@@ -1,0 +1,148 @@
+// The ledger window's panel of the current employee: their details (papers, residence, the
+// months they joined and left, the two options of the basic deduction) and the comparison of
+// the two ways of taxing their annual bonus, where the clerk decides it.
+#include "ledger/window/ledger_window.h"
+
+#include "base/convert.h"
+#include "gui/qt_text.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+
+namespace iit::ledger {
+namespace {
+
+QString cellOf(const MonthLine& line, int column) {
+    return toQString(sheetCellText(line, column));
+}
+
+// The line's results, for the clerk who looks at the names and not at the columns at the right.
+QString figures(const MonthLine& l) {
+    QString text;
+    if (l.method == Method::Monthly)
+        text = QStringLiteral("非居民个人，按月计税\n");
+    else
+        text = QStringLiteral(
+                   "累计应纳税所得额 %1\n预扣率 %2，速算扣除数 %3\n累计应纳税额 %4，已预扣 %5\n")
+                   .arg(cellOf(l, kTaxableColumn), cellOf(l, kRateColumn),
+                        cellOf(l, kQuickDeductionColumn), cellOf(l, kCumulativeTaxColumn),
+                        cellOf(l, kWithheldBeforeColumn));
+    text += QStringLiteral("本月应预扣 %1").arg(cellOf(l, kWithholdingColumn));
+    if (!l.bonusTax.isZero())
+        text += QStringLiteral("，奖金税额 %1").arg(cellOf(l, kBonusTaxColumn));
+    text += QStringLiteral("\n实发 %1").arg(cellOf(l, kAfterTaxColumn));
+    return text;
+}
+
+void setEmpty(QLabel* label, bool empty) {
+    if (label->property("empty").toBool() == empty) return;
+    label->setProperty("empty", empty);
+    label->style()->unpolish(label);
+    label->style()->polish(label);
+}
+
+} // namespace
+
+const MonthLine* LedgerWindow::currentLine() const {
+    return m_sheet.lineAt(m_sheet.grid().currentRow());
+}
+
+void LedgerWindow::showEmployee() {
+    const MonthLine* line = currentLine();
+    m_showing = true;
+    const bool open = line && !m_sheet.declared();
+    for (QWidget* unit :
+         std::initializer_list<QWidget*>{m_idType, m_joinMonth, m_leftMonth, m_resident,
+                                         m_fromJanuary, m_annualDeduction, m_removeEmployee})
+        unit->setEnabled(open);
+    m_openings->setEnabled(!m_sheet.declared() && !m_sheet.lines().empty());
+    m_bonus.reset();
+    if (!line) {
+        m_employeeName->setText(
+            m_sheet.lines().empty()
+                ? QStringLiteral("本月还没有职工：在表格的空行中填写姓名和身份证号，"
+                                 "或从表格粘贴、导入，或从上月带入。")
+                : QStringLiteral("单击职工所在的行，在这里查看和修改他的信息。"));
+        m_figures->clear();
+        setEmpty(m_figures, true);
+        m_bonusText->clear();
+        m_bonusSwitch->hide();
+        m_showing = false;
+        return;
+    }
+    const Employee& e = line->employee;
+    m_employeeName->setText(toQString(e.name) + QStringLiteral("　") + toQString(e.key.idNumber));
+    m_figures->setText(figures(*line));
+    setEmpty(m_figures, false);
+    const int type = m_idType->findText(toQString(e.key.idType));
+    if (type < 0) m_idType->addItem(toQString(e.key.idType));
+    m_idType->setCurrentText(toQString(e.key.idType));
+    m_joinMonth->setCurrentIndex(e.joinMonth.value_or(0));
+    m_leftMonth->setCurrentIndex(e.leftMonth.value_or(0));
+    m_resident->setChecked(e.resident);
+    m_fromJanuary->setChecked(e.options.fromJanuary);
+    m_annualDeduction->setChecked(e.options.annualDeduction);
+    m_showing = false;
+
+    Outcome<std::optional<BonusChoice>> choice = m_ledger.compareBonus(m_sheet.year(), e.key);
+    m_bonusSwitch->hide();
+    if (!choice) {
+        m_bonusText->setText(toQString(choice.problem().message));
+        return;
+    }
+    if (!*choice) {
+        m_bonusText->setText(e.resident ? QStringLiteral("本年还没有全年一次性奖金。")
+                                        : QStringLiteral("非居民个人的奖金并入当月工资按月计算。"));
+        return;
+    }
+    m_bonus = **choice;
+    const BonusChoice& b = *m_bonus;
+    m_bonusText->setText(toQString(bonusChoiceText(b)));
+    const BonusMethod other =
+        b.entered == BonusMethod::Separate ? BonusMethod::Combined : BonusMethod::Separate;
+    m_bonusSwitch->setText(QStringLiteral("改为") + toQString(engine::bonusMethodText(other)));
+    m_bonusSwitch->setEnabled(!m_sheet.declared());
+    m_bonusSwitch->show();
+}
+
+void LedgerWindow::employeeChanged() {
+    const MonthLine* line = currentLine();
+    if (m_showing || !line) return;
+    Employee e = line->employee;
+    const int join = m_joinMonth->currentIndex(), left = m_leftMonth->currentIndex();
+    e.joinMonth = join > 0 ? std::optional<int>(join) : std::nullopt;
+    e.leftMonth = left > 0 ? std::optional<int>(left) : std::nullopt;
+    e.resident = m_resident->isChecked();
+    e.options.fromJanuary = m_fromJanuary->isChecked();
+    e.options.annualDeduction = m_annualDeduction->isChecked();
+    said(m_sheet.putEmployee(e));
+    refreshChoices();
+    showEmployee();
+}
+
+void LedgerWindow::idTypeChanged() {
+    const MonthLine* line = currentLine();
+    if (m_showing || !line) return;
+    const PersonKey from = line->employee.key;
+    const PersonKey to{fromQString(m_idType->currentText()), from.idNumber};
+    said(m_sheet.changeKey(from, to));
+    refreshChoices();
+    showEmployee();
+}
+
+void LedgerWindow::switchBonusMethod() {
+    if (!m_bonus) return;
+    const BonusMethod other =
+        m_bonus->entered == BonusMethod::Separate ? BonusMethod::Combined : BonusMethod::Separate;
+    const int row = m_sheet.grid().currentRow();
+    said(m_sheet.setBonusMethod(*m_bonus, other));
+    refreshChoices();
+    if (m_sheet.month() == m_bonus->month || m_sheet.lineAt(row))
+        m_sheet.grid().setCurrentCell(m_sheet.rowOf(m_bonus->employee.key), kBonusMethodColumn);
+    showEmployee();
+}
+
+} // namespace iit::ledger

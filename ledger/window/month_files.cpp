@@ -1,0 +1,204 @@
+#include "ledger/window/month_files.h"
+
+#include "ledger/window/ledger_sheet.h"
+#include "sheets/header.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <span>
+#include <string>
+
+namespace iit::ledger {
+namespace {
+
+std::string columnLetters(std::size_t column) {
+    std::string name = sheets::cellName(column, 1);
+    name.pop_back();
+    return name;
+}
+
+std::string decimal(std::size_t v) {
+    return std::to_string(v);
+}
+
+} // namespace
+
+std::string monthFileStem(int year, int month) {
+    char name[64];
+    std::snprintf(name, sizeof name, "工资台账%d年%02d月", year, month);
+    return name;
+}
+
+namespace {
+
+// Maps a sheet's columns to `columns` (by any of their names) and takes its rows; the fields of
+// `required` must be there. The summary ends before what the import will do.
+Outcome<MonthImportPlan> planImport(const sheets::Sheet& sheet,
+                                    std::span<const PayrollField> columns,
+                                    std::span<const PayrollField> required) {
+    std::vector<sheets::HeaderField> fields(columns.size());
+    for (std::size_t f = 0; f < columns.size(); ++f)
+        for (const char* name : engine::fieldNames(columns[f]))
+            fields[f].names.emplace_back(name);
+    const auto fieldAt = [&](PayrollField field) {
+        return static_cast<std::size_t>(std::find(columns.begin(), columns.end(), field) -
+                                        columns.begin());
+    };
+    const std::optional<sheets::HeaderMatch> header = sheets::findHeader(sheet, fields);
+    if (!header)
+        return fail(sysText("表格的前") + Text::fromBytes(decimal(sheets::kHeaderSearchRows)) +
+                    sysText("行中没有找到标题行：标题行应有“姓名”“身份证号”等列名"));
+    std::string missing;
+    for (PayrollField f : required)
+        if (header->fieldColumn[fieldAt(f)] < 0)
+            missing +=
+                (missing.empty() ? "“" : "、“") +
+                std::string(f == PayrollField::IdNumber ? "身份证号" : engine::fieldName(f)) + "”";
+    if (!missing.empty())
+        return fail(sysText("第" + decimal(header->rowNumber) + "行的标题中没有" + missing +
+                            "列，无法导入"));
+
+    MonthImportPlan plan;
+    std::vector<Text> names;
+    for (PayrollField f : columns)
+        names.push_back(sysText(engine::fieldName(f)));
+    plan.rows.push_back(std::move(names));
+    plan.rowNumbers.push_back(header->rowNumber);
+    std::string problems, totals;
+    std::size_t problemLines = 0;
+    auto problem = [&](const std::string& line) {
+        if (++problemLines <= 20) problems += (problems.empty() ? "" : "\n") + line;
+    };
+    for (const sheets::RowProblem& p : sheet.problems)
+        if (p.row > header->rowNumber) problem("第" + decimal(p.row) + "行：" + p.message);
+    for (std::size_t i = header->rowIndex + 1; i < sheet.rows.size(); ++i) {
+        const sheets::SheetRow& row = sheet.rows[i];
+        if (sheets::isTotalsRow(row)) {
+            totals += (totals.empty() ? "第" : "、第") + decimal(row.number) + "行";
+            continue;
+        }
+        std::vector<Text> cells(columns.size());
+        for (std::size_t f = 0; f < columns.size(); ++f) {
+            const int c = header->fieldColumn[f];
+            if (c < 0) continue;
+            const sheets::Cell& cell = row.at(static_cast<std::size_t>(c));
+            if (columns[f] == PayrollField::IdNumber && cell.kind == sheets::Cell::Kind::Number &&
+                sheets::isLongOrScientific(cell.text))
+                problem("第" + decimal(row.number) +
+                        "行：身份证号在表格中存为数字，末几位已经丢失；请把该列设为文本后重新填写");
+            cells[f] = Text::fromUtf8(cell.text);
+        }
+        plan.rows.push_back(std::move(cells));
+        plan.rowNumbers.push_back(row.number);
+        ++plan.people;
+    }
+    if (problemLines > 20) problems += "\n……（共" + decimal(problemLines) + "处）";
+    if (!problems.empty())
+        return fail(sysText("表格中有无法导入的单元格，台账未作改动：\n" + problems));
+    if (plan.people == 0) return fail(sysText("标题行之下没有职工的行"));
+
+    std::string found;
+    for (std::size_t f = 0; f < columns.size(); ++f) {
+        const int c = header->fieldColumn[f];
+        if (c < 0) continue;
+        found += (found.empty() ? "" : "、") + std::string(engine::fieldName(columns[f])) + "（" +
+                 columnLetters(static_cast<std::size_t>(c)) + "列）";
+    }
+    std::string summary = "标题在第" + decimal(header->rowNumber) + "行，识别出：" + found + "。";
+    if (!header->unmapped.empty()) {
+        std::string left;
+        for (const std::string& name : header->unmapped)
+            left += (left.empty() ? "" : "、") + sheets::compactName(name);
+        summary += "\n不导入的列：" + left + "。";
+    }
+    if (!totals.empty()) summary += "\n跳过合计行：" + totals + "。";
+    plan.summary = sysText(summary);
+    return plan;
+}
+
+} // namespace
+
+Outcome<MonthImportPlan> planMonthImport(const sheets::Sheet& sheet, int year, int month) {
+    static constexpr PayrollField kRequired[] = {PayrollField::IdNumber, PayrollField::Name,
+                                                 PayrollField::Income};
+    Outcome<MonthImportPlan> plan = planImport(sheet, importFields(), kRequired);
+    if (!plan) return plan;
+    plan->summary +=
+        sysText("\n共" + decimal(plan->people) + "人，导入" + std::to_string(year) + "年" +
+                std::to_string(month) + "月：本月已有的职工按身份证号更新，其余的新增。");
+    return plan;
+}
+
+Outcome<MonthImportPlan> planOpeningImport(const sheets::Sheet& sheet) {
+    static constexpr PayrollField kRequired[] = {PayrollField::IdNumber, PayrollField::Name,
+                                                 PayrollField::ThroughMonth};
+    Outcome<MonthImportPlan> plan = planImport(sheet, openingFields(), kRequired);
+    if (!plan) return plan;
+    plan->summary += sysText("\n共" + decimal(plan->people) + "人的期初数。");
+    return plan;
+}
+
+namespace {
+
+Outcome<sheets::Sheet> readPeople(const std::filesystem::path& file) {
+    sheets::ReadOptions options;
+    options.rowCap = static_cast<std::size_t>(kSheetEmployees) + sheets::kHeaderSearchRows + 1;
+    Outcome<sheets::Sheet> sheet = sheets::readSheet(file, options);
+    if (!sheet) return sheet.problem();
+    if (sheet->more)
+        return fail(sysText("表格有" + decimal(sheet->rowsSeen) + "行，超过台账每月" +
+                            decimal(kSheetEmployees) + "人的上限，未导入"));
+    return sheet;
+}
+
+} // namespace
+
+Outcome<MonthImportPlan> readMonthFile(const std::filesystem::path& file, int year, int month) {
+    Outcome<sheets::Sheet> sheet = readPeople(file);
+    if (!sheet) return sheet.problem();
+    return planMonthImport(*sheet, year, month);
+}
+
+Outcome<MonthImportPlan> readOpeningFile(const std::filesystem::path& file) {
+    Outcome<sheets::Sheet> sheet = readPeople(file);
+    if (!sheet) return sheet.problem();
+    return planOpeningImport(*sheet);
+}
+
+sheets::Table monthTable(const std::vector<MonthLine>& lines,
+                         const std::array<Text, kSheetColumns>& totals, int year, int month) {
+    sheets::Table table;
+    table.sheetName = std::to_string(year) + "年" + std::to_string(month) + "月";
+    std::vector<int> shown;
+    for (const SheetColumnLayout& c : kSheetLayout) {
+        if (c.column == kNumberColumn) continue;
+        shown.push_back(c.column);
+        const bool amount = c.amount() || c.column == kQuickDeductionColumn;
+        table.columns.push_back({c.caption(), c.width / 7.0,
+                                 amount ? sheets::ColumnKind::Amount : sheets::ColumnKind::Text});
+        if (c.column == kIdColumn) {
+            shown.push_back(-1); // 证件类型
+            table.columns.push_back(
+                {monthFieldLayout(MonthField::IdType).name, 12, sheets::ColumnKind::Text});
+        }
+    }
+    table.rows.reserve(lines.size() + 1);
+    for (const MonthLine& line : lines) {
+        std::vector<std::string> row;
+        row.reserve(shown.size());
+        for (int c : shown)
+            row.push_back(c < 0 ? line.employee.key.idType.toUtf8()
+                                : sheetCellText(line, c).toUtf8());
+        table.rows.push_back(std::move(row));
+    }
+    std::vector<std::string> sums;
+    for (int c : shown)
+        sums.push_back(c == kNameColumn ? std::string("合计")
+                       : c < 0          ? std::string()
+                                        : totals[static_cast<std::size_t>(c)].toUtf8());
+    table.rows.push_back(std::move(sums));
+    table.totalsRow = true;
+    return table;
+}
+
+} // namespace iit::ledger

@@ -1,0 +1,44 @@
+#pragma once
+// A month of the ledger in and out of spreadsheet files (.xlsx, .xls, .csv through sheets/).
+//
+// An import finds the sheet's header among its first rows and maps each column to the ledger's
+// fields the ledger imports (importFields(), by any of their names); the plan says
+// what it recognised, what it leaves out and which totals rows it skips, for the clerk to
+// confirm before anything changes, and names every row by its row number in the sheet. An
+// export writes the month as the window shows it: amounts as number cells, identity numbers
+// and every other text as text cells, the totals row last.
+
+#include "ledger/ledger.h"
+#include "ledger/window/sheet_layout.h"
+#include "sheets/sheet.h"
+#include "sheets/writer.h"
+
+#include <array>
+#include <vector>
+
+namespace iit::ledger {
+
+struct MonthImportPlan {
+    std::vector<std::vector<Text>> rows; // the header, in the ledger's names, then the people
+    std::vector<std::size_t> rowNumbers; // each row's number in the sheet
+    std::size_t people = 0;
+    Text summary; // the header mapping, the columns left out, the totals rows skipped
+};
+
+Outcome<MonthImportPlan> planMonthImport(const sheets::Sheet& sheet, int year, int month);
+// The same for a sheet of opening balances (openingFields()).
+Outcome<MonthImportPlan> planOpeningImport(const sheets::Sheet& sheet);
+
+// The same from a file; a sheet of more people than the grid holds is refused whole.
+Outcome<MonthImportPlan> readMonthFile(const std::filesystem::path& file, int year, int month);
+Outcome<MonthImportPlan> readOpeningFile(const std::filesystem::path& file);
+
+// The month as a table for writeXlsx: the layout's columns (序号 left out, 证件类型 after the
+// identity number) and the totals row.
+sheets::Table monthTable(const std::vector<MonthLine>& lines,
+                         const std::array<Text, kSheetColumns>& totals, int year, int month);
+
+// "工资台账2024年03月": the name an export proposes.
+std::string monthFileStem(int year, int month);
+
+} // namespace iit::ledger

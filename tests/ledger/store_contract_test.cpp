@@ -1,0 +1,243 @@
+// The store's contract, held by every store alike: what the book puts in comes back unchanged
+// (every field, texts of any character, NULLs), a year's employees in the order they were added
+// and unique by their key, the ranges a month is read in, and transactions that nest and keep
+// nothing when they end without commit.
+#include "tests/ledger/ledger_support.h"
+
+namespace iit::testing {
+namespace {
+
+using ledger::BonusMethod;
+using ledger::Employee;
+using ledger::EmployeeId;
+using ledger::LedgerStore;
+using ledger::StoredEntry;
+using ledger::StoredOpening;
+
+class StoreContract : public BookFixture {
+protected:
+    LedgerStore& store() { return book->store(); }
+
+    static Employee person(const char* id, const char* name) {
+        Employee e;
+        e.key = {ledger::identityCardType(), Text::fromUtf8(id)};
+        e.name = Text::fromUtf8(name);
+        return e;
+    }
+    EmployeeId add(int year, const Employee& e) {
+        Outcome<EmployeeId> id = store().addEmployee(year, e);
+        EXPECT_TRUE(id.ok()) << (id ? "" : id.problem().message.toUtf8());
+        return id.ok() ? *id : 0;
+    }
+    static StoredEntry entryOf(int month, std::int64_t income) {
+        StoredEntry e;
+        e.month = month;
+        e.income = income;
+        e.bonusMethod = BonusMethod::Combined;
+        return e;
+    }
+    void put(EmployeeId id, const StoredEntry& e) { ASSERT_TRUE(store().putEntry(id, e).ok()); }
+    static std::vector<int> monthsOf(const std::vector<StoredEntry>& entries) {
+        std::vector<int> out;
+        for (const StoredEntry& e : entries)
+            out.push_back(e.month);
+        return out;
+    }
+};
+
+TEST_P(StoreContract, EveryFieldComesBackAsItWasPut) {
+    // Distinct values in every field, texts beyond GBK and beyond the BMP, NULLs where allowed.
+    Employee e = person("110101199001011237", "𠀀张\xE3\x80\x80三");
+    e.key.idType = Text::fromUtf8("外国护照");
+    e.bankCard = Text::fromUtf8("6222021001123456789");
+    e.joinMonth = 3;
+    e.leftMonth = 11;
+    e.resident = false;
+    e.options.fromJanuary = true;
+    e.options.annualDeduction = true;
+    e.idCheckFailed = true;
+    const EmployeeId id = add(2024, e);
+    StoredEntry full;
+    full.month = 7;
+    full.income = 1'000'000'000'000'00; // 10^12 yuan in fen
+    full.taxFree = 1, full.special = 2, full.specialAdditional = 3, full.other = 4;
+    full.relief = 5, full.bonus = 6;
+    full.bonusMethod = BonusMethod::Separate;
+    full.remark = Text::fromUtf8("备注😀 with ASCII");
+    full.method = ledger::Method::Monthly;
+    full.tableYear = 2019;
+    full.cum = {11, 12, 13, 14, 15, 16, 17, 18};
+    full.taxable = 21, full.rate = 2500, full.quick = 23, full.cumTax = 24;
+    full.withholding = 25, full.bonusTax = 26, full.afterTax = -27;
+    StoredEntry bare = entryOf(8, 0);
+    bare.income.reset();
+    bare.tableYear.reset();
+    bare.method = ledger::Method::Cumulative;
+    put(id, full);
+    put(id, bare);
+
+    Outcome<std::optional<ledger::StoredEmployee>> found = store().findEmployee(2024, e.key);
+    ASSERT_TRUE(found.ok() && *found);
+    EXPECT_EQ((*found)->id, id);
+    const Employee& back = (*found)->employee;
+    EXPECT_EQ(back.key, e.key);
+    EXPECT_EQ(back.name, e.name);
+    EXPECT_EQ(back.bankCard, e.bankCard);
+    EXPECT_EQ(back.joinMonth, e.joinMonth);
+    EXPECT_EQ(back.leftMonth, e.leftMonth);
+    EXPECT_EQ(back.resident, e.resident);
+    EXPECT_EQ(back.options.fromJanuary, true);
+    EXPECT_EQ(back.options.annualDeduction, true);
+    EXPECT_EQ(back.idCheckFailed, true);
+    for (const StoredEntry& want : {full, bare}) {
+        SCOPED_TRACE(want.month);
+        Outcome<std::optional<StoredEntry>> got = store().entry(id, want.month);
+        ASSERT_TRUE(got.ok() && *got);
+        EXPECT_TRUE((*got)->sameInput(want));
+        EXPECT_TRUE((*got)->sameFigures(want));
+        EXPECT_EQ((*got)->remark.toUtf8(), want.remark.toUtf8());
+    }
+}
+
+TEST_P(StoreContract, EmployeesInTheOrderAddedAndUniqueByKey) {
+    const EmployeeId b = add(2024, person("B", "乙"));
+    const EmployeeId a = add(2024, person("A", "甲"));
+    add(2023, person("A", "甲")); // the same key in another year is another employee
+    EXPECT_LT(b, a);
+    Outcome<std::vector<ledger::StoredEmployee>> year = store().employees(2024);
+    ASSERT_TRUE(year.ok());
+    ASSERT_EQ(year->size(), 2u);
+    EXPECT_EQ(year->at(0).employee.name.toUtf8(), "乙");
+    EXPECT_EQ(year->at(1).employee.name.toUtf8(), "甲");
+    EXPECT_EQ(*store().years(), (std::vector<int>{2023, 2024}));
+
+    EXPECT_FALSE(store().addEmployee(2024, person("A", "重复")).ok());
+    Employee renamed = person("A", "甲");
+    EXPECT_FALSE(store().updateEmployee(b, renamed).ok()); // A is taken
+    renamed.key.idNumber = Text::fromUtf8("C");
+    ASSERT_TRUE(store().updateEmployee(b, renamed).ok());
+    EXPECT_FALSE(store().findEmployee(2024, person("B", "").key)->has_value());
+    EXPECT_EQ((*store().findEmployee(2024, renamed.key))->id, b);
+}
+
+TEST_P(StoreContract, EntriesAndTheRangesAMonthIsReadIn) {
+    const EmployeeId a = add(2024, person("A", "甲"));
+    Employee outside = person("N", "非");
+    outside.resident = false;
+    const EmployeeId n = add(2024, outside);
+    const EmployeeId c = add(2024, person("C", "丙"));
+    const EmployeeId other = add(2025, person("A", "甲"));
+    for (int m : {1, 3, 4, 7})
+        put(a, entryOf(m, 100 * m));
+    StoredEntry bonus = entryOf(6, 1);
+    bonus.bonus = 500;
+    put(n, bonus);
+    put(n, entryOf(3, 1));
+    put(c, entryOf(3, 3));
+    put(c, bonus);
+    put(other, entryOf(3, 9));
+    put(a, entryOf(3, 333)); // replaces
+
+    struct Case {
+        int month;
+        std::vector<int> from, before;
+    } cases[] = {{1, {1, 3, 4, 7}, {}}, {2, {3, 4, 7}, {1}}, {4, {4, 7}, {3}}, {8, {}, {7}}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.month);
+        EXPECT_EQ(monthsOf(*store().entriesFrom(a, k.month)), k.from);
+        const std::optional<StoredEntry> before = *store().entryBefore(a, k.month);
+        EXPECT_EQ(before ? std::vector<int>{before->month} : std::vector<int>{}, k.before);
+    }
+    EXPECT_EQ(*store().entry(a, 3)->value().income, 333);
+
+    Outcome<std::vector<ledger::StoredLine>> march = store().month(2024, 3);
+    ASSERT_TRUE(march.ok());
+    std::vector<EmployeeId> ids;
+    for (const ledger::StoredLine& l : *march)
+        ids.push_back(l.employee.id);
+    EXPECT_EQ(ids, (std::vector<EmployeeId>{a, n, c})); // this year's, by employee
+    EXPECT_TRUE(*store().monthHasEntries(2024, 6));
+    EXPECT_FALSE(*store().monthHasEntries(2024, 5));
+    EXPECT_FALSE(*store().monthHasEntries(2025, 6));
+
+    std::vector<EmployeeId> inRange;
+    const Outcome<std::vector<ledger::EmployeeEntry>> range = store().monthEntries(3, n, c);
+    ASSERT_TRUE(range.ok());
+    for (const ledger::EmployeeEntry& e : *range)
+        inRange.push_back(e.employee);
+    EXPECT_EQ(inRange, (std::vector<EmployeeId>{n, c}));
+    std::vector<EmployeeId> later = *store().employeesWithEntriesFrom(5, a, c);
+    std::sort(later.begin(), later.end());
+    later.erase(std::unique(later.begin(), later.end()), later.end());
+    EXPECT_EQ(later, (std::vector<EmployeeId>{a, n, c}));
+
+    // The residents of the year with a bonus, with all their months.
+    Outcome<std::vector<LedgerStore::EmployeeYear>> bonuses = store().residentsWithBonus(2024);
+    ASSERT_TRUE(bonuses.ok());
+    ASSERT_EQ(bonuses->size(), 1u);
+    EXPECT_EQ(bonuses->front().employee.id, c);
+    EXPECT_EQ(monthsOf(bonuses->front().entries), (std::vector<int>{3, 6}));
+
+    ASSERT_TRUE(store().removeEntry(a, 4).ok());
+    EXPECT_EQ(monthsOf(*store().entries(a)), (std::vector<int>{1, 3, 7}));
+}
+
+TEST_P(StoreContract, OpeningsDeclaredMonthsAndRemovalWithEverything) {
+    const EmployeeId a = add(2024, person("A", "甲"));
+    const EmployeeId b = add(2024, person("B", "乙"));
+    const StoredOpening o{5, {1, 2, 3, 4, 5, 6, 7, 8}};
+    ASSERT_TRUE(store().putOpening(a, o).ok());
+    ASSERT_TRUE(store().putOpening(b, StoredOpening{2, {}}).ok());
+    ASSERT_TRUE(store().putOpening(b, StoredOpening{3, {}}).ok()); // replaces
+    EXPECT_EQ(**store().opening(a), o);
+    EXPECT_EQ(store().openings(2024)->at(b).throughMonth, 3);
+    EXPECT_TRUE(store().openings(2023)->empty());
+    put(a, entryOf(6, 1));
+
+    for (int m : {3, 1, 2, 2})
+        ASSERT_TRUE(store().declare(2024, m).ok());
+    EXPECT_EQ(*store().declaredMonths(2024), (std::vector<int>{1, 2, 3}));
+    ASSERT_TRUE(store().undeclare(2024, 3).ok());
+    EXPECT_EQ(*store().declaredMonths(2024), (std::vector<int>{1, 2}));
+
+    ASSERT_TRUE(store().removeEmployee(a).ok());
+    EXPECT_FALSE(store().opening(a)->has_value());
+    EXPECT_TRUE(store().entries(a)->empty());
+    EXPECT_TRUE(store().opening(b)->has_value());
+    ASSERT_TRUE(store().removeOpening(b).ok());
+    EXPECT_FALSE(store().opening(b)->has_value());
+}
+
+TEST_P(StoreContract, TransactionsNestAndKeepNothingWithoutCommit) {
+    const auto count = [&] { return store().employees(2024)->size(); };
+    {
+        auto outer = store().begin();
+        ASSERT_TRUE(outer.ok());
+        add(2024, person("A", "甲"));
+        {
+            auto inner = store().begin();
+            add(2024, person("B", "乙"));
+            ASSERT_TRUE((*inner)->commit().ok()); // kept for the outer one to decide
+        }
+        EXPECT_EQ(count(), 2u);
+    } // the outer ends without commit: nothing of either is kept
+    EXPECT_EQ(count(), 0u);
+    {
+        auto outer = store().begin();
+        add(2024, person("A", "甲"));
+        {
+            auto inner = store().begin();
+            add(2024, person("B", "乙"));
+        } // dropped alone
+        EXPECT_EQ(count(), 1u);
+        ASSERT_TRUE((*outer)->commit().ok());
+    }
+    EXPECT_EQ(count(), 1u);
+    EXPECT_EQ(store().employees(2024)->front().employee.name.toUtf8(), "甲");
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, StoreContract,
+                         ::testing::Values(StoreKind::Memory, StoreKind::File), storeName);
+
+} // namespace
+} // namespace iit::testing
