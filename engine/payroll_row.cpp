@@ -4,6 +4,7 @@
 #include "base/identity_card.h"
 #include "engine/amount.h"
 
+#include <algorithm>
 #include <array>
 
 namespace iit::engine {
@@ -31,6 +32,8 @@ constexpr const char* kRelief[] = {"减免税额"};
 constexpr const char* kBonus[] = {"全年一次性奖金", "年终奖", "年终一次性奖金"};
 constexpr const char* kBonusMethod[] = {"奖金计税方式"};
 constexpr const char* kRemark[] = {"备注"};
+constexpr const char* kFromJanuary[] = {"减除费用从1月起算"};
+constexpr const char* kAnnualDeduction[] = {"全年减除6万元"};
 constexpr const char* kTax[] = {"应缴税额", "应纳税额"};
 constexpr const char* kAfterTax[] = {"计税后所得额", "税后所得", "实发金额"};
 constexpr const char* kCumulativeIncome[] = {"累计收入"};
@@ -43,7 +46,7 @@ constexpr const char* kCumulativeRelief[] = {"累计减免税额"};
 constexpr const char* kCumulativeWithheld[] = {"累计已预扣"};
 
 // In the order of PayrollField.
-constexpr std::array<FieldNames, 26> kFields = {{
+constexpr std::array<FieldNames, 28> kFields = {{
     {PayrollField::IdType, kIdType},
     {PayrollField::IdNumber, kIdNumber},
     {PayrollField::Name, kName},
@@ -60,6 +63,8 @@ constexpr std::array<FieldNames, 26> kFields = {{
     {PayrollField::Bonus, kBonus},
     {PayrollField::BonusMethod, kBonusMethod},
     {PayrollField::Remark, kRemark},
+    {PayrollField::FromJanuary, kFromJanuary},
+    {PayrollField::AnnualDeduction, kAnnualDeduction},
     {PayrollField::Tax, kTax},
     {PayrollField::AfterTax, kAfterTax},
     {PayrollField::CumulativeIncome, kCumulativeIncome},
@@ -95,7 +100,7 @@ std::optional<PayrollField> fieldNamed(std::string_view utf8,
     if (name.empty()) return std::nullopt;
     for (PayrollField f : fields)
         for (const char* n : fieldNames(f))
-            if (name == n) return f;
+            if (name == compactName(n)) return f;
     return std::nullopt;
 }
 
@@ -116,10 +121,58 @@ std::string identityKey(std::string_view utf8) {
     return key;
 }
 
-bool identityCheckFails(const Text& idType, const Text& idNumber) {
+namespace {
+
+constexpr const char* kIdentityTypes[] = {"居民身份证",
+                                          "中国护照",
+                                          "港澳居民来往内地通行证",
+                                          "港澳居民居住证",
+                                          "台湾居民来往大陆通行证",
+                                          "台湾居民居住证",
+                                          "外国护照",
+                                          "外国人永久居留身份证",
+                                          "外国人工作许可证（A类）",
+                                          "外国人工作许可证（B类）",
+                                          "外国人工作许可证（C类）",
+                                          "其他个人证件"};
+
+bool allDigits(std::string_view s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+} // namespace
+
+std::span<const char* const> identityTypes() {
+    return kIdentityTypes;
+}
+
+Outcome<Text> identityTypeOf(std::string_view utf8) {
+    const std::string name = compactName(utf8);
+    if (name.empty() || name == "身份证") return identityCardType();
+    for (const char* t : kIdentityTypes)
+        if (name == compactName(t)) return sysText(t);
+    return fail(sysText("证件类型“") + Text::fromUtf8(trimCell(utf8)) +
+                sysText("”不是扣缴申报的证件类型"));
+}
+
+Outcome<void> checkIdentityNumber(const Text& idType, const Text& idNumber) {
+    if (idNumber.empty()) return fail(sysText("证件号码为空"));
+    if (idType != identityCardType()) return {};
     // The number of an identity card is ASCII: its bytes are the same in either encoding.
-    return idType == identityCardType() && idNumber.size() == 18 &&
-           !identityCardCheckHolds(idNumber.view());
+    const std::string_view n = idNumber.view();
+    const bool eighteen = n.size() == 18 && allDigits(n.substr(0, 17)) &&
+                          ((n[17] >= '0' && n[17] <= '9') || n[17] == 'X');
+    if (eighteen || (n.size() == 15 && allDigits(n))) return {};
+    return fail(sysText("居民身份证号码应为18位（末位可为X）或旧的15位数字：") + idNumber);
+}
+
+Text identityMark(const Text& idType, const Text& idNumber) {
+    if (idType != identityCardType()) return {};
+    return identityCardProblem(idNumber.view());
+}
+
+bool identityCheckFails(const Text& idType, const Text& idNumber) {
+    return !identityMark(idType, idNumber).empty();
 }
 
 Outcome<void> checkAmount(const Exact& amount) {
@@ -155,6 +208,17 @@ std::optional<bool> residentFromText(std::string_view utf8) {
 const Text& residentRefusal() {
     static const Text text = sysText("“居民”应填是或否");
     return text;
+}
+
+std::optional<bool> yesNoFromText(std::string_view utf8) {
+    const std::string s = compactName(utf8);
+    if (s == "是") return true;
+    if (s == "否") return false;
+    return std::nullopt;
+}
+
+Text yesNoRefusal(PayrollField field) {
+    return sysText("“") + sysText(fieldName(field)) + sysText("”应填是或否");
 }
 
 } // namespace iit::engine

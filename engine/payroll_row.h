@@ -40,8 +40,10 @@ enum class PayrollField {
     Bonus,
     BonusMethod,
     Remark,
-    Tax,      // the batch sheet's computed tax
-    AfterTax, // and its after-tax amount
+    FromJanuary,     // 减除费用从1月起算
+    AnnualDeduction, // 全年减除6万元
+    Tax,             // the batch sheet's computed tax
+    AfterTax,        // and its after-tax amount
     // Year-to-date figures of opening balances.
     CumulativeIncome,
     CumulativeTaxFree,
@@ -62,14 +64,24 @@ std::optional<PayrollField> fieldNamed(std::string_view utf8, std::span<const Pa
 
 // The default 证件类型, "居民身份证".
 const Text& identityCardType();
+// The 证件类型 of the withholding declaration, the identity card's first.
+std::span<const char* const> identityTypes();
+// The type a cell names: one of identityTypes(); 身份证 and an empty cell mean 居民身份证. The
+// problem names the cell's text.
+Outcome<Text> identityTypeOf(std::string_view utf8);
+// Whether the number may be one of the type: a 居民身份证 number is 18 characters (17 digits and
+// a digit or X) or the old 15 digits; any other type's number is not empty.
+Outcome<void> checkIdentityNumber(const Text& idType, const Text& idNumber);
 // An identity document's number as it is keyed: without the spaces around it, its ASCII letters
 // (an identity card's X, a passport's) in capitals. UTF-8 in, UTF-8 out.
 std::string identityKey(std::string_view utf8);
 // The same into `key`, whose room is kept from one row to the next.
 void identityKey(std::string_view utf8, std::string& key);
-// True when the number of a 居民身份证 is 18 characters whose check character fails: the number
-// is kept and marked, never refused.
+// True when the 18-character number of a 居民身份证 has a date of birth no calendar has or a
+// check character that fails: the number is kept and marked, never refused.
 bool identityCheckFails(const Text& idType, const Text& idNumber);
+// What the mark says ("身份证号的校验位不符"); empty for a number that is not marked.
+Text identityMark(const Text& idType, const Text& idNumber);
 
 // An amount that did not come from a cell held to parseAmount's bounds: whole fen, 0 to
 // kLargestAmount. The problem is "金额应为0到10^12之间的两位小数".
@@ -86,5 +98,9 @@ const Text& bonusMethodRefusal();
 // 是, 居民 or 居民个人 (true); 否, 非居民 or 非居民个人 (false); none for anything else.
 std::optional<bool> residentFromText(std::string_view utf8);
 const Text& residentRefusal(); // "“居民”应填是或否"
+// 是 (true) or 否 (false) of an option's column; none for anything else. The refusal names the
+// column.
+std::optional<bool> yesNoFromText(std::string_view utf8);
+Text yesNoRefusal(PayrollField field); // "“全年减除6万元”应填是或否"
 
 } // namespace iit::engine

@@ -2,6 +2,7 @@
 // store.
 #include "ledger/book.h"
 
+#include "base/convert.h"
 #include "engine/amount.h"
 
 #include <algorithm>
@@ -39,12 +40,65 @@ Outcome<StoredEmployee> undeclaredEmployee(Book& book, int year, const PersonKey
 Outcome<void> checkEmployee(const Employee& e) {
     for (const std::optional<int>& m : {e.joinMonth, e.leftMonth})
         if (m && (*m < 1 || *m > 12)) return fail(sysText("月份应为1到12"));
-    if (e.key.idNumber.empty()) return fail(sysText("证件号码为空"));
     if (e.key.idType.empty()) return fail(sysText("证件类型为空"));
-    return {};
+    return engine::checkIdentityNumber(e.key.idType, e.key.idNumber);
 }
 
 } // namespace
+
+namespace detail {
+
+Outcome<void> checkOptions(const Employee& e, std::optional<int> firstMonth) {
+    if (!e.options.annualDeduction) return {};
+    if (e.options.fromJanuary)
+        return fail(sysText("“减除费用从1月起算”与“全年减除6万元”不能同时选择"));
+    const std::optional<int> joined = e.joinMonth ? e.joinMonth : firstMonth;
+    if (joined && *joined > 1)
+        return fail(sysText("全年减除6万元只适用于1月起在本单位任职的职工，此人") +
+                    monthText(*joined) + sysText("入职"));
+    return {};
+}
+
+Outcome<std::optional<int>> countingMonthOf(Book& book, const StoredEmployee& e) {
+    if (e.employee.joinMonth) return e.employee.joinMonth;
+    Outcome<std::optional<StoredOpening>> opening = book.store->opening(e.id);
+    if (!opening) return opening.problem();
+    if (*opening) return std::optional<int>(1);
+    Outcome<std::vector<StoredEntry>> entries = book.store->entries(e.id);
+    if (!entries) return entries.problem();
+    if (entries->empty()) return std::optional<int>();
+    return std::optional<int>(entries->front().month);
+}
+
+Outcome<std::vector<Text>> annualDeductionNotes(Book& book, int year, const Employee& e) {
+    std::vector<Text> notes;
+    if (!e.options.annualDeduction) return notes;
+    Outcome<std::vector<int>> years = book.store->years();
+    if (!years) return years.problem();
+    if (std::find(years->begin(), years->end(), year - 1) == years->end()) return notes;
+    Outcome<std::optional<StoredEmployee>> before = book.store->findEmployee(year - 1, e.key);
+    if (!before) return before.problem();
+    const Text who = whom(e) + sysText("：");
+    if (!*before) {
+        notes.push_back(who + sysText("台账中上年没有此人，全年减除6万元的条件无从核对"));
+        return notes;
+    }
+    Outcome<std::vector<StoredEntry>> entries = book.store->entries((*before)->id);
+    if (!entries) return entries.problem();
+    std::int64_t paid = 0;
+    for (const StoredEntry& m : *entries)
+        paid += m.income.value_or(0) + m.bonus;
+    if (entries->size() < 12)
+        notes.push_back(who + sysText("上年只有") +
+                        Text::fromBytes(std::to_string(entries->size())) +
+                        sysText("个月在本单位发放工资，不符合全年减除6万元的条件"));
+    if (paid > 60000 * 100)
+        notes.push_back(who + sysText("上年在本单位的工资收入为") + ToText(amount(paid)) +
+                        sysText("，超过6万元，不符合全年减除6万元的条件"));
+    return notes;
+}
+
+} // namespace detail
 
 Outcome<LedgerTables> loadLedgerTables() {
     Outcome<engine::WithholdingTables> annual =
@@ -108,6 +162,15 @@ Outcome<std::optional<Employee>> Ledger::putEmployee(int year, const Employee& g
     if (!t) return t.problem();
     Outcome<std::optional<StoredEmployee>> found = book.store->findEmployee(year, employee.key);
     if (!found) return found.problem();
+    std::optional<int> first;
+    if (*found) {
+        Outcome<std::optional<int>> counting =
+            countingMonthOf(book, StoredEmployee{(*found)->id, Employee{}});
+        if (!counting) return counting.problem();
+        first = *counting;
+    }
+    if (Outcome<void> r = checkOptions(employee, first); !r)
+        return fail(whom(employee) + sysText("：") + r.problem().message);
     std::optional<Employee> previous;
     if (*found) {
         const StoredEmployee& row = **found;
@@ -197,8 +260,8 @@ Outcome<void> Ledger::restoreEmployee(int year, const EmployeeRecord& record) {
 
 Outcome<void> Ledger::changeKey(int year, const PersonKey& from, const PersonKey& to) {
     Book& book = *m_book;
-    if (to.idNumber.empty()) return fail(sysText("证件号码为空"));
     if (to.idType.empty()) return fail(sysText("证件类型为空"));
+    if (Outcome<void> r = engine::checkIdentityNumber(to.idType, to.idNumber); !r) return r;
     Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
     if (!t) return t.problem();
     Outcome<std::optional<StoredEmployee>> found = book.store->findEmployee(year, from);
@@ -218,6 +281,20 @@ Outcome<void> Ledger::changeKey(int year, const PersonKey& from, const PersonKey
     employee.key = to;
     if (Outcome<void> r = book.store->updateEmployee((*found)->id, marked(employee)); !r) return r;
     return (*t)->commit();
+}
+
+Outcome<std::vector<Text>> Ledger::optionNotes(int year, const PersonKey& key) {
+    Outcome<std::optional<StoredEmployee>> found = m_book->store->findEmployee(year, key);
+    if (!found) return found.problem();
+    if (!*found) return std::vector<Text>();
+    return annualDeductionNotes(*m_book, year, (*found)->employee);
+}
+
+Outcome<std::optional<int>> Ledger::countingMonth(int year, const PersonKey& key) {
+    Outcome<std::optional<StoredEmployee>> found = m_book->store->findEmployee(year, key);
+    if (!found) return found.problem();
+    if (!*found) return std::optional<int>();
+    return countingMonthOf(*m_book, **found);
 }
 
 // ---- Opening balances

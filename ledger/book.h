@@ -74,6 +74,15 @@ Outcome<Recomputed> recomputeEmployee(Book& book, int year, const StoredEmployee
                                       const std::optional<StoredOpening>* opening = nullptr,
                                       const Around& around = {});
 
+// Whether the employee's options go together: the 60,000 deduction neither with the count from
+// January nor for one who joined after January. `firstMonth` is the month from which their
+// deduction counts (countingMonth), none for one not in the ledger yet.
+Outcome<void> checkOptions(const Employee& employee, std::optional<int> firstMonth);
+// The month from which the employee's basic deduction counts (Ledger::countingMonth).
+Outcome<std::optional<int>> countingMonthOf(Book& book, const StoredEmployee& employee);
+// The notes of the 60,000 deduction (Ledger::optionNotes).
+Outcome<std::vector<Text>> annualDeductionNotes(Book& book, int year, const Employee& employee);
+
 // One change of an entry of a month, its employee found.
 struct Resolved {
     StoredEmployee employee;

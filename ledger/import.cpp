@@ -19,12 +19,22 @@ using engine::PayrollField;
 
 namespace {
 
-constexpr std::array kImportFields = {
-    PayrollField::IdType,      PayrollField::IdNumber, PayrollField::Name,
-    PayrollField::BankCard,    PayrollField::Resident, PayrollField::Income,
-    PayrollField::TaxFree,     PayrollField::Special,  PayrollField::SpecialAdditional,
-    PayrollField::Other,       PayrollField::Relief,   PayrollField::Bonus,
-    PayrollField::BonusMethod, PayrollField::Remark};
+constexpr std::array kImportFields = {PayrollField::IdType,
+                                      PayrollField::IdNumber,
+                                      PayrollField::Name,
+                                      PayrollField::BankCard,
+                                      PayrollField::Resident,
+                                      PayrollField::FromJanuary,
+                                      PayrollField::AnnualDeduction,
+                                      PayrollField::Income,
+                                      PayrollField::TaxFree,
+                                      PayrollField::Special,
+                                      PayrollField::SpecialAdditional,
+                                      PayrollField::Other,
+                                      PayrollField::Relief,
+                                      PayrollField::Bonus,
+                                      PayrollField::BonusMethod,
+                                      PayrollField::Remark};
 
 constexpr std::array kOpeningFields = {PayrollField::IdType,
                                        PayrollField::IdNumber,
@@ -89,7 +99,8 @@ std::span<const PayrollField> openingFields() {
 Outcome<ChangeReport> Ledger::importMonth(int year, int month,
                                           const std::vector<std::vector<Text>>& rows,
                                           const Progress& progress,
-                                          const std::vector<std::size_t>& rowNumbers) {
+                                          const std::vector<std::size_t>& rowNumbers,
+                                          Missing missing) {
     Book& book = *m_book;
     LedgerStore& store = *book.store;
     if (rows.empty()) return fail(sysText("没有标题行"));
@@ -112,6 +123,13 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
     byNumber.reserve(known.size());
     for (std::size_t i = 0; i < known.size(); ++i)
         byNumber.emplace(known[i].employee.key.idNumber.view(), i);
+    // The month's entries as they stand: an entry changes only in the columns the rows have.
+    Outcome<std::vector<StoredLine>> current = store.month(year, month);
+    if (!current) return current.problem();
+    std::unordered_map<EmployeeId, const StoredEntry*> entryOf;
+    entryOf.reserve(current->size());
+    for (const StoredLine& l : *current)
+        entryOf.emplace(l.employee.id, &l.entry);
 
     // The number a row is named by: its own, or its position with the header as row 1.
     auto numberOf = [&](std::size_t r) { return r < rowNumbers.size() ? rowNumbers[r] : r + 1; };
@@ -120,6 +138,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         if (!errors.empty()) errors += Text::fromBytes("\n");
         errors += rowMessage(row, why);
     };
+    ChangeReport notes;
     // The row that named each employee first: the year's by their place in known, new ones by
     // their key.
     constexpr std::size_t kUnseen = static_cast<std::size_t>(-1);
@@ -127,10 +146,18 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
     std::unordered_map<std::string, std::size_t> seenNew;
     std::vector<Resolved> changes;
     changes.reserve(rows.size());
-    // Index into changes, for a new employee and an update of one.
-    std::vector<std::size_t> toWrite;
+    // Index into changes, for a new employee and an update of one; those whose options change,
+    // whose year is computed again.
+    std::vector<std::size_t> toWrite, recompute;
     std::vector<PersonKey> added;   // the new ones
     std::vector<Employee> previous; // employees as they were before an update
+    const std::pair<PayrollField, std::int64_t EnteredMonth::*> amounts[] = {
+        {PayrollField::TaxFree, &EnteredMonth::taxFree},
+        {PayrollField::Special, &EnteredMonth::special},
+        {PayrollField::SpecialAdditional, &EnteredMonth::specialAdditional},
+        {PayrollField::Other, &EnteredMonth::other},
+        {PayrollField::Relief, &EnteredMonth::relief},
+        {PayrollField::Bonus, &EnteredMonth::bonus}};
     for (std::size_t r = 1; r < rows.size(); ++r) {
         const std::vector<Text>& row = rows[r];
         if (blankRow(row)) continue;
@@ -140,24 +167,36 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
             why += reason;
         };
         PersonKey key;
-        key.idType = Text::fromUtf8(cells.trimmed(row, PayrollField::IdType));
         const std::string number = engine::identityKey(cells.trimmed(row, PayrollField::IdNumber));
         key.idNumber = Text::fromUtf8(number);
-        // Without a 证件类型, the number is the year's employee's who holds it, else an
-        // identity card's.
         const auto [firstHolder, lastHolder] = byNumber.equal_range(key.idNumber.view());
-        if (key.idType.empty())
+        if (const std::string type = cells.trimmed(row, PayrollField::IdType); !type.empty()) {
+            Outcome<Text> given = engine::identityTypeOf(type);
+            if (given)
+                key.idType = std::move(*given);
+            else
+                problem(given.problem().message);
+        } else {
+            // Without a 证件类型, the number is the year's employee's who holds it, else an
+            // identity card's (none, or several: the row must say which).
             key.idType = firstHolder != lastHolder && std::next(firstHolder) == lastHolder
                              ? known[firstHolder->second].employee.key.idType
-                             : identityCardType(); // none, or several: the row must say which
+                             : identityCardType();
+        }
         const StoredEmployee* found = nullptr;
+        const StoredEmployee* otherType = nullptr;
         std::size_t foundAt = 0;
-        for (auto h = firstHolder; h != lastHolder; ++h)
+        for (auto h = firstHolder; h != lastHolder; ++h) {
             if (known[h->second].employee.key.idType == key.idType) {
                 foundAt = h->second;
                 found = &known[foundAt];
+            } else {
+                otherType = &known[h->second];
             }
-        if (number.empty()) problem(sysText("证件号码为空"));
+        }
+        if (!key.idType.empty())
+            if (Outcome<void> ok = engine::checkIdentityNumber(key.idType, key.idNumber); !ok)
+                problem(ok.problem().message);
         const Text& nameCell = cells.of(row, PayrollField::Name);
         const std::string nameUtf8 = nameCell.toUtf8();
         const std::string_view trimmedName = engine::trimCell(nameUtf8);
@@ -165,34 +204,48 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         const Text name =
             trimmedName.size() == nameUtf8.size() ? nameCell : Text::fromUtf8(trimmedName);
         if (name.empty()) problem(sysText("姓名为空"));
+        // An entry the month has changes only in the columns the rows have.
+        const auto had = found ? entryOf.find(found->id) : entryOf.end();
         StoredEntry e;
-        e.month = month;
-        const std::pair<PayrollField, std::int64_t*> amounts[] = {
-            {PayrollField::TaxFree, &e.taxFree},
-            {PayrollField::Special, &e.special},
-            {PayrollField::SpecialAdditional, &e.specialAdditional},
-            {PayrollField::Other, &e.other},
-            {PayrollField::Relief, &e.relief},
-            {PayrollField::Bonus, &e.bonus}};
-        if (const std::string income = cells.trimmed(row, PayrollField::Income); !income.empty()) {
-            Outcome<std::int64_t> v = amountCell(income, PayrollField::Income);
-            if (v)
-                e.income = *v;
-            else
-                problem(v.problem().message);
+        if (had != entryOf.end()) {
+            static_cast<EnteredMonth&>(e) = *had->second;
+        } else {
+            e.month = month;
+            e.bonusMethod = BonusMethod::Combined;
+        }
+        if (const std::string income = cells.trimmed(row, PayrollField::Income); income.empty()) {
+            e.income.reset();
+        } else if (Outcome<std::int64_t> v = amountCell(income, PayrollField::Income); v) {
+            e.income = *v;
+        } else {
+            problem(v.problem().message);
         }
         for (const auto& [field, to] : amounts) {
+            if (!cells.has(field)) continue;
             Outcome<std::int64_t> v = amountCell(cells.trimmed(row, field), field);
             if (v)
-                *to = *v;
+                e.*to = *v;
             else
                 problem(v.problem().message);
         }
-        std::optional<bool> resident;
-        if (const std::string rs = cells.trimmed(row, PayrollField::Resident); !rs.empty()) {
-            resident = engine::residentFromText(rs);
-            if (!resident) problem(engine::residentRefusal());
-        }
+        // The employee's options for the year, where the rows have them.
+        const auto yesNo = [&](PayrollField field, bool was) {
+            const std::string cell = cells.trimmed(row, field);
+            if (cell.empty()) return was;
+            const std::optional<bool> v = field == PayrollField::Resident
+                                              ? engine::residentFromText(cell)
+                                              : engine::yesNoFromText(cell);
+            if (!v)
+                problem(field == PayrollField::Resident ? engine::residentRefusal()
+                                                        : engine::yesNoRefusal(field));
+            return v.value_or(was);
+        };
+        Employee employee = found ? found->employee : Employee{};
+        employee.resident = yesNo(PayrollField::Resident, employee.resident);
+        employee.options.fromJanuary =
+            yesNo(PayrollField::FromJanuary, employee.options.fromJanuary);
+        employee.options.annualDeduction =
+            yesNo(PayrollField::AnnualDeduction, employee.options.annualDeduction);
         if (!number.empty()) {
             std::size_t& first =
                 found ? seenKnown[foundAt]
@@ -203,19 +256,22 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
             else
                 first = numberOf(r);
         }
-        const bool isResident = resident.value_or(found ? found->employee.resident : true);
-        if (const std::string m = cells.trimmed(row, PayrollField::BonusMethod); !m.empty()) {
-            const std::optional<BonusMethod> method = engine::bonusMethodFromText(m);
-            if (!method)
+        // The bonus's taxation as the row says it; without it, a new bonus is taxed on its own
+        // where the law allows it, and a bonus the entry had keeps its way.
+        const std::string method = cells.trimmed(row, PayrollField::BonusMethod);
+        if (!method.empty()) {
+            const std::optional<BonusMethod> m = engine::bonusMethodFromText(method);
+            if (!m)
                 problem(engine::bonusMethodRefusal());
             else
-                e.bonusMethod = *method;
-        } else {
-            // A bonus without a method is taxed on its own where the law allows it.
+                e.bonusMethod = *m;
+        } else if (cells.has(PayrollField::BonusMethod) || had == entryOf.end() ||
+                   had->second->bonus == 0) {
             e.bonusMethod =
-                e.bonus > 0 ? defaultBonusMethod(year, isResident) : BonusMethod::Combined;
+                e.bonus > 0 ? defaultBonusMethod(year, employee.resident) : BonusMethod::Combined;
         }
-        e.remark = Text::fromUtf8(cells.trimmed(row, PayrollField::Remark));
+        if (cells.has(PayrollField::Remark))
+            e.remark = Text::fromUtf8(cells.trimmed(row, PayrollField::Remark));
         if (!why.empty()) {
             refuse(numberOf(r), why);
             continue;
@@ -227,32 +283,70 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         if (found) {
             c.employee = *found;
             const Employee& was = found->employee;
-            if (name != was.name || (!card.empty() && card != was.bankCard) ||
-                (resident && *resident != was.resident)) {
-                if (resident && *resident != was.resident) {
-                    refuse(numberOf(r), sysText("已有此人，居民身份请在职工信息中修改"));
-                    continue;
+            const bool options = employee.resident != was.resident ||
+                                 employee.options.fromJanuary != was.options.fromJanuary ||
+                                 employee.options.annualDeduction != was.options.annualDeduction;
+            if (name != was.name || (!card.empty() && card != was.bankCard) || options) {
+                if (options) {
+                    Outcome<bool> declared = hasDeclaredEntry(book, year, found->id);
+                    if (!declared) return declared.problem();
+                    if (*declared) {
+                        refuse(numberOf(r),
+                               sysText("此人已有申报的月份，居民身份和减除费用选项不能再改"));
+                        continue;
+                    }
+                    Outcome<std::optional<int>> counting = countingMonthOf(book, *found);
+                    if (!counting) return counting.problem();
+                    if (Outcome<void> ok = checkOptions(employee, *counting); !ok) {
+                        refuse(numberOf(r), ok.problem().message);
+                        continue;
+                    }
+                    recompute.push_back(changes.size());
                 }
                 previous.push_back(was);
                 c.employee.employee.name = name;
                 if (!card.empty()) c.employee.employee.bankCard = card;
-                toWrite.push_back(changes.size()); // an update of name or card
+                c.employee.employee.resident = employee.resident;
+                c.employee.employee.options = employee.options;
+                toWrite.push_back(changes.size()); // an update of name, card or options
             }
         } else {
-            Employee n;
-            n.key = key;
-            n.name = name;
-            n.bankCard = card;
-            n.resident = isResident;
-            n.idCheckFailed = engine::identityCheckFails(n.key.idType, n.key.idNumber);
-            c.employee.employee = std::move(n);
+            employee.key = key;
+            employee.name = name;
+            employee.bankCard = card;
+            employee.idCheckFailed = engine::identityCheckFails(key.idType, key.idNumber);
+            if (Outcome<void> ok = checkOptions(employee, month); !ok) {
+                refuse(numberOf(r), ok.problem().message);
+                continue;
+            }
+            if (otherType)
+                notes.notes.push_back(rowMessage(
+                    numberOf(r), sysText("证件号码") + key.idNumber + sysText("已是") +
+                                     whom(otherType->employee) + sysText("的") +
+                                     otherType->employee.key.idType + sysText("号码，此行按") +
+                                     key.idType + sysText("作为另一人")));
+            c.employee.employee = std::move(employee);
             toWrite.push_back(changes.size());
         }
         changes.push_back(std::move(c));
     }
     if (!errors.empty()) return fail(std::move(errors));
 
-    // New employees join in this month unless they say otherwise; changed names and cards.
+    // The month's employees whom the rows do not hold: named, and with Missing::Remove their
+    // entries of the month go.
+    std::unordered_map<EmployeeId, std::size_t> place; // into known
+    place.reserve(known.size());
+    for (std::size_t i = 0; i < known.size(); ++i)
+        place.emplace(known[i].id, i);
+    for (const StoredLine& l : *current) {
+        const auto p = place.find(l.employee.id);
+        if (p == place.end() || seenKnown[p->second] != kUnseen) continue;
+        notes.notInRows.push_back(l.employee.employee);
+        if (missing == Missing::Remove) changes.push_back(Resolved{l.employee, std::nullopt, 0});
+    }
+
+    // New employees join in this month unless they say otherwise; changed names, cards and
+    // options (the year computed again by their new options).
     for (std::size_t index : toWrite) {
         StoredEmployee& e = changes[index].employee;
         if (e.id != 0) {
@@ -264,10 +358,20 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         e.id = *id;
         added.push_back(e.employee.key);
     }
+    for (std::size_t index : recompute) {
+        const Resolved& c = changes[index];
+        Outcome<Recomputed> n = recomputeEmployee(book, year, c.employee, 1, false, std::nullopt);
+        if (!n) return fail(rowMessage(c.row, n.problem().message), n.problem().code);
+        Outcome<std::vector<Text>> more = annualDeductionNotes(book, year, c.employee.employee);
+        if (!more) return more.problem();
+        notes.notes.insert(notes.notes.end(), more->begin(), more->end());
+    }
     Outcome<ChangeReport> report = applyChanges(book, year, month, changes, progress);
     if (!report) return report;
     report->newEmployees = std::move(added);
     report->previousEmployees = std::move(previous);
+    report->notInRows = std::move(notes.notInRows);
+    report->notes = std::move(notes.notes);
     if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
     return report;
 }

@@ -105,8 +105,17 @@ struct ChangeReport {
     // they were with putEmployee).
     std::vector<EntryChange> inverse;
     std::vector<Employee> previousEmployees;
+    // The employees of the month whom an import's rows do not hold: kept, or removed with
+    // Missing::Remove.
+    std::vector<Employee> notInRows;
+    // What the clerk should know, one line each: a number that already stands under another
+    // 证件类型, the 60,000 deduction where the previous year in the ledger does not bear it out.
+    std::vector<Text> notes;
     Text summary() const; // "新增N人，修改N人，…"
 };
+
+// What an import does with the entries of the month's employees whom its rows do not hold.
+enum class Missing { Keep, Remove };
 
 // The employee removed with all of their year, to be put back by restoreEmployee.
 struct EmployeeRecord {
@@ -147,8 +156,17 @@ public:
     // Employees of a year in the order they were added.
     Outcome<std::vector<Employee>> listEmployees(int year);
     // Adds an employee or changes one; the previous state (none for a new one) is the inverse.
-    // Changes that would alter a declared month's computation are refused.
+    // Changes that would alter a declared month's computation are refused, and so are options
+    // the law does not give together: the 60,000 deduction with the count from January, or for
+    // an employee who joined after January.
     Outcome<std::optional<Employee>> putEmployee(int year, const Employee& employee);
+    // What the clerk should know of an employee's options: the 60,000 deduction where the
+    // ledger holds the previous year and it does not bear it out (not every month paid, or
+    // more than 60,000). Empty when there is nothing to say.
+    Outcome<std::vector<Text>> optionNotes(int year, const PersonKey& key);
+    // The month from which an employee's basic deduction counts: the joining month, else the
+    // first month of their opening balances or entries.
+    Outcome<std::optional<int>> countingMonth(int year, const PersonKey& key);
     // Removes an employee with their entries and opening balances; refused once one of their
     // months is declared (an employee who leaves keeps their months: set leftMonth instead).
     Outcome<EmployeeRecord> removeEmployee(int year, const PersonKey& key);
@@ -159,14 +177,19 @@ public:
 
     // Imports a month from rows of cells whose first row names the columns (importFields(), by
     // any of their names): all or nothing, every faulty row named. Employees not yet in the
-    // year are added; entries of the month for employees not in the rows are kept. A row
-    // without 证件类型 is the employee's who holds its number (an identity card's when none
-    // or several of the year do). A faulty row is named by its number in `rowNumbers` (a
-    // sheet's row number, a grid's row), by default by its position with the header as row 1.
+    // year are added. An entry the month has already changes only in the columns the rows
+    // have (a column with an empty cell empties it); entries of the month's employees whom the
+    // rows do not hold are kept, or removed with Missing::Remove, and named in the report. A
+    // row without 证件类型 is the employee's who holds its number (an identity card's when none
+    // or several of the year do). The employee's options for the year (居民, 减除费用从1月起算,
+    // 全年减除6万元) change as putEmployee changes them. A faulty row is named by its number in
+    // `rowNumbers` (a sheet's row number, a grid's row), by default by its position with the
+    // header as row 1.
     Outcome<ChangeReport> importMonth(int year, int month,
                                       const std::vector<std::vector<Text>>& rows,
                                       const Progress& progress = {},
-                                      const std::vector<std::size_t>& rowNumbers = {});
+                                      const std::vector<std::size_t>& rowNumbers = {},
+                                      Missing missing = Missing::Keep);
     // Sets or removes entries of one month (the window's edit of a cell, and every undo).
     Outcome<ChangeReport> changeEntries(int year, int month,
                                         const std::vector<EntryChange>& changes);

@@ -2,6 +2,7 @@
 // cumulative method, the annual bonus, and the payroll ledger shared by programs that may be
 // killed at any moment.
 #include "tests/support/cli_run.h"
+#include "tests/support/identity_numbers.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -261,7 +262,7 @@ TEST(CliLedger, ImportShowAndPeopleAgreeWithWithhold) {
                                          "11010119900101123X\t李四\t30000\t2000\t"}));
     writeFile(dir / "m2.tsv", monthFile({"110101199001011237\t张三\t10000\t1750\t36000",
                                          "11010119900101123X\t李四\t30000\t2000\t",
-                                         "\"P1234567\"\t王五\t9000\t\t"}));
+                                         "\"" + identityNumber(5) + "\"\t王五\t9000\t\t"}));
     const CliRun imported = runShell(dir, "$CLI --data-dir . ledger import 2025 1 m1.tsv && "
                                           "$CLI --data-dir . ledger import 2025 2 m2.tsv && "
                                           "$CLI --data-dir . ledger import 2025 2 m2.tsv");
@@ -278,7 +279,8 @@ TEST(CliLedger, ImportShowAndPeopleAgreeWithWithhold) {
                                 "李四\t11010119900101123X\t1\t30000\t\t2000\n"
                                 "张三\t110101199001011237\t2\t46000\t\t1750\n"
                                 "李四\t11010119900101123X\t2\t30000\t\t2000\n"
-                                "王五\tP1234567\t2\t9000\n");
+                                "王五\t" +
+                                    identityNumber(5) + "\t2\t9000\n");
     const std::vector<std::string> expected =
         splitLines(runShell(dir, "$CLI --data-dir . withhold same.tsv --year 2025").out);
     const CliRun show = runShell(dir, "$CLI --data-dir . ledger show 2025 2");
@@ -320,8 +322,10 @@ TEST(CliLedger, ImportShowAndPeopleAgreeWithWithhold) {
     EXPECT_EQ(people.out,
               "2025\t居民身份证\t110101199001011237\t张三\t\t\t\t是\t否\t否\t\n"
               "2025\t居民身份证\t11010119900101123X\t李四\t\t\t\t是\t否\t否\t校验位不符\n"
-              "2025\t居民身份证\tP1234567\t王五\t\t\t\t是\t否\t否\t\n"
-              "0\n");
+              "2025\t居民身份证\t" +
+                  identityNumber(5) +
+                  "\t王五\t\t\t\t是\t否\t否\t\n"
+                  "0\n");
     EXPECT_EQ(splitLines(readFile(dir / "p.csv")).size(), 4u); // the header and three people
 
     // A faulty row refuses the whole file: the month stays as it was.
@@ -402,7 +406,7 @@ TEST(CliLedger, DamagedPageOfEntriesFailsTheCommandAndKeepsTheBytes) {
     TempDir dir;
     std::string jan = monthFile({}), feb = monthFile({}), again = monthFile({});
     for (int i = 0; i < 400; ++i) {
-        const std::string who = "P" + std::to_string(100000 + i) + "\t员工" + std::to_string(i);
+        const std::string who = identityNumber(100000 + i) + "\t员工" + std::to_string(i);
         if (i < 20) jan += who + "\t" + std::to_string(6000 + i) + "\t500\t\n";
         feb += who + "\t" + std::to_string(7000 + i) + "\t500\t\n";
         again += who + "\t" + std::to_string(8000 + i) + "\t500\t\n";
@@ -466,7 +470,7 @@ TEST(CliLedger, DamagedPageOfEntriesFailsTheCommandAndKeepsTheBytes) {
 std::string bigMonth() {
     std::string text = "证件号码\t姓名\t本月收入\t本月专项扣除\n";
     for (int i = 0; i < 10000; ++i)
-        text += "P" + std::to_string(100000 + i) + "\t员工" + std::to_string(i) + "\t" +
+        text += identityNumber(100000 + i) + "\t员工" + std::to_string(i) + "\t" +
                 std::to_string(5000 + i) + "\t500\n";
     return text;
 }

@@ -16,8 +16,7 @@ namespace {
 Cells month(int people, const char* income) {
     Cells rows = makeRows({{"证件号码", "姓名", "本月收入"}});
     for (int i = 0; i < people; ++i)
-        rows.push_back(
-            {Text::fromBytes("P" + std::to_string(i)), sysText("某"), Text::fromUtf8(income)});
+        rows.push_back({Text::fromBytes(identityNumber(i)), sysText("某"), Text::fromUtf8(income)});
     return rows;
 }
 
@@ -72,7 +71,7 @@ TEST_F(LedgerFile, KilledDuringImportLeavesTheLedgerAsItWas) {
     ASSERT_TRUE(feb.ok());
     EXPECT_TRUE(feb->lines.empty());
     // January's second import had committed: its figures, and nothing of February.
-    EXPECT_EQ(cell(1, "P0", "本月收入"), "12000");
+    EXPECT_EQ(cell(1, identityNumber(0).c_str(), "本月收入"), "12000");
     EXPECT_NE(dump(), before);
 }
 
@@ -150,8 +149,14 @@ TEST_F(LedgerFile, DamagedFileIsSetAsideWithItsCompanions) {
 // A ledger of the first format, whose entries were kept by employee, opens with every entry
 // and figure as it was, and is kept by month from then on.
 TEST_F(LedgerFile, FirstFormatIsUpgraded) {
-    import(1, makeRows({{"P1", "某", "9000"}, { "P2", "甲", "30000" }}));
-    import(2, makeRows({{"P1", "某", "9500"}, { "P3", "乙", "12000" }}));
+    import(1, makeRows({{identityNumber(1).c_str(), "某", "9000"},
+                        { identityNumber(2).c_str(),
+                          "甲",
+                          "30000" }}));
+    import(2, makeRows({{identityNumber(1).c_str(), "某", "9500"},
+                        { identityNumber(3).c_str(),
+                          "乙",
+                          "12000" }}));
     const std::string before = dump();
     book.reset();
     sqlite3* db = nullptr;
@@ -179,7 +184,10 @@ TEST_F(LedgerFile, FirstFormatIsUpgraded) {
     sqlite3_close(db);
     reopen();
     EXPECT_EQ(dump(), before);
-    import(2, makeRows({{ "P1", "某", "9800" }})); // the upgraded file takes changes
+    import(2, makeRows(
+                  {{ identityNumber(1).c_str(),
+                     "某",
+                     "9800" }})); // the upgraded file takes changes
     book.reset();
     ASSERT_EQ(sqlite3_open(ledger::ledgerPath().c_str(), &db), SQLITE_OK);
     std::string facts;
@@ -198,7 +206,7 @@ TEST_F(LedgerFile, FirstFormatIsUpgraded) {
 }
 
 TEST_F(LedgerFile, NewerFileIsRefusedUntouched) {
-    import(1, makeRows({{ "P1", "某", "9000" }}));
+    import(1, makeRows({{ identityNumber(1).c_str(), "某", "9000" }}));
     book.reset();
     const std::filesystem::path path = ledger::ledgerPath();
     sqlite3* db = nullptr;

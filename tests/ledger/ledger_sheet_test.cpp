@@ -172,25 +172,27 @@ TEST_F(Sheet, RowsBelowTheLastRowAreCountedNotPasted) {
 }
 
 TEST_F(Sheet, ANumberWithoutItsTypeIsTheEmployeeWhoHoldsIt) {
+    const std::string sharedNumber = identityNumber(7);
+    const char* shared = sharedNumber.c_str();
     // A non-resident with a passport, imported with the type; pasted later by number alone.
-    import(1, makeRows({{ "E1234567", "约翰", "30000", "", "", "", "否", "外国护照" }}));
+    import(1, makeRows({{ shared, "约翰", "30000", "", "", "", "否", "外国护照" }}));
     ASSERT_TRUE(sheet->show(2024, 2).ok());
-    ASSERT_TRUE(paste(1, kNameColumn, "约翰\tE1234567\t31000").ok());
+    ASSERT_TRUE(paste(1, kNameColumn, ("约翰\t" + sharedNumber + "\t31000").c_str()).ok());
     ASSERT_EQ(book->listEmployees(2024)->size(), 1u);
-    EXPECT_EQ(cell(2, "E1234567", "计税方法"), "按月计税（非居民）");
+    EXPECT_EQ(cell(2, shared, "计税方法"), "按月计税（非居民）");
     EXPECT_EQ(Cell(grid(), 1, kRateColumn), "按月");
     EXPECT_FALSE(sheet->noteOf(1, kRateColumn).empty());
     // The same number under two types: a row without the type is an identity card's.
-    import(2, makeRows({{ "E1234567", "某", "8000", "", "", "", "", "居民身份证" }}));
+    import(2, makeRows({{ shared, "某", "8000", "", "", "", "", "居民身份证" }}));
     ASSERT_TRUE(sheet->show(2024, 2).ok());
     ASSERT_EQ(sheet->lines().size(), 2u);
-    ASSERT_TRUE(paste(3, kNameColumn, "某某\tE1234567\t9500").ok());
+    ASSERT_TRUE(paste(3, kNameColumn, ("某某\t" + sharedNumber + "\t9500").c_str()).ok());
     EXPECT_EQ(book->listEmployees(2024)->size(), 2u);
-    EXPECT_EQ(cell(2, "E1234567", "姓名"), "约翰"); // the first line of that number
-    const std::optional<Entry> card = entryOf(2, "E1234567");
+    EXPECT_EQ(cell(2, shared, "姓名"), "约翰"); // the first line of that number
+    const std::optional<Entry> card = entryOf(2, shared);
     ASSERT_TRUE(card);
     EXPECT_EQ(ToText(*card->income).toUtf8(), "9500");
-    EXPECT_EQ(sheet->rowOf(key("E1234567")), 2);
+    EXPECT_EQ(sheet->rowOf(key(shared)), 2);
 }
 
 TEST_F(Sheet, RefusedPastesChangeNothing) {

@@ -8,6 +8,7 @@
 #include "ledger/memory_store.h"
 #include "ledger/month_cells.h"
 #include "ledger/sqlite/sqlite_store.h"
+#include "tests/support/identity_numbers.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -67,6 +67,66 @@ TEST_P(Ledger, WorkedExampleOverTheYear) {
     EXPECT_EQ(cell(12, kZhang, "计税方法"), "累计预扣法");
 }
 
+// Published examples over a year, each an employee's months with their options: the book's
+// withholding month by month must be the published one.
+TEST_P(Ledger, PublishedExamplesMonthByMonth) {
+    struct Month {
+        int month;
+        const char *income, *withheld;
+    };
+    struct Scenario {
+        const char* what;
+        int year;
+        std::optional<int> join;
+        engine::DeductionOptions options;
+        const char* special;
+        std::vector<Month> months;
+    };
+    std::vector<Month> tenThousand, lowEarner;
+    for (int m = 1; m <= 12; ++m) {
+        tenThousand.push_back({m, "10000", m == 12 ? "307.5" : "97.5"});
+        lowEarner.push_back({m, m == 1 ? "10000" : "4000", "0"});
+    }
+    const Scenario scenarios[] = {
+        {"10,000 a month with 1,750 of insurance", 2024, std::nullopt, {}, "1750", tenThousand},
+        {"the 60,000 deduction: 10,000 in January, then 4,000 a month",
+         2021,
+         std::nullopt,
+         {false, true},
+         "",
+         lowEarner},
+        {"the 60,000 deduction: 6,000 in January",
+         2023,
+         std::nullopt,
+         {false, true},
+         "",
+         {{1, "6000", "0"}}},
+        {"without it: 6,000 in January", 2023, std::nullopt, {}, "", {{1, "6000", "30"}}},
+        {"joined in July, no wages before: counted from January",
+         2024,
+         7,
+         {true, false},
+         "",
+         {{7, "40000", "150"}, {8, "10000", "150"}}},
+        {"joined in July, counted from July", 2024, 7, {}, "", {{7, "40000", "1050"}}},
+    };
+    int n = 0;
+    for (const Scenario& s : scenarios) {
+        SCOPED_TRACE(s.what);
+        const std::string id = identityNumber(++n);
+        ledger::Employee e;
+        e.key = key(id.c_str());
+        e.name = sysText("某");
+        e.joinMonth = s.join;
+        e.options = s.options;
+        ASSERT_TRUE(book->putEmployee(s.year, e).ok());
+        for (const Month& m : s.months)
+            import(m.month, pay(id.c_str(), "某", m.income, s.special), s.year);
+        for (const Month& m : s.months)
+            EXPECT_EQ(cell(m.month, id.c_str(), "本月应预扣", s.year), m.withheld) << m.month;
+    }
+}
+
 // The ledger and the stateless withhold agree month by month after an edit of March.
 TEST_P(Ledger, EditOfMarchRecomputesAprilToDecember) {
     importYear(*this, kZhang, "10000", "1750");
@@ -168,7 +228,6 @@ TEST_P(Ledger, JoinersAndTheirOptions) {
     };
     for (const Case& c : {Case{"joined in February", 2, {}, "15000", "25000"},
                           Case{"no wages before", std::nullopt, {true, false}, "20000", "30000"},
-                          Case{"low earner", std::nullopt, {false, true}, "60000", "60000"},
                           Case{"back to the first entry", std::nullopt, {}, "5000", "15000"}}) {
         ledger::Employee e = (*book->listEmployees(2024))[0];
         e.joinMonth = c.join;
@@ -177,6 +236,27 @@ TEST_P(Ledger, JoinersAndTheirOptions) {
         EXPECT_EQ(cell(4, kZhang, "累计减除费用"), c.april) << c.what;
         EXPECT_EQ(cell(6, kZhang, "累计减除费用"), c.june) << c.what;
     }
+    // The 60,000 deduction is for an employee from January, and never with the count from
+    // January: refused for one first paid in April, whether the joining month says so or not.
+    ledger::Employee e = (*book->listEmployees(2024))[0];
+    e.options = {false, true};
+    for (std::optional<int> join : {std::optional<int>(), std::optional<int>(4)}) {
+        e.joinMonth = join;
+        const Outcome<std::optional<ledger::Employee>> refused = book->putEmployee(2024, e);
+        ASSERT_FALSE(refused.ok());
+        EXPECT_NE(
+            refused.problem().message.toUtf8().find("只适用于1月起在本单位任职的职工，此人4月入职"),
+            std::string::npos)
+            << refused.problem().message.toUtf8();
+    }
+    e.joinMonth = 1;
+    e.options = {true, true};
+    const Outcome<std::optional<ledger::Employee>> both = book->putEmployee(2024, e);
+    ASSERT_FALSE(both.ok());
+    EXPECT_NE(both.problem().message.toUtf8().find("不能同时选择"), std::string::npos);
+    e.options = {false, true};
+    ASSERT_TRUE(book->putEmployee(2024, e).ok()); // joined in January, as the clerk says
+    EXPECT_EQ(cell(4, kZhang, "累计减除费用"), "60000");
 }
 
 TEST_P(Ledger, AnnualBonusRules) {
@@ -200,7 +280,8 @@ TEST_P(Ledger, AnnualBonusRules) {
     const Case cases[] = {
         {2024, 12, makeRows({{kZhang, "张三", "10000", "", "5000", "单独计税"}}),
          "第2行：全年一次性奖金一年只能单独计税一次，此人11月已有"},
-        {2024, 12, makeRows({{"E1234567", "John", "20000", "", "5000", "单独计税", "否", "护照"}}),
+        {2024, 12,
+         makeRows({{"E1234567", "John", "20000", "", "5000", "单独计税", "否", "外国护照"}}),
          "第2行：非居民个人的奖金不能单独计税"},
         {2028, 1, makeRows({{kZhang, "张三", "10000", "", "5000", "单独计税"}}),
          "第2行：2028年的全年一次性奖金不能单独计税"},
@@ -246,7 +327,7 @@ TEST_P(Ledger, BonusComparedForEachEmployee) {
 }
 
 TEST_P(Ledger, NonResidentsByTheMonthlyTableAndPapersOtherThanTheCard) {
-    import(1, makeRows({{"E1234567", "John Smith", "20000", "", "", "", "否", "护照"},
+    import(1, makeRows({{"E1234567", "John Smith", "20000", "", "", "", "否", "外国护照"},
                         { "110105194912310028",
                           "王五",
                           "8000" }}));
@@ -254,7 +335,7 @@ TEST_P(Ledger, NonResidentsByTheMonthlyTableAndPapersOtherThanTheCard) {
     EXPECT_EQ(cell(1, john, "本月应预扣"), "1590"); // 15,000 × 20 % − 1,410
     EXPECT_EQ(cell(1, john, "计税方法"), "按月计税（非居民）");
     EXPECT_EQ(cell(1, john, "累计应纳税所得额"), "");
-    EXPECT_EQ(cell(1, john, "证件类型"), "护照");
+    EXPECT_EQ(cell(1, john, "证件类型"), "外国护照");
     EXPECT_EQ(cell(1, john, "证件号码校验"), "");
     EXPECT_EQ(cell(1, "110105194912310028", "证件号码校验"), "校验位不符"); // accepted, marked
     EXPECT_TRUE(identityCardCheckHolds(kZhang));
@@ -301,7 +382,7 @@ TEST_P(Ledger, ImportOfManyAgreesWithChangesOneByOne) {
     Outcome<ledger::Ledger> opened = openBook(storeKind(), dir.path() / "one_by_one.db");
     ASSERT_TRUE(opened.ok()) << opened.problem().message.toUtf8();
     ledger::Ledger& single = *opened;
-    auto id = [](int i) { return "P" + std::to_string(1000 + i); };
+    auto id = [](int i) { return identityNumber(1000 + i); };
     // The rows of the employees `has` holds, with incomes from `base`.
     auto month = [&](const std::function<bool(int)>& has, int base) {
         Cells rows = makeRows({{"证件号码", "姓名", "本月收入", "本月专项扣除"}});
@@ -369,7 +450,7 @@ TEST_P(Ledger, FailedOrCancelledImportChangesNothing) {
                                             "第5行：证件号码与第2行重复");
     Cells many = header;
     for (int i = 0; i < 1000; ++i) {
-        const Cells r1 = pay(("P" + std::to_string(i)).c_str(), "某", "9000");
+        const Cells r1 = pay(identityNumber(i).c_str(), "某", "9000");
         many.insert(many.end(), r1.begin(), r1.end());
     }
     Outcome<ledger::ChangeReport> cancelled =
@@ -383,6 +464,121 @@ TEST_P(Ledger, FailedOrCancelledImportChangesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Stores, Ledger, ::testing::Values(StoreKind::Memory, StoreKind::File),
                          storeName);
+
+} // namespace
+} // namespace iit::testing
+
+namespace iit::testing {
+namespace {
+
+// What an import reads: only the columns the sheet has change an entry; a column with an empty
+// cell empties it; the month's employees the sheet leaves out are named, and removed only when
+// asked; the options of the year come in as the window sets them.
+TEST_P(Ledger, AnImportChangesWhatItsSheetHas) {
+    import(1, makeRows({{kZhang, "张三", "10000", "1750"}, { kLi, "李四", "9000", "800" }}));
+    ASSERT_TRUE(book->copyToNextMonth(2024, 1).ok());
+    // 本月收入 alone: the deductions brought forward stay.
+    Outcome<ledger::ChangeReport> r = book->importMonth(
+        2024, 2, makeRows({{"证件号码", "姓名", "本月收入"}, {kZhang, "张三", "11000"}}));
+    ASSERT_TRUE(r.ok()) << r.problem().message.toUtf8();
+    EXPECT_EQ(cell(2, kZhang, "本月专项扣除"), "1750");
+    EXPECT_EQ(cell(2, kZhang, "本月收入"), "11000");
+    ASSERT_EQ(r->notInRows.size(), 1u); // 李四, kept
+    EXPECT_EQ(r->notInRows[0].name.toUtf8(), "李四");
+    EXPECT_EQ(cell(2, kLi, "本月专项扣除"), "800");
+    // An empty cell of a column the sheet has empties it.
+    ASSERT_TRUE(book->importMonth(2024, 2,
+                                  makeRows({{"证件号码", "姓名", "本月收入", "本月专项扣除"},
+                                            {kLi, "李四", "9000", ""}}))
+                    .ok());
+    EXPECT_EQ(cell(2, kLi, "本月专项扣除"), "0");
+    // Asked to, the import removes the month's entries of those it leaves out.
+    r = book->importMonth(2024, 2,
+                          makeRows({{"证件号码", "姓名", "本月收入"}, {kLi, "李四", "9000"}}), {},
+                          {}, ledger::Missing::Remove);
+    ASSERT_TRUE(r.ok()) << r.problem().message.toUtf8();
+    EXPECT_EQ(r->removed, 1);
+    EXPECT_EQ(cell(2, kZhang, "本月收入"), "");
+    ASSERT_TRUE(book->changeEntries(2024, 2, r->inverse).ok()); // the undo puts him back
+    EXPECT_EQ(cell(2, kZhang, "本月收入"), "11000");
+
+    // The options of the year: applied, the year computed again; refused once a month of the
+    // employee is declared.
+    r = book->importMonth(
+        2024, 2,
+        makeRows({{"证件号码", "姓名", "本月收入", "全年减除6万元"}, {kLi, "李四", "9000", "是"}}));
+    ASSERT_TRUE(r.ok()) << r.problem().message.toUtf8();
+    EXPECT_EQ(cell(1, kLi, "累计减除费用"), "60000");
+    EXPECT_EQ(cell(2, kLi, "本月应预扣"), "0");
+    ASSERT_EQ(r->previousEmployees.size(), 1u);
+    EXPECT_FALSE(r->previousEmployees[0].options.annualDeduction);
+    ASSERT_TRUE(book->declareMonth(2024, 1).ok());
+    r = book->importMonth(2024, 2,
+                          makeRows({{"证件号码", "姓名", "本月收入", "全年减除6万元", "居民"},
+                                    {kLi, "李四", "9000", "否", ""}}));
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.problem().message.toUtf8(),
+              "第2行：此人已有申报的月份，居民身份和减除费用选项不能再改");
+}
+
+// 证件类型 takes the declaration's list; a 居民身份证 number is 18 characters or the old 15
+// digits, and an impossible date of birth is marked as a failed check is.
+TEST_P(Ledger, IdentityDocumentsOfTheDeclaration) {
+    struct Case {
+        const char *type, *number;
+        const char* refusal; // empty: accepted
+    } cases[] = {
+        {"", kZhang, ""},
+        {"身份证", kZhang, ""},
+        {"居民身份证", "440524880101001", ""}, // the old 15 digits
+        {"火星证", "X1", "证件类型“火星证”不是扣缴申报的证件类型"},
+        {"居民身份证", "QWER", "居民身份证号码应为18位（末位可为X）或旧的15位数字：QWER"},
+        {"", "12345", "居民身份证号码应为18位（末位可为X）或旧的15位数字：12345"},
+        {"外国人工作许可证（B类）", "WP-778", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.type) + " " + c.number);
+        Outcome<ledger::ChangeReport> r =
+            book->importMonth(2024, 1,
+                              makeRows({{"证件类型", "证件号码", "姓名", "本月收入"},
+                                        {c.type, c.number, "某", "8000"}}));
+        if (*c.refusal) {
+            ASSERT_FALSE(r.ok());
+            EXPECT_EQ(r.problem().message.toUtf8(), std::string("第2行：") + c.refusal);
+        } else {
+            EXPECT_TRUE(r.ok()) << r.problem().message.toUtf8();
+        }
+    }
+    // 30 February with a check character that holds: marked, as a failed check is.
+    import(1, makeRows({{ "110105199002301231", "王五", "8000" }}));
+    EXPECT_EQ(cell(1, "110105199002301231", "证件号码校验"), "校验位不符");
+    // The same number under another type: accepted and told, naming the row and the employee.
+    Outcome<ledger::ChangeReport> r =
+        book->importMonth(2024, 1,
+                          makeRows({{"证件类型", "证件号码", "姓名", "本月收入"},
+                                    {"中国护照", kZhang, "张三", "8000"}}));
+    ASSERT_TRUE(r.ok()) << r.problem().message.toUtf8();
+    ASSERT_EQ(r->notes.size(), 1u);
+    EXPECT_EQ(r->notes[0].toUtf8(), "第2行：证件号码" + std::string(kZhang) + "已是某（" + kZhang +
+                                        "）的居民身份证号码，此行按中国护照作为另一人");
+}
+
+// The 60,000 deduction is told where the previous year in the ledger does not bear it out.
+TEST_P(Ledger, TheSixtyThousandDeductionAgainstThePreviousYear) {
+    for (int m = 1; m <= 11; ++m) // eleven months of 2023: not every month
+        import(m, pay(kZhang, "张三", "5000"), 2023);
+    import(1, pay(kZhang, "张三", "5000"));
+    ledger::Employee e = (*book->listEmployees(2024))[0];
+    e.options.annualDeduction = true;
+    ASSERT_TRUE(book->putEmployee(2024, e).ok());
+    const Outcome<std::vector<Text>> notes = book->optionNotes(2024, key(kZhang));
+    ASSERT_TRUE(notes.ok());
+    ASSERT_EQ(notes->size(), 1u);
+    EXPECT_NE(notes->front().toUtf8().find("上年只有11个月"), std::string::npos);
+    import(12, pay(kZhang, "张三", "5000"), 2023);
+    EXPECT_TRUE(book->optionNotes(2024, key(kZhang))->empty());
+    EXPECT_EQ(*book->countingMonth(2024, key(kZhang)), std::optional<int>(1));
+}
 
 } // namespace
 } // namespace iit::testing

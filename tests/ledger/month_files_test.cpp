@@ -138,7 +138,7 @@ TEST_F(MonthFiles, PrintedTable) {
     std::vector<std::size_t> numbers{1};
     for (int i = 0; i < 120; ++i) {
         rows.push_back(
-            {Text::fromBytes("P" + std::to_string(i)), sysText("某"), Text::fromBytes("8000")});
+            {Text::fromBytes(identityNumber(i)), sysText("某"), Text::fromBytes("8000")});
         numbers.push_back(static_cast<std::size_t>(i + 2));
     }
     ASSERT_TRUE(sheet.importRows(rows, numbers).ok());
