@@ -86,10 +86,13 @@ const std::vector<Command>& commands() {
         {"ledger",
          "import YEAR MONTH FILE | show YEAR MONTH | people [YEAR] | opening YEAR MONTH FILE",
          "the payroll ledger of the data directory",
-         {{"output", 'o', "OUTPUT", "where show and people write (default: standard output)"}},
+         {{"output", 'o', "OUTPUT", "where show and people write (default: standard output)"},
+          {"replace", 0, nullptr,
+           "import: the month's employees FILE does not hold lose their entries of the month"}},
          runLedger,
          "actions:\n"
-         "  import YEAR MONTH FILE   the month's wages from FILE, all of it or nothing\n"
+         "  import YEAR MONTH FILE   the month's wages from FILE, all of it or nothing; an entry\n"
+         "                           changes only in FILE's columns\n"
          "  show YEAR MONTH          the month in the columns of withhold, then the ledger's own\n"
          "  people [YEAR]            the employees of YEAR, or of every year\n"
          "  opening YEAR MONTH FILE  year-to-date figures through MONTH (1 to 11) from FILE\n"},

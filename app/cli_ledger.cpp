@@ -173,14 +173,30 @@ int import(Context& ctx, bool opening) {
     }
     std::optional<ledger::Ledger> book = openLedger(ctx);
     if (!book) return kExitFailure;
+    const ledger::Missing missing =
+        ctx.flag("replace") ? ledger::Missing::Remove : ledger::Missing::Keep;
     Outcome<ledger::ChangeReport> report =
-        opening ? book->importOpening(*year, rows) : book->importMonth(*year, *month, rows);
+        opening ? book->importOpening(*year, rows)
+                : book->importMonth(*year, *month, rows, {}, {}, missing);
     if (!report) return failed(file + ": ", report.problem().message, "the ledger was not changed");
     for (const ledger::PersonKey& key : report->newEmployees) {
         if (engine::identityCheckFails(key.idType, key.idNumber))
             std::cerr << "iitcalc-cli: " << file << ": " << key.idNumber.toUtf8()
                       << ": the check digit of this identity-card number is wrong; the employee "
                          "is kept and marked\n";
+    }
+    for (const Text& note : report->notes)
+        std::cerr << "iitcalc-cli: " << file << ": " << note.toUtf8() << "\n";
+    if (!report->notInRows.empty()) {
+        std::string names;
+        for (std::size_t i = 0; i < report->notInRows.size() && i < 5; ++i)
+            names += (i ? ", " : "") + report->notInRows[i].name.toUtf8();
+        if (report->notInRows.size() > 5) names += ", ...";
+        std::cerr << "iitcalc-cli: " << file << ": " << report->notInRows.size() << " employee"
+                  << (report->notInRows.size() == 1 ? "" : "s") << " of " << *year << "-" << *month
+                  << " not in it " << (missing == ledger::Missing::Remove ? "lost" : "keep")
+                  << " their entries (" << names << ")"
+                  << (missing == ledger::Missing::Remove ? "" : "; --replace removes them") << "\n";
     }
     std::cout << year.value() << "-" << month.value() << ": " << report->summary().toUtf8() << "\n";
     return kExitOk;
@@ -226,7 +242,7 @@ int showMonth(Context& ctx) {
     }
     if (view->lines.empty())
         std::cerr << "iitcalc-cli: the ledger holds no wages of " << *year << "-" << *month << "\n";
-    if (tsv) return writeTsv(output, text) ? kExitOk : kExitFailure;
+    if (tsv) return writeTsv(output, text, captions) ? kExitOk : kExitFailure;
     return writeTable(output, payrollTable(std::move(captions), std::move(rows))) ? kExitOk
                                                                                   : kExitFailure;
 }
@@ -256,16 +272,26 @@ int listPeople(Context& ctx) {
     for (int y : years) {
         Outcome<std::vector<ledger::Employee>> people = book->listEmployees(y);
         if (!people) return failed("", people.problem().message, "nothing was written");
-        for (const ledger::Employee& e : *people) {
+        const std::vector<Text> marks = ledger::documentMarks(*people);
+        for (std::size_t i = 0; i < people->size(); ++i) {
+            const ledger::Employee& e = (*people)[i];
+            Outcome<std::optional<int>> counting = book->countingMonth(y, e.key);
+            if (!counting) return failed("", counting.problem().message, "nothing was written");
             CellRow row{std::to_string(y)};
-            for (std::string& c : utf8(ledger::employeeCells(e)))
+            for (std::string& c : utf8(ledger::employeeCells(e, *counting, marks[i])))
                 row.push_back(std::move(c));
             rows.push_back(std::move(row));
         }
     }
-    return writeTable(ctx.value("output"), payrollTable(std::move(captions), std::move(rows)))
-               ? kExitOk
-               : kExitFailure;
+    // A list of people is read by a person: its header goes to standard output too.
+    const std::optional<std::string> output = ctx.value("output");
+    if (!output) {
+        TsvText header;
+        header.append(captions);
+        if (!writeTsv(output, header, captions)) return kExitFailure;
+    }
+    return writeTable(output, payrollTable(std::move(captions), std::move(rows))) ? kExitOk
+                                                                                  : kExitFailure;
 }
 
 } // namespace
@@ -277,6 +303,8 @@ int runLedger(Context& ctx) {
     const bool writes = action == "show" || action == "people";
     if (!writes && ctx.value("output"))
         return ctx.usageError("-o is for ledger show and ledger people");
+    if (action != "import" && ctx.flag("replace"))
+        return ctx.usageError("--replace is for ledger import");
     if (action == "import") return import(ctx, false);
     if (action == "opening") return import(ctx, true);
     if (action == "show") return showMonth(ctx);

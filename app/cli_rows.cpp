@@ -125,14 +125,17 @@ void TsvText::append(const CellRow& row) {
     appendDelimitedRow(m_parts.back(), row, Delimiter::Tab, "\n");
 }
 
-bool writeTsv(const std::optional<std::string>& output, const TsvText& tsv) {
+bool writeTsv(const std::optional<std::string>& output, const TsvText& tsv,
+              const CellRow& captions) {
     if (!output) {
         // A failed write is told when standard output is closed.
         for (const std::string& part : tsv.parts())
             std::cout.write(part.data(), static_cast<std::streamsize>(part.size()));
         return true;
     }
+    // A file has the header, as every file written by -o has.
     std::string whole;
+    appendDelimitedRow(whole, captions, Delimiter::Tab, "\n");
     for (const std::string& part : tsv.parts())
         whole += part;
     std::string problem;
@@ -148,7 +151,10 @@ bool writeTable(const std::optional<std::string>& output, const sheets::Table& t
         TsvText tsv;
         for (const CellRow& row : table.rows)
             tsv.append(row);
-        return writeTsv(output, tsv);
+        CellRow captions;
+        for (const sheets::Column& c : table.columns)
+            captions.push_back(c.caption);
+        return writeTsv(output, tsv, captions);
     }
     const std::filesystem::path path(*output);
     if (lowerExtension(*output) == ".xlsx") {

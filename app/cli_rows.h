@@ -53,7 +53,8 @@ bool writeTable(const std::optional<std::string>& output, const sheets::Table& t
 
 // True when OUTPUT receives the TSV of standard output (no OUTPUT, or a name that is neither
 // .csv nor .xlsx), which a caller may then build row by row in a TsvText and write with
-// writeTsv.
+// writeTsv: a file gets the captions as its header, standard output the rows alone (scripts
+// cut its columns).
 bool tsvOutput(const std::optional<std::string>& output);
 
 // TSV rows kept in parts of about a megabyte: a text of many megabytes grows without being
@@ -66,7 +67,8 @@ public:
 private:
     std::vector<std::string> m_parts;
 };
-bool writeTsv(const std::optional<std::string>& output, const TsvText& tsv);
+bool writeTsv(const std::optional<std::string>& output, const TsvText& tsv,
+              const CellRow& captions);
 
 // The year and the month of the ledger's commands: 1 to 9999, and 1 to 12.
 std::optional<int> parseYear(const std::string& word);

@@ -108,7 +108,8 @@ int runWithhold(Context& ctx) {
         std::cerr << "iitcalc-cli: nothing was computed or written\n";
         return kExitFailure;
     }
-    if (tsv) return writeTsv(output, text) ? kExitOk : kExitFailure;
+    if (tsv)
+        return writeTsv(output, text, engine::withholdOutputHeader(*mode)) ? kExitOk : kExitFailure;
     const sheets::Table table = payrollTable(engine::withholdOutputHeader(*mode), std::move(rows));
     return writeTable(output, table) ? kExitOk : kExitFailure;
 }

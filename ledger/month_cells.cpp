@@ -154,7 +154,7 @@ Text monthCell(const MonthLine& line, MonthField field, CellStyle style) {
     case MonthField::Method:
         return fixed(line.method == Method::Cumulative ? "累计预扣法" : "按月计税（非居民）");
     case MonthField::IdCheck:
-        return line.employee.idCheckFailed ? fixed("校验位不符") : Text{};
+        return idCheckText(line.employee);
     }
     return Text{};
 }
@@ -216,24 +216,56 @@ std::vector<Text> monthCells(const MonthLine& line) {
     return cells;
 }
 
-std::vector<Text> employeeColumns() {
-    return textsOf({"证件类型", "证件号码", "姓名", "银行卡号", "入职月份", "离职月份", "居民",
-                    "减除费用从1月起算", "全年减除6万元", "证件号码校验"});
+Text idCheckText(const Employee& e) {
+    if (!e.idCheckFailed) return Text{};
+    const Text mark = engine::identityMark(e.key.idType, e.key.idNumber);
+    return fixed(mark == sysText("身份证号的出生日期不存在") ? "出生日期不存在" : "校验位不符");
 }
 
-std::vector<Text> employeeCells(const Employee& e) {
+std::vector<Text> employeeColumns() {
+    return textsOf({"证件类型", "证件号码", "姓名", "银行卡号", "入职月份", "离职月份", "居民",
+                    "减除费用从1月起算", "全年减除6万元", "证件号码校验", "证件类型检查"});
+}
+
+std::vector<Text> employeeCells(const Employee& e, std::optional<int> countingMonth,
+                                const Text& documentMark) {
     auto month = [](const std::optional<int>& m) { return m ? ToText(*m) : Text{}; };
     auto yes = [](bool b) { return fixed(b ? "是" : "否"); };
     return {e.key.idType,
             e.key.idNumber,
             e.name,
             e.bankCard,
-            month(e.joinMonth),
+            month(countingMonth),
             month(e.leftMonth),
             yes(e.resident),
             yes(e.options.fromJanuary),
             yes(e.options.annualDeduction),
-            e.idCheckFailed ? fixed("校验位不符") : Text{}};
+            idCheckText(e),
+            documentMark};
+}
+
+std::vector<Text> documentMarks(const std::vector<Employee>& employees) {
+    std::vector<Text> marks(employees.size());
+    std::unordered_map<std::string, std::vector<std::size_t>> byNumber;
+    for (std::size_t i = 0; i < employees.size(); ++i) {
+        const Employee& e = employees[i];
+        if (!engine::identityTypeOf(e.key.idType.toUtf8()) ||
+            engine::identityTypeOf(e.key.idType.toUtf8())->bytes() != e.key.idType.bytes())
+            marks[i] = fixed("不是扣缴申报的证件类型");
+        byNumber[e.key.idNumber.bytes()].push_back(i);
+    }
+    for (const auto& [number, holders] : byNumber) {
+        if (holders.size() < 2) continue;
+        for (std::size_t i : holders)
+            for (std::size_t j : holders) {
+                if (i == j) continue;
+                const Employee& other = employees[j];
+                marks[i] += (marks[i].empty() ? Text{} : sysText("；")) + sysText("与") +
+                            other.name + sysText("（") + other.key.idType +
+                            sysText("）证件号码相同");
+            }
+    }
+    return marks;
 }
 
 std::vector<Text> bonusChoiceColumns() {

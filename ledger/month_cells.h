@@ -63,9 +63,17 @@ std::span<const MonthField> monthDataFields();
 std::vector<Text> monthColumns();
 std::vector<Text> monthCells(const MonthLine& line);
 
-// The employees as listed, and one employee's cells.
+// The mark of an employee's number, short ("校验位不符", "出生日期不存在"); empty when unmarked.
+Text idCheckText(const Employee& employee);
+
+// The employees as listed, and one employee's cells: the month from which their deduction
+// counts (Ledger::countingMonth) as 入职月份, and the mark of their document (documentMarks).
 std::vector<Text> employeeColumns();
-std::vector<Text> employeeCells(const Employee& employee);
+std::vector<Text> employeeCells(const Employee& employee, std::optional<int> countingMonth,
+                                const Text& documentMark);
+// The marks of a year's employees' documents, by position: a 证件类型 that is not the
+// declaration's, a number that stands under another type too. Nothing is merged by itself.
+std::vector<Text> documentMarks(const std::vector<Employee>& employees);
 
 // The comparison of the two ways beside a month's line, and its cells: empty for an employee
 // without an annual bonus.

@@ -67,7 +67,7 @@ struct Applier {
     }
     Outcome<Applied> operator()(const ImportMonth& a) const {
         Outcome<ChangeReport> r =
-            ledger.importMonth(a.year, a.month, a.rows, progress, a.rowNumbers);
+            ledger.importMonth(a.year, a.month, a.rows, progress, a.rowNumbers, a.missing);
         if (!r) return r.problem();
         Action undo = undoOfImport(a.year, a.month, *r);
         return Applied{std::move(*r), std::move(undo)};

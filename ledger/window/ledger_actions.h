@@ -21,6 +21,7 @@ struct ImportMonth {
     int year = 0, month = 0;
     std::vector<std::vector<Text>> rows; // the header first
     std::vector<std::size_t> rowNumbers; // how the rows are named in messages
+    Missing missing = Missing::Keep;     // the month's employees the rows leave out
 };
 struct CopyForward {
     int year = 0, month = 0; // into month + 1

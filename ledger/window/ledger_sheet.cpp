@@ -332,7 +332,8 @@ Text LedgerSheet::noteOf(int row, int column) const {
     if (const MonthLine* line = lineAt(row)) {
         if (column == kIncomeColumn && !line->entry.income) return noteText("本月收入尚未填写");
         if (column == kIdColumn && line->employee.idCheckFailed)
-            return noteText("身份证号码的校验位不符，请核对");
+            return engine::identityMark(line->employee.key.idType, line->employee.key.idNumber) +
+                   noteText("，请核对");
         if (column == kRateColumn && line->method == Method::Monthly)
             return noteText("非居民个人：工资薪金按月计算，适用税率表的月度税率");
         return Text{};

@@ -36,8 +36,9 @@ struct PasteReport {
     ChangeReport change;
     std::size_t rowsRead = 0;
     std::size_t rowsLeftOut = 0;
+    std::size_t columnsLeftOut = 0; // the most cells of a row beyond the clerk's last column
 };
-// The clerk's message about the rows a paste left out.
+// The clerk's message about the rows and columns a paste left out; empty when it left none.
 Text pasteLeftOutMessage(const PasteReport& report);
 
 class LedgerSheet {
@@ -82,10 +83,14 @@ public:
     // Empties the clerk's amounts, choices and remarks in the rectangle (names and numbers of
     // employees stay) and the drafts' cells.
     Outcome<ChangeReport> clearCells(const CellRange& range);
-    // Rows of a file for the month (the header first, in the ledger's names).
+    // Rows of a file for the month (the header first, in the ledger's names); the month's
+    // employees the rows leave out keep their entries or lose them, as `missing` says.
     Outcome<ChangeReport> importRows(const std::vector<std::vector<Text>>& rows,
                                      const std::vector<std::size_t>& rowNumbers,
-                                     const Progress& progress = {});
+                                     const Progress& progress = {},
+                                     Missing missing = Missing::Keep);
+    // The month's lines whose employee the rows of a file (the header first) do not hold.
+    std::vector<const MonthLine*> linesNotIn(const std::vector<std::vector<Text>>& rows) const;
     // The previous month's employees still employed, with their recurring deductions.
     Outcome<ChangeReport> copyFromPreviousMonth();
     Outcome<ChangeReport> putEmployee(const Employee& employee);

@@ -7,6 +7,8 @@
 #include "engine/amount.h"
 
 #include <algorithm>
+#include <array>
+#include <unordered_set>
 
 namespace iit::ledger {
 namespace {
@@ -206,6 +208,9 @@ Outcome<PasteReport> LedgerSheet::paste(const Text& clipboard) {
             else if (lineAt(row) || it != m_lineByNumber.end())
                 base = 0; // another employee's row: the pasted one starts empty
         }
+        const std::size_t room = static_cast<std::size_t>(kLastInputColumn - left + 1);
+        if (fields.size() > room)
+            report.columnsLeftOut = std::max(report.columnsLeftOut, fields.size() - room);
         Draft inputs = base ? inputsOf(base) : Draft{};
         for (std::size_t f = 0; f < fields.size() && left + static_cast<int>(f) <= kLastInputColumn;
              ++f)
@@ -228,9 +233,16 @@ Outcome<PasteReport> LedgerSheet::paste(const Text& clipboard) {
 }
 
 Text pasteLeftOutMessage(const PasteReport& report) {
-    return sysText("粘贴的 " + std::to_string(report.rowsRead) + " 行中有 " +
-                   std::to_string(report.rowsLeftOut) + " 行超出了表格（最多 " +
-                   std::to_string(kSheetEmployees) + " 人），没有粘贴。");
+    std::string text;
+    if (report.rowsLeftOut > 0)
+        text = "粘贴的 " + std::to_string(report.rowsRead) + " 行中有 " +
+               std::to_string(report.rowsLeftOut) + " 行超出了表格（最多 " +
+               std::to_string(kSheetEmployees) + " 人），没有粘贴。";
+    if (report.columnsLeftOut > 0)
+        text += std::string(text.empty() ? "" : "\n") + "粘贴的内容在“" +
+                sheetLayoutOf(kLastInputColumn).caption() + "”列之后还有 " +
+                std::to_string(report.columnsLeftOut) + " 列，没有读入。";
+    return sysText(text);
 }
 
 Outcome<ChangeReport> LedgerSheet::clearCells(const CellRange& range) {
@@ -270,9 +282,25 @@ Outcome<ChangeReport> LedgerSheet::clearCells(const CellRange& range) {
 
 Outcome<ChangeReport> LedgerSheet::importRows(const std::vector<std::vector<Text>>& rows,
                                               const std::vector<std::size_t>& rowNumbers,
-                                              const Progress& progress) {
+                                              const Progress& progress, Missing missing) {
     if (m_declared) return fail(monthDeclared(m_month));
-    return run(Action{ImportMonth{m_year, m_month, rows, rowNumbers}}, progress);
+    return run(Action{ImportMonth{m_year, m_month, rows, rowNumbers, missing}}, progress);
+}
+
+std::vector<const MonthLine*>
+LedgerSheet::linesNotIn(const std::vector<std::vector<Text>>& rows) const {
+    std::vector<const MonthLine*> out;
+    if (rows.empty()) return out;
+    std::size_t idColumn = rows[0].size();
+    for (std::size_t c = 0; c < rows[0].size(); ++c)
+        if (engine::fieldNamed(rows[0][c].toUtf8(), std::array{PayrollField::IdNumber}))
+            idColumn = c;
+    std::unordered_set<std::string> held;
+    for (std::size_t r = 1; r < rows.size(); ++r)
+        if (idColumn < rows[r].size()) held.insert(numberKey(rows[r][idColumn]));
+    for (const MonthLine& line : m_lines)
+        if (!held.count(line.employee.key.idNumber.bytes())) out.push_back(&line);
+    return out;
 }
 
 Outcome<ChangeReport> LedgerSheet::copyFromPreviousMonth() {

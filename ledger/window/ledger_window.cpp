@@ -190,10 +190,8 @@ void LedgerWindow::bindEvents() {
         connect(box, &QComboBox::activated, this, [this] { employeeChanged(); });
     for (QCheckBox* box : {m_resident, m_fromJanuary, m_annualDeduction})
         connect(box, &QCheckBox::clicked, this, [this] { employeeChanged(); });
-    m_idType->addItems({QStringLiteral("居民身份证"), QStringLiteral("中国护照"),
-                        QStringLiteral("外国护照"), QStringLiteral("港澳居民来往内地通行证"),
-                        QStringLiteral("台湾居民来往大陆通行证"),
-                        QStringLiteral("外国人永久居留身份证")});
+    for (const char* type : engine::identityTypes())
+        m_idType->addItem(QString::fromUtf8(type));
     for (QComboBox* box : {m_joinMonth, m_leftMonth}) {
         box->addItem(box == m_joinMonth ? QStringLiteral("首次发薪的月份")
                                         : QStringLiteral("仍在职"));
@@ -355,7 +353,7 @@ void LedgerWindow::Paste() {
     refreshChoices();
     showEmployee();
     if (!said(r)) return;
-    if (r->rowsLeftOut > 0) message(pasteLeftOutMessage(*r));
+    if (const Text leftOut = pasteLeftOutMessage(*r); !leftOut.empty()) message(leftOut);
     offerOpenings(r->change);
 }
 

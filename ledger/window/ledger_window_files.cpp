@@ -51,20 +51,42 @@ void LedgerWindow::importMonth() {
                         {.buttons = gui::Buttons::YesNo, .icon = gui::Icon::Question},
                         this) != gui::Answer::Yes)
         return;
+    // The month's employees the sheet leaves out: their entries stay unless the clerk says the
+    // sheet is the whole month now.
+    Missing missing = Missing::Keep;
+    if (const std::vector<const MonthLine*> left = m_sheet.linesNotIn(plan->rows); !left.empty()) {
+        Text names;
+        for (std::size_t i = 0; i < left.size() && i < 5; ++i)
+            names += (i ? sysText("、") : Text{}) + left[i]->employee.name;
+        if (left.size() > 5) names += sysText("等");
+        if (gui::messageBox(sysText("本月已有的") + ToText(static_cast<int>(left.size())) +
+                                sysText("人不在表格中：") + names +
+                                sysText("。\n\n删除他们本月的工资吗？（选“否”则保留）"),
+                            {.buttons = gui::Buttons::YesNo,
+                             .icon = gui::Icon::Question,
+                             .defaultAnswer = gui::Answer::No},
+                            this) == gui::Answer::Yes)
+            missing = Missing::Remove;
+    }
     QProgressDialog progress(QStringLiteral("正在导入并计算……"), QStringLiteral("取消"), 0,
                              static_cast<int>(plan->people), this);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);
-    Outcome<ChangeReport> r =
-        m_sheet.importRows(plan->rows, plan->rowNumbers, [&](std::size_t done, std::size_t) {
+    Outcome<ChangeReport> r = m_sheet.importRows(
+        plan->rows, plan->rowNumbers,
+        [&](std::size_t done, std::size_t) {
             progress.setValue(static_cast<int>(done));
             return !progress.wasCanceled();
-        });
+        },
+        missing);
     progress.close();
     refreshChoices();
     showEmployee();
     if (!said(r)) return;
-    message(sysText("导入完成：") + r->summary());
+    Text done = sysText("导入完成：") + r->summary();
+    for (const Text& note : r->notes)
+        done += sysText("\n") + note;
+    message(done);
     offerOpenings(*r);
 }
 

@@ -125,7 +125,7 @@ Outcome<MonthImportPlan> planMonthImport(const sheets::Sheet& sheet, int year, i
     if (!plan) return plan;
     plan->summary +=
         sysText("\n共" + decimal(plan->people) + "人，导入" + std::to_string(year) + "年" +
-                std::to_string(month) + "月：本月已有的职工按身份证号更新，其余的新增。");
+                std::to_string(month) + "月：本月已有的职工按证件号码只更新以上各列，其余的新增。");
     return plan;
 }
 

@@ -131,8 +131,13 @@ TEST(CliWithhold, OutputsByNameAndWorkbookReadBack) {
                       "$CLI --data-dir . withhold year.tsv --year 2025 -o out.xlsx && "
                       "$CLI --data-dir . withhold out.xlsx --year 2025");
     ASSERT_EQ(written.exit, 0) << written.err;
-    EXPECT_EQ(readFile(dir / "out.tsv"), plain);
-    EXPECT_EQ(readFile(dir / "out.txt"), plain);
+    // A file has the header; standard output the rows alone.
+    const std::string header =
+        "姓名\t身份证号\t月份\t本月收入\t本月免税收入\t本月专项扣除\t本月专项附加扣除\t"
+        "本月其他扣除\t累计收入\t累计减除费用\t累计应纳税所得额\t预扣率\t速算扣除数\t"
+        "累计应纳税额\t累计已预扣\t本月应预扣\t实发\n";
+    EXPECT_EQ(readFile(dir / "out.tsv"), header + plain);
+    EXPECT_EQ(readFile(dir / "out.txt"), header + plain);
     const std::string csv = readFile(dir / "out.CSV");
     EXPECT_EQ(csv.substr(0, 3), "\xEF\xBB\xBF");
     EXPECT_EQ(
@@ -319,13 +324,18 @@ TEST(CliLedger, ImportShowAndPeopleAgreeWithWithhold) {
                                         "$CLI --data-dir . ledger people 2024 | wc -l && "
                                         "$CLI --data-dir . ledger people 2025 -o p.csv");
     ASSERT_EQ(people.exit, 0) << people.err;
+    // The header first; 入职月份 the month the deduction counts from (王五 came in February).
+    const std::string header =
+        "年度\t证件类型\t证件号码\t姓名\t银行卡号\t入职月份\t离职月份\t"
+        "居民\t减除费用从1月起算\t全年减除6万元\t证件号码校验\t证件类型检查\n";
     EXPECT_EQ(people.out,
-              "2025\t居民身份证\t110101199001011237\t张三\t\t\t\t是\t否\t否\t\n"
-              "2025\t居民身份证\t11010119900101123X\t李四\t\t\t\t是\t否\t否\t校验位不符\n"
-              "2025\t居民身份证\t" +
+              header +
+                  "2025\t居民身份证\t110101199001011237\t张三\t\t1\t\t是\t否\t否\t\t\n"
+                  "2025\t居民身份证\t11010119900101123X\t李四\t\t1\t\t是\t否\t否\t校验位不符\t\n"
+                  "2025\t居民身份证\t" +
                   identityNumber(5) +
-                  "\t王五\t\t\t\t是\t否\t否\t\n"
-                  "0\n");
+                  "\t王五\t\t2\t\t是\t否\t否\t\t\n"
+                  "1\n");                                      // 2024 has nobody: the header alone
     EXPECT_EQ(splitLines(readFile(dir / "p.csv")).size(), 4u); // the header and three people
 
     // A faulty row refuses the whole file: the month stays as it was.
@@ -505,6 +515,37 @@ TEST(CliLedger, KilledImportsChangeNothingAndTwoProgramsShareTheLedger) {
                                  "$CLI --data-dir . ledger show 2026 2 | wc -l",
                                  60);
     EXPECT_EQ(both.out, "0 0\n10000\n10000\n") << both.err;
+}
+
+} // namespace
+} // namespace iit::testing
+
+namespace iit::testing {
+namespace {
+
+// A month imported again from a corrected sheet: those it leaves out are named and kept, or
+// removed with --replace; the sheet's header may use the names payroll sheets commonly use.
+TEST(CliLedger, AMonthImportedAgainFromACorrectedSheet) {
+    TempDir dir;
+    writeFile(dir / "full.tsv", monthFile({identityNumber(1) + "\t甲\t9000\t500\t",
+                                           identityNumber(2) + "\t乙\t8000\t500\t"}));
+    writeFile(dir / "less.tsv", "身份证号\t姓名\t应发工资\n" + identityNumber(1) + "\t甲\t9100\n");
+    const CliRun kept = runShell(dir, "$CLI --data-dir . ledger import 2025 1 full.tsv && "
+                                      "$CLI --data-dir . ledger import 2025 1 less.tsv");
+    ASSERT_EQ(kept.exit, 0) << kept.err;
+    EXPECT_NE(kept.err.find("less.tsv: 1 employee of 2025-1 not in it keep their entries (乙); "
+                            "--replace removes them"),
+              std::string::npos)
+        << kept.err;
+    const CliRun replaced =
+        runShell(dir, "$CLI --data-dir . ledger import 2025 1 less.tsv --replace && "
+                      "$CLI --data-dir . ledger show 2025 1 -o shown.tsv");
+    ASSERT_EQ(replaced.exit, 0) << replaced.err;
+    EXPECT_NE(replaced.out.find("删除1人"), std::string::npos) << replaced.out;
+    const std::vector<std::string> shown = splitLines(readFile(dir / "shown.tsv"));
+    ASSERT_EQ(shown.size(), 2u); // the header and 甲, whose deduction stayed
+    EXPECT_EQ(shown[0].substr(0, shown[0].find('\t')), "姓名");
+    EXPECT_NE(shown[1].find("\t9100\t0\t500\t"), std::string::npos) << shown[1];
 }
 
 } // namespace

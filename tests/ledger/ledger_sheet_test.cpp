@@ -169,6 +169,13 @@ TEST_F(Sheet, RowsBelowTheLastRowAreCountedNotPasted) {
     EXPECT_FALSE(entryOf(1, kB));
     EXPECT_EQ(pasteLeftOutMessage(*r).toUtf8(),
               "粘贴的 2 行中有 1 行超出了表格（最多 10000 人），没有粘贴。");
+    // Cells beyond the clerk's last column are told, not dropped in silence.
+    const std::string wide =
+        std::string("甲\t") + kA + "\t20000" + std::string(9, '\t') + "a\tb\tc";
+    r = paste(1, kNameColumn, wide.c_str());
+    ASSERT_TRUE(r.ok()) << r.problem().message.toUtf8();
+    EXPECT_EQ(r->columnsLeftOut, 3u); // a, b and c lie after 备注
+    EXPECT_EQ(pasteLeftOutMessage(*r).toUtf8(), "粘贴的内容在“备注”列之后还有 3 列，没有读入。");
 }
 
 TEST_F(Sheet, ANumberWithoutItsTypeIsTheEmployeeWhoHoldsIt) {

@@ -551,7 +551,7 @@ TEST_P(Ledger, IdentityDocumentsOfTheDeclaration) {
     }
     // 30 February with a check character that holds: marked, as a failed check is.
     import(1, makeRows({{ "110105199002301231", "王五", "8000" }}));
-    EXPECT_EQ(cell(1, "110105199002301231", "证件号码校验"), "校验位不符");
+    EXPECT_EQ(cell(1, "110105199002301231", "证件号码校验"), "出生日期不存在");
     // The same number under another type: accepted and told, naming the row and the employee.
     Outcome<ledger::ChangeReport> r =
         book->importMonth(2024, 1,
