@@ -106,11 +106,13 @@ bool readLedgerRows(const std::string& file, std::span<const engine::PayrollFiel
     for (const std::string& name : header->unmapped)
         std::cerr << "iitcalc-cli: " << file << ": the column '" << name
                   << "' is not one the ledger reads; it is left out\n";
-    std::optional<std::size_t> id;
+    std::vector<std::size_t> keys;
     for (std::size_t f = 0; f < columns.size(); ++f)
-        if (columns[f] == engine::PayrollField::IdNumber && header->fieldColumn[f] >= 0)
-            id = static_cast<std::size_t>(header->fieldColumn[f]);
-    if (!cellsSound(file, *sheet, id)) return false;
+        if ((columns[f] == engine::PayrollField::IdNumber ||
+             columns[f] == engine::PayrollField::BankCard) &&
+            header->fieldColumn[f] >= 0)
+            keys.push_back(static_cast<std::size_t>(header->fieldColumn[f]));
+    if (!cellsSound(file, *sheet, keys)) return false;
     for (CellRow& row : numberedRows(std::move(*sheet), header->rowIndex)) {
         std::vector<Text> cells;
         cells.reserve(row.size());

@@ -38,13 +38,24 @@ std::optional<sheets::Sheet> readPayroll(const std::string& input, sheets::ReadO
     return std::move(*sheet);
 }
 
-bool idCellSound(const std::string& input, const sheets::SheetRow& row, std::size_t idColumn) {
-    const sheets::Cell& id = row.at(idColumn);
-    if (id.kind != sheets::Cell::Kind::Number || !sheets::isLongOrScientific(id.text)) return true;
-    std::cerr << "iitcalc-cli: " << input << ": " << sheets::cellName(idColumn, row.number)
-              << ": an identity number kept as a number, its last digits lost (" << id.text
-              << "); format the column as text and enter the numbers again\n";
-    return false;
+bool keyCellsSound(const std::string& input, sheets::SheetRow& row,
+                   const std::vector<std::size_t>& keyColumns) {
+    bool sound = true;
+    for (std::size_t column : keyColumns) {
+        if (column >= row.cells.size()) continue;
+        sheets::Cell& cell = row.cells[column];
+        Outcome<std::string> key = sheets::keyCellText(cell);
+        if (key) {
+            cell.text = std::move(*key);
+            continue;
+        }
+        std::cerr << "iitcalc-cli: " << input << ": " << sheets::cellName(column, row.number)
+                  << ": a number whose last digits the spreadsheet lost ("
+                  << (cell.stored.empty() ? cell.text : cell.stored)
+                  << "); format the column as text and enter the numbers again\n";
+        sound = false;
+    }
+    return sound;
 }
 
 bool sheetProblemsNone(const std::string& input, const sheets::Sheet& sheet) {
@@ -53,12 +64,11 @@ bool sheetProblemsNone(const std::string& input, const sheets::Sheet& sheet) {
     return sheet.problems.empty();
 }
 
-bool cellsSound(const std::string& input, const sheets::Sheet& sheet,
-                std::optional<std::size_t> idColumn) {
+bool cellsSound(const std::string& input, sheets::Sheet& sheet,
+                const std::vector<std::size_t>& keyColumns) {
     bool sound = sheetProblemsNone(input, sheet);
-    if (idColumn)
-        for (const sheets::SheetRow& row : sheet.rows)
-            sound = idCellSound(input, row, *idColumn) && sound;
+    for (sheets::SheetRow& row : sheet.rows)
+        sound = keyCellsSound(input, row, keyColumns) && sound;
     if (!sound) std::cerr << "iitcalc-cli: nothing was computed or written\n";
     return sound;
 }

@@ -28,14 +28,17 @@ std::optional<sheets::Sheet> readPayroll(const std::string& input,
                                          sheets::ReadOptions options = {});
 
 // Cells a computation must not take as written: those the sheet could not read (an error
-// value, a formula saved without its result) and, in `idColumn`, a number cell whose digits the
-// spreadsheet program has already lost (an 18-digit identity number typed as a number). Each is
-// printed, named by its cell; false when there is one. cellsSound checks a whole sheet and
-// says that nothing was done; a caller that takes the rows one at a time asks idCellSound of
-// each and sheetProblemsNone of the sheet.
-bool cellsSound(const std::string& input, const sheets::Sheet& sheet,
-                std::optional<std::size_t> idColumn);
-bool idCellSound(const std::string& input, const sheets::SheetRow& row, std::size_t idColumn);
+// value, a formula saved without its result) and, in the `keyColumns` (an identity number, a
+// bank card), a number whose digits the spreadsheet program has already lost (an 18-digit
+// identity number typed as a number, or saved to a text file as 1.10101199001011E+17). Each is
+// printed, named by its cell; false when there is one. A key's number cell that holds every
+// digit is taken as the file stores it. cellsSound checks a whole sheet and says that nothing
+// was done; a caller that takes the rows one at a time asks keyCellsSound of each and
+// sheetProblemsNone of the sheet.
+bool cellsSound(const std::string& input, sheets::Sheet& sheet,
+                const std::vector<std::size_t>& keyColumns);
+bool keyCellsSound(const std::string& input, sheets::SheetRow& row,
+                   const std::vector<std::size_t>& keyColumns);
 bool sheetProblemsNone(const std::string& input, const sheets::Sheet& sheet);
 
 // The sheet's rows with rows[n - 1] holding its row n. With `header` (an index into

@@ -79,7 +79,8 @@ int runWithhold(Context& ctx) {
     bool idsSound = true;
     sheets::ReadOptions options;
     options.onRow = [&](sheets::SheetRow& row) {
-        if (!idCellSound(input, row, 1)) {
+        static const std::vector<std::size_t> kIdColumn{1}; // 身份证号
+        if (!keyCellsSound(input, row, kIdColumn)) {
             idsSound = false;
             return;
         }

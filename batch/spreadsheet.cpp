@@ -82,17 +82,19 @@ SheetImport importSheet(const sheets::Sheet& sheet) {
             const sheets::Cell& cell = row.at(c);
             if (cell.empty()) continue;
             const auto column = static_cast<Column>(target[c]);
-            // A card or identity number the sheet keeps as a long number has lost digits: it
-            // is told, not taken.
-            if (isNumberColumn(column) && cell.kind == sheets::Cell::Kind::Number &&
-                sheets::isLongOrScientific(cell.text)) {
-                out.problems.push_back(
-                    {row.number, sheets::cellName(c, row.number) + "：" + layoutOf(column).name +
-                                     "是数字单元格（" + cell.text +
-                                     "），已丢失位数；请把该列设为文本后重新填写"});
+            if (cell.kind == sheets::Cell::Kind::Error) continue; // reported by the reader
+            // A card or identity number the sheet has lost digits of is told, not taken.
+            if (isNumberColumn(column)) {
+                Outcome<std::string> key = sheets::keyCellText(cell);
+                if (!key) {
+                    out.problems.push_back({row.number, sheets::cellName(c, row.number) + "：" +
+                                                            layoutOf(column).name +
+                                                            key.problem().message.toUtf8()});
+                    continue;
+                }
+                record[static_cast<std::size_t>(column - 1)] = Text::fromUtf8(oneLine(*key));
                 continue;
             }
-            if (cell.kind == sheets::Cell::Kind::Error) continue; // reported by the reader
             record[static_cast<std::size_t>(column - 1)] = Text::fromUtf8(oneLine(cell.text));
         }
         out.records.push_back(std::move(record));

@@ -5,6 +5,10 @@
 #include "database/format.h"
 #include "sheets/readers.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
 #include <array>
 
 namespace iit::sheets {
@@ -148,6 +152,57 @@ bool isLongOrScientific(std::string_view numberText) {
     }
     // Zeros ending the fraction (still in `zeros`) are not significant.
     return digits > 15;
+}
+
+std::string generalText(double v) {
+    if (v == 0 || !std::isfinite(v)) return v == 0 ? "0" : std::to_string(v);
+    const double magnitude = std::fabs(v);
+    char buf[64];
+    if (magnitude >= 1e15 || magnitude < 1e-9) {
+        std::snprintf(buf, sizeof buf, "%.14E", v);
+    } else {
+        const int exponent = static_cast<int>(std::floor(std::log10(magnitude)));
+        std::snprintf(buf, sizeof buf, "%.*f", std::max(0, 14 - exponent), v);
+    }
+    std::string text(buf);
+    // Trailing zeros of the fraction go, and the point with them; an exponent keeps its own.
+    const std::size_t e = text.find('E');
+    std::string mantissa = text.substr(0, e), tail = e == std::string::npos ? "" : text.substr(e);
+    if (mantissa.find('.') != std::string::npos) {
+        while (mantissa.back() == '0')
+            mantissa.pop_back();
+        if (mantissa.back() == '.') mantissa.pop_back();
+    }
+    return mantissa + tail;
+}
+
+Outcome<std::string> keyCellText(const Cell& cell) {
+    const auto lost = [](const std::string& shown) {
+        return fail(
+            Text::fromUtf8("是数字（" + shown + "），已丢失位数；请把该列设为文本后重新填写"));
+    };
+    if (cell.kind == Cell::Kind::Number) {
+        const std::string& digits = cell.stored.empty() ? cell.text : cell.stored;
+        const bool plain = !digits.empty() && std::all_of(digits.begin(), digits.end(), [](char c) {
+            return c >= '0' && c <= '9';
+        });
+        if (plain) return digits; // every digit the file holds
+        if (isLongOrScientific(digits)) return lost(digits);
+        return digits;
+    }
+    // A text file keeps what a spreadsheet wrote: an 18-digit number saved with an exponent.
+    const std::string& t = cell.text;
+    const std::size_t e = t.find_first_of("eE");
+    if (e != std::string::npos && e > 0 && e + 1 < t.size()) {
+        bool number = true;
+        for (std::size_t i = 0; i < t.size() && number; ++i) {
+            const char c = t[i];
+            number = (c >= '0' && c <= '9') || c == '.' || i == e ||
+                     ((c == '+' || c == '-') && i == e + 1);
+        }
+        if (number) return lost(t);
+    }
+    return t;
 }
 
 std::string cellName(std::size_t column, std::size_t row) {

@@ -28,14 +28,18 @@ namespace iit::sheets {
 struct Cell {
     enum class Kind : std::uint8_t { Empty, Text, Number, Boolean, Date, Error };
     Kind kind = Kind::Empty;
-    // What the sheet shows: the string itself; a number's decimal as the file stores it (.xlsx)
-    // or the shortest decimal that reads back to the same double (.xls); "TRUE"/"FALSE";
-    // a date as yyyy-mm-dd (with " hh:mm:ss" when its format shows the time, or the time
-    // alone); an error value such as "#DIV/0!".
+    // What the sheet shows: the string itself; a number as a spreadsheet shows it in its General
+    // format, the double to 15 significant digits (generalText: 88957.9 for a file's
+    // 88957.899999999994, as the spreadsheet itself computes with it); "TRUE"/"FALSE"; a date
+    // as yyyy-mm-dd (with " hh:mm:ss" when its format shows the time, or the time alone); an
+    // error value such as "#DIV/0!".
     std::string text;
     // Number; Boolean (1 or 0); Date: the serial day number of an .xlsx number cell (0 where the
     // file holds the date as text: .xls through FreeXL, .xlsx cells of type "d").
     double number = 0;
+    // A number cell's decimal as the file stores it (.xlsx), or its 15 digits (.xls); empty for
+    // other cells. Only numbers that are keys read it (keyCellText).
+    std::string stored;
 
     bool empty() const { return kind == Kind::Empty; }
 };
@@ -101,6 +105,17 @@ constexpr std::size_t kMaxInputBytes = 256u << 20;
 // True when a number cell's text holds more than 15 significant digits or an exponent: a double
 // cannot hold such a number (an 18-digit identity-card number) digit for digit.
 bool isLongOrScientific(std::string_view numberText);
+
+// A double as a spreadsheet's General format shows it: rounded to 15 significant digits,
+// trailing zeros dropped; from 10^15 on, and below 10^-9, with an exponent.
+std::string generalText(double v);
+
+// The text of a cell of a column of keys (an identity number, a bank card, an employee number):
+// a text cell as it is, a number cell's digits as the file stores them when every digit is
+// there. Fails where the spreadsheet has lost digits: a number with an exponent
+// (1.10101199001011E+17, in a workbook or a text file) or more than 15 significant digits with
+// a fraction. The problem says so, for the caller to name the cell and the column.
+Outcome<std::string> keyCellText(const Cell& cell);
 
 // "C5" for column 2 (from 0) and row 5.
 std::string cellName(std::size_t column, std::size_t row);

@@ -415,7 +415,12 @@ private:
                 std::optional<std::string> date;
                 if (shape != DateShape::None) date = serialDateText(v, shape, m_date1904);
                 cell.kind = date ? Cell::Kind::Date : Cell::Kind::Number;
-                cell.text = date ? std::move(*date) : text;
+                if (date) {
+                    cell.text = std::move(*date);
+                } else {
+                    cell.text = generalText(v);
+                    cell.stored = text;
+                }
                 cell.number = v;
             }
         }

@@ -82,10 +82,18 @@ Outcome<MonthImportPlan> planImport(const sheets::Sheet& sheet,
             const int c = header->fieldColumn[f];
             if (c < 0) continue;
             const sheets::Cell& cell = row.at(static_cast<std::size_t>(c));
-            if (columns[f] == PayrollField::IdNumber && cell.kind == sheets::Cell::Kind::Number &&
-                sheets::isLongOrScientific(cell.text))
-                problem("第" + decimal(row.number) +
-                        "行：身份证号在表格中存为数字，末几位已经丢失；请把该列设为文本后重新填写");
+            if (columns[f] == PayrollField::IdNumber || columns[f] == PayrollField::BankCard) {
+                // A number the sheet has lost digits of is told, not taken.
+                Outcome<std::string> key = sheets::keyCellText(cell);
+                if (!key) {
+                    problem("第" + decimal(row.number) + "行：" +
+                            sheets::cellName(static_cast<std::size_t>(c), row.number) + "：" +
+                            engine::fieldName(columns[f]) + key.problem().message.toUtf8());
+                    continue;
+                }
+                cells[f] = Text::fromUtf8(*key);
+                continue;
+            }
             cells[f] = Text::fromUtf8(cell.text);
         }
         plan.rows.push_back(std::move(cells));

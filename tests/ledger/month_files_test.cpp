@@ -42,7 +42,8 @@ TEST(MonthImportPlan, HeadersAliasesTotalsAndFaults) {
     };
     sheets::Sheet numeric =
         sheetOf({Row(1, {"姓名", "身份证号", "本月收入"}), Row(2, {"甲", "", "8000"})});
-    numeric.rows[1].cells[1] = {sheets::Cell::Kind::Number, "1.10101199001011E+17", 1.1e17};
+    numeric.rows[1].cells[1] = {sheets::Cell::Kind::Number, "1.10101199001011E+17", 1.1e17,
+                                "1.10101199001011E+17"};
     const Case cases[] = {
         {"a title, aliases, a column left out and a totals row",
          sheetOf({Row(1, {"某公司2024年3月工资表"}),
@@ -61,7 +62,7 @@ TEST(MonthImportPlan, HeadersAliasesTotalsAndFaults) {
         {"an identity number stored as a number",
          numeric,
          false,
-         {"第2行：身份证号在表格中存为数字"}},
+         {"第2行：B2：证件号码是数字（1.10101199001011E+17），已丢失位数"}},
     };
     for (const Case& c : cases) {
         Outcome<MonthImportPlan> plan = planMonthImport(c.sheet, 2024, 3);

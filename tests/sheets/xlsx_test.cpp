@@ -7,6 +7,8 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/zip_maker.h"
 
+#include <cstdlib>
+
 namespace iit::sheets {
 namespace {
 
@@ -123,7 +125,7 @@ TEST(SheetsXlsx, ReadsWhatOtherProgramsWrite) {
     EXPECT_EQ(
         show(sheet),
         "1: T姓名 T张三  _ Ta\r\nb_x0041_\n"
-        "3: T行内 N110101199001011234 N1.10101199001011E+17 N3 Txy E#N/A BTRUE E#DIV/0! E#N/A\n"
+        "3: T行内 N1.10101199001011E+17 N1.10101199001011E+17 N3 Txy E#N/A BTRUE E#DIV/0! E#N/A\n"
         "7: D2024-03-01 D2024-03-01 D18:00:00 N-1.5 D2024-03-01 12:00:00 D2024-03-01 "
         "D1900-02-29 N-1\n");
     EXPECT_EQ(showProblems(sheet), "3 F3：公式没有保存计算结果，请在表格程序中重新计算并保存\n"
@@ -246,6 +248,58 @@ TEST(SheetsXlsx, LongOrScientificNumbers) {
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(isLongOrScientific(text), expected) << text;
+}
+
+// A number cell is what a spreadsheet shows in its General format: the double to 15
+// significant digits. The stored decimal of a double (88957.899999999994, a formula's
+// 783.30000000000007) reads as the amount the clerk typed.
+TEST(SheetsXlsx, NumbersAsTheSpreadsheetShowsThem) {
+    const std::pair<double, const char*> cases[] = {
+        {88957.899999999994, "88957.9"},
+        {783.30000000000007, "783.3"},
+        {7460 * 0.105, "783.3"},
+        {0.30000000000000004, "0.3"},
+        {12500.5, "12500.5"},
+        {-1.5, "-1.5"},
+        {1000000000000.01, "1000000000000.01"},
+        {999999999999999.0, "999999999999999"},
+        {110101199001011234.0, "1.10101199001011E+17"},
+        {0.000001, "0.000001"},
+        {0, "0"},
+    };
+    for (const auto& [v, shown] : cases)
+        EXPECT_EQ(generalText(v), shown) << shown;
+}
+
+// A key (an identity number, a card) is taken with every digit the file holds, and refused
+// where the spreadsheet has lost some: an exponent, or digits beyond a double's.
+TEST(SheetsXlsx, KeysWithEveryDigitOrNone) {
+    const auto number = [](const char* stored) {
+        Cell c{Cell::Kind::Number, generalText(std::strtod(stored, nullptr)),
+               std::strtod(stored, nullptr), stored};
+        return c;
+    };
+    const auto text = [](const char* t) { return Cell{Cell::Kind::Text, t, 0, ""}; };
+    const std::pair<Cell, const char*> cases[] = {
+        {number("6222021001123456789"), "6222021001123456789"}, // a writer that keeps every digit
+        {number("1.10101199001011E+17"), nullptr},
+        {number("123456789012.5"), "123456789012.5"},
+        {number("12345678901234567.5"), nullptr},
+        {text("1.10101199001011E+17"), nullptr}, // a text file a spreadsheet saved
+        {text("1.1E-5"), nullptr},
+        {text("E1234567"), "E1234567"},
+        {text("110101199001011237"), "110101199001011237"},
+    };
+    for (const auto& [cell, want] : cases) {
+        const Outcome<std::string> key = keyCellText(cell);
+        SCOPED_TRACE(cell.stored + cell.text);
+        ASSERT_EQ(key.ok(), want != nullptr);
+        if (want) {
+            EXPECT_EQ(*key, want);
+        } else {
+            EXPECT_NE(key.problem().message.toUtf8().find("已丢失位数"), std::string::npos);
+        }
+    }
 }
 
 TEST(SheetsXlsx, DateFormatCodes) {
