@@ -42,8 +42,11 @@ std::filesystem::path openConfigPath() {
     return joinPath(programDirectory(), "configJS.inf");
 }
 
+// The path a configuration file remembers; none when the file cannot be read, and the dialog
+// then proposes no name, as for a file that remembers none.
 std::filesystem::path rememberedPath(const std::filesystem::path& config) {
-    return pathFromStoredText(readConfigItem(config, directorySection(), pathKey()));
+    const Outcome<Text> stored = readConfigItem(config, directorySection(), pathKey());
+    return stored ? pathFromStoredText(*stored) : std::filesystem::path{};
 }
 
 // The written message of a failed open or save, then why and which file.
@@ -231,10 +234,9 @@ Outcome<BatchFileContent> readBatchFile(const std::filesystem::path& path) {
     std::error_code ec;
     const std::filesystem::path file = std::filesystem::absolute(path, ec);
     // A batch file of the sheet's 10,000 rows is about 1.2 MB; one of 64 MB is no batch file.
-    FileContent content = readFileBounded(file, 64u << 20);
-    if (!content.ok())
-        return fileProblem(openFailedMessage(), readFailureReason(content.status), file, 0);
-    Outcome<BatchFileContent> read = readBatchFileBytes(content.bytes);
+    const Outcome<std::string> content = readFileBounded(file, 64u << 20);
+    if (!content) return fileProblem(openFailedMessage(), content.problem().message, file, 0);
+    Outcome<BatchFileContent> read = readBatchFileBytes(*content);
     if (!read) return fileProblem(openFailedMessage(), read.problem().message, file, 0);
     return read;
 }
@@ -242,18 +244,17 @@ Outcome<BatchFileContent> readBatchFile(const std::filesystem::path& path) {
 Outcome<PeopleFile> readPeopleFile(const std::filesystem::path& path) {
     std::error_code ec;
     const std::filesystem::path file = std::filesystem::absolute(path, ec);
-    FileContent content = readFileBounded(file, sheets::kMaxInputBytes);
-    if (!content.ok())
-        return fileProblem(openFailedMessage(), readFailureReason(content.status), file, 0);
-    if (db::isTableFile(content.bytes)) {
-        Outcome<BatchFileContent> read = readBatchFileBytes(content.bytes);
+    const Outcome<std::string> content = readFileBounded(file, sheets::kMaxInputBytes);
+    if (!content) return fileProblem(openFailedMessage(), content.problem().message, file, 0);
+    if (db::isTableFile(*content)) {
+        Outcome<BatchFileContent> read = readBatchFileBytes(*content);
         if (!read) return fileProblem(openFailedMessage(), read.problem().message, file, 0);
         return PeopleFile(std::move(*read));
     }
     // FreeXL reads an .xls workbook from its path only.
-    Outcome<SheetImport> read = sheets::detectFormat(content.bytes) == sheets::Format::Xls
+    Outcome<SheetImport> read = sheets::detectFormat(*content) == sheets::Format::Xls
                                     ? readSpreadsheet(file)
-                                    : readSpreadsheetBytes(content.bytes);
+                                    : readSpreadsheetBytes(*content);
     if (!read) return fileProblem(openFailedMessage(), read.problem().message, file, 0);
     return PeopleFile(std::move(*read));
 }

@@ -161,7 +161,13 @@ void MainWindow::bindEvents() {
 }
 
 void MainWindow::startUp() {
-    if (const std::optional<Text> name = readEmployerName()) m_employer->setContent(*name);
+    // A configuration file that cannot be read leaves the box empty, as an empty name would;
+    // the save at exit says why the file cannot take the name.
+    const Outcome<std::optional<Text>> name = readEmployerName();
+    if (!name)
+        m_employer->setContent(Text{});
+    else if (*name)
+        m_employer->setContent(**name);
 
     // The window is its picture: cut out by its shape, and translucent at the anti-aliased edge
     // where the desktop composites.

@@ -270,7 +270,7 @@ void BatchWindowTest::saveAndOpenThroughTheDialogs() {
     QVERIFY(proposedDefault);
     QVERIFY(std::filesystem::exists(file));
     QCOMPARE(cell(2, 1), std::string("合计")); // the save computed first
-    QCOMPARE(iit::pathFromStoredText(iit::readConfigItem(
+    QCOMPARE(iit::pathFromStoredText(*iit::readConfigItem(
                  m_env->dir().path() / "config.inf", iit::sysText("目录"), iit::sysText("子目录"))),
              file);
 

@@ -50,8 +50,8 @@ TEST_F(Files, SaveOfThreePeopleAndReopen) {
     EXPECT_EQ(cell(4, kNameColumn), "合计"); // the calculation before the save
     EXPECT_EQ(recordsIn(file), 9999);
     EXPECT_EQ(sheet->CurrentBatchFile(), file);
-    EXPECT_EQ(readConfigItem(joinPath(programDirectory(), "config.inf"), sysText("目录"),
-                             sysText("子目录")),
+    EXPECT_EQ(*readConfigItem(joinPath(programDirectory(), "config.inf"), sysText("目录"),
+                              sysText("子目录")),
               storedPathText(file));
     EXPECT_EQ(batch::proposedSaveName(), file);
 
@@ -71,8 +71,8 @@ TEST_F(Files, SaveOfThreePeopleAndReopen) {
         for (int column = 1; column <= 7; ++column)
             EXPECT_EQ(g.text(row, column).toUtf8(), "") << row << ',' << column;
     EXPECT_EQ(g.text(10000, 3).toUtf8(), "");
-    EXPECT_EQ(readConfigItem(joinPath(programDirectory(), "configJS.inf"), sysText("目录"),
-                             sysText("子目录")),
+    EXPECT_EQ(*readConfigItem(joinPath(programDirectory(), "configJS.inf"), sysText("目录"),
+                              sysText("子目录")),
               storedPathText(file));
     EXPECT_EQ(batch::proposedOpenName(), file);
 

@@ -620,9 +620,10 @@ void MainWindowTest::employerNameSurvivesARestart() {
     typeText(employer, U("北京某某科技有限公司"));
     QCOMPARE(employer->text(), U("北京某某科技有限公司"));
     click("按钮退出");
-    const iit::Text stored = iit::readConfigItem(iit::mainwindow::configJsPath(),
-                                                 iit::sysText("单位"), iit::sysText("名称"));
-    QCOMPARE(iit::toQString(stored), U("北京某某科技有限公司"));
+    const iit::Outcome<iit::Text> stored = iit::readConfigItem(
+        iit::mainwindow::configJsPath(), iit::sysText("单位"), iit::sysText("名称"));
+    QVERIFY(stored);
+    QCOMPARE(iit::toQString(*stored), U("北京某某科技有限公司"));
     open();
     QCOMPARE(unit<iit::gui::EditBox>("编辑框2")->text(), U("北京某某科技有限公司"));
 }
@@ -631,9 +632,10 @@ void MainWindowTest::placeholderNameIsSavedToo() {
     open();
     QVERIFY(!iit::fileExists(iit::mainwindow::configJsPath()));
     click("按钮退出");
-    QCOMPARE(iit::toQString(iit::readConfigItem(iit::mainwindow::configJsPath(),
-                                                iit::sysText("单位"), iit::sysText("名称"))),
-             U("在这里输入使用单位名称"));
+    const iit::Outcome<iit::Text> stored = iit::readConfigItem(
+        iit::mainwindow::configJsPath(), iit::sysText("单位"), iit::sysText("名称"));
+    QVERIFY(stored);
+    QCOMPARE(iit::toQString(*stored), U("在这里输入使用单位名称"));
 }
 
 void MainWindowTest::descriptionStartsWithTheYear() {
