@@ -131,10 +131,11 @@ int computeSheet(const Context& ctx, const SheetArgs& args, const SheetInput& in
         data.dataDirArg.reset();
         if (!data.dataDirectory()) return kExitFailure;
     }
-    const auto table = openTable(ctx, args.tableFile);
-    if (!table.ok) return table.exitCode;
+    if (const int usage = tableUsage(ctx, args.tableFile); usage != kExitOk) return usage;
+    Outcome<engine::RateTableFile> table = openTable(ctx, args.tableFile);
+    if (!table) return kExitFailure;
 
-    sheet.setRateTablePath(table.path);
+    sheet.setRateTable(std::make_shared<engine::RateTableFile>(std::move(*table)));
     // A batch file is told by its content, whatever its name; anything else is text.
     if (db::isTableFile(input.bytes)) {
         const Outcome<batch::BatchFileContent> read = batch::readBatchFileBytes(input.bytes);

@@ -5,6 +5,7 @@
 #include "base/convert.h"
 #include "base/files.h"
 #include "engine/amount.h"
+#include "engine/rate_table_file.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,7 +1,7 @@
 #pragma once
 // What the main window does at start-up and exit without any widget: the employer name in
-// "configJS.inf" and the description text. The rate table's start-up is the engine's
-// (engine::openRateTableAtStart), shared with the command line.
+// "configJS.inf" and the description text. The rate table's start-up is the rate-table file's
+// (engine::RateTableFile::start), shared with the command line.
 
 #include "base/outcome.h"
 #include "base/text.h"

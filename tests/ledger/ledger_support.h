@@ -2,7 +2,7 @@
 // A ledger in a fresh data directory with the built-in tables, and rows of cells for imports.
 
 #include "base/files.h"
-#include "engine/bracket_table.h"
+#include "engine/rate_table_file.h"
 #include "ledger/ledger.h"
 #include "tests/support/temp_dir.h"
 

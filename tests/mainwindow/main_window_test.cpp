@@ -4,7 +4,6 @@
 #include "base/convert.h"
 #include "base/files.h"
 #include "batch/batch_window.h"
-#include "database/database.h"
 #include "gui/accessibility.h"
 #include "gui/balloon_tip.h"
 #include "gui/qt_text.h"
@@ -132,7 +131,6 @@ void MainWindowTest::cleanup() {
 
 MainWindow* MainWindowTest::open() {
     m_window.reset();
-    iit::db::CloseAllDatabases();
     m_window = std::make_unique<MainWindow>();
     m_window->show();
     if (!QTest::qWaitForWindowExposed(m_window.get())) qFatal("window not exposed");
