@@ -10,10 +10,8 @@
 namespace iit::cli {
 namespace {
 
-int failure() {
-    const int code = db::lastError();
-    std::cerr << "error " << code << ": " << db::errorMessage(code).toUtf8() << "\n";
-    db::CloseAllDatabases();
+int failure(const Problem& problem) {
+    std::cerr << "error " << problem.code << ": " << problem.message.toUtf8() << "\n";
     return kExitFailure;
 }
 
@@ -21,29 +19,30 @@ int dump(const std::filesystem::path& file, const Text& password) {
     db::OpenOptions options;
     options.readOnly = true;
     options.password = password;
-    if (!db::OpenDatabase(file, options)) return failure();
-    const std::vector<db::FieldSpec> fields = db::Fields();
-    const std::int32_t records = db::RecordCount();
-    if (db::lastError() != db::kOk) return failure();
+    Outcome<db::Table> table = db::OpenDatabase(file, options);
+    if (!table) return failure(table.problem());
+    const std::vector<db::FieldSpec>& fields = table->fields();
+    const Outcome<std::int32_t> records = table->RecordCount();
+    if (!records) return failure(records.problem());
 
     std::string out =
-        "fields: " + std::to_string(fields.size()) + " records: " + std::to_string(records) + "\n";
+        "fields: " + std::to_string(fields.size()) + " records: " + std::to_string(*records) + "\n";
     for (std::size_t i = 0; i < fields.size(); ++i) {
         out += std::to_string(i + 1) + "\t" + fields[i].name.toUtf8() + "\t" +
                std::to_string(fields[i].type) + "\t" + std::to_string(fields[i].width) + "\n";
     }
-    db::GoFirst();
-    for (std::int32_t r = 0; r < records; ++r) {
+    if (Outcome<void> first = table->GoFirst(); !first) return failure(first.problem());
+    for (std::int32_t r = 0; r < *records; ++r) {
         for (std::size_t i = 0; i < fields.size(); ++i) {
-            const Value v = db::ReadField(Value::int32(static_cast<std::int32_t>(i + 1)));
-            if (db::lastError() != db::kOk) return failure();
+            const Outcome<Value> v =
+                table->ReadField(Value::int32(static_cast<std::int32_t>(i + 1)));
+            if (!v) return failure(v.problem());
             if (i > 0) out += "\t";
-            out += ToText(v).toUtf8();
+            out += ToText(*v).toUtf8();
         }
         out += "\n";
-        if (!db::Skip(1)) return failure();
+        if (Outcome<void> next = table->Skip(1); !next) return failure(next.problem());
     }
-    db::CloseAllDatabases();
     std::cout << out;
     return kExitOk;
 }

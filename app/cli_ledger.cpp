@@ -24,7 +24,7 @@ namespace {
 // Opens the data directory's ledger with the laws it computes by. The bracket table is started
 // as the window starts it. Prints the problem and returns nullopt on failure.
 std::optional<ledger::Ledger> openLedger(const Context& ctx) {
-    if (!openTable(ctx, std::nullopt).ok) return std::nullopt;
+    if (!openTable(ctx, std::nullopt)) return std::nullopt;
     Outcome<ledger::LedgerTables> tables = ledger::loadLedgerTables();
     if (!tables) {
         std::cerr << "iitcalc-cli: " << oneLine(tables.problem().message).toUtf8() << "\n";

@@ -88,7 +88,7 @@ namespace {
 
 using namespace iit::cli;
 
-int Run(int argc, char** argv) {
+int run(int argc, char** argv) {
     Context global;
     if (auto usage = parse(argc, argv, globalOptions(), true, global)) return *usage;
     if (global.flag("version")) {
@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
     // A write beyond the file size limit fails with EFBIG, as on a full disk, instead of
     // ending the program before it could clean up.
     std::signal(SIGXFSZ, SIG_IGN);
-    const int exit = Run(argc, argv);
+    const int exit = run(argc, argv);
     // Output that was not written whole (a full disk, a closed pipe) is a failure, whatever the
     // command: the buffered rest is written and standard output closed here, and checked.
     std::cout.flush();

@@ -9,17 +9,19 @@
 #include <cctype>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace iit::cli {
 namespace {
 
-std::string Problem(const std::string& input, ReadStatus status, std::size_t maxBytes) {
-    if (status == ReadStatus::TooLarge)
+// Why INPUT could not be read, for standard error.
+std::string readProblemText(const std::string& input, ReadFailure failure, std::size_t maxBytes) {
+    if (failure == ReadFailure::TooLarge)
         return input + ": more than " + std::to_string(maxBytes >> 20) + " MB" +
                (maxBytes == kMaxBatchInput ? "; no sheet of people is that large" : "");
-    return input + ": " + readStatusText(status);
+    return input + ": " + readFailureText(failure);
 }
 
 bool holdsNothing(std::string_view bytes) {
@@ -75,26 +77,22 @@ int parseSheetArgs(const Context& ctx, SheetArgs& out) {
 
 bool readSheetInput(const std::string& input, SheetInput& out, std::string& problem,
                     std::size_t maxBytes) {
-    FileContent content;
-    if (input == "-") {
-        content = readDescriptorBounded(STDIN_FILENO, maxBytes);
-    } else {
-        const std::filesystem::path path(input);
-        content = readFileBounded(path, maxBytes, true);
-        std::error_code ec;
-        if (std::filesystem::is_regular_file(path, ec)) out.file = path;
-    }
-    if (!content.ok()) {
-        problem = Problem(input, content.status, maxBytes);
+    const std::filesystem::path path(input);
+    Outcome<std::string> content = input == "-" ? readDescriptorBounded(STDIN_FILENO, maxBytes)
+                                                : readFileBounded(path, maxBytes, true);
+    std::error_code ec;
+    if (input != "-" && std::filesystem::is_regular_file(path, ec)) out.file = path;
+    if (!content) {
+        problem = readProblemText(input, readFailureOf(content.problem()), maxBytes);
         return false;
     }
     // An input that gave nothing (an empty file, a writer that wrote nothing) is no sheet: an
     // empty sheet from it would replace OUTPUT with nothing.
-    if (holdsNothing(content.bytes)) {
+    if (holdsNothing(*content)) {
         problem = input + ": the input is empty; nothing was written";
         return false;
     }
-    out.bytes = std::move(content.bytes);
+    out.bytes = std::move(*content);
     return true;
 }
 
@@ -133,10 +131,11 @@ int computeSheet(const Context& ctx, const SheetArgs& args, const SheetInput& in
         data.dataDirArg.reset();
         if (!data.dataDirectory()) return kExitFailure;
     }
-    const auto table = openTable(ctx, args.tableFile);
-    if (!table.ok) return table.exitCode;
+    if (const int usage = tableUsage(ctx, args.tableFile); usage != kExitOk) return usage;
+    Outcome<engine::RateTableFile> table = openTable(ctx, args.tableFile);
+    if (!table) return kExitFailure;
 
-    sheet.setRateTablePath(table.path);
+    sheet.setRateTable(std::make_shared<engine::RateTableFile>(std::move(*table)));
     // A batch file is told by its content, whatever its name; anything else is text.
     if (db::isTableFile(input.bytes)) {
         const Outcome<batch::BatchFileContent> read = batch::readBatchFileBytes(input.bytes);

@@ -3,10 +3,8 @@
 #include "app/cli.h"
 #include "app/cli_util.h"
 #include "base/convert.h"
-#include "base/files.h"
-#include "database/database.h"
-#include "engine/bracket_table.h"
-#include "mainwindow/calculate.h"
+#include "engine/rate_table_file.h"
+#include "engine/single_person.h"
 
 #include <iostream>
 #include <string>
@@ -14,7 +12,8 @@
 namespace iit::cli {
 namespace {
 
-std::string Lines(const Text& t) {
+// A text of the windows in UTF-8, its lines broken by LF alone.
+std::string withLineFeeds(const Text& t) {
     std::string s = t.toUtf8();
     std::string out;
     out.reserve(s.size());
@@ -25,42 +24,43 @@ std::string Lines(const Text& t) {
     return out;
 }
 
-void printPlain(std::string& out, const mainwindow::CalcResult& r) {
-    using O = mainwindow::CalcResult::Outcome;
-    if (r.outcome == O::Computed || r.outcome == O::NoResult)
-        out += Lines(*r.label);
+void printPlain(std::string& out, const Outcome<engine::PersonTax>& r) {
+    // The label where the window shows one, else the message it pops up.
+    if (!r)
+        out += withLineFeeds(r.problem().message);
+    else if (r->result == engine::PersonTax::Result::BelowThreshold)
+        out += withLineFeeds(r->message);
     else
-        out += Lines(r.balloon);
+        out += withLineFeeds(r->label);
     out += '\n';
 }
 
-void printJson(std::string& out, const std::string& amount, const mainwindow::CalcResult& r) {
-    using O = mainwindow::CalcResult::Outcome;
+void printJson(std::string& out, const std::string& amount, const Outcome<engine::PersonTax>& r) {
+    using R = engine::PersonTax::Result;
     JsonObject json(out);
     json.field("amount", Text::fromUtf8(amount).toUtf8()); // invalid UTF-8 made safe
-    switch (r.outcome) {
-    case O::Computed:
-        json.field("outcome", "computed");
-        json.field("caption", r.caption.toUtf8());
-        json.field("total", r.total.toUtf8());
-        json.field("tax", r.tax.toUtf8());
-        json.field("label", r.label->toUtf8());
-        break;
-    case O::BelowThreshold:
-        json.field("outcome", "below_threshold");
-        json.number("threshold", r.threshold);
-        json.field("message", r.balloon.toUtf8());
-        break;
-    case O::NoResult:
-        json.field("outcome", "no_result");
-        json.field("label", r.label->toUtf8());
-        break;
-    case O::NoInput:
-    case O::TooLarge:
-    case O::TableUnavailable:
+    if (!r) {
         json.field("outcome", "error");
-        json.field("message", r.balloon.toUtf8());
-        break;
+        json.field("message", r.problem().message.toUtf8());
+    } else {
+        switch (r->result) {
+        case R::Computed:
+            json.field("outcome", "computed");
+            json.field("caption", r->caption.toUtf8());
+            json.field("total", r->total.toUtf8());
+            json.field("tax", r->tax.toUtf8());
+            json.field("label", r->label.toUtf8());
+            break;
+        case R::BelowThreshold:
+            json.field("outcome", "below_threshold");
+            json.number("threshold", r->threshold);
+            json.field("message", r->message.toUtf8());
+            break;
+        case R::NoResult:
+            json.field("outcome", "no_result");
+            json.field("label", r->label.toUtf8());
+            break;
+        }
     }
     json.close();
     out += '\n';
@@ -78,14 +78,14 @@ int runTax(Context& ctx) {
     const auto mode = parseMode(positional[1]);
     if (!mode) return ctx.usageError("unknown MODE '" + positional[1] + "'");
 
-    const auto table = openTable(ctx, ctx.value("table"));
-    if (!table.ok) return table.exitCode;
+    if (const int usage = tableUsage(ctx, ctx.value("table")); usage != kExitOk) return usage;
+    Outcome<engine::RateTableFile> table = openTable(ctx, ctx.value("table"));
+    if (!table) return kExitFailure;
 
     std::string out;
-    std::int32_t threshold = 0;
     for (std::size_t i = 2; i < positional.size(); ++i) {
-        const auto r = mainwindow::Calculate(table.path, Text::fromUtf8(positional[i]), *kind,
-                                             *mode, threshold);
+        const Outcome<engine::PersonTax> r = engine::singlePersonTax(
+            Text::fromUtf8(positional[i]), *kind, *mode, [&] { return table->load(); });
         if (json)
             printJson(out, positional[i], r);
         else

@@ -3,11 +3,19 @@
 #include "base/convert.h"
 #include "base/files.h"
 #include "database/database.h"
-#include "engine/bracket_table.h"
 
 #include <iostream>
 
 namespace iit::cli {
+namespace {
+
+// Prints "error CODE: MESSAGE" for a problem of the table database.
+void printDatabaseError(const std::string& what, const Problem& problem) {
+    std::cerr << "iitcalc-cli: " << what << ": error " << problem.code << ": "
+              << problem.message.toUtf8() << "\n";
+}
+
+} // namespace
 
 std::optional<engine::TaxKind> parseKind(const std::string& word) {
     using engine::TaxKind;
@@ -24,53 +32,40 @@ std::optional<engine::TaxMode> parseMode(const std::string& word) {
     return engine::modeFromText(Text::fromUtf8(word));
 }
 
-int databaseError(const std::string& what) {
-    const int code = db::lastError();
-    std::cerr << "iitcalc-cli: " << what << ": error " << code << ": "
-              << db::errorMessage(code).toUtf8() << "\n";
-    return kExitFailure;
+int tableUsage(const Context& ctx, const std::optional<std::string>& tableFile) {
+    if (tableFile && ctx.dataDirArg)
+        return ctx.usageError("--table and --data-dir exclude each other");
+    return kExitOk;
 }
 
-TableChoice openTable(const Context& ctx, const std::optional<std::string>& tableFile) {
-    TableChoice choice;
-    if (tableFile && ctx.dataDirArg) {
-        choice.exitCode = ctx.usageError("--table and --data-dir exclude each other");
-        return choice;
-    }
+Outcome<engine::RateTableFile> openTable(const Context& ctx,
+                                         const std::optional<std::string>& tableFile) {
+    // What went wrong, as printed.
+    const auto printed = [](const std::string& line) {
+        std::cerr << "iitcalc-cli: " << line << "\n";
+        return fail(Text::fromUtf8(line));
+    };
     if (tableFile) {
-        choice.path = *tableFile;
-        if (!engine::openRateTable(choice.path)) {
-            choice.exitCode = databaseError(choice.path.string());
-            return choice;
+        const std::filesystem::path path = *tableFile;
+        Outcome<db::Table> table = engine::openRateTable(path);
+        if (!table) {
+            printDatabaseError(path.string(), table.problem());
+            return table.problem();
         }
-        if (db::Fields().size() < static_cast<std::size_t>(engine::kRateTableFields)) {
-            db::CloseAllDatabases();
-            std::cerr << "iitcalc-cli: " << choice.path.string()
-                      << ": not a rate table (fewer than 24 fields)\n";
-            return choice;
-        }
-        if (const Outcome<void> sound = engine::checkOpenRateTable(); !sound) {
-            db::CloseAllDatabases();
-            std::cerr << "iitcalc-cli: " << choice.path.string()
-                      << ": damaged rate table: " << oneLine(sound.problem().message).toUtf8()
-                      << "\n";
-            return choice;
-        }
-    } else {
-        if (!ctx.dataDirectory()) return choice;
-        choice.path = engine::rateTablePath();
-        const Outcome<engine::RateTableStart> start =
-            engine::openRateTableAtStart(choice.path, Now());
-        if (!start) {
-            std::cerr << "iitcalc-cli: " << oneLine(start.problem().message).toUtf8() << "\n";
-            return choice;
-        }
-        if (!start->notice.empty())
-            std::cerr << "iitcalc-cli: " << oneLine(start->notice).toUtf8() << "\n";
+        if (table->fields().size() < static_cast<std::size_t>(engine::kRateTableFields))
+            return printed(path.string() + ": not a rate table (fewer than 24 fields)");
+        if (const Outcome<engine::BracketTable> sound = engine::checkRateTable(*table); !sound)
+            return printed(path.string() +
+                           ": damaged rate table: " + oneLine(sound.problem().message).toUtf8());
+        return engine::RateTableFile(path, std::move(*table));
     }
-    choice.ok = true;
-    choice.exitCode = kExitOk;
-    return choice;
+    if (!ctx.dataDirectory()) return fail(Text::fromUtf8("no data directory"));
+    engine::RateTableFile file(engine::rateTablePath());
+    const Outcome<engine::RateTableStart> start = file.start(Now());
+    if (!start) return printed(oneLine(start.problem().message).toUtf8());
+    if (!start->notice.empty())
+        std::cerr << "iitcalc-cli: " << oneLine(start->notice).toUtf8() << "\n";
+    return file;
 }
 
 Text oneLine(const Text& message) {

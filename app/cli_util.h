@@ -2,7 +2,9 @@
 // Pieces several subcommands share: kind and mode words, the rate table, JSON output.
 
 #include "app/cli.h"
+#include "base/outcome.h"
 #include "base/text.h"
+#include "engine/rate_table_file.h"
 #include "engine/tax.h"
 
 #include <cstdint>
@@ -17,23 +19,19 @@ std::optional<engine::TaxKind> parseKind(const std::string& word);
 // "税前", "税后" or gross (tax included), net (tax excluded).
 std::optional<engine::TaxMode> parseMode(const std::string& word);
 
-struct TableChoice {
-    bool ok = false;
-    int exitCode = kExitFailure;
-    std::filesystem::path path;
-};
+// `--table FILE` and `--data-dir` exclude each other: prints the usage error and gives its exit
+// code when both are given, else kExitOk.
+int tableUsage(const Context& ctx, const std::optional<std::string>& tableFile);
 // `--table FILE`, or the rate table of the data directory, opened under its alias. The data
 // directory's table is started as the window starts it: written from the built-in default when
 // missing, and a damaged one set aside and replaced, which is told on standard error. A
 // `--table FILE` that cannot be opened is an error, and the file is left as it is. Prints the
-// problem and sets exitCode on failure.
-TableChoice openTable(const Context& ctx, const std::optional<std::string>& tableFile);
+// problem on failure (the exit code is then kExitFailure).
+Outcome<engine::RateTableFile> openTable(const Context& ctx,
+                                         const std::optional<std::string>& tableFile);
 
 // A message of the windows (lines broken with CR LF, padded with blanks) on one line.
 Text oneLine(const Text& message);
-
-// Prints "error CODE: MESSAGE" for the table database's last error and returns kExitFailure.
-int databaseError(const std::string& what);
 
 // One JSON object on one line, written into a string.
 class JsonObject {

@@ -7,8 +7,8 @@
 #include "app/cli_rows.h"
 #include "app/cli_util.h"
 #include "engine/amount.h"
-#include "engine/bracket_table.h"
 #include "engine/cumulative.h"
+#include "engine/rate_table_file.h"
 #include "engine/withhold.h"
 #include "engine/withholding_table.h"
 
@@ -142,8 +142,9 @@ int runBonus(Context& ctx) {
     int year = 0;
     if (const int usage = yearOption(ctx, year); usage != kExitOk) return usage;
 
-    const TableChoice choice = openTable(ctx, ctx.value("table"));
-    if (!choice.ok) return choice.exitCode;
+    if (const int usage = tableUsage(ctx, ctx.value("table")); usage != kExitOk) return usage;
+    Outcome<engine::RateTableFile> table = openTable(ctx, ctx.value("table"));
+    if (!table) return kExitFailure;
     if (!ctx.dataDirectory()) return kExitFailure; // the annual table: the data directory's
     std::optional<engine::WithholdingTables> tables;
     const engine::WithholdingTable* annual = annualTable(year, tables);
@@ -154,7 +155,7 @@ int runBonus(Context& ctx) {
                   << " it is part of the month's wages\n";
         return kExitFailure;
     }
-    Outcome<engine::BracketTable> bracket = engine::loadBracketTable(choice.path);
+    Outcome<engine::BracketTable> bracket = table->load();
     if (!bracket) {
         std::cerr << "iitcalc-cli: " << oneLine(bracket.problem().message).toUtf8() << "\n";
         return kExitFailure;

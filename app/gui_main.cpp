@@ -3,7 +3,6 @@
 #include "app/options.h"
 #include "base/fatal.h"
 #include "base/files.h"
-#include "database/database.h"
 #include "gui/message_box.h"
 #include "gui/window_runtime.h"
 #include "mainwindow/main_window.h"
@@ -162,7 +161,6 @@ int main(int argc, char** argv) {
 
     iit::gui::initWindowRuntime();
     iit::gui::installFatalErrorBox();
-    iit::gui::setProgramCleanup([] { iit::db::CloseAllDatabases(); });
     iit::gui::registerWindow(iit::mainwindow::MainWindow::name(),
                              [] { return new iit::mainwindow::MainWindow; });
 
@@ -170,7 +168,5 @@ int main(int argc, char** argv) {
     QWidget* window = iit::gui::loadWindow(iit::mainwindow::MainWindow::name());
     if (!window) iit::fatalError(0, iit::sysText("载入启动窗口失败"));
     if (exitAfterShow) window->installEventFilter(&reporter);
-    const int code = app.exec();
-    iit::gui::runProgramCleanup();
-    return code;
+    return app.exec();
 }

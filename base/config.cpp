@@ -104,16 +104,18 @@ std::size_t sectionEnd(const std::vector<Line>& lines, std::size_t header) {
 
 } // namespace
 
-Text readConfigItem(const std::filesystem::path& path, const Text& section, const Text& key,
-                    const Text& fallback) {
+Outcome<Text> readConfigItem(const std::filesystem::path& path, const Text& section,
+                             const Text& key, const Text& fallback) {
     const std::string_view s = skipLeadingBlanks(section.view());
     const std::string_view k = skipLeadingBlanks(key.view());
-    if (path.empty() || s.empty() || k.empty()) return {};
+    if (path.empty() || s.empty() || k.empty()) return Text{};
     const std::string_view wantSection = trimBlanks(s);
     const std::string_view wantKey = trimBlanks(k);
 
     Text result = fallback;
-    if (auto data = readWholeFile(path, kMaxConfigFile)) {
+    Outcome<std::string> data = readFileBounded(path, kMaxConfigFile);
+    if (!data && readFailureOf(data.problem()) != ReadFailure::Missing) return data.problem();
+    if (data) {
         const std::vector<Line> lines = splitLines(*data);
         const std::size_t header = findSection(lines, wantSection);
         if (header < lines.size()) {
@@ -141,9 +143,9 @@ Outcome<void> writeConfigItem(const std::filesystem::path& file, const Text& sec
     if (std::filesystem::exists(file, ec)) {
         // A directory, a special file, an unreadable or a far too large file: not ours to
         // rewrite.
-        FileContent read = readFileBounded(file, kMaxConfigFile);
-        if (!read.ok()) return fail(readFailureReason(read.status));
-        data = std::move(read.bytes);
+        Outcome<std::string> read = readFileBounded(file, kMaxConfigFile);
+        if (!read) return fail(read.problem().message);
+        data = std::move(*read);
     }
     std::vector<Line> lines = splitLines(data);
     const std::size_t header = findSection(lines, s);

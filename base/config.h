@@ -14,15 +14,16 @@ namespace iit {
 
 constexpr std::size_t kMaxConfigValue = 10239;
 
-// Files larger than this are no configuration files: reads give the default and writes refuse
-// rather than rewrite something that was never read whole. FIFOs and devices are never read.
+// Files larger than this are no configuration files: reads and writes refuse them rather than
+// take or rewrite something that was never read whole. FIFOs and devices are never read.
 constexpr std::size_t kMaxConfigFile = 4u << 20;
 
 // The value of key in section, cut to 10,239 bytes; `fallback` when the file, the section or
 // the key is missing; empty when the path is empty or section or key is empty after skipping
-// leading blanks.
-Text readConfigItem(const std::filesystem::path& path, const Text& section, const Text& key,
-                    const Text& fallback = {});
+// leading blanks. Fails, saying why, when the file is there but cannot be read (a directory, a
+// FIFO, no permission, too large): the caller decides whether the fallback serves.
+Outcome<Text> readConfigItem(const std::filesystem::path& path, const Text& section,
+                             const Text& key, const Text& fallback = {});
 
 // key absent: removes the whole section. value absent: removes the entry. Both: replaces the
 // entry's value in place, or adds the entry at the end of the section (and the section at the

@@ -63,19 +63,23 @@ int closeKeepingErrno(int fd) {
     return r;
 }
 
-ReadStatus statusOf(int err) {
+ReadFailure failureOf(int err) {
     switch (err) {
     case ENOENT:
     case ENOTDIR:
-        return ReadStatus::Missing;
+        return ReadFailure::Missing;
     case EACCES:
     case EPERM:
-        return ReadStatus::Denied;
+        return ReadFailure::Denied;
     case EISDIR:
-        return ReadStatus::Directory;
+        return ReadFailure::Directory;
     default:
-        return ReadStatus::Failed;
+        return ReadFailure::Failed;
     }
+}
+
+Problem readProblem(ReadFailure failure) {
+    return fail(readFailureReason(failure), static_cast<int>(failure));
 }
 
 bool replaceable(const struct stat& st) {
@@ -111,107 +115,93 @@ Outcome<void> writeWholeFile(const fs::path& path, const ByteSet& bytes) {
     return writeWholeFile(path, {&bytes});
 }
 
-const char* readStatusText(ReadStatus status) {
-    switch (status) {
-    case ReadStatus::Ok:
-        return "read";
-    case ReadStatus::Missing:
+ReadFailure readFailureOf(const Problem& problem) {
+    if (problem.code < static_cast<int>(ReadFailure::Missing) ||
+        problem.code > static_cast<int>(ReadFailure::Failed))
+        return ReadFailure::Failed;
+    return static_cast<ReadFailure>(problem.code);
+}
+
+const char* readFailureText(ReadFailure failure) {
+    switch (failure) {
+    case ReadFailure::Missing:
         return "no such file";
-    case ReadStatus::Denied:
+    case ReadFailure::Denied:
         return "permission denied";
-    case ReadStatus::Directory:
+    case ReadFailure::Directory:
         return "is a directory";
-    case ReadStatus::NotRegular:
+    case ReadFailure::NotRegular:
         return "not a regular file";
-    case ReadStatus::TooLarge:
+    case ReadFailure::TooLarge:
         return "too large";
-    case ReadStatus::NoWriter:
+    case ReadFailure::NoWriter:
         return "no program wrote to it within a minute";
-    case ReadStatus::InUse:
+    case ReadFailure::InUse:
         return "is a file of the payroll ledger, which is open";
-    case ReadStatus::Failed:
+    case ReadFailure::Failed:
         break;
     }
     return "cannot be read";
 }
 
-Text readFailureReason(ReadStatus status) {
-    switch (status) {
-    case ReadStatus::Ok:
-        return {};
-    case ReadStatus::Missing:
+Text readFailureReason(ReadFailure failure) {
+    switch (failure) {
+    case ReadFailure::Missing:
         return sysText("文件不存在");
-    case ReadStatus::Denied:
+    case ReadFailure::Denied:
         return sysText("没有读取该文件的权限");
-    case ReadStatus::Directory:
+    case ReadFailure::Directory:
         return sysText("这是一个目录");
-    case ReadStatus::NotRegular:
+    case ReadFailure::NotRegular:
         return sysText("不是普通文件");
-    case ReadStatus::TooLarge:
+    case ReadFailure::TooLarge:
         return sysText("文件太大");
-    case ReadStatus::NoWriter:
+    case ReadFailure::NoWriter:
         return sysText("一分钟内没有程序写入这个管道");
-    case ReadStatus::InUse:
+    case ReadFailure::InUse:
         return sysText("这是正在使用的工资台账的文件");
-    case ReadStatus::Failed:
+    case ReadFailure::Failed:
         break;
     }
     return sysText("文件无法读取");
 }
 
-FileContent readDescriptorBounded(int fd, std::size_t maxBytes) {
-    FileContent out;
+Outcome<std::string> readDescriptorBounded(int fd, std::size_t maxBytes) {
+    std::string bytes;
     char buf[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            out.status = errno == EISDIR ? ReadStatus::Directory : ReadStatus::Failed;
-            out.bytes.clear();
-            return out;
-        }
+        if (n < 0)
+            return readProblem(errno == EISDIR ? ReadFailure::Directory : ReadFailure::Failed);
         if (n == 0) break;
-        if (out.bytes.size() + static_cast<std::size_t>(n) > maxBytes) {
-            out.status = ReadStatus::TooLarge;
-            out.bytes.clear();
-            out.bytes.shrink_to_fit();
-            return out;
-        }
-        out.bytes.append(buf, static_cast<std::size_t>(n));
+        if (bytes.size() + static_cast<std::size_t>(n) > maxBytes)
+            return readProblem(ReadFailure::TooLarge);
+        bytes.append(buf, static_cast<std::size_t>(n));
     }
-    out.status = ReadStatus::Ok;
-    return out;
+    return bytes;
 }
 
-FileContent readFileBounded(const fs::path& path, std::size_t maxBytes, bool streams,
-                            std::chrono::milliseconds writerWait) {
-    FileContent out;
-    if (isGuardedFile(path)) {
-        out.status = ReadStatus::InUse;
-        return out;
-    }
+Outcome<std::string> readFileBounded(const fs::path& path, std::size_t maxBytes, bool streams,
+                                     std::chrono::milliseconds writerWait) {
+    if (isGuardedFile(path)) return readProblem(ReadFailure::InUse);
     // Non-blocking, so that opening a FIFO without a writer returns at once.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        out.status = statusOf(errno);
-        return out;
-    }
+    if (fd < 0) return readProblem(failureOf(errno));
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         ::close(fd);
-        return out;
+        return readProblem(ReadFailure::Failed);
     }
     const bool regular = S_ISREG(st.st_mode);
     const bool stream = S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode);
     if (S_ISDIR(st.st_mode) || (!regular && !(streams && stream))) {
         ::close(fd);
-        out.status = S_ISDIR(st.st_mode) ? ReadStatus::Directory : ReadStatus::NotRegular;
-        return out;
+        return readProblem(S_ISDIR(st.st_mode) ? ReadFailure::Directory : ReadFailure::NotRegular);
     }
     if (regular && static_cast<std::uint64_t>(st.st_size) > maxBytes) {
         ::close(fd);
-        out.status = ReadStatus::TooLarge;
-        return out;
+        return readProblem(ReadFailure::TooLarge);
     }
     // A FIFO opened before its writer reads as empty at once: wait for the writer (or for its
     // end, when it wrote nothing). Until a writer has come, Linux reports no hang-up.
@@ -223,23 +213,15 @@ FileContent readFileBounded(const fs::path& path, std::size_t maxBytes, bool str
         while (ready < 0 && errno == EINTR);
         if (ready <= 0) {
             ::close(fd);
-            out.status = ready == 0 ? ReadStatus::NoWriter : ReadStatus::Failed;
-            return out;
+            return readProblem(ready == 0 ? ReadFailure::NoWriter : ReadFailure::Failed);
         }
     }
     // A stream is read blocking from here on: its writer is there or it reads as empty.
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    if (regular) out.bytes.reserve(static_cast<std::size_t>(st.st_size));
-    out = readDescriptorBounded(fd, maxBytes);
+    Outcome<std::string> read = readDescriptorBounded(fd, maxBytes);
     ::close(fd);
-    return out;
-}
-
-std::optional<std::string> readWholeFile(const fs::path& path, std::size_t maxBytes) {
-    FileContent content = readFileBounded(path, maxBytes);
-    if (!content.ok()) return std::nullopt;
-    return std::move(content.bytes);
+    return read;
 }
 
 fs::path replacementTarget(const fs::path& path) {

@@ -15,7 +15,6 @@
 #include <chrono>
 #include <filesystem>
 #include <initializer_list>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,40 +27,35 @@ Outcome<void> writeWholeFile(const std::filesystem::path& path, const ByteSet& b
 // Writes all of `size` bytes to the descriptor, resuming after a signal; false on an error.
 bool writeAll(int fd, const char* data, std::size_t size);
 
-// What a bounded read found.
-enum class ReadStatus {
-    Ok,
-    Missing,    // no such file
-    Denied,     // no permission
-    Directory,  // a directory
-    NotRegular, // a FIFO, socket or device where a regular file is needed
-    TooLarge,   // more than the bound
-    NoWriter,   // a FIFO no writer opened in time
-    InUse,      // a file the payroll ledger holds open (base/guarded_files.h), never opened here
-    Failed,     // any other failure of the file system
+// Why a bounded read failed. The problem of a failed read carries it as its code, a positive
+// number (the table database's codes are all negative), with readFailureReason's text as its
+// message.
+enum class ReadFailure : int {
+    Missing = 1, // no such file
+    Denied,      // no permission
+    Directory,   // a directory
+    NotRegular,  // a FIFO, socket or device where a regular file is needed
+    TooLarge,    // more than the bound
+    NoWriter,    // a FIFO no writer opened in time
+    InUse,       // a file the payroll ledger holds open (base/guarded_files.h), never opened here
+    Failed,      // any other failure of the file system
 };
-struct FileContent {
-    ReadStatus status = ReadStatus::Failed;
-    std::string bytes;
-    bool ok() const { return status == ReadStatus::Ok; }
-};
+// The reason of a failed read; Failed for a problem that no read gave.
+ReadFailure readFailureOf(const Problem& problem);
 // How long a read waits for the writer of a FIFO.
 inline constexpr std::chrono::milliseconds kStreamWait{60'000};
 // Reads a regular file of at most maxBytes. With `streams`, a pipe, FIFO or character device is
 // read once up to the bound as well; a FIFO is read once its writer has come, which is waited
 // for up to writerWait (NoWriter after that).
-FileContent readFileBounded(const std::filesystem::path& path, std::size_t maxBytes,
-                            bool streams = false,
-                            std::chrono::milliseconds writerWait = kStreamWait);
+Outcome<std::string> readFileBounded(const std::filesystem::path& path, std::size_t maxBytes,
+                                     bool streams = false,
+                                     std::chrono::milliseconds writerWait = kStreamWait);
 // Reads an open descriptor up to the bound (standard input).
-FileContent readDescriptorBounded(int fd, std::size_t maxBytes);
+Outcome<std::string> readDescriptorBounded(int fd, std::size_t maxBytes);
 // A short English description of a failed read ("is a directory"), for the command line.
-const char* readStatusText(ReadStatus status);
+const char* readFailureText(ReadFailure failure);
 // The same for a message of the windows ("没有读取该文件的权限").
-Text readFailureReason(ReadStatus status);
-
-// Reads a whole regular file of at most maxBytes; nullopt when it cannot be read or is larger.
-std::optional<std::string> readWholeFile(const std::filesystem::path& path, std::size_t maxBytes);
+Text readFailureReason(ReadFailure failure);
 
 // Writes `bytes` to a temporary file beside `path`, flushes it to the disk and renames it over
 // `path`, which keeps its permissions. A symbolic link keeps pointing where it did: its target

@@ -12,7 +12,7 @@ bool seventeenDigitsAndCheck(std::string_view n) {
     return (n[17] >= '0' && n[17] <= '9') || n[17] == 'X' || n[17] == 'x';
 }
 
-int Digits(std::string_view n, std::size_t from, std::size_t count) {
+int numberAt(std::string_view n, std::size_t from, std::size_t count) {
     int v = 0;
     for (std::size_t i = from; i < from + count; ++i)
         v = v * 10 + (n[i] - '0');
@@ -21,9 +21,9 @@ int Digits(std::string_view n, std::size_t from, std::size_t count) {
 
 bool birthDateExists(std::string_view n) {
     using namespace std::chrono;
-    const year_month_day birth{year(Digits(n, 6, 4)),
-                               month(static_cast<unsigned>(Digits(n, 10, 2))),
-                               day(static_cast<unsigned>(Digits(n, 12, 2)))};
+    const year_month_day birth{year(numberAt(n, 6, 4)),
+                               month(static_cast<unsigned>(numberAt(n, 10, 2))),
+                               day(static_cast<unsigned>(numberAt(n, 12, 2)))};
     if (!birth.ok() || birth.year() < year(1900)) return false;
     return sys_days(birth) <= floor<days>(system_clock::now());
 }

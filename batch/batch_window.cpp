@@ -68,8 +68,10 @@ const QString& BatchWindow::name() {
     return name;
 }
 
-BatchWindow::BatchWindow(std::function<Text()> employer, QWidget* parent)
+BatchWindow::BatchWindow(std::function<Text()> employer,
+                         std::shared_ptr<engine::RateTableFile> rateTable, QWidget* parent)
     : QWidget(parent), m_history(m_sheet.grid()), m_employer(std::move(employer)) {
+    m_sheet.setRateTable(std::move(rateTable));
     setUpTemplate(this);
     setWindowFlags(Qt::Window);
     setWindowTitle(QStringLiteral("批量计算"));
@@ -343,16 +345,17 @@ bool BatchWindow::calculateAndReport() {
 }
 
 void BatchWindow::editCommitted(int row, int column) {
-    std::optional<Text> text;
+    Text text;
     {
         GridHistory::Amendment amendment(m_history);
-        text = m_sheet.CalculateEditedRow(row, column);
+        const Outcome<Text> notice = m_sheet.CalculateEditedRow(row, column);
+        text = notice ? *notice : notice.problem().message;
     }
     m_grid->viewport()->update();
     // Shown once the edit has ended, outside the grid's own event.
-    if (text)
+    if (!text.empty())
         QMetaObject::invokeMethod(
-            this, [this, t = *text] { message(t); }, Qt::QueuedConnection);
+            this, [this, t = std::move(text)] { message(t); }, Qt::QueuedConnection);
 }
 
 void BatchWindow::chooseKind(engine::TaxKind kind) {

@@ -49,7 +49,11 @@ class BatchWindow : public QWidget {
 public:
     // `employer` gives the main window's employer name (the text of its employer box) when a
     // print needs it.
-    explicit BatchWindow(std::function<Text()> employer = {}, QWidget* parent = nullptr);
+    // `rateTable` is the rate-table file the calculations read (the main window's); without
+    // one the sheet opens the data directory's on its own.
+    explicit BatchWindow(std::function<Text()> employer = {},
+                         std::shared_ptr<engine::RateTableFile> rateTable = {},
+                         QWidget* parent = nullptr);
     ~BatchWindow() override;
 
     // The window's name for the window runtime: "BatchWindow".

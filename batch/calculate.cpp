@@ -1,11 +1,11 @@
 // CalculateAll and CalculateEditedRow: the tax computation of the engine applied row by row
-// under the batch's policies (engine::TaxPolicy::batchAll and batchEditedRow), the people of
+// under a sheet's policies (engine::TaxPolicy::sheetAll and sheetRow), the people of
 // the sheet with their exact totals, and the report of the rows that could not be computed.
 #include "batch/sheet.h"
 
 #include "base/convert.h"
 #include "base/identity_card.h"
-#include "engine/bracket_table.h"
+#include "engine/rate_table_file.h"
 
 #include <algorithm>
 #include <cmath>
@@ -133,8 +133,8 @@ Text CalculationReport::message() const {
 // instead of the cell's text. False when the row could not be computed (its cells emptied).
 bool BatchSheet::computeRow(int row, const Income& income, const engine::BracketTable& table,
                             bool edited) {
-    static const engine::TaxPolicy all = engine::TaxPolicy::batchAll();
-    static const engine::TaxPolicy editedRow = engine::TaxPolicy::batchEditedRow();
+    static const engine::TaxPolicy all = engine::TaxPolicy::sheetAll();
+    static const engine::TaxPolicy editedRow = engine::TaxPolicy::sheetRow();
     Grid& g = m_grid;
     const Text incomeText = g.text(row, kIncomeColumn);
     if (income.kind != Income::Kind::Amount) {
@@ -210,7 +210,7 @@ Outcome<CalculationReport> BatchSheet::CalculateAll() {
         return report;
     }
 
-    const Outcome<engine::BracketTable> table = engine::loadBracketTable(rateTablePath());
+    const Outcome<engine::BracketTable> table = rateTable().load();
     if (!table) return table.problem();
     // Every row with an income is computed; empty rows are skipped, so no person after a
     // run of empty rows is left with a stale tax that the totals would still add up.
@@ -245,20 +245,26 @@ Outcome<CalculationReport> BatchSheet::CalculateAll() {
     return report;
 }
 
-std::optional<Text> BatchSheet::CalculateEditedRow(int row, int column) {
+engine::RateTableFile& BatchSheet::rateTable() {
+    if (!m_rateTable)
+        m_rateTable = std::make_shared<engine::RateTableFile>(engine::rateTablePath());
+    return *m_rateTable;
+}
+
+Outcome<Text> BatchSheet::CalculateEditedRow(int row, int column) {
     static const Text belowThreshold = sysText("  个人所得收入小于纳税标准, 不计税! . . .    ");
     static const Text tooLarge = sysText(" 输入的数值过大! . . . ");
-    if (column != kIncomeColumn || row < 1 || row > kDataRows) return std::nullopt;
-    const Outcome<engine::BracketTable> table = engine::loadBracketTable(rateTablePath());
-    if (!table) return table.problem().message;
+    if (column != kIncomeColumn || row < 1 || row > kDataRows) return Text{};
+    const Outcome<engine::BracketTable> table = rateTable().load();
+    if (!table) return table.problem();
     const Text& income = m_grid.text(row, kIncomeColumn);
     const Income read = readIncome(income);
     if (read.kind == Income::Kind::Invalid) {
         // The cell is marked and its note names the reason; only an amount beyond the limit
         // has a message of its own.
         computeRow(row, read, *table, true);
-        if (read.reason == tooLargeReason()) return tooLarge;
-        return std::nullopt;
+        if (read.reason == tooLargeReason()) return fail(tooLarge);
+        return Text{};
     }
     if (m_kind == TaxKind::Wages && engine::isBelowThreshold(*table, read.amount, m_kind, m_mode)) {
         // An emptied income takes its tax with it; a lowered one does not keep its old tax.
@@ -270,11 +276,11 @@ std::optional<Text> BatchSheet::CalculateEditedRow(int row, int column) {
     if (income.empty()) {
         clearComputed(m_grid, row);
         m_uncomputed.erase(row);
-        return std::nullopt;
+        return Text{};
     }
     // A row the table cannot compute is marked in the grid (noteOf) rather than announced.
     computeRow(row, read, *table, true);
-    return std::nullopt;
+    return Text{};
 }
 
 } // namespace iit::batch

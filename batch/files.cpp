@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <unistd.h>
 
@@ -42,8 +43,11 @@ std::filesystem::path openConfigPath() {
     return joinPath(programDirectory(), "configJS.inf");
 }
 
+// The path a configuration file remembers; none when the file cannot be read, and the dialog
+// then proposes no name, as for a file that remembers none.
 std::filesystem::path rememberedPath(const std::filesystem::path& config) {
-    return pathFromStoredText(readConfigItem(config, directorySection(), pathKey()));
+    const Outcome<Text> stored = readConfigItem(config, directorySection(), pathKey());
+    return stored ? pathFromStoredText(*stored) : std::filesystem::path{};
 }
 
 // The written message of a failed open or save, then why and which file.
@@ -54,7 +58,7 @@ Problem fileProblem(const Text& message, const Text& reason, const std::filesyst
 
 // Remembers a batch file's path in a configuration file; what to tell the user when the
 // configuration file cannot take it (it is then left as it is), once for each such file.
-Text Remember(const std::filesystem::path& config, const std::filesystem::path& file) {
+Text rememberPath(const std::filesystem::path& config, const std::filesystem::path& file) {
     static std::set<std::filesystem::path> told;
     const Outcome<void> written =
         writeConfigItem(config, directorySection(), pathKey(), storedPathText(file));
@@ -148,8 +152,8 @@ Outcome<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path) {
     const auto failed = [&](const Text& reason, int code = 0) {
         return fileProblem(saveFailedMessage(), reason, target, code);
     };
-    const auto engineFailed = [&] {
-        return failed(db::errorMessage(db::lastError()), db::lastError());
+    const auto engineFailed = [&](const Problem& problem) {
+        return failed(problem.message, problem.code);
     };
     // A file the user may not write (mode 0444), a directory or a device is never replaced.
     if (!mayReplace(target)) return failed(writeFailureReason(target, EACCES));
@@ -159,10 +163,10 @@ Outcome<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path) {
         // reads the file.
         db::OpenOptions options;
         options.alias = fileAlias();
-        if (!db::OpenDatabase(target, options)) return engineFailed();
-        fields = db::Fields();
-        db::CloseDatabase(fileAlias());
-    }
+        const Outcome<db::Table> existing = db::OpenDatabase(target, options);
+        if (!existing) return engineFailed(existing.problem());
+        fields = existing->fields();
+    } // and closed again
 
     // The new table is written beside the target and takes its place once it is complete.
     // Leftovers of an earlier save that was killed go first.
@@ -171,21 +175,24 @@ Outcome<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path) {
     TemporaryFile temporary(target);
     if (!temporary.valid()) return failed(writeFailureReason(target, errno));
     const std::filesystem::path temporaryAux = db::auxiliaryPath(temporary.path());
-    auto discard = [&] {
-        const int code = db::lastError();
+    // The table is closed and its auxiliary file removed; the engine's problem, or else why the
+    // file system refused.
+    std::optional<db::Table> table;
+    auto discard = [&](const Problem* problem) {
         const int error = errno;
-        db::CloseDatabase(fileAlias());
+        table.reset();
         std::error_code removeError;
         std::filesystem::remove(temporaryAux, removeError);
-        return code != db::kOk ? failed(db::errorMessage(code), code)
-                               : failed(writeFailureReason(target, error));
+        return problem ? engineFailed(*problem) : failed(writeFailureReason(target, error));
     };
-    if (!db::CreateDatabase(temporary.path(), fields)) return discard();
+    if (Outcome<void> created = db::CreateDatabase(temporary.path(), fields); !created)
+        return discard(&created.problem());
     db::OpenOptions options;
     options.alias = fileAlias();
     options.shareMode = db::kExclusive;
-    if (!db::OpenDatabase(temporary.path(), options) || !db::SelectDatabase(fileAlias()))
-        return discard();
+    Outcome<db::Table> opened = db::OpenDatabase(temporary.path(), options);
+    if (!opened) return discard(&opened.problem());
+    table.emplace(std::move(*opened));
     // Texts longer than their field are cut between characters, never inside one.
     std::array<int, 8> widths{};
     for (int field = 1; field <= 7 && field <= static_cast<int>(fields.size()); ++field)
@@ -207,34 +214,35 @@ Outcome<Text> BatchSheet::SaveBatchFile(const std::filesystem::path& path) {
     };
     for (int row = 1; row <= kDataRows; ++row) {
         if (m_grid.text(row, kNameColumn) == totalsMarker()) continue;
-        if (!db::AppendBlankRecord()) return discard();
+        if (Outcome<void> appended = table->AppendBlankRecord(); !appended)
+            return discard(&appended.problem());
         const std::array<Value, 7> values = {
             text(row, kNameColumn),   text(row, kIdColumn),         amount(row, kIncomeColumn),
             amount(row, kTaxColumn),  amount(row, kAfterTaxColumn), text(row, kCardColumn),
             text(row, kRemarkColumn),
         };
         for (int field = 1; field <= 7; ++field) {
-            if (!db::WriteField(Value::int32(field), values[static_cast<std::size_t>(field - 1)]) &&
-                !isFieldMismatch(db::lastError()))
-                return discard(); // a full disk or a failing file: keep the old file
+            const Outcome<void> written =
+                table->WriteField(Value::int32(field), values[static_cast<std::size_t>(field - 1)]);
+            if (!written && !isFieldMismatch(written.problem().code))
+                return discard(&written.problem()); // a full disk or a failing file: keep the old
         }
     }
-    db::CloseDatabase(fileAlias()); // writes the last record, which the table still holds
-    if (db::lastError() != db::kOk) return discard();
-    if (!replaceTablePair(temporary, temporaryAux, target)) return discard();
+    // The close writes the last record, which the table still holds.
+    if (Outcome<void> closed = table->close(); !closed) return discard(&closed.problem());
+    if (!replaceTablePair(temporary, temporaryAux, target)) return discard(nullptr);
 
     m_savedDigest = peopleDigest();
-    return Remember(saveConfigPath(), m_currentFile);
+    return rememberPath(saveConfigPath(), m_currentFile);
 }
 
 Outcome<BatchFileContent> readBatchFile(const std::filesystem::path& path) {
     std::error_code ec;
     const std::filesystem::path file = std::filesystem::absolute(path, ec);
     // A batch file of the sheet's 10,000 rows is about 1.2 MB; one of 64 MB is no batch file.
-    FileContent content = readFileBounded(file, 64u << 20);
-    if (!content.ok())
-        return fileProblem(openFailedMessage(), readFailureReason(content.status), file, 0);
-    Outcome<BatchFileContent> read = readBatchFileBytes(content.bytes);
+    const Outcome<std::string> content = readFileBounded(file, 64u << 20);
+    if (!content) return fileProblem(openFailedMessage(), content.problem().message, file, 0);
+    Outcome<BatchFileContent> read = readBatchFileBytes(*content);
     if (!read) return fileProblem(openFailedMessage(), read.problem().message, file, 0);
     return read;
 }
@@ -242,18 +250,17 @@ Outcome<BatchFileContent> readBatchFile(const std::filesystem::path& path) {
 Outcome<PeopleFile> readPeopleFile(const std::filesystem::path& path) {
     std::error_code ec;
     const std::filesystem::path file = std::filesystem::absolute(path, ec);
-    FileContent content = readFileBounded(file, sheets::kMaxInputBytes);
-    if (!content.ok())
-        return fileProblem(openFailedMessage(), readFailureReason(content.status), file, 0);
-    if (db::isTableFile(content.bytes)) {
-        Outcome<BatchFileContent> read = readBatchFileBytes(content.bytes);
+    const Outcome<std::string> content = readFileBounded(file, sheets::kMaxInputBytes);
+    if (!content) return fileProblem(openFailedMessage(), content.problem().message, file, 0);
+    if (db::isTableFile(*content)) {
+        Outcome<BatchFileContent> read = readBatchFileBytes(*content);
         if (!read) return fileProblem(openFailedMessage(), read.problem().message, file, 0);
         return PeopleFile(std::move(*read));
     }
     // FreeXL reads an .xls workbook from its path only.
-    Outcome<SheetImport> read = sheets::detectFormat(content.bytes) == sheets::Format::Xls
+    Outcome<SheetImport> read = sheets::detectFormat(*content) == sheets::Format::Xls
                                     ? readSpreadsheet(file)
-                                    : readSpreadsheetBytes(content.bytes);
+                                    : readSpreadsheetBytes(*content);
     if (!read) return fileProblem(openFailedMessage(), read.problem().message, file, 0);
     return PeopleFile(std::move(*read));
 }
@@ -294,7 +301,7 @@ Text BatchSheet::applyBatchFile(const BatchFileContent& content,
     if (!path) return {};
     std::error_code ec;
     m_currentFile = std::filesystem::absolute(*path, ec);
-    return Remember(openConfigPath(), m_currentFile);
+    return rememberPath(openConfigPath(), m_currentFile);
 }
 
 Outcome<Text> BatchSheet::OpenBatchFile(const std::filesystem::path& path) {

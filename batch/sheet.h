@@ -9,9 +9,10 @@
 // also selects, copies, pastes and clears, and saves to and opens batch files (table files of
 // seven fields).
 //
-// The calculations read the bracket table through the alias "设置税率表", which must be open;
-// one CalculateAll reads the table once and computes every row from that reading, with the
-// engine's computation under the batch's policies (engine::TaxPolicy).
+// The calculations read the bracket table from the rate-table file the sheet is given (the
+// program's windows share one; engine/rate_table_file.h); one CalculateAll reads the table once
+// and computes every row from that reading, with the engine's computation under a sheet's
+// policies (engine::TaxPolicy::sheetAll and sheetRow).
 
 #include "base/outcome.h"
 #include "base/text.h"
@@ -20,6 +21,7 @@
 #include "batch/spreadsheet.h"
 #include "database/database.h"
 #include "engine/exact.h"
+#include "engine/rate_table_file.h"
 #include "engine/tax.h"
 #include "grid/grid.h"
 #include "printing/tax_payment_table.h"
@@ -28,6 +30,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <variant>
 #include <vector>
@@ -107,18 +110,23 @@ public:
     // last row with an income, a tax or an after-tax amount. The totals sum rows 1 to it and
     // go into the first row after it that is empty in columns 1 to 7 (none when there is none).
     int LastDataRow() const { return m_lastDataRow; }
-    // Computes the row of an edited cell when it is the income column. Returns the message
-    // to show, if any ("  个人所得收入小于纳税标准, 不计税! . . .    " for wages below the
-    // threshold; the reason when the rate table cannot be read or the income is too large).
-    std::optional<Text> CalculateEditedRow(int row, int column);
+    // Computes the row of an edited cell when it is the income column. Gives the notice to
+    // show, empty when there is none ("  个人所得收入小于纳税标准, 不计税! . . .    " for wages
+    // below the threshold). Fails, with the message to show, when the rate table cannot be
+    // read (nothing is computed) or the income is beyond the largest the system computes (the
+    // row is left uncomputed and marked).
+    Outcome<Text> CalculateEditedRow(int row, int column);
     // The warning the grid shows on a cell (its colour and tooltip): an income that is no
     // amount, or that the last calculation could not compute; an identity-card number whose
     // date of birth or check character is wrong. Empty for every other cell.
     Text noteOf(int row, int column) const;
 
-    // The rate table the calculations read; by default the one in the program directory.
-    void setRateTablePath(std::filesystem::path path) { m_tablePath = std::move(path); }
-    std::filesystem::path rateTablePath() const { return engine::rateTablePath(m_tablePath); }
+    // The rate-table file the calculations read. Without one the sheet opens a file of its own,
+    // the data directory's rate table, at its first calculation.
+    void setRateTable(std::shared_ptr<engine::RateTableFile> file) {
+        m_rateTable = std::move(file);
+    }
+    engine::RateTableFile& rateTable();
 
     // Rows 1 to 10,000, columns 1 to 7.
     void SelectAll();
@@ -139,7 +147,8 @@ public:
     // readBatchFile and applyBatchFile).
     Outcome<Text> OpenBatchFile(const std::filesystem::path& path);
     // Fills the sheet with what a batch file held; `path` is remembered as the file opened
-    // last (none for a file that came through standard input). The notice of Remember.
+    // last (none for a file that came through standard input). Gives the notice that the
+    // configuration file could not take the path, empty when it did.
     Text applyBatchFile(const BatchFileContent& content,
                         const std::optional<std::filesystem::path>& path);
     // The cells of names, identity-card and bank-card numbers that hold `query` (ASCII letters
@@ -195,7 +204,7 @@ private:
     engine::TaxMode m_mode = engine::TaxMode::Gross;
     int m_lastDataRow = 0;
     std::filesystem::path m_currentFile;
-    std::filesystem::path m_tablePath;
+    std::shared_ptr<engine::RateTableFile> m_rateTable;
     std::uint64_t m_savedDigest = 0;
     // Rows the last calculation could not compute, with the reason.
     std::map<int, Text> m_uncomputed;

@@ -39,30 +39,33 @@ std::vector<FieldSpec> batchLayout() {
             {sysText("备注"), kText, 40}};
 }
 
-void writeBatch(const std::filesystem::path& file, std::int32_t shareMode = kDenyNone) {
+// Writes the batch file; false when any operation failed.
+bool writeBatch(const std::filesystem::path& file, std::int32_t shareMode = kDenyNone) {
     static const Text name = sysText("张三丰");
     static const Text id = Text::fromBytes("110101199001011234");
     static const Text card = Text::fromBytes("6222020200112233445");
     static const Text remark = sysText("十月工资");
-    CreateDatabase(file, batchLayout());
+    if (!CreateDatabase(file, batchLayout())) return false;
     OpenOptions options;
     options.shareMode = shareMode;
-    OpenDatabase(file, options);
+    Outcome<Table> table = OpenDatabase(file, options);
+    if (!table) return false;
+    bool ok = true;
     for (int r = 0; r < kBatchRows; ++r) {
-        AppendBlankRecord();
-        WriteField(Value::int32(1), Value::text(name));
-        WriteField(Value::int32(2), Value::text(id));
-        WriteField(Value::int32(3), Value::number(8000 + r));
-        WriteField(Value::int32(4), Value::number(245.5));
-        WriteField(Value::int32(5), Value::number(7754.5 + r));
-        WriteField(Value::int32(6), Value::text(card));
-        WriteField(Value::int32(7), Value::text(remark));
+        ok = table->AppendBlankRecord().ok() && ok;
+        ok = table->WriteField(Value::int32(1), Value::text(name)).ok() && ok;
+        ok = table->WriteField(Value::int32(2), Value::text(id)).ok() && ok;
+        ok = table->WriteField(Value::int32(3), Value::number(8000 + r)).ok() && ok;
+        ok = table->WriteField(Value::int32(4), Value::number(245.5)).ok() && ok;
+        ok = table->WriteField(Value::int32(5), Value::number(7754.5 + r)).ok() && ok;
+        ok = table->WriteField(Value::int32(6), Value::text(card)).ok() && ok;
+        ok = table->WriteField(Value::int32(7), Value::text(remark)).ok() && ok;
     }
-    CloseAllDatabases();
+    return table->close().ok() && ok;
 }
 
 // The password-protected rate table, opened with the share mode `shareMode`.
-bool openRateTable(const BenchDir& dir, std::int32_t shareMode) {
+Outcome<Table> openRateTable(const BenchDir& dir, std::int32_t shareMode) {
     std::vector<FieldSpec> fields;
     std::vector<std::vector<Value>> records(9);
     for (int i = 1; i <= 24; ++i)
@@ -82,15 +85,17 @@ bool openRateTable(const BenchDir& dir, std::int32_t shareMode) {
 // the other fields of a record cost no file access. Argument: the share mode.
 void BM_ReadFieldEnciphered(benchmark::State& state) {
     BenchDir dir;
-    if (!openRateTable(dir, static_cast<std::int32_t>(state.range(0))))
-        state.SkipWithError("open failed");
-    GoFirst();
-    Skip(4);
+    Outcome<Table> table = openRateTable(dir, static_cast<std::int32_t>(state.range(0)));
+    if (!table) return state.SkipWithError("open failed");
+    if (!table->GoFirst() || !table->Skip(4)) return state.SkipWithError("move failed");
     const Value field = Value::int32(3);
-    for (auto _ : state)
-        benchmark::DoNotOptimize(ReadField(field));
-    if (lastError() != kOk) state.SkipWithError("read failed");
-    CloseAllDatabases();
+    bool ok = true;
+    for (auto _ : state) {
+        Outcome<Value> v = table->ReadField(field);
+        ok = ok && v.ok();
+        benchmark::DoNotOptimize(v);
+    }
+    if (!ok) state.SkipWithError("read failed");
 }
 BENCHMARK(BM_ReadFieldEnciphered)->Arg(kDenyNone)->Arg(kExclusive);
 
@@ -98,16 +103,19 @@ BENCHMARK(BM_ReadFieldEnciphered)->Arg(kDenyNone)->Arg(kExclusive);
 // with the move (Skip reads the record count under its own lock) included.
 void BM_ReadFieldAfterMove(benchmark::State& state) {
     BenchDir dir;
-    if (!openRateTable(dir, static_cast<std::int32_t>(state.range(0))))
-        state.SkipWithError("open failed");
+    Outcome<Table> table = openRateTable(dir, static_cast<std::int32_t>(state.range(0)));
+    if (!table) return state.SkipWithError("open failed");
     const Value field = Value::int32(3);
-    GoFirst();
+    if (!table->GoFirst()) return state.SkipWithError("move failed");
+    bool ok = true;
     for (auto _ : state) {
-        if (!Skip(1)) GoFirst();
-        benchmark::DoNotOptimize(ReadField(field));
+        // After the last record the cursor goes back to the first.
+        if (!table->Skip(1)) ok = table->GoFirst().ok() && ok;
+        Outcome<Value> v = table->ReadField(field);
+        ok = (v.ok() || v.problem().code == kErrSeek) && ok; // past the last record: no field
+        benchmark::DoNotOptimize(v);
     }
-    if (lastError() != kOk) state.SkipWithError("read failed");
-    CloseAllDatabases();
+    if (!ok) state.SkipWithError("read failed");
 }
 BENCHMARK(BM_ReadFieldAfterMove)->Arg(kDenyNone)->Arg(kExclusive);
 
@@ -115,27 +123,32 @@ BENCHMARK(BM_ReadFieldAfterMove)->Arg(kDenyNone)->Arg(kExclusive);
 void BM_WriteBatch(benchmark::State& state) {
     BenchDir dir;
     const std::filesystem::path file = dir.file("batch.dat");
+    bool ok = true;
     for (auto _ : state)
-        writeBatch(file, static_cast<std::int32_t>(state.range(0)));
-    if (lastError() != kOk) state.SkipWithError("write failed");
+        ok = writeBatch(file, static_cast<std::int32_t>(state.range(0))) && ok;
+    if (!ok) state.SkipWithError("write failed");
 }
 BENCHMARK(BM_WriteBatch)->Arg(kDenyNone)->Arg(kExclusive)->Unit(benchmark::kMillisecond);
 
 void BM_ReadBatch(benchmark::State& state) {
     BenchDir dir;
     const std::filesystem::path file = dir.file("batch.dat");
-    writeBatch(file);
-    OpenDatabase(file);
+    if (!writeBatch(file)) return state.SkipWithError("write failed");
+    Outcome<Table> table = OpenDatabase(file);
+    if (!table) return state.SkipWithError("open failed");
+    bool ok = true;
     for (auto _ : state) {
-        GoFirst();
+        ok = table->GoFirst().ok() && ok;
         for (int r = 0; r < kBatchRows; ++r) {
-            for (int f = 1; f <= 7; ++f)
-                benchmark::DoNotOptimize(ReadField(Value::int32(f)));
-            Skip();
+            for (int f = 1; f <= 7; ++f) {
+                Outcome<Value> v = table->ReadField(Value::int32(f));
+                ok = v.ok() && ok;
+                benchmark::DoNotOptimize(v);
+            }
+            ok = table->Skip().ok() && ok;
         }
     }
-    if (lastError() != kOk) state.SkipWithError("read failed");
-    CloseAllDatabases();
+    if (!ok) state.SkipWithError("read failed");
 }
 BENCHMARK(BM_ReadBatch)->Unit(benchmark::kMillisecond);
 

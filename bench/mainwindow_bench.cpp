@@ -3,7 +3,6 @@
 // Offscreen; the window is the real one, built from its template in a fresh data directory.
 #include "base/files.h"
 #include "bench/support/qt_bench.h"
-#include "database/database.h"
 #include "gui/window_runtime.h"
 #include "mainwindow/main_window.h"
 #include "tests/support/temp_dir.h"
@@ -25,7 +24,6 @@ void clickCalculate(benchmark::State& state, const char* kindUnit, bool net, con
     iit::testing::TempDir dir;
     iit::setProgramDirectory(dir.path());
     if (::chdir(dir.path().c_str()) != 0) return state.SkipWithError("no data directory");
-    iit::db::CloseAllDatabases();
     {
         iit::mainwindow::MainWindow window;
         window.show();
@@ -47,7 +45,6 @@ void clickCalculate(benchmark::State& state, const char* kindUnit, bool net, con
         if (label->text() != QString::fromUtf8(result))
             state.SkipWithError(("unexpected result: " + label->text().toStdString()).c_str());
     }
-    iit::db::CloseAllDatabases();
     if (::chdir("/") != 0) state.SkipWithError("cannot leave the data directory");
 }
 

@@ -85,7 +85,7 @@ void BM_LayOutTenThousand(benchmark::State& state) {
     const PrintTable t = w.fill();
     const FontMeasure measure;
     for (auto _ : state) {
-        PageLayout l = layOutPages(t, paperOf(2, 1), &measure);
+        PageLayout l = layOutPages(t, paperOf(Paper::A4, Orientation::Landscape), &measure);
         benchmark::DoNotOptimize(l);
     }
 }
@@ -99,7 +99,8 @@ void BM_PdfOfPeople(benchmark::State& state) {
         const Outcome<Finished> out = printToPdf(t, pdf);
         if (!out || *out != Finished::Done) state.SkipWithError("the PDF was not written");
     }
-    state.counters["pages"] = layOutPages(t, paperOf(2, 1)).pageCount();
+    state.counters["pages"] =
+        layOutPages(t, paperOf(Paper::A4, Orientation::Landscape)).pageCount();
     state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(pdf));
 }
 BENCHMARK(BM_PdfOfPeople)->Arg(100)->Arg(10000)->Unit(benchmark::kMillisecond);

@@ -3,21 +3,23 @@
 //
 // A table is one data file of fixed-size records with named, typed fields (format.h), plus an
 // auxiliary file when it has memo or byte-set fields; a password-protected table is enciphered
-// page by page (cipher.h). The engine keeps any number of tables open in one registry per
-// process, each under an alias; one of them is current, and every record and field operation
-// works on the current table and its current record. Between processes, share modes and
-// open-file-description byte-range locks keep concurrent readers and writers consistent.
+// page by page (cipher.h). OpenDatabase gives a Table: a handle that owns the open files and its
+// current record, and closes them when it is destroyed. Whoever opened a table holds it; the
+// engine keeps no list of open tables and no error state of its own. Between handles, in one
+// process or in several, share modes and open-file-description byte-range locks keep concurrent
+// readers and writers consistent.
 //
-// Every operation sets the last error of the calling thread: 0 on success, a negative code on
-// failure (errorMessage gives its fixed text). Operations that return a success flag return
-// true exactly when the last error is 0.
+// Every operation that can fail returns an Outcome whose problem carries the engine's error code
+// and its fixed text (errorMessage). A handle is used by one thread at a time.
 
+#include "base/outcome.h"
 #include "base/text.h"
 #include "base/value.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -53,11 +55,16 @@ enum ShareMode : std::int32_t {
     kExclusive = 4, // any other value: others may neither read nor write
 };
 
+// Asked when a table is opened with the password "?": tries left (3, 2, 1) and whether an
+// earlier answer was wrong; returns the password, or nullopt when the user cancels.
+using PasswordPrompt = std::function<std::optional<Text>(int triesLeft, bool retry)>;
+
 struct OpenOptions {
-    Text alias;
+    Text alias; // the table's name for its holder; must be a valid name when given (-24)
     bool readOnly = false;
     std::int32_t shareMode = kDenyNone;
-    Text password;                // "?" asks through the password prompt
+    Text password;                // "?" asks `prompt`
+    PasswordPrompt prompt;        // without one, the password "?" fails with -78
     std::vector<Text> indexFiles; // index files are not supported: any name fails with -30
 };
 
@@ -92,7 +99,6 @@ enum ErrorCode : int {
     kErrAuxRead = -35,
     kErrAuxVersion = -36,
     kErrAuxDamaged = -37,
-    kErrAlreadyOpen = -38,
     kErrReadField = -46,
     kErrWriteField = -47,
     kErrFileSize = -48,
@@ -108,50 +114,79 @@ enum ErrorCode : int {
     kErrPassword = -78,
 };
 
-int lastError();
-Text errorMessage(int code);
+// The fixed text of an error code ("未知错误" for a code without one).
+const Text& errorMessage(int code);
+// The problem of a failed operation: the code's fixed text and the code.
+Problem engineProblem(int code);
 
-// Asked when a table is opened with the password "?": tries left (3, 2, 1) and whether an
-// earlier answer was wrong; returns the password, or nullopt when the user cancels.
-using PasswordPrompt = std::function<std::optional<Text>(int triesLeft, bool retry)>;
-void setPasswordPrompt(PasswordPrompt prompt);
+namespace detail {
+struct OpenTable;
+}
+
+// An open table: its files, its field layout and its current record. Move-only; destroying it
+// closes the files, and a record an exclusive table still holds in memory is written first
+// (close() says whether that worked). Every operation on a closed or moved-from handle fails
+// with -67 (no current table), except ReadField, for which that is fatal.
+class Table {
+public:
+    Table(Table&& other) noexcept;
+    Table& operator=(Table&& other) noexcept;
+    ~Table();
+
+    bool isOpen() const { return m_open != nullptr; }
+    // The absolute path of the data file, the alias it was opened under, and its file name
+    // without directory and extension (empty for a closed handle).
+    const std::filesystem::path& path() const;
+    const Text& alias() const;
+    const Text& name() const;
+    // The fields, in order.
+    const std::vector<FieldSpec>& fields() const;
+
+    // The records the file counts (a negative count reads as 0, and a count beyond the records
+    // the file holds counts those present). Waits up to two seconds for the count's lock.
+    Outcome<std::int32_t> RecordCount();
+    // Whether the file holds exactly the records its header counts, as the file is now: false
+    // for a file cut inside or between its records (which an open takes as the records
+    // present) and for one with bytes after its last record.
+    Outcome<bool> fileIsWhole();
+    // The current record becomes 0 (also for an empty table).
+    Outcome<void> GoFirst();
+    // Moves the current record by `count`: not past the record after the last, not before -1.
+    Outcome<void> Skip(std::int32_t count = 1);
+
+    // A field is given by name (a text, matched case-insensitively) or by its 1-based position
+    // (a number); a value of any other kind is a fatal runtime error of every operation, and so
+    // is an unknown field for ReadField. WriteField and FieldName fail with -61 for an unknown
+    // field.
+    Outcome<Value> ReadField(const Value& field);
+    // nullopt writes the empty value of the field's type.
+    Outcome<void> WriteField(const Value& field, const std::optional<Value>& value);
+    // Appends a record of zeros after the last and makes it current.
+    Outcome<void> AppendBlankRecord();
+    Outcome<void> RemoveAllRecords();
+    Outcome<Text> FieldName(const Value& field) const;
+
+    // Closes the table: writes a record an exclusive table still holds and says whether that
+    // worked. The handle is closed afterwards in either case.
+    Outcome<void> close();
+
+private:
+    explicit Table(std::unique_ptr<detail::OpenTable> open);
+    friend Outcome<Table> OpenDatabase(const std::filesystem::path& file,
+                                       const OpenOptions& options);
+
+    std::unique_ptr<detail::OpenTable> m_open;
+};
 
 // Opening never changes the file. A file that holds fewer whole records than its header counts
 // is taken as the records present (read-only: kErrFileSize); the first write that follows
 // corrects the count and cuts a partial record. A header whose record size does not fit its
 // field layout is refused with kErrNotDatabase. The open waits up to two seconds for a lock
 // another program holds on the file.
-bool OpenDatabase(const std::filesystem::path& file, const OpenOptions& options = {});
-bool CreateDatabase(const std::filesystem::path& file, const std::vector<FieldSpec>& fields);
-bool SelectDatabase(const Text& name);
-void CloseDatabase();                 // the current table
-void CloseDatabase(const Text& name); // found as SelectDatabase finds it
-void CloseAllDatabases();
-
-std::int32_t RecordCount();
-// Whether the current table's file holds exactly the records its header counts, as the file is
-// now: false for a file cut inside or between its records (which an open takes as the records
-// present) and for one with bytes after its last record. False with the error code when the
-// header cannot be read (-67 when there is no current table).
-bool fileIsWhole();
-void GoFirst();
-bool Skip(std::int32_t count = 1);
-
-// A field is given by name (a text, matched case-insensitively) or by its 1-based position
-// (a number); a value of any other kind is a fatal runtime error of every operation. ReadField
-// with no current table or an unknown field is fatal too; WriteField and FieldName report
-// those through the last error.
-Value ReadField(const Value& field);
-// nullopt writes the empty value of the field's type.
-bool WriteField(const Value& field, const std::optional<Value>& value);
-bool AppendBlankRecord();
-bool RemoveAllRecords();
-Text FieldName(const Value& field);
-
-// The fields of the current table (empty with -67 when there is none).
-std::vector<FieldSpec> Fields();
-// The absolute path of the current table's data file (empty when there is none).
-std::filesystem::path currentPath();
+Outcome<Table> OpenDatabase(const std::filesystem::path& file, const OpenOptions& options = {});
+// Creates a new table, replacing any file of that name; the new table is not opened.
+Outcome<void> CreateDatabase(const std::filesystem::path& file,
+                             const std::vector<FieldSpec>& fields);
 
 // The data file OpenDatabase and CreateDatabase use for a file name: a name without an
 // extension gets ".KDB" (a name ending in a dot gets "KDB").

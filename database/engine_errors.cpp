@@ -1,4 +1,4 @@
-// The last error of each thread and the fixed messages of the error codes.
+// The fixed messages of the error codes.
 #include "database/engine_internal.h"
 
 #include <array>
@@ -6,8 +6,6 @@
 
 namespace iit::db {
 namespace {
-
-thread_local int t_lastError = kOk;
 
 // Messages of the codes -1 to -80, by -code; an empty entry is a code without a message.
 constexpr std::array<std::string_view, 81> kMessages = {
@@ -97,23 +95,19 @@ constexpr std::array<std::string_view, 81> kMessages = {
 
 } // namespace
 
-int lastError() {
-    return t_lastError;
+const Text& errorMessage(int code) {
+    // Converted once: a failure costs no conversion.
+    static const std::array<Text, 81> texts = [] {
+        std::array<Text, 81> out;
+        for (std::size_t i = 1; i < kMessages.size(); ++i)
+            out[i] = sysText(kMessages[i].empty() ? kMessages[1] : kMessages[i]);
+        return out;
+    }();
+    return code < 0 && code >= -80 ? texts[static_cast<std::size_t>(-code)] : texts[1];
 }
 
-Text errorMessage(int code) {
-    if (code < 0 && code >= -80) {
-        const std::string_view message = kMessages[static_cast<std::size_t>(-code)];
-        if (!message.empty()) return sysText(message);
-    }
-    return sysText(kMessages[1]);
+Problem engineProblem(int code) {
+    return Problem{errorMessage(code), code};
 }
 
-namespace detail {
-
-void setError(int code) {
-    t_lastError = code;
-}
-
-} // namespace detail
 } // namespace iit::db

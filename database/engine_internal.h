@@ -1,5 +1,5 @@
 #pragma once
-// What the engine's files share: the open tables, the registry and the last error.
+// What the engine's files share: the state of an open table and its locks.
 
 #include "database/auxfile.h"
 #include "database/database.h"
@@ -8,22 +8,17 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace iit::db::detail {
 
-struct Table {
+struct OpenTable {
     StoredFile file;
     std::unique_ptr<AuxFile> aux;   // only when some field is memo or byte-set
     std::shared_ptr<Cipher> cipher; // of the accepted password; shared by both files
     std::filesystem::path fullPath;
-    Text fullPathText; // the path as SelectDatabase compares a name with it
-    Text name;         // file name without directory and extension
-    dev_t device = 0;  // the file's identity, so that no file is opened twice under two names
-    ino_t inode = 0;
+    Text name; // file name without directory and extension
     Text alias;
     bool readOnly = false;
     bool lockFree = false;        // the share mode keeps other openers out: no locks
@@ -31,6 +26,7 @@ struct Table {
     bool wholeFileLocked = false; // during RemoveAllRecords
     Header header;
     std::vector<Field> fields;
+    std::vector<FieldSpec> specs; // the fields as the holder sees them
     std::int64_t dataStart = 0;
     std::int32_t recordSize = 0;
     std::int32_t current = 0;
@@ -39,14 +35,14 @@ struct Table {
 
     // The record last read or written whole, so that the other fields of the current record
     // are decoded without touching the file. A shared table drops it at every move of the
-    // cursor and every select, so each pass over the records sees the file as it is then. An
+    // cursor, so each pass over the records sees the file as it is then. An
     // exclusive table also keeps its writes here (nobody else can look at the file) and
     // writes the record once, when the cursor moves on or the table closes.
     std::string record;
     std::int32_t recordIndex = -1; // the record `record` holds; -1 for none
     bool recordDirty = false;
 
-    ~Table() { flushRecord(); }
+    ~OpenTable() { flushRecord(); }
     // Writes a dirty record: kOk or an error code. A record that could not be written stays
     // dirty, so that the failure is reported again at the next flush.
     int flushRecord();
@@ -67,29 +63,17 @@ struct Table {
     }
 };
 
-struct Registry {
-    std::recursive_mutex mutex;
-    std::vector<std::unique_ptr<Table>> tables;
-    int current = -1;
-    PasswordPrompt prompt;
-};
-
-Registry& registry();
-// The current table, or nullptr.
-Table* currentTable();
-void setError(int code);
-
 // A counted one-byte lock held for one scope.
 class ByteLock {
 public:
-    ByteLock(Table& table, std::int64_t offset, LockKind kind, int waitMs = 0);
+    ByteLock(OpenTable& table, std::int64_t offset, LockKind kind, int waitMs = 0);
     ~ByteLock();
     ByteLock(const ByteLock&) = delete;
     ByteLock& operator=(const ByteLock&) = delete;
     int status() const { return m_status; }
 
 private:
-    Table& m_table;
+    OpenTable& m_table;
     std::int64_t m_offset;
     bool m_held = false;
     int m_status = kOk;

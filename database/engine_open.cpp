@@ -1,4 +1,4 @@
-// The registry of open tables: OpenDatabase, CreateDatabase, SelectDatabase, CloseDatabase.
+// Opening and creating tables, and the handle's life: OpenDatabase, CreateDatabase, close.
 #include "database/engine_internal.h"
 
 #include "base/convert.h"
@@ -10,18 +10,7 @@
 namespace iit::db {
 namespace detail {
 
-Registry& registry() {
-    static Registry r;
-    return r;
-}
-
-Table* currentTable() {
-    Registry& r = registry();
-    if (r.current < 0 || r.current >= static_cast<int>(r.tables.size())) return nullptr;
-    return r.tables[static_cast<std::size_t>(r.current)].get();
-}
-
-ByteLock::ByteLock(Table& table, std::int64_t offset, LockKind kind, int waitMs)
+ByteLock::ByteLock(OpenTable& table, std::int64_t offset, LockKind kind, int waitMs)
     : m_table(table), m_offset(offset) {
     if (!table.takesLocks()) return;
     m_status = table.locks.lock(table.file.fd(), offset, kind, waitMs);
@@ -36,9 +25,7 @@ ByteLock::~ByteLock() {
 
 namespace {
 
-using detail::registry;
-using detail::setError;
-using detail::Table;
+using detail::OpenTable;
 
 constexpr std::size_t kMaxIndexFiles = 10;
 
@@ -74,7 +61,7 @@ bool sameCheckText(std::string_view stored, std::string_view computed) {
 }
 
 // Reads the header through the cipher of `password`: true when the password fits.
-bool tryPassword(Table& t, const Text& password, Header& header) {
+bool tryPassword(OpenTable& t, const Text& password, Header& header) {
     if (password.empty()) return false;
     auto cipher = std::make_shared<Cipher>(password.view());
     t.file.setCipher(cipher);
@@ -87,9 +74,9 @@ bool tryPassword(Table& t, const Text& password, Header& header) {
     return true;
 }
 
-int unlockPassword(Table& t, const Text& password, Header& header) {
+int unlockPassword(OpenTable& t, const Text& password, const PasswordPrompt& prompt,
+                   Header& header) {
     if (password.view() != "?") return tryPassword(t, password, header) ? kOk : kErrPassword;
-    const PasswordPrompt& prompt = registry().prompt;
     for (int tries = 3; tries > 0 && prompt; --tries) {
         const std::optional<Text> answer = prompt(tries, tries < 3);
         if (!answer) break;
@@ -99,14 +86,15 @@ int unlockPassword(Table& t, const Text& password, Header& header) {
 }
 
 // Header, descriptors and the repair of a short or overlong file: kOk or an error code.
-int readStructure(Table& t, const Text& password) {
+int readStructure(OpenTable& t, const OpenOptions& options) {
+    const Text& password = options.password;
     char bytes[kHeaderSize];
     if (t.file.read(0, bytes, sizeof bytes) != kHeaderSize) return kErrNotDatabase;
     std::optional<Header> h = decodeHeader(bytes);
     if (!h) return kErrNotDatabase;
     if (!h->enciphered && !password.empty()) return kErrPassword;
     if (h->enciphered) {
-        if (int rc = unlockPassword(t, password, *h); rc != kOk) return rc;
+        if (int rc = unlockPassword(t, password, options.prompt, *h); rc != kOk) return rc;
     }
     if (int rc = validateHeader(*h); rc != kOk) return rc;
     t.header = *h;
@@ -133,6 +121,9 @@ int readStructure(Table& t, const Text& password) {
             return rc;
     if (int rc = validateLayout(t.fields, t.recordSize); rc != kOk) return rc;
     t.dataStart = dataStart;
+    t.specs.reserve(t.fields.size());
+    for (const Field& f : t.fields)
+        t.specs.push_back({f.name, f.type, f.width});
 
     // Opening never changes the file: a file cut inside its records is taken as the whole
     // records present, and the first write corrects the count and cuts the partial record.
@@ -144,7 +135,7 @@ int readStructure(Table& t, const Text& password) {
     return kOk;
 }
 
-int openTable(Table& t, const std::filesystem::path& path, const OpenOptions& options) {
+int openTable(OpenTable& t, const std::filesystem::path& path, const OpenOptions& options) {
     const bool writable = !options.readOnly;
     if (int rc = t.file.open(path, writable); rc != kOk) return rc;
     if (int rc = claimShareMode(t.file.fd(), writable, options.shareMode); rc != kOk) return rc;
@@ -159,7 +150,7 @@ int openTable(Table& t, const std::filesystem::path& path, const OpenOptions& op
             return rc;
         locked = true;
     }
-    int rc = readStructure(t, options.password);
+    int rc = readStructure(t, options);
     if (rc == kOk && hasAuxFields(t.fields)) {
         t.aux = std::make_unique<AuxFile>();
         rc = t.aux->open(auxPath(path), writable, options.shareMode, t.header.version,
@@ -169,43 +160,25 @@ int openTable(Table& t, const std::filesystem::path& path, const OpenOptions& op
     return rc;
 }
 
-int findTable(const Text& name) {
-    const auto& tables = registry().tables;
-    const int n = static_cast<int>(tables.size());
-    for (int i = n - 1; i >= 0; --i)
-        if (sameName(tables[static_cast<std::size_t>(i)]->alias.view(), name.view())) return i;
-    for (int i = n - 1; i >= 0; --i)
-        if (sameName(tables[static_cast<std::size_t>(i)]->name.view(), name.view())) return i;
-    for (int i = n - 1; i >= 0; --i)
-        if (sameName(tables[static_cast<std::size_t>(i)]->fullPathText.view(), name.view()))
-            return i;
-    return -1;
-}
-
-void closeAt(int index) {
-    auto& r = registry();
-    // A record an exclusive table still holds is written now, and a failure is reported (once:
-    // the table is gone afterwards).
-    Table& t = *r.tables[static_cast<std::size_t>(index)];
-    setError(t.flushRecord());
-    t.recordDirty = false;
-    r.tables.erase(r.tables.begin() + index);
-    if (r.current == index)
-        r.current = -1;
-    else if (index < r.current)
-        --r.current;
-}
-
 } // namespace
 
-void setPasswordPrompt(PasswordPrompt prompt) {
-    std::lock_guard lock(registry().mutex);
-    registry().prompt = std::move(prompt);
+Table::Table(std::unique_ptr<detail::OpenTable> open) : m_open(std::move(open)) {}
+Table::Table(Table&& other) noexcept = default;
+Table& Table::operator=(Table&& other) noexcept = default;
+Table::~Table() = default;
+
+Outcome<void> Table::close() {
+    if (!m_open) return engineProblem(kErrNoCurrent);
+    // A record an exclusive table still holds is written now, and a failure is reported (once:
+    // the table is gone afterwards).
+    const int rc = m_open->flushRecord();
+    m_open->recordDirty = false;
+    m_open.reset();
+    if (rc != kOk) return engineProblem(rc);
+    return {};
 }
 
-bool OpenDatabase(const std::filesystem::path& file, const OpenOptions& options) {
-    std::lock_guard lock(registry().mutex);
-    setError(kOk);
+Outcome<Table> OpenDatabase(const std::filesystem::path& file, const OpenOptions& options) {
     int rc = kOk;
     std::filesystem::path path;
     if (file.empty())
@@ -218,61 +191,26 @@ bool OpenDatabase(const std::filesystem::path& file, const OpenOptions& options)
         rc = kErrIndexOpen;
     else if (!absolutePath(withExtension(file), path))
         rc = kErrBadPath;
-    if (rc != kOk) {
-        setError(rc);
-        return false;
-    }
-    for (const auto& open : registry().tables) {
-        if (open->fullPath == path) {
-            setError(kErrAlreadyOpen);
-            return false;
-        }
-    }
+    if (rc != kOk) return engineProblem(rc);
 
-    auto table = std::make_unique<Table>();
+    auto table = std::make_unique<OpenTable>();
     table->readOnly = options.readOnly;
-    if (rc = openTable(*table, path, options); rc != kOk) {
-        setError(rc);
-        return false;
-    }
-    // The same file under another name (a link, another spelling of the path) is the same
-    // table: a second open would take locks against the first.
-    for (const auto& open : registry().tables) {
-        if (open->device == table->file.device() && open->inode == table->file.inode()) {
-            setError(kErrAlreadyOpen);
-            return false;
-        }
-    }
+    if (rc = openTable(*table, path, options); rc != kOk) return engineProblem(rc);
     table->fullPath = path;
-    table->fullPathText = Text::fromUtf8(path.native());
     table->name = baseName(path);
-    table->device = table->file.device();
-    table->inode = table->file.inode();
     table->alias = options.alias;
     table->current = 0;
-    registry().tables.push_back(std::move(table));
-    registry().current = static_cast<int>(registry().tables.size()) - 1;
-    return true;
+    return Table(std::move(table));
 }
 
-bool CreateDatabase(const std::filesystem::path& file, const std::vector<FieldSpec>& fieldList) {
-    std::lock_guard lock(registry().mutex);
-    setError(kOk);
-    if (file.empty()) {
-        setError(kErrNotFound);
-        return false;
-    }
+Outcome<void> CreateDatabase(const std::filesystem::path& file,
+                             const std::vector<FieldSpec>& fieldList) {
+    if (file.empty()) return engineProblem(kErrNotFound);
     std::vector<Field> fields;
     std::int32_t recordSize = 0;
-    if (int rc = layOutFields(fieldList, fields, recordSize); rc != kOk) {
-        setError(rc);
-        return false;
-    }
+    if (int rc = layOutFields(fieldList, fields, recordSize); rc != kOk) return engineProblem(rc);
     std::filesystem::path path;
-    if (!absolutePath(withExtension(file), path)) {
-        setError(kErrBadPath);
-        return false;
-    }
+    if (!absolutePath(withExtension(file), path)) return engineProblem(kErrBadPath);
     const double created = Now();
     const std::string image = encodeTableImage(fieldList, created, {}, {});
     StoredFile out;
@@ -283,45 +221,8 @@ bool CreateDatabase(const std::filesystem::path& file, const std::vector<FieldSp
     if (rc == kOk) rc = out.write(0, image.data(), image.size());
     if (rc == kOk && hasAuxFields(fields)) rc = createAuxFile(auxPath(path), created);
     if (rc == kErrUnknown) rc = kErrCreate;
-    setError(rc);
-    return rc == kOk;
-}
-
-bool SelectDatabase(const Text& name) {
-    std::lock_guard lock(registry().mutex);
-    setError(kOk);
-    const int found = findTable(name);
-    if (found < 0) {
-        setError(kErrNotOpen);
-        return false;
-    }
-    registry().current = found;
-    Table& t = *registry().tables[static_cast<std::size_t>(found)];
-    if (!t.exclusive) t.recordIndex = -1; // the next reads see the file as it is now
-    return true;
-}
-
-void CloseDatabase() {
-    std::lock_guard lock(registry().mutex);
-    setError(kOk);
-    if (detail::currentTable()) closeAt(registry().current);
-}
-
-void CloseDatabase(const Text& name) {
-    std::lock_guard lock(registry().mutex);
-    setError(kOk);
-    if (const int found = findTable(name); found >= 0) closeAt(found);
-}
-
-void CloseAllDatabases() {
-    std::lock_guard lock(registry().mutex);
-    setError(kOk);
-    for (const auto& t : registry().tables) {
-        if (int rc = t->flushRecord(); rc != kOk) setError(rc);
-        t->recordDirty = false;
-    }
-    registry().tables.clear();
-    registry().current = -1;
+    if (rc != kOk) return engineProblem(rc);
+    return {};
 }
 
 std::filesystem::path databaseFilePath(const std::filesystem::path& file) {

@@ -1,4 +1,4 @@
-// Records and fields of the current table: counting, moving, reading and writing.
+// Records and fields of an open table: counting, moving, reading and writing.
 #include "database/engine_internal.h"
 
 #include "base/convert.h"
@@ -12,10 +12,7 @@ namespace iit::db {
 namespace {
 
 using detail::ByteLock;
-using detail::currentTable;
-using detail::registry;
-using detail::setError;
-using detail::Table;
+using detail::OpenTable;
 
 // Largest buffer taken for a record before the file has shown it holds that many bytes.
 constexpr std::int64_t kChunk = 64 * 1024;
@@ -23,7 +20,7 @@ constexpr std::int64_t kChunk = 64 * 1024;
 // How a field argument was resolved.
 enum class FieldArg { Found, Missing, BadKind };
 
-FieldArg resolveField(const Table& t, const Value& arg, const Field*& out) {
+FieldArg resolveField(const OpenTable& t, const Value& arg, const Field*& out) {
     out = nullptr;
     if (arg.isText()) {
         for (const Field& f : t.fields) {
@@ -49,13 +46,13 @@ const Text& badFieldKindMessage() {
 }
 
 // The whole records the file holds now (0 when it is shorter than its descriptors).
-std::int64_t recordsPresent(const Table& t, std::int64_t length) {
+std::int64_t recordsPresent(const OpenTable& t, std::int64_t length) {
     return length > t.dataStart ? (length - t.dataStart) / t.recordSize : 0;
 }
 
 // Reads the record count at header offset 16 under its lock; a negative count reads as 0, and
 // a count beyond the records the file holds counts the records present.
-int readRecordCount(Table& t, int waitMs, std::int32_t& count) {
+int readRecordCount(OpenTable& t, int waitMs, std::int32_t& count) {
     count = 0;
     if (t.keepsHeader()) {
         count = std::max<std::int32_t>(t.header.recordCount, 0);
@@ -73,7 +70,7 @@ int readRecordCount(Table& t, int waitMs, std::int32_t& count) {
 }
 
 // Reads the stored bytes of a field of the current record into t.scratch.
-int readStored(Table& t, const Field& f) {
+int readStored(OpenTable& t, const Field& f) {
     const std::int64_t position = t.recordOffset(t.current) + f.offset;
     if (f.size > kChunk) {
         // A wide field of a damaged file must be in the file before its buffer is allocated.
@@ -97,7 +94,7 @@ bool isAuxField(const Field& f) {
 // Reads the current record whole into t.record under its lock. kOk also when the record is
 // not whole in the file: then nothing is kept and the caller reads the field alone, which
 // gives the exact error.
-int loadRecord(Table& t) {
+int loadRecord(OpenTable& t) {
     if (int rc = t.dropRecord(); rc != kOk) return rc;
     if (t.recordSize > kChunk) return kOk;
     ByteLock lock(t, t.recordOffset(t.current), LockKind::Read, kReadLockWaitMs);
@@ -110,46 +107,38 @@ int loadRecord(Table& t) {
     return kOk;
 }
 
-Value readValue(Table& t, const Field& f) {
-    if (t.current < 0) {
-        setError(kErrNoRecord);
-        return emptyValue(f.type);
-    }
+// Reads a field of the current record into `out`: kOk or an error code.
+int readValue(OpenTable& t, const Field& f, Value& out) {
+    if (t.current < 0) return kErrNoRecord;
     if (!isAuxField(f)) {
         if (t.recordIndex != t.current) {
-            if (int rc = loadRecord(t); rc != kOk) {
-                setError(rc);
-                return emptyValue(f.type);
-            }
+            if (int rc = loadRecord(t); rc != kOk) return rc;
         }
-        if (t.recordIndex == t.current) return decodeValue(f, t.record.data() + f.offset);
+        if (t.recordIndex == t.current) {
+            out = decodeValue(f, t.record.data() + f.offset);
+            return kOk;
+        }
     }
     // The lock also covers the chain of a memo or byte-set, which a writer may replace. A read
     // waits for a writer rather than give a value that is not in the file.
     ByteLock lock(t, t.recordOffset(t.current), LockKind::Read, kReadLockWaitMs);
-    if (lock.status() != kOk) {
-        setError(lock.status());
-        return emptyValue(f.type);
+    if (lock.status() != kOk) return lock.status();
+    if (int rc = readStored(t, f); rc != kOk) return rc;
+    if (!isAuxField(f)) {
+        out = decodeValue(f, t.scratch.data());
+        return kOk;
     }
-    if (int rc = readStored(t, f); rc != kOk) {
-        setError(rc);
-        return emptyValue(f.type);
-    }
-    if (!isAuxField(f)) return decodeValue(f, t.scratch.data());
-    if (!t.aux) {
-        setError(kErrReadField);
-        return emptyValue(f.type);
-    }
+    if (!t.aux) return kErrReadField;
     std::string data;
-    if (int rc = t.aux->read(loadInt32(t.scratch.data()), data); rc != kOk) {
-        setError(rc);
-        return emptyValue(f.type);
-    }
-    if (f.type == kMemo) return Value::text(Text::fromBytes(std::move(data)));
-    return Value::bytes(ByteSet(data.begin(), data.end()));
+    if (int rc = t.aux->read(loadInt32(t.scratch.data()), data); rc != kOk) return rc;
+    if (f.type == kMemo)
+        out = Value::text(Text::fromBytes(std::move(data)));
+    else
+        out = Value::bytes(ByteSet(data.begin(), data.end()));
+    return kOk;
 }
 
-int writeValue(Table& t, const Field& f, const std::optional<Value>& value) {
+int writeValue(OpenTable& t, const Field& f, const std::optional<Value>& value) {
     if (t.current < 0) return kErrNoRecord;
     if (t.readOnly) return kErrAccess;
     if (!isAuxField(f) && t.keepsHeader()) {
@@ -211,7 +200,7 @@ int writeValue(Table& t, const Field& f, const std::optional<Value>& value) {
     return kOk;
 }
 
-int appendBlank(Table& t) {
+int appendBlank(OpenTable& t) {
     if (t.readOnly) return kErrAccess;
     if (int rc = t.dropRecord(); rc != kOk) return rc;
     ByteLock headerLock(t, kRecordCountOffset, LockKind::Write);
@@ -278,7 +267,7 @@ int appendBlank(Table& t) {
     return counted();
 }
 
-int removeAll(Table& t) {
+int removeAll(OpenTable& t) {
     if (t.readOnly) return kErrAccess;
     t.recordDirty = false; // every record goes
     t.recordIndex = -1;
@@ -304,176 +293,143 @@ int removeAll(Table& t) {
     return rc;
 }
 
-// Runs a record operation on the current table under the registry lock and keeps its result
-// as the last error.
-template <typename Operation> bool onCurrentTable(Operation&& operation) {
-    std::lock_guard lock(registry().mutex);
-    setError(kOk);
-    Table* t = currentTable();
-    const int rc = t ? operation(*t) : kErrNoCurrent;
-    setError(rc);
-    return rc == kOk;
+// The outcome of an operation's code.
+Outcome<void> outcomeOf(int rc) {
+    if (rc != kOk) return engineProblem(rc);
+    return {};
+}
+
+const Text& noTableMessage() {
+    static const Text message = sysText("未指定当前数据库或者指定数据库未打开");
+    return message;
 }
 
 } // namespace
 
-std::int32_t RecordCount() {
+Outcome<std::int32_t> Table::RecordCount() {
+    if (!m_open) return engineProblem(kErrNoCurrent);
     std::int32_t count = 0;
-    if (!onCurrentTable([&](Table& t) { return readRecordCount(t, kCountLockWaitMs, count); }))
-        return 0;
+    if (int rc = readRecordCount(*m_open, kCountLockWaitMs, count); rc != kOk)
+        return engineProblem(rc);
     return count;
 }
 
-bool fileIsWhole() {
-    bool whole = false;
-    onCurrentTable([&](Table& t) -> int {
-        // A record an exclusive table holds in memory goes to the file first; the count is the
-        // one on disk, since an open corrects its own copy to the records present.
-        if (int rc = t.flushRecord(); rc != kOk) return rc;
-        ByteLock header(t, kRecordCountOffset, LockKind::Read, kCountLockWaitMs);
-        if (header.status() != kOk) return header.status();
-        char bytes[4];
-        if (t.file.read(kRecordCountOffset, bytes, 4) != 4) return kErrRecordCount;
-        const std::int32_t counted = loadInt32(bytes);
-        const std::int64_t length = t.file.size();
-        if (length < 0) return static_cast<int>(length);
-        whole = counted >= 0 && length == t.recordOffset(counted);
-        return kOk;
-    });
-    return whole;
+Outcome<bool> Table::fileIsWhole() {
+    if (!m_open) return engineProblem(kErrNoCurrent);
+    OpenTable& t = *m_open;
+    // A record an exclusive table holds in memory goes to the file first; the count is the one
+    // on disk, since an open corrects its own copy to the records present.
+    if (int rc = t.flushRecord(); rc != kOk) return engineProblem(rc);
+    ByteLock header(t, kRecordCountOffset, LockKind::Read, kCountLockWaitMs);
+    if (header.status() != kOk) return engineProblem(header.status());
+    char bytes[4];
+    if (t.file.read(kRecordCountOffset, bytes, 4) != 4) return engineProblem(kErrRecordCount);
+    const std::int32_t counted = loadInt32(bytes);
+    const std::int64_t length = t.file.size();
+    if (length < 0) return engineProblem(static_cast<int>(length));
+    return counted >= 0 && length == t.recordOffset(counted);
 }
 
-void GoFirst() {
-    onCurrentTable([](Table& t) {
-        const int rc = t.dropRecord();
-        t.current = 0;
-        return rc;
-    });
+Outcome<void> Table::GoFirst() {
+    if (!m_open) return engineProblem(kErrNoCurrent);
+    const int rc = m_open->dropRecord();
+    m_open->current = 0;
+    return outcomeOf(rc);
 }
 
-bool Skip(std::int32_t n) {
-    return onCurrentTable([n](Table& t) -> int {
-        if (n == 0) return kOk;
-        if (int rc = t.dropRecord(); rc != kOk) return rc;
-        std::int32_t count = 0;
-        if (int rc = readRecordCount(t, 0, count); rc != kOk) return rc;
-        if (n > 0 && (count == 0 || t.current >= count)) return kErrAfterLast;
-        if (n < 0 && (count == 0 || t.current < 0)) return kErrBeforeFirst;
-        const std::int64_t target =
-            std::clamp<std::int64_t>(static_cast<std::int64_t>(t.current) + n, -1, count);
-        t.current = static_cast<std::int32_t>(target);
-        return kOk;
-    });
+Outcome<void> Table::Skip(std::int32_t n) {
+    if (!m_open) return engineProblem(kErrNoCurrent);
+    if (n == 0) return {};
+    OpenTable& t = *m_open;
+    if (int rc = t.dropRecord(); rc != kOk) return engineProblem(rc);
+    std::int32_t count = 0;
+    if (int rc = readRecordCount(t, 0, count); rc != kOk) return engineProblem(rc);
+    if (n > 0 && (count == 0 || t.current >= count)) return engineProblem(kErrAfterLast);
+    if (n < 0 && (count == 0 || t.current < 0)) return engineProblem(kErrBeforeFirst);
+    const std::int64_t target =
+        std::clamp<std::int64_t>(static_cast<std::int64_t>(t.current) + n, -1, count);
+    t.current = static_cast<std::int32_t>(target);
+    return {};
 }
 
-Value ReadField(const Value& field) {
-    const Text* fatal = nullptr;
-    {
-        std::lock_guard lock(registry().mutex);
-        setError(kOk);
-        static const Text kNoTable = sysText("未指定当前数据库或者指定数据库未打开");
-        static const Text kNoField = sysText("指定字段不存在");
-        Table* t = currentTable();
-        const Field* f = nullptr;
-        if (!t) {
-            fatal = &kNoTable;
-        } else {
-            switch (resolveField(*t, field, f)) {
-            case FieldArg::Found:
-                return readValue(*t, *f);
-            case FieldArg::Missing:
-                fatal = &kNoField;
-                break;
-            case FieldArg::BadKind:
-                fatal = &badFieldKindMessage();
-                break;
-            }
-        }
+Outcome<Value> Table::ReadField(const Value& field) {
+    static const Text kNoField = sysText("指定字段不存在");
+    if (!m_open) fatalError(0, noTableMessage());
+    const Field* f = nullptr;
+    switch (resolveField(*m_open, field, f)) {
+    case FieldArg::Found:
+        break;
+    case FieldArg::Missing:
+        fatalError(0, kNoField);
+    case FieldArg::BadKind:
+        fatalError(0, badFieldKindMessage());
     }
-    // Raised outside the registry lock: the handler may show a dialog or leave by an exception.
-    fatalError(0, *fatal);
-}
-
-bool WriteField(const Value& field, const std::optional<Value>& value) {
-    {
-        std::lock_guard lock(registry().mutex);
-        setError(kOk);
-        Table* t = currentTable();
-        if (!t) {
-            setError(kErrNotOpen);
-            return false;
-        }
-        const Field* f = nullptr;
-        switch (resolveField(*t, field, f)) {
-        case FieldArg::Found: {
-            const int rc = writeValue(*t, *f, value);
-            setError(rc);
-            return rc == kOk;
-        }
-        case FieldArg::Missing:
-            setError(kErrNoField);
-            return false;
-        case FieldArg::BadKind:
-            break;
-        }
-    }
-    fatalError(0, badFieldKindMessage());
-}
-
-bool AppendBlankRecord() {
-    return onCurrentTable(appendBlank);
-}
-
-bool RemoveAllRecords() {
-    return onCurrentTable(removeAll);
-}
-
-Text FieldName(const Value& field) {
-    {
-        std::lock_guard lock(registry().mutex);
-        setError(kOk);
-        Table* t = currentTable();
-        if (!t) {
-            setError(kErrNoCurrent);
-            return {};
-        }
-        const Field* f = nullptr;
-        switch (resolveField(*t, field, f)) {
-        case FieldArg::Found:
-            return f->name;
-        case FieldArg::Missing:
-            setError(kErrNoField);
-            return {};
-        case FieldArg::BadKind:
-            break;
-        }
-    }
-    fatalError(0, badFieldKindMessage());
-}
-
-std::vector<FieldSpec> Fields() {
-    std::lock_guard lock(registry().mutex);
-    setError(kOk);
-    std::vector<FieldSpec> out;
-    Table* t = currentTable();
-    if (!t) {
-        setError(kErrNoCurrent);
-        return out;
-    }
-    for (const Field& f : t->fields)
-        out.push_back({f.name, f.type, f.width});
+    Value out;
+    if (int rc = readValue(*m_open, *f, out); rc != kOk) return engineProblem(rc);
     return out;
 }
 
-std::filesystem::path currentPath() {
-    std::lock_guard lock(registry().mutex);
-    Table* t = currentTable();
-    return t ? t->fullPath : std::filesystem::path{};
+Outcome<void> Table::WriteField(const Value& field, const std::optional<Value>& value) {
+    if (!m_open) return engineProblem(kErrNoCurrent);
+    const Field* f = nullptr;
+    switch (resolveField(*m_open, field, f)) {
+    case FieldArg::Found:
+        return outcomeOf(writeValue(*m_open, *f, value));
+    case FieldArg::Missing:
+        return engineProblem(kErrNoField);
+    case FieldArg::BadKind:
+        break;
+    }
+    fatalError(0, badFieldKindMessage());
+}
+
+Outcome<void> Table::AppendBlankRecord() {
+    if (!m_open) return engineProblem(kErrNoCurrent);
+    return outcomeOf(appendBlank(*m_open));
+}
+
+Outcome<void> Table::RemoveAllRecords() {
+    if (!m_open) return engineProblem(kErrNoCurrent);
+    return outcomeOf(removeAll(*m_open));
+}
+
+Outcome<Text> Table::FieldName(const Value& field) const {
+    if (!m_open) return engineProblem(kErrNoCurrent);
+    const Field* f = nullptr;
+    switch (resolveField(*m_open, field, f)) {
+    case FieldArg::Found:
+        return f->name;
+    case FieldArg::Missing:
+        return engineProblem(kErrNoField);
+    case FieldArg::BadKind:
+        break;
+    }
+    fatalError(0, badFieldKindMessage());
+}
+
+const std::vector<FieldSpec>& Table::fields() const {
+    static const std::vector<FieldSpec> none;
+    return m_open ? m_open->specs : none;
+}
+
+const std::filesystem::path& Table::path() const {
+    static const std::filesystem::path none;
+    return m_open ? m_open->fullPath : none;
+}
+
+const Text& Table::alias() const {
+    static const Text none;
+    return m_open ? m_open->alias : none;
+}
+
+const Text& Table::name() const {
+    static const Text none;
+    return m_open ? m_open->name : none;
 }
 
 namespace detail {
 
-int Table::flushRecord() {
+int OpenTable::flushRecord() {
     if (!recordDirty) return kOk;
     const int rc = file.write(recordOffset(recordIndex), record.data(), record.size());
     if (rc == kOk) recordDirty = false;

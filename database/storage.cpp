@@ -110,8 +110,6 @@ int StoredFile::open(const std::filesystem::path& path, bool writable, bool crea
         ::close(fd);
         return kErrAccess; // a directory, a FIFO or a device is no table file
     }
-    m_device = st.st_dev;
-    m_inode = st.st_ino;
     m_fd = fd;
     m_writable = writable;
     return kOk;

@@ -53,9 +53,6 @@ public:
     // explicitly here: a forked child may share the open file with its parent.
     void close();
     bool isOpen() const { return m_fd >= 0; }
-    // The identity of the open file (device and inode).
-    dev_t device() const { return m_device; }
-    ino_t inode() const { return m_inode; }
     int fd() const { return m_fd; }
     bool writable() const { return m_writable; }
 
@@ -73,8 +70,6 @@ public:
 private:
     int m_fd = -1;
     bool m_writable = false;
-    dev_t m_device = 0;
-    ino_t m_inode = 0;
     std::shared_ptr<Cipher> m_cipher;
     std::string m_scratch;
 };

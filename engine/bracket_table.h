@@ -1,33 +1,23 @@
 #pragma once
-// The bracket table: how the tax computation finds the law in the rate-table database.
+// The bracket table: the law the tax computation reads, as records of 24 fields.
 //
-// The table lives in "设置税率表A.dat", a password-protected table file in the program
-// directory, opened under the alias "设置税率表". Fields 1 to 24 form four groups of six, one
-// per sub-table (wages; labour tax included; labour tax excluded; royalties): threshold
-// (record 1 only), band lower bound, band upper bound, rate in percent, quick deduction, and a
-// spare field the computation never reads. Every calculation reads the file again, so an edit
-// in the rate-table window counts from the next calculation on.
+// Fields 1 to 24 form four groups of six, one per sub-table (wages; labour tax included; labour
+// tax excluded; royalties): threshold (record 1 only), band lower bound, band upper bound, rate
+// in percent, quick deduction, and a spare field the computation never reads. The computation
+// works on a BracketTable handed to it; the file the table is kept in, and how it is read and
+// written, is engine/rate_table_file.h's.
 
 #include "base/convert.h"
-#include "base/outcome.h"
-#include "base/text.h"
 #include "base/value.h"
 #include "engine/exact.h"
 
 #include <array>
 #include <cstdint>
-#include <filesystem>
 #include <optional>
-#include <string_view>
 #include <vector>
 
 namespace iit::engine {
 
-// Alias, password and file name of the rate table.
-const Text& rateTableAlias();    // "设置税率表"
-const Text& rateTablePassword(); // kRateTablePassword as a Text
-constexpr std::string_view kRateTablePassword = "qvr4729158";
-const char* const kRateTableFileName = "设置税率表A.dat";
 constexpr int kRateTableFields = 24;
 constexpr int kRateTableRecords = 9;
 
@@ -46,59 +36,6 @@ constexpr int fieldOf(SubTable t, Field f) {
 }
 inline constexpr SubTable kSubTables[] = {SubTable::Wages, SubTable::LabourGross,
                                           SubTable::LabourNet, SubTable::Royalties};
-
-// The path of the rate table in the program directory.
-std::filesystem::path rateTablePath();
-// The rate table a sheet reads: `chosen` when one was chosen for it (the command line's
-// --table), else the one in the program directory.
-inline std::filesystem::path rateTablePath(const std::filesystem::path& chosen) {
-    return chosen.empty() ? rateTablePath() : chosen;
-}
-
-// Writes the built-in default table to `path` when no file is there; fails when it had to be
-// written and could not be, saying why.
-Outcome<void> ensureRateTableFile(const std::filesystem::path& path);
-// Writes the built-in default table to `path`, replacing what is there atomically: a failure
-// leaves the old file and says why.
-Outcome<void> writeDefaultRateTable(const std::filesystem::path& path);
-
-// Opens the table under its alias with its password. Once the table is open the next open
-// fails (the file is already open), which callers ignore: the open table is used.
-bool openRateTable(const std::filesystem::path& path);
-
-// The start of a session with the rate table, shared by the window and the command line.
-struct RateTableStart {
-    std::int32_t threshold = 0; // record 1, field 1, read as a truncated integer
-    // Set when a damaged file was set aside and the built-in table put in its place.
-    std::optional<std::filesystem::path> setAsidePath;
-    Text notice; // what to tell the user once (the file set aside); empty when all went well
-};
-
-// Writes the built-in table when the file is missing, opens it under its alias with its
-// password and reads the message threshold. A file that cannot serve as a rate table (not a
-// table file, a wrong password, a damaged header, fewer than 24 fields, a file that is not
-// whole, values that break the rules of rate_table_check.h) is renamed beside itself, the
-// built-in table is written in its place and opened, and the notice says why. A file that
-// cannot be opened because of its permissions or another program's lock is left alone; the
-// message says which file and why, and so does the failure to write the built-in table. `now`
-// dates the new name of a set-aside file.
-Outcome<RateTableStart> openRateTableAtStart(const std::filesystem::path& path, double now);
-
-// Whether the table open under the alias can serve: its file holds exactly the records its
-// header counts (an open takes a file cut inside its records as the records present), and its
-// values keep the rules of rate_table_check.h. The problem says what is wrong.
-Outcome<void> checkOpenRateTable();
-
-// The name a damaged file is kept under: path + ".damaged-YYYYMMDD-hhmmss", with "-2", "-3"...
-// after it when that name is taken.
-std::filesystem::path setAsideName(const std::filesystem::path& path, double now);
-
-// Makes sure the table is open (opening it again when it is not) and current; fails with the
-// message that tells the user which file cannot be opened and why. Every calculation starts
-// with it, so that a table that was locked or unreadable at start-up is used as soon as it can;
-// a table it opens is checked as start-up checks it, and a damaged one is closed again and
-// refused (start-up sets it aside).
-Outcome<void> ensureRateTableOpen(const std::filesystem::path& path);
 
 // The bracket table as one calculation reads it: the 24 fields of every record the file holds,
 // read in one pass. A record beyond the last and a field the file does not have read as 0,
@@ -148,32 +85,5 @@ private:
     std::vector<std::int32_t> m_integers;
     std::vector<std::optional<Exact>> m_exacts;
 };
-
-// Reads the rate table through its alias, which must be open: every record from the first,
-// fields 1 to 24 (those beyond the file's fields as 0). Fails when the alias is not open.
-Outcome<BracketTable> readBracketTable();
-// Makes sure the table at `path` is open (ensureRateTableOpen) and reads it; fails with the
-// message that says which file cannot be opened and why. Every calculation starts here, so a
-// saved change is seen by the next one.
-Outcome<BracketTable> loadBracketTable(const std::filesystem::path& path);
-
-// A write the table database refused: record and field (1-based) and its error code.
-struct FieldWriteError {
-    std::int32_t record = 0;
-    int field = 0;
-    int code = 0;
-};
-// Writes fields `firstField` to `lastField` of records 1 to `records` of `table` into the rate
-// table through its alias, from the first record on, one record after the other. A refused
-// write leaves that field as it was and the writing goes on; the refusals are returned.
-// A text value goes to a numeric field as the number it shows.
-std::vector<FieldWriteError> writeBracketFields(const BracketTable& table, int firstField,
-                                                int lastField, std::int32_t records);
-
-// Replaces the rate table file at `path` by the built-in table and opens it again under the
-// alias: the new file is written beside the old one and renamed over it, then the alias
-// (only it) is closed and opened on the new file. A failure says which file and why, and the
-// old file stays as it was, still open.
-Outcome<void> restoreDefaultRateTable(const std::filesystem::path& path);
 
 } // namespace iit::engine

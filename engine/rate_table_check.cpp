@@ -51,7 +51,7 @@ private:
         m_out.push_back({severity, m_sub, record, f, std::move(problem), offer});
     }
     void error(std::int32_t record, Field f, const char* problem) {
-        add(Severity::Error, record, f, FieldName(m_sub, record, f) + sysText(problem));
+        add(Severity::Error, record, f, fieldCaption(m_sub, record, f) + sysText(problem));
     }
 
     // A value read as a truncated integer.
@@ -70,7 +70,7 @@ private:
         const double threshold = at(1, Field::Threshold), limit = at(1, Field::Upper);
         if (!less(threshold, limit))
             add(Severity::Error, 1, Field::Threshold,
-                FieldName(m_sub, 1, Field::Threshold) + sysText("应小于第一档的上限 ") +
+                fieldCaption(m_sub, 1, Field::Threshold) + sysText("应小于第一档的上限 ") +
                     number(limit));
     }
 
@@ -101,7 +101,7 @@ private:
                 if (lower != 0) error(r, Field::Lower, "应为 0，第一档从 0 开始");
             } else if (less(lower, previousUpper) || greater(lower, previousUpper)) {
                 add(Severity::Error, r, Field::Lower,
-                    FieldName(m_sub, r, Field::Lower) + sysText("应等于上一档的上限 ") +
+                    fieldCaption(m_sub, r, Field::Lower) + sysText("应等于上一档的上限 ") +
                         number(previousUpper) + sysText("，各档应首尾相接"));
             }
             if (!greater(upper, lower))
@@ -120,7 +120,8 @@ private:
     std::optional<Exact> taxAt(const BracketTable& table, const Exact& income) const {
         const TaxKind kind = m_sub == SubTable::Wages ? TaxKind::Wages : TaxKind::Labour;
         const TaxMode mode = m_sub == SubTable::LabourNet ? TaxMode::Net : TaxMode::Gross;
-        const TaxFigures f = computeTaxFigures(table, income, kind, mode, TaxPolicy::MainWindow());
+        const TaxFigures f =
+            computeTaxFigures(table, income, kind, mode, TaxPolicy::singlePerson());
         if (f.type != TaxFigures::Type::Taxed) return std::nullopt;
         return f.tax;
     }
@@ -169,7 +170,7 @@ private:
         std::optional<std::int32_t> offer;
         if (continuous >= 0 && continuous <= kInt32Max)
             offer = static_cast<std::int32_t>(continuous);
-        Text problem = FieldName(m_sub, r, Field::Deduction) + sysText(" ") + number(qd) +
+        Text problem = fieldCaption(m_sub, r, Field::Deduction) + sysText(" ") + number(qd) +
                        sysText(" 使两档不衔接：\r\n 在下限 ") + number(at(r, Field::Lower)) +
                        sysText(" 处，本档的税额比上一档") +
                        sysText(jump.sign() > 0 ? "高 " : "低 ") +
@@ -204,7 +205,7 @@ const Text& subTableName(SubTable t) {
     return wages;
 }
 
-Text FieldName(SubTable t, std::int32_t record, Field field) {
+Text fieldCaption(SubTable t, std::int32_t record, Field field) {
     switch (field) {
     case Field::Threshold:
         return sysText("起征点");

@@ -44,7 +44,7 @@ struct TableFinding {
 const Text& subTableName(SubTable t);
 // What the field of a record is called in a message: "起征点", "下限", "上限", "税率",
 // "速算数", and "减征比例" for the rate field of the royalties' record 2.
-Text FieldName(SubTable t, std::int32_t record, Field field);
+Text fieldCaption(SubTable t, std::int32_t record, Field field);
 
 // The findings of one sub-table, in record order: its errors, or, when it has none, its
 // warnings.

@@ -230,11 +230,11 @@ private:
 
 } // namespace
 
-TaxPolicy TaxPolicy::MainWindow() {
+TaxPolicy TaxPolicy::singlePerson() {
     return TaxPolicy{};
 }
 
-TaxPolicy TaxPolicy::batchAll() {
+TaxPolicy TaxPolicy::sheetAll() {
     TaxPolicy p;
     p.bandMatch = BandMatch::Last;
     p.wageRateWithoutBand = Exact(3) / Exact(100);
@@ -250,8 +250,8 @@ TaxPolicy TaxPolicy::batchAll() {
     return p;
 }
 
-TaxPolicy TaxPolicy::batchEditedRow() {
-    TaxPolicy p = batchAll();
+TaxPolicy TaxPolicy::sheetRow() {
+    TaxPolicy p = sheetAll();
     p.royaltyZeroIsTax = false;
     p.grossWageTest = GrossWageTest::Taxable;
     return p;
@@ -344,17 +344,6 @@ Caption captionOf(TaxKind kind, TaxMode mode) {
     if (kind == TaxKind::Wages && mode == TaxMode::Net) return Caption::GrossTotalFullWidth;
     if (kind == TaxKind::Labour && mode == TaxMode::Net) return Caption::GrossTotal;
     return Caption::NetPay;
-}
-
-Outcome<TaxFigures> computeTax(const std::filesystem::path& tablePath, const Exact& x, TaxKind kind,
-                               TaxMode mode, std::int32_t& messageThreshold) {
-    const Outcome<BracketTable> table = loadBracketTable(tablePath);
-    if (!table) return table.problem();
-    TaxFigures f = computeTaxFigures(*table, x, kind, mode, TaxPolicy::MainWindow());
-    messageThreshold = f.threshold;
-    // The main window's policy has no no-tax test.
-    if (f.type == TaxFigures::Type::NoTax) f.type = TaxFigures::Type::Taxed;
-    return f;
 }
 
 } // namespace iit::engine

@@ -1,20 +1,19 @@
 #pragma once
 // The tax computation: one income amount, one income kind and mode, one outcome.
 //
-// Every number comes from the bracket table (bracket_table.h), read afresh at each call. There
+// Every number comes from the bracket table (bracket_table.h) handed to the computation. There
 // is one computation, computeTaxFigures, over a BracketTable; a TaxPolicy says which rules it
-// applies: the main window's (computeTax) or the batch sheet's (CalculateAll, CalculateEditedRow).
+// applies: those of the single-person calculation (single_person.h) or those of a sheet of
+// people, computed all at once or one row as its income is entered.
 // Conventions: the band and the threshold are decided on doubles with a tolerance of 1e-7,
 // numbers read as integers are truncated toward zero, and amounts are computed exactly and
 // rounded to 2 places with Round() (engine/exact.h).
 
-#include "base/outcome.h"
 #include "base/text.h"
 #include "engine/bracket_table.h"
 #include "engine/exact.h"
 
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 
 namespace iit::engine {
@@ -37,8 +36,8 @@ const Text& modeText(TaxMode mode);
 std::optional<TaxKind> kindFromText(const Text& text);
 std::optional<TaxMode> modeFromText(const Text& text);
 
-// The largest income the system computes: the main window refuses more, and the batch leaves a
-// larger income uncomputed.
+// The largest income the system computes: the single-person calculation refuses more, and a
+// sheet leaves a larger income uncomputed.
 constexpr double kMaxIncome = 1999999999;
 
 // Tolerant comparisons of the calculations.
@@ -59,8 +58,8 @@ double divide(double a, double b);
 // Which band holds an amount that lies in several.
 enum class BandMatch { First, Last };
 
-// The rules a computation applies to the table: the main window's, or the batch's with its
-// written differences. Every difference of the batch is one field here.
+// The rules a computation applies to the table: the single-person rules, or a sheet's with its
+// written differences. Every difference of a sheet is one field here.
 struct TaxPolicy {
     BandMatch bandMatch = BandMatch::First;
     // The wage rate kept when no band holds the taxable amount (1.0: the whole excess is tax).
@@ -91,15 +90,20 @@ struct TaxPolicy {
     bool royaltyZeroIsTax = false;
     // Wages with tax excluded: the test of a tax on the gross wage G of net N (x = N - T).
     enum class GrossWageTest {
-        Never,         // the main window: G itself decides (checkedAmounts)
+        Never,         // the single-person rules: G itself decides (checkedAmounts)
         RoundedExcess, // R(G - x - T, 3) > 1e-7
         Taxable,       // (x - qd) / (1 - rate) > 1e-7, before rounding
     };
     GrossWageTest grossWageTest = GrossWageTest::Never;
 
-    static TaxPolicy MainWindow();
-    static TaxPolicy batchAll();       // CalculateAll
-    static TaxPolicy batchEditedRow(); // CalculateEditedRow
+    // One person's tax, every amount checked: the defaults above.
+    static TaxPolicy singlePerson();
+    // Every row of a sheet computed at once (its totals follow), by the sheet's rules as the
+    // fields above set them.
+    static TaxPolicy sheetAll();
+    // One row of a sheet as its income is entered: sheetAll, except that a royalty tax of 0 is
+    // no tax and the gross wage is tested by its taxable amount before rounding.
+    static TaxPolicy sheetRow();
 };
 
 // What one computation found. Amounts are exact (engine/exact.h): the decimal value of the
@@ -132,12 +136,5 @@ bool isBelowThreshold(const BracketTable& table, const Exact& x, TaxKind kind, T
 // wage gross-up's "合计数：" with its full-width colon.
 enum class Caption { NetPay, GrossTotal, GrossTotalFullWidth };
 Caption captionOf(TaxKind kind, TaxMode mode);
-
-// The main window's computation: reads the table at tablePath afresh (opening it under its
-// alias when it is not open yet) and computes x under TaxPolicy::MainWindow(). The caller has
-// checked that x is at most 1,999,999,999. `messageThreshold` receives the threshold of the
-// group in use before the threshold check. The problem says which table cannot be read.
-Outcome<TaxFigures> computeTax(const std::filesystem::path& tablePath, const Exact& x, TaxKind kind,
-                               TaxMode mode, std::int32_t& messageThreshold);
 
 } // namespace iit::engine

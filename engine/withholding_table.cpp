@@ -171,11 +171,11 @@ Outcome<WithholdingTables> loadWithholdingTables(const std::filesystem::path& pa
             return fail(sysText("预扣率表文件无法写入：") + displayPath(path) + sysText("，") +
                         written.problem().message);
     }
-    const FileContent content = readFileBounded(path, 1 << 20);
-    if (!content.ok())
+    const Outcome<std::string> content = readFileBounded(path, 1 << 20);
+    if (!content)
         return fail(sysText("预扣率表文件无法读取：") + displayPath(path) + sysText("，") +
-                    readFailureReason(content.status));
-    Outcome<WithholdingTables> tables = parseWithholdingTables(content.bytes);
+                    content.problem().message);
+    Outcome<WithholdingTables> tables = parseWithholdingTables(*content);
     if (!tables)
         return fail(sysText("预扣率表文件有误：") + displayPath(path) + sysText("，") +
                     tables.problem().message);

@@ -44,18 +44,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     static const Text unit = sysText("单位"), name = sysText("名称"), dir = sysText("目录"),
                       sub = sysText("子目录");
-    if (readConfigItem(workFile(), unit, name).size() > kMaxConfigValue) std::abort();
-    readConfigItem(workFile(), dir, sub, Text::fromBytes("fallback"));
+    if (const Outcome<Text> v = readConfigItem(workFile(), unit, name);
+        v && v->size() > kMaxConfigValue)
+        std::abort();
+    (void)readConfigItem(workFile(), dir, sub, Text::fromBytes("fallback"));
     const Text section = Text::fromBytes("s" + plain(bytes, 0, 8));
     const Text key = Text::fromBytes(plain(bytes, 8, 8));
     const Text value = Text::fromBytes(plain(bytes, 16, 64));
-    readConfigItem(workFile(), section, key);
+    (void)readConfigItem(workFile(), section, key);
     if (!writeConfigItem(workFile(), section, key, value)) std::abort();
-    if (readConfigItem(workFile(), section, key) != value) std::abort();
+    const Outcome<Text> written = readConfigItem(workFile(), section, key);
+    if (!written || *written != value) std::abort();
     // Removing the section again leaves a file that reads as having no such key.
     if (!writeConfigItem(workFile(), section, std::nullopt, std::nullopt)) std::abort();
-    if (readConfigItem(workFile(), section, key, Text::fromBytes("gone")) !=
-        Text::fromBytes("gone"))
-        std::abort();
+    const Outcome<Text> gone = readConfigItem(workFile(), section, key, Text::fromBytes("gone"));
+    if (!gone || *gone != Text::fromBytes("gone")) std::abort();
     return 0;
 }

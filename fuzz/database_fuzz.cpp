@@ -28,10 +28,10 @@ const std::filesystem::path& workFile() {
 }
 
 // Appends a record and writes every field; what a write accepted reads back as written.
-void writeRecord(std::size_t seed) {
+void writeRecord(iit::db::Table& table, std::size_t seed) {
     using namespace iit;
-    if (!db::AppendBlankRecord()) return;
-    const std::vector<db::FieldSpec> fields = db::Fields();
+    if (!table.AppendBlankRecord()) return;
+    const std::vector<db::FieldSpec>& fields = table.fields();
     const std::string memo(1 + seed % 1500, static_cast<char>('a' + seed % 26));
     for (std::size_t i = 0; i < fields.size(); ++i) {
         const Value position = Value::int32(static_cast<std::int32_t>(i + 1));
@@ -45,16 +45,16 @@ void writeRecord(std::size_t seed) {
             continue;
         else
             written = Value::int32(42);
-        if (!db::WriteField(position, written)) continue;
-        const Value back = db::ReadField(position);
-        if (db::lastError() != db::kOk) continue; // a damaged chain of another record
+        if (!table.WriteField(position, written)) continue;
+        const Outcome<Value> back = table.ReadField(position);
+        if (!back) continue; // a damaged chain of another record
         if (f.type == db::kText) {
-            if (back.rawBytes() !=
+            if (back->rawBytes() !=
                 std::string_view("abc").substr(0, static_cast<std::size_t>(f.width)))
                 std::abort();
         } else if (f.type == db::kMemo || f.type == db::kByteSet) {
-            if (back.rawBytes() != memo) std::abort();
-        } else if (ToInteger(back) != 42) {
+            if (back->rawBytes() != memo) std::abort();
+        } else if (ToInteger(*back) != 42) {
             std::abort();
         }
     }
@@ -67,17 +67,19 @@ void exercise(const std::string& bytes, const iit::db::OpenOptions& options) {
         std::ofstream out(workFile(), std::ios::binary);
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
-    if (!db::OpenDatabase(workFile(), options)) return;
-    const std::size_t fields = db::Fields().size();
-    const std::int32_t count = db::RecordCount();
-    db::GoFirst();
-    for (std::int32_t r = 0; r <= count; ++r) {
+    Outcome<db::Table> table = db::OpenDatabase(workFile(), options);
+    if (!table) return;
+    const std::size_t fields = table->fields().size();
+    const Outcome<std::int32_t> count = table->RecordCount();
+    if (!count) return;
+    (void)table->GoFirst();
+    for (std::int32_t r = 0; r <= *count; ++r) {
         for (std::size_t f = 1; f <= fields; ++f)
-            db::ReadField(Value::int32(static_cast<std::int32_t>(f)));
-        db::Skip();
+            (void)table->ReadField(Value::int32(static_cast<std::int32_t>(f)));
+        (void)table->Skip();
     }
-    if (!options.readOnly) writeRecord(bytes.size());
-    db::CloseAllDatabases();
+    if (!options.readOnly) writeRecord(*table, bytes.size());
+    (void)table->close();
 }
 
 } // namespace

@@ -100,16 +100,6 @@ Outcome<std::vector<Text>> annualDeductionNotes(Book& book, int year, const Empl
 
 } // namespace detail
 
-Outcome<LedgerTables> loadLedgerTables() {
-    Outcome<engine::WithholdingTables> annual =
-        engine::loadWithholdingTables(engine::withholdingTablePath());
-    if (!annual) return annual.problem();
-    Outcome<engine::BracketTable> bracket = engine::loadBracketTable(engine::rateTablePath());
-    if (!bracket) return bracket.problem();
-    Outcome<std::vector<engine::TaxBand>> monthly = engine::monthlyWageBands(*bracket);
-    if (!monthly) return monthly.problem();
-    return LedgerTables{std::move(*annual), std::move(*bracket), std::move(*monthly)};
-}
 
 Ledger::Ledger(std::unique_ptr<LedgerStore> store, LedgerTables tables)
     : m_book(std::make_unique<Book>(Book{std::move(store), std::move(tables)})) {}

@@ -39,14 +39,14 @@ using engine::Exact;
 using engine::identityCardType;
 using engine::PayrollField;
 
-// The laws a ledger computes by, read from the data directory (the annual withholding table and
-// the bracket table's monthly wage table).
+// The laws a ledger computes by (the annual withholding table and the bracket table's monthly
+// wage table), handed to it by whoever opens it (ledger/sqlite/sqlite_store.h reads a desk's
+// from its data directory).
 struct LedgerTables {
     engine::WithholdingTables annual;
     engine::BracketTable bracket;         // non-residents' wages, by the monthly method
     std::vector<engine::TaxBand> monthly; // its wage bands, for the bonus taxed on its own
 };
-Outcome<LedgerTables> loadLedgerTables();
 
 // One employee-month as entered.
 struct Entry {

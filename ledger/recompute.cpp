@@ -79,7 +79,7 @@ Outcome<void> computeEntry(const Book& book, int year, const Employee& emp,
         const Exact x = income + bonus - amount(e.taxFree);
         const engine::TaxFigures f =
             engine::computeTaxFigures(book.tables.bracket, x, engine::TaxKind::Wages,
-                                      engine::TaxMode::Gross, engine::TaxPolicy::batchAll());
+                                      engine::TaxMode::Gross, engine::TaxPolicy::sheetAll());
         if (f.type == engine::TaxFigures::Type::NoResult)
             return fail(sysText("税率表无法计算此收入"));
         const Exact tax = f.type == engine::TaxFigures::Type::Taxed ? maxZero(f.tax) : Exact{};

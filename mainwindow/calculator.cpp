@@ -1,7 +1,7 @@
 #include "mainwindow/calculator.h"
 
 #include "base/convert.h"
-#include "mainwindow/calculate.h"
+#include "engine/single_person.h"
 
 #include <cmath>
 
@@ -18,7 +18,7 @@ const Text& divideByZeroText() {
 }
 
 bool isPlaceholder(const Text& display) {
-    return display == mainwindow::incomePlaceholder();
+    return display == engine::incomePlaceholder();
 }
 
 bool showsMessage(const Text& display) {

@@ -5,7 +5,8 @@
 #include "base/convert.h"
 #include "base/paths.h"
 #include "batch/batch_window.h"
-#include "engine/bracket_table.h"
+#include "engine/rate_table_file.h"
+#include "engine/single_person.h"
 #include "gui/balloon_tip.h"
 #include "gui/message_box.h"
 #include "gui/qt_text.h"
@@ -13,7 +14,6 @@
 #include "gui/units.h"
 #include "gui/window_runtime.h"
 #include "ledger/window/ledger_window.h"
-#include "mainwindow/calculate.h"
 #include "mainwindow/startup.h"
 #include "printing/template_file.h"
 #include "ratetable/rate_table_window.h"
@@ -101,7 +101,8 @@ void MainWindow::bindEvents() {
         gui::loadWindow(
             batch::BatchWindow::name(),
             [this] {
-                return new batch::BatchWindow([this] { return employerOf(m_employer->content()); });
+                return new batch::BatchWindow([this] { return employerOf(m_employer->content()); },
+                                              m_rateTable);
             },
             nullptr, true);
     });
@@ -111,7 +112,7 @@ void MainWindow::bindEvents() {
             ratetable::RateTableWindow::name(),
             [this] {
                 return new ratetable::RateTableWindow(
-                    [this](std::int32_t threshold) { m_threshold = threshold; });
+                    [this](std::int32_t threshold) { m_threshold = threshold; }, m_rateTable);
             },
             this, false);
     });
@@ -161,7 +162,13 @@ void MainWindow::bindEvents() {
 }
 
 void MainWindow::startUp() {
-    if (const std::optional<Text> name = readEmployerName()) m_employer->setContent(*name);
+    // A configuration file that cannot be read leaves the box empty, as an empty name would;
+    // the save at exit says why the file cannot take the name.
+    const Outcome<std::optional<Text>> name = readEmployerName();
+    if (!name)
+        m_employer->setContent(Text{});
+    else if (*name)
+        m_employer->setContent(**name);
 
     // The window is its picture: cut out by its shape, and translucent at the anti-aliased edge
     // where the desktop composites.
@@ -172,8 +179,8 @@ void MainWindow::startUp() {
     m_knob->move(kKnobGross, kKnobTop);
 
     printing::ensurePrintTemplateFile(printing::printTemplatePath());
-    const Outcome<engine::RateTableStart> table =
-        engine::openRateTableAtStart(engine::rateTablePath(), Now());
+    m_rateTable = std::make_shared<engine::RateTableFile>(engine::rateTablePath());
+    const Outcome<engine::RateTableStart> table = m_rateTable->start(Now());
     if (!table)
         gui::messageBox(table.problem().message, {.icon = gui::Icon::Exclamation});
     else if (!table->notice.empty())
@@ -213,11 +220,14 @@ void MainWindow::startUp() {
 // ---- Calculation and choices
 
 void MainWindow::calculate() {
-    const mainwindow::CalcResult r = mainwindow::Calculate(
-        engine::rateTablePath(), m_display->content(), m_kind, m_mode, m_threshold);
-    if (!r.balloon.empty()) popUpMessage(r.balloon);
-    if (r.label) m_result->setText(toQString(*r.label));
-    if (r.clearsEntryFlag()) m_calc.entry = false;
+    const Outcome<engine::PersonTax> r = engine::singlePersonTax(
+        m_display->content(), m_kind, m_mode, [this] { return m_rateTable->load(); });
+    // A refused text or an unreadable table leaves the label as it was.
+    if (!r) return popUpMessage(r.problem().message);
+    m_threshold = r->threshold;
+    if (!r->message.empty()) popUpMessage(r->message);
+    m_result->setText(toQString(r->label));
+    if (r->result != engine::PersonTax::Result::BelowThreshold) m_calc.entry = false;
 }
 
 void MainWindow::popUpMessage(const Text& text) {

@@ -4,10 +4,13 @@
 // the description and the commands.
 //
 // The window is built from MainWindow.ui beside it; the keypad's rules live in
-// CalculatorState (calculator.h) and the calculation's checks and texts in engine::Calculate,
-// so the behaviours here only read the units, call the core and write the results back.
+// CalculatorState (calculator.h) and the calculation's checks and texts in the engine
+// (engine/single_person.h), so the behaviours here only read the units, call the core and write
+// the results back. The window holds the rate-table file open for the program's calculations and
+// shares it with the batch and rate-table windows it opens, so that each sees the others' saves.
 
 #include "base/text.h"
+#include "engine/rate_table_file.h"
 #include "engine/tax.h"
 #include "mainwindow/calculator.h"
 
@@ -46,6 +49,8 @@ public:
     bool switchOn() const { return m_switchOn; }
     std::int32_t messageThreshold() const { return m_threshold; }
     const CalculatorState& calculator() const { return m_calc; }
+    // The rate-table file the program's windows compute with.
+    const std::shared_ptr<engine::RateTableFile>& rateTable() const { return m_rateTable; }
 
     // The window's names for the registry of the window runtime.
     static const QString& name(); // "MainWindow"
@@ -108,6 +113,7 @@ private:
     engine::TaxMode m_mode = engine::TaxMode::Gross;
     bool m_switchOn = false;
     std::int32_t m_threshold = 0;
+    std::shared_ptr<engine::RateTableFile> m_rateTable;
     bool m_knobFirst = false;      // which knob picture the last tick showed
     bool m_indicatorFirst = false; // which indicator picture the last tick showed
     int m_programChanges = 0;      // > 0 while the program itself sets the display's text

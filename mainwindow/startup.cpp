@@ -19,10 +19,12 @@ std::filesystem::path configJsPath() {
     return joinPath(programDirectory(), "configJS.inf");
 }
 
-std::optional<Text> readEmployerName() {
+Outcome<std::optional<Text>> readEmployerName() {
     const std::filesystem::path path = configJsPath();
-    if (!fileExists(path)) return std::nullopt;
-    return readConfigItem(path, sysText("单位"), sysText("名称"));
+    if (!fileExists(path)) return std::optional<Text>();
+    Outcome<Text> name = readConfigItem(path, sysText("单位"), sysText("名称"));
+    if (!name) return name.problem();
+    return std::optional<Text>(std::move(*name));
 }
 
 Outcome<void> saveEmployerName(const Text& name) {

@@ -82,9 +82,10 @@ std::string pageNumberText(int page, int pages) {
     return "第 " + std::to_string(page) + " 页 共 " + std::to_string(pages) + " 页";
 }
 
-PaperSize paperOf(std::int32_t paperCode, std::int32_t orientation) {
-    PaperSize p = paperCode >= 1 && paperCode <= 16 ? kPapers[paperCode - 1] : kPapers[1];
-    const bool landscape = orientation == 1;
+PaperSize paperOf(Paper paper, Orientation orientation) {
+    const std::int32_t code = static_cast<std::int32_t>(paper);
+    PaperSize p = code >= 1 && code <= 16 ? kPapers[code - 1] : kPapers[1];
+    const bool landscape = orientation == Orientation::Landscape;
     if (landscape != (p.width > p.height)) std::swap(p.width, p.height);
     return p;
 }

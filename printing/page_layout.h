@@ -28,9 +28,9 @@ struct PaperSize {
     double height = 2970;
 };
 
-// The paper of a paper code (PageSetup::paper), turned for the orientation; codes the list
-// does not have (the printer's default, platform numbers) give A4.
-PaperSize paperOf(std::int32_t paperCode, std::int32_t orientation);
+// The size of a paper, turned for the orientation; papers the list does not have (the printer's
+// default, platform numbers) give A4.
+PaperSize paperOf(Paper paper, Orientation orientation);
 
 struct PageRows {
     int first = 1; // the body rows of the page, inclusive; first > last on a page without

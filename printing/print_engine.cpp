@@ -21,16 +21,18 @@
 namespace iit::printing {
 namespace {
 
-QPageSize pageSizeOf(std::int32_t code) {
-    if (code >= 1000) return QPageSize(QPageSize::id(code - 999));
-    const PaperSize p = paperOf(code, 0); // portrait
-    if (code == 2 || code < 1 || code > 16) return QPageSize(QPageSize::A4);
+QPageSize pageSizeOf(Paper paper) {
+    const std::int32_t code = static_cast<std::int32_t>(paper);
+    if (code >= kPlatformPaperBase) return QPageSize(QPageSize::id(code - kPlatformPaperBase + 1));
+    const PaperSize p = paperOf(paper, Orientation::Portrait);
+    if (paper == Paper::A4 || code < 1 || code > 16) return QPageSize(QPageSize::A4);
     // Within a few points of a standard size this is that size, with its name.
     return QPageSize(QSizeF(p.width / 10, p.height / 10), QPageSize::Millimeter);
 }
 
 QPageLayout::Orientation orientationOf(const PageSetup& setup) {
-    return setup.orientation == 1 ? QPageLayout::Landscape : QPageLayout::Portrait;
+    return setup.orientation == Orientation::Landscape ? QPageLayout::Landscape
+                                                       : QPageLayout::Portrait;
 }
 
 Problem cannotSave(const std::filesystem::path& target, const Text& reason) {
@@ -68,7 +70,8 @@ Text printProgressText(const PrintProgress& p, const Text& destination) {
 void configurePrinter(QPrinter& printer, const PageSetup& setup) {
     printer.setFullPage(true);
     QPageLayout layout = printer.pageLayout();
-    if (setup.paper != 0) layout.setPageSize(pageSizeOf(setup.paper), QMarginsF());
+    if (setup.paper != Paper::PrinterDefault)
+        layout.setPageSize(pageSizeOf(setup.paper), QMarginsF());
     layout.setOrientation(orientationOf(setup));
     layout.setMargins(QMarginsF());
     layout.setMinimumMargins(QMarginsF());
@@ -180,7 +183,8 @@ Outcome<Finished> printWithProgress(QPrinter& printer, const PrintTable& table, 
 }
 
 PdfSettings pdfSettingsOf(const PageSetup& setup) {
-    const QPageSize size = setup.paper == 0 ? QPageSize(QPageSize::A4) : pageSizeOf(setup.paper);
+    const QPageSize size =
+        setup.paper == Paper::PrinterDefault ? QPageSize(QPageSize::A4) : pageSizeOf(setup.paper);
     return {QPageLayout(size, orientationOf(setup), QMarginsF()), std::max(setup.copies, 1),
             setup.collate == 1};
 }

@@ -25,11 +25,8 @@ using PrintCell = TemplateCell;
 // The 19 page settings the system applies before printing, in their order. Lengths are in
 // tenths of a millimetre.
 struct PageSetup {
-    // Paper code: 0 the printer's default, 1 A3, 2 A4, 3 A5, 4 B4, 5 B5, 6 Quarto, 7 PRC 16K,
-    // 8 PRC 32K, 9 Letter, 10 Legal, 11 Executive, 12 Statement, 13 Tabloid, 14 Note,
-    // 15 Ledger, 16 Folio; 1000 or more: the platform's paper number value - 999.
-    std::int32_t paper = 2;
-    std::int32_t orientation = 1;                            // 1 landscape, else portrait
+    Paper paper = Paper::A4;                                 // print_template.h
+    Orientation orientation = Orientation::Landscape;        // any value but 1 is portrait
     std::array<std::int32_t, 4> margins{160, 100, 160, 120}; // left, top, right, bottom
     std::int32_t style = 6; // 0 to 6; kept for the page drawing, which uses the cells' borders
     std::int32_t copies = 1;

@@ -103,8 +103,8 @@ std::string encodePrintTemplate(const PrintTemplate& t) {
     }
     for (std::int32_t m : t.page.margins)
         putI32(out, m);
-    putI32(out, t.page.paper);
-    putI32(out, t.page.orientation);
+    putI32(out, static_cast<std::int32_t>(t.page.paper));
+    putI32(out, static_cast<std::int32_t>(t.page.orientation));
     putI32(out, t.page.copies);
     putI32(out, t.page.scale);
     putI32(out, t.page.headerRows);
@@ -147,9 +147,12 @@ std::optional<PrintTemplate> decodePrintTemplate(std::string_view bytes, std::st
     }
     for (std::int32_t& m : t.page.margins)
         if (!in.i32(m)) return fail(error, "the page settings are cut short");
-    if (!in.i32(t.page.paper) || !in.i32(t.page.orientation) || !in.i32(t.page.copies) ||
-        !in.i32(t.page.scale) || !in.i32(t.page.headerRows))
+    std::int32_t paper = 0, orientation = 0;
+    if (!in.i32(paper) || !in.i32(orientation) || !in.i32(t.page.copies) || !in.i32(t.page.scale) ||
+        !in.i32(t.page.headerRows))
         return fail(error, "the page settings are cut short");
+    t.page.paper = static_cast<Paper>(paper);
+    t.page.orientation = static_cast<Orientation>(orientation);
     if (in.left() != 0) return fail(error, "bytes follow the page settings");
     return t;
 }

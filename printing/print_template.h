@@ -58,10 +58,40 @@ struct TemplateCell {
     friend bool operator==(const TemplateCell&, const TemplateCell&) = default;
 };
 
+// The paper of the page, as its code is stored: 0 the printer's default, 1 to 16 the sizes
+// named here; 1000 or more a platform's paper number (the value - 999). A code read from a file
+// is kept as it was (the enumeration holds any 32-bit value), so that a file written again
+// keeps it.
+enum class Paper : std::int32_t {
+    PrinterDefault = 0,
+    A3 = 1,
+    A4 = 2,
+    A5 = 3,
+    B4 = 4,
+    B5 = 5,
+    Quarto = 6,
+    Prc16K = 7,
+    Prc32K = 8,
+    Letter = 9,
+    Legal = 10,
+    Executive = 11,
+    Statement = 12,
+    Tabloid = 13,
+    Note = 14,
+    Ledger = 15,
+    Folio = 16,
+};
+// A platform's paper numbers are stored from this code on.
+constexpr std::int32_t kPlatformPaperBase = 1000;
+
+// The orientation of the page, as it is stored: 1 landscape, any other value portrait. A value
+// read from a file is kept as it was, like the paper's.
+enum class Orientation : std::int32_t { Portrait = 0, Landscape = 1 };
+
 struct PageSettings {
     std::array<std::int32_t, 4> margins{230, 230, 230, 230}; // left, top, right, bottom
-    std::int32_t paper = 2;
-    std::int32_t orientation = 1;
+    Paper paper = Paper::A4;
+    Orientation orientation = Orientation::Landscape;
     std::int32_t copies = 1;
     std::int32_t scale = -1;
     std::int32_t headerRows = 3;

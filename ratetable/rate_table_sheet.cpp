@@ -3,7 +3,6 @@
 #include "base/convert.h"
 #include "base/files.h"
 #include "database/database.h"
-#include "engine/bracket_table.h"
 
 #include <string>
 #include <utility>
@@ -35,7 +34,7 @@ bool storesWhatItShows(const Text& text, std::int32_t stored) {
            ToNumber(Text::fromBytes(s)) == static_cast<double>(stored);
 }
 
-Text Number(int n) {
+Text numberText(int n) {
     return ToText(static_cast<std::int32_t>(n));
 }
 
@@ -83,7 +82,8 @@ Text whereOf(const CellFinding& f) {
 } // namespace
 
 Text cellName(int row, int column) {
-    return sysText("第 ") + Number(row) + sysText(" 行第 ") + Number(column) + sysText(" 列");
+    return sysText("第 ") + numberText(row) + sysText(" 行第 ") + numberText(column) +
+           sysText(" 列");
 }
 
 Text refusalText(const CellFinding& f) {
@@ -124,8 +124,8 @@ RateTableSheet::RateTableSheet()
     m_grid.setColumnWidth(0, 40);
     m_grid.setAlignment(0, 0, kGridRows, kGridColumns, Align::Centre); // clipped to the grid
     for (int i = 1; i < kGridRows; ++i) {
-        m_grid.setText(i, 0, Number(i));
-        if (i < kGridColumns) m_grid.setText(0, i, Number(i));
+        m_grid.setText(i, 0, numberText(i));
+        if (i < kGridColumns) m_grid.setText(0, i, numberText(i));
     }
     m_grid.setColumnWidth(3, 22);
     m_grid.setColumnWidth(4, 100);
@@ -201,21 +201,31 @@ void RateTableSheet::clearData() {
     m_thresholds.fill(Text{});
 }
 
-Outcome<void> RateTableSheet::Load(SubTable table) {
-    const Outcome<engine::BracketTable> bracket = engine::loadBracketTable(rateTablePath());
-    if (!bracket) {
-        clearData();
-        m_shown.reset();
-        return bracket.problem();
-    }
+engine::RateTableFile& RateTableSheet::rateTable() const {
+    if (!m_rateTable)
+        m_rateTable = std::make_shared<engine::RateTableFile>(engine::rateTablePath());
+    return *m_rateTable;
+}
+
+void RateTableSheet::show(const engine::BracketTable& bracket, SubTable table) {
     const int k = firstField(table);
     Staging staging;
     for (int r = 1; r <= kRecords; ++r)
         for (int j = 0; j < kStagedFields; ++j)
             staging[static_cast<std::size_t>(r - 1)][static_cast<std::size_t>(j)] =
-                ToText(bracket->field(r, k + j));
+                ToText(bracket.field(r, k + j));
     fillGrid(staging);
     m_shown = table;
+}
+
+Outcome<void> RateTableSheet::Load(SubTable table) {
+    const Outcome<engine::BracketTable> bracket = rateTable().load();
+    if (!bracket) {
+        clearData();
+        m_shown.reset();
+        return bracket.problem();
+    }
+    show(*bracket, table);
     return {};
 }
 
@@ -235,7 +245,7 @@ std::vector<StoredDifference> RateTableSheet::storageDifferences() const {
 }
 
 Outcome<engine::BracketTable> RateTableSheet::stagedTable(const Staging& staging) const {
-    Outcome<engine::BracketTable> table = engine::loadBracketTable(rateTablePath());
+    Outcome<engine::BracketTable> table = rateTable().load();
     if (!table) return table.problem();
     const int k = firstField(*m_shown);
     for (int r = 1; r <= kRecords; ++r) {
@@ -264,7 +274,7 @@ Outcome<std::vector<CellFinding>> RateTableSheet::check(const Staging& staging) 
                 {row,
                  column,
                  {engine::TableFinding::Severity::Error, *m_shown, r, field,
-                  engine::FieldName(*m_shown, r, field) +
+                  engine::fieldCaption(*m_shown, r, field) +
                       sysText("超出 32 位整数的范围，\r\n 应在 -2147483648 至 2147483647 之间"),
                   std::nullopt}});
         }
@@ -301,13 +311,12 @@ Outcome<void> RateTableSheet::Save() {
     if (!findings) return findings.problem();
     if (!findings->empty() && findings->front().isError())
         return fail(refusalText(findings->front()));
-    const std::filesystem::path path = rateTablePath();
+    engine::RateTableFile& file = rateTable();
     const Outcome<engine::BracketTable> table = stagedTable(staging);
     if (!table) return table.problem();
-    std::vector<engine::FieldWriteError> refused =
-        engine::writeBracketFields(*table, k, k + 4, kRecords);
+    std::vector<engine::FieldWriteError> refused = file.writeFields(*table, k, k + 4, kRecords);
     const std::vector<engine::FieldWriteError> spare =
-        engine::writeBracketFields(*table, k + 5, k + 5, kRecords - 1);
+        file.writeFields(*table, k + 5, k + 5, kRecords - 1);
     refused.insert(refused.end(), spare.begin(), spare.end());
     if (refused.empty()) return {};
 
@@ -317,18 +326,22 @@ Outcome<void> RateTableSheet::Save() {
         where = sysText("第 ") + ToText(first.record) + sysText(" 条记录第 ") +
                 ToText(static_cast<std::int32_t>(first.field)) + sysText(" 个字段：");
     return fail(sysText(" 税率表有 ") + ToText(static_cast<std::int32_t>(refused.size())) +
-                    sysText(" 项未能保存：\r\n ") + displayPath(path) + sysText("\r\n ") + where +
-                    db::errorMessage(first.code) + sysText("! . . . "),
+                    sysText(" 项未能保存：\r\n ") + displayPath(file.path()) + sysText("\r\n ") +
+                    where + db::errorMessage(first.code) + sysText("! . . . "),
                 first.code);
 }
 
 Outcome<std::int32_t> RateTableSheet::restoreDefaults() {
-    if (Outcome<void> restored = engine::restoreDefaultRateTable(rateTablePath()); !restored)
-        return restored.problem();
-    if (Outcome<void> loaded = Load(SubTable::Wages); !loaded) return loaded.problem();
-    const Outcome<engine::BracketTable> table = engine::readBracketTable();
-    return table ? table->integer(1, engine::fieldOf(SubTable::Wages, engine::Field::Threshold))
-                 : 0;
+    engine::RateTableFile& file = rateTable();
+    if (Outcome<void> restored = file.restoreDefault(); !restored) return restored.problem();
+    const Outcome<engine::BracketTable> table = file.load();
+    if (!table) {
+        clearData();
+        m_shown.reset();
+        return table.problem();
+    }
+    show(*table, SubTable::Wages);
+    return table->integer(1, engine::fieldOf(SubTable::Wages, engine::Field::Threshold));
 }
 
 } // namespace iit::ratetable

@@ -9,11 +9,12 @@
 // records 2 to 9, each from column 3 on (the values without a cell are kept beside the grid).
 //
 // Every action goes through a staging table of 9 records by the six fields k to k+5 of the
-// sub-table, as texts: a load reads the table file (engine::readBracketTable) into it and the
-// grid from it; a save reads the grid back into it and writes the sub-table's fields of the
-// file (engine::writeBracketFields), the fields k to k+4 as the leading integers of the cells'
-// texts; "恢复默认" replaces the file by the built-in table. The sheet keeps no copy of the
-// table between actions, so a saved change is seen by the next calculation.
+// sub-table, as texts: a load reads the rate-table file (engine::RateTableFile::load) into it
+// and the grid from it; a save reads the grid back into it and writes the sub-table's fields of
+// the file (engine::RateTableFile::writeFields), the fields k to k+4 as the leading integers of
+// the cells' texts; "恢复默认" replaces the file by the built-in table. The sheet keeps no copy
+// of the table between actions, and the program's windows share one open file, so a saved
+// change is seen by the next calculation.
 //
 // Before a save the sheet checks what it would store: a cell whose integer lies outside the
 // 32-bit range is refused (never wrapped), then the sub-table as it would be written goes
@@ -24,11 +25,13 @@
 #include "base/text.h"
 #include "engine/bracket_table.h"
 #include "engine/rate_table_check.h"
+#include "engine/rate_table_file.h"
 #include "grid/grid.h"
 
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -93,12 +96,15 @@ public:
     Grid& grid() { return m_grid; }
     const Grid& grid() const { return m_grid; }
 
-    // The rate table the sheet reads and writes; by default the one in the program directory.
-    void setRateTablePath(std::filesystem::path path) { m_tablePath = std::move(path); }
-    std::filesystem::path rateTablePath() const { return engine::rateTablePath(m_tablePath); }
+    // The rate-table file the sheet reads and writes. Without one the sheet opens a file of its
+    // own, the data directory's rate table, at its first action.
+    void setRateTable(std::shared_ptr<engine::RateTableFile> file) {
+        m_rateTable = std::move(file);
+    }
+    engine::RateTableFile& rateTable() const;
 
     // Shows the sub-table: nine records whatever the file holds (those beyond its last record
-    // as 0). A table that is not open is opened again first; when that fails the data cells are
+    // as 0). A file that is not open is opened first; when that fails the data cells are
     // emptied, nothing is shown and the problem says what is wrong with which file.
     Outcome<void> Load(SubTable table);
     // The sub-table the last successful load showed.
@@ -137,6 +143,8 @@ private:
     using Staging = std::array<std::array<Text, 6>, kRecords>;
 
     void fillGrid(const Staging& staging);
+    // Shows a sub-table of a bracket table read from the file.
+    void show(const engine::BracketTable& bracket, SubTable table);
     Staging readGrid() const;
     // The file's table with the staged sub-table in place, as a save writes it.
     Outcome<engine::BracketTable> stagedTable(const Staging& staging) const;
@@ -148,7 +156,7 @@ private:
     // The hidden values of the last load whose column lies beyond the grid.
     std::array<Text, kRecords - 1> m_spare;      // field k+5 of records 1 to 8
     std::array<Text, kRecords - 1> m_thresholds; // field k of records 2 to 9
-    std::filesystem::path m_tablePath;
+    mutable std::shared_ptr<engine::RateTableFile> m_rateTable;
 };
 
 } // namespace iit::ratetable

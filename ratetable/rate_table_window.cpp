@@ -44,8 +44,9 @@ const QString& RateTableWindow::name() {
 }
 
 RateTableWindow::RateTableWindow(std::function<void(std::int32_t)> thresholdChanged,
-                                 QWidget* parent)
+                                 std::shared_ptr<engine::RateTableFile> rateTable, QWidget* parent)
     : QWidget(parent), m_history(m_sheet.grid()), m_thresholdChanged(std::move(thresholdChanged)) {
+    m_sheet.setRateTable(std::move(rateTable));
     setUpTemplate(this);
     setWindowFlags(Qt::Window);
     setWindowTitle(QStringLiteral("修改税率表"));

@@ -31,8 +31,11 @@ class RateTableWindow : public QWidget {
     Q_OBJECT
 
 public:
-    // `thresholdChanged` receives the message threshold after "恢复默认".
+    // `thresholdChanged` receives the message threshold after "恢复默认". `rateTable` is the
+    // rate-table file the window loads and saves (the main window's, so that its calculations
+    // see a save at once); without one the sheet opens the data directory's on its own.
     explicit RateTableWindow(std::function<void(std::int32_t)> thresholdChanged = {},
+                             std::shared_ptr<engine::RateTableFile> rateTable = {},
                              QWidget* parent = nullptr);
     ~RateTableWindow() override;
 

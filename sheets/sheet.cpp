@@ -117,16 +117,16 @@ Outcome<Sheet> readSheetBytes(std::string_view bytes, const ReadOptions& options
 }
 
 Outcome<Sheet> readSheet(const std::filesystem::path& path, const ReadOptions& options) {
-    FileContent content = readFileBounded(path, kMaxInputBytes);
-    if (!content.ok()) {
-        if (content.status == ReadStatus::TooLarge)
+    const Outcome<std::string> content = readFileBounded(path, kMaxInputBytes);
+    if (!content) {
+        if (readFailureOf(content.problem()) == ReadFailure::TooLarge)
             return fail(sysText("文件过大，不是可以读取的表格：") + displayPath(path));
         return fail(sysText("无法读取文件 ") + displayPath(path) + sysText("：") +
-                    readFailureReason(content.status));
+                    content.problem().message);
     }
-    if (detectFormat(content.bytes) == Format::Xls)
-        return handOver(readXls(path, content.bytes, options), options);
-    return readSheetBytes(content.bytes, options);
+    if (detectFormat(*content) == Format::Xls)
+        return handOver(readXls(path, *content, options), options);
+    return readSheetBytes(*content, options);
 }
 
 bool isLongOrScientific(std::string_view numberText) {

@@ -217,10 +217,13 @@ bool parseLine(const std::vector<Token>& tokens, PrintTemplate& t, bool& sized,
         return true;
     }
     if (word == "page") {
+        // Paper and orientation are read as the codes the file stores.
+        std::int32_t paper = static_cast<std::int32_t>(t.page.paper);
+        std::int32_t orientation = static_cast<std::int32_t>(t.page.orientation);
         for (std::size_t i = 1; i < tokens.size(); ++i) {
             const Token& tk = tokens[i];
-            std::int32_t* slot = tk.key == "paper"         ? &t.page.paper
-                                 : tk.key == "orientation" ? &t.page.orientation
+            std::int32_t* slot = tk.key == "paper"         ? &paper
+                                 : tk.key == "orientation" ? &orientation
                                  : tk.key == "copies"      ? &t.page.copies
                                  : tk.key == "scale"       ? &t.page.scale
                                  : tk.key == "header-rows" ? &t.page.headerRows
@@ -230,6 +233,8 @@ bool parseLine(const std::vector<Token>& tokens, PrintTemplate& t, bool& sized,
                 return false;
             }
         }
+        t.page.paper = static_cast<printing::Paper>(paper);
+        t.page.orientation = static_cast<printing::Orientation>(orientation);
         return true;
     }
     if (word == "row" || word == "cell") {

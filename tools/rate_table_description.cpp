@@ -3,6 +3,7 @@
 #include "base/convert.h"
 #include "database/format.h"
 #include "engine/bracket_table.h"
+#include "engine/rate_table_file.h"
 
 #include <charconv>
 #include <cstdio>

@@ -5,7 +5,8 @@
 #include "base/convert.h"
 #include "base/files.h"
 #include "base/guarded_files.h"
-#include "engine/bracket_table.h"
+#include "engine/rate_table_file.h"
+#include "engine/withholding_table.h"
 #include "ledger/schema.h"
 #include "ledger/sqlite/sqlite.h"
 
@@ -534,6 +535,18 @@ SqliteStore::File::~File() {
 std::filesystem::path ledgerPath() {
     return joinPath(programDirectory(), kLedgerFileName);
 }
+
+Outcome<LedgerTables> loadLedgerTables() {
+    Outcome<engine::WithholdingTables> annual =
+        engine::loadWithholdingTables(engine::withholdingTablePath());
+    if (!annual) return annual.problem();
+    Outcome<engine::BracketTable> bracket = engine::loadBracketTable(engine::rateTablePath());
+    if (!bracket) return bracket.problem();
+    Outcome<std::vector<engine::TaxBand>> monthly = engine::monthlyWageBands(*bracket);
+    if (!monthly) return monthly.problem();
+    return LedgerTables{std::move(*annual), std::move(*bracket), std::move(*monthly)};
+}
+
 
 Outcome<std::unique_ptr<SqliteStore>> openSqliteStore(const std::filesystem::path& path) {
     auto file = std::make_unique<SqliteStore::File>();

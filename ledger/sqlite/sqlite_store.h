@@ -20,6 +20,9 @@ namespace iit::ledger {
 constexpr const char* kLedgerFileName = "工资台账.db";
 // The ledger of the data directory.
 std::filesystem::path ledgerPath();
+// The laws of the data directory: its annual withholding table and its bracket table's wage
+// bands, read once.
+Outcome<LedgerTables> loadLedgerTables();
 
 class SqliteStore;
 

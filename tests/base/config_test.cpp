@@ -23,8 +23,10 @@ class Config : public ::testing::Test {
 protected:
     TempDir dir;
     std::filesystem::path file = dir / "configJS.inf";
+    // The value read; "(unreadable)" when the file cannot be read.
     Text read(const char* section, const char* key, const char* fallback = "") {
-        return readConfigItem(file, U(section), U(key), U(fallback));
+        const Outcome<Text> v = readConfigItem(file, U(section), U(key), U(fallback));
+        return v ? *v : U("(unreadable)");
     }
     bool write(const char* section, std::optional<const char*> key,
                std::optional<const char*> value) {
@@ -61,7 +63,7 @@ TEST_F(Config, ReadRules) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(read(c.section, c.key, c.fallback).toUtf8(), c.want) << c.section << "/" << c.key;
-    EXPECT_EQ(readConfigItem(std::filesystem::path{}, U("Main"), U("key"), U("d")).toUtf8(), "");
+    EXPECT_EQ(readConfigItem(std::filesystem::path{}, U("Main"), U("key"), U("d"))->toUtf8(), "");
 }
 
 TEST_F(Config, MissingFileAndLongValues) {
@@ -97,6 +99,8 @@ TEST_F(Config, WriteCreatesFileAndRoundTrips) {
               "a [目录] 子目录=evil"); // a line break is one space, as in a grid
 }
 
+// A file that is there but is no configuration file the program can read fails the read, with
+// the reason: the caller decides whether its default serves. Writes refuse it.
 TEST_F(Config, HostileFiles) {
     // Binary garbage, no line breaks, a 1 MB line: reads give the default, writes a good file.
     std::string garbage;
@@ -111,7 +115,9 @@ TEST_F(Config, HostileFiles) {
     // A directory in place of the file.
     const std::filesystem::path asDir = dir / "adir";
     std::filesystem::create_directory(asDir);
-    EXPECT_EQ(readConfigItem(asDir, U("S"), U("k"), U("d")).toUtf8(), "d");
+    const Outcome<Text> fromDir = readConfigItem(asDir, U("S"), U("k"), U("d"));
+    ASSERT_FALSE(fromDir);
+    EXPECT_EQ(fromDir.problem().message.toUtf8(), "这是一个目录");
     EXPECT_FALSE(writeConfigItem(asDir, U("S"), U("k"), U("v")));
     EXPECT_TRUE(std::filesystem::is_directory(asDir));
     // A FIFO or a device in place of the file: neither hangs nor is replaced.
@@ -119,13 +125,15 @@ TEST_F(Config, HostileFiles) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     for (const std::filesystem::path& special : {fifo, std::filesystem::path("/dev/zero")}) {
         SCOPED_TRACE(special.string());
-        EXPECT_EQ(readConfigItem(special, U("S"), U("k"), U("d")).toUtf8(), "d");
+        const Outcome<Text> fromSpecial = readConfigItem(special, U("S"), U("k"), U("d"));
+        ASSERT_FALSE(fromSpecial);
+        EXPECT_EQ(fromSpecial.problem().message.toUtf8(), "不是普通文件");
         EXPECT_FALSE(writeConfigItem(special, U("S"), U("k"), U("v")));
     }
     EXPECT_TRUE(std::filesystem::is_fifo(fifo));
     // A file beyond the bound is no configuration file.
     writeFile(file, "[S]\r\nk=v\r\n" + std::string(kMaxConfigFile, ';'));
-    EXPECT_EQ(read("S", "k", "d").toUtf8(), "d");
+    EXPECT_EQ(read("S", "k", "d").toUtf8(), "(unreadable)");
     EXPECT_FALSE(write("S", "k", "new"));
 }
 

@@ -3,9 +3,8 @@
 
 #include "base/files.h"
 #include "batch/sheet.h"
-#include "database/database.h"
 #include "database/format.h"
-#include "engine/bracket_table.h"
+#include "engine/rate_table_file.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -20,13 +19,10 @@ protected:
     std::unique_ptr<batch::BatchSheet> sheet;
 
     void SetUp() override {
-        db::CloseAllDatabases();
         setProgramDirectory(dir.path());
         ASSERT_TRUE(engine::writeDefaultRateTable(engine::rateTablePath()));
-        ASSERT_TRUE(engine::openRateTable(engine::rateTablePath()));
         sheet = std::make_unique<batch::BatchSheet>();
     }
-    void TearDown() override { db::CloseAllDatabases(); }
 
     Grid& grid() { return sheet->grid(); }
     void set(int row, int column, const char* utf8) {
@@ -45,6 +41,11 @@ protected:
         Outcome<batch::CalculationReport> r = sheet->CalculateAll();
         EXPECT_TRUE(r.ok()) << (r.ok() ? "" : r.problem().message.toUtf8());
         return r.ok() ? *r : batch::CalculationReport{};
+    }
+    // What CalculateEditedRow tells: "" for nothing, its notice, or "failed: " and its message.
+    std::string editedRow(int row, int column) {
+        const Outcome<Text> r = sheet->CalculateEditedRow(row, column);
+        return r ? r->toUtf8() : "failed: " + r.problem().message.toUtf8();
     }
     void person(int row, const char* name, const char* income) {
         set(row, batch::kNameColumn, name);

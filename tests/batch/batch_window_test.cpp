@@ -3,8 +3,7 @@
 #include "base/config.h"
 #include "base/files.h"
 #include "batch/batch_window.h"
-#include "database/database.h"
-#include "engine/bracket_table.h"
+#include "engine/rate_table_file.h"
 #include "grid/grid_model.h"
 #include "grid/grid_view.h"
 #include "gui/clipboard.h"
@@ -118,6 +117,7 @@ private:
     void pasteText(const char* utf8) { iit::gui::setClipboardText(iit::Text::fromUtf8(utf8)); }
 
     std::unique_ptr<iit::testing::WindowTestEnvironment> m_env;
+    std::shared_ptr<iit::engine::RateTableFile> m_rateTable; // as the main window holds it
     std::unique_ptr<BatchWindow> m_window;
 };
 
@@ -128,7 +128,8 @@ void BatchWindowTest::initTestCase() {
 void BatchWindowTest::init() {
     m_env = std::make_unique<iit::testing::WindowTestEnvironment>();
     QVERIFY(m_env->ready());
-    QVERIFY(iit::engine::openRateTableAtStart(iit::engine::rateTablePath(), 0).ok());
+    m_rateTable = std::make_shared<iit::engine::RateTableFile>(iit::engine::rateTablePath());
+    QVERIFY(m_rateTable->start(0).ok());
 }
 
 void BatchWindowTest::cleanup() {
@@ -137,13 +138,15 @@ void BatchWindowTest::cleanup() {
         m_window->sheet().ClearGrid();
         m_window.reset();
     }
+    m_rateTable.reset();
     const QString problems = m_env->problems();
     m_env.reset();
     QVERIFY2(problems.isEmpty(), qPrintable(problems));
 }
 
 BatchWindow* BatchWindowTest::open() {
-    m_window = std::make_unique<BatchWindow>([] { return iit::Text::fromUtf8("某某公司"); });
+    m_window =
+        std::make_unique<BatchWindow>([] { return iit::Text::fromUtf8("某某公司"); }, m_rateTable);
     m_window->show();
     if (!QTest::qWaitForWindowExposed(m_window.get())) qFatal("window not exposed");
     QApplication::setActiveWindow(m_window.get());
@@ -270,7 +273,7 @@ void BatchWindowTest::saveAndOpenThroughTheDialogs() {
     QVERIFY(proposedDefault);
     QVERIFY(std::filesystem::exists(file));
     QCOMPARE(cell(2, 1), std::string("合计")); // the save computed first
-    QCOMPARE(iit::pathFromStoredText(iit::readConfigItem(
+    QCOMPARE(iit::pathFromStoredText(*iit::readConfigItem(
                  m_env->dir().path() / "config.inf", iit::sysText("目录"), iit::sysText("子目录"))),
              file);
 

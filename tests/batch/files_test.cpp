@@ -24,12 +24,20 @@ protected:
     std::filesystem::path path(const char* name) { return dir / name; }
     std::int32_t recordsIn(const std::filesystem::path& file) {
         db::OpenOptions o;
-        o.alias = Text::fromBytes("check");
         o.readOnly = true;
-        if (!db::OpenDatabase(file, o)) return -1;
-        const std::int32_t n = db::RecordCount();
-        db::CloseDatabase(Text::fromBytes("check"));
-        return n;
+        Outcome<db::Table> table = db::OpenDatabase(file, o);
+        if (!table) return -1;
+        const Outcome<std::int32_t> n = table->RecordCount();
+        return n ? *n : -1;
+    }
+    // The first field of the first record of a batch file, as text.
+    std::string firstField(const std::filesystem::path& file, int field) {
+        db::OpenOptions o;
+        o.readOnly = true;
+        Outcome<db::Table> table = db::OpenDatabase(file, o);
+        if (!table) return "(cannot open)";
+        const Outcome<Value> v = table->ReadField(Value::int32(field));
+        return v ? ToText(*v).toUtf8() : "(cannot read)";
     }
     void threePeople() {
         person(1, "张三", "8000");
@@ -50,8 +58,8 @@ TEST_F(Files, SaveOfThreePeopleAndReopen) {
     EXPECT_EQ(cell(4, kNameColumn), "合计"); // the calculation before the save
     EXPECT_EQ(recordsIn(file), 9999);
     EXPECT_EQ(sheet->CurrentBatchFile(), file);
-    EXPECT_EQ(readConfigItem(joinPath(programDirectory(), "config.inf"), sysText("目录"),
-                             sysText("子目录")),
+    EXPECT_EQ(*readConfigItem(joinPath(programDirectory(), "config.inf"), sysText("目录"),
+                              sysText("子目录")),
               storedPathText(file));
     EXPECT_EQ(batch::proposedSaveName(), file);
 
@@ -71,8 +79,8 @@ TEST_F(Files, SaveOfThreePeopleAndReopen) {
         for (int column = 1; column <= 7; ++column)
             EXPECT_EQ(g.text(row, column).toUtf8(), "") << row << ',' << column;
     EXPECT_EQ(g.text(10000, 3).toUtf8(), "");
-    EXPECT_EQ(readConfigItem(joinPath(programDirectory(), "configJS.inf"), sysText("目录"),
-                             sysText("子目录")),
+    EXPECT_EQ(*readConfigItem(joinPath(programDirectory(), "configJS.inf"), sysText("目录"),
+                              sysText("子目录")),
               storedPathText(file));
     EXPECT_EQ(batch::proposedOpenName(), file);
 
@@ -167,7 +175,7 @@ TEST_F(Files, FailedSavesLeaveTheOldFileUntouched) {
     EXPECT_EQ(readFile(notATable), "just some text\r\n");
     EXPECT_FALSE(fileExists(joinPath(programDirectory(), "config.inf")));
 
-    // The rate table itself is open and cannot be saved over.
+    // The rate table itself is no batch file and cannot be saved over.
     const std::string table = readFile(engine::rateTablePath());
     EXPECT_FALSE(sheet->SaveBatchFile(engine::rateTablePath()));
     EXPECT_EQ(readFile(engine::rateTablePath()), table);
@@ -205,15 +213,21 @@ TEST_F(Files, OpenRefusesOtherFilesAndKeepsTheGrid) {
     };
     for (const Case& c : cases) {
         const std::filesystem::path file = path(c.name);
-        ASSERT_TRUE(db::CreateDatabase(file, c.fields)) << c.name << " " << db::lastError();
-        db::OpenOptions o;
-        o.alias = Text::fromBytes("w");
-        ASSERT_TRUE(db::OpenDatabase(file, o));
-        ASSERT_TRUE(db::AppendBlankRecord());
-        db::WriteField(Value::int32(1), Value::text(Text::fromBytes(std::string(150, 'N'))));
-        db::WriteField(Value::int32(3), Value::number(7777.5));
-        if (c.fields.size() >= 7) db::WriteField(Value::int32(7), Value::int32(3));
-        db::CloseDatabase(Text::fromBytes("w"));
+        ASSERT_TRUE(db::CreateDatabase(file, c.fields)) << c.name;
+        {
+            Outcome<db::Table> t = db::OpenDatabase(file);
+            ASSERT_TRUE(t);
+            ASSERT_TRUE(t->AppendBlankRecord());
+            ASSERT_TRUE(t->WriteField(Value::int32(1),
+                                      Value::text(Text::fromBytes(std::string(150, 'N')))));
+            // A number goes into the integer field of "five-fields.dat" as its integer.
+            if (c.fields.size() >= 3) {
+                ASSERT_TRUE(t->WriteField(Value::int32(3), Value::number(7777.5)));
+            }
+            if (c.fields.size() >= 7) {
+                ASSERT_TRUE(t->WriteField(Value::int32(7), Value::int32(3)));
+            }
+        }
 
         const auto message = sheet->OpenBatchFile(file);
         EXPECT_EQ(message.ok(), c.accepted) << c.name;
@@ -238,15 +252,18 @@ TEST_F(Files, OpenRefusesOtherFilesAndKeepsTheGrid) {
 TEST_F(Files, OpenFillsOnlyTheGridRowsOfAHugeFile) {
     const std::filesystem::path file = path("huge.dat");
     ASSERT_TRUE(db::CreateDatabase(file, batch::BatchFileFields()));
-    db::OpenOptions o;
-    o.alias = Text::fromBytes("w");
-    o.shareMode = db::kExclusive;
-    ASSERT_TRUE(db::OpenDatabase(file, o));
-    for (int i = 0; i < 20000; ++i) {
-        ASSERT_TRUE(db::AppendBlankRecord());
-        db::WriteField(Value::int32(1), Value::text(Text::fromBytes("P" + std::to_string(i + 1))));
+    {
+        db::OpenOptions o;
+        o.shareMode = db::kExclusive;
+        Outcome<db::Table> t = db::OpenDatabase(file, o);
+        ASSERT_TRUE(t);
+        for (int i = 0; i < 20000; ++i) {
+            ASSERT_TRUE(t->AppendBlankRecord());
+            ASSERT_TRUE(t->WriteField(Value::int32(1),
+                                      Value::text(Text::fromBytes("P" + std::to_string(i + 1)))));
+        }
+        ASSERT_TRUE(t->close());
     }
-    db::CloseDatabase(Text::fromBytes("w"));
     ASSERT_TRUE(sheet->OpenBatchFile(file));
     EXPECT_EQ(cell(10000, 1), "P10000");
     EXPECT_EQ(cell(1, 1), "P1");
@@ -299,14 +316,9 @@ TEST_F(Files, KilledSavesLeaveTheOldOrTheNewFile) {
         ::kill(child, SIGKILL);
         int status = 0;
         ::waitpid(child, &status, 0);
-        db::OpenOptions o;
-        o.alias = Text::fromBytes("check");
-        o.readOnly = true;
-        ASSERT_TRUE(db::OpenDatabase(target, o)) << "round " << round << ": " << db::lastError();
-        EXPECT_EQ(db::RecordCount(), 10000);
-        const std::string name = ToText(db::ReadField(Value::int32(1))).toUtf8();
+        EXPECT_EQ(recordsIn(target), 10000) << "round " << round;
+        const std::string name = firstField(target, 1);
         EXPECT_TRUE(name == "旧" || name == "新") << name;
-        db::CloseDatabase(Text::fromBytes("check"));
         if (!temporaries(dir.path()).empty()) ++killedInTheMiddle;
     }
     EXPECT_GT(killedInTheMiddle, 0); // the kills did land inside saves
@@ -353,11 +365,7 @@ TEST_F(Files, TablePairsAreReplacedTogether) {
     EXPECT_EQ(temporaries(dir.path()), std::vector<std::string>{});
 
     ASSERT_TRUE(sheet->SaveBatchFile(target));
-    db::OpenOptions o;
-    o.alias = Text::fromBytes("check");
-    ASSERT_TRUE(db::OpenDatabase(target, o));
-    EXPECT_EQ(ToText(db::ReadField(Value::int32(7))).toUtf8(), "第二次，长一些的备注");
-    db::CloseDatabase(Text::fromBytes("check"));
+    EXPECT_EQ(firstField(target, 7), "第二次，长一些的备注");
     EXPECT_EQ(temporaries(dir.path()), std::vector<std::string>{});
 }
 

@@ -12,8 +12,8 @@
 #include "batch/sheet.h"
 #include "database/database.h"
 #include "database/format.h"
-#include "engine/bracket_table.h"
-#include "mainwindow/calculate.h"
+#include "engine/rate_table_file.h"
+#include "engine/single_person.h"
 #include "tests/engine/engine_test_support.h"
 #include "tests/support/temp_dir.h"
 
@@ -378,12 +378,11 @@ std::vector<std::size_t> literalIndexes(std::size_t count) {
 class TaxGolden : public ::testing::TestWithParam<TableCase> {
 protected:
     testing::TempDir dir;
+    // The table as written, opened as it stands (as a file found sound at start-up is) and
+    // shared by the single-person calculation and the sheet.
+    std::shared_ptr<engine::RateTableFile> file;
 
-    void SetUp() override {
-        db::CloseAllDatabases();
-        setProgramDirectory(dir.path());
-    }
-    void TearDown() override { db::CloseAllDatabases(); }
+    void SetUp() override { setProgramDirectory(dir.path()); }
 
     // Writes the table and returns its rows as read back (the built-in one included).
     std::vector<Row> writeTable(const TableCase& table) {
@@ -404,33 +403,54 @@ protected:
             testing::writeFile(path, db::encodeTableImage(fields, 43466, records,
                                                           engine::rateTablePassword().view()));
         }
-        EXPECT_TRUE(engine::openRateTable(path));
+        Outcome<db::Table> opened = engine::openRateTable(path);
+        EXPECT_TRUE(opened);
+        if (!opened) return {};
+        const Outcome<engine::BracketTable> read = engine::readBracketTable(*opened);
+        EXPECT_TRUE(read);
+        file = std::make_shared<engine::RateTableFile>(path, std::move(*opened));
         std::vector<Row> rows;
-        EXPECT_TRUE(db::SelectDatabase(engine::rateTableAlias()));
-        const std::int32_t n = db::RecordCount();
-        db::GoFirst();
-        for (std::int32_t r = 0; r < n; ++r) {
+        for (std::int32_t r = 1; read && r <= read->recordCount(); ++r) {
             Row row{};
             for (int f = 1; f <= 24; ++f)
-                row[static_cast<std::size_t>(f - 1)] = ToNumber(db::ReadField(Value::int32(f)));
+                row[static_cast<std::size_t>(f - 1)] = read->number(r, f);
             rows.push_back(row);
-            db::Skip();
         }
         return rows;
     }
 
-    static std::vector<std::string> mainWindow(const Combination& c,
-                                               const std::vector<std::string>& incomes) {
+    // The single-person calculation, in the frozen line of the main window's: income, outcome
+    // (0 no input, 1 too large, 2 below the threshold, 3 no result, 4 computed, 5 no table),
+    // the threshold of the below-threshold message, the window's message threshold (-777 while
+    // no table was read), the balloon's text, the label ("~" left as it was) and whether the
+    // calculator's entry flag is cleared.
+    std::vector<std::string> mainWindow(const Combination& c,
+                                        const std::vector<std::string>& incomes) {
         std::vector<std::string> out;
         out.reserve(incomes.size());
         for (const std::string& income : incomes) {
-            std::int32_t messageThreshold = -777;
-            const mainwindow::CalcResult r = mainwindow::Calculate(
-                engine::rateTablePath(), Text::fromUtf8(income), c.kind, c.mode, messageThreshold);
-            out.push_back(escape(income) + "|" + std::to_string(static_cast<int>(r.outcome)) + "|" +
-                          std::to_string(r.threshold) + "|" + std::to_string(messageThreshold) +
-                          "|" + utf8(r.balloon) + "|" + (r.label ? utf8(*r.label) : "~") + "|" +
-                          (r.clearsEntryFlag() ? "1" : "0"));
+            const Text text = Text::fromUtf8(income);
+            const Outcome<engine::PersonTax> r =
+                engine::singlePersonTax(text, c.kind, c.mode, [this] { return file->load(); });
+            int outcome = 5;
+            std::string threshold = "0", messageThreshold = "-777", balloon, label = "~";
+            bool clears = false;
+            if (!r) {
+                if (!engine::readIncomeText(text))
+                    outcome = text.empty() || text == engine::incomePlaceholder() ? 0 : 1;
+                balloon = utf8(r.problem().message);
+            } else {
+                using R = engine::PersonTax::Result;
+                outcome = r->result == R::BelowThreshold ? 2 : r->result == R::NoResult ? 3 : 4;
+                if (r->result == R::BelowThreshold) threshold = std::to_string(r->threshold);
+                messageThreshold = std::to_string(r->threshold);
+                balloon = utf8(r->message);
+                label = utf8(r->label);
+                clears = r->result != R::BelowThreshold;
+            }
+            out.push_back(escape(income) + "|" + std::to_string(outcome) + "|" + threshold + "|" +
+                          messageThreshold + "|" + balloon + "|" + label + "|" +
+                          (clears ? "1" : "0"));
         }
         return out;
     }
@@ -479,8 +499,12 @@ protected:
             g.setText(1, batch::kIncomeColumn, Text::fromUtf8(income));
             g.setText(1, batch::kTaxColumn, Text::fromBytes("o4"));
             g.setText(1, batch::kAfterTaxColumn, Text::fromBytes("o5"));
-            const std::optional<Text> message = sheet.CalculateEditedRow(1, batch::kIncomeColumn);
-            out.push_back(escape(income) + "|" + (message ? utf8(*message) : "~") + "|" +
+            // The notice or the failure's message; "~" when there is nothing to say.
+            const Outcome<Text> said = sheet.CalculateEditedRow(1, batch::kIncomeColumn);
+            const std::string message = !said           ? utf8(said.problem().message)
+                                        : said->empty() ? std::string("~")
+                                                        : utf8(*said);
+            out.push_back(escape(income) + "|" + message + "|" +
                           utf8(g.text(1, batch::kTaxColumn)) + "|" +
                           utf8(g.text(1, batch::kAfterTaxColumn)));
         }
@@ -519,6 +543,7 @@ TEST_P(TaxGolden, ResultsAreUnchanged) {
     const TableCase& table = GetParam();
     const std::vector<Row> rows = writeTable(table);
     auto sheet = std::make_unique<batch::BatchSheet>();
+    sheet->setRateTable(file);
     Results results;
     std::uint64_t seed = 1;
     for (const char* c = table.name; *c; ++c)

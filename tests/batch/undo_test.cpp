@@ -71,7 +71,7 @@ TEST_F(Undo, EditWithTheRowItComputes) {
     // The window computes the edited row from the commit event, inside the edit's step.
     const Connection onCommit = grid().events().cellEditCommitted.connect([&](int r, int c) {
         GridHistory::Amendment amendment(*history);
-        sheet->CalculateEditedRow(r, c);
+        editedRow(r, c);
     });
     grid().setCurrentCell(1, kIncomeColumn);
     {

@@ -136,11 +136,14 @@ inline Value txt(const char* bytes) {
     return Value::text(Text::fromBytes(bytes));
 }
 
-// Every test starts and ends with an empty registry.
+// The engine's error code of an outcome: kOk for a success.
+template <typename T> int codeOf(const Outcome<T>& outcome) {
+    return outcome ? kOk : outcome.problem().code;
+}
+
+// Every test works in a directory of its own.
 class DbTest : public ::testing::Test {
 protected:
-    void SetUp() override { CloseAllDatabases(); }
-    void TearDown() override { CloseAllDatabases(); }
     TempDir dir;
 };
 

@@ -1,4 +1,4 @@
-// The operations of the engine: opening and its refusals, registry, navigation, fields.
+// The operations of the engine: opening and its refusals, the handle, navigation, fields.
 #include "database/format.h"
 #include "db_support.h"
 
@@ -162,26 +162,20 @@ TEST_F(DbTest, OpenRefusals) {
         if (c.image) writeFile(file, c.image());
         if (c.aux) writeFile(dir / (stem + ".KDT"), c.aux());
         const std::string before = c.image ? readFile(file) : "";
-        EXPECT_EQ(OpenDatabase(file, c.options), c.error == kOk);
-        EXPECT_EQ(lastError(), c.error);
+        const Outcome<Table> opened = OpenDatabase(file, c.options);
+        EXPECT_EQ(codeOf(opened), c.error);
         if (c.error != kOk) {
-            EXPECT_EQ(RecordCount(), 0);
-            EXPECT_EQ(lastError(), kErrNoCurrent); // nothing was added to the registry
+            EXPECT_EQ(opened.problem().message, errorMessage(c.error));
             if (c.image) {
                 EXPECT_EQ(readFile(file), before);
             }
         }
-        CloseAllDatabases();
     }
-    EXPECT_FALSE(OpenDatabase(std::filesystem::path{}));
-    EXPECT_EQ(lastError(), kErrNotFound);
-    EXPECT_FALSE(OpenDatabase(dir.path()));
-    EXPECT_EQ(lastError(), kErrNotFound); // "dir" + ".KDB" does not exist
-    EXPECT_FALSE(OpenDatabase(dir.path() / "."));
-    EXPECT_EQ(lastError(), kErrNotFound);
+    EXPECT_EQ(codeOf(OpenDatabase(std::filesystem::path{})), kErrNotFound);
+    EXPECT_EQ(codeOf(OpenDatabase(dir.path())), kErrNotFound); // "dir" + ".KDB" does not exist
+    EXPECT_EQ(codeOf(OpenDatabase(dir.path() / ".")), kErrNotFound);
     std::filesystem::create_directory(dir / "folder.kdb");
-    EXPECT_FALSE(OpenDatabase(path(dir, "folder.kdb")));
-    EXPECT_EQ(lastError(), kErrAccess);
+    EXPECT_EQ(codeOf(OpenDatabase(path(dir, "folder.kdb"))), kErrAccess);
 }
 
 // Opening never changes a file: a file cut inside a record is read as the whole records
@@ -195,20 +189,23 @@ TEST_F(DbTest, ShortAndOverlongFilesAreRepairedByTheFirstWrite) {
         OpenOptions options;
         options.shareMode = exclusive ? kExclusive : kDenyNone;
         writeFile(file, cut);
-        ASSERT_TRUE(OpenDatabase(file, options));
-        EXPECT_EQ(RecordCount(), 2);
-        GoFirst();
-        ASSERT_TRUE(Skip(1));
-        EXPECT_EQ(ToText(ReadField(pos(2))).bytes(), "r2x");
-        EXPECT_TRUE(Skip(1));
-        EXPECT_FALSE(Skip(1)); // after the last whole record
-        CloseAllDatabases();
+        {
+            Outcome<Table> t = OpenDatabase(file, options);
+            ASSERT_TRUE(t);
+            EXPECT_EQ(*t->RecordCount(), 2);
+            ASSERT_TRUE(t->GoFirst());
+            ASSERT_TRUE(t->Skip(1));
+            EXPECT_EQ(ToText(*t->ReadField(pos(2))).bytes(), "r2x");
+            EXPECT_TRUE(t->Skip(1));
+            EXPECT_EQ(codeOf(t->Skip(1)), kErrAfterLast); // after the last whole record
+        }
         EXPECT_EQ(readFile(file), cut);
-
-        ASSERT_TRUE(OpenDatabase(file, options));
-        ASSERT_TRUE(AppendBlankRecord());
-        EXPECT_EQ(RecordCount(), 3);
-        CloseAllDatabases();
+        {
+            Outcome<Table> t = OpenDatabase(file, options);
+            ASSERT_TRUE(t);
+            ASSERT_TRUE(t->AppendBlankRecord());
+            EXPECT_EQ(*t->RecordCount(), 3);
+        }
         // Two whole records, then the new one where the cut record was.
         std::string expected = patched(whole.substr(0, whole.size() - 16), 16, 3);
         expected = patched(expected, 20, 5);
@@ -218,91 +215,60 @@ TEST_F(DbTest, ShortAndOverlongFilesAreRepairedByTheFirstWrite) {
     }
 
     writeFile(file, whole + "junk");
-    ASSERT_TRUE(OpenDatabase(file, readOnly()));
-    EXPECT_EQ(RecordCount(), 3);
-    CloseAllDatabases();
+    EXPECT_EQ(*OpenDatabase(file, readOnly())->RecordCount(), 3);
     ASSERT_TRUE(OpenDatabase(file));
-    CloseAllDatabases();
     EXPECT_EQ(readFile(file), whole + "junk"); // a writable open leaves it too
-    ASSERT_TRUE(OpenDatabase(file));
-    ASSERT_TRUE(AppendBlankRecord());
-    CloseAllDatabases();
+    {
+        Outcome<Table> t = OpenDatabase(file);
+        ASSERT_TRUE(t);
+        ASSERT_TRUE(t->AppendBlankRecord());
+    }
     EXPECT_EQ(readFile(file).size(), whole.size() + 16); // the junk is gone
 }
 
-TEST_F(DbTest, ExtensionAbsolutePathAndAlreadyOpen) {
+// A handle knows its file, its alias and its name; the file name gets its extension. The
+// engine keeps no list of open tables: two handles of one file are two opens, whose share modes
+// and locks apply between them as between two programs.
+TEST_F(DbTest, HandlesOfTheSameFile) {
     writeFile(dir / "table.KDB", smallTable());
     const std::filesystem::path old = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());
-    EXPECT_TRUE(OpenDatabase("table"));
-    EXPECT_EQ(currentPath(), path(dir, "table.KDB"));
-    EXPECT_FALSE(OpenDatabase("table."));
-    EXPECT_EQ(lastError(), kErrAlreadyOpen);
+    OpenOptions named;
+    named.alias = sysText("别名");
+    Outcome<Table> first = OpenDatabase("table", named);
     std::filesystem::current_path(old);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->path(), path(dir, "table.KDB"));
+    EXPECT_EQ(first->alias(), sysText("别名"));
+    EXPECT_EQ(first->name(), Text::fromBytes("table"));
 
-    // The same file under another name is the same table.
     std::filesystem::create_symlink(dir / "table.KDB", dir / "link.kdb");
-    std::filesystem::create_hard_link(dir / "table.KDB", dir / "hard.kdb");
-    OpenOptions other;
-    other.alias = sysText("别名");
-    for (const char* name : {"link.kdb", "hard.kdb", "sub/../table.KDB"}) {
-        EXPECT_FALSE(OpenDatabase(path(dir, name), other)) << name;
-        EXPECT_EQ(lastError(), kErrAlreadyOpen) << name;
-    }
-    EXPECT_EQ(currentPath(), path(dir, "table.KDB"));      // the first one stays current
-    EXPECT_TRUE(SelectDatabase(Text::fromBytes("TABLE"))); // found by file name
+    Outcome<Table> second = OpenDatabase(path(dir, "link.kdb"));
+    ASSERT_TRUE(second);
+    ASSERT_TRUE(second->AppendBlankRecord());
+    EXPECT_EQ(*first->RecordCount(), 3); // the same file
+    OpenOptions exclusive;
+    exclusive.shareMode = kExclusive;
+    EXPECT_EQ(codeOf(OpenDatabase(path(dir, "sub/../table.KDB"), exclusive)), kErrSharing);
     // Names differ in case on this file system: another name is another file.
-    EXPECT_FALSE(OpenDatabase(path(dir, "TABLE.kdb"), other));
-    EXPECT_EQ(lastError(), kErrNotFound);
-}
+    EXPECT_EQ(codeOf(OpenDatabase(path(dir, "TABLE.kdb"))), kErrNotFound);
 
-TEST_F(DbTest, RegistrySelectAndClose) {
-    for (const char* f : {"a.kdb", "b.kdb", "c.kdb"})
-        writeFile(dir / f, smallTable());
-    OpenOptions aliasX;
-    aliasX.alias = Text::fromBytes("X");
-    ASSERT_TRUE(OpenDatabase(path(dir, "a.kdb"), aliasX));
-    ASSERT_TRUE(OpenDatabase(path(dir, "b.kdb")));
-    OpenOptions aliasB;
-    aliasB.alias = Text::fromBytes("a"); // an alias equal to another table's file name
-    ASSERT_TRUE(OpenDatabase(path(dir, "c.kdb"), aliasB));
-    EXPECT_EQ(currentPath(), path(dir, "c.kdb"));
-
-    const std::vector<std::pair<const char*, const char*>> lookups = {
-        {"x", "a.kdb"}, {"A", "c.kdb"}, {"b", "b.kdb"}};
-    for (const auto& [n, expected] : lookups) {
-        EXPECT_TRUE(SelectDatabase(Text::fromBytes(n))) << n;
-        EXPECT_EQ(currentPath(), path(dir, expected)) << n;
-    }
-    EXPECT_TRUE(SelectDatabase(Text::fromUtf8(path(dir, "A.KDB").string()))); // by full path
-    EXPECT_EQ(currentPath(), path(dir, "a.kdb"));
-    EXPECT_FALSE(SelectDatabase(Text::fromBytes("nothing")));
-    EXPECT_EQ(lastError(), kErrNotOpen);
-
-    ASSERT_TRUE(SelectDatabase(Text::fromBytes("b")));
-    CloseDatabase(Text::fromBytes("x")); // before the current one: the current index moves down
-    EXPECT_EQ(currentPath(), path(dir, "b.kdb"));
-    CloseDatabase(Text::fromBytes("nothing"));
-    EXPECT_EQ(lastError(), kOk);
-    CloseDatabase();
-    EXPECT_EQ(currentPath(), std::filesystem::path{});
-    EXPECT_EQ(RecordCount(), 0);
-    EXPECT_EQ(lastError(), kErrNoCurrent);
-    GoFirst();
-    EXPECT_EQ(lastError(), kErrNoCurrent);
-    EXPECT_FALSE(Skip());
-    EXPECT_EQ(lastError(), kErrNoCurrent);
-    EXPECT_FALSE(WriteField(pos(1), Value::int32(1)));
-    EXPECT_EQ(lastError(), kErrNotOpen);
-    EXPECT_FALSE(AppendBlankRecord());
-    EXPECT_EQ(lastError(), kErrNoCurrent);
-    EXPECT_FALSE(RemoveAllRecords());
-    EXPECT_EQ(lastError(), kErrNoCurrent);
-    EXPECT_EQ(FieldName(pos(1)), Text{});
-    EXPECT_EQ(lastError(), kErrNoCurrent);
-    EXPECT_TRUE(Fields().empty());
-    EXPECT_TRUE(SelectDatabase(Text::fromBytes("a"))); // c.kdb under alias "a"
-    EXPECT_EQ(RecordCount(), 2);
+    // A moved-from or closed handle is no table: every operation fails with -67.
+    Table moved = std::move(*second);
+    EXPECT_FALSE(second->isOpen());
+    EXPECT_EQ(codeOf(second->RecordCount()), kErrNoCurrent);
+    ASSERT_TRUE(moved.close());
+    EXPECT_FALSE(moved.isOpen());
+    EXPECT_EQ(moved.path(), std::filesystem::path{});
+    EXPECT_TRUE(moved.fields().empty());
+    EXPECT_EQ(codeOf(moved.GoFirst()), kErrNoCurrent);
+    EXPECT_EQ(codeOf(moved.Skip()), kErrNoCurrent);
+    EXPECT_EQ(codeOf(moved.WriteField(pos(1), Value::int32(1))), kErrNoCurrent);
+    EXPECT_EQ(codeOf(moved.AppendBlankRecord()), kErrNoCurrent);
+    EXPECT_EQ(codeOf(moved.RemoveAllRecords()), kErrNoCurrent);
+    EXPECT_EQ(codeOf(moved.FieldName(pos(1))), kErrNoCurrent);
+    EXPECT_EQ(codeOf(moved.fileIsWhole()), kErrNoCurrent);
+    EXPECT_EQ(codeOf(moved.close()), kErrNoCurrent);
 }
 
 TEST_F(DbTest, CreateRefusals) {
@@ -333,20 +299,17 @@ TEST_F(DbTest, CreateRefusals) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::filesystem::path file = path(dir, "c" + std::to_string(n++));
-        EXPECT_EQ(CreateDatabase(file, c.fields), c.error == kOk);
-        EXPECT_EQ(lastError(), c.error);
+        EXPECT_EQ(codeOf(CreateDatabase(file, c.fields)), c.error);
         EXPECT_EQ(std::filesystem::exists(file.string() + ".KDB"), c.error == kOk);
     }
-    EXPECT_FALSE(CreateDatabase(std::filesystem::path{}, {f("a", kInt)}));
-    EXPECT_EQ(lastError(), kErrNotFound);
-    EXPECT_FALSE(CreateDatabase(path(dir, "no/such/dir.kdb"), {f("a", kInt)}));
-    EXPECT_EQ(lastError(), kErrBadPath);
+    EXPECT_EQ(codeOf(CreateDatabase(std::filesystem::path{}, {f("a", kInt)})), kErrNotFound);
+    EXPECT_EQ(codeOf(CreateDatabase(path(dir, "no/such/dir.kdb"), {f("a", kInt)})), kErrBadPath);
 
     // Creating over a table that is open elsewhere is a sharing violation.
     ASSERT_TRUE(CreateDatabase(path(dir, "open.kdb"), {f("a", kInt)}));
-    ASSERT_TRUE(OpenDatabase(path(dir, "open.kdb")));
-    EXPECT_FALSE(CreateDatabase(path(dir, "open.kdb"), {f("b", kInt)}));
-    EXPECT_EQ(lastError(), kErrSharing);
+    const Outcome<Table> open = OpenDatabase(path(dir, "open.kdb"));
+    ASSERT_TRUE(open);
+    EXPECT_EQ(codeOf(CreateDatabase(path(dir, "open.kdb"), {f("b", kInt)})), kErrSharing);
 }
 
 TEST_F(DbTest, SkipAndGoFirst) {
@@ -380,26 +343,24 @@ TEST_F(DbTest, SkipAndGoFirst) {
         SCOPED_TRACE(c.what);
         const std::filesystem::path file = path(dir, "s" + std::to_string(n++) + ".kdb");
         writeFile(file, smallTable(c.records));
-        ASSERT_TRUE(OpenDatabase(file));
-        GoFirst();
+        Outcome<Table> t = OpenDatabase(file);
+        ASSERT_TRUE(t);
+        ASSERT_TRUE(t->GoFirst());
         for (const Step& s : c.steps) {
-            EXPECT_EQ(Skip(s.skip), s.ok) << s.skip;
-            EXPECT_EQ(lastError(), s.error);
-            const Value v = ReadField(pos(1));
+            const Outcome<void> moved = t->Skip(s.skip);
+            EXPECT_EQ(moved.ok(), s.ok) << s.skip;
+            EXPECT_EQ(codeOf(moved), s.error) << s.skip;
+            const Outcome<Value> v = t->ReadField(pos(1));
             if (s.current < 0) {
-                EXPECT_EQ(lastError(), kErrNoRecord);
+                EXPECT_EQ(codeOf(v), kErrNoRecord);
             } else if (s.current >= c.records) {
-                EXPECT_EQ(lastError(), kErrSeek);
+                EXPECT_EQ(codeOf(v), kErrSeek);
             } else {
-                EXPECT_EQ(v, Value::int32(10 * (s.current + 1)));
-            }
-            if (s.current < 0 || s.current >= c.records) {
-                EXPECT_EQ(v, Value::int32(0));
+                ASSERT_TRUE(v);
+                EXPECT_EQ(*v, Value::int32(10 * (s.current + 1)));
             }
         }
-        GoFirst();
-        EXPECT_EQ(lastError(), kOk);
-        CloseAllDatabases();
+        EXPECT_TRUE(t->GoFirst());
     }
 }
 
@@ -413,65 +374,69 @@ TEST_F(DbTest, ReadFieldFatalFaults) {
         }
         return "no fatal error";
     };
-    EXPECT_EQ(message([] { ReadField(pos(1)); }), "未指定当前数据库或者指定数据库未打开");
     writeFile(dir / "t.kdb", smallTable());
-    ASSERT_TRUE(OpenDatabase(path(dir, "t.kdb")));
-    EXPECT_EQ(message([] { ReadField(pos(0)); }), "指定字段不存在");
-    EXPECT_EQ(message([] { ReadField(pos(3)); }), "指定字段不存在");
-    EXPECT_EQ(message([] { ReadField(txt("C")); }), "指定字段不存在");
+    Outcome<Table> t = OpenDatabase(path(dir, "t.kdb"));
+    ASSERT_TRUE(t);
+    Table& table = *t;
+    EXPECT_EQ(message([&] { (void)table.ReadField(pos(0)); }), "指定字段不存在");
+    EXPECT_EQ(message([&] { (void)table.ReadField(pos(3)); }), "指定字段不存在");
+    EXPECT_EQ(message([&] { (void)table.ReadField(txt("C")); }), "指定字段不存在");
     const std::string badKind = "只能使用字段名称(文本型)或位置索引值(数值型)来指定某个字段";
-    EXPECT_EQ(message([] { ReadField(Value::boolean(1)); }), badKind);
-    EXPECT_EQ(message([] { ReadField(Value::bytes({1})); }), badKind);
-    EXPECT_EQ(message([] { FieldName(Value::dateTime(1)); }), badKind);
-    EXPECT_EQ(message([] { WriteField(Value::boolean(1), Value::int32(1)); }), badKind);
+    EXPECT_EQ(message([&] { (void)table.ReadField(Value::boolean(1)); }), badKind);
+    EXPECT_EQ(message([&] { (void)table.ReadField(Value::bytes({1})); }), badKind);
+    EXPECT_EQ(message([&] { (void)table.FieldName(Value::dateTime(1)); }), badKind);
+    EXPECT_EQ(message([&] { (void)table.WriteField(Value::boolean(1), Value::int32(1)); }),
+              badKind);
     // Fields by name without case and by any numeric position.
-    EXPECT_EQ(ReadField(txt("b")), txt("r1x"));
-    EXPECT_EQ(ReadField(Value::number(2.9)), txt("r1x"));
-    EXPECT_EQ(FieldName(Value::int64(1)), Text::fromBytes("A"));
-    EXPECT_EQ(FieldName(txt("b")), Text::fromBytes("B"));
-    EXPECT_EQ(FieldName(pos(9)), Text{});
-    EXPECT_EQ(lastError(), kErrNoField);
+    EXPECT_EQ(*table.ReadField(txt("b")), txt("r1x"));
+    EXPECT_EQ(*table.ReadField(Value::number(2.9)), txt("r1x"));
+    EXPECT_EQ(*table.FieldName(Value::int64(1)), Text::fromBytes("A"));
+    EXPECT_EQ(*table.FieldName(txt("b")), Text::fromBytes("B"));
+    EXPECT_EQ(codeOf(table.FieldName(pos(9))), kErrNoField);
+    // A closed handle has no current table to read from.
+    Table closed = std::move(table);
+    ASSERT_TRUE(closed.close());
+    EXPECT_EQ(message([&] { (void)closed.ReadField(pos(1)); }),
+              "未指定当前数据库或者指定数据库未打开");
 }
 
 TEST_F(DbTest, WriteFieldFailures) {
     writeFile(dir / "t.kdb", smallTable(1));
-    ASSERT_TRUE(OpenDatabase(path(dir, "t.kdb")));
-    EXPECT_FALSE(WriteField(txt("nope"), Value::int32(1)));
-    EXPECT_EQ(lastError(), kErrNoField);
-    EXPECT_FALSE(WriteField(pos(3), Value::int32(1)));
-    EXPECT_EQ(lastError(), kErrNoField);
-    ASSERT_TRUE(Skip(-1));
-    EXPECT_FALSE(WriteField(pos(1), Value::int32(1)));
-    EXPECT_EQ(lastError(), kErrNoRecord);
-    ASSERT_TRUE(Skip(2));
-    EXPECT_FALSE(WriteField(pos(1), Value::int32(1))); // after the last record
-    EXPECT_EQ(lastError(), kErrNoRecord);
-    CloseAllDatabases();
-
-    ASSERT_TRUE(OpenDatabase(path(dir, "t.kdb"), readOnly()));
+    {
+        Outcome<Table> t = OpenDatabase(path(dir, "t.kdb"));
+        ASSERT_TRUE(t);
+        EXPECT_EQ(codeOf(t->WriteField(txt("nope"), Value::int32(1))), kErrNoField);
+        EXPECT_EQ(codeOf(t->WriteField(pos(3), Value::int32(1))), kErrNoField);
+        ASSERT_TRUE(t->Skip(-1));
+        EXPECT_EQ(codeOf(t->WriteField(pos(1), Value::int32(1))), kErrNoRecord);
+        ASSERT_TRUE(t->Skip(2));
+        // After the last record.
+        EXPECT_EQ(codeOf(t->WriteField(pos(1), Value::int32(1))), kErrNoRecord);
+    }
+    Outcome<Table> t = OpenDatabase(path(dir, "t.kdb"), readOnly());
+    ASSERT_TRUE(t);
     const std::string before = readFile(dir / "t.kdb");
-    EXPECT_FALSE(WriteField(pos(1), Value::int32(5)));
-    EXPECT_EQ(lastError(), kErrAccess);
-    EXPECT_FALSE(AppendBlankRecord());
-    EXPECT_EQ(lastError(), kErrAccess);
-    EXPECT_FALSE(RemoveAllRecords());
-    EXPECT_EQ(lastError(), kErrAccess);
+    EXPECT_EQ(codeOf(t->WriteField(pos(1), Value::int32(5))), kErrAccess);
+    EXPECT_EQ(codeOf(t->AppendBlankRecord()), kErrAccess);
+    EXPECT_EQ(codeOf(t->RemoveAllRecords()), kErrAccess);
     EXPECT_EQ(readFile(dir / "t.kdb"), before);
 }
 
 TEST_F(DbTest, AppendAndRemoveAll) {
     const std::filesystem::path file = path(dir, "t.kdb");
     writeFile(file, smallTable(0));
-    ASSERT_TRUE(OpenDatabase(file));
-    for (int i = 0; i < 3; ++i)
-        ASSERT_TRUE(AppendBlankRecord());
-    EXPECT_EQ(RecordCount(), 3);
-    ASSERT_TRUE(WriteField(pos(1), Value::int32(33))); // the appended record is current
-    ASSERT_TRUE(RemoveAllRecords());
-    EXPECT_EQ(RecordCount(), 0);
-    EXPECT_EQ(readFile(file).size(), 116u + 144);
-    ASSERT_TRUE(AppendBlankRecord());
-    CloseAllDatabases();
+    {
+        Outcome<Table> t = OpenDatabase(file);
+        ASSERT_TRUE(t);
+        for (int i = 0; i < 3; ++i)
+            ASSERT_TRUE(t->AppendBlankRecord());
+        EXPECT_EQ(*t->RecordCount(), 3);
+        ASSERT_TRUE(t->WriteField(pos(1), Value::int32(33))); // the appended record is current
+        ASSERT_TRUE(t->RemoveAllRecords());
+        EXPECT_EQ(*t->RecordCount(), 0);
+        EXPECT_EQ(readFile(file).size(), 116u + 144);
+        ASSERT_TRUE(t->AppendBlankRecord());
+    }
     const std::string bytes = readFile(file);
     ASSERT_EQ(bytes.size(), 116u + 144 + 16);
     EXPECT_EQ(get<std::int32_t>(bytes, 16), 1);
@@ -480,62 +445,61 @@ TEST_F(DbTest, AppendAndRemoveAll) {
     // A record count that points beyond the file's end (changed by someone else after the
     // open) is lowered to the records present by the append.
     writeFile(file, smallTable(1));
-    ASSERT_TRUE(OpenDatabase(file));
-    std::string grown = readFile(file);
-    put<std::int32_t>(grown, 16, 5);
-    writeFile(file, grown);
-    EXPECT_EQ(RecordCount(), 1);
-    ASSERT_TRUE(AppendBlankRecord());
-    EXPECT_EQ(RecordCount(), 2);
-    CloseAllDatabases();
+    {
+        Outcome<Table> t = OpenDatabase(file);
+        ASSERT_TRUE(t);
+        std::string grown = readFile(file);
+        put<std::int32_t>(grown, 16, 5);
+        writeFile(file, grown);
+        EXPECT_EQ(*t->RecordCount(), 1);
+        ASSERT_TRUE(t->AppendBlankRecord());
+        EXPECT_EQ(*t->RecordCount(), 2);
+    }
     EXPECT_EQ(get<std::int32_t>(readFile(file), 16), 2);
 }
 
 // A shared table reads the current record whole and decodes its other fields from that reading
-// until the cursor moves or the table is selected again; an exclusive table also keeps its
-// writes in memory until then, and writes them when the cursor moves on or the table closes.
+// until the cursor moves; an exclusive table also keeps its writes in memory until then, and
+// writes them when the cursor moves on or the table closes.
 TEST_F(DbTest, RecordReadWholeAndExclusiveWriteBack) {
     const std::filesystem::path file = path(dir, "t.kdb");
     writeFile(file, smallTable(2));
-    OpenOptions shared;
-    shared.alias = Text::fromBytes("T");
-    ASSERT_TRUE(OpenDatabase(file, shared));
-    GoFirst();
-    EXPECT_EQ(ToInteger(ReadField(pos(1))), 10);
-    std::string bytes = readFile(file);
-    put<std::int32_t>(bytes, 260 + 4, 77); // another program rewrites record 1's first field
-    writeFile(file, bytes);
-    EXPECT_EQ(ToText(ReadField(pos(2))).bytes(), "r1x"); // the same reading
-    EXPECT_EQ(ToInteger(ReadField(pos(1))), 10);
-    GoFirst();
-    EXPECT_EQ(ToInteger(ReadField(pos(1))), 77); // a move reads the file again
-    put<std::int32_t>(bytes, 260 + 4, 78);
-    writeFile(file, bytes);
-    ASSERT_TRUE(SelectDatabase(Text::fromBytes("T")));
-    EXPECT_EQ(ToInteger(ReadField(pos(1))), 78);       // and so does a select
-    ASSERT_TRUE(WriteField(pos(1), Value::int32(79))); // own writes go to the file at once
-    EXPECT_EQ(ToInteger(ReadField(pos(1))), 79);
-    EXPECT_EQ(get<std::int32_t>(readFile(file), 260 + 4), 79);
-    CloseAllDatabases();
+    {
+        Outcome<Table> t = OpenDatabase(file);
+        ASSERT_TRUE(t);
+        ASSERT_TRUE(t->GoFirst());
+        EXPECT_EQ(ToInteger(*t->ReadField(pos(1))), 10);
+        std::string bytes = readFile(file);
+        put<std::int32_t>(bytes, 260 + 4, 77); // another program rewrites record 1's first field
+        writeFile(file, bytes);
+        EXPECT_EQ(ToText(*t->ReadField(pos(2))).bytes(), "r1x"); // the same reading
+        EXPECT_EQ(ToInteger(*t->ReadField(pos(1))), 10);
+        ASSERT_TRUE(t->GoFirst());
+        EXPECT_EQ(ToInteger(*t->ReadField(pos(1))), 77);      // a move reads the file again
+        ASSERT_TRUE(t->WriteField(pos(1), Value::int32(79))); // own writes go to the file at once
+        EXPECT_EQ(ToInteger(*t->ReadField(pos(1))), 79);
+        EXPECT_EQ(get<std::int32_t>(readFile(file), 260 + 4), 79);
+    }
 
     OpenOptions exclusive;
     exclusive.shareMode = kExclusive;
-    ASSERT_TRUE(OpenDatabase(file, exclusive));
-    ASSERT_TRUE(AppendBlankRecord());
-    ASSERT_TRUE(WriteField(pos(1), Value::int32(5)));
-    ASSERT_TRUE(WriteField(pos(2), Value::text(Text::fromBytes("five"))));
-    EXPECT_EQ(ToInteger(ReadField(pos(1))), 5);
-    EXPECT_EQ(RecordCount(), 3);
-    ASSERT_TRUE(AppendBlankRecord());
-    ASSERT_TRUE(WriteField(pos(1), Value::int32(6)));
-    GoFirst();
-    ASSERT_TRUE(WriteField(pos(1), Value::int32(1)));
-    EXPECT_FALSE(WriteField(pos(1), Value::text(Text::fromBytes("x")))); // -72, unchanged
-    ASSERT_TRUE(Skip(2));
-    EXPECT_EQ(ToText(ReadField(pos(2))).bytes(), "five");
-    CloseDatabase();
-    EXPECT_EQ(lastError(), kOk);
-    bytes = readFile(file);
+    Outcome<Table> t = OpenDatabase(file, exclusive);
+    ASSERT_TRUE(t);
+    ASSERT_TRUE(t->AppendBlankRecord());
+    ASSERT_TRUE(t->WriteField(pos(1), Value::int32(5)));
+    ASSERT_TRUE(t->WriteField(pos(2), Value::text(Text::fromBytes("five"))));
+    EXPECT_EQ(ToInteger(*t->ReadField(pos(1))), 5);
+    EXPECT_EQ(*t->RecordCount(), 3);
+    ASSERT_TRUE(t->AppendBlankRecord());
+    ASSERT_TRUE(t->WriteField(pos(1), Value::int32(6)));
+    ASSERT_TRUE(t->GoFirst());
+    ASSERT_TRUE(t->WriteField(pos(1), Value::int32(1)));
+    // -72, and the field unchanged.
+    EXPECT_EQ(codeOf(t->WriteField(pos(1), Value::text(Text::fromBytes("x")))), kErrTypeMismatch);
+    ASSERT_TRUE(t->Skip(2));
+    EXPECT_EQ(ToText(*t->ReadField(pos(2))).bytes(), "five");
+    EXPECT_TRUE(t->close());
+    const std::string bytes = readFile(file);
     ASSERT_EQ(bytes.size(), 260u + 4 * 16);
     EXPECT_EQ(get<std::int32_t>(bytes, 16), 4);
     EXPECT_EQ(get<std::int32_t>(bytes, 20), 5);
@@ -555,28 +519,24 @@ TEST_F(DbTest, FailedRecordWritesAreReported) {
     ASSERT_TRUE(CreateDatabase(file, {{Text::fromBytes("K"), kInt, 0}}));
     OpenOptions options;
     options.shareMode = kExclusive;
-    ASSERT_TRUE(OpenDatabase(file, options));
-    ASSERT_TRUE(AppendBlankRecord());
-    ASSERT_TRUE(WriteField(pos(1), Value::int32(7)));
+    Outcome<Table> t = OpenDatabase(file, options);
+    ASSERT_TRUE(t);
+    ASSERT_TRUE(t->AppendBlankRecord());
+    ASSERT_TRUE(t->WriteField(pos(1), Value::int32(7)));
     const auto previous = std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit old {};
     ::getrlimit(RLIMIT_FSIZE, &old);
     struct rlimit limit = old;
     limit.rlim_cur = std::filesystem::file_size(file); // no byte more
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-    EXPECT_FALSE(Skip(1));
-    EXPECT_EQ(lastError(), kErrDiskFull);
-    GoFirst();
-    EXPECT_EQ(lastError(), kErrDiskFull);
-    CloseDatabase();
-    EXPECT_EQ(lastError(), kErrDiskFull);
+    EXPECT_EQ(codeOf(t->Skip(1)), kErrDiskFull);
+    EXPECT_EQ(codeOf(t->GoFirst()), kErrDiskFull);
+    EXPECT_EQ(codeOf(t->close()), kErrDiskFull);
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previous);
     // The count was written before the record: the file counts one record whose bytes are not
     // there, and reads as none.
-    ASSERT_TRUE(OpenDatabase(file));
-    EXPECT_EQ(RecordCount(), 0);
-    CloseAllDatabases();
+    EXPECT_EQ(*OpenDatabase(file)->RecordCount(), 0);
 }
 
 // A record holds its stamp and its fields, nothing less and nothing more: a header whose
@@ -597,17 +557,15 @@ TEST_F(DbTest, RecordSizeMustFitTheLayout) {
         SCOPED_TRACE(c.what);
         const std::string bytes = rawTable(c.fields, c.recordSize, 1, 2, 0) + std::string(200, 'x');
         writeFile(dir / "odd.kdb", bytes);
-        EXPECT_FALSE(OpenDatabase(path(dir, "odd.kdb")));
-        EXPECT_EQ(lastError(), kErrNotDatabase);
+        EXPECT_EQ(codeOf(OpenDatabase(path(dir, "odd.kdb"))), kErrNotDatabase);
         EXPECT_EQ(readFile(dir / "odd.kdb"), bytes);
     }
 
     // The widest consistent field: reads are refused before a buffer of 2 GB is taken.
     writeFile(dir / "wide.kdb", rawTable({{"T", 10, 0x7FFFFFF0, 4}}, 0x7FFFFFF4, 0, 1, 0));
-    ASSERT_TRUE(OpenDatabase(path(dir, "wide.kdb")));
-    EXPECT_EQ(ReadField(pos(1)), txt(""));
-    EXPECT_EQ(lastError(), kErrSeek);
-    CloseAllDatabases();
+    Outcome<Table> t = OpenDatabase(path(dir, "wide.kdb"));
+    ASSERT_TRUE(t);
+    EXPECT_EQ(codeOf(t->ReadField(pos(1))), kErrSeek);
 }
 
 TEST_F(DbTest, MemoAndByteSetRoundTrip) {
@@ -616,7 +574,6 @@ TEST_F(DbTest, MemoAndByteSetRoundTrip) {
                                       {Text::fromBytes("B"), kByteSet, 0},
                                       {Text::fromBytes("T"), kText, 4}}));
     EXPECT_EQ(readFile(dir / "memo.KDT").size(), 512u);
-    ASSERT_TRUE(OpenDatabase(file));
     std::string big(3000, '\0');
     for (std::size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<char>('a' + i % 26);
@@ -628,51 +585,59 @@ TEST_F(DbTest, MemoAndByteSetRoundTrip) {
         {big, binary},
         {"", {}},
         {std::string(504, 'x'), ByteSet(508, 7)}};
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        ASSERT_TRUE(AppendBlankRecord());
-        ASSERT_TRUE(WriteField(pos(1), Value::text(Text::fromBytes(values[i].first))));
-        ASSERT_TRUE(WriteField(pos(2), Value::bytes(values[i].second)));
-        ASSERT_TRUE(WriteField(pos(3), txt("t")));
-    }
-    const auto readAll = [&] {
-        GoFirst();
+    {
+        Outcome<Table> t = OpenDatabase(file);
+        ASSERT_TRUE(t);
         for (std::size_t i = 0; i < values.size(); ++i) {
-            EXPECT_EQ(ReadField(pos(1)), Value::text(Text::fromBytes(values[i].first))) << i;
-            EXPECT_EQ(ReadField(pos(2)), Value::bytes(values[i].second)) << i;
-            EXPECT_EQ(lastError(), kOk);
-            Skip();
+            ASSERT_TRUE(t->AppendBlankRecord());
+            ASSERT_TRUE(t->WriteField(pos(1), Value::text(Text::fromBytes(values[i].first))));
+            ASSERT_TRUE(t->WriteField(pos(2), Value::bytes(values[i].second)));
+            ASSERT_TRUE(t->WriteField(pos(3), txt("t")));
+        }
+    }
+    const auto readAll = [&](Table& t) {
+        ASSERT_TRUE(t.GoFirst());
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const Outcome<Value> memo = t.ReadField(pos(1));
+            const Outcome<Value> bytes = t.ReadField(pos(2));
+            ASSERT_TRUE(memo && bytes) << i;
+            EXPECT_EQ(*memo, Value::text(Text::fromBytes(values[i].first))) << i;
+            EXPECT_EQ(*bytes, Value::bytes(values[i].second)) << i;
+            ASSERT_TRUE(t.Skip());
         }
     };
-    readAll();
-    CloseAllDatabases();
-    ASSERT_TRUE(OpenDatabase(file, readOnly()));
-    readAll();
-    CloseAllDatabases();
+    for (const OpenOptions& options : {OpenOptions{}, readOnly()}) {
+        Outcome<Table> t = OpenDatabase(file, options);
+        ASSERT_TRUE(t);
+        readAll(*t);
+    }
 
     // Rewriting a value reuses freed blocks: after the first rewrite the file stops growing.
-    ASSERT_TRUE(OpenDatabase(file));
-    Skip(1);
-    ASSERT_TRUE(WriteField(pos(1), Value::text(Text::fromBytes(big))));
+    Outcome<Table> t = OpenDatabase(file);
+    ASSERT_TRUE(t);
+    ASSERT_TRUE(t->Skip(1));
+    ASSERT_TRUE(t->WriteField(pos(1), Value::text(Text::fromBytes(big))));
     const std::size_t size = readFile(dir / "memo.KDT").size();
     for (int i = 0; i < 5; ++i) {
-        ASSERT_TRUE(WriteField(pos(1), Value::text(Text::fromBytes(big))));
-        ASSERT_TRUE(WriteField(pos(2), std::nullopt));
-        ASSERT_TRUE(WriteField(pos(2), Value::bytes(binary)));
+        ASSERT_TRUE(t->WriteField(pos(1), Value::text(Text::fromBytes(big))));
+        ASSERT_TRUE(t->WriteField(pos(2), std::nullopt));
+        ASSERT_TRUE(t->WriteField(pos(2), Value::bytes(binary)));
     }
     EXPECT_EQ(readFile(dir / "memo.KDT").size(), size);
-    readAll();
-    ASSERT_TRUE(RemoveAllRecords());
+    readAll(*t);
+    ASSERT_TRUE(t->RemoveAllRecords());
     EXPECT_EQ(readFile(dir / "memo.KDT").size(), 512u);
-    CloseAllDatabases();
 }
 
 TEST_F(DbTest, DamagedMemoChainsGiveErrors) {
     const std::filesystem::path file = path(dir, "memo.kdb");
     ASSERT_TRUE(CreateDatabase(file, {{Text::fromBytes("M"), kMemo, 0}}));
-    ASSERT_TRUE(OpenDatabase(file));
-    ASSERT_TRUE(AppendBlankRecord());
-    ASSERT_TRUE(WriteField(pos(1), Value::text(Text::fromBytes(std::string(2000, 'q')))));
-    CloseAllDatabases();
+    {
+        Outcome<Table> t = OpenDatabase(file);
+        ASSERT_TRUE(t);
+        ASSERT_TRUE(t->AppendBlankRecord());
+        ASSERT_TRUE(t->WriteField(pos(1), Value::text(Text::fromBytes(std::string(2000, 'q')))));
+    }
     const std::string data = readFile(file);
     const std::string aux = readFile(dir / "memo.KDT");
     const std::size_t ref = 116 + 72 + 4;
@@ -692,18 +657,18 @@ TEST_F(DbTest, DamagedMemoChainsGiveErrors) {
         SCOPED_TRACE(c.what);
         writeFile(file, c.data);
         writeFile(dir / "memo.KDT", c.aux);
-        ASSERT_TRUE(OpenDatabase(file));
-        const Value v = ReadField(pos(1));
+        Outcome<Table> t = OpenDatabase(file);
+        ASSERT_TRUE(t);
+        const Outcome<Value> v = t->ReadField(pos(1));
         if (get<std::int32_t>(c.data, ref) == 0) {
-            EXPECT_EQ(lastError(), kOk);
+            ASSERT_TRUE(v);
+            EXPECT_EQ(*v, txt(""));
         } else {
-            EXPECT_EQ(lastError(), kErrAuxAccess);
+            EXPECT_EQ(codeOf(v), kErrAuxAccess);
         }
-        EXPECT_EQ(v, txt(""));
         // Writing a new value over a damaged chain still works.
-        EXPECT_TRUE(WriteField(pos(1), txt("fresh")));
-        EXPECT_EQ(ReadField(pos(1)), txt("fresh"));
-        CloseAllDatabases();
+        EXPECT_TRUE(t->WriteField(pos(1), txt("fresh")));
+        EXPECT_EQ(*t->ReadField(pos(1)), txt("fresh"));
     }
 }
 
@@ -716,36 +681,36 @@ TEST_F(DbTest, PasswordPromptAndEncipheredMemo) {
     std::vector<std::pair<int, bool>> asked;
     std::vector<std::optional<Text>> answers = {Text::fromBytes("wrong"),
                                                 Text::fromBytes(kRatePassword)};
-    setPasswordPrompt([&](int left, bool retry) -> std::optional<Text> {
+    OpenOptions ask = withPassword("?");
+    ask.prompt = [&](int left, bool retry) -> std::optional<Text> {
         asked.emplace_back(left, retry);
         if (asked.size() > answers.size()) return std::nullopt;
         return answers[asked.size() - 1];
-    });
-    OpenOptions ask = withPassword("?");
-    ASSERT_TRUE(OpenDatabase(path(dir, "p.kdb"), ask)) << lastError();
-    EXPECT_EQ(asked, (std::vector<std::pair<int, bool>>{{3, false}, {2, true}}));
-    ASSERT_TRUE(WriteField(pos(1), Value::text(Text::fromBytes(std::string(1200, 'z')))));
-    CloseAllDatabases();
+    };
+    {
+        Outcome<Table> t = OpenDatabase(path(dir, "p.kdb"), ask);
+        ASSERT_TRUE(t) << t.problem().code;
+        EXPECT_EQ(asked, (std::vector<std::pair<int, bool>>{{3, false}, {2, true}}));
+        ASSERT_TRUE(t->WriteField(pos(1), Value::text(Text::fromBytes(std::string(1200, 'z')))));
+    }
     EXPECT_EQ(readFile(dir / "p.KDT").substr(0, 4), "QKDT");
     EXPECT_EQ(readFile(dir / "p.KDT").find("zzzz"), std::string::npos); // enciphered on disk
-    ASSERT_TRUE(OpenDatabase(path(dir, "p.kdb"), withPassword(kRatePassword)));
-    EXPECT_EQ(ReadField(pos(1)), Value::text(Text::fromBytes(std::string(1200, 'z'))));
-    CloseAllDatabases();
+    EXPECT_EQ(*OpenDatabase(path(dir, "p.kdb"), withPassword(kRatePassword))->ReadField(pos(1)),
+              Value::text(Text::fromBytes(std::string(1200, 'z'))));
 
     // Cancelling stops asking; three wrong answers fail.
     asked.clear();
     answers = {};
-    EXPECT_FALSE(OpenDatabase(path(dir, "p.kdb"), ask));
-    EXPECT_EQ(lastError(), kErrPassword);
+    EXPECT_EQ(codeOf(OpenDatabase(path(dir, "p.kdb"), ask)), kErrPassword);
     EXPECT_EQ(asked.size(), 1u);
     asked.clear();
     answers = {Text::fromBytes("a"), Text::fromBytes("b"), Text::fromBytes("c"),
                Text::fromBytes(kRatePassword)};
-    EXPECT_FALSE(OpenDatabase(path(dir, "p.kdb"), ask));
+    EXPECT_EQ(codeOf(OpenDatabase(path(dir, "p.kdb"), ask)), kErrPassword);
     EXPECT_EQ(asked, (std::vector<std::pair<int, bool>>{{3, false}, {2, true}, {1, true}}));
-    setPasswordPrompt(nullptr);
-    EXPECT_FALSE(OpenDatabase(path(dir, "p.kdb"), ask));
-    EXPECT_EQ(lastError(), kErrPassword);
+    // Without a prompt the password "?" is no password.
+    ask.prompt = nullptr;
+    EXPECT_EQ(codeOf(OpenDatabase(path(dir, "p.kdb"), ask)), kErrPassword);
 }
 
 TEST(ErrorMessages, Texts) {

@@ -74,7 +74,8 @@ TEST_F(DbTest, LayoutOfNewTables) {
     for (const LayoutCase& c : cases) {
         SCOPED_TRACE(c.what);
         const std::filesystem::path file = path(dir, std::string(c.what) + ".dat");
-        ASSERT_TRUE(CreateDatabase(file, c.fields)) << lastError();
+        const Outcome<void> created = CreateDatabase(file, c.fields);
+        ASSERT_TRUE(created) << created.problem().code;
         const std::string bytes = readFile(file);
         ASSERT_EQ(bytes.size(), c.firstRecord);
         EXPECT_EQ(bytes.substr(0, 4), "QKDB");
@@ -94,9 +95,7 @@ TEST_F(DbTest, LayoutOfNewTables) {
                       c.fields[i].type == kText ? c.fields[i].width : 0);
         }
         // The first record starts right after the descriptors and carries stamp 1.
-        ASSERT_TRUE(OpenDatabase(file));
-        ASSERT_TRUE(AppendBlankRecord());
-        CloseAllDatabases();
+        ASSERT_TRUE(OpenDatabase(file)->AppendBlankRecord());
         const std::string withRecord = readFile(file);
         ASSERT_EQ(withRecord.size(), bytes.size() + static_cast<std::size_t>(c.recordSize));
         EXPECT_EQ(get<std::int32_t>(withRecord, bytes.size()), 1);
@@ -146,21 +145,23 @@ TEST_F(DbTest, PlainTableByteExact) {
         {Text::fromBytes("Tiny"), kByte, 0},     {Text::fromBytes("Big"), kInt64, 0},
         {Text::fromBytes("Single"), kFloat, 0},  {Text::fromBytes("Sub"), kSubroutine, 0}};
     ASSERT_TRUE(CreateDatabase(file, fields));
-    ASSERT_TRUE(OpenDatabase(file));
-    ASSERT_TRUE(AppendBlankRecord());
-    ASSERT_TRUE(WriteField(pos(1), txt("ab\xD6\xD0")));
-    ASSERT_TRUE(WriteField(name("count"), Value::number(-7.9)));
-    ASSERT_TRUE(WriteField(pos(3), Value::int32(12)));
-    ASSERT_TRUE(WriteField(pos(4), Value::boolean(5)));
-    ASSERT_TRUE(WriteField(pos(5), Value::dateTime(45000.5)));
-    ASSERT_TRUE(WriteField(pos(6), Value::number(70000)));
-    ASSERT_TRUE(WriteField(pos(7), Value::int32(300)));
-    ASSERT_TRUE(WriteField(pos(8), Value::number(-1e15)));
-    ASSERT_TRUE(WriteField(pos(9), Value::number(0.1)));
-    ASSERT_TRUE(WriteField(pos(10), Value::subroutine(-3)));
-    ASSERT_TRUE(AppendBlankRecord());
-    ASSERT_TRUE(WriteField(pos(1), txt("longer than six")));
-    CloseAllDatabases();
+    {
+        Outcome<Table> t = OpenDatabase(file);
+        ASSERT_TRUE(t);
+        ASSERT_TRUE(t->AppendBlankRecord());
+        ASSERT_TRUE(t->WriteField(pos(1), txt("ab\xD6\xD0")));
+        ASSERT_TRUE(t->WriteField(name("count"), Value::number(-7.9)));
+        ASSERT_TRUE(t->WriteField(pos(3), Value::int32(12)));
+        ASSERT_TRUE(t->WriteField(pos(4), Value::boolean(5)));
+        ASSERT_TRUE(t->WriteField(pos(5), Value::dateTime(45000.5)));
+        ASSERT_TRUE(t->WriteField(pos(6), Value::number(70000)));
+        ASSERT_TRUE(t->WriteField(pos(7), Value::int32(300)));
+        ASSERT_TRUE(t->WriteField(pos(8), Value::number(-1e15)));
+        ASSERT_TRUE(t->WriteField(pos(9), Value::number(0.1)));
+        ASSERT_TRUE(t->WriteField(pos(10), Value::subroutine(-3)));
+        ASSERT_TRUE(t->AppendBlankRecord());
+        ASSERT_TRUE(t->WriteField(pos(1), txt("longer than six")));
+    }
 
     const std::string actual = readFile(file);
     std::vector<RawField> raw = {{"Name", 10, 6, 4}, {"Count", 3, 0, 10}, {"Amount", 6, 0, 14},
@@ -221,12 +222,14 @@ TEST_F(DbTest, PasswordTableByteExact) {
     writeFile(file, image);
     OpenOptions options;
     options.password = Text::fromBytes(kRatePassword);
-    ASSERT_TRUE(OpenDatabase(file, options)) << lastError();
-    EXPECT_EQ(RecordCount(), 3);
-    ASSERT_TRUE(Skip(1));
-    EXPECT_EQ(ReadField(pos(2)), txt("same"));
-    ASSERT_TRUE(WriteField(pos(3), Value::number(99.25)));
-    CloseAllDatabases();
+    {
+        Outcome<Table> t = OpenDatabase(file, options);
+        ASSERT_TRUE(t) << t.problem().code;
+        EXPECT_EQ(*t->RecordCount(), 3);
+        ASSERT_TRUE(t->Skip(1));
+        EXPECT_EQ(*t->ReadField(pos(2)), txt("same"));
+        ASSERT_TRUE(t->WriteField(pos(3), Value::number(99.25)));
+    }
     put<double>(plain, start + 21 + 13, 99.25);
     const std::string after = readFile(file);
     EXPECT_EQ(after, encipher(plain, kRatePassword, kRateCheck));
@@ -290,25 +293,24 @@ TEST_F(DbTest, ConversionsOnWrite) {
         const std::filesystem::path file = path(dir, "conv" + std::to_string(n++) + ".kdb");
         ASSERT_TRUE(CreateDatabase(
             file, {{Text::fromBytes("Pad"), kInt, 0}, {Text::fromBytes("V"), c.type, c.width}}));
-        ASSERT_TRUE(OpenDatabase(file));
-        ASSERT_TRUE(AppendBlankRecord());
-        ASSERT_TRUE(WriteField(pos(1), Value::int32(-1)));
-        ASSERT_TRUE(WriteField(pos(2), emptyValue(c.type)));
+        Outcome<Table> t = OpenDatabase(file);
+        ASSERT_TRUE(t);
+        ASSERT_TRUE(t->AppendBlankRecord());
+        ASSERT_TRUE(t->WriteField(pos(1), Value::int32(-1)));
+        ASSERT_TRUE(t->WriteField(pos(2), emptyValue(c.type)));
         const std::string before = readFile(file);
-        EXPECT_EQ(WriteField(pos(2), c.value), c.error == kOk);
-        EXPECT_EQ(lastError(), c.error);
+        EXPECT_EQ(codeOf(t->WriteField(pos(2), c.value)), c.error);
         const std::string after = readFile(file);
         const std::size_t at = 116 + 2 * 72 + 8;
         if (c.error == kOk) {
             if (c.type != kMemo && c.type != kByteSet) {
                 EXPECT_EQ(after.substr(at, c.stored.size()), c.stored);
             }
-            EXPECT_EQ(ReadField(pos(2)), c.readBack);
+            EXPECT_EQ(*t->ReadField(pos(2)), c.readBack);
         } else {
             EXPECT_EQ(after, before); // the field is left unchanged
         }
-        EXPECT_EQ(ReadField(pos(1)), Value::int32(-1)); // the neighbour is untouched
-        CloseAllDatabases();
+        EXPECT_EQ(*t->ReadField(pos(1)), Value::int32(-1)); // the neighbour is untouched
     }
 }
 

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <functional>
+#include <optional>
 #include <set>
 #include <sys/wait.h>
 #include <thread>
@@ -102,31 +103,30 @@ TEST_F(DbTest, ShareModesBetweenProcesses) {
                      << "holder " << c.holder << (c.holderReadOnly ? " ro" : " rw") << ", opener "
                      << c.opener << (c.openerReadOnly ? " ro" : " rw"));
         Child holder([&](Child& self) {
-            if (!OpenDatabase(file, mode(c.holder, c.holderReadOnly))) return 2;
+            const Outcome<Table> held = OpenDatabase(file, mode(c.holder, c.holderReadOnly));
+            if (!held) return 2;
             self.tellParent('o');
             self.fromParent();
             return 0;
         });
         ASSERT_EQ(holder.receive(), 'o');
-        EXPECT_EQ(OpenDatabase(file, mode(c.opener, c.openerReadOnly)), c.admitted);
-        EXPECT_EQ(lastError(), c.admitted ? kOk : kErrSharing);
-        CloseAllDatabases();
+        EXPECT_EQ(codeOf(OpenDatabase(file, mode(c.opener, c.openerReadOnly))),
+                  c.admitted ? kOk : kErrSharing);
         holder.send('x');
         EXPECT_EQ(holder.wait(), 0);
         // Once the holder is gone, anything may open the file.
         EXPECT_TRUE(OpenDatabase(file, mode(kExclusive)));
-        CloseAllDatabases();
     }
 }
 
-// Runs an engine call until it stops failing with a lock conflict.
-bool retrying(const std::function<bool()>& call) {
+// Runs an engine call until it stops failing with a lock conflict: kOk or the other error.
+int retrying(const std::function<int()>& call) {
     for (int i = 0; i < 5000; ++i) {
-        if (call()) return true;
-        if (lastError() != kErrLockViolation) return false;
+        const int code = call();
+        if (code != kErrLockViolation) return code;
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
-    return false;
+    return kErrLockViolation;
 }
 
 std::int32_t keyOf(int tag, int i) {
@@ -146,45 +146,50 @@ bool consistent(const Value& k, const Value& t, const Value& d) {
 // Appends `count` records tagged `tag`; between appends reads an earlier record and checks it.
 int appendAndRead(const std::filesystem::path& file, const OpenOptions& options, int tag,
                   int count) {
-    if (!retrying([&] { return OpenDatabase(file, options); })) return 10;
+    std::optional<Table> table;
+    if (retrying([&] {
+            Outcome<Table> opened = OpenDatabase(file, options);
+            if (opened) table.emplace(std::move(*opened));
+            return codeOf(opened);
+        }) != kOk)
+        return 10;
+    Table& t = *table;
     for (int i = 1; i <= count; ++i) {
-        if (!retrying([] { return AppendBlankRecord(); })) return 11;
+        if (retrying([&] { return codeOf(t.AppendBlankRecord()); }) != kOk) return 11;
         const std::int32_t key = keyOf(tag, i);
-        if (!retrying([&] { return WriteField(pos(1), Value::int32(key)); })) return 12;
-        if (!retrying([&] {
-                return WriteField(pos(2), Value::text(Text::fromBytes("k" + std::to_string(key))));
-            }))
+        if (retrying([&] { return codeOf(t.WriteField(pos(1), Value::int32(key))); }) != kOk)
+            return 12;
+        if (retrying([&] {
+                return codeOf(
+                    t.WriteField(pos(2), Value::text(Text::fromBytes("k" + std::to_string(key)))));
+            }) != kOk)
             return 13;
-        if (!retrying([&] { return WriteField(pos(3), Value::number(key * 0.5)); })) return 14;
+        if (retrying([&] { return codeOf(t.WriteField(pos(3), Value::number(key * 0.5))); }) != kOk)
+            return 14;
 
         std::int32_t n = 0;
-        if (!retrying([&] {
-                n = RecordCount();
-                return lastError() == kOk;
-            }))
+        if (retrying([&] {
+                const Outcome<std::int32_t> counted = t.RecordCount();
+                if (counted) n = *counted;
+                return codeOf(counted);
+            }) != kOk)
             return 15;
-        GoFirst();
+        if (!t.GoFirst()) return 16;
         const std::int32_t target = (i * 7919) % n;
-        if (target > 0 && !retrying([&] { return Skip(target); })) return 16;
-        Value k, t, d;
-        if (!retrying([&] {
-                k = ReadField(pos(1));
-                return lastError() == kOk;
-            }))
-            return 17;
-        if (!retrying([&] {
-                t = ReadField(pos(2));
-                return lastError() == kOk;
-            }))
-            return 18;
-        if (!retrying([&] {
-                d = ReadField(pos(3));
-                return lastError() == kOk;
-            }))
-            return 19;
-        if (!consistent(k, t, d)) return 20;
+        if (target > 0 && retrying([&] { return codeOf(t.Skip(target)); }) != kOk) return 16;
+        Value k, tx, d;
+        const auto read = [&](int field, Value& out) {
+            return retrying([&] {
+                Outcome<Value> v = t.ReadField(pos(field));
+                if (v) out = std::move(*v);
+                return codeOf(v);
+            });
+        };
+        if (read(1, k) != kOk) return 17;
+        if (read(2, tx) != kOk) return 18;
+        if (read(3, d) != kOk) return 19;
+        if (!consistent(k, tx, d)) return 20;
     }
-    CloseAllDatabases();
     return 0;
 }
 
@@ -210,26 +215,27 @@ TEST_P(TwoProcesses, AppendAndReadTogether) {
     EXPECT_EQ(other.wait(), 0);
 
     // Every record is whole, every key appears once, the stamps are 1..2n.
-    ASSERT_TRUE(OpenDatabase(file, [&] {
+    {
         OpenOptions o = options;
         o.readOnly = true;
-        return o;
-    }()));
-    ASSERT_EQ(RecordCount(), 2 * kEach);
-    std::set<std::int32_t> keys;
-    GoFirst();
-    for (int r = 0; r < 2 * kEach; ++r) {
-        const Value k = ReadField(pos(1));
-        EXPECT_NE(k.intSlot(), 0) << r;
-        EXPECT_EQ(ReadField(pos(2)),
-                  Value::text(Text::fromBytes("k" + std::to_string(k.intSlot()))))
-            << r;
-        EXPECT_EQ(ReadField(pos(3)), Value::number(static_cast<double>(k.intSlot()) * 0.5)) << r;
-        keys.insert(static_cast<std::int32_t>(k.intSlot()));
-        Skip();
+        Outcome<Table> t = OpenDatabase(file, o);
+        ASSERT_TRUE(t);
+        ASSERT_EQ(*t->RecordCount(), 2 * kEach);
+        std::set<std::int32_t> keys;
+        ASSERT_TRUE(t->GoFirst());
+        for (int r = 0; r < 2 * kEach; ++r) {
+            const Value k = *t->ReadField(pos(1));
+            EXPECT_NE(k.intSlot(), 0) << r;
+            EXPECT_EQ(*t->ReadField(pos(2)),
+                      Value::text(Text::fromBytes("k" + std::to_string(k.intSlot()))))
+                << r;
+            EXPECT_EQ(*t->ReadField(pos(3)), Value::number(static_cast<double>(k.intSlot()) * 0.5))
+                << r;
+            keys.insert(static_cast<std::int32_t>(k.intSlot()));
+            ASSERT_TRUE(t->Skip());
+        }
+        EXPECT_EQ(keys.size(), 2u * kEach);
     }
-    EXPECT_EQ(keys.size(), 2u * kEach);
-    CloseAllDatabases();
     const std::string bytes = readFile(file);
     const std::size_t start = 116 + 3 * 72;
     ASSERT_EQ(bytes.size(), start + 2 * kEach * 28);
@@ -264,38 +270,36 @@ private:
 TEST_F(DbTest, LockConflicts) {
     const std::filesystem::path file = path(dir, "locks.kdb");
     ASSERT_TRUE(CreateDatabase(file, kFields));
-    ASSERT_TRUE(OpenDatabase(file));
-    ASSERT_TRUE(AppendBlankRecord());
-    ASSERT_TRUE(WriteField(pos(1), Value::int32(5)));
+    {
+        Outcome<Table> t = OpenDatabase(file);
+        ASSERT_TRUE(t);
+        ASSERT_TRUE(t->AppendBlankRecord());
+        ASSERT_TRUE(t->WriteField(pos(1), Value::int32(5)));
+    }
     const std::int64_t record0 = 116 + 3 * 72;
-    CloseAllDatabases();
     {
         ForeignLock whole(file, record0);
-        EXPECT_FALSE(OpenDatabase(file)); // the open locks the whole file
-        EXPECT_EQ(lastError(), kErrLockViolation);
-        EXPECT_TRUE(OpenDatabase(file, mode(kExclusive))); // lock-free: takes no locks
-        EXPECT_EQ(ReadField(pos(1)), Value::int32(5));
-        EXPECT_TRUE(WriteField(pos(1), Value::int32(6)));
-        CloseAllDatabases();
+        // The open locks the whole file.
+        EXPECT_EQ(codeOf(OpenDatabase(file)), kErrLockViolation);
+        Outcome<Table> t = OpenDatabase(file, mode(kExclusive)); // lock-free: takes no locks
+        ASSERT_TRUE(t);
+        EXPECT_EQ(*t->ReadField(pos(1)), Value::int32(5));
+        EXPECT_TRUE(t->WriteField(pos(1), Value::int32(6)));
     }
-    ASSERT_TRUE(OpenDatabase(file));
+    Outcome<Table> t = OpenDatabase(file);
+    ASSERT_TRUE(t);
     {
         ForeignLock record(file, record0);
-        EXPECT_EQ(ReadField(pos(1)), Value::int32(0));
-        EXPECT_EQ(lastError(), kErrLockViolation);
-        EXPECT_FALSE(WriteField(pos(1), Value::int32(7)));
-        EXPECT_EQ(lastError(), kErrLockViolation);
-        EXPECT_FALSE(RemoveAllRecords());
-        EXPECT_EQ(lastError(), kErrLockViolation);
+        EXPECT_EQ(codeOf(t->ReadField(pos(1))), kErrLockViolation);
+        EXPECT_EQ(codeOf(t->WriteField(pos(1), Value::int32(7))), kErrLockViolation);
+        EXPECT_EQ(codeOf(t->RemoveAllRecords()), kErrLockViolation);
     }
-    EXPECT_EQ(ReadField(pos(1)), Value::int32(6));
+    EXPECT_EQ(*t->ReadField(pos(1)), Value::int32(6));
     {
         ForeignLock header(file, 16);
         const auto start = Clock::now();
-        EXPECT_FALSE(Skip()); // tried once
-        EXPECT_EQ(lastError(), kErrLockViolation);
-        EXPECT_FALSE(AppendBlankRecord());
-        EXPECT_EQ(lastError(), kErrLockViolation);
+        EXPECT_EQ(codeOf(t->Skip()), kErrLockViolation); // tried once
+        EXPECT_EQ(codeOf(t->AppendBlankRecord()), kErrLockViolation);
         EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
         // RecordCount waits for the header lock.
         std::thread releaser([&] {
@@ -303,21 +307,21 @@ TEST_F(DbTest, LockConflicts) {
             header.release();
         });
         const auto waitStart = Clock::now();
-        EXPECT_EQ(RecordCount(), 1);
-        EXPECT_EQ(lastError(), kOk);
+        const Outcome<std::int32_t> count = t->RecordCount();
+        ASSERT_TRUE(count);
+        EXPECT_EQ(*count, 1);
         EXPECT_GE(Clock::now() - waitStart, std::chrono::milliseconds(250));
         releaser.join();
     }
     {
         ForeignLock header(file, 16);
         const auto start = Clock::now();
-        EXPECT_EQ(RecordCount(), 0);
-        EXPECT_EQ(lastError(), kErrLockViolation);
+        EXPECT_EQ(codeOf(t->RecordCount()), kErrLockViolation);
         const auto waited = Clock::now() - start;
         EXPECT_GE(waited, std::chrono::milliseconds(2000));
         EXPECT_LT(waited, std::chrono::milliseconds(2500));
     }
-    EXPECT_EQ(RecordCount(), 1);
+    EXPECT_EQ(*t->RecordCount(), 1);
 }
 
 TEST_F(DbTest, NestedLocksAreCounted) {

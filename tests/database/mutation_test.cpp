@@ -41,17 +41,19 @@ Seed memoSeed(const TempDir& dir) {
                                       {Text::fromBytes("M"), kMemo, 0},
                                       {Text::fromBytes("B"), kByteSet, 0},
                                       {Text::fromBytes("T"), kText, 5}}));
-    EXPECT_TRUE(OpenDatabase(file));
-    for (int r = 0; r < 4; ++r) {
-        EXPECT_TRUE(AppendBlankRecord());
-        EXPECT_TRUE(WriteField(pos(1), Value::int32(r)));
-        EXPECT_TRUE(
-            WriteField(pos(2), Value::text(Text::fromBytes(std::string(300 * r + 10, 'm')))));
-        EXPECT_TRUE(
-            WriteField(pos(3), Value::bytes(ByteSet(static_cast<std::size_t>(700 * r), 9))));
-        EXPECT_TRUE(WriteField(pos(4), txt("abcde")));
+    {
+        Outcome<Table> t = OpenDatabase(file);
+        EXPECT_TRUE(t);
+        for (int r = 0; t && r < 4; ++r) {
+            EXPECT_TRUE(t->AppendBlankRecord());
+            EXPECT_TRUE(t->WriteField(pos(1), Value::int32(r)));
+            EXPECT_TRUE(t->WriteField(
+                pos(2), Value::text(Text::fromBytes(std::string(300 * r + 10, 'm')))));
+            EXPECT_TRUE(
+                t->WriteField(pos(3), Value::bytes(ByteSet(static_cast<std::size_t>(700 * r), 9))));
+            EXPECT_TRUE(t->WriteField(pos(4), txt("abcde")));
+        }
     }
-    CloseAllDatabases();
     return {"memo", readFile(dir / "seed.kdb"), readFile(dir / "seed.KDT"), ""};
 }
 
@@ -88,41 +90,45 @@ protected:
             options.readOnly = way.readOnly;
             options.shareMode = way.share;
             options.password = Text::fromBytes(way.password);
-            const bool ok = OpenDatabase(path(dir, "case.kdb"), options);
-            EXPECT_TRUE(kOpenErrors.count(lastError())) << lastError();
-            if (!ok) continue;
+            Outcome<Table> t = OpenDatabase(path(dir, "case.kdb"), options);
+            EXPECT_TRUE(kOpenErrors.count(codeOf(t))) << codeOf(t);
+            if (!t) continue;
             ++opened;
-            const std::size_t fields = Fields().size();
-            const std::int32_t count = RecordCount();
-            EXPECT_EQ(lastError(), kOk);
+            const std::vector<FieldSpec>& fields = t->fields();
+            const Outcome<std::int32_t> count = t->RecordCount();
+            EXPECT_TRUE(count) << codeOf(count);
+            if (!count) continue;
             // The descriptors the engine accepted are all in the file.
-            EXPECT_LE(116 + 72 * fields, std::filesystem::file_size(dir / "case.kdb"));
-            GoFirst();
-            for (std::int32_t r = 0; r <= count; ++r) {
-                for (std::size_t f = 1; f <= fields; ++f) {
-                    ReadField(pos(static_cast<int>(f)));
-                    EXPECT_TRUE(kReadErrors.count(lastError())) << lastError();
-                    if (r < count) {
-                        EXPECT_NE(lastError(), kErrSeek);
+            EXPECT_LE(116 + 72 * fields.size(), std::filesystem::file_size(dir / "case.kdb"));
+            EXPECT_TRUE(t->GoFirst());
+            for (std::int32_t r = 0; r <= *count; ++r) {
+                for (std::size_t f = 1; f <= fields.size(); ++f) {
+                    const int code = codeOf(t->ReadField(pos(static_cast<int>(f))));
+                    EXPECT_TRUE(kReadErrors.count(code)) << code;
+                    if (r < *count) {
+                        EXPECT_NE(code, kErrSeek);
                     }
                 }
-                Skip();
+                (void)t->Skip();
             }
             if (append && !way.readOnly && ++m_appends % 3 == 0) {
                 // A new record takes the empty value of every field and reads back empty; only
                 // a record-id counter at its limit refuses the record.
-                if (!AppendBlankRecord()) {
-                    EXPECT_EQ(lastError(), kErrWriteRecord);
-                    CloseAllDatabases();
+                if (const Outcome<void> appended = t->AppendBlankRecord(); !appended) {
+                    EXPECT_EQ(appended.problem().code, kErrWriteRecord);
                     continue;
                 }
-                for (std::size_t f = 1; f <= fields; ++f) {
+                for (std::size_t f = 1; f <= fields.size(); ++f) {
                     const Value field = pos(static_cast<int>(f));
-                    EXPECT_TRUE(WriteField(field, std::nullopt)) << lastError();
-                    EXPECT_EQ(ReadField(field), emptyValue(Fields()[f - 1].type));
+                    const Outcome<void> written = t->WriteField(field, std::nullopt);
+                    EXPECT_TRUE(written) << codeOf(written);
+                    const Outcome<Value> back = t->ReadField(field);
+                    EXPECT_TRUE(back) << codeOf(back);
+                    if (back) {
+                        EXPECT_EQ(*back, emptyValue(fields[f - 1].type));
+                    }
                 }
             }
-            CloseAllDatabases();
         }
         return opened;
     }

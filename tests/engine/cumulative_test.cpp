@@ -6,6 +6,7 @@
 #include "engine/amount.h"
 #include "engine/bracket_table.h"
 #include "engine/cumulative.h"
+#include "engine/rate_table_file.h"
 #include "engine/withholding_table.h"
 #include "tests/support/temp_dir.h"
 

@@ -2,6 +2,7 @@
 #include "base/files.h"
 #include "database/database.h"
 #include "engine/bracket_table.h"
+#include "engine/rate_table_file.h"
 #include "resources/resources.h"
 #include "tests/support/temp_dir.h"
 #include "tools/rate_table_description.h"
@@ -34,25 +35,26 @@ TEST(defaultTable, OpensWithThePasswordAndHoldsTheBands) {
     testing::TempDir dir;
     const std::filesystem::path path = dir / "设置税率表A.dat";
     ASSERT_TRUE(engine::writeDefaultRateTable(path));
-    db::CloseAllDatabases();
-    ASSERT_TRUE(engine::openRateTable(path)) << db::lastError();
-    EXPECT_EQ(db::RecordCount(), 9);
-    const auto fields = db::Fields();
-    ASSERT_EQ(fields.size(), 24u);
-    for (const db::FieldSpec& f : fields)
-        EXPECT_EQ(f.type, db::kInt);
-    // Record 7 holds the top wage band.
-    db::GoFirst();
-    ASSERT_TRUE(db::Skip(6));
-    EXPECT_EQ(ToInteger(db::ReadField(Value::int32(2))), 80000);
-    EXPECT_EQ(ToInteger(db::ReadField(Value::int32(3))), 2000000000);
-    EXPECT_EQ(ToInteger(db::ReadField(Value::int32(4))), 45);
-    EXPECT_EQ(ToInteger(db::ReadField(Value::int32(5))), 15160);
-    db::CloseAllDatabases();
+    {
+        Outcome<db::Table> table = engine::openRateTable(path);
+        ASSERT_TRUE(table) << table.problem().code;
+        EXPECT_EQ(*table->RecordCount(), 9);
+        const std::vector<db::FieldSpec>& fields = table->fields();
+        ASSERT_EQ(fields.size(), 24u);
+        for (const db::FieldSpec& f : fields)
+            EXPECT_EQ(f.type, db::kInt);
+        // Record 7 holds the top wage band.
+        ASSERT_TRUE(table->GoFirst());
+        ASSERT_TRUE(table->Skip(6));
+        EXPECT_EQ(ToInteger(*table->ReadField(Value::int32(2))), 80000);
+        EXPECT_EQ(ToInteger(*table->ReadField(Value::int32(3))), 2000000000);
+        EXPECT_EQ(ToInteger(*table->ReadField(Value::int32(4))), 45);
+        EXPECT_EQ(ToInteger(*table->ReadField(Value::int32(5))), 15160);
+    }
     // A plain open without the password is refused.
-    db::OpenOptions plain;
-    EXPECT_FALSE(db::OpenDatabase(path, plain));
-    EXPECT_EQ(db::lastError(), db::kErrPassword);
+    const Outcome<db::Table> plain = db::OpenDatabase(path, db::OpenOptions{});
+    ASSERT_FALSE(plain);
+    EXPECT_EQ(plain.problem().code, db::kErrPassword);
 }
 
 TEST(defaultTable, MalformedDescriptionsAreRefused) {

@@ -6,11 +6,14 @@
 #include "database/database.h"
 #include "database/format.h"
 #include "engine/bracket_table.h"
+#include "engine/rate_table_file.h"
+#include "engine/tax.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <optional>
 #include <vector>
 
 namespace iit::testing {
@@ -45,17 +48,33 @@ class EngineFixture : public ::testing::Test {
 protected:
     TempDir dir;
     std::filesystem::path tablePath;
+    // The rate-table file the calculations read, held open from the first one on, as the
+    // windows hold it.
+    std::optional<engine::RateTableFile> file;
 
     void SetUp() override {
-        db::CloseAllDatabases();
         setProgramDirectory(dir.path());
         tablePath = engine::rateTablePath();
     }
-    void TearDown() override { db::CloseAllDatabases(); }
 
-    // Writes rows as a password-protected table of double fields (or `type` fields).
+    engine::RateTableFile& rateTable() {
+        if (!file) file.emplace(tablePath);
+        return *file;
+    }
+
+    // The single-person computation of x over the file as it is now, as the main window
+    // computes it.
+    Outcome<engine::TaxFigures> computeFromFile(const engine::Exact& x, engine::TaxKind kind,
+                                                engine::TaxMode mode) {
+        const Outcome<engine::BracketTable> table = rateTable().load();
+        if (!table) return table.problem();
+        return engine::computeTaxFigures(*table, x, kind, mode, engine::TaxPolicy::singlePerson());
+    }
+
+    // Writes rows as a password-protected table of double fields (or `type` fields); a file
+    // held open is closed first.
     void writeTable(const std::vector<Row>& rows, std::int32_t type = db::kDouble) {
-        db::CloseAllDatabases();
+        file.reset();
         std::vector<db::FieldSpec> fields;
         for (int i = 1; i <= 24; ++i)
             fields.push_back({Text::fromBytes("F" + std::to_string(i)), type, 0});

@@ -83,7 +83,7 @@ TEST(Exact, ValuesBeyond128BitsStayExact) {
     EXPECT_EQ(S(Round(-huge + E("1e50"), 2)), "-0.01");
 }
 
-// The cases of binary arithmetic that round a half fen down, through the main window's
+// The cases of binary arithmetic that round a half fen down, through the single-person
 // computation on the built-in table.
 class Money : public testing::EngineFixture {
 protected:
@@ -92,8 +92,7 @@ protected:
         ASSERT_TRUE(engine::writeDefaultRateTable(tablePath));
     }
     TaxFigures compute(const Exact& x, TaxKind kind, TaxMode mode) {
-        std::int32_t threshold = 0;
-        const Outcome<TaxFigures> out = engine::computeTax(tablePath, x, kind, mode, threshold);
+        const Outcome<TaxFigures> out = computeFromFile(x, kind, mode);
         EXPECT_TRUE(out.ok());
         return out.ok() ? *out : TaxFigures{};
     }
@@ -256,7 +255,7 @@ std::vector<Wide> randomAmounts(std::uint32_t seed, int count) {
     return out;
 }
 
-TEST_F(Money, MainWindowEqualsTheExactModel) {
+TEST_F(Money, SinglePersonEqualsTheExactModel) {
     g_halves = 0;
     for (const Computation& c : kComputations) {
         for (const Wide x : randomAmounts(20261208, 3000)) {

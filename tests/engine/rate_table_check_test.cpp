@@ -6,6 +6,7 @@
 #include "database/database.h"
 #include "engine/bracket_table.h"
 #include "engine/rate_table_check.h"
+#include "engine/rate_table_file.h"
 #include "engine/tax.h"
 #include "resources/resources.h"
 #include "tests/support/temp_dir.h"
@@ -35,10 +36,10 @@ std::string defaultTableBytes() {
 BracketTable defaultTable() {
     testing::TempDir dir;
     testing::writeFile(dir / "t.dat", defaultTableBytes());
-    db::CloseAllDatabases();
-    EXPECT_TRUE(openRateTable(dir / "t.dat"));
-    Outcome<BracketTable> table = readBracketTable();
-    db::CloseAllDatabases();
+    Outcome<db::Table> file = openRateTable(dir / "t.dat");
+    EXPECT_TRUE(file);
+    if (!file) return BracketTable{};
+    Outcome<BracketTable> table = readBracketTable(*file);
     EXPECT_TRUE(table);
     return table ? *table : BracketTable{};
 }
@@ -171,12 +172,10 @@ protected:
                 .string();
         ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
         dir = tmpl;
-        db::CloseAllDatabases();
         setProgramDirectory(dir);
         tablePath = rateTablePath();
     }
     void TearDown() override {
-        db::CloseAllDatabases();
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
     }
@@ -210,7 +209,7 @@ std::string Results(const BracketTable& table) {
          {"799", "800", "801", "2000", "4000", "4001", "10000", "1999999999"}},
     };
     std::string out;
-    for (const TaxPolicy& policy : {TaxPolicy::MainWindow(), TaxPolicy::batchAll()})
+    for (const TaxPolicy& policy : {TaxPolicy::singlePerson(), TaxPolicy::sheetAll()})
         for (const Probe& p : probes)
             for (const char* income : p.incomes) {
                 const TaxFigures f = computeTaxFigures(
@@ -252,9 +251,9 @@ TEST_F(Mutation, NoDamageChangesAResultUnseen) {
     const auto run = [&](const char* kind, const std::string& bytes, const std::string& what) {
         Tally& tally = tallies[kind];
         ++tally.cases;
-        db::CloseAllDatabases();
         testing::writeFile(tablePath, bytes);
-        const Outcome<RateTableStart> start = openRateTableAtStart(tablePath, now);
+        RateTableFile file(tablePath);
+        const Outcome<RateTableStart> start = file.start(now);
         ASSERT_TRUE(start) << what << ": " << start.problem().message.toUtf8();
         if (start->setAsidePath) {
             ++tally.setAside;
@@ -263,7 +262,7 @@ TEST_F(Mutation, NoDamageChangesAResultUnseen) {
             EXPECT_TRUE(testing::readFile(tablePath) == sound) << what;
             return;
         }
-        const Outcome<BracketTable> table = loadBracketTable(tablePath);
+        const Outcome<BracketTable> table = file.load();
         ASSERT_TRUE(table) << what;
         if (Results(*table) == expected) {
             ++tally.unchanged;

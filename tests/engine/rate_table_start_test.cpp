@@ -5,12 +5,15 @@
 #include "database/database.h"
 #include "database/format.h"
 #include "engine/bracket_table.h"
+#include "engine/rate_table_file.h"
 #include "resources/resources.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
+#include <unistd.h>
 #include <vector>
 
 namespace iit::engine {
@@ -39,11 +42,9 @@ protected:
     const double now = makeDateTime(2026, 3, 9, 14, 5, 7);
 
     void SetUp() override {
-        db::CloseAllDatabases();
         setProgramDirectory(dir.path());
         tablePath = engine::rateTablePath();
     }
-    void TearDown() override { db::CloseAllDatabases(); }
 
     std::vector<std::filesystem::path> setAside() const {
         std::vector<std::filesystem::path> found;
@@ -63,14 +64,17 @@ std::string editedDefaultTable(const std::vector<Edit>& edits) {
     testing::TempDir scratch;
     const std::filesystem::path file = scratch / "t.dat";
     testing::writeFile(file, defaultTableBytes());
-    db::CloseAllDatabases();
-    EXPECT_TRUE(openRateTable(file));
-    for (const Edit& e : edits) {
-        db::GoFirst();
-        if (e.record > 1) db::Skip(e.record - 1);
-        EXPECT_TRUE(db::WriteField(Value::int32(e.field), e.value)) << db::lastError();
+    {
+        Outcome<db::Table> table = openRateTable(file);
+        EXPECT_TRUE(table);
+        for (const Edit& e : edits) {
+            EXPECT_TRUE(table->GoFirst());
+            if (e.record > 1) {
+                EXPECT_TRUE(table->Skip(e.record - 1));
+            }
+            EXPECT_TRUE(table->WriteField(Value::int32(e.field), e.value));
+        }
     }
-    db::CloseAllDatabases();
     return testing::readFile(file);
 }
 
@@ -102,10 +106,11 @@ TEST_F(RateTableStartTest, SoundTablesOpenAndGiveTheirThreshold) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        db::CloseAllDatabases();
         testing::writeFile(tablePath, c.bytes);
-        const Outcome<RateTableStart> r = openRateTableAtStart(tablePath, now);
+        RateTableFile file(tablePath);
+        const Outcome<RateTableStart> r = file.start(now);
         ASSERT_TRUE(r);
+        EXPECT_TRUE(file.isOpen());
         EXPECT_EQ(r->threshold, c.threshold);
         EXPECT_TRUE(r->notice.empty()) << r->notice.toUtf8();
         EXPECT_FALSE(r->setAsidePath);
@@ -151,11 +156,11 @@ TEST_F(RateTableStartTest, DamagedTablesAreSetAsideAndReplaced) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        db::CloseAllDatabases();
         for (const auto& p : setAside())
             std::filesystem::remove(p);
         testing::writeFile(tablePath, c.bytes);
-        const Outcome<RateTableStart> start = openRateTableAtStart(tablePath, now);
+        RateTableFile file(tablePath);
+        const Outcome<RateTableStart> start = file.start(now);
         ASSERT_TRUE(start);
         const RateTableStart& r = *start;
         EXPECT_EQ(r.threshold, 5000);
@@ -168,9 +173,11 @@ TEST_F(RateTableStartTest, DamagedTablesAreSetAsideAndReplaced) {
         EXPECT_NE(r.notice.toUtf8().find(r.setAsidePath->string()), std::string::npos)
             << r.notice.toUtf8();
         EXPECT_NE(r.notice.toUtf8().find(c.reason), std::string::npos) << r.notice.toUtf8();
-        // The table in use is the built-in one, under its alias.
-        ASSERT_TRUE(db::SelectDatabase(engine::rateTableAlias()));
-        EXPECT_EQ(db::Fields().size(), 24u);
+        // The table in use is the built-in one.
+        ASSERT_TRUE(file.isOpen());
+        const Outcome<BracketTable> inUse = file.load();
+        ASSERT_TRUE(inUse);
+        EXPECT_EQ(inUse->integer(7, 3), 2000000000); // the top wage band's upper bound
     }
 }
 
@@ -179,15 +186,44 @@ TEST_F(RateTableStartTest, DamagedTablesAreSetAsideAndReplaced) {
 TEST_F(RateTableStartTest, ADamagedTableOpenedLaterIsRefused) {
     const std::string cut = defaultTableBytes().substr(0, 2444);
     testing::writeFile(tablePath, cut);
-    const Outcome<BracketTable> table = loadBracketTable(tablePath);
+    RateTableFile file(tablePath);
+    const Outcome<BracketTable> table = file.load();
     ASSERT_FALSE(table);
     const std::string message = table.problem().message.toUtf8();
     EXPECT_NE(message.find("税率表文件已损坏"), std::string::npos) << message;
     EXPECT_NE(message.find("文件不完整"), std::string::npos) << message;
     EXPECT_NE(message.find(tablePath.string()), std::string::npos) << message;
-    EXPECT_FALSE(db::SelectDatabase(rateTableAlias()));
+    EXPECT_FALSE(file.isOpen());
     EXPECT_TRUE(testing::readFile(tablePath) == cut);
     EXPECT_TRUE(setAside().empty());
+}
+
+// A table that cannot be read whole is never computed with: another program that holds the
+// record count's lock longer than a load waits makes the load fail, saying which file and why,
+// rather than give a table of no records (whose every tax would be wrong). Once the lock is
+// gone the same file serves again.
+TEST_F(RateTableStartTest, ALoadThatCannotReadTheTableFails) {
+    testing::writeFile(tablePath, defaultTableBytes());
+    RateTableFile file(tablePath);
+    ASSERT_TRUE(file.start(now));
+    const int other = ::open(tablePath.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    struct flock header {};
+    header.l_type = F_WRLCK;
+    header.l_whence = SEEK_SET;
+    header.l_start = 16;
+    header.l_len = 1;
+    ASSERT_EQ(::fcntl(other, F_OFD_SETLK, &header), 0);
+    const Outcome<BracketTable> locked = file.load();
+    ::close(other); // the lock goes with it
+    ASSERT_FALSE(locked);
+    const std::string message = locked.problem().message.toUtf8();
+    EXPECT_EQ(locked.problem().code, db::kErrLockViolation);
+    EXPECT_NE(message.find("税率表文件无法打开"), std::string::npos) << message;
+    EXPECT_NE(message.find(tablePath.string()), std::string::npos) << message;
+    const Outcome<BracketTable> free = file.load();
+    ASSERT_TRUE(free);
+    EXPECT_EQ(free->recordCount(), 9);
 }
 
 TEST_F(RateTableStartTest, SetAsideNamesNeverOverwrite) {

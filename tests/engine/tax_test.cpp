@@ -1,7 +1,6 @@
 #include "base/convert.h"
 #include "base/fatal.h"
 #include "engine/tax.h"
-#include "mainwindow/calculate.h"
 #include "tests/engine/engine_test_support.h"
 
 #include <cmath>
@@ -36,11 +35,9 @@ struct TaxCase {
 class Tax : public EngineFixture {
 protected:
     TaxFigures compute(const Exact& x, TaxKind kind, TaxMode mode) {
-        std::int32_t threshold = -1;
-        Outcome<TaxFigures> out = engine::computeTax(tablePath, x, kind, mode, threshold);
+        Outcome<TaxFigures> out = computeFromFile(x, kind, mode);
         EXPECT_TRUE(out.ok());
         if (!out) return {};
-        EXPECT_EQ(threshold, out->threshold);
         return *out;
     }
     void check(const TaxCase& c) {
@@ -138,12 +135,10 @@ TEST_F(Tax, ThresholdIsReadForEachGroup) {
     };
     for (const Case& c :
          {Case{W, G, 5000}, Case{W, N, 5000}, Case{L, G, 800}, Case{L, N, 800}, Case{R, N, 800}}) {
-        std::int32_t threshold = 0;
-        const Outcome<TaxFigures> out =
-            engine::computeTax(tablePath, Exact(1), c.kind, c.mode, threshold);
+        const Outcome<TaxFigures> out = computeFromFile(Exact(1), c.kind, c.mode);
         ASSERT_TRUE(out.ok());
         EXPECT_EQ(out->type, B);
-        EXPECT_EQ(threshold, c.threshold);
+        EXPECT_EQ(out->threshold, c.threshold);
     }
 }
 
@@ -159,15 +154,22 @@ TEST_F(Tax, OneRecordTableAndInertRows) {
     check({W, G, "10000", C, "5000", "5000"});
 }
 
+// The file is read afresh at each calculation: a save through the handle the calculations use
+// (the rate-table window's) and a change by another program both count from the next one on.
 TEST_F(Tax, ChangedTableIsSeenByTheNextCalculation) {
     ASSERT_TRUE(engine::writeDefaultRateTable(tablePath));
     check({W, G, "5500", C, "15", "5485"});
-    // Edit through the open table, as the rate-table window does.
-    ASSERT_TRUE(db::SelectDatabase(engine::rateTableAlias()));
-    db::GoFirst();
-    ASSERT_TRUE(db::WriteField(Value::int32(1), Value::int32(6000)));
+    engine::BracketTable threshold;
+    threshold.setField(1, 1, Value::int32(6000));
+    EXPECT_TRUE(rateTable().writeFields(threshold, 1, 1, 1).empty());
     check({W, G, "5500", B, "0", "0"});
     check({W, G, "6500", C, "15", "6485"});
+    {
+        Outcome<db::Table> other = engine::openRateTable(tablePath);
+        ASSERT_TRUE(other);
+        ASSERT_TRUE(other->WriteField(Value::int32(1), Value::int32(7000)));
+    }
+    check({W, G, "6500", B, "0", "0"});
 }
 
 TEST_F(Tax, UndefinedTableValuesGiveDefinedOutcomes) {
@@ -182,7 +184,9 @@ TEST_F(Tax, UndefinedTableValuesGiveDefinedOutcomes) {
     writeTable(rows);
     // Opened as it stands: opening checks the values, but the file is read again at each
     // calculation and may have changed since.
-    ASSERT_TRUE(engine::openRateTable(tablePath));
+    Outcome<db::Table> unchecked = engine::openRateTable(tablePath);
+    ASSERT_TRUE(unchecked);
+    file.emplace(tablePath, std::move(*unchecked));
     check({W, N, "7910", X, "0", "0"}); // record 1 skipped (100 %), record 2's NaN fits no band
     check({W, G, "5100", C, "100", "5000"}); // A * 1.0 - 0 in record 1
     check({W, G, "9000", X, "0", "0"});      // NaN quick deduction: no usable amount
@@ -196,10 +200,9 @@ TEST_F(Tax, IntegerFieldsTruncateAndDoublesReadExactly) {
     rows[0][18] = 800.7;
     rows[0][21] = 20.9; // d = 20
     writeTable(rows);
-    std::int32_t threshold = 0;
-    const Outcome<TaxFigures> out = engine::computeTax(tablePath, E("5000.5"), W, G, threshold);
-    EXPECT_EQ(threshold, 5000);
+    const Outcome<TaxFigures> out = computeFromFile(E("5000.5"), W, G);
     ASSERT_TRUE(out.ok());
+    EXPECT_EQ(out->threshold, 5000);
     ASSERT_EQ(out->type, C);
     // A = 5000.5 - 5000.9 lies in no band, so the whole (negative) excess is the tax.
     EXPECT_EQ(S(out->tax), "-0.4");
@@ -213,7 +216,7 @@ namespace iit {
 namespace {
 
 // The one computation over an in-memory table, under each policy: every written difference of
-// the batch shows on a case chosen for it.
+// a sheet shows on a case chosen for it.
 engine::BracketTable memoryTable(const std::vector<testing::Row>& rows) {
     std::vector<engine::BracketTable::Record> records;
     for (const testing::Row& row : rows) {
@@ -225,7 +228,7 @@ engine::BracketTable memoryTable(const std::vector<testing::Row>& rows) {
     return engine::BracketTable(std::move(records));
 }
 
-TEST(TaxPolicy, EachDifferenceOfTheBatch) {
+TEST(TaxPolicy, EachDifferenceOfASheet) {
     using engine::TaxFigures;
     using engine::TaxPolicy;
     std::vector<testing::Row> rows(4, testing::Row{});
@@ -237,8 +240,8 @@ TEST(TaxPolicy, EachDifferenceOfTheBatch) {
     testing::setGroup(rows[0], 19, 800, 0, 4000, 20, 0);
     rows[1][21] = 30;
     const engine::BracketTable table = memoryTable(rows);
-    const TaxPolicy main = TaxPolicy::MainWindow(), all = TaxPolicy::batchAll(),
-                    edited = TaxPolicy::batchEditedRow();
+    const TaxPolicy main = TaxPolicy::singlePerson(), all = TaxPolicy::sheetAll(),
+                    edited = TaxPolicy::sheetRow();
     constexpr auto T = TaxFigures::Type::Taxed;
     constexpr auto Z = TaxFigures::Type::NoTax;
     constexpr auto B = TaxFigures::Type::BelowThreshold;
@@ -284,33 +287,32 @@ TEST(TaxPolicy, EachDifferenceOfTheBatch) {
     }
 }
 
-TEST(TaxPolicy, NetWageTestsOfTheBatch) {
+TEST(TaxPolicy, NetWageTestsOfASheet) {
     using engine::TaxFigures;
     using engine::TaxPolicy;
     std::vector<testing::Row> rows = testing::exampleTable();
     const engine::BracketTable table = memoryTable(rows);
     // At the threshold the gross wage equals the net one: no tax in either batch variant, and
     // the main window's gross total 5000 with tax 0.
-    const TaxFigures all = engine::computeTaxFigures(table, E("5000"), W, N, TaxPolicy::batchAll());
+    const TaxFigures all = engine::computeTaxFigures(table, E("5000"), W, N, TaxPolicy::sheetAll());
     const TaxFigures edited =
-        engine::computeTaxFigures(table, E("5000"), W, N, TaxPolicy::batchEditedRow());
+        engine::computeTaxFigures(table, E("5000"), W, N, TaxPolicy::sheetRow());
     const TaxFigures main =
-        engine::computeTaxFigures(table, E("5000"), W, N, TaxPolicy::MainWindow());
+        engine::computeTaxFigures(table, E("5000"), W, N, TaxPolicy::singlePerson());
     EXPECT_EQ(all.type, TaxFigures::Type::NoTax);
     EXPECT_EQ(edited.type, TaxFigures::Type::NoTax);
     ASSERT_EQ(main.type, TaxFigures::Type::Taxed);
     EXPECT_EQ(S(main.companion), "5000");
     // 1 cent above: taxable 0.0103 > 1e-7 for the edited row, R(G - x - T, 3) = 0 for all.
-    EXPECT_EQ(engine::computeTaxFigures(table, E("5000.01"), W, N, TaxPolicy::batchAll()).type,
+    EXPECT_EQ(engine::computeTaxFigures(table, E("5000.01"), W, N, TaxPolicy::sheetAll()).type,
               TaxFigures::Type::NoTax);
-    EXPECT_EQ(
-        engine::computeTaxFigures(table, E("5000.01"), W, N, TaxPolicy::batchEditedRow()).type,
-        TaxFigures::Type::Taxed);
+    EXPECT_EQ(engine::computeTaxFigures(table, E("5000.01"), W, N, TaxPolicy::sheetRow()).type,
+              TaxFigures::Type::Taxed);
     // Beyond the last band: no result for the main window, 3 % for the batch.
-    EXPECT_EQ(engine::computeTaxFigures(table, E("20000"), W, N, TaxPolicy::MainWindow()).type,
+    EXPECT_EQ(engine::computeTaxFigures(table, E("20000"), W, N, TaxPolicy::singlePerson()).type,
               TaxFigures::Type::NoResult);
     const TaxFigures beyond =
-        engine::computeTaxFigures(table, E("20000"), W, N, TaxPolicy::batchAll());
+        engine::computeTaxFigures(table, E("20000"), W, N, TaxPolicy::sheetAll());
     EXPECT_EQ(beyond.type, TaxFigures::Type::Taxed);
     EXPECT_EQ(S(beyond.companion), "20463.92"); // R(15000 / 0.97 + 5000)
 }

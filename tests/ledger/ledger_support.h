@@ -3,7 +3,7 @@
 // in-memory one, and rows of cells for imports.
 
 #include "base/files.h"
-#include "engine/bracket_table.h"
+#include "engine/rate_table_file.h"
 #include "ledger/ledger.h"
 #include "ledger/memory_store.h"
 #include "ledger/month_cells.h"

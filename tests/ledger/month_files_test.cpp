@@ -159,8 +159,8 @@ TEST_F(MonthFiles, PrintedTable) {
     EXPECT_EQ(table.cell(table.rowCount(), 1).text.toUtf8(), "制表人：");
     EXPECT_EQ(table.headerRows(), 3);
     EXPECT_EQ(table.closingRows(), 2);
-    EXPECT_EQ(table.pageSetup().orientation, 1); // landscape
-    EXPECT_EQ(table.pageSetup().paper, 2);       // A4
+    EXPECT_EQ(table.pageSetup().orientation, printing::Orientation::Landscape);
+    EXPECT_EQ(table.pageSetup().paper, printing::Paper::A4);
     const printing::PageLayout layout = printing::layOutPages(table);
     ASSERT_GT(layout.pageCount(), 1);
     EXPECT_EQ(layout.headerRows, 3);                       // on every page

@@ -1,5 +1,5 @@
 #include "base/convert.h"
-#include "mainwindow/calculate.h"
+#include "engine/single_person.h"
 #include "mainwindow/calculator.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +14,7 @@ namespace {
 // display-changed processing, which may replace the text.
 struct Display {
     CalculatorState calc;
-    Text text = mainwindow::incomePlaceholder();
+    Text text = engine::incomePlaceholder();
     int caret = 0;
     int evaluations = 0; // tax calculations started by "＝"
 
@@ -111,8 +111,8 @@ TEST(Calculator, MessagesAreReplacedWhole) {
         EXPECT_EQ(showsMessage(display), c.message) << c.display;
         EXPECT_EQ(clearsBeforeTypedDigit(display), c.message) << c.display;
     }
-    EXPECT_FALSE(showsMessage(mainwindow::incomePlaceholder()));
-    EXPECT_TRUE(clearsBeforeTypedDigit(mainwindow::incomePlaceholder()));
+    EXPECT_FALSE(showsMessage(engine::incomePlaceholder()));
+    EXPECT_TRUE(clearsBeforeTypedDigit(engine::incomePlaceholder()));
 
     // Wherever the caret stands in a message, and whatever is selected of it, an entry key
     // gives just the key: never "除7数不能为零".
@@ -182,7 +182,7 @@ TEST(Calculator, TheLastOperatorCounts) {
     c.pressOperator(Operator::Percent, Text::fromBytes(""));
     EXPECT_EQ(c.pending, Operator::Percent);
     EXPECT_EQ(c.accumulator, 3); // an empty display keeps the accumulator
-    c.pressOperator(Operator::Subtract, mainwindow::incomePlaceholder());
+    c.pressOperator(Operator::Subtract, engine::incomePlaceholder());
     EXPECT_EQ(c.accumulator, 0); // the placeholder is not a number
 }
 
@@ -196,7 +196,7 @@ TEST(Calculator, DeleteTakesWholeCharacters) {
         {Text::fromUtf8("1除"), "1"},
         {Text::fromBytes("7"), ""},
         {Text{}, ""},
-        {mainwindow::incomePlaceholder(), ""},
+        {engine::incomePlaceholder(), ""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(CalculatorState::deleteLast(c.display).toUtf8(), c.after) << c.display.toUtf8();

@@ -4,7 +4,6 @@
 #include "base/convert.h"
 #include "base/files.h"
 #include "batch/batch_window.h"
-#include "database/database.h"
 #include "gui/accessibility.h"
 #include "gui/balloon_tip.h"
 #include "gui/qt_text.h"
@@ -132,7 +131,6 @@ void MainWindowTest::cleanup() {
 
 MainWindow* MainWindowTest::open() {
     m_window.reset();
-    iit::db::CloseAllDatabases();
     m_window = std::make_unique<MainWindow>();
     m_window->show();
     if (!QTest::qWaitForWindowExposed(m_window.get())) qFatal("window not exposed");
@@ -620,9 +618,10 @@ void MainWindowTest::employerNameSurvivesARestart() {
     typeText(employer, U("北京某某科技有限公司"));
     QCOMPARE(employer->text(), U("北京某某科技有限公司"));
     click("按钮退出");
-    const iit::Text stored = iit::readConfigItem(iit::mainwindow::configJsPath(),
-                                                 iit::sysText("单位"), iit::sysText("名称"));
-    QCOMPARE(iit::toQString(stored), U("北京某某科技有限公司"));
+    const iit::Outcome<iit::Text> stored = iit::readConfigItem(
+        iit::mainwindow::configJsPath(), iit::sysText("单位"), iit::sysText("名称"));
+    QVERIFY(stored);
+    QCOMPARE(iit::toQString(*stored), U("北京某某科技有限公司"));
     open();
     QCOMPARE(unit<iit::gui::EditBox>("编辑框2")->text(), U("北京某某科技有限公司"));
 }
@@ -631,9 +630,10 @@ void MainWindowTest::placeholderNameIsSavedToo() {
     open();
     QVERIFY(!iit::fileExists(iit::mainwindow::configJsPath()));
     click("按钮退出");
-    QCOMPARE(iit::toQString(iit::readConfigItem(iit::mainwindow::configJsPath(),
-                                                iit::sysText("单位"), iit::sysText("名称"))),
-             U("在这里输入使用单位名称"));
+    const iit::Outcome<iit::Text> stored = iit::readConfigItem(
+        iit::mainwindow::configJsPath(), iit::sysText("单位"), iit::sysText("名称"));
+    QVERIFY(stored);
+    QCOMPARE(iit::toQString(*stored), U("在这里输入使用单位名称"));
 }
 
 void MainWindowTest::descriptionStartsWithTheYear() {

@@ -24,22 +24,32 @@ protected:
     void SetUp() override { setProgramDirectory(dir.path()); }
 };
 
+// The name read back, as UTF-8; "(no file)" without the file, "(unreadable)" for a failure.
+std::string employer() {
+    const Outcome<std::optional<Text>> name = readEmployerName();
+    if (!name) return "(unreadable)";
+    return *name ? (*name)->toUtf8() : "(no file)";
+}
+
 TEST_F(StartupTest, EmployerNameInConfigJs) {
-    EXPECT_FALSE(readEmployerName());
+    EXPECT_EQ(employer(), "(no file)");
     ASSERT_TRUE(saveEmployerName(sysText("上海某某贸易有限公司")));
-    EXPECT_EQ(readEmployerName()->toUtf8(), "上海某某贸易有限公司");
+    EXPECT_EQ(employer(), "上海某某贸易有限公司");
     // The file is GBK: the name's bytes are stored as the system holds them.
     EXPECT_NE(testing::readFile(configJsPath()).find(sysText("上海某某贸易有限公司").bytes()),
               std::string::npos);
     // A file without the entry gives an empty name.
     testing::writeFile(configJsPath(), sysText("[目录]\r\n子目录=/tmp/a.dat\r\n").bytes());
-    ASSERT_TRUE(readEmployerName());
-    EXPECT_TRUE(readEmployerName()->empty());
+    EXPECT_EQ(employer(), "");
     // Saving keeps the other sections.
     ASSERT_TRUE(saveEmployerName(employerPlaceholder()));
-    EXPECT_EQ(readEmployerName()->toUtf8(), "在这里输入使用单位名称");
-    EXPECT_EQ(readConfigItem(configJsPath(), sysText("目录"), sysText("子目录")).toUtf8(),
+    EXPECT_EQ(employer(), "在这里输入使用单位名称");
+    EXPECT_EQ(readConfigItem(configJsPath(), sysText("目录"), sysText("子目录"))->toUtf8(),
               "/tmp/a.dat");
+    // A file that is there but cannot be read is no missing file.
+    std::filesystem::remove(configJsPath());
+    std::filesystem::create_directory(configJsPath());
+    EXPECT_EQ(employer(), "(unreadable)");
 }
 
 TEST(Description, YearTitleLinesAndCredit) {

@@ -102,7 +102,7 @@ TEST_F(Pdf, EveryPageCarriesTheHeaderAndTheTotalsMatch) {
     const PrintTable t = table();
     const std::filesystem::path pdf = dir / "表.pdf";
     ASSERT_TRUE(Printed(printToPdf(t, pdf)));
-    const PageLayout layout = layOutPages(t, paperOf(2, 1));
+    const PageLayout layout = layOutPages(t, paperOf(Paper::A4, Orientation::Landscape));
     ASSERT_EQ(layout.pageCount(), 3);
     ASSERT_EQ(pdfPages(pdf), 3);
     for (int page = 1; page <= 3; ++page) {
@@ -246,7 +246,7 @@ TEST_F(Pdf, TenThousandPeopleGiveThePredictedPages) {
         reported = p.pages;
         return true;
     })));
-    const int predicted = layOutPages(t, paperOf(2, 1)).pageCount();
+    const int predicted = layOutPages(t, paperOf(Paper::A4, Orientation::Landscape)).pageCount();
     EXPECT_EQ(predicted, 358);
     EXPECT_EQ(reported, predicted);
     EXPECT_EQ(pdfPages(pdf), predicted);

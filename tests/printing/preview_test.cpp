@@ -116,7 +116,9 @@ private slots:
 
         // Portrait lays the table out again: longer pages, fewer of them, each drawn afresh.
         toolAction(preview.dialog(), QStringLiteral("纵向"))->trigger();
-        QCOMPARE(view->pageCount(), layOutPages(preview.table(), paperOf(2, 0)).pageCount());
+        QCOMPARE(
+            view->pageCount(),
+            layOutPages(preview.table(), paperOf(Paper::A4, Orientation::Portrait)).pageCount());
         QVERIFY(view->pageCount() < pages);
         QCOMPARE(view->currentPage(), 1);
         QTRY_VERIFY(view->pageDrawn(1));

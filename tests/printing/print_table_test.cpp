@@ -185,13 +185,16 @@ TEST(PageLayout, ScaleCodes) {
 }
 
 TEST(PageLayout, PaperSizes) {
-    EXPECT_EQ(paperOf(2, 1).width, 2970);
-    EXPECT_EQ(paperOf(2, 1).height, 2100);
-    EXPECT_EQ(paperOf(2, 0).width, 2100);
-    EXPECT_EQ(paperOf(1, 0).height, 4200);
-    EXPECT_EQ(paperOf(0, 1).width, 2970);    // the printer's default: A4
-    EXPECT_EQ(paperOf(1009, 0).width, 2100); // a platform number
-    EXPECT_EQ(paperOf(15, 1).width, 4318);
+    constexpr auto landscape = Orientation::Landscape, portrait = Orientation::Portrait;
+    EXPECT_EQ(paperOf(Paper::A4, landscape).width, 2970);
+    EXPECT_EQ(paperOf(Paper::A4, landscape).height, 2100);
+    EXPECT_EQ(paperOf(Paper::A4, portrait).width, 2100);
+    EXPECT_EQ(paperOf(Paper::A3, portrait).height, 4200);
+    EXPECT_EQ(paperOf(Paper::PrinterDefault, landscape).width, 2970);   // the printer's default: A4
+    EXPECT_EQ(paperOf(static_cast<Paper>(1009), portrait).width, 2100); // a platform number
+    EXPECT_EQ(paperOf(Paper::Ledger, landscape).width, 4318);
+    // Any stored orientation but 1 is portrait.
+    EXPECT_EQ(paperOf(Paper::A4, static_cast<Orientation>(2)).width, 2100);
 }
 
 // Checks what every layout must hold: pages in order cover every body row once, a page's

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 namespace iit::printing {
 namespace {
 
@@ -78,6 +80,20 @@ TEST(PrintTemplate, DamagedBytesAreRefusedWithoutReadingPastThem) {
     const std::string good = committed();
     ASSERT_TRUE(decodePrintTemplate(good));
     EXPECT_EQ(encodePrintTemplate(*decodePrintTemplate(good)), good);
+    // Paper and orientation codes are kept as stored, those the system has no name for too.
+    const std::size_t paperAt = good.size() - 20;
+    for (const std::int32_t code : {0, 2, 16, 1009, -3}) {
+        for (const std::int32_t orientation : {0, 1, 2}) {
+            std::string bytes = good;
+            std::memcpy(bytes.data() + paperAt, &code, 4);
+            std::memcpy(bytes.data() + paperAt + 4, &orientation, 4);
+            const std::optional<PrintTemplate> t = decodePrintTemplate(bytes);
+            ASSERT_TRUE(t);
+            EXPECT_EQ(static_cast<std::int32_t>(t->page.paper), code);
+            EXPECT_EQ(t->page.orientation == Orientation::Landscape, orientation == 1);
+            EXPECT_EQ(encodePrintTemplate(*t), bytes) << code << " " << orientation;
+        }
+    }
     // Every shorter prefix is refused.
     for (std::size_t n = 0; n < good.size(); ++n)
         ASSERT_FALSE(decodePrintTemplate(std::string_view(good).substr(0, n))) << n;

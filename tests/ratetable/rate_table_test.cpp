@@ -7,8 +7,8 @@
 #include "batch/sheet.h"
 #include "database/database.h"
 #include "database/format.h"
-#include "engine/bracket_table.h"
-#include "mainwindow/calculate.h"
+#include "engine/rate_table_file.h"
+#include "engine/single_person.h"
 #include "ratetable/rate_table_sheet.h"
 #include "resources/resources.h"
 #include "tests/support/temp_dir.h"
@@ -110,24 +110,35 @@ protected:
     std::filesystem::path tablePath;
     FatalHandler previousHandler;
 
+    // The file the sheets load and save, as the main window holds it and shares it.
+    std::shared_ptr<engine::RateTableFile> file;
+
     void SetUp() override {
-        db::CloseAllDatabases();
         setProgramDirectory(dir.path());
         tablePath = engine::rateTablePath();
         // A fatal runtime error fails the test instead of ending it.
         previousHandler =
             setFatalHandler([](int, const Text& message) { throw FatalCalled(message.toUtf8()); });
     }
-    void TearDown() override {
-        setFatalHandler(previousHandler);
-        db::CloseAllDatabases();
-    }
+    void TearDown() override { setFatalHandler(previousHandler); }
 
-    // Writes the table file and opens it under its alias, as start-up does.
-    void install(const std::string& bytes) {
-        db::CloseAllDatabases();
+    // Writes the table file and opens it under its alias as it stands, as start-up opens a
+    // file it finds sound.
+    void install(const std::string& bytes, bool readOnly = false) {
+        file.reset();
         testing::writeFile(tablePath, bytes);
-        ASSERT_TRUE(engine::openRateTable(tablePath));
+        db::OpenOptions options;
+        options.alias = engine::rateTableAlias();
+        options.password = engine::rateTablePassword();
+        options.readOnly = readOnly;
+        Outcome<db::Table> table = db::OpenDatabase(tablePath, options);
+        ASSERT_TRUE(table);
+        file = std::make_shared<engine::RateTableFile>(tablePath, std::move(*table));
+    }
+    // The single-person tax of an income over the shared file, as the main window computes it.
+    Outcome<engine::PersonTax> calculate(const char* income) {
+        return engine::singlePersonTax(Text::fromBytes(income), engine::TaxKind::Wages,
+                                       engine::TaxMode::Gross, [this] { return file->load(); });
     }
     std::string fileBytes() const { return testing::readFile(tablePath); }
 
@@ -139,10 +150,16 @@ protected:
     }
     // Field f of record r (1-based) as the file holds it now.
     Value stored(int record, int field) {
-        EXPECT_TRUE(db::SelectDatabase(engine::rateTableAlias()));
-        db::GoFirst();
-        if (record > 1) db::Skip(record - 1);
-        return db::ReadField(Value::int32(field));
+        Outcome<db::Table> table = engine::openRateTable(tablePath);
+        EXPECT_TRUE(table);
+        if (!table) return {};
+        EXPECT_TRUE(table->GoFirst());
+        if (record > 1) {
+            EXPECT_TRUE(table->Skip(record - 1));
+        }
+        const Outcome<Value> v = table->ReadField(Value::int32(field));
+        EXPECT_TRUE(v);
+        return v ? *v : Value{};
     }
 };
 
@@ -226,6 +243,7 @@ TEST_F(RateTable, SubTableFromTheRadios) {
 TEST_F(RateTable, LoadShowsTheSubTableAndItsHiddenValues) {
     install(distinctTable(db::kInt));
     RateTableSheet sheet;
+    sheet.setRateTable(file);
     ASSERT_TRUE(sheet.Load(SubTable::LabourNet)); // k = 13
     EXPECT_EQ(sheet.shown(), SubTable::LabourNet);
     EXPECT_EQ(cell(sheet, 5, 1), distinctText(1, 13));
@@ -260,6 +278,7 @@ TEST_F(RateTable, LoadThenSaveLeavesTheFileUnchanged) {
             SCOPED_TRACE(std::string(v.what) + " k=" + std::to_string(ratetable::firstField(t)));
             install(v.bytes);
             RateTableSheet sheet;
+            sheet.setRateTable(file);
             ASSERT_TRUE(sheet.Load(t));
             EXPECT_TRUE(sheet.storageDifferences().empty());
             const Outcome<void> saved = sheet.Save();
@@ -272,6 +291,7 @@ TEST_F(RateTable, LoadThenSaveLeavesTheFileUnchanged) {
 TEST_F(RateTable, SaveWritesOnlyTheShownGroup) {
     install(distinctTable(db::kInt));
     RateTableSheet sheet;
+    sheet.setRateTable(file);
     ASSERT_TRUE(sheet.Load(SubTable::LabourGross)); // fields 7 to 12
     edit(sheet, 5, 1, "900");
     edit(sheet, 6, 5, "25");
@@ -304,6 +324,7 @@ TEST_F(RateTable, StorageRuleAndTheDifferenceList) {
     };
     install(defaultTableBytes());
     RateTableSheet sheet;
+    sheet.setRateTable(file);
     ASSERT_TRUE(sheet.Load(SubTable::Wages));
     // One case per band row (rate column) and per column of record 1.
     const int cells[][2] = {{5, 5},  {6, 5},  {7, 5}, {8, 5}, {9, 5}, {10, 5}, {11, 5},
@@ -336,6 +357,7 @@ TEST_F(RateTable, StorageRuleAndTheDifferenceList) {
     for (const Case& c : cases) {
         install(defaultTableBytes());
         RateTableSheet one;
+        one.setRateTable(file);
         ASSERT_TRUE(one.Load(SubTable::Wages));
         edit(one, 5, 1, c.text);
         const Outcome<void> saved = one.Save();
@@ -385,6 +407,7 @@ TEST_F(RateTable, ChecksBeforeSaveNameTheirCells) {
         SCOPED_TRACE(c.what);
         install(defaultTableBytes());
         RateTableSheet sheet;
+        sheet.setRateTable(file);
         ASSERT_TRUE(sheet.Load(c.sub));
         for (const CellEdit& e : c.edits)
             edit(sheet, e.row, e.column, e.text);
@@ -414,6 +437,7 @@ TEST_F(RateTable, ChecksBeforeSaveNameTheirCells) {
 TEST_F(RateTable, RestoreBringsBackTheBuiltInTableAndShowsWages) {
     install(distinctTable(db::kDouble));
     RateTableSheet sheet;
+    sheet.setRateTable(file);
     ASSERT_TRUE(sheet.Load(SubTable::Royalties));
     const Outcome<std::int32_t> r = sheet.restoreDefaults();
     ASSERT_TRUE(r) << r.problem().message.toUtf8();
@@ -423,49 +447,45 @@ TEST_F(RateTable, RestoreBringsBackTheBuiltInTableAndShowsWages) {
     EXPECT_EQ(cell(sheet, 6, 2), "3000");
     EXPECT_EQ(cell(sheet, 6, 7), "210");
     EXPECT_TRUE(fileBytes() == defaultTableBytes());
-    // The alias is open on the new file: the next calculation reads it.
-    std::int32_t threshold = 0;
-    const mainwindow::CalcResult calc =
-        mainwindow::Calculate(tablePath, Text::fromBytes("8000"), engine::TaxKind::Wages,
-                              engine::TaxMode::Gross, threshold);
-    EXPECT_EQ(calc.tax.toUtf8(), "90");
-    // Only the rate table's alias was reopened: another open table stays open.
-    const std::filesystem::path other = dir / "other.dat";
-    ASSERT_TRUE(db::CreateDatabase(other, batch::BatchFileFields()));
-    db::OpenOptions options;
-    options.alias = Text::fromUtf8("打开的文件名");
-    ASSERT_TRUE(db::OpenDatabase(other, options));
-    EXPECT_TRUE(sheet.restoreDefaults());
-    EXPECT_TRUE(db::SelectDatabase(Text::fromUtf8("打开的文件名")));
+    // The shared file is open on the new table: the next calculation reads it.
+    const Outcome<engine::PersonTax> calc = calculate("8000");
+    ASSERT_TRUE(calc);
+    EXPECT_EQ(calc->tax.toUtf8(), "90");
 }
 
 TEST_F(RateTable, SavedChangeIsSeenByTheNextCalculation) {
     install(defaultTableBytes());
     RateTableSheet sheet;
+    sheet.setRateTable(file);
     ASSERT_TRUE(sheet.Load(SubTable::Wages));
     edit(sheet, 5, 1, "6000");
     ASSERT_TRUE(sheet.Save());
 
-    std::int32_t threshold = 0;
-    const mainwindow::CalcResult at =
-        mainwindow::Calculate(tablePath, Text::fromBytes("6000"), engine::TaxKind::Wages,
-                              engine::TaxMode::Gross, threshold);
-    EXPECT_EQ(at.outcome, mainwindow::CalcResult::Outcome::Computed);
-    EXPECT_EQ(at.tax.toUtf8(), "0");
-    const mainwindow::CalcResult below =
-        mainwindow::Calculate(tablePath, Text::fromBytes("5999"), engine::TaxKind::Wages,
-                              engine::TaxMode::Gross, threshold);
-    EXPECT_EQ(below.outcome, mainwindow::CalcResult::Outcome::BelowThreshold);
-    EXPECT_EQ(threshold, 6000);
+    const Outcome<engine::PersonTax> at = calculate("6000");
+    ASSERT_TRUE(at);
+    EXPECT_EQ(at->result, engine::PersonTax::Result::Computed);
+    EXPECT_EQ(at->tax.toUtf8(), "0");
+    const Outcome<engine::PersonTax> below = calculate("5999");
+    ASSERT_TRUE(below);
+    EXPECT_EQ(below->result, engine::PersonTax::Result::BelowThreshold);
+    EXPECT_EQ(below->threshold, 6000);
 
+    // The batch sheet shares the file, as the windows do; one of its own sees the save too.
     batch::BatchSheet batchSheet;
+    batchSheet.setRateTable(file);
     batchSheet.grid().setText(1, batch::kIncomeColumn, Text::fromBytes("6000"));
     batchSheet.grid().setText(2, batch::kIncomeColumn, Text::fromBytes("9000"));
     EXPECT_TRUE(batchSheet.CalculateAll());
     EXPECT_EQ(batchSheet.grid().text(1, batch::kTaxColumn).toUtf8(), "");
     EXPECT_EQ(batchSheet.grid().text(2, batch::kTaxColumn).toUtf8(), "90");
     batchSheet.grid().setText(1, batch::kIncomeColumn, Text::fromBytes("5999"));
-    EXPECT_TRUE(batchSheet.CalculateEditedRow(1, batch::kIncomeColumn).has_value());
+    const Outcome<Text> edited = batchSheet.CalculateEditedRow(1, batch::kIncomeColumn);
+    ASSERT_TRUE(edited);
+    EXPECT_FALSE(edited->empty()); // below the threshold
+    batch::BatchSheet ownFile;
+    ownFile.grid().setText(1, batch::kIncomeColumn, Text::fromBytes("9000"));
+    EXPECT_TRUE(ownFile.CalculateAll());
+    EXPECT_EQ(ownFile.grid().text(1, batch::kTaxColumn).toUtf8(), "90");
 }
 
 TEST_F(RateTable, FailedRestoreKeepsTheOldFile) {
@@ -487,6 +507,7 @@ TEST_F(RateTable, FailedRestoreKeepsTheOldFile) {
         SCOPED_TRACE(c.what);
         install(old);
         RateTableSheet sheet;
+        sheet.setRateTable(file);
         ASSERT_TRUE(sheet.Load(SubTable::LabourNet));
         c.arrange(tablePath);
         const Outcome<std::int32_t> r = sheet.restoreDefaults();
@@ -512,6 +533,7 @@ TEST_F(RateTable, FailedRestoreInAnUnwritableDirectory) {
     const std::string old = distinctTable(db::kInt);
     install(old);
     RateTableSheet sheet;
+    sheet.setRateTable(file);
     ASSERT_TRUE(sheet.Load(SubTable::Wages));
     ::chmod(dir.path().c_str(), 0555);
     const Outcome<std::int32_t> r = sheet.restoreDefaults();
@@ -546,7 +568,6 @@ TEST_F(RateTable, TableThatCannotBeOpened) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        db::CloseAllDatabases();
         std::filesystem::remove_all(tablePath);
         c.arrange(tablePath);
         RateTableSheet sheet;
@@ -576,6 +597,7 @@ TEST_F(RateTable, RefusedWritesAreReported) {
     // A table of five records: records 6 to 9 show 0 and cannot be written.
     install(distinctTable(db::kInt, false, 5));
     RateTableSheet sheet;
+    sheet.setRateTable(file);
     ASSERT_TRUE(sheet.Load(SubTable::Wages));
     EXPECT_EQ(cell(sheet, 10, 2), "0");
     edit(sheet, 5, 1, "5500");
@@ -585,16 +607,12 @@ TEST_F(RateTable, RefusedWritesAreReported) {
     EXPECT_EQ(message.find(" 税率表有 23 项未能保存："), 0u) << message;
     EXPECT_NE(message.find("第 6 条记录第 1 个字段：现行记录不存在"), std::string::npos) << message;
     EXPECT_EQ(ToInteger(stored(1, 1)), 5500); // the records present were written
-    EXPECT_EQ(db::RecordCount(), 5);
+    EXPECT_EQ(*engine::openRateTable(tablePath)->RecordCount(), 5);
 
     // A table opened read-only refuses every write and stays as it was.
     const std::string before = fileBytes();
-    db::CloseAllDatabases();
-    db::OpenOptions options;
-    options.alias = engine::rateTableAlias();
-    options.password = engine::rateTablePassword();
-    options.readOnly = true;
-    ASSERT_TRUE(db::OpenDatabase(tablePath, options));
+    install(before, true);
+    sheet.setRateTable(file);
     ASSERT_TRUE(sheet.Load(SubTable::LabourGross));
     edit(sheet, 6, 5, "30");
     const Outcome<void> readOnly = sheet.Save();

@@ -1,12 +1,11 @@
 // The rate-table window driven by unit name with real mouse and key events, offscreen, each
 // test in a fresh data directory with the built-in rate table.
 #include "base/files.h"
-#include "database/database.h"
-#include "engine/bracket_table.h"
+#include "engine/rate_table_file.h"
+#include "engine/single_person.h"
 #include "grid/grid_model.h"
 #include "grid/grid_view.h"
 #include "gui/window_runtime.h"
-#include "mainwindow/calculate.h"
 #include "mainwindow/main_window.h"
 #include "ratetable/rate_table_window.h"
 #include "resources/resources.h"
@@ -14,6 +13,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
@@ -36,13 +36,18 @@ QString Q(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
 
-// The wage threshold the engine reads from the file now: the threshold of the message for an
-// income of 1.
-std::int32_t wageThreshold() {
-    std::int32_t threshold = 0;
-    iit::mainwindow::Calculate(iit::engine::rateTablePath(), iit::Text::fromBytes("1"),
-                               iit::engine::TaxKind::Wages, iit::engine::TaxMode::Gross, threshold);
-    return threshold;
+// The single-person tax of an income over a rate-table file, as the main window computes it.
+iit::Outcome<iit::engine::PersonTax> calculate(iit::engine::RateTableFile& file,
+                                               const char* income) {
+    return iit::engine::singlePersonTax(iit::Text::fromBytes(income), iit::engine::TaxKind::Wages,
+                                        iit::engine::TaxMode::Gross, [&] { return file.load(); });
+}
+
+// The wage threshold a calculation reads from the file now: the threshold of the message for
+// an income of 1 (-1 when the file cannot be read).
+std::int32_t wageThreshold(iit::engine::RateTableFile& file) {
+    const iit::Outcome<iit::engine::PersonTax> r = calculate(file, "1");
+    return r ? r->threshold : -1;
 }
 
 } // namespace
@@ -104,6 +109,7 @@ private:
     }
 
     std::unique_ptr<iit::testing::WindowTestEnvironment> m_env;
+    std::shared_ptr<iit::engine::RateTableFile> m_rateTable; // as the main window holds it
     QPointer<RateTableWindow> m_window;
     std::int32_t m_threshold = 0;
 };
@@ -115,19 +121,21 @@ void RateTableWindowTest::initTestCase() {
 void RateTableWindowTest::init() {
     m_env = std::make_unique<iit::testing::WindowTestEnvironment>();
     QVERIFY(m_env->ready());
-    QVERIFY(iit::engine::openRateTableAtStart(iit::engine::rateTablePath(), 0).ok());
+    m_rateTable = std::make_shared<iit::engine::RateTableFile>(iit::engine::rateTablePath());
+    QVERIFY(m_rateTable->start(0).ok());
     m_threshold = 0;
 }
 
 void RateTableWindowTest::cleanup() {
     delete m_window.data();
+    m_rateTable.reset();
     const QString problems = m_env->problems();
     m_env.reset();
     QVERIFY2(problems.isEmpty(), qPrintable(problems));
 }
 
 RateTableWindow* RateTableWindowTest::open() {
-    m_window = new RateTableWindow([this](std::int32_t t) { m_threshold = t; });
+    m_window = new RateTableWindow([this](std::int32_t t) { m_threshold = t; }, m_rateTable);
     m_window->show();
     if (!QTest::qWaitForWindowExposed(m_window.data())) qFatal("window not exposed");
     QApplication::setActiveWindow(m_window.data());
@@ -153,23 +161,21 @@ void RateTableWindowTest::radiosLoadTheirSubTables() {
     QCOMPARE(cell(5, 1), std::string("800"));
     click("单选框个税");
     QCOMPARE(cell(5, 1), std::string("5000"));
-    QCOMPARE(wageThreshold(), 5000);
+    QCOMPARE(wageThreshold(*m_rateTable), 5000);
 }
 
 void RateTableWindowTest::editAndSaveThroughTheKeys() {
     open();
     typeInto(5, 1, "6000");
     QCOMPARE(cell(5, 1), std::string("6000"));
-    QCOMPARE(wageThreshold(), 5000); // nothing is written before "保存"
+    QCOMPARE(wageThreshold(*m_rateTable), 5000); // nothing is written before "保存"
     click("超级按钮税率保存");
     QTRY_VERIFY(m_window.isNull() || !m_window->isVisible()); // the save closes the window
-    QCOMPARE(wageThreshold(), 6000);
+    QCOMPARE(wageThreshold(*m_rateTable), 6000);
     // The next calculation sees the change at once: 6000 pays no tax.
-    std::int32_t threshold = 0;
-    const auto r = iit::mainwindow::Calculate(
-        iit::engine::rateTablePath(), iit::Text::fromBytes("6000"), iit::engine::TaxKind::Wages,
-        iit::engine::TaxMode::Gross, threshold);
-    QCOMPARE(r.tax.toUtf8(), std::string("0"));
+    const iit::Outcome<iit::engine::PersonTax> r = calculate(*m_rateTable, "6000");
+    QVERIFY(r);
+    QCOMPARE(r->tax.toUtf8(), std::string("0"));
 }
 
 void RateTableWindowTest::closingStoresThePendingEdit() {
@@ -178,7 +184,7 @@ void RateTableWindowTest::closingStoresThePendingEdit() {
     QVERIFY(view()->isEditing());
     m_window->close();
     QCOMPARE(cell(6, 5), std::string("12")); // stored into the grid, not lost
-    QCOMPARE(wageThreshold(), 5000);
+    QCOMPARE(wageThreshold(*m_rateTable), 5000);
 }
 
 void RateTableWindowTest::cellsStoredDifferentlyAreShownFirst() {
@@ -273,7 +279,7 @@ void RateTableWindowTest::restoreAsksFirst() {
     QVERIFY2(asked.text.contains(Q("恢复默认")), qPrintable(asked.text));
     QCOMPARE(asked.byDefault, QMessageBox::No);
     QCOMPARE(cell(5, 1), std::string("6000"));
-    QCOMPARE(wageThreshold(), 6000); // the table is kept
+    QCOMPARE(wageThreshold(*m_rateTable), 6000); // the table is kept
     QCOMPARE(m_threshold, 0);
 }
 
@@ -290,12 +296,13 @@ void RateTableWindowTest::restoreBringsBackTheBuiltInTable() {
     QCOMPARE(cell(5, 1), std::string("5000"));
     QVERIFY(m_window->findChild<QRadioButton*>(Q("单选框个税"))->isChecked());
     QCOMPARE(m_threshold, 5000);
-    QCOMPARE(wageThreshold(), 5000);
+    QCOMPARE(wageThreshold(*m_rateTable), 5000);
     QVERIFY(fileIsBuiltIn());
 }
 
 void RateTableWindowTest::aTableThatCannotBeOpenedEndsNothing() {
-    iit::db::CloseAllDatabases();
+    // Start-up could not open it either: the window opens its own attempt.
+    m_rateTable = std::make_shared<iit::engine::RateTableFile>(iit::engine::rateTablePath());
     std::filesystem::remove(iit::engine::rateTablePath());
     std::filesystem::create_directory(iit::engine::rateTablePath());
     QString said;
@@ -336,6 +343,13 @@ void RateTableWindowTest::openedOnceFromTheMainWindow() {
     m_env->watchdog().expectMessage(QMessageBox::Yes);
     QTest::mouseClick(restore, Qt::LeftButton, {}, restore->rect().center());
     QCOMPARE(main->messageThreshold(), 5000);
+    // The restored file replaced the old one: the main window's next calculation reads the new
+    // one, as both windows hold the same open file (7000 is taxed with the threshold 5000).
+    main->findChild<QLabel*>(Q("标签1"))->clear();
+    auto* calculate = main->findChild<QAbstractButton*>(Q("按钮计算"));
+    QTest::mouseClick(calculate, Qt::LeftButton, {}, calculate->rect().center());
+    QCOMPARE(main->messageThreshold(), 5000);
+    QCOMPARE(main->findChild<QLabel*>(Q("标签1"))->text(), Q("实发数: 6940\r\n应纳税:   60"));
     first->close();
     QTRY_VERIFY(first.isNull());
 }

@@ -4,7 +4,6 @@
 // input method delivers characters) and on a unit.
 
 #include "base/files.h"
-#include "database/database.h"
 #include "grid/grid_model.h"
 #include "grid/grid_view.h"
 #include "tests/support/modal_watchdog.h"
@@ -21,8 +20,8 @@
 
 namespace iit::testing {
 
-// A fresh data directory, made the program directory and the current directory, with no table
-// open and a watchdog for the dialogs.
+// A fresh data directory, made the program directory and the current directory, and a
+// watchdog for the dialogs.
 class WindowTestEnvironment {
 public:
     WindowTestEnvironment() {
@@ -31,10 +30,8 @@ public:
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
                            QString::fromStdString((m_dir.path() / "config").string()));
         m_entered = ::chdir(m_dir.path().c_str()) == 0;
-        db::CloseAllDatabases();
     }
     ~WindowTestEnvironment() {
-        db::CloseAllDatabases();
         if (::chdir("/") != 0) return;
     }
     WindowTestEnvironment(const WindowTestEnvironment&) = delete;
@@ -47,7 +44,6 @@ public:
     // What went wrong with the dialogs: unexpected ones, expected ones that never came. Empty
     // when all went well. Call once the test's windows are gone.
     QString problems() {
-        db::CloseAllDatabases();
         QString found;
         if (!m_watchdog->unexpected().isEmpty())
             found = "unexpected dialog: " + m_watchdog->unexpected().join(" | ");

@@ -1,10 +1,8 @@
-#include "mainwindow/calculate.h"
+#include "engine/single_person.h"
 
 #include "base/convert.h"
 
-namespace iit::mainwindow {
-
-using namespace engine;
+namespace iit::engine {
 namespace {
 
 const Text& captionText(Caption caption) {
@@ -39,50 +37,49 @@ Text resultLabel(const Text& caption, const Text& companion, const Text& tax) {
     return caption + c + secondLine + x;
 }
 
-CalcResult Calculate(const std::filesystem::path& tablePath, const Text& incomeText, TaxKind kind,
-                     TaxMode mode, std::int32_t& messageThreshold) {
+Outcome<Exact> readIncomeText(const Text& incomeText) {
     static const Text askForIncome = sysText(" 请在这里输入个人所得收入! . . . ");
     static const Text tooLarge = sysText(" 输入的数值过大! . . . ");
-    CalcResult r;
-    if (incomeText.empty() || incomeText == incomePlaceholder()) {
-        r.outcome = CalcResult::Outcome::NoInput;
-        r.balloon = askForIncome;
-        return r;
-    }
-    const double x = ToNumber(incomeText);
-    if (greater(x, kMaxIncome)) {
-        r.outcome = CalcResult::Outcome::TooLarge;
-        r.balloon = tooLarge;
-        return r;
-    }
-    const Outcome<TaxFigures> out =
-        computeTax(tablePath, Exact::fromText(incomeText), kind, mode, messageThreshold);
-    if (!out) {
-        r.outcome = CalcResult::Outcome::TableUnavailable;
-        r.balloon = out.problem().message;
-        return r;
-    }
-    switch (out->type) {
+    if (incomeText.empty() || incomeText == incomePlaceholder()) return fail(askForIncome);
+    // The limit is tested on the double the text reads as; the tax is computed from the text's
+    // exact decimal.
+    if (greater(ToNumber(incomeText), kMaxIncome)) return fail(tooLarge);
+    return Exact::fromText(incomeText);
+}
+
+PersonTax singlePersonTax(const BracketTable& table, const Exact& income, TaxKind kind,
+                          TaxMode mode) {
+    const TaxFigures f = computeTaxFigures(table, income, kind, mode, TaxPolicy::singlePerson());
+    PersonTax r;
+    r.threshold = f.threshold;
+    switch (f.type) {
     case TaxFigures::Type::BelowThreshold:
-        r.outcome = CalcResult::Outcome::BelowThreshold;
-        r.threshold = out->threshold;
-        r.balloon = sysText(" 收入数低于") + ToText(out->threshold) + sysText(", 无需上税! . . . ");
-        r.label = Text{};
+        r.result = PersonTax::Result::BelowThreshold;
+        r.message = sysText(" 收入数低于") + ToText(f.threshold) + sysText(", 无需上税! . . . ");
         break;
     case TaxFigures::Type::NoResult:
-        r.outcome = CalcResult::Outcome::NoResult;
+        r.result = PersonTax::Result::NoResult;
         r.label = Text::fromBytes("0");
         break;
     case TaxFigures::Type::Taxed:
-    case TaxFigures::Type::NoTax:
-        r.outcome = CalcResult::Outcome::Computed;
+    case TaxFigures::Type::NoTax: // the single-person rules have no no-tax test
+        r.result = PersonTax::Result::Computed;
         r.caption = captionText(captionOf(kind, mode));
-        r.total = ToText(out->companion);
-        r.tax = ToText(out->tax);
+        r.total = ToText(f.companion);
+        r.tax = ToText(f.tax);
         r.label = resultLabel(r.caption, r.total, r.tax);
         break;
     }
     return r;
 }
 
-} // namespace iit::mainwindow
+Outcome<PersonTax> singlePersonTax(const Text& incomeText, TaxKind kind, TaxMode mode,
+                                   const BracketTableSource& table) {
+    const Outcome<Exact> income = readIncomeText(incomeText);
+    if (!income) return income.problem();
+    const Outcome<BracketTable> read = table();
+    if (!read) return read.problem();
+    return singlePersonTax(*read, *income, kind, mode);
+}
+
+} // namespace iit::engine
