@@ -50,8 +50,7 @@ bool keyCellsSound(const std::string& input, sheets::SheetRow& row,
             continue;
         }
         std::cerr << "iitcalc-cli: " << input << ": " << sheets::cellName(column, row.number)
-                  << ": a number whose last digits the spreadsheet lost ("
-                  << (cell.stored.empty() ? cell.text : cell.stored)
+                  << ": a number whose last digits the spreadsheet lost (" << cell.text
                   << "); format the column as text and enter the numbers again\n";
         sound = false;
     }

@@ -3,6 +3,7 @@
 #include "app/cli.h"
 #include "app/cli_util.h"
 #include "base/convert.h"
+#include "engine/amount.h"
 #include "engine/rate_table_file.h"
 #include "engine/single_person.h"
 
@@ -82,10 +83,20 @@ int runTax(Context& ctx) {
     Outcome<engine::RateTableFile> table = openTable(ctx, ctx.value("table"));
     if (!table) return kExitFailure;
 
+    // Every AMOUNT is read by the grammar of an amount in a cell, the batch sheet's: one that it
+    // refuses is a usage error, before anything is computed.
+    std::vector<std::string> amounts;
+    for (std::size_t i = 2; i < positional.size(); ++i) {
+        Outcome<std::string> amount = engine::plainAmountText(positional[i]);
+        if (!amount)
+            return ctx.usageError("AMOUNT '" + positional[i] +
+                                  "' is no amount: " + amount.problem().message.toUtf8());
+        amounts.push_back(std::move(*amount));
+    }
     std::string out;
     for (std::size_t i = 2; i < positional.size(); ++i) {
         const Outcome<engine::PersonTax> r = engine::singlePersonTax(
-            Text::fromUtf8(positional[i]), *kind, *mode, [&] { return table->load(); });
+            Text::fromUtf8(amounts[i - 2]), *kind, *mode, [&] { return table->load(); });
         if (json)
             printJson(out, positional[i], r);
         else

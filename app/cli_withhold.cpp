@@ -12,6 +12,7 @@
 #include "engine/withhold.h"
 #include "engine/withholding_table.h"
 
+#include <algorithm>
 #include <iostream>
 
 namespace iit::cli {
@@ -72,15 +73,38 @@ int runWithhold(Context& ctx) {
     // written, never into two million cells. Nothing is written before the last row was taken.
     const std::optional<std::string> output = ctx.value("output");
     const bool tsv = tsvOutput(output);
-    engine::WithholdPass pass(*mode, *annual);
+    // Non-residents are computed by the monthly method of the bracket table.
+    Outcome<engine::RateTableFile> rateTable = openTable(ctx, std::nullopt);
+    if (!rateTable) return kExitFailure;
+    Outcome<engine::BracketTable> bracket = rateTable->load();
+    if (!bracket) {
+        std::cerr << "iitcalc-cli: " << oneLine(bracket.problem().message).toUtf8() << "\n";
+        return kExitFailure;
+    }
+    engine::WithholdPass pass(*mode, *annual, &*bracket);
     TsvText text;
     std::vector<CellRow> rows;
     CellRow in, out;
     bool idsSound = true;
     sheets::ReadOptions options;
+    std::vector<std::size_t> idColumn; // known once the first row has said whether it is a header
     options.onRow = [&](sheets::SheetRow& row) {
-        static const std::vector<std::size_t> kIdColumn{1}; // 身份证号
-        if (!keyCellsSound(input, row, kIdColumn)) {
+        if (idColumn.empty()) {
+            CellRow first(row.cells.size());
+            for (std::size_t c = 0; c < row.cells.size(); ++c)
+                first[c] = row.cells[c].text;
+            const bool header = pass.takeHeader(first);
+            if (header)
+                for (const std::string& name : pass.unreadColumns())
+                    std::cerr << "iitcalc-cli: " << input << ": the column '" << name
+                              << "' is not one withhold reads; it is left out\n";
+            if (header || std::all_of(first.begin(), first.end(),
+                                      [](const std::string& t) { return t.empty(); }))
+                return;
+            idColumn.push_back(pass.idColumn());
+        }
+        // The identity numbers checked in their own column, then the cells taken without copies.
+        if (!keyCellsSound(input, row, idColumn)) {
             idsSound = false;
             return;
         }

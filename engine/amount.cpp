@@ -1,5 +1,7 @@
 #include "engine/amount.h"
 
+#include "base/convert.h"
+
 namespace iit::engine {
 namespace {
 
@@ -56,9 +58,66 @@ std::optional<Exact> parseDecimal(std::string_view text) {
     return negative ? -v : v;
 }
 
+Outcome<std::string> plainAmountText(std::string_view utf8) {
+    static const Text notAnAmount = sysText("不是金额");
+    const std::optional<std::string> number = wholeNumberText(Text::fromUtf8(utf8).view());
+    if (!number) return fail(notAnAmount);
+    const NumberLiteral n = scanNumber(*number);
+    // The digits with the point where the exponent puts it; past 30 digits no figure of the
+    // law or of a payroll remains.
+    std::string digits = std::string(n.intDigits) + std::string(n.fracDigits);
+    long point = static_cast<long>(n.intDigits.size()) + n.exponent;
+    if (point > 30 || point < -30) return fail(notAnAmount);
+    if (point < 0) {
+        digits.insert(0, static_cast<std::size_t>(-point), '0');
+        point = 0;
+    }
+    if (static_cast<std::size_t>(point) > digits.size())
+        digits.append(static_cast<std::size_t>(point) - digits.size(), '0');
+    std::string whole = digits.substr(0, static_cast<std::size_t>(point));
+    std::string frac = digits.substr(static_cast<std::size_t>(point));
+    const std::size_t lead = whole.find_first_not_of('0');
+    whole = lead == std::string::npos ? "0" : whole.substr(lead);
+    while (!frac.empty() && frac.back() == '0')
+        frac.pop_back();
+    std::string out = (n.negative && (whole != "0" || !frac.empty()) ? "-" : "") + whole;
+    if (!frac.empty()) out += "." + frac;
+    return out;
+}
+
+namespace {
+
+// A cell of plain ASCII digits with at most one point and a leading minus: the shape nearly every
+// cell of a payroll has, read without the grammar's copies.
+bool plainShape(std::string_view cell) {
+    std::size_t i = !cell.empty() && cell[0] == '-' ? 1 : 0;
+    bool digit = false, point = false;
+    for (; i < cell.size(); ++i) {
+        if (cell[i] >= '0' && cell[i] <= '9') {
+            digit = true;
+        } else if (cell[i] == '.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    return digit;
+}
+
+} // namespace
+
 Outcome<Exact> parseAmount(std::string_view utf8) {
     std::string_view cell = trimCell(utf8);
     if (cell.empty()) return fromFen(0);
+    // Anything else (full-width digits, thousands separators, a plus sign, an exponent) is the
+    // same grammar's, made plain first.
+    std::string plain;
+    if (!plainShape(cell)) {
+        Outcome<std::string> text = plainAmountText(cell);
+        if (!text) return text.problem();
+        plain = std::move(*text);
+        cell = plain;
+    }
     // Read straight into fen: a payroll sheet has a hundred thousand of these.
     const bool negative = cell[0] == '-';
     if (negative) cell.remove_prefix(1);

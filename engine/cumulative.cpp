@@ -1,5 +1,7 @@
 #include "engine/cumulative.h"
 
+#include "base/convert.h"
+
 #include <algorithm>
 
 namespace iit::engine {
@@ -211,6 +213,38 @@ Outcome<BonusComparison> compareBonus(const WithholdingTable& table,
 
 Exact afterTaxPay(const Exact& paid, const Exact& special, const Exact& withheld) {
     return paid - special - withheld;
+}
+
+Outcome<void> checkDeductionOptions(const DeductionOptions& options, std::optional<int> joinMonth) {
+    if (!options.annualDeduction) return {};
+    if (options.fromJanuary)
+        return fail(sysText("“减除费用从1月起算”与“全年减除6万元”不能同时选择"));
+    if (joinMonth && *joinMonth > 1)
+        return fail(sysText("全年减除6万元只适用于1月起在本单位任职的职工，此人") +
+                    Text::fromBytes(std::to_string(*joinMonth)) + sysText("月入职"));
+    return {};
+}
+
+Outcome<MonthlyFigures> computeMonthly(const BracketTable& table, const YearToDate& before,
+                                       int month, const MonthAmounts& a, TaxMode mode) {
+    const Exact x = a.income - a.taxFree;
+    const TaxFigures f = computeTaxFigures(table, x, TaxKind::Wages, mode, TaxPolicy::sheetAll());
+    if (f.type == TaxFigures::Type::NoResult) return fail(sysText("税率表无法计算此收入"));
+    MonthlyFigures out;
+    out.withholding = f.type == TaxFigures::Type::Taxed && f.tax.sign() > 0 ? f.tax : Exact{};
+    // Borne by the employer, the income entered is the pay after tax.
+    out.grossIncome = mode == TaxMode::Net ? a.income + out.withholding : a.income;
+    out.after = before;
+    out.after.month = month;
+    out.after.income += out.grossIncome;
+    out.after.taxFree += a.taxFree;
+    out.after.special += a.special;
+    out.after.specialAdditional += a.specialAdditional;
+    out.after.other += a.other;
+    out.after.relief += a.relief;
+    out.after.withheld += out.withholding;
+    out.afterTax = afterTaxPay(out.grossIncome, a.special, out.withholding);
+    return out;
 }
 
 } // namespace iit::engine

@@ -21,6 +21,7 @@
 #include "engine/tax.h"
 #include "engine/withholding_table.h"
 
+#include <optional>
 #include <vector>
 
 namespace iit::engine {
@@ -79,6 +80,23 @@ Outcome<CumulativeFigures> computeCumulative(const WithholdingTable& table,
                                              const YearToDate& before, int month, int joinMonth,
                                              const DeductionOptions& options,
                                              const MonthAmounts& amounts, TaxMode mode);
+
+// Whether an employee's options go together: the 60,000 deduction neither with the count from
+// January nor for one who joined after January (`joinMonth`, none when not known yet).
+Outcome<void> checkDeductionOptions(const DeductionOptions& options, std::optional<int> joinMonth);
+
+// A non-resident's wages of a month: the monthly method of the bracket table's wages on the
+// month's income less its tax-free income (tax included, or worked back for an employer who
+// bears it), no tax below the threshold; the year-to-date sums carried on as the cumulative
+// method carries them, without its figures.
+struct MonthlyFigures {
+    YearToDate after; // this month's tax withheld included
+    Exact grossIncome;
+    Exact withholding;
+    Exact afterTax;
+};
+Outcome<MonthlyFigures> computeMonthly(const BracketTable& table, const YearToDate& before,
+                                       int month, const MonthAmounts& amounts, TaxMode mode);
 
 // The annual one-off bonus taxed on its own: bonus ÷ 12 finds the band of the monthly table,
 // tax = bonus × rate − quick deduction (the quick deduction once), to the fen.

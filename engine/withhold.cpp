@@ -6,6 +6,7 @@
 #include "engine/cumulative.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -16,33 +17,77 @@
 namespace iit::engine {
 namespace {
 
-enum Column { kName, kId, kMonth, kIncome, kTaxFree, kSpecial, kSpecialAdditional, kOther };
+// The fields withhold reads: the eight of its documented order first, then those a header may
+// add (the employee's document and options for the year, the month's relief).
+constexpr PayrollField kFields[] = {PayrollField::Name,
+                                    PayrollField::IdNumber,
+                                    PayrollField::Month,
+                                    PayrollField::Income,
+                                    PayrollField::TaxFree,
+                                    PayrollField::Special,
+                                    PayrollField::SpecialAdditional,
+                                    PayrollField::Other,
+                                    PayrollField::IdType,
+                                    PayrollField::Resident,
+                                    PayrollField::FromJanuary,
+                                    PayrollField::AnnualDeduction,
+                                    PayrollField::Relief};
+constexpr std::size_t kFieldCount = std::size(kFields);
+enum Field : std::size_t {
+    kName,
+    kId,
+    kMonth,
+    kIncome,
+    kTaxFree,
+    kSpecial,
+    kSpecialAdditional,
+    kOther,
+    kIdType,
+    kResident,
+    kFromJanuary,
+    kAnnualDeduction,
+    kRelief
+};
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-std::string withoutSpaces(std::string_view s) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size();) {
-        const std::string_view rest = s.substr(i);
-        if (rest[0] == ' ' || rest[0] == '\t' || rest[0] == '\r' || rest[0] == '\n') {
-            ++i;
-        } else if (rest.substr(0, 2) == "\xC2\xA0") {
-            i += 2;
-        } else if (rest.substr(0, 3) == "\xE3\x80\x80") {
-            i += 3;
-        } else {
-            out.push_back(rest[0]);
-            ++i;
-        }
+// The columns of the fields: a header's, by any of their names in any order, or without one
+// the documented order of the eight.
+struct Columns {
+    std::array<std::size_t, kFieldCount> of{};
+    std::vector<std::string> unread; // header texts of columns that name no field
+
+    static Columns documented() {
+        Columns c;
+        c.of.fill(kNone);
+        for (std::size_t f = 0; f < kWithholdInputColumns; ++f)
+            c.of[f] = f;
+        return c;
     }
-    return out;
-}
-
-bool isHeader(const CellRow& row) {
-    const CellRow& names = withholdInputHeader();
-    if (row.size() < names.size()) return false;
-    for (std::size_t c = 0; c < names.size(); ++c)
-        if (withoutSpaces(row[c]) != names[c]) return false;
-    return true;
-}
+    // A header: a row naming at least two of the fields.
+    static std::optional<Columns> header(const CellRow& row) {
+        Columns c;
+        c.of.fill(kNone);
+        std::size_t named = 0;
+        for (std::size_t col = 0; col < row.size(); ++col) {
+            const std::optional<PayrollField> field = fieldNamed(row[col], kFields);
+            if (!field) {
+                if (!trimCell(row[col]).empty())
+                    c.unread.push_back(std::string(trimCell(row[col])));
+                continue;
+            }
+            const std::size_t f = static_cast<std::size_t>(
+                std::find(std::begin(kFields), std::end(kFields), *field) - std::begin(kFields));
+            if (c.of[f] != kNone) {
+                c.unread.push_back(std::string(trimCell(row[col])));
+                continue;
+            }
+            c.of[f] = col;
+            ++named;
+        }
+        if (named < 2) return std::nullopt;
+        return c;
+    }
+};
 
 bool isBlank(const CellRow& row) {
     for (const std::string& cell : row)
@@ -70,19 +115,22 @@ struct Employee {
     YearToDate sums;
     int lastMonth = 0;
     std::size_t lastRow = 0;
+    // The options of the year, from the employee's first row.
+    std::size_t firstRow = 0;
+    bool resident = true;
+    DeductionOptions options;
 };
 
-// The employees met so far, each found by the key of its number: the number without spaces
-// around it, its letters (the check letter X, a passport's) in capitals. A year's sheet looks an
+// The employees met so far, each found by the key of its number (identityKey, behind the type of
+// a document other than an identity card). A year's sheet looks an
 // employee up once a row, among memory that the rows themselves fill by the hundred megabytes:
 // the index is a flat table of open addressing over keys kept side by side, a few hundred
 // kilobytes for 10,000 employees, so that a lookup stays in the processor's cache.
 class Employees {
 public:
-    // The employee of the id cell, added when new; null when the cell holds no number.
-    Employee* find(std::string_view cell) {
-        identityKey(cell, m_key);
-        if (m_key.empty()) return nullptr;
+    // The employee of the key, added when new.
+    Employee* find(std::string_view key) {
+        m_key.assign(key);
         const std::size_t hash = std::hash<std::string_view>{}(m_key);
         if ((m_keys.size() + 1) * 2 > m_slots.size()) grow();
         for (std::size_t i = hash & (m_slots.size() - 1);; i = (i + 1) & (m_slots.size() - 1)) {
@@ -143,14 +191,18 @@ CellRow withholdOutputHeader(TaxMode mode) {
 struct WithholdPass::State {
     TaxMode mode;
     const WithholdingTable& table;
+    const BracketTable* bracket; // for non-residents
     Employees employees;
     Text errors;
     bool failed = false;
     bool first = true; // no row with any text yet
+    Columns columns = Columns::documented();
+    std::string key; // the employee's key, its room kept from row to row
 };
 
-WithholdPass::WithholdPass(TaxMode mode, const WithholdingTable& table)
-    : m_state(std::make_unique<State>(State{mode, table, {}, {}, false, true})) {}
+WithholdPass::WithholdPass(TaxMode mode, const WithholdingTable& table, const BracketTable* bracket)
+    : m_state(std::make_unique<State>(
+          State{mode, table, bracket, {}, {}, false, true, Columns::documented(), {}})) {}
 WithholdPass::~WithholdPass() = default;
 
 bool WithholdPass::failed() const {
@@ -161,15 +213,33 @@ const Text& WithholdPass::problems() const {
     return m_state->errors;
 }
 
+const std::vector<std::string>& WithholdPass::unreadColumns() const {
+    return m_state->columns.unread;
+}
+
+bool WithholdPass::takeHeader(const CellRow& row) {
+    State& st = *m_state;
+    if (!st.first || isBlank(row)) return false;
+    st.first = false;
+    std::optional<Columns> header = Columns::header(row);
+    if (!header) return false;
+    st.columns = std::move(*header);
+    return true;
+}
+
+std::size_t WithholdPass::idColumn() const {
+    return m_state->columns.of[kId];
+}
+
 bool WithholdPass::next(std::size_t number, const CellRow& row, CellRow& out) {
     static const Text kRow = sysText("第"), kRowEnd = sysText("行："), kSep = sysText("；");
     State& st = *m_state;
-    const CellRow& names = withholdInputHeader();
     if (isBlank(row)) return false;
     // The first row with any text may be the header (blank rows may stand above it).
-    if (std::exchange(st.first, false) && isHeader(row)) return false;
+    if (st.first && takeHeader(row)) return false;
     static const std::string empty;
-    auto cell = [&](std::size_t c) -> const std::string& {
+    auto cell = [&](std::size_t f) -> const std::string& {
+        const std::size_t c = st.columns.of[f];
         return c < row.size() ? row[c] : empty;
     };
     Text why;
@@ -177,19 +247,54 @@ bool WithholdPass::next(std::size_t number, const CellRow& row, CellRow& out) {
         if (!why.empty()) why += kSep;
         why += reason;
     };
-    Employee* const e = st.employees.find(cell(kId));
-    if (!e) problem(sysText("身份证号为空"));
+    // The employee: the number, under its document's type where the sheet gives one.
+    identityKey(cell(kId), st.key);
+    if (st.key.empty()) problem(sysText("身份证号为空"));
+    const bool typed = !trimCell(cell(kIdType)).empty();
+    if (typed) {
+        Outcome<Text> type = identityTypeOf(cell(kIdType));
+        if (!type)
+            problem(type.problem().message);
+        else if (*type != identityCardType())
+            st.key = type->bytes() + '\x1f' + st.key;
+    }
+    Employee* const e = st.key.empty() ? nullptr : st.employees.find(st.key);
     const std::optional<int> month = parseMonth(cell(kMonth));
     if (!month) problem(sysText("月份应为1到12的整数"));
     MonthAmounts a;
-    Exact* const fields[] = {&a.income, &a.taxFree, &a.special, &a.specialAdditional, &a.other};
-    for (std::size_t c = kIncome; c <= kOther; ++c) {
-        Outcome<Exact> v = parseAmount(cell(c));
+    const std::pair<std::size_t, Exact*> fields[] = {
+        {kIncome, &a.income},   {kTaxFree, &a.taxFree},
+        {kSpecial, &a.special}, {kSpecialAdditional, &a.specialAdditional},
+        {kOther, &a.other},     {kRelief, &a.relief}};
+    for (const auto& [f, to] : fields) {
+        Outcome<Exact> v = parseAmount(cell(f));
         if (v)
-            *fields[c - kIncome] = *v;
+            *to = *v;
         else
-            problem(Text::fromUtf8(names[c]) + sysText("：") + v.problem().message);
+            problem(sysText(fieldName(kFields[f])) + sysText("：") + v.problem().message);
     }
+    // The options of the year: the employee's first row says them, a later one may repeat them.
+    bool resident = true;
+    DeductionOptions options;
+    const auto yesNo = [&](std::size_t f, bool fallback) {
+        const std::string_view text = trimCell(cell(f));
+        if (text.empty()) return fallback;
+        const std::optional<bool> v = f == kResident ? residentFromText(text) : yesNoFromText(text);
+        if (!v) problem(f == kResident ? residentRefusal() : yesNoRefusal(kFields[f]));
+        return v.value_or(fallback);
+    };
+    const bool known = e && e->firstRow != 0;
+    resident = yesNo(kResident, known ? e->resident : true);
+    options.fromJanuary = yesNo(kFromJanuary, known && e->options.fromJanuary);
+    options.annualDeduction = yesNo(kAnnualDeduction, known && e->options.annualDeduction);
+    if (known && (resident != e->resident || options.fromJanuary != e->options.fromJanuary ||
+                  options.annualDeduction != e->options.annualDeduction))
+        problem(sysText("居民身份和减除费用选项一年只有一个，此人第") +
+                Text::fromBytes(std::to_string(e->firstRow)) + sysText("行已定"));
+    if (!known && month)
+        if (Outcome<void> ok = checkDeductionOptions(options, *month); !ok)
+            problem(ok.problem().message);
+    if (!resident && !st.bracket) problem(sysText("非居民个人需要税率表"));
     if (e && month && e->lastMonth >= *month)
         problem(sysText("月份应逐行递增，此人第") + Text::fromBytes(std::to_string(e->lastRow)) +
                 sysText("行已是") + Text::fromBytes(std::to_string(e->lastMonth)) + sysText("月"));
@@ -207,18 +312,40 @@ bool WithholdPass::next(std::size_t number, const CellRow& row, CellRow& out) {
         return false;
     }
     const int m = *month;
+    if (!known) {
+        e->firstRow = number;
+        e->resident = resident;
+        e->options = options;
+    }
     e->lastMonth = m;
     e->lastRow = number;
     if (st.failed) return false; // rows after a refusal are only checked
-    Outcome<CumulativeFigures> f =
-        computeCumulative(st.table, e->sums, m, m, DeductionOptions{}, a, st.mode);
+    out.resize(st.mode == TaxMode::Net ? 18 : 17);
+    for (std::size_t c = 0; c < kWithholdInputColumns; ++c)
+        out[c].assign(cell(c)); // into the storage the cell had
+    if (!resident) {
+        // Non-residents: the monthly method of the bracket table, without the cumulative figures.
+        Outcome<MonthlyFigures> f = computeMonthly(*st.bracket, e->sums, m, a, st.mode);
+        if (!f) {
+            refuse(f.problem().message);
+            return false;
+        }
+        const Exact before = e->sums.withheld;
+        const Exact* const figures[] = {&f->after.income, nullptr,        nullptr, nullptr,
+                                        nullptr,          nullptr,        &before, &f->withholding,
+                                        &f->afterTax,     &f->grossIncome};
+        for (std::size_t i = kWithholdInputColumns; i < out.size(); ++i) {
+            const Exact* v = figures[i - kWithholdInputColumns];
+            out[i] = v ? text(*v) : std::string();
+        }
+        e->sums = std::move(f->after);
+        return true;
+    }
+    Outcome<CumulativeFigures> f = computeCumulative(st.table, e->sums, m, m, options, a, st.mode);
     if (!f) {
         refuse(f.problem().message);
         return false;
     }
-    out.resize(st.mode == TaxMode::Net ? 18 : 17);
-    for (std::size_t c = 0; c < kWithholdInputColumns; ++c)
-        out[c].assign(cell(c)); // into the storage the cell had
     const Exact* const figures[] = {&f->after.income,   &f->after.basicDeduction, &f->taxable,
                                     &f->ratePercent,    &f->quickDeduction,       &f->tax,
                                     &f->withheldBefore, &f->withholding,          &f->afterTax,
@@ -230,8 +357,8 @@ bool WithholdPass::next(std::size_t number, const CellRow& row, CellRow& out) {
 }
 
 Outcome<std::vector<CellRow>> withhold(const std::vector<CellRow>& rows, TaxMode mode,
-                                       const WithholdingTable& table) {
-    WithholdPass pass(mode, table);
+                                       const WithholdingTable& table, const BracketTable* bracket) {
+    WithholdPass pass(mode, table, bracket);
     std::vector<CellRow> out;
     out.reserve(rows.size());
     CellRow o;

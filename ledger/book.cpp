@@ -49,14 +49,7 @@ Outcome<void> checkEmployee(const Employee& e) {
 namespace detail {
 
 Outcome<void> checkOptions(const Employee& e, std::optional<int> firstMonth) {
-    if (!e.options.annualDeduction) return {};
-    if (e.options.fromJanuary)
-        return fail(sysText("“减除费用从1月起算”与“全年减除6万元”不能同时选择"));
-    const std::optional<int> joined = e.joinMonth ? e.joinMonth : firstMonth;
-    if (joined && *joined > 1)
-        return fail(sysText("全年减除6万元只适用于1月起在本单位任职的职工，此人") +
-                    monthText(*joined) + sysText("入职"));
-    return {};
+    return engine::checkDeductionOptions(e.options, e.joinMonth ? e.joinMonth : firstMonth);
 }
 
 Outcome<std::optional<int>> countingMonthOf(Book& book, const StoredEmployee& e) {
@@ -99,7 +92,6 @@ Outcome<std::vector<Text>> annualDeductionNotes(Book& book, int year, const Empl
 }
 
 } // namespace detail
-
 
 Ledger::Ledger(std::unique_ptr<LedgerStore> store, LedgerTables tables)
     : m_book(std::make_unique<Book>(Book{std::move(store), std::move(tables)})) {}

@@ -16,10 +16,6 @@ using namespace detail;
 namespace detail {
 namespace {
 
-Exact maxZero(const Exact& v) {
-    return v.sign() < 0 ? Exact{} : v;
-}
-
 // Computed figures in fen: the first that does not fit is kept as the failure.
 class FenOf {
 public:
@@ -76,22 +72,19 @@ Outcome<void> computeEntry(const Book& book, int year, const Employee& emp,
         e.withholding = fen(f->withholding);
         e.bonusTax = fen(bonusTax);
     } else {
-        const Exact x = income + bonus - amount(e.taxFree);
-        const engine::TaxFigures f =
-            engine::computeTaxFigures(book.tables.bracket, x, engine::TaxKind::Wages,
-                                      engine::TaxMode::Gross, engine::TaxPolicy::sheetAll());
-        if (f.type == engine::TaxFigures::Type::NoResult)
-            return fail(sysText("税率表无法计算此收入"));
-        const Exact tax = f.type == engine::TaxFigures::Type::Taxed ? maxZero(f.tax) : Exact{};
-        after = before;
-        after.month = e.month;
-        after.income += income + bonus;
-        after.taxFree += amount(e.taxFree);
-        after.special += amount(e.special);
-        after.specialAdditional += amount(e.specialAdditional);
-        after.other += amount(e.other);
-        after.relief += amount(e.relief);
-        after.withheld += tax;
+        // Non-residents: the monthly method of the bracket table, the bonus with the month.
+        engine::MonthAmounts a;
+        a.income = income + bonus;
+        a.taxFree = amount(e.taxFree);
+        a.special = amount(e.special);
+        a.specialAdditional = amount(e.specialAdditional);
+        a.other = amount(e.other);
+        a.relief = amount(e.relief);
+        Outcome<engine::MonthlyFigures> f =
+            engine::computeMonthly(book.tables.bracket, before, e.month, a, engine::TaxMode::Gross);
+        if (!f) return f.problem();
+        after = f->after;
+        const Exact tax = f->withholding;
         e.method = Method::Monthly;
         e.tableYear.reset();
         e.taxable.reset();

@@ -182,7 +182,7 @@ Outcome<std::string> keyCellText(const Cell& cell) {
             Text::fromUtf8("是数字（" + shown + "），已丢失位数；请把该列设为文本后重新填写"));
     };
     if (cell.kind == Cell::Kind::Number) {
-        const std::string& digits = cell.stored.empty() ? cell.text : cell.stored;
+        const std::string& digits = cell.text;
         const bool plain = !digits.empty() && std::all_of(digits.begin(), digits.end(), [](char c) {
             return c >= '0' && c <= '9';
         });

@@ -30,16 +30,14 @@ struct Cell {
     Kind kind = Kind::Empty;
     // What the sheet shows: the string itself; a number as a spreadsheet shows it in its General
     // format, the double to 15 significant digits (generalText: 88957.9 for a file's
-    // 88957.899999999994, as the spreadsheet itself computes with it); "TRUE"/"FALSE"; a date
-    // as yyyy-mm-dd (with " hh:mm:ss" when its format shows the time, or the time alone); an
-    // error value such as "#DIV/0!".
+    // 88957.899999999994, as the spreadsheet itself computes with it), except an integer a
+    // writer kept digit for digit beyond 15 (a card number), whose digits stay as the file has
+    // them; "TRUE"/"FALSE"; a date as yyyy-mm-dd (with " hh:mm:ss" when its format shows the
+    // time, or the time alone); an error value such as "#DIV/0!".
     std::string text;
     // Number; Boolean (1 or 0); Date: the serial day number of an .xlsx number cell (0 where the
     // file holds the date as text: .xls through FreeXL, .xlsx cells of type "d").
     double number = 0;
-    // A number cell's decimal as the file stores it (.xlsx), or its 15 digits (.xls); empty for
-    // other cells. Only numbers that are keys read it (keyCellText).
-    std::string stored;
 
     bool empty() const { return kind == Kind::Empty; }
 };
@@ -111,10 +109,10 @@ bool isLongOrScientific(std::string_view numberText);
 std::string generalText(double v);
 
 // The text of a cell of a column of keys (an identity number, a bank card, an employee number):
-// a text cell as it is, a number cell's digits as the file stores them when every digit is
-// there. Fails where the spreadsheet has lost digits: a number with an exponent
-// (1.10101199001011E+17, in a workbook or a text file) or more than 15 significant digits with
-// a fraction. The problem says so, for the caller to name the cell and the column.
+// a text cell as it is, a number cell's digits when every digit is there. Fails where the
+// spreadsheet has lost digits: a number with an exponent (1.10101199001011E+17, in a workbook
+// or a text file) or more than 15 significant digits. The problem says so, for the caller to
+// name the cell and the column.
 Outcome<std::string> keyCellText(const Cell& cell);
 
 // "C5" for column 2 (from 0) and row 5.

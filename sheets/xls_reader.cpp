@@ -369,7 +369,8 @@ Outcome<Sheet> decode(std::string_view bytes, const ReadOptions& options) {
             cell.number = r.f64();
             cell.text = r.text(kMaxCellBytes);
             // The file holds doubles: a number shows, and is keyed by, its 15 digits.
-            if (cell.kind == Cell::Kind::Number) cell.stored = cell.text = generalText(cell.number);
+            if (cell.kind == Cell::Kind::Number && isLongOrScientific(cell.text))
+                cell.text = generalText(cell.number);
         }
         sheet.rows.push_back(std::move(row));
     }

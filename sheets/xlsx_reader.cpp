@@ -417,9 +417,14 @@ private:
                 cell.kind = date ? Cell::Kind::Date : Cell::Kind::Number;
                 if (date) {
                     cell.text = std::move(*date);
+                } else if (!isLongOrScientific(text) ||
+                           std::all_of(text.begin(), text.end(),
+                                       [](char c) { return c >= '0' && c <= '9'; })) {
+                    // Within 15 digits the file's text is what the spreadsheet shows; an
+                    // integer of more digits than a double's is kept whole.
+                    cell.text = text;
                 } else {
                     cell.text = generalText(v);
-                    cell.stored = text;
                 }
                 cell.number = v;
             }

@@ -69,9 +69,17 @@ TEST(PayrollRow, AmountsHeldToOneSetOfBounds) {
     const struct {
         const char* text; // parsed, then checked again as an amount that came another way
         bool ok;
-    } cases[] = {
-        {"0", true},   {"12.5", true},   {"1000000000000", true}, {"1000000000000.01", false},
-        {"-1", false}, {"1.001", false}, {"8,000", false},        {"8000元", false}};
+    } cases[] = {{"0", true},
+                 {"12.5", true},
+                 {"1000000000000", true},
+                 {"1000000000000.01", false},
+                 {"-1", false},
+                 {"1.001", false},
+                 {"8,000.50", true}, // the batch sheet's grammar: thousands in groups of three
+                 {"８０００", true}, // full-width digits
+                 {"3e4", true},
+                 {"1,2,3", false},
+                 {"8000元", false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         const Outcome<Exact> parsed = parseAmount(c.text);

@@ -3,6 +3,10 @@
 // named at once.
 #include "engine/withhold.h"
 
+#include "base/files.h"
+#include "engine/rate_table_file.h"
+#include "tests/support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -96,7 +100,7 @@ TEST(withhold, EveryRefusedRowIsNamed) {
         Row("甲", "A1", "3", "10000"),         // row 3: the same month again
         Row("乙", "B2", "13", "10000"),        // row 4
         Row("乙", "B2", "0", "10000"),         // row 5
-        Row("丙", "C3", "1", "1,000"),         // row 6
+        Row("丙", "C3", "1", "1,00"),          // row 6: a group of two
         Row("丙", "C3", "2", "10000.123"),     // row 7
         Row("丙", "C3", "3", "-5"),            // row 8
         Row("丁", "", "1", "10000"),           // row 9
@@ -119,6 +123,81 @@ TEST(withhold, EveryRefusedRowIsNamed) {
               "第12行：本月收入：金额过大");
     // Trailing zeros are no decimals: 12.500 is an amount.
     EXPECT_TRUE(withhold({Row("甲", "A1", "1", " 12.500 ")}, TaxMode::Gross, annual()).ok());
+}
+
+} // namespace
+} // namespace iit
+
+namespace iit {
+namespace {
+
+using namespace engine;
+
+// The columns by name, in any order, with the options of the law: the published examples of the
+// 60,000 deduction come out as published, a non-resident by the monthly method, and what the
+// sheet says against the law is refused by row.
+TEST(withhold, ColumnsByNameWithTheOptionsOfTheLaw) {
+    testing::TempDir dir;
+    setProgramDirectory(dir.path());
+    ASSERT_TRUE(writeDefaultRateTable(rateTablePath()));
+    const Outcome<BracketTable> table = loadBracketTable(rateTablePath());
+    ASSERT_TRUE(table) << table.problem().message.toUtf8();
+    const BracketTable& bracket = *table;
+    const auto run = [&](int year, const std::vector<CellRow>& rows) {
+        return withhold(rows, TaxMode::Gross, *defaultWithholdingTables().forYear(year), &bracket);
+    };
+    // 2021: 10,000 in January, then 4,000 a month: nothing is withheld all year.
+    std::vector<CellRow> low = {{"全年减除6万元", "本月收入", "月份", "证件号码", "姓名", "部门"}};
+    for (int m = 1; m <= 12; ++m)
+        low.push_back({m == 1 ? "是" : "", m == 1 ? "10000" : "4000", std::to_string(m),
+                       "110101199001011237", "张三", "财务"});
+    Outcome<std::vector<CellRow>> out = run(2021, low);
+    ASSERT_TRUE(out.ok()) << out.problem().message.toUtf8();
+    for (const CellRow& r : *out)
+        EXPECT_EQ(r[15], "0") << r[2]; // 本月应预扣
+    EXPECT_EQ((*out)[11][9], "60000"); // 累计减除费用
+    EXPECT_EQ((*out)[0][0], "张三");   // the eight cells in their documented order
+    // 2023: 6,000 in January with the deduction: nothing; without it: 30.
+    out = run(2023, {{"身份证号", "姓名", "月份", "本月收入", "全年减除6万元"},
+                     {"110101199001011237", "甲", "1", "6000", "是"},
+                     {"110101199002021231", "乙", "1", "6000", "否"}});
+    ASSERT_TRUE(out.ok()) << out.problem().message.toUtf8();
+    EXPECT_EQ((*out)[0][15], "0");
+    EXPECT_EQ((*out)[1][15], "30");
+    // A non-resident by the monthly table: (20,000 − 5,000) × 20 % − 1,410; a relief column.
+    out = run(2024, {{"姓名", "证件类型", "证件号码", "月份", "本月收入", "居民", "减免税额"},
+                     {"John", "外国护照", "E1234567", "1", "20000", "否", ""},
+                     {"甲", "", "110101199001011237", "1", "10000", "", "100"}});
+    ASSERT_TRUE(out.ok()) << out.problem().message.toUtf8();
+    EXPECT_EQ((*out)[0][15], "1590");
+    EXPECT_EQ((*out)[0][10], "");   // no cumulative taxable income
+    EXPECT_EQ((*out)[1][15], "50"); // 150 less the relief of 100
+
+    const struct {
+        std::vector<CellRow> rows;
+        const char* refusal;
+    } refused[] = {
+        {{{"证件号码", "姓名", "月份", "本月收入", "全年减除6万元"},
+          {"110101199001011237", "甲", "7", "10000", "是"}},
+         "第2行：全年减除6万元只适用于1月起在本单位任职的职工，此人7月入职"},
+        {{{"证件号码", "姓名", "月份", "本月收入", "居民"},
+          {"110101199001011237", "甲", "1", "10000", "是"},
+          {"110101199001011237", "甲", "2", "10000", "否"}},
+         "第3行：居民身份和减除费用选项一年只有一个，此人第2行已定"},
+        {{{"证件号码", "姓名", "月份", "本月收入", "证件类型"},
+          {"110101199001011237", "甲", "1", "10000", "火星证"}},
+         "第2行：证件类型“火星证”不是扣缴申报的证件类型"},
+    };
+    for (const auto& c : refused) {
+        out = run(2024, c.rows);
+        ASSERT_FALSE(out.ok()) << c.refusal;
+        EXPECT_EQ(out.problem().message.toUtf8(), c.refusal);
+    }
+    // The columns withhold does not read are told.
+    WithholdPass pass(TaxMode::Gross, annual(), &bracket);
+    EXPECT_TRUE(pass.takeHeader({"姓名", "部门", "身份证号", "月份", "本月收入", "工号"}));
+    EXPECT_EQ(pass.unreadColumns(), (std::vector<std::string>{"部门", "工号"}));
+    EXPECT_EQ(pass.idColumn(), 2u);
 }
 
 } // namespace
