@@ -14,10 +14,10 @@ namespace {
 // that its months keep their room from one employee to the next.
 Outcome<std::optional<BonusChoice>>
 compareOne(const Book& book, const engine::WithholdingTable& table, const Employee& employee,
-           const std::optional<StoredOpening>& opening, std::span<const StoredEntry> entries,
+           const std::optional<StoredOpening>& opening, std::span<const EnteredMonth> entries,
            engine::BonusPlan& plan) {
-    const StoredEntry* chosen = nullptr;
-    for (const StoredEntry& e : entries) {
+    const EnteredMonth* chosen = nullptr;
+    for (const EnteredMonth& e : entries) {
         if (e.bonus <= 0) continue;
         if (e.bonusSeparate()) {
             chosen = &e;
@@ -34,7 +34,7 @@ compareOne(const Book& book, const engine::WithholdingTable& table, const Employ
     plan.bonus = amount(chosen->bonus);
     plan.months.resize(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const StoredEntry& e = entries[i];
+        const EnteredMonth& e = entries[i];
         engine::PlannedMonth& m = plan.months[i];
         m.month = e.month;
         std::int64_t income = e.income.value_or(0);
@@ -74,7 +74,7 @@ Outcome<std::vector<BonusChoice>> Ledger::compareBonuses(int year) {
         Outcome<std::optional<BonusChoice>> c = compareOne(
             book, **table, e.employee.employee,
             at == openings->end() ? std::nullopt : std::optional<StoredOpening>(at->second),
-            e.entries, plan);
+            e.months, plan);
         if (!c) return c.problem();
         if (*c) out.push_back(std::move(**c));
     }
@@ -93,8 +93,9 @@ Outcome<std::optional<BonusChoice>> Ledger::compareBonus(int year, const PersonK
     if (!opening) return opening.problem();
     Outcome<std::vector<StoredEntry>> entries = book.store->entries((*found)->id);
     if (!entries) return entries.problem();
+    const std::vector<EnteredMonth> months(entries->begin(), entries->end());
     engine::BonusPlan plan;
-    return compareOne(book, **table, (*found)->employee, *opening, *entries, plan);
+    return compareOne(book, **table, (*found)->employee, *opening, months, plan);
 }
 
 } // namespace iit::ledger

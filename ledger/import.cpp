@@ -67,7 +67,13 @@ public:
     }
     // The cell as UTF-8 without the spaces around it.
     std::string trimmed(const std::vector<Text>& row, PayrollField f) const {
-        return std::string(engine::trimCell(of(row, f).toUtf8()));
+        const Text& t = of(row, f);
+        // Numbers and amounts are ASCII, the same bytes in UTF-8: nothing to convert.
+        const std::string_view bytes = t.view();
+        if (std::all_of(bytes.begin(), bytes.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+            return std::string(engine::trimCell(bytes));
+        return std::string(engine::trimCell(t.toUtf8()));
     }
 
 private:

@@ -172,8 +172,12 @@ Outcome<std::vector<LedgerStore::EmployeeYear>> MemoryStore::residentsWithBonus(
     for (const auto& [id, p] : m_state.employees) {
         if (p.year != year || !p.employee.resident) continue;
         Outcome<std::vector<StoredEntry>> all = entries(id);
-        if (std::any_of(all->begin(), all->end(), [](const StoredEntry& e) { return e.bonus > 0; }))
-            out.push_back(EmployeeYear{StoredEmployee{id, p.employee}, std::move(*all)});
+        if (std::none_of(all->begin(), all->end(), [](const StoredEntry& e) { return e.bonus > 0; }))
+            continue;
+        EmployeeYear employeeYear{StoredEmployee{id, p.employee}, {}};
+        for (const StoredEntry& e : *all)
+            employeeYear.months.push_back(e);
+        out.push_back(std::move(employeeYear));
     }
     return out;
 }

@@ -151,10 +151,11 @@ public:
                                                              EmployeeId last) = 0;
     virtual Outcome<std::vector<EmployeeId>> employeesWithEntriesFrom(int month, EmployeeId first,
                                                                       EmployeeId last) = 0;
-    // The residents of the year with an annual bonus in any month, and all their entries.
+    // The residents of the year with an annual bonus in any month, and the amounts entered in
+    // all their months (what the comparison of the bonus computes from).
     struct EmployeeYear {
         StoredEmployee employee;
-        std::vector<StoredEntry> entries;
+        std::vector<EnteredMonth> months;
     };
     virtual Outcome<std::vector<EmployeeYear>> residentsWithBonus(int year) = 0;
 

@@ -269,6 +269,15 @@ const Columns& entryColumns() {
     }();
     return c;
 }
+const Columns& enteredColumns() {
+    static const Columns c = [] {
+        EnteredMonth e;
+        Columns out;
+        schema::describeEntered(e, out);
+        return out;
+    }();
+    return c;
+}
 const Columns& openingColumns() {
     static const Columns c = [] {
         StoredOpening o;
@@ -424,7 +433,7 @@ const Statements& statements() {
                            "ORDER BY x.employee";
         // The employees with a bonus from the index of the entries with one, each one's months
         // from the index by employee; "+" keeps the year's index out.
-        out.withBonus = "SELECT e.id, " + e + ", " + x +
+        out.withBonus = "SELECT e.id, " + e + ", " + enteredColumns().list("x") +
                         " FROM employee e JOIN entry x ON x.employee = e.id WHERE e.id IN (SELECT "
                         "employee FROM entry WHERE bonus > 0) AND +e.year = ?1 AND e.resident = 1 "
                         "ORDER BY e.id, x.month";
@@ -621,6 +630,17 @@ StoredEmployee readStoredEmployee(const sql::Statement& s) {
     return StoredEmployee{s.int64(0), readEmployee(s, 1)};
 }
 
+// The employees of a year, counted from the index of their keys.
+Outcome<std::size_t> employeeCount(sql::Connection& db, int year) {
+    Outcome<sql::Statement*> s = db.cached("SELECT count(*) FROM employee WHERE year = ?1");
+    if (!s) return s.problem();
+    (*s)->bind(1, year);
+    Outcome<std::optional<std::int64_t>> n =
+        rowOf<std::int64_t>(**s, [](const sql::Statement& r) { return r.int64(0); });
+    if (!n) return n.problem();
+    return static_cast<std::size_t>(n->value_or(0));
+}
+
 } // namespace
 
 Outcome<std::vector<int>> SqliteStore::years() {
@@ -630,10 +650,19 @@ Outcome<std::vector<int>> SqliteStore::years() {
 }
 
 Outcome<std::vector<StoredEmployee>> SqliteStore::employees(int year) {
+    // Room for them at once, counted from the index of their keys.
+    Outcome<std::size_t> count = employeeCount(*m_file->db, year);
+    if (!count) return count.problem();
     Outcome<sql::Statement*> s = m_file->db->cached(statements().employees.c_str());
     if (!s) return s.problem();
     (*s)->bind(1, year);
-    return rowsOf<StoredEmployee>(**s, &readStoredEmployee);
+    std::vector<StoredEmployee> out;
+    out.reserve(*count);
+    if (Outcome<void> r = (*s)->eachRow(
+            [&](const sql::Statement& row) { out.push_back(readStoredEmployee(row)); });
+        !r)
+        return r.problem();
+    return out;
 }
 
 Outcome<std::optional<StoredEmployee>> SqliteStore::findEmployee(int year, const PersonKey& key) {
@@ -723,20 +752,16 @@ Outcome<void> SqliteStore::removeEntry(EmployeeId id, int month) {
 
 Outcome<std::vector<StoredLine>> SqliteStore::month(int year, int month) {
     sql::Connection& db = *m_file->db;
-    // Room for every employee of the year, counted from the index of their keys: the lines are
-    // large, and growing would move them again and again.
-    Outcome<sql::Statement*> count = db.cached("SELECT count(*) FROM employee WHERE year = ?1");
-    if (!count) return count.problem();
-    (*count)->bind(1, year);
-    Outcome<std::optional<std::int64_t>> employees =
-        rowOf<std::int64_t>(**count, [](const sql::Statement& r) { return r.int64(0); });
+    // Room for every employee of the year: the lines are large, and growing would move them
+    // again and again.
+    Outcome<std::size_t> employees = employeeCount(db, year);
     if (!employees) return employees.problem();
     Outcome<sql::Statement*> s = db.cached(statements().month.c_str());
     if (!s) return s.problem();
     (*s)->bind(1, year);
     (*s)->bind(2, month);
     std::vector<StoredLine> out;
-    out.reserve(static_cast<std::size_t>(employees->value_or(0)));
+    out.reserve(*employees);
     const int entryAt = 1 + static_cast<int>(kEmployeeWidth);
     if (Outcome<void> r = (*s)->eachRow([&](const sql::Statement& row) {
             out.push_back(StoredLine{readStoredEmployee(row), readEntry(row, entryAt)});
@@ -795,7 +820,9 @@ Outcome<std::vector<LedgerStore::EmployeeYear>> SqliteStore::residentsWithBonus(
             const EmployeeId id = row.int64(0);
             if (out.empty() || out.back().employee.id != id)
                 out.push_back(EmployeeYear{readStoredEmployee(row), {}});
-            out.back().entries.push_back(readEntry(row, entryAt));
+            EnteredMonth m;
+            schema::describeEntered(m, RowReader(row, entryAt));
+            out.back().months.push_back(std::move(m));
         });
         !r)
         return r.problem();
