@@ -29,8 +29,12 @@ bool holdsNothing(const BatchRecord& record) {
 
 Text BatchFileContent::damageText() const {
     if (!damaged()) return {};
-    return sysText("文件已损坏：它声称有 " + std::to_string(claimed) + " 条记录，只能读出 " +
-                   std::to_string(present) + " 条");
+    // The records of the format are not what the clerk counts: a save writes every row of the
+    // sheet, empty ones too. Tell the people read.
+    const auto people = std::count_if(records.begin(), records.end(), [](const BatchRecord& r) {
+        return std::any_of(r.begin(), r.end(), [](const Text& t) { return !t.empty(); });
+    });
+    return sysText("文件已损坏：读出 " + std::to_string(people) + " 人，文件的其余部分缺失");
 }
 
 Outcome<BatchFileContent> readBatchFileBytes(std::string_view bytes) {

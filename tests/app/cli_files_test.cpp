@@ -145,8 +145,8 @@ TEST(CliFiles, DamagedBatchFilesAreRefusedAndLeftAlone) {
     } cases[] = {
         {"size.dat", badSize, "文件打开失败，请选择正确的文件！"},
         {"junk.dat", "QKDB" + std::string(200, 'x'), "文件打开失败，请选择正确的文件！"},
-        {"cut.dat", good.substr(0, 600000), "它声称有 9999 条记录，只能读出 4833 条"},
-        {"claims.dat", claims, "它声称有 2147483647 条记录，只能读出 9999 条"},
+        {"cut.dat", good.substr(0, 600000), "文件已损坏：读出 3 人，文件的其余部分缺失"},
+        {"claims.dat", claims, "文件已损坏：读出 3 人，文件的其余部分缺失"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
