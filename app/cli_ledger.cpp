@@ -14,6 +14,7 @@
 #include "sheets/header.h"
 
 #include <algorithm>
+#include <chrono>
 #include <iostream>
 #include <span>
 #include <unordered_map>
@@ -22,8 +23,9 @@ namespace iit::cli {
 namespace {
 
 // Opens the data directory's ledger with the laws it computes by. The bracket table is started
-// as the window starts it. Prints the problem and returns nullopt on failure.
-std::optional<ledger::Ledger> openLedger(const Context& ctx) {
+// as the window starts it. A command that only reads opens it so; another program's change is
+// waited for up to a minute. Prints the problem and returns nullopt on failure.
+std::optional<ledger::Ledger> openLedger(const Context& ctx, ledger::Access access) {
     if (!openTable(ctx, std::nullopt)) return std::nullopt;
     Outcome<ledger::LedgerTables> tables = ledger::loadLedgerTables();
     if (!tables) {
@@ -31,7 +33,8 @@ std::optional<ledger::Ledger> openLedger(const Context& ctx) {
         return std::nullopt;
     }
     Outcome<ledger::Ledger> opened =
-        ledger::openLedgerFile(ledger::ledgerPath(), std::move(*tables));
+        ledger::openLedgerFile(ledger::ledgerPath(), std::move(*tables), access,
+                               std::chrono::minutes(1));
     if (!opened) {
         std::cerr << "iitcalc-cli: " << oneLine(opened.problem().message).toUtf8() << "\n";
         return std::nullopt;
@@ -173,14 +176,17 @@ int import(Context& ctx, bool opening) {
         std::cerr << "iitcalc-cli: the ledger was not changed\n";
         return kExitFailure;
     }
-    std::optional<ledger::Ledger> book = openLedger(ctx);
+    std::optional<ledger::Ledger> book = openLedger(ctx, ledger::Access::ReadWrite);
     if (!book) return kExitFailure;
     const ledger::Missing missing =
         ctx.flag("replace") ? ledger::Missing::Remove : ledger::Missing::Keep;
     Outcome<ledger::ChangeReport> report =
         opening ? book->importOpening(*year, rows)
                 : book->importMonth(*year, *month, rows, {}, {}, missing);
-    if (!report) return failed(file + ": ", report.problem().message, "the ledger was not changed");
+    // The sheet's refusals name it; a failure of the ledger's file names the ledger.
+    if (!report)
+        return failed(report.problem().code == 0 ? file + ": " : std::string(),
+                      report.problem().message, "the ledger was not changed");
     for (const ledger::PersonKey& key : report->newEmployees) {
         if (engine::identityCheckFails(key.idType, key.idNumber))
             std::cerr << "iitcalc-cli: " << file << ": " << key.idNumber.toUtf8()
@@ -210,7 +216,7 @@ int showMonth(Context& ctx) {
     if (!year) return ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
     const std::optional<int> month = parseMonth(ctx.operands[2]);
     if (!month) return ctx.usageError("MONTH '" + ctx.operands[2] + "' is no month from 1 to 12");
-    std::optional<ledger::Ledger> book = openLedger(ctx);
+    std::optional<ledger::Ledger> book = openLedger(ctx, ledger::Access::Read);
     if (!book) return kExitFailure;
     Outcome<ledger::MonthView> view = book->showMonth(*year, *month);
     if (!view) return failed("", view.problem().message, "nothing was written");
@@ -256,7 +262,7 @@ int listPeople(Context& ctx) {
         year = parseYear(ctx.operands[1]);
         if (!year) return ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
     }
-    std::optional<ledger::Ledger> book = openLedger(ctx);
+    std::optional<ledger::Ledger> book = openLedger(ctx, ledger::Access::Read);
     if (!book) return kExitFailure;
     std::vector<int> years;
     if (year) {

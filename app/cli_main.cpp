@@ -1,5 +1,6 @@
 // iitcalc-cli: the command line of iitcalc. Global options: --help, --version, --data-dir DIR.
 #include "app/cli.h"
+#include "base/files.h"
 #include "base/paths.h"
 
 #include <cerrno>
@@ -7,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 namespace iit::cli {
 namespace {
@@ -66,13 +68,16 @@ std::string usage(const Command& command) {
 }
 
 std::optional<std::filesystem::path> Context::dataDirectory() const {
-    std::string error;
-    auto dir = resolveDataDirectory(dataDirArg, &error);
+    std::string error, notice;
+    auto dir = resolveDataDirectory(dataDirArg, &error, &notice);
     if (!dir) {
         std::cerr << "iitcalc-cli: " << error << "\n";
         return std::nullopt;
     }
+    static bool told = false; // once a run, however many times a command asks
+    if (!notice.empty() && !std::exchange(told, true)) std::cerr << "iitcalc-cli: " << notice << "\n";
     setProgramDirectory(*dir);
+    removeStaleTemporariesIn(*dir);
     return dir;
 }
 

@@ -135,13 +135,16 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::string error;
-    const auto dir = iit::resolveDataDirectory(dataDir, &error);
+    std::string error, notice;
+    const auto dir = iit::resolveDataDirectory(dataDir, &error, &notice);
     if (!dir) {
         std::cerr << "iitcalc: " << error << "\n";
         return 1;
     }
+    if (!notice.empty()) std::cerr << "iitcalc: " << notice << "\n";
     iit::setProgramDirectory(*dir);
+    // What writers killed in the middle left behind (a sheet of names and identity numbers).
+    iit::removeStaleTemporariesIn(*dir);
     if (::chdir(dir->c_str()) != 0) {
         std::cerr << "iitcalc: cannot enter " << dir->string() << "\n";
         return 1;

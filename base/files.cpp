@@ -2,6 +2,7 @@
 
 #include "base/guarded_files.h"
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -96,6 +97,18 @@ bool syncDirectory(const fs::path& dir) {
     const bool ok = ::fsync(fd) == 0;
     ::close(fd);
     return ok;
+}
+
+// The permissions of a file written over `target`: private in the data directory, whatever the
+// umask; elsewhere those of the file it replaces, or those the umask gives a new file (the clerk
+// chose where it goes).
+mode_t finalMode(const fs::path& target) {
+    if (inDataDirectory(target)) return 0600;
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0) return st.st_mode & 07777;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
 }
 
 std::string temporaryPrefix(const fs::path& target) {
@@ -303,15 +316,9 @@ TemporaryFile::TemporaryFile(const fs::path& target) : m_target(target) {
         }
         struct flock fl = guardLock();
         ::fcntl(fd, F_OFD_SETLK, &fl);
-        // The new file gets the permissions of the file it replaces, or those a new file gets.
-        struct stat st {};
-        if (::stat(target.c_str(), &st) == 0) {
-            ::fchmod(fd, st.st_mode & 07777);
-        } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            ::fchmod(fd, 0666 & ~mask);
-        }
+        // Private while it is written (a sheet of names and identity numbers may sit in it);
+        // it gets its final permissions when it takes the target's place.
+        ::fchmod(fd, 0600);
         m_fd = fd;
         m_path = candidate;
         return;
@@ -329,7 +336,8 @@ bool TemporaryFile::sync() {
 }
 
 bool TemporaryFile::commit() {
-    if (m_fd < 0 || !sync()) return false;
+    if (m_fd < 0) return false;
+    if (::fchmod(m_fd, finalMode(m_target)) != 0 || !sync()) return false;
     if (renameFile(m_path, m_target) != 0) return false;
     // The new name is in place; the lock goes with the descriptor.
     closeKeepingErrno(m_fd);
@@ -363,19 +371,18 @@ RenameFunction setRenameFunction(RenameFunction rename) {
     return std::exchange(g_rename, rename ? rename : &::rename);
 }
 
-void removeStaleTemporaries(const fs::path& target) {
-    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    const std::string prefix = temporaryPrefix(target);
+namespace {
+
+// Removes the temporaries of `dir` whose names `ours` takes ("." stem "-" 8 hex digits ".tmp")
+// that no living writer holds, with whatever else each writer made under the same name.
+template <class Ours> void removeLeftovers(const fs::path& dir, Ours ours) {
     std::vector<std::string> names;
     std::error_code ec;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
         names.push_back(it->path().filename().native());
     const auto now = fs::file_time_type::clock::now();
     for (const std::string& name : names) {
-        // prefix, 8 hex digits, ".tmp"
-        if (name.size() != prefix.size() + 12 || name.compare(0, prefix.size(), prefix) != 0 ||
-            name.compare(prefix.size() + 8, 4, ".tmp") != 0)
-            continue;
+        if (!ours(name)) continue;
         const fs::path leftover = dir / name;
         std::error_code timeError;
         const auto written = fs::last_write_time(leftover, timeError);
@@ -394,6 +401,32 @@ void removeStaleTemporaries(const fs::path& target) {
                 other[stem.size()] == '.')
                 ::unlink((dir / other).c_str());
     }
+}
+
+// "-" then 8 hex digits and ".tmp" at the end of `name`.
+bool endsAsTemporary(std::string_view name) {
+    if (name.size() < 14 || name.substr(name.size() - 4) != ".tmp" || name[name.size() - 13] != '-')
+        return false;
+    for (char c : name.substr(name.size() - 12, 8))
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+} // namespace
+
+void removeStaleTemporaries(const fs::path& target) {
+    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    const std::string prefix = temporaryPrefix(target);
+    removeLeftovers(dir, [&](const std::string& name) {
+        return name.size() == prefix.size() + 12 && name.compare(0, prefix.size(), prefix) == 0 &&
+               endsAsTemporary(name);
+    });
+}
+
+void removeStaleTemporariesIn(const fs::path& dir) {
+    removeLeftovers(dir, [](const std::string& name) {
+        return name.size() > 14 && name[0] == '.' && endsAsTemporary(name);
+    });
 }
 
 } // namespace iit

@@ -128,5 +128,8 @@ RenameFunction setRenameFunction(RenameFunction rename);
 // Removes the temporary files beside `target` that no living writer holds (the leftovers of a
 // killed save) and the files their writer made under the same name with another extension.
 void removeStaleTemporaries(const std::filesystem::path& target);
+// The same for every target in `dir`: the data directory's, when a program starts (a file
+// written once, whose next write would sweep them, may never be written again).
+void removeStaleTemporariesIn(const std::filesystem::path& dir);
 
 } // namespace iit

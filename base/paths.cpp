@@ -2,6 +2,7 @@
 
 #include "base/unicode.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,7 +56,7 @@ Text displayPath(const fs::path& path) {
 }
 
 std::optional<fs::path> resolveDataDirectory(const std::optional<fs::path>& override,
-                                             std::string* error) {
+                                             std::string* error, std::string* notice) {
     fs::path dir;
     if (override) {
         dir = *override;
@@ -68,12 +69,30 @@ std::optional<fs::path> resolveDataDirectory(const std::optional<fs::path>& over
         return std::nullopt;
     }
     std::error_code ec;
-    fs::create_directories(dir, ec);
+    if (notice) notice->clear();
+    if (!fs::exists(dir, ec)) {
+        if (dir.has_parent_path()) fs::create_directories(dir.parent_path(), ec);
+        // The payroll's own directory is private whatever the umask; its parents are not ours.
+        if (::mkdir(dir.c_str(), 0700) == 0) ::chmod(dir.c_str(), 0700);
+    } else if (struct stat st {}; notice && ::stat(dir.c_str(), &st) == 0 &&
+                                  S_ISDIR(st.st_mode) && (st.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        *notice = "the data directory " + dir.string() + " may be read by other users (mode " +
+                  mode + "); chmod 700 keeps the payroll in it private";
+    }
     if (!fs::is_directory(dir, ec)) {
         if (error) *error = "cannot create the data directory " + dir.string();
         return std::nullopt;
     }
     return fs::absolute(dir, ec).lexically_normal();
+}
+
+bool inDataDirectory(const fs::path& file) {
+    if (g_programDirectory.empty() || file.empty()) return false;
+    std::error_code ec;
+    const fs::path dir = fs::absolute(file, ec).lexically_normal().parent_path();
+    return !ec && dir == g_programDirectory;
 }
 
 void setProgramDirectory(const fs::path& dir) {

@@ -29,12 +29,19 @@ std::filesystem::path pathFromStoredText(const Text& stored);
 Text displayPath(const std::filesystem::path& path);
 
 // Chooses the data directory: `override` when given, else $XDG_DATA_HOME/iitcalc, else
-// ~/.local/share/iitcalc. Creates it when missing. On failure returns nullopt and sets error.
+// ~/.local/share/iitcalc. Creates it when missing, 0700 whatever the umask: it holds a company's
+// payroll. On failure returns nullopt and sets error. An existing directory that other users
+// may enter is left as it is and told in `notice` (empty otherwise), for the program to tell
+// once a run.
 std::optional<std::filesystem::path>
-resolveDataDirectory(const std::optional<std::filesystem::path>& override, std::string* error);
+resolveDataDirectory(const std::optional<std::filesystem::path>& override, std::string* error,
+                     std::string* notice = nullptr);
 // Sets and reads the program directory (no trailing separator).
 void setProgramDirectory(const std::filesystem::path& dir);
 const std::filesystem::path& programDirectory();
+// True when `file` lies directly in the program directory: what the program writes there is
+// private (0600).
+bool inDataDirectory(const std::filesystem::path& file);
 
 // True when a file or directory of that name exists. Names are names, never patterns.
 bool fileExists(const std::filesystem::path& path);

@@ -2,6 +2,10 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
+#include <cstring>
+#include <string>
+
 namespace iit::ledger::sql {
 
 Statement::~Statement() {
@@ -62,7 +66,8 @@ std::string_view Statement::text(int column) const {
 }
 
 Outcome<std::unique_ptr<Connection>> Connection::open(const std::filesystem::path& path,
-                                                      bool readOnly) {
+                                                      bool readOnly,
+                                                      std::chrono::milliseconds busyWait) {
     sqlite3* db = nullptr;
     const int mode = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
     const int rc = sqlite3_open_v2(path.c_str(), &db,
@@ -74,7 +79,7 @@ Outcome<std::unique_ptr<Connection>> Connection::open(const std::filesystem::pat
     }
     sqlite3_extended_result_codes(db, 1);
     // Two programs on one ledger: the second waits for the first's transaction.
-    sqlite3_busy_timeout(db, 10000);
+    sqlite3_busy_timeout(db, static_cast<int>(busyWait.count()));
     return std::unique_ptr<Connection>(new Connection(db));
 }
 
@@ -118,11 +123,45 @@ std::int64_t Connection::lastInsertRowid() const {
     return sqlite3_last_insert_rowid(m_db);
 }
 
+bool Connection::outsideTransaction() const {
+    return sqlite3_get_autocommit(m_db) != 0;
+}
+
+namespace {
+
+// The machine's causes in the clerk's words, naming the file; empty for the others.
+std::string machineCause(sqlite3* db, int code) {
+    const char* name = sqlite3_db_filename(db, "main");
+    const std::string file = name && *name ? name : "工资台账";
+    const int err = sqlite3_system_errno(db);
+    switch (code & 0xff) {
+    case SQLITE_FULL:
+        return "磁盘已满，工资台账未作改动：" + file;
+    case SQLITE_IOERR:
+        if (err == ENOSPC || err == EDQUOT) return "磁盘已满，工资台账未作改动：" + file;
+        return "读写工资台账时出错（" + std::string(err ? std::strerror(err) : "I/O error") +
+               "），工资台账未作改动：" + file;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return "工资台账正被另一个程序修改，等候多时仍未完成，本次未作改动：" + file;
+    case SQLITE_READONLY:
+        return "工资台账只能读取，不能修改（文件或其所在目录不可写）：" + file;
+    case SQLITE_CANTOPEN:
+        return "工资台账文件无法打开（" +
+               std::string(err ? std::strerror(err) : "unable to open") + "）：" + file;
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
 Problem Connection::problem(int code) {
     if (m_damage) return *m_damage;
     const char* message = sqlite3_errmsg(m_db);
     if (!message || sqlite3_errcode(m_db) == SQLITE_OK) message = sqlite3_errstr(code);
-    Problem p = fail(Text::fromUtf8(message), code);
+    const std::string cause = machineCause(m_db, code);
+    Problem p = fail(Text::fromUtf8(cause.empty() ? message : cause), code);
     if (!isDamage(code)) return p;
     // Whatever the log holds stays beside the file, as it was.
     sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);

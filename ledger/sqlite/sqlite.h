@@ -11,6 +11,7 @@
 
 #include "base/outcome.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -88,8 +89,10 @@ class Connection {
 public:
     // Opens (and creates) the database file, or opens it only to read. Nothing is read or
     // written yet.
-    static Outcome<std::unique_ptr<Connection>> open(const std::filesystem::path& path,
-                                                     bool readOnly = false);
+    // A change of another program is waited for up to `busyWait` (then SQLITE_BUSY).
+    static Outcome<std::unique_ptr<Connection>> open(
+        const std::filesystem::path& path, bool readOnly = false,
+        std::chrono::milliseconds busyWait = std::chrono::seconds(10));
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -101,7 +104,11 @@ public:
     // The value of a query of one integer (PRAGMA user_version, say).
     Outcome<std::int64_t> integer(const char* sql);
     std::int64_t lastInsertRowid() const;
-    // The problem of the last failure of this connection (the damage, once there is one).
+    // No transaction is open (a commit has written everything).
+    bool outsideTransaction() const;
+    // The problem of the last failure of this connection (the damage, once there is one),
+    // worded for the clerk where the cause is the machine's (a full disk, another program's
+    // change, a file that may only be read), naming the ledger.
     Problem problem(int code);
 
     // The damage met, if any; `tell` makes the problem every call fails with from then on out

@@ -34,6 +34,9 @@ struct SqliteStore::File {
     int lockFd = -1;
     std::unique_ptr<FileGuard> guard; // nothing else of the program opens the ledger's files
     std::unique_ptr<sql::Connection> db;
+    // An employee was removed since the last checkpoint: their pages, wiped in the file
+    // (secure_delete), still sit in the write-ahead log until it is checkpointed.
+    bool erased = false;
     ~File();
 };
 
@@ -149,6 +152,9 @@ Aside moveAside(int fd, const std::filesystem::path& path) {
     if (!renameNoReplace(base + "-wal", to + "-wal") ||
         !renameNoReplace(base + "-shm", to + "-shm") || !renameNoReplace(base, to))
         return Aside{};
+    // What is set aside is the payroll still: private.
+    for (const char* suffix : {"", "-wal", "-shm"})
+        ::chmod((to + suffix).c_str(), 0600);
     return Aside{false, aside};
 }
 
@@ -189,18 +195,33 @@ bool lockShared(int fd) {
 // checkpoint writes into a damaged file and no companion file is removed) its schema. Damage
 // elsewhere in the file is met by the operation that reads it (sql::Connection stops there).
 // Problems of damage carry SQLite's code for it.
-Outcome<void> checkHealth(const std::filesystem::path& path, int fd) {
+// Gives the file's format version (0 for a file this open created).
+Outcome<std::int64_t> checkHealth(const std::filesystem::path& path, int fd, bool created) {
     char header[16] = {};
     const ssize_t n = ::pread(fd, header, sizeof header, 0);
-    if (n == 0) return {}; // a new, empty file
-    if (n != static_cast<ssize_t>(sizeof header) ||
-        std::memcmp(header, "SQLite format 3", sizeof header) != 0)
+    if (n == 0) {
+        if (created) return 0;
+        // An empty file where a ledger was is what a failed copy or disk leaves; its log may
+        // still hold everything.
+        struct stat wal {};
+        if (::stat((path.native() + "-wal").c_str(), &wal) != 0 || wal.st_size == 0)
+            return fail(sysText("文件是空的（0字节），也许复制它时或磁盘出过错"),
+                        26 /* SQLITE_NOTADB */);
+    } else if (n != static_cast<ssize_t>(sizeof header) ||
+               std::memcmp(header, "SQLite format 3", sizeof header) != 0) {
         return fail(sysText("不是SQLite数据库"), 26 /* SQLITE_NOTADB */);
+    }
     Outcome<std::unique_ptr<sql::Connection>> db = sql::Connection::open(path, true);
     if (!db) return db.problem();
     Outcome<std::int64_t> objects = (*db)->integer("SELECT count(*) FROM sqlite_schema");
     if (!objects) return objects.problem();
-    return {};
+    Outcome<std::int64_t> version = (*db)->integer("PRAGMA user_version");
+    if (!version) return version.problem();
+    // The tables and the version are written in one transaction: tables without a version
+    // are not a ledger this program made.
+    if (*version == 0 && *objects > 0)
+        return fail(sysText("文件中有表，却没有台账的格式版本"), 11 /* SQLITE_CORRUPT */);
+    return *version;
 }
 
 Text decimal(std::int64_t v) {
@@ -468,22 +489,24 @@ Outcome<void> upgradeEntries(sql::Connection& db) {
     return db.exec(copy.c_str());
 }
 
-Outcome<void> prepareFile(sql::Connection& db) {
+Outcome<void> prepareFile(sql::Connection& db, bool readOnly) {
     Outcome<std::int64_t> version = db.integer("PRAGMA user_version");
     if (!version) return version.problem();
     if (*version > schema::kVersion)
         return fail(sysText("工资台账文件由较新版本的程序建立（格式版本") + decimal(*version) +
                     sysText("），本程序只能读写格式版本") + decimal(schema::kVersion) +
                     sysText("的台账，文件未作改动。"));
-    if (Outcome<void> r = db.exec("PRAGMA journal_mode=WAL"); !r) return r;
+    if (!readOnly)
+        if (Outcome<void> r = db.exec("PRAGMA journal_mode=WAL"); !r) return r;
     // A year of 10,000 employees is some 11 MB: a 16 MB page cache keeps a month's import and
     // the show of a month off the file system. Each page read is checked for cells that reach
-    // outside it.
+    // outside it. What is deleted (a removed employee's names and numbers) is overwritten.
     if (Outcome<void> r = db.exec("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; "
-                                  "PRAGMA cache_size=-16000; PRAGMA cell_size_check=ON");
+                                  "PRAGMA cache_size=-16000; PRAGMA cell_size_check=ON; "
+                                  "PRAGMA secure_delete=ON");
         !r)
         return r;
-    if (*version == schema::kVersion) return {};
+    if (*version == schema::kVersion || readOnly) return {};
     Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(db);
     if (!t) return t.problem();
     // Another program may have created or upgraded it meanwhile.
@@ -505,11 +528,22 @@ Outcome<void> prepareFile(sql::Connection& db) {
 
 class SqliteTransaction final : public StoreTransaction {
 public:
-    explicit SqliteTransaction(std::unique_ptr<sql::Transaction> t) : m_t(std::move(t)) {}
-    Outcome<void> commit() override { return m_t->commit(); }
+    SqliteTransaction(std::unique_ptr<sql::Transaction> t, SqliteStore::File& file)
+        : m_t(std::move(t)), m_file(file) {}
+    Outcome<void> commit() override {
+        if (Outcome<void> r = m_t->commit(); !r) return r;
+        // A removed employee is gone from the log too when the removal returns. A checkpoint
+        // that readers hold back is done by a later one; the removal stands either way.
+        if (m_file.erased && m_file.db->outsideTransaction()) {
+            m_file.erased = false;
+            (void)m_file.db->exec("PRAGMA wal_checkpoint(TRUNCATE)");
+        }
+        return {};
+    }
 
 private:
     std::unique_ptr<sql::Transaction> m_t;
+    SqliteStore::File& m_file;
 };
 
 // The rows of a statement, each read by `read`.
@@ -557,7 +591,9 @@ Outcome<LedgerTables> loadLedgerTables() {
 }
 
 
-Outcome<std::unique_ptr<SqliteStore>> openSqliteStore(const std::filesystem::path& path) {
+Outcome<std::unique_ptr<SqliteStore>>
+openSqliteStore(const std::filesystem::path& path, Access access,
+                std::chrono::milliseconds busyWait) {
     auto file = std::make_unique<SqliteStore::File>();
     file->path = path;
     file->guard = std::make_unique<FileGuard>(std::vector<std::filesystem::path>{
@@ -565,9 +601,18 @@ Outcome<std::unique_ptr<SqliteStore>> openSqliteStore(const std::filesystem::pat
     // Another store of the process may hold the file: its descriptor is used, for a second
     // one, opened and closed, would drop that store's locks.
     file->lockFd = shareHeldFile(path);
+    bool created = false;
     if (file->lockFd < 0) {
-        const int fd =
-            ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+        // The descriptor only locks and reads the header: a ledger that may only be read opens
+        // too. A new ledger is private whatever the umask; its -wal and -shm take its mode.
+        constexpr int kFlags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | kFlags, 0600);
+        if (fd >= 0) {
+            created = true;
+            ::fchmod(fd, 0600);
+        } else if (errno == EEXIST) {
+            fd = ::open(path.c_str(), O_RDONLY | kFlags);
+        }
         if (fd < 0)
             return fail(sysText("工资台账文件无法打开：") + displayPath(path) + sysText("（") +
                         Text::fromUtf8(std::strerror(errno)) + sysText("）"));
@@ -583,16 +628,19 @@ Outcome<std::unique_ptr<SqliteStore>> openSqliteStore(const std::filesystem::pat
     }
     // A check that fails for another reason (a WAL that only a writer can recover) leaves
     // the judgement to the connection that writes.
-    Outcome<void> health = checkHealth(path, file->lockFd);
+    Outcome<std::int64_t> health = checkHealth(path, file->lockFd, created);
     if (!health && sql::isDamage(health.problem().code))
         return setAside(file->lockFd, path, health.problem());
-    Outcome<std::unique_ptr<sql::Connection>> db = sql::Connection::open(path);
+    // Only a file of today's format is read without the right to write: an older one is
+    // upgraded first.
+    const bool readOnly = access == Access::Read && health && *health == schema::kVersion;
+    Outcome<std::unique_ptr<sql::Connection>> db = sql::Connection::open(path, readOnly, busyWait);
     if (!db)
         return fail(sysText("工资台账文件无法打开：") + displayPath(path) + sysText("（") +
                         db.problem().message + sysText("）"),
                     db.problem().code);
     file->db = std::move(*db);
-    if (Outcome<void> r = prepareFile(*file->db); !r) {
+    if (Outcome<void> r = prepareFile(*file->db, readOnly); !r) {
         if (sql::isDamage(r.problem().code)) {
             file->db.reset();
             return setAside(file->lockFd, path, r.problem());
@@ -603,8 +651,9 @@ Outcome<std::unique_ptr<SqliteStore>> openSqliteStore(const std::filesystem::pat
     return std::unique_ptr<SqliteStore>(new SqliteStore(std::move(file)));
 }
 
-Outcome<Ledger> openLedgerFile(const std::filesystem::path& path, LedgerTables tables) {
-    Outcome<std::unique_ptr<SqliteStore>> store = openSqliteStore(path);
+Outcome<Ledger> openLedgerFile(const std::filesystem::path& path, LedgerTables tables,
+                               Access access, std::chrono::milliseconds busyWait) {
+    Outcome<std::unique_ptr<SqliteStore>> store = openSqliteStore(path, access, busyWait);
     if (!store) return store.problem();
     return Ledger(std::move(*store), std::move(tables));
 }
@@ -619,7 +668,7 @@ const std::filesystem::path& SqliteStore::path() const {
 Outcome<std::unique_ptr<StoreTransaction>> SqliteStore::begin() {
     Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(*m_file->db);
     if (!t) return t.problem();
-    return std::unique_ptr<StoreTransaction>(new SqliteTransaction(std::move(*t)));
+    return std::unique_ptr<StoreTransaction>(new SqliteTransaction(std::move(*t), *m_file));
 }
 
 // ---- Employees
@@ -695,6 +744,7 @@ Outcome<void> SqliteStore::removeEmployee(EmployeeId id) {
     Outcome<sql::Statement*> s = m_file->db->cached("DELETE FROM employee WHERE id = ?1");
     if (!s) return s.problem();
     (*s)->bind(1, id);
+    m_file->erased = true;
     return (*s)->run();
 }
 

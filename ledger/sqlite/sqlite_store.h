@@ -12,6 +12,7 @@
 #include "ledger/ledger.h"
 #include "ledger/store.h"
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 
@@ -26,13 +27,23 @@ Outcome<LedgerTables> loadLedgerTables();
 
 class SqliteStore;
 
-// Opens the ledger file, creating it when it is missing. A file newer than this program is
-// refused; a damaged file is set aside under a new name (with its -wal and -shm files) when no
-// other program holds it open, and the problem says so.
-Outcome<std::unique_ptr<SqliteStore>> openSqliteStore(const std::filesystem::path& path);
+// What a caller does with the ledger: a command that only reads opens it without the right to
+// write, so that a ledger the user may only read (mode 0444, a read-only directory) shows.
+enum class Access { ReadWrite, Read };
+
+// Opens the ledger file, creating it (0600) when it is missing. A file newer than this program
+// is refused; a damaged file (an empty one where a ledger was, tables without the format's
+// version) is set aside under a new name (with its -wal and -shm files) when no other program
+// holds it open, and the problem says so.
+// Another program's change is waited for up to `busyWait`.
+Outcome<std::unique_ptr<SqliteStore>>
+openSqliteStore(const std::filesystem::path& path, Access access = Access::ReadWrite,
+                std::chrono::milliseconds busyWait = std::chrono::seconds(10));
 
 // The book over the file (ledger.h).
-Outcome<Ledger> openLedgerFile(const std::filesystem::path& path, LedgerTables tables);
+Outcome<Ledger> openLedgerFile(const std::filesystem::path& path, LedgerTables tables,
+                               Access access = Access::ReadWrite,
+                               std::chrono::milliseconds busyWait = std::chrono::seconds(10));
 
 class SqliteStore final : public LedgerStore {
 public:
@@ -75,7 +86,8 @@ public:
     struct File;
 
 private:
-    friend Outcome<std::unique_ptr<SqliteStore>> openSqliteStore(const std::filesystem::path&);
+    friend Outcome<std::unique_ptr<SqliteStore>>
+    openSqliteStore(const std::filesystem::path&, Access, std::chrono::milliseconds);
     explicit SqliteStore(std::unique_ptr<File> file);
     std::unique_ptr<File> m_file;
 };

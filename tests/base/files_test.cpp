@@ -286,6 +286,15 @@ TEST(Files, LeftoversOfKilledWritersAreRemoved) {
     EXPECT_TRUE(std::filesystem::exists(dir / ".工资-0000beef.tmp"));
     EXPECT_TRUE(std::filesystem::exists(living.path()));
     EXPECT_TRUE(std::filesystem::exists(dir / ".其他-0000abcd.tmp"));
+    // At a program's start the whole directory is swept: every target's leftovers, the living
+    // and the young kept, and nothing that is not a temporary's name.
+    writeFile(dir / ".hidden.tmp", "not ours");
+    age(dir / ".hidden.tmp", 60);
+    removeStaleTemporariesIn(dir.path());
+    EXPECT_FALSE(std::filesystem::exists(dir / ".其他-0000abcd.tmp"));
+    EXPECT_TRUE(std::filesystem::exists(dir / ".工资-0000beef.tmp"));
+    EXPECT_TRUE(std::filesystem::exists(living.path()));
+    EXPECT_TRUE(std::filesystem::exists(dir / ".hidden.tmp"));
 
     // A temporary file that is not committed goes with its writer.
     {
@@ -296,6 +305,53 @@ TEST(Files, LeftoversOfKilledWritersAreRemoved) {
         EXPECT_FALSE(std::filesystem::exists(other.path()));
     }
     EXPECT_EQ(readFile(target), "abc");
+}
+
+// The payroll is private whatever the umask: the data directory is made 0700 and what is written
+// in it 0600, a temporary is 0600 while it is written; elsewhere a new file follows the umask and
+// a replaced one keeps its mode.
+TEST(Files, ThePayrollIsPrivateWhateverTheUmask) {
+    TempDir root;
+    const std::filesystem::path saved = programDirectory();
+    for (const mode_t mask : {mode_t{0}, mode_t{022}, mode_t{077}}) {
+        SCOPED_TRACE(mask);
+        const mode_t old = ::umask(mask);
+        const std::filesystem::path data = root / ("data" + std::to_string(mask));
+        std::string error, notice;
+        ASSERT_TRUE(resolveDataDirectory(data, &error, &notice)) << error;
+        EXPECT_TRUE(notice.empty());
+        const auto modeOf = [](const std::filesystem::path& p) {
+            struct stat st {};
+            return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 07777u;
+        };
+        EXPECT_EQ(modeOf(data), 0700u);
+        setProgramDirectory(data);
+        {
+            TemporaryFile t(data / "x.dat");
+            ASSERT_TRUE(t.valid());
+            EXPECT_EQ(modeOf(t.path()), 0600u);
+        }
+        ASSERT_TRUE(replaceFileAtomically(data / "税率表.dat", "x"));
+        EXPECT_EQ(modeOf(data / "税率表.dat"), 0600u);
+        ASSERT_TRUE(replaceFileAtomically(root / "export.csv", "x"));
+        EXPECT_EQ(modeOf(root / "export.csv"), 0666u & ~mask);
+        ::chmod((root / "export.csv").c_str(), 0640);
+        ASSERT_TRUE(replaceFileAtomically(root / "export.csv", "y"));
+        EXPECT_EQ(modeOf(root / "export.csv"), 0640u);
+        std::filesystem::remove(root / "export.csv");
+        ::umask(old);
+    }
+    setProgramDirectory(saved);
+    // An existing directory that others may enter is told, and left as it is.
+    const std::filesystem::path open = root / "open";
+    std::filesystem::create_directory(open);
+    ::chmod(open.c_str(), 0755);
+    std::string error, notice;
+    ASSERT_TRUE(resolveDataDirectory(open, &error, &notice));
+    EXPECT_NE(notice.find("0755"), std::string::npos) << notice;
+    struct stat st {};
+    ASSERT_EQ(::stat(open.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
 }
 
 } // namespace

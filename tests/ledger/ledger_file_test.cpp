@@ -5,8 +5,10 @@
 #include <sqlite3.h>
 
 #include <csignal>
+#include <functional>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -144,6 +146,120 @@ TEST_F(LedgerFile, DamagedFileIsSetAsideWithItsCompanions) {
     }();
     reopen(); // a new, empty ledger in its place
     EXPECT_TRUE(book->listEmployees(2024)->empty());
+}
+
+// What is left where a ledger was but is none: each is set aside as damage, privately, with
+// the reason, and a new ledger made the next time; a new ledger is private whatever the umask.
+TEST_F(LedgerFile, FilesThatAreNoLedgerAreToldAndSetAside) {
+    const std::filesystem::path path = ledger::ledgerPath();
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    book.reset();
+    const auto tablesWithoutVersion = [&] {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE employee (id INTEGER)", nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    };
+    const struct {
+        const char* name;
+        std::function<void()> make;
+        const char* reason;
+    } cases[] = {
+        {"empty", [&] { writeFile(path, ""); }, "文件是空的（0字节）"},
+        {"tables without a version", tablesWithoutVersion, "没有台账的格式版本"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(path);
+        c.make();
+        Outcome<ledger::Ledger> opened = ledger::openLedgerFile(path, tables());
+        ASSERT_FALSE(opened.ok());
+        const std::string message = opened.problem().message.toUtf8();
+        EXPECT_NE(message.find(c.reason), std::string::npos) << message;
+        EXPECT_NE(message.find("已改名保存为"), std::string::npos) << message;
+        EXPECT_FALSE(fileExists(path));
+        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            if (e.path().filename().string().find(".damaged-") != std::string::npos) {
+                ASSERT_EQ(::stat(e.path().c_str(), &st), 0);
+                EXPECT_EQ(st.st_mode & 0777, 0600u) << e.path();
+            }
+        Outcome<ledger::Ledger> fresh = ledger::openLedgerFile(path, tables());
+        ASSERT_TRUE(fresh.ok()) << fresh.problem().message.toUtf8();
+    }
+}
+
+// A command that only reads opens a ledger it may not write; a change then says why it failed.
+TEST_F(LedgerFile, ALedgerThatMayOnlyBeReadIsShown) {
+    ASSERT_TRUE(book->importMonth(2024, 1,
+                                  makeRows({{"证件号码", "姓名", "本月收入"},
+                                            {identityNumber(1).c_str(), "甲", "9000"}}))
+                    .ok());
+    book.reset();
+    const std::filesystem::path path = ledger::ledgerPath();
+    ::chmod(path.c_str(), 0444);
+    ::chmod(dir.path().c_str(), 0555);
+    Outcome<ledger::Ledger> reader =
+        ledger::openLedgerFile(path, tables(), ledger::Access::Read);
+    ASSERT_TRUE(reader.ok()) << reader.problem().message.toUtf8();
+    Outcome<ledger::MonthView> january = reader->showMonth(2024, 1);
+    ASSERT_TRUE(january.ok()) << january.problem().message.toUtf8();
+    EXPECT_EQ(january->lines.size(), 1u);
+    if (::geteuid() != 0) { // root writes whatever the modes say
+        Outcome<ledger::ChangeReport> change = reader->importMonth(
+            2024, 2, makeRows({{"证件号码", "姓名", "本月收入"}, {identityNumber(1).c_str(), "甲", "9000"}}));
+        ASSERT_FALSE(change.ok());
+        EXPECT_NE(change.problem().message.toUtf8().find("不能修改"), std::string::npos)
+            << change.problem().message.toUtf8();
+    }
+    ::chmod(dir.path().c_str(), 0700);
+    ::chmod(path.c_str(), 0600);
+}
+
+// A change waits for another program's change, then says whose file was busy (not the sheet's).
+TEST_F(LedgerFile, ABusyLedgerIsNamedAfterTheWait) {
+    book.reset();
+    const std::filesystem::path path = ledger::ledgerPath();
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    Outcome<ledger::Ledger> waiting = ledger::openLedgerFile(
+        path, tables(), ledger::Access::ReadWrite, std::chrono::milliseconds(200));
+    ASSERT_TRUE(waiting.ok()) << waiting.problem().message.toUtf8();
+    Outcome<ledger::ChangeReport> r = waiting->importMonth(
+        2024, 1, makeRows({{"证件号码", "姓名", "本月收入"}, {identityNumber(1).c_str(), "甲", "9000"}}));
+    ASSERT_FALSE(r.ok());
+    const std::string message = r.problem().message.toUtf8();
+    EXPECT_NE(message.find("正被另一个程序修改"), std::string::npos) << message;
+    EXPECT_NE(message.find(path.string()), std::string::npos) << message;
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+}
+
+// A removed employee's name and numbers are gone from the file and its log when the removal
+// returns.
+TEST_F(LedgerFile, ARemovedEmployeeLeavesNothingInTheFile) {
+    const std::string number = identityNumber(7);
+    ASSERT_TRUE(book->importMonth(2024, 1,
+                                  makeRows({{"证件号码", "姓名", "本月收入", "银行卡号"},
+                                            {number.c_str(), "独一无二之名", "9000",
+                                             "6222020200112233445"}}))
+                    .ok());
+    const std::filesystem::path path = ledger::ledgerPath();
+    const auto holds = [&](const std::string& bytes) {
+        std::string all = readFile(path);
+        if (fileExists(path.native() + "-wal")) all += readFile(path.native() + "-wal");
+        return all.find(bytes) != std::string::npos;
+    };
+    ASSERT_TRUE(book->listEmployees(2024)->size() == 1);
+    Outcome<ledger::EmployeeRecord> removed = book->removeEmployee(
+        2024, ledger::PersonKey{engine::identityCardType(), Text::fromBytes(number)});
+    ASSERT_TRUE(removed.ok()) << removed.problem().message.toUtf8();
+    EXPECT_FALSE(holds("独一无二之名"));
+    EXPECT_FALSE(holds(number));
+    EXPECT_FALSE(holds("6222020200112233445"));
 }
 
 // A ledger of the first format, whose entries were kept by employee, opens with every entry
