@@ -84,18 +84,23 @@ const std::vector<Command>& commands() {
          "of AMOUNT / 12. With --year-income, the year's tax both ways: the bonus taxed on its\n"
          "own, or added to December's wages, and which is lower.\n"},
         {"ledger",
-         "import YEAR MONTH FILE | show YEAR MONTH | people [YEAR] | opening YEAR MONTH FILE",
+         "import YEAR MONTH FILE | show YEAR MONTH | people [YEAR] | opening YEAR MONTH FILE | "
+         "backup FILE | restore FILE --force",
          "the payroll ledger of the data directory",
          {{"output", 'o', "OUTPUT", "where show and people write (default: standard output)"},
           {"replace", 0, nullptr,
-           "import: the month's employees FILE does not hold lose their entries of the month"}},
+           "import: the month's employees FILE does not hold lose their entries of the month"},
+          {"force", 0, nullptr, "restore: replace the ledger (it is set aside, not deleted)"}},
          runLedger,
          "actions:\n"
          "  import YEAR MONTH FILE   the month's wages from FILE, all of it or nothing; an entry\n"
          "                           changes only in FILE's columns\n"
          "  show YEAR MONTH          the month in the columns of withhold, then the ledger's own\n"
          "  people [YEAR]            the employees of YEAR, or of every year\n"
-         "  opening YEAR MONTH FILE  year-to-date figures through MONTH (1 to 11) from FILE\n"},
+         "  opening YEAR MONTH FILE  year-to-date figures through MONTH (1 to 11) from FILE\n"
+         "  backup FILE              a whole, private copy of the ledger, while others use it\n"
+         "  restore FILE --force     FILE, a sound ledger, in the ledger's place; the ledger is\n"
+         "                           set aside under a new name\n"},
     };
     return commands;
 }

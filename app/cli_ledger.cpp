@@ -302,17 +302,47 @@ int listPeople(Context& ctx) {
                                                                                   : kExitFailure;
 }
 
+int backup(Context& ctx) {
+    if (ctx.operands.size() != 2) return ctx.usageError("ledger backup needs FILE");
+    if (!ctx.dataDirectory()) return kExitFailure;
+    if (Outcome<void> r = ledger::backupLedger(ledger::ledgerPath(), ctx.operands[1]); !r) {
+        std::cerr << "iitcalc-cli: " << oneLine(r.problem().message).toUtf8() << "\n";
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+int restore(Context& ctx) {
+    if (ctx.operands.size() != 2) return ctx.usageError("ledger restore needs FILE");
+    if (!ctx.flag("force"))
+        return ctx.usageError("restore replaces the ledger with FILE: give --force to do it");
+    if (!ctx.dataDirectory()) return kExitFailure;
+    Outcome<std::optional<std::filesystem::path>> r =
+        ledger::restoreLedger(ledger::ledgerPath(), ctx.operands[1]);
+    if (!r) {
+        std::cerr << "iitcalc-cli: " << oneLine(r.problem().message).toUtf8() << "\n";
+        return kExitFailure;
+    }
+    if (*r) std::cerr << "iitcalc-cli: the ledger it replaced is kept as " << (*r)->string() << "\n";
+    return kExitOk;
+}
+
 } // namespace
 
 int runLedger(Context& ctx) {
     if (ctx.operands.empty())
-        return ctx.usageError("an action is needed: import, show, people or opening");
+        return ctx.usageError(
+            "an action is needed: import, show, people, opening, backup or restore");
     const std::string& action = ctx.operands.front();
     const bool writes = action == "show" || action == "people";
     if (!writes && ctx.value("output"))
         return ctx.usageError("-o is for ledger show and ledger people");
     if (action != "import" && ctx.flag("replace"))
         return ctx.usageError("--replace is for ledger import");
+    if (action != "restore" && ctx.flag("force"))
+        return ctx.usageError("--force is for ledger restore");
+    if (action == "backup") return backup(ctx);
+    if (action == "restore") return restore(ctx);
     if (action == "import") return import(ctx, false);
     if (action == "opening") return import(ctx, true);
     if (action == "show") return showMonth(ctx);

@@ -335,10 +335,14 @@ bool TemporaryFile::sync() {
     return m_fd >= 0 && ::fsync(m_fd) == 0;
 }
 
-bool TemporaryFile::commit() {
+bool TemporaryFile::commit(std::optional<unsigned> mode, bool replace) {
     if (m_fd < 0) return false;
-    if (::fchmod(m_fd, finalMode(m_target)) != 0 || !sync()) return false;
-    if (renameFile(m_path, m_target) != 0) return false;
+    if (::fchmod(m_fd, mode ? static_cast<mode_t>(*mode) : finalMode(m_target)) != 0 || !sync())
+        return false;
+    if (replace ? renameFile(m_path, m_target) != 0
+                : ::renameat2(AT_FDCWD, m_path.c_str(), AT_FDCWD, m_target.c_str(),
+                              RENAME_NOREPLACE) != 0)
+        return false;
     // The new name is in place; the lock goes with the descriptor.
     closeKeepingErrno(m_fd);
     m_fd = -1;

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -92,7 +93,10 @@ public:
     // Flushes the file to the disk.
     bool sync();
     // Renames the file over its target (and flushes the directory); the object then owns nothing.
-    bool commit();
+    // The file gets `mode` when given (a backup is private wherever it goes), else the target's
+    // permissions as described above. With `replace` false an existing target is left alone
+    // (errno EEXIST).
+    bool commit(std::optional<unsigned> mode = std::nullopt, bool replace = true);
 
 private:
     std::filesystem::path m_target;

@@ -195,14 +195,13 @@ bool lockShared(int fd) {
 // checkpoint writes into a damaged file and no companion file is removed) its schema. Damage
 // elsewhere in the file is met by the operation that reads it (sql::Connection stops there).
 // Problems of damage carry SQLite's code for it.
-// Gives the file's format version (0 for a file this open created).
-Outcome<std::int64_t> checkHealth(const std::filesystem::path& path, int fd, bool created) {
+// Gives the file's format version.
+Outcome<std::int64_t> checkHealth(const std::filesystem::path& path, int fd) {
     char header[16] = {};
     const ssize_t n = ::pread(fd, header, sizeof header, 0);
     if (n == 0) {
-        if (created) return 0;
-        // An empty file where a ledger was is what a failed copy or disk leaves; its log may
-        // still hold everything.
+        // A new ledger takes its name whole: an empty file where a ledger was is what a failed
+        // copy or disk leaves. Its log may still hold everything.
         struct stat wal {};
         if (::stat((path.native() + "-wal").c_str(), &wal) != 0 || wal.st_size == 0)
             return fail(sysText("文件是空的（0字节），也许复制它时或磁盘出过错"),
@@ -526,6 +525,26 @@ Outcome<void> prepareFile(sql::Connection& db, bool readOnly) {
     return (*t)->commit();
 }
 
+// Makes a new ledger whole before it takes its name, so that no program ever finds it half
+// made (an empty file where a ledger was is damage). Another program that made one meanwhile
+// keeps its own.
+Outcome<void> createLedgerFile(const std::filesystem::path& path) {
+    errno = 0;
+    TemporaryFile made(path);
+    if (!made.valid())
+        return fail(sysText("工资台账文件无法建立：") + displayPath(path) + sysText("（") +
+                    writeFailureReason(path, errno) + sysText("）"));
+    {
+        Outcome<std::unique_ptr<sql::Connection>> db = sql::Connection::open(made.path());
+        if (!db) return db.problem();
+        if (Outcome<void> r = prepareFile(**db, false); !r) return r;
+    }
+    if (!made.commit(0600u, false) && errno != EEXIST)
+        return fail(sysText("工资台账文件无法建立：") + displayPath(path) + sysText("（") +
+                    writeFailureReason(path, errno) + sysText("）"));
+    return {};
+}
+
 class SqliteTransaction final : public StoreTransaction {
 public:
     SqliteTransaction(std::unique_ptr<sql::Transaction> t, SqliteStore::File& file)
@@ -594,6 +613,8 @@ Outcome<LedgerTables> loadLedgerTables() {
 Outcome<std::unique_ptr<SqliteStore>>
 openSqliteStore(const std::filesystem::path& path, Access access,
                 std::chrono::milliseconds busyWait) {
+    if (!fileExists(path) && !isGuardedFile(path))
+        if (Outcome<void> r = createLedgerFile(path); !r) return r.problem();
     auto file = std::make_unique<SqliteStore::File>();
     file->path = path;
     file->guard = std::make_unique<FileGuard>(std::vector<std::filesystem::path>{
@@ -601,18 +622,10 @@ openSqliteStore(const std::filesystem::path& path, Access access,
     // Another store of the process may hold the file: its descriptor is used, for a second
     // one, opened and closed, would drop that store's locks.
     file->lockFd = shareHeldFile(path);
-    bool created = false;
     if (file->lockFd < 0) {
         // The descriptor only locks and reads the header: a ledger that may only be read opens
         // too. A new ledger is private whatever the umask; its -wal and -shm take its mode.
-        constexpr int kFlags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
-        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | kFlags, 0600);
-        if (fd >= 0) {
-            created = true;
-            ::fchmod(fd, 0600);
-        } else if (errno == EEXIST) {
-            fd = ::open(path.c_str(), O_RDONLY | kFlags);
-        }
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         if (fd < 0)
             return fail(sysText("工资台账文件无法打开：") + displayPath(path) + sysText("（") +
                         Text::fromUtf8(std::strerror(errno)) + sysText("）"));
@@ -628,7 +641,7 @@ openSqliteStore(const std::filesystem::path& path, Access access,
     }
     // A check that fails for another reason (a WAL that only a writer can recover) leaves
     // the judgement to the connection that writes.
-    Outcome<std::int64_t> health = checkHealth(path, file->lockFd, created);
+    Outcome<std::int64_t> health = checkHealth(path, file->lockFd);
     if (!health && sql::isDamage(health.problem().code))
         return setAside(file->lockFd, path, health.problem());
     // Only a file of today's format is read without the right to write: an older one is
@@ -649,6 +662,84 @@ openSqliteStore(const std::filesystem::path& path, Access access,
     }
     file->db->tellDamage([path](const Problem& why) { return damageMet(path, why); });
     return std::unique_ptr<SqliteStore>(new SqliteStore(std::move(file)));
+}
+
+Outcome<void> backupLedger(const std::filesystem::path& ledger, const std::filesystem::path& to) {
+    Outcome<std::unique_ptr<SqliteStore>> store = openSqliteStore(ledger, Access::Read);
+    if (!store) return store.problem();
+    // An empty private file beside the copy's place, filled by SQLite in one read transaction
+    // and renamed over it.
+    errno = 0;
+    TemporaryFile copy(to);
+    if (!copy.valid())
+        return fail(sysText("备份无法写入：") + displayPath(to) + sysText("（") +
+                    writeFailureReason(to, errno) + sysText("）"));
+    sql::Connection& db = *(*store)->m_file->db;
+    Outcome<sql::Statement*> vacuum = db.cached("VACUUM INTO ?1");
+    if (!vacuum) return vacuum.problem();
+    (*vacuum)->bind(1, std::string_view(copy.path().native()));
+    if (Outcome<void> r = (*vacuum)->run(); !r) return r;
+    if (!copy.commit(0600u))
+        return fail(sysText("备份无法写入：") + displayPath(to) + sysText("（") +
+                    writeFailureReason(to, errno) + sysText("）"));
+    return {};
+}
+
+Outcome<std::optional<std::filesystem::path>> restoreLedger(const std::filesystem::path& ledger,
+                                                            const std::filesystem::path& from) {
+    const Text refused = sysText("台账未作改动：");
+    if (std::error_code ec; std::filesystem::equivalent(from, ledger, ec))
+        return fail(refused + displayPath(from) + sysText(" 就是台账本身，不是备份"));
+    Outcome<std::string> bytes = readFileBounded(from, std::size_t{1} << 31);
+    if (!bytes)
+        return fail(refused + sysText("无法读取备份 ") + displayPath(from) + sysText("：") +
+                    bytes.problem().message);
+    if (bytes->size() < 16 || bytes->compare(0, 16, std::string("SQLite format 3\0", 16)) != 0)
+        return fail(refused + displayPath(from) + sysText(" 不是工资台账的备份"));
+    // The copy is checked where it will stand, as a private file of its own.
+    errno = 0;
+    TemporaryFile copy(ledger);
+    if (!copy.valid() || !writeAll(copy.fd(), bytes->data(), bytes->size()))
+        return fail(refused + sysText("无法写入 ") + displayPath(ledger.parent_path()) +
+                    sysText("（") + writeFailureReason(ledger, errno) + sysText("）"));
+    {
+        Outcome<std::unique_ptr<sql::Connection>> db = sql::Connection::open(copy.path());
+        if (!db) return fail(refused + db.problem().message, db.problem().code);
+        Outcome<std::int64_t> version = (*db)->integer("PRAGMA user_version");
+        Outcome<std::int64_t> employees =
+            (*db)->integer("SELECT count(*) FROM sqlite_schema WHERE name = 'employee'");
+        if (!version || !employees || *version < 1 || *version > schema::kVersion || *employees != 1)
+            return fail(refused + displayPath(from) +
+                        sysText(" 不是本程序能读的工资台账（或格式较新）"));
+        Outcome<sql::Statement*> check = (*db)->cached("PRAGMA integrity_check");
+        if (!check) return fail(refused + check.problem().message, check.problem().code);
+        Outcome<bool> row = (*check)->step();
+        if (!row || !*row || (*check)->text(0) != "ok")
+            return fail(refused + displayPath(from) + sysText(" 已损坏（完整性检查未通过）"));
+        (*check)->reset();
+        // The copy holds its pages whole, with no log beside it.
+        if (Outcome<void> r = (*db)->exec("PRAGMA journal_mode=DELETE"); !r)
+            return fail(refused + r.problem().message, r.problem().code);
+    }
+    std::optional<std::filesystem::path> aside;
+    if (fileExists(ledger)) {
+        if (isGuardedFile(ledger))
+            return fail(refused + sysText("本程序的台账窗口正打开着它，请先关闭"));
+        const int fd = ::open(ledger.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0)
+            return fail(refused + sysText("工资台账文件无法打开：") + displayPath(ledger) +
+                        sysText("（") + Text::fromUtf8(std::strerror(errno)) + sysText("）"));
+        const Aside moved = moveAside(fd, ledger);
+        ::close(fd);
+        if (moved.held) return fail(refused + sysText("另一程序正在使用它，请关闭其他程序后再恢复"));
+        if (!moved.to) return fail(refused + sysText("原台账改名保存失败"));
+        aside = moved.to;
+    }
+    // A program that made a new ledger meanwhile keeps it: the copy does not replace it.
+    if (!copy.commit(0600u, false))
+        return fail(sysText("恢复未完成：另一程序刚刚新建了台账 ") + displayPath(ledger) +
+                    (aside ? sysText("；原台账已改名保存为 ") + displayPath(*aside) : Text{}));
+    return aside;
 }
 
 Outcome<Ledger> openLedgerFile(const std::filesystem::path& path, LedgerTables tables,

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 namespace iit::ledger {
 
@@ -39,6 +40,17 @@ enum class Access { ReadWrite, Read };
 Outcome<std::unique_ptr<SqliteStore>>
 openSqliteStore(const std::filesystem::path& path, Access access = Access::ReadWrite,
                 std::chrono::milliseconds busyWait = std::chrono::seconds(10));
+
+// Writes a whole, consistent copy of the ledger (what its log holds included) to `to`, private
+// (0600), while other programs use the ledger; `to` is replaced whole or not at all.
+Outcome<void> backupLedger(const std::filesystem::path& ledger, const std::filesystem::path& to);
+
+// Puts the copy `from` in the ledger's place. The copy must be a ledger this program reads and
+// sound (SQLite's integrity check); the ledger must not be open in another program; the
+// current ledger is set aside as a damaged one is. Gives where it went (none when there was
+// no ledger).
+Outcome<std::optional<std::filesystem::path>> restoreLedger(const std::filesystem::path& ledger,
+                                                            const std::filesystem::path& from);
 
 // The book over the file (ledger.h).
 Outcome<Ledger> openLedgerFile(const std::filesystem::path& path, LedgerTables tables,
@@ -86,6 +98,7 @@ public:
     struct File;
 
 private:
+    friend Outcome<void> backupLedger(const std::filesystem::path&, const std::filesystem::path&);
     friend Outcome<std::unique_ptr<SqliteStore>>
     openSqliteStore(const std::filesystem::path&, Access, std::chrono::milliseconds);
     explicit SqliteStore(std::unique_ptr<File> file);

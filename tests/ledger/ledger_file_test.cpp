@@ -262,6 +262,74 @@ TEST_F(LedgerFile, ARemovedEmployeeLeavesNothingInTheFile) {
     EXPECT_FALSE(holds("6222020200112233445"));
 }
 
+// A backup is a whole, private copy taken while the ledger is in use; a restore puts a sound one
+// back, setting the ledger aside, and refuses whatever is not one.
+TEST_F(LedgerFile, BackupAndRestore) {
+    const mode_t mask = ::umask(022);
+    const auto january = [&](const char* income) {
+        ASSERT_TRUE(book->importMonth(2024, 1,
+                                      makeRows({{"证件号码", "姓名", "本月收入"},
+                                                {identityNumber(1).c_str(), "甲", income}}))
+                        .ok());
+    };
+    january("9000");
+    const std::filesystem::path path = ledger::ledgerPath(), copy = dir / "备份.db";
+    // The book stays open: its log holds January, and the copy must too.
+    ASSERT_TRUE(ledger::backupLedger(path, copy).ok());
+    struct stat st {};
+    ASSERT_EQ(::stat(copy.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    january("12000");
+    // Open here: refused, nothing changed.
+    Outcome<std::optional<std::filesystem::path>> whileOpen = ledger::restoreLedger(path, copy);
+    ASSERT_FALSE(whileOpen.ok());
+    EXPECT_EQ(cell(1, identityNumber(1).c_str(), "本月收入"), "12000");
+    book.reset();
+
+    const std::filesystem::path newer = dir / "newer.db", damaged = dir / "damaged.db";
+    std::filesystem::copy_file(copy, newer);
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(newer.c_str(), &db), SQLITE_OK);
+        sqlite3_exec(db, "PRAGMA user_version=99", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    std::string bytes = readFile(copy);
+    for (std::size_t at = 4096; at < bytes.size(); at += 4096)
+        bytes[at] = '\x7f'; // no page type: every page past the first is malformed
+    writeFile(damaged, bytes);
+    writeFile(dir / "junk.db", "junk");
+    for (const auto& [from, reason] : std::vector<std::pair<std::filesystem::path, std::string>>{
+             {dir / "junk.db", "不是工资台账的备份"},
+             {newer, "不是本程序能读的工资台账"},
+             {damaged, ""},
+             {path, "就是台账本身"},
+             {dir / "missing.db", "无法读取备份"}}) {
+        SCOPED_TRACE(from.filename().string());
+        Outcome<std::optional<std::filesystem::path>> r = ledger::restoreLedger(path, from);
+        ASSERT_FALSE(r.ok());
+        const std::string message = r.problem().message.toUtf8();
+        EXPECT_NE(message.find("台账未作改动"), std::string::npos) << message;
+        EXPECT_NE(message.find(reason), std::string::npos) << message;
+    }
+    // Held by another program of ours: refused.
+    {
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        ASSERT_EQ(::flock(fd, LOCK_SH), 0);
+        EXPECT_FALSE(ledger::restoreLedger(path, copy).ok());
+        ::close(fd);
+    }
+    Outcome<std::optional<std::filesystem::path>> restored = ledger::restoreLedger(path, copy);
+    ASSERT_TRUE(restored.ok()) << restored.problem().message.toUtf8();
+    ASSERT_TRUE(*restored);
+    EXPECT_TRUE(fileExists(**restored));
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    reopen();
+    EXPECT_EQ(cell(1, identityNumber(1).c_str(), "本月收入"), "9000");
+    ::umask(mask);
+}
+
 // A ledger of the first format, whose entries were kept by employee, opens with every entry
 // and figure as it was, and is kept by month from then on.
 TEST_F(LedgerFile, FirstFormatIsUpgraded) {
