@@ -85,7 +85,7 @@ const std::vector<Command>& commands() {
          "own, or added to December's wages, and which is lower.\n"},
         {"ledger",
          "import YEAR MONTH FILE | show YEAR MONTH | people [YEAR] | opening YEAR MONTH FILE | "
-         "backup FILE | restore FILE --force",
+         "check YEAR | backup FILE | restore FILE --force",
          "the payroll ledger of the data directory",
          {{"output", 'o', "OUTPUT", "where show and people write (default: standard output)"},
           {"replace", 0, nullptr,
@@ -98,6 +98,7 @@ const std::vector<Command>& commands() {
          "  show YEAR MONTH          the month in the columns of withhold, then the ledger's own\n"
          "  people [YEAR]            the employees of YEAR, or of every year\n"
          "  opening YEAR MONTH FILE  year-to-date figures through MONTH (1 to 11) from FILE\n"
+         "  check YEAR               every stored figure of YEAR against what it must be\n"
          "  backup FILE              a whole, private copy of the ledger, while others use it\n"
          "  restore FILE --force     FILE, a sound ledger, in the ledger's place; the ledger is\n"
          "                           set aside under a new name\n"},

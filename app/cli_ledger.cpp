@@ -302,6 +302,33 @@ int listPeople(Context& ctx) {
                                                                                   : kExitFailure;
 }
 
+int check(Context& ctx) {
+    if (ctx.operands.size() != 2) return ctx.usageError("ledger check needs YEAR");
+    const std::optional<int> year = parseYear(ctx.operands[1]);
+    if (!year) return ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
+    std::optional<ledger::Ledger> book = openLedger(ctx, ledger::Access::Read);
+    if (!book) return kExitFailure;
+    Outcome<ledger::CheckReport> report = book->checkYear(*year);
+    if (!report) return failed("", report.problem().message, "the check did not finish");
+    // The first differences name the employees and months; the count says how many more.
+    constexpr std::size_t kShown = 20;
+    for (std::size_t i = 0; i < report->differences.size() && i < kShown; ++i) {
+        const ledger::CheckReport::Difference& d = report->differences[i];
+        std::cout << d.employee.name.toUtf8() << "\t" << d.employee.key.idNumber.toUtf8() << "\t"
+                  << d.month << "\t" << d.what.toUtf8() << "\n";
+    }
+    std::cout << *year << ": " << report->employees << " employees, " << report->entries
+              << " entries, ";
+    if (report->differences.empty()) {
+        std::cout << "every figure as it must be\n";
+        return kExitOk;
+    }
+    std::cout << report->differences.size() << " figure"
+              << (report->differences.size() == 1 ? "" : "s")
+              << " not as it must be: the ledger is damaged\n";
+    return kExitFailure;
+}
+
 int backup(Context& ctx) {
     if (ctx.operands.size() != 2) return ctx.usageError("ledger backup needs FILE");
     if (!ctx.dataDirectory()) return kExitFailure;
@@ -332,7 +359,7 @@ int restore(Context& ctx) {
 int runLedger(Context& ctx) {
     if (ctx.operands.empty())
         return ctx.usageError(
-            "an action is needed: import, show, people, opening, backup or restore");
+            "an action is needed: import, show, people, opening, check, backup or restore");
     const std::string& action = ctx.operands.front();
     const bool writes = action == "show" || action == "people";
     if (!writes && ctx.value("output"))
@@ -341,6 +368,7 @@ int runLedger(Context& ctx) {
         return ctx.usageError("--replace is for ledger import");
     if (action != "restore" && ctx.flag("force"))
         return ctx.usageError("--force is for ledger restore");
+    if (action == "check") return check(ctx);
     if (action == "backup") return backup(ctx);
     if (action == "restore") return restore(ctx);
     if (action == "import") return import(ctx, false);

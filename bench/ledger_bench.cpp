@@ -127,6 +127,21 @@ BENCHMARK(BM_ShowDecember10000)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 
+// The check of a full year: 10,000 employees × 12 months read and recomputed.
+void BM_CheckFullYear10000(benchmark::State& state) {
+    Books& books = fullYear();
+    for (auto _ : state) {
+        Outcome<CheckReport> r = books.ledger->checkYear(kYear);
+        if (!r || r->entries != 12u * kEmployees || !r->differences.empty())
+            state.SkipWithError("check failed");
+        benchmark::DoNotOptimize(r);
+    }
+}
+BENCHMARK(BM_CheckFullYear10000)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
 void BM_EditMarchIncome(benchmark::State& state) {
     Books& books = fullYear();
     const PersonKey key{identityCardType(), Text::fromBytes(id(4321))};

@@ -39,6 +39,12 @@ inline engine::YearToDate stateOf(const StoredOpening& o) {
     return o.sums.state(o.throughMonth);
 }
 
+// Computes the figures of `e` after the sums `before`: the cumulative method for a resident
+// (with a bonus taxed on its own by the monthly table), the monthly method of the bracket table
+// for a non-resident.
+Outcome<void> computeEntry(const Book& book, int year, const Employee& employee,
+                           const engine::YearToDate& before, StoredEntry& e);
+
 // The annual table of a year, or why there is none.
 Outcome<const engine::WithholdingTable*> tableOf(const Book& book, int year);
 

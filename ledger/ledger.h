@@ -96,6 +96,18 @@ struct EntryChange {
     std::optional<Entry> entry;
 };
 
+// What a check of a year found: every stored figure that does not follow from the amounts
+// entered, the opening balances and the figures of the month before.
+struct CheckReport {
+    struct Difference {
+        Employee employee;
+        int month = 0;
+        Text what; // "累计收入为7262.11，应为7589.79"
+    };
+    std::size_t employees = 0, entries = 0;
+    std::vector<Difference> differences; // by employee, then month
+};
+
 struct ChangeReport {
     int added = 0, changed = 0, removed = 0, unchanged = 0;
     std::vector<PersonKey> newEmployees; // added by an import
@@ -207,6 +219,14 @@ public:
     // the previous balances are the inverse. Refused as importOpening refuses a row.
     Outcome<std::optional<Opening>> putOpening(int year, const PersonKey& key,
                                                const std::optional<Opening>& opening);
+
+    // Checks the stored figures of a year against what they must be, without the tax tables:
+    // the year-to-date sums are the sums of the months' entries (and the opening balances),
+    // 累计减除费用 follows from the months employed and the options, 累计应纳税所得额 from the
+    // sums, 本月应预扣 is the year's tax less the relief and what was withheld before (never
+    // below 0), 累计已预扣 adds it up, and 实发 is the pay less the special deductions and the
+    // tax. Damage the file's own checks cannot see (a flipped bit in a figure) shows here.
+    Outcome<CheckReport> checkYear(int year);
 
     Outcome<MonthView> showMonth(int year, int month);
     // One employee's line of a month; none without an entry.

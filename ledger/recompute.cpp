@@ -31,9 +31,8 @@ private:
     std::optional<Problem> m_failure;
 };
 
-// Computes the figures of `e` after the sums `before`: the cumulative method for a resident
-// (with a bonus taxed on its own by the monthly table), the monthly method of the bracket table
-// for a non-resident.
+} // namespace
+
 Outcome<void> computeEntry(const Book& book, int year, const Employee& emp,
                            const engine::YearToDate& before, StoredEntry& e) {
     const Exact income = e.income ? amount(*e.income) : Exact{};
@@ -103,7 +102,6 @@ Outcome<void> computeEntry(const Book& book, int year, const Employee& emp,
     return {};
 }
 
-} // namespace
 
 Outcome<const engine::WithholdingTable*> tableOf(const Book& book, int year) {
     if (const engine::WithholdingTable* table = book.tables.annual.forYear(year)) return table;

@@ -330,6 +330,86 @@ TEST_F(LedgerFile, BackupAndRestore) {
     ::umask(mask);
 }
 
+// The check of a year names each damaged figure once, with its employee and month, and finds
+// nothing in a sound year (opening balances, a bonus on its own, a non-resident, a month left
+// out included).
+TEST_F(LedgerFile, TheCheckNamesEachDamagedFigureOnce) {
+    ASSERT_TRUE(book->importOpening(
+                        2024, makeRows({{"证件号码", "姓名", "截至月份", "累计收入", "累计已预扣"},
+                                        {identityNumber(2).c_str(), "乙", "3", "30000", "90"}}))
+                    .ok());
+    for (int month = 1; month <= 6; ++month) {
+        Cells rows = {{Text::fromBytes(identityNumber(1)), sysText("甲"),
+                       Text::fromBytes(std::to_string(20000 + month * 100)), sysText("1500"),
+                       sysText(month == 2 ? "36000" : ""), sysText(month == 2 ? "单独计税" : ""),
+                       sysText("是"), sysText("居民身份证")},
+                      {Text::fromBytes(identityNumber(3)), sysText("丙"), sysText("9000"),
+                       sysText(""), sysText(""), sysText(""), sysText("否"),
+                       sysText("外国护照")}};
+        if (month > 3)
+            rows.push_back({Text::fromBytes(identityNumber(2)), sysText("乙"), sysText("12000"),
+                            sysText("800"), sysText(""), sysText(""), sysText("是"),
+                            sysText("居民身份证")});
+        if (month != 5) import(month, rows); // 甲 and 丙 have no May
+    }
+    Outcome<ledger::CheckReport> sound = book->checkYear(2024);
+    ASSERT_TRUE(sound.ok()) << sound.problem().message.toUtf8();
+    EXPECT_EQ(sound->employees, 3u);
+    EXPECT_EQ(sound->entries, 5u + 5u + 2u);
+    for (const auto& d : sound->differences)
+        ADD_FAILURE() << d.month << " " << d.what.toUtf8();
+    book.reset();
+
+    const std::filesystem::path path = ledger::ledgerPath();
+    const struct {
+        const char* column;
+        int month;
+        const char* id;
+        const char* said;
+    } flips[] = {
+        {"cum_income", 3, "1", "累计收入为"},
+        {"cum_basic", 1, "1", "累计减除费用为"},
+        {"cum_special", 4, "2", "累计专项扣除为"},
+        {"taxable", 6, "1", "累计应纳税所得额为"},
+        {"withholding", 2, "1", "本月应预扣为"},
+        {"cum_withheld", 4, "2", "累计预扣（含本月）为"},
+        {"after_tax", 6, "3", "实发为"},
+    };
+    for (const auto& f : flips) {
+        SCOPED_TRACE(f.column);
+        const std::string number = identityNumber(std::atoi(f.id));
+        const auto change = [&](int by) {
+            sqlite3* db = nullptr;
+            ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+            const std::string sql = std::string("UPDATE entry SET ") + f.column + " = " +
+                                    f.column + " + " + std::to_string(by) +
+                                    " WHERE month = " + std::to_string(f.month) +
+                                    " AND employee = (SELECT id FROM employee WHERE id_number = '" +
+                                    number + "')";
+            ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+            ASSERT_EQ(sqlite3_changes(db), 1);
+            sqlite3_close(db);
+        };
+        change(1 << 12);
+        reopen();
+        Outcome<ledger::CheckReport> r = book->checkYear(2024);
+        ASSERT_TRUE(r.ok()) << r.problem().message.toUtf8();
+        ASSERT_EQ(r->differences.size(), 1u) << [&] {
+            std::string all;
+            for (const auto& d : r->differences)
+                all += std::to_string(d.month) + d.what.toUtf8() + "; ";
+            return all;
+        }();
+        EXPECT_EQ(r->differences[0].month, f.month);
+        EXPECT_EQ(r->differences[0].employee.key.idNumber.toUtf8(), number);
+        EXPECT_EQ(r->differences[0].what.toUtf8().rfind(f.said, 0), 0u)
+            << r->differences[0].what.toUtf8();
+        book.reset();
+        change(-(1 << 12));
+    }
+    reopen();
+}
+
 // A ledger of the first format, whose entries were kept by employee, opens with every entry
 // and figure as it was, and is kept by month from then on.
 TEST_F(LedgerFile, FirstFormatIsUpgraded) {
