@@ -551,12 +551,14 @@ public:
         : m_t(std::move(t)), m_file(file) {}
     Outcome<void> commit() override {
         if (Outcome<void> r = m_t->commit(); !r) return r;
-        // A removed employee is gone from the log too when the removal returns. A checkpoint
-        // that readers hold back is done by a later one; the removal stands either way.
-        if (m_file.erased && m_file.db->outsideTransaction()) {
-            m_file.erased = false;
-            (void)m_file.db->exec("PRAGMA wal_checkpoint(TRUNCATE)");
-        }
+        if (!m_file.db->outsideTransaction()) return {}; // an inner one: the outer one decides
+        // The change is copied into the file itself before the operation returns, so that the
+        // file alone is whole whenever no program writes (a copy of it misses nothing). A removed
+        // employee is gone from the log too: it is emptied. A checkpoint that other programs'
+        // readers hold back is finished by a later one; the change stands either way.
+        (void)m_file.db->exec(m_file.erased ? "PRAGMA wal_checkpoint(TRUNCATE)"
+                                            : "PRAGMA wal_checkpoint(PASSIVE)");
+        m_file.erased = false;
         return {};
     }
 
