@@ -32,9 +32,8 @@ std::optional<ledger::Ledger> openLedger(const Context& ctx, ledger::Access acce
         std::cerr << "iitcalc-cli: " << oneLine(tables.problem().message).toUtf8() << "\n";
         return std::nullopt;
     }
-    Outcome<ledger::Ledger> opened =
-        ledger::openLedgerFile(ledger::ledgerPath(), std::move(*tables), access,
-                               std::chrono::minutes(1));
+    Outcome<ledger::Ledger> opened = ledger::openLedgerFile(
+        ledger::ledgerPath(), std::move(*tables), access, std::chrono::minutes(1));
     if (!opened) {
         std::cerr << "iitcalc-cli: " << oneLine(opened.problem().message).toUtf8() << "\n";
         return std::nullopt;
@@ -350,7 +349,8 @@ int restore(Context& ctx) {
         std::cerr << "iitcalc-cli: " << oneLine(r.problem().message).toUtf8() << "\n";
         return kExitFailure;
     }
-    if (*r) std::cerr << "iitcalc-cli: the ledger it replaced is kept as " << (*r)->string() << "\n";
+    if (*r)
+        std::cerr << "iitcalc-cli: the ledger it replaced is kept as " << (*r)->string() << "\n";
     return kExitOk;
 }
 

@@ -75,7 +75,8 @@ std::optional<std::filesystem::path> Context::dataDirectory() const {
         return std::nullopt;
     }
     static bool told = false; // once a run, however many times a command asks
-    if (!notice.empty() && !std::exchange(told, true)) std::cerr << "iitcalc-cli: " << notice << "\n";
+    if (!notice.empty() && !std::exchange(told, true))
+        std::cerr << "iitcalc-cli: " << notice << "\n";
     setProgramDirectory(*dir);
     removeStaleTemporariesIn(*dir);
     return dir;

@@ -14,8 +14,8 @@
 
 #include <chrono>
 #include <filesystem>
-#include <optional>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 

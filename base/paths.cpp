@@ -74,8 +74,8 @@ std::optional<fs::path> resolveDataDirectory(const std::optional<fs::path>& over
         if (dir.has_parent_path()) fs::create_directories(dir.parent_path(), ec);
         // The payroll's own directory is private whatever the umask; its parents are not ours.
         if (::mkdir(dir.c_str(), 0700) == 0) ::chmod(dir.c_str(), 0700);
-    } else if (struct stat st {}; notice && ::stat(dir.c_str(), &st) == 0 &&
-                                  S_ISDIR(st.st_mode) && (st.st_mode & 077) != 0) {
+    } else if (struct stat st{}; notice && ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+                                 (st.st_mode & 077) != 0) {
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
         *notice = "the data directory " + dir.string() + " may be read by other users (mode " +

@@ -30,7 +30,8 @@ struct BatchFileContent {
     std::int64_t present = 0;         // records the file holds whole
     std::int64_t beyondSheet = 0;     // whole records past the sheet's kDataRows rows
     bool damaged() const { return present < claimed; }
-    // "文件已损坏：读出 N 人，文件的其余部分缺失" (the people, not the records); empty for a whole file.
+    // "文件已损坏：读出 N 人，文件的其余部分缺失" (the people, not the records); empty for a whole
+    // file.
     Text damageText() const;
 };
 

@@ -358,4 +358,8 @@ Outcome<void> Ledger::reopenMonth(int year, int month) {
     return (*t)->commit();
 }
 
+Outcome<bool> Ledger::changedElsewhere() {
+    return m_book->store->changedElsewhere();
+}
+
 } // namespace iit::ledger

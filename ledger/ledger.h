@@ -244,6 +244,8 @@ public:
     Outcome<void> declareMonth(int year, int month);
     Outcome<void> reopenMonth(int year, int month);
     Outcome<std::vector<int>> declaredMonths(int year);
+    // Another program has changed the ledger since the last call (what is shown is stale).
+    Outcome<bool> changedElsewhere();
 
     // For each resident with an annual bonus: the bonus taxed on its own against added to its
     // month, over the whole year (months not yet entered projected from the last one entered).

@@ -172,7 +172,8 @@ Outcome<std::vector<LedgerStore::EmployeeYear>> MemoryStore::residentsWithBonus(
     for (const auto& [id, p] : m_state.employees) {
         if (p.year != year || !p.employee.resident) continue;
         Outcome<std::vector<StoredEntry>> all = entries(id);
-        if (std::none_of(all->begin(), all->end(), [](const StoredEntry& e) { return e.bonus > 0; }))
+        if (std::none_of(all->begin(), all->end(),
+                         [](const StoredEntry& e) { return e.bonus > 0; }))
             continue;
         EmployeeYear employeeYear{StoredEmployee{id, p.employee}, {}};
         for (const StoredEntry& e : *all)

@@ -50,6 +50,7 @@ public:
     Outcome<std::vector<int>> declaredMonths(int year) override;
     Outcome<void> declare(int year, int month) override;
     Outcome<void> undeclare(int year, int month) override;
+    Outcome<bool> changedElsewhere() override { return false; } // nobody else holds them
 
     struct State {
         EmployeeId nextId = 1;

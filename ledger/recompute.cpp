@@ -102,7 +102,6 @@ Outcome<void> computeEntry(const Book& book, int year, const Employee& emp,
     return {};
 }
 
-
 Outcome<const engine::WithholdingTable*> tableOf(const Book& book, int year) {
     if (const engine::WithholdingTable* table = book.tables.annual.forYear(year)) return table;
     return fail(Text::fromBytes(std::to_string(year)) + sysText("年没有预扣率表"));

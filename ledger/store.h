@@ -169,6 +169,10 @@ public:
     virtual Outcome<std::vector<int>> declaredMonths(int year) = 0;
     virtual Outcome<void> declare(int year, int month) = 0;
     virtual Outcome<void> undeclare(int year, int month) = 0;
+
+    // True when another program (or another store on the same records) has changed them since
+    // the last call: what a window shows is then to be read again.
+    virtual Outcome<bool> changedElsewhere() = 0;
 };
 
 } // namespace iit::ledger

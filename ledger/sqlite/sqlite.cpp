@@ -147,8 +147,8 @@ std::string machineCause(sqlite3* db, int code) {
     case SQLITE_READONLY:
         return "工资台账只能读取，不能修改（文件或其所在目录不可写）：" + file;
     case SQLITE_CANTOPEN:
-        return "工资台账文件无法打开（" +
-               std::string(err ? std::strerror(err) : "unable to open") + "）：" + file;
+        return "工资台账文件无法打开（" + std::string(err ? std::strerror(err) : "unable to open") +
+               "）：" + file;
     default:
         return {};
     }

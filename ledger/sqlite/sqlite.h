@@ -90,9 +90,9 @@ public:
     // Opens (and creates) the database file, or opens it only to read. Nothing is read or
     // written yet.
     // A change of another program is waited for up to `busyWait` (then SQLITE_BUSY).
-    static Outcome<std::unique_ptr<Connection>> open(
-        const std::filesystem::path& path, bool readOnly = false,
-        std::chrono::milliseconds busyWait = std::chrono::seconds(10));
+    static Outcome<std::unique_ptr<Connection>>
+    open(const std::filesystem::path& path, bool readOnly = false,
+         std::chrono::milliseconds busyWait = std::chrono::seconds(10));
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;

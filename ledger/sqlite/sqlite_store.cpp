@@ -22,6 +22,7 @@
 #include <thread>
 #include <type_traits>
 #include <unistd.h>
+#include <utility>
 
 namespace iit::ledger {
 
@@ -37,6 +38,8 @@ struct SqliteStore::File {
     // An employee was removed since the last checkpoint: their pages, wiped in the file
     // (secure_delete), still sit in the write-ahead log until it is checkpointed.
     bool erased = false;
+    // SQLite's count of the changes other connections committed, when last asked.
+    std::int64_t dataVersion = 0;
     ~File();
 };
 
@@ -611,10 +614,9 @@ Outcome<LedgerTables> loadLedgerTables() {
     return LedgerTables{std::move(*annual), std::move(*bracket), std::move(*monthly)};
 }
 
-
-Outcome<std::unique_ptr<SqliteStore>>
-openSqliteStore(const std::filesystem::path& path, Access access,
-                std::chrono::milliseconds busyWait) {
+Outcome<std::unique_ptr<SqliteStore>> openSqliteStore(const std::filesystem::path& path,
+                                                      Access access,
+                                                      std::chrono::milliseconds busyWait) {
     if (!fileExists(path) && !isGuardedFile(path))
         if (Outcome<void> r = createLedgerFile(path); !r) return r.problem();
     auto file = std::make_unique<SqliteStore::File>();
@@ -663,6 +665,8 @@ openSqliteStore(const std::filesystem::path& path, Access access,
         return r.problem();
     }
     file->db->tellDamage([path](const Problem& why) { return damageMet(path, why); });
+    if (Outcome<std::int64_t> v = file->db->integer("PRAGMA data_version"); v)
+        file->dataVersion = *v;
     return std::unique_ptr<SqliteStore>(new SqliteStore(std::move(file)));
 }
 
@@ -710,7 +714,8 @@ Outcome<std::optional<std::filesystem::path>> restoreLedger(const std::filesyste
         Outcome<std::int64_t> version = (*db)->integer("PRAGMA user_version");
         Outcome<std::int64_t> employees =
             (*db)->integer("SELECT count(*) FROM sqlite_schema WHERE name = 'employee'");
-        if (!version || !employees || *version < 1 || *version > schema::kVersion || *employees != 1)
+        if (!version || !employees || *version < 1 || *version > schema::kVersion ||
+            *employees != 1)
             return fail(refused + displayPath(from) +
                         sysText(" 不是本程序能读的工资台账（或格式较新）"));
         Outcome<sql::Statement*> check = (*db)->cached("PRAGMA integrity_check");
@@ -733,7 +738,8 @@ Outcome<std::optional<std::filesystem::path>> restoreLedger(const std::filesyste
                         sysText("（") + Text::fromUtf8(std::strerror(errno)) + sysText("）"));
         const Aside moved = moveAside(fd, ledger);
         ::close(fd);
-        if (moved.held) return fail(refused + sysText("另一程序正在使用它，请关闭其他程序后再恢复"));
+        if (moved.held)
+            return fail(refused + sysText("另一程序正在使用它，请关闭其他程序后再恢复"));
         if (!moved.to) return fail(refused + sysText("原台账改名保存失败"));
         aside = moved.to;
     }
@@ -1034,6 +1040,12 @@ Outcome<void> SqliteStore::undeclare(int year, int month) {
     (*s)->bind(1, year);
     (*s)->bind(2, month);
     return (*s)->run();
+}
+
+Outcome<bool> SqliteStore::changedElsewhere() {
+    Outcome<std::int64_t> v = m_file->db->integer("PRAGMA data_version");
+    if (!v) return v.problem();
+    return std::exchange(m_file->dataVersion, *v) != *v;
 }
 
 } // namespace iit::ledger

@@ -94,13 +94,14 @@ public:
     Outcome<std::vector<int>> declaredMonths(int year) override;
     Outcome<void> declare(int year, int month) override;
     Outcome<void> undeclare(int year, int month) override;
+    Outcome<bool> changedElsewhere() override;
 
     struct File;
 
 private:
     friend Outcome<void> backupLedger(const std::filesystem::path&, const std::filesystem::path&);
-    friend Outcome<std::unique_ptr<SqliteStore>>
-    openSqliteStore(const std::filesystem::path&, Access, std::chrono::milliseconds);
+    friend Outcome<std::unique_ptr<SqliteStore>> openSqliteStore(const std::filesystem::path&,
+                                                                 Access, std::chrono::milliseconds);
     explicit SqliteStore(std::unique_ptr<File> file);
     std::unique_ptr<File> m_file;
 };

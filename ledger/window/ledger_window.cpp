@@ -29,6 +29,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTimer>
 
 namespace iit::ledger {
 namespace {
@@ -117,6 +118,29 @@ LedgerWindow::LedgerWindow(Ledger ledger, std::function<Text()> employer, QWidge
     if (!said(m_sheet.showStart(today.year, static_cast<int>(today.month))))
         said(m_sheet.show(today.year, static_cast<int>(today.month)));
     showMonth(m_sheet.year(), m_sheet.month());
+    // Another program may change the ledger while the window shows it: asked when the window is
+    // activated and every few seconds.
+    m_othersWatch = new QTimer(this);
+    m_othersWatch->setInterval(3000);
+    connect(m_othersWatch, &QTimer::timeout, this, [this] { showChangesOfOthers(); });
+    m_othersWatch->start();
+}
+
+void LedgerWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) showChangesOfOthers();
+}
+
+void LedgerWindow::showChangesOfOthers() {
+    if (m_grid->isEditing() || m_showing) return; // asked again once the edit is done
+    Outcome<bool> changed = m_ledger.changedElsewhere();
+    if (!changed || !*changed) return;
+    const int row = m_sheet.grid().currentRow(), column = m_sheet.grid().currentColumn();
+    if (!said(m_sheet.show(m_sheet.year(), m_sheet.month()))) return;
+    refreshChoices();
+    m_sheet.grid().setCurrentCell(row, column);
+    showEmployee();
+    m_status->setText(m_status->text() + QStringLiteral(" · 已显示另一程序所作的修改"));
 }
 
 void LedgerWindow::holdWhileOpen(std::unique_ptr<DirectoryLock> lock) {
@@ -167,6 +191,7 @@ void LedgerWindow::bindEvents() {
     onClick("按钮申报", &LedgerWindow::declareOrReopen);
     onClick("按钮导入", &LedgerWindow::importMonth);
     onClick("按钮导出", &LedgerWindow::exportMonth);
+    onClick("按钮备份", &LedgerWindow::backUp);
     onClick("按钮打印", &LedgerWindow::Print);
     onClick("按钮撤销", &LedgerWindow::undo);
     onClick("按钮重做", &LedgerWindow::redo);

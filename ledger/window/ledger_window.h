@@ -41,6 +41,8 @@ namespace iit::printing {
 class PrintPreview;
 }
 
+class QTimer;
+
 namespace iit::ledger {
 
 // The window's template as the window is built from it, without behaviour.
@@ -81,6 +83,8 @@ public:
     void declareOrReopen();
     void importMonth();
     void exportMonth();
+    // A whole copy of the ledger, where the clerk chooses (ledger backup).
+    void backUp();
     void Print();
     void addEmployee();
     void removeEmployee();
@@ -89,6 +93,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void findUnits();
@@ -106,6 +111,9 @@ private:
     void refreshChoices();
     void editCommitted(int row, int column);
     void showMenu(const QPoint& position);
+    // Shows the month as stored when another program has changed the ledger, keeping the cell
+    // cursor; an edit in progress is left to finish first (it is applied to what is stored).
+    void showChangesOfOthers();
     void commitEdit();
     // Offers opening balances for the employees an action added in a month after January.
     void offerOpenings(const ChangeReport& report);
@@ -152,6 +160,7 @@ private:
     Connection m_currentConnection;
     Connection m_columnConnection;
     bool m_showing = false; // while the window itself sets the units
+    QTimer* m_othersWatch = nullptr; // asks the ledger every few seconds
 };
 
 } // namespace iit::ledger

@@ -1,5 +1,6 @@
 // The ledger window's files and dialogs: import and export of the month, the print preview,
 // new and leaving employees, opening balances.
+#include "ledger/sqlite/sqlite_store.h"
 #include "ledger/window/ledger_files.h"
 #include "ledger/window/ledger_window.h"
 #include "ledger/window/month_files.h"
@@ -104,6 +105,25 @@ void LedgerWindow::exportMonth() {
     }
     gui::messageBox(sysText("已导出") + ToText(static_cast<int>(m_sheet.lines().size())) +
                         sysText("人到：\n") + displayPath(*file),
+                    {.icon = gui::Icon::Information}, this);
+}
+
+void LedgerWindow::backUp() {
+    commitEdit(); // what is typed belongs in the copy
+    QFileDialog dialog(this, QStringLiteral("备份台账"));
+    gui::setUpFileDialog(dialog, QStringLiteral("备份文件对话框"), true, gui::documentsDirectory());
+    dialog.setNameFilters({QStringLiteral("台账备份 (*.db)")});
+    dialog.setDefaultSuffix(QStringLiteral("db"));
+    const CivilDateTime now = splitDateTime(Now());
+    dialog.selectFile(QStringLiteral("工资台账备份-%1%2%3.db")
+                          .arg(now.year)
+                          .arg(static_cast<int>(now.month), 2, 10, QLatin1Char('0'))
+                          .arg(static_cast<int>(now.day), 2, 10, QLatin1Char('0')));
+    const std::optional<std::filesystem::path> file = gui::runFileDialog(dialog);
+    if (!file) return;
+    if (!said(backupLedger(ledgerPath(), *file))) return;
+    gui::messageBox(sysText("台账已备份到：\n") + displayPath(*file) +
+                        sysText("\n\n恢复时用 iitcalc-cli ledger restore（先关闭台账窗口）。"),
                     {.icon = gui::Icon::Information}, this);
 }
 

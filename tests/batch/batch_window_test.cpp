@@ -558,8 +558,7 @@ void BatchWindowTest::aDamagedFileIsToldAndKeptOnlyWhenAsked() {
     answerFileDialog(m_env->watchdog(), file);
     m_env->watchdog().expectMessage(QMessageBox::No, &said);
     click("图形按钮打开");
-    QVERIFY2(said.contains(Q("文件已损坏：读出 1 人，文件的其余部分缺失")),
-             qPrintable(said));
+    QVERIFY2(said.contains(Q("文件已损坏：读出 1 人，文件的其余部分缺失")), qPrintable(said));
     QCOMPARE(cell(2, 1), std::string("乙"));
     QCOMPARE(cell(1, 1), std::string());
 

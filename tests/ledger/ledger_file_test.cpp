@@ -5,8 +5,8 @@
 #include <sqlite3.h>
 
 #include <csignal>
-#include <functional>
 #include <fcntl.h>
+#include <functional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -201,15 +201,16 @@ TEST_F(LedgerFile, ALedgerThatMayOnlyBeReadIsShown) {
     const std::filesystem::path path = ledger::ledgerPath();
     ::chmod(path.c_str(), 0444);
     ::chmod(dir.path().c_str(), 0555);
-    Outcome<ledger::Ledger> reader =
-        ledger::openLedgerFile(path, tables(), ledger::Access::Read);
+    Outcome<ledger::Ledger> reader = ledger::openLedgerFile(path, tables(), ledger::Access::Read);
     ASSERT_TRUE(reader.ok()) << reader.problem().message.toUtf8();
     Outcome<ledger::MonthView> january = reader->showMonth(2024, 1);
     ASSERT_TRUE(january.ok()) << january.problem().message.toUtf8();
     EXPECT_EQ(january->lines.size(), 1u);
     if (::geteuid() != 0) { // root writes whatever the modes say
-        Outcome<ledger::ChangeReport> change = reader->importMonth(
-            2024, 2, makeRows({{"证件号码", "姓名", "本月收入"}, {identityNumber(1).c_str(), "甲", "9000"}}));
+        Outcome<ledger::ChangeReport> change =
+            reader->importMonth(2024, 2,
+                                makeRows({{"证件号码", "姓名", "本月收入"},
+                                          {identityNumber(1).c_str(), "甲", "9000"}}));
         ASSERT_FALSE(change.ok());
         EXPECT_NE(change.problem().message.toUtf8().find("不能修改"), std::string::npos)
             << change.problem().message.toUtf8();
@@ -229,7 +230,8 @@ TEST_F(LedgerFile, ABusyLedgerIsNamedAfterTheWait) {
         path, tables(), ledger::Access::ReadWrite, std::chrono::milliseconds(200));
     ASSERT_TRUE(waiting.ok()) << waiting.problem().message.toUtf8();
     Outcome<ledger::ChangeReport> r = waiting->importMonth(
-        2024, 1, makeRows({{"证件号码", "姓名", "本月收入"}, {identityNumber(1).c_str(), "甲", "9000"}}));
+        2024, 1,
+        makeRows({{"证件号码", "姓名", "本月收入"}, {identityNumber(1).c_str(), "甲", "9000"}}));
     ASSERT_FALSE(r.ok());
     const std::string message = r.problem().message.toUtf8();
     EXPECT_NE(message.find("正被另一个程序修改"), std::string::npos) << message;
@@ -242,10 +244,10 @@ TEST_F(LedgerFile, ABusyLedgerIsNamedAfterTheWait) {
 // returns.
 TEST_F(LedgerFile, ARemovedEmployeeLeavesNothingInTheFile) {
     const std::string number = identityNumber(7);
-    ASSERT_TRUE(book->importMonth(2024, 1,
-                                  makeRows({{"证件号码", "姓名", "本月收入", "银行卡号"},
-                                            {number.c_str(), "独一无二之名", "9000",
-                                             "6222020200112233445"}}))
+    ASSERT_TRUE(book->importMonth(
+                        2024, 1,
+                        makeRows({{"证件号码", "姓名", "本月收入", "银行卡号"},
+                                  {number.c_str(), "独一无二之名", "9000", "6222020200112233445"}}))
                     .ok());
     const std::filesystem::path path = ledger::ledgerPath();
     const auto holds = [&](const std::string& bytes) {
@@ -344,8 +346,7 @@ TEST_F(LedgerFile, TheCheckNamesEachDamagedFigureOnce) {
                        sysText(month == 2 ? "36000" : ""), sysText(month == 2 ? "单独计税" : ""),
                        sysText("是"), sysText("居民身份证")},
                       {Text::fromBytes(identityNumber(3)), sysText("丙"), sysText("9000"),
-                       sysText(""), sysText(""), sysText(""), sysText("否"),
-                       sysText("外国护照")}};
+                       sysText(""), sysText(""), sysText(""), sysText("否"), sysText("外国护照")}};
         if (month > 3)
             rows.push_back({Text::fromBytes(identityNumber(2)), sysText("乙"), sysText("12000"),
                             sysText("800"), sysText(""), sysText(""), sysText("是"),
@@ -367,12 +368,9 @@ TEST_F(LedgerFile, TheCheckNamesEachDamagedFigureOnce) {
         const char* id;
         const char* said;
     } flips[] = {
-        {"cum_income", 3, "1", "累计收入为"},
-        {"cum_basic", 1, "1", "累计减除费用为"},
-        {"cum_special", 4, "2", "累计专项扣除为"},
-        {"taxable", 6, "1", "累计应纳税所得额为"},
-        {"withholding", 2, "1", "本月应预扣为"},
-        {"cum_withheld", 4, "2", "累计预扣（含本月）为"},
+        {"cum_income", 3, "1", "累计收入为"},      {"cum_basic", 1, "1", "累计减除费用为"},
+        {"cum_special", 4, "2", "累计专项扣除为"}, {"taxable", 6, "1", "累计应纳税所得额为"},
+        {"withholding", 2, "1", "本月应预扣为"},   {"cum_withheld", 4, "2", "累计预扣（含本月）为"},
         {"after_tax", 6, "3", "实发为"},
     };
     for (const auto& f : flips) {
@@ -381,11 +379,10 @@ TEST_F(LedgerFile, TheCheckNamesEachDamagedFigureOnce) {
         const auto change = [&](int by) {
             sqlite3* db = nullptr;
             ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-            const std::string sql = std::string("UPDATE entry SET ") + f.column + " = " +
-                                    f.column + " + " + std::to_string(by) +
-                                    " WHERE month = " + std::to_string(f.month) +
-                                    " AND employee = (SELECT id FROM employee WHERE id_number = '" +
-                                    number + "')";
+            const std::string sql =
+                std::string("UPDATE entry SET ") + f.column + " = " + f.column + " + " +
+                std::to_string(by) + " WHERE month = " + std::to_string(f.month) +
+                " AND employee = (SELECT id FROM employee WHERE id_number = '" + number + "')";
             ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
             ASSERT_EQ(sqlite3_changes(db), 1);
             sqlite3_close(db);

@@ -370,6 +370,21 @@ void LedgerWindowTest::importAndExportOfXlsx() {
     QCOMPARE(back->rows[1].at(1).kind, iit::sheets::Cell::Kind::Text);
     QCOMPARE(back->rows[1].at(3).kind, iit::sheets::Cell::Kind::Number); // 本月收入
     QCOMPARE(back->rows[1].at(3).number, 20000.0);
+
+    // A backup while the window holds the ledger: a whole copy, the month just imported in it.
+    const std::filesystem::path copy = m_env->dir().path() / "备份" / "台账.db";
+    std::filesystem::create_directory(copy.parent_path());
+    answerFileDialog(m_env->watchdog(), copy);
+    m_env->watchdog().expectMessage(QMessageBox::Ok, &done);
+    click("按钮备份");
+    QVERIFY2(done.contains(Q("台账已备份到")), qPrintable(done));
+    auto tables = iit::ledger::loadLedgerTables();
+    QVERIFY(tables.ok());
+    auto copied = iit::ledger::openLedgerFile(copy, std::move(*tables), iit::ledger::Access::Read);
+    QVERIFY2(copied.ok(), copied.ok() ? "" : copied.problem().message.toUtf8().c_str());
+    auto january = copied->showMonth(2024, 1);
+    QVERIFY(january.ok());
+    QCOMPARE(january->lines.size(), std::size_t{2});
 }
 
 void LedgerWindowTest::printOpensOnePreview() {
@@ -465,11 +480,19 @@ void LedgerWindowTest::aFileDialogKeepsTheLedgersLocks() {
     QCOMPARE(cell(1, kIncomeColumn), std::string("30000"));
     const iit::testing::CliRun january = cli("ledger show 2024 1");
     QVERIFY2(january.out.find("30000") != std::string::npos, january.out.c_str());
+    // Another program changes the month shown: the window shows what is stored, the cell cursor
+    // where it was.
+    const std::filesystem::path jan = other / "jan.tsv";
+    iit::testing::writeFile(jan, "姓名\t证件号码\t本月收入\n甲\t" + std::string(kA) + "\t25000\n");
+    m_window->gridView()->grid()->setCurrentCell(1, kIncomeColumn + 1);
+    QVERIFY(cli("ledger import 2024 1 '" + jan.string() + "'").exit == 0);
+    QTRY_COMPARE_WITH_TIMEOUT(cell(1, kIncomeColumn), std::string("25000"), 8000);
+    QCOMPARE(m_window->gridView()->grid()->currentColumn(), kIncomeColumn + 1);
     m_window.reset();
     const iit::testing::CliRun february = cli("ledger show 2024 2");
     QVERIFY2(february.exit == 0 && february.out.find(kB) != std::string::npos,
              (february.out + february.err).c_str());
-    QVERIFY(cli("ledger show 2024 1").out.find("30000") != std::string::npos);
+    QVERIFY(cli("ledger show 2024 1").out.find("25000") != std::string::npos);
 }
 
 // While another program's ledger window has the data directory (its lock, taken here through a
