@@ -344,7 +344,7 @@ int restore(Context& ctx) {
         return ctx.usageError("restore replaces the ledger with FILE: give --force to do it");
     if (!ctx.dataDirectory()) return kExitFailure;
     Outcome<std::optional<std::filesystem::path>> r =
-        ledger::restoreLedger(ledger::ledgerPath(), ctx.operands[1]);
+        ledger::restoreLedger(ledger::ledgerPath(), ctx.operands[1], ledger::checkLedgerFile);
     if (!r) {
         std::cerr << "iitcalc-cli: " << oneLine(r.problem().message).toUtf8() << "\n";
         return kExitFailure;

@@ -10,6 +10,8 @@
 #include "ledger/schema.h"
 #include "ledger/sqlite/sqlite.h"
 
+#include <sqlite3.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -491,6 +493,24 @@ Outcome<void> upgradeEntries(sql::Connection& db) {
     return db.exec(copy.c_str());
 }
 
+// A whole, private copy of the database at `to` (what its log holds included), written into an
+// empty temporary beside it by SQLite in one read transaction and renamed over it.
+Outcome<void> copyInto(sql::Connection& db, const std::filesystem::path& to) {
+    errno = 0;
+    TemporaryFile copy(to);
+    if (!copy.valid())
+        return fail(sysText("备份无法写入：") + displayPath(to) + sysText("（") +
+                    writeFailureReason(to, errno) + sysText("）"));
+    Outcome<sql::Statement*> vacuum = db.cached("VACUUM INTO ?1");
+    if (!vacuum) return vacuum.problem();
+    (*vacuum)->bind(1, std::string_view(copy.path().native()));
+    if (Outcome<void> r = (*vacuum)->run(); !r) return r;
+    if (!copy.commit(0600u))
+        return fail(sysText("备份无法写入：") + displayPath(to) + sysText("（") +
+                    writeFailureReason(to, errno) + sysText("）"));
+    return {};
+}
+
 Outcome<void> prepareFile(sql::Connection& db, bool readOnly) {
     Outcome<std::int64_t> version = db.integer("PRAGMA user_version");
     if (!version) return version.problem();
@@ -509,6 +529,19 @@ Outcome<void> prepareFile(sql::Connection& db, bool readOnly) {
         !r)
         return r;
     if (*version == schema::kVersion || readOnly) return {};
+    // A ledger of an earlier format is copied beside itself, as it is, before it is upgraded.
+    if (*version > 0) {
+        const char* name = sqlite3_db_filename(db.handle(), "main");
+        const CivilDateTime t = splitDateTime(Now());
+        char stamp[48];
+        std::snprintf(stamp, sizeof stamp, ".v%d-%04d%02u%02u-%02d%02d%02d",
+                      static_cast<int>(*version), t.year, t.month, t.day, t.hour, t.minute,
+                      t.second);
+        const std::filesystem::path kept = std::string(name ? name : "") + stamp;
+        if (Outcome<void> r = copyInto(db, kept); !r)
+            return fail(sysText("升级台账格式前的备份失败，台账未作改动：") + r.problem().message,
+                        r.problem().code);
+    }
     Outcome<std::unique_ptr<sql::Transaction>> t = sql::Transaction::begin(db);
     if (!t) return t.problem();
     // Another program may have created or upgraded it meanwhile.
@@ -673,26 +706,12 @@ Outcome<std::unique_ptr<SqliteStore>> openSqliteStore(const std::filesystem::pat
 Outcome<void> backupLedger(const std::filesystem::path& ledger, const std::filesystem::path& to) {
     Outcome<std::unique_ptr<SqliteStore>> store = openSqliteStore(ledger, Access::Read);
     if (!store) return store.problem();
-    // An empty private file beside the copy's place, filled by SQLite in one read transaction
-    // and renamed over it.
-    errno = 0;
-    TemporaryFile copy(to);
-    if (!copy.valid())
-        return fail(sysText("备份无法写入：") + displayPath(to) + sysText("（") +
-                    writeFailureReason(to, errno) + sysText("）"));
-    sql::Connection& db = *(*store)->m_file->db;
-    Outcome<sql::Statement*> vacuum = db.cached("VACUUM INTO ?1");
-    if (!vacuum) return vacuum.problem();
-    (*vacuum)->bind(1, std::string_view(copy.path().native()));
-    if (Outcome<void> r = (*vacuum)->run(); !r) return r;
-    if (!copy.commit(0600u))
-        return fail(sysText("备份无法写入：") + displayPath(to) + sysText("（") +
-                    writeFailureReason(to, errno) + sysText("）"));
-    return {};
+    return copyInto(*(*store)->m_file->db, to);
 }
 
-Outcome<std::optional<std::filesystem::path>> restoreLedger(const std::filesystem::path& ledger,
-                                                            const std::filesystem::path& from) {
+Outcome<std::optional<std::filesystem::path>>
+restoreLedger(const std::filesystem::path& ledger, const std::filesystem::path& from,
+              const std::function<Outcome<void>(const std::filesystem::path&)>& check) {
     const Text refused = sysText("台账未作改动：");
     if (std::error_code ec; std::filesystem::equivalent(from, ledger, ec))
         return fail(refused + displayPath(from) + sysText(" 就是台账本身，不是备份"));
@@ -718,16 +737,20 @@ Outcome<std::optional<std::filesystem::path>> restoreLedger(const std::filesyste
             *employees != 1)
             return fail(refused + displayPath(from) +
                         sysText(" 不是本程序能读的工资台账（或格式较新）"));
-        Outcome<sql::Statement*> check = (*db)->cached("PRAGMA integrity_check");
-        if (!check) return fail(refused + check.problem().message, check.problem().code);
-        Outcome<bool> row = (*check)->step();
-        if (!row || !*row || (*check)->text(0) != "ok")
+        Outcome<sql::Statement*> integrity = (*db)->cached("PRAGMA integrity_check");
+        if (!integrity)
+            return fail(refused + integrity.problem().message, integrity.problem().code);
+        Outcome<bool> row = (*integrity)->step();
+        if (!row || !*row || (*integrity)->text(0) != "ok")
             return fail(refused + displayPath(from) + sysText(" 已损坏（完整性检查未通过）"));
-        (*check)->reset();
+        (*integrity)->reset();
         // The copy holds its pages whole, with no log beside it.
         if (Outcome<void> r = (*db)->exec("PRAGMA journal_mode=DELETE"); !r)
             return fail(refused + r.problem().message, r.problem().code);
     }
+    if (check)
+        if (Outcome<void> r = check(copy.path()); !r)
+            return fail(refused + displayPath(from) + sysText("：") + r.problem().message);
     std::optional<std::filesystem::path> aside;
     if (fileExists(ledger)) {
         if (isGuardedFile(ledger))
@@ -748,6 +771,26 @@ Outcome<std::optional<std::filesystem::path>> restoreLedger(const std::filesyste
         return fail(sysText("恢复未完成：另一程序刚刚新建了台账 ") + displayPath(ledger) +
                     (aside ? sysText("；原台账已改名保存为 ") + displayPath(*aside) : Text{}));
     return aside;
+}
+
+Outcome<void> checkLedgerFile(const std::filesystem::path& path) {
+    Outcome<LedgerTables> tables = loadLedgerTables();
+    if (!tables) return tables.problem();
+    Outcome<Ledger> book = openLedgerFile(path, std::move(*tables), Access::Read);
+    if (!book) return book.problem();
+    Outcome<std::vector<int>> years = book->years();
+    if (!years) return years.problem();
+    for (const int year : *years) {
+        Outcome<CheckReport> report = book->checkYear(year);
+        if (!report) return report.problem();
+        if (report->differences.empty()) continue;
+        const CheckReport::Difference& d = report->differences.front();
+        return fail(decimal(year) + sysText("年有") +
+                    decimal(static_cast<std::int64_t>(report->differences.size())) +
+                    sysText("处数字不符（如") + d.employee.name + sysText(" ") + decimal(d.month) +
+                    sysText("月：") + d.what + sysText("），它已损坏"));
+    }
+    return {};
 }
 
 Outcome<Ledger> openLedgerFile(const std::filesystem::path& path, LedgerTables tables,

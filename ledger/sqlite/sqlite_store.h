@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -46,11 +47,16 @@ openSqliteStore(const std::filesystem::path& path, Access access = Access::ReadW
 Outcome<void> backupLedger(const std::filesystem::path& ledger, const std::filesystem::path& to);
 
 // Puts the copy `from` in the ledger's place. The copy must be a ledger this program reads and
-// sound (SQLite's integrity check); the ledger must not be open in another program; the
-// current ledger is set aside as a damaged one is. Gives where it went (none when there was
-// no ledger).
-Outcome<std::optional<std::filesystem::path>> restoreLedger(const std::filesystem::path& ledger,
-                                                            const std::filesystem::path& from);
+// sound (SQLite's integrity check, then `check` of the copy where it will stand, when given);
+// the ledger must not be open in another program; the current ledger is set aside as a damaged
+// one is. Gives where it went (none when there was no ledger).
+Outcome<std::optional<std::filesystem::path>>
+restoreLedger(const std::filesystem::path& ledger, const std::filesystem::path& from,
+              const std::function<Outcome<void>(const std::filesystem::path&)>& check = {});
+
+// Checks every year of the ledger file at `path` as Ledger::checkYear checks one, with the data
+// directory's tables; fails naming the first figure that is not as it must be.
+Outcome<void> checkLedgerFile(const std::filesystem::path& path);
 
 // The book over the file (ledger.h).
 Outcome<Ledger> openLedgerFile(const std::filesystem::path& path, LedgerTables tables,

@@ -301,14 +301,26 @@ TEST_F(LedgerFile, BackupAndRestore) {
         bytes[at] = '\x7f'; // no page type: every page past the first is malformed
     writeFile(damaged, bytes);
     writeFile(dir / "junk.db", "junk");
+    // A copy SQLite finds sound whose figure is not what it must be.
+    const std::filesystem::path flipped = dir / "flipped.db";
+    std::filesystem::copy_file(copy, flipped);
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(flipped.c_str(), &db), SQLITE_OK);
+        sqlite3_exec(db, "UPDATE entry SET cum_income = cum_income + 1", nullptr, nullptr,
+                     nullptr);
+        sqlite3_close(db);
+    }
     for (const auto& [from, reason] : std::vector<std::pair<std::filesystem::path, std::string>>{
              {dir / "junk.db", "不是工资台账的备份"},
              {newer, "不是本程序能读的工资台账"},
              {damaged, ""},
              {path, "就是台账本身"},
+             {flipped, "处数字不符（如甲 1月：累计收入为9000.01，应为9000）"},
              {dir / "missing.db", "无法读取备份"}}) {
         SCOPED_TRACE(from.filename().string());
-        Outcome<std::optional<std::filesystem::path>> r = ledger::restoreLedger(path, from);
+        Outcome<std::optional<std::filesystem::path>> r =
+            ledger::restoreLedger(path, from, ledger::checkLedgerFile);
         ASSERT_FALSE(r.ok());
         const std::string message = r.problem().message.toUtf8();
         EXPECT_NE(message.find("台账未作改动"), std::string::npos) << message;
@@ -445,6 +457,24 @@ TEST_F(LedgerFile, FirstFormatIsUpgraded) {
     sqlite3_close(db);
     reopen();
     EXPECT_EQ(dump(), before);
+    // The file of the first format is kept beside the upgraded one, whole and private.
+    std::vector<std::filesystem::path> kept;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        if (e.path().filename().string().starts_with("工资台账.db.v1-")) kept.push_back(e.path());
+    ASSERT_EQ(kept.size(), 1u);
+    struct stat st {};
+    ASSERT_EQ(::stat(kept[0].c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    {
+        sqlite3* old = nullptr;
+        ASSERT_EQ(sqlite3_open(kept[0].c_str(), &old), SQLITE_OK);
+        sqlite3_stmt* q = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(old, "PRAGMA user_version", -1, &q, nullptr), SQLITE_OK);
+        ASSERT_EQ(sqlite3_step(q), SQLITE_ROW);
+        EXPECT_EQ(sqlite3_column_int(q, 0), 1);
+        sqlite3_finalize(q);
+        sqlite3_close(old);
+    }
     import(2, makeRows(
                   {{ identityNumber(1).c_str(),
                      "某",
