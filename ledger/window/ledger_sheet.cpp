@@ -328,8 +328,22 @@ Outcome<void> LedgerSheet::reopen() {
 
 // ---- Notes
 
+void LedgerSheet::setDamage(int year, std::vector<CheckReport::Difference> differences) {
+    m_damageYear = year;
+    m_damage = std::move(differences);
+}
+
 Text LedgerSheet::noteOf(int row, int column) const {
     if (const MonthLine* line = lineAt(row)) {
+        if (column == kNameColumn && m_damageYear == m_year && !m_damage.empty()) {
+            Text said;
+            for (const CheckReport::Difference& d : m_damage)
+                if (d.month == m_month && d.employee.key == line->employee.key)
+                    said += (said.empty() ? noteText("台账中此行的数字与应有的不符：")
+                                          : noteText("；")) +
+                            d.what;
+            if (!said.empty()) return said;
+        }
         if (column == kIncomeColumn && !line->entry.income) return noteText("本月收入尚未填写");
         if (column == kIdColumn && line->employee.idCheckFailed)
             return engine::identityMark(line->employee.key.idType, line->employee.key.idNumber) +

@@ -125,10 +125,15 @@ public:
     // identity number whose check digit fails, a non-resident's monthly method, a draft that
     // lacks what it needs.
     Text noteOf(int row, int column) const;
+    // What the check of a year found: the 姓名 cell of each such employee's line of a month
+    // says what is not as it must be.
+    void setDamage(int year, std::vector<CheckReport::Difference> differences);
 
     static constexpr std::size_t kUndoSteps = 100;
 
 private:
+    int m_damageYear = 0;
+    std::vector<CheckReport::Difference> m_damage;
     using Draft = std::array<Text, kLastInputColumn + 1>;
 
     void fillRow(int row, const MonthLine& line);

@@ -126,6 +126,23 @@ LedgerWindow::LedgerWindow(Ledger ledger, std::function<Text()> employer, QWidge
     m_othersWatch->start();
 }
 
+void LedgerWindow::checkShownYear() {
+    const int year = m_sheet.year();
+    Outcome<CheckReport> report = m_ledger.checkYear(year);
+    if (!report) return; // the operations that read the ledger say what is wrong with it
+    m_sheet.setDamage(year, report->differences);
+    m_grid->viewport()->update();
+    if (report->differences.empty()) return;
+    const CheckReport::Difference& first = report->differences.front();
+    message(Text::fromUtf8(std::to_string(year) + "年的台账中有" +
+                           std::to_string(report->differences.size()) +
+                           "处数字与应有的不符（台账文件已损坏），第一处：") +
+            first.employee.name + sysText(" ") + ToText(first.month) + sysText("月，") +
+            first.what +
+            sysText("。\n有问题的行在姓名格中标出。请恢复备份（iitcalc-cli ledger restore），"
+                    "或重新导入这些月份。"));
+}
+
 void LedgerWindow::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) showChangesOfOthers();
@@ -301,6 +318,10 @@ void LedgerWindow::bindTotals() {
 
 void LedgerWindow::showMonth(int year, int month) {
     if (year != m_sheet.year() || month != m_sheet.month()) said(m_sheet.show(year, month));
+    if (m_sheet.year() != m_checkedYear) {
+        m_checkedYear = m_sheet.year();
+        QTimer::singleShot(0, this, [this] { checkShownYear(); });
+    }
     refreshChoices();
     // The first employee's 姓名 cell, or the row where the first one is typed.
     m_sheet.grid().setCurrentCell(1, kNameColumn);

@@ -114,6 +114,9 @@ private:
     // Shows the month as stored when another program has changed the ledger, keeping the cell
     // cursor; an edit in progress is left to finish first (it is applied to what is stored).
     void showChangesOfOthers();
+    // Checks the figures of the year shown once it is on the screen (Ledger::checkYear): damaged
+    // lines are marked in their 姓名 cell and the clerk is told; the year stays open.
+    void checkShownYear();
     void commitEdit();
     // Offers opening balances for the employees an action added in a month after January.
     void offerOpenings(const ChangeReport& report);
@@ -161,6 +164,7 @@ private:
     Connection m_columnConnection;
     bool m_showing = false; // while the window itself sets the units
     QTimer* m_othersWatch = nullptr; // asks the ledger every few seconds
+    int m_checkedYear = 0;
 };
 
 } // namespace iit::ledger

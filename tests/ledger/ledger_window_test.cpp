@@ -17,6 +17,8 @@
 #include "tests/support/cli_run.h"
 #include "tests/support/window_test.h"
 
+#include <sqlite3.h>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
@@ -109,6 +111,7 @@ private slots:
     void theMainWindowAndTheBatchWindowOpenIt();
     void aFileDialogKeepsTheLedgersLocks();
     void aSecondProgramsWindowIsTold();
+    void damagedFiguresAreMarkedAndTold();
 
 private:
     LedgerWindow* open();
@@ -510,6 +513,32 @@ void LedgerWindowTest::aSecondProgramsWindowIsTold() {
     window->close();
     QVERIFY(!iit::DirectoryLock(iit::programDirectory()).heldElsewhere());
     QTRY_VERIFY(!window);
+}
+
+// A figure of the file that is not what it must be (a flipped bit SQLite cannot see): the window
+// opens the year, says so once, and marks the line in its 姓名 cell; a sound line has no mark.
+void LedgerWindowTest::damagedFiguresAreMarkedAndTold() {
+    importMonths(1, 2, {{"甲", kA, "20000"}, {"乙", kB, "9000"}});
+    {
+        sqlite3* db = nullptr;
+        QCOMPARE(sqlite3_open(iit::ledger::ledgerPath().c_str(), &db), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db,
+                              "UPDATE entry SET cum_income = cum_income + 100 WHERE month = 2 AND "
+                              "employee = (SELECT min(id) FROM employee)",
+                              nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        sqlite3_close(db);
+    }
+    QString said;
+    m_env->watchdog().expectMessage(QMessageBox::Ok, &said);
+    open();
+    QTRY_VERIFY(said.contains(Q("1处数字与应有的不符")));
+    QVERIFY2(said.contains(Q("甲 2月，累计收入为40001，应为40000")), qPrintable(said));
+    QCOMPARE(m_window->sheet().month(), 2);
+    QVERIFY2(m_window->sheet().noteOf(1, kNameColumn).toUtf8().find("累计收入为40001") !=
+                 std::string::npos,
+             m_window->sheet().noteOf(1, kNameColumn).toUtf8().c_str());
+    QVERIFY(m_window->sheet().noteOf(2, kNameColumn).empty());
 }
 
 QTEST_MAIN(LedgerWindowTest)
