@@ -1,18 +1,75 @@
 // The .xlsx writer (libxlsxwriter) and the delimited text of a table.
 #include "sheets/writer.h"
 
+#include "sheets/sheet.h"
+#include "sheets/zip_archive.h"
+
 #include "base/delimited.h"
 #include "base/files.h"
 #include "base/unicode.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <string_view>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <xlsxwriter.h>
 
 namespace iit::sheets {
 namespace {
+
+// The spreadsheet library prints its own lines ("[ERROR][./src/packager.c:1541]: ...") on standard
+// error when a write fails; the program words its failures itself. While this object lives,
+// standard error goes to a file in memory (a full disk does not stop it); the library's lines
+// are dropped when it ends and anything else written meanwhile is passed on.
+class LibraryLines {
+public:
+    LibraryLines() {
+        std::fflush(stderr);
+        m_sink = ::memfd_create("xlsxwriter", MFD_CLOEXEC);
+        if (m_sink < 0) return;
+        m_saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+        if (m_saved < 0 || ::dup2(m_sink, STDERR_FILENO) < 0) {
+            if (m_saved >= 0) ::close(m_saved);
+            ::close(m_sink);
+            m_saved = m_sink = -1;
+        }
+    }
+    ~LibraryLines() {
+        if (m_sink < 0) return;
+        std::fflush(stderr);
+        ::dup2(m_saved, STDERR_FILENO);
+        ::close(m_saved);
+        std::string said;
+        char buffer[4096];
+        for (off_t at = 0;;) {
+            const ssize_t n = ::pread(m_sink, buffer, sizeof buffer, at);
+            if (n <= 0) break;
+            said.append(buffer, static_cast<std::size_t>(n));
+            at += n;
+        }
+        ::close(m_sink);
+        for (std::size_t at = 0; at < said.size();) {
+            const std::size_t end = std::min(said.find('\n', at), said.size());
+            const std::string_view line(said.data() + at, end - at);
+            if (!line.starts_with("[ERROR]") && !line.starts_with("[WARNING]") && !line.empty()) {
+                (void)!::write(STDERR_FILENO, line.data(), line.size());
+                (void)!::write(STDERR_FILENO, "\n", 1);
+            }
+            at = end + 1;
+        }
+    }
+    LibraryLines(const LibraryLines&) = delete;
+    LibraryLines& operator=(const LibraryLines&) = delete;
+
+private:
+    int m_sink = -1, m_saved = -1;
+};
 
 // A libxlsxwriter workbook, freed unless it was closed (which writes the file).
 class Workbook {
@@ -62,6 +119,24 @@ std::string delimitedTable(const Table& table, Delimiter delimiter) {
     return out;
 }
 
+// True when the workbook's one sheet inflates whole: its last bytes close the worksheet.
+bool wholeSheet(const std::filesystem::path& file) {
+    const Outcome<std::string> bytes = readFileBounded(file, kMaxInputBytes);
+    if (!bytes) return false;
+    Outcome<std::unique_ptr<ZipArchive>> zip = ZipArchive::open(*bytes);
+    if (!zip) return false;
+    std::string tail;
+    const Outcome<void> read =
+        (*zip)->read("xl/worksheets/sheet1.xml", [&](std::string_view chunk) {
+            tail.append(chunk);
+            if (tail.size() > 64) tail.erase(0, tail.size() - 64);
+            return true;
+        });
+    while (!tail.empty() && std::isspace(static_cast<unsigned char>(tail.back())))
+        tail.pop_back();
+    return read && tail.ends_with("</worksheet>");
+}
+
 } // namespace
 
 Outcome<void> writeXlsx(const std::filesystem::path& path, const Table& table) {
@@ -79,6 +154,7 @@ Outcome<void> writeXlsx(const std::filesystem::path& path, const Table& table) {
     errno = 0;
     TemporaryFile temporary(target);
     if (!temporary.valid()) return writeFailed(path, writeFailureReason(target, errno).toUtf8());
+    const LibraryLines quiet; // declared before the workbook: it outlives the library's calls
     Workbook workbook(temporary.path().native());
     if (!workbook.get()) return writeFailed(path, "内存不足");
     const std::string name = table.sheetName.empty() ? "Sheet1" : table.sheetName;
@@ -145,8 +221,20 @@ Outcome<void> writeXlsx(const std::filesystem::path& path, const Table& table) {
                                              lxw_strerror(result) + "）");
         }
     }
-    if (const lxw_error r = workbook.close(); r != LXW_NO_ERROR)
+    errno = 0;
+    if (const lxw_error r = workbook.close(); r != LXW_NO_ERROR) {
+        // The library's own words name its C source; the disk's cause, where there is one, is
+        // the clerk's.
+        const int cause = errno;
+        if (cause == ENOSPC || cause == EDQUOT || cause == EFBIG || cause == EIO)
+            return writeFailed(path, writeFailureReason(target, cause).toUtf8());
         return writeFailed(path, lxw_strerror(r));
+    }
+    // The library does not see every failed write of its own temporary files (a full disk, a
+    // file size limit): it can close a workbook whose sheet was cut short as if all were well.
+    // The sheet is inflated again, and must end as a sheet ends, before the workbook takes the
+    // target's place.
+    if (!wholeSheet(temporary.path())) return writeFailed(path, "写入不完整（也许磁盘空间不够）");
     if (!temporary.commit()) return writeFailed(path, "无法替换原文件");
     return {};
 }

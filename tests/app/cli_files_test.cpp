@@ -438,6 +438,12 @@ TEST(CliFiles, WritesAreCrashSafeAndSayWhenTheyFail) {
     EXPECT_NE(run.err.find("文件保存失败！"), std::string::npos) << run.err;
     EXPECT_EQ(run.out, "0\n");
     EXPECT_FALSE(fs::exists(dir / "out.dat"));
+    // A workbook: the program says what failed, the spreadsheet library's own lines stay unsaid.
+    run = runShell(dir, "(ulimit -f 64; $CLI batch rows.tsv -o out.xlsx); ls -A | grep -c tmp");
+    EXPECT_NE(run.err.find("out.xlsx"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("[ERROR]"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "0\n");
+    EXPECT_FALSE(fs::exists(dir / "out.xlsx"));
 
     // A file the user may not write is not replaced.
     writeFile(dir / "locked.dat", "keep me");
