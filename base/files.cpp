@@ -74,6 +74,8 @@ ReadFailure failureOf(int err) {
         return ReadFailure::Denied;
     case EISDIR:
         return ReadFailure::Directory;
+    case ELOOP:
+        return ReadFailure::Loop;
     default:
         return ReadFailure::Failed;
     }
@@ -151,6 +153,8 @@ const char* readFailureText(ReadFailure failure) {
         return "no program wrote to it within a minute";
     case ReadFailure::InUse:
         return "is a file of the payroll ledger, which is open";
+    case ReadFailure::Loop:
+        return "is a loop of symbolic links";
     case ReadFailure::Failed:
         break;
     }
@@ -173,6 +177,8 @@ Text readFailureReason(ReadFailure failure) {
         return sysText("一分钟内没有程序写入这个管道");
     case ReadFailure::InUse:
         return sysText("这是正在使用的工资台账的文件");
+    case ReadFailure::Loop:
+        return sysText("符号链接互相指向，形成循环");
     case ReadFailure::Failed:
         break;
     }

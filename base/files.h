@@ -39,6 +39,7 @@ enum class ReadFailure : int {
     TooLarge,    // more than the bound
     NoWriter,    // a FIFO no writer opened in time
     InUse,       // a file the payroll ledger holds open (base/guarded_files.h), never opened here
+    Loop,        // symbolic links that point at each other
     Failed,      // any other failure of the file system
 };
 // The reason of a failed read; Failed for a problem that no read gave.

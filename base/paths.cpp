@@ -82,7 +82,11 @@ std::optional<fs::path> resolveDataDirectory(const std::optional<fs::path>& over
                   mode + "); chmod 700 keeps the payroll in it private";
     }
     if (!fs::is_directory(dir, ec)) {
-        if (error) *error = "cannot create the data directory " + dir.string();
+        if (error) {
+            *error = "cannot create the data directory " + dir.string();
+            if (ec) *error += ": " + ec.message();
+            else if (fs::exists(fs::symlink_status(dir, ec))) *error += ": it is not a directory";
+        }
         return std::nullopt;
     }
     return fs::absolute(dir, ec).lexically_normal();

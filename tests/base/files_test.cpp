@@ -117,6 +117,8 @@ TEST(Files, BoundedReadsOfSpecialFiles) {
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
     writeFile(dir / "sparse", "");
     ASSERT_EQ(::truncate((dir / "sparse").c_str(), 1ll << 31), 0);
+    ASSERT_EQ(::symlink("loop2", (dir / "loop1").c_str()), 0);
+    ASSERT_EQ(::symlink("loop1", (dir / "loop2").c_str()), 0);
     const struct {
         const char* what;
         std::filesystem::path path;
@@ -136,6 +138,8 @@ TEST(Files, BoundedReadsOfSpecialFiles) {
         {"device where a file is needed", "/dev/zero", false, ReadFailure::NotRegular, "",
          "不是普通文件"},
         {"sparse 2 GB", dir / "sparse", true, ReadFailure::TooLarge, "", "文件太大"},
+        {"links in a loop", dir / "loop1", false, ReadFailure::Loop, "",
+         "符号链接互相指向，形成循环"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
