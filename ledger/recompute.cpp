@@ -40,16 +40,17 @@ Outcome<void> computeEntry(const Book& book, int year, const Employee& emp,
     const bool separate = emp.resident && e.bonusSeparate();
     FenOf fen;
     engine::YearToDate after;
+    // The month's amounts; the bonus goes with the wages unless it is taxed on its own.
+    engine::MonthAmounts a;
+    a.income = separate ? income : income + bonus;
+    a.taxFree = amount(e.taxFree);
+    a.special = amount(e.special);
+    a.specialAdditional = amount(e.specialAdditional);
+    a.other = amount(e.other);
+    a.relief = amount(e.relief);
     if (emp.resident) {
         Outcome<const engine::WithholdingTable*> table = tableOf(book, year);
         if (!table) return table.problem();
-        engine::MonthAmounts a;
-        a.income = separate ? income : income + bonus;
-        a.taxFree = amount(e.taxFree);
-        a.special = amount(e.special);
-        a.specialAdditional = amount(e.specialAdditional);
-        a.other = amount(e.other);
-        a.relief = amount(e.relief);
         Outcome<engine::CumulativeFigures> f =
             engine::computeCumulative(**table, before, e.month, emp.joinMonth.value_or(e.month),
                                       emp.options, a, engine::TaxMode::Gross);
@@ -72,13 +73,6 @@ Outcome<void> computeEntry(const Book& book, int year, const Employee& emp,
         e.bonusTax = fen(bonusTax);
     } else {
         // Non-residents: the monthly method of the bracket table, the bonus with the month.
-        engine::MonthAmounts a;
-        a.income = income + bonus;
-        a.taxFree = amount(e.taxFree);
-        a.special = amount(e.special);
-        a.specialAdditional = amount(e.specialAdditional);
-        a.other = amount(e.other);
-        a.relief = amount(e.relief);
         Outcome<engine::MonthlyFigures> f =
             engine::computeMonthly(book.tables.bracket, before, e.month, a, engine::TaxMode::Gross);
         if (!f) return f.problem();

@@ -276,41 +276,30 @@ struct Columns {
     }
 };
 
-const Columns& employeeColumns() {
+// The columns of a record, described once for the life of the program.
+template <class Record, auto Describe> const Columns& columnsOf() {
     static const Columns c = [] {
-        Employee e;
+        Record r;
         Columns out;
-        schema::describeEmployee(e, out);
+        Describe(r, out);
         return out;
     }();
     return c;
+}
+const Columns& employeeColumns() {
+    return columnsOf<Employee, [](Employee& e, Columns& out) { schema::describeEmployee(e, out); }>();
 }
 const Columns& entryColumns() {
-    static const Columns c = [] {
-        StoredEntry e;
-        Columns out;
-        schema::describeEntry(e, out);
-        return out;
-    }();
-    return c;
+    return columnsOf<StoredEntry,
+                     [](StoredEntry& e, Columns& out) { schema::describeEntry(e, out); }>();
 }
 const Columns& enteredColumns() {
-    static const Columns c = [] {
-        EnteredMonth e;
-        Columns out;
-        schema::describeEntered(e, out);
-        return out;
-    }();
-    return c;
+    return columnsOf<EnteredMonth,
+                     [](EnteredMonth& e, Columns& out) { schema::describeEntered(e, out); }>();
 }
 const Columns& openingColumns() {
-    static const Columns c = [] {
-        StoredOpening o;
-        Columns out;
-        schema::describeOpening(o, out);
-        return out;
-    }();
-    return c;
+    return columnsOf<StoredOpening,
+                     [](StoredOpening& o, Columns& out) { schema::describeOpening(o, out); }>();
 }
 
 // Reads a record's columns from a row, from column `first` on.
