@@ -213,7 +213,11 @@ int runPrint(Context& ctx) {
         table, output.file->path(), [](const printing::PrintProgress&) { return g_signal == 0; });
     endIfSignalled();
     if (!printed || *printed != printing::Finished::Done) {
-        const std::string why = printed ? "cancelled" : printed.problem().message.toUtf8();
+        // The PDF engine tells a failed write as a failed page: a full disk is named as such.
+        const int error = printed ? 0 : writeTrialError(output.file->path());
+        const std::string why = printed      ? "cancelled"
+                                : error != 0 ? writeFailureReason(output.target, error).toUtf8()
+                                             : printed.problem().message.toUtf8();
         std::cerr << "iitcalc-cli: " << *args.output << ": " << why << "\n";
         return kExitFailure;
     }

@@ -284,6 +284,26 @@ Text writeFailureReason(const fs::path& path, int error) {
     }
 }
 
+int writeTrialError(const fs::path& file) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return errno;
+    struct stat st {};
+    int error = ::fstat(fd, &st) == 0 ? 0 : errno;
+    if (error == 0) {
+        // Larger than a writer's buffer: a disk that took the writer's last block may still lack
+        // room for this one, never the other way round.
+        static const std::string kBlock(256 * 1024, '\0');
+        const ssize_t written = ::pwrite(fd, kBlock.data(), kBlock.size(), st.st_size);
+        if (written < 0)
+            error = errno;
+        else if (static_cast<std::size_t>(written) < kBlock.size())
+            error = ENOSPC;
+        if (::ftruncate(fd, st.st_size) != 0 && error == 0) error = errno;
+    }
+    ::close(fd);
+    return error;
+}
+
 Outcome<void> replaceFileAtomically(const fs::path& path, std::string_view bytes) {
     // The reason is taken where the failure happens, before anything else can change errno.
     const auto failed = [&](int error) { return fail(writeFailureReason(path, error)); };

@@ -68,6 +68,10 @@ Outcome<void> replaceFileAtomically(const std::filesystem::path& path, std::stri
 // Why a file could not be written, from the errno of the failure: a short text for a message
 // ("没有写入该目录的权限", "磁盘空间不够", ...).
 Text writeFailureReason(const std::filesystem::path& path, int error);
+// After a writer that does not say why it failed (a PDF engine): whether the disk still takes
+// writes at the end of `file`, which is grown by a trial block and cut back. The errno of the
+// trial (ENOSPC, EFBIG, ...), or 0 when the disk is not the cause.
+int writeTrialError(const std::filesystem::path& file);
 // False when an existing `path` may not be replaced by its owner: no write permission, a
 // directory or a special file. A missing file may be created.
 bool mayReplace(const std::filesystem::path& path);

@@ -27,11 +27,13 @@ YearToDate sumsWithoutIncome(const WithholdingTable& table, const YearToDate& be
     s.specialAdditional += a.specialAdditional;
     s.other += a.other;
     s.relief += a.relief;
+    s.donation += a.donation;
     return s;
 }
 
+// Everything the cumulative income is reduced by; the donation comes off last.
 Exact deductions(const YearToDate& s) {
-    return s.taxFree + s.basicDeduction + s.special + s.specialAdditional + s.other;
+    return s.taxFree + s.basicDeduction + s.special + s.specialAdditional + s.other + s.donation;
 }
 
 // The forward computation of a gross income; `sums` become the figures' sums.
@@ -240,6 +242,7 @@ Outcome<MonthlyFigures> computeMonthly(const BracketTable& table, const YearToDa
     out.after.taxFree += a.taxFree;
     out.after.special += a.special;
     out.after.specialAdditional += a.specialAdditional;
+    out.after.donation += a.donation;
     out.after.other += a.other;
     out.after.relief += a.relief;
     out.after.withheld += out.withholding;

@@ -43,12 +43,16 @@ struct YearToDate {
     Exact income = fromFen(0), taxFree = fromFen(0), basicDeduction = fromFen(0),
           special = fromFen(0), specialAdditional = fromFen(0), other = fromFen(0),
           relief = fromFen(0), withheld = fromFen(0);
+    // Donations deducted in withholding (准予扣除的捐赠额): off the taxable income after every
+    // other deduction.
+    Exact donation = fromFen(0);
 };
 
 // One month's amounts as entered. In net mode `income` is the pay after tax.
 struct MonthAmounts {
     Exact income = fromFen(0), taxFree = fromFen(0), special = fromFen(0),
-          specialAdditional = fromFen(0), other = fromFen(0), relief = fromFen(0);
+          specialAdditional = fromFen(0), other = fromFen(0), relief = fromFen(0),
+          donation = fromFen(0);
 };
 
 struct CumulativeFigures {

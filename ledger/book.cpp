@@ -16,7 +16,9 @@ namespace {
 bool sameComputation(const Employee& a, const Employee& b) {
     return a.joinMonth == b.joinMonth && a.resident == b.resident &&
            a.options.fromJanuary == b.options.fromJanuary &&
-           a.options.annualDeduction == b.options.annualDeduction;
+           a.options.annualDeduction == b.options.annualDeduction &&
+           a.healthThroughPayroll == b.healthThroughPayroll &&
+           a.deferredPensionThroughPayroll == b.deferredPensionThroughPayroll;
 }
 
 // The employee with the mark of their number set as the ledger sets it.
@@ -94,7 +96,7 @@ Outcome<std::vector<Text>> annualDeductionNotes(Book& book, int year, const Empl
 } // namespace detail
 
 Ledger::Ledger(std::unique_ptr<LedgerStore> store, LedgerTables tables)
-    : m_book(std::make_unique<Book>(Book{std::move(store), std::move(tables)})) {}
+    : m_book(std::make_unique<Book>(Book{std::move(store), std::move(tables), {}})) {}
 Ledger::Ledger(Ledger&&) noexcept = default;
 Ledger& Ledger::operator=(Ledger&&) noexcept = default;
 Ledger::~Ledger() = default;

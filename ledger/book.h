@@ -13,6 +13,7 @@ namespace iit::ledger {
 struct Ledger::Book {
     std::unique_ptr<LedgerStore> store;
     LedgerTables tables;
+    mutable std::unordered_map<int, std::int64_t> fingerprints; // by year, made when first asked
 };
 
 namespace detail {
@@ -30,6 +31,14 @@ Outcome<StoredEntry> fromEntry(int month, const Entry& e);
 Opening toOpening(const PersonKey& key, const StoredOpening& o);
 Outcome<StoredOpening> fromOpening(const Opening& o);
 MonthLine toLine(const Employee& employee, const StoredEntry& e);
+// The sum of an entry that a group of items makes.
+std::int64_t& groupSum(EnteredMonth& e, ItemGroup group);
+// What the payroll takes from the month's pay for the employee besides the tax: the special
+// deductions of an entry of sums; of an itemised one, the items paid from the wages (the two
+// insurances where the employee pays them through the payroll).
+std::int64_t paidFromWages(const Employee& employee, const EnteredMonth& e);
+// The fingerprint of the tables the entries of `year` are computed with.
+std::int64_t tablesFingerprint(const Book& book, int year);
 
 // The year-to-date sums after a stored entry or opening balances.
 inline engine::YearToDate stateOf(const StoredEntry& e) {

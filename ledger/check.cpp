@@ -1,6 +1,7 @@
 // The check of a year's stored figures: each entry recomputed from the stored figures of the
-// month before (so that one damaged entry is named alone), comparing only what the tax tables
-// do not decide, for the tables may have changed since the month was computed.
+// month before (so that one damaged entry is named alone), comparing what the tax tables do not
+// decide, and the tax itself where the entry was computed with the tables of today (its
+// fingerprint of them is today's).
 #include "ledger/book.h"
 
 #include <algorithm>
@@ -18,16 +19,22 @@ Text fenText(std::int64_t fen) {
 
 // What must have been withheld in the month: the year's tax less the relief and what was
 // withheld before (`earlier`), never below 0, for the cumulative method; the monthly method's
-// tax depends on the tables alone, and is taken as stored.
+// tax depends on the tables alone. The tax is the recomputed one where the entry was computed
+// with today's tables, else the stored one.
 std::int64_t mustWithhold(const StoredEntry& stored, const StoredEntry& redone,
                           std::int64_t earlier) {
-    if (stored.method != Method::Cumulative || !stored.cumTax) return stored.withholding;
-    return std::max<std::int64_t>(0, *stored.cumTax - redone.cum.relief - earlier);
+    const bool sameTables = stored.tables && stored.tables == redone.tables;
+    if (stored.method != Method::Cumulative)
+        return sameTables ? redone.withholding : stored.withholding;
+    const std::optional<std::int64_t>& tax = sameTables ? redone.cumTax : stored.cumTax;
+    if (!tax) return stored.withholding;
+    return std::max<std::int64_t>(0, *tax - redone.cum.relief - earlier);
 }
 
 // Names what differs between the stored entry and the one recomputed from the same base.
-void compare(const StoredEntry& stored, const StoredEntry& redone, std::int64_t earlier,
-             std::int64_t withholding, std::vector<Text>& out) {
+void compare(const Employee& employee, const StoredEntry& stored, const StoredEntry& redone,
+             std::int64_t earlier, std::int64_t withholding, std::vector<Text>& out) {
+    const bool sameTables = stored.tables && stored.tables == redone.tables;
     const auto differ = [&](const char* name, std::int64_t is, std::int64_t mustBe) {
         if (is != mustBe)
             out.push_back(sysText(name) + sysText("为") + fenText(is) + sysText("，应为") +
@@ -40,12 +47,22 @@ void compare(const StoredEntry& stored, const StoredEntry& redone, std::int64_t 
     differ("累计专项附加扣除", stored.cum.specialAdditional, redone.cum.specialAdditional);
     differ("累计其他扣除", stored.cum.other, redone.cum.other);
     differ("累计减免税额", stored.cum.relief, redone.cum.relief);
+    differ("累计准予扣除的捐赠额", stored.cum.donation, redone.cum.donation);
     if (stored.method == Method::Cumulative && stored.taxable && redone.taxable)
         differ("累计应纳税所得额", *stored.taxable, *redone.taxable);
+    // Computed with the tables of today: the tax itself must be what they give.
+    if (sameTables) {
+        if (stored.rate && redone.rate) differ("预扣率", *stored.rate, *redone.rate);
+        if (stored.quick && redone.quick) differ("速算扣除数", *stored.quick, *redone.quick);
+        if (stored.cumTax && redone.cumTax) differ("累计应纳税额", *stored.cumTax, *redone.cumTax);
+        differ("奖金税额", stored.bonusTax, redone.bonusTax);
+    }
     differ("本月应预扣", stored.withholding, withholding);
     differ("累计预扣（含本月）", stored.cum.withheld, earlier + withholding);
     const std::int64_t pay = stored.income.value_or(0) + stored.bonus;
-    differ("实发", stored.afterTax, pay - stored.special - withholding - stored.bonusTax);
+    differ("实发", stored.afterTax,
+           pay - paidFromWages(employee, stored) - withholding -
+               (sameTables ? redone.bonusTax : stored.bonusTax));
 }
 
 } // namespace
@@ -101,7 +118,7 @@ Outcome<CheckReport> Ledger::checkYear(int year) {
             if (!computed)
                 found.push_back(computed.problem().message);
             else
-                compare(stored, redone, earlier, withholding, found);
+                compare(employee.employee, stored, redone, earlier, withholding, found);
             for (Text& what : found)
                 report.differences.push_back({employee.employee, stored.month, std::move(what)});
             // The next month starts from what this one must be, so that one damaged figure is

@@ -26,6 +26,7 @@
 #include "engine/withholding_table.h"
 #include "ledger/store.h"
 
+#include <array>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -55,6 +56,10 @@ struct Entry {
     Exact taxFree, special, specialAdditional, other, relief, bonus;
     BonusMethod bonusMethod = BonusMethod::Separate;
     Text remark; // 备注: the clerk's note of the month, never computed
+    // The deductions item by item (kItemInfo); given, they make special, specialAdditional and
+    // other, which are then their sums.
+    std::optional<std::array<Exact, kItems>> items;
+    Exact donation; // 准予扣除的捐赠额 (residents)
     friend bool operator==(const Entry&, const Entry&) = default;
 };
 
@@ -63,6 +68,7 @@ struct Opening {
     PersonKey key;
     int throughMonth = 0; // 1 to 11
     Exact income, taxFree, basicDeduction, special, specialAdditional, other, relief, withheld;
+    Exact donation;
 };
 
 // An entry with what was computed from it.

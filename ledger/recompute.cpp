@@ -48,6 +48,8 @@ Outcome<void> computeEntry(const Book& book, int year, const Employee& emp,
     a.specialAdditional = amount(e.specialAdditional);
     a.other = amount(e.other);
     a.relief = amount(e.relief);
+    a.donation = amount(e.donation);
+    e.tables = tablesFingerprint(book, year);
     if (emp.resident) {
         Outcome<const engine::WithholdingTable*> table = tableOf(book, year);
         if (!table) return table.problem();
@@ -90,7 +92,7 @@ Outcome<void> computeEntry(const Book& book, int year, const Employee& emp,
     Outcome<SumsFen> sums = SumsFen::of(after);
     if (!sums) return sums.problem();
     e.cum = *sums;
-    e.afterTax = fen(engine::afterTaxPay(income + bonus, amount(e.special),
+    e.afterTax = fen(engine::afterTaxPay(income + bonus, amount(paidFromWages(emp, e)),
                                          amount(e.withholding) + amount(e.bonusTax)));
     if (fen.failure()) return *fen.failure();
     return {};
@@ -132,6 +134,8 @@ Outcome<void> checkEntry(const Book& book, int year, int month, const Employee& 
         return fail(sysText("此人已于") + monthText(*emp.leftMonth) + sysText("离职"));
     if (opening && month <= opening->throughMonth)
         return fail(sysText("此人的期初数已截至") + monthText(opening->throughMonth));
+    if (entry.donation != 0 && !emp.resident)
+        return fail(sysText("准予扣除的捐赠额只在居民个人的累计预扣中扣除"));
     if (!entry.bonusSeparate()) return {};
     if (!emp.resident) return fail(sysText("非居民个人的奖金不能单独计税"));
     const engine::WithholdingTable* table = book.tables.annual.forYear(year);

@@ -19,7 +19,8 @@ Outcome<SumsFen> SumsFen::of(const engine::YearToDate& y) {
         {&y.specialAdditional, &out.specialAdditional},
         {&y.other, &out.other},
         {&y.relief, &out.relief},
-        {&y.withheld, &out.withheld}};
+        {&y.withheld, &out.withheld},
+        {&y.donation, &out.donation}};
     for (const auto& [from, to] : sums) {
         Outcome<std::int64_t> v = engine::fenOf(*from);
         if (!v) return v.problem();
@@ -39,12 +40,13 @@ engine::YearToDate SumsFen::state(int month) const {
     s.other = engine::fromFen(other);
     s.relief = engine::fromFen(relief);
     s.withheld = engine::fromFen(withheld);
+    s.donation = engine::fromFen(donation);
     return s;
 }
 
 bool StoredEntry::sameFigures(const StoredEntry& o) const {
-    return method == o.method && tableYear == o.tableYear && cum == o.cum && taxable == o.taxable &&
-           rate == o.rate && quick == o.quick && cumTax == o.cumTax &&
+    return method == o.method && tableYear == o.tableYear && tables == o.tables && cum == o.cum &&
+           taxable == o.taxable && rate == o.rate && quick == o.quick && cumTax == o.cumTax &&
            withholding == o.withholding && bonusTax == o.bonusTax && afterTax == o.afterTax;
 }
 
@@ -59,6 +61,7 @@ constexpr std::pair<std::int64_t EnteredMonth::*, Exact Entry::*> kEnteredAmount
     {&EnteredMonth::other, &Entry::other},
     {&EnteredMonth::relief, &Entry::relief},
     {&EnteredMonth::bonus, &Entry::bonus},
+    {&EnteredMonth::donation, &Entry::donation},
 };
 
 // A payroll amount in fen, held to its bounds.
@@ -77,6 +80,11 @@ Entry toEntry(const PersonKey& key, const EnteredMonth& e) {
         out.*entered = amount(e.*stored);
     out.bonusMethod = e.bonusMethod;
     out.remark = e.remark;
+    if (e.itemised) {
+        out.items.emplace();
+        for (std::size_t i = 0; i < kItems; ++i)
+            (*out.items)[i] = amount(e.items[i]);
+    }
     return out;
 }
 
@@ -95,7 +103,44 @@ Outcome<StoredEntry> fromEntry(int month, const Entry& e) {
     }
     out.bonusMethod = e.bonusMethod;
     out.remark = e.remark;
+    if (e.items) {
+        // The sums are the items'.
+        out.itemised = true;
+        out.special = out.specialAdditional = out.other = 0;
+        for (std::size_t i = 0; i < kItems; ++i) {
+            Outcome<std::int64_t> v = enteredFen((*e.items)[i]);
+            if (!v) return v.problem();
+            out.items[i] = *v;
+            std::int64_t& sum = groupSum(out, kItemInfo[i].group);
+            sum += *v;
+            if (Outcome<void> r = engine::checkAmount(amount(sum)); !r) return r.problem();
+        }
+    }
     return out;
+}
+
+std::int64_t& groupSum(EnteredMonth& e, ItemGroup group) {
+    switch (group) {
+    case ItemGroup::Special:
+        return e.special;
+    case ItemGroup::SpecialAdditional:
+        return e.specialAdditional;
+    case ItemGroup::Other:
+        break;
+    }
+    return e.other;
+}
+
+std::int64_t paidFromWages(const Employee& employee, const EnteredMonth& e) {
+    if (!e.itemised) return e.special;
+    std::int64_t paid = 0;
+    for (std::size_t i = 0; i < kItems; ++i) {
+        bool paidHere = kItemInfo[i].paidFromWages;
+        if (i == kHealthInsuranceItem) paidHere = employee.healthThroughPayroll;
+        if (i == kDeferredPensionItem) paidHere = employee.deferredPensionThroughPayroll;
+        if (paidHere) paid += e.items[i];
+    }
+    return paid;
 }
 
 Opening toOpening(const PersonKey& key, const StoredOpening& o) {
@@ -108,7 +153,8 @@ Opening toOpening(const PersonKey& key, const StoredOpening& o) {
                    amount(o.sums.specialAdditional),
                    amount(o.sums.other),
                    amount(o.sums.relief),
-                   amount(o.sums.withheld)};
+                   amount(o.sums.withheld),
+                   amount(o.sums.donation)};
 }
 
 Outcome<StoredOpening> fromOpening(const Opening& o) {
@@ -123,7 +169,8 @@ Outcome<StoredOpening> fromOpening(const Opening& o) {
         {&o.specialAdditional, &out.sums.specialAdditional},
         {&o.other, &out.sums.other},
         {&o.relief, &out.sums.relief},
-        {&o.withheld, &out.sums.withheld}};
+        {&o.withheld, &out.sums.withheld},
+        {&o.donation, &out.sums.donation}};
     for (const auto& [from, to] : amounts) {
         Outcome<std::int64_t> v = enteredFen(*from);
         if (!v) return v.problem();

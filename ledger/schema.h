@@ -15,8 +15,10 @@
 namespace iit::ledger::schema {
 
 // Version of the tables' layout, kept in the database: 1 kept entries by employee without a
-// remark; 2 added the remark, or kept them by month; 3 is both.
-constexpr int kVersion = 3;
+// remark; 2 added the remark, or kept them by month; 3 is both; 4 added the deductions item by
+// item, the donation, the tables' fingerprint and what the declaration knows of an employee.
+// A column added since has a default (or may be NULL): an earlier file gains it as it is.
+constexpr int kVersion = 4;
 
 // An enum as stored: the bonus's taxation as bonus_separate (1 on its own), the method as 1
 // cumulative or 2 monthly.
@@ -33,6 +35,19 @@ inline void fromStored(Method& m, std::int64_t v) {
     m = v == 2 ? Method::Monthly : Method::Cumulative;
 }
 
+inline std::int64_t storedValue(EmploymentType t) {
+    return static_cast<std::int64_t>(t);
+}
+inline void fromStored(EmploymentType& t, std::int64_t v) {
+    t = v >= 0 && v <= 4 ? static_cast<EmploymentType>(v) : EmploymentType::Other;
+}
+inline std::int64_t storedValue(FirstJob f) {
+    return static_cast<std::int64_t>(f);
+}
+inline void fromStored(FirstJob& f, std::int64_t v) {
+    f = v == 1 ? FirstJob::Student : v == 2 ? FirstJob::Other : FirstJob::None;
+}
+
 // employee: id INTEGER PRIMARY KEY, year, then these; unique by year, id_type and id_number.
 template <class E, class F> void describeEmployee(E& e, F&& column) {
     column("id_type", "NOT NULL", e.key.idType);
@@ -45,10 +60,22 @@ template <class E, class F> void describeEmployee(E& e, F&& column) {
     column("from_january", "NOT NULL DEFAULT 0", e.options.fromJanuary);
     column("annual_deduction", "NOT NULL DEFAULT 0", e.options.annualDeduction);
     column("id_check_failed", "NOT NULL DEFAULT 0", e.idCheckFailed);
+    column("staff_number", "NOT NULL DEFAULT ''", e.staffNumber);
+    column("employment_type", "NOT NULL DEFAULT 0", e.type);
+    column("phone", "NOT NULL DEFAULT ''", e.phone);
+    column("employed_since", "", e.employedSince);
+    column("left_on", "", e.leftOn);
+    column("first_job", "NOT NULL DEFAULT 0", e.firstJob);
+    column("nationality", "NOT NULL DEFAULT ''", e.nationality);
+    column("sex", "NOT NULL DEFAULT ''", e.sex);
+    column("birth_date", "", e.birthDate);
+    column("health_through_payroll", "NOT NULL DEFAULT 0", e.healthThroughPayroll);
+    column("deferred_pension_through_payroll", "NOT NULL DEFAULT 0",
+           e.deferredPensionThroughPayroll);
 }
 
 // The sums after a month or at the opening; `prefix` is "cum_" in an entry, "" in an opening.
-template <class S, class F> void describeSums(S& s, const char* const (&names)[8], F&& column) {
+template <class S, class F> void describeSums(S& s, const char* const (&names)[9], F&& column) {
     column(names[0], "NOT NULL", s.income);
     column(names[1], "NOT NULL", s.taxFree);
     column(names[2], "NOT NULL", s.basic);
@@ -57,6 +84,7 @@ template <class S, class F> void describeSums(S& s, const char* const (&names)[8
     column(names[5], "NOT NULL", s.other);
     column(names[6], "NOT NULL", s.relief);
     column(names[7], "NOT NULL", s.withheld);
+    column(names[8], "NOT NULL DEFAULT 0", s.donation);
 }
 
 // The amounts entered: the first columns of an entry.
@@ -70,16 +98,21 @@ template <class E, class F> void describeEntered(E& e, F&& column) {
     column("relief", "NOT NULL", e.relief);
     column("bonus", "NOT NULL", e.bonus);
     column("bonus_separate", "NOT NULL", e.bonusMethod);
+    column("itemised", "NOT NULL DEFAULT 0", e.itemised);
+    for (std::size_t i = 0; i < kItems; ++i)
+        column(kItemInfo[i].column, "NOT NULL DEFAULT 0", e.items[i]);
+    column("donation", "NOT NULL DEFAULT 0", e.donation);
 }
 
 // entry: employee (REFERENCES employee), then these; keyed by month and employee.
 template <class E, class F> void describeEntry(E& e, F&& column) {
-    static const char* const kSums[8] = {
-        "cum_income", "cum_tax_free", "cum_basic",   "cum_special", "cum_special_additional",
-        "cum_other",  "cum_relief",   "cum_withheld"};
+    static const char* const kSums[9] = {"cum_income",  "cum_tax_free",           "cum_basic",
+                                         "cum_special", "cum_special_additional", "cum_other",
+                                         "cum_relief",  "cum_withheld",           "cum_donation"};
     describeEntered(e, column);
     column("method", "NOT NULL", e.method);
     column("table_year", "", e.tableYear);
+    column("tables", "", e.tables);
     describeSums(e.cum, kSums, column);
     column("taxable", "", e.taxable);
     column("rate", "", e.rate);
@@ -93,9 +126,9 @@ template <class E, class F> void describeEntry(E& e, F&& column) {
 
 // opening: employee (the key, REFERENCES employee), then these.
 template <class O, class F> void describeOpening(O& o, F&& column) {
-    static const char* const kSums[8] = {
-        "income", "tax_free", "basic",   "special", "special_additional",
-        "other",  "relief",   "withheld"};
+    static const char* const kSums[9] = {"income",  "tax_free",           "basic",
+                                         "special", "special_additional", "other",
+                                         "relief",  "withheld",           "donation"};
     column("through_month", "NOT NULL CHECK (through_month BETWEEN 1 AND 11)", o.throughMonth);
     describeSums(o.sums, kSums, column);
 }

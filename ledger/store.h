@@ -17,7 +17,10 @@
 #include "engine/cumulative.h"
 #include "engine/payroll_row.h"
 
+#include <array>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -34,6 +37,11 @@ struct PersonKey {
     friend bool operator==(const PersonKey&, const PersonKey&) = default;
 };
 
+// 任职受雇从业类型 and 入职年度就业情形, as the declaration names them (employeeTypeNames(),
+// firstJobNames()).
+enum class EmploymentType { Employee, Intern, InsuranceAgent, SecuritiesBroker, Other };
+enum class FirstJob { None, Student, Other };
+
 struct Employee {
     PersonKey key;
     Text name;
@@ -43,7 +51,49 @@ struct Employee {
     bool resident = true;
     engine::DeductionOptions options;
     bool idCheckFailed = false; // set by the ledger
+    // What the declaration knows of the employee. Dates are numbers yyyymmdd.
+    Text staffNumber; // 工号
+    EmploymentType type = EmploymentType::Employee;
+    Text phone;                       // 手机号码
+    std::optional<int> employedSince; // 任职受雇从业日期: the day the employment began
+    std::optional<int> leftOn;        // 离职日期
+    FirstJob firstJob = FirstJob::None;
+    // For documents other than 居民身份证 (whose number holds them): 国籍(地区), 性别, 出生日期.
+    Text nationality, sex;
+    std::optional<int> birthDate;
+    // The employee pays 商业健康保险 and 税延养老保险 through the payroll: they come off the pay.
+    bool healthThroughPayroll = false, deferredPensionThroughPayroll = false;
 };
+
+// The month's deductions item by item, in the order of the declaration's columns: four of
+// 专项扣除, six of 专项附加扣除, five of 其他扣除 (itemInfo()).
+enum class ItemGroup { Special, SpecialAdditional, Other };
+constexpr std::size_t kItems = 15;
+struct ItemInfo {
+    const char* column; // the store's
+    const char* name;   // the sheets' and the window's (UTF-8)
+    ItemGroup group;
+    bool paidFromWages; // comes off the pay (for the two insurances: by the employee's choice)
+};
+inline constexpr ItemInfo kItemInfo[kItems] = {
+    {"pension", "基本养老保险费", ItemGroup::Special, true},
+    {"medical", "基本医疗保险费", ItemGroup::Special, true},
+    {"unemployment", "失业保险费", ItemGroup::Special, true},
+    {"housing_fund", "住房公积金", ItemGroup::Special, true},
+    {"children", "子女教育", ItemGroup::SpecialAdditional, false},
+    {"education", "继续教育", ItemGroup::SpecialAdditional, false},
+    {"loan_interest", "住房贷款利息", ItemGroup::SpecialAdditional, false},
+    {"rent", "住房租金", ItemGroup::SpecialAdditional, false},
+    {"elderly", "赡养老人", ItemGroup::SpecialAdditional, false},
+    {"infants", "3岁以下婴幼儿照护", ItemGroup::SpecialAdditional, false},
+    {"personal_pension", "个人养老金", ItemGroup::Other, false},
+    {"annuity", "企业(职业)年金", ItemGroup::Other, true},
+    {"health_insurance", "商业健康保险", ItemGroup::Other, true},
+    {"deferred_pension", "税延养老保险", ItemGroup::Other, true},
+    {"other_item", "其他", ItemGroup::Other, false},
+};
+enum : std::size_t { kHealthInsuranceItem = 12, kDeferredPensionItem = 13 };
+using ItemsFen = std::array<std::int64_t, kItems>;
 
 // How a month was computed: residents' cumulative method, non-residents' monthly method.
 enum class Method { Cumulative, Monthly };
@@ -58,7 +108,7 @@ struct StoredEmployee {
 // The year-to-date sums after a month or at the opening, in fen.
 struct SumsFen {
     std::int64_t income = 0, taxFree = 0, basic = 0, special = 0, specialAdditional = 0, other = 0,
-                 relief = 0, withheld = 0;
+                 relief = 0, withheld = 0, donation = 0;
     bool operator==(const SumsFen&) const = default;
 
     static Outcome<SumsFen> of(const engine::YearToDate& sums);
@@ -72,6 +122,10 @@ struct EnteredMonth {
     std::int64_t taxFree = 0, special = 0, specialAdditional = 0, other = 0, relief = 0, bonus = 0;
     BonusMethod bonusMethod = BonusMethod::Separate;
     Text remark;
+    // Entered item by item (the three sums are theirs), or as the sums alone.
+    bool itemised = false;
+    ItemsFen items{};
+    std::int64_t donation = 0; // 准予扣除的捐赠额
 
     bool bonusSeparate() const { return bonus > 0 && bonusMethod == BonusMethod::Separate; }
     bool operator==(const EnteredMonth&) const = default;
@@ -82,6 +136,9 @@ struct EnteredMonth {
 struct StoredEntry : EnteredMonth {
     Method method = Method::Cumulative;
     std::optional<std::int64_t> tableYear;
+    // The fingerprint of the tables the figures were computed with; none when not known (an
+    // entry of a ledger made before it was kept).
+    std::optional<std::int64_t> tables;
     SumsFen cum; // after this month
     std::optional<std::int64_t> taxable, rate, quick, cumTax;
     std::int64_t withholding = 0, bonusTax = 0, afterTax = 0;
@@ -173,6 +230,13 @@ public:
     // True when another program (or another store on the same records) has changed them since
     // the last call: what a window shows is then to be read again.
     virtual Outcome<bool> changedElsewhere() = 0;
+
+    // While another program's change holds the records, `stillWaiting` is called about every
+    // 50 ms with the time waited so far; the wait goes on while it gives true, else the
+    // operation fails as busy. Without it the store waits as long as it was opened to wait.
+    // A store that nobody else can hold never waits.
+    using WaitFn = std::function<bool(std::chrono::milliseconds waited)>;
+    virtual void whileOthersChange(WaitFn stillWaiting) { (void)stillWaiting; }
 };
 
 } // namespace iit::ledger

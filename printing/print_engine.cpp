@@ -235,7 +235,12 @@ Outcome<Finished> savePdf(const PrintTable& table, const std::filesystem::path& 
     if (!temporary.valid()) return cannotSave(target, writeFailureReason(target, errno));
     // A cancel or a failure leaves the temporary file to its destructor, which removes it.
     const Outcome<Finished> printed = printToPdf(table, temporary.path(), settings, progress);
-    if (!printed) return cannotSave(target, printed.problem().message);
+    if (!printed) {
+        // The PDF engine tells a failed write as a failed page: a full disk is named as such.
+        const int error = writeTrialError(temporary.path());
+        return cannotSave(target, error != 0 ? writeFailureReason(target, error)
+                                             : printed.problem().message);
+    }
     if (*printed == Finished::Cancelled) return Finished::Cancelled;
     errno = 0;
     if (!temporary.commit()) return cannotSave(target, writeFailureReason(target, errno));

@@ -83,6 +83,18 @@ Outcome<std::unique_ptr<Connection>> Connection::open(const std::filesystem::pat
     return std::unique_ptr<Connection>(new Connection(db));
 }
 
+Outcome<std::unique_ptr<Connection>>
+Connection::openWithoutSharing(const std::filesystem::path& path) {
+    // A connection that may write, for only such a one keeps the log's index in its own memory;
+    // it is asked to write nothing.
+    Outcome<std::unique_ptr<Connection>> db = open(path, false, std::chrono::milliseconds(0));
+    if (!db) return db;
+    sqlite3_db_config((*db)->m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    if (Outcome<void> r = (*db)->exec("PRAGMA locking_mode=EXCLUSIVE; PRAGMA query_only=ON"); !r)
+        return r.problem();
+    return db;
+}
+
 Connection::~Connection() {
     m_cache.clear(); // statements first: a connection with statements does not close
     sqlite3_close(m_db);
@@ -138,7 +150,8 @@ std::string machineCause(sqlite3* db, int code) {
     case SQLITE_FULL:
         return "磁盘已满，工资台账未作改动：" + file;
     case SQLITE_IOERR:
-        if (err == ENOSPC || err == EDQUOT) return "磁盘已满，工资台账未作改动：" + file;
+        if (err == ENOSPC || err == EDQUOT || err == EFBIG)
+            return "磁盘已满，工资台账未作改动：" + file;
         return "读写工资台账时出错（" + std::string(err ? std::strerror(err) : "I/O error") +
                "），工资台账未作改动：" + file;
     case SQLITE_BUSY:

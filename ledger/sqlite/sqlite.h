@@ -93,6 +93,12 @@ public:
     static Outcome<std::unique_ptr<Connection>>
     open(const std::filesystem::path& path, bool readOnly = false,
          std::chrono::milliseconds busyWait = std::chrono::seconds(10));
+    // Opens the file to read while its file system takes no write (a full disk): without the
+    // shared memory beside a logged file (-shm), which such a disk cannot hold, the log's index
+    // kept in this process instead. It holds the file alone until it closes (another program's
+    // connection makes it SQLITE_BUSY) and writes nothing when it closes.
+    static Outcome<std::unique_ptr<Connection>>
+    openWithoutSharing(const std::filesystem::path& path);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;

@@ -12,6 +12,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -42,6 +43,10 @@ struct SqliteStore::File {
     bool erased = false;
     // SQLite's count of the changes other connections committed, when last asked.
     std::int64_t dataVersion = 0;
+    // How long another program's change is waited for, or who decides (whileOthersChange).
+    std::chrono::milliseconds busyWait{0};
+    LedgerStore::WaitFn stillWaiting;
+    std::chrono::steady_clock::time_point waitStarted;
     ~File();
 };
 
@@ -196,6 +201,12 @@ bool lockShared(int fd) {
     return false;
 }
 
+// A read that failed because the file system took no write: the index shared beside a logged
+// ledger (-shm) could not be made or grown, as on a full disk.
+bool noRoomToShare(int code) {
+    return (code & 0xff) == SQLITE_IOERR || (code & 0xff) == SQLITE_FULL;
+}
+
 // Checks the file before anything may write to it: its header, then (read only, so that no
 // checkpoint writes into a damaged file and no companion file is removed) its schema. Damage
 // elsewhere in the file is met by the operation that reads it (sql::Connection stops there).
@@ -215,17 +226,31 @@ Outcome<std::int64_t> checkHealth(const std::filesystem::path& path, int fd) {
                std::memcmp(header, "SQLite format 3", sizeof header) != 0) {
         return fail(sysText("不是SQLite数据库"), 26 /* SQLITE_NOTADB */);
     }
+    const auto read = [](sql::Connection& db) -> Outcome<std::pair<std::int64_t, std::int64_t>> {
+        Outcome<std::int64_t> objects = db.integer("SELECT count(*) FROM sqlite_schema");
+        if (!objects) return objects.problem();
+        Outcome<std::int64_t> version = db.integer("PRAGMA user_version");
+        if (!version) return version.problem();
+        return std::pair{*objects, *version};
+    };
     Outcome<std::unique_ptr<sql::Connection>> db = sql::Connection::open(path, true);
     if (!db) return db.problem();
-    Outcome<std::int64_t> objects = (*db)->integer("SELECT count(*) FROM sqlite_schema");
-    if (!objects) return objects.problem();
-    Outcome<std::int64_t> version = (*db)->integer("PRAGMA user_version");
-    if (!version) return version.problem();
+    Outcome<std::pair<std::int64_t, std::int64_t>> read1 = read(**db);
+    if (!read1 && noRoomToShare(read1.problem().code)) {
+        // Else the first failure is told: it names the cause. The first connection goes
+        // first: its locks would keep the second one out.
+        db->reset();
+        if (Outcome<std::unique_ptr<sql::Connection>> alone =
+                sql::Connection::openWithoutSharing(path))
+            if (Outcome<std::pair<std::int64_t, std::int64_t>> read2 = read(**alone)) read1 = read2;
+    }
+    if (!read1) return read1.problem();
+    const auto [objects, version] = *read1;
     // The tables and the version are written in one transaction: tables without a version
     // are not a ledger this program made.
-    if (*version == 0 && *objects > 0)
+    if (version == 0 && objects > 0)
         return fail(sysText("文件中有表，却没有台账的格式版本"), 11 /* SQLITE_CORRUPT */);
-    return *version;
+    return version;
 }
 
 Text decimal(std::int64_t v) {
@@ -461,25 +486,52 @@ const Statements& statements() {
     return s;
 }
 
+// The columns a table of the file has.
+Outcome<std::vector<std::string>> columnsIn(sql::Connection& db, const char* table) {
+    Outcome<sql::Statement*> s = db.cached("SELECT name FROM pragma_table_info(?1)");
+    if (!s) return s.problem();
+    (*s)->bind(1, std::string_view(table));
+    std::vector<std::string> names;
+    for (;;) {
+        Outcome<bool> row = (*s)->step();
+        if (!row) return row.problem();
+        if (!*row) break;
+        names.emplace_back((*s)->text(0));
+    }
+    (*s)->reset();
+    return names;
+}
+
 // Every earlier layout's entries into today's: version 1 kept them by employee without a remark;
 // of the two versions 2, one added the remark and the other kept the entries by month. One copy
-// serves them all.
+// serves them all: the columns the old table has are copied, the others take their defaults.
 Outcome<void> upgradeEntries(sql::Connection& db) {
-    Outcome<std::int64_t> hasRemark =
-        db.integer("SELECT count(*) FROM pragma_table_info('entry') WHERE name = 'remark'");
-    if (!hasRemark) return hasRemark.problem();
+    Outcome<std::vector<std::string>> had = columnsIn(db, "entry");
+    if (!had) return had.problem();
     std::string columns;
     for (const std::string& n : entryColumns().names)
-        if (n != "remark") columns += ", " + n;
+        if (std::find(had->begin(), had->end(), n) != had->end()) columns += ", " + n;
     const Statements& s = statements();
     const std::string table = s.schema.substr(s.schema.find("CREATE TABLE entry"));
     std::string copy = table;
     copy.replace(copy.find("TABLE entry"), 11, "TABLE entry_upgraded");
-    copy += "INSERT INTO entry_upgraded (employee" + columns + ", remark) SELECT employee" +
-            columns + ", " + (*hasRemark ? "remark" : "''") +
+    copy += "INSERT INTO entry_upgraded (employee" + columns + ") SELECT employee" + columns +
             " FROM entry;\nDROP TABLE entry;\nALTER TABLE entry_upgraded RENAME TO entry;\n" +
             s.entryIndexes;
     return db.exec(copy.c_str());
+}
+
+// Adds today's columns that a table of an earlier layout lacks, each with its default.
+Outcome<void> addMissingColumns(sql::Connection& db, const char* table, const Columns& today) {
+    Outcome<std::vector<std::string>> had = columnsIn(db, table);
+    if (!had) return had.problem();
+    for (std::size_t i = 0; i < today.names.size(); ++i) {
+        if (std::find(had->begin(), had->end(), today.names[i]) != had->end()) continue;
+        const std::string add =
+            std::string("ALTER TABLE ") + table + " ADD COLUMN " + today.definitions[i];
+        if (Outcome<void> r = db.exec(add.c_str()); !r) return r;
+    }
+    return {};
 }
 
 // A whole, private copy of the database at `to` (what its log holds included), written into an
@@ -540,7 +592,12 @@ Outcome<void> prepareFile(sql::Connection& db, bool readOnly) {
         const Statements& s = statements();
         if (Outcome<void> r = db.exec((s.schema + s.entryIndexes).c_str()); !r) return r;
     } else if (*again < schema::kVersion) {
-        if (Outcome<void> r = upgradeEntries(db); !r) return r;
+        if (Outcome<void> r =
+                *again < 3 ? upgradeEntries(db) : addMissingColumns(db, "entry", entryColumns());
+            !r)
+            return r;
+        if (Outcome<void> r = addMissingColumns(db, "employee", employeeColumns()); !r) return r;
+        if (Outcome<void> r = addMissingColumns(db, "opening", openingColumns()); !r) return r;
     }
     if (*again < schema::kVersion)
         if (Outcome<void> r =
@@ -679,7 +736,19 @@ Outcome<std::unique_ptr<SqliteStore>> openSqliteStore(const std::filesystem::pat
                         db.problem().message + sysText("）"),
                     db.problem().code);
     file->db = std::move(*db);
-    if (Outcome<void> r = prepareFile(*file->db, readOnly); !r) {
+    file->busyWait = busyWait;
+    Outcome<void> prepared = prepareFile(*file->db, readOnly);
+    if (!prepared && readOnly && noRoomToShare(prepared.problem().code)) {
+        file->db.reset();
+        if (Outcome<std::unique_ptr<sql::Connection>> alone =
+                sql::Connection::openWithoutSharing(path)) {
+            if (Outcome<void> again = prepareFile(**alone, readOnly)) {
+                file->db = std::move(*alone);
+                prepared = again;
+            }
+        }
+    }
+    if (Outcome<void> r = std::move(prepared); !r) {
         if (sql::isDamage(r.problem().code)) {
             file->db.reset();
             return setAside(file->lockFd, path, r.problem());
@@ -1072,6 +1141,27 @@ Outcome<void> SqliteStore::undeclare(int year, int month) {
     (*s)->bind(1, year);
     (*s)->bind(2, month);
     return (*s)->run();
+}
+
+void SqliteStore::whileOthersChange(WaitFn stillWaiting) {
+    m_file->stillWaiting = std::move(stillWaiting);
+    sqlite3* db = m_file->db->handle();
+    if (!m_file->stillWaiting) {
+        sqlite3_busy_timeout(db, static_cast<int>(m_file->busyWait.count()));
+        return;
+    }
+    sqlite3_busy_handler(
+        db,
+        [](void* context, int attempt) -> int {
+            auto& file = *static_cast<SqliteStore::File*>(context);
+            if (attempt == 0) file.waitStarted = std::chrono::steady_clock::now();
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            return file.stillWaiting(std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now() - file.waitStarted))
+                       ? 1
+                       : 0;
+        },
+        m_file.get());
 }
 
 Outcome<bool> SqliteStore::changedElsewhere() {

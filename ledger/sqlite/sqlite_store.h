@@ -101,6 +101,7 @@ public:
     Outcome<void> declare(int year, int month) override;
     Outcome<void> undeclare(int year, int month) override;
     Outcome<bool> changedElsewhere() override;
+    void whileOthersChange(WaitFn stillWaiting) override;
 
     struct File;
 

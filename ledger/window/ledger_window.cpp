@@ -24,6 +24,7 @@
 #include <QLayout>
 #include <QMenu>
 #include <QPainter>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -124,9 +125,47 @@ LedgerWindow::LedgerWindow(Ledger ledger, std::function<Text()> employer, QWidge
     m_othersWatch->setInterval(3000);
     connect(m_othersWatch, &QTimer::timeout, this, [this] { showChangesOfOthers(); });
     m_othersWatch->start();
+    m_waitEnd = new QTimer(this);
+    m_waitEnd->setSingleShot(true);
+    m_waitEnd->setInterval(300);
+    connect(m_waitEnd, &QTimer::timeout, this, [this] {
+        m_waitingForOthers = false;
+        if (m_waitDialog) m_waitDialog->deleteLater();
+        m_waitDialog = nullptr;
+    });
+    m_ledger.store().whileOthersChange(
+        [this](std::chrono::milliseconds waited) { return waitForOthers(waited); });
+}
+
+bool LedgerWindow::waitForOthers(std::chrono::milliseconds waited) {
+    m_waitingForOthers = true;
+    m_waitEnd->start();
+    if (!m_waitDialog && waited >= std::chrono::milliseconds(500)) {
+        m_waitDialog = new QProgressDialog(
+            QStringLiteral(
+                "工资台账正被另一个程序修改，正在等它完成……\n取消则本次操作不做，台账不变。"),
+            QStringLiteral("取消"), 0, 0, this);
+        m_waitDialog->setObjectName(QStringLiteral("等候对话框"));
+        m_waitDialog->setWindowTitle(windowTitle());
+        m_waitDialog->setWindowModality(Qt::ApplicationModal);
+        m_waitDialog->setMinimumDuration(0);
+        m_waitDialog->show();
+    }
+    if (!m_waitDialog) return true;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    if (!m_waitDialog->wasCanceled()) return true;
+    // The next wait starts with a dialog of its own.
+    m_waitDialog->hide();
+    m_waitDialog->deleteLater();
+    m_waitDialog = nullptr;
+    return false;
 }
 
 void LedgerWindow::checkShownYear() {
+    if (m_waitingForOthers) {
+        QTimer::singleShot(500, this, [this] { checkShownYear(); });
+        return;
+    }
     const int year = m_sheet.year();
     Outcome<CheckReport> report = m_ledger.checkYear(year);
     if (!report) return; // the operations that read the ledger say what is wrong with it
@@ -149,7 +188,8 @@ void LedgerWindow::changeEvent(QEvent* event) {
 }
 
 void LedgerWindow::showChangesOfOthers() {
-    if (m_grid->isEditing() || m_showing) return; // asked again once the edit is done
+    // Asked again once the edit is done, or the wait for another program over.
+    if (m_grid->isEditing() || m_showing || m_waitingForOthers) return;
     Outcome<bool> changed = m_ledger.changedElsewhere();
     if (!changed || !*changed) return;
     const int row = m_sheet.grid().currentRow(), column = m_sheet.grid().currentColumn();

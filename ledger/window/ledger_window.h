@@ -18,6 +18,7 @@
 #include <QWidget>
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -27,6 +28,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QMenu;
+class QProgressDialog;
 class QPushButton;
 
 namespace iit {
@@ -114,6 +116,9 @@ private:
     // Shows the month as stored when another program has changed the ledger, keeping the cell
     // cursor; an edit in progress is left to finish first (it is applied to what is stored).
     void showChangesOfOthers();
+    // Called while another program's change holds the ledger: after half a second a dialog
+    // says so and offers to cancel; false when the clerk cancelled.
+    bool waitForOthers(std::chrono::milliseconds waited);
     // Checks the figures of the year shown once it is on the screen (Ledger::checkYear): damaged
     // lines are marked in their 姓名 cell and the clerk is told; the year stays open.
     void checkShownYear();
@@ -164,6 +169,11 @@ private:
     Connection m_columnConnection;
     bool m_showing = false; // while the window itself sets the units
     QTimer* m_othersWatch = nullptr; // asks the ledger every few seconds
+    // Inside an operation that waits for another program: the window's timers leave the ledger
+    // alone until it returns (the end timer fires once the waits have stopped).
+    bool m_waitingForOthers = false;
+    QTimer* m_waitEnd = nullptr;
+    QProgressDialog* m_waitDialog = nullptr;
     int m_checkedYear = 0;
 };
 

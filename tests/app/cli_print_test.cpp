@@ -291,7 +291,7 @@ TEST(CliPrint, FailuresLeaveTheOutputAsItWas) {
     writeFile(dir / "old.pdf", "the old PDF");
     run = runShell(dir, "(ulimit -f 8; $CLI --data-dir d print people.tsv -o old.pdf)");
     EXPECT_EQ(run.exit, 1);
-    EXPECT_NE(run.err.find("old.pdf: 打印页失败"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("old.pdf: 磁盘空间不够"), std::string::npos) << run.err;
     EXPECT_EQ(readFile(dir / "old.pdf"), "the old PDF");
     EXPECT_EQ(leftovers(dir), "");
     ::chmod((dir / "locked").c_str(), 0755);

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -240,6 +241,61 @@ TEST_F(LedgerFile, ABusyLedgerIsNamedAfterTheWait) {
     sqlite3_close(other);
 }
 
+// A full disk (the file size limit stands in for it) leaves a cut -shm behind a killed writer;
+// the ledger is still read, its log included, and a change is told as the disk's fault.
+TEST_F(LedgerFile, AFullDiskStillShowsTheLedgerAndNamesTheCause) {
+    ASSERT_TRUE(book->importMonth(2024, 1,
+                                  makeRows({{"证件号码", "姓名", "本月收入"},
+                                            {identityNumber(1).c_str(), "甲", "9000"}}))
+                    .ok());
+    book.reset();
+    const std::filesystem::path path = ledger::ledgerPath();
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+    sqlite3_db_config(other, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    ASSERT_EQ(sqlite3_exec(other, "PRAGMA wal_autocheckpoint=0; UPDATE employee SET name='乙'",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(other);
+    ASSERT_EQ(::truncate((path.native() + "-shm").c_str(), 3), 0);
+    ASSERT_GT(std::filesystem::file_size(path.native() + "-wal"), 0u);
+
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit none = old;
+    none.rlim_cur = 0;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &none), 0);
+    std::string shown, refused;
+    for (const ledger::Access access : {ledger::Access::Read, ledger::Access::ReadWrite}) {
+        Outcome<ledger::Ledger> l = ledger::openLedgerFile(path, tables(), access);
+        if (!l) {
+            (access == ledger::Access::Read ? shown : refused) = l.problem().message.toUtf8();
+            continue;
+        }
+        if (access == ledger::Access::Read) {
+            Outcome<ledger::MonthView> january = l->showMonth(2024, 1);
+            shown = january ? january->lines.at(0).employee.name.toUtf8()
+                            : january.problem().message.toUtf8();
+        } else {
+            Outcome<ledger::ChangeReport> r =
+                l->importMonth(2024, 2,
+                               makeRows({{"证件号码", "姓名", "本月收入"},
+                                         {identityNumber(1).c_str(), "甲", "9000"}}));
+            refused = r ? "imported" : r.problem().message.toUtf8();
+        }
+    }
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(shown, "乙");
+    EXPECT_NE(refused.find("磁盘已满，工资台账未作改动"), std::string::npos) << refused;
+    EXPECT_NE(refused.find(path.string()), std::string::npos) << refused;
+    reopen();
+    Outcome<ledger::MonthView> january = book->showMonth(2024, 1);
+    ASSERT_TRUE(january.ok());
+    EXPECT_EQ(january->lines.at(0).employee.name.toUtf8(), "乙");
+}
+
 // A removed employee's name and numbers are gone from the file and its log when the removal
 // returns.
 TEST_F(LedgerFile, ARemovedEmployeeLeavesNothingInTheFile) {
@@ -380,10 +436,19 @@ TEST_F(LedgerFile, TheCheckNamesEachDamagedFigureOnce) {
         const char* id;
         const char* said;
     } flips[] = {
-        {"cum_income", 3, "1", "累计收入为"},      {"cum_basic", 1, "1", "累计减除费用为"},
-        {"cum_special", 4, "2", "累计专项扣除为"}, {"taxable", 6, "1", "累计应纳税所得额为"},
-        {"withholding", 2, "1", "本月应预扣为"},   {"cum_withheld", 4, "2", "累计预扣（含本月）为"},
+        {"cum_income", 3, "1", "累计收入为"},
+        {"cum_basic", 1, "1", "累计减除费用为"},
+        {"cum_special", 4, "2", "累计专项扣除为"},
+        {"taxable", 6, "1", "累计应纳税所得额为"},
+        {"withholding", 2, "1", "本月应预扣为"},
+        {"cum_withheld", 4, "2", "累计预扣（含本月）为"},
         {"after_tax", 6, "3", "实发为"},
+        // Computed with the tables of today, the tax itself is judged.
+        {"rate", 3, "1", "预扣率为"},
+        {"cum_tax", 4, "2", "累计应纳税额为"},
+        {"bonus_tax", 2, "1", "奖金税额为"},
+        {"withholding", 3, "3", "本月应预扣为"},
+        {"cum_donation", 1, "1", "累计准予扣除的捐赠额为"},
     };
     for (const auto& f : flips) {
         SCOPED_TRACE(f.column);
@@ -416,84 +481,134 @@ TEST_F(LedgerFile, TheCheckNamesEachDamagedFigureOnce) {
         book.reset();
         change(-(1 << 12));
     }
+    // Entries computed with other tables (edited since): their tax is not judged.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "UPDATE entry SET tables = tables + 1, rate = rate + 100, quick = "
+                           "quick + 1 WHERE month = 2",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
     reopen();
+    Outcome<ledger::CheckReport> other = book->checkYear(2024);
+    ASSERT_TRUE(other.ok());
+    for (const auto& d : other->differences)
+        ADD_FAILURE() << d.month << " " << d.what.toUtf8();
 }
 
-// A ledger of the first format, whose entries were kept by employee, opens with every entry
-// and figure as it was, and is kept by month from then on.
-TEST_F(LedgerFile, FirstFormatIsUpgraded) {
-    import(1, makeRows({{identityNumber(1).c_str(), "某", "9000"},
-                        { identityNumber(2).c_str(),
-                          "甲",
-                          "30000" }}));
-    import(2, makeRows({{identityNumber(1).c_str(), "某", "9500"},
-                        { identityNumber(3).c_str(),
-                          "乙",
-                          "12000" }}));
-    const std::string before = dump();
-    book.reset();
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(ledger::ledgerPath().c_str(), &db), SQLITE_OK);
-    const char* firstFormat =
-        "BEGIN; CREATE TABLE old_entry AS SELECT * FROM entry; DROP TABLE entry;"
-        "CREATE TABLE entry (employee INTEGER NOT NULL REFERENCES employee (id) ON DELETE "
-        "CASCADE, month INTEGER NOT NULL CHECK (month BETWEEN 1 AND 12), income INTEGER, "
-        "tax_free INTEGER NOT NULL, special INTEGER NOT NULL, special_additional INTEGER NOT "
-        "NULL, other INTEGER NOT NULL, relief INTEGER NOT NULL, bonus INTEGER NOT NULL, "
-        "bonus_separate INTEGER NOT NULL, method INTEGER NOT NULL, table_year INTEGER, "
-        "cum_income INTEGER NOT NULL, cum_tax_free INTEGER NOT NULL, cum_basic INTEGER NOT "
-        "NULL, cum_special INTEGER NOT NULL, cum_special_additional INTEGER NOT NULL, cum_other "
-        "INTEGER NOT NULL, cum_relief INTEGER NOT NULL, cum_withheld INTEGER NOT NULL, taxable "
-        "INTEGER, rate INTEGER, quick INTEGER, cum_tax INTEGER, withholding INTEGER NOT NULL, "
-        "bonus_tax INTEGER NOT NULL, after_tax INTEGER NOT NULL, PRIMARY KEY (employee, month)) "
-        "WITHOUT ROWID; INSERT INTO entry SELECT employee, month, income, tax_free, special, "
-        "special_additional, other, relief, bonus, bonus_separate, method, table_year, "
-        "cum_income, cum_tax_free, cum_basic, cum_special, cum_special_additional, cum_other, "
-        "cum_relief, cum_withheld, taxable, rate, quick, cum_tax, withholding, bonus_tax, "
-        "after_tax FROM old_entry; DROP TABLE old_entry; "
-        "PRAGMA user_version=1; COMMIT;";
-    ASSERT_EQ(sqlite3_exec(db, firstFormat, nullptr, nullptr, nullptr), SQLITE_OK)
-        << sqlite3_errmsg(db);
-    sqlite3_close(db);
-    reopen();
-    EXPECT_EQ(dump(), before);
-    // The file of the first format is kept beside the upgraded one, whole and private.
-    std::vector<std::filesystem::path> kept;
-    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
-        if (e.path().filename().string().starts_with("工资台账.db.v1-")) kept.push_back(e.path());
-    ASSERT_EQ(kept.size(), 1u);
-    struct stat st {};
-    ASSERT_EQ(::stat(kept[0].c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-    {
-        sqlite3* old = nullptr;
-        ASSERT_EQ(sqlite3_open(kept[0].c_str(), &old), SQLITE_OK);
-        sqlite3_stmt* q = nullptr;
-        ASSERT_EQ(sqlite3_prepare_v2(old, "PRAGMA user_version", -1, &q, nullptr), SQLITE_OK);
-        ASSERT_EQ(sqlite3_step(q), SQLITE_ROW);
-        EXPECT_EQ(sqlite3_column_int(q, 0), 1);
-        sqlite3_finalize(q);
-        sqlite3_close(old);
-    }
-    import(2, makeRows(
-                  {{ identityNumber(1).c_str(),
-                     "某",
-                     "9800" }})); // the upgraded file takes changes
-    book.reset();
-    ASSERT_EQ(sqlite3_open(ledger::ledgerPath().c_str(), &db), SQLITE_OK);
-    std::string facts;
-    const char* query = "SELECT (SELECT user_version FROM pragma_user_version) || ' ' || "
-                        "(SELECT count(*) FROM sqlite_master WHERE name = 'entry_employee') || "
-                        "' ' || (SELECT count(*) FROM entry)";
-    sqlite3_exec(
-        db, query,
-        [](void* out, int, char** values, char**) {
-            *static_cast<std::string*>(out) = values[0];
+// A ledger of each earlier format opens with every entry and figure as it was, keeps a copy of
+// itself as it was beside it, and takes changes in today's layout.
+TEST_F(LedgerFile, EveryEarlierFormatIsUpgraded) {
+    // Today's file less what each format added: format 4 the items, the donation, the tables'
+    // fingerprint and the employee's declaration facts; 3 was 2's entries by month with their
+    // remark; of the formats 2 one added the remark, the other kept entries by month; format 1
+    // kept them by employee without a remark.
+    std::string since4 = "BEGIN;";
+    for (const char* c : {"staff_number", "employment_type", "phone", "employed_since", "left_on",
+                          "first_job", "nationality", "sex", "birth_date", "health_through_payroll",
+                          "deferred_pension_through_payroll"})
+        since4 += std::string("ALTER TABLE employee DROP COLUMN ") + c + ";";
+    since4 += "ALTER TABLE opening DROP COLUMN donation;";
+    for (const char* c : {"itemised", "donation", "tables", "cum_donation"})
+        since4 += std::string("ALTER TABLE entry DROP COLUMN ") + c + ";";
+    for (const ledger::ItemInfo& item : ledger::kItemInfo)
+        since4 += std::string("ALTER TABLE entry DROP COLUMN ") + item.column + ";";
+    since4 += "COMMIT;";
+    const auto entriesAs = [](bool remark, const char* key) {
+        return std::string("BEGIN; DROP INDEX entry_employee; DROP INDEX entry_bonus;"
+                           "ALTER TABLE entry RENAME TO old_entry;"
+                           "CREATE TABLE entry AS SELECT * FROM old_entry WHERE 0;") +
+               (remark ? "" : "ALTER TABLE entry DROP COLUMN remark;") +
+               "DROP TABLE entry; CREATE TABLE entry (employee INTEGER NOT NULL REFERENCES "
+               "employee (id) ON DELETE CASCADE, month INTEGER NOT NULL, income INTEGER, "
+               "tax_free INTEGER NOT NULL, special INTEGER NOT NULL, special_additional INTEGER "
+               "NOT "
+               "NULL, other INTEGER NOT NULL, relief INTEGER NOT NULL, bonus INTEGER NOT NULL, "
+               "bonus_separate INTEGER NOT NULL, method INTEGER NOT NULL, table_year INTEGER, "
+               "cum_income INTEGER NOT NULL, cum_tax_free INTEGER NOT NULL, cum_basic INTEGER NOT "
+               "NULL, cum_special INTEGER NOT NULL, cum_special_additional INTEGER NOT NULL, "
+               "cum_other INTEGER NOT NULL, cum_relief INTEGER NOT NULL, cum_withheld INTEGER NOT "
+               "NULL, taxable INTEGER, rate INTEGER, quick INTEGER, cum_tax INTEGER, withholding "
+               "INTEGER NOT NULL, bonus_tax INTEGER NOT NULL, after_tax INTEGER NOT NULL" +
+               (remark ? ", remark TEXT NOT NULL DEFAULT ''" : "") + ", PRIMARY KEY " + key +
+               ") WITHOUT ROWID; INSERT INTO entry SELECT employee, month, income, tax_free, "
+               "special, special_additional, other, relief, bonus, bonus_separate, method, "
+               "table_year, cum_income, cum_tax_free, cum_basic, cum_special, "
+               "cum_special_additional, cum_other, cum_relief, cum_withheld, taxable, rate, quick, "
+               "cum_tax, withholding, bonus_tax, after_tax" +
+               (remark ? ", remark" : "") + " FROM old_entry; DROP TABLE old_entry; COMMIT;";
+    };
+    const struct {
+        int version;
+        std::string entries; // the entries' layout of the format, from format 3's
+    } formats[] = {
+        {3, ""},
+        {2, entriesAs(true, "(employee, month)")},
+        {2, entriesAs(false, "(month, employee)")},
+        {1, entriesAs(false, "(employee, month)")},
+    };
+    for (const auto& f : formats) {
+        SCOPED_TRACE("format " + std::to_string(f.version) + f.entries.substr(0, 0));
+        std::filesystem::remove(ledger::ledgerPath());
+        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            if (e.path().filename().string().starts_with("工资台账.db.v"))
+                std::filesystem::remove(e.path());
+        reopen();
+        import(1, makeRows({{identityNumber(1).c_str(), "某", "9000"},
+                            { identityNumber(2).c_str(),
+                              "甲",
+                              "30000" }}));
+        import(2, makeRows({{identityNumber(1).c_str(), "某", "9500"},
+                            { identityNumber(3).c_str(),
+                              "乙",
+                              "12000" }}));
+        const std::string before = dump();
+        book.reset();
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(ledger::ledgerPath().c_str(), &db), SQLITE_OK);
+        const std::string old =
+            since4 + f.entries + "PRAGMA user_version=" + std::to_string(f.version) + ";";
+        ASSERT_EQ(sqlite3_exec(db, old.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+            << sqlite3_errmsg(db);
+        sqlite3_close(db);
+        reopen();
+        EXPECT_EQ(dump(), before);
+        Outcome<ledger::CheckReport> checked = book->checkYear(2024);
+        ASSERT_TRUE(checked.ok());
+        EXPECT_TRUE(checked->differences.empty());
+        // The file as it was is kept beside the upgraded one, whole and private.
+        std::vector<std::filesystem::path> kept;
+        const std::string prefix = "工资台账.db.v" + std::to_string(f.version) + "-";
+        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            if (e.path().filename().string().starts_with(prefix)) kept.push_back(e.path());
+        ASSERT_EQ(kept.size(), 1u);
+        struct stat st {};
+        ASSERT_EQ(::stat(kept[0].c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        std::string facts;
+        const auto fact = [](void* out, int, char** values, char**) {
+            *static_cast<std::string*>(out) = values[0] ? values[0] : "";
             return 0;
-        },
-        &facts, nullptr);
-    sqlite3_close(db);
-    EXPECT_EQ(facts, "3 1 4");
+        };
+        ASSERT_EQ(sqlite3_open(kept[0].c_str(), &db), SQLITE_OK);
+        sqlite3_exec(db, "PRAGMA user_version", fact, &facts, nullptr);
+        sqlite3_close(db);
+        EXPECT_EQ(facts, std::to_string(f.version));
+        // The upgraded file takes changes.
+        import(2, makeRows({{ identityNumber(1).c_str(), "某", "9800" }}));
+        book.reset();
+        ASSERT_EQ(sqlite3_open(ledger::ledgerPath().c_str(), &db), SQLITE_OK);
+        sqlite3_exec(db,
+                     "SELECT (SELECT user_version FROM pragma_user_version) || ' ' || (SELECT "
+                     "count(*) FROM sqlite_master WHERE name = 'entry_employee') || ' ' || "
+                     "(SELECT count(*) FROM entry) || ' ' || (SELECT count(*) FROM entry WHERE "
+                     "tables IS NOT NULL)",
+                     fact, &facts, nullptr);
+        sqlite3_close(db);
+        EXPECT_EQ(facts, "4 1 4 1"); // the entry imported again, computed with today's tables
+    }
+    reopen();
 }
 
 TEST_F(LedgerFile, NewerFileIsRefusedUntouched) {
@@ -502,7 +617,7 @@ TEST_F(LedgerFile, NewerFileIsRefusedUntouched) {
     const std::filesystem::path path = ledger::ledgerPath();
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version=4; PRAGMA wal_checkpoint(TRUNCATE)", nullptr,
+    ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version=5; PRAGMA wal_checkpoint(TRUNCATE)", nullptr,
                            nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(db);
@@ -510,7 +625,7 @@ TEST_F(LedgerFile, NewerFileIsRefusedUntouched) {
     Outcome<ledger::Ledger> newer = ledger::openLedgerFile(path, tables());
     ASSERT_FALSE(newer.ok());
     EXPECT_EQ(newer.problem().message.toUtf8(),
-              "工资台账文件由较新版本的程序建立（格式版本4），本程序只能读写格式版本3的台账，"
+              "工资台账文件由较新版本的程序建立（格式版本5），本程序只能读写格式版本4的台账，"
               "文件未作改动。");
     EXPECT_EQ(readFile(path), bytes);
 }

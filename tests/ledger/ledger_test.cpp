@@ -5,6 +5,7 @@
 // many agreeing with the same changes one by one; imports that fail or are cancelled changing
 // nothing.
 #include "base/identity_card.h"
+#include "engine/amount.h"
 #include "engine/withhold.h"
 #include "tests/ledger/ledger_support.h"
 
@@ -45,6 +46,53 @@ TEST_P(Ledger, ImportAddsChangesAndKeeps) {
     EXPECT_EQ(cell(1, kLi, "本月应预扣"), "120"); // (9,000 − 5,000) × 3 %
     EXPECT_EQ(cell(1, kZhang, "累计应纳税所得额"), "3250");
     EXPECT_EQ(ledger::monthColumns().size(), 25u);
+}
+
+// Deductions item by item make the three sums; the pay loses what the payroll withholds (the
+// insurances, the annuity, the two insurances the employee pays through it), never the special
+// additional deductions or the donation, which comes off the taxable income last.
+TEST_P(Ledger, ItemsMakeTheSumsAndThePay) {
+    import(1, pay(kZhang, "张三", "22600"));
+    ledger::Employee zhang = book->listEmployees(2024)->front();
+    struct Case {
+        bool healthThroughPayroll;
+        const char *donation, *special, *other, *taxable, *withheld, *afterTax;
+    };
+    // 22,600 − 5,000 − 2,373 (8 %, 2 %, 0.5 %) − 2,000 (a child) − 200 (annuity) − 100 (health
+    // insurance) − the donation, at 3 %.
+    for (const Case& c : {Case{false, "0", "2373", "300", "12927", "387.81", "19639.19"},
+                          Case{true, "0", "2373", "300", "12927", "387.81", "19539.19"},
+                          Case{false, "1000", "2373", "300", "11927", "357.81", "19669.19"}}) {
+        zhang.healthThroughPayroll = c.healthThroughPayroll;
+        ASSERT_TRUE(book->putEmployee(2024, zhang).ok());
+        Entry e;
+        e.key = zhang.key;
+        e.income = engine::Exact(22600);
+        e.special = engine::Exact(1); // the items' sums take the place of what was given
+        e.items.emplace();
+        (*e.items)[0] = engine::Exact(1808);
+        (*e.items)[1] = engine::Exact(452);
+        (*e.items)[2] = engine::Exact(113);
+        (*e.items)[4] = engine::Exact(2000);
+        (*e.items)[11] = engine::Exact(200);
+        (*e.items)[ledger::kHealthInsuranceItem] = engine::Exact(100);
+        e.donation = *engine::parseDecimal(c.donation);
+        Outcome<ledger::ChangeReport> r = book->changeEntries(2024, 1, {EntryChange{e.key, e}});
+        ASSERT_TRUE(r.ok()) << r.problem().message.toUtf8();
+        SCOPED_TRACE(c.afterTax);
+        EXPECT_EQ(cell(1, kZhang, "本月专项扣除"), c.special);
+        EXPECT_EQ(cell(1, kZhang, "本月专项附加扣除"), "2000");
+        EXPECT_EQ(cell(1, kZhang, "本月其他扣除"), c.other);
+        EXPECT_EQ(cell(1, kZhang, "累计应纳税所得额"), c.taxable);
+        EXPECT_EQ(cell(1, kZhang, "本月应预扣"), c.withheld);
+        EXPECT_EQ(cell(1, kZhang, "实发"), c.afterTax);
+        Outcome<std::optional<Entry>> kept = book->entry(2024, 1, zhang.key);
+        ASSERT_TRUE(kept.ok() && *kept);
+        EXPECT_EQ((**kept).items, e.items);
+    }
+    Outcome<ledger::CheckReport> checked = book->checkYear(2024);
+    ASSERT_TRUE(checked.ok());
+    EXPECT_TRUE(checked->differences.empty());
 }
 
 TEST_P(Ledger, WorkedExampleOverTheYear) {

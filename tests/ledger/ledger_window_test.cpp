@@ -27,10 +27,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -112,6 +114,7 @@ private slots:
     void aFileDialogKeepsTheLedgersLocks();
     void aSecondProgramsWindowIsTold();
     void damagedFiguresAreMarkedAndTold();
+    void aChangeWaitsForAnotherProgramUntilCancelled();
 
 private:
     LedgerWindow* open();
@@ -539,6 +542,37 @@ void LedgerWindowTest::damagedFiguresAreMarkedAndTold() {
                  std::string::npos,
              m_window->sheet().noteOf(1, kNameColumn).toUtf8().c_str());
     QVERIFY(m_window->sheet().noteOf(2, kNameColumn).empty());
+}
+
+// Another program's change holds the ledger: the window says that it waits, and the clerk may
+// cancel (nothing changes) or wait until the other program is done (the edit is kept).
+void LedgerWindowTest::aChangeWaitsForAnotherProgramUntilCancelled() {
+    importMonths(1, 1, {{"甲", kA, "20000"}});
+    open();
+    sqlite3* other = nullptr;
+    QCOMPARE(sqlite3_open(iit::ledger::ledgerPath().c_str(), &other), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    // The waiting dialog is modal: the watchdog hands it to the test.
+    const auto whileWaiting = [&](std::function<void(QProgressDialog*)> act) {
+        m_env->watchdog().expect([act](QWidget* dialog) {
+            auto* progress = qobject_cast<QProgressDialog*>(dialog);
+            QVERIFY(progress && progress->objectName() == Q("等候对话框"));
+            act(progress);
+        });
+    };
+    QString said;
+    whileWaiting([](QProgressDialog* dialog) { dialog->cancel(); });
+    m_env->watchdog().expectMessage(QMessageBox::Ok, &said);
+    typeInto(1, kIncomeColumn, Q("30000"));
+    QTRY_VERIFY(said.contains(Q("正被另一个程序修改")));
+    QCOMPARE(cell(1, kIncomeColumn), std::string("20000"));
+
+    whileWaiting(
+        [other](QProgressDialog*) { sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr); });
+    typeInto(1, kIncomeColumn, Q("30000"));
+    QCOMPARE(cell(1, kIncomeColumn), std::string("30000"));
+    QTRY_VERIFY(!m_window->findChild<QProgressDialog*>(Q("等候对话框")));
+    sqlite3_close(other);
 }
 
 QTEST_MAIN(LedgerWindowTest)

@@ -229,7 +229,7 @@ TEST_F(Pdf, APdfCutShortIsAFailure) {
     const Outcome<Finished> out = savePdf(table(), pdf, pdfSettingsOf(PageSetup{}));
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previous);
-    EXPECT_EQ(why(out), "无法保存文件 " + pdf.string() + "：打印页失败");
+    EXPECT_EQ(why(out), "无法保存文件 " + pdf.string() + "：磁盘空间不够");
     EXPECT_EQ(testing::readFile(pdf), whole);
     EXPECT_EQ(filesIn(dir.path()).count("whole.pdf"), 1u);
     EXPECT_EQ(filesIn(dir.path()).size(), 3u); // the rate table, the template and the PDF
