@@ -229,6 +229,10 @@ int showMonth(Context& ctx) {
     std::vector<std::string> captions = utf8(ledger::monthColumns());
     for (std::string& c : utf8(ledger::bonusChoiceColumns()))
         captions.push_back(std::move(c));
+    // The items and the donation last, so that the columns before keep their places.
+    for (std::string& c : utf8(ledger::itemColumns()))
+        captions.push_back(std::move(c));
+    std::vector<Text> items(ledger::kItemColumns);
     // Standard output and .tsv take the lines as they are made, the other tables whole.
     const std::optional<std::string> output = ctx.value("output");
     const bool tsv = tsvOutput(output);
@@ -242,6 +246,9 @@ int showMonth(Context& ctx) {
         const auto found = byKey.find(line.employee.key.idType.bytes() + '\t' +
                                       line.employee.key.idNumber.bytes());
         utf8.append(ledger::bonusChoiceCells(found == byKey.end() ? nullptr : found->second), row);
+        for (std::size_t i = 0; i < ledger::kItemColumns; ++i)
+            items[i] = ledger::itemCell(line, i, ledger::CellStyle::Data);
+        utf8.append(items, row);
         if (tsv)
             text.append(row);
         else
@@ -307,10 +314,16 @@ int check(Context& ctx) {
     if (!year) return ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
     std::optional<ledger::Ledger> book = openLedger(ctx, ledger::Access::Read);
     if (!book) return kExitFailure;
+    // The file's own structures first (an index that no longer matches its table shows
+    // figures the table does not hold), then the figures.
+    constexpr std::size_t kShown = 20;
+    Outcome<std::vector<Text>> storage = book->store().checkStorage(static_cast<int>(kShown));
+    if (!storage) return failed("", storage.problem().message, "the check did not finish");
+    for (const Text& what : *storage)
+        std::cout << "-\t-\t0\t" << (sysText("台账文件的内部结构不一致：") + what).toUtf8() << "\n";
     Outcome<ledger::CheckReport> report = book->checkYear(*year);
     if (!report) return failed("", report.problem().message, "the check did not finish");
     // The first differences name the employees and months; the count says how many more.
-    constexpr std::size_t kShown = 20;
     for (std::size_t i = 0; i < report->differences.size() && i < kShown; ++i) {
         const ledger::CheckReport::Difference& d = report->differences[i];
         std::cout << d.employee.name.toUtf8() << "\t" << d.employee.key.idNumber.toUtf8() << "\t"
@@ -318,9 +331,13 @@ int check(Context& ctx) {
     }
     std::cout << *year << ": " << report->employees << " employees, " << report->entries
               << " entries, ";
-    if (report->differences.empty()) {
+    if (report->differences.empty() && storage->empty()) {
         std::cout << "every figure as it must be\n";
         return kExitOk;
+    }
+    if (report->differences.empty()) {
+        std::cout << "every figure as it must be, but the file's own structures are damaged\n";
+        return kExitFailure;
     }
     std::cout << report->differences.size() << " figure"
               << (report->differences.size() == 1 ? "" : "s")

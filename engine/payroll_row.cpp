@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 
 namespace iit::engine {
 namespace {
@@ -44,9 +45,48 @@ constexpr const char* kCumulativeSpecialAdditional[] = {"累计专项附加扣�
 constexpr const char* kCumulativeOther[] = {"累计其他扣除"};
 constexpr const char* kCumulativeRelief[] = {"累计减免税额"};
 constexpr const char* kCumulativeWithheld[] = {"累计已预扣"};
+constexpr const char* kPension[] = {"基本养老保险费", "基本养老保险", "养老保险"};
+constexpr const char* kMedical[] = {"基本医疗保险费", "基本医疗保险", "医疗保险"};
+constexpr const char* kUnemployment[] = {"失业保险费", "失业保险"};
+constexpr const char* kHousingFund[] = {"住房公积金", "公积金"};
+constexpr const char* kChildren[] = {"子女教育"};
+constexpr const char* kEducation[] = {"继续教育"};
+constexpr const char* kLoanInterest[] = {"住房贷款利息"};
+constexpr const char* kRent[] = {"住房租金"};
+constexpr const char* kElderly[] = {"赡养老人"};
+constexpr const char* kInfants[] = {"3岁以下婴幼儿照护", "婴幼儿照护"};
+constexpr const char* kPersonalPension[] = {"个人养老金"};
+constexpr const char* kAnnuity[] = {"企业(职业)年金", "企业（职业）年金", "企业年金", "职业年金"};
+constexpr const char* kHealthInsurance[] = {"商业健康保险"};
+constexpr const char* kDeferredPension[] = {"税延养老保险"};
+constexpr const char* kOtherItem[] = {"其他"};
+constexpr const char* kDonation[] = {"准予扣除的捐赠额", "捐赠额"};
+constexpr const char* kCumulativeChildren[] = {"累计子女教育"};
+constexpr const char* kCumulativeEducation[] = {"累计继续教育"};
+constexpr const char* kCumulativeLoanInterest[] = {"累计住房贷款利息"};
+constexpr const char* kCumulativeRent[] = {"累计住房租金"};
+constexpr const char* kCumulativeElderly[] = {"累计赡养老人"};
+constexpr const char* kCumulativeInfants[] = {"累计3岁以下婴幼儿照护", "累计婴幼儿照护"};
+constexpr const char* kCumulativePersonalPension[] = {"累计个人养老金"};
+constexpr const char* kOfficialTransport[] = {"公务交通费用"};
+constexpr const char* kCommunication[] = {"通讯费用"};
+constexpr const char* kLawyerCosts[] = {"律师办案费用"};
+constexpr const char* kTibetDeduction[] = {"西藏附加减除费用"};
+constexpr const char* kTreatyRelief[] = {"协定减免"};
+constexpr const char* kStaffNumber[] = {"工号"};
+constexpr const char* kEmploymentType[] = {"任职受雇从业类型"};
+constexpr const char* kPhone[] = {"手机号码", "手机号"};
+constexpr const char* kEmployedSince[] = {"任职受雇从业日期", "入职日期"};
+constexpr const char* kLeftOn[] = {"离职日期"};
+constexpr const char* kFirstJob[] = {"入职年度就业情形"};
+constexpr const char* kNationality[] = {"国籍(地区)", "国籍（地区）", "国籍"};
+constexpr const char* kSex[] = {"性别"};
+constexpr const char* kBirthDate[] = {"出生日期"};
+constexpr const char* kHealthThroughPayroll[] = {"商业健康保险由工资代扣"};
+constexpr const char* kDeferredPensionThroughPayroll[] = {"税延养老保险由工资代扣"};
 
 // In the order of PayrollField.
-constexpr std::array<FieldNames, 28> kFields = {{
+constexpr std::array<FieldNames, kPayrollFields> kFields = {{
     {PayrollField::IdType, kIdType},
     {PayrollField::IdNumber, kIdNumber},
     {PayrollField::Name, kName},
@@ -75,6 +115,45 @@ constexpr std::array<FieldNames, 28> kFields = {{
     {PayrollField::CumulativeOther, kCumulativeOther},
     {PayrollField::CumulativeRelief, kCumulativeRelief},
     {PayrollField::CumulativeWithheld, kCumulativeWithheld},
+    {PayrollField::Pension, kPension},
+    {PayrollField::Medical, kMedical},
+    {PayrollField::Unemployment, kUnemployment},
+    {PayrollField::HousingFund, kHousingFund},
+    {PayrollField::Children, kChildren},
+    {PayrollField::Education, kEducation},
+    {PayrollField::LoanInterest, kLoanInterest},
+    {PayrollField::Rent, kRent},
+    {PayrollField::Elderly, kElderly},
+    {PayrollField::Infants, kInfants},
+    {PayrollField::PersonalPension, kPersonalPension},
+    {PayrollField::Annuity, kAnnuity},
+    {PayrollField::HealthInsurance, kHealthInsurance},
+    {PayrollField::DeferredPension, kDeferredPension},
+    {PayrollField::OtherItem, kOtherItem},
+    {PayrollField::Donation, kDonation},
+    {PayrollField::CumulativeChildren, kCumulativeChildren},
+    {PayrollField::CumulativeEducation, kCumulativeEducation},
+    {PayrollField::CumulativeLoanInterest, kCumulativeLoanInterest},
+    {PayrollField::CumulativeRent, kCumulativeRent},
+    {PayrollField::CumulativeElderly, kCumulativeElderly},
+    {PayrollField::CumulativeInfants, kCumulativeInfants},
+    {PayrollField::CumulativePersonalPension, kCumulativePersonalPension},
+    {PayrollField::OfficialTransport, kOfficialTransport},
+    {PayrollField::Communication, kCommunication},
+    {PayrollField::LawyerCosts, kLawyerCosts},
+    {PayrollField::TibetDeduction, kTibetDeduction},
+    {PayrollField::TreatyRelief, kTreatyRelief},
+    {PayrollField::StaffNumber, kStaffNumber},
+    {PayrollField::EmploymentType, kEmploymentType},
+    {PayrollField::Phone, kPhone},
+    {PayrollField::EmployedSince, kEmployedSince},
+    {PayrollField::LeftOn, kLeftOn},
+    {PayrollField::FirstJob, kFirstJob},
+    {PayrollField::Nationality, kNationality},
+    {PayrollField::Sex, kSex},
+    {PayrollField::BirthDate, kBirthDate},
+    {PayrollField::HealthThroughPayroll, kHealthThroughPayroll},
+    {PayrollField::DeferredPensionThroughPayroll, kDeferredPensionThroughPayroll},
 }};
 
 constexpr bool inOrder() {
@@ -96,7 +175,11 @@ const char* fieldName(PayrollField field) {
 
 std::optional<PayrollField> fieldNamed(std::string_view utf8,
                                        std::span<const PayrollField> fields) {
-    const std::string name = compactName(utf8);
+    std::string name = compactName(utf8);
+    if (name.starts_with("*"))
+        name.erase(0, 1);
+    else if (name.starts_with("＊"))
+        name.erase(0, std::string_view("＊").size());
     if (name.empty()) return std::nullopt;
     for (PayrollField f : fields)
         for (const char* n : fieldNames(f))
@@ -208,6 +291,53 @@ std::optional<bool> residentFromText(std::string_view utf8) {
 const Text& residentRefusal() {
     static const Text text = sysText("“居民”应填是或否");
     return text;
+}
+
+std::optional<int> dateFromText(std::string_view utf8) {
+    const std::string s = compactName(utf8);
+    int parts[3] = {0, 0, 0};
+    int digits[3] = {0, 0, 0};
+    std::size_t part = 0;
+    const bool compact = s.size() == 8 && allDigits(s);
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c >= '0' && c <= '9') {
+            if (compact && (i == 4 || i == 6)) ++part;
+            if (part > 2 || ++digits[part] > (part == 0 ? 4 : 2)) return std::nullopt;
+            parts[part] = parts[part] * 10 + (c - '0');
+            continue;
+        }
+        // One separator between the parts: - / . or 年 月, and 日 at the end.
+        std::size_t length = 1;
+        const std::string_view rest = std::string_view(s).substr(i);
+        const bool ideographic =
+            rest.starts_with("年") || rest.starts_with("月") || rest.starts_with("日");
+        if (ideographic)
+            length = std::string_view("年").size();
+        else if (c != '-' && c != '/' && c != '.')
+            return std::nullopt;
+        if (rest.starts_with("日")) {
+            if (part != 2 || i + length != s.size()) return std::nullopt;
+        } else if (++part > 2) {
+            return std::nullopt;
+        }
+        i += length - 1;
+    }
+    if (digits[0] != 4 || digits[1] == 0 || digits[2] == 0) return std::nullopt;
+    const int y = parts[0], m = parts[1], d = parts[2];
+    static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    if (y < 1900 || y > 2199 || m < 1 || m > 12 || d < 1 ||
+        d > (m == 2 && !leap ? 28 : kDays[m - 1]))
+        return std::nullopt;
+    return y * 10000 + m * 100 + d;
+}
+
+std::string dateText(int yyyymmdd) {
+    char out[16];
+    std::snprintf(out, sizeof out, "%04d-%02d-%02d", yyyymmdd / 10000, yyyymmdd / 100 % 100,
+                  yyyymmdd % 100);
+    return out;
 }
 
 std::optional<bool> yesNoFromText(std::string_view utf8) {

@@ -53,13 +53,60 @@ enum class PayrollField {
     CumulativeOther,
     CumulativeRelief,
     CumulativeWithheld,
+    // Deductions item by item (专项扣除, 专项附加扣除, 其他扣除 in the declaration's order), and
+    // the donation.
+    Pension,
+    Medical,
+    Unemployment,
+    HousingFund,
+    Children,
+    Education,
+    LoanInterest,
+    Rent,
+    Elderly,
+    Infants,
+    PersonalPension,
+    Annuity,
+    HealthInsurance,
+    DeferredPension,
+    OtherItem,
+    Donation,
+    // The declaration's year-to-date special additional deductions and personal pension.
+    CumulativeChildren,
+    CumulativeEducation,
+    CumulativeLoanInterest,
+    CumulativeRent,
+    CumulativeElderly,
+    CumulativeInfants,
+    CumulativePersonalPension,
+    // The declaration's special cases, which a payroll leaves empty.
+    OfficialTransport,
+    Communication,
+    LawyerCosts,
+    TibetDeduction,
+    TreatyRelief,
+    // What the declaration knows of the employee.
+    StaffNumber,
+    EmploymentType,
+    Phone,
+    EmployedSince,
+    LeftOn,
+    FirstJob,
+    Nationality,
+    Sex,
+    BirthDate,
+    HealthThroughPayroll,
+    DeferredPensionThroughPayroll,
 };
+constexpr std::size_t kPayrollFields =
+    static_cast<std::size_t>(PayrollField::DeferredPensionThroughPayroll) + 1;
 
 // The field's own name ("本月收入"), UTF-8.
 const char* fieldName(PayrollField field);
 // Every name the field is read by, its own first.
 std::span<const char* const> fieldNames(PayrollField field);
-// The field among `fields` that a header cell names; none when it names none of them.
+// The field among `fields` that a header cell names; none when it names none of them. The
+// declaration template's mark of a required column, a leading "*", is not part of the name.
 std::optional<PayrollField> fieldNamed(std::string_view utf8, std::span<const PayrollField> fields);
 
 // The default 证件类型, "居民身份证".
@@ -101,6 +148,11 @@ const Text& residentRefusal(); // "“居民”应填是或否"
 // 是 (true) or 否 (false) of an option's column; none for anything else. The refusal names the
 // column.
 std::optional<bool> yesNoFromText(std::string_view utf8);
+// A date as the declaration's sheets write it (2024-03-01, 20240301, 2024/3/1, 2024.3.1,
+// 2024年3月1日) as the number yyyymmdd; none when it is no day of the calendar (1900 to 2199).
+std::optional<int> dateFromText(std::string_view utf8);
+// yyyymmdd as "2024-03-01".
+std::string dateText(int yyyymmdd);
 Text yesNoRefusal(PayrollField field); // "“全年减除6万元”应填是或否"
 
 } // namespace iit::engine

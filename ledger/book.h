@@ -34,7 +34,7 @@ MonthLine toLine(const Employee& employee, const StoredEntry& e);
 // The sum of an entry that a group of items makes.
 std::int64_t& groupSum(EnteredMonth& e, ItemGroup group);
 // What the payroll takes from the month's pay for the employee besides the tax: the special
-// deductions of an entry of sums; of an itemised one, the items paid from the wages (the two
+// deductions given as a sum; of the itemised groups, the items paid from the wages (the two
 // insurances where the employee pays them through the payroll).
 std::int64_t paidFromWages(const Employee& employee, const EnteredMonth& e);
 // The fingerprint of the tables the entries of `year` are computed with.

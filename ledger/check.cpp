@@ -101,6 +101,20 @@ Outcome<CheckReport> Ledger::checkYear(int year) {
     std::vector<Text> found;
     for (std::size_t i = 0; i < employees->size(); ++i) {
         const StoredEmployee& employee = (*employees)[i];
+        // The employee's own record: a document type of the declaration, and the mark of a
+        // number whose check character fails as the number gives it (a changed digit of a
+        // number kept right shows here).
+        const int firstMonth = entries[i].empty() ? 0 : entries[i].front().month;
+        const Employee& e = employee.employee;
+        if (!engine::identityTypeOf(e.key.idType.toUtf8()))
+            report.differences.push_back(
+                {e, firstMonth,
+                 sysText("证件类型“") + e.key.idType + sysText("”不是扣缴申报的证件类型")});
+        else if (engine::identityCheckFails(e.key.idType, e.key.idNumber) != e.idCheckFailed)
+            report.differences.push_back(
+                {e, firstMonth,
+                 sysText(e.idCheckFailed ? "证件号码标为校验不符，却与校验位相符"
+                                         : "证件号码与其校验位不符（记录时相符）")});
         engine::YearToDate before;
         std::int64_t earlier = 0;
         if (const auto o = openings->find(employee.id); o != openings->end()) {

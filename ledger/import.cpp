@@ -3,6 +3,7 @@
 // nothing changes.
 #include "ledger/book.h"
 
+#include "base/cell_text.h"
 #include "engine/amount.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 
 namespace iit::ledger {
@@ -34,7 +36,46 @@ constexpr std::array kImportFields = {PayrollField::IdType,
                                       PayrollField::Relief,
                                       PayrollField::Bonus,
                                       PayrollField::BonusMethod,
-                                      PayrollField::Remark};
+                                      PayrollField::Remark,
+                                      PayrollField::Pension,
+                                      PayrollField::Medical,
+                                      PayrollField::Unemployment,
+                                      PayrollField::HousingFund,
+                                      PayrollField::Children,
+                                      PayrollField::Education,
+                                      PayrollField::LoanInterest,
+                                      PayrollField::Rent,
+                                      PayrollField::Elderly,
+                                      PayrollField::Infants,
+                                      PayrollField::PersonalPension,
+                                      PayrollField::Annuity,
+                                      PayrollField::HealthInsurance,
+                                      PayrollField::DeferredPension,
+                                      PayrollField::OtherItem,
+                                      PayrollField::Donation,
+                                      PayrollField::CumulativeChildren,
+                                      PayrollField::CumulativeEducation,
+                                      PayrollField::CumulativeLoanInterest,
+                                      PayrollField::CumulativeRent,
+                                      PayrollField::CumulativeElderly,
+                                      PayrollField::CumulativeInfants,
+                                      PayrollField::CumulativePersonalPension,
+                                      PayrollField::OfficialTransport,
+                                      PayrollField::Communication,
+                                      PayrollField::LawyerCosts,
+                                      PayrollField::TibetDeduction,
+                                      PayrollField::TreatyRelief,
+                                      PayrollField::StaffNumber,
+                                      PayrollField::EmploymentType,
+                                      PayrollField::Phone,
+                                      PayrollField::EmployedSince,
+                                      PayrollField::LeftOn,
+                                      PayrollField::FirstJob,
+                                      PayrollField::Nationality,
+                                      PayrollField::Sex,
+                                      PayrollField::BirthDate,
+                                      PayrollField::HealthThroughPayroll,
+                                      PayrollField::DeferredPensionThroughPayroll};
 
 constexpr std::array kOpeningFields = {PayrollField::IdType,
                                        PayrollField::IdNumber,
@@ -77,8 +118,51 @@ public:
     }
 
 private:
-    std::array<int, 32> m_column{};
+    std::array<int, engine::kPayrollFields> m_column{};
 };
+
+constexpr PayrollField kSumField[3] = {PayrollField::Special, PayrollField::SpecialAdditional,
+                                       PayrollField::Other};
+
+// What an employee's months before the imported one hold item by item: the sums of their items,
+// and the groups that a month (or the opening balances) gave as a sum alone, whose items are
+// not known. The year-to-date columns of the declaration's sheet become the month's amounts by
+// the difference with these.
+struct EarlierItems {
+    ItemsFen sums{};
+    int unknown = 0; // groupBit of the groups not known item by item
+};
+
+Outcome<void> earlierItems(LedgerStore& store, int year, int month,
+                           const std::vector<StoredEmployee>& known,
+                           std::unordered_map<EmployeeId, EarlierItems>& out) {
+    if (known.empty()) return {};
+    EmployeeId first = known.front().id, last = first;
+    for (const StoredEmployee& e : known) {
+        first = std::min(first, e.id);
+        last = std::max(last, e.id);
+    }
+    for (int m = 1; m < month; ++m) {
+        Outcome<std::vector<EmployeeEntry>> entries = store.monthEntries(m, first, last);
+        if (!entries) return entries.problem();
+        for (EmployeeEntry& e : *entries) {
+            EarlierItems& x = out[e.employee];
+            for (const ItemGroup g : {ItemGroup::SpecialAdditional, ItemGroup::Other})
+                if (!(e.entry.itemised & groupBit(g)) && groupSum(e.entry, g) != 0)
+                    x.unknown |= groupBit(g);
+            for (std::size_t i = 0; i < kItems; ++i)
+                x.sums[i] += e.entry.items[i];
+        }
+    }
+    Outcome<std::unordered_map<EmployeeId, StoredOpening>> openings = store.openings(year);
+    if (!openings) return openings.problem();
+    for (const auto& [id, o] : *openings) {
+        EarlierItems& x = out[id];
+        if (o.sums.specialAdditional != 0) x.unknown |= groupBit(ItemGroup::SpecialAdditional);
+        if (o.sums.other != 0) x.unknown |= groupBit(ItemGroup::Other);
+    }
+    return {};
+}
 
 bool blankRow(const std::vector<Text>& row) {
     return std::all_of(row.begin(), row.end(),
@@ -90,6 +174,186 @@ Outcome<std::int64_t> amountCell(const std::string& utf8, PayrollField field) {
     Outcome<Exact> v = engine::parseAmount(utf8);
     if (!v) return fail(sysText(engine::fieldName(field)) + sysText("：") + v.problem().message);
     return engine::fenOf(*v);
+}
+
+// The groups whose items (or the declaration's year-to-date items) a sheet's header has.
+int itemGroupsOf(const RowCells& cells) {
+    int groups = 0;
+    for (std::size_t i = 0; i < kItems; ++i)
+        if (cells.has(kItemInfo[i].field) ||
+            (hasCumulativeField(i) && cells.has(kCumulativeItemField[i])))
+            groups |= groupBit(kItemInfo[i].group);
+    return groups;
+}
+
+const char* groupName(ItemGroup g) {
+    return engine::fieldName(kSumField[static_cast<int>(g)]);
+}
+
+constexpr ItemGroup kGroups[] = {ItemGroup::Special, ItemGroup::SpecialAdditional,
+                                 ItemGroup::Other};
+
+// A row's items into its entry. The groups whose items the sheet has are itemised (each sum
+// its items'; a sum given beside them must agree); a group the sheet gives as a sum alone is
+// not itemised any more. A year-to-date item becomes the month's by the difference with the
+// months before (`earlier`, none for an employee new to the year).
+template <class Problem>
+void readItems(const RowCells& cells, const std::vector<Text>& row, int sheetGroups,
+               const EarlierItems* earlier, StoredEntry& e, Problem&& problem) {
+    // A row that leaves a group's items empty and gives its sum gives the sum alone.
+    for (const ItemGroup g : kGroups) {
+        if (!(sheetGroups & groupBit(g))) continue;
+        bool any = false;
+        for (std::size_t i = 0; i < kItems; ++i)
+            if (kItemInfo[i].group == g)
+                any =
+                    any || !cells.trimmed(row, kItemInfo[i].field).empty() ||
+                    (hasCumulativeField(i) && !cells.trimmed(row, kCumulativeItemField[i]).empty());
+        if (!any && !cells.trimmed(row, kSumField[static_cast<int>(g)]).empty())
+            sheetGroups &= ~groupBit(g);
+    }
+    for (const ItemGroup g : kGroups) {
+        const int bit = groupBit(g);
+        const bool itemsGiven = (sheetGroups & bit) != 0;
+        if (!itemsGiven && !cells.has(kSumField[static_cast<int>(g)])) continue;
+        if (!itemsGiven || !(e.itemised & bit))
+            for (std::size_t i = 0; i < kItems; ++i)
+                if (kItemInfo[i].group == g) e.items[i] = 0;
+        if (!itemsGiven)
+            e.itemised &= ~bit;
+        else
+            e.itemised |= bit;
+    }
+    for (std::size_t i = 0; i < kItems; ++i) {
+        if (!(sheetGroups & groupBit(kItemInfo[i].group))) continue;
+        const PayrollField field = kItemInfo[i].field;
+        const std::string cell = cells.trimmed(row, field);
+        const PayrollField cumulative = kCumulativeItemField[i];
+        const std::string cumulativeCell =
+            hasCumulativeField(i) ? cells.trimmed(row, cumulative) : std::string();
+        if (!cell.empty() || (cells.has(field) && cumulativeCell.empty())) {
+            if (Outcome<std::int64_t> v = amountCell(cell, field))
+                e.items[i] = *v;
+            else
+                problem(v.problem().message);
+        } else if (!cumulativeCell.empty()) {
+            Outcome<std::int64_t> v = amountCell(cumulativeCell, cumulative);
+            const std::int64_t before = earlier ? earlier->sums[i] : 0;
+            if (!v) {
+                problem(v.problem().message);
+            } else if (earlier && (earlier->unknown & groupBit(kItemInfo[i].group))) {
+                problem(sysText("此前月份的") + sysText(groupName(kItemInfo[i].group)) +
+                        sysText("未分项，请给出本月的“") + sysText(engine::fieldName(field)) +
+                        sysText("”"));
+            } else if (*v < before) {
+                problem(sysText(engine::fieldName(cumulative)) + sysText("小于此前各月之和") +
+                        ToText(engine::fromFen(before)));
+            } else {
+                e.items[i] = *v - before;
+            }
+        }
+    }
+    for (const ItemGroup g : kGroups) {
+        if (!(sheetGroups & groupBit(g))) continue;
+        std::int64_t sum = 0;
+        for (std::size_t i = 0; i < kItems; ++i)
+            if (kItemInfo[i].group == g) sum += e.items[i];
+        const PayrollField sumField = kSumField[static_cast<int>(g)];
+        if (!cells.trimmed(row, sumField).empty() && groupSum(e, g) != sum)
+            problem(sysText(engine::fieldName(sumField)) + ToText(engine::fromFen(groupSum(e, g))) +
+                    sysText("与其各项之和") + ToText(engine::fromFen(sum)) + sysText("不符"));
+        groupSum(e, g) = sum;
+    }
+}
+
+// The declaration's special cases are not a payroll's: an amount in them is not computed.
+template <class Problem>
+void refuseSpecialCases(const RowCells& cells, const std::vector<Text>& row, Problem&& problem) {
+    for (const PayrollField f :
+         {PayrollField::OfficialTransport, PayrollField::Communication, PayrollField::LawyerCosts,
+          PayrollField::TibetDeduction, PayrollField::TreatyRelief}) {
+        const std::string cell = cells.trimmed(row, f);
+        if (cell.empty()) continue;
+        Outcome<std::int64_t> v = amountCell(cell, f);
+        if (!v)
+            problem(v.problem().message);
+        else if (*v != 0)
+            problem(sysText("本程序不计算“") + sysText(engine::fieldName(f)) +
+                    sysText("”，请在扣缴客户端中填写"));
+    }
+}
+
+// The declaration's facts of an employee, where the row has them.
+template <class Problem>
+void readFacts(const RowCells& cells, const std::vector<Text>& row, int year, Employee& e,
+               Problem&& problem) {
+    const auto text = [&](PayrollField f, Text& to) {
+        if (cells.has(f)) to = Text::fromUtf8(cells.trimmed(row, f));
+    };
+    text(PayrollField::StaffNumber, e.staffNumber);
+    text(PayrollField::Phone, e.phone);
+    text(PayrollField::Nationality, e.nationality);
+    const auto date = [&](PayrollField f, std::optional<int>& to) {
+        if (!cells.has(f)) return;
+        const std::string cell = cells.trimmed(row, f);
+        if (cell.empty())
+            to.reset();
+        else if (const std::optional<int> d = engine::dateFromText(cell))
+            to = *d;
+        else
+            problem(sysText("“") + sysText(engine::fieldName(f)) +
+                    sysText("”应为日期，如2024-03-01"));
+    };
+    date(PayrollField::EmployedSince, e.employedSince);
+    date(PayrollField::LeftOn, e.leftOn);
+    date(PayrollField::BirthDate, e.birthDate);
+    // The day the employee left sets the last month employed, in its year.
+    if (cells.has(PayrollField::LeftOn) && e.leftOn && *e.leftOn / 10000 == year)
+        e.leftMonth = *e.leftOn / 100 % 100;
+    if (const std::string sex = cells.trimmed(row, PayrollField::Sex); !sex.empty()) {
+        if (sex == "男" || sex == "女")
+            e.sex = Text::fromUtf8(sex);
+        else
+            problem(sysText("“性别”应填男或女"));
+    }
+    const auto choice = [&](PayrollField f, const auto& names, auto& to) {
+        const std::string compact = compactName(cells.trimmed(row, f));
+        for (std::size_t i = 0; i < std::size(names); ++i)
+            if (compact == compactName(names[i])) {
+                to = static_cast<std::remove_reference_t<decltype(to)>>(i);
+                return;
+            }
+        Text allowed;
+        for (const char* n : names)
+            if (*n) allowed += (allowed.empty() ? Text() : sysText("、")) + sysText(n);
+        problem(sysText("“") + sysText(engine::fieldName(f)) + sysText("”应为") + allowed +
+                sysText("之一"));
+    };
+    if (!cells.trimmed(row, PayrollField::EmploymentType).empty())
+        choice(PayrollField::EmploymentType, kEmploymentTypeNames, e.type);
+    if (cells.has(PayrollField::FirstJob)) {
+        choice(PayrollField::FirstJob, kFirstJobNames, e.firstJob);
+        // Either first job of the year counts the basic deduction from January.
+        if (e.firstJob != FirstJob::None) e.options.fromJanuary = true;
+    }
+    const auto yesNo = [&](PayrollField f, bool& to) {
+        const std::string cell = cells.trimmed(row, f);
+        if (cell.empty()) return;
+        if (const std::optional<bool> v = engine::yesNoFromText(cell))
+            to = *v;
+        else
+            problem(engine::yesNoRefusal(f));
+    };
+    yesNo(PayrollField::HealthThroughPayroll, e.healthThroughPayroll);
+    yesNo(PayrollField::DeferredPensionThroughPayroll, e.deferredPensionThroughPayroll);
+}
+
+// The employee's facts that change nothing computed.
+bool sameFacts(const Employee& a, const Employee& b) {
+    return a.staffNumber == b.staffNumber && a.type == b.type && a.phone == b.phone &&
+           a.employedSince == b.employedSince && a.leftOn == b.leftOn &&
+           a.leftMonth == b.leftMonth && a.firstJob == b.firstJob &&
+           a.nationality == b.nationality && a.sex == b.sex && a.birthDate == b.birthDate;
 }
 
 } // namespace
@@ -125,6 +389,16 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
     Outcome<std::vector<StoredEmployee>> year_ = store.employees(year);
     if (!year_) return year_.problem();
     std::vector<StoredEmployee>& known = *year_;
+    // The months before, item by item, where the sheet gives year-to-date items.
+    const int sheetGroups = itemGroupsOf(cells);
+    bool yearToDateItems = false;
+    for (std::size_t i = 0; i < kItems; ++i)
+        yearToDateItems |= hasCumulativeField(i) && cells.has(kCumulativeItemField[i]);
+    std::unordered_map<EmployeeId, EarlierItems> earlier;
+    if (yearToDateItems)
+        if (Outcome<void> r = earlierItems(store, year, month, known, earlier); !r)
+            return r.problem();
+    static const EarlierItems kNothingEarlier;
     std::unordered_multimap<std::string_view, std::size_t> byNumber; // number, index into known
     byNumber.reserve(known.size());
     for (std::size_t i = 0; i < known.size(); ++i)
@@ -163,7 +437,8 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         {PayrollField::SpecialAdditional, &EnteredMonth::specialAdditional},
         {PayrollField::Other, &EnteredMonth::other},
         {PayrollField::Relief, &EnteredMonth::relief},
-        {PayrollField::Bonus, &EnteredMonth::bonus}};
+        {PayrollField::Bonus, &EnteredMonth::bonus},
+        {PayrollField::Donation, &EnteredMonth::donation}};
     for (std::size_t r = 1; r < rows.size(); ++r) {
         const std::vector<Text>& row = rows[r];
         if (blankRow(row)) continue;
@@ -234,6 +509,16 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
             else
                 problem(v.problem().message);
         }
+        if (sheetGroups != 0 || cells.has(PayrollField::Special) ||
+            cells.has(PayrollField::SpecialAdditional) || cells.has(PayrollField::Other)) {
+            const EarlierItems* before = nullptr;
+            if (found) {
+                const auto x = earlier.find(found->id);
+                before = x != earlier.end() ? &x->second : &kNothingEarlier;
+            }
+            readItems(cells, row, sheetGroups, before, e, problem);
+        }
+        refuseSpecialCases(cells, row, problem);
         // The employee's options for the year, where the rows have them.
         const auto yesNo = [&](PayrollField field, bool was) {
             const std::string cell = cells.trimmed(row, field);
@@ -252,6 +537,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
             yesNo(PayrollField::FromJanuary, employee.options.fromJanuary);
         employee.options.annualDeduction =
             yesNo(PayrollField::AnnualDeduction, employee.options.annualDeduction);
+        readFacts(cells, row, year, employee, problem);
         if (!number.empty()) {
             std::size_t& first =
                 found ? seenKnown[foundAt]
@@ -289,10 +575,14 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         if (found) {
             c.employee = *found;
             const Employee& was = found->employee;
-            const bool options = employee.resident != was.resident ||
-                                 employee.options.fromJanuary != was.options.fromJanuary ||
-                                 employee.options.annualDeduction != was.options.annualDeduction;
-            if (name != was.name || (!card.empty() && card != was.bankCard) || options) {
+            const bool options =
+                employee.resident != was.resident ||
+                employee.options.fromJanuary != was.options.fromJanuary ||
+                employee.options.annualDeduction != was.options.annualDeduction ||
+                employee.healthThroughPayroll != was.healthThroughPayroll ||
+                employee.deferredPensionThroughPayroll != was.deferredPensionThroughPayroll;
+            if (name != was.name || (!card.empty() && card != was.bankCard) || options ||
+                !sameFacts(employee, was)) {
                 if (options) {
                     Outcome<bool> declared = hasDeclaredEntry(book, year, found->id);
                     if (!declared) return declared.problem();
@@ -310,16 +600,20 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
                     recompute.push_back(changes.size());
                 }
                 previous.push_back(was);
+                c.employee.employee = employee;
                 c.employee.employee.name = name;
                 if (!card.empty()) c.employee.employee.bankCard = card;
-                c.employee.employee.resident = employee.resident;
-                c.employee.employee.options = employee.options;
                 toWrite.push_back(changes.size()); // an update of name, card or options
             }
         } else {
             employee.key = key;
             employee.name = name;
             employee.bankCard = card;
+            // A day of employment in this year, up to this month, is the month they joined
+            // (without one, the first day of the month they joined is told the declaration).
+            if (const int since = employee.employedSince.value_or(0);
+                since / 10000 == year && since / 100 % 100 <= month)
+                employee.joinMonth = since / 100 % 100;
             employee.idCheckFailed = engine::identityCheckFails(key.idType, key.idNumber);
             if (Outcome<void> ok = checkOptions(employee, month); !ok) {
                 refuse(numberOf(r), ok.problem().message);

@@ -56,9 +56,10 @@ struct Entry {
     Exact taxFree, special, specialAdditional, other, relief, bonus;
     BonusMethod bonusMethod = BonusMethod::Separate;
     Text remark; // 备注: the clerk's note of the month, never computed
-    // The deductions item by item (kItemInfo); given, they make special, specialAdditional and
-    // other, which are then their sums.
-    std::optional<std::array<Exact, kItems>> items;
+    // The deductions item by item (kItemInfo) of the groups in `itemised` (groupBit): each such
+    // group's sum (special, specialAdditional, other) is its items'.
+    int itemised = 0;
+    std::array<Exact, kItems> items{};
     Exact donation; // 准予扣除的捐赠额 (residents)
     friend bool operator==(const Entry&, const Entry&) = default;
 };

@@ -201,6 +201,27 @@ std::span<const MonthField> monthDataFields() {
     return kDataFields;
 }
 
+std::vector<Text> itemColumns() {
+    std::vector<Text> names;
+    names.reserve(kItemColumns);
+    for (const ItemInfo& item : kItemInfo)
+        names.push_back(sysText(engine::fieldName(item.field)));
+    names.push_back(sysText(engine::fieldName(PayrollField::Donation)));
+    return names;
+}
+
+std::optional<Exact> itemAmount(const MonthLine& line, std::size_t column) {
+    const Entry& e = line.entry;
+    if (column >= kItems) return e.donation;
+    if (!(e.itemised & groupBit(kItemInfo[column].group))) return std::nullopt;
+    return e.items[column];
+}
+
+Text itemCell(const MonthLine& line, std::size_t column, CellStyle style) {
+    const std::optional<Exact> v = itemAmount(line, column);
+    return v ? entered(*v, style) : Text{};
+}
+
 std::vector<Text> monthColumns() {
     std::vector<Text> names;
     for (MonthField f : kDataFields)
@@ -223,14 +244,26 @@ Text idCheckText(const Employee& e) {
 }
 
 std::vector<Text> employeeColumns() {
-    return textsOf({"证件类型", "证件号码", "姓名", "银行卡号", "入职月份", "离职月份", "居民",
-                    "减除费用从1月起算", "全年减除6万元", "证件号码校验", "证件类型检查"});
+    std::vector<Text> names =
+        textsOf({"证件类型", "证件号码", "姓名", "银行卡号", "入职月份", "离职月份", "居民",
+                 "减除费用从1月起算", "全年减除6万元", "证件号码校验", "证件类型检查"});
+    // What the declaration knows of the employee, after the columns of the earlier lists.
+    for (const PayrollField f :
+         {PayrollField::StaffNumber, PayrollField::EmploymentType, PayrollField::Phone,
+          PayrollField::EmployedSince, PayrollField::LeftOn, PayrollField::FirstJob,
+          PayrollField::Nationality, PayrollField::Sex, PayrollField::BirthDate,
+          PayrollField::HealthThroughPayroll, PayrollField::DeferredPensionThroughPayroll})
+        names.push_back(sysText(engine::fieldName(f)));
+    return names;
 }
 
 std::vector<Text> employeeCells(const Employee& e, std::optional<int> countingMonth,
                                 const Text& documentMark) {
     auto month = [](const std::optional<int>& m) { return m ? ToText(*m) : Text{}; };
     auto yes = [](bool b) { return fixed(b ? "是" : "否"); };
+    auto date = [](const std::optional<int>& d) {
+        return d ? Text::fromUtf8(engine::dateText(*d)) : Text{};
+    };
     return {e.key.idType,
             e.key.idNumber,
             e.name,
@@ -241,7 +274,18 @@ std::vector<Text> employeeCells(const Employee& e, std::optional<int> countingMo
             yes(e.options.fromJanuary),
             yes(e.options.annualDeduction),
             idCheckText(e),
-            documentMark};
+            documentMark,
+            e.staffNumber,
+            sysText(kEmploymentTypeNames[static_cast<int>(e.type)]),
+            e.phone,
+            date(e.employedSince),
+            date(e.leftOn),
+            sysText(kFirstJobNames[static_cast<int>(e.firstJob)]),
+            e.nationality,
+            e.sex,
+            date(e.birthDate),
+            yes(e.healthThroughPayroll),
+            yes(e.deferredPensionThroughPayroll)};
 }
 
 std::vector<Text> documentMarks(const std::vector<Employee>& employees) {

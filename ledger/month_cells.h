@@ -58,6 +58,14 @@ Text monthCell(const MonthLine& line, MonthField field, CellStyle style);
 // income not entered, the taxable income of the monthly method).
 std::optional<Exact> monthAmount(const MonthLine& line, MonthField field);
 
+// The deductions item by item and the donation beside a month's line: kItems + 1 columns, the
+// items' names (kItemInfo) then 准予扣除的捐赠额. The items of a group given as a sum alone are
+// empty.
+constexpr std::size_t kItemColumns = kItems + 1;
+std::vector<Text> itemColumns();
+Text itemCell(const MonthLine& line, std::size_t column, CellStyle style);
+std::optional<Exact> itemAmount(const MonthLine& line, std::size_t column);
+
 // The command line's month: withhold's columns first, then the ledger's own, as data.
 std::span<const MonthField> monthDataFields();
 std::vector<Text> monthColumns();

@@ -45,8 +45,8 @@ engine::YearToDate SumsFen::state(int month) const {
 }
 
 bool StoredEntry::sameFigures(const StoredEntry& o) const {
-    return method == o.method && tableYear == o.tableYear && tables == o.tables && cum == o.cum &&
-           taxable == o.taxable && rate == o.rate && quick == o.quick && cumTax == o.cumTax &&
+    return method == o.method && tableYear == o.tableYear && cum == o.cum && taxable == o.taxable &&
+           rate == o.rate && quick == o.quick && cumTax == o.cumTax &&
            withholding == o.withholding && bonusTax == o.bonusTax && afterTax == o.afterTax;
 }
 
@@ -80,11 +80,9 @@ Entry toEntry(const PersonKey& key, const EnteredMonth& e) {
         out.*entered = amount(e.*stored);
     out.bonusMethod = e.bonusMethod;
     out.remark = e.remark;
-    if (e.itemised) {
-        out.items.emplace();
-        for (std::size_t i = 0; i < kItems; ++i)
-            (*out.items)[i] = amount(e.items[i]);
-    }
+    out.itemised = e.itemised;
+    for (std::size_t i = 0; i < kItems; ++i)
+        out.items[i] = amount(e.items[i]);
     return out;
 }
 
@@ -103,18 +101,18 @@ Outcome<StoredEntry> fromEntry(int month, const Entry& e) {
     }
     out.bonusMethod = e.bonusMethod;
     out.remark = e.remark;
-    if (e.items) {
-        // The sums are the items'.
-        out.itemised = true;
-        out.special = out.specialAdditional = out.other = 0;
-        for (std::size_t i = 0; i < kItems; ++i) {
-            Outcome<std::int64_t> v = enteredFen((*e.items)[i]);
-            if (!v) return v.problem();
-            out.items[i] = *v;
-            std::int64_t& sum = groupSum(out, kItemInfo[i].group);
-            sum += *v;
-            if (Outcome<void> r = engine::checkAmount(amount(sum)); !r) return r.problem();
-        }
+    // An itemised group's sum is its items'; the items of the others are 0.
+    out.itemised = e.itemised & kAllGroups;
+    for (const ItemGroup g : {ItemGroup::Special, ItemGroup::SpecialAdditional, ItemGroup::Other})
+        if (out.itemised & groupBit(g)) groupSum(out, g) = 0;
+    for (std::size_t i = 0; i < kItems; ++i) {
+        if (!(out.itemised & groupBit(kItemInfo[i].group))) continue;
+        Outcome<std::int64_t> v = enteredFen(e.items[i]);
+        if (!v) return v.problem();
+        out.items[i] = *v;
+        std::int64_t& sum = groupSum(out, kItemInfo[i].group);
+        sum += *v;
+        if (Outcome<void> r = engine::checkAmount(amount(sum)); !r) return r.problem();
     }
     return out;
 }
@@ -132,9 +130,10 @@ std::int64_t& groupSum(EnteredMonth& e, ItemGroup group) {
 }
 
 std::int64_t paidFromWages(const Employee& employee, const EnteredMonth& e) {
-    if (!e.itemised) return e.special;
-    std::int64_t paid = 0;
+    // A group of sums alone: the special deductions are paid from the wages, the others not.
+    std::int64_t paid = e.itemised & groupBit(ItemGroup::Special) ? 0 : e.special;
     for (std::size_t i = 0; i < kItems; ++i) {
+        if (!(e.itemised & groupBit(kItemInfo[i].group))) continue;
         bool paidHere = kItemInfo[i].paidFromWages;
         if (i == kHealthInsuranceItem) paidHere = employee.healthThroughPayroll;
         if (i == kDeferredPensionItem) paidHere = employee.deferredPensionThroughPayroll;

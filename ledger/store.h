@@ -70,28 +70,58 @@ struct Employee {
 enum class ItemGroup { Special, SpecialAdditional, Other };
 constexpr std::size_t kItems = 15;
 struct ItemInfo {
-    const char* column; // the store's
-    const char* name;   // the sheets' and the window's (UTF-8)
+    const char* column;         // the store's
+    engine::PayrollField field; // the sheets' and the window's name
     ItemGroup group;
     bool paidFromWages; // comes off the pay (for the two insurances: by the employee's choice)
 };
+using engine::PayrollField;
 inline constexpr ItemInfo kItemInfo[kItems] = {
-    {"pension", "基本养老保险费", ItemGroup::Special, true},
-    {"medical", "基本医疗保险费", ItemGroup::Special, true},
-    {"unemployment", "失业保险费", ItemGroup::Special, true},
-    {"housing_fund", "住房公积金", ItemGroup::Special, true},
-    {"children", "子女教育", ItemGroup::SpecialAdditional, false},
-    {"education", "继续教育", ItemGroup::SpecialAdditional, false},
-    {"loan_interest", "住房贷款利息", ItemGroup::SpecialAdditional, false},
-    {"rent", "住房租金", ItemGroup::SpecialAdditional, false},
-    {"elderly", "赡养老人", ItemGroup::SpecialAdditional, false},
-    {"infants", "3岁以下婴幼儿照护", ItemGroup::SpecialAdditional, false},
-    {"personal_pension", "个人养老金", ItemGroup::Other, false},
-    {"annuity", "企业(职业)年金", ItemGroup::Other, true},
-    {"health_insurance", "商业健康保险", ItemGroup::Other, true},
-    {"deferred_pension", "税延养老保险", ItemGroup::Other, true},
-    {"other_item", "其他", ItemGroup::Other, false},
+    {"pension", PayrollField::Pension, ItemGroup::Special, true},
+    {"medical", PayrollField::Medical, ItemGroup::Special, true},
+    {"unemployment", PayrollField::Unemployment, ItemGroup::Special, true},
+    {"housing_fund", PayrollField::HousingFund, ItemGroup::Special, true},
+    {"children", PayrollField::Children, ItemGroup::SpecialAdditional, false},
+    {"education", PayrollField::Education, ItemGroup::SpecialAdditional, false},
+    {"loan_interest", PayrollField::LoanInterest, ItemGroup::SpecialAdditional, false},
+    {"rent", PayrollField::Rent, ItemGroup::SpecialAdditional, false},
+    {"elderly", PayrollField::Elderly, ItemGroup::SpecialAdditional, false},
+    {"infants", PayrollField::Infants, ItemGroup::SpecialAdditional, false},
+    {"personal_pension", PayrollField::PersonalPension, ItemGroup::Other, false},
+    {"annuity", PayrollField::Annuity, ItemGroup::Other, true},
+    {"health_insurance", PayrollField::HealthInsurance, ItemGroup::Other, true},
+    {"deferred_pension", PayrollField::DeferredPension, ItemGroup::Other, true},
+    {"other_item", PayrollField::OtherItem, ItemGroup::Other, false},
 };
+// The year-to-date field of the declaration for the special additional deductions (items 4 to
+// 9) and the personal pension (item 10).
+inline constexpr PayrollField kCumulativeItemField[kItems] = {
+    PayrollField::Name,
+    PayrollField::Name,
+    PayrollField::Name,
+    PayrollField::Name,
+    PayrollField::CumulativeChildren,
+    PayrollField::CumulativeEducation,
+    PayrollField::CumulativeLoanInterest,
+    PayrollField::CumulativeRent,
+    PayrollField::CumulativeElderly,
+    PayrollField::CumulativeInfants,
+    PayrollField::CumulativePersonalPension,
+    PayrollField::Name,
+    PayrollField::Name,
+    PayrollField::Name,
+    PayrollField::Name};
+inline constexpr bool hasCumulativeField(std::size_t item) {
+    return item >= 4 && item <= 10;
+}
+// The texts of 任职受雇从业类型 and 入职年度就业情形, in the order of their enums.
+inline constexpr const char* kEmploymentTypeNames[] = {"雇员", "实习学生（全日制学历教育）",
+                                                       "保险营销员", "证券经纪人", "其他"};
+inline constexpr const char* kFirstJobNames[] = {"", "当年首次入职学生", "当年首次入职其他人员"};
+constexpr int groupBit(ItemGroup g) {
+    return 1 << static_cast<int>(g);
+}
+constexpr int kAllGroups = 7;
 enum : std::size_t { kHealthInsuranceItem = 12, kDeferredPensionItem = 13 };
 using ItemsFen = std::array<std::int64_t, kItems>;
 
@@ -122,8 +152,9 @@ struct EnteredMonth {
     std::int64_t taxFree = 0, special = 0, specialAdditional = 0, other = 0, relief = 0, bonus = 0;
     BonusMethod bonusMethod = BonusMethod::Separate;
     Text remark;
-    // Entered item by item (the three sums are theirs), or as the sums alone.
-    bool itemised = false;
+    // The groups entered item by item (groupBit; their sums are their items'); the items of
+    // the other groups are 0 and their sums stand alone.
+    int itemised = 0;
     ItemsFen items{};
     std::int64_t donation = 0; // 准予扣除的捐赠额
 
@@ -236,6 +267,12 @@ public:
     // operation fails as busy. Without it the store waits as long as it was opened to wait.
     // A store that nobody else can hold never waits.
     using WaitFn = std::function<bool(std::chrono::milliseconds waited)>;
+    // What the database finds wrong with its own structures (pages, and indexes that do not
+    // match their tables), up to `limit` lines; empty when it is sound.
+    virtual Outcome<std::vector<Text>> checkStorage(int limit) {
+        (void)limit;
+        return std::vector<Text>{};
+    }
     virtual void whileOthersChange(WaitFn stillWaiting) { (void)stillWaiting; }
 };
 

@@ -1143,6 +1143,21 @@ Outcome<void> SqliteStore::undeclare(int year, int month) {
     return (*s)->run();
 }
 
+Outcome<std::vector<Text>> SqliteStore::checkStorage(int limit) {
+    const std::string sql = "PRAGMA integrity_check(" + std::to_string(std::max(limit, 1)) + ")";
+    Outcome<sql::Statement*> s = m_file->db->cached(sql.c_str());
+    if (!s) return s.problem();
+    std::vector<Text> found;
+    for (;;) {
+        Outcome<bool> row = (*s)->step();
+        if (!row) return row.problem();
+        if (!*row) break;
+        if ((*s)->text(0) != "ok") found.push_back(Text::fromUtf8((*s)->text(0)));
+    }
+    (*s)->reset();
+    return found;
+}
+
 void SqliteStore::whileOthersChange(WaitFn stillWaiting) {
     m_file->stillWaiting = std::move(stillWaiting);
     sqlite3* db = m_file->db->handle();

@@ -102,6 +102,7 @@ public:
     Outcome<void> undeclare(int year, int month) override;
     Outcome<bool> changedElsewhere() override;
     void whileOthersChange(WaitFn stillWaiting) override;
+    Outcome<std::vector<Text>> checkStorage(int limit) override;
 
     struct File;
 

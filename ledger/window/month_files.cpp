@@ -190,13 +190,21 @@ sheets::Table monthTable(const std::vector<MonthLine>& lines,
                 {monthFieldLayout(MonthField::IdType).name, 12, sheets::ColumnKind::Text});
         }
     }
+    // The items and the donation after the grid's columns, with their sums.
+    for (const Text& name : itemColumns())
+        table.columns.push_back({name.toUtf8(), 10, sheets::ColumnKind::Amount});
+    std::array<Exact, kItemColumns> itemSums{};
     table.rows.reserve(lines.size() + 1);
     for (const MonthLine& line : lines) {
         std::vector<std::string> row;
-        row.reserve(shown.size());
+        row.reserve(shown.size() + kItemColumns);
         for (int c : shown)
             row.push_back(c < 0 ? line.employee.key.idType.toUtf8()
                                 : sheetCellText(line, c).toUtf8());
+        for (std::size_t i = 0; i < kItemColumns; ++i) {
+            row.push_back(itemCell(line, i, CellStyle::Sheet).toUtf8());
+            if (const std::optional<Exact> v = itemAmount(line, i)) itemSums[i] += *v;
+        }
         table.rows.push_back(std::move(row));
     }
     std::vector<std::string> sums;
@@ -204,6 +212,8 @@ sheets::Table monthTable(const std::vector<MonthLine>& lines,
         sums.push_back(c == kNameColumn ? std::string("合计")
                        : c < 0          ? std::string()
                                         : totals[static_cast<std::size_t>(c)].toUtf8());
+    for (const Exact& v : itemSums)
+        sums.push_back(v.isZero() ? std::string() : ToText(v).toUtf8());
     table.rows.push_back(std::move(sums));
     table.totalsRow = true;
     return table;

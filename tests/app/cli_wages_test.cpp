@@ -297,7 +297,7 @@ TEST(CliLedger, ImportShowAndPeopleAgreeWithWithhold) {
     const std::size_t withholdLine[] = {2, 3, 4};
     for (std::size_t i = 0; i < shown.size(); ++i) {
         const std::vector<std::string> s = cells(shown[i]), w = cells(expected[withholdLine[i]]);
-        ASSERT_EQ(s.size(), 30u) << shown[i];
+        ASSERT_EQ(s.size(), 46u) << shown[i]; // the items and the donation last
         for (std::size_t c : {0, 1, 2})
             EXPECT_EQ(s[c], w[c]) << shown[i];
         // 张三's bonus is added to February's income for withhold; the ledger taxes it on its
@@ -328,15 +328,15 @@ TEST(CliLedger, ImportShowAndPeopleAgreeWithWithhold) {
     // The header first; 入职月份 the month the deduction counts from (王五 came in February).
     const std::string header =
         "年度\t证件类型\t证件号码\t姓名\t银行卡号\t入职月份\t离职月份\t"
-        "居民\t减除费用从1月起算\t全年减除6万元\t证件号码校验\t证件类型检查\n";
+        "居民\t减除费用从1月起算\t全年减除6万元\t证件号码校验\t证件类型检查\t工号\t"
+        "任职受雇从业类型\t手机号码\t任职受雇从业日期\t离职日期\t入职年度就业情形\t国籍(地区)\t"
+        "性别\t出生日期\t商业健康保险由工资代扣\t税延养老保险由工资代扣\n";
+    const std::string facts = "\t\t\t雇员\t\t\t\t\t\t\t\t否\t否\n";
     EXPECT_EQ(people.out,
-              header +
-                  "2025\t居民身份证\t110101199001011237\t张三\t\t1\t\t是\t否\t否\t\t\n"
-                  "2025\t居民身份证\t11010119900101123X\t李四\t\t1\t\t是\t否\t否\t校验位不符\t\n"
-                  "2025\t居民身份证\t" +
-                  identityNumber(5) +
-                  "\t王五\t\t2\t\t是\t否\t否\t\t\n"
-                  "1\n");                                      // 2024 has nobody: the header alone
+              header + "2025\t居民身份证\t110101199001011237\t张三\t\t1\t\t是\t否\t否\t" + facts +
+                  "2025\t居民身份证\t11010119900101123X\t李四\t\t1\t\t是\t否\t否\t校验位不符" +
+                  facts + "2025\t居民身份证\t" + identityNumber(5) + "\t王五\t\t2\t\t是\t否\t否\t" +
+                  facts + "1\n");                              // 2024 has nobody: the header alone
     EXPECT_EQ(splitLines(readFile(dir / "p.csv")).size(), 4u); // the header and three people
 
     // A faulty row refuses the whole file: the month stays as it was.
@@ -408,6 +408,42 @@ TEST(CliLedger, DamagedLedgerIsSetAsideAndANewOneStarted) {
                                        "$CLI --data-dir d ledger show 2025 1 | wc -l");
     EXPECT_EQ(fresh.exit, 0) << fresh.err;
     EXPECT_EQ(splitLines(fresh.out).back(), "1");
+}
+
+// The check names a figure that is not as it must be, and damage of the file's own structures
+// (an index that no longer matches its table shows figures the table does not hold).
+TEST(CliLedger, TheCheckNamesDamagedFiguresAndStructures) {
+    TempDir dir;
+    writeFile(dir / "m1.tsv", monthFile({"110101199001011237\t张三\t10000\t1750\t30000",
+                                         "11010519491231002X\t李四\t8000\t\t"}));
+    const CliRun sound =
+        runShell(dir, "$CLI --data-dir d ledger import 2025 1 m1.tsv >/dev/null && "
+                      "$CLI --data-dir d ledger check 2025");
+    EXPECT_EQ(sound.exit, 0) << sound.err;
+    EXPECT_EQ(sound.out, "2025: 2 employees, 2 entries, every figure as it must be\n");
+    const std::string ledger = (dir / "d" / "工资台账.db").string();
+    const struct {
+        const char* damage;
+        const char* line; // the first line of the report
+    } cases[] = {
+        {"UPDATE entry SET withholding = withholding + 1 WHERE income = 800000",
+         "李四\t11010519491231002X\t1\t本月应预扣为90.01，应为90\n"},
+        {"PRAGMA writable_schema=ON; UPDATE sqlite_schema SET sql = replace(sql, 'bonus > 0', "
+         "'bonus > 0 AND bonus < 0') WHERE name = 'entry_bonus'",
+         "-\t-\t0\t台账文件的内部结构不一致："},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.damage);
+        ASSERT_TRUE(fs::copy_file(ledger, ledger + ".sound", fs::copy_options::overwrite_existing));
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(ledger.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, c.damage, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+        const CliRun damaged = runShell(dir, "$CLI --data-dir d ledger check 2025");
+        EXPECT_EQ(damaged.exit, 1) << damaged.err;
+        EXPECT_EQ(damaged.out.rfind(c.line, 0), 0u) << damaged.out;
+        fs::rename(ledger + ".sound", ledger);
+    }
 }
 
 // A ledger whose header and schema are sound but one page of its entries is overwritten: the

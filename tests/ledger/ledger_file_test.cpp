@@ -481,20 +481,27 @@ TEST_F(LedgerFile, TheCheckNamesEachDamagedFigureOnce) {
         book.reset();
         change(-(1 << 12));
     }
-    // Entries computed with other tables (edited since): their tax is not judged.
+    // Entries computed with other tables (edited since): their tax is not judged. A digit of
+    // an identity number and a document type changed: the employees are named.
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db,
-                           "UPDATE entry SET tables = tables + 1, rate = rate + 100, quick = "
-                           "quick + 1 WHERE month = 2",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
+    const std::string damage =
+        "UPDATE entry SET tables = tables + 1, rate = rate + 100, quick = quick + 1 WHERE month = "
+        "2; UPDATE employee SET id_number = substr(id_number, 1, 5) || CASE substr(id_number, 6, "
+        "1) WHEN '9' THEN '8' ELSE '9' END || substr(id_number, 7) WHERE id_number = '" +
+        identityNumber(1) + "'; UPDATE employee SET id_type = '外国护昭' WHERE id_number = '" +
+        identityNumber(3) + "'";
+    ASSERT_EQ(sqlite3_exec(db, damage.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
     reopen();
     Outcome<ledger::CheckReport> other = book->checkYear(2024);
     ASSERT_TRUE(other.ok());
+    std::string named;
     for (const auto& d : other->differences)
-        ADD_FAILURE() << d.month << " " << d.what.toUtf8();
+        named +=
+            d.employee.name.toUtf8() + " " + std::to_string(d.month) + " " + d.what.toUtf8() + "; ";
+    EXPECT_EQ(named, "甲 1 证件号码与其校验位不符（记录时相符）; "
+                     "丙 1 证件类型“外国护昭”不是扣缴申报的证件类型; ");
 }
 
 // A ledger of each earlier format opens with every entry and figure as it was, keeps a copy of

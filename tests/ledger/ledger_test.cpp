@@ -69,13 +69,13 @@ TEST_P(Ledger, ItemsMakeTheSumsAndThePay) {
         e.key = zhang.key;
         e.income = engine::Exact(22600);
         e.special = engine::Exact(1); // the items' sums take the place of what was given
-        e.items.emplace();
-        (*e.items)[0] = engine::Exact(1808);
-        (*e.items)[1] = engine::Exact(452);
-        (*e.items)[2] = engine::Exact(113);
-        (*e.items)[4] = engine::Exact(2000);
-        (*e.items)[11] = engine::Exact(200);
-        (*e.items)[ledger::kHealthInsuranceItem] = engine::Exact(100);
+        e.itemised = ledger::kAllGroups;
+        e.items[0] = engine::Exact(1808);
+        e.items[1] = engine::Exact(452);
+        e.items[2] = engine::Exact(113);
+        e.items[4] = engine::Exact(2000);
+        e.items[11] = engine::Exact(200);
+        e.items[ledger::kHealthInsuranceItem] = engine::Exact(100);
         e.donation = *engine::parseDecimal(c.donation);
         Outcome<ledger::ChangeReport> r = book->changeEntries(2024, 1, {EntryChange{e.key, e}});
         ASSERT_TRUE(r.ok()) << r.problem().message.toUtf8();
@@ -89,10 +89,85 @@ TEST_P(Ledger, ItemsMakeTheSumsAndThePay) {
         Outcome<std::optional<Entry>> kept = book->entry(2024, 1, zhang.key);
         ASSERT_TRUE(kept.ok() && *kept);
         EXPECT_EQ((**kept).items, e.items);
+        EXPECT_EQ((**kept).itemised, ledger::kAllGroups);
     }
     Outcome<ledger::CheckReport> checked = book->checkYear(2024);
     ASSERT_TRUE(checked.ok());
     EXPECT_TRUE(checked->differences.empty());
+}
+
+// Sheets of items: the sums follow; sums that disagree with their items, year-to-date items
+// below the months before or over months given as sums, and the declaration's special cases
+// are refused by row; the declaration template's own header ("*" marks) reads as the ledger's.
+TEST_P(Ledger, ItemSheetsAndTheDeclarationTemplate) {
+    const auto importRows = [&](int month, Cells rows) {
+        Outcome<ledger::ChangeReport> r = book->importMonth(2024, month, rows);
+        return r ? std::string("ok") : r.problem().message.toUtf8();
+    };
+    // January as sums, February item by item.
+    import(1, makeRows({{kZhang, "张三", "20000", "2373"}, { kLi, "李四", "9000", "" }}));
+    EXPECT_EQ(
+        importRows(2, makeRows({{"证件号码", "姓名", "本月收入", "基本养老保险费", "基本医疗保险费",
+                                 "失业保险费", "子女教育", "企业(职业)年金", "准予扣除的捐赠额",
+                                 "工号", "任职受雇从业日期"},
+                                {kZhang, "张三", "20000", "1600", "400", "100", "2000", "200",
+                                 "500", "A-07", "2019/7/1"},
+                                {kLi, "李四", "9000", "", "", "", "", "", "", "B-2", "20240115"}})),
+        "ok");
+    EXPECT_EQ(cell(2, kZhang, "本月专项扣除"), "2100");
+    EXPECT_EQ(cell(2, kZhang, "本月专项附加扣除"), "2000");
+    EXPECT_EQ(cell(2, kZhang, "本月其他扣除"), "200");
+    // 40,000 − 10,000 − 2,373 − 2,100 − 2,000 − 200 − 500 (the donation, last).
+    EXPECT_EQ(cell(2, kZhang, "累计应纳税所得额"), "22827");
+    const ledger::Employee zhang = book->listEmployees(2024)->front();
+    EXPECT_EQ(zhang.staffNumber.toUtf8(), "A-07");
+    EXPECT_EQ(zhang.employedSince, 20190701);
+    Outcome<std::optional<Entry>> feb = book->entry(2024, 2, zhang.key);
+    ASSERT_TRUE(feb.ok() && *feb);
+    EXPECT_EQ((*feb)->itemised, ledger::kAllGroups);
+    EXPECT_EQ(ToText((*feb)->donation).toUtf8(), "500");
+
+    const struct {
+        const char* what;
+        Cells rows;
+        const char* said; // "ok", or the start of the refusal
+    } cases[] = {
+        {"sums beside items must agree",
+         makeRows(
+             {{"证件号码", "姓名", "本月收入", "本月专项扣除", "基本养老保险费", "基本医疗保险费"},
+              {kZhang, "张三", "20000", "2000", "1600", "500"}}),
+         "第2行：本月专项扣除2000与其各项之和2100不符"},
+        {"the template's year-to-date items over months given as sums",
+         makeRows({{"*姓名", "*证件类型", "*证件号码", "本期收入", "累计子女教育"},
+                   {"李四", "居民身份证", kLi, "9000", "6000"}}),
+         "ok"}, // 李四's January and February had no special additional deductions
+        {"year-to-date below the months before",
+         makeRows({{"*姓名", "*证件号码", "本期收入", "累计子女教育"},
+                   {"张三", kZhang, "20000", "1500"}}),
+         "第2行：累计子女教育小于此前各月之和2000"},
+        {"a special case of the declaration",
+         makeRows({{"*姓名", "*证件号码", "本期收入", "公务交通费用"},
+                   {"张三", kZhang, "20000", "300"}}),
+         "第2行：本程序不计算“公务交通费用”"},
+        {"a date no calendar has",
+         makeRows({{"证件号码", "姓名", "本月收入", "离职日期"},
+                   {kZhang, "张三", "20000", "2024-02-30"}}),
+         "第2行：“离职日期”应为日期"},
+    };
+    for (const auto& c : cases) {
+        const std::string said = importRows(3, c.rows);
+        EXPECT_EQ(said.rfind(c.said, 0), 0u) << c.what << ": " << said;
+    }
+    EXPECT_EQ(cell(3, kLi, "本月专项附加扣除"), "6000"); // 6,000 − 0 before
+    // 张三's January gave 2,373 as a sum: March's year-to-date items cannot be told apart.
+    import(1, makeRows({{ kZhang, "张三", "20000", "2373" }}));
+    ASSERT_TRUE(book->importMonth(2024, 1,
+                                  makeRows({{"证件号码", "姓名", "本月收入", "本月专项附加扣除"},
+                                            {kZhang, "张三", "20000", "1000"}}))
+                    .ok());
+    EXPECT_EQ(importRows(3, makeRows({{"*证件号码", "*姓名", "本期收入", "累计赡养老人"},
+                                      {kZhang, "张三", "20000", "9000"}})),
+              "第2行：此前月份的本月专项附加扣除未分项，请给出本月的“赡养老人”");
 }
 
 TEST_P(Ledger, WorkedExampleOverTheYear) {
