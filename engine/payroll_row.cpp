@@ -25,7 +25,7 @@ constexpr const char* kMonth[] = {"月份"};
 constexpr const char* kThroughMonth[] = {"截至月份"};
 constexpr const char* kIncome[] = {"本月收入",     "收入",     "收入额",         "应发工资",
                                    "工资薪金收入", "本期收入", "用于报税的收入", "金额"};
-constexpr const char* kTaxFree[] = {"本月免税收入", "免税收入"};
+constexpr const char* kTaxFree[] = {"本月免税收入", "免税收入", "本期免税收入"};
 constexpr const char* kSpecial[] = {"本月专项扣除", "专项扣除"};
 constexpr const char* kSpecialAdditional[] = {"本月专项附加扣除", "专项附加扣除"};
 constexpr const char* kOther[] = {"本月其他扣除", "其他扣除"};

@@ -142,18 +142,11 @@ Outcome<void> earlierItems(LedgerStore& store, int year, int month,
         first = std::min(first, e.id);
         last = std::max(last, e.id);
     }
-    for (int m = 1; m < month; ++m) {
-        Outcome<std::vector<EmployeeEntry>> entries = store.monthEntries(m, first, last);
-        if (!entries) return entries.problem();
-        for (EmployeeEntry& e : *entries) {
-            EarlierItems& x = out[e.employee];
-            for (const ItemGroup g : {ItemGroup::SpecialAdditional, ItemGroup::Other})
-                if (!(e.entry.itemised & groupBit(g)) && groupSum(e.entry, g) != 0)
-                    x.unknown |= groupBit(g);
-            for (std::size_t i = 0; i < kItems; ++i)
-                x.sums[i] += e.entry.items[i];
-        }
-    }
+    Outcome<std::vector<LedgerStore::ItemsBefore>> before = store.itemsBefore(month, first, last);
+    if (!before) return before.problem();
+    out.reserve(before->size());
+    for (const LedgerStore::ItemsBefore& b : *before)
+        out.emplace(b.employee, EarlierItems{b.sums, b.asSums});
     Outcome<std::unordered_map<EmployeeId, StoredOpening>> openings = store.openings(year);
     if (!openings) return openings.problem();
     for (const auto& [id, o] : *openings) {

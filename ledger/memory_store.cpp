@@ -167,6 +167,22 @@ Outcome<std::vector<EmployeeId>> MemoryStore::employeesWithEntriesFrom(int month
     return out;
 }
 
+Outcome<std::vector<LedgerStore::ItemsBefore>> MemoryStore::itemsBefore(int month, EmployeeId first,
+                                                                        EmployeeId last) {
+    std::vector<ItemsBefore> out;
+    for (const auto& [key, e] : m_state.entries) {
+        if (key.second >= month || key.first < first || key.first > last) continue;
+        if (out.empty() || out.back().employee != key.first) out.push_back({key.first, {}, 0});
+        ItemsBefore& x = out.back();
+        for (std::size_t i = 0; i < kItems; ++i)
+            x.sums[i] += e.items[i];
+        const std::int64_t sums[] = {e.special, e.specialAdditional, e.other};
+        for (int g = 0; g < 3; ++g)
+            if (!(e.itemised & (1 << g)) && sums[g] != 0) x.asSums |= 1 << g;
+    }
+    return out;
+}
+
 Outcome<std::vector<LedgerStore::EmployeeYear>> MemoryStore::residentsWithBonus(int year) {
     std::vector<EmployeeYear> out;
     for (const auto& [id, p] : m_state.employees) {

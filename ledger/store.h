@@ -239,6 +239,16 @@ public:
                                                              EmployeeId last) = 0;
     virtual Outcome<std::vector<EmployeeId>> employeesWithEntriesFrom(int month, EmployeeId first,
                                                                       EmployeeId last) = 0;
+    // For the employees with ids from `first` to `last` who have entries before `month`: the
+    // sums of those entries' items, and the groups (groupBit) one of them gave as a nonzero sum
+    // alone. What the declaration's year-to-date items are told apart from.
+    struct ItemsBefore {
+        EmployeeId employee = 0;
+        ItemsFen sums{};
+        int asSums = 0;
+    };
+    virtual Outcome<std::vector<ItemsBefore>> itemsBefore(int month, EmployeeId first,
+                                                          EmployeeId last) = 0;
     // The residents of the year with an annual bonus in any month, and the amounts entered in
     // all their months (what the comparison of the bonus computes from).
     struct EmployeeYear {

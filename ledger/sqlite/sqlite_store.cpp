@@ -1047,6 +1047,44 @@ Outcome<std::vector<EmployeeEntry>> SqliteStore::monthEntries(int month, Employe
     });
 }
 
+Outcome<std::vector<LedgerStore::ItemsBefore>> SqliteStore::itemsBefore(int month, EmployeeId first,
+                                                                        EmployeeId last) {
+    // The months in the file's order, only the columns summed ("+" keeps the employees' index
+    // out), summed here by employee.
+    static const std::string sql = [] {
+        std::string q = "SELECT x.employee, x.itemised, x.special, x.special_additional, x.other";
+        for (const ItemInfo& item : kItemInfo)
+            q += std::string(", x.") + item.column;
+        return q + " FROM entry x WHERE x.month < ?1 AND +x.employee BETWEEN ?2 AND ?3";
+    }();
+    Outcome<sql::Statement*> s = m_file->db->cached(sql.c_str());
+    if (!s) return s.problem();
+    (*s)->bind(1, month);
+    (*s)->bind(2, first);
+    (*s)->bind(3, last);
+    std::vector<ItemsBefore> out;
+    std::unordered_map<EmployeeId, std::size_t> at;
+    for (;;) {
+        Outcome<bool> row = (*s)->step();
+        if (!row) return row.problem();
+        if (!*row) break;
+        const sql::Statement& r = **s;
+        const EmployeeId employee = r.int64(0);
+        const auto [it, isNew] = at.try_emplace(employee, out.size());
+        if (isNew) out.push_back({employee, {}, 0});
+        ItemsBefore& x = out[it->second];
+        const std::int64_t itemised = r.int64(1);
+        for (int g = 0; g < 3; ++g)
+            if (!(itemised & (1 << g)) && r.int64(2 + g) != 0) x.asSums |= 1 << g;
+        for (std::size_t i = 0; i < kItems; ++i)
+            x.sums[i] += r.int64(5 + static_cast<int>(i));
+    }
+    (*s)->reset();
+    std::sort(out.begin(), out.end(),
+              [](const ItemsBefore& a, const ItemsBefore& b) { return a.employee < b.employee; });
+    return out;
+}
+
 Outcome<std::vector<EmployeeId>> SqliteStore::employeesWithEntriesFrom(int month, EmployeeId first,
                                                                        EmployeeId last) {
     // The range of months from the file's order ("+" keeps the employees' index out): empty for

@@ -90,6 +90,8 @@ public:
                                                      EmployeeId last) override;
     Outcome<std::vector<EmployeeId>> employeesWithEntriesFrom(int month, EmployeeId first,
                                                               EmployeeId last) override;
+    Outcome<std::vector<ItemsBefore>> itemsBefore(int month, EmployeeId first,
+                                                  EmployeeId last) override;
     Outcome<std::vector<EmployeeYear>> residentsWithBonus(int year) override;
 
     Outcome<std::optional<StoredOpening>> opening(EmployeeId id) override;

@@ -56,6 +56,17 @@ TEST_P(StoreContract, EveryFieldComesBackAsItWasPut) {
     e.options.fromJanuary = true;
     e.options.annualDeduction = true;
     e.idCheckFailed = true;
+    e.staffNumber = Text::fromUtf8("工-7");
+    e.type = ledger::EmploymentType::SecuritiesBroker;
+    e.phone = Text::fromUtf8("13800000000");
+    e.employedSince = 20190701;
+    e.leftOn = 20241130;
+    e.firstJob = ledger::FirstJob::Student;
+    e.nationality = Text::fromUtf8("中国香港");
+    e.sex = Text::fromUtf8("女");
+    e.birthDate = 19900101;
+    e.healthThroughPayroll = true;
+    e.deferredPensionThroughPayroll = true;
     const EmployeeId id = add(2024, e);
     StoredEntry full;
     full.month = 7;
@@ -66,7 +77,12 @@ TEST_P(StoreContract, EveryFieldComesBackAsItWasPut) {
     full.remark = Text::fromUtf8("备注😀 with ASCII");
     full.method = ledger::Method::Monthly;
     full.tableYear = 2019;
-    full.cum = {11, 12, 13, 14, 15, 16, 17, 18};
+    full.cum = {11, 12, 13, 14, 15, 16, 17, 18, 19};
+    full.itemised = 5;
+    for (std::size_t i = 0; i < ledger::kItems; ++i)
+        full.items[i] = 100 + static_cast<std::int64_t>(i);
+    full.donation = 28;
+    full.tables = -0x7123456789abcdef;
     full.taxable = 21, full.rate = 2500, full.quick = 23, full.cumTax = 24;
     full.withholding = 25, full.bonusTax = 26, full.afterTax = -27;
     StoredEntry bare = entryOf(8, 0);
@@ -89,12 +105,23 @@ TEST_P(StoreContract, EveryFieldComesBackAsItWasPut) {
     EXPECT_EQ(back.options.fromJanuary, true);
     EXPECT_EQ(back.options.annualDeduction, true);
     EXPECT_EQ(back.idCheckFailed, true);
+    EXPECT_EQ(back.staffNumber, e.staffNumber);
+    EXPECT_EQ(back.type, e.type);
+    EXPECT_EQ(back.phone, e.phone);
+    EXPECT_EQ(back.employedSince, e.employedSince);
+    EXPECT_EQ(back.leftOn, e.leftOn);
+    EXPECT_EQ(back.firstJob, e.firstJob);
+    EXPECT_EQ(back.nationality, e.nationality);
+    EXPECT_EQ(back.sex, e.sex);
+    EXPECT_EQ(back.birthDate, e.birthDate);
+    EXPECT_TRUE(back.healthThroughPayroll && back.deferredPensionThroughPayroll);
     for (const StoredEntry& want : {full, bare}) {
         SCOPED_TRACE(want.month);
         Outcome<std::optional<StoredEntry>> got = store().entry(id, want.month);
         ASSERT_TRUE(got.ok() && *got);
         EXPECT_TRUE((*got)->sameInput(want));
         EXPECT_TRUE((*got)->sameFigures(want));
+        EXPECT_EQ((*got)->tables, want.tables);
         EXPECT_EQ((*got)->remark.toUtf8(), want.remark.toUtf8());
     }
 }
@@ -180,6 +207,25 @@ TEST_P(StoreContract, EntriesAndTheRangesAMonthIsReadIn) {
     for (const ledger::EnteredMonth& m : bonuses->front().months)
         bonusMonths.push_back(m.month);
     EXPECT_EQ(bonusMonths, (std::vector<int>{3, 6}));
+
+    // The items of the months before a month, summed, and the groups given as sums alone.
+    StoredEntry itemised = entryOf(2, 50);
+    itemised.itemised = 2; // the special additional deductions item by item
+    itemised.items[4] = 200;
+    itemised.specialAdditional = 200;
+    itemised.other = 9; // a sum alone
+    put(n, itemised);
+    StoredEntry more = entryOf(5, 50);
+    more.itemised = 2;
+    more.items[4] = 300;
+    put(n, more);
+    Outcome<std::vector<LedgerStore::ItemsBefore>> before = store().itemsBefore(6, a, c);
+    ASSERT_TRUE(before.ok());
+    std::vector<std::string> seen;
+    for (const LedgerStore::ItemsBefore& x : *before)
+        seen.push_back(std::to_string(x.employee == n) + ":" + std::to_string(x.sums[4]) + ":" +
+                       std::to_string(x.asSums));
+    EXPECT_EQ(seen, (std::vector<std::string>{"0:0:0", "1:500:4", "0:0:0"})); // a, n, c
 
     ASSERT_TRUE(store().removeEntry(a, 4).ok());
     EXPECT_EQ(monthsOf(*store().entries(a)), (std::vector<int>{1, 3, 7}));
