@@ -168,14 +168,25 @@ Outcome<void> LedgerSheet::reload() {
     return show(m_year, m_month);
 }
 
+// The three sums' columns and their groups of items: a sum entered item by item is its items',
+// edited in them, and read-only in the grid.
+constexpr std::pair<int, ItemGroup> kSumColumns[] = {
+    {kSpecialColumn, ItemGroup::Special},
+    {kSpecialAdditionalColumn, ItemGroup::SpecialAdditional},
+    {kOtherColumn, ItemGroup::Other}};
+
 void LedgerSheet::fillRow(int row, const MonthLine& line) {
     for (int c = kFirstInputColumn; c < kSheetColumns; ++c)
         m_grid.setText(row, c, sheetCellText(line, c));
+    for (const auto& [column, group] : kSumColumns)
+        m_grid.setReadOnly(row, column, m_declared || (line.entry.itemised & groupBit(group)));
 }
 
 void LedgerSheet::fillDraft(int row, const Draft& draft) {
     for (int c = kFirstInputColumn; c < kSheetColumns; ++c)
         m_grid.setText(row, c, c <= kLastInputColumn ? draft[static_cast<std::size_t>(c)] : Text{});
+    for (const auto& [column, group] : kSumColumns)
+        m_grid.setReadOnly(row, column, m_declared);
 }
 
 void LedgerSheet::fillTotals() {
@@ -202,6 +213,10 @@ void LedgerSheet::setDeclared(bool declared) {
     for (int row = 1; row <= kSheetEmployees; ++row)
         for (int c = kFirstInputColumn; c <= kLastInputColumn; ++c)
             m_grid.setReadOnly(row, c, declared);
+    for (std::size_t i = 0; i < m_lines.size() && !declared; ++i)
+        for (const auto& [column, group] : kSumColumns)
+            if (m_lines[i].entry.itemised & groupBit(group))
+                m_grid.setReadOnly(static_cast<int>(i) + 1, column, true);
 }
 
 Outcome<void> LedgerSheet::reloadLines(const std::vector<PersonKey>& keys) {

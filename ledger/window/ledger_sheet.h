@@ -101,6 +101,10 @@ public:
     Outcome<ChangeReport> leave(int row);
     // Removes the month's entries of the rows' employees.
     Outcome<ChangeReport> removeEntries(const std::vector<int>& rows);
+    // Sets the items of the groups in `itemised` (groupBit) and the donation of an employee's
+    // entry of the month; the other groups keep their sums alone.
+    Outcome<ChangeReport> setItems(const PersonKey& key, int itemised,
+                                   const std::array<Exact, kItems>& items, const Exact& donation);
     // Sets the taxation of an employee's bonus in the month it was paid.
     Outcome<ChangeReport> setBonusMethod(const BonusChoice& choice, BonusMethod method);
     // Opening balances: rows to import (the header first), and employees whose balances go.

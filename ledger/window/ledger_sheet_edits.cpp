@@ -359,6 +359,21 @@ Outcome<ChangeReport> LedgerSheet::removeEntries(const std::vector<int>& rows) {
     return run(Action{SetEntries{m_year, m_month, std::move(changes)}});
 }
 
+Outcome<ChangeReport> LedgerSheet::setItems(const PersonKey& key, int itemised,
+                                            const std::array<Exact, kItems>& items,
+                                            const Exact& donation) {
+    Outcome<std::optional<Entry>> entry = m_ledger.entry(m_year, m_month, key);
+    if (!entry) return entry.problem();
+    if (!*entry) return fail(sysText("此人本月还没有记录"));
+    // A group whose items are taken away keeps the sum they made, as a sum alone.
+    Entry e = **entry;
+    e.itemised = itemised;
+    e.items = items;
+    e.donation = donation;
+    if (e == **entry) return ChangeReport{};
+    return run(Action{SetEntries{m_year, m_month, {EntryChange{key, e}}}});
+}
+
 Outcome<ChangeReport> LedgerSheet::setBonusMethod(const BonusChoice& choice, BonusMethod method) {
     Outcome<std::optional<Entry>> entry = m_ledger.entry(m_year, choice.month, choice.employee.key);
     if (!entry) return entry.problem();

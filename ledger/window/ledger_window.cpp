@@ -17,11 +17,13 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFormLayout>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QProgressDialog>
@@ -205,6 +207,9 @@ void LedgerWindow::holdWhileOpen(std::unique_ptr<DirectoryLock> lock) {
 }
 
 LedgerWindow::~LedgerWindow() {
+    // A box that loses the focus as the window goes would report an edit to a window half gone.
+    for (QLineEdit* box : m_items)
+        if (box) box->blockSignals(true);
     m_editConnection.disconnect();
     m_currentConnection.disconnect();
     m_columnConnection.disconnect();
@@ -234,6 +239,22 @@ void LedgerWindow::findUnits() {
     m_openings = gui::findUnit<QPushButton>(this, QStringLiteral("按钮期初数"));
     m_bonusText = gui::findUnit<QLabel>(this, QStringLiteral("奖金比较"));
     m_bonusSwitch = gui::findUnit<QPushButton>(this, QStringLiteral("按钮改计税方式"));
+    // The items' boxes, named and labelled as the sheets name the items.
+    m_itemsNote = gui::findUnit<QLabel>(this, QStringLiteral("分项说明"));
+    auto* form = findChild<QFormLayout*>(QStringLiteral("分项表单"));
+    const std::vector<Text> names = itemColumns();
+    for (std::size_t i = 0; i < kItemColumns; ++i) {
+        const QString name = toQString(names[i]);
+        auto* box = new QLineEdit(this);
+        box->setObjectName(name + QStringLiteral("框"));
+        box->setAccessibleName(name);
+        box->setAlignment(Qt::AlignRight);
+        box->setFocusPolicy(Qt::ClickFocus);
+        auto* label = new QLabel(name, this);
+        label->setObjectName(name + QStringLiteral("标签"));
+        form->addRow(label, box);
+        m_items[i] = box;
+    }
 }
 
 void LedgerWindow::bindEvents() {
@@ -272,6 +293,8 @@ void LedgerWindow::bindEvents() {
         connect(box, &QComboBox::activated, this, [this] { employeeChanged(); });
     for (QCheckBox* box : {m_resident, m_fromJanuary, m_annualDeduction})
         connect(box, &QCheckBox::clicked, this, [this] { employeeChanged(); });
+    for (QLineEdit* box : m_items)
+        connect(box, &QLineEdit::editingFinished, this, [this] { itemsEdited(); });
     for (const char* type : engine::identityTypes())
         m_idType->addItem(QString::fromUtf8(type));
     for (QComboBox* box : {m_joinMonth, m_leftMonth}) {

@@ -13,6 +13,7 @@
 
 #include "base/text.h"
 #include "ledger/ledger.h"
+#include "ledger/month_cells.h"
 #include "ledger/window/ledger_sheet.h"
 
 #include <QWidget>
@@ -29,6 +30,7 @@ class QComboBox;
 class QLabel;
 class QMenu;
 class QProgressDialog;
+class QLineEdit;
 class QPushButton;
 
 namespace iit {
@@ -116,6 +118,9 @@ private:
     // Shows the month as stored when another program has changed the ledger, keeping the cell
     // cursor; an edit in progress is left to finish first (it is applied to what is stored).
     void showChangesOfOthers();
+    // The current employee's items as the panel shows them, and a change of one.
+    void showItems(const MonthLine* line, bool open);
+    void itemsEdited();
     // Called while another program's change holds the ledger: after half a second a dialog
     // says so and offers to cancel; false when the clerk cancelled.
     bool waitForOthers(std::chrono::milliseconds waited);
@@ -162,6 +167,9 @@ private:
     QPushButton* m_openings = nullptr;
     QLabel* m_bonusText = nullptr;        // 奖金比较
     QPushButton* m_bonusSwitch = nullptr; // 按钮改计税方式
+    // 本月分项扣除: one box per item (kItemInfo's order), then the donation.
+    std::array<QLineEdit*, kItemColumns> m_items{};
+    QLabel* m_itemsNote = nullptr;
     QMenu* m_menu = nullptr;
     QAbstractItemDelegate* m_shade = nullptr; // what the clerk cannot edit
     Connection m_editConnection;

@@ -4,11 +4,13 @@
 #include "ledger/window/ledger_window.h"
 
 #include "base/convert.h"
+#include "engine/amount.h"
 #include "gui/qt_text.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
 
@@ -70,6 +72,7 @@ void LedgerWindow::showEmployee() {
         setEmpty(m_figures, true);
         m_bonusText->clear();
         m_bonusSwitch->hide();
+        showItems(nullptr, false);
         m_showing = false;
         return;
     }
@@ -85,6 +88,7 @@ void LedgerWindow::showEmployee() {
     m_resident->setChecked(e.resident);
     m_fromJanuary->setChecked(e.options.fromJanuary);
     m_annualDeduction->setChecked(e.options.annualDeduction);
+    showItems(line, open);
     m_showing = false;
 
     Outcome<std::optional<BonusChoice>> choice = m_ledger.compareBonus(m_sheet.year(), e.key);
@@ -106,6 +110,61 @@ void LedgerWindow::showEmployee() {
     m_bonusSwitch->setText(QStringLiteral("改为") + toQString(engine::bonusMethodText(other)));
     m_bonusSwitch->setEnabled(!m_sheet.declared());
     m_bonusSwitch->show();
+}
+
+void LedgerWindow::showItems(const MonthLine* line, bool open) {
+    for (std::size_t i = 0; i < kItemColumns; ++i) {
+        QLineEdit* box = m_items[i];
+        box->setEnabled(open);
+        box->setText(line ? toQString(itemCell(*line, i, CellStyle::Sheet)) : QString());
+        // A group given as a sum alone shows its sum beside its first item.
+        QString hint;
+        if (line && i < kItems && !(line->entry.itemised & groupBit(kItemInfo[i].group)) &&
+            (i == 0 || kItemInfo[i - 1].group != kItemInfo[i].group)) {
+            const Exact& sum = kItemInfo[i].group == ItemGroup::Special ? line->entry.special
+                               : kItemInfo[i].group == ItemGroup::SpecialAdditional
+                                   ? line->entry.specialAdditional
+                                   : line->entry.other;
+            if (!sum.isZero()) hint = QStringLiteral("合计 ") + toQString(ToText(sum));
+        }
+        box->setPlaceholderText(hint);
+    }
+    m_itemsNote->setText(
+        !line ? QString()
+              : QStringLiteral("填写各项后，专项扣除、专项附加扣除和其他扣除即为各项之和，"
+                               "表格中的合计随之只读；一组各项都清空则保留其合计。"));
+}
+
+void LedgerWindow::itemsEdited() {
+    const MonthLine* line = currentLine();
+    if (m_showing || !line || m_sheet.declared()) return;
+    // A group with an item filled in (0 included) is entered item by item.
+    int itemised = 0;
+    std::array<Exact, kItems> items{};
+    Exact donation;
+    for (std::size_t i = 0; i < kItemColumns; ++i) {
+        const QString text = m_items[i]->text().trimmed();
+        Outcome<Exact> v = engine::parseAmount(text.toStdString());
+        if (!v) {
+            message(sysText("“") + fromQString(m_items[i]->accessibleName()) + sysText("”：") +
+                    v.problem().message);
+            showEmployee();
+            return;
+        }
+        if (i == kItems) {
+            donation = *v;
+        } else {
+            items[i] = *v;
+            if (!text.isEmpty()) itemised |= groupBit(kItemInfo[i].group);
+        }
+    }
+    for (std::size_t i = 0; i < kItems; ++i)
+        if (!(itemised & groupBit(kItemInfo[i].group))) items[i] = Exact{};
+    const int row = m_sheet.grid().currentRow(), column = m_sheet.grid().currentColumn();
+    said(m_sheet.setItems(line->employee.key, itemised, items, donation));
+    refreshChoices();
+    m_sheet.grid().setCurrentCell(row, column);
+    showEmployee();
 }
 
 void LedgerWindow::employeeChanged() {

@@ -115,6 +115,7 @@ private slots:
     void aSecondProgramsWindowIsTold();
     void damagedFiguresAreMarkedAndTold();
     void aChangeWaitsForAnotherProgramUntilCancelled();
+    void itemsAreEditedInThePanelAndUndone();
 
 private:
     LedgerWindow* open();
@@ -573,6 +574,45 @@ void LedgerWindowTest::aChangeWaitsForAnotherProgramUntilCancelled() {
     QCOMPARE(cell(1, kIncomeColumn), std::string("30000"));
     QTRY_VERIFY(!m_window->findChild<QProgressDialog*>(Q("等候对话框")));
     sqlite3_close(other);
+}
+
+// The employee's items in the panel: the group's sum in the grid becomes theirs and read-only;
+// emptied, the group keeps its sum alone; undo brings each step back.
+void LedgerWindowTest::itemsAreEditedInThePanelAndUndone() {
+    importMonths(1, 1, {{"甲", kA, "20000"}});
+    open();
+    iit::testing::clickCell(view(), 1, kIncomeColumn);
+    const auto typeItem = [&](const char* item, const char* text) {
+        auto* box = m_window->findChild<QLineEdit*>(Q(item) + Q("框"));
+        QVERIFY(box && box->isEnabled());
+        box->setFocus();
+        box->selectAll();
+        QTest::keyClick(box, Qt::Key_Backspace);
+        QTest::keyClicks(box, Q(text));
+        QTest::keyClick(box, Qt::Key_Return);
+    };
+    typeItem("基本养老保险费", "1600");
+    typeItem("基本医疗保险费", "400");
+    typeItem("企业(职业)年金", "200");
+    QCOMPARE(cell(1, kSpecialColumn), std::string("2000"));
+    QCOMPARE(cell(1, kOtherColumn), std::string("200"));
+    QVERIFY(grid().isReadOnly(1, kSpecialColumn));
+    QVERIFY(!grid().isReadOnly(1, kSpecialAdditionalColumn));
+    // 20,000 − 2,000 (insurance) − 200 (annuity) − the tax on 12,800.
+    QCOMPARE(cell(1, kAfterTaxColumn), std::string("17416"));
+    typeItem("基本医疗保险费", "");
+    typeItem("基本养老保险费", "");
+    QCOMPARE(cell(1, kSpecialColumn), std::string("1600")); // its sum alone
+    QVERIFY(!grid().isReadOnly(1, kSpecialColumn));
+    click("按钮撤销");
+    click("按钮撤销");
+    QCOMPARE(cell(1, kSpecialColumn), std::string("2000"));
+    QVERIFY(grid().isReadOnly(1, kSpecialColumn));
+    for (int i = 0; i < 3; ++i)
+        click("按钮撤销");
+    QCOMPARE(cell(1, kSpecialColumn), std::string(""));
+    QCOMPARE(cell(1, kOtherColumn), std::string(""));
+    QVERIFY(!grid().isReadOnly(1, kSpecialColumn));
 }
 
 QTEST_MAIN(LedgerWindowTest)
