@@ -341,6 +341,48 @@ void readFacts(const RowCells& cells, const std::vector<Text>& row, int year, Em
     yesNo(PayrollField::DeferredPensionThroughPayroll, e.deferredPensionThroughPayroll);
 }
 
+// What the clerk should know of the deductions entered, warned of and never cut: a donation
+// above 30 % of the year-to-date taxable income before it (some donations are deductible in
+// full), and 个人养老金 and 商业健康保险 above their yearly caps.
+Outcome<void> deductionNotes(LedgerStore& store, int month, const std::vector<Resolved>& changes,
+                             const std::unordered_map<EmployeeId, EarlierItems>& earlier,
+                             std::vector<Text>& notes) {
+    static constexpr struct {
+        std::size_t item;
+        std::int64_t cap; // fen a year
+    } kCaps[] = {{10, 1'200'000}, {kHealthInsuranceItem, 240'000}};
+    for (const Resolved& c : changes) {
+        if (!c.entry) continue;
+        const StoredEntry& e = *c.entry;
+        const Text who = rowMessage(c.row, whom(c.employee.employee));
+        for (const auto& [item, cap] : kCaps) {
+            if (e.items[item] <= 0) continue;
+            const auto x = earlier.find(c.employee.id);
+            const std::int64_t year =
+                e.items[item] + (x != earlier.end() ? x->second.sums[item] : 0);
+            if (year > cap)
+                notes.push_back(
+                    who + sysText("的") + sysText(engine::fieldName(kItemInfo[item].field)) +
+                    sysText("本年累计") + ToText(engine::fromFen(year)) + sysText("元，超过每年") +
+                    ToText(engine::fromFen(cap)) + sysText("元的限额"));
+        }
+        if (e.donation <= 0 || !c.employee.employee.resident) continue;
+        Outcome<std::optional<StoredEntry>> stored = store.entry(c.employee.id, month);
+        if (!stored) return stored.problem();
+        if (!*stored) continue;
+        const SumsFen& s = (*stored)->cum;
+        const std::int64_t before =
+            s.income - s.taxFree - s.basic - s.special - s.specialAdditional - s.other;
+        if (s.donation * 10 > before * 3)
+            notes.push_back(who + sysText("的准予扣除的捐赠额累计") +
+                            ToText(engine::fromFen(s.donation)) +
+                            sysText("元，超过扣除捐赠额前累计应纳税所得额的30%（") +
+                            ToText(engine::fromFen(std::max<std::int64_t>(before, 0) * 3 / 10)) +
+                            sysText("元）；按规定可全额扣除的捐赠除外"));
+    }
+    return {};
+}
+
 // The employee's facts that change nothing computed.
 bool sameFacts(const Employee& a, const Employee& b) {
     return a.staffNumber == b.staffNumber && a.type == b.type && a.phone == b.phone &&
@@ -384,7 +426,9 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
     std::vector<StoredEmployee>& known = *year_;
     // The months before, item by item, where the sheet gives year-to-date items.
     const int sheetGroups = itemGroupsOf(cells);
-    bool yearToDateItems = false;
+    // (and where it gives the two items with a yearly cap, whose year is summed).
+    bool yearToDateItems =
+        cells.has(PayrollField::PersonalPension) || cells.has(PayrollField::HealthInsurance);
     for (std::size_t i = 0; i < kItems; ++i)
         yearToDateItems |= hasCumulativeField(i) && cells.has(kCumulativeItemField[i]);
     std::unordered_map<EmployeeId, EarlierItems> earlier;
@@ -661,6 +705,8 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
     }
     Outcome<ChangeReport> report = applyChanges(book, year, month, changes, progress);
     if (!report) return report;
+    if (Outcome<void> r = deductionNotes(store, month, changes, earlier, notes.notes); !r)
+        return r.problem();
     report->newEmployees = std::move(added);
     report->previousEmployees = std::move(previous);
     report->notInRows = std::move(notes.notInRows);

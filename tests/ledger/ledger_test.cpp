@@ -168,6 +168,22 @@ TEST_P(Ledger, ItemSheetsAndTheDeclarationTemplate) {
     EXPECT_EQ(importRows(3, makeRows({{"*证件号码", "*姓名", "本期收入", "累计赡养老人"},
                                       {kZhang, "张三", "20000", "9000"}})),
               "第2行：此前月份的本月专项附加扣除未分项，请给出本月的“赡养老人”");
+    // Warned of, never cut: a cap of the year passed, a donation above 30 % (of nothing here:
+    // 36,000 less 20,000, 6,000 and 12,200.01).
+    Outcome<ledger::ChangeReport> warned =
+        book->importMonth(2024, 4,
+                          makeRows({{"证件号码", "姓名", "本月收入", "个人养老金", "商业健康保险",
+                                     "准予扣除的捐赠额"},
+                                    {kLi, "李四", "9000", "12000.01", "200", "5000"}}));
+    ASSERT_TRUE(warned.ok()) << warned.problem().message.toUtf8();
+    std::string notes;
+    for (const Text& n : warned->notes)
+        notes += n.toUtf8() + "\n";
+    EXPECT_EQ(
+        notes,
+        "第2行：李四（11010519491231002X）的个人养老金本年累计12000.01元，超过每年12000元的限额\n"
+        "第2行：李四（11010519491231002X）的准予扣除的捐赠额累计5000元，超过扣除捐赠额前累计"
+        "应纳税所得额的30%（0元）；按规定可全额扣除的捐赠除外\n");
 }
 
 TEST_P(Ledger, WorkedExampleOverTheYear) {
