@@ -148,8 +148,8 @@ for m in 2 3; do
     tap 336 "$(row 1)"
     printf '%s\n' "$january" | awk -F'\t' -v m=$m '{ print $3 + (m - 1) * 300 }' | put
 done
-tap 750 "$(row 3)"; printf '36000\n' | put
-tap 750 "$(row 8)"; printf '60000\n' | put
+tap 680 "$(row 3)"; printf '36000\n' | put
+tap 680 "$(row 8)"; printf '60000\n' | put
 tap 112 "$(row 21)"
 printf '沈若曦\t110105199508160034\t16000\t\t1680\t1500\t\t\t\t\t3月入职\n' | put
 xdotool key Return # no opening balances
