@@ -173,8 +173,48 @@ Outcome<ChangeReport> LedgerSheet::commitDraft(int row) {
     return std::move(applied->report);
 }
 
+// A paste whose first row names its columns (证件号码, 姓名 and 本月收入 among the import's
+// fields): a sheet copied whole, its header included, which may hold columns the grid does not
+// show (the deductions item by item, the employee's facts). Gives its rows, header first.
+namespace {
+std::optional<std::vector<std::vector<Text>>> pastedSheet(const Text& clipboard) {
+    DelimitedReader reader(clipboard.view(), Delimiter::Detect);
+    DelimitedRow fields;
+    std::vector<std::vector<Text>> rows;
+    while (reader.next(&fields)) {
+        std::vector<Text> row;
+        row.reserve(fields.size());
+        for (const std::string& f : fields)
+            row.push_back(Text::fromBytes(f));
+        if (rows.empty()) {
+            bool id = false, name = false, income = false;
+            for (const Text& cell : row) {
+                const std::optional<PayrollField> f =
+                    engine::fieldNamed(cell.toUtf8(), importFields());
+                id = id || f == PayrollField::IdNumber;
+                name = name || f == PayrollField::Name;
+                income = income || f == PayrollField::Income;
+            }
+            if (!id || !name || !income) return std::nullopt;
+        }
+        rows.push_back(std::move(row));
+    }
+    if (rows.size() < 2) return std::nullopt;
+    return rows;
+}
+} // namespace
+
 Outcome<PasteReport> LedgerSheet::paste(const Text& clipboard) {
     if (m_declared) return fail(monthDeclared(m_month));
+    if (std::optional<std::vector<std::vector<Text>>> sheet = pastedSheet(clipboard)) {
+        PasteReport report;
+        report.rowsRead = sheet->size() - 1;
+        Outcome<ChangeReport> change =
+            run(Action{ImportMonth{m_year, m_month, std::move(*sheet), {}}});
+        if (!change) return change.problem();
+        report.change = std::move(*change);
+        return report;
+    }
     const int top = m_grid.currentRow(), left = m_grid.currentColumn();
     if (top < 1 || !isInputColumn(left))
         return fail(sysText("请先单击要粘贴到的单元格（姓名至备注各列）"));

@@ -613,6 +613,18 @@ void LedgerWindowTest::itemsAreEditedInThePanelAndUndone() {
     QCOMPARE(cell(1, kSpecialColumn), std::string(""));
     QCOMPARE(cell(1, kOtherColumn), std::string(""));
     QVERIFY(!grid().isReadOnly(1, kSpecialColumn));
+
+    // A sheet pasted with its header: its item columns, which the grid does not show, are taken.
+    pasteAt(1, kNameColumn,
+            (std::string("姓名\t证件号码\t本月收入\t基本养老保险费\t住房公积金\t子女教育\n甲\t") +
+             kA + "\t20000\t1600\t1200\t2000\n")
+                .c_str());
+    QCOMPARE(cell(1, kSpecialColumn), std::string("2800"));
+    QCOMPARE(cell(1, kSpecialAdditionalColumn), std::string("2000"));
+    QVERIFY(grid().isReadOnly(1, kSpecialAdditionalColumn));
+    QCOMPARE(m_window->findChild<QLineEdit*>(Q("住房公积金框"))->text(), Q("1200"));
+    click("按钮撤销");
+    QCOMPARE(cell(1, kSpecialColumn), std::string(""));
 }
 
 QTEST_MAIN(LedgerWindowTest)
