@@ -115,5 +115,35 @@ TEST(PayrollRow, ACellMadeOneLine) {
               "Ａbc");
 }
 
+// Dates as the declaration's sheets write them, and what no calendar has.
+TEST(PayrollRow, DatesOfTheDeclaration) {
+    const struct {
+        const char* text;
+        int date; // 0: refused
+    } cases[] = {
+        {"2024-03-01", 20240301},
+        {"20240301", 20240301},
+        {"2024/3/1", 20240301},
+        {"2024.3.1", 20240301},
+        {"2024年3月1日", 20240301},
+        {" 2024-3-1 ", 20240301},
+        {"2024-02-29", 20240229},
+        {"2023-02-29", 0},
+        {"2100-02-29", 0},
+        {"2024-13-01", 0},
+        {"2024-04-31", 0},
+        {"24-3-1", 0},
+        {"2024-3", 0},
+        {"2024-3-1-1", 0},
+        {"2024年3月1", 20240301},
+        {"1899-12-31", 0},
+        {"abc", 0},
+        {"", 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(dateFromText(c.text).value_or(0), c.date) << c.text;
+    EXPECT_EQ(dateText(20240301), "2024-03-01");
+}
+
 } // namespace
 } // namespace iit::engine
