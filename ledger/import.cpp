@@ -21,61 +21,36 @@ using engine::PayrollField;
 
 namespace {
 
-constexpr std::array kImportFields = {PayrollField::IdType,
-                                      PayrollField::IdNumber,
-                                      PayrollField::Name,
-                                      PayrollField::BankCard,
-                                      PayrollField::Resident,
-                                      PayrollField::FromJanuary,
-                                      PayrollField::AnnualDeduction,
-                                      PayrollField::Income,
-                                      PayrollField::TaxFree,
-                                      PayrollField::Special,
-                                      PayrollField::SpecialAdditional,
-                                      PayrollField::Other,
-                                      PayrollField::Relief,
-                                      PayrollField::Bonus,
-                                      PayrollField::BonusMethod,
-                                      PayrollField::Remark,
-                                      PayrollField::Pension,
-                                      PayrollField::Medical,
-                                      PayrollField::Unemployment,
-                                      PayrollField::HousingFund,
-                                      PayrollField::Children,
-                                      PayrollField::Education,
-                                      PayrollField::LoanInterest,
-                                      PayrollField::Rent,
-                                      PayrollField::Elderly,
-                                      PayrollField::Infants,
-                                      PayrollField::PersonalPension,
-                                      PayrollField::Annuity,
-                                      PayrollField::HealthInsurance,
-                                      PayrollField::DeferredPension,
-                                      PayrollField::OtherItem,
-                                      PayrollField::Donation,
-                                      PayrollField::CumulativeChildren,
-                                      PayrollField::CumulativeEducation,
-                                      PayrollField::CumulativeLoanInterest,
-                                      PayrollField::CumulativeRent,
-                                      PayrollField::CumulativeElderly,
-                                      PayrollField::CumulativeInfants,
-                                      PayrollField::CumulativePersonalPension,
-                                      PayrollField::OfficialTransport,
-                                      PayrollField::Communication,
-                                      PayrollField::LawyerCosts,
-                                      PayrollField::TibetDeduction,
-                                      PayrollField::TreatyRelief,
-                                      PayrollField::StaffNumber,
-                                      PayrollField::EmploymentType,
-                                      PayrollField::Phone,
-                                      PayrollField::EmployedSince,
-                                      PayrollField::LeftOn,
-                                      PayrollField::FirstJob,
-                                      PayrollField::Nationality,
-                                      PayrollField::Sex,
-                                      PayrollField::BirthDate,
-                                      PayrollField::HealthThroughPayroll,
-                                      PayrollField::DeferredPensionThroughPayroll};
+// The month's own fields, then every field of the declaration from the items to the employee's
+// facts (contiguous in PayrollField).
+constexpr PayrollField kMonthFields[] = {PayrollField::IdType,
+                                         PayrollField::IdNumber,
+                                         PayrollField::Name,
+                                         PayrollField::BankCard,
+                                         PayrollField::Resident,
+                                         PayrollField::FromJanuary,
+                                         PayrollField::AnnualDeduction,
+                                         PayrollField::Income,
+                                         PayrollField::TaxFree,
+                                         PayrollField::Special,
+                                         PayrollField::SpecialAdditional,
+                                         PayrollField::Other,
+                                         PayrollField::Relief,
+                                         PayrollField::Bonus,
+                                         PayrollField::BonusMethod,
+                                         PayrollField::Remark};
+constexpr std::size_t kDeclarationFields =
+    engine::kPayrollFields - static_cast<std::size_t>(PayrollField::Pension);
+constexpr auto kImportFields = [] {
+    std::array<PayrollField, std::size(kMonthFields) + kDeclarationFields> fields{};
+    std::size_t n = 0;
+    for (const PayrollField f : kMonthFields)
+        fields[n++] = f;
+    for (std::size_t i = 0; i < kDeclarationFields; ++i)
+        fields[n++] =
+            static_cast<PayrollField>(static_cast<std::size_t>(PayrollField::Pension) + i);
+    return fields;
+}();
 
 constexpr std::array kOpeningFields = {PayrollField::IdType,
                                        PayrollField::IdNumber,
@@ -174,7 +149,7 @@ int itemGroupsOf(const RowCells& cells) {
     int groups = 0;
     for (std::size_t i = 0; i < kItems; ++i)
         if (cells.has(kItemInfo[i].field) ||
-            (hasCumulativeField(i) && cells.has(kCumulativeItemField[i])))
+            (kItemInfo[i].yearToDate && cells.has(*kItemInfo[i].yearToDate)))
             groups |= groupBit(kItemInfo[i].group);
     return groups;
 }
@@ -199,9 +174,9 @@ void readItems(const RowCells& cells, const std::vector<Text>& row, int sheetGro
         bool any = false;
         for (std::size_t i = 0; i < kItems; ++i)
             if (kItemInfo[i].group == g)
-                any =
-                    any || !cells.trimmed(row, kItemInfo[i].field).empty() ||
-                    (hasCumulativeField(i) && !cells.trimmed(row, kCumulativeItemField[i]).empty());
+                any = any || !cells.trimmed(row, kItemInfo[i].field).empty() ||
+                      (kItemInfo[i].yearToDate &&
+                       !cells.trimmed(row, *kItemInfo[i].yearToDate).empty());
         if (!any && !cells.trimmed(row, kSumField[static_cast<int>(g)]).empty())
             sheetGroups &= ~groupBit(g);
     }
@@ -221,16 +196,16 @@ void readItems(const RowCells& cells, const std::vector<Text>& row, int sheetGro
         if (!(sheetGroups & groupBit(kItemInfo[i].group))) continue;
         const PayrollField field = kItemInfo[i].field;
         const std::string cell = cells.trimmed(row, field);
-        const PayrollField cumulative = kCumulativeItemField[i];
+        const std::optional<PayrollField> cumulative = kItemInfo[i].yearToDate;
         const std::string cumulativeCell =
-            hasCumulativeField(i) ? cells.trimmed(row, cumulative) : std::string();
+            cumulative ? cells.trimmed(row, *cumulative) : std::string();
         if (!cell.empty() || (cells.has(field) && cumulativeCell.empty())) {
             if (Outcome<std::int64_t> v = amountCell(cell, field))
                 e.items[i] = *v;
             else
                 problem(v.problem().message);
         } else if (!cumulativeCell.empty()) {
-            Outcome<std::int64_t> v = amountCell(cumulativeCell, cumulative);
+            Outcome<std::int64_t> v = amountCell(cumulativeCell, *cumulative);
             const std::int64_t before = earlier ? earlier->sums[i] : 0;
             if (!v) {
                 problem(v.problem().message);
@@ -239,7 +214,7 @@ void readItems(const RowCells& cells, const std::vector<Text>& row, int sheetGro
                         sysText("未分项，请给出本月的“") + sysText(engine::fieldName(field)) +
                         sysText("”"));
             } else if (*v < before) {
-                problem(sysText(engine::fieldName(cumulative)) + sysText("小于此前各月之和") +
+                problem(sysText(engine::fieldName(*cumulative)) + sysText("小于此前各月之和") +
                         ToText(engine::fromFen(before)));
             } else {
                 e.items[i] = *v - before;
@@ -430,7 +405,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
     bool yearToDateItems =
         cells.has(PayrollField::PersonalPension) || cells.has(PayrollField::HealthInsurance);
     for (std::size_t i = 0; i < kItems; ++i)
-        yearToDateItems |= hasCumulativeField(i) && cells.has(kCumulativeItemField[i]);
+        yearToDateItems |= kItemInfo[i].yearToDate && cells.has(*kItemInfo[i].yearToDate);
     std::unordered_map<EmployeeId, EarlierItems> earlier;
     if (yearToDateItems)
         if (Outcome<void> r = earlierItems(store, year, month, known, earlier); !r)

@@ -74,6 +74,8 @@ struct ItemInfo {
     engine::PayrollField field; // the sheets' and the window's name
     ItemGroup group;
     bool paidFromWages; // comes off the pay (for the two insurances: by the employee's choice)
+    // The declaration's year-to-date column of the item, where it has one.
+    std::optional<engine::PayrollField> yearToDate = std::nullopt;
 };
 using engine::PayrollField;
 inline constexpr ItemInfo kItemInfo[kItems] = {
@@ -81,39 +83,25 @@ inline constexpr ItemInfo kItemInfo[kItems] = {
     {"medical", PayrollField::Medical, ItemGroup::Special, true},
     {"unemployment", PayrollField::Unemployment, ItemGroup::Special, true},
     {"housing_fund", PayrollField::HousingFund, ItemGroup::Special, true},
-    {"children", PayrollField::Children, ItemGroup::SpecialAdditional, false},
-    {"education", PayrollField::Education, ItemGroup::SpecialAdditional, false},
-    {"loan_interest", PayrollField::LoanInterest, ItemGroup::SpecialAdditional, false},
-    {"rent", PayrollField::Rent, ItemGroup::SpecialAdditional, false},
-    {"elderly", PayrollField::Elderly, ItemGroup::SpecialAdditional, false},
-    {"infants", PayrollField::Infants, ItemGroup::SpecialAdditional, false},
-    {"personal_pension", PayrollField::PersonalPension, ItemGroup::Other, false},
+    {"children", PayrollField::Children, ItemGroup::SpecialAdditional, false,
+     PayrollField::CumulativeChildren},
+    {"education", PayrollField::Education, ItemGroup::SpecialAdditional, false,
+     PayrollField::CumulativeEducation},
+    {"loan_interest", PayrollField::LoanInterest, ItemGroup::SpecialAdditional, false,
+     PayrollField::CumulativeLoanInterest},
+    {"rent", PayrollField::Rent, ItemGroup::SpecialAdditional, false,
+     PayrollField::CumulativeRent},
+    {"elderly", PayrollField::Elderly, ItemGroup::SpecialAdditional, false,
+     PayrollField::CumulativeElderly},
+    {"infants", PayrollField::Infants, ItemGroup::SpecialAdditional, false,
+     PayrollField::CumulativeInfants},
+    {"personal_pension", PayrollField::PersonalPension, ItemGroup::Other, false,
+     PayrollField::CumulativePersonalPension},
     {"annuity", PayrollField::Annuity, ItemGroup::Other, true},
     {"health_insurance", PayrollField::HealthInsurance, ItemGroup::Other, true},
     {"deferred_pension", PayrollField::DeferredPension, ItemGroup::Other, true},
     {"other_item", PayrollField::OtherItem, ItemGroup::Other, false},
 };
-// The year-to-date field of the declaration for the special additional deductions (items 4 to
-// 9) and the personal pension (item 10).
-inline constexpr PayrollField kCumulativeItemField[kItems] = {
-    PayrollField::Name,
-    PayrollField::Name,
-    PayrollField::Name,
-    PayrollField::Name,
-    PayrollField::CumulativeChildren,
-    PayrollField::CumulativeEducation,
-    PayrollField::CumulativeLoanInterest,
-    PayrollField::CumulativeRent,
-    PayrollField::CumulativeElderly,
-    PayrollField::CumulativeInfants,
-    PayrollField::CumulativePersonalPension,
-    PayrollField::Name,
-    PayrollField::Name,
-    PayrollField::Name,
-    PayrollField::Name};
-inline constexpr bool hasCumulativeField(std::size_t item) {
-    return item >= 4 && item <= 10;
-}
 // The texts of 任职受雇从业类型 and 入职年度就业情形, in the order of their enums.
 inline constexpr const char* kEmploymentTypeNames[] = {"雇员", "实习学生（全日制学历教育）",
                                                        "保险营销员", "证券经纪人", "其他"};
