@@ -1,5 +1,7 @@
 #include "app/cli_rows.h"
 
+#include "engine/payroll_row.h"
+
 #include "app/cli_sheet.h"
 #include "app/cli_util.h"
 #include "base/convert.h"
@@ -90,24 +92,31 @@ std::vector<CellRow> numberedRows(sheets::Sheet&& sheet, std::optional<std::size
 }
 
 sheets::Table payrollTable(std::vector<std::string> captions, std::vector<CellRow> rows) {
-    static const std::vector<std::string> texts = {"姓名",
-                                                   "身份证号",
-                                                   "证件号码",
-                                                   "证件类型",
-                                                   "月份",
-                                                   "预扣率",
-                                                   "年度",
-                                                   "银行卡号",
-                                                   "入职月份",
-                                                   "离职月份",
-                                                   "居民",
-                                                   "计税方法",
-                                                   "奖金计税方式",
-                                                   "较低的计税方式",
-                                                   "证件号码校验",
-                                                   "预测月数",
-                                                   "减除费用从1月起算",
-                                                   "全年减除6万元"};
+    // Texts (a 工号 of "007" keeps its zeros): these, and the employee's declaration facts.
+    static const std::vector<std::string> texts = [] {
+        std::vector<std::string> names = {"姓名",
+                                          "身份证号",
+                                          "证件号码",
+                                          "证件类型",
+                                          "月份",
+                                          "预扣率",
+                                          "年度",
+                                          "银行卡号",
+                                          "入职月份",
+                                          "离职月份",
+                                          "居民",
+                                          "计税方法",
+                                          "奖金计税方式",
+                                          "较低的计税方式",
+                                          "证件号码校验",
+                                          "预测月数",
+                                          "减除费用从1月起算",
+                                          "全年减除6万元"};
+        for (auto f = static_cast<int>(engine::PayrollField::StaffNumber);
+             f <= static_cast<int>(engine::PayrollField::DeferredPensionThroughPayroll); ++f)
+            names.emplace_back(engine::fieldName(static_cast<engine::PayrollField>(f)));
+        return names;
+    }();
     sheets::Table table;
     for (std::string& caption : captions) {
         const bool text = std::find(texts.begin(), texts.end(), caption) != texts.end();

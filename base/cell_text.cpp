@@ -29,4 +29,11 @@ std::string compactName(std::string_view name) {
     return out;
 }
 
+std::string headerName(std::string_view utf8) {
+    std::string name = compactName(utf8);
+    for (const std::string_view mark : {std::string_view("*"), std::string_view("＊")})
+        if (name.starts_with(mark)) return name.substr(mark.size());
+    return name;
+}
+
 } // namespace iit

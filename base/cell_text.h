@@ -15,5 +15,8 @@ std::string oneLine(std::string_view text);
 // spaces (U+3000), CR, LF and TAB, ASCII letters in lower case, so that an exported "姓  名" or
 // "用于报税\r\n的 收 入" reads back.
 std::string compactName(std::string_view utf8);
+// A header cell's name as compactName gives it, without the tax client template's mark of a
+// required column (a leading "*" or "＊").
+std::string headerName(std::string_view utf8);
 
 } // namespace iit

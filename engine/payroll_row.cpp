@@ -175,11 +175,7 @@ const char* fieldName(PayrollField field) {
 
 std::optional<PayrollField> fieldNamed(std::string_view utf8,
                                        std::span<const PayrollField> fields) {
-    std::string name = compactName(utf8);
-    if (name.starts_with("*"))
-        name.erase(0, 1);
-    else if (name.starts_with("＊"))
-        name.erase(0, std::string_view("＊").size());
+    const std::string name = headerName(utf8);
     if (name.empty()) return std::nullopt;
     for (PayrollField f : fields)
         for (const char* n : fieldNames(f))

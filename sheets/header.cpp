@@ -27,7 +27,7 @@ std::optional<HeaderMatch> findHeader(const Sheet& sheet, std::span<const Header
         for (std::size_t column = 0; column < row.cells.size(); ++column) {
             const Cell& cell = row.cells[column];
             if (cell.empty()) continue;
-            const int field = cell.kind == Cell::Kind::Text ? fieldOf(compactName(cell.text)) : -1;
+            const int field = cell.kind == Cell::Kind::Text ? fieldOf(headerName(cell.text)) : -1;
             if (field < 0 || match.fieldColumn[static_cast<std::size_t>(field)] >= 0) {
                 match.unmapped.push_back(cell.text);
                 continue;

@@ -40,6 +40,8 @@ TEST(SheetsHeader, FindsTheHeaderAndMapsColumns) {
         {"a later duplicate of a field is unmapped", "姓名,金额,收入,备注\n",
          "1: 0 -1 1 -1 3 | 收入"},
         {"a TAB inside a name", "\"姓\t名\"\t卡号\n", "1: 0 -1 -1 1 -1 |"},
+        {"the tax client template's marks of required columns", "*姓名,＊身份证号,* 收入\n",
+         "1: 0 1 2 -1 -1 |"},
     };
     for (const Case& c : cases) {
         const Sheet sheet = testing::readOk(c.text);
