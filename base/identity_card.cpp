@@ -48,4 +48,19 @@ Text identityCardProblem(std::string_view n) {
     return {};
 }
 
+std::optional<IdentityCardFacts> identityCardFacts(std::string_view n) {
+    if (n.size() == 15) {
+        for (char c : n)
+            if (c < '0' || c > '9') return std::nullopt;
+        using namespace std::chrono;
+        const int y = 1900 + numberAt(n, 6, 2), m = numberAt(n, 8, 2), d = numberAt(n, 10, 2);
+        if (!year_month_day{year(y), month(static_cast<unsigned>(m)), day(static_cast<unsigned>(d))}
+                 .ok())
+            return std::nullopt;
+        return IdentityCardFacts{y * 10000 + m * 100 + d, (n[14] - '0') % 2 == 1};
+    }
+    if (!identityCardCheckHolds(n) || !birthDateExists(n)) return std::nullopt;
+    return IdentityCardFacts{numberAt(n, 6, 8), (n[16] - '0') % 2 == 1};
+}
+
 } // namespace iit

@@ -6,6 +6,7 @@
 
 #include "base/text.h"
 
+#include <optional>
 #include <string_view>
 
 namespace iit {
@@ -20,5 +21,14 @@ bool identityCardCheckHolds(std::string_view number);
 // Empty when it holds, and for any other text (a passport number, a number of another length
 // is not judged).
 Text identityCardProblem(std::string_view number);
+
+// What an identity card's number holds of its bearer: the date of birth (yyyymmdd) and the sex
+// (an odd order digit is a man's), from an 18-character number whose date exists or the old
+// 15 digits (born 19yy). None for anything else, a number whose check fails included.
+struct IdentityCardFacts {
+    int birthDate = 0;
+    bool male = false;
+};
+std::optional<IdentityCardFacts> identityCardFacts(std::string_view number);
 
 } // namespace iit

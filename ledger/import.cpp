@@ -5,6 +5,7 @@
 
 #include "base/cell_text.h"
 #include "engine/amount.h"
+#include "ledger/month_cells.h"
 
 #include <algorithm>
 #include <array>
@@ -251,69 +252,20 @@ void refuseSpecialCases(const RowCells& cells, const std::vector<Text>& row, Pro
     }
 }
 
-// The declaration's facts of an employee, where the row has them.
+// The declaration's facts of an employee, where the row has them. An empty 任职受雇从业类型,
+// 性别 or choice of paying through the payroll leaves what the employee has.
 template <class Problem>
 void readFacts(const RowCells& cells, const std::vector<Text>& row, int year, Employee& e,
                Problem&& problem) {
-    const auto text = [&](PayrollField f, Text& to) {
-        if (cells.has(f)) to = Text::fromUtf8(cells.trimmed(row, f));
-    };
-    text(PayrollField::StaffNumber, e.staffNumber);
-    text(PayrollField::Phone, e.phone);
-    text(PayrollField::Nationality, e.nationality);
-    const auto date = [&](PayrollField f, std::optional<int>& to) {
-        if (!cells.has(f)) return;
+    for (const PayrollField f : factFields()) {
+        if (!cells.has(f)) continue;
         const std::string cell = cells.trimmed(row, f);
-        if (cell.empty())
-            to.reset();
-        else if (const std::optional<int> d = engine::dateFromText(cell))
-            to = *d;
-        else
-            problem(sysText("“") + sysText(engine::fieldName(f)) +
-                    sysText("”应为日期，如2024-03-01"));
-    };
-    date(PayrollField::EmployedSince, e.employedSince);
-    date(PayrollField::LeftOn, e.leftOn);
-    date(PayrollField::BirthDate, e.birthDate);
-    // The day the employee left sets the last month employed, in its year.
-    if (cells.has(PayrollField::LeftOn) && e.leftOn && *e.leftOn / 10000 == year)
-        e.leftMonth = *e.leftOn / 100 % 100;
-    if (const std::string sex = cells.trimmed(row, PayrollField::Sex); !sex.empty()) {
-        if (sex == "男" || sex == "女")
-            e.sex = Text::fromUtf8(sex);
-        else
-            problem(sysText("“性别”应填男或女"));
+        if (cell.empty() && (f == PayrollField::EmploymentType || f == PayrollField::Sex ||
+                             f == PayrollField::HealthThroughPayroll ||
+                             f == PayrollField::DeferredPensionThroughPayroll))
+            continue;
+        if (Outcome<void> r = setFact(e, f, cell, year); !r) problem(r.problem().message);
     }
-    const auto choice = [&](PayrollField f, const auto& names, auto& to) {
-        const std::string compact = compactName(cells.trimmed(row, f));
-        for (std::size_t i = 0; i < std::size(names); ++i)
-            if (compact == compactName(names[i])) {
-                to = static_cast<std::remove_reference_t<decltype(to)>>(i);
-                return;
-            }
-        Text allowed;
-        for (const char* n : names)
-            if (*n) allowed += (allowed.empty() ? Text() : sysText("、")) + sysText(n);
-        problem(sysText("“") + sysText(engine::fieldName(f)) + sysText("”应为") + allowed +
-                sysText("之一"));
-    };
-    if (!cells.trimmed(row, PayrollField::EmploymentType).empty())
-        choice(PayrollField::EmploymentType, kEmploymentTypeNames, e.type);
-    if (cells.has(PayrollField::FirstJob)) {
-        choice(PayrollField::FirstJob, kFirstJobNames, e.firstJob);
-        // Either first job of the year counts the basic deduction from January.
-        if (e.firstJob != FirstJob::None) e.options.fromJanuary = true;
-    }
-    const auto yesNo = [&](PayrollField f, bool& to) {
-        const std::string cell = cells.trimmed(row, f);
-        if (cell.empty()) return;
-        if (const std::optional<bool> v = engine::yesNoFromText(cell))
-            to = *v;
-        else
-            problem(engine::yesNoRefusal(f));
-    };
-    yesNo(PayrollField::HealthThroughPayroll, e.healthThroughPayroll);
-    yesNo(PayrollField::DeferredPensionThroughPayroll, e.deferredPensionThroughPayroll);
 }
 
 // What the clerk should know of the deductions entered, warned of and never cut: a donation

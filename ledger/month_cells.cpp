@@ -1,12 +1,28 @@
 #include "ledger/month_cells.h"
 
+#include "base/cell_text.h"
 #include "base/convert.h"
+#include "engine/amount.h"
 
 #include <array>
+#include <iterator>
+#include <type_traits>
 #include <unordered_map>
 
 namespace iit::ledger {
 namespace {
+
+constexpr PayrollField kFactFields[] = {PayrollField::StaffNumber,
+                                        PayrollField::EmploymentType,
+                                        PayrollField::Phone,
+                                        PayrollField::EmployedSince,
+                                        PayrollField::LeftOn,
+                                        PayrollField::FirstJob,
+                                        PayrollField::Nationality,
+                                        PayrollField::Sex,
+                                        PayrollField::BirthDate,
+                                        PayrollField::HealthThroughPayroll,
+                                        PayrollField::DeferredPensionThroughPayroll};
 
 // In the order of MonthField.
 constexpr std::array<MonthFieldLayout, 25> kFields = {{
@@ -248,44 +264,148 @@ std::vector<Text> employeeColumns() {
         textsOf({"证件类型", "证件号码", "姓名", "银行卡号", "入职月份", "离职月份", "居民",
                  "减除费用从1月起算", "全年减除6万元", "证件号码校验", "证件类型检查"});
     // What the declaration knows of the employee, after the columns of the earlier lists.
-    for (const PayrollField f :
-         {PayrollField::StaffNumber, PayrollField::EmploymentType, PayrollField::Phone,
-          PayrollField::EmployedSince, PayrollField::LeftOn, PayrollField::FirstJob,
-          PayrollField::Nationality, PayrollField::Sex, PayrollField::BirthDate,
-          PayrollField::HealthThroughPayroll, PayrollField::DeferredPensionThroughPayroll})
+    for (const PayrollField f : kFactFields)
         names.push_back(sysText(engine::fieldName(f)));
     return names;
+}
+
+std::span<const PayrollField> factFields() {
+    return kFactFields;
+}
+
+Text factText(const Employee& e, PayrollField field) {
+    auto date = [](const std::optional<int>& d) {
+        return d ? Text::fromUtf8(engine::dateText(*d)) : Text{};
+    };
+    auto yes = [](bool b) { return fixed(b ? "是" : "否"); };
+    switch (field) {
+    case PayrollField::StaffNumber:
+        return e.staffNumber;
+    case PayrollField::EmploymentType:
+        return sysText(kEmploymentTypeNames[static_cast<int>(e.type)]);
+    case PayrollField::Phone:
+        return e.phone;
+    case PayrollField::EmployedSince:
+        return date(e.employedSince);
+    case PayrollField::LeftOn:
+        return date(e.leftOn);
+    case PayrollField::FirstJob:
+        return sysText(kFirstJobNames[static_cast<int>(e.firstJob)]);
+    case PayrollField::Nationality:
+        return e.nationality;
+    case PayrollField::Sex:
+        return e.sex;
+    case PayrollField::BirthDate:
+        return date(e.birthDate);
+    case PayrollField::HealthThroughPayroll:
+        return yes(e.healthThroughPayroll);
+    case PayrollField::DeferredPensionThroughPayroll:
+        return yes(e.deferredPensionThroughPayroll);
+    default:
+        return Text{};
+    }
+}
+
+Outcome<void> setFact(Employee& e, PayrollField field, std::string_view utf8, int year) {
+    const std::string cell(engine::trimCell(utf8));
+    const auto named = [&] {
+        return sysText("“") + sysText(engine::fieldName(field)) + sysText("”");
+    };
+    const auto date = [&](std::optional<int>& to) -> Outcome<void> {
+        if (cell.empty()) {
+            to.reset();
+        } else if (const std::optional<int> d = engine::dateFromText(cell)) {
+            to = *d;
+        } else {
+            return fail(named() + sysText("应为日期，如2024-03-01"));
+        }
+        return {};
+    };
+    const auto choice = [&](const auto& names, auto& to) -> Outcome<void> {
+        const std::string compact = compactName(cell);
+        for (std::size_t i = 0; i < std::size(names); ++i)
+            if (compact == compactName(names[i])) {
+                to = static_cast<std::remove_reference_t<decltype(to)>>(i);
+                return {};
+            }
+        Text allowed;
+        for (const char* n : names)
+            if (*n) allowed += (allowed.empty() ? Text() : sysText("、")) + sysText(n);
+        return fail(named() + sysText("应为") + allowed + sysText("之一"));
+    };
+    const auto yesNo = [&](bool& to) -> Outcome<void> {
+        if (cell.empty()) {
+            to = false;
+        } else if (const std::optional<bool> v = engine::yesNoFromText(cell)) {
+            to = *v;
+        } else {
+            return fail(engine::yesNoRefusal(field));
+        }
+        return {};
+    };
+    switch (field) {
+    case PayrollField::StaffNumber:
+        e.staffNumber = Text::fromUtf8(cell);
+        return {};
+    case PayrollField::Phone:
+        e.phone = Text::fromUtf8(cell);
+        return {};
+    case PayrollField::Nationality:
+        e.nationality = Text::fromUtf8(cell);
+        return {};
+    case PayrollField::EmployedSince:
+        return date(e.employedSince);
+    case PayrollField::BirthDate:
+        return date(e.birthDate);
+    case PayrollField::LeftOn: {
+        Outcome<void> r = date(e.leftOn);
+        // The day the employee left sets the last month employed, in its year.
+        if (r && e.leftOn && *e.leftOn / 10000 == year) e.leftMonth = *e.leftOn / 100 % 100;
+        return r;
+    }
+    case PayrollField::Sex:
+        if (!cell.empty() && cell != "男" && cell != "女") return fail(sysText("“性别”应填男或女"));
+        e.sex = Text::fromUtf8(cell);
+        return {};
+    case PayrollField::EmploymentType:
+        if (cell.empty()) {
+            e.type = EmploymentType::Employee;
+            return {};
+        }
+        return choice(kEmploymentTypeNames, e.type);
+    case PayrollField::FirstJob: {
+        Outcome<void> r = choice(kFirstJobNames, e.firstJob);
+        // Either first job of the year counts the basic deduction from January.
+        if (r && e.firstJob != FirstJob::None) e.options.fromJanuary = true;
+        return r;
+    }
+    case PayrollField::HealthThroughPayroll:
+        return yesNo(e.healthThroughPayroll);
+    case PayrollField::DeferredPensionThroughPayroll:
+        return yesNo(e.deferredPensionThroughPayroll);
+    default:
+        return fail(named() + sysText("不是职工信息"));
+    }
 }
 
 std::vector<Text> employeeCells(const Employee& e, std::optional<int> countingMonth,
                                 const Text& documentMark) {
     auto month = [](const std::optional<int>& m) { return m ? ToText(*m) : Text{}; };
     auto yes = [](bool b) { return fixed(b ? "是" : "否"); };
-    auto date = [](const std::optional<int>& d) {
-        return d ? Text::fromUtf8(engine::dateText(*d)) : Text{};
-    };
-    return {e.key.idType,
-            e.key.idNumber,
-            e.name,
-            e.bankCard,
-            month(countingMonth),
-            month(e.leftMonth),
-            yes(e.resident),
-            yes(e.options.fromJanuary),
-            yes(e.options.annualDeduction),
-            idCheckText(e),
-            documentMark,
-            e.staffNumber,
-            sysText(kEmploymentTypeNames[static_cast<int>(e.type)]),
-            e.phone,
-            date(e.employedSince),
-            date(e.leftOn),
-            sysText(kFirstJobNames[static_cast<int>(e.firstJob)]),
-            e.nationality,
-            e.sex,
-            date(e.birthDate),
-            yes(e.healthThroughPayroll),
-            yes(e.deferredPensionThroughPayroll)};
+    std::vector<Text> cells{e.key.idType,
+                            e.key.idNumber,
+                            e.name,
+                            e.bankCard,
+                            month(countingMonth),
+                            month(e.leftMonth),
+                            yes(e.resident),
+                            yes(e.options.fromJanuary),
+                            yes(e.options.annualDeduction),
+                            idCheckText(e),
+                            documentMark};
+    for (const PayrollField f : kFactFields)
+        cells.push_back(factText(e, f));
+    return cells;
 }
 
 std::vector<Text> documentMarks(const std::vector<Employee>& employees) {

@@ -79,6 +79,14 @@ Text idCheckText(const Employee& employee);
 std::vector<Text> employeeColumns();
 std::vector<Text> employeeCells(const Employee& employee, std::optional<int> countingMonth,
                                 const Text& documentMark);
+// What the declaration knows of an employee beyond the computation (工号 … 税延养老保险从工资扣缴),
+// one field at a time, as the sheets and the window's panel give it: factText writes a fact,
+// setFact reads one from a cell (an empty cell clears it, or gives 雇员 and 否); a 离职日期 in
+// the year sets the month left.
+std::span<const PayrollField> factFields();
+Text factText(const Employee& employee, PayrollField field);
+Outcome<void> setFact(Employee& employee, PayrollField field, std::string_view utf8, int year);
+
 // The marks of a year's employees' documents, by position: a 证件类型 that is not the
 // declaration's, a number that stands under another type too. Nothing is merged by itself.
 std::vector<Text> documentMarks(const std::vector<Employee>& employees);

@@ -17,6 +17,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFormLayout>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -29,6 +30,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
@@ -210,6 +212,8 @@ LedgerWindow::~LedgerWindow() {
     // A box that loses the focus as the window goes would report an edit to a window half gone.
     for (QLineEdit* box : m_items)
         if (box) box->blockSignals(true);
+    for (const auto& [field, unit] : m_facts)
+        unit->blockSignals(true);
     m_editConnection.disconnect();
     m_currentConnection.disconnect();
     m_columnConnection.disconnect();
@@ -255,6 +259,53 @@ void LedgerWindow::findUnits() {
         form->addRow(label, box);
         m_items[i] = box;
     }
+    // The declaration's facts: choices as lists, the payroll's two choices as check boxes.
+    auto* facts = findChild<QFormLayout*>(QStringLiteral("信息表单"));
+    for (const PayrollField f : factFields()) {
+        const QString name = QString::fromUtf8(engine::fieldName(f));
+        QWidget* unit = nullptr;
+        if (f == PayrollField::EmploymentType || f == PayrollField::FirstJob ||
+            f == PayrollField::Sex) {
+            auto* box = new QComboBox(this);
+            // As narrow as the panel: the longest choice shows whole in the open list.
+            box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+            box->setMinimumContentsLength(6);
+            if (f == PayrollField::EmploymentType)
+                for (const char* n : kEmploymentTypeNames)
+                    box->addItem(QString::fromUtf8(n), QString::fromUtf8(n));
+            else if (f == PayrollField::FirstJob)
+                for (const char* n : kFirstJobNames)
+                    box->addItem(*n ? QString::fromUtf8(n) : QStringLiteral("无"),
+                                 QString::fromUtf8(n));
+            else
+                for (const char* n : {"", "男", "女"})
+                    box->addItem(*n ? QString::fromUtf8(n) : QStringLiteral("未填"),
+                                 QString::fromUtf8(n));
+            unit = box;
+        } else if (f == PayrollField::HealthThroughPayroll ||
+                   f == PayrollField::DeferredPensionThroughPayroll) {
+            auto* box = new QCheckBox(name, this);
+            box->setToolTip(QStringLiteral("勾选后从实发中扣除"));
+            unit = box;
+        } else {
+            auto* box = new QLineEdit(this);
+            if (f == PayrollField::EmployedSince || f == PayrollField::LeftOn ||
+                f == PayrollField::BirthDate)
+                box->setPlaceholderText(QStringLiteral("如2024-03-01"));
+            unit = box;
+        }
+        unit->setObjectName(name + QStringLiteral("框"));
+        unit->setAccessibleName(name);
+        unit->setFocusPolicy(Qt::ClickFocus);
+        if (qobject_cast<QCheckBox*>(unit)) {
+            facts->addRow(unit);
+        } else {
+            auto* label = new QLabel(name, this);
+            label->setObjectName(name + QStringLiteral("标签"));
+            facts->addRow(label, unit);
+        }
+        m_facts.emplace_back(f, unit);
+    }
 }
 
 void LedgerWindow::bindEvents() {
@@ -295,6 +346,19 @@ void LedgerWindow::bindEvents() {
         connect(box, &QCheckBox::clicked, this, [this] { employeeChanged(); });
     for (QLineEdit* box : m_items)
         connect(box, &QLineEdit::editingFinished, this, [this] { itemsEdited(); });
+    for (const auto& [field, unit] : m_facts) {
+        const PayrollField f = field;
+        if (auto* box = qobject_cast<QLineEdit*>(unit))
+            connect(box, &QLineEdit::editingFinished, this,
+                    [this, f, box] { factEdited(f, box->text()); });
+        else if (auto* list = qobject_cast<QComboBox*>(unit))
+            connect(list, &QComboBox::activated, this,
+                    [this, f, list] { factEdited(f, list->currentData().toString()); });
+        else if (auto* check = qobject_cast<QCheckBox*>(unit))
+            connect(check, &QCheckBox::clicked, this, [this, f](bool on) {
+                factEdited(f, on ? QStringLiteral("是") : QStringLiteral("否"));
+            });
+    }
     for (const char* type : engine::identityTypes())
         m_idType->addItem(QString::fromUtf8(type));
     for (QComboBox* box : {m_joinMonth, m_leftMonth}) {
@@ -309,6 +373,9 @@ void LedgerWindow::bindEvents() {
     m_currentConnection =
         m_sheet.grid().events().currentCellMoved.connect([this] { showEmployee(); });
     m_grid->installEventFilter(this);
+    for (QComboBox* list :
+         findChild<QWidget*>(QStringLiteral("职工内容"))->findChildren<QComboBox*>())
+        list->installEventFilter(this);
     connect(m_grid, &gui::GridView::rightButtonPressed, this, &LedgerWindow::showMenu);
 
     m_menu = new QMenu(this);
@@ -462,7 +529,11 @@ void LedgerWindow::Paste() {
     refreshChoices();
     showEmployee();
     if (!said(r)) return;
-    if (const Text leftOut = pasteLeftOutMessage(*r); !leftOut.empty()) message(leftOut);
+    // What was left out, and what the clerk should know of the deductions pasted.
+    Text said = pasteLeftOutMessage(*r);
+    for (const Text& note : r->change.notes)
+        said += (said.empty() ? Text{} : sysText("\n")) + note;
+    if (!said.empty()) message(said);
     offerOpenings(r->change);
 }
 
@@ -560,6 +631,14 @@ bool LedgerWindow::eventFilter(QObject* watched, QEvent* event) {
             redo();
             return true;
         }
+    }
+    // The wheel over the panel scrolls the panel: a list it passes over is changed only once
+    // the clerk has clicked it.
+    if (event->type() == QEvent::Wheel && qobject_cast<QComboBox*>(watched) &&
+        !static_cast<QWidget*>(watched)->hasFocus()) {
+        auto* panel = findChild<QScrollArea*>(QStringLiteral("职工滚动区"));
+        if (panel) QCoreApplication::sendEvent(panel->verticalScrollBar(), event);
+        return true;
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -121,6 +121,9 @@ private:
     // The current employee's items as the panel shows them, and a change of one.
     void showItems(const MonthLine* line, bool open);
     void itemsEdited();
+    // The current employee's declaration facts, and a change of one (the cell's text).
+    void showFacts(const Employee* employee, bool open);
+    void factEdited(PayrollField field, const QString& text);
     // Called while another program's change holds the ledger: after half a second a dialog
     // says so and offers to cancel; false when the clerk cancelled.
     bool waitForOthers(std::chrono::milliseconds waited);
@@ -170,6 +173,8 @@ private:
     // 本月分项扣除: one box per item (kItemInfo's order), then the donation.
     std::array<QLineEdit*, kItemColumns> m_items{};
     QLabel* m_itemsNote = nullptr;
+    // 申报信息: one unit per fact in factFields()'s order: a box, a list or a check box.
+    std::vector<std::pair<PayrollField, QWidget*>> m_facts;
     QMenu* m_menu = nullptr;
     QAbstractItemDelegate* m_shade = nullptr; // what the clerk cannot edit
     Connection m_editConnection;

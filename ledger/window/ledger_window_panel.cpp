@@ -4,6 +4,7 @@
 #include "ledger/window/ledger_window.h"
 
 #include "base/convert.h"
+#include "base/identity_card.h"
 #include "engine/amount.h"
 #include "gui/qt_text.h"
 
@@ -73,6 +74,7 @@ void LedgerWindow::showEmployee() {
         m_bonusText->clear();
         m_bonusSwitch->hide();
         showItems(nullptr, false);
+        showFacts(nullptr, false);
         m_showing = false;
         return;
     }
@@ -89,6 +91,7 @@ void LedgerWindow::showEmployee() {
     m_fromJanuary->setChecked(e.options.fromJanuary);
     m_annualDeduction->setChecked(e.options.annualDeduction);
     showItems(line, open);
+    showFacts(&e, open);
     m_showing = false;
 
     Outcome<std::optional<BonusChoice>> choice = m_ledger.compareBonus(m_sheet.year(), e.key);
@@ -162,6 +165,54 @@ void LedgerWindow::itemsEdited() {
         if (!(itemised & groupBit(kItemInfo[i].group))) items[i] = Exact{};
     const int row = m_sheet.grid().currentRow(), column = m_sheet.grid().currentColumn();
     said(m_sheet.setItems(line->employee.key, itemised, items, donation));
+    refreshChoices();
+    m_sheet.grid().setCurrentCell(row, column);
+    showEmployee();
+}
+
+void LedgerWindow::showFacts(const Employee* e, bool open) {
+    // A 居民身份证 number holds the bearer's sex and date of birth; the nationality is 中国.
+    std::optional<IdentityCardFacts> card;
+    const bool identityCard = e && e->key.idType == engine::identityCardType();
+    if (identityCard) card = identityCardFacts(e->key.idNumber.view());
+    for (const auto& [field, unit] : m_facts) {
+        const bool fromNumber =
+            identityCard && (field == PayrollField::Nationality || field == PayrollField::Sex ||
+                             field == PayrollField::BirthDate);
+        QString text = e ? toQString(factText(*e, field)) : QString();
+        if (fromNumber) {
+            text = field == PayrollField::Nationality ? QStringLiteral("中国")
+                   : !card                            ? QString()
+                   : field == PayrollField::Sex
+                       ? (card->male ? QStringLiteral("男") : QStringLiteral("女"))
+                       : QString::fromStdString(engine::dateText(card->birthDate));
+        }
+        unit->setEnabled(open && !fromNumber);
+        unit->setToolTip(fromNumber ? QStringLiteral("由居民身份证号码得出") : QString());
+        if (auto* box = qobject_cast<QLineEdit*>(unit))
+            box->setText(text);
+        else if (auto* list = qobject_cast<QComboBox*>(unit))
+            list->setCurrentIndex(std::max(list->findData(text), 0));
+        else if (auto* check = qobject_cast<QCheckBox*>(unit))
+            check->setChecked(text == QStringLiteral("是"));
+    }
+}
+
+void LedgerWindow::factEdited(PayrollField field, const QString& text) {
+    const MonthLine* line = currentLine();
+    if (m_showing || !line || m_sheet.declared()) return;
+    Employee e = line->employee;
+    if (Outcome<void> r = setFact(e, field, text.toStdString(), m_sheet.year()); !r) {
+        message(r.problem().message);
+        showEmployee();
+        return;
+    }
+    if (factText(e, field) == factText(line->employee, field) &&
+        e.leftMonth == line->employee.leftMonth &&
+        e.options.fromJanuary == line->employee.options.fromJanuary)
+        return;
+    const int row = m_sheet.grid().currentRow(), column = m_sheet.grid().currentColumn();
+    said(m_sheet.putEmployee(e));
     refreshChoices();
     m_sheet.grid().setCurrentCell(row, column);
     showEmployee();

@@ -480,6 +480,21 @@ TEST_P(Ledger, NonResidentsByTheMonthlyTableAndPapersOtherThanTheCard) {
     EXPECT_TRUE(identityCardCheckHolds(kZhang));
     EXPECT_TRUE(identityCardCheckHolds(kLi));
     EXPECT_FALSE(identityCardCheckHolds("11010519491231002"));
+    // What a number holds of its bearer: the birth date and the sex of the order's last digit.
+    const struct {
+        const char* number;
+        int birth; // 0: nothing read
+        bool male;
+    } facts[] = {{"110101199001011237", 19900101, true},
+                 {"110105491231002", 19491231, false}, // 15 digits: born 19yy
+                 {"110105194912310028", 0, false},     // the check fails
+                 {"110105491331002", 0, false},        // no thirteenth month
+                 {"E12345678", 0, false}};
+    for (const auto& f : facts) {
+        const std::optional<IdentityCardFacts> got = identityCardFacts(f.number);
+        EXPECT_EQ(got ? got->birthDate : 0, f.birth) << f.number;
+        EXPECT_EQ(got && got->male, f.male) << f.number;
+    }
 }
 
 TEST_P(Ledger, CopyForwardKeepsDeductionsAndLeavesIncomeEmpty) {

@@ -21,6 +21,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
@@ -31,6 +32,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <functional>
 #include <memory>
@@ -116,6 +118,7 @@ private slots:
     void damagedFiguresAreMarkedAndTold();
     void aChangeWaitsForAnotherProgramUntilCancelled();
     void itemsAreEditedInThePanelAndUndone();
+    void factsAreEditedInThePanelAndUndone();
 
 private:
     LedgerWindow* open();
@@ -625,6 +628,72 @@ void LedgerWindowTest::itemsAreEditedInThePanelAndUndone() {
     QCOMPARE(m_window->findChild<QLineEdit*>(Q("住房公积金框"))->text(), Q("1200"));
     click("按钮撤销");
     QCOMPARE(cell(1, kSpecialColumn), std::string(""));
+}
+
+// The employee's declaration facts in the panel: read as a sheet's cells are, refused with the
+// sheet's message, an identity card's own facts from its number; each change one undo step.
+void LedgerWindowTest::factsAreEditedInThePanelAndUndone() {
+    importMonths(1, 2, {{"甲", kA, "20000"}});
+    open();
+    goTo(2024, 2);
+    iit::testing::clickCell(view(), 1, kIncomeColumn);
+    const auto box = [&](const char* fact) {
+        return m_window->findChild<QWidget*>(Q(fact) + Q("框"));
+    };
+    const auto type = [&](const char* fact, const char* text) {
+        auto* edit = qobject_cast<QLineEdit*>(box(fact));
+        QVERIFY(edit && edit->isEnabled());
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        QTest::keyClicks(edit, Q(text));
+        QTest::keyClick(edit, Qt::Key_Return);
+    };
+    const auto shown = [&](const char* fact) {
+        QWidget* unit = box(fact);
+        if (auto* edit = qobject_cast<QLineEdit*>(unit)) return edit->text();
+        return qobject_cast<QComboBox*>(unit)->currentText();
+    };
+    // The wheel over a list the clerk has not clicked scrolls the panel, and changes nothing.
+    auto* kind = qobject_cast<QComboBox*>(box("任职受雇从业类型"));
+    QWheelEvent wheel(QPointF(5, 5), kind->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(kind, &wheel);
+    QCOMPARE(kind->currentText(), Q("雇员"));
+    type("工号", "007");
+    type("任职受雇从业日期", "2024/1/15");
+    QCOMPARE(shown("任职受雇从业日期"), Q("2024-01-15"));
+    QString said;
+    m_env->watchdog().expectMessage(QMessageBox::Ok, &said);
+    type("离职日期", "2024-02-30");
+    QTRY_VERIFY(said.contains(Q("“离职日期”应为日期")));
+    QCOMPARE(shown("离职日期"), Q(""));
+    type("离职日期", "2024-02-29"); // sets the month left
+    QCOMPARE(qobject_cast<QComboBox*>(box("离职月份"))->currentText(), Q("2月"));
+    // The identity card's number gives the bearer's sex, birth date and nationality.
+    for (const char* fact : {"性别", "出生日期", "国籍(地区)"})
+        QVERIFY(!box(fact)->isEnabled());
+    QCOMPARE(shown("性别"), Q("男"));
+    QCOMPARE(shown("出生日期"), Q("1990-01-01"));
+    // Paid through the payroll, the health insurance comes off the pay.
+    type("商业健康保险", "200");
+    const std::string pay = cell(1, kAfterTaxColumn);
+    auto* health = qobject_cast<QCheckBox*>(box("商业健康保险由工资代扣"));
+    QVERIFY(health && !health->isChecked());
+    health->click();
+    QCOMPARE(std::stod(cell(1, kAfterTaxColumn)), std::stod(pay) - 200);
+
+    const Employee kept = (*openBook().listEmployees(2024))[0];
+    QCOMPARE(kept.staffNumber.toUtf8(), std::string("007"));
+    QCOMPARE(kept.employedSince, std::optional<int>(20240115));
+    QCOMPARE(kept.leftOn, std::optional<int>(20240229));
+    QVERIFY(kept.healthThroughPayroll);
+    for (int i = 0; i < 5; ++i) // the check box, the item, 离职日期, 任职受雇从业日期, 工号
+        click("按钮撤销");
+    QCOMPARE(shown("工号"), Q(""));
+    QCOMPARE(shown("离职日期"), Q(""));
+    QCOMPARE(qobject_cast<QComboBox*>(box("离职月份"))->currentText(), Q("仍在职"));
+    QVERIFY(!health->isChecked());
 }
 
 QTEST_MAIN(LedgerWindowTest)
