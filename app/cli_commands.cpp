@@ -84,10 +84,13 @@ const std::vector<Command>& commands() {
          "of AMOUNT / 12. With --year-income, the year's tax both ways: the bonus taxed on its\n"
          "own, or added to December's wages, and which is lower.\n"},
         {"ledger",
-         "import YEAR MONTH FILE | show YEAR MONTH | people [YEAR] | opening YEAR MONTH FILE | "
+         "import YEAR MONTH FILE | show YEAR MONTH | people [YEAR] | declare YEAR MONTH -o FOLDER "
+         "| "
+         "opening YEAR MONTH FILE | "
          "check YEAR | backup FILE | restore FILE --force",
          "the payroll ledger of the data directory",
-         {{"output", 'o', "OUTPUT", "where show and people write (default: standard output)"},
+         {{"output", 'o', "OUTPUT",
+           "where show and people write (default: standard output); declare's folder"},
           {"replace", 0, nullptr,
            "import: the month's employees FILE does not hold lose their entries of the month"},
           {"force", 0, nullptr, "restore: replace the ledger (it is set aside, not deleted)"}},
@@ -97,6 +100,10 @@ const std::vector<Command>& commands() {
          "                           changes only in FILE's columns\n"
          "  show YEAR MONTH          the month in the columns of withhold, then the ledger's own\n"
          "  people [YEAR]            the employees of YEAR, or of every year\n"
+         "  declare YEAR MONTH -o FOLDER\n"
+         "                           the month's import files of the tax authority's withholding\n"
+         "                           client (wages, bonuses taxed on their own, employees' "
+         "details)\n"
          "  opening YEAR MONTH FILE  year-to-date figures through MONTH (1 to 11) from FILE\n"
          "  check YEAR               every stored figure of YEAR against what it must be\n"
          "  backup FILE              a whole, private copy of the ledger, while others use it\n"

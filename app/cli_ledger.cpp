@@ -4,6 +4,7 @@
 //   people [YEAR] [-o OUT]    the employees of a year, or of every year
 //   opening YEAR MONTH FILE   year-to-date figures through MONTH, for an employer starting
 //                             in the middle of a year
+//   declare YEAR MONTH -o DIR the month's import files of the tax authority's client
 #include "app/cli.h"
 #include "app/cli_rows.h"
 #include "app/cli_util.h"
@@ -11,6 +12,7 @@
 #include "ledger/ledger.h"
 #include "ledger/month_cells.h"
 #include "ledger/sqlite/sqlite_store.h"
+#include "ledger/window/month_files.h"
 #include "sheets/header.h"
 
 #include <algorithm>
@@ -261,6 +263,38 @@ int showMonth(Context& ctx) {
                                                                                   : kExitFailure;
 }
 
+// The month's declaration files into the folder of -o; the summary on standard output, the
+// non-residents (declared on another form) on standard error.
+int declare(Context& ctx) {
+    if (ctx.operands.size() != 3) return ctx.usageError("ledger declare needs YEAR and MONTH");
+    const std::optional<int> year = parseYear(ctx.operands[1]);
+    if (!year) return ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
+    const std::optional<int> month = parseMonth(ctx.operands[2]);
+    if (!month) return ctx.usageError("MONTH '" + ctx.operands[2] + "' is no month from 1 to 12");
+    const std::optional<std::string> folder = ctx.value("output");
+    if (!folder) return ctx.usageError("ledger declare needs -o FOLDER, where the files go");
+    std::optional<ledger::Ledger> book = openLedger(ctx, ledger::Access::Read);
+    if (!book) return kExitFailure;
+    Outcome<ledger::Declaration> d = ledger::declareFiles(*book, *year, *month);
+    if (!d) return failed("", d.problem().message, "no file was written");
+    Outcome<ledger::DeclarationWritten> w = ledger::writeDeclaration(*d, *folder);
+    if (!w) return failed("", w.problem().message, "some files may not have been written");
+    for (const auto& [file, rows] : w->files)
+        std::cout << file.string() << "\t" << rows << "\n";
+    for (const ledger::Employee& e : d->nonResidents)
+        std::cerr << "iitcalc-cli: " << e.name.toUtf8() << " (" << e.key.idNumber.toUtf8()
+                  << ") is a non-resident: declare their wages on the non-residents' form\n";
+    if (d->zeroDeclarations > 0)
+        std::cerr << "iitcalc-cli: " << d->zeroDeclarations
+                  << " employees without wages in the month are declared with 0\n";
+    for (const std::filesystem::path& file : w->stale)
+        std::cerr << "iitcalc-cli: " << file.string()
+                  << " is not of this month (it has no such rows): do not import it\n";
+    for (const Text& note : d->notes)
+        std::cerr << "iitcalc-cli: " << oneLine(note).toUtf8() << "\n";
+    return kExitOk;
+}
+
 int listPeople(Context& ctx) {
     if (ctx.operands.size() > 2) return ctx.usageError("ledger people takes at most a YEAR");
     std::optional<int> year;
@@ -376,11 +410,12 @@ int restore(Context& ctx) {
 int runLedger(Context& ctx) {
     if (ctx.operands.empty())
         return ctx.usageError(
-            "an action is needed: import, show, people, opening, check, backup or restore");
+            "an action is needed: import, show, people, declare, opening, check, backup or "
+            "restore");
     const std::string& action = ctx.operands.front();
-    const bool writes = action == "show" || action == "people";
+    const bool writes = action == "show" || action == "people" || action == "declare";
     if (!writes && ctx.value("output"))
-        return ctx.usageError("-o is for ledger show and ledger people");
+        return ctx.usageError("-o is for ledger show, people and declare");
     if (action != "import" && ctx.flag("replace"))
         return ctx.usageError("--replace is for ledger import");
     if (action != "restore" && ctx.flag("force"))
@@ -392,6 +427,7 @@ int runLedger(Context& ctx) {
     if (action == "opening") return import(ctx, true);
     if (action == "show") return showMonth(ctx);
     if (action == "people") return listPeople(ctx);
+    if (action == "declare") return declare(ctx);
     return ctx.usageError("unknown action '" + action + "'");
 }
 

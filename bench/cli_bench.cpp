@@ -89,6 +89,19 @@ std::string id(int i) {
     return "1101011990" + std::to_string(10000000 + i);
 }
 
+// The same with the check character that makes it an identity card's number (born 1990-mm-dd),
+// as a declaration needs it to tell the holder's sex and date of birth.
+std::string cardId(int i) {
+    char body[18];
+    std::snprintf(body, sizeof body, "1101011990%02d%02d%03d", 1 + i % 12, 1 + i % 28, i % 1000);
+    static const int weights[17] = {7, 9, 10, 5, 8, 4, 2, 1, 6, 3, 7, 9, 10, 5, 8, 4, 2};
+    int sum = 0;
+    for (int k = 0; k < 17; ++k)
+        sum += (body[k] - '0') * weights[k];
+    const int check = (12 - sum % 11) % 11;
+    return std::string(body, 17) + (check == 10 ? 'X' : static_cast<char>('0' + check));
+}
+
 // A year of 10,000 employees as withhold reads it, month after month.
 std::filesystem::path writeYear(const std::filesystem::path& dir) {
     const std::filesystem::path file = dir / "year.tsv";
@@ -104,13 +117,17 @@ std::filesystem::path writeYear(const std::filesystem::path& dir) {
 
 // One month of 10,000 employees as ledger import reads it; December brings a quarter of them
 // an annual bonus.
-std::filesystem::path writeMonth(const std::filesystem::path& dir, int month) {
+// With `items`, the deductions item by item (the insurances and 子女教育), as the declaration
+// needs them.
+std::filesystem::path writeMonth(const std::filesystem::path& dir, int month, bool items = false) {
     const std::filesystem::path file = dir / ("month" + std::to_string(month) + ".tsv");
     std::ofstream out(file, std::ios::binary);
-    out << "证件号码\t姓名\t本月收入\t本月专项扣除\t本月专项附加扣除\t全年一次性奖金\n";
+    out << (items ? "证件号码\t姓名\t本月收入\t基本养老保险费\t子女教育\t全年一次性奖金\n"
+                  : "证件号码\t姓名\t本月收入\t本月专项扣除\t本月专项附加扣除\t全年一次性奖金\n");
     for (int i = 0; i < kEmployees; ++i)
-        out << id(i) << "\t张三" << i << "\t" << Income(i, month) << "\t" << 800 + i % 900 << "\t"
-            << (i % 3 ? "2000" : "0") << "\t" << (month == 12 && i % 4 == 0 ? "30000" : "") << "\n";
+        out << (items ? cardId(i) : id(i)) << "\t张三" << i << "\t" << Income(i, month) << "\t"
+            << 800 + i % 900 << "\t" << (i % 3 ? "2000" : "0") << "\t"
+            << (month == 12 && i % 4 == 0 ? "30000" : "") << "\n";
     return file;
 }
 
@@ -132,10 +149,10 @@ BENCHMARK(BM_CliWithhold120000Rows)
 struct Books {
     bench::DataDirectory data;
     std::filesystem::path ledger = data.path() / "工资台账.db";
-    explicit Books(int months) {
+    explicit Books(int months, bool items = false) {
         for (int m = 1; m <= months; ++m)
             if (run({"--data-dir", data.path().string(), "ledger", "import", "2024",
-                     std::to_string(m), writeMonth(data.path(), m).string()}) != 0)
+                     std::to_string(m), writeMonth(data.path(), m, items).string()}) != 0)
                 std::abort(); // nothing to measure
     }
 };
@@ -170,6 +187,37 @@ void BM_CliLedgerShowDecember10000(benchmark::State& state) {
             state.SkipWithError("iitcalc-cli ledger show failed");
 }
 BENCHMARK(BM_CliLedgerShowDecember10000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
+
+// December of a full year of 10,000 as a workbook: the writer the declaration writes with.
+void BM_CliLedgerShowDecember10000Xlsx(benchmark::State& state) {
+    Books books(12);
+    const std::string out = (books.data.path() / "x.xlsx").string();
+    for (auto _ : state)
+        if (run({"--data-dir", books.data.path().string(), "ledger", "show", "2024", "12", "-o",
+                 out}) != 0)
+            state.SkipWithError("iitcalc-cli ledger show -o x.xlsx failed");
+}
+BENCHMARK(BM_CliLedgerShowDecember10000Xlsx)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
+
+// December's declaration files of 10,000 item by item: the wages of everyone, 2,500 bonuses
+// taxed on their own, and everyone's details (no month before is declared).
+void BM_CliLedgerDeclare10000(benchmark::State& state) {
+    Books books(12, true);
+    const std::string folder = (books.data.path() / "declaration").string();
+    for (auto _ : state)
+        if (run({"--data-dir", books.data.path().string(), "ledger", "declare", "2024", "12", "-o",
+                 folder}) != 0)
+            state.SkipWithError("iitcalc-cli ledger declare failed");
+}
+BENCHMARK(BM_CliLedgerDeclare10000)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Repetitions(7)

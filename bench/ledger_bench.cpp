@@ -4,9 +4,11 @@
 // income with its later months recomputed and stored, opening the ledger (its health check
 // included), and the size of the ledger file of a full year (counter "ledger_MB").
 #include "engine/withhold.h"
+#include "ledger/declaration.h"
 #include "ledger/ledger.h"
 #include "ledger/month_cells.h"
 #include "ledger/sqlite/sqlite_store.h"
+#include "ledger/window/month_files.h"
 
 #include "bench/support/data_dir.h"
 
@@ -316,6 +318,37 @@ void BM_OpenFullYear(benchmark::State& state) {
 BENCHMARK(BM_OpenFullYear)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+
+// December's declaration of 10,000 item by item (no month declared before: everyone's details
+// too), in its two halves: the files' rows from the ledger, and the three workbooks written.
+void BM_DeclarationRows10000(benchmark::State& state) {
+    Books books(12, true);
+    for (auto _ : state) {
+        Outcome<Declaration> d = declareFiles(*books.ledger, kYear, 12);
+        if (!d || d->files.empty())
+            state.SkipWithError(d ? "no rows" : d.problem().message.toUtf8().c_str());
+    }
+}
+BENCHMARK(BM_DeclarationRows10000)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+void BM_DeclarationWrite10000(benchmark::State& state) {
+    Books books(12, true);
+    Outcome<Declaration> d = declareFiles(*books.ledger, kYear, 12);
+    if (!d) {
+        state.SkipWithError("no declaration");
+        return;
+    }
+    for (auto _ : state)
+        if (!writeDeclaration(*d, books.dir.path() / "declaration"))
+            state.SkipWithError("not written");
+}
+BENCHMARK(BM_DeclarationWrite10000)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 
 } // namespace

@@ -54,6 +54,30 @@ Outcome<void> checkOptions(const Employee& e, std::optional<int> firstMonth) {
     return engine::checkDeductionOptions(e.options, e.joinMonth ? e.joinMonth : firstMonth);
 }
 
+Outcome<void> earlierItems(LedgerStore& store, int year, int month,
+                           const std::vector<StoredEmployee>& known,
+                           std::unordered_map<EmployeeId, EarlierItems>& out) {
+    if (known.empty()) return {};
+    EmployeeId first = known.front().id, last = first;
+    for (const StoredEmployee& e : known) {
+        first = std::min(first, e.id);
+        last = std::max(last, e.id);
+    }
+    Outcome<std::vector<LedgerStore::ItemsBefore>> before = store.itemsBefore(month, first, last);
+    if (!before) return before.problem();
+    out.reserve(before->size());
+    for (const LedgerStore::ItemsBefore& b : *before)
+        out.emplace(b.employee, EarlierItems{b.sums, b.asSums, b.firstMonth});
+    Outcome<std::unordered_map<EmployeeId, StoredOpening>> openings = store.openings(year);
+    if (!openings) return openings.problem();
+    for (const auto& [id, o] : *openings) {
+        EarlierItems& x = out[id];
+        if (o.sums.specialAdditional != 0) x.unknown |= groupBit(ItemGroup::SpecialAdditional);
+        if (o.sums.other != 0) x.unknown |= groupBit(ItemGroup::Other);
+    }
+    return {};
+}
+
 Outcome<std::optional<int>> countingMonthOf(Book& book, const StoredEmployee& e) {
     if (e.employee.joinMonth) return e.employee.joinMonth;
     Outcome<std::optional<StoredOpening>> opening = book.store->opening(e.id);

@@ -98,6 +98,19 @@ Outcome<std::optional<int>> countingMonthOf(Book& book, const StoredEmployee& em
 // The notes of the 60,000 deduction (Ledger::optionNotes).
 Outcome<std::vector<Text>> annualDeductionNotes(Book& book, int year, const Employee& employee);
 
+// An employee's items through the months before one (with their opening balances): the
+// sums, the groups not known item by item (a month or the opening gave a nonzero sum alone),
+// and the first month with an entry (13 without one).
+struct EarlierItems {
+    ItemsFen sums{};
+    int unknown = 0;
+    int firstMonth = 13;
+};
+// Of the employees `known` (of `year`), those with entries before `month` or opening balances.
+Outcome<void> earlierItems(LedgerStore& store, int year, int month,
+                           const std::vector<StoredEmployee>& known,
+                           std::unordered_map<EmployeeId, EarlierItems>& out);
+
 // One change of an entry of a month, its employee found.
 struct Resolved {
     StoredEmployee employee;

@@ -104,35 +104,6 @@ constexpr PayrollField kSumField[3] = {PayrollField::Special, PayrollField::Spec
 // and the groups that a month (or the opening balances) gave as a sum alone, whose items are
 // not known. The year-to-date columns of the declaration's sheet become the month's amounts by
 // the difference with these.
-struct EarlierItems {
-    ItemsFen sums{};
-    int unknown = 0; // groupBit of the groups not known item by item
-};
-
-Outcome<void> earlierItems(LedgerStore& store, int year, int month,
-                           const std::vector<StoredEmployee>& known,
-                           std::unordered_map<EmployeeId, EarlierItems>& out) {
-    if (known.empty()) return {};
-    EmployeeId first = known.front().id, last = first;
-    for (const StoredEmployee& e : known) {
-        first = std::min(first, e.id);
-        last = std::max(last, e.id);
-    }
-    Outcome<std::vector<LedgerStore::ItemsBefore>> before = store.itemsBefore(month, first, last);
-    if (!before) return before.problem();
-    out.reserve(before->size());
-    for (const LedgerStore::ItemsBefore& b : *before)
-        out.emplace(b.employee, EarlierItems{b.sums, b.asSums});
-    Outcome<std::unordered_map<EmployeeId, StoredOpening>> openings = store.openings(year);
-    if (!openings) return openings.problem();
-    for (const auto& [id, o] : *openings) {
-        EarlierItems& x = out[id];
-        if (o.sums.specialAdditional != 0) x.unknown |= groupBit(ItemGroup::SpecialAdditional);
-        if (o.sums.other != 0) x.unknown |= groupBit(ItemGroup::Other);
-    }
-    return {};
-}
-
 bool blankRow(const std::vector<Text>& row) {
     return std::all_of(row.begin(), row.end(),
                        [](const Text& c) { return engine::trimCell(c.toUtf8()).empty(); });

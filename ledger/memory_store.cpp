@@ -174,6 +174,7 @@ Outcome<std::vector<LedgerStore::ItemsBefore>> MemoryStore::itemsBefore(int mont
         if (key.second >= month || key.first < first || key.first > last) continue;
         if (out.empty() || out.back().employee != key.first) out.push_back({key.first, {}, 0});
         ItemsBefore& x = out.back();
+        x.firstMonth = std::min(x.firstMonth, key.second);
         for (std::size_t i = 0; i < kItems; ++i)
             x.sums[i] += e.items[i];
         const std::int64_t sums[] = {e.special, e.specialAdditional, e.other};

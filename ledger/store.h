@@ -229,11 +229,13 @@ public:
                                                                       EmployeeId last) = 0;
     // For the employees with ids from `first` to `last` who have entries before `month`: the
     // sums of those entries' items, and the groups (groupBit) one of them gave as a nonzero sum
-    // alone. What the declaration's year-to-date items are told apart from.
+    // alone, and the first of those months. What the declaration's year-to-date items are told
+    // apart from.
     struct ItemsBefore {
         EmployeeId employee = 0;
         ItemsFen sums{};
         int asSums = 0;
+        int firstMonth = 13;
     };
     virtual Outcome<std::vector<ItemsBefore>> itemsBefore(int month, EmployeeId first,
                                                           EmployeeId last) = 0;

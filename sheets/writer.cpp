@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <string_view>
 #include <sys/mman.h>
+#include <thread>
 #include <unistd.h>
 #include <xlsxwriter.h>
 
@@ -137,9 +138,8 @@ bool wholeSheet(const std::filesystem::path& file) {
     return read && tail.ends_with("</worksheet>");
 }
 
-} // namespace
-
-Outcome<void> writeXlsx(const std::filesystem::path& path, const Table& table) {
+// One workbook, the library's lines on standard error already caught by the caller.
+Outcome<void> writeOneXlsx(const std::filesystem::path& path, const Table& table) {
     const std::filesystem::path target = replacementTarget(path);
     if (!mayReplace(target)) return writeFailed(path, "文件不可写入");
     for (const Column& c : table.columns)
@@ -154,7 +154,6 @@ Outcome<void> writeXlsx(const std::filesystem::path& path, const Table& table) {
     errno = 0;
     TemporaryFile temporary(target);
     if (!temporary.valid()) return writeFailed(path, writeFailureReason(target, errno).toUtf8());
-    const LibraryLines quiet; // declared before the workbook: it outlives the library's calls
     Workbook workbook(temporary.path().native());
     if (!workbook.get()) return writeFailed(path, "内存不足");
     const std::string name = table.sheetName.empty() ? "Sheet1" : table.sheetName;
@@ -237,6 +236,27 @@ Outcome<void> writeXlsx(const std::filesystem::path& path, const Table& table) {
     if (!wholeSheet(temporary.path())) return writeFailed(path, "写入不完整（也许磁盘空间不够）");
     if (!temporary.commit()) return writeFailed(path, "无法替换原文件");
     return {};
+}
+
+} // namespace
+
+Outcome<void> writeXlsx(const std::filesystem::path& path, const Table& table) {
+    const LibraryLines quiet; // declared before the workbook: it outlives the library's calls
+    return writeOneXlsx(path, table);
+}
+
+std::vector<Outcome<void>> writeXlsxFiles(std::span<const XlsxFile> files) {
+    std::vector<Outcome<void>> results(files.size(), Outcome<void>{});
+    const LibraryLines quiet;
+    // Each workbook is the library's own object with its own temporary files: one thread each,
+    // the first on this one.
+    std::vector<std::thread> others;
+    for (std::size_t i = 1; i < files.size(); ++i)
+        others.emplace_back([&, i] { results[i] = writeOneXlsx(files[i].path, *files[i].table); });
+    if (!files.empty()) results[0] = writeOneXlsx(files[0].path, *files[0].table);
+    for (std::thread& t : others)
+        t.join();
+    return results;
 }
 
 std::string tableToCsv(const Table& table) {

@@ -6,6 +6,7 @@
 #include "base/outcome.h"
 
 #include <filesystem>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,14 @@ struct Table {
 // Writes the table to a temporary file beside `target` and renames it over the target only when
 // the workbook is complete; on any failure the target is left as it was and nothing else remains.
 Outcome<void> writeXlsx(const std::filesystem::path& target, const Table& table);
+
+// Several workbooks at once, each as writeXlsx writes it (on threads of their own): each
+// result is its file's.
+struct XlsxFile {
+    std::filesystem::path path;
+    const Table* table = nullptr;
+};
+std::vector<Outcome<void>> writeXlsxFiles(std::span<const XlsxFile> files);
 
 // The table as text with a header row of captions and CR LF line ends: .csv with a UTF-8
 // byte-order mark (so that Chinese desktop spreadsheets read it as UTF-8), .tsv without.

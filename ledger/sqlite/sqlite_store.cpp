@@ -561,12 +561,17 @@ Outcome<void> prepareFile(sql::Connection& db, bool readOnly) {
                     sysText("的台账，文件未作改动。"));
     if (!readOnly)
         if (Outcome<void> r = db.exec("PRAGMA journal_mode=WAL"); !r) return r;
-    // A year of 10,000 employees is some 11 MB: a 16 MB page cache keeps a month's import and
-    // the show of a month off the file system. Each page read is checked for cells that reach
-    // outside it. What is deleted (a removed employee's names and numbers) is overwritten.
+    // A year of 10,000 employees is some 11 MB: a 16 MB page cache keeps the pages a month's
+    // import reads and writes again off the file system. A reader passes over each page once or
+    // twice: a small cache, whose slots are used again, is quicker to fill than a large one.
+    // Each page read is checked for cells that reach outside it. What is deleted (a removed
+    // employee's names and numbers) is overwritten.
+    if (Outcome<void> r =
+            db.exec(readOnly ? "PRAGMA cache_size=-2000" : "PRAGMA cache_size=-16000");
+        !r)
+        return r;
     if (Outcome<void> r = db.exec("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; "
-                                  "PRAGMA cache_size=-16000; PRAGMA cell_size_check=ON; "
-                                  "PRAGMA secure_delete=ON");
+                                  "PRAGMA cell_size_check=ON; PRAGMA secure_delete=ON");
         !r)
         return r;
     if (*version == schema::kVersion || readOnly) return {};
@@ -649,9 +654,11 @@ private:
     SqliteStore::File& m_file;
 };
 
-// The rows of a statement, each read by `read`.
-template <class Row, class Read> Outcome<std::vector<Row>> rowsOf(sql::Statement& s, Read read) {
+// The rows of a statement, each read by `read`; room for `expected` of them at once.
+template <class Row, class Read>
+Outcome<std::vector<Row>> rowsOf(sql::Statement& s, Read read, std::size_t expected = 0) {
     std::vector<Row> out;
+    out.reserve(expected);
     if (Outcome<void> r = s.eachRow([&](const sql::Statement& row) { out.push_back(read(row)); });
         !r)
         return r.problem();
@@ -1042,9 +1049,14 @@ Outcome<std::vector<EmployeeEntry>> SqliteStore::monthEntries(int month, Employe
     (*s)->bind(1, month);
     (*s)->bind(2, first);
     (*s)->bind(3, last);
-    return rowsOf<EmployeeEntry>(**s, [](const sql::Statement& r) {
-        return EmployeeEntry{r.int64(0), readEntry(r, 1)};
-    });
+    // At most one for each employee of the range, whose ids are a year's, nearly without gaps.
+    const auto range = static_cast<std::size_t>(std::max<EmployeeId>(last - first + 1, 0));
+    return rowsOf<EmployeeEntry>(
+        **s,
+        [](const sql::Statement& r) {
+            return EmployeeEntry{r.int64(0), readEntry(r, 1)};
+        },
+        std::min<std::size_t>(range, 1 << 17));
 }
 
 Outcome<std::vector<LedgerStore::ItemsBefore>> SqliteStore::itemsBefore(int month, EmployeeId first,
@@ -1052,7 +1064,8 @@ Outcome<std::vector<LedgerStore::ItemsBefore>> SqliteStore::itemsBefore(int mont
     // The months in the file's order, only the columns summed ("+" keeps the employees' index
     // out), summed here by employee.
     static const std::string sql = [] {
-        std::string q = "SELECT x.employee, x.itemised, x.special, x.special_additional, x.other";
+        std::string q =
+            "SELECT x.employee, x.itemised, x.special, x.special_additional, x.other, x.month";
         for (const ItemInfo& item : kItemInfo)
             q += std::string(", x.") + item.column;
         return q + " FROM entry x WHERE x.month < ?1 AND +x.employee BETWEEN ?2 AND ?3";
@@ -1062,26 +1075,28 @@ Outcome<std::vector<LedgerStore::ItemsBefore>> SqliteStore::itemsBefore(int mont
     (*s)->bind(1, month);
     (*s)->bind(2, first);
     (*s)->bind(3, last);
-    std::vector<ItemsBefore> out;
-    std::unordered_map<EmployeeId, std::size_t> at;
+    // The ids of a year's employees are dense: each has its place in the range.
+    std::vector<ItemsBefore> byId(
+        static_cast<std::size_t>(std::max<EmployeeId>(last - first + 1, 0)));
     for (;;) {
         Outcome<bool> row = (*s)->step();
         if (!row) return row.problem();
         if (!*row) break;
         const sql::Statement& r = **s;
         const EmployeeId employee = r.int64(0);
-        const auto [it, isNew] = at.try_emplace(employee, out.size());
-        if (isNew) out.push_back({employee, {}, 0});
-        ItemsBefore& x = out[it->second];
+        ItemsBefore& x = byId[static_cast<std::size_t>(employee - first)];
+        x.employee = employee;
         const std::int64_t itemised = r.int64(1);
         for (int g = 0; g < 3; ++g)
             if (!(itemised & (1 << g)) && r.int64(2 + g) != 0) x.asSums |= 1 << g;
+        x.firstMonth = std::min(x.firstMonth, static_cast<int>(r.int64(5)));
         for (std::size_t i = 0; i < kItems; ++i)
-            x.sums[i] += r.int64(5 + static_cast<int>(i));
+            x.sums[i] += r.int64(6 + static_cast<int>(i));
     }
     (*s)->reset();
-    std::sort(out.begin(), out.end(),
-              [](const ItemsBefore& a, const ItemsBefore& b) { return a.employee < b.employee; });
+    std::vector<ItemsBefore> out;
+    for (ItemsBefore& x : byId)
+        if (x.employee != 0) out.push_back(x);
     return out;
 }
 

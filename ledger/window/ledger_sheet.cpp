@@ -301,6 +301,7 @@ Outcome<ChangeReport> LedgerSheet::run(Action action, const Progress& progress) 
     if (m_year == 0) return fail(sysText("尚未打开台账的月份"));
     Outcome<Applied> applied = applyAction(m_ledger, action, progress);
     if (!applied) return applied.problem();
+    ++m_changes;
     remember(std::move(applied->inverse));
     if (Outcome<void> r = refreshAfter(action); !r) return r.problem();
     return std::move(applied->report);
@@ -316,6 +317,7 @@ Outcome<ChangeReport> LedgerSheet::replay(std::deque<Action>& from, std::deque<A
             return r.problem();
     Outcome<Applied> applied = applyAction(m_ledger, action, {});
     if (!applied) return applied.problem();
+    ++m_changes;
     to.push_back(std::move(applied->inverse));
     const Action done = std::move(from.back());
     from.pop_back();

@@ -119,6 +119,9 @@ public:
     Outcome<void> reopen();
 
     bool canUndo() const { return !m_undo.empty(); }
+    // How many changes the sheet has made (undo and redo included): what was made from the
+    // ledger before is stale once it grows.
+    std::uint64_t changes() const { return m_changes; }
     bool canRedo() const { return !m_redo.empty(); }
     // Applies the last action's undo (or the last undo's redo), in the month it changed. A
     // refused undo stays on its list.
@@ -175,6 +178,7 @@ private:
     int m_filledRows = 0;        // rows that may hold text
     std::array<Text, kSheetColumns> m_totalTexts;
     std::deque<Action> m_undo, m_redo;
+    std::uint64_t m_changes = 0;
 };
 
 } // namespace iit::ledger

@@ -320,6 +320,11 @@ void LedgerWindow::bindEvents() {
     onClick("按钮申报", &LedgerWindow::declareOrReopen);
     onClick("按钮导入", &LedgerWindow::importMonth);
     onClick("按钮导出", &LedgerWindow::exportMonth);
+    connect(gui::findUnit<QPushButton>(this, QStringLiteral("按钮申报文件")), &QPushButton::clicked,
+            this, [this] {
+                commitEdit();
+                writeDeclarationFiles();
+            });
     onClick("按钮备份", &LedgerWindow::backUp);
     onClick("按钮打印", &LedgerWindow::Print);
     onClick("按钮撤销", &LedgerWindow::undo);
@@ -583,6 +588,22 @@ void LedgerWindow::declareOrReopen() {
             return;
         said(m_sheet.reopen());
     } else {
+        // The client imports the files before the month is declared: offer them first.
+        const std::array<std::uint64_t, 3> shown{static_cast<std::uint64_t>(m_sheet.year()),
+                                                 static_cast<std::uint64_t>(m_sheet.month()),
+                                                 m_sheet.changes()};
+        if (m_filesWritten != shown) {
+            const gui::Answer a = gui::messageBox(
+                fromQString(QStringLiteral("先生成%1的申报文件（供扣缴客户端导入）吗？\n\n"
+                                           "选“否”则直接确认申报完成。")
+                                .arg(period)),
+                {.buttons = gui::Buttons::YesNoCancel, .icon = gui::Icon::Question}, this);
+            if (a == gui::Answer::Cancel) return;
+            if (a == gui::Answer::Yes) {
+                writeDeclarationFiles();
+                return; // declared once the client has taken them
+            }
+        }
         if (gui::messageBox(fromQString(QStringLiteral("确认%"
                                                        "1已向税务机关申报完成吗？\n申报完成后本月的"
                                                        "记录锁定为只读；如需更正，可以撤销申报。")

@@ -87,6 +87,8 @@ public:
     void declareOrReopen();
     void importMonth();
     void exportMonth();
+    // The month's declaration files into a folder the clerk picks; true once written.
+    bool writeDeclarationFiles();
     // A whole copy of the ledger, where the clerk chooses (ledger backup).
     void backUp();
     void Print();
@@ -188,6 +190,8 @@ private:
     QTimer* m_waitEnd = nullptr;
     QProgressDialog* m_waitDialog = nullptr;
     int m_checkedYear = 0;
+    // The month whose declaration files were written, and the sheet's changes then.
+    std::optional<std::array<std::uint64_t, 3>> m_filesWritten;
 };
 
 } // namespace iit::ledger

@@ -108,6 +108,28 @@ void LedgerWindow::exportMonth() {
                     {.icon = gui::Icon::Information}, this);
 }
 
+bool LedgerWindow::writeDeclarationFiles() {
+    Outcome<Declaration> d = declareFiles(m_ledger, m_sheet.year(), m_sheet.month());
+    if (!said(d)) return false;
+    QFileDialog dialog(this, QStringLiteral("申报文件的文件夹"));
+    gui::setUpFileDialog(dialog, QStringLiteral("申报文件夹对话框"), false,
+                         gui::documentsDirectory());
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    const std::optional<std::filesystem::path> folder = gui::runFileDialog(dialog);
+    if (!folder) return false;
+    Outcome<DeclarationWritten> w = writeDeclaration(*d, *folder);
+    if (!w) {
+        message(sysText("申报文件没有写完：") + w.problem().message);
+        return false;
+    }
+    m_filesWritten = std::array<std::uint64_t, 3>{static_cast<std::uint64_t>(m_sheet.year()),
+                                                  static_cast<std::uint64_t>(m_sheet.month()),
+                                                  m_sheet.changes()};
+    gui::messageBox(declarationSummary(*d, *w), {.icon = gui::Icon::Information}, this);
+    return true;
+}
+
 void LedgerWindow::backUp() {
     commitEdit(); // what is typed belongs in the copy
     QFileDialog dialog(this, QStringLiteral("备份台账"));

@@ -1,5 +1,6 @@
 #include "ledger/window/month_files.h"
 
+#include "base/paths.h"
 #include "ledger/window/ledger_sheet.h"
 #include "sheets/header.h"
 
@@ -22,6 +23,79 @@ std::string decimal(std::size_t v) {
 }
 
 } // namespace
+
+Outcome<DeclarationWritten> writeDeclaration(const Declaration& d,
+                                             const std::filesystem::path& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error)
+        return fail(sysText("不能建立文件夹") + displayPath(folder) + sysText("：") +
+                    Text::fromUtf8(error.message()));
+    DeclarationWritten written;
+    std::vector<sheets::Table> tables;
+    tables.reserve(d.files.size());
+    for (const DeclarationFile& f : d.files) {
+        sheets::Table& table = tables.emplace_back();
+        table.sheetName = "Sheet1";
+        for (const DeclarationColumn& c : f.columns) {
+            const std::string_view name = c.name;
+            const double width = name.ends_with("证件号码") || name == "银行账号" ? 21
+                                 : name.size() > 15                               ? 16
+                                                                                  : 12;
+            table.columns.push_back(
+                {c.name, width, c.amount ? sheets::ColumnKind::Amount : sheets::ColumnKind::Text});
+        }
+        table.rows.reserve(f.rows.size());
+        for (const std::vector<Text>& row : f.rows) {
+            std::vector<std::string> cells;
+            cells.reserve(row.size());
+            for (const Text& cell : row)
+                cells.push_back(cell.toUtf8());
+            table.rows.push_back(std::move(cells));
+        }
+    }
+    std::vector<sheets::XlsxFile> files;
+    for (std::size_t i = 0; i < d.files.size(); ++i)
+        files.push_back({folder / d.files[i].fileName, &tables[i]});
+    const std::vector<Outcome<void>> results = sheets::writeXlsxFiles(files);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (!results[i]) return results[i].problem();
+        written.files.emplace_back(files[i].path, d.files[i].rows.size());
+    }
+    for (const char* name :
+         {"正常工资薪金所得.xlsx", "全年一次性奖金收入.xlsx", "人员信息采集.xlsx"}) {
+        const bool made =
+            std::any_of(d.files.begin(), d.files.end(), [&](const DeclarationFile& f) {
+                return std::string_view(f.fileName) == name;
+            });
+        if (!made && std::filesystem::exists(folder / name, error))
+            written.stale.push_back(folder / name);
+    }
+    return written;
+}
+
+Text declarationSummary(const Declaration& d, const DeclarationWritten& w) {
+    Text t = sysText(std::to_string(d.year) + "年" + std::to_string(d.month) + "月的申报文件：");
+    if (w.files.empty()) t += sysText("本月没有需要申报的职工，没有写文件。");
+    for (const auto& [file, rows] : w.files)
+        t += sysText("\n") + displayPath(file) + sysText("　") + ToText(static_cast<int>(rows)) +
+             sysText("行");
+    if (d.zeroDeclarations > 0)
+        t += sysText("\n其中") + ToText(static_cast<int>(d.zeroDeclarations)) +
+             sysText("人本月没有工资，按0申报（已离职的职工请填写离职日期）。");
+    if (!d.nonResidents.empty()) {
+        Text names;
+        for (std::size_t i = 0; i < d.nonResidents.size(); ++i)
+            names += (i ? sysText("、") : Text{}) + d.nonResidents[i].name;
+        t += sysText("\n非居民个人不在正常工资薪金所得表中，请在扣缴客户端另行申报：") + names;
+    }
+    for (const std::filesystem::path& file : w.stale)
+        t += sysText("\n文件夹中的") + displayPath(file.filename()) +
+             sysText("不是本月的申报文件（本月没有这类申报），请勿导入。");
+    for (const Text& note : d.notes)
+        t += sysText("\n") + note;
+    return t;
+}
 
 std::string monthFileStem(int year, int month) {
     char name[64];

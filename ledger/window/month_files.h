@@ -8,6 +8,7 @@
 // export writes the month as the window shows it: amounts as number cells, identity numbers
 // and every other text as text cells, the totals row last.
 
+#include "ledger/declaration.h"
 #include "ledger/ledger.h"
 #include "ledger/window/sheet_layout.h"
 #include "sheets/sheet.h"
@@ -37,6 +38,19 @@ Outcome<MonthImportPlan> readOpeningFile(const std::filesystem::path& file);
 // identity number) and the totals row.
 sheets::Table monthTable(const std::vector<MonthLine>& lines,
                          const std::array<Text, kSheetColumns>& totals, int year, int month);
+
+// Writes a month's declaration files into `folder` (made when missing), each one whole or not
+// at all. What was written, and the files of the declaration's names that the folder holds
+// from before and this month has no rows for (they are not this month's: told, not removed).
+struct DeclarationWritten {
+    std::vector<std::pair<std::filesystem::path, std::size_t>> files; // and their rows
+    std::vector<std::filesystem::path> stale;
+};
+Outcome<DeclarationWritten> writeDeclaration(const Declaration& declaration,
+                                             const std::filesystem::path& folder);
+// What the clerk is told of it: the files and their rows, the non-residents left off the wages
+// form, the zero declarations, the stale files and the notes.
+Text declarationSummary(const Declaration& declaration, const DeclarationWritten& written);
 
 // "工资台账2024年03月": the name an export proposes.
 std::string monthFileStem(int year, int month);

@@ -324,7 +324,19 @@ void LedgerWindowTest::aRemovedEmployeeKeepsTheEarlierMonths() {
 void LedgerWindowTest::aDeclaredMonthIsReadOnlyUntilReopened() {
     importMonths(1, 1, {{"甲", kA, "20000"}});
     open();
-    QString asked;
+    // 申报完成 offers the client's files first; once written (and nothing changed since) it
+    // asks only whether the month is declared.
+    const std::filesystem::path folder = m_env->dir().path() / "申报 1月";
+    std::filesystem::create_directories(folder);
+    QString offered, summary, asked;
+    m_env->watchdog().expectMessage(QMessageBox::Yes, &offered);
+    answerFileDialog(m_env->watchdog(), folder);
+    m_env->watchdog().expectMessage(QMessageBox::Ok, &summary);
+    click("按钮申报");
+    QTRY_VERIFY(summary.contains(Q("正常工资薪金所得.xlsx　1行")));
+    QVERIFY(offered.contains(Q("申报文件")));
+    QVERIFY(std::filesystem::exists(folder / "人员信息采集.xlsx"));
+    QVERIFY(!m_window->findChild<QLabel*>(Q("本月状态"))->text().contains(Q("已申报")));
     m_env->watchdog().expectMessage(QMessageBox::Yes, &asked);
     click("按钮申报");
     QVERIFY(asked.contains(Q("2024年1月")));
