@@ -279,6 +279,18 @@ int declare(Context& ctx) {
     if (!d) return failed("", d.problem().message, "no file was written");
     Outcome<ledger::DeclarationWritten> w = ledger::writeDeclaration(*d, *folder);
     if (!w) return failed("", w.problem().message, "some files may not have been written");
+    // What the files gave of the people is kept (a change is declared once), by a writer.
+    book.reset();
+    book = openLedger(ctx, ledger::Access::ReadWrite);
+    if (!book) {
+        std::cerr << "iitcalc-cli: the files are written, but the ledger did not keep what they "
+                     "gave of the employees: write them again when it can be changed\n";
+        return kExitFailure;
+    }
+    if (Outcome<void> kept = ledger::keepDeclaredDetails(*book, *d); !kept)
+        return failed("", kept.problem().message,
+                      "the files are written, but the ledger did not keep what they gave of the "
+                      "employees: write them again");
     for (const auto& [file, rows] : w->files)
         std::cout << file.string() << "\t" << rows << "\n";
     for (const ledger::Employee& e : d->nonResidents)

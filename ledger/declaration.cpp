@@ -133,6 +133,12 @@ int lastDay(int year, int month) {
     return month == 2 && leap ? 29 : days[month - 1];
 }
 
+// The details whose change the client is told of by the people's file, as one text.
+Text declaredDetails(const Employee& e) {
+    return e.phone + sysText("\t") + sysText(kEmploymentTypeNames[static_cast<int>(e.type)]) +
+           sysText("\t") + e.key.idType + sysText("\t") + e.key.idNumber;
+}
+
 // A row ends at its last cell with something in it.
 void trim(std::vector<Text>& row) {
     while (!row.empty() && row.back().empty())
@@ -219,7 +225,9 @@ std::span<const DeclarationColumn> detailColumns() {
 
 Outcome<Declaration> declareFiles(Ledger& ledger, int year, int month) {
     LedgerStore& store = ledger.store();
-    Declaration out{year, month, {}, {}, 0, {}};
+    Declaration out;
+    out.year = year;
+    out.month = month;
     Outcome<std::vector<StoredEmployee>> employees = store.employees(year);
     if (!employees) return employees.problem();
     if (employees->empty()) return out;
@@ -244,6 +252,11 @@ Outcome<Declaration> declareFiles(Ledger& ledger, int year, int month) {
     if (!declared) return declared.problem();
     const bool firstDeclared =
         std::none_of(declared->begin(), declared->end(), [&](int m) { return m < month; });
+    Outcome<LedgerStore::DeclaredDetails> before = store.detailsDeclaredBefore(year, month);
+    if (!before) return before.problem();
+    std::unordered_map<EmployeeId, const Text*> declaredBefore;
+    for (const auto& [id, text] : *before)
+        declaredBefore.emplace(id, &text);
 
     DeclarationFile wages{"正常工资薪金所得.xlsx", kWages, {}};
     DeclarationFile bonuses{"全年一次性奖金收入.xlsx", kBonuses, {}};
@@ -264,8 +277,13 @@ Outcome<Declaration> declareFiles(Ledger& ledger, int year, int month) {
         const auto at = entries.find(se.id);
         const StoredEntry* entry = at != entries.end() ? at->second : nullptr;
 
-        if (firstDeclared || *counting == month || e.leftMonth == month)
+        const Text now = declaredDetails(e);
+        const auto was = declaredBefore.find(se.id);
+        const bool changed = was != declaredBefore.end() && *was->second != now;
+        if (firstDeclared || *counting == month || e.leftMonth == month || changed) {
             details.rows.push_back(detailRow(e, year, counting, out.notes));
+            out.details.emplace_back(se.id, now);
+        }
         if (!e.resident) {
             out.nonResidents.push_back(e);
             continue;
@@ -338,6 +356,12 @@ Outcome<Declaration> declareFiles(Ledger& ledger, int year, int month) {
     for (DeclarationFile* f : {&wages, &bonuses, &details})
         if (!f->rows.empty()) out.files.push_back(std::move(*f));
     return out;
+}
+
+Outcome<void> keepDeclaredDetails(Ledger& ledger, const Declaration& d) {
+    return ledger.atomically([&]() -> Outcome<void> {
+        return ledger.store().putDetailsDeclared(d.year, d.month, d.details);
+    });
 }
 
 } // namespace iit::ledger

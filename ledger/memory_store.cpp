@@ -90,6 +90,8 @@ Outcome<void> MemoryStore::removeEmployee(EmployeeId id) {
     m_state.openings.erase(id);
     m_state.entries.erase(m_state.entries.lower_bound({id, 0}),
                           m_state.entries.upper_bound({id, 13}));
+    m_state.details.erase(m_state.details.lower_bound({id, 0}),
+                          m_state.details.upper_bound({id, 13}));
     return {};
 }
 
@@ -223,6 +225,34 @@ Outcome<void> MemoryStore::putOpening(EmployeeId id, const StoredOpening& openin
 
 Outcome<void> MemoryStore::removeOpening(EmployeeId id) {
     m_state.openings.erase(id);
+    return {};
+}
+
+Outcome<LedgerStore::DeclaredDetails> MemoryStore::detailsDeclaredBefore(int year, int month) {
+    DeclaredDetails out;
+    for (const auto& [key, text] : m_state.details) {
+        const auto e = m_state.employees.find(key.first);
+        if (e == m_state.employees.end() || e->second.year != year || key.second >= month) continue;
+        if (!out.empty() && out.back().first == key.first)
+            out.back().second = text; // a later month's
+        else
+            out.emplace_back(key.first, text);
+    }
+    return out;
+}
+
+Outcome<void> MemoryStore::putDetailsDeclared(int year, int month, const DeclaredDetails& details) {
+    for (auto it = m_state.details.begin(); it != m_state.details.end();) {
+        const auto e = m_state.employees.find(it->first.first);
+        if (it->first.second == month && e != m_state.employees.end() && e->second.year == year)
+            it = m_state.details.erase(it);
+        else
+            ++it;
+    }
+    for (const auto& [id, text] : details) {
+        if (Outcome<void> r = checkEmployee(id); !r) return r;
+        m_state.details[{id, month}] = text;
+    }
     return {};
 }
 

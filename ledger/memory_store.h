@@ -49,6 +49,8 @@ public:
     Outcome<void> putOpening(EmployeeId id, const StoredOpening& opening) override;
     Outcome<void> removeOpening(EmployeeId id) override;
 
+    Outcome<DeclaredDetails> detailsDeclaredBefore(int year, int month) override;
+    Outcome<void> putDetailsDeclared(int year, int month, const DeclaredDetails& details) override;
     Outcome<std::vector<int>> declaredMonths(int year) override;
     Outcome<void> declare(int year, int month) override;
     Outcome<void> undeclare(int year, int month) override;
@@ -64,6 +66,7 @@ public:
         std::map<std::pair<EmployeeId, int>, StoredEntry> entries; // by employee and month
         std::map<EmployeeId, StoredOpening> openings;
         std::set<std::pair<int, int>> declared; // year, month
+        std::map<std::pair<EmployeeId, int>, Text> details; // by employee and month
     };
 
 private:

@@ -16,9 +16,10 @@ namespace iit::ledger::schema {
 
 // Version of the tables' layout, kept in the database: 1 kept entries by employee without a
 // remark; 2 added the remark, or kept them by month; 3 is both; 4 added the deductions item by
-// item, the donation, the tables' fingerprint and what the declaration knows of an employee.
+// item, the donation, the tables' fingerprint and what the declaration knows of an employee;
+// 5 the details each month's declaration files gave of the employees (a table of its own).
 // A column added since has a default (or may be NULL): an earlier file gains it as it is.
-constexpr int kVersion = 4;
+constexpr int kVersion = 5;
 
 // An enum as stored: the bonus's taxation as bonus_separate (1 on its own), the method as 1
 // cumulative or 2 monthly.

@@ -253,6 +253,14 @@ public:
     virtual Outcome<void> putOpening(EmployeeId id, const StoredOpening& opening) = 0;
     virtual Outcome<void> removeOpening(EmployeeId id) = 0;
 
+    // The employees' details as the declaration files of a month gave them (one text each):
+    // the latest before `month` of each employee of the year, and those of `month` put anew
+    // (the month's earlier ones replaced).
+    using DeclaredDetails = std::vector<std::pair<EmployeeId, Text>>;
+    virtual Outcome<DeclaredDetails> detailsDeclaredBefore(int year, int month) = 0;
+    virtual Outcome<void> putDetailsDeclared(int year, int month,
+                                             const DeclaredDetails& details) = 0;
+
     // Declared months, increasing.
     virtual Outcome<std::vector<int>> declaredMonths(int year) = 0;
     virtual Outcome<void> declare(int year, int month) = 0;

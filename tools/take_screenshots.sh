@@ -158,6 +158,8 @@ tap 112 "$(row 20)"; tap 1317 404 # a non-resident
 for m in 1 2; do
     month $m
     tap 180 93
+    xdotool key n # no declaration files first
+    sleep 0.5
     xdotool key y # declared
     sleep 0.6
 done

@@ -408,6 +408,12 @@ StoredOpening readOpening(const sql::Statement& s, int first) {
 
 const std::size_t kEmployeeWidth = employeeColumns().names.size();
 
+// What the declaration files of a month gave of each employee's details.
+constexpr const char* kDetailsTable =
+    "CREATE TABLE IF NOT EXISTS declared_details (\n    employee INTEGER NOT NULL REFERENCES "
+    "employee (id) ON DELETE CASCADE,\n    month INTEGER NOT NULL CHECK (month BETWEEN 1 AND "
+    "12),\n    details TEXT NOT NULL,\n    PRIMARY KEY (employee, month)\n) WITHOUT ROWID;\n";
+
 // The statements, made once.
 struct Statements {
     std::string schema, entryIndexes;
@@ -433,7 +439,7 @@ const Statements& statements() {
                      "WITHOUT ROWID;\n"
                      "CREATE TABLE opening (\n    employee INTEGER PRIMARY KEY REFERENCES employee "
                      "(id) ON DELETE CASCADE" +
-                     op.definitionList() + "\n);\n";
+                     op.definitionList() + "\n);\n" + kDetailsTable;
         // The entries are kept by month, so that an import of a month, which gives every
         // employee an entry, writes the month's pages and a small index rather than every page
         // of the table, and a month is shown from one range of the file. The entries with an
@@ -603,6 +609,7 @@ Outcome<void> prepareFile(sql::Connection& db, bool readOnly) {
             return r;
         if (Outcome<void> r = addMissingColumns(db, "employee", employeeColumns()); !r) return r;
         if (Outcome<void> r = addMissingColumns(db, "opening", openingColumns()); !r) return r;
+        if (Outcome<void> r = db.exec(kDetailsTable); !r) return r;
     }
     if (*again < schema::kVersion)
         if (Outcome<void> r =
@@ -1168,7 +1175,51 @@ Outcome<void> SqliteStore::removeOpening(EmployeeId id) {
     return (*s)->run();
 }
 
-// ---- Declared months
+// ---- Declared months, and the details declared
+
+Outcome<LedgerStore::DeclaredDetails> SqliteStore::detailsDeclaredBefore(int year, int month) {
+    Outcome<sql::Statement*> s = m_file->db->cached(
+        "SELECT d.employee, d.details FROM declared_details d JOIN employee e ON e.id = "
+        "d.employee WHERE e.year = ?1 AND d.month < ?2 ORDER BY d.employee, d.month");
+    if (!s) return s.problem();
+    (*s)->bind(1, year);
+    (*s)->bind(2, month);
+    DeclaredDetails out;
+    if (Outcome<void> r = (*s)->eachRow([&](const sql::Statement& row) {
+            const EmployeeId id = row.int64(0);
+            Text details = Text::fromUtf8(row.text(1));
+            if (!out.empty() && out.back().first == id)
+                out.back().second = std::move(details); // a later month's
+            else
+                out.emplace_back(id, std::move(details));
+        });
+        !r)
+        return r.problem();
+    return out;
+}
+
+Outcome<void> SqliteStore::putDetailsDeclared(int year, int month, const DeclaredDetails& details) {
+    Outcome<sql::Statement*> clear = m_file->db->cached(
+        "DELETE FROM declared_details WHERE month = ?2 AND employee IN (SELECT id FROM employee "
+        "WHERE year = ?1)");
+    if (!clear) return clear.problem();
+    (*clear)->bind(1, year);
+    (*clear)->bind(2, month);
+    if (Outcome<void> r = (*clear)->run(); !r) return r;
+    Outcome<sql::Statement*> put = m_file->db->cached(
+        "INSERT INTO declared_details (employee, month, details) VALUES (?1, ?2, ?3)");
+    if (!put) return put.problem();
+    for (const auto& [id, text] : details) {
+        (*put)->bind(1, id);
+        (*put)->bind(2, month);
+        const std::string utf8 = text.toUtf8();
+        (*put)->bind(3, std::string_view(utf8));
+        Outcome<void> r = (*put)->run();
+        (*put)->reset();
+        if (!r) return r;
+    }
+    return {};
+}
 
 Outcome<std::vector<int>> SqliteStore::declaredMonths(int year) {
     Outcome<sql::Statement*> s =

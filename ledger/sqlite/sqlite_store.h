@@ -99,6 +99,8 @@ public:
     Outcome<void> putOpening(EmployeeId id, const StoredOpening& opening) override;
     Outcome<void> removeOpening(EmployeeId id) override;
 
+    Outcome<DeclaredDetails> detailsDeclaredBefore(int year, int month) override;
+    Outcome<void> putDetailsDeclared(int year, int month, const DeclaredDetails& details) override;
     Outcome<std::vector<int>> declaredMonths(int year) override;
     Outcome<void> declare(int year, int month) override;
     Outcome<void> undeclare(int year, int month) override;

@@ -123,6 +123,11 @@ bool LedgerWindow::writeDeclarationFiles() {
         message(sysText("申报文件没有写完：") + w.problem().message);
         return false;
     }
+    if (Outcome<void> kept = keepDeclaredDetails(m_ledger, *d); !kept) {
+        message(sysText("申报文件已写好，但台账没有记下其中的职工信息，请再生成一次：") +
+                kept.problem().message);
+        return false;
+    }
     m_filesWritten = std::array<std::uint64_t, 3>{static_cast<std::uint64_t>(m_sheet.year()),
                                                   static_cast<std::uint64_t>(m_sheet.month()),
                                                   m_sheet.changes()};

@@ -75,6 +75,7 @@ Outcome<DeclarationWritten> writeDeclaration(const Declaration& d,
 }
 
 Text declarationSummary(const Declaration& d, const DeclarationWritten& w) {
+    constexpr std::size_t kNamesShown = 20;
     Text t = sysText(std::to_string(d.year) + "年" + std::to_string(d.month) + "月的申报文件：");
     if (w.files.empty()) t += sysText("本月没有需要申报的职工，没有写文件。");
     for (const auto& [file, rows] : w.files)
@@ -85,15 +86,23 @@ Text declarationSummary(const Declaration& d, const DeclarationWritten& w) {
              sysText("人本月没有工资，按0申报（已离职的职工请填写离职日期）。");
     if (!d.nonResidents.empty()) {
         Text names;
-        for (std::size_t i = 0; i < d.nonResidents.size(); ++i)
+        for (std::size_t i = 0; i < d.nonResidents.size() && i < kNamesShown; ++i)
             names += (i ? sysText("、") : Text{}) + d.nonResidents[i].name;
+        if (d.nonResidents.size() > kNamesShown)
+            names +=
+                sysText("等") + ToText(static_cast<int>(d.nonResidents.size())) + sysText("人");
         t += sysText("\n非居民个人不在正常工资薪金所得表中，请在扣缴客户端另行申报：") + names;
     }
     for (const std::filesystem::path& file : w.stale)
         t += sysText("\n文件夹中的") + displayPath(file.filename()) +
              sysText("不是本月的申报文件（本月没有这类申报），请勿导入。");
-    for (const Text& note : d.notes)
-        t += sysText("\n") + note;
+    // A message box of a few lines: the first notes, and how many more.
+    constexpr std::size_t kNotesShown = 10;
+    for (std::size_t i = 0; i < d.notes.size() && i < kNotesShown; ++i)
+        t += sysText("\n") + d.notes[i];
+    if (d.notes.size() > kNotesShown)
+        t += sysText("\n……另有") + ToText(static_cast<int>(d.notes.size() - kNotesShown)) +
+             sysText("条同类提示（命令行 ledger declare 列出全部）");
     return t;
 }
 

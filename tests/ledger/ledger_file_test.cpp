@@ -507,7 +507,8 @@ TEST_F(LedgerFile, TheCheckNamesEachDamagedFigureOnce) {
 // A ledger of each earlier format opens with every entry and figure as it was, keeps a copy of
 // itself as it was beside it, and takes changes in today's layout.
 TEST_F(LedgerFile, EveryEarlierFormatIsUpgraded) {
-    // Today's file less what each format added: format 4 the items, the donation, the tables'
+    // Today's file less what each format added: format 5 the details declared; 4 the items, the
+    // donation, the tables'
     // fingerprint and the employee's declaration facts; 3 was 2's entries by month with their
     // remark; of the formats 2 one added the remark, the other kept entries by month; format 1
     // kept them by employee without a remark.
@@ -550,6 +551,7 @@ TEST_F(LedgerFile, EveryEarlierFormatIsUpgraded) {
         int version;
         std::string entries; // the entries' layout of the format, from format 3's
     } formats[] = {
+        {4, ""},
         {3, ""},
         {2, entriesAs(true, "(employee, month)")},
         {2, entriesAs(false, "(month, employee)")},
@@ -574,8 +576,9 @@ TEST_F(LedgerFile, EveryEarlierFormatIsUpgraded) {
         book.reset();
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(ledger::ledgerPath().c_str(), &db), SQLITE_OK);
-        const std::string old =
-            since4 + f.entries + "PRAGMA user_version=" + std::to_string(f.version) + ";";
+        const std::string old = std::string("DROP TABLE declared_details;") +
+                                (f.version < 4 ? since4 + f.entries : std::string()) +
+                                "PRAGMA user_version=" + std::to_string(f.version) + ";";
         ASSERT_EQ(sqlite3_exec(db, old.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
             << sqlite3_errmsg(db);
         sqlite3_close(db);
@@ -610,10 +613,12 @@ TEST_F(LedgerFile, EveryEarlierFormatIsUpgraded) {
                      "SELECT (SELECT user_version FROM pragma_user_version) || ' ' || (SELECT "
                      "count(*) FROM sqlite_master WHERE name = 'entry_employee') || ' ' || "
                      "(SELECT count(*) FROM entry) || ' ' || (SELECT count(*) FROM entry WHERE "
-                     "tables IS NOT NULL)",
+                     "tables IS NOT NULL) || ' ' || (SELECT count(*) FROM sqlite_master WHERE "
+                     "name = 'declared_details')",
                      fact, &facts, nullptr);
         sqlite3_close(db);
-        EXPECT_EQ(facts, "4 1 4 1"); // the entry imported again, computed with today's tables
+        // The entry imported again is computed with today's tables (format 4 kept all four's).
+        EXPECT_EQ(facts, f.version == 4 ? "5 1 4 4 1" : "5 1 4 1 1");
     }
     reopen();
 }
@@ -624,7 +629,7 @@ TEST_F(LedgerFile, NewerFileIsRefusedUntouched) {
     const std::filesystem::path path = ledger::ledgerPath();
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version=5; PRAGMA wal_checkpoint(TRUNCATE)", nullptr,
+    ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version=6; PRAGMA wal_checkpoint(TRUNCATE)", nullptr,
                            nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(db);
@@ -632,7 +637,7 @@ TEST_F(LedgerFile, NewerFileIsRefusedUntouched) {
     Outcome<ledger::Ledger> newer = ledger::openLedgerFile(path, tables());
     ASSERT_FALSE(newer.ok());
     EXPECT_EQ(newer.problem().message.toUtf8(),
-              "工资台账文件由较新版本的程序建立（格式版本5），本程序只能读写格式版本4的台账，"
+              "工资台账文件由较新版本的程序建立（格式版本6），本程序只能读写格式版本5的台账，"
               "文件未作改动。");
     EXPECT_EQ(readFile(path), bytes);
 }

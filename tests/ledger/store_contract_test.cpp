@@ -249,7 +249,26 @@ TEST_P(StoreContract, OpeningsDeclaredMonthsAndRemovalWithEverything) {
     ASSERT_TRUE(store().undeclare(2024, 3).ok());
     EXPECT_EQ(*store().declaredMonths(2024), (std::vector<int>{1, 2}));
 
+    // The details declared: the latest month before the one asked, a month put again replaced.
+    const auto details = [&](int month) {
+        std::string out;
+        const Outcome<ledger::LedgerStore::DeclaredDetails> got =
+            store().detailsDeclaredBefore(2024, month);
+        for (const auto& [id, text] : *got)
+            out += std::to_string(id == a ? 1 : 2) + text.toUtf8() + " ";
+        return out;
+    };
+    const auto T = [](const char* s) { return Text::fromUtf8(s); };
+    ASSERT_TRUE(store().putDetailsDeclared(2024, 1, {{a, T("一")}, {b, T("乙")}}).ok());
+    ASSERT_TRUE(store().putDetailsDeclared(2024, 4, {{a, T("四")}}).ok());
+    ASSERT_TRUE(store().putDetailsDeclared(2024, 4, {{a, T("肆")}}).ok());
+    EXPECT_EQ(details(1), "");
+    EXPECT_EQ(details(4), "1一 2乙 ");
+    EXPECT_EQ(details(5), "1肆 2乙 ");
+    EXPECT_EQ(*store().detailsDeclaredBefore(2023, 5), ledger::LedgerStore::DeclaredDetails{});
+
     ASSERT_TRUE(store().removeEmployee(a).ok());
+    EXPECT_EQ(details(5), "2乙 ");
     EXPECT_FALSE(store().opening(a)->has_value());
     EXPECT_TRUE(store().entries(a)->empty());
     EXPECT_TRUE(store().opening(b)->has_value());
