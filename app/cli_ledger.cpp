@@ -278,7 +278,9 @@ int declare(Context& ctx) {
     Outcome<ledger::Declaration> d = ledger::declareFiles(*book, *year, *month);
     if (!d) return failed("", d.problem().message, "no file was written");
     Outcome<ledger::DeclarationWritten> w = ledger::writeDeclaration(*d, *folder);
-    if (!w) return failed("", w.problem().message, "some files may not have been written");
+    if (!w)
+        return failed("", w.problem().message,
+                      "the month's declaration is not whole in the folder: write it again");
     // What the files gave of the people is kept (a change is declared once), by a writer.
     book.reset();
     book = openLedger(ctx, ledger::Access::ReadWrite);

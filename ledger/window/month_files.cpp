@@ -1,5 +1,6 @@
 #include "ledger/window/month_files.h"
 
+#include "base/files.h"
 #include "base/paths.h"
 #include "ledger/window/ledger_sheet.h"
 #include "sheets/header.h"
@@ -30,7 +31,7 @@ Outcome<DeclarationWritten> writeDeclaration(const Declaration& d,
     std::filesystem::create_directories(folder, error);
     if (error)
         return fail(sysText("不能建立文件夹") + displayPath(folder) + sysText("：") +
-                    Text::fromUtf8(error.message()));
+                    writeFailureReason(folder, error.value()));
     DeclarationWritten written;
     std::vector<sheets::Table> tables;
     tables.reserve(d.files.size());
