@@ -354,11 +354,9 @@ Outcome<std::vector<int>> Ledger::declaredMonths(int year) {
     return m_book->store->declaredMonths(year);
 }
 
-Outcome<void> Ledger::declareMonth(int year, int month) {
+Outcome<void> Ledger::checkDeclare(int year, int month) {
     Book& book = *m_book;
     if (month < 1 || month > 12) return fail(sysText("月份应为1到12"));
-    Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
-    if (!t) return t.problem();
     Outcome<std::vector<int>> declared = book.store->declaredMonths(year);
     if (!declared) return declared.problem();
     // Every earlier month with entries is declared first.
@@ -368,18 +366,58 @@ Outcome<void> Ledger::declareMonth(int year, int month) {
         if (!has) return has.problem();
         if (*has) return fail(sysText("请先申报") + monthText(m));
     }
+    // An income never entered is no declaration: a month without pay is an explicit 0.
+    Outcome<std::vector<StoredEmployee>> employees = book.store->employees(year);
+    if (!employees) return employees.problem();
+    if (employees->empty()) return {};
+    EmployeeId first = employees->front().id, last = first;
+    for (const StoredEmployee& e : *employees) {
+        first = std::min(first, e.id);
+        last = std::max(last, e.id);
+    }
+    Outcome<std::vector<EmployeeEntry>> entries = book.store->monthEntries(month, first, last);
+    if (!entries) return entries.problem();
+    std::unordered_map<EmployeeId, const Employee*> byId;
+    for (const StoredEmployee& e : *employees)
+        byId.emplace(e.id, &e.employee);
+    Text missing;
+    int count = 0;
+    for (const EmployeeEntry& e : *entries) {
+        if (e.entry.income) continue;
+        const auto it = byId.find(e.employee);
+        if (it == byId.end()) continue;
+        if (++count <= 10) missing += (count > 1 ? sysText("、") : Text{}) + it->second->name;
+    }
+    if (count > 0)
+        return fail(monthText(month) + sysText("还有") + ToText(count) +
+                    sysText("人没有填写本月收入：") + missing +
+                    (count > 10 ? sysText("等") : Text{}) +
+                    sysText("。没有工资的请填0，已离职的请删除本月的记录后再申报。"));
+    return {};
+}
+
+Outcome<void> Ledger::declareMonth(int year, int month) {
+    Book& book = *m_book;
+    Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
+    if (!t) return t.problem();
+    if (Outcome<void> r = checkDeclare(year, month); !r) return r;
     if (Outcome<void> r = book.store->declare(year, month); !r) return r;
     return (*t)->commit();
+}
+
+Outcome<void> Ledger::checkReopen(int year, int month) {
+    Outcome<std::vector<int>> declared = m_book->store->declaredMonths(year);
+    if (!declared) return declared.problem();
+    if (!declared->empty() && declared->back() > month)
+        return fail(sysText("请先撤销") + monthText(declared->back()) + sysText("的申报"));
+    return {};
 }
 
 Outcome<void> Ledger::reopenMonth(int year, int month) {
     Book& book = *m_book;
     Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
     if (!t) return t.problem();
-    Outcome<std::vector<int>> declared = book.store->declaredMonths(year);
-    if (!declared) return declared.problem();
-    if (!declared->empty() && declared->back() > month)
-        return fail(sysText("请先撤销") + monthText(declared->back()) + sysText("的申报"));
+    if (Outcome<void> r = checkReopen(year, month); !r) return r;
     if (Outcome<void> r = book.store->undeclare(year, month); !r) return r;
     return (*t)->commit();
 }

@@ -212,10 +212,11 @@ public:
     // Sets or removes entries of one month (the window's edit of a cell, and every undo).
     Outcome<ChangeReport> changeEntries(int year, int month,
                                         const std::vector<EntryChange>& changes);
-    // Copies the employees of `month` who are still employed into the next month with their
-    // recurring deductions (special, special additional, other) and the income left empty;
-    // employees who already have an entry there are left alone.
-    Outcome<ChangeReport> copyToNextMonth(int year, int month);
+    // Copies the employees of `month` who are still employed into the next month with what
+    // recurs: their deductions (item by item where they were), tax-free income and relief, and
+    // with `withIncome` their income (else it is left to enter); employees who already have an
+    // entry there are left alone.
+    Outcome<ChangeReport> copyToNextMonth(int year, int month, bool withIncome = false);
 
     // Opening balances from rows whose first row names the columns (openingFields()).
     // Rows are named as importMonth names them.
@@ -248,7 +249,12 @@ public:
     Outcome<std::optional<YearMonth>> latestOpenMonth();
     Outcome<std::optional<Entry>> entry(int year, int month, const PersonKey& key);
 
+    // A month is declared once every earlier month with entries is, and when each of its
+    // entries has its income (0 for a month without pay); reopened when no later month is
+    // declared. The checks alone say beforehand why not.
+    Outcome<void> checkDeclare(int year, int month);
     Outcome<void> declareMonth(int year, int month);
+    Outcome<void> checkReopen(int year, int month);
     Outcome<void> reopenMonth(int year, int month);
     Outcome<std::vector<int>> declaredMonths(int year);
     // Another program has changed the ledger since the last call (what is shown is stale).

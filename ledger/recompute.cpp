@@ -378,7 +378,7 @@ Outcome<ChangeReport> Ledger::changeEntries(int year, int month,
     return report;
 }
 
-Outcome<ChangeReport> Ledger::copyToNextMonth(int year, int month) {
+Outcome<ChangeReport> Ledger::copyToNextMonth(int year, int month, bool withIncome) {
     Book& book = *m_book;
     if (month < 1 || month >= 12) return fail(sysText("只能复制1到11月"));
     Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
@@ -398,11 +398,19 @@ Outcome<ChangeReport> Ledger::copyToNextMonth(int year, int month) {
         const Employee& emp = line.employee.employee;
         if (emp.leftMonth && *emp.leftMonth <= month) continue;
         if (std::binary_search(already.begin(), already.end(), line.employee.id)) continue;
+        // What recurs month after month: the deductions (item by item where they were), the
+        // tax-free income and the relief; the income on request (a fixed salary). A bonus, a
+        // donation and the remark are the month's own.
         StoredEntry e;
         e.month = month + 1;
         e.special = line.entry.special;
         e.specialAdditional = line.entry.specialAdditional;
         e.other = line.entry.other;
+        e.itemised = line.entry.itemised;
+        e.items = line.entry.items;
+        e.taxFree = line.entry.taxFree;
+        e.relief = line.entry.relief;
+        if (withIncome) e.income = line.entry.income;
         changes.push_back(Resolved{std::move(line.employee), std::move(e), 0});
     }
     Outcome<ChangeReport> report = applyChanges(book, year, month + 1, changes, {});

@@ -145,6 +145,8 @@ printf '%s\n' "$january" | put
 for m in 2 3; do
     month $m
     tap 88 93
+    xdotool key n # the incomes are pasted
+    sleep 0.5
     tap 336 "$(row 1)"
     printf '%s\n' "$january" | awk -F'\t' -v m=$m '{ print $3 + (m - 1) * 300 }' | put
 done

@@ -73,7 +73,7 @@ struct Applier {
         return Applied{std::move(*r), std::move(undo)};
     }
     Outcome<Applied> operator()(const CopyForward& a) const {
-        Outcome<ChangeReport> r = ledger.copyToNextMonth(a.year, a.month);
+        Outcome<ChangeReport> r = ledger.copyToNextMonth(a.year, a.month, a.withIncome);
         if (!r) return r.problem();
         Action undo{SetEntries{a.year, a.month + 1, r->inverse}};
         return Applied{std::move(*r), std::move(undo)};

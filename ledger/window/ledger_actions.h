@@ -25,6 +25,7 @@ struct ImportMonth {
 };
 struct CopyForward {
     int year = 0, month = 0; // into month + 1
+    bool withIncome = false;
 };
 struct PutEmployee {
     int year = 0;

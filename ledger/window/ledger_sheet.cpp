@@ -22,6 +22,8 @@ const Text& noteText(const char* utf8) {
 Text sheetCellText(const MonthLine& line, int column) {
     const SheetColumnLayout& c = sheetLayoutOf(column);
     if (c.role == ColumnRole::Number) return Text{};
+    // A line whose income is still to be entered (carried forward) has no figures yet.
+    if (c.role == ColumnRole::Computed && !line.entry.income) return Text{};
     return monthCell(line, c.field, CellStyle::Sheet);
 }
 
@@ -31,7 +33,7 @@ namespace {
 Outcome<std::array<std::int64_t, kSheetColumns>> fenOf(const MonthLine& l) {
     std::array<std::int64_t, kSheetColumns> f{};
     for (const SheetColumnLayout& c : kSheetLayout) {
-        if (!c.amount()) continue;
+        if (!c.amount() || (c.role == ColumnRole::Computed && !l.entry.income)) continue;
         const std::optional<Exact> v = monthAmount(l, c.field);
         if (!v) continue;
         Outcome<std::int64_t> fen = engine::fenOf(*v);

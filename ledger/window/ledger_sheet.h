@@ -28,6 +28,7 @@
 namespace iit::ledger {
 
 // The text of a line's cell in a column of the layout.
+// Computed columns are empty while the line's income is not entered.
 Text sheetCellText(const MonthLine& line, int column);
 
 // What a paste did: the ledger's report, and how many rows of the text held something and how
@@ -92,7 +93,7 @@ public:
     // The month's lines whose employee the rows of a file (the header first) do not hold.
     std::vector<const MonthLine*> linesNotIn(const std::vector<std::vector<Text>>& rows) const;
     // The previous month's employees still employed, with their recurring deductions.
-    Outcome<ChangeReport> copyFromPreviousMonth();
+    Outcome<ChangeReport> copyFromPreviousMonth(bool withIncome = false);
     Outcome<ChangeReport> putEmployee(const Employee& employee);
     Outcome<ChangeReport> changeKey(const PersonKey& from, const PersonKey& to);
     // The employee of the row leaves before this month: their entries from this month on go and

@@ -343,10 +343,10 @@ LedgerSheet::linesNotIn(const std::vector<std::vector<Text>>& rows) const {
     return out;
 }
 
-Outcome<ChangeReport> LedgerSheet::copyFromPreviousMonth() {
+Outcome<ChangeReport> LedgerSheet::copyFromPreviousMonth(bool withIncome) {
     if (m_month <= 1) return fail(sysText("1月是一年的第一个月，没有上月可带入"));
     if (m_declared) return fail(monthDeclared(m_month));
-    return run(Action{CopyForward{m_year, m_month - 1}});
+    return run(Action{CopyForward{m_year, m_month - 1, withIncome}});
 }
 
 Outcome<ChangeReport> LedgerSheet::putEmployee(const Employee& employee) {

@@ -521,9 +521,13 @@ void LedgerWindow::editCommitted(int row, int column) {
     if (!r)
         QMetaObject::invokeMethod(
             this, [this, t = r.problem().message] { message(t); }, Qt::QueuedConnection);
-    else
+    else // about the month edited, if it is still the one shown
         QMetaObject::invokeMethod(
-            this, [this, report = *r] { offerOpenings(report); }, Qt::QueuedConnection);
+            this,
+            [this, report = *r, year = m_sheet.year(), month = m_sheet.month()] {
+                if (m_sheet.year() == year && m_sheet.month() == month) offerOpenings(report);
+            },
+            Qt::QueuedConnection);
 }
 
 void LedgerWindow::Paste() {
@@ -568,7 +572,16 @@ void LedgerWindow::redo() {
 }
 
 void LedgerWindow::copyFromPreviousMonth() {
-    Outcome<ChangeReport> r = m_sheet.copyFromPreviousMonth();
+    // A fixed salary recurs as the deductions do: the clerk says whether this payroll's does.
+    const gui::Answer withIncome = gui::messageBox(
+        sysText("从上月带入仍在职的职工，以及他们的各项扣除、免税收入和减免税额。\n\n"
+                "上月的本月收入也一并带入吗？（工资固定时选“是”，之后只改有变动的人）"),
+        {.buttons = gui::Buttons::YesNoCancel,
+         .icon = gui::Icon::Question,
+         .defaultAnswer = gui::Answer::No},
+        this);
+    if (withIncome == gui::Answer::Cancel) return;
+    Outcome<ChangeReport> r = m_sheet.copyFromPreviousMonth(withIncome == gui::Answer::Yes);
     refreshChoices();
     showEmployee();
     if (said(r) && r->added == 0)
@@ -577,7 +590,9 @@ void LedgerWindow::copyFromPreviousMonth() {
 
 void LedgerWindow::declareOrReopen() {
     const QString period = QStringLiteral("%1年%2月").arg(m_sheet.year()).arg(m_sheet.month());
+    // What cannot be done is said before anything is asked.
     if (m_sheet.declared()) {
+        if (!said(m_ledger.checkReopen(m_sheet.year(), m_sheet.month()))) return;
         if (gui::messageBox(
                 fromQString(
                     QStringLiteral("撤销%1的申报后，本月的记录可以修改。确定撤销吗？").arg(period)),
@@ -588,6 +603,7 @@ void LedgerWindow::declareOrReopen() {
             return;
         said(m_sheet.reopen());
     } else {
+        if (!said(m_ledger.checkDeclare(m_sheet.year(), m_sheet.month()))) return;
         // The client imports the files before the month is declared: offer them first.
         const std::array<std::uint64_t, 3> shown{static_cast<std::uint64_t>(m_sheet.year()),
                                                  static_cast<std::uint64_t>(m_sheet.month()),

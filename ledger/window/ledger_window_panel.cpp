@@ -24,6 +24,7 @@ QString cellOf(const MonthLine& line, int column) {
 
 // The line's results, for the clerk who looks at the names and not at the columns at the right.
 QString figures(const MonthLine& l) {
+    if (!l.entry.income) return QStringLiteral("本月收入还没有填写：填写后即计算");
     QString text;
     if (l.method == Method::Monthly)
         text = QStringLiteral("非居民个人，按月计税\n");

@@ -513,8 +513,33 @@ TEST_P(Ledger, CopyForwardKeepsDeductionsAndLeavesIncomeEmpty) {
             .problem()
             .message.toUtf8(),
         "第2行：此人已于1月离职");
+    // A month with an income never entered is not declared: its employee is named.
+    ASSERT_TRUE(book->declareMonth(2024, 1).ok());
+    Outcome<void> declared = book->declareMonth(2024, 2);
+    ASSERT_FALSE(declared.ok());
+    EXPECT_NE(declared.problem().message.toUtf8().find("1人没有填写本月收入：张三"),
+              std::string::npos);
     ASSERT_TRUE(book->changeEntries(2024, 2, r->inverse).ok());
     EXPECT_TRUE((*book->showMonth(2024, 2)).lines.empty());
+    // With the income, and the items where the month had them.
+    ASSERT_TRUE(book->reopenMonth(2024, 1).ok());
+    ASSERT_TRUE(book->importMonth(2024, 1,
+                                  makeRows({{"证件号码", "姓名", "本月收入", "基本养老保险费",
+                                             "子女教育", "本月免税收入", "减免税额"},
+                                            {kZhang, "张三", "10000", "800", "2000", "300", "50"}}))
+                    .ok());
+    ASSERT_TRUE(book->copyToNextMonth(2024, 1, true).ok());
+    const std::optional<ledger::Entry> feb = *book->entry(2024, 2, key(kZhang));
+    ASSERT_TRUE(feb.has_value());
+    EXPECT_EQ(feb->income, std::optional<engine::Exact>(engine::Exact(10000)));
+    EXPECT_EQ(feb->itemised, book->entry(2024, 1, key(kZhang))->value().itemised);
+    EXPECT_EQ(feb->items[0], engine::Exact(800));
+    EXPECT_EQ(feb->items[4], engine::Exact(2000));
+    EXPECT_EQ(feb->taxFree, engine::Exact(300));
+    EXPECT_EQ(feb->relief, engine::Exact(50));
+    EXPECT_EQ(book->declareMonth(2024, 2).problem().message.toUtf8(), "请先申报1月");
+    ASSERT_TRUE(book->declareMonth(2024, 1).ok());
+    EXPECT_TRUE(book->declareMonth(2024, 2).ok());
 }
 
 TEST_P(Ledger, RemovedEmployeeIsRestoredWhole) {

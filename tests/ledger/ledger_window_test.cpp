@@ -119,6 +119,7 @@ private slots:
     void aChangeWaitsForAnotherProgramUntilCancelled();
     void itemsAreEditedInThePanelAndUndone();
     void factsAreEditedInThePanelAndUndone();
+    void whatCannotBeDeclaredIsSaidBeforeAsking();
 
 private:
     LedgerWindow* open();
@@ -212,10 +213,15 @@ void LedgerWindowTest::typedAndPastedMonthsComputeAsTheStatelessWithhold() {
             "丙\t110101199003031235\t4000\r\n");
     QCOMPARE(m_window->sheet().lines().size(), std::size_t{3});
     click("月份2");
+    QString carried;
+    m_env->watchdog().expectMessage(QMessageBox::No, &carried); // the incomes are pasted below
     click("按钮上月带入");
     QCOMPARE(m_window->sheet().lines().size(), std::size_t{3});
-    QCOMPARE(cell(2, kSpecialColumn), std::string("1000")); // the recurring deductions came along
+    QCOMPARE(cell(2, kSpecialColumn), std::string("1000")); // what recurs came along
+    QVERIFY2(carried.contains(Q("本月收入也一并带入")), qPrintable(carried));
+    QCOMPARE(cell(2, kTaxFreeColumn), std::string("500"));
     QCOMPARE(cell(2, kIncomeColumn), std::string());
+    QCOMPARE(cell(2, kAfterTaxColumn), std::string()); // no figures before the income
     pasteAt(1, kIncomeColumn, "20500\r\n9500\r\n4500\r\n");
 
     const std::vector<iit::engine::CellRow> rows = {
@@ -223,7 +229,7 @@ void LedgerWindowTest::typedAndPastedMonthsComputeAsTheStatelessWithhold() {
         {"乙", kB, "1", "9000", "500", "1000", "", "300"},
         {"丙", kC, "1", "4000", "", "", "", ""},
         {"甲", kA, "2", "20500", "", "2000", "", ""},
-        {"乙", kB, "2", "9500", "", "1000", "", "300"},
+        {"乙", kB, "2", "9500", "500", "1000", "", "300"},
         {"丙", kC, "2", "4500", "", "", "", ""},
     };
     const auto expected = iit::engine::withhold(
@@ -706,6 +712,26 @@ void LedgerWindowTest::factsAreEditedInThePanelAndUndone() {
     QCOMPARE(shown("离职日期"), Q(""));
     QCOMPARE(qobject_cast<QComboBox*>(box("离职月份"))->currentText(), Q("仍在职"));
     QVERIFY(!health->isChecked());
+}
+
+// 申报完成 says why a month cannot be declared before it asks anything: an earlier month open,
+// an income carried forward but never entered.
+void LedgerWindowTest::whatCannotBeDeclaredIsSaidBeforeAsking() {
+    importMonths(1, 1, {{"甲", kA, "20000"}});
+    open();
+    goTo(2024, 2);
+    m_env->watchdog().expectMessage(QMessageBox::No); // the income is not carried
+    click("按钮上月带入");
+    QCOMPARE(cell(1, kIncomeColumn), std::string());
+    QString said;
+    m_env->watchdog().expectMessage(QMessageBox::Ok, &said);
+    click("按钮申报");
+    QCOMPARE(said, Q("请先申报1月"));
+    QVERIFY(openBook().declareMonth(2024, 1).ok());
+    m_env->watchdog().expectMessage(QMessageBox::Ok, &said);
+    click("按钮申报");
+    QVERIFY2(said.startsWith(Q("2月还有1人没有填写本月收入：甲")), qPrintable(said));
+    QCOMPARE(*openBook().declaredMonths(2024), std::vector<int>{1});
 }
 
 QTEST_MAIN(LedgerWindowTest)
