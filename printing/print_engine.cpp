@@ -200,7 +200,8 @@ Outcome<Finished> printToPdf(const PrintTable& table, const std::filesystem::pat
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setFontEmbeddingEnabled(true);
     printer.setCreator(QStringLiteral("iitcalc"));
-    printer.setDocName(QStringLiteral("个人所得税缴纳表"));
+    printer.setDocName(table.documentName().empty() ? QStringLiteral("个人所得税缴纳表")
+                                                    : toQString(table.documentName()));
     printer.setFullPage(true);
     QPageLayout page = settings.page;
     page.setMinimumMargins(QMarginsF());

@@ -28,6 +28,11 @@ PageView* PrintPreview::pageView() const {
     return m_dialog ? m_dialog->pageView() : nullptr;
 }
 
+QString PrintPreview::documentName() const {
+    return m_table.documentName().empty() ? QStringLiteral("个人所得税缴纳表")
+                                          : toQString(m_table.documentName());
+}
+
 void PrintPreview::close() {
     if (m_dialog) {
         m_dialog->close();
@@ -48,7 +53,7 @@ void PrintPreview::show(PrintTable table) {
     configurePrinter(*m_printer, m_table.pageSetup());
     m_dialog = new PreviewDialog(m_owner);
     m_dialog->setObjectName(QStringLiteral("打印预览"));
-    m_dialog->setWindowTitle(QStringLiteral("打印预览 - 个人所得税缴纳表"));
+    m_dialog->setWindowTitle(QStringLiteral("打印预览 - ") + documentName());
     m_dialog->setAttribute(Qt::WA_DeleteOnClose, false);
     m_dialog->setModal(false);
     m_dialog->resize(1100, 760);
@@ -126,7 +131,9 @@ void PrintPreview::askAndSavePdf() {
     gui::setUpFileDialog(dialog, QStringLiteral("PDF文件对话框"), true, gui::documentsDirectory());
     dialog.setNameFilters({QStringLiteral("PDF 文件 (*.pdf)")});
     dialog.setDefaultSuffix(QStringLiteral("pdf"));
-    dialog.selectFile(QStringLiteral("个人所得税缴纳表.pdf"));
+    // A file name holds no "/": a name that has one is proposed without it.
+    dialog.selectFile(documentName().replace(QLatin1Char('/'), QLatin1Char('-')) +
+                      QStringLiteral(".pdf"));
     const std::optional<std::filesystem::path> file = gui::runFileDialog(dialog);
     if (!file) return; // the dialog was cancelled
     saveAsPdf(QFile::decodeName(file->c_str()));

@@ -50,6 +50,7 @@ public:
     bool saveAsPdf(const QString& file);
 
 private:
+    QString documentName() const;
     void layOut();
     void setOrientation(QPageLayout::Orientation orientation);
     void setUpPage();

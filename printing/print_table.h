@@ -137,6 +137,11 @@ public:
     const PageSetup& pageSetup() const { return m_page; }
     void applyPageSetup(const PageSetup& page) { m_page = page; }
 
+    // What the printed document is called: the PDF's title, the preview's caption and the file
+    // name a save proposes (without ".pdf"). Empty: the tax payment table's.
+    const Text& documentName() const { return m_documentName; }
+    void setDocumentName(Text name) { m_documentName = std::move(name); }
+
     // The merged areas of the table: rectangles read from the merge marks, row by row.
     // A mark without its partner on the neighbour is ignored; areas never overlap.
     std::vector<CellArea> mergedAreas() const;
@@ -155,6 +160,7 @@ private:
     std::vector<PrintCell> m_cells; // row by row
     int m_headerRows = 0;
     int m_closingRows = 0;
+    Text m_documentName;
     PageSetup m_page;
 };
 

@@ -103,7 +103,8 @@ QWidget* openLedgerWindow(std::function<Text()> employer, QWidget* owner) {
             window->holdWhileOpen(std::move(deskLock));
             return window;
         },
-        nullptr, true);
+        // A window of its own beside the calculator, which stays in use for a quick figure.
+        nullptr, false);
 }
 
 LedgerWindow::LedgerWindow(Ledger ledger, std::function<Text()> employer, QWidget* parent)

@@ -147,6 +147,7 @@ private:
     Ledger m_ledger;
     LedgerSheet m_sheet;
     std::function<Text()> m_employer;
+    Text m_printedEmployer; // asked for at a print when the main window has no employer's name
     std::unique_ptr<printing::PrintPreview> m_preview;
     std::unique_ptr<DirectoryLock> m_deskLock;
     std::optional<BonusChoice> m_bonus; // of the current employee

@@ -99,6 +99,8 @@ printing::PrintTable makeWithholdingTable(const std::vector<MonthLine>& lines,
 
     printing::PrintTable table;
     table.loadBytes(printing::encodePrintTemplate(t));
+    table.setDocumentName(withholdingTableTitle() + ToText(input.year) + sysText("年") +
+                          ToText(input.month) + sysText("月"));
 
     // The title, the line under it and the column headers.
     table.merge(kTitleRow, 1, 1, n);

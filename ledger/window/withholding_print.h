@@ -24,6 +24,8 @@ struct WithholdingPrintInput {
 };
 
 const Text& withholdingTableTitle(); // "工资薪金个人所得税预扣明细表"
+// The table's document name (the PDF's title and file name) is the title and the month:
+// "工资薪金个人所得税预扣明细表2024年3月".
 
 // The columns of the layout that the table prints, in order.
 const std::vector<int>& printedColumns();
