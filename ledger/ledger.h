@@ -130,6 +130,9 @@ struct ChangeReport {
     // What the clerk should know, one line each: a number that already stands under another
     // 证件类型, the 60,000 deduction where the previous year in the ledger does not bear it out.
     std::vector<Text> notes;
+    // Carried into a new year: the employees whom the year before shows qualifying for the
+    // 60,000 deduction, for the clerk to confirm.
+    std::vector<PersonKey> annualDeductionQualifies;
     Text summary() const; // "新增N人，修改N人，…"
 };
 
@@ -217,6 +220,10 @@ public:
     // with `withIncome` their income (else it is left to enter); employees who already have an
     // entry there are left alone.
     Outcome<ChangeReport> copyToNextMonth(int year, int month, bool withIncome = false);
+    // The same from December of the year before into January: the employees still employed
+    // are added to the year with their details (their months, options and first job start
+    // afresh), their January carrying what recurs.
+    Outcome<ChangeReport> copyFromPreviousYear(int year, bool withIncome = false);
 
     // Opening balances from rows whose first row names the columns (openingFields()).
     // Rows are named as importMonth names them.

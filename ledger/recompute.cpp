@@ -419,6 +419,62 @@ Outcome<ChangeReport> Ledger::copyToNextMonth(int year, int month, bool withInco
     return report;
 }
 
+Outcome<ChangeReport> Ledger::copyFromPreviousYear(int year, bool withIncome) {
+    Book& book = *m_book;
+    Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
+    if (!t) return t.problem();
+    if (Outcome<void> r = checkMonthOpen(book, year, 1); !r) return r.problem();
+    Outcome<std::vector<StoredLine>> december = book.store->month(year - 1, 12);
+    if (!december) return december.problem();
+    std::vector<Resolved> changes;
+    std::vector<PersonKey> added, qualifying;
+    for (StoredLine& line : *december) {
+        const Employee& was = line.employee.employee;
+        if (was.leftMonth && *was.leftMonth <= 12) continue;
+        Outcome<std::optional<StoredEmployee>> there = book.store->findEmployee(year, was.key);
+        if (!there) return there.problem();
+        if (*there) continue; // already in the new year
+        // The employee's details go on; the year's months, options and first job start afresh.
+        Employee e = was;
+        e.joinMonth.reset();
+        e.leftMonth.reset();
+        e.leftOn.reset();
+        e.options = {};
+        e.firstJob = FirstJob::None;
+        Outcome<EmployeeId> id = book.store->addEmployee(year, e);
+        if (!id) return id.problem();
+        added.push_back(e.key);
+        // The 60,000 deduction for the new year: paid in every month of the last at this
+        // employer, wages with bonus at most 60,000. The clerk confirms it.
+        Outcome<std::vector<StoredEntry>> months = book.store->entries(line.employee.id);
+        if (!months) return months.problem();
+        std::int64_t paid = 0;
+        int paidMonths = 0;
+        for (const StoredEntry& m : *months) {
+            paid += m.income.value_or(0) + m.bonus;
+            if (m.income.value_or(0) + m.bonus > 0) ++paidMonths;
+        }
+        if (was.resident && paidMonths == 12 && paid <= 60000 * 100) qualifying.push_back(e.key);
+        StoredEntry entry;
+        entry.month = 1;
+        entry.special = line.entry.special;
+        entry.specialAdditional = line.entry.specialAdditional;
+        entry.other = line.entry.other;
+        entry.itemised = line.entry.itemised;
+        entry.items = line.entry.items;
+        entry.taxFree = line.entry.taxFree;
+        entry.relief = line.entry.relief;
+        if (withIncome) entry.income = line.entry.income;
+        changes.push_back(Resolved{StoredEmployee{*id, std::move(e)}, std::move(entry), 0});
+    }
+    Outcome<ChangeReport> report = applyChanges(book, year, 1, changes, {});
+    if (!report) return report;
+    report->newEmployees = std::move(added);
+    report->annualDeductionQualifies = std::move(qualifying);
+    if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
+    return report;
+}
+
 Outcome<std::optional<Entry>> Ledger::entry(int year, int month, const PersonKey& key) {
     Book& book = *m_book;
     Outcome<std::optional<StoredEmployee>> e = book.store->findEmployee(year, key);

@@ -73,6 +73,12 @@ struct Applier {
         return Applied{std::move(*r), std::move(undo)};
     }
     Outcome<Applied> operator()(const CopyForward& a) const {
+        if (a.month == 0) {
+            Outcome<ChangeReport> r = ledger.copyFromPreviousYear(a.year, a.withIncome);
+            if (!r) return r.problem();
+            Action undo = undoOfImport(a.year, 1, *r);
+            return Applied{std::move(*r), std::move(undo)};
+        }
         Outcome<ChangeReport> r = ledger.copyToNextMonth(a.year, a.month, a.withIncome);
         if (!r) return r.problem();
         Action undo{SetEntries{a.year, a.month + 1, r->inverse}};

@@ -24,7 +24,7 @@ struct ImportMonth {
     Missing missing = Missing::Keep;     // the month's employees the rows leave out
 };
 struct CopyForward {
-    int year = 0, month = 0; // into month + 1
+    int year = 0, month = 0; // into month + 1; 0: December of the year before into January
     bool withIncome = false;
 };
 struct PutEmployee {

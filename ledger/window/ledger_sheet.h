@@ -93,7 +93,10 @@ public:
     // The month's lines whose employee the rows of a file (the header first) do not hold.
     std::vector<const MonthLine*> linesNotIn(const std::vector<std::vector<Text>>& rows) const;
     // The previous month's employees still employed, with their recurring deductions.
+    // January's carries from December of the year before.
     Outcome<ChangeReport> copyFromPreviousMonth(bool withIncome = false);
+    // Several employees' details changed at once, one step of undo.
+    Outcome<ChangeReport> putEmployees(const std::vector<Employee>& employees);
     Outcome<ChangeReport> putEmployee(const Employee& employee);
     Outcome<ChangeReport> changeKey(const PersonKey& from, const PersonKey& to);
     // The employee of the row leaves before this month: their entries from this month on go and

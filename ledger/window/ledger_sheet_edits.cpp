@@ -344,13 +344,19 @@ LedgerSheet::linesNotIn(const std::vector<std::vector<Text>>& rows) const {
 }
 
 Outcome<ChangeReport> LedgerSheet::copyFromPreviousMonth(bool withIncome) {
-    if (m_month <= 1) return fail(sysText("1月是一年的第一个月，没有上月可带入"));
     if (m_declared) return fail(monthDeclared(m_month));
-    return run(Action{CopyForward{m_year, m_month - 1, withIncome}});
+    return run(Action{CopyForward{m_year, m_month - 1, withIncome}}); // 0: the year before
 }
 
 Outcome<ChangeReport> LedgerSheet::putEmployee(const Employee& employee) {
     return run(Action{PutEmployee{m_year, employee}});
+}
+
+Outcome<ChangeReport> LedgerSheet::putEmployees(const std::vector<Employee>& employees) {
+    Several all;
+    for (const Employee& e : employees)
+        all.actions.push_back(Action{PutEmployee{m_year, e}});
+    return run(Action{std::move(all)});
 }
 
 Outcome<ChangeReport> LedgerSheet::changeKey(const PersonKey& from, const PersonKey& to) {

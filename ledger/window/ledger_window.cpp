@@ -494,7 +494,7 @@ void LedgerWindow::refreshChoices() {
     setFlag(m_status, "declared", isDeclared);
     m_declare->setText(isDeclared ? QStringLiteral("撤销申报") : QStringLiteral("申报完成"));
     setFlag(m_declare, "declared", isDeclared);
-    m_copyForward->setEnabled(!isDeclared && m_sheet.month() > 1);
+    m_copyForward->setEnabled(!isDeclared); // January carries from the year before's December
     m_undo->setEnabled(m_sheet.canUndo());
     m_redo->setEnabled(m_sheet.canRedo());
     // A declared month is shaded whole; an open one only in its computed columns.
@@ -574,9 +574,13 @@ void LedgerWindow::redo() {
 
 void LedgerWindow::copyFromPreviousMonth() {
     // A fixed salary recurs as the deductions do: the clerk says whether this payroll's does.
+    const bool newYear = m_sheet.month() == 1;
     const gui::Answer withIncome = gui::messageBox(
-        sysText("从上月带入仍在职的职工，以及他们的各项扣除、免税收入和减免税额。\n\n"
-                "上月的本月收入也一并带入吗？（工资固定时选“是”，之后只改有变动的人）"),
+        (newYear ? sysText("从上年12月带入仍在职的职工（证件、银行卡和申报信息）") +
+                       sysText("，以及他们的各项扣除、免税收入和减免税额。\n\n") +
+                       sysText("上年12月的本月收入也一并带入吗？（工资固定时选“是”）")
+                 : sysText("从上月带入仍在职的职工，以及他们的各项扣除、免税收入和减免税额。\n\n"
+                           "上月的本月收入也一并带入吗？（工资固定时选“是”，之后只改有变动的人）")),
         {.buttons = gui::Buttons::YesNoCancel,
          .icon = gui::Icon::Question,
          .defaultAnswer = gui::Answer::No},
@@ -585,8 +589,41 @@ void LedgerWindow::copyFromPreviousMonth() {
     Outcome<ChangeReport> r = m_sheet.copyFromPreviousMonth(withIncome == gui::Answer::Yes);
     refreshChoices();
     showEmployee();
-    if (said(r) && r->added == 0)
-        message(sysText("上月没有需要带入的职工（上月没有记录，或职工已在本月）"));
+    if (!said(r)) return;
+    if (r->added == 0) {
+        message(
+            newYear
+                ? sysText("上年12月没有需要带入的职工（台账中没有上年12月的记录，或职工已在本年）")
+                : sysText("上月没有需要带入的职工（上月没有记录，或职工已在本月）"));
+        return;
+    }
+    proposeAnnualDeduction(r->annualDeductionQualifies);
+}
+
+void LedgerWindow::proposeAnnualDeduction(const std::vector<PersonKey>& keys) {
+    if (keys.empty()) return;
+    std::vector<Employee> chosen;
+    Text names;
+    for (const PersonKey& key : keys) {
+        const MonthLine* line = m_sheet.lineAt(m_sheet.rowOf(key));
+        if (!line) continue;
+        Employee e = line->employee;
+        e.options.annualDeduction = true;
+        names += (chosen.empty() ? Text{} : sysText("、")) + e.name;
+        chosen.push_back(std::move(e));
+    }
+    if (chosen.empty()) return;
+    if (gui::messageBox(
+            sysText("上年各月均在本单位发放工资、全年工资收入不超过6万元的职工：") + names +
+                sysText("。\n\n他们本年可以按全年减除6万元预扣（须本人确认）。为他们选用吗？"),
+            {.buttons = gui::Buttons::YesNo,
+             .icon = gui::Icon::Question,
+             .defaultAnswer = gui::Answer::No},
+            this) != gui::Answer::Yes)
+        return;
+    said(m_sheet.putEmployees(chosen));
+    refreshChoices();
+    showEmployee();
 }
 
 void LedgerWindow::declareOrReopen() {

@@ -84,6 +84,8 @@ public:
     void undo();
     void redo();
     void copyFromPreviousMonth();
+    // Offers the 60,000 deduction to the employees carried into a new year who qualify.
+    void proposeAnnualDeduction(const std::vector<PersonKey>& keys);
     void declareOrReopen();
     void importMonth();
     void exportMonth();

@@ -542,6 +542,38 @@ TEST_P(Ledger, CopyForwardKeepsDeductionsAndLeavesIncomeEmpty) {
     EXPECT_TRUE(book->declareMonth(2024, 2).ok());
 }
 
+// January carries December of the year before: who is still employed, with their details and
+// what recurs, the year's options afresh; the 60,000 deduction is proposed to whoever was paid
+// in all twelve months and at most 60,000.
+TEST_P(Ledger, JanuaryCarriesTheYearBeforesDecember) {
+    constexpr const char* kWang = "110101199003031235";
+    for (int m = 1; m <= 12; ++m)
+        import(m,
+               makeRows({{kZhang, "张三", "4800", "500"}, // 57,600 a year
+                         {kLi, "李四", "9000", ""},       // above 60,000
+                         { kWang,
+                           "王五",
+                           m == 12 ? "5000" : "0",
+                           "" }}), // paid in December
+               2024);
+    ledger::Employee li = (*book->listEmployees(2024))[1];
+    li.phone = Text::fromUtf8("13800000000");
+    ASSERT_TRUE(book->putEmployee(2024, li).ok());
+    Outcome<ledger::ChangeReport> r = book->copyFromPreviousYear(2025, true);
+    ASSERT_TRUE(r.ok()) << r.problem().message.toUtf8();
+    EXPECT_EQ(r->newEmployees.size(), 3u);
+    ASSERT_EQ(r->annualDeductionQualifies.size(), 1u);
+    EXPECT_EQ(r->annualDeductionQualifies[0].idNumber.toUtf8(), kZhang);
+    EXPECT_EQ(cell(1, kZhang, "本月专项扣除", 2025), "500");
+    EXPECT_EQ(cell(1, kLi, "本月收入", 2025), "9000");
+    const std::vector<ledger::Employee> year = *book->listEmployees(2025);
+    ASSERT_EQ(year.size(), 3u);
+    EXPECT_EQ(year[1].phone.toUtf8(), "13800000000");
+    EXPECT_FALSE(year[2].joinMonth.has_value()); // 王五 joined in December 2024, not 2025
+    // Nobody twice: a second carry adds no one.
+    EXPECT_EQ(book->copyFromPreviousYear(2025).value().added, 0);
+}
+
 TEST_P(Ledger, RemovedEmployeeIsRestoredWhole) {
     importYear(*this, kZhang, "10000", "1750");
     const std::string before = cell(12, kZhang, "本月应预扣");
