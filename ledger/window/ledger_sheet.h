@@ -123,6 +123,8 @@ public:
     Outcome<void> reopen();
 
     bool canUndo() const { return !m_undo.empty(); }
+    // Why the month shown takes no change: it is declared.
+    Text declaredMessage() const;
     // How many changes the sheet has made (undo and redo included): what was made from the
     // ledger before is stale once it grows.
     std::uint64_t changes() const { return m_changes; }

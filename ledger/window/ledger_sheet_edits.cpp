@@ -61,6 +61,10 @@ Text monthDeclared(int month) {
 
 } // namespace
 
+Text LedgerSheet::declaredMessage() const {
+    return monthDeclared(m_month);
+}
+
 LedgerSheet::Draft LedgerSheet::inputsOf(int row) const {
     Draft d;
     if (const MonthLine* line = lineAt(row)) {

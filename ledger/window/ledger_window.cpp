@@ -228,6 +228,7 @@ void LedgerWindow::findUnits() {
         m_months[static_cast<std::size_t>(m - 1)] =
             gui::findUnit<QPushButton>(this, QStringLiteral("月份%1").arg(m));
     m_status = gui::findUnit<QLabel>(this, QStringLiteral("本月状态"));
+    m_hint = gui::findUnit<QLabel>(this, QStringLiteral("台账说明"));
     m_declare = gui::findUnit<QPushButton>(this, QStringLiteral("按钮申报"));
     m_copyForward = gui::findUnit<QPushButton>(this, QStringLiteral("按钮上月带入"));
     m_undo = gui::findUnit<QPushButton>(this, QStringLiteral("按钮撤销"));
@@ -379,6 +380,7 @@ void LedgerWindow::bindEvents() {
     m_currentConnection =
         m_sheet.grid().events().currentCellMoved.connect([this] { showEmployee(); });
     m_grid->installEventFilter(this);
+    m_grid->viewport()->installEventFilter(this);
     for (QComboBox* list :
          findChild<QWidget*>(QStringLiteral("职工内容"))->findChildren<QComboBox*>())
         list->installEventFilter(this);
@@ -495,6 +497,14 @@ void LedgerWindow::refreshChoices() {
     m_declare->setText(isDeclared ? QStringLiteral("撤销申报") : QStringLiteral("申报完成"));
     setFlag(m_declare, "declared", isDeclared);
     m_copyForward->setEnabled(!isDeclared); // January carries from the year before's December
+    // A declared month reads only: the commands that change it are off, and the hint says so.
+    for (const char* unit : {"按钮导入", "按钮新增职工"})
+        gui::findUnit<QPushButton>(this, QString::fromUtf8(unit))->setEnabled(!isDeclared);
+    m_hint->setText(
+        isDeclared
+            ? QStringLiteral("本月已申报，只读：可以查看、导出、打印；如需更正，请先撤销申报")
+            : QStringLiteral("在姓名至备注各列输入，或从表格复制后按 Ctrl+V "
+                             "粘贴：随即计算并存入台账"));
     m_undo->setEnabled(m_sheet.canUndo());
     m_redo->setEnabled(m_sheet.canRedo());
     // A declared month is shaded whole; an open one only in its computed columns.
@@ -679,6 +689,19 @@ void LedgerWindow::showMenu(const QPoint& position) {
 // ---- Events
 
 bool LedgerWindow::eventFilter(QObject* watched, QEvent* event) {
+    // Typing into a declared month, or opening a cell of it, is told as a paste is told.
+    if (m_sheet.declared() &&
+        ((watched == m_grid->viewport() && event->type() == QEvent::MouseButtonDblClick) ||
+         (watched == m_grid && event->type() == QEvent::KeyPress && [&] {
+             auto* key = static_cast<QKeyEvent*>(event);
+             const bool typed = !key->text().isEmpty() && key->text().at(0).isPrint() &&
+                                !(key->modifiers() & Qt::ControlModifier);
+             return typed || key->key() == Qt::Key_F2 || key->key() == Qt::Key_Delete ||
+                    key->key() == Qt::Key_Backspace;
+         }()))) {
+        message(m_sheet.declaredMessage());
+        return true;
+    }
     if (watched == m_grid && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;

@@ -159,6 +159,7 @@ private:
     QComboBox* m_year = nullptr;           // 年度框
     std::array<QPushButton*, 12> m_months{};
     QLabel* m_status = nullptr;             // 本月状态
+    QLabel* m_hint = nullptr;               // 台账说明
     QPushButton* m_declare = nullptr;       // 按钮申报
     QPushButton* m_copyForward = nullptr;   // 按钮上月带入
     QPushButton* m_undo = nullptr;          // 按钮撤销

@@ -350,9 +350,17 @@ void LedgerWindowTest::aDeclaredMonthIsReadOnlyUntilReopened() {
     QCOMPARE(m_window->findChild<QPushButton*>(Q("按钮申报"))->text(), Q("撤销申报"));
     iit::testing::reactivate(m_window.get(), view());
     iit::testing::clickCell(view(), 1, kIncomeColumn);
-    QTest::keyClick(view(), Qt::Key_F2);
-    QVERIFY(!view()->isEditing());
-    QVERIFY(!m_window->findChild<QPushButton*>(Q("按钮上月带入"))->isEnabled());
+    // Every gesture that would change it is told why, the same way; the commands are off.
+    for (const auto key : {Qt::Key_F2, Qt::Key_5, Qt::Key_Delete}) {
+        QString why;
+        m_env->watchdog().expectMessage(QMessageBox::Ok, &why);
+        QTest::keyClick(view(), key);
+        QCOMPARE(why, Q("1月已申报，不能修改；如需更正，请先撤销申报"));
+        QVERIFY(!view()->isEditing());
+    }
+    for (const char* unit : {"按钮上月带入", "按钮新增职工", "按钮导入"})
+        QVERIFY(!m_window->findChild<QPushButton*>(Q(unit))->isEnabled());
+    QVERIFY(m_window->findChild<QLabel*>(Q("台账说明"))->text().startsWith(Q("本月已申报，只读")));
     // The declaration is kept by the ledger; reopened, the month takes edits again.
     QCOMPARE(*openBook().declaredMonths(2024), std::vector<int>{1});
     m_env->watchdog().expectMessage(QMessageBox::Yes);
