@@ -310,9 +310,15 @@ void MainWindow::exitProgram() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    // The modal windows open over this one (the batch window, the ledger over it) are asked
-    // first, the uppermost first, each with its own unsaved-changes question; the program ends
-    // only when they have all closed.
+    // The payroll ledger's window, beside this one, closes first (it keeps nothing unsaved);
+    // then the modal windows open over this one (the batch window) are asked, the uppermost
+    // first, each with its own unsaved-changes question; the program ends only when they have
+    // all closed.
+    if (QWidget* ledger = gui::openWindow(ledger::LedgerWindow::name()))
+        if (!ledger->close() || ledger->isVisible()) {
+            event->ignore();
+            return;
+        }
     while (QWidget* modal = gui::openModalWindow()) {
         if (!modal->close() || modal->isVisible()) {
             event->ignore();

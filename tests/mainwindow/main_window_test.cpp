@@ -860,7 +860,7 @@ void MainWindowTest::lockedTableNeverEndsTheProgram() {
 
 QTEST_MAIN(MainWindowTest)
 // A close request to the main window while the modal batch window is open goes to the batch
-// window first (and to the ledger opened over it before that): Cancel keeps both open, No closes
+// window first (and to the ledger opened from it before that): Cancel keeps both open, No closes
 // both.
 void MainWindowTest::closeGoesToTheModalBatchWindowFirst() {
     open();
@@ -871,7 +871,7 @@ void MainWindowTest::closeGoesToTheModalBatchWindowFirst() {
     QVERIFY(!m_window->isEnabled());
     batch->sheet().grid().setText(1, 1, iit::Text::fromUtf8("甲"));
     QVERIFY(batch->sheet().hasUnsavedChanges());
-    // The payroll ledger, modal over the batch window: closed first (it keeps nothing unsaved),
+    // The payroll ledger, opened from the batch window: closed first (it keeps nothing unsaved),
     // then the batch window is asked.
     auto* ledgerCommand = batch->findChild<QWidget*>(U("图形按钮台账"));
     QTest::mouseClick(ledgerCommand, Qt::LeftButton, {}, ledgerCommand->rect().center());
