@@ -314,11 +314,19 @@ Outcome<ChangeReport> LedgerSheet::replay(std::deque<Action>& from, std::deque<A
     const Action& action = from.back();
     // In the month it changes, so that the clerk sees it undone.
     const ActionPlace place = placeOf(action);
+    const int wasYear = m_year, wasMonth = m_month;
     if (place.year != 0 && (place.year != m_year || (place.month != 0 && place.month != m_month)))
         if (Outcome<void> r = show(place.year, place.month != 0 ? place.month : m_month); !r)
             return r.problem();
     Outcome<Applied> applied = applyAction(m_ledger, action, {});
-    if (!applied) return applied.problem();
+    if (!applied) {
+        // Refused: the clerk stays where they were, and a month of another year is named with
+        // its year ("2026年12月已申报…").
+        if (m_year != wasYear || m_month != wasMonth) (void)show(wasYear, wasMonth);
+        if (place.year != 0 && place.year != wasYear)
+            return fail(ToText(place.year) + sysText("年") + applied.problem().message);
+        return applied.problem();
+    }
     ++m_changes;
     to.push_back(std::move(applied->inverse));
     const Action done = std::move(from.back());

@@ -4,6 +4,8 @@
 #include "ledger/window/ledger_sheet.h"
 #include "printing/print_template.h"
 
+#include <algorithm>
+
 namespace iit::ledger {
 namespace {
 
@@ -33,6 +35,13 @@ std::int32_t widthOf(int column) {
     default:
         return 160;
     }
+}
+
+// The width an amount of `chars` digits needs at the body size (a digit is some 1.75 mm at
+// 9 points), with the cell's padding: a total of millions keeps its size rather than shrinking
+// below what can be read.
+std::int32_t figureWidth(std::size_t chars) {
+    return static_cast<std::int32_t>(chars) * 18 + 24;
 }
 
 } // namespace
@@ -65,8 +74,15 @@ printing::PrintTable makeWithholdingTable(const std::vector<MonthLine>& lines,
 
     printing::PrintTemplate t;
     t.rowHeights = {130, 80, 120, 64, 64, 110};
-    for (int c : columns)
-        t.columnWidths.push_back(widthOf(c));
+    for (int c : columns) {
+        std::size_t longest = 0;
+        if (sheetLayoutOf(c).amount()) {
+            for (const MonthLine& line : lines)
+                longest = std::max(longest, sheetCellText(line, c).size());
+            longest = std::max(longest, totals[static_cast<std::size_t>(c)].size());
+        }
+        t.columnWidths.push_back(std::max(widthOf(c), figureWidth(longest)));
+    }
     t.resetCells();
     for (int row = 1; row <= kRows; ++row) {
         for (int col = 1; col <= n; ++col) {

@@ -311,6 +311,14 @@ TEST_F(Sheet, UndoAndRedoOfAPasteWithNewEmployeesAcrossMonths) {
     ASSERT_TRUE(book->declareMonth(2024, 1).ok());
     EXPECT_FALSE(sheet->undo().ok());
     EXPECT_TRUE(sheet->canUndo());
+    // From the next year, the refusal names the month with its year, and the sheet stays put.
+    ASSERT_TRUE(sheet->show(2025, 1).ok());
+    const Outcome<ledger::ChangeReport> refused = sheet->undo();
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.problem().message.toUtf8().rfind("2024年1月已申报", 0), 0u)
+        << refused.problem().message.toUtf8();
+    EXPECT_EQ(sheet->year(), 2025);
+    EXPECT_EQ(sheet->month(), 1);
 }
 
 TEST_F(Sheet, ALeaverKeepsTheEarlierMonths) {

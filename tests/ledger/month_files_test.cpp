@@ -137,8 +137,8 @@ TEST_F(MonthFiles, PrintedTable) {
         {sysText("证件号码"), sysText("姓名"), sysText("本月收入")}};
     std::vector<std::size_t> numbers{1};
     for (int i = 0; i < 120; ++i) {
-        rows.push_back(
-            {Text::fromBytes(identityNumber(i)), sysText("某"), Text::fromBytes("8000")});
+        rows.push_back({Text::fromBytes(identityNumber(i)), sysText("某"),
+                        Text::fromBytes(i == 119 ? "7601355.07" : "8000")});
         numbers.push_back(static_cast<std::size_t>(i + 2));
     }
     ASSERT_TRUE(sheet.importRows(rows, numbers).ok());
@@ -154,7 +154,10 @@ TEST_F(MonthFiles, PrintedTable) {
     const int totals = table.rowCount() - 1;
     EXPECT_EQ(table.cell(totals, 1).text.toUtf8(), "合计");
     EXPECT_EQ(table.cell(totals, 3).text.toUtf8(), "120人");
-    EXPECT_EQ(table.cell(totals, 4).text.toUtf8(), "960000");
+    EXPECT_EQ(table.cell(totals, 4).text.toUtf8(), "8553355.07");
+    // A column of millions is as wide as its figures, never narrower than its usual 16 mm.
+    EXPECT_GE(table.columnWidth(4), 10 * 18 + 24);
+    EXPECT_EQ(table.columnWidth(5), 160); // 免税收入, empty
     EXPECT_EQ(table.cell(table.rowCount(), 1).text.toUtf8(), "制表人：");
     EXPECT_EQ(table.headerRows(), 3);
     EXPECT_EQ(table.closingRows(), 2);
