@@ -12,6 +12,7 @@
 #include "grid/grid_history.h"
 
 #include <QAbstractTableModel>
+#include <QSignalBlocker>
 
 #include <cstddef>
 #include <functional>
@@ -39,6 +40,13 @@ public:
     // state; nothing is stored in the grid.
     using CellNotes = std::function<Text(int row, int column)>;
     void setCellNotes(CellNotes notes) { m_notes = std::move(notes); }
+    // Invalidates every persistent index at once, before the view that holds them goes. The
+    // reset is told to nobody: the views are going, and the grid may be gone already.
+    void releaseIndexes() {
+        const QSignalBlocker quiet(this);
+        beginResetModel();
+        endResetModel();
+    }
     Text noteOf(int row, int column) const { return m_notes ? m_notes(row, column) : Text{}; }
     // Rows drawn as totals (bold, on a fill of their own), as the owner of the grid decides.
     using RowEmphasis = std::function<bool(int row)>;

@@ -188,6 +188,11 @@ GridView::GridView(QWidget* parent) : QTableView(parent) {
 
 GridView::~GridView() {
     m_connections.clear();
+    // A screen reader that walked the cells left an accessible interface for each, holding a
+    // persistent index of the model. A reset invalidates them all at once, so that each then
+    // goes without a search; removed one by one as the widget ends, they took minutes for a
+    // grid of 10,000 rows.
+    if (m_model) m_model->releaseIndexes();
 }
 
 Grid* GridView::grid() const {
@@ -215,6 +220,7 @@ void GridView::setGrid(Grid& grid, GridHistory* history) {
     m_connections.clear();
     GridModel* oldModel = m_model;
     QItemSelectionModel* oldSelection = selectionModel();
+    if (oldModel) oldModel->releaseIndexes(); // as the destructor does, before it goes
 
     const GridSetup& setup = grid.setup();
     m_delegate->look = GridLook::of(setup);
