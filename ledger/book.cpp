@@ -58,11 +58,7 @@ Outcome<void> earlierItems(LedgerStore& store, int year, int month,
                            const std::vector<StoredEmployee>& known,
                            std::unordered_map<EmployeeId, EarlierItems>& out) {
     if (known.empty()) return {};
-    EmployeeId first = known.front().id, last = first;
-    for (const StoredEmployee& e : known) {
-        first = std::min(first, e.id);
-        last = std::max(last, e.id);
-    }
+    const auto [first, last] = idRange(known);
     Outcome<std::vector<LedgerStore::ItemsBefore>> before = store.itemsBefore(month, first, last);
     if (!before) return before.problem();
     out.reserve(before->size());
@@ -370,11 +366,7 @@ Outcome<void> Ledger::checkDeclare(int year, int month) {
     Outcome<std::vector<StoredEmployee>> employees = book.store->employees(year);
     if (!employees) return employees.problem();
     if (employees->empty()) return {};
-    EmployeeId first = employees->front().id, last = first;
-    for (const StoredEmployee& e : *employees) {
-        first = std::min(first, e.id);
-        last = std::max(last, e.id);
-    }
+    const auto [first, last] = idRange(*employees);
     Outcome<std::vector<EmployeeEntry>> entries = book.store->monthEntries(month, first, last);
     if (!entries) return entries.problem();
     std::unordered_map<EmployeeId, const Employee*> byId;

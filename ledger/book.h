@@ -4,6 +4,7 @@
 
 #include "ledger/ledger.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -97,6 +98,17 @@ Outcome<void> checkOptions(const Employee& employee, std::optional<int> firstMon
 Outcome<std::optional<int>> countingMonthOf(Book& book, const StoredEmployee& employee);
 // The notes of the 60,000 deduction (Ledger::optionNotes).
 Outcome<std::vector<Text>> annualDeductionNotes(Book& book, int year, const Employee& employee);
+
+// The range of ids that holds the employees (what a store reads a month's entries in); the
+// employees are not empty.
+inline std::pair<EmployeeId, EmployeeId> idRange(const std::vector<StoredEmployee>& employees) {
+    EmployeeId first = employees.front().id, last = first;
+    for (const StoredEmployee& e : employees) {
+        first = std::min(first, e.id);
+        last = std::max(last, e.id);
+    }
+    return {first, last};
+}
 
 // An employee's items through the months before one (with their opening balances): the
 // sums, the groups not known item by item (a month or the opening gave a nonzero sum alone),

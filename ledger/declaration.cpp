@@ -231,11 +231,7 @@ Outcome<Declaration> declareFiles(Ledger& ledger, int year, int month) {
     Outcome<std::vector<StoredEmployee>> employees = store.employees(year);
     if (!employees) return employees.problem();
     if (employees->empty()) return out;
-    EmployeeId first = employees->front().id, last = first;
-    for (const StoredEmployee& e : *employees) {
-        first = std::min(first, e.id);
-        last = std::max(last, e.id);
-    }
+    const auto [first, last] = idRange(*employees);
     Outcome<std::vector<EmployeeEntry>> lines = store.monthEntries(month, first, last);
     if (!lines) return lines.problem();
     std::unordered_map<EmployeeId, const StoredEntry*> entries;

@@ -378,6 +378,27 @@ Outcome<ChangeReport> Ledger::changeEntries(int year, int month,
     return report;
 }
 
+namespace {
+
+// What recurs month after month, as a month carried forward takes it: the deductions (item by
+// item where they were), the tax-free income and the relief; the income on request (a fixed
+// salary). A bonus, a donation and the remark are the month's own.
+StoredEntry recurring(const StoredEntry& from, int month, bool withIncome) {
+    StoredEntry e;
+    e.month = month;
+    e.special = from.special;
+    e.specialAdditional = from.specialAdditional;
+    e.other = from.other;
+    e.itemised = from.itemised;
+    e.items = from.items;
+    e.taxFree = from.taxFree;
+    e.relief = from.relief;
+    if (withIncome) e.income = from.income;
+    return e;
+}
+
+} // namespace
+
 Outcome<ChangeReport> Ledger::copyToNextMonth(int year, int month, bool withIncome) {
     Book& book = *m_book;
     if (month < 1 || month >= 12) return fail(sysText("只能复制1到11月"));
@@ -398,20 +419,8 @@ Outcome<ChangeReport> Ledger::copyToNextMonth(int year, int month, bool withInco
         const Employee& emp = line.employee.employee;
         if (emp.leftMonth && *emp.leftMonth <= month) continue;
         if (std::binary_search(already.begin(), already.end(), line.employee.id)) continue;
-        // What recurs month after month: the deductions (item by item where they were), the
-        // tax-free income and the relief; the income on request (a fixed salary). A bonus, a
-        // donation and the remark are the month's own.
-        StoredEntry e;
-        e.month = month + 1;
-        e.special = line.entry.special;
-        e.specialAdditional = line.entry.specialAdditional;
-        e.other = line.entry.other;
-        e.itemised = line.entry.itemised;
-        e.items = line.entry.items;
-        e.taxFree = line.entry.taxFree;
-        e.relief = line.entry.relief;
-        if (withIncome) e.income = line.entry.income;
-        changes.push_back(Resolved{std::move(line.employee), std::move(e), 0});
+        changes.push_back(
+            Resolved{std::move(line.employee), recurring(line.entry, month + 1, withIncome), 0});
     }
     Outcome<ChangeReport> report = applyChanges(book, year, month + 1, changes, {});
     if (!report) return report;
@@ -455,17 +464,8 @@ Outcome<ChangeReport> Ledger::copyFromPreviousYear(int year, bool withIncome) {
             if (m.income.value_or(0) + m.bonus > 0) ++paidMonths;
         }
         if (was.resident && paidMonths == 12 && paid <= 60000 * 100) qualifying.push_back(e.key);
-        StoredEntry entry;
-        entry.month = 1;
-        entry.special = line.entry.special;
-        entry.specialAdditional = line.entry.specialAdditional;
-        entry.other = line.entry.other;
-        entry.itemised = line.entry.itemised;
-        entry.items = line.entry.items;
-        entry.taxFree = line.entry.taxFree;
-        entry.relief = line.entry.relief;
-        if (withIncome) entry.income = line.entry.income;
-        changes.push_back(Resolved{StoredEmployee{*id, std::move(e)}, std::move(entry), 0});
+        changes.push_back(
+            Resolved{StoredEmployee{*id, std::move(e)}, recurring(line.entry, 1, withIncome), 0});
     }
     Outcome<ChangeReport> report = applyChanges(book, year, 1, changes, {});
     if (!report) return report;
