@@ -179,7 +179,8 @@ GridView::GridView(QWidget* parent) : QTableView(parent) {
 
     connect(m_columnsHeader, &QHeaderView::sectionResized, this,
             [this](int section, int, int size) {
-                // A column the user resized; the grid keeps its width.
+                // A column the user resized; the grid keeps its width. The bands move with it.
+                if (m_frozenLeft > 0 || m_frozenRight > 0) viewport()->update();
                 if (m_applyingLayout || !m_model || size <= 0) return;
                 const QScopedValueRollback guard(m_applyingLayout, true);
                 m_model->grid().setColumnWidth(m_model->gridColumnOfSection(section), size);
@@ -620,6 +621,11 @@ bool GridView::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     }
+    if (watched == m_columnsHeader->viewport() &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease ||
+         event->type() == QEvent::MouseButtonDblClick || event->type() == QEvent::MouseMove) &&
+        frozenHeaderEvent(static_cast<QMouseEvent*>(event)))
+        return true;
     return QTableView::eventFilter(watched, event);
 }
 

@@ -29,9 +29,12 @@
 #include <QTableView>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QLineEdit;
+class QMouseEvent;
+class QPainter;
 
 namespace iit::gui {
 
@@ -77,6 +80,17 @@ public:
     bool undo();
     bool redo();
 
+    // Columns that stay in place while the grid scrolls sideways: the first `left` columns
+    // after the fixed ones, beside the row headers, and the last `right`, at the view's right
+    // edge. The columns between scroll under them. For grids whose merged cells do not cross
+    // the edge of either band.
+    void setFrozenColumns(int left, int right);
+
+    // A frozen column's cell where it stands pinned.
+    QModelIndex indexAt(const QPoint& point) const override;
+    QRect visualRect(const QModelIndex& index) const override;
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+
     bool isEditing() const { return !m_editor.isNull(); }
     // Stores an open in-place edit through Grid::commitEdit; false when none was open.
     bool commitPendingEdit();
@@ -105,6 +119,11 @@ protected:
     void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
     void keyboardSearch(const QString& search) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void paintEvent(QPaintEvent* event) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void selectionChanged(const QItemSelection& selected,
+                          const QItemSelection& deselected) override;
 
 public slots:
     // The corner button and Ctrl+A: Grid::selectAll().
@@ -112,6 +131,7 @@ public slots:
 
 private:
     friend class detail::GridDelegate;
+    friend class detail::GridHeader;
 
     void bindGrid();
     void applyRowHeight(int row);
@@ -124,6 +144,17 @@ private:
     bool finishEdit(bool commit);
     void moveCurrent(int rows, int columns);
     void paintCorner(QWidget* corner);
+    // The frozen bands (grid_frozen.cpp), in model columns and viewport pixels: a band column's
+    // x where it stands pinned away from its scrolled place, nothing where it stands at its
+    // own place (or is not frozen); the band's width; the column under x in a pinned band.
+    bool frozen(int column) const;
+    std::optional<int> pinnedX(int column) const;
+    int leftBandWidth() const;
+    int rightBandWidth() const;
+    int rightBandX() const;
+    int pinnedColumnAt(int x) const;
+    void paintPinned(QPainter& painter, const QRect& exposed) const;
+    bool frozenHeaderEvent(QMouseEvent* event);
 
     GridModel* m_model = nullptr;
     GridModel::CellNotes m_notes;
@@ -141,6 +172,8 @@ private:
     Text m_editOriginal;
     bool m_finishing = false;
     bool m_applyingLayout = false;
+    int m_frozenLeft = 0; // model columns
+    int m_frozenRight = 0;
 };
 
 } // namespace iit::gui

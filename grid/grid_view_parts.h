@@ -111,6 +111,8 @@ public:
 
 protected:
     void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;
+    // The frozen columns' captions stay over their columns.
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     GridView* m_view;

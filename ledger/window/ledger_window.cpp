@@ -439,6 +439,10 @@ void LedgerWindow::bindTotals() {
     auto* totalsShade = new Shade(m_totalsView, totals);
     for (int c = 1; c < kSheetColumns; ++c)
         m_totalsView->setItemDelegateForColumn(c - 1, totalsShade);
+    // 姓名 stays beside 序号, and 本月应预扣, 奖金税额 and 实发 at the right edge, while the
+    // columns between scroll: the figures a clerk reads first are in view at any width.
+    for (gui::GridView* view : {m_grid, m_totalsView})
+        view->setFrozenColumns(kNameColumn - kNumberColumn, kSheetColumns - kWithholdingColumn);
     m_totalsView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_totalsView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_totalsView->setSelectionMode(QAbstractItemView::NoSelection);

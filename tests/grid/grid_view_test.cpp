@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -128,6 +129,7 @@ private slots:
     void rateTableLayout();
     void rateTableCopyAndPasteSkipHiddenCells();
     void aGridWalkedByAScreenReaderClosesQuickly();
+    void frozenColumnsStayWhileTheRestScrolls();
 
 private:
     void show(Grid& grid, GridHistory* history);
@@ -800,6 +802,86 @@ void GridViewTest::aGridWalkedByAScreenReaderClosesQuickly() {
     timer.start();
     m_view.reset();
     QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+}
+
+// A grid of 20 columns of 80 pixels in a view of a third of that: 姓名 (column 1) frozen at
+// the left, the last two at the right.
+void GridViewTest::frozenColumnsStayWhileTheRestScrolls() {
+    Grid wide(iit::GridSetup{.rows = 41, .columns = 21, .fixedRows = 1, .fixedColumns = 1});
+    for (int r = 1; r <= 40; ++r)
+        for (int c = 1; c <= 20; ++c)
+            wide.setText(r, c, Text::fromBytes(std::to_string(r * 100 + c)));
+    show(wide, nullptr);
+    m_view->resize(600, 400);
+    m_view->setFrozenColumns(1, 2);
+    QApplication::processEvents();
+    const GridModel* m = m_view->gridModel();
+    QWidget* viewport = m_view->viewport();
+    QScrollBar* bar = m_view->horizontalScrollBar();
+    QVERIFY(bar->maximum() > 0);
+    const int width = viewport->width();
+    auto band = [&](int x, int w) { return viewport->grab(QRect(x, 0, w, viewport->height())); };
+    auto rectOf = [&](int row, int column) { return m_view->visualRect(m->indexOf(row, column)); };
+
+    // At the start the right band stands pinned at the edge, the left one at its own place;
+    // scrolled to the end, the other way round. Either way each band looks the same.
+    QCOMPARE(rectOf(3, 20).right(), width - 1);
+    QCOMPARE(rectOf(3, 1).left(), 0);
+    const QImage leftAtStart = band(0, 80).toImage();
+    const QImage rightAtStart = band(width - 160, 160).toImage();
+    bar->setValue(bar->maximum());
+    QApplication::processEvents();
+    QCOMPARE(rectOf(3, 1).left(), 0);
+    QCOMPARE(rectOf(3, 19).left(), width - 160);
+    QCOMPARE(band(0, 80).toImage(), leftAtStart);
+    QCOMPARE(band(width - 160, 160).toImage(), rightAtStart);
+
+    // A click on a pinned cell takes that cell and scrolls nothing; the cells under the bands
+    // are never hit.
+    const int scrolled = bar->value();
+    for (const auto& [column, at] :
+         {std::pair(1, rectOf(7, 1).center()), std::pair(19, rectOf(7, 19).center()),
+          std::pair(20, QPoint(width - 2, rectOf(7, 20).center().y()))}) {
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, at);
+        QCOMPARE(std::pair(wide.currentRow(), wide.currentColumn()), std::pair(7, column));
+        QCOMPARE(bar->value(), scrolled);
+    }
+
+    // Walking the row by the keys: every scrolled cell comes out beside the bands, whole.
+    bar->setValue(0);
+    click(5, 1);
+    for (int column = 2; column <= 20; ++column) {
+        key(Qt::Key_Right);
+        QCOMPARE(wide.currentColumn(), column);
+        const QRect r = rectOf(5, column);
+        QVERIFY2(r.left() >= 0 && r.right() < width, qPrintable(QString::number(column)));
+        if (column <= 18)
+            QVERIFY2(r.left() >= 80 && r.right() < width - 160,
+                     qPrintable(QString::number(column)));
+    }
+    for (int column = 19; column >= 2; --column)
+        key(Qt::Key_Left);
+    QCOMPARE(rectOf(5, 2).left(), 80);
+
+    // An edit of the frozen column while scrolled opens over its pinned cell and is stored.
+    bar->setValue(bar->maximum());
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, rectOf(9, 1).center());
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, rectOf(9, 1).center());
+    QVERIFY(editor());
+    QCOMPARE(editor()->geometry(), rectOf(9, 1).adjusted(0, 0, -1, -1));
+    QCOMPARE(bar->value(), bar->maximum());
+    editor()->selectAll();
+    QTest::keyClicks(editor(), Q("Zhang"));
+    QTest::keyClick(editor(), Qt::Key_Return);
+    QCOMPARE(wide.text(9, 1), U("Zhang"));
+
+    // The pinned caption selects its own column, not the one scrolled under it.
+    QSignalSpy header(m_view.get(), &GridView::columnHeaderClicked);
+    QTest::mouseClick(m_view->horizontalHeader()->viewport(), Qt::LeftButton, {}, QPoint(40, 5));
+    QCOMPARE(wide.selection(), std::optional<CellRange>(CellRange{1, 1, 40, 1}));
+    QCOMPARE(header.size(), 1);
+    QCOMPARE(header[0][0].toInt(), 1);
+    m_view.reset(); // before the grid
 }
 
 QTEST_MAIN(GridViewTest)
