@@ -120,6 +120,7 @@ private slots:
     void itemsAreEditedInThePanelAndUndone();
     void factsAreEditedInThePanelAndUndone();
     void whatCannotBeDeclaredIsSaidBeforeAsking();
+    void januaryCarriesDecemberAndProposesTheOption();
 
 private:
     LedgerWindow* open();
@@ -131,11 +132,11 @@ private:
     }
     void click(const char* unit) { iit::testing::clickUnit(m_window.get(), unit); }
     void goTo(int year, int month) {
-        // The year box as the keys change it: up to the year wanted.
+        // The year box as the keys change it, to the year wanted.
         auto* years = m_window->findChild<QComboBox*>(Q("年度框"));
         years->setFocus();
-        for (int i = 0; i < 20 && years->currentData().toInt() > year; ++i)
-            QTest::keyClick(years, Qt::Key_Up);
+        for (int i = 0; i < 20 && years->currentData().toInt() != year; ++i)
+            QTest::keyClick(years, years->currentData().toInt() > year ? Qt::Key_Up : Qt::Key_Down);
         click(("月份" + std::to_string(month)).c_str());
         QCOMPARE(m_window->sheet().year(), year);
         QCOMPARE(m_window->sheet().month(), month);
@@ -742,6 +743,29 @@ void LedgerWindowTest::whatCannotBeDeclaredIsSaidBeforeAsking() {
     click("按钮申报");
     QVERIFY2(said.startsWith(Q("2月还有1人没有填写本月收入：甲")), qPrintable(said));
     QCOMPARE(*openBook().declaredMonths(2024), std::vector<int>{1});
+}
+
+// 从上月带入 in January carries the year before's December, incomes too when the clerk says so,
+// and proposes the 60,000 deduction to whoever qualified; the clerk's yes sets it.
+void LedgerWindowTest::januaryCarriesDecemberAndProposesTheOption() {
+    importMonths(1, 12, {{"甲", kA, "20000"}, {"乙", kB, "4800"}});
+    open();
+    goTo(2025, 1);
+    QVERIFY(m_window->findChild<QPushButton*>(Q("按钮上月带入"))->isEnabled());
+    QString asked, proposed;
+    m_env->watchdog().expectMessage(QMessageBox::Yes, &asked);
+    m_env->watchdog().expectMessage(QMessageBox::Yes, &proposed);
+    click("按钮上月带入");
+    QVERIFY2(asked.startsWith(Q("从上年12月带入")), qPrintable(asked));
+    QVERIFY2(proposed.contains(Q("：乙。")), qPrintable(proposed));
+    QCOMPARE(m_window->sheet().lines().size(), std::size_t{2});
+    QCOMPARE(cell(1, kIncomeColumn), std::string("20000"));
+    const std::vector<iit::ledger::Employee> year = *openBook().listEmployees(2025);
+    QCOMPARE(year.size(), std::size_t{2});
+    for (const iit::ledger::Employee& e : year)
+        QCOMPARE(e.options.annualDeduction, e.name == T("乙"));
+    // 乙's 4,800 is under 5,000 a month and the year's 60,000 besides: nothing withheld.
+    QCOMPARE(cell(2, kWithholdingColumn), std::string("0"));
 }
 
 QTEST_MAIN(LedgerWindowTest)
