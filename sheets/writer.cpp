@@ -250,10 +250,19 @@ std::vector<Outcome<void>> writeXlsxFiles(std::span<const XlsxFile> files) {
     const LibraryLines quiet;
     // Each workbook is the library's own object with its own temporary files: one thread each,
     // the first on this one.
+    const auto write = [&](std::size_t i) {
+        const XlsxFile& f = files[i];
+        if (f.table) {
+            results[i] = writeOneXlsx(f.path, *f.table);
+        } else {
+            const Table made = f.make();
+            results[i] = writeOneXlsx(f.path, made);
+        }
+    };
     std::vector<std::thread> others;
     for (std::size_t i = 1; i < files.size(); ++i)
-        others.emplace_back([&, i] { results[i] = writeOneXlsx(files[i].path, *files[i].table); });
-    if (!files.empty()) results[0] = writeOneXlsx(files[0].path, *files[0].table);
+        others.emplace_back(write, i);
+    if (!files.empty()) write(0);
     for (std::thread& t : others)
         t.join();
     return results;

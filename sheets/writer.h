@@ -6,6 +6,7 @@
 #include "base/outcome.h"
 
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -35,10 +36,12 @@ struct Table {
 Outcome<void> writeXlsx(const std::filesystem::path& target, const Table& table);
 
 // Several workbooks at once, each as writeXlsx writes it (on threads of their own): each
-// result is its file's.
+// result is its file's. A file's table is given, or made by `make` on the file's own thread
+// (where making it costs as much as writing it).
 struct XlsxFile {
     std::filesystem::path path;
     const Table* table = nullptr;
+    std::function<Table()> make;
 };
 std::vector<Outcome<void>> writeXlsxFiles(std::span<const XlsxFile> files);
 

@@ -23,6 +23,28 @@ std::string decimal(std::size_t v) {
     return std::to_string(v);
 }
 
+// A file's rows as the workbook's table, in UTF-8.
+sheets::Table tableOf(const DeclarationFile& f) {
+    sheets::Table table;
+    table.sheetName = "Sheet1";
+    for (const DeclarationColumn& c : f.columns) {
+        const std::string_view name = c.name;
+        const double width = name.ends_with("证件号码") || name == "银行账号" ? 21
+                             : name.size() > 15                               ? 16
+                                                                              : 12;
+        table.columns.push_back(
+            {c.name, width, c.amount ? sheets::ColumnKind::Amount : sheets::ColumnKind::Text});
+    }
+    table.rows.reserve(f.rows.size());
+    for (const std::vector<Text>& row : f.rows) {
+        std::vector<std::string>& cells = table.rows.emplace_back();
+        cells.reserve(row.size());
+        for (const Text& cell : row)
+            cells.push_back(cell.toUtf8());
+    }
+    return table;
+}
+
 } // namespace
 
 Outcome<DeclarationWritten> writeDeclaration(const Declaration& d,
@@ -33,31 +55,11 @@ Outcome<DeclarationWritten> writeDeclaration(const Declaration& d,
         return fail(sysText("不能建立文件夹") + displayPath(folder) + sysText("：") +
                     writeFailureReason(folder, error.value()));
     DeclarationWritten written;
-    std::vector<sheets::Table> tables;
-    tables.reserve(d.files.size());
-    for (const DeclarationFile& f : d.files) {
-        sheets::Table& table = tables.emplace_back();
-        table.sheetName = "Sheet1";
-        for (const DeclarationColumn& c : f.columns) {
-            const std::string_view name = c.name;
-            const double width = name.ends_with("证件号码") || name == "银行账号" ? 21
-                                 : name.size() > 15                               ? 16
-                                                                                  : 12;
-            table.columns.push_back(
-                {c.name, width, c.amount ? sheets::ColumnKind::Amount : sheets::ColumnKind::Text});
-        }
-        table.rows.reserve(f.rows.size());
-        for (const std::vector<Text>& row : f.rows) {
-            std::vector<std::string> cells;
-            cells.reserve(row.size());
-            for (const Text& cell : row)
-                cells.push_back(cell.toUtf8());
-            table.rows.push_back(std::move(cells));
-        }
-    }
+    // Each file's rows become its table on the thread that writes it.
     std::vector<sheets::XlsxFile> files;
-    for (std::size_t i = 0; i < d.files.size(); ++i)
-        files.push_back({folder / d.files[i].fileName, &tables[i]});
+    for (const DeclarationFile& f : d.files) {
+        files.push_back({folder / f.fileName, nullptr, [&f] { return tableOf(f); }});
+    }
     const std::vector<Outcome<void>> results = sheets::writeXlsxFiles(files);
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (!results[i]) return results[i].problem();
