@@ -9,9 +9,10 @@ int runDb(Context& ctx);    // cli_db.cpp
 int runTax(Context& ctx);   // cli_tax.cpp
 int runBatch(Context& ctx); // cli_batch.cpp
 int runPrint(Context& ctx); // cli_print.cpp in iitcalc-cli-print, cli_print_exec.cpp in iitcalc-cli
-int runWithhold(Context& ctx); // cli_withhold.cpp
-int runBonus(Context& ctx);    // cli_withhold.cpp
-int runLedger(Context& ctx);   // cli_ledger.cpp
+int runWithhold(Context& ctx);  // cli_withhold.cpp
+int runBonus(Context& ctx);     // cli_withhold.cpp
+int runLedger(Context& ctx);    // cli_ledger.cpp
+int runInsurance(Context& ctx); // cli_insurance.cpp
 
 namespace {
 
@@ -83,6 +84,19 @@ const std::vector<Command>& commands() {
          "Prints 应纳税, 税后, the rate and the quick deduction of the monthly table's band\n"
          "of AMOUNT / 12. With --year-income, the year's tax both ways: the bonus taxed on its\n"
          "own, or added to December's wages, and which is lower.\n"},
+        {"insurance",
+         "CITY BASE",
+         "an employee's social insurance and housing fund of a month, by the city's rules",
+         {{"month", 0, "YYYY-MM", "the month whose rules apply (default: this month)"},
+          {"fund-base", 0, "AMOUNT", "the housing fund base (default: BASE)"},
+          {"fund-rate", 0, "PERCENT", "the housing fund rate, 7 for 7 % (default: 0, none)"},
+          {"fund-extra-rate", 0, "PERCENT", "the supplementary housing fund rate (default: 0)"},
+          {"json", 0, nullptr, "one JSON object"}},
+         runInsurance,
+         "CITY as the rules file of the data directory (社保公积金规则.txt) names it. Prints\n"
+         "each item with how it was reached (the base raised to the floor or lowered to the\n"
+         "ceiling, the rate, the rounding), the sums of the four columns of 专项扣除, and the\n"
+         "employer's share where the rules give its rates.\n"},
         {"ledger",
          "import YEAR MONTH FILE | show YEAR MONTH | people [YEAR] | declare YEAR MONTH -o FOLDER "
          "| "

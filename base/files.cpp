@@ -1,10 +1,12 @@
 #include "base/files.h"
 
+#include "base/convert.h"
 #include "base/guarded_files.h"
 
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -457,6 +459,19 @@ void removeStaleTemporariesIn(const fs::path& dir) {
     removeLeftovers(dir, [](const std::string& name) {
         return name.size() > 14 && name[0] == '.' && endsAsTemporary(name);
     });
+}
+
+fs::path setAsideName(const fs::path& path, double now) {
+    const CivilDateTime t = splitDateTime(now);
+    char stamp[48];
+    std::snprintf(stamp, sizeof stamp, ".damaged-%04d%02u%02u-%02d%02d%02d", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second);
+    const std::string base = path.native() + stamp;
+    std::string name = base;
+    std::error_code ec;
+    for (int n = 2; fs::exists(fs::symlink_status(name, ec)); ++n)
+        name = base + "-" + std::to_string(n);
+    return name;
 }
 
 } // namespace iit

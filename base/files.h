@@ -65,6 +65,9 @@ Text readFailureReason(ReadFailure failure);
 // or a special file, a file the ledger holds open, or when the existing file is not writable
 // (mode 0444); the problem says why (writeFailureReason).
 Outcome<void> replaceFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+// The name a damaged file is kept under: path + ".damaged-YYYYMMDD-hhmmss" (`now` in the
+// system's days), with "-2", "-3"... after it when that name is taken.
+std::filesystem::path setAsideName(const std::filesystem::path& path, double now);
 // Why a file could not be written, from the errno of the failure: a short text for a message
 // ("没有写入该目录的权限", "磁盘空间不够", ...).
 Text writeFailureReason(const std::filesystem::path& path, int error);

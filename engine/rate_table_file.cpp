@@ -35,19 +35,6 @@ Outcome<void> writeDefaultRateTable(const std::filesystem::path& path) {
     return writeWholeFile(path, resources::defaultRateTable());
 }
 
-std::filesystem::path setAsideName(const std::filesystem::path& path, double now) {
-    const CivilDateTime t = splitDateTime(now);
-    char stamp[48];
-    std::snprintf(stamp, sizeof stamp, ".damaged-%04d%02u%02u-%02d%02d%02d", t.year, t.month, t.day,
-                  t.hour, t.minute, t.second);
-    const std::string base = path.native() + stamp;
-    std::string name = base;
-    std::error_code ec;
-    for (int n = 2; std::filesystem::exists(std::filesystem::symlink_status(name, ec)); ++n)
-        name = base + "-" + std::to_string(n);
-    return name;
-}
-
 Outcome<db::Table> openRateTable(const std::filesystem::path& path) {
     db::OpenOptions options;
     options.alias = rateTableAlias();

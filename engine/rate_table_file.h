@@ -41,9 +41,6 @@ Outcome<void> ensureRateTableFile(const std::filesystem::path& path);
 // leaves the old file and says why.
 Outcome<void> writeDefaultRateTable(const std::filesystem::path& path);
 
-// The name a damaged file is kept under: path + ".damaged-YYYYMMDD-hhmmss", with "-2", "-3"...
-// after it when that name is taken.
-std::filesystem::path setAsideName(const std::filesystem::path& path, double now);
 
 // Opens the table file at `path` under its alias with its password; the problem carries the
 // table engine's error code.

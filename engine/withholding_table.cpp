@@ -3,6 +3,7 @@
 #include "base/files.h"
 #include "engine/amount.h"
 #include "engine/bracket_table.h"
+#include "engine/text_table.h"
 #include "resources/resources.h"
 
 #include <algorithm>
@@ -33,25 +34,6 @@ const WithholdingTable* WithholdingTables::forYear(int year) const {
 
 namespace {
 
-std::vector<std::string_view> words(std::string_view line) {
-    std::vector<std::string_view> out;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r'))
-            ++i;
-        const std::size_t start = i;
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r')
-            ++i;
-        if (i > start) out.push_back(line.substr(start, i - start));
-    }
-    return out;
-}
-
-Problem lineProblem(int line, const char* why) {
-    return fail(sysText("第") + Text::fromBytes(std::to_string(line)) + sysText("行：") +
-                sysText(why));
-}
-
 std::optional<int> parseYear(std::string_view s) {
     if (s.empty() || s.size() > 4) return std::nullopt;
     int y = 0;
@@ -60,15 +42,6 @@ std::optional<int> parseYear(std::string_view s) {
         y = y * 10 + (c - '0');
     }
     return y;
-}
-
-// A figure of the law; a whole number of fen is kept in fen, the form every amount takes.
-std::optional<Exact> nonNegative(std::string_view s) {
-    std::optional<Exact> v = parseDecimal(s);
-    if (v && v->sign() < 0) return std::nullopt;
-    if (v)
-        if (const std::optional<std::int64_t> fen = toFen(*v)) return fromFen(*fen);
-    return v;
 }
 
 // Bands that start at 0, follow each other without a gap, rise, and keep the rate below 100 %.
@@ -91,7 +64,6 @@ const char* checkBands(const std::vector<TaxBand>& bands) {
 
 Outcome<WithholdingTables> parseWithholdingTables(std::string_view text) {
     std::vector<WithholdingTable> tables;
-    int lineNo = 0;
     int tableLine = 0;
     auto finish = [&]() -> std::optional<Problem> {
         if (tables.empty()) return std::nullopt;
@@ -100,15 +72,9 @@ Outcome<WithholdingTables> parseWithholdingTables(std::string_view text) {
         if (t.basicDeduction.isZero()) return lineProblem(tableLine, "缺少每月减除费用");
         return std::nullopt;
     };
-    while (!text.empty()) {
-        ++lineNo;
-        const std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (const std::size_t hash = line.find('#'); hash != std::string_view::npos)
-            line = line.substr(0, hash);
-        const std::vector<std::string_view> w = words(line);
-        if (w.empty()) continue;
+    for (const TextTableLine& l : textTableLines(text)) {
+        const int lineNo = l.number;
+        const std::vector<std::string_view>& w = l.words;
         if (w[0] == "table") {
             if (std::optional<Problem> p = finish()) return *p;
             const std::optional<int> year = w.size() == 2 ? parseYear(w[1]) : std::nullopt;
@@ -123,7 +89,7 @@ Outcome<WithholdingTables> parseWithholdingTables(std::string_view text) {
         if (tables.empty()) return lineProblem(lineNo, "应先写 table 年份");
         WithholdingTable& t = tables.back();
         if (w[0] == "basic-deduction" || w[0] == "annual-deduction") {
-            const std::optional<Exact> v = w.size() == 2 ? nonNegative(w[1]) : std::nullopt;
+            const std::optional<Exact> v = w.size() == 2 ? nonNegativeFigure(w[1]) : std::nullopt;
             if (!v) return lineProblem(lineNo, "金额不对");
             (w[0] == "basic-deduction" ? t.basicDeduction : t.annualDeduction) = *v;
         } else if (w[0] == "bonus-separate-until") {
@@ -132,12 +98,12 @@ Outcome<WithholdingTables> parseWithholdingTables(std::string_view text) {
             t.bonusSeparateUntil = *year;
         } else if (w[0] == "band") {
             if (w.size() != 5) return lineProblem(lineNo, "级距应有下限、上限、税率和速算扣除数");
-            const std::optional<Exact> lower = nonNegative(w[1]);
-            const std::optional<Exact> rate = nonNegative(w[3]);
-            const std::optional<Exact> quick = nonNegative(w[4]);
+            const std::optional<Exact> lower = nonNegativeFigure(w[1]);
+            const std::optional<Exact> rate = nonNegativeFigure(w[3]);
+            const std::optional<Exact> quick = nonNegativeFigure(w[4]);
             std::optional<Exact> upper;
             if (w[2] != "-") {
-                upper = nonNegative(w[2]);
+                upper = nonNegativeFigure(w[2]);
                 if (!upper) return lineProblem(lineNo, "上限不对");
             }
             if (!lower || !rate || !quick) return lineProblem(lineNo, "数字不对");

@@ -9,6 +9,8 @@ extern const unsigned char rate_table_default[];
 extern const std::size_t rate_table_default_size;
 extern const unsigned char withholding_table_default[];
 extern const std::size_t withholding_table_default_size;
+extern const unsigned char insurance_rules_default[];
+extern const std::size_t insurance_rules_default_size;
 extern const unsigned char print_template[];
 extern const std::size_t print_template_size;
 
@@ -20,6 +22,10 @@ const ByteSet& defaultRateTable() {
 std::string_view defaultWithholdingTable() {
     return {reinterpret_cast<const char*>(withholding_table_default),
             withholding_table_default_size};
+}
+
+std::string_view defaultInsuranceRules() {
+    return {reinterpret_cast<const char*>(insurance_rules_default), insurance_rules_default_size};
 }
 
 const ByteSet& builtInPrintTemplate() {

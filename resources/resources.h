@@ -13,4 +13,7 @@ const ByteSet& defaultRateTable();
 // The description of the built-in annual withholding table of residents' wages, a text.
 std::string_view defaultWithholdingTable();
 
+// The built-in rules of social insurance and the housing fund, a UTF-8 text.
+std::string_view defaultInsuranceRules();
+
 } // namespace iit::resources

@@ -156,7 +156,7 @@ struct Aside {
 // closed and the shared flock held.
 Aside moveAside(int fd, const std::filesystem::path& path) {
     if (sharedInProcess(fd) || heldByAnotherProgram(fd, path)) return Aside{true, std::nullopt};
-    const std::filesystem::path aside = engine::setAsideName(path, Now());
+    const std::filesystem::path aside = setAsideName(path, Now());
     const std::string base = path.native(), to = aside.native();
     // The main file last: while it is there, a later open finds the damage again.
     if (!renameNoReplace(base + "-wal", to + "-wal") ||

@@ -585,5 +585,35 @@ TEST(CliLedger, AMonthImportedAgainFromACorrectedSheet) {
     EXPECT_NE(shown[1].find("\t9100\t0\t500\t"), std::string::npos) << shown[1];
 }
 
+// The items of the notices' worked examples through the command line, and what it refuses.
+TEST(CliInsurance, TheNoticesExamplesAndWhatIsRefused) {
+    TempDir dir;
+    const struct {
+        std::string args;
+        int exit;
+        std::string has;
+    } cases[] = {
+        {"insurance 上海 5000 --month 2026-06 --fund-rate 7", 0,
+         "基本养老保险费\t596.8\n基本医疗保险费\t149.2\n失业保险费\t37.3\n住房公积金\t350\n"},
+        {"insurance 上海 12345.67 --month 2026-07 --fund-rate 7 --fund-extra-rate 3", 0,
+         "失业保险费\t61.73\n住房公积金\t1234\n个人合计\t2530.29\n"},
+        {"insurance 上海 50000 --month 2026-07 --fund-rate 7 --json", 0,
+         "\"基本养老保险费\":3018.48,\"基本医疗保险费\":754.62,\"失业保险费\":188.66,"
+         "\"住房公积金\":2641,\"employee\":6602.76}\n"},
+        {"insurance 上海 5000 --month 2026-07 --fund-rate 4", 1, ""},
+        {"insurance 北京 5000", 1, ""},
+        {"insurance 上海 5000元", 2, ""},
+        {"insurance 上海 5000 --month 2026-13", 2, ""},
+    };
+    for (const auto& c : cases) {
+        const CliRun run = runCli(dir, c.args);
+        EXPECT_EQ(run.exit, c.exit) << c.args << "\n" << run.err;
+        EXPECT_NE(run.out.find(c.has), std::string::npos) << c.args << "\n" << run.out;
+        if (c.exit != 0) {
+            EXPECT_TRUE(run.out.empty()) << c.args;
+        }
+    }
+}
+
 } // namespace
 } // namespace iit::testing
