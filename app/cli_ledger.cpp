@@ -34,6 +34,7 @@ std::optional<ledger::Ledger> openLedger(const Context& ctx, ledger::Access acce
         std::cerr << "iitcalc-cli: " << oneLine(tables.problem().message).toUtf8() << "\n";
         return std::nullopt;
     }
+    if (!tables->notice.empty()) std::cerr << "iitcalc-cli: " << tables->notice.toUtf8() << "\n";
     Outcome<ledger::Ledger> opened = ledger::openLedgerFile(
         ledger::ledgerPath(), std::move(*tables), access, std::chrono::minutes(1));
     if (!opened) {
@@ -231,10 +232,13 @@ int showMonth(Context& ctx) {
     std::vector<std::string> captions = utf8(ledger::monthColumns());
     for (std::string& c : utf8(ledger::bonusChoiceColumns()))
         captions.push_back(std::move(c));
-    // The items and the donation last, so that the columns before keep their places.
+    // The items, the donation and the social insurance's city, bases and rates last, so that
+    // the columns before keep their places.
     for (std::string& c : utf8(ledger::itemColumns()))
         captions.push_back(std::move(c));
-    std::vector<Text> items(ledger::kItemColumns);
+    for (std::string& c : utf8(ledger::insuranceColumns()))
+        captions.push_back(std::move(c));
+    std::vector<Text> items(ledger::kItemColumns + ledger::kInsuranceColumns);
     // Standard output and .tsv take the lines as they are made, the other tables whole.
     const std::optional<std::string> output = ctx.value("output");
     const bool tsv = tsvOutput(output);
@@ -250,6 +254,8 @@ int showMonth(Context& ctx) {
         utf8.append(ledger::bonusChoiceCells(found == byKey.end() ? nullptr : found->second), row);
         for (std::size_t i = 0; i < ledger::kItemColumns; ++i)
             items[i] = ledger::itemCell(line, i, ledger::CellStyle::Data);
+        for (std::size_t i = 0; i < ledger::kInsuranceColumns; ++i)
+            items[ledger::kItemColumns + i] = ledger::insuranceCell(line, i);
         utf8.append(items, row);
         if (tsv)
             text.append(row);

@@ -84,6 +84,11 @@ constexpr const char* kSex[] = {"性别"};
 constexpr const char* kBirthDate[] = {"出生日期"};
 constexpr const char* kHealthThroughPayroll[] = {"商业健康保险由工资代扣"};
 constexpr const char* kDeferredPensionThroughPayroll[] = {"税延养老保险由工资代扣"};
+constexpr const char* kInsuranceCity[] = {"社保城市", "参保城市"};
+constexpr const char* kSocialBase[] = {"缴费基数", "社保基数", "社保缴费基数"};
+constexpr const char* kFundBase[] = {"公积金基数", "住房公积金基数"};
+constexpr const char* kFundRate[] = {"公积金比例", "住房公积金比例", "公积金缴存比例"};
+constexpr const char* kFundExtraRate[] = {"补充公积金比例", "补充住房公积金比例"};
 
 // In the order of PayrollField.
 constexpr std::array<FieldNames, kPayrollFields> kFields = {{
@@ -154,6 +159,11 @@ constexpr std::array<FieldNames, kPayrollFields> kFields = {{
     {PayrollField::BirthDate, kBirthDate},
     {PayrollField::HealthThroughPayroll, kHealthThroughPayroll},
     {PayrollField::DeferredPensionThroughPayroll, kDeferredPensionThroughPayroll},
+    {PayrollField::InsuranceCity, kInsuranceCity},
+    {PayrollField::SocialBase, kSocialBase},
+    {PayrollField::FundBase, kFundBase},
+    {PayrollField::FundRate, kFundRate},
+    {PayrollField::FundExtraRate, kFundExtraRate},
 }};
 
 constexpr bool inOrder() {

@@ -97,9 +97,15 @@ enum class PayrollField {
     BirthDate,
     HealthThroughPayroll,
     DeferredPensionThroughPayroll,
+    // Social insurance and the housing fund through this employer: the city whose rules apply,
+    // the bases and the housing fund's rates (percent).
+    InsuranceCity,
+    SocialBase,
+    FundBase,
+    FundRate,
+    FundExtraRate,
 };
-constexpr std::size_t kPayrollFields =
-    static_cast<std::size_t>(PayrollField::DeferredPensionThroughPayroll) + 1;
+constexpr std::size_t kPayrollFields = static_cast<std::size_t>(PayrollField::FundExtraRate) + 1;
 
 // The field's own name ("本月收入"), UTF-8.
 const char* fieldName(PayrollField field);

@@ -25,6 +25,21 @@ inline Exact amount(std::int64_t fen) {
     return engine::fromFen(fen);
 }
 
+// A housing fund rate as kept, in ten-thousandths of a percent, and in percent.
+constexpr std::int64_t kRateUnits = 10000;
+inline Exact ratePercent(std::int64_t units) {
+    return Exact(units) / Exact(kRateUnits);
+}
+// The items of 专项扣除 an insured entry's rules give: kItemInfo's first four.
+constexpr int kInsuranceItems = 4;
+constexpr int kInsuranceItemBits = (1 << kInsuranceItems) - 1;
+
+// An insured entry's four items of 专项扣除 as the city's rules in force in its month give them
+// from its bases (each item marked as given by hand stays, its mark dropped where it equals the
+// rules' amount), the group then kept item by item. Nothing for an entry without a city.
+// Refused where the rules have no such city in force, or the rates are outside its range.
+Outcome<void> applyInsurance(const Book& book, int year, StoredEntry& e);
+
 // The book's records and the store's, in fen. Amounts that come in are held to the bounds of a
 // payroll amount (engine::checkAmount) before they are stored.
 Entry toEntry(const PersonKey& key, const EnteredMonth& e);

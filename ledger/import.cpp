@@ -206,6 +206,43 @@ void readItems(const RowCells& cells, const std::vector<Text>& row, int sheetGro
     }
 }
 
+// The city, bases and housing fund rates of the social insurance, where the sheet has them (an
+// empty city: not insured here). An insured row's items of 专项扣除 that it fills stand as
+// given; where they equal what the rules give, they are the rules' again.
+template <class Problem>
+void readInsurance(const RowCells& cells, const std::vector<Text>& row, StoredEntry& e,
+                   Problem&& problem) {
+    if (cells.has(PayrollField::InsuranceCity))
+        e.insuranceCity = Text::fromUtf8(cells.trimmed(row, PayrollField::InsuranceCity));
+    for (const auto& [field, to] : {std::pair(PayrollField::SocialBase, &e.socialBase),
+                                    std::pair(PayrollField::FundBase, &e.fundBase)}) {
+        if (!cells.has(field)) continue;
+        if (Outcome<std::int64_t> v = amountCell(cells.trimmed(row, field), field))
+            *to = *v;
+        else
+            problem(v.problem().message);
+    }
+    // Without a base of its own, the housing fund is paid on the social-insurance base.
+    if (cells.has(PayrollField::SocialBase) && !cells.has(PayrollField::FundBase))
+        e.fundBase = e.socialBase;
+    for (const auto& [field, to] : {std::pair(PayrollField::FundRate, &e.fundRate),
+                                    std::pair(PayrollField::FundExtraRate, &e.fundExtraRate)}) {
+        if (!cells.has(field)) continue;
+        // A percentage in the grammar of an amount: 7 is 7 %, kept in ten-thousandths.
+        Outcome<std::int64_t> hundredths = amountCell(cells.trimmed(row, field), field);
+        if (!hundredths || *hundredths >= 100 * 100)
+            problem(sysText(engine::fieldName(field)) +
+                    sysText("：应为0到100之间的百分数（7表示7%）"));
+        else
+            *to = *hundredths * (kRateUnits / 100);
+    }
+    if (e.insuranceCity.empty()) return;
+    for (int i = 0; i < kInsuranceItems; ++i) {
+        const PayrollField field = kItemInfo[static_cast<std::size_t>(i)].field;
+        if (cells.has(field) && !cells.trimmed(row, field).empty()) e.insuranceManual |= 1 << i;
+    }
+}
+
 // The declaration's special cases are not a payroll's: an amount in them is not computed.
 template <class Problem>
 void refuseSpecialCases(const RowCells& cells, const std::vector<Text>& row, Problem&& problem) {
@@ -453,6 +490,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
             }
             readItems(cells, row, sheetGroups, before, e, problem);
         }
+        readInsurance(cells, row, e, problem);
         refuseSpecialCases(cells, row, problem);
         // The employee's options for the year, where the rows have them.
         const auto yesNo = [&](PayrollField field, bool was) {

@@ -24,6 +24,7 @@
 #include "engine/exact.h"
 #include "engine/payroll_row.h"
 #include "engine/withholding_table.h"
+#include "insurance/rules.h"
 #include "ledger/store.h"
 
 #include <array>
@@ -47,6 +48,8 @@ struct LedgerTables {
     engine::WithholdingTables annual;
     engine::BracketTable bracket;         // non-residents' wages, by the monthly method
     std::vector<engine::TaxBand> monthly; // its wage bands, for the bonus taxed on its own
+    insurance::Rules insurance;           // the cities' social insurance and housing fund
+    Text notice; // a damaged rules file set aside in the opening: what to tell the clerk
 };
 
 // One employee-month as entered.
@@ -61,6 +64,12 @@ struct Entry {
     int itemised = 0;
     std::array<Exact, kItems> items{};
     Exact donation; // 准予扣除的捐赠额 (residents)
+    // Insured through this employer in the city whose rules give the four items of 专项扣除
+    // (empty: not insured here, the items as entered); the bases, the housing fund's rates in
+    // percent, and the items (bit i for kItemInfo's item i, 0 to 3) given by hand, which stand.
+    Text insuranceCity;
+    Exact socialBase, fundBase, fundRate, fundExtraRate;
+    int insuranceManual = 0;
     friend bool operator==(const Entry&, const Entry&) = default;
 };
 

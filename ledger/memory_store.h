@@ -65,7 +65,7 @@ public:
         std::map<EmployeeId, Person> employees;
         std::map<std::pair<EmployeeId, int>, StoredEntry> entries; // by employee and month
         std::map<EmployeeId, StoredOpening> openings;
-        std::set<std::pair<int, int>> declared; // year, month
+        std::set<std::pair<int, int>> declared;             // year, month
         std::map<std::pair<EmployeeId, int>, Text> details; // by employee and month
     };
 

@@ -238,6 +238,34 @@ Text itemCell(const MonthLine& line, std::size_t column, CellStyle style) {
     return v ? entered(*v, style) : Text{};
 }
 
+std::vector<Text> insuranceColumns() {
+    std::vector<Text> names;
+    for (const PayrollField f :
+         {PayrollField::InsuranceCity, PayrollField::SocialBase, PayrollField::FundBase,
+          PayrollField::FundRate, PayrollField::FundExtraRate})
+        names.push_back(sysText(engine::fieldName(f)));
+    return names;
+}
+
+Text insuranceCell(const MonthLine& line, std::size_t column) {
+    const Entry& e = line.entry;
+    if (e.insuranceCity.empty()) return Text{};
+    switch (column) {
+    case 0:
+        return e.insuranceCity;
+    case 1:
+        return ToText(e.socialBase);
+    case 2:
+        return ToText(e.fundBase);
+    case 3:
+        return ToText(e.fundRate);
+    case 4:
+        return ToText(e.fundExtraRate);
+    default:
+        return Text{};
+    }
+}
+
 std::vector<Text> monthColumns() {
     std::vector<Text> names;
     for (MonthField f : kDataFields)

@@ -66,6 +66,13 @@ std::vector<Text> itemColumns();
 Text itemCell(const MonthLine& line, std::size_t column, CellStyle style);
 std::optional<Exact> itemAmount(const MonthLine& line, std::size_t column);
 
+// An entry's social insurance and housing fund beside a month's line: 社保城市, 缴费基数,
+// 公积金基数, 公积金比例 and 补充公积金比例 (rates in percent, 7 for 7 %), as an import reads them;
+// empty for an entry without a city.
+constexpr std::size_t kInsuranceColumns = 5;
+std::vector<Text> insuranceColumns();
+Text insuranceCell(const MonthLine& line, std::size_t column);
+
 // The command line's month: withhold's columns first, then the ledger's own, as data.
 std::span<const MonthField> monthDataFields();
 std::vector<Text> monthColumns();

@@ -307,14 +307,22 @@ Outcome<ChangeReport> applyChanges(Book& book, int year, int month,
             opening = book.store->opening(c.employee.id);
         }
         if (!opening) return opening.problem();
-        if (c.entry) {
+        // An insured entry's items are the rules' (ones given by hand aside).
+        std::optional<StoredEntry> entry = c.entry;
+        if (entry)
+            if (Outcome<void> r = applyInsurance(book, year, *entry); !r) {
+                if (!refused.empty()) refused += Text::fromBytes("\n");
+                refused += who(c) + r.problem().message;
+                continue;
+            }
+        if (entry) {
             std::optional<int> otherBonus;
-            if (c.entry->bonusSeparate()) {
+            if (entry->bonusSeparate()) {
                 Outcome<std::optional<int>> other = separateBonusMonth(book, c.employee.id, month);
                 if (!other) return other.problem();
                 otherBonus = *other;
             }
-            if (Outcome<void> ok = checkEntry(book, year, month, c.employee.employee, *c.entry,
+            if (Outcome<void> ok = checkEntry(book, year, month, c.employee.employee, *entry,
                                               *opening, otherBonus);
                 !ok) {
                 if (!refused.empty()) refused += Text::fromBytes("\n");
@@ -323,14 +331,14 @@ Outcome<ChangeReport> applyChanges(Book& book, int year, int month,
         }
         if (!refused.empty()) continue; // only the refusals count now
         Outcome<Recomputed> r =
-            recomputeEmployee(book, year, c.employee, month, true, c.entry, &*opening,
+            recomputeEmployee(book, year, c.employee, month, true, entry, &*opening,
                               around ? around->of(c.employee.id) : Around{});
         if (!r) return fail(who(c) + r.problem().message, r.problem().code);
         const PersonKey& key = c.employee.employee.key;
         if (r->unchanged) {
             ++report.unchanged;
         } else {
-            if (!c.entry)
+            if (!entry)
                 ++report.removed;
             else if (!r->previous)
                 ++report.added;
@@ -386,6 +394,12 @@ namespace {
 StoredEntry recurring(const StoredEntry& from, int month, bool withIncome) {
     StoredEntry e;
     e.month = month;
+    e.insuranceCity = from.insuranceCity;
+    e.socialBase = from.socialBase;
+    e.fundBase = from.fundBase;
+    e.fundRate = from.fundRate;
+    e.fundExtraRate = from.fundExtraRate;
+    e.insuranceManual = from.insuranceManual;
     e.special = from.special;
     e.specialAdditional = from.specialAdditional;
     e.other = from.other;

@@ -70,6 +70,15 @@ Outcome<std::int64_t> enteredFen(const Exact& v) {
     return engine::fenOf(v);
 }
 
+// A housing fund rate in ten-thousandths of a percent: 0 to below 100 %, four decimals at most.
+Outcome<std::int64_t> rateUnits(const Exact& percent) {
+    const Exact units = percent * Exact(kRateUnits);
+    const std::optional<std::int64_t> whole = engine::toFen(units / Exact(100));
+    if (percent.sign() < 0 || !(percent < Exact(100)) || !whole)
+        return fail(sysText("公积金比例应为0到100之间、至多四位小数的百分数"));
+    return *whole;
+}
+
 } // namespace
 
 Entry toEntry(const PersonKey& key, const EnteredMonth& e) {
@@ -83,6 +92,12 @@ Entry toEntry(const PersonKey& key, const EnteredMonth& e) {
     out.itemised = e.itemised;
     for (std::size_t i = 0; i < kItems; ++i)
         out.items[i] = amount(e.items[i]);
+    out.insuranceCity = e.insuranceCity;
+    out.socialBase = amount(e.socialBase);
+    out.fundBase = amount(e.fundBase);
+    out.fundRate = ratePercent(e.fundRate);
+    out.fundExtraRate = ratePercent(e.fundExtraRate);
+    out.insuranceManual = e.insuranceManual;
     return out;
 }
 
@@ -114,6 +129,20 @@ Outcome<StoredEntry> fromEntry(int month, const Entry& e) {
         sum += *v;
         if (Outcome<void> r = engine::checkAmount(amount(sum)); !r) return r.problem();
     }
+    out.insuranceCity = e.insuranceCity;
+    for (const auto& [base, to] :
+         {std::pair(&e.socialBase, &out.socialBase), std::pair(&e.fundBase, &out.fundBase)}) {
+        Outcome<std::int64_t> v = enteredFen(*base);
+        if (!v) return v.problem();
+        *to = *v;
+    }
+    for (const auto& [rate, to] :
+         {std::pair(&e.fundRate, &out.fundRate), std::pair(&e.fundExtraRate, &out.fundExtraRate)}) {
+        Outcome<std::int64_t> v = rateUnits(*rate);
+        if (!v) return v.problem();
+        *to = *v;
+    }
+    out.insuranceManual = e.insuranceManual & kInsuranceItemBits;
     return out;
 }
 

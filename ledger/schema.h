@@ -17,9 +17,10 @@ namespace iit::ledger::schema {
 // Version of the tables' layout, kept in the database: 1 kept entries by employee without a
 // remark; 2 added the remark, or kept them by month; 3 is both; 4 added the deductions item by
 // item, the donation, the tables' fingerprint and what the declaration knows of an employee;
-// 5 the details each month's declaration files gave of the employees (a table of its own).
+// 5 the details each month's declaration files gave of the employees (a table of its own);
+// 6 the city, bases and rates of an entry's social insurance and housing fund.
 // A column added since has a default (or may be NULL): an earlier file gains it as it is.
-constexpr int kVersion = 5;
+constexpr int kVersion = 6;
 
 // An enum as stored: the bonus's taxation as bonus_separate (1 on its own), the method as 1
 // cumulative or 2 monthly.
@@ -103,6 +104,12 @@ template <class E, class F> void describeEntered(E& e, F&& column) {
     for (std::size_t i = 0; i < kItems; ++i)
         column(kItemInfo[i].column, "NOT NULL DEFAULT 0", e.items[i]);
     column("donation", "NOT NULL DEFAULT 0", e.donation);
+    column("insurance_city", "NOT NULL DEFAULT ''", e.insuranceCity);
+    column("social_base", "NOT NULL DEFAULT 0", e.socialBase);
+    column("fund_base", "NOT NULL DEFAULT 0", e.fundBase);
+    column("fund_rate", "NOT NULL DEFAULT 0", e.fundRate);
+    column("fund_extra_rate", "NOT NULL DEFAULT 0", e.fundExtraRate);
+    column("insurance_manual", "NOT NULL DEFAULT 0", e.insuranceManual);
 }
 
 // entry: employee (REFERENCES employee), then these; keyed by month and employee.

@@ -89,8 +89,7 @@ inline constexpr ItemInfo kItemInfo[kItems] = {
      PayrollField::CumulativeEducation},
     {"loan_interest", PayrollField::LoanInterest, ItemGroup::SpecialAdditional, false,
      PayrollField::CumulativeLoanInterest},
-    {"rent", PayrollField::Rent, ItemGroup::SpecialAdditional, false,
-     PayrollField::CumulativeRent},
+    {"rent", PayrollField::Rent, ItemGroup::SpecialAdditional, false, PayrollField::CumulativeRent},
     {"elderly", PayrollField::Elderly, ItemGroup::SpecialAdditional, false,
      PayrollField::CumulativeElderly},
     {"infants", PayrollField::Infants, ItemGroup::SpecialAdditional, false,
@@ -145,6 +144,13 @@ struct EnteredMonth {
     int itemised = 0;
     ItemsFen items{};
     std::int64_t donation = 0; // 准予扣除的捐赠额
+    // Social insurance and the housing fund through this employer: the city whose rules give
+    // the four items of 专项扣除 (empty: none; the items are as entered), the bases in fen, the
+    // housing fund's rates in ten-thousandths of a percent, and the items (bit i for item i of
+    // kItemInfo, 0 to 3) whose amounts stand as given rather than as the rules give them.
+    Text insuranceCity;
+    std::int64_t socialBase = 0, fundBase = 0, fundRate = 0, fundExtraRate = 0;
+    int insuranceManual = 0;
 
     bool bonusSeparate() const { return bonus > 0 && bonusMethod == BonusMethod::Separate; }
     bool operator==(const EnteredMonth&) const = default;

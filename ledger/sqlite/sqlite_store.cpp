@@ -704,7 +704,10 @@ Outcome<LedgerTables> loadLedgerTables() {
     if (!bracket) return bracket.problem();
     Outcome<std::vector<engine::TaxBand>> monthly = engine::monthlyWageBands(*bracket);
     if (!monthly) return monthly.problem();
-    return LedgerTables{std::move(*annual), std::move(*bracket), std::move(*monthly)};
+    Outcome<insurance::LoadedRules> rules = insurance::loadRules(insurance::rulesPath());
+    if (!rules) return rules.problem();
+    return LedgerTables{std::move(*annual), std::move(*bracket), std::move(*monthly),
+                        std::move(rules->rules), std::move(rules->notice)};
 }
 
 Outcome<std::unique_ptr<SqliteStore>> openSqliteStore(const std::filesystem::path& path,

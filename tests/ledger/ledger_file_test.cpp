@@ -363,8 +363,7 @@ TEST_F(LedgerFile, BackupAndRestore) {
     {
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(flipped.c_str(), &db), SQLITE_OK);
-        sqlite3_exec(db, "UPDATE entry SET cum_income = cum_income + 1", nullptr, nullptr,
-                     nullptr);
+        sqlite3_exec(db, "UPDATE entry SET cum_income = cum_income + 1", nullptr, nullptr, nullptr);
         sqlite3_close(db);
     }
     for (const auto& [from, reason] : std::vector<std::pair<std::filesystem::path, std::string>>{
@@ -507,7 +506,8 @@ TEST_F(LedgerFile, TheCheckNamesEachDamagedFigureOnce) {
 // A ledger of each earlier format opens with every entry and figure as it was, keeps a copy of
 // itself as it was beside it, and takes changes in today's layout.
 TEST_F(LedgerFile, EveryEarlierFormatIsUpgraded) {
-    // Today's file less what each format added: format 5 the details declared; 4 the items, the
+    // Today's file less what each format added: format 6 an entry's social insurance and housing
+    // fund; 5 the details declared; 4 the items, the
     // donation, the tables'
     // fingerprint and the employee's declaration facts; 3 was 2's entries by month with their
     // remark; of the formats 2 one added the remark, the other kept entries by month; format 1
@@ -523,6 +523,11 @@ TEST_F(LedgerFile, EveryEarlierFormatIsUpgraded) {
     for (const ledger::ItemInfo& item : ledger::kItemInfo)
         since4 += std::string("ALTER TABLE entry DROP COLUMN ") + item.column + ";";
     since4 += "COMMIT;";
+    std::string since6 = "BEGIN;";
+    for (const char* c : {"insurance_city", "social_base", "fund_base", "fund_rate",
+                          "fund_extra_rate", "insurance_manual"})
+        since6 += std::string("ALTER TABLE entry DROP COLUMN ") + c + ";";
+    since6 += "COMMIT;";
     const auto entriesAs = [](bool remark, const char* key) {
         return std::string("BEGIN; DROP INDEX entry_employee; DROP INDEX entry_bonus;"
                            "ALTER TABLE entry RENAME TO old_entry;"
@@ -551,6 +556,7 @@ TEST_F(LedgerFile, EveryEarlierFormatIsUpgraded) {
         int version;
         std::string entries; // the entries' layout of the format, from format 3's
     } formats[] = {
+        {5, ""},
         {4, ""},
         {3, ""},
         {2, entriesAs(true, "(employee, month)")},
@@ -576,7 +582,7 @@ TEST_F(LedgerFile, EveryEarlierFormatIsUpgraded) {
         book.reset();
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(ledger::ledgerPath().c_str(), &db), SQLITE_OK);
-        const std::string old = std::string("DROP TABLE declared_details;") +
+        const std::string old = since6 + (f.version < 5 ? "DROP TABLE declared_details;" : "") +
                                 (f.version < 4 ? since4 + f.entries : std::string()) +
                                 "PRAGMA user_version=" + std::to_string(f.version) + ";";
         ASSERT_EQ(sqlite3_exec(db, old.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
@@ -617,8 +623,9 @@ TEST_F(LedgerFile, EveryEarlierFormatIsUpgraded) {
                      "name = 'declared_details')",
                      fact, &facts, nullptr);
         sqlite3_close(db);
-        // The entry imported again is computed with today's tables (format 4 kept all four's).
-        EXPECT_EQ(facts, f.version == 4 ? "5 1 4 4 1" : "5 1 4 1 1");
+        // The entry imported again is computed with today's tables (formats 4 and 5 kept all
+        // four's).
+        EXPECT_EQ(facts, f.version >= 4 ? "6 1 4 4 1" : "6 1 4 1 1");
     }
     reopen();
 }
@@ -629,7 +636,7 @@ TEST_F(LedgerFile, NewerFileIsRefusedUntouched) {
     const std::filesystem::path path = ledger::ledgerPath();
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version=6; PRAGMA wal_checkpoint(TRUNCATE)", nullptr,
+    ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version=7; PRAGMA wal_checkpoint(TRUNCATE)", nullptr,
                            nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(db);
@@ -637,7 +644,7 @@ TEST_F(LedgerFile, NewerFileIsRefusedUntouched) {
     Outcome<ledger::Ledger> newer = ledger::openLedgerFile(path, tables());
     ASSERT_FALSE(newer.ok());
     EXPECT_EQ(newer.problem().message.toUtf8(),
-              "工资台账文件由较新版本的程序建立（格式版本6），本程序只能读写格式版本5的台账，"
+              "工资台账文件由较新版本的程序建立（格式版本7），本程序只能读写格式版本6的台账，"
               "文件未作改动。");
     EXPECT_EQ(readFile(path), bytes);
 }
