@@ -80,10 +80,11 @@ Outcome<Contributions> contribute(const CityRules& rules, const Bases& bases) {
 
     Clamp fundClamp = Clamp::None;
     const Exact fund = clampBase(bases.fund, rules.fundFloor, rules.fundCeiling, fundClamp);
-    const auto fundLine = [&](const char* name, const Exact& rate) {
+    static const Text fundName = sysText("住房公积金"), extraName = sysText("补充公积金");
+    const auto fundLine = [&](const Text& name, const Exact& rate) {
         if (rate.isZero()) return;
         ContributionLine line;
-        line.name = sysText(name);
+        line.name = name;
         line.column = Column::HousingFund;
         line.given = bases.fund;
         line.base = fund;
@@ -92,8 +93,8 @@ Outcome<Contributions> contribute(const CityRules& rules, const Bases& bases) {
         line.rounding = rules.fundRounding;
         add(std::move(line), rate); // the employer pays at the employee's rate
     };
-    fundLine("住房公积金", bases.fundRate);
-    fundLine("补充公积金", bases.fundExtra);
+    fundLine(fundName, bases.fundRate);
+    fundLine(extraName, bases.fundExtra);
     return out;
 }
 

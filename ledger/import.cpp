@@ -209,11 +209,24 @@ void readItems(const RowCells& cells, const std::vector<Text>& row, int sheetGro
 // The city, bases and housing fund rates of the social insurance, where the sheet has them (an
 // empty city: not insured here). An insured row's items of 专项扣除 that it fills stand as
 // given; where they equal what the rules give, they are the rules' again.
+// A column of few values (the cities) read as the last row gave it when its cell is the same.
+struct RepeatedCell {
+    Text raw, value;
+    const Text& of(const RowCells& cells, const std::vector<Text>& row, PayrollField field) {
+        const Text& cell = cells.of(row, field);
+        if (cell != raw) {
+            raw = cell;
+            value = Text::fromUtf8(cells.trimmed(row, field));
+        }
+        return value;
+    }
+};
+
 template <class Problem>
-void readInsurance(const RowCells& cells, const std::vector<Text>& row, StoredEntry& e,
-                   Problem&& problem) {
+void readInsurance(const RowCells& cells, const std::vector<Text>& row, RepeatedCell& city,
+                   StoredEntry& e, Problem&& problem) {
     if (cells.has(PayrollField::InsuranceCity))
-        e.insuranceCity = Text::fromUtf8(cells.trimmed(row, PayrollField::InsuranceCity));
+        e.insuranceCity = city.of(cells, row, PayrollField::InsuranceCity);
     for (const auto& [field, to] : {std::pair(PayrollField::SocialBase, &e.socialBase),
                                     std::pair(PayrollField::FundBase, &e.fundBase)}) {
         if (!cells.has(field)) continue;
@@ -411,6 +424,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
         {PayrollField::Relief, &EnteredMonth::relief},
         {PayrollField::Bonus, &EnteredMonth::bonus},
         {PayrollField::Donation, &EnteredMonth::donation}};
+    RepeatedCell city;
     for (std::size_t r = 1; r < rows.size(); ++r) {
         const std::vector<Text>& row = rows[r];
         if (blankRow(row)) continue;
@@ -490,7 +504,7 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
             }
             readItems(cells, row, sheetGroups, before, e, problem);
         }
-        readInsurance(cells, row, e, problem);
+        readInsurance(cells, row, city, e, problem);
         refuseSpecialCases(cells, row, problem);
         // The employee's options for the year, where the rows have them.
         const auto yesNo = [&](PayrollField field, bool was) {
