@@ -98,13 +98,14 @@ const std::vector<Command>& commands() {
          "ceiling, the rate, the rounding), the sums of the four columns of 专项扣除, and the\n"
          "employer's share where the rules give its rates.\n"},
         {"ledger",
-         "import YEAR MONTH FILE | show YEAR MONTH | people [YEAR] | declare YEAR MONTH -o FOLDER "
+         "import YEAR MONTH FILE | show YEAR MONTH | people [YEAR] | cost YEAR MONTH | "
+         "declare YEAR MONTH -o FOLDER "
          "| "
          "opening YEAR MONTH FILE | "
          "check YEAR | backup FILE | restore FILE --force",
          "the payroll ledger of the data directory",
          {{"output", 'o', "OUTPUT",
-           "where show and people write (default: standard output); declare's folder"},
+           "where show, people and cost write (default: standard output); declare's folder"},
           {"replace", 0, nullptr,
            "import: the month's employees FILE does not hold lose their entries of the month"},
           {"force", 0, nullptr, "restore: replace the ledger (it is set aside, not deleted)"}},
@@ -114,6 +115,8 @@ const std::vector<Command>& commands() {
          "                           changes only in FILE's columns\n"
          "  show YEAR MONTH          the month in the columns of withhold, then the ledger's own\n"
          "  people [YEAR]            the employees of YEAR, or of every year\n"
+         "  cost YEAR MONTH          what the month costs the employer: the wages and the\n"
+         "                           employer's social insurance and housing fund\n"
          "  declare YEAR MONTH -o FOLDER\n"
          "                           the month's import files of the tax authority's withholding\n"
          "                           client (wages, bonuses taxed on their own, employees' "

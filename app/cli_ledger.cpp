@@ -2,6 +2,7 @@
 //   import YEAR MONTH FILE    a month's wages, all of FILE or nothing
 //   show YEAR MONTH [-o OUT]  the month in the columns of withhold, then the ledger's own
 //   people [YEAR] [-o OUT]    the employees of a year, or of every year
+//   cost YEAR MONTH [-o OUT]  what the month costs the employer
 //   opening YEAR MONTH FILE   year-to-date figures through MONTH, for an employer starting
 //                             in the middle of a year
 //   declare YEAR MONTH -o DIR the month's import files of the tax authority's client
@@ -9,6 +10,7 @@
 #include "app/cli_rows.h"
 #include "app/cli_util.h"
 #include "engine/amount.h"
+#include "ledger/employer_cost.h"
 #include "ledger/ledger.h"
 #include "ledger/month_cells.h"
 #include "ledger/sqlite/sqlite_store.h"
@@ -22,6 +24,8 @@
 #include <unordered_map>
 
 namespace iit::cli {
+
+using engine::Exact;
 namespace {
 
 // Opens the data directory's ledger with the laws it computes by. The bracket table is started
@@ -269,6 +273,57 @@ int showMonth(Context& ctx) {
                                                                                   : kExitFailure;
 }
 
+// What the month costs the employer, employee by employee and in all: the wages, the employer's
+// social insurance and housing fund by the entries' bases and the cities' rules, and the sum.
+int cost(Context& ctx) {
+    if (ctx.operands.size() != 3) return ctx.usageError("ledger cost needs YEAR and MONTH");
+    const std::optional<int> year = parseYear(ctx.operands[1]);
+    if (!year) return ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
+    const std::optional<int> month = parseMonth(ctx.operands[2]);
+    if (!month) return ctx.usageError("MONTH '" + ctx.operands[2] + "' is no month from 1 to 12");
+    std::optional<ledger::Ledger> book = openLedger(ctx, ledger::Access::Read);
+    if (!book) return kExitFailure;
+    Outcome<ledger::MonthView> view = book->showMonth(*year, *month);
+    if (!view) return failed("", view.problem().message, "nothing was written");
+    const auto text = [](const std::optional<Exact>& v) {
+        return v ? ToText(*v).toUtf8() : std::string();
+    };
+    std::vector<std::string> captions = {"姓名",           "证件号码",       "社保城市", "工资",
+                                         "单位社会保险费", "单位住房公积金", "用工成本"};
+    std::vector<CellRow> rows;
+    Exact wages, social, fund, total;
+    std::vector<std::string> unknown; // cities whose rules lack the employer's rates
+    for (const ledger::MonthLine& line : view->lines) {
+        Outcome<ledger::EmployerCost> c =
+            ledger::employerCost(book->tables().insurance, *year, line);
+        if (!c) return failed("", c.problem().message, "nothing was written");
+        const std::string city = line.entry.insuranceCity.toUtf8();
+        if (c->insured && !c->total() &&
+            std::find(unknown.begin(), unknown.end(), city) == unknown.end())
+            unknown.push_back(city);
+        wages += c->wages;
+        social += c->social.value_or(Exact(0));
+        fund += c->fund.value_or(Exact(0));
+        total += c->total().value_or(Exact(0));
+        rows.push_back({line.employee.name.toUtf8(), line.employee.key.idNumber.toUtf8(), city,
+                        ToText(c->wages).toUtf8(), text(c->social), text(c->fund),
+                        text(c->total())});
+    }
+    if (view->lines.empty())
+        std::cerr << "iitcalc-cli: the ledger holds no wages of " << *year << "-" << *month << "\n";
+    // The sums leave out what is not known; they are not a total then.
+    rows.push_back({"合计", "", "", ToText(wages).toUtf8(), ToText(social).toUtf8(),
+                    ToText(fund).toUtf8(), unknown.empty() ? ToText(total).toUtf8() : ""});
+    for (const std::string& city : unknown)
+        std::cerr << "iitcalc-cli: the rules of " << city
+                  << " do not give every rate of the employer's: copy them from the city's notice "
+                     "into "
+                  << insurance::rulesPath().string() << " (the window's 社保规则…)\n";
+    const std::optional<std::string> output = ctx.value("output");
+    return writeTable(output, payrollTable(std::move(captions), std::move(rows))) ? kExitOk
+                                                                                  : kExitFailure;
+}
+
 // The month's declaration files into the folder of -o; the summary on standard output, the
 // non-residents (declared on another form) on standard error.
 int declare(Context& ctx) {
@@ -430,12 +485,13 @@ int restore(Context& ctx) {
 int runLedger(Context& ctx) {
     if (ctx.operands.empty())
         return ctx.usageError(
-            "an action is needed: import, show, people, declare, opening, check, backup or "
-            "restore");
+            "an action is needed: import, show, people, cost, declare, opening, check, backup "
+            "or restore");
     const std::string& action = ctx.operands.front();
-    const bool writes = action == "show" || action == "people" || action == "declare";
+    const bool writes =
+        action == "show" || action == "people" || action == "declare" || action == "cost";
     if (!writes && ctx.value("output"))
-        return ctx.usageError("-o is for ledger show, people and declare");
+        return ctx.usageError("-o is for ledger show, people, cost and declare");
     if (action != "import" && ctx.flag("replace"))
         return ctx.usageError("--replace is for ledger import");
     if (action != "restore" && ctx.flag("force"))
@@ -448,6 +504,7 @@ int runLedger(Context& ctx) {
     if (action == "show") return showMonth(ctx);
     if (action == "people") return listPeople(ctx);
     if (action == "declare") return declare(ctx);
+    if (action == "cost") return cost(ctx);
     return ctx.usageError("unknown action '" + action + "'");
 }
 

@@ -615,5 +615,46 @@ TEST(CliInsurance, TheNoticesExamplesAndWhatIsRefused) {
     }
 }
 
+// The ledger's insured month through the command line: the items from the city's rules, and
+// what the month costs the employer once the clerk has copied the employer's rates in.
+TEST(CliInsurance, TheLedgersItemsAndTheEmployersCost) {
+    TempDir dir;
+    writeFile(dir / "m7.tsv", "证件号码\t姓名\t本月收入\t社保城市\t缴费基数\t公积金比例\n" +
+                                  identityNumber(1) + "\t张三\t9000\t上海\t5000\t7\n" +
+                                  identityNumber(2) + "\t李四\t4000\t\t\t\n");
+    ASSERT_EQ(runShell(dir, "$CLI --data-dir . ledger import 2026 7 m7.tsv").exit, 0);
+    // The items stand after the columns before them, the city's five last.
+    const CliRun shown = runCli(dir, "ledger show 2026 7");
+    const std::vector<std::string> line = cells(splitLines(shown.out).at(0));
+    ASSERT_EQ(line.size(), 51u);
+    EXPECT_EQ(line[30] + " " + line[31] + " " + line[32] + " " + line[33] + " " + line[46],
+              "603.68 150.92 37.73 350 上海");
+    // Shanghai's rules come without the employer's rates: the cost says it does not know.
+    const CliRun unknown = runCli(dir, "ledger cost 2026 7");
+    EXPECT_EQ(unknown.exit, 0);
+    EXPECT_NE(unknown.out.find("张三\t" + identityNumber(1) + "\t上海\t9000\t\t\t\n"),
+              std::string::npos)
+        << unknown.out;
+    EXPECT_NE(unknown.err.find("do not give every rate of the employer's"), std::string::npos);
+    std::string rules = readFile(dir / "社保公积金规则.txt");
+    for (const auto& [from, to] :
+         {std::pair<std::string, std::string>{"基本养老保险费 8   -", "基本养老保险费 8 16"},
+          {"基本医疗保险费 2   -", "基本医疗保险费 2 9"},
+          {"失业保险费     0.5 -", "失业保险费 0.5 0.5"},
+          {"injury -", "injury 0.16"}})
+        for (std::size_t at; (at = rules.find(from)) != std::string::npos;)
+            rules.replace(at, from.size(), to);
+    writeFile(dir / "社保公积金规则.txt", rules);
+    const CliRun known = runCli(dir, "ledger cost 2026 7");
+    EXPECT_EQ(known.exit, 0) << known.err;
+    // 7,546 × 25.5 % = 1,924.23, injury 12.07; the fund 350; 李四 is not insured here.
+    EXPECT_NE(known.out.find("张三\t" + identityNumber(1) + "\t上海\t9000\t1936.3\t350\t11286.3\n"),
+              std::string::npos)
+        << known.out;
+    EXPECT_NE(known.out.find("李四\t" + identityNumber(2) + "\t\t4000\t\t\t4000\n"),
+              std::string::npos);
+    EXPECT_NE(known.out.find("合计\t\t\t13000\t1936.3\t350\t15286.3\n"), std::string::npos);
+}
+
 } // namespace
 } // namespace iit::testing
