@@ -145,6 +145,20 @@ struct ChangeReport {
     Text summary() const; // "新增N人，修改N人，…"
 };
 
+// What new rules of social insurance did to a year (Ledger::applyInsuranceRules).
+struct InsuranceUpdate {
+    std::vector<int> months; // open months whose items changed
+    int entries = 0;         // entries changed
+    // The declared months never change: what the rules give now against what was declared, for
+    // the clerk to settle.
+    struct Difference {
+        Employee employee;
+        int month = 0;
+        Exact declared, now; // 专项扣除
+    };
+    std::vector<Difference> declared;
+};
+
 // What an import does with the entries of the month's employees whom its rows do not hold.
 enum class Missing { Keep, Remove };
 
@@ -284,6 +298,13 @@ public:
     BonusMethod defaultBonusMethod(int year, bool resident) const;
     // The same for one employee; none for a non-resident or an employee without a bonus.
     Outcome<std::optional<BonusChoice>> compareBonus(int year, const PersonKey& key);
+
+    // The cities' rules of social insurance the book computes by from now on (the clerk edited
+    // them), and the items of the year's insured entries made theirs again: open months
+    // change (items given by hand aside), each with the employee's later months; declared
+    // months are only compared. One transaction.
+    void setInsuranceRules(insurance::Rules rules);
+    Outcome<InsuranceUpdate> applyInsuranceRules(int year);
 
     // Runs `work`, a sequence of the operations above, as one transaction: when it fails,
     // nothing of it is kept.

@@ -105,5 +105,57 @@ TEST_P(LedgerInsurance, WhatCannotBeComputedIsRefused) {
     EXPECT_TRUE(book->showMonth(2026, 7)->lines.empty()); // nothing was kept
 }
 
+// A notice that comes after the period began: the rules added with a past month change the open
+// months' items (not one given by hand), each employee's later months with them; a declared
+// month stays as declared and the difference is told.
+TEST_P(LedgerInsurance, RulesAddedLateChangeOpenMonthsOnly) {
+    for (int month : {7, 8, 9}) {
+        Outcome<ledger::ChangeReport> r = importInsured(
+            month, makeRows({{"证件号码", "姓名", "本月收入", "社保城市", "缴费基数", "公积金比例",
+                              "失业保险费"},
+                             {kZhang, "张三", "9000", "上海", "5000", "7", ""},
+                             {kLi, "李四", "20000", "上海", "40000", "5", "99"}}));
+        ASSERT_TRUE(r.ok()) << r.problem().message.toUtf8();
+    }
+    ASSERT_TRUE(book->declareMonth(2026, 7).ok());
+    const std::string before = cell(9, kZhang, "累计应纳税所得额", 2026);
+
+    // The 2026 period's floor, say, 8,000: a section from August.
+    insurance::Rules rules = book->tables().insurance;
+    insurance::CityRules august = *rules.inForce(Text::fromUtf8("上海"), 2026, 7);
+    august.fromMonth = 8;
+    august.baseFloor = engine::Exact(8000);
+    rules.sections().push_back(august);
+    book->setInsuranceRules(rules);
+    Outcome<ledger::InsuranceUpdate> u = book->applyInsuranceRules(2026);
+    ASSERT_TRUE(u.ok()) << u.problem().message.toUtf8();
+    EXPECT_EQ(u->months, (std::vector<int>{8, 9}));
+    EXPECT_EQ(u->entries, 2); // 张三's August and September; 李四's base is above the floor
+    EXPECT_TRUE(u->declared.empty());
+    EXPECT_EQ(items(8, kZhang), "640 160 40 350 = 1190");
+    EXPECT_EQ(items(7, kZhang), "603.68 150.92 37.73 350 = 1142.33");
+    EXPECT_EQ(cell(9, kZhang, "累计应纳税所得额", 2026), [&] {
+        // Two months' 1,190 instead of 1,142.33 each: 95.34 less taxable.
+        return ToText(engine::Exact::fromText(Text::fromBytes(before)) - engine::Exact(9534) /
+                                                                            engine::Exact(100))
+            .toUtf8();
+    }());
+    EXPECT_EQ(items(9, kLi), "3018.48 754.62 99 1887 = 5759.1"); // 失业保险费 as given
+
+    // The same change to July, which is declared: told, not made.
+    rules.sections().pop_back();
+    insurance::CityRules july = *rules.inForce(Text::fromUtf8("上海"), 2026, 7);
+    july.baseFloor = engine::Exact(8000);
+    rules.sections().back() = july;
+    book->setInsuranceRules(rules);
+    u = book->applyInsuranceRules(2026);
+    ASSERT_TRUE(u.ok()) << u.problem().message.toUtf8();
+    ASSERT_EQ(u->declared.size(), 1u);
+    EXPECT_EQ(u->declared[0].month, 7);
+    EXPECT_EQ(ToText(u->declared[0].declared).toUtf8(), "1142.33");
+    EXPECT_EQ(ToText(u->declared[0].now).toUtf8(), "1190");
+    EXPECT_EQ(items(7, kZhang), "603.68 150.92 37.73 350 = 1142.33");
+}
+
 } // namespace
 } // namespace iit::testing
