@@ -62,8 +62,7 @@ Outcome<InsuranceUpdate> Ledger::applyInsuranceRules(int year) {
     for (int month = 1; month <= 12; ++month) {
         Outcome<std::vector<StoredLine>> lines = book.store->month(year, month);
         if (!lines) return lines.problem();
-        const bool closed =
-            std::find(declared->begin(), declared->end(), month) != declared->end();
+        const bool closed = std::find(declared->begin(), declared->end(), month) != declared->end();
         std::vector<detail::Resolved> changes;
         for (StoredLine& line : *lines) {
             if (line.entry.insuranceCity.empty()) continue;

@@ -107,8 +107,21 @@ public:
     Outcome<ChangeReport> removeEntries(const std::vector<int>& rows);
     // Sets the items of the groups in `itemised` (groupBit) and the donation of an employee's
     // entry of the month; the other groups keep their sums alone.
+    // For an insured employee an item of 专项扣除 that changes stands as given, and one of
+    // `byRules` (bits by item, 0 to 3) is the rules' again.
     Outcome<ChangeReport> setItems(const PersonKey& key, int itemised,
-                                   const std::array<Exact, kItems>& items, const Exact& donation);
+                                   const std::array<Exact, kItems>& items, const Exact& donation,
+                                   int byRules = 0);
+    // An employee's social insurance and housing fund (the city, empty for none, the bases and
+    // the rates) from this month on: this month's entry, and each later open month's that had
+    // what this month had, as one step of undo.
+    struct Insurance {
+        Text city;
+        Exact socialBase, fundBase, fundRate, fundExtraRate;
+        friend bool operator==(const Insurance&, const Insurance&) = default;
+    };
+    static Insurance insuranceOf(const Entry& e);
+    Outcome<ChangeReport> setInsurance(const PersonKey& key, const Insurance& insurance);
     // Sets the taxation of an employee's bonus in the month it was paid.
     Outcome<ChangeReport> setBonusMethod(const BonusChoice& choice, BonusMethod method);
     // Opening balances: rows to import (the header first), and employees whose balances go.

@@ -411,7 +411,7 @@ Outcome<ChangeReport> LedgerSheet::removeEntries(const std::vector<int>& rows) {
 
 Outcome<ChangeReport> LedgerSheet::setItems(const PersonKey& key, int itemised,
                                             const std::array<Exact, kItems>& items,
-                                            const Exact& donation) {
+                                            const Exact& donation, int byRules) {
     Outcome<std::optional<Entry>> entry = m_ledger.entry(m_year, m_month, key);
     if (!entry) return entry.problem();
     if (!*entry) return fail(sysText("此人本月还没有记录"));
@@ -420,8 +420,47 @@ Outcome<ChangeReport> LedgerSheet::setItems(const PersonKey& key, int itemised,
     e.itemised = itemised;
     e.items = items;
     e.donation = donation;
+    if (!e.insuranceCity.empty()) {
+        for (std::size_t i = 0; i < 4; ++i)
+            if (!(e.items[i] == (**entry).items[i])) e.insuranceManual |= 1 << i;
+        e.insuranceManual &= ~byRules;
+        e.itemised |= groupBit(ItemGroup::Special); // the rules' items stay items
+    }
     if (e == **entry) return ChangeReport{};
     return run(Action{SetEntries{m_year, m_month, {EntryChange{key, e}}}});
+}
+
+LedgerSheet::Insurance LedgerSheet::insuranceOf(const Entry& e) {
+    return {e.insuranceCity, e.socialBase, e.fundBase, e.fundRate, e.fundExtraRate};
+}
+
+Outcome<ChangeReport> LedgerSheet::setInsurance(const PersonKey& key, const Insurance& insurance) {
+    Outcome<std::optional<Entry>> entry = m_ledger.entry(m_year, m_month, key);
+    if (!entry) return entry.problem();
+    if (!*entry) return fail(sysText("此人本月还没有记录"));
+    const Insurance was = insuranceOf(**entry);
+    if (was == insurance) return ChangeReport{};
+    Outcome<std::vector<int>> declared = m_ledger.declaredMonths(m_year);
+    if (!declared) return declared.problem();
+    const auto with = [&](Entry e) {
+        e.insuranceCity = insurance.city;
+        e.socialBase = insurance.socialBase;
+        e.fundBase = insurance.fundBase;
+        e.fundRate = insurance.fundRate;
+        e.fundExtraRate = insurance.fundExtraRate;
+        return e;
+    };
+    Several months;
+    months.actions.push_back(
+        Action{SetEntries{m_year, m_month, {EntryChange{key, with(**entry)}}}});
+    for (int m = m_month + 1; m <= 12; ++m) {
+        if (std::find(declared->begin(), declared->end(), m) != declared->end()) continue;
+        Outcome<std::optional<Entry>> later = m_ledger.entry(m_year, m, key);
+        if (!later) return later.problem();
+        if (!*later || !(insuranceOf(**later) == was)) continue;
+        months.actions.push_back(Action{SetEntries{m_year, m, {EntryChange{key, with(**later)}}}});
+    }
+    return run(Action{std::move(months)});
 }
 
 Outcome<ChangeReport> LedgerSheet::setBonusMethod(const BonusChoice& choice, BonusMethod method) {

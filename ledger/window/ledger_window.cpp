@@ -213,6 +213,9 @@ LedgerWindow::~LedgerWindow() {
     // A box that loses the focus as the window goes would report an edit to a window half gone.
     for (QLineEdit* box : m_items)
         if (box) box->blockSignals(true);
+    for (QLineEdit* box : m_insuranceBoxes)
+        if (box) box->blockSignals(true);
+    if (m_insuranceCity) m_insuranceCity->blockSignals(true);
     for (const auto& [field, unit] : m_facts)
         unit->blockSignals(true);
     m_editConnection.disconnect();
@@ -308,6 +311,7 @@ void LedgerWindow::findUnits() {
         }
         m_facts.emplace_back(f, unit);
     }
+    makeInsuranceUnits();
 }
 
 void LedgerWindow::bindEvents() {
@@ -328,6 +332,7 @@ void LedgerWindow::bindEvents() {
                 writeDeclarationFiles();
             });
     onClick("按钮备份", &LedgerWindow::backUp);
+    onClick("按钮社保规则", &LedgerWindow::editInsuranceRules);
     onClick("按钮打印", &LedgerWindow::Print);
     onClick("按钮撤销", &LedgerWindow::undo);
     onClick("按钮重做", &LedgerWindow::redo);
@@ -353,6 +358,9 @@ void LedgerWindow::bindEvents() {
         connect(box, &QCheckBox::clicked, this, [this] { employeeChanged(); });
     for (QLineEdit* box : m_items)
         connect(box, &QLineEdit::editingFinished, this, [this] { itemsEdited(); });
+    connect(m_insuranceCity, &QComboBox::activated, this, [this] { insuranceEdited(); });
+    for (QLineEdit* box : m_insuranceBoxes)
+        connect(box, &QLineEdit::editingFinished, this, [this] { insuranceEdited(); });
     for (const auto& [field, unit] : m_facts) {
         const PayrollField f = field;
         if (auto* box = qobject_cast<QLineEdit*>(unit))

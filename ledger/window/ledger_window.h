@@ -97,6 +97,9 @@ public:
     void addEmployee();
     void removeEmployee();
     void editOpenings();
+    // The cities' rules of social insurance and the housing fund (社保规则…); once saved the
+    // year's open months compute by them, and the clerk is told what changed.
+    void editInsuranceRules();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -128,6 +131,11 @@ private:
     // The current employee's declaration facts, and a change of one (the cell's text).
     void showFacts(const Employee* employee, bool open);
     void factEdited(PayrollField field, const QString& text);
+    // The current employee's social insurance and housing fund: the city, bases and rates, how
+    // each item was reached, a proposed base; and a change of them, from this month on.
+    void showInsurance(const MonthLine* line, bool open);
+    void insuranceEdited();
+    void makeInsuranceUnits();
     // Called while another program's change holds the ledger: after half a second a dialog
     // says so and offers to cancel; false when the clerk cancelled.
     bool waitForOthers(std::chrono::milliseconds waited);
@@ -179,6 +187,10 @@ private:
     // 本月分项扣除: one box per item (kItemInfo's order), then the donation.
     std::array<QLineEdit*, kItemColumns> m_items{};
     QLabel* m_itemsNote = nullptr;
+    // 社保公积金: the city (the first choice: not insured here), then the bases and the rates.
+    QComboBox* m_insuranceCity = nullptr;
+    std::array<QLineEdit*, 4> m_insuranceBoxes{};
+    QLabel* m_insuranceNote = nullptr;
     // 申报信息: one unit per fact in factFields()'s order: a box, a list or a check box.
     std::vector<std::pair<PayrollField, QWidget*>> m_facts;
     QMenu* m_menu = nullptr;
@@ -186,7 +198,7 @@ private:
     Connection m_editConnection;
     Connection m_currentConnection;
     Connection m_columnConnection;
-    bool m_showing = false; // while the window itself sets the units
+    bool m_showing = false;          // while the window itself sets the units
     QTimer* m_othersWatch = nullptr; // asks the ledger every few seconds
     // Inside an operation that waits for another program: the window's timers leave the ledger
     // alone until it returns (the end timer fires once the waits have stopped).

@@ -74,6 +74,7 @@ void LedgerWindow::showEmployee() {
         setEmpty(m_figures, true);
         m_bonusText->clear();
         m_bonusSwitch->hide();
+        showInsurance(nullptr, false);
         showItems(nullptr, false);
         showFacts(nullptr, false);
         m_showing = false;
@@ -91,6 +92,7 @@ void LedgerWindow::showEmployee() {
     m_resident->setChecked(e.resident);
     m_fromJanuary->setChecked(e.options.fromJanuary);
     m_annualDeduction->setChecked(e.options.annualDeduction);
+    showInsurance(line, open);
     showItems(line, open);
     showFacts(&e, open);
     m_showing = false;
@@ -164,8 +166,12 @@ void LedgerWindow::itemsEdited() {
     }
     for (std::size_t i = 0; i < kItems; ++i)
         if (!(itemised & groupBit(kItemInfo[i].group))) items[i] = Exact{};
+    // An insured employee's item emptied is the rules' again.
+    int byRules = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        if (m_items[i]->text().trimmed().isEmpty()) byRules |= 1 << i;
     const int row = m_sheet.grid().currentRow(), column = m_sheet.grid().currentColumn();
-    said(m_sheet.setItems(line->employee.key, itemised, items, donation));
+    said(m_sheet.setItems(line->employee.key, itemised, items, donation, byRules));
     refreshChoices();
     m_sheet.grid().setCurrentCell(row, column);
     showEmployee();

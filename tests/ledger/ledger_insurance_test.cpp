@@ -110,11 +110,11 @@ TEST_P(LedgerInsurance, WhatCannotBeComputedIsRefused) {
 // month stays as declared and the difference is told.
 TEST_P(LedgerInsurance, RulesAddedLateChangeOpenMonthsOnly) {
     for (int month : {7, 8, 9}) {
-        Outcome<ledger::ChangeReport> r = importInsured(
-            month, makeRows({{"证件号码", "姓名", "本月收入", "社保城市", "缴费基数", "公积金比例",
-                              "失业保险费"},
-                             {kZhang, "张三", "9000", "上海", "5000", "7", ""},
-                             {kLi, "李四", "20000", "上海", "40000", "5", "99"}}));
+        Outcome<ledger::ChangeReport> r =
+            importInsured(month, makeRows({{"证件号码", "姓名", "本月收入", "社保城市", "缴费基数",
+                                            "公积金比例", "失业保险费"},
+                                           {kZhang, "张三", "9000", "上海", "5000", "7", ""},
+                                           {kLi, "李四", "20000", "上海", "40000", "5", "99"}}));
         ASSERT_TRUE(r.ok()) << r.problem().message.toUtf8();
     }
     ASSERT_TRUE(book->declareMonth(2026, 7).ok());
@@ -136,8 +136,8 @@ TEST_P(LedgerInsurance, RulesAddedLateChangeOpenMonthsOnly) {
     EXPECT_EQ(items(7, kZhang), "603.68 150.92 37.73 350 = 1142.33");
     EXPECT_EQ(cell(9, kZhang, "累计应纳税所得额", 2026), [&] {
         // Two months' 1,190 instead of 1,142.33 each: 95.34 less taxable.
-        return ToText(engine::Exact::fromText(Text::fromBytes(before)) - engine::Exact(9534) /
-                                                                            engine::Exact(100))
+        return ToText(engine::Exact::fromText(Text::fromBytes(before)) -
+                      engine::Exact(9534) / engine::Exact(100))
             .toUtf8();
     }());
     EXPECT_EQ(items(9, kLi), "3018.48 754.62 99 1887 = 5759.1"); // 失业保险费 as given

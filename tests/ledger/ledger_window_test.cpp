@@ -27,6 +27,7 @@
 #include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -121,6 +122,7 @@ private slots:
     void factsAreEditedInThePanelAndUndone();
     void whatCannotBeDeclaredIsSaidBeforeAsking();
     void januaryCarriesDecemberAndProposesTheOption();
+    void insuranceFromThePanelAndTheRules();
 
 private:
     LedgerWindow* open();
@@ -766,6 +768,64 @@ void LedgerWindowTest::januaryCarriesDecemberAndProposesTheOption() {
         QCOMPARE(e.options.annualDeduction, e.name == T("乙"));
     // 乙's 4,800 is under 5,000 a month and the year's 60,000 besides: nothing withheld.
     QCOMPARE(cell(2, kWithholdingColumn), std::string("0"));
+}
+
+// The panel's city and bases give July's items and August's after it; rules saved in the
+// window with a later floor make both months theirs, and the clerk is told which.
+void LedgerWindowTest::insuranceFromThePanelAndTheRules() {
+    {
+        iit::ledger::Ledger book = openBook();
+        for (int m : {7, 8})
+            QVERIFY(book.importMonth(
+                2026, m, {{T("姓名"), T("证件号码"), T("本月收入")}, {T("甲"), T(kA), T("9000")}}));
+    }
+    open();
+    goTo(2026, 7);
+    iit::testing::clickCell(view(), 1, kNameColumn);
+    auto* city = m_window->findChild<QComboBox*>(Q("社保城市框"));
+    QVERIFY(city && city->isEnabled());
+    city->setFocus();
+    QTest::keyClick(city, Qt::Key_Down); // 上海, after 不在本单位参保
+    QCOMPARE(city->currentText(), Q("上海"));
+    const auto typeIn = [&](const char* box, const char* text) {
+        auto* edit = m_window->findChild<QLineEdit*>(Q(box));
+        QVERIFY(edit && edit->isEnabled());
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, Q(text));
+        QTest::keyClick(edit, Qt::Key_Return);
+    };
+    typeIn("缴费基数框", "5000");
+    typeIn("公积金比例框", "7");
+    const auto items = [&](int month) {
+        const std::optional<iit::ledger::Entry> e =
+            *openBook().entry(2026, month, {T("居民身份证"), T(kA)});
+        std::string s;
+        for (int i = 0; i < 4; ++i)
+            s += e ? ToText(e->items[static_cast<std::size_t>(i)]).toUtf8() + " " : "? ";
+        return s;
+    };
+    QCOMPARE(items(7), std::string("603.68 150.92 37.73 350 "));
+    QCOMPARE(items(8), std::string("603.68 150.92 37.73 350 ")); // from this month on
+    QVERIFY2(m_window->findChild<QLabel*>(Q("社保说明"))
+                 ->text()
+                 .contains(Q("养老保险：基数5000低于下限，按7546 × 8% = 603.68")),
+             qPrintable(m_window->findChild<QLabel*>(Q("社保说明"))->text()));
+
+    // A floor of 8,000 saved in the rules from July: both months change.
+    m_env->watchdog().expect([](QWidget* dialog) {
+        auto* text = dialog->findChild<QPlainTextEdit*>(Q("规则文本"));
+        QString rules = text->toPlainText();
+        rules.replace(Q("base 7546 37731"), Q("base 8000 37731"));
+        text->setPlainText(rules);
+        dialog->findChild<QPushButton*>(Q("按钮保存"))->click();
+    });
+    QString told;
+    m_env->watchdog().expectMessage(QMessageBox::Ok, &told);
+    click("按钮社保规则");
+    QVERIFY2(told.contains(Q("7月、8月的2条记录")), qPrintable(told));
+    QCOMPARE(items(7), std::string("640 160 40 350 "));
+    QCOMPARE(items(8), std::string("640 160 40 350 "));
 }
 
 QTEST_MAIN(LedgerWindowTest)
