@@ -7,6 +7,7 @@
 #include "gui/qt_text.h"
 #include "gui/units.h"
 #include "insurance/contributions.h"
+#include "ledger/employer_cost.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -97,6 +98,15 @@ void LedgerWindow::showInsurance(const MonthLine* line, bool open) {
                 if (e->insuranceManual & (1 << i))
                     note += QStringLiteral("%1按手工填写的数（清空即恢复按规则计算）\n")
                                 .arg(QString::fromUtf8(engine::fieldName(kItemInfo[i].field)));
+            Outcome<EmployerCost> cost =
+                employerCost(m_ledger.tables().insurance, m_sheet.year(), *line);
+            if (cost && cost->total())
+                note += QStringLiteral("单位社保%1，公积金%2；用工成本%3\n")
+                            .arg(toQString(ToText(*cost->social)), toQString(ToText(*cost->fund)),
+                                 toQString(ToText(*cost->total())));
+            else if (cost)
+                note += QStringLiteral("单位负担：规则中没有单位的全部费率（可在“社保规则…”中"
+                                       "按通知填写）\n");
             note += QStringLiteral("依据：%1").arg(toQString(rules->source));
         }
     } else {

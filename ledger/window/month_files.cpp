@@ -279,11 +279,16 @@ sheets::Table monthTable(const std::vector<MonthLine>& lines,
     // The items and the donation after the grid's columns, with their sums.
     for (const Text& name : itemColumns())
         table.columns.push_back({name.toUtf8(), 10, sheets::ColumnKind::Amount});
+    // Then the city, bases and rates of the social insurance, as an import reads them back.
+    const std::vector<Text> insurance = insuranceColumns();
+    for (std::size_t i = 0; i < kInsuranceColumns; ++i)
+        table.columns.push_back(
+            {insurance[i].toUtf8(), 10, i == 0 ? sheets::ColumnKind::Text : sheets::ColumnKind::Amount});
     std::array<Exact, kItemColumns> itemSums{};
     table.rows.reserve(lines.size() + 1);
     for (const MonthLine& line : lines) {
         std::vector<std::string> row;
-        row.reserve(shown.size() + kItemColumns);
+        row.reserve(shown.size() + kItemColumns + kInsuranceColumns);
         for (int c : shown)
             row.push_back(c < 0 ? line.employee.key.idType.toUtf8()
                                 : sheetCellText(line, c).toUtf8());
@@ -291,6 +296,8 @@ sheets::Table monthTable(const std::vector<MonthLine>& lines,
             row.push_back(itemCell(line, i, CellStyle::Sheet).toUtf8());
             if (const std::optional<Exact> v = itemAmount(line, i)) itemSums[i] += *v;
         }
+        for (std::size_t i = 0; i < kInsuranceColumns; ++i)
+            row.push_back(insuranceCell(line, i).toUtf8());
         table.rows.push_back(std::move(row));
     }
     std::vector<std::string> sums;
@@ -300,6 +307,7 @@ sheets::Table monthTable(const std::vector<MonthLine>& lines,
                                         : totals[static_cast<std::size_t>(c)].toUtf8());
     for (const Exact& v : itemSums)
         sums.push_back(v.isZero() ? std::string() : ToText(v).toUtf8());
+    sums.resize(sums.size() + kInsuranceColumns);
     table.rows.push_back(std::move(sums));
     table.totalsRow = true;
     return table;
