@@ -91,6 +91,9 @@ QWidget* openLedgerWindow(std::function<Text()> employer, QWidget* owner) {
         gui::messageBox(tables.problem().message, {.icon = gui::Icon::Exclamation}, owner);
         return nullptr;
     }
+    // A damaged rules file was set aside and the built-in rules put in its place.
+    if (!tables->notice.empty())
+        gui::messageBox(tables->notice, {.icon = gui::Icon::Exclamation}, owner);
     Outcome<Ledger> ledger = openLedgerFile(ledgerPath(), std::move(*tables));
     if (!ledger) {
         gui::messageBox(ledger.problem().message, {.icon = gui::Icon::Exclamation}, owner);
