@@ -812,11 +812,14 @@ void LedgerWindowTest::insuranceFromThePanelAndTheRules() {
                  .contains(Q("养老保险：基数5000低于下限，按7546 × 8% = 603.68")),
              qPrintable(m_window->findChild<QLabel*>(Q("社保说明"))->text()));
 
-    // A floor of 8,000 saved in the rules from July: both months change.
+    // A floor of 8,000 saved in the rules from July, and a city added: both months change, and
+    // the city can be chosen.
     m_env->watchdog().expect([](QWidget* dialog) {
         auto* text = dialog->findChild<QPlainTextEdit*>(Q("规则文本"));
         QString rules = text->toPlainText();
         rules.replace(Q("base 7546 37731"), Q("base 8000 37731"));
+        const qsizetype july = rules.indexOf(Q("city 上海 2026-07"));
+        rules += Q("\n") + rules.mid(july).replace(Q("上海 2026-07"), Q("某市 2026-01"));
         text->setPlainText(rules);
         dialog->findChild<QPushButton*>(Q("按钮保存"))->click();
     });
@@ -826,6 +829,7 @@ void LedgerWindowTest::insuranceFromThePanelAndTheRules() {
     QVERIFY2(told.contains(Q("7月、8月的2条记录")), qPrintable(told));
     QCOMPARE(items(7), std::string("640 160 40 350 "));
     QCOMPARE(items(8), std::string("640 160 40 350 "));
+    QVERIFY(city->findData(Q("某市")) > 0);
 }
 
 QTEST_MAIN(LedgerWindowTest)
