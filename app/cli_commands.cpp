@@ -99,6 +99,7 @@ const std::vector<Command>& commands() {
          "employer's share where the rules give its rates.\n"},
         {"ledger",
          "import YEAR MONTH FILE | show YEAR MONTH | people [YEAR] | cost YEAR MONTH | "
+         "slips YEAR MONTH -o FILE.xlsx | "
          "declare YEAR MONTH -o FOLDER "
          "| "
          "opening YEAR MONTH FILE | "
@@ -108,7 +109,9 @@ const std::vector<Command>& commands() {
            "where show, people and cost write (default: standard output); declare's folder"},
           {"replace", 0, nullptr,
            "import: the month's employees FILE does not hold lose their entries of the month"},
-          {"force", 0, nullptr, "restore: replace the ledger (it is set aside, not deleted)"}},
+          {"force", 0, nullptr, "restore: replace the ledger (it is set aside, not deleted)"},
+          {"employer", 0, "NAME",
+           "slips: the employer's name in the title (default: the main window's)"}},
          runLedger,
          "actions:\n"
          "  import YEAR MONTH FILE   the month's wages from FILE, all of it or nothing; an entry\n"
@@ -117,6 +120,9 @@ const std::vector<Command>& commands() {
          "  people [YEAR]            the employees of YEAR, or of every year\n"
          "  cost YEAR MONTH          what the month costs the employer: the wages and the\n"
          "                           employer's social insurance and housing fund\n"
+         "  slips YEAR MONTH -o FILE.xlsx\n"
+         "                           the month's pay slips: each employee's captions above their\n"
+         "                           row, a blank row between\n"
          "  declare YEAR MONTH -o FOLDER\n"
          "                           the month's import files of the tax authority's withholding\n"
          "                           client (wages, bonuses taxed on their own, employees' "

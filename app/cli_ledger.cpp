@@ -3,6 +3,8 @@
 //   show YEAR MONTH [-o OUT]  the month in the columns of withhold, then the ledger's own
 //   people [YEAR] [-o OUT]    the employees of a year, or of every year
 //   cost YEAR MONTH [-o OUT]  what the month costs the employer
+//   slips YEAR MONTH -o FILE.xlsx [--employer NAME]
+//                             the month's pay slips
 //   opening YEAR MONTH FILE   year-to-date figures through MONTH, for an employer starting
 //                             in the middle of a year
 //   declare YEAR MONTH -o DIR the month's import files of the tax authority's client
@@ -13,8 +15,10 @@
 #include "ledger/employer_cost.h"
 #include "ledger/ledger.h"
 #include "ledger/month_cells.h"
+#include "ledger/pay_slips.h"
 #include "ledger/sqlite/sqlite_store.h"
 #include "ledger/window/month_files.h"
+#include "mainwindow/startup.h"
 #include "sheets/header.h"
 
 #include <algorithm>
@@ -324,6 +328,40 @@ int cost(Context& ctx) {
                                                                                   : kExitFailure;
 }
 
+// The month's pay slips into the workbook of -o, titled with the employer's name: --employer,
+// else the main window's.
+int slips(Context& ctx) {
+    if (ctx.operands.size() != 3) return ctx.usageError("ledger slips needs YEAR and MONTH");
+    const std::optional<int> year = parseYear(ctx.operands[1]);
+    if (!year) return ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
+    const std::optional<int> month = parseMonth(ctx.operands[2]);
+    if (!month) return ctx.usageError("MONTH '" + ctx.operands[2] + "' is no month from 1 to 12");
+    const std::optional<std::string> output = ctx.value("output");
+    if (!output) return ctx.usageError("ledger slips needs -o FILE.xlsx, where the slips go");
+    if (lowerExtension(*output) != ".xlsx")
+        return ctx.usageError("ledger slips writes an .xlsx workbook (-o FILE.xlsx)");
+    std::optional<ledger::Ledger> book = openLedger(ctx, ledger::Access::Read);
+    if (!book) return kExitFailure;
+    Outcome<ledger::MonthView> view = book->showMonth(*year, *month);
+    if (!view) return failed("", view.problem().message, "nothing was written");
+    if (view->lines.empty()) {
+        std::cerr << "iitcalc-cli: the ledger holds no wages of " << *year << "-" << *month
+                  << ": no slips were written\n";
+        return kExitFailure;
+    }
+    Text employer = Text::fromUtf8(ctx.value("employer").value_or(""));
+    if (!ctx.value("employer"))
+        if (Outcome<std::optional<Text>> name = mainwindow::readEmployerName(); name && *name)
+            employer = **name;
+    const ledger::PaySlips slips = ledger::paySlips(*view);
+    if (Outcome<void> w = sheets::writeXlsx(
+            *output, ledger::slipsTable(slips, ledger::slipTitle(employer, *year, *month)));
+        !w)
+        return failed(*output, w.problem().message, "nothing was written");
+    std::cout << *output << "\t" << slips.rows.size() << "\n";
+    return kExitOk;
+}
+
 // The month's declaration files into the folder of -o; the summary on standard output, the
 // non-residents (declared on another form) on standard error.
 int declare(Context& ctx) {
@@ -485,13 +523,15 @@ int restore(Context& ctx) {
 int runLedger(Context& ctx) {
     if (ctx.operands.empty())
         return ctx.usageError(
-            "an action is needed: import, show, people, cost, declare, opening, check, backup "
-            "or restore");
+            "an action is needed: import, show, people, cost, slips, declare, opening, check, "
+            "backup or restore");
     const std::string& action = ctx.operands.front();
-    const bool writes =
-        action == "show" || action == "people" || action == "declare" || action == "cost";
+    const bool writes = action == "show" || action == "people" || action == "declare" ||
+                        action == "cost" || action == "slips";
     if (!writes && ctx.value("output"))
-        return ctx.usageError("-o is for ledger show, people, cost and declare");
+        return ctx.usageError("-o is for ledger show, people, cost, slips and declare");
+    if (action != "slips" && ctx.value("employer"))
+        return ctx.usageError("--employer is for ledger slips");
     if (action != "import" && ctx.flag("replace"))
         return ctx.usageError("--replace is for ledger import");
     if (action != "restore" && ctx.flag("force"))
@@ -505,6 +545,7 @@ int runLedger(Context& ctx) {
     if (action == "people") return listPeople(ctx);
     if (action == "declare") return declare(ctx);
     if (action == "cost") return cost(ctx);
+    if (action == "slips") return slips(ctx);
     return ctx.usageError("unknown action '" + action + "'");
 }
 

@@ -12,7 +12,6 @@
 #include <iostream>
 
 namespace iit::cli {
-namespace {
 
 std::string lowerExtension(const std::string& name) {
     std::string ext = std::filesystem::path(name).extension().string();
@@ -20,8 +19,6 @@ std::string lowerExtension(const std::string& name) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return ext;
 }
-
-} // namespace
 
 std::optional<sheets::Sheet> readPayroll(const std::string& input, sheets::ReadOptions options) {
     SheetInput in;

@@ -59,6 +59,8 @@ bool writeTable(const std::optional<std::string>& output, const sheets::Table& t
 // writeTsv: a file gets the captions as its header, standard output the rows alone (scripts
 // cut its columns).
 bool tsvOutput(const std::optional<std::string>& output);
+// A file name's extension in lower case (".xlsx").
+std::string lowerExtension(const std::string& name);
 
 // TSV rows kept in parts of about a megabyte: a text of many megabytes grows without being
 // copied again and again.

@@ -223,5 +223,21 @@ BENCHMARK(BM_CliLedgerDeclare10000)
     ->Repetitions(7)
     ->ReportAggregatesOnly(true);
 
+// December's pay slips of 10,000 item by item as a workbook: the captions above each
+// employee's row, a blank row between.
+void BM_CliLedgerSlips10000Xlsx(benchmark::State& state) {
+    Books books(12, true);
+    const std::string file = (books.data.path() / "slips.xlsx").string();
+    for (auto _ : state)
+        if (run({"--data-dir", books.data.path().string(), "ledger", "slips", "2024", "12", "-o",
+                 file, "--employer", "某某公司"}) != 0)
+            state.SkipWithError("iitcalc-cli ledger slips failed");
+}
+BENCHMARK(BM_CliLedgerSlips10000Xlsx)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
+
 } // namespace
 } // namespace iit

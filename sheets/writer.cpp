@@ -188,18 +188,27 @@ Outcome<void> writeOneXlsx(const std::filesystem::path& path, const Table& table
         const auto col = static_cast<lxw_col_t>(c);
         lxw_format* format = column.kind == ColumnKind::Amount ? amount : text;
         if (!check(worksheet_set_column(sheet, col, col, column.width, format)) ||
-            !check(worksheet_write_string(sheet, 0, col, column.caption.c_str(), header)))
+            (table.captionRow &&
+             !check(worksheet_write_string(sheet, 0, col, column.caption.c_str(), header))))
             return writeFailed(path, "标题无法写入");
         lines = std::max<std::size_t>(
             lines, 1 + std::count(column.caption.begin(), column.caption.end(), '\n'));
     }
-    if (lines > 1 && !check(worksheet_set_row(sheet, 0, 15.0 * static_cast<double>(lines), header)))
-        return writeFailed(path, "标题无法写入");
-    worksheet_freeze_panes(sheet, 1, 0);
+    const std::size_t first = table.captionRow ? 1 : 0;
+    if (table.captionRow) {
+        if (lines > 1 &&
+            !check(worksheet_set_row(sheet, 0, 15.0 * static_cast<double>(lines), header)))
+            return writeFailed(path, "标题无法写入");
+        worksheet_freeze_panes(sheet, 1, 0);
+    }
 
+    std::size_t nextBold = 0;
     for (std::size_t r = 0; r < table.rows.size(); ++r) {
-        const bool total = table.totalsRow && r + 1 == table.rows.size();
-        const auto row = static_cast<lxw_row_t>(r + 1);
+        while (nextBold < table.boldRows.size() && table.boldRows[nextBold] < r)
+            ++nextBold;
+        const bool total = (table.totalsRow && r + 1 == table.rows.size()) ||
+                           (nextBold < table.boldRows.size() && table.boldRows[nextBold] == r);
+        const auto row = static_cast<lxw_row_t>(r + first);
         const std::vector<std::string>& cells = table.rows[r];
         for (std::size_t c = 0; c < cells.size(); ++c) {
             const std::string& cell = cells[c];
@@ -216,7 +225,7 @@ Outcome<void> writeOneXlsx(const std::filesystem::path& path, const Table& table
                     worksheet_write_string(sheet, row, col, cell.c_str(), total ? totalText : text);
             }
             if (!check(result))
-                return writeFailed(path, "第 " + std::to_string(r + 2) + " 行无法写入（" +
+                return writeFailed(path, "第 " + std::to_string(r + first + 1) + " 行无法写入（" +
                                              lxw_strerror(result) + "）");
         }
     }

@@ -29,6 +29,10 @@ struct Table {
     std::vector<Column> columns;
     std::vector<std::vector<std::string>> rows; // UTF-8 cells by column; an empty cell stays empty
     bool totalsRow = false;                     // the last row is the totals row (bold)
+    // Without the captions' row the rows start at the top, nothing frozen (a sheet of blocks
+    // with captions of their own, as pay slips are); the rows named in boldRows are bold.
+    bool captionRow = true;
+    std::vector<std::size_t> boldRows; // increasing
 };
 
 // Writes the table to a temporary file beside `target` and renames it over the target only when

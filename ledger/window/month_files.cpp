@@ -259,6 +259,33 @@ Outcome<MonthImportPlan> readOpeningFile(const std::filesystem::path& file) {
     return planOpeningImport(*sheet);
 }
 
+sheets::Table slipsTable(const PaySlips& slips, const Text& title) {
+    sheets::Table table;
+    table.sheetName = std::to_string(slips.year) + "年" + std::to_string(slips.month) + "月";
+    table.captionRow = false;
+    for (const SlipField& f : slips.fields)
+        table.columns.push_back({f.caption.toUtf8(),
+                                 f.kind == SlipField::Kind::Amount ? 12.0 : 14.0,
+                                 f.kind == SlipField::Kind::Amount ? sheets::ColumnKind::Amount
+                                                                   : sheets::ColumnKind::Text});
+    std::vector<std::string> captions;
+    for (const SlipField& f : slips.fields)
+        captions.push_back(f.caption.toUtf8());
+    table.rows.reserve(2 + slips.rows.size() * 3);
+    table.rows.push_back({title.toUtf8()});
+    table.boldRows.push_back(0);
+    for (const std::vector<Text>& slip : slips.rows) {
+        table.rows.emplace_back(); // the blank row between
+        table.boldRows.push_back(table.rows.size());
+        table.rows.push_back(captions);
+        std::vector<std::string>& cells = table.rows.emplace_back();
+        cells.reserve(slip.size());
+        for (const Text& cell : slip)
+            cells.push_back(cell.toUtf8());
+    }
+    return table;
+}
+
 sheets::Table monthTable(const std::vector<MonthLine>& lines,
                          const std::array<Text, kSheetColumns>& totals, int year, int month) {
     sheets::Table table;
@@ -282,8 +309,8 @@ sheets::Table monthTable(const std::vector<MonthLine>& lines,
     // Then the city, bases and rates of the social insurance, as an import reads them back.
     const std::vector<Text> insurance = insuranceColumns();
     for (std::size_t i = 0; i < kInsuranceColumns; ++i)
-        table.columns.push_back(
-            {insurance[i].toUtf8(), 10, i == 0 ? sheets::ColumnKind::Text : sheets::ColumnKind::Amount});
+        table.columns.push_back({insurance[i].toUtf8(), 10,
+                                 i == 0 ? sheets::ColumnKind::Text : sheets::ColumnKind::Amount});
     std::array<Exact, kItemColumns> itemSums{};
     table.rows.reserve(lines.size() + 1);
     for (const MonthLine& line : lines) {

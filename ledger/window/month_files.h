@@ -10,6 +10,7 @@
 
 #include "ledger/declaration.h"
 #include "ledger/ledger.h"
+#include "ledger/pay_slips.h"
 #include "ledger/window/sheet_layout.h"
 #include "sheets/sheet.h"
 #include "sheets/writer.h"
@@ -51,6 +52,10 @@ Outcome<DeclarationWritten> writeDeclaration(const Declaration& declaration,
 // What the clerk is told of it: the files and their rows, the non-residents left off the wages
 // form, the zero declarations, the stale files and the notes.
 Text declarationSummary(const Declaration& declaration, const DeclarationWritten& written);
+
+// The month's pay slips as a workbook in the layout clerks make by hand: the title, then for
+// each employee the captions (bold) above their row and a blank row after it.
+sheets::Table slipsTable(const PaySlips& slips, const Text& title);
 
 // "工资台账2024年03月": the name an export proposes.
 std::string monthFileStem(int year, int month);

@@ -130,6 +130,59 @@ TEST_F(MonthFiles, ImportNamesSheetRowsAndExportReadsBack) {
     EXPECT_EQ(same->unchanged, 2);
 }
 
+// The month's pay slips: the fields any employee has, each slip's figures those of the month's
+// line (the pay what is left of the income and the bonus), read back from the workbook in the
+// clerks' layout.
+TEST_F(MonthFiles, PaySlipsReadBack) {
+    const Cells rows =
+        makeRows({{"证件号码", "姓名", "本月收入", "基本养老保险费", "基本医疗保险费", "失业保险费",
+                   "住房公积金", "本月专项扣除", "子女教育", "全年一次性奖金", "工号"},
+                  {"110101199001011237", "甲", "20000", "1600", "400", "100", "1200", "", "2000",
+                   "36000", "A-1"},
+                  {"11010119900202123X", "乙", "9000", "", "", "", "", "900", "", "", ""}});
+    ASSERT_TRUE(book->importMonth(2024, 3, rows).ok());
+    Outcome<MonthView> month = book->showMonth(2024, 3);
+    ASSERT_TRUE(month.ok());
+    const PaySlips slips = paySlips(*month);
+    std::string captions;
+    for (const SlipField& f : slips.fields)
+        captions += f.caption.toUtf8() + " ";
+    EXPECT_EQ(captions, "姓名 工号 本月收入 全年一次性奖金 专项扣除 基本养老保险费 基本医疗保险费 "
+                        "失业保险费 住房公积金 子女教育 本月应预扣个税 奖金税额 实发 本年累计收入 "
+                        "本年累计已预扣个税 ");
+    const std::filesystem::path file = dir.path() / "slips.xlsx";
+    ASSERT_TRUE(
+        sheets::writeXlsx(file, slipsTable(slips, slipTitle(Text::fromUtf8("某公司"), 2024, 3)))
+            .ok());
+    Outcome<sheets::Sheet> back = sheets::readSheet(file);
+    ASSERT_TRUE(back.ok()) << back.problem().message.toUtf8();
+    ASSERT_EQ(back->rows.size(), 5u); // the title, then captions and figures twice (blank rows
+                                      // are not read)
+    EXPECT_EQ(back->rows[0].at(0).text, "某公司　2024年3月工资条");
+    for (std::size_t slip = 0; slip < 2; ++slip) {
+        const sheets::SheetRow& head = back->rows[1 + 2 * slip];
+        const sheets::SheetRow& figures = back->rows[2 + 2 * slip];
+        EXPECT_EQ(head.number, 3 + 3 * slip); // a blank row before each captions' row
+        const MonthLine& line = month->lines[slip];
+        const auto at = [&](const char* caption) {
+            for (std::size_t c = 0; c < head.cells.size(); ++c)
+                if (head.cells[c].text == caption) return figures.at(c);
+            ADD_FAILURE() << caption;
+            return sheets::Cell{};
+        };
+        EXPECT_EQ(at("姓名").text, line.employee.name.toUtf8());
+        EXPECT_EQ(at("实发").number, line.afterTax.toDouble());
+        EXPECT_EQ(at("本月应预扣个税").number, line.withholding.toDouble());
+        // The pay is the income and the bonus less the deductions paid and the taxes.
+        const Exact paid = slip == 0 ? Exact(3300) : Exact(900);
+        EXPECT_EQ(line.afterTax,
+                  *line.entry.income + line.entry.bonus - paid - line.withholding - line.bonusTax);
+    }
+    EXPECT_EQ(back->rows[2].at(9).number, 2000); // 子女教育
+    EXPECT_EQ(back->rows[4].at(4).number, 900);  // 乙's 专项扣除, a sum alone
+    EXPECT_EQ(back->rows[4].at(5).kind, sheets::Cell::Kind::Empty);
+}
+
 TEST_F(MonthFiles, PrintedTable) {
     LedgerSheet sheet(*book);
     ASSERT_TRUE(sheet.show(2024, 3).ok());
