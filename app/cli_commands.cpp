@@ -99,7 +99,7 @@ const std::vector<Command>& commands() {
          "employer's share where the rules give its rates.\n"},
         {"ledger",
          "import YEAR MONTH FILE | show YEAR MONTH | people [YEAR] | cost YEAR MONTH | "
-         "slips YEAR MONTH -o FILE.xlsx | "
+         "slips YEAR MONTH -o FILE.xlsx | statement YEAR [证件号码] | "
          "declare YEAR MONTH -o FOLDER "
          "| "
          "opening YEAR MONTH FILE | "
@@ -123,6 +123,8 @@ const std::vector<Command>& commands() {
          "  slips YEAR MONTH -o FILE.xlsx\n"
          "                           the month's pay slips: each employee's captions above their\n"
          "                           row, a blank row between\n"
+         "  statement YEAR [证件号码] an employee's year month by month and the annual\n"
+         "                           reconciliation as this employer's figures give it\n"
          "  declare YEAR MONTH -o FOLDER\n"
          "                           the month's import files of the tax authority's withholding\n"
          "                           client (wages, bonuses taxed on their own, employees' "

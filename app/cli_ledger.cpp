@@ -5,6 +5,7 @@
 //   cost YEAR MONTH [-o OUT]  what the month costs the employer
 //   slips YEAR MONTH -o FILE.xlsx [--employer NAME]
 //                             the month's pay slips
+//   statement YEAR [证件号码] an employee's year and its reconciliation
 //   opening YEAR MONTH FILE   year-to-date figures through MONTH, for an employer starting
 //                             in the middle of a year
 //   declare YEAR MONTH -o DIR the month's import files of the tax authority's client
@@ -17,6 +18,7 @@
 #include "ledger/month_cells.h"
 #include "ledger/pay_slips.h"
 #include "ledger/sqlite/sqlite_store.h"
+#include "ledger/statement.h"
 #include "ledger/window/month_files.h"
 #include "mainwindow/startup.h"
 #include "sheets/header.h"
@@ -362,6 +364,71 @@ int slips(Context& ctx) {
     return kExitOk;
 }
 
+// An employee's year with this employer and its reconciliation, as text on standard output:
+// the employee of 证件号码, or every employee of the year one after another.
+int statement(Context& ctx) {
+    if (ctx.operands.size() < 2 || ctx.operands.size() > 3)
+        return ctx.usageError("ledger statement needs YEAR, and a 证件号码 or none for all");
+    const std::optional<int> year = parseYear(ctx.operands[1]);
+    if (!year) return ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
+    std::optional<ledger::Ledger> book = openLedger(ctx, ledger::Access::Read);
+    if (!book) return kExitFailure;
+    Outcome<std::vector<ledger::Employee>> employees = book->listEmployees(*year);
+    if (!employees) return failed("", employees.problem().message, "nothing was written");
+    const std::string wanted =
+        ctx.operands.size() == 3 ? engine::identityKey(ctx.operands[2]) : std::string();
+    const auto t = [](const Exact& v) { return ToText(v).toUtf8(); };
+    std::string out;
+    int shown = 0;
+    for (const ledger::Employee& e : *employees) {
+        if (!wanted.empty() && e.key.idNumber.toUtf8() != wanted) continue;
+        Outcome<ledger::Statement> s = book->statement(*year, e.key);
+        if (!s) return failed("", s.problem().message, "nothing was written");
+        if (shown++) out += "\n";
+        out += e.name.toUtf8() + "（" + e.key.idNumber.toUtf8() + "）" + std::to_string(*year) +
+               "年在本单位的收入和个人所得税\n";
+        out += "月份\t本月收入\t免税收入\t减除费用\t专项扣除\t专项附加扣除\t其他扣除\t"
+               "准予扣除的捐赠额\t减免税额\t全年一次性奖金\t奖金计税方式\t已预扣个税\t奖金税额\n";
+        const auto line = [&](const std::string& when, const ledger::StatementLine& l) {
+            out += when + "\t" + t(l.income) + "\t" + t(l.taxFree) + "\t" + t(l.basic) + "\t" +
+                   t(l.special) + "\t" + t(l.specialAdditional) + "\t" + t(l.other) + "\t" +
+                   t(l.donation) + "\t" + t(l.relief) + "\t" + t(l.bonus) + "\t" +
+                   (l.bonus.sign() > 0 && l.month > 0 && when != "合计"
+                        ? engine::bonusMethodText(l.bonusMethod).toUtf8()
+                        : "") +
+                   "\t" + t(l.withholding) + "\t" + t(l.bonusTax) + "\n";
+        };
+        for (const ledger::StatementLine& l : s->lines)
+            line(l.month == 0 ? "期初" : std::to_string(l.month), l);
+        line("合计", s->total);
+        if (!s->reconciliation) {
+            out += "非居民个人按月计税，没有年度汇算。\n";
+            continue;
+        }
+        const ledger::Reconciliation& r = *s->reconciliation;
+        out += "年度汇算（只按本单位的数字）：综合所得收入" + t(r.wages) + "，减除费用" +
+               t(r.basic) + "，免税收入和各项扣除" + t(r.deductions - r.basic + s->total.donation);
+        if (r.separateBonus.sign() > 0)
+            out += "；全年一次性奖金" + t(r.separateBonus) + "单独计税时全年应纳税额" +
+                   t(r.taxSeparate) + "，并入综合所得时" + t(r.taxCombined) + "，较低的是" +
+                   (r.combinedLower ? "并入综合所得" : "单独计税");
+        out += "；应纳税额" + t(r.tax) + "，减免税额" + t(r.relief) + "，已预扣" + t(r.withheld) +
+               "，";
+        out += r.due.sign() > 0   ? "应补税" + t(r.due)
+               : r.due.sign() < 0 ? "应退税" + t(-r.due)
+                                  : std::string("无需补税或退税");
+        out += r.exempt ? "（综合所得收入不超过12万元或补税不超过400元，可免于汇算）。\n" : "。\n";
+        out += "其他单位的收入、劳务报酬等其他综合所得和大病医疗等扣除不在其中，"
+               "汇算时由本人合并计算。\n";
+    }
+    if (shown == 0) {
+        std::cerr << "iitcalc-cli: the ledger has no such employee in " << *year << "\n";
+        return kExitFailure;
+    }
+    std::cout << out << std::flush;
+    return kExitOk;
+}
+
 // The month's declaration files into the folder of -o; the summary on standard output, the
 // non-residents (declared on another form) on standard error.
 int declare(Context& ctx) {
@@ -523,8 +590,8 @@ int restore(Context& ctx) {
 int runLedger(Context& ctx) {
     if (ctx.operands.empty())
         return ctx.usageError(
-            "an action is needed: import, show, people, cost, slips, declare, opening, check, "
-            "backup or restore");
+            "an action is needed: import, show, people, cost, slips, statement, declare, "
+            "opening, check, backup or restore");
     const std::string& action = ctx.operands.front();
     const bool writes = action == "show" || action == "people" || action == "declare" ||
                         action == "cost" || action == "slips";
@@ -546,6 +613,7 @@ int runLedger(Context& ctx) {
     if (action == "declare") return declare(ctx);
     if (action == "cost") return cost(ctx);
     if (action == "slips") return slips(ctx);
+    if (action == "statement") return statement(ctx);
     return ctx.usageError("unknown action '" + action + "'");
 }
 

@@ -159,6 +159,8 @@ struct InsuranceUpdate {
     std::vector<Difference> declared;
 };
 
+struct Statement; // statement.h
+
 // What an import does with the entries of the month's employees whom its rows do not hold.
 enum class Missing { Keep, Remove };
 
@@ -305,6 +307,9 @@ public:
     // months are only compared. One transaction.
     void setInsuranceRules(insurance::Rules rules);
     Outcome<InsuranceUpdate> applyInsuranceRules(int year);
+
+    // An employee's year and its reconciliation as this employer's figures give it (statement.h).
+    Outcome<Statement> statement(int year, const PersonKey& key);
 
     // Runs `work`, a sequence of the operations above, as one transaction: when it fails,
     // nothing of it is kept.

@@ -656,5 +656,26 @@ TEST(CliInsurance, TheLedgersItemsAndTheEmployersCost) {
     EXPECT_NE(known.out.find("合计\t\t\t13000\t1936.3\t350\t15286.3\n"), std::string::npos);
 }
 
+// A joiner's year and its reconciliation: six months withheld on 30,000 of basic deduction,
+// reconciled on a whole year's 60,000.
+TEST(CliLedger, TheEmployeesYearAndItsReconciliation) {
+    TempDir dir;
+    for (int m = 7; m <= 12; ++m) {
+        writeFile(dir / "m.tsv", "证件号码\t姓名\t本月收入\t本月专项扣除\n" + identityNumber(1) +
+                                     "\t张三\t20000\t2000\n");
+        const CliRun imported = runCli(dir, "ledger import 2024 " + std::to_string(m) + " '" +
+                                                (dir / "m.tsv").string() + "'");
+        ASSERT_EQ(imported.exit, 0) << imported.err;
+    }
+    const CliRun s = runCli(dir, "ledger statement 2024 " + identityNumber(1));
+    ASSERT_EQ(s.exit, 0) << s.err;
+    EXPECT_NE(s.out.find("合计\t120000\t0\t30000\t12000\t0\t0\t0\t0\t0\t\t5280\t0\n"),
+              std::string::npos)
+        << s.out;
+    EXPECT_NE(s.out.find("应纳税额2280，减免税额0，已预扣5280，应退税3000。"), std::string::npos)
+        << s.out;
+    EXPECT_EQ(runCli(dir, "ledger statement 2024 110101199001011237").exit, 1);
+}
+
 } // namespace
 } // namespace iit::testing
