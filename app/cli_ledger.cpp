@@ -387,8 +387,15 @@ int statement(Context& ctx) {
         if (shown++) out += "\n";
         out += e.name.toUtf8() + "（" + e.key.idNumber.toUtf8() + "）" + std::to_string(*year) +
                "年在本单位的收入和个人所得税\n";
+        // The items any month gave, after the columns above.
+        std::vector<std::size_t> items;
+        for (std::size_t i = 0; i < ledger::kItems; ++i)
+            if (!s->total.items[i].isZero()) items.push_back(i);
         out += "月份\t本月收入\t免税收入\t减除费用\t专项扣除\t专项附加扣除\t其他扣除\t"
-               "准予扣除的捐赠额\t减免税额\t全年一次性奖金\t奖金计税方式\t已预扣个税\t奖金税额\n";
+               "准予扣除的捐赠额\t减免税额\t全年一次性奖金\t奖金计税方式\t已预扣个税\t奖金税额";
+        for (std::size_t i : items)
+            out += std::string("\t") + engine::fieldName(ledger::kItemInfo[i].field);
+        out += "\n";
         const auto line = [&](const std::string& when, const ledger::StatementLine& l) {
             out += when + "\t" + t(l.income) + "\t" + t(l.taxFree) + "\t" + t(l.basic) + "\t" +
                    t(l.special) + "\t" + t(l.specialAdditional) + "\t" + t(l.other) + "\t" +
@@ -396,7 +403,10 @@ int statement(Context& ctx) {
                    (l.bonus.sign() > 0 && l.month > 0 && when != "合计"
                         ? engine::bonusMethodText(l.bonusMethod).toUtf8()
                         : "") +
-                   "\t" + t(l.withholding) + "\t" + t(l.bonusTax) + "\n";
+                   "\t" + t(l.withholding) + "\t" + t(l.bonusTax);
+            for (std::size_t i : items)
+                out += "\t" + t(l.items[i]);
+            out += "\n";
         };
         for (const ledger::StatementLine& l : s->lines)
             line(l.month == 0 ? "期初" : std::to_string(l.month), l);

@@ -14,6 +14,8 @@ void add(StatementLine& to, const StatementLine& l) {
                    &StatementLine::other, &StatementLine::donation, &StatementLine::relief,
                    &StatementLine::bonus, &StatementLine::withholding, &StatementLine::bonusTax})
         to.*m += l.*m;
+    for (std::size_t i = 0; i < kItems; ++i)
+        to.items[i] += l.items[i];
 }
 
 // The year's tax on a taxable income by the annual table (never below 0).
@@ -67,6 +69,8 @@ Outcome<Statement> Ledger::statement(int year, const PersonKey& key) {
         l.other = amount(e.other);
         l.donation = amount(e.donation);
         l.relief = amount(e.relief);
+        for (std::size_t i = 0; i < kItems; ++i)
+            if (e.itemised & groupBit(kItemInfo[i].group)) l.items[i] = amount(e.items[i]);
         l.bonus = amount(e.bonus);
         l.bonusMethod = e.bonusMethod;
         l.withholding = amount(e.withholding);

@@ -10,6 +10,7 @@
 
 #include "ledger/ledger.h"
 
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -18,6 +19,9 @@ namespace iit::ledger {
 struct StatementLine {
     int month = 0; // 0: the opening balances, before the ledger's first month
     Exact income, taxFree, basic, special, specialAdditional, other, donation, relief;
+    // The deductions item by item where the month gave them so (kItemInfo's order; 0 for a
+    // group given as a sum alone, whose sum stands above).
+    std::array<Exact, kItems> items{};
     Exact bonus; // the annual bonus paid in the month
     BonusMethod bonusMethod = BonusMethod::Combined;
     Exact withholding, bonusTax;

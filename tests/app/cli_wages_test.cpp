@@ -661,15 +661,16 @@ TEST(CliInsurance, TheLedgersItemsAndTheEmployersCost) {
 TEST(CliLedger, TheEmployeesYearAndItsReconciliation) {
     TempDir dir;
     for (int m = 7; m <= 12; ++m) {
-        writeFile(dir / "m.tsv", "证件号码\t姓名\t本月收入\t本月专项扣除\n" + identityNumber(1) +
-                                     "\t张三\t20000\t2000\n");
+        writeFile(dir / "m.tsv", "证件号码\t姓名\t本月收入\t基本养老保险费\t住房公积金\n" +
+                                     identityNumber(1) + "\t张三\t20000\t1600\t400\n");
         const CliRun imported = runCli(dir, "ledger import 2024 " + std::to_string(m) + " '" +
                                                 (dir / "m.tsv").string() + "'");
         ASSERT_EQ(imported.exit, 0) << imported.err;
     }
     const CliRun s = runCli(dir, "ledger statement 2024 " + identityNumber(1));
     ASSERT_EQ(s.exit, 0) << s.err;
-    EXPECT_NE(s.out.find("合计\t120000\t0\t30000\t12000\t0\t0\t0\t0\t0\t\t5280\t0\n"),
+    EXPECT_NE(s.out.find("\t奖金税额\t基本养老保险费\t住房公积金\n"), std::string::npos) << s.out;
+    EXPECT_NE(s.out.find("合计\t120000\t0\t30000\t12000\t0\t0\t0\t0\t0\t\t5280\t0\t9600\t2400\n"),
               std::string::npos)
         << s.out;
     EXPECT_NE(s.out.find("应纳税额2280，减免税额0，已预扣5280，应退税3000。"), std::string::npos)
