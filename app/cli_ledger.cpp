@@ -222,12 +222,24 @@ int import(Context& ctx, bool opening) {
     return kExitOk;
 }
 
+// The YEAR and MONTH operands of an action, both there when `usage` stays kExitOk; else the
+// usage error is printed and its code left in `usage`.
+std::pair<std::optional<int>, std::optional<int>>
+yearMonthOperands(const Context& ctx, const std::string& action, int& usage) {
+    std::optional<int> year, month;
+    if (ctx.operands.size() != 3)
+        usage = ctx.usageError(action + " needs YEAR and MONTH");
+    else if (!(year = parseYear(ctx.operands[1])))
+        usage = ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
+    else if (!(month = parseMonth(ctx.operands[2])))
+        usage = ctx.usageError("MONTH '" + ctx.operands[2] + "' is no month from 1 to 12");
+    return {year, month};
+}
+
 int showMonth(Context& ctx) {
-    if (ctx.operands.size() != 3) return ctx.usageError("ledger show needs YEAR and MONTH");
-    const std::optional<int> year = parseYear(ctx.operands[1]);
-    if (!year) return ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
-    const std::optional<int> month = parseMonth(ctx.operands[2]);
-    if (!month) return ctx.usageError("MONTH '" + ctx.operands[2] + "' is no month from 1 to 12");
+    int usage = kExitOk;
+    const auto [year, month] = yearMonthOperands(ctx, "ledger show", usage);
+    if (usage != kExitOk) return usage;
     std::optional<ledger::Ledger> book = openLedger(ctx, ledger::Access::Read);
     if (!book) return kExitFailure;
     Outcome<ledger::MonthView> view = book->showMonth(*year, *month);
@@ -282,11 +294,9 @@ int showMonth(Context& ctx) {
 // What the month costs the employer, employee by employee and in all: the wages, the employer's
 // social insurance and housing fund by the entries' bases and the cities' rules, and the sum.
 int cost(Context& ctx) {
-    if (ctx.operands.size() != 3) return ctx.usageError("ledger cost needs YEAR and MONTH");
-    const std::optional<int> year = parseYear(ctx.operands[1]);
-    if (!year) return ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
-    const std::optional<int> month = parseMonth(ctx.operands[2]);
-    if (!month) return ctx.usageError("MONTH '" + ctx.operands[2] + "' is no month from 1 to 12");
+    int usage = kExitOk;
+    const auto [year, month] = yearMonthOperands(ctx, "ledger cost", usage);
+    if (usage != kExitOk) return usage;
     std::optional<ledger::Ledger> book = openLedger(ctx, ledger::Access::Read);
     if (!book) return kExitFailure;
     Outcome<ledger::MonthView> view = book->showMonth(*year, *month);
@@ -333,11 +343,9 @@ int cost(Context& ctx) {
 // The month's pay slips into the workbook of -o, titled with the employer's name: --employer,
 // else the main window's.
 int slips(Context& ctx) {
-    if (ctx.operands.size() != 3) return ctx.usageError("ledger slips needs YEAR and MONTH");
-    const std::optional<int> year = parseYear(ctx.operands[1]);
-    if (!year) return ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
-    const std::optional<int> month = parseMonth(ctx.operands[2]);
-    if (!month) return ctx.usageError("MONTH '" + ctx.operands[2] + "' is no month from 1 to 12");
+    int usage = kExitOk;
+    const auto [year, month] = yearMonthOperands(ctx, "ledger slips", usage);
+    if (usage != kExitOk) return usage;
     const std::optional<std::string> output = ctx.value("output");
     if (!output) return ctx.usageError("ledger slips needs -o FILE.xlsx, where the slips go");
     if (lowerExtension(*output) != ".xlsx")
@@ -442,11 +450,9 @@ int statement(Context& ctx) {
 // The month's declaration files into the folder of -o; the summary on standard output, the
 // non-residents (declared on another form) on standard error.
 int declare(Context& ctx) {
-    if (ctx.operands.size() != 3) return ctx.usageError("ledger declare needs YEAR and MONTH");
-    const std::optional<int> year = parseYear(ctx.operands[1]);
-    if (!year) return ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
-    const std::optional<int> month = parseMonth(ctx.operands[2]);
-    if (!month) return ctx.usageError("MONTH '" + ctx.operands[2] + "' is no month from 1 to 12");
+    int usage = kExitOk;
+    const auto [year, month] = yearMonthOperands(ctx, "ledger declare", usage);
+    if (usage != kExitOk) return usage;
     const std::optional<std::string> folder = ctx.value("output");
     if (!folder) return ctx.usageError("ledger declare needs -o FOLDER, where the files go");
     std::optional<ledger::Ledger> book = openLedger(ctx, ledger::Access::Read);
