@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <malloc.h>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -93,8 +94,17 @@ PageLayout layOutFor(const PrintTable& table, const QPrinter& printer, const Tex
     return layOutPages(table, paperOfPrinter(printer), &measure);
 }
 
+void keepPageMemory() {
+    static const bool kept = [] {
+        constexpr int kKeep = 64 << 20;
+        return mallopt(M_MMAP_THRESHOLD, kKeep) == 1 && mallopt(M_TRIM_THRESHOLD, kKeep) == 1;
+    }();
+    (void)kept;
+}
+
 Outcome<Finished> printPages(QPrinter& printer, const PrintTable& table,
                              const PrintProgressFn& progress) {
+    keepPageMemory();
     const bool toFile = printer.outputFormat() == QPrinter::PdfFormat;
     if (toFile && printer.outputFileName().isEmpty()) return fail(noFileNameMessage());
     if (!toFile && !printer.isValid()) return fail(noPrinterMessage());

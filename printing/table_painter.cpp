@@ -58,8 +58,49 @@ QString fontFamilyFor(const Text& fontName) {
     return name;
 }
 
+NumberAdvances::NumberAdvances(const QFontMetricsF& metrics) {
+    for (char c : kChars)
+        m_advance[static_cast<unsigned char>(c)] = metrics.horizontalAdvance(QLatin1Char(c));
+    for (char a : kChars)
+        for (char b : kChars) {
+            const char pair[2] = {a, b};
+            const double sum =
+                m_advance[static_cast<unsigned char>(a)] + m_advance[static_cast<unsigned char>(b)];
+            if (std::abs(metrics.horizontalAdvance(QLatin1String(pair, 2)) - sum) > 1e-9 * sum)
+                return;
+        }
+    m_usable = true;
+}
+
+double NumberAdvances::advance(const QFontMetricsF& metrics, const QString& text) const {
+    if (!m_usable) return metrics.horizontalAdvance(text);
+    double sum = 0;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u >= 128 || kChars.find(static_cast<char>(u)) == std::string_view::npos)
+            return metrics.horizontalAdvance(text);
+        sum += m_advance[u];
+    }
+    return sum;
+}
+
+double NumberAdvances::advance(const QFontMetricsF& metrics, std::string_view utf8) const {
+    double sum = 0;
+    for (const char c : utf8) {
+        if (!m_usable || kChars.find(c) == std::string_view::npos)
+            return metrics.horizontalAdvance(
+                QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())));
+        sum += m_advance[static_cast<unsigned char>(c)];
+    }
+    return sum;
+}
+
 struct FontMeasure::Fonts {
-    std::unordered_map<std::string, QFontMetricsF> metrics; // by font name
+    struct Entry {
+        QFontMetricsF metrics;
+        NumberAdvances numbers;
+    };
+    std::unordered_map<std::string, Entry> metrics; // by font name
 };
 
 FontMeasure::FontMeasure() : m_fonts(std::make_unique<Fonts>()) {}
@@ -71,10 +112,12 @@ double FontMeasure::width(const Text& fontName, double em, std::string_view line
         QFont font(fontFamilyFor(fontName));
         font.setPixelSize(kMeasureSize);
         font.setHintingPreference(QFont::PreferNoHinting);
-        it = m_fonts->metrics.emplace(fontName.bytes(), QFontMetricsF(font)).first;
+        const QFontMetricsF metrics(font);
+        it = m_fonts->metrics
+                 .emplace(fontName.bytes(), Fonts::Entry{metrics, NumberAdvances(metrics)})
+                 .first;
     }
-    const QString text = QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
-    return it->second.horizontalAdvance(text) * em / kMeasureSize;
+    return it->second.numbers.advance(it->second.metrics, line) * em / kMeasureSize;
 }
 
 // Fonts and their metrics for one device resolution, made once per font and size.
@@ -224,7 +267,8 @@ TablePainter::FontEntry& TablePainter::fontFor(const Text& name, double em,
     entry.font.setPointSizeF(em * 72.0 / m_fonts->dpi);
     entry.font.setHintingPreference(QFont::PreferNoHinting);
     entry.metrics = QFontMetricsF(entry.font, device);
-    entry.decimalTail = entry.metrics.horizontalAdvance(QStringLiteral(".00"));
+    entry.numbers = NumberAdvances(entry.metrics);
+    entry.decimalTail = entry.advance(QStringLiteral(".00"));
     return m_fonts->entries.emplace(key, std::move(entry)).first->second;
 }
 
@@ -262,11 +306,11 @@ void TablePainter::drawCell(QPainter& painter, const PrintCell& cell, const QRec
         const QString line = QString::fromStdString(set.lines[i]);
         if (line.isEmpty()) continue;
         const FontEntry* use = &entry;
-        double advance = use->metrics.horizontalAdvance(line);
+        double advance = use->advance(line);
         // The device's rounding can add a hair to what the measure fitted.
         if (advance > width && width > 0) {
             use = &fontFor(cell.fontName, em * width / advance, painter.device());
-            advance = use->metrics.horizontalAdvance(line);
+            advance = use->advance(line);
             if (advance > width) clip();
         }
         // The glyphs' visual middle sits (ascent - descent) / 2 above the baseline.
@@ -286,7 +330,7 @@ void TablePainter::drawCell(QPainter& painter, const PrintCell& cell, const QRec
             if (isPlainNumber(line)) {
                 // The decimal point goes where that of a two-decimal amount would.
                 const int point = static_cast<int>(line.indexOf(QLatin1Char('.')));
-                const double whole = point < 0 ? advance : m.horizontalAdvance(line.left(point));
+                const double whole = point < 0 ? advance : use->advance(line.left(point));
                 x = std::max(std::min(inner.right() - use->decimalTail - whole, x), inner.left());
             }
             break;

@@ -33,6 +33,23 @@ namespace iit::printing {
 // The font family a template font name prints with.
 QString fontFamilyFor(const Text& fontName);
 
+// The advance of a text in a font, quick for the texts of amounts: where the font sets the
+// digits, the point, the comma and the minus without kerning between them (checked pair by
+// pair once per font), such a text's advance is the sum of its characters' and is added up
+// without shaping it; every other text is shaped and measured as a whole.
+class NumberAdvances {
+public:
+    NumberAdvances() = default;
+    explicit NumberAdvances(const QFontMetricsF& metrics);
+    double advance(const QFontMetricsF& metrics, const QString& text) const;
+    double advance(const QFontMetricsF& metrics, std::string_view utf8) const;
+
+private:
+    static constexpr std::string_view kChars = "0123456789.,-";
+    bool m_usable = false;
+    double m_advance[128] = {};
+};
+
 // The widths of texts in the fonts the painter draws with, independent of any device. Needs a
 // QGuiApplication, and must go before it.
 class FontMeasure final : public TextMeasure {
@@ -65,7 +82,9 @@ private:
     struct FontEntry {
         QFont font;
         QFontMetricsF metrics{QFont()};
+        NumberAdvances numbers;
         double decimalTail = 0; // the width of ".00"
+        double advance(const QString& text) const { return numbers.advance(metrics, text); }
     };
     struct Fonts;
     FontEntry& fontFor(const Text& name, double em, QPaintDevice* device) const;

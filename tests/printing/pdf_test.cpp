@@ -4,11 +4,13 @@
 #include "printing/page_layout.h"
 #include "printing/pdf_text_map.h"
 #include "printing/print_engine.h"
+#include "printing/table_painter.h"
 #include "printing/tax_payment_table.h"
 #include "resources/print_template.h"
 #include "tests/printing/print_support.h"
 
 #include <QApplication>
+#include <QFontMetricsF>
 #include <QPrinter>
 
 #include <csignal>
@@ -166,6 +168,29 @@ TEST_F(Pdf, FontsAreEmbeddedAndTheTextReadsBack) {
     EXPECT_EQ(tab, std::string::npos) << text.substr(tab == std::string::npos ? 0 : tab - 20, 40);
     for (const char* radical : {"⼈", "⽇", "⽉", "⼀"})
         EXPECT_EQ(text.find(radical), std::string::npos) << radical;
+}
+
+// The amounts' advances are added up from their characters only where that is what shaping
+// the whole text gives; a text with any other character is shaped.
+TEST(NumberAdvances, AddedUpAsShapingMeasuresThem) {
+    const char* texts[] = {"0.00", "-12", "7,910.05", "1111.11", "-0.5", "10.", "1.5e3", "12元"};
+    for (const char* family : {"Noto Sans CJK SC", "Noto Serif CJK SC", "DejaVu Sans"})
+        for (double points : {7.5, 9.0, 10.5, 36.0}) {
+            QFont font{QString::fromLatin1(family)};
+            font.setPointSizeF(points);
+            font.setHintingPreference(QFont::PreferNoHinting);
+            const QFontMetricsF metrics(font);
+            const NumberAdvances numbers(metrics);
+            for (const char* t : texts) {
+                const QString text = QString::fromUtf8(t);
+                EXPECT_NEAR(numbers.advance(metrics, text), metrics.horizontalAdvance(text),
+                            1e-9 * points)
+                    << family << " " << points << " " << t;
+                EXPECT_NEAR(numbers.advance(metrics, std::string_view(t)),
+                            metrics.horizontalAdvance(text), 1e-9 * points)
+                    << family << " " << points << " " << t;
+            }
+        }
 }
 
 TEST(PdfTextMap, DestinationsOfBothRangeFormsArePreferred) {
