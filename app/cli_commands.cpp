@@ -99,7 +99,8 @@ const std::vector<Command>& commands() {
          "employer's share where the rules give its rates.\n"},
         {"ledger",
          "import YEAR MONTH FILE | show YEAR MONTH | people [YEAR] | cost YEAR MONTH | "
-         "slips YEAR MONTH -o FILE.xlsx | statement YEAR [证件号码] | "
+         "slips YEAR MONTH -o FILE.xlsx|FILE.pdf|FOLDER | statement YEAR [证件号码] [-o "
+         "FILE.pdf|FOLDER] | "
          "declare YEAR MONTH -o FOLDER "
          "| "
          "opening YEAR MONTH FILE | "
@@ -111,7 +112,11 @@ const std::vector<Command>& commands() {
            "import: the month's employees FILE does not hold lose their entries of the month"},
           {"force", 0, nullptr, "restore: replace the ledger (it is set aside, not deleted)"},
           {"employer", 0, "NAME",
-           "slips: the employer's name in the title (default: the main window's)"}},
+           "slips, statement: the employer's name (default: the main window's)"},
+          {"one-per-page", 0, nullptr, "slips: a PDF of one slip a page, not several"},
+          {"each", 0, nullptr,
+           "slips, statement: one PDF for each employee into the folder of -o, named by 工号 "
+           "or name"}},
          runLedger,
          "actions:\n"
          "  import YEAR MONTH FILE   the month's wages from FILE, all of it or nothing; an entry\n"
@@ -122,9 +127,13 @@ const std::vector<Command>& commands() {
          "                           employer's social insurance and housing fund\n"
          "  slips YEAR MONTH -o FILE.xlsx\n"
          "                           the month's pay slips: each employee's captions above their\n"
-         "                           row, a blank row between\n"
+         "                           row, a blank row between; -o FILE.pdf: on A4, several a page\n"
+         "                           with cut lines (--one-per-page: one); -o FOLDER --each: one\n"
+         "                           PDF an employee\n"
          "  statement YEAR [证件号码] an employee's year month by month and the annual\n"
-         "                           reconciliation as this employer's figures give it\n"
+         "                           reconciliation as this employer's figures give it; -o\n"
+         "                           FILE.pdf: on A4 (every employee one after another where no\n"
+         "                           证件号码 is given); -o FOLDER --each: one PDF an employee\n"
          "  declare YEAR MONTH -o FOLDER\n"
          "                           the month's import files of the tax authority's withholding\n"
          "                           client (wages, bonuses taxed on their own, employees' "

@@ -9,6 +9,7 @@
 //   opening YEAR MONTH FILE   year-to-date figures through MONTH, for an employer starting
 //                             in the middle of a year
 //   declare YEAR MONTH -o DIR the month's import files of the tax authority's client
+#include "app/cli_ledger.h"
 #include "app/cli.h"
 #include "app/cli_rows.h"
 #include "app/cli_util.h"
@@ -32,11 +33,7 @@
 namespace iit::cli {
 
 using engine::Exact;
-namespace {
 
-// Opens the data directory's ledger with the laws it computes by. The bracket table is started
-// as the window starts it. A command that only reads opens it so; another program's change is
-// waited for up to a minute. Prints the problem and returns nullopt on failure.
 std::optional<ledger::Ledger> openLedger(const Context& ctx, ledger::Access access) {
     if (!openTable(ctx, std::nullopt)) return std::nullopt;
     Outcome<ledger::LedgerTables> tables = ledger::loadLedgerTables();
@@ -54,7 +51,6 @@ std::optional<ledger::Ledger> openLedger(const Context& ctx, ledger::Access acce
     return std::move(*opened);
 }
 
-// A failure of the core, one line of standard error for each line of its message.
 int failed(const std::string& where, const Text& message, const char* consequence) {
     const std::string lines = message.toUtf8();
     for (std::size_t at = 0; at < lines.size();) {
@@ -65,6 +61,70 @@ int failed(const std::string& where, const Text& message, const char* consequenc
     std::cerr << "iitcalc-cli: " << consequence << "\n";
     return kExitFailure;
 }
+
+std::pair<std::optional<int>, std::optional<int>>
+yearMonthOperands(const Context& ctx, const std::string& action, int& usage) {
+    std::optional<int> year, month;
+    if (ctx.operands.size() != 3)
+        usage = ctx.usageError(action + " needs YEAR and MONTH");
+    else if (!(year = parseYear(ctx.operands[1])))
+        usage = ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
+    else if (!(month = parseMonth(ctx.operands[2])))
+        usage = ctx.usageError("MONTH '" + ctx.operands[2] + "' is no month from 1 to 12");
+    return {year, month};
+}
+
+int monthSlips(Context& ctx, MonthSlips& out) {
+    int usage = kExitOk;
+    const auto [year, month] = yearMonthOperands(ctx, "ledger slips", usage);
+    if (usage != kExitOk) return usage;
+    std::optional<ledger::Ledger> book = openLedger(ctx, ledger::Access::Read);
+    if (!book) return kExitFailure;
+    Outcome<ledger::MonthView> view = book->showMonth(*year, *month);
+    if (!view) return failed("", view.problem().message, "nothing was written");
+    if (view->lines.empty()) {
+        std::cerr << "iitcalc-cli: the ledger holds no wages of " << *year << "-" << *month
+                  << ": no slips were written\n";
+        return kExitFailure;
+    }
+    out.slips = ledger::paySlips(*view);
+    out.title = ledger::slipTitle(employerName(ctx), *year, *month);
+    return kExitOk;
+}
+
+Text employerName(const Context& ctx) {
+    if (const std::optional<std::string> given = ctx.value("employer"))
+        return Text::fromUtf8(*given);
+    if (Outcome<std::optional<Text>> name = mainwindow::readEmployerName(); name && *name)
+        return **name;
+    return {};
+}
+
+int yearStatements(Context& ctx, std::vector<ledger::Statement>& out) {
+    if (ctx.operands.size() < 2 || ctx.operands.size() > 3)
+        return ctx.usageError("ledger statement needs YEAR, and a 证件号码 or none for all");
+    const std::optional<int> year = parseYear(ctx.operands[1]);
+    if (!year) return ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
+    std::optional<ledger::Ledger> book = openLedger(ctx, ledger::Access::Read);
+    if (!book) return kExitFailure;
+    Outcome<std::vector<ledger::Employee>> employees = book->listEmployees(*year);
+    if (!employees) return failed("", employees.problem().message, "nothing was written");
+    const std::string wanted =
+        ctx.operands.size() == 3 ? engine::identityKey(ctx.operands[2]) : std::string();
+    for (const ledger::Employee& e : *employees) {
+        if (!wanted.empty() && e.key.idNumber.toUtf8() != wanted) continue;
+        Outcome<ledger::Statement> s = book->statement(*year, e.key);
+        if (!s) return failed("", s.problem().message, "nothing was written");
+        out.push_back(std::move(*s));
+    }
+    if (out.empty()) {
+        std::cerr << "iitcalc-cli: the ledger has no such employee in " << *year << "\n";
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+namespace {
 
 // Cells as UTF-8. The texts a column repeats line after line (证件类型, 单独计税, 累计预扣法)
 // are converted once; the first few dozen texts met are kept, so that a column of texts that
@@ -222,20 +282,6 @@ int import(Context& ctx, bool opening) {
     return kExitOk;
 }
 
-// The YEAR and MONTH operands of an action, both there when `usage` stays kExitOk; else the
-// usage error is printed and its code left in `usage`.
-std::pair<std::optional<int>, std::optional<int>>
-yearMonthOperands(const Context& ctx, const std::string& action, int& usage) {
-    std::optional<int> year, month;
-    if (ctx.operands.size() != 3)
-        usage = ctx.usageError(action + " needs YEAR and MONTH");
-    else if (!(year = parseYear(ctx.operands[1])))
-        usage = ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
-    else if (!(month = parseMonth(ctx.operands[2])))
-        usage = ctx.usageError("MONTH '" + ctx.operands[2] + "' is no month from 1 to 12");
-    return {year, month};
-}
-
 int showMonth(Context& ctx) {
     int usage = kExitOk;
     const auto [year, month] = yearMonthOperands(ctx, "ledger show", usage);
@@ -341,107 +387,47 @@ int cost(Context& ctx) {
 }
 
 // The month's pay slips into the workbook of -o, titled with the employer's name: --employer,
-// else the main window's.
+// else the main window's. A PDF, or a folder of them, is drawn by the print program.
 int slips(Context& ctx) {
-    int usage = kExitOk;
-    const auto [year, month] = yearMonthOperands(ctx, "ledger slips", usage);
-    if (usage != kExitOk) return usage;
     const std::optional<std::string> output = ctx.value("output");
-    if (!output) return ctx.usageError("ledger slips needs -o FILE.xlsx, where the slips go");
+    if (!output)
+        return ctx.usageError("ledger slips needs -o FILE.xlsx, FILE.pdf or FOLDER --each");
+    if (ctx.flag("each") || lowerExtension(*output) == ".pdf") return runLedgerPdf(ctx);
     if (lowerExtension(*output) != ".xlsx")
-        return ctx.usageError("ledger slips writes an .xlsx workbook (-o FILE.xlsx)");
-    std::optional<ledger::Ledger> book = openLedger(ctx, ledger::Access::Read);
-    if (!book) return kExitFailure;
-    Outcome<ledger::MonthView> view = book->showMonth(*year, *month);
-    if (!view) return failed("", view.problem().message, "nothing was written");
-    if (view->lines.empty()) {
-        std::cerr << "iitcalc-cli: the ledger holds no wages of " << *year << "-" << *month
-                  << ": no slips were written\n";
-        return kExitFailure;
-    }
-    Text employer = Text::fromUtf8(ctx.value("employer").value_or(""));
-    if (!ctx.value("employer"))
-        if (Outcome<std::optional<Text>> name = mainwindow::readEmployerName(); name && *name)
-            employer = **name;
-    const ledger::PaySlips slips = ledger::paySlips(*view);
-    if (Outcome<void> w = sheets::writeXlsx(
-            *output, ledger::slipsTable(slips, ledger::slipTitle(employer, *year, *month)));
-        !w)
+        return ctx.usageError("ledger slips writes an .xlsx workbook, a PDF, or a folder of PDFs "
+                              "with --each");
+    if (ctx.flag("one-per-page")) return ctx.usageError("--one-per-page is for a PDF");
+    MonthSlips m;
+    if (const int r = monthSlips(ctx, m); r != kExitOk) return r;
+    if (Outcome<void> w = sheets::writeXlsx(*output, ledger::slipsTable(m.slips, m.title)); !w)
         return failed(*output, w.problem().message, "nothing was written");
-    std::cout << *output << "\t" << slips.rows.size() << "\n";
+    std::cout << *output << "\t" << m.slips.rows.size() << "\n";
     return kExitOk;
 }
 
 // An employee's year with this employer and its reconciliation, as text on standard output:
-// the employee of 证件号码, or every employee of the year one after another.
+// the employee of 证件号码, or every employee of the year one after another. With -o, a PDF
+// (or with --each a folder of them) drawn by the print program.
 int statement(Context& ctx) {
-    if (ctx.operands.size() < 2 || ctx.operands.size() > 3)
-        return ctx.usageError("ledger statement needs YEAR, and a 证件号码 or none for all");
-    const std::optional<int> year = parseYear(ctx.operands[1]);
-    if (!year) return ctx.usageError("YEAR '" + ctx.operands[1] + "' is no year");
-    std::optional<ledger::Ledger> book = openLedger(ctx, ledger::Access::Read);
-    if (!book) return kExitFailure;
-    Outcome<std::vector<ledger::Employee>> employees = book->listEmployees(*year);
-    if (!employees) return failed("", employees.problem().message, "nothing was written");
-    const std::string wanted =
-        ctx.operands.size() == 3 ? engine::identityKey(ctx.operands[2]) : std::string();
-    const auto t = [](const Exact& v) { return ToText(v).toUtf8(); };
+    if (ctx.value("output")) return runLedgerPdf(ctx);
+    if (ctx.flag("each")) return ctx.usageError("--each needs -o FOLDER");
+    std::vector<ledger::Statement> statements;
+    if (const int r = yearStatements(ctx, statements); r != kExitOk) return r;
     std::string out;
-    int shown = 0;
-    for (const ledger::Employee& e : *employees) {
-        if (!wanted.empty() && e.key.idNumber.toUtf8() != wanted) continue;
-        Outcome<ledger::Statement> s = book->statement(*year, e.key);
-        if (!s) return failed("", s.problem().message, "nothing was written");
-        if (shown++) out += "\n";
-        out += e.name.toUtf8() + "（" + e.key.idNumber.toUtf8() + "）" + std::to_string(*year) +
-               "年在本单位的收入和个人所得税\n";
-        // The items any month gave, after the columns above.
-        std::vector<std::size_t> items;
-        for (std::size_t i = 0; i < ledger::kItems; ++i)
-            if (!s->total.items[i].isZero()) items.push_back(i);
-        out += "月份\t本月收入\t免税收入\t减除费用\t专项扣除\t专项附加扣除\t其他扣除\t"
-               "准予扣除的捐赠额\t减免税额\t全年一次性奖金\t奖金计税方式\t已预扣个税\t奖金税额";
-        for (std::size_t i : items)
-            out += std::string("\t") + engine::fieldName(ledger::kItemInfo[i].field);
-        out += "\n";
-        const auto line = [&](const std::string& when, const ledger::StatementLine& l) {
-            out += when + "\t" + t(l.income) + "\t" + t(l.taxFree) + "\t" + t(l.basic) + "\t" +
-                   t(l.special) + "\t" + t(l.specialAdditional) + "\t" + t(l.other) + "\t" +
-                   t(l.donation) + "\t" + t(l.relief) + "\t" + t(l.bonus) + "\t" +
-                   (l.bonus.sign() > 0 && l.month > 0 && when != "合计"
-                        ? engine::bonusMethodText(l.bonusMethod).toUtf8()
-                        : "") +
-                   "\t" + t(l.withholding) + "\t" + t(l.bonusTax);
-            for (std::size_t i : items)
-                out += "\t" + t(l.items[i]);
+    for (const ledger::Statement& s : statements) {
+        if (!out.empty()) out += "\n";
+        out += ledger::statementTitle(s).toUtf8() + "\n";
+        const ledger::StatementTable table = ledger::statementTable(s);
+        const auto line = [&](const std::vector<Text>& cells) {
+            for (std::size_t i = 0; i < cells.size(); ++i)
+                out += (i ? "\t" : "") + cells[i].toUtf8();
             out += "\n";
         };
-        for (const ledger::StatementLine& l : s->lines)
-            line(l.month == 0 ? "期初" : std::to_string(l.month), l);
-        line("合计", s->total);
-        if (!s->reconciliation) {
-            out += "非居民个人按月计税，没有年度汇算。\n";
-            continue;
-        }
-        const ledger::Reconciliation& r = *s->reconciliation;
-        out += "年度汇算（只按本单位的数字）：综合所得收入" + t(r.wages) + "，减除费用" +
-               t(r.basic) + "，免税收入和各项扣除" + t(r.deductions - r.basic + s->total.donation);
-        if (r.separateBonus.sign() > 0)
-            out += "；全年一次性奖金" + t(r.separateBonus) + "单独计税时全年应纳税额" +
-                   t(r.taxSeparate) + "，并入综合所得时" + t(r.taxCombined) + "，较低的是" +
-                   (r.combinedLower ? "并入综合所得" : "单独计税");
-        out += "；应纳税额" + t(r.tax) + "，减免税额" + t(r.relief) + "，已预扣" + t(r.withheld) +
-               "，";
-        out += r.due.sign() > 0   ? "应补税" + t(r.due)
-               : r.due.sign() < 0 ? "应退税" + t(-r.due)
-                                  : std::string("无需补税或退税");
-        out += r.exempt ? "（综合所得收入不超过12万元或补税不超过400元，可免于汇算）。\n" : "。\n";
-        out += "其他单位的收入、劳务报酬等其他综合所得和大病医疗等扣除不在其中，"
-               "汇算时由本人合并计算。\n";
-    }
-    if (shown == 0) {
-        std::cerr << "iitcalc-cli: the ledger has no such employee in " << *year << "\n";
-        return kExitFailure;
+        line(table.captions);
+        for (const std::vector<Text>& row : table.rows)
+            line(row);
+        for (const Text& sentence : ledger::reconciliationText(s))
+            out += sentence.toUtf8() + "\n";
     }
     std::cout << out << std::flush;
     return kExitOk;
@@ -610,11 +596,15 @@ int runLedger(Context& ctx) {
             "opening, check, backup or restore");
     const std::string& action = ctx.operands.front();
     const bool writes = action == "show" || action == "people" || action == "declare" ||
-                        action == "cost" || action == "slips";
+                        action == "cost" || action == "slips" || action == "statement";
     if (!writes && ctx.value("output"))
-        return ctx.usageError("-o is for ledger show, people, cost, slips and declare");
-    if (action != "slips" && ctx.value("employer"))
-        return ctx.usageError("--employer is for ledger slips");
+        return ctx.usageError("-o is for ledger show, people, cost, slips, statement and declare");
+    const bool pdf = action == "slips" || action == "statement";
+    if (!pdf && ctx.value("employer"))
+        return ctx.usageError("--employer is for ledger slips and statement");
+    if (!pdf && ctx.flag("each")) return ctx.usageError("--each is for ledger slips and statement");
+    if (action != "slips" && ctx.flag("one-per-page"))
+        return ctx.usageError("--one-per-page is for ledger slips");
     if (action != "import" && ctx.flag("replace"))
         return ctx.usageError("--replace is for ledger import");
     if (action != "restore" && ctx.flag("force"))

@@ -6,9 +6,13 @@
 // This is the Qt side of the command line, built into its own program (iitcalc-cli-print)
 // that iitcalc-cli runs for `print` only, so that the other commands never load Qt.
 #include "app/cli.h"
+#include "app/cli_ledger.h"
+#include "app/cli_rows.h"
 #include "app/cli_sheet.h"
 #include "app/cli_util.h"
 #include "base/convert.h"
+#include "gui/qt_text.h"
+#include "ledger/window/ledger_pages.h"
 #include "printing/print_engine.h"
 #include "printing/tax_payment_table.h"
 #include "printing/template_file.h"
@@ -226,6 +230,107 @@ int runPrint(Context& ctx) {
         std::cerr << "iitcalc-cli: cannot write " << *args.output << "\n";
         return kExitFailure;
     }
+    return kExitOk;
+}
+
+namespace {
+
+// The folder of --each, made when it is not there (its parent must be).
+bool prepareFolder(const std::string& output, std::string& problem) {
+    std::error_code ec;
+    const std::filesystem::path folder(output);
+    if (std::filesystem::is_directory(folder, ec)) return true;
+    if (std::filesystem::exists(folder, ec)) {
+        problem = output + ": not a folder (--each writes one PDF an employee into a folder)";
+        return false;
+    }
+    if (!std::filesystem::create_directory(folder, ec)) {
+        problem = "cannot make the folder " + output + ": " + ec.message();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// The ledger's PDFs: the month's pay slips and employees' years, into one file or, with --each,
+// one file an employee in a folder. Each file is written beside its place and renamed over it
+// once whole; a signal stops at the next page and leaves no file half-written.
+int runLedgerPdf(Context& ctx) {
+    const std::string action = ctx.operands.front();
+    const std::string output = ctx.value("output").value_or("");
+    const bool each = ctx.flag("each");
+    if (!each && lowerExtension(output) != ".pdf")
+        return ctx.usageError("ledger " + action +
+                              " -o writes a PDF (FILE.pdf), or a folder of them with --each");
+    std::string problem;
+    if (each && !prepareFolder(output, problem)) {
+        std::cerr << "iitcalc-cli: " << problem << "\n";
+        return kExitFailure;
+    }
+    const bool slips = action == "slips";
+    MonthSlips month;
+    std::vector<ledger::Statement> statements;
+    if (const int r = slips ? monthSlips(ctx, month) : yearStatements(ctx, statements);
+        r != kExitOk)
+        return r;
+    catchSignals();
+    OffscreenApplication app;
+    const printing::PdfSettings settings =
+        slips ? ledger::slipPdfSettings() : ledger::statementPdfSettings();
+    int written = 0;
+    const auto save = [&](const printing::PageSource& pages, const QString& name,
+                          const std::filesystem::path& target) {
+        const Outcome<printing::Finished> saved =
+            printing::savePdf(pages, name, target, settings,
+                              [](const printing::PrintProgress&) { return g_signal == 0; });
+        if (g_signal != 0) endBySignal(g_signal); // the temporary file is gone with the cancel
+        if (!saved) {
+            std::cerr << "iitcalc-cli: " << oneLine(saved.problem().message).toUtf8() << "\n";
+            if (written > 0)
+                std::cerr << "iitcalc-cli: " << written << " of the files were written before\n";
+            return false;
+        }
+        ++written;
+        return true;
+    };
+    const Text employer = employerName(ctx);
+    if (slips) {
+        const QString name = toQString(month.title);
+        if (!each) {
+            if (!save(ledger::SlipPages(month.slips, month.title, ctx.flag("one-per-page")), name,
+                      output))
+                return kExitFailure;
+        } else {
+            const std::vector<std::filesystem::path> names =
+                ledger::employeeFileNames(month.slips.employees, ".pdf");
+            for (std::size_t i = 0; i < names.size(); ++i)
+                if (!save(ledger::SlipPages(month.slips, month.title, true, {i}), name,
+                          std::filesystem::path(output) / names[i]))
+                    return kExitFailure;
+        }
+        std::cout << output << "\t" << month.slips.rows.size() << "\n";
+        return kExitOk;
+    }
+    if (!each) {
+        const QString name =
+            statements.size() == 1
+                ? toQString(ledger::statementTitle(statements.front()))
+                : QString::fromStdString(ctx.operands[1]) + QStringLiteral("年收入和个人所得税");
+        if (!save(ledger::StatementPages(statements, employer), name, output)) return kExitFailure;
+    } else {
+        std::vector<ledger::Employee> employees;
+        for (const ledger::Statement& s : statements)
+            employees.push_back(s.employee);
+        const std::vector<std::filesystem::path> names =
+            ledger::employeeFileNames(employees, ".pdf");
+        for (std::size_t i = 0; i < names.size(); ++i)
+            if (!save(ledger::StatementPages({statements[i]}, employer),
+                      toQString(ledger::statementTitle(statements[i])),
+                      std::filesystem::path(output) / names[i]))
+                return kExitFailure;
+    }
+    std::cout << output << "\t" << statements.size() << "\n";
     return kExitOk;
 }
 

@@ -1,6 +1,7 @@
-// iitcalc-cli print: runs the print program, iitcalc-cli-print, with the same arguments. The
-// print needs Qt; the other commands of iitcalc-cli start without loading it.
+// iitcalc-cli print, and the ledger's PDFs: run the print program, iitcalc-cli-print, with the
+// same arguments. Drawing needs Qt; the other commands of iitcalc-cli start without loading it.
 #include "app/cli.h"
+#include "app/cli_ledger.h"
 
 #include <cerrno>
 #include <cstring>
@@ -27,12 +28,11 @@ std::filesystem::path printProgram() {
     return {};
 }
 
-} // namespace
-
-int runPrint(Context& ctx) {
+// Runs the print program's `command` with this one's arguments; returns only on failure.
+int runInPrintProgram(const Context& ctx, const char* command) {
     const std::filesystem::path program = printProgram();
     if (program.empty()) {
-        std::cerr << "iitcalc-cli print: " << kPrintProgram << " is not installed\n";
+        std::cerr << "iitcalc-cli " << command << ": " << kPrintProgram << " is not installed\n";
         return kExitFailure;
     }
     std::vector<std::string> args = {program.string()};
@@ -40,16 +40,26 @@ int runPrint(Context& ctx) {
         args.push_back("--data-dir");
         args.push_back(ctx.dataDirArg->string());
     }
-    args.push_back("print");
+    args.push_back(command);
     args.insert(args.end(), ctx.args.begin(), ctx.args.end());
     std::vector<char*> argv;
     for (std::string& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
     ::execv(program.c_str(), argv.data());
-    std::cerr << "iitcalc-cli print: cannot run " << program.string() << ": "
+    std::cerr << "iitcalc-cli " << command << ": cannot run " << program.string() << ": "
               << std::strerror(errno) << "\n";
     return kExitFailure;
+}
+
+} // namespace
+
+int runPrint(Context& ctx) {
+    return runInPrintProgram(ctx, "print");
+}
+
+int runLedgerPdf(Context& ctx) {
+    return runInPrintProgram(ctx, "ledger");
 }
 
 } // namespace iit::cli

@@ -239,5 +239,22 @@ BENCHMARK(BM_CliLedgerSlips10000Xlsx)
     ->Repetitions(7)
     ->ReportAggregatesOnly(true);
 
+// The same slips as a PDF, several a page with cut lines: iitcalc-cli runs the print program,
+// which reads the ledger and draws every page.
+void BM_CliLedgerSlips10000Pdf(benchmark::State& state) {
+    Books books(12, true);
+    const std::string file = (books.data.path() / "slips.pdf").string();
+    for (auto _ : state)
+        if (run({"--data-dir", books.data.path().string(), "ledger", "slips", "2024", "12", "-o",
+                 file, "--employer", "某某公司"}) != 0)
+            state.SkipWithError("iitcalc-cli ledger slips failed");
+    state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(file));
+}
+BENCHMARK(BM_CliLedgerSlips10000Pdf)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
 } // namespace
 } // namespace iit

@@ -6,6 +6,7 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <set>
 
 namespace iit::ledger {
 namespace {
@@ -106,6 +107,31 @@ PaySlips paySlips(const MonthView& view) {
         slips.employees.push_back(l.employee);
     }
     return slips;
+}
+
+std::vector<std::filesystem::path> employeeFileNames(const std::vector<Employee>& employees,
+                                                     std::string_view extension) {
+    std::vector<std::filesystem::path> out;
+    std::set<std::string> taken;
+    for (const Employee& e : employees) {
+        std::string stem = (e.staffNumber.empty() ? e.name : e.staffNumber).toUtf8();
+        for (char& c : stem)
+            if (c == '/' || (static_cast<unsigned char>(c) < 0x20)) c = '_';
+        if (stem.find_first_not_of('.') == std::string::npos) stem.insert(0, "_");
+        // A file name holds at most 255 bytes: a long name is cut at a character's start.
+        constexpr std::size_t kMost = 200;
+        if (stem.size() > kMost) {
+            std::size_t cut = kMost;
+            while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80)
+                --cut;
+            stem.resize(cut);
+        }
+        std::string name = stem + std::string(extension);
+        for (int n = 2; !taken.insert(name).second; ++n)
+            name = stem + "-" + std::to_string(n) + std::string(extension);
+        out.emplace_back(name);
+    }
+    return out;
 }
 
 } // namespace iit::ledger

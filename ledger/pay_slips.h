@@ -12,7 +12,9 @@
 
 #include "ledger/ledger.h"
 
+#include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace iit::ledger {
@@ -35,5 +37,12 @@ PaySlips paySlips(const MonthView& month);
 
 // "2026年7月工资条" with the employer's name before it where there is one.
 Text slipTitle(const Text& employer, int year, int month);
+
+// The names of the employees' own files in a folder (their slips, their years, for sending):
+// by 工号, by name where there is none, never by identity number; a second of the same name has
+// "-2" after it, and so on. A character no file name may hold, or a name of dots alone, is
+// made an underscore.
+std::vector<std::filesystem::path> employeeFileNames(const std::vector<Employee>& employees,
+                                                     std::string_view extension);
 
 } // namespace iit::ledger

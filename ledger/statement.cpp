@@ -126,3 +126,66 @@ Outcome<Statement> Ledger::statement(int year, const PersonKey& key) {
 }
 
 } // namespace iit::ledger
+
+namespace iit::ledger {
+
+StatementTable statementTable(const Statement& s) {
+    StatementTable t;
+    std::vector<std::size_t> items;
+    for (std::size_t i = 0; i < kItems; ++i)
+        if (!s.total.items[i].isZero()) items.push_back(i);
+    for (const char* c : {"月份", "本月收入", "免税收入", "减除费用", "专项扣除", "专项附加扣除",
+                          "其他扣除", "准予扣除的捐赠额", "减免税额", "全年一次性奖金",
+                          "奖金计税方式", "已预扣个税", "奖金税额"})
+        t.captions.push_back(sysText(c));
+    for (std::size_t i : items)
+        t.captions.push_back(Text::fromUtf8(engine::fieldName(kItemInfo[i].field)));
+    const auto row = [&](Text when, const StatementLine& l, bool total) {
+        std::vector<Text> r = {std::move(when), ToText(l.income),   ToText(l.taxFree),
+                               ToText(l.basic), ToText(l.special),  ToText(l.specialAdditional),
+                               ToText(l.other), ToText(l.donation), ToText(l.relief),
+                               ToText(l.bonus)};
+        r.push_back(l.bonus.sign() > 0 && l.month > 0 && !total
+                        ? engine::bonusMethodText(l.bonusMethod)
+                        : Text{});
+        r.push_back(ToText(l.withholding));
+        r.push_back(ToText(l.bonusTax));
+        for (std::size_t i : items)
+            r.push_back(ToText(l.items[i]));
+        t.rows.push_back(std::move(r));
+    };
+    for (const StatementLine& l : s.lines)
+        row(l.month == 0 ? sysText("期初") : Text::fromBytes(std::to_string(l.month)), l, false);
+    row(sysText("合计"), s.total, true);
+    return t;
+}
+
+Text statementTitle(const Statement& s) {
+    return s.employee.name + sysText("（") + s.employee.key.idNumber + sysText("）") +
+           Text::fromBytes(std::to_string(s.year)) + sysText("年在本单位的收入和个人所得税");
+}
+
+std::vector<Text> reconciliationText(const Statement& s) {
+    const auto t = [](const Exact& v) { return ToText(v); };
+    if (!s.reconciliation) return {sysText("非居民个人按月计税，没有年度汇算。")};
+    const Reconciliation& r = *s.reconciliation;
+    Text line = sysText("年度汇算（只按本单位的数字）：综合所得收入") + t(r.wages) +
+                sysText("，减除费用") + t(r.basic) + sysText("，免税收入和各项扣除") +
+                t(r.deductions - r.basic + s.total.donation);
+    if (r.separateBonus.sign() > 0)
+        line += sysText("；全年一次性奖金") + t(r.separateBonus) +
+                sysText("单独计税时全年应纳税额") + t(r.taxSeparate) + sysText("，并入综合所得时") +
+                t(r.taxCombined) + sysText("，较低的是") +
+                sysText(r.combinedLower ? "并入综合所得" : "单独计税");
+    line += sysText("；应纳税额") + t(r.tax) + sysText("，减免税额") + t(r.relief) +
+            sysText("，已预扣") + t(r.withheld) + sysText("，");
+    line += r.due.sign() > 0   ? sysText("应补税") + t(r.due)
+            : r.due.sign() < 0 ? sysText("应退税") + t(-r.due)
+                               : sysText("无需补税或退税");
+    line +=
+        sysText(r.exempt ? "（综合所得收入不超过12万元或补税不超过400元，可免于汇算）。" : "。");
+    return {line, sysText("其他单位的收入、劳务报酬等其他综合所得和大病医疗等扣除不在其中，"
+                          "汇算时由本人合并计算。")};
+}
+
+} // namespace iit::ledger

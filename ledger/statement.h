@@ -55,4 +55,19 @@ struct Statement {
 // The last year the exemption from the reconciliation covers.
 constexpr int kReconciliationExemptUntil = 2027;
 
+// The statement as a table, for every form it is given in (text, PDF): the captions, then a row
+// per line (the opening balances as "期初", the months, "合计"), amounts as data. The deduction
+// items stand after the sums, those that any month gave.
+struct StatementTable {
+    std::vector<Text> captions;
+    std::vector<std::vector<Text>> rows;
+};
+StatementTable statementTable(const Statement& s);
+
+// "张三（110101199001011234）2026年在本单位的收入和个人所得税"
+Text statementTitle(const Statement& s);
+
+// The reconciliation in sentences, the last saying what is not in it.
+std::vector<Text> reconciliationText(const Statement& s);
+
 } // namespace iit::ledger

@@ -15,8 +15,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <malloc.h>
 #include <cstring>
+#include <malloc.h>
 #include <sys/stat.h>
 
 namespace iit::printing {
@@ -102,18 +102,15 @@ void keepPageMemory() {
     (void)kept;
 }
 
-Outcome<Finished> printPages(QPrinter& printer, const PrintTable& table,
+Outcome<Finished> printPages(QPrinter& printer, const PageSource& source,
                              const PrintProgressFn& progress) {
     keepPageMemory();
     const bool toFile = printer.outputFormat() == QPrinter::PdfFormat;
     if (toFile && printer.outputFileName().isEmpty()) return fail(noFileNameMessage());
     if (!toFile && !printer.isValid()) return fail(noPrinterMessage());
     printer.setFullPage(true);
-    const FontMeasure measure;
-    const PageLayout layout = layOutFor(table, printer, measure);
-    const TablePainter painter(table, layout, measure);
     const int copies = printer.supportsMultipleCopies() ? 1 : std::max(printer.copyCount(), 1);
-    const int pages = layout.pageCount();
+    const int pages = source.pageCount();
     const bool collate = printer.collateCopies();
 
     QPainter p;
@@ -132,16 +129,43 @@ Outcome<Finished> printPages(QPrinter& printer, const PrintTable& table,
             p.end();
             return fail(pageFailedMessage());
         }
-        painter.drawPage(p, page, paper);
+        source.drawPage(p, page, paper);
     }
     if (!p.end()) return fail(pageFailedMessage());
     if (toFile) {
         std::error_code ec;
         const std::filesystem::path file = printer.outputFileName().toStdString();
-        if (!std::filesystem::exists(file, ec) || !repairPdfTextMaps(file, painter.families()))
+        if (!std::filesystem::exists(file, ec) || !repairPdfTextMaps(file, source.families()))
             return fail(pageFailedMessage());
     }
     return Finished::Done;
+}
+
+namespace {
+
+// A print table's pages as laid out for a printer's paper.
+class TablePages final : public PageSource {
+public:
+    TablePages(const PrintTable& table, const QPrinter& printer)
+        : m_layout(layOutFor(table, printer, m_measure)), m_painter(table, m_layout, m_measure) {}
+    int pageCount() const override { return m_layout.pageCount(); }
+    void drawPage(QPainter& painter, int page, const QRectF& paper) const override {
+        m_painter.drawPage(painter, page, paper);
+    }
+    QStringList families() const override { return m_painter.families(); }
+
+private:
+    const FontMeasure m_measure;
+    const PageLayout m_layout;
+    const TablePainter m_painter;
+};
+
+} // namespace
+
+Outcome<Finished> printPages(QPrinter& printer, const PrintTable& table,
+                             const PrintProgressFn& progress) {
+    printer.setFullPage(true);
+    return printPages(printer, TablePages(table, printer), progress);
 }
 
 struct PrintProgressDialog::Parts {
@@ -203,15 +227,15 @@ PdfSettings pdfSettingsOf(const QPrinter& printer) {
     return {printer.pageLayout(), std::max(printer.copyCount(), 1), printer.collateCopies()};
 }
 
-Outcome<Finished> printToPdf(const PrintTable& table, const std::filesystem::path& file,
-                             const PdfSettings& settings, const PrintProgressFn& progress) {
-    if (file.empty()) return fail(noFileNameMessage());
-    QPrinter printer(QPrinter::HighResolution);
+namespace {
+
+// A PDF printer writing `file` on the page of the settings.
+void configurePdf(QPrinter& printer, const QString& documentName, const std::filesystem::path& file,
+                  const PdfSettings& settings) {
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setFontEmbeddingEnabled(true);
     printer.setCreator(QStringLiteral("iitcalc"));
-    printer.setDocName(table.documentName().empty() ? QStringLiteral("个人所得税缴纳表")
-                                                    : toQString(table.documentName()));
+    printer.setDocName(documentName);
     printer.setFullPage(true);
     QPageLayout page = settings.page;
     page.setMinimumMargins(QMarginsF());
@@ -220,16 +244,12 @@ Outcome<Finished> printToPdf(const PrintTable& table, const std::filesystem::pat
     printer.setCopyCount(std::max(settings.copies, 1));
     printer.setCollateCopies(settings.collate);
     printer.setOutputFileName(QString::fromStdString(file.string()));
-    return printPages(printer, table, progress);
 }
 
-Outcome<Finished> printToPdf(const PrintTable& table, const std::filesystem::path& file,
-                             const PrintProgressFn& progress) {
-    return printToPdf(table, file, pdfSettingsOf(table.pageSetup()), progress);
-}
-
-Outcome<Finished> savePdf(const PrintTable& table, const std::filesystem::path& target,
-                          const PdfSettings& settings, const PrintProgressFn& progress) {
+// Writes through `write` into a temporary file beside `target`, renamed over it once whole.
+Outcome<Finished>
+saveThrough(const std::filesystem::path& target,
+            const std::function<Outcome<Finished>(const std::filesystem::path&)>& write) {
     if (target.empty()) return fail(noFileNameMessage());
     const std::filesystem::path file = replacementTarget(target);
     struct stat st {};
@@ -245,7 +265,7 @@ Outcome<Finished> savePdf(const PrintTable& table, const std::filesystem::path& 
     TemporaryFile temporary(file);
     if (!temporary.valid()) return cannotSave(target, writeFailureReason(target, errno));
     // A cancel or a failure leaves the temporary file to its destructor, which removes it.
-    const Outcome<Finished> printed = printToPdf(table, temporary.path(), settings, progress);
+    const Outcome<Finished> printed = write(temporary.path());
     if (!printed) {
         // The PDF engine tells a failed write as a failed page: a full disk is named as such.
         const int error = writeTrialError(temporary.path());
@@ -256,6 +276,48 @@ Outcome<Finished> savePdf(const PrintTable& table, const std::filesystem::path& 
     errno = 0;
     if (!temporary.commit()) return cannotSave(target, writeFailureReason(target, errno));
     return Finished::Done;
+}
+
+} // namespace
+
+Outcome<Finished> printToPdf(const PrintTable& table, const std::filesystem::path& file,
+                             const PdfSettings& settings, const PrintProgressFn& progress) {
+    if (file.empty()) return fail(noFileNameMessage());
+    QPrinter printer(QPrinter::HighResolution);
+    configurePdf(printer,
+                 table.documentName().empty() ? QStringLiteral("个人所得税缴纳表")
+                                              : toQString(table.documentName()),
+                 file, settings);
+    return printPages(printer, table, progress);
+}
+
+Outcome<Finished> printToPdf(const PrintTable& table, const std::filesystem::path& file,
+                             const PrintProgressFn& progress) {
+    return printToPdf(table, file, pdfSettingsOf(table.pageSetup()), progress);
+}
+
+Outcome<Finished> savePdf(const PrintTable& table, const std::filesystem::path& target,
+                          const PdfSettings& settings, const PrintProgressFn& progress) {
+    return saveThrough(target, [&](const std::filesystem::path& file) {
+        return printToPdf(table, file, settings, progress);
+    });
+}
+
+Outcome<Finished> printToPdf(const PageSource& source, const QString& documentName,
+                             const std::filesystem::path& file, const PdfSettings& settings,
+                             const PrintProgressFn& progress) {
+    if (file.empty()) return fail(noFileNameMessage());
+    QPrinter printer(QPrinter::HighResolution);
+    configurePdf(printer, documentName, file, settings);
+    return printPages(printer, source, progress);
+}
+
+Outcome<Finished> savePdf(const PageSource& source, const QString& documentName,
+                          const std::filesystem::path& target, const PdfSettings& settings,
+                          const PrintProgressFn& progress) {
+    return saveThrough(target, [&](const std::filesystem::path& file) {
+        return printToPdf(source, documentName, file, settings, progress);
+    });
 }
 
 } // namespace iit::printing

@@ -21,12 +21,15 @@
 #include "printing/print_table.h"
 
 #include <QPageLayout>
+#include <QStringList>
 
 #include <filesystem>
 #include <functional>
 #include <memory>
 
+class QPainter;
 class QPrinter;
+class QRectF;
 class QWidget;
 
 namespace iit::printing {
@@ -62,6 +65,23 @@ PageLayout layOutFor(const PrintTable& table, const QPrinter& printer, const Tex
 // for the next page, a fifth of a long print. Called before the pages are drawn, this keeps up
 // to 64 MB of freed memory for reuse, for the rest of the process (the peak stays the same).
 void keepPageMemory();
+
+// Pages that draw themselves (the pay slips, an employee's year), printed and saved as a
+// table's pages are.
+class PageSource {
+public:
+    virtual ~PageSource() = default;
+    virtual int pageCount() const = 0;
+    // Draws page `page` (from 0); `paper` is the whole sheet in the painter's coordinates. The
+    // painter's state is as it was afterwards.
+    virtual void drawPage(QPainter& painter, int page, const QRectF& paper) const = 0;
+    // The families its texts print with.
+    virtual QStringList families() const = 0;
+};
+
+// Prints the pages on the printer's paper.
+Outcome<Finished> printPages(QPrinter& printer, const PageSource& source,
+                             const PrintProgressFn& progress = {});
 
 // Lays the table out for the printer's paper and prints it. Copies the printer makes itself
 // (a printer that supports them) are printed once. A PDF printer writes its file in place.
@@ -112,5 +132,13 @@ Outcome<Finished> printToPdf(const PrintTable& table, const std::filesystem::pat
 // written beside it, renamed over it once whole. A failure names the file and the reason.
 Outcome<Finished> savePdf(const PrintTable& table, const std::filesystem::path& target,
                           const PdfSettings& settings, const PrintProgressFn& progress = {});
+
+// A page source's PDF into `file`, and saved over `target`, as for a table.
+Outcome<Finished> printToPdf(const PageSource& source, const QString& documentName,
+                             const std::filesystem::path& file, const PdfSettings& settings,
+                             const PrintProgressFn& progress = {});
+Outcome<Finished> savePdf(const PageSource& source, const QString& documentName,
+                          const std::filesystem::path& target, const PdfSettings& settings,
+                          const PrintProgressFn& progress = {});
 
 } // namespace iit::printing

@@ -112,6 +112,7 @@ double FontMeasure::width(const Text& fontName, double em, std::string_view line
         QFont font(fontFamilyFor(fontName));
         font.setPixelSize(kMeasureSize);
         font.setHintingPreference(QFont::PreferNoHinting);
+        font.setStyleStrategy(QFont::PreferNoShaping);
         const QFontMetricsF metrics(font);
         it = m_fonts->metrics
                  .emplace(fontName.bytes(), Fonts::Entry{metrics, NumberAdvances(metrics)})
@@ -266,6 +267,10 @@ TablePainter::FontEntry& TablePainter::fontFor(const Text& name, double em,
     entry.font = QFont(fontFamilyFor(name));
     entry.font.setPointSizeF(em * 72.0 / m_fonts->dpi);
     entry.font.setHintingPreference(QFont::PreferNoHinting);
+    // Shaped, a Latin run ("A001", "W2") takes glyph variants of the digits that the PDF's text
+    // map does not name, and a reader of the file loses them; the texts printed here need no
+    // shaping. The measure uses the same.
+    entry.font.setStyleStrategy(QFont::PreferNoShaping);
     entry.metrics = QFontMetricsF(entry.font, device);
     entry.numbers = NumberAdvances(entry.metrics);
     entry.decimalTail = entry.advance(QStringLiteral(".00"));

@@ -397,5 +397,54 @@ TEST(CliPrint, NeedsNoDisplayAndTheOtherCommandsNoQt) {
     EXPECT_FALSE(fs::exists(dir / "x.pdf"));
 }
 
+// The ledger's PDFs through the command line: the slips of a month in one file or one file an
+// employee, an employee's year, and the mistakes that write nothing.
+TEST(CliLedgerPdf, SlipsAndTheYearAsFilesAndFolders) {
+    TempDir dir;
+    writeFile(dir / "m.tsv", "工号\t姓名\t证件号码\t本月收入\t基本养老保险费\n"
+                             "A001\t张三\t110101199003076634\t15000\t800\n"
+                             "\t王五\t110101197001011237\t8000\t640\n"
+                             "\t王五\t110101197205051232\t9000\t640\n");
+    ASSERT_EQ(runShell(dir, "$CLI --data-dir d ledger import 2026 3 m.tsv").exit, 0);
+    writeFile(dir / "taken", "a file");
+    struct Case {
+        const char* args;
+        int exit;
+        const char* out; // what standard output holds
+    };
+    const Case cases[] = {
+        {"slips 2026 3 -o s.pdf --employer 华光机械厂", 0, "s.pdf\t3\n"},
+        {"slips 2026 3 -o one.pdf --one-per-page", 0, "one.pdf\t3\n"},
+        {"slips 2026 3 -o each --each", 0, "each\t3\n"},
+        {"statement 2026 110101199003076634 -o year.pdf", 0, "year.pdf\t1\n"},
+        {"statement 2026 -o years --each", 0, "years\t3\n"},
+        {"slips 2026 4 -o none.pdf", 1, ""},     // no wages that month
+        {"slips 2026 3 -o taken --each", 1, ""}, // not a folder
+        {"slips 2026 3 -o s.txt", 2, ""},        // neither a workbook nor a PDF
+        {"slips 2026 3 -o s.xlsx --one-per-page", 2, ""},
+        {"statement 2026 --each", 2, ""}, // no folder
+        {"show 2026 3 --each", 2, ""},
+    };
+    for (const Case& c : cases) {
+        const CliRun run = runShell(dir, std::string("$CLI --data-dir d ledger ") + c.args);
+        EXPECT_EQ(run.exit, c.exit) << c.args << "\n" << run.err;
+        EXPECT_EQ(run.out, c.out) << c.args;
+    }
+    EXPECT_FALSE(fs::exists(dir / "none.pdf"));
+    EXPECT_EQ(readFile(dir / "taken"), "a file");
+    EXPECT_EQ(pdfPages(dir, "s.pdf"), 1);
+    EXPECT_EQ(pdfPages(dir, "one.pdf"), 3);
+    EXPECT_NE(pdfText(dir, "s.pdf").find("华光机械厂"), std::string::npos);
+    // Named by 工号, else by name; never by the identity number.
+    EXPECT_EQ(runShell(dir, "LC_ALL=C ls each years").out,
+              "each:\nA001.pdf\n王五-2.pdf\n王五.pdf\n\nyears:\nA001.pdf\n王五-2.pdf\n王五.pdf\n");
+    EXPECT_NE(pdfText(dir, "each/A001.pdf").find("张三"), std::string::npos);
+    const std::string year = pdfText(dir, "year.pdf");
+    EXPECT_NE(year.find("张三（110101199003076634）2026年在本单位的收入和个人所得税"),
+              std::string::npos)
+        << year;
+    EXPECT_NE(year.find("大病医疗"), std::string::npos);
+}
+
 } // namespace
 } // namespace iit::testing

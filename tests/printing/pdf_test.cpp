@@ -143,6 +143,9 @@ TEST_F(Pdf, EveryPageCarriesTheHeaderAndTheTotalsMatch) {
 
 TEST_F(Pdf, FontsAreEmbeddedAndTheTextReadsBack) {
     people(3);
+    // Digits after Latin letters, which shaping would give glyphs without a text.
+    person(4, "George W2 A001", "5000");
+    EXPECT_TRUE(sheet->CalculateAll());
     const std::filesystem::path pdf = dir / "fonts.pdf";
     ASSERT_TRUE(Printed(printToPdf(table(), pdf)));
     const std::string fonts = shell("pdffonts " + quote(pdf));
@@ -164,6 +167,7 @@ TEST_F(Pdf, FontsAreEmbeddedAndTheTextReadsBack) {
     EXPECT_NE(text.find("个人所得税缴纳表"), std::string::npos);
     EXPECT_NE(text.find("2024年5月3日"), std::string::npos);
     EXPECT_NE(text.find("备 注"), std::string::npos);
+    EXPECT_NE(text.find("George W2\nA001"), std::string::npos) << text; // on two lines
     const std::size_t tab = text.find('\t');
     EXPECT_EQ(tab, std::string::npos) << text.substr(tab == std::string::npos ? 0 : tab - 20, 40);
     for (const char* radical : {"⼈", "⽇", "⽉", "⼀"})
