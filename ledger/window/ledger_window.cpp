@@ -337,6 +337,8 @@ void LedgerWindow::bindEvents() {
     onClick("按钮备份", &LedgerWindow::backUp);
     onClick("按钮社保规则", &LedgerWindow::editInsuranceRules);
     onClick("按钮打印", &LedgerWindow::Print);
+    onClick("按钮工资条", &LedgerWindow::showSlipsMenu);
+    onClick("按钮年度明细", &LedgerWindow::showYearMenu);
     onClick("按钮撤销", &LedgerWindow::undo);
     onClick("按钮重做", &LedgerWindow::redo);
     onClick("按钮新增职工", &LedgerWindow::addEmployee);

@@ -15,14 +15,17 @@
 #include "ledger/ledger.h"
 #include "ledger/month_cells.h"
 #include "ledger/window/ledger_sheet.h"
+#include "printing/print_engine.h"
 
 #include <QWidget>
 
 #include <array>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QAbstractItemDelegate;
 class QCheckBox;
@@ -94,6 +97,13 @@ public:
     // A whole copy of the ledger, where the clerk chooses (ledger backup).
     void backUp();
     void Print();
+    // The month's pay slips, in the form picked from the menu of 工资条….
+    enum class SlipForm { Pdf, PdfOnePerPage, PdfEach, Xlsx, Printer };
+    void showSlipsMenu();
+    void saveSlips(SlipForm form);
+    // The selected employee's year, or every employee's (one file each), as PDF.
+    void showYearMenu();
+    void saveYears(bool all);
     void addEmployee();
     void removeEmployee();
     void editOpenings();
@@ -112,6 +122,17 @@ private:
     void bindTotals();
     void fitScreen();
     void message(const Text& text);
+    // The employer's name to print: the main window's, else asked for once (none: cancelled).
+    std::optional<Text> employerForPrint();
+    // Saves pages as a PDF with progress; false after the message when it failed or was
+    // cancelled.
+    bool savePages(const printing::PageSource& pages, const QString& name,
+                   const std::filesystem::path& file, const printing::PdfSettings& settings);
+    // One file an employee into `folder`, with progress over the files.
+    bool saveEach(
+        const std::filesystem::path& folder, const std::vector<std::filesystem::path>& names,
+        const std::function<Outcome<printing::Finished>(std::size_t, const std::filesystem::path&)>&
+            save);
     // The problem of an outcome in the message box; true when it succeeded.
     template <typename T> bool said(const Outcome<T>& outcome) {
         if (outcome) return true;

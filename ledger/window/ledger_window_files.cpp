@@ -158,20 +158,9 @@ void LedgerWindow::backUp() {
 
 void LedgerWindow::Print() {
     WithholdingPrintInput input;
-    input.employer = m_employer ? m_employer() : Text{};
-    // The withholding agent is printed by name: asked for once when the main window has none.
-    if (input.employer.empty()) input.employer = m_printedEmployer;
-    if (input.employer.empty()) {
-        bool ok = false;
-        const QString name = QInputDialog::getText(
-            this, QStringLiteral("扣缴义务人"),
-            QStringLiteral("预扣明细表上的扣缴义务人（单位名称）：\n"
-                           "（也可在计算器主窗口的“使用单位名称”中填写，以后不再询问）"),
-            QLineEdit::Normal, QString(), &ok);
-        if (!ok) return;
-        input.employer = fromQString(name.simplified());
-        m_printedEmployer = input.employer;
-    }
+    const std::optional<Text> employer = employerForPrint();
+    if (!employer) return;
+    input.employer = *employer;
     input.year = m_sheet.year();
     input.month = m_sheet.month();
     input.declared = m_sheet.declared();

@@ -123,6 +123,7 @@ private slots:
     void whatCannotBeDeclaredIsSaidBeforeAsking();
     void januaryCarriesDecemberAndProposesTheOption();
     void insuranceFromThePanelAndTheRules();
+    void slipsAndYearsFromTheMenus();
 
 private:
     LedgerWindow* open();
@@ -833,4 +834,58 @@ void LedgerWindowTest::insuranceFromThePanelAndTheRules() {
 }
 
 QTEST_MAIN(LedgerWindowTest)
+// The 工资条… and 年度明细… menus, each item picked by the keys: the month's slips as one PDF
+// and as one file an employee, the selected employee's year; what is saved reads back.
+void LedgerWindowTest::slipsAndYearsFromTheMenus() {
+    importMonths(1, 2, {{"甲", kA, "20000"}, {"乙", kB, "9000"}});
+    open();
+    goTo(2024, 2);
+    const auto pick = [](int item) {
+        QTimer::singleShot(100, [item] {
+            QWidget* menu = QApplication::activePopupWidget();
+            QVERIFY(menu);
+            for (int i = 0; i <= item; ++i)
+                QTest::keyClick(menu, Qt::Key_Down);
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+    };
+    const std::filesystem::path dir = m_env->dir().path();
+    const auto text = [&](const std::filesystem::path& pdf) {
+        return iit::testing::runShell(m_env->dir(), "pdftotext '" + pdf.string() + "' -").out;
+    };
+    QString done;
+    answerFileDialog(m_env->watchdog(), dir / "slips.pdf");
+    m_env->watchdog().expectMessage(QMessageBox::Ok, &done);
+    pick(0);
+    click("按钮工资条");
+    QTRY_VERIFY2(done.contains(Q("已保存2人的工资条")), qPrintable(done));
+    const std::string slips = text(dir / "slips.pdf");
+    QVERIFY2(slips.find("2024年2月工资条") != std::string::npos &&
+                 slips.find("乙") != std::string::npos,
+             slips.c_str());
+
+    std::filesystem::create_directory(dir / "发送");
+    done.clear();
+    answerFileDialog(m_env->watchdog(), dir / "发送");
+    m_env->watchdog().expectMessage(QMessageBox::Ok, &done);
+    pick(2);
+    click("按钮工资条");
+    QTRY_VERIFY2(done.contains(Q("已保存2人的工资条")), qPrintable(done));
+    QVERIFY(text(dir / "发送" / "甲.pdf").find("20000.00") != std::string::npos);
+    QVERIFY(std::filesystem::exists(dir / "发送" / "乙.pdf"));
+
+    // The year of the employee of the current row.
+    m_window->gridView()->grid()->setCurrentCell(2, kIncomeColumn);
+    done.clear();
+    answerFileDialog(m_env->watchdog(), dir / "乙.pdf");
+    m_env->watchdog().expectMessage(QMessageBox::Ok, &done);
+    pick(0);
+    click("按钮年度明细");
+    QTRY_VERIFY2(done.contains(Q("已保存到")), qPrintable(done));
+    const std::string year = text(dir / "乙.pdf");
+    QVERIFY2(year.find(std::string("乙（") + kB + "）2024年在本单位的收入和个人所得税") !=
+                 std::string::npos,
+             year.c_str());
+}
+
 #include "ledger_window_test.moc"
