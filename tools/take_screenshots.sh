@@ -177,3 +177,17 @@ sleep 0.8
 grab ledger-window 20 20 1560 940
 kill $program
 wait $program 2>/dev/null || true
+
+# March's pay slips and 李娜's year, printed from the same ledger by the command line.
+year="$("$build/app/iitcalc-cli" --data-dir "$ledger" ledger people | awk -F'\t' 'NR == 2 { print $1 }')"
+employer="北京某某科技有限公司"
+if "$build/app/iitcalc-cli" --data-dir "$ledger" ledger slips "$year" 3 -o "$data/slips.pdf" \
+    --employer "$employer" >/dev/null &&
+    "$build/app/iitcalc-cli" --data-dir "$ledger" ledger statement "$year" 110105197703071142 \
+        -o "$data/year.pdf" --employer "$employer" >/dev/null; then
+    pdftoppm -png -r 80 -f 1 -l 1 -singlefile "$data/slips.pdf" "$out/pay-slips"
+    pdftoppm -png -r 80 -f 1 -l 1 -singlefile "$data/year.pdf" "$out/employee-year"
+    echo "wrote $out/pay-slips.png and $out/employee-year.png"
+else
+    echo "iitcalc-cli cannot print the ledger's pages: no slips or year" >&2
+fi

@@ -25,6 +25,8 @@ constexpr double kCaptionHeight = 55;
 constexpr double kFigureHeight = 65;
 constexpr double kSlipGap = 90; // the cut line runs through its middle
 constexpr int kMostColumns = 8;
+constexpr double kBoxPadding = 12;
+constexpr double kCaptionPoints = 8, kFigurePoints = 9.5;
 
 const QColor kInk(0x1d, 0x23, 0x2b);
 const QColor kCaptionFill(0xe8, 0xec, 0xf1);
@@ -72,6 +74,32 @@ void drawPageNumber(QPainter& painter, int page, int pages, const QRectF& paper,
 
 } // namespace
 
+// Widths of texts on the paper, in tenths of a millimetre, as fontOf() draws them.
+class PaperMeasure {
+public:
+    PaperMeasure() : m_metrics(reference()), m_numbers(m_metrics) {}
+    double width(const QString& text, double points) const {
+        return m_numbers.advance(m_metrics, text) / kSize * points * 254.0 / 72.0;
+    }
+    // The size up to `points` at which the text fits `room`.
+    double fit(const QString& text, double points, double room) const {
+        const double w = width(text, points);
+        return w > room && w > 0 ? points * room / w : points;
+    }
+
+private:
+    static constexpr int kSize = 256;
+    static QFont reference() {
+        QFont font(family());
+        font.setPixelSize(kSize);
+        font.setHintingPreference(QFont::PreferNoHinting);
+        font.setStyleStrategy(QFont::PreferNoShaping);
+        return font;
+    }
+    QFontMetricsF m_metrics;
+    printing::NumberAdvances m_numbers;
+};
+
 // --- Pay slips ---
 
 SlipPages::SlipPages(const PaySlips& slips, Text title, bool onePerPage,
@@ -91,10 +119,18 @@ SlipPages::SlipPages(const PaySlips& slips, Text title, bool onePerPage,
     m_boxRows = (n + kMostColumns - 1) / kMostColumns;
     m_columns = (n + m_boxRows - 1) / m_boxRows;
     m_height = kTitleHeight + m_boxRows * (kCaptionHeight + kFigureHeight);
+    // A caption longer than its box is set smaller.
+    m_measure = std::make_unique<const PaperMeasure>();
+    const double room = (kShort - 2 * kMargin) / m_columns - 2 * kBoxPadding;
+    for (std::size_t f : m_amounts)
+        m_captionPoints.push_back(
+            m_measure->fit(toQString(slips.fields[f].caption), kCaptionPoints, room));
     const double usable = kLong - 2 * kMargin;
     m_perPage =
         onePerPage ? 1 : std::max(1, static_cast<int>((usable + kSlipGap) / (m_height + kSlipGap)));
 }
+
+SlipPages::~SlipPages() = default;
 
 int SlipPages::pageCount() const {
     return static_cast<int>((m_rows.size() + static_cast<std::size_t>(m_perPage) - 1) /
@@ -150,8 +186,8 @@ void SlipPages::drawSlip(QPainter& painter, std::size_t row, double top, double 
     // The boxes: the caption's band shaded, the rules drawn at once.
     const double cellWidth = width / m_columns;
     QVector<QLineF> rules;
-    const QFont captionFont = fontOf(8, scale, device);
-    const QFont figureFont = fontOf(9.5, scale, device);
+    const QFont figureFont = fontOf(kFigurePoints, scale, device);
+    const double room = cellWidth / scale - 2 * kBoxPadding;
     for (int r = 0; r < m_boxRows; ++r) {
         const std::size_t from = static_cast<std::size_t>(r * m_columns);
         const std::size_t to =
@@ -174,12 +210,14 @@ void SlipPages::drawSlip(QPainter& painter, std::size_t row, double top, double 
             const double x = left + static_cast<double>(f - from) * cellWidth;
             const QRectF caption(x, bandTop, cellWidth, kCaptionHeight * scale);
             const QRectF value(x, captionBottom, cellWidth, kFigureHeight * scale);
-            painter.setFont(captionFont);
+            painter.setFont(fontOf(m_captionPoints[f], scale, device));
             painter.setPen(kCaptionInk);
             painter.drawText(caption, Qt::AlignCenter, toQString(m_slips.fields[field].caption));
-            painter.setFont(figureFont);
+            const QString shown = figure(cells[field]);
+            const double points = m_measure->fit(shown, kFigurePoints, room);
+            painter.setFont(points < kFigurePoints ? fontOf(points, scale, device) : figureFont);
             painter.setPen(kInk);
-            painter.drawText(value, Qt::AlignCenter, figure(cells[field]));
+            painter.drawText(value, Qt::AlignCenter, shown);
         }
     }
     painter.setPen(QPen(kInk, kRule * scale));

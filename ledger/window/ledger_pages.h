@@ -14,15 +14,19 @@
 #include "printing/print_engine.h"
 
 #include <filesystem>
+#include <memory>
 #include <vector>
 
 namespace iit::ledger {
+
+class PaperMeasure;
 
 class SlipPages final : public printing::PageSource {
 public:
     // The slips of `rows` (indexes into slips.rows; every row where empty).
     SlipPages(const PaySlips& slips, Text title, bool onePerPage,
               std::vector<std::size_t> rows = {});
+    ~SlipPages() override;
     int pageCount() const override;
     void drawPage(QPainter& painter, int page, const QRectF& paper) const override;
     QStringList families() const override;
@@ -38,7 +42,9 @@ private:
     std::vector<std::size_t> m_amounts; // the fields in the boxes
     std::size_t m_staffField = 0;       // 工号's index, 0 for none
     int m_columns = 1, m_boxRows = 1, m_perPage = 1;
-    double m_height = 0; // of a slip, tenths of a millimetre
+    double m_height = 0;                 // of a slip, tenths of a millimetre
+    std::vector<double> m_captionPoints; // of m_amounts' captions, fitted to their boxes
+    std::unique_ptr<const PaperMeasure> m_measure;
 };
 
 class StatementPages final : public printing::PageSource {
