@@ -130,6 +130,38 @@ TEST_F(MonthFiles, ImportNamesSheetRowsAndExportReadsBack) {
     EXPECT_EQ(same->unchanged, 2);
 }
 
+// The employees' own files in a folder: by 工号, else by name, the same name numbered, never by
+// identity number, and never a name the file system refuses or reads as a path.
+TEST(EmployeeFileNames, ByStaffNumberOrNameAndNeverAPath) {
+    const std::pair<const char*, const char*> people[] = {
+        // 工号, 姓名
+        {"A001", "张三"},    {"", "王五"}, {"", "王五"}, {"", "王五"}, {"", "王五-2"},
+        {"财务/01", "李四"}, {"", ".."},   {"", "."},    {"", "a\nb"},
+    };
+    std::vector<Employee> employees;
+    for (const auto& [staff, name] : people) {
+        Employee e;
+        e.key.idNumber = Text::fromUtf8("110101199001011237");
+        e.staffNumber = Text::fromUtf8(staff);
+        e.name = Text::fromUtf8(name);
+        employees.push_back(e);
+    }
+    std::string names;
+    for (const std::filesystem::path& p : employeeFileNames(employees, ".pdf"))
+        names += p.string() + " ";
+    EXPECT_EQ(names, "A001.pdf 王五.pdf 王五-2.pdf 王五-3.pdf 王五-2-2.pdf 财务_01.pdf _...pdf "
+                     "_..pdf a_b.pdf ");
+    // A name too long for a file name is cut at a character's start.
+    Employee longName;
+    std::string many;
+    for (int i = 0; i < 100; ++i)
+        many += "阿";
+    longName.name = Text::fromUtf8(many);
+    const std::string cut = employeeFileNames({longName}, ".pdf").front().string();
+    EXPECT_LE(cut.size(), 255u);
+    EXPECT_EQ(cut.substr(cut.size() - 7), "阿.pdf");
+}
+
 // The month's pay slips: the fields any employee has, each slip's figures those of the month's
 // line (the pay what is left of the income and the bonus), read back from the workbook in the
 // clerks' layout.
