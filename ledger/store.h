@@ -198,6 +198,11 @@ public:
     virtual Outcome<void> commit() = 0;
 };
 
+// What a caller does with the ledger: a command that only reads opens it without the right to
+// write, so that a ledger the user may only read (mode 0444, a read-only directory, a role of
+// the server that may only read) shows.
+enum class Access { ReadWrite, Read };
+
 class LedgerStore {
 public:
     virtual ~LedgerStore() = default;

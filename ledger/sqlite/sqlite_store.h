@@ -29,10 +29,6 @@ Outcome<LedgerTables> loadLedgerTables();
 
 class SqliteStore;
 
-// What a caller does with the ledger: a command that only reads opens it without the right to
-// write, so that a ledger the user may only read (mode 0444, a read-only directory) shows.
-enum class Access { ReadWrite, Read };
-
 // Opens the ledger file, creating it (0600) when it is missing. A file newer than this program
 // is refused; a damaged file (an empty one where a ledger was, tables without the format's
 // version) is set aside under a new name (with its -wal and -shm files) when no other program

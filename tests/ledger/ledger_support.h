@@ -7,13 +7,18 @@
 #include "ledger/ledger.h"
 #include "ledger/memory_store.h"
 #include "ledger/month_cells.h"
+#include "ledger/postgres/postgres_store.h"
+#include "ledger/postgres/pq.h"
 #include "ledger/sqlite/sqlite_store.h"
 #include "tests/support/identity_numbers.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <optional>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -39,16 +44,48 @@ inline ledger::LedgerTables tables() {
     return t.ok() ? std::move(*t) : ledger::LedgerTables{};
 }
 
-enum class StoreKind { File, Memory };
+enum class StoreKind { File, Memory, Server };
 
 inline std::string storeName(const ::testing::TestParamInfo<StoreKind>& info) {
-    return info.param == StoreKind::File ? "File" : "Memory";
+    return info.param == StoreKind::File     ? "File"
+           : info.param == StoreKind::Memory ? "Memory"
+                                             : "Server";
 }
 
-// A new ledger of the kind, over its store.
-inline Outcome<ledger::Ledger> openBook(StoreKind kind, const std::filesystem::path& file) {
+// A ledger of its own on the tests' throwaway server (CTest starts it and names the file that
+// holds its connection string in IITCALC_TEST_POSTGRES): a new schema, named in the connection
+// string it gives.
+inline std::string newServerLedger() {
+    const char* file = std::getenv("IITCALC_TEST_POSTGRES");
+    if (!file) {
+        ADD_FAILURE() << "IITCALC_TEST_POSTGRES does not name the tests' server (run by CTest)";
+        return "postgresql:///nowhere?host=/nonexistent";
+    }
+    std::ifstream in(file);
+    std::string conninfo;
+    std::getline(in, conninfo);
+    static int count = 0;
+    const std::string schema =
+        "t" + std::to_string(::getpid()) + "_" + std::to_string(++count);
+    Outcome<std::unique_ptr<ledger::pq::Connection>> admin = ledger::pq::Connection::open(conninfo);
+    EXPECT_TRUE(admin.ok()) << (admin ? "" : admin.problem().message.toUtf8());
+    if (admin) {
+        EXPECT_TRUE((*admin)->exec("CREATE SCHEMA " + schema).ok());
+    }
+    return conninfo + "&options=-csearch_path%3D" + schema;
+}
+
+// A new ledger of the kind, over its store; `server` keeps the server ledger's connection
+// string for a reopening.
+inline Outcome<ledger::Ledger> openBook(StoreKind kind, const std::filesystem::path& file,
+                                        std::string* server = nullptr) {
     if (kind == StoreKind::Memory)
         return ledger::Ledger(std::make_unique<ledger::MemoryStore>(), tables());
+    if (kind == StoreKind::Server) {
+        const std::string where = newServerLedger();
+        if (server) *server = where;
+        return ledger::openLedgerServer(where, tables());
+    }
     return ledger::openLedgerFile(file, tables());
 }
 
@@ -56,6 +93,7 @@ class LedgerFixture : public ::testing::Test {
 public:
     TempDir dir;
     std::optional<ledger::Ledger> book;
+    std::string server; // the server ledger's connection string
 
     // The store the book keeps its records in.
     virtual StoreKind storeKind() const { return StoreKind::File; }
@@ -64,7 +102,7 @@ public:
         setProgramDirectory(dir.path());
         ASSERT_TRUE(engine::writeDefaultRateTable(engine::rateTablePath()));
         book.reset();
-        Outcome<ledger::Ledger> l = openBook(storeKind(), ledger::ledgerPath());
+        Outcome<ledger::Ledger> l = openBook(storeKind(), ledger::ledgerPath(), &server);
         ASSERT_TRUE(l.ok()) << l.problem().message.toUtf8();
         book.emplace(std::move(*l));
     }
@@ -72,7 +110,9 @@ public:
     void reopen() {
         if (storeKind() == StoreKind::Memory) return;
         book.reset();
-        Outcome<ledger::Ledger> l = ledger::openLedgerFile(ledger::ledgerPath(), tables());
+        Outcome<ledger::Ledger> l = storeKind() == StoreKind::Server
+                                        ? ledger::openLedgerServer(server, tables())
+                                        : ledger::openLedgerFile(ledger::ledgerPath(), tables());
         ASSERT_TRUE(l.ok()) << l.problem().message.toUtf8();
         book.emplace(std::move(*l));
     }

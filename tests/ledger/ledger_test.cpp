@@ -673,7 +673,8 @@ TEST_P(Ledger, FailedOrCancelledImportChangesNothing) {
     EXPECT_EQ(cell(1, kZhang, "本月收入"), "10000");
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, Ledger, ::testing::Values(StoreKind::Memory, StoreKind::File),
+INSTANTIATE_TEST_SUITE_P(Stores, Ledger,
+                         ::testing::Values(StoreKind::Memory, StoreKind::File, StoreKind::Server),
                          storeName);
 
 } // namespace

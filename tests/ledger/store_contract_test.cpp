@@ -305,7 +305,9 @@ TEST_P(StoreContract, TransactionsNestAndKeepNothingWithoutCommit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, StoreContract,
-                         ::testing::Values(StoreKind::Memory, StoreKind::File), storeName);
+                         ::testing::Values(StoreKind::Memory, StoreKind::File,
+                                           StoreKind::Server),
+                         storeName);
 
 } // namespace
 } // namespace iit::testing

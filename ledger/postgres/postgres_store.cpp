@@ -1,0 +1,671 @@
+// The ledger's PostgreSQL store: the tables made from the descriptions of ledger/schema.h, and
+// every statement of the ledger in the server's dialect.
+#include "ledger/postgres/postgres_store.h"
+
+#include "base/convert.h"
+#include "ledger/postgres/pq.h"
+#include "ledger/schema.h"
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <type_traits>
+
+namespace iit::ledger {
+namespace {
+
+template <class T> constexpr bool kIsText = std::is_same_v<std::remove_const_t<T>, Text>;
+
+// The columns of a description: their names, and their definitions in a CREATE TABLE.
+struct Columns {
+    std::vector<std::string> names, definitions;
+
+    template <class T> void operator()(const char* name, const char* constraint, T&) {
+        names.emplace_back(name);
+        std::string d = std::string(name) + (kIsText<T> ? " TEXT" : " BIGINT");
+        if (*constraint) d += std::string(" ") + constraint;
+        definitions.push_back(std::move(d));
+    }
+    std::string list(const char* alias = "") const {
+        std::string out;
+        for (const std::string& n : names)
+            out += (out.empty() ? "" : ", ") + std::string(alias) + (*alias ? "." : "") + n;
+        return out;
+    }
+    std::string placeholders(int first) const {
+        std::string out;
+        for (std::size_t i = 0; i < names.size(); ++i)
+            out += (i ? ", $" : "$") + std::to_string(first + static_cast<int>(i));
+        return out;
+    }
+    std::string definitionList() const {
+        std::string out;
+        for (const std::string& d : definitions)
+            out += ",\n    " + d;
+        return out;
+    }
+    // "a = EXCLUDED.a, ..." for an upsert.
+    std::string excluded() const {
+        std::string out;
+        for (const std::string& n : names)
+            out += (out.empty() ? "" : ", ") + n + " = EXCLUDED." + n;
+        return out;
+    }
+};
+
+template <class Record, auto Describe> const Columns& columnsOf() {
+    static const Columns c = [] {
+        Record r;
+        Columns out;
+        Describe(r, out);
+        return out;
+    }();
+    return c;
+}
+const Columns& employeeColumns() {
+    return columnsOf<Employee,
+                     [](Employee& e, Columns& out) { schema::describeEmployee(e, out); }>();
+}
+const Columns& entryColumns() {
+    return columnsOf<StoredEntry,
+                     [](StoredEntry& e, Columns& out) { schema::describeEntry(e, out); }>();
+}
+const Columns& enteredColumns() {
+    return columnsOf<EnteredMonth,
+                     [](EnteredMonth& e, Columns& out) { schema::describeEntered(e, out); }>();
+}
+const Columns& openingColumns() {
+    return columnsOf<StoredOpening,
+                     [](StoredOpening& o, Columns& out) { schema::describeOpening(o, out); }>();
+}
+
+// Reads a record's columns from a row of a result, from column `first` on.
+class RowReader {
+public:
+    RowReader(const pq::Result& r, int row, int first) : m_r(r), m_row(row), m_column(first) {}
+    void operator()(const char*, const char*, std::int64_t& f) { f = m_r.int64(m_row, m_column++); }
+    void operator()(const char*, const char*, int& f) {
+        f = static_cast<int>(m_r.int64(m_row, m_column++));
+    }
+    void operator()(const char*, const char*, bool& f) { f = m_r.int64(m_row, m_column++) != 0; }
+    template <class T> void operator()(const char*, const char*, std::optional<T>& f) {
+        if (m_r.isNull(m_row, m_column))
+            f.reset();
+        else
+            f = static_cast<T>(m_r.int64(m_row, m_column));
+        ++m_column;
+    }
+    void operator()(const char*, const char*, Text& f) {
+        const std::string_view utf8 = m_r.text(m_row, m_column++);
+        static const std::string identityCard = engine::identityCardType().toUtf8();
+        f = utf8 == identityCard ? engine::identityCardType() : Text::fromUtf8(utf8);
+    }
+    template <class E>
+    requires std::is_enum_v<E>
+    void operator()(const char*, const char*, E& f) {
+        schema::fromStored(f, m_r.int64(m_row, m_column++));
+    }
+
+private:
+    const pq::Result& m_r;
+    int m_row, m_column;
+};
+
+// Appends a record's columns to the parameters.
+class RowBinder {
+public:
+    explicit RowBinder(pq::Params& p) : m_p(p) {}
+    void operator()(const char*, const char*, const std::int64_t& f) {
+        m_p.emplace_back(std::to_string(f));
+    }
+    void operator()(const char*, const char*, const int& f) { m_p.emplace_back(std::to_string(f)); }
+    void operator()(const char*, const char*, const bool& f) { m_p.emplace_back(f ? "1" : "0"); }
+    template <class T> void operator()(const char*, const char*, const std::optional<T>& f) {
+        if (f)
+            m_p.emplace_back(std::to_string(static_cast<std::int64_t>(*f)));
+        else
+            m_p.emplace_back(std::nullopt);
+    }
+    void operator()(const char*, const char*, const Text& f) { m_p.emplace_back(f.toUtf8()); }
+    template <class E>
+    requires std::is_enum_v<E>
+    void operator()(const char*, const char*, const E& f) {
+        m_p.emplace_back(std::to_string(schema::storedValue(f)));
+    }
+
+private:
+    pq::Params& m_p;
+};
+
+std::string num(std::int64_t v) {
+    return std::to_string(v);
+}
+
+const int kEmployeeWidth = static_cast<int>(employeeColumns().names.size());
+
+Employee readEmployee(const pq::Result& r, int row, int first) {
+    Employee e;
+    schema::describeEmployee(e, RowReader(r, row, first));
+    return e;
+}
+StoredEmployee readStoredEmployee(const pq::Result& r, int row) {
+    return StoredEmployee{r.int64(row, 0), readEmployee(r, row, 1)};
+}
+StoredEntry readEntry(const pq::Result& r, int row, int first) {
+    StoredEntry e;
+    schema::describeEntry(e, RowReader(r, row, first));
+    return e;
+}
+StoredOpening readOpening(const pq::Result& r, int row, int first) {
+    StoredOpening o;
+    schema::describeOpening(o, RowReader(r, row, first));
+    return o;
+}
+
+// The statements, made once.
+struct Statements {
+    std::string tables;
+    std::string employees, findEmployee, addEmployee, updateEmployee;
+    std::string entries, entry, entryBefore, entriesFrom, putEntry;
+    std::string month, monthEntries, itemsBefore, withBonus;
+    std::string opening, openings, putOpening;
+};
+
+const Statements& statements() {
+    static const Statements s = [] {
+        const Columns& em = employeeColumns();
+        const Columns& en = entryColumns();
+        const Columns& op = openingColumns();
+        const std::string e = em.list("e"), x = en.list("x"), o = op.list("o");
+        Statements out;
+        out.tables =
+            "CREATE TABLE ledger_meta (\n    name TEXT PRIMARY KEY,\n    value TEXT NOT NULL\n);\n"
+            "CREATE TABLE employee (\n    id BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY "
+            "KEY,\n    year INTEGER NOT NULL" +
+            em.definitionList() +
+            ",\n    UNIQUE (year, id_type, id_number)\n);\n"
+            "CREATE TABLE declared_month (\n    year INTEGER NOT NULL,\n    month INTEGER NOT NULL "
+            "CHECK (month BETWEEN 1 AND 12),\n    PRIMARY KEY (year, month)\n);\n"
+            "CREATE TABLE opening (\n    employee BIGINT PRIMARY KEY REFERENCES employee (id) ON "
+            "DELETE CASCADE" +
+            op.definitionList() +
+            "\n);\n"
+            "CREATE TABLE declared_details (\n    employee BIGINT NOT NULL REFERENCES employee "
+            "(id) ON DELETE CASCADE,\n    month INTEGER NOT NULL CHECK (month BETWEEN 1 AND 12),\n"
+            "    details TEXT NOT NULL,\n    PRIMARY KEY (employee, month)\n);\n"
+            "CREATE TABLE entry (\n    employee BIGINT NOT NULL REFERENCES employee (id) ON DELETE "
+            "CASCADE" +
+            en.definitionList() +
+            ",\n    PRIMARY KEY (month, employee)\n);\n"
+            "CREATE INDEX entry_employee ON entry (employee, month);\n"
+            "CREATE INDEX entry_bonus ON entry (employee) WHERE bonus > 0;\n";
+        out.employees = "SELECT e.id, " + e + " FROM employee e WHERE e.year = $1 ORDER BY e.id";
+        out.findEmployee = "SELECT e.id, " + e +
+                           " FROM employee e WHERE e.year = $1 AND e.id_type = $2 AND "
+                           "e.id_number = $3";
+        out.addEmployee = "INSERT INTO employee (year, " + em.list() + ") VALUES ($1, " +
+                          em.placeholders(2) + ") RETURNING id";
+        out.updateEmployee =
+            "UPDATE employee SET (" + em.list() + ") = (" + em.placeholders(2) + ") WHERE id = $1";
+        out.entries = "SELECT " + x + " FROM entry x WHERE x.employee = $1 ORDER BY x.month";
+        out.entry = "SELECT " + x + " FROM entry x WHERE x.employee = $1 AND x.month = $2";
+        out.entryBefore = "SELECT " + x +
+                          " FROM entry x WHERE x.employee = $1 AND x.month < $2 ORDER BY x.month "
+                          "DESC LIMIT 1";
+        out.entriesFrom = "SELECT " + x +
+                          " FROM entry x WHERE x.employee = $1 AND x.month >= $2 ORDER BY x.month";
+        out.putEntry = "INSERT INTO entry (employee, " + en.list() + ") VALUES ($1, " +
+                       en.placeholders(2) + ") ON CONFLICT (month, employee) DO UPDATE SET " +
+                       en.excluded();
+        out.month = "SELECT e.id, " + e + ", " + x +
+                    " FROM employee e JOIN entry x ON x.employee = e.id AND x.month = $2 WHERE "
+                    "e.year = $1 ORDER BY x.employee";
+        out.monthEntries = "SELECT x.employee, " + x +
+                           " FROM entry x WHERE x.month = $1 AND x.employee BETWEEN $2 AND $3 "
+                           "ORDER BY x.employee";
+        out.itemsBefore =
+            "SELECT x.employee, x.itemised, x.special, x.special_additional, x.other, x.month";
+        for (const ItemInfo& item : kItemInfo)
+            out.itemsBefore += std::string(", x.") + item.column;
+        out.itemsBefore += " FROM entry x WHERE x.month < $1 AND x.employee BETWEEN $2 AND $3";
+        out.withBonus = "SELECT e.id, " + e + ", " + enteredColumns().list("x") +
+                        " FROM employee e JOIN entry x ON x.employee = e.id WHERE e.id IN (SELECT "
+                        "employee FROM entry WHERE bonus > 0) AND e.year = $1 AND e.resident = 1 "
+                        "ORDER BY e.id, x.month";
+        out.opening = "SELECT " + o + " FROM opening o WHERE o.employee = $1";
+        out.openings = "SELECT o.employee, " + o +
+                       " FROM opening o JOIN employee e ON e.id = o.employee WHERE e.year = $1";
+        out.putOpening = "INSERT INTO opening (employee, " + op.list() + ") VALUES ($1, " +
+                         op.placeholders(2) + ") ON CONFLICT (employee) DO UPDATE SET " +
+                         op.excluded();
+        return out;
+    }();
+    return s;
+}
+
+// Makes the tables where there are none, or upgrades those of an earlier layout; refuses a
+// newer one. One desk at a time (an advisory lock of the transaction).
+Outcome<void> prepareTables(pq::Connection& db, Access access) {
+    if (Outcome<void> r = db.exec("BEGIN"); !r) return r;
+    if (Outcome<void> r = db.exec("SELECT pg_advisory_xact_lock(7283467)"); !r) return r;
+    Outcome<pq::Result> exists = db.query("SELECT to_regclass('ledger_meta') IS NOT NULL");
+    if (!exists) return exists.problem();
+    if (exists->text(0, 0) != "t") {
+        if (access == Access::Read) {
+            (void)db.exec("ROLLBACK");
+            return fail(sysText("台账服务器上还没有台账（这个数据库或模式中没有台账的表）"));
+        }
+        if (Outcome<void> r = db.exec(statements().tables); !r) return r;
+        if (Outcome<pq::Result> r =
+                db.query("INSERT INTO ledger_meta (name, value) VALUES ('version', $1)",
+                         {std::to_string(schema::kVersion)});
+            !r)
+            return r.problem();
+        return db.exec("COMMIT");
+    }
+    Outcome<pq::Result> version = db.query("SELECT value FROM ledger_meta WHERE name = 'version'");
+    if (!version) return version.problem();
+    const std::int64_t v = version->rows() ? version->int64(0, 0) : 0;
+    if (v > schema::kVersion) {
+        (void)db.exec("ROLLBACK");
+        return fail(sysText("台账服务器上的台账由更新版本的程序建立（格式版本") + ToText(int(v)) +
+                    sysText("），请升级本程序"));
+    }
+    if (v < schema::kVersion && access == Access::ReadWrite) {
+        // A column added since has a default (or may be NULL): the tables gain it as they are.
+        for (const auto& [table, columns] :
+             {std::pair{"employee", &employeeColumns()}, std::pair{"entry", &entryColumns()},
+              std::pair{"opening", &openingColumns()}})
+            for (const std::string& d : columns->definitions)
+                if (Outcome<void> r = db.exec(std::string("ALTER TABLE ") + table +
+                                              " ADD COLUMN IF NOT EXISTS " + d);
+                    !r)
+                    return r;
+        if (Outcome<pq::Result> r =
+                db.query("UPDATE ledger_meta SET value = $1 WHERE name = 'version'",
+                         {std::to_string(schema::kVersion)});
+            !r)
+            return r.problem();
+    }
+    return db.exec("COMMIT");
+}
+
+class PostgresStore;
+
+class PostgresTransaction final : public StoreTransaction {
+public:
+    PostgresTransaction(PostgresStore& store, int depth) : m_store(store), m_depth(depth) {}
+    ~PostgresTransaction() override;
+    Outcome<void> commit() override;
+
+private:
+    PostgresStore& m_store;
+    int m_depth;
+    bool m_done = false;
+};
+
+class PostgresStore final : public LedgerStore {
+public:
+    PostgresStore(std::unique_ptr<pq::Connection> db, std::string channel)
+        : m_db(std::move(db)), m_channel(std::move(channel)) {}
+
+    Outcome<std::unique_ptr<StoreTransaction>> begin() override {
+        const int depth = m_depth + 1;
+        Outcome<void> r = depth == 1 ? m_db->exec("BEGIN ISOLATION LEVEL SERIALIZABLE")
+                                     : m_db->exec("SAVEPOINT s" + std::to_string(depth));
+        if (!r) return r.problem();
+        m_depth = depth;
+        if (depth == 1) m_wrote = false;
+        return std::unique_ptr<StoreTransaction>(new PostgresTransaction(*this, depth));
+    }
+
+    Outcome<std::vector<int>> years() override {
+        Outcome<pq::Result> r =
+            m_db->run("years", "SELECT DISTINCT year FROM employee ORDER BY year", {});
+        if (!r) return r.problem();
+        std::vector<int> out;
+        for (int i = 0; i < r->rows(); ++i)
+            out.push_back(static_cast<int>(r->int64(i, 0)));
+        return out;
+    }
+
+    Outcome<std::vector<StoredEmployee>> employees(int year) override {
+        Outcome<pq::Result> r = m_db->run("employees", statements().employees, {num(year)});
+        if (!r) return r.problem();
+        std::vector<StoredEmployee> out;
+        out.reserve(static_cast<std::size_t>(r->rows()));
+        for (int i = 0; i < r->rows(); ++i)
+            out.push_back(readStoredEmployee(*r, i));
+        return out;
+    }
+
+    Outcome<std::optional<StoredEmployee>> findEmployee(int year, const PersonKey& key) override {
+        Outcome<pq::Result> r = m_db->run("find_employee", statements().findEmployee,
+                                          {num(year), key.idType.toUtf8(), key.idNumber.toUtf8()});
+        if (!r) return r.problem();
+        if (r->rows() == 0) return std::optional<StoredEmployee>();
+        return std::optional<StoredEmployee>(readStoredEmployee(*r, 0));
+    }
+
+    Outcome<EmployeeId> addEmployee(int year, const Employee& employee) override {
+        pq::Params p{num(year)};
+        schema::describeEmployee(employee, RowBinder(p));
+        Outcome<pq::Result> r = write("add_employee", statements().addEmployee, p);
+        if (!r) return r.problem();
+        return r->int64(0, 0);
+    }
+
+    Outcome<void> updateEmployee(EmployeeId id, const Employee& employee) override {
+        pq::Params p{num(id)};
+        schema::describeEmployee(employee, RowBinder(p));
+        return done(write("update_employee", statements().updateEmployee, p));
+    }
+
+    Outcome<void> removeEmployee(EmployeeId id) override {
+        return done(write("remove_employee", "DELETE FROM employee WHERE id = $1", {num(id)}));
+    }
+
+    Outcome<std::vector<StoredEntry>> entries(EmployeeId id) override {
+        return entryRows("entries", statements().entries, {num(id)});
+    }
+
+    Outcome<std::optional<StoredEntry>> entry(EmployeeId id, int month) override {
+        return oneEntry("entry", statements().entry, {num(id), num(month)});
+    }
+
+    Outcome<std::optional<StoredEntry>> entryBefore(EmployeeId id, int month) override {
+        if (month <= 1) return std::optional<StoredEntry>();
+        return oneEntry("entry_before", statements().entryBefore, {num(id), num(month)});
+    }
+
+    Outcome<std::vector<StoredEntry>> entriesFrom(EmployeeId id, int month) override {
+        return entryRows("entries_from", statements().entriesFrom, {num(id), num(month)});
+    }
+
+    Outcome<void> putEntry(EmployeeId id, const StoredEntry& entry) override {
+        pq::Params p{num(id)};
+        schema::describeEntry(entry, RowBinder(p));
+        return done(write("put_entry", statements().putEntry, p));
+    }
+
+    Outcome<void> removeEntry(EmployeeId id, int month) override {
+        return done(write("remove_entry", "DELETE FROM entry WHERE employee = $1 AND month = $2",
+                          {num(id), num(month)}));
+    }
+
+    Outcome<std::vector<StoredLine>> month(int year, int month) override {
+        Outcome<pq::Result> r = m_db->run("month", statements().month, {num(year), num(month)});
+        if (!r) return r.problem();
+        std::vector<StoredLine> out;
+        out.reserve(static_cast<std::size_t>(r->rows()));
+        for (int i = 0; i < r->rows(); ++i)
+            out.push_back(
+                StoredLine{readStoredEmployee(*r, i), readEntry(*r, i, 1 + kEmployeeWidth)});
+        return out;
+    }
+
+    Outcome<bool> monthHasEntries(int year, int month) override {
+        Outcome<pq::Result> r = m_db->run(
+            "month_has_entries",
+            "SELECT EXISTS (SELECT 1 FROM employee e JOIN entry x ON x.employee = e.id AND "
+            "x.month = $2 WHERE e.year = $1)",
+            {num(year), num(month)});
+        if (!r) return r.problem();
+        return r->text(0, 0) == "t";
+    }
+
+    Outcome<std::vector<EmployeeEntry>> monthEntries(int month, EmployeeId first,
+                                                     EmployeeId last) override {
+        Outcome<pq::Result> r = m_db->run("month_entries", statements().monthEntries,
+                                          {num(month), num(first), num(last)});
+        if (!r) return r.problem();
+        std::vector<EmployeeEntry> out;
+        out.reserve(static_cast<std::size_t>(r->rows()));
+        for (int i = 0; i < r->rows(); ++i)
+            out.push_back(EmployeeEntry{r->int64(i, 0), readEntry(*r, i, 1)});
+        return out;
+    }
+
+    Outcome<std::vector<EmployeeId>> employeesWithEntriesFrom(int month, EmployeeId first,
+                                                              EmployeeId last) override {
+        Outcome<pq::Result> r = m_db->run(
+            "with_entries_from",
+            "SELECT DISTINCT x.employee FROM entry x WHERE x.month >= $1 AND x.employee BETWEEN "
+            "$2 AND $3",
+            {num(month), num(first), num(last)});
+        if (!r) return r.problem();
+        std::vector<EmployeeId> out;
+        for (int i = 0; i < r->rows(); ++i)
+            out.push_back(r->int64(i, 0));
+        return out;
+    }
+
+    Outcome<std::vector<ItemsBefore>> itemsBefore(int month, EmployeeId first,
+                                                  EmployeeId last) override {
+        Outcome<pq::Result> r = m_db->run("items_before", statements().itemsBefore,
+                                          {num(month), num(first), num(last)});
+        if (!r) return r.problem();
+        // By employee: a year's ids may have gaps on a server (a transaction rolled back still
+        // used its ids).
+        std::map<EmployeeId, ItemsBefore> byId;
+        for (int i = 0; i < r->rows(); ++i) {
+            const EmployeeId employee = r->int64(i, 0);
+            ItemsBefore& x = byId[employee];
+            x.employee = employee;
+            const std::int64_t itemised = r->int64(i, 1);
+            for (int g = 0; g < 3; ++g)
+                if (!(itemised & (1 << g)) && r->int64(i, 2 + g) != 0) x.asSums |= 1 << g;
+            x.firstMonth = std::min(x.firstMonth, static_cast<int>(r->int64(i, 5)));
+            for (std::size_t k = 0; k < kItems; ++k)
+                x.sums[k] += r->int64(i, 6 + static_cast<int>(k));
+        }
+        std::vector<ItemsBefore> out;
+        out.reserve(byId.size());
+        for (auto& [id, x] : byId)
+            out.push_back(x);
+        return out;
+    }
+
+    Outcome<std::vector<EmployeeYear>> residentsWithBonus(int year) override {
+        Outcome<pq::Result> r = m_db->run("with_bonus", statements().withBonus, {num(year)});
+        if (!r) return r.problem();
+        std::vector<EmployeeYear> out;
+        for (int i = 0; i < r->rows(); ++i) {
+            const EmployeeId id = r->int64(i, 0);
+            if (out.empty() || out.back().employee.id != id)
+                out.push_back(EmployeeYear{readStoredEmployee(*r, i), {}});
+            EnteredMonth m;
+            schema::describeEntered(m, RowReader(*r, i, 1 + kEmployeeWidth));
+            out.back().months.push_back(std::move(m));
+        }
+        return out;
+    }
+
+    Outcome<std::optional<StoredOpening>> opening(EmployeeId id) override {
+        Outcome<pq::Result> r = m_db->run("opening", statements().opening, {num(id)});
+        if (!r) return r.problem();
+        if (r->rows() == 0) return std::optional<StoredOpening>();
+        return std::optional<StoredOpening>(readOpening(*r, 0, 0));
+    }
+
+    Outcome<std::unordered_map<EmployeeId, StoredOpening>> openings(int year) override {
+        Outcome<pq::Result> r = m_db->run("openings", statements().openings, {num(year)});
+        if (!r) return r.problem();
+        std::unordered_map<EmployeeId, StoredOpening> out;
+        for (int i = 0; i < r->rows(); ++i)
+            out.emplace(r->int64(i, 0), readOpening(*r, i, 1));
+        return out;
+    }
+
+    Outcome<void> putOpening(EmployeeId id, const StoredOpening& opening) override {
+        pq::Params p{num(id)};
+        schema::describeOpening(opening, RowBinder(p));
+        return done(write("put_opening", statements().putOpening, p));
+    }
+
+    Outcome<void> removeOpening(EmployeeId id) override {
+        return done(write("remove_opening", "DELETE FROM opening WHERE employee = $1", {num(id)}));
+    }
+
+    Outcome<DeclaredDetails> detailsDeclaredBefore(int year, int month) override {
+        Outcome<pq::Result> r = m_db->run(
+            "details_before",
+            "SELECT d.employee, d.details FROM declared_details d JOIN employee e ON e.id = "
+            "d.employee WHERE e.year = $1 AND d.month < $2 ORDER BY d.employee, d.month",
+            {num(year), num(month)});
+        if (!r) return r.problem();
+        DeclaredDetails out;
+        for (int i = 0; i < r->rows(); ++i) {
+            const EmployeeId id = r->int64(i, 0);
+            Text details = Text::fromUtf8(r->text(i, 1));
+            if (!out.empty() && out.back().first == id)
+                out.back().second = std::move(details); // a later month's
+            else
+                out.emplace_back(id, std::move(details));
+        }
+        return out;
+    }
+
+    Outcome<void> putDetailsDeclared(int year, int month, const DeclaredDetails& details) override {
+        if (Outcome<pq::Result> r = write("clear_details",
+                                          "DELETE FROM declared_details WHERE month = $2 AND "
+                                          "employee IN (SELECT id FROM employee WHERE year = $1)",
+                                          {num(year), num(month)});
+            !r)
+            return r.problem();
+        for (const auto& [id, text] : details)
+            if (Outcome<pq::Result> r = write(
+                    "put_details",
+                    "INSERT INTO declared_details (employee, month, details) VALUES ($1, $2, $3)",
+                    {num(id), num(month), text.toUtf8()});
+                !r)
+                return r.problem();
+        return {};
+    }
+
+    Outcome<std::vector<int>> declaredMonths(int year) override {
+        Outcome<pq::Result> r = m_db->run(
+            "declared_months", "SELECT month FROM declared_month WHERE year = $1 ORDER BY month",
+            {num(year)});
+        if (!r) return r.problem();
+        std::vector<int> out;
+        for (int i = 0; i < r->rows(); ++i)
+            out.push_back(static_cast<int>(r->int64(i, 0)));
+        return out;
+    }
+
+    Outcome<void> declare(int year, int month) override {
+        return done(write("declare",
+                          "INSERT INTO declared_month (year, month) VALUES ($1, $2) ON CONFLICT "
+                          "DO NOTHING",
+                          {num(year), num(month)}));
+    }
+
+    Outcome<void> undeclare(int year, int month) override {
+        return done(write("undeclare", "DELETE FROM declared_month WHERE year = $1 AND month = $2",
+                          {num(year), num(month)}));
+    }
+
+    Outcome<bool> changedElsewhere() override {
+        Outcome<int> n = m_db->notificationsFromOthers();
+        if (!n) return n.problem();
+        return *n > 0;
+    }
+
+    // The transaction's end: the outermost commits (announcing a change to the other desks) or
+    // rolls back; an inner one releases or rolls back to its savepoint.
+    Outcome<void> finish(int depth, bool commit) {
+        m_depth = depth - 1;
+        const std::string savepoint = "s" + std::to_string(depth);
+        if (depth > 1)
+            return commit ? m_db->exec("RELEASE SAVEPOINT " + savepoint)
+                          : m_db->exec("ROLLBACK TO SAVEPOINT " + savepoint +
+                                       "; RELEASE SAVEPOINT " + savepoint);
+        if (!commit) return m_db->exec("ROLLBACK");
+        if (m_wrote)
+            if (Outcome<void> r = m_db->exec("NOTIFY " + m_channel); !r) {
+                (void)m_db->exec("ROLLBACK");
+                return r;
+            }
+        Outcome<void> r = m_db->exec("COMMIT");
+        if (!r) (void)m_db->exec("ROLLBACK");
+        return r;
+    }
+
+private:
+    // A statement that changes the ledger: announced at the transaction's commit, or at once.
+    Outcome<pq::Result> write(const char* name, const std::string& sql, const pq::Params& p) {
+        Outcome<pq::Result> r = m_db->run(name, sql, p);
+        if (!r) return r;
+        if (m_depth > 0)
+            m_wrote = true;
+        else if (Outcome<void> n = m_db->exec("NOTIFY " + m_channel); !n)
+            return n.problem();
+        return r;
+    }
+    static Outcome<void> done(const Outcome<pq::Result>& r) {
+        if (!r) return r.problem();
+        return {};
+    }
+    Outcome<std::vector<StoredEntry>> entryRows(const char* name, const std::string& sql,
+                                                const pq::Params& p) {
+        Outcome<pq::Result> r = m_db->run(name, sql, p);
+        if (!r) return r.problem();
+        std::vector<StoredEntry> out;
+        for (int i = 0; i < r->rows(); ++i)
+            out.push_back(readEntry(*r, i, 0));
+        return out;
+    }
+    Outcome<std::optional<StoredEntry>> oneEntry(const char* name, const std::string& sql,
+                                                 const pq::Params& p) {
+        Outcome<pq::Result> r = m_db->run(name, sql, p);
+        if (!r) return r.problem();
+        if (r->rows() == 0) return std::optional<StoredEntry>();
+        return std::optional<StoredEntry>(readEntry(*r, 0, 0));
+    }
+
+    std::unique_ptr<pq::Connection> m_db;
+    std::string m_channel;
+    int m_depth = 0;
+    bool m_wrote = false;
+};
+
+PostgresTransaction::~PostgresTransaction() {
+    if (!m_done) (void)m_store.finish(m_depth, false);
+}
+
+Outcome<void> PostgresTransaction::commit() {
+    m_done = true;
+    return m_store.finish(m_depth, true);
+}
+
+} // namespace
+
+bool isServerLedger(std::string_view where) {
+    return where.starts_with("postgresql://") || where.starts_with("postgres://");
+}
+
+Outcome<std::unique_ptr<LedgerStore>> openPostgresStore(const std::string& conninfo,
+                                                        Access access) {
+    Outcome<std::unique_ptr<pq::Connection>> db = pq::Connection::open(conninfo);
+    if (!db) return db.problem();
+    if (Outcome<void> r = prepareTables(**db, access); !r) return r.problem();
+    if (access == Access::Read)
+        if (Outcome<void> r = (*db)->exec("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY");
+            !r)
+            return r.problem();
+    // The channel of this ledger's changes: its database's, of its schema.
+    Outcome<pq::Result> where = (*db)->query("SELECT current_schema()");
+    if (!where) return where.problem();
+    const std::string channel = pq::identifier("iitcalc " + std::string(where->text(0, 0)));
+    if (Outcome<void> r = (*db)->exec("LISTEN " + channel); !r) return r.problem();
+    return std::unique_ptr<LedgerStore>(new PostgresStore(std::move(*db), channel));
+}
+
+Outcome<Ledger> openLedgerServer(const std::string& conninfo, LedgerTables tables, Access access) {
+    Outcome<std::unique_ptr<LedgerStore>> store = openPostgresStore(conninfo, access);
+    if (!store) return store.problem();
+    return Ledger(std::move(*store), std::move(tables));
+}
+
+} // namespace iit::ledger
