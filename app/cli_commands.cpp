@@ -104,7 +104,7 @@ const std::vector<Command>& commands() {
          "declare YEAR MONTH -o FOLDER "
          "| "
          "opening YEAR MONTH FILE | "
-         "check YEAR | backup FILE | restore FILE --force",
+         "check YEAR | backup FILE | restore FILE --force | migrate --to LOCATION",
          "the payroll ledger of the data directory",
          {{"output", 'o', "OUTPUT",
            "where show, people and cost write (default: standard output); declare's folder"},
@@ -114,6 +114,10 @@ const std::vector<Command>& commands() {
           {"employer", 0, "NAME",
            "slips, statement: the employer's name (default: the main window's)"},
           {"one-per-page", 0, nullptr, "slips: a PDF of one slip a page, not several"},
+          {"ledger", 0, "LOCATION",
+           "the ledger: a server's (postgresql://…) or a file (default: IITCALC_LEDGER, else "
+           "工资台账.db of the data directory)"},
+          {"to", 0, "LOCATION", "migrate: the empty server ledger or new file it is copied to"},
           {"each", 0, nullptr,
            "slips, statement: one PDF for each employee into the folder of -o, named by 工号 "
            "or name"}},
@@ -142,7 +146,12 @@ const std::vector<Command>& commands() {
          "  check YEAR               every stored figure of YEAR against what it must be\n"
          "  backup FILE              a whole, private copy of the ledger, while others use it\n"
          "  restore FILE --force     FILE, a sound ledger, in the ledger's place; the ledger is\n"
-         "                           set aside under a new name\n"},
+         "                           set aside under a new name\n"
+         "  migrate --to LOCATION    the whole ledger copied to an empty server ledger\n"
+         "                           (postgresql://…) or a new file, then every month compared\n"
+         "The ledger is the data directory's file, or where --ledger or IITCALC_LEDGER says: a\n"
+         "PostgreSQL server's ledger for several desks (postgresql://HOST/DATABASE, a schema\n"
+         "with ?options=-csearch_path%3DNAME; passwords from ~/.pgpass or PGPASSWORD).\n"},
     };
     return commands;
 }

@@ -16,8 +16,10 @@
 #include "engine/amount.h"
 #include "ledger/employer_cost.h"
 #include "ledger/ledger.h"
+#include "ledger/migrate.h"
 #include "ledger/month_cells.h"
 #include "ledger/pay_slips.h"
+#include "ledger/postgres/postgres_store.h"
 #include "ledger/sqlite/sqlite_store.h"
 #include "ledger/statement.h"
 #include "ledger/window/month_files.h"
@@ -26,6 +28,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <iostream>
 #include <span>
 #include <unordered_map>
@@ -34,21 +37,41 @@ namespace iit::cli {
 
 using engine::Exact;
 
-std::optional<ledger::Ledger> openLedger(const Context& ctx, ledger::Access access) {
+std::optional<std::string> ledgerLocation(const Context& ctx) {
+    if (const std::optional<std::string> given = ctx.value("ledger")) return *given;
+    if (const char* env = std::getenv("IITCALC_LEDGER"); env && *env) return std::string(env);
+    return std::nullopt;
+}
+
+namespace {
+
+// A ledger at `location` with the data directory's laws.
+std::optional<ledger::Ledger>
+openLedgerAt(const Context& ctx, const std::optional<std::string>& given, ledger::Access access) {
     if (!openTable(ctx, std::nullopt)) return std::nullopt;
+    // The data directory's file, now that the data directory is known.
+    const std::string location = given ? *given : ledger::ledgerPath().string();
     Outcome<ledger::LedgerTables> tables = ledger::loadLedgerTables();
     if (!tables) {
         std::cerr << "iitcalc-cli: " << oneLine(tables.problem().message).toUtf8() << "\n";
         return std::nullopt;
     }
     if (!tables->notice.empty()) std::cerr << "iitcalc-cli: " << tables->notice.toUtf8() << "\n";
-    Outcome<ledger::Ledger> opened = ledger::openLedgerFile(
-        ledger::ledgerPath(), std::move(*tables), access, std::chrono::minutes(1));
+    Outcome<ledger::Ledger> opened =
+        ledger::isServerLedger(location)
+            ? ledger::openLedgerServer(location, std::move(*tables), access)
+            : ledger::openLedgerFile(location, std::move(*tables), access, std::chrono::minutes(1));
     if (!opened) {
         std::cerr << "iitcalc-cli: " << oneLine(opened.problem().message).toUtf8() << "\n";
         return std::nullopt;
     }
     return std::move(*opened);
+}
+
+} // namespace
+
+std::optional<ledger::Ledger> openLedger(const Context& ctx, ledger::Access access) {
+    return openLedgerAt(ctx, ledgerLocation(ctx), access);
 }
 
 int failed(const std::string& where, const Text& message, const char* consequence) {
@@ -587,13 +610,59 @@ int restore(Context& ctx) {
     return kExitOk;
 }
 
+// The whole ledger into the empty ledger at --to (a server's or a file), then every month of
+// the two compared.
+int migrate(Context& ctx) {
+    const std::optional<std::string> to = ctx.value("to");
+    if (ctx.operands.size() != 1 || !to)
+        return ctx.usageError("ledger migrate needs --to LOCATION (postgresql://… or a FILE)");
+    if (*to == ledgerLocation(ctx)) return ctx.usageError("--to names the ledger itself");
+    const bool toFile = !ledger::isServerLedger(*to);
+    std::error_code ec;
+    if (toFile && std::filesystem::exists(*to, ec)) {
+        std::cerr << "iitcalc-cli: " << *to
+                  << " exists: a ledger is copied into a new file only, never over one\n";
+        return kExitFailure;
+    }
+    std::optional<ledger::Ledger> source = openLedger(ctx, ledger::Access::Read);
+    if (!source) return kExitFailure;
+    std::optional<ledger::Ledger> target = openLedgerAt(ctx, *to, ledger::Access::ReadWrite);
+    // A new file that did not take the whole ledger goes again.
+    const auto dropFile = [&] {
+        target.reset();
+        if (!toFile) return;
+        for (const char* suffix : {"", "-wal", "-shm"})
+            std::filesystem::remove(*to + suffix, ec);
+    };
+    if (!target) {
+        dropFile();
+        return kExitFailure;
+    }
+    Outcome<ledger::CopyCount> copied = ledger::copyLedger(source->store(), target->store());
+    if (!copied) {
+        dropFile();
+        return failed("", copied.problem().message, "nothing was copied");
+    }
+    Outcome<std::optional<Text>> difference = ledger::firstDifference(*source, *target);
+    if (!difference || *difference) {
+        std::cerr << "iitcalc-cli: the copy does not show the same figures: "
+                  << (difference ? (**difference).toUtf8()
+                                 : oneLine(difference.problem().message).toUtf8())
+                  << "\n";
+        return kExitFailure;
+    }
+    std::cout << copied->years << " years, " << copied->employees << " employees, "
+              << copied->entries << " entries copied; every month the same\n";
+    return kExitOk;
+}
+
 } // namespace
 
 int runLedger(Context& ctx) {
     if (ctx.operands.empty())
         return ctx.usageError(
             "an action is needed: import, show, people, cost, slips, statement, declare, "
-            "opening, check, backup or restore");
+            "opening, check, backup, restore or migrate");
     const std::string& action = ctx.operands.front();
     const bool writes = action == "show" || action == "people" || action == "declare" ||
                         action == "cost" || action == "slips" || action == "statement";
@@ -609,6 +678,12 @@ int runLedger(Context& ctx) {
         return ctx.usageError("--replace is for ledger import");
     if (action != "restore" && ctx.flag("force"))
         return ctx.usageError("--force is for ledger restore");
+    if (action != "migrate" && ctx.value("to")) return ctx.usageError("--to is for ledger migrate");
+    if ((action == "backup" || action == "restore") &&
+        ledger::isServerLedger(ledgerLocation(ctx).value_or("")))
+        return ctx.usageError("a server ledger is backed up with ledger migrate --to FILE, and "
+                              "with the server's own tools");
+    if (action == "migrate") return migrate(ctx);
     if (action == "check") return check(ctx);
     if (action == "backup") return backup(ctx);
     if (action == "restore") return restore(ctx);

@@ -14,7 +14,11 @@
 
 namespace iit::cli {
 
-// Opens the data directory's ledger with the laws it computes by. The bracket table is started
+// Where the ledger is: --ledger, else IITCALC_LEDGER; none for the data directory's file. A
+// postgresql:// connection string names a server ledger; anything else a file.
+std::optional<std::string> ledgerLocation(const Context& ctx);
+
+// Opens the ledger (ledgerLocation) with the laws it computes by. The bracket table is started
 // as the window starts it. A command that only reads opens it so; another program's change is
 // waited for up to a minute. Prints the problem and returns nullopt on failure.
 std::optional<ledger::Ledger> openLedger(const Context& ctx, ledger::Access access);

@@ -678,5 +678,34 @@ TEST(CliLedger, TheEmployeesYearAndItsReconciliation) {
     EXPECT_EQ(runCli(dir, "ledger statement 2024 110101199001011237").exit, 1);
 }
 
+// The ledger copied into a new file and read there through --ledger; never over a file, and
+// a server ledger is not backed up as a file is.
+TEST(CliLedger, MigrateIntoANewFileAndReadItThere) {
+    TempDir dir;
+    writeFile(dir / "m.tsv", "证件号码\t姓名\t本月收入\n" + identityNumber(1) + "\t张三\t20000\n");
+    ASSERT_EQ(runCli(dir, "ledger import 2024 7 '" + (dir / "m.tsv").string() + "'").exit, 0);
+    const std::string copy = "'" + (dir / "copy.db").string() + "'";
+    const CliRun migrated = runCli(dir, "ledger migrate --to " + copy);
+    EXPECT_EQ(migrated.exit, 0) << migrated.err;
+    EXPECT_EQ(migrated.out, "1 years, 1 employees, 1 entries copied; every month the same\n");
+    EXPECT_EQ(runCli(dir, "ledger --ledger " + copy + " show 2024 7").out,
+              runCli(dir, "ledger show 2024 7").out);
+    const struct {
+        const char* args;
+        int exit;
+    } cases[] = {
+        {"ledger migrate --to COPY", 1},                      // never over a file
+        {"ledger migrate", 2},                                // nowhere to go
+        {"ledger show 2024 7 --to COPY", 2},                  // --to is migrate's
+        {"ledger --ledger postgresql://h/db backup b.db", 2}, // a server's backup is migrate
+    };
+    for (const auto& c : cases) {
+        std::string args = c.args;
+        if (const std::size_t at = args.find("COPY"); at != std::string::npos)
+            args.replace(at, 4, copy);
+        EXPECT_EQ(runCli(dir, args).exit, c.exit) << args;
+    }
+}
+
 } // namespace
 } // namespace iit::testing

@@ -2,6 +2,7 @@
 // (every field, texts of any character, NULLs), a year's employees in the order they were added
 // and unique by their key, the ranges a month is read in, and transactions that nest and keep
 // nothing when they end without commit.
+#include "ledger/migrate.h"
 #include "tests/ledger/ledger_support.h"
 
 namespace iit::testing {
@@ -304,9 +305,60 @@ TEST_P(StoreContract, TransactionsNestAndKeepNothingWithoutCommit) {
     EXPECT_EQ(store().employees(2024)->front().employee.name.toUtf8(), "甲");
 }
 
+// A whole ledger copied between stores: a desk's file onto the server and back into a new
+// file, every month the same after each copy (openings, two years, declared months, the details
+// the declaration kept); a store that holds a ledger is never copied over.
+class LedgerCopy : public LedgerFixture {
+protected:
+    LedgerStore& store() { return book->store(); }
+};
+
+TEST_F(LedgerCopy, AWholeLedgerCopiesIntoAnEmptyStoreOnly) {
+    import(1, makeRows({{identityNumber(1).c_str(), "甲", "20000", "2000", "", "", "", ""},
+                        { identityNumber(2).c_str(),
+                          "乙",
+                          "9000",
+                          "",
+                          "",
+                          "",
+                          "否",
+                          "" }}));
+    import(2, makeRows(
+                  {{ identityNumber(1).c_str(),
+                     "甲",
+                     "20000",
+                     "2000",
+                     "36000",
+                     "单独计税",
+                     "",
+                     "" }}));
+    import(1, makeRows({{ identityNumber(1).c_str(), "甲", "21000", "", "", "", "", "" }}), 2025);
+    ASSERT_TRUE(book->declareMonth(2024, 1).ok());
+    ASSERT_TRUE(store()
+                    .putDetailsDeclared(
+                        2024, 1, {{store().employees(2024)->front().id, Text::fromUtf8("工号A")}})
+                    .ok());
+    ledger::Ledger& from = *book;
+    for (StoreKind kind : {StoreKind::Server, StoreKind::File, StoreKind::Memory}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        Outcome<ledger::Ledger> to = openBook(kind, dir.path() / "copy.db");
+        ASSERT_TRUE(to.ok()) << to.problem().message.toUtf8();
+        Outcome<ledger::CopyCount> n = ledger::copyLedger(from.store(), to->store());
+        ASSERT_TRUE(n.ok()) << n.problem().message.toUtf8();
+        EXPECT_EQ(n->years * 100 + n->employees * 10 + n->entries, 200 + 30 + 4);
+        Outcome<std::optional<Text>> difference = ledger::firstDifference(from, *to);
+        ASSERT_TRUE(difference.ok());
+        EXPECT_FALSE(*difference) << (*difference ? (*difference)->toUtf8() : "");
+        EXPECT_EQ(to->store().detailsDeclaredBefore(2024, 2)->front().second.toUtf8(), "工号A");
+        // Copied again, it is refused, and nothing is added.
+        EXPECT_FALSE(ledger::copyLedger(from.store(), to->store()).ok());
+        EXPECT_EQ(to->store().employees(2024)->size(), 2u);
+        std::filesystem::remove(dir.path() / "copy.db");
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, StoreContract,
-                         ::testing::Values(StoreKind::Memory, StoreKind::File,
-                                           StoreKind::Server),
+                         ::testing::Values(StoreKind::Memory, StoreKind::File, StoreKind::Server),
                          storeName);
 
 } // namespace
