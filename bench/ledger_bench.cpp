@@ -7,6 +7,7 @@
 #include "ledger/declaration.h"
 #include "ledger/ledger.h"
 #include "ledger/month_cells.h"
+#include "ledger/postgres/postgres_store.h"
 #include "ledger/sqlite/sqlite_store.h"
 #include "ledger/window/month_files.h"
 
@@ -15,9 +16,12 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <unistd.h>
 
 namespace iit::ledger {
 namespace {
@@ -386,6 +390,134 @@ void BM_DeclarationWrite10000(benchmark::State& state) {
             state.SkipWithError("not written");
 }
 BENCHMARK(BM_DeclarationWrite10000)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+// ---- The same ledger on a PostgreSQL server: the throwaway server the tests start, begun
+// here in a folder of its own (Unix socket only) and stopped when the benchmarks end.
+
+class Server {
+public:
+    Server()
+        : m_dir(std::filesystem::temp_directory_path() /
+                ("iitcalc-bench-pg-" + std::to_string(::getpid()))) {
+        const std::string start =
+            std::string(IIT_POSTGRES_SCRIPT) + " start '" + m_dir.string() + "' >/dev/null";
+        if (std::system(start.c_str()) != 0) std::abort();
+        std::ifstream in(m_dir / "conninfo");
+        std::getline(in, m_conninfo);
+    }
+    ~Server() {
+        const std::string stop =
+            std::string(IIT_POSTGRES_SCRIPT) + " stop '" + m_dir.string() + "'";
+        (void)std::system(stop.c_str());
+        std::error_code ec;
+        std::filesystem::remove_all(m_dir, ec);
+    }
+    // A new, empty database of the server: its connection string.
+    std::string newDatabase() {
+        const std::string name = "bench" + std::to_string(++m_count);
+        const std::string make = "psql -q '" + m_conninfo + "' -c 'CREATE DATABASE " + name + "'";
+        if (std::system(make.c_str()) != 0) std::abort();
+        std::string at = m_conninfo;
+        at.replace(at.find("/postgres?"), 10, "/" + name + "?");
+        return at;
+    }
+
+private:
+    std::filesystem::path m_dir;
+    std::string m_conninfo;
+    int m_count = 0;
+};
+
+Server& server() {
+    static Server s;
+    return s;
+}
+
+// January to `months` of 10,000 employees in a server ledger of its own.
+struct ServerBooks {
+    bench::DataDirectory dir;
+    std::string where;
+    std::optional<Ledger> ledger;
+    explicit ServerBooks(int months) : where(server().newDatabase()) {
+        Outcome<Ledger> l = openLedgerServer(where, std::move(*loadLedgerTables()));
+        if (!l) {
+            std::fprintf(stderr, "%s\n", l.problem().message.toUtf8().c_str());
+            std::abort();
+        }
+        ledger.emplace(std::move(*l));
+        for (int m = 1; m <= months; ++m)
+            if (!ledger->importMonth(kYear, m, monthRows(m))) std::abort();
+    }
+};
+
+void BM_ServerImportMonth10000(benchmark::State& state) {
+    ServerBooks books(11);
+    const std::vector<std::vector<Text>> december = monthRows(12);
+    std::vector<EntryChange> removal;
+    for (int i = 0; i < kEmployees; ++i)
+        removal.push_back(EntryChange{{identityCardType(), Text::fromBytes(id(i))}, std::nullopt});
+    for (auto _ : state) {
+        Outcome<ChangeReport> r = books.ledger->importMonth(kYear, 12, december);
+        if (!r || r->added != kEmployees) state.SkipWithError("import failed");
+        state.PauseTiming();
+        if (!books.ledger->changeEntries(kYear, 12, removal)) state.SkipWithError("removal failed");
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_ServerImportMonth10000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+ServerBooks& serverYear() {
+    static ServerBooks books(12);
+    return books;
+}
+
+void BM_ServerShowDecember10000(benchmark::State& state) {
+    ServerBooks& books = serverYear();
+    for (auto _ : state) {
+        Outcome<MonthView> v = books.ledger->showMonth(kYear, 12);
+        if (!v || v->lines.size() != kEmployees) state.SkipWithError("show failed");
+        benchmark::DoNotOptimize(v);
+    }
+}
+BENCHMARK(BM_ServerShowDecember10000)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+void BM_ServerEditMarchIncome(benchmark::State& state) {
+    ServerBooks& books = serverYear();
+    const PersonKey key{identityCardType(), Text::fromBytes(id(4321))};
+    Entry entry = **books.ledger->entry(kYear, 3, key);
+    static int n = 0;
+    for (auto _ : state) {
+        entry.income = engine::Exact(20000 + (++n % 2) * 15000);
+        Outcome<ChangeReport> r = books.ledger->changeEntries(kYear, 3, {EntryChange{key, entry}});
+        if (!r || r->recomputed < 1) state.SkipWithError("edit failed");
+    }
+}
+BENCHMARK(BM_ServerEditMarchIncome)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+// What the window does to open a year: connect, check the tables, read the month shown.
+void BM_ServerOpenYear(benchmark::State& state) {
+    ServerBooks& books = serverYear();
+    for (auto _ : state) {
+        Outcome<Ledger> l = openLedgerServer(books.where, std::move(*loadLedgerTables()));
+        if (!l) state.SkipWithError("open failed");
+        Outcome<MonthView> v = l->showMonth(kYear, 12);
+        if (!v || v->lines.size() != kEmployees) state.SkipWithError("show failed");
+    }
+}
+BENCHMARK(BM_ServerOpenYear)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
