@@ -159,132 +159,145 @@ Outcome<std::vector<Employee>> Ledger::listEmployees(int year) {
 }
 
 Outcome<std::optional<Employee>> Ledger::putEmployee(int year, const Employee& given) {
-    Book& book = *m_book;
-    if (Outcome<void> r = checkEmployee(given); !r) return r.problem();
-    const Employee employee = marked(given);
-    Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
-    if (!t) return t.problem();
-    Outcome<std::optional<StoredEmployee>> found = book.store->findEmployee(year, employee.key);
-    if (!found) return found.problem();
-    std::optional<int> first;
-    if (*found) {
-        Outcome<std::optional<int>> counting =
-            countingMonthOf(book, StoredEmployee{(*found)->id, Employee{}});
-        if (!counting) return counting.problem();
-        first = *counting;
-    }
-    if (Outcome<void> r = checkOptions(employee, first); !r)
-        return fail(whom(employee) + sysText("：") + r.problem().message);
-    std::optional<Employee> previous;
-    if (*found) {
-        const StoredEmployee& row = **found;
-        previous = row.employee;
-        const bool recompute = !sameComputation(row.employee, employee);
-        Outcome<std::vector<StoredEntry>> entries = book.store->entries(row.id);
-        if (!entries) return entries.problem();
-        if (recompute) {
-            Outcome<bool> declared = hasDeclaredEntry(book, year, row.id);
-            if (!declared) return declared.problem();
-            if (*declared)
-                return fail(whom(employee) +
-                            sysText("已有申报的月份，入职月份、居民身份和减除费用选项不能再改"));
-            if (!employee.resident)
+    return detail::retried(*m_book, [&]() -> Outcome<std::optional<Employee>> {
+        Book& book = *m_book;
+        if (Outcome<void> r = checkEmployee(given); !r) return r.problem();
+        const Employee employee = marked(given);
+        Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
+        if (!t) return t.problem();
+        Outcome<std::optional<StoredEmployee>> found = book.store->findEmployee(year, employee.key);
+        if (!found) return found.problem();
+        std::optional<int> first;
+        if (*found) {
+            Outcome<std::optional<int>> counting =
+                countingMonthOf(book, StoredEmployee{(*found)->id, Employee{}});
+            if (!counting) return counting.problem();
+            first = *counting;
+        }
+        if (Outcome<void> r = checkOptions(employee, first); !r)
+            return fail(whom(employee) + sysText("：") + r.problem().message);
+        std::optional<Employee> previous;
+        if (*found) {
+            const StoredEmployee& row = **found;
+            previous = row.employee;
+            const bool recompute = !sameComputation(row.employee, employee);
+            Outcome<std::vector<StoredEntry>> entries = book.store->entries(row.id);
+            if (!entries) return entries.problem();
+            if (recompute) {
+                Outcome<bool> declared = hasDeclaredEntry(book, year, row.id);
+                if (!declared) return declared.problem();
+                if (*declared)
+                    return fail(
+                        whom(employee) +
+                        sysText("已有申报的月份，入职月份、居民身份和减除费用选项不能再改"));
+                if (!employee.resident)
+                    for (const StoredEntry& e : *entries)
+                        if (e.bonusSeparate())
+                            return fail(whom(employee) +
+                                        sysText("有单独计税的奖金，不能改为非居民"));
+            }
+            if (employee.leftMonth)
                 for (const StoredEntry& e : *entries)
-                    if (e.bonusSeparate())
-                        return fail(whom(employee) + sysText("有单独计税的奖金，不能改为非居民"));
+                    if (e.month > *employee.leftMonth)
+                        return fail(whom(employee) + sysText("在离职月份之后还有") +
+                                    monthText(e.month) + sysText("的工资"));
+            if (Outcome<void> r = book.store->updateEmployee(row.id, employee); !r)
+                return r.problem();
+            if (recompute && !entries->empty()) {
+                const StoredEmployee updated{row.id, employee};
+                Outcome<Recomputed> n =
+                    recomputeEmployee(book, year, updated, 1, false, std::nullopt);
+                if (!n) return n.problem();
+            }
+        } else {
+            if (Outcome<EmployeeId> id = book.store->addEmployee(year, employee); !id)
+                return id.problem();
         }
-        if (employee.leftMonth)
-            for (const StoredEntry& e : *entries)
-                if (e.month > *employee.leftMonth)
-                    return fail(whom(employee) + sysText("在离职月份之后还有") +
-                                monthText(e.month) + sysText("的工资"));
-        if (Outcome<void> r = book.store->updateEmployee(row.id, employee); !r) return r.problem();
-        if (recompute && !entries->empty()) {
-            const StoredEmployee updated{row.id, employee};
-            Outcome<Recomputed> n = recomputeEmployee(book, year, updated, 1, false, std::nullopt);
-            if (!n) return n.problem();
-        }
-    } else {
-        if (Outcome<EmployeeId> id = book.store->addEmployee(year, employee); !id)
-            return id.problem();
-    }
-    if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
-    return previous;
+        if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
+        return previous;
+    });
 }
 
 Outcome<EmployeeRecord> Ledger::removeEmployee(int year, const PersonKey& key) {
-    Book& book = *m_book;
-    Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
-    if (!t) return t.problem();
-    Outcome<StoredEmployee> found =
-        undeclaredEmployee(book, year, key, "已有申报的月份，不能删除；离职的职工请填写离职月份");
-    if (!found) return found.problem();
-    EmployeeRecord record;
-    record.employee = found->employee;
-    Outcome<std::optional<StoredOpening>> opening = book.store->opening(found->id);
-    if (!opening) return opening.problem();
-    if (*opening) record.opening = toOpening(key, **opening);
-    Outcome<std::vector<StoredEntry>> entries = book.store->entries(found->id);
-    if (!entries) return entries.problem();
-    for (const StoredEntry& e : *entries)
-        record.entries.emplace_back(e.month, toEntry(key, e));
-    if (Outcome<void> r = book.store->removeEmployee(found->id); !r) return r.problem();
-    if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
-    return record;
+    return detail::retried(*m_book, [&]() -> Outcome<EmployeeRecord> {
+        Book& book = *m_book;
+        Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
+        if (!t) return t.problem();
+        Outcome<StoredEmployee> found = undeclaredEmployee(
+            book, year, key, "已有申报的月份，不能删除；离职的职工请填写离职月份");
+        if (!found) return found.problem();
+        EmployeeRecord record;
+        record.employee = found->employee;
+        Outcome<std::optional<StoredOpening>> opening = book.store->opening(found->id);
+        if (!opening) return opening.problem();
+        if (*opening) record.opening = toOpening(key, **opening);
+        Outcome<std::vector<StoredEntry>> entries = book.store->entries(found->id);
+        if (!entries) return entries.problem();
+        for (const StoredEntry& e : *entries)
+            record.entries.emplace_back(e.month, toEntry(key, e));
+        if (Outcome<void> r = book.store->removeEmployee(found->id); !r) return r.problem();
+        if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
+        return record;
+    });
 }
 
 Outcome<void> Ledger::restoreEmployee(int year, const EmployeeRecord& record) {
-    Book& book = *m_book;
-    if (Outcome<void> r = checkEmployee(record.employee); !r) return r;
-    Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
-    if (!t) return t.problem();
-    Outcome<std::optional<StoredEmployee>> found =
-        book.store->findEmployee(year, record.employee.key);
-    if (!found) return found.problem();
-    if (*found) return fail(whom(record.employee) + sysText("已在台账中"));
-    for (const auto& [month, entry] : record.entries)
-        if (Outcome<void> r = checkMonthOpen(book, year, month); !r) return r;
-    const Employee employee = marked(record.employee);
-    Outcome<EmployeeId> id = book.store->addEmployee(year, employee);
-    if (!id) return id.problem();
-    const StoredEmployee row{*id, employee};
-    if (record.opening) {
-        Outcome<StoredOpening> o = fromOpening(*record.opening);
-        if (!o) return o.problem();
-        if (Outcome<void> r = book.store->putOpening(row.id, *o); !r) return r;
-    }
-    for (const auto& [month, entry] : record.entries) {
-        Outcome<StoredEntry> e = fromEntry(month, entry);
-        if (!e) return e.problem();
-        Outcome<Recomputed> n = recomputeEmployee(book, year, row, month, true, *e);
-        if (!n) return n.problem();
-    }
-    return (*t)->commit();
+    return detail::retried(*m_book, [&]() -> Outcome<void> {
+        Book& book = *m_book;
+        if (Outcome<void> r = checkEmployee(record.employee); !r) return r;
+        Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
+        if (!t) return t.problem();
+        Outcome<std::optional<StoredEmployee>> found =
+            book.store->findEmployee(year, record.employee.key);
+        if (!found) return found.problem();
+        if (*found) return fail(whom(record.employee) + sysText("已在台账中"));
+        for (const auto& [month, entry] : record.entries)
+            if (Outcome<void> r = checkMonthOpen(book, year, month); !r) return r;
+        const Employee employee = marked(record.employee);
+        Outcome<EmployeeId> id = book.store->addEmployee(year, employee);
+        if (!id) return id.problem();
+        const StoredEmployee row{*id, employee};
+        if (record.opening) {
+            Outcome<StoredOpening> o = fromOpening(*record.opening);
+            if (!o) return o.problem();
+            if (Outcome<void> r = book.store->putOpening(row.id, *o); !r) return r;
+        }
+        for (const auto& [month, entry] : record.entries) {
+            Outcome<StoredEntry> e = fromEntry(month, entry);
+            if (!e) return e.problem();
+            Outcome<Recomputed> n = recomputeEmployee(book, year, row, month, true, *e);
+            if (!n) return n.problem();
+        }
+        return (*t)->commit();
+    });
 }
 
 Outcome<void> Ledger::changeKey(int year, const PersonKey& from, const PersonKey& to) {
-    Book& book = *m_book;
-    if (to.idType.empty()) return fail(sysText("证件类型为空"));
-    if (Outcome<void> r = engine::checkIdentityNumber(to.idType, to.idNumber); !r) return r;
-    Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
-    if (!t) return t.problem();
-    Outcome<std::optional<StoredEmployee>> found = book.store->findEmployee(year, from);
-    if (!found) return found.problem();
-    if (!*found) return fail(sysText("台账中没有此人：") + from.idNumber);
-    if (from == to) return {};
-    Outcome<std::optional<StoredEmployee>> taken = book.store->findEmployee(year, to);
-    if (!taken) return taken.problem();
-    if (*taken)
-        return fail(sysText("证件号码") + to.idNumber + sysText("已是") + (*taken)->employee.name +
-                    sysText("的"));
-    Outcome<bool> declared = hasDeclaredEntry(book, year, (*found)->id);
-    if (!declared) return declared.problem();
-    if (*declared)
-        return fail((*found)->employee.name + sysText("已有申报的月份，证件号码不能再改"));
-    Employee employee = (*found)->employee;
-    employee.key = to;
-    if (Outcome<void> r = book.store->updateEmployee((*found)->id, marked(employee)); !r) return r;
-    return (*t)->commit();
+    return detail::retried(*m_book, [&]() -> Outcome<void> {
+        Book& book = *m_book;
+        if (to.idType.empty()) return fail(sysText("证件类型为空"));
+        if (Outcome<void> r = engine::checkIdentityNumber(to.idType, to.idNumber); !r) return r;
+        Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
+        if (!t) return t.problem();
+        Outcome<std::optional<StoredEmployee>> found = book.store->findEmployee(year, from);
+        if (!found) return found.problem();
+        if (!*found) return fail(sysText("台账中没有此人：") + from.idNumber);
+        if (from == to) return {};
+        Outcome<std::optional<StoredEmployee>> taken = book.store->findEmployee(year, to);
+        if (!taken) return taken.problem();
+        if (*taken)
+            return fail(sysText("证件号码") + to.idNumber + sysText("已是") +
+                        (*taken)->employee.name + sysText("的"));
+        Outcome<bool> declared = hasDeclaredEntry(book, year, (*found)->id);
+        if (!declared) return declared.problem();
+        if (*declared)
+            return fail((*found)->employee.name + sysText("已有申报的月份，证件号码不能再改"));
+        Employee employee = (*found)->employee;
+        employee.key = to;
+        if (Outcome<void> r = book.store->updateEmployee((*found)->id, marked(employee)); !r)
+            return r;
+        return (*t)->commit();
+    });
 }
 
 Outcome<std::vector<Text>> Ledger::optionNotes(int year, const PersonKey& key) {
@@ -315,33 +328,35 @@ Outcome<std::optional<Opening>> Ledger::opening(int year, const PersonKey& key) 
 
 Outcome<std::optional<Opening>> Ledger::putOpening(int year, const PersonKey& key,
                                                    const std::optional<Opening>& opening) {
-    Book& book = *m_book;
-    Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
-    if (!t) return t.problem();
-    Outcome<StoredEmployee> found =
-        undeclaredEmployee(book, year, key, "已有申报的月份，期初数不能再改");
-    if (!found) return found.problem();
-    Outcome<std::vector<StoredEntry>> entries = book.store->entries(found->id);
-    if (!entries) return entries.problem();
-    Outcome<std::optional<StoredOpening>> old = book.store->opening(found->id);
-    if (!old) return old.problem();
-    if (opening) {
-        Outcome<StoredOpening> o = fromOpening(*opening);
-        if (!o) return o.problem();
-        if (!entries->empty() && entries->front().month <= o->throughMonth)
-            return fail(whom(found->employee) + monthText(entries->front().month) +
-                        sysText("已有工资，期初数只能截至此前的月份"));
-        if (Outcome<void> w = book.store->putOpening(found->id, *o); !w) return w.problem();
-    } else if (*old) {
-        if (Outcome<void> r = book.store->removeOpening(found->id); !r) return r.problem();
-    }
-    if (!entries->empty()) {
-        Outcome<Recomputed> n = recomputeEmployee(book, year, *found, 1, false, std::nullopt);
-        if (!n) return n.problem();
-    }
-    if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
-    if (!*old) return std::optional<Opening>();
-    return std::optional<Opening>(toOpening(key, **old));
+    return detail::retried(*m_book, [&]() -> Outcome<std::optional<Opening>> {
+        Book& book = *m_book;
+        Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
+        if (!t) return t.problem();
+        Outcome<StoredEmployee> found =
+            undeclaredEmployee(book, year, key, "已有申报的月份，期初数不能再改");
+        if (!found) return found.problem();
+        Outcome<std::vector<StoredEntry>> entries = book.store->entries(found->id);
+        if (!entries) return entries.problem();
+        Outcome<std::optional<StoredOpening>> old = book.store->opening(found->id);
+        if (!old) return old.problem();
+        if (opening) {
+            Outcome<StoredOpening> o = fromOpening(*opening);
+            if (!o) return o.problem();
+            if (!entries->empty() && entries->front().month <= o->throughMonth)
+                return fail(whom(found->employee) + monthText(entries->front().month) +
+                            sysText("已有工资，期初数只能截至此前的月份"));
+            if (Outcome<void> w = book.store->putOpening(found->id, *o); !w) return w.problem();
+        } else if (*old) {
+            if (Outcome<void> r = book.store->removeOpening(found->id); !r) return r.problem();
+        }
+        if (!entries->empty()) {
+            Outcome<Recomputed> n = recomputeEmployee(book, year, *found, 1, false, std::nullopt);
+            if (!n) return n.problem();
+        }
+        if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
+        if (!*old) return std::optional<Opening>();
+        return std::optional<Opening>(toOpening(key, **old));
+    });
 }
 
 // ---- Declared months
@@ -389,12 +404,14 @@ Outcome<void> Ledger::checkDeclare(int year, int month) {
 }
 
 Outcome<void> Ledger::declareMonth(int year, int month) {
-    Book& book = *m_book;
-    Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
-    if (!t) return t.problem();
-    if (Outcome<void> r = checkDeclare(year, month); !r) return r;
-    if (Outcome<void> r = book.store->declare(year, month); !r) return r;
-    return (*t)->commit();
+    return detail::retried(*m_book, [&]() -> Outcome<void> {
+        Book& book = *m_book;
+        Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
+        if (!t) return t.problem();
+        if (Outcome<void> r = checkDeclare(year, month); !r) return r;
+        if (Outcome<void> r = book.store->declare(year, month); !r) return r;
+        return (*t)->commit();
+    });
 }
 
 Outcome<void> Ledger::checkReopen(int year, int month) {
@@ -406,12 +423,14 @@ Outcome<void> Ledger::checkReopen(int year, int month) {
 }
 
 Outcome<void> Ledger::reopenMonth(int year, int month) {
-    Book& book = *m_book;
-    Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
-    if (!t) return t.problem();
-    if (Outcome<void> r = checkReopen(year, month); !r) return r;
-    if (Outcome<void> r = book.store->undeclare(year, month); !r) return r;
-    return (*t)->commit();
+    return detail::retried(*m_book, [&]() -> Outcome<void> {
+        Book& book = *m_book;
+        Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
+        if (!t) return t.problem();
+        if (Outcome<void> r = checkReopen(year, month); !r) return r;
+        if (Outcome<void> r = book.store->undeclare(year, month); !r) return r;
+        return (*t)->commit();
+    });
 }
 
 Outcome<bool> Ledger::changedElsewhere() {

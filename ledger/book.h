@@ -5,8 +5,11 @@
 #include "ledger/ledger.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <optional>
 #include <string>
+#include <thread>
 #include <unordered_map>
 
 namespace iit::ledger {
@@ -20,6 +23,22 @@ struct Ledger::Book {
 namespace detail {
 
 using Book = Ledger::Book;
+
+// An operation of the book that changes the ledger, run again (a few times, a little later each
+// time) when another desk's change at the same moment made its transaction impossible, and
+// then told.
+template <class Work> auto retried(Book& book, Work&& work) -> decltype(work()) {
+    constexpr int kAttempts = 5;
+    for (int attempt = 1;; ++attempt) {
+        auto r = work();
+        if (r || !book.store->conflicted(r.problem())) return r;
+        if (attempt == kAttempts)
+            return fail(r.problem().message + sysText("（其他人同时在修改同样的记录，已重试") +
+                            ToText(kAttempts) + sysText("次；请稍后再试）"),
+                        r.problem().code);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10 * attempt + std::rand() % 20));
+    }
+}
 
 inline Exact amount(std::int64_t fen) {
     return engine::fromFen(fen);

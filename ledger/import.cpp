@@ -354,428 +354,441 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
                                           const Progress& progress,
                                           const std::vector<std::size_t>& rowNumbers,
                                           Missing missing) {
-    Book& book = *m_book;
-    LedgerStore& store = *book.store;
-    if (rows.empty()) return fail(sysText("没有标题行"));
-    const RowCells cells(rows[0], kImportFields);
-    if (!cells.has(PayrollField::IdNumber) || !cells.has(PayrollField::Name) ||
-        !cells.has(PayrollField::Income))
-        return fail(sysText("标题行应有“证件号码”（或“身份证号”）、“姓名”和“本月收入”"));
+    return detail::retried(*m_book, [&]() -> Outcome<ChangeReport> {
+        Book& book = *m_book;
+        LedgerStore& store = *book.store;
+        if (rows.empty()) return fail(sysText("没有标题行"));
+        const RowCells cells(rows[0], kImportFields);
+        if (!cells.has(PayrollField::IdNumber) || !cells.has(PayrollField::Name) ||
+            !cells.has(PayrollField::Income))
+            return fail(sysText("标题行应有“证件号码”（或“身份证号”）、“姓名”和“本月收入”"));
 
-    Outcome<std::unique_ptr<StoreTransaction>> t = store.begin();
-    if (!t) return t.problem();
-    if (Outcome<void> r = checkMonthOpen(book, year, month); !r) return r.problem();
+        Outcome<std::unique_ptr<StoreTransaction>> t = store.begin();
+        if (!t) return t.problem();
+        if (Outcome<void> r = checkMonthOpen(book, year, month); !r) return r.problem();
 
-    // The year's employees, once, found by their numbers: a row finds its employee by number
-    // and type, and a row without a type the one type that holds its number. The index holds
-    // views of the employees' own numbers, not copies of them.
-    Outcome<std::vector<StoredEmployee>> year_ = store.employees(year);
-    if (!year_) return year_.problem();
-    std::vector<StoredEmployee>& known = *year_;
-    // The months before, item by item, where the sheet gives year-to-date items.
-    const int sheetGroups = itemGroupsOf(cells);
-    // (and where it gives the two items with a yearly cap, whose year is summed).
-    bool yearToDateItems =
-        cells.has(PayrollField::PersonalPension) || cells.has(PayrollField::HealthInsurance);
-    for (std::size_t i = 0; i < kItems; ++i)
-        yearToDateItems |= kItemInfo[i].yearToDate && cells.has(*kItemInfo[i].yearToDate);
-    std::unordered_map<EmployeeId, EarlierItems> earlier;
-    if (yearToDateItems)
-        if (Outcome<void> r = earlierItems(store, year, month, known, earlier); !r)
-            return r.problem();
-    static const EarlierItems kNothingEarlier;
-    std::unordered_multimap<std::string_view, std::size_t> byNumber; // number, index into known
-    byNumber.reserve(known.size());
-    for (std::size_t i = 0; i < known.size(); ++i)
-        byNumber.emplace(known[i].employee.key.idNumber.view(), i);
-    // The month's entries as they stand: an entry changes only in the columns the rows have.
-    Outcome<std::vector<StoredLine>> current = store.month(year, month);
-    if (!current) return current.problem();
-    std::unordered_map<EmployeeId, const StoredEntry*> entryOf;
-    entryOf.reserve(current->size());
-    for (const StoredLine& l : *current)
-        entryOf.emplace(l.employee.id, &l.entry);
+        // The year's employees, once, found by their numbers: a row finds its employee by number
+        // and type, and a row without a type the one type that holds its number. The index holds
+        // views of the employees' own numbers, not copies of them.
+        Outcome<std::vector<StoredEmployee>> year_ = store.employees(year);
+        if (!year_) return year_.problem();
+        std::vector<StoredEmployee>& known = *year_;
+        // The months before, item by item, where the sheet gives year-to-date items.
+        const int sheetGroups = itemGroupsOf(cells);
+        // (and where it gives the two items with a yearly cap, whose year is summed).
+        bool yearToDateItems =
+            cells.has(PayrollField::PersonalPension) || cells.has(PayrollField::HealthInsurance);
+        for (std::size_t i = 0; i < kItems; ++i)
+            yearToDateItems |= kItemInfo[i].yearToDate && cells.has(*kItemInfo[i].yearToDate);
+        std::unordered_map<EmployeeId, EarlierItems> earlier;
+        if (yearToDateItems)
+            if (Outcome<void> r = earlierItems(store, year, month, known, earlier); !r)
+                return r.problem();
+        static const EarlierItems kNothingEarlier;
+        std::unordered_multimap<std::string_view, std::size_t> byNumber; // number, index into known
+        byNumber.reserve(known.size());
+        for (std::size_t i = 0; i < known.size(); ++i)
+            byNumber.emplace(known[i].employee.key.idNumber.view(), i);
+        // The month's entries as they stand: an entry changes only in the columns the rows have.
+        Outcome<std::vector<StoredLine>> current = store.month(year, month);
+        if (!current) return current.problem();
+        std::unordered_map<EmployeeId, const StoredEntry*> entryOf;
+        entryOf.reserve(current->size());
+        for (const StoredLine& l : *current)
+            entryOf.emplace(l.employee.id, &l.entry);
 
-    // The number a row is named by: its own, or its position with the header as row 1.
-    auto numberOf = [&](std::size_t r) { return r < rowNumbers.size() ? rowNumbers[r] : r + 1; };
-    Text errors;
-    auto refuse = [&](std::size_t row, const Text& why) {
-        if (!errors.empty()) errors += Text::fromBytes("\n");
-        errors += rowMessage(row, why);
-    };
-    ChangeReport notes;
-    // The row that named each employee first: the year's by their place in known, new ones by
-    // their key.
-    constexpr std::size_t kUnseen = static_cast<std::size_t>(-1);
-    std::vector<std::size_t> seenKnown(known.size(), kUnseen);
-    std::unordered_map<std::string, std::size_t> seenNew;
-    std::vector<Resolved> changes;
-    changes.reserve(rows.size());
-    // Index into changes, for a new employee and an update of one; those whose options change,
-    // whose year is computed again.
-    std::vector<std::size_t> toWrite, recompute;
-    std::vector<PersonKey> added;   // the new ones
-    std::vector<Employee> previous; // employees as they were before an update
-    const std::pair<PayrollField, std::int64_t EnteredMonth::*> amounts[] = {
-        {PayrollField::TaxFree, &EnteredMonth::taxFree},
-        {PayrollField::Special, &EnteredMonth::special},
-        {PayrollField::SpecialAdditional, &EnteredMonth::specialAdditional},
-        {PayrollField::Other, &EnteredMonth::other},
-        {PayrollField::Relief, &EnteredMonth::relief},
-        {PayrollField::Bonus, &EnteredMonth::bonus},
-        {PayrollField::Donation, &EnteredMonth::donation}};
-    RepeatedCell city;
-    for (std::size_t r = 1; r < rows.size(); ++r) {
-        const std::vector<Text>& row = rows[r];
-        if (blankRow(row)) continue;
-        Text why;
-        auto problem = [&](const Text& reason) {
-            if (!why.empty()) why += sysText("；");
-            why += reason;
+        // The number a row is named by: its own, or its position with the header as row 1.
+        auto numberOf = [&](std::size_t r) {
+            return r < rowNumbers.size() ? rowNumbers[r] : r + 1;
         };
-        PersonKey key;
-        const std::string number = engine::identityKey(cells.trimmed(row, PayrollField::IdNumber));
-        key.idNumber = Text::fromUtf8(number);
-        const auto [firstHolder, lastHolder] = byNumber.equal_range(key.idNumber.view());
-        if (const std::string type = cells.trimmed(row, PayrollField::IdType); !type.empty()) {
-            Outcome<Text> given = engine::identityTypeOf(type);
-            if (given)
-                key.idType = std::move(*given);
-            else
-                problem(given.problem().message);
-        } else {
-            // Without a 证件类型, the number is the year's employee's who holds it, else an
-            // identity card's (none, or several: the row must say which).
-            key.idType = firstHolder != lastHolder && std::next(firstHolder) == lastHolder
-                             ? known[firstHolder->second].employee.key.idType
-                             : identityCardType();
-        }
-        const StoredEmployee* found = nullptr;
-        const StoredEmployee* otherType = nullptr;
-        std::size_t foundAt = 0;
-        for (auto h = firstHolder; h != lastHolder; ++h) {
-            if (known[h->second].employee.key.idType == key.idType) {
-                foundAt = h->second;
-                found = &known[foundAt];
+        Text errors;
+        auto refuse = [&](std::size_t row, const Text& why) {
+            if (!errors.empty()) errors += Text::fromBytes("\n");
+            errors += rowMessage(row, why);
+        };
+        ChangeReport notes;
+        // The row that named each employee first: the year's by their place in known, new ones by
+        // their key.
+        constexpr std::size_t kUnseen = static_cast<std::size_t>(-1);
+        std::vector<std::size_t> seenKnown(known.size(), kUnseen);
+        std::unordered_map<std::string, std::size_t> seenNew;
+        std::vector<Resolved> changes;
+        changes.reserve(rows.size());
+        // Index into changes, for a new employee and an update of one; those whose options change,
+        // whose year is computed again.
+        std::vector<std::size_t> toWrite, recompute;
+        std::vector<PersonKey> added;   // the new ones
+        std::vector<Employee> previous; // employees as they were before an update
+        const std::pair<PayrollField, std::int64_t EnteredMonth::*> amounts[] = {
+            {PayrollField::TaxFree, &EnteredMonth::taxFree},
+            {PayrollField::Special, &EnteredMonth::special},
+            {PayrollField::SpecialAdditional, &EnteredMonth::specialAdditional},
+            {PayrollField::Other, &EnteredMonth::other},
+            {PayrollField::Relief, &EnteredMonth::relief},
+            {PayrollField::Bonus, &EnteredMonth::bonus},
+            {PayrollField::Donation, &EnteredMonth::donation}};
+        RepeatedCell city;
+        for (std::size_t r = 1; r < rows.size(); ++r) {
+            const std::vector<Text>& row = rows[r];
+            if (blankRow(row)) continue;
+            Text why;
+            auto problem = [&](const Text& reason) {
+                if (!why.empty()) why += sysText("；");
+                why += reason;
+            };
+            PersonKey key;
+            const std::string number =
+                engine::identityKey(cells.trimmed(row, PayrollField::IdNumber));
+            key.idNumber = Text::fromUtf8(number);
+            const auto [firstHolder, lastHolder] = byNumber.equal_range(key.idNumber.view());
+            if (const std::string type = cells.trimmed(row, PayrollField::IdType); !type.empty()) {
+                Outcome<Text> given = engine::identityTypeOf(type);
+                if (given)
+                    key.idType = std::move(*given);
+                else
+                    problem(given.problem().message);
             } else {
-                otherType = &known[h->second];
+                // Without a 证件类型, the number is the year's employee's who holds it, else an
+                // identity card's (none, or several: the row must say which).
+                key.idType = firstHolder != lastHolder && std::next(firstHolder) == lastHolder
+                                 ? known[firstHolder->second].employee.key.idType
+                                 : identityCardType();
             }
-        }
-        if (!key.idType.empty())
-            if (Outcome<void> ok = engine::checkIdentityNumber(key.idType, key.idNumber); !ok)
-                problem(ok.problem().message);
-        const Text& nameCell = cells.of(row, PayrollField::Name);
-        const std::string nameUtf8 = nameCell.toUtf8();
-        const std::string_view trimmedName = engine::trimCell(nameUtf8);
-        // Converted back only when there was something to trim.
-        const Text name =
-            trimmedName.size() == nameUtf8.size() ? nameCell : Text::fromUtf8(trimmedName);
-        if (name.empty()) problem(sysText("姓名为空"));
-        // An entry the month has changes only in the columns the rows have.
-        const auto had = found ? entryOf.find(found->id) : entryOf.end();
-        StoredEntry e;
-        if (had != entryOf.end()) {
-            static_cast<EnteredMonth&>(e) = *had->second;
-        } else {
-            e.month = month;
-            e.bonusMethod = BonusMethod::Combined;
-        }
-        if (const std::string income = cells.trimmed(row, PayrollField::Income); income.empty()) {
-            e.income.reset();
-        } else if (Outcome<std::int64_t> v = amountCell(income, PayrollField::Income); v) {
-            e.income = *v;
-        } else {
-            problem(v.problem().message);
-        }
-        for (const auto& [field, to] : amounts) {
-            if (!cells.has(field)) continue;
-            Outcome<std::int64_t> v = amountCell(cells.trimmed(row, field), field);
-            if (v)
-                e.*to = *v;
-            else
-                problem(v.problem().message);
-        }
-        if (sheetGroups != 0 || cells.has(PayrollField::Special) ||
-            cells.has(PayrollField::SpecialAdditional) || cells.has(PayrollField::Other)) {
-            const EarlierItems* before = nullptr;
-            if (found) {
-                const auto x = earlier.find(found->id);
-                before = x != earlier.end() ? &x->second : &kNothingEarlier;
-            }
-            readItems(cells, row, sheetGroups, before, e, problem);
-        }
-        readInsurance(cells, row, city, e, problem);
-        refuseSpecialCases(cells, row, problem);
-        // The employee's options for the year, where the rows have them.
-        const auto yesNo = [&](PayrollField field, bool was) {
-            const std::string cell = cells.trimmed(row, field);
-            if (cell.empty()) return was;
-            const std::optional<bool> v = field == PayrollField::Resident
-                                              ? engine::residentFromText(cell)
-                                              : engine::yesNoFromText(cell);
-            if (!v)
-                problem(field == PayrollField::Resident ? engine::residentRefusal()
-                                                        : engine::yesNoRefusal(field));
-            return v.value_or(was);
-        };
-        Employee employee = found ? found->employee : Employee{};
-        employee.resident = yesNo(PayrollField::Resident, employee.resident);
-        employee.options.fromJanuary =
-            yesNo(PayrollField::FromJanuary, employee.options.fromJanuary);
-        employee.options.annualDeduction =
-            yesNo(PayrollField::AnnualDeduction, employee.options.annualDeduction);
-        readFacts(cells, row, year, employee, problem);
-        if (!number.empty()) {
-            std::size_t& first =
-                found ? seenKnown[foundAt]
-                      : seenNew.try_emplace(personKeyString(key), kUnseen).first->second;
-            if (first != kUnseen)
-                problem(sysText("证件号码与第") + Text::fromBytes(std::to_string(first)) +
-                        sysText("行重复"));
-            else
-                first = numberOf(r);
-        }
-        // The bonus's taxation as the row says it; without it, a new bonus is taxed on its own
-        // where the law allows it, and a bonus the entry had keeps its way.
-        const std::string method = cells.trimmed(row, PayrollField::BonusMethod);
-        if (!method.empty()) {
-            const std::optional<BonusMethod> m = engine::bonusMethodFromText(method);
-            if (!m)
-                problem(engine::bonusMethodRefusal());
-            else
-                e.bonusMethod = *m;
-        } else if (cells.has(PayrollField::BonusMethod) || had == entryOf.end() ||
-                   had->second->bonus == 0) {
-            e.bonusMethod =
-                e.bonus > 0 ? defaultBonusMethod(year, employee.resident) : BonusMethod::Combined;
-        }
-        if (cells.has(PayrollField::Remark))
-            e.remark = Text::fromUtf8(cells.trimmed(row, PayrollField::Remark));
-        if (!why.empty()) {
-            refuse(numberOf(r), why);
-            continue;
-        }
-        Resolved c;
-        c.entry = std::move(e);
-        c.row = numberOf(r);
-        const Text card = Text::fromUtf8(cells.trimmed(row, PayrollField::BankCard));
-        if (found) {
-            c.employee = *found;
-            const Employee& was = found->employee;
-            const bool options =
-                employee.resident != was.resident ||
-                employee.options.fromJanuary != was.options.fromJanuary ||
-                employee.options.annualDeduction != was.options.annualDeduction ||
-                employee.healthThroughPayroll != was.healthThroughPayroll ||
-                employee.deferredPensionThroughPayroll != was.deferredPensionThroughPayroll;
-            if (name != was.name || (!card.empty() && card != was.bankCard) || options ||
-                !sameFacts(employee, was)) {
-                if (options) {
-                    Outcome<bool> declared = hasDeclaredEntry(book, year, found->id);
-                    if (!declared) return declared.problem();
-                    if (*declared) {
-                        refuse(numberOf(r),
-                               sysText("此人已有申报的月份，居民身份和减除费用选项不能再改"));
-                        continue;
-                    }
-                    Outcome<std::optional<int>> counting = countingMonthOf(book, *found);
-                    if (!counting) return counting.problem();
-                    if (Outcome<void> ok = checkOptions(employee, *counting); !ok) {
-                        refuse(numberOf(r), ok.problem().message);
-                        continue;
-                    }
-                    recompute.push_back(changes.size());
+            const StoredEmployee* found = nullptr;
+            const StoredEmployee* otherType = nullptr;
+            std::size_t foundAt = 0;
+            for (auto h = firstHolder; h != lastHolder; ++h) {
+                if (known[h->second].employee.key.idType == key.idType) {
+                    foundAt = h->second;
+                    found = &known[foundAt];
+                } else {
+                    otherType = &known[h->second];
                 }
-                previous.push_back(was);
-                c.employee.employee = employee;
-                c.employee.employee.name = name;
-                if (!card.empty()) c.employee.employee.bankCard = card;
-                toWrite.push_back(changes.size()); // an update of name, card or options
             }
-        } else {
-            employee.key = key;
-            employee.name = name;
-            employee.bankCard = card;
-            // A day of employment in this year, up to this month, is the month they joined
-            // (without one, the first day of the month they joined is told the declaration).
-            if (const int since = employee.employedSince.value_or(0);
-                since / 10000 == year && since / 100 % 100 <= month)
-                employee.joinMonth = since / 100 % 100;
-            employee.idCheckFailed = engine::identityCheckFails(key.idType, key.idNumber);
-            if (Outcome<void> ok = checkOptions(employee, month); !ok) {
-                refuse(numberOf(r), ok.problem().message);
+            if (!key.idType.empty())
+                if (Outcome<void> ok = engine::checkIdentityNumber(key.idType, key.idNumber); !ok)
+                    problem(ok.problem().message);
+            const Text& nameCell = cells.of(row, PayrollField::Name);
+            const std::string nameUtf8 = nameCell.toUtf8();
+            const std::string_view trimmedName = engine::trimCell(nameUtf8);
+            // Converted back only when there was something to trim.
+            const Text name =
+                trimmedName.size() == nameUtf8.size() ? nameCell : Text::fromUtf8(trimmedName);
+            if (name.empty()) problem(sysText("姓名为空"));
+            // An entry the month has changes only in the columns the rows have.
+            const auto had = found ? entryOf.find(found->id) : entryOf.end();
+            StoredEntry e;
+            if (had != entryOf.end()) {
+                static_cast<EnteredMonth&>(e) = *had->second;
+            } else {
+                e.month = month;
+                e.bonusMethod = BonusMethod::Combined;
+            }
+            if (const std::string income = cells.trimmed(row, PayrollField::Income);
+                income.empty()) {
+                e.income.reset();
+            } else if (Outcome<std::int64_t> v = amountCell(income, PayrollField::Income); v) {
+                e.income = *v;
+            } else {
+                problem(v.problem().message);
+            }
+            for (const auto& [field, to] : amounts) {
+                if (!cells.has(field)) continue;
+                Outcome<std::int64_t> v = amountCell(cells.trimmed(row, field), field);
+                if (v)
+                    e.*to = *v;
+                else
+                    problem(v.problem().message);
+            }
+            if (sheetGroups != 0 || cells.has(PayrollField::Special) ||
+                cells.has(PayrollField::SpecialAdditional) || cells.has(PayrollField::Other)) {
+                const EarlierItems* before = nullptr;
+                if (found) {
+                    const auto x = earlier.find(found->id);
+                    before = x != earlier.end() ? &x->second : &kNothingEarlier;
+                }
+                readItems(cells, row, sheetGroups, before, e, problem);
+            }
+            readInsurance(cells, row, city, e, problem);
+            refuseSpecialCases(cells, row, problem);
+            // The employee's options for the year, where the rows have them.
+            const auto yesNo = [&](PayrollField field, bool was) {
+                const std::string cell = cells.trimmed(row, field);
+                if (cell.empty()) return was;
+                const std::optional<bool> v = field == PayrollField::Resident
+                                                  ? engine::residentFromText(cell)
+                                                  : engine::yesNoFromText(cell);
+                if (!v)
+                    problem(field == PayrollField::Resident ? engine::residentRefusal()
+                                                            : engine::yesNoRefusal(field));
+                return v.value_or(was);
+            };
+            Employee employee = found ? found->employee : Employee{};
+            employee.resident = yesNo(PayrollField::Resident, employee.resident);
+            employee.options.fromJanuary =
+                yesNo(PayrollField::FromJanuary, employee.options.fromJanuary);
+            employee.options.annualDeduction =
+                yesNo(PayrollField::AnnualDeduction, employee.options.annualDeduction);
+            readFacts(cells, row, year, employee, problem);
+            if (!number.empty()) {
+                std::size_t& first =
+                    found ? seenKnown[foundAt]
+                          : seenNew.try_emplace(personKeyString(key), kUnseen).first->second;
+                if (first != kUnseen)
+                    problem(sysText("证件号码与第") + Text::fromBytes(std::to_string(first)) +
+                            sysText("行重复"));
+                else
+                    first = numberOf(r);
+            }
+            // The bonus's taxation as the row says it; without it, a new bonus is taxed on its own
+            // where the law allows it, and a bonus the entry had keeps its way.
+            const std::string method = cells.trimmed(row, PayrollField::BonusMethod);
+            if (!method.empty()) {
+                const std::optional<BonusMethod> m = engine::bonusMethodFromText(method);
+                if (!m)
+                    problem(engine::bonusMethodRefusal());
+                else
+                    e.bonusMethod = *m;
+            } else if (cells.has(PayrollField::BonusMethod) || had == entryOf.end() ||
+                       had->second->bonus == 0) {
+                e.bonusMethod = e.bonus > 0 ? defaultBonusMethod(year, employee.resident)
+                                            : BonusMethod::Combined;
+            }
+            if (cells.has(PayrollField::Remark))
+                e.remark = Text::fromUtf8(cells.trimmed(row, PayrollField::Remark));
+            if (!why.empty()) {
+                refuse(numberOf(r), why);
                 continue;
             }
-            if (otherType)
-                notes.notes.push_back(rowMessage(
-                    numberOf(r), sysText("证件号码") + key.idNumber + sysText("已是") +
-                                     whom(otherType->employee) + sysText("的") +
-                                     otherType->employee.key.idType + sysText("号码，此行按") +
-                                     key.idType + sysText("作为另一人")));
-            c.employee.employee = std::move(employee);
-            toWrite.push_back(changes.size());
+            Resolved c;
+            c.entry = std::move(e);
+            c.row = numberOf(r);
+            const Text card = Text::fromUtf8(cells.trimmed(row, PayrollField::BankCard));
+            if (found) {
+                c.employee = *found;
+                const Employee& was = found->employee;
+                const bool options =
+                    employee.resident != was.resident ||
+                    employee.options.fromJanuary != was.options.fromJanuary ||
+                    employee.options.annualDeduction != was.options.annualDeduction ||
+                    employee.healthThroughPayroll != was.healthThroughPayroll ||
+                    employee.deferredPensionThroughPayroll != was.deferredPensionThroughPayroll;
+                if (name != was.name || (!card.empty() && card != was.bankCard) || options ||
+                    !sameFacts(employee, was)) {
+                    if (options) {
+                        Outcome<bool> declared = hasDeclaredEntry(book, year, found->id);
+                        if (!declared) return declared.problem();
+                        if (*declared) {
+                            refuse(numberOf(r),
+                                   sysText("此人已有申报的月份，居民身份和减除费用选项不能再改"));
+                            continue;
+                        }
+                        Outcome<std::optional<int>> counting = countingMonthOf(book, *found);
+                        if (!counting) return counting.problem();
+                        if (Outcome<void> ok = checkOptions(employee, *counting); !ok) {
+                            refuse(numberOf(r), ok.problem().message);
+                            continue;
+                        }
+                        recompute.push_back(changes.size());
+                    }
+                    previous.push_back(was);
+                    c.employee.employee = employee;
+                    c.employee.employee.name = name;
+                    if (!card.empty()) c.employee.employee.bankCard = card;
+                    toWrite.push_back(changes.size()); // an update of name, card or options
+                }
+            } else {
+                employee.key = key;
+                employee.name = name;
+                employee.bankCard = card;
+                // A day of employment in this year, up to this month, is the month they joined
+                // (without one, the first day of the month they joined is told the declaration).
+                if (const int since = employee.employedSince.value_or(0);
+                    since / 10000 == year && since / 100 % 100 <= month)
+                    employee.joinMonth = since / 100 % 100;
+                employee.idCheckFailed = engine::identityCheckFails(key.idType, key.idNumber);
+                if (Outcome<void> ok = checkOptions(employee, month); !ok) {
+                    refuse(numberOf(r), ok.problem().message);
+                    continue;
+                }
+                if (otherType)
+                    notes.notes.push_back(rowMessage(
+                        numberOf(r), sysText("证件号码") + key.idNumber + sysText("已是") +
+                                         whom(otherType->employee) + sysText("的") +
+                                         otherType->employee.key.idType + sysText("号码，此行按") +
+                                         key.idType + sysText("作为另一人")));
+                c.employee.employee = std::move(employee);
+                toWrite.push_back(changes.size());
+            }
+            changes.push_back(std::move(c));
         }
-        changes.push_back(std::move(c));
-    }
-    if (!errors.empty()) return fail(std::move(errors));
+        if (!errors.empty()) return fail(std::move(errors));
 
-    // The month's employees whom the rows do not hold: named, and with Missing::Remove their
-    // entries of the month go.
-    std::unordered_map<EmployeeId, std::size_t> place; // into known
-    place.reserve(known.size());
-    for (std::size_t i = 0; i < known.size(); ++i)
-        place.emplace(known[i].id, i);
-    for (const StoredLine& l : *current) {
-        const auto p = place.find(l.employee.id);
-        if (p == place.end() || seenKnown[p->second] != kUnseen) continue;
-        notes.notInRows.push_back(l.employee.employee);
-        if (missing == Missing::Remove) changes.push_back(Resolved{l.employee, std::nullopt, 0});
-    }
-
-    // New employees join in this month unless they say otherwise; changed names, cards and
-    // options (the year computed again by their new options).
-    for (std::size_t index : toWrite) {
-        StoredEmployee& e = changes[index].employee;
-        if (e.id != 0) {
-            if (Outcome<void> r = store.updateEmployee(e.id, e.employee); !r) return r.problem();
-            continue;
+        // The month's employees whom the rows do not hold: named, and with Missing::Remove their
+        // entries of the month go.
+        std::unordered_map<EmployeeId, std::size_t> place; // into known
+        place.reserve(known.size());
+        for (std::size_t i = 0; i < known.size(); ++i)
+            place.emplace(known[i].id, i);
+        for (const StoredLine& l : *current) {
+            const auto p = place.find(l.employee.id);
+            if (p == place.end() || seenKnown[p->second] != kUnseen) continue;
+            notes.notInRows.push_back(l.employee.employee);
+            if (missing == Missing::Remove)
+                changes.push_back(Resolved{l.employee, std::nullopt, 0});
         }
-        Outcome<EmployeeId> id = store.addEmployee(year, e.employee);
-        if (!id) return id.problem();
-        e.id = *id;
-        added.push_back(e.employee.key);
-    }
-    for (std::size_t index : recompute) {
-        const Resolved& c = changes[index];
-        Outcome<Recomputed> n = recomputeEmployee(book, year, c.employee, 1, false, std::nullopt);
-        if (!n) return fail(rowMessage(c.row, n.problem().message), n.problem().code);
-        Outcome<std::vector<Text>> more = annualDeductionNotes(book, year, c.employee.employee);
-        if (!more) return more.problem();
-        notes.notes.insert(notes.notes.end(), more->begin(), more->end());
-    }
-    Outcome<ChangeReport> report = applyChanges(book, year, month, changes, progress);
-    if (!report) return report;
-    if (Outcome<void> r = deductionNotes(store, month, changes, earlier, notes.notes); !r)
-        return r.problem();
-    report->newEmployees = std::move(added);
-    report->previousEmployees = std::move(previous);
-    report->notInRows = std::move(notes.notInRows);
-    report->notes = std::move(notes.notes);
-    if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
-    return report;
+
+        // New employees join in this month unless they say otherwise; changed names, cards and
+        // options (the year computed again by their new options).
+        for (std::size_t index : toWrite) {
+            StoredEmployee& e = changes[index].employee;
+            if (e.id != 0) {
+                if (Outcome<void> r = store.updateEmployee(e.id, e.employee); !r)
+                    return r.problem();
+                continue;
+            }
+            Outcome<EmployeeId> id = store.addEmployee(year, e.employee);
+            if (!id) return id.problem();
+            e.id = *id;
+            added.push_back(e.employee.key);
+        }
+        for (std::size_t index : recompute) {
+            const Resolved& c = changes[index];
+            Outcome<Recomputed> n =
+                recomputeEmployee(book, year, c.employee, 1, false, std::nullopt);
+            if (!n) return fail(rowMessage(c.row, n.problem().message), n.problem().code);
+            Outcome<std::vector<Text>> more = annualDeductionNotes(book, year, c.employee.employee);
+            if (!more) return more.problem();
+            notes.notes.insert(notes.notes.end(), more->begin(), more->end());
+        }
+        Outcome<ChangeReport> report = applyChanges(book, year, month, changes, progress);
+        if (!report) return report;
+        if (Outcome<void> r = deductionNotes(store, month, changes, earlier, notes.notes); !r)
+            return r.problem();
+        report->newEmployees = std::move(added);
+        report->previousEmployees = std::move(previous);
+        report->notInRows = std::move(notes.notInRows);
+        report->notes = std::move(notes.notes);
+        if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
+        return report;
+    });
 }
 
 Outcome<ChangeReport> Ledger::importOpening(int year, const std::vector<std::vector<Text>>& rows,
                                             const std::vector<std::size_t>& rowNumbers) {
-    Book& book = *m_book;
-    LedgerStore& store = *book.store;
-    if (rows.empty()) return fail(sysText("没有标题行"));
-    Outcome<const engine::WithholdingTable*> table = tableOf(book, year);
-    if (!table) return table.problem();
-    const RowCells cells(rows[0], kOpeningFields);
-    if (!cells.has(PayrollField::IdNumber) || !cells.has(PayrollField::Name) ||
-        !cells.has(PayrollField::ThroughMonth))
-        return fail(sysText("标题行应有“证件号码”（或“身份证号”）、“姓名”和“截至月份”"));
-    Outcome<std::unique_ptr<StoreTransaction>> t = store.begin();
-    if (!t) return t.problem();
-    ChangeReport report;
-    Text errors;
-    auto refuse = [&](std::size_t r, const Text& why) {
-        if (!errors.empty()) errors += Text::fromBytes("\n");
-        errors += rowMessage(r < rowNumbers.size() ? rowNumbers[r] : r + 1, why);
-    };
-    for (std::size_t r = 1; r < rows.size(); ++r) {
-        const std::vector<Text>& row = rows[r];
-        if (blankRow(row)) continue;
-        Text why;
-        auto problem = [&](const Text& reason) {
-            if (!why.empty()) why += sysText("；");
-            why += reason;
+    return detail::retried(*m_book, [&]() -> Outcome<ChangeReport> {
+        Book& book = *m_book;
+        LedgerStore& store = *book.store;
+        if (rows.empty()) return fail(sysText("没有标题行"));
+        Outcome<const engine::WithholdingTable*> table = tableOf(book, year);
+        if (!table) return table.problem();
+        const RowCells cells(rows[0], kOpeningFields);
+        if (!cells.has(PayrollField::IdNumber) || !cells.has(PayrollField::Name) ||
+            !cells.has(PayrollField::ThroughMonth))
+            return fail(sysText("标题行应有“证件号码”（或“身份证号”）、“姓名”和“截至月份”"));
+        Outcome<std::unique_ptr<StoreTransaction>> t = store.begin();
+        if (!t) return t.problem();
+        ChangeReport report;
+        Text errors;
+        auto refuse = [&](std::size_t r, const Text& why) {
+            if (!errors.empty()) errors += Text::fromBytes("\n");
+            errors += rowMessage(r < rowNumbers.size() ? rowNumbers[r] : r + 1, why);
         };
-        Employee employee;
-        const std::string type = cells.trimmed(row, PayrollField::IdType);
-        employee.key.idType = type.empty() ? identityCardType() : Text::fromUtf8(type);
-        const std::string number = engine::identityKey(cells.trimmed(row, PayrollField::IdNumber));
-        employee.key.idNumber = Text::fromUtf8(number);
-        employee.name = Text::fromUtf8(cells.trimmed(row, PayrollField::Name));
-        employee.idCheckFailed =
-            engine::identityCheckFails(employee.key.idType, employee.key.idNumber);
-        if (number.empty()) problem(sysText("证件号码为空"));
-        StoredOpening o;
-        const std::string through = cells.trimmed(row, PayrollField::ThroughMonth);
-        if (through.size() >= 1 && through.size() <= 2 &&
-            std::all_of(through.begin(), through.end(),
-                        [](char c) { return c >= '0' && c <= '9'; }))
-            o.throughMonth = std::stoi(through);
-        if (o.throughMonth < 1 || o.throughMonth > 11) problem(sysText("截至月份应为1到11"));
-        const std::pair<PayrollField, std::int64_t*> sums[] = {
-            {PayrollField::CumulativeIncome, &o.sums.income},
-            {PayrollField::CumulativeTaxFree, &o.sums.taxFree},
-            {PayrollField::CumulativeBasic, &o.sums.basic},
-            {PayrollField::CumulativeSpecial, &o.sums.special},
-            {PayrollField::CumulativeSpecialAdditional, &o.sums.specialAdditional},
-            {PayrollField::CumulativeOther, &o.sums.other},
-            {PayrollField::CumulativeRelief, &o.sums.relief},
-            {PayrollField::CumulativeWithheld, &o.sums.withheld}};
-        for (const auto& [field, to] : sums) {
-            Outcome<std::int64_t> v = amountCell(cells.trimmed(row, field), field);
-            if (v)
-                *to = *v;
+        for (std::size_t r = 1; r < rows.size(); ++r) {
+            const std::vector<Text>& row = rows[r];
+            if (blankRow(row)) continue;
+            Text why;
+            auto problem = [&](const Text& reason) {
+                if (!why.empty()) why += sysText("；");
+                why += reason;
+            };
+            Employee employee;
+            const std::string type = cells.trimmed(row, PayrollField::IdType);
+            employee.key.idType = type.empty() ? identityCardType() : Text::fromUtf8(type);
+            const std::string number =
+                engine::identityKey(cells.trimmed(row, PayrollField::IdNumber));
+            employee.key.idNumber = Text::fromUtf8(number);
+            employee.name = Text::fromUtf8(cells.trimmed(row, PayrollField::Name));
+            employee.idCheckFailed =
+                engine::identityCheckFails(employee.key.idType, employee.key.idNumber);
+            if (number.empty()) problem(sysText("证件号码为空"));
+            StoredOpening o;
+            const std::string through = cells.trimmed(row, PayrollField::ThroughMonth);
+            if (through.size() >= 1 && through.size() <= 2 &&
+                std::all_of(through.begin(), through.end(),
+                            [](char c) { return c >= '0' && c <= '9'; }))
+                o.throughMonth = std::stoi(through);
+            if (o.throughMonth < 1 || o.throughMonth > 11) problem(sysText("截至月份应为1到11"));
+            const std::pair<PayrollField, std::int64_t*> sums[] = {
+                {PayrollField::CumulativeIncome, &o.sums.income},
+                {PayrollField::CumulativeTaxFree, &o.sums.taxFree},
+                {PayrollField::CumulativeBasic, &o.sums.basic},
+                {PayrollField::CumulativeSpecial, &o.sums.special},
+                {PayrollField::CumulativeSpecialAdditional, &o.sums.specialAdditional},
+                {PayrollField::CumulativeOther, &o.sums.other},
+                {PayrollField::CumulativeRelief, &o.sums.relief},
+                {PayrollField::CumulativeWithheld, &o.sums.withheld}};
+            for (const auto& [field, to] : sums) {
+                Outcome<std::int64_t> v = amountCell(cells.trimmed(row, field), field);
+                if (v)
+                    *to = *v;
+                else
+                    problem(v.problem().message);
+            }
+            if (!why.empty()) {
+                refuse(r, why);
+                continue;
+            }
+            Outcome<std::optional<StoredEmployee>> found = store.findEmployee(year, employee.key);
+            if (!found) return found.problem();
+            StoredEmployee stored;
+            if (*found) {
+                stored = std::move(**found);
+            } else {
+                Outcome<EmployeeId> id = store.addEmployee(year, employee);
+                if (!id) return id.problem();
+                stored = StoredEmployee{*id, employee};
+                report.newEmployees.push_back(employee.key);
+            }
+            // Without the figure, the basic deduction counts from the joining month (January).
+            if (cells.trimmed(row, PayrollField::CumulativeBasic).empty()) {
+                Outcome<std::int64_t> basic = engine::fenOf(
+                    (*table)->basicDeduction *
+                    Exact(o.throughMonth - stored.employee.joinMonth.value_or(1) + 1));
+                if (!basic) return basic.problem();
+                o.sums.basic = *basic;
+            }
+            Outcome<bool> declared = hasDeclaredEntry(book, year, stored.id);
+            if (!declared) return declared.problem();
+            Outcome<std::vector<StoredEntry>> entries = store.entries(stored.id);
+            if (!entries) return entries.problem();
+            if (*declared) {
+                refuse(r, sysText("此人已有申报的月份，期初数不能再改"));
+                continue;
+            }
+            if (!entries->empty() && entries->front().month <= o.throughMonth) {
+                refuse(r, sysText("此人") + monthText(entries->front().month) +
+                              sysText("已有工资，期初数只能截至此前的月份"));
+                continue;
+            }
+            Outcome<std::optional<StoredOpening>> old = store.opening(stored.id);
+            if (!old) return old.problem();
+            if (*old)
+                ++report.changed;
             else
-                problem(v.problem().message);
+                ++report.added;
+            if (Outcome<void> w = store.putOpening(stored.id, o); !w) return w.problem();
+            if (!entries->empty()) {
+                Outcome<Recomputed> n =
+                    recomputeEmployee(book, year, stored, 1, false, std::nullopt);
+                if (!n) return n.problem();
+                report.recomputed += n->recomputed;
+            }
         }
-        if (!why.empty()) {
-            refuse(r, why);
-            continue;
-        }
-        Outcome<std::optional<StoredEmployee>> found = store.findEmployee(year, employee.key);
-        if (!found) return found.problem();
-        StoredEmployee stored;
-        if (*found) {
-            stored = std::move(**found);
-        } else {
-            Outcome<EmployeeId> id = store.addEmployee(year, employee);
-            if (!id) return id.problem();
-            stored = StoredEmployee{*id, employee};
-            report.newEmployees.push_back(employee.key);
-        }
-        // Without the figure, the basic deduction counts from the joining month (January).
-        if (cells.trimmed(row, PayrollField::CumulativeBasic).empty()) {
-            Outcome<std::int64_t> basic =
-                engine::fenOf((*table)->basicDeduction *
-                              Exact(o.throughMonth - stored.employee.joinMonth.value_or(1) + 1));
-            if (!basic) return basic.problem();
-            o.sums.basic = *basic;
-        }
-        Outcome<bool> declared = hasDeclaredEntry(book, year, stored.id);
-        if (!declared) return declared.problem();
-        Outcome<std::vector<StoredEntry>> entries = store.entries(stored.id);
-        if (!entries) return entries.problem();
-        if (*declared) {
-            refuse(r, sysText("此人已有申报的月份，期初数不能再改"));
-            continue;
-        }
-        if (!entries->empty() && entries->front().month <= o.throughMonth) {
-            refuse(r, sysText("此人") + monthText(entries->front().month) +
-                          sysText("已有工资，期初数只能截至此前的月份"));
-            continue;
-        }
-        Outcome<std::optional<StoredOpening>> old = store.opening(stored.id);
-        if (!old) return old.problem();
-        if (*old)
-            ++report.changed;
-        else
-            ++report.added;
-        if (Outcome<void> w = store.putOpening(stored.id, o); !w) return w.problem();
-        if (!entries->empty()) {
-            Outcome<Recomputed> n = recomputeEmployee(book, year, stored, 1, false, std::nullopt);
-            if (!n) return n.problem();
-            report.recomputed += n->recomputed;
-        }
-    }
-    if (!errors.empty()) return fail(std::move(errors));
-    if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
-    return report;
+        if (!errors.empty()) return fail(std::move(errors));
+        if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
+        return report;
+    });
 }
 
 } // namespace iit::ledger

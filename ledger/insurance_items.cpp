@@ -53,39 +53,42 @@ void Ledger::setInsuranceRules(insurance::Rules rules) {
 }
 
 Outcome<InsuranceUpdate> Ledger::applyInsuranceRules(int year) {
-    Book& book = *m_book;
-    Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
-    if (!t) return t.problem();
-    Outcome<std::vector<int>> declared = book.store->declaredMonths(year);
-    if (!declared) return declared.problem();
-    InsuranceUpdate update;
-    for (int month = 1; month <= 12; ++month) {
-        Outcome<std::vector<StoredLine>> lines = book.store->month(year, month);
-        if (!lines) return lines.problem();
-        const bool closed = std::find(declared->begin(), declared->end(), month) != declared->end();
-        std::vector<detail::Resolved> changes;
-        for (StoredLine& line : *lines) {
-            if (line.entry.insuranceCity.empty()) continue;
-            StoredEntry now = line.entry;
-            if (Outcome<void> r = detail::applyInsurance(book, year, now); !r)
-                return fail(detail::whom(line.employee.employee) + sysText("：") +
-                            r.problem().message);
-            if (now.items == line.entry.items && now.special == line.entry.special) continue;
-            if (closed)
-                update.declared.push_back({line.employee.employee, month,
-                                           detail::amount(line.entry.special),
-                                           detail::amount(now.special)});
-            else
-                changes.push_back({std::move(line.employee), std::move(now), 0});
+    return detail::retried(*m_book, [&]() -> Outcome<InsuranceUpdate> {
+        Book& book = *m_book;
+        Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
+        if (!t) return t.problem();
+        Outcome<std::vector<int>> declared = book.store->declaredMonths(year);
+        if (!declared) return declared.problem();
+        InsuranceUpdate update;
+        for (int month = 1; month <= 12; ++month) {
+            Outcome<std::vector<StoredLine>> lines = book.store->month(year, month);
+            if (!lines) return lines.problem();
+            const bool closed =
+                std::find(declared->begin(), declared->end(), month) != declared->end();
+            std::vector<detail::Resolved> changes;
+            for (StoredLine& line : *lines) {
+                if (line.entry.insuranceCity.empty()) continue;
+                StoredEntry now = line.entry;
+                if (Outcome<void> r = detail::applyInsurance(book, year, now); !r)
+                    return fail(detail::whom(line.employee.employee) + sysText("：") +
+                                r.problem().message);
+                if (now.items == line.entry.items && now.special == line.entry.special) continue;
+                if (closed)
+                    update.declared.push_back({line.employee.employee, month,
+                                               detail::amount(line.entry.special),
+                                               detail::amount(now.special)});
+                else
+                    changes.push_back({std::move(line.employee), std::move(now), 0});
+            }
+            if (changes.empty()) continue;
+            Outcome<ChangeReport> r = detail::applyChanges(book, year, month, changes, {});
+            if (!r) return r.problem();
+            update.months.push_back(month);
+            update.entries += r->changed;
         }
-        if (changes.empty()) continue;
-        Outcome<ChangeReport> r = detail::applyChanges(book, year, month, changes, {});
-        if (!r) return r.problem();
-        update.months.push_back(month);
-        update.entries += r->changed;
-    }
-    if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
-    return update;
+        if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
+        return update;
+    });
 }
 
 } // namespace iit::ledger

@@ -361,29 +361,31 @@ Outcome<ChangeReport> applyChanges(Book& book, int year, int month,
 
 Outcome<ChangeReport> Ledger::changeEntries(int year, int month,
                                             const std::vector<EntryChange>& changes) {
-    Book& book = *m_book;
-    Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
-    if (!t) return t.problem();
-    if (Outcome<void> r = checkMonthOpen(book, year, month); !r) return r.problem();
-    std::vector<Resolved> resolved;
-    resolved.reserve(changes.size());
-    for (const EntryChange& c : changes) {
-        Outcome<std::optional<StoredEmployee>> e = book.store->findEmployee(year, c.key);
-        if (!e) return e.problem();
-        if (!*e) return fail(sysText("台账中没有此人：") + c.key.idNumber);
-        Resolved r;
-        r.employee = std::move(**e);
-        if (c.entry) {
-            Outcome<StoredEntry> stored = fromEntry(month, *c.entry);
-            if (!stored) return stored.problem();
-            r.entry = std::move(*stored);
+    return detail::retried(*m_book, [&]() -> Outcome<ChangeReport> {
+        Book& book = *m_book;
+        Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
+        if (!t) return t.problem();
+        if (Outcome<void> r = checkMonthOpen(book, year, month); !r) return r.problem();
+        std::vector<Resolved> resolved;
+        resolved.reserve(changes.size());
+        for (const EntryChange& c : changes) {
+            Outcome<std::optional<StoredEmployee>> e = book.store->findEmployee(year, c.key);
+            if (!e) return e.problem();
+            if (!*e) return fail(sysText("台账中没有此人：") + c.key.idNumber);
+            Resolved r;
+            r.employee = std::move(**e);
+            if (c.entry) {
+                Outcome<StoredEntry> stored = fromEntry(month, *c.entry);
+                if (!stored) return stored.problem();
+                r.entry = std::move(*stored);
+            }
+            resolved.push_back(std::move(r));
         }
-        resolved.push_back(std::move(r));
-    }
-    Outcome<ChangeReport> report = applyChanges(book, year, month, resolved, {});
-    if (!report) return report;
-    if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
-    return report;
+        Outcome<ChangeReport> report = applyChanges(book, year, month, resolved, {});
+        if (!report) return report;
+        if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
+        return report;
+    });
 }
 
 namespace {
@@ -414,79 +416,84 @@ StoredEntry recurring(const StoredEntry& from, int month, bool withIncome) {
 } // namespace
 
 Outcome<ChangeReport> Ledger::copyToNextMonth(int year, int month, bool withIncome) {
-    Book& book = *m_book;
-    if (month < 1 || month >= 12) return fail(sysText("只能复制1到11月"));
-    Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
-    if (!t) return t.problem();
-    if (Outcome<void> r = checkMonthOpen(book, year, month + 1); !r) return r.problem();
-    Outcome<std::vector<StoredLine>> from = book.store->month(year, month);
-    if (!from) return from.problem();
-    Outcome<std::vector<StoredLine>> next = book.store->month(year, month + 1);
-    if (!next) return next.problem();
-    std::vector<EmployeeId> already;
-    already.reserve(next->size());
-    for (const StoredLine& l : *next)
-        already.push_back(l.employee.id);
-    std::sort(already.begin(), already.end());
-    std::vector<Resolved> changes;
-    for (StoredLine& line : *from) {
-        const Employee& emp = line.employee.employee;
-        if (emp.leftMonth && *emp.leftMonth <= month) continue;
-        if (std::binary_search(already.begin(), already.end(), line.employee.id)) continue;
-        changes.push_back(
-            Resolved{std::move(line.employee), recurring(line.entry, month + 1, withIncome), 0});
-    }
-    Outcome<ChangeReport> report = applyChanges(book, year, month + 1, changes, {});
-    if (!report) return report;
-    if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
-    return report;
+    return detail::retried(*m_book, [&]() -> Outcome<ChangeReport> {
+        Book& book = *m_book;
+        if (month < 1 || month >= 12) return fail(sysText("只能复制1到11月"));
+        Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
+        if (!t) return t.problem();
+        if (Outcome<void> r = checkMonthOpen(book, year, month + 1); !r) return r.problem();
+        Outcome<std::vector<StoredLine>> from = book.store->month(year, month);
+        if (!from) return from.problem();
+        Outcome<std::vector<StoredLine>> next = book.store->month(year, month + 1);
+        if (!next) return next.problem();
+        std::vector<EmployeeId> already;
+        already.reserve(next->size());
+        for (const StoredLine& l : *next)
+            already.push_back(l.employee.id);
+        std::sort(already.begin(), already.end());
+        std::vector<Resolved> changes;
+        for (StoredLine& line : *from) {
+            const Employee& emp = line.employee.employee;
+            if (emp.leftMonth && *emp.leftMonth <= month) continue;
+            if (std::binary_search(already.begin(), already.end(), line.employee.id)) continue;
+            changes.push_back(Resolved{std::move(line.employee),
+                                       recurring(line.entry, month + 1, withIncome), 0});
+        }
+        Outcome<ChangeReport> report = applyChanges(book, year, month + 1, changes, {});
+        if (!report) return report;
+        if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
+        return report;
+    });
 }
 
 Outcome<ChangeReport> Ledger::copyFromPreviousYear(int year, bool withIncome) {
-    Book& book = *m_book;
-    Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
-    if (!t) return t.problem();
-    if (Outcome<void> r = checkMonthOpen(book, year, 1); !r) return r.problem();
-    Outcome<std::vector<StoredLine>> december = book.store->month(year - 1, 12);
-    if (!december) return december.problem();
-    std::vector<Resolved> changes;
-    std::vector<PersonKey> added, qualifying;
-    for (StoredLine& line : *december) {
-        const Employee& was = line.employee.employee;
-        if (was.leftMonth && *was.leftMonth <= 12) continue;
-        Outcome<std::optional<StoredEmployee>> there = book.store->findEmployee(year, was.key);
-        if (!there) return there.problem();
-        if (*there) continue; // already in the new year
-        // The employee's details go on; the year's months, options and first job start afresh.
-        Employee e = was;
-        e.joinMonth.reset();
-        e.leftMonth.reset();
-        e.leftOn.reset();
-        e.options = {};
-        e.firstJob = FirstJob::None;
-        Outcome<EmployeeId> id = book.store->addEmployee(year, e);
-        if (!id) return id.problem();
-        added.push_back(e.key);
-        // The 60,000 deduction for the new year: paid in every month of the last at this
-        // employer, wages with bonus at most 60,000. The clerk confirms it.
-        Outcome<std::vector<StoredEntry>> months = book.store->entries(line.employee.id);
-        if (!months) return months.problem();
-        std::int64_t paid = 0;
-        int paidMonths = 0;
-        for (const StoredEntry& m : *months) {
-            paid += m.income.value_or(0) + m.bonus;
-            if (m.income.value_or(0) + m.bonus > 0) ++paidMonths;
+    return detail::retried(*m_book, [&]() -> Outcome<ChangeReport> {
+        Book& book = *m_book;
+        Outcome<std::unique_ptr<StoreTransaction>> t = book.store->begin();
+        if (!t) return t.problem();
+        if (Outcome<void> r = checkMonthOpen(book, year, 1); !r) return r.problem();
+        Outcome<std::vector<StoredLine>> december = book.store->month(year - 1, 12);
+        if (!december) return december.problem();
+        std::vector<Resolved> changes;
+        std::vector<PersonKey> added, qualifying;
+        for (StoredLine& line : *december) {
+            const Employee& was = line.employee.employee;
+            if (was.leftMonth && *was.leftMonth <= 12) continue;
+            Outcome<std::optional<StoredEmployee>> there = book.store->findEmployee(year, was.key);
+            if (!there) return there.problem();
+            if (*there) continue; // already in the new year
+            // The employee's details go on; the year's months, options and first job start afresh.
+            Employee e = was;
+            e.joinMonth.reset();
+            e.leftMonth.reset();
+            e.leftOn.reset();
+            e.options = {};
+            e.firstJob = FirstJob::None;
+            Outcome<EmployeeId> id = book.store->addEmployee(year, e);
+            if (!id) return id.problem();
+            added.push_back(e.key);
+            // The 60,000 deduction for the new year: paid in every month of the last at this
+            // employer, wages with bonus at most 60,000. The clerk confirms it.
+            Outcome<std::vector<StoredEntry>> months = book.store->entries(line.employee.id);
+            if (!months) return months.problem();
+            std::int64_t paid = 0;
+            int paidMonths = 0;
+            for (const StoredEntry& m : *months) {
+                paid += m.income.value_or(0) + m.bonus;
+                if (m.income.value_or(0) + m.bonus > 0) ++paidMonths;
+            }
+            if (was.resident && paidMonths == 12 && paid <= 60000 * 100)
+                qualifying.push_back(e.key);
+            changes.push_back(Resolved{StoredEmployee{*id, std::move(e)},
+                                       recurring(line.entry, 1, withIncome), 0});
         }
-        if (was.resident && paidMonths == 12 && paid <= 60000 * 100) qualifying.push_back(e.key);
-        changes.push_back(
-            Resolved{StoredEmployee{*id, std::move(e)}, recurring(line.entry, 1, withIncome), 0});
-    }
-    Outcome<ChangeReport> report = applyChanges(book, year, 1, changes, {});
-    if (!report) return report;
-    report->newEmployees = std::move(added);
-    report->annualDeductionQualifies = std::move(qualifying);
-    if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
-    return report;
+        Outcome<ChangeReport> report = applyChanges(book, year, 1, changes, {});
+        if (!report) return report;
+        report->newEmployees = std::move(added);
+        report->annualDeductionQualifies = std::move(qualifying);
+        if (Outcome<void> r = (*t)->commit(); !r) return r.problem();
+        return report;
+    });
 }
 
 Outcome<std::optional<Entry>> Ledger::entry(int year, int month, const PersonKey& key) {

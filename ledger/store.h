@@ -293,6 +293,12 @@ public:
         return std::vector<Text>{};
     }
     virtual void whileOthersChange(WaitFn stillWaiting) { (void)stillWaiting; }
+    // True when `p` is the failure of a transaction that another desk's change made impossible
+    // (a serialization failure, a deadlock), now rolled back whole: the operation may run again.
+    virtual bool conflicted(const Problem& p) const {
+        (void)p;
+        return false;
+    }
 };
 
 } // namespace iit::ledger

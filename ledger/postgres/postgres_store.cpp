@@ -566,6 +566,11 @@ public:
                           {num(year), num(month)}));
     }
 
+    bool conflicted(const Problem& p) const override {
+        return m_depth == 0 &&
+               (pq::hasState(p, pq::kSerializationFailure) || pq::hasState(p, pq::kDeadlock));
+    }
+
     Outcome<bool> changedElsewhere() override {
         Outcome<int> n = m_db->notificationsFromOthers();
         if (!n) return n.problem();
