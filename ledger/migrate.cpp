@@ -3,6 +3,7 @@
 #include "ledger/month_cells.h"
 
 #include <algorithm>
+#include <tuple>
 #include <unordered_map>
 
 namespace iit::ledger {
@@ -86,6 +87,14 @@ Outcome<std::optional<Text>> firstDifference(Ledger& a, Ledger& b) {
             if (!x) return x.problem();
             Outcome<MonthView> y = b.showMonth(year, month);
             if (!y) return y.problem();
+            // Line by line in the order of the employees' keys: the order they were added in
+            // is not a figure (desks adding employees at once add them in either order).
+            const auto byKey = [](const MonthLine& l, const MonthLine& r) {
+                return std::tie(l.employee.key.idType.bytes(), l.employee.key.idNumber.bytes()) <
+                       std::tie(r.employee.key.idType.bytes(), r.employee.key.idNumber.bytes());
+            };
+            std::sort(x->lines.begin(), x->lines.end(), byKey);
+            std::sort(y->lines.begin(), y->lines.end(), byKey);
             bool same = x->declared == y->declared && x->lines.size() == y->lines.size();
             for (std::size_t i = 0; same && i < x->lines.size(); ++i)
                 same = monthCells(x->lines[i]) == monthCells(y->lines[i]);

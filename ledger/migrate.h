@@ -17,7 +17,7 @@ struct CopyCount {
 Outcome<CopyCount> copyLedger(LedgerStore& from, LedgerStore& to);
 
 // The first month whose lines, figures or declaration differ between the two (none when every
-// month of every year is the same).
+// month of every year is the same); the lines are matched by the employees' keys.
 Outcome<std::optional<Text>> firstDifference(Ledger& a, Ledger& b);
 
 } // namespace iit::ledger

@@ -306,14 +306,27 @@ private:
 
 class PostgresStore final : public LedgerStore {
 public:
-    PostgresStore(std::unique_ptr<pq::Connection> db, std::string channel)
-        : m_db(std::move(db)), m_channel(std::move(channel)) {}
+    PostgresStore(std::unique_ptr<pq::Connection> db, std::string channel, std::string lock)
+        : m_db(std::move(db)), m_channel(std::move(channel)), m_lock(std::move(lock)) {}
 
+    // A change of the ledger reads much of it (an employee's year, a month's range of
+    // employees), so that two at once nearly always conflict and one would be rolled back
+    // again and again: the desks' transactions take their turn on the ledger's lock (held to the
+    // transaction's end, or the connection's), each still serializable.
     Outcome<std::unique_ptr<StoreTransaction>> begin() override {
         const int depth = m_depth + 1;
-        Outcome<void> r = depth == 1 ? m_db->exec("BEGIN ISOLATION LEVEL SERIALIZABLE")
-                                     : m_db->exec("SAVEPOINT s" + std::to_string(depth));
-        if (!r) return r.problem();
+        // The lock is taken before the transaction begins: its snapshot is then of the ledger
+        // as the desk before it left it.
+        if (depth == 1) {
+            if (Outcome<void> r = m_db->exec("SELECT pg_advisory_lock(" + m_lock + ")"); !r)
+                return r.problem();
+            if (Outcome<void> r = m_db->exec("BEGIN ISOLATION LEVEL SERIALIZABLE"); !r) {
+                unlock();
+                return r.problem();
+            }
+        } else if (Outcome<void> r = m_db->exec("SAVEPOINT s" + std::to_string(depth)); !r) {
+            return r.problem();
+        }
         m_depth = depth;
         if (depth == 1) m_wrote = false;
         return std::unique_ptr<StoreTransaction>(new PostgresTransaction(*this, depth));
@@ -586,18 +599,19 @@ public:
             return commit ? m_db->exec("RELEASE SAVEPOINT " + savepoint)
                           : m_db->exec("ROLLBACK TO SAVEPOINT " + savepoint +
                                        "; RELEASE SAVEPOINT " + savepoint);
-        if (!commit) return m_db->exec("ROLLBACK");
-        if (m_wrote)
-            if (Outcome<void> r = m_db->exec("NOTIFY " + m_channel); !r) {
-                (void)m_db->exec("ROLLBACK");
-                return r;
-            }
-        Outcome<void> r = m_db->exec("COMMIT");
-        if (!r) (void)m_db->exec("ROLLBACK");
+        Outcome<void> r = !commit   ? m_db->exec("ROLLBACK")
+                          : m_wrote ? m_db->exec("NOTIFY " + m_channel)
+                                    : Outcome<void>();
+        if (commit && r) r = m_db->exec("COMMIT");
+        if (commit && !r) (void)m_db->exec("ROLLBACK");
+        unlock();
         return r;
     }
 
 private:
+    // The ledger's lock given up (a lost connection gives it up with the session).
+    void unlock() { (void)m_db->exec("SELECT pg_advisory_unlock(" + m_lock + ")"); }
+
     // A statement that changes the ledger: announced at the transaction's commit, or at once.
     Outcome<pq::Result> write(const char* name, const std::string& sql, const pq::Params& p) {
         Outcome<pq::Result> r = m_db->run(name, sql, p);
@@ -631,6 +645,7 @@ private:
 
     std::unique_ptr<pq::Connection> m_db;
     std::string m_channel;
+    std::string m_lock; // the key of the ledger's advisory lock
     int m_depth = 0;
     bool m_wrote = false;
 };
@@ -660,11 +675,13 @@ Outcome<std::unique_ptr<LedgerStore>> openPostgresStore(const std::string& conni
             !r)
             return r.problem();
     // The channel of this ledger's changes: its database's, of its schema.
-    Outcome<pq::Result> where = (*db)->query("SELECT current_schema()");
+    Outcome<pq::Result> where = (*db)->query(
+        "SELECT current_schema(), hashtextextended('iitcalc ' || current_schema(), 0)");
     if (!where) return where.problem();
     const std::string channel = pq::identifier("iitcalc " + std::string(where->text(0, 0)));
     if (Outcome<void> r = (*db)->exec("LISTEN " + channel); !r) return r.problem();
-    return std::unique_ptr<LedgerStore>(new PostgresStore(std::move(*db), channel));
+    return std::unique_ptr<LedgerStore>(
+        new PostgresStore(std::move(*db), channel, std::string(where->text(0, 1))));
 }
 
 Outcome<Ledger> openLedgerServer(const std::string& conninfo, LedgerTables tables, Access access) {

@@ -357,6 +357,49 @@ TEST_F(LedgerCopy, AWholeLedgerCopiesIntoAnEmptyStoreOnly) {
     }
 }
 
+// Four desks at once on one server ledger, 200 operations each through the book (imports,
+// edits, their undoing, declaring and reopening), every one of them done, and the ledger as the
+// same work leaves it done one desk after another.
+TEST(SeveralDesks, FourAtOnceLeaveWhatOneAfterAnotherLeaves) {
+    TempDir dir;
+    setProgramDirectory(dir.path());
+    ASSERT_TRUE(engine::writeDefaultRateTable(engine::rateTablePath()));
+    const std::string together = newServerLedger(), inTurn = newServerLedger();
+    const auto desk = [&](const std::string& where, int k) {
+        return std::string(LEDGER_DESK) + " '" + dir.path().string() + "' '" + where + "' " +
+               std::to_string(k) + " 200 2>&1";
+    };
+    const auto finish = [](FILE* pipe) {
+        std::string out;
+        char buf[512];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
+            out.append(buf, n);
+        const int status = ::pclose(pipe);
+        return std::pair{status, out};
+    };
+    std::vector<FILE*> running;
+    for (int k = 0; k < 4; ++k)
+        running.push_back(::popen(desk(together, k).c_str(), "r"));
+    for (FILE* pipe : running) {
+        ASSERT_NE(pipe, nullptr);
+        const auto [status, out] = finish(pipe);
+        EXPECT_EQ(status, 0) << out;
+        EXPECT_EQ(out, "200\n");
+    }
+    for (int k = 0; k < 4; ++k) {
+        const auto [status, out] = finish(::popen(desk(inTurn, k).c_str(), "r"));
+        ASSERT_EQ(status, 0) << out;
+    }
+    Outcome<ledger::Ledger> a = ledger::openLedgerServer(together, tables());
+    Outcome<ledger::Ledger> b = ledger::openLedgerServer(inTurn, tables());
+    ASSERT_TRUE(a.ok() && b.ok());
+    EXPECT_EQ(a->years()->size(), 5u); // the payroll's year and each desk's own
+    EXPECT_EQ(a->showMonth(2024, 12)->lines.size(), 48u);
+    Outcome<std::optional<Text>> difference = ledger::firstDifference(*a, *b);
+    ASSERT_TRUE(difference.ok()) << difference.problem().message.toUtf8();
+    EXPECT_FALSE(*difference) << (*difference ? (*difference)->toUtf8() : "");
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, StoreContract,
                          ::testing::Values(StoreKind::Memory, StoreKind::File, StoreKind::Server),
                          storeName);
