@@ -163,6 +163,29 @@ int Connection::backendPid() const {
     return PQbackendPID(m_conn);
 }
 
+bool holdsPassword(const std::string& conninfo) {
+    char* error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &error);
+    if (error) PQfreemem(error);
+    if (!options) return false;
+    bool found = false;
+    for (PQconninfoOption* o = options; o->keyword; ++o)
+        if (std::string_view(o->keyword) == "password" && o->val && *o->val) found = true;
+    PQconninfoFree(options);
+    return found;
+}
+
+std::string conninfoProblem(const std::string& conninfo) {
+    char* error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &error);
+    std::string out = error ? error : (options ? "" : "out of memory");
+    if (error) PQfreemem(error);
+    if (options) PQconninfoFree(options);
+    while (!out.empty() && (out.back() == '\n' || out.back() == ' '))
+        out.pop_back();
+    return out;
+}
+
 std::string identifier(std::string_view name) {
     std::string out = "\"";
     for (char c : name) {

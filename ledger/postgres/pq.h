@@ -77,6 +77,12 @@ private:
     std::unordered_set<std::string> m_prepared;
 };
 
+// True when the connection string is one libpq reads and it holds a password (which the
+// program must never keep).
+bool holdsPassword(const std::string& conninfo);
+// The connection string's complaint, or "" when libpq reads it.
+std::string conninfoProblem(const std::string& conninfo);
+
 // "x" as an SQL identifier: in double quotes, its quotes doubled.
 std::string identifier(std::string_view name);
 

@@ -1,4 +1,6 @@
 #include "ledger/window/ledger_window.h"
+#include "ledger/postgres/postgres_store.h"
+#include "ledger/window/ledger_location_dialog.h"
 
 #include "ledger/sqlite/sqlite_store.h"
 
@@ -94,16 +96,28 @@ QWidget* openLedgerWindow(std::function<Text()> employer, QWidget* owner) {
     // A damaged rules file was set aside and the built-in rules put in its place.
     if (!tables->notice.empty())
         gui::messageBox(tables->notice, {.icon = gui::Icon::Exclamation}, owner);
-    Outcome<Ledger> ledger = openLedgerFile(ledgerPath(), std::move(*tables));
+    // This computer's file, or the server's ledger the user chose (台账位置…).
+    const std::optional<std::string> server = chosenLedgerLocation();
+    Outcome<Ledger> ledger = server ? openLedgerServer(*server, std::move(*tables))
+                                    : openLedgerFile(ledgerPath(), std::move(*tables));
     if (!ledger) {
         gui::messageBox(ledger.problem().message, {.icon = gui::Icon::Exclamation}, owner);
+        // The server cannot be reached: another one, or this computer's file, may be chosen.
+        if (server) {
+            LedgerLocationDialog dialog(owner);
+            if (dialog.exec() == QDialog::Accepted)
+                QTimer::singleShot(0, qApp, [employer] { openLedgerWindow(employer); });
+        }
         return nullptr;
     }
     return gui::loadWindow(
         LedgerWindow::name(),
         [&] {
-            auto* window = new LedgerWindow(std::move(*ledger), std::move(employer));
+            auto* window = new LedgerWindow(std::move(*ledger), employer);
             window->holdWhileOpen(std::move(deskLock));
+            if (server)
+                window->setWindowTitle(window->windowTitle() + QStringLiteral(" · 服务器 ") +
+                                       QString::fromStdString(*server));
             return window;
         },
         // A window of its own beside the calculator, which stays in use for a quick figure.
@@ -127,10 +141,11 @@ LedgerWindow::LedgerWindow(Ledger ledger, std::function<Text()> employer, QWidge
     if (!said(m_sheet.showStart(today.year, static_cast<int>(today.month))))
         said(m_sheet.show(today.year, static_cast<int>(today.month)));
     showMonth(m_sheet.year(), m_sheet.month());
-    // Another program may change the ledger while the window shows it: asked when the window is
-    // activated and every few seconds.
+    // Another program or desk may change the ledger while the window shows it: asked when the
+    // window is activated and every second (a server's desks announce their changes; the
+    // question reads what arrived).
     m_othersWatch = new QTimer(this);
-    m_othersWatch->setInterval(3000);
+    m_othersWatch->setInterval(1000);
     connect(m_othersWatch, &QTimer::timeout, this, [this] { showChangesOfOthers(); });
     m_othersWatch->start();
     m_waitEnd = new QTimer(this);
@@ -206,6 +221,15 @@ void LedgerWindow::showChangesOfOthers() {
     m_sheet.grid().setCurrentCell(row, column);
     showEmployee();
     m_status->setText(m_status->text() + QStringLiteral(" · 已显示另一程序所作的修改"));
+}
+
+void LedgerWindow::chooseLocation() {
+    LedgerLocationDialog dialog(this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    // The window opens again on the ledger chosen.
+    std::function<Text()> employer = m_employer;
+    close();
+    QTimer::singleShot(0, qApp, [employer] { openLedgerWindow(employer); });
 }
 
 void LedgerWindow::holdWhileOpen(std::unique_ptr<DirectoryLock> lock) {
@@ -336,6 +360,7 @@ void LedgerWindow::bindEvents() {
             });
     onClick("按钮备份", &LedgerWindow::backUp);
     onClick("按钮社保规则", &LedgerWindow::editInsuranceRules);
+    onClick("按钮台账位置", &LedgerWindow::chooseLocation);
     onClick("按钮打印", &LedgerWindow::Print);
     onClick("按钮工资条", &LedgerWindow::showSlipsMenu);
     onClick("按钮年度明细", &LedgerWindow::showYearMenu);

@@ -110,6 +110,9 @@ public:
     // The cities' rules of social insurance and the housing fund (社保规则…); once saved the
     // year's open months compute by them, and the clerk is told what changed.
     void editInsuranceRules();
+    // Where the ledger is kept (this computer's file, or a server's): the window opens again
+    // on the ledger chosen.
+    void chooseLocation();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

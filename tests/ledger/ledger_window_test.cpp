@@ -8,7 +8,10 @@
 #include "gui/clipboard.h"
 #include "gui/window_runtime.h"
 #include "ledger/month_cells.h"
+#include "ledger/postgres/postgres_store.h"
+#include "ledger/postgres/pq.h"
 #include "ledger/sqlite/sqlite_store.h"
+#include "ledger/window/ledger_location_dialog.h"
 #include "ledger/window/ledger_window.h"
 #include "mainwindow/main_window.h"
 #include "printing/print_preview.h"
@@ -31,13 +34,17 @@
 #include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
 
+#include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
+#include <unistd.h>
 
 using iit::ledger::LedgerWindow;
 using namespace iit::ledger;
@@ -124,6 +131,7 @@ private slots:
     void januaryCarriesDecemberAndProposesTheOption();
     void insuranceFromThePanelAndTheRules();
     void slipsAndYearsFromTheMenus();
+    void aServerLedgerIsChosenAndShowsAnotherDesksChanges();
 
 private:
     LedgerWindow* open();
@@ -886,6 +894,70 @@ void LedgerWindowTest::slipsAndYearsFromTheMenus() {
     QVERIFY2(year.find(std::string("乙（") + kB + "）2024年在本单位的收入和个人所得税") !=
                  std::string::npos,
              year.c_str());
+}
+
+// The clerk chooses the server in 台账位置 (a connection string with a password is refused, the
+// settings would keep it); the window opens on the server's ledger, and another desk's change
+// shows within a second.
+void LedgerWindowTest::aServerLedgerIsChosenAndShowsAnotherDesksChanges() {
+    const char* file = std::getenv("IITCALC_TEST_POSTGRES");
+    QVERIFY2(file, "IITCALC_TEST_POSTGRES does not name the tests' server (run by CTest)");
+    std::string conninfo;
+    std::getline(std::ifstream(file), conninfo);
+    const std::string schema = "w" + std::to_string(::getpid());
+    {
+        auto admin = iit::ledger::pq::Connection::open(conninfo);
+        QVERIFY(admin.ok());
+        QVERIFY((*admin)
+                    ->exec("DROP SCHEMA IF EXISTS " + schema + " CASCADE; CREATE SCHEMA " + schema)
+                    .ok());
+    }
+    const std::string where = conninfo + "&options=-csearch_path%3D" + schema;
+    auto tables = iit::ledger::loadLedgerTables();
+    QVERIFY(tables.ok());
+    auto other = iit::ledger::openLedgerServer(where, std::move(*tables));
+    QVERIFY(other.ok());
+    QVERIFY(
+        other
+            ->importMonth(2024, 1,
+                          {{T("姓名"), T("证件号码"), T("本月收入")}, {T("甲"), T(kA), T("20000")}})
+            .ok());
+
+    iit::ledger::LedgerLocationDialog dialog(nullptr);
+    dialog.findChild<QRadioButton*>(Q("服务器"))->setChecked(true);
+    auto* line = dialog.findChild<QLineEdit*>(Q("连接串"));
+    auto* check = dialog.findChild<QLabel*>(Q("位置检查"));
+    for (const auto& [given, said] :
+         {std::pair{std::string("mysql://h/db"), Q("postgresql://")},
+          std::pair{where + "&password=secret", Q("密码")},
+          std::pair{std::string("postgresql:///x?host=/nonexistent"), Q("无法连接")}}) {
+        line->setText(QString::fromStdString(given));
+        QVERIFY(!dialog.test());
+        QVERIFY2(check->text().contains(said), qPrintable(check->text()));
+    }
+    QVERIFY(!iit::ledger::chosenLedgerLocation());
+    line->setText(QString::fromStdString(where));
+    dialog.keep();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QVERIFY2(check->text().contains(Q("2024年至2024年")), qPrintable(check->text()));
+    QCOMPARE(iit::ledger::chosenLedgerLocation(), std::optional<std::string>(where));
+
+    QPointer<QWidget> opened = iit::ledger::openLedgerWindow([] { return T("某某公司"); });
+    auto* window = qobject_cast<LedgerWindow*>(opened.data());
+    QVERIFY(window);
+    QVERIFY(window->windowTitle().contains(Q("服务器")));
+    window->showMonth(2024, 1);
+    const auto income = [&] { return window->sheet().grid().text(1, kIncomeColumn).toUtf8(); };
+    QCOMPARE(income(), std::string("20000"));
+    auto entry = other->entry(2024, 1, {iit::ledger::identityCardType(), T(kA)});
+    QVERIFY(entry.ok() && *entry);
+    (*entry)->income = iit::engine::Exact(31000);
+    QVERIFY(
+        other->changeEntries(2024, 1, {{{iit::ledger::identityCardType(), T(kA)}, **entry}}).ok());
+    QTRY_COMPARE_WITH_TIMEOUT(income(), std::string("31000"), 1500);
+    window->close();
+    QTRY_VERIFY(!opened);
+    iit::ledger::chooseLedgerLocation(std::nullopt);
 }
 
 #include "ledger_window_test.moc"
