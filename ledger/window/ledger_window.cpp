@@ -17,6 +17,7 @@
 #include "gui/window_runtime.h"
 #include "printing/print_preview.h"
 
+#include <QBoxLayout>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -259,6 +260,12 @@ void LedgerWindow::findUnits() {
             gui::findUnit<QPushButton>(this, QStringLiteral("月份%1").arg(m));
     m_status = gui::findUnit<QLabel>(this, QStringLiteral("本月状态"));
     m_hint = gui::findUnit<QLabel>(this, QStringLiteral("台账说明"));
+    // The hint takes the room the commands leave, at the bar's right end.
+    m_hint->setSizePolicy(QSizePolicy::Ignored, m_hint->sizePolicy().verticalPolicy());
+    m_hint->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    if (auto* bar = qobject_cast<QBoxLayout*>(m_hint->parentWidget()->layout()))
+        bar->setStretchFactor(m_hint, 1);
+    m_hint->installEventFilter(this);
     m_declare = gui::findUnit<QPushButton>(this, QStringLiteral("按钮申报"));
     m_copyForward = gui::findUnit<QPushButton>(this, QStringLiteral("按钮上月带入"));
     m_undo = gui::findUnit<QPushButton>(this, QStringLiteral("按钮撤销"));
@@ -542,11 +549,12 @@ void LedgerWindow::refreshChoices() {
     // A declared month reads only: the commands that change it are off, and the hint says so.
     for (const char* unit : {"按钮导入", "按钮新增职工"})
         gui::findUnit<QPushButton>(this, QString::fromUtf8(unit))->setEnabled(!isDeclared);
-    m_hint->setText(
+    m_hint->setToolTip(
         isDeclared
             ? QStringLiteral("本月已申报，只读：可以查看、导出、打印；如需更正，请先撤销申报")
             : QStringLiteral("在姓名至备注各列输入，或从表格复制后按 Ctrl+V "
                              "粘贴：随即计算并存入台账"));
+    fitHint();
     m_undo->setEnabled(m_sheet.canUndo());
     m_redo->setEnabled(m_sheet.canRedo());
     // A declared month is shaded whole; an open one only in its computed columns.
@@ -730,7 +738,15 @@ void LedgerWindow::showMenu(const QPoint& position) {
 
 // ---- Events
 
+void LedgerWindow::fitHint() {
+    // The hint takes what room the command bar leaves; cut short, it ends in "…" and its tooltip
+    // holds it whole.
+    const QString whole = m_hint->toolTip();
+    m_hint->setText(m_hint->fontMetrics().elidedText(whole, Qt::ElideRight, m_hint->width()));
+}
+
 bool LedgerWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_hint && event->type() == QEvent::Resize) fitHint();
     // Typing into a declared month, or opening a cell of it, is told as a paste is told.
     if (m_sheet.declared() &&
         ((watched == m_grid->viewport() && event->type() == QEvent::MouseButtonDblClick) ||

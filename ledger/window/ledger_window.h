@@ -116,6 +116,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void fitHint();
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
 

@@ -372,7 +372,8 @@ void LedgerWindowTest::aDeclaredMonthIsReadOnlyUntilReopened() {
     }
     for (const char* unit : {"按钮上月带入", "按钮新增职工", "按钮导入"})
         QVERIFY(!m_window->findChild<QPushButton*>(Q(unit))->isEnabled());
-    QVERIFY(m_window->findChild<QLabel*>(Q("台账说明"))->text().startsWith(Q("本月已申报，只读")));
+    QVERIFY(
+        m_window->findChild<QLabel*>(Q("台账说明"))->toolTip().startsWith(Q("本月已申报，只读")));
     // The declaration is kept by the ledger; reopened, the month takes edits again.
     QCOMPARE(*openBook().declaredMonths(2024), std::vector<int>{1});
     m_env->watchdog().expectMessage(QMessageBox::Yes);
