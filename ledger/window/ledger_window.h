@@ -96,6 +96,8 @@ public:
     bool writeDeclarationFiles();
     // A whole copy of the ledger, where the clerk chooses (ledger backup).
     void backUp();
+    // A server ledger's backup: the whole ledger into a new ledger file at `file`.
+    Outcome<void> copyServerLedger(const std::filesystem::path& file);
     void Print();
     // The month's pay slips, in the form picked from the menu of 工资条….
     enum class SlipForm { Pdf, PdfOnePerPage, PdfEach, Xlsx, Printer };

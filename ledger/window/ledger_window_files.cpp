@@ -1,5 +1,6 @@
 // The ledger window's files and dialogs: import and export of the month, the print preview,
 // new and leaving employees, opening balances.
+#include "ledger/migrate.h"
 #include "ledger/sqlite/sqlite_store.h"
 #include "ledger/window/ledger_files.h"
 #include "ledger/window/ledger_window.h"
@@ -150,10 +151,45 @@ void LedgerWindow::backUp() {
                           .arg(static_cast<int>(now.day), 2, 10, QLatin1Char('0')));
     const std::optional<std::filesystem::path> file = gui::runFileDialog(dialog);
     if (!file) return;
-    if (!said(backupLedger(ledgerPath(), *file))) return;
-    gui::messageBox(sysText("台账已备份到：\n") + displayPath(*file) +
-                        sysText("\n\n恢复时用 iitcalc-cli ledger restore（先关闭台账窗口）。"),
-                    {.icon = gui::Icon::Information}, this);
+    auto* sqlite = dynamic_cast<SqliteStore*>(&m_ledger.store());
+    if (!said(sqlite ? backupLedger(sqlite->path(), *file) : copyServerLedger(*file))) return;
+    gui::messageBox(
+        sysText("台账已备份到：\n") + displayPath(*file) +
+            sysText(sqlite ? "\n\n恢复时用 iitcalc-cli ledger restore（先关闭台账窗口）。"
+                           : "\n\n恢复到服务器时用 iitcalc-cli ledger --ledger 备份文件 migrate "
+                             "--to 服务器上空的数据库。"),
+        {.icon = gui::Icon::Information}, this);
+}
+
+Outcome<void> LedgerWindow::copyServerLedger(const std::filesystem::path& file) {
+    // A server ledger is copied into a new ledger file beside the one chosen, which it then
+    // replaces whole.
+    const std::filesystem::path part = file.parent_path() / (file.filename().string() + ".part");
+    const auto drop = [&] {
+        std::error_code ec;
+        for (const char* suffix : {"", "-wal", "-shm"})
+            std::filesystem::remove(part.string() + suffix, ec);
+    };
+    drop();
+    {
+        Outcome<LedgerTables> tables = loadLedgerTables();
+        if (!tables) return tables.problem();
+        Outcome<Ledger> copy = openLedgerFile(part, std::move(*tables));
+        if (!copy) return copy.problem();
+        Outcome<CopyCount> copied = copyLedger(m_ledger.store(), copy->store());
+        if (!copied) {
+            drop();
+            return copied.problem();
+        }
+    }
+    std::error_code ec;
+    std::filesystem::rename(part, file, ec);
+    if (ec) {
+        drop();
+        return fail(sysText("无法保存文件 ") + displayPath(file) + sysText("：") +
+                    Text::fromUtf8(ec.message()));
+    }
+    return {};
 }
 
 void LedgerWindow::Print() {

@@ -956,6 +956,17 @@ void LedgerWindowTest::aServerLedgerIsChosenAndShowsAnotherDesksChanges() {
     QVERIFY(
         other->changeEntries(2024, 1, {{{iit::ledger::identityCardType(), T(kA)}, **entry}}).ok());
     QTRY_COMPARE_WITH_TIMEOUT(income(), std::string("31000"), 1500);
+    // 备份… copies the server's ledger, not this computer's file, into the file chosen.
+    const std::filesystem::path backup = m_env->dir().path() / "备份.db";
+    QString done;
+    answerFileDialog(m_env->watchdog(), backup);
+    m_env->watchdog().expectMessage(QMessageBox::Ok, &done);
+    iit::testing::clickUnit(window, "按钮备份");
+    QTRY_VERIFY2(done.contains(Q("migrate")), qPrintable(done));
+    auto copy = iit::ledger::openLedgerFile(backup, std::move(*iit::ledger::loadLedgerTables()));
+    QVERIFY(copy.ok());
+    QCOMPARE(iit::ledger::monthCells(copy->showMonth(2024, 1)->lines.at(0))[kIncomeColumn].toUtf8(),
+             std::string("31000"));
     window->close();
     QTRY_VERIFY(!opened);
     iit::ledger::chooseLedgerLocation(std::nullopt);
