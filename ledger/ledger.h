@@ -106,11 +106,17 @@ struct MonthView {
     std::vector<MonthLine> lines; // in the order the employees were added
 };
 
-// A change of one employee's entry of a month: set it, or remove it (none).
+// A change of one employee's entry of a month: set it, or remove it (none). `expected`, where
+// given, is the entry the change was made from (none: there was none): a ledger that holds
+// another one now (another program or desk changed it meanwhile) refuses the change with
+// kChangedElsewhere, so that nothing the other one did is lost.
 struct EntryChange {
     PersonKey key;
     std::optional<Entry> entry;
+    std::optional<std::optional<Entry>> expected = std::nullopt;
 };
+// The code of that refusal.
+constexpr int kChangedElsewhere = 0x4c45; // "LE"
 
 // What a check of a year found: every stored figure that does not follow from the amounts
 // entered, the opening balances and the figures of the month before.

@@ -344,9 +344,11 @@ Outcome<ChangeReport> applyChanges(Book& book, int year, int month,
                 ++report.added;
             else
                 ++report.changed;
-            report.inverse.push_back(
-                EntryChange{key, r->previous ? std::optional<Entry>(toEntry(key, *r->previous))
-                                             : std::nullopt});
+            // Undone only from the entry this change left.
+            report.inverse.push_back(EntryChange{
+                key, r->previous ? std::optional<Entry>(toEntry(key, *r->previous)) : std::nullopt,
+                std::optional<std::optional<Entry>>(
+                    entry ? std::optional<Entry>(toEntry(key, *entry)) : std::nullopt)});
             report.recomputed += r->recomputed;
         }
         if (progress && (i % 256 == 255 || i + 1 == changes.size()) &&
@@ -372,6 +374,18 @@ Outcome<ChangeReport> Ledger::changeEntries(int year, int month,
             Outcome<std::optional<StoredEmployee>> e = book.store->findEmployee(year, c.key);
             if (!e) return e.problem();
             if (!*e) return fail(sysText("台账中没有此人：") + c.key.idNumber);
+            if (c.expected) {
+                // The entry the change was made from must be the one the ledger holds.
+                Outcome<std::optional<StoredEntry>> now = book.store->entry((*e)->id, month);
+                if (!now) return now.problem();
+                const std::optional<Entry> held =
+                    *now ? std::optional<Entry>(toEntry(c.key, **now)) : std::nullopt;
+                if (held != *c.expected)
+                    return fail((*e)->employee.name + sysText("的") + ToText(month) +
+                                    sysText("月记录刚被另一处（另一个程序或另一位会计）修改，"
+                                            "本次修改未做；已显示最新的数字，请核对后再改。"),
+                                kChangedElsewhere);
+            }
             Resolved r;
             r.employee = std::move(**e);
             if (c.entry) {

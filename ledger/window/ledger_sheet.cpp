@@ -302,7 +302,11 @@ void LedgerSheet::dropDrafts(std::vector<int> rows) {
 Outcome<ChangeReport> LedgerSheet::run(Action action, const Progress& progress) {
     if (m_year == 0) return fail(sysText("尚未打开台账的月份"));
     Outcome<Applied> applied = applyAction(m_ledger, action, progress);
-    if (!applied) return applied.problem();
+    if (!applied) {
+        // Another program or desk changed what the edit was made from: its figures are shown.
+        if (applied.problem().code == kChangedElsewhere) (void)reload();
+        return applied.problem();
+    }
     ++m_changes;
     remember(std::move(applied->inverse));
     if (Outcome<void> r = refreshAfter(action); !r) return r.problem();
@@ -320,6 +324,13 @@ Outcome<ChangeReport> LedgerSheet::replay(std::deque<Action>& from, std::deque<A
             return r.problem();
     Outcome<Applied> applied = applyAction(m_ledger, action, {});
     if (!applied) {
+        // An undo of what another program or desk has changed since would lose their change:
+        // it is refused for good, and their figures are shown.
+        if (applied.problem().code == kChangedElsewhere) {
+            from.pop_back();
+            (void)reload();
+            return applied.problem();
+        }
         // Refused: the clerk stays where they were, and a month of another year is named with
         // its year ("2026年12月已申报…").
         if (m_year != wasYear || m_month != wasMonth) (void)show(wasYear, wasMonth);

@@ -152,7 +152,8 @@ Outcome<ChangeReport> LedgerSheet::commitLineCell(int row, int column) {
         restoreRow(row); // the shown text in the ledger's form
         return ChangeReport{};
     }
-    return run(Action{SetEntries{m_year, m_month, {EntryChange{line.employee.key, entry}}}});
+    return run(
+        Action{SetEntries{m_year, m_month, {EntryChange{line.employee.key, entry, line.entry}}}});
 }
 
 Outcome<ChangeReport> LedgerSheet::commitDraft(int row) {
@@ -303,7 +304,8 @@ Outcome<ChangeReport> LedgerSheet::clearCells(const CellRange& range) {
             if (c == kRemarkColumn) entry.remark = Text{};
         }
         if (entry.bonus.isZero()) entry.bonusMethod = line.entry.bonusMethod;
-        if (!(entry == line.entry)) changes.push_back(EntryChange{line.employee.key, entry});
+        if (!(entry == line.entry))
+            changes.push_back(EntryChange{line.employee.key, entry, line.entry});
     }
     bool drafts = false;
     for (int row = std::max(range.top, lines + 1); row <= range.bottom; ++row) {

@@ -274,6 +274,36 @@ TEST_F(Sheet, EditsOfALineAndAfterwardsItsLaterMonths) {
     EXPECT_EQ(entryOf(2, kA)->remark.toUtf8(), "补发");
 }
 
+// Another program (or desk) changes 甲's January while the sheet shows the old one: the sheet's
+// edit of a field the other did not touch would carry the old figures back, so it is refused
+// and the other's figures are shown; an undo of the sheet's own earlier edit is refused for
+// good. Nothing the other did is lost.
+TEST_F(Sheet, AChangeMadeElsewhereIsNeverWrittenOver) {
+    ASSERT_TRUE(paste(1, kNameColumn, "甲\t110101199001011237\t20000").ok());
+    ASSERT_TRUE(type(1, kRemarkColumn, "一月").ok());
+    Outcome<ledger::Ledger> other = ledger::openLedgerFile(ledger::ledgerPath(), tables());
+    ASSERT_TRUE(other.ok());
+    Entry changed = *entryOf(1, kA);
+    changed.income = engine::Exact(26000);
+    ASSERT_TRUE(other->changeEntries(2024, 1, {{key(kA), changed}}).ok());
+
+    Outcome<ChangeReport> refused = type(1, kSpecialColumn, "2000");
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.problem().code, ledger::kChangedElsewhere);
+    EXPECT_EQ(Cell(grid(), 1, kIncomeColumn), "26000"); // the other's figure, shown
+    EXPECT_EQ(entryOf(1, kA)->income, engine::Exact(26000));
+    EXPECT_TRUE(entryOf(1, kA)->special.isZero());
+    // The remark's undo would write the old income back: refused, and gone from the undo.
+    Outcome<ChangeReport> undo = sheet->undo();
+    ASSERT_FALSE(undo.ok());
+    EXPECT_EQ(undo.problem().code, ledger::kChangedElsewhere);
+    EXPECT_EQ(entryOf(1, kA)->remark.toUtf8(), "一月");
+    // Made again from what is shown, the edit goes in.
+    ASSERT_TRUE(type(1, kSpecialColumn, "2000").ok());
+    EXPECT_EQ(entryOf(1, kA)->income, engine::Exact(26000));
+    EXPECT_EQ(entryOf(1, kA)->special, engine::Exact(2000));
+}
+
 TEST_F(Sheet, UndoAndRedoOfAPasteWithNewEmployeesAcrossMonths) {
     ASSERT_TRUE(paste(1, kNameColumn,
                       "甲\t"
