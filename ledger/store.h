@@ -293,6 +293,9 @@ public:
         return std::vector<Text>{};
     }
     virtual void whileOthersChange(WaitFn stillWaiting) { (void)stillWaiting; }
+    // True when the ledger may only be read here (a role of the server without the right to
+    // change its tables): what changes it is refused before it is tried.
+    virtual bool readOnly() const { return false; }
     // True when `p` is the failure of a transaction that another desk's change made impossible
     // (a serialization failure, a deadlock), now rolled back whole: the operation may run again.
     virtual bool conflicted(const Problem& p) const {

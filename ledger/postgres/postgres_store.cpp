@@ -306,8 +306,12 @@ private:
 
 class PostgresStore final : public LedgerStore {
 public:
-    PostgresStore(std::unique_ptr<pq::Connection> db, std::string channel, std::string lock)
-        : m_db(std::move(db)), m_channel(std::move(channel)), m_lock(std::move(lock)) {}
+    PostgresStore(std::unique_ptr<pq::Connection> db, std::string channel, std::string lock,
+                  bool readOnly)
+        : m_db(std::move(db)), m_channel(std::move(channel)), m_lock(std::move(lock)),
+          m_readOnly(readOnly) {}
+
+    bool readOnly() const override { return m_readOnly; }
 
     // A change of the ledger reads much of it (an employee's year, a month's range of
     // employees), so that two at once nearly always conflict and one would be rolled back
@@ -646,6 +650,7 @@ private:
     std::unique_ptr<pq::Connection> m_db;
     std::string m_channel;
     std::string m_lock; // the key of the ledger's advisory lock
+    bool m_readOnly = false;
     int m_depth = 0;
     bool m_wrote = false;
 };
@@ -669,8 +674,21 @@ Outcome<std::unique_ptr<LedgerStore>> openPostgresStore(const std::string& conni
                                                         Access access) {
     Outcome<std::unique_ptr<pq::Connection>> db = pq::Connection::open(conninfo);
     if (!db) return db.problem();
-    if (Outcome<void> r = prepareTables(**db, access); !r) return r.problem();
-    if (access == Access::Read)
+    // A role that may not change the tables reads the ledger only.
+    Outcome<pq::Result> may = (*db)->query(
+        "SELECT has_table_privilege(current_user, 'employee', 'INSERT, UPDATE, DELETE') AND "
+        "has_table_privilege(current_user, 'entry', 'INSERT, UPDATE, DELETE')");
+    const bool mayChange = !may || may->rows() == 0 || may->text(0, 0) == "t";
+    if (Outcome<void> r = prepareTables(**db, mayChange ? access : Access::Read); !r)
+        return r.problem();
+    if (mayChange) {
+        may = (*db)->query(
+            "SELECT has_table_privilege(current_user, 'employee', 'INSERT, UPDATE, DELETE') AND "
+            "has_table_privilege(current_user, 'entry', 'INSERT, UPDATE, DELETE')");
+        if (!may) return may.problem();
+    }
+    const bool readOnly = access == Access::Read || may->text(0, 0) != "t";
+    if (readOnly)
         if (Outcome<void> r = (*db)->exec("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY");
             !r)
             return r.problem();
@@ -681,7 +699,7 @@ Outcome<std::unique_ptr<LedgerStore>> openPostgresStore(const std::string& conni
     const std::string channel = pq::identifier("iitcalc " + std::string(where->text(0, 0)));
     if (Outcome<void> r = (*db)->exec("LISTEN " + channel); !r) return r.problem();
     return std::unique_ptr<LedgerStore>(
-        new PostgresStore(std::move(*db), channel, std::string(where->text(0, 1))));
+        new PostgresStore(std::move(*db), channel, std::string(where->text(0, 1)), readOnly));
 }
 
 Outcome<Ledger> openLedgerServer(const std::string& conninfo, LedgerTables tables, Access access) {

@@ -153,7 +153,8 @@ Outcome<void> LedgerSheet::show(int year, int month) {
         for (; row <= m_filledRows; ++row)
             fillDraft(row, Draft{});
         m_filledRows = filled;
-        setDeclared(view->declared);
+        // A ledger that may only be read here is closed as a declared month is.
+        setDeclared(view->declared || m_ledger.store().readOnly());
     }
     fillTotals();
     return {};

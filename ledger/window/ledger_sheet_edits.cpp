@@ -62,6 +62,9 @@ Text monthDeclared(int month) {
 } // namespace
 
 Text LedgerSheet::declaredMessage() const {
+    if (m_ledger.store().readOnly())
+        return sysText("你只能查看这份台账：台账服务器没有给你的数据库角色修改的权限；可以查看、"
+                       "导出、打印");
     return monthDeclared(m_month);
 }
 
@@ -96,7 +99,7 @@ Outcome<ChangeReport> LedgerSheet::commitCell(int row, int column) {
     if (row < 1 || row > kSheetEmployees || !isInputColumn(column)) return ChangeReport{};
     if (m_declared) {
         restoreRow(row);
-        return fail(monthDeclared(m_month));
+        return fail(declaredMessage());
     }
     Outcome<ChangeReport> r = lineAt(row) ? commitLineCell(row, column) : commitDraft(row);
     if (!r && lineAt(row)) restoreRow(row);
@@ -210,7 +213,7 @@ std::optional<std::vector<std::vector<Text>>> pastedSheet(const Text& clipboard)
 } // namespace
 
 Outcome<PasteReport> LedgerSheet::paste(const Text& clipboard) {
-    if (m_declared) return fail(monthDeclared(m_month));
+    if (m_declared) return fail(declaredMessage());
     if (std::optional<std::vector<std::vector<Text>>> sheet = pastedSheet(clipboard)) {
         PasteReport report;
         report.rowsRead = sheet->size() - 1;
@@ -291,7 +294,7 @@ Text pasteLeftOutMessage(const PasteReport& report) {
 }
 
 Outcome<ChangeReport> LedgerSheet::clearCells(const CellRange& range) {
-    if (m_declared) return fail(monthDeclared(m_month));
+    if (m_declared) return fail(declaredMessage());
     std::vector<EntryChange> changes;
     const int lines = static_cast<int>(m_lines.size());
     for (int row = std::max(range.top, 1); row <= std::min(range.bottom, lines); ++row) {
@@ -329,7 +332,7 @@ Outcome<ChangeReport> LedgerSheet::clearCells(const CellRange& range) {
 Outcome<ChangeReport> LedgerSheet::importRows(const std::vector<std::vector<Text>>& rows,
                                               const std::vector<std::size_t>& rowNumbers,
                                               const Progress& progress, Missing missing) {
-    if (m_declared) return fail(monthDeclared(m_month));
+    if (m_declared) return fail(declaredMessage());
     return run(Action{ImportMonth{m_year, m_month, rows, rowNumbers, missing}}, progress);
 }
 
@@ -350,7 +353,7 @@ LedgerSheet::linesNotIn(const std::vector<std::vector<Text>>& rows) const {
 }
 
 Outcome<ChangeReport> LedgerSheet::copyFromPreviousMonth(bool withIncome) {
-    if (m_declared) return fail(monthDeclared(m_month));
+    if (m_declared) return fail(declaredMessage());
     return run(Action{CopyForward{m_year, m_month - 1, withIncome}}); // 0: the year before
 }
 
@@ -383,7 +386,7 @@ bool LedgerSheet::hasEarlierMonths(int row) {
 Outcome<ChangeReport> LedgerSheet::leave(int row) {
     const MonthLine* line = lineAt(row);
     if (!line) return fail(sysText("请先单击要删除的职工所在的行"));
-    if (m_declared) return fail(monthDeclared(m_month));
+    if (m_declared) return fail(declaredMessage());
     const PersonKey key = line->employee.key;
     if (!hasEarlierMonths(row)) return run(Action{RemoveEmployee{m_year, key}});
     // Later months first, so that no month is recomputed only to go.
@@ -402,7 +405,7 @@ Outcome<ChangeReport> LedgerSheet::leave(int row) {
 }
 
 Outcome<ChangeReport> LedgerSheet::removeEntries(const std::vector<int>& rows) {
-    if (m_declared) return fail(monthDeclared(m_month));
+    if (m_declared) return fail(declaredMessage());
     std::vector<EntryChange> changes;
     for (int row : rows)
         if (const MonthLine* line = lineAt(row))

@@ -536,12 +536,15 @@ void LedgerWindow::refreshChoices() {
         b->setToolTip(isDeclared ? QStringLiteral("已申报") : QString());
     }
     const bool isDeclared = m_sheet.declared();
-    m_status->setText(
-        QStringLiteral("%1年%2月 · %3 · %4人")
-            .arg(m_sheet.year())
-            .arg(m_sheet.month())
-            .arg(isDeclared ? QStringLiteral("已申报，只读") : QStringLiteral("未申报"))
-            .arg(m_sheet.lines().size()));
+    const bool readOnly = m_ledger.store().readOnly();
+    m_status->setText(QStringLiteral("%1年%2月 · %3 · %4人")
+                          .arg(m_sheet.year())
+                          .arg(m_sheet.month())
+                          .arg(readOnly     ? QStringLiteral("只读（没有修改权限）")
+                               : isDeclared ? QStringLiteral("已申报，只读")
+                                            : QStringLiteral("未申报"))
+                          .arg(m_sheet.lines().size()));
+    m_declare->setEnabled(!readOnly);
     setFlag(m_status, "declared", isDeclared);
     m_declare->setText(isDeclared ? QStringLiteral("撤销申报") : QStringLiteral("申报完成"));
     setFlag(m_declare, "declared", isDeclared);
@@ -550,7 +553,8 @@ void LedgerWindow::refreshChoices() {
     for (const char* unit : {"按钮导入", "按钮新增职工"})
         gui::findUnit<QPushButton>(this, QString::fromUtf8(unit))->setEnabled(!isDeclared);
     m_hint->setToolTip(
-        isDeclared
+        readOnly ? toQString(m_sheet.declaredMessage())
+        : isDeclared
             ? QStringLiteral("本月已申报，只读：可以查看、导出、打印；如需更正，请先撤销申报")
             : QStringLiteral("在姓名至备注各列输入，或从表格复制后按 Ctrl+V "
                              "粘贴：随即计算并存入台账"));

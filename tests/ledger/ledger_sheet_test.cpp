@@ -304,6 +304,49 @@ TEST_F(Sheet, AChangeMadeElsewhereIsNeverWrittenOver) {
     EXPECT_EQ(entryOf(1, kA)->special, engine::Exact(2000));
 }
 
+// A role of the server that may only read: the ledger shows, closed as a declared month is, and
+// an edit is told why before it is tried; the book's own writes are refused by the server.
+TEST(ServerRoles, ARoleThatMayOnlyReadShowsTheLedgerAndIsToldItCannotChange) {
+    TempDir dir;
+    setProgramDirectory(dir.path());
+    ASSERT_TRUE(engine::writeDefaultRateTable(engine::rateTablePath()));
+    const std::string where = newServerLedger();
+    const std::string schema = where.substr(where.rfind("%3D") + 3);
+    {
+        Outcome<ledger::Ledger> owner = ledger::openLedgerServer(where, tables());
+        ASSERT_TRUE(owner.ok());
+        ASSERT_TRUE(
+            owner
+                ->importMonth(2024, 1,
+                              makeRows({{"证件号码", "姓名", "本月收入"}, {kA, "甲", "20000"}}))
+                .ok());
+    }
+    const std::string role = "reader_" + schema;
+    auto admin = ledger::pq::Connection::open(where);
+    ASSERT_TRUE(admin.ok());
+    ASSERT_TRUE((*admin)
+                    ->exec("CREATE ROLE " + role + " LOGIN; GRANT USAGE ON SCHEMA " + schema +
+                           " TO " + role + "; GRANT SELECT ON ALL TABLES IN SCHEMA " + schema +
+                           " TO " + role)
+                    .ok());
+    std::string asReader = where;
+    asReader.replace(asReader.find("user=postgres"), 13, "user=" + role);
+    Outcome<ledger::Ledger> reader = ledger::openLedgerServer(asReader, tables());
+    ASSERT_TRUE(reader.ok()) << reader.problem().message.toUtf8();
+    EXPECT_TRUE(reader->store().readOnly());
+    LedgerSheet sheet(*reader);
+    ASSERT_TRUE(sheet.show(2024, 1).ok());
+    EXPECT_EQ(sheet.lines().size(), 1u);
+    EXPECT_TRUE(sheet.declared());
+    sheet.grid().setCurrentCell(1, kIncomeColumn);
+    Outcome<PasteReport> pasted = sheet.paste(T("30000"));
+    ASSERT_FALSE(pasted.ok());
+    EXPECT_NE(pasted.problem().message.toUtf8().find("只能查看"), std::string::npos);
+    Entry e = **reader->entry(2024, 1, {ledger::identityCardType(), T(kA)});
+    e.income = engine::Exact(30000);
+    EXPECT_FALSE(reader->changeEntries(2024, 1, {{{ledger::identityCardType(), T(kA)}, e}}).ok());
+}
+
 TEST_F(Sheet, UndoAndRedoOfAPasteWithNewEmployeesAcrossMonths) {
     ASSERT_TRUE(paste(1, kNameColumn,
                       "甲\t"
