@@ -307,6 +307,14 @@ Outcome<std::vector<Text>> Ledger::optionNotes(int year, const PersonKey& key) {
     return annualDeductionNotes(*m_book, year, (*found)->employee);
 }
 
+Outcome<std::vector<LedgerStore::ChangeRecord>> Ledger::history(int year, const PersonKey& key,
+                                                                int limit) {
+    Outcome<std::optional<StoredEmployee>> e = m_book->store->findEmployee(year, key);
+    if (!e) return e.problem();
+    if (!*e) return std::vector<LedgerStore::ChangeRecord>{};
+    return m_book->store->history((*e)->id, limit);
+}
+
 Outcome<std::optional<int>> Ledger::countingMonth(int year, const PersonKey& key) {
     Outcome<std::optional<StoredEmployee>> found = m_book->store->findEmployee(year, key);
     if (!found) return found.problem();

@@ -220,6 +220,9 @@ public:
     // The month from which an employee's basic deduction counts: the joining month, else the
     // first month of their opening balances or entries.
     Outcome<std::optional<int>> countingMonth(int year, const PersonKey& key);
+    // Who changed the employee's records of the year, and when (a server ledger keeps it).
+    Outcome<std::vector<LedgerStore::ChangeRecord>> history(int year, const PersonKey& key,
+                                                            int limit);
     // Removes an employee with their entries and opening balances; refused once one of their
     // months is declared (an employee who leaves keeps their months: set leftMonth instead).
     Outcome<EmployeeRecord> removeEmployee(int year, const PersonKey& key);

@@ -293,6 +293,19 @@ public:
         return std::vector<Text>{};
     }
     virtual void whileOthersChange(WaitFn stillWaiting) { (void)stillWaiting; }
+    // Who changed an employee's records, and when: the latest first, up to `limit`. A store
+    // that keeps no such record (one desk's file) gives none.
+    struct ChangeRecord {
+        Text when;     // "2026-12-09 20:47"
+        Text who;      // the server's user
+        int month = 0; // 0: the employee's details
+        Text what;
+    };
+    virtual Outcome<std::vector<ChangeRecord>> history(EmployeeId id, int limit) {
+        (void)id;
+        (void)limit;
+        return std::vector<ChangeRecord>{};
+    }
     // True when the ledger may only be read here (a role of the server without the right to
     // change its tables): what changes it is refused before it is tried.
     virtual bool readOnly() const { return false; }

@@ -199,6 +199,48 @@ const Statements& statements() {
             ",\n    PRIMARY KEY (month, employee)\n);\n"
             "CREATE INDEX entry_employee ON entry (employee, month);\n"
             "CREATE INDEX entry_bonus ON entry (employee) WHERE bonus > 0;\n";
+        // Who changed what, and when: written by the server itself as the rows change (an
+        // entry's when what was entered changed, not when its figures were recomputed).
+        std::string entered;
+        for (const std::string& n : enteredColumns().names)
+            entered += (entered.empty() ? "" : ", ") + std::string("%1.") + n;
+        const auto enteredOf = [&](const char* row) {
+            std::string columns = entered;
+            for (std::size_t at; (at = columns.find("%1")) != std::string::npos;)
+                columns.replace(at, 2, row);
+            return columns;
+        };
+        out.tables +=
+            "CREATE TABLE change_log (\n    id BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY,\n"
+            "    at TIMESTAMPTZ NOT NULL DEFAULT now(),\n    by_user TEXT NOT NULL DEFAULT "
+            "current_user,\n    employee BIGINT,\n    year INTEGER,\n    month INTEGER,\n"
+            "    what TEXT NOT NULL\n);\n"
+            "CREATE INDEX change_log_employee ON change_log (employee, id);\n"
+            "CREATE FUNCTION iitcalc_log_entry() RETURNS trigger LANGUAGE plpgsql AS $$\nBEGIN\n"
+            "    IF TG_OP = 'DELETE' THEN\n        INSERT INTO change_log (employee, month, what) "
+            "VALUES (OLD.employee, OLD.month, '删除本月记录');\n        RETURN OLD;\n    END IF;\n"
+            "    IF TG_OP = 'UPDATE' AND (" +
+            enteredOf("OLD") + ") IS NOT DISTINCT FROM (" + enteredOf("NEW") +
+            ") THEN\n        RETURN NEW;\n    END IF;\n"
+            "    INSERT INTO change_log (employee, month, what) VALUES (NEW.employee, NEW.month, "
+            "CASE TG_OP WHEN 'INSERT' THEN '录入本月记录' ELSE '修改本月记录' END);\n"
+            "    RETURN NEW;\nEND\n$$;\n"
+            "CREATE TRIGGER entry_log AFTER INSERT OR UPDATE OR DELETE ON entry FOR EACH ROW "
+            "EXECUTE FUNCTION iitcalc_log_entry();\n"
+            "CREATE FUNCTION iitcalc_log_employee() RETURNS trigger LANGUAGE plpgsql AS $$\n"
+            "BEGIN\n    INSERT INTO change_log (employee, year, what) VALUES (CASE TG_OP WHEN "
+            "'DELETE' THEN OLD.id ELSE NEW.id END, CASE TG_OP WHEN 'DELETE' THEN OLD.year ELSE "
+            "NEW.year END, CASE TG_OP WHEN 'INSERT' THEN '新增职工' WHEN 'UPDATE' THEN "
+            "'修改职工信息' ELSE '删除职工' END);\n    RETURN NULL;\nEND\n$$;\n"
+            "CREATE TRIGGER employee_log AFTER INSERT OR UPDATE OR DELETE ON employee FOR EACH ROW "
+            "EXECUTE FUNCTION iitcalc_log_employee();\n"
+            "CREATE FUNCTION iitcalc_log_month() RETURNS trigger LANGUAGE plpgsql AS $$\nBEGIN\n"
+            "    INSERT INTO change_log (year, month, what) VALUES (CASE TG_OP WHEN 'DELETE' THEN "
+            "OLD.year ELSE NEW.year END, CASE TG_OP WHEN 'DELETE' THEN OLD.month ELSE NEW.month "
+            "END, CASE TG_OP WHEN 'INSERT' THEN '申报完成' ELSE '撤销申报' END);\n"
+            "    RETURN NULL;\nEND\n$$;\n"
+            "CREATE TRIGGER declared_month_log AFTER INSERT OR DELETE ON declared_month FOR EACH "
+            "ROW EXECUTE FUNCTION iitcalc_log_month();\n";
         out.employees = "SELECT e.id, " + e + " FROM employee e WHERE e.year = $1 ORDER BY e.id";
         out.findEmployee = "SELECT e.id, " + e +
                            " FROM employee e WHERE e.year = $1 AND e.id_type = $2 AND "
@@ -581,6 +623,21 @@ public:
     Outcome<void> undeclare(int year, int month) override {
         return done(write("undeclare", "DELETE FROM declared_month WHERE year = $1 AND month = $2",
                           {num(year), num(month)}));
+    }
+
+    Outcome<std::vector<ChangeRecord>> history(EmployeeId id, int limit) override {
+        Outcome<pq::Result> r = m_db->run(
+            "history",
+            "SELECT to_char(at AT TIME ZONE current_setting('TimeZone'), 'YYYY-MM-DD HH24:MI'), "
+            "by_user, coalesce(month, 0), what FROM change_log WHERE employee = $1 ORDER BY id "
+            "DESC LIMIT $2",
+            {num(id), num(limit)});
+        if (!r) return r.problem();
+        std::vector<ChangeRecord> out;
+        for (int i = 0; i < r->rows(); ++i)
+            out.push_back({Text::fromUtf8(r->text(i, 0)), Text::fromUtf8(r->text(i, 1)),
+                           static_cast<int>(r->int64(i, 2)), Text::fromUtf8(r->text(i, 3))});
+        return out;
     }
 
     bool conflicted(const Problem& p) const override {

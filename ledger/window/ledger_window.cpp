@@ -280,6 +280,8 @@ void LedgerWindow::findUnits() {
     m_annualDeduction = gui::findUnit<QCheckBox>(this, QStringLiteral("选项六万"));
     m_removeEmployee = gui::findUnit<QPushButton>(this, QStringLiteral("按钮删除职工"));
     m_openings = gui::findUnit<QPushButton>(this, QStringLiteral("按钮期初数"));
+    m_history = gui::findUnit<QLabel>(this, QStringLiteral("修改记录"));
+    m_history->hide();
     m_bonusText = gui::findUnit<QLabel>(this, QStringLiteral("奖金比较"));
     m_bonusSwitch = gui::findUnit<QPushButton>(this, QStringLiteral("按钮改计税方式"));
     // The items' boxes, named and labelled as the sheets name the items.

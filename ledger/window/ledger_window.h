@@ -157,6 +157,7 @@ private:
     void itemsEdited();
     // The current employee's declaration facts, and a change of one (the cell's text).
     void showFacts(const Employee* employee, bool open);
+    void showHistory(const PersonKey& key);
     void factEdited(PayrollField field, const QString& text);
     // The current employee's social insurance and housing fund: the city, bases and rates, how
     // each item was reached, a proposed base; and a change of them, from this month on.
@@ -209,6 +210,7 @@ private:
     QCheckBox* m_annualDeduction = nullptr; // 选项六万
     QPushButton* m_removeEmployee = nullptr;
     QPushButton* m_openings = nullptr;
+    QLabel* m_history = nullptr;
     QLabel* m_bonusText = nullptr;        // 奖金比较
     QPushButton* m_bonusSwitch = nullptr; // 按钮改计税方式
     // 本月分项扣除: one box per item (kItemInfo's order), then the donation.

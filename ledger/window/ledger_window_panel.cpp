@@ -77,6 +77,7 @@ void LedgerWindow::showEmployee() {
         showInsurance(nullptr, false);
         showItems(nullptr, false);
         showFacts(nullptr, false);
+        m_history->hide();
         m_showing = false;
         return;
     }
@@ -95,6 +96,7 @@ void LedgerWindow::showEmployee() {
     showInsurance(line, open);
     showItems(line, open);
     showFacts(&e, open);
+    showHistory(e.key);
     m_showing = false;
 
     Outcome<std::optional<BonusChoice>> choice = m_ledger.compareBonus(m_sheet.year(), e.key);
@@ -116,6 +118,23 @@ void LedgerWindow::showEmployee() {
     m_bonusSwitch->setText(QStringLiteral("改为") + toQString(engine::bonusMethodText(other)));
     m_bonusSwitch->setEnabled(!m_sheet.declared());
     m_bonusSwitch->show();
+}
+
+void LedgerWindow::showHistory(const PersonKey& key) {
+    // Who changed the employee's records of the year and when: kept by a server ledger.
+    Outcome<std::vector<LedgerStore::ChangeRecord>> h = m_ledger.history(m_sheet.year(), key, 5);
+    if (!h || h->empty()) {
+        m_history->hide();
+        return;
+    }
+    QString text = QStringLiteral("修改记录");
+    for (const LedgerStore::ChangeRecord& r : *h)
+        text += QStringLiteral("\n") + toQString(r.when).mid(5) + QStringLiteral(" ") +
+                toQString(r.who) + QStringLiteral(" ") +
+                (r.month ? QString::number(r.month) + QStringLiteral("月") : QString()) +
+                toQString(r.what);
+    m_history->setText(text);
+    m_history->show();
 }
 
 void LedgerWindow::showItems(const MonthLine* line, bool open) {

@@ -347,6 +347,33 @@ TEST(ServerRoles, ARoleThatMayOnlyReadShowsTheLedgerAndIsToldItCannotChange) {
     EXPECT_FALSE(reader->changeEntries(2024, 1, {{{ledger::identityCardType(), T(kA)}, e}}).ok());
 }
 
+// The server keeps who changed an employee's records and when: what was entered, not the
+// later months' figures recomputed after it.
+TEST(ServerHistory, WhoChangedWhatAndWhen) {
+    TempDir dir;
+    setProgramDirectory(dir.path());
+    ASSERT_TRUE(engine::writeDefaultRateTable(engine::rateTablePath()));
+    Outcome<ledger::Ledger> book = ledger::openLedgerServer(newServerLedger(), tables());
+    ASSERT_TRUE(book.ok());
+    for (int month : {1, 2})
+        ASSERT_TRUE(
+            book->importMonth(2024, month,
+                              makeRows({{"证件号码", "姓名", "本月收入"}, {kA, "甲", "20000"}}))
+                .ok());
+    const ledger::PersonKey a{ledger::identityCardType(), T(kA)};
+    Entry e = **book->entry(2024, 1, a);
+    e.income = engine::Exact(26000);
+    ASSERT_TRUE(book->changeEntries(2024, 1, {{a, e}}).ok()); // February is recomputed
+    Outcome<std::vector<ledger::LedgerStore::ChangeRecord>> h = book->history(2024, a, 10);
+    ASSERT_TRUE(h.ok()) << h.problem().message.toUtf8();
+    std::string said;
+    for (const auto& r : *h)
+        said += std::to_string(r.month) + r.what.toUtf8() + "/" + r.who.toUtf8() + " ";
+    EXPECT_EQ(said, "1修改本月记录/postgres 2录入本月记录/postgres 1录入本月记录/postgres "
+                    "0新增职工/postgres ");
+    EXPECT_EQ(h->front().when.size(), 16u); // "2026-12-09 20:47"
+}
+
 TEST_F(Sheet, UndoAndRedoOfAPasteWithNewEmployeesAcrossMonths) {
     ASSERT_TRUE(paste(1, kNameColumn,
                       "甲\t"

@@ -956,6 +956,13 @@ void LedgerWindowTest::aServerLedgerIsChosenAndShowsAnotherDesksChanges() {
     QVERIFY(
         other->changeEntries(2024, 1, {{{iit::ledger::identityCardType(), T(kA)}, **entry}}).ok());
     QTRY_COMPARE_WITH_TIMEOUT(income(), std::string("31000"), 1500);
+    // The panel shows who changed 甲's records: the other desk's edit on top.
+    window->gridView()->grid()->setCurrentCell(1, kIncomeColumn);
+    auto* history = window->findChild<QLabel*>(Q("修改记录"));
+    QTRY_VERIFY(history->isVisibleTo(window));
+    QVERIFY2(
+        history->text().section(QLatin1Char('\n'), 1, 1).endsWith(Q("postgres 1月修改本月记录")),
+        qPrintable(history->text()));
     // 备份… copies the server's ledger, not this computer's file, into the file chosen.
     const std::filesystem::path backup = m_env->dir().path() / "备份.db";
     QString done;
