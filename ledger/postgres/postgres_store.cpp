@@ -216,17 +216,24 @@ const Statements& statements() {
             "current_user,\n    employee BIGINT,\n    year INTEGER,\n    month INTEGER,\n"
             "    what TEXT NOT NULL\n);\n"
             "CREATE INDEX change_log_employee ON change_log (employee, id);\n"
-            "CREATE FUNCTION iitcalc_log_entry() RETURNS trigger LANGUAGE plpgsql AS $$\nBEGIN\n"
-            "    IF TG_OP = 'DELETE' THEN\n        INSERT INTO change_log (employee, month, what) "
-            "VALUES (OLD.employee, OLD.month, '删除本月记录');\n        RETURN OLD;\n    END IF;\n"
-            "    IF TG_OP = 'UPDATE' AND (" +
-            enteredOf("OLD") + ") IS NOT DISTINCT FROM (" + enteredOf("NEW") +
-            ") THEN\n        RETURN NEW;\n    END IF;\n"
-            "    INSERT INTO change_log (employee, month, what) VALUES (NEW.employee, NEW.month, "
-            "CASE TG_OP WHEN 'INSERT' THEN '录入本月记录' ELSE '修改本月记录' END);\n"
-            "    RETURN NEW;\nEND\n$$;\n"
-            "CREATE TRIGGER entry_log AFTER INSERT OR UPDATE OR DELETE ON entry FOR EACH ROW "
-            "EXECUTE FUNCTION iitcalc_log_entry();\n"
+            // Once a statement, over the rows it changed (an import puts hundreds at once).
+            "CREATE FUNCTION iitcalc_log_entries() RETURNS trigger LANGUAGE plpgsql AS $$\n"
+            "BEGIN\n    IF TG_OP = 'INSERT' THEN\n        INSERT INTO change_log (employee, "
+            "month, what) SELECT employee, month, '录入本月记录' FROM added ORDER BY employee;\n"
+            "    ELSIF TG_OP = 'UPDATE' THEN\n        INSERT INTO change_log (employee, month, "
+            "what) SELECT n.employee, n.month, '修改本月记录' FROM added n JOIN removed o ON "
+            "o.employee = n.employee AND o.month = n.month WHERE (" +
+            enteredOf("o") + ") IS DISTINCT FROM (" + enteredOf("n") +
+            ") ORDER BY n.employee;\n    ELSE\n        INSERT INTO change_log (employee, month, "
+            "what) SELECT employee, month, '删除本月记录' FROM removed ORDER BY employee;\n"
+            "    END IF;\n    RETURN NULL;\nEND\n$$;\n"
+            "CREATE TRIGGER entry_log_insert AFTER INSERT ON entry REFERENCING NEW TABLE AS added "
+            "FOR EACH STATEMENT EXECUTE FUNCTION iitcalc_log_entries();\n"
+            "CREATE TRIGGER entry_log_update AFTER UPDATE ON entry REFERENCING OLD TABLE AS "
+            "removed NEW TABLE AS added FOR EACH STATEMENT EXECUTE FUNCTION "
+            "iitcalc_log_entries();\n"
+            "CREATE TRIGGER entry_log_delete AFTER DELETE ON entry REFERENCING OLD TABLE AS "
+            "removed FOR EACH STATEMENT EXECUTE FUNCTION iitcalc_log_entries();\n"
             "CREATE FUNCTION iitcalc_log_employee() RETURNS trigger LANGUAGE plpgsql AS $$\n"
             "BEGIN\n    INSERT INTO change_log (employee, year, what) VALUES (CASE TG_OP WHEN "
             "'DELETE' THEN OLD.id ELSE NEW.id END, CASE TG_OP WHEN 'DELETE' THEN OLD.year ELSE "
@@ -364,13 +371,13 @@ public:
         // The lock is taken before the transaction begins: its snapshot is then of the ledger
         // as the desk before it left it.
         if (depth == 1) {
-            if (Outcome<void> r = m_db->exec("SELECT pg_advisory_lock(" + m_lock + ")"); !r)
+            if (Outcome<void> r = exec("SELECT pg_advisory_lock(" + m_lock + ")"); !r)
                 return r.problem();
-            if (Outcome<void> r = m_db->exec("BEGIN ISOLATION LEVEL SERIALIZABLE"); !r) {
+            if (Outcome<void> r = exec("BEGIN ISOLATION LEVEL SERIALIZABLE"); !r) {
                 unlock();
                 return r.problem();
             }
-        } else if (Outcome<void> r = m_db->exec("SAVEPOINT s" + std::to_string(depth)); !r) {
+        } else if (Outcome<void> r = exec("SAVEPOINT s" + std::to_string(depth)); !r) {
             return r.problem();
         }
         m_depth = depth;
@@ -380,7 +387,7 @@ public:
 
     Outcome<std::vector<int>> years() override {
         Outcome<pq::Result> r =
-            m_db->run("years", "SELECT DISTINCT year FROM employee ORDER BY year", {});
+            run("years", "SELECT DISTINCT year FROM employee ORDER BY year", {});
         if (!r) return r.problem();
         std::vector<int> out;
         for (int i = 0; i < r->rows(); ++i)
@@ -389,7 +396,7 @@ public:
     }
 
     Outcome<std::vector<StoredEmployee>> employees(int year) override {
-        Outcome<pq::Result> r = m_db->run("employees", statements().employees, {num(year)});
+        Outcome<pq::Result> r = run("employees", statements().employees, {num(year)});
         if (!r) return r.problem();
         std::vector<StoredEmployee> out;
         out.reserve(static_cast<std::size_t>(r->rows()));
@@ -399,8 +406,8 @@ public:
     }
 
     Outcome<std::optional<StoredEmployee>> findEmployee(int year, const PersonKey& key) override {
-        Outcome<pq::Result> r = m_db->run("find_employee", statements().findEmployee,
-                                          {num(year), key.idType.toUtf8(), key.idNumber.toUtf8()});
+        Outcome<pq::Result> r = run("find_employee", statements().findEmployee,
+                                    {num(year), key.idType.toUtf8(), key.idNumber.toUtf8()});
         if (!r) return r.problem();
         if (r->rows() == 0) return std::optional<StoredEmployee>();
         return std::optional<StoredEmployee>(readStoredEmployee(*r, 0));
@@ -441,10 +448,19 @@ public:
         return entryRows("entries_from", statements().entriesFrom, {num(id), num(month)});
     }
 
+    // Inside a transaction the entries put are sent together, many to a statement, before the
+    // next statement of any kind: an import of thousands costs a few round trips, not one each.
     Outcome<void> putEntry(EmployeeId id, const StoredEntry& entry) override {
         pq::Params p{num(id)};
         schema::describeEntry(entry, RowBinder(p));
-        return done(write("put_entry", statements().putEntry, p));
+        if (m_depth == 0) return done(write("put_entry", statements().putEntry, p));
+        m_wrote = true;
+        const auto [at, added] = m_pendingAt.emplace(std::pair{id, entry.month}, m_pending.size());
+        if (added)
+            m_pending.push_back(std::move(p));
+        else
+            m_pending[at->second] = std::move(p); // the same entry put again: the last stands
+        return {};
     }
 
     Outcome<void> removeEntry(EmployeeId id, int month) override {
@@ -453,7 +469,7 @@ public:
     }
 
     Outcome<std::vector<StoredLine>> month(int year, int month) override {
-        Outcome<pq::Result> r = m_db->run("month", statements().month, {num(year), num(month)});
+        Outcome<pq::Result> r = run("month", statements().month, {num(year), num(month)});
         if (!r) return r.problem();
         std::vector<StoredLine> out;
         out.reserve(static_cast<std::size_t>(r->rows()));
@@ -464,19 +480,19 @@ public:
     }
 
     Outcome<bool> monthHasEntries(int year, int month) override {
-        Outcome<pq::Result> r = m_db->run(
-            "month_has_entries",
-            "SELECT EXISTS (SELECT 1 FROM employee e JOIN entry x ON x.employee = e.id AND "
-            "x.month = $2 WHERE e.year = $1)",
-            {num(year), num(month)});
+        Outcome<pq::Result> r =
+            run("month_has_entries",
+                "SELECT EXISTS (SELECT 1 FROM employee e JOIN entry x ON x.employee = e.id AND "
+                "x.month = $2 WHERE e.year = $1)",
+                {num(year), num(month)});
         if (!r) return r.problem();
         return r->text(0, 0) == "t";
     }
 
     Outcome<std::vector<EmployeeEntry>> monthEntries(int month, EmployeeId first,
                                                      EmployeeId last) override {
-        Outcome<pq::Result> r = m_db->run("month_entries", statements().monthEntries,
-                                          {num(month), num(first), num(last)});
+        Outcome<pq::Result> r =
+            run("month_entries", statements().monthEntries, {num(month), num(first), num(last)});
         if (!r) return r.problem();
         std::vector<EmployeeEntry> out;
         out.reserve(static_cast<std::size_t>(r->rows()));
@@ -487,7 +503,7 @@ public:
 
     Outcome<std::vector<EmployeeId>> employeesWithEntriesFrom(int month, EmployeeId first,
                                                               EmployeeId last) override {
-        Outcome<pq::Result> r = m_db->run(
+        Outcome<pq::Result> r = run(
             "with_entries_from",
             "SELECT DISTINCT x.employee FROM entry x WHERE x.month >= $1 AND x.employee BETWEEN "
             "$2 AND $3",
@@ -501,8 +517,8 @@ public:
 
     Outcome<std::vector<ItemsBefore>> itemsBefore(int month, EmployeeId first,
                                                   EmployeeId last) override {
-        Outcome<pq::Result> r = m_db->run("items_before", statements().itemsBefore,
-                                          {num(month), num(first), num(last)});
+        Outcome<pq::Result> r =
+            run("items_before", statements().itemsBefore, {num(month), num(first), num(last)});
         if (!r) return r.problem();
         // By employee: a year's ids may have gaps on a server (a transaction rolled back still
         // used its ids).
@@ -526,7 +542,7 @@ public:
     }
 
     Outcome<std::vector<EmployeeYear>> residentsWithBonus(int year) override {
-        Outcome<pq::Result> r = m_db->run("with_bonus", statements().withBonus, {num(year)});
+        Outcome<pq::Result> r = run("with_bonus", statements().withBonus, {num(year)});
         if (!r) return r.problem();
         std::vector<EmployeeYear> out;
         for (int i = 0; i < r->rows(); ++i) {
@@ -541,14 +557,14 @@ public:
     }
 
     Outcome<std::optional<StoredOpening>> opening(EmployeeId id) override {
-        Outcome<pq::Result> r = m_db->run("opening", statements().opening, {num(id)});
+        Outcome<pq::Result> r = run("opening", statements().opening, {num(id)});
         if (!r) return r.problem();
         if (r->rows() == 0) return std::optional<StoredOpening>();
         return std::optional<StoredOpening>(readOpening(*r, 0, 0));
     }
 
     Outcome<std::unordered_map<EmployeeId, StoredOpening>> openings(int year) override {
-        Outcome<pq::Result> r = m_db->run("openings", statements().openings, {num(year)});
+        Outcome<pq::Result> r = run("openings", statements().openings, {num(year)});
         if (!r) return r.problem();
         std::unordered_map<EmployeeId, StoredOpening> out;
         for (int i = 0; i < r->rows(); ++i)
@@ -567,11 +583,11 @@ public:
     }
 
     Outcome<DeclaredDetails> detailsDeclaredBefore(int year, int month) override {
-        Outcome<pq::Result> r = m_db->run(
-            "details_before",
-            "SELECT d.employee, d.details FROM declared_details d JOIN employee e ON e.id = "
-            "d.employee WHERE e.year = $1 AND d.month < $2 ORDER BY d.employee, d.month",
-            {num(year), num(month)});
+        Outcome<pq::Result> r =
+            run("details_before",
+                "SELECT d.employee, d.details FROM declared_details d JOIN employee e ON e.id = "
+                "d.employee WHERE e.year = $1 AND d.month < $2 ORDER BY d.employee, d.month",
+                {num(year), num(month)});
         if (!r) return r.problem();
         DeclaredDetails out;
         for (int i = 0; i < r->rows(); ++i) {
@@ -603,9 +619,9 @@ public:
     }
 
     Outcome<std::vector<int>> declaredMonths(int year) override {
-        Outcome<pq::Result> r = m_db->run(
-            "declared_months", "SELECT month FROM declared_month WHERE year = $1 ORDER BY month",
-            {num(year)});
+        Outcome<pq::Result> r =
+            run("declared_months",
+                "SELECT month FROM declared_month WHERE year = $1 ORDER BY month", {num(year)});
         if (!r) return r.problem();
         std::vector<int> out;
         for (int i = 0; i < r->rows(); ++i)
@@ -626,7 +642,7 @@ public:
     }
 
     Outcome<std::vector<ChangeRecord>> history(EmployeeId id, int limit) override {
-        Outcome<pq::Result> r = m_db->run(
+        Outcome<pq::Result> r = run(
             "history",
             "SELECT to_char(at AT TIME ZONE current_setting('TimeZone'), 'YYYY-MM-DD HH24:MI'), "
             "by_user, coalesce(month, 0), what FROM change_log WHERE employee = $1 ORDER BY id "
@@ -657,29 +673,71 @@ public:
         m_depth = depth - 1;
         const std::string savepoint = "s" + std::to_string(depth);
         if (depth > 1)
-            return commit ? m_db->exec("RELEASE SAVEPOINT " + savepoint)
-                          : m_db->exec("ROLLBACK TO SAVEPOINT " + savepoint +
-                                       "; RELEASE SAVEPOINT " + savepoint);
-        Outcome<void> r = !commit   ? m_db->exec("ROLLBACK")
-                          : m_wrote ? m_db->exec("NOTIFY " + m_channel)
+            return commit ? exec("RELEASE SAVEPOINT " + savepoint)
+                          : exec("ROLLBACK TO SAVEPOINT " + savepoint + "; RELEASE SAVEPOINT " +
+                                 savepoint);
+        if (!commit) dropPending(); // nothing of it is sent
+        Outcome<void> r = !commit   ? exec("ROLLBACK")
+                          : m_wrote ? exec("NOTIFY " + m_channel)
                                     : Outcome<void>();
-        if (commit && r) r = m_db->exec("COMMIT");
-        if (commit && !r) (void)m_db->exec("ROLLBACK");
+        if (commit && r) r = exec("COMMIT");
+        if (commit && !r) (void)exec("ROLLBACK");
         unlock();
         return r;
     }
 
 private:
+    Outcome<void> flush() {
+        if (m_pending.empty()) return {};
+        static const std::size_t kWidth = 1 + entryColumns().names.size();
+        constexpr std::size_t kRows = 500; // within the 65,535 parameters of a statement
+        Outcome<void> out;
+        for (std::size_t from = 0; from < m_pending.size() && out; from += kRows) {
+            const std::size_t to = std::min(m_pending.size(), from + kRows);
+            std::string sql = "INSERT INTO entry (employee, " + entryColumns().list() + ") VALUES ";
+            pq::Params params;
+            params.reserve((to - from) * kWidth);
+            for (std::size_t r = from; r < to; ++r) {
+                sql += r == from ? "(" : ", (";
+                for (std::size_t c = 0; c < kWidth; ++c) {
+                    params.push_back(std::move(m_pending[r][c]));
+                    sql += (c ? ", $" : "$") + std::to_string(params.size());
+                }
+                sql += ")";
+            }
+            sql += " ON CONFLICT (month, employee) DO UPDATE SET " + entryColumns().excluded();
+            if (Outcome<pq::Result> r = m_db->query(sql, params); !r) out = r.problem();
+        }
+        dropPending();
+        return out;
+    }
+    void dropPending() {
+        m_pending.clear();
+        m_pendingAt.clear();
+    }
+    Outcome<pq::Result> run(const char* name, const std::string& sql, const pq::Params& p) {
+        if (Outcome<void> f = flush(); !f) return f.problem();
+        return m_db->run(name, sql, p);
+    }
+    Outcome<pq::Result> query(const std::string& sql, const pq::Params& p = {}) {
+        if (Outcome<void> f = flush(); !f) return f.problem();
+        return m_db->query(sql, p);
+    }
+    Outcome<void> exec(const std::string& sql) {
+        if (Outcome<void> f = flush(); !f) return f;
+        return m_db->exec(sql);
+    }
+
     // The ledger's lock given up (a lost connection gives it up with the session).
-    void unlock() { (void)m_db->exec("SELECT pg_advisory_unlock(" + m_lock + ")"); }
+    void unlock() { (void)exec("SELECT pg_advisory_unlock(" + m_lock + ")"); }
 
     // A statement that changes the ledger: announced at the transaction's commit, or at once.
     Outcome<pq::Result> write(const char* name, const std::string& sql, const pq::Params& p) {
-        Outcome<pq::Result> r = m_db->run(name, sql, p);
+        Outcome<pq::Result> r = run(name, sql, p);
         if (!r) return r;
         if (m_depth > 0)
             m_wrote = true;
-        else if (Outcome<void> n = m_db->exec("NOTIFY " + m_channel); !n)
+        else if (Outcome<void> n = exec("NOTIFY " + m_channel); !n)
             return n.problem();
         return r;
     }
@@ -689,7 +747,7 @@ private:
     }
     Outcome<std::vector<StoredEntry>> entryRows(const char* name, const std::string& sql,
                                                 const pq::Params& p) {
-        Outcome<pq::Result> r = m_db->run(name, sql, p);
+        Outcome<pq::Result> r = run(name, sql, p);
         if (!r) return r.problem();
         std::vector<StoredEntry> out;
         for (int i = 0; i < r->rows(); ++i)
@@ -698,7 +756,7 @@ private:
     }
     Outcome<std::optional<StoredEntry>> oneEntry(const char* name, const std::string& sql,
                                                  const pq::Params& p) {
-        Outcome<pq::Result> r = m_db->run(name, sql, p);
+        Outcome<pq::Result> r = run(name, sql, p);
         if (!r) return r.problem();
         if (r->rows() == 0) return std::optional<StoredEntry>();
         return std::optional<StoredEntry>(readEntry(*r, 0, 0));
@@ -708,6 +766,9 @@ private:
     std::string m_channel;
     std::string m_lock; // the key of the ledger's advisory lock
     bool m_readOnly = false;
+    // The entries put and not yet sent, each once (by employee and month).
+    std::vector<pq::Params> m_pending;
+    std::map<std::pair<EmployeeId, int>, std::size_t> m_pendingAt;
     int m_depth = 0;
     bool m_wrote = false;
 };
