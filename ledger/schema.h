@@ -12,6 +12,10 @@
 
 #include "ledger/store.h"
 
+#include <string>
+#include <type_traits>
+#include <vector>
+
 namespace iit::ledger::schema {
 
 // Version of the tables' layout, kept in the database: 1 kept entries by employee without a
@@ -139,6 +143,84 @@ template <class O, class F> void describeOpening(O& o, F&& column) {
                                          "relief",  "withheld",           "donation"};
     column("through_month", "NOT NULL CHECK (through_month BETWEEN 1 AND 11)", o.throughMonth);
     describeSums(o.sums, kSums, column);
+}
+
+// The columns of a description in a store's SQL: their names, their definitions in a CREATE
+// TABLE and the lists a statement takes. `Dialect` names the integer type (kInteger) and
+// writes the placeholder of parameter n (placeholder(n)).
+template <class Dialect> struct Columns {
+    std::vector<std::string> names, definitions;
+
+    template <class T> void operator()(const char* name, const char* constraint, T&) {
+        names.emplace_back(name);
+        std::string d =
+            std::string(name) +
+            (std::is_same_v<std::remove_const_t<T>, Text> ? " TEXT" : Dialect::kInteger);
+        if (*constraint) d += std::string(" ") + constraint;
+        definitions.push_back(std::move(d));
+    }
+    // "x.a, x.b, ..." with `alias`, or "a, b, ..." without.
+    std::string list(const char* alias = "") const {
+        std::string out;
+        for (const std::string& n : names)
+            out += (out.empty() ? "" : ", ") + std::string(alias) + (*alias ? "." : "") + n;
+        return out;
+    }
+    // The placeholders of every column, from parameter `first` on.
+    std::string placeholders(int first) const {
+        std::string out;
+        for (std::size_t i = 0; i < names.size(); ++i)
+            out += (i ? ", " : "") + Dialect::placeholder(first + static_cast<int>(i));
+        return out;
+    }
+    std::string definitionList() const {
+        std::string out;
+        for (const std::string& d : definitions)
+            out += ",\n    " + d;
+        return out;
+    }
+    // "a = EXCLUDED.a, ..." for an upsert.
+    std::string excluded() const {
+        std::string out;
+        for (const std::string& n : names)
+            out += (out.empty() ? "" : ", ") + n + " = EXCLUDED." + n;
+        return out;
+    }
+};
+
+// Each record's columns, described once for the life of the program.
+template <class Dialect, class Record, class Describe> const Columns<Dialect>& columnsOf() {
+    static const Columns<Dialect> c = [] {
+        Record r;
+        Columns<Dialect> out;
+        Describe{}(r, out);
+        return out;
+    }();
+    return c;
+}
+struct DescribeEmployee {
+    template <class C> void operator()(Employee& e, C& c) const { describeEmployee(e, c); }
+};
+struct DescribeEntry {
+    template <class C> void operator()(StoredEntry& e, C& c) const { describeEntry(e, c); }
+};
+struct DescribeEntered {
+    template <class C> void operator()(EnteredMonth& e, C& c) const { describeEntered(e, c); }
+};
+struct DescribeOpening {
+    template <class C> void operator()(StoredOpening& o, C& c) const { describeOpening(o, c); }
+};
+template <class D> const Columns<D>& employeeColumns() {
+    return columnsOf<D, Employee, DescribeEmployee>();
+}
+template <class D> const Columns<D>& entryColumns() {
+    return columnsOf<D, StoredEntry, DescribeEntry>();
+}
+template <class D> const Columns<D>& enteredColumns() {
+    return columnsOf<D, EnteredMonth, DescribeEntered>();
+}
+template <class D> const Columns<D>& openingColumns() {
+    return columnsOf<D, StoredOpening, DescribeOpening>();
 }
 
 } // namespace iit::ledger::schema

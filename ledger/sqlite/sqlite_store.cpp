@@ -267,64 +267,24 @@ Text textOf(std::string_view utf8) {
     return Text::fromUtf8(utf8);
 }
 
-template <class T> constexpr bool kIsText = std::is_same_v<std::remove_const_t<T>, Text>;
 
-// The columns of a description: their names, and their definitions in a CREATE TABLE.
-struct Columns {
-    std::vector<std::string> names, definitions;
-
-    template <class T> void operator()(const char* name, const char* constraint, T&) {
-        names.emplace_back(name);
-        std::string d = std::string(name) + (kIsText<T> ? " TEXT" : " INTEGER");
-        if (*constraint) d += std::string(" ") + constraint;
-        definitions.push_back(std::move(d));
-    }
-    // "x.a, x.b, ..." with `alias`, or "a, b, ..." without.
-    std::string list(const char* alias = "") const {
-        std::string out;
-        for (const std::string& n : names)
-            out += (out.empty() ? "" : ", ") + std::string(alias) + (*alias ? "." : "") + n;
-        return out;
-    }
-    // "?first, ..." for every column.
-    std::string placeholders(int first) const {
-        std::string out;
-        for (std::size_t i = 0; i < names.size(); ++i)
-            out += (i ? ", ?" : "?") + std::to_string(first + static_cast<int>(i));
-        return out;
-    }
-    std::string definitionList() const {
-        std::string out;
-        for (const std::string& d : definitions)
-            out += ",\n    " + d;
-        return out;
-    }
+// The tables' columns in SQLite's SQL.
+struct SqliteDialect {
+    static constexpr const char* kInteger = " INTEGER";
+    static std::string placeholder(int n) { return "?" + std::to_string(n); }
 };
-
-// The columns of a record, described once for the life of the program.
-template <class Record, auto Describe> const Columns& columnsOf() {
-    static const Columns c = [] {
-        Record r;
-        Columns out;
-        Describe(r, out);
-        return out;
-    }();
-    return c;
-}
+using Columns = schema::Columns<SqliteDialect>;
 const Columns& employeeColumns() {
-    return columnsOf<Employee, [](Employee& e, Columns& out) { schema::describeEmployee(e, out); }>();
+    return schema::employeeColumns<SqliteDialect>();
 }
 const Columns& entryColumns() {
-    return columnsOf<StoredEntry,
-                     [](StoredEntry& e, Columns& out) { schema::describeEntry(e, out); }>();
+    return schema::entryColumns<SqliteDialect>();
 }
 const Columns& enteredColumns() {
-    return columnsOf<EnteredMonth,
-                     [](EnteredMonth& e, Columns& out) { schema::describeEntered(e, out); }>();
+    return schema::enteredColumns<SqliteDialect>();
 }
 const Columns& openingColumns() {
-    return columnsOf<StoredOpening,
-                     [](StoredOpening& o, Columns& out) { schema::describeOpening(o, out); }>();
+    return schema::openingColumns<SqliteDialect>();
 }
 
 // Reads a record's columns from a row, from column `first` on.

@@ -2,6 +2,7 @@
 // order and whole on its page, and an employee's year with its totals and reconciliation.
 #include "ledger/window/ledger_pages.h"
 #include "tests/ledger/ledger_support.h"
+#include "tests/support/shell_output.h"
 
 #include <QGuiApplication>
 
@@ -16,14 +17,7 @@ namespace {
 using namespace ledger;
 
 std::string shell(const std::string& command) {
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
-        out.append(buf, n);
-    ::pclose(pipe);
-    return out;
+    return shellOutput(command).out;
 }
 
 // The text without its spaces (pdftotext spaces and breaks lines as it sees the glyphs).

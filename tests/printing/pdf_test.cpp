@@ -8,6 +8,7 @@
 #include "printing/tax_payment_table.h"
 #include "resources/print_template.h"
 #include "tests/printing/print_support.h"
+#include "tests/support/shell_output.h"
 
 #include <QApplication>
 #include <QFontMetricsF>
@@ -26,14 +27,7 @@ namespace iit::printing {
 namespace {
 
 std::string shell(const std::string& command) {
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
-        out.append(buf, n);
-    ::pclose(pipe);
-    return out;
+    return testing::shellOutput(command).out;
 }
 
 std::string quote(const std::filesystem::path& p) {

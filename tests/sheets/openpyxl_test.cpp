@@ -3,6 +3,7 @@
 // the reader reads. Skipped only where python3 with openpyxl is missing.
 #include "sheets/writer.h"
 #include "tests/sheets/sheets_support.h"
+#include "tests/support/shell_output.h"
 #include "tests/support/temp_dir.h"
 
 #include <cstdio>
@@ -28,14 +29,9 @@ std::string runPython(const TempDir& dir, const std::string& python, const std::
     iit::testing::writeFile(dir / "check.py", script);
     const std::string err = (dir / "stderr.txt").string();
     const std::string command = python + " '" + (dir / "check.py").string() + "' 2>'" + err + "'";
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
-        out.append(buf, n);
-    EXPECT_EQ(::pclose(pipe), 0) << iit::testing::readFile(err);
-    return out;
+    const iit::testing::ShellOutput r = iit::testing::shellOutput(command);
+    EXPECT_EQ(r.status, 0) << iit::testing::readFile(err);
+    return r.out;
 }
 
 TEST(SheetsOpenpyxl, ReadsWhatTheWriterWrites) {
