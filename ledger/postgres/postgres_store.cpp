@@ -616,6 +616,12 @@ public:
     }
 
     Outcome<bool> changedElsewhere() override {
+        if (Outcome<void> r = connected(); !r) return r.problem();
+        // What other desks did while the connection was gone was not announced to it.
+        if (m_missed) {
+            m_missed = false;
+            return true;
+        }
         Outcome<int> n = m_db->notificationsFromOthers();
         if (!n) return n.problem();
         return *n > 0;
@@ -630,13 +636,17 @@ public:
             return commit ? exec("RELEASE SAVEPOINT " + savepoint)
                           : exec("ROLLBACK TO SAVEPOINT " + savepoint + "; RELEASE SAVEPOINT " +
                                  savepoint);
+        // On this connection only: a connection lost in the transaction lost the transaction,
+        // and a commit on a new one would report as done what was never kept.
         if (!commit) dropPending(); // nothing of it is sent
-        Outcome<void> r = !commit   ? exec("ROLLBACK")
-                          : m_wrote ? exec("NOTIFY " + m_channel)
-                                    : Outcome<void>();
-        if (commit && r) r = exec("COMMIT");
-        if (commit && !r) (void)exec("ROLLBACK");
-        unlock();
+        Outcome<void> r = commit ? flush() : Outcome<void>();
+        if (r)
+            r = !commit   ? m_db->exec("ROLLBACK")
+                : m_wrote ? m_db->exec("NOTIFY " + m_channel)
+                          : Outcome<void>();
+        if (commit && r) r = m_db->exec("COMMIT");
+        if (commit && !r && !m_db->lost()) (void)m_db->exec("ROLLBACK");
+        if (!m_db->lost()) (void)m_db->exec("SELECT pg_advisory_unlock(" + m_lock + ")");
         return r;
     }
 
@@ -669,15 +679,32 @@ private:
         m_pending.clear();
         m_pendingAt.clear();
     }
+    // A connection lost between two operations is made again before the next one (inside a
+    // transaction the operation fails whole: the server rolled it back).
+    Outcome<void> connected() {
+        if (!m_db->lost() || m_depth > 0) return {};
+        if (Outcome<void> r = m_db->reconnect(); !r) return r;
+        if (m_readOnly)
+            if (Outcome<void> r =
+                    m_db->exec("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY");
+                !r)
+                return r;
+        if (Outcome<void> r = m_db->exec("LISTEN " + m_channel); !r) return r;
+        m_missed = true;
+        return {};
+    }
     Outcome<pq::Result> run(const char* name, const std::string& sql, const pq::Params& p) {
+        if (Outcome<void> c = connected(); !c) return c.problem();
         if (Outcome<void> f = flush(); !f) return f.problem();
         return m_db->run(name, sql, p);
     }
     Outcome<pq::Result> query(const std::string& sql, const pq::Params& p = {}) {
+        if (Outcome<void> c = connected(); !c) return c.problem();
         if (Outcome<void> f = flush(); !f) return f.problem();
         return m_db->query(sql, p);
     }
     Outcome<void> exec(const std::string& sql) {
+        if (Outcome<void> c = connected(); !c) return c;
         if (Outcome<void> f = flush(); !f) return f;
         return m_db->exec(sql);
     }
@@ -720,6 +747,7 @@ private:
     std::string m_channel;
     std::string m_lock; // the key of the ledger's advisory lock
     bool m_readOnly = false;
+    bool m_missed = false; // made again after a lost connection: other desks' changes unheard
     // The entries put and not yet sent, each once (by employee and month).
     std::vector<pq::Params> m_pending;
     std::map<std::pair<EmployeeId, int>, std::size_t> m_pendingAt;

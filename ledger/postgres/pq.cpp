@@ -68,7 +68,11 @@ std::int64_t Result::int64(int row, int column) const {
 }
 
 Outcome<std::unique_ptr<Connection>> Connection::open(const std::string& conninfo) {
-    pg_conn* c = PQconnectdb(conninfo.c_str());
+    // A server that does not answer is given up after a few seconds (the connection string may
+    // say otherwise: its own settings come after this one).
+    const char* keywords[] = {"connect_timeout", "dbname", nullptr};
+    const char* values[] = {"5", conninfo.c_str(), nullptr};
+    pg_conn* c = PQconnectdbParams(keywords, values, 1);
     if (!c) return fail(sysText("无法连接台账服务器：内存不足"), kLostCode);
     if (PQstatus(c) != CONNECTION_OK) {
         std::string why = PQerrorMessage(c);
@@ -157,6 +161,19 @@ Outcome<int> Connection::notificationsFromOthers() {
         PQfreemem(n);
     }
     return count;
+}
+
+bool Connection::lost() const {
+    return PQstatus(m_conn) != CONNECTION_OK;
+}
+
+Outcome<void> Connection::reconnect() {
+    PQreset(m_conn);
+    m_prepared.clear();
+    if (lost()) return failure(nullptr);
+    if (PQsetClientEncoding(m_conn, "UTF8") != 0)
+        return fail(sysText("台账服务器不接受UTF-8编码"), kLostCode);
+    return {};
 }
 
 int Connection::backendPid() const {

@@ -68,6 +68,10 @@ public:
     Outcome<int> notificationsFromOthers();
     // The server process of this session.
     int backendPid() const;
+    // True when the connection to the server is gone; reconnect() tries to make it again (its
+    // prepared statements and session settings are then to be made again).
+    bool lost() const;
+    Outcome<void> reconnect();
     pg_conn* raw() { return m_conn; }
 
 private:

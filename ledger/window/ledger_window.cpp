@@ -215,7 +215,25 @@ void LedgerWindow::showChangesOfOthers() {
     // Asked again once the edit is done, or the wait for another program over.
     if (m_grid->isEditing() || m_showing || m_waitingForOthers) return;
     Outcome<bool> changed = m_ledger.changedElsewhere();
-    if (!changed || !*changed) return;
+    if (!changed) {
+        // A server that cannot be reached: said in the status, and tried less often until it
+        // answers (a try may take seconds).
+        if (!m_offline) {
+            m_offline = true;
+            m_othersWatch->setInterval(10000);
+            m_status->setText(m_status->text() +
+                              QStringLiteral(" · 离线：与台账服务器的连接已断开，正在重新连接"));
+            setFlag(m_status, "offline", true);
+        }
+        return;
+    }
+    if (m_offline) {
+        m_offline = false;
+        m_othersWatch->setInterval(1000);
+        setFlag(m_status, "offline", false);
+    } else if (!*changed) {
+        return;
+    }
     const int row = m_sheet.grid().currentRow(), column = m_sheet.grid().currentColumn();
     if (!said(m_sheet.show(m_sheet.year(), m_sheet.month()))) return;
     refreshChoices();

@@ -211,6 +211,7 @@ private:
     QPushButton* m_removeEmployee = nullptr;
     QPushButton* m_openings = nullptr;
     QLabel* m_history = nullptr;
+    bool m_offline = false;               // the server ledger's connection is lost
     QLabel* m_bonusText = nullptr;        // 奖金比较
     QPushButton* m_bonusSwitch = nullptr; // 按钮改计税方式
     // 本月分项扣除: one box per item (kItemInfo's order), then the donation.

@@ -8,6 +8,8 @@
 #include "ledger/window/withholding_print.h"
 #include "tests/ledger/ledger_support.h"
 
+#include <unistd.h>
+
 #include "engine/withhold.h"
 
 #include <sqlite3.h>
@@ -372,6 +374,43 @@ TEST(ServerHistory, WhoChangedWhatAndWhen) {
     EXPECT_EQ(said, "1修改本月记录/postgres 2录入本月记录/postgres 1录入本月记录/postgres "
                     "0新增职工/postgres ");
     EXPECT_EQ(h->front().when.size(), 16u); // "2026-12-09 20:47"
+}
+
+// The connection to the server is lost (the server ended the session): the operation under way
+// fails whole with a message, the next one connects again, and what other desks did meanwhile
+// is to be read again.
+TEST(ServerConnection, ALostConnectionFailsTheOperationWholeAndIsMadeAgain) {
+    TempDir dir;
+    setProgramDirectory(dir.path());
+    ASSERT_TRUE(engine::writeDefaultRateTable(engine::rateTablePath()));
+    const std::string name = "lost" + std::to_string(::getpid());
+    const std::string where = newServerLedger() + "&application_name=" + name;
+    Outcome<ledger::Ledger> book = ledger::openLedgerServer(where, tables());
+    ASSERT_TRUE(book.ok());
+    const auto rows = [](const char* income) {
+        return makeRows({{"证件号码", "姓名", "本月收入"}, {kA, "甲", income}});
+    };
+    ASSERT_TRUE(book->importMonth(2024, 1, rows("20000")).ok());
+    auto admin = ledger::pq::Connection::open(where.substr(0, where.find("&options")));
+    ASSERT_TRUE(admin.ok());
+    const auto cut = [&] {
+        ASSERT_TRUE((*admin)
+                        ->exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
+                               "application_name = '" +
+                               name + "'")
+                        .ok());
+    };
+    cut();
+    Outcome<ledger::ChangeReport> lost = book->importMonth(2024, 1, rows("30000"));
+    ASSERT_FALSE(lost.ok());
+    EXPECT_NE(lost.problem().message.toUtf8().find("连接已断开"), std::string::npos)
+        << lost.problem().message.toUtf8();
+    // Made again: nothing of the lost import is there, and the window is told to read again.
+    EXPECT_EQ(book->showMonth(2024, 1)->lines.at(0).entry.income, engine::Exact(20000));
+    EXPECT_TRUE(*book->changedElsewhere());
+    EXPECT_FALSE(*book->changedElsewhere());
+    ASSERT_TRUE(book->importMonth(2024, 1, rows("30000")).ok());
+    EXPECT_EQ(book->showMonth(2024, 1)->lines.at(0).entry.income, engine::Exact(30000));
 }
 
 TEST_F(Sheet, UndoAndRedoOfAPasteWithNewEmployeesAcrossMonths) {

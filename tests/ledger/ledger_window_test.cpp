@@ -937,11 +937,14 @@ void LedgerWindowTest::aServerLedgerIsChosenAndShowsAnotherDesksChanges() {
         QVERIFY2(check->text().contains(said), qPrintable(check->text()));
     }
     QVERIFY(!iit::ledger::chosenLedgerLocation());
-    line->setText(QString::fromStdString(where));
+    // The window's own session is named, so that the server can end it alone below.
+    const std::string windowSession = "window" + std::to_string(::getpid());
+    line->setText(QString::fromStdString(where + "&application_name=" + windowSession));
     dialog.keep();
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QVERIFY2(check->text().contains(Q("2024年至2024年")), qPrintable(check->text()));
-    QCOMPARE(iit::ledger::chosenLedgerLocation(), std::optional<std::string>(where));
+    QCOMPARE(iit::ledger::chosenLedgerLocation(),
+             std::optional<std::string>(where + "&application_name=" + windowSession));
 
     QPointer<QWidget> opened = iit::ledger::openLedgerWindow([] { return T("某某公司"); });
     auto* window = qobject_cast<LedgerWindow*>(opened.data());
@@ -974,6 +977,23 @@ void LedgerWindowTest::aServerLedgerIsChosenAndShowsAnotherDesksChanges() {
     QVERIFY(copy.ok());
     QCOMPARE(iit::ledger::monthCells(copy->showMonth(2024, 1)->lines.at(0))[kIncomeColumn].toUtf8(),
              std::string("31000"));
+    // The server ends the window's session: the window says it is offline, and connects again
+    // when it next asks (here: when it is activated again).
+    {
+        auto admin = iit::ledger::pq::Connection::open(conninfo);
+        QVERIFY(admin.ok());
+        QVERIFY((*admin)
+                    ->exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
+                           "application_name = '" +
+                           windowSession + "'")
+                    .ok());
+    }
+    auto* status = window->findChild<QLabel*>(Q("本月状态"));
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().contains(Q("离线")), 3000);
+    QApplication::setActiveWindow(nullptr);
+    QApplication::setActiveWindow(window);
+    QTRY_VERIFY_WITH_TIMEOUT(!status->text().contains(Q("离线")), 3000);
+    QCOMPARE(income(), std::string("31000"));
     window->close();
     QTRY_VERIFY(!opened);
     iit::ledger::chooseLedgerLocation(std::nullopt);
