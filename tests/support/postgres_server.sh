@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # postgres_server.sh start|stop DIR: a throwaway PostgreSQL server for the tests, from Debian's
-# packages. initdb makes its cluster in DIR/data as an unprivileged user (the server refuses to
-# run as root: as root, the package's postgres user runs it), trusting local connections; it
-# listens on a Unix socket in DIR only, so that no port of the machine is taken or met. start
-# writes the connection string to DIR/conninfo; stop ends the server at once (nothing it holds
-# is kept). A server left by an earlier run in DIR is stopped first.
+# packages. initdb makes its cluster in a new folder under /tmp as an unprivileged user (the
+# server refuses to run as root: as root, the package's postgres user runs it, and that user
+# may not be able to reach DIR, nor may a socket's path be as long as DIR's), trusting local
+# connections; it listens on a Unix socket in that folder only, so that no port of the machine
+# is taken or met. start writes the connection string to DIR/conninfo and the folder's name to
+# DIR/server; stop ends the server at once (nothing it holds is kept) and removes the folder. A
+# server left by an earlier run for DIR is stopped first.
 set -euo pipefail
 action="$1"
 dir="$2"
@@ -21,29 +23,36 @@ if [ "$(id -u)" = 0 ]; then
     as=(runuser -u postgres --)
 fi
 stop() {
-    if [ -f "$dir/data/postmaster.pid" ]; then
-        "${as[@]}" "$bin/pg_ctl" -D "$dir/data" -m immediate -w stop >/dev/null 2>&1 || true
+    local server
+    server="$(cat "$dir/server" 2>/dev/null || true)"
+    [ -n "$server" ] || return 0
+    if [ -f "$server/data/postmaster.pid" ]; then
+        "${as[@]}" "$bin/pg_ctl" -D "$server/data" -m immediate -w stop >/dev/null 2>&1 || true
     fi
+    case "$server" in /tmp/iitcalc-pg.*) rm -rf "$server" ;; esac
+    rm -f "$dir/server"
 }
 case "$action" in
 start)
     stop
     rm -rf "$dir"
     mkdir -p "$dir"
-    chmod 700 "$dir"
-    [ "${#as[@]}" -eq 0 ] || chown postgres "$dir"
-    "${as[@]}" "$bin/initdb" -D "$dir/data" --auth=trust --username=postgres --encoding=UTF8 \
+    server="$(mktemp -d /tmp/iitcalc-pg.XXXXXX)"
+    echo "$server" >"$dir/server"
+    chmod 700 "$server"
+    [ "${#as[@]}" -eq 0 ] || chown postgres "$server"
+    "${as[@]}" "$bin/initdb" -D "$server/data" --auth=trust --username=postgres --encoding=UTF8 \
         --locale=C.UTF-8 --no-sync >"$dir/initdb.log" 2>&1 || {
         cat "$dir/initdb.log" >&2
         exit 1
     }
-    "${as[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-        -o "-c listen_addresses='' -k $dir -p 5432 -c fsync=off -c synchronous_commit=off" \
+    "${as[@]}" "$bin/pg_ctl" -D "$server/data" -l "$server/server.log" -w -t 60 \
+        -o "-c listen_addresses='' -k $server -p 5432 -c fsync=off -c synchronous_commit=off" \
         start >/dev/null || {
-        cat "$dir/server.log" >&2
+        cat "$server/server.log" >&2
         exit 1
     }
-    echo "postgresql:///postgres?host=$dir&port=5432&user=postgres" >"$dir/conninfo"
+    echo "postgresql:///postgres?host=$server&port=5432&user=postgres" >"$dir/conninfo"
     ;;
 stop)
     stop
