@@ -774,20 +774,21 @@ Outcome<std::unique_ptr<LedgerStore>> openPostgresStore(const std::string& conni
                                                         Access access) {
     Outcome<std::unique_ptr<pq::Connection>> db = pq::Connection::open(conninfo);
     if (!db) return db.problem();
-    // A role that may not change the tables reads the ledger only.
-    Outcome<pq::Result> may = (*db)->query(
-        "SELECT has_table_privilege(current_user, 'employee', 'INSERT, UPDATE, DELETE') AND "
-        "has_table_privilege(current_user, 'entry', 'INSERT, UPDATE, DELETE')");
-    const bool mayChange = !may || may->rows() == 0 || may->text(0, 0) == "t";
-    if (Outcome<void> r = prepareTables(**db, mayChange ? access : Access::Read); !r)
-        return r.problem();
-    if (mayChange) {
-        may = (*db)->query(
+    // A role that may not change the tables reads the ledger only. Asked before the tables are
+    // made (a ledger not there yet fails the question: its tables are to be made) and after.
+    const auto mayChange = [&]() -> Outcome<bool> {
+        Outcome<pq::Result> may = (*db)->query(
             "SELECT has_table_privilege(current_user, 'employee', 'INSERT, UPDATE, DELETE') AND "
             "has_table_privilege(current_user, 'entry', 'INSERT, UPDATE, DELETE')");
         if (!may) return may.problem();
-    }
-    const bool readOnly = access == Access::Read || may->text(0, 0) != "t";
+        return may->text(0, 0) == "t";
+    };
+    const Outcome<bool> before = mayChange();
+    if (Outcome<void> r = prepareTables(**db, !before || *before ? access : Access::Read); !r)
+        return r.problem();
+    const Outcome<bool> after = mayChange();
+    if (!after) return after.problem();
+    const bool readOnly = access == Access::Read || !*after;
     if (readOnly)
         if (Outcome<void> r = (*db)->exec("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY");
             !r)
