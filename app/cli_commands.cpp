@@ -104,7 +104,8 @@ const std::vector<Command>& commands() {
          "declare YEAR MONTH -o FOLDER "
          "| "
          "opening YEAR MONTH FILE | "
-         "check YEAR | backup FILE | restore FILE --force | migrate --to LOCATION",
+         "check YEAR | backup FILE | restore FILE --force | migrate --to LOCATION | laws "
+         "[--publish]",
          "the payroll ledger of the data directory",
          {{"output", 'o', "OUTPUT",
            "where show, people and cost write (default: standard output); declare's folder"},
@@ -118,6 +119,7 @@ const std::vector<Command>& commands() {
            "the ledger: a server's (postgresql://…) or a file (default: IITCALC_LEDGER, else "
            "工资台账.db of the data directory)"},
           {"to", 0, "LOCATION", "migrate: the empty server ledger or new file it is copied to"},
+          {"publish", 0, nullptr, "laws: keep this desk's laws with the server's ledger"},
           {"each", 0, nullptr,
            "slips, statement: one PDF for each employee into the folder of -o, named by 工号 "
            "or name"}},
@@ -149,6 +151,9 @@ const std::vector<Command>& commands() {
          "                           set aside under a new name\n"
          "  migrate --to LOCATION    the whole ledger copied to an empty server ledger\n"
          "                           (postgresql://…) or a new file, then every month compared\n"
+         "  laws [--publish]         whether this desk's laws (预扣率表.txt, 设置税率表A.dat,\n"
+         "                           社保公积金规则.txt) are those a server's ledger keeps for\n"
+         "                           every desk; --publish keeps this desk's in their place\n"
          "The ledger is the data directory's file, or where --ledger or IITCALC_LEDGER says: a\n"
          "PostgreSQL server's ledger for several desks (postgresql://HOST/DATABASE, a schema\n"
          "with ?options=-csearch_path%3DNAME; passwords from ~/.pgpass or PGPASSWORD).\n"},

@@ -15,6 +15,7 @@
 #include "app/cli_util.h"
 #include "engine/amount.h"
 #include "ledger/employer_cost.h"
+#include "ledger/laws.h"
 #include "ledger/ledger.h"
 #include "ledger/migrate.h"
 #include "ledger/month_cells.h"
@@ -56,11 +57,14 @@ openLedgerAt(const Context& ctx, const std::optional<std::string>& given, ledger
         std::cerr << "iitcalc-cli: " << oneLine(tables.problem().message).toUtf8() << "\n";
         return std::nullopt;
     }
-    if (!tables->notice.empty()) std::cerr << "iitcalc-cli: " << tables->notice.toUtf8() << "\n";
+    const Text deskNotice = tables->notice;
     Outcome<ledger::Ledger> opened =
         ledger::isServerLedger(location)
             ? ledger::openLedgerServer(location, std::move(*tables), access)
             : ledger::openLedgerFile(location, std::move(*tables), access, std::chrono::minutes(1));
+    // A damaged rules file set aside; which of the desk's laws a server's ledger does not keep.
+    if (const Text& notice = opened ? opened->tables().notice : deskNotice; !notice.empty())
+        std::cerr << "iitcalc-cli: " << oneLine(notice).toUtf8() << "\n";
     if (!opened) {
         std::cerr << "iitcalc-cli: " << oneLine(opened.problem().message).toUtf8() << "\n";
         return std::nullopt;
@@ -656,13 +660,42 @@ int migrate(Context& ctx) {
     return kExitOk;
 }
 
+// Whether the desk's laws are those the server's ledger keeps for every desk; --publish keeps the
+// desk's in their place.
+int laws(Context& ctx) {
+    if (ctx.operands.size() != 1) return ctx.usageError("ledger laws takes no operand");
+    const bool publish = ctx.flag("publish");
+    std::optional<ledger::Ledger> book =
+        openLedger(ctx, publish ? ledger::Access::ReadWrite : ledger::Access::Read);
+    if (!book) return kExitFailure;
+    if (!book->keepsLaws()) {
+        std::cerr << "iitcalc-cli: a ledger file computes by the laws of its desk's data "
+                     "directory: only a server's ledger keeps laws for every desk\n";
+        return publish ? kExitFailure : kExitOk;
+    }
+    if (publish) {
+        if (Outcome<void> r = book->keepDeskLaws(); !r)
+            return failed("", r.problem().message, "the server's laws were not changed");
+        std::cout << "this desk's laws are kept with the ledger: every desk computes by them\n";
+        return kExitOk;
+    }
+    Outcome<ledger::LedgerTables> desk = ledger::loadLedgerTables();
+    if (!desk) return failed("", desk.problem().message, "nothing was compared");
+    const Text differ =
+        ledger::lawsNotice(ledger::keptLaws(*desk), ledger::keptLaws(book->tables()));
+    std::cout << (differ.empty() ? "this desk's laws are those the ledger keeps\n"
+                                 : "this desk's laws are not those the ledger keeps (ledger laws "
+                                   "--publish keeps this desk's for every desk)\n");
+    return differ.empty() ? kExitOk : kExitFailure;
+}
+
 } // namespace
 
 int runLedger(Context& ctx) {
     if (ctx.operands.empty())
         return ctx.usageError(
             "an action is needed: import, show, people, cost, slips, statement, declare, "
-            "opening, check, backup, restore or migrate");
+            "opening, check, backup, restore, migrate or laws");
     const std::string& action = ctx.operands.front();
     const bool writes = action == "show" || action == "people" || action == "declare" ||
                         action == "cost" || action == "slips" || action == "statement";
@@ -679,12 +712,15 @@ int runLedger(Context& ctx) {
     if (action != "restore" && ctx.flag("force"))
         return ctx.usageError("--force is for ledger restore");
     if (action != "migrate" && ctx.value("to")) return ctx.usageError("--to is for ledger migrate");
+    if (action != "laws" && ctx.flag("publish"))
+        return ctx.usageError("--publish is for ledger laws");
     if ((action == "backup" || action == "restore") &&
         ledger::isServerLedger(ledgerLocation(ctx).value_or("")))
         return ctx.usageError("a server ledger is backed up with ledger migrate --to FILE, and "
                               "with the server's own tools");
     if (action == "migrate") return migrate(ctx);
     if (action == "check") return check(ctx);
+    if (action == "laws") return laws(ctx);
     if (action == "backup") return backup(ctx);
     if (action == "restore") return restore(ctx);
     if (action == "import") return import(ctx, false);

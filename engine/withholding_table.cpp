@@ -117,6 +117,20 @@ Outcome<WithholdingTables> parseWithholdingTables(std::string_view text) {
     return WithholdingTables(std::move(tables));
 }
 
+std::string formatWithholdingTables(const WithholdingTables& tables) {
+    const auto figure = [](const Exact& v) { return ToText(v).bytes(); }; // ASCII digits
+    std::string out;
+    for (const WithholdingTable& t : tables.tables()) {
+        out += "table " + std::to_string(t.fromYear) + "\nbasic-deduction " +
+               figure(t.basicDeduction) + "\nannual-deduction " + figure(t.annualDeduction) +
+               "\nbonus-separate-until " + std::to_string(t.bonusSeparateUntil) + "\n";
+        for (const TaxBand& b : t.bands)
+            out += "band " + figure(b.lower) + " " + (b.upper ? figure(*b.upper) : "-") + " " +
+                   figure(b.ratePercent) + " " + figure(b.quickDeduction) + "\n";
+    }
+    return out;
+}
+
 const WithholdingTables& defaultWithholdingTables() {
     static const WithholdingTables tables = [] {
         Outcome<WithholdingTables> t = parseWithholdingTables(resources::defaultWithholdingTable());

@@ -73,6 +73,8 @@ private:
 
 // Reads a description in the format of the built-in one. The problem names the line and why.
 Outcome<WithholdingTables> parseWithholdingTables(std::string_view text);
+// The tables in that format, without its explanation: parseWithholdingTables reads them back.
+std::string formatWithholdingTables(const WithholdingTables& tables);
 
 // The built-in tables, parsed once.
 const WithholdingTables& defaultWithholdingTables();

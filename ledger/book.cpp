@@ -116,7 +116,7 @@ Outcome<std::vector<Text>> annualDeductionNotes(Book& book, int year, const Empl
 } // namespace detail
 
 Ledger::Ledger(std::unique_ptr<LedgerStore> store, LedgerTables tables)
-    : m_book(std::make_unique<Book>(Book{std::move(store), std::move(tables), {}})) {}
+    : m_book(std::make_unique<Book>(Book{std::move(store), std::move(tables), {}, {}, 0})) {}
 Ledger::Ledger(Ledger&&) noexcept = default;
 Ledger& Ledger::operator=(Ledger&&) noexcept = default;
 Ledger::~Ledger() = default;
@@ -442,7 +442,10 @@ Outcome<void> Ledger::reopenMonth(int year, int month) {
 }
 
 Outcome<bool> Ledger::changedElsewhere() {
-    return m_book->store->changedElsewhere();
+    Outcome<bool> changed = m_book->store->changedElsewhere();
+    if (!changed || !*changed || !m_book->deskLaws) return changed;
+    if (Outcome<void> r = followKeptLaws(); !r) return r.problem();
+    return true;
 }
 
 } // namespace iit::ledger

@@ -18,6 +18,10 @@ struct Ledger::Book {
     std::unique_ptr<LedgerStore> store;
     LedgerTables tables;
     mutable std::unordered_map<int, std::int64_t> fingerprints; // by year, made when first asked
+    // Where the ledger keeps its laws: the desk's own (as the ledger's texts), and the version of
+    // the kept ones `tables` holds.
+    std::optional<KeptLaws> deskLaws;
+    std::int64_t lawsVersion = 0;
 };
 
 namespace detail {

@@ -640,16 +640,22 @@ Outcome<ChangeReport> Ledger::importMonth(int year, int month,
 
         // New employees join in this month unless they say otherwise; changed names, cards and
         // options (the year computed again by their new options).
+        std::vector<std::size_t> fresh;
+        std::vector<Employee> freshEmployees;
         for (std::size_t index : toWrite) {
             StoredEmployee& e = changes[index].employee;
-            if (e.id != 0) {
-                if (Outcome<void> r = store.updateEmployee(e.id, e.employee); !r)
-                    return r.problem();
-                continue;
+            if (e.id == 0) {
+                fresh.push_back(index);
+                freshEmployees.push_back(e.employee);
+            } else if (Outcome<void> r = store.updateEmployee(e.id, e.employee); !r) {
+                return r.problem();
             }
-            Outcome<EmployeeId> id = store.addEmployee(year, e.employee);
-            if (!id) return id.problem();
-            e.id = *id;
+        }
+        Outcome<std::vector<EmployeeId>> ids = store.addEmployees(year, freshEmployees);
+        if (!ids) return ids.problem();
+        for (std::size_t i = 0; i < fresh.size(); ++i) {
+            StoredEmployee& e = changes[fresh[i]].employee;
+            e.id = (*ids)[i];
             added.push_back(e.employee.key);
         }
         for (std::size_t index : recompute) {

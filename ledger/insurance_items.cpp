@@ -2,6 +2,7 @@
 // city's rules in force in the entry's month (insurance/contributions.h).
 #include "insurance/contributions.h"
 #include "ledger/book.h"
+#include "ledger/laws.h"
 
 #include <algorithm>
 #include <string>
@@ -48,8 +49,18 @@ Outcome<void> applyInsurance(const Book& book, int year, StoredEntry& e) {
 
 } // namespace detail
 
-void Ledger::setInsuranceRules(insurance::Rules rules) {
-    m_book->tables.insurance = std::move(rules);
+Outcome<void> Ledger::setInsuranceRules(insurance::Rules rules) {
+    Book& book = *m_book;
+    if (book.deskLaws) {
+        KeptLaws laws = keptLaws(book.tables);
+        laws.insurance = insurance::formatRules(rules);
+        Outcome<std::int64_t> version = book.store->putLaws(laws);
+        if (!version) return version.problem();
+        book.deskLaws->insurance = laws.insurance;
+        book.lawsVersion = *version;
+    }
+    book.tables.insurance = std::move(rules);
+    return {};
 }
 
 Outcome<InsuranceUpdate> Ledger::applyInsuranceRules(int year) {

@@ -299,7 +299,18 @@ public:
     Outcome<void> reopenMonth(int year, int month);
     Outcome<std::vector<int>> declaredMonths(int year);
     // Another program has changed the ledger since the last call (what is shown is stale).
+    // Laws another desk kept with the ledger since are computed by from now on.
     Outcome<bool> changedElsewhere();
+
+    // Computes by the laws kept with the ledger (a server's: every desk by the same ones) in
+    // place of the desk's own; where none are kept yet, the desk's become the ledger's. The
+    // tables' notice then names those of the desk's own that differ. Nothing for a ledger that
+    // keeps none (a file's laws are its desk's).
+    Outcome<void> followKeptLaws();
+    // Keeps the desk's own laws with the ledger for every desk, and computes by them.
+    Outcome<void> keepDeskLaws();
+    // True when the ledger keeps the laws it computes by (tables()), for every desk.
+    bool keepsLaws() const;
 
     // For each resident with an annual bonus: the bonus taxed on its own against added to its
     // month, over the whole year (months not yet entered projected from the last one entered).
@@ -314,7 +325,8 @@ public:
     // them), and the items of the year's insured entries made theirs again: open months
     // change (items given by hand aside), each with the employee's later months; declared
     // months are only compared. One transaction.
-    void setInsuranceRules(insurance::Rules rules);
+    // A ledger that keeps its laws (a server's) keeps the new rules for every desk.
+    Outcome<void> setInsuranceRules(insurance::Rules rules);
     Outcome<InsuranceUpdate> applyInsuranceRules(int year);
 
     // An employee's year and its reconciliation as this employer's figures give it (statement.h).

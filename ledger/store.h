@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -203,6 +204,15 @@ public:
 // the server that may only read) shows.
 enum class Access { ReadWrite, Read };
 
+// The laws a ledger computes by, as texts every desk reads alike (ledger/laws.h makes and reads
+// them); `version` counts their changes where they are kept.
+struct KeptLaws {
+    std::string annual;    // the annual withholding table
+    std::string bracket;   // the bracket table's records
+    std::string insurance; // the cities' rules of social insurance and the housing fund
+    std::int64_t version = 0;
+};
+
 class LedgerStore {
 public:
     virtual ~LedgerStore() = default;
@@ -214,6 +224,18 @@ public:
     virtual Outcome<std::vector<StoredEmployee>> employees(int year) = 0;
     virtual Outcome<std::optional<StoredEmployee>> findEmployee(int year, const PersonKey& key) = 0;
     virtual Outcome<EmployeeId> addEmployee(int year, const Employee& employee) = 0;
+    // Several at once, their ids in the same order (a server's store sends them together).
+    virtual Outcome<std::vector<EmployeeId>> addEmployees(int year,
+                                                          const std::vector<Employee>& employees) {
+        std::vector<EmployeeId> ids;
+        ids.reserve(employees.size());
+        for (const Employee& e : employees) {
+            Outcome<EmployeeId> id = addEmployee(year, e);
+            if (!id) return id.problem();
+            ids.push_back(*id);
+        }
+        return ids;
+    }
     // Every field, the key included.
     virtual Outcome<void> updateEmployee(EmployeeId id, const Employee& employee) = 0;
     // With the employee's entries and opening balances.
@@ -305,6 +327,15 @@ public:
         (void)id;
         (void)limit;
         return std::vector<ChangeRecord>{};
+    }
+    // The laws kept with the ledger for every desk to compute by (ledger/laws.h); none where
+    // each desk's own apply (a file: its desk's data directory holds them).
+    // A store that keeps them and has none yet gives version 0.
+    virtual Outcome<std::optional<KeptLaws>> laws() { return std::optional<KeptLaws>{}; }
+    // Keeps `laws` with the ledger, for every desk from now on; gives their version.
+    virtual Outcome<std::int64_t> putLaws(const KeptLaws& laws) {
+        (void)laws;
+        return fail(sysText("本台账不保存税率表：各台电脑按自己数据目录中的计算"));
     }
     // True when the ledger may only be read here (a role of the server without the right to
     // change its tables): what changes it is refused before it is tried.

@@ -246,6 +246,14 @@ const Statements& statements() {
     return s;
 }
 
+// The laws every desk computes by, one row kept with the ledger (ledger/laws.h), made by the
+// first desk that may change the ledger.
+constexpr const char* kLawsTable =
+    "CREATE TABLE ledger_laws (\n    id INTEGER PRIMARY KEY CHECK (id = 1),\n    annual TEXT NOT "
+    "NULL,\n    bracket TEXT NOT NULL,\n    insurance TEXT NOT NULL,\n    version BIGINT NOT NULL "
+    "DEFAULT 1,\n    changed_at TIMESTAMPTZ NOT NULL DEFAULT now(),\n    changed_by TEXT NOT NULL "
+    "DEFAULT current_user\n);\n";
+
 // Makes the tables where there are none, or upgrades those of an earlier layout; refuses a
 // newer one. One desk at a time (an advisory lock of the transaction).
 Outcome<void> prepareTables(pq::Connection& db, Access access) {
@@ -258,7 +266,7 @@ Outcome<void> prepareTables(pq::Connection& db, Access access) {
             (void)db.exec("ROLLBACK");
             return fail(sysText("台账服务器上还没有台账（这个数据库或模式中没有台账的表）"));
         }
-        if (Outcome<void> r = db.exec(statements().tables); !r) return r;
+        if (Outcome<void> r = db.exec(statements().tables + kLawsTable); !r) return r;
         if (Outcome<pq::Result> r =
                 db.query("INSERT INTO ledger_meta (name, value) VALUES ('version', $1)",
                          {std::to_string(schema::kVersion)});
@@ -289,6 +297,12 @@ Outcome<void> prepareTables(pq::Connection& db, Access access) {
                          {std::to_string(schema::kVersion)});
             !r)
             return r.problem();
+    }
+    if (access == Access::ReadWrite) {
+        Outcome<pq::Result> laws = db.query("SELECT to_regclass('ledger_laws') IS NULL");
+        if (!laws) return laws.problem();
+        if (laws->text(0, 0) == "t")
+            if (Outcome<void> r = db.exec(kLawsTable); !r) return r;
     }
     return db.exec("COMMIT");
 }
@@ -373,6 +387,43 @@ public:
         Outcome<pq::Result> r = write("add_employee", statements().addEmployee, p);
         if (!r) return r.problem();
         return r->int64(0, 0);
+    }
+
+    // Many to a statement; each id found again by the employee's key, which is the year's own.
+    Outcome<std::vector<EmployeeId>> addEmployees(int year,
+                                                  const std::vector<Employee>& employees) override {
+        static const std::size_t kWidth = 1 + employeeColumns().names.size();
+        constexpr std::size_t kRows = 1000; // within the 65,535 parameters of a statement
+        std::vector<EmployeeId> ids(employees.size(), 0);
+        std::map<std::pair<std::string, std::string>, std::size_t> at;
+        for (std::size_t from = 0; from < employees.size(); from += kRows) {
+            const std::size_t to = std::min(employees.size(), from + kRows);
+            std::string sql =
+                "INSERT INTO employee (year, " + employeeColumns().list() + ") VALUES ";
+            pq::Params params;
+            params.reserve((to - from) * kWidth);
+            at.clear();
+            for (std::size_t r = from; r < to; ++r) {
+                const int first = static_cast<int>(params.size()) + 1;
+                params.push_back(num(year));
+                schema::describeEmployee(employees[r], RowBinder(params));
+                sql += (r == from ? "($" : ", ($") + std::to_string(first) + ", " +
+                       employeeColumns().placeholders(first + 1) + ")";
+                at.emplace(
+                    std::pair{employees[r].key.idType.toUtf8(), employees[r].key.idNumber.toUtf8()},
+                    r);
+            }
+            // Statements of as many rows as there are employees: sent unprepared.
+            Outcome<pq::Result> added =
+                write(nullptr, sql + " RETURNING id, id_type, id_number", params);
+            if (!added) return added.problem();
+            for (int i = 0; i < added->rows(); ++i) {
+                const auto found =
+                    at.find({std::string(added->text(i, 1)), std::string(added->text(i, 2))});
+                if (found != at.end()) ids[found->second] = added->int64(i, 0);
+            }
+        }
+        return ids;
     }
 
     Outcome<void> updateEmployee(EmployeeId id, const Employee& employee) override {
@@ -610,6 +661,33 @@ public:
         return out;
     }
 
+    Outcome<std::optional<KeptLaws>> laws() override {
+        // A ledger that only a reader has opened since its laws came to be kept may have none.
+        Outcome<pq::Result> r =
+            run("laws_kept", "SELECT to_regclass('ledger_laws') IS NOT NULL", {});
+        if (!r) return r.problem();
+        if (r->text(0, 0) != "t") return std::optional<KeptLaws>(KeptLaws{});
+        r = run("laws", "SELECT annual, bracket, insurance, version FROM ledger_laws WHERE id = 1",
+                {});
+        if (!r) return r.problem();
+        if (r->rows() == 0) return std::optional<KeptLaws>(KeptLaws{});
+        return std::optional<KeptLaws>(KeptLaws{std::string(r->text(0, 0)),
+                                                std::string(r->text(0, 1)),
+                                                std::string(r->text(0, 2)), r->int64(0, 3)});
+    }
+
+    Outcome<std::int64_t> putLaws(const KeptLaws& laws) override {
+        Outcome<pq::Result> r = write(
+            "put_laws",
+            "INSERT INTO ledger_laws (id, annual, bracket, insurance) VALUES (1, $1, $2, $3) ON "
+            "CONFLICT (id) DO UPDATE SET annual = excluded.annual, bracket = excluded.bracket, "
+            "insurance = excluded.insurance, version = ledger_laws.version + 1, changed_at = "
+            "now(), changed_by = current_user RETURNING version",
+            {laws.annual, laws.bracket, laws.insurance});
+        if (!r) return r.problem();
+        return r->int64(0, 0);
+    }
+
     bool conflicted(const Problem& p) const override {
         return m_depth == 0 &&
                (pq::hasState(p, pq::kSerializationFailure) || pq::hasState(p, pq::kDeadlock));
@@ -712,9 +790,10 @@ private:
     // The ledger's lock given up (a lost connection gives it up with the session).
     void unlock() { (void)exec("SELECT pg_advisory_unlock(" + m_lock + ")"); }
 
-    // A statement that changes the ledger: announced at the transaction's commit, or at once.
+    // A statement that changes the ledger (prepared under `name`, or without one sent as it
+    // is): announced at the transaction's commit, or at once.
     Outcome<pq::Result> write(const char* name, const std::string& sql, const pq::Params& p) {
-        Outcome<pq::Result> r = run(name, sql, p);
+        Outcome<pq::Result> r = name ? run(name, sql, p) : query(sql, p);
         if (!r) return r;
         if (m_depth > 0)
             m_wrote = true;
@@ -806,7 +885,9 @@ Outcome<std::unique_ptr<LedgerStore>> openPostgresStore(const std::string& conni
 Outcome<Ledger> openLedgerServer(const std::string& conninfo, LedgerTables tables, Access access) {
     Outcome<std::unique_ptr<LedgerStore>> store = openPostgresStore(conninfo, access);
     if (!store) return store.problem();
-    return Ledger(std::move(*store), std::move(tables));
+    Ledger book(std::move(*store), std::move(tables));
+    if (Outcome<void> r = book.followKeptLaws(); !r) return r.problem();
+    return book;
 }
 
 } // namespace iit::ledger

@@ -17,7 +17,8 @@
 
 namespace iit::ledger {
 
-InsuranceRulesDialog::InsuranceRulesDialog(QWidget* parent) : QDialog(parent) {
+InsuranceRulesDialog::InsuranceRulesDialog(QWidget* parent, std::optional<std::string> kept)
+    : QDialog(parent) {
     Ui::InsuranceRulesDialog().setupUi(this);
     m_text = gui::findUnit<QPlainTextEdit>(this, QStringLiteral("规则文本"));
     m_check = gui::findUnit<QLabel>(this, QStringLiteral("规则检查"));
@@ -29,6 +30,11 @@ InsuranceRulesDialog::InsuranceRulesDialog(QWidget* parent) : QDialog(parent) {
             this, &InsuranceRulesDialog::restoreDefaults);
     connect(m_text, &QPlainTextEdit::textChanged, this, &InsuranceRulesDialog::check);
 
+    if (kept) {
+        setWindowTitle(windowTitle() + QStringLiteral("（台账服务器上的，各台电脑共用）"));
+        m_text->setPlainText(QString::fromStdString(*kept));
+        return;
+    }
     // The file as it is (written from the built-in rules when missing, set aside when damaged).
     const std::filesystem::path path = insurance::rulesPath();
     Outcome<insurance::LoadedRules> loaded = insurance::loadRules(path);

@@ -10,6 +10,7 @@
 #include <QDialog>
 
 #include <optional>
+#include <string>
 
 class QLabel;
 class QPlainTextEdit;
@@ -20,7 +21,9 @@ class InsuranceRulesDialog : public QDialog {
     Q_OBJECT
 
 public:
-    explicit InsuranceRulesDialog(QWidget* parent);
+    // `kept`: the rules a server ledger keeps for every desk, shown in place of the file's (a
+    // save writes the file too).
+    explicit InsuranceRulesDialog(QWidget* parent, std::optional<std::string> kept = {});
 
     // The rules as saved; none until a save (or a restore) succeeded.
     const std::optional<insurance::Rules>& saved() const { return m_saved; }

@@ -94,13 +94,15 @@ QWidget* openLedgerWindow(std::function<Text()> employer, QWidget* owner) {
         gui::messageBox(tables.problem().message, {.icon = gui::Icon::Exclamation}, owner);
         return nullptr;
     }
-    // A damaged rules file was set aside and the built-in rules put in its place.
-    if (!tables->notice.empty())
-        gui::messageBox(tables->notice, {.icon = gui::Icon::Exclamation}, owner);
+    // A damaged rules file was set aside and the built-in rules put in its place; a server's
+    // ledger computes by the laws it keeps (which of this computer's differ).
+    const Text deskNotice = tables->notice;
     // This computer's file, or the server's ledger the user chose (台账位置…).
     const std::optional<std::string> server = chosenLedgerLocation();
     Outcome<Ledger> ledger = server ? openLedgerServer(*server, std::move(*tables))
                                     : openLedgerFile(ledgerPath(), std::move(*tables));
+    if (const Text& notice = ledger ? ledger->tables().notice : deskNotice; !notice.empty())
+        gui::messageBox(notice, {.icon = gui::Icon::Exclamation}, owner);
     if (!ledger) {
         gui::messageBox(ledger.problem().message, {.icon = gui::Icon::Exclamation}, owner);
         // The server cannot be reached: another one, or this computer's file, may be chosen.

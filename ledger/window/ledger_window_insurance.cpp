@@ -173,9 +173,11 @@ void LedgerWindow::insuranceEdited() {
 
 void LedgerWindow::editInsuranceRules() {
     commitEdit();
-    InsuranceRulesDialog dialog(this);
+    InsuranceRulesDialog dialog(this, m_ledger.keepsLaws() ? std::optional(insurance::formatRules(
+                                                                 m_ledger.tables().insurance))
+                                                           : std::nullopt);
     if (dialog.exec() != QDialog::Accepted || !dialog.saved()) return;
-    m_ledger.setInsuranceRules(*dialog.saved());
+    if (!said(m_ledger.setInsuranceRules(*dialog.saved()))) return;
     Outcome<InsuranceUpdate> update = m_ledger.applyInsuranceRules(m_sheet.year());
     const int row = m_sheet.grid().currentRow(), column = m_sheet.grid().currentColumn();
     said(m_sheet.show(m_sheet.year(), m_sheet.month()));

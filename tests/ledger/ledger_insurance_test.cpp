@@ -126,7 +126,7 @@ TEST_P(LedgerInsurance, RulesAddedLateChangeOpenMonthsOnly) {
     august.fromMonth = 8;
     august.baseFloor = engine::Exact(8000);
     rules.sections().push_back(august);
-    book->setInsuranceRules(rules);
+    ASSERT_TRUE(book->setInsuranceRules(rules).ok());
     Outcome<ledger::InsuranceUpdate> u = book->applyInsuranceRules(2026);
     ASSERT_TRUE(u.ok()) << u.problem().message.toUtf8();
     EXPECT_EQ(u->months, (std::vector<int>{8, 9}));
@@ -147,7 +147,7 @@ TEST_P(LedgerInsurance, RulesAddedLateChangeOpenMonthsOnly) {
     insurance::CityRules july = *rules.inForce(Text::fromUtf8("上海"), 2026, 7);
     july.baseFloor = engine::Exact(8000);
     rules.sections().back() = july;
-    book->setInsuranceRules(rules);
+    ASSERT_TRUE(book->setInsuranceRules(rules).ok());
     u = book->applyInsuranceRules(2026);
     ASSERT_TRUE(u.ok()) << u.problem().message.toUtf8();
     ASSERT_EQ(u->declared.size(), 1u);

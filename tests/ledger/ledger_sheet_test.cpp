@@ -376,6 +376,62 @@ TEST(ServerHistory, WhoChangedWhatAndWhen) {
     EXPECT_EQ(h->front().when.size(), 16u); // "2026-12-09 20:47"
 }
 
+// Every desk computes by the laws the server's ledger keeps, whatever its own data directory
+// holds: the first desk's become the ledger's; a desk with others is told and uses the
+// ledger's; a desk that keeps its own for every desk, or saves new rules, changes them for the
+// others as soon as they hear of it. Laws damaged on the server are never computed with.
+TEST(ServerLaws, EveryDeskComputesByTheLawsTheLedgerKeeps) {
+    TempDir dir;
+    setProgramDirectory(dir.path());
+    ASSERT_TRUE(engine::writeDefaultRateTable(engine::rateTablePath()));
+    const std::string where = newServerLedger();
+    Outcome<ledger::Ledger> first = ledger::openLedgerServer(where, tables());
+    ASSERT_TRUE(first.ok()) << first.problem().message.toUtf8();
+    EXPECT_TRUE(first->keepsLaws());
+    EXPECT_TRUE(first->tables().notice.empty());
+    // Another desk: a table of 6,000 a month from 2024, and a city's other floor.
+    ledger::LedgerTables own = tables();
+    Outcome<engine::WithholdingTables> annual = engine::parseWithholdingTables(
+        engine::formatWithholdingTables(own.annual) +
+        "table 2024\nbasic-deduction 6000\nannual-deduction 72000\nbonus-separate-until "
+        "2027\nband 0 36000 3 0\nband 36000 - 10 2520\n");
+    ASSERT_TRUE(annual.ok());
+    own.annual = std::move(*annual);
+    own.insurance.sections().front().baseFloor = engine::Exact(1234);
+    Outcome<ledger::Ledger> second = ledger::openLedgerServer(where, own);
+    ASSERT_TRUE(second.ok()) << second.problem().message.toUtf8();
+    EXPECT_EQ(second->tables().notice.toUtf8(),
+              "本机的年度预扣率表、社保公积金规则与台账服务器上的不同：本台账按服务器上的计算，"
+              "各台电脑算出的相同");
+    const auto basicDeduction = [](ledger::Ledger& book, int month) {
+        EXPECT_TRUE(
+            book.importMonth(2024, month,
+                             makeRows({{"证件号码", "姓名", "本月收入"}, {kA, "甲", "20000"}}))
+                .ok());
+        return ToText(book.showMonth(2024, month)->lines.at(0).cumulativeBasicDeduction).toUtf8();
+    };
+    EXPECT_EQ(basicDeduction(*second, 1), "5000");
+
+    ASSERT_TRUE(second->keepDeskLaws().ok());
+    EXPECT_TRUE(*first->changedElsewhere());
+    EXPECT_EQ(basicDeduction(*first, 2), "11000"); // January's 5,000 as it was, February's 6,000
+    EXPECT_EQ(first->tables().insurance.sections().front().baseFloor, engine::Exact(1234));
+    insurance::Rules rules = first->tables().insurance;
+    rules.sections().front().baseFloor = engine::Exact(2345);
+    ASSERT_TRUE(first->setInsuranceRules(rules).ok());
+    EXPECT_TRUE(*second->changedElsewhere());
+    EXPECT_EQ(second->tables().insurance.sections().front().baseFloor, engine::Exact(2345));
+
+    auto admin = ledger::pq::Connection::open(where);
+    ASSERT_TRUE(admin.ok());
+    ASSERT_TRUE((*admin)->exec("UPDATE ledger_laws SET bracket = 'record 1 2'").ok());
+    Outcome<ledger::Ledger> damaged = ledger::openLedgerServer(where, tables());
+    ASSERT_FALSE(damaged.ok());
+    EXPECT_EQ(damaged.problem().message.toUtf8().rfind("台账服务器上保存的税率表有误：第1行", 0),
+              0u)
+        << damaged.problem().message.toUtf8();
+}
+
 // The connection to the server is lost (the server ended the session): the operation under way
 // fails whole with a message, the next one connects again, and what other desks did meanwhile
 // is to be read again.

@@ -7,6 +7,7 @@
 #include "base/identity_card.h"
 #include "engine/amount.h"
 #include "engine/withhold.h"
+#include "ledger/laws.h"
 #include "tests/ledger/ledger_support.h"
 
 #include <functional>
@@ -32,6 +33,56 @@ void importYear(LedgerFixture& f, const char* id, const char* income, const char
 }
 
 class Ledger : public BookFixture {};
+
+// The laws a server's ledger keeps for every desk read back as the same laws, to every figure;
+// texts that are not laws are refused, naming the law and the line.
+TEST(KeptLaws, ReadBackAsTheSameLawsAndRefuseWhatIsNot) {
+    TempDir dir;
+    setProgramDirectory(dir.path());
+    ASSERT_TRUE(engine::writeDefaultRateTable(engine::rateTablePath()));
+    ledger::LedgerTables desk = tables();
+    desk.bracket.setField(2, 4, Value::number(10.125)); // a rate of the wages' second band
+    desk.bracket.setField(1, 6, Value::number(0.1));    // a figure no double holds exactly
+    const ledger::KeptLaws kept = ledger::keptLaws(desk);
+    Outcome<ledger::LedgerTables> read = ledger::lawTables(kept);
+    ASSERT_TRUE(read.ok()) << read.problem().message.toUtf8();
+    for (std::int32_t r = 1; r <= desk.bracket.recordCount(); ++r)
+        for (int f = 1; f <= engine::kRateTableFields; ++f)
+            EXPECT_EQ(read->bracket.number(r, f), desk.bracket.number(r, f)) << r << "," << f;
+    EXPECT_EQ(read->monthly[1].ratePercent, engine::Exact::fromText(Text::fromUtf8("10.125")));
+    EXPECT_EQ(ledger::lawsNotice(kept, ledger::keptLaws(*read)).toUtf8(), "");
+
+    std::string notANumber = "\nrecord";
+    for (int f = 1; f < engine::kRateTableFields; ++f)
+        notANumber += " 0";
+    notANumber += " 0x\n";
+    struct Case {
+        std::string ledger::KeptLaws::*law;
+        std::string text;
+        const char* said;
+    };
+    const Case cases[] = {
+        {&ledger::KeptLaws::annual, "table 2019\nband 0 - 3 0\n", "年度预扣率表有误：第1行"},
+        {&ledger::KeptLaws::annual, "", "年度预扣率表有误：预扣率表是空的"},
+        {&ledger::KeptLaws::bracket, "record 1 2 3\n", "税率表有误：第1行"},
+        {&ledger::KeptLaws::bracket, "# nothing\n", "税率表有误：税率表是空的"},
+        {&ledger::KeptLaws::bracket, notANumber, "税率表有误：第2行：数字不对"},
+        {&ledger::KeptLaws::insurance, "city\n", "社保公积金规则有误：第1行"},
+    };
+    for (const Case& c : cases) {
+        ledger::KeptLaws wrong = kept;
+        wrong.*c.law = c.text;
+        Outcome<ledger::LedgerTables> refused = ledger::lawTables(wrong);
+        ASSERT_FALSE(refused.ok()) << c.text;
+        EXPECT_EQ(refused.problem().message.toUtf8().rfind(c.said, 0), 0u)
+            << refused.problem().message.toUtf8();
+    }
+    // A bracket table whose figures break its rules (a band that ends where it starts).
+    desk.bracket.setField(2, 3, Value::number(3000));
+    Outcome<ledger::LedgerTables> broken = ledger::lawTables(ledger::keptLaws(desk));
+    ASSERT_FALSE(broken.ok());
+    EXPECT_EQ(broken.problem().message.toUtf8().rfind("税率表有误：", 0), 0u);
+}
 
 TEST_P(Ledger, ImportAddsChangesAndKeeps) {
     ledger::ChangeReport r =

@@ -148,6 +148,24 @@ TEST_P(StoreContract, EmployeesInTheOrderAddedAndUniqueByKey) {
     EXPECT_EQ((*store().findEmployee(2024, renamed.key))->id, b);
 }
 
+// Many added at once (an import's new employees; a server's store sends them a thousand to a
+// statement) each get their own id, in the order given, after those there were; a key already
+// taken fails them.
+TEST_P(StoreContract, ManyAddedAtOnceGetTheirIdsInOrder) {
+    const EmployeeId before = add(2024, person("0", "先"));
+    std::vector<Employee> many;
+    for (int i = 1; i <= 2100; ++i)
+        many.push_back(person(std::to_string(i).c_str(), "某"));
+    Outcome<std::vector<EmployeeId>> ids = store().addEmployees(2024, many);
+    ASSERT_TRUE(ids.ok()) << ids.problem().message.toUtf8();
+    ASSERT_EQ(ids->size(), many.size());
+    for (std::size_t i : {0, 999, 1000, 1001, 2099}) {
+        EXPECT_EQ((*store().findEmployee(2024, many[i].key))->id, ids->at(i)) << i;
+        EXPECT_LT(i ? ids->at(i - 1) : before, ids->at(i)) << i;
+    }
+    EXPECT_FALSE(store().addEmployees(2024, {person("X", "新"), person("7", "重复")}).ok());
+}
+
 TEST_P(StoreContract, EntriesAndTheRangesAMonthIsReadIn) {
     const EmployeeId a = add(2024, person("A", "甲"));
     Employee outside = person("N", "非");
