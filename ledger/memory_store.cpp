@@ -169,6 +169,14 @@ Outcome<std::vector<EmployeeId>> MemoryStore::employeesWithEntriesFrom(int month
     return out;
 }
 
+Outcome<std::vector<LedgerStore::EmployeeMonth>> MemoryStore::separateBonuses(EmployeeId first,
+                                                                              EmployeeId last) {
+    std::vector<EmployeeMonth> out;
+    for (const auto& [key, e] : m_state.entries)
+        if (key.first >= first && key.first <= last && e.bonusSeparate()) out.push_back(key);
+    return out;
+}
+
 Outcome<std::vector<LedgerStore::ItemsBefore>> MemoryStore::itemsBefore(int month, EmployeeId first,
                                                                         EmployeeId last) {
     std::vector<ItemsBefore> out;

@@ -224,6 +224,8 @@ namespace {
 struct AroundMonth {
     std::vector<EmployeeEntry> before; // by employee
     std::vector<EmployeeId> later;     // increasing
+    // The months of bonuses taxed on their own, by employee (read where a change has one).
+    std::vector<LedgerStore::EmployeeMonth> separate;
 
     Around of(EmployeeId id) const {
         Around a;
@@ -260,6 +262,13 @@ Outcome<std::optional<AroundMonth>> readAround(Book& book, int month,
     around.later = std::move(*later);
     std::sort(around.later.begin(), around.later.end());
     around.later.erase(std::unique(around.later.begin(), around.later.end()), around.later.end());
+    if (std::any_of(changes.begin(), changes.end(),
+                    [](const Resolved& c) { return c.entry && c.entry->bonusSeparate(); })) {
+        Outcome<std::vector<LedgerStore::EmployeeMonth>> separate =
+            book.store->separateBonuses(ids.front(), ids.back());
+        if (!separate) return separate.problem();
+        around.separate = std::move(*separate);
+    }
     return std::optional<AroundMonth>(std::move(around));
 }
 
@@ -269,7 +278,15 @@ Text who(const Resolved& r) {
 }
 
 // The month of the employee's bonus taxed on its own, besides `month`.
-Outcome<std::optional<int>> separateBonusMonth(Book& book, EmployeeId id, int month) {
+Outcome<std::optional<int>> separateBonusMonth(Book& book, EmployeeId id, int month,
+                                               const std::optional<AroundMonth>& around) {
+    if (around) {
+        auto it = std::lower_bound(around->separate.begin(), around->separate.end(),
+                                   LedgerStore::EmployeeMonth{id, 0});
+        for (; it != around->separate.end() && it->first == id; ++it)
+            if (it->second != month) return std::optional<int>(it->second);
+        return std::optional<int>();
+    }
     Outcome<std::vector<StoredEntry>> entries = book.store->entries(id);
     if (!entries) return entries.problem();
     for (const StoredEntry& e : *entries)
@@ -318,7 +335,8 @@ Outcome<ChangeReport> applyChanges(Book& book, int year, int month,
         if (entry) {
             std::optional<int> otherBonus;
             if (entry->bonusSeparate()) {
-                Outcome<std::optional<int>> other = separateBonusMonth(book, c.employee.id, month);
+                Outcome<std::optional<int>> other =
+                    separateBonusMonth(book, c.employee.id, month, around);
                 if (!other) return other.problem();
                 otherBonus = *other;
             }

@@ -260,6 +260,11 @@ public:
                                                              EmployeeId last) = 0;
     virtual Outcome<std::vector<EmployeeId>> employeesWithEntriesFrom(int month, EmployeeId first,
                                                                       EmployeeId last) = 0;
+    // The months in which the employees with ids from `first` to `last` have a bonus taxed on
+    // its own, by employee and month.
+    using EmployeeMonth = std::pair<EmployeeId, int>;
+    virtual Outcome<std::vector<EmployeeMonth>> separateBonuses(EmployeeId first,
+                                                                EmployeeId last) = 0;
     // For the employees with ids from `first` to `last` who have entries before `month`: the
     // sums of those entries' items, and the groups (groupBit) one of them gave as a nonzero sum
     // alone, and the first of those months. What the declaration's year-to-date items are told

@@ -7,6 +7,7 @@
 #include "ledger/schema.h"
 
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <string>
 #include <type_traits>
@@ -116,11 +117,23 @@ StoredOpening readOpening(const pq::Result& r, int row, int first) {
     return o;
 }
 
+// Which of an entry's parameters (the employee's id first) are texts.
+const std::vector<bool>& entryTextColumns() {
+    static const std::vector<bool> text = [] {
+        std::vector<bool> out{false};
+        const Columns& c = entryColumns();
+        for (std::size_t i = 0; i < c.names.size(); ++i)
+            out.push_back(c.definitions[i].compare(c.names[i].size(), 5, " TEXT") == 0);
+        return out;
+    }();
+    return text;
+}
+
 // The statements, made once.
 struct Statements {
     std::string tables;
     std::string employees, findEmployee, addEmployee, updateEmployee;
-    std::string entries, entry, entryBefore, entriesFrom, putEntry;
+    std::string entries, entry, entryBefore, entriesFrom, putEntry, putEntries;
     std::string month, monthEntries, itemsBefore, withBonus;
     std::string opening, openings, putOpening;
 };
@@ -220,6 +233,11 @@ const Statements& statements() {
         out.putEntry = "INSERT INTO entry (employee, " + en.list() + ") VALUES ($1, " +
                        en.placeholders(2) + ") ON CONFLICT (month, employee) DO UPDATE SET " +
                        en.excluded();
+        out.putEntries = "INSERT INTO entry (employee, " + en.list() + ") SELECT * FROM unnest(";
+        for (std::size_t c = 0; c < entryTextColumns().size(); ++c)
+            out.putEntries += (c ? ", $" : "$") + std::to_string(c + 1) +
+                              (entryTextColumns()[c] ? "::text[]" : "::bigint[]");
+        out.putEntries += ") ON CONFLICT (month, employee) DO UPDATE SET " + en.excluded();
         out.month = "SELECT e.id, " + e + ", " + x +
                     " FROM employee e JOIN entry x ON x.employee = e.id AND x.month = $2 WHERE "
                     "e.year = $1 ORDER BY x.employee";
@@ -437,20 +455,20 @@ public:
     }
 
     Outcome<std::vector<StoredEntry>> entries(EmployeeId id) override {
-        return entryRows("entries", statements().entries, {num(id)});
+        return entryRows(id, "entries", statements().entries, {num(id)});
     }
 
     Outcome<std::optional<StoredEntry>> entry(EmployeeId id, int month) override {
-        return oneEntry("entry", statements().entry, {num(id), num(month)});
+        return oneEntry(id, "entry", statements().entry, {num(id), num(month)});
     }
 
     Outcome<std::optional<StoredEntry>> entryBefore(EmployeeId id, int month) override {
         if (month <= 1) return std::optional<StoredEntry>();
-        return oneEntry("entry_before", statements().entryBefore, {num(id), num(month)});
+        return oneEntry(id, "entry_before", statements().entryBefore, {num(id), num(month)});
     }
 
     Outcome<std::vector<StoredEntry>> entriesFrom(EmployeeId id, int month) override {
-        return entryRows("entries_from", statements().entriesFrom, {num(id), num(month)});
+        return entryRows(id, "entries_from", statements().entriesFrom, {num(id), num(month)});
     }
 
     // Inside a transaction the entries put are sent together, many to a statement, before the
@@ -517,6 +535,21 @@ public:
         std::vector<EmployeeId> out;
         for (int i = 0; i < r->rows(); ++i)
             out.push_back(r->int64(i, 0));
+        return out;
+    }
+
+    Outcome<std::vector<EmployeeMonth>> separateBonuses(EmployeeId first,
+                                                        EmployeeId last) override {
+        Outcome<pq::Result> r = run("separate_bonuses",
+                                    "SELECT x.employee, x.month FROM entry x WHERE x.bonus > 0 AND "
+                                    "x.bonus_separate = 1 AND x.employee BETWEEN $1 AND $2 ORDER "
+                                    "BY x.employee, x.month",
+                                    {num(first), num(last)});
+        if (!r) return r.problem();
+        std::vector<EmployeeMonth> out;
+        out.reserve(static_cast<std::size_t>(r->rows()));
+        for (int i = 0; i < r->rows(); ++i)
+            out.emplace_back(r->int64(i, 0), static_cast<int>(r->int64(i, 1)));
         return out;
     }
 
@@ -729,29 +762,36 @@ public:
     }
 
 private:
+    // The entries put, in one statement prepared once: each column's values as one array.
     Outcome<void> flush() {
         if (m_pending.empty()) return {};
-        static const std::size_t kWidth = 1 + entryColumns().names.size();
-        constexpr std::size_t kRows = 500; // within the 65,535 parameters of a statement
-        Outcome<void> out;
-        for (std::size_t from = 0; from < m_pending.size() && out; from += kRows) {
-            const std::size_t to = std::min(m_pending.size(), from + kRows);
-            std::string sql = "INSERT INTO entry (employee, " + entryColumns().list() + ") VALUES ";
-            pq::Params params;
-            params.reserve((to - from) * kWidth);
-            for (std::size_t r = from; r < to; ++r) {
-                sql += r == from ? "(" : ", (";
-                for (std::size_t c = 0; c < kWidth; ++c) {
-                    params.push_back(std::move(m_pending[r][c]));
-                    sql += (c ? ", $" : "$") + std::to_string(params.size());
+        const std::vector<bool>& text = entryTextColumns();
+        pq::Params arrays;
+        arrays.reserve(text.size());
+        for (std::size_t c = 0; c < text.size(); ++c) {
+            std::string a = "{";
+            for (std::size_t r = 0; r < m_pending.size(); ++r) {
+                if (r) a += ',';
+                const std::optional<std::string>& v = m_pending[r][c];
+                if (!v) {
+                    a += "NULL";
+                } else if (!text[c]) {
+                    a += *v;
+                } else {
+                    a += '"';
+                    for (char ch : *v) {
+                        if (ch == '"' || ch == '\\') a += '\\';
+                        a += ch;
+                    }
+                    a += '"';
                 }
-                sql += ")";
             }
-            sql += " ON CONFLICT (month, employee) DO UPDATE SET " + entryColumns().excluded();
-            if (Outcome<pq::Result> r = m_db->query(sql, params); !r) out = r.problem();
+            arrays.push_back(std::move(a += '}'));
         }
         dropPending();
-        return out;
+        Outcome<pq::Result> r = m_db->run("put_entries", statements().putEntries, arrays);
+        if (!r) return r.problem();
+        return {};
     }
     void dropPending() {
         m_pending.clear();
@@ -774,6 +814,17 @@ private:
     Outcome<pq::Result> run(const char* name, const std::string& sql, const pq::Params& p) {
         if (Outcome<void> c = connected(); !c) return c.problem();
         if (Outcome<void> f = flush(); !f) return f.problem();
+        return m_db->run(name, sql, p);
+    }
+    // A reading of one employee's entries: the entries put and not yet sent are sent first only
+    // where that employee has some (an import reads each employee's year between the puts of
+    // thousands).
+    Outcome<pq::Result> runFor(EmployeeId id, const char* name, const std::string& sql,
+                               const pq::Params& p) {
+        if (Outcome<void> c = connected(); !c) return c.problem();
+        const auto pending = m_pendingAt.lower_bound({id, std::numeric_limits<int>::min()});
+        if (pending != m_pendingAt.end() && pending->first.first == id)
+            if (Outcome<void> f = flush(); !f) return f.problem();
         return m_db->run(name, sql, p);
     }
     Outcome<pq::Result> query(const std::string& sql, const pq::Params& p = {}) {
@@ -805,18 +856,18 @@ private:
         if (!r) return r.problem();
         return {};
     }
-    Outcome<std::vector<StoredEntry>> entryRows(const char* name, const std::string& sql,
-                                                const pq::Params& p) {
-        Outcome<pq::Result> r = run(name, sql, p);
+    Outcome<std::vector<StoredEntry>> entryRows(EmployeeId id, const char* name,
+                                                const std::string& sql, const pq::Params& p) {
+        Outcome<pq::Result> r = runFor(id, name, sql, p);
         if (!r) return r.problem();
         std::vector<StoredEntry> out;
         for (int i = 0; i < r->rows(); ++i)
             out.push_back(readEntry(*r, i, 0));
         return out;
     }
-    Outcome<std::optional<StoredEntry>> oneEntry(const char* name, const std::string& sql,
-                                                 const pq::Params& p) {
-        Outcome<pq::Result> r = run(name, sql, p);
+    Outcome<std::optional<StoredEntry>> oneEntry(EmployeeId id, const char* name,
+                                                 const std::string& sql, const pq::Params& p) {
+        Outcome<pq::Result> r = runFor(id, name, sql, p);
         if (!r) return r.problem();
         if (r->rows() == 0) return std::optional<StoredEntry>();
         return std::optional<StoredEntry>(readEntry(*r, 0, 0));

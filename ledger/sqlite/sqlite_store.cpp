@@ -267,7 +267,6 @@ Text textOf(std::string_view utf8) {
     return Text::fromUtf8(utf8);
 }
 
-
 // The tables' columns in SQLite's SQL.
 struct SqliteDialect {
     static constexpr const char* kInteger = " INTEGER";
@@ -1081,6 +1080,19 @@ Outcome<std::vector<EmployeeId>> SqliteStore::employeesWithEntriesFrom(int month
     (*s)->bind(2, first);
     (*s)->bind(3, last);
     return rowsOf<EmployeeId>(**s, [](const sql::Statement& r) { return r.int64(0); });
+}
+
+Outcome<std::vector<LedgerStore::EmployeeMonth>> SqliteStore::separateBonuses(EmployeeId first,
+                                                                              EmployeeId last) {
+    Outcome<sql::Statement*> s = m_file->db->cached(
+        "SELECT x.employee, x.month FROM entry x WHERE x.bonus > 0 AND x.bonus_separate = 1 AND "
+        "x.employee BETWEEN ?1 AND ?2 ORDER BY x.employee, x.month");
+    if (!s) return s.problem();
+    (*s)->bind(1, first);
+    (*s)->bind(2, last);
+    return rowsOf<EmployeeMonth>(**s, [](const sql::Statement& r) {
+        return EmployeeMonth{r.int64(0), static_cast<int>(r.int64(1))};
+    });
 }
 
 Outcome<std::vector<LedgerStore::EmployeeYear>> SqliteStore::residentsWithBonus(int year) {

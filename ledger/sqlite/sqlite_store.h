@@ -86,6 +86,7 @@ public:
                                                      EmployeeId last) override;
     Outcome<std::vector<EmployeeId>> employeesWithEntriesFrom(int month, EmployeeId first,
                                                               EmployeeId last) override;
+    Outcome<std::vector<EmployeeMonth>> separateBonuses(EmployeeId first, EmployeeId last) override;
     Outcome<std::vector<ItemsBefore>> itemsBefore(int month, EmployeeId first,
                                                   EmployeeId last) override;
     Outcome<std::vector<EmployeeYear>> residentsWithBonus(int year) override;

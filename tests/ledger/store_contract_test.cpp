@@ -75,7 +75,7 @@ TEST_P(StoreContract, EveryFieldComesBackAsItWasPut) {
     full.taxFree = 1, full.special = 2, full.specialAdditional = 3, full.other = 4;
     full.relief = 5, full.bonus = 6;
     full.bonusMethod = BonusMethod::Separate;
-    full.remark = Text::fromUtf8("备注😀 with ASCII");
+    full.remark = Text::fromUtf8("备注😀 with ASCII, \"quotes\" \\ {braces} NULL");
     full.method = ledger::Method::Monthly;
     full.tableYear = 2019;
     full.cum = {11, 12, 13, 14, 15, 16, 17, 18, 19};
@@ -90,8 +90,17 @@ TEST_P(StoreContract, EveryFieldComesBackAsItWasPut) {
     bare.income.reset();
     bare.tableYear.reset();
     bare.method = ledger::Method::Cumulative;
-    put(id, full);
-    put(id, bare);
+    StoredEntry alone = full; // put outside a transaction: sent at once
+    alone.month = 9;
+    {
+        // Inside one, the puts are sent together.
+        Outcome<std::unique_ptr<ledger::StoreTransaction>> t = store().begin();
+        ASSERT_TRUE(t.ok());
+        put(id, full);
+        put(id, bare);
+        ASSERT_TRUE((*t)->commit().ok());
+    }
+    put(id, alone);
 
     Outcome<std::optional<ledger::StoredEmployee>> found = store().findEmployee(2024, e.key);
     ASSERT_TRUE(found.ok() && *found);
@@ -116,7 +125,7 @@ TEST_P(StoreContract, EveryFieldComesBackAsItWasPut) {
     EXPECT_EQ(back.sex, e.sex);
     EXPECT_EQ(back.birthDate, e.birthDate);
     EXPECT_TRUE(back.healthThroughPayroll && back.deferredPensionThroughPayroll);
-    for (const StoredEntry& want : {full, bare}) {
+    for (const StoredEntry& want : {full, bare, alone}) {
         SCOPED_TRACE(want.month);
         Outcome<std::optional<StoredEntry>> got = store().entry(id, want.month);
         ASSERT_TRUE(got.ok() && *got);
