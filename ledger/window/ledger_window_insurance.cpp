@@ -185,7 +185,9 @@ void LedgerWindow::editInsuranceRules() {
     m_sheet.grid().setCurrentCell(row, column);
     showEmployee();
     if (!said(update)) return;
-    Text told = sysText("社保公积金规则已保存。");
+    Text told =
+        sysText(m_ledger.keepsLaws() ? "社保公积金规则已保存到台账服务器，各台电脑从此按它计算。"
+                                     : "社保公积金规则已保存。");
     if (!update->months.empty()) {
         told += Text::fromBytes(std::to_string(m_sheet.year())) + sysText("年按新规则重算了");
         for (std::size_t i = 0; i < update->months.size(); ++i)
