@@ -114,6 +114,10 @@ bool Ledger::keepsLaws() const {
     return m_book->deskLaws.has_value();
 }
 
+std::int64_t Ledger::keptLawsVersion() const {
+    return m_book->lawsVersion;
+}
+
 Outcome<void> Ledger::keepDeskLaws() {
     Book& book = *m_book;
     if (!book.deskLaws) return fail(sysText("本台账不保存税率表：各台电脑按自己数据目录中的计算"));

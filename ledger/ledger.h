@@ -309,8 +309,10 @@ public:
     Outcome<void> followKeptLaws();
     // Keeps the desk's own laws with the ledger for every desk, and computes by them.
     Outcome<void> keepDeskLaws();
-    // True when the ledger keeps the laws it computes by (tables()), for every desk.
+    // True when the ledger keeps the laws it computes by (tables()), for every desk; the
+    // version of them computed by, which another desk's change of them moves.
     bool keepsLaws() const;
+    std::int64_t keptLawsVersion() const;
 
     // For each resident with an annual bonus: the bonus taxed on its own against added to its
     // month, over the whole year (months not yet entered projected from the last one entered).

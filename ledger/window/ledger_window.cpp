@@ -216,6 +216,7 @@ void LedgerWindow::changeEvent(QEvent* event) {
 void LedgerWindow::showChangesOfOthers() {
     // Asked again once the edit is done, or the wait for another program over.
     if (m_grid->isEditing() || m_showing || m_waitingForOthers) return;
+    const std::int64_t laws = m_ledger.keptLawsVersion();
     Outcome<bool> changed = m_ledger.changedElsewhere();
     if (!changed) {
         // A server that cannot be reached: said in the status, and tried less often until it
@@ -241,7 +242,10 @@ void LedgerWindow::showChangesOfOthers() {
     refreshChoices();
     m_sheet.grid().setCurrentCell(row, column);
     showEmployee();
-    m_status->setText(m_status->text() + QStringLiteral(" · 已显示另一程序所作的修改"));
+    m_status->setText(m_status->text() +
+                      (m_ledger.keptLawsVersion() != laws
+                           ? QStringLiteral(" · 另一台电脑更新了税率表或社保规则")
+                           : QStringLiteral(" · 已显示另一程序所作的修改")));
 }
 
 void LedgerWindow::chooseLocation() {
