@@ -472,22 +472,28 @@ int declare(Context& ctx) {
     if (!book) return kExitFailure;
     Outcome<ledger::Declaration> d = ledger::declareFiles(*book, *year, *month);
     if (!d) return failed("", d.problem().message, "no file was written");
-    Outcome<ledger::DeclarationWritten> w = ledger::writeDeclaration(*d, *folder);
-    if (!w)
-        return failed("", w.problem().message,
-                      "the month's declaration is not whole in the folder: write it again");
-    // What the files gave of the people is kept (a change is declared once), by a writer.
+    // What the files give of the people is kept (a change is declared once), by a writer, while
+    // they are written.
     book.reset();
     book = openLedger(ctx, ledger::Access::ReadWrite);
+    const auto notWhole = [&](const Problem& p) {
+        return failed("", p.message,
+                      "the month's declaration is not whole in the folder: write it again");
+    };
     if (!book) {
+        if (Outcome<ledger::DeclarationWritten> w = ledger::writeDeclaration(*d, *folder); !w)
+            return notWhole(w.problem());
         std::cerr << "iitcalc-cli: the files are written, but the ledger did not keep what they "
                      "gave of the employees: write them again when it can be changed\n";
         return kExitFailure;
     }
-    if (Outcome<void> kept = ledger::keepDeclaredDetails(*book, *d); !kept)
-        return failed("", kept.problem().message,
+    ledger::DeclarationDone done = ledger::writeAndKeepDeclaration(*book, *d, *folder);
+    if (!done.written) return notWhole(done.written.problem());
+    if (!done.kept)
+        return failed("", done.kept.problem().message,
                       "the files are written, but the ledger did not keep what they gave of the "
                       "employees: write them again");
+    const ledger::DeclarationWritten* w = &*done.written;
     for (const auto& [file, rows] : w->files)
         std::cout << file.string() << "\t" << rows << "\n";
     for (const ledger::Employee& e : d->nonResidents)

@@ -186,7 +186,7 @@ Outcome<std::vector<LedgerStore::ItemsBefore>> MemoryStore::itemsBefore(int mont
         ItemsBefore& x = out.back();
         x.firstMonth = std::min(x.firstMonth, key.second);
         for (std::size_t i = 0; i < kItems; ++i)
-            x.sums[i] += e.items[i];
+            if (summedBefore(i)) x.sums[i] += e.items[i];
         const std::int64_t sums[] = {e.special, e.specialAdditional, e.other};
         for (int g = 0; g < 3; ++g)
             if (!(e.itemised & (1 << g)) && sums[g] != 0) x.asSums |= 1 << g;

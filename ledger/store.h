@@ -111,6 +111,11 @@ constexpr int groupBit(ItemGroup g) {
 }
 constexpr int kAllGroups = 7;
 enum : std::size_t { kHealthInsuranceItem = 12, kDeferredPensionItem = 13 };
+// The items whose sums over a year's earlier months are read: those with a year-to-date column,
+// and 商业健康保险, whose yearly cap is checked.
+constexpr bool summedBefore(std::size_t item) {
+    return kItemInfo[item].yearToDate.has_value() || item == kHealthInsuranceItem;
+}
 using ItemsFen = std::array<std::int64_t, kItems>;
 
 // How a month was computed: residents' cumulative method, non-residents' monthly method.
@@ -266,9 +271,9 @@ public:
     virtual Outcome<std::vector<EmployeeMonth>> separateBonuses(EmployeeId first,
                                                                 EmployeeId last) = 0;
     // For the employees with ids from `first` to `last` who have entries before `month`: the
-    // sums of those entries' items, and the groups (groupBit) one of them gave as a nonzero sum
-    // alone, and the first of those months. What the declaration's year-to-date items are told
-    // apart from.
+    // sums of those entries' items (those summedBefore; the others are 0), and the groups
+    // (groupBit) one of them gave as a nonzero sum alone, and the first of those months. What the
+    // declaration's year-to-date items are told apart from.
     struct ItemsBefore {
         EmployeeId employee = 0;
         ItemsFen sums{};

@@ -254,11 +254,12 @@ Outcome<void> writeXlsx(const std::filesystem::path& path, const Table& table) {
     return writeOneXlsx(path, table);
 }
 
-std::vector<Outcome<void>> writeXlsxFiles(std::span<const XlsxFile> files) {
+std::vector<Outcome<void>> writeXlsxFiles(std::span<const XlsxFile> files,
+                                          const std::function<void()>& meanwhile) {
     std::vector<Outcome<void>> results(files.size(), Outcome<void>{});
     const LibraryLines quiet;
     // Each workbook is the library's own object with its own temporary files: one thread each,
-    // the first on this one.
+    // the first on this one unless this one has other work.
     const auto write = [&](std::size_t i) {
         const XlsxFile& f = files[i];
         if (f.table) {
@@ -269,9 +270,12 @@ std::vector<Outcome<void>> writeXlsxFiles(std::span<const XlsxFile> files) {
         }
     };
     std::vector<std::thread> others;
-    for (std::size_t i = 1; i < files.size(); ++i)
+    for (std::size_t i = meanwhile ? 0 : 1; i < files.size(); ++i)
         others.emplace_back(write, i);
-    if (!files.empty()) write(0);
+    if (meanwhile)
+        meanwhile();
+    else if (!files.empty())
+        write(0);
     for (std::thread& t : others)
         t.join();
     return results;

@@ -41,13 +41,15 @@ Outcome<void> writeXlsx(const std::filesystem::path& target, const Table& table)
 
 // Several workbooks at once, each as writeXlsx writes it (on threads of their own): each
 // result is its file's. A file's table is given, or made by `make` on the file's own thread
-// (where making it costs as much as writing it).
+// (where making it costs as much as writing it). `meanwhile`, where given, runs on the calling
+// thread while the files are written, and every file is written on a thread of its own.
 struct XlsxFile {
     std::filesystem::path path;
     const Table* table = nullptr;
     std::function<Table()> make;
 };
-std::vector<Outcome<void>> writeXlsxFiles(std::span<const XlsxFile> files);
+std::vector<Outcome<void>> writeXlsxFiles(std::span<const XlsxFile> files,
+                                          const std::function<void()>& meanwhile = {});
 
 // The table as text with a header row of captions and CR LF line ends: .csv with a UTF-8
 // byte-order mark (so that Chinese desktop spreadsheets read it as UTF-8), .tsv without.

@@ -246,8 +246,8 @@ const Statements& statements() {
                            "ORDER BY x.employee";
         out.itemsBefore =
             "SELECT x.employee, x.itemised, x.special, x.special_additional, x.other, x.month";
-        for (const ItemInfo& item : kItemInfo)
-            out.itemsBefore += std::string(", x.") + item.column;
+        for (std::size_t i = 0; i < kItems; ++i)
+            if (summedBefore(i)) out.itemsBefore += std::string(", x.") + kItemInfo[i].column;
         out.itemsBefore += " FROM entry x WHERE x.month < $1 AND x.employee BETWEEN $2 AND $3";
         out.withBonus = "SELECT e.id, " + e + ", " + enteredColumns().list("x") +
                         " FROM employee e JOIN entry x ON x.employee = e.id WHERE e.id IN (SELECT "
@@ -569,8 +569,9 @@ public:
             for (int g = 0; g < 3; ++g)
                 if (!(itemised & (1 << g)) && r->int64(i, 2 + g) != 0) x.asSums |= 1 << g;
             x.firstMonth = std::min(x.firstMonth, static_cast<int>(r->int64(i, 5)));
+            int column = 6;
             for (std::size_t k = 0; k < kItems; ++k)
-                x.sums[k] += r->int64(i, 6 + static_cast<int>(k));
+                if (summedBefore(k)) x.sums[k] += r->int64(i, column++);
         }
         std::vector<ItemsBefore> out;
         out.reserve(byId.size());

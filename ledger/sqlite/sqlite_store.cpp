@@ -25,6 +25,7 @@
 #include <thread>
 #include <type_traits>
 #include <unistd.h>
+#include <unordered_set>
 #include <utility>
 
 namespace iit::ledger {
@@ -1031,12 +1032,13 @@ Outcome<std::vector<EmployeeEntry>> SqliteStore::monthEntries(int month, Employe
 Outcome<std::vector<LedgerStore::ItemsBefore>> SqliteStore::itemsBefore(int month, EmployeeId first,
                                                                         EmployeeId last) {
     // The months in the file's order, only the columns summed ("+" keeps the employees' index
-    // out), summed here by employee.
+    // out), summed here by employee. A row is wide: each column read costs, so only the items
+    // summed are.
     static const std::string sql = [] {
         std::string q =
             "SELECT x.employee, x.itemised, x.special, x.special_additional, x.other, x.month";
-        for (const ItemInfo& item : kItemInfo)
-            q += std::string(", x.") + item.column;
+        for (std::size_t i = 0; i < kItems; ++i)
+            if (summedBefore(i)) q += std::string(", x.") + kItemInfo[i].column;
         return q + " FROM entry x WHERE x.month < ?1 AND +x.employee BETWEEN ?2 AND ?3";
     }();
     Outcome<sql::Statement*> s = m_file->db->cached(sql.c_str());
@@ -1059,8 +1061,9 @@ Outcome<std::vector<LedgerStore::ItemsBefore>> SqliteStore::itemsBefore(int mont
         for (int g = 0; g < 3; ++g)
             if (!(itemised & (1 << g)) && r.int64(2 + g) != 0) x.asSums |= 1 << g;
         x.firstMonth = std::min(x.firstMonth, static_cast<int>(r.int64(5)));
+        int column = 6;
         for (std::size_t i = 0; i < kItems; ++i)
-            x.sums[i] += r.int64(6 + static_cast<int>(i));
+            if (summedBefore(i)) x.sums[i] += r.int64(column++);
     }
     (*s)->reset();
     std::vector<ItemsBefore> out;
@@ -1174,23 +1177,41 @@ Outcome<LedgerStore::DeclaredDetails> SqliteStore::detailsDeclaredBefore(int yea
 }
 
 Outcome<void> SqliteStore::putDetailsDeclared(int year, int month, const DeclaredDetails& details) {
-    Outcome<sql::Statement*> clear = m_file->db->cached(
-        "DELETE FROM declared_details WHERE month = ?2 AND employee IN (SELECT id FROM employee "
-        "WHERE year = ?1)");
-    if (!clear) return clear.problem();
-    (*clear)->bind(1, year);
-    (*clear)->bind(2, month);
-    if (Outcome<void> r = (*clear)->run(); !r) return r;
+    // A month declared again gives mostly the same details: only a changed one is written, and
+    // the month's rows of employees not given now are removed.
+    Outcome<sql::Statement*> had = m_file->db->cached(
+        "SELECT d.employee FROM declared_details d JOIN employee e ON e.id = d.employee WHERE "
+        "d.month = ?2 AND e.year = ?1");
+    if (!had) return had.problem();
+    (*had)->bind(1, year);
+    (*had)->bind(2, month);
+    Outcome<std::vector<EmployeeId>> before =
+        rowsOf<EmployeeId>(**had, [](const sql::Statement& r) { return r.int64(0); });
+    if (!before) return before.problem();
+    std::unordered_set<EmployeeId> gone(before->begin(), before->end());
     Outcome<sql::Statement*> put = m_file->db->cached(
-        "INSERT INTO declared_details (employee, month, details) VALUES (?1, ?2, ?3)");
+        "INSERT INTO declared_details (employee, month, details) VALUES (?1, ?2, ?3) ON CONFLICT "
+        "(employee, month) DO UPDATE SET details = excluded.details WHERE details <> "
+        "excluded.details");
     if (!put) return put.problem();
     for (const auto& [id, text] : details) {
+        gone.erase(id);
         (*put)->bind(1, id);
         (*put)->bind(2, month);
         const std::string utf8 = text.toUtf8();
         (*put)->bind(3, std::string_view(utf8));
         Outcome<void> r = (*put)->run();
         (*put)->reset();
+        if (!r) return r;
+    }
+    Outcome<sql::Statement*> clear =
+        m_file->db->cached("DELETE FROM declared_details WHERE employee = ?1 AND month = ?2");
+    if (!clear) return clear.problem();
+    for (const EmployeeId id : gone) {
+        (*clear)->bind(1, id);
+        (*clear)->bind(2, month);
+        Outcome<void> r = (*clear)->run();
+        (*clear)->reset();
         if (!r) return r;
     }
     return {};

@@ -121,16 +121,17 @@ bool LedgerWindow::writeDeclarationFiles() {
     dialog.setOption(QFileDialog::ShowDirsOnly);
     const std::optional<std::filesystem::path> folder = gui::runFileDialog(dialog);
     if (!folder) return false;
-    Outcome<DeclarationWritten> w = writeDeclaration(*d, *folder);
-    if (!w) {
-        message(sysText("申报文件没有写完：") + w.problem().message);
+    DeclarationDone done = writeAndKeepDeclaration(m_ledger, *d, *folder);
+    if (!done.written) {
+        message(sysText("申报文件没有写完：") + done.written.problem().message);
         return false;
     }
-    if (Outcome<void> kept = keepDeclaredDetails(m_ledger, *d); !kept) {
+    if (!done.kept) {
         message(sysText("申报文件已写好，但台账没有记下其中的职工信息，请再生成一次：") +
-                kept.problem().message);
+                done.kept.problem().message);
         return false;
     }
+    const DeclarationWritten* w = &*done.written;
     m_filesWritten = std::array<std::uint64_t, 3>{static_cast<std::uint64_t>(m_sheet.year()),
                                                   static_cast<std::uint64_t>(m_sheet.month()),
                                                   m_sheet.changes()};

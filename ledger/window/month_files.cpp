@@ -48,19 +48,22 @@ sheets::Table tableOf(const DeclarationFile& f) {
 } // namespace
 
 Outcome<DeclarationWritten> writeDeclaration(const Declaration& d,
-                                             const std::filesystem::path& folder) {
+                                             const std::filesystem::path& folder,
+                                             const std::function<void()>& meanwhile) {
     std::error_code error;
     std::filesystem::create_directories(folder, error);
-    if (error)
+    if (error) {
+        if (meanwhile) meanwhile();
         return fail(sysText("不能建立文件夹") + displayPath(folder) + sysText("：") +
                     writeFailureReason(folder, error.value()));
+    }
     DeclarationWritten written;
     // Each file's rows become its table on the thread that writes it.
     std::vector<sheets::XlsxFile> files;
     for (const DeclarationFile& f : d.files) {
         files.push_back({folder / f.fileName, nullptr, [&f] { return tableOf(f); }});
     }
-    const std::vector<Outcome<void>> results = sheets::writeXlsxFiles(files);
+    const std::vector<Outcome<void>> results = sheets::writeXlsxFiles(files, meanwhile);
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (!results[i]) return results[i].problem();
         written.files.emplace_back(files[i].path, d.files[i].rows.size());
@@ -75,6 +78,26 @@ Outcome<DeclarationWritten> writeDeclaration(const Declaration& d,
             written.stale.push_back(folder / name);
     }
     return written;
+}
+
+DeclarationDone writeAndKeepDeclaration(Ledger& ledger, const Declaration& d,
+                                        const std::filesystem::path& folder) {
+    DeclarationDone done{fail(Text{}), {}};
+    bool tried = false;
+    // The details are put while the workbooks are written; a file not written fails the
+    // transaction, which then keeps nothing.
+    done.kept = ledger.atomically([&]() -> Outcome<void> {
+        tried = true;
+        Outcome<void> put;
+        done.written = writeDeclaration(d, folder, [&] {
+            put = ledger.store().putDetailsDeclared(d.year, d.month, d.details);
+        });
+        if (!done.written) return done.written.problem();
+        return put;
+    });
+    // A ledger that could not begin to change still has its files written.
+    if (!tried) done.written = writeDeclaration(d, folder);
+    return done;
 }
 
 Text declarationSummary(const Declaration& d, const DeclarationWritten& w) {

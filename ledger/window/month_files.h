@@ -16,6 +16,7 @@
 #include "sheets/writer.h"
 
 #include <array>
+#include <functional>
 #include <vector>
 
 namespace iit::ledger {
@@ -48,7 +49,18 @@ struct DeclarationWritten {
     std::vector<std::filesystem::path> stale;
 };
 Outcome<DeclarationWritten> writeDeclaration(const Declaration& declaration,
-                                             const std::filesystem::path& folder);
+                                             const std::filesystem::path& folder,
+                                             const std::function<void()>& meanwhile = {});
+// Writes them and keeps what they gave of the employees (keepDeclaredDetails) while the
+// workbooks are written, in one transaction committed only once every file is whole: the
+// details are kept with the files or not at all. `kept` tells of the keeping where the files
+// were written.
+struct DeclarationDone {
+    Outcome<DeclarationWritten> written;
+    Outcome<void> kept;
+};
+DeclarationDone writeAndKeepDeclaration(Ledger& ledger, const Declaration& declaration,
+                                        const std::filesystem::path& folder);
 // What the clerk is told of it: the files and their rows, the non-residents left off the wages
 // form, the zero declarations, the stale files and the notes.
 Text declarationSummary(const Declaration& declaration, const DeclarationWritten& written);

@@ -9,6 +9,7 @@
 #include "sheets/sheet.h"
 #include "tests/ledger/ledger_support.h"
 
+#include <fstream>
 #include <map>
 #include <string>
 
@@ -126,12 +127,23 @@ TEST_F(DeclarationYear, EveryMonthsWithholdingFollowsFromItsFilesAlone) {
         }
         Outcome<Declaration> d = declareFiles(*book, 2026, m);
         ASSERT_TRUE(d.ok()) << d.problem().message.toUtf8();
-        ASSERT_TRUE(keepDeclaredDetails(*book, *d).ok());
         ASSERT_EQ(d->nonResidents.size(), 1u);
         EXPECT_EQ(d->zeroDeclarations, m == 6 ? 1u : 0u);
         const std::filesystem::path folder = dir.path() / ("申报" + std::to_string(m));
-        Outcome<DeclarationWritten> w = writeDeclaration(*d, folder);
-        ASSERT_TRUE(w.ok()) << w.problem().message.toUtf8();
+        if (m == 1) { // files that cannot be written keep nothing of the people
+            const std::filesystem::path blocked = dir.path() / "不是文件夹";
+            std::ofstream(blocked) << "x";
+            const DeclarationDone failed = writeAndKeepDeclaration(*book, *d, blocked / "申报");
+            EXPECT_FALSE(failed.written.ok());
+            EXPECT_FALSE(failed.kept.ok());
+            EXPECT_TRUE(book->store().detailsDeclaredBefore(2026, 2)->empty());
+        }
+        DeclarationDone done = writeAndKeepDeclaration(*book, *d, folder);
+        ASSERT_TRUE(done.written.ok()) << done.written.problem().message.toUtf8();
+        ASSERT_TRUE(done.kept.ok()) << done.kept.problem().message.toUtf8();
+        if (m == 1) {
+            EXPECT_EQ(book->store().detailsDeclaredBefore(2026, 2)->size(), 4u);
+        }
         ASSERT_TRUE(book->declareMonth(2026, m).ok());
 
         // The people's details: every employee in the first month, then who joins or leaves.

@@ -293,6 +293,10 @@ TEST_P(StoreContract, OpeningsDeclaredMonthsAndRemovalWithEverything) {
     EXPECT_EQ(details(1), "");
     EXPECT_EQ(details(4), "1一 2乙 ");
     EXPECT_EQ(details(5), "1肆 2乙 ");
+    // A month put again without an employee no longer holds theirs.
+    ASSERT_TRUE(store().putDetailsDeclared(2024, 6, {{a, T("六")}, {b, T("陆")}}).ok());
+    ASSERT_TRUE(store().putDetailsDeclared(2024, 6, {{b, T("陆")}}).ok());
+    EXPECT_EQ(details(7), "1肆 2陆 ");
     EXPECT_EQ(*store().detailsDeclaredBefore(2023, 5), ledger::LedgerStore::DeclaredDetails{});
 
     ASSERT_TRUE(store().removeEmployee(a).ok());
