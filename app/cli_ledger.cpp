@@ -475,20 +475,20 @@ int declare(Context& ctx) {
     // What the files give of the people is kept (a change is declared once), by a writer, while
     // they are written.
     book.reset();
-    book = openLedger(ctx, ledger::Access::ReadWrite);
-    const auto notWhole = [&](const Problem& p) {
-        return failed("", p.message,
+    ledger::DeclarationDone done = ledger::writeAndKeepDeclaration(
+        [&]() -> ledger::Ledger* {
+            book = openLedger(ctx, ledger::Access::ReadWrite);
+            return book ? &*book : nullptr;
+        },
+        *d, *folder);
+    if (!done.written)
+        return failed("", done.written.problem().message,
                       "the month's declaration is not whole in the folder: write it again");
-    };
     if (!book) {
-        if (Outcome<ledger::DeclarationWritten> w = ledger::writeDeclaration(*d, *folder); !w)
-            return notWhole(w.problem());
         std::cerr << "iitcalc-cli: the files are written, but the ledger did not keep what they "
                      "gave of the employees: write them again when it can be changed\n";
         return kExitFailure;
     }
-    ledger::DeclarationDone done = ledger::writeAndKeepDeclaration(*book, *d, *folder);
-    if (!done.written) return notWhole(done.written.problem());
     if (!done.kept)
         return failed("", done.kept.problem().message,
                       "the files are written, but the ledger did not keep what they gave of the "

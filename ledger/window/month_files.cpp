@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <span>
 #include <string>
+#include <unordered_map>
 
 namespace iit::ledger {
 namespace {
@@ -36,11 +37,23 @@ sheets::Table tableOf(const DeclarationFile& f) {
             {c.name, width, c.amount ? sheets::ColumnKind::Amount : sheets::ColumnKind::Text});
     }
     table.rows.reserve(f.rows.size());
+    // Most texts beyond ASCII recur in every row (居民身份证, 中国, 雇员, 是): each is converted
+    // once.
+    std::unordered_map<std::string_view, std::string> converted;
     for (const std::vector<Text>& row : f.rows) {
         std::vector<std::string>& cells = table.rows.emplace_back();
         cells.reserve(row.size());
-        for (const Text& cell : row)
-            cells.push_back(cell.toUtf8());
+        for (const Text& cell : row) {
+            const std::string_view bytes = cell.view();
+            if (std::all_of(bytes.begin(), bytes.end(),
+                            [](char c) { return !isLeadByte(static_cast<unsigned char>(c)); })) {
+                cells.emplace_back(bytes);
+                continue;
+            }
+            auto [at, added] = converted.try_emplace(bytes);
+            if (added) at->second = cell.toUtf8();
+            cells.push_back(at->second);
+        }
     }
     return table;
 }
@@ -80,24 +93,33 @@ Outcome<DeclarationWritten> writeDeclaration(const Declaration& d,
     return written;
 }
 
+DeclarationDone writeAndKeepDeclaration(const std::function<Ledger*()>& keeper,
+                                        const Declaration& d, const std::filesystem::path& folder) {
+    DeclarationDone done{fail(Text{}), fail(sysText("台账没有打开"))};
+    // The details are put while the workbooks are written, in a transaction that a file not
+    // written rolls back.
+    std::unique_ptr<StoreTransaction> transaction;
+    done.written = writeDeclaration(d, folder, [&] {
+        Ledger* ledger = keeper();
+        if (!ledger) return;
+        Outcome<std::unique_ptr<StoreTransaction>> t = ledger->store().begin();
+        if (!t) {
+            done.kept = t.problem();
+            return;
+        }
+        transaction = std::move(*t);
+        done.kept = ledger->store().putDetailsDeclared(d.year, d.month, d.details);
+    });
+    if (!done.written)
+        done.kept = done.written.problem();
+    else if (transaction && done.kept)
+        done.kept = transaction->commit();
+    return done;
+}
+
 DeclarationDone writeAndKeepDeclaration(Ledger& ledger, const Declaration& d,
                                         const std::filesystem::path& folder) {
-    DeclarationDone done{fail(Text{}), {}};
-    bool tried = false;
-    // The details are put while the workbooks are written; a file not written fails the
-    // transaction, which then keeps nothing.
-    done.kept = ledger.atomically([&]() -> Outcome<void> {
-        tried = true;
-        Outcome<void> put;
-        done.written = writeDeclaration(d, folder, [&] {
-            put = ledger.store().putDetailsDeclared(d.year, d.month, d.details);
-        });
-        if (!done.written) return done.written.problem();
-        return put;
-    });
-    // A ledger that could not begin to change still has its files written.
-    if (!tried) done.written = writeDeclaration(d, folder);
-    return done;
+    return writeAndKeepDeclaration([&] { return &ledger; }, d, folder);
 }
 
 Text declarationSummary(const Declaration& d, const DeclarationWritten& w) {

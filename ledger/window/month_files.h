@@ -61,6 +61,11 @@ struct DeclarationDone {
 };
 DeclarationDone writeAndKeepDeclaration(Ledger& ledger, const Declaration& declaration,
                                         const std::filesystem::path& folder);
+// The same with the ledger that `keeper` gives, called on this thread while the workbooks are
+// written (none: the files are written all the same, and `kept` fails).
+DeclarationDone writeAndKeepDeclaration(const std::function<Ledger*()>& keeper,
+                                        const Declaration& declaration,
+                                        const std::filesystem::path& folder);
 // What the clerk is told of it: the files and their rows, the non-residents left off the wages
 // form, the zero declarations, the stale files and the notes.
 Text declarationSummary(const Declaration& declaration, const DeclarationWritten& written);
