@@ -228,6 +228,8 @@ Outcome<Declaration> declareFiles(Ledger& ledger, int year, int month) {
     Declaration out;
     out.year = year;
     out.month = month;
+    // The items of the months through this one are read while the employees and the month are.
+    store.readItemsAhead(year, month + 1);
     Outcome<std::vector<StoredEmployee>> employees = store.employees(year);
     if (!employees) return employees.problem();
     if (employees->empty()) return out;

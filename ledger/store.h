@@ -282,6 +282,13 @@ public:
     };
     virtual Outcome<std::vector<ItemsBefore>> itemsBefore(int month, EmployeeId first,
                                                           EmployeeId last) = 0;
+    // The next itemsBefore(month, …) will be of all the employees of `year`: a store that can
+    // read them on a connection of its own begins to, so that the reads before it go on
+    // meanwhile (the longest read of a month's declaration).
+    virtual void readItemsAhead(int year, int month) {
+        (void)year;
+        (void)month;
+    }
     // The residents of the year with an annual bonus in any month, and the amounts entered in
     // all their months (what the comparison of the bonus computes from).
     struct EmployeeYear {

@@ -18,10 +18,12 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <future>
 #include <mutex>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <type_traits>
 #include <unistd.h>
@@ -48,6 +50,9 @@ struct SqliteStore::File {
     std::chrono::milliseconds busyWait{0};
     LedgerStore::WaitFn stillWaiting;
     std::chrono::steady_clock::time_point waitStarted;
+    // Other connections of this program may read the file beside this one (not when this one
+    // keeps the log's index in its own memory).
+    bool shared = true;
     ~File();
 };
 
@@ -721,6 +726,7 @@ Outcome<std::unique_ptr<SqliteStore>> openSqliteStore(const std::filesystem::pat
                 sql::Connection::openWithoutSharing(path)) {
             if (Outcome<void> again = prepareFile(**alone, readOnly)) {
                 file->db = std::move(*alone);
+                file->shared = false;
                 prepared = again;
             }
         }
@@ -1029,8 +1035,11 @@ Outcome<std::vector<EmployeeEntry>> SqliteStore::monthEntries(int month, Employe
         std::min<std::size_t>(range, 1 << 17));
 }
 
-Outcome<std::vector<LedgerStore::ItemsBefore>> SqliteStore::itemsBefore(int month, EmployeeId first,
-                                                                        EmployeeId last) {
+namespace {
+
+Outcome<std::vector<LedgerStore::ItemsBefore>> readItemsBefore(sql::Connection& db, int month,
+                                                               EmployeeId first, EmployeeId last) {
+    using ItemsBefore = LedgerStore::ItemsBefore;
     // The months in the file's order, only the columns summed ("+" keeps the employees' index
     // out), summed here by employee. A row is wide: each column read costs, so only the items
     // summed are.
@@ -1041,7 +1050,7 @@ Outcome<std::vector<LedgerStore::ItemsBefore>> SqliteStore::itemsBefore(int mont
             if (summedBefore(i)) q += std::string(", x.") + kItemInfo[i].column;
         return q + " FROM entry x WHERE x.month < ?1 AND +x.employee BETWEEN ?2 AND ?3";
     }();
-    Outcome<sql::Statement*> s = m_file->db->cached(sql.c_str());
+    Outcome<sql::Statement*> s = db.cached(sql.c_str());
     if (!s) return s.problem();
     (*s)->bind(1, month);
     (*s)->bind(2, first);
@@ -1070,6 +1079,69 @@ Outcome<std::vector<LedgerStore::ItemsBefore>> SqliteStore::itemsBefore(int mont
     for (ItemsBefore& x : byId)
         if (x.employee != 0) out.push_back(x);
     return out;
+}
+
+} // namespace
+
+struct SqliteStore::Ahead {
+    struct Items {
+        EmployeeId first = 0, last = -1;
+        std::vector<ItemsBefore> items;
+    };
+    int month = 0;
+    std::int64_t changes = 0; // this connection's, when the reading began
+    std::future<Outcome<Items>> items;
+};
+
+void SqliteStore::readItemsAhead(int year, int month) {
+    m_ahead.reset();
+    // Beside a connection that shares the file and holds nothing uncommitted, which the other
+    // connection would not see.
+    if (!m_file->shared || !m_file->db->outsideTransaction()) return;
+    auto ahead = std::make_unique<Ahead>();
+    ahead->month = month;
+    ahead->changes = sqlite3_total_changes64(m_file->db->handle());
+    const auto read = [path = m_file->path, year, month]() -> Outcome<Ahead::Items> {
+        // A reader of its own, which never waits: a file another program holds alone is read
+        // by the store's own connection instead.
+        Outcome<std::unique_ptr<sql::Connection>> db =
+            sql::Connection::open(path, true, std::chrono::milliseconds(0));
+        if (!db) return db.problem();
+        if (Outcome<void> r = (*db)->exec("PRAGMA cache_size=-2000; PRAGMA cell_size_check=ON"); !r)
+            return r.problem();
+        Outcome<sql::Statement*> range =
+            (*db)->cached("SELECT min(id), max(id) FROM employee WHERE year = ?1");
+        if (!range) return range.problem();
+        (*range)->bind(1, year);
+        Ahead::Items out;
+        Outcome<void> ranged = (*range)->eachRow([&](const sql::Statement& r) {
+            if (r.isNull(0)) return;
+            out.first = r.int64(0);
+            out.last = r.int64(1);
+        });
+        if (!ranged) return ranged.problem();
+        Outcome<std::vector<ItemsBefore>> items = readItemsBefore(**db, month, out.first, out.last);
+        if (!items) return items.problem();
+        out.items = std::move(*items);
+        return out;
+    };
+    try {
+        ahead->items = std::async(std::launch::async, read);
+    } catch (const std::system_error&) {
+        return; // no thread: read in turn
+    }
+    m_ahead = std::move(ahead);
+}
+
+Outcome<std::vector<LedgerStore::ItemsBefore>> SqliteStore::itemsBefore(int month, EmployeeId first,
+                                                                        EmployeeId last) {
+    if (const std::unique_ptr<Ahead> ahead = std::move(m_ahead);
+        ahead && ahead->month == month &&
+        ahead->changes == sqlite3_total_changes64(m_file->db->handle())) {
+        Outcome<Ahead::Items> got = ahead->items.get();
+        if (got && got->first == first && got->last == last) return std::move(got->items);
+    }
+    return readItemsBefore(*m_file->db, month, first, last);
 }
 
 Outcome<std::vector<EmployeeId>> SqliteStore::employeesWithEntriesFrom(int month, EmployeeId first,

@@ -89,6 +89,7 @@ public:
     Outcome<std::vector<EmployeeMonth>> separateBonuses(EmployeeId first, EmployeeId last) override;
     Outcome<std::vector<ItemsBefore>> itemsBefore(int month, EmployeeId first,
                                                   EmployeeId last) override;
+    void readItemsAhead(int year, int month) override;
     Outcome<std::vector<EmployeeYear>> residentsWithBonus(int year) override;
 
     Outcome<std::optional<StoredOpening>> opening(EmployeeId id) override;
@@ -113,6 +114,9 @@ private:
                                                                  Access, std::chrono::milliseconds);
     explicit SqliteStore(std::unique_ptr<File> file);
     std::unique_ptr<File> m_file;
+    // The items read ahead, on a connection of their own; ended before the file is closed.
+    struct Ahead;
+    std::unique_ptr<Ahead> m_ahead;
 };
 
 } // namespace iit::ledger
