@@ -6,6 +6,7 @@
 #include "ledger/book.h"
 
 #include <algorithm>
+#include <array>
 #include <unordered_map>
 
 namespace iit::ledger {
@@ -133,10 +134,29 @@ int lastDay(int year, int month) {
     return month == 2 && leap ? 29 : days[month - 1];
 }
 
+// The words the files repeat in every row, converted once.
+struct Words {
+    std::array<Text, std::size(kEmploymentTypeNames)> types;
+    std::array<Text, std::size(kFirstJobNames)> firstJobs;
+    Text china = sysText("中国"), male = sysText("男"), female = sysText("女"), yes = sysText("是");
+};
+const Words& words() {
+    static const Words w = [] {
+        Words out;
+        for (std::size_t i = 0; i < out.types.size(); ++i)
+            out.types[i] = sysText(kEmploymentTypeNames[i]);
+        for (std::size_t i = 0; i < out.firstJobs.size(); ++i)
+            out.firstJobs[i] = sysText(kFirstJobNames[i]);
+        return out;
+    }();
+    return w;
+}
+
 // The details whose change the client is told of by the people's file, as one text.
 Text declaredDetails(const Employee& e) {
-    return e.phone + sysText("\t") + sysText(kEmploymentTypeNames[static_cast<int>(e.type)]) +
-           sysText("\t") + e.key.idType + sysText("\t") + e.key.idNumber;
+    const Text tab = Text::fromBytes("\t");
+    return e.phone + tab + words().types[static_cast<std::size_t>(e.type)] + tab + e.key.idType +
+           tab + e.key.idNumber;
 }
 
 // A row ends at its last cell with something in it.
@@ -166,10 +186,10 @@ std::vector<Text> detailRow(const Employee& e, int year, std::optional<int> coun
     Text nationality = e.nationality, sex = e.sex;
     std::optional<int> birth = e.birthDate;
     if (e.key.idType == identityCardType()) {
-        nationality = sysText("中国");
+        nationality = words().china;
         if (const std::optional<IdentityCardFacts> card =
                 identityCardFacts(e.key.idNumber.view())) {
-            sex = sysText(card->male ? "男" : "女");
+            sex = card->male ? words().male : words().female;
             birth = card->birthDate;
         } else {
             // A number that fails its check is kept as typed and marked: it holds nothing sure.
@@ -190,8 +210,8 @@ std::vector<Text> detailRow(const Employee& e, int year, std::optional<int> coun
     put("国籍(地区)", nationality);
     put("性别", sex);
     if (birth) put("出生日期", date(*birth));
-    put("任职受雇从业类型", sysText(kEmploymentTypeNames[static_cast<int>(e.type)]));
-    put("入职年度就业情形", sysText(kFirstJobNames[static_cast<int>(e.firstJob)]));
+    put("任职受雇从业类型", words().types[static_cast<std::size_t>(e.type)]);
+    put("入职年度就业情形", words().firstJobs[static_cast<std::size_t>(e.firstJob)]);
     put("手机号码", e.phone);
     // The day the employment began; for one who joined in the year without it, the first day
     // of the month they joined.
@@ -206,7 +226,7 @@ std::vector<Text> detailRow(const Employee& e, int year, std::optional<int> coun
         put("离职日期", date(*e.leftOn));
     else if (e.leftMonth)
         put("离职日期", date(year * 10000 + *e.leftMonth * 100 + lastDay(year, *e.leftMonth)));
-    put("是否扣除减除费用", sysText("是"));
+    put("是否扣除减除费用", words().yes);
     if (!e.bankCard.empty()) put("银行账号", e.bankCard);
     return row;
 }
