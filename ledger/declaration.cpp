@@ -376,10 +376,4 @@ Outcome<Declaration> declareFiles(Ledger& ledger, int year, int month) {
     return out;
 }
 
-Outcome<void> keepDeclaredDetails(Ledger& ledger, const Declaration& d) {
-    return ledger.atomically([&]() -> Outcome<void> {
-        return ledger.store().putDetailsDeclared(d.year, d.month, d.details);
-    });
-}
-
 } // namespace iit::ledger

@@ -38,7 +38,8 @@ struct Declaration {
     std::size_t zeroDeclarations = 0;   // residents employed in the month without an entry
     // Details the client requires that the ledger lacks, one line each.
     std::vector<Text> notes;
-    // The details the people's file gives (keepDeclaredDetails keeps them for the next month).
+    // The details the people's file gives, kept with the files for the next month (a month
+    // written again compares with the months before it, as it did the first time).
     LedgerStore::DeclaredDetails details;
 };
 
@@ -51,8 +52,5 @@ std::span<const DeclarationColumn> detailColumns();
 // in the month, those whose declared details (手机号码, 任职受雇从业类型, the document) differ
 // from what an earlier month's files gave, and everyone in the year's first declared month.
 Outcome<Declaration> declareFiles(Ledger& ledger, int year, int month);
-// Keeps what the month's files gave of the employees' details, once the files are written: a
-// month written again compares with the months before it, as it did the first time.
-Outcome<void> keepDeclaredDetails(Ledger& ledger, const Declaration& declaration);
 
 } // namespace iit::ledger

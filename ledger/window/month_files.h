@@ -51,7 +51,7 @@ struct DeclarationWritten {
 Outcome<DeclarationWritten> writeDeclaration(const Declaration& declaration,
                                              const std::filesystem::path& folder,
                                              const std::function<void()>& meanwhile = {});
-// Writes them and keeps what they gave of the employees (keepDeclaredDetails) while the
+// Writes them and keeps what they gave of the employees (Declaration::details) while the
 // workbooks are written, in one transaction committed only once every file is whole: the
 // details are kept with the files or not at all. `kept` tells of the keeping where the files
 // were written.
